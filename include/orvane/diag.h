@@ -1,0 +1,52 @@
+/* Orvane diagnostics: timing blocks around the library's expensive operations, their counters,
+ * and the monotonic system clock.
+ *
+ * Threads: each thread has its own current timing block, so nesting is tracked per thread;
+ * counters are updated atomically and may be read and reset from any thread.
+ */
+#ifndef ORVANE_DIAG_H
+#define ORVANE_DIAG_H
+
+#include "orvane/common.h"
+
+ORVANE_EXTERN_C_BEGIN
+
+typedef struct orvane_counter_results {
+    const char* Name;
+    orvane_int32 Count;                      /* completed entries since the last reset */
+    orvane_real64 SecondsElapsed;            /* children included */
+    orvane_real64 SecondsWithoutChildren;
+    orvane_real64 TotalTicks;
+    orvane_real64 TicksWithoutChildren;
+    orvane_int32 PeakCount;                  /* largest values seen at a reset */
+    orvane_real64 PeakSecondsElapsed;
+    orvane_real64 PeakSecondsWithoutChildren;
+} orvane_counter_results;
+
+/* Number of timing blocks registered so far (blocks register on first use). */
+ORVANE_API orvane_int32 OrvaneGetCounterCount(void);
+/* Index in [0, OrvaneGetCounterCount()); other indices leave Results untouched. The first call
+ * that reports seconds calibrates the tick rate, which takes about one second. */
+ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_results* Results);
+/* Folds current values into the peaks and zeroes counts and ticks. */
+ORVANE_API void OrvaneResetCounters(void);
+ORVANE_API void OrvaneResetCounterPeaks(void);
+ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void);
+
+/* Monotonic clock: Microseconds counts from the first reading in the process; the second word
+ * is unused. The clock never runs backwards. */
+typedef struct orvane_system_clock {
+    orvane_int64 Microseconds;
+    orvane_int64 Unused;
+} orvane_system_clock;
+
+ORVANE_API orvane_system_clock OrvaneGetSystemSeconds(void);
+/* (End - Start) in seconds; 0 when Start is at or after End. */
+ORVANE_API orvane_real64 OrvaneGetSecondsElapsed(const orvane_system_clock* Start,
+                                                 const orvane_system_clock* End);
+/* Sleeps for Seconds rounded to the nearest millisecond. */
+ORVANE_API void OrvaneSleepForSeconds(orvane_real32 Seconds);
+
+ORVANE_EXTERN_C_END
+
+#endif /* ORVANE_DIAG_H */

@@ -1,0 +1,249 @@
+// Memory arenas, stack allocators and fixed-size allocators. Each takes its memory in blocks
+// through aggregate allocation: a block record and its units are one heap block.
+#include "core/orvane_log.h"
+#include "core/orvane_memory.h"
+
+using namespace orvane;
+
+// Arena chunks: a link to the next older chunk, then the data.
+struct ArenaChunk {
+    ArenaChunk* older;
+    void* padding;  // keeps the data 16-byte aligned
+};
+
+struct orvane_memory_arena {
+    ArenaChunk* newest;
+};
+
+struct orvane_stack_block {
+    int32_t UsedCount;
+    char* Storage;
+    int32_t FirstUnitIndex;
+    orvane_stack_block* OlderBlock;
+};
+
+extern "C" {
+
+ORVANE_API orvane_memory_arena* OrvaneNewMemoryArena(void) {
+    auto* arena = static_cast<orvane_memory_arena*>(
+        ORVANE_ALLOCATE(alignof(orvane_memory_arena), sizeof(orvane_memory_arena)));
+    if (arena) arena->newest = nullptr;
+    return arena;
+}
+
+ORVANE_API void* OrvaneMemoryArenaPush(orvane_memory_arena* Arena, orvane_int32 Size) {
+    if (Arena == nullptr || Size < 0) return nullptr;
+    ArenaChunk* chunk = nullptr;
+    void* data = nullptr;
+    SetAggregateAlignment(16);
+    AggregateAllocate(&chunk, sizeof(ArenaChunk));
+    AggregateAllocate(&data, size_t(Size));
+    if (ORVANE_AGGREGATE_END() == nullptr) return nullptr;
+    chunk->older = Arena->newest;
+    Arena->newest = chunk;
+    return data;
+}
+
+ORVANE_API void OrvaneClearArena(orvane_memory_arena* Arena) {
+    if (Arena == nullptr) return;
+    while (Arena->newest) {
+        ArenaChunk* older = Arena->newest->older;
+        ORVANE_DEALLOCATE(Arena->newest);
+        Arena->newest = older;
+    }
+}
+
+ORVANE_API void OrvaneFreeMemoryArena(orvane_memory_arena* Arena) {
+    if (Arena == nullptr) return;
+    OrvaneClearArena(Arena);
+    ORVANE_DEALLOCATE(Arena);
+}
+
+// ------------------------------------------------------------------------------------------
+
+ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_int32 UnitSize,
+                                      orvane_int32 UnitsPerBlock) {
+    Allocator->UnitSize = UnitSize;
+    Allocator->UnitsPerBlock = UnitsPerBlock;
+    Allocator->UnitCount = 0;
+    Allocator->NewestBlock = nullptr;
+}
+
+ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator,
+                                          orvane_int32* Index) {
+    orvane_stack_block* block = Allocator->NewestBlock;
+    if (block == nullptr || block->UsedCount >= Allocator->UnitsPerBlock) {
+        block = nullptr;
+        size_t bytes;
+        if (Allocator->UnitsPerBlock > 0 && Allocator->UnitSize >= 0 &&
+            CheckedArrayBytes(Allocator->UnitsPerBlock, size_t(Allocator->UnitSize), &bytes)) {
+            orvane_stack_block* fresh = nullptr;
+            char* storage = nullptr;
+            SetAggregateAlignment(alignof(orvane_stack_block));
+            AggregateAllocate(&fresh, sizeof(orvane_stack_block));
+            AggregateAllocate(&storage, bytes);
+            if (ORVANE_AGGREGATE_END()) {
+                fresh->UsedCount = 0;
+                fresh->Storage = storage;
+                fresh->FirstUnitIndex = Allocator->UnitCount;
+                fresh->OlderBlock = Allocator->NewestBlock;
+                Allocator->NewestBlock = block = fresh;
+            }
+        }
+    }
+    if (block == nullptr) {
+        if (Index) *Index = -1;
+        return false;
+    }
+    ++block->UsedCount;
+    if (Index) *Index = Allocator->UnitCount;
+    ++Allocator->UnitCount;
+    return true;
+}
+
+ORVANE_API void* OrvaneGetStackUnit(orvane_stack_allocator* Allocator, orvane_int32 Index) {
+    orvane_stack_block* block = Allocator->NewestBlock;
+    while (block && block->FirstUnitIndex > Index) block = block->OlderBlock;
+    if (block == nullptr || Index < 0 || Index >= Allocator->UnitCount) return nullptr;
+    return block->Storage + size_t(Index - block->FirstUnitIndex) * size_t(Allocator->UnitSize);
+}
+
+ORVANE_API orvane_int32 OrvaneGetStackUnitCount(const orvane_stack_allocator* Allocator) {
+    return Allocator->UnitCount;
+}
+
+ORVANE_API void OrvanePopStackUnits(orvane_stack_allocator* Allocator, orvane_int32 Count) {
+    if (Count <= 0) return;
+    while (Allocator->NewestBlock && Count >= Allocator->NewestBlock->UsedCount) {
+        orvane_stack_block* block = Allocator->NewestBlock;
+        Allocator->UnitCount -= block->UsedCount;
+        Count -= block->UsedCount;
+        Allocator->NewestBlock = block->OlderBlock;
+        ORVANE_DEALLOCATE(block);
+    }
+    if (Allocator->NewestBlock) {
+        Allocator->NewestBlock->UsedCount -= Count;
+        Allocator->UnitCount -= Count;
+    }
+}
+
+ORVANE_API void OrvaneStackCleanUp(orvane_stack_allocator* Allocator) {
+    OrvanePopStackUnits(Allocator, Allocator->UnitCount);
+    // Blocks with no used units (none are normally left) go too.
+    while (Allocator->NewestBlock) {
+        orvane_stack_block* block = Allocator->NewestBlock;
+        Allocator->NewestBlock = block->OlderBlock;
+        ORVANE_DEALLOCATE(block);
+    }
+    Allocator->UnitCount = 0;
+}
+
+ORVANE_API void OrvaneSerializeStack(const orvane_stack_allocator* Allocator, void* Destination) {
+    auto* out = static_cast<char*>(Destination);
+    for (orvane_stack_block* b = Allocator->NewestBlock; b; b = b->OlderBlock) {
+        Copy(size_t(b->UsedCount) * size_t(Allocator->UnitSize), b->Storage,
+             out + size_t(b->FirstUnitIndex) * size_t(Allocator->UnitSize));
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+
+ORVANE_API void OrvaneInitializeFixedAllocator(orvane_fixed_allocator* Allocator,
+                                               orvane_int32 UnitSize) {
+    *Allocator = orvane_fixed_allocator{};
+    Allocator->UnitSize = UnitSize;
+}
+
+ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator) {
+    if (Allocator->UnitSize <= 0) {
+        ORVANE_LOG_ERROR(OrvaneFixedAllocatorOrigin,
+                         "The fixed allocator cannot be used with a unit size of 0.");
+        return nullptr;
+    }
+    orvane_fixed_block* sentinel = &Allocator->Sentinel;
+    if (Allocator->UnitsPerBlock == 0 || sentinel->Next == nullptr) {
+        // Units hold a free-list link while free, so they are at least pointer-sized and
+        // pointer-aligned.
+        int32_t unit = Allocator->UnitSize;
+        if (unit < int32_t(sizeof(void*))) unit = int32_t(sizeof(void*));
+        unit = (unit + int32_t(alignof(void*)) - 1) / int32_t(alignof(void*)) *
+               int32_t(alignof(void*));
+        Allocator->UnitSize = unit;
+        if (Allocator->UnitsPerBlock == 0) Allocator->UnitsPerBlock = 4000 / unit;
+        if (Allocator->UnitsPerBlock < 64) Allocator->UnitsPerBlock = 64;
+        if (sentinel->Next == nullptr) sentinel->Next = sentinel->Previous = sentinel;
+    }
+    orvane_fixed_block* block = sentinel->Next;
+    while (block != sentinel && block->FirstFreeUnit == nullptr &&
+           block->UsedCount >= Allocator->UnitsPerBlock) {
+        block = block->Next;
+    }
+    if (block == sentinel) {
+        size_t bytes;
+        if (!CheckedArrayBytes(Allocator->UnitsPerBlock, size_t(Allocator->UnitSize), &bytes))
+            return nullptr;
+        orvane_fixed_block* fresh = nullptr;
+        void* storage = nullptr;
+        SetAggregateAlignment(alignof(orvane_fixed_block));
+        AggregateAllocate(&fresh, sizeof(orvane_fixed_block));
+        AggregateAllocate(&storage, bytes);
+        if (ORVANE_AGGREGATE_END() == nullptr) return nullptr;
+        fresh->UsedCount = 0;
+        fresh->Storage = storage;
+        fresh->FirstFreeUnit = nullptr;
+        fresh->Next = sentinel;
+        fresh->Previous = sentinel->Previous;
+        sentinel->Previous->Next = fresh;
+        sentinel->Previous = fresh;
+        block = fresh;
+    }
+    void* unit;
+    if (block->FirstFreeUnit) {
+        unit = block->FirstFreeUnit;
+        block->FirstFreeUnit = *static_cast<void**>(unit);
+    } else {
+        unit = static_cast<char*>(block->Storage) +
+               size_t(block->UsedCount) * size_t(Allocator->UnitSize);
+    }
+    ++block->UsedCount;
+    return unit;
+}
+
+ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* Memory) {
+    if (Memory == nullptr) return;
+    orvane_fixed_block* sentinel = &Allocator->Sentinel;
+    orvane_fixed_block* block = sentinel->Next;
+    size_t blockBytes = size_t(Allocator->UnitsPerBlock) * size_t(Allocator->UnitSize);
+    auto address = reinterpret_cast<uintptr_t>(Memory);
+    while (block && block != sentinel) {
+        auto start = reinterpret_cast<uintptr_t>(block->Storage);
+        if (address >= start && address < start + blockBytes) break;
+        block = block->Next;
+    }
+    if (block == nullptr || block == sentinel) {
+        ORVANE_LOG_ERROR(OrvaneFixedAllocatorOrigin,
+                         "Memory block 0x%p was not allocated by this allocator.", Memory);
+        return;
+    }
+    if (--block->UsedCount == 0) {
+        block->Previous->Next = block->Next;
+        block->Next->Previous = block->Previous;
+        ORVANE_DEALLOCATE(block);
+        return;
+    }
+    *static_cast<void**>(Memory) = block->FirstFreeUnit;
+    block->FirstFreeUnit = Memory;
+}
+
+ORVANE_API void OrvaneDeallocateAllFixed(orvane_fixed_allocator* Allocator) {
+    orvane_fixed_block* sentinel = &Allocator->Sentinel;
+    if (sentinel->Next == nullptr) return;
+    for (orvane_fixed_block* block = sentinel->Next; block != sentinel;) {
+        orvane_fixed_block* next = block->Next;
+        ORVANE_DEALLOCATE(block);
+        block = next;
+    }
+    sentinel->Next = sentinel->Previous = sentinel;
+}
+
+}  // extern "C"

@@ -1,0 +1,373 @@
+// The default allocator with its tracking list, the allocation check, aggregate allocation and
+// the memory utilities.
+#include "core/orvane_memory.h"
+
+#include <mutex>
+
+#include "core/orvane_log.h"
+#include "platform/orvane_platform.h"
+
+static_assert(sizeof(orvane_allocation_header) <= ORVANE_ALLOCATION_HEADER_SIZE,
+              "the allocation header must fit its reserved size");
+static_assert(ORVANE_ALLOCATION_HEADER_SIZE % 16 == 0 || sizeof(void*) == 4,
+              "the header size keeps 16-byte alignment of the heap's blocks");
+
+namespace orvane {
+namespace {
+
+constexpr size_t kHeaderSize = ORVANE_ALLOCATION_HEADER_SIZE;
+
+void* DefaultAllocate(const char* file, int32_t line, uint32_t alignment, int32_t size);
+void DefaultDeallocate(const char* file, int32_t line, void* memory);
+
+// The current callbacks are read on every allocation from any thread and replaced rarely.
+std::atomic<orvane_allocate_callback> g_allocate{&DefaultAllocate};
+std::atomic<orvane_deallocate_callback> g_deallocate{&DefaultDeallocate};
+
+// The tracking list: circular, closed by the sentinel, newest block first.
+orvane_allocation_header g_sentinel = {ORVANE_ALLOCATION_MAGIC, 0, nullptr, 0, nullptr, 0,
+                                       &g_sentinel, &g_sentinel};
+std::mutex g_trackingMutex;
+
+orvane_allocation_header* HeaderOf(void* memory) {
+    return reinterpret_cast<orvane_allocation_header*>(static_cast<char*>(memory) - kHeaderSize);
+}
+
+void* DefaultAllocate(const char* file, int32_t line, uint32_t alignment, int32_t size) {
+    if (alignment == 0) alignment = 1;
+    uint64_t heapSize = uint64_t{alignment} + uint64_t(size < 0 ? 0 : size) + kHeaderSize - 1;
+    void* heapBlock = nullptr;
+    if (size >= 0 && heapSize <= INT32_MAX) heapBlock = platform::HeapAllocate(heapSize);
+    if (heapBlock == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneMemoryOrigin, "Unable to allocate %d bytes (%d requested by %s:%d).",
+                         static_cast<int32_t>(heapSize > INT32_MAX ? INT32_MAX : heapSize), size,
+                         file, line);
+        return nullptr;
+    }
+    uintptr_t address = reinterpret_cast<uintptr_t>(heapBlock) + kHeaderSize;
+    address = (address + alignment - 1) / alignment * alignment;
+    void* memory = reinterpret_cast<void*>(address);
+    orvane_allocation_header* header = HeaderOf(memory);
+    header->Magic = ORVANE_ALLOCATION_MAGIC;
+    header->RequestedSize = size;
+    header->HeapBlock = heapBlock;
+    header->HeapSize = static_cast<int32_t>(heapSize);
+    header->SourceFile = file;
+    header->SourceLine = line;
+    {
+        std::lock_guard<std::mutex> lock(g_trackingMutex);
+        header->Next = g_sentinel.Next;
+        header->Previous = &g_sentinel;
+        g_sentinel.Next->Previous = header;
+        g_sentinel.Next = header;
+    }
+    return memory;
+}
+
+void DefaultDeallocate(const char* file, int32_t line, void* memory) {
+    if (memory == nullptr) return;
+    orvane_allocation_header* header = HeaderOf(memory);
+    void* heapBlock = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_trackingMutex);
+        if (header->Magic == ORVANE_ALLOCATION_MAGIC && header->RequestedSize != -1 &&
+            header != &g_sentinel) {
+            header->RequestedSize = -1;
+            header->Next->Previous = header->Previous;
+            header->Previous->Next = header->Next;
+            heapBlock = header->HeapBlock;
+        }
+    }
+    if (heapBlock == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneMemoryOrigin,
+                         "%s:%d Attempted to free 0x%p, which was not allocated by this allocator.",
+                         file, line, memory);
+        return;
+    }
+    platform::HeapFree(heapBlock);
+}
+
+}  // namespace
+
+void* Allocate(const char* file, int32_t line, uint32_t alignment, size_t size) {
+    if (alignment == 0) alignment = 1;
+    if ((alignment & (alignment - 1)) != 0 || size > size_t{INT32_MAX}) {
+        ORVANE_LOG_ERROR(OrvaneMemoryOrigin,
+                         "Unable to allocate %u bytes aligned to %u (requested by %s:%d).",
+                         static_cast<uint32_t>(size > UINT32_MAX ? UINT32_MAX : size), alignment,
+                         file, line);
+        return nullptr;
+    }
+    return g_allocate.load(std::memory_order_acquire)(file, line, alignment,
+                                                      static_cast<int32_t>(size));
+}
+
+void Deallocate(const char* file, int32_t line, void* memory) {
+    g_deallocate.load(std::memory_order_acquire)(file, line, memory);
+}
+
+void SetUInt32(size_t count, uint32_t value, void* destination) {
+    auto* out = static_cast<unsigned char*>(destination);
+    for (size_t i = 0; i < count; ++i) std::memcpy(out + 4 * i, &value, 4);
+}
+
+void SetReal32(size_t count, float value, void* destination) {
+    auto* out = static_cast<unsigned char*>(destination);
+    for (size_t i = 0; i < count; ++i) std::memcpy(out + 4 * i, &value, 4);
+}
+
+void Reverse32(size_t byteCount, void* buffer) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    for (size_t i = 0; i + 4 <= byteCount; i += 4) {
+        uint32_t word;
+        std::memcpy(&word, bytes + i, 4);
+        word = ByteSwap32(word);
+        std::memcpy(bytes + i, &word, 4);
+    }
+}
+
+void Reverse16(size_t byteCount, void* buffer) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    for (size_t i = 0; i + 2 <= byteCount; i += 2) {
+        uint16_t word;
+        std::memcpy(&word, bytes + i, 2);
+        word = ByteSwap16(word);
+        std::memcpy(bytes + i, &word, 2);
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+// Aggregate allocation. The state is per thread; the table starts with room for 64 pieces and
+// grows on the heap when a build needs more.
+
+namespace {
+
+struct AggregatePiece {
+    void** variable;         // the caller's variable, or null
+    size_t pointerOffset;    // pointer member, used when there is no variable
+    size_t offset;           // the piece's offset in the block
+    int32_t count;           // -1: no count member
+    size_t countOffset;
+};
+
+constexpr int kInlinePieces = 64;
+
+struct AggregateState {
+    uint32_t alignment = 4;
+    uint32_t largestAlignment = 4;
+    size_t size = 0;
+    int pieceCount = 0;
+    int capacity = kInlinePieces;
+    bool failed = false;  // a piece could not be recorded: the end fails
+    AggregatePiece* pieces = inlinePieces;
+    AggregatePiece inlinePieces[kInlinePieces];
+};
+
+thread_local AggregateState t_aggregate;
+
+void ResetAggregate(AggregateState& state) {
+    if (state.pieces != state.inlinePieces) {
+        AggregatePiece* grown = state.pieces;
+        state.pieces = state.inlinePieces;
+        ORVANE_DEALLOCATE(grown);
+    }
+    state.capacity = kInlinePieces;
+    state.alignment = 4;
+    state.largestAlignment = 4;
+    state.size = 0;
+    state.pieceCount = 0;
+    state.failed = false;
+}
+
+intptr_t AddPiece(void** variable, size_t pointerOffset, int32_t count, size_t countOffset,
+                  size_t size) {
+    AggregateState& state = t_aggregate;
+    if (state.largestAlignment < state.alignment) state.largestAlignment = state.alignment;
+    size_t offset = (state.size + state.alignment - 1) / state.alignment * state.alignment;
+    if (offset < state.size || size > SIZE_MAX - offset) state.failed = true;
+    if (state.pieceCount == state.capacity && !state.failed) {
+        int capacity = state.capacity * 2;
+        auto* grown = static_cast<AggregatePiece*>(
+            ORVANE_ALLOCATE(alignof(AggregatePiece), sizeof(AggregatePiece) * size_t(capacity)));
+        if (grown == nullptr) {
+            state.failed = true;
+        } else {
+            Copy(sizeof(AggregatePiece) * size_t(state.pieceCount), state.pieces, grown);
+            if (state.pieces != state.inlinePieces) ORVANE_DEALLOCATE(state.pieces);
+            state.pieces = grown;
+            state.capacity = capacity;
+        }
+    }
+    if (state.failed) {
+        if (variable) *variable = nullptr;
+        return 0;
+    }
+    state.pieces[state.pieceCount++] = {variable, pointerOffset, offset, count, countOffset};
+    state.size = offset + size;
+    if (variable) *variable = reinterpret_cast<void*>(offset);
+    return static_cast<intptr_t>(offset);
+}
+
+void FillAggregate(AggregateState& state, char* block) {
+    for (int i = 0; i < state.pieceCount; ++i) {
+        const AggregatePiece& piece = state.pieces[i];
+        void* address = block + piece.offset;
+        if (piece.variable) {
+            *piece.variable = address;
+        } else {
+            std::memcpy(block + piece.pointerOffset, &address, sizeof address);
+            if (piece.count != -1) std::memcpy(block + piece.countOffset, &piece.count, 4);
+        }
+    }
+}
+
+}  // namespace
+
+void SetAggregateAlignment(uint32_t alignment) {
+    t_aggregate.alignment = alignment == 0 ? 1 : alignment;
+}
+
+intptr_t AggregateAllocate(void** variable, size_t size) {
+    return AddPiece(variable, 0, -1, 0, size);
+}
+
+intptr_t AggregateAllocateMember(intptr_t ownerOffset, size_t memberOffset, size_t size) {
+    return AddPiece(nullptr, size_t(ownerOffset) + memberOffset, -1, 0, size);
+}
+
+intptr_t AggregateAllocateArrayMember(intptr_t ownerOffset, size_t countMemberOffset,
+                                      size_t pointerMemberOffset, int32_t count,
+                                      size_t elementSize) {
+    size_t bytes;
+    if (!CheckedArrayBytes(count, elementSize, &bytes)) {
+        t_aggregate.failed = true;
+        bytes = 0;
+    }
+    return AddPiece(nullptr, size_t(ownerOffset) + pointerMemberOffset, count < 0 ? 0 : count,
+                    size_t(ownerOffset) + countMemberOffset, bytes);
+}
+
+void* AggregateAllocationEnd(const char* file, int32_t line) {
+    AggregateState& state = t_aggregate;
+    char* block = nullptr;
+    if (state.failed) {
+        LogMessage(OrvaneErrorMessage, OrvaneMemoryOrigin,
+                   "%s(%d): Aggregate allocation of more than %d bytes is not possible.", file,
+                   line, INT32_MAX);
+    } else {
+        block = static_cast<char*>(Allocate(file, line, state.largestAlignment, state.size));
+    }
+    if (block) {
+        FillAggregate(state, block);
+    } else {
+        for (int i = 0; i < state.pieceCount; ++i) {
+            if (state.pieces[i].variable) *state.pieces[i].variable = nullptr;
+        }
+    }
+    ResetAggregate(state);
+    return block;
+}
+
+void* AggregateAllocationEndInPlace(const char*, int32_t, void* block) {
+    AggregateState& state = t_aggregate;
+    if (block && !state.failed) FillAggregate(state, static_cast<char*>(block));
+    ResetAggregate(state);
+    return state.failed ? nullptr : block;
+}
+
+size_t AggregateAllocationSize(const char*, int32_t) {
+    AggregateState& state = t_aggregate;
+    size_t size = state.failed ? SIZE_MAX : state.size;
+    ResetAggregate(state);
+    return size;
+}
+
+}  // namespace orvane
+
+// ------------------------------------------------------------------------------------------
+// Exported entry points.
+
+using namespace orvane;
+
+extern "C" {
+
+ORVANE_API void OrvaneSetAllocator(orvane_allocate_callback Allocate,
+                                   orvane_deallocate_callback Deallocate) {
+    g_allocate.store(Allocate, std::memory_order_release);
+    g_deallocate.store(Deallocate, std::memory_order_release);
+}
+
+ORVANE_API void OrvaneGetAllocator(orvane_allocate_callback* Allocate,
+                                   orvane_deallocate_callback* Deallocate) {
+    if (Allocate) *Allocate = g_allocate.load(std::memory_order_acquire);
+    if (Deallocate) *Deallocate = g_deallocate.load(std::memory_order_acquire);
+}
+
+ORVANE_API orvane_allocation_header* OrvaneAllocationsBegin(void) {
+    std::lock_guard<std::mutex> lock(g_trackingMutex);
+    return g_sentinel.Next;
+}
+
+ORVANE_API orvane_allocation_header* OrvaneNextAllocation(orvane_allocation_header* Header) {
+    std::lock_guard<std::mutex> lock(g_trackingMutex);
+    return Header->Next;
+}
+
+ORVANE_API orvane_allocation_header* OrvaneAllocationsEnd(void) { return &g_sentinel; }
+
+ORVANE_API void OrvaneGetAllocationInformation(orvane_allocation_header* Header,
+                                               orvane_allocation_information* Information) {
+    Information->Memory = reinterpret_cast<char*>(Header) + kHeaderSize;
+    Information->RequestedSize = Header->RequestedSize;
+    Information->ActualSize = Header->RequestedSize + static_cast<int32_t>(kHeaderSize);
+    Information->SourceFile = Header->SourceFile;
+    Information->SourceLine = Header->SourceLine;
+}
+
+ORVANE_API void* OrvaneBeginAllocationCheck(void) { return ORVANE_ALLOCATE(4, 0); }
+
+ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker) {
+    return HeaderOf(Marker);
+}
+
+ORVANE_API orvane_bool OrvaneEndAllocationCheck(void* Marker) {
+    if (Marker == nullptr) return false;
+    orvane_allocation_header* markerHeader = HeaderOf(Marker);
+    bool passed;
+    {
+        std::unique_lock<std::mutex> lock(g_trackingMutex);
+        passed = g_sentinel.Next == markerHeader;
+        if (!passed) {
+            // Collect first and log after unlocking: the log callback may allocate.
+            struct Leak {
+                const char* file;
+                int32_t line;
+                int32_t size;
+                void* memory;
+            };
+            Leak leaks[64];
+            int count = 0, total = 0;
+            for (orvane_allocation_header* h = g_sentinel.Next;
+                 h != markerHeader && h != &g_sentinel; h = h->Next, ++total) {
+                if (count < 64) {
+                    leaks[count++] = {h->SourceFile, h->SourceLine, h->RequestedSize,
+                                      reinterpret_cast<char*>(h) + kHeaderSize};
+                }
+            }
+            lock.unlock();
+            for (int i = 0; i < count; ++i) {
+                ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "Unfreed block %s:%d (%d bytes at 0x%p)",
+                                   leaks[i].file, leaks[i].line, leaks[i].size, leaks[i].memory);
+            }
+            if (total > count) {
+                ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "%d more unfreed blocks", total - count);
+            }
+        }
+    }
+    ORVANE_DEALLOCATE(Marker);
+    return passed;
+}
+
+ORVANE_API void OrvaneFreeBuilderResult(void* Memory) { ORVANE_DEALLOCATE(Memory); }
+
+}  // extern "C"

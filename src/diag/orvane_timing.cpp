@@ -1,0 +1,182 @@
+// Timing blocks, counters, the tick calibration and the monotonic system clock.
+#include "diag/orvane_timing.h"
+
+#include <cmath>
+#include <mutex>
+
+#include "diag/orvane_clock.h"
+#include "platform/orvane_platform.h"
+
+namespace orvane {
+
+struct TimingBlock {
+    const char* name;
+    std::atomic<int32_t> count;
+    std::atomic<uint64_t> totalTicks;
+    std::atomic<uint64_t> childTicks;
+    int32_t peakCount;
+    uint64_t peakTotalTicks;
+    uint64_t peakExclusiveTicks;
+};
+
+namespace {
+
+constexpr int32_t kMaxBlocks = 512;
+
+TimingBlock g_blocks[kMaxBlocks];
+std::atomic<int32_t> g_blockCount{0};
+std::mutex g_registrationMutex;  // registration and resets
+TimingBlock g_root;              // absorbs the child ticks of outermost calls
+thread_local TimingBlock* t_current = &g_root;
+std::atomic<double> g_ticksPerSecond{0.0};
+
+}  // namespace
+
+TimingBlock* RegisterTimingBlock(const char* name) {
+    std::lock_guard<std::mutex> lock(g_registrationMutex);
+    int32_t index = g_blockCount.load(std::memory_order_relaxed);
+    if (index >= kMaxBlocks) return nullptr;
+    g_blocks[index].name = name;
+    g_blockCount.store(index + 1, std::memory_order_release);
+    return &g_blocks[index];
+}
+
+TimingScope::TimingScope(TimingBlock* block) : block_(block), saved_(t_current), start_(0) {
+    if (block_ == nullptr) return;
+    t_current = block_;
+    start_ = platform::ReadTimeStampCounter();
+}
+
+TimingScope::~TimingScope() {
+    if (block_ == nullptr) return;
+    uint64_t elapsed = platform::ReadTimeStampCounter() - start_;
+    block_->count.fetch_add(1, std::memory_order_relaxed);
+    block_->totalTicks.fetch_add(elapsed, std::memory_order_relaxed);
+    t_current = saved_;
+    saved_->childTicks.fetch_add(elapsed, std::memory_order_relaxed);
+}
+
+// ------------------------------------------------------------------------------------------
+// The system clock: the monotonic clock in microseconds, cross-checked against the
+// millisecond tick so that a jump of the fine clock of more than 0.2 s is replaced by the
+// tick's advance. The arithmetic is separate from the readings so that it can be tested.
+
+int64_t AdvanceSystemClock(SystemClockState& state, int64_t counter, uint32_t tick) {
+    if (state.frequency == 0) {
+        state.frequency = 1000000000;  // the counter is in nanoseconds
+        state.base = counter;
+        state.lastReturned = 0;
+        state.lastTick = tick;
+    }
+    double counterMicroseconds =
+        std::nearbyint(double(counter - state.base) * 1000000.0 / double(state.frequency));
+    int64_t candidate = int64_t(counterMicroseconds) + state.correction;
+    int64_t tickMicroseconds = int64_t(std::nearbyint(double(uint32_t(tick - state.lastTick)) * 1000.0));
+    int64_t drift = tickMicroseconds - (candidate - state.lastReturned);
+    if (drift > 200000 || drift < -200000) {
+        state.correction += drift;
+        candidate += drift;
+    }
+    if (candidate >= state.lastReturned) {
+        state.lastTick = tick;
+        state.lastReturned = candidate;
+    }
+    return state.lastReturned;
+}
+
+namespace {
+
+std::mutex g_clockMutex;
+SystemClockState g_clock;
+
+}  // namespace
+
+}  // namespace orvane
+
+using namespace orvane;
+
+extern "C" {
+
+ORVANE_API orvane_int32 OrvaneGetCounterCount(void) {
+    return g_blockCount.load(std::memory_order_acquire);
+}
+
+ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_results* Results) {
+    if (Results == nullptr || Index < 0 || Index >= OrvaneGetCounterCount()) return;
+    const TimingBlock& b = g_blocks[Index];
+    double perSecond = OrvaneGetCounterTicksPerSecond();
+    double seconds = perSecond > 0 ? 1.0 / perSecond : 0.0;
+    uint64_t total = b.totalTicks.load(std::memory_order_relaxed);
+    uint64_t child = b.childTicks.load(std::memory_order_relaxed);
+    uint64_t exclusive = total > child ? total - child : 0;
+    Results->Name = b.name;
+    Results->Count = b.count.load(std::memory_order_relaxed);
+    Results->SecondsElapsed = double(total) * seconds;
+    Results->SecondsWithoutChildren = double(exclusive) * seconds;
+    Results->TotalTicks = double(total);
+    Results->TicksWithoutChildren = double(exclusive);
+    Results->PeakCount = b.peakCount;
+    Results->PeakSecondsElapsed = double(b.peakTotalTicks) * seconds;
+    Results->PeakSecondsWithoutChildren = double(b.peakExclusiveTicks) * seconds;
+}
+
+ORVANE_API void OrvaneResetCounters(void) {
+    std::lock_guard<std::mutex> lock(g_registrationMutex);
+    int32_t n = g_blockCount.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < n; ++i) {
+        TimingBlock& b = g_blocks[i];
+        int32_t count = b.count.exchange(0, std::memory_order_relaxed);
+        uint64_t total = b.totalTicks.exchange(0, std::memory_order_relaxed);
+        uint64_t child = b.childTicks.exchange(0, std::memory_order_relaxed);
+        uint64_t exclusive = total > child ? total - child : 0;
+        if (b.peakCount < count) b.peakCount = count;
+        if (total > b.peakTotalTicks) b.peakTotalTicks = total;
+        if (exclusive > b.peakExclusiveTicks) b.peakExclusiveTicks = exclusive;
+    }
+}
+
+ORVANE_API void OrvaneResetCounterPeaks(void) {
+    std::lock_guard<std::mutex> lock(g_registrationMutex);
+    int32_t n = g_blockCount.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < n; ++i) {
+        g_blocks[i].peakCount = 0;
+        g_blocks[i].peakTotalTicks = 0;
+        g_blocks[i].peakExclusiveTicks = 0;
+    }
+}
+
+ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void) {
+    double cached = g_ticksPerSecond.load(std::memory_order_acquire);
+    if (cached != 0.0) return cached;
+    uint64_t t0 = platform::ReadTimeStampCounter();
+    orvane_system_clock c0 = OrvaneGetSystemSeconds();
+    OrvaneSleepForSeconds(1.0f);
+    uint64_t t1 = platform::ReadTimeStampCounter();
+    orvane_system_clock c1 = OrvaneGetSystemSeconds();
+    double elapsed = OrvaneGetSecondsElapsed(&c0, &c1);
+    double perSecond = elapsed > 0 ? double(t1 - t0) / elapsed : 1.0;
+    g_ticksPerSecond.store(perSecond, std::memory_order_release);
+    return perSecond;
+}
+
+ORVANE_API orvane_system_clock OrvaneGetSystemSeconds(void) {
+    std::lock_guard<std::mutex> lock(g_clockMutex);
+    orvane_system_clock clock{};
+    clock.Microseconds = AdvanceSystemClock(g_clock, platform::MonotonicNanoseconds(),
+                                            platform::TickMilliseconds());
+    return clock;
+}
+
+ORVANE_API orvane_real64 OrvaneGetSecondsElapsed(const orvane_system_clock* Start,
+                                                 const orvane_system_clock* End) {
+    if (Start == nullptr || End == nullptr || Start->Microseconds >= End->Microseconds) return 0;
+    return double(End->Microseconds - Start->Microseconds) * 0.000001;
+}
+
+ORVANE_API void OrvaneSleepForSeconds(orvane_real32 Seconds) {
+    float milliseconds = std::nearbyint(Seconds * 1000.0f);
+    if (!(milliseconds > 0)) return;
+    platform::SleepMilliseconds(milliseconds > 4.0e9f ? 4000000000u : uint32_t(milliseconds));
+}
+
+}  // extern "C"
