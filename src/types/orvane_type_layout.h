@@ -110,6 +110,19 @@ struct MemberSlots {
 };
 MemberSlots GetMemberSlots(int32_t kind, DataLayout layout);
 
+// Records for static descriptions:
+//   orvane_data_type_definition g_curveType[] = {
+//       MemberRecord(OrvaneUInt8Member, "Format"),
+//       MemberRecord(OrvaneReferenceToArrayMember, "Knots", g_real32Type), EndRecord()};
+constexpr orvane_data_type_definition MemberRecord(orvane_member_type kind, const char* name,
+                                                   orvane_data_type_definition* type = nullptr,
+                                                   orvane_int32 width = 0) {
+    return {kind, name, type, width, {0, 0, 0}, 0};
+}
+constexpr orvane_data_type_definition EndRecord() {
+    return MemberRecord(OrvaneEndMember, nullptr);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The record accessor
 // ---------------------------------------------------------------------------------------------

@@ -1,36 +1,9 @@
-// The exported queries, comparisons, fills and reversal over native type descriptions, and the
-// plain element types.
+// The exported queries, comparisons, fills and reversal over native type descriptions.
 #include "core/orvane_log.h"
 #include "types/orvane_type_layout.h"
 
 namespace orvane {
 namespace {
-
-constexpr orvane_data_type_definition Member(orvane_member_type kind, const char* name,
-                                             orvane_data_type_definition* type = nullptr,
-                                             orvane_int32 width = 0) {
-    return {kind, name, type, width, {0, 0, 0}, 0};
-}
-constexpr orvane_data_type_definition End() {
-    return Member(OrvaneEndMember, nullptr);
-}
-
-// Plain element types, for arrays of plain values (a ReferenceToArrayMember of
-// OrvaneInt32Type is an array of 32-bit integers). Not const: records refer to one another
-// through non-const ReferenceType pointers.
-orvane_data_type_definition g_emptyType[] = {End()};
-orvane_data_type_definition g_stringType[] = {Member(OrvaneStringMember, "String"), End()};
-orvane_data_type_definition g_int16Type[] = {Member(OrvaneInt16Member, "Int16"), End()};
-orvane_data_type_definition g_int32Type[] = {Member(OrvaneInt32Member, "Int32"), End()};
-orvane_data_type_definition g_uint8Type[] = {Member(OrvaneUInt8Member, "UInt8"), End()};
-orvane_data_type_definition g_uint16Type[] = {Member(OrvaneUInt16Member, "UInt16"), End()};
-orvane_data_type_definition g_uint32Type[] = {Member(OrvaneUInt32Member, "UInt32"), End()};
-orvane_data_type_definition g_real32Type[] = {Member(OrvaneReal32Member, "Real32"), End()};
-orvane_data_type_definition g_tripleType[] = {Member(OrvaneReal32Member, "Real32", nullptr, 3),
-                                              End()};
-orvane_data_type_definition g_quadType[] = {Member(OrvaneReal32Member, "Real32", nullptr, 4),
-                                            End()};
-orvane_data_type_definition g_transformType[] = {Member(OrvaneTransformMember, "Transform"), End()};
 
 constexpr TypeRecords kNative = TypeRecords::Native();
 
@@ -45,18 +18,6 @@ void WarnSwitchableComparison() {
 using namespace orvane;
 
 extern "C" {
-
-orvane_data_type_definition* const OrvaneEmptyType = g_emptyType;
-orvane_data_type_definition* const OrvaneStringType = g_stringType;
-orvane_data_type_definition* const OrvaneInt16Type = g_int16Type;
-orvane_data_type_definition* const OrvaneInt32Type = g_int32Type;
-orvane_data_type_definition* const OrvaneUInt8Type = g_uint8Type;
-orvane_data_type_definition* const OrvaneUInt16Type = g_uint16Type;
-orvane_data_type_definition* const OrvaneUInt32Type = g_uint32Type;
-orvane_data_type_definition* const OrvaneReal32Type = g_real32Type;
-orvane_data_type_definition* const OrvaneTripleType = g_tripleType;
-orvane_data_type_definition* const OrvaneQuadType = g_quadType;
-orvane_data_type_definition* const OrvaneTransformType = g_transformType;
 
 ORVANE_API orvane_int32 OrvaneGetMemberUnitSize(const orvane_data_type_definition* Member) {
     return Member ? MemberUnitSize(Member->Type, DataLayout::Native) : 0;
