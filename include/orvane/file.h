@@ -47,10 +47,10 @@ struct orvane_file_reader {
 };
 
 /* Fills the head of Reader and links it in at the front of the list of open readers. */
-ORVANE_API void OrvaneInitializeFileReader(const char* SourceFile, orvane_int32 SourceLine,
-                                           orvane_close_file_reader_callback CloseFileReaderCallback,
-                                           orvane_read_at_most_callback ReadAtMostCallback,
-                                           orvane_file_reader* Reader);
+ORVANE_API void OrvaneInitializeFileReader(
+    const char* SourceFile, orvane_int32 SourceLine,
+    orvane_close_file_reader_callback CloseFileReaderCallback,
+    orvane_read_at_most_callback ReadAtMostCallback, orvane_file_reader* Reader);
 /* Removes Reader from the list (null and readers that are not linked are allowed), clears its
  * links and returns it. */
 ORVANE_API orvane_file_reader* OrvaneUnlinkFileReader(orvane_file_reader* Reader);
