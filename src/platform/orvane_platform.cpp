@@ -18,13 +18,9 @@
 
 namespace orvane::platform {
 
-void* HeapAllocate(size_t size) {
-    return std::malloc(size == 0 ? 1 : size);
-}
+void* HeapAllocate(size_t size) { return std::malloc(size == 0 ? 1 : size); }
 
-void HeapFree(void* block) {
-    std::free(block);
-}
+void HeapFree(void* block) { std::free(block); }
 
 // A handle is the descriptor plus one, so that descriptor 0 is not a null handle.
 static int Descriptor(FileHandle* file) {
@@ -38,15 +34,9 @@ FileHandle* OpenFile(const char* name, OpenMode mode) {
     }
     int flags = O_CLOEXEC;
     switch (mode) {
-        case OpenMode::Read:
-            flags |= O_RDONLY;
-            break;
-        case OpenMode::WriteKeep:
-            flags |= O_RDWR | O_CREAT;
-            break;
-        case OpenMode::WriteTruncate:
-            flags |= O_RDWR | O_CREAT | O_TRUNC;
-            break;
+        case OpenMode::Read: flags |= O_RDONLY; break;
+        case OpenMode::WriteKeep: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::WriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
     int fd;
     do {
@@ -65,8 +55,10 @@ FileHandle* OpenFile(const char* name, OpenMode mode) {
     return reinterpret_cast<FileHandle*>(static_cast<intptr_t>(fd) + 1);
 }
 
-void CloseFile(FileHandle* file) {
-    if (file) ::close(Descriptor(file));
+bool CloseFile(FileHandle* file) {
+    // A close interrupted by a signal has still released the descriptor on Linux, so it is
+    // never retried.
+    return file == nullptr || ::close(Descriptor(file)) == 0;
 }
 
 int64_t ReadFile(FileHandle* file, void* buffer, size_t size) {
@@ -86,7 +78,8 @@ int64_t ReadFile(FileHandle* file, void* buffer, size_t size) {
 int64_t WriteFile(FileHandle* file, const void* buffer, size_t size) {
     size_t done = 0;
     while (done < size) {
-        ssize_t n = ::write(Descriptor(file), static_cast<const char*>(buffer) + done, size - done);
+        ssize_t n =
+            ::write(Descriptor(file), static_cast<const char*>(buffer) + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -97,7 +90,7 @@ int64_t WriteFile(FileHandle* file, const void* buffer, size_t size) {
 }
 
 int64_t SeekFile(FileHandle* file, int64_t offset, SeekOrigin origin) {
-    int whence = origin == SeekOrigin::Start     ? SEEK_SET
+    int whence = origin == SeekOrigin::Start ? SEEK_SET
                  : origin == SeekOrigin::Current ? SEEK_CUR
                                                  : SEEK_END;
     return static_cast<int64_t>(::lseek(Descriptor(file), static_cast<off_t>(offset), whence));
@@ -109,9 +102,15 @@ int64_t GetFileSize(FileHandle* file) {
     return static_cast<int64_t>(info.st_size);
 }
 
-bool DeleteFile(const char* name) {
-    return name != nullptr && ::unlink(name) == 0;
+bool ResizeFile(FileHandle* file, int64_t size) {
+    int result;
+    do {
+        result = ::ftruncate(Descriptor(file), static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
+
+bool DeleteFile(const char* name) { return name != nullptr && ::unlink(name) == 0; }
 
 bool GetTemporaryDirectory(char* buffer, size_t size) {
     const char* directory = std::getenv("TMPDIR");
@@ -128,9 +127,7 @@ bool GetTemporaryDirectory(char* buffer, size_t size) {
     return true;
 }
 
-int LastError() {
-    return errno;
-}
+int LastError() { return errno; }
 
 void ErrorText(int error, char* buffer, size_t size) {
     if (size == 0) return;
@@ -181,9 +178,7 @@ bool ProcessorHasSSE() {
 #endif
 }
 
-static char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+static char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 static bool BeginsWithFolded(const char* s, const char* prefix) {
     for (; *prefix; ++s, ++prefix) {
