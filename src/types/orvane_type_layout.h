@@ -290,7 +290,7 @@ public:
 
 private:
     void Load(const void* next);
-    const TypeRecords& records_;
+    TypeRecords records_;  // a copy: the cursor may outlive the accessor it was given
     int32_t visits_ = 0;
     bool failed_ = false;
 };
