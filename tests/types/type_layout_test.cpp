@@ -293,4 +293,21 @@ TEST(FileRecords, EmptyValuesFollowTheLayout) {
     EXPECT_EQ(object[140], 0xAB);
 }
 
+// The comparison that type conversion uses: anything holding the excluded type is different,
+// even where both sides share the very same description.
+TEST(Equality, ExcludedTypeMakesHoldersDifferent) {
+    orvane_data_type_definition track[] = {
+        MemberRecord(OrvaneStringMember, "Name"),
+        MemberRecord(OrvaneInlineMember, "Curve", OrvaneCurve2Type), EndRecord()};
+    orvane_data_type_definition copy[] = {
+        MemberRecord(OrvaneStringMember, "Name"),
+        MemberRecord(OrvaneInlineMember, "Curve", OrvaneCurve2Type), EndRecord()};
+    EXPECT_TRUE(DataTypesAreEqual(track, copy, nullptr, nullptr));
+    EXPECT_FALSE(DataTypesAreEqual(track, copy, nullptr, OrvaneCurve2Type));
+    EXPECT_FALSE(DataTypesAreEqual(OrvaneCurve2Type, OrvaneCurve2Type, nullptr, OrvaneCurve2Type));
+    EXPECT_TRUE(DataTypesAreEqual(OrvaneBoneType, OrvaneBoneType, nullptr, OrvaneCurve2Type));
+    EXPECT_TRUE(DataTypesAreEqual(OrvaneMeshType, OrvaneMeshType, &OrvaneStringDifference,
+                                  OrvaneCurve2Type));
+}
+
 }  // namespace
