@@ -18,7 +18,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__)
+// ORVANE_MATH_NO_SSE builds the scalar kernels on x86-64 too, to test the other platforms' path.
+#if defined(__x86_64__) && !defined(ORVANE_MATH_NO_SSE)
 #include <emmintrin.h>
 #define ORVANE_MATH_HAS_SSE 1
 #else
@@ -45,26 +46,39 @@ inline const float* ScaleShearOf(const orvane_transform& t) {
 // ---------------------------------------------------------------------------------------------
 // 3x3 matrices and vectors
 
-// dest = a * b
+// dest = a * b. Written out in full: as loops the compiler keeps the operands in memory and
+// reloads them as vectors right after scalar stores, which stalls store forwarding.
 inline void Multiply3x3(float dest[9], const float a[9], const float b[9]) {
-    float r[9];
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            r[3 * i + j] = a[3 * i] * b[j] + a[3 * i + 1] * b[3 + j] + a[3 * i + 2] * b[6 + j];
-        }
-    }
-    std::memcpy(dest, r, sizeof(r));
+    const float a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6],
+                a7 = a[7], a8 = a[8];
+    const float b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3], b4 = b[4], b5 = b[5], b6 = b[6],
+                b7 = b[7], b8 = b[8];
+    dest[0] = a0 * b0 + a1 * b3 + a2 * b6;
+    dest[1] = a0 * b1 + a1 * b4 + a2 * b7;
+    dest[2] = a0 * b2 + a1 * b5 + a2 * b8;
+    dest[3] = a3 * b0 + a4 * b3 + a5 * b6;
+    dest[4] = a3 * b1 + a4 * b4 + a5 * b7;
+    dest[5] = a3 * b2 + a4 * b5 + a5 * b8;
+    dest[6] = a6 * b0 + a7 * b3 + a8 * b6;
+    dest[7] = a6 * b1 + a7 * b4 + a8 * b7;
+    dest[8] = a6 * b2 + a7 * b5 + a8 * b8;
 }
 
 // dest = transpose(a) * b
 inline void TransposeMultiply3x3(float dest[9], const float a[9], const float b[9]) {
-    float r[9];
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
-            r[3 * i + j] = a[i] * b[j] + a[3 + i] * b[3 + j] + a[6 + i] * b[6 + j];
-        }
-    }
-    std::memcpy(dest, r, sizeof(r));
+    const float a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6],
+                a7 = a[7], a8 = a[8];
+    const float b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3], b4 = b[4], b5 = b[5], b6 = b[6],
+                b7 = b[7], b8 = b[8];
+    dest[0] = a0 * b0 + a3 * b3 + a6 * b6;
+    dest[1] = a0 * b1 + a3 * b4 + a6 * b7;
+    dest[2] = a0 * b2 + a3 * b5 + a6 * b8;
+    dest[3] = a1 * b0 + a4 * b3 + a7 * b6;
+    dest[4] = a1 * b1 + a4 * b4 + a7 * b7;
+    dest[5] = a1 * b2 + a4 * b5 + a7 * b8;
+    dest[6] = a2 * b0 + a5 * b3 + a8 * b6;
+    dest[7] = a2 * b1 + a5 * b4 + a8 * b7;
+    dest[8] = a2 * b2 + a5 * b5 + a8 * b8;
 }
 
 // dest = m * v
@@ -116,14 +130,15 @@ inline void RotationMatrix(float dest[9], const float q[4]) {
     dest[8] = 1.0f - 2.0f * (x * x + y * y);
 }
 
-// dest = a (x) b: b's rotation first, then a's.
+// dest = a (x) b: b's rotation first, then a's. The four terms of each component are summed in
+// two pairs, the grouping the SSE form uses.
 inline void QuaternionMultiply(float dest[4], const float a[4], const float b[4]) {
     float ax = a[0], ay = a[1], az = a[2], aw = a[3];
     float bx = b[0], by = b[1], bz = b[2], bw = b[3];
-    dest[0] = aw * bx + ax * bw + ay * bz - az * by;
-    dest[1] = aw * by - ax * bz + ay * bw + az * bx;
-    dest[2] = aw * bz + ax * by - ay * bx + az * bw;
-    dest[3] = aw * bw - ax * bx - ay * by - az * bz;
+    dest[0] = (ax * bw - az * by) + (ay * bz + aw * bx);
+    dest[1] = (ay * bw - ax * bz) + (az * bx + aw * by);
+    dest[2] = (az * bw - ay * bx) + (ax * by + aw * bz);
+    dest[3] = (aw * bw - ax * bx) - (az * bz + ay * by);
 }
 
 // Result = A o B (B first); the three 3x3 products are taken in the order Rb * Sb, then
@@ -142,10 +157,15 @@ inline void Multiply(orvane_transform& result, const orvane_transform& a,
     p[1] += a.Position[1];
     p[2] += a.Position[2];
     QuaternionMultiply(q, a.Orientation, b.Orientation);
+    // Element by element: a block copy would reload the scalar results as vectors.
     result.Flags = a.Flags | b.Flags;
-    std::memcpy(result.Position, p, sizeof(p));
-    std::memcpy(result.Orientation, q, sizeof(q));
-    std::memcpy(ScaleShearOf(result), s, sizeof(s));
+    for (int i = 0; i < 3; ++i)
+        result.Position[i] = p[i];
+    for (int i = 0; i < 4; ++i)
+        result.Orientation[i] = q[i];
+    float* rs = ScaleShearOf(result);
+    for (int i = 0; i < 9; ++i)
+        rs[i] = s[i];
 }
 
 // The 4x4 matrix of a transform; the scale/shear product is skipped when its flag is clear.
@@ -153,38 +173,47 @@ inline void BuildCompositeTransform4x4(const orvane_transform& t, float dest[16]
     float m[9];
     RotationMatrix(m, t.Orientation);
     if (t.Flags & OrvaneTransformHasScaleShear) Multiply3x3(m, m, ScaleShearOf(t));
-    const float c[16] = {m[0], m[3], m[6], 0.0f, m[1],          m[4],          m[7],          0.0f,
-                         m[2], m[5], m[8], 0.0f, t.Position[0], t.Position[1], t.Position[2], 1.0f};
-    std::memcpy(dest, c, sizeof(c));
+    for (int j = 0; j < 3; ++j) {
+        dest[4 * j] = m[j];
+        dest[4 * j + 1] = m[3 + j];
+        dest[4 * j + 2] = m[6 + j];
+        dest[4 * j + 3] = 0.0f;
+    }
+    dest[12] = t.Position[0];
+    dest[13] = t.Position[1];
+    dest[14] = t.Position[2];
+    dest[15] = 1.0f;
 }
 
 // Row-major array product of two affine 4x4 matrices (apply a, then b); elements 3, 7, 11, 15
 // of the inputs are not read.
 inline void ColumnMatrixMultiply4x3(float result[16], const float a[16], const float b[16]) {
-    float r[16];
+    float x[16], y[16];  // copies, so that result may be a or b
+    std::memcpy(x, a, sizeof(x));
+    std::memcpy(y, b, sizeof(y));
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 3; ++j) {
-            r[4 * i + j] = a[4 * i] * b[j] + a[4 * i + 1] * b[4 + j] + a[4 * i + 2] * b[8 + j];
+            result[4 * i + j] = x[4 * i] * y[j] + x[4 * i + 1] * y[4 + j] + x[4 * i + 2] * y[8 + j];
         }
-        r[4 * i + 3] = 0.0f;
+        result[4 * i + 3] = 0.0f;
     }
-    r[12] += b[12];
-    r[13] += b[13];
-    r[14] += b[14];
-    r[15] = 1.0f;
-    std::memcpy(result, r, sizeof(r));
+    result[12] += y[12];
+    result[13] += y[13];
+    result[14] += y[14];
+    result[15] = 1.0f;
 }
 
 // Row-major array product of two general 4x4 matrices.
 inline void ColumnMatrixMultiply4x4(float result[16], const float a[16], const float b[16]) {
-    float r[16];
+    float x[16], y[16];
+    std::memcpy(x, a, sizeof(x));
+    std::memcpy(y, b, sizeof(y));
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 4; ++j) {
-            r[4 * i + j] = a[4 * i] * b[j] + a[4 * i + 1] * b[4 + j] + a[4 * i + 2] * b[8 + j] +
-                           a[4 * i + 3] * b[12 + j];
+            result[4 * i + j] = x[4 * i] * y[j] + x[4 * i + 1] * y[4 + j] +
+                                x[4 * i + 2] * y[8 + j] + x[4 * i + 3] * y[12 + j];
         }
     }
-    std::memcpy(result, r, sizeof(r));
 }
 
 }  // namespace scalar
@@ -192,10 +221,11 @@ inline void ColumnMatrixMultiply4x4(float result[16], const float a[16], const f
 #if ORVANE_MATH_HAS_SSE
 namespace sse {
 
-// Lane helpers. Shuffle<a, b, c, d> picks lanes a, b, c, d of v.
+// Lane helpers. Shuffle<a, b, c, d> picks lanes a, b, c, d of v (pshufd: it does not need its
+// destination to be a copy of the source).
 template <int A, int B, int C, int D>
 inline __m128 Shuffle(__m128 v) {
-    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(D, C, B, A));
+    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(D, C, B, A)));
 }
 template <int I>
 inline __m128 Splat(__m128 v) {
@@ -272,15 +302,14 @@ inline Rows RotationColumns(__m128 q) {
 }
 
 inline __m128 QuaternionProduct(__m128 a, __m128 b) {
-    // a (x) b = aw b + ax (bw, -bz, by, -bx) + ay (bz, bw, -bx, -by) + az (-by, bx, bw, -bz)
-    __m128 r = _mm_mul_ps(Splat<3>(a), b);
-    r = _mm_add_ps(
-        r, _mm_mul_ps(Splat<0>(a), Negate<false, true, false, true>(Shuffle<3, 2, 1, 0>(b))));
-    r = _mm_add_ps(
-        r, _mm_mul_ps(Splat<1>(a), Negate<false, false, true, true>(Shuffle<2, 3, 0, 1>(b))));
-    r = _mm_add_ps(
-        r, _mm_mul_ps(Splat<2>(a), Negate<true, false, false, true>(Shuffle<1, 0, 3, 2>(b))));
-    return r;
+    // Lanes x, y, z of a (x) b are a_i bw - a_k b_j + a_j b_k + aw b_i for the cyclic (i, j, k);
+    // lane w is aw bw - ax bx - (az bz + ay by). The fourth lanes of the shuffles are chosen so
+    // that the same two pairs give w once the last lane of the second pair is negated.
+    __m128 first = _mm_sub_ps(_mm_mul_ps(a, Splat<3>(b)),
+                              _mm_mul_ps(Shuffle<2, 0, 1, 0>(a), Shuffle<1, 2, 0, 0>(b)));
+    __m128 second = _mm_add_ps(_mm_mul_ps(Shuffle<1, 2, 0, 2>(a), Shuffle<2, 0, 1, 2>(b)),
+                               _mm_mul_ps(Shuffle<3, 3, 3, 1>(a), Shuffle<0, 1, 2, 1>(b)));
+    return _mm_add_ps(first, Negate<false, false, false, true>(second));
 }
 
 inline void RotationMatrix(float dest[9], const float q[4]) {
