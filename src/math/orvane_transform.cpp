@@ -155,10 +155,10 @@ ORVANE_API void OrvaneLinearBlendTransform(orvane_transform* Result, const orvan
         for (int i = 0; i < 4; ++i)
             q[i] = u * A->Orientation[i] + t * B->Orientation[i];
         float lengthSquared = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
-        if (lengthSquared > 0.0f || lengthSquared != lengthSquared) {
-            float inverse = 1.0f / std::sqrt(lengthSquared);
+        if (lengthSquared != 0.0f) {
+            float length = std::sqrt(lengthSquared);
             for (int i = 0; i < 4; ++i)
-                r.Orientation[i] = q[i] * inverse;
+                r.Orientation[i] = q[i] / length;
         } else {
             // Opposite orientations blended half-way cancel out: there is no direction left
             // to normalise, so the blend settles on the identity rather than 0/0.

@@ -8,6 +8,7 @@
 
 #include <Eigen/Dense>
 #include <Eigen/Geometry>
+#include <gtest/gtest.h>
 
 #include "orvane/math.h"
 
@@ -39,6 +40,13 @@ inline Mat4 MatrixOf(const orvane_transform& t) {
     m.topLeftCorner<3, 3>() = q.toRotationMatrix() * FromRowMajor3(&t.ScaleShear[0][0]);
     m.topRightCorner<3, 1>() = Vec3(t.Position[0], t.Position[1], t.Position[2]);
     return m;
+}
+
+// Compares n floats with a reference read by [i] (an array or an Eigen vector).
+template <typename Reference>
+void ExpectNear(const float* got, const Reference& want, int n, double tol) {
+    for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(got[i], want[i], tol) << "element " << i;
 }
 
 inline double MaxAbs(const Eigen::MatrixXd& m) {

@@ -253,8 +253,7 @@ TEST(Quaternions, RotationVectorBetween) {
         double s = d.vec().norm();
         double angle = 2 * std::atan2(s, d.w());
         Vec3 expected = s > 0 ? Vec3(d.vec() * (angle / s)) : Vec3::Zero();
-        for (int i = 0; i < 3; ++i)
-            EXPECT_NEAR(r[i], expected[i], 1e-4);
+        ExpectNear(r, expected, 3, 1e-4);
         if (d.w() >= 0 && s > 1e-3) {
             Eigen::AngleAxisd aa(d);
             Vec3 e = aa.axis() * aa.angle();
@@ -412,9 +411,7 @@ TEST(SimilarityInPlace, PositionScaleShearAndAffineMatrix) {
         auto p = std::array<float, 3>{t.Position[0], t.Position[1], t.Position[2]};
         OrvaneInPlaceSimilarityTransformPosition(a.data(), l, p.data());
         Vec3 ep = el * Vec3(t.Position[0], t.Position[1], t.Position[2]) + Vec3(a[0], a[1], a[2]);
-        for (int i = 0; i < 3; ++i)
-            EXPECT_NEAR(p[i], ep[i], 1e-4);
-
+        ExpectNear(p.data(), ep, 3, 1e-4);
         float m[16];
         OrvaneBuildCompositeTransform4x4(&t, m);
         m[3] = 7.0f;  // untouched
