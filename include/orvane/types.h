@@ -537,6 +537,38 @@ ORVANE_API orvane_bool OrvaneEndVariant(orvane_variant_builder* Builder,
                                         orvane_data_type_definition** ResultType,
                                         void** ResultObject);
 
+/* ---- Model and material lookups ---- */
+
+/* The texture types that a material map's Usage names (the channel names that art tools'
+ * exporters write, compared without regard to ASCII case). 0 matches no channel. */
+typedef enum orvane_material_texture_type {
+    OrvaneAmbientColorTexture = 1,
+    OrvaneDiffuseColorTexture = 2,
+    OrvaneSpecularColorTexture = 3,
+    OrvaneSelfIlluminationTexture = 4,
+    OrvaneOpacityTexture = 5,
+    OrvaneBumpHeightTexture = 6,
+    OrvaneReflectionTexture = 7,
+    OrvaneRefractionTexture = 8,
+    OrvaneDisplacementTexture = 9
+} orvane_material_texture_type;
+
+/* Writes the 4x4 matrix of the model's InitialPlacement (translation in elements 12 to 14). */
+ORVANE_API void OrvaneGetModelInitialPlacement4x4(const orvane_model* Model,
+                                                  orvane_real32* Placement4x4);
+/* The lookups follow the material's maps in order; a map leads to the first material with a
+ * texture found depth first below its Map. The material's own Texture counts only when reached
+ * through a map. Null for a null material or when nothing matches. Material graphs that loop
+ * back on themselves are followed to a fixed depth (64) and never hang. */
+ORVANE_API orvane_texture* OrvaneGetMaterialTextureByType(const orvane_material* Material,
+                                                          orvane_material_texture_type Type);
+ORVANE_API orvane_material* OrvaneGetTexturedMaterialByChannelName(const orvane_material* Material,
+                                                                   const char* ChannelName);
+ORVANE_API orvane_texture* OrvaneGetMaterialTextureByChannelName(const orvane_material* Material,
+                                                                 const char* ChannelName);
+
+/* ---- end of model and material lookups ---- */
+
 ORVANE_EXTERN_C_END
 
 #endif /* ORVANE_TYPES_H */
