@@ -6,6 +6,8 @@
  * format table and whose Degree (0 to 3) is the B-spline degree. Counted arrays are an int32
  * count followed by a pointer, as in every content record.
  *
+ * orvane_curve2, OrvaneCurve2Type and OrvaneOldCurveType are declared in orvane/types.h.
+ *
  * Threads: operations on distinct curves are independent; the format table and the identity
  * vectors are read-only. Encoding and swizzling modify a curve and need exclusive access.
  */
@@ -18,14 +20,6 @@
 ORVANE_EXTERN_C_BEGIN
 
 #pragma pack(push, 4)
-
-#ifndef ORVANE_CURVE2_DECLARED
-#define ORVANE_CURVE2_DECLARED
-/* A curve: a variant reference to its data record. */
-typedef struct orvane_curve2 {
-    orvane_variant CurveData;
-} orvane_curve2;
-#endif
 
 typedef struct orvane_curve_data_header {
     orvane_uint8 Format; /* index into the format table; 255 when unrecognised */
@@ -195,23 +189,23 @@ typedef enum orvane_curve_format {
 } orvane_curve_format;
 
 /* Type descriptions of the header and the sixteen data records. */
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataHeaderType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaKeyframes32fType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaK32fC32fType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaIdentityType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaConstant32fType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD3Constant32fType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD4Constant32fType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaK16uC16uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataDaK8uC8uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD4nK16uC15uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD4nK8uC7uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD3K16uC16uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD3K8uC8uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD9I1K16uC16uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD9I3K16uC16uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD9I1K8uC8uType[];
-ORVANE_API extern orvane_data_type_definition OrvaneCurveDataD9I3K8uC8uType[];
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType;
 
 /* Values that identity curves yield, passed as the IdentityVector of the extraction and
  * evaluation operations. */

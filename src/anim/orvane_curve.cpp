@@ -14,7 +14,8 @@ namespace orvane {
 namespace {
 
 // ------------------------------------------------------------------------------------------
-// Element types of the curve arrays. They mirror the standard element descriptions.
+// Element types of the curve arrays: equal, names included, to the standard element
+// descriptions, and declared here so that every record below is constant-initialized.
 
 orvane_data_type_definition g_real32Element[] = {
     {OrvaneReal32Member, "Real32", nullptr, 0, {0, 0, 0}, 0},
@@ -36,95 +37,96 @@ orvane_data_type_definition g_uint8Element[] = {
     {(kind), (name), (reference), (width), {0, 0, 0}, 0}
 #define ORVANE_END_MEMBER {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}
 
-extern "C" {
+namespace orvane {
+namespace {
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataHeaderType[] = {
+orvane_data_type_definition g_curveDataHeader[] = {
     ORVANE_MEMBER(OrvaneUInt8Member, "Format", nullptr, 0),
     ORVANE_MEMBER(OrvaneUInt8Member, "Degree", nullptr, 0), ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaKeyframes32fType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataDaKeyframes32f[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaK32fC32fType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataDaK32fC32f[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Knots", orvane::g_real32Element, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaIdentityType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaIdentity", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataDaIdentity[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0), ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaConstant32fType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataDaConstant32f[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD3Constant32fType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataD3Constant32f[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 3), ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD4Constant32fType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataD4Constant32f[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 4), ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaK16uC16uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataDaK16uC16u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataDaK8uC8uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataDaK8uC8u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD4nK16uC15uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD4nK16uC15u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD4nK8uC7uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD4nK8uC7u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD3K16uC16uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD3K16uC16u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD3K8uC8uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD3K8uC8u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I1K16uC16uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataD9I1K16uC16u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
@@ -132,8 +134,8 @@ ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I1K16uC16uType[] = {
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I3K16uC16uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", OrvaneCurveDataHeaderType,
+orvane_data_type_definition g_curveDataD9I3K16uC16u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader,
                   0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
@@ -141,22 +143,43 @@ ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I3K16uC16uType[] = {
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I1K8uC8uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD9I1K8uC8u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlOffset", nullptr, 0),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
     ORVANE_END_MEMBER};
 
-ORVANE_API orvane_data_type_definition OrvaneCurveDataD9I3K8uC8uType[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", OrvaneCurveDataHeaderType, 0),
+orvane_data_type_definition g_curveDataD9I3K8uC8u[] = {
+    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader, 0),
     ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
     ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
     ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
     ORVANE_END_MEMBER};
 
+}  // namespace
+}  // namespace orvane
+
+extern "C" {
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType = orvane::g_curveDataHeader;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType = orvane::g_curveDataDaKeyframes32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType = orvane::g_curveDataDaK32fC32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType = orvane::g_curveDataDaIdentity;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType = orvane::g_curveDataDaConstant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType = orvane::g_curveDataD3Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType = orvane::g_curveDataD4Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType = orvane::g_curveDataDaK16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType = orvane::g_curveDataDaK8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType = orvane::g_curveDataD4nK16uC15u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType = orvane::g_curveDataD4nK8uC7u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType = orvane::g_curveDataD3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType = orvane::g_curveDataD3K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType = orvane::g_curveDataD9I1K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType = orvane::g_curveDataD9I3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType = orvane::g_curveDataD9I1K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType = orvane::g_curveDataD9I3K8uC8u;
 }  // extern "C"
 
 #undef ORVANE_MEMBER
@@ -943,39 +966,39 @@ constexpr CurveFormat ConstantRow(orvane_data_type_definition* type, const char*
 }  // namespace
 
 const CurveFormat kCurveFormats[OrvaneCurveFormatCount] = {
-    {OrvaneCurveDataDaKeyframes32fType, "DaKeyframes32f", KeyframesDimension, KeyframesKnotCount,
+    {g_curveDataDaKeyframes32f, "DaKeyframes32f", KeyframesDimension, KeyframesKnotCount,
      ZeroKnot, ZeroCloseKnot, KeyframesExtract, KeyframesSetAll, KeyframesLayout, KeyframesCopy,
      KeyframesSwizzle},
-    {OrvaneCurveDataDaK32fC32fType, "DaK32fC32f", FloatDimension, FloatKnotCount, FloatFindKnot,
+    {g_curveDataDaK32fC32f, "DaK32fC32f", FloatDimension, FloatKnotCount, FloatFindKnot,
      FloatFindCloseKnot, FloatExtract, FloatSetAll, FloatLayout, FloatCopy, FloatSwizzle},
-    {OrvaneCurveDataDaIdentityType, "DaIdentity", IdentityDimension, NoKnots, ZeroKnot,
+    {g_curveDataDaIdentity, "DaIdentity", IdentityDimension, NoKnots, ZeroKnot,
      ZeroCloseKnot, IdentityExtract, IdentitySetAll, IdentityLayout, IdentityCopy,
      IdentitySwizzle},
-    ConstantRow<OrvaneCurveFormatDaConstant32f>(OrvaneCurveDataDaConstant32fType,
+    ConstantRow<OrvaneCurveFormatDaConstant32f>(g_curveDataDaConstant32f,
                                                 "DaConstant32f"),
-    ConstantRow<OrvaneCurveFormatD3Constant32f>(OrvaneCurveDataD3Constant32fType,
+    ConstantRow<OrvaneCurveFormatD3Constant32f>(g_curveDataD3Constant32f,
                                                 "D3Constant32f"),
-    ConstantRow<OrvaneCurveFormatD4Constant32f>(OrvaneCurveDataD4Constant32fType,
+    ConstantRow<OrvaneCurveFormatD4Constant32f>(g_curveDataD4Constant32f,
                                                 "D4Constant32f"),
-    QuantisedRow<orvane_curve_data_da_k16u_c16u>(OrvaneCurveDataDaK16uC16uType, "DaK16uC16u"),
-    QuantisedRow<orvane_curve_data_da_k8u_c8u>(OrvaneCurveDataDaK8uC8uType, "DaK8uC8u"),
-    QuaternionRow<orvane_curve_data_d4n_k16u_c15u>(OrvaneCurveDataD4nK16uC15uType, "D4nK16uC15u"),
-    QuaternionRow<orvane_curve_data_d4n_k8u_c7u>(OrvaneCurveDataD4nK8uC7uType, "D4nK8uC7u"),
-    QuantisedRow<orvane_curve_data_d3_k16u_c16u>(OrvaneCurveDataD3K16uC16uType, "D3K16uC16u"),
-    QuantisedRow<orvane_curve_data_d3_k8u_c8u>(OrvaneCurveDataD3K8uC8uType, "D3K8uC8u"),
-    QuantisedRow<orvane_curve_data_d9i1_k16u_c16u>(OrvaneCurveDataD9I1K16uC16uType,
+    QuantisedRow<orvane_curve_data_da_k16u_c16u>(g_curveDataDaK16uC16u, "DaK16uC16u"),
+    QuantisedRow<orvane_curve_data_da_k8u_c8u>(g_curveDataDaK8uC8u, "DaK8uC8u"),
+    QuaternionRow<orvane_curve_data_d4n_k16u_c15u>(g_curveDataD4nK16uC15u, "D4nK16uC15u"),
+    QuaternionRow<orvane_curve_data_d4n_k8u_c7u>(g_curveDataD4nK8uC7u, "D4nK8uC7u"),
+    QuantisedRow<orvane_curve_data_d3_k16u_c16u>(g_curveDataD3K16uC16u, "D3K16uC16u"),
+    QuantisedRow<orvane_curve_data_d3_k8u_c8u>(g_curveDataD3K8uC8u, "D3K8uC8u"),
+    QuantisedRow<orvane_curve_data_d9i1_k16u_c16u>(g_curveDataD9I1K16uC16u,
                                                    "D9I1K16uC16u"),
-    QuantisedRow<orvane_curve_data_d9i3_k16u_c16u>(OrvaneCurveDataD9I3K16uC16uType,
+    QuantisedRow<orvane_curve_data_d9i3_k16u_c16u>(g_curveDataD9I3K16uC16u,
                                                    "D9I3K16uC16u"),
-    QuantisedRow<orvane_curve_data_d9i1_k8u_c8u>(OrvaneCurveDataD9I1K8uC8uType, "D9I1K8uC8u"),
-    QuantisedRow<orvane_curve_data_d9i3_k8u_c8u>(OrvaneCurveDataD9I3K8uC8uType, "D9I3K8uC8u"),
+    QuantisedRow<orvane_curve_data_d9i1_k8u_c8u>(g_curveDataD9I1K8uC8u, "D9I1K8uC8u"),
+    QuantisedRow<orvane_curve_data_d9i3_k8u_c8u>(g_curveDataD9I3K8uC8u, "D9I3K8uC8u"),
 };
 
 namespace {
 
 // Identical descriptions match at once; otherwise the layouts and names are compared.
 bool CurveTypesMatch(orvane_data_type_definition* a, orvane_data_type_definition* b) {
-    return a == b;
+    return a == b || OrvaneDataTypesAreEqualWithNames(a, b);
 }
 
 int32_t FindFormatIndex(orvane_data_type_definition* type) {

@@ -566,3 +566,22 @@ TEST(CurveBuilder, CopiesInPlaceAndConvertsToFloats) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CurvePredicates, RecognitionComparesDescriptionsNotAddresses) {
+    // A file's own copy of a description (same layout and names) is recognised; a copy with a
+    // renamed member is not.
+    std::vector<orvane_data_type_definition> copy(OrvaneCurveDataD3K8uC8uType,
+                                                  OrvaneCurveDataD3K8uC8uType + 6);
+    orvane_curve_data_header header = {0, 1};
+    orvane_curve2 c = {{copy.data(), &header}};
+    OrvaneCurveInitializeFormat(&c);
+    EXPECT_EQ(header.Format, 11);
+    EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(&c));
+    copy[2].Name = "Scales";
+    OrvaneCurveInitializeFormat(&c);
+    EXPECT_EQ(header.Format, 255);
+}
+
+}  // namespace
