@@ -172,6 +172,123 @@ const CurveFormat* UsableNeighbour(const orvane_curve2* neighbour, int32_t dimen
     return format;
 }
 
+// The window around KnotIndex of a curve that has been checked: its format, degree (at most
+// 3), knot count n (at least 1) and dimension D are known to fit. Neighbours are null when
+// absent or unusable.
+bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t d, int32_t n,
+                 int32_t D, const CurveFormat* prior, const orvane_curve2* PriorCurve,
+                 const CurveFormat* after, const orvane_curve2* AfterCurve,
+                 float PriorCurveDuration, float CurveDuration, float AfterCurveDuration,
+                 int32_t KnotIndex, float* KnotBuffer, float* ControlBuffer, float** ti, float** pi,
+                 const float* IdentityVector) {
+    const void* data = Curve->CurveData.Object;
+    const bool priorIsIdentity = prior && OrvaneCurveIsIdentity(PriorCurve);
+    const bool afterIsIdentity = after && OrvaneCurveIsIdentity(AfterCurve);
+    *ti = KnotBuffer;
+    *pi = ControlBuffer;
+    if (KnotIndex < 0) KnotIndex = 0;
+    if (KnotIndex > n - 1) KnotIndex = n - 1;
+
+    const auto* plain = static_cast<const orvane_curve_data_da_k32f_c32f*>(data);
+    const bool floats = format == &kCurveFormats[OrvaneCurveFormatDaK32fC32f];
+    const float* curveKnots = floats ? plain->Knots : nullptr;
+    const float* curveControls = floats ? plain->Controls : nullptr;
+
+    if (d == 0) {
+        if (floats) {
+            *ti = const_cast<float*>(curveKnots) + KnotIndex;
+            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
+        } else {
+            format->extractKnotValues(data, KnotIndex, 1, nullptr, ControlBuffer, IdentityVector);
+        }
+        return false;
+    }
+
+    const int32_t usable = (AfterCurve != nullptr) ? n - 1 : n;
+    const int32_t start = KnotIndex - d;
+    const int32_t window = 2 * d;
+    *ti = KnotBuffer + d;
+    *pi = ControlBuffer + d * D;
+    if (start >= 0 && start + window <= usable) {
+        if (floats) {
+            *ti = const_cast<float*>(curveKnots) + KnotIndex;
+            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
+        } else {
+            format->extractKnotValues(data, start, window, KnotBuffer, ControlBuffer,
+                                      IdentityVector);
+        }
+        return false;
+    }
+
+    const int32_t front = start < 0 ? -start : 0;
+    const int32_t first = start < 0 ? 0 : start;
+    int32_t count = window - front;
+    if (count > usable - first) count = usable - first;
+    if (count < 1) count = 1;  // a one-knot looping curve still has its knot
+    format->extractKnotValues(data, first, count, KnotBuffer + front, ControlBuffer + front * D,
+                              IdentityVector);
+
+    // Front: clamp, continue from an identity, or walk the prior curve backwards.
+        if (front > 0) {
+        if (prior == nullptr) {
+            for (int32_t e = front - 1; e >= 0; --e) {
+                KnotBuffer[e] = KnotBuffer[front];
+                Copy32(size_t(D), ControlBuffer + front * D, ControlBuffer + e * D);
+            }
+        } else if (priorIsIdentity) {
+            for (int32_t e = front - 1; e >= 0; --e) {
+                KnotBuffer[e] = KnotBuffer[front] - float(front - e) * PriorCurveDuration;
+                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
+            }
+        } else {
+            const int32_t m = NeighbourKnots(prior, PriorCurve);
+            int32_t source = m - 1;
+            float shift = -PriorCurveDuration;
+            for (int32_t e = front - 1; e >= 0; --e) {
+                float knot = 0.0f;
+                prior->extractKnotValues(PriorCurve->CurveData.Object, source, 1, &knot,
+                                         ControlBuffer + e * D, IdentityVector);
+                KnotBuffer[e] = knot + shift;
+                if (--source < 0) {
+                    source = m - 1;
+                    shift -= PriorCurveDuration;
+                }
+            }
+        }
+    }
+
+    // Back: clamp, continue into an identity, or walk the after curve forwards.
+        const int32_t last = front + count - 1;
+    if (last + 1 < window) {
+        if (after == nullptr) {
+            for (int32_t e = last + 1; e < window; ++e) {
+                KnotBuffer[e] = KnotBuffer[last];
+                Copy32(size_t(D), ControlBuffer + last * D, ControlBuffer + e * D);
+            }
+        } else if (afterIsIdentity) {
+            for (int32_t e = last + 1; e < window; ++e) {
+                KnotBuffer[e] = KnotBuffer[e - 1] + AfterCurveDuration;
+                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
+            }
+        } else {
+            const int32_t m = NeighbourKnots(after, AfterCurve);
+            int32_t source = 0;
+            float shift = CurveDuration;
+            for (int32_t e = last + 1; e < window; ++e) {
+                float knot = 0.0f;
+                after->extractKnotValues(AfterCurve->CurveData.Object, source, 1, &knot,
+                                         ControlBuffer + e * D, IdentityVector);
+                KnotBuffer[e] = knot + shift;
+                if (++source >= m) {
+                    source = 0;
+                    shift += AfterCurveDuration;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 }  // namespace orvane
 
@@ -267,109 +384,10 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return false;
     }
-    if (KnotIndex < 0) KnotIndex = 0;
-    if (KnotIndex > n - 1) KnotIndex = n - 1;
-
-    const auto* plain = OrvaneCurveGetContentsOfDaK32fC32f(Curve);
-    const bool floats = plain != nullptr;
-    const float* curveKnots = floats ? plain->Knots : nullptr;
-    const float* curveControls = floats ? plain->Controls : nullptr;
-
-    if (d == 0) {
-        if (floats) {
-            *ti = const_cast<float*>(curveKnots) + KnotIndex;
-            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
-        } else {
-            format->extractKnotValues(data, KnotIndex, 1, nullptr, ControlBuffer, IdentityVector);
-        }
-        return false;
-    }
-
-    const int32_t usable = (AfterCurve != nullptr) ? n - 1 : n;
-    const int32_t start = KnotIndex - d;
-    const int32_t window = 2 * d;
-    *ti = KnotBuffer + d;
-    *pi = ControlBuffer + d * D;
-    if (start >= 0 && start + window <= usable) {
-        if (floats) {
-            *ti = const_cast<float*>(curveKnots) + KnotIndex;
-            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
-        } else {
-            format->extractKnotValues(data, start, window, KnotBuffer, ControlBuffer,
-                                      IdentityVector);
-        }
-        return false;
-    }
-
-    const int32_t front = start < 0 ? -start : 0;
-    const int32_t first = start < 0 ? 0 : start;
-    int32_t count = window - front;
-    if (count > usable - first) count = usable - first;
-    if (count < 1) count = 1;  // a one-knot looping curve still has its knot
-    format->extractKnotValues(data, first, count, KnotBuffer + front, ControlBuffer + front * D,
-                              IdentityVector);
-
-    // Front: clamp, continue from an identity, or walk the prior curve backwards.
-    const CurveFormat* prior = UsableNeighbour(PriorCurve, D);
-    if (front > 0) {
-        if (prior == nullptr) {
-            for (int32_t e = front - 1; e >= 0; --e) {
-                KnotBuffer[e] = KnotBuffer[front];
-                Copy32(size_t(D), ControlBuffer + front * D, ControlBuffer + e * D);
-            }
-        } else if (OrvaneCurveIsIdentity(PriorCurve)) {
-            for (int32_t e = front - 1; e >= 0; --e) {
-                KnotBuffer[e] = KnotBuffer[front] - float(front - e) * PriorCurveDuration;
-                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
-            }
-        } else {
-            const int32_t m = NeighbourKnots(prior, PriorCurve);
-            int32_t source = m - 1;
-            float shift = -PriorCurveDuration;
-            for (int32_t e = front - 1; e >= 0; --e) {
-                float knot = 0.0f;
-                prior->extractKnotValues(PriorCurve->CurveData.Object, source, 1, &knot,
-                                         ControlBuffer + e * D, IdentityVector);
-                KnotBuffer[e] = knot + shift;
-                if (--source < 0) {
-                    source = m - 1;
-                    shift -= PriorCurveDuration;
-                }
-            }
-        }
-    }
-
-    // Back: clamp, continue into an identity, or walk the after curve forwards.
-    const CurveFormat* after = UsableNeighbour(AfterCurve, D);
-    const int32_t last = front + count - 1;
-    if (last + 1 < window) {
-        if (after == nullptr) {
-            for (int32_t e = last + 1; e < window; ++e) {
-                KnotBuffer[e] = KnotBuffer[last];
-                Copy32(size_t(D), ControlBuffer + last * D, ControlBuffer + e * D);
-            }
-        } else if (OrvaneCurveIsIdentity(AfterCurve)) {
-            for (int32_t e = last + 1; e < window; ++e) {
-                KnotBuffer[e] = KnotBuffer[e - 1] + AfterCurveDuration;
-                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
-            }
-        } else {
-            const int32_t m = NeighbourKnots(after, AfterCurve);
-            int32_t source = 0;
-            float shift = CurveDuration;
-            for (int32_t e = last + 1; e < window; ++e) {
-                float knot = 0.0f;
-                after->extractKnotValues(AfterCurve->CurveData.Object, source, 1, &knot,
-                                         ControlBuffer + e * D, IdentityVector);
-                KnotBuffer[e] = knot + shift;
-                if (++source >= m) {
-                    source = 0;
-                    shift += AfterCurveDuration;
-                }
-            }
-        }
-    }
-    return true;
+    return BuildWindow(format, Curve, d, n, D, UsableNeighbour(PriorCurve, D), PriorCurve,
+                       UsableNeighbour(AfterCurve, D), AfterCurve, PriorCurveDuration,
+                       CurveDuration, AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti,
+                       pi, IdentityVector);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
@@ -387,42 +405,67 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
     }
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return;
-    if (OrvaneCurveIsIdentity(Curve)) {
+    const void* data = Curve->CurveData.Object;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    const int32_t n = format->getKnotCount(data);
+    const int32_t formatNumber = header->Format;
+    const bool floats = formatNumber == OrvaneCurveFormatDaK32fC32f;
+    // Identity: the DaIdentity format, or a float curve with no knots and no controls.
+    if (formatNumber == OrvaneCurveFormatDaIdentity ||
+        (floats && n == 0 &&
+         static_cast<const orvane_curve_data_da_k32f_c32f*>(data)->ControlCount == 0)) {
         FillIdentity(Result, Dimension, IdentityVector);
         return;
     }
-    if (format->getDimension(Curve->CurveData.Object) != Dimension) {
+    if (format->getDimension(data) != Dimension) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return;
     }
-    if (OrvaneCurveIsConstantOrIdentity(Curve)) {
-        OrvaneCurveExtractKnotValue(Curve, 0, Result, IdentityVector);
+    const bool constant = (formatNumber >= OrvaneCurveFormatDaConstant32f &&
+                           formatNumber <= OrvaneCurveFormatD4Constant32f) ||
+                          (floats && n == 1);
+    if (constant) {
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
         return;
     }
-    const int32_t degree = OrvaneCurveGetDegree(Curve);
+    const int32_t degree = header->Degree;
     if (degree > kMaxBSplineDegree) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Degree %d is out of range [0, %d)", int(degree), 4);
         return;
     }
-    // Keyframes carry no knot values to interpolate between: above degree 0 they yield their
-    // first frame rather than reading knots that were never written.
-    if (degree > 0 && OrvaneCurveIsKeyframed(Curve)) {
-        OrvaneCurveExtractKnotValues(Curve, 0, 1, nullptr, Result, IdentityVector);
+    if (n == 0) {
+        // Keyframes of nothing, or a float curve with controls but no knots.
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve has no knots to evaluate");
         return;
     }
-    const int32_t n = format->getKnotCount(Curve->CurveData.Object);
+    // Keyframes carry no knot values to interpolate between: above degree 0 they yield their
+    // first frame rather than reading knots that were never written.
+    if (degree > 0 && formatNumber == OrvaneCurveFormatDaKeyframes32f) {
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
+        return;
+    }
+    const orvane_bspline_sampler sampler =
+        (Normalize ? kBSplineSamplersNormalizing : kBSplineSamplers)[degree * 10 + Dimension];
+    if (sampler == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Unrecognized degree/dimension combination (%d/%d)",
+                         int(degree), int(Dimension));
+        return;
+    }
     if (KnotIndex == n) --KnotIndex;
+    if (KnotIndex < 0) KnotIndex = 0;
+    if (KnotIndex > n - 1) KnotIndex = n - 1;
 
     float knots[kBSplineKnotBufferSize];
     float controls[kBSplineControlBufferSize];
     float* ti;
     float* pi;
-    const bool extended = OrvaneConstructBSplineBuffers(
-        Dimension, BackwardsLoop ? Curve : nullptr, Curve, ForwardsLoop ? Curve : nullptr,
-        CurveDuration, CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi,
-        IdentityVector);
+    const bool extended =
+        BuildWindow(format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
+                    ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr,
+                    CurveDuration, CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti,
+                    &pi, IdentityVector);
     if (extended && Normalize && Dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
-    OrvaneSampleBSpline(degree, Dimension, Normalize, ti, pi, t, Result);
+    sampler(ti, pi, t, Result);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,

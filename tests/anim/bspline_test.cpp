@@ -377,7 +377,7 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
                           {OrvaneCurveDataD4nK16uC15uType, 4}, {OrvaneCurveDataD4nK8uC7uType, 4},
                           {OrvaneCurveDataD9I1K16uC16uType, 9}, {OrvaneCurveDataD9I3K8uC8uType, 9}};
     for (const Case& cs : cases) {
-        for (int degree = 1; degree < 4; ++degree) {
+        for (int degree = 0; degree < 4; ++degree) {
             const int n = 12, D = cs.dimension;
             std::vector<float> k(static_cast<size_t>(n)), p(static_cast<size_t>(n * D));
             float x = 0;
@@ -395,6 +395,11 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
                                            nullptr);
                     OrvaneEvaluateCurveAtT(D, normalize, loop, plain.get(), loop, k.back(), t, b,
                                            nullptr);
+                    // Degree 0 jumps at knots, where the integer and float searches may
+                    // round differently.
+                    if (degree == 0 && OrvaneCurveFindKnot(curve.get(), t) !=
+                                           OrvaneCurveFindKnot(plain.get(), t))
+                        continue;
                     for (int c = 0; c < D; ++c) EXPECT_NEAR(a[c], b[c], 2e-3f * (1 + std::fabs(b[c])));
                 }
             }
