@@ -20,7 +20,8 @@ std::vector<float> RandomTimes(float duration) {
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> u(0.0f, duration);
     std::vector<float> times(kTimes);
-    for (float& t : times) t = u(rng);
+    for (float& t : times)
+        t = u(rng);
     return times;
 }
 
@@ -29,7 +30,8 @@ void Baseline(benchmark::State& state, int dimension) {
     std::mt19937 rng(2);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     std::vector<float> frames(size_t(kKnots * dimension));
-    for (float& v : frames) v = u(rng);
+    for (float& v : frames)
+        v = u(rng);
     const std::vector<float> times = RandomTimes(step * float(kKnots - 1) * 0.999f);
     float result[9];
     size_t i = 0;
@@ -40,7 +42,8 @@ void Baseline(benchmark::State& state, int dimension) {
         const float w = f - float(frame);
         const float* a = &frames[size_t(frame * dimension)];
         const float* b = a + dimension;
-        for (int c = 0; c < dimension; ++c) result[c] = a[c] + w * (b[c] - a[c]);
+        for (int c = 0; c < dimension; ++c)
+            result[c] = a[c] + w * (b[c] - a[c]);
         benchmark::DoNotOptimize(result);
     }
 }
@@ -56,17 +59,21 @@ void Evaluate(benchmark::State& state, orvane_data_type_definition* type, int de
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     std::vector<float> knots(kKnots), controls(size_t(kKnots * dimension), 0.0f);
-    for (int i = 0; i < kKnots; ++i) knots[size_t(i)] = float(i) / 30.0f;
+    for (int i = 0; i < kKnots; ++i)
+        knots[size_t(i)] = float(i) / 30.0f;
     for (int i = 0; i < kKnots; ++i) {
         float* v = &controls[size_t(i * dimension)];
         if (dimension == 9) {
             v[0] = 1 + 0.1f * u(rng), v[4] = 1 + 0.1f * u(rng), v[8] = 1 + 0.1f * u(rng);
         } else if (dimension == 4) {
             float len = 0;
-            for (int c = 0; c < 4; ++c) v[c] = u(rng), len += v[c] * v[c];
-            for (int c = 0; c < 4; ++c) v[c] /= std::sqrt(len);
+            for (int c = 0; c < 4; ++c)
+                v[c] = u(rng), len += v[c] * v[c];
+            for (int c = 0; c < 4; ++c)
+                v[c] /= std::sqrt(len);
         } else {
-            for (int c = 0; c < dimension; ++c) v[c] = u(rng);
+            for (int c = 0; c < dimension; ++c)
+                v[c] = u(rng);
         }
     }
     orvane_curve_builder* builder = OrvaneBeginCurve(type, degree, dimension, kKnots);
@@ -91,7 +98,8 @@ void Evaluate(benchmark::State& state, orvane_data_type_definition* type, int de
 
 void FindKnot(benchmark::State& state) {
     std::vector<float> knots(1000);
-    for (int i = 0; i < 1000; ++i) knots[size_t(i)] = float(i) / 30.0f;
+    for (int i = 0; i < 1000; ++i)
+        knots[size_t(i)] = float(i) / 30.0f;
     const std::vector<float> times = RandomTimes(knots.back());
     size_t i = 0;
     for (auto _ : state) {
@@ -103,8 +111,9 @@ void FindKnot(benchmark::State& state) {
 
 int main(int argc, char** argv) {
     for (int dimension : {3, 4, 9}) {
-        benchmark::RegisterBenchmark(("Baseline/LinearKeyframes/D" + std::to_string(dimension)).c_str(),
-                                     Baseline, dimension);
+        benchmark::RegisterBenchmark(
+            ("Baseline/LinearKeyframes/D" + std::to_string(dimension)).c_str(), Baseline,
+            dimension);
     }
     const Format formats[] = {
         {"DaK32fC32f", &OrvaneCurveDataDaK32fC32fType, {3, 4, 9}},

@@ -14,9 +14,11 @@ namespace {
 template <int D>
 inline void NormalizeNearUnit(float* r) {
     float length2 = 0.0f;
-    for (int c = 0; c < D; ++c) length2 += r[c] * r[c];
+    for (int c = 0; c < D; ++c)
+        length2 += r[c] * r[c];
     const float factor = (3.0f - length2) * 0.5f;
-    for (int c = 0; c < D; ++c) r[c] *= factor;
+    for (int c = 0; c < D; ++c)
+        r[c] *= factor;
 }
 
 // De Boor's algorithm on the window: k[j] = ti[j], P[j] = pi + j * D, the value on
@@ -24,11 +26,13 @@ inline void NormalizeNearUnit(float* r) {
 template <int Degree, int D, bool Normalize>
 void SampleBSpline(const float* k, const float* p, float t, float* r) {
     if constexpr (Degree == 0) {
-        for (int c = 0; c < D; ++c) r[c] = p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = p[c];
     } else if constexpr (Degree == 1) {
         const float u = (t - k[-1]) / (k[0] - k[-1]);
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = (1.0f - u) * p1[c] + u * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = (1.0f - u) * p1[c] + u * p[c];
     } else if constexpr (Degree == 2) {
         const float a1 = (t - k[-2]) / (k[0] - k[-2]);
         const float a2 = (t - k[-1]) / (k[1] - k[-1]);
@@ -38,7 +42,8 @@ void SampleBSpline(const float* k, const float* p, float t, float* r) {
         const float w0 = b * a2;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     } else {
         const float a1 = (t - k[-3]) / (k[0] - k[-3]);
         const float a2 = (t - k[-2]) / (k[1] - k[-2]);
@@ -56,7 +61,8 @@ void SampleBSpline(const float* k, const float* p, float t, float* r) {
         const float* p3 = p - 3 * D;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     }
     if constexpr (Normalize) NormalizeNearUnit<D>(r);
 }
@@ -68,10 +74,10 @@ using orvane::SampleBSpline;
 
 extern "C" {
 
-#define ORVANE_SAMPLER(name, degree, dimension, normalize)                              \
+#define ORVANE_SAMPLER(name, degree, dimension, normalize)                                  \
     ORVANE_API void name(const orvane_real32* ti, const orvane_real32* pi, orvane_real32 t, \
-                         orvane_real32* Result) {                                       \
-        SampleBSpline<degree, dimension, normalize>(ti, pi, t, Result);                 \
+                         orvane_real32* Result) {                                           \
+        SampleBSpline<degree, dimension, normalize>(ti, pi, t, Result);                     \
     }
 
 ORVANE_SAMPLER(OrvaneSampleBSpline0x1, 0, 1, false)
@@ -107,25 +113,87 @@ ORVANE_SAMPLER(OrvaneSampleBSpline3x4n, 3, 4, true)
 
 namespace orvane {
 
-const orvane_bspline_sampler kBSplineSamplers[40] = {
-    nullptr, OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3,
-    OrvaneSampleBSpline0x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline0x9,
-    nullptr, OrvaneSampleBSpline1x1, OrvaneSampleBSpline1x2, OrvaneSampleBSpline1x3,
-    OrvaneSampleBSpline1x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline1x9,
-    nullptr, OrvaneSampleBSpline2x1, OrvaneSampleBSpline2x2, OrvaneSampleBSpline2x3,
-    OrvaneSampleBSpline2x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline2x9,
-    nullptr, OrvaneSampleBSpline3x1, OrvaneSampleBSpline3x2, OrvaneSampleBSpline3x3,
-    OrvaneSampleBSpline3x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline3x9};
+const orvane_bspline_sampler kBSplineSamplers[40] = {nullptr,
+                                                     OrvaneSampleBSpline0x1,
+                                                     OrvaneSampleBSpline0x2,
+                                                     OrvaneSampleBSpline0x3,
+                                                     OrvaneSampleBSpline0x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline0x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline1x1,
+                                                     OrvaneSampleBSpline1x2,
+                                                     OrvaneSampleBSpline1x3,
+                                                     OrvaneSampleBSpline1x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline1x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline2x1,
+                                                     OrvaneSampleBSpline2x2,
+                                                     OrvaneSampleBSpline2x3,
+                                                     OrvaneSampleBSpline2x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline2x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline3x1,
+                                                     OrvaneSampleBSpline3x2,
+                                                     OrvaneSampleBSpline3x3,
+                                                     OrvaneSampleBSpline3x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline3x9};
 
-const orvane_bspline_sampler kBSplineSamplersNormalizing[40] = {
-    nullptr, OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3,
-    OrvaneSampleBSpline0x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline0x9,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline1x3n,
-    OrvaneSampleBSpline1x4n, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline2x3n,
-    OrvaneSampleBSpline2x4n, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline3x3n,
-    OrvaneSampleBSpline3x4n, nullptr, nullptr, nullptr, nullptr, nullptr};
+const orvane_bspline_sampler kBSplineSamplersNormalizing[40] = {nullptr,
+                                                                OrvaneSampleBSpline0x1,
+                                                                OrvaneSampleBSpline0x2,
+                                                                OrvaneSampleBSpline0x3,
+                                                                OrvaneSampleBSpline0x4,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline0x9,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline1x3n,
+                                                                OrvaneSampleBSpline1x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline2x3n,
+                                                                OrvaneSampleBSpline2x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline3x3n,
+                                                                OrvaneSampleBSpline3x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr};
 
 void MakeQuaternionsContinuous(float* q, int count) {
     for (int i = 1; i < count; ++i) {
@@ -134,7 +202,8 @@ void MakeQuaternionsContinuous(float* q, int count) {
         const float dot = previous[0] * current[0] + previous[1] * current[1] +
                           previous[2] * current[2] + previous[3] * current[3];
         if (dot < 0.0f) {
-            for (int c = 0; c < 4; ++c) current[c] = -current[c];
+            for (int c = 0; c < 4; ++c)
+                current[c] = -current[c];
         }
     }
 }
@@ -229,7 +298,7 @@ bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t 
                               IdentityVector);
 
     // Front: clamp, continue from an identity, or walk the prior curve backwards.
-        if (front > 0) {
+    if (front > 0) {
         if (prior == nullptr) {
             for (int32_t e = front - 1; e >= 0; --e) {
                 KnotBuffer[e] = KnotBuffer[front];
@@ -258,7 +327,7 @@ bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t 
     }
 
     // Back: clamp, continue into an identity, or walk the after curve forwards.
-        const int32_t last = front + count - 1;
+    const int32_t last = front + count - 1;
     if (last + 1 < window) {
         if (after == nullptr) {
             for (int32_t e = last + 1; e < window; ++e) {
@@ -305,12 +374,12 @@ ORVANE_API void OrvaneSampleBSpline(orvane_int32 Degree, orvane_int32 Dimension,
         return;
     }
     if (Dimension < 0 || Dimension >= 10) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)",
-                         int(Dimension), 10);
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
         return;
     }
-    const orvane_bspline_sampler sampler = (Normalize ? kBSplineSamplersNormalizing
-                                                      : kBSplineSamplers)[Degree * 10 + Dimension];
+    const orvane_bspline_sampler sampler =
+        (Normalize ? kBSplineSamplersNormalizing : kBSplineSamplers)[Degree * 10 + Dimension];
     if (sampler == nullptr) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Unrecognized degree/dimension combination (%d/%d)",
                          int(Degree), int(Dimension));
@@ -354,10 +423,10 @@ ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane
 
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,
-    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration,
-    orvane_real32 CurveDuration, orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex,
-    orvane_real32* KnotBuffer, orvane_real32* ControlBuffer, orvane_real32** ti,
-    orvane_real32** pi, const orvane_real32* IdentityVector) {
+    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration, orvane_real32 CurveDuration,
+    orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex, orvane_real32* KnotBuffer,
+    orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
+    const orvane_real32* IdentityVector) {
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return false;
     const void* data = Curve->CurveData.Object;
@@ -392,15 +461,13 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
 
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
                                                orvane_bool BackwardsLoop,
-                                               const orvane_curve2* Curve,
-                                               orvane_bool ForwardsLoop,
-                                               orvane_real32 CurveDuration,
-                                               orvane_int32 KnotIndex, orvane_real32 t,
-                                               orvane_real32* Result,
+                                               const orvane_curve2* Curve, orvane_bool ForwardsLoop,
+                                               orvane_real32 CurveDuration, orvane_int32 KnotIndex,
+                                               orvane_real32 t, orvane_real32* Result,
                                                const orvane_real32* IdentityVector) {
     if (Dimension < 0 || Dimension > kMaxBSplineDimension) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)",
-                         int(Dimension), 10);
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
         return;
     }
     const CurveFormat* format = CurveFormatOf(Curve);
@@ -459,11 +526,10 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
     float controls[kBSplineControlBufferSize];
     float* ti;
     float* pi;
-    const bool extended =
-        BuildWindow(format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
-                    ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr,
-                    CurveDuration, CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti,
-                    &pi, IdentityVector);
+    const bool extended = BuildWindow(
+        format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
+        ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr, CurveDuration,
+        CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi, IdentityVector);
     if (extended && Normalize && Dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
     sampler(ti, pi, t, Result);
 }

@@ -40,21 +40,22 @@ std::vector<double> Evaluate(const std::vector<double>& knots, const std::vector
     for (int x = 0; x + degree + 1 < n + 2; ++x) {
         const double b = Basis(u, x, degree, t);
         if (b == 0) continue;
-        for (int c = 0; c < dimension; ++c) result[size_t(c)] += b * controls[size_t(x * dimension + c)];
+        for (int c = 0; c < dimension; ++c)
+            result[size_t(c)] += b * controls[size_t(x * dimension + c)];
     }
     return result;
 }
 
 using Sampler = orvane_bspline_sampler;
 const Sampler kPlain[4][5] = {
-    {OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3,
-     OrvaneSampleBSpline0x4, OrvaneSampleBSpline0x9},
-    {OrvaneSampleBSpline1x1, OrvaneSampleBSpline1x2, OrvaneSampleBSpline1x3,
-     OrvaneSampleBSpline1x4, OrvaneSampleBSpline1x9},
-    {OrvaneSampleBSpline2x1, OrvaneSampleBSpline2x2, OrvaneSampleBSpline2x3,
-     OrvaneSampleBSpline2x4, OrvaneSampleBSpline2x9},
-    {OrvaneSampleBSpline3x1, OrvaneSampleBSpline3x2, OrvaneSampleBSpline3x3,
-     OrvaneSampleBSpline3x4, OrvaneSampleBSpline3x9}};
+    {OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3, OrvaneSampleBSpline0x4,
+     OrvaneSampleBSpline0x9},
+    {OrvaneSampleBSpline1x1, OrvaneSampleBSpline1x2, OrvaneSampleBSpline1x3, OrvaneSampleBSpline1x4,
+     OrvaneSampleBSpline1x9},
+    {OrvaneSampleBSpline2x1, OrvaneSampleBSpline2x2, OrvaneSampleBSpline2x3, OrvaneSampleBSpline2x4,
+     OrvaneSampleBSpline2x9},
+    {OrvaneSampleBSpline3x1, OrvaneSampleBSpline3x2, OrvaneSampleBSpline3x3, OrvaneSampleBSpline3x4,
+     OrvaneSampleBSpline3x9}};
 const int kDims[5] = {1, 2, 3, 4, 9};
 
 TEST(BSplineSamplers, EveryRoutineMatchesCoxDeBoorOnNonUniformKnots) {
@@ -67,9 +68,11 @@ TEST(BSplineSamplers, EveryRoutineMatchesCoxDeBoorOnNonUniformKnots) {
                 // Window knots k[-d .. d-1] and controls P[-d .. 0].
                 std::vector<float> k(size_t(std::max(2 * degree, 2)));
                 float x = value(rng);
-                for (float& v : k) v = x, x += gap(rng);
+                for (float& v : k)
+                    v = x, x += gap(rng);
                 std::vector<float> p(size_t((degree + 1) * D));
-                for (float& v : p) v = value(rng);
+                for (float& v : p)
+                    v = value(rng);
                 const float* ti = k.data() + degree;
                 const float* pi = p.data() + degree * D;
                 const float t = degree == 0 ? 0.0f : ti[-1] + unit(rng) * (ti[0] - ti[-1]);
@@ -78,7 +81,8 @@ TEST(BSplineSamplers, EveryRoutineMatchesCoxDeBoorOnNonUniformKnots) {
                 kPlain[degree][di](ti, pi, t, direct);
                 OrvaneSampleBSpline(degree, D, false, ti, pi, t, checked);
                 if (degree == 0) {
-                    for (int c = 0; c < D; ++c) EXPECT_EQ(direct[c], pi[c]);
+                    for (int c = 0; c < D; ++c)
+                        EXPECT_EQ(direct[c], pi[c]);
                     continue;
                 }
                 // The whole window as a spline: d + 1 controls over the 2d knots.
@@ -91,10 +95,12 @@ TEST(BSplineSamplers, EveryRoutineMatchesCoxDeBoorOnNonUniformKnots) {
                     std::vector<double> full(u);
                     full.push_back(u.back() + 1);
                     const double b = Basis(full, j, degree, t);
-                    for (int c = 0; c < D; ++c) expected[size_t(c)] += b * controls[size_t(j * D + c)];
+                    for (int c = 0; c < D; ++c)
+                        expected[size_t(c)] += b * controls[size_t(j * D + c)];
                 }
                 for (int c = 0; c < D; ++c) {
-                    EXPECT_NEAR(direct[c], expected[size_t(c)], 2e-5 * (1 + std::fabs(expected[size_t(c)])))
+                    EXPECT_NEAR(direct[c], expected[size_t(c)],
+                                2e-5 * (1 + std::fabs(expected[size_t(c)])))
                         << "degree " << degree << " dimension " << D;
                     EXPECT_EQ(direct[c], checked[c]);
                 }
@@ -110,14 +116,17 @@ TEST(BSplineSamplers, WeightsFormAPartitionOfUnity) {
         for (int round = 0; round < 100; ++round) {
             float k[6], p[4 * 9];
             float x = 0;
-            for (float& v : k) v = x, x += gap(rng);
+            for (float& v : k)
+                v = x, x += gap(rng);
             for (int j = 0; j <= degree; ++j)
-                for (int c = 0; c < 9; ++c) p[j * 9 + c] = float(c) - 3.5f;
+                for (int c = 0; c < 9; ++c)
+                    p[j * 9 + c] = float(c) - 3.5f;
             const float* ti = k + degree;
             const float t = ti[-1] + unit(rng) * (ti[0] - ti[-1]);
             float r[9];
             kPlain[degree][4](ti, p + degree * 9, t, r);
-            for (int c = 0; c < 9; ++c) EXPECT_NEAR(r[c], float(c) - 3.5f, 1e-5f);
+            for (int c = 0; c < 9; ++c)
+                EXPECT_NEAR(r[c], float(c) - 3.5f, 1e-5f);
         }
     }
 }
@@ -162,8 +171,10 @@ TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
             float p[16];
             for (int j = 0; j <= degree; ++j) {
                 float len = 0;
-                for (int c = 0; c < D; ++c) p[j * D + c] = 0.5f + noise(rng), len += p[j * D + c] * p[j * D + c];
-                for (int c = 0; c < D; ++c) p[j * D + c] /= std::sqrt(len);
+                for (int c = 0; c < D; ++c)
+                    p[j * D + c] = 0.5f + noise(rng), len += p[j * D + c] * p[j * D + c];
+                for (int c = 0; c < D; ++c)
+                    p[j * D + c] /= std::sqrt(len);
             }
             const float t = k[degree - 1] + 0.37f * (k[degree] - k[degree - 1]);
             float a[4], b[4], c4[4];
@@ -171,7 +182,8 @@ TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
             normal[degree - 1][di](k + degree, p + degree * D, t, b);
             OrvaneSampleBSpline(degree, D, true, k + degree, p + degree * D, t, c4);
             float len2 = 0, nlen2 = 0;
-            for (int c = 0; c < D; ++c) len2 += a[c] * a[c], nlen2 += b[c] * b[c];
+            for (int c = 0; c < D; ++c)
+                len2 += a[c] * a[c], nlen2 += b[c] * b[c];
             for (int c = 0; c < D; ++c) {
                 EXPECT_NEAR(b[c], a[c] * (3 - len2) / 2, 1e-6f);
                 EXPECT_EQ(b[c], c4[c]);
@@ -259,8 +271,8 @@ TEST(BSplineWindows, StartOfACurveClampsOrLoops) {
     EXPECT_EQ(kb[3], 1.0f);
 
     // Inside the curve the float format is read in place.
-    EXPECT_FALSE(OrvaneConstructBSplineBuffers(1, nullptr, curve.get(), nullptr, 4, 4, 4, 2, kb,
-                                               cb, &ti, &pi, nullptr));
+    EXPECT_FALSE(OrvaneConstructBSplineBuffers(1, nullptr, curve.get(), nullptr, 4, 4, 4, 2, kb, cb,
+                                               &ti, &pi, nullptr));
     auto* data = OrvaneCurveGetContentsOfDaK32fC32f(curve.get());
     EXPECT_EQ(ti, data->Knots + 2);
     EXPECT_EQ(pi, data->Controls + 2);
@@ -314,12 +326,16 @@ void ExtendedSpline(const std::vector<float>& k, const std::vector<float>& p, in
     controls->clear();
     auto push = [&](double knot, int index) {
         knots->push_back(knot);
-        for (int c = 0; c < D; ++c) controls->push_back(p[size_t(index * D + c)]);
+        for (int c = 0; c < D; ++c)
+            controls->push_back(p[size_t(index * D + c)]);
     };
     if (!loop) {
-        for (int e = 0; e < degree; ++e) push(k[0], 0);
-        for (int i = 0; i < n; ++i) push(k[size_t(i)], i);
-        for (int e = 0; e < degree; ++e) push(k[size_t(n - 1)], n - 1);
+        for (int e = 0; e < degree; ++e)
+            push(k[0], 0);
+        for (int i = 0; i < n; ++i)
+            push(k[size_t(i)], i);
+        for (int e = 0; e < degree; ++e)
+            push(k[size_t(n - 1)], n - 1);
         return;
     }
     const int m = n - 1;
@@ -342,8 +358,10 @@ TEST(BSplineCurves, EvaluationMatchesCoxDeBoorWithAndWithoutLooping) {
                 const int n = 3 + int(rng() % 12);
                 std::vector<float> k(static_cast<size_t>(n)), p(static_cast<size_t>(n * D));
                 float x = 0;
-                for (float& v : k) v = x, x += gap(rng);
-                for (float& v : p) v = value(rng);
+                for (float& v : k)
+                    v = x, x += gap(rng);
+                for (float& v : p)
+                    v = value(rng);
                 // A looping curve ends where it starts.
                 if (loop) std::copy(p.begin(), p.begin() + D, p.end() - D);
                 CurvePtr curve = Build(OrvaneCurveDataDaK32fC32fType, degree, D, k, p);
@@ -372,17 +390,19 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
         orvane_data_type_definition* type;
         int dimension;
     };
-    const Case cases[] = {{OrvaneCurveDataDaK16uC16uType, 2}, {OrvaneCurveDataDaK8uC8uType, 4},
-                          {OrvaneCurveDataD3K16uC16uType, 3}, {OrvaneCurveDataD3K8uC8uType, 3},
-                          {OrvaneCurveDataD4nK16uC15uType, 4}, {OrvaneCurveDataD4nK8uC7uType, 4},
+    const Case cases[] = {{OrvaneCurveDataDaK16uC16uType, 2},   {OrvaneCurveDataDaK8uC8uType, 4},
+                          {OrvaneCurveDataD3K16uC16uType, 3},   {OrvaneCurveDataD3K8uC8uType, 3},
+                          {OrvaneCurveDataD4nK16uC15uType, 4},  {OrvaneCurveDataD4nK8uC7uType, 4},
                           {OrvaneCurveDataD9I1K16uC16uType, 9}, {OrvaneCurveDataD9I3K8uC8uType, 9}};
     for (const Case& cs : cases) {
         for (int degree = 0; degree < 4; ++degree) {
             const int n = 12, D = cs.dimension;
             std::vector<float> k(static_cast<size_t>(n)), p(static_cast<size_t>(n * D));
             float x = 0;
-            for (float& v : k) v = x, x += gap(rng);
-            for (float& v : p) v = value(rng);
+            for (float& v : k)
+                v = x, x += gap(rng);
+            for (float& v : p)
+                v = value(rng);
             CurvePtr curve = Build(cs.type, degree, D, k, p);
             ASSERT_TRUE(curve);
             CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
@@ -397,10 +417,11 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
                                            nullptr);
                     // Degree 0 jumps at knots, where the integer and float searches may
                     // round differently.
-                    if (degree == 0 && OrvaneCurveFindKnot(curve.get(), t) !=
-                                           OrvaneCurveFindKnot(plain.get(), t))
+                    if (degree == 0 &&
+                        OrvaneCurveFindKnot(curve.get(), t) != OrvaneCurveFindKnot(plain.get(), t))
                         continue;
-                    for (int c = 0; c < D; ++c) EXPECT_NEAR(a[c], b[c], 2e-3f * (1 + std::fabs(b[c])));
+                    for (int c = 0; c < D; ++c)
+                        EXPECT_NEAR(a[c], b[c], 2e-3f * (1 + std::fabs(b[c])));
                 }
             }
         }
