@@ -325,6 +325,19 @@ struct QuantisedView {
 template <typename R>
 using QuantisedOf = std::remove_pointer_t<decltype(R::KnotsControls)>;
 
+// The shapes, known per record type so that decoding unrolls.
+template <typename R>
+constexpr bool kIsAnyDimension = requires(R r) {
+    r.ControlScaleOffsets;
+};
+template <typename R>
+constexpr bool kIsUniformDiagonal = requires(R r) {
+    r.ControlScale;
+};
+template <typename R>
+constexpr bool kIsDiagonal = std::is_same_v<R, orvane_curve_data_d9i3_k16u_c16u> ||
+                             std::is_same_v<R, orvane_curve_data_d9i3_k8u_c8u>;
+
 template <typename R>
 QuantisedView<QuantisedOf<R>> ViewOf(R* r) {
     using Q = QuantisedOf<R>;
@@ -399,24 +412,22 @@ void QuantisedExtract(const void* data, int32_t first, int32_t count, float* kno
     for (int32_t i = 0; i < count; ++i) {
         const auto* q = v.knotsControls + v.knotCount + (first + i) * v.components;
         float* out = controls + i * v.outDimension;
-        switch (v.placement) {
-            case Placement::Direct:
-                for (int32_t j = 0; j < v.components; ++j)
-                    out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
-                break;
-            case Placement::UniformDiagonal: {
-                const float value = v.offsets[0] + v.scales[0] * float(q[0]);
-                for (int32_t j = 0; j < 9; ++j)
-                    out[j] = 0.0f;
-                out[0] = out[4] = out[8] = value;
-                break;
-            }
-            case Placement::Diagonal:
-                for (int32_t j = 0; j < 9; ++j)
-                    out[j] = 0.0f;
-                for (int32_t j = 0; j < 3; ++j)
-                    out[4 * j] = float(q[j]) * v.scales[j] + v.offsets[j];
-                break;
+        if constexpr (kIsUniformDiagonal<R>) {
+            const float value = v.offsets[0] + v.scales[0] * float(q[0]);
+            for (int32_t j = 0; j < 9; ++j)
+                out[j] = 0.0f;
+            out[0] = out[4] = out[8] = value;
+        } else if constexpr (kIsDiagonal<R>) {
+            for (int32_t j = 0; j < 9; ++j)
+                out[j] = 0.0f;
+            for (int32_t j = 0; j < 3; ++j)
+                out[4 * j] = float(q[j]) * v.scales[j] + v.offsets[j];
+        } else if constexpr (kIsAnyDimension<R>) {
+            for (int32_t j = 0; j < v.components; ++j)
+                out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
+        } else {
+            for (int32_t j = 0; j < 3; ++j)
+                out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
         }
     }
 }

@@ -614,3 +614,28 @@ TEST(CurvePredicates, RecognitionComparesDescriptionsNotAddresses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CurveBuilder, BuildersInCallerStorageAreLeftAlone) {
+    const float knots[3] = {0, 0.5f, 1};
+    const float controls[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    orvane_curve_builder builder;
+    ASSERT_TRUE(orvane::InitializeCurveBuilder(&builder, OrvaneCurveDataD3K8uC8uType, 2, 3, 3));
+    builder.Knots = knots;
+    builder.Controls = controls;
+    const int32_t size = OrvaneGetResultingCurveDataSize(&builder);
+    EXPECT_EQ(size, int32_t(sizeof(orvane_curve_data_d3_k8u_c8u)) + 12);
+    std::vector<uint32_t> memory(size_t(size) / 4 + 1);
+    orvane_curve2 curve;
+    LogCapture log;
+    ASSERT_EQ(OrvaneEndCurveDataInPlace(&builder, &curve, memory.data()), &curve);
+    EXPECT_EQ(curve.CurveData.Object, memory.data());
+    EXPECT_TRUE(log.messages().empty());  // no attempt to free the caller's storage
+    EXPECT_EQ(builder.FormatIndex, OrvaneCurveFormatD3K8uC8u);
+    float out[3];
+    EXPECT_EQ(OrvaneCurveExtractKnotValue(&curve, 2, out, nullptr), 1.0f);
+    EXPECT_NEAR(out[2], 9.0f, 0.5f * 6.0f / 255.0f + 1e-5f);
+}
+
+}  // namespace
