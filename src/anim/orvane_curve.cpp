@@ -9,150 +9,119 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
-
-namespace orvane {
-namespace {
-
-// ------------------------------------------------------------------------------------------
-// Element types of the curve arrays: equal, names included, to the standard element
-// descriptions, and declared here so that every record below is constant-initialized.
-
-orvane_data_type_definition g_real32Element[] = {
-    {OrvaneReal32Member, "Real32", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-orvane_data_type_definition g_uint16Element[] = {
-    {OrvaneUInt16Member, "UInt16", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-orvane_data_type_definition g_uint8Element[] = {
-    {OrvaneUInt8Member, "UInt8", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-
-}  // namespace
-}  // namespace orvane
+#include "types/orvane_standard_types.h"
 
 // ------------------------------------------------------------------------------------------
 // Exported descriptions and identity vectors.
 
-#define ORVANE_MEMBER(kind, name, reference, width) \
-    { (kind), (name), (reference), (width), {0, 0, 0}, 0 }
-#define ORVANE_END_MEMBER \
-    { OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0 }
-
 namespace orvane {
 namespace {
 
-orvane_data_type_definition g_curveDataHeader[] = {
-    ORVANE_MEMBER(OrvaneUInt8Member, "Format", nullptr, 0),
-    ORVANE_MEMBER(OrvaneUInt8Member, "Degree", nullptr, 0), ORVANE_END_MEMBER};
+orvane_data_type_definition g_curveDataHeader[] = {MemberRecord(OrvaneUInt8Member, "Format"),
+                                                   MemberRecord(OrvaneUInt8Member, "Degree"),
+                                                   EndRecord()};
 
 orvane_data_type_definition g_curveDataDaKeyframes32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK32fC32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Knots", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaIdentity[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaConstant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD3Constant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 3), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 3), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4Constant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 4), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 4), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4nK16uC15u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4nK8uC7u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD3K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD3K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I1K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffset", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I3K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I1K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffset", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I3K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 }  // namespace
 }  // namespace orvane
@@ -193,9 +162,6 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uTy
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType =
     orvane::g_curveDataD9I3K8uC8u;
 }  // extern "C"
-
-#undef ORVANE_MEMBER
-#undef ORVANE_END_MEMBER
 
 namespace {
 const float kIdentityPosition[3] = {0, 0, 0};

@@ -105,13 +105,12 @@ TEST(CurveLayout, QuantisedFormats) {
     ExpectThreeScales<orvane_curve_data_d9i3_k8u_c8u>("D9I3K8uC8u", OrvaneCurveDataD9I3K8uC8uType);
 }
 
-TEST(CurveLayout, ElementTypesEqualTheStandardOnes) {
-    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(OrvaneCurveDataDaK32fC32fType[2].ReferenceType,
-                                                 OrvaneReal32Type));
-    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(OrvaneCurveDataDaK16uC16uType[3].ReferenceType,
-                                                 OrvaneUInt16Type));
-    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(OrvaneCurveDataDaK8uC8uType[3].ReferenceType,
-                                                 OrvaneUInt8Type));
+TEST(CurveLayout, ArraysUseTheStandardElementTypes) {
+    EXPECT_EQ(OrvaneCurveDataDaK32fC32fType[2].ReferenceType, OrvaneReal32Type);
+    EXPECT_EQ(OrvaneCurveDataDaK32fC32fType[3].ReferenceType, OrvaneReal32Type);
+    EXPECT_EQ(OrvaneCurveDataDaK16uC16uType[3].ReferenceType, OrvaneUInt16Type);
+    EXPECT_EQ(OrvaneCurveDataDaK8uC8uType[3].ReferenceType, OrvaneUInt8Type);
+    EXPECT_EQ(OrvaneCurveDataD4nK8uC7uType[0].ReferenceType, OrvaneCurveDataHeaderType);
 }
 
 }  // namespace
