@@ -105,12 +105,17 @@ TEST(CurveLayout, QuantisedFormats) {
     ExpectThreeScales<orvane_curve_data_d9i3_k8u_c8u>("D9I3K8uC8u", OrvaneCurveDataD9I3K8uC8uType);
 }
 
+// Packed records: read the pointer by value rather than binding a reference to it.
+orvane_data_type_definition* ReferenceOf(const orvane_data_type_definition* type, int member) {
+    return type[member].ReferenceType;
+}
+
 TEST(CurveLayout, ArraysUseTheStandardElementTypes) {
-    EXPECT_EQ(OrvaneCurveDataDaK32fC32fType[2].ReferenceType, OrvaneReal32Type);
-    EXPECT_EQ(OrvaneCurveDataDaK32fC32fType[3].ReferenceType, OrvaneReal32Type);
-    EXPECT_EQ(OrvaneCurveDataDaK16uC16uType[3].ReferenceType, OrvaneUInt16Type);
-    EXPECT_EQ(OrvaneCurveDataDaK8uC8uType[3].ReferenceType, OrvaneUInt8Type);
-    EXPECT_EQ(OrvaneCurveDataD4nK8uC7uType[0].ReferenceType, OrvaneCurveDataHeaderType);
+    EXPECT_EQ(ReferenceOf(OrvaneCurveDataDaK32fC32fType, 2), OrvaneReal32Type);
+    EXPECT_EQ(ReferenceOf(OrvaneCurveDataDaK32fC32fType, 3), OrvaneReal32Type);
+    EXPECT_EQ(ReferenceOf(OrvaneCurveDataDaK16uC16uType, 3), OrvaneUInt16Type);
+    EXPECT_EQ(ReferenceOf(OrvaneCurveDataDaK8uC8uType, 3), OrvaneUInt8Type);
+    EXPECT_EQ(ReferenceOf(OrvaneCurveDataD4nK8uC7uType, 0), OrvaneCurveDataHeaderType);
 }
 
 }  // namespace
