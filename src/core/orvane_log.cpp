@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "core/orvane_string.h"
-#include "platform/orvane_platform.h"
+#include "orvane/file.h"
 
 namespace orvane {
 namespace {
@@ -37,15 +37,16 @@ bool Filtered(orvane_log_message_origin origin) {
            g_filtered[origin].load(std::memory_order_relaxed) != 0;
 }
 
+// A message logged while the log file is being written (the writer's own platform warnings,
+// an allocation failure) goes only to the callback: writing it to the file would recurse.
 void AppendToLogFile(const char* text, int32_t length) {
     if (g_logFileName[0] == '\0' || t_writingLogFile) return;
     t_writingLogFile = true;
-    platform::FileHandle* file = platform::OpenFile(g_logFileName, platform::OpenMode::WriteKeep);
-    if (file) {
-        platform::SeekFile(file, 0, platform::SeekOrigin::End);
-        platform::WriteFile(file, text, static_cast<size_t>(length));
-        platform::WriteFile(file, "\n", 1);
-        platform::CloseFile(file);
+    if (orvane_file_writer* file = OrvaneNewFileWriter(g_logFileName, false)) {
+        static const char lineFeed = '\n';
+        if (OrvaneSeekWriterFromEnd(file, 0) >= 0 && OrvaneWrite(file, length, text))
+            OrvaneWrite(file, 1, &lineFeed);
+        OrvaneDeleteFileWriter(file);
     }
     t_writingLogFile = false;
 }
@@ -299,10 +300,12 @@ ORVANE_API orvane_bool OrvaneSetLogFileName(const char* FileName, orvane_bool Cl
     CopyStringMaxLength(g_logFileName, kFileNameSize, FileName);
     UpdateLoggingOn();
     if (g_logFileName[0] == '\0') return true;
-    platform::FileHandle* file = platform::OpenFile(
-        g_logFileName, Clear ? platform::OpenMode::WriteTruncate : platform::OpenMode::WriteKeep);
+    // The platform warning about a file that cannot be opened must not try the file again.
+    t_writingLogFile = true;
+    orvane_file_writer* file = OrvaneNewFileWriter(g_logFileName, Clear);
+    t_writingLogFile = false;
     if (file == nullptr) return false;
-    platform::CloseFile(file);
+    OrvaneDeleteFileWriter(file);
     return true;
 }
 

@@ -55,8 +55,10 @@ FileHandle* OpenFile(const char* name, OpenMode mode) {
     return reinterpret_cast<FileHandle*>(static_cast<intptr_t>(fd) + 1);
 }
 
-void CloseFile(FileHandle* file) {
-    if (file) ::close(Descriptor(file));
+bool CloseFile(FileHandle* file) {
+    // A close interrupted by a signal has still released the descriptor on Linux, so it is
+    // never retried.
+    return file == nullptr || ::close(Descriptor(file)) == 0;
 }
 
 int64_t ReadFile(FileHandle* file, void* buffer, size_t size) {
@@ -98,6 +100,14 @@ int64_t GetFileSize(FileHandle* file) {
     struct stat info;
     if (::fstat(Descriptor(file), &info) != 0) return -1;
     return static_cast<int64_t>(info.st_size);
+}
+
+bool ResizeFile(FileHandle* file, int64_t size) {
+    int result;
+    do {
+        result = ::ftruncate(Descriptor(file), static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 bool DeleteFile(const char* name) { return name != nullptr && ::unlink(name) == 0; }

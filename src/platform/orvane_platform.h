@@ -19,7 +19,8 @@ void HeapFree(void* block);
 struct FileHandle;
 enum class OpenMode { Read, WriteKeep, WriteTruncate };
 FileHandle* OpenFile(const char* name, OpenMode mode);
-void CloseFile(FileHandle* file);
+// False when the system reports an error on close (data may not have reached the file).
+bool CloseFile(FileHandle* file);
 // Bytes actually read (0 at the end of the file), or -1 on error.
 int64_t ReadFile(FileHandle* file, void* buffer, size_t size);
 // Bytes actually written, or -1 on error.
@@ -28,6 +29,8 @@ enum class SeekOrigin { Start, Current, End };
 // The new position, or -1 on error.
 int64_t SeekFile(FileHandle* file, int64_t offset, SeekOrigin origin);
 int64_t GetFileSize(FileHandle* file);
+// Sets the file's length; bytes added at the end read as zeros.
+bool ResizeFile(FileHandle* file, int64_t size);
 bool DeleteFile(const char* name);
 // Writes the temporary directory (with a trailing '/') into buffer; false when it does not
 // fit. TMPDIR when set, else /tmp.
