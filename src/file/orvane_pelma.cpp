@@ -7,6 +7,7 @@
 // is refused.
 #include "file/orvane_pelma.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "core/orvane_log.h"
@@ -30,6 +31,8 @@ constexpr uint32_t kLongLengths[4] = {128, 192, 256, 512};
 // window, so it looks less far back.
 constexpr uint32_t kPelma0Window = 1u << 16;
 constexpr uint32_t kPelma1Window = 1u << 20;
+// Contents this small are parsed once, lazily.
+constexpr int64_t kPricedParseMinimum = 64;
 
 inline uint32_t LengthOfCode(uint32_t code) { return code < 61 ? code + 1 : kLongLengths[code - 61]; }
 
@@ -1138,6 +1141,115 @@ bool EncodeTokens1(Pelma1Encoder& encoder, Models1& models, const ContentHeader&
     return true;
 }
 
+// ---- Prices for the second parse ------------------------------------------------------------
+
+// Offsets priced by their parts: Pelma0 low and high part, Pelma1 low, middle and high part
+// (the high models pooled over the middle parts).
+struct OffsetPrices {
+    PelmaCodec codec;
+    float low[4];
+    float* upper;  // Pelma0: by high part; Pelma1: by middle part
+    uint32_t upperCount;
+    float unseenUpper;
+    float high[256];  // Pelma1
+};
+
+float PriceOfOffset(const void* context, uint32_t offset) {
+    const OffsetPrices& t = *static_cast<const OffsetPrices*>(context);
+    uint32_t v = offset - 1;
+    uint32_t upper = t.codec == PelmaCodec::Pelma0 ? v >> 2 : v >> 10;
+    float price = t.low[v & 3] + (upper < t.upperCount ? t.upper[upper] : t.unseenUpper);
+    if (t.codec == PelmaCodec::Pelma1) price += t.high[(v >> 2) & 255];
+    return price;
+}
+
+// Bits of a symbol seen count times out of total in an alphabet of the given size, with a
+// little probability kept for symbols not seen.
+inline float Bits(uint32_t count, uint32_t total, uint32_t alphabet) {
+    const double kPrior = 0.4;
+    return float(std::log2((total + kPrior * alphabet) / (count + kPrior)));
+}
+
+// Prices from the token statistics of a parse. upperCounts must hold upperCount zeros.
+void ComputePrices(PelmaCodec codec, const uint8_t* bytes, int64_t count, int64_t base,
+                   const PelmaMatch* matches, int64_t matchCount, uint32_t* upperCounts,
+                   uint32_t upperCount, OffsetPrices* offsets, PelmaPrices* prices) {
+    uint32_t literal[4][256] = {}, length[2][65] = {}, low[4] = {}, high[256] = {};
+    uint32_t matchTotal = 0;
+    int previousMatch = 0;
+    int64_t next = 0;
+    for (int64_t pos = 0; pos < count;) {
+        if (next < matchCount && matches[next].position == pos) {
+            const PelmaMatch& match = matches[next++];
+            uint32_t v = match.offset - 1;
+            ++length[previousMatch][CodeOfLength(match.length)];
+            ++low[v & 3];
+            uint32_t upper = codec == PelmaCodec::Pelma0 ? v >> 2 : v >> 10;
+            if (upper < upperCount) ++upperCounts[upper];
+            ++high[(v >> 2) & 255];
+            ++matchTotal;
+            previousMatch = 1;
+            pos += match.length;
+        } else {
+            ++length[previousMatch][0];
+            ++literal[codec == PelmaCodec::Pelma0 ? 0 : (base + pos) & 3][bytes[pos]];
+            previousMatch = 0;
+            ++pos;
+        }
+    }
+    for (int c = 0; c < (codec == PelmaCodec::Pelma0 ? 1 : 4); ++c) {
+        uint32_t total = 0;
+        for (uint32_t n : literal[c]) total += n;
+        for (int b = 0; b < 256; ++b) prices->literal[c][b] = Bits(literal[c][b], total, 256);
+    }
+    if (codec == PelmaCodec::Pelma0)
+        for (int c = 1; c < 4; ++c) std::memcpy(prices->literal[c], prices->literal[0], 256 * 4);
+    for (int s = 0; s < 2; ++s) {
+        uint32_t total = 0;
+        for (uint32_t n : length[s]) total += n;
+        for (int c = 0; c < 65; ++c) prices->length[s][c] = Bits(length[s][c], total, 65);
+    }
+    offsets->codec = codec;
+    for (int q = 0; q < 4; ++q) offsets->low[q] = Bits(low[q], matchTotal, 4);
+    for (uint32_t u = 0; u < upperCount; ++u)
+        offsets->upper[u] = Bits(upperCounts[u], matchTotal, upperCount);
+    offsets->upperCount = upperCount;
+    offsets->unseenUpper = Bits(0, matchTotal, upperCount);
+    for (int h = 0; h < 256; ++h) offsets->high[h] = Bits(high[h], matchTotal, 256);
+    prices->offset = &PriceOfOffset;
+    prices->context = offsets;
+}
+
+// A second parse priced by the statistics of the first; the cheaper path replaces the first.
+// Keeps the first parse when memory runs short.
+void ReparseByPrice(PelmaCodec codec, const uint8_t* bytes, int64_t count, int64_t base,
+                    const PelmaMatchOptions& options, PelmaMatch** matches,
+                    int64_t* matchCount) {
+    uint32_t upperCount = codec == PelmaCodec::Pelma0 ? options.window / 4 + 1
+                                                      : options.window / 1024 + 1;
+    uint32_t* upperCounts = ORVANE_ALLOCATE_ARRAY(uint32_t, upperCount);
+    float* upperPrices = ORVANE_ALLOCATE_ARRAY(float, upperCount);
+    PelmaPrices* prices = ORVANE_ALLOCATE_ARRAY(PelmaPrices, 1);
+    OffsetPrices* offsets = ORVANE_ALLOCATE_ARRAY(OffsetPrices, 1);
+    if (upperCounts && upperPrices && prices && offsets) {
+        std::memset(upperCounts, 0, sizeof(uint32_t) * upperCount);
+        offsets->upper = upperPrices;
+        ComputePrices(codec, bytes, count, base, *matches, *matchCount, upperCounts, upperCount,
+                      offsets, prices);
+        PelmaMatch* priced = nullptr;
+        int64_t pricedCount = FindPricedPelmaMatches(bytes, count, base, options, *prices, &priced);
+        if (pricedCount >= 0) {
+            ORVANE_DEALLOCATE(*matches);
+            *matches = priced;
+            *matchCount = pricedCount;
+        }
+    }
+    ORVANE_DEALLOCATE(upperCounts);
+    ORVANE_DEALLOCATE(upperPrices);
+    ORVANE_DEALLOCATE(prices);
+    ORVANE_DEALLOCATE(offsets);
+}
+
 }  // namespace
 
 uint32_t Pelma0BucketWidth(uint32_t n) {
@@ -1270,6 +1382,9 @@ bool PelmaEncodeContent(PelmaEncoder* encoder, const uint8_t* bytes, int64_t cou
         }
         PelmaMatch* matches = nullptr;
         int64_t matchCount = FindPelmaMatches(bytes, count, options, &matches);
+        if (matchCount >= 0 && count >= kPricedParseMinimum)
+            ReparseByPrice(encoder->codec, bytes, count, encoder->base, options, &matches,
+                           &matchCount);
         ok = matchCount >= 0 &&
              MeasureContent(encoder->codec, bytes, count, encoder->base, matches, matchCount, &h);
         if (ok && encoder->codec == PelmaCodec::Pelma0) {
