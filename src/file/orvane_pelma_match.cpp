@@ -2,6 +2,7 @@
 #include "file/orvane_pelma_match.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "core/orvane_memory.h"
 
@@ -262,13 +263,14 @@ int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
                     float offsetCost = prices.offset(prices.context, offsets[k]);
                     uint32_t longest = lengths[k];
                     if (longest > uint32_t(n - i)) longest = uint32_t(n - i);
-                    for (uint32_t l = shorter + 1; l <= longest; ++l) {
-                        uint32_t usable = PelmaUsableLength(l);
-                        if (usable != l) continue;
+                    auto relax = [&](uint32_t l) {
                         float c = best + prices.length[fromMatch][LengthCode(l)] + offsetCost;
                         Step& next = steps[2 * (i + l) + 1];
                         if (c < next.cost) next = {c, offsets[k], uint16_t(l), uint8_t(fromMatch)};
-                    }
+                    };
+                    for (uint32_t l = shorter + 1; l <= longest && l <= 61; ++l) relax(l);
+                    for (uint32_t l : {128u, 192u, 256u, 512u})
+                        if (l > shorter && l <= longest) relax(l);
                     shorter = lengths[k];
                 }
             }
