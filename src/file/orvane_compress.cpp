@@ -146,8 +146,7 @@ ORVANE_API orvane_bool OrvaneDecompressData(orvane_int32 CompressionType, orvane
     return Pelma1WithStops(Reversed, CompressedSize, CompressedBytes, stops, Destination);
 }
 
-ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType,
-                                                 orvane_bool Reversed,
+ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType, orvane_bool Reversed,
                                                  orvane_int32 CompressedSize,
                                                  const void* CompressedBytes,
                                                  orvane_int32 OutputSize, void* Destination) {
@@ -163,8 +162,7 @@ ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType,
 }
 
 ORVANE_API orvane_int32 OrvaneGetCompressedBytesPaddingSize(orvane_int32 CompressionType) {
-    return CompressionType == OrvanePelma0Compression ||
-                   CompressionType == OrvanePelma1Compression
+    return CompressionType == OrvanePelma0Compression || CompressionType == OrvanePelma1Compression
                ? kPelmaReadPadding
                : 0;
 }
@@ -212,8 +210,8 @@ ORVANE_API void OrvanePelma1FreeSimple(orvane_pelma1_state* State) {
 }
 
 ORVANE_API orvane_bool OrvanePelma1Decompress(orvane_bool Reversed, orvane_int32 CompressedSize,
-                                              const void* CompressedBytes,
-                                              orvane_int32 OutputSize, void* Destination) {
+                                              const void* CompressedBytes, orvane_int32 OutputSize,
+                                              void* Destination) {
     if (!DecodeArgumentsValid(CompressedSize, CompressedBytes, OutputSize, Destination))
         return false;
     return Pelma1Single(Reversed, CompressedSize, CompressedBytes, OutputSize, Destination);

@@ -29,11 +29,14 @@ inline uint32_t Key2(const uint8_t* p, int bits) {
 
 int TableBits(int64_t size, int maximum) {
     int bits = 10;
-    while (bits < maximum && (int64_t{1} << bits) < size) ++bits;
+    while (bits < maximum && (int64_t{1} << bits) < size)
+        ++bits;
     return bits;
 }
 
-inline uint32_t BitLength(uint32_t v) { return v ? 32 - uint32_t(__builtin_clz(v)) : 0; }
+inline uint32_t BitLength(uint32_t v) {
+    return v ? 32 - uint32_t(__builtin_clz(v)) : 0;
+}
 
 // Common prefix of a and b, at most limit bytes; a lies before b.
 inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
@@ -51,7 +54,8 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
         }
         n += 8;
     }
-    while (n < limit && a[n] == b[n]) ++n;
+    while (n < limit && a[n] == b[n])
+        ++n;
     return n;
 }
 
@@ -65,8 +69,14 @@ class Finder {
 public:
     Finder(const uint8_t* data, int64_t size, const PelmaMatchOptions& options, int32_t* head3,
            int hashBits, int32_t* last2, int pairBits, int32_t* chain)
-        : data_(data), size_(size), options_(options), head3_(head3), last2_(last2),
-          chain_(chain), hashBits_(hashBits), pairBits_(pairBits) {}
+        : data_(data),
+          size_(size),
+          options_(options),
+          head3_(head3),
+          last2_(last2),
+          chain_(chain),
+          hashBits_(hashBits),
+          pairBits_(pairBits) {}
 
     // Every position below q enters the search structures.
     void InsertUpTo(int64_t q) {
@@ -151,7 +161,8 @@ public:
     int32_t Gain(uint32_t length, uint32_t offset, uint32_t lastOffset) const {
         uint32_t usable = PelmaUsableLength(length);
         if (usable < 2) return 0;
-        int32_t offsetBits = offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
+        int32_t offsetBits =
+            offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
         // Longer matches past the table are split; the rest is found again at the same offset.
         int32_t lengthBits = 4;
         return int32_t(usable) * int32_t(options_.literalCost) - lengthBits - offsetBits;
@@ -206,9 +217,9 @@ constexpr int64_t kBlock = 1 << 15;
 
 struct Step {
     float cost;
-    uint32_t offset;     // 0 for a literal
+    uint32_t offset;  // 0 for a literal
     uint16_t length;
-    uint8_t fromMatch;   // state the step came from: after a literal (0) or a match (1)
+    uint8_t fromMatch;  // state the step came from: after a literal (0) or a match (1)
 };
 
 inline uint32_t LengthCode(uint32_t length) {
@@ -242,7 +253,8 @@ int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
             int64_t blockEnd = size - blockStart > kBlock ? blockStart + kBlock : size;
             int64_t n = blockEnd - blockStart;
             const float kInfinite = 1e30f;
-            for (int64_t i = 0; i <= n; ++i) steps[2 * i].cost = steps[2 * i + 1].cost = kInfinite;
+            for (int64_t i = 0; i <= n; ++i)
+                steps[2 * i].cost = steps[2 * i + 1].cost = kInfinite;
             steps[startState].cost = 0;
             for (int64_t i = 0; i < n; ++i) {
                 int64_t p = blockStart + i;
@@ -268,7 +280,8 @@ int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
                         Step& next = steps[2 * (i + l) + 1];
                         if (c < next.cost) next = {c, offsets[k], uint16_t(l), uint8_t(fromMatch)};
                     };
-                    for (uint32_t l = shorter + 1; l <= longest && l <= 61; ++l) relax(l);
+                    for (uint32_t l = shorter + 1; l <= longest && l <= 61; ++l)
+                        relax(l);
                     for (uint32_t l : {128u, 192u, 256u, 512u})
                         if (l > shorter && l <= longest) relax(l);
                     shorter = lengths[k];

@@ -19,11 +19,11 @@ struct PelmaMatch {
 };
 
 struct PelmaMatchOptions {
-    uint32_t window;      // largest offset
-    uint32_t chainDepth;  // candidates examined per position
-    uint32_t niceLength;  // a match this long ends the search and the lazy look-ahead
-    uint32_t offsetCost;  // rough price of a new offset in bits at offset 1
-    uint32_t literalCost; // rough price of a literal in bits
+    uint32_t window;       // largest offset
+    uint32_t chainDepth;   // candidates examined per position
+    uint32_t niceLength;   // a match this long ends the search and the lazy look-ahead
+    uint32_t offsetCost;   // rough price of a new offset in bits at offset 1
+    uint32_t literalCost;  // rough price of a literal in bits
 };
 
 // Estimated prices in bits of the tokens of one content, from statistics of an earlier parse.

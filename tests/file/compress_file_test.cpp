@@ -34,7 +34,8 @@ Bytes ReadFile(const std::string& path) {
 
 Bytes Pattern(size_t n, uint32_t seed) {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = uint8_t((i * seed) / 7 + (i % 13 == 0 ? seed : 0));
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t((i * seed) / 7 + (i % 13 == 0 ? seed : 0));
     return b;
 }
 
@@ -49,7 +50,8 @@ protected:
         output_ = TempPath("section");
     }
     void TearDown() override {
-        for (const auto& n : names_) std::remove(n.c_str());
+        for (const auto& n : names_)
+            std::remove(n.c_str());
         std::remove(output_.c_str());
     }
     std::vector<Bytes> parts_;
@@ -64,7 +66,8 @@ TEST_P(FileCompressorTest, WritesAStreamThatDecodesToTheParts) {
     ASSERT_NE(writer, nullptr);
     OrvaneWrite(writer, 3, "pre");  // the stream goes wherever the writer stands
     int32_t expanded = int32_t(parts_[0].size() + parts_[1].size() + parts_[2].size());
-    orvane_file_compressor* compressor = OrvaneBeginFileCompression(expanded, 3, GetParam(), writer);
+    orvane_file_compressor* compressor =
+        OrvaneBeginFileCompression(expanded, 3, GetParam(), writer);
     ASSERT_NE(compressor, nullptr);
     std::vector<uint8_t> buffer(100);
     for (size_t i = 0; i < 3; ++i)
@@ -101,15 +104,15 @@ TEST_P(FileCompressorTest, FailuresAreReportedAndSticky) {
     ASSERT_NE(compressor, nullptr);
     EXPECT_FALSE(OrvaneCompressContentsOfFile(compressor, 10, TempPath("missing").c_str(), 64,
                                               buffer.data()));
-    EXPECT_FALSE(OrvaneCompressContentsOfFile(compressor, 10, names_[0].c_str(), 64,
-                                              buffer.data()));
+    EXPECT_FALSE(
+        OrvaneCompressContentsOfFile(compressor, 10, names_[0].c_str(), 64, buffer.data()));
     int32_t size = 0;
     EXPECT_FALSE(OrvaneEndFileCompression(compressor, &size));
     EXPECT_EQ(size, -1);
     // A file shorter than announced, and more contents than announced.
     compressor = OrvaneBeginFileCompression(100, 1, GetParam(), writer);
-    EXPECT_FALSE(OrvaneCompressContentsOfFile(compressor, 5000, names_[0].c_str(), 64,
-                                              buffer.data()));
+    EXPECT_FALSE(
+        OrvaneCompressContentsOfFile(compressor, 5000, names_[0].c_str(), 64, buffer.data()));
     EXPECT_FALSE(OrvaneEndFileCompression(compressor, nullptr));
     compressor = OrvaneBeginFileCompression(100, 1, GetParam(), writer);
     EXPECT_TRUE(OrvaneCompressContentsOfFile(compressor, int32_t(parts_[2].size()),
