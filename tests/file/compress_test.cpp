@@ -198,6 +198,20 @@ TEST_P(CodecTest, DecodesStreamsOfTheOtherByteOrder) {
     EXPECT_EQ(text, parts[2]);
 }
 
+TEST_P(CodecTest, DecodesIntoMemoryOfAnyAlignmentAndLeavesTheStreamAlone) {
+    std::vector<Bytes> parts = {VertexFloats(200), Indices16(300), Text(500)};
+    Bytes reversed = Reverse(GetParam(), Compress(GetParam(), parts), 3);
+    Bytes before = reversed;
+    Bytes expected = Concatenate(parts);
+    Bytes out(expected.size() + 3);
+    int32_t stop1 = int32_t(parts[0].size()), stop2 = stop1 + int32_t(parts[1].size());
+    ASSERT_TRUE(OrvaneDecompressData(TypeOf(GetParam()), true, int32_t(reversed.size()),
+                                     reversed.data(), stop1, stop2, int32_t(expected.size()),
+                                     out.data() + 3));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin() + 3));
+    EXPECT_EQ(reversed, before);
+}
+
 // Entry points ---------------------------------------------------------------------------------
 
 TEST(Compression, Pelma1SimpleApiRoundTrips) {
