@@ -443,10 +443,10 @@ private:
 struct Model0 {
     uint32_t* symbols;
     uint16_t* counts;
-    uint32_t* tree;   // 1-based over slots 0..slots-1
-    int32_t* slotOf;  // encoder: symbol -> slot, 0 when absent
-    uint32_t slots;   // array size, escape included
-    uint32_t top;     // largest power of two not above slots
+    uint32_t* tree;     // 1-based over slots 0..treeSize-1 (those past the array count 0)
+    int32_t* slotOf;    // encoder: symbol -> slot, 0 when absent
+    uint32_t slots;     // array size, escape included
+    uint32_t treeSize;  // smallest power of two not below slots
     uint32_t k;
     uint32_t capacity;
     uint32_t total;
@@ -456,12 +456,12 @@ struct Model0 {
         slots = uint32_t(Min64(capacityValue, symbolLimit)) + 1;
         symbols = carver.Take<uint32_t>(slots);
         counts = carver.Take<uint16_t>(slots);
-        tree = carver.Take<uint32_t>(uint64_t(slots) + 1);
+        treeSize = 1;
+        while (treeSize < slots)
+            treeSize *= 2;
+        tree = carver.Take<uint32_t>(uint64_t(treeSize) + 1);
         slotOf = mapRange ? carver.Take<int32_t>(mapRange) : nullptr;
         if (!carver.filling()) return;
-        top = 1;
-        while (top * 2 <= slots)
-            top *= 2;
         k = 0;
         counts[0] = 3;
         total = 3;
@@ -469,7 +469,7 @@ struct Model0 {
     }
 
     void Add(uint32_t slot, int32_t delta) {
-        for (uint32_t x = slot + 1; x <= slots; x += x & (0u - x))
+        for (uint32_t x = slot + 1; x <= treeSize; x += x & (0u - x))
             tree[x] += uint32_t(delta);
     }
     uint32_t Prefix(uint32_t slot) const {
@@ -478,24 +478,25 @@ struct Model0 {
             s += tree[x];
         return s;
     }
-    // The slot whose interval holds v (v below the total) and its cumulative count.
+    // The slot whose interval holds v (v below the total) and its cumulative count. The tree
+    // spans a power of two, so the descent needs no bounds test and no branch per level.
     uint32_t Find(uint32_t v, uint32_t* cum) const {
         uint32_t pos = 0, rest = v;
-        for (uint32_t step = top; step != 0; step >>= 1) {
-            if (pos + step <= slots && tree[pos + step] <= rest) {
-                pos += step;
-                rest -= tree[pos];
-            }
+        for (uint32_t step = treeSize / 2; step != 0; step >>= 1) {
+            uint32_t t = tree[pos + step];
+            uint32_t take = 0u - uint32_t(t <= rest);
+            pos += step & take;
+            rest -= t & take;
         }
         *cum = v - rest;
         return pos;
     }
     void RebuildTree() {
-        for (uint32_t x = 1; x <= slots; ++x)
-            tree[x] = counts[x - 1];
-        for (uint32_t x = 1; x <= slots; ++x) {
+        for (uint32_t x = 1; x <= treeSize; ++x)
+            tree[x] = x <= slots ? counts[x - 1] : 0;
+        for (uint32_t x = 1; x <= treeSize; ++x) {
             uint32_t parent = x + (x & (0u - x));
-            if (parent <= slots) tree[parent] += tree[x];
+            if (parent <= treeSize) tree[parent] += tree[x];
         }
     }
 
