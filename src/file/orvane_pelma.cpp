@@ -29,7 +29,7 @@ constexpr uint32_t kLongLengths[4] = {128, 192, 256, 512};
 
 // Windows of the encoders: Pelma0 pays for a new offset with a uniform number over the whole
 // window, so it looks less far back.
-constexpr uint32_t kPelma0Window = 1u << 16;
+constexpr uint32_t kPelma0Window = 1u << 17;
 constexpr uint32_t kPelma1Window = 1u << 20;
 // Contents this small are parsed once, lazily.
 constexpr int64_t kPricedParseMinimum = 64;
