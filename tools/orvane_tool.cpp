@@ -8,8 +8,8 @@ namespace {
 
 int g_messages = 0;
 
-void PrintMessage(orvane_log_message_type type, orvane_log_message_origin origin,
-                  const char* text, void*) {
+void PrintMessage(orvane_log_message_type type, orvane_log_message_origin origin, const char* text,
+                  void*) {
     ++g_messages;
     std::printf("  log: type %d, origin %d: %s\n", int(type), int(origin), text);
 }
@@ -32,7 +32,8 @@ int Demo() {
     std::printf("allocation tracking:\n");
     void* marker = OrvaneBeginAllocationCheck();
     orvane_memory_arena* arena = OrvaneNewMemoryArena();
-    for (int i = 0; i < 3; ++i) OrvaneMemoryArenaPush(arena, 1000 * (i + 1));
+    for (int i = 0; i < 3; ++i)
+        OrvaneMemoryArenaPush(arena, 1000 * (i + 1));
     int live = 0;
     for (orvane_allocation_header* h = OrvaneAllocationsBegin(); h != OrvaneAllocationsEnd();
          h = OrvaneNextAllocation(h)) {

@@ -30,11 +30,11 @@ typedef void (*orvane_deallocate_callback)(const char* SourceFile, orvane_int32 
  * (ORVANE_ALLOCATION_HEADER_SIZE, always a multiple of 16), and the caller's address is the
  * header's address plus that size. */
 typedef struct orvane_allocation_header {
-    orvane_uint32 Magic;         /* 0xCA5ECA5E while the block belongs to the default allocator */
-    orvane_int32 RequestedSize;  /* -1 once freed */
-    void* HeapBlock;             /* what the platform heap returned */
-    orvane_int32 HeapSize;       /* alignment + size + header size - 1 */
-    const char* SourceFile;      /* not copied */
+    orvane_uint32 Magic;        /* 0xCA5ECA5E while the block belongs to the default allocator */
+    orvane_int32 RequestedSize; /* -1 once freed */
+    void* HeapBlock;            /* what the platform heap returned */
+    orvane_int32 HeapSize;      /* alignment + size + header size - 1 */
+    const char* SourceFile;     /* not copied */
     orvane_int32 SourceLine;
     struct orvane_allocation_header* Next;     /* next older block */
     struct orvane_allocation_header* Previous; /* next newer block */
@@ -232,9 +232,9 @@ ORVANE_API void OrvaneGetVersion(orvane_int32* Major, orvane_int32* Minor,
 ORVANE_API orvane_bool OrvaneVersionsMatch_(orvane_int32 Major, orvane_int32 Minor,
                                             orvane_int32 Customization, orvane_int32 Build);
 /* True when the library is the version this header describes; logs a warning otherwise. */
-#define OrvaneVersionsMatch()                                                             \
-    OrvaneVersionsMatch_(ORVANE_VERSION_MAJOR, ORVANE_VERSION_MINOR,                      \
-                         ORVANE_VERSION_CUSTOMIZATION, ORVANE_VERSION_BUILD)
+#define OrvaneVersionsMatch()                                                                      \
+    OrvaneVersionsMatch_(ORVANE_VERSION_MAJOR, ORVANE_VERSION_MINOR, ORVANE_VERSION_CUSTOMIZATION, \
+                         ORVANE_VERSION_BUILD)
 
 ORVANE_EXTERN_C_END
 

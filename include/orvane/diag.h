@@ -13,12 +13,12 @@ ORVANE_EXTERN_C_BEGIN
 
 typedef struct orvane_counter_results {
     const char* Name;
-    orvane_int32 Count;                      /* completed entries since the last reset */
-    orvane_real64 SecondsElapsed;            /* children included */
+    orvane_int32 Count;           /* completed entries since the last reset */
+    orvane_real64 SecondsElapsed; /* children included */
     orvane_real64 SecondsWithoutChildren;
     orvane_real64 TotalTicks;
     orvane_real64 TicksWithoutChildren;
-    orvane_int32 PeakCount;                  /* largest values seen at a reset */
+    orvane_int32 PeakCount; /* largest values seen at a reset */
     orvane_real64 PeakSecondsElapsed;
     orvane_real64 PeakSecondsWithoutChildren;
 } orvane_counter_results;

@@ -19,7 +19,7 @@ typedef enum orvane_transform_flags {
 typedef struct orvane_transform {
     orvane_uint32 Flags;
     orvane_real32 Position[3];
-    orvane_real32 Orientation[4]; /* x, y, z, w */
+    orvane_real32 Orientation[4];   /* x, y, z, w */
     orvane_real32 ScaleShear[3][3]; /* row-major */
 } orvane_transform;
 

@@ -3,6 +3,7 @@
 #define ORVANE_TYPES_H
 
 #include "orvane/common.h"
+#include "orvane/core.h"
 #include "orvane/math.h"
 
 ORVANE_EXTERN_C_BEGIN
@@ -491,6 +492,50 @@ ORVANE_API extern orvane_data_type_definition* const OrvanePeriodicLoopType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneAnimationType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurve2Type;
 ORVANE_API extern orvane_data_type_definition* const OrvaneOldCurveType;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Variant builder                                                                          */
+/* ---------------------------------------------------------------------------------------- */
+
+/* Assembles, member by member, a type description and one object of it (for example extended
+ * data). Names and string values are interned in the string table given at the start, which
+ * must outlive the result. Each add returns the builder, or null when the member could not be
+ * added (no memory, a negative width or count); the builder is then unchanged and still
+ * usable. Ending always releases the builder. */
+typedef struct orvane_variant_builder orvane_variant_builder;
+
+ORVANE_API orvane_variant_builder* OrvaneBeginVariant(orvane_string_table* StringTable);
+ORVANE_API orvane_variant_builder* OrvaneAddScalarMember(orvane_variant_builder* Builder,
+                                                         const char* Name, orvane_real32 Value);
+ORVANE_API orvane_variant_builder* OrvaneAddIntegerMember(orvane_variant_builder* Builder,
+                                                          const char* Name, orvane_int32 Value);
+/* Width reals; a width of 0 adds one real of value 0. */
+ORVANE_API orvane_variant_builder* OrvaneAddScalarArrayMember(orvane_variant_builder* Builder,
+                                                              const char* Name, orvane_int32 Width,
+                                                              const orvane_real32* Values);
+ORVANE_API orvane_variant_builder* OrvaneAddStringMember(orvane_variant_builder* Builder,
+                                                         const char* Name, const char* Value);
+ORVANE_API orvane_variant_builder* OrvaneAddReferenceMember(orvane_variant_builder* Builder,
+                                                            const char* Name,
+                                                            orvane_data_type_definition* Type,
+                                                            void* Value);
+ORVANE_API orvane_variant_builder* OrvaneAddDynamicArrayMember(orvane_variant_builder* Builder,
+                                                               const char* Name, orvane_int32 Count,
+                                                               orvane_data_type_definition* Type,
+                                                               void* ArrayEntries);
+/* sizeof(orvane_data_type_definition) x (members + 1). */
+ORVANE_API orvane_int32 OrvaneGetResultingVariantTypeSize(const orvane_variant_builder* Builder);
+/* The object size, or 4 when it is 0. */
+ORVANE_API orvane_int32 OrvaneGetResultingVariantObjectSize(const orvane_variant_builder* Builder);
+/* Builds into caller memory of the two sizes above; false (outputs null) when either memory
+ * is null. */
+ORVANE_API orvane_bool OrvaneEndVariantInPlace(orvane_variant_builder* Builder, void* TypeMemory,
+                                               orvane_data_type_definition** ResultType,
+                                               void* ObjectMemory, void** ResultObject);
+/* Builds into one block, released with OrvaneFreeBuilderResult(*ResultType). */
+ORVANE_API orvane_bool OrvaneEndVariant(orvane_variant_builder* Builder,
+                                        orvane_data_type_definition** ResultType,
+                                        void** ResultObject);
 
 ORVANE_EXTERN_C_END
 

@@ -69,8 +69,7 @@ ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_
     Allocator->NewestBlock = nullptr;
 }
 
-ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator,
-                                          orvane_int32* Index) {
+ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator, orvane_int32* Index) {
     orvane_stack_block* block = Allocator->NewestBlock;
     if (block == nullptr || block->UsedCount >= Allocator->UnitsPerBlock) {
         block = nullptr;
@@ -103,7 +102,8 @@ ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator,
 
 ORVANE_API void* OrvaneGetStackUnit(orvane_stack_allocator* Allocator, orvane_int32 Index) {
     orvane_stack_block* block = Allocator->NewestBlock;
-    while (block && block->FirstUnitIndex > Index) block = block->OlderBlock;
+    while (block && block->FirstUnitIndex > Index)
+        block = block->OlderBlock;
     if (block == nullptr || Index < 0 || Index >= Allocator->UnitCount) return nullptr;
     return block->Storage + size_t(Index - block->FirstUnitIndex) * size_t(Allocator->UnitSize);
 }

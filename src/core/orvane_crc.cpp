@@ -19,11 +19,13 @@ constexpr CrcTables MakeTables() {
     CrcTables t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
         t[0][i] = c;
     }
     for (uint32_t i = 0; i < 256; ++i) {
-        for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
+        for (int s = 1; s < 8; ++s)
+            t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
     }
     return t;
 }
@@ -44,13 +46,14 @@ uint32_t Crc32Tables(uint32_t crc, const unsigned char* p, size_t n) {
         hi = __builtin_bswap32(hi);
 #endif
         lo ^= crc;
-        crc = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^
-              kTables[5][(lo >> 16) & 0xFF] ^ kTables[4][lo >> 24] ^ kTables[3][hi & 0xFF] ^
-              kTables[2][(hi >> 8) & 0xFF] ^ kTables[1][(hi >> 16) & 0xFF] ^ kTables[0][hi >> 24];
+        crc = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^
+              kTables[4][lo >> 24] ^ kTables[3][hi & 0xFF] ^ kTables[2][(hi >> 8) & 0xFF] ^
+              kTables[1][(hi >> 16) & 0xFF] ^ kTables[0][hi >> 24];
         p += 8;
         n -= 8;
     }
-    while (n--) crc = kTables[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    while (n--)
+        crc = kTables[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
@@ -58,8 +61,8 @@ uint32_t Crc32Tables(uint32_t crc, const unsigned char* p, size_t n) {
 // Folds four 128-bit lanes across 64-byte blocks, then reduces with Barrett's method. Needs at
 // least 64 bytes and a length that is a multiple of 16.
 __attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Folding(uint32_t crc,
-                                                                 const unsigned char* buf,
-                                                                 size_t len) {
+                                                               const unsigned char* buf,
+                                                               size_t len) {
     alignas(16) static const uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
     alignas(16) static const uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
     alignas(16) static const uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
@@ -156,13 +159,16 @@ uint32_t Crc32Update(uint32_t state, const void* bytes, size_t count) {
 
 extern "C" {
 
-ORVANE_API void OrvaneBeginCRC32(orvane_uint32* State) { *State = 0xFFFFFFFFu; }
+ORVANE_API void OrvaneBeginCRC32(orvane_uint32* State) {
+    *State = 0xFFFFFFFFu;
+}
 
-ORVANE_API void OrvaneAddToCRC32(orvane_uint32* State, orvane_uint32 ByteCount,
-                                 const void* Bytes) {
+ORVANE_API void OrvaneAddToCRC32(orvane_uint32* State, orvane_uint32 ByteCount, const void* Bytes) {
     *State = orvane::Crc32Update(*State, Bytes, ByteCount);
 }
 
-ORVANE_API void OrvaneEndCRC32(orvane_uint32* State) { *State = ~*State; }
+ORVANE_API void OrvaneEndCRC32(orvane_uint32* State) {
+    *State = ~*State;
+}
 
 }  // extern "C"

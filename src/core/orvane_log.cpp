@@ -69,11 +69,13 @@ struct Sink {
         if (size - length >= 2) buffer[length++] = c;
     }
     void Put(const char* s, int64_t count) {
-        for (int64_t i = 0; i < count && s[i]; ++i) Put(s[i]);
+        for (int64_t i = 0; i < count && s[i]; ++i)
+            Put(s[i]);
     }
     void PutString(const char* s) {
         if (s)
-            while (*s) Put(*s++);
+            while (*s)
+                Put(*s++);
     }
     // Digits lowest first, then reversed in place, so that a cut keeps the lowest digits.
     void PutUnsigned(uint64_t value, unsigned base, const char* digits) {
@@ -104,7 +106,8 @@ void PutReal(Sink& sink, double value, int precision) {
     if (value == 0.0) {
         sink.Put('0');
         sink.Put('.');
-        for (int i = 0; i < precision; ++i) sink.Put('0');
+        for (int i = 0; i < precision; ++i)
+            sink.Put('0');
         return;
     }
     if (value < 0) {
@@ -157,12 +160,30 @@ int32_t FormatTextV(int32_t size, char* buffer, const char* format, va_list argu
         while (!converted) {
             char c = *++f;
             switch (c) {
-                case '\0': --f; converted = true; break;
-                case '-': case '+': case ' ': case '#': case '0': break;
-                case '*': (void)va_arg(args, int); break;
-                case '1': case '2': case '3': case '4': case '5':
-                case '6': case '7': case '8': case '9':
-                    while (f[1] >= '0' && f[1] <= '9') ++f;
+                case '\0':
+                    --f;
+                    converted = true;
+                    break;
+                case '-':
+                case '+':
+                case ' ':
+                case '#':
+                case '0':
+                    break;
+                case '*':
+                    (void)va_arg(args, int);
+                    break;
+                case '1':
+                case '2':
+                case '3':
+                case '4':
+                case '5':
+                case '6':
+                case '7':
+                case '8':
+                case '9':
+                    while (f[1] >= '0' && f[1] <= '9')
+                        ++f;
                     break;
                 case '.':
                     precision = 0;
@@ -171,7 +192,8 @@ int32_t FormatTextV(int32_t size, char* buffer, const char* format, va_list argu
                         if (precision < 1000) precision = precision * 10 + (*f - '0');
                     }
                     break;
-                case 'd': case 'i': {
+                case 'd':
+                case 'i': {
                     int32_t v = va_arg(args, int32_t);
                     if (v < 0) sink.Put('-');
                     sink.PutUnsigned(v < 0 ? uint64_t(-int64_t(v)) : uint64_t(v), 10, kLowerDigits);
@@ -222,7 +244,12 @@ int32_t FormatTextV(int32_t size, char* buffer, const char* format, va_list argu
                     PutReal(sink, va_arg(args, double), precision);
                     converted = true;
                     break;
-                case 'e': case 'E': case 'g': case 'G': case 'C': case 'S':
+                case 'e':
+                case 'E':
+                case 'g':
+                case 'G':
+                case 'C':
+                case 'S':
                     converted = true;
                     break;
                 default:
@@ -245,8 +272,8 @@ int32_t FormatText(int32_t size, char* buffer, const char* format, ...) {
     return n;
 }
 
-void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin,
-                 const char* format, va_list arguments) {
+void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
+                 va_list arguments) {
     if (type == OrvaneIgnoredMessage) return;
     // A message that will be neither recorded nor output is not even formatted.
     bool mayBeMoreSerious = type > g_mostSeriousType.load(std::memory_order_acquire);
@@ -265,8 +292,8 @@ void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin,
     }
 }
 
-void LogMessage(orvane_log_message_type type, orvane_log_message_origin origin,
-                const char* format, ...) {
+void LogMessage(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
+                ...) {
     va_list args;
     va_start(args, format);
     LogMessageV(type, origin, format, args);
@@ -309,21 +336,26 @@ ORVANE_API orvane_bool OrvaneSetLogFileName(const char* FileName, orvane_bool Cl
     return true;
 }
 
-ORVANE_API orvane_bool OrvaneLogging(void) { return g_loggingOn.load(std::memory_order_acquire); }
+ORVANE_API orvane_bool OrvaneLogging(void) {
+    return g_loggingOn.load(std::memory_order_acquire);
+}
 
 ORVANE_API void OrvaneFilterMessage(orvane_log_message_origin Origin, orvane_bool Enabled) {
     if (Origin >= 0 && Origin < kOriginCount) g_filtered[Origin].store(Enabled ? 0 : 1);
 }
 
 ORVANE_API void OrvaneFilterAllMessages(orvane_bool Enabled) {
-    for (auto& flag : g_filtered) flag.store(Enabled ? 0 : 1);
+    for (auto& flag : g_filtered)
+        flag.store(Enabled ? 0 : 1);
 }
 
 ORVANE_API orvane_log_message_type OrvaneGetMostSeriousMessageType(void) {
     return static_cast<orvane_log_message_type>(g_mostSeriousType.load());
 }
 
-ORVANE_API const char* OrvaneGetMostSeriousMessage(void) { return g_mostSeriousText; }
+ORVANE_API const char* OrvaneGetMostSeriousMessage(void) {
+    return g_mostSeriousText;
+}
 
 ORVANE_API void OrvaneClearMostSeriousMessage(void) {
     std::lock_guard<std::recursive_mutex> lock(g_logMutex);

@@ -13,10 +13,10 @@ namespace orvane {
 
 // Formats the message (only when it will be used) and hands it to the log file and the
 // callback; records the first message of the highest type. Formats follow FormatText.
-void LogMessage(orvane_log_message_type type, orvane_log_message_origin origin,
-                const char* format, ...);
-void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin,
-                 const char* format, va_list arguments);
+void LogMessage(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
+                ...);
+void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
+                 va_list arguments);
 
 // The formatter. It differs from printf: flags, field widths and "*" are read and ignored (no
 // output is ever widened); %d %i %u %x %X %o %c take 32-bit arguments; %s a string (null
@@ -34,7 +34,7 @@ constexpr int32_t kMaxMessageLength = 32767;
 }  // namespace orvane
 
 // Every message that names a place begins with "module(line): ".
-#define ORVANE_LOG(type, origin, format, ...)                                            \
+#define ORVANE_LOG(type, origin, format, ...)                                     \
     ::orvane::LogMessage((type), (origin), "%s(%d): " format, ORVANE_SOURCE_FILE, \
                          static_cast<int>(__LINE__) __VA_OPT__(, ) __VA_ARGS__)
 #define ORVANE_LOG_ERROR(origin, format, ...) \
@@ -43,22 +43,22 @@ constexpr int32_t kMaxMessageLength = 32767;
     ORVANE_LOG(OrvaneWarningMessage, origin, format __VA_OPT__(, ) __VA_ARGS__)
 // Reported once per process: the format should end with
 // "(this message will only appear once)".
-#define ORVANE_LOG_WARNING_ONCE(origin, format, ...)                                     \
-    do {                                                                                 \
-        static std::atomic<bool> orvaneReported_{false};                                 \
-        if (!orvaneReported_.exchange(true, std::memory_order_relaxed))                 \
-            ORVANE_LOG_WARNING(origin, format __VA_OPT__(, ) __VA_ARGS__);               \
+#define ORVANE_LOG_WARNING_ONCE(origin, format, ...)                       \
+    do {                                                                   \
+        static std::atomic<bool> orvaneReported_{false};                   \
+        if (!orvaneReported_.exchange(true, std::memory_order_relaxed))    \
+            ORVANE_LOG_WARNING(origin, format __VA_OPT__(, ) __VA_ARGS__); \
     } while (0)
 // Features that are not implemented: plain text, no source location.
 #define ORVANE_LOG_NOT_IMPLEMENTED(text) \
     ::orvane::LogMessage(OrvaneErrorMessage, OrvaneNotImplementedOrigin, "%s", (text))
 // Null-argument check with the library's standard wording.
-#define ORVANE_CHECK_NOT_NULL(origin, argument, result)                                 \
-    do {                                                                                 \
-        if ((argument) == nullptr) {                                                     \
-            ORVANE_LOG_ERROR(origin, "%s is not allowed to be 0", #argument);            \
-            return result;                                                               \
-        }                                                                                \
+#define ORVANE_CHECK_NOT_NULL(origin, argument, result)                       \
+    do {                                                                      \
+        if ((argument) == nullptr) {                                          \
+            ORVANE_LOG_ERROR(origin, "%s is not allowed to be 0", #argument); \
+            return result;                                                    \
+        }                                                                     \
     } while (0)
 
 #endif  // ORVANE_LOG_H

@@ -25,8 +25,8 @@ std::atomic<orvane_allocate_callback> g_allocate{&DefaultAllocate};
 std::atomic<orvane_deallocate_callback> g_deallocate{&DefaultDeallocate};
 
 // The tracking list: circular, closed by the sentinel, newest block first.
-orvane_allocation_header g_sentinel = {ORVANE_ALLOCATION_MAGIC, 0, nullptr, 0, nullptr, 0,
-                                       &g_sentinel, &g_sentinel};
+orvane_allocation_header g_sentinel = {
+    ORVANE_ALLOCATION_MAGIC, 0, nullptr, 0, nullptr, 0, &g_sentinel, &g_sentinel};
 std::mutex g_trackingMutex;
 
 orvane_allocation_header* HeaderOf(void* memory) {
@@ -92,10 +92,9 @@ void DefaultDeallocate(const char* file, int32_t line, void* memory) {
 void* Allocate(const char* file, int32_t line, uint32_t alignment, size_t size) {
     if (alignment == 0) alignment = 1;
     if ((alignment & (alignment - 1)) != 0 || size > size_t{INT32_MAX}) {
-        ORVANE_LOG_ERROR(OrvaneMemoryOrigin,
-                         "Unable to allocate %u bytes aligned to %u (requested by %s:%d).",
-                         static_cast<uint32_t>(size > UINT32_MAX ? UINT32_MAX : size), alignment,
-                         file, line);
+        ORVANE_LOG_ERROR(
+            OrvaneMemoryOrigin, "Unable to allocate %u bytes aligned to %u (requested by %s:%d).",
+            static_cast<uint32_t>(size > UINT32_MAX ? UINT32_MAX : size), alignment, file, line);
         return nullptr;
     }
     return g_allocate.load(std::memory_order_acquire)(file, line, alignment,
@@ -108,12 +107,14 @@ void Deallocate(const char* file, int32_t line, void* memory) {
 
 void SetUInt32(size_t count, uint32_t value, void* destination) {
     auto* out = static_cast<unsigned char*>(destination);
-    for (size_t i = 0; i < count; ++i) std::memcpy(out + 4 * i, &value, 4);
+    for (size_t i = 0; i < count; ++i)
+        std::memcpy(out + 4 * i, &value, 4);
 }
 
 void SetReal32(size_t count, float value, void* destination) {
     auto* out = static_cast<unsigned char*>(destination);
-    for (size_t i = 0; i < count; ++i) std::memcpy(out + 4 * i, &value, 4);
+    for (size_t i = 0; i < count; ++i)
+        std::memcpy(out + 4 * i, &value, 4);
 }
 
 void Reverse32(size_t byteCount, void* buffer) {
@@ -143,10 +144,10 @@ void Reverse16(size_t byteCount, void* buffer) {
 namespace {
 
 struct AggregatePiece {
-    void** variable;         // the caller's variable, or null
-    size_t pointerOffset;    // pointer member, used when there is no variable
-    size_t offset;           // the piece's offset in the block
-    int32_t count;           // -1: no count member
+    void** variable;       // the caller's variable, or null
+    size_t pointerOffset;  // pointer member, used when there is no variable
+    size_t offset;         // the piece's offset in the block
+    int32_t count;         // -1: no count member
     size_t countOffset;
 };
 
@@ -313,7 +314,9 @@ ORVANE_API orvane_allocation_header* OrvaneNextAllocation(orvane_allocation_head
     return Header->Next;
 }
 
-ORVANE_API orvane_allocation_header* OrvaneAllocationsEnd(void) { return &g_sentinel; }
+ORVANE_API orvane_allocation_header* OrvaneAllocationsEnd(void) {
+    return &g_sentinel;
+}
 
 ORVANE_API void OrvaneGetAllocationInformation(orvane_allocation_header* Header,
                                                orvane_allocation_information* Information) {
@@ -324,7 +327,9 @@ ORVANE_API void OrvaneGetAllocationInformation(orvane_allocation_header* Header,
     Information->SourceLine = Header->SourceLine;
 }
 
-ORVANE_API void* OrvaneBeginAllocationCheck(void) { return ORVANE_ALLOCATE(4, 0); }
+ORVANE_API void* OrvaneBeginAllocationCheck(void) {
+    return ORVANE_ALLOCATE(4, 0);
+}
 
 ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker) {
     return HeaderOf(Marker);
@@ -368,6 +373,8 @@ ORVANE_API orvane_bool OrvaneEndAllocationCheck(void* Marker) {
     return passed;
 }
 
-ORVANE_API void OrvaneFreeBuilderResult(void* Memory) { ORVANE_DEALLOCATE(Memory); }
+ORVANE_API void OrvaneFreeBuilderResult(void* Memory) {
+    ORVANE_DEALLOCATE(Memory);
+}
 
 }  // extern "C"

@@ -59,8 +59,7 @@ intptr_t AggregateAllocateArrayMember(T* ownerVariable, size_t countMemberOffset
                                       size_t pointerMemberOffset, int32_t count,
                                       size_t elementSize) {
     return AggregateAllocateArrayMember(reinterpret_cast<intptr_t>(ownerVariable),
-                                        countMemberOffset, pointerMemberOffset, count,
-                                        elementSize);
+                                        countMemberOffset, pointerMemberOffset, count, elementSize);
 }
 void* AggregateAllocationEnd(const char* file, int32_t line);
 void* AggregateAllocationEndInPlace(const char* file, int32_t line, void* block);
@@ -82,8 +81,12 @@ inline bool Compare(size_t bytes, const void* a, const void* b) {
 void Reverse32(size_t byteCount, void* buffer);
 void Reverse16(size_t byteCount, void* buffer);
 
-inline uint32_t ByteSwap32(uint32_t v) { return __builtin_bswap32(v); }
-inline uint16_t ByteSwap16(uint16_t v) { return __builtin_bswap16(v); }
+inline uint32_t ByteSwap32(uint32_t v) {
+    return __builtin_bswap32(v);
+}
+inline uint16_t ByteSwap16(uint16_t v) {
+    return __builtin_bswap16(v);
+}
 
 }  // namespace orvane
 

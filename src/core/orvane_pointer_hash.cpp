@@ -66,7 +66,9 @@ void* GetHashedPointer(PointerHash* hash, const void* key) {
     return node ? node->value : nullptr;
 }
 
-int32_t GetPointerHashCount(const PointerHash* hash) { return hash->tree.Count(); }
+int32_t GetPointerHashCount(const PointerHash* hash) {
+    return hash->tree.Count();
+}
 
 void VisitPointerHash(const PointerHash* hash, PointerHashVisitor visitor, void* userData) {
     hash->tree.Visit([&](const void* key, void* value) { return visitor(key, value, userData); });

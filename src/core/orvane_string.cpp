@@ -11,9 +11,13 @@ namespace {
 
 std::atomic<orvane_string_comparison_callback> g_comparison{nullptr};
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool EndsRun(char c) { return c == '\0' || c == '*' || c == '?' || c == ';'; }
+bool EndsRun(char c) {
+    return c == '\0' || c == '*' || c == '?' || c == ';';
+}
 
 // Writes into captured what the wildcards of pattern take from name; terminates captured
 // whenever the match holds.
@@ -37,15 +41,18 @@ bool Match(const char* name, const char* pattern, char* captured) {
         }
         const char* rest = pattern + 1;
         int32_t runLength = 0;
-        while (!EndsRun(rest[runLength])) ++runLength;
+        while (!EndsRun(rest[runLength]))
+            ++runLength;
         if (runLength == 0) {
-            while (*name) *captured++ = *name++;
+            while (*name)
+                *captured++ = *name++;
             *captured = '\0';
             return true;
         }
         for (; *name; ++name) {
             int32_t k = 0;
-            while (k < runLength && name[k] == rest[k]) ++k;
+            while (k < runLength && name[k] == rest[k])
+                ++k;
             if (k == runLength && Match(name, rest, captured)) return true;
             *captured++ = *name;
         }
@@ -58,13 +65,15 @@ bool Match(const char* name, const char* pattern, char* captured) {
 int32_t StringLength(const char* s) {
     if (s == nullptr) return 0;
     const char* p = s;
-    while (*p) ++p;
+    while (*p)
+        ++p;
     return static_cast<int32_t>(p - s);
 }
 
 bool StringsAreEqual(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return a == b;
-    while (*a && *a == *b) ++a, ++b;
+    while (*a && *a == *b)
+        ++a, ++b;
     return *a == *b;
 }
 
@@ -84,7 +93,8 @@ bool StringBeginsWithLowercase(const char* s, const char* prefix) {
 
 bool StringsAreEqualLowercase(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return a == b;
-    while (*a && Fold(*a) == Fold(*b)) ++a, ++b;
+    while (*a && Fold(*a) == Fold(*b))
+        ++a, ++b;
     return Fold(*a) == Fold(*b);
 }
 
@@ -92,7 +102,8 @@ void CopyStringMaxLength(char* destination, int32_t size, const char* source) {
     if (destination == nullptr || size <= 0) return;
     int32_t length = StringLength(source);
     int32_t copied = length < size - 1 ? length : size - 1;
-    for (int32_t i = 0; i < copied; ++i) destination[i] = source[i];
+    for (int32_t i = 0; i < copied; ++i)
+        destination[i] = source[i];
     destination[copied] = '\0';
     if (copied < length) {
         ORVANE_LOG_WARNING(OrvaneStringOrigin,
@@ -124,7 +135,8 @@ double ParseReal(const char* text, bool allowFraction) {
     double sign = 1.0;
     if (*text == '-' || *text == '+') sign = *text++ == '-' ? -1.0 : 1.0;
     double value = 0.0;
-    while (*text >= '0' && *text <= '9') value = value * 10.0 + (*text++ - '0');
+    while (*text >= '0' && *text <= '9')
+        value = value * 10.0 + (*text++ - '0');
     if (allowFraction && *text == '.') {
         ++text;
         double scale = 0.1;
@@ -166,7 +178,8 @@ extern "C" {
 
 ORVANE_API orvane_int32 OrvaneStringDifference(const char* A, const char* B) {
     if (A == nullptr || B == nullptr) return A == B ? 0 : (A == nullptr ? -1 : 1);
-    while (*A && *A == *B) ++A, ++B;
+    while (*A && *A == *B)
+        ++A, ++B;
     return static_cast<signed char>(*A) - static_cast<signed char>(*B);
 }
 
@@ -174,7 +187,9 @@ ORVANE_API void OrvaneSetStringComparisonCallback(orvane_string_comparison_callb
     g_comparison.store(Callback, std::memory_order_release);
 }
 
-ORVANE_API const char* OrvaneGetVersionString(void) { return ORVANE_VERSION_STRING; }
+ORVANE_API const char* OrvaneGetVersionString(void) {
+    return ORVANE_VERSION_STRING;
+}
 
 ORVANE_API void OrvaneGetVersion(orvane_int32* Major, orvane_int32* Minor,
                                  orvane_int32* Customization, orvane_int32* Build) {

@@ -10,7 +10,7 @@
 
 namespace orvane {
 
-int32_t StringLength(const char* s);  // 0 for null
+int32_t StringLength(const char* s);                 // 0 for null
 bool StringsAreEqual(const char* a, const char* b);  // two nulls are equal, one null is not
 bool StringBeginsWith(const char* s, const char* prefix);
 bool StringBeginsWithLowercase(const char* s, const char* prefix);  // A-Z folded to a-z

@@ -9,8 +9,7 @@ namespace {
 
 struct StringLess {
     bool operator()(const void* a, const void* b) const {
-        return OrvaneStringDifference(static_cast<const char*>(a), static_cast<const char*>(b)) <
-               0;
+        return OrvaneStringDifference(static_cast<const char*>(a), static_cast<const char*>(b)) < 0;
     }
 };
 

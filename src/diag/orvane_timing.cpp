@@ -71,7 +71,8 @@ int64_t AdvanceSystemClock(SystemClockState& state, int64_t counter, uint32_t ti
     double counterMicroseconds =
         std::nearbyint(double(counter - state.base) * 1000000.0 / double(state.frequency));
     int64_t candidate = int64_t(counterMicroseconds) + state.correction;
-    int64_t tickMicroseconds = int64_t(std::nearbyint(double(uint32_t(tick - state.lastTick)) * 1000.0));
+    int64_t tickMicroseconds =
+        int64_t(std::nearbyint(double(uint32_t(tick - state.lastTick)) * 1000.0));
     int64_t drift = tickMicroseconds - (candidate - state.lastReturned);
     if (drift > 200000 || drift < -200000) {
         state.correction += drift;
@@ -162,8 +163,8 @@ ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void) {
 ORVANE_API orvane_system_clock OrvaneGetSystemSeconds(void) {
     std::lock_guard<std::mutex> lock(g_clockMutex);
     orvane_system_clock clock{};
-    clock.Microseconds = AdvanceSystemClock(g_clock, platform::MonotonicNanoseconds(),
-                                            platform::TickMilliseconds());
+    clock.Microseconds =
+        AdvanceSystemClock(g_clock, platform::MonotonicNanoseconds(), platform::TickMilliseconds());
     return clock;
 }
 

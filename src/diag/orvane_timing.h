@@ -35,11 +35,10 @@ private:
 #define ORVANE_TIMING_CONCAT2(a, b) a##b
 #define ORVANE_TIMING_CONCAT(a, b) ORVANE_TIMING_CONCAT2(a, b)
 // Times the rest of the enclosing scope under name (a string literal).
-#define ORVANE_TIMING_BLOCK(name)                                                       \
-    static ::orvane::TimingBlock* const ORVANE_TIMING_CONCAT(orvaneTimingBlock_,         \
-                                                             __LINE__) =                 \
-        ::orvane::RegisterTimingBlock(name);                                             \
-    ::orvane::TimingScope ORVANE_TIMING_CONCAT(orvaneTimingScope_, __LINE__)(            \
-        ORVANE_TIMING_CONCAT(orvaneTimingBlock_, __LINE__))
+#define ORVANE_TIMING_BLOCK(name)                                                            \
+    static ::orvane::TimingBlock* const ORVANE_TIMING_CONCAT(orvaneTimingBlock_, __LINE__) = \
+        ::orvane::RegisterTimingBlock(name);                                                 \
+    ::orvane::TimingScope ORVANE_TIMING_CONCAT(                                              \
+        orvaneTimingScope_, __LINE__)(ORVANE_TIMING_CONCAT(orvaneTimingBlock_, __LINE__))
 
 #endif  // ORVANE_TIMING_H

@@ -183,7 +183,8 @@ TEST(AggregateAllocation, SizeAndInPlaceAgree) {
 
 TEST(AggregateAllocation, GrowsPastSixtyFourPieces) {
     std::vector<char*> pieces(200, nullptr);
-    for (auto& p : pieces) orvane::AggregateAllocate(&p, 3);
+    for (auto& p : pieces)
+        orvane::AggregateAllocate(&p, 3);
     void* block = ORVANE_AGGREGATE_END();
     ASSERT_NE(block, nullptr);
     for (size_t i = 0; i < pieces.size(); ++i) {
@@ -242,10 +243,12 @@ TEST(Threads, AllocateFreeAndLogFromSeveralThreadsAtOnce) {
                     OrvaneFreeBuilderResult(ORVANE_AGGREGATE_END());
                 }
             }
-            for (void* p : blocks) ORVANE_DEALLOCATE(p);
+            for (void* p : blocks)
+                ORVANE_DEALLOCATE(p);
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(log.warnings(), 80u);
 }
 

@@ -1,0 +1,135 @@
+// Arenas, stack allocators and fixed-size allocators.
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "orvane/core.h"
+#include "support/log_capture.h"
+
+using orvane_test::LogCapture;
+
+namespace {
+
+int LiveBlocks() {
+    int n = 0;
+    for (auto* h = OrvaneAllocationsBegin(); h != OrvaneAllocationsEnd();
+         h = OrvaneNextAllocation(h))
+        ++n;
+    return n;
+}
+
+TEST(MemoryArena, PushesAlignedChunksAndReleasesThemTogether) {
+    int before = LiveBlocks();
+    orvane_memory_arena* arena = OrvaneNewMemoryArena();
+    ASSERT_NE(arena, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        void* p = OrvaneMemoryArenaPush(arena, 13 * i);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+    }
+    EXPECT_EQ(LiveBlocks(), before + 11);
+    OrvaneClearArena(arena);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    EXPECT_NE(OrvaneMemoryArenaPush(arena, 8), nullptr);  // usable after a clear
+    OrvaneFreeMemoryArena(arena);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(StackAllocator, GrowsInBlocksAndPopsFromTheEnd) {
+    int before = LiveBlocks();
+    orvane_stack_allocator stack;
+    OrvaneStackInitialize(&stack, sizeof(int32_t), 4);
+    for (int32_t i = 0; i < 9; ++i) {
+        int32_t index = -1;
+        ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+        EXPECT_EQ(index, i);
+        *static_cast<int32_t*>(OrvaneGetStackUnit(&stack, index)) = i;
+    }
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), 9);
+    EXPECT_EQ(LiveBlocks(), before + 3);
+    // Unit 5 is the second unit of the second block.
+    EXPECT_EQ(static_cast<char*>(OrvaneGetStackUnit(&stack, 5)),
+              static_cast<char*>(OrvaneGetStackUnit(&stack, 4)) + 4);
+    int32_t serialized[9];
+    OrvaneSerializeStack(&stack, serialized);
+    for (int32_t i = 0; i < 9; ++i)
+        EXPECT_EQ(serialized[i], i);
+
+    OrvanePopStackUnits(&stack, 5);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), 4);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    EXPECT_EQ(*static_cast<int32_t*>(OrvaneGetStackUnit(&stack, 3)), 3);
+    OrvanePopStackUnits(&stack, 4);  // exactly the last block's units
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), 0);
+    int32_t index;
+    ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, 0);
+    OrvaneStackCleanUp(&stack);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(StackAllocator, FailsCleanlyWithoutUnitsPerBlock) {
+    orvane_stack_allocator stack;
+    OrvaneStackInitialize(&stack, 8, 0);
+    int32_t index = 7;
+    EXPECT_FALSE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, -1);
+}
+
+TEST(FixedAllocator, HandsOutPointerSizedUnitsAndReusesFreedOnes) {
+    int before = LiveBlocks();
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 2);
+    void* first = OrvaneAllocateFixed(&fixed);
+    ASSERT_NE(first, nullptr);
+    // A free unit holds the free-list link, so units are at least pointer-sized.
+    EXPECT_EQ(fixed.UnitSize, int32_t(sizeof(void*)));
+    EXPECT_EQ(fixed.UnitsPerBlock, int32_t(4000 / sizeof(void*)));
+    void* second = OrvaneAllocateFixed(&fixed);
+    OrvaneDeallocateFixed(&fixed, first);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), first);
+    OrvaneDeallocateFixed(&fixed, first);
+    OrvaneDeallocateFixed(&fixed, second);  // the block's last unit releases the block
+    EXPECT_EQ(LiveBlocks(), before);
+    OrvaneDeallocateFixed(&fixed, nullptr);
+}
+
+TEST(FixedAllocator, SpreadsOverBlocksAndReportsForeignMemory) {
+    int before = LiveBlocks();
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 100);
+    std::vector<void*> units;
+    std::set<void*> distinct;
+    for (int i = 0; i < 200; ++i) {
+        units.push_back(OrvaneAllocateFixed(&fixed));
+        ASSERT_NE(units.back(), nullptr);
+        distinct.insert(units.back());
+    }
+    EXPECT_EQ(distinct.size(), 200u);
+    EXPECT_EQ(fixed.UnitsPerBlock, 64);  // 4000 / 104 raised to 64
+    EXPECT_EQ(LiveBlocks(), before + 4);
+    LogCapture log;
+    int stranger;
+    OrvaneDeallocateFixed(&fixed, &stranger);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_TRUE(log.Contains("was not allocated by this allocator."));
+    for (size_t i = 0; i < units.size(); i += 2)
+        OrvaneDeallocateFixed(&fixed, units[i]);
+    OrvaneDeallocateAllFixed(&fixed);
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_NE(OrvaneAllocateFixed(&fixed), nullptr);  // still usable
+    OrvaneDeallocateAllFixed(&fixed);
+}
+
+TEST(FixedAllocator, RefusesAZeroUnitSize) {
+    LogCapture log;
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 0);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), nullptr);
+    EXPECT_TRUE(log.Contains("The fixed allocator cannot be used with a unit size of 0."));
+    EXPECT_EQ(log.messages()[0].origin, OrvaneFixedAllocatorOrigin);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// Timing blocks, counters and the system clock.
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "diag/orvane_clock.h"
+#include "diag/orvane_timing.h"
+
+namespace {
+
+void Inner() {
+    ORVANE_TIMING_BLOCK("TestInner");
+    volatile int sink = 0;
+    for (int i = 0; i < 20000; ++i)
+        sink = sink + i;
+}
+
+void Outer() {
+    ORVANE_TIMING_BLOCK("TestOuter");
+    Inner();
+    Inner();
+}
+
+int FindCounter(const char* name) {
+    for (int i = 0; i < OrvaneGetCounterCount(); ++i) {
+        orvane_counter_results r;
+        OrvaneGetCounterResults(i, &r);
+        if (std::string(r.Name) == name) return i;
+    }
+    return -1;
+}
+
+orvane_counter_results Results(const char* name) {
+    orvane_counter_results r{};
+    OrvaneGetCounterResults(FindCounter(name), &r);
+    return r;
+}
+
+// Runs first in this program: nothing instrumented has run yet.
+TEST(Counters, AStartWithNoBlocks) {
+    EXPECT_EQ(OrvaneGetCounterCount(), 0);
+}
+
+TEST(Counters, NestedBlocksCountTheirChildrenApart) {
+    Outer();
+    ASSERT_GE(FindCounter("TestOuter"), 0);
+    ASSERT_GE(FindCounter("TestInner"), 0);
+    EXPECT_EQ(OrvaneGetCounterCount(), 2);  // registered once however often entered
+    Outer();
+    orvane_counter_results outer = Results("TestOuter");
+    orvane_counter_results inner = Results("TestInner");
+    EXPECT_EQ(outer.Count, 2);
+    EXPECT_EQ(inner.Count, 4);
+    EXPECT_GT(inner.TotalTicks, 0);
+    // The outer block's own time excludes exactly the inner block's time.
+    EXPECT_DOUBLE_EQ(outer.TotalTicks - outer.TicksWithoutChildren, inner.TotalTicks);
+    EXPECT_EQ(inner.TotalTicks, inner.TicksWithoutChildren);
+    EXPECT_GT(OrvaneGetCounterTicksPerSecond(), 0);
+    EXPECT_NEAR(outer.SecondsElapsed * OrvaneGetCounterTicksPerSecond(), outer.TotalTicks,
+                outer.TotalTicks * 1e-9 + 1);
+}
+
+TEST(Counters, ResetsFoldIntoPeaks) {
+    Outer();
+    OrvaneResetCounters();
+    orvane_counter_results first = Results("TestOuter");
+    EXPECT_EQ(first.Count, 0);
+    EXPECT_GE(first.PeakCount, 1);
+    EXPECT_GT(first.PeakSecondsElapsed, 0);
+    OrvaneResetCounters();
+    orvane_counter_results second = Results("TestOuter");
+    EXPECT_EQ(second.PeakCount, first.PeakCount);
+    EXPECT_EQ(second.PeakSecondsElapsed, first.PeakSecondsElapsed);
+    EXPECT_EQ(second.TotalTicks, 0);
+    OrvaneResetCounterPeaks();
+    EXPECT_EQ(Results("TestOuter").PeakCount, 0);
+}
+
+TEST(Counters, EachThreadNestsOnItsOwn) {
+    OrvaneResetCounters();
+    std::thread a([] {
+        for (int i = 0; i < 50; ++i)
+            Outer();
+    });
+    std::thread b([] {
+        for (int i = 0; i < 50; ++i)
+            Inner();
+    });
+    a.join();
+    b.join();
+    orvane_counter_results outer = Results("TestOuter");
+    orvane_counter_results inner = Results("TestInner");
+    EXPECT_EQ(outer.Count, 50);
+    EXPECT_EQ(inner.Count, 150);
+    // Only the first thread's inner calls are the outer block's children.
+    EXPECT_LT(outer.TotalTicks - outer.TicksWithoutChildren, inner.TotalTicks);
+}
+
+TEST(SystemClock, ElapsedIsZeroUnlessEndIsLater) {
+    orvane_system_clock a = OrvaneGetSystemSeconds();
+    EXPECT_EQ(OrvaneGetSecondsElapsed(&a, &a), 0.0);
+    orvane_system_clock b = a;
+    b.Microseconds += 1500000;
+    EXPECT_DOUBLE_EQ(OrvaneGetSecondsElapsed(&a, &b), 1.5);
+    EXPECT_EQ(OrvaneGetSecondsElapsed(&b, &a), 0.0);
+}
+
+TEST(SystemClock, AdvancesWithSleep) {
+    orvane_system_clock a = OrvaneGetSystemSeconds();
+    OrvaneSleepForSeconds(0.02f);
+    orvane_system_clock b = OrvaneGetSystemSeconds();
+    EXPECT_GE(OrvaneGetSecondsElapsed(&a, &b), 0.015);
+}
+
+TEST(SystemClock, ACounterJumpIsReplacedByTheTicksAdvance) {
+    orvane::SystemClockState state;
+    const int64_t ms = 1000000;  // counter units (ns) per millisecond
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 5000 * ms, 100), 0);
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 5010 * ms, 110), 10000);
+    // The counter leaps 5 s while the tick moves 10 ms: the clock moves 10 ms.
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 10020 * ms, 120), 20000);
+    // Afterwards the counter is followed again, from its corrected base.
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 10030 * ms, 130), 30000);
+    // Small disagreements under 0.2 s are left alone.
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 10130 * ms, 200), 130000);
+}
+
+TEST(SystemClock, NeverRunsBackwards) {
+    orvane::SystemClockState state;
+    const int64_t ms = 1000000;
+    orvane::AdvanceSystemClock(state, 1000 * ms, 0);
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 1100 * ms, 100), 100000);
+    EXPECT_EQ(orvane::AdvanceSystemClock(state, 1050 * ms, 100), 100000);
+    // The tick wraps around 2^32 milliseconds without a jump.
+    orvane::SystemClockState wrap;
+    orvane::AdvanceSystemClock(wrap, 0, 0xFFFFFFF0u);
+    EXPECT_EQ(orvane::AdvanceSystemClock(wrap, 32 * ms, 0x10u), 32000);
+}
+
+}  // namespace
