@@ -42,13 +42,16 @@ struct Scene {
                     MemberRecord(OrvaneReal32Member, "Value", nullptr, 3), EndRecord()};
     Def keyV2[3] = {MemberRecord(OrvaneReal32Member, "Value", nullptr, 4),
                     MemberRecord(OrvaneReal32Member, "Time"), EndRecord()};
-    Def trackV1[5] = {MemberRecord(OrvaneStringMember, "Name"), MemberRecord(OrvaneInt32Member, "Index"),
+    Def trackV1[5] = {MemberRecord(OrvaneStringMember, "Name"),
+                      MemberRecord(OrvaneInt32Member, "Index"),
                       MemberRecord(OrvaneReal32Member, "Weight"),
                       MemberRecord(OrvaneReferenceToArrayMember, "Keys", keyV1), EndRecord()};
-    Def trackV2[6] = {MemberRecord(OrvaneStringMember, "Name"), MemberRecord(OrvaneStringMember, "Index"),
+    Def trackV2[6] = {MemberRecord(OrvaneStringMember, "Name"),
+                      MemberRecord(OrvaneStringMember, "Index"),
                       MemberRecord(OrvaneNormalUInt16Member, "Weight"),
                       MemberRecord(OrvaneReferenceToArrayMember, "Keys", keyV2),
-                      MemberRecord(OrvaneTransformMember, "Rest"), EndRecord()};
+                      MemberRecord(OrvaneTransformMember, "Rest"),
+                      EndRecord()};
     Def rootV1[2] = {MemberRecord(OrvaneArrayOfReferencesMember, "Tracks", trackV1), EndRecord()};
     Def rootV2[2] = {MemberRecord(OrvaneArrayOfReferencesMember, "Tracks", trackV2), EndRecord()};
 

@@ -568,9 +568,9 @@ ORVANE_API orvane_int32 OrvaneMergeSingleObject(const orvane_data_type_definitio
                                                 void* DestinationObject);
 /* Bytes the converted tree occupies (objects, converted arrays and text made from numbers);
  * 0 for a null root or a tree that cannot be converted (logged). */
-ORVANE_API orvane_int32 OrvaneGetConvertedTreeSize(
-    const orvane_data_type_definition* SourceType, const void* SourceRoot,
-    const orvane_data_type_definition* DestinationType);
+ORVANE_API orvane_int32
+OrvaneGetConvertedTreeSize(const orvane_data_type_definition* SourceType, const void* SourceRoot,
+                           const orvane_data_type_definition* DestinationType);
 /* Converts the tree into Memory (at least OrvaneGetConvertedTreeSize bytes; pointer alignment
  * keeps its pointer arrays aligned) and returns the root, which is Memory; null for a null root
  * or a failure. Shared objects stay shared and cycles terminate. */

@@ -65,41 +65,63 @@ int32_t NormalisedSign(int32_t value, int32_t halfScale) {
 
 int32_t AsInteger(int32_t kind, const void* source) {
     switch (kind) {
-        case OrvaneInt8Member: return Load<int8_t>(source);
-        case OrvaneUInt8Member: return Load<uint8_t>(source);
-        case OrvaneInt16Member: return Load<int16_t>(source);
-        case OrvaneUInt16Member: return Load<uint16_t>(source);
-        case OrvaneInt32Member: return Load<int32_t>(source);
-        case OrvaneUInt32Member: return static_cast<int32_t>(Load<uint32_t>(source));
-        case OrvaneReal32Member: return RoundedToInt32(std::nearbyint(Load<float>(source)));
-        case OrvaneBinormalInt8Member: return NormalisedSign(Load<int8_t>(source), 127 / 2);
-        case OrvaneNormalUInt8Member: return NormalisedSign(Load<uint8_t>(source), 255 / 2);
-        case OrvaneBinormalInt16Member: return NormalisedSign(Load<int16_t>(source), 32767 / 2);
-        case OrvaneNormalUInt16Member: return NormalisedSign(Load<uint16_t>(source), 65535 / 2);
+        case OrvaneInt8Member:
+            return Load<int8_t>(source);
+        case OrvaneUInt8Member:
+            return Load<uint8_t>(source);
+        case OrvaneInt16Member:
+            return Load<int16_t>(source);
+        case OrvaneUInt16Member:
+            return Load<uint16_t>(source);
+        case OrvaneInt32Member:
+            return Load<int32_t>(source);
+        case OrvaneUInt32Member:
+            return static_cast<int32_t>(Load<uint32_t>(source));
+        case OrvaneReal32Member:
+            return RoundedToInt32(std::nearbyint(Load<float>(source)));
+        case OrvaneBinormalInt8Member:
+            return NormalisedSign(Load<int8_t>(source), 127 / 2);
+        case OrvaneNormalUInt8Member:
+            return NormalisedSign(Load<uint8_t>(source), 255 / 2);
+        case OrvaneBinormalInt16Member:
+            return NormalisedSign(Load<int16_t>(source), 32767 / 2);
+        case OrvaneNormalUInt16Member:
+            return NormalisedSign(Load<uint16_t>(source), 65535 / 2);
         case OrvaneStringMember:
             return RoundedToInt32(std::nearbyint(ParseReal(Load<const char*>(source), true)));
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
 float AsReal(int32_t kind, const void* source) {
     switch (kind) {
-        case OrvaneReal32Member: return Load<float>(source);
-        case OrvaneInt8Member: return static_cast<float>(Load<int8_t>(source));
-        case OrvaneUInt8Member: return static_cast<float>(Load<uint8_t>(source));
-        case OrvaneInt16Member: return static_cast<float>(Load<int16_t>(source));
-        case OrvaneUInt16Member: return static_cast<float>(Load<uint16_t>(source));
-        case OrvaneInt32Member: return static_cast<float>(Load<int32_t>(source));
-        case OrvaneUInt32Member: return static_cast<float>(Load<uint32_t>(source));
-        case OrvaneBinormalInt8Member: return static_cast<float>(Load<int8_t>(source)) * 0.007874016f;
-        case OrvaneNormalUInt8Member: return static_cast<float>(Load<uint8_t>(source)) * 0.003921569f;
+        case OrvaneReal32Member:
+            return Load<float>(source);
+        case OrvaneInt8Member:
+            return static_cast<float>(Load<int8_t>(source));
+        case OrvaneUInt8Member:
+            return static_cast<float>(Load<uint8_t>(source));
+        case OrvaneInt16Member:
+            return static_cast<float>(Load<int16_t>(source));
+        case OrvaneUInt16Member:
+            return static_cast<float>(Load<uint16_t>(source));
+        case OrvaneInt32Member:
+            return static_cast<float>(Load<int32_t>(source));
+        case OrvaneUInt32Member:
+            return static_cast<float>(Load<uint32_t>(source));
+        case OrvaneBinormalInt8Member:
+            return static_cast<float>(Load<int8_t>(source)) * 0.007874016f;
+        case OrvaneNormalUInt8Member:
+            return static_cast<float>(Load<uint8_t>(source)) * 0.003921569f;
         case OrvaneBinormalInt16Member:
             return static_cast<float>(Load<int16_t>(source)) * 0.00003051851f;
         case OrvaneNormalUInt16Member:
             return static_cast<float>(Load<uint16_t>(source)) * 0.000015259022f;
         case OrvaneStringMember:
             return static_cast<float>(ParseReal(Load<const char*>(source), true));
-        default: return 0.0f;
+        default:
+            return 0.0f;
     }
 }
 
@@ -115,7 +137,9 @@ int32_t Normalised(float value, float fullScale) {
 void WriteElement(int32_t destinationKind, void* destination, int32_t sourceKind,
                   const void* source) {
     switch (destinationKind) {
-        case OrvaneReal32Member: Store<float>(destination, AsReal(sourceKind, source)); break;
+        case OrvaneReal32Member:
+            Store<float>(destination, AsReal(sourceKind, source));
+            break;
         case OrvaneInt8Member:
         case OrvaneUInt8Member:
             Store<uint8_t>(destination, static_cast<uint8_t>(AsInteger(sourceKind, source)));
@@ -125,7 +149,9 @@ void WriteElement(int32_t destinationKind, void* destination, int32_t sourceKind
             Store<uint16_t>(destination, static_cast<uint16_t>(AsInteger(sourceKind, source)));
             break;
         case OrvaneInt32Member:
-        case OrvaneUInt32Member: Store<int32_t>(destination, AsInteger(sourceKind, source)); break;
+        case OrvaneUInt32Member:
+            Store<int32_t>(destination, AsInteger(sourceKind, source));
+            break;
         case OrvaneBinormalInt8Member:
             Store<uint8_t>(destination,
                            static_cast<uint8_t>(Normalised(AsReal(sourceKind, source), 127.0f)));
@@ -135,14 +161,15 @@ void WriteElement(int32_t destinationKind, void* destination, int32_t sourceKind
                            static_cast<uint8_t>(Normalised(AsReal(sourceKind, source), 255.0f)));
             break;
         case OrvaneBinormalInt16Member:
-            Store<uint16_t>(destination,
-                            static_cast<uint16_t>(Normalised(AsReal(sourceKind, source), 32767.0f)));
+            Store<uint16_t>(destination, static_cast<uint16_t>(
+                                             Normalised(AsReal(sourceKind, source), 32767.0f)));
             break;
         case OrvaneNormalUInt16Member:
-            Store<uint16_t>(destination,
-                            static_cast<uint16_t>(Normalised(AsReal(sourceKind, source), 65535.0f)));
+            Store<uint16_t>(destination, static_cast<uint16_t>(
+                                             Normalised(AsReal(sourceKind, source), 65535.0f)));
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -156,7 +183,8 @@ int32_t FormatNumber(int32_t kind, const void* source, char* text) {
         case OrvaneInt16Member:
         case OrvaneUInt16Member:
         case OrvaneInt32Member:
-            return FormatText(kMaxNumberText, text, "%d", static_cast<int>(AsInteger(kind, source)));
+            return FormatText(kMaxNumberText, text, "%d",
+                              static_cast<int>(AsInteger(kind, source)));
         case OrvaneUInt32Member:
             return FormatText(kMaxNumberText, text, "%u",
                               static_cast<unsigned>(Load<uint32_t>(source)));
@@ -167,7 +195,8 @@ int32_t FormatNumber(int32_t kind, const void* source, char* text) {
         case OrvaneNormalUInt16Member:
             return FormatText(kMaxNumberText, text, "%f",
                               static_cast<double>(AsReal(kind, source)));
-        default: return -1;
+        default:
+            return -1;
     }
 }
 
@@ -200,9 +229,28 @@ struct TypePair {
     bool equal;
 };
 
+// A destination member with its size and the source member of the same name with its offset
+// in the source object: matching by name is worked out once per pair of types in a tree.
+struct MemberPair {
+    const Type* destination;
+    int32_t size;
+    const Type* source;  // null when the source has no member of that name
+    int32_t sourceOffset;
+};
+
+struct MemberPlan {
+    const Type* sourceType;
+    const Type* destinationType;
+    int32_t count;
+    MemberPair* pairs;
+    MemberPlan* next;  // other source types for the same destination type
+};
+
 struct ConversionContext {
     PointerHash* visitedObjects = nullptr;
     PointerHash* visitedArrays = nullptr;
+    PointerHash* plans = nullptr;  // destination type -> its MemberPlans; null for single objects
+    MemberPlan* lastPlan = nullptr;
     orvane_memory_arena* records = nullptr;
     bool makeEmpty = true;
     bool writing = false;
@@ -218,14 +266,17 @@ struct ConversionContext {
     bool Open() {
         visitedObjects = NewPointerHash();
         visitedArrays = NewPointerHash();
+        plans = NewPointerHash();
         records = OrvaneNewMemoryArena();
-        return visitedObjects && visitedArrays && records;
+        return visitedObjects && visitedArrays && plans && records;
     }
     void Close() {
         DeletePointerHash(visitedObjects);
         DeletePointerHash(visitedArrays);
+        DeletePointerHash(plans);
         if (records) OrvaneFreeMemoryArena(records);
-        visitedObjects = visitedArrays = nullptr;
+        visitedObjects = visitedArrays = plans = nullptr;
+        lastPlan = nullptr;
         records = nullptr;
     }
 };
@@ -280,10 +331,10 @@ bool TypesAreEqual(ConversionContext& context, const Type* source, const Type* d
         if (pair.source == source && pair.destination == destination) return pair.equal;
     }
     const bool equal = DataTypesAreEqual(source, destination, nullptr, OrvaneCurve2Type);
-    const int32_t slot = context.equalTypeCount < kEqualityCacheSize
-                             ? context.equalTypeCount++
-                             : static_cast<int32_t>(reinterpret_cast<uintptr_t>(source) >> 5) %
-                                   kEqualityCacheSize;
+    const int32_t slot =
+        context.equalTypeCount < kEqualityCacheSize
+            ? context.equalTypeCount++
+            : static_cast<int32_t>(reinterpret_cast<uintptr_t>(source) >> 5) % kEqualityCacheSize;
     context.equalTypes[slot] = {source, destination, equal};
     return equal;
 }
@@ -303,6 +354,75 @@ orvane_variant FindMatch(const Type* sourceType, const void* sourceObject, const
         data = Advance(data, NativeMemberSize(member));
     }
     return {nullptr, nullptr};
+}
+
+const MemberPlan* GetPlan(ConversionContext& context, const Type* sourceType,
+                          const Type* destinationType) {
+    if (context.plans == nullptr || context.failed) return nullptr;
+    MemberPlan* plan = context.lastPlan;
+    if (plan && plan->sourceType == sourceType && plan->destinationType == destinationType)
+        return plan;
+    void* head = nullptr;
+    HashedPointerKeyExists(context.plans, destinationType, &head);
+    for (plan = static_cast<MemberPlan*>(head); plan; plan = plan->next)
+        if (plan->sourceType == sourceType) return context.lastPlan = plan;
+
+    int32_t count = 0;
+    for (const Type* member = destinationType; member && member->Type != OrvaneEndMember; ++member)
+        ++count;
+    plan = NewRecord<MemberPlan>(context);
+    MemberPair* pairs =
+        count ? static_cast<MemberPair*>(OrvaneMemoryArenaPush(
+                    context.records, static_cast<orvane_int32>(sizeof(MemberPair)) * count))
+              : nullptr;
+    if (plan == nullptr || (count && pairs == nullptr)) {
+        Fail(context);
+        return nullptr;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const Type* member = destinationType + i;
+        MemberPair& pair = pairs[i];
+        pair = {member, NativeMemberSize(member), nullptr, 0};
+        int32_t offset = 0;
+        for (const Type* candidate = sourceType; candidate && candidate->Type != OrvaneEndMember;
+             ++candidate) {
+            if (ConversionNamesMatch(candidate->Name, member->Name)) {
+                pair.source = candidate;
+                pair.sourceOffset = offset;
+                break;
+            }
+            offset += NativeMemberSize(candidate);
+        }
+    }
+    *plan = {sourceType, destinationType, count, pairs, static_cast<MemberPlan*>(head)};
+    SetPointerHashEntry(context.plans, destinationType, plan);
+    return context.lastPlan = plan;
+}
+
+// Calls visit(destination member, its storage, source member or null, its data or null) for
+// each destination member in order, until visit returns false. Storage is null when sizing.
+template <typename Visit>
+void ForEachMemberPair(ConversionContext& context, const Type* sourceType, const Byte* source,
+                       const Type* destinationType, Byte* destination, Visit visit) {
+    Byte* d = destination;
+    if (const MemberPlan* plan = GetPlan(context, sourceType, destinationType)) {
+        for (int32_t i = 0; i < plan->count; ++i) {
+            const MemberPair& pair = plan->pairs[i];
+            const bool matched = pair.source != nullptr && source != nullptr;
+            if (!visit(pair.destination, d, matched ? pair.source : nullptr,
+                       matched ? source + pair.sourceOffset : nullptr))
+                return;
+            d = Advance(d, pair.size);
+        }
+        return;
+    }
+    for (const Type* member = destinationType; member && member->Type != OrvaneEndMember;
+         ++member) {
+        const orvane_variant match =
+            source ? FindMatch(sourceType, source, member->Name) : orvane_variant{nullptr, nullptr};
+        if (!visit(member, d, match.Type, static_cast<const Byte*>(match.Object))) return;
+        d = Advance(d, NativeMemberSize(member));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -336,8 +456,9 @@ void ConvertMember(ConversionContext& context, const Type* sourceMember, const B
         if (!context.writing) return;
         const int32_t sourceSize = NativeMemberSize(sourceMember);
         const int32_t destinationSize = NativeMemberSize(destinationMember);
-        std::memcpy(destination, source,
-                    static_cast<size_t>(sourceSize < destinationSize ? sourceSize : destinationSize));
+        std::memcpy(
+            destination, source,
+            static_cast<size_t>(sourceSize < destinationSize ? sourceSize : destinationSize));
         return;
     }
     if (destinationKind == OrvaneStringMember) {
@@ -358,25 +479,21 @@ void ConvertMember(ConversionContext& context, const Type* sourceMember, const B
 void ConvertMembers(ConversionContext& context, const Type* sourceType, const Byte* source,
                     const Type* destinationType, Byte* destination) {
     if (!EnterLevel(context)) return;
-    Byte* d = destination;
-    for (const Type* member = destinationType; member && member->Type != OrvaneEndMember;
-         ++member) {
-        if (context.failed) break;
-        const int32_t size = NativeMemberSize(member);
-        if (context.makeEmpty && context.writing) OrvaneMakeEmptyDataTypeMember(member, d);
-        const orvane_variant match = source ? FindMatch(sourceType, source, member->Name)
-                                            : orvane_variant{nullptr, nullptr};
-        if (match.Type != nullptr) {
-            const Byte* s = static_cast<const Byte*>(match.Object);
-            if (match.Type->Type == OrvaneInlineMember) {
-                if (member->Type == OrvaneInlineMember)
-                    ConvertMembers(context, match.Type->ReferenceType, s, member->ReferenceType, d);
-            } else {
-                ConvertMember(context, match.Type, s, member, d);
-            }
-        }
-        d = Advance(d, size);
-    }
+    ForEachMemberPair(context, sourceType, source, destinationType, destination,
+                      [&](const Type* member, Byte* d, const Type* sourceMember, const Byte* s) {
+                          if (context.failed) return false;
+                          if (context.makeEmpty && context.writing)
+                              OrvaneMakeEmptyDataTypeMember(member, d);
+                          if (sourceMember == nullptr) return true;
+                          if (sourceMember->Type == OrvaneInlineMember) {
+                              if (member->Type == OrvaneInlineMember)
+                                  ConvertMembers(context, sourceMember->ReferenceType, s,
+                                                 member->ReferenceType, d);
+                          } else {
+                              ConvertMember(context, sourceMember, s, member, d);
+                          }
+                          return true;
+                      });
     --context.depth;
 }
 
@@ -581,15 +698,15 @@ void ConvertOldCurve(ConversionContext& context, const Type* sourceType, const B
 void ConvertReferences(ConversionContext& context, const Type* sourceType, const Byte* source,
                        const Type* destinationType, Byte* destination) {
     if (source == nullptr || !EnterLevel(context)) return;
-    Byte* d = destination;
-    for (const Type* member = destinationType; member && member->Type != OrvaneEndMember;
-         ++member) {
-        if (context.failed) break;
-        const int32_t size = NativeMemberSize(member);
-        const orvane_variant match = FindMatch(sourceType, source, member->Name);
-        const Type* sourceMember = match.Type;
-        const Byte* s = static_cast<const Byte*>(match.Object);
-        if (sourceMember != nullptr && sourceMember->Type == member->Type) {
+    ForEachMemberPair(
+        context, sourceType, source, destinationType, destination,
+        [&](const Type* member, Byte* d, const Type* sourceMember, const Byte* s) {
+            if (context.failed) return false;
+            if (sourceMember == nullptr || sourceMember->Type != member->Type) {
+                if (!IsCurveDescription(member)) return true;
+                ConvertOldCurve(context, sourceType, source, d);
+                return false;
+            }
             switch (member->Type) {
                 case OrvaneInlineMember:
                     if (!TypesAreEqual(context, sourceMember->ReferenceType, member->ReferenceType))
@@ -614,14 +731,11 @@ void ConvertReferences(ConversionContext& context, const Type* sourceType, const
                 case OrvaneSwitchableTypeMember:
                     ConvertSwitchableMember(context, sourceMember, s, member, d);
                     break;
-                default: break;  // variants keep the source's type and object; plain values
+                default:
+                    break;  // variants keep the source's type and object; plain values
             }
-        } else if (IsCurveDescription(member)) {
-            ConvertOldCurve(context, sourceType, source, d);
-            break;
-        }
-        d = Advance(d, size);
-    }
+            return true;
+        });
     if (context.writing && destination && IsCurveDescription(destinationType))
         OrvaneCurveInitializeFormat(reinterpret_cast<orvane_curve2*>(destination));
     --context.depth;
@@ -691,8 +805,7 @@ private:
     // The copy of a converted source object, when the copy has the type this pointer expects.
     void* Redirect(void* pointer, const Type* expected) {
         void* found = nullptr;
-        if (pointer == nullptr ||
-            !HashedPointerKeyExists(context_.visitedObjects, pointer, &found))
+        if (pointer == nullptr || !HashedPointerKeyExists(context_.visitedObjects, pointer, &found))
             return pointer;
         const auto* record = static_cast<const ConvertedObject*>(found);
         if (record->type != expected &&
@@ -761,14 +874,16 @@ private:
                     if (!FirstVisitOfArray(array)) break;
                     const int32_t count = it.Count();
                     for (int32_t i = 0; i < count; ++i) {
-                        Byte* entry = static_cast<Byte*>(array) + static_cast<int64_t>(i) * kPointerBytes;
+                        Byte* entry =
+                            static_cast<Byte*>(array) + static_cast<int64_t>(i) * kPointerBytes;
                         void* pointer = Redirect(Load<void*>(entry), type);
                         Store<void*>(entry, pointer);
                         Visit(type, pointer);
                     }
                     break;
                 }
-                default: break;
+                default:
+                    break;
             }
         }
     }
@@ -844,10 +959,9 @@ ORVANE_API orvane_variant OrvaneFindMatchingMember(const orvane_data_type_defini
     return FindMatch(SourceType, SourceObject, DestinationMemberName);
 }
 
-ORVANE_API orvane_int32 OrvaneConvertSingleObject(const orvane_data_type_definition* SourceType,
-                                                  const void* SourceObject,
-                                                  const orvane_data_type_definition* DestinationType,
-                                                  void* DestinationObject) {
+ORVANE_API orvane_int32 OrvaneConvertSingleObject(
+    const orvane_data_type_definition* SourceType, const void* SourceObject,
+    const orvane_data_type_definition* DestinationType, void* DestinationObject) {
     return ConvertSingle(SourceType, SourceObject, DestinationType, DestinationObject, true);
 }
 
@@ -858,9 +972,9 @@ ORVANE_API orvane_int32 OrvaneMergeSingleObject(const orvane_data_type_definitio
     return ConvertSingle(SourceType, SourceObject, DestinationType, DestinationObject, false);
 }
 
-ORVANE_API orvane_int32 OrvaneGetConvertedTreeSize(
-    const orvane_data_type_definition* SourceType, const void* SourceRoot,
-    const orvane_data_type_definition* DestinationType) {
+ORVANE_API orvane_int32
+OrvaneGetConvertedTreeSize(const orvane_data_type_definition* SourceType, const void* SourceRoot,
+                           const orvane_data_type_definition* DestinationType) {
     ORVANE_TIMING_BLOCK("GetConvertedTreeSize");
     int32_t size = 0;
     return GetConvertedTreeSize(SourceType, SourceRoot, DestinationType, &size) ? size : 0;

@@ -35,7 +35,10 @@ class RebaseWalk {
 public:
     RebaseWalk(intptr_t offset, bool rebaseStrings, orvane_rebase_string_callback callback,
                void* userData)
-        : offset_(offset), rebaseStrings_(rebaseStrings), callback_(callback), userData_(userData) {}
+        : offset_(offset),
+          rebaseStrings_(rebaseStrings),
+          callback_(callback),
+          userData_(userData) {}
     ~RebaseWalk() {
         DeletePointerHash(objects_);
         DeletePointerHash(arrays_);
@@ -172,7 +175,8 @@ private:
                         it.SetPointer(callback_(userData_, reinterpret_cast<uintptr_t>(text)));
                     break;
                 }
-                default: break;
+                default:
+                    break;
             }
         }
     }

@@ -66,7 +66,8 @@ protected:
         std::memcpy(rootDescription_, root, sizeof root);
         Build(original_.get());
         std::memcpy(static_cast<void*>(copy_.get()), original_.get(), sizeof(Block));
-        offset_ = reinterpret_cast<intptr_t>(copy_.get()) - reinterpret_cast<intptr_t>(original_.get());
+        offset_ =
+            reinterpret_cast<intptr_t>(copy_.get()) - reinterpret_cast<intptr_t>(original_.get());
     }
 
     static void Build(Block* b) {
@@ -87,8 +88,9 @@ protected:
         b->extraType[1] = MemberRecord(OrvaneReferenceMember, b->text + 16, b->leafType);
         b->extraType[2] = EndRecord();
         b->extra = {0.5f, &b->leaves[1]};
-        b->root = {root, &b->root, &b->leaves[0], 2, b->leaves, 3, b->refs,
-                   {b->extraType, &b->extra}, nullptr};
+        b->root = {root,      &b->root, &b->leaves[0], 2,
+                   b->leaves, 3,        b->refs,       {b->extraType, &b->extra},
+                   nullptr};
     }
 
     bool InCopy(const void* p) const {
@@ -154,8 +156,8 @@ char* Replace(void* user, uintptr_t stored) {
 TEST_F(Rebase, CallbackReplacesEveryStringIncludingNullOnes) {
     Block& b = *copy_;
     Calls calls;
-    ASSERT_TRUE(OrvaneRebasePointersStringCallback(rootDescription_, &b.root, offset_, &Replace,
-                                                   &calls));
+    ASSERT_TRUE(
+        OrvaneRebasePointersStringCallback(rootDescription_, &b.root, offset_, &Replace, &calls));
     EXPECT_EQ(b.root.First, &b.leaves[0]);
     EXPECT_STREQ(b.root.Name, "replaced");
     EXPECT_STREQ(b.root.Missing, "replaced");

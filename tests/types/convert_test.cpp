@@ -41,8 +41,8 @@ TEST(FindMatchingMember, MatchesByNameIgnoringCaseAndGivesTheMemberData) {
 #pragma pack(pop)
     Def type[] = {MemberRecord(OrvaneInt8Member, "Alpha"),
                   MemberRecord(OrvaneInt32Member, "Beta", nullptr, 2),
-                  MemberRecord(OrvaneStringMember, "Gamma"), MemberRecord(OrvaneReal32Member, "delta"),
-                  EndRecord()};
+                  MemberRecord(OrvaneStringMember, "Gamma"),
+                  MemberRecord(OrvaneReal32Member, "delta"), EndRecord()};
     orvane_variant m = OrvaneFindMatchingMember(type, &s, "DELTA");
     EXPECT_EQ(m.Type, &type[3]);
     EXPECT_EQ(m.Object, &s.d);
@@ -107,14 +107,16 @@ TEST(ConvertSingleObject, NormalisedKindsFromReals) {
     // No clamping: 2 x 255 = 510 keeps its low byte.
     EXPECT_EQ((ConvertValue<uint8_t>(OrvaneReal32Member, 2.0f, OrvaneNormalUInt8Member)), 254);
     // A normalised integer source goes through its real value.
-    EXPECT_EQ((ConvertValue<uint16_t>(OrvaneNormalUInt8Member, uint8_t(255), OrvaneNormalUInt16Member)),
-              65535);
+    EXPECT_EQ(
+        (ConvertValue<uint16_t>(OrvaneNormalUInt8Member, uint8_t(255), OrvaneNormalUInt16Member)),
+        65535);
 }
 
 TEST(ConvertSingleObject, NormalisedKindsAsIntegersAreTheirSign) {
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneNormalUInt8Member, uint8_t(200), OrvaneInt32Member)), 1);
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneNormalUInt8Member, uint8_t(100), OrvaneInt32Member)), 0);
-    EXPECT_EQ((ConvertValue<int32_t>(OrvaneBinormalInt8Member, int8_t(-100), OrvaneInt32Member)), -1);
+    EXPECT_EQ((ConvertValue<int32_t>(OrvaneBinormalInt8Member, int8_t(-100), OrvaneInt32Member)),
+              -1);
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneBinormalInt8Member, int8_t(63), OrvaneInt32Member)), 0);
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneBinormalInt16Member, int16_t(16384), OrvaneInt32Member)),
               1);
@@ -125,8 +127,8 @@ TEST(ConvertSingleObject, NormalisedKindsAsIntegersAreTheirSign) {
 }
 
 TEST(ConvertSingleObject, NormalisedKindsAsReals) {
-    EXPECT_FLOAT_EQ((ConvertValue<float>(OrvaneBinormalInt8Member, int8_t(-127), OrvaneReal32Member)),
-                    -1.0f);
+    EXPECT_FLOAT_EQ(
+        (ConvertValue<float>(OrvaneBinormalInt8Member, int8_t(-127), OrvaneReal32Member)), -1.0f);
     EXPECT_FLOAT_EQ((ConvertValue<float>(OrvaneNormalUInt8Member, uint8_t(51), OrvaneReal32Member)),
                     0.2f);
     EXPECT_FLOAT_EQ(
@@ -139,7 +141,8 @@ TEST(ConvertSingleObject, IntegerWidthsSignsAndWrapping) {
     EXPECT_EQ((ConvertValue<uint16_t>(OrvaneInt8Member, int8_t(-1), OrvaneUInt16Member)), 0xFFFF);
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneUInt8Member, uint8_t(200), OrvaneInt32Member)), 200);
     EXPECT_EQ((ConvertValue<int32_t>(OrvaneInt16Member, int16_t(-300), OrvaneInt32Member)), -300);
-    EXPECT_EQ((ConvertValue<int32_t>(OrvaneUInt16Member, uint16_t(60000), OrvaneInt32Member)), 60000);
+    EXPECT_EQ((ConvertValue<int32_t>(OrvaneUInt16Member, uint16_t(60000), OrvaneInt32Member)),
+              60000);
     EXPECT_EQ((ConvertValue<int16_t>(OrvaneInt32Member, int32_t(70000), OrvaneInt16Member)), 4464);
     EXPECT_EQ((ConvertValue<int8_t>(OrvaneInt32Member, int32_t(-129), OrvaneInt8Member)), 127);
     EXPECT_EQ((ConvertValue<uint32_t>(OrvaneInt32Member, int32_t(-1), OrvaneUInt32Member)),

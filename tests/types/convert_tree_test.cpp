@@ -199,8 +199,7 @@ TEST(ConvertTree, WiderDestinationArraysHaveEmptyExtraSlots) {
 TEST(ConvertTree, ArraysWithoutElementsOrPointersBecomeEmpty) {
     Types t;
     LeafV1 leaf = {1, 2};
-    NodeV1 root = {1, nullptr, nullptr, 4, nullptr, -3, reinterpret_cast<LeafV1**>(&leaf),
-                   nullptr};
+    NodeV1 root = {1, nullptr, nullptr, 4, nullptr, -3, reinterpret_cast<LeafV1**>(&leaf), nullptr};
     Converted c = ConvertGuarded(t.nodeV1, &root, t.nodeV2);
     auto* r = static_cast<NodeV2*>(c.root);
     ASSERT_NE(r, nullptr);
@@ -295,9 +294,11 @@ TEST(ConvertTree, HeavySharingIsConvertedOncePerObject) {
     };
 #pragma pack(pop)
     Def v1[4], v2[4];
-    Def a[] = {MemberRecord(OrvaneInt32Member, "Id"), MemberRecord(OrvaneReferenceMember, "Left", v1),
+    Def a[] = {MemberRecord(OrvaneInt32Member, "Id"),
+               MemberRecord(OrvaneReferenceMember, "Left", v1),
                MemberRecord(OrvaneReferenceMember, "Right", v1), EndRecord()};
-    Def b[] = {MemberRecord(OrvaneInt16Member, "Id"), MemberRecord(OrvaneReferenceMember, "Left", v2),
+    Def b[] = {MemberRecord(OrvaneInt16Member, "Id"),
+               MemberRecord(OrvaneReferenceMember, "Left", v2),
                MemberRecord(OrvaneReferenceMember, "Right", v2), EndRecord()};
     std::memcpy(v1, a, sizeof a);
     std::memcpy(v2, b, sizeof b);
@@ -310,8 +311,8 @@ TEST(ConvertTree, HeavySharingIsConvertedOncePerObject) {
     ASSERT_NE(c.root, nullptr);
     EXPECT_TRUE(c.GuardIntact());
     const int32_t objectSize = OrvaneGetTotalObjectSize(v2);
-    const int32_t stride = (objectSize + int32_t(sizeof(void*)) - 1) / int32_t(sizeof(void*)) *
-                           int32_t(sizeof(void*));
+    const int32_t stride =
+        (objectSize + int32_t(sizeof(void*)) - 1) / int32_t(sizeof(void*)) * int32_t(sizeof(void*));
     EXPECT_EQ(c.size, 39 * stride + objectSize);
 }
 
@@ -319,8 +320,10 @@ TEST(ConvertTree, TooDeepChainsFailCleanly) {
     Types t;
     std::vector<NodeV1> chain(orvane::kMaxConversionDepth + 10);
     for (size_t i = 0; i < chain.size(); ++i)
-        chain[i] = {int32_t(i), i + 1 < chain.size() ? &chain[i + 1] : nullptr, nullptr, 0, nullptr,
-                    0, nullptr, nullptr};
+        chain[i] = {int32_t(i), i + 1 < chain.size() ? &chain[i + 1] : nullptr,
+                    nullptr,    0,
+                    nullptr,    0,
+                    nullptr,    nullptr};
     LogCapture log;
     EXPECT_EQ(OrvaneGetConvertedTreeSize(t.nodeV1, chain.data(), t.nodeV2), 0);
     EXPECT_EQ(OrvaneConvertTree(t.nodeV1, chain.data(), t.nodeV2), nullptr);
@@ -431,8 +434,8 @@ TEST(NewCurves, AreReinitialisedEvenWhenTheirTypesAreUnchanged) {
     track.Name = const_cast<char*>("Root");
     OrvaneCurveMakeStaticDaK32fC32f(&track.PositionCurve, &data, 2, 1, 1, knots, controls);
     data.CurveDataHeader.Format = 200;  // stale format code
-    const int32_t size = OrvaneGetConvertedTreeSize(OrvaneTransformTrackType, &track,
-                                                    OrvaneTransformTrackType);
+    const int32_t size =
+        OrvaneGetConvertedTreeSize(OrvaneTransformTrackType, &track, OrvaneTransformTrackType);
     EXPECT_EQ(size, OrvaneGetTotalObjectSize(OrvaneTransformTrackType));
     auto* t = static_cast<orvane_transform_track*>(
         OrvaneConvertTree(OrvaneTransformTrackType, &track, OrvaneTransformTrackType));
