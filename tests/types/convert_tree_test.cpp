@@ -336,6 +336,103 @@ TEST(ConvertTree, TooDeepChainsFailCleanly) {
     EXPECT_TRUE(c.GuardIntact());
 }
 
+TEST(ConvertTree, TextFromRealsNormalisedAndUnsignedNumbers) {
+#pragma pack(push, 1)
+    struct Source {
+        float A;
+        uint32_t B;
+        uint8_t C;
+        int16_t D;
+    } source = {1.5f, 0xFFFFFFFFu, 255, -300};
+#pragma pack(pop)
+    Def sourceType[] = {MemberRecord(OrvaneReal32Member, "A"),
+                        MemberRecord(OrvaneUInt32Member, "B"),
+                        MemberRecord(OrvaneNormalUInt8Member, "C"),
+                        MemberRecord(OrvaneInt16Member, "D"), EndRecord()};
+    Def destinationType[] = {
+        MemberRecord(OrvaneStringMember, "A"), MemberRecord(OrvaneStringMember, "B"),
+        MemberRecord(OrvaneStringMember, "C"), MemberRecord(OrvaneStringMember, "D"), EndRecord()};
+    Converted c = ConvertGuarded(sourceType, &source, destinationType);
+    auto* texts = static_cast<char**>(c.root);
+    ASSERT_NE(texts, nullptr);
+    EXPECT_TRUE(c.GuardIntact());
+    EXPECT_STREQ(texts[0], "1.500000");
+    EXPECT_STREQ(texts[1], "4294967295");
+    EXPECT_STREQ(texts[2], "1.000000");
+    EXPECT_STREQ(texts[3], "-300");
+    // Each text takes whole 4-byte units after the root.
+    EXPECT_EQ(c.size, 4 * int32_t(sizeof(char*)) + 12 + 12 + 12 + 8);
+}
+
+TEST(ConvertTree, FixUpRedirectsPointersOnlyToCopiesOfTheExpectedType) {
+    Types t;
+#pragma pack(push, 4)
+    struct Source {
+        LeafV1* R1;
+        LeafV1* R2;
+        orvane_variant V;
+    };
+    struct Destination {
+        LeafV2* R1;
+        LeafV2* R2;
+        orvane_variant V;
+    };
+#pragma pack(pop)
+    // R2 declares the destination layout on both sides, so its pointer is copied and only the
+    // fix-up walk aims it at the copy; the variant names the source layout and keeps its object.
+    Def sourceType[] = {MemberRecord(OrvaneReferenceMember, "R1", t.leafV1),
+                        MemberRecord(OrvaneReferenceMember, "R2", t.leafV2),
+                        MemberRecord(OrvaneVariantReferenceMember, "V"), EndRecord()};
+    Def destinationType[] = {MemberRecord(OrvaneReferenceMember, "R1", t.leafV2),
+                             MemberRecord(OrvaneReferenceMember, "R2", t.leafV2),
+                             MemberRecord(OrvaneVariantReferenceMember, "V"), EndRecord()};
+    LeafV1 x = {4, 5};
+    Source source = {&x, &x, {t.leafV1, &x}};
+    Converted c = ConvertGuarded(sourceType, &source, destinationType);
+    auto* d = static_cast<Destination*>(c.root);
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(c.Inside(d->R1));
+    EXPECT_EQ(d->R1->Value, 4.0f);
+    EXPECT_EQ(d->R2, d->R1);
+    EXPECT_EQ(d->V.Type, t.leafV1);
+    EXPECT_EQ(d->V.Object, &x);
+}
+
+TEST(ConvertTree, SwitchableMembersConvertThroughTheirTables) {
+    Types t;
+    orvane_data_type_definition* sourceTable[] = {t.nodeV1, t.leafV1, nullptr};
+    orvane_data_type_definition* destinationTable[] = {t.nodeV2, t.leafV2, nullptr};
+#pragma pack(push, 4)
+    struct Holder {
+        int32_t Index;
+        void* Object;
+        int32_t Other;
+        void* OtherObject;
+    };
+#pragma pack(pop)
+    Def sourceType[] = {
+        MemberRecord(OrvaneSwitchableTypeMember, "S", reinterpret_cast<Def*>(sourceTable)),
+        MemberRecord(OrvaneSwitchableTypeMember, "Bad", reinterpret_cast<Def*>(sourceTable)),
+        EndRecord()};
+    Def destinationType[] = {
+        MemberRecord(OrvaneSwitchableTypeMember, "S", reinterpret_cast<Def*>(destinationTable)),
+        MemberRecord(OrvaneSwitchableTypeMember, "Bad", reinterpret_cast<Def*>(destinationTable)),
+        EndRecord()};
+    LeafV1 leaf = {8, 9};
+    Holder source = {1, &leaf, 7, &leaf};
+    LogCapture log;  // equality of switchable members warns
+    Converted c = ConvertGuarded(sourceType, &source, destinationType);
+    auto* h = static_cast<Holder*>(c.root);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->Index, 1);
+    ASSERT_TRUE(c.Inside(h->Object));
+    EXPECT_EQ(static_cast<LeafV2*>(h->Object)->Value, 8.0f);
+    EXPECT_STREQ(static_cast<LeafV2*>(h->Object)->Number, "9");
+    EXPECT_EQ(h->Other, 7);
+    EXPECT_EQ(h->OtherObject, nullptr);  // no type at index 7
+    EXPECT_TRUE(c.GuardIntact());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Curves
 // ---------------------------------------------------------------------------------------------
