@@ -222,7 +222,8 @@ ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityShear;       /* 
 
 /* A curve whose data is missing or whose Format is 16 or more is rejected by every
  * operation: queries answer 0 or false, and the others log an error. */
-ORVANE_API orvane_data_type_definition* OrvaneCurveGetDataTypeDefinition(const orvane_curve2* Curve);
+ORVANE_API orvane_data_type_definition* OrvaneCurveGetDataTypeDefinition(
+    const orvane_curve2* Curve);
 /* Sets Format from the data's type description (255 when no format matches). */
 ORVANE_API void OrvaneCurveInitializeFormat(orvane_curve2* Curve);
 ORVANE_API orvane_bool OrvaneCurveFormatIsInitializedCorrectly(const orvane_curve2* Curve);
@@ -258,8 +259,7 @@ ORVANE_API orvane_real32 OrvaneCurveExtractKnotValue(const orvane_curve2* Curve,
                                                      const orvane_real32* IdentityVector);
 /* Encodes new values; dimension and knot count must match the curve's. */
 ORVANE_API void OrvaneCurveSetAllKnotValues(orvane_curve2* Curve, orvane_int32 KnotCount,
-                                            orvane_int32 Dimension,
-                                            const orvane_real32* KnotSrc,
+                                            orvane_int32 Dimension, const orvane_real32* KnotSrc,
                                             const orvane_real32* ControlSrc);
 /* Afterwards value component j = Scales[j] * (old component Swizzles[j]) + Offsets[j]. */
 ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32 Dimension,
@@ -278,8 +278,7 @@ ORVANE_API orvane_curve_builder* OrvaneBeginCurve(orvane_data_type_definition* C
                                                   orvane_int32 KnotCount);
 ORVANE_API orvane_curve_builder* OrvaneBeginCurveCopy(const orvane_curve2* Source);
 /* The arrays are kept by pointer and must stay valid until the End call. */
-ORVANE_API void OrvanePushCurveKnotArray(orvane_curve_builder* Builder,
-                                         const orvane_real32* Knots);
+ORVANE_API void OrvanePushCurveKnotArray(orvane_curve_builder* Builder, const orvane_real32* Knots);
 ORVANE_API void OrvanePushCurveControlArray(orvane_curve_builder* Builder,
                                             const orvane_real32* Controls);
 ORVANE_API orvane_int32 OrvaneGetResultingCurveSize(const orvane_curve_builder* Builder);
@@ -391,10 +390,10 @@ ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane
  * either end of the curve (by clamping, or from the prior and after curves). */
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,
-    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration,
-    orvane_real32 CurveDuration, orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex,
-    orvane_real32* KnotBuffer, orvane_real32* ControlBuffer, orvane_real32** ti,
-    orvane_real32** pi, const orvane_real32* IdentityVector);
+    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration, orvane_real32 CurveDuration,
+    orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex, orvane_real32* KnotBuffer,
+    orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
+    const orvane_real32* IdentityVector);
 
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,
                                        orvane_bool BackwardsLoop, const orvane_curve2* Curve,
@@ -403,11 +402,9 @@ ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Norma
                                        const orvane_real32* IdentityVector);
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
                                                orvane_bool BackwardsLoop,
-                                               const orvane_curve2* Curve,
-                                               orvane_bool ForwardsLoop,
-                                               orvane_real32 CurveDuration,
-                                               orvane_int32 KnotIndex, orvane_real32 t,
-                                               orvane_real32* Result,
+                                               const orvane_curve2* Curve, orvane_bool ForwardsLoop,
+                                               orvane_real32 CurveDuration, orvane_int32 KnotIndex,
+                                               orvane_real32 t, orvane_real32* Result,
                                                const orvane_real32* IdentityVector);
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount);

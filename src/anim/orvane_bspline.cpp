@@ -14,9 +14,11 @@ namespace {
 template <int D>
 inline void NormalizeNearUnit(float* r) {
     float length2 = 0.0f;
-    for (int c = 0; c < D; ++c) length2 += r[c] * r[c];
+    for (int c = 0; c < D; ++c)
+        length2 += r[c] * r[c];
     const float factor = (3.0f - length2) * 0.5f;
-    for (int c = 0; c < D; ++c) r[c] *= factor;
+    for (int c = 0; c < D; ++c)
+        r[c] *= factor;
 }
 
 // De Boor's algorithm on the window: k[j] = ti[j], P[j] = pi + j * D, the value on
@@ -24,11 +26,13 @@ inline void NormalizeNearUnit(float* r) {
 template <int Degree, int D, bool Normalize>
 void SampleBSpline(const float* k, const float* p, float t, float* r) {
     if constexpr (Degree == 0) {
-        for (int c = 0; c < D; ++c) r[c] = p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = p[c];
     } else if constexpr (Degree == 1) {
         const float u = (t - k[-1]) / (k[0] - k[-1]);
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = (1.0f - u) * p1[c] + u * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = (1.0f - u) * p1[c] + u * p[c];
     } else if constexpr (Degree == 2) {
         const float a1 = (t - k[-2]) / (k[0] - k[-2]);
         const float a2 = (t - k[-1]) / (k[1] - k[-1]);
@@ -38,7 +42,8 @@ void SampleBSpline(const float* k, const float* p, float t, float* r) {
         const float w0 = b * a2;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     } else {
         const float a1 = (t - k[-3]) / (k[0] - k[-3]);
         const float a2 = (t - k[-2]) / (k[1] - k[-2]);
@@ -56,7 +61,8 @@ void SampleBSpline(const float* k, const float* p, float t, float* r) {
         const float* p3 = p - 3 * D;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
-        for (int c = 0; c < D; ++c) r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+        for (int c = 0; c < D; ++c)
+            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     }
     if constexpr (Normalize) NormalizeNearUnit<D>(r);
 }
@@ -68,10 +74,10 @@ using orvane::SampleBSpline;
 
 extern "C" {
 
-#define ORVANE_SAMPLER(name, degree, dimension, normalize)                              \
+#define ORVANE_SAMPLER(name, degree, dimension, normalize)                                  \
     ORVANE_API void name(const orvane_real32* ti, const orvane_real32* pi, orvane_real32 t, \
-                         orvane_real32* Result) {                                       \
-        SampleBSpline<degree, dimension, normalize>(ti, pi, t, Result);                 \
+                         orvane_real32* Result) {                                           \
+        SampleBSpline<degree, dimension, normalize>(ti, pi, t, Result);                     \
     }
 
 ORVANE_SAMPLER(OrvaneSampleBSpline0x1, 0, 1, false)
@@ -107,25 +113,87 @@ ORVANE_SAMPLER(OrvaneSampleBSpline3x4n, 3, 4, true)
 
 namespace orvane {
 
-const orvane_bspline_sampler kBSplineSamplers[40] = {
-    nullptr, OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3,
-    OrvaneSampleBSpline0x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline0x9,
-    nullptr, OrvaneSampleBSpline1x1, OrvaneSampleBSpline1x2, OrvaneSampleBSpline1x3,
-    OrvaneSampleBSpline1x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline1x9,
-    nullptr, OrvaneSampleBSpline2x1, OrvaneSampleBSpline2x2, OrvaneSampleBSpline2x3,
-    OrvaneSampleBSpline2x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline2x9,
-    nullptr, OrvaneSampleBSpline3x1, OrvaneSampleBSpline3x2, OrvaneSampleBSpline3x3,
-    OrvaneSampleBSpline3x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline3x9};
+const orvane_bspline_sampler kBSplineSamplers[40] = {nullptr,
+                                                     OrvaneSampleBSpline0x1,
+                                                     OrvaneSampleBSpline0x2,
+                                                     OrvaneSampleBSpline0x3,
+                                                     OrvaneSampleBSpline0x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline0x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline1x1,
+                                                     OrvaneSampleBSpline1x2,
+                                                     OrvaneSampleBSpline1x3,
+                                                     OrvaneSampleBSpline1x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline1x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline2x1,
+                                                     OrvaneSampleBSpline2x2,
+                                                     OrvaneSampleBSpline2x3,
+                                                     OrvaneSampleBSpline2x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline2x9,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline3x1,
+                                                     OrvaneSampleBSpline3x2,
+                                                     OrvaneSampleBSpline3x3,
+                                                     OrvaneSampleBSpline3x4,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     nullptr,
+                                                     OrvaneSampleBSpline3x9};
 
-const orvane_bspline_sampler kBSplineSamplersNormalizing[40] = {
-    nullptr, OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3,
-    OrvaneSampleBSpline0x4, nullptr, nullptr, nullptr, nullptr, OrvaneSampleBSpline0x9,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline1x3n,
-    OrvaneSampleBSpline1x4n, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline2x3n,
-    OrvaneSampleBSpline2x4n, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, OrvaneSampleBSpline3x3n,
-    OrvaneSampleBSpline3x4n, nullptr, nullptr, nullptr, nullptr, nullptr};
+const orvane_bspline_sampler kBSplineSamplersNormalizing[40] = {nullptr,
+                                                                OrvaneSampleBSpline0x1,
+                                                                OrvaneSampleBSpline0x2,
+                                                                OrvaneSampleBSpline0x3,
+                                                                OrvaneSampleBSpline0x4,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline0x9,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline1x3n,
+                                                                OrvaneSampleBSpline1x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline2x3n,
+                                                                OrvaneSampleBSpline2x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                OrvaneSampleBSpline3x3n,
+                                                                OrvaneSampleBSpline3x4n,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr,
+                                                                nullptr};
 
 void MakeQuaternionsContinuous(float* q, int count) {
     for (int i = 1; i < count; ++i) {
@@ -134,7 +202,8 @@ void MakeQuaternionsContinuous(float* q, int count) {
         const float dot = previous[0] * current[0] + previous[1] * current[1] +
                           previous[2] * current[2] + previous[3] * current[3];
         if (dot < 0.0f) {
-            for (int c = 0; c < 4; ++c) current[c] = -current[c];
+            for (int c = 0; c < 4; ++c)
+                current[c] = -current[c];
         }
     }
 }
@@ -172,6 +241,123 @@ const CurveFormat* UsableNeighbour(const orvane_curve2* neighbour, int32_t dimen
     return format;
 }
 
+// The window around KnotIndex of a curve that has been checked: its format, degree (at most
+// 3), knot count n (at least 1) and dimension D are known to fit. Neighbours are null when
+// absent or unusable.
+bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t d, int32_t n,
+                 int32_t D, const CurveFormat* prior, const orvane_curve2* PriorCurve,
+                 const CurveFormat* after, const orvane_curve2* AfterCurve,
+                 float PriorCurveDuration, float CurveDuration, float AfterCurveDuration,
+                 int32_t KnotIndex, float* KnotBuffer, float* ControlBuffer, float** ti, float** pi,
+                 const float* IdentityVector) {
+    const void* data = Curve->CurveData.Object;
+    const bool priorIsIdentity = prior && OrvaneCurveIsIdentity(PriorCurve);
+    const bool afterIsIdentity = after && OrvaneCurveIsIdentity(AfterCurve);
+    *ti = KnotBuffer;
+    *pi = ControlBuffer;
+    if (KnotIndex < 0) KnotIndex = 0;
+    if (KnotIndex > n - 1) KnotIndex = n - 1;
+
+    const auto* plain = static_cast<const orvane_curve_data_da_k32f_c32f*>(data);
+    const bool floats = format == &kCurveFormats[OrvaneCurveFormatDaK32fC32f];
+    const float* curveKnots = floats ? plain->Knots : nullptr;
+    const float* curveControls = floats ? plain->Controls : nullptr;
+
+    if (d == 0) {
+        if (floats) {
+            *ti = const_cast<float*>(curveKnots) + KnotIndex;
+            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
+        } else {
+            format->extractKnotValues(data, KnotIndex, 1, nullptr, ControlBuffer, IdentityVector);
+        }
+        return false;
+    }
+
+    const int32_t usable = (AfterCurve != nullptr) ? n - 1 : n;
+    const int32_t start = KnotIndex - d;
+    const int32_t window = 2 * d;
+    *ti = KnotBuffer + d;
+    *pi = ControlBuffer + d * D;
+    if (start >= 0 && start + window <= usable) {
+        if (floats) {
+            *ti = const_cast<float*>(curveKnots) + KnotIndex;
+            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
+        } else {
+            format->extractKnotValues(data, start, window, KnotBuffer, ControlBuffer,
+                                      IdentityVector);
+        }
+        return false;
+    }
+
+    const int32_t front = start < 0 ? -start : 0;
+    const int32_t first = start < 0 ? 0 : start;
+    int32_t count = window - front;
+    if (count > usable - first) count = usable - first;
+    if (count < 1) count = 1;  // a one-knot looping curve still has its knot
+    format->extractKnotValues(data, first, count, KnotBuffer + front, ControlBuffer + front * D,
+                              IdentityVector);
+
+    // Front: clamp, continue from an identity, or walk the prior curve backwards.
+    if (front > 0) {
+        if (prior == nullptr) {
+            for (int32_t e = front - 1; e >= 0; --e) {
+                KnotBuffer[e] = KnotBuffer[front];
+                Copy32(size_t(D), ControlBuffer + front * D, ControlBuffer + e * D);
+            }
+        } else if (priorIsIdentity) {
+            for (int32_t e = front - 1; e >= 0; --e) {
+                KnotBuffer[e] = KnotBuffer[front] - float(front - e) * PriorCurveDuration;
+                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
+            }
+        } else {
+            const int32_t m = NeighbourKnots(prior, PriorCurve);
+            int32_t source = m - 1;
+            float shift = -PriorCurveDuration;
+            for (int32_t e = front - 1; e >= 0; --e) {
+                float knot = 0.0f;
+                prior->extractKnotValues(PriorCurve->CurveData.Object, source, 1, &knot,
+                                         ControlBuffer + e * D, IdentityVector);
+                KnotBuffer[e] = knot + shift;
+                if (--source < 0) {
+                    source = m - 1;
+                    shift -= PriorCurveDuration;
+                }
+            }
+        }
+    }
+
+    // Back: clamp, continue into an identity, or walk the after curve forwards.
+    const int32_t last = front + count - 1;
+    if (last + 1 < window) {
+        if (after == nullptr) {
+            for (int32_t e = last + 1; e < window; ++e) {
+                KnotBuffer[e] = KnotBuffer[last];
+                Copy32(size_t(D), ControlBuffer + last * D, ControlBuffer + e * D);
+            }
+        } else if (afterIsIdentity) {
+            for (int32_t e = last + 1; e < window; ++e) {
+                KnotBuffer[e] = KnotBuffer[e - 1] + AfterCurveDuration;
+                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
+            }
+        } else {
+            const int32_t m = NeighbourKnots(after, AfterCurve);
+            int32_t source = 0;
+            float shift = CurveDuration;
+            for (int32_t e = last + 1; e < window; ++e) {
+                float knot = 0.0f;
+                after->extractKnotValues(AfterCurve->CurveData.Object, source, 1, &knot,
+                                         ControlBuffer + e * D, IdentityVector);
+                KnotBuffer[e] = knot + shift;
+                if (++source >= m) {
+                    source = 0;
+                    shift += AfterCurveDuration;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 }  // namespace orvane
 
@@ -188,12 +374,12 @@ ORVANE_API void OrvaneSampleBSpline(orvane_int32 Degree, orvane_int32 Dimension,
         return;
     }
     if (Dimension < 0 || Dimension >= 10) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)",
-                         int(Dimension), 10);
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
         return;
     }
-    const orvane_bspline_sampler sampler = (Normalize ? kBSplineSamplersNormalizing
-                                                      : kBSplineSamplers)[Degree * 10 + Dimension];
+    const orvane_bspline_sampler sampler =
+        (Normalize ? kBSplineSamplersNormalizing : kBSplineSamplers)[Degree * 10 + Dimension];
     if (sampler == nullptr) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Unrecognized degree/dimension combination (%d/%d)",
                          int(Degree), int(Dimension));
@@ -237,10 +423,10 @@ ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane
 
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,
-    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration,
-    orvane_real32 CurveDuration, orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex,
-    orvane_real32* KnotBuffer, orvane_real32* ControlBuffer, orvane_real32** ti,
-    orvane_real32** pi, const orvane_real32* IdentityVector) {
+    const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration, orvane_real32 CurveDuration,
+    orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex, orvane_real32* KnotBuffer,
+    orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
+    const orvane_real32* IdentityVector) {
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return false;
     const void* data = Curve->CurveData.Object;
@@ -267,162 +453,85 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return false;
     }
-    if (KnotIndex < 0) KnotIndex = 0;
-    if (KnotIndex > n - 1) KnotIndex = n - 1;
-
-    const auto* plain = OrvaneCurveGetContentsOfDaK32fC32f(Curve);
-    const bool floats = plain != nullptr;
-    const float* curveKnots = floats ? plain->Knots : nullptr;
-    const float* curveControls = floats ? plain->Controls : nullptr;
-
-    if (d == 0) {
-        if (floats) {
-            *ti = const_cast<float*>(curveKnots) + KnotIndex;
-            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
-        } else {
-            format->extractKnotValues(data, KnotIndex, 1, nullptr, ControlBuffer, IdentityVector);
-        }
-        return false;
-    }
-
-    const int32_t usable = (AfterCurve != nullptr) ? n - 1 : n;
-    const int32_t start = KnotIndex - d;
-    const int32_t window = 2 * d;
-    *ti = KnotBuffer + d;
-    *pi = ControlBuffer + d * D;
-    if (start >= 0 && start + window <= usable) {
-        if (floats) {
-            *ti = const_cast<float*>(curveKnots) + KnotIndex;
-            *pi = const_cast<float*>(curveControls) + KnotIndex * D;
-        } else {
-            format->extractKnotValues(data, start, window, KnotBuffer, ControlBuffer,
-                                      IdentityVector);
-        }
-        return false;
-    }
-
-    const int32_t front = start < 0 ? -start : 0;
-    const int32_t first = start < 0 ? 0 : start;
-    int32_t count = window - front;
-    if (count > usable - first) count = usable - first;
-    if (count < 1) count = 1;  // a one-knot looping curve still has its knot
-    format->extractKnotValues(data, first, count, KnotBuffer + front, ControlBuffer + front * D,
-                              IdentityVector);
-
-    // Front: clamp, continue from an identity, or walk the prior curve backwards.
-    const CurveFormat* prior = UsableNeighbour(PriorCurve, D);
-    if (front > 0) {
-        if (prior == nullptr) {
-            for (int32_t e = front - 1; e >= 0; --e) {
-                KnotBuffer[e] = KnotBuffer[front];
-                Copy32(size_t(D), ControlBuffer + front * D, ControlBuffer + e * D);
-            }
-        } else if (OrvaneCurveIsIdentity(PriorCurve)) {
-            for (int32_t e = front - 1; e >= 0; --e) {
-                KnotBuffer[e] = KnotBuffer[front] - float(front - e) * PriorCurveDuration;
-                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
-            }
-        } else {
-            const int32_t m = NeighbourKnots(prior, PriorCurve);
-            int32_t source = m - 1;
-            float shift = -PriorCurveDuration;
-            for (int32_t e = front - 1; e >= 0; --e) {
-                float knot = 0.0f;
-                prior->extractKnotValues(PriorCurve->CurveData.Object, source, 1, &knot,
-                                         ControlBuffer + e * D, IdentityVector);
-                KnotBuffer[e] = knot + shift;
-                if (--source < 0) {
-                    source = m - 1;
-                    shift -= PriorCurveDuration;
-                }
-            }
-        }
-    }
-
-    // Back: clamp, continue into an identity, or walk the after curve forwards.
-    const CurveFormat* after = UsableNeighbour(AfterCurve, D);
-    const int32_t last = front + count - 1;
-    if (last + 1 < window) {
-        if (after == nullptr) {
-            for (int32_t e = last + 1; e < window; ++e) {
-                KnotBuffer[e] = KnotBuffer[last];
-                Copy32(size_t(D), ControlBuffer + last * D, ControlBuffer + e * D);
-            }
-        } else if (OrvaneCurveIsIdentity(AfterCurve)) {
-            for (int32_t e = last + 1; e < window; ++e) {
-                KnotBuffer[e] = KnotBuffer[e - 1] + AfterCurveDuration;
-                FillIdentity(ControlBuffer + e * D, D, IdentityVector);
-            }
-        } else {
-            const int32_t m = NeighbourKnots(after, AfterCurve);
-            int32_t source = 0;
-            float shift = CurveDuration;
-            for (int32_t e = last + 1; e < window; ++e) {
-                float knot = 0.0f;
-                after->extractKnotValues(AfterCurve->CurveData.Object, source, 1, &knot,
-                                         ControlBuffer + e * D, IdentityVector);
-                KnotBuffer[e] = knot + shift;
-                if (++source >= m) {
-                    source = 0;
-                    shift += AfterCurveDuration;
-                }
-            }
-        }
-    }
-    return true;
+    return BuildWindow(format, Curve, d, n, D, UsableNeighbour(PriorCurve, D), PriorCurve,
+                       UsableNeighbour(AfterCurve, D), AfterCurve, PriorCurveDuration,
+                       CurveDuration, AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti,
+                       pi, IdentityVector);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
                                                orvane_bool BackwardsLoop,
-                                               const orvane_curve2* Curve,
-                                               orvane_bool ForwardsLoop,
-                                               orvane_real32 CurveDuration,
-                                               orvane_int32 KnotIndex, orvane_real32 t,
-                                               orvane_real32* Result,
+                                               const orvane_curve2* Curve, orvane_bool ForwardsLoop,
+                                               orvane_real32 CurveDuration, orvane_int32 KnotIndex,
+                                               orvane_real32 t, orvane_real32* Result,
                                                const orvane_real32* IdentityVector) {
     if (Dimension < 0 || Dimension > kMaxBSplineDimension) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)",
-                         int(Dimension), 10);
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
         return;
     }
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return;
-    if (OrvaneCurveIsIdentity(Curve)) {
+    const void* data = Curve->CurveData.Object;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    const int32_t n = format->getKnotCount(data);
+    const int32_t formatNumber = header->Format;
+    const bool floats = formatNumber == OrvaneCurveFormatDaK32fC32f;
+    // Identity: the DaIdentity format, or a float curve with no knots and no controls.
+    if (formatNumber == OrvaneCurveFormatDaIdentity ||
+        (floats && n == 0 &&
+         static_cast<const orvane_curve_data_da_k32f_c32f*>(data)->ControlCount == 0)) {
         FillIdentity(Result, Dimension, IdentityVector);
         return;
     }
-    if (format->getDimension(Curve->CurveData.Object) != Dimension) {
+    if (format->getDimension(data) != Dimension) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return;
     }
-    if (OrvaneCurveIsConstantOrIdentity(Curve)) {
-        OrvaneCurveExtractKnotValue(Curve, 0, Result, IdentityVector);
+    const bool constant = (formatNumber >= OrvaneCurveFormatDaConstant32f &&
+                           formatNumber <= OrvaneCurveFormatD4Constant32f) ||
+                          (floats && n == 1);
+    if (constant) {
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
         return;
     }
-    const int32_t degree = OrvaneCurveGetDegree(Curve);
+    const int32_t degree = header->Degree;
     if (degree > kMaxBSplineDegree) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Degree %d is out of range [0, %d)", int(degree), 4);
         return;
     }
-    // Keyframes carry no knot values to interpolate between: above degree 0 they yield their
-    // first frame rather than reading knots that were never written.
-    if (degree > 0 && OrvaneCurveIsKeyframed(Curve)) {
-        OrvaneCurveExtractKnotValues(Curve, 0, 1, nullptr, Result, IdentityVector);
+    if (n == 0) {
+        // Keyframes of nothing, or a float curve with controls but no knots.
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve has no knots to evaluate");
         return;
     }
-    const int32_t n = format->getKnotCount(Curve->CurveData.Object);
+    // Keyframes carry no knot values to interpolate between: above degree 0 they yield their
+    // first frame rather than reading knots that were never written.
+    if (degree > 0 && formatNumber == OrvaneCurveFormatDaKeyframes32f) {
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
+        return;
+    }
+    const orvane_bspline_sampler sampler =
+        (Normalize ? kBSplineSamplersNormalizing : kBSplineSamplers)[degree * 10 + Dimension];
+    if (sampler == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Unrecognized degree/dimension combination (%d/%d)",
+                         int(degree), int(Dimension));
+        return;
+    }
     if (KnotIndex == n) --KnotIndex;
+    if (KnotIndex < 0) KnotIndex = 0;
+    if (KnotIndex > n - 1) KnotIndex = n - 1;
 
     float knots[kBSplineKnotBufferSize];
     float controls[kBSplineControlBufferSize];
     float* ti;
     float* pi;
-    const bool extended = OrvaneConstructBSplineBuffers(
-        Dimension, BackwardsLoop ? Curve : nullptr, Curve, ForwardsLoop ? Curve : nullptr,
-        CurveDuration, CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi,
-        IdentityVector);
+    const bool extended = BuildWindow(
+        format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
+        ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr, CurveDuration,
+        CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi, IdentityVector);
     if (extended && Normalize && Dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
-    OrvaneSampleBSpline(degree, Dimension, Normalize, ti, pi, t, Result);
+    sampler(ti, pi, t, Result);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,

@@ -9,181 +9,159 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
-
-namespace orvane {
-namespace {
-
-// ------------------------------------------------------------------------------------------
-// Element types of the curve arrays: equal, names included, to the standard element
-// descriptions, and declared here so that every record below is constant-initialized.
-
-orvane_data_type_definition g_real32Element[] = {
-    {OrvaneReal32Member, "Real32", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-orvane_data_type_definition g_uint16Element[] = {
-    {OrvaneUInt16Member, "UInt16", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-orvane_data_type_definition g_uint8Element[] = {
-    {OrvaneUInt8Member, "UInt8", nullptr, 0, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-
-}  // namespace
-}  // namespace orvane
+#include "types/orvane_standard_types.h"
 
 // ------------------------------------------------------------------------------------------
 // Exported descriptions and identity vectors.
 
-#define ORVANE_MEMBER(kind, name, reference, width) \
-    {(kind), (name), (reference), (width), {0, 0, 0}, 0}
-#define ORVANE_END_MEMBER {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}
-
 namespace orvane {
 namespace {
 
-orvane_data_type_definition g_curveDataHeader[] = {
-    ORVANE_MEMBER(OrvaneUInt8Member, "Format", nullptr, 0),
-    ORVANE_MEMBER(OrvaneUInt8Member, "Degree", nullptr, 0), ORVANE_END_MEMBER};
+orvane_data_type_definition g_curveDataHeader[] = {MemberRecord(OrvaneUInt8Member, "Format"),
+                                                   MemberRecord(OrvaneUInt8Member, "Degree"),
+                                                   EndRecord()};
 
 orvane_data_type_definition g_curveDataDaKeyframes32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK32fC32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Knots", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaIdentity[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Dimension", nullptr, 0), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaConstant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "Controls", orvane::g_real32Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD3Constant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 3), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 3), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4Constant32f[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneInt16Member, "Padding", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "Controls", nullptr, 4), ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 4), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataDaK8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "ControlScaleOffsets", orvane::g_real32Element, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4nK16uC15u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD4nK8uC7u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "ScaleOffsetTableEntries", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "OneOverKnotScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
 
 orvane_data_type_definition g_curveDataD3K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD3K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I1K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffset", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I3K16uC16u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader,
-                  0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint16Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I1K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScale", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffset", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 orvane_data_type_definition g_curveDataD9I3K8uC8u[] = {
-    ORVANE_MEMBER(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader, 0),
-    ORVANE_MEMBER(OrvaneUInt16Member, "OneOverKnotScaleTrunc", nullptr, 0),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    ORVANE_MEMBER(OrvaneReferenceToArrayMember, "KnotsControls", orvane::g_uint8Element, 0),
-    ORVANE_END_MEMBER};
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
 
 }  // namespace
 }  // namespace orvane
 
 extern "C" {
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType = orvane::g_curveDataHeader;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType = orvane::g_curveDataDaKeyframes32f;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType = orvane::g_curveDataDaK32fC32f;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType = orvane::g_curveDataDaIdentity;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType = orvane::g_curveDataDaConstant32f;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType = orvane::g_curveDataD3Constant32f;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType = orvane::g_curveDataD4Constant32f;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType = orvane::g_curveDataDaK16uC16u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType = orvane::g_curveDataDaK8uC8u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType = orvane::g_curveDataD4nK16uC15u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType = orvane::g_curveDataD4nK8uC7u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType = orvane::g_curveDataD3K16uC16u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType = orvane::g_curveDataD3K8uC8u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType = orvane::g_curveDataD9I1K16uC16u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType = orvane::g_curveDataD9I3K16uC16u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType = orvane::g_curveDataD9I1K8uC8u;
-ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType = orvane::g_curveDataD9I3K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType =
+    orvane::g_curveDataHeader;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType =
+    orvane::g_curveDataDaKeyframes32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType =
+    orvane::g_curveDataDaK32fC32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType =
+    orvane::g_curveDataDaIdentity;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType =
+    orvane::g_curveDataDaConstant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType =
+    orvane::g_curveDataD3Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType =
+    orvane::g_curveDataD4Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType =
+    orvane::g_curveDataDaK16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType =
+    orvane::g_curveDataDaK8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType =
+    orvane::g_curveDataD4nK16uC15u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType =
+    orvane::g_curveDataD4nK8uC7u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType =
+    orvane::g_curveDataD3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType =
+    orvane::g_curveDataD3K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType =
+    orvane::g_curveDataD9I1K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType =
+    orvane::g_curveDataD9I3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType =
+    orvane::g_curveDataD9I1K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType =
+    orvane::g_curveDataD9I3K8uC8u;
 }  // extern "C"
-
-#undef ORVANE_MEMBER
-#undef ORVANE_END_MEMBER
 
 namespace {
 const float kIdentityPosition[3] = {0, 0, 0};
@@ -217,7 +195,9 @@ using DaConstant = orvane_curve_data_da_constant32f;
 using D3Constant = orvane_curve_data_d3_constant32f;
 using D4Constant = orvane_curve_data_d4_constant32f;
 
-inline int32_t NonNegative(int32_t v) { return v < 0 ? 0 : v; }
+inline int32_t NonNegative(int32_t v) {
+    return v < 0 ? 0 : v;
+}
 
 template <typename Q>
 constexpr int32_t kQuantisedMax = sizeof(Q) == 2 ? 65535 : 255;
@@ -311,6 +291,19 @@ struct QuantisedView {
 template <typename R>
 using QuantisedOf = std::remove_pointer_t<decltype(R::KnotsControls)>;
 
+// The shapes, known per record type so that decoding unrolls.
+template <typename R>
+constexpr bool kIsAnyDimension = requires(R r) {
+    r.ControlScaleOffsets;
+};
+template <typename R>
+constexpr bool kIsUniformDiagonal = requires(R r) {
+    r.ControlScale;
+};
+template <typename R>
+constexpr bool kIsDiagonal = std::is_same_v<R, orvane_curve_data_d9i3_k16u_c16u> ||
+                             std::is_same_v<R, orvane_curve_data_d9i3_k8u_c8u>;
+
 template <typename R>
 QuantisedView<QuantisedOf<R>> ViewOf(R* r) {
     using Q = QuantisedOf<R>;
@@ -320,13 +313,23 @@ QuantisedView<QuantisedOf<R>> ViewOf(R* r) {
         return {r->KnotsControls, n, d, r->ControlScaleOffsets, r->ControlScaleOffsets + d, d,
                 Placement::Direct};
     } else if constexpr (requires { r->ControlScale; }) {
-        return {r->KnotsControls, NonNegative(r->KnotControlCount) / 2, 1, &r->ControlScale,
-                &r->ControlOffset, 9, Placement::UniformDiagonal};
+        return {r->KnotsControls,
+                NonNegative(r->KnotControlCount) / 2,
+                1,
+                &r->ControlScale,
+                &r->ControlOffset,
+                9,
+                Placement::UniformDiagonal};
     } else {
         constexpr bool kNine = std::is_same_v<R, orvane_curve_data_d9i3_k16u_c16u> ||
                                std::is_same_v<R, orvane_curve_data_d9i3_k8u_c8u>;
-        return {r->KnotsControls, NonNegative(r->KnotControlCount) / 4, 3, r->ControlScales,
-                r->ControlOffsets, kNine ? 9 : 3, kNine ? Placement::Diagonal : Placement::Direct};
+        return {r->KnotsControls,
+                NonNegative(r->KnotControlCount) / 4,
+                3,
+                r->ControlScales,
+                r->ControlOffsets,
+                kNine ? 9 : 3,
+                kNine ? Placement::Diagonal : Placement::Direct};
     }
     (void)sizeof(Q);
 }
@@ -362,34 +365,35 @@ int32_t QuantisedFindCloseKnot(const void* data, float t, int32_t) {
 }
 
 template <typename R>
-void QuantisedExtract(const void* data, int32_t first, int32_t count, float* knots,
-                      float* controls, const float*) {
+void QuantisedExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,
+                      const float*) {
     const R* r = static_cast<const R*>(data);
     auto v = ViewOf(r);
     if (knots) {
         const float inverse = 1.0f / KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
-        for (int32_t i = 0; i < count; ++i) knots[i] = inverse * float(v.knotsControls[first + i]);
+        for (int32_t i = 0; i < count; ++i)
+            knots[i] = inverse * float(v.knotsControls[first + i]);
     }
     if (!controls) return;
     for (int32_t i = 0; i < count; ++i) {
         const auto* q = v.knotsControls + v.knotCount + (first + i) * v.components;
         float* out = controls + i * v.outDimension;
-        switch (v.placement) {
-            case Placement::Direct:
-                for (int32_t j = 0; j < v.components; ++j)
-                    out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
-                break;
-            case Placement::UniformDiagonal: {
-                const float value = v.offsets[0] + v.scales[0] * float(q[0]);
-                for (int32_t j = 0; j < 9; ++j) out[j] = 0.0f;
-                out[0] = out[4] = out[8] = value;
-                break;
-            }
-            case Placement::Diagonal:
-                for (int32_t j = 0; j < 9; ++j) out[j] = 0.0f;
-                for (int32_t j = 0; j < 3; ++j)
-                    out[4 * j] = float(q[j]) * v.scales[j] + v.offsets[j];
-                break;
+        if constexpr (kIsUniformDiagonal<R>) {
+            const float value = v.offsets[0] + v.scales[0] * float(q[0]);
+            for (int32_t j = 0; j < 9; ++j)
+                out[j] = 0.0f;
+            out[0] = out[4] = out[8] = value;
+        } else if constexpr (kIsDiagonal<R>) {
+            for (int32_t j = 0; j < 9; ++j)
+                out[j] = 0.0f;
+            for (int32_t j = 0; j < 3; ++j)
+                out[4 * j] = float(q[j]) * v.scales[j] + v.offsets[j];
+        } else if constexpr (kIsAnyDimension<R>) {
+            for (int32_t j = 0; j < v.components; ++j)
+                out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
+        } else {
+            for (int32_t j = 0; j < 3; ++j)
+                out[j] = float(q[j]) * v.scales[j] + v.offsets[j];
         }
     }
 }
@@ -502,8 +506,10 @@ void QuantisedSwizzle(void* data, int32_t, const float* scales, const float* off
     Q row[16];
     for (int32_t i = 0; i < v.knotCount; ++i) {
         Q* q = v.knotsControls + v.knotCount + i * v.components;
-        for (int32_t j = 0; j < v.components; ++j) row[j] = from[j] >= 0 ? q[from[j]] : Q(0);
-        for (int32_t j = 0; j < v.components; ++j) q[j] = row[j];
+        for (int32_t j = 0; j < v.components; ++j)
+            row[j] = from[j] >= 0 ? q[from[j]] : Q(0);
+        for (int32_t j = 0; j < v.components; ++j)
+            q[j] = row[j];
     }
 }
 
@@ -514,11 +520,11 @@ struct ScaleOffset {
     float scale, offset;
 };
 const ScaleOffset kQuaternionScaleOffsetTable[16] = {
-    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f},  {0.35355338f, -0.53033006f},
-    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},   {0.17677669f, -0.17677669f},
-    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},          {-1.4142135f, 0.70710677f},
-    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f},  {-0.35355338f, 0.17677669f},
-    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f},  {-0.17677669f, 0.088388346f},
+    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
+    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
+    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
+    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
+    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
     {-0.17677669f, -0.0f}};
 
 template <typename Q>
@@ -533,7 +539,9 @@ template <typename R>
 int32_t QuaternionKnotCount(const void* data) {
     return NonNegative(static_cast<const R*>(data)->KnotControlCount) / 4;
 }
-int32_t FourDimensions(const void*) { return 4; }
+int32_t FourDimensions(const void*) {
+    return 4;
+}
 
 template <typename R>
 int32_t QuaternionFindKnot(const void* data, float t) {
@@ -554,13 +562,15 @@ void QuaternionExtract(const void* data, int32_t first, int32_t count, float* kn
     const int32_t n = QuaternionKnotCount<R>(data);
     if (knots) {
         const float inverse = 1.0f / r->OneOverKnotScale;
-        for (int32_t i = 0; i < count; ++i) knots[i] = inverse * float(r->KnotsControls[first + i]);
+        for (int32_t i = 0; i < count; ++i)
+            knots[i] = inverse * float(r->KnotsControls[first + i]);
     }
     if (!controls) return;
     float scales[4], offsets[4];
     const float unit = 1.0f / float(kQuaternionMax<Q>);
     for (int32_t c = 0; c < 4; ++c) {
-        const ScaleOffset& e = kQuaternionScaleOffsetTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
+        const ScaleOffset& e =
+            kQuaternionScaleOffsetTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
         scales[c] = e.scale * unit;
         offsets[c] = e.offset;
     }
@@ -591,7 +601,8 @@ inline void NormaliseQuaternion(const float* in, float* out) {
         return;
     }
     const float inverse = 1.0f / std::sqrt(length2);
-    for (int32_t c = 0; c < 4; ++c) out[c] = in[c] * inverse;
+    for (int32_t c = 0; c < 4; ++c)
+        out[c] = in[c] * inverse;
 }
 
 inline int32_t LargestComponent(const float* q) {
@@ -653,7 +664,8 @@ void QuaternionSetAll(void* data, int32_t knotCount, int32_t, const float* knots
         if (q[dropped] < 0.0f) w[0] |= flag;
         if (dropped & 2) w[1] |= flag;
         if (dropped & 1) w[2] |= flag;
-        for (int32_t k = 0; k < 3; ++k) words[3 * i + k] = Q(w[k]);
+        for (int32_t k = 0; k < 3; ++k)
+            words[3 * i + k] = Q(w[k]);
     }
 }
 
@@ -661,9 +673,8 @@ template <typename R>
 void QuaternionLayout(const orvane_curve_builder* b, void** data) {
     R** record = reinterpret_cast<R**>(data);
     AggregateAllocate(record, sizeof(R));
-    AggregateAllocateArrayMember(*record, offsetof(R, KnotControlCount),
-                                 offsetof(R, KnotsControls), 4 * b->KnotCount,
-                                 sizeof(QuaternionWordOf<R>));
+    AggregateAllocateArrayMember(*record, offsetof(R, KnotControlCount), offsetof(R, KnotsControls),
+                                 4 * b->KnotCount, sizeof(QuaternionWordOf<R>));
 }
 
 template <typename R>
@@ -699,24 +710,31 @@ void QuaternionSwizzle(void* data, int32_t, const float* scales, const float*,
         Q* w = r->KnotsControls + n + 3 * i;
         const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
         uint32_t raw[4] = {0, 0, 0, 0};
-        for (int32_t k = 0; k < 3; ++k) raw[(dropped + 1 + k) & 3] = w[k] & (flag - 1);
+        for (int32_t k = 0; k < 3; ++k)
+            raw[(dropped + 1 + k) & 3] = w[k] & (flag - 1);
         bool negative = (w[0] & flag) != 0;
         const int32_t newDropped = destinationOf[dropped];
         if (scales[newDropped] < 0.0f) negative = !negative;
         uint32_t out[3];
-        for (int32_t k = 0; k < 3; ++k) out[k] = raw[swizzles[(newDropped + 1 + k) & 3]];
+        for (int32_t k = 0; k < 3; ++k)
+            out[k] = raw[swizzles[(newDropped + 1 + k) & 3]];
         if (negative) out[0] |= flag;
         if (newDropped & 2) out[1] |= flag;
         if (newDropped & 1) out[2] |= flag;
-        for (int32_t k = 0; k < 3; ++k) w[k] = Q(out[k]);
+        for (int32_t k = 0; k < 3; ++k)
+            w[k] = Q(out[k]);
     }
 }
 
 // ------------------------------------------------------------------------------------------
 // Formats 0-5: plain floats, identity and constants.
 
-int32_t ZeroKnot(const void*, float) { return 0; }
-int32_t ZeroCloseKnot(const void*, float, int32_t) { return 0; }
+int32_t ZeroKnot(const void*, float) {
+    return 0;
+}
+int32_t ZeroCloseKnot(const void*, float, int32_t) {
+    return 0;
+}
 
 // Applies value[j] = scales[j] * old[swizzles[j]] + offsets[j] to count vectors.
 void SwizzleVectors(float* values, int32_t count, int32_t dimension, const float* scales,
@@ -725,7 +743,8 @@ void SwizzleVectors(float* values, int32_t count, int32_t dimension, const float
     for (int32_t i = 0; i < count; ++i) {
         float* v = values + i * dimension;
         Copy32(size_t(dimension), v, old);
-        for (int32_t j = 0; j < dimension; ++j) v[j] = scales[j] * old[swizzles[j]] + offsets[j];
+        for (int32_t j = 0; j < dimension; ++j)
+            v[j] = scales[j] * old[swizzles[j]] + offsets[j];
     }
 }
 
@@ -768,8 +787,8 @@ void KeyframesCopy(void* destination, const void* source) {
 void KeyframesSwizzle(void* data, int32_t, const float* scales, const float* offsets,
                       const int32_t* swizzles) {
     DaKeyframes* r = static_cast<DaKeyframes*>(data);
-    SwizzleVectors(r->Controls, KeyframesKnotCount(data), KeyframesDimension(data), scales,
-                   offsets, swizzles);
+    SwizzleVectors(r->Controls, KeyframesKnotCount(data), KeyframesDimension(data), scales, offsets,
+                   swizzles);
 }
 
 // 1: DaK32fC32f. A record with no knots has no dimension (the quotient would divide by
@@ -785,7 +804,9 @@ int32_t FloatFindKnot(const void* data, float t) {
     const DaK32fC32f* r = static_cast<const DaK32fC32f*>(data);
     return UpperBoundKnot(r->Knots, FloatKnotCount(data), t);
 }
-int32_t FloatFindCloseKnot(const void* data, float t, int32_t) { return FloatFindKnot(data, t); }
+int32_t FloatFindCloseKnot(const void* data, float t, int32_t) {
+    return FloatFindKnot(data, t);
+}
 void FloatExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,
                   const float*) {
     const DaK32fC32f* r = static_cast<const DaK32fC32f*>(data);
@@ -828,7 +849,9 @@ void FloatSwizzle(void* data, int32_t, const float* scales, const float* offsets
 int32_t IdentityDimension(const void* data) {
     return NonNegative(static_cast<const DaIdentity*>(data)->Dimension);
 }
-int32_t NoKnots(const void*) { return 0; }
+int32_t NoKnots(const void*) {
+    return 0;
+}
 void IdentityExtract(const void* data, int32_t, int32_t count, float* knots, float* controls,
                      const float* identity) {
     const int32_t d = IdentityDimension(data);
@@ -854,7 +877,9 @@ void IdentityCopy(void* destination, const void* source) {
 void IdentitySwizzle(void*, int32_t, const float*, const float*, const int32_t*) {}
 
 // 3, 4, 5: constants. Every knot asked for gets the stored values.
-int32_t OneKnot(const void*) { return 1; }
+int32_t OneKnot(const void*) {
+    return 1;
+}
 const float* ConstantValues(const void* data, int32_t format, int32_t* dimension) {
     switch (format) {
         case OrvaneCurveFormatDaConstant32f: {
@@ -966,30 +991,24 @@ constexpr CurveFormat ConstantRow(orvane_data_type_definition* type, const char*
 }  // namespace
 
 const CurveFormat kCurveFormats[OrvaneCurveFormatCount] = {
-    {g_curveDataDaKeyframes32f, "DaKeyframes32f", KeyframesDimension, KeyframesKnotCount,
-     ZeroKnot, ZeroCloseKnot, KeyframesExtract, KeyframesSetAll, KeyframesLayout, KeyframesCopy,
+    {g_curveDataDaKeyframes32f, "DaKeyframes32f", KeyframesDimension, KeyframesKnotCount, ZeroKnot,
+     ZeroCloseKnot, KeyframesExtract, KeyframesSetAll, KeyframesLayout, KeyframesCopy,
      KeyframesSwizzle},
     {g_curveDataDaK32fC32f, "DaK32fC32f", FloatDimension, FloatKnotCount, FloatFindKnot,
      FloatFindCloseKnot, FloatExtract, FloatSetAll, FloatLayout, FloatCopy, FloatSwizzle},
-    {g_curveDataDaIdentity, "DaIdentity", IdentityDimension, NoKnots, ZeroKnot,
-     ZeroCloseKnot, IdentityExtract, IdentitySetAll, IdentityLayout, IdentityCopy,
-     IdentitySwizzle},
-    ConstantRow<OrvaneCurveFormatDaConstant32f>(g_curveDataDaConstant32f,
-                                                "DaConstant32f"),
-    ConstantRow<OrvaneCurveFormatD3Constant32f>(g_curveDataD3Constant32f,
-                                                "D3Constant32f"),
-    ConstantRow<OrvaneCurveFormatD4Constant32f>(g_curveDataD4Constant32f,
-                                                "D4Constant32f"),
+    {g_curveDataDaIdentity, "DaIdentity", IdentityDimension, NoKnots, ZeroKnot, ZeroCloseKnot,
+     IdentityExtract, IdentitySetAll, IdentityLayout, IdentityCopy, IdentitySwizzle},
+    ConstantRow<OrvaneCurveFormatDaConstant32f>(g_curveDataDaConstant32f, "DaConstant32f"),
+    ConstantRow<OrvaneCurveFormatD3Constant32f>(g_curveDataD3Constant32f, "D3Constant32f"),
+    ConstantRow<OrvaneCurveFormatD4Constant32f>(g_curveDataD4Constant32f, "D4Constant32f"),
     QuantisedRow<orvane_curve_data_da_k16u_c16u>(g_curveDataDaK16uC16u, "DaK16uC16u"),
     QuantisedRow<orvane_curve_data_da_k8u_c8u>(g_curveDataDaK8uC8u, "DaK8uC8u"),
     QuaternionRow<orvane_curve_data_d4n_k16u_c15u>(g_curveDataD4nK16uC15u, "D4nK16uC15u"),
     QuaternionRow<orvane_curve_data_d4n_k8u_c7u>(g_curveDataD4nK8uC7u, "D4nK8uC7u"),
     QuantisedRow<orvane_curve_data_d3_k16u_c16u>(g_curveDataD3K16uC16u, "D3K16uC16u"),
     QuantisedRow<orvane_curve_data_d3_k8u_c8u>(g_curveDataD3K8uC8u, "D3K8uC8u"),
-    QuantisedRow<orvane_curve_data_d9i1_k16u_c16u>(g_curveDataD9I1K16uC16u,
-                                                   "D9I1K16uC16u"),
-    QuantisedRow<orvane_curve_data_d9i3_k16u_c16u>(g_curveDataD9I3K16uC16u,
-                                                   "D9I3K16uC16u"),
+    QuantisedRow<orvane_curve_data_d9i1_k16u_c16u>(g_curveDataD9I1K16uC16u, "D9I1K16uC16u"),
+    QuantisedRow<orvane_curve_data_d9i3_k16u_c16u>(g_curveDataD9I3K16uC16u, "D9I3K16uC16u"),
     QuantisedRow<orvane_curve_data_d9i1_k8u_c8u>(g_curveDataD9I1K8uC8u, "D9I1K8uC8u"),
     QuantisedRow<orvane_curve_data_d9i3_k8u_c8u>(g_curveDataD9I3K8uC8u, "D9I3K8uC8u"),
 };
@@ -1033,7 +1052,9 @@ bool UsesKnotValues(int32_t format) {
     return format == OrvaneCurveFormatDaK32fC32f || format >= OrvaneCurveFormatDaK16uC16u;
 }
 
-inline const void* DataOf(const orvane_curve2* curve) { return curve->CurveData.Object; }
+inline const void* DataOf(const orvane_curve2* curve) {
+    return curve->CurveData.Object;
+}
 inline const orvane_curve_data_header* HeaderOf(const orvane_curve2* curve) {
     return static_cast<const orvane_curve_data_header*>(curve->CurveData.Object);
 }
@@ -1045,7 +1066,9 @@ const CurveFormat* QuietFormatOf(const orvane_curve2* curve) {
     return format < OrvaneCurveFormatCount ? &kCurveFormats[format] : nullptr;
 }
 
-int32_t FormatNumber(const orvane_curve2* curve) { return HeaderOf(curve)->Format; }
+int32_t FormatNumber(const orvane_curve2* curve) {
+    return HeaderOf(curve)->Format;
+}
 
 int32_t KnotCountOf(const CurveFormat* format, const orvane_curve2* curve) {
     return format->getKnotCount(DataOf(curve));
@@ -1323,8 +1346,7 @@ ORVANE_API orvane_real32 OrvaneCurveExtractKnotValue(const orvane_curve2* Curve,
 }
 
 ORVANE_API void OrvaneCurveSetAllKnotValues(orvane_curve2* Curve, orvane_int32 KnotCount,
-                                            orvane_int32 Dimension,
-                                            const orvane_real32* KnotSrc,
+                                            orvane_int32 Dimension, const orvane_real32* KnotSrc,
                                             const orvane_real32* ControlSrc) {
     const CurveFormat* format = CurveFormatOf(Curve);
     if (!format) return;
@@ -1336,8 +1358,8 @@ ORVANE_API void OrvaneCurveSetAllKnotValues(orvane_curve2* Curve, orvane_int32 K
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument knot counts do not match");
         return;
     }
-    if (KnotCount > 0 && (ControlSrc == nullptr ||
-                          (KnotSrc == nullptr && UsesKnotValues(FormatNumber(Curve))))) {
+    if (KnotCount > 0 &&
+        (ControlSrc == nullptr || (KnotSrc == nullptr && UsesKnotValues(FormatNumber(Curve))))) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Knot or control values are missing");
         return;
     }
@@ -1376,7 +1398,8 @@ ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32
             }
             seen[Swizzles[j]] = true;
         }
-        const bool quaternion = f == OrvaneCurveFormatD4nK16uC15u || f == OrvaneCurveFormatD4nK8uC7u;
+        const bool quaternion =
+            f == OrvaneCurveFormatD4nK16uC15u || f == OrvaneCurveFormatD4nK8uC7u;
         for (int32_t j = 0; quaternion && j < 4; ++j) {
             if (!seen[j]) {
                 ORVANE_LOG_ERROR(OrvaneCurveOrigin,
@@ -1471,9 +1494,13 @@ ORVANE_API orvane_curve2* OrvaneEndCurve(orvane_curve_builder* Builder) {
     return curve;
 }
 
-ORVANE_API void OrvaneAbortCurveBuilder(orvane_curve_builder* Builder) { FreeOwned(Builder); }
+ORVANE_API void OrvaneAbortCurveBuilder(orvane_curve_builder* Builder) {
+    FreeOwned(Builder);
+}
 
-ORVANE_API void OrvaneFreeCurve(orvane_curve2* Curve) { ORVANE_DEALLOCATE(Curve); }
+ORVANE_API void OrvaneFreeCurve(orvane_curve2* Curve) {
+    ORVANE_DEALLOCATE(Curve);
+}
 
 ORVANE_API orvane_int32 OrvaneGetResultingDaK32fC32fCurveSize(const orvane_curve2* Curve) {
     const CurveFormat* format = CurveFormatOf(Curve);
@@ -1510,8 +1537,7 @@ ORVANE_API orvane_curve2* OrvaneCurveConvertToDaK32fC32fInPlace(
     data->CurveDataHeader.Format = OrvaneCurveFormatDaK32fC32f;
     data->CurveDataHeader.Degree = HeaderOf(Curve)->Degree;
     if (n > 0)
-        format->extractKnotValues(DataOf(Curve), 0, n, data->Knots, data->Controls,
-                                  IdentityVector);
+        format->extractKnotValues(DataOf(Curve), 0, n, data->Knots, data->Controls, IdentityVector);
     return result;
 }
 

@@ -37,8 +37,8 @@ struct CurveFormat {
     int32_t (*findCloseKnot)(const void* data, float t, int32_t hint);
     void (*extractKnotValues)(const void* data, int32_t first, int32_t count, float* knots,
                               float* controls, const float* identity);
-    void (*setAllKnotValues)(void* data, int32_t knotCount, int32_t dimension,
-                             const float* knots, const float* controls);
+    void (*setAllKnotValues)(void* data, int32_t knotCount, int32_t dimension, const float* knots,
+                             const float* controls);
     // Adds the data record and its arrays to the current aggregate; *data receives the
     // record's offset (then address).
     void (*layout)(const orvane_curve_builder* builder, void** data);

@@ -62,10 +62,13 @@ std::vector<float> RandomControls(std::mt19937& rng, int format, int n, int d) {
             v[0] = u(rng), v[4] = u(rng), v[8] = u(rng);
         } else if (format == 8 || format == 9) {
             float len = 0;
-            for (int j = 0; j < 4; ++j) v[j] = u(rng), len += v[j] * v[j];
-            for (int j = 0; j < 4; ++j) v[j] /= std::sqrt(len);
+            for (int j = 0; j < 4; ++j)
+                v[j] = u(rng), len += v[j] * v[j];
+            for (int j = 0; j < 4; ++j)
+                v[j] /= std::sqrt(len);
         } else {
-            for (int j = 0; j < d; ++j) v[j] = u(rng);
+            for (int j = 0; j < d; ++j)
+                v[j] = u(rng);
         }
     }
     return c;
@@ -75,17 +78,29 @@ std::vector<float> RandomKnots(std::mt19937& rng, int n) {
     std::uniform_real_distribution<float> step(0.01f, 0.2f);
     std::vector<float> k(static_cast<size_t>(n));
     float t = 0;
-    for (int i = 0; i < n; ++i) k[size_t(i)] = t, t += step(rng);
+    for (int i = 0; i < n; ++i)
+        k[size_t(i)] = t, t += step(rng);
     return k;
 }
 
 int QuantisedMax(int format) {
     switch (format) {
-        case 6: case 10: case 12: case 13: return 65535;
-        case 7: case 11: case 14: case 15: return 255;
-        case 8: return 32767;
-        case 9: return 127;
-        default: return 0;
+        case 6:
+        case 10:
+        case 12:
+        case 13:
+            return 65535;
+        case 7:
+        case 11:
+        case 14:
+        case 15:
+            return 255;
+        case 8:
+            return 32767;
+        case 9:
+            return 127;
+        default:
+            return 0;
     }
 }
 
@@ -108,8 +123,8 @@ TEST(CurveFormats, EveryFormatRoundTripsWithinHalfAQuantisationStep) {
             std::vector<float> controls = RandomControls(rng, format, std::max(n, 1), d);
             // Keyframes carry no knots, which only degree 0 allows.
             const int degree = format == 0 ? 0 : 2;
-            CurvePtr curve = Build(format, degree, d, n, format == 0 ? nullptr : knots.data(),
-                                   controls.data());
+            CurvePtr curve =
+                Build(format, degree, d, n, format == 0 ? nullptr : knots.data(), controls.data());
             ASSERT_TRUE(curve);
             ASSERT_EQ(OrvaneCurveGetKnotCount(curve.get()), format == 2 ? 0 : n);
             ASSERT_EQ(OrvaneCurveGetDimension(curve.get()), format == 2 ? 0 : d);
@@ -119,7 +134,8 @@ TEST(CurveFormats, EveryFormatRoundTripsWithinHalfAQuantisationStep) {
                 float v[5];
                 OrvaneCurveExtractKnotValues(curve.get(), 0, 1, nullptr, v,
                                              OrvaneCurveIdentityShear);
-                for (float x : v) EXPECT_EQ(x, 0.0f);
+                for (float x : v)
+                    EXPECT_EQ(x, 0.0f);
                 continue;
             }
             std::vector<float> outKnots(size_t(n), -1.0f), outControls(size_t(n * d));
@@ -130,8 +146,10 @@ TEST(CurveFormats, EveryFormatRoundTripsWithinHalfAQuantisationStep) {
             for (int i = 0; i < n && format != 0; ++i) {
                 const float bound = N == 0 || (format >= 3 && format <= 5)
                                         ? 0.0f
-                                        : 0.5f * last / float(format == 8 ? 65535
-                                                                : format == 9 ? 255 : N) *
+                                        : 0.5f * last /
+                                                  float(format == 8   ? 65535
+                                                        : format == 9 ? 255
+                                                                      : N) *
                                                   1.01f +
                                               1e-6f;
                 if (format >= 3 && format <= 5)
@@ -151,8 +169,7 @@ TEST(CurveFormats, EveryFormatRoundTripsWithinHalfAQuantisationStep) {
                 else if (N != 0)
                     bound = 0.5f * (hi - lo) / float(N) * 1.001f + 2e-6f * (1.0f + mag);
                 for (int i = 0; i < n; ++i)
-                    EXPECT_NEAR(outControls[size_t(i * d + j)], controls[size_t(i * d + j)],
-                                bound)
+                    EXPECT_NEAR(outControls[size_t(i * d + j)], controls[size_t(i * d + j)], bound)
                         << "knot " << i << " component " << j;
             }
         }
@@ -211,11 +228,13 @@ TEST(CurveFormats, QuaternionIdentityDropsW) {
         uint16_t entries;
         if (format == 8) {
             auto* r = Data<orvane_curve_data_d4n_k16u_c15u>(c);
-            for (int k = 0; k < 3; ++k) w[k] = r->KnotsControls[1 + k];
+            for (int k = 0; k < 3; ++k)
+                w[k] = r->KnotsControls[1 + k];
             entries = r->ScaleOffsetTableEntries;
         } else {
             auto* r = Data<orvane_curve_data_d4n_k8u_c7u>(c);
-            for (int k = 0; k < 3; ++k) w[k] = r->KnotsControls[1 + k];
+            for (int k = 0; k < 3; ++k)
+                w[k] = r->KnotsControls[1 + k];
             entries = r->ScaleOffsetTableEntries;
         }
         EXPECT_EQ(w[0], 0u);  // x = 0 through entry 7 (offset 0), sign clear
@@ -244,7 +263,8 @@ TEST(CurveFormats, NegativeLargestQuaternionComponentKeepsItsSign) {
     OrvaneCurveExtractKnotValues(c.get(), 0, 2, nullptr, out, nullptr);
     for (int i = 0; i < 2; ++i) {
         float len = 0;
-        for (int j = 0; j < 4; ++j) len += q[4 * i + j] * q[4 * i + j];
+        for (int j = 0; j < 4; ++j)
+            len += q[4 * i + j] * q[4 * i + j];
         for (int j = 0; j < 4; ++j)
             EXPECT_NEAR(out[4 * i + j], q[4 * i + j] / std::sqrt(len), 1e-4f);
     }
@@ -262,7 +282,8 @@ TEST(CurveFormats, CorruptQuaternionWordsDecodeToRealValues) {
     orvane_curve2 c = {{OrvaneCurveDataD4nK16uC15uType, &r}};
     float out[4];
     OrvaneCurveExtractKnotValue(&c, 0, out, nullptr);
-    for (float v : out) EXPECT_FALSE(std::isnan(v));
+    for (float v : out)
+        EXPECT_FALSE(std::isnan(v));
 }
 
 // The swizzled curve decodes to the transform of the original's decoded values.
@@ -281,14 +302,18 @@ TEST(CurveFormats, SwizzleMatchesDecodeTransformAndReencode) {
 
         float scales[16], offsets[16];
         int32_t swizzles[16];
-        for (int j = 0; j < d; ++j) swizzles[j] = d - 1 - j;  // a reversal
-        for (int j = 0; j < d; ++j) scales[j] = j % 2 ? -1.5f : 2.0f, offsets[j] = 0.25f * j;
+        for (int j = 0; j < d; ++j)
+            swizzles[j] = d - 1 - j;  // a reversal
+        for (int j = 0; j < d; ++j)
+            scales[j] = j % 2 ? -1.5f : 2.0f, offsets[j] = 0.25f * j;
         if (format == 8 || format == 9) {
             const int32_t perm[4] = {2, 0, 3, 1};
-            for (int j = 0; j < 4; ++j) swizzles[j] = perm[j], offsets[j] = 0, scales[j] = j == 1 ? -1.0f : 1.0f;
+            for (int j = 0; j < 4; ++j)
+                swizzles[j] = perm[j], offsets[j] = 0, scales[j] = j == 1 ? -1.0f : 1.0f;
         }
         if (format == 13 || format == 15) {
-            for (int j = 0; j < 9; ++j) swizzles[j] = j;
+            for (int j = 0; j < 9; ++j)
+                swizzles[j] = j;
             swizzles[0] = 8, swizzles[8] = 0, swizzles[4] = 1;  // position 4 takes a zero
         }
         OrvaneCurveScaleOffsetSwizzle(curve.get(), d, scales, offsets, swizzles);
@@ -327,7 +352,8 @@ TEST(CurveFormats, NegatingWFlipsTheQuaternionSign) {
         OrvaneCurveScaleOffsetSwizzle(c.get(), 4, scales, offsets, swizzles);
         OrvaneCurveExtractKnotValues(c.get(), 0, 3, nullptr, after, nullptr);
         for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j) EXPECT_EQ(after[4 * i + j], before[4 * i + j]);
+            for (int j = 0; j < 3; ++j)
+                EXPECT_EQ(after[4 * i + j], before[4 * i + j]);
             EXPECT_EQ(after[4 * i + 3], -before[4 * i + 3]);
         }
     }
@@ -371,9 +397,9 @@ TEST(CurveKnots, SearchFindsTheNextKnotAndStaysInsideTheCurve) {
         EXPECT_EQ(OrvaneCurveFindKnot(c.get(), 50.0f), 3);  // no wrap past the stored width
         EXPECT_EQ(OrvaneCurveFindKnot(c.get(), -1.0f), 0);
         EXPECT_EQ(OrvaneCurveFindCloseKnot(c.get(), 0.3f, 0), 2);
-        for (float t : {std::numeric_limits<float>::quiet_NaN(),
-                        std::numeric_limits<float>::infinity(),
-                        -std::numeric_limits<float>::infinity()}) {
+        for (float t :
+             {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+              -std::numeric_limits<float>::infinity()}) {
             const int32_t k = OrvaneCurveFindKnot(c.get(), t);
             EXPECT_GE(k, 0);
             EXPECT_LT(k, 4);
@@ -463,8 +489,9 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
     LogCapture log;
     orvane_curve_builder* b = OrvaneBeginCurve(other, 1, 3, 2);
     ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - creating this curve "
-                             "will fail"));
+    EXPECT_TRUE(
+        log.Contains("Invalid format specified for a orvane_curve2 - creating this curve "
+                     "will fail"));
     EXPECT_EQ(OrvaneGetResultingCurveSize(b), 0);
     EXPECT_TRUE(log.Contains("returning size of 0"));
     EXPECT_EQ(OrvaneEndCurve(b), nullptr);  // frees the builder: the leak check sees it
@@ -473,8 +500,9 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
     log.Clear();
     b = OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 1, 3, 4);
     EXPECT_EQ(OrvaneEndCurve(b), nullptr);
-    EXPECT_TRUE(log.Contains("Need either a source curve to copy, or both knot and control "
-                             "arrays - returning NULL"));
+    EXPECT_TRUE(
+        log.Contains("Need either a source curve to copy, or both knot and control "
+                     "arrays - returning NULL"));
 
     log.Clear();
     const float controls[12] = {};
@@ -526,8 +554,8 @@ TEST(CurveBuilder, CopiesInPlaceAndConvertsToFloats) {
         std::vector<float> knots = RandomKnots(rng, std::max(n, 1));
         std::vector<float> controls = RandomControls(rng, format, std::max(n, 1), d);
         const int degree = format == 0 ? 0 : 3;
-        CurvePtr source = Build(format, degree, d, n, format == 0 ? nullptr : knots.data(),
-                                controls.data());
+        CurvePtr source =
+            Build(format, degree, d, n, format == 0 ? nullptr : knots.data(), controls.data());
         ASSERT_TRUE(source);
 
         orvane_curve_builder* b = OrvaneBeginCurveCopy(source.get());
@@ -539,7 +567,7 @@ TEST(CurveBuilder, CopiesInPlaceAndConvertsToFloats) {
         EXPECT_EQ(OrvaneCurveGetDegree(&copy), degree);
         const int count = std::max(n, 1);
         std::vector<float> a(static_cast<size_t>(count * d)), c = a, ka(static_cast<size_t>(count)),
-            kc = ka;
+                                                              kc = ka;
         if (format != 2) {
             OrvaneCurveExtractKnotValues(source.get(), 0, count, ka.data(), a.data(), nullptr);
             OrvaneCurveExtractKnotValues(&copy, 0, count, kc.data(), c.data(), nullptr);
@@ -559,7 +587,8 @@ TEST(CurveBuilder, CopiesInPlaceAndConvertsToFloats) {
         EXPECT_EQ(OrvaneCurveIsIdentity(plain.get()), format == 2);
         if (format != 2 && format != 0) {
             auto* r = Data<orvane_curve_data_da_k32f_c32f>(plain);
-            EXPECT_EQ(std::vector<float>(r->Knots, r->Knots + n), std::vector<float>(ka.begin(), ka.begin() + n));
+            EXPECT_EQ(std::vector<float>(r->Knots, r->Knots + n),
+                      std::vector<float>(ka.begin(), ka.begin() + n));
             EXPECT_EQ(std::vector<float>(r->Controls, r->Controls + n * d), a);
         }
     }
@@ -582,6 +611,31 @@ TEST(CurvePredicates, RecognitionComparesDescriptionsNotAddresses) {
     copy[2].Name = "Scales";
     OrvaneCurveInitializeFormat(&c);
     EXPECT_EQ(header.Format, 255);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CurveBuilder, BuildersInCallerStorageAreLeftAlone) {
+    const float knots[3] = {0, 0.5f, 1};
+    const float controls[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    orvane_curve_builder builder;
+    ASSERT_TRUE(orvane::InitializeCurveBuilder(&builder, OrvaneCurveDataD3K8uC8uType, 2, 3, 3));
+    builder.Knots = knots;
+    builder.Controls = controls;
+    const int32_t size = OrvaneGetResultingCurveDataSize(&builder);
+    EXPECT_EQ(size, int32_t(sizeof(orvane_curve_data_d3_k8u_c8u)) + 12);
+    std::vector<uint32_t> memory(size_t(size) / 4 + 1);
+    orvane_curve2 curve;
+    LogCapture log;
+    ASSERT_EQ(OrvaneEndCurveDataInPlace(&builder, &curve, memory.data()), &curve);
+    EXPECT_EQ(curve.CurveData.Object, memory.data());
+    EXPECT_TRUE(log.messages().empty());  // no attempt to free the caller's storage
+    EXPECT_EQ(builder.FormatIndex, OrvaneCurveFormatD3K8uC8u);
+    float out[3];
+    EXPECT_EQ(OrvaneCurveExtractKnotValue(&curve, 2, out, nullptr), 1.0f);
+    EXPECT_NEAR(out[2], 9.0f, 0.5f * 6.0f / 255.0f + 1e-5f);
 }
 
 }  // namespace
