@@ -98,8 +98,9 @@ private:
                         table[i] = Moved(table[i], offset_);
                         if (FirstVisit(types_, table[i])) pending.Push(table[i]);
                     }
-                } else if (FirstVisit(types_, member->ReferenceType)) {
-                    pending.Push(member->ReferenceType);
+                } else {
+                    Type* referenced = member->ReferenceType;
+                    if (FirstVisit(types_, referenced)) pending.Push(referenced);
                 }
             }
         }

@@ -39,12 +39,12 @@ struct Extra {
     Leaf* Link;
 };
 struct Block {
+    Def extraType[3];  // reached through the variant: rebased with the tree
+    Def leafType[3];   // what extraType refers to
     Root root;
     Leaf leaves[2];
     Leaf* refs[3];
     Extra extra;
-    Def extraType[3];  // reached through the variant: rebased with the tree
-    Def leafType[3];   // what extraType refers to
     char text[64];
 };
 #pragma pack(pop)
@@ -109,38 +109,38 @@ protected:
 TEST_F(Rebase, MovesEveryPointerOnceAndStringsWhenAsked) {
     Block& b = *copy_;
     ASSERT_TRUE(OrvaneRebasePointers(rootDescription_, &b.root, offset_, true));
-    EXPECT_EQ(b.root.Self, &b.root);
-    EXPECT_EQ(b.root.First, &b.leaves[0]);
-    EXPECT_EQ(b.root.Leaves, b.leaves);
-    EXPECT_EQ(b.root.Refs, b.refs);
-    EXPECT_EQ(b.refs[0], &b.leaves[0]);
-    EXPECT_EQ(b.refs[1], &b.leaves[0]);
-    EXPECT_EQ(b.refs[2], nullptr);
+    EXPECT_EQ(+b.root.Self, +&b.root);
+    EXPECT_EQ(+b.root.First, +&b.leaves[0]);
+    EXPECT_EQ(+b.root.Leaves, +b.leaves);
+    EXPECT_EQ(+b.root.Refs, +b.refs);
+    EXPECT_EQ(+b.refs[0], +&b.leaves[0]);
+    EXPECT_EQ(+b.refs[1], +&b.leaves[0]);
+    EXPECT_EQ(+b.refs[2], nullptr);
     EXPECT_STREQ(b.root.Name, "root");
     EXPECT_TRUE(InCopy(b.root.Name));
     EXPECT_TRUE(InCopy(b.leaves[0].Label));
     EXPECT_STREQ(b.leaves[1].Label, "b");
     EXPECT_TRUE(InCopy(b.leaves[1].Label));
-    EXPECT_EQ(b.root.Missing, nullptr);
+    EXPECT_EQ(+b.root.Missing, nullptr);
     // The variant, its description (names and referenced description) and its object.
-    EXPECT_EQ(b.root.Extra.Type, b.extraType);
-    EXPECT_EQ(b.root.Extra.Object, &b.extra);
+    EXPECT_EQ(+b.root.Extra.Type, +b.extraType);
+    EXPECT_EQ(+b.root.Extra.Object, +&b.extra);
     EXPECT_STREQ(b.extraType[1].Name, "Link");
     EXPECT_TRUE(InCopy(b.extraType[1].Name));
-    EXPECT_EQ(b.extraType[1].ReferenceType, b.leafType);
+    EXPECT_EQ(+b.extraType[1].ReferenceType, +b.leafType);
     EXPECT_TRUE(InCopy(b.leafType[0].Name));
-    EXPECT_EQ(b.extra.Link, &b.leaves[1]);
-    EXPECT_EQ(b.extraType[0].TraversalMark, 0u);
+    EXPECT_EQ(+b.extra.Link, +&b.leaves[1]);
+    EXPECT_EQ(+b.extraType[0].TraversalMark, 0u);
 }
 
 TEST_F(Rebase, LeavesStringsAloneWithoutTheFlag) {
     Block& b = *copy_;
     ASSERT_TRUE(OrvaneRebasePointers(rootDescription_, &b.root, offset_, false));
-    EXPECT_EQ(b.root.First, &b.leaves[0]);
-    EXPECT_EQ(b.root.Name, original_->root.Name);
-    EXPECT_EQ(b.leaves[0].Label, original_->leaves[0].Label);
-    EXPECT_EQ(b.extraType[1].Name, original_->extraType[1].Name);
-    EXPECT_EQ(b.extra.Link, &b.leaves[1]);
+    EXPECT_EQ(+b.root.First, +&b.leaves[0]);
+    EXPECT_EQ(+b.root.Name, +original_->root.Name);
+    EXPECT_EQ(+b.leaves[0].Label, +original_->leaves[0].Label);
+    EXPECT_EQ(+b.extraType[1].Name, +original_->extraType[1].Name);
+    EXPECT_EQ(+b.extra.Link, +&b.leaves[1]);
 }
 
 struct Calls {
@@ -158,7 +158,7 @@ TEST_F(Rebase, CallbackReplacesEveryStringIncludingNullOnes) {
     Calls calls;
     ASSERT_TRUE(
         OrvaneRebasePointersStringCallback(rootDescription_, &b.root, offset_, &Replace, &calls));
-    EXPECT_EQ(b.root.First, &b.leaves[0]);
+    EXPECT_EQ(+b.root.First, +&b.leaves[0]);
     EXPECT_STREQ(b.root.Name, "replaced");
     EXPECT_STREQ(b.root.Missing, "replaced");
     EXPECT_STREQ(b.leaves[0].Label, "replaced");
@@ -177,8 +177,8 @@ TEST_F(Rebase, ObjectWithoutPointersAndZeroOffsetAreHarmless) {
     EXPECT_EQ(value, 5);
     Block& o = *original_;
     ASSERT_TRUE(OrvaneRebasePointers(rootDescription_, &o.root, 0, true));
-    EXPECT_EQ(o.root.Self, &o.root);
-    EXPECT_EQ(o.refs[1], &o.leaves[0]);
+    EXPECT_EQ(+o.root.Self, +&o.root);
+    EXPECT_EQ(+o.refs[1], +&o.leaves[0]);
     EXPECT_TRUE(OrvaneRebasePointers(rootDescription_, nullptr, 0x1000, true));
 }
 

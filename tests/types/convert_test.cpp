@@ -91,8 +91,8 @@ TEST(ConvertSingleObject, MatchesNamesAndConvertsKindsAsDocumented) {
     std::memset(&destination, 0xAB, sizeof destination);
     OrvaneConvertSingleObject(sourceType, &source, destinationType, &destination);
     EXPECT_EQ(destination.count, 7.0f);
-    EXPECT_EQ(destination.Scale, 2);  // ties go to even
-    EXPECT_EQ(destination.Label, nullptr);
+    EXPECT_EQ(destination.Scale, 2);         // ties go to even
+    EXPECT_EQ(+destination.Label, nullptr);  // read by value: the field is packed
 }
 
 TEST(ConvertSingleObject, NormalisedKindsFromReals) {

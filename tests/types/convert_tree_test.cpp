@@ -118,10 +118,10 @@ TEST(ConvertTree, UnchangedTypesShareEverythingBelowTheRoot) {
     const int32_t rootSize = OrvaneGetTotalObjectSize(t.nodeV1);
     EXPECT_EQ(OrvaneGetConvertedTreeSize(t.nodeV1, &root, t.nodeV1), rootSize);
     Converted c = ConvertGuarded(t.nodeV1, &root, t.nodeV1);
-    ASSERT_EQ(c.root, c.buffer.data());
+    ASSERT_EQ(+c.root, c.buffer.data());
     auto* copy = static_cast<NodeV1*>(c.root);
-    EXPECT_EQ(copy->Next, &next);
-    EXPECT_EQ(copy->Leaf, &leaf);
+    EXPECT_EQ(+copy->Next, &next);
+    EXPECT_EQ(+copy->Leaf, &leaf);
     EXPECT_STREQ(copy->Name, "root");
     EXPECT_TRUE(c.GuardIntact());
 }
@@ -135,32 +135,32 @@ TEST(ConvertTree, ConvertsMembersReferencesAndTextWithinTheAnnouncedSize) {
     NodeV1 root = {1, &next, &shared, 2, leaves, 3, refs, const_cast<char*>("root")};
 
     Converted c = ConvertGuarded(t.nodeV1, &root, t.nodeV2);
-    ASSERT_NE(c.root, nullptr);
+    ASSERT_NE(+c.root, nullptr);
     EXPECT_TRUE(c.GuardIntact());
     auto* r = static_cast<NodeV2*>(c.root);
     EXPECT_STREQ(r->Name, "root");  // strings are shared with the source
-    EXPECT_EQ(r->Id, 1.0f);
+    EXPECT_EQ(+r->Id, 1.0f);
     ASSERT_TRUE(c.Inside(r->Next));
-    EXPECT_EQ(r->Next->Id, 2.0f);
-    EXPECT_EQ(r->Next->Next, nullptr);
+    EXPECT_EQ(+r->Next->Id, 2.0f);
+    EXPECT_EQ(+r->Next->Next, nullptr);
     // One copy of the shared leaf, reached from three places.
     ASSERT_TRUE(c.Inside(r->Leaf));
-    EXPECT_EQ(r->Next->Leaf, r->Leaf);
-    ASSERT_EQ(r->RefCount, 3);
-    EXPECT_EQ(r->Refs[0], r->Leaf);
-    EXPECT_EQ(r->Refs[1], nullptr);
-    EXPECT_EQ(r->Leaf->Value, 10.0f);
-    EXPECT_EQ(r->Leaf->Extra, 0);
+    EXPECT_EQ(+r->Next->Leaf, +r->Leaf);
+    ASSERT_EQ(+r->RefCount, 3);
+    EXPECT_EQ(+r->Refs[0], +r->Leaf);
+    EXPECT_EQ(+r->Refs[1], nullptr);
+    EXPECT_EQ(+r->Leaf->Value, 10.0f);
+    EXPECT_EQ(+r->Leaf->Extra, 0);
     ASSERT_TRUE(c.Inside(r->Leaf->Number));
     EXPECT_STREQ(r->Leaf->Number, "-7");
-    ASSERT_EQ(r->LeafCount, 2);
+    ASSERT_EQ(+r->LeafCount, 2);
     ASSERT_TRUE(c.Inside(r->Leaves));
-    EXPECT_EQ(r->Leaves[1].Value, 30.0f);
+    EXPECT_EQ(+r->Leaves[1].Value, 30.0f);
     EXPECT_STREQ(r->Leaves[0].Number, "123456");
     EXPECT_STREQ(r->Leaves[1].Number, "0");
     // The array element that a reference converted earlier still holds a converted element.
     ASSERT_TRUE(c.Inside(r->Refs[2]));
-    EXPECT_EQ(r->Refs[2]->Value, 20.0f);
+    EXPECT_EQ(+r->Refs[2]->Value, 20.0f);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(r->Refs) % sizeof(void*), 0u);
 }
 
@@ -174,10 +174,10 @@ TEST(ConvertTree, ArrayElementsAreConvertedEvenWhenAReferenceReachedThemFirst) {
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(c.GuardIntact());
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(r->Leaves[i].Value, float(i + 1));
+        EXPECT_EQ(+r->Leaves[i].Value, float(i + 1));
         EXPECT_EQ(std::string(r->Leaves[i].Number), std::to_string(i + 1));
     }
-    EXPECT_EQ(r->Leaf->Value, 2.0f);
+    EXPECT_EQ(+r->Leaf->Value, 2.0f);
 }
 
 TEST(ConvertTree, WiderDestinationArraysHaveEmptyExtraSlots) {
@@ -188,12 +188,12 @@ TEST(ConvertTree, WiderDestinationArraysHaveEmptyExtraSlots) {
     auto* r = static_cast<NodeV2*>(c.root);
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(c.GuardIntact());
-    ASSERT_EQ(r->LeafCount, 2);
-    EXPECT_EQ(r->Leaves[0].Value, 5.0f);
-    EXPECT_EQ(r->Leaves[1].Value, 0.0f);
-    EXPECT_EQ(r->Leaves[1].Number, nullptr);
-    EXPECT_EQ(r->Leaves[2].Value, 7.0f);
-    EXPECT_EQ(r->Leaves[3].Number, nullptr);
+    ASSERT_EQ(+r->LeafCount, 2);
+    EXPECT_EQ(+r->Leaves[0].Value, 5.0f);
+    EXPECT_EQ(+r->Leaves[1].Value, 0.0f);
+    EXPECT_EQ(+r->Leaves[1].Number, nullptr);
+    EXPECT_EQ(+r->Leaves[2].Value, 7.0f);
+    EXPECT_EQ(+r->Leaves[3].Number, nullptr);
 }
 
 TEST(ConvertTree, ArraysWithoutElementsOrPointersBecomeEmpty) {
@@ -203,10 +203,10 @@ TEST(ConvertTree, ArraysWithoutElementsOrPointersBecomeEmpty) {
     Converted c = ConvertGuarded(t.nodeV1, &root, t.nodeV2);
     auto* r = static_cast<NodeV2*>(c.root);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->LeafCount, 0);
-    EXPECT_EQ(r->Leaves, nullptr);
-    EXPECT_EQ(r->RefCount, 0);
-    EXPECT_EQ(r->Refs, nullptr);
+    EXPECT_EQ(+r->LeafCount, 0);
+    EXPECT_EQ(+r->Leaves, nullptr);
+    EXPECT_EQ(+r->RefCount, 0);
+    EXPECT_EQ(+r->Refs, nullptr);
 }
 
 TEST(ConvertTree, AllocatedAndInPlaceResultsAgree) {
@@ -218,10 +218,10 @@ TEST(ConvertTree, AllocatedAndInPlaceResultsAgree) {
     ASSERT_NE(allocated, nullptr);
     Converted c = ConvertGuarded(t.nodeV1, &root, t.nodeV2);
     auto* inPlace = static_cast<NodeV2*>(c.root);
-    EXPECT_EQ(allocated->Leaf->Value, inPlace->Leaf->Value);
+    EXPECT_EQ(+allocated->Leaf->Value, +inPlace->Leaf->Value);
     EXPECT_STREQ(allocated->Leaf->Number, "11");
-    EXPECT_EQ(allocated->Refs[0], allocated->Refs[1]);
-    EXPECT_EQ(allocated->Refs[0], allocated->Leaf);
+    EXPECT_EQ(+allocated->Refs[0], +allocated->Refs[1]);
+    EXPECT_EQ(+allocated->Refs[0], +allocated->Leaf);
     // Same layout: each pointer sits at the same offset from its block's start.
     auto offset = [](const void* p, const void* base) {
         return static_cast<const char*>(p) - static_cast<const char*>(base);
@@ -243,9 +243,9 @@ TEST(ConvertTree, CyclesTerminateAndStayCycles) {
     ASSERT_NE(r, nullptr);
     const int32_t objectSize = OrvaneGetTotalObjectSize(t.nodeV2);
     const int32_t P = int32_t(sizeof(void*));
-    EXPECT_EQ(c.size, (objectSize + P - 1) / P * P + objectSize);  // copies start aligned
-    EXPECT_EQ(r->Next->Next, r);
-    EXPECT_EQ(r->Next->Id, 2.0f);
+    EXPECT_EQ(+c.size, (objectSize + P - 1) / P * P + objectSize);  // copies start aligned
+    EXPECT_EQ(+r->Next->Next, r);
+    EXPECT_EQ(+r->Next->Id, 2.0f);
     EXPECT_TRUE(c.GuardIntact());
 }
 
@@ -279,9 +279,9 @@ TEST(ConvertTree, CyclesThroughArraysTerminate) {
     auto* r = static_cast<ListV2*>(c.root);
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(c.GuardIntact());
-    EXPECT_EQ(r->Children[0].Id, 1.0f);
-    EXPECT_EQ(r->Children[0].Children, r->Children);
-    EXPECT_EQ(r->Children[1].Id, 2.0f);
+    EXPECT_EQ(+r->Children[0].Id, 1.0f);
+    EXPECT_EQ(+r->Children[0].Children, +r->Children);
+    EXPECT_EQ(+r->Children[1].Id, 2.0f);
 }
 
 TEST(ConvertTree, HeavySharingIsConvertedOncePerObject) {
@@ -308,12 +308,12 @@ TEST(ConvertTree, HeavySharingIsConvertedOncePerObject) {
         nodes[size_t(i)] = {i, next, next};
     }
     Converted c = ConvertGuarded(v1, nodes.data(), v2);
-    ASSERT_NE(c.root, nullptr);
+    ASSERT_NE(+c.root, nullptr);
     EXPECT_TRUE(c.GuardIntact());
     const int32_t objectSize = OrvaneGetTotalObjectSize(v2);
     const int32_t stride =
         (objectSize + int32_t(sizeof(void*)) - 1) / int32_t(sizeof(void*)) * int32_t(sizeof(void*));
-    EXPECT_EQ(c.size, 39 * stride + objectSize);
+    EXPECT_EQ(+c.size, 39 * stride + objectSize);
 }
 
 TEST(ConvertTree, TooDeepChainsFailCleanly) {
@@ -332,7 +332,7 @@ TEST(ConvertTree, TooDeepChainsFailCleanly) {
     // A chain well inside the limit converts.
     chain[200].Next = nullptr;
     Converted c = ConvertGuarded(t.nodeV1, chain.data(), t.nodeV2);
-    ASSERT_NE(c.root, nullptr);
+    ASSERT_NE(+c.root, nullptr);
     EXPECT_TRUE(c.GuardIntact());
 }
 
@@ -361,7 +361,7 @@ TEST(ConvertTree, TextFromRealsNormalisedAndUnsignedNumbers) {
     EXPECT_STREQ(texts[2], "1.000000");
     EXPECT_STREQ(texts[3], "-300");
     // Each text takes whole 4-byte units after the root.
-    EXPECT_EQ(c.size, 4 * int32_t(sizeof(char*)) + 12 + 12 + 12 + 8);
+    EXPECT_EQ(+c.size, 4 * int32_t(sizeof(char*)) + 12 + 12 + 12 + 8);
 }
 
 TEST(ConvertTree, FixUpRedirectsPointersOnlyToCopiesOfTheExpectedType) {
@@ -392,10 +392,10 @@ TEST(ConvertTree, FixUpRedirectsPointersOnlyToCopiesOfTheExpectedType) {
     auto* d = static_cast<Destination*>(c.root);
     ASSERT_NE(d, nullptr);
     ASSERT_TRUE(c.Inside(d->R1));
-    EXPECT_EQ(d->R1->Value, 4.0f);
-    EXPECT_EQ(d->R2, d->R1);
-    EXPECT_EQ(d->V.Type, t.leafV1);
-    EXPECT_EQ(d->V.Object, &x);
+    EXPECT_EQ(+d->R1->Value, 4.0f);
+    EXPECT_EQ(+d->R2, +d->R1);
+    EXPECT_EQ(+d->V.Type, +t.leafV1);
+    EXPECT_EQ(+d->V.Object, &x);
 }
 
 TEST(ConvertTree, SwitchableMembersConvertThroughTheirTables) {
@@ -424,12 +424,12 @@ TEST(ConvertTree, SwitchableMembersConvertThroughTheirTables) {
     Converted c = ConvertGuarded(sourceType, &source, destinationType);
     auto* h = static_cast<Holder*>(c.root);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(h->Index, 1);
+    EXPECT_EQ(+h->Index, 1);
     ASSERT_TRUE(c.Inside(h->Object));
-    EXPECT_EQ(static_cast<LeafV2*>(h->Object)->Value, 8.0f);
+    EXPECT_EQ(+static_cast<LeafV2*>(h->Object)->Value, 8.0f);
     EXPECT_STREQ(static_cast<LeafV2*>(h->Object)->Number, "9");
-    EXPECT_EQ(h->Other, 7);
-    EXPECT_EQ(h->OtherObject, nullptr);  // no type at index 7
+    EXPECT_EQ(+h->Other, 7);
+    EXPECT_EQ(+h->OtherObject, nullptr);  // no type at index 7
     EXPECT_TRUE(c.GuardIntact());
 }
 
@@ -485,32 +485,32 @@ TEST_F(OldCurves, BecomeDaK32fC32fCurvesWithTheSameKnotsAndControls) {
     EXPECT_STREQ(t->Name, "Hips");
 
     const orvane_curve2& position = t->PositionCurve;
-    ASSERT_EQ(position.CurveData.Type, OrvaneCurveDataDaK32fC32fType);
+    ASSERT_EQ(+position.CurveData.Type, OrvaneCurveDataDaK32fC32fType);
     ASSERT_TRUE(c.Inside(position.CurveData.Object));
     EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(&position));
     auto* p = OrvaneCurveGetContentsOfDaK32fC32f(&position);
-    EXPECT_EQ(p->CurveDataHeader.Format, OrvaneCurveFormatDaK32fC32f);
-    EXPECT_EQ(p->CurveDataHeader.Degree, 2);
-    EXPECT_EQ(p->KnotCount, 3);
-    EXPECT_EQ(p->Knots, knots_);  // unchanged element type: shared
-    EXPECT_EQ(p->ControlCount, 9);
-    EXPECT_EQ(p->Controls, controls_);
+    EXPECT_EQ(+p->CurveDataHeader.Format, OrvaneCurveFormatDaK32fC32f);
+    EXPECT_EQ(+p->CurveDataHeader.Degree, 2);
+    EXPECT_EQ(+p->KnotCount, 3);
+    EXPECT_EQ(+p->Knots, knots_);  // unchanged element type: shared
+    EXPECT_EQ(+p->ControlCount, 9);
+    EXPECT_EQ(+p->Controls, controls_);
     EXPECT_EQ(OrvaneCurveGetDimension(&position), 3);
 
     // Integer knots are converted into the block.
     auto* o = OrvaneCurveGetContentsOfDaK32fC32f(&t->OrientationCurve);
     ASSERT_NE(o, nullptr);
-    EXPECT_EQ(o->KnotCount, 2);
+    EXPECT_EQ(+o->KnotCount, 2);
     ASSERT_TRUE(c.Inside(o->Knots));
-    EXPECT_EQ(o->Knots[1], 2.0f);
-    EXPECT_EQ(o->ControlCount, 8);
+    EXPECT_EQ(+o->Knots[1], 2.0f);
+    EXPECT_EQ(+o->ControlCount, 8);
     EXPECT_EQ(OrvaneCurveGetDimension(&t->OrientationCurve), 4);
 
     // A curve without knots becomes an empty DaK32fC32f curve.
     auto* s = OrvaneCurveGetContentsOfDaK32fC32f(&t->ScaleShearCurve);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->KnotCount, 0);
-    EXPECT_EQ(s->ControlCount, 0);
+    EXPECT_EQ(+s->KnotCount, 0);
+    EXPECT_EQ(+s->ControlCount, 0);
 }
 
 TEST_F(OldCurves, AllocatedConversionMatches) {
@@ -538,8 +538,8 @@ TEST(NewCurves, AreReinitialisedEvenWhenTheirTypesAreUnchanged) {
         OrvaneConvertTree(OrvaneTransformTrackType, &track, OrvaneTransformTrackType));
     ASSERT_NE(t, nullptr);
     EXPECT_NE(t, &track);
-    EXPECT_EQ(t->PositionCurve.CurveData.Object, &data);
-    EXPECT_EQ(data.CurveDataHeader.Format, OrvaneCurveFormatDaK32fC32f);
+    EXPECT_EQ(+t->PositionCurve.CurveData.Object, &data);
+    EXPECT_EQ(+data.CurveDataHeader.Format, OrvaneCurveFormatDaK32fC32f);
     EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(&t->PositionCurve));
     OrvaneFreeBuilderResult(t);
 }
