@@ -164,8 +164,12 @@ bool WildcardMatch(const char* name, const char* pattern, char* captured) {
     return Match(name, pattern, captured);
 }
 
+orvane_string_comparison_callback GetStringComparisonCallback() {
+    return g_comparison.load(std::memory_order_acquire);
+}
+
 bool NamesAreEqual(const char* a, const char* b) {
-    orvane_string_comparison_callback compare = g_comparison.load(std::memory_order_acquire);
+    orvane_string_comparison_callback compare = GetStringComparisonCallback();
     if (compare) return compare(a, b) == 0;
     return StringsAreEqual(a, b);
 }

@@ -30,6 +30,8 @@ bool WildcardMatch(const char* name, const char* pattern, char* captured);
 // Name equality as lookups use it: the application's comparison callback when one is set,
 // exact equality otherwise.
 bool NamesAreEqual(const char* a, const char* b);
+// The application's comparison callback, or null when none is installed.
+orvane_string_comparison_callback GetStringComparisonCallback();
 
 // CRC-32 of a buffer, continuing from state (not complemented at either end).
 uint32_t Crc32Update(uint32_t state, const void* bytes, size_t count);

@@ -937,8 +937,11 @@ int32_t ConvertSingle(const Type* sourceType, const void* source, const Type* de
 }  // namespace
 
 bool ConversionNamesMatch(const char* a, const char* b) {
-    // Without an application callback NamesAreEqual is exact; member matching folds case.
-    return NamesAreEqual(a, b) || StringsAreEqualLowercase(a, b);
+    // The application's comparison decides when it has installed one; otherwise member
+    // matching folds case.
+    if (orvane_string_comparison_callback compare = GetStringComparisonCallback())
+        return compare(a, b) == 0;
+    return StringsAreEqualLowercase(a, b);
 }
 
 bool GetConvertedTreeSize(const orvane_data_type_definition* sourceType, const void* sourceRoot,

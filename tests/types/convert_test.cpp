@@ -66,8 +66,11 @@ TEST(FindMatchingMember, UsesTheApplicationsComparisonCallback) {
     Def type[] = {MemberRecord(OrvaneInt32Member, "Position"), EndRecord()};
     int32_t value = 5;
     EXPECT_EQ(OrvaneFindMatchingMember(type, &value, "Pos").Type, nullptr);
+    EXPECT_EQ(OrvaneFindMatchingMember(type, &value, "POSITION").Type, &type[0]);
     OrvaneSetStringComparisonCallback(&FirstLetterOnly);
     EXPECT_EQ(OrvaneFindMatchingMember(type, &value, "Pos").Type, &type[0]);
+    // An installed callback decides alone: no case folding behind its back.
+    EXPECT_EQ(OrvaneFindMatchingMember(type, &value, "position").Type, nullptr);
     OrvaneSetStringComparisonCallback(nullptr);
 }
 
