@@ -290,6 +290,151 @@ ORVANE_API void* OrvaneDecodeOVNPointerSlot(const orvane_file_sections* Sections
 
 /* ---- end of file streams and format ---- */
 
+/* ---- File builder ---- */
+
+/* Writes a content file without holding its data in memory: each section is collected, chunk
+ * by chunk, in three temporary part files (32-bit units, 16-bit units, bytes), pointers are
+ * marked as fixups between locations, and the end lays out header, section table, fixup arrays
+ * and (optionally compressed) data. A builder belongs to one thread. */
+
+/* A place in the file being built: a section, one of its three parts (0: 32-bit units, 1:
+ * 16-bit units, 2: bytes) and a byte offset in that part. Resolved only at the end. */
+typedef struct orvane_file_location {
+    orvane_int32 SectionIndex;
+    orvane_int32 BufferIndex;
+    orvane_int32 Offset;
+} orvane_file_location;
+
+typedef struct orvane_file_builder orvane_file_builder;
+/* A marked pointer fixup, valid until the builder ends. */
+typedef struct orvane_file_fixup orvane_file_fixup;
+
+/* The byte order a builder writes in. A file of the other byte order is read by the loader
+ * with every part, fixup array and header reversed back. */
+typedef enum orvane_file_byte_order {
+    OrvaneNativeByteOrder = 0,
+    OrvaneLittleEndianByteOrder = 1,
+    OrvaneBigEndianByteOrder = 2
+} orvane_file_byte_order;
+
+/* Creates the three part files of every section in TemporaryDirectory, named from
+ * TemporaryFileBaseName and a token that is unique to this builder. Null when a part file
+ * cannot be created (nothing is left behind) or memory runs out. */
+ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
+                                                orvane_uint32 FileTypeTag,
+                                                const char* TemporaryDirectory,
+                                                const char* TemporaryFileBaseName);
+/* Compression 0 none, 1 Pelma0, 2 Pelma1; Alignment a power of two (0 is taken as 1; others
+ * are refused with an error). Chunks already written keep the alignment they were padded to. */
+ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
+                                           orvane_int32 SectionIndex,
+                                           orvane_int32 CompressionType, orvane_int32 Alignment);
+/* The byte order of the file; only before the first chunk is written (an error otherwise).
+ * In a builder of the other byte order, chunks of 32-bit units (width 4 or 0) are reversed
+ * by 32-bit words and chunks of 16-bit units by 16-bit words as they are written; byte chunks
+ * and chunks of mixed widths are written as given, so a caller reverses mixed objects itself
+ * (the data tree writer does so through their descriptions). */
+ORVANE_API void OrvaneSetFileByteOrder(orvane_file_builder* Builder,
+                                       orvane_file_byte_order ByteOrder);
+/* True when the builder writes in the other byte order than this machine's. */
+ORVANE_API orvane_bool OrvaneFileIsByteReversed(const orvane_file_builder* Builder);
+/* Appends Size bytes to the part that UnitWidth selects (4 or 0: part 0, 2: part 1, anything
+ * else: part 2), padded with zeros to the section's alignment; returns the location of the
+ * first byte ((0, 0, 0) after a range error). */
+ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builder,
+                                                     orvane_int32 InSectionIndex,
+                                                     orvane_uint32 UnitWidth, orvane_int32 Size,
+                                                     const void* Bytes);
+ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Builder,
+                                                         orvane_file_location Location,
+                                                         orvane_int32 AdditionalOffset);
+/* The 4-byte pointer slot at From + FromOffset will point at To. */
+ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
+                                                  orvane_file_location From,
+                                                  orvane_int32 FromOffset, orvane_file_location To);
+ORVANE_API void OrvaneAdjustFileFixup(orvane_file_builder* Builder, orvane_file_fixup* Fixup,
+                                      orvane_file_location NewTo);
+/* ArrayCount objects at Object, of the type description at Type, mix member widths. */
+ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder,
+                                           orvane_file_location Type, orvane_file_location Object,
+                                           orvane_int32 ArrayCount);
+ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,
+                                         orvane_file_location TypeLocation,
+                                         orvane_file_location ObjectLocation);
+ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32 Index,
+                                      orvane_uint32 Value);
+/* Each end releases the builder and deletes its temporary files, whatever the result. The
+ * writer forms leave the writer open (after the header, or after the raw image). */
+ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
+ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
+                                             orvane_file_writer* Writer);
+/* A raw image: the parts of every section back to back (each aligned to 4), every fixed-up
+ * pointer slot holding the offset of its target from the start of the image; no header,
+ * fixup arrays or compression. */
+ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName);
+ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
+                                                orvane_file_writer* Writer);
+/* Null is allowed. */
+ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder);
+
+/* Rewrites a content file with other section codecs: a section of compression c gets
+ * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order. */
+ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* DestFile,
+                                            orvane_int32 CompressorMappingCount,
+                                            const orvane_int32* CompressorMapping);
+/* Rewrites a content file in the given byte order (codecs and sections unchanged); objects of
+ * mixed member widths are reversed through the file's own type descriptions. */
+ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
+                                                  orvane_file_byte_order ByteOrder);
+
+/* ---- end of file builder ---- */
+
+/* ---- Data tree writing ---- */
+
+/* Walks a tree of typed objects through its type descriptions into a file builder: every
+ * distinct object, array, string and description once, as a 32-bit-layout image (4-byte
+ * pointer slots, 32-byte description records), every pointer a fixup. The tree is only read. */
+
+typedef struct orvane_file_data_tree_writer orvane_file_data_tree_writer;
+struct orvane_data_type_definition;
+struct orvane_file_info;
+
+/* The value to store in a string slot instead of a pointer to the text (for example an index
+ * into the application's own string table). */
+typedef orvane_uint32 (*orvane_file_writer_string_callback)(void* UserData, const char* String);
+
+/* Flags of OrvaneSetFileDataTreeFlags. */
+#define OrvaneWriteRootTypeAsEmpty 1u
+#define OrvaneWriteVariantTypesAsEmpty 4u
+
+ORVANE_API orvane_file_data_tree_writer* OrvaneBeginFileDataTreeWriting(
+    struct orvane_data_type_definition* RootObjectTypeDefinition, void* RootObject,
+    orvane_int32 DefaultTypeSectionIndex, orvane_int32 DefaultObjectSectionIndex);
+ORVANE_API void OrvaneSetFileDataTreeFlags(orvane_file_data_tree_writer* Writer,
+                                           orvane_uint32 Flags);
+ORVANE_API void OrvaneSetFileSectionForObjectsOfType(
+    orvane_file_data_tree_writer* Writer, const struct orvane_data_type_definition* Type,
+    orvane_int32 SectionIndex);
+ORVANE_API void OrvaneSetFileSectionForObject(orvane_file_data_tree_writer* Writer,
+                                              const void* Object, orvane_int32 SectionIndex);
+ORVANE_API void OrvaneSetFileWriterStringCallback(orvane_file_data_tree_writer* Writer,
+                                                  orvane_file_writer_string_callback Callback,
+                                                  void* UserData);
+ORVANE_API orvane_bool OrvaneWriteDataTreeToFileBuilder(orvane_file_data_tree_writer* Writer,
+                                                        orvane_file_builder* Builder);
+ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* Writer,
+                                                 orvane_uint32 FileTypeTag, const char* FileName,
+                                                 orvane_int32 SectionCount);
+/* Null is allowed. */
+ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer);
+
+/* A loaded file's info (or any file info in memory) as a raw image of one section. */
+ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo, const char* DestFileName);
+/* Reads SourceFile and writes its file info as a raw image. */
+ORVANE_API orvane_bool OrvaneConvertFileToRaw(const char* SourceFile, const char* DestFileName);
+
+/* ---- end of data tree writing ---- */
+
 /* ---- Section compression ---- */
 
 /* Codecs of a section's Compression field. Any other value is refused with an error

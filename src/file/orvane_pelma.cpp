@@ -589,12 +589,17 @@ bool EncodeSymbol0(Model0& model, Pelma0Encoder& encoder, uint32_t escapeRange, 
 
 // ---- Pelma1 model --------------------------------------------------------------------------
 
+constexpr uint32_t kIndexedSlots = 12;
+constexpr uint32_t kIndexShift = 6;
+constexpr uint32_t kIndexCells = kPelma1TableTotal >> kIndexShift;
+
 // Counts with a cumulative table scaled to 2^14 that is rebuilt only now and then; symbols
 // added since the last rebuild are reached through the escape.
 struct Model1 {
     uint16_t* symbols;
     uint16_t* counts;
     uint16_t* table;  // boundaries 0..m+1
+    uint16_t* index;  // decoder: first slot of each 1/256 of the table, once the table is long
     int32_t* slotOf;
     uint32_t slots;
     uint32_t k, m;
@@ -609,6 +614,7 @@ struct Model1 {
         symbols = carver.Take<uint16_t>(slots);
         counts = carver.Take<uint16_t>(slots);
         table = carver.Take<uint16_t>(uint64_t(slots) + 1);
+        index = !mapRange && slots > kIndexedSlots ? carver.Take<uint16_t>(kIndexCells) : nullptr;
         slotOf = mapRange ? carver.Take<int32_t>(mapRange) : nullptr;
         if (!carver.filling()) return;
         int64_t t = 32 * largest;
@@ -674,6 +680,14 @@ struct Model1 {
         }
         table[k + 1] = kPelma1TableTotal;
         m = k;
+        if (index != nullptr && m >= kIndexedSlots) {
+            uint32_t j = 0;
+            for (uint32_t cell = 0; cell < kIndexCells; ++cell) {
+                uint32_t v = cell << kIndexShift;
+                while (table[j + 1] <= v) ++j;
+                index[cell] = uint16_t(j);
+            }
+        }
         if (largestInterval < 2 * interval) {
             nextRebuild = total + largestInterval;
         } else {
@@ -689,18 +703,12 @@ struct Model1 {
         return Rebuild();
     }
 
-    // The table slot holding v: the last boundary not above it.
+    // The table slot holding v: the last slot whose lower boundary is not above it. Short
+    // tables are scanned; long ones start from the slot their index gives for v's cell.
     uint32_t Find(uint32_t v) const {
-        uint32_t lo = 0, hi = m;
-        while (lo < hi) {
-            uint32_t mid = (lo + hi + 1) / 2;
-            if (table[mid] <= v) {
-                lo = mid;
-            } else {
-                hi = mid - 1;
-            }
-        }
-        return lo;
+        uint32_t j = m >= kIndexedSlots && index != nullptr ? index[v >> kIndexShift] : 0;
+        while (table[j + 1] <= v) ++j;
+        return j;
     }
 
     bool AddSymbol(uint32_t symbol) {

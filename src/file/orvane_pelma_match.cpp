@@ -8,17 +8,29 @@
 namespace orvane {
 namespace {
 
-constexpr int kHashBits = 17;
+// Hash tables grow with the data up to these sizes, so that small contents stay cheap.
+constexpr int kMaxHashBits = 17;
+constexpr int kMaxPairBits = 16;
 constexpr uint32_t kMaxLength = 512;
 // A match whose price is not at least this many bits below its literals is not worth taking.
 constexpr int32_t kMinimumGain = 1;
 
-inline uint32_t Hash3(const uint8_t* p) {
+inline uint32_t Hash3(const uint8_t* p, int bits) {
     uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - bits);
 }
 
-inline uint32_t Key2(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+// Exact for the full table; candidates are always compared byte by byte anyway.
+inline uint32_t Key2(const uint8_t* p, int bits) {
+    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
+    return bits >= 16 ? v : (v * 2654435761u) >> (32 - bits);
+}
+
+int TableBits(int64_t size, int maximum) {
+    int bits = 10;
+    while (bits < maximum && (int64_t{1} << bits) < size) ++bits;
+    return bits;
+}
 
 inline uint32_t BitLength(uint32_t v) { return v ? 32 - uint32_t(__builtin_clz(v)) : 0; }
 
@@ -51,20 +63,20 @@ struct Candidate {
 class Finder {
 public:
     Finder(const uint8_t* data, int64_t size, const PelmaMatchOptions& options, int32_t* head3,
-           int32_t* last2, int32_t* chain)
+           int hashBits, int32_t* last2, int pairBits, int32_t* chain)
         : data_(data), size_(size), options_(options), head3_(head3), last2_(last2),
-          chain_(chain) {}
+          chain_(chain), hashBits_(hashBits), pairBits_(pairBits) {}
 
     // Every position below q enters the search structures.
     void InsertUpTo(int64_t q) {
         for (; inserted_ < q; ++inserted_) {
             const uint8_t* p = data_ + inserted_;
             if (inserted_ + 3 <= size_) {
-                uint32_t h = Hash3(p);
+                uint32_t h = Hash3(p, hashBits_);
                 chain_[inserted_] = head3_[h];
                 head3_[h] = int32_t(inserted_);
             }
-            if (inserted_ + 2 <= size_) last2_[Key2(p)] = int32_t(inserted_);
+            if (inserted_ + 2 <= size_) last2_[Key2(p, pairBits_)] = int32_t(inserted_);
         }
     }
 
@@ -80,7 +92,7 @@ public:
             Consider(length, lastOffset, lastOffset, &best);
         }
         if (limit >= 3) {
-            int32_t candidate = head3_[Hash3(here)];
+            int32_t candidate = head3_[Hash3(here, hashBits_)];
             uint32_t depth = options_.chainDepth;
             while (candidate >= 0 && depth-- != 0) {
                 uint64_t offset = uint64_t(p - candidate);
@@ -94,7 +106,7 @@ public:
                 candidate = chain_[candidate];
             }
         }
-        int32_t recent = last2_[Key2(here)];
+        int32_t recent = last2_[Key2(here, pairBits_)];
         if (recent >= 0 && uint64_t(p - recent) <= options_.window && best.length < 3) {
             uint32_t length = CommonLength(data_ + recent, here, limit);
             Consider(length, uint32_t(p - recent), lastOffset, &best);
@@ -129,6 +141,8 @@ private:
     int32_t* head3_;
     int32_t* last2_;
     int32_t* chain_;
+    int hashBits_;
+    int pairBits_;
     int64_t inserted_ = 0;
 };
 
@@ -169,15 +183,16 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
     *matches = nullptr;
     if (size < 2) return 0;
     if (size > INT32_MAX) return -1;
-    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << kHashBits);
-    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, 65536);
+    int hashBits = TableBits(size, kMaxHashBits), pairBits = TableBits(size, kMaxPairBits);
+    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits);
+    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
     int32_t* chain = ORVANE_ALLOCATE_ARRAY(int32_t, size);
     MatchList list;
     bool ok = head3 != nullptr && last2 != nullptr && chain != nullptr;
     if (ok) {
-        std::memset(head3, 0xFF, sizeof(int32_t) << kHashBits);
-        std::memset(last2, 0xFF, sizeof(int32_t) * 65536);
-        Finder finder(data, size, options, head3, last2, chain);
+        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
+        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
+        Finder finder(data, size, options, head3, hashBits, last2, pairBits, chain);
         uint32_t lastOffset = 0;
         int64_t p = 0;
         while (ok && p + 2 <= size) {
