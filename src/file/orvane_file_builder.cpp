@@ -384,6 +384,18 @@ bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
         }
         ok = ok && WriteSectionData(b, s, writer, buffer);
     }
+    // Readers take HeaderSize bytes from offset 32, which reaches 32 bytes past the section
+    // table; a small file is padded with zeros so that this read never comes up short.
+    if (ok) {
+        const int64_t minimum = 32 + int64_t{ORVANE_FILE_HEADER_SIZE(b->sectionCount)};
+        int64_t size = int64_t{OrvaneGetWriterPosition(writer)} - start;
+        static const uint8_t zeros[64] = {};
+        while (ok && size < minimum) {
+            int32_t n = minimum - size < 64 ? static_cast<int32_t>(minimum - size) : 64;
+            ok = OrvaneWrite(writer, n, zeros);
+            size += n;
+        }
+    }
     uint32_t crc = OrvaneWriterIsCRCing(writer) ? OrvaneEndWriterCRC(writer) : 0;
     int32_t end = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && end >= start && OrvaneSeekWriterFromStart(writer, start) == start;
