@@ -324,6 +324,9 @@ ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_
     if (!CheckSectionRequest(File, SectionIndex)) return;
     ORVANE_CHECK_NOT_NULL(OrvaneFileReadingOrigin, Reader, );
     const orvane_ovn_section& section = SectionTableOf(File)[SectionIndex];
+    // A loaded section without marshalling fixups has nothing left to marshal.
+    if (File->Sections[SectionIndex] != nullptr && section.MarshallingFixupCount == 0)
+        File->SectionMarshalled[SectionIndex] = true;
     if (File->ByteReversed && File->Sections[SectionIndex] != nullptr &&
         section.MarshallingFixupCount != 0 && !File->SectionMarshalled[SectionIndex]) {
         void* fixups =
