@@ -154,12 +154,10 @@ void ApplyPointerFixups(orvane_file_reader* reader, orvane_file* file, int32_t s
 }
 
 // The conversion of a root of another layout into the current file info; the block belongs to
-// the caller.
+// the caller. Objects whose layout did not change stay shared with the native tree.
 orvane_file_info* ConvertRootToFileInfo(const orvane_variant& root) {
-    (void)root;
-    ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
-                     "Conversion of file info trees is not available in this build");
-    return nullptr;
+    return static_cast<orvane_file_info*>(
+        OrvaneConvertTree(root.Type, root.Object, OrvaneFileInfoType));
 }
 
 }  // namespace
@@ -449,7 +447,7 @@ ORVANE_API void OrvaneFreeFile(orvane_file* File) {
     OrvaneFreeAllFileSections(File);
     FreeNativeTree(File);
     ORVANE_DEALLOCATE(File->Header);
-    ORVANE_DEALLOCATE(File->ConvertedFileInfo);
+    OrvaneFreeBuilderResult(File->ConvertedFileInfo);
     ORVANE_DEALLOCATE(File);
 }
 
