@@ -17,8 +17,7 @@
 namespace {
 
 orvane_data_type_definition Member(orvane_member_type kind, const char* name,
-                                   orvane_data_type_definition* type = nullptr,
-                                   int32_t width = 0) {
+                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
     return {kind, name, type, width, {0, 0, 0}, 0};
 }
 
@@ -59,7 +58,8 @@ struct BigFile {
         for (int i = 0; i < kVertexCount; ++i)
             vertices[i] = {{float(i), 1.0f, 2.0f}, {0.0f, 0.0f, 1.0f}};
         indices.resize(kIndexCount);
-        for (int i = 0; i < kIndexCount; ++i) indices[i] = i % kVertexCount;
+        for (int i = 0; i < kIndexCount; ++i)
+            indices[i] = i % kVertexCount;
         names.resize(kBoneCount);
         bones.resize(kBoneCount);
         for (int i = 0; i < kBoneCount; ++i) {

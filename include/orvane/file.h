@@ -531,7 +531,7 @@ ORVANE_API orvane_int32 OrvaneGetPelma1DecompressBufferPaddingSize(void);
 typedef struct orvane_native_tree orvane_native_tree;
 
 typedef struct orvane_file {
-    orvane_bool ByteReversed;  /* the file is of the other byte order */
+    orvane_bool ByteReversed;   /* the file is of the other byte order */
     orvane_file_header* Header; /* header and section table, byte order corrected; owned */
     orvane_int32 SectionCount;
     void** Sections; /* memory of each section; null when not loaded or empty */
@@ -560,8 +560,7 @@ ORVANE_API orvane_uint32 OrvaneGetFileSectionSizeLimit(void);
 /* Whole files. Each returns null (with an error) when the file is not a content file or its
  * header is damaged; a section that cannot be loaded stays null. The reader stays open. */
 ORVANE_API orvane_file* OrvaneReadEntireFile(const char* FileName);
-ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize,
-                                                      const void* Memory);
+ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize, const void* Memory);
 ORVANE_API orvane_file* OrvaneReadEntireFileFromReader(orvane_file_reader* Reader);
 
 /* Loading step by step: OrvaneReadPartialFileFromReader; OrvaneReadFileSection or

@@ -247,8 +247,8 @@ ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_
     const uint32_t limit = OrvaneGetFileSectionSizeLimit();
     if (section.ExpandedSize > limit) {
         ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
-                         "File section %d expands to %u bytes, above the limit of %u",
-                         SectionIndex, section.ExpandedSize, limit);
+                         "File section %d expands to %u bytes, above the limit of %u", SectionIndex,
+                         section.ExpandedSize, limit);
         return;
     }
     const uint32_t size = RoundUp4(section.ExpandedSize);
@@ -275,12 +275,12 @@ ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_
                                  SectionIndex);
             } else {
                 std::memset(static_cast<char*>(buffer) + section.DataSize, 0, uint32_t(padding));
-                loaded = OrvaneDecompressData(
-                    static_cast<int32_t>(section.Compression), File->ByteReversed,
-                    static_cast<int32_t>(section.DataSize), buffer,
-                    static_cast<int32_t>(section.Start16Bit),
-                    static_cast<int32_t>(section.Start8Bit),
-                    static_cast<int32_t>(section.ExpandedSize), memory);
+                loaded =
+                    OrvaneDecompressData(static_cast<int32_t>(section.Compression),
+                                         File->ByteReversed, static_cast<int32_t>(section.DataSize),
+                                         buffer, static_cast<int32_t>(section.Start16Bit),
+                                         static_cast<int32_t>(section.Start8Bit),
+                                         static_cast<int32_t>(section.ExpandedSize), memory);
                 if (!loaded) {
                     ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
                                      "Unable to decompress file section %d", SectionIndex);
@@ -368,7 +368,7 @@ ORVANE_API orvane_file* OrvaneReadEntireFile(const char* FileName) {
 }
 
 ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize,
-                                                      const void* Memory) {
+                                                       const void* Memory) {
     orvane_file_reader* reader =
         OrvaneCreateMemoryFileReader(ORVANE_SOURCE_FILE, __LINE__, 0, MemorySize, Memory);
     if (reader == nullptr) return nullptr;

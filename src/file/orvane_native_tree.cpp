@@ -139,7 +139,8 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 
 uint32_t HashOf(uintptr_t address, uintptr_t type, uint32_t mask) {
-    uint64_t h = uint64_t{address} * 0x9E3779B97F4A7C15ull ^ uint64_t{type} * 0xC2B2AE3D27D4EB4Full;
+    uint64_t h =
+        uint64_t{address} * 0x9E3779B97F4A7C15ull ^ uint64_t { type } * 0xC2B2AE3D27D4EB4Full;
     return static_cast<uint32_t>(h >> 32 ^ h) & mask;
 }
 
@@ -207,8 +208,7 @@ void* ArenaAllocate(orvane_native_tree* tree, int32_t section, size_t bytes) {
         size_t capacity = head ? head->capacity * 2 : kFirstArenaBlock;
         if (capacity > kLargestArenaBlock) capacity = kLargestArenaBlock;
         if (capacity < bytes) capacity = bytes;
-        auto* block =
-            static_cast<ArenaBlock*>(ORVANE_ALLOCATE(16, sizeof(ArenaBlock) + capacity));
+        auto* block = static_cast<ArenaBlock*>(ORVANE_ALLOCATE(16, sizeof(ArenaBlock) + capacity));
         if (block == nullptr) return nullptr;
         block->capacity = capacity;
         block->used = 0;
@@ -315,14 +315,14 @@ struct Builder {
             }
             return type;
         }
-        const TypeRecords fileRecords = TypeRecords::File(&ResolveRecordSlot, &RecordInSection,
-                                                          this);
+        const TypeRecords fileRecords =
+            TypeRecords::File(&ResolveRecordSlot, &RecordInSection, this);
         int32_t count = 0;
-        if (!GetTypeRecordCount(fileRecords, records, &count) || count <= 0 ||
-            !Spend(count)) {
-            Fail("%s(%d): Type description in file section %d is unterminated or leaves its "
-                 "section",
-                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__), SectionOf(records, 0));
+        if (!GetTypeRecordCount(fileRecords, records, &count) || count <= 0 || !Spend(count)) {
+            Fail(
+                "%s(%d): Type description in file section %d is unterminated or leaves its "
+                "section",
+                ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__), SectionOf(records, 0));
             return nullptr;
         }
         const int32_t section = SectionOf(records, kFileRecordSize);
@@ -335,8 +335,8 @@ struct Builder {
         info->recordCount = count;
         auto* type = reinterpret_cast<Definition*>(info + 1);
         if (NewEntry(key, kDescriptionKey, type, 1, section) == nullptr) return nullptr;
-        Push({static_cast<const unsigned char*>(records), type, type, count,
-              WorkKind::Description, true});
+        Push({static_cast<const unsigned char*>(records), type, type, count, WorkKind::Description,
+              true});
         DrainTypes();
         return type;
     }
@@ -354,8 +354,8 @@ struct Builder {
             std::memcpy(member.Extra, record + 16, 12);
             member.TraversalMark = 0;
             if (!IsValidMemberKind(member.Type)) {
-                Fail("%s(%d): Type description member has the unknown kind %d",
-                     ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__), member.Type);
+                Fail("%s(%d): Type description member has the unknown kind %d", ORVANE_SOURCE_FILE,
+                     static_cast<int32_t>(__LINE__), member.Type);
                 return;
             }
             uint32_t available = 0;
@@ -500,17 +500,17 @@ struct Builder {
 
     // The native form of `count` consecutive objects of `type` at a file address with
     // `available` bytes of its section after it.
-    void* Objects(const void* address, uint32_t available, const Definition* type,
-                  int64_t count) {
+    void* Objects(const void* address, uint32_t available, const Definition* type, int64_t count) {
         if (address == nullptr || failed) return nullptr;
         if (type == nullptr) return const_cast<void*>(address);  // untyped: nothing to widen
         const NativeTypeInfo* info = Layout(type);
         if (info == nullptr) return nullptr;
         if (count < 0 || count * info->fileSize > available) {
-            Fail("%s(%d): Array of %d objects of %d bytes does not fit its file section "
-                 "(%u bytes left)",
-                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__),
-                 static_cast<int32_t>(count), info->fileSize, available);
+            Fail(
+                "%s(%d): Array of %d objects of %d bytes does not fit its file section "
+                "(%u bytes left)",
+                ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__), static_cast<int32_t>(count),
+                info->fileSize, available);
             return nullptr;
         }
         if (info->inPlace) return const_cast<void*>(address);
@@ -523,12 +523,13 @@ struct Builder {
             // Each element may have been reached before on its own: refresh each once.
             for (int64_t i = 0; i < count && !failed; ++i) {
                 Entry* element =
-                    i == 0 ? entry
-                           : FindEntry(tree, reinterpret_cast<uintptr_t>(source + i * info->fileSize),
-                                       key);
+                    i == 0
+                        ? entry
+                        : FindEntry(tree, reinterpret_cast<uintptr_t>(source + i * info->fileSize),
+                                    key);
                 if (element != nullptr && Reach(element)) {
-                    Push({source + i * info->fileSize, element->native, type, 1,
-                          WorkKind::Objects, false});
+                    Push({source + i * info->fileSize, element->native, type, 1, WorkKind::Objects,
+                          false});
                 }
             }
             return native;
@@ -554,8 +555,8 @@ struct Builder {
         if (address == nullptr || failed) return nullptr;
         if (count < 0 || count * 4 > available) {
             Fail("%s(%d): Array of %d references does not fit its file section (%u bytes left)",
-                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__),
-                 static_cast<int32_t>(count), available);
+                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__), static_cast<int32_t>(count),
+                 available);
             return nullptr;
         }
         if (count == 0) return nullptr;
@@ -578,8 +579,8 @@ struct Builder {
                      static_cast<uint32_t>(count), section) == nullptr) {
             return nullptr;
         }
-        Push({static_cast<const unsigned char*>(address), native, type,
-              static_cast<int32_t>(count), WorkKind::PointerArray, true});
+        Push({static_cast<const unsigned char*>(address), native, type, static_cast<int32_t>(count),
+              WorkKind::PointerArray, true});
         return native;
     }
 
@@ -615,8 +616,8 @@ struct Builder {
 
     // Fills one object from its file bytes: pointers always, values when `values`. Returns
     // the bytes consumed in the file layout (the native ones follow from the description).
-    void FillObject(const unsigned char* source, unsigned char* destination,
-                    const Definition* type, bool values) {
+    void FillObject(const unsigned char* source, unsigned char* destination, const Definition* type,
+                    bool values) {
         constexpr int32_t P = kNativePointerSize;
         for (const Definition* member = type; member->Type != OrvaneEndMember && !failed;
              ++member) {
@@ -690,8 +691,7 @@ struct Builder {
                     }
                     default: {
                         // Values: the rest of the member in one copy.
-                        const int32_t size =
-                            MemberUnitSize(kind, DataLayout::File) * (width - w);
+                        const int32_t size = MemberUnitSize(kind, DataLayout::File) * (width - w);
                         if (values) std::memcpy(destination, source, size_t(size));
                         source += size;
                         destination += size;

@@ -23,8 +23,7 @@ using orvane_test::SetFileWord;
 using orvane_test::TreeFileOptions;
 
 orvane_data_type_definition Member(orvane_member_type kind, const char* name,
-                                   orvane_data_type_definition* type = nullptr,
-                                   int32_t width = 0) {
+                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
     return {kind, name, type, width, {0, 0, 0}, 0};
 }
 
@@ -52,8 +51,7 @@ orvane_data_type_definition g_itemType[] = {
     Member(OrvaneStringMember, "Name"), Member(OrvaneUInt16Member, "Small", nullptr, 2),
     Member(OrvaneEndMember, nullptr)};
 orvane_data_type_definition g_rootType[] = {
-    Member(OrvaneUInt32Member, "Marker"),
-    Member(OrvaneReferenceToArrayMember, "Items", g_itemType),
+    Member(OrvaneUInt32Member, "Marker"), Member(OrvaneReferenceToArrayMember, "Items", g_itemType),
     Member(OrvaneStringMember, "Title"),
     Member(OrvaneArrayOfReferencesMember, "References", g_itemType),
     Member(OrvaneEndMember, nullptr)};
@@ -176,18 +174,18 @@ TEST_P(HostileFiles, DamagedHeaderFieldsAreRefused) {
         const char* message;
     };
     const Case cases[] = {
-        {16, 0xFFFFFFF0u, "File header size"},                // HeaderSize
-        {16, 20, "File header size"},                          // shorter than the header
-        {20, 1, "unrecognized header format (1)"},             // HeaderFormat
-        {36, 0x7FFFFFF0u, "shorter than"},                     // TotalSize
-        {44, 0x40000000u, "section table"},                    // SectionTableOffset
-        {48, 0x10000000u, "section table"},                    // SectionCount
+        {16, 0xFFFFFFF0u, "File header size"},       // HeaderSize
+        {16, 20, "File header size"},                // shorter than the header
+        {20, 1, "unrecognized header format (1)"},   // HeaderFormat
+        {36, 0x7FFFFFF0u, "shorter than"},           // TotalSize
+        {44, 0x40000000u, "section table"},          // SectionTableOffset
+        {48, 0x10000000u, "section table"},          // SectionCount
         {88 + 8, 0x7FFFFFF0u, "stores"},             // DataSize of section 0
-        {88 + 12, 0x7FFFFFF0u, ""},                            // ExpandedSize of section 0
-        {88 + 28, 0xFFFFFFF0u, "outside the file"},            // PointerFixupOffset
-        {88 + 32, 0x40000000u, "outside the file"},            // PointerFixupCount
-        {88 + 16, 3, "alignment"},                             // Alignment
-        {88 + 20, 0x7FFFFFFFu, "out of order"},                // Start16Bit
+        {88 + 12, 0x7FFFFFF0u, ""},                  // ExpandedSize of section 0
+        {88 + 28, 0xFFFFFFF0u, "outside the file"},  // PointerFixupOffset
+        {88 + 32, 0x40000000u, "outside the file"},  // PointerFixupCount
+        {88 + 16, 3, "alignment"},                   // Alignment
+        {88 + 20, 0x7FFFFFFFu, "out of order"},      // Start16Bit
     };
     LogCapture log;
     for (const Case& c : cases) {
@@ -282,7 +280,7 @@ TEST_P(HostileFiles, MalformedDescriptionsFailTheTree) {
     EXPECT_TRUE(log.Contains("unknown kind 99"));
     log.Clear();
     damaged = bytes;
-    SetFileWord(damaged, offset + 32, OrvaneInlineMember, swap);  // "Items" inlines the item
+    SetFileWord(damaged, offset + 32, OrvaneInlineMember, swap);      // "Items" inlines the item
     SetFileWord(damaged, offset + 32 * 4, OrvaneInlineMember, swap);  // terminator: inline
     LoadAndWalk(damaged);
     EXPECT_GT(log.errors(), 0u);

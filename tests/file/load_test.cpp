@@ -22,8 +22,7 @@ using orvane_test::TreeFileOptions;
 using orvane_test::WriteTreeBytes;
 
 orvane_data_type_definition Member(orvane_member_type kind, const char* name,
-                                   orvane_data_type_definition* type = nullptr,
-                                   int32_t width = 0) {
+                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
     return {kind, name, type, width, {0, 0, 0}, 0};
 }
 orvane_data_type_definition End() {
@@ -59,9 +58,12 @@ orvane_data_type_definition g_vertexType[] = {
     Member(OrvaneNormalUInt16Member, "Weights", nullptr, 2), End()};
 orvane_data_type_definition g_real32Type[] = {Member(OrvaneReal32Member, "Real32"), End()};
 orvane_data_type_definition g_curveType[] = {
-    Member(OrvaneUInt8Member, "Format"),        Member(OrvaneUInt8Member, "Degree"),
-    Member(OrvaneInt16Member, "Shift"),         Member(OrvaneReal32Member, "Scale"),
-    Member(OrvaneReferenceToArrayMember, "Knots", g_real32Type), End()};
+    Member(OrvaneUInt8Member, "Format"),
+    Member(OrvaneUInt8Member, "Degree"),
+    Member(OrvaneInt16Member, "Shift"),
+    Member(OrvaneReal32Member, "Scale"),
+    Member(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
+    End()};
 orvane_data_type_definition g_nodeType[] = {Member(OrvaneInt32Member, "Value"),
                                             Member(OrvaneReferenceMember, "Next", g_nodeType),
                                             Member(OrvaneStringMember, "Name"), End()};
@@ -74,8 +76,7 @@ orvane_transform Translation(float x, float y, float z) {
 // A file info with a little of everything, its objects spread over four sections.
 struct Content {
     Content() {
-        art = {const_cast<char*>("Tool"), 2, 7, 100.0f, {1, 2, 3}, {1, 0, 0}, {0, 1, 0},
-               {0, 0, 1}};
+        art = {const_cast<char*>("Tool"), 2, 7, 100.0f, {1, 2, 3}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
         const char* boneNames[3] = {"root", "spine", "head"};
         for (int i = 0; i < 3; ++i) {
             orvane_bone& b = bones[i];
@@ -83,7 +84,8 @@ struct Content {
             b.Name = const_cast<char*>(boneNames[i]);
             b.ParentIndex = i - 1;
             b.Transform = Translation(float(i), 0.5f * float(i), -1.0f);
-            for (int r = 0; r < 4; ++r) b.InverseWorldTransform[r][r] = 1.0f + float(i);
+            for (int r = 0; r < 4; ++r)
+                b.InverseWorldTransform[r][r] = 1.0f + float(i);
         }
         skeleton = {const_cast<char*>("Rig"), 3, bones};
         skeletons[0] = &skeleton;
@@ -365,8 +367,10 @@ struct Partial {
         reader->CloseFileReaderCallback(__FILE__, __LINE__, reader);
     }
     void Fixup(const std::vector<int32_t>& order) {
-        for (int32_t i : order) OrvaneFixupFileSectionPhase1(reader, file, i);
-        for (int32_t i : order) OrvaneFixupFileSectionPhase2(reader, file, i);
+        for (int32_t i : order)
+            OrvaneFixupFileSectionPhase1(reader, file, i);
+        for (int32_t i : order)
+            OrvaneFixupFileSectionPhase2(reader, file, i);
     }
     orvane_file_reader* reader;
     orvane_file* file;
@@ -381,8 +385,10 @@ TEST(FileLoading, PartialLoadingInAnyOrderGivesTheWholeFile) {
              {std::vector<int32_t>{3, 2, 1, 0}, {1, 3, 0, 2}, {0, 1, 2, 3}}) {
             Partial p(bytes);
             ASSERT_NE(p.file, nullptr);
-            for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(p.file->Sections[i], nullptr);
-            for (int32_t i : order) OrvaneReadFileSection(p.reader, p.file, i);
+            for (int32_t i = 0; i < 4; ++i)
+                EXPECT_EQ(p.file->Sections[i], nullptr);
+            for (int32_t i : order)
+                OrvaneReadFileSection(p.reader, p.file, i);
             p.Fixup(order);
             ExpectContent(p.file, OrvaneGetFileInfo(p.file), content);
         }
@@ -395,7 +401,8 @@ TEST(FileLoading, SectionsNotLoadedReadAsNullAndCanFollowLater) {
     LogCapture log;
     Partial p(bytes);
     ASSERT_NE(p.file, nullptr);
-    for (int32_t i : {0, 1, 3}) OrvaneReadFileSection(p.reader, p.file, i);
+    for (int32_t i : {0, 1, 3})
+        OrvaneReadFileSection(p.reader, p.file, i);
     p.Fixup({0, 1, 3});
     orvane_file_info* info = OrvaneGetFileInfo(p.file);
     ASSERT_NE(info, nullptr);
@@ -447,7 +454,8 @@ TEST(FileLoading, FreeingASectionReleasesItsCopiesAndKeepsOthersAndTheirValues) 
     EXPECT_STREQ(tracks[1].Name, "head");
     EXPECT_STREQ(info->Skeletons[0]->Bones[2].Name, "head");
     OrvaneFreeAllFileSections(file);
-    for (int32_t i = 0; i < file->SectionCount; ++i) EXPECT_EQ(file->Sections[i], nullptr);
+    for (int32_t i = 0; i < file->SectionCount; ++i)
+        EXPECT_EQ(file->Sections[i], nullptr);
     EXPECT_EQ(OrvaneGetFileInfo(file), nullptr);
     OrvaneFreeFile(file);
 }
@@ -511,7 +519,8 @@ TEST(FileLoading, CrcCoversEverythingFromTheSectionTableOn) {
         EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str())) << at;
     }
     std::vector<uint8_t> tagged = bytes;
-    for (size_t at = 72; at < 88; ++at) tagged[at] ^= 0x5A;  // ExtraTags
+    for (size_t at = 72; at < 88; ++at)
+        tagged[at] ^= 0x5A;  // ExtraTags
     write(tagged);
     EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
     std::remove(path.c_str());
@@ -532,9 +541,10 @@ TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
     EXPECT_EQ(OrvaneGetFileTypeTag(file), 0x80000015u);
     LogCapture log;
     orvane_file_info* info = OrvaneGetFileInfo(file);
-    EXPECT_TRUE(log.Contains("File has run-time type tag of 0x80000015, which doesn't match this "
-                             "version of Orvane (0x80000016).  Automatic conversion will be "
-                             "attempted."));
+    EXPECT_TRUE(
+        log.Contains("File has run-time type tag of 0x80000015, which doesn't match this "
+                     "version of Orvane (0x80000016).  Automatic conversion will be "
+                     "attempted."));
     EXPECT_EQ(info, file->ConvertedFileInfo);
     ASSERT_NE(info, nullptr);
     {

@@ -32,8 +32,8 @@ struct TreeFileOptions {
 };
 
 inline std::string LoadTestPath(const std::string& name) {
-    return std::string(OrvaneGetTemporaryDirectory()) + "orvane_load_" +
-           std::to_string(getpid()) + "_" + name;
+    return std::string(OrvaneGetTemporaryDirectory()) + "orvane_load_" + std::to_string(getpid()) +
+           "_" + name;
 }
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
@@ -104,11 +104,10 @@ inline void CompressSections(std::vector<uint8_t>& file, int32_t compression) {
 }
 
 // Writes the tree to `path`; false when any step fails.
-inline bool WriteTreeFile(const std::string& path, orvane_data_type_definition* type,
-                          void* object, const TreeFileOptions& options = {}) {
-    orvane_file_builder* builder =
-        OrvaneBeginFile(options.sectionCount, options.typeTag, OrvaneGetTemporaryDirectory(),
-                        "orvane_load_test");
+inline bool WriteTreeFile(const std::string& path, orvane_data_type_definition* type, void* object,
+                          const TreeFileOptions& options = {}) {
+    orvane_file_builder* builder = OrvaneBeginFile(
+        options.sectionCount, options.typeTag, OrvaneGetTemporaryDirectory(), "orvane_load_test");
     if (builder == nullptr) return false;
     OrvaneSetFileByteOrder(builder, options.byteOrder);
     orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(type, object, 0, 0);

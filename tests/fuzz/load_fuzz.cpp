@@ -22,7 +22,8 @@ struct Reader {
     void Bytes(const void* at, size_t size) {
         const auto* bytes = static_cast<const uint8_t*>(at);
         uint32_t sum = 0;
-        for (size_t i = 0; i < size; ++i) sum += bytes[i];
+        for (size_t i = 0; i < size; ++i)
+            sum += bytes[i];
         sink = sink + sum;
     }
     void Text(const char* text) {
@@ -120,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         Reader reader;
         reader.Objects(tree.Type, static_cast<const uint8_t*>(tree.Object), 1, 0);
-        if (info != nullptr) reader.Objects(OrvaneFileInfoType, reinterpret_cast<uint8_t*>(info), 1, 0);
+        if (info != nullptr)
+            reader.Objects(OrvaneFileInfoType, reinterpret_cast<uint8_t*>(info), 1, 0);
     }
     if (file->SectionCount > 1) {
         OrvaneFreeFileSection(file, 1);
