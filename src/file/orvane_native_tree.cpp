@@ -260,7 +260,18 @@ struct Builder {
     }
 
     const void* Decode(const void* slot, uint32_t* available) {
-        return DecodePointerSlot(&sections, slot, available, &hint);
+        const void* address = DecodePointerSlot(&sections, slot, available, &hint);
+        if (address != nullptr && available != nullptr && *available == 0) {
+            // The end of one section may be the start of the next when the caller placed
+            // them back to back: the address then belongs to the one that starts there.
+            for (int32_t i = 0; i < sections.SectionCount; ++i) {
+                if (sections.Sections[i] == address && sections.SectionTable[i].ExpandedSize) {
+                    *available = sections.SectionTable[i].ExpandedSize;
+                    break;
+                }
+            }
+        }
+        return address;
     }
     int32_t SectionOf(const void* address, uint32_t extent) {
         return FindLoadedSection(&sections, address, extent, &hint);
@@ -400,7 +411,7 @@ struct Builder {
             if (word == 0) break;
         }
         if (!Spend(count)) return nullptr;
-        const int32_t section = SectionOf(table, 0);
+        const int32_t section = SectionOf(table, 4 * (count + 1));
         auto* native = static_cast<Definition**>(
             ArenaAllocate(tree, section, sizeof(Definition*) * (size_t(count) + 1)));
         if (native == nullptr) {
@@ -534,7 +545,7 @@ struct Builder {
             }
             return native;
         }
-        const int32_t section = SectionOf(address, 0);
+        const int32_t section = SectionOf(address, static_cast<uint32_t>(count * info->fileSize));
         auto* native = static_cast<unsigned char*>(
             ArenaAllocate(tree, section, size_t(count) * size_t(info->nativeSize)));
         if (native == nullptr) {
@@ -569,7 +580,7 @@ struct Builder {
             }
             return entry->native;
         }
-        const int32_t section = SectionOf(address, 0);
+        const int32_t section = SectionOf(address, static_cast<uint32_t>(count * 4));
         void* native = ArenaAllocate(tree, section, size_t(count) * sizeof(void*));
         if (native == nullptr) {
             Fail("%s(%d): Out of memory", ORVANE_SOURCE_FILE, __LINE__);
