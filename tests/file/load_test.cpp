@@ -587,36 +587,53 @@ TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
     OrvaneFreeFile(file);
 }
 
+#pragma pack(push, 4)
+struct Chain {
+    int32_t NodeCount;
+    Node** Nodes;
+};
+#pragma pack(pop)
+orvane_data_type_definition g_chainType[] = {
+    Member(OrvaneArrayOfReferencesMember, "Nodes", g_nodeType), End()};
+
 TEST(FileLoading, CyclesAndLongChainsTerminate) {
-    // A ring of three nodes and a chain of many behind it.
-    std::vector<Node> chain(20000);
-    for (size_t i = 0; i < chain.size(); ++i)
-        chain[i] = {int32_t(i), i + 1 < chain.size() ? &chain[i + 1] : nullptr,
+    // A ring of three nodes, and a chain of many nodes that the loader must follow node by
+    // node (listed last to first, so that the writer never follows more than one link).
+    std::vector<Node> nodes(20000);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        nodes[i] = {int32_t(i), i + 1 < nodes.size() ? &nodes[i + 1] : nullptr,
                     const_cast<char*>(i % 2 ? "odd" : "even")};
+    std::vector<Node*> lastToFirst;
+    for (size_t i = nodes.size(); i-- > 0;)
+        lastToFirst.push_back(&nodes[i]);
+    Chain chain = {int32_t(nodes.size()), lastToFirst.data()};
     Node ring[3];
     for (int i = 0; i < 3; ++i)
         ring[i] = {-1 - i, &ring[(i + 1) % 3], const_cast<char*>("ring")};
     ring[2].Name = nullptr;
-    for (Node* root : {&ring[0], &chain[0]}) {
+    for (bool isRing : {true, false}) {
         TreeFileOptions options;
         options.sectionCount = 1;
-        std::vector<uint8_t> bytes = WriteTreeBytes(g_nodeType, root, options);
+        std::vector<uint8_t> bytes = isRing ? WriteTreeBytes(g_nodeType, ring, options)
+                                            : WriteTreeBytes(g_chainType, &chain, options);
         ASSERT_FALSE(bytes.empty());
         orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
         ASSERT_NE(file, nullptr);
         LogCapture log;
         orvane_variant tree = OrvaneGetDataTreeFromFile(file);
         ASSERT_NE(tree.Object, nullptr);
-        const Node* first = static_cast<const Node*>(tree.Object);
+        const Node* first = isRing
+                                ? static_cast<const Node*>(tree.Object)
+                                : static_cast<const Chain*>(tree.Object)->Nodes[nodes.size() - 1];
+        const Node* expected = isRing ? ring : nodes.data();
         size_t count = 0;
-        const Node* n = first;
-        for (; n != nullptr && count <= chain.size(); n = n->Next, ++count) {
+        for (const Node* n = first; n != nullptr && count <= nodes.size(); n = n->Next, ++count) {
             if (count && n == first) break;
-            EXPECT_EQ(n->Value, root[count].Value);
+            EXPECT_EQ(n->Value, expected[count].Value);
         }
-        EXPECT_EQ(count, root == ring ? 3u : chain.size());
+        EXPECT_EQ(count, isRing ? 3u : nodes.size());
         // The root is not a file info, whatever the tag says: it is converted into one.
-        EXPECT_NE(OrvaneGetFileInfo(file), tree.Object);
+        EXPECT_NE(P(OrvaneGetFileInfo(file)), P(tree.Object));
         EXPECT_TRUE(log.Contains("not laid out as a file info"));
         OrvaneFreeFile(file);
     }
