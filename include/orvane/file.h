@@ -3,6 +3,7 @@
 #define ORVANE_FILE_H
 
 #include "orvane/common.h"
+#include "orvane/types.h"
 
 ORVANE_EXTERN_C_BEGIN
 
@@ -289,6 +290,151 @@ ORVANE_API void* OrvaneDecodeOVNPointerSlot(const orvane_file_sections* Sections
 
 /* ---- end of file streams and format ---- */
 
+/* ---- File builder ---- */
+
+/* Writes a content file without holding its data in memory: each section is collected, chunk
+ * by chunk, in three temporary part files (32-bit units, 16-bit units, bytes), pointers are
+ * marked as fixups between locations, and the end lays out header, section table, fixup arrays
+ * and (optionally compressed) data. A builder belongs to one thread. */
+
+/* A place in the file being built: a section, one of its three parts (0: 32-bit units, 1:
+ * 16-bit units, 2: bytes) and a byte offset in that part. Resolved only at the end. */
+typedef struct orvane_file_location {
+    orvane_int32 SectionIndex;
+    orvane_int32 BufferIndex;
+    orvane_int32 Offset;
+} orvane_file_location;
+
+typedef struct orvane_file_builder orvane_file_builder;
+/* A marked pointer fixup, valid until the builder ends. */
+typedef struct orvane_file_fixup orvane_file_fixup;
+
+/* The byte order a builder writes in. A file of the other byte order is read by the loader
+ * with every part, fixup array and header reversed back. */
+typedef enum orvane_file_byte_order {
+    OrvaneNativeByteOrder = 0,
+    OrvaneLittleEndianByteOrder = 1,
+    OrvaneBigEndianByteOrder = 2
+} orvane_file_byte_order;
+
+/* Creates the three part files of every section in TemporaryDirectory, named from
+ * TemporaryFileBaseName and a token that is unique to this builder. Null when a part file
+ * cannot be created (nothing is left behind) or memory runs out. */
+ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
+                                                orvane_uint32 FileTypeTag,
+                                                const char* TemporaryDirectory,
+                                                const char* TemporaryFileBaseName);
+/* Compression 0 none, 1 Pelma0, 2 Pelma1; Alignment a power of two (0 is taken as 1; others
+ * are refused with an error). Chunks already written keep the alignment they were padded to. */
+ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
+                                           orvane_int32 SectionIndex,
+                                           orvane_int32 CompressionType, orvane_int32 Alignment);
+/* The byte order of the file; only before the first chunk is written (an error otherwise).
+ * In a builder of the other byte order, chunks of 32-bit units (width 4 or 0) are reversed
+ * by 32-bit words and chunks of 16-bit units by 16-bit words as they are written; byte chunks
+ * and chunks of mixed widths are written as given, so a caller reverses mixed objects itself
+ * (the data tree writer does so through their descriptions). */
+ORVANE_API void OrvaneSetFileByteOrder(orvane_file_builder* Builder,
+                                       orvane_file_byte_order ByteOrder);
+/* True when the builder writes in the other byte order than this machine's. */
+ORVANE_API orvane_bool OrvaneFileIsByteReversed(const orvane_file_builder* Builder);
+/* Appends Size bytes to the part that UnitWidth selects (4 or 0: part 0, 2: part 1, anything
+ * else: part 2), padded with zeros to the section's alignment; returns the location of the
+ * first byte ((0, 0, 0) after a range error). */
+ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builder,
+                                                     orvane_int32 InSectionIndex,
+                                                     orvane_uint32 UnitWidth, orvane_int32 Size,
+                                                     const void* Bytes);
+ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Builder,
+                                                         orvane_file_location Location,
+                                                         orvane_int32 AdditionalOffset);
+/* The 4-byte pointer slot at From + FromOffset will point at To. */
+ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
+                                                  orvane_file_location From,
+                                                  orvane_int32 FromOffset, orvane_file_location To);
+ORVANE_API void OrvaneAdjustFileFixup(orvane_file_builder* Builder, orvane_file_fixup* Fixup,
+                                      orvane_file_location NewTo);
+/* ArrayCount objects at Object, of the type description at Type, mix member widths. */
+ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder,
+                                           orvane_file_location Type, orvane_file_location Object,
+                                           orvane_int32 ArrayCount);
+ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,
+                                         orvane_file_location TypeLocation,
+                                         orvane_file_location ObjectLocation);
+ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32 Index,
+                                      orvane_uint32 Value);
+/* Each end releases the builder and deletes its temporary files, whatever the result. The
+ * writer forms leave the writer open (after the header, or after the raw image). */
+ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
+ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
+                                             orvane_file_writer* Writer);
+/* A raw image: the parts of every section back to back (each aligned to 4), every fixed-up
+ * pointer slot holding the offset of its target from the start of the image; no header,
+ * fixup arrays or compression. */
+ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName);
+ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
+                                                orvane_file_writer* Writer);
+/* Null is allowed. */
+ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder);
+
+/* Rewrites a content file with other section codecs: a section of compression c gets
+ * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order. */
+ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* DestFile,
+                                            orvane_int32 CompressorMappingCount,
+                                            const orvane_int32* CompressorMapping);
+/* Rewrites a content file in the given byte order (codecs and sections unchanged); objects of
+ * mixed member widths are reversed through the file's own type descriptions. */
+ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
+                                                  orvane_file_byte_order ByteOrder);
+
+/* ---- end of file builder ---- */
+
+/* ---- Data tree writing ---- */
+
+/* Walks a tree of typed objects through its type descriptions into a file builder: every
+ * distinct object, array, string and description once, as a 32-bit-layout image (4-byte
+ * pointer slots, 32-byte description records), every pointer a fixup. The tree is only read. */
+
+typedef struct orvane_file_data_tree_writer orvane_file_data_tree_writer;
+struct orvane_data_type_definition;
+struct orvane_file_info;
+
+/* The value to store in a string slot instead of a pointer to the text (for example an index
+ * into the application's own string table). */
+typedef orvane_uint32 (*orvane_file_writer_string_callback)(void* UserData, const char* String);
+
+/* Flags of OrvaneSetFileDataTreeFlags. */
+#define OrvaneWriteRootTypeAsEmpty 1u
+#define OrvaneWriteVariantTypesAsEmpty 4u
+
+ORVANE_API orvane_file_data_tree_writer* OrvaneBeginFileDataTreeWriting(
+    struct orvane_data_type_definition* RootObjectTypeDefinition, void* RootObject,
+    orvane_int32 DefaultTypeSectionIndex, orvane_int32 DefaultObjectSectionIndex);
+ORVANE_API void OrvaneSetFileDataTreeFlags(orvane_file_data_tree_writer* Writer,
+                                           orvane_uint32 Flags);
+ORVANE_API void OrvaneSetFileSectionForObjectsOfType(
+    orvane_file_data_tree_writer* Writer, const struct orvane_data_type_definition* Type,
+    orvane_int32 SectionIndex);
+ORVANE_API void OrvaneSetFileSectionForObject(orvane_file_data_tree_writer* Writer,
+                                              const void* Object, orvane_int32 SectionIndex);
+ORVANE_API void OrvaneSetFileWriterStringCallback(orvane_file_data_tree_writer* Writer,
+                                                  orvane_file_writer_string_callback Callback,
+                                                  void* UserData);
+ORVANE_API orvane_bool OrvaneWriteDataTreeToFileBuilder(orvane_file_data_tree_writer* Writer,
+                                                        orvane_file_builder* Builder);
+ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* Writer,
+                                                 orvane_uint32 FileTypeTag, const char* FileName,
+                                                 orvane_int32 SectionCount);
+/* Null is allowed. */
+ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer);
+
+/* A loaded file's info (or any file info in memory) as a raw image of one section. */
+ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo, const char* DestFileName);
+/* Reads SourceFile and writes its file info as a raw image. */
+ORVANE_API orvane_bool OrvaneConvertFileToRaw(const char* SourceFile, const char* DestFileName);
+
+/* ---- end of data tree writing ---- */
+
 /* ---- Section compression ---- */
 
 /* Codecs of a section's Compression field. Any other value is refused with an error
@@ -385,6 +531,99 @@ ORVANE_API orvane_int32 OrvaneGetPelma1CompressBufferPaddingSize(void);
 ORVANE_API orvane_int32 OrvaneGetPelma1DecompressBufferPaddingSize(void);
 
 /* ---- end of section compression ---- */
+
+/* ---- File loading ---- */
+
+/* A loaded content file. The library allocates it as one block: this record, then Sections,
+ * SectionMarshalled, SectionInUserMemory and Pointers. Everything here is owned by the File
+ * and released by OrvaneFreeFile.
+ *
+ * Section memory keeps the file's own 32-bit layout, with 4-byte pointer slots that hold
+ * handles into Pointers (see "Pointer slots" above). What applications use is the native tree:
+ * on the first OrvaneGetDataTreeFromFile or OrvaneGetFileInfo after the fixup phases, the
+ * loader makes a native description of every type description reached, copies every object
+ * whose type has pointer slots into its native layout (pointers resolved through Pointers),
+ * and uses arrays without pointer slots, and strings, in place in section memory. Shared
+ * objects stay shared and cycles terminate. The copies of objects (and descriptions) that lie
+ * in section i are kept with section i: OrvaneGetFileSectionOfLoadedObject answers i for them
+ * and OrvaneFreeFileSection(i) releases them. Reading, fixing up or freeing a section makes the
+ * next request bring the native tree up to date: copies that still exist keep their addresses
+ * (and any values the application changed in them); their pointers are resolved again.
+ *
+ * A File is used by one thread at a time; different Files may be loaded on different
+ * threads. */
+typedef struct orvane_native_tree orvane_native_tree;
+
+typedef struct orvane_file {
+    orvane_bool ByteReversed;   /* the file is of the other byte order */
+    orvane_file_header* Header; /* header and section table, byte order corrected; owned */
+    orvane_int32 SectionCount;
+    void** Sections; /* memory of each section; null when not loaded or empty */
+    /* The section needs no (further) marshalling: true at load for a native file, set after
+     * phase 2 for a reversed one. */
+    orvane_bool* SectionMarshalled;
+    orvane_bool* SectionInUserMemory; /* read into the caller's memory, never released here */
+    /* The file info converted to the current layout when the type tag differs; owned. */
+    struct orvane_file_info* ConvertedFileInfo;
+    /* The pointer table of the sections' pointer slots: one entry per pointer fixup of the
+     * file, filled by the fixup phases. */
+    orvane_uint32 PointerCount;
+    void** Pointers;
+    /* The native tree and the native copies kept with each section; null until first built. */
+    orvane_native_tree* NativeTree;
+} orvane_file;
+
+/* The type tag of the current layout of the standard content types. */
+#define ORVANE_CURRENT_FILE_TYPE_TAG 0x80000016u
+
+/* Sections whose ExpandedSize lies above the limit are not loaded (they stay null, with an
+ * error). It guards against files that claim huge sections; initially 1 GiB. Process-wide. */
+ORVANE_API void OrvaneSetFileSectionSizeLimit(orvane_uint32 MaximumExpandedSize);
+ORVANE_API orvane_uint32 OrvaneGetFileSectionSizeLimit(void);
+
+/* Whole files. Each returns null (with an error) when the file is not a content file or its
+ * header is damaged; a section that cannot be loaded stays null. The reader stays open. */
+ORVANE_API orvane_file* OrvaneReadEntireFile(const char* FileName);
+ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize, const void* Memory);
+ORVANE_API orvane_file* OrvaneReadEntireFileFromReader(orvane_file_reader* Reader);
+
+/* Loading step by step: OrvaneReadPartialFileFromReader; OrvaneReadFileSection or
+ * OrvaneReadFileSectionInPlace for each wanted section; OrvaneFixupFileSectionPhase1 for every
+ * loaded section; then OrvaneFixupFileSectionPhase2 for every loaded section. The reader may be
+ * closed after that. InPlace memory holds at least ExpandedSize rounded up to 4 bytes, aligned
+ * to the section's Alignment, and must outlive the section. */
+ORVANE_API orvane_file* OrvaneReadPartialFileFromReader(orvane_file_reader* Reader);
+ORVANE_API void OrvaneReadFileSection(orvane_file_reader* Reader, orvane_file* File,
+                                      orvane_int32 SectionIndex);
+ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex, void* Memory);
+ORVANE_API void OrvaneFixupFileSectionPhase1(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex);
+ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex);
+
+/* Whether the CRC of everything from the section table on matches the header's. */
+ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName);
+
+ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionIndex);
+ORVANE_API void OrvaneFreeAllFileSections(orvane_file* File);
+ORVANE_API void OrvaneFreeFile(orvane_file* File); /* null allowed */
+
+/* The section whose memory, or whose native copies, hold Address; -1 when none does. */
+ORVANE_API orvane_int32 OrvaneGetFileSectionOfLoadedObject(const orvane_file* File,
+                                                           const void* Address);
+/* The root as a native description and a native object; both null when the tree cannot be
+ * built (damaged descriptions or objects, logged), the object null when its section is not
+ * loaded. */
+ORVANE_API orvane_variant OrvaneGetDataTreeFromFile(orvane_file* File);
+ORVANE_API orvane_uint32 OrvaneGetFileTypeTag(const orvane_file* File);
+/* The root in the current layout of the standard content types. With the current type tag
+ * the root is used as it stands once its description has been found to match
+ * OrvaneFileInfoType; otherwise (with a warning once per File) it is converted, and the
+ * converted tree belongs to the File. Null when there is no root or it cannot be converted. */
+ORVANE_API struct orvane_file_info* OrvaneGetFileInfo(orvane_file* File);
+
+/* ---- end of file loading ---- */
 
 ORVANE_EXTERN_C_END
 

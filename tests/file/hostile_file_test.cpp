@@ -1,0 +1,291 @@
+// Damaged content files: truncated at every length, every byte flipped, huge counts and sizes,
+// fixups and references pointing outside their sections, strings without an end. Each must
+// fail cleanly: an error of FileReadingOrigin and a null file, section or tree, never a crash,
+// an access out of bounds, a hang or a leak (the sanitizer build and the leak check at exit
+// watch for those).
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "file/load_test_support.h"
+#include "orvane/file.h"
+#include "orvane/types.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using orvane_test::FileWord;
+using orvane_test::LogCapture;
+using orvane_test::SetFileWord;
+using orvane_test::TreeFileOptions;
+
+orvane_data_type_definition Member(orvane_member_type kind, const char* name,
+                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
+    return {kind, name, type, width, {0, 0, 0}, 0};
+}
+
+#pragma pack(push, 4)
+struct Item {
+    int32_t Value;
+    Item* Next;
+    char* Name;
+    uint16_t Small[2];
+};
+struct Root {
+    uint32_t Marker;
+    int32_t ItemCount;
+    Item* Items;
+    char* Title;
+    int32_t ReferenceCount;
+    Item** References;
+};
+#pragma pack(pop)
+
+constexpr uint32_t kMarker = 0xFEEDF00Du;
+
+orvane_data_type_definition g_itemType[] = {
+    Member(OrvaneInt32Member, "Value"), Member(OrvaneReferenceMember, "Next", g_itemType),
+    Member(OrvaneStringMember, "Name"), Member(OrvaneUInt16Member, "Small", nullptr, 2),
+    Member(OrvaneEndMember, nullptr)};
+orvane_data_type_definition g_rootType[] = {
+    Member(OrvaneUInt32Member, "Marker"), Member(OrvaneReferenceToArrayMember, "Items", g_itemType),
+    Member(OrvaneStringMember, "Title"),
+    Member(OrvaneArrayOfReferencesMember, "References", g_itemType),
+    Member(OrvaneEndMember, nullptr)};
+
+// A small file with mixed-width objects, a cycle, strings and arrays of both kinds.
+std::vector<uint8_t> SmallFile(orvane_file_byte_order order) {
+    static Item items[3];
+    static Item* references[2];
+    static Root root;
+    const char* names[3] = {"first", "second", "third"};
+    for (int i = 0; i < 3; ++i)
+        items[i] = {10 * i, &items[(i + 1) % 3], const_cast<char*>(names[i]), {uint16_t(i), 7}};
+    references[0] = &items[2];
+    references[1] = nullptr;
+    root = {kMarker, 3, items, const_cast<char*>("title"), 2, references};
+    TreeFileOptions options;
+    options.byteOrder = order;
+    options.sectionCount = 2;
+    options.sectionOfType = {{g_itemType, 1}};
+    return orvane_test::WriteTreeBytes(g_rootType, &root, options);
+}
+
+orvane_file_byte_order OtherByteOrder() {
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first ? OrvaneBigEndianByteOrder : OrvaneLittleEndianByteOrder;
+}
+
+bool IsReversed(const std::vector<uint8_t>& file) {
+    bool reversed = false;
+    OrvaneIsOrvaneFile(reinterpret_cast<const orvane_file_magic_record*>(file.data()), nullptr,
+                       &reversed);
+    return reversed;
+}
+
+// Loads, asks for the tree and the file info, reads every item it can reach, frees.
+orvane_variant LoadAndWalk(const std::vector<uint8_t>& bytes, bool* loaded = nullptr) {
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    if (loaded) *loaded = file != nullptr;
+    orvane_variant tree = {nullptr, nullptr};
+    if (file == nullptr) return tree;
+    tree = OrvaneGetDataTreeFromFile(file);
+    if (tree.Object != nullptr && OrvaneDataTypesAreEqual(tree.Type, g_rootType)) {
+        const Root* root = static_cast<const Root*>(tree.Object);
+        volatile size_t sink = 0;
+        for (int32_t i = 0; i < root->ItemCount && root->Items; ++i) {
+            sink = sink + size_t(root->Items[i].Value) + root->Items[i].Small[1];
+            if (root->Items[i].Name) sink = sink + std::strlen(root->Items[i].Name);
+        }
+        for (int32_t i = 0; i < root->ReferenceCount && root->References; ++i)
+            if (root->References[i]) sink = sink + size_t(root->References[i]->Value);
+        if (root->Title) sink = sink + std::strlen(root->Title);
+    } else {
+        OrvaneGetFileInfo(file);
+    }
+    // Forget a section and bring the tree up to date once more.
+    if (file->SectionCount > 0) OrvaneFreeFileSection(file, file->SectionCount - 1);
+    OrvaneGetDataTreeFromFile(file);
+    OrvaneFreeFile(file);
+    return tree;
+}
+
+class HostileFiles : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        bytes = SmallFile(GetParam() ? OtherByteOrder() : OrvaneNativeByteOrder);
+        ASSERT_GT(bytes.size(), 200u);
+        ASSERT_EQ(IsReversed(bytes), GetParam());
+        swap = GetParam();
+        // The intact file loads without a message.
+        LogCapture log;
+        orvane_variant tree = LoadAndWalk(bytes);
+        ASSERT_NE(tree.Object, nullptr);
+        ASSERT_EQ(log.errors(), 0u) << log.messages()[0].text;
+    }
+    // Byte offset in the file of the first word equal to value in section `section`.
+    size_t FindWord(uint32_t section, uint32_t value) const {
+        const size_t e = 88 + 44 * size_t(section);
+        const uint32_t offset = FileWord(bytes, e + 4, swap);
+        const uint32_t size = FileWord(bytes, e + 12, swap);
+        for (size_t at = offset; at + 4 <= offset + size_t(size); at += 4)
+            if (FileWord(bytes, at, swap) == value) return at;
+        return 0;
+    }
+    std::vector<uint8_t> bytes;
+    bool swap = false;
+};
+
+TEST_P(HostileFiles, EveryTruncationFailsCleanly) {
+    LogCapture log;
+    for (size_t length = 0; length < bytes.size(); ++length) {
+        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + std::ptrdiff_t(length));
+        bool loaded = true;
+        log.Clear();
+        LoadAndWalk(cut, &loaded);
+        EXPECT_FALSE(loaded) << length;
+        EXPECT_GT(log.errors(), 0u) << length;
+        for (const auto& m : log.messages())
+            EXPECT_EQ(m.origin, OrvaneFileReadingOrigin) << m.text;
+    }
+}
+
+TEST_P(HostileFiles, EveryFlippedByteIsSurvived) {
+    LogCapture log;
+    for (size_t at = 0; at < bytes.size(); ++at) {
+        for (uint8_t mask : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+            std::vector<uint8_t> damaged = bytes;
+            damaged[at] ^= mask;
+            LoadAndWalk(damaged);
+        }
+        log.Clear();
+    }
+}
+
+TEST_P(HostileFiles, DamagedHeaderFieldsAreRefused) {
+    struct Case {
+        size_t at;
+        uint32_t value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {16, 0xFFFFFFF0u, "File header size"},       // HeaderSize
+        {16, 20, "File header size"},                // shorter than the header
+        {20, 1, "unrecognized header format (1)"},   // HeaderFormat
+        {36, 0x7FFFFFF0u, "shorter than"},           // TotalSize
+        {44, 0x40000000u, "section table"},          // SectionTableOffset
+        {48, 0x10000000u, "section table"},          // SectionCount
+        {88 + 8, 0x7FFFFFF0u, "stores"},             // DataSize of section 0
+        {88 + 12, 0x7FFFFFF0u, ""},                  // ExpandedSize of section 0
+        {88 + 28, 0xFFFFFFF0u, "outside the file"},  // PointerFixupOffset
+        {88 + 32, 0x40000000u, "outside the file"},  // PointerFixupCount
+        {88 + 16, 3, "alignment"},                   // Alignment
+        {88 + 20, 0x7FFFFFFFu, "out of order"},      // Start16Bit
+    };
+    LogCapture log;
+    for (const Case& c : cases) {
+        std::vector<uint8_t> damaged = bytes;
+        SetFileWord(damaged, c.at, c.value, swap);
+        log.Clear();
+        bool loaded = true;
+        LoadAndWalk(damaged, &loaded);
+        EXPECT_FALSE(loaded) << c.at;
+        EXPECT_TRUE(log.Contains(c.message)) << c.at << " " << log.messages()[0].text;
+    }
+    std::vector<uint8_t> damaged = bytes;
+    damaged[3] ^= 0x40;  // the magic value
+    log.Clear();
+    EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data()), nullptr);
+    EXPECT_TRUE(log.Contains("File is not a Orvane file"));
+    EXPECT_EQ(OrvaneReadEntireFileFromMemory(10, damaged.data()), nullptr);
+    EXPECT_TRUE(log.Contains("Unable to read magic value"));
+}
+
+TEST_P(HostileFiles, SectionsAboveTheSizeLimitStayNull) {
+    const uint32_t limit = OrvaneGetFileSectionSizeLimit();
+    EXPECT_EQ(limit, 1u << 30);
+    OrvaneSetFileSectionSizeLimit(16);
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    OrvaneSetFileSectionSizeLimit(limit);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->Sections[0], nullptr);
+    EXPECT_TRUE(log.Contains("above the limit of 16"));
+    EXPECT_EQ(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+    OrvaneFreeFile(file);
+}
+
+TEST_P(HostileFiles, FixupsPointingOutsideAreSkipped) {
+    const uint32_t fixups = FileWord(bytes, 88 + 28, swap);
+    ASSERT_GT(FileWord(bytes, 88 + 32, swap), 1u);
+    LogCapture log;
+    for (const auto& [field, value] :
+         {std::pair<uint32_t, uint32_t>{0, 0xFFFFFFFEu}, {4, 77}, {8, 0x7FFFFFF0u}}) {
+        std::vector<uint8_t> damaged = bytes;
+        SetFileWord(damaged, fixups + 12 + field, value, swap);
+        log.Clear();
+        bool loaded = false;
+        LoadAndWalk(damaged, &loaded);
+        EXPECT_TRUE(loaded);
+        EXPECT_TRUE(log.Contains("lies outside its sections")) << field;
+    }
+}
+
+TEST_P(HostileFiles, HugeAndNegativeCountsFailTheTree) {
+    const size_t marker = FindWord(0, kMarker);
+    ASSERT_NE(marker, 0u);
+    ASSERT_EQ(FileWord(bytes, marker + 4, swap), 3u);  // ItemCount
+    LogCapture log;
+    for (uint32_t count : {1000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        for (size_t field : {size_t(4), size_t(16)}) {  // ItemCount, ReferenceCount
+            std::vector<uint8_t> damaged = bytes;
+            SetFileWord(damaged, marker + field, count, swap);
+            log.Clear();
+            orvane_variant tree = LoadAndWalk(damaged);
+            EXPECT_EQ(tree.Object, nullptr) << count;
+            EXPECT_TRUE(log.Contains("does not fit its file section")) << count;
+        }
+    }
+}
+
+TEST_P(HostileFiles, UnterminatedTextFailsTheTree) {
+    // The byte part of section 0 holds the names and the title: fill it without zeros.
+    const size_t e = 88;
+    const uint32_t offset = FileWord(bytes, e + 4, swap);
+    const uint32_t start8 = FileWord(bytes, e + 24, swap);
+    const uint32_t size = FileWord(bytes, e + 12, swap);
+    ASSERT_LT(start8, size);
+    std::vector<uint8_t> damaged = bytes;
+    std::memset(damaged.data() + offset + start8, 'x', size - start8);
+    LogCapture log;
+    orvane_variant tree = LoadAndWalk(damaged);
+    EXPECT_EQ(tree.Object, nullptr);
+    EXPECT_TRUE(log.Contains("not terminated inside its file section"));
+}
+
+TEST_P(HostileFiles, MalformedDescriptionsFailTheTree) {
+    // The root description: give its first member an unknown kind, then turn members into
+    // inline members without types.
+    ASSERT_EQ(FileWord(bytes, 52, swap), 0u);
+    const uint32_t offset = FileWord(bytes, 88 + 4, swap) + FileWord(bytes, 56, swap);
+    LogCapture log;
+    std::vector<uint8_t> damaged = bytes;
+    SetFileWord(damaged, offset, 99, swap);
+    EXPECT_EQ(LoadAndWalk(damaged).Type, nullptr);
+    EXPECT_TRUE(log.Contains("unknown kind 99"));
+    log.Clear();
+    damaged = bytes;
+    SetFileWord(damaged, offset + 32, OrvaneInlineMember, swap);      // "Items" inlines the item
+    SetFileWord(damaged, offset + 32 * 4, OrvaneInlineMember, swap);  // terminator: inline
+    LoadAndWalk(damaged);
+    EXPECT_GT(log.errors(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
+
+}  // namespace

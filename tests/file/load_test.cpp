@@ -1,0 +1,642 @@
+// Loading content files: whole files in both byte orders and with each codec, the native tree
+// (copies kept per section, sharing, cycles, arrays in place), partial loading in several
+// orders and into caller memory, freeing and refreshing, the CRC, the type tag.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "file/load_test_support.h"
+#include "orvane/file.h"
+#include "orvane/types.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using orvane_test::LogCapture;
+using orvane_test::TreeFileOptions;
+using orvane_test::WriteTreeBytes;
+
+orvane_data_type_definition Member(orvane_member_type kind, const char* name,
+                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
+    return {kind, name, type, width, {0, 0, 0}, 0};
+}
+orvane_data_type_definition End() {
+    return Member(OrvaneEndMember, nullptr);
+}
+
+#pragma pack(push, 4)
+// Members of three widths: written into the byte part and marshalled in reversed files.
+struct Vertex {
+    float Position[3];
+    uint8_t BoneIndices[4];
+    uint16_t Weights[2];
+};
+// Mixed widths and a pointer: copied into the native layout after marshalling.
+struct CurveData {
+    uint8_t Format;
+    uint8_t Degree;
+    int16_t Shift;
+    float Scale;
+    int32_t KnotCount;
+    float* Knots;
+};
+struct Node {
+    int32_t Value;
+    Node* Next;
+    char* Name;
+};
+#pragma pack(pop)
+
+orvane_data_type_definition g_vertexType[] = {
+    Member(OrvaneReal32Member, "Position", nullptr, 3),
+    Member(OrvaneUInt8Member, "BoneIndices", nullptr, 4),
+    Member(OrvaneNormalUInt16Member, "Weights", nullptr, 2), End()};
+orvane_data_type_definition g_real32Type[] = {Member(OrvaneReal32Member, "Real32"), End()};
+orvane_data_type_definition g_curveType[] = {
+    Member(OrvaneUInt8Member, "Format"),
+    Member(OrvaneUInt8Member, "Degree"),
+    Member(OrvaneInt16Member, "Shift"),
+    Member(OrvaneReal32Member, "Scale"),
+    Member(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
+    End()};
+orvane_data_type_definition g_nodeType[] = {Member(OrvaneInt32Member, "Value"),
+                                            Member(OrvaneReferenceMember, "Next", g_nodeType),
+                                            Member(OrvaneStringMember, "Name"), End()};
+
+orvane_transform Translation(float x, float y, float z) {
+    orvane_transform t = {1, {x, y, z}, {0, 0, 0, 1}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    return t;
+}
+
+// A file info with a little of everything, its objects spread over four sections.
+struct Content {
+    Content() {
+        art = {const_cast<char*>("Tool"), 2, 7, 100.0f, {1, 2, 3}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        const char* boneNames[3] = {"root", "spine", "head"};
+        for (int i = 0; i < 3; ++i) {
+            orvane_bone& b = bones[i];
+            std::memset(&b, 0, sizeof b);
+            b.Name = const_cast<char*>(boneNames[i]);
+            b.ParentIndex = i - 1;
+            b.Transform = Translation(float(i), 0.5f * float(i), -1.0f);
+            for (int r = 0; r < 4; ++r)
+                b.InverseWorldTransform[r][r] = 1.0f + float(i);
+        }
+        skeleton = {const_cast<char*>("Rig"), 3, bones};
+        skeletons[0] = &skeleton;
+        for (int i = 0; i < 5; ++i) {
+            vertices[i] = {{float(i), float(-i), 0.25f * float(i)},
+                           {uint8_t(i), uint8_t(i + 1), 0, 255},
+                           {uint16_t(1000 * i + 1), uint16_t(0xFEDC - i)}};
+        }
+        componentNames[0] = const_cast<char*>("Position");
+        componentNames[1] = const_cast<char*>("BoneIndices");
+        std::memset(&vertexData, 0, sizeof vertexData);
+        vertexData.VertexType = g_vertexType;
+        vertexData.VertexCount = 5;
+        vertexData.Vertices = vertices;
+        vertexData.VertexComponentNameCount = 2;
+        vertexData.VertexComponentNames = componentNames;
+        vertexDatas[0] = &vertexData;
+        std::memset(&topology, 0, sizeof topology);
+        group = {0, 0, 2};
+        topology.GroupCount = 1;
+        topology.Groups = &group;
+        topology.IndexCount = 3;
+        topology.Indices = indices;
+        topology.Index16Count = 6;
+        topology.Indices16 = indices16;
+        topologies[0] = &topology;
+        std::memset(&mesh, 0, sizeof mesh);
+        mesh.Name = const_cast<char*>("Body");
+        mesh.PrimaryVertexData = &vertexData;
+        mesh.PrimaryTopology = &topology;
+        meshes[0] = &mesh;
+        meshBinding = {&mesh};
+        std::memset(&model, 0, sizeof model);
+        model.Name = const_cast<char*>("Hero");
+        model.Skeleton = &skeleton;
+        model.InitialPlacement = Translation(0, 0, 3);
+        model.MeshBindingCount = 1;
+        model.MeshBindings = &meshBinding;
+        models[0] = &model;
+        curve = {3, 2, -5, 1.5f, 4, knots};
+        const char* trackNames[2] = {"root", "head"};
+        for (int i = 0; i < 2; ++i) {
+            std::memset(&tracks[i], 0, sizeof tracks[i]);
+            tracks[i].Name = const_cast<char*>(trackNames[i]);
+            tracks[i].PositionCurve.CurveData = {g_curveType, &curve};  // shared by both
+        }
+        std::memset(&trackGroup, 0, sizeof trackGroup);
+        trackGroup.Name = const_cast<char*>("Walk");
+        trackGroup.TransformTrackCount = 2;
+        trackGroup.TransformTracks = tracks;
+        trackGroup.InitialPlacement = Translation(0, 0, 0);
+        trackGroups[0] = &trackGroup;
+        animation = {const_cast<char*>("Walk"), 1.25f, 1.0f / 30, 1.0f, 1, trackGroups};
+        animations[0] = &animation;
+        std::memset(&info, 0, sizeof info);
+        info.ArtToolInfo = &art;
+        info.FromFileName = const_cast<char*>("hero.max");
+        info.SkeletonCount = 1;
+        info.Skeletons = skeletons;
+        info.VertexDataCount = 1;
+        info.VertexDatas = vertexDatas;
+        info.TriTopologyCount = 1;
+        info.TriTopologies = topologies;
+        info.MeshCount = 1;
+        info.Meshes = meshes;
+        info.ModelCount = 1;
+        info.Models = models;
+        info.TrackGroupCount = 1;
+        info.TrackGroups = trackGroups;
+        info.AnimationCount = 1;
+        info.Animations = animations;
+    }
+    Content(const Content&) = delete;
+
+    // Vertices in section 1, the skeleton in 2, curves in 3, everything else in 0.
+    TreeFileOptions Options(orvane_file_byte_order order, int32_t compression) const {
+        TreeFileOptions options;
+        options.byteOrder = order;
+        options.compression = compression;
+        options.sectionOfType = {{OrvaneSkeletonType, 2}, {g_curveType, 3}};
+        options.sectionOfObject = {{vertices, 1}};
+        return options;
+    }
+    std::vector<uint8_t> Bytes(orvane_file_byte_order order = OrvaneNativeByteOrder,
+                               int32_t compression = 0) {
+        return WriteTreeBytes(OrvaneFileInfoType, &info, Options(order, compression));
+    }
+
+    orvane_art_tool_info art;
+    orvane_bone bones[3];
+    orvane_skeleton skeleton;
+    orvane_skeleton* skeletons[1];
+    Vertex vertices[5];
+    char* componentNames[2];
+    orvane_vertex_data vertexData;
+    orvane_vertex_data* vertexDatas[1];
+    orvane_tri_material_group group;
+    int32_t indices[3] = {0, 1, 2};
+    int16_t indices16[6] = {0, 1, 2, 2, 3, 4};
+    orvane_tri_topology topology;
+    orvane_tri_topology* topologies[1];
+    orvane_mesh mesh;
+    orvane_mesh* meshes[1];
+    orvane_model_mesh_binding meshBinding;
+    orvane_model model;
+    orvane_model* models[1];
+    float knots[4] = {0.0f, 0.5f, 1.0f, 1.25f};
+    CurveData curve;
+    orvane_transform_track tracks[2];
+    orvane_track_group trackGroup;
+    orvane_track_group* trackGroups[1];
+    orvane_animation animation;
+    orvane_animation* animations[1];
+    orvane_file_info info;
+};
+
+orvane_file_byte_order OtherByteOrder() {
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first ? OrvaneBigEndianByteOrder : OrvaneLittleEndianByteOrder;
+}
+
+// Pointer members of packed content records may lie at 4-byte offsets: compare copies.
+const void* P(const void* pointer) {
+    return pointer;
+}
+
+bool InSection(const orvane_file* file, const void* address, int32_t section) {
+    const auto* base = static_cast<const uint8_t*>(file->Sections[section]);
+    const auto* at = static_cast<const uint8_t*>(address);
+    return base != nullptr && at >= base &&
+           at < base + OrvaneGetOVNSectionArray(file->Header)[section].ExpandedSize;
+}
+
+// Every value of the content, read through the loaded file info.
+void ExpectContent(const orvane_file* file, const orvane_file_info* info, const Content& c,
+                   bool curves = true) {
+    ASSERT_NE(info, nullptr);
+    EXPECT_STREQ(info->FromFileName, "hero.max");
+    ASSERT_NE(info->ArtToolInfo, nullptr);
+    EXPECT_STREQ(info->ArtToolInfo->FromArtToolName, "Tool");
+    EXPECT_EQ(info->ArtToolInfo->ArtToolMinorRevision, 7);
+    EXPECT_EQ(info->ArtToolInfo->UnitsPerMeter, 100.0f);
+    EXPECT_EQ(info->ArtToolInfo->Origin[2], 3.0f);
+
+    ASSERT_EQ(info->SkeletonCount, 1);
+    const orvane_skeleton* skeleton = info->Skeletons[0];
+    ASSERT_NE(skeleton, nullptr);
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, skeleton), 2);
+    EXPECT_STREQ(skeleton->Name, "Rig");
+    ASSERT_EQ(skeleton->BoneCount, 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_STREQ(skeleton->Bones[i].Name, c.bones[i].Name);
+        EXPECT_EQ(skeleton->Bones[i].ParentIndex, i - 1);
+        EXPECT_EQ(std::memcmp(&skeleton->Bones[i].Transform, &c.bones[i].Transform,
+                              sizeof(orvane_transform)),
+                  0);
+        EXPECT_EQ(skeleton->Bones[i].InverseWorldTransform[3][3], 1.0f + float(i));
+    }
+
+    ASSERT_EQ(info->VertexDataCount, 1);
+    const orvane_vertex_data* vd = info->VertexDatas[0];
+    ASSERT_NE(vd, nullptr);
+    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(vd->VertexType, g_vertexType));
+    ASSERT_EQ(vd->VertexCount, 5);
+    // Arrays without pointers are used in place, in their section.
+    EXPECT_TRUE(InSection(file, vd->Vertices, 1));
+    EXPECT_EQ(std::memcmp(vd->Vertices, c.vertices, sizeof c.vertices), 0);
+    ASSERT_EQ(vd->VertexComponentNameCount, 2);
+    EXPECT_STREQ(vd->VertexComponentNames[1], "BoneIndices");
+
+    const orvane_tri_topology* topology = info->TriTopologies[0];
+    ASSERT_NE(topology, nullptr);
+    ASSERT_EQ(topology->Index16Count, 6);
+    EXPECT_EQ(std::memcmp(topology->Indices16, c.indices16, sizeof c.indices16), 0);
+    ASSERT_EQ(topology->IndexCount, 3);
+    EXPECT_EQ(topology->Indices[2], 2);
+    EXPECT_EQ(topology->Groups[0].TriCount, 2);
+
+    // Shared objects stay shared.
+    const orvane_model* model = info->Models[0];
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(P(model->Skeleton), P(skeleton));
+    EXPECT_EQ(P(model->MeshBindings[0].Mesh), P(info->Meshes[0]));
+    EXPECT_EQ(P(info->Meshes[0]->PrimaryVertexData), P(vd));
+    EXPECT_EQ(P(info->Meshes[0]->PrimaryTopology), P(topology));
+    EXPECT_EQ(model->InitialPlacement.Position[2], 3.0f);
+
+    const orvane_track_group* group = info->TrackGroups[0];
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(P(info->Animations[0]->TrackGroups[0]), P(group));
+    EXPECT_EQ(info->Animations[0]->Duration, 1.25f);
+    ASSERT_EQ(group->TransformTrackCount, 2);
+    EXPECT_STREQ(group->TransformTracks[1].Name, "head");
+    if (!curves) return;
+    const orvane_variant& a = group->TransformTracks[0].PositionCurve.CurveData;
+    const orvane_variant& b = group->TransformTracks[1].PositionCurve.CurveData;
+    EXPECT_EQ(P(a.Object), P(b.Object));
+    EXPECT_EQ(P(a.Type), P(b.Type));
+    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(a.Type, g_curveType));
+    const auto* curve = static_cast<const CurveData*>(a.Object);
+    ASSERT_NE(curve, nullptr);
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, curve), 3);
+    EXPECT_EQ(curve->Format, 3);
+    EXPECT_EQ(curve->Degree, 2);
+    EXPECT_EQ(curve->Shift, -5);
+    EXPECT_EQ(curve->Scale, 1.5f);
+    ASSERT_EQ(curve->KnotCount, 4);
+    EXPECT_EQ(std::memcmp(curve->Knots, c.knots, sizeof c.knots), 0);
+}
+
+class WholeFile : public ::testing::TestWithParam<std::tuple<bool, int32_t>> {};
+
+TEST_P(WholeFile, LoadsEveryValueInTheNativeLayout) {
+    const auto [reversed, compression] = GetParam();
+    Content content;
+    std::vector<uint8_t> bytes =
+        content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder, compression);
+    ASSERT_FALSE(bytes.empty());
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->ByteReversed, reversed);
+    for (int32_t i = 0; i < file->SectionCount; ++i) {
+        ASSERT_NE(file->Sections[i], nullptr);
+        EXPECT_TRUE(file->SectionMarshalled[i]);
+        EXPECT_FALSE(file->SectionInUserMemory[i]);
+    }
+    orvane_file_info* info = OrvaneGetFileInfo(file);
+    ExpectContent(file, info, content);
+    EXPECT_EQ(OrvaneGetFileInfo(file), info);
+    orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    EXPECT_EQ(tree.Object, info);
+    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(tree.Type, OrvaneFileInfoType));
+    EXPECT_EQ(OrvaneGetFileTypeTag(file), ORVANE_CURRENT_FILE_TYPE_TAG);
+    EXPECT_TRUE(log.messages().empty()) << log.messages()[0].text;
+    OrvaneFreeFile(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, WholeFile,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values(OrvaneNoCompression,
+                                                              OrvanePelma0Compression,
+                                                              OrvanePelma1Compression)));
+
+TEST(FileLoading, ReadsByNameAndFromAReader) {
+    Content content;
+    const std::string path = orvane_test::LoadTestPath("byname.ovn");
+    ASSERT_TRUE(orvane_test::WriteTreeFile(path, OrvaneFileInfoType, &content.info,
+                                           content.Options(OtherByteOrder(), 0)));
+    orvane_file* file = OrvaneReadEntireFile(path.c_str());
+    ASSERT_NE(file, nullptr);
+    ExpectContent(file, OrvaneGetFileInfo(file), content);
+    OrvaneFreeFile(file);
+
+    orvane_file_reader* reader =
+        OrvaneGetDefaultFileReaderOpenCallback()(__FILE__, __LINE__, path.c_str());
+    ASSERT_NE(reader, nullptr);
+    file = OrvaneReadEntireFileFromReader(reader);
+    reader->CloseFileReaderCallback(__FILE__, __LINE__, reader);
+    ASSERT_NE(file, nullptr);
+    ExpectContent(file, OrvaneGetFileInfo(file), content);
+    OrvaneFreeFile(file);
+    std::remove(path.c_str());
+
+    LogCapture log;
+    EXPECT_EQ(OrvaneReadEntireFile(path.c_str()), nullptr);  // gone: no message of its own
+    EXPECT_EQ(log.errors(), 0u);
+    EXPECT_EQ(OrvaneReadEntireFile(nullptr), nullptr);
+    EXPECT_TRUE(log.Contains("FileName is not allowed to be 0"));
+    OrvaneFreeFile(nullptr);
+}
+
+// Loading step by step from a memory reader.
+struct Partial {
+    explicit Partial(const std::vector<uint8_t>& bytes) {
+        reader = OrvaneCreateMemoryFileReader(__FILE__, __LINE__, 0, int32_t(bytes.size()),
+                                              bytes.data());
+        file = OrvaneReadPartialFileFromReader(reader);
+    }
+    ~Partial() {
+        OrvaneFreeFile(file);
+        reader->CloseFileReaderCallback(__FILE__, __LINE__, reader);
+    }
+    void Fixup(const std::vector<int32_t>& order) {
+        for (int32_t i : order)
+            OrvaneFixupFileSectionPhase1(reader, file, i);
+        for (int32_t i : order)
+            OrvaneFixupFileSectionPhase2(reader, file, i);
+    }
+    orvane_file_reader* reader;
+    orvane_file* file;
+};
+
+TEST(FileLoading, PartialLoadingInAnyOrderGivesTheWholeFile) {
+    Content content;
+    for (bool reversed : {false, true}) {
+        std::vector<uint8_t> bytes =
+            content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
+        for (const std::vector<int32_t>& order :
+             {std::vector<int32_t>{3, 2, 1, 0}, {1, 3, 0, 2}, {0, 1, 2, 3}}) {
+            Partial p(bytes);
+            ASSERT_NE(p.file, nullptr);
+            for (int32_t i = 0; i < 4; ++i)
+                EXPECT_EQ(p.file->Sections[i], nullptr);
+            for (int32_t i : order)
+                OrvaneReadFileSection(p.reader, p.file, i);
+            p.Fixup(order);
+            ExpectContent(p.file, OrvaneGetFileInfo(p.file), content);
+        }
+    }
+}
+
+TEST(FileLoading, SectionsNotLoadedReadAsNullAndCanFollowLater) {
+    Content content;
+    std::vector<uint8_t> bytes = content.Bytes(OtherByteOrder());
+    LogCapture log;
+    Partial p(bytes);
+    ASSERT_NE(p.file, nullptr);
+    for (int32_t i : {0, 1, 3})
+        OrvaneReadFileSection(p.reader, p.file, i);
+    p.Fixup({0, 1, 3});
+    orvane_file_info* info = OrvaneGetFileInfo(p.file);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->Skeletons[0], nullptr);
+    EXPECT_EQ(info->Models[0]->Skeleton, nullptr);
+    EXPECT_EQ(info->VertexDatas[0]->VertexCount, 5);
+
+    // Section 2 into caller memory; the pointers into it appear once the fixups run again.
+    const uint32_t size = OrvaneGetOVNSectionArray(p.file->Header)[2].ExpandedSize;
+    std::vector<uint32_t> memory((size + 3) / 4 + 1, 0xAAAAAAAAu);
+    OrvaneReadFileSectionInPlace(p.reader, p.file, 2, memory.data());
+    EXPECT_EQ(p.file->Sections[2], memory.data());
+    EXPECT_TRUE(p.file->SectionInUserMemory[2]);
+    p.Fixup({0, 1, 2, 3});
+    EXPECT_EQ(OrvaneGetFileInfo(p.file), info);  // copies keep their addresses
+    ExpectContent(p.file, info, content);
+    EXPECT_EQ(log.errors() + log.warnings(), 0u);
+
+    // Freeing the caller's section forgets it without releasing the memory.
+    const std::vector<uint32_t> before = memory;
+    OrvaneFreeFileSection(p.file, 2);
+    EXPECT_EQ(p.file->Sections[2], nullptr);
+    EXPECT_FALSE(p.file->SectionInUserMemory[2]);
+    EXPECT_FALSE(p.file->SectionMarshalled[2]);
+    EXPECT_EQ(memory, before);
+    EXPECT_EQ(OrvaneGetFileInfo(p.file), info);
+    EXPECT_EQ(info->Skeletons[0], nullptr);
+    EXPECT_EQ(info->Models[0]->Skeleton, nullptr);
+}
+
+TEST(FileLoading, SectionsBackToBackInOneCallerBlock) {
+    // Where one section ends the next begins: pointers to a section's first byte must still
+    // reach that section.
+    Content content;
+    for (bool reversed : {false, true}) {
+        std::vector<uint8_t> bytes =
+            content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
+        Partial p(bytes);
+        ASSERT_NE(p.file, nullptr);
+        const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
+        std::vector<size_t> offsets;
+        size_t total = 0;
+        for (int32_t i = 0; i < p.file->SectionCount; ++i) {
+            offsets.push_back(total);
+            total += (table[i].ExpandedSize + 3) & ~3u;
+        }
+        std::vector<uint64_t> block(total / 8 + 1);
+        auto* base = reinterpret_cast<uint8_t*>(block.data());
+        for (int32_t i = 0; i < p.file->SectionCount; ++i)
+            OrvaneReadFileSectionInPlace(p.reader, p.file, i, base + offsets[size_t(i)]);
+        p.Fixup({0, 1, 2, 3});
+        ExpectContent(p.file, OrvaneGetFileInfo(p.file), content);
+    }
+}
+
+TEST(FileLoading, FreeingASectionReleasesItsCopiesAndKeepsOthersAndTheirValues) {
+    Content content;
+    std::vector<uint8_t> bytes = content.Bytes();
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    orvane_file_info* info = OrvaneGetFileInfo(file);
+    ASSERT_NE(info, nullptr);
+    orvane_transform_track* tracks = info->TrackGroups[0]->TransformTracks;
+    const void* curve = tracks[0].PositionCurve.CurveData.Object;
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, curve), 3);
+    info->Skeletons[0]->Bones[1].ParentIndex = 42;  // the application changes a value
+    OrvaneFreeFileSection(file, 3);
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, curve), -1);
+    EXPECT_EQ(OrvaneGetFileInfo(file), info);
+    EXPECT_EQ(info->TrackGroups[0]->TransformTracks, tracks);
+    EXPECT_EQ(tracks[0].PositionCurve.CurveData.Object, nullptr);
+    // Only pointers are resolved again: values stay as the application left them.
+    EXPECT_EQ(info->Skeletons[0]->Bones[1].ParentIndex, 42);
+    EXPECT_STREQ(tracks[1].Name, "head");
+    EXPECT_STREQ(info->Skeletons[0]->Bones[2].Name, "head");
+    OrvaneFreeAllFileSections(file);
+    for (int32_t i = 0; i < file->SectionCount; ++i)
+        EXPECT_EQ(file->Sections[i], nullptr);
+    EXPECT_EQ(OrvaneGetFileInfo(file), nullptr);
+    OrvaneFreeFile(file);
+}
+
+TEST(FileLoading, SectionRequestsAreChecked) {
+    Content content;
+    std::vector<uint8_t> bytes = content.Bytes();
+    Partial p(bytes);
+    ASSERT_NE(p.file, nullptr);
+    LogCapture log;
+    OrvaneReadFileSection(p.reader, p.file, 0);
+    void* first = p.file->Sections[0];
+    OrvaneReadFileSection(p.reader, p.file, 0);
+    EXPECT_EQ(p.file->Sections[0], first);
+    EXPECT_TRUE(log.Contains("Ignored request to read already populated file section 0"));
+    OrvaneReadFileSection(p.reader, p.file, 4);
+    EXPECT_TRUE(log.Contains("SectionIndex 4 is out of range [0, 4)"));
+    OrvaneFixupFileSectionPhase1(p.reader, p.file, -1);
+    EXPECT_TRUE(log.Contains("SectionIndex -1 is out of range [0, 4)"));
+    OrvaneFreeFileSection(p.file, 9);
+    EXPECT_TRUE(log.Contains("SectionIndex 9 is out of range [0, 4)"));
+
+    // A native file's second phase repeats the pointer fixups only.
+    OrvaneFixupFileSectionPhase1(p.reader, p.file, 0);
+    const uint32_t size = OrvaneGetOVNSectionArray(p.file->Header)[0].ExpandedSize;
+    std::vector<uint8_t> afterPhase1(static_cast<uint8_t*>(first),
+                                     static_cast<uint8_t*>(first) + size);
+    OrvaneFixupFileSectionPhase2(p.reader, p.file, 0);
+    EXPECT_EQ(std::memcmp(afterPhase1.data(), first, size), 0);
+
+    // The section of an address: the first byte of a section is in it, its end is not.
+    OrvaneReadFileSection(p.reader, p.file, 1);
+    const auto* base = static_cast<const uint8_t*>(p.file->Sections[1]);
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(p.file, base), 1);
+    const uint32_t size1 = OrvaneGetOVNSectionArray(p.file->Header)[1].ExpandedSize;
+    EXPECT_NE(OrvaneGetFileSectionOfLoadedObject(p.file, base + size1), 1);
+    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(p.file, &size1), -1);
+
+    orvane_file empty = {};
+    EXPECT_EQ(OrvaneGetFileTypeTag(&empty), 0u);
+    EXPECT_TRUE(log.Contains("File.Header is not allowed to be 0"));
+    EXPECT_EQ(OrvaneGetDataTreeFromFile(&empty).Object, nullptr);
+}
+
+TEST(FileLoading, CrcCoversEverythingFromTheSectionTableOn) {
+    Content content;
+    std::vector<uint8_t> bytes = content.Bytes();
+    const std::string path = orvane_test::LoadTestPath("crc.ovn");
+    auto write = [&](const std::vector<uint8_t>& b) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(b.data(), 1, b.size(), f);
+        std::fclose(f);
+    };
+    write(bytes);
+    EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    for (size_t at : {size_t(88), size_t(100), bytes.size() / 2, bytes.size() - 1}) {
+        std::vector<uint8_t> changed = bytes;
+        changed[at] ^= 0x10;
+        write(changed);
+        EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str())) << at;
+    }
+    std::vector<uint8_t> tagged = bytes;
+    for (size_t at = 72; at < 88; ++at)
+        tagged[at] ^= 0x5A;  // ExtraTags
+    write(tagged);
+    EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    std::remove(path.c_str());
+    LogCapture log;
+    EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str()));
+    EXPECT_TRUE(log.Contains("Unable to open"));
+    EXPECT_FALSE(OrvaneFileCRCIsValid(nullptr));
+    EXPECT_TRUE(log.Contains("FileName is not allowed to be 0"));
+}
+
+TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
+    Content content;
+    TreeFileOptions options = content.Options(OrvaneNativeByteOrder, 0);
+    options.typeTag = 0x80000015u;
+    std::vector<uint8_t> bytes = WriteTreeBytes(OrvaneFileInfoType, &content.info, options);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(OrvaneGetFileTypeTag(file), 0x80000015u);
+    LogCapture log;
+    orvane_file_info* info = OrvaneGetFileInfo(file);
+    EXPECT_TRUE(
+        log.Contains("File has run-time type tag of 0x80000015, which doesn't match this "
+                     "version of Orvane (0x80000016).  Automatic conversion will be "
+                     "attempted."));
+    EXPECT_EQ(info, file->ConvertedFileInfo);
+    ASSERT_NE(info, nullptr);
+    {
+        // Conversion reads curve data as curve formats, which this content's is not.
+        ExpectContent(file, info, content, false);
+        log.Clear();
+        EXPECT_EQ(OrvaneGetFileInfo(file), info);
+        EXPECT_EQ(log.warnings(), 0u);
+    }
+    OrvaneFreeFile(file);
+}
+
+#pragma pack(push, 4)
+struct Chain {
+    int32_t NodeCount;
+    Node** Nodes;
+};
+#pragma pack(pop)
+orvane_data_type_definition g_chainType[] = {
+    Member(OrvaneArrayOfReferencesMember, "Nodes", g_nodeType), End()};
+
+TEST(FileLoading, CyclesAndLongChainsTerminate) {
+    // A ring of three nodes, and a chain of many nodes that the loader must follow node by
+    // node (listed last to first, so that the writer never follows more than one link).
+    std::vector<Node> nodes(20000);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        nodes[i] = {int32_t(i), i + 1 < nodes.size() ? &nodes[i + 1] : nullptr,
+                    const_cast<char*>(i % 2 ? "odd" : "even")};
+    std::vector<Node*> lastToFirst;
+    for (size_t i = nodes.size(); i-- > 0;)
+        lastToFirst.push_back(&nodes[i]);
+    Chain chain = {int32_t(nodes.size()), lastToFirst.data()};
+    Node ring[3];
+    for (int i = 0; i < 3; ++i)
+        ring[i] = {-1 - i, &ring[(i + 1) % 3], const_cast<char*>("ring")};
+    ring[2].Name = nullptr;
+    for (bool isRing : {true, false}) {
+        TreeFileOptions options;
+        options.sectionCount = 1;
+        std::vector<uint8_t> bytes = isRing ? WriteTreeBytes(g_nodeType, ring, options)
+                                            : WriteTreeBytes(g_chainType, &chain, options);
+        ASSERT_FALSE(bytes.empty());
+        orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+        ASSERT_NE(file, nullptr);
+        LogCapture log;
+        orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+        ASSERT_NE(tree.Object, nullptr);
+        const Node* first = isRing
+                                ? static_cast<const Node*>(tree.Object)
+                                : static_cast<const Chain*>(tree.Object)->Nodes[nodes.size() - 1];
+        const Node* expected = isRing ? ring : nodes.data();
+        size_t count = 0;
+        for (const Node* n = first; n != nullptr && count <= nodes.size(); n = n->Next, ++count) {
+            if (count && n == first) break;
+            EXPECT_EQ(n->Value, expected[count].Value);
+        }
+        EXPECT_EQ(count, isRing ? 3u : nodes.size());
+        // The root is not a file info, whatever the tag says: it is converted into one.
+        EXPECT_NE(P(OrvaneGetFileInfo(file)), P(tree.Object));
+        EXPECT_TRUE(log.Contains("not laid out as a file info"));
+        OrvaneFreeFile(file);
+    }
+}
+
+}  // namespace
