@@ -81,6 +81,10 @@ struct LoadedFile {
         return f;
     }
     const void* Slot(const void* slot, uint32_t* available = nullptr) const {
+        if (slot == nullptr) {
+            ADD_FAILURE() << "decoding a slot at null";
+            return nullptr;
+        }
         return OrvaneDecodeOVNPointerSlot(&sections, slot, available);
     }
     uint32_t CRC() const {
