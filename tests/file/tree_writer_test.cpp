@@ -596,6 +596,8 @@ TEST(FileDataTreeWriter, FailuresAreReported) {
     EXPECT_TRUE(log.Contains("Unable to write buffer to file"));
     // A section that the builder lacks is reported by the builder.
     log.Clear();
+    OrvaneEndFileDataTreeWriting(writer);
+    writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, 5);
     std::string path = TempName("ranges.ovn");
     OrvaneWriteDataTreeToFile(writer, 0, path.c_str(), 1);
