@@ -3,6 +3,7 @@
 #define ORVANE_FILE_H
 
 #include "orvane/common.h"
+#include "orvane/types.h"
 
 ORVANE_EXTERN_C_BEGIN
 
@@ -506,6 +507,100 @@ ORVANE_API orvane_int32 OrvaneGetPelma1CompressBufferPaddingSize(void);
 ORVANE_API orvane_int32 OrvaneGetPelma1DecompressBufferPaddingSize(void);
 
 /* ---- end of section compression ---- */
+
+/* ---- File loading ---- */
+
+/* A loaded content file. The library allocates it as one block: this record, then Sections,
+ * SectionMarshalled, SectionInUserMemory and Pointers. Everything here is owned by the File
+ * and released by OrvaneFreeFile.
+ *
+ * Section memory keeps the file's own 32-bit layout, with 4-byte pointer slots that hold
+ * handles into Pointers (see "Pointer slots" above). What applications use is the native tree:
+ * on the first OrvaneGetDataTreeFromFile or OrvaneGetFileInfo after the fixup phases, the
+ * loader makes a native description of every type description reached, copies every object
+ * whose type has pointer slots into its native layout (pointers resolved through Pointers),
+ * and uses arrays without pointer slots, and strings, in place in section memory. Shared
+ * objects stay shared and cycles terminate. The copies of objects (and descriptions) that lie
+ * in section i are kept with section i: OrvaneGetFileSectionOfLoadedObject answers i for them
+ * and OrvaneFreeFileSection(i) releases them. Reading, fixing up or freeing a section makes the
+ * next request bring the native tree up to date: copies that still exist keep their addresses
+ * (and any values the application changed in them); their pointers are resolved again.
+ *
+ * A File is used by one thread at a time; different Files may be loaded on different
+ * threads. */
+typedef struct orvane_native_tree orvane_native_tree;
+
+typedef struct orvane_file {
+    orvane_bool ByteReversed;  /* the file is of the other byte order */
+    orvane_file_header* Header; /* header and section table, byte order corrected; owned */
+    orvane_int32 SectionCount;
+    void** Sections; /* memory of each section; null when not loaded or empty */
+    /* The section needs no (further) marshalling: true at load for a native file, set after
+     * phase 2 for a reversed one. */
+    orvane_bool* SectionMarshalled;
+    orvane_bool* SectionInUserMemory; /* read into the caller's memory, never released here */
+    /* The file info converted to the current layout when the type tag differs; owned. */
+    struct orvane_file_info* ConvertedFileInfo;
+    /* The pointer table of the sections' pointer slots: one entry per pointer fixup of the
+     * file, filled by the fixup phases. */
+    orvane_uint32 PointerCount;
+    void** Pointers;
+    /* The native tree and the native copies kept with each section; null until first built. */
+    orvane_native_tree* NativeTree;
+} orvane_file;
+
+/* The type tag of the current layout of the standard content types. */
+#define ORVANE_CURRENT_FILE_TYPE_TAG 0x80000016u
+
+/* Sections whose ExpandedSize lies above the limit are not loaded (they stay null, with an
+ * error). It guards against files that claim huge sections; initially 1 GiB. Process-wide. */
+ORVANE_API void OrvaneSetFileSectionSizeLimit(orvane_uint32 MaximumExpandedSize);
+ORVANE_API orvane_uint32 OrvaneGetFileSectionSizeLimit(void);
+
+/* Whole files. Each returns null (with an error) when the file is not a content file or its
+ * header is damaged; a section that cannot be loaded stays null. The reader stays open. */
+ORVANE_API orvane_file* OrvaneReadEntireFile(const char* FileName);
+ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize,
+                                                      const void* Memory);
+ORVANE_API orvane_file* OrvaneReadEntireFileFromReader(orvane_file_reader* Reader);
+
+/* Loading step by step: OrvaneReadPartialFileFromReader; OrvaneReadFileSection or
+ * OrvaneReadFileSectionInPlace for each wanted section; OrvaneFixupFileSectionPhase1 for every
+ * loaded section; then OrvaneFixupFileSectionPhase2 for every loaded section. The reader may be
+ * closed after that. InPlace memory holds at least ExpandedSize rounded up to 4 bytes, aligned
+ * to the section's Alignment, and must outlive the section. */
+ORVANE_API orvane_file* OrvaneReadPartialFileFromReader(orvane_file_reader* Reader);
+ORVANE_API void OrvaneReadFileSection(orvane_file_reader* Reader, orvane_file* File,
+                                      orvane_int32 SectionIndex);
+ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex, void* Memory);
+ORVANE_API void OrvaneFixupFileSectionPhase1(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex);
+ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_file* File,
+                                             orvane_int32 SectionIndex);
+
+/* Whether the CRC of everything from the section table on matches the header's. */
+ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName);
+
+ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionIndex);
+ORVANE_API void OrvaneFreeAllFileSections(orvane_file* File);
+ORVANE_API void OrvaneFreeFile(orvane_file* File); /* null allowed */
+
+/* The section whose memory, or whose native copies, hold Address; -1 when none does. */
+ORVANE_API orvane_int32 OrvaneGetFileSectionOfLoadedObject(const orvane_file* File,
+                                                           const void* Address);
+/* The root as a native description and a native object; both null when the tree cannot be
+ * built (damaged descriptions or objects, logged), the object null when its section is not
+ * loaded. */
+ORVANE_API orvane_variant OrvaneGetDataTreeFromFile(orvane_file* File);
+ORVANE_API orvane_uint32 OrvaneGetFileTypeTag(const orvane_file* File);
+/* The root in the current layout of the standard content types. With the current type tag
+ * the root is used as it stands once its description has been found to match
+ * OrvaneFileInfoType; otherwise (with a warning once per File) it is converted, and the
+ * converted tree belongs to the File. Null when there is no root or it cannot be converted. */
+ORVANE_API struct orvane_file_info* OrvaneGetFileInfo(orvane_file* File);
+
+/* ---- end of file loading ---- */
 
 ORVANE_EXTERN_C_END
 
