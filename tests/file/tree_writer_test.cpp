@@ -360,6 +360,8 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
                    static_cast<const uint8_t*>(f.rootObject));
     EXPECT_GE(compare.objectCount(), 20);
+    // And through the library's own loader, into native records.
+    orvane_test::CompareWithLoader(path, OrvaneFileInfoType, &content.info);
 
     // Sections as chosen: the vertex data by its type, the pixels by their address (the array
     // follows its object), strings in the discardable section, everything else in main.
