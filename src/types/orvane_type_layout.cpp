@@ -358,6 +358,36 @@ bool MakeEmptyObject(const TypeRecords& records, DataLayout layout, const void* 
     return ToInt32(ok, value, written);
 }
 
+LayoutCursor::LayoutCursor(const TypeRecords& records, const void* type) : records_(records) {
+    Load(type);
+}
+
+void LayoutCursor::Load(const void* next) {
+    record = nullptr;
+    if (next == nullptr || failed_) return;
+    if (++visits_ > kMaxRecordVisits || !records_.Readable(next)) {
+        failed_ = true;
+        return;
+    }
+    kind = records_.Kind(next);
+    if (kind == OrvaneEndMember) return;
+    if (!GetMemberSize(records_, DataLayout::File, next, &fileSize) ||
+        !GetMemberSize(records_, DataLayout::Native, next, &nativeSize) ||
+        fileOffset > INT32_MAX - fileSize || nativeOffset > INT32_MAX - nativeSize) {
+        failed_ = true;
+        return;
+    }
+    record = next;
+}
+
+void LayoutCursor::Advance() {
+    if (record == nullptr) return;
+    fileOffset += fileSize;
+    nativeOffset += nativeSize;
+    fileSize = nativeSize = 0;
+    Load(records_.Next(record));
+}
+
 int32_t NativeMemberSize(const orvane_data_type_definition* member) {
     int32_t size = 0;
     if (member == nullptr ||

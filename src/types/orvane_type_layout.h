@@ -266,6 +266,35 @@ bool MakeEmptyMember(const TypeRecords& records, DataLayout layout, const void* 
 bool MakeEmptyObject(const TypeRecords& records, DataLayout layout, const void* type, void* object,
                      int32_t* written);
 
+// Walks the members of one description (not into inline members) and gives, for each, its
+// record and its place in both layouts, for code that moves objects from one layout to the
+// other (the loader widening file objects into native ones, the writer narrowing them):
+//   LayoutCursor c(records, type);
+//   for (; c.Valid(); c.Advance())
+//       Move(c.kind, file + c.fileOffset, c.fileSize, native + c.nativeOffset, c.nativeSize);
+//   if (c.Failed()) ...  // malformed description
+// Once the walk is over without failure, fileOffset and nativeOffset are the object sizes.
+class LayoutCursor {
+public:
+    LayoutCursor(const TypeRecords& records, const void* type);
+    bool Valid() const { return record != nullptr; }
+    bool Failed() const { return failed_; }
+    void Advance();
+
+    const void* record = nullptr;  // the current member; null once the walk is over
+    int32_t kind = OrvaneEndMember;
+    int32_t fileOffset = 0;
+    int32_t fileSize = 0;
+    int32_t nativeOffset = 0;
+    int32_t nativeSize = 0;
+
+private:
+    void Load(const void* next);
+    const TypeRecords& records_;
+    int32_t visits_ = 0;
+    bool failed_ = false;
+};
+
 // Shorthands for the library's own (native) descriptions and native objects. They return 0 /
 // false on a malformed description.
 int32_t NativeMemberSize(const orvane_data_type_definition* member);

@@ -219,24 +219,24 @@ TEST(ContentSchema, ElementTypes) {
 TEST(ContentSchema, KindsAndReferencedTypes) {
     // Spot checks of the parts the layout check does not see.
     EXPECT_EQ(OrvaneFileInfoType[3].Type, OrvaneArrayOfReferencesMember);
-    EXPECT_EQ(OrvaneFileInfoType[3].ReferenceType, OrvaneTextureType);
+    EXPECT_EQ(+OrvaneFileInfoType[3].ReferenceType, OrvaneTextureType);
     EXPECT_EQ(OrvaneFileInfoType[12].Type, OrvaneVariantReferenceMember);
     EXPECT_EQ(OrvaneTextureType[6].Type, OrvaneInlineMember);
-    EXPECT_EQ(OrvaneTextureType[6].ReferenceType, OrvanePixelLayoutType);
-    EXPECT_EQ(OrvaneTextureMIPLevelType[1].ReferenceType, OrvaneUInt8Type);
+    EXPECT_EQ(+OrvaneTextureType[6].ReferenceType, OrvanePixelLayoutType);
+    EXPECT_EQ(+OrvaneTextureMIPLevelType[1].ReferenceType, OrvaneUInt8Type);
     EXPECT_EQ(OrvaneVertexDataType[0].Type, OrvaneReferenceToVariantArrayMember);
-    EXPECT_EQ(OrvaneVertexDataType[1].ReferenceType, OrvaneStringType);
-    EXPECT_EQ(OrvaneTriTopologyType[2].ReferenceType, OrvaneInt16Type);
+    EXPECT_EQ(+OrvaneVertexDataType[1].ReferenceType, OrvaneStringType);
+    EXPECT_EQ(+OrvaneTriTopologyType[2].ReferenceType, OrvaneInt16Type);
     EXPECT_EQ(OrvaneBoneType[3].ArrayWidth, 16);
-    EXPECT_EQ(OrvaneTrackGroupType[9].ReferenceType, OrvaneTransformTrackType);
-    EXPECT_EQ(OrvaneTransformTrackType[2].ReferenceType, OrvaneCurve2Type);
-    EXPECT_EQ(OrvaneAnimationType[4].ReferenceType, OrvaneTrackGroupType);
-    EXPECT_EQ(OrvaneOldCurveType[1].ReferenceType, OrvaneReal32Type);
+    EXPECT_EQ(+OrvaneTrackGroupType[9].ReferenceType, OrvaneTransformTrackType);
+    EXPECT_EQ(+OrvaneTransformTrackType[2].ReferenceType, OrvaneCurve2Type);
+    EXPECT_EQ(+OrvaneAnimationType[4].ReferenceType, OrvaneTrackGroupType);
+    EXPECT_EQ(+OrvaneOldCurveType[1].ReferenceType, OrvaneReal32Type);
     // Nothing in the schema is written to by a comparison.
     EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(OrvaneFileInfoType, OrvaneFileInfoType));
     for (int i = 0; i < OrvaneGetDefinedTypeCount(); ++i) {
         for (const orvane_data_type_definition* m = OrvaneDefinedTypes[i].Type;; ++m) {
-            EXPECT_EQ(m->TraversalMark, 0u);
+            EXPECT_EQ(+m->TraversalMark, 0u);
             for (int32_t e : m->Extra)
                 EXPECT_EQ(e, 0);
             if (m->Type == OrvaneEndMember) break;
@@ -262,18 +262,18 @@ TEST(DefinedTypes, TheCatalogue) {
     std::set<std::string> names;
     for (int i = 0; i < 32; ++i) {
         EXPECT_EQ(OrvaneDefinedTypes[i].Tag, 0x10001u + i);
-        ASSERT_NE(OrvaneDefinedTypes[i].Type, nullptr);
+        ASSERT_NE(+OrvaneDefinedTypes[i].Type, nullptr);
         names.insert(OrvaneDefinedTypes[i].Name);
     }
     EXPECT_EQ(names.size(), 32u);
     EXPECT_STREQ(OrvaneDefinedTypes[0].Name, "animation");
-    EXPECT_EQ(OrvaneDefinedTypes[0].Type, OrvaneAnimationType);
+    EXPECT_EQ(+OrvaneDefinedTypes[0].Type, OrvaneAnimationType);
     EXPECT_STREQ(OrvaneDefinedTypes[2].Name, "curve2");
-    EXPECT_EQ(OrvaneDefinedTypes[2].Type, OrvaneCurve2Type);
+    EXPECT_EQ(+OrvaneDefinedTypes[2].Type, OrvaneCurve2Type);
     EXPECT_STREQ(OrvaneDefinedTypes[18].Name, "strings");
-    EXPECT_EQ(OrvaneDefinedTypes[18].Type, OrvaneStringType);
+    EXPECT_EQ(+OrvaneDefinedTypes[18].Type, OrvaneStringType);
     EXPECT_STREQ(OrvaneDefinedTypes[31].Name, "vertex_data");
-    EXPECT_EQ(OrvaneDefinedTypes[31].Type, OrvaneVertexDataType);
+    EXPECT_EQ(+OrvaneDefinedTypes[31].Type, OrvaneVertexDataType);
 }
 
 }  // namespace

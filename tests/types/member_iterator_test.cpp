@@ -51,7 +51,7 @@ TEST(MemberIterator, MeshMembersAndTheirSlots) {
 TEST(MemberIterator, EveryStandardDescription) {
     std::vector<const Def*> types;
     for (int i = 0; i < OrvaneGetDefinedTypeCount(); ++i)
-        types.push_back(OrvaneDefinedTypes[i].Type);
+        types.push_back(+OrvaneDefinedTypes[i].Type);
     for (const Def* t : {OrvaneFileInfoType, OrvaneOldCurveType, OrvaneTransformType,
                          OrvaneTripleType, OrvaneEmptyType}) {
         types.push_back(t);
@@ -133,7 +133,7 @@ TEST(MemberIterator, SwitchableVariantAndIllegalRequests) {
     EXPECT_EQ(it.subType, OrvaneInt32Type);
     EXPECT_EQ(it.SubMembers().data, reinterpret_cast<unsigned char*>(&number));
     it.SetType(OrvaneReal32Type);  // writes go through the slot
-    EXPECT_EQ(object.variant.Type, OrvaneReal32Type);
+    EXPECT_EQ(+object.variant.Type, OrvaneReal32Type);
 
     LogCapture log;
     EXPECT_FALSE(it.SubArray().Valid());  // a variant is not an array

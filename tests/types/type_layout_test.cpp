@@ -192,6 +192,34 @@ TEST(FileRecords, WalksMatchTheNativeDescription) {
     EXPECT_EQ(0, std::memcmp(data[0], expected, 31));
 }
 
+// The cursor that moves objects between layouts: offsets in both, sizes at the end.
+TEST(LayoutCursor, GivesBothLayoutsAndEndsAtTheObjectSizes) {
+    Mixed m;
+    const int32_t fileOffsets[] = {0, 4, 12, 20, 23};
+    const int32_t nativeOffsets[] = {0, 4, 8 + P, 12 + 2 * P, 15 + 2 * P};
+    LayoutCursor c(kNative, m.outer);
+    int i = 0;
+    for (; c.Valid(); c.Advance(), ++i) {
+        ASSERT_LT(i, 5);
+        EXPECT_EQ(c.record, &m.outer[i]);
+        EXPECT_EQ(c.kind, m.outer[i].Type);
+        EXPECT_EQ(c.fileOffset, fileOffsets[i]);
+        EXPECT_EQ(c.nativeOffset, nativeOffsets[i]);
+    }
+    EXPECT_EQ(i, 5);
+    EXPECT_FALSE(c.Failed());
+    EXPECT_EQ(c.fileOffset, 31);
+    EXPECT_EQ(c.nativeOffset, 15 + 4 * P);
+
+    FileSection section;  // unterminated
+    int first = section.Add(OrvaneInt32Member, "x", nullptr, 0);
+    LayoutCursor bad(section.Records(), section.Record(first));
+    EXPECT_TRUE(bad.Valid());
+    bad.Advance();
+    EXPECT_FALSE(bad.Valid());
+    EXPECT_TRUE(bad.Failed());
+}
+
 TEST(FileRecords, HostileDescriptionsFailInsteadOfRunningAway) {
     int32_t size = 0;
     {  // An inline member that embeds its own description.

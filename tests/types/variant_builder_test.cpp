@@ -31,8 +31,8 @@ TEST_F(VariantBuilder, NoMembersGivesATerminatorAndAFourByteObject) {
     void* object = nullptr;
     ASSERT_TRUE(OrvaneEndVariant(b, &type, &object));
     EXPECT_EQ(type->Type, OrvaneEndMember);
-    EXPECT_EQ(type->Name, nullptr);
-    EXPECT_EQ(type->TraversalMark, 0u);
+    EXPECT_EQ(+type->Name, nullptr);
+    EXPECT_EQ(+type->TraversalMark, 0u);
     EXPECT_EQ(OrvaneGetTotalObjectSize(type), 0);
     EXPECT_EQ(*static_cast<orvane_int32*>(object), 0);
     OrvaneFreeBuilderResult(type);
@@ -57,7 +57,7 @@ TEST_F(VariantBuilder, MembersInOrderWithInternedNamesAndStrings) {
     EXPECT_STREQ(type[0].Name, "Weight");
     EXPECT_STREQ(type[1].Name, "Tag");
     EXPECT_STREQ(type[2].Name, "Count");
-    EXPECT_EQ(type[0].Name, OrvaneMapString(strings_, "Weight"));  // interned
+    EXPECT_EQ(+type[0].Name, OrvaneMapString(strings_, "Weight"));  // interned
     EXPECT_EQ(OrvaneGetTotalObjectSize(type), 8 + P);
 
     // Read back through the iterator, which is how the conversion code sees it.
@@ -95,9 +95,9 @@ TEST_F(VariantBuilder, ArraysAndReferences) {
     void* object = nullptr;
     ASSERT_TRUE(OrvaneEndVariant(b, &type, &object));
     EXPECT_EQ(type[0].ArrayWidth, 3);
-    EXPECT_EQ(type[1].ReferenceType, OrvaneTransformType);
+    EXPECT_EQ(+type[1].ReferenceType, OrvaneTransformType);
     EXPECT_EQ(type[2].Type, OrvaneReferenceToArrayMember);
-    EXPECT_EQ(type[2].ReferenceType, OrvaneInt32Type);
+    EXPECT_EQ(+type[2].ReferenceType, OrvaneInt32Type);
     EXPECT_EQ(type[3].ArrayWidth, 0);
     EXPECT_EQ(OrvaneGetTotalObjectSize(type), 12 + P + 4 + P + 4);
 
@@ -145,9 +145,9 @@ TEST_F(VariantBuilder, InPlaceNeedsBothMemoriesAndAlwaysReleasesTheBuilder) {
     EXPECT_EQ(objectMemory, 41);
     // The whole terminator is written, not only its kind.
     EXPECT_EQ(type[1].Type, OrvaneEndMember);
-    EXPECT_EQ(type[1].Name, nullptr);
-    EXPECT_EQ(type[1].ReferenceType, nullptr);
-    EXPECT_EQ(type[1].TraversalMark, 0u);
+    EXPECT_EQ(+type[1].Name, nullptr);
+    EXPECT_EQ(+type[1].ReferenceType, nullptr);
+    EXPECT_EQ(+type[1].TraversalMark, 0u);
     EXPECT_FALSE(OrvaneEndVariantInPlace(nullptr, typeMemory, &type, &objectMemory, &object));
     EXPECT_EQ(type, nullptr);
 }
