@@ -42,7 +42,8 @@ Bytes VertexCorpus() {
             float cx = std::cos(a), sx = std::sin(a), cy = std::cos(b), sy = std::sin(b);
             float px = (1 + r * cy) * cx, py = (1 + r * cy) * sx, pz = r * sy;
             float nx = cy * cx, ny = cy * sx, nz = sy;
-            for (float f : {px, py, pz, nx, ny, nz, u, v}) Append(&out, f);
+            for (float f : {px, py, pz, nx, ny, nz, u, v})
+                Append(&out, f);
         }
     }
     return out;
@@ -55,7 +56,8 @@ Bytes CurveCorpus() {
     for (int curve = 0; curve < 400; ++curve) {
         int knots = 60 + int(rng() % 80);
         float phase = float(rng() % 1000) / 100.0f, speed = 0.05f + float(rng() % 100) / 1000.0f;
-        for (int k = 0; k < knots; ++k) Append(&out, uint16_t(k * 2 + (k > 0 ? rng() % 2 : 0)));
+        for (int k = 0; k < knots; ++k)
+            Append(&out, uint16_t(k * 2 + (k > 0 ? rng() % 2 : 0)));
         for (int k = 0; k < knots; ++k) {
             for (int c = 0; c < 3; ++c) {
                 float x = std::sin(phase + float(c) + speed * float(k)) * 20000.0f + 32768.0f +
@@ -74,7 +76,8 @@ Bytes IndexCorpus() {
         for (int i = 0; i + 1 < kGrid; ++i) {
             Index a = Index(j * kGrid + i), b = Index(a + 1), c = Index(a + kGrid),
                   d = Index(c + 1);
-            for (Index x : {a, b, c, b, d, c}) Append(&out, x);
+            for (Index x : {a, b, c, b, d, c})
+                Append(&out, x);
         }
     }
     return out;

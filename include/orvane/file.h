@@ -501,6 +501,30 @@ ORVANE_API void OrvanePelma1FreeSimple(orvane_pelma1_state* State);
 ORVANE_API orvane_bool OrvanePelma1Decompress(orvane_bool Reversed, orvane_int32 CompressedSize,
                                               const void* CompressedBytes,
                                               orvane_int32 OutputSize, void* Destination);
+/* The file compressor: what the file builder drives to store a section. Begin with the section's
+ * expanded size, its number of contents (3 for a section) and the type; feed the contents in
+ * order, each read from a file; end writes the stream to the writer. */
+typedef struct orvane_file_compressor orvane_file_compressor;
+
+/* Null (logged) for an unrecognized type, a null writer, negative sizes, or out of memory. */
+ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 ExpandedSize,
+                                                              orvane_int32 ContentsCount,
+                                                              orvane_int32 CompressionType,
+                                                              orvane_file_writer* Writer);
+/* The next content, ByteCount bytes read from the named file through the default open
+ * callback. Type 0 appends the file to the writer through the caller's buffer; the codecs read
+ * the whole content into memory of their own and ignore the buffer. False when the file cannot
+ * be opened, holds fewer than ByteCount bytes (type 0: a different number of bytes), a write
+ * fails, or more contents are given than were announced; every later call then fails too. */
+ORVANE_API orvane_bool OrvaneCompressContentsOfFile(orvane_file_compressor* Compressor,
+                                                    orvane_int32 ByteCount, const char* FileName,
+                                                    orvane_int32 BufferSize, void* Buffer);
+/* Writes the codec's stream (headers and coded bytes) to the writer in one write, stores its
+ * size (type 0: the bytes copied) in CompressedSize (may be null; -1 on failure) and releases
+ * the compressor, which may be null. False when any step of this compressor failed. */
+ORVANE_API orvane_bool OrvaneEndFileCompression(orvane_file_compressor* Compressor,
+                                                orvane_int32* CompressedSize);
+
 /* Bytes after an input buffer that the compressor may read (8; this library reads none). */
 ORVANE_API orvane_int32 OrvaneGetPelma1CompressBufferPaddingSize(void);
 /* Bytes after compressed data that a reader allocates for the decoder (4). */

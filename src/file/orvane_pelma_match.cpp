@@ -2,6 +2,7 @@
 #include "file/orvane_pelma_match.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "core/orvane_memory.h"
 
@@ -28,11 +29,14 @@ inline uint32_t Key2(const uint8_t* p, int bits) {
 
 int TableBits(int64_t size, int maximum) {
     int bits = 10;
-    while (bits < maximum && (int64_t{1} << bits) < size) ++bits;
+    while (bits < maximum && (int64_t{1} << bits) < size)
+        ++bits;
     return bits;
 }
 
-inline uint32_t BitLength(uint32_t v) { return v ? 32 - uint32_t(__builtin_clz(v)) : 0; }
+inline uint32_t BitLength(uint32_t v) {
+    return v ? 32 - uint32_t(__builtin_clz(v)) : 0;
+}
 
 // Common prefix of a and b, at most limit bytes; a lies before b.
 inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
@@ -50,7 +54,8 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
         }
         n += 8;
     }
-    while (n < limit && a[n] == b[n]) ++n;
+    while (n < limit && a[n] == b[n])
+        ++n;
     return n;
 }
 
@@ -64,8 +69,14 @@ class Finder {
 public:
     Finder(const uint8_t* data, int64_t size, const PelmaMatchOptions& options, int32_t* head3,
            int hashBits, int32_t* last2, int pairBits, int32_t* chain)
-        : data_(data), size_(size), options_(options), head3_(head3), last2_(last2),
-          chain_(chain), hashBits_(hashBits), pairBits_(pairBits) {}
+        : data_(data),
+          size_(size),
+          options_(options),
+          head3_(head3),
+          last2_(last2),
+          chain_(chain),
+          hashBits_(hashBits),
+          pairBits_(pairBits) {}
 
     // Every position below q enters the search structures.
     void InsertUpTo(int64_t q) {
@@ -114,10 +125,44 @@ public:
         return best;
     }
 
+    // Every match at p that is longer than all closer ones: lengths increase along the list.
+    int32_t FindAll(int64_t p, uint32_t* lengths, uint32_t* offsets, int32_t capacity) const {
+        int64_t left = size_ - p;
+        if (left < 2) return 0;
+        uint32_t limit = left < kMaxLength ? uint32_t(left) : kMaxLength;
+        const uint8_t* here = data_ + p;
+        int32_t count = 0;
+        uint32_t best = 1;
+        auto take = [&](uint32_t length, uint32_t offset) {
+            if (length > best && count < capacity) {
+                lengths[count] = length;
+                offsets[count] = offset;
+                ++count;
+                best = length;
+            }
+        };
+        int32_t recent = last2_[Key2(here, pairBits_)];
+        if (recent >= 0 && uint64_t(p - recent) <= options_.window)
+            take(CommonLength(data_ + recent, here, limit), uint32_t(p - recent));
+        if (limit >= 3) {
+            int32_t candidate = head3_[Hash3(here, hashBits_)];
+            uint32_t depth = options_.chainDepth;
+            while (candidate >= 0 && depth-- != 0 && best < limit) {
+                uint64_t offset = uint64_t(p - candidate);
+                if (offset > options_.window) break;
+                if (data_[candidate + best] == here[best])
+                    take(CommonLength(data_ + candidate, here, limit), uint32_t(offset));
+                candidate = chain_[candidate];
+            }
+        }
+        return count;
+    }
+
     int32_t Gain(uint32_t length, uint32_t offset, uint32_t lastOffset) const {
         uint32_t usable = PelmaUsableLength(length);
         if (usable < 2) return 0;
-        int32_t offsetBits = offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
+        int32_t offsetBits =
+            offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
         // Longer matches past the table are split; the rest is found again at the same offset.
         int32_t lengthBits = 4;
         return int32_t(usable) * int32_t(options_.literalCost) - lengthBits - offsetBits;
@@ -167,7 +212,114 @@ struct MatchList {
     }
 };
 
+constexpr int32_t kMaxCandidates = 32;
+constexpr int64_t kBlock = 1 << 15;
+
+struct Step {
+    float cost;
+    uint32_t offset;  // 0 for a literal
+    uint16_t length;
+    uint8_t fromMatch;  // state the step came from: after a literal (0) or a match (1)
+};
+
+inline uint32_t LengthCode(uint32_t length) {
+    if (length <= 61) return length - 1;
+    return length == 128 ? 61 : length == 192 ? 62 : length == 256 ? 63 : 64;
+}
+
 }  // namespace
+
+int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
+                               const PelmaMatchOptions& options, const PelmaPrices& prices,
+                               PelmaMatch** matches) {
+    *matches = nullptr;
+    if (size < 2) return 0;
+    if (size > INT32_MAX) return -1;
+    int hashBits = TableBits(size, kMaxHashBits), pairBits = TableBits(size, kMaxPairBits);
+    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits);
+    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
+    int32_t* chain = ORVANE_ALLOCATE_ARRAY(int32_t, size);
+    // Two states per position of a block: reached by a literal or by a match.
+    Step* steps = ORVANE_ALLOCATE_ARRAY(Step, 2 * (kBlock + 1));
+    MatchList list;
+    bool ok = head3 != nullptr && last2 != nullptr && chain != nullptr && steps != nullptr;
+    if (ok) {
+        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
+        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
+        Finder finder(data, size, options, head3, hashBits, last2, pairBits, chain);
+        uint32_t lengths[kMaxCandidates], offsets[kMaxCandidates];
+        int startState = 0;
+        for (int64_t blockStart = 0; ok && blockStart < size;) {
+            int64_t blockEnd = size - blockStart > kBlock ? blockStart + kBlock : size;
+            int64_t n = blockEnd - blockStart;
+            const float kInfinite = 1e30f;
+            for (int64_t i = 0; i <= n; ++i)
+                steps[2 * i].cost = steps[2 * i + 1].cost = kInfinite;
+            steps[startState].cost = 0;
+            for (int64_t i = 0; i < n; ++i) {
+                int64_t p = blockStart + i;
+                Step* here = steps + 2 * i;
+                float best = here[0].cost < here[1].cost ? here[0].cost : here[1].cost;
+                if (best >= kInfinite) continue;
+                int fromMatch = here[1].cost < here[0].cost ? 1 : 0;
+                float literalCost = prices.literal[(base + p) & 3][data[p]];
+                for (int s = 0; s < 2; ++s) {
+                    float c = here[s].cost + prices.length[s][0] + literalCost;
+                    Step& next = steps[2 * (i + 1)];
+                    if (c < next.cost) next = {c, 0, 1, uint8_t(s)};
+                }
+                finder.InsertUpTo(p);
+                int32_t count = finder.FindAll(p, lengths, offsets, kMaxCandidates);
+                uint32_t shorter = 1;
+                for (int32_t k = 0; k < count; ++k) {
+                    float offsetCost = prices.offset(prices.context, offsets[k]);
+                    uint32_t longest = lengths[k];
+                    if (longest > uint32_t(n - i)) longest = uint32_t(n - i);
+                    auto relax = [&](uint32_t l) {
+                        float c = best + prices.length[fromMatch][LengthCode(l)] + offsetCost;
+                        Step& next = steps[2 * (i + l) + 1];
+                        if (c < next.cost) next = {c, offsets[k], uint16_t(l), uint8_t(fromMatch)};
+                    };
+                    for (uint32_t l = shorter + 1; l <= longest && l <= 61; ++l)
+                        relax(l);
+                    for (uint32_t l : {128u, 192u, 256u, 512u})
+                        if (l > shorter && l <= longest) relax(l);
+                    shorter = lengths[k];
+                }
+            }
+            // Walk back from the cheaper end state; the steps are then emitted in order.
+            int state = steps[2 * n + 1].cost < steps[2 * n].cost ? 1 : 0;
+            int endState = state;
+            int64_t firstMatch = list.count;
+            for (int64_t i = n; i > 0;) {
+                const Step& step = steps[2 * i + state];
+                if (step.offset != 0)
+                    ok = ok && list.Push({uint32_t(blockStart + i - step.length), step.offset,
+                                          step.length});
+                i -= step.length;
+                state = step.fromMatch;
+            }
+            // The block's matches were pushed last first.
+            for (int64_t a = firstMatch, b = list.count - 1; a < b; ++a, --b) {
+                PelmaMatch t = list.items[a];
+                list.items[a] = list.items[b];
+                list.items[b] = t;
+            }
+            startState = endState;
+            blockStart = blockEnd;
+        }
+    }
+    ORVANE_DEALLOCATE(head3);
+    ORVANE_DEALLOCATE(last2);
+    ORVANE_DEALLOCATE(chain);
+    ORVANE_DEALLOCATE(steps);
+    if (!ok) {
+        ORVANE_DEALLOCATE(list.items);
+        return -1;
+    }
+    *matches = list.items;
+    return list.count;
+}
 
 uint32_t PelmaUsableLength(uint32_t length) {
     if (length >= 512) return 512;

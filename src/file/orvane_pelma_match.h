@@ -19,11 +19,19 @@ struct PelmaMatch {
 };
 
 struct PelmaMatchOptions {
-    uint32_t window;      // largest offset
-    uint32_t chainDepth;  // candidates examined per position
-    uint32_t niceLength;  // a match this long ends the search and the lazy look-ahead
-    uint32_t offsetCost;  // rough price of a new offset in bits at offset 1
-    uint32_t literalCost; // rough price of a literal in bits
+    uint32_t window;       // largest offset
+    uint32_t chainDepth;   // candidates examined per position
+    uint32_t niceLength;   // a match this long ends the search and the lazy look-ahead
+    uint32_t offsetCost;   // rough price of a new offset in bits at offset 1
+    uint32_t literalCost;  // rough price of a literal in bits
+};
+
+// Estimated prices in bits of the tokens of one content, from statistics of an earlier parse.
+struct PelmaPrices {
+    float literal[4][256];  // by the byte's position in the section modulo 4
+    float length[2][65];    // length code after a literal (0) or after a match (1)
+    float (*offset)(const void* context, uint32_t offset);
+    const void* context;
 };
 
 // The longest length of the table that does not exceed length (0 below 2).
@@ -34,6 +42,12 @@ uint32_t PelmaUsableLength(uint32_t length);
 // there are none), or -1 when memory runs out.
 int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                          PelmaMatch** matches);
+
+// Parses data by the cheapest path under the prices (dynamic programming over positions,
+// in blocks); base is the position of data in the section. Same results as FindPelmaMatches.
+int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
+                               const PelmaMatchOptions& options, const PelmaPrices& prices,
+                               PelmaMatch** matches);
 
 }  // namespace orvane
 

@@ -57,7 +57,8 @@ struct P0Decoder {
         return b;
     }
     void Start() {
-        for (int i = 0; i < 31; ++i) code = (code << 1) | NextBit();
+        for (int i = 0; i < 31; ++i)
+            code = (code << 1) | NextBit();
     }
     uint32_t Get(uint32_t total) {
         return uint32_t(((uint64_t(code) - low + 1) * total - 1) / (uint64_t(high) - low + 1));
@@ -96,7 +97,8 @@ struct P0Encoder {
     }
     void PutWithPending(uint32_t b) {
         Put(b);
-        for (; pending; --pending) Put(1 - b);
+        for (; pending; --pending)
+            Put(1 - b);
     }
     void Encode(uint32_t cum, uint32_t freq, uint32_t total) {
         uint64_t range = uint64_t(high) - low + 1;
@@ -127,7 +129,8 @@ struct P0Model {
     uint32_t capacity = 0;
     uint32_t Total() const {
         uint32_t t = 0;
-        for (uint32_t c : count) t += c;
+        for (uint32_t c : count)
+            t += c;
         return t;
     }
     uint32_t K() const { return uint32_t(symbol.size() - 1); }
@@ -192,7 +195,8 @@ struct P0Model {
         for (j = 1; j < symbol.size() && symbol[j] != s; ++j) {
         }
         if (j == symbol.size()) j = 0;
-        for (uint32_t i = 0; i < j; ++i) cum += count[i];
+        for (uint32_t i = 0; i < j; ++i)
+            cum += count[i];
         e.Encode(cum, count[j], total);
         ++count[j];
         if (j == 0) e.Encode(s, 1, n), Add(s);
@@ -251,11 +255,13 @@ struct P1Encoder {
     void ShiftByte() {
         if (low < (0xFFu << 23)) {
             Out(buffer);
-            for (; help; --help) Out(0xFF);
+            for (; help; --help)
+                Out(0xFF);
             buffer = (low >> 23) & 0xFF;
         } else if (low & 0x80000000u) {
             Out(buffer + 1);
-            for (; help; --help) Out(0);
+            for (; help; --help)
+                Out(0);
             buffer = (low >> 23) & 0xFF;
         } else {
             ++help;
@@ -264,17 +270,21 @@ struct P1Encoder {
         low = (low << 8) & 0x7FFFFFFF;
     }
     void Encode(uint32_t cum, uint32_t freq, uint32_t total) {
-        while (range <= 0x800000) ShiftByte();
+        while (range <= 0x800000)
+            ShiftByte();
         uint32_t r = range / total, t = r * cum;
         low += t;
         range = cum + freq < total ? r * freq : range - t;
     }
     void Finish() {
-        while (range <= 0x800000) ShiftByte();
+        while (range <= 0x800000)
+            ShiftByte();
         // Five bytes of the low end make the value exact.
-        for (int i = 0; i < 5; ++i) ShiftByte();
+        for (int i = 0; i < 5; ++i)
+            ShiftByte();
         Out(buffer);
-        for (; help; --help) Out(0xFF);
+        for (; help; --help)
+            Out(0xFF);
     }
 };
 
@@ -291,7 +301,8 @@ struct P1Model {
     }
     uint32_t Total() const {
         uint32_t t = 0;
-        for (uint32_t c : count) t += c;
+        for (uint32_t c : count)
+            t += c;
         return t;
     }
     uint32_t K() const { return uint32_t(symbol.size() - 1); }
@@ -313,7 +324,8 @@ struct P1Model {
             count[i] /= 2;
             if (count[i] > bestCount) bestCount = count[i], best = i;
         }
-        if (K() != 0 && best != K()) std::swap(symbol[best], symbol[K()]), std::swap(count[best], count[K()]);
+        if (K() != 0 && best != K())
+            std::swap(symbol[best], symbol[K()]), std::swap(count[best], count[K()]);
         if (K() < capacity && count[0] == 0) count[0] = 1;
     }
     void Prepare() {
@@ -321,7 +333,8 @@ struct P1Model {
         if (next >= threshold) Rescale();
         uint32_t total = Total(), step = (1u << 17) / total;
         table.assign(K() + 2, 0);
-        for (uint32_t j = 0; j < K(); ++j) table[j + 1] = table[j] + step * count[j] / 8;
+        for (uint32_t j = 0; j < K(); ++j)
+            table[j + 1] = table[j] + step * count[j] / 8;
         table[K() + 1] = 16384;
         m = K();
         if (largest < 2 * interval) {
@@ -394,7 +407,8 @@ struct ContentModels {
 
 inline void SetupP0(ContentModels<P0Model>& c, const Header& h) {
     c.length.assign(65, P0Model());
-    for (uint32_t i = 0; i < 65; ++i) c.length[i].capacity = h.lengthCap[std::min(i / 16, 3u)];
+    for (uint32_t i = 0; i < 65; ++i)
+        c.length[i].capacity = h.lengthCap[std::min(i / 16, 3u)];
     c.literal.assign(1, P0Model());
     c.literal[0].capacity = h.D;
     c.low.capacity = std::min(h.W, 4u);
@@ -404,13 +418,16 @@ inline void SetupP0(ContentModels<P0Model>& c, const Header& h) {
 
 inline void SetupP1(ContentModels<P1Model>& c, const Header& h) {
     c.length.assign(65, P1Model());
-    for (uint32_t i = 0; i < 65; ++i) c.length[i].Setup(64, h.lengthCap[std::min(i / 16, 3u)]);
+    for (uint32_t i = 0; i < 65; ++i)
+        c.length[i].Setup(64, h.lengthCap[std::min(i / 16, 3u)]);
     c.literal.assign(4, P1Model());
-    for (auto& m : c.literal) m.Setup(int64_t(h.L) - 1, h.D);
+    for (auto& m : c.literal)
+        m.Setup(int64_t(h.L) - 1, h.D);
     c.low.Setup(std::min(h.W + 1, 4u) - 1, std::min(h.W + 1, 4u));
     c.middle.Setup(h.W / 1024, h.offsetCap);
     c.high.assign(h.W / 1024 + 1, P1Model());
-    for (auto& m : c.high) m.Setup(h.W < 1024 ? h.W / 4 : 255, h.W < 1024 ? h.W / 4 + 1 : 256);
+    for (auto& m : c.high)
+        m.Setup(h.W < 1024 ? h.W / 4 : 255, h.W < 1024 ? h.W / 4 + 1 : 256);
 }
 
 inline Header ReadHeader(bool pelma1, const uint8_t* p) {
@@ -419,7 +436,8 @@ inline Header ReadHeader(bool pelma1, const uint8_t* p) {
     Header h;
     h.L = w[0] & 511, h.W = w[0] >> 9, h.D = w[1] & 511;
     h.offsetCap = pelma1 ? (w[1] >> 19) + 1 : w[1] >> 9;
-    for (int g = 0; g < 4; ++g) h.lengthCap[g] = (w[2] >> (24 - 8 * g)) & 255;
+    for (int g = 0; g < 4; ++g)
+        h.lengthCap[g] = (w[2] >> (24 - 8 * g)) & 255;
     return h;
 }
 
@@ -498,7 +516,8 @@ inline bool ReferenceDecode(bool pelma1, const std::vector<uint8_t>& stream,
             }
             uint32_t length = ref::LengthOf(code);
             if (offset > out->size() || out->size() + length > stop) return false;
-            for (uint32_t k = 0; k < length; ++k) out->push_back((*out)[out->size() - offset]);
+            for (uint32_t k = 0; k < length; ++k)
+                out->push_back((*out)[out->size() - offset]);
         }
     }
     return true;
@@ -538,16 +557,16 @@ inline std::vector<uint8_t> ReferenceEncode(bool pelma1,
         for (const auto& seen : literalSeen)
             h.D = std::max(h.D, uint32_t(std::count(seen.begin(), seen.end(), true)));
         std::sort(offsetParts.begin(), offsetParts.end());
-        h.offsetCap = uint32_t(std::unique(offsetParts.begin(), offsetParts.end()) - offsetParts.begin());
+        h.offsetCap =
+            uint32_t(std::unique(offsetParts.begin(), offsetParts.end()) - offsetParts.begin());
         if (pelma1 && h.offsetCap == 0) h.offsetCap = 1;
         for (uint32_t c = 0; c < 65; ++c)
             h.lengthCap[std::min(c / 16, 3u)] =
                 std::max(h.lengthCap[std::min(c / 16, 3u)],
                          uint32_t(std::count(lengthSeen[c].begin(), lengthSeen[c].end(), true)));
-        uint32_t w[3] = {h.L | h.W << 9,
-                         h.D | (pelma1 ? (h.offsetCap - 1) << 19 : h.offsetCap << 9),
-                         h.lengthCap[0] << 24 | h.lengthCap[1] << 16 | h.lengthCap[2] << 8 |
-                             h.lengthCap[3]};
+        uint32_t w[3] = {
+            h.L | h.W << 9, h.D | (pelma1 ? (h.offsetCap - 1) << 19 : h.offsetCap << 9),
+            h.lengthCap[0] << 24 | h.lengthCap[1] << 16 | h.lengthCap[2] << 8 | h.lengthCap[3]};
         headers.insert(headers.end(), reinterpret_cast<uint8_t*>(w),
                        reinterpret_cast<uint8_t*>(w) + 12);
 

@@ -24,7 +24,8 @@ using Bytes = std::vector<uint8_t>;
 // Compresses the parts into one stream with the library's encoder.
 Bytes Compress(orvane::PelmaCodec codec, const std::vector<Bytes>& parts) {
     int64_t total = 0;
-    for (const Bytes& p : parts) total += int64_t(p.size());
+    for (const Bytes& p : parts)
+        total += int64_t(p.size());
     orvane::PelmaEncoder* encoder = orvane::NewPelmaEncoder(codec, total, int32_t(parts.size()));
     EXPECT_NE(encoder, nullptr);
     for (const Bytes& p : parts)
@@ -39,13 +40,13 @@ Bytes Compress(orvane::PelmaCodec codec, const std::vector<Bytes>& parts) {
 
 Bytes Concatenate(const std::vector<Bytes>& parts) {
     Bytes all;
-    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
 int32_t TypeOf(orvane::PelmaCodec codec) {
-    return codec == orvane::PelmaCodec::Pelma0 ? OrvanePelma0Compression
-                                               : OrvanePelma1Compression;
+    return codec == orvane::PelmaCodec::Pelma0 ? OrvanePelma0Compression : OrvanePelma1Compression;
 }
 
 // Decodes a three-part stream through the exported entry point; the stream keeps 4 bytes of
@@ -61,7 +62,8 @@ bool DecodeSections(orvane::PelmaCodec codec, bool reversed, Bytes stream,
     bool ok = OrvaneDecompressData(TypeOf(codec), reversed, size, stream.data(), stop1, stop2,
                                    expanded, out->data());
     // Nothing past the expanded size is touched.
-    for (size_t i = size_t(expanded); i < out->size(); ++i) EXPECT_EQ((*out)[i], 0xEE);
+    for (size_t i = size_t(expanded); i < out->size(); ++i)
+        EXPECT_EQ((*out)[i], 0xEE);
     out->resize(size_t(expanded));
     return ok;
 }
@@ -71,7 +73,8 @@ bool DecodeSections(orvane::PelmaCodec codec, bool reversed, Bytes stream,
 Bytes RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
     Bytes b(n);
-    for (auto& x : b) x = uint8_t(rng());
+    for (auto& x : b)
+        x = uint8_t(rng());
     return b;
 }
 
@@ -88,7 +91,8 @@ Bytes VertexFloats(size_t vertices) {
         float u = float(i % 64) / 63.0f, w = float(i / 64) / 63.0f;
         float x = std::cos(u * 6.2831853f) * (1.0f + 0.3f * w), y = w * 2.0f,
               z = std::sin(u * 6.2831853f) * (1.0f + 0.3f * w);
-        v.insert(v.end(), {x, y, z, std::cos(u * 6.2831853f), 0.0f, std::sin(u * 6.2831853f), u, w});
+        v.insert(v.end(),
+                 {x, y, z, std::cos(u * 6.2831853f), 0.0f, std::sin(u * 6.2831853f), u, w});
     }
     return AsBytes(v);
 }
@@ -103,11 +107,12 @@ Bytes Indices16(size_t triangles) {
 }
 
 Bytes Text(size_t n) {
-    static const char* words[] = {"skeleton ", "bone ",  "track ",     "curve ",  "the ",
+    static const char* words[] = {"skeleton ",  "bone ", "track ",    "curve ",   "the ",
                                   "animation ", "mesh ", "binding\n", "control ", "pose "};
     std::mt19937 rng(7);
     std::string s;
-    while (s.size() < n) s += words[rng() % 10];
+    while (s.size() < n)
+        s += words[rng() % 10];
     s.resize(n);
     return Bytes(s.begin(), s.end());
 }
@@ -117,8 +122,7 @@ class CodecTest : public ::testing::TestWithParam<orvane::PelmaCodec> {};
 INSTANTIATE_TEST_SUITE_P(Pelma, CodecTest,
                          ::testing::Values(orvane::PelmaCodec::Pelma0, orvane::PelmaCodec::Pelma1),
                          [](const auto& info) {
-                             return info.param == orvane::PelmaCodec::Pelma0 ? "Pelma0"
-                                                                             : "Pelma1";
+                             return info.param == orvane::PelmaCodec::Pelma0 ? "Pelma0" : "Pelma1";
                          });
 
 // Round trips ----------------------------------------------------------------------------------
@@ -127,9 +131,9 @@ TEST_P(CodecTest, RoundTripsTypicalSectionParts) {
     const std::vector<std::vector<Bytes>> cases = {
         {VertexFloats(3000), Indices16(4000), Text(5000)},
         {RandomBytes(20000, 1), RandomBytes(333, 2), RandomBytes(1, 3)},
-        {Bytes(), Indices16(10), Bytes()},            // empty 32-bit and 8-bit parts
-        {VertexFloats(100), Bytes(), Text(77)},        // an empty 16-bit part
-        {Bytes(), Bytes(), Bytes()},                   // an empty section
+        {Bytes(), Indices16(10), Bytes()},                  // empty 32-bit and 8-bit parts
+        {VertexFloats(100), Bytes(), Text(77)},             // an empty 16-bit part
+        {Bytes(), Bytes(), Bytes()},                        // an empty section
         {Bytes(70000, 0x42), Bytes(3, 7), Bytes(1025, 0)},  // long runs and the length table
         // Enough symbols for every model to rescale many times.
         {RandomBytes(90000, 5), Text(60000), VertexFloats(6000)},
@@ -148,8 +152,8 @@ TEST_P(CodecTest, RoundTripsTypicalSectionParts) {
 }
 
 TEST_P(CodecTest, RoundTripsSingleContents) {
-    for (const Bytes& data : {Text(12345), VertexFloats(500), RandomBytes(4096, 9), Bytes(1, 5),
-                              Bytes()}) {
+    for (const Bytes& data :
+         {Text(12345), VertexFloats(500), RandomBytes(4096, 9), Bytes(1, 5), Bytes()}) {
         Bytes stream = Compress(GetParam(), {data});
         Bytes out(data.size() + 1, 0xEE);
         EXPECT_TRUE(OrvaneDecompressDataChunk(TypeOf(GetParam()), false, int32_t(stream.size()),
@@ -175,8 +179,9 @@ TEST_P(CodecTest, CompressesRedundantData) {
 // Pelma1 only has word headers.
 Bytes Reverse(orvane::PelmaCodec codec, Bytes stream, size_t contents) {
     size_t words = codec == orvane::PelmaCodec::Pelma0 ? stream.size() / 4 : 3 * contents;
-    for (size_t w = 0; w < words; ++w) std::swap(stream[4 * w], stream[4 * w + 3]),
-                                       std::swap(stream[4 * w + 1], stream[4 * w + 2]);
+    for (size_t w = 0; w < words; ++w)
+        std::swap(stream[4 * w], stream[4 * w + 3]),
+            std::swap(stream[4 * w + 1], stream[4 * w + 2]);
     return stream;
 }
 
@@ -191,6 +196,20 @@ TEST_P(CodecTest, DecodesStreamsOfTheOtherByteOrder) {
     EXPECT_TRUE(OrvaneDecompressDataChunk(TypeOf(GetParam()), true, int32_t(single.size()),
                                           single.data(), int32_t(text.size()), text.data()));
     EXPECT_EQ(text, parts[2]);
+}
+
+TEST_P(CodecTest, DecodesIntoMemoryOfAnyAlignmentAndLeavesTheStreamAlone) {
+    std::vector<Bytes> parts = {VertexFloats(200), Indices16(300), Text(500)};
+    Bytes reversed = Reverse(GetParam(), Compress(GetParam(), parts), 3);
+    Bytes before = reversed;
+    Bytes expected = Concatenate(parts);
+    Bytes out(expected.size() + 3);
+    int32_t stop1 = int32_t(parts[0].size()), stop2 = stop1 + int32_t(parts[1].size());
+    ASSERT_TRUE(OrvaneDecompressData(TypeOf(GetParam()), true, int32_t(reversed.size()),
+                                     reversed.data(), stop1, stop2, int32_t(expected.size()),
+                                     out.data() + 3));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin() + 3));
+    EXPECT_EQ(reversed, before);
 }
 
 // Entry points ---------------------------------------------------------------------------------
@@ -269,11 +288,10 @@ TEST_P(CodecTest, TruncatedAndCorruptedStreamsFailCleanly) {
     for (size_t cut = 0; cut < stream.size(); cut += 1 + cut / 16) {
         Bytes shorter(stream.begin(), stream.begin() + cut);
         Bytes out(expected.size());
-        bool ok = OrvaneDecompressData(TypeOf(GetParam()), false, int32_t(cut),
-                                       shorter.empty() ? nullptr : shorter.data(),
-                                       int32_t(parts[0].size()),
-                                       int32_t(parts[0].size() + parts[1].size()),
-                                       int32_t(expected.size()), out.data());
+        bool ok = OrvaneDecompressData(
+            TypeOf(GetParam()), false, int32_t(cut), shorter.empty() ? nullptr : shorter.data(),
+            int32_t(parts[0].size()), int32_t(parts[0].size() + parts[1].size()),
+            int32_t(expected.size()), out.data());
         if (ok) {
             EXPECT_EQ(out, expected) << cut;
         }
@@ -284,14 +302,16 @@ TEST_P(CodecTest, TruncatedAndCorruptedStreamsFailCleanly) {
     std::mt19937 rng(3);
     for (int trial = 0; trial < 300; ++trial) {
         Bytes damaged = stream;
-        for (int flips = 0; flips < 3; ++flips) damaged[rng() % damaged.size()] ^= uint8_t(1 + rng() % 255);
+        for (int flips = 0; flips < 3; ++flips)
+            damaged[rng() % damaged.size()] ^= uint8_t(1 + rng() % 255);
         Bytes out(expected.size());
         OrvaneDecompressData(TypeOf(GetParam()), trial % 2 == 1, int32_t(damaged.size()),
                              damaged.data(), int32_t(parts[0].size()),
-                             int32_t(parts[0].size() + parts[1].size()),
-                             int32_t(expected.size()), out.data());
+                             int32_t(parts[0].size() + parts[1].size()), int32_t(expected.size()),
+                             out.data());
     }
-    for (const auto& m : log.messages()) EXPECT_EQ(m.origin, OrvaneCompressorOrigin);
+    for (const auto& m : log.messages())
+        EXPECT_EQ(m.origin, OrvaneCompressorOrigin);
 }
 
 // The edge cases of the grammar, on streams built by the reference encoder of the test.

@@ -17,7 +17,9 @@ namespace {
 
 constexpr size_t kPrefix = 7;
 
-int64_t Clamp(int64_t v, int64_t low, int64_t high) { return v < low ? low : v > high ? high : v; }
+int64_t Clamp(int64_t v, int64_t low, int64_t high) {
+    return v < low ? low : v > high ? high : v;
+}
 
 void RoundTrip(orvane::PelmaCodec codec, const uint8_t* data, int64_t size, int64_t stop1,
                int64_t stop2) {
@@ -36,8 +38,8 @@ void RoundTrip(orvane::PelmaCodec codec, const uint8_t* data, int64_t size, int6
     std::vector<uint8_t> compressed(stream, stream + streamSize);
     orvane::FreePelmaEncoder(encoder);
     std::vector<uint8_t> out(static_cast<size_t>(size));
-    int32_t type = codec == orvane::PelmaCodec::Pelma0 ? OrvanePelma0Compression
-                                                       : OrvanePelma1Compression;
+    int32_t type =
+        codec == orvane::PelmaCodec::Pelma0 ? OrvanePelma0Compression : OrvanePelma1Compression;
     if (!OrvaneDecompressData(type, false, int32_t(compressed.size()), compressed.data(),
                               int32_t(stop1), int32_t(stop2), int32_t(size), out.data()))
         std::abort();
