@@ -303,9 +303,23 @@ bool CompressSection(orvane_file_builder* b, int32_t index, uint8_t* buffer) {
         r.entry.DataSize = r.entry.ExpandedSize;
         return true;
     }
-    (void)buffer;
-    ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression type %d", r.compression);
-    return false;
+    char name[kNameSize];
+    CompressedFileName(b, index, name);
+    orvane_file_writer* writer = OrvaneNewFileWriter(name, true);
+    if (writer == nullptr) return false;
+    orvane_file_compressor* compressor = OrvaneBeginFileCompression(
+        static_cast<int32_t>(r.entry.ExpandedSize), kPartCount, r.compression, writer);
+    bool ok = compressor != nullptr;
+    for (int32_t p = 0; ok && p < kPartCount; ++p) {
+        PartFileName(b, index, p, name);
+        ok = OrvaneCompressContentsOfFile(compressor, r.parts[p].size, name, kCopyBufferSize,
+                                          buffer);
+    }
+    int32_t size = -1;
+    ok = OrvaneEndFileCompression(compressor, &size) && ok && size >= 0;
+    OrvaneDeleteFileWriter(writer);
+    r.entry.DataSize = ok ? static_cast<uint32_t>(size) : 0;
+    return ok;
 }
 
 bool WriteSectionData(orvane_file_builder* b, int32_t index, orvane_file_writer* writer,

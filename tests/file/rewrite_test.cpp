@@ -75,6 +75,36 @@ TEST_F(FileRewrite, RecompressingWithNoMappingReproducesTheFile) {
     }
 }
 
+TEST_F(FileRewrite, RecompressionWithEachCodecComesBackToTheSameBytes) {
+    for (auto order : {OrvaneLittleEndianByteOrder, OrvaneBigEndianByteOrder}) {
+        std::string plain = Write(order);
+        for (int32_t codec : {1, 2}) {
+            std::string packed = Path("packed.ovn");
+            const int32_t toCodec[1] = {codec};
+            ASSERT_TRUE(OrvaneRecompressFile(plain.c_str(), packed.c_str(), 1, toCodec));
+            LoadedFile f;
+            orvane_test::LoadFile(packed, &f);
+            ASSERT_TRUE(f.ok);
+            for (uint32_t i = 0; i < 3; ++i) {
+                EXPECT_EQ(f.table[i].Compression, uint32_t(codec));
+                EXPECT_LT(f.table[i].DataSize, f.table[i].ExpandedSize);
+            }
+            ExpectContent(packed, order == OrvaneBigEndianByteOrder);
+            // Written compressed directly, the file is the same.
+            EXPECT_EQ(ReadBytes(packed), ReadBytes(Write(order, codec)));
+            // Mapping only the codec in use back to none restores the original.
+            std::string back = Path("unpacked.ovn");
+            int32_t toNone[3] = {0, 0, 0};
+            ASSERT_TRUE(OrvaneRecompressFile(packed.c_str(), back.c_str(), 3, toNone));
+            EXPECT_EQ(ReadBytes(back), ReadBytes(plain));
+            // A mapping that does not reach the codec keeps it.
+            std::string kept = Path("kept.ovn");
+            ASSERT_TRUE(OrvaneRecompressFile(packed.c_str(), kept.c_str(), codec, toNone));
+            EXPECT_EQ(ReadBytes(kept), ReadBytes(packed));
+        }
+    }
+}
+
 TEST_F(FileRewrite, ByteOrderConversionRoundTripsToTheSameBytes) {
     std::string little = Write(OrvaneLittleEndianByteOrder);
     std::string big = Path("big.ovn");

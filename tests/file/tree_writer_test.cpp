@@ -112,7 +112,11 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
 
 INSTANTIATE_TEST_SUITE_P(CodecsAndByteOrders, TreeRoundTrip,
                          ::testing::Values(Case{0, OrvaneLittleEndianByteOrder},
-                                           Case{0, OrvaneBigEndianByteOrder}),
+                                           Case{0, OrvaneBigEndianByteOrder},
+                                           Case{1, OrvaneLittleEndianByteOrder},
+                                           Case{1, OrvaneBigEndianByteOrder},
+                                           Case{2, OrvaneLittleEndianByteOrder},
+                                           Case{2, OrvaneBigEndianByteOrder}),
                          CaseName);
 
 // Writes the content into a one-section file and loads it.
