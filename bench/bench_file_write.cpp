@@ -143,8 +143,8 @@ int64_t WriteContent(const std::string& path, int32_t codec) {
         OrvaneBeginFile(3, 0x80000016u, OrvaneGetTemporaryDirectory(), "bench_write");
     for (int32_t s = 0; s < 3; ++s)
         OrvaneSetFileSectionFormat(builder, s, codec, 4);
-    bool ok = OrvaneWriteDataTreeToFileBuilder(writer, builder) &&
-              OrvaneEndFile(builder, path.c_str());
+    bool ok =
+        OrvaneWriteDataTreeToFileBuilder(writer, builder) && OrvaneEndFile(builder, path.c_str());
     OrvaneEndFileDataTreeWriting(writer);
     if (!ok) return -1;
     std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -121,10 +121,14 @@ bool ReadHead(const char* path, FileHead* head, std::string* problem) {
 
 const char* CodecName(uint32_t compression) {
     switch (compression) {
-        case 0: return "none";
-        case 1: return "pelma0";
-        case 2: return "pelma1";
-        default: return "unknown";
+        case 0:
+            return "none";
+        case 1:
+            return "pelma0";
+        case 2:
+            return "pelma1";
+        default:
+            return "unknown";
     }
 }
 
@@ -175,17 +179,31 @@ void DumpValue(const orvane_data_type_definition* m, const uint8_t* at) {
     for (int32_t i = 0; i < shown; ++i) {
         if (i) std::fputs(" ", stdout);
         switch (m->Type) {
-            case OrvaneReal32Member: std::printf("%g", double(Get<float>(at + 4 * i))); break;
+            case OrvaneReal32Member:
+                std::printf("%g", double(Get<float>(at + 4 * i)));
+                break;
             case OrvaneInt8Member:
-            case OrvaneBinormalInt8Member: std::printf("%d", int(Get<int8_t>(at + i))); break;
+            case OrvaneBinormalInt8Member:
+                std::printf("%d", int(Get<int8_t>(at + i)));
+                break;
             case OrvaneUInt8Member:
-            case OrvaneNormalUInt8Member: std::printf("%u", unsigned(at[i])); break;
+            case OrvaneNormalUInt8Member:
+                std::printf("%u", unsigned(at[i]));
+                break;
             case OrvaneInt16Member:
-            case OrvaneBinormalInt16Member: std::printf("%d", int(Get<int16_t>(at + 2 * i))); break;
+            case OrvaneBinormalInt16Member:
+                std::printf("%d", int(Get<int16_t>(at + 2 * i)));
+                break;
             case OrvaneUInt16Member:
-            case OrvaneNormalUInt16Member: std::printf("%u", unsigned(Get<uint16_t>(at + 2 * i))); break;
-            case OrvaneInt32Member: std::printf("%d", Get<int32_t>(at + 4 * i)); break;
-            case OrvaneUInt32Member: std::printf("%u", Get<uint32_t>(at + 4 * i)); break;
+            case OrvaneNormalUInt16Member:
+                std::printf("%u", unsigned(Get<uint16_t>(at + 2 * i)));
+                break;
+            case OrvaneInt32Member:
+                std::printf("%d", Get<int32_t>(at + 4 * i));
+                break;
+            case OrvaneUInt32Member:
+                std::printf("%u", Get<uint32_t>(at + 4 * i));
+                break;
             case OrvaneTransformMember: {
                 const uint8_t* t = at + 68 * i;
                 std::printf("{flags %u, position %g %g %g, orientation %g %g %g %g}",
@@ -195,7 +213,8 @@ void DumpValue(const orvane_data_type_definition* m, const uint8_t* at) {
                             double(Get<float>(t + 28)));
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     }
     if (shown < width) std::printf(" ... (%d values)", width);
@@ -279,10 +298,13 @@ void DumpObject(const orvane_data_type_definition* type, const uint8_t* object, 
                 const int32_t count = Get<int32_t>(at + p);
                 const uint8_t* array = Get<const uint8_t*>(at + p + 4);
                 std::printf("%d x variant %s\n", count, DescribeType(variant));
-                if (variant && array && deeper) DumpArray(variant, count, array, depth + 1, maxDepth);
+                if (variant && array && deeper)
+                    DumpArray(variant, count, array, depth + 1, maxDepth);
                 break;
             }
-            default: DumpValue(m, at); break;
+            default:
+                DumpValue(m, at);
+                break;
         }
     }
 }
@@ -310,8 +332,8 @@ ContentCounts CountContent(const orvane_file_info* info) {
     c.topologies = info->TriTopologyCount;
     for (int i = 0; i < info->TriTopologyCount; ++i)
         if (info->TriTopologies[i])
-            c.triangles += (info->TriTopologies[i]->IndexCount +
-                            info->TriTopologies[i]->Index16Count) / 3;
+            c.triangles +=
+                (info->TriTopologies[i]->IndexCount + info->TriTopologies[i]->Index16Count) / 3;
     c.meshes = info->MeshCount;
     c.models = info->ModelCount;
     c.trackGroups = info->TrackGroupCount;
@@ -347,30 +369,32 @@ int Info(const char* path, bool tree, int depth) {
     for (uint32_t i = 0; i < h.SectionCount; ++i) {
         const orvane_ovn_section& s = head.table[i];
         char ratio[32] = "-";
-        if (s.ExpandedSize) std::snprintf(ratio, sizeof ratio, "%.2f", double(s.DataSize) / s.ExpandedSize);
+        if (s.ExpandedSize)
+            std::snprintf(ratio, sizeof ratio, "%.2f", double(s.DataSize) / s.ExpandedSize);
         g_quietWarnings = true;
         const char* name = i < uint32_t(OrvaneStandardSectionCount)
                                ? OrvaneGetStandardSectionName(int32_t(i))
                                : "(non-standard section)";
         g_quietWarnings = false;
         std::printf("    %-3u %-8s %10u %10u %7s %8u %8u  %s\n", i, CodecName(s.Compression),
-                    s.DataSize, s.ExpandedSize, ratio, s.PointerFixupCount,
-                    s.MarshallingFixupCount, name);
+                    s.DataSize, s.ExpandedSize, ratio, s.PointerFixupCount, s.MarshallingFixupCount,
+                    name);
     }
     orvane_file* file = OrvaneReadEntireFile(path);
     if (file == nullptr) return Fail("%s: the file cannot be loaded", path);
     orvane_variant root = OrvaneGetDataTreeFromFile(file);
     std::printf("  root:     %s\n", DescribeType(root.Type));
     orvane_file_info* info = nullptr;
-    if (root.Type && OrvaneDataTypesAreEqual(root.Type, OrvaneFileInfoType)) info = OrvaneGetFileInfo(file);
+    if (root.Type && OrvaneDataTypesAreEqual(root.Type, OrvaneFileInfoType))
+        info = OrvaneGetFileInfo(file);
     if (info) {
         ContentCounts c = CountContent(info);
-        std::printf("  content:  %d textures, %d materials, %d skeletons (%d bones),\n"
-                    "            %d vertex data (%d vertices), %d topologies (%d triangles),\n"
-                    "            %d meshes, %d models, %d track groups (%d tracks), %d animations\n",
-                    c.textures, c.materials, c.skeletons, c.bones, c.vertexDatas, c.vertices,
-                    c.topologies, c.triangles, c.meshes, c.models, c.trackGroups, c.tracks,
-                    c.animations);
+        std::printf(
+            "  content:  %d textures, %d materials, %d skeletons (%d bones),\n"
+            "            %d vertex data (%d vertices), %d topologies (%d triangles),\n"
+            "            %d meshes, %d models, %d track groups (%d tracks), %d animations\n",
+            c.textures, c.materials, c.skeletons, c.bones, c.vertexDatas, c.vertices, c.topologies,
+            c.triangles, c.meshes, c.models, c.trackGroups, c.tracks, c.animations);
     }
     if (tree && root.Type && root.Object) {
         std::printf("  tree:\n");
@@ -579,7 +603,13 @@ struct Demo {
     }
 
     bool Build() {
-        art = {const_cast<char*>("Demo Modeler"), 4, 2, 1.0f, {0, 0, 0}, {1, 0, 0}, {0, 1, 0},
+        art = {const_cast<char*>("Demo Modeler"),
+               4,
+               2,
+               1.0f,
+               {0, 0, 0},
+               {1, 0, 0},
+               {0, 1, 0},
                {0, 0, 1}};
         exporter = {const_cast<char*>("orvane demo"), 2, 6, 0, 13};
 
@@ -633,8 +663,8 @@ struct Demo {
         // quaternion format, a constant and the identity.
         static const float knots[4] = {0, 0.5f, 1, 1.5f};
         static const float positions[12] = {0, 1, 0, 0, 1.1f, 0.2f, 0, 1, 0.4f, 0, 0.9f, 0.6f};
-        static const float rotations[16] = {0, 0, 0, 1, 0, 0.1f, 0, 0.995f, 0, 0.2f, 0, 0.98f,
-                                            0, 0.1f, 0, 0.995f};
+        static const float rotations[16] = {0, 0,    0, 1,     0, 0.1f, 0, 0.995f,
+                                            0, 0.2f, 0, 0.98f, 0, 0.1f, 0, 0.995f};
         static const float scale[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
         static const float lean[4] = {0.05f, 0, 0, 0.9987f};
         const orvane_curve2 none = {{nullptr, nullptr}};
@@ -704,9 +734,9 @@ int RunDemo(const char* out) {
     progress.Step("writing");
     orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(
         OrvaneFileInfoType, &demo.info, OrvaneStandardMainSection, OrvaneStandardMainSection);
-    orvane_file_builder* builder = OrvaneBeginFile(OrvaneStandardSectionCount,
-                                                   ORVANE_CURRENT_FILE_TYPE_TAG,
-                                                   OrvaneGetTemporaryDirectory(), "orvane_demo");
+    orvane_file_builder* builder =
+        OrvaneBeginFile(OrvaneStandardSectionCount, ORVANE_CURRENT_FILE_TYPE_TAG,
+                        OrvaneGetTemporaryDirectory(), "orvane_demo");
     if (!writer || !builder) {
         OrvaneEndFileDataTreeWriting(writer);
         OrvaneAbortFile(builder);
@@ -729,12 +759,13 @@ int RunDemo(const char* out) {
         OrvaneFreeFile(file);
         return Fail("demo: %s cannot be loaded back", path.c_str());
     }
-    std::printf("loaded back: %s by %s, skeleton \"%s\" with %d bones, %d transform tracks, "
-                "mesh \"%s\" with %d vertices\n",
-                info->ArtToolInfo->FromArtToolName, info->ExporterInfo->ExporterName,
-                info->Skeletons[0]->Name, info->Skeletons[0]->BoneCount,
-                info->TrackGroups[0]->TransformTrackCount, info->Meshes[0]->Name,
-                info->Meshes[0]->PrimaryVertexData->VertexCount);
+    std::printf(
+        "loaded back: %s by %s, skeleton \"%s\" with %d bones, %d transform tracks, "
+        "mesh \"%s\" with %d vertices\n",
+        info->ArtToolInfo->FromArtToolName, info->ExporterInfo->ExporterName,
+        info->Skeletons[0]->Name, info->Skeletons[0]->BoneCount,
+        info->TrackGroups[0]->TransformTrackCount, info->Meshes[0]->Name,
+        info->Meshes[0]->PrimaryVertexData->VertexCount);
     const bool shared = info->Models[0]->MeshBindings[0].Mesh == info->Meshes[0];
     std::printf("the model's mesh is the file's mesh: %s\n", shared ? "yes" : "no");
     OrvaneFreeFile(file);
@@ -848,7 +879,8 @@ int Run(int argc, char** argv) {
         return Verify(positional[0]);
     }
     if (cmd == "recompress") {
-        if (!expect(2) || !codec) return CommandUsageError(*command, "IN, OUT and --codec expected");
+        if (!expect(2) || !codec)
+            return CommandUsageError(*command, "IN, OUT and --codec expected");
         return Recompress(positional[0], positional[1], codec);
     }
     if (cmd == "convert") {

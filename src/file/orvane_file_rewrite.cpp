@@ -27,8 +27,8 @@ struct Source {
 int32_t ReadAt(orvane_file_reader* reader, uint32_t position, uint32_t count, void* buffer) {
     if (position > INT32_MAX || count > INT32_MAX) return -1;
     return reader->ReadAtMostCallback(ORVANE_SOURCE_FILE, __LINE__, reader,
-                                      static_cast<int32_t>(position),
-                                      static_cast<int32_t>(count), buffer);
+                                      static_cast<int32_t>(position), static_cast<int32_t>(count),
+                                      buffer);
 }
 
 void CloseSource(Source* s) {
@@ -109,19 +109,19 @@ uint32_t* ReadWords(const Source& s, uint32_t position, uint32_t count) {
 uint8_t* LoadSection(const Source& s, int32_t index, bool* failed) {
     const orvane_ovn_section& e = s.table[index];
     if (e.ExpandedSize == 0) return nullptr;
-    const int32_t padding = OrvaneGetCompressedBytesPaddingSize(static_cast<int32_t>(e.Compression));
+    const int32_t padding =
+        OrvaneGetCompressedBytesPaddingSize(static_cast<int32_t>(e.Compression));
     auto* memory = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, (e.ExpandedSize + 3u) & ~3u));
     auto* stored = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, size_t{e.DataSize} + padding + 4));
-    bool ok = memory && stored &&
-              ReadAt(s.reader, e.DataOffset, e.DataSize, stored) ==
-                  static_cast<int32_t>(e.DataSize);
+    bool ok =
+        memory && stored &&
+        ReadAt(s.reader, e.DataOffset, e.DataSize, stored) == static_cast<int32_t>(e.DataSize);
     if (ok) {
         std::memset(stored + e.DataSize, 0, static_cast<size_t>(padding) + 4);
-        ok = OrvaneDecompressData(static_cast<int32_t>(e.Compression), s.reversed,
-                                  static_cast<int32_t>(e.DataSize), stored,
-                                  static_cast<int32_t>(e.Start16Bit),
-                                  static_cast<int32_t>(e.Start8Bit),
-                                  static_cast<int32_t>(e.ExpandedSize), memory);
+        ok = OrvaneDecompressData(
+            static_cast<int32_t>(e.Compression), s.reversed, static_cast<int32_t>(e.DataSize),
+            stored, static_cast<int32_t>(e.Start16Bit), static_cast<int32_t>(e.Start8Bit),
+            static_cast<int32_t>(e.ExpandedSize), memory);
     }
     ORVANE_DEALLOCATE(stored);
     if (!ok) {
@@ -182,8 +182,8 @@ bool ReverseMixedObjects(const Source& s, uint8_t** data, uint32_t** marshalling
     orvane_file_sections sections = {count, s.table, copies, pointerCount, pointers};
     for (int32_t i = 0; ok && i < count; ++i) {
         if (copies[i] == nullptr || s.table[i].PointerFixupCount == 0) continue;
-        uint32_t* fixups = ReadWords(s, s.table[i].PointerFixupOffset,
-                                     3 * s.table[i].PointerFixupCount);
+        uint32_t* fixups =
+            ReadWords(s, s.table[i].PointerFixupOffset, 3 * s.table[i].PointerFixupCount);
         ok = fixups && OrvaneOVNFixUp(&sections, i, s.table[i].PointerFixupCount,
                                       reinterpret_cast<orvane_ovn_pointer_fixup*>(fixups));
         ORVANE_DEALLOCATE(fixups);
@@ -198,9 +198,8 @@ bool ReverseMixedObjects(const Source& s, uint8_t** data, uint32_t** marshalling
             const void* description = OrvaneDecodeOVNReference(&sections, &type);
             ok = data[i] != nullptr && description != nullptr && f[1] <= e.ExpandedSize &&
                  f[0] <= INT32_MAX &&
-                 ReverseObjects(records, DataLayout::File, description,
-                                static_cast<int32_t>(f[0]), data[i] + f[1],
-                                e.ExpandedSize - f[1]);
+                 ReverseObjects(records, DataLayout::File, description, static_cast<int32_t>(f[0]),
+                                data[i] + f[1], e.ExpandedSize - f[1]);
             if (!ok)
                 ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
                                  "Marshalling fixup %u of section %d cannot be applied", j, i);
@@ -222,9 +221,8 @@ bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappin
     if (!OpenSource(sourceName, &s)) return false;
     const int32_t count = static_cast<int32_t>(s.header->SectionCount);
     const bool targetReversed = keepOrder ? s.reversed : ByteOrderIsReversed(order);
-    orvane_file_builder* builder = OrvaneBeginFile(count, s.header->TypeTag,
-                                                   OrvaneGetTemporaryDirectory(),
-                                                   "orvane_recompress");
+    orvane_file_builder* builder = OrvaneBeginFile(
+        count, s.header->TypeTag, OrvaneGetTemporaryDirectory(), "orvane_recompress");
     if (builder == nullptr) {
         CloseSource(&s);
         return false;
@@ -241,7 +239,14 @@ bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappin
     for (int32_t i = 0; !failed && i < count; ++i) {
         const orvane_ovn_section& e = s.table[i];
         int32_t compression = static_cast<int32_t>(e.Compression);
-        if (compression >= 0 && compression < mappingCount && mapping) compression = mapping[compression];
+        if (compression >= 0 && compression < mappingCount && mapping)
+            compression = mapping[compression];
+        if (compression < 0 || compression > 2) {
+            ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression type %d",
+                             compression);
+            failed = true;
+            break;
+        }
         OrvaneSetFileSectionFormat(builder, i, compression,
                                    e.Alignment ? static_cast<int32_t>(e.Alignment) : 1);
         data[i] = LoadSection(s, i, &failed);
@@ -250,7 +255,8 @@ bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappin
             failed = failed || marshalling[i] == nullptr;
         }
     }
-    if (!failed && targetReversed != s.reversed) failed = !ReverseMixedObjects(s, data, marshalling);
+    if (!failed && targetReversed != s.reversed)
+        failed = !ReverseMixedObjects(s, data, marshalling);
     for (int32_t i = 0; !failed && i < count; ++i) {
         const orvane_ovn_section& e = s.table[i];
         if (data[i]) {
@@ -279,7 +285,8 @@ bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappin
     }
     // The root travels with the data: without it the new file would name (0, 0) as its root.
     OrvaneMarkFileRootObject(
-        builder, Location(s, s.header->RootTypeReference.SectionIndex, s.header->RootTypeReference.Offset),
+        builder,
+        Location(s, s.header->RootTypeReference.SectionIndex, s.header->RootTypeReference.Offset),
         Location(s, s.header->RootObjectReference.SectionIndex,
                  s.header->RootObjectReference.Offset));
     for (int32_t i = 0; i < count; ++i) {

@@ -52,20 +52,20 @@ struct Choice {
 #pragma pack(pop)
 
 inline Def g_vertexType[] = {Member(OrvaneReal32Member, "Position", nullptr, 3),
-                      Member(OrvaneUInt8Member, "BoneIndices", nullptr, 4),
-                      Member(OrvaneNormalUInt8Member, "BoneWeights", nullptr, 4),
-                      Member(OrvaneInt16Member, "Extra", nullptr, 2), End()};
+                             Member(OrvaneUInt8Member, "BoneIndices", nullptr, 4),
+                             Member(OrvaneNormalUInt8Member, "BoneWeights", nullptr, 4),
+                             Member(OrvaneInt16Member, "Extra", nullptr, 2), End()};
 inline Def g_realType[] = {Member(OrvaneReal32Member, "Real32"), End()};
 inline Def g_curveType[] = {Member(OrvaneUInt8Member, "Format"),
-                     Member(OrvaneUInt8Member, "Degree"),
-                     Member(OrvaneUInt16Member, "Scale"),
-                     Member(OrvaneReferenceToArrayMember, "Knots", g_realType),
-                     Member(OrvaneReferenceToArrayMember, "Controls", g_realType), End()};
+                            Member(OrvaneUInt8Member, "Degree"),
+                            Member(OrvaneUInt16Member, "Scale"),
+                            Member(OrvaneReferenceToArrayMember, "Knots", g_realType),
+                            Member(OrvaneReferenceToArrayMember, "Controls", g_realType),
+                            End()};
 inline Def* g_choiceTable[3] = {nullptr, nullptr, nullptr};
-inline Def g_choiceType[] = {Member(OrvaneSwitchableTypeMember, "Choice",
-                             reinterpret_cast<Def*>(g_choiceTable)),
-                      Member(OrvaneReferenceMember, "FirstBone", nullptr),
-                      Member(OrvaneInt8Member, "Small"), End()};
+inline Def g_choiceType[] = {
+    Member(OrvaneSwitchableTypeMember, "Choice", reinterpret_cast<Def*>(g_choiceTable)),
+    Member(OrvaneReferenceMember, "FirstBone", nullptr), Member(OrvaneInt8Member, "Small"), End()};
 
 inline orvane_transform Placement(float x) {
     orvane_transform t = {};
@@ -94,7 +94,15 @@ struct Content {
         mips[0] = {16, 64, pixels.data()};
         mips[1] = {8, 16, pixels.data() + 48};
         image = {2, mips};
-        texture = {name("wood.tga"), 0, 4, 4, 1, 0, {4, {0, 8, 16, 24}, {8, 8, 8, 8}}, 1, &image,
+        texture = {name("wood.tga"),
+                   0,
+                   4,
+                   4,
+                   1,
+                   0,
+                   {4, {0, 8, 16, 24}, {8, 8, 8, 8}},
+                   1,
+                   &image,
                    {g_choiceType, &textureChoice}};
         // The first bone is met here, as a single object, before its skeleton's bone array.
         textureChoice = {1, &art, bones, -5};
@@ -152,7 +160,7 @@ struct Content {
         morph = {name("Smile"), &vertexData};
         materialBinding = {&materials[1]};
         boneBinding = {name("Head"), {-1, -1, -1}, {1, 1, 1}, 2, indices};
-        mesh = {name("Body"), &vertexData, 1, &morph, &topology, 1, &materialBinding, 1,
+        mesh = {name("Body"), &vertexData,       1, &morph, &topology, 1, &materialBinding, 1,
                 &boneBinding, {nullptr, nullptr}};
         meshPointer = &mesh;
         meshBinding = {&mesh};  // the mesh again, through the model

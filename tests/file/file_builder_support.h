@@ -87,9 +87,7 @@ struct LoadedFile {
         }
         return OrvaneDecodeOVNPointerSlot(&sections, slot, available);
     }
-    uint32_t CRC() const {
-        return uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88)));
-    }
+    uint32_t CRC() const { return uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88))); }
 };
 
 inline void LoadFile(const std::string& path, LoadedFile* f) {
@@ -97,9 +95,9 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
     ASSERT_GE(f->bytes.size(), 88u);
     uint32_t headerSize = 0;
     bool reversed = false;
-    ASSERT_TRUE(OrvaneIsOrvaneFile(reinterpret_cast<const orvane_file_magic_record*>(
-                                       f->bytes.data()),
-                                   &headerSize, &reversed));
+    ASSERT_TRUE(
+        OrvaneIsOrvaneFile(reinterpret_cast<const orvane_file_magic_record*>(f->bytes.data()),
+                           &headerSize, &reversed));
     f->reversed = reversed;
     ASSERT_LE(32 + headerSize, f->bytes.size());
     f->headerBlock.assign(f->bytes.begin() + 32, f->bytes.begin() + 32 + headerSize);
@@ -120,9 +118,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
                                   f->bytes.begin() + s.DataOffset + s.DataSize);
         data.resize(s.DataSize + 16, 0);
         ASSERT_TRUE(OrvaneDecompressData(int32_t(s.Compression), reversed, int32_t(s.DataSize),
-                                         data.data(), int32_t(s.Start16Bit),
-                                         int32_t(s.Start8Bit), int32_t(s.ExpandedSize),
-                                         f->memory[i].data()));
+                                         data.data(), int32_t(s.Start16Bit), int32_t(s.Start8Bit),
+                                         int32_t(s.ExpandedSize), f->memory[i].data()));
         f->stored[i].assign(f->memory[i].begin(), f->memory[i].begin() + s.ExpandedSize);
         if (reversed)
             OrvaneReverseSection(s.Start16Bit, s.Start8Bit, s.ExpandedSize, f->memory[i].data());
@@ -134,8 +131,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
     for (uint32_t i = 0; i < count; ++i) {
         if (!f->bases[i]) continue;
         auto fixups = f->PointerFixups(i);
-        ASSERT_TRUE(OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()),
-                                   fixups.data()));
+        ASSERT_TRUE(
+            OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()), fixups.data()));
     }
     for (uint32_t i = 0; i < count; ++i) {
         if (!f->bases[i]) continue;
@@ -145,8 +142,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
                                           fixups.data()));
         }
         auto fixups = f->PointerFixups(i);
-        ASSERT_TRUE(OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()),
-                                   fixups.data()));
+        ASSERT_TRUE(
+            OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()), fixups.data()));
     }
     f->rootType = OrvaneDecodeOVNReference(&f->sections, &f->header->RootTypeReference);
     f->rootObject = OrvaneDecodeOVNReference(&f->sections, &f->header->RootObjectReference);
@@ -186,7 +183,8 @@ public:
             if (m.Type == OrvaneEndMember) break;
             ASSERT_EQ(int32_t(Read32(r + 12)), m.ArrayWidth);
             if (callbackValues) {
-                EXPECT_EQ(Read32(r + 4), (*callbackValues)[m.Name]);
+                const char* key = m.Name;  // a packed field: copied, never bound by reference
+                EXPECT_EQ(Read32(r + 4), (*callbackValues)[key]);
             } else {
                 const char* name = static_cast<const char*>(file_.Slot(r + 4));
                 ASSERT_NE(name, nullptr);
@@ -197,8 +195,8 @@ public:
                 m.ReferenceType) {
                 Type(m.ReferenceType, static_cast<const uint8_t*>(ref));
             } else if (m.Type == OrvaneSwitchableTypeMember && m.ReferenceType) {
-                auto* const* table = reinterpret_cast<orvane_data_type_definition* const*>(
-                    m.ReferenceType);
+                auto* const* table =
+                    reinterpret_cast<orvane_data_type_definition* const*>(m.ReferenceType);
                 const auto* slots = static_cast<const uint8_t*>(ref);
                 ASSERT_NE(slots, nullptr);
                 for (int i = 0; table[i]; ++i)
@@ -250,22 +248,29 @@ private:
     static int32_t FileMemberSize(const orvane_data_type_definition* m) {
         int32_t w = OrvaneGetMemberArrayWidth(m);
         switch (m->Type) {
-            case OrvaneInlineMember: return FileSize(m->ReferenceType);
+            case OrvaneInlineMember:
+                return FileSize(m->ReferenceType);
             case OrvaneReferenceMember:
-            case OrvaneStringMember: return 4 * w;
+            case OrvaneStringMember:
+                return 4 * w;
             case OrvaneReferenceToArrayMember:
             case OrvaneArrayOfReferencesMember:
             case OrvaneSwitchableTypeMember:
-            case OrvaneVariantReferenceMember: return 8 * w;
-            case OrvaneReferenceToVariantArrayMember: return 12 * w;
-            default: return OrvaneGetMemberTypeSize(m);
+            case OrvaneVariantReferenceMember:
+                return 8 * w;
+            case OrvaneReferenceToVariantArrayMember:
+                return 12 * w;
+            default:
+                return OrvaneGetMemberTypeSize(m);
         }
     }
     void Members(const orvane_data_type_definition* type, const uint8_t* n, const uint8_t* f) {
         const size_t p = sizeof(void*);
         for (const auto* m = type; m && m->Type != OrvaneEndMember; ++m) {
             switch (m->Type) {
-                case OrvaneInlineMember: Members(m->ReferenceType, n, f); break;
+                case OrvaneInlineMember:
+                    Members(m->ReferenceType, n, f);
+                    break;
                 case OrvaneReferenceMember: {
                     auto* target = Native<const uint8_t*>(n);
                     if (!target) {
@@ -330,7 +335,8 @@ private:
                     auto* const* table =
                         reinterpret_cast<orvane_data_type_definition* const*>(m->ReferenceType);
                     if (object)
-                        Object(table[index], object, static_cast<const uint8_t*>(file_.Slot(f + 4)));
+                        Object(table[index], object,
+                               static_cast<const uint8_t*>(file_.Slot(f + 4)));
                     break;
                 }
                 case OrvaneReferenceToVariantArrayMember: {
@@ -408,7 +414,9 @@ private:
         const size_t p = sizeof(void*);
         for (const auto* m = type; m && m->Type != OrvaneEndMember; ++m) {
             switch (m->Type) {
-                case OrvaneInlineMember: Members(m->ReferenceType, a, b); break;
+                case OrvaneInlineMember:
+                    Members(m->ReferenceType, a, b);
+                    break;
                 case OrvaneReferenceMember:
                     if (Get<const uint8_t*>(a))
                         Object(m->ReferenceType, Get<const uint8_t*>(a), Get<const uint8_t*>(b));

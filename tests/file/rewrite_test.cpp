@@ -25,7 +25,8 @@ using orvane_test::TempName;
 class FileRewrite : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (auto& p : paths_) std::remove(p.c_str());
+        for (auto& p : paths_)
+            std::remove(p.c_str());
     }
     std::string Path(const std::string& name) {
         paths_.push_back(TempName("rewrite_" + name));
@@ -113,8 +114,7 @@ TEST_F(FileRewrite, ByteOrderConversionRoundTripsToTheSameBytes) {
     // Written big-endian directly, the file is the same.
     EXPECT_EQ(ReadBytes(big), ReadBytes(Write(OrvaneBigEndianByteOrder)));
     std::string back = Path("back.ovn");
-    ASSERT_TRUE(
-        OrvaneConvertFileByteOrder(big.c_str(), back.c_str(), OrvaneLittleEndianByteOrder));
+    ASSERT_TRUE(OrvaneConvertFileByteOrder(big.c_str(), back.c_str(), OrvaneLittleEndianByteOrder));
     EXPECT_EQ(ReadBytes(back), ReadBytes(little));
     // Converting to the order a file already has changes nothing.
     std::string same = Path("same.ovn");
@@ -175,7 +175,10 @@ TEST_F(FileRewrite, FailuresAreReported) {
     EXPECT_FALSE(OrvaneConvertFileByteOrder(junk.c_str(), out.c_str(), OrvaneBigEndianByteOrder));
     EXPECT_FALSE(OrvaneConvertFileByteOrder(good.c_str(), out.c_str(),
                                             static_cast<orvane_file_byte_order>(7)));
-    EXPECT_GT(log.errors(), 0u);
+    const int32_t unknown[1] = {9};
+    log.Clear();
+    EXPECT_FALSE(OrvaneRecompressFile(good.c_str(), out.c_str(), 1, unknown));
+    EXPECT_TRUE(log.Contains("Unrecognized compression type 9"));
 }
 
 }  // namespace

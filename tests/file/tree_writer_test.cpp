@@ -28,8 +28,8 @@ using orvane_test::TreeComparer;
 
 using orvane_test::Content;
 using Def = orvane_data_type_definition;
-using orvane_test::Member;
 using orvane_test::End;
+using orvane_test::Member;
 
 struct Case {
     int32_t compression;
@@ -51,7 +51,8 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(
         OrvaneFileInfoType, &content.info, OrvaneStandardMainSection, OrvaneStandardMainSection);
     ASSERT_NE(writer, nullptr);
-    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, OrvaneStandardDiscardableSection);
+    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType,
+                                         OrvaneStandardDiscardableSection);
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneVertexDataType,
                                          OrvaneStandardDeformableVertexSection);
     OrvaneSetFileSectionForObject(writer, content.pixels.data(), OrvaneStandardTextureSection);
@@ -72,8 +73,8 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     EXPECT_EQ(f.reversed, GetParam().order == OrvaneBigEndianByteOrder);
     EXPECT_EQ(f.header->CRC, f.CRC());
     for (uint32_t s = 0; s < f.header->SectionCount; ++s)
-        EXPECT_EQ(f.table[s].Compression,
-                  f.table[s].ExpandedSize ? uint32_t(GetParam().compression) : f.table[s].Compression);
+        EXPECT_EQ(f.table[s].Compression, f.table[s].ExpandedSize ? uint32_t(GetParam().compression)
+                                                                  : f.table[s].Compression);
     TreeComparer compare(f);
     compare.Type(OrvaneFileInfoType, static_cast<const uint8_t*>(f.rootType));
     compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
@@ -110,14 +111,12 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     std::remove(path.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(CodecsAndByteOrders, TreeRoundTrip,
-                         ::testing::Values(Case{0, OrvaneLittleEndianByteOrder},
-                                           Case{0, OrvaneBigEndianByteOrder},
-                                           Case{1, OrvaneLittleEndianByteOrder},
-                                           Case{1, OrvaneBigEndianByteOrder},
-                                           Case{2, OrvaneLittleEndianByteOrder},
-                                           Case{2, OrvaneBigEndianByteOrder}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    CodecsAndByteOrders, TreeRoundTrip,
+    ::testing::Values(Case{0, OrvaneLittleEndianByteOrder}, Case{0, OrvaneBigEndianByteOrder},
+                      Case{1, OrvaneLittleEndianByteOrder}, Case{1, OrvaneBigEndianByteOrder},
+                      Case{2, OrvaneLittleEndianByteOrder}, Case{2, OrvaneBigEndianByteOrder}),
+    CaseName);
 
 // Writes the content into a one-section file and loads it.
 struct Written {
@@ -261,7 +260,8 @@ TEST(FileDataTreeWriter, WritingTwiceWritesEverythingTwice) {
     ASSERT_NE(writer, nullptr);
     std::string paths[2] = {TempName("twice0.ovn"), TempName("twice1.ovn")};
     for (auto& path : paths) {
-        orvane_file_builder* b = OrvaneBeginFile(1, 0x80000016u, OrvaneGetTemporaryDirectory(), "x");
+        orvane_file_builder* b =
+            OrvaneBeginFile(1, 0x80000016u, OrvaneGetTemporaryDirectory(), "x");
         ASSERT_TRUE(OrvaneWriteDataTreeToFileBuilder(writer, b));
         ASSERT_TRUE(OrvaneEndFile(b, path.c_str()));
     }
