@@ -429,7 +429,8 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* W
 ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer);
 
 /* A loaded file's info (or any file info in memory) as a raw image of one section. */
-ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo, const char* DestFileName);
+ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo,
+                                                  const char* DestFileName);
 /* Reads SourceFile and writes its file info as a raw image. */
 ORVANE_API orvane_bool OrvaneConvertFileToRaw(const char* SourceFile, const char* DestFileName);
 

@@ -90,7 +90,8 @@ uint32_t Low32(const void* pointer) {
 
 WriterItem* NewItem(Writer* w) {
     if (w->lastBlock == nullptr || w->lastBlock->used == kItemsPerBlock) {
-        auto* block = static_cast<ItemBlock*>(ORVANE_ALLOCATE(alignof(ItemBlock), sizeof(ItemBlock)));
+        auto* block =
+            static_cast<ItemBlock*>(ORVANE_ALLOCATE(alignof(ItemBlock), sizeof(ItemBlock)));
         if (block == nullptr) return nullptr;
         block->next = nullptr;
         block->used = 0;
@@ -343,7 +344,8 @@ orvane_file_location WriteObjects(Writer* w, const Type* type, int32_t section, 
         }
         // A file of the other byte order gets mixed objects as that machine would have
         // written them; the builder reverses pure 32- and 16-bit chunks itself.
-        if (reverse) ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes));
+        if (reverse)
+            ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes));
         chunk = image;
     }
     orvane_file_location at =
@@ -367,7 +369,8 @@ orvane_file_location WriteObject(Writer* w, const Type* type, const void* object
     if (!GetSizes(w, type, &sizes)) return item->location;
     item->location = WriteObjects(w, type, item->location.SectionIndex, 1,
                                   static_cast<const uint8_t*>(object), sizes);
-    if (sizes.pointers) WriteMembers(w, type, item->location, static_cast<const uint8_t*>(object), 0);
+    if (sizes.pointers)
+        WriteMembers(w, type, item->location, static_cast<const uint8_t*>(object), 0);
     return item->location;
 }
 
@@ -402,7 +405,8 @@ orvane_file_location WriteArray(Writer* w, const Type* type, int32_t referencing
     item->location = WriteObjects(w, type, section, count, data, sizes);
     if (sizes.pointers) {
         for (int32_t i = 0; i < count; ++i)
-            WriteMembers(w, type, OrvaneOffsetFileLocation(w->builder, item->location, sizes.file * i),
+            WriteMembers(w, type,
+                         OrvaneOffsetFileLocation(w->builder, item->location, sizes.file * i),
                          data + static_cast<size_t>(sizes.native) * i, 0);
     }
     return item->location;
@@ -430,7 +434,9 @@ void WriteMembers(Writer* w, const Type* type, orvane_file_location at, const ui
         const orvane_file_location here = OrvaneOffsetFileLocation(w->builder, at, fileOffset);
         const int32_t width = m->ArrayWidth > 1 ? m->ArrayWidth : 1;
         switch (m->Type) {
-            case OrvaneInlineMember: WriteMembers(w, m->ReferenceType, here, data, depth + 1); break;
+            case OrvaneInlineMember:
+                WriteMembers(w, m->ReferenceType, here, data, depth + 1);
+                break;
             case OrvaneReferenceMember:
                 for (int32_t u = 0; u < width; ++u) {
                     const void* target = Load<const void*>(data + p * u);
@@ -479,8 +485,8 @@ void WriteMembers(Writer* w, const Type* type, orvane_file_location at, const ui
                 if (object == nullptr) break;
                 if (index < 0 || index >= OrvaneGetTypeTableCount(table)) {
                     ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
-                                     "Switchable type index %d of member %s is out of range",
-                                     index, m->Name);
+                                     "Switchable type index %d of member %s is out of range", index,
+                                     m->Name);
                     w->failed = true;
                     break;
                 }
@@ -510,7 +516,8 @@ void WriteMembers(Writer* w, const Type* type, orvane_file_location at, const ui
                     Fixup(w, here, 4 * u, WriteString(w, mapped));
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
         data += nativeSize;
         fileOffset += fileSize;
@@ -577,7 +584,8 @@ ORVANE_API void OrvaneSetFileSectionForObjectsOfType(orvane_file_data_tree_write
                                                      const orvane_data_type_definition* Type,
                                                      orvane_int32 SectionIndex) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Writer, );
-    if (WriterItem* item = GetItem(Writer, nullptr, Type)) item->objectsOfTypeSection = SectionIndex;
+    if (WriterItem* item = GetItem(Writer, nullptr, Type))
+        item->objectsOfTypeSection = SectionIndex;
 }
 
 ORVANE_API void OrvaneSetFileSectionForObject(orvane_file_data_tree_writer* Writer,

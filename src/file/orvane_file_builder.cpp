@@ -255,9 +255,9 @@ bool AppendFile(orvane_file_writer* writer, const char* name, uint8_t* buffer,
         // buffers.
         int32_t filled = 0;
         while (filled < kCopyBufferSize) {
-            int32_t read = reader->ReadAtMostCallback(ORVANE_SOURCE_FILE, __LINE__, reader,
-                                                      position + filled,
-                                                      kCopyBufferSize - filled, buffer + filled);
+            int32_t read =
+                reader->ReadAtMostCallback(ORVANE_SOURCE_FILE, __LINE__, reader, position + filled,
+                                           kCopyBufferSize - filled, buffer + filled);
             if (read <= 0 || read > kCopyBufferSize - filled) break;
             filled += read;
         }
@@ -303,9 +303,23 @@ bool CompressSection(orvane_file_builder* b, int32_t index, uint8_t* buffer) {
         r.entry.DataSize = r.entry.ExpandedSize;
         return true;
     }
-    (void)buffer;
-    ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression type %d", r.compression);
-    return false;
+    char name[kNameSize];
+    CompressedFileName(b, index, name);
+    orvane_file_writer* writer = OrvaneNewFileWriter(name, true);
+    if (writer == nullptr) return false;
+    orvane_file_compressor* compressor = OrvaneBeginFileCompression(
+        static_cast<int32_t>(r.entry.ExpandedSize), kPartCount, r.compression, writer);
+    bool ok = compressor != nullptr;
+    for (int32_t p = 0; ok && p < kPartCount; ++p) {
+        PartFileName(b, index, p, name);
+        ok = OrvaneCompressContentsOfFile(compressor, r.parts[p].size, name, kCopyBufferSize,
+                                          buffer);
+    }
+    int32_t size = -1;
+    ok = OrvaneEndFileCompression(compressor, &size) && ok && size >= 0;
+    OrvaneDeleteFileWriter(writer);
+    r.entry.DataSize = ok ? static_cast<uint32_t>(size) : 0;
+    return ok;
 }
 
 bool WriteSectionData(orvane_file_builder* b, int32_t index, orvane_file_writer* writer,
@@ -376,10 +390,9 @@ bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
             ok = PutWords(writer, words, 3, reversed);
         }
         for (const MarshallingFixupRecord* f = r.firstMarshallingFixup; ok && f; f = f->next) {
-            const uint32_t words[4] = {static_cast<uint32_t>(f->count),
-                                       ResolveLocation(b, f->object),
-                                       static_cast<uint32_t>(f->type.SectionIndex),
-                                       ResolveLocation(b, f->type)};
+            const uint32_t words[4] = {
+                static_cast<uint32_t>(f->count), ResolveLocation(b, f->object),
+                static_cast<uint32_t>(f->type.SectionIndex), ResolveLocation(b, f->type)};
             ok = PutWords(writer, words, 4, reversed);
         }
         ok = ok && WriteSectionData(b, s, writer, buffer);
@@ -396,11 +409,12 @@ bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
             size += n;
         }
     }
-    uint32_t crc = OrvaneWriterIsCRCing(writer) ? OrvaneEndWriterCRC(writer) : 0;
+    uint32_t crc = writer && OrvaneWriterIsCRCing(writer) ? OrvaneEndWriterCRC(writer) : 0;
     int32_t end = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && end >= start && OrvaneSeekWriterFromStart(writer, start) == start;
     if (ok) {
-        const orvane_file_magic_record* magic = reversed ? OrvaneReversedOVNFileMV : OrvaneOVNFileMV;
+        const orvane_file_magic_record* magic =
+            reversed ? OrvaneReversedOVNFileMV : OrvaneOVNFileMV;
         // The magic value goes out byte for byte as the constant holds it: the reversed
         // constant, seen in this machine's order, is the native one of the other order.
         uint32_t words[8 + 14];
@@ -455,8 +469,7 @@ bool EndRawToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
     int32_t end = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && end >= start;
     for (int32_t s = 0; ok && s < b->sectionCount; ++s) {
-        for (const PointerFixupRecord* f = b->sections[s].firstPointerFixup; ok && f;
-             f = f->next) {
+        for (const PointerFixupRecord* f = b->sections[s].firstPointerFixup; ok && f; f = f->next) {
             uint32_t target = RawPosition(b, f->to);
             if (b->reversed) target = ByteSwap32(target);
             ok = OrvaneSeekWriterFromStart(
@@ -529,8 +542,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
 
     char name[kNameSize];
     for (int32_t attempt = 0;; ++attempt) {
-        FormatText(kNameSize, b->baseName, "%s_%x", TemporaryFileBaseName,
-                   NextTemporaryToken(b));
+        FormatText(kNameSize, b->baseName, "%s_%x", TemporaryFileBaseName, NextTemporaryToken(b));
         PartFileName(b, 0, 0, name);
         if (SectionCount == 0 || !FileExists(name) || attempt == 16) break;
     }
@@ -548,8 +560,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
     return b;
 }
 
-ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
-                                           orvane_int32 SectionIndex,
+ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, );
     if (!SectionInRange(Builder, SectionIndex)) {
@@ -560,8 +571,8 @@ ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
     if (Alignment == 0) Alignment = 1;
     if (Alignment < 0 || (Alignment & (Alignment - 1)) != 0 || Alignment > 65536) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
-                         "Alignment %d of section %d is not a power of two up to 65536",
-                         Alignment, SectionIndex);
+                         "Alignment %d of section %d is not a power of two up to 65536", Alignment,
+                         SectionIndex);
         return;
     }
     if (CompressionType < 0 || CompressionType > 2) {
@@ -715,9 +726,8 @@ ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder, orvane_
         return;
     }
     if (!SectionInRange(Builder, Object.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
-                         "Object.SectionIndex %d is out of range [0, %d)", Object.SectionIndex,
-                         Builder->sectionCount);
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Object.SectionIndex %d is out of range [0, %d)",
+                         Object.SectionIndex, Builder->sectionCount);
         return;
     }
     int32_t index = 0;
@@ -761,6 +771,11 @@ ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32
 ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
                                              orvane_file_writer* Writer) {
     if (Builder == nullptr) return false;
+    if (Writer == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Writer is not allowed to be 0");
+        ReleaseBuilder(Builder);
+        return false;
+    }
     bool ok = EndToWriter(Builder, Writer);
     ReleaseBuilder(Builder);
     return ok;
@@ -769,6 +784,11 @@ ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
 ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
                                                 orvane_file_writer* Writer) {
     if (Builder == nullptr) return false;
+    if (Writer == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Writer is not allowed to be 0");
+        ReleaseBuilder(Builder);
+        return false;
+    }
     bool ok = EndRawToWriter(Builder, Writer);
     ReleaseBuilder(Builder);
     return ok;

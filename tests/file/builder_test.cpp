@@ -51,7 +51,8 @@ protected:
         // Every builder removes its temporary files, whatever happened.
         EXPECT_EQ(FilesIn(dir_), 0u);
         fs::remove_all(dir_);
-        for (auto& p : outputs_) std::remove(p.c_str());
+        for (auto& p : outputs_)
+            std::remove(p.c_str());
     }
     orvane_file_builder* Begin(int32_t sections, uint32_t tag = 0x80000016u) {
         return OrvaneBeginFile(sections, tag, dir_.c_str(), "test");

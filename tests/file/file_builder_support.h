@@ -81,11 +81,13 @@ struct LoadedFile {
         return f;
     }
     const void* Slot(const void* slot, uint32_t* available = nullptr) const {
+        if (slot == nullptr) {
+            ADD_FAILURE() << "decoding a slot at null";
+            return nullptr;
+        }
         return OrvaneDecodeOVNPointerSlot(&sections, slot, available);
     }
-    uint32_t CRC() const {
-        return uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88)));
-    }
+    uint32_t CRC() const { return uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88))); }
 };
 
 inline void LoadFile(const std::string& path, LoadedFile* f) {
@@ -93,9 +95,9 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
     ASSERT_GE(f->bytes.size(), 88u);
     uint32_t headerSize = 0;
     bool reversed = false;
-    ASSERT_TRUE(OrvaneIsOrvaneFile(reinterpret_cast<const orvane_file_magic_record*>(
-                                       f->bytes.data()),
-                                   &headerSize, &reversed));
+    ASSERT_TRUE(
+        OrvaneIsOrvaneFile(reinterpret_cast<const orvane_file_magic_record*>(f->bytes.data()),
+                           &headerSize, &reversed));
     f->reversed = reversed;
     ASSERT_LE(32 + headerSize, f->bytes.size());
     f->headerBlock.assign(f->bytes.begin() + 32, f->bytes.begin() + 32 + headerSize);
@@ -116,9 +118,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
                                   f->bytes.begin() + s.DataOffset + s.DataSize);
         data.resize(s.DataSize + 16, 0);
         ASSERT_TRUE(OrvaneDecompressData(int32_t(s.Compression), reversed, int32_t(s.DataSize),
-                                         data.data(), int32_t(s.Start16Bit),
-                                         int32_t(s.Start8Bit), int32_t(s.ExpandedSize),
-                                         f->memory[i].data()));
+                                         data.data(), int32_t(s.Start16Bit), int32_t(s.Start8Bit),
+                                         int32_t(s.ExpandedSize), f->memory[i].data()));
         f->stored[i].assign(f->memory[i].begin(), f->memory[i].begin() + s.ExpandedSize);
         if (reversed)
             OrvaneReverseSection(s.Start16Bit, s.Start8Bit, s.ExpandedSize, f->memory[i].data());
@@ -130,8 +131,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
     for (uint32_t i = 0; i < count; ++i) {
         if (!f->bases[i]) continue;
         auto fixups = f->PointerFixups(i);
-        ASSERT_TRUE(OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()),
-                                   fixups.data()));
+        ASSERT_TRUE(
+            OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()), fixups.data()));
     }
     for (uint32_t i = 0; i < count; ++i) {
         if (!f->bases[i]) continue;
@@ -141,8 +142,8 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
                                           fixups.data()));
         }
         auto fixups = f->PointerFixups(i);
-        ASSERT_TRUE(OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()),
-                                   fixups.data()));
+        ASSERT_TRUE(
+            OrvaneOVNFixUp(&f->sections, int32_t(i), uint32_t(fixups.size()), fixups.data()));
     }
     f->rootType = OrvaneDecodeOVNReference(&f->sections, &f->header->RootTypeReference);
     f->rootObject = OrvaneDecodeOVNReference(&f->sections, &f->header->RootObjectReference);
@@ -182,7 +183,8 @@ public:
             if (m.Type == OrvaneEndMember) break;
             ASSERT_EQ(int32_t(Read32(r + 12)), m.ArrayWidth);
             if (callbackValues) {
-                EXPECT_EQ(Read32(r + 4), (*callbackValues)[m.Name]);
+                const char* key = m.Name;  // a packed field: copied, never bound by reference
+                EXPECT_EQ(Read32(r + 4), (*callbackValues)[key]);
             } else {
                 const char* name = static_cast<const char*>(file_.Slot(r + 4));
                 ASSERT_NE(name, nullptr);
@@ -193,8 +195,8 @@ public:
                 m.ReferenceType) {
                 Type(m.ReferenceType, static_cast<const uint8_t*>(ref));
             } else if (m.Type == OrvaneSwitchableTypeMember && m.ReferenceType) {
-                auto* const* table = reinterpret_cast<orvane_data_type_definition* const*>(
-                    m.ReferenceType);
+                auto* const* table =
+                    reinterpret_cast<orvane_data_type_definition* const*>(m.ReferenceType);
                 const auto* slots = static_cast<const uint8_t*>(ref);
                 ASSERT_NE(slots, nullptr);
                 for (int i = 0; table[i]; ++i)
@@ -246,22 +248,29 @@ private:
     static int32_t FileMemberSize(const orvane_data_type_definition* m) {
         int32_t w = OrvaneGetMemberArrayWidth(m);
         switch (m->Type) {
-            case OrvaneInlineMember: return FileSize(m->ReferenceType);
+            case OrvaneInlineMember:
+                return FileSize(m->ReferenceType);
             case OrvaneReferenceMember:
-            case OrvaneStringMember: return 4 * w;
+            case OrvaneStringMember:
+                return 4 * w;
             case OrvaneReferenceToArrayMember:
             case OrvaneArrayOfReferencesMember:
             case OrvaneSwitchableTypeMember:
-            case OrvaneVariantReferenceMember: return 8 * w;
-            case OrvaneReferenceToVariantArrayMember: return 12 * w;
-            default: return OrvaneGetMemberTypeSize(m);
+            case OrvaneVariantReferenceMember:
+                return 8 * w;
+            case OrvaneReferenceToVariantArrayMember:
+                return 12 * w;
+            default:
+                return OrvaneGetMemberTypeSize(m);
         }
     }
     void Members(const orvane_data_type_definition* type, const uint8_t* n, const uint8_t* f) {
         const size_t p = sizeof(void*);
         for (const auto* m = type; m && m->Type != OrvaneEndMember; ++m) {
             switch (m->Type) {
-                case OrvaneInlineMember: Members(m->ReferenceType, n, f); break;
+                case OrvaneInlineMember:
+                    Members(m->ReferenceType, n, f);
+                    break;
                 case OrvaneReferenceMember: {
                     auto* target = Native<const uint8_t*>(n);
                     if (!target) {
@@ -326,7 +335,8 @@ private:
                     auto* const* table =
                         reinterpret_cast<orvane_data_type_definition* const*>(m->ReferenceType);
                     if (object)
-                        Object(table[index], object, static_cast<const uint8_t*>(file_.Slot(f + 4)));
+                        Object(table[index], object,
+                               static_cast<const uint8_t*>(file_.Slot(f + 4)));
                     break;
                 }
                 case OrvaneReferenceToVariantArrayMember: {
@@ -355,6 +365,143 @@ private:
     std::map<const void*, const uint8_t*> types_;
     std::set<const void*> strings_;
 };
+
+// Compares two native trees (the original and the loader's) member by member through the
+// original's descriptions; the loaded side's descriptions are compared by kind, name and width.
+class NativeComparer {
+public:
+    void Object(const orvane_data_type_definition* type, const uint8_t* a, const uint8_t* b) {
+        ASSERT_NE(b, nullptr);
+        auto key = std::make_pair(static_cast<const void*>(a), static_cast<const void*>(type));
+        auto found = seen_.find(key);
+        if (found != seen_.end()) {
+            EXPECT_EQ(found->second, b) << "an object shared in memory is not shared";
+            return;
+        }
+        seen_[key] = b;
+        Members(type, a, b);
+    }
+    void Type(const orvane_data_type_definition* a, const orvane_data_type_definition* b) {
+        ASSERT_NE(b, nullptr);
+        if (!types_.insert(a).second) return;
+        for (int k = 0;; ++k) {
+            ASSERT_EQ(a[k].Type, b[k].Type);
+            if (a[k].Type == OrvaneEndMember) break;
+            EXPECT_STREQ(a[k].Name, b[k].Name);
+            EXPECT_EQ(a[k].ArrayWidth, b[k].ArrayWidth);
+            if (a[k].Type >= OrvaneInlineMember && a[k].Type <= OrvaneArrayOfReferencesMember &&
+                a[k].ReferenceType)
+                Type(a[k].ReferenceType, b[k].ReferenceType);
+        }
+    }
+    int count() const { return int(seen_.size()); }
+
+private:
+    template <typename T>
+    static T Get(const uint8_t* at) {
+        T v;
+        std::memcpy(&v, at, sizeof v);
+        return v;
+    }
+    void Array(const orvane_data_type_definition* type, int32_t n, const uint8_t* a,
+               const uint8_t* b) {
+        ASSERT_NE(b, nullptr);
+        const size_t size = size_t(OrvaneGetTotalObjectSize(type));
+        for (int32_t i = 0; i < n; ++i)
+            Members(type, a + size * i, b + size * i);
+    }
+    void Members(const orvane_data_type_definition* type, const uint8_t* a, const uint8_t* b) {
+        const size_t p = sizeof(void*);
+        for (const auto* m = type; m && m->Type != OrvaneEndMember; ++m) {
+            switch (m->Type) {
+                case OrvaneInlineMember:
+                    Members(m->ReferenceType, a, b);
+                    break;
+                case OrvaneReferenceMember:
+                    if (Get<const uint8_t*>(a))
+                        Object(m->ReferenceType, Get<const uint8_t*>(a), Get<const uint8_t*>(b));
+                    else
+                        EXPECT_EQ(Get<const void*>(b), nullptr);
+                    break;
+                case OrvaneStringMember:
+                    EXPECT_STREQ(Get<const char*>(b),
+                                 Get<const char*>(a) ? Get<const char*>(a) : "");
+                    break;
+                case OrvaneReferenceToArrayMember: {
+                    int32_t n = Get<int32_t>(a);
+                    ASSERT_EQ(Get<int32_t>(b), n) << m->Name;
+                    if (n && Get<const uint8_t*>(a))
+                        Array(m->ReferenceType, n, Get<const uint8_t*>(a + 4),
+                              Get<const uint8_t*>(b + 4));
+                    break;
+                }
+                case OrvaneArrayOfReferencesMember: {
+                    int32_t n = Get<int32_t>(a);
+                    ASSERT_EQ(Get<int32_t>(b), n) << m->Name;
+                    auto* pa = Get<const uint8_t*>(a + 4);
+                    auto* pb = Get<const uint8_t*>(b + 4);
+                    if (!n || !pa) break;
+                    ASSERT_NE(pb, nullptr);
+                    for (int32_t i = 0; i < n; ++i)
+                        if (Get<const uint8_t*>(pa + p * i))
+                            Object(m->ReferenceType, Get<const uint8_t*>(pa + p * i),
+                                   Get<const uint8_t*>(pb + p * i));
+                    break;
+                }
+                case OrvaneVariantReferenceMember: {
+                    auto* ta = Get<const orvane_data_type_definition*>(a);
+                    if (!ta) break;
+                    Type(ta, Get<const orvane_data_type_definition*>(b));
+                    if (Get<const uint8_t*>(a + p))
+                        Object(ta, Get<const uint8_t*>(a + p), Get<const uint8_t*>(b + p));
+                    break;
+                }
+                case OrvaneSwitchableTypeMember: {
+                    ASSERT_EQ(Get<int32_t>(a), Get<int32_t>(b));
+                    auto* const* table =
+                        reinterpret_cast<orvane_data_type_definition* const*>(m->ReferenceType);
+                    if (Get<const uint8_t*>(a + 4))
+                        Object(table[Get<int32_t>(a)], Get<const uint8_t*>(a + 4),
+                               Get<const uint8_t*>(b + 4));
+                    break;
+                }
+                case OrvaneReferenceToVariantArrayMember: {
+                    auto* ta = Get<const orvane_data_type_definition*>(a);
+                    int32_t n = Get<int32_t>(a + p);
+                    ASSERT_EQ(Get<int32_t>(b + p), n);
+                    if (!ta) break;
+                    Type(ta, Get<const orvane_data_type_definition*>(b));
+                    if (n && Get<const uint8_t*>(a + p + 4))
+                        Array(ta, n, Get<const uint8_t*>(a + p + 4),
+                              Get<const uint8_t*>(b + p + 4));
+                    break;
+                }
+                default:
+                    EXPECT_EQ(std::memcmp(a, b, size_t(OrvaneGetMemberTypeSize(m))), 0)
+                        << "member " << m->Name;
+                    break;
+            }
+            a += OrvaneGetMemberTypeSize(m);
+            b += OrvaneGetMemberTypeSize(m);
+        }
+    }
+    std::map<std::pair<const void*, const void*>, const uint8_t*> seen_;
+    std::set<const void*> types_;
+};
+
+// Loads the file with the library's loader and compares its tree with the original.
+inline void CompareWithLoader(const std::string& path, const orvane_data_type_definition* type,
+                              const void* root) {
+    orvane_file* file = OrvaneReadEntireFile(path.c_str());
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    NativeComparer compare;
+    compare.Type(type, tree.Type);
+    compare.Object(type, static_cast<const uint8_t*>(root),
+                   static_cast<const uint8_t*>(tree.Object));
+    OrvaneFreeFile(file);
+}
 
 }  // namespace orvane_test
 

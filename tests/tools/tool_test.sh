@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Runs the orvane tool's commands end to end on files it wrote itself.
+# usage: tool_test.sh path/to/orvane
+set -u
+tool=${1:?usage: tool_test.sh path/to/orvane}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # check DESCRIPTION EXPECTED-STATUS COMMAND...
+    local what=$1 expected=$2
+    shift 2
+    "$@" >"$work/out" 2>"$work/err"
+    local status=$?
+    if [ "$status" -eq "$expected" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $what (status $status, expected $expected)"
+        cat "$work/out" "$work/err"
+    fi
+}
+
+contains() {  # contains DESCRIPTION FILE TEXT
+    if grep -q -- "$3" "$2"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: '$3' not found"
+        cat "$2"
+    fi
+}
+
+check "demo" 0 "$tool" demo "$work/demo.ovn"
+contains "demo verifies its file" "$work/out" "demo.ovn: OK"
+contains "demo prints the sections" "$work/out" "pelma1"
+check "info" 0 "$tool" info "$work/demo.ovn"
+contains "info names the byte order" "$work/out" "little-endian"
+contains "info checks the CRC" "$work/out" "valid"
+contains "info counts the content" "$work/out" "1 skeletons (4 bones)"
+check "info --tree" 0 "$tool" info "$work/demo.ovn" --tree --depth 4
+contains "the tree shows bone names" "$work/out" '"Spine"'
+check "verify" 0 "$tool" verify "$work/demo.ovn"
+
+check "convert to big-endian" 0 "$tool" convert "$work/demo.ovn" "$work/big.ovn" --byte-order big
+check "verify big-endian" 0 "$tool" verify "$work/big.ovn"
+check "info big-endian" 0 "$tool" info "$work/big.ovn"
+contains "big-endian is reported" "$work/out" "big-endian"
+check "convert back" 0 "$tool" convert "$work/big.ovn" "$work/little.ovn" --byte-order little
+check "conversion round trip is exact" 0 cmp "$work/demo.ovn" "$work/little.ovn"
+
+for codec in none pelma0 pelma1; do
+    check "recompress $codec" 0 "$tool" recompress "$work/big.ovn" "$work/$codec.ovn" --codec $codec
+    check "verify $codec" 0 "$tool" verify "$work/$codec.ovn"
+    check "info $codec" 0 "$tool" info "$work/$codec.ovn"
+    contains "$codec sections" "$work/out" " $codec "
+done
+check "recompress back to pelma1" 0 "$tool" recompress "$work/none.ovn" "$work/again.ovn" --codec pelma1
+check "recompression round trip is exact" 0 cmp "$work/big.ovn" "$work/again.ovn"
+
+check "raw" 0 "$tool" raw "$work/demo.ovn" "$work/demo.raw"
+check "raw image written" 0 test -s "$work/demo.raw"
+
+# Faults: exit status 1 and a message on stderr.
+cp "$work/demo.ovn" "$work/bad.ovn"
+printf '\125' | dd of="$work/bad.ovn" bs=1 seek=400 conv=notrunc 2>/dev/null
+check "a damaged file fails verification" 1 "$tool" verify "$work/bad.ovn"
+contains "the CRC fault is named" "$work/err" "CRC"
+head -c 100 "$work/demo.ovn" >"$work/short.ovn"
+check "a truncated file fails" 1 "$tool" verify "$work/short.ovn"
+check "a missing file fails" 1 "$tool" info "$work/missing.ovn"
+check "a bad codec fails" 1 "$tool" recompress "$work/demo.ovn" "$work/x.ovn" --codec zip
+check "a bad byte order fails" 1 "$tool" convert "$work/demo.ovn" "$work/x.ovn" --byte-order middle
+check "missing arguments fail" 1 "$tool" raw "$work/demo.ovn"
+check "an unknown command fails" 1 "$tool" frobnicate
+for command in info verify recompress convert raw demo version; do
+    check "$command --help" 0 "$tool" $command --help
+    contains "$command --help prints its usage" "$work/out" "usage: orvane $command"
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
