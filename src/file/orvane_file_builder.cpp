@@ -507,6 +507,29 @@ orvane_file_location SectionOffsetToLocation(int32_t section, const orvane_ovn_s
 
 using namespace orvane;
 
+namespace {
+
+// Creates the file anew and ends the builder into it; the builder is gone either way.
+bool EndToNamedFile(orvane_file_builder* builder, const char* fileName,
+                    orvane_bool (*endToWriter)(orvane_file_builder*, orvane_file_writer*)) {
+    if (builder == nullptr) return false;
+    if (fileName == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "FileName is not allowed to be 0");
+        OrvaneAbortFile(builder);
+        return false;
+    }
+    orvane_file_writer* writer = OrvaneNewFileWriter(fileName, true);
+    if (writer == nullptr) {
+        OrvaneAbortFile(builder);
+        return false;
+    }
+    bool ok = endToWriter(builder, writer);
+    OrvaneDeleteFileWriter(writer);
+    return ok;
+}
+
+}  // namespace
+
 extern "C" {
 
 ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
@@ -795,37 +818,11 @@ ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
 }
 
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName) {
-    if (Builder == nullptr) return false;
-    if (FileName == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "FileName is not allowed to be 0");
-        OrvaneAbortFile(Builder);
-        return false;
-    }
-    orvane_file_writer* writer = OrvaneNewFileWriter(FileName, true);
-    if (writer == nullptr) {
-        OrvaneAbortFile(Builder);
-        return false;
-    }
-    bool ok = OrvaneEndFileToWriter(Builder, writer);
-    OrvaneDeleteFileWriter(writer);
-    return ok;
+    return EndToNamedFile(Builder, FileName, &OrvaneEndFileToWriter);
 }
 
 ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName) {
-    if (Builder == nullptr) return false;
-    if (FileName == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "FileName is not allowed to be 0");
-        OrvaneAbortFile(Builder);
-        return false;
-    }
-    orvane_file_writer* writer = OrvaneNewFileWriter(FileName, true);
-    if (writer == nullptr) {
-        OrvaneAbortFile(Builder);
-        return false;
-    }
-    bool ok = OrvaneEndFileRawToWriter(Builder, writer);
-    OrvaneDeleteFileWriter(writer);
-    return ok;
+    return EndToNamedFile(Builder, FileName, &OrvaneEndFileRawToWriter);
 }
 
 ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder) {
