@@ -509,6 +509,20 @@ using namespace orvane;
 
 namespace {
 
+// Ends the builder into the writer with the given end, then releases the builder.
+bool EndAndRelease(orvane_file_builder* builder, orvane_file_writer* writer,
+                   bool (*end)(orvane_file_builder*, orvane_file_writer*)) {
+    if (builder == nullptr) return false;
+    if (writer == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Writer is not allowed to be 0");
+        ReleaseBuilder(builder);
+        return false;
+    }
+    bool ok = end(builder, writer);
+    ReleaseBuilder(builder);
+    return ok;
+}
+
 // Creates the file anew and ends the builder into it; the builder is gone either way.
 bool EndToNamedFile(orvane_file_builder* builder, const char* fileName,
                     orvane_bool (*endToWriter)(orvane_file_builder*, orvane_file_writer*)) {
@@ -793,28 +807,12 @@ ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32
 
 ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
                                              orvane_file_writer* Writer) {
-    if (Builder == nullptr) return false;
-    if (Writer == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Writer is not allowed to be 0");
-        ReleaseBuilder(Builder);
-        return false;
-    }
-    bool ok = EndToWriter(Builder, Writer);
-    ReleaseBuilder(Builder);
-    return ok;
+    return EndAndRelease(Builder, Writer, &EndToWriter);
 }
 
 ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
                                                 orvane_file_writer* Writer) {
-    if (Builder == nullptr) return false;
-    if (Writer == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Writer is not allowed to be 0");
-        ReleaseBuilder(Builder);
-        return false;
-    }
-    bool ok = EndRawToWriter(Builder, Writer);
-    ReleaseBuilder(Builder);
-    return ok;
+    return EndAndRelease(Builder, Writer, &EndRawToWriter);
 }
 
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName) {
