@@ -204,10 +204,14 @@ int32_t FormatNumber(int32_t kind, const void* source, char* text) {
 // The conversion context
 // ---------------------------------------------------------------------------------------------
 
-// What VisitedObjects maps a source object to: its copy and the type the copy has.
+// What VisitedObjects maps a source object to: its copies, one per pair of source and
+// destination types. A hostile file may reference one object under two unrelated types; each
+// reading gets a copy laid out for its own type, so no reference sees a copy of another layout.
 struct ConvertedObject {
     Byte* destination;
     const Type* type;
+    const Type* sourceType;
+    ConvertedObject* next;
 };
 
 // Arrays are converted once per (source array, element types, count, widths), so that two
@@ -750,13 +754,17 @@ Byte* ConvertObject(ConversionContext& context, const Type* sourceType, const vo
     Byte* destination = slot;
     if (!intoSlot) {
         void* found = nullptr;
-        if (HashedPointerKeyExists(context.visitedObjects, source, &found))
-            return static_cast<ConvertedObject*>(found)->destination;
+        const bool seen = HashedPointerKeyExists(context.visitedObjects, source, &found);
+        for (auto* copy = static_cast<ConvertedObject*>(found); seen && copy; copy = copy->next) {
+            if (copy->sourceType == sourceType && copy->type == destinationType)
+                return copy->destination;
+        }
         destination = Reserve(context, NativeObjectSize(destinationType), kPointerBytes);
         auto* record = NewRecord<ConvertedObject>(context);
         if (context.failed || record == nullptr) return nullptr;
-        *record = {destination, destinationType};
-        if (!AddPointerHashEntry(context.visitedObjects, source, record)) {
+        *record = {destination, destinationType, sourceType, static_cast<ConvertedObject*>(found)};
+        SetPointerHashEntry(context.visitedObjects, source, record);
+        if (GetHashedPointer(context.visitedObjects, source) != record) {
             Fail(context);
             return nullptr;
         }
@@ -807,11 +815,13 @@ private:
         void* found = nullptr;
         if (pointer == nullptr || !HashedPointerKeyExists(context_.visitedObjects, pointer, &found))
             return pointer;
-        const auto* record = static_cast<const ConvertedObject*>(found);
-        if (record->type != expected &&
-            !DataTypesAreEqual(expected, record->type, nullptr, nullptr))
-            return pointer;
-        return record->destination;
+        for (auto* record = static_cast<const ConvertedObject*>(found); record;
+             record = record->next) {
+            if (record->type == expected ||
+                DataTypesAreEqual(expected, record->type, nullptr, nullptr))
+                return record->destination;
+        }
+        return pointer;
     }
 
     void Push(const Type* type, Byte* object) {

@@ -545,3 +545,53 @@ TEST(NewCurves, AreReinitialisedEvenWhenTheirTypesAreUnchanged) {
 }
 
 }  // namespace
+
+namespace {
+
+// A hostile file may reference one object under two unrelated types. Each reference must get a
+// copy laid out for its own type: a shared copy would be read with the wrong layout.
+TEST(ConvertTree, OneObjectUnderTwoTypesGetsACopyPerType) {
+#pragma pack(push, 4)
+    struct Source {
+        int32_t* First;
+        int32_t* Second;
+    };
+    struct Small {
+        float X;
+    };
+    struct Large {
+        float X;
+        float Y;
+        char* Name;
+    };
+    struct Destination {
+        Small* First;
+        Large* Second;
+    };
+#pragma pack(pop)
+    Def smallV1[] = {MemberRecord(OrvaneInt32Member, "X"), EndRecord()};
+    Def largeV1[] = {MemberRecord(OrvaneInt32Member, "X"), MemberRecord(OrvaneInt32Member, "Y"),
+                     EndRecord()};
+    Def smallV2[] = {MemberRecord(OrvaneReal32Member, "X"), EndRecord()};
+    Def largeV2[] = {MemberRecord(OrvaneReal32Member, "X"), MemberRecord(OrvaneReal32Member, "Y"),
+                     MemberRecord(OrvaneStringMember, "Name"), EndRecord()};
+    Def sourceType[] = {MemberRecord(OrvaneReferenceMember, "First", smallV1),
+                        MemberRecord(OrvaneReferenceMember, "Second", largeV1), EndRecord()};
+    Def destinationType[] = {MemberRecord(OrvaneReferenceMember, "First", smallV2),
+                             MemberRecord(OrvaneReferenceMember, "Second", largeV2), EndRecord()};
+    int32_t shared[2] = {3, 4};
+    Source source = {shared, shared};
+    auto* result =
+        static_cast<Destination*>(OrvaneConvertTree(sourceType, &source, destinationType));
+    ASSERT_NE(result, nullptr);
+    ASSERT_NE(result->First, nullptr);
+    ASSERT_NE(result->Second, nullptr);
+    EXPECT_NE(static_cast<void*>(result->First), static_cast<void*>(result->Second));
+    EXPECT_FLOAT_EQ(result->First->X, 3.0f);
+    EXPECT_FLOAT_EQ(result->Second->X, 3.0f);
+    EXPECT_FLOAT_EQ(result->Second->Y, 4.0f);
+    EXPECT_EQ(result->Second->Name, nullptr);
+    OrvaneFreeBuilderResult(result);
+}
+
+}  // namespace
