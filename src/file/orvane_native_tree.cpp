@@ -666,10 +666,16 @@ struct Builder {
                         if (values) std::memcpy(destination, source, 4);
                         const void* at = Decode(source + 4, &available);
                         void* pointer = nullptr;
-                        if (kind == OrvaneReferenceToArrayMember) {
-                            pointer = Objects(at, available, target, count);
+                        if (kind != OrvaneSwitchableTypeMember && w > 0) {
+                            // With an array width above 1 the first (count, pointer) unit
+                            // holds count groups of width elements, as the writer and type
+                            // conversion read it; the other units carry nothing.
+                            if (values) std::memset(destination, 0, 4);
+                        } else if (kind == OrvaneReferenceToArrayMember) {
+                            pointer = Objects(at, available, target, GroupedCount(count, width));
                         } else if (kind == OrvaneArrayOfReferencesMember) {
-                            pointer = PointerArray(at, available, target, count);
+                            pointer =
+                                PointerArray(at, available, target, GroupedCount(count, width));
                         } else {
                             const Definition* selected = Switch(member, count);
                             pointer = selected ? Objects(at, available, selected, 1) : nullptr;
@@ -689,13 +695,17 @@ struct Builder {
                         break;
                     }
                     case OrvaneReferenceToVariantArrayMember: {
-                        const Definition* variantType = Description(Decode(source, nullptr));
+                        const Definition* variantType =
+                            w > 0 ? nullptr : Description(Decode(source, nullptr));
                         const int32_t count = LoadInt32(source + 4);
                         if (values) std::memcpy(destination + P, source + 4, 4);
+                        if (values && w > 0) std::memset(destination + P, 0, 4);
                         const void* at = Decode(source + 8, &available);
                         StorePointer(destination, variantType);
                         StorePointer(destination + P + 4,
-                                     Objects(at, available, variantType, count));
+                                     w > 0 ? nullptr
+                                           : Objects(at, available, variantType,
+                                                     GroupedCount(count, width)));
                         source += 12;
                         destination += 2 * P + 4;
                         break;
@@ -712,6 +722,13 @@ struct Builder {
                 }
             }
         }
+    }
+
+    // Elements behind an array member of the given width: count groups of width, or -1 (which
+    // no array satisfies) when that does not fit 32 bits.
+    static int32_t GroupedCount(int32_t count, int32_t width) {
+        const int64_t elements = int64_t{count} * width;
+        return elements > INT32_MAX || elements < 0 ? -1 : static_cast<int32_t>(elements);
     }
 
     // The type a switchable member's index selects, or null when out of its table.

@@ -640,3 +640,65 @@ TEST(FileLoading, CyclesAndLongChainsTerminate) {
 }
 
 }  // namespace
+
+namespace {
+
+// With an array width above 1, an array member's first (count, pointer) unit holds count groups
+// of width elements, as the data tree writer writes it and type conversion reads it; the native
+// tree must hand out the whole array, or a later reader runs past it.
+#pragma pack(push, 4)
+struct WideUnit {
+    int32_t Count;
+    Node** Items;
+};
+struct Wide {
+    WideUnit References[2];  // width 2: only the first unit is used
+    int32_t ValueCount;
+    int32_t* Values;
+    int32_t UnusedCount;
+    int32_t* Unused;
+};
+#pragma pack(pop)
+
+orvane_data_type_definition g_int32Type[] = {Member(OrvaneInt32Member, "Int32"), End()};
+orvane_data_type_definition g_wideType[] = {
+    Member(OrvaneArrayOfReferencesMember, "References", g_nodeType, 2),
+    Member(OrvaneReferenceToArrayMember, "Values", g_int32Type, 2), End()};
+
+TEST(FileLoading, ArrayMembersWiderThanOneHoldCountGroupsOfWidth) {
+    Node nodes[4] = {{10, nullptr, nullptr},
+                     {11, nullptr, nullptr},
+                     {12, nullptr, nullptr},
+                     {13, nullptr, nullptr}};
+    Node* references[4] = {&nodes[0], &nodes[1], &nodes[2], &nodes[3]};
+    int32_t values[6] = {1, 2, 3, 4, 5, 6};
+    Wide wide = {{{2, references}, {0, nullptr}}, 3, values, 0, nullptr};
+    TreeFileOptions options;
+    options.sectionCount = 1;
+    std::vector<uint8_t> bytes = WriteTreeBytes(g_wideType, &wide, options);
+    ASSERT_FALSE(bytes.empty());
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    ASSERT_NE(tree.Object, nullptr);
+    const auto* loaded = static_cast<const Wide*>(tree.Object);
+    ASSERT_EQ(loaded->References[0].Count, 2);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(loaded->References[0].Items[i], nullptr);
+        EXPECT_EQ(loaded->References[0].Items[i]->Value, 10 + i);
+    }
+    EXPECT_EQ(loaded->References[1].Count, 0);
+    EXPECT_EQ(loaded->References[1].Items, nullptr);
+    ASSERT_EQ(loaded->ValueCount, 3);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(loaded->Values[i], i + 1);
+    EXPECT_EQ(loaded->Unused, nullptr);
+    // Conversion reads the same groups: it must not run past what the loader handed out.
+    void* converted = OrvaneConvertTree(tree.Type, tree.Object, g_wideType);
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(static_cast<Wide*>(converted)->References[0].Items[3]->Value, 13);
+    OrvaneFreeBuilderResult(converted);
+    OrvaneFreeFile(file);
+}
+
+}  // namespace
