@@ -890,6 +890,17 @@ inline void CopyMatch(uint8_t* out, uint64_t offset, uint32_t length) {
     }
 }
 
+// Copies a decoded match when it lies wholly inside what was decoded and what the part holds:
+// an offset before the start of the output or a length past the stop is an inconsistent stream.
+inline DecodeError CopyCheckedMatch(uint8_t* destination, int64_t* pos, int64_t stop,
+                                    uint64_t offset, uint32_t length) {
+    if (offset > uint64_t(*pos)) return DecodeError::Offset;
+    if (length > stop - *pos) return DecodeError::Length;
+    CopyMatch(destination + *pos, offset, length);
+    *pos += length;
+    return DecodeError::None;
+}
+
 DecodeError DecodeContent0(Pelma0Decoder& decoder, const ContentHeader& h, uint8_t* destination,
                            int64_t start, int64_t stop, int64_t* failedAt) {
     Models0 models;
@@ -924,16 +935,8 @@ DecodeError DecodeContent0(Pelma0Decoder& decoder, const ContentHeader& h, uint8
                 break;
             }
             uint64_t offset = 4 * uint64_t(r) + q + 1;
-            if (offset > uint64_t(pos)) {
-                error = DecodeError::Offset;
-                break;
-            }
-            if (length > stop - pos) {
-                error = DecodeError::Length;
-                break;
-            }
-            CopyMatch(destination + pos, offset, length);
-            pos += length;
+            error = CopyCheckedMatch(destination, &pos, stop, offset, length);
+            if (error != DecodeError::None) break;
         }
         if (decoder.Exhausted()) {
             error = DecodeError::Exhausted;
@@ -984,16 +987,8 @@ DecodeError DecodeContent1(Pelma1Decoder& decoder, const ContentHeader& h, uint8
                 break;
             }
             uint64_t offset = 1024 * uint64_t(middle) + 4 * uint64_t(high) + p + 1;
-            if (offset > uint64_t(pos)) {
-                error = DecodeError::Offset;
-                break;
-            }
-            if (length > stop - pos) {
-                error = DecodeError::Length;
-                break;
-            }
-            CopyMatch(destination + pos, offset, length);
-            pos += length;
+            error = CopyCheckedMatch(destination, &pos, stop, offset, length);
+            if (error != DecodeError::None) break;
         }
         if (decoder.Exhausted()) {
             error = DecodeError::Exhausted;
