@@ -1,0 +1,387 @@
+// Pixel layouts: the stock layouts, layout specification, conversion between layouts and the
+// GameCube tile swizzles.
+#include "texture/orvane_pixel_layout.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/orvane_log.h"
+
+namespace orvane {
+namespace {
+
+constexpr orvane_pixel_layout kRGB555 = {2, {0, 5, 10, 0}, {5, 5, 5, 0}};
+constexpr orvane_pixel_layout kRGB565 = {2, {0, 5, 11, 0}, {5, 6, 5, 0}};
+constexpr orvane_pixel_layout kRGBA5551 = {2, {0, 5, 10, 15}, {5, 5, 5, 1}};
+constexpr orvane_pixel_layout kRGBA4444 = {2, {0, 4, 8, 12}, {4, 4, 4, 4}};
+constexpr orvane_pixel_layout kRGB888 = {3, {0, 8, 16, 0}, {8, 8, 8, 0}};
+constexpr orvane_pixel_layout kRGBA8888 = {4, {0, 8, 16, 24}, {8, 8, 8, 8}};
+constexpr orvane_pixel_layout kARGB8888 = {4, {8, 16, 24, 0}, {8, 8, 8, 8}};
+constexpr orvane_pixel_layout kBGR555 = {2, {10, 5, 0, 0}, {5, 5, 5, 0}};
+constexpr orvane_pixel_layout kBGR565 = {2, {11, 5, 0, 0}, {5, 6, 5, 0}};
+constexpr orvane_pixel_layout kBGRA5551 = {2, {10, 5, 0, 15}, {5, 5, 5, 1}};
+constexpr orvane_pixel_layout kBGRA4444 = {2, {8, 4, 0, 12}, {4, 4, 4, 4}};
+constexpr orvane_pixel_layout kBGR888 = {3, {16, 8, 0, 0}, {8, 8, 8, 0}};
+constexpr orvane_pixel_layout kBGRA8888 = {4, {16, 8, 0, 24}, {8, 8, 8, 8}};
+
+// One component's move from its source bits to its destination bits. Only components present
+// on both sides take part, so both shift counts stay within 0..31.
+struct ComponentMove {
+    uint32_t leftShift[4];
+    uint32_t rightShift[4];
+    uint32_t mask[4];
+};
+
+ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel_layout& to) {
+    ComponentMove move = {};
+    for (int i = 0; i < 4; ++i) {
+        int32_t s = from.ShiftForComponent[i], b = from.BitsForComponent[i];
+        int32_t d = to.ShiftForComponent[i], c = to.BitsForComponent[i];
+        if (b < 1 || c < 1) continue;
+        int32_t amount = (d + c) - (s + b);
+        if (amount >= 0) {
+            move.leftShift[i] = uint32_t(amount);
+        } else {
+            move.rightShift[i] = uint32_t(-amount);
+        }
+        int32_t low = d + c - b > d ? d + c - b : d;
+        uint64_t bits = ((uint64_t(1) << (d + c - low)) - 1) << low;
+        move.mask[i] = uint32_t(bits);
+    }
+    return move;
+}
+
+template <int Bytes>
+inline uint32_t LoadPixel(const uint8_t* p) {
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else if constexpr (Bytes == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else if constexpr (Bytes == 3) {
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    } else {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+}
+
+template <int Bytes>
+inline void StorePixel(uint8_t* p, uint32_t v) {
+    if constexpr (Bytes == 1) {
+        p[0] = uint8_t(v);
+    } else if constexpr (Bytes == 2) {
+        uint16_t w = uint16_t(v);
+        std::memcpy(p, &w, 2);
+    } else if constexpr (Bytes == 3) {
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
+        p[2] = uint8_t(v >> 16);
+    } else {
+        std::memcpy(p, &v, 4);
+    }
+}
+
+// Each pixel is loaded and stored with exactly its own bytes, so a row's last pixel never
+// reaches into whatever follows the row.
+template <int SourceBytes, int DestBytes>
+void ConvertRows(int32_t width, int32_t height, const ComponentMove& m, int64_t sourceStride,
+                 const uint8_t* source, int64_t destStride, uint8_t* dest) {
+    const uint32_t l0 = m.leftShift[0], l1 = m.leftShift[1], l2 = m.leftShift[2],
+                   l3 = m.leftShift[3];
+    const uint32_t r0 = m.rightShift[0], r1 = m.rightShift[1], r2 = m.rightShift[2],
+                   r3 = m.rightShift[3];
+    const uint32_t m0 = m.mask[0], m1 = m.mask[1], m2 = m.mask[2], m3 = m.mask[3];
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* s = source + y * sourceStride;
+        uint8_t* d = dest + y * destStride;
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t v = LoadPixel<SourceBytes>(s + size_t(x) * SourceBytes);
+            uint32_t out = (((v << l0) >> r0) & m0) | (((v << l1) >> r1) & m1) |
+                           (((v << l2) >> r2) & m2) | (((v << l3) >> r3) & m3);
+            StorePixel<DestBytes>(d + size_t(x) * DestBytes, out);
+        }
+    }
+}
+
+using RowConverter = void (*)(int32_t, int32_t, const ComponentMove&, int64_t, const uint8_t*,
+                              int64_t, uint8_t*);
+
+template <int SourceBytes>
+constexpr RowConverter kConvertersFrom[4] = {
+    ConvertRows<SourceBytes, 1>, ConvertRows<SourceBytes, 2>, ConvertRows<SourceBytes, 3>,
+    ConvertRows<SourceBytes, 4>};
+
+constexpr const RowConverter* kConverters[4] = {kConvertersFrom<1>, kConvertersFrom<2>,
+                                                kConvertersFrom<3>, kConvertersFrom<4>};
+
+bool LayoutsEqual(const orvane_pixel_layout& a, const orvane_pixel_layout& b) {
+    if (a.BytesPerPixel != b.BytesPerPixel) return false;
+    for (int i = 0; i < 4; ++i) {
+        if (a.ShiftForComponent[i] != b.ShiftForComponent[i] ||
+            a.BitsForComponent[i] != b.BitsForComponent[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PixelLayoutIsValid(const orvane_pixel_layout& layout) {
+    if (layout.BytesPerPixel < 1 || layout.BytesPerPixel > 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        int32_t shift = layout.ShiftForComponent[i], bits = layout.BitsForComponent[i];
+        if (bits < 0 || bits > 32) return false;
+        if (bits == 0) continue;
+        if (shift < 0 || shift > 31 || shift + bits > layout.BytesPerPixel * 8) return false;
+    }
+    return true;
+}
+
+bool CheckPixelLayout(const orvane_pixel_layout* layout, const char* what) {
+    if (layout == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneTextureOrigin, "%s is not allowed to be 0", what);
+        return false;
+    }
+    if (!PixelLayoutIsValid(*layout)) {
+        ORVANE_LOG_ERROR(
+            OrvaneTextureOrigin,
+            "%s is not a valid pixel layout (%d bytes per pixel, shifts %d %d %d "
+            "%d, bits %d %d %d %d)",
+            what, layout->BytesPerPixel, layout->ShiftForComponent[0], layout->ShiftForComponent[1],
+            layout->ShiftForComponent[2], layout->ShiftForComponent[3], layout->BitsForComponent[0],
+            layout->BitsForComponent[1], layout->BitsForComponent[2], layout->BitsForComponent[3]);
+        return false;
+    }
+    return true;
+}
+
+bool CheckImageGeometry(int32_t width, int32_t height, int32_t bytesPerPixel, int32_t stride,
+                        const char* what) {
+    if (width < 0 || height < 0) {
+        ORVANE_LOG_ERROR(OrvaneTextureOrigin, "%s size %d x %d is negative", what, width, height);
+        return false;
+    }
+    if (int64_t(width) * int64_t(height) * 4 > INT32_MAX) {
+        ORVANE_LOG_ERROR(OrvaneTextureOrigin, "%s size %d x %d is too large", what, width, height);
+        return false;
+    }
+    int64_t rowBytes = int64_t(width) * bytesPerPixel;
+    if (height > 1 && std::llabs(int64_t(stride)) < rowBytes) {
+        ORVANE_LOG_ERROR(OrvaneTextureOrigin, "%s stride %d is smaller than a row of %d bytes",
+                         what, stride, int32_t(rowBytes));
+        return false;
+    }
+    return true;
+}
+
+void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sourceLayout,
+                   int64_t sourceStride, const uint8_t* source,
+                   const orvane_pixel_layout& destLayout, int64_t destStride, uint8_t* dest) {
+    if (width <= 0 || height <= 0) return;
+    if (LayoutsEqual(sourceLayout, destLayout)) {
+        size_t rowBytes = size_t(width) * size_t(sourceLayout.BytesPerPixel);
+        for (int32_t y = 0; y < height; ++y)
+            std::memmove(dest + y * destStride, source + y * sourceStride, rowBytes);
+        return;
+    }
+    ComponentMove move = PlanConversion(sourceLayout, destLayout);
+    kConverters[sourceLayout.BytesPerPixel - 1][destLayout.BytesPerPixel - 1](
+        width, height, move, sourceStride, source, destStride, dest);
+}
+
+namespace {
+
+int32_t SetStock(orvane_pixel_layout* layout, const int32_t bits[4], const int32_t placement[4]) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, layout, 0);
+    bool seen[4] = {};
+    int32_t sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        int32_t c = placement[k];
+        if (c < 0 || c > 3 || seen[c]) {
+            ORVANE_LOG_ERROR(OrvaneTextureOrigin,
+                             "ComponentPlacement[%d] %d is not a free "
+                             "component index in [0, 4)",
+                             k, c);
+            return 0;
+        }
+        seen[c] = true;
+        if (bits[c] < 0 || bits[c] > 32 || sum + bits[c] > 32) {
+            ORVANE_LOG_ERROR(OrvaneTextureOrigin,
+                             "Component widths %d %d %d %d do not fit a "
+                             "32-bit pixel",
+                             bits[0], bits[1], bits[2], bits[3]);
+            return 0;
+        }
+        sum += bits[c];
+    }
+    sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        int32_t c = placement[k];
+        // An absent component sits at 0, as in the stock tables, so that a specified layout
+        // compares equal to its stock counterpart.
+        layout->ShiftForComponent[c] = bits[c] == 0 ? 0 : sum;
+        layout->BitsForComponent[c] = bits[c];
+        sum += bits[c];
+    }
+    layout->BytesPerPixel = (sum + 7) / 8;
+    return layout->BytesPerPixel;
+}
+
+// Destination tiles follow one another band by band; the callers' width / 4 x height / 4
+// tiles are all that is written.
+template <int TileBytes, typename WriteTile>
+void SwizzleTiles(int32_t width, int32_t height, int32_t stride, const uint8_t* source,
+                  uint8_t* dest, WriteTile writeTile) {
+    int32_t bands = height / 4, tiles = width / 4;
+    for (int32_t band = 0; band < bands; ++band) {
+        for (int32_t tile = 0; tile < tiles; ++tile) {
+            const uint8_t* rows[4];
+            for (int r = 0; r < 4; ++r)
+                rows[r] = source + (int64_t(band) * 4 + r) * stride +
+                          int64_t(tile) * 4 * (TileBytes / 16);
+            writeTile(rows, dest);
+            dest += TileBytes;
+        }
+    }
+}
+
+bool CheckSwizzle(int32_t width, int32_t height, int32_t bytesPerPixel, int32_t stride,
+                  const void* source, const void* dest) {
+    if (!CheckImageGeometry(width, height, bytesPerPixel, stride, "Swizzle source")) return false;
+    if (width >= 4 && height >= 4) {
+        ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, source, false);
+        ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, dest, false);
+    }
+    return true;
+}
+
+}  // namespace
+
+}  // namespace orvane
+
+// ------------------------------------------------------------------------------------------
+// Exported entry points.
+
+using namespace orvane;
+
+extern "C" {
+
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGB555PixelFormat = &kRGB555;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGB565PixelFormat = &kRGB565;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGBA5551PixelFormat = &kRGBA5551;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGBA4444PixelFormat = &kRGBA4444;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGB888PixelFormat = &kRGB888;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneRGBA8888PixelFormat = &kRGBA8888;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneARGB8888PixelFormat = &kARGB8888;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGR555PixelFormat = &kBGR555;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGR565PixelFormat = &kBGR565;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGRA5551PixelFormat = &kBGRA5551;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGRA4444PixelFormat = &kBGRA4444;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGR888PixelFormat = &kBGR888;
+extern ORVANE_API const orvane_pixel_layout* const OrvaneBGRA8888PixelFormat = &kBGRA8888;
+
+ORVANE_API orvane_bool OrvanePixelLayoutsAreEqual(const orvane_pixel_layout* A,
+                                                  const orvane_pixel_layout* B) {
+    if (A == nullptr || B == nullptr) return false;
+    return LayoutsEqual(*A, *B);
+}
+
+ORVANE_API orvane_bool OrvanePixelLayoutHasAlpha(const orvane_pixel_layout* Layout) {
+    return Layout != nullptr && Layout->BitsForComponent[3] != 0;
+}
+
+ORVANE_API orvane_int32 OrvaneSetStockSpecification(orvane_pixel_layout* Layout,
+                                                    const orvane_int32 BitsPerComponent[4],
+                                                    const orvane_int32 ComponentPlacement[4]) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, BitsPerComponent, 0);
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, ComponentPlacement, 0);
+    return SetStock(Layout, BitsPerComponent, ComponentPlacement);
+}
+
+ORVANE_API orvane_int32 OrvaneSetStockRGBASpecification(orvane_pixel_layout* Layout,
+                                                        orvane_int32 RedBits,
+                                                        orvane_int32 GreenBits,
+                                                        orvane_int32 BlueBits,
+                                                        orvane_int32 AlphaBits) {
+    const int32_t bits[4] = {RedBits, GreenBits, BlueBits, AlphaBits};
+    const int32_t placement[4] = {0, 1, 2, 3};
+    return SetStock(Layout, bits, placement);
+}
+
+ORVANE_API orvane_int32 OrvaneSetStockBGRASpecification(orvane_pixel_layout* Layout,
+                                                        orvane_int32 RedBits,
+                                                        orvane_int32 GreenBits,
+                                                        orvane_int32 BlueBits,
+                                                        orvane_int32 AlphaBits) {
+    const int32_t bits[4] = {RedBits, GreenBits, BlueBits, AlphaBits};
+    const int32_t placement[4] = {2, 1, 0, 3};
+    return SetStock(Layout, bits, placement);
+}
+
+ORVANE_API void OrvaneSwapRGBAToBGRA(orvane_pixel_layout* Layout) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, Layout, );
+    int32_t shift = Layout->ShiftForComponent[0], bits = Layout->BitsForComponent[0];
+    Layout->ShiftForComponent[0] = Layout->ShiftForComponent[2];
+    Layout->BitsForComponent[0] = Layout->BitsForComponent[2];
+    Layout->ShiftForComponent[2] = shift;
+    Layout->BitsForComponent[2] = bits;
+}
+
+ORVANE_API void OrvaneConvertPixelFormat(orvane_int32 Width, orvane_int32 Height,
+                                         const orvane_pixel_layout* SourceLayout,
+                                         orvane_int32 SourceStride, const void* SourcePixels,
+                                         const orvane_pixel_layout* DestLayout,
+                                         orvane_int32 DestStride, void* DestPixels) {
+    if (!CheckPixelLayout(SourceLayout, "SourceLayout") ||
+        !CheckPixelLayout(DestLayout, "DestLayout"))
+        return;
+    if (!CheckImageGeometry(Width, Height, SourceLayout->BytesPerPixel, SourceStride,
+                            "Source image") ||
+        !CheckImageGeometry(Width, Height, DestLayout->BytesPerPixel, DestStride,
+                            "Destination image"))
+        return;
+    if (Width == 0 || Height == 0) return;
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, SourcePixels, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, DestPixels, );
+    ConvertPixels(Width, Height, *SourceLayout, SourceStride,
+                  static_cast<const uint8_t*>(SourcePixels), *DestLayout, DestStride,
+                  static_cast<uint8_t*>(DestPixels));
+}
+
+ORVANE_API void OrvaneARGB8888SwizzleNGC(orvane_int32 Width, orvane_int32 Height,
+                                         orvane_int32 SourceStride, const void* SourcePixels,
+                                         void* Dest) {
+    if (!CheckSwizzle(Width, Height, 4, SourceStride, SourcePixels, Dest)) return;
+    // The tile holds the A R byte pairs of its sixteen pixels, row by row, then their G B
+    // pairs: the big-endian halves the hardware's RGBA8 tiles expect.
+    SwizzleTiles<64>(Width, Height, SourceStride, static_cast<const uint8_t*>(SourcePixels),
+                     static_cast<uint8_t*>(Dest), [](const uint8_t* const rows[4], uint8_t* out) {
+                         for (int r = 0; r < 4; ++r) {
+                             for (int c = 0; c < 4; ++c) {
+                                 const uint8_t* pixel = rows[r] + c * 4;
+                                 uint8_t* ar = out + (r * 4 + c) * 2;
+                                 ar[0] = pixel[0];
+                                 ar[1] = pixel[1];
+                                 ar[32] = pixel[2];
+                                 ar[33] = pixel[3];
+                             }
+                         }
+                     });
+}
+
+ORVANE_API void OrvaneAll16SwizzleNGC(orvane_int32 Width, orvane_int32 Height,
+                                      orvane_int32 SourceStride, const void* SourcePixels,
+                                      void* Dest) {
+    if (!CheckSwizzle(Width, Height, 2, SourceStride, SourcePixels, Dest)) return;
+    SwizzleTiles<32>(Width, Height, SourceStride, static_cast<const uint8_t*>(SourcePixels),
+                     static_cast<uint8_t*>(Dest), [](const uint8_t* const rows[4], uint8_t* out) {
+                         for (int r = 0; r < 4; ++r)
+                             std::memcpy(out + r * 8, rows[r], 8);
+                     });
+}
+
+}  // extern "C"
