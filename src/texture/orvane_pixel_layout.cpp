@@ -182,7 +182,12 @@ void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sou
                    int64_t sourceStride, const uint8_t* source,
                    const orvane_pixel_layout& destLayout, int64_t destStride, uint8_t* dest) {
     if (width <= 0 || height <= 0) return;
-    if (LayoutsEqual(sourceLayout, destLayout)) {
+    // Bits outside every component come out 0, so only layouts whose components fill the
+    // pixel can be copied as they are.
+    int32_t usedBits = 0;
+    for (int i = 0; i < 4; ++i)
+        usedBits += destLayout.BitsForComponent[i];
+    if (LayoutsEqual(sourceLayout, destLayout) && usedBits == destLayout.BytesPerPixel * 8) {
         size_t rowBytes = size_t(width) * size_t(sourceLayout.BytesPerPixel);
         for (int32_t y = 0; y < height; ++y)
             std::memmove(dest + y * destStride, source + y * sourceStride, rowBytes);
