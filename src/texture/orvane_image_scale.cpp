@@ -7,6 +7,7 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "diag/orvane_timing.h"
 #include "texture/orvane_pixel_layout.h"
 
 namespace orvane {
@@ -176,6 +177,7 @@ ORVANE_API void OrvaneScaleImage(orvane_int32 Filter, orvane_int32 SourceWidth,
                                  const void* SourcePixels, orvane_int32 DestWidth,
                                  orvane_int32 DestHeight, orvane_int32 DestStride,
                                  void* DestPixels) {
+    ORVANE_TIMING_BLOCK("OrvaneScaleImage");
     if (Filter < 0 || Filter > 2) {
         ORVANE_LOG_ERROR(OrvaneTextureOrigin, "Invalid pixel filter specified (%d)", Filter);
         return;

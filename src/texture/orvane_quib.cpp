@@ -16,12 +16,13 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "diag/orvane_timing.h"
 #include "texture/orvane_pixel_layout.h"
 
 namespace orvane {
 namespace {
 
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2;
 constexpr int32_t kFractionBits = 2;
 constexpr int32_t kMaxLevels = 6;
 constexpr int32_t kMaxBands = 3 * kMaxLevels + 1;
@@ -246,10 +247,11 @@ int32_t MakeBands(int32_t width, int32_t height, int32_t levels, Band bands[kMax
 }
 
 constexpr uint8_t kSignificant = 1;
+constexpr int32_t kSignificanceContexts = 18;
 constexpr uint8_t kRefined = 2;
 
 struct Contexts {
-    uint16_t significance[3][3][5];  // channel group, band kind, significant neighbours
+    uint16_t significance[3][3][kSignificanceContexts];  // channel group, band kind, context
     uint16_t sign[3];
     uint16_t refinement[3][2];
     Contexts() {
@@ -269,15 +271,32 @@ inline int32_t ChannelGroup(int32_t channel) {
     return channel == 0 ? 0 : (channel < 3 ? 1 : 2);
 }
 
-inline int32_t Neighbours(const uint8_t* state, int32_t width, const Band& band, int32_t x,
-                          int32_t y) {
+// The significance context of a coefficient: how many of its four direct and four diagonal
+// neighbours in the band are significant, and whether its parent (same place, one level
+// coarser, coded earlier in this plane) is.
+inline int32_t SignificanceContext(const uint8_t* state, int32_t width, const Band* bands,
+                                   int32_t b, int32_t x, int32_t y) {
+    const Band& band = bands[b];
     const uint8_t* s = state + size_t(y) * width + x;
-    int32_t n = 0;
-    if (x > band.x0) n += s[-1] & kSignificant;
-    if (x + 1 < band.x1) n += s[1] & kSignificant;
-    if (y > band.y0) n += s[-width] & kSignificant;
-    if (y + 1 < band.y1) n += s[width] & kSignificant;
-    return n;
+    const bool left = x > band.x0, right = x + 1 < band.x1, up = y > band.y0,
+               down = y + 1 < band.y1;
+    int32_t direct = 0, diagonal = 0;
+    if (left) direct += s[-1] & kSignificant;
+    if (right) direct += s[1] & kSignificant;
+    if (up) direct += s[-width] & kSignificant;
+    if (down) direct += s[width] & kSignificant;
+    if (up && left) diagonal += s[-width - 1] & kSignificant;
+    if (up && right) diagonal += s[-width + 1] & kSignificant;
+    if (down && left) diagonal += s[width - 1] & kSignificant;
+    if (down && right) diagonal += s[width + 1] & kSignificant;
+    int32_t parent = 0;
+    if (b >= 4) {
+        const Band& coarser = bands[b - 3];
+        int32_t px = coarser.x0 + (x - band.x0) / 2, py = coarser.y0 + (y - band.y0) / 2;
+        if (px < coarser.x1 && py < coarser.y1)
+            parent = state[size_t(py) * width + px] & kSignificant;
+    }
+    return ((direct < 2 ? direct : 2) * 3 + (diagonal < 2 ? diagonal : 2)) * 2 + parent;
 }
 
 // Working memory of one image: float planes for the transform, quantised magnitudes and signs,
@@ -410,7 +429,7 @@ int32_t QuibEncode(int32_t width, int32_t height, int64_t stride, const uint8_t*
                             coder.Encode(&contexts.refinement[group][refined], bit);
                             state[i] |= kRefined;
                         } else {
-                            int32_t n = Neighbours(state, width, band, x, y);
+                            int32_t n = SignificanceContext(state, width, bands, b, x, y);
                             coder.Encode(&contexts.significance[group][band.kind][n], bit);
                             if (bit) {
                                 coder.Encode(&contexts.sign[group], m < 0 ? 1 : 0);
@@ -500,7 +519,7 @@ bool QuibDecode(int32_t width, int32_t height, int32_t flags, int32_t byteCount,
                             bit = coder.Decode(&contexts.refinement[group][refined]);
                             state[i] |= kRefined;
                         } else {
-                            int32_t n = Neighbours(state, width, band, x, y);
+                            int32_t n = SignificanceContext(state, width, bands, b, x, y);
                             bit = coder.Decode(&contexts.significance[group][band.kind][n]);
                             if (bit) {
                                 if (coder.Decode(&contexts.sign[group])) magnitudes[i] = INT32_MIN;
@@ -578,6 +597,7 @@ ORVANE_API orvane_int32 OrvaneQuibCompressTexture(orvane_int32 Width, orvane_int
                                                   orvane_int32 Stride, const void* Pixels,
                                                   orvane_int32 Flags, orvane_int32 CompressionRatio,
                                                   void* Output) {
+    ORVANE_TIMING_BLOCK("OrvaneQuibCompressTexture");
     if (OrvaneGetMaximumQuibImageSize(Width, Height, Flags, CompressionRatio) == 0) return 0;
     if (!CheckImageGeometry(Width, Height, 4, Stride, "Quib source image")) return 0;
     ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, Pixels, 0);
@@ -591,6 +611,7 @@ ORVANE_API orvane_bool OrvaneQuibDecompressTexture(orvane_int32 Width, orvane_in
                                                    const void* Data,
                                                    const orvane_pixel_layout* DestLayout,
                                                    orvane_int32 DestStride, void* DestPixels) {
+    ORVANE_TIMING_BLOCK("OrvaneQuibDecompressTexture");
     if (Width < 1 || Height < 1 || int64_t(Width) * Height * 4 > INT32_MAX) {
         ORVANE_LOG_ERROR(OrvaneTextureOrigin, "Quib image size %d x %d is not supported", Width,
                          Height);

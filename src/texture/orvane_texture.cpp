@@ -4,6 +4,7 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "diag/orvane_timing.h"
 #include "texture/orvane_pixel_layout.h"
 #include "texture/orvane_quib.h"
 #include "texture/orvane_s3tc.h"
@@ -194,6 +195,7 @@ ORVANE_API orvane_bool OrvaneCopyTextureImage(const orvane_texture* Texture,
                                               const orvane_pixel_layout* DestLayout,
                                               orvane_int32 DestWidth, orvane_int32 DestHeight,
                                               orvane_int32 DestStride, void* DestPixels) {
+    ORVANE_TIMING_BLOCK("OrvaneCopyTextureImage");
     ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, Texture, false);
     const orvane_texture& texture = *Texture;
     if (ImageIndex < 0 || ImageIndex >= texture.ImageCount) {

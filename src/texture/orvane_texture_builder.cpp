@@ -5,6 +5,7 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "diag/orvane_timing.h"
 #include "texture/orvane_image_scale.h"
 #include "texture/orvane_pixel_layout.h"
 #include "texture/orvane_quib.h"
@@ -330,6 +331,7 @@ ORVANE_API void OrvaneSetImageScalingFilter(orvane_texture_builder* Builder,
 ORVANE_API void OrvaneEncodeImage(orvane_texture_builder* Builder, orvane_int32 Width,
                                   orvane_int32 Height, orvane_int32 Stride,
                                   orvane_int32 MIPLevelCount, const void* Pixels) {
+    ORVANE_TIMING_BLOCK("OrvaneEncodeImage");
     ORVANE_CHECK_NOT_NULL(OrvaneTextureOrigin, Builder, );
     if (MIPLevelCount < 1 || MIPLevelCount > 32) {
         ORVANE_LOG_ERROR(OrvaneTextureOrigin, "MIPLevelCount %d is out of range [1, 33)",
