@@ -341,9 +341,12 @@ bool CheckImageGeometry(int32_t width, int32_t height, int32_t bytesPerPixel, in
     return true;
 }
 
-void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sourceLayout,
-                   int64_t sourceStride, const uint8_t* source,
-                   const orvane_pixel_layout& destLayout, int64_t destStride, uint8_t* dest) {
+namespace {
+
+void ConvertWith(const RowConverter* const* table, int32_t width, int32_t height,
+                 const orvane_pixel_layout& sourceLayout, int64_t sourceStride,
+                 const uint8_t* source, const orvane_pixel_layout& destLayout, int64_t destStride,
+                 uint8_t* dest) {
     if (width <= 0 || height <= 0) return;
     // Bits outside every component come out 0, so only layouts whose components fill the
     // pixel can be copied as they are.
@@ -357,8 +360,25 @@ void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sou
         return;
     }
     ComponentMove move = PlanConversion(sourceLayout, destLayout);
-    Converters()[sourceLayout.BytesPerPixel - 1][destLayout.BytesPerPixel - 1](
+    table[sourceLayout.BytesPerPixel - 1][destLayout.BytesPerPixel - 1](
         width, height, move, sourceStride, source, destStride, dest);
+}
+
+}  // namespace
+
+void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sourceLayout,
+                   int64_t sourceStride, const uint8_t* source,
+                   const orvane_pixel_layout& destLayout, int64_t destStride, uint8_t* dest) {
+    ConvertWith(Converters(), width, height, sourceLayout, sourceStride, source, destLayout,
+                destStride, dest);
+}
+
+void ConvertPixelsPortable(int32_t width, int32_t height, const orvane_pixel_layout& sourceLayout,
+                           int64_t sourceStride, const uint8_t* source,
+                           const orvane_pixel_layout& destLayout, int64_t destStride,
+                           uint8_t* dest) {
+    ConvertWith(kConverters, width, height, sourceLayout, sourceStride, source, destLayout,
+                destStride, dest);
 }
 
 namespace {

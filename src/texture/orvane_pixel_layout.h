@@ -24,6 +24,13 @@ void ConvertPixels(int32_t width, int32_t height, const orvane_pixel_layout& sou
                    int64_t sourceStride, const uint8_t* source,
                    const orvane_pixel_layout& destLayout, int64_t destStride, uint8_t* dest);
 
+// The same through the kernels every x86-64 processor has, whatever this one has: lets the
+// tests check both paths on any machine.
+void ConvertPixelsPortable(int32_t width, int32_t height, const orvane_pixel_layout& sourceLayout,
+                           int64_t sourceStride, const uint8_t* source,
+                           const orvane_pixel_layout& destLayout, int64_t destStride,
+                           uint8_t* dest);
+
 }  // namespace orvane
 
 #endif  // ORVANE_PIXEL_LAYOUT_H

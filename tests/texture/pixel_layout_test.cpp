@@ -7,6 +7,7 @@
 
 #include "orvane/texture.h"
 #include "support/log_capture.h"
+#include "texture/orvane_pixel_layout.h"
 #include "texture_test_support.h"
 
 namespace {
@@ -138,6 +139,11 @@ TEST(PixelLayout, EveryPairMatchesTheModelAndRoundTrips) {
             std::vector<uint8_t> dest(size_t(width) * height * db, 0xcd);
             OrvaneConvertPixelFormat(width, height, &from.layout, width * sb, source.data(),
                                      &to.layout, width * db, dest.data());
+            // The portable kernels agree with whichever path this processor takes.
+            std::vector<uint8_t> portable(dest.size(), 0xcd);
+            orvane::ConvertPixelsPortable(width, height, from.layout, width * sb, source.data(),
+                                          to.layout, width * db, portable.data());
+            EXPECT_EQ(portable, dest);
             std::vector<uint8_t> back(source.size(), 0xcd);
             OrvaneConvertPixelFormat(width, height, &to.layout, width * db, dest.data(),
                                      &from.layout, width * sb, back.data());
@@ -181,13 +187,34 @@ TEST(PixelLayout, ConversionNeverTouchesBytesPastARow) {
                 OrvaneConvertPixelFormat(width, height, &from.layout, sourceStride,
                                          tightSource.data(), &to.layout, destStride,
                                          tightDest.data());
+                std::vector<uint8_t> portableDest(tightDest.size(), 0xa5);
+                orvane::ConvertPixelsPortable(width, height, from.layout, sourceStride,
+                                              tightSource.data(), to.layout, destStride,
+                                              portableDest.data());
                 for (int32_t y = 0; y + 1 < height; ++y)
                     for (int32_t g = 0; g < guard; ++g)
-                        ASSERT_EQ(tightDest[size_t(y) * destStride + width * db + g], 0xa5)
+                        ASSERT_TRUE(tightDest[size_t(y) * destStride + width * db + g] == 0xa5 &&
+                                    portableDest[size_t(y) * destStride + width * db + g] == 0xa5)
                             << from.name << " -> " << to.name << " width " << width;
             }
         }
     }
+}
+
+TEST(PixelLayout, NegativeStridesWalkRowsUpwards) {
+    orvane_test::Image image = orvane_test::RandomImage(9, 4, 17);
+    std::vector<uint8_t> flipped(size_t(9) * 4 * 3);
+    // The destination's first row is the last in memory: the image comes out upside down.
+    OrvaneConvertPixelFormat(9, 4, OrvaneRGBA8888PixelFormat, 36, image.rgba.data(),
+                             OrvaneBGR888PixelFormat, -27, flipped.data() + 27 * 3);
+    for (int32_t y = 0; y < 4; ++y)
+        for (int32_t x = 0; x < 9; ++x) {
+            const uint8_t* s = &image.rgba[(size_t(y) * 9 + x) * 4];
+            const uint8_t* d = &flipped[(size_t(3 - y) * 9 + x) * 3];
+            EXPECT_EQ(d[0], s[2]);
+            EXPECT_EQ(d[1], s[1]);
+            EXPECT_EQ(d[2], s[0]);
+        }
 }
 
 TEST(PixelLayout, RefusesInvalidLayoutsAndGeometry) {
