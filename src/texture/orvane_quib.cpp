@@ -22,7 +22,7 @@
 namespace orvane {
 namespace {
 
-constexpr uint8_t kVersion = 2;
+constexpr uint8_t kVersion = 3;
 constexpr int32_t kFractionBits = 2;
 constexpr int32_t kMaxLevels = 6;
 constexpr int32_t kMaxBands = 3 * kMaxLevels + 1;
@@ -308,7 +308,9 @@ struct Workspace {
     uint8_t* lastPlane = nullptr;
     float* scratch = nullptr;
     void* block = nullptr;
-    bool Allocate(int32_t width, int32_t height, int32_t channels) {
+    int32_t height = 0;
+    bool Allocate(int32_t width, int32_t imageHeight, int32_t channels) {
+        height = imageHeight;
         size_t count = size_t(width) * size_t(height) * size_t(channels);
         size_t longest = size_t(width > height ? width : height);
         size_t bytes = count * (4 + 4 + 1 + 1) + longest * 4 + 16;
@@ -327,6 +329,133 @@ struct Workspace {
         if (block) ORVANE_DEALLOCATE(block);
     }
 };
+
+// Coefficients are coded in blocks of 8 x 8 within a band: while none of a block's
+// coefficients is significant, one flag per plane says whether one becomes so, and a block
+// that stays quiet costs that flag alone.
+constexpr int32_t kBlockSize = 8;
+constexpr uint8_t kBlockActive = 4;  // kept in the state of the block's first coefficient
+
+struct BlockContexts {
+    uint16_t flag[3][3][3];  // channel group, band kind, active blocks left and above
+    BlockContexts() {
+        for (auto& g : flag)
+            for (auto& k : g)
+                for (auto& p : k)
+                    p = kProbabilityOne / 2;
+    }
+};
+
+inline uint32_t CodeBit(RangeEncoder& coder, uint16_t* probability, uint32_t bit) {
+    coder.Encode(probability, bit);
+    return bit;
+}
+inline uint32_t CodeBit(RangeDecoder& coder, uint16_t* probability, uint32_t) {
+    return coder.Decode(probability);
+}
+
+// One routine for both directions, so that the decoder walks exactly the encoder's path. The
+// encoder stops before the visit that could overrun its budget and counts its visits (block
+// flags and coefficients); the decoder makes that many visits.
+template <bool Encoding, typename Coder>
+void CodePlanes(Coder& coder, int32_t width, int32_t channels, const Band* bands, int32_t bandCount,
+                const uint8_t topPlanes[][4], int32_t maxPlane, Workspace& work, int64_t budget,
+                int64_t* visits) {
+    const size_t planeSize = size_t(width) * size_t(work.height);
+    Contexts contexts;
+    BlockContexts blockContexts;
+    int64_t count = Encoding ? 0 : *visits;
+    auto more = [&]() {
+        if constexpr (Encoding) {
+            return coder.BytesIfFlushed() + 2 <= budget;
+        } else {
+            return count > 0;
+        }
+    };
+    auto visited = [&]() {
+        if constexpr (Encoding) {
+            ++count;
+        } else {
+            --count;
+        }
+    };
+    bool going = true;
+    for (int32_t plane = maxPlane; plane >= 0 && going; --plane) {
+        for (int32_t b = 0; b < bandCount && going; ++b) {
+            const Band& band = bands[b];
+            for (int32_t c = 0; c < channels && going; ++c) {
+                if (plane >= topPlanes[b][c]) continue;
+                const int32_t group = ChannelGroup(c);
+                int32_t* magnitudes = work.magnitudes + c * planeSize;
+                uint8_t* state = work.state + c * planeSize;
+                uint8_t* lastPlane = work.lastPlane + c * planeSize;
+                for (int32_t by = band.y0; by < band.y1 && going; by += kBlockSize) {
+                    const int32_t yEnd = by + kBlockSize < band.y1 ? by + kBlockSize : band.y1;
+                    for (int32_t bx = band.x0; bx < band.x1 && going; bx += kBlockSize) {
+                        const int32_t xEnd = bx + kBlockSize < band.x1 ? bx + kBlockSize : band.x1;
+                        uint8_t& blockState = state[size_t(by) * width + bx];
+                        if (!(blockState & kBlockActive)) {
+                            if (!(going = more())) break;
+                            uint32_t flag = 0;
+                            if constexpr (Encoding) {
+                                for (int32_t y = by; y < yEnd && !flag; ++y)
+                                    for (int32_t x = bx; x < xEnd; ++x)
+                                        if ((magnitudes[size_t(y) * width + x] & INT32_MAX) >>
+                                            plane) {
+                                            flag = 1;
+                                            break;
+                                        }
+                            }
+                            int32_t near = 0;
+                            if (bx > band.x0)
+                                near += (state[size_t(by) * width + bx - kBlockSize] &
+                                         kBlockActive) != 0;
+                            if (by > band.y0)
+                                near += (state[size_t(by - kBlockSize) * width + bx] &
+                                         kBlockActive) != 0;
+                            flag =
+                                CodeBit(coder, &blockContexts.flag[group][band.kind][near], flag);
+                            visited();
+                            if (!flag) continue;
+                            blockState |= kBlockActive;
+                        }
+                        for (int32_t y = by; y < yEnd && going; ++y) {
+                            for (int32_t x = bx; x < xEnd; ++x) {
+                                if (!(going = more())) break;
+                                size_t i = size_t(y) * width + x;
+                                uint32_t bit = 0;
+                                if constexpr (Encoding) bit = uint32_t(magnitudes[i] >> plane) & 1;
+                                if (state[i] & kSignificant) {
+                                    int32_t refined = (state[i] & kRefined) ? 1 : 0;
+                                    bit = CodeBit(coder, &contexts.refinement[group][refined], bit);
+                                    state[i] |= kRefined;
+                                } else {
+                                    int32_t n = SignificanceContext(state, width, bands, b, x, y);
+                                    bit = CodeBit(coder,
+                                                  &contexts.significance[group][band.kind][n], bit);
+                                    if (bit) {
+                                        uint32_t negative = magnitudes[i] < 0 ? 1 : 0;
+                                        negative = CodeBit(coder, &contexts.sign[group], negative);
+                                        if constexpr (!Encoding) {
+                                            if (negative) magnitudes[i] = INT32_MIN;
+                                        }
+                                        state[i] |= kSignificant;
+                                    }
+                                }
+                                if constexpr (!Encoding) {
+                                    magnitudes[i] |= int32_t(bit << plane);
+                                    lastPlane[i] = uint8_t(plane);
+                                }
+                                visited();
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if constexpr (Encoding) *visits = count;
+}
 
 void PutInt32(uint8_t* p, int32_t v) {
     for (int i = 0; i < 4; ++i)
@@ -404,44 +533,9 @@ int32_t QuibEncode(int32_t width, int32_t height, int64_t stride, const uint8_t*
     }
 
     RangeEncoder coder(output + headerBytes, budget - headerBytes);
-    Contexts contexts;
     int64_t visits = 0;
-    bool full = false;
-    for (int32_t plane = maxPlane; plane >= 0 && !full; --plane) {
-        for (int32_t b = 0; b < bandCount && !full; ++b) {
-            const Band& band = bands[b];
-            for (int32_t c = 0; c < channels && !full; ++c) {
-                if (plane >= topPlanes[b][c]) continue;
-                const int32_t group = ChannelGroup(c);
-                const int32_t* magnitudes = work.magnitudes + c * planeSize;
-                uint8_t* state = work.state + c * planeSize;
-                for (int32_t y = band.y0; y < band.y1 && !full; ++y) {
-                    for (int32_t x = band.x0; x < band.x1; ++x) {
-                        if (coder.BytesIfFlushed() + 2 > budget - headerBytes) {
-                            full = true;
-                            break;
-                        }
-                        size_t i = size_t(y) * width + x;
-                        int32_t m = magnitudes[i];
-                        uint32_t bit = uint32_t(m >> plane) & 1;
-                        if (state[i] & kSignificant) {
-                            int32_t refined = (state[i] & kRefined) ? 1 : 0;
-                            coder.Encode(&contexts.refinement[group][refined], bit);
-                            state[i] |= kRefined;
-                        } else {
-                            int32_t n = SignificanceContext(state, width, bands, b, x, y);
-                            coder.Encode(&contexts.significance[group][band.kind][n], bit);
-                            if (bit) {
-                                coder.Encode(&contexts.sign[group], m < 0 ? 1 : 0);
-                                state[i] |= kSignificant;
-                            }
-                        }
-                        ++visits;
-                    }
-                }
-            }
-        }
-    }
+    CodePlanes<true>(coder, width, channels, bands, bandCount, topPlanes, maxPlane, work,
+                     budget - headerBytes, &visits);
     coder.Flush();
     if (visits > INT32_MAX) return 0;
 
@@ -500,39 +594,8 @@ bool QuibDecode(int32_t width, int32_t height, int32_t flags, int32_t byteCount,
     std::memset(work.magnitudes, 0, planeSize * channels * 4);
 
     RangeDecoder coder(data + headerBytes, byteCount - headerBytes);
-    Contexts contexts;
-    for (int32_t plane = maxPlane; plane >= 0 && visits > 0; --plane) {
-        for (int32_t b = 0; b < bandCount && visits > 0; ++b) {
-            const Band& band = bands[b];
-            for (int32_t c = 0; c < channels && visits > 0; ++c) {
-                if (plane >= topPlanes[b][c]) continue;
-                const int32_t group = ChannelGroup(c);
-                int32_t* magnitudes = work.magnitudes + c * planeSize;
-                uint8_t* state = work.state + c * planeSize;
-                uint8_t* lastPlane = work.lastPlane + c * planeSize;
-                for (int32_t y = band.y0; y < band.y1 && visits > 0; ++y) {
-                    for (int32_t x = band.x0; x < band.x1 && visits > 0; ++x, --visits) {
-                        size_t i = size_t(y) * width + x;
-                        uint32_t bit;
-                        if (state[i] & kSignificant) {
-                            int32_t refined = (state[i] & kRefined) ? 1 : 0;
-                            bit = coder.Decode(&contexts.refinement[group][refined]);
-                            state[i] |= kRefined;
-                        } else {
-                            int32_t n = SignificanceContext(state, width, bands, b, x, y);
-                            bit = coder.Decode(&contexts.significance[group][band.kind][n]);
-                            if (bit) {
-                                if (coder.Decode(&contexts.sign[group])) magnitudes[i] = INT32_MIN;
-                                state[i] |= kSignificant;
-                            }
-                        }
-                        magnitudes[i] |= int32_t(bit << plane);
-                        lastPlane[i] = uint8_t(plane);
-                    }
-                }
-            }
-        }
-    }
+    CodePlanes<false>(coder, width, channels, bands, bandCount, topPlanes, maxPlane, work, 0,
+                      &visits);
 
     const float unit = 1.0f / float(1 << kFractionBits);
     for (int32_t c = 0; c < channels; ++c) {
