@@ -190,13 +190,61 @@ void Inverse1D(float* x, int32_t n, ptrdiff_t step, float* scratch) {
     Lift(x, n, step, 1, -kA);
 }
 
+// The vertical transform lifts whole rows at a time: the same arithmetic as Forward1D and
+// Inverse1D down every column, but walking memory row by row.
+void LiftRows(float* plane, int32_t stride, int32_t w, int32_t h, int32_t parity, float weight) {
+    for (int32_t i = parity; i < h; i += 2) {
+        const float* up = plane + size_t(i - 1 >= 0 ? i - 1 : i + 1) * stride;
+        const float* down = plane + size_t(i + 1 < h ? i + 1 : i - 1) * stride;
+        float* row = plane + size_t(i) * stride;
+        for (int32_t x = 0; x < w; ++x)
+            row[x] += weight * (up[x] + down[x]);
+    }
+}
+
+void ForwardColumns(float* plane, int32_t stride, int32_t w, int32_t h, float* scratch) {
+    if (h < 2) return;
+    LiftRows(plane, stride, w, h, 1, kA);
+    LiftRows(plane, stride, w, h, 0, kB);
+    LiftRows(plane, stride, w, h, 1, kC);
+    LiftRows(plane, stride, w, h, 0, kD);
+    const int32_t lows = (h + 1) / 2;
+    for (int32_t i = 0; i < h; ++i) {
+        const float* row = plane + size_t(i) * stride;
+        float* out = scratch + size_t(i % 2 == 0 ? i / 2 : lows + i / 2) * w;
+        const float scale = i % 2 == 0 ? kK : 1.0f / kK;
+        for (int32_t x = 0; x < w; ++x)
+            out[x] = row[x] * scale;
+    }
+    for (int32_t i = 0; i < h; ++i)
+        std::memcpy(plane + size_t(i) * stride, scratch + size_t(i) * w, size_t(w) * 4);
+}
+
+void InverseColumns(float* plane, int32_t stride, int32_t w, int32_t h, float* scratch) {
+    if (h < 2) return;
+    const int32_t lows = (h + 1) / 2;
+    for (int32_t i = 0; i < h; ++i) {
+        const float* row = plane + size_t(i % 2 == 0 ? i / 2 : lows + i / 2) * stride;
+        float* out = scratch + size_t(i) * w;
+        const float scale = i % 2 == 0 ? 1.0f / kK : kK;
+        for (int32_t x = 0; x < w; ++x)
+            out[x] = row[x] * scale;
+    }
+    for (int32_t i = 0; i < h; ++i)
+        std::memcpy(plane + size_t(i) * stride, scratch + size_t(i) * w, size_t(w) * 4);
+    LiftRows(plane, stride, w, h, 0, -kD);
+    LiftRows(plane, stride, w, h, 1, -kC);
+    LiftRows(plane, stride, w, h, 0, -kB);
+    LiftRows(plane, stride, w, h, 1, -kA);
+}
+
+// scratch holds width x height floats.
 void Forward2D(float* plane, int32_t width, int32_t height, int32_t levels, float* scratch) {
     int32_t w = width, h = height;
     for (int32_t level = 0; level < levels; ++level) {
         for (int32_t y = 0; y < h; ++y)
             Forward1D(plane + size_t(y) * width, w, 1, scratch);
-        for (int32_t x = 0; x < w; ++x)
-            Forward1D(plane + x, h, width, scratch);
+        ForwardColumns(plane, width, w, h, scratch);
         w = (w + 1) / 2;
         h = (h + 1) / 2;
     }
@@ -212,8 +260,7 @@ void Inverse2D(float* plane, int32_t width, int32_t height, int32_t levels, floa
     }
     for (int32_t level = levels - 1; level >= 0; --level) {
         int32_t w = ws[level], h = hs[level];
-        for (int32_t x = 0; x < w; ++x)
-            Inverse1D(plane + x, h, width, scratch);
+        InverseColumns(plane, width, w, h, scratch);
         for (int32_t y = 0; y < h; ++y)
             Inverse1D(plane + size_t(y) * width, w, 1, scratch);
     }
@@ -312,7 +359,10 @@ struct Workspace {
     bool Allocate(int32_t width, int32_t imageHeight, int32_t channels) {
         height = imageHeight;
         size_t count = size_t(width) * size_t(height) * size_t(channels);
-        size_t longest = size_t(width > height ? width : height);
+        // The scratch takes a whole plane (the vertical transform's reordering) or a row.
+        size_t longest = size_t(width) * size_t(height);
+        if (longest < size_t(width) || longest < size_t(height))
+            longest = size_t(width > height ? width : height);
         size_t bytes = count * (4 + 4 + 1 + 1) + longest * 4 + 16;
         auto* memory = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, bytes));
         if (memory == nullptr) return false;
