@@ -635,7 +635,9 @@ bool QuibDecode(int32_t width, int32_t height, int32_t flags, int32_t byteCount,
             if (topPlanes[b][c] - 1 > maxPlane) maxPlane = topPlanes[b][c] - 1;
         }
     }
-    if (visits < 0 || visits > int64_t(planeSize) * channels * (maxPlane + 1)) {
+    // Per plane a block costs at most one visit per coefficient, plus one flag in the plane
+    // where it wakes.
+    if (visits < 0 || visits > int64_t(planeSize) * channels * (maxPlane + 2)) {
         ORVANE_LOG_ERROR(OrvaneTextureOrigin, "Quib data of %d bytes is damaged", byteCount);
         return false;
     }

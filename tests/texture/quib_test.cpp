@@ -75,6 +75,20 @@ TEST(Quib, OddAndTinySizesRoundTrip) {
     }
 }
 
+TEST(Quib, SinglePixelsOfEveryGreyRoundTrip) {
+    // One coefficient per channel in the lowest planes: the fewest visits a stream can have.
+    for (int grey = 120; grey <= 136; ++grey) {
+        Image image;
+        image.width = image.height = 1;
+        image.rgba = {uint8_t(grey), uint8_t(grey), uint8_t(grey), uint8_t(grey)};
+        for (int32_t flags : {0, 1}) {
+            Coded coded = RoundTrip(image, 1, flags);
+            for (int c = 0; c < (flags ? 4 : 3); ++c)
+                EXPECT_NEAR(coded.decoded[c], grey, 1);
+        }
+    }
+}
+
 TEST(Quib, DamagedStreamsAreRefusedOrStayInBounds) {
     Image image = orvane_test::Crop(orvane_test::RealTextures().at(0), 64, 64);
     Coded coded = RoundTrip(image, 8, 0);
