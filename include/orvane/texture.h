@@ -85,11 +85,11 @@ ORVANE_API void OrvaneSwapRGBAToBGRA(orvane_pixel_layout* Layout);
 /* Converts a Width x Height rectangle from one layout to another. Each destination component
  * takes the top bits of the source component: a wider source loses its low bits, a narrower
  * one leaves the low destination bits 0, a component the source lacks comes out 0 (so alpha
- * is 0 after converting from a layout without alpha). Exactly BytesPerPixel bytes per pixel
- * are read and written; nothing past the end of a row is touched. The rectangles must not
- * overlap unless they are the same memory with equal layouts sizes and strides. Invalid
- * layouts, null pixels with a non-empty rectangle, negative sizes and strides smaller than a
- * row log an error and write nothing. */
+ * is 0 after converting from a layout without alpha) and bits of no destination component
+ * are 0. Exactly BytesPerPixel bytes per pixel are read and written; nothing past the end of
+ * a row is touched. The rectangles must not overlap unless they are the same memory with
+ * equal pixel sizes and strides. Invalid layouts, null pixels with a non-empty rectangle,
+ * negative sizes and strides smaller than a row log an error and write nothing. */
 ORVANE_API void OrvaneConvertPixelFormat(orvane_int32 Width, orvane_int32 Height,
                                          const orvane_pixel_layout* SourceLayout,
                                          orvane_int32 SourceStride, const void* SourcePixels,
