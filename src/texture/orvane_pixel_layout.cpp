@@ -27,12 +27,15 @@ constexpr orvane_pixel_layout kBGRA4444 = {2, {8, 4, 0, 12}, {4, 4, 4, 4}};
 constexpr orvane_pixel_layout kBGR888 = {3, {16, 8, 0, 0}, {8, 8, 8, 0}};
 constexpr orvane_pixel_layout kBGRA8888 = {4, {16, 8, 0, 24}, {8, 8, 8, 8}};
 
-// One component's move from its source bits to its destination bits. Only components present
-// on both sides take part, so both shift counts stay within 0..31.
+// The conversion as up to four terms ((v << left) >> right) & mask. Only components present
+// on both sides take part, so both shift counts stay within 0..31; components that move by
+// the same shifts share one term (RGB888 to RGBA8888 is a single mask), and unused terms are
+// all zero.
 struct ComponentMove {
     uint32_t leftShift[4];
     uint32_t rightShift[4];
     uint32_t mask[4];
+    int32_t terms;
 };
 
 ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel_layout& to) {
@@ -42,14 +45,19 @@ ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel
         int32_t d = to.ShiftForComponent[i], c = to.BitsForComponent[i];
         if (b < 1 || c < 1) continue;
         int32_t amount = (d + c) - (s + b);
-        if (amount >= 0) {
-            move.leftShift[i] = uint32_t(amount);
-        } else {
-            move.rightShift[i] = uint32_t(-amount);
-        }
+        uint32_t left = amount >= 0 ? uint32_t(amount) : 0;
+        uint32_t right = amount >= 0 ? 0 : uint32_t(-amount);
         int32_t low = d + c - b > d ? d + c - b : d;
-        uint64_t bits = ((uint64_t(1) << (d + c - low)) - 1) << low;
-        move.mask[i] = uint32_t(bits);
+        uint32_t mask = uint32_t(((uint64_t(1) << (d + c - low)) - 1) << low);
+        int32_t t = 0;
+        while (t < move.terms && (move.leftShift[t] != left || move.rightShift[t] != right))
+            ++t;
+        if (t == move.terms) {
+            move.leftShift[t] = left;
+            move.rightShift[t] = right;
+            ++move.terms;
+        }
+        move.mask[t] |= mask;
     }
     return move;
 }
@@ -223,11 +231,12 @@ __attribute__((target("avx2"))) inline void StoreEight(uint8_t* p, __m256i v) {
     }
 }
 
-template <int SourceBytes, int DestBytes>
-__attribute__((target("avx2"))) void ConvertRowsWide(int32_t width, int32_t height,
-                                                     const ComponentMove& m, int64_t sourceStride,
-                                                     const uint8_t* source, int64_t destStride,
-                                                     uint8_t* dest) {
+template <int SourceBytes, int DestBytes, int Terms>
+__attribute__((target("avx2"))) void ConvertRowsWideTerms(int32_t width, int32_t height,
+                                                          const ComponentMove& m,
+                                                          int64_t sourceStride,
+                                                          const uint8_t* source, int64_t destStride,
+                                                          uint8_t* dest) {
     __m128i left[4], right[4];
     __m256i mask[4];
     for (int i = 0; i < 4; ++i) {
@@ -241,9 +250,8 @@ __attribute__((target("avx2"))) void ConvertRowsWide(int32_t width, int32_t heig
         uint8_t* d = dest + y * destStride;
         for (int32_t x = 0; x < wide; x += 8) {
             __m256i v = LoadEight<SourceBytes>(s + size_t(x) * SourceBytes);
-            __m256i out =
-                _mm256_and_si256(_mm256_srl_epi32(_mm256_sll_epi32(v, left[0]), right[0]), mask[0]);
-            for (int i = 1; i < 4; ++i)
+            __m256i out = _mm256_setzero_si256();
+            for (int i = 0; i < Terms; ++i)
                 out = _mm256_or_si256(
                     out, _mm256_and_si256(_mm256_srl_epi32(_mm256_sll_epi32(v, left[i]), right[i]),
                                           mask[i]));
@@ -254,6 +262,33 @@ __attribute__((target("avx2"))) void ConvertRowsWide(int32_t width, int32_t heig
         ConvertRows<SourceBytes, DestBytes>(width - wide, height, m, sourceStride,
                                             source + size_t(wide) * SourceBytes, destStride,
                                             dest + size_t(wide) * DestBytes);
+    }
+}
+
+template <int SourceBytes, int DestBytes>
+void ConvertRowsWide(int32_t width, int32_t height, const ComponentMove& m, int64_t sourceStride,
+                     const uint8_t* source, int64_t destStride, uint8_t* dest) {
+    switch (m.terms) {
+        case 0:
+            ConvertRowsWideTerms<SourceBytes, DestBytes, 0>(width, height, m, sourceStride, source,
+                                                            destStride, dest);
+            break;
+        case 1:
+            ConvertRowsWideTerms<SourceBytes, DestBytes, 1>(width, height, m, sourceStride, source,
+                                                            destStride, dest);
+            break;
+        case 2:
+            ConvertRowsWideTerms<SourceBytes, DestBytes, 2>(width, height, m, sourceStride, source,
+                                                            destStride, dest);
+            break;
+        case 3:
+            ConvertRowsWideTerms<SourceBytes, DestBytes, 3>(width, height, m, sourceStride, source,
+                                                            destStride, dest);
+            break;
+        default:
+            ConvertRowsWideTerms<SourceBytes, DestBytes, 4>(width, height, m, sourceStride, source,
+                                                            destStride, dest);
+            break;
     }
 }
 
