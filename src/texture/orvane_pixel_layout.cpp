@@ -36,7 +36,33 @@ struct ComponentMove {
     uint32_t rightShift[4];
     uint32_t mask[4];
     int32_t terms;
+    // Between 4-byte layouts of whole, byte-aligned components the conversion moves bytes:
+    // destination byte j takes source byte bytes[j], or 0 when bytes[j] is negative.
+    bool moveBytes;
+    int8_t bytes[4];
 };
+
+void PlanByteMoves(const orvane_pixel_layout& from, const orvane_pixel_layout& to,
+                   ComponentMove* move) {
+    move->moveBytes = false;
+    if (from.BytesPerPixel != 4 || to.BytesPerPixel != 4) return;
+    int8_t bytes[4] = {-1, -1, -1, -1};
+    for (int i = 0; i < 4; ++i) {
+        int32_t s = from.ShiftForComponent[i], b = from.BitsForComponent[i];
+        int32_t d = to.ShiftForComponent[i], c = to.BitsForComponent[i];
+        if (c == 0) continue;
+        if (c != 8 || d % 8 != 0 || bytes[d / 8] != -1) return;  // overlaps OR together
+        if (b == 0) {
+            bytes[d / 8] = -2;  // comes out 0
+            continue;
+        }
+        if (b != 8 || s % 8 != 0) return;
+        bytes[d / 8] = int8_t(s / 8);
+    }
+    for (int j = 0; j < 4; ++j)
+        move->bytes[j] = bytes[j];
+    move->moveBytes = true;
+}
 
 ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel_layout& to) {
     ComponentMove move = {};
@@ -59,6 +85,7 @@ ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel
         }
         move.mask[t] |= mask;
     }
+    PlanByteMoves(from, to, &move);
     return move;
 }
 
@@ -265,9 +292,40 @@ __attribute__((target("avx2"))) void ConvertRowsWideTerms(int32_t width, int32_t
     }
 }
 
+__attribute__((target("avx2"))) void MoveBytesWide(int32_t width, int32_t height,
+                                                   const ComponentMove& m, int64_t sourceStride,
+                                                   const uint8_t* source, int64_t destStride,
+                                                   uint8_t* dest) {
+    alignas(32) int8_t pattern[32];
+    for (int p = 0; p < 8; ++p)
+        for (int j = 0; j < 4; ++j)
+            pattern[p * 4 + j] = m.bytes[j] < 0 ? int8_t(-128) : int8_t((p % 4) * 4 + m.bytes[j]);
+    const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(pattern));
+    const int32_t wide = width & ~7;
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* s = source + y * sourceStride;
+        uint8_t* d = dest + y * destStride;
+        for (int32_t x = 0; x < wide; x += 8) {
+            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + size_t(x) * 4));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + size_t(x) * 4),
+                                _mm256_shuffle_epi8(v, shuffle));
+        }
+    }
+    if (wide < width) {
+        ConvertRows<4, 4>(width - wide, height, m, sourceStride, source + size_t(wide) * 4,
+                          destStride, dest + size_t(wide) * 4);
+    }
+}
+
 template <int SourceBytes, int DestBytes>
 void ConvertRowsWide(int32_t width, int32_t height, const ComponentMove& m, int64_t sourceStride,
                      const uint8_t* source, int64_t destStride, uint8_t* dest) {
+    if constexpr (SourceBytes == 4 && DestBytes == 4) {
+        if (m.moveBytes) {
+            MoveBytesWide(width, height, m, sourceStride, source, destStride, dest);
+            return;
+        }
+    }
     switch (m.terms) {
         case 0:
             ConvertRowsWideTerms<SourceBytes, DestBytes, 0>(width, height, m, sourceStride, source,
