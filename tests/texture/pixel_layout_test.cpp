@@ -169,6 +169,20 @@ TEST(PixelLayout, EveryPairMatchesTheModelAndRoundTrips) {
     }
 }
 
+TEST(PixelLayout, OverlappingDestinationComponentsCombine) {
+    // Valid, if odd: red and green share the low byte, which then holds both ORed.
+    orvane_pixel_layout shared = {4, {0, 0, 16, 24}, {8, 8, 8, 8}};
+    orvane_test::Image image = orvane_test::RandomImage(19, 2, 23);
+    std::vector<uint8_t> out(image.rgba.size());
+    OrvaneConvertPixelFormat(19, 2, OrvaneRGBA8888PixelFormat, 76, image.rgba.data(), &shared, 76,
+                             out.data());
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        uint32_t v = Read(&image.rgba[i], 4);
+        EXPECT_EQ(Read(&out[i], 4), ModelConvert(v, *OrvaneRGBA8888PixelFormat, shared));
+        EXPECT_EQ(out[i], image.rgba[i] | image.rgba[i + 1]);
+    }
+}
+
 TEST(PixelLayout, ConversionNeverTouchesBytesPastARow) {
     // Rows with a guard gap between them: the gap bytes must survive for every width, layout
     // pair (one-byte layouts included) and direction.
