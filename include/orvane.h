@@ -10,5 +10,6 @@
 #include "orvane/anim.h"
 #include "orvane/runtime.h"
 #include "orvane/file.h"
+#include "orvane/texture.h"
 
 #endif /* ORVANE_H */
