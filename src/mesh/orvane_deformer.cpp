@@ -34,8 +34,8 @@ void ScalarKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int
     const size_t destStride = kDestPrefix + tailBytes;
     const float* rigid = Bones == 0 ? MatrixFor<Indirect>(matrices, table, 0) : nullptr;
     for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
-        // The blended matrix lives on this call's stack: rows 0..3, columns 0..2 (column 3 of
-        // an affine matrix never reaches a result).
+        // The blended matrix lives on this call's stack. Column 3 never reaches a result, but
+        // blending all 16 elements lets the compiler keep each row in one vector register.
         float blended[16];
         const float* M;
         if constexpr (Bones == 0) {
@@ -47,13 +47,18 @@ void ScalarKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int
         } else {
             const uint8_t* weights = source + 12;
             const uint8_t* bones = source + 12 + Bones;
-            for (int k = 0; k < Bones; ++k) {
+            const float* M0 = MatrixFor<Indirect>(matrices, table, bones[0]);
+            const float w0 = weights[0] * kWeightScale;
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i)
+                blended[i] = w0 * M0[i];
+#pragma GCC unroll 4
+            for (int k = 1; k < Bones; ++k) {
                 const float* Mk = MatrixFor<Indirect>(matrices, table, bones[k]);
                 const float w = weights[k] * kWeightScale;
-                for (int r = 0; r < 4; ++r)
-                    for (int c = 0; c < 3; ++c)
-                        blended[4 * r + c] =
-                            k == 0 ? w * Mk[4 * r + c] : blended[4 * r + c] + w * Mk[4 * r + c];
+#pragma GCC unroll 16
+                for (int i = 0; i < 16; ++i)
+                    blended[i] += w * Mk[i];
             }
             M = blended;
         }

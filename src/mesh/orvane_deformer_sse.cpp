@@ -47,6 +47,45 @@ inline __m128 TransformPoint(const Rows& m, __m128 v) {
     return _mm_add_ps(TransformDirection(m, v), m.r3);
 }
 
+// The weight bytes of a vertex as reals in lanes 0 .. Bones - 1, scaled once for all slots.
+template <int Bones>
+inline __m128 Weights(const uint8_t* bytes) {
+    int32_t packed = 0;
+    std::memcpy(&packed, bytes, Bones);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wide =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero), zero);
+    return _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_set1_ps(kWeightScale));
+}
+
+template <int K>
+inline __m128 Lane(__m128 v) {
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(K, K, K, K));
+}
+
+// Slot K's weighted matrix added into the rows (slot 0 sets them), then the next slots.
+template <int K, int Bones, bool Indirect>
+inline void Accumulate(Rows& b, __m128 weights, const uint8_t* bones, const int32_t* table,
+                       const float* matrices) {
+    if constexpr (K < Bones) {
+        const float* M = MatrixFor<Indirect>(matrices, table, bones[K]);
+        const __m128 w = Lane<K>(weights);
+        const __m128 m0 = _mm_mul_ps(w, _mm_loadu_ps(M));
+        const __m128 m1 = _mm_mul_ps(w, _mm_loadu_ps(M + 4));
+        const __m128 m2 = _mm_mul_ps(w, _mm_loadu_ps(M + 8));
+        const __m128 m3 = _mm_mul_ps(w, _mm_loadu_ps(M + 12));
+        if constexpr (K == 0) {
+            b = {m0, m1, m2, m3};
+        } else {
+            b.r0 = _mm_add_ps(b.r0, m0);
+            b.r1 = _mm_add_ps(b.r1, m1);
+            b.r2 = _mm_add_ps(b.r2, m2);
+            b.r3 = _mm_add_ps(b.r3, m3);
+        }
+        Accumulate<K + 1, Bones, Indirect>(b, weights, bones, table, matrices);
+    }
+}
+
 template <int Bones, bool Indirect>
 inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float* matrices) {
     if constexpr (Bones == 1) {
@@ -54,25 +93,10 @@ inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float
         std::memcpy(&bone, vertex + 12, 4);
         return LoadRows(MatrixFor<Indirect>(matrices, table, bone));
     } else {
-        const uint8_t* weights = vertex + 12;
         const uint8_t* bones = vertex + 12 + Bones;
+        const __m128 weights = Weights<Bones>(vertex + 12);
         Rows b;
-        for (int k = 0; k < Bones; ++k) {
-            const float* M = MatrixFor<Indirect>(matrices, table, bones[k]);
-            const __m128 w = _mm_set1_ps(weights[k] * kWeightScale);
-            const __m128 m0 = _mm_mul_ps(w, _mm_loadu_ps(M));
-            const __m128 m1 = _mm_mul_ps(w, _mm_loadu_ps(M + 4));
-            const __m128 m2 = _mm_mul_ps(w, _mm_loadu_ps(M + 8));
-            const __m128 m3 = _mm_mul_ps(w, _mm_loadu_ps(M + 12));
-            if (k == 0) {
-                b = {m0, m1, m2, m3};
-            } else {
-                b.r0 = _mm_add_ps(b.r0, m0);
-                b.r1 = _mm_add_ps(b.r1, m1);
-                b.r2 = _mm_add_ps(b.r2, m2);
-                b.r3 = _mm_add_ps(b.r3, m3);
-            }
-        }
+        Accumulate<0, Bones, Indirect>(b, weights, bones, table, matrices);
         return b;
     }
 }
