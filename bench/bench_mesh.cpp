@@ -9,13 +9,15 @@
 //   PlainScalarSkinning/<offset>  baseline: a plain scalar loop over the same PWN343 data
 //   MemcpyFloor/<offset>          memcpy of 56 bytes per vertex (28 read, 28 written: the bytes
 //                                 one PWN343 -> PN33 vertex streams), the bandwidth floor
-//   SkinningMatrices              54 matrices: inverse bind pose x world matrix, by the binding
+//   SkinningMatrices              54 matrices from a world pose: inverse bind pose x world
+//                                 matrix, OrvaneBuildMeshBinding4x4Array
 //   PlainSkinningMatrices         baseline: the same products in a plain scalar loop
 //
 // Figures are ns per vertex (the ns_per_vertex counter) or ns per 54 matrices. Flush-to-zero
 // and denormals-are-zero stay off (the inverse bind poses hold a subnormal value). The world
-// matrices are the skeleton's rest pose composed in model space; the vertex bone indices are
-// the workload's mesh-joint indices, so matrices are used directly (no index table).
+// matrices are the skeleton's rest pose composed in model space (the benchmark's own
+// composition for skinning, the library's rest world pose for the matrices); the vertex bone
+// indices are the workload's mesh-joint indices, so matrices are used directly (no index table).
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -27,6 +29,7 @@
 #include "mesh/orvane_deformer.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/runtime.h"
 #include "orvane_pab_workload.h"
 
 namespace {
@@ -44,6 +47,7 @@ struct SkinningData {
     orvane_vertex_data vertexData{};
     orvane_mesh mesh{};
     orvane_mesh_binding* binding = nullptr;
+    orvane_world_pose* pose = nullptr;  // the rest pose, built by the library
     std::vector<int32_t> remaps;
     std::vector<std::array<float, 16>> inverseBinds;
     bool ok = false;
@@ -82,7 +86,10 @@ const SkinningData& Data() {
             std::memset(&d.bones[j], 0, sizeof(orvane_bone));
             d.bones[j].Name = d.jointNames[j].data();
             d.bones[j].ParentIndex = w->joints[j].parent;
-            OrvaneMakeIdentity(&d.bones[j].Transform);
+            const auto& joint = w->joints[j];
+            const float scale[9] = {joint.scale[0], 0, 0, 0, joint.scale[1], 0, 0, 0,
+                                    joint.scale[2]};
+            OrvaneSetTransform(&d.bones[j].Transform, joint.translation, joint.rotation, scale);
             const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
             std::memcpy(d.bones[j].InverseWorldTransform, identity, sizeof(identity));
         }
@@ -117,6 +124,8 @@ const SkinningData& Data() {
         d.mesh.BoneBindings = d.boneBindings.data();
         d.binding = OrvaneNewMeshBinding(&d.mesh, &d.skeleton, &d.skeleton);
         if (d.binding == nullptr) return d;
+        d.pose = OrvaneNewWorldPose(d.skeleton.BoneCount);
+        OrvaneBuildRestWorldPose(&d.skeleton, 0, d.skeleton.BoneCount, nullptr, d.pose);
         d.skinning.resize(meshJoints * 16);
         OrvaneBuildMeshBinding4x4ArrayFromMatrices(
             d.binding, d.world.data(), static_cast<int32_t>(joints), 0,
@@ -243,10 +252,9 @@ void SkinningMatrices(benchmark::State& state) {
         return;
     }
     std::vector<float> out(d.skinning.size());
-    const int32_t joints = d.skeleton.BoneCount, count = d.mesh.BoneBindingCount;
+    const int32_t count = d.mesh.BoneBindingCount;
     for (auto _ : state) {
-        OrvaneBuildMeshBinding4x4ArrayFromMatrices(d.binding, d.world.data(), joints, 0, count,
-                                                   out.data());
+        OrvaneBuildMeshBinding4x4Array(d.binding, d.pose, 0, count, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -263,7 +271,7 @@ void PlainSkinningMatrices(benchmark::State& state) {
     for (auto _ : state) {
         for (size_t k = 0; k < count; ++k) {
             const float* a = d.inverseBinds[k].data();
-            const float* b = &d.world[16 * static_cast<size_t>(d.remaps[k])];
+            const float* b = OrvaneGetWorldPose4x4(d.pose, d.remaps[k]);
             float* r = &out[16 * k];
             for (int i = 0; i < 4; ++i) {
                 for (int j = 0; j < 3; ++j)

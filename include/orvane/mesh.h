@@ -18,6 +18,7 @@
 #define ORVANE_MESH_H
 
 #include "orvane/common.h"
+#include "orvane/runtime.h"
 #include "orvane/types.h"
 
 ORVANE_EXTERN_C_BEGIN
@@ -338,12 +339,18 @@ ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
 /* BoneCount x 64 bytes. */
 ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* Binding,
                                                          orvane_int32 BoneCount);
-/* Skinning matrices from world matrices given by the caller: WorldMatrices holds
- * WorldMatrixCount 4x4 matrices (16 reals each, translation in 12..14) indexed by ToSkeleton
- * bone. For each binding bone i in [FirstBone, FirstBone + BoneCount), writes
- * InverseWorldTransform(FromSkeleton bone) x World(ToSkeleton bone) into the next 16 reals of
- * Dest4x4 (affine product, row vectors). Ranges outside [0, binding bone count], or a world
- * array that lacks a bound bone, log an error and write nothing. */
+/* The skinning matrices of binding bones [FirstBone, FirstBone + BoneCount) from a world pose
+ * of ToSkeleton: for each bone binding i, InverseWorldTransform(FromSkeleton bone) x
+ * World(ToSkeleton bone), the affine product for row vectors, written as the next 16 reals of
+ * Dest4x4 (OrvaneGetMeshBinding4x4ArraySize bytes). They carry a bind-pose vertex to its posed
+ * place and are what OrvaneDeformVertices takes, without an index table. FirstBone outside
+ * [0, binding bone count), an end outside [0, binding bone count], or a world pose that lacks
+ * a bound bone (smaller than ToSkeleton) logs an error and writes nothing. */
+ORVANE_API void OrvaneBuildMeshBinding4x4Array(const orvane_mesh_binding* Binding,
+                                               const orvane_world_pose* WorldPose,
+                                               orvane_int32 FirstBone, orvane_int32 BoneCount,
+                                               orvane_real32* Dest4x4);
+/* The same from WorldMatrixCount world matrices (16 reals each) indexed by ToSkeleton bone. */
 ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_binding* Binding,
                                                            const orvane_real32* WorldMatrices,
                                                            orvane_int32 WorldMatrixCount,

@@ -112,15 +112,8 @@ DeformerPath GetDeformerPath() {
 }
 
 bool ProcessorHasAvx2Fma() {
-#if defined(__x86_64__) || defined(__i386__)
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    }();
+    static const bool has = platform::ProcessorHasAVX2AndFMA();
     return has;
-#else
-    return false;
-#endif
 }
 
 namespace {

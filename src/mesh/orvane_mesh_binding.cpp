@@ -11,9 +11,9 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
-#include "core/orvane_string.h"
 #include "math/orvane_math_internal.h"
 #include "orvane/mesh.h"
+#include "orvane/runtime.h"
 
 struct orvane_mesh_binding {
     const orvane_mesh* SourceMesh;
@@ -26,8 +26,6 @@ struct orvane_mesh_binding {
 
 namespace {
 
-using orvane::NamesAreEqual;
-
 size_t BindingBytes(int32_t boneCount, bool transferred) {
     const size_t arrays = static_cast<size_t>(boneCount) * sizeof(orvane_int32);
     return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays);
@@ -38,11 +36,11 @@ bool BoneCountIsUsable(const orvane_mesh* mesh) {
            (mesh->BoneBindingCount == 0 || mesh->BoneBindings != nullptr);
 }
 
-// The first bone whose name matches (the application's comparison, else exact), as skeleton
-// lookups match; a name the skeleton lacks binds to bone 0 with a warning.
+// A name the skeleton lacks binds to bone 0 (checked to exist) with a warning, once per binding
+// and bone.
 int32_t FindBone(const orvane_skeleton* skeleton, const orvane_mesh* mesh, const char* name) {
-    for (int32_t b = 0; b < skeleton->BoneCount; ++b)
-        if (NamesAreEqual(name, skeleton->Bones[b].Name)) return b;
+    orvane_int32 index = 0;
+    if (OrvaneFindBoneByName(skeleton, name, &index)) return index;
     ORVANE_LOG_WARNING(OrvaneMeshBindingOrigin,
                        "Bone \"%s\" of mesh \"%s\" is not in skeleton \"%s\"; it follows bone 0",
                        name ? name : "", mesh->Name ? mesh->Name : "",
@@ -174,6 +172,16 @@ ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
 ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* /*Binding*/,
                                                          orvane_int32 BoneCount) {
     return BoneCount > 0 ? BoneCount * 64 : 0;
+}
+
+ORVANE_API void OrvaneBuildMeshBinding4x4Array(const orvane_mesh_binding* Binding,
+                                               const orvane_world_pose* WorldPose,
+                                               orvane_int32 FirstBone, orvane_int32 BoneCount,
+                                               orvane_real32* Dest4x4) {
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, WorldPose, );
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(Binding, OrvaneGetWorldPose4x4Array(WorldPose),
+                                               OrvaneGetWorldPoseBoneCount(WorldPose), FirstBone,
+                                               BoneCount, Dest4x4);
 }
 
 ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_binding* Binding,

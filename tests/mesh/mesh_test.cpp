@@ -9,6 +9,7 @@
 
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/runtime.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -328,6 +329,44 @@ TEST(MeshBinding, MatrixRangesAndShortWorldPoses) {
         EXPECT_EQ(m.origin, OrvaneMeshBindingOrigin);
     for (float value : matrices)
         ASSERT_EQ(value, 42.0f);
+    OrvaneFreeMeshBinding(binding);
+}
+
+TEST(MeshBinding, MatricesFromAWorldPose) {
+    SkeletonFixture skeleton({"root", "hip", "knee"}, 1.0f);
+    for (int b = 0; b < 3; ++b) {
+        const float position[3] = {0.5f * b, 1.0f, -0.25f * b};
+        const float orientation[4] = {0.0f, 0.38268343f, 0.0f, 0.92387953f};
+        const float scale[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+        OrvaneSetTransform(&skeleton.bones[b].Transform, position, orientation, scale);
+    }
+    MeshFixture mesh({"knee", "hip"});
+    orvane_mesh_binding* binding =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(binding, nullptr);
+    orvane_world_pose* pose = OrvaneNewWorldPose(3);
+    OrvaneBuildRestWorldPose(&skeleton.skeleton, 0, 3, nullptr, pose);
+    float fromPose[32], fromMatrices[32];
+    OrvaneBuildMeshBinding4x4Array(binding, pose, 0, 2, fromPose);
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, OrvaneGetWorldPose4x4Array(pose), 3, 0, 2,
+                                               fromMatrices);
+    EXPECT_EQ(std::memcmp(fromPose, fromMatrices, sizeof(fromPose)), 0);
+    float expected[16];
+    OrvaneColumnMatrixMultiply4x3(expected, &skeleton.bones[2].InverseWorldTransform[0][0],
+                                  OrvaneGetWorldPose4x4(pose, 2));
+    EXPECT_EQ(std::memcmp(fromPose, expected, sizeof(expected)), 0);
+    // A pose of fewer bones than the skeleton lacks "knee".
+    orvane_world_pose* small = OrvaneNewWorldPose(2);
+    OrvaneBuildRestWorldPose(&skeleton.skeleton, 0, 2, nullptr, small);
+    LogCapture log;
+    float untouched[32] = {};
+    OrvaneBuildMeshBinding4x4Array(binding, small, 0, 2, untouched);
+    EXPECT_TRUE(log.Contains("ToBoneIndex 2 is out of range [0, 2)"));
+    EXPECT_EQ(untouched[15], 0.0f);
+    OrvaneBuildMeshBinding4x4Array(binding, nullptr, 0, 2, untouched);
+    EXPECT_EQ(log.errors(), 2u);
+    OrvaneFreeWorldPose(small);
+    OrvaneFreeWorldPose(pose);
     OrvaneFreeMeshBinding(binding);
 }
 
