@@ -18,13 +18,14 @@ namespace orvane {
 namespace {
 
 inline __m128 Load3(const uint8_t* p) {
-    const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+    // The 64-bit integer forms are the ones declared for unaligned addresses.
+    const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
     const __m128 z = _mm_load_ss(reinterpret_cast<const float*>(p + 8));
     return _mm_movelh_ps(xy, z);
 }
 
 inline void Store3(uint8_t* p, __m128 v) {
-    _mm_storel_pi(reinterpret_cast<__m64*>(p), v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
     _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
 }
 
