@@ -7,6 +7,8 @@
 // the binding's bone count, and every bound bone against its skeleton. Building matrices then
 // checks only the caller's ranges and the size of the world matrix array (per call, per bone),
 // and the deformers run without checks.
+#include "mesh/orvane_mesh_binding.h"
+
 #include <cstring>
 
 #include "core/orvane_log.h"
@@ -14,15 +16,6 @@
 #include "math/orvane_math_internal.h"
 #include "orvane/mesh.h"
 #include "orvane/runtime.h"
-
-struct orvane_mesh_binding {
-    const orvane_mesh* SourceMesh;
-    orvane_int32 BoneCount;
-    const orvane_skeleton* FromSkeleton;
-    orvane_int32* FromBoneIndices;
-    const orvane_skeleton* ToSkeleton;
-    orvane_int32* ToBoneIndices;  // FromBoneIndices when the skeletons are the same
-};
 
 namespace {
 

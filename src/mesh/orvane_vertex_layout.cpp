@@ -13,6 +13,7 @@
 #include "core/orvane_string.h"
 #include "types/orvane_convert.h"
 #include "types/orvane_standard_types.h"
+#include "types/orvane_type_layout.h"
 
 namespace orvane {
 namespace {
@@ -219,6 +220,24 @@ int64_t ReadInteger(int32_t kind, const Byte* at) {
             return v;
         }
     }
+}
+
+bool IndicesInRange(int32_t count, const Byte* vertices, int64_t stride, int32_t offset,
+                    int32_t kind, int32_t width, int32_t boneCount) {
+    const int32_t unit = MemberUnitSize(kind, DataLayout::Native);
+    const Byte* at = vertices + offset;
+    for (int32_t v = 0; v < count; ++v, at += stride) {
+        for (int32_t k = 0; k < width; ++k) {
+            const int64_t b = ReadInteger(kind, at + static_cast<int64_t>(k) * unit);
+            if (b < 0 || b >= boneCount) {
+                ORVANE_LOG_ERROR(
+                    OrvaneVertexLayoutOrigin, "Vertex %d has bone index %d, out of range [0, %d)",
+                    static_cast<int>(v), static_cast<int>(b), static_cast<int>(boneCount));
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -556,27 +575,35 @@ ORVANE_API orvane_bool OrvaneVertexBoneIndicesAreInRange(orvane_int32 Count,
     if (Count <= 0 || Type == nullptr) return true;
     int32_t offset = 0;
     const Record* indices = FindMember(Type, "BoneIndices", &offset);
-    if (indices == nullptr) return true;
-    if (!IsIntegerKind(indices->Type)) {
+    if (indices && !IsIntegerKind(indices->Type)) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin, "BoneIndices of kind %d are not integers",
                          static_cast<int>(indices->Type));
         return false;
     }
-    if (Vertices == nullptr) return false;
-    const int32_t width = EffectiveWidth(indices);
-    const int32_t unit = OrvaneGetMemberUnitSize(indices);
+    if (Vertices == nullptr) return indices == nullptr;
     const int64_t stride = OrvaneGetTotalObjectSize(Type);
-    const Byte* at = static_cast<const Byte*>(Vertices) + offset;
-    for (int32_t v = 0; v < Count; ++v, at += stride) {
-        for (int32_t k = 0; k < width; ++k) {
-            const int64_t b = ReadInteger(indices->Type, at + static_cast<int64_t>(k) * unit);
-            if (b < 0 || b >= BoneCount) {
-                ORVANE_LOG_ERROR(
-                    OrvaneVertexLayoutOrigin, "Vertex %d has bone index %d, out of range [0, %d)",
-                    static_cast<int>(v), static_cast<int>(b), static_cast<int>(BoneCount));
-                return false;
-            }
-        }
+    const Byte* vertices = static_cast<const Byte*>(Vertices);
+    if (indices && !IndicesInRange(Count, vertices, stride, offset, indices->Type,
+                                   EffectiveWidth(indices), BoneCount))
+        return false;
+    // Deformers match layouts by kinds and widths, not names: whatever sits where a skinned
+    // family keeps its indices is what they read.
+    struct Family {
+        const Record* layout;
+        int32_t members;  // position and bone data
+    };
+    for (const Family& family :
+         {Family{g_pwn313Vertex, 2}, Family{g_pwn323Vertex, 3}, Family{g_pwn343Vertex, 3}}) {
+        Record head[4];
+        for (int32_t i = 0; i < family.members; ++i)
+            head[i] = family.layout[i];
+        head[family.members] = EndRecord();
+        if (OrvaneDataTypeBeginsWith(Type, head) == nullptr) continue;
+        const Record& bones = family.layout[family.members - 1];
+        const int32_t at = 12 + (family.members == 3 ? EffectiveWidth(&family.layout[1]) : 0);
+        if (!IndicesInRange(Count, vertices, stride, at, bones.Type, EffectiveWidth(&bones),
+                            BoneCount))
+            return false;
     }
     return true;
 }

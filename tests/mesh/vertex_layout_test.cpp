@@ -444,6 +444,15 @@ TEST(BoneIndexCheck, FindsDamagedIndices) {
     orvane_pwn313_vertex one = {{0, 0, 0}, 0xFFFFFFFFu, {0, 0, 1}};
     EXPECT_FALSE(OrvaneVertexBoneIndicesAreInRange(1, OrvanePWN313VertexType, &one, 4));
     EXPECT_TRUE(OrvaneVertexBoneIndicesAreInRange(1, OrvanePN33VertexType, &one, 0));
+    // Deformers match by kinds and widths, so a layout that renames the index member is still
+    // read there, and checked there.
+    orvane_data_type_definition renamed[5];
+    std::memcpy(renamed, OrvanePWN343VertexType, sizeof(renamed));
+    renamed[2].Name = "Influences";
+    log.Clear();
+    EXPECT_FALSE(OrvaneVertexBoneIndicesAreInRange(2, renamed, v, 9));
+    EXPECT_TRUE(log.Contains("Vertex 1 has bone index 9"));
+    EXPECT_TRUE(OrvaneVertexBoneIndicesAreInRange(2, renamed, v, 10));
 }
 
 }  // namespace
