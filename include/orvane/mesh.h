@@ -238,11 +238,13 @@ ORVANE_API void OrvaneSetVertexColor(const orvane_data_type_definition* Type, vo
                                      orvane_int32 ColorIndex, const orvane_real32 Color[3]);
 ORVANE_API void OrvaneSetVertexUVW(const orvane_data_type_definition* Type, void* Vertex,
                                    orvane_int32 ChannelIndex, const orvane_real32 UVW[3]);
-/* True when every bone index of the Count vertices (the "BoneIndices" member, any integer
- * kind) lies in [0, BoneCount); true for layouts without bone indices. A damaged index logs an
- * error naming the vertex. This is the check that mesh bindings make once, so that a deformer
- * never reads outside the matrix array; applications that skin loaded vertices with their own
- * matrices make it once per vertex array. */
+/* True when every bone index of the Count vertices lies in [0, BoneCount): the "BoneIndices"
+ * member (any integer kind), and the bytes that a deformer reads as bone indices in a layout
+ * that begins like a skinned standard layout (deformers match kinds and widths, not names).
+ * True for layouts without bone indices. A damaged index logs an error naming the vertex.
+ * Mesh bindings make this check once, so that a deformer never reads outside the matrix
+ * array; applications that skin loaded vertices with matrices of their own make it once per
+ * vertex array. */
 ORVANE_API orvane_bool OrvaneVertexBoneIndicesAreInRange(orvane_int32 Count,
                                                          const orvane_data_type_definition* Type,
                                                          const void* Vertices,

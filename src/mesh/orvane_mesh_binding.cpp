@@ -72,6 +72,11 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
     ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, FromSkeleton, nullptr);
     ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, ToSkeleton, nullptr);
     ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, Memory, nullptr);
+    if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_mesh_binding) != 0) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin, "Memory %p is not aligned to %d bytes", Memory,
+                         static_cast<int>(alignof(orvane_mesh_binding)));
+        return nullptr;
+    }
     if (!BoneCountIsUsable(Mesh)) {
         ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin, "Mesh \"%s\" has %d bone bindings at %p",
                          Mesh->Name ? Mesh->Name : "", static_cast<int>(Mesh->BoneBindingCount),

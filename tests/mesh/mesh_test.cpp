@@ -412,6 +412,14 @@ TEST(MeshBinding, MissingBonesAndDamagedMeshes) {
         OrvaneFreeMeshBinding(binding);
     }
     LogCapture log;
+    {
+        MeshFixture mesh({"a"});
+        alignas(8) unsigned char memory[128];
+        EXPECT_EQ(OrvaneNewMeshBindingInPlace(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton,
+                                              memory + 4),
+                  nullptr);
+        EXPECT_TRUE(log.Contains("is not aligned to 8 bytes"));
+    }
     EXPECT_EQ(OrvaneNewMeshBinding(nullptr, &skeleton.skeleton, &skeleton.skeleton), nullptr);
     EXPECT_TRUE(log.Contains("Mesh is not allowed to be 0"));
 }
