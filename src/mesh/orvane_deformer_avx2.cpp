@@ -51,8 +51,16 @@ ORVANE_AVX2 inline __m128 Apply(const Halves& m, __m128 v) {
     return _mm_add_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1));
 }
 
+ORVANE_AVX2 inline __m128 Load4(const uint8_t* p) {
+    return _mm_loadu_ps(reinterpret_cast<const float*>(p));
+}
+
 ORVANE_AVX2 inline __m128 WithW1(__m128 v) {
     return _mm_blend_ps(v, _mm_set1_ps(1.0f), 8);
+}
+
+ORVANE_AVX2 inline __m128 WithW0(__m128 v) {
+    return _mm_blend_ps(v, _mm_setzero_ps(), 8);
 }
 
 // The weight bytes of a vertex as reals in every lane K and K + 4 for slot K, scaled once.
@@ -107,6 +115,7 @@ ORVANE_AVX2 void Avx2Kernel(int32_t count, const uint8_t* source, uint8_t* dest,
     const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
     const size_t sourceStride = kSourcePrefix + tailBytes;
     const size_t destStride = kDestPrefix + tailBytes;
+    const bool hasTail = tailWords > 0;
     Halves rigid{};
     if constexpr (Bones == 0) rigid = LoadHalves(MatrixFor<Indirect>(matrices, table, 0));
     for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
@@ -115,10 +124,21 @@ ORVANE_AVX2 void Avx2Kernel(int32_t count, const uint8_t* source, uint8_t* dest,
             m = rigid;
         else
             m = Blend<Bones, Indirect>(source, table, matrices);
-        Store3(dest, Apply(m, WithW1(Load3(source))));
-        for (int k = 0; k < Dirs; ++k)
-            Store3(dest + 12 + 12 * k, Apply(m, Load3(source + 12 + kBoneBytes + 12 * k)));
-        CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
+        // Every field but the last direction is followed by more of the same vertex, so it is
+        // read and written 16 bytes wide (the fourth lane read is replaced by w, the one written
+        // is overwritten by the next field). With a tail, the last direction is no exception.
+        _mm_storeu_ps(reinterpret_cast<float*>(dest), Apply(m, WithW1(Load4(source))));
+        for (int k = 0; k < Dirs - 1; ++k)
+            _mm_storeu_ps(reinterpret_cast<float*>(dest + 12 + 12 * k),
+                          Apply(m, WithW0(Load4(source + 12 + kBoneBytes + 12 * k))));
+        constexpr int kLastIn = 12 + kBoneBytes + 12 * (Dirs - 1), kLastOut = 12 + 12 * (Dirs - 1);
+        if (hasTail) {
+            _mm_storeu_ps(reinterpret_cast<float*>(dest + kLastOut),
+                          Apply(m, WithW0(Load4(source + kLastIn))));
+            CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
+        } else {
+            Store3(dest + kLastOut, Apply(m, Load3(source + kLastIn)));
+        }
     }
     _mm256_zeroupper();
 }

@@ -111,6 +111,7 @@ void SseKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int32_
     const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
     const size_t sourceStride = kSourcePrefix + tailBytes;
     const size_t destStride = kDestPrefix + tailBytes;
+    const bool hasTail = tailWords > 0;
     Rows rigid{};
     if constexpr (Bones == 0) rigid = LoadRows(MatrixFor<Indirect>(matrices, table, 0));
     for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
@@ -119,11 +120,24 @@ void SseKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int32_
             m = rigid;
         else
             m = BlendedRows<Bones, Indirect>(source, table, matrices);
-        Store3(dest, TransformPoint(m, Load3(source)));
-        for (int k = 0; k < Dirs; ++k)
-            Store3(dest + 12 + 12 * k,
-                   TransformDirection(m, Load3(source + 12 + kBoneBytes + 12 * k)));
-        CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
+        // Every field but the last direction is followed by more of the same vertex, so it is
+        // read and written 16 bytes wide: the fourth lane read is never used, the one written is
+        // overwritten by the next field. With a tail, the last direction is no exception.
+        _mm_storeu_ps(reinterpret_cast<float*>(dest),
+                      TransformPoint(m, _mm_loadu_ps(reinterpret_cast<const float*>(source))));
+        for (int k = 0; k < Dirs - 1; ++k)
+            _mm_storeu_ps(reinterpret_cast<float*>(dest + 12 + 12 * k),
+                          TransformDirection(m, _mm_loadu_ps(reinterpret_cast<const float*>(
+                                                    source + 12 + kBoneBytes + 12 * k))));
+        constexpr int kLastIn = 12 + kBoneBytes + 12 * (Dirs - 1), kLastOut = 12 + 12 * (Dirs - 1);
+        if (hasTail) {
+            _mm_storeu_ps(reinterpret_cast<float*>(dest + kLastOut),
+                          TransformDirection(
+                              m, _mm_loadu_ps(reinterpret_cast<const float*>(source + kLastIn))));
+            CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
+        } else {
+            Store3(dest + kLastOut, TransformDirection(m, Load3(source + kLastIn)));
+        }
     }
 }
 
