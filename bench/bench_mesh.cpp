@@ -2,8 +2,8 @@
 // 3,934 vertices with exactly 4 influences, positions and normals, 54 skinning matrices.
 //
 //   SkinPWN343ToPN33/<offset>     the registry's deformer for OrvanePWN343VertexType into
-//                                 OrvanePN33VertexType (path: best = AVX2/FMA here, generic =
-//                                 scalar), output buffer displaced by <offset> bytes
+//                                 OrvanePN33VertexType (path: best = AVX2/FMA here, sse,
+//                                 generic = scalar), output buffer displaced by <offset> bytes
 //   SkinPWNT3432ToPNT332/<offset> the accelerated pair the registry offers for the same data
 //                                 (texture coordinates added as the 2-word tail), best and SSE
 //   PlainScalarSkinning/<offset>  baseline: a plain scalar loop over the same PWN343 data
@@ -293,6 +293,7 @@ void Offsets(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK_CAPTURE(SkinPWN343ToPN33, best, orvane::DeformerPath::Best)->Apply(Offsets);
+BENCHMARK_CAPTURE(SkinPWN343ToPN33, sse, orvane::DeformerPath::Sse)->Apply(Offsets);
 BENCHMARK_CAPTURE(SkinPWN343ToPN33, generic, orvane::DeformerPath::Generic)->Apply(Offsets);
 BENCHMARK_CAPTURE(SkinPWNT3432ToPNT332, best, orvane::DeformerPath::Best)->Apply(Offsets);
 BENCHMARK_CAPTURE(SkinPWNT3432ToPNT332, sse, orvane::DeformerPath::Sse)->Apply(Offsets);

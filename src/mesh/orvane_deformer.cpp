@@ -193,15 +193,24 @@ template <int Entry, bool Indirect>
 void Run(int32_t count, const void* source, void* dest, const int32_t* table, const float* matrices,
          int32_t tailWords);
 
-// Generic entries: the AVX2 kernel on the best path when the processor has it, else scalar.
+// The vector kernel of the current path: AVX2 on the best path when available, else SSE; null
+// when neither exists (off x86).
+DeformKernel VectorKernel(int bones, int dirs, bool indirect) {
+    DeformKernel kernel = nullptr;
+    if (GetDeformerPath() == DeformerPath::Best && ProcessorHasAvx2Fma())
+        kernel = Avx2DeformKernel(bones, dirs, indirect);
+    if (kernel == nullptr) kernel = SseDeformKernel(bones, dirs, indirect);
+    return kernel;
+}
+
+// Generic entries: the vector kernel of the current path when there is one, else scalar code.
 template <int Entry, bool Indirect>
 void RunGeneric(int32_t count, const void* source, void* dest, const int32_t* table,
                 const float* matrices, int32_t tailWords) {
     TimingScope scope(g_timing[Entry][Indirect]);
     constexpr int kBones = BonesOf(Entry), kDirs = DirsOf(Entry);
     DeformKernel kernel = nullptr;
-    if (GetDeformerPath() == DeformerPath::Best && ProcessorHasAvx2Fma())
-        kernel = Avx2DeformKernel(kBones, kDirs, Indirect);
+    if (GetDeformerPath() != DeformerPath::Generic) kernel = VectorKernel(kBones, kDirs, Indirect);
     if (kernel == nullptr) kernel = &ScalarKernel<kBones, kDirs, Indirect>;
     kernel(count, static_cast<const uint8_t*>(source), static_cast<uint8_t*>(dest), table, matrices,
            tailWords);
@@ -209,16 +218,6 @@ void RunGeneric(int32_t count, const void* source, void* dest, const int32_t* ta
 
 bool IsAligned16(const void* p) {
     return (reinterpret_cast<uintptr_t>(p) & 15u) == 0;
-}
-
-// The accelerated kernel of the current path: AVX2 on the best path when available, else SSE;
-// null when neither exists (off x86).
-DeformKernel AcceleratedKernel(int bones, int dirs, bool indirect) {
-    DeformKernel kernel = nullptr;
-    if (GetDeformerPath() == DeformerPath::Best && ProcessorHasAvx2Fma())
-        kernel = Avx2DeformKernel(bones, dirs, indirect);
-    if (kernel == nullptr) kernel = SseDeformKernel(bones, dirs, indirect);
-    return kernel;
 }
 
 // The one-time bypass message of one routine.
@@ -248,7 +247,7 @@ void RunAccelerated(int32_t count, const void* source, void* dest, const int32_t
     const bool matricesMisaligned = !IsAligned16(matrices);
     const bool destMisaligned = kStrict && !IsAligned16(dest);
     const bool sourceMisaligned = kChecksSource && !IsAligned16(source);
-    DeformKernel kernel = AcceleratedKernel(kBones, kDirs, Indirect);
+    DeformKernel kernel = VectorKernel(kBones, kDirs, Indirect);
     if (matricesMisaligned || destMisaligned || sourceMisaligned || kernel == nullptr) {
         if (kStrict && kernel != nullptr) {
             static std::atomic<bool> reported{false};

@@ -51,12 +51,11 @@ using DeformKernel = void (*)(int32_t count, const uint8_t* source, uint8_t* des
                               const int32_t* matrixIndices, const float* matrices,
                               int32_t tailWords);
 
-// Which implementation runs. Best: AVX2/FMA kernels where the processor has them (for the
-// generic entries too), else SSE for the accelerated entries and scalar code for the generic
-// ones. Sse: SSE kernels for the accelerated entries, scalar for the generic ones. Generic:
-// scalar everywhere, and the registry offers only its generic entries, as on a processor
-// without SSE. Tests use the switch to cover every path on one machine; it may be changed at
-// any time (calls already running finish on the path they chose).
+// Which implementation runs. Best: AVX2/FMA kernels where the processor has them, else SSE.
+// Sse: SSE kernels. Both serve the accelerated and the generic entries. Generic: scalar code
+// everywhere, and the registry offers only its generic entries, as on a processor without SSE.
+// Tests use the switch to cover every path on one machine; it may be changed at any time
+// (calls already running finish on the path they chose).
 enum class DeformerPath : int32_t { Best = 0, Sse = 1, Generic = 2 };
 void SetDeformerPath(DeformerPath path);
 DeformerPath GetDeformerPath();
