@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -426,6 +428,46 @@ TEST(Deformers, TwoThreadsSkinTwoMeshesAtOnce) {
     second.join();
     EXPECT_EQ(alone, together[0]);
     OrvaneFreeMeshDeformer(d);
+}
+
+// The first deformer requests of a process, from several threads at the same moment: run in a
+// fresh child process so that the registry has not been built yet.
+void FirstRequestsRaceAndExit() {
+    constexpr int kThreads = 4;
+    std::atomic<int> waiting{kThreads};
+    orvane_mesh_deformer* deformers[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) {
+            }
+            deformers[t] =
+                OrvaneNewMeshDeformer(OrvanePWNT3432VertexType, OrvanePNT332VertexType, 2);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    const Workload w = MakeWorkload({4, 1, 2}, 33, 5);
+    std::vector<uint8_t> first, other;
+    int failures = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        if (deformers[t] == nullptr || !OrvaneMeshDeformerIsAccelerated(deformers[t])) {
+            ++failures;
+            continue;
+        }
+        std::vector<uint8_t>& out = t == 0 ? first : other;
+        out.assign(static_cast<size_t>(w.family.destSize()) * w.count, 0);
+        OrvaneDeformVertices(deformers[t], nullptr, w.matrices.data(), w.count, w.source.data(),
+                             out.data());
+        if (t > 0 && out != first) ++failures;
+        OrvaneFreeMeshDeformer(deformers[t]);
+    }
+    std::exit(failures == 0 ? 0 : 1);
+}
+
+TEST(DeformerRegistryDeathTest, FirstRequestsFromSeveralThreadsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(FirstRequestsRaceAndExit(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
