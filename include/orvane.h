@@ -11,5 +11,6 @@
 #include "orvane/runtime.h"
 #include "orvane/file.h"
 #include "orvane/texture.h"
+#include "orvane/mesh.h"
 
 #endif /* ORVANE_H */
