@@ -9,5 +9,6 @@
 #include "orvane/types.h"
 #include "orvane/anim.h"
 #include "orvane/file.h"
+#include "orvane/scene.h"
 
 #endif /* ORVANE_H */
