@@ -13,7 +13,7 @@
 
 #include "anim/orvane_bspline.h"
 #include "anim/orvane_curve.h"
-#include "anim/orvane_track_world.h"
+#include "anim/orvane_world_pose.h"
 #include "core/orvane_log.h"
 #include "math/orvane_math_internal.h"
 
@@ -440,6 +440,11 @@ inline void NormalizeExactly(float q[4]) {
 // ------------------------------------------------------------------------------------------
 // The track samplers.
 
+// The process's per-bone world steps (chosen once, race-free, by the world pose module).
+inline const WorldPoseRoutines& Builders() {
+    return ChosenWorldPoseRoutines();
+}
+
 const orvane_track_sample_context& Ctx(const orvane_track_sample_context* c) {
     return *c;
 }
@@ -450,13 +455,13 @@ void SampleUUU(const orvane_track_sample_context* context, const orvane_transfor
     orvane_transform local;
     local.Flags = 0;
     OrvaneSampleTrackUUULocal(context, track, nullptr, &local);
-    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
 }
 
 void SampleIII(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
                const orvane_transform*, const float* inverseWorld, const float* parent,
                float* world, float* composite) {
-    tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+    Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
 }
 
 // Position constant (S) or sampled (U); orientation and scale/shear identity.
@@ -466,7 +471,7 @@ void SamplePositionOnly(const orvane_track_sample_context* context,
                         float* composite) {
     float position[3];
     SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
-    tracks::BuildBonePosition(position, parent, inverseWorld, composite, world);
+    Builders().buildBonePosition(position, parent, inverseWorld, composite, world);
 }
 
 // Position and orientation, each constant or sampled; sampled orientations are normalised
@@ -481,14 +486,14 @@ void SamplePositionOrientation(const orvane_track_sample_context* context,
     SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
     SampleCurveT<4, true>(track->OrientationCurve, Ctx(context), false, nullptr, orientation);
     if constexpr (SampledOrientation) NormalizeExactly(orientation);
-    tracks::BuildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
-                                         world);
+    Builders().buildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
+                                            world);
 }
 
 void SampleSSS(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
                const orvane_transform* constant, const float* inverseWorld, const float* parent,
                float* world, float* composite) {
-    tracks::BuildBoneFull(*constant, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(*constant, parent, inverseWorld, composite, world);
 }
 
 void SampleIIU(const orvane_track_sample_context* context, const orvane_transform_track* track,
@@ -497,13 +502,13 @@ void SampleIIU(const orvane_track_sample_context* context, const orvane_transfor
     orvane_transform local;
     if (!SampleCurveT<9, false>(track->ScaleShearCurve, Ctx(context), true, nullptr,
                                 &local.ScaleShear[0][0])) {
-        tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+        Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
         return;
     }
     local.Flags = OrvaneTransformHasScaleShear;
     CopyValues<3>(OrvaneCurveIdentityPosition, local.Position);
     CopyValues<4>(OrvaneCurveIdentityOrientation, local.Orientation);
-    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
 }
 
 // Writes the identity for a track whose curves were all unreadable.
