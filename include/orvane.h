@@ -10,6 +10,7 @@
 #include "orvane/anim.h"
 #include "orvane/runtime.h"
 #include "orvane/file.h"
+#include "orvane/mesh.h"
 #include "orvane/scene.h"
 
 #endif /* ORVANE_H */

@@ -1,0 +1,154 @@
+// AVX2/FMA skinning kernels. A matrix is two 8-wide registers, rows 0-1 and rows 2-3, so
+// blending four bones is eight loads and eight fused multiply-adds per vertex, half the loads of
+// 4-wide rows; a point or direction is one multiply-add of (x x x x y y y y) with rows 0-1 and
+// (z z z z w w w w) with rows 2-3, whose halves summed are the result.
+//
+// Every function here is compiled for AVX2 and FMA while the rest of the library stays baseline
+// x86-64: nothing in this file may run unless ProcessorHasAvx2Fma() (the kernel table is the
+// only way in, and the routines consult the processor test first). Results differ from the
+// scalar kernels only by the rounding of fused operations and of the summation order (a few
+// units in the last place of the largest term). Loads and stores are unaligned and stay within
+// each vertex.
+#include "mesh/orvane_deformer.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ORVANE_AVX2 __attribute__((target("avx2,fma")))
+#endif
+
+namespace orvane {
+
+#if defined(__x86_64__) || defined(__i386__)
+namespace {
+
+ORVANE_AVX2 inline __m128 Load3(const uint8_t* p) {
+    const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+    const __m128 z = _mm_load_ss(reinterpret_cast<const float*>(p + 8));
+    return _mm_movelh_ps(xy, z);
+}
+
+ORVANE_AVX2 inline void Store3(uint8_t* p, __m128 v) {
+    _mm_storel_pi(reinterpret_cast<__m64*>(p), v);
+    _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
+}
+
+// Rows 0-1 and rows 2-3 of a matrix.
+struct Halves {
+    __m256 r01, r23;
+};
+
+ORVANE_AVX2 inline Halves LoadHalves(const float* M) {
+    return {_mm256_loadu_ps(M), _mm256_loadu_ps(M + 8)};
+}
+
+// v = (x, y, z, w): x·row0 + y·row1 + z·row2 + w·row3. Points pass w = 1, directions w = 0.
+ORVANE_AVX2 inline __m128 Apply(const Halves& m, __m128 v) {
+    const __m256 wide = _mm256_castps128_ps256(v);
+    const __m256 xy = _mm256_permutevar8x32_ps(wide, _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1));
+    const __m256 zw = _mm256_permutevar8x32_ps(wide, _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3));
+    const __m256 sum = _mm256_fmadd_ps(xy, m.r01, _mm256_mul_ps(zw, m.r23));
+    return _mm_add_ps(_mm256_castps256_ps128(sum), _mm256_extractf128_ps(sum, 1));
+}
+
+ORVANE_AVX2 inline __m128 WithW1(__m128 v) {
+    return _mm_blend_ps(v, _mm_set1_ps(1.0f), 8);
+}
+
+// The weight bytes of a vertex as reals in every lane K and K + 4 for slot K, scaled once.
+template <int Bones>
+ORVANE_AVX2 inline __m256 Weights(const uint8_t* bytes) {
+    int32_t packed = 0;
+    std::memcpy(&packed, bytes, Bones);
+    const __m128i wide = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed));
+    const __m128 w = _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_set1_ps(kWeightScale));
+    return _mm256_set_m128(w, w);
+}
+
+// Slot K's weighted matrix added into the blend (slot 0 sets it), then the next slots.
+template <int K, int Bones, bool Indirect>
+ORVANE_AVX2 inline void Accumulate(Halves& b, __m256 weights, const uint8_t* bones,
+                                   const int32_t* table, const float* matrices) {
+    if constexpr (K < Bones) {
+        const float* M = MatrixFor<Indirect>(matrices, table, bones[K]);
+        const __m256 w = _mm256_permute_ps(weights, _MM_SHUFFLE(K, K, K, K));
+        if constexpr (K == 0) {
+            b.r01 = _mm256_mul_ps(w, _mm256_loadu_ps(M));
+            b.r23 = _mm256_mul_ps(w, _mm256_loadu_ps(M + 8));
+        } else {
+            b.r01 = _mm256_fmadd_ps(w, _mm256_loadu_ps(M), b.r01);
+            b.r23 = _mm256_fmadd_ps(w, _mm256_loadu_ps(M + 8), b.r23);
+        }
+        Accumulate<K + 1, Bones, Indirect>(b, weights, bones, table, matrices);
+    }
+}
+
+template <int Bones, bool Indirect>
+ORVANE_AVX2 inline Halves Blend(const uint8_t* vertex, const int32_t* table,
+                                const float* matrices) {
+    if constexpr (Bones == 1) {
+        uint32_t bone;
+        std::memcpy(&bone, vertex + 12, 4);
+        return LoadHalves(MatrixFor<Indirect>(matrices, table, bone));
+    } else {
+        Halves b;
+        Accumulate<0, Bones, Indirect>(b, Weights<Bones>(vertex + 12), vertex + 12 + Bones, table,
+                                       matrices);
+        return b;
+    }
+}
+
+template <int Bones, int Dirs, bool Indirect>
+ORVANE_AVX2 void Avx2Kernel(int32_t count, const uint8_t* source, uint8_t* dest,
+                            const int32_t* table, const float* matrices, int32_t tailWords) {
+    constexpr int kBoneBytes = Bones == 0 ? 0 : Bones == 1 ? 4 : 2 * Bones;
+    constexpr int kSourcePrefix = SourcePrefixBytes(Bones, Dirs);
+    constexpr int kDestPrefix = DestPrefixBytes(Dirs);
+    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
+    const size_t sourceStride = kSourcePrefix + tailBytes;
+    const size_t destStride = kDestPrefix + tailBytes;
+    Halves rigid{};
+    if constexpr (Bones == 0) rigid = LoadHalves(MatrixFor<Indirect>(matrices, table, 0));
+    for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
+        Halves m;
+        if constexpr (Bones == 0)
+            m = rigid;
+        else
+            m = Blend<Bones, Indirect>(source, table, matrices);
+        Store3(dest, Apply(m, WithW1(Load3(source))));
+        for (int k = 0; k < Dirs; ++k)
+            Store3(dest + 12 + 12 * k, Apply(m, Load3(source + 12 + kBoneBytes + 12 * k)));
+        CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
+    }
+    _mm256_zeroupper();
+}
+
+template <int Bones>
+constexpr DeformKernel kAvx2Row[3][2] = {
+    {&Avx2Kernel<Bones, 1, false>, &Avx2Kernel<Bones, 1, true>},
+    {&Avx2Kernel<Bones, 2, false>, &Avx2Kernel<Bones, 2, true>},
+    {&Avx2Kernel<Bones, 3, false>, &Avx2Kernel<Bones, 3, true>}};
+
+}  // namespace
+
+DeformKernel Avx2DeformKernel(int bones, int dirs, bool indirect) {
+    switch (BoneSlot(bones)) {
+        case 0:
+            return kAvx2Row<1>[dirs - 1][indirect];
+        case 1:
+            return kAvx2Row<2>[dirs - 1][indirect];
+        case 2:
+            return kAvx2Row<4>[dirs - 1][indirect];
+        default:
+            return kAvx2Row<0>[dirs - 1][indirect];
+    }
+}
+
+#else
+
+DeformKernel Avx2DeformKernel(int, int, bool) {
+    return nullptr;
+}
+
+#endif
+
+}  // namespace orvane

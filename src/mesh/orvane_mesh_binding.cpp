@@ -1,0 +1,221 @@
+// Mesh bindings: a mesh's bone bindings tied by name to bones of the skeleton whose world pose
+// deforms it (and, for a transferred binding, of the skeleton whose bind pose its vertices are
+// in), and the skinning matrices built from world matrices.
+//
+// A binding is where loaded data meets the per-frame path, so it is where the data is checked:
+// once, when the binding is built, every bone index of the mesh's vertices is checked against
+// the binding's bone count, and every bound bone against its skeleton. Building matrices then
+// checks only the caller's ranges and the size of the world matrix array (per call, per bone),
+// and the deformers run without checks.
+#include <cstring>
+
+#include "core/orvane_log.h"
+#include "core/orvane_memory.h"
+#include "core/orvane_string.h"
+#include "math/orvane_math_internal.h"
+#include "orvane/mesh.h"
+
+struct orvane_mesh_binding {
+    const orvane_mesh* SourceMesh;
+    orvane_int32 BoneCount;
+    const orvane_skeleton* FromSkeleton;
+    orvane_int32* FromBoneIndices;
+    const orvane_skeleton* ToSkeleton;
+    orvane_int32* ToBoneIndices;  // FromBoneIndices when the skeletons are the same
+};
+
+namespace {
+
+using orvane::NamesAreEqual;
+
+size_t BindingBytes(int32_t boneCount, bool transferred) {
+    const size_t arrays = static_cast<size_t>(boneCount) * sizeof(orvane_int32);
+    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays);
+}
+
+bool BoneCountIsUsable(const orvane_mesh* mesh) {
+    return mesh->BoneBindingCount >= 0 &&
+           (mesh->BoneBindingCount == 0 || mesh->BoneBindings != nullptr);
+}
+
+// The first bone whose name matches (the application's comparison, else exact), as skeleton
+// lookups match; a name the skeleton lacks binds to bone 0 with a warning.
+int32_t FindBone(const orvane_skeleton* skeleton, const orvane_mesh* mesh, const char* name) {
+    for (int32_t b = 0; b < skeleton->BoneCount; ++b)
+        if (NamesAreEqual(name, skeleton->Bones[b].Name)) return b;
+    ORVANE_LOG_WARNING(OrvaneMeshBindingOrigin,
+                       "Bone \"%s\" of mesh \"%s\" is not in skeleton \"%s\"; it follows bone 0",
+                       name ? name : "", mesh->Name ? mesh->Name : "",
+                       skeleton->Name ? skeleton->Name : "");
+    return 0;
+}
+
+bool SkeletonIsUsable(const orvane_skeleton* skeleton, int32_t boneCount, const char* role) {
+    if (boneCount == 0) return true;
+    if (skeleton->BoneCount <= 0 || skeleton->Bones == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
+                         "%s skeleton \"%s\" has no bones for %d bone bindings", role,
+                         skeleton->Name ? skeleton->Name : "", static_cast<int>(boneCount));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVANE_API orvane_int32 OrvaneGetResultingMeshBindingSize(const orvane_mesh* Mesh,
+                                                          const orvane_skeleton* FromSkeleton,
+                                                          const orvane_skeleton* ToSkeleton) {
+    if (Mesh == nullptr || !BoneCountIsUsable(Mesh)) return 0;
+    return static_cast<orvane_int32>(
+        BindingBytes(Mesh->BoneBindingCount, FromSkeleton != ToSkeleton));
+}
+
+ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* Mesh,
+                                                            const orvane_skeleton* FromSkeleton,
+                                                            const orvane_skeleton* ToSkeleton,
+                                                            void* Memory) {
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, Mesh, nullptr);
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, FromSkeleton, nullptr);
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, ToSkeleton, nullptr);
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, Memory, nullptr);
+    if (!BoneCountIsUsable(Mesh)) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin, "Mesh \"%s\" has %d bone bindings at %p",
+                         Mesh->Name ? Mesh->Name : "", static_cast<int>(Mesh->BoneBindingCount),
+                         static_cast<const void*>(Mesh->BoneBindings));
+        return nullptr;
+    }
+    const int32_t boneCount = Mesh->BoneBindingCount;
+    const bool transferred = FromSkeleton != ToSkeleton;
+    if (!SkeletonIsUsable(ToSkeleton, boneCount, "To") ||
+        (transferred && !SkeletonIsUsable(FromSkeleton, boneCount, "From")))
+        return nullptr;
+    // Deformers read matrix[bone index] for every slot of every vertex: an index past the
+    // binding's bones in a damaged file would read outside the matrix array each frame.
+    if (const orvane_vertex_data* data = Mesh->PrimaryVertexData) {
+        if (!OrvaneVertexBoneIndicesAreInRange(data->VertexCount, data->VertexType, data->Vertices,
+                                               boneCount)) {
+            ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
+                             "Mesh \"%s\" has vertices bound to bones it does not have",
+                             Mesh->Name ? Mesh->Name : "");
+            return nullptr;
+        }
+    }
+    auto* binding = static_cast<orvane_mesh_binding*>(Memory);
+    auto* indices = reinterpret_cast<orvane_int32*>(binding + 1);
+    binding->SourceMesh = Mesh;
+    binding->BoneCount = boneCount;
+    binding->FromSkeleton = FromSkeleton;
+    binding->ToSkeleton = ToSkeleton;
+    binding->FromBoneIndices = indices;
+    binding->ToBoneIndices = transferred ? indices + boneCount : indices;
+    for (int32_t i = 0; i < boneCount; ++i) {
+        const char* name = Mesh->BoneBindings[i].BoneName;
+        binding->ToBoneIndices[i] = FindBone(ToSkeleton, Mesh, name);
+        if (transferred) binding->FromBoneIndices[i] = FindBone(FromSkeleton, Mesh, name);
+    }
+    return binding;
+}
+
+ORVANE_API orvane_mesh_binding* OrvaneNewMeshBinding(const orvane_mesh* Mesh,
+                                                     const orvane_skeleton* FromSkeleton,
+                                                     const orvane_skeleton* ToSkeleton) {
+    const int32_t size = OrvaneGetResultingMeshBindingSize(Mesh, FromSkeleton, ToSkeleton);
+    if (size == 0) {
+        // Null arguments and unusable counts are reported by the in-place build.
+        return OrvaneNewMeshBindingInPlace(Mesh, FromSkeleton, ToSkeleton, nullptr);
+    }
+    void* memory = ORVANE_ALLOCATE(alignof(orvane_mesh_binding), static_cast<size_t>(size));
+    if (memory == nullptr) return nullptr;
+    orvane_mesh_binding* binding =
+        OrvaneNewMeshBindingInPlace(Mesh, FromSkeleton, ToSkeleton, memory);
+    if (binding == nullptr) ORVANE_DEALLOCATE(memory);
+    return binding;
+}
+
+ORVANE_API void OrvaneFreeMeshBinding(orvane_mesh_binding* Binding) {
+    if (Binding) ORVANE_DEALLOCATE(Binding);
+}
+
+ORVANE_API orvane_bool OrvaneMeshBindingIsTransferred(const orvane_mesh_binding* Binding) {
+    return Binding != nullptr && Binding->FromSkeleton != Binding->ToSkeleton;
+}
+
+ORVANE_API const orvane_mesh* OrvaneGetMeshBindingSourceMesh(const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->SourceMesh : nullptr;
+}
+
+ORVANE_API orvane_int32 OrvaneGetMeshBindingBoneCount(const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->BoneCount : 0;
+}
+
+ORVANE_API const orvane_skeleton* OrvaneGetMeshBindingFromSkeleton(
+    const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->FromSkeleton : nullptr;
+}
+
+ORVANE_API const orvane_int32* OrvaneGetMeshBindingFromBoneIndices(
+    const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->FromBoneIndices : nullptr;
+}
+
+ORVANE_API const orvane_skeleton* OrvaneGetMeshBindingToSkeleton(
+    const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->ToSkeleton : nullptr;
+}
+
+ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
+    const orvane_mesh_binding* Binding) {
+    return Binding ? Binding->ToBoneIndices : nullptr;
+}
+
+ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* /*Binding*/,
+                                                         orvane_int32 BoneCount) {
+    return BoneCount > 0 ? BoneCount * 64 : 0;
+}
+
+ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_binding* Binding,
+                                                           const orvane_real32* WorldMatrices,
+                                                           orvane_int32 WorldMatrixCount,
+                                                           orvane_int32 FirstBone,
+                                                           orvane_int32 BoneCount,
+                                                           orvane_real32* Dest4x4) {
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, Binding, );
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, WorldMatrices, );
+    ORVANE_CHECK_NOT_NULL(OrvaneMeshBindingOrigin, Dest4x4, );
+    const int32_t count = Binding->BoneCount;
+    if (FirstBone < 0 || FirstBone >= count) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin, "FirstBoneIndex %d is out of range [0, %d)",
+                         static_cast<int>(FirstBone), static_cast<int>(count));
+        return;
+    }
+    const int64_t end = static_cast<int64_t>(FirstBone) + BoneCount;
+    if (end < 0 || end > count || BoneCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
+                         "FirstBoneIndex + BoneCount %d is out of range [0, %d)",
+                         static_cast<int>(end), static_cast<int>(count + 1));
+        return;
+    }
+    // A world pose built for a smaller skeleton than the binding's lacks some bound bones.
+    for (int32_t i = FirstBone; i < end; ++i) {
+        const int32_t to = Binding->ToBoneIndices[i];
+        if (to < 0 || to >= WorldMatrixCount) {
+            ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
+                             "ToBoneIndex %d is out of range [0, %d) of the world matrices",
+                             static_cast<int>(to), static_cast<int>(WorldMatrixCount));
+            return;
+        }
+    }
+    const orvane_bone* fromBones = Binding->FromSkeleton->Bones;
+    float* out = Dest4x4;
+    for (int32_t i = FirstBone; i < end; ++i, out += 16) {
+        const float* inverseWorld =
+            &fromBones[Binding->FromBoneIndices[i]].InverseWorldTransform[0][0];
+        const float* world = WorldMatrices + static_cast<size_t>(Binding->ToBoneIndices[i]) * 16;
+        orvane::kernel::ColumnMatrixMultiply4x3(out, inverseWorld, world);
+    }
+}
+
+}  // extern "C"
