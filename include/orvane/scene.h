@@ -173,8 +173,8 @@ ORVANE_API orvane_bool OrvaneRayIntersectsBoxAt(const orvane_real32 Box4x4[16],
                                                 const orvane_real32 Direction[3],
                                                 orvane_box_intersection* Result);
 /* Both sides of the triangle count. Hits exactly on an edge or a corner are misses (strict
- * barycentric tests). EdgeU and EdgeV are always written; T, U and V are written on a hit only;
- * Backfacing whenever the ray is not parallel to the triangle's plane. */
+ * barycentric tests). The whole record is written on a hit (also one behind the origin) and
+ * left untouched on a miss. */
 ORVANE_API orvane_int32 OrvaneRayIntersectsTriangleAt(const orvane_real32 A[3],
                                                       const orvane_real32 B[3],
                                                       const orvane_real32 C[3],

@@ -145,27 +145,34 @@ ORVANE_API orvane_int32 OrvaneRayIntersectsTriangleAt(const orvane_real32 a[3],
                                                       const orvane_real32 origin[3],
                                                       const orvane_real32 direction[3],
                                                       orvane_triangle_intersection* result) {
-    const float e1[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-    const float e2[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
-    std::memcpy(result->EdgeU, e1, sizeof(e1));
-    std::memcpy(result->EdgeV, e2, sizeof(e2));
-    const float d0 = direction[0], d1 = direction[1], d2 = direction[2];
-    const float p[3] = {d1 * e2[2] - d2 * e2[1], d2 * e2[0] - d0 * e2[2], d0 * e2[1] - d1 * e2[0]};
-    const float det = Dot(e1, p);
+    // Plain scalars throughout: with arrays the compiler packs pairs into vectors and spills
+    // them for the stores on a hit, which costs more than the whole miss path.
+    const float ax = a[0], ay = a[1], az = a[2];
+    const float e1x = b[0] - ax, e1y = b[1] - ay, e1z = b[2] - az;
+    const float e2x = c[0] - ax, e2y = c[1] - ay, e2z = c[2] - az;
+    const float dx = direction[0], dy = direction[1], dz = direction[2];
+    const float px = dy * e2z - dz * e2y, py = dz * e2x - dx * e2z, pz = dx * e2y - dy * e2x;
+    const float det = e1x * px + e1y * py + e1z * pz;
     if (det == 0.0f) return 0;
-    result->Backfacing = det < 0.0f;
     const float inverse = 1.0f / det;
-    const float tv[3] = {origin[0] - a[0], origin[1] - a[1], origin[2] - a[2]};
-    const float u = Dot(tv, p) * inverse;
+    const float tx = origin[0] - ax, ty = origin[1] - ay, tz = origin[2] - az;
+    const float u = (tx * px + ty * py + tz * pz) * inverse;
     if (!(u > 0.0f && u < 1.0f)) return 0;
-    const float q[3] = {tv[1] * e1[2] - tv[2] * e1[1], tv[2] * e1[0] - tv[0] * e1[2],
-                        tv[0] * e1[1] - tv[1] * e1[0]};
-    const float v = Dot(direction, q) * inverse;
+    const float qx = ty * e1z - tz * e1y, qy = tz * e1x - tx * e1z, qz = tx * e1y - ty * e1x;
+    const float v = (dx * qx + dy * qy + dz * qz) * inverse;
     if (!(v > 0.0f && u + v < 1.0f)) return 0;
-    const float t = Dot(e2, q) * inverse;
+    const float t = (e2x * qx + e2y * qy + e2z * qz) * inverse;
+    // Written on a hit only: a miss leaves the caller's record as it was.
     result->T = t;
     result->U = u;
     result->V = v;
+    result->EdgeU[0] = e1x;
+    result->EdgeU[1] = e1y;
+    result->EdgeU[2] = e1z;
+    result->EdgeV[0] = e2x;
+    result->EdgeV[1] = e2y;
+    result->EdgeV[2] = e2z;
+    result->Backfacing = det < 0.0f;
     return t >= 0.0f ? 1 : -1;
 }
 
