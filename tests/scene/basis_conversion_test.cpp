@@ -395,4 +395,47 @@ TEST(BasisConversion, SingleObjectsAndResorting) {
             std::strcmp(c.group->TransformTracks[k - 1].Name, c.group->TransformTracks[k].Name), 0);
 }
 
+TEST(BasisConversion, MorphCurvesOfThePrimaryVertexData) {
+    Character c;
+    // Two annotation sets of one curve each: a position offset and a normal offset.
+    orvane_data_type_definition annotation[2] = {};
+    annotation[0].Type = OrvaneInlineMember;
+    annotation[0].Name = "Curve";
+    annotation[0].ReferenceType = OrvaneCurve2Type;
+    orvane_curve_data_d3_constant32f data[2] = {};
+    const float offsets[2][3] = {{0.0f, 1.0f, 2.0f}, {0.6f, 0.0f, 0.8f}};
+    orvane_curve2 curves[2];
+    for (int i = 0; i < 2; ++i) {
+        std::memcpy(data[i].Controls, offsets[i], sizeof(offsets[i]));
+        curves[i].CurveData.Type = OrvaneCurveDataD3Constant32fType;
+        curves[i].CurveData.Object = &data[i];
+        OrvaneCurveInitializeFormat(&curves[i]);
+    }
+    orvane_vertex_annotation_set sets[3] = {};
+    const char* names[3] = {"VertexMorphCurvePosition", "VertexMorphCurveNormal", "Other"};
+    for (int i = 0; i < 3; ++i) {
+        sets[i].Name = const_cast<char*>(names[i]);
+        sets[i].VertexAnnotationType = annotation;
+        sets[i].VertexAnnotationCount = 1;
+        sets[i].VertexAnnotations = &curves[i < 2 ? i : 0];
+    }
+    c.vertexData.VertexAnnotationSetCount = 2;
+    c.vertexData.VertexAnnotationSets = sets;
+    Conversion to = ToApplication(c.file);
+    ASSERT_TRUE(OrvaneTransformFile(&c.file, to.affine, to.linear, to.inverse, 0.0001f, 0.0001f,
+                                    OrvaneBasisRenormalizeDirections));
+    // Positions scale with the units (tool y -> app -z, z -> y); normals only turn, through
+    // the normalised rows of the inverse transpose. Each set once for two meshes.
+    const orvane_curve_data_d3_constant32f* p =
+        static_cast<const orvane_curve_data_d3_constant32f*>(curves[0].CurveData.Object);
+    const orvane_curve_data_d3_constant32f* n =
+        static_cast<const orvane_curve_data_d3_constant32f*>(curves[1].CurveData.Object);
+    EXPECT_NEAR(p->Controls[0], 0.0f, 1e-4);
+    EXPECT_NEAR(p->Controls[1], 200.0f, 1e-3);
+    EXPECT_NEAR(p->Controls[2], -100.0f, 1e-3);
+    EXPECT_NEAR(n->Controls[0], 0.6f, 1e-5);
+    EXPECT_NEAR(n->Controls[1], 0.8f, 1e-5);
+    EXPECT_NEAR(n->Controls[2], 0.0f, 1e-5);
+}
+
 }  // namespace
