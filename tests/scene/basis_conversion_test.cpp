@@ -34,7 +34,7 @@ const float kZero[3] = {0, 0, 0};
 struct Character {
     std::unique_ptr<orvane_skeleton, Free> skeleton;
     std::unique_ptr<orvane_track_group, Free> group;
-    std::vector<orvane_pwn313_vertex> vertices;
+    std::vector<orvane_pwn343_vertex> vertices;
     orvane_vertex_data vertexData{};
     std::vector<int32_t> indices;
     orvane_tri_topology topology{};
@@ -94,14 +94,15 @@ struct Character {
         const float corners[6][3] = {{0.1f, 0.3f, 0.4f},   {0.2f, 0.1f, 0.5f}, {0.0f, 0.2f, 0.6f},
                                      {0.1f, -0.1f, 0.05f}, {0.3f, 0.0f, 0.1f}, {0.2f, 0.1f, 0.0f}};
         for (int v = 0; v < 6; ++v) {
-            orvane_pwn313_vertex x{};
+            orvane_pwn343_vertex x{};
             std::memcpy(x.Position, corners[v], sizeof(x.Position));
-            x.BoneIndices = v < 3 ? 0 : 1;
+            x.BoneWeights[0] = 255;
+            x.BoneIndices[0] = v < 3 ? 0 : 1;
             x.Normal[0] = 0.6f;
             x.Normal[2] = 0.8f;
             vertices.push_back(x);
         }
-        vertexData.VertexType = OrvanePWN313VertexType;
+        vertexData.VertexType = OrvanePWN343VertexType;
         vertexData.VertexCount = int32_t(vertices.size());
         vertexData.Vertices = vertices.data();
         indices = {0, 1, 2, 3, 4, 5};
@@ -165,7 +166,7 @@ struct Character {
     Character(const Character&) = delete;
 
     // World positions of the bones with the animation sampled at time t, and the vertices
-    // skinned by that pose (through a mesh binding and the deformer).
+    // skinned by that pose through the mesh binding's skinning matrices.
     struct Frame {
         std::vector<float> bones, skinned;
     };
@@ -194,15 +195,13 @@ struct Character {
         float matrices[2 * 16];
         OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, OrvaneGetWorldPose4x4Array(world),
                                                    kBones, 0, 2, matrices);
-        orvane_mesh_deformer* deformer = OrvaneNewMeshDeformer(
-            OrvanePWN313VertexType, OrvanePN33VertexType, OrvanePositionNormalDeformation);
-        EXPECT_NE(deformer, nullptr);
-        std::vector<orvane_pn33_vertex> out(vertices.size());
-        OrvaneDeformVertices(deformer, nullptr, matrices, int32_t(vertices.size()), vertices.data(),
-                             out.data());
-        for (auto& v : out)
-            f.skinned.insert(f.skinned.end(), v.Position, v.Position + 3);
-        OrvaneFreeMeshDeformer(deformer);
+        // Each vertex by its bone's skinning matrix (row vectors, translation in 12..14).
+        for (const auto& v : vertices) {
+            const float* m = matrices + 16 * v.BoneIndices[0];
+            for (int k = 0; k < 3; ++k)
+                f.skinned.push_back(v.Position[0] * m[k] + v.Position[1] * m[4 + k] +
+                                    v.Position[2] * m[8 + k] + m[12 + k]);
+        }
         OrvaneFreeMeshBinding(binding);
         OrvaneFreeWorldPose(world);
         OrvaneFreeLocalPose(local);
