@@ -12,5 +12,6 @@
 #include "orvane/file.h"
 #include "orvane/texture.h"
 #include "orvane/mesh.h"
+#include "orvane/scene.h"
 
 #endif /* ORVANE_H */

@@ -193,8 +193,10 @@ struct orvane_track_mask;
  * base's side and renormalised (a sum shorter than 0.00001 becomes (0, 0, 0, 0)). Nearly
  * equal weights blend uniformly (below 0.001 nothing changes, above 0.999 the composite pose
  * is copied). Weights, counts and pass numbers of the entries are not touched. The poses must
- * have the same bone count (else an error). Per-bone mask weights are not supported yet: a
- * mask with differing WeightNone and WeightAll is refused with an error. */
+ * have the same bone count (else an error). With a mask, bone i blends with
+ * t = WeightNone + (WeightAll - WeightNone) * OrvaneGetTrackMaskBoneWeight(Mask, i); the mask
+ * has the pose's bone count, or none at all (the exported identity and null masks), else an
+ * error. */
 ORVANE_API void OrvaneModulationCompositeLocalPose(orvane_local_pose* BasePose,
                                                    orvane_real32 WeightNone,
                                                    orvane_real32 WeightAll,
