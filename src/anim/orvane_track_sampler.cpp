@@ -186,6 +186,9 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
     return v;
 }
 
+// Knot counts up to which n * D cannot overflow in the in-line check.
+constexpr int32_t kMaxFastKnots = 0x7FFFFFFF / 16;
+
 void WarnUnreadable() {
     ORVANE_LOG_WARNING_ONCE(OrvaneTrackGroupOrigin,
                             "Track curve with an unreadable format, degree, dimension or count "
@@ -399,6 +402,37 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 template <int D, bool Normalize>
 inline bool SampleCurveT(const orvane_curve2& curve, const orvane_track_sample_context& context,
                          bool byFrame, int32_t* hint, float* out) {
+    // The plain float and identity formats first, checked in line: they are most of what
+    // playback meets, and the general view below costs a call and a table jump per curve.
+    if (const void* data = curve.CurveData.Object) {
+        const auto* header = static_cast<const orvane_curve_data_header*>(data);
+        if (header->Format == OrvaneCurveFormatDaK32fC32f) {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            if (n >= 1 && r->ControlCount == n * D && n <= kMaxFastKnots && r->Controls &&
+                r->Knots) {
+                if (n == 1) {
+                    CopyValues<D>(r->Controls, out);
+                    return true;
+                }
+                if (header->Degree <= kMaxBSplineDegree) {
+                    CurveView v{CurveKind::Animated,
+                                OrvaneCurveFormatDaK32fC32f,
+                                4,
+                                header->Degree,
+                                n,
+                                r->Knots,
+                                r->Controls,
+                                0.0f};
+                    SampleAnimated<D, Normalize>(curve, v, context, hint, out);
+                    return true;
+                }
+            }
+        } else if (header->Format == OrvaneCurveFormatDaIdentity) {
+            CopyValues<D>(IdentityOf<D>(), out);
+            return false;
+        }
+    }
     const CurveView v = ViewCurve(curve, D);
     switch (v.kind) {
         case CurveKind::Animated:
