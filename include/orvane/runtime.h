@@ -264,7 +264,7 @@ ORVANE_API void OrvaneFreeWorldPose(orvane_world_pose* WorldPose);
 ORVANE_API orvane_int32 OrvaneGetResultingWorldPoseSize(orvane_int32 BoneCount);
 /* Builds the pose in Memory (OrvaneGetResultingWorldPoseSize bytes); warns when the matrix
  * arrays do not fall on 16-byte boundaries (the pose works all the same, more slowly). Null
- * for null memory or a negative count. */
+ * for null memory, memory that is not pointer-aligned (an error) or a negative count. */
 ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, void* Memory);
 ORVANE_API orvane_int32 OrvaneGetWorldPoseBoneCount(const orvane_world_pose* WorldPose);
 /* The bone's matrix, null for an index outside [0, bone count). */

@@ -257,6 +257,11 @@ ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, 
                          INT32_MAX);
         return nullptr;
     }
+    if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_local_pose) != 0) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
+                         int32_t(alignof(orvane_local_pose)));
+        return nullptr;
+    }
     orvane_local_pose* pose = nullptr;
     LayOutLocalPose(BoneCount, &pose);
     pose = static_cast<orvane_local_pose*>(ORVANE_AGGREGATE_END_IN_PLACE(Memory));
