@@ -578,8 +578,8 @@ ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Cont
                                          const void* BoundTrack, orvane_real32 Position[3],
                                          orvane_real32 Orientation[4]);
 /* The sampler for the kinds of the track's three curves (identity, constant, animated); the
- * general one for keyframed tracks; one that writes the identity (warning once) for a track
- * that fails the check. Never null. */
+ * general one for keyframed tracks. A curve that fails the check counts as an identity curve
+ * (with the warning, once). Chosen once per bound track; never null. */
 ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerFor(const orvane_transform_track* Track);
 ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerUUU(void);
 /* Ignores the track and uses ConstantTransform as the local transform. */
