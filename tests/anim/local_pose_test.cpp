@@ -8,6 +8,7 @@
 
 #include "anim/orvane_local_pose.h"
 #include "anim/skeleton_test_support.h"
+#include "orvane/anim.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -363,7 +364,11 @@ TEST_F(LocalPoseTest, ModulationComposite) {
     LocalPosePtr small(OrvaneNewLocalPose(3));
     OrvaneModulationCompositeLocalPose(pose.get(), 0.5f, 0.5f, nullptr, small.get());
     EXPECT_TRUE(log.Contains("GetLocalPoseBoneCount(CompositePose) 3 must be 4"));
-    OrvaneModulationCompositeLocalPoseSparse(pose.get(), 0.2f, 0.7f, mask, other.get(), nullptr);
+    // A mask of another bone count is refused.
+    orvane_track_mask* wrong = OrvaneNewTrackMask(1.0f, 3);
+    OrvaneModulationCompositeLocalPose(pose.get(), 0.2f, 0.7f, wrong, other.get());
+    OrvaneFreeTrackMask(wrong);
+    EXPECT_TRUE(log.Contains("Mask->BoneCount 3 must be 4"));
     EXPECT_EQ(log.errors(), 2u);
 }
 
