@@ -243,7 +243,8 @@ inline __m128 KeepXYZ(__m128 v) {
 }
 // Reads exactly three floats (the fourth lane is 0), for the ends of records.
 inline __m128 Load3(const float* p) {
-    __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+    // The 64-bit integer load is the one declared for addresses of any alignment.
+    __m128 xy = _mm_castsi128_ps(_mm_loadu_si64(p));
     return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
 }
 // Writes the rows of a 3x3 matrix (fourth lanes ignored) to nine floats.
