@@ -410,6 +410,339 @@ ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 Max
                                                                 orvane_int32 MaxSampleCount);
 
 /* ---------------------------------------------------------------------------------------- */
+/* Track groups: lookups, flags, queries, initial transforms and basis conversion           */
+/* ---------------------------------------------------------------------------------------- */
+/* orvane_track_group, orvane_transform_track, orvane_vector_track and orvane_text_track are
+ * declared in orvane/types.h. Flags are the low 16 bits of AccumulationFlags, the variable-
+ * delta degrees of freedom the high 16 bits (signed).
+ *
+ * Threads: lookups and queries only read (the name lookups read the process-wide string
+ * comparison callback); the operations that change tracks or curves need exclusive access to
+ * them. Nothing here keeps process-wide scratch. Errors log from OrvaneTrackGroupOrigin. */
+
+enum {
+    OrvaneTrackGroupSortedByName = 2 /* transform tracks in the library's name order */
+};
+
+/* Name lookup: bisection when the group is flagged as sorted (the comparison callback, else
+ * OrvaneStringDifference), a scan for the first equal name otherwise. Returns false with
+ * *TrackIndex = -1 when there is no such track or the group is null. */
+ORVANE_API orvane_bool OrvaneFindTrackByName(const orvane_track_group* TrackGroup,
+                                             const char* Name, orvane_int32* TrackIndex);
+/* The first track whose name, matched against Pattern ('?' one character, '*' any run, other
+ * characters compared with letters folded to lower case; a null pattern takes the whole
+ * name), yields exactly ProcessedName from its wildcards. Names longer than 1023 characters
+ * never match. */
+ORVANE_API orvane_bool OrvaneFindTrackByRule(const orvane_track_group* TrackGroup,
+                                             const char* ProcessedName, const char* Pattern,
+                                             orvane_int32* TrackIndex);
+ORVANE_API orvane_bool OrvaneFindVectorTrackByName(const orvane_track_group* TrackGroup,
+                                                   const char* Name,
+                                                   orvane_int32* VectorTrackIndex);
+ORVANE_API orvane_bool OrvaneFindVectorTrackByRule(const orvane_track_group* TrackGroup,
+                                                   const char* ProcessedName, const char* Pattern,
+                                                   orvane_int32* VectorTrackIndex);
+
+/* *VDADOFs is the high half sign-extended (0xFFFF reads back as -1). */
+ORVANE_API void OrvaneGetTrackGroupFlags(const orvane_track_group* TrackGroup, orvane_uint32* Flags,
+                                         orvane_uint32* VDADOFs);
+ORVANE_API void OrvaneSetTrackGroupFlags(orvane_track_group* TrackGroup, orvane_uint32 Flags,
+                                         orvane_uint32 VDADOFs);
+ORVANE_API void OrvaneGetTrackGroupInitialPlacement4x4(const orvane_track_group* TrackGroup,
+                                                       orvane_real32 Placement4x4[16]);
+
+ORVANE_API orvane_bool OrvaneTransformTrackHasKeyframedCurves(const orvane_transform_track* Track);
+/* Not all three curves constant-or-identity. */
+ORVANE_API orvane_bool OrvaneTransformTrackIsAnimated(const orvane_transform_track* Track);
+ORVANE_API orvane_bool OrvaneTransformTrackIsIdentity(const orvane_transform_track* Track);
+/* Knot 0 of each curve, flags by the identity check. A curve with no knot to read (or one
+ * that fails the track check of the samplers) gives its identity value. */
+ORVANE_API void OrvaneGetTrackInitialTransform(const orvane_transform_track* Track,
+                                               orvane_transform* Result);
+
+/* In place on Count values: points by Transform; quaternions q -> Orientation (x) q;
+ * matrices M -> R^T S R M with R = R(Orientation), S = ScaleShear. */
+ORVANE_API void OrvaneTransformCurve3(const orvane_transform* Transform, orvane_int32 Count,
+                                      orvane_real32* Vec3s);
+ORVANE_API void OrvaneTransformCurve4(const orvane_transform* Transform, orvane_int32 Count,
+                                      orvane_real32* Quaternions);
+ORVANE_API void OrvaneTransformCurve3x3(const orvane_transform* Transform, orvane_int32 Count,
+                                        orvane_real32* Matrices3x3);
+/* Re-expresses the track relative to its initial transform. Every non-identity curve must be
+ * DaK32fC32f; otherwise an error is logged and nothing changes. */
+ORVANE_API void OrvaneRemoveTrackInitialTransform(orvane_transform_track* Track);
+
+/* True when Linear3x3 is, within LinearTolerance, a signed axis permutation with one common
+ * scale: the case in which curves are converted by swizzling their stored values instead of
+ * being decoded and re-encoded (the name is historical: true means no decompression is
+ * needed). With RoundToTolerance and a true result, Linear3x3 is snapped to that exact form
+ * and InverseLinear3x3 recomputed. Affine3 and AffineTolerance are not used. */
+ORVANE_API orvane_bool OrvaneBasisConversionRequiresCurveDecompression(
+    const orvane_real32 Affine3[3], orvane_real32 Linear3x3[9], orvane_real32 InverseLinear3x3[9],
+    orvane_real32 AffineTolerance, orvane_real32 LinearTolerance, orvane_bool RoundToTolerance);
+/* v -> Linear3x3 v + Affine3 on every control of a 3-dimensional, non-identity curve, in its
+ * own format. A failed temporary allocation leaves the curve unchanged. */
+ORVANE_API void OrvaneTransformCurveVec3(const orvane_real32 Affine3[3],
+                                         const orvane_real32 Linear3x3[9],
+                                         orvane_real32 AffineTolerance,
+                                         orvane_real32 LinearTolerance, orvane_curve2* Curve);
+ORVANE_API void OrvaneSimilarityTransformCurvePosition(const orvane_real32 Affine3[3],
+                                                       const orvane_real32 Linear3x3[9],
+                                                       const orvane_real32 InverseLinear3x3[9],
+                                                       orvane_real32 AffineTolerance,
+                                                       orvane_real32 LinearTolerance,
+                                                       orvane_curve2* Curve);
+/* q -> quaternion of L R(q) L^-1 (length kept); dimension 4 only. */
+ORVANE_API void OrvaneSimilarityTransformCurveQuaternion(const orvane_real32 Affine3[3],
+                                                         const orvane_real32 Linear3x3[9],
+                                                         const orvane_real32 InverseLinear3x3[9],
+                                                         orvane_real32 AffineTolerance,
+                                                         orvane_real32 LinearTolerance,
+                                                         orvane_curve2* Curve);
+/* M -> L M L^-1; dimension 9 only. */
+ORVANE_API void OrvaneSimilarityTransformCurveScaleShear(const orvane_real32 Affine3[3],
+                                                         const orvane_real32 Linear3x3[9],
+                                                         const orvane_real32 InverseLinear3x3[9],
+                                                         orvane_real32 AffineTolerance,
+                                                         orvane_real32 LinearTolerance,
+                                                         orvane_curve2* Curve);
+/* Every track's curves, the loop translation, the periodic loop and the initial placement;
+ * vector tracks, text tracks and the root motion are left alone. */
+ORVANE_API void OrvaneSimilarityTransformTrackGroup(orvane_track_group* TrackGroup,
+                                                    const orvane_real32 Affine3[3],
+                                                    const orvane_real32 Linear3x3[9],
+                                                    const orvane_real32 InverseLinear3x3[9],
+                                                    orvane_real32 AffineTolerance,
+                                                    orvane_real32 LinearTolerance);
+
+/* Largest distance of the vectors from IdentityVector and from the first vector (quaternion
+ * mode: |1 - dot|; Euclidean: length; else L1). A null IdentityVector gives an identity
+ * difference of 1.9140881e38. */
+ORVANE_API void OrvaneGetVectorDifferences(orvane_int32 Dimension, orvane_int32 VectorCount,
+                                           const orvane_real32* Vectors,
+                                           const orvane_real32* IdentityVector,
+                                           orvane_bool Euclidean, orvane_bool QuaternionMode,
+                                           orvane_real32* IdentityDifference,
+                                           orvane_real32* ConstantDifference);
+/* True, with degree 0 and 0 knots, when the controls are the identity within Epsilon; true
+ * with degree 0 and 1 knot when they are constant; else false with Degree and KnotCount. */
+ORVANE_API orvane_bool OrvaneKnotsAreReducible(orvane_int32 Degree, orvane_int32 Dimension,
+                                               orvane_int32 KnotCount, const orvane_real32* Knots,
+                                               const orvane_real32* Controls,
+                                               const orvane_real32* IdentityVector,
+                                               orvane_real32 Epsilon, orvane_bool Euclidean,
+                                               orvane_bool QuaternionMode,
+                                               orvane_int32* RequiredDegree,
+                                               orvane_int32* RequiredKnotCount);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Track sampling                                                                           */
+/* ---------------------------------------------------------------------------------------- */
+/* Curves are checked before they are sampled: a curve whose format, degree, dimension or
+ * counts no sampler can read (a hostile or damaged file) is sampled as its identity value,
+ * with a warning given once per process. Samplers keep their window buffers on the stack:
+ * distinct tracks and instances may be sampled on several threads at once. */
+
+typedef struct orvane_track_sample_context {
+    orvane_real32 SampleTime;     /* local time within the animation, seconds */
+    orvane_real32 SampleDuration; /* one loop; the duration of the neighbouring loops */
+    orvane_bool LoopBefore;       /* the window continues before the start with the curve */
+    orvane_bool LoopAfter;        /* the window continues after the end with the curve */
+    orvane_int32 FrameIndex;      /* the frame keyframed curves yield (clamped to their count) */
+} orvane_track_sample_context;
+
+/* Forms L, then WorldResult = M(L) ParentMatrix and CompositeResult = InverseWorld4x4
+ * WorldResult (affine 4x4 products). BoundTrack is the caller's per-track record, passed
+ * through and not read by the samplers here. */
+typedef void (*orvane_track_sampler)(const orvane_track_sample_context* Context,
+                                     const orvane_transform_track* SourceTrack,
+                                     const void* BoundTrack,
+                                     const orvane_transform* ConstantTransform,
+                                     const orvane_real32* InverseWorld4x4,
+                                     const orvane_real32* ParentMatrix,
+                                     orvane_real32* WorldResult, orvane_real32* CompositeResult);
+
+/* Writes all three components and ORs into Result->Flags (start it at 0): bit 1 unless the
+ * position curve is the identity, bit 2 and bit 4 likewise. Orientations are normalised by one
+ * Newton step. BoundTrack is not used. */
+ORVANE_API void OrvaneSampleTrackUUULocal(const orvane_track_sample_context* Context,
+                                          const orvane_transform_track* SourceTrack,
+                                          const void* BoundTrack, orvane_transform* Result);
+/* As OrvaneSampleTrackUUULocal with a caller-owned hint per curve (position, orientation,
+ * scale/shear; start them at 0): the knot search starts at the hinted knot, so playback at
+ * successive times finds its knots in a step or two. The result does not depend on the hints. */
+ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_int32 KnotHints[3],
+                                                orvane_transform* Result);
+/* Position and orientation only, no flags; keyframed curves yield their first frame. */
+ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Context,
+                                         const orvane_transform_track* SourceTrack,
+                                         const void* BoundTrack, orvane_real32 Position[3],
+                                         orvane_real32 Orientation[4]);
+/* The sampler for the kinds of the track's three curves (identity, constant, animated); the
+ * general one for keyframed tracks; one that writes the identity (warning once) for a track
+ * that fails the check. Never null. */
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerFor(const orvane_transform_track* Track);
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerUUU(void);
+/* Ignores the track and uses ConstantTransform as the local transform. */
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerSSS(void);
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIII(void);
+/* Identity position and orientation, the scale/shear curve sampled. */
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIIU(void);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Track masks                                                                              */
+/* ---------------------------------------------------------------------------------------- */
+/* Per-bone weights; indices at or past BoneCount read DefaultWeight. A mask is plain data:
+ * concurrent reads are safe, writers need exclusive access. Errors log from
+ * OrvaneTrackMaskOrigin. */
+
+typedef struct orvane_track_mask {
+    orvane_real32 DefaultWeight;
+    orvane_int32 BoneCount;
+    orvane_real32* BoneWeights;
+} orvane_track_mask;
+
+/* Every weight 1 / 0; no weight array (BoneCount 0). Read-only. */
+ORVANE_API extern const orvane_track_mask* const OrvaneIdentityTrackMask;
+ORVANE_API extern const orvane_track_mask* const OrvaneNullTrackMask;
+
+/* Null when the allocation failed or BoneCount is negative. Free with OrvaneFreeTrackMask. */
+ORVANE_API orvane_track_mask* OrvaneNewTrackMask(orvane_real32 DefaultWeight,
+                                                 orvane_int32 BoneCount);
+/* DefaultWeight for an index outside [0, BoneCount) or a null mask. */
+ORVANE_API orvane_real32 OrvaneGetTrackMaskBoneWeight(const orvane_track_mask* Mask,
+                                                      orvane_int32 BoneIndex);
+/* Logs an error and stores nothing for an index outside [0, BoneCount). */
+ORVANE_API void OrvaneSetTrackMaskBoneWeight(orvane_track_mask* Mask, orvane_int32 BoneIndex,
+                                             orvane_real32 Weight);
+ORVANE_API void OrvaneFreeTrackMask(orvane_track_mask* Mask);
+ORVANE_API orvane_track_mask* OrvaneCopyTrackMask(const orvane_track_mask* Mask);
+/* w -> 1 - w for every weight; DefaultWeight unchanged. */
+ORVANE_API void OrvaneInvertTrackMask(orvane_track_mask* Mask);
+/* For each transform track whose bone is found by name: AnimatedValue, else IdentityValue for
+ * an identity track, else ConstantValue. Other bones keep their weights. */
+ORVANE_API void OrvaneSetSkeletonTrackMaskFromTrackGroup(orvane_track_mask* Mask,
+                                                         const orvane_skeleton* Skeleton,
+                                                         const orvane_track_group* TrackGroup,
+                                                         orvane_real32 IdentityValue,
+                                                         orvane_real32 ConstantValue,
+                                                         orvane_real32 AnimatedValue);
+/* The leaf and every ancestor get Weight. Indices outside the skeleton or the mask log an
+ * error; a broken parent chain ends the walk. */
+ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
+                                                       const orvane_skeleton* Skeleton,
+                                                       orvane_int32 ChainLeafBoneIndex,
+                                                       orvane_real32 Weight);
+/* The root and every descendant get Weight, whatever weights the mask held before. */
+ORVANE_API void OrvaneSetSkeletonTrackMaskChainDownwards(orvane_track_mask* Mask,
+                                                         const orvane_skeleton* Skeleton,
+                                                         orvane_int32 ChainRootBoneIndex,
+                                                         orvane_real32 Weight);
+/* Weight i from the real32-convertible member MaskName of bone i's ExtendedData, else
+ * DefaultWeight (or the parent's weight with UseParentForDefault). Returns 0 when every bone
+ * had the member, 1 when some did, 2 when none did or the call failed. */
+ORVANE_API orvane_int32 OrvaneExtractTrackMask(orvane_track_mask* Mask, orvane_int32 BoneCount,
+                                               const orvane_skeleton* Skeleton,
+                                               const char* MaskName, orvane_real32 DefaultWeight,
+                                               orvane_bool UseParentForDefault);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Track group builder, LOD error space and sampled animations                              */
+/* ---------------------------------------------------------------------------------------- */
+/* A builder or a sampled animation belongs to one thread at a time. Names and texts are kept
+ * as the caller's pointers and must outlive the track group. Errors log from
+ * OrvaneTrackGroupBuilderOrigin. */
+
+typedef struct orvane_track_group_builder orvane_track_group_builder;
+typedef struct orvane_track_group_sampler orvane_track_group_sampler;
+
+/* The three counts are not used. Null when the allocation failed. */
+ORVANE_API orvane_track_group_builder* OrvaneBeginTrackGroup(const char* Name,
+                                                             orvane_int32 VectorTrackCount,
+                                                             orvane_int32 TransformTrackCount,
+                                                             orvane_int32 TextTrackCount,
+                                                             orvane_bool IncludeLODErrorSpace);
+/* The curve setters encode into the builder; a failed encoding leaves that curve empty. */
+ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const char* Name,
+                                      orvane_int32 Degree, orvane_int32 Dimension,
+                                      orvane_int32 Unused, orvane_int32 KnotCount,
+                                      const orvane_real32* Knots, const orvane_real32* Controls,
+                                      orvane_data_type_definition* CurveDataType);
+ORVANE_API void OrvanePushVectorTrackCurve(orvane_track_group_builder* Builder, const char* Name,
+                                           const orvane_curve2* Source);
+ORVANE_API void OrvaneBeginTransformTrack(orvane_track_group_builder* Builder, const char* Name);
+/* Without an open transform track these do nothing. */
+ORVANE_API void OrvaneSetTransformTrackPosition(orvane_track_group_builder* Builder,
+                                                orvane_int32 Degree, orvane_int32 Unused,
+                                                orvane_int32 KnotCount, const orvane_real32* Knots,
+                                                const orvane_real32* Controls,
+                                                orvane_data_type_definition* CurveDataType);
+ORVANE_API void OrvaneSetTransformTrackOrientation(orvane_track_group_builder* Builder,
+                                                   orvane_int32 Degree, orvane_int32 Unused,
+                                                   orvane_int32 KnotCount,
+                                                   const orvane_real32* Knots,
+                                                   const orvane_real32* Controls,
+                                                   orvane_data_type_definition* CurveDataType);
+ORVANE_API void OrvaneSetTransformTrackScaleShear(orvane_track_group_builder* Builder,
+                                                  orvane_int32 Degree, orvane_int32 Unused,
+                                                  orvane_int32 KnotCount,
+                                                  const orvane_real32* Knots,
+                                                  const orvane_real32* Controls,
+                                                  orvane_data_type_definition* CurveDataType);
+ORVANE_API void OrvaneSetTransformTrackPositionCurve(orvane_track_group_builder* Builder,
+                                                     const orvane_curve2* Source);
+ORVANE_API void OrvaneSetTransformTrackOrientationCurve(orvane_track_group_builder* Builder,
+                                                        const orvane_curve2* Source);
+ORVANE_API void OrvaneSetTransformTrackScaleShearCurve(orvane_track_group_builder* Builder,
+                                                       const orvane_curve2* Source);
+ORVANE_API void OrvaneEndTransformTrack(orvane_track_group_builder* Builder);
+ORVANE_API void OrvaneBeginTextTrack(orvane_track_group_builder* Builder, const char* Name);
+ORVANE_API void OrvaneAddTextEntry(orvane_track_group_builder* Builder, orvane_real32 TimeStamp,
+                                   const char* Text);
+ORVANE_API void OrvaneEndTextTrack(orvane_track_group_builder* Builder);
+/* Bytes of the block that OrvaneEndTrackGroupInPlace writes (pointer alignment). */
+ORVANE_API orvane_int32 OrvaneGetResultingTrackGroupSize(const orvane_track_group_builder* Builder);
+/* Both ends free the builder. Tracks come out sorted by name, AccumulationFlags =
+ * OrvaneTrackGroupSortedByName, every LOD error 1.9140881e38, InitialPlacement the identity
+ * and LoopTranslation zero. A curve that was never set is left as the identity. */
+ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_builder* Builder,
+                                                          void* Memory);
+/* One block, released with OrvaneFreeBuilderResult; null for a null builder or no memory. */
+ORVANE_API orvane_track_group* OrvaneEndTrackGroup(orvane_track_group_builder* Builder);
+
+/* Sorts the transform tracks by name (their LOD errors move with them) and sets
+ * OrvaneTrackGroupSortedByName; under a comparison callback, neighbours with the very same
+ * name pointer are reported. */
+ORVANE_API void OrvaneResortTrackGroup(orvane_track_group* TrackGroup);
+/* Gives a group without LOD errors one per transform track (set to 1.9140881e38). */
+ORVANE_API void OrvaneAllocateLODErrorSpace(orvane_track_group* TrackGroup);
+/* Frees only what OrvaneAllocateLODErrorSpace allocated; errors inside a built or loaded
+ * block are detached, not freed. */
+ORVANE_API void OrvaneFreeLODErrorSpace(orvane_track_group* TrackGroup);
+ORVANE_API void OrvaneSetAllLODErrorSpace(orvane_track_group* TrackGroup, orvane_real32 Value);
+ORVANE_API void OrvaneResetLODErrorSpace(orvane_track_group* TrackGroup);
+
+/* TransformCurveCount x SampleCount transforms, recorded one frame at a time. Null when the
+ * counts are negative, their product too large, or memory runs out. */
+ORVANE_API orvane_track_group_sampler* OrvaneBeginSampledAnimation(
+    orvane_int32 TransformCurveCount, orvane_int32 SampleCount);
+ORVANE_API void OrvaneEndSampledAnimation(orvane_track_group_sampler* Sampler);
+/* The track's first sample (SampleCount consecutive entries); null for an index out of range. */
+ORVANE_API orvane_real32* OrvaneGetPositionSamples(orvane_track_group_sampler* Sampler,
+                                                   orvane_int32 TrackIndex);
+ORVANE_API orvane_real32* OrvaneGetOrientationSamples(orvane_track_group_sampler* Sampler,
+                                                      orvane_int32 TrackIndex);
+ORVANE_API orvane_real32* OrvaneGetScaleShearSamples(orvane_track_group_sampler* Sampler,
+                                                     orvane_int32 TrackIndex);
+/* Stored at the current frame; an index out of range, or a frame past SampleCount, logs an
+ * error and stores nothing. */
+ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
+                                         orvane_int32 TrackIndex, const orvane_real32 Position[3],
+                                         const orvane_real32 Orientation[4],
+                                         const orvane_real32 ScaleShear[9]);
+ORVANE_API void OrvanePushSampledFrame(orvane_track_group_sampler* Sampler);
 /* Curve fitting                                                                            */
 /* ---------------------------------------------------------------------------------------- */
 /* A solver holds all the working memory of fits up to its maxima, so repeated fits allocate

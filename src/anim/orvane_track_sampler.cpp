@@ -1,0 +1,664 @@
+// Track sampling: the checked one-curve step, the local-transform samplers and the table of
+// track samplers that write a bone's world and composite matrices.
+//
+// Every curve goes through one view (ViewCurve) that checks what a file may have damaged:
+// the format number, the degree, the dimension against the track's component, and the array
+// counts. A curve that fails is sampled as its identity value after a warning given once, so
+// no later step reads past an array. The checks are a few compares on the header and counts,
+// made as the curve is read, not per key.
+#include "anim/orvane_track_sampler.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "anim/orvane_bspline.h"
+#include "anim/orvane_curve.h"
+#include "anim/orvane_track_world.h"
+#include "core/orvane_log.h"
+#include "math/orvane_math_internal.h"
+
+namespace orvane {
+namespace {
+
+using DaKeyframes = orvane_curve_data_da_keyframes32f;
+using DaK32fC32f = orvane_curve_data_da_k32f_c32f;
+using DaConstant = orvane_curve_data_da_constant32f;
+
+// ------------------------------------------------------------------------------------------
+// The checked view of a curve.
+
+struct CurveView {
+    CurveKind kind;
+    uint8_t format;
+    uint8_t knotBytes;  // 4 (float knots), 2 or 1 for the quantised formats
+    int32_t degree;
+    int32_t knotCount;  // knots, or frames of a keyframed curve
+    const void* knots;
+    const float* values;  // float controls, constant values or frames
+    float knotScale;      // quantised formats: stored knot = time * knotScale
+};
+
+inline float KnotScaleFromTrunc(uint16_t trunc) {
+    const uint32_t bits = uint32_t(trunc) << 16;
+    float scale;
+    std::memcpy(&scale, &bits, 4);
+    return scale;
+}
+
+inline bool CountIs(int64_t count, int64_t expected) {
+    return count == expected;
+}
+
+// Quantised layouts: per knot one stored knot and `perKnot` control words.
+template <typename R>
+inline bool ViewQuantised(const R* r, int32_t perKnot, float scale, CurveView* v) {
+    const int32_t total = r->KnotControlCount;
+    if (total <= 0 || r->KnotsControls == nullptr || total % (perKnot + 1) != 0) return false;
+    v->knotCount = total / (perKnot + 1);
+    v->knots = r->KnotsControls;
+    v->knotBytes = uint8_t(sizeof(*r->KnotsControls));
+    v->knotScale = scale;
+    v->kind = CurveKind::Animated;
+    return true;
+}
+
+inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
+    CurveView v{CurveKind::Invalid, 255, 4, 0, 0, nullptr, nullptr, 0.0f};
+    const void* data = curve.CurveData.Object;
+    if (data == nullptr) return v;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    v.format = header->Format;
+    v.degree = header->Degree;
+    bool ok = false;
+    switch (v.format) {
+        case OrvaneCurveFormatDaKeyframes32f: {
+            const auto* r = static_cast<const DaKeyframes*>(data);
+            if (r->Dimension == D && r->ControlCount >= D && r->Controls != nullptr) {
+                v.kind = CurveKind::Keyframed;
+                v.knotCount = r->ControlCount / D;
+                v.values = r->Controls;
+                return v;
+            }
+            return v;
+        }
+        case OrvaneCurveFormatDaK32fC32f: {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            if (n == 0 && r->ControlCount == 0) {
+                v.kind = CurveKind::Identity;
+                return v;
+            }
+            if (n <= 0 || !CountIs(r->ControlCount, int64_t(n) * D) || r->Controls == nullptr ||
+                r->Knots == nullptr)
+                return v;
+            v.knotCount = n;
+            v.values = r->Controls;
+            if (n == 1) {
+                v.kind = CurveKind::Constant;
+                return v;
+            }
+            v.knots = r->Knots;
+            v.kind = CurveKind::Animated;
+            ok = true;
+            break;
+        }
+        case OrvaneCurveFormatDaIdentity:
+            v.kind = CurveKind::Identity;
+            return v;
+        case OrvaneCurveFormatDaConstant32f: {
+            const auto* r = static_cast<const DaConstant*>(data);
+            if (r->ControlCount == D && r->Controls != nullptr) {
+                v.kind = CurveKind::Constant;
+                v.values = r->Controls;
+            }
+            return v;
+        }
+        case OrvaneCurveFormatD3Constant32f:
+            if (D == 3) {
+                v.kind = CurveKind::Constant;
+                v.values = static_cast<const orvane_curve_data_d3_constant32f*>(data)->Controls;
+            }
+            return v;
+        case OrvaneCurveFormatD4Constant32f:
+            if (D == 4) {
+                v.kind = CurveKind::Constant;
+                v.values = static_cast<const orvane_curve_data_d4_constant32f*>(data)->Controls;
+            }
+            return v;
+        case OrvaneCurveFormatDaK16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_da_k16u_c16u*>(data);
+            ok = r->ControlScaleOffsetCount == 2 * D && r->ControlScaleOffsets != nullptr &&
+                 ViewQuantised(r, D, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatDaK8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_da_k8u_c8u*>(data);
+            ok = r->ControlScaleOffsetCount == 2 * D && r->ControlScaleOffsets != nullptr &&
+                 ViewQuantised(r, D, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD4nK16uC15u: {
+            const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+            ok = D == 4 && ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            break;
+        }
+        case OrvaneCurveFormatD4nK8uC7u: {
+            const auto* r = static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data);
+            ok = D == 4 && ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            break;
+        }
+        case OrvaneCurveFormatD3K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+            ok = D == 3 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD3K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d3_k8u_c8u*>(data);
+            ok = D == 3 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I1K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i1_k16u_c16u*>(data);
+            ok = D == 9 && ViewQuantised(r, 1, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I3K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i3_k16u_c16u*>(data);
+            ok = D == 9 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I1K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i1_k8u_c8u*>(data);
+            ok = D == 9 && ViewQuantised(r, 1, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I3K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i3_k8u_c8u*>(data);
+            ok = D == 9 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        default:
+            return v;
+    }
+    // Only curves that are evaluated as splines need a degree the routines and the window
+    // buffers hold.
+    if (!ok || v.degree > kMaxBSplineDegree) v.kind = CurveKind::Invalid;
+    return v;
+}
+
+void WarnUnreadable() {
+    ORVANE_LOG_WARNING_ONCE(OrvaneTrackGroupOrigin,
+                            "Track curve with an unreadable format, degree, dimension or count "
+                            "sampled as its identity value (this message will only appear once)");
+}
+
+// ------------------------------------------------------------------------------------------
+// Knot search.
+
+// First index whose knot is strictly greater than key, else count - 1.
+template <typename K, typename V>
+inline int32_t UpperBound(const K* knots, int32_t count, V key) {
+    int32_t low = 0, high = count;
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        if (knots[middle] > key)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low < count ? low : count - 1;
+}
+
+// The same index, trying the hinted knot and the one after it first: at playback rates the
+// time moves by less than a knot interval per frame.
+template <typename K, typename V>
+inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) {
+    int32_t k;
+    const int32_t h = hint ? *hint : -1;
+    if (h >= 1 && h < count && !(knots[h - 1] > key)) {
+        if (knots[h] > key)
+            k = h;
+        else if (h + 1 >= count)
+            k = count - 1;
+        else if (knots[h + 1] > key)
+            k = h + 1;
+        else
+            k = (h + 2) + UpperBound(knots + h + 2, count - h - 2, key);
+        if (k >= count) k = count - 1;
+    } else if (h == 0 && knots[0] > key) {
+        k = 0;
+    } else {
+        k = UpperBound(knots, count, key);
+    }
+    if (hint) *hint = k;
+    return k;
+}
+
+// The integer key of a time for quantised knots, saturating as the curve search does.
+template <typename Q>
+inline int32_t QuantisedKey(float scale, float t) {
+    constexpr int32_t kMax = sizeof(Q) == 2 ? 65535 : 255;
+    const float x = scale * t;
+    if (std::isnan(x) || x >= float(kMax)) return kMax;
+    if (x < 0.0f) return -1;
+    return int32_t(x);
+}
+
+// ------------------------------------------------------------------------------------------
+// Evaluation on a window: de Boor's algorithm with the operations in the order of the
+// exported B-spline routines, so that the samplers agree with them.
+
+template <int Degree, int D, bool Normalize>
+inline void Evaluate(const float* k, const float* p, float t, float* r) {
+    if constexpr (Degree == 0) {
+        for (int c = 0; c < D; ++c)
+            r[c] = p[c];
+    } else if constexpr (Degree == 1) {
+        const float u = (t - k[-1]) / (k[0] - k[-1]);
+        const float* p1 = p - D;
+        for (int c = 0; c < D; ++c)
+            r[c] = (1.0f - u) * p1[c] + u * p[c];
+    } else if constexpr (Degree == 2) {
+        const float a1 = (t - k[-2]) / (k[0] - k[-2]);
+        const float a2 = (t - k[-1]) / (k[1] - k[-1]);
+        const float b = (t - k[-1]) / (k[0] - k[-1]);
+        const float w2 = (1.0f - a1) * (1.0f - b);
+        const float w1 = a1 * (1.0f - b) + b * (1.0f - a2);
+        const float w0 = b * a2;
+        const float* p2 = p - 2 * D;
+        const float* p1 = p - D;
+        for (int c = 0; c < D; ++c)
+            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+    } else {
+        const float a1 = (t - k[-3]) / (k[0] - k[-3]);
+        const float a2 = (t - k[-2]) / (k[1] - k[-2]);
+        const float a3 = (t - k[-1]) / (k[2] - k[-1]);
+        const float b1 = (t - k[-2]) / (k[0] - k[-2]);
+        const float b2 = (t - k[-1]) / (k[1] - k[-1]);
+        const float c1 = (t - k[-1]) / (k[0] - k[-1]);
+        const float h = (1.0f - c1) * (1.0f - b1);
+        const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
+        const float l = c1 * b2;
+        const float w3 = h * (1.0f - a1);
+        const float w2 = h * a1 + e * (1.0f - a2);
+        const float w1 = e * a2 + l * (1.0f - a3);
+        const float w0 = l * a3;
+        const float* p3 = p - 3 * D;
+        const float* p2 = p - 2 * D;
+        const float* p1 = p - D;
+        for (int c = 0; c < D; ++c)
+            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+    }
+    if constexpr (Normalize) {
+        float length2 = 0.0f;
+        for (int c = 0; c < D; ++c)
+            length2 += r[c] * r[c];
+        const float factor = (3.0f - length2) * 0.5f;
+        for (int c = 0; c < D; ++c)
+            r[c] *= factor;
+    }
+}
+
+template <int D, bool Normalize>
+inline void EvaluateDegree(int32_t degree, const float* k, const float* p, float t, float* r) {
+    switch (degree) {
+        case 0:
+            Evaluate<0, D, false>(k, p, t, r);
+            break;
+        case 1:
+            Evaluate<1, D, Normalize>(k, p, t, r);
+            break;
+        case 2:
+            Evaluate<2, D, Normalize>(k, p, t, r);
+            break;
+        default:
+            Evaluate<3, D, Normalize>(k, p, t, r);
+            break;
+    }
+}
+
+template <int D>
+inline const float* IdentityOf() {
+    if constexpr (D == 3)
+        return OrvaneCurveIdentityPosition;
+    else if constexpr (D == 4)
+        return OrvaneCurveIdentityOrientation;
+    else
+        return OrvaneCurveIdentityScaleShear;
+}
+
+template <int D>
+inline void CopyValues(const float* source, float* out) {
+    for (int c = 0; c < D; ++c)
+        out[c] = source[c];
+}
+
+// The spline step of an animated curve (v.kind == Animated).
+template <int D, bool Normalize>
+void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
+                    const orvane_track_sample_context& context, int32_t* hint, float* out) {
+    const float t = context.SampleTime;
+    const int32_t n = v.knotCount;
+    const int32_t d = v.degree;
+    int32_t k;
+    if (v.knotBytes == 4)
+        k = SearchKnots(static_cast<const float*>(v.knots), n, t, hint);
+    else if (v.knotBytes == 2)
+        k = SearchKnots(static_cast<const uint16_t*>(v.knots), n,
+                        QuantisedKey<uint16_t>(v.knotScale, t), hint);
+    else
+        k = SearchKnots(static_cast<const uint8_t*>(v.knots), n,
+                        QuantisedKey<uint8_t>(v.knotScale, t), hint);
+
+    const int32_t start = k - d;
+    const int32_t end = context.LoopAfter ? n - 1 : n;
+    const bool inside = start >= 0 && start + 2 * d <= end;
+    if (inside && v.knotBytes == 4) {
+        // Plain floats: the window is the curve itself.
+        EvaluateDegree<D, Normalize>(d, static_cast<const float*>(v.knots) + k, v.values + k * D, t,
+                                     out);
+        return;
+    }
+    float knots[kBSplineKnotBufferSize];
+    float controls[kBSplineControlBufferSize];
+    const float* ti = knots + d;
+    const float* pi = controls + d * D;
+    if (inside) {
+        const CurveFormat& format = kCurveFormats[v.format];
+        if (d == 0)
+            format.extractKnotValues(curve.CurveData.Object, k, 1, nullptr, controls,
+                                     IdentityOf<D>());
+        else
+            format.extractKnotValues(curve.CurveData.Object, start, 2 * d, knots, controls,
+                                     IdentityOf<D>());
+    } else {
+        float* wti;
+        float* wpi;
+        const orvane_curve2* self = &curve;
+        const float duration = context.SampleDuration;
+        const bool extended = OrvaneConstructBSplineBuffers(
+            D, context.LoopBefore ? self : nullptr, self, context.LoopAfter ? self : nullptr,
+            duration, duration, duration, k, knots, controls, &wti, &wpi, IdentityOf<D>());
+        ti = wti;
+        pi = wpi;
+        if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
+    }
+    EvaluateDegree<D, Normalize>(d, ti, pi, t, out);
+}
+
+template <int D, bool Normalize>
+inline bool SampleCurveT(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                         bool byFrame, int32_t* hint, float* out) {
+    const CurveView v = ViewCurve(curve, D);
+    switch (v.kind) {
+        case CurveKind::Animated:
+            SampleAnimated<D, Normalize>(curve, v, context, hint, out);
+            return true;
+        case CurveKind::Constant:
+            CopyValues<D>(v.values, out);
+            return true;
+        case CurveKind::Keyframed: {
+            int32_t frame = byFrame ? context.FrameIndex : 0;
+            if (frame < 0) frame = 0;
+            if (frame >= v.knotCount) frame = v.knotCount - 1;
+            CopyValues<D>(v.values + int64_t(frame) * D, out);
+            return true;
+        }
+        case CurveKind::Invalid:
+            WarnUnreadable();
+            [[fallthrough]];
+        case CurveKind::Identity:
+        default:
+            CopyValues<D>(IdentityOf<D>(), out);
+            return false;
+    }
+}
+
+// Exact normalisation of a sampled quaternion; a zero-length result (opposite keys blended
+// half way) becomes the identity rather than a division by zero.
+inline void NormalizeExactly(float q[4]) {
+    const float length2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+    if (!(length2 > 0.0f)) {
+        CopyValues<4>(OrvaneCurveIdentityOrientation, q);
+        return;
+    }
+    const float s = 1.0f / std::sqrt(length2);
+    for (int c = 0; c < 4; ++c)
+        q[c] *= s;
+}
+
+// ------------------------------------------------------------------------------------------
+// The track samplers.
+
+const orvane_track_sample_context& Ctx(const orvane_track_sample_context* c) {
+    return *c;
+}
+
+void SampleUUU(const orvane_track_sample_context* context, const orvane_transform_track* track,
+               const void*, const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    orvane_transform local;
+    local.Flags = 0;
+    OrvaneSampleTrackUUULocal(context, track, nullptr, &local);
+    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+}
+
+void SampleIII(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
+               const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+}
+
+// Position constant (S) or sampled (U); orientation and scale/shear identity.
+void SamplePositionOnly(const orvane_track_sample_context* context,
+                        const orvane_transform_track* track, const void*, const orvane_transform*,
+                        const float* inverseWorld, const float* parent, float* world,
+                        float* composite) {
+    float position[3];
+    SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
+    tracks::BuildBonePosition(position, parent, inverseWorld, composite, world);
+}
+
+// Position and orientation, each constant or sampled; sampled orientations are normalised
+// exactly.
+template <bool SampledOrientation>
+void SamplePositionOrientation(const orvane_track_sample_context* context,
+                               const orvane_transform_track* track, const void*,
+                               const orvane_transform*, const float* inverseWorld,
+                               const float* parent, float* world, float* composite) {
+    float position[3];
+    float orientation[4];
+    SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
+    SampleCurveT<4, true>(track->OrientationCurve, Ctx(context), false, nullptr, orientation);
+    if constexpr (SampledOrientation) NormalizeExactly(orientation);
+    tracks::BuildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
+                                         world);
+}
+
+void SampleSSS(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
+               const orvane_transform* constant, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    tracks::BuildBoneFull(*constant, parent, inverseWorld, composite, world);
+}
+
+void SampleIIU(const orvane_track_sample_context* context, const orvane_transform_track* track,
+               const void*, const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    orvane_transform local;
+    if (!SampleCurveT<9, false>(track->ScaleShearCurve, Ctx(context), true, nullptr,
+                                &local.ScaleShear[0][0])) {
+        tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+        return;
+    }
+    local.Flags = OrvaneTransformHasScaleShear;
+    CopyValues<3>(OrvaneCurveIdentityPosition, local.Position);
+    CopyValues<4>(OrvaneCurveIdentityOrientation, local.Orientation);
+    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+}
+
+// Writes the identity for a track whose curves were all unreadable.
+constexpr int kIdentity = 0, kConstant = 1, kAnimated = 2;
+
+// Indexed by 9 * position + 3 * orientation + scale/shear kind (identity 0, constant 1,
+// animated 2).
+const orvane_track_sampler kSamplerTable[27] = {
+    /* I I I */ SampleIII,
+    /* I I S */ SampleUUU,
+    /* I I U */ SampleUUU,
+    /* I S I */ SampleUUU,
+    /* I S S */ SampleUUU,
+    /* I S U */ SampleUUU,
+    /* I U I */ SampleUUU,
+    /* I U S */ SampleUUU,
+    /* I U U */ SampleUUU,
+    /* S I I */ SamplePositionOnly,
+    /* S I S */ SampleUUU,
+    /* S I U */ SampleUUU,
+    /* S S I */ SamplePositionOrientation<false>,
+    /* S S S */ SampleUUU,
+    /* S S U */ SampleUUU,
+    /* S U I */ SamplePositionOrientation<true>,
+    /* S U S */ SampleUUU,
+    /* S U U */ SampleUUU,
+    /* U I I */ SamplePositionOnly,
+    /* U I S */ SampleUUU,
+    /* U I U */ SampleUUU,
+    /* U S I */ SamplePositionOrientation<false>,
+    /* U S S */ SampleUUU,
+    /* U S U */ SampleUUU,
+    /* U U I */ SamplePositionOrientation<true>,
+    /* U U S */ SampleUUU,
+    /* U U U */ SampleUUU,
+};
+
+int KindIndex(CurveKind kind) {
+    switch (kind) {
+        case CurveKind::Constant:
+            return kConstant;
+        case CurveKind::Animated:
+            return kAnimated;
+        default:
+            return kIdentity;  // identity, and unreadable curves sampled as identity
+    }
+}
+
+}  // namespace
+
+CurveKind ClassifyCurve(const orvane_curve2* curve, int32_t dimension) {
+    if (curve == nullptr) return CurveKind::Invalid;
+    return ViewCurve(*curve, dimension).kind;
+}
+
+CurveKind ClassifyCurveWarn(const orvane_curve2* curve, int32_t dimension) {
+    const CurveKind kind = ClassifyCurve(curve, dimension);
+    if (kind == CurveKind::Invalid) WarnUnreadable();
+    return kind;
+}
+
+bool CurveFirstValue(const orvane_curve2* curve, int32_t dimension, const float* identity,
+                     float* out) {
+    const CurveView v = curve ? ViewCurve(*curve, dimension)
+                              : CurveView{CurveKind::Invalid, 255, 4, 0, 0, nullptr, nullptr, 0.0f};
+    switch (v.kind) {
+        case CurveKind::Constant:
+        case CurveKind::Keyframed:
+            std::memcpy(out, v.values, size_t(dimension) * 4);
+            return true;
+        case CurveKind::Animated:
+            if (v.knotBytes == 4)
+                std::memcpy(out, v.values, size_t(dimension) * 4);
+            else
+                kCurveFormats[v.format].extractKnotValues(curve->CurveData.Object, 0, 1, nullptr,
+                                                          out, identity);
+            return true;
+        case CurveKind::Invalid:
+            WarnUnreadable();
+            [[fallthrough]];
+        default:
+            std::memcpy(out, identity, size_t(dimension) * 4);
+            return false;
+    }
+}
+
+bool SampleCurve3(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<3, false>(curve, context, byFrame, hint, out);
+}
+bool SampleCurve4(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<4, true>(curve, context, byFrame, hint, out);
+}
+bool SampleCurve9(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<9, false>(curve, context, byFrame, hint, out);
+}
+
+}  // namespace orvane
+
+using namespace orvane;
+
+namespace {
+
+inline void SampleLocal(const orvane_track_sample_context& context,
+                        const orvane_transform_track& track, int32_t* hints,
+                        orvane_transform* result) {
+    uint32_t flags = 0;
+    if (SampleCurveT<3, false>(track.PositionCurve, context, true, hints, result->Position))
+        flags |= OrvaneTransformHasPosition;
+    if (SampleCurveT<4, true>(track.OrientationCurve, context, true, hints ? hints + 1 : nullptr,
+                              result->Orientation))
+        flags |= OrvaneTransformHasOrientation;
+    if (SampleCurveT<9, false>(track.ScaleShearCurve, context, true, hints ? hints + 2 : nullptr,
+                               &result->ScaleShear[0][0]))
+        flags |= OrvaneTransformHasScaleShear;
+    result->Flags |= flags;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVANE_API void OrvaneSampleTrackUUULocal(const orvane_track_sample_context* Context,
+                                          const orvane_transform_track* SourceTrack, const void*,
+                                          orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, nullptr, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_int32 KnotHints[3],
+                                                orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, KnotHints, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Context,
+                                         const orvane_transform_track* SourceTrack, const void*,
+                                         orvane_real32 Position[3], orvane_real32 Orientation[4]) {
+    SampleCurveT<3, false>(SourceTrack->PositionCurve, *Context, false, nullptr, Position);
+    SampleCurveT<4, true>(SourceTrack->OrientationCurve, *Context, false, nullptr, Orientation);
+}
+
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerFor(const orvane_transform_track* Track) {
+    if (Track == nullptr) return SampleIII;
+    const CurveKind p = ClassifyCurveWarn(&Track->PositionCurve, 3);
+    const CurveKind o = ClassifyCurveWarn(&Track->OrientationCurve, 4);
+    const CurveKind s = ClassifyCurveWarn(&Track->ScaleShearCurve, 9);
+    if (p == CurveKind::Keyframed || o == CurveKind::Keyframed || s == CurveKind::Keyframed)
+        return SampleUUU;
+    return kSamplerTable[9 * KindIndex(p) + 3 * KindIndex(o) + KindIndex(s)];
+}
+
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerUUU(void) {
+    return SampleUUU;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerSSS(void) {
+    return SampleSSS;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIII(void) {
+    return SampleIII;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIIU(void) {
+    return SampleIIU;
+}
+
+}  // extern "C"
