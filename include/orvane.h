@@ -8,6 +8,7 @@
 #include "orvane/math.h"
 #include "orvane/types.h"
 #include "orvane/anim.h"
+#include "orvane/runtime.h"
 #include "orvane/file.h"
 
 #endif /* ORVANE_H */

@@ -45,6 +45,9 @@ uint32_t TickMilliseconds();  // wraps after about 49 days
 void SleepMilliseconds(uint32_t milliseconds);
 uint64_t ReadTimeStampCounter();  // rdtsc on x86-64, nanoseconds of the monotonic clock elsewhere
 bool ProcessorHasSSE();           // cpuid leaf 1, EDX bit 25; false off x86
+// AVX2 and FMA usable: cpuid leaf 1 reports FMA, AVX and OSXSAVE, the operating system saves
+// the vector registers (XGETBV: XMM and YMM state) and leaf 7 reports AVX2. False off x86.
+bool ProcessorHasAVX2AndFMA();
 
 // The install-location check: true when one of the system directories is a prefix of the
 // module's path (compared character by character, A-Z folded to a-z, no separator check), in

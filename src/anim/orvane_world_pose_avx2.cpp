@@ -1,0 +1,188 @@
+// The AVX2/FMA world-pose path, chosen at run time on processors that have both. The products
+// are fused multiply-adds, so results differ from the generic path by rounding only: each
+// element within a few units in the last place of the largest term that it sums (the tests
+// hold every element to 1e-5 of the matrices' magnitude).
+//
+// Only this module is compiled for AVX2 and FMA: the library's headers are included before
+// the target switch so that no inline function of theirs is emitted here with those
+// instructions, and everything defined after it stays internal to this module.
+#include "anim/orvane_world_pose.h"
+
+#include "math/orvane_math_internal.h"
+
+#if ORVANE_MATH_HAS_SSE && !defined(ORVANE_WORLD_POSE_GENERIC_ONLY)
+#define ORVANE_WORLD_POSE_HAS_AVX2 1
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+
+namespace orvane {
+namespace {
+
+#include "anim/orvane_world_pose_walk.h"
+
+struct Matrix {
+    __m128 r0, r1, r2, r3;
+};
+
+inline Matrix Load(const float* m) {
+    return {_mm_loadu_ps(m), _mm_loadu_ps(m + 4), _mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)};
+}
+inline void Store(float* m, const Matrix& a) {
+    _mm_storeu_ps(m, a.r0);
+    _mm_storeu_ps(m + 4, a.r1);
+    _mm_storeu_ps(m + 8, a.r2);
+    _mm_storeu_ps(m + 12, a.r3);
+}
+inline __m128 KeepXYZ(__m128 v) {
+    return _mm_blend_ps(v, _mm_setzero_ps(), 8);
+}
+inline __m128 WithOne(__m128 v) {
+    return _mm_blend_ps(v, _mm_set1_ps(1.0f), 8);
+}
+template <int I>
+inline __m128 Splat(__m128 v) {
+    return _mm_permute_ps(v, _MM_SHUFFLE(I, I, I, I));
+}
+
+inline __m128 Row(__m128 a, const Matrix& b) {
+    return _mm_fmadd_ps(Splat<2>(a), b.r2,
+                        _mm_fmadd_ps(Splat<1>(a), b.r1, _mm_mul_ps(Splat<0>(a), b.r0)));
+}
+// The same with the coefficients read straight from memory (one broadcast load each).
+inline __m128 RowFrom(const float* a, const Matrix& b) {
+    return _mm_fmadd_ps(
+        _mm_broadcast_ss(a + 2), b.r2,
+        _mm_fmadd_ps(_mm_broadcast_ss(a + 1), b.r1, _mm_mul_ps(_mm_broadcast_ss(a), b.r0)));
+}
+inline __m128 TranslationRowFrom(const float* t, const Matrix& b) {
+    return WithOne(_mm_fmadd_ps(_mm_broadcast_ss(t + 2), b.r2,
+                                _mm_fmadd_ps(_mm_broadcast_ss(t + 1), b.r1,
+                                             _mm_fmadd_ps(_mm_broadcast_ss(t), b.r0, b.r3))));
+}
+
+inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, const float* t, const Matrix& parent) {
+    return {KeepXYZ(Row(m0, parent)), KeepXYZ(Row(m1, parent)), KeepXYZ(Row(m2, parent)),
+            TranslationRowFrom(t, parent)};
+}
+
+inline void StoreComposite(const float* iw, const Matrix& w, float* composite) {
+    Store(composite, {KeepXYZ(RowFrom(iw, w)), KeepXYZ(RowFrom(iw + 4, w)),
+                      KeepXYZ(RowFrom(iw + 8, w)), TranslationRowFrom(iw + 12, w)});
+}
+
+// The columns of R(q) (rows of the local matrix), fourth lanes zero.
+inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
+    const __m128 q2 = _mm_add_ps(q, q);
+    const __m128 x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
+    const __m128 yxww = _mm_permute_ps(q, _MM_SHUFFLE(3, 3, 0, 1));
+    const __m128 zwxx = _mm_permute_ps(q, _MM_SHUFFLE(0, 0, 3, 2));
+    const __m128 wzyy = _mm_permute_ps(q, _MM_SHUFFLE(1, 1, 2, 3));
+    // column 0 = e0 + 2y (-y, x, -w) + 2z (-z, w, x)
+    // column 1 = e1 + 2x (y, -x, w) + 2z (-w, -z, y)
+    // column 2 = e2 + 2x (z, -w, -x) + 2y (w, z, -y)
+    const __m128 n0 = _mm_xor_ps(yxww, _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f));
+    const __m128 n1 = _mm_xor_ps(zwxx, _mm_setr_ps(-0.0f, 0.0f, 0.0f, 0.0f));
+    const __m128 n2 = _mm_xor_ps(yxww, _mm_setr_ps(0.0f, -0.0f, 0.0f, 0.0f));
+    const __m128 n3 = _mm_xor_ps(wzyy, _mm_setr_ps(-0.0f, -0.0f, 0.0f, 0.0f));
+    const __m128 n4 = _mm_xor_ps(zwxx, _mm_setr_ps(0.0f, -0.0f, -0.0f, 0.0f));
+    const __m128 n5 = _mm_xor_ps(wzyy, _mm_setr_ps(0.0f, 0.0f, -0.0f, 0.0f));
+    *c0 = KeepXYZ(_mm_fmadd_ps(y2, n0, _mm_fmadd_ps(z2, n1, _mm_setr_ps(1, 0, 0, 0))));
+    *c1 = KeepXYZ(_mm_fmadd_ps(x2, n2, _mm_fmadd_ps(z2, n3, _mm_setr_ps(0, 1, 0, 0))));
+    *c2 = KeepXYZ(_mm_fmadd_ps(x2, n4, _mm_fmadd_ps(y2, n5, _mm_setr_ps(0, 0, 1, 0))));
+}
+
+struct Avx2Kernel {
+    static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
+                                            const float* parent) {
+        __m128 c0, c1, c2;
+        RotationColumns(_mm_loadu_ps(orientation), &c0, &c1, &c2);
+        return Product(c0, c1, c2, position, Load(parent));
+    }
+    static Matrix WorldFullM(const orvane_transform& t, const float* parent) {
+        __m128 c0, c1, c2;
+        RotationColumns(_mm_loadu_ps(t.Orientation), &c0, &c1, &c2);
+        // Row j of the local matrix: the sum over k of column k of R times S[k][j].
+        const float* s = &t.ScaleShear[0][0];
+        const __m128 m0 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 6),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 3), _mm_mul_ps(c0, _mm_broadcast_ss(s))));
+        const __m128 m1 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 7),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 4), _mm_mul_ps(c0, _mm_broadcast_ss(s + 1))));
+        const __m128 m2 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 8),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 5), _mm_mul_ps(c0, _mm_broadcast_ss(s + 2))));
+        return Product(m0, m1, m2, t.Position, Load(parent));
+    }
+    static Matrix WorldPositionM(const float* position, const float* parent) {
+        Matrix p = Load(parent);
+        p.r3 = TranslationRowFrom(position, p);
+        return p;
+    }
+
+    static void Composite(const float* inverseWorld, const float* world, float* composite) {
+        StoreComposite(inverseWorld, Load(world), composite);
+    }
+    static void WorldIdentity(const float* parent, float* world) { Store(world, Load(parent)); }
+    static void WorldPosition(const float* position, const float* parent, float* world) {
+        Store(world, WorldPositionM(position, parent));
+    }
+    static void WorldPositionOrientation(const float* position, const float* orientation,
+                                         const float* parent, float* world) {
+        Store(world, WorldPositionOrientationM(position, orientation, parent));
+    }
+    static void WorldFull(const orvane_transform& t, const float* parent, float* world) {
+        Store(world, WorldFullM(t, parent));
+    }
+    static void Identity(const float* parent, const float* inverseWorld, float* composite,
+                         float* world) {
+        Matrix w = Load(parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void Position(const float* position, const float* parent, const float* inverseWorld,
+                         float* composite, float* world) {
+        Matrix w = WorldPositionM(position, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void PositionOrientation(const float* position, const float* orientation,
+                                    const float* parent, const float* inverseWorld,
+                                    float* composite, float* world) {
+        Matrix w = WorldPositionOrientationM(position, orientation, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void Full(const orvane_transform& t, const float* parent, const float* inverseWorld,
+                     float* composite, float* world) {
+        Matrix w = WorldFullM(t, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+};
+
+// Constant-initialised: no code of this module runs before the path is chosen.
+constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2, "avx2");
+
+}  // namespace
+}  // namespace orvane
+
+#pragma GCC pop_options
+
+namespace orvane {
+const WorldPoseRoutines* Avx2WorldPoseRoutines() {
+    return &kAvx2;
+}
+}  // namespace orvane
+
+#else
+
+namespace orvane {
+const WorldPoseRoutines* Avx2WorldPoseRoutines() {
+    return nullptr;
+}
+}  // namespace orvane
+
+#endif
