@@ -427,8 +427,8 @@ enum {
 /* Name lookup: bisection when the group is flagged as sorted (the comparison callback, else
  * OrvaneStringDifference), a scan for the first equal name otherwise. Returns false with
  * *TrackIndex = -1 when there is no such track or the group is null. */
-ORVANE_API orvane_bool OrvaneFindTrackByName(const orvane_track_group* TrackGroup,
-                                             const char* Name, orvane_int32* TrackIndex);
+ORVANE_API orvane_bool OrvaneFindTrackByName(const orvane_track_group* TrackGroup, const char* Name,
+                                             orvane_int32* TrackIndex);
 /* The first track whose name, matched against Pattern ('?' one character, '*' any run, other
  * characters compared with letters folded to lower case; a null pattern takes the whole
  * name), yields exactly ProcessedName from its wildcards. Names longer than 1023 characters
@@ -526,14 +526,11 @@ ORVANE_API void OrvaneGetVectorDifferences(orvane_int32 Dimension, orvane_int32 
                                            orvane_real32* ConstantDifference);
 /* True, with degree 0 and 0 knots, when the controls are the identity within Epsilon; true
  * with degree 0 and 1 knot when they are constant; else false with Degree and KnotCount. */
-ORVANE_API orvane_bool OrvaneKnotsAreReducible(orvane_int32 Degree, orvane_int32 Dimension,
-                                               orvane_int32 KnotCount, const orvane_real32* Knots,
-                                               const orvane_real32* Controls,
-                                               const orvane_real32* IdentityVector,
-                                               orvane_real32 Epsilon, orvane_bool Euclidean,
-                                               orvane_bool QuaternionMode,
-                                               orvane_int32* RequiredDegree,
-                                               orvane_int32* RequiredKnotCount);
+ORVANE_API orvane_bool OrvaneKnotsAreReducible(
+    orvane_int32 Degree, orvane_int32 Dimension, orvane_int32 KnotCount, const orvane_real32* Knots,
+    const orvane_real32* Controls, const orvane_real32* IdentityVector, orvane_real32 Epsilon,
+    orvane_bool Euclidean, orvane_bool QuaternionMode, orvane_int32* RequiredDegree,
+    orvane_int32* RequiredKnotCount);
 
 /* ---------------------------------------------------------------------------------------- */
 /* Track sampling                                                                           */
@@ -559,8 +556,8 @@ typedef void (*orvane_track_sampler)(const orvane_track_sample_context* Context,
                                      const void* BoundTrack,
                                      const orvane_transform* ConstantTransform,
                                      const orvane_real32* InverseWorld4x4,
-                                     const orvane_real32* ParentMatrix,
-                                     orvane_real32* WorldResult, orvane_real32* CompositeResult);
+                                     const orvane_real32* ParentMatrix, orvane_real32* WorldResult,
+                                     orvane_real32* CompositeResult);
 
 /* Writes all three components and ORs into Result->Flags (start it at 0): bit 1 unless the
  * position curve is the identity, bit 2 and bit 4 likewise. Orientations are normalised by one
@@ -623,12 +620,9 @@ ORVANE_API orvane_track_mask* OrvaneCopyTrackMask(const orvane_track_mask* Mask)
 ORVANE_API void OrvaneInvertTrackMask(orvane_track_mask* Mask);
 /* For each transform track whose bone is found by name: AnimatedValue, else IdentityValue for
  * an identity track, else ConstantValue. Other bones keep their weights. */
-ORVANE_API void OrvaneSetSkeletonTrackMaskFromTrackGroup(orvane_track_mask* Mask,
-                                                         const orvane_skeleton* Skeleton,
-                                                         const orvane_track_group* TrackGroup,
-                                                         orvane_real32 IdentityValue,
-                                                         orvane_real32 ConstantValue,
-                                                         orvane_real32 AnimatedValue);
+ORVANE_API void OrvaneSetSkeletonTrackMaskFromTrackGroup(
+    orvane_track_mask* Mask, const orvane_skeleton* Skeleton, const orvane_track_group* TrackGroup,
+    orvane_real32 IdentityValue, orvane_real32 ConstantValue, orvane_real32 AnimatedValue);
 /* The leaf and every ancestor get Weight. Indices outside the skeleton or the mask log an
  * error; a broken parent chain ends the walk. */
 ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
@@ -726,8 +720,8 @@ ORVANE_API void OrvaneResetLODErrorSpace(orvane_track_group* TrackGroup);
 
 /* TransformCurveCount x SampleCount transforms, recorded one frame at a time. Null when the
  * counts are negative, their product too large, or memory runs out. */
-ORVANE_API orvane_track_group_sampler* OrvaneBeginSampledAnimation(
-    orvane_int32 TransformCurveCount, orvane_int32 SampleCount);
+ORVANE_API orvane_track_group_sampler* OrvaneBeginSampledAnimation(orvane_int32 TransformCurveCount,
+                                                                   orvane_int32 SampleCount);
 ORVANE_API void OrvaneEndSampledAnimation(orvane_track_group_sampler* Sampler);
 /* The track's first sample (SampleCount consecutive entries); null for an index out of range. */
 ORVANE_API orvane_real32* OrvaneGetPositionSamples(orvane_track_group_sampler* Sampler,

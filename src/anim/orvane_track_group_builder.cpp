@@ -277,11 +277,11 @@ ORVANE_API void OrvanePushVectorTrackCurve(orvane_track_group_builder* Builder, 
 ORVANE_API void OrvaneBeginTransformTrack(orvane_track_group_builder* Builder, const char* Name) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
     PendingTransform* t = ArenaNew<PendingTransform>(Builder);
+    if (t != nullptr) t->name = Name;
     if (t == nullptr || Builder->transforms.Insert(t, nullptr) == nullptr) {
         Builder->openTransform = nullptr;
         return;
     }
-    t->name = Name;
     Builder->openTransform = t;
 }
 
@@ -314,11 +314,11 @@ ORVANE_API void OrvaneEndTransformTrack(orvane_track_group_builder* Builder) {
 ORVANE_API void OrvaneBeginTextTrack(orvane_track_group_builder* Builder, const char* Name) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
     PendingText* t = ArenaNew<PendingText>(Builder);
+    if (t != nullptr) t->name = Name;
     if (t == nullptr || Builder->texts.Insert(t, nullptr) == nullptr) {
         Builder->openText = nullptr;
         return;
     }
-    t->name = Name;
     Builder->openText = t;
 }
 

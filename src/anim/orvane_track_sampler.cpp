@@ -350,6 +350,16 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         k = SearchKnots(static_cast<const uint8_t*>(v.knots), n,
                         QuantisedKey<uint8_t>(v.knotScale, t), hint);
 
+    if (k == 0 && d > 0 && !context.LoopBefore) {
+        // Before the first knot with nothing before it the clamped window holds the first
+        // knot only, and de Boor's ratios would be 0 / 0: the value is the first key.
+        if (v.knotBytes == 4)
+            CopyValues<D>(v.values, out);
+        else
+            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, 0, 1, nullptr, out,
+                                                      IdentityOf<D>());
+        return;
+    }
     const int32_t start = k - d;
     const int32_t end = context.LoopAfter ? n - 1 : n;
     const bool inside = start >= 0 && start + 2 * d <= end;
