@@ -1,6 +1,7 @@
 // Animation compression: per bone, the smallest curves (identity, constant, or a fitted
 // B-spline in the smallest format and degree that holds) that keep the bone within an
 // object-space error budget, fitted to targets that make up for the ancestors' rounding.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,7 +20,9 @@ constexpr int kDimensions[kComponents] = {3, 4, 9};
 // Tolerance scales tried in turn when the assembled bone misses its budget.
 constexpr float kTighten[] = {1.0f, 0.6f, 0.35f, 0.2f, 0.1f, 0.05f};
 constexpr int kTightenSteps = int(sizeof kTighten / sizeof kTighten[0]);
-constexpr float kChildWeight = 1.5f;
+// A bone's turn may move its children's origins by a 1 / kChildWeight share of the budget: a
+// child that keeps a constant offset cannot make up for more.
+constexpr float kChildWeight = 1.2f;
 
 const float* IdentityOf(int component) {
     return component == 0   ? OrvaneCurveIdentityPosition
@@ -76,13 +79,16 @@ struct Work {
     float* controls;               // maximum knot count x 9
     float* bestKnots;
     float* bestControls;
-    float* frameTimes;  // sampleCount knots for the exact form
+    float* frameTimes;    // sampleCount knots for the exact form
+    float* lineKnots;     // sampleCount: the kept samples of the reduced polyline
+    float* lineControls;  // sampleCount x 9
 };
 
 // A component's choice: an encoded curve (owned, from OrvaneEndCurve).
 struct Choice {
     orvane_curve2* curve = nullptr;
     int32_t bytes = 0;
+    float error = 0.0f;  // largest distance from the samples, at the frames
     bool exact = false;
 };
 
@@ -131,6 +137,78 @@ bool DiagonalWithin(const float* samples, int32_t count, float tolerance, bool u
     return true;
 }
 
+// Largest distance between the curve, evaluated as the runtime does, and the samples.
+float CurveError(const Work& work, int component, const orvane_curve2* curve,
+                 const float* samples) {
+    const int dimension = kDimensions[component];
+    float worst = 0.0f;
+    float value[9];
+    for (int32_t f = 0; f < work.sampleCount; ++f) {
+        OrvaneEvaluateCurveAtT(dimension, component == 1, false, curve, false, work.duration,
+                               work.frameTimes[f], value, IdentityOf(component));
+        const float d = Distance(dimension, value, samples + size_t(f) * size_t(dimension));
+        if (d > worst) worst = d;
+    }
+    return worst;
+}
+
+// Keeps the fewest samples whose polyline stays within tolerance of every sample (greedy
+// from the start: each segment runs as far as it can). Noisy capture that no smooth fit can
+// follow keeps the samples it needs and no more. Returns the kept count.
+int32_t ReducePolyline(Work& work, const float* samples, int dimension, float tolerance) {
+    const int32_t count = work.sampleCount;
+    const size_t D = size_t(dimension);
+    int32_t kept = 0;
+    auto keep = [&](int32_t i) {
+        work.lineKnots[kept] = work.frameTimes[i];
+        Copy32(D, samples + size_t(i) * D, work.lineControls + size_t(kept) * D);
+        ++kept;
+    };
+    keep(0);
+    int32_t anchor = 0;
+    while (anchor < count - 1) {
+        int32_t end = anchor + 1;
+        // Extend while the segment from the anchor to the next sample holds every sample
+        // between.
+        while (end + 1 < count) {
+            const int32_t next = end + 1;
+            const float* a = samples + size_t(anchor) * D;
+            const float* b = samples + size_t(next) * D;
+            bool holds = true;
+            for (int32_t i = anchor + 1; i < next && holds; ++i) {
+                const float u = float(i - anchor) / float(next - anchor);
+                const float* s = samples + size_t(i) * D;
+                float sum = 0.0f;
+                for (size_t c = 0; c < D; ++c) {
+                    const float d = (1.0f - u) * a[c] + u * b[c] - s[c];
+                    sum += d * d;
+                }
+                holds = sum <= tolerance * tolerance;
+            }
+            if (!holds) break;
+            end = next;
+        }
+        keep(end);
+        anchor = end;
+    }
+    return kept;
+}
+
+// Steps between frames far above the clip's usual ones are cuts (a rest pose in front of a
+// capture, a teleport): the fit breaks the curve there instead of smoothing over them.
+float JumpThreshold(Work& work, const float* samples, int dimension, float tolerance) {
+    const int32_t steps = work.sampleCount - 1;
+    float* distances = work.bestKnots;  // free until a fit is kept
+    for (int32_t i = 0; i < steps; ++i)
+        distances[i] = Distance(dimension, samples + size_t(i) * size_t(dimension),
+                                samples + size_t(i + 1) * size_t(dimension));
+    const int32_t rank = steps * 9 / 10;
+    std::nth_element(distances, distances + rank, distances + steps);
+    const float usual = distances[rank];
+    const float threshold = 8.0f * usual;
+    return threshold > 20.0f * tolerance ? threshold : 20.0f * tolerance;
+}
+
 // The smallest curve that keeps the samples within tolerance: the identity, a constant, or
 // a fit in the allowed formats and degrees; the exact polyline when nothing holds.
 Choice ChooseCurve(Work& work, int component, const float* samples, float tolerance,
@@ -150,6 +228,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         choice.curve = Encode(OrvaneCurveFormatDaIdentity, 0, dimension, 0, nullptr, nullptr);
         if (choice.curve) {
             choice.bytes = DataBytes(choice.curve);
+            choice.error = worstIdentity;
             return choice;
         }
     }
@@ -186,6 +265,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         choice.curve = Encode(constantFormat, 0, dimension, 1, &zero, constant);
         if (choice.curve) {
             choice.bytes = DataBytes(choice.curve);
+            choice.error = worstConstant;
             return choice;
         }
     }
@@ -196,6 +276,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
     const int candidateCount = component == 0   ? int(sizeof kPositionFormats / sizeof(int))
                                : component == 1 ? int(sizeof kOrientationFormats / sizeof(int))
                                                 : int(sizeof kScaleShearFormats / sizeof(int));
+    const float jump = JumpThreshold(work, samples, dimension, tolerance);
     const bool diagonal = component == 2 && DiagonalWithin(samples, count, tolerance, false);
     const bool uniform = diagonal && DiagonalWithin(samples, count, tolerance, true);
     int32_t bestBytes = 0;
@@ -217,8 +298,9 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             orvane_bool achieved = false;
             int32_t bytes = -1;
             const int32_t n = OrvaneFitBSplineToSamples(
-                work.solver, work.timeStep, count, samples, OrvaneFitDenseStartKnots, tolerance,
-                0.0f, 0.0f, dimension, degree, FormatType(format), work.knots, work.controls,
+                work.solver, work.timeStep, count, samples,
+                OrvaneFitDenseStartKnots | OrvaneFitBreakAtJumps, tolerance, jump, 0.0f, dimension,
+                degree, FormatType(format), work.knots, work.controls,
                 bestBytes > 0 ? bestBytes - 1 : 0, &achieved, &bytes);
             if (!achieved || n < 1 || bytes <= 0) continue;
             if (bestBytes == 0 || bytes < bestBytes) {
@@ -236,9 +318,41 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             Encode(bestFormat, bestDegree, dimension, bestCount, work.bestKnots, work.bestControls);
         if (choice.curve) {
             choice.bytes = DataBytes(choice.curve);
-            return choice;
+            choice.error = CurveError(work, component, choice.curve, samples);
         }
     }
+    // The reduced polyline, in the smallest format whose rounding still holds; it keeps to
+    // most of the tolerance so that the rounding has room.
+    if (Allowed(degrees, 1)) {
+        const int32_t kept = ReducePolyline(work, samples, dimension, 0.8f * tolerance);
+        for (int f = 0; f < candidateCount && kept >= 2; ++f) {
+            const int format = candidates[f];
+            const bool reduced =
+                format == OrvaneCurveFormatD9I1K8uC8u || format == OrvaneCurveFormatD9I1K16uC16u ||
+                format == OrvaneCurveFormatD9I3K8uC8u || format == OrvaneCurveFormatD9I3K16uC16u;
+            if (!Allowed(formats, format) || reduced) continue;
+            orvane_curve2* line =
+                Encode(format, 1, dimension, kept, work.lineKnots, work.lineControls);
+            if (line == nullptr) continue;
+            const int32_t bytes = DataBytes(line);
+            if (choice.curve && bytes >= choice.bytes) {
+                OrvaneFreeCurve(line);
+                continue;
+            }
+            const float error = CurveError(work, component, line, samples);
+            if (error > tolerance) {
+                OrvaneFreeCurve(line);
+                continue;
+            }
+            Release(choice);
+            choice.curve = line;
+            choice.bytes = bytes;
+            choice.error = error;
+            break;
+        }
+    }
+    if (choice.curve) return choice;
+
     // Nothing held: every sample as a knot of a polyline reproduces them exactly.
     choice.curve =
         Encode(OrvaneCurveFormatDaK32fC32f, 1, dimension, count, work.frameTimes, samples);
@@ -414,6 +528,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     AggregateAllocate(&work.bestKnots, size_t(maxKnots) * sizeof(float));
     AggregateAllocate(&work.bestControls, size_t(maxKnots) * 9 * sizeof(float));
     AggregateAllocate(&work.frameTimes, size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.lineKnots, size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.lineControls, size_t(SampleCount) * 9 * sizeof(float));
     void* block = ORVANE_AGGREGATE_END();
     if (block == nullptr) {
         OrvaneDeallocateBSplineSolver(work.solver);
@@ -499,22 +615,35 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             }
             OrvaneEnsureQuaternionContinuity(SampleCount, q);
         }
-        const float lever = (shell > childReach ? shell : childReach) * parentScale;
+        const float lever = shell * parentScale;
         const float lengthLever = lever > 0.0f ? lever : 1.0f;
         Choice choices[kComponents];
         bool accepted = false;
         float error = 0.0f;
         for (int step = 0; step < kTightenSteps && !accepted; ++step) {
             const float k = kTighten[step];
-            const float tolerances[kComponents] = {
-                k * 0.45f * budget / parentScale,
-                // A quaternion off by e turns by about 2e radians.
-                k * 0.45f * budget / (2.0f * lengthLever), k * 0.1f * budget / lengthLever};
-            for (int c = 0; c < kComponents; ++c) {
-                Release(choices[c]);
-                choices[c] = ChooseCurve(work, c, work.target[c], tolerances[c],
-                                         options.AllowedFormats, options.AllowedDegrees);
+            // Position and scale/shear first; the orientation takes what they leave of the
+            // budget (a quaternion off by e turns by about 2e radians), at the shell and, for
+            // a bone with children, at their origins: a child that keeps a constant offset
+            // cannot make up for its parent's turn, which its offset magnifies.
+            Release(choices[0]);
+            choices[0] = ChooseCurve(work, 0, work.target[0], k * 0.45f * budget / parentScale,
+                                     options.AllowedFormats, options.AllowedDegrees);
+            Release(choices[2]);
+            choices[2] = ChooseCurve(work, 2, work.target[2], k * 0.1f * budget / lengthLever,
+                                     options.AllowedFormats, options.AllowedDegrees);
+            const float used = choices[0].error * parentScale + choices[2].error * lever;
+            float turn = (budget - used) / (2.0f * lengthLever);
+            if (childReach > shell) {
+                const float reach = childReach * parentScale;
+                const float atChildren = (budget / kChildWeight - used) / (2.0f * reach);
+                if (atChildren < turn) turn = atChildren;
             }
+            const float floor = 0.05f * budget / (2.0f * lengthLever);
+            if (turn < floor) turn = floor;
+            Release(choices[1]);
+            choices[1] = ChooseCurve(work, 1, work.target[1], k * 0.95f * turn,
+                                     options.AllowedFormats, options.AllowedDegrees);
             if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
             EvaluateLocal(work, choices);
             float atShell = 0.0f;

@@ -98,13 +98,14 @@ inline int32_t PositiveInterval(const float* knots, int32_t n, int32_t j) {
     return k;
 }
 
-// The interval of each sample: the first knot at or after it, but never the empty interval
-// before knot 0 (sample 0 is the start of the first interval).
+// The interval of each sample: the first knot after it (the last knot for the last sample),
+// as the evaluation's knot search finds it. A sample on a repeated knot (a jump) thus belongs
+// to the piece that starts there, which is the value the curve will be sampled at.
 void AssignIntervals(const float* knots, int32_t n, int32_t sampleCount, int32_t* intervals) {
     int32_t j = n > 1 ? 1 : 0;
     for (int32_t i = 0; i < sampleCount; ++i) {
         const float x = float(i);
-        while (j < n - 1 && x > knots[j])
+        while (j < n - 1 && x >= knots[j])
             ++j;
         intervals[i] = PositiveInterval(knots, n, j);
     }
@@ -312,7 +313,7 @@ RefineResult Refine(orvane_bspline_solver* solver, const float* knots, int32_t n
     };
     for (int32_t j = 1; j < sampleCount; ++j) {
         const float x = float(j);
-        while (i < n - 1 && x > knots[i]) {
+        while (i < n - 1 && x >= knots[i]) {
             closeInterval(i);
             ++i;
         }
@@ -329,9 +330,8 @@ RefineResult Refine(orvane_bspline_solver* solver, const float* knots, int32_t n
         const bool afterRepeat = i == 1 || (i >= 2 && knots[i - 2] == knots[i - 1]);
         const float needed = afterRepeat ? 6.0f : 3.0f;
         const bool room = n + inserted + (candidate ? 0 : 1) < solver->MaxKnotCount;
-        // A sample that sits on the interval's end knot may still split the interval: its
-        // value there depends on the controls around the knot, and refusing it would leave a
-        // miss that a finer interval next to it can mend.
+        // Samples walk the intervals as the knot search does, so only the last sample can sit
+        // on its interval's end knot; it may split that interval like any other.
         if (length >= needed && room) {
             candidate = true;
             intervalMax = error;
