@@ -22,7 +22,7 @@ constexpr float kTighten[] = {1.0f, 0.6f, 0.35f, 0.2f, 0.1f, 0.05f};
 constexpr int kTightenSteps = int(sizeof kTighten / sizeof kTighten[0]);
 // A bone's turn may move its children's origins by a 1 / kChildWeight share of the budget: a
 // child that keeps a constant offset cannot make up for more.
-constexpr float kChildWeight = 1.2f;
+constexpr float kChildWeight = 1.5f;
 
 const float* IdentityOf(int component) {
     return component == 0   ? OrvaneCurveIdentityPosition

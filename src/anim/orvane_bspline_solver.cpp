@@ -1,13 +1,12 @@
 // Least-squares B-spline fitting: initial knots, the banded normal equations and their
 // Cholesky factor, encoding in any curve format, refinement by midpoint insertion, and the
 // squared error of a curve over samples.
-#include "anim/orvane_bspline_solver.h"
-
 #include <cmath>
 #include <cstddef>
 
 #include "anim/orvane_bspline.h"
 #include "anim/orvane_curve.h"
+#include "core/orvane_private.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
@@ -430,14 +429,6 @@ bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
 }
 
 }  // namespace
-
-const orvane_curve2* LastFittedCurve(const orvane_bspline_solver* solver) {
-    return solver && solver->HasCurve ? &solver->Curve : nullptr;
-}
-
-void BSplineWeights(int32_t degree, const float* knotsAtI, float t, float* weights) {
-    Weights(degree, knotsAtI, t, weights);
-}
 
 }  // namespace orvane
 
