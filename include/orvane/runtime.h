@@ -193,8 +193,10 @@ struct orvane_track_mask;
  * base's side and renormalised (a sum shorter than 0.00001 becomes (0, 0, 0, 0)). Nearly
  * equal weights blend uniformly (below 0.001 nothing changes, above 0.999 the composite pose
  * is copied). Weights, counts and pass numbers of the entries are not touched. The poses must
- * have the same bone count (else an error). Per-bone mask weights are not supported yet: a
- * mask with differing WeightNone and WeightAll is refused with an error. */
+ * have the same bone count (else an error). With a mask, bone i blends with
+ * t = WeightNone + (WeightAll - WeightNone) * OrvaneGetTrackMaskBoneWeight(Mask, i); the mask
+ * has the pose's bone count, or none at all (the exported identity and null masks), else an
+ * error. */
 ORVANE_API void OrvaneModulationCompositeLocalPose(orvane_local_pose* BasePose,
                                                    orvane_real32 WeightNone,
                                                    orvane_real32 WeightAll,
@@ -262,7 +264,7 @@ ORVANE_API void OrvaneFreeWorldPose(orvane_world_pose* WorldPose);
 ORVANE_API orvane_int32 OrvaneGetResultingWorldPoseSize(orvane_int32 BoneCount);
 /* Builds the pose in Memory (OrvaneGetResultingWorldPoseSize bytes); warns when the matrix
  * arrays do not fall on 16-byte boundaries (the pose works all the same, more slowly). Null
- * for null memory or a negative count. */
+ * for null memory, memory that is not pointer-aligned (an error) or a negative count. */
 ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, void* Memory);
 ORVANE_API orvane_int32 OrvaneGetWorldPoseBoneCount(const orvane_world_pose* WorldPose);
 /* The bone's matrix, null for an index outside [0, bone count). */

@@ -6,6 +6,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/anim.h"
 
 #include <cmath>
 #include <cstddef>
@@ -168,7 +169,7 @@ void BlendEntry(orvane_transform& base, const orvane_transform& composite, float
 
 void ModulationComposite(orvane_local_pose* base, float weightNone, float weightAll,
                          const orvane_track_mask* mask, const orvane_local_pose* composite,
-                         bool sparse) {
+                         const int32_t* sparseBones) {
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, base, );
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, composite, );
     if (composite->BoneCount != base->BoneCount) {
@@ -177,22 +178,34 @@ void ModulationComposite(orvane_local_pose* base, float weightNone, float weight
                          base->BoneCount);
         return;
     }
+    // A mask without weights (the exported identity and null masks) weighs every bone by its
+    // default, whatever the pose's size.
+    if (mask != nullptr && sparseBones == nullptr && mask->BoneCount != 0 &&
+        mask->BoneCount != base->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Mask->BoneCount %d must be %d", mask->BoneCount,
+                         base->BoneCount);
+        return;
+    }
     if (mask == nullptr) weightNone = weightAll;
     const bool uniform = std::fabs(weightAll - weightNone) < 0.001f;
-    if (!uniform) {
-        // Per-bone weights come from the mask, whose layout belongs to the track masks.
-        (void)sparse;
-        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
-                         "Per-bone mask weights are not available to the modulation composite");
+    if (uniform) {
+        if (weightNone < 0.001f) return;
+        if (weightNone > 0.999f) {
+            OrvaneCopyLocalPose(composite, base);
+            return;
+        }
+        for (int32_t i = 0; i < base->BoneCount; ++i)
+            BlendEntry(base->Bones[i].Transform, composite->Bones[i].Transform, weightAll);
         return;
     }
-    if (weightNone < 0.001f) return;
-    if (weightNone > 0.999f) {
-        OrvaneCopyLocalPose(composite, base);
-        return;
+    // The checked getter: sparse entries may name any bone, and indices past the mask read
+    // its default weight.
+    for (int32_t i = 0; i < base->BoneCount; ++i) {
+        const int32_t bone = sparseBones ? sparseBones[i] : i;
+        const float t =
+            weightNone + (weightAll - weightNone) * OrvaneGetTrackMaskBoneWeight(mask, bone);
+        BlendEntry(base->Bones[i].Transform, composite->Bones[i].Transform, t);
     }
-    for (int32_t i = 0; i < base->BoneCount; ++i)
-        BlendEntry(base->Bones[i].Transform, composite->Bones[i].Transform, weightAll);
 }
 
 }  // namespace
@@ -242,6 +255,11 @@ ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, 
     if (BoneCount < 0) {
         ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
                          INT32_MAX);
+        return nullptr;
+    }
+    if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_local_pose) != 0) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
+                         int32_t(alignof(orvane_local_pose)));
         return nullptr;
     }
     orvane_local_pose* pose = nullptr;
@@ -420,13 +438,16 @@ ORVANE_API void OrvaneModulationCompositeLocalPose(orvane_local_pose* BasePose,
                                                    orvane_real32 WeightAll,
                                                    const orvane_track_mask* Mask,
                                                    const orvane_local_pose* CompositePose) {
-    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, false);
+    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, nullptr);
 }
 
-ORVANE_API void OrvaneModulationCompositeLocalPoseSparse(
-    orvane_local_pose* BasePose, orvane_real32 WeightNone, orvane_real32 WeightAll,
-    const orvane_track_mask* Mask, const orvane_local_pose* CompositePose, const orvane_int32*) {
-    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, true);
+ORVANE_API void OrvaneModulationCompositeLocalPoseSparse(orvane_local_pose* BasePose,
+                                                         orvane_real32 WeightNone,
+                                                         orvane_real32 WeightAll,
+                                                         const orvane_track_mask* Mask,
+                                                         const orvane_local_pose* CompositePose,
+                                                         const orvane_int32* SparseBoneArray) {
+    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, SparseBoneArray);
 }
 
 ORVANE_API void OrvaneCopyLocalPose(const orvane_local_pose* Source, orvane_local_pose* Dest) {

@@ -167,7 +167,10 @@ ORVANE_API orvane_skeleton* OrvaneEndSkeletonInPlace(orvane_skeleton_builder* Bu
                                                      orvane_int32* RemappingTable) {
     if (Builder == nullptr) return nullptr;
     orvane_skeleton* skeleton = nullptr;
-    if (Memory != nullptr) {
+    if (Memory != nullptr && reinterpret_cast<uintptr_t>(Memory) % alignof(void*) != 0) {
+        ORVANE_LOG_ERROR(OrvaneSkeletonBuilderOrigin, "Memory %p is not aligned to %d bytes",
+                         Memory, int32_t(alignof(void*)));
+    } else if (Memory != nullptr) {
         LayOutSkeleton(Builder->used, &skeleton);
         skeleton = static_cast<orvane_skeleton*>(ORVANE_AGGREGATE_END_IN_PLACE(Memory));
     }

@@ -10,10 +10,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "anim/orvane_bspline.h"
 #include "anim/orvane_curve.h"
-#include "anim/orvane_track_world.h"
+#include "anim/orvane_world_pose.h"
 #include "core/orvane_log.h"
 #include "math/orvane_math_internal.h"
 
@@ -186,6 +187,9 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
     return v;
 }
 
+// Knot counts up to which n * D cannot overflow in the in-line check.
+constexpr int32_t kMaxFastKnots = 0x7FFFFFFF / 16;
+
 void WarnUnreadable() {
     ORVANE_LOG_WARNING_ONCE(OrvaneTrackGroupOrigin,
                             "Track curve with an unreadable format, degree, dimension or count "
@@ -300,7 +304,8 @@ inline void Evaluate(const float* k, const float* p, float t, float* r) {
 }
 
 template <int D, bool Normalize>
-inline void EvaluateDegree(int32_t degree, const float* k, const float* p, float t, float* r) {
+[[gnu::always_inline]] inline void EvaluateDegree(int32_t degree, const float* k, const float* p,
+                                                  float t, float* r) {
     switch (degree) {
         case 0:
             Evaluate<0, D, false>(k, p, t, r);
@@ -331,6 +336,64 @@ template <int D>
 inline void CopyValues(const float* source, float* out) {
     for (int c = 0; c < D; ++c)
         out[c] = source[c];
+}
+
+// In-line decoders of the two quantised formats that playback meets most, for a window
+// inside the curve. They perform the operations of the curve module's decoders in the same
+// order, so that the values agree to the bit (the tests compare them with curve evaluation).
+template <typename R>
+[[gnu::always_inline]] inline void DecodeD3(const R* r, int32_t n, int32_t first, int32_t count,
+                                            float* knots, float* controls) {
+    const float inverse = 1.0f / KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+    for (int32_t i = 0; i < count; ++i) {
+        knots[i] = inverse * float(r->KnotsControls[first + i]);
+        const auto* q = r->KnotsControls + n + (first + i) * 3;
+        float* out = controls + i * 3;
+        for (int32_t j = 0; j < 3; ++j)
+            out[j] = float(q[j]) * r->ControlScales[j] + r->ControlOffsets[j];
+    }
+}
+
+// The quaternion scale/offset table of the D4n formats (a fixed part of the file format).
+struct ScaleOffset {
+    float scale, offset;
+};
+constexpr ScaleOffset kQuaternionTable[16] = {
+    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
+    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
+    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
+    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
+    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
+    {-0.17677669f, -0.0f}};
+
+template <typename R>
+[[gnu::always_inline]] inline void DecodeD4n(const R* r, int32_t n, int32_t first, int32_t count,
+                                             float* knots, float* controls) {
+    using Q = std::remove_pointer_t<decltype(r->KnotsControls)>;
+    constexpr uint32_t flag = sizeof(Q) == 2 ? 0x8000u : 0x80u;
+    const float unit = 1.0f / float(sizeof(Q) == 2 ? 32767 : 127);
+    const float inverse = 1.0f / r->OneOverKnotScale;
+    float scales[4], offsets[4];
+    for (int32_t c = 0; c < 4; ++c) {
+        const ScaleOffset& e = kQuaternionTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
+        scales[c] = e.scale * unit;
+        offsets[c] = e.offset;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        knots[i] = inverse * float(r->KnotsControls[first + i]);
+        const Q* w = r->KnotsControls + n + 3 * (first + i);
+        const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
+        float* out = controls + 4 * i;
+        float sum = 0.0f;
+        for (int32_t k = 0; k < 3; ++k) {
+            const int32_t c = (dropped + 1 + k) & 3;
+            out[c] = float(w[k] & (flag - 1)) * scales[c] + offsets[c];
+            sum += out[c] * out[c];
+        }
+        const float rest = 1.0f - sum;
+        const float value = rest > 0.0f ? std::sqrt(rest) : 0.0f;
+        out[dropped] = (w[0] & flag) ? -value : value;
+    }
 }
 
 // The spline step of an animated curve (v.kind == Animated).
@@ -373,7 +436,13 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     float controls[kBSplineControlBufferSize];
     const float* ti = knots + d;
     const float* pi = controls + d * D;
-    if (inside) {
+    if (inside && d > 0 && v.format == OrvaneCurveFormatD3K16uC16u) {
+        DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(curve.CurveData.Object), n,
+                 start, 2 * d, knots, controls);
+    } else if (inside && d > 0 && v.format == OrvaneCurveFormatD4nK16uC15u) {
+        DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(curve.CurveData.Object), n,
+                  start, 2 * d, knots, controls);
+    } else if (inside) {
         const CurveFormat& format = kCurveFormats[v.format];
         if (d == 0)
             format.extractKnotValues(curve.CurveData.Object, k, 1, nullptr, controls,
@@ -397,8 +466,40 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 }
 
 template <int D, bool Normalize>
-inline bool SampleCurveT(const orvane_curve2& curve, const orvane_track_sample_context& context,
-                         bool byFrame, int32_t* hint, float* out) {
+[[gnu::always_inline]] inline bool SampleCurveT(const orvane_curve2& curve,
+                                                const orvane_track_sample_context& context,
+                                                bool byFrame, int32_t* hint, float* out) {
+    // The plain float and identity formats first, checked in line: they are most of what
+    // playback meets, and the general view below costs a call and a table jump per curve.
+    if (const void* data = curve.CurveData.Object) {
+        const auto* header = static_cast<const orvane_curve_data_header*>(data);
+        if (header->Format == OrvaneCurveFormatDaK32fC32f) {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            if (n >= 1 && r->ControlCount == n * D && n <= kMaxFastKnots && r->Controls &&
+                r->Knots) {
+                if (n == 1) {
+                    CopyValues<D>(r->Controls, out);
+                    return true;
+                }
+                if (header->Degree <= kMaxBSplineDegree) {
+                    CurveView v{CurveKind::Animated,
+                                OrvaneCurveFormatDaK32fC32f,
+                                4,
+                                header->Degree,
+                                n,
+                                r->Knots,
+                                r->Controls,
+                                0.0f};
+                    SampleAnimated<D, Normalize>(curve, v, context, hint, out);
+                    return true;
+                }
+            }
+        } else if (header->Format == OrvaneCurveFormatDaIdentity) {
+            CopyValues<D>(IdentityOf<D>(), out);
+            return false;
+        }
+    }
     const CurveView v = ViewCurve(curve, D);
     switch (v.kind) {
         case CurveKind::Animated:
@@ -440,6 +541,11 @@ inline void NormalizeExactly(float q[4]) {
 // ------------------------------------------------------------------------------------------
 // The track samplers.
 
+// The process's per-bone world steps (chosen once, race-free, by the world pose module).
+inline const WorldPoseRoutines& Builders() {
+    return ChosenWorldPoseRoutines();
+}
+
 const orvane_track_sample_context& Ctx(const orvane_track_sample_context* c) {
     return *c;
 }
@@ -450,13 +556,13 @@ void SampleUUU(const orvane_track_sample_context* context, const orvane_transfor
     orvane_transform local;
     local.Flags = 0;
     OrvaneSampleTrackUUULocal(context, track, nullptr, &local);
-    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
 }
 
 void SampleIII(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
                const orvane_transform*, const float* inverseWorld, const float* parent,
                float* world, float* composite) {
-    tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+    Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
 }
 
 // Position constant (S) or sampled (U); orientation and scale/shear identity.
@@ -466,7 +572,7 @@ void SamplePositionOnly(const orvane_track_sample_context* context,
                         float* composite) {
     float position[3];
     SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
-    tracks::BuildBonePosition(position, parent, inverseWorld, composite, world);
+    Builders().buildBonePosition(position, parent, inverseWorld, composite, world);
 }
 
 // Position and orientation, each constant or sampled; sampled orientations are normalised
@@ -481,14 +587,14 @@ void SamplePositionOrientation(const orvane_track_sample_context* context,
     SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
     SampleCurveT<4, true>(track->OrientationCurve, Ctx(context), false, nullptr, orientation);
     if constexpr (SampledOrientation) NormalizeExactly(orientation);
-    tracks::BuildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
-                                         world);
+    Builders().buildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
+                                            world);
 }
 
 void SampleSSS(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
                const orvane_transform* constant, const float* inverseWorld, const float* parent,
                float* world, float* composite) {
-    tracks::BuildBoneFull(*constant, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(*constant, parent, inverseWorld, composite, world);
 }
 
 void SampleIIU(const orvane_track_sample_context* context, const orvane_transform_track* track,
@@ -497,13 +603,13 @@ void SampleIIU(const orvane_track_sample_context* context, const orvane_transfor
     orvane_transform local;
     if (!SampleCurveT<9, false>(track->ScaleShearCurve, Ctx(context), true, nullptr,
                                 &local.ScaleShear[0][0])) {
-        tracks::BuildBoneIdentity(parent, inverseWorld, composite, world);
+        Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
         return;
     }
     local.Flags = OrvaneTransformHasScaleShear;
     CopyValues<3>(OrvaneCurveIdentityPosition, local.Position);
     CopyValues<4>(OrvaneCurveIdentityOrientation, local.Orientation);
-    tracks::BuildBoneFull(local, parent, inverseWorld, composite, world);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
 }
 
 // Writes the identity for a track whose curves were all unreadable.

@@ -176,6 +176,12 @@ ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, 
                          INT32_MAX);
         return nullptr;
     }
+    if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_world_pose) != 0) {
+        // The header holds pointers: it cannot live at this address on every host.
+        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
+                         int32_t(alignof(orvane_world_pose)));
+        return nullptr;
+    }
     orvane_world_pose* pose = nullptr;
     LayOutWorldPose(BoneCount, &pose);
     pose = static_cast<orvane_world_pose*>(ORVANE_AGGREGATE_END_IN_PLACE(Memory));

@@ -22,54 +22,73 @@ namespace {
 
 #include "anim/orvane_world_pose_walk.h"
 
+// A matrix as two registers: rows 0 and 1, rows 2 and 3. Two rows per instruction halve
+// the multiply-adds and coefficient shuffles of a product.
 struct Matrix {
-    __m128 r0, r1, r2, r3;
+    __m256 r01, r23;
 };
 
 inline Matrix Load(const float* m) {
-    return {_mm_loadu_ps(m), _mm_loadu_ps(m + 4), _mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)};
+    return {_mm256_loadu_ps(m), _mm256_loadu_ps(m + 8)};
 }
 inline void Store(float* m, const Matrix& a) {
-    _mm_storeu_ps(m, a.r0);
-    _mm_storeu_ps(m + 4, a.r1);
-    _mm_storeu_ps(m + 8, a.r2);
-    _mm_storeu_ps(m + 12, a.r3);
+    _mm256_storeu_ps(m, a.r01);
+    _mm256_storeu_ps(m + 8, a.r23);
 }
 inline __m128 KeepXYZ(__m128 v) {
     return _mm_blend_ps(v, _mm_setzero_ps(), 8);
 }
-inline __m128 WithOne(__m128 v) {
-    return _mm_blend_ps(v, _mm_set1_ps(1.0f), 8);
+// Fourth column 0, 0, 0 (and 1 in the translation row).
+inline Matrix Clean(__m256 r01, __m256 r23) {
+    return {_mm256_blend_ps(r01, _mm256_setzero_ps(), 0x88),
+            _mm256_blend_ps(r23, _mm256_setr_ps(0, 0, 0, 0, 0, 0, 0, 1), 0x88)};
 }
 template <int I>
 inline __m128 Splat(__m128 v) {
     return _mm_permute_ps(v, _MM_SHUFFLE(I, I, I, I));
 }
-
-inline __m128 Row(__m128 a, const Matrix& b) {
-    return _mm_fmadd_ps(Splat<2>(a), b.r2,
-                        _mm_fmadd_ps(Splat<1>(a), b.r1, _mm_mul_ps(Splat<0>(a), b.r0)));
+template <int I>
+inline __m256 Splat(__m256 v) {
+    return _mm256_permute_ps(v, _MM_SHUFFLE(I, I, I, I));
 }
-// The same with the coefficients read straight from memory (one broadcast load each).
-inline __m128 RowFrom(const float* a, const Matrix& b) {
-    return _mm_fmadd_ps(
-        _mm_broadcast_ss(a + 2), b.r2,
-        _mm_fmadd_ps(_mm_broadcast_ss(a + 1), b.r1, _mm_mul_ps(_mm_broadcast_ss(a), b.r0)));
-}
-inline __m128 TranslationRowFrom(const float* t, const Matrix& b) {
-    return WithOne(_mm_fmadd_ps(_mm_broadcast_ss(t + 2), b.r2,
-                                _mm_fmadd_ps(_mm_broadcast_ss(t + 1), b.r1,
-                                             _mm_fmadd_ps(_mm_broadcast_ss(t), b.r0, b.r3))));
+// Exactly three floats; the masked lane is never read, so a lone float[3] is safe.
+inline __m128 Load3(const float* p) {
+    return _mm_maskload_ps(p, _mm_setr_epi32(-1, -1, -1, 0));
 }
 
-inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, const float* t, const Matrix& parent) {
-    return {KeepXYZ(Row(m0, parent)), KeepXYZ(Row(m1, parent)), KeepXYZ(Row(m2, parent)),
-            TranslationRowFrom(t, parent)};
+// The rows of the right-hand factor, each in both halves, and its translation row in the
+// upper half only: what the products of two rows at a time multiply by.
+struct Factor {
+    __m256 b0, b1, b2, b3;
+};
+inline Factor FactorOf(const float* b) {
+    return {_mm256_broadcast_ps(reinterpret_cast<const __m128*>(b)),
+            _mm256_broadcast_ps(reinterpret_cast<const __m128*>(b + 4)),
+            _mm256_broadcast_ps(reinterpret_cast<const __m128*>(b + 8)),
+            _mm256_insertf128_ps(_mm256_setzero_ps(), _mm_loadu_ps(b + 12), 1)};
+}
+inline Factor FactorOf(const Matrix& m) {
+    return {_mm256_permute2f128_ps(m.r01, m.r01, 0x00), _mm256_permute2f128_ps(m.r01, m.r01, 0x11),
+            _mm256_permute2f128_ps(m.r23, m.r23, 0x00), _mm256_permute2f128_ps(m.r23, m.r23, 0x18)};
+}
+
+// The affine product of a01 = (row 0, row 1) and a23 = (row 2, translation) with b: each
+// element a0 b0 + a1 b1 + a2 b2 (+ b3 in the translation row), fused.
+inline Matrix Product(__m256 a01, __m256 a23, const Factor& b) {
+    __m256 r01 = _mm256_mul_ps(Splat<0>(a01), b.b0);
+    r01 = _mm256_fmadd_ps(Splat<1>(a01), b.b1, r01);
+    r01 = _mm256_fmadd_ps(Splat<2>(a01), b.b2, r01);
+    __m256 r23 = _mm256_fmadd_ps(Splat<0>(a23), b.b0, b.b3);
+    r23 = _mm256_fmadd_ps(Splat<1>(a23), b.b1, r23);
+    r23 = _mm256_fmadd_ps(Splat<2>(a23), b.b2, r23);
+    return Clean(r01, r23);
+}
+inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, __m128 t, const float* parent) {
+    return Product(_mm256_set_m128(m1, m0), _mm256_set_m128(t, m2), FactorOf(parent));
 }
 
 inline void StoreComposite(const float* iw, const Matrix& w, float* composite) {
-    Store(composite, {KeepXYZ(RowFrom(iw, w)), KeepXYZ(RowFrom(iw + 4, w)),
-                      KeepXYZ(RowFrom(iw + 8, w)), TranslationRowFrom(iw + 12, w)});
+    Store(composite, Product(_mm256_loadu_ps(iw), _mm256_loadu_ps(iw + 8), FactorOf(w)));
 }
 
 // The columns of R(q) (rows of the local matrix), fourth lanes zero.
@@ -98,7 +117,7 @@ struct Avx2Kernel {
                                             const float* parent) {
         __m128 c0, c1, c2;
         RotationColumns(_mm_loadu_ps(orientation), &c0, &c1, &c2);
-        return Product(c0, c1, c2, position, Load(parent));
+        return Product(c0, c1, c2, Load3(position), parent);
     }
     static Matrix WorldFullM(const orvane_transform& t, const float* parent) {
         __m128 c0, c1, c2;
@@ -114,12 +133,18 @@ struct Avx2Kernel {
         const __m128 m2 = _mm_fmadd_ps(
             c2, _mm_broadcast_ss(s + 8),
             _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 5), _mm_mul_ps(c0, _mm_broadcast_ss(s + 2))));
-        return Product(m0, m1, m2, t.Position, Load(parent));
+        return Product(m0, m1, m2, Load3(t.Position), parent);
     }
     static Matrix WorldPositionM(const float* position, const float* parent) {
-        Matrix p = Load(parent);
-        p.r3 = TranslationRowFrom(position, p);
-        return p;
+        // Rows 0..2 are the parent's; the translation row is t * parent + parent row 3.
+        const __m128 t = Load3(position);
+        const __m128 p0 = _mm_loadu_ps(parent), p1 = _mm_loadu_ps(parent + 4);
+        const __m128 p2 = _mm_loadu_ps(parent + 8), p3 = _mm_loadu_ps(parent + 12);
+        __m128 r3 = _mm_fmadd_ps(Splat<0>(t), p0, p3);
+        r3 = _mm_fmadd_ps(Splat<1>(t), p1, r3);
+        r3 = _mm_fmadd_ps(Splat<2>(t), p2, r3);
+        r3 = _mm_blend_ps(r3, _mm_set1_ps(1.0f), 8);
+        return {_mm256_set_m128(p1, p0), _mm256_set_m128(r3, p2)};
     }
 
     static void Composite(const float* inverseWorld, const float* world, float* composite) {

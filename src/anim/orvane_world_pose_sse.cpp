@@ -17,6 +17,12 @@ struct Matrix {
     __m128 r0, r1, r2, r3;
 };
 
+// Exactly three floats (fourth lane 0); the 8-byte load has no alignment requirement.
+inline __m128 Load3(const float* p) {
+    const __m128 xy = _mm_castsi128_ps(_mm_loadu_si64(p));
+    return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
+}
+
 inline Matrix Load(const float* m) {
     return {_mm_loadu_ps(m), _mm_loadu_ps(m + 4), _mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)};
 }
@@ -68,15 +74,15 @@ struct SseKernel {
     static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
                                             const float* parent) {
         sse::Rows c = sse::RotationColumns(_mm_loadu_ps(orientation));
-        return Product(c.r0, c.r1, c.r2, sse::Load3(position), Load(parent));
+        return Product(c.r0, c.r1, c.r2, Load3(position), Load(parent));
     }
     static Matrix WorldFullM(const orvane_transform& t, const float* parent) {
         sse::Rows m = FullRows(t);
-        return Product(m.r0, m.r1, m.r2, sse::Load3(t.Position), Load(parent));
+        return Product(m.r0, m.r1, m.r2, Load3(t.Position), Load(parent));
     }
     static Matrix WorldPositionM(const float* position, const float* parent) {
         Matrix p = Load(parent);
-        p.r3 = TranslationRow(sse::Load3(position), p);
+        p.r3 = TranslationRow(Load3(position), p);
         return p;
     }
 

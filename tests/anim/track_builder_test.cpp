@@ -47,9 +47,9 @@ TEST(TrackGroupBuilder, TracksComeOutInNameOrderWithTheSortedFlag) {
     EXPECT_STREQ(g->TransformTracks[2].Name, "c");
     EXPECT_EQ(g->AccumulationFlags, 2);
     EXPECT_STREQ(g->Name, "walk");
-    EXPECT_EQ(g->PeriodicLoop, nullptr);
-    EXPECT_EQ(g->RootMotion, nullptr);
-    EXPECT_EQ(g->ExtendedData.Type, nullptr);
+    EXPECT_EQ(+g->PeriodicLoop, nullptr);
+    EXPECT_EQ(+g->RootMotion, nullptr);
+    EXPECT_EQ(+g->ExtendedData.Type, nullptr);
     EXPECT_EQ(g->InitialPlacement.Flags, 0u);
     EXPECT_EQ(g->InitialPlacement.Orientation[3], 1.0f);
     EXPECT_EQ(g->LoopTranslation[0], 0.0f);
@@ -130,7 +130,7 @@ TEST(TrackGroupBuilder, LODErrorsOnlyWhenAsked) {
     const auto tracks = Tracks(rng, {"a", "b"});
     GroupPtr without = BuildGroup("g", tracks, false);
     EXPECT_EQ(without->TransformLODErrorCount, 0);
-    EXPECT_EQ(without->TransformLODErrors, nullptr);
+    EXPECT_EQ(+without->TransformLODErrors, nullptr);
     GroupPtr with = BuildGroup("g", tracks, true);
     ASSERT_EQ(with->TransformLODErrorCount, 2);
     EXPECT_EQ(with->TransformLODErrors[1], kUnbounded);
@@ -195,7 +195,7 @@ TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
     // Already sorted: nothing moves.
     const orvane_transform_track* before = g->TransformTracks;
     OrvaneResortTrackGroup(g.get());
-    EXPECT_EQ(g->TransformTracks, before);
+    EXPECT_EQ(+g->TransformTracks, before);
     EXPECT_STREQ(g->TransformTracks[0].Name, "a");
 }
 
@@ -231,12 +231,12 @@ TEST(LODErrorSpace, AllocateSetResetAndFree) {
     EXPECT_EQ(errors[0], 0.25f);
     // A second allocation keeps what is there.
     OrvaneAllocateLODErrorSpace(g.get());
-    EXPECT_EQ(g->TransformLODErrors, errors);
+    EXPECT_EQ(+g->TransformLODErrors, errors);
     OrvaneResetLODErrorSpace(g.get());
     EXPECT_EQ(errors[1], kUnbounded);
     OrvaneFreeLODErrorSpace(g.get());
     EXPECT_EQ(g->TransformLODErrorCount, 0);
-    EXPECT_EQ(g->TransformLODErrors, nullptr);
+    EXPECT_EQ(+g->TransformLODErrors, nullptr);
 }
 
 TEST(LODErrorSpace, ErrorsInsideTheBlockAreDetachedNotFreed) {
@@ -245,7 +245,7 @@ TEST(LODErrorSpace, ErrorsInsideTheBlockAreDetachedNotFreed) {
     GroupPtr g = BuildGroup("g", tracks, true);
     OrvaneFreeLODErrorSpace(g.get());  // would free an interior pointer if taken literally
     EXPECT_EQ(g->TransformLODErrorCount, 0);
-    EXPECT_EQ(g->TransformLODErrors, nullptr);
+    EXPECT_EQ(+g->TransformLODErrors, nullptr);
 }
 
 TEST(SampledAnimation, SamplesLandPerTrackAndFrame) {

@@ -192,3 +192,59 @@ TEST(TrackMask, ExtractFromExtendedData) {
 }
 
 }  // namespace
+
+namespace {
+
+struct PoseFree {
+    void operator()(orvane_local_pose* p) const { OrvaneFreeLocalPose(p); }
+};
+using PosePtr = std::unique_ptr<orvane_local_pose, PoseFree>;
+
+PosePtr PoseAt(int bones, float x) {
+    PosePtr pose(OrvaneNewLocalPose(bones));
+    for (int i = 0; i < bones; ++i) {
+        orvane_transform* t = OrvaneGetLocalPoseTransform(pose.get(), i);
+        OrvaneMakeIdentity(t);
+        t->Flags = OrvaneTransformHasPosition;
+        t->Position[0] = x;
+    }
+    return pose;
+}
+
+TEST(TrackMaskComposite, MaskWeightsEachBone) {
+    PosePtr base = PoseAt(3, 0.0f), over = PoseAt(3, 10.0f);
+    MaskPtr m(OrvaneNewTrackMask(0.0f, 3));
+    OrvaneSetTrackMaskBoneWeight(m.get(), 1, 0.5f);
+    OrvaneSetTrackMaskBoneWeight(m.get(), 2, 1.0f);
+    OrvaneModulationCompositeLocalPose(base.get(), 0.2f, 1.0f, m.get(), over.get());
+    // t = 0.2 + 0.8 m
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 0)->Position[0], 2.0f);
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 1)->Position[0], 6.0f);
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 2)->Position[0], 10.0f);
+}
+
+TEST(TrackMaskComposite, SparseEntriesReadTheirBonesWeights) {
+    PosePtr base = PoseAt(2, 0.0f), over = PoseAt(2, 10.0f);
+    MaskPtr m(OrvaneNewTrackMask(0.25f, 5));
+    OrvaneSetTrackMaskBoneWeight(m.get(), 4, 1.0f);
+    const int32_t sparse[2] = {4, 9};  // bone 9 is past the mask: its default weight
+    OrvaneModulationCompositeLocalPoseSparse(base.get(), 0.0f, 1.0f, m.get(), over.get(), sparse);
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 0)->Position[0], 10.0f);
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 1)->Position[0], 2.5f);
+}
+
+TEST(TrackMaskComposite, ExportedMasksAndMismatchedCounts) {
+    PosePtr base = PoseAt(3, 0.0f), over = PoseAt(3, 10.0f);
+    OrvaneModulationCompositeLocalPose(base.get(), 0.0f, 1.0f, OrvaneIdentityTrackMask, over.get());
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base.get(), 2)->Position[0], 10.0f);
+    PosePtr base2 = PoseAt(3, 0.0f);
+    OrvaneModulationCompositeLocalPose(base2.get(), 0.0f, 1.0f, OrvaneNullTrackMask, over.get());
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base2.get(), 2)->Position[0], 0.0f);
+    MaskPtr m(OrvaneNewTrackMask(1.0f, 2));
+    LogCapture log;
+    OrvaneModulationCompositeLocalPose(base2.get(), 0.0f, 1.0f, m.get(), over.get());
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_FLOAT_EQ(OrvaneGetLocalPoseTransform(base2.get(), 0)->Position[0], 0.0f);
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 
 #include "orvane/anim.h"
 #include "orvane/core.h"
+#include "orvane/runtime.h"
 
 namespace orvane_track_test {
 

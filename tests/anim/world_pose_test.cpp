@@ -1,7 +1,9 @@
 // World poses: the composition against a double-precision reference, every per-bone path
 // against the generic one, the range checks, sparse and rest builds, and concurrent builds.
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -71,7 +73,10 @@ TEST(WorldPose, LayoutAndAccessors) {
 TEST(WorldPose, UnalignedInPlaceMemoryIsWarnedAbout) {
     LogCapture log;
     alignas(16) char memory[2048];
-    orvane_world_pose* pose = OrvaneNewWorldPoseInPlace(3, memory + 4);
+    EXPECT_EQ(OrvaneNewWorldPoseInPlace(3, memory + 4), nullptr);  // not even pointer-aligned
+    EXPECT_TRUE(log.Contains("is not aligned to 8 bytes"));
+    log.Clear();
+    orvane_world_pose* pose = OrvaneNewWorldPoseInPlace(3, memory + 8);
     ASSERT_NE(pose, nullptr);
     EXPECT_EQ(log.warnings(), 2u);
     EXPECT_TRUE(log.Contains("world_pose WorldTransformBuffer is unaligned"));
@@ -240,6 +245,15 @@ TEST(WorldPose, ChosenPathIsOneOfTheAvailable) {
     const orvane::WorldPoseRoutines& chosen = orvane::ChosenWorldPoseRoutines();
     EXPECT_EQ(orvane::WorldPoseRoutinesFor(chosen.path), &chosen);
     EXPECT_EQ(&orvane::ChosenWorldPoseRoutines(), &chosen);
+    // A path forced through the environment is taken when this processor has it.
+    if (const char* forced = std::getenv("ORVANE_WORLD_POSE_PATH")) {
+        for (int p = 0; p < orvane::kWorldPosePathCount; ++p) {
+            const auto* r = orvane::WorldPoseRoutinesFor(orvane::WorldPosePath(p));
+            if (r && std::string(r->name) == forced) {
+                EXPECT_EQ(&chosen, r);
+            }
+        }
+    }
 }
 
 TEST(WorldPose, RangesAreCheckedBeforeAnythingIsWritten) {
