@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "anim/orvane_bspline.h"
+#include "anim/orvane_bspline_solver.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
@@ -82,6 +83,7 @@ struct Work {
     float* frameTimes;    // sampleCount knots for the exact form
     float* lineKnots;     // sampleCount: the kept samples of the reduced polyline
     float* lineControls;  // sampleCount x 9
+    float* chosenKnots;   // sampleCount + 3: knots in sample units for the least-squares solve
 };
 
 // A component's choice: an encoded curve (owned, from OrvaneEndCurve).
@@ -351,6 +353,57 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             break;
         }
     }
+    // Knots where a looser polyline keeps its samples, with the least-squares controls of
+    // each allowed degree on them: where the refinement's midpoints cannot follow fast or
+    // noisy motion, the polyline's knots sit where the motion turns.
+    for (const float loosen : {4.0f, 2.5f, 1.6f, 1.0f}) {
+        const int32_t kept = ReducePolyline(work, samples, dimension, loosen * tolerance);
+        if (kept < 2) continue;
+        for (int degree = 3; degree >= 1; --degree) {
+            if (!Allowed(degrees, degree)) continue;
+            // Times in sample units; above degree 1, degree - 1 knots early in the first
+            // interval free the start from the clamped end's flat tangent.
+            int32_t n = 0;
+            work.chosenKnots[n++] = 0.0f;
+            const float first = work.lineKnots[1] / work.timeStep;
+            for (int j = 1; j < degree && first > 1.0f; ++j)
+                work.chosenKnots[n++] = first * float(j) / float(degree + 1);
+            for (int32_t i = 1; i < kept; ++i)
+                work.chosenKnots[n++] = work.lineKnots[i] / work.timeStep;
+            work.chosenKnots[n - 1] = float(count - 1);
+            if (!SolveControlsForKnots(work.solver, count, samples, dimension, degree,
+                                       work.chosenKnots, n, work.controls))
+                continue;
+            for (int32_t i = 0; i < n; ++i)
+                work.knots[i] = work.chosenKnots[i] * work.timeStep;
+            work.knots[n - 1] = work.duration;
+            for (int f = 0; f < candidateCount; ++f) {
+                const int format = candidates[f];
+                const bool reduced = format == OrvaneCurveFormatD9I1K8uC8u ||
+                                     format == OrvaneCurveFormatD9I1K16uC16u ||
+                                     format == OrvaneCurveFormatD9I3K8uC8u ||
+                                     format == OrvaneCurveFormatD9I3K16uC16u;
+                if (!Allowed(formats, format) || reduced) continue;
+                orvane_curve2* curve =
+                    Encode(format, degree, dimension, n, work.knots, work.controls);
+                if (curve == nullptr) continue;
+                const int32_t bytes = DataBytes(curve);
+                if (choice.curve && bytes >= choice.bytes) {
+                    OrvaneFreeCurve(curve);
+                    continue;
+                }
+                const float error = CurveError(work, component, curve, samples);
+                if (error > tolerance) {
+                    OrvaneFreeCurve(curve);
+                    continue;
+                }
+                Release(choice);
+                choice.curve = curve;
+                choice.bytes = bytes;
+                choice.error = error;
+            }
+        }
+    }
     if (choice.curve) return choice;
 
     // Nothing held: every sample as a knot of a polyline reproduces them exactly.
@@ -530,6 +583,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     AggregateAllocate(&work.frameTimes, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineKnots, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineControls, size_t(SampleCount) * 9 * sizeof(float));
+    AggregateAllocate(&work.chosenKnots, (size_t(SampleCount) + 4) * sizeof(float));
     void* block = ORVANE_AGGREGATE_END();
     if (block == nullptr) {
         OrvaneDeallocateBSplineSolver(work.solver);

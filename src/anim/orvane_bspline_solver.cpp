@@ -1,6 +1,8 @@
 // Least-squares B-spline fitting: initial knots, the banded normal equations and their
 // Cholesky factor, encoding in any curve format, refinement by midpoint insertion, and the
 // squared error of a curve over samples.
+#include "anim/orvane_bspline_solver.h"
+
 #include <cmath>
 #include <cstddef>
 
@@ -429,6 +431,27 @@ bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
 }
 
 }  // namespace
+
+bool SolveControlsForKnots(orvane_bspline_solver* solver, int32_t sampleCount, const float* samples,
+                           int32_t dimension, int32_t degree, const float* knots, int32_t knotCount,
+                           float* controls) {
+    if (solver == nullptr || sampleCount < 2 || sampleCount > solver->MaxSampleCount ||
+        dimension < 0 || dimension > solver->MaxDimension || degree < 0 ||
+        degree > solver->MaxDegree || knotCount < 2 || knotCount > solver->MaxKnotCount)
+        return false;
+    float* k = solver->Knots[0];
+    Copy32(size_t(knotCount), knots, k);
+    ExtendKnots(k, knotCount, degree);
+    AssignIntervals(k, knotCount, sampleCount, solver->SampleIntervals);
+    const int32_t width = degree + 1;
+    for (int32_t i = 0; i < sampleCount; ++i)
+        Weights(degree, k + solver->SampleIntervals[i], float(i),
+                solver->Basis + size_t(i) * size_t(width));
+    BuildNormalEquations(solver, knotCount, sampleCount, samples, dimension, degree, controls);
+    CholeskyFactor(solver, knotCount, degree);
+    CholeskySolve(solver, knotCount, degree, dimension, controls);
+    return true;
+}
 
 }  // namespace orvane
 
