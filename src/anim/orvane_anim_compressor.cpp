@@ -673,7 +673,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         const float lengthLever = lever > 0.0f ? lever : 1.0f;
         Choice choices[kComponents];
         bool accepted = false;
-        float error = 0.0f;
+        float shellError = 0.0f;  // the bone's error at the three points, as measured
         for (int step = 0; step < kTightenSteps && !accepted; ++step) {
             const float k = kTighten[step];
             // Position and scale/shear first; the orientation takes what they leave of the
@@ -700,9 +700,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                                      options.AllowedFormats, options.AllowedDegrees);
             if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
             EvaluateLocal(work, choices);
-            float atShell = 0.0f;
-            error = BoneError(work, Skeleton, Samples, b, shell, &atShell);
-            accepted = error <= budget;
+            accepted = BoneError(work, Skeleton, Samples, b, shell, &shellError) <= budget;
         }
         if (!accepted) {
             for (int c = 0; c < kComponents; ++c) {
@@ -711,8 +709,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             }
             if (choices[0].curve && choices[1].curve && choices[2].curve) {
                 EvaluateLocal(work, choices);
-                float atShell = 0.0f;
-                error = BoneError(work, Skeleton, Samples, b, shell, &atShell);
+                BoneError(work, Skeleton, Samples, b, shell, &shellError);
             }
         }
         if (!choices[0].curve || !choices[1].curve || !choices[2].curve) {
@@ -724,13 +721,9 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             OrvaneFreeBuilderResult(OrvaneEndTrackGroup(builder));
             return nullptr;
         }
-        {
-            float atShell = 0.0f;
-            BoneError(work, Skeleton, Samples, b, shell, &atShell);
-            if (atShell > maxError) {
-                maxError = atShell;
-                maxErrorBone = b;
-            }
+        if (shellError > maxError) {
+            maxError = shellError;
+            maxErrorBone = b;
         }
         OrvaneBeginTransformTrack(builder, Skeleton->Bones[b].Name);
         OrvaneSetTransformTrackPositionCurve(builder, choices[0].curve);
@@ -742,7 +735,6 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             exactComponents += choice.exact ? 1 : 0;
             Release(choice);
         }
-        (void)error;
         if (options.Progress) options.Progress(b + 1, boneCount, options.ProgressUserData);
     }
     const int32_t groupBytes = OrvaneGetResultingTrackGroupSize(builder);
