@@ -10,6 +10,7 @@
 #include <Eigen/Dense>
 #include <gtest/gtest.h>
 
+#include "anim/orvane_bspline_solver.h"
 #include "orvane/anim.h"
 #include "support/log_capture.h"
 
@@ -216,6 +217,33 @@ TEST(FitLeastSquares, KnownSplineIsRecoveredExactly) {
                             controls[size_t(j * dimension + k)], 1e-3f)
                     << "degree " << degree << " control " << j;
     }
+}
+
+TEST(FitLeastSquares, ChosenKnotsRecoverASplineOnThem) {
+    // Non-uniform knots with a dense start, as the compressor chooses them.
+    const std::vector<float> knots = {0.0f, 0.4f, 0.8f, 5.0f, 9.0f, 17.0f, 22.0f, 40.0f};
+    const int n = int(knots.size()), dimension = 2, count = 41;
+    std::vector<float> controls(static_cast<size_t>(n * dimension));
+    for (int j = 0; j < n * dimension; ++j)
+        controls[size_t(j)] = std::sin(float(j) * 1.7f) * 4.0f;
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, n, 3, dimension, knots.data(), controls.data());
+    const std::vector<float> s = Sample(&curve, dimension, count, 1.0f);
+    Solver solver(3, count, dimension);
+    std::vector<float> solved(controls.size(), 0.0f);
+    ASSERT_TRUE(orvane::SolveControlsForKnots(solver.get(), count, s.data(), dimension, 3,
+                                              knots.data(), n, solved.data()));
+    // The first knots' controls are pinned by few samples: compare the curves, not them.
+    const Fit result{knots, solved, n, true, 0};
+    StaticCurve fitted(result, 3, dimension);
+    const std::vector<float> again = Sample(&fitted.curve, dimension, count, 1.0f);
+    for (size_t i = 0; i < s.size(); ++i)
+        EXPECT_NEAR(again[i], s[i], 2e-3f) << i;
+    EXPECT_FALSE(orvane::SolveControlsForKnots(solver.get(), count + 1, s.data(), dimension, 3,
+                                               knots.data(), n, solved.data()));
+    EXPECT_FALSE(orvane::SolveControlsForKnots(solver.get(), count, s.data(), 3, 3, knots.data(), n,
+                                               solved.data()));
 }
 
 TEST(FitRefinement, EveryDegreeReachesTheToleranceAndScalesKnotsByTheTimeStep) {
