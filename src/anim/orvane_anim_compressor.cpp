@@ -19,7 +19,7 @@ namespace {
 constexpr int kComponents = 3;
 constexpr int kDimensions[kComponents] = {3, 4, 9};
 // Tolerance scales tried in turn when the assembled bone misses its budget.
-constexpr float kTighten[] = {1.0f, 0.6f, 0.35f, 0.2f, 0.1f, 0.05f};
+constexpr float kTighten[] = {1.8f, 1.3f, 1.0f, 0.6f, 0.35f, 0.2f, 0.1f, 0.05f};
 constexpr int kTightenSteps = int(sizeof kTighten / sizeof kTighten[0]);
 // A bone's turn may move its children's origins by a 1 / kChildWeight share of the budget: a
 // child that keeps a constant offset cannot make up for more.
