@@ -30,7 +30,8 @@ const char* const kCornerSpatialNames[4] = {"Normal", "Tangent", "Binormal",
 
 int32_t MemberOffset(const Record* layout, const Record* member) {
     int32_t offset = 0;
-    for (const Record* m = layout; m != member; ++m) offset += OrvaneGetMemberTypeSize(m);
+    for (const Record* m = layout; m != member; ++m)
+        offset += OrvaneGetMemberTypeSize(m);
     return offset;
 }
 
@@ -126,9 +127,9 @@ bool BuildCornerLayout(orvane_mesh_builder* b) {
     b->cornerReals = reals;
     b->directCorners = true;
     for (int32_t i = 0; i < 4 + b->channelCount; ++i)
-        b->directCorners &= PlanRealField(b->layout, b->cornerLayout[i].Name,
-                                          OrvaneGetMemberArrayWidth(&b->cornerLayout[i]),
-                                          &b->cornerFields[i]);
+        b->directCorners &=
+            PlanRealField(b->layout, b->cornerLayout[i].Name,
+                          OrvaneGetMemberArrayWidth(&b->cornerLayout[i]), &b->cornerFields[i]);
     return true;
 }
 
@@ -173,7 +174,8 @@ void SelectWeights(orvane_mesh_builder* b) {
     for (int32_t bone = 0; bone < b->boneCount; ++bone) {
         const float weight = b->pendingWeights[bone];
         int32_t place = 0;
-        while (place < n && !(weight > w.BoneWeights[place])) ++place;
+        while (place < n && !(weight > w.BoneWeights[place]))
+            ++place;
         if (place >= n) continue;
         for (int32_t i = n - 1; i > place; --i) {
             w.BoneWeights[i] = w.BoneWeights[i - 1];
@@ -183,9 +185,11 @@ void SelectWeights(orvane_mesh_builder* b) {
         w.BoneIndices[place] = static_cast<uint32_t>(bone);
     }
     float sum = 0;
-    for (int32_t i = 0; i < n; ++i) sum += w.BoneWeights[i];
+    for (int32_t i = 0; i < n; ++i)
+        sum += w.BoneWeights[i];
     if (sum > 0) {
-        for (int32_t i = 0; i < n; ++i) w.BoneWeights[i] /= sum;
+        for (int32_t i = 0; i < n; ++i)
+            w.BoneWeights[i] /= sum;
     } else if (n > 0) {
         w.BoneWeights[0] = 1;
     }
@@ -230,7 +234,8 @@ bool CornersMatch(const orvane_mesh_builder* b, const float* slot, const float* 
     for (int32_t i = 0; i < 4; ++i)
         if (!Within(slot + 3 * i, corner + 3 * i, 3, b->tolerances[i])) return false;
     for (int32_t c = 0; c < b->channelCount; ++c) {
-        const float tolerance = c < kMaxBuilderChannels ? b->channelTolerances[c] : kDefaultTolerance;
+        const float tolerance =
+            c < kMaxBuilderChannels ? b->channelTolerances[c] : kDefaultTolerance;
         const int32_t first = b->channelFirst[c];
         if (!Within(slot + first, corner + first, b->channelWidth[c], tolerance)) return false;
     }
@@ -283,8 +288,8 @@ void WriteFrames(orvane_mesh_builder* b, const float* frames) {
         if (direct) {
             for (int32_t i = 0; i < 3; ++i)
                 if (fields[i].offset >= 0)
-                    std::memcpy(Slot(b, s) + fields[i].offset, frame ? frame + 3 * i : value.Tangent,
-                                3 * sizeof(float));
+                    std::memcpy(Slot(b, s) + fields[i].offset,
+                                frame ? frame + 3 * i : value.Tangent, 3 * sizeof(float));
         } else {
             OrvaneMergeSingleObject(OrvaneGBX333VertexType, &value, b->layout, Slot(b, s));
         }
@@ -305,13 +310,14 @@ int32_t OriginalVertex(const orvane_mesh_builder* b, int32_t slot) {
 
 void FreeMeshBuilder(orvane_mesh_builder* b) {
     if (b == nullptr) return;
-    void* arrays[] = {b->cornerLayout,    b->channelFirst,     b->channelWidth,
-                      b->cornerFields,    b->vertices,         b->coincidentNext,
-                      b->vertexToTriangle, b->pendingWeights,  b->weightArrays,
-                      b->triangleIndices, b->triangleLink,     b->materialHeads,
+    void* arrays[] = {b->cornerLayout,      b->channelFirst,   b->channelWidth,
+                      b->cornerFields,      b->vertices,       b->coincidentNext,
+                      b->vertexToTriangle,  b->pendingWeights, b->weightArrays,
+                      b->triangleIndices,   b->triangleLink,   b->materialHeads,
                       b->materialTriangles, b->pendingCorners, b->slotCorners,
-                      b->scratchVertex,   b->edgeTable,        b->componentNames};
-    for (void* array : arrays) ORVANE_DEALLOCATE(array);
+                      b->scratchVertex,     b->edgeTable,      b->componentNames};
+    for (void* array : arrays)
+        ORVANE_DEALLOCATE(array);
     ORVANE_DEALLOCATE(b);
 }
 
@@ -323,8 +329,7 @@ extern "C" {
 
 ORVANE_API orvane_mesh_builder* OrvaneBeginMesh(orvane_int32 VertexCount,
                                                 orvane_int32 TriangleCount,
-                                                orvane_int32 MaterialCount,
-                                                orvane_int32 BoneCount,
+                                                orvane_int32 MaterialCount, orvane_int32 BoneCount,
                                                 const orvane_data_type_definition* VertexLayout) {
     ORVANE_CHECK_NOT_NULL(OrvaneVertexLayoutOrigin, VertexLayout, nullptr);
     if (VertexCount < 0 || TriangleCount < 0 || MaterialCount < 0 || BoneCount < 0) {
@@ -360,8 +365,10 @@ ORVANE_API orvane_mesh_builder* OrvaneBeginMesh(orvane_int32 VertexCount,
         orvane::FreeMeshBuilder(b);
         return nullptr;
     }
-    for (float& t : b->tolerances) t = orvane::kDefaultTolerance;
-    for (float& t : b->channelTolerances) t = orvane::kDefaultTolerance;
+    for (float& t : b->tolerances)
+        t = orvane::kDefaultTolerance;
+    for (float& t : b->channelTolerances)
+        t = orvane::kDefaultTolerance;
     b->mergingTolerance = orvane::kDefaultMergingTolerance;
     if (const orvane_data_type_definition* weights =
             orvane::FirstMatch(VertexLayout, "BoneWeights")) {
@@ -441,7 +448,8 @@ ORVANE_API void OrvaneSetVertexChannelComponentNames(orvane_mesh_builder* Builde
         Builder->componentNames = ORVANE_ALLOCATE_ARRAY(const char*, Count);
         if (Builder->componentNames == nullptr) return;
     }
-    for (int32_t i = 0; i < Count; ++i) Builder->componentNames[i] = Names[i];
+    for (int32_t i = 0; i < Count; ++i)
+        Builder->componentNames[i] = Names[i];
 }
 
 ORVANE_API void OrvaneSetPosition(orvane_mesh_builder* Builder, orvane_real32 X, orvane_real32 Y,
@@ -497,8 +505,8 @@ ORVANE_API void OrvaneSetNormal(orvane_mesh_builder* Builder, orvane_int32 Corne
                                 orvane_real32 Y, orvane_real32 Z) {
     orvane::SetSpatial(Builder, Corner, 0, X, Y, Z);
 }
-ORVANE_API void OrvaneSetTangent(orvane_mesh_builder* Builder, orvane_int32 Corner,
-                                 orvane_real32 X, orvane_real32 Y, orvane_real32 Z) {
+ORVANE_API void OrvaneSetTangent(orvane_mesh_builder* Builder, orvane_int32 Corner, orvane_real32 X,
+                                 orvane_real32 Y, orvane_real32 Z) {
     orvane::SetSpatial(Builder, Corner, 1, X, Y, Z);
 }
 ORVANE_API void OrvaneSetBinormal(orvane_mesh_builder* Builder, orvane_int32 Corner,
@@ -524,8 +532,8 @@ ORVANE_API void OrvaneSetChannel(orvane_mesh_builder* Builder, orvane_int32 Corn
         !orvane::ChannelIsUsable(Builder, ChannelIndex))
         return;
     ORVANE_CHECK_NOT_NULL(OrvaneVertexLayoutOrigin, Values, );
-    std::memcpy(orvane::PendingCorner(Builder, Corner) + Builder->channelFirst[ChannelIndex], Values,
-                sizeof(float) * static_cast<size_t>(Builder->channelWidth[ChannelIndex]));
+    std::memcpy(orvane::PendingCorner(Builder, Corner) + Builder->channelFirst[ChannelIndex],
+                Values, sizeof(float) * static_cast<size_t>(Builder->channelWidth[ChannelIndex]));
 }
 
 ORVANE_API void OrvaneSetMaterial(orvane_mesh_builder* Builder, orvane_int32 MaterialIndex) {

@@ -51,8 +51,8 @@ struct orvane_mesh_builder {
     int32_t* vertexToTriangle;
 
     float pendingPosition[3];
-    float* pendingWeights;                       // boneCount reals
-    orvane_vertex_weight_arrays* weightArrays;   // the intermediate of a pushed vertex
+    float* pendingWeights;                             // boneCount reals
+    orvane_vertex_weight_arrays* weightArrays;         // the intermediate of a pushed vertex
     const orvane_data_type_definition* weightsMember;  // "BoneWeights", or null
     int32_t weightsOffset;
 

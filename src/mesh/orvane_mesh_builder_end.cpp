@@ -23,7 +23,8 @@ inline size_t Align(size_t n) {
 
 int32_t LayoutRecords(const Record* layout) {
     int32_t n = 0;
-    while (layout[n].Type != OrvaneEndMember) ++n;
+    while (layout[n].Type != OrvaneEndMember)
+        ++n;
     return n + 1;
 }
 
@@ -51,7 +52,8 @@ VertexDataPlan PlanVertexData(const orvane_mesh_builder* b) {
     p.namePointers = at;
     at = Align(at + sizeof(char*) * static_cast<size_t>(b->componentCount));
     p.nameTexts = at;
-    for (int32_t i = 0; i < b->componentCount; ++i) at += std::strlen(ComponentName(b, i)) + 1;
+    for (int32_t i = 0; i < b->componentCount; ++i)
+        at += std::strlen(ComponentName(b, i)) + 1;
     p.total = Align(at);
     return p;
 }
@@ -129,7 +131,8 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
     // Original vertices per corner, read once.
     for (int32_t t = 0; t < triangles; ++t) {
         int32_t original[3];
-        for (int32_t c = 0; c < 3; ++c) original[c] = OriginalVertex(b, indices[3 * t + c]);
+        for (int32_t c = 0; c < 3; ++c)
+            original[c] = OriginalVertex(b, indices[3 * t + c]);
         for (int32_t s = 0; s < 3; ++s) {
             int32_t lower = original[s], higher = original[(s + 1) % 3];
             if (lower > higher) std::swap(lower, higher);
@@ -151,7 +154,8 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
             if (head >= 0) {
                 // Append at the chain's end so that the chain keeps the order of entry.
                 int32_t tail = head;
-                while (table[5 * tail + 3] >= 0) tail = table[5 * tail + 3];
+                while (table[5 * tail + 3] >= 0)
+                    tail = table[5 * tail + 3];
                 table[5 * tail + 3] = static_cast<int32_t>(at);
             }
         }

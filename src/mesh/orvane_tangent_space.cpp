@@ -238,8 +238,8 @@ bool ArgumentsAreUsable(int32_t triangleCount, const int32_t* indices, const flo
         return false;
     }
     if (layout == nullptr || OrvaneGetTotalObjectSize(layout) <= 0 ||
-        (vertexCount > 0 && (vertices == nullptr || frames == nullptr || next == nullptr ||
-                             toTriangle == nullptr)) ||
+        (vertexCount > 0 &&
+         (vertices == nullptr || frames == nullptr || next == nullptr || toTriangle == nullptr)) ||
         (triangleCount > 0 && (indices == nullptr || scratch == nullptr))) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin,
                          "Tangent frames need a vertex layout and every array");
@@ -318,8 +318,7 @@ ORVANE_API orvane_int32 OrvaneBuildTangentSpaceWithCapacity(
     orvane_int32 TriangleCount, orvane_int32* Indices, orvane_real32* TriangleScratch,
     orvane_int32 VertexCount, orvane_int32 VertexCapacity,
     const orvane_data_type_definition* VertexLayout, void* Vertices, orvane_real32* VertexFrames,
-    orvane_int32* CoincidentNext, orvane_int32* VertexToTriangle,
-    orvane_real32 MergingTolerance) {
+    orvane_int32* CoincidentNext, orvane_int32* VertexToTriangle, orvane_real32 MergingTolerance) {
     return orvane::BuildTangentFrames(TriangleCount, Indices, TriangleScratch, VertexCount,
                                       VertexCapacity, VertexLayout, Vertices, VertexFrames,
                                       CoincidentNext, VertexToTriangle, MergingTolerance);

@@ -51,8 +51,8 @@ inline AssetMesh LoadAssetMesh(const char* relative, bool withTangents) {
     for (unsigned v = 0; v < n; ++v) {
         const aiVector3D& p = mesh->mVertices[v];
         out.positions[v] = {p.x, p.y, p.z};
-        if (mesh->mNormals) out.normals[v] = {mesh->mNormals[v].x, mesh->mNormals[v].y,
-                                              mesh->mNormals[v].z};
+        if (mesh->mNormals)
+            out.normals[v] = {mesh->mNormals[v].x, mesh->mNormals[v].y, mesh->mNormals[v].z};
         if (mesh->mTextureCoords[0])
             out.uvs[v] = {mesh->mTextureCoords[0][v].x, mesh->mTextureCoords[0][v].y};
         if (!out.tangents.empty())
@@ -85,7 +85,8 @@ inline orvane_mesh_builder* BuildAssetMesh(const AssetMesh& mesh,
     for (size_t v = 0; v < mesh.positions.size(); ++v) {
         OrvaneSetPosition(builder, mesh.positions[v][0], mesh.positions[v][1],
                           mesh.positions[v][2]);
-        for (const auto& [bone, weight] : mesh.weights[v]) OrvaneAddWeight(builder, bone, weight);
+        for (const auto& [bone, weight] : mesh.weights[v])
+            OrvaneAddWeight(builder, bone, weight);
         OrvanePushVertex(builder);
     }
     for (const auto& triangle : mesh.triangles) {

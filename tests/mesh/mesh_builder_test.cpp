@@ -128,12 +128,14 @@ TEST(MeshBuilderWelding, RingAndOriginalVertices) {
         // Following the ring from a base vertex returns to it.
         if (s < 8) {
             int32_t at = next[s], steps = 1;
-            while (at != s && steps < count) at = next[at], ++steps;
+            while (at != s && steps < count)
+                at = next[at], ++steps;
             EXPECT_EQ(at, s);
             EXPECT_EQ(steps, 3);
         }
     }
-    for (int n : ringSize) EXPECT_EQ(n, 3);
+    for (int n : ringSize)
+        EXPECT_EQ(n, 3);
     {
         LogCapture log;
         EXPECT_EQ(OrvaneGetOriginalVertex(b, count), -1);
@@ -225,7 +227,8 @@ int32_t ColourPairCount(float first, float second, std::vector<uint8_t>* colours
     const int32_t count = OrvaneGetResultingVertexCount(b);
     if (colours) {
         const auto* bytes = static_cast<const uint8_t*>(OrvaneGetResultingVertices(b));
-        for (int32_t s = 0; s < count; ++s) colours->push_back(bytes[28 * s + 24]);
+        for (int32_t s = 0; s < count; ++s)
+            colours->push_back(bytes[28 * s + 24]);
     }
     OrvaneAbortMesh(b);
     return count;
@@ -244,7 +247,8 @@ orvane_int32 BuildSingleVertex(const orvane_data_type_definition* layout, int32_
     orvane_mesh_builder* b = OrvaneBeginMesh(1, 0, 1, bones, layout);
     if (b == nullptr) return -1;
     OrvaneSetPosition(b, 1, 2, 3);
-    for (const auto& [bone, weight] : weights) OrvaneAddWeight(b, bone, weight);
+    for (const auto& [bone, weight] : weights)
+        OrvaneAddWeight(b, bone, weight);
     OrvanePushVertex(b);
     const int32_t size = OrvaneGetTotalObjectSize(layout);
     const auto* v = static_cast<const uint8_t*>(OrvaneGetResultingVertices(b));
@@ -266,8 +270,7 @@ TEST(MeshBuilderWeights, HeaviestBonesWithExactOneNorm) {
     EXPECT_EQ(v.BoneWeights[1], 127);
     // Weights added twice to a bone accumulate; four places of five bones.
     BuildSingleVertex(OrvanePWN343VertexType, 5,
-                      {{0, 0.1f}, {4, 0.3f}, {2, 0.2f}, {2, 0.2f}, {1, 0.05f}, {3, 0.05f}},
-                      &bytes);
+                      {{0, 0.1f}, {4, 0.3f}, {2, 0.2f}, {2, 0.2f}, {1, 0.05f}, {3, 0.05f}}, &bytes);
     orvane_pwn343_vertex w;
     std::memcpy(&w, bytes.data(), sizeof(w));
     EXPECT_EQ(w.BoneIndices[0], 2);
@@ -317,8 +320,8 @@ void PushTriangle(orvane_mesh_builder* b, int32_t v0, int32_t v1, int32_t v2) {
 }
 
 orvane_mesh_builder* BeginGrid(int32_t vertices, int32_t triangles, int32_t materials) {
-    orvane_mesh_builder* b = OrvaneBeginMesh(vertices, triangles, materials, 0,
-                                             OrvanePN33VertexType);
+    orvane_mesh_builder* b =
+        OrvaneBeginMesh(vertices, triangles, materials, 0, OrvanePN33VertexType);
     for (int32_t v = 0; v < vertices; ++v) {
         OrvaneSetPosition(b, static_cast<float>(v % 3), static_cast<float>(v / 3), 0);
         OrvanePushVertex(b);
@@ -578,7 +581,8 @@ TEST(MeshBuilderThreads, TwoBuildersAtOnce) {
                 same[i] = same[i] && results[i] == expected;
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_TRUE(same[0]);
     EXPECT_TRUE(same[1]);
 }
