@@ -420,8 +420,7 @@ typedef struct orvane_mesh_builder orvane_mesh_builder;
  * (nothing is left allocated). Tolerances start at 0.001 (tangent merging at 0.25). */
 ORVANE_API orvane_mesh_builder* OrvaneBeginMesh(orvane_int32 VertexCount,
                                                 orvane_int32 TriangleCount,
-                                                orvane_int32 MaterialCount,
-                                                orvane_int32 BoneCount,
+                                                orvane_int32 MaterialCount, orvane_int32 BoneCount,
                                                 const orvane_data_type_definition* VertexLayout);
 /* Releases the builder without producing anything; null does nothing. */
 ORVANE_API void OrvaneAbortMesh(orvane_mesh_builder* Builder);
@@ -461,8 +460,8 @@ ORVANE_API void OrvaneSetVertexIndex(orvane_mesh_builder* Builder, orvane_int32 
                                      orvane_int32 BaseVertexIndex);
 ORVANE_API void OrvaneSetNormal(orvane_mesh_builder* Builder, orvane_int32 Corner, orvane_real32 X,
                                 orvane_real32 Y, orvane_real32 Z);
-ORVANE_API void OrvaneSetTangent(orvane_mesh_builder* Builder, orvane_int32 Corner,
-                                 orvane_real32 X, orvane_real32 Y, orvane_real32 Z);
+ORVANE_API void OrvaneSetTangent(orvane_mesh_builder* Builder, orvane_int32 Corner, orvane_real32 X,
+                                 orvane_real32 Y, orvane_real32 Z);
 ORVANE_API void OrvaneSetBinormal(orvane_mesh_builder* Builder, orvane_int32 Corner,
                                   orvane_real32 X, orvane_real32 Y, orvane_real32 Z);
 ORVANE_API void OrvaneSetTangentBinormalCross(orvane_mesh_builder* Builder, orvane_int32 Corner,
