@@ -136,21 +136,25 @@ bool BuildCornerLayout(orvane_mesh_builder* b) {
 bool AllocateArrays(orvane_mesh_builder* b) {
     const int64_t slots = 4 * int64_t{b->baseCount} + 12 * int64_t{b->triangleCapacity};
     if (slots > INT32_MAX || static_cast<int64_t>(slots) * b->vertexSize > INT32_MAX ||
-        36 * int64_t{b->triangleCapacity} > INT32_MAX / 5) {
+        6 * int64_t{b->triangleCapacity} > INT32_MAX / 5) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin,
                          "A mesh of %d vertices and %d triangles is too large to build",
                          static_cast<int>(b->baseCount), static_cast<int>(b->triangleCapacity));
         return false;
     }
     b->slotCapacity = static_cast<int32_t>(slots);
-    b->edgeSlots = 36 * b->triangleCapacity;
+    // Twice the sides keeps probe runs short; the chains and so the side map do not depend on
+    // the table's size.
+    b->edgeSlots = 6 * b->triangleCapacity;
     if (!BuildCornerLayout(b)) return false;
     b->vertices = static_cast<unsigned char*>(
         ORVANE_ALLOCATE(16, static_cast<size_t>(slots) * b->vertexSize + 1));
     b->coincidentNext = ORVANE_ALLOCATE_ARRAY(int32_t, slots + 1);
     b->vertexToTriangle = ORVANE_ALLOCATE_ARRAY(int32_t, slots + 1);
     b->pendingWeights = ORVANE_ALLOCATE_ARRAY(float, b->boneCount + 1);
-    b->weightArrays = ORVANE_ALLOCATE_ARRAY(orvane_vertex_weight_arrays, 1);
+    b->weightWords = ORVANE_ALLOCATE_ARRAY(uint32_t, 2 * int64_t{b->layoutBones} + 1);
+    b->emptyVertex = static_cast<unsigned char*>(ORVANE_ALLOCATE(16, b->vertexSize + 16));
+    b->sideEntries = ORVANE_ALLOCATE_ARRAY(int32_t, 3 * int64_t{b->triangleCapacity} + 1);
     b->triangleIndices = ORVANE_ALLOCATE_ARRAY(int32_t, 3 * int64_t{b->triangleCapacity} + 1);
     b->triangleLink = ORVANE_ALLOCATE_ARRAY(int32_t, b->triangleCapacity + 1);
     b->materialHeads = ORVANE_ALLOCATE_ARRAY(int32_t, b->materialCount + 1);
@@ -160,38 +164,39 @@ bool AllocateArrays(orvane_mesh_builder* b) {
     b->scratchVertex = static_cast<unsigned char*>(ORVANE_ALLOCATE(16, b->vertexSize + 16));
     b->edgeTable = ORVANE_ALLOCATE_ARRAY(int32_t, 5 * int64_t{b->edgeSlots} + 1);
     return b->vertices && b->coincidentNext && b->vertexToTriangle && b->pendingWeights &&
-           b->weightArrays && b->triangleIndices && b->triangleLink && b->materialHeads &&
-           b->materialTriangles && b->pendingCorners && b->slotCorners && b->scratchVertex &&
-           b->edgeTable;
+           b->weightWords && b->emptyVertex && b->sideEntries && b->triangleIndices &&
+           b->triangleLink && b->materialHeads && b->materialTriangles && b->pendingCorners &&
+           b->slotCorners && b->scratchVertex && b->edgeTable;
 }
 
 // Keeps the n heaviest bones (a later bone passes a listed one only when strictly heavier),
-// normalised, in the weight intermediate.
+// normalised.
 void SelectWeights(orvane_mesh_builder* b) {
-    orvane_vertex_weight_arrays& w = *b->weightArrays;
     const int32_t n = b->layoutBones;
-    std::memset(&w, 0, sizeof(w));
+    float* weights = reinterpret_cast<float*>(b->weightWords);
+    uint32_t* bones = b->weightWords + n;
+    std::memset(b->weightWords, 0, sizeof(uint32_t) * 2 * static_cast<size_t>(n));
     for (int32_t bone = 0; bone < b->boneCount; ++bone) {
         const float weight = b->pendingWeights[bone];
         int32_t place = 0;
-        while (place < n && !(weight > w.BoneWeights[place]))
+        while (place < n && !(weight > weights[place]))
             ++place;
         if (place >= n) continue;
         for (int32_t i = n - 1; i > place; --i) {
-            w.BoneWeights[i] = w.BoneWeights[i - 1];
-            w.BoneIndices[i] = w.BoneIndices[i - 1];
+            weights[i] = weights[i - 1];
+            bones[i] = bones[i - 1];
         }
-        w.BoneWeights[place] = weight;
-        w.BoneIndices[place] = static_cast<uint32_t>(bone);
+        weights[place] = weight;
+        bones[place] = static_cast<uint32_t>(bone);
     }
     float sum = 0;
     for (int32_t i = 0; i < n; ++i)
-        sum += w.BoneWeights[i];
+        sum += weights[i];
     if (sum > 0) {
         for (int32_t i = 0; i < n; ++i)
-            w.BoneWeights[i] /= sum;
+            weights[i] /= sum;
     } else if (n > 0) {
-        w.BoneWeights[0] = 1;
+        weights[0] = 1;
     }
 }
 
@@ -310,12 +315,11 @@ int32_t OriginalVertex(const orvane_mesh_builder* b, int32_t slot) {
 
 void FreeMeshBuilder(orvane_mesh_builder* b) {
     if (b == nullptr) return;
-    void* arrays[] = {b->cornerLayout,      b->channelFirst,   b->channelWidth,
-                      b->cornerFields,      b->vertices,       b->coincidentNext,
-                      b->vertexToTriangle,  b->pendingWeights, b->weightArrays,
-                      b->triangleIndices,   b->triangleLink,   b->materialHeads,
-                      b->materialTriangles, b->pendingCorners, b->slotCorners,
-                      b->scratchVertex,     b->edgeTable,      b->componentNames};
+    void* arrays[] = {b->cornerLayout, b->channelFirst,   b->channelWidth,      b->cornerFields,
+                      b->vertices,     b->coincidentNext, b->vertexToTriangle,  b->pendingWeights,
+                      b->weightWords,  b->emptyVertex,    b->sideEntries,       b->triangleIndices,
+                      b->triangleLink, b->materialHeads,  b->materialTriangles, b->pendingCorners,
+                      b->slotCorners,  b->scratchVertex,  b->edgeTable,         b->componentNames};
     for (void* array : arrays)
         ORVANE_DEALLOCATE(array);
     ORVANE_DEALLOCATE(b);
@@ -375,9 +379,15 @@ ORVANE_API orvane_mesh_builder* OrvaneBeginMesh(orvane_int32 VertexCount,
         b->weightsMember = weights;
         b->weightsOffset = orvane::MemberOffset(VertexLayout, weights);
     }
-    OrvaneMakeEmptyDataTypeObject(VertexLayout, b->scratchVertex);
+    b->weightsType[0] =
+        orvane::MemberRecord(OrvaneReal32Member, "BoneWeights", nullptr, layoutBones);
+    b->weightsType[1] =
+        orvane::MemberRecord(OrvaneUInt32Member, "BoneIndices", nullptr, layoutBones);
+    b->weightsType[2] = orvane::EndRecord();
+    b->directPosition = orvane::PlanRealField(VertexLayout, "Position", 3, &b->positionField);
+    OrvaneMakeEmptyDataTypeObject(VertexLayout, b->emptyVertex);
     for (int32_t v = 0; v < VertexCount; ++v)
-        std::memcpy(orvane::Slot(b, v), b->scratchVertex, static_cast<size_t>(b->vertexSize));
+        std::memcpy(orvane::Slot(b, v), b->emptyVertex, static_cast<size_t>(b->vertexSize));
     for (int32_t s = 0; s < b->slotCapacity; ++s) {
         b->coincidentNext[s] = s < VertexCount ? -1 : orvane::kUnusedSlot;
         b->vertexToTriangle[s] = s < VertexCount ? -1 : orvane::kUnusedSlot;
@@ -386,7 +396,6 @@ ORVANE_API orvane_mesh_builder* OrvaneBeginMesh(orvane_int32 VertexCount,
         b->materialHeads[m] = -1;
         b->materialTriangles[m] = 0;
     }
-    orvane::SetUInt32(5 * static_cast<size_t>(b->edgeSlots), 0xffffffffu, b->edgeTable);
     b->slotCount = VertexCount;
     orvane::ClearPendingVertex(b);
     orvane::ClearPendingTriangle(b);
@@ -483,8 +492,15 @@ ORVANE_API void OrvanePushVertex(orvane_mesh_builder* Builder) {
     }
     unsigned char* slot = orvane::Slot(b, b->basePushed++);
     orvane::SelectWeights(b);
-    OrvaneConvertSingleObject(OrvaneP3VertexType, b->pendingPosition, b->layout, slot);
-    OrvaneMergeSingleObject(OrvaneVertexWeightArraysType, b->weightArrays, b->layout, slot);
+    if (b->directPosition) {
+        std::memcpy(slot, b->emptyVertex, static_cast<size_t>(b->vertexSize));
+        if (b->positionField.offset >= 0)
+            std::memcpy(slot + b->positionField.offset, b->pendingPosition, 3 * sizeof(float));
+    } else {
+        OrvaneConvertSingleObject(OrvaneP3VertexType, b->pendingPosition, b->layout, slot);
+    }
+    if (b->layoutBones > 0)
+        OrvaneMergeSingleObject(b->weightsType, b->weightWords, b->layout, slot);
     if (b->weightsMember) OrvaneEnsureExactOneNorm(b->weightsMember, slot + b->weightsOffset);
     orvane::ClearPendingVertex(b);
 }

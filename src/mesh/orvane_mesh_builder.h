@@ -51,8 +51,14 @@ struct orvane_mesh_builder {
     int32_t* vertexToTriangle;
 
     float pendingPosition[3];
-    float* pendingWeights;                             // boneCount reals
-    orvane_vertex_weight_arrays* weightArrays;         // the intermediate of a pushed vertex
+    float* pendingWeights;  // boneCount reals
+    // The selected influences of a pushed vertex: layoutBones weights, then as many bone indices,
+    // described by weightsType (the bone-count prefix of the 256-wide weight intermediate).
+    uint32_t* weightWords;
+    orvane_data_type_definition weightsType[3];
+    unsigned char* emptyVertex;  // the layout's empty object, the start of every base vertex
+    orvane::RealField positionField;
+    bool directPosition;
     const orvane_data_type_definition* weightsMember;  // "BoneWeights", or null
     int32_t weightsOffset;
 
@@ -80,8 +86,11 @@ struct orvane_mesh_builder {
     orvane::RealField* cornerFields;  // one per corner member
     unsigned char* scratchVertex;     // per builder, so builders on other threads never share it
 
-    int32_t* edgeTable;  // 5 per slot: lower, higher, key, next, head
+    // Side adjacency: an open-addressed table of 5 words per entry (lower, higher, key, next,
+    // head) with room for twice the sides, and each side's entry.
+    int32_t* edgeTable;
     int32_t edgeSlots;
+    int32_t* sideEntries;
 
     const char** componentNames;  // componentCount entries, or null
 };

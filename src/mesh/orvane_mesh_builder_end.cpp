@@ -145,6 +145,7 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
                     head = static_cast<int32_t>(at);
                 at = (at + 1) % size;
             }
+            b->sideEntries[3 * t + s] = static_cast<int32_t>(at);
             int32_t* entry = table + 5 * at;
             entry[0] = lower;
             entry[1] = higher;
@@ -160,12 +161,10 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
             }
         }
     }
-    for (uint64_t at = 0; at < size; ++at) {
-        const int32_t* entry = table + 5 * at;
-        if (entry[2] < 0) continue;
+    for (int32_t k = 0; k < 3 * triangles; ++k) {
+        const int32_t* entry = table + 5 * static_cast<size_t>(b->sideEntries[k]);
         const int32_t next = entry[3] >= 0 ? entry[3] : entry[4];
-        const int32_t key = entry[2];
-        sides[3 * (key >> 2) + (key & 3)] = table[5 * next + 2];
+        sides[k] = table[5 * static_cast<size_t>(next) + 2];
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "types/orvane_convert.h"
 
 namespace orvane {
 namespace {
@@ -225,6 +226,46 @@ void Orthonormalize(float* frame) {
     Store(Normalized(n), frame + 6);
 }
 
+// Offset of the first member conversion would match with `name` when it holds at least
+// `width` reals; -1 when the layout lacks it; -2 when it holds something else.
+int32_t RealMemberOffset(const orvane_data_type_definition* layout, const char* name,
+                         int32_t width) {
+    int32_t offset = 0;
+    for (const orvane_data_type_definition* m = layout; m->Type != OrvaneEndMember; ++m) {
+        if (m->Name && ConversionNamesMatch(m->Name, name))
+            return m->Type == OrvaneReal32Member && OrvaneGetMemberArrayWidth(m) >= width ? offset
+                                                                                          : -2;
+        offset += OrvaneGetMemberTypeSize(m);
+    }
+    return -1;
+}
+
+// Each vertex through the position/normal/UV layout: read in place when the three members are
+// plain reals, converted otherwise.
+void ReadVertices(const orvane_data_type_definition* layout, const void* vertices, int32_t count,
+                  orvane_pnt332_vertex* read) {
+    const int32_t offsets[3] = {RealMemberOffset(layout, "Position", 3),
+                                RealMemberOffset(layout, "Normal", 3),
+                                RealMemberOffset(layout, "TextureCoordinates0", 2)};
+    if (offsets[0] == -2 || offsets[1] == -2 || offsets[2] == -2) {
+        OrvaneConvertVertexLayouts(count, layout, vertices, OrvanePNT332VertexType, read);
+        return;
+    }
+    const size_t size = static_cast<size_t>(OrvaneGetTotalObjectSize(layout));
+    const auto* bytes = static_cast<const unsigned char*>(vertices);
+    const size_t widths[3] = {3, 3, 2};
+    for (int32_t v = 0; v < count; ++v) {
+        float* out[3] = {read[v].Position, read[v].Normal, read[v].TextureCoordinates0};
+        for (int i = 0; i < 3; ++i) {
+            if (offsets[i] >= 0)
+                std::memcpy(out[i], bytes + size * static_cast<size_t>(v) + offsets[i],
+                            widths[i] * sizeof(float));
+            else
+                std::memset(out[i], 0, widths[i] * sizeof(float));
+        }
+    }
+}
+
 bool ArgumentsAreUsable(int32_t triangleCount, const int32_t* indices, const float* scratch,
                         int32_t vertexCount, int32_t capacity,
                         const orvane_data_type_definition* layout, const void* vertices,
@@ -278,7 +319,7 @@ int32_t BuildTangentFrames(int32_t triangleCount, int32_t* indices, float* trian
         ORVANE_DEALLOCATE(previous);
         return -1;
     }
-    OrvaneConvertVertexLayouts(vertexCount, layout, vertices, OrvanePNT332VertexType, read);
+    ReadVertices(layout, vertices, vertexCount, read);
 
     Context c{triangleCount,
               indices,
