@@ -169,6 +169,43 @@ TEST(MeshBuilderTangents, DegenerateTextureCoordinatesGiveZeroFrames) {
     }
 }
 
+// Frames reach layouts whose members are not three plain reals through conversion.
+orvane_data_type_definition g_wideTangentLayout[] = {
+    {OrvaneReal32Member, "Position", nullptr, 3, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "Normal", nullptr, 3, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "Tangent", nullptr, 4, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "TextureCoordinates0", nullptr, 2, {0, 0, 0}, 0},
+    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+
+TEST(MeshBuilderTangents, ConvertedLayoutsGetTheirFrames) {
+    const Strip s = MakeStrip(2, false);
+    orvane_mesh_builder* b = OrvaneBeginMesh(6, 4, 1, 0, g_wideTangentLayout);
+    ASSERT_NE(b, nullptr);
+    for (const auto& p : s.positions) {
+        OrvaneSetPosition(b, p[0], p[1], p[2]);
+        OrvanePushVertex(b);
+    }
+    for (const auto& t : s.triangles) {
+        for (int32_t c = 0; c < 3; ++c) {
+            OrvaneSetVertexIndex(b, c, t[c]);
+            OrvaneSetNormal(b, c, 0, 0, 1);
+            OrvaneSetTangent(b, c, 0, 7, 0);  // replaced by the generated frame
+            OrvaneSetChannel(b, c, 0, s.uvs[t[c]].data());
+        }
+        OrvanePushTriangle(b);
+    }
+    OrvaneGenerateTangentSpaceFromUVs(b);
+    ASSERT_EQ(OrvaneGetResultingVertexCount(b), 6);
+    const auto* v = static_cast<const float*>(OrvaneGetResultingVertices(b));
+    for (int32_t i = 0; i < 6; ++i) {
+        const float* tangent = v + 12 * i + 6;
+        EXPECT_NEAR(tangent[0], 1, 1e-5);
+        EXPECT_NEAR(tangent[1], 0, 1e-5);
+        EXPECT_EQ(tangent[3], 0.0f);
+    }
+    OrvaneAbortMesh(b);
+}
+
 // The exported builder on the mirrored strip, with the arrays at a given capacity.
 struct Exported {
     std::vector<orvane_pnt332_vertex> vertices;
