@@ -395,11 +395,32 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
     const orvane_real32* IdentityVector);
 
+/* Evaluates Curve at time t (seconds on the curve's own knot values) into Result, which
+ * receives Dimension values (0 to 9, and the curve's own dimension unless it is an identity
+ * curve). The time domain is the whole real line:
+ * - between the first and the last knot, the B-spline (degree 0 holds each control over the
+ *   interval that ends at its knot);
+ * - before the first knot, the value at the first knot, unless BackwardsLoop: then the
+ *   curve continues periodically backwards with period CurveDuration;
+ * - after the last knot, the value at the last knot, unless ForwardsLoop: then the curve
+ *   continues periodically forwards (its last knot repeats its first);
+ * - a NaN t evaluates in the last interval.
+ * An identity curve yields the first Dimension values of IdentityVector (zeros when null), a
+ * constant its control, a keyframed curve its first frame. Normalize (dimension 3 or 4, degree
+ * above 0) renormalises by one Newton step; with Dimension 4 a window continued past an end
+ * is made sign-continuous first. A null, unrecognised or mismatched curve, an out-of-range
+ * degree or dimension logs an error and leaves Result unchanged. Reads only the curve; safe
+ * from any number of threads. */
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,
                                        orvane_bool BackwardsLoop, const orvane_curve2* Curve,
                                        orvane_bool ForwardsLoop, orvane_real32 CurveDuration,
                                        orvane_real32 t, orvane_real32* Result,
                                        const orvane_real32* IdentityVector);
+/* OrvaneEvaluateCurveAtT with the knot index given: KnotIndex should be
+ * OrvaneCurveFindKnot(Curve, t) (a previous frame's index is fine while t stays in its
+ * interval); an index equal to the knot count is lowered by one, others are clamped into the
+ * curve. Times outside the knots behave as in OrvaneEvaluateCurveAtT when KnotIndex is the
+ * first or last interval's. */
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
                                                orvane_bool BackwardsLoop,
                                                const orvane_curve2* Curve, orvane_bool ForwardsLoop,
