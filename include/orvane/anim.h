@@ -404,7 +404,7 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
  *   curve continues periodically backwards with period CurveDuration;
  * - after the last knot, the value at the last knot, unless ForwardsLoop: then the curve
  *   continues periodically forwards (its last knot repeats its first);
- * - a NaN t evaluates in the last interval.
+ * - a NaN t reads the last interval and yields NaN values.
  * An identity curve yields the first Dimension values of IdentityVector (zeros when null), a
  * constant its control, a keyframed curve its first frame. Normalize (dimension 3 or 4, degree
  * above 0) renormalises by one Newton step; with Dimension 4 a window continued past an end
