@@ -216,8 +216,7 @@ bool HoldCurveEnd(int32_t degree, int32_t dimension, bool normalize, bool clampF
     int32_t j;
     if (clampFront && knotIndex < degree && t <= ti[-knotIndex])
         j = -knotIndex;
-    else if (clampBack && knotIndex + degree >= knotCount &&
-             t >= ti[knotCount - 1 - knotIndex])
+    else if (clampBack && knotIndex + degree >= knotCount && t >= ti[knotCount - 1 - knotIndex])
         j = knotCount - 1 - knotIndex;
     else
         return false;

@@ -605,6 +605,17 @@ struct Builder {
         }
     }
 
+    // An array that claims elements must have them: a null pointer (never written, refused
+    // by the fixups, or into a section that is not loaded) would leave the application a
+    // count to walk over nothing.
+    void RequireArrayData(const Definition* member, const void* at, int64_t count) {
+        if (count > 0 && at == nullptr) {
+            Fail("%s(%d): Array member %s claims %d elements but points to no loaded data",
+                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__),
+                 member->Name ? member->Name : "(unnamed)", static_cast<int32_t>(count));
+        }
+    }
+
     const char* String(const void* slot) {
         uint32_t available = 0;
         const void* text = Decode(slot, &available);
@@ -665,6 +676,8 @@ struct Builder {
                         const int32_t count = LoadInt32(source);
                         if (values) std::memcpy(destination, source, 4);
                         const void* at = Decode(source + 4, &available);
+                        if (kind != OrvaneSwitchableTypeMember && w == 0)
+                            RequireArrayData(member, at, GroupedCount(count, width));
                         void* pointer = nullptr;
                         if (kind != OrvaneSwitchableTypeMember && w > 0) {
                             // With an array width above 1 the first (count, pointer) unit
@@ -701,6 +714,7 @@ struct Builder {
                         if (values) std::memcpy(destination + P, source + 4, 4);
                         if (values && w > 0) std::memset(destination + P, 0, 4);
                         const void* at = Decode(source + 8, &available);
+                        if (w == 0) RequireArrayData(member, at, GroupedCount(count, width));
                         StorePointer(destination, variantType);
                         StorePointer(destination + P + 4,
                                      w > 0 ? nullptr
