@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev zlib1g-dev)
+packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev zlib1g-dev
+  clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

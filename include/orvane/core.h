@@ -10,6 +10,7 @@
 #define ORVANE_CORE_H
 
 #include "orvane/common.h"
+#include "orvane/version.h"
 
 ORVANE_EXTERN_C_BEGIN
 
@@ -220,12 +221,8 @@ ORVANE_API void OrvaneFreeStringTable(orvane_string_table* Table);
  * out. */
 ORVANE_API char* OrvaneMapString(orvane_string_table* Table, const char* String);
 
-#define ORVANE_VERSION_MAJOR 2
-#define ORVANE_VERSION_MINOR 6
-#define ORVANE_VERSION_CUSTOMIZATION 0
-#define ORVANE_VERSION_BUILD 13
-#define ORVANE_VERSION_STRING "2.6.0.13"
-
+/* ORVANE_VERSION_MAJOR, _MINOR, _CUSTOMIZATION, _BUILD and _STRING come from the project
+ * version (orvane/version.h is generated into the build tree). */
 ORVANE_API const char* OrvaneGetVersionString(void);
 ORVANE_API void OrvaneGetVersion(orvane_int32* Major, orvane_int32* Minor,
                                  orvane_int32* Customization, orvane_int32* Build);

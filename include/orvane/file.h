@@ -326,8 +326,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
                                                 const char* TemporaryFileBaseName);
 /* Compression 0 none, 1 Pelma0, 2 Pelma1; Alignment a power of two (0 is taken as 1; others
  * are refused with an error). Chunks already written keep the alignment they were padded to. */
-ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
-                                           orvane_int32 SectionIndex,
+ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment);
 /* The byte order of the file; only before the first chunk is written (an error otherwise).
  * In a builder of the other byte order, chunks of 32-bit units (width 4 or 0) are reversed
@@ -355,9 +354,8 @@ ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
 ORVANE_API void OrvaneAdjustFileFixup(orvane_file_builder* Builder, orvane_file_fixup* Fixup,
                                       orvane_file_location NewTo);
 /* ArrayCount objects at Object, of the type description at Type, mix member widths. */
-ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder,
-                                           orvane_file_location Type, orvane_file_location Object,
-                                           orvane_int32 ArrayCount);
+ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder, orvane_file_location Type,
+                                           orvane_file_location Object, orvane_int32 ArrayCount);
 ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,
                                          orvane_file_location TypeLocation,
                                          orvane_file_location ObjectLocation);
@@ -412,9 +410,9 @@ ORVANE_API orvane_file_data_tree_writer* OrvaneBeginFileDataTreeWriting(
     orvane_int32 DefaultTypeSectionIndex, orvane_int32 DefaultObjectSectionIndex);
 ORVANE_API void OrvaneSetFileDataTreeFlags(orvane_file_data_tree_writer* Writer,
                                            orvane_uint32 Flags);
-ORVANE_API void OrvaneSetFileSectionForObjectsOfType(
-    orvane_file_data_tree_writer* Writer, const struct orvane_data_type_definition* Type,
-    orvane_int32 SectionIndex);
+ORVANE_API void OrvaneSetFileSectionForObjectsOfType(orvane_file_data_tree_writer* Writer,
+                                                     const struct orvane_data_type_definition* Type,
+                                                     orvane_int32 SectionIndex);
 ORVANE_API void OrvaneSetFileSectionForObject(orvane_file_data_tree_writer* Writer,
                                               const void* Object, orvane_int32 SectionIndex);
 ORVANE_API void OrvaneSetFileWriterStringCallback(orvane_file_data_tree_writer* Writer,
@@ -469,8 +467,7 @@ ORVANE_API orvane_bool OrvaneDecompressData(orvane_int32 CompressionType, orvane
                                             orvane_int32 Stop2, orvane_int32 ExpandedSize,
                                             void* Destination);
 /* Decodes a stream of a single content (header 0) into OutputSize bytes. */
-ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType,
-                                                 orvane_bool Reversed,
+ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType, orvane_bool Reversed,
                                                  orvane_int32 CompressedSize,
                                                  const void* CompressedBytes,
                                                  orvane_int32 OutputSize, void* Destination);
@@ -500,8 +497,8 @@ ORVANE_API orvane_int32 OrvanePelma1End(orvane_pelma1_state* State, void** Compr
 ORVANE_API void OrvanePelma1FreeSimple(orvane_pelma1_state* State);
 /* Decodes a single content; false (logged) on an inconsistent stream. */
 ORVANE_API orvane_bool OrvanePelma1Decompress(orvane_bool Reversed, orvane_int32 CompressedSize,
-                                              const void* CompressedBytes,
-                                              orvane_int32 OutputSize, void* Destination);
+                                              const void* CompressedBytes, orvane_int32 OutputSize,
+                                              void* Destination);
 /* The file compressor: what the file builder drives to store a section. Begin with the section's
  * expanded size, its number of contents (3 for a section) and the type; feed the contents in
  * order, each read from a file; end writes the stream to the writer. */

@@ -18,9 +18,13 @@
 
 namespace orvane::platform {
 
-void* HeapAllocate(size_t size) { return std::malloc(size == 0 ? 1 : size); }
+void* HeapAllocate(size_t size) {
+    return std::malloc(size == 0 ? 1 : size);
+}
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+    std::free(block);
+}
 
 // A handle is the descriptor plus one, so that descriptor 0 is not a null handle.
 static int Descriptor(FileHandle* file) {
@@ -34,9 +38,15 @@ FileHandle* OpenFile(const char* name, OpenMode mode) {
     }
     int flags = O_CLOEXEC;
     switch (mode) {
-        case OpenMode::Read: flags |= O_RDONLY; break;
-        case OpenMode::WriteKeep: flags |= O_RDWR | O_CREAT; break;
-        case OpenMode::WriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::WriteKeep:
+            flags |= O_RDWR | O_CREAT;
+            break;
+        case OpenMode::WriteTruncate:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
     }
     int fd;
     do {
@@ -78,8 +88,7 @@ int64_t ReadFile(FileHandle* file, void* buffer, size_t size) {
 int64_t WriteFile(FileHandle* file, const void* buffer, size_t size) {
     size_t done = 0;
     while (done < size) {
-        ssize_t n =
-            ::write(Descriptor(file), static_cast<const char*>(buffer) + done, size - done);
+        ssize_t n = ::write(Descriptor(file), static_cast<const char*>(buffer) + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -90,7 +99,7 @@ int64_t WriteFile(FileHandle* file, const void* buffer, size_t size) {
 }
 
 int64_t SeekFile(FileHandle* file, int64_t offset, SeekOrigin origin) {
-    int whence = origin == SeekOrigin::Start ? SEEK_SET
+    int whence = origin == SeekOrigin::Start     ? SEEK_SET
                  : origin == SeekOrigin::Current ? SEEK_CUR
                                                  : SEEK_END;
     return static_cast<int64_t>(::lseek(Descriptor(file), static_cast<off_t>(offset), whence));
@@ -110,7 +119,9 @@ bool ResizeFile(FileHandle* file, int64_t size) {
     return result == 0;
 }
 
-bool DeleteFile(const char* name) { return name != nullptr && ::unlink(name) == 0; }
+bool DeleteFile(const char* name) {
+    return name != nullptr && ::unlink(name) == 0;
+}
 
 bool GetTemporaryDirectory(char* buffer, size_t size) {
     const char* directory = std::getenv("TMPDIR");
@@ -127,7 +138,9 @@ bool GetTemporaryDirectory(char* buffer, size_t size) {
     return true;
 }
 
-int LastError() { return errno; }
+int LastError() {
+    return errno;
+}
 
 void ErrorText(int error, char* buffer, size_t size) {
     if (size == 0) return;
@@ -178,7 +191,9 @@ bool ProcessorHasSSE() {
 #endif
 }
 
-static char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+static char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 static bool BeginsWithFolded(const char* s, const char* prefix) {
     for (; *prefix; ++s, ++prefix) {
