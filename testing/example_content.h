@@ -59,7 +59,7 @@ public:
     orvane_skeleton skeleton;
     std::vector<Vertex> vertices;
     std::vector<int32_t> indices;
-    int16_t indices16[6] = {0, 1, 2, 258, 513, -3};
+    int16_t indices16[6] = {0, 2, 1, 1, 2, 3};
     std::vector<orvane_transform_track> tracks;
     std::vector<orvane_curve2*> curves;  // owned, in the order the tracks use them
     orvane_art_tool_info art;

@@ -1,5 +1,5 @@
 // The example content, built through the public interface.
-#include "support/example_content.h"
+#include "testing/example_content.h"
 
 #include <cmath>
 #include <cstring>
@@ -41,11 +41,12 @@ const int32_t kBox[36] = {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
 // Key values of the curves: a rising, swaying position and a nod about x.
 const float kKnots[4] = {0, 0.5f, 1, 1.5f};
 const float kPositions[12] = {0, 1, 0, 0, 1.1f, 0.2f, 0, 1, 0.4f, 0, 0.9f, 0.6f};
-const float kRotations[16] = {0, 0, 0, 1, 0.1f, 0, 0, 0.995f, 0.2f, 0, 0, 0.98f, 0.1f, 0, 0, 0.995f};
+const float kRotations[16] = {0,    0, 0, 1,     0.1f, 0, 0, 0.995f,
+                              0.2f, 0, 0, 0.98f, 0.1f, 0, 0, 0.995f};
 const float kScaleShear[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 const float kLean[4] = {0.05f, 0, 0, 0.9987f};
-const float kStretch[36] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 1.1f, 0, 0, 0, 0.9f, 0, 0, 0, 1,
-                            1.2f, 0, 0, 0, 0.8f, 0, 0, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+const float kStretch[36] = {1,    0, 0, 0, 1,    0, 0, 0, 1, 1.1f, 0, 0, 0, 0.9f, 0, 0, 0, 1,
+                            1.2f, 0, 0, 0, 0.8f, 0, 0, 0, 1, 1,    0, 0, 0, 1,    0, 0, 0, 1};
 
 }  // namespace
 
@@ -72,7 +73,13 @@ orvane_curve2 ExampleContent::Curve(orvane_data_type_definition* format, int32_t
 ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     ok_ = size.vertices >= 8 && size.indices >= 0 && size.bones >= 4 && size.tracks >= 4;
     if (!ok_) return;
-    art = {const_cast<char*>("Example Modeler"), 4, 2, 1.0f, {0, 0, 0}, {1, 0, 0}, {0, 1, 0},
+    art = {const_cast<char*>("Example Modeler"),
+           4,
+           2,
+           1.0f,
+           {0, 0, 0},
+           {1, 0, 0},
+           {0, 1, 0},
            {0, 0, 1}};
     exporter = {const_cast<char*>("orvane example"), 2, 6, 0, 13};
 
@@ -140,17 +147,20 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     tracks.resize(size_t(size.tracks));
     for (orvane_transform_track& track : tracks)
         std::memset(&track, 0, sizeof track);
-    tracks[0] = {boneNames[0].data(), Curve(OrvaneCurveDataDaK32fC32fType, 3, 3, 4, kKnots, kPositions),
+    tracks[0] = {boneNames[0].data(),
+                 Curve(OrvaneCurveDataDaK32fC32fType, 3, 3, 4, kKnots, kPositions),
                  Curve(OrvaneCurveDataD4nK16uC15uType, 3, 4, 4, kKnots, kRotations),
                  Curve(OrvaneCurveDataDaIdentityType, 0, 9, 0, nullptr, nullptr)};
     tracks[1] = {boneNames[1].data(),
                  Curve(OrvaneCurveDataD3Constant32fType, 0, 3, 1, kKnots, kPositions),
                  Curve(OrvaneCurveDataD4nK8uC7uType, 3, 4, 4, kKnots, kRotations),
                  Curve(OrvaneCurveDataD9I1K16uC16uType, 1, 9, 4, kKnots, kStretch)};
-    tracks[2] = {boneNames[2].data(), Curve(OrvaneCurveDataD3K16uC16uType, 3, 3, 4, kKnots, kPositions),
+    tracks[2] = {boneNames[2].data(),
+                 Curve(OrvaneCurveDataD3K16uC16uType, 3, 3, 4, kKnots, kPositions),
                  Curve(OrvaneCurveDataD4Constant32fType, 0, 4, 1, kKnots, kLean),
                  Curve(OrvaneCurveDataDaConstant32fType, 0, 9, 1, kKnots, kScaleShear)};
-    tracks[3] = {boneNames[3].data(), Curve(OrvaneCurveDataD3K8uC8uType, 3, 3, 4, kKnots, kPositions),
+    tracks[3] = {boneNames[3].data(),
+                 Curve(OrvaneCurveDataD3K8uC8uType, 3, 3, 4, kKnots, kPositions),
                  Curve(OrvaneCurveDataDaKeyframes32fType, 0, 4, 4, kKnots, kRotations), none};
     const bool firstBuilt = curves.size() == 11;
     for (int32_t i = 4; i < size.tracks; ++i) {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "orvane/core.h"
-#include "support/example_content.h"
+#include "testing/example_content.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
