@@ -1114,10 +1114,12 @@ bool InitializeCurveBuilder(orvane_curve_builder* builder, orvane_data_type_defi
     builder->Knots = nullptr;
     builder->Controls = nullptr;
     builder->Source = nullptr;
+    // A type that is none of the formats can never end in a curve: refused here, where the
+    // caller can still tell which call was wrong.
     if (builder->FormatIndex < 0) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin,
-                         "Invalid format specified for a orvane_curve2 - creating this curve "
-                         "will fail");
+                         "Invalid format specified for a orvane_curve2 - returning NULL");
+        return false;
     }
     if (degree < 0 || degree > 3 || dimension < 0 || dimension > 0x7FFF || knotCount < 0 ||
         int64_t(knotCount) * (int64_t(dimension) + 4) > INT32_MAX / 4) {
