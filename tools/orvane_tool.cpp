@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "orvane.h"
+#include "types/orvane_member_iterator.h"
 #include "testing/example_content.h"
 
 namespace {
@@ -222,89 +223,82 @@ void DumpValue(const orvane_data_type_definition* m, const uint8_t* at) {
     std::printf("\n");
 }
 
-void DumpArray(const orvane_data_type_definition* type, int32_t count, const uint8_t* array,
-               int depth, int maxDepth) {
-    const int32_t size = OrvaneGetTotalObjectSize(type);
-    for (int32_t i = 0; i < count && i < kElementsShown; ++i) {
+// Elements of an array (mode kArrayElements) or the objects behind an array of pointers (mode
+// kPointerEntries), the first few of them.
+void DumpElements(orvane::MemberIterator elements, int32_t count, int depth, int maxDepth) {
+    int32_t shown = 0;
+    for (; elements.Valid() && shown < kElementsShown; elements.Advance(), ++shown) {
         Indent(depth);
-        std::printf("[%d]\n", i);
-        DumpObject(type, array + int64_t(size) * i, depth + 1, maxDepth);
+        if (elements.mode == orvane::kPointerEntries) {
+            const auto* target = static_cast<const uint8_t*>(elements.Pointer());
+            std::printf("[%d]%s\n", shown, target ? "" : " null");
+            if (target) DumpObject(elements.subType, target, depth + 1, maxDepth);
+        } else {
+            std::printf("[%d]\n", shown);
+            DumpObject(elements.member, elements.data, depth + 1, maxDepth);
+        }
     }
-    if (count > kElementsShown) {
+    if (count > shown && shown == kElementsShown) {
         Indent(depth);
-        std::printf("... %d more\n", count - kElementsShown);
+        std::printf("... %d more\n", count - shown);
     }
 }
 
+// Walks the members through the type system's iterator, which knows where each kind keeps its
+// count, pointer and type in the native layout.
 void DumpObject(const orvane_data_type_definition* type, const uint8_t* object, int depth,
                 int maxDepth) {
-    const size_t p = sizeof(void*);
-    for (const orvane_data_type_definition* m = type; m && m->Type != OrvaneEndMember; ++m) {
-        const uint8_t* at = object;
-        object += OrvaneGetMemberTypeSize(m);
+    if (type == nullptr || object == nullptr) return;
+    for (orvane::MemberIterator it =
+             orvane::MemberIterator::OverMembers(type, const_cast<uint8_t*>(object));
+         it.Valid(); it.Advance()) {
+        const orvane_data_type_definition* m = it.member;
         Indent(depth);
         std::printf("%s: ", m->Name ? m->Name : "?");
         const bool deeper = depth < maxDepth;
-        switch (m->Type) {
+        switch (it.kind) {
             case OrvaneInlineMember:
                 std::printf("\n");
-                DumpObject(m->ReferenceType, at, depth + 1, maxDepth);
+                DumpObject(m->ReferenceType, it.data, depth + 1, maxDepth);
                 break;
             case OrvaneStringMember: {
-                const char* text = Get<const char*>(at);
+                const auto* text = static_cast<const char*>(it.Pointer());
                 std::printf(text ? "\"%s\"\n" : "null\n", text);
                 break;
             }
             case OrvaneReferenceMember: {
-                const uint8_t* target = Get<const uint8_t*>(at);
-                std::printf("%s\n", target ? DescribeType(m->ReferenceType) : "null");
-                if (target && deeper) DumpObject(m->ReferenceType, target, depth + 1, maxDepth);
+                const auto* target = static_cast<const uint8_t*>(it.Pointer());
+                std::printf("%s\n", target ? DescribeType(it.subType) : "null");
+                if (target && deeper) DumpObject(it.subType, target, depth + 1, maxDepth);
                 break;
             }
-            case OrvaneReferenceToArrayMember: {
-                const int32_t count = Get<int32_t>(at);
-                const uint8_t* array = Get<const uint8_t*>(at + 4);
-                std::printf("%d x %s\n", count, DescribeType(m->ReferenceType));
-                if (array && deeper) DumpArray(m->ReferenceType, count, array, depth + 1, maxDepth);
+            case OrvaneReferenceToArrayMember:
+                std::printf("%d x %s\n", it.Count(), DescribeType(it.subType));
+                if (it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
-            case OrvaneArrayOfReferencesMember: {
-                const int32_t count = Get<int32_t>(at);
-                const uint8_t* array = Get<const uint8_t*>(at + 4);
-                std::printf("%d references to %s\n", count, DescribeType(m->ReferenceType));
-                for (int32_t i = 0; array && deeper && i < count && i < kElementsShown; ++i) {
-                    const uint8_t* target = Get<const uint8_t*>(array + p * i);
-                    Indent(depth + 1);
-                    std::printf("[%d]%s\n", i, target ? "" : " null");
-                    if (target) DumpObject(m->ReferenceType, target, depth + 2, maxDepth);
-                }
-                if (array && deeper && count > kElementsShown) {
-                    Indent(depth + 1);
-                    std::printf("... %d more\n", count - kElementsShown);
-                }
+            case OrvaneArrayOfReferencesMember:
+                std::printf("%d references to %s\n", it.Count(), DescribeType(it.subType));
+                if (it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
             case OrvaneVariantReferenceMember: {
-                const auto* variant = Get<const orvane_data_type_definition*>(at);
-                const uint8_t* target = Get<const uint8_t*>(at + p);
-                std::printf("variant %s\n", target ? DescribeType(variant) : "null");
-                if (variant && target && deeper) DumpObject(variant, target, depth + 1, maxDepth);
+                const auto* target = static_cast<const uint8_t*>(it.Pointer());
+                std::printf("variant %s\n", target ? DescribeType(it.Type()) : "null");
+                if (it.Type() && target && deeper)
+                    DumpObject(it.Type(), target, depth + 1, maxDepth);
                 break;
             }
             case OrvaneSwitchableTypeMember:
-                std::printf("switchable, entry %d\n", Get<int32_t>(at));
+                std::printf("switchable, entry %d\n", it.StoredCount());
                 break;
-            case OrvaneReferenceToVariantArrayMember: {
-                const auto* variant = Get<const orvane_data_type_definition*>(at);
-                const int32_t count = Get<int32_t>(at + p);
-                const uint8_t* array = Get<const uint8_t*>(at + p + 4);
-                std::printf("%d x variant %s\n", count, DescribeType(variant));
-                if (variant && array && deeper)
-                    DumpArray(variant, count, array, depth + 1, maxDepth);
+            case OrvaneReferenceToVariantArrayMember:
+                std::printf("%d x variant %s\n", it.Count(), DescribeType(it.Type()));
+                if (it.Type() && it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
             default:
-                DumpValue(m, at);
+                DumpValue(m, it.data);
                 break;
         }
     }
