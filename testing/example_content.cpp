@@ -15,6 +15,25 @@ orvane_data_type_definition g_vertexType[] = {
     {OrvaneNormalUInt8Member, "BoneWeights", nullptr, 4, {0, 0, 0}, 0},
     {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
 
+orvane_data_type_definition g_realType[] = {
+    {OrvaneReal32Member, "Real32", nullptr, 0, {0, 0, 0}, 0},
+    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+
+namespace {
+orvane_data_type_definition* g_choiceTable[3] = {nullptr, nullptr, nullptr};
+}  // namespace
+
+orvane_data_type_definition g_choiceType[] = {
+    {OrvaneSwitchableTypeMember,
+     "Choice",
+     reinterpret_cast<orvane_data_type_definition*>(g_choiceTable),
+     0,
+     {0, 0, 0},
+     0},
+    {OrvaneReferenceMember, "FirstBone", nullptr, 0, {0, 0, 0}, 0},
+    {OrvaneInt8Member, "Small", nullptr, 0, {0, 0, 0}, 0},
+    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+
 namespace {
 
 orvane_transform Identity() {
@@ -96,6 +115,10 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
             bone.InverseWorldTransform[r][r] = 1;
         bone.InverseWorldTransform[3][1] = -(1 + 0.25f * float(i));
     }
+    light = {{OrvaneExporterInfoType, &exporter}};  // shared with the file info's
+    camera = {{nullptr, nullptr}};
+    bones[2].LightInfo = &light;
+    bones[1].CameraInfo = &camera;
     skeleton = {const_cast<char*>("Biped"), size.bones, bones.data()};
     skeletonPointer_ = &skeleton;
 
@@ -115,6 +138,14 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     vertexData_.VertexType = g_vertexType;
     vertexData_.VertexCount = size.vertices;
     vertexData_.Vertices = vertices.data();
+    componentNames_[0] = const_cast<char*>("Position");
+    componentNames_[1] = const_cast<char*>("BoneIndices");
+    vertexData_.VertexComponentNameCount = 2;
+    vertexData_.VertexComponentNames = componentNames_;
+    annotationSet_ = {
+        const_cast<char*>("Weights"), g_realType, 2, annotations_, 1, 2, annotationIndices_};
+    vertexData_.VertexAnnotationSetCount = 1;
+    vertexData_.VertexAnnotationSets = &annotationSet_;
     vertexDataPointer_ = &vertexData_;
 
     indices.resize(size_t(size.indices));
@@ -135,6 +166,9 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     mesh.Name = const_cast<char*>("Box");
     mesh.PrimaryVertexData = &vertexData_;
     mesh.PrimaryTopology = &topology_;
+    morph_ = {const_cast<char*>("Smile"), &vertexData_};
+    mesh.MorphTargetCount = 1;
+    mesh.MorphTargets = &morph_;
     meshPointer_ = &mesh;
     meshBinding_ = {&mesh};
     model = {const_cast<char*>("Example"), &skeleton, Identity(), 1, &meshBinding_};
@@ -162,7 +196,10 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     tracks[3] = {boneNames[3].data(),
                  Curve(OrvaneCurveDataD3K8uC8uType, 3, 3, 4, kKnots, kPositions),
                  Curve(OrvaneCurveDataDaKeyframes32fType, 0, 4, 4, kKnots, kRotations), none};
-    const bool firstBuilt = curves.size() == 11;
+    const float blink[2] = {0, 1};
+    vectorTrack = {const_cast<char*>("Blink"), 1,
+                   Curve(OrvaneCurveDataDaK32fC32fType, 1, 1, 2, kKnots, blink)};
+    const bool firstBuilt = curves.size() == 12;
     for (int32_t i = 4; i < size.tracks; ++i) {
         tracks[size_t(i)].Name = boneNames[size_t(i % size.bones)].data();
         tracks[size_t(i)].PositionCurve =
@@ -173,9 +210,52 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     trackGroup.TransformTrackCount = size.tracks;
     trackGroup.TransformTracks = tracks.data();
     trackGroup.InitialPlacement = Identity();
+    trackGroup.VectorTrackCount = 1;
+    trackGroup.VectorTracks = &vectorTrack;
+    lodErrors[0] = 0.01f;
+    lodErrors[1] = ORVANE_UNBOUNDED_REAL32;
+    trackGroup.TransformLODErrorCount = 2;
+    trackGroup.TransformLODErrors = lodErrors;
+    entries[0] = {0.0f, const_cast<char*>("start")};
+    entries[1] = {1.0f, const_cast<char*>("Spine")};  // equal text to a bone's name
+    textTrack = {const_cast<char*>("Events"), 2, entries};
+    trackGroup.TextTrackCount = 1;
+    trackGroup.TextTracks = &textTrack;
+    trackGroup.AccumulationFlags = 3;
+    loop = {1.0f, 0.5f, 0.25f, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    trackGroup.PeriodicLoop = &loop;
+    trackGroup.RootMotion = &tracks[0];
     trackGroupPointer_ = &trackGroup;
     animation = {const_cast<char*>("Nod"), 1.5f, 1.0f / 30, 1.0f, 1, &trackGroupPointer_};
     animationPointer_ = &animation;
+
+    // A texture of two MIP levels whose extended data switches between two types and refers
+    // to the first bone before the skeleton's bone array is reached.
+    g_choiceTable[0] = OrvaneExporterInfoType;
+    g_choiceTable[1] = OrvaneArtToolInfoType;
+    g_choiceType[1].ReferenceType = OrvaneBoneType;
+    pixels.resize(64);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(i * 7);
+    mips_[0] = {16, 64, pixels.data()};
+    mips_[1] = {8, 16, pixels.data() + 48};
+    image_ = {2, mips_};
+    textureChoice = {1, &art, bones.data(), -5};
+    texture = {
+        const_cast<char*>("wood.tga"), 0, 4, 4, 1, 0, {4, {0, 8, 16, 24}, {8, 8, 8, 8}}, 1, &image_,
+        {g_choiceType, &textureChoice}};
+    texturePointer_ = &texture;
+    materials[0] = {const_cast<char*>("Detail"), 0, nullptr, &texture, {nullptr, nullptr}};
+    maps[0] = {const_cast<char*>("Diffuse"), &materials[0]};
+    materials[1] = {const_cast<char*>("Base"), 1, maps, &texture, {nullptr, nullptr}};
+    materialPointers_[0] = &materials[0];
+    materialPointers_[1] = &materials[1];
+    materialBinding_ = {&materials[1]};
+    boneBinding_ = {boneNames[3].data(), {-1, -1, -1}, {1, 1, 1}, 2, indices.data()};
+    mesh.MaterialBindingCount = 1;
+    mesh.MaterialBindings = &materialBinding_;
+    mesh.BoneBindingCount = 1;
+    mesh.BoneBindings = &boneBinding_;
 
     strings_ = OrvaneNewStringTable();
     orvane_variant_builder* v = OrvaneBeginVariant(strings_);
@@ -184,12 +264,20 @@ ExampleContent::ExampleContent(const ExampleSize& size) : size_(size) {
     OrvaneAddIntegerMember(v, "SceneRevision", 3);
     OrvaneAddScalarArrayMember(v, "Tint", 3, tint);
     OrvaneAddReferenceMember(v, "MainModel", OrvaneModelType, &model);
+    OrvaneAddScalarMember(v, "Scale", 2.5f);
+    OrvaneAddStringMember(v, "Author", "Someone");
+    OrvaneAddReferenceMember(v, "Exporter", OrvaneExporterInfoType, &exporter);
+    OrvaneAddDynamicArrayMember(v, "Weights", 2, OrvaneReal32Type, annotations_);
     const bool extended = OrvaneEndVariant(v, &extendedType, &extendedObject);
 
     std::memset(&info_, 0, sizeof info_);
     info_.ArtToolInfo = &art;
     info_.ExporterInfo = &exporter;
     info_.FromFileName = const_cast<char*>("example.scene");
+    info_.TextureCount = 1;
+    info_.Textures = &texturePointer_;
+    info_.MaterialCount = 2;
+    info_.Materials = materialPointers_;
     info_.SkeletonCount = 1;
     info_.Skeletons = &skeletonPointer_;
     info_.VertexDataCount = 1;
