@@ -223,14 +223,9 @@ bool HoldCurveEnd(int32_t degree, int32_t dimension, bool normalize, bool clampF
     const float* control = pi + j * dimension;
     for (int32_t c = 0; c < dimension; ++c)
         result[c] = control[c];
-    if (normalize) {
-        float length2 = 0.0f;
-        for (int32_t c = 0; c < dimension; ++c)
-            length2 += result[c] * result[c];
-        const float factor = (3.0f - length2) * 0.5f;
-        for (int32_t c = 0; c < dimension; ++c)
-            result[c] *= factor;
-    }
+    // Only dimensions 3 and 4 have normalising samplers.
+    if (normalize && dimension == 3) NormalizeNearUnit<3>(result);
+    if (normalize && dimension == 4) NormalizeNearUnit<4>(result);
     return true;
 }
 
