@@ -153,6 +153,9 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
 
 // Compares in-memory objects with their file images through the native descriptions. Every
 // native object must map to one file address (sharing in memory is sharing in the file).
+// This is the tests' one reader of the file layout that does not go through the library's
+// type layout or member iterator: it works the 32-bit slot offsets out by itself, so that a
+// fault shared by the writer and the library's layout code cannot hide.
 class TreeComparer {
 public:
     explicit TreeComparer(const LoadedFile& file) : file_(file) {}
