@@ -396,6 +396,17 @@ template <typename R>
     }
 }
 
+// Whether t lies at or past the curve's last knot, compared in the knots' own units so that
+// the test agrees with the knot search.
+inline bool AtOrPastLastKnot(const CurveView& v, float t) {
+    const int32_t last = v.knotCount - 1;
+    if (v.knotBytes == 4) return !(t < static_cast<const float*>(v.knots)[last]);
+    if (v.knotBytes == 2)
+        return QuantisedKey<uint16_t>(v.knotScale, t) >=
+               static_cast<const uint16_t*>(v.knots)[last];
+    return QuantisedKey<uint8_t>(v.knotScale, t) >= static_cast<const uint8_t*>(v.knots)[last];
+}
+
 // The spline step of an animated curve (v.kind == Animated).
 template <int D, bool Normalize>
 void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
@@ -422,6 +433,18 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         else
             kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, 0, 1, nullptr, out,
                                                       IdentityOf<D>());
+        return;
+    }
+    if (k >= n - 1 && d > 0 && !context.LoopAfter && AtOrPastLastKnot(v, t)) {
+        // Past the last knot with nothing after it the spline would extrapolate: the value
+        // is the last key, normalised as the window's value would be.
+        float last[9];
+        if (v.knotBytes == 4)
+            CopyValues<D>(v.values + int64_t(n - 1) * D, last);
+        else
+            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, n - 1, 1, nullptr,
+                                                      last, IdentityOf<D>());
+        Evaluate<0, D, Normalize>(nullptr, last, t, out);
         return;
     }
     const int32_t start = k - d;

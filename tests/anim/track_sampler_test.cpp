@@ -259,6 +259,34 @@ TEST(TrackSampleLocal, BeforeTheFirstKnotWithoutALoopYieldsTheFirstKey) {
     }
 }
 
+TEST(TrackSampleLocal, PastTheLastKnotWithoutALoopHoldsTheLastKey) {
+    // The spline would extrapolate there; float and quantised knots alike hold the last key.
+    std::mt19937 rng(22);
+    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                       OrvaneCurveDataD4nK16uC15uType,
+                                                       OrvaneCurveDataD9I3K8uC8uType};
+    for (int set = 0; set < 2; ++set) {
+        for (int degree = 1; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "set " << set << " degree " << degree);
+            const TrackSource source =
+                RandomTrack(rng, kU, kU, kU, degree, 1.0f, set == 1 ? quantised : nullptr);
+            GroupPtr g = BuildGroup("g", {source});
+            for (const float t : {1.0f, 1.5f, 9.0f}) {
+                const auto ctx = Context(t, 1.0f);
+                ExpectLocalMatchesEvaluation(g->TransformTracks[0], ctx, 1e-6f);
+            }
+            if (set == 0) {
+                orvane_transform local{};
+                const auto ctx = Context(9.0f, 1.0f);
+                OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+                const std::vector<float>& controls = source.curves[0].controls;
+                for (int j = 0; j < 3; ++j)
+                    EXPECT_EQ(local.Position[j], controls[controls.size() - 3 + size_t(j)]);
+            }
+        }
+    }
+}
+
 TEST(TrackSampleLocal, LoopingWindowsMeetAtTheSeam) {
     // A curve whose last key repeats its first: with the loop on both sides, the value just
     // before the end and just after the start are the same function of time.
