@@ -1,4 +1,4 @@
-// The growable output buffer of the entropy coders.
+// The growable output buffer of the entropy coders and the reciprocals of the interval coder.
 #include "file/orvane_pelma_coder.h"
 
 #include "core/orvane_memory.h"
@@ -20,6 +20,25 @@ bool ByteSink::Reserve(int64_t more) {
     data = bigger;
     capacity = grown;
     return true;
+}
+
+namespace {
+
+struct ReciprocalTable {
+    uint64_t values[kReciprocalTotals];
+    ReciprocalTable() {
+        values[0] = values[1] = 0;  // never used: totals 0 and 1 divide directly
+        for (uint32_t t = 2; t < kReciprocalTotals; ++t)
+            values[t] = UINT64_MAX / t + 1;
+    }
+};
+
+}  // namespace
+
+// A function-local static: built once, race-free, on the first use.
+const uint64_t* Reciprocals() {
+    static const ReciprocalTable table;
+    return table.values;
 }
 
 }  // namespace pelma

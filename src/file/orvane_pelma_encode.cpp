@@ -9,6 +9,15 @@
 #include "file/orvane_pelma_model.h"
 #include "file/orvane_pelma_price.h"
 
+#ifndef PELMA_FAST_CHAIN
+#define PELMA_FAST_CHAIN 8
+#define PELMA_FAST_NICE 32
+#define PELMA_DEFAULT_CHAIN 64
+#define PELMA_DEFAULT_NICE 0
+#define PELMA_DEFAULT_ROUNDS 1
+#define PELMA_DEFAULT_PCHAIN 16
+#endif
+
 namespace orvane {
 
 using namespace pelma;
@@ -21,8 +30,29 @@ constexpr uint32_t kPelma0Window = 1u << 17;
 constexpr uint32_t kPelma1Window = 1u << 20;
 // Contents this small are parsed once, lazily.
 constexpr int64_t kPricedParseMinimum = 64;
-constexpr int kPricedRounds = 2;
-constexpr uint32_t kPricedChainDepth = 32;
+
+// How hard each level searches: the lazy parse's chain depth and nice length, then the number
+// of priced parses that follow it and their chain depth.
+struct LevelPlan {
+    uint32_t chainDepth;
+    uint32_t niceLength;
+    int pricedRounds;
+    uint32_t pricedChainDepth;
+};
+
+LevelPlan PlanOf(PelmaLevel level) {
+    switch (level) {
+        case PelmaLevel::Fast:
+            return {PELMA_FAST_CHAIN, PELMA_FAST_NICE, 0, 0};
+        case PelmaLevel::Default:
+            return {PELMA_DEFAULT_CHAIN, PELMA_DEFAULT_NICE, PELMA_DEFAULT_ROUNDS, PELMA_DEFAULT_PCHAIN};
+        case PelmaLevel::Best:
+            break;
+    }
+    // Each priced parse starts from the statistics of the one before; a second round still
+    // gains about half a percent.
+    return {64, 0, 2, 32};
+}
 
 // What the header needs, gathered from the parse before any symbol is coded.
 bool MeasureContent(PelmaCodec codec, const uint8_t* bytes, int64_t count, int64_t base,
@@ -162,7 +192,9 @@ struct PelmaEncoder {
     Pelma0Encoder coder0;
     Pelma1Encoder coder1;
 
-    PelmaEncoder(PelmaCodec c, int32_t n)
+    PelmaLevel level;
+
+    PelmaEncoder(PelmaCodec c, int32_t n, PelmaLevel l)
         : codec(c),
           contentCount(n),
           contentsDone(0),
@@ -170,14 +202,18 @@ struct PelmaEncoder {
           failed(false),
           finished(false),
           coder0(&sink),
-          coder1(&sink) {}
+          coder1(&sink),
+          level(l) {}
 };
 
-PelmaEncoder* NewPelmaEncoder(PelmaCodec codec, int64_t expandedSize, int32_t contentCount) {
+PelmaEncoder* NewPelmaEncoder(PelmaCodec codec, int64_t expandedSize, int32_t contentCount,
+                              PelmaLevel level) {
     if (contentCount < 0 || expandedSize < 0) return nullptr;
+    if (level != PelmaLevel::Fast && level != PelmaLevel::Default && level != PelmaLevel::Best)
+        return nullptr;
     void* memory = ORVANE_ALLOCATE(alignof(PelmaEncoder), sizeof(PelmaEncoder));
     if (memory == nullptr) return nullptr;
-    PelmaEncoder* encoder = new (memory) PelmaEncoder(codec, contentCount);
+    PelmaEncoder* encoder = new (memory) PelmaEncoder(codec, contentCount, level);
     int64_t initial = PelmaInitialOutputSize(expandedSize, contentCount);
     if (initial > INT32_MAX / 2) initial = INT32_MAX / 2;
     if (!encoder->sink.Reserve(initial)) {
@@ -212,20 +248,21 @@ bool PelmaEncodeContent(PelmaEncoder* encoder, const uint8_t* bytes, int64_t cou
     ContentHeader h;
     bool ok = true;
     if (count > 0) {
+        const LevelPlan plan = PlanOf(encoder->level);
         PelmaMatchOptions options;
         if (encoder->codec == PelmaCodec::Pelma0) {
-            options = {kPelma0Window, 64, 192, 6, 6};
+            options = {kPelma0Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 192, 6,
+                       6};
         } else {
-            options = {kPelma1Window, 64, 256, 4, 6};
+            options = {kPelma1Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 256, 4,
+                       6};
         }
         PelmaMatch* matches = nullptr;
         int64_t matchCount = FindPelmaMatches(bytes, count, options, &matches);
-        // Each priced parse starts from the statistics of the one before; a second round
-        // still gains about half a percent.
-        if (matchCount >= 0 && count >= kPricedParseMinimum) {
+        if (matchCount >= 0 && count >= kPricedParseMinimum && plan.pricedRounds > 0) {
             PelmaMatchOptions priced = options;
-            priced.chainDepth = kPricedChainDepth;
-            for (int round = 0; round < kPricedRounds; ++round)
+            priced.chainDepth = plan.pricedChainDepth;
+            for (int round = 0; round < plan.pricedRounds; ++round)
                 ReparseByPrice(encoder->codec, bytes, count, encoder->base, priced, &matches,
                                &matchCount);
         }

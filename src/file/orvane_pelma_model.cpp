@@ -58,25 +58,43 @@ void Model0::Plan(Carver& carver, uint32_t capacityValue, uint64_t symbolLimit, 
     slots = uint32_t(Min64(capacityValue, symbolLimit)) + 1;
     symbols = carver.Take<uint32_t>(slots);
     counts = carver.Take<uint16_t>(slots);
-    treeSize = 1;
-    while (treeSize < slots)
-        treeSize *= 2;
-    tree = carver.Take<uint32_t>(uint64_t(treeSize) + 1);
+    uint64_t used = 0;
+    tiers = 0;
+    for (uint64_t entries = slots - 1;;) {
+        uint64_t groups = entries ? (entries + 15) / 16 : 1;
+        tierStart[tiers] = uint32_t(used + 1);
+        tierGroups[tiers] = uint32_t(groups);
+        used += 1 + 16 * groups;
+        ++tiers;
+        if (groups == 1 || tiers == kGroupTiers) break;
+        entries = groups;
+    }
+    sums = carver.Take<uint16_t>(used);
     slotOf = mapRange ? carver.Take<int32_t>(mapRange) : nullptr;
     if (!carver.filling()) return;
     k = 0;
     counts[0] = 3;
     total = 3;
-    Add(0, 3);
+    activeTiers = 1;
 }
 
 void Model0::RebuildTree() {
-    for (uint32_t x = 1; x <= treeSize; ++x)
-        tree[x] = x <= slots ? counts[x - 1] : 0;
-    for (uint32_t x = 1; x <= treeSize; ++x) {
-        uint32_t parent = x + (x & (0u - x));
-        if (parent <= treeSize) tree[parent] += tree[x];
+    for (uint32_t t = 0; t < tiers; ++t) {
+        uint16_t* tier = sums + tierStart[t];
+        for (uint32_t g = 0; g < tierGroups[t]; ++g) {
+            uint32_t running = 0;
+            for (uint32_t e = 0; e < 16; ++e) {
+                uint32_t i = 16 * g + e;
+                if (t == 0) {
+                    running += i + 1 < slots ? counts[i + 1] : 0;
+                } else if (i < tierGroups[t - 1]) {
+                    running += sums[tierStart[t - 1] + 16 * i + 15];
+                }
+                tier[16 * g + e] = uint16_t(running);
+            }
+        }
     }
+    UpdateActiveTiers();
 }
 
 void Model0::Rescale() {

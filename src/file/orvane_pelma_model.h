@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include <emmintrin.h>
+
 #include "file/orvane_pelma_coder.h"
 
 namespace orvane {
@@ -75,47 +77,112 @@ private:
     uint64_t used_ = 0;
 };
 
+// ---- Groups of 16 counts -------------------------------------------------------------------
+
+// Tiers of 16-way running sums: enough for 16^8 symbols.
+constexpr uint32_t kGroupTiers = 8;
+
+// In a group of 16 inclusive running sums, the last one above rest (all below 2^15): the
+// index of the first sum above rest. The sums grow along the group, so the entries above rest
+// form the upper run of the mask.
+inline uint32_t SelectInGroup(const uint16_t* group, uint32_t rest) {
+    __m128i r = _mm_set1_epi16(int16_t(rest));
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 8));
+    uint32_t above = uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi16(a, r))) |
+                     uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi16(b, r))) << 16;
+    return above ? uint32_t(__builtin_ctz(above)) / 2 : 15;
+}
+
+// Adds delta to the running sums of a group from entry first on.
+inline void AddFromEntry(uint16_t* group, uint32_t first, uint32_t delta) {
+    const __m128i index0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i index1 = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i from = _mm_set1_epi16(int16_t(first - 1));
+    __m128i d = _mm_set1_epi16(int16_t(delta));
+    __m128i* p = reinterpret_cast<__m128i*>(group);
+    _mm_storeu_si128(
+        p, _mm_add_epi16(_mm_loadu_si128(p), _mm_and_si128(d, _mm_cmpgt_epi16(index0, from))));
+    _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1),
+                                          _mm_and_si128(d, _mm_cmpgt_epi16(index1, from))));
+}
+
 // ---- Pelma0 model --------------------------------------------------------------------------
 
-// Slot 0 is the escape, slots 1..k the symbols; a Fenwick tree over the counts finds the slot
-// of a value (the search structure is ours; only the intervals matter).
+// Slot 0 is the escape, slots 1..k the symbols, slots past k count 0.
+//
+// The symbol slots are the leaves of a tree of fan-out 16 (the search structure is ours; only
+// the intervals matter). Tier 0 holds, per group of 16 leaves, the running sums of their
+// counts; each entry of tier t + 1 stands for a group of tier t, with running sums of those
+// groups' totals, up to a tier of one group. Finding a value compares it with one group per
+// tier, from the lowest tier whose first group covers all k symbols; counting a symbol adds to
+// one group per tier. Every tier has a zero entry before it, so the sum before entry 0 of any
+// group can be read as the entry before it and masked.
 struct Model0 {
     uint32_t* symbols;
     uint16_t* counts;
-    uint32_t* tree;     // 1-based over slots 0..treeSize-1 (those past the array count 0)
-    int32_t* slotOf;    // encoder: symbol -> slot, 0 when absent
-    uint32_t slots;     // array size, escape included
-    uint32_t treeSize;  // smallest power of two not below slots
+    int32_t* slotOf;  // encoder: symbol -> slot, 0 when absent
+    uint16_t* sums;   // the tiers, each after its zero entry
+    uint32_t tierStart[kGroupTiers];
+    uint32_t tierGroups[kGroupTiers];
+    uint32_t tiers;
+    uint32_t activeTiers;  // tiers that the first group of the top one needs for k symbols
+    uint32_t slots;        // array size, escape included
     uint32_t k;
     uint32_t capacity;
     uint32_t total;
 
     void Plan(Carver& carver, uint32_t capacityValue, uint64_t symbolLimit, uint64_t mapRange);
 
-    void Add(uint32_t slot, int32_t delta) {
-        for (uint32_t x = slot + 1; x <= treeSize; x += x & (0u - x))
-            tree[x] += uint32_t(delta);
+    // Counts delta more for a symbol slot in the tiers; its count changes separately.
+    void Add(uint32_t slot, uint32_t delta) {
+        if (slot == 0) return;
+        uint32_t i = slot - 1;
+        for (uint32_t t = 0; t < tiers; ++t) {
+            AddFromEntry(sums + tierStart[t] + (i & ~15u), i & 15, delta);
+            i >>= 4;
+        }
     }
+    // The cumulative count below a slot.
     uint32_t Prefix(uint32_t slot) const {
-        uint32_t s = 0;
-        for (uint32_t x = slot; x != 0; x &= x - 1)
-            s += tree[x];
+        if (slot == 0) return 0;
+        uint32_t i = slot - 1;
+        uint32_t s = counts[0];
+        for (uint32_t t = 0; t < tiers; ++t) {
+            if (i & 15) s += sums[tierStart[t] + i - 1];
+            i >>= 4;
+        }
         return s;
     }
-    // The slot whose interval holds v (v below the total) and its cumulative count. The tree
-    // spans a power of two, so the descent needs no bounds test and no branch per level.
-    uint32_t Find(uint32_t v, uint32_t* cum) const {
-        uint32_t pos = 0, rest = v;
-        for (uint32_t step = treeSize / 2; step != 0; step >>= 1) {
-            uint32_t t = tree[pos + step];
-            uint32_t take = 0u - uint32_t(t <= rest);
-            pos += step & take;
-            rest -= t & take;
+    // The slot whose interval holds v (v below the total) and its cumulative count. The sums
+    // are the library's own, so a descent never leaves the groups that exist; the clamp only
+    // keeps that true whatever happens.
+    [[gnu::always_inline]] uint32_t Find(uint32_t v, uint32_t* cum) const {
+        if (v < counts[0]) {
+            *cum = 0;
+            return 0;
+        }
+        uint32_t rest = v - counts[0];
+        uint32_t index = 0;
+        for (uint32_t t = activeTiers; t-- != 0;) {
+            const uint16_t* group = sums + tierStart[t] + 16 * index;
+            uint32_t j = SelectInGroup(group, rest);
+            rest -= group[int32_t(j) - 1] & (0u - uint32_t(j != 0));
+            index = 16 * index + j;
+            if (t != 0 && index >= tierGroups[t - 1]) index = tierGroups[t - 1] - 1;
         }
         *cum = v - rest;
-        return pos;
+        return 1 + index;
     }
     void RebuildTree();
+    void UpdateActiveTiers() {
+        uint64_t span = 16;
+        activeTiers = 1;
+        while (span < k && activeTiers < tiers) {
+            span *= 16;
+            ++activeTiers;
+        }
+    }
 
     void Chosen(uint32_t slot) {
         ++counts[slot];
@@ -130,10 +197,10 @@ struct Model0 {
         counts[k] = 2;
         total += 2;
         Add(k, 2);
+        UpdateActiveTiers();
         if (slotOf) slotOf[symbol] = int32_t(k);
         if (k == capacity) {
             total -= counts[0];
-            Add(0, -int32_t(counts[0]));
             counts[0] = 0;
         }
         return true;
@@ -163,17 +230,18 @@ struct Model0 {
 };
 
 template <typename Decoder>
-inline bool DecodeSymbol0(Model0& model, Decoder& decoder, uint64_t escapeRange, uint32_t* symbol) {
-    if (model.total > kPelma0RescaleTotal) model.Rescale();
-    if (model.total == 0) return false;
+[[gnu::always_inline]] inline bool DecodeSymbol0(Model0& model, Decoder& decoder,
+                                                 uint64_t escapeRange, uint32_t* symbol) {
+    if (__builtin_expect(model.total > kPelma0RescaleTotal, 0)) model.Rescale();
+    if (__builtin_expect(model.total == 0, 0)) return false;
     uint32_t v = decoder.Value(model.total);
-    if (v >= model.total) return false;
+    if (__builtin_expect(v >= model.total, 0)) return false;
     uint32_t cum;
     uint32_t slot = model.Find(v, &cum);
-    if (slot > model.k) return false;
+    if (__builtin_expect(slot > model.k, 0)) return false;
     decoder.Update(cum, model.counts[slot], model.total);
     model.Chosen(slot);
-    if (slot != 0) {
+    if (__builtin_expect(slot != 0, 1)) {
         *symbol = model.symbols[slot];
         return true;
     }
