@@ -61,18 +61,9 @@ inline uint32_t ReverseBits(uint32_t v) {
 
 // Reciprocals m(t) = floor((2^64 - 1) / t) + 1 of every total the models can reach: for
 // x < 2^47 the high half of x * m(t) is floor(x / t) exactly (the error stays below 1/t).
+// Coders look the table up once, when they start.
 constexpr uint32_t kReciprocalTotals = 1u << 15;
 const uint64_t* Reciprocals();
-
-// floor(range * part / total) for part <= total, range <= 2^31.
-inline uint32_t ScaledPart(uint64_t range, uint32_t part, uint32_t total) {
-    uint64_t x = range * part;
-    if (total < kReciprocalTotals && total > 1) {
-        static const uint64_t* const table = Reciprocals();
-        return uint32_t((unsigned __int128)x * table[total] >> 64);
-    }
-    return uint32_t(x / total);
-}
 
 // The number of underflow steps the interval needs: how far low reads 1 and high reads 0 from
 // bit 29 down (low's bit 30 being 0 and high's 1).
@@ -86,12 +77,11 @@ public:
     void Start(const uint8_t* bytes, int64_t size, int64_t first, bool reversed) {
         bytes_ = bytes;
         size_ = size;
-        first_ = first;
         next_ = first;
         reversed_ = reversed;
+        reciprocals_ = Reciprocals();
         buffer_ = 0;
         count_ = 0;
-        Refill();
         low_ = 0;
         high_ = kMask31;
         code_ = Bits(31);
@@ -105,27 +95,24 @@ public:
         return uint32_t(((uint64_t(code_ - low_) + 1) * total - 1) / range);
     }
 
-    // Without branches on the data: a mispredicted branch costs more than the few operations
-    // that make a step of 0 harmless.
+    // Narrows the interval to [cum, cum + freq) of total and renormalises: first every leading
+    // bit on which low and high agree, then every underflow step (low 01..., high 10... just
+    // below the top bit: the second bit is dropped from all three registers, the code's
+    // inverted), all at once and without branches on the data. The models keep freq / total
+    // at least 2^-21, so fewer than 31 bits move.
     [[gnu::always_inline]] void Update(uint32_t cum, uint32_t freq, uint32_t total) {
         uint64_t range = uint64_t(high_) - low_ + 1;
-        high_ = low_ + ScaledPart(range, cum + freq, total) - 1;
-        low_ = low_ + ScaledPart(range, cum, total);
-        // Shift out all leading bits on which low and high agree at once (none when they
-        // differ in the top bit).
-        uint32_t differ = (low_ ^ high_) & kMask31;
-        int shift = __builtin_clz(differ | 1) - 1;
-        low_ = (low_ << shift) & kMask31;
-        high_ = ((high_ << shift) | ((1u << shift) - 1)) & kMask31;
-        code_ = ((code_ << shift) | Bits(shift)) & kMask31;
-        // Then every underflow step at once: while low is 01... and high 10... just below the
-        // top bit, the second bit is dropped from all three registers (the code's inverted).
-        // Low's top bit is 0 and high's 1 here, so the masks change nothing for 0 steps.
-        int steps = UnderflowSteps(low_, high_);
+        uint32_t high = low_ + Scaled(range, cum + freq, total) - 1;
+        uint32_t low = low_ + Scaled(range, cum, total);
+        int shift = __builtin_clz(((low ^ high) & kMask31) | 1) - 1;
+        low = (low << shift) & kMask31;
+        high = ((high << shift) | ((1u << shift) - 1)) & kMask31;
+        // Low's top bit is 0 and high's 1 now, so the masks below change nothing for 0 steps.
+        int steps = UnderflowSteps(low, high);
         uint32_t flip = (kHalf >> steps) & (0u - uint32_t(steps != 0));
-        low_ = (low_ << steps) & (kMask31 >> 1);
-        high_ = ((high_ << steps) | kHalf | ((1u << steps) - 1)) & kMask31;
-        code_ = (((code_ ^ flip) << steps) | Bits(steps)) & kMask31;
+        low_ = (low << steps) & (kMask31 >> 1);
+        high_ = ((high << steps) | kHalf | ((1u << steps) - 1)) & kMask31;
+        code_ = ((((code_ << shift) ^ flip) << steps) | Bits(shift + steps)) & kMask31;
     }
 
     bool Uniform(uint32_t n, uint32_t* value) {
@@ -137,48 +124,44 @@ public:
         return true;
     }
 
-    // True once the decoder has used bits of a word lying wholly past the stream and its
-    // padding. The buffer runs up to a word ahead of the bits used, so the words used are
-    // counted from the bits.
-    bool Exhausted() const {
-        int64_t used = (next_ - first_) * 8 - count_;
-        int64_t nextUsed = first_ + 4 * ((used + 31) / 32);
-        return nextUsed - 4 > size_;
-    }
+    // True once the decoder has taken words lying wholly past the stream and its padding.
+    bool Exhausted() const { return next_ - 4 > size_; }
 
 private:
-    uint32_t PeekWord() const {
+    uint32_t Scaled(uint64_t range, uint32_t part, uint32_t total) const {
+        uint64_t x = range * part;
+        if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
+            return uint32_t((unsigned __int128)x * reciprocals_[total] >> 64);
+        return uint32_t(x / total);
+    }
+
+    uint32_t FetchWord() {
         int64_t at = next_;
-        if (at + 4 <= size_) return ReadWord(bytes_ + at, reversed_);
+        next_ += 4;
+        if (__builtin_expect(at + 4 <= size_, 1)) return ReadWord(bytes_ + at, reversed_);
         uint32_t w = 0;
         if (at < size_) std::memcpy(&w, bytes_ + at, size_t(size_ - at));  // a last partial word
         return w;
     }
 
-    // Keeps at least 32 bits in the buffer, without a branch on how many there are.
-    void Refill() {
-        uint64_t need = count_ < 32;
-        uint64_t word = ReverseBits(PeekWord());
-        buffer_ |= (word << ((32 - count_) & 63)) & (0 - need);
-        next_ += int64_t(4 * need);
-        count_ += int(32 * need);
-    }
-
     // The next n bits (0 to 31), the first one the most significant; the stream gives each
     // word's bits from its least significant up.
     uint32_t Bits(int n) {
+        if (count_ < n) {
+            buffer_ |= uint64_t(ReverseBits(FetchWord())) << (32 - count_);
+            count_ += 32;
+        }
         uint32_t v = uint32_t((buffer_ >> 1) >> (63 - n));
         buffer_ <<= n;
         count_ -= n;
-        Refill();
         return v;
     }
 
     const uint8_t* bytes_ = nullptr;
     int64_t size_ = 0;
-    int64_t first_ = 0;
     int64_t next_ = 0;
     bool reversed_ = false;
+    const uint64_t* reciprocals_ = nullptr;
     uint64_t buffer_ = 0;
     int count_ = 0;
     uint32_t low_ = 0, high_ = kMask31, code_ = 0;
@@ -186,12 +169,12 @@ private:
 
 class Pelma0Encoder {
 public:
-    explicit Pelma0Encoder(ByteSink* sink) : sink_(sink) {}
+    explicit Pelma0Encoder(ByteSink* sink) : sink_(sink), reciprocals_(Reciprocals()) {}
 
     void Encode(uint32_t cum, uint32_t freq, uint32_t total) {
         uint64_t range = uint64_t(high_) - low_ + 1;
-        high_ = low_ + ScaledPart(range, cum + freq, total) - 1;
-        low_ = low_ + ScaledPart(range, cum, total);
+        high_ = low_ + Scaled(range, cum + freq, total) - 1;
+        low_ = low_ + Scaled(range, cum, total);
         uint32_t differ = (low_ ^ high_) & kMask31;
         if ((differ & kHalf) == 0) {
             // The leading bits on which low and high agree are settled: the first of them,
@@ -222,6 +205,13 @@ public:
     }
 
 private:
+    uint32_t Scaled(uint64_t range, uint32_t part, uint32_t total) const {
+        uint64_t x = range * part;
+        if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
+            return uint32_t((unsigned __int128)x * reciprocals_[total] >> 64);
+        return uint32_t(x / total);
+    }
+
     // The low n bits of v (n up to 32), the lowest first.
     void PutBits(uint32_t v, int n) {
         if (n < 32) v &= (1u << n) - 1;
@@ -243,6 +233,7 @@ private:
     }
 
     ByteSink* sink_;
+    const uint64_t* reciprocals_;
     uint32_t low_ = 0, high_ = kMask31;
     uint64_t pending_ = 0;
     uint64_t word_ = 0;

@@ -94,17 +94,24 @@ inline uint32_t SelectInGroup(const uint16_t* group, uint32_t rest) {
     return above ? uint32_t(__builtin_ctz(above)) / 2 : 15;
 }
 
-// Adds delta to the running sums of a group from entry first on.
-inline void AddFromEntry(uint16_t* group, uint32_t first, uint32_t delta) {
-    const __m128i index0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m128i index1 = _mm_setr_epi16(8, 9, 10, 11, 12, 13, 14, 15);
-    __m128i from = _mm_set1_epi16(int16_t(first - 1));
-    __m128i d = _mm_set1_epi16(int16_t(delta));
+// Row f holds 1 in the entries from f on: what one more count of entry f adds to the running
+// sums of its group.
+struct GroupSteps {
+    alignas(16) uint16_t row[16][16];
+    constexpr GroupSteps() : row{} {
+        for (int f = 0; f < 16; ++f)
+            for (int e = 0; e < 16; ++e)
+                row[f][e] = e >= f ? 1 : 0;
+    }
+};
+inline constexpr GroupSteps kGroupSteps{};
+
+// One more count of entry first in the running sums of a group.
+inline void CountInGroup(uint16_t* group, uint32_t first) {
+    const __m128i* step = reinterpret_cast<const __m128i*>(kGroupSteps.row[first]);
     __m128i* p = reinterpret_cast<__m128i*>(group);
-    _mm_storeu_si128(
-        p, _mm_add_epi16(_mm_loadu_si128(p), _mm_and_si128(d, _mm_cmpgt_epi16(index0, from))));
-    _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1),
-                                          _mm_and_si128(d, _mm_cmpgt_epi16(index1, from))));
+    _mm_storeu_si128(p, _mm_add_epi16(_mm_loadu_si128(p), _mm_load_si128(step)));
+    _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1), _mm_load_si128(step + 1)));
 }
 
 // ---- Pelma0 model --------------------------------------------------------------------------
@@ -134,12 +141,12 @@ struct Model0 {
 
     void Plan(Carver& carver, uint32_t capacityValue, uint64_t symbolLimit, uint64_t mapRange);
 
-    // Counts delta more for a symbol slot in the tiers; its count changes separately.
-    void Add(uint32_t slot, uint32_t delta) {
+    // Counts one more for a symbol slot in the tiers; its count changes separately.
+    void Add(uint32_t slot) {
         if (slot == 0) return;
         uint32_t i = slot - 1;
         for (uint32_t t = 0; t < tiers; ++t) {
-            AddFromEntry(sums + tierStart[t] + (i & ~15u), i & 15, delta);
+            CountInGroup(sums + tierStart[t] + (i & ~15u), i & 15);
             i >>= 4;
         }
     }
@@ -187,7 +194,7 @@ struct Model0 {
     void Chosen(uint32_t slot) {
         ++counts[slot];
         ++total;
-        Add(slot, 1);
+        Add(slot);
     }
 
     bool AddSymbol(uint32_t symbol) {
@@ -196,7 +203,8 @@ struct Model0 {
         symbols[k] = symbol;
         counts[k] = 2;
         total += 2;
-        Add(k, 2);
+        Add(k);
+        Add(k);
         UpdateActiveTiers();
         if (slotOf) slotOf[symbol] = int32_t(k);
         if (k == capacity) {
