@@ -39,11 +39,13 @@ inline DecodeError CopyCheckedMatch(uint8_t* destination, int64_t* pos, int64_t 
     return DecodeError::None;
 }
 
-DecodeError DecodeContent0(Pelma0Decoder& decoder, const ContentHeader& h, uint8_t* destination,
+DecodeError DecodeContent0(Pelma0Decoder& shared, const ContentHeader& h, uint8_t* destination,
                            int64_t start, int64_t stop, int64_t* failedAt) {
     Models0 models;
     uint8_t* block = AllocateModels(&models, h, stop - start, false);
     if (block == nullptr) return DecodeError::Memory;
+    // A local copy of the coder stays in registers through the loop.
+    auto decoder = shared;
     DecodeError error = DecodeError::None;
     uint32_t previous = 0;
     int64_t pos = start;
@@ -81,16 +83,19 @@ DecodeError DecodeContent0(Pelma0Decoder& decoder, const ContentHeader& h, uint8
             break;
         }
     }
+    shared = decoder;
     ORVANE_DEALLOCATE(block);
     *failedAt = pos;
     return error;
 }
 
-DecodeError DecodeContent1(Pelma1Decoder& decoder, const ContentHeader& h, uint8_t* destination,
+DecodeError DecodeContent1(Pelma1Decoder& shared, const ContentHeader& h, uint8_t* destination,
                            int64_t start, int64_t stop, int64_t* failedAt) {
     Models1 models;
     uint8_t* block = AllocateModels(&models, h, stop - start, false);
     if (block == nullptr) return DecodeError::Memory;
+    // A local copy of the coder stays in registers through the loop.
+    auto decoder = shared;
     DecodeError error = DecodeError::None;
     uint32_t previous = 0;
     int64_t pos = start;
@@ -133,6 +138,7 @@ DecodeError DecodeContent1(Pelma1Decoder& decoder, const ContentHeader& h, uint8
             break;
         }
     }
+    shared = decoder;
     ORVANE_DEALLOCATE(block);
     *failedAt = pos;
     return error;

@@ -45,7 +45,8 @@ LevelPlan PlanOf(PelmaLevel level) {
         case PelmaLevel::Fast:
             return {PELMA_FAST_CHAIN, PELMA_FAST_NICE, 0, 0};
         case PelmaLevel::Default:
-            return {PELMA_DEFAULT_CHAIN, PELMA_DEFAULT_NICE, PELMA_DEFAULT_ROUNDS, PELMA_DEFAULT_PCHAIN};
+            return {PELMA_DEFAULT_CHAIN, PELMA_DEFAULT_NICE, PELMA_DEFAULT_ROUNDS,
+                    PELMA_DEFAULT_PCHAIN};
         case PelmaLevel::Best:
             break;
     }

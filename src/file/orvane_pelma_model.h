@@ -298,7 +298,7 @@ struct Model1 {
     bool Rebuild();
 
     bool Prepare() {
-        if (total < nextRebuild) return true;
+        if (__builtin_expect(total < nextRebuild, 1)) return true;
         if (nextRebuild >= threshold) Rescale();
         return Rebuild();
     }
@@ -327,8 +327,8 @@ struct Model1 {
     }
 };
 
-inline bool DecodeSymbol1(Model1& model, Pelma1Decoder& decoder, uint64_t escapeRange,
-                          uint32_t* symbol) {
+[[gnu::always_inline]] inline bool DecodeSymbol1(Model1& model, Pelma1Decoder& decoder,
+                                                 uint64_t escapeRange, uint32_t* symbol) {
     if (!model.Prepare()) return false;
     uint32_t v = decoder.Value14();
     uint32_t j = model.Find(v);
