@@ -10,8 +10,10 @@
 #include "file/orvane_pelma_price.h"
 
 #ifndef PELMA_FAST_CHAIN
-#define PELMA_FAST_CHAIN 8
-#define PELMA_FAST_NICE 32
+#define PELMA_FAST_CHAIN 4
+#define PELMA_FAST_NICE 16
+#define PELMA_FAST_LAZY false
+#define PELMA_FAST_QUICK true
 #define PELMA_DEFAULT_CHAIN 64
 #define PELMA_DEFAULT_NICE 0
 #define PELMA_DEFAULT_ROUNDS 1
@@ -38,21 +40,27 @@ struct LevelPlan {
     uint32_t niceLength;
     int pricedRounds;
     uint32_t pricedChainDepth;
+    bool lazy;
+    bool quick;  // the one-candidate parse instead of hash chains
 };
 
 LevelPlan PlanOf(PelmaLevel level) {
     switch (level) {
         case PelmaLevel::Fast:
-            return {PELMA_FAST_CHAIN, PELMA_FAST_NICE, 0, 0};
+            return {PELMA_FAST_CHAIN, PELMA_FAST_NICE, 0, 0, PELMA_FAST_LAZY, PELMA_FAST_QUICK};
         case PelmaLevel::Default:
-            return {PELMA_DEFAULT_CHAIN, PELMA_DEFAULT_NICE, PELMA_DEFAULT_ROUNDS,
-                    PELMA_DEFAULT_PCHAIN};
+            return {PELMA_DEFAULT_CHAIN,
+                    PELMA_DEFAULT_NICE,
+                    PELMA_DEFAULT_ROUNDS,
+                    PELMA_DEFAULT_PCHAIN,
+                    true,
+                    false};
         case PelmaLevel::Best:
             break;
     }
     // Each priced parse starts from the statistics of the one before; a second round still
     // gains about half a percent.
-    return {64, 0, 2, 32};
+    return {64, 0, 2, 32, true, false};
 }
 
 // What the header needs, gathered from the parse before any symbol is coded.
@@ -252,14 +260,17 @@ bool PelmaEncodeContent(PelmaEncoder* encoder, const uint8_t* bytes, int64_t cou
         const LevelPlan plan = PlanOf(encoder->level);
         PelmaMatchOptions options;
         if (encoder->codec == PelmaCodec::Pelma0) {
-            options = {kPelma0Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 192, 6,
-                       6};
+            options = {
+                kPelma0Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 192, 6, 6,
+                plan.lazy};
         } else {
-            options = {kPelma1Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 256, 4,
-                       6};
+            options = {
+                kPelma1Window, plan.chainDepth, plan.niceLength ? plan.niceLength : 256, 4, 6,
+                plan.lazy};
         }
         PelmaMatch* matches = nullptr;
-        int64_t matchCount = FindPelmaMatches(bytes, count, options, &matches);
+        int64_t matchCount = plan.quick ? FindQuickPelmaMatches(bytes, count, options, &matches)
+                                        : FindPelmaMatches(bytes, count, options, &matches);
         if (matchCount >= 0 && count >= kPricedParseMinimum && plan.pricedRounds > 0) {
             PelmaMatchOptions priced = options;
             priced.chainDepth = plan.pricedChainDepth;

@@ -63,6 +63,17 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
     return n;
 }
 
+// Estimated bits a match saves against coding its bytes as literals.
+inline int32_t MatchGain(const PelmaMatchOptions& options, uint32_t length, uint32_t offset,
+                         uint32_t lastOffset) {
+    uint32_t usable = PelmaUsableLength(length);
+    if (usable < 2) return 0;
+    int32_t offsetBits = offset == lastOffset ? 2 : int32_t(options.offsetCost + BitLength(offset));
+    // Longer matches past the table are split; the rest is found again at the same offset.
+    int32_t lengthBits = 4;
+    return int32_t(usable) * int32_t(options.literalCost) - lengthBits - offsetBits;
+}
+
 struct Candidate {
     uint32_t length = 0;
     uint32_t offset = 0;
@@ -163,13 +174,7 @@ public:
     }
 
     int32_t Gain(uint32_t length, uint32_t offset, uint32_t lastOffset) const {
-        uint32_t usable = PelmaUsableLength(length);
-        if (usable < 2) return 0;
-        int32_t offsetBits =
-            offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
-        // Longer matches past the table are split; the rest is found again at the same offset.
-        int32_t lengthBits = 4;
-        return int32_t(usable) * int32_t(options_.literalCost) - lengthBits - offsetBits;
+        return MatchGain(options_, length, offset, lastOffset);
     }
 
 private:

@@ -45,7 +45,7 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
                 continue;
             }
             // Lazy evaluation: a better match one byte later wins over the current one.
-            while (current.length < options.niceLength && p + 3 <= size) {
+            while (options.lazy && current.length < options.niceLength && p + 3 <= size) {
                 finder.InsertUpTo(p + 1);
                 Candidate next = finder.Find(p + 1, lastOffset);
                 if (next.gain <= current.gain + 1) break;
@@ -61,6 +61,67 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
     ORVANE_DEALLOCATE(head3);
     ORVANE_DEALLOCATE(last2);
     ORVANE_DEALLOCATE(chain);
+    if (!ok) {
+        ORVANE_DEALLOCATE(list.items);
+        return -1;
+    }
+    *matches = list.items;
+    return list.count;
+}
+
+// One candidate per three-byte hash besides the last offset, taken greedily: the table stays
+// in the processor's caches and every position costs one look-up.
+int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
+                              PelmaMatch** matches) {
+    *matches = nullptr;
+    if (size < 2) return 0;
+    if (size > INT32_MAX) return -1;
+    constexpr int kQuickHashBits = 15;
+    const int bits = TableBits(size, kQuickHashBits);
+    int32_t* head = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << bits);
+    MatchList list;
+    bool ok = head != nullptr;
+    if (ok) {
+        std::memset(head, 0xFF, sizeof(int32_t) << bits);
+        auto insert = [&](int64_t q) {
+            if (q + 3 <= size) head[Hash3(data + q, bits)] = int32_t(q);
+        };
+        uint32_t lastOffset = 0;
+        int64_t p = 0;
+        while (ok && p + 2 <= size) {
+            const int64_t left = size - p;
+            const uint32_t limit = left < kMaxLength ? uint32_t(left) : kMaxLength;
+            const uint8_t* here = data + p;
+            uint32_t bestLength = 0, bestOffset = 0;
+            int32_t bestGain = kMinimumGain - 1;
+            if (lastOffset != 0 && lastOffset <= p) {
+                uint32_t length = CommonLength(here - lastOffset, here, limit);
+                int32_t gain = MatchGain(options, length, lastOffset, lastOffset);
+                if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = lastOffset;
+            }
+            if (limit >= 3) {
+                int32_t candidate = head[Hash3(here, bits)];
+                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
+                    uint32_t offset = uint32_t(p - candidate);
+                    uint32_t length = CommonLength(data + candidate, here, limit);
+                    int32_t gain = MatchGain(options, length, offset, lastOffset);
+                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
+                }
+            }
+            insert(p);
+            if (bestLength == 0) {
+                ++p;
+                continue;
+            }
+            uint32_t length = PelmaUsableLength(bestLength);
+            ok = list.Push({uint32_t(p), bestOffset, length});
+            lastOffset = bestOffset;
+            for (int64_t q = p + 1; q < p + length; ++q)
+                insert(q);
+            p += length;
+        }
+    }
+    ORVANE_DEALLOCATE(head);
     if (!ok) {
         ORVANE_DEALLOCATE(list.items);
         return -1;

@@ -24,6 +24,7 @@ struct PelmaMatchOptions {
     uint32_t niceLength;   // a match this long ends the search and the lazy look-ahead
     uint32_t offsetCost;   // rough price of a new offset in bits at offset 1
     uint32_t literalCost;  // rough price of a literal in bits
+    bool lazy = true;      // false: the first match found at a position is taken
 };
 
 // The longest length of the table that does not exceed length (0 below 2).
@@ -34,6 +35,11 @@ uint32_t PelmaUsableLength(uint32_t length);
 // there are none), or -1 when memory runs out.
 int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                          PelmaMatch** matches);
+
+// The fast parse: the last offset and one earlier position per three-byte hash, the better of
+// the two taken at once. Same results as FindPelmaMatches; chainDepth and niceLength unused.
+int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
+                              PelmaMatch** matches);
 
 }  // namespace orvane
 
