@@ -482,7 +482,15 @@ int Verify(const char* path, bool quiet = false) {
     return 0;
 }
 
-int Recompress(const char* in, const char* out, const char* codec) {
+// The compression level named on the command line, or -1.
+int32_t LevelOf(const char* name) {
+    if (name == nullptr || !std::strcmp(name, "default")) return OrvaneDefaultCompressionLevel;
+    if (!std::strcmp(name, "fast")) return OrvaneFastCompressionLevel;
+    if (!std::strcmp(name, "best")) return OrvaneBestCompressionLevel;
+    return -1;
+}
+
+int Recompress(const char* in, const char* out, const char* codec, int32_t level) {
     int32_t compression = -1;
     if (!std::strcmp(codec, "none")) compression = 0;
     if (!std::strcmp(codec, "pelma0")) compression = 1;
@@ -491,7 +499,8 @@ int Recompress(const char* in, const char* out, const char* codec) {
     Progress progress("recompress");
     progress.Step("compressing");
     const int32_t mapping[3] = {compression, compression, compression};
-    if (!OrvaneRecompressFile(in, out, 3, mapping)) return Fail("%s: cannot be recompressed", in);
+    if (!OrvaneRecompressFileAtLevel(in, out, 3, mapping, level))
+        return Fail("%s: cannot be recompressed", in);
     std::printf("%s -> %s (%s)\n", in, out, codec);
     return 0;
 }
@@ -724,7 +733,7 @@ struct Demo {
     }
 };
 
-int RunDemo(const char* out) {
+int RunDemo(const char* out, int32_t level) {
     std::string path = out ? out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
     Progress progress("demo");
     std::printf("Orvane %s: building an example content file\n", OrvaneGetVersionString());
@@ -747,6 +756,7 @@ int RunDemo(const char* out) {
     OrvaneSetFileSectionForObject(writer, demo.indices, OrvaneStandardDeformableIndexSection);
     for (int32_t s = 0; s < OrvaneStandardSectionCount; ++s)
         OrvaneSetFileSectionFormat(builder, s, OrvanePelma1Compression, 4);
+    OrvaneSetFileCompressionLevel(builder, level);
     const bool written = OrvaneWriteDataTreeToFileBuilder(writer, builder);
     const bool ended = OrvaneEndFile(builder, path.c_str());
     OrvaneEndFileDataTreeWriting(writer);
@@ -791,14 +801,16 @@ const Command kCommands[] = {
      "the object tree through its type descriptions (to depth N, default 3)"},
     {"verify", "orvane verify FILE",
      "checks the CRC, loads the whole file and checks its structure; exit status 1 on a fault"},
-    {"recompress", "orvane recompress IN OUT --codec none|pelma0|pelma1",
-     "rewrites every section with the given codec, keeping the byte order"},
+    {"recompress",
+     "orvane recompress IN OUT --codec none|pelma0|pelma1 [--level fast|default|best]",
+     "rewrites every section with the given codec, keeping the byte order; --level sets how hard "
+     "the codec compresses (default: default)"},
     {"convert", "orvane convert IN OUT --byte-order little|big",
      "rewrites the file in the given byte order"},
     {"raw", "orvane raw IN OUT", "writes the file's info as a raw memory image"},
-    {"demo", "orvane demo [OUT]",
-     "builds an example content file from code, writes it compressed, loads it back, verifies "
-     "it and prints its info"},
+    {"demo", "orvane demo [OUT] [--level fast|default|best]",
+     "builds an example content file from code, writes it compressed (at --level, default: "
+     "default), loads it back, verifies it and prints its info"},
     {"version", "orvane version", "prints the library version"},
 };
 
@@ -835,6 +847,7 @@ int Run(int argc, char** argv) {
     std::vector<const char*> positional;
     const char* codec = nullptr;
     const char* order = nullptr;
+    const char* level = nullptr;
     bool tree = false;
     int depth = 3;
     for (int i = 2; i < argc; ++i) {
@@ -856,6 +869,10 @@ int Run(int argc, char** argv) {
             depth = int(d);
         } else if (!std::strcmp(a, "--codec")) {
             if (!value(&codec)) return CommandUsageError(*command, "--codec needs a value");
+        } else if (!std::strcmp(a, "--level")) {
+            if (!value(&level)) return CommandUsageError(*command, "--level needs a value");
+            if (LevelOf(level) < 0)
+                return CommandUsageError(*command, "--level is fast, default or best");
         } else if (!std::strcmp(a, "--byte-order")) {
             if (!value(&order)) return CommandUsageError(*command, "--byte-order needs a value");
         } else if (a[0] == '-' && a[1] == '-') {
@@ -881,7 +898,7 @@ int Run(int argc, char** argv) {
     if (cmd == "recompress") {
         if (!expect(2) || !codec)
             return CommandUsageError(*command, "IN, OUT and --codec expected");
-        return Recompress(positional[0], positional[1], codec);
+        return Recompress(positional[0], positional[1], codec, LevelOf(level));
     }
     if (cmd == "convert") {
         if (!expect(2) || !order)
@@ -894,7 +911,7 @@ int Run(int argc, char** argv) {
     }
     if (cmd == "demo") {
         if (positional.size() > 1) return CommandUsageError(*command, "at most one OUT expected");
-        return RunDemo(positional.empty() ? nullptr : positional[0]);
+        return RunDemo(positional.empty() ? nullptr : positional[0], LevelOf(level));
     }
     return Usage(stderr);
 }
