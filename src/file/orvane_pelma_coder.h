@@ -171,27 +171,37 @@ class Pelma0Encoder {
 public:
     explicit Pelma0Encoder(ByteSink* sink) : sink_(sink), reciprocals_(Reciprocals()) {}
 
-    void Encode(uint32_t cum, uint32_t freq, uint32_t total) {
+    [[gnu::always_inline]] void Encode(uint32_t cum, uint32_t freq, uint32_t total) {
         uint64_t range = uint64_t(high_) - low_ + 1;
-        high_ = low_ + Scaled(range, cum + freq, total) - 1;
-        low_ = low_ + Scaled(range, cum, total);
-        uint32_t differ = (low_ ^ high_) & kMask31;
-        if ((differ & kHalf) == 0) {
-            // The leading bits on which low and high agree are settled: the first of them,
-            // then the pending opposite bits, then the rest.
-            int shift = __builtin_clz(differ | 1) - 1;
-            uint32_t settled = ReverseBits(low_ << 1);  // the first settled bit lowest
+        uint32_t high = low_ + Scaled(range, cum + freq, total) - 1;
+        uint32_t low = low_ + Scaled(range, cum, total);
+        // The leading bits on which low and high agree are settled: the first of them, then
+        // the pending opposite bits, then the rest. Short runs, by far the most, go out as one
+        // group of bits without a branch on the data (none when shift is 0).
+        int shift = __builtin_clz(((low ^ high) & kMask31) | 1) - 1;
+        uint32_t settled = ReverseBits(low << 1);  // the first settled bit lowest
+        if (__builtin_expect(pending_ + uint64_t(shift) <= 32 &&
+                                 (sink_->size + 8 <= sink_->capacity || sink_->Reserve(8)),
+                             1)) {
+            uint64_t p = pending_;
+            uint64_t first = settled & 1;
+            uint64_t opposite = (0 - (first ^ 1)) & ((uint64_t{1} << p) - 1);
+            uint64_t rest = uint64_t(settled >> 1) & (((uint64_t{1} << shift) - 1) >> 1);
+            uint64_t any = 0 - uint64_t(shift != 0);
+            PutShort((first | opposite << 1 | rest << (1 + p)) & any,
+                     int((uint64_t(shift) + p) & any));
+            pending_ = p & ~any;
+        } else if (shift != 0) {
             PutSettled(settled & 1);
             if (shift > 1) PutBits(settled >> 1, shift - 1);
-            low_ = (low_ << shift) & kMask31;
-            high_ = ((high_ << shift) | ((1u << shift) - 1)) & kMask31;
         }
-        int steps = UnderflowSteps(low_, high_);
-        if (steps != 0) {
-            pending_ += uint64_t(steps);
-            low_ = (low_ << steps) & (kMask31 >> 1);
-            high_ = ((high_ << steps) | kHalf | ((1u << steps) - 1)) & kMask31;
-        }
+        low = (low << shift) & kMask31;
+        high = ((high << shift) | ((1u << shift) - 1)) & kMask31;
+        // Low's top bit is 0 and high's 1 now, so the masks change nothing for 0 steps.
+        int steps = UnderflowSteps(low, high);
+        pending_ += uint64_t(steps);
+        low_ = (low << steps) & (kMask31 >> 1);
+        high_ = ((high << steps) | kHalf | ((1u << steps) - 1)) & kMask31;
     }
     void Uniform(uint32_t value, uint32_t n) { Encode(value, 1, n); }
 
@@ -210,6 +220,19 @@ private:
         if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
             return uint32_t((unsigned __int128)x * reciprocals_[total] >> 64);
         return uint32_t(x / total);
+    }
+
+    // n (up to 32) bits, the lowest first, with room for 8 bytes reserved: the word is stored
+    // whether or not it is complete, and kept only when it is.
+    void PutShort(uint64_t v, int n) {
+        word_ |= v << bits_;
+        bits_ += n;
+        uint32_t full = uint32_t(bits_ >= 32);
+        uint32_t w = uint32_t(word_);
+        std::memcpy(sink_->data + sink_->size, &w, 4);
+        sink_->size += 4 * full;
+        word_ >>= 32 * full;
+        bits_ -= int(32 * full);
     }
 
     // The low n bits of v (n up to 32), the lowest first.

@@ -122,9 +122,10 @@ bool MeasureContent(PelmaCodec codec, const uint8_t* bytes, int64_t count, int64
     return true;
 }
 
-bool EncodeTokens0(Pelma0Encoder& encoder, Models0& models, const ContentHeader& h,
-                   const uint8_t* bytes, int64_t count, const PelmaMatch* matches,
-                   int64_t matchCount) {
+[[gnu::always_inline]] inline bool CodeTokens0(Pelma0Encoder& encoder, Models0& models,
+                                               const ContentHeader& h, const uint8_t* bytes,
+                                               int64_t count, const PelmaMatch* matches,
+                                               int64_t matchCount) {
     uint32_t previous = 0;
     int64_t next = 0;
     const uint32_t lowRange = Min32(h.window, 4);
@@ -150,9 +151,20 @@ bool EncodeTokens0(Pelma0Encoder& encoder, Models0& models, const ContentHeader&
     return true;
 }
 
-bool EncodeTokens1(Pelma1Encoder& encoder, Models1& models, const ContentHeader& h,
-                   const uint8_t* bytes, int64_t count, int64_t base, const PelmaMatch* matches,
+// The coder is copied into a local for the loop, so that its registers stay registers.
+bool EncodeTokens0(Pelma0Encoder& encoder, Models0& models, const ContentHeader& h,
+                   const uint8_t* bytes, int64_t count, const PelmaMatch* matches,
                    int64_t matchCount) {
+    Pelma0Encoder local = encoder;
+    bool ok = CodeTokens0(local, models, h, bytes, count, matches, matchCount);
+    encoder = local;
+    return ok;
+}
+
+[[gnu::always_inline]] inline bool CodeTokens1(Pelma1Encoder& encoder, Models1& models,
+                                               const ContentHeader& h, const uint8_t* bytes,
+                                               int64_t count, int64_t base,
+                                               const PelmaMatch* matches, int64_t matchCount) {
     uint32_t previous = 0;
     int64_t next = 0;
     const uint32_t lowRange = Min32(h.window + 1, 4);
@@ -182,6 +194,16 @@ bool EncodeTokens1(Pelma1Encoder& encoder, Models1& models, const ContentHeader&
         }
     }
     return true;
+}
+
+// The coder is copied into a local for the loop, so that its registers stay registers.
+bool EncodeTokens1(Pelma1Encoder& encoder, Models1& models, const ContentHeader& h,
+                   const uint8_t* bytes, int64_t count, int64_t base, const PelmaMatch* matches,
+                   int64_t matchCount) {
+    Pelma1Encoder local = encoder;
+    bool ok = CodeTokens1(local, models, h, bytes, count, base, matches, matchCount);
+    encoder = local;
+    return ok;
 }
 
 }  // namespace

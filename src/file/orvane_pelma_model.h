@@ -258,8 +258,8 @@ template <typename Decoder>
 }
 
 // False when the model cannot express the symbol (an escape that the capacities rule out).
-inline bool EncodeSymbol0(Model0& model, Pelma0Encoder& encoder, uint32_t escapeRange,
-                          uint32_t symbol) {
+[[gnu::always_inline]] inline bool EncodeSymbol0(Model0& model, Pelma0Encoder& encoder,
+                                                 uint32_t escapeRange, uint32_t symbol) {
     if (model.total > kPelma0RescaleTotal) model.Rescale();
     uint32_t slot = uint32_t(model.slotOf[symbol]);
     if (slot == 0 && (model.counts[0] == 0 || symbol >= escapeRange)) return false;
@@ -355,8 +355,8 @@ struct Model1 {
     return true;
 }
 
-inline bool EncodeSymbol1(Model1& model, Pelma1Encoder& encoder, uint32_t escapeRange,
-                          uint32_t symbol) {
+[[gnu::always_inline]] inline bool EncodeSymbol1(Model1& model, Pelma1Encoder& encoder,
+                                                 uint32_t escapeRange, uint32_t symbol) {
     if (!model.Prepare()) return false;
     uint32_t slot = uint32_t(model.slotOf[symbol]);
     if (slot != 0 && slot <= model.m) {
