@@ -237,6 +237,33 @@ struct PelmaEncoder {
           level(l) {}
 };
 
+namespace {
+
+// Measures the content's header from the parse and codes its tokens through fresh models.
+bool CodeParse(PelmaEncoder* encoder, const uint8_t* bytes, int64_t count,
+               const PelmaMatch* matches, int64_t matchCount, ContentHeader* h) {
+    *h = ContentHeader();
+    if (!MeasureContent(encoder->codec, bytes, count, encoder->base, matches, matchCount, h))
+        return false;
+    bool ok;
+    if (encoder->codec == PelmaCodec::Pelma0) {
+        Models0 models;
+        uint8_t* block = AllocateModels(&models, *h, count, true);
+        ok = block != nullptr &&
+             EncodeTokens0(encoder->coder0, models, *h, bytes, count, matches, matchCount);
+        ORVANE_DEALLOCATE(block);
+    } else {
+        Models1 models;
+        uint8_t* block = AllocateModels(&models, *h, count, true);
+        ok = block != nullptr && EncodeTokens1(encoder->coder1, models, *h, bytes, count,
+                                               encoder->base, matches, matchCount);
+        ORVANE_DEALLOCATE(block);
+    }
+    return ok;
+}
+
+}  // namespace
+
 PelmaEncoder* NewPelmaEncoder(PelmaCodec codec, int64_t expandedSize, int32_t contentCount,
                               PelmaLevel level) {
     if (contentCount < 0 || expandedSize < 0) return nullptr;
@@ -300,20 +327,39 @@ bool PelmaEncodeContent(PelmaEncoder* encoder, const uint8_t* bytes, int64_t cou
                 ReparseByPrice(encoder->codec, bytes, count, encoder->base, priced, &matches,
                                &matchCount);
         }
-        ok = matchCount >= 0 &&
-             MeasureContent(encoder->codec, bytes, count, encoder->base, matches, matchCount, &h);
-        if (ok && encoder->codec == PelmaCodec::Pelma0) {
-            Models0 models;
-            uint8_t* block = AllocateModels(&models, h, count, true);
-            ok = block != nullptr &&
-                 EncodeTokens0(encoder->coder0, models, h, bytes, count, matches, matchCount);
-            ORVANE_DEALLOCATE(block);
-        } else if (ok) {
-            Models1 models;
-            uint8_t* block = AllocateModels(&models, h, count, true);
-            ok = block != nullptr && EncodeTokens1(encoder->coder1, models, h, bytes, count,
-                                                   encoder->base, matches, matchCount);
-            ORVANE_DEALLOCATE(block);
+        if (matchCount < 0) {
+            ok = false;
+        } else if (plan.quick || count < kPricedParseMinimum) {
+            ok = CodeParse(encoder, bytes, count, matches, matchCount, &h);
+        } else {
+            // On very regular data the one-candidate parse can beat the priced one (its long
+            // matches at repeated offsets cost next to nothing): both are coded from the same
+            // coder state and the smaller stays, so that no level writes more than the fast
+            // one.
+            const Pelma0Encoder start0 = encoder->coder0;
+            const Pelma1Encoder start1 = encoder->coder1;
+            const int64_t start = encoder->sink.size;
+            auto restart = [&] {
+                encoder->coder0 = start0;
+                encoder->coder1 = start1;
+                encoder->sink.size = start;
+            };
+            ok = CodeParse(encoder, bytes, count, matches, matchCount, &h);
+            PelmaMatch* quick = nullptr;
+            int64_t quickCount = ok ? FindQuickPelmaMatches(bytes, count, options, &quick) : -1;
+            if (quickCount >= 0) {
+                const int64_t pricedSize = encoder->sink.size - start;
+                restart();
+                ContentHeader quickHeader;
+                ok = CodeParse(encoder, bytes, count, quick, quickCount, &quickHeader);
+                if (ok && encoder->sink.size - start < pricedSize) {
+                    h = quickHeader;
+                } else if (ok) {
+                    restart();
+                    ok = CodeParse(encoder, bytes, count, matches, matchCount, &h);
+                }
+            }
+            ORVANE_DEALLOCATE(quick);
         }
         ORVANE_DEALLOCATE(matches);
     }
