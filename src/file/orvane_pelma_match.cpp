@@ -69,22 +69,27 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
     return list.count;
 }
 
-// One candidate per three-byte hash besides the last offset, taken greedily: the table stays
-// in the processor's caches and every position costs one look-up.
+// One candidate per three-byte hash besides the last offset (and, when they find nothing
+// longer, the latest position of the same two bytes), taken greedily: the tables stay in the
+// processor's caches and every position costs a look-up or two.
 int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                               PelmaMatch** matches) {
     *matches = nullptr;
     if (size < 2) return 0;
     if (size > INT32_MAX) return -1;
     constexpr int kQuickHashBits = 15;
-    const int bits = TableBits(size, kQuickHashBits);
+    constexpr int kQuickPairBits = 14;
+    const int bits = TableBits(size, kQuickHashBits), pairBits = TableBits(size, kQuickPairBits);
     int32_t* head = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << bits);
+    int32_t* pairs = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
     MatchList list;
-    bool ok = head != nullptr;
+    bool ok = head != nullptr && pairs != nullptr;
     if (ok) {
         std::memset(head, 0xFF, sizeof(int32_t) << bits);
+        std::memset(pairs, 0xFF, sizeof(int32_t) << pairBits);
         auto insert = [&](int64_t q) {
             if (q + 3 <= size) head[Hash3(data + q, bits)] = int32_t(q);
+            if (q + 2 <= size) pairs[Key2(data + q, pairBits)] = int32_t(q);
         };
         uint32_t lastOffset = 0;
         int64_t p = 0;
@@ -108,6 +113,16 @@ int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatc
                     if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
                 }
             }
+            // Short structured data lives on two-byte matches, which the hash cannot see.
+            if (bestLength < 3) {
+                int32_t candidate = pairs[Key2(here, pairBits)];
+                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
+                    uint32_t offset = uint32_t(p - candidate);
+                    uint32_t length = CommonLength(data + candidate, here, limit);
+                    int32_t gain = MatchGain(options, length, offset, lastOffset);
+                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
+                }
+            }
             insert(p);
             if (bestLength == 0) {
                 ++p;
@@ -122,6 +137,7 @@ int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatc
         }
     }
     ORVANE_DEALLOCATE(head);
+    ORVANE_DEALLOCATE(pairs);
     if (!ok) {
         ORVANE_DEALLOCATE(list.items);
         return -1;

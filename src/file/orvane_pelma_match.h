@@ -36,8 +36,9 @@ uint32_t PelmaUsableLength(uint32_t length);
 int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                          PelmaMatch** matches);
 
-// The fast parse: the last offset and one earlier position per three-byte hash, the better of
-// the two taken at once. Same results as FindPelmaMatches; chainDepth and niceLength unused.
+// The fast parse: the last offset, one earlier position per three-byte hash and the latest of
+// the same two bytes, the best of them taken at once. Same results as FindPelmaMatches; chainDepth
+// and niceLength unused.
 int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                               PelmaMatch** matches);
 
