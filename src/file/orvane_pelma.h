@@ -32,7 +32,8 @@ int64_t PelmaInitialOutputSize(int64_t expandedSize, int32_t contentCount);
 bool PelmaDecode(PelmaCodec codec, bool reversed, const uint8_t* bytes, int64_t size,
                  int32_t contentCount, const int64_t* stops, uint8_t* destination);
 
-// How hard the encoder works; every level writes the same stream format.
+// How hard the encoder works; every level writes the same stream format (see
+// orvane_compression_level in orvane/file.h for what each one does).
 enum class PelmaLevel : int32_t { Fast = 0, Default = 1, Best = 2 };
 
 // Compression of contents one after the other into one stream. Null for negative sizes, an

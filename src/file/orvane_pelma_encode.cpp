@@ -9,17 +9,6 @@
 #include "file/orvane_pelma_model.h"
 #include "file/orvane_pelma_price.h"
 
-#ifndef PELMA_FAST_CHAIN
-#define PELMA_FAST_CHAIN 4
-#define PELMA_FAST_NICE 16
-#define PELMA_FAST_LAZY false
-#define PELMA_FAST_QUICK true
-#define PELMA_DEFAULT_CHAIN 64
-#define PELMA_DEFAULT_NICE 0
-#define PELMA_DEFAULT_ROUNDS 1
-#define PELMA_DEFAULT_PCHAIN 16
-#endif
-
 namespace orvane {
 
 using namespace pelma;
@@ -33,34 +22,31 @@ constexpr uint32_t kPelma1Window = 1u << 20;
 // Contents this small are parsed once, lazily.
 constexpr int64_t kPricedParseMinimum = 64;
 
-// How hard each level searches: the lazy parse's chain depth and nice length, then the number
-// of priced parses that follow it and their chain depth.
+// How hard each level searches: the parse (the one-candidate parse, or hash chains of a depth
+// up to a nice length, lazily or not), then the number of priced parses that follow it and
+// their chain depth.
 struct LevelPlan {
+    bool quick;
     uint32_t chainDepth;
-    uint32_t niceLength;
+    uint32_t niceLength;  // 0: the codec's own
+    bool lazy;
     int pricedRounds;
     uint32_t pricedChainDepth;
-    bool lazy;
-    bool quick;  // the one-candidate parse instead of hash chains
 };
 
 LevelPlan PlanOf(PelmaLevel level) {
     switch (level) {
         case PelmaLevel::Fast:
-            return {PELMA_FAST_CHAIN, PELMA_FAST_NICE, 0, 0, PELMA_FAST_LAZY, PELMA_FAST_QUICK};
+            return {true, 1, 0, false, 0, 0};
         case PelmaLevel::Default:
-            return {PELMA_DEFAULT_CHAIN,
-                    PELMA_DEFAULT_NICE,
-                    PELMA_DEFAULT_ROUNDS,
-                    PELMA_DEFAULT_PCHAIN,
-                    true,
-                    false};
+            // One priced parse with a shallow search keeps most of the best level's gain.
+            return {false, 64, 0, true, 1, 16};
         case PelmaLevel::Best:
             break;
     }
     // Each priced parse starts from the statistics of the one before; a second round still
     // gains about half a percent.
-    return {64, 0, 2, 32, true, false};
+    return {false, 64, 0, true, 2, 32};
 }
 
 // What the header needs, gathered from the parse before any symbol is coded.
