@@ -471,8 +471,8 @@ typedef enum orvane_compression_type {
  *   because content pipelines write many files and rewrite them often: the last percent of
  *   size is not worth that much write time there, while a shipping build can still ask for the
  *   best level.
- * - Best: as the default level, with a second and deeper priced parse; the smallest output,
- *   and what the calls without a level wrote before levels existed.
+ * - Best: as the default level, with a second and deeper priced parse: the search that every
+ *   compression used before levels existed, and the smallest output.
  * The default and best levels also code the fast level's parse of each content and keep it
  * when it is the smaller, so no level writes more than the fast one. The calls without a level
  * compress at the default level. Any other value is refused with an error
