@@ -157,27 +157,7 @@ void Decompress(benchmark::State& state, Codec codec, const Bytes* data) {
 // The bytes of the content file in its three sections (main, vertices, indices), as the file
 // builder writes them without compression.
 Bytes ContentCorpus() {
-    static orvane_bench::BigContent content;
-    std::string path = std::string(OrvaneGetTemporaryDirectory()) + "orvane_bench_compress_" +
-                       std::to_string(getpid()) + ".ovn";
-    orvane_file_data_tree_writer* writer =
-        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
-    OrvaneSetFileSectionForObject(writer, content.vertices.data(), 1);
-    OrvaneSetFileSectionForObject(writer, content.indices.data(), 2);
-    orvane_file_builder* builder =
-        OrvaneBeginFile(3, 0x80000016u, OrvaneGetTemporaryDirectory(), "bench_compress");
-    bool ok =
-        OrvaneWriteDataTreeToFileBuilder(writer, builder) && OrvaneEndFile(builder, path.c_str());
-    OrvaneEndFileDataTreeWriting(writer);
-    Bytes bytes;
-    if (std::FILE* f = ok ? std::fopen(path.c_str(), "rb") : nullptr) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    std::remove(path.c_str());
-    return bytes;
+    return orvane_bench::BigFileBytes();
 }
 
 const Bytes& Corpus(int which) {

@@ -592,9 +592,11 @@ ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 Expan
                                                               orvane_file_writer* Writer);
 /* As OrvaneBeginFileCompression, at a compression level (orvane_compression_level; type 0
  * ignores it); null (logged) for an unknown level. */
-ORVANE_API orvane_file_compressor* OrvaneBeginFileCompressionAtLevel(
-    orvane_int32 ExpandedSize, orvane_int32 ContentsCount, orvane_int32 CompressionType,
-    orvane_int32 CompressionLevel, orvane_file_writer* Writer);
+ORVANE_API orvane_file_compressor* OrvaneBeginFileCompressionAtLevel(orvane_int32 ExpandedSize,
+                                                                     orvane_int32 ContentsCount,
+                                                                     orvane_int32 CompressionType,
+                                                                     orvane_int32 CompressionLevel,
+                                                                     orvane_file_writer* Writer);
 /* The next content, ByteCount bytes read from the named file through the default open
  * callback. Type 0 appends the file to the writer through the caller's buffer; the codecs read
  * the whole content into memory of their own and ignore the buffer. False when the file cannot
