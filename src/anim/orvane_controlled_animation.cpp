@@ -289,10 +289,10 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
     const orvane_transform_track* root = binding.TrackBindings[0].SourceTrack;
     const double k0 = std::floor(double(t0) / double(duration));
     const double k1 = std::floor(double(t1) / double(duration));
+    // Within one loop, clamped at both ends: the crossing of a loop boundary is counted by the
+    // loop numbers and the loop motion, not by a curve that wraps back to its start.
     orvane_track_sample_context context{};
     context.SampleDuration = duration;
-    context.LoopBefore = before;
-    context.LoopAfter = after;
     float p0[3], p1[3], q0[4], q1[4];
     context.SampleTime = float(double(t0) - k0 * double(duration));
     OrvaneSampleTrackPOLocal(&context, root, nullptr, p0, q0);

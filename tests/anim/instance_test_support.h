@@ -103,8 +103,15 @@ struct Character {
             OrvaneBeginTransformTrack(g, names[size_t(i)].c_str());
             OrvaneSetTransformTrackPosition(g, 1, 0, n, t.knots.data(), t.positions.data(),
                                             OrvaneCurveDataDaK32fC32fType);
-            OrvaneSetTransformTrackOrientation(g, 1, 0, n, t.knots.data(), t.orientations.data(),
-                                               OrvaneCurveDataDaK32fC32fType);
+            // The root's orientation stays the identity curve, so that its root motion is a
+            // plain translation.
+            if (i != 0) {
+                OrvaneSetTransformTrackOrientation(g, 1, 0, n, t.knots.data(),
+                                                   t.orientations.data(),
+                                                   OrvaneCurveDataDaK32fC32fType);
+            } else {
+                t.orientations.clear();
+            }
             OrvaneEndTransformTrack(g);
             tracks.push_back(std::move(t));
         }
@@ -152,6 +159,12 @@ inline orvane_transform ReferenceLocal(const orvane_skeleton* skeleton,
     orvane_transform r;
     r.Flags = 0;
     OrvaneSampleTrackUUULocal(&c, &group->TransformTracks[index], nullptr, &r);
+    // The sampler stops one Newton step short of unit length; poses normalise exactly.
+    const float l =
+        std::sqrt(r.Orientation[0] * r.Orientation[0] + r.Orientation[1] * r.Orientation[1] +
+                  r.Orientation[2] * r.Orientation[2] + r.Orientation[3] * r.Orientation[3]);
+    for (float& q : r.Orientation)
+        q /= l;
     return r;
 }
 
