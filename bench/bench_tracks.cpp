@@ -7,8 +7,8 @@
 //
 // Per pose (one iteration), all 67 tracks are sampled:
 // - Local: OrvaneSampleTrackUUULocal into 67 transforms, at successive playback times (1/60 s
-//   apart, looping) with a per-instance knot hint per curve ("Hinted") and without, and at
-//   random times.
+//   apart, looping) with a per-instance knot hint per curve ("Hinted"), with the per-instance
+//   cache of hints and decoded windows ("Cached"), with neither, and at random times.
 // - World: each track's sampler from OrvaneGetTrackSamplerFor writing world and composite
 //   matrices, parents first.
 // - Baseline: linear interpolation of the raw keys (binary search, lerp, normalised lerp) into
@@ -177,6 +177,8 @@ void Local(benchmark::State& state, int clip, int quantised, int mode) {
     const float duration = c->clip->duration;
     std::vector<orvane_transform> pose(size_t(g->TransformTrackCount));
     std::vector<int32_t> hints(size_t(g->TransformTrackCount) * 3, 0);
+    std::vector<orvane_track_sample_cache> caches(size_t(g->TransformTrackCount),
+                                                  orvane_track_sample_cache{});
     const std::vector<float> times = RandomTimes(duration);
     Playback playback(duration);
     size_t i = 0;
@@ -186,7 +188,10 @@ void Local(benchmark::State& state, int clip, int quantised, int mode) {
         for (int32_t k = 0; k < g->TransformTrackCount; ++k) {
             orvane_transform& out = pose[size_t(k)];
             out.Flags = 0;
-            if (mode == 0)
+            if (mode == 3)
+                OrvaneSampleTrackUUULocalCached(&ctx, &g->TransformTracks[k], &caches[size_t(k)],
+                                                &out);
+            else if (mode == 0)
                 OrvaneSampleTrackUUULocalHinted(&ctx, &g->TransformTracks[k], &hints[size_t(k) * 3],
                                                 &out);
             else
@@ -313,6 +318,8 @@ void RegisterAll() {
             const std::string f = formats[q];
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackHinted").c_str(),
                                          Local, clip, q, 0);
+            benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackCached").c_str(),
+                                         Local, clip, q, 3);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/Playback").c_str(), Local,
                                          clip, q, 1);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/Random").c_str(), Local, clip,

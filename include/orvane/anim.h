@@ -572,6 +572,24 @@ ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_contex
                                                 const orvane_transform_track* SourceTrack,
                                                 orvane_int32 KnotHints[3],
                                                 orvane_transform* Result);
+/* A per-instance playback cache for one track: the knot hints, and the decoded windows of
+ * degree-1 position and orientation curves in the D3K16uC16u and D4nK16uC15u formats (the
+ * curves are identified by their data's address). Zero it before first use and whenever the
+ * track's curves change. */
+typedef struct orvane_track_sample_cache {
+    orvane_int32 KnotHints[3];
+    orvane_int32 WindowKnots[2];
+    const void* WindowCurves[2];
+    orvane_real32 WindowTimes[2][2];
+    orvane_real32 WindowValues[2][8];
+} orvane_track_sample_cache;
+
+/* As OrvaneSampleTrackUUULocal, reusing the cache: the same result, less decoding at
+ * successive times. */
+ORVANE_API void OrvaneSampleTrackUUULocalCached(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_track_sample_cache* Cache,
+                                                orvane_transform* Result);
 /* Position and orientation only, no flags; keyframed curves yield their first frame. */
 ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Context,
                                          const orvane_transform_track* SourceTrack,

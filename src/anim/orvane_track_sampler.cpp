@@ -399,7 +399,8 @@ template <typename R>
 // The spline step of an animated curve (v.kind == Animated).
 template <int D, bool Normalize>
 void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
-                    const orvane_track_sample_context& context, int32_t* hint, float* out) {
+                    const orvane_track_sample_context& context, int32_t* hint, float* out,
+                    orvane_track_sample_cache* cache, int slot) {
     const float t = context.SampleTime;
     const int32_t n = v.knotCount;
     const int32_t d = v.degree;
@@ -430,6 +431,28 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         // Plain floats: the window is the curve itself.
         EvaluateDegree<D, Normalize>(d, static_cast<const float*>(v.knots) + k, v.values + k * D, t,
                                      out);
+        return;
+    }
+    const bool cached =
+        D <= 4 && cache != nullptr && d == 1 && inside &&
+        (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u);
+    if (cached) {
+        // Playback at a higher rate than the keys meets the same window on successive frames:
+        // it is decoded once per window.
+        const void* data = curve.CurveData.Object;
+        float* times = cache->WindowTimes[slot];
+        float* values = cache->WindowValues[slot];
+        if (cache->WindowCurves[slot] != data || cache->WindowKnots[slot] != start) {
+            if (v.format == OrvaneCurveFormatD3K16uC16u)
+                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, start, 2,
+                         times, values);
+            else
+                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, start, 2,
+                          times, values);
+            cache->WindowCurves[slot] = data;
+            cache->WindowKnots[slot] = start;
+        }
+        EvaluateDegree<D, Normalize>(1, times + 1, values + D, t, out);
         return;
     }
     float knots[kBSplineKnotBufferSize];
@@ -468,7 +491,9 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 template <int D, bool Normalize>
 [[gnu::always_inline]] inline bool SampleCurveT(const orvane_curve2& curve,
                                                 const orvane_track_sample_context& context,
-                                                bool byFrame, int32_t* hint, float* out) {
+                                                bool byFrame, int32_t* hint, float* out,
+                                                orvane_track_sample_cache* cache = nullptr,
+                                                int slot = 0) {
     // The plain float and identity formats first, checked in line: they are most of what
     // playback meets, and the general view below costs a call and a table jump per curve.
     if (const void* data = curve.CurveData.Object) {
@@ -491,7 +516,7 @@ template <int D, bool Normalize>
                                 r->Knots,
                                 r->Controls,
                                 0.0f};
-                    SampleAnimated<D, Normalize>(curve, v, context, hint, out);
+                    SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
                     return true;
                 }
             }
@@ -503,7 +528,7 @@ template <int D, bool Normalize>
     const CurveView v = ViewCurve(curve, D);
     switch (v.kind) {
         case CurveKind::Animated:
-            SampleAnimated<D, Normalize>(curve, v, context, hint, out);
+            SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
             return true;
         case CurveKind::Constant:
             CopyValues<D>(v.values, out);
@@ -717,12 +742,13 @@ namespace {
 
 inline void SampleLocal(const orvane_track_sample_context& context,
                         const orvane_transform_track& track, int32_t* hints,
-                        orvane_transform* result) {
+                        orvane_track_sample_cache* cache, orvane_transform* result) {
     uint32_t flags = 0;
-    if (SampleCurveT<3, false>(track.PositionCurve, context, true, hints, result->Position))
+    if (SampleCurveT<3, false>(track.PositionCurve, context, true, hints, result->Position, cache,
+                               0))
         flags |= OrvaneTransformHasPosition;
     if (SampleCurveT<4, true>(track.OrientationCurve, context, true, hints ? hints + 1 : nullptr,
-                              result->Orientation))
+                              result->Orientation, cache, 1))
         flags |= OrvaneTransformHasOrientation;
     if (SampleCurveT<9, false>(track.ScaleShearCurve, context, true, hints ? hints + 2 : nullptr,
                                &result->ScaleShear[0][0]))
@@ -737,14 +763,21 @@ extern "C" {
 ORVANE_API void OrvaneSampleTrackUUULocal(const orvane_track_sample_context* Context,
                                           const orvane_transform_track* SourceTrack, const void*,
                                           orvane_transform* Result) {
-    SampleLocal(*Context, *SourceTrack, nullptr, Result);
+    SampleLocal(*Context, *SourceTrack, nullptr, nullptr, Result);
 }
 
 ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_context* Context,
                                                 const orvane_transform_track* SourceTrack,
                                                 orvane_int32 KnotHints[3],
                                                 orvane_transform* Result) {
-    SampleLocal(*Context, *SourceTrack, KnotHints, Result);
+    SampleLocal(*Context, *SourceTrack, KnotHints, nullptr, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackUUULocalCached(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_track_sample_cache* Cache,
+                                                orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, Cache ? Cache->KnotHints : nullptr, Cache, Result);
 }
 
 ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Context,

@@ -325,15 +325,22 @@ TEST(TrackSampleLocal, KeyframedCurvesYieldTheirFrameClamped) {
     }
 }
 
-TEST(TrackSampleLocal, HintsChangeNothingButTheSearch) {
+TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
     std::mt19937 rng(18);
     orvane_data_type_definition* const quantised[3] = {
         OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataDaK32fC32fType};
-    for (int set = 0; set < 2; ++set) {
+    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                           OrvaneCurveDataD4nK16uC15uType,
+                                                           OrvaneCurveDataD9I1K16uC16uType};
+    orvane_data_type_definition* const* sets[4] = {nullptr, quantised, cachedFormats,
+                                                   cachedFormats};
+    for (int set = 0; set < 4; ++set) {
+        SCOPED_TRACE(set);
         const TrackSource source =
-            RandomTrack(rng, kU, kU, kU, 1 + set, 1.5f, set ? quantised : nullptr);
+            RandomTrack(rng, kU, kU, kU, set == 3 ? 2 : 1 + set % 2, 1.5f, sets[set]);
         GroupPtr g = BuildGroup("g", {source});
         int32_t hints[3] = {0, 0, 0};
+        orvane_track_sample_cache cache{};
         std::uniform_real_distribution<float> jump(0.0f, 1.5f);
         for (int frame = 0; frame < 400; ++frame) {
             // Playback, then random jumps and a pass backwards.
@@ -345,6 +352,9 @@ TEST(TrackSampleLocal, HintsChangeNothingButTheSearch) {
             OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &plain);
             OrvaneSampleTrackUUULocalHinted(&ctx, &g->TransformTracks[0], hints, &hinted);
             ASSERT_EQ(0, std::memcmp(&plain, &hinted, sizeof plain)) << "t " << t;
+            orvane_transform cached{};
+            OrvaneSampleTrackUUULocalCached(&ctx, &g->TransformTracks[0], &cache, &cached);
+            ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain)) << "t " << t;
         }
     }
 }

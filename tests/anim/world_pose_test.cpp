@@ -432,4 +432,43 @@ TEST(WorldPose, DistinctPosesBuildConcurrently) {
     EXPECT_EQ(mismatches.load(), 0);
 }
 
+// The first builds of a process, from several threads at the same moment: run in a fresh
+// child process so that the one-time choice of the routines has not happened yet.
+void FirstBuildsRaceAndExit() {
+    Random random(10);
+    Scene scene = RandomScene(random, 30, AllFlagSets(), 1);
+    LocalPosePtr local = PoseOf(scene.local);
+    constexpr int kThreads = 4;
+    std::atomic<int> waiting{kThreads};
+    std::vector<WorldPosePtr> worlds;
+    for (int t = 0; t < kThreads; ++t)
+        worlds.emplace_back(OrvaneNewWorldPose(30));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) {
+            }
+            OrvaneBuildWorldPose(scene.skeleton.get(), 0, 30, local.get(), nullptr,
+                                 worlds[t].get());
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    int mismatches = 0;
+    for (int t = 1; t < kThreads; ++t)
+        mismatches +=
+            std::memcmp(OrvaneGetWorldPoseComposite4x4Array(worlds[0].get()),
+                        OrvaneGetWorldPoseComposite4x4Array(worlds[t].get()), 64 * 30) != 0;
+    worlds.clear();
+    local.reset();
+    scene.skeleton.reset();
+    std::exit(mismatches == 0 ? 0 : 1);
+}
+
+TEST(WorldPoseDeathTest, FirstBuildsFromSeveralThreadsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(FirstBuildsRaceAndExit(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
