@@ -42,8 +42,8 @@ struct orvane_controlled_animation_builder {
 namespace orvane {
 namespace {
 
-// Payload words of a controlled-animation node. The knot hints belong to the node, so two
-// instances playing one binding never write the same memory.
+// Payload words of a controlled-animation node. The sample caches (one per track binding)
+// belong to the node, so two instances playing one binding never write the same memory.
 enum { kBinding = 0, kTrackMask = 1, kModelMask = 2, kHints = 3 };
 
 orvane_animation_binding* BindingOf(orvane_model_control_binding* b) {
@@ -84,14 +84,15 @@ void FillContext(orvane_control& control, const orvane_animation& animation,
 
 // The transform of one bound track at the context's time, as the fade window says.
 inline void TrackTransform(const TrackBinding& tb, const orvane_track_sample_context& context,
-                           const FadeWindow& fade, int32_t* hints, orvane_transform& out) {
+                           const FadeWindow& fade, orvane_track_sample_cache* cache,
+                           orvane_transform& out) {
     const float v = tb.LODError;
     if (v <= fade.start) {
         out = tb.LODTransform;
         return;
     }
     out.Flags = 0;
-    OrvaneSampleTrackUUULocalHinted(&context, tb.SourceTrack, hints, &out);
+    OrvaneSampleTrackUUULocalCached(&context, tb.SourceTrack, cache, &out);
     if (v <= fade.error) {
         orvane_transform sampled = out;
         OrvaneLinearBlendTransform(&out, &sampled, (fade.error - v) * fade.scale, &tb.LODTransform);
@@ -130,19 +131,20 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         OrvaneReleaseAnimationBinding(binding);
         return false;
     }
-    int32_t* hints = nullptr;
+    orvane_track_sample_cache* caches = nullptr;
     if (binding->TrackBindingCount > 0) {
-        hints = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t(binding->TrackBindingCount) * 3);
-        if (hints == nullptr) {
+        caches = ORVANE_ALLOCATE_ARRAY(orvane_track_sample_cache, binding->TrackBindingCount);
+        if (caches == nullptr) {
             OrvaneReleaseAnimationBinding(binding);
             return false;
         }
-        std::memset(hints, 0, size_t(binding->TrackBindingCount) * 3 * sizeof(int32_t));
+        std::memset(static_cast<void*>(caches), 0,
+                    size_t(binding->TrackBindingCount) * sizeof(orvane_track_sample_cache));
     }
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
     b->Payload[kModelMask] = const_cast<orvane_track_mask*>(record.TrackGroupModelMask);
-    b->Payload[kHints] = hints;
+    b->Payload[kHints] = caches;
     b->PayloadInt = record.AccumulationMode;
     return true;
 }
@@ -164,7 +166,7 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const auto* trackMask = static_cast<const orvane_track_mask*>(b->Payload[kTrackMask]);
     const auto* modelMask = static_cast<const orvane_track_mask*>(b->Payload[kModelMask]);
-    auto* hints = static_cast<int32_t*>(b->Payload[kHints]);
+    auto* caches = static_cast<orvane_track_sample_cache*>(b->Payload[kHints]);
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
     const orvane_bone* bones = OrvaneGetSourceSkeleton(b->ModelInstance)->Bones;
     for (int32_t i = firstBone; i < last; ++i) {
@@ -177,7 +179,7 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
         if (modelMask) d *= OrvaneGetTrackMaskBoneWeight(modelMask, s);
         if (d <= 0.001f) continue;
         orvane_transform t;
-        TrackTransform(tb, context, fade, hints + 3 * s, t);
+        TrackTransform(tb, context, fade, caches + s, t);
         if (removeRoot && s == 0) {
             t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
             t.Orientation[0] = t.Orientation[1] = t.Orientation[2] = 0.0f;
@@ -206,7 +208,7 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const WorldPoseRoutines& r = ChosenWorldPoseRoutines();
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
-    auto* hints = static_cast<int32_t*>(b->Payload[kHints]);
+    auto* caches = static_cast<orvane_track_sample_cache*>(b->Payload[kHints]);
     float* worlds = WorldMatrices(*result);
     float* composites = CompositeMatrices(*result);
     const orvane_bone* bones = skeleton->Bones;
@@ -221,13 +223,25 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
         } else if (removeRoot && i == 0) {
             OrvaneGetTrackSamplerIIU()(&context, tb.SourceTrack, &tb, &bone.Transform,
                                        InverseWorldOf(bone), parent, world, composite);
-        } else if (tb.LODError <= fade.error) {
-            orvane_transform t;
-            TrackTransform(tb, context, fade, hints + 3 * i, t);
-            BuildBone(r, t, parent, InverseWorldOf(bone), composite, world);
         } else {
-            tb.Sampler(&context, tb.SourceTrack, &tb, &bone.Transform, InverseWorldOf(bone), parent,
-                       world, composite);
+            // The node's sample cache makes successive frames cheaper than the track's
+            // stateless sampler; the per-bone builder then follows the sampled flags.
+            orvane_transform t;
+            TrackTransform(tb, context, fade, caches + i, t);
+            if (t.Flags & OrvaneTransformHasOrientation) {
+                // The sampler's orientation is one Newton step from unit length; a matrix
+                // built from it would scale as well as rotate.
+                float* q = t.Orientation;
+                const float l2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+                if (l2 > 0.0f) {
+                    const float k = 1.0f / std::sqrt(l2);
+                    q[0] *= k;
+                    q[1] *= k;
+                    q[2] *= k;
+                    q[3] *= k;
+                }
+            }
+            BuildBone(r, t, parent, InverseWorldOf(bone), composite, world);
         }
     }
     // Bones past the binding's track bindings (a binding for a smaller skeleton) rest.
