@@ -23,7 +23,6 @@
 #include "orvane/types.h"
 
 struct orvane_track_mask;
-typedef struct orvane_track_mask orvane_track_mask;
 
 ORVANE_EXTERN_C_BEGIN
 
@@ -696,10 +695,10 @@ ORVANE_API void OrvaneSetTrackGroupBasisTransform(orvane_controlled_animation_bu
 /* Masks are read while sampling and must outlive the control. */
 ORVANE_API void OrvaneSetTrackGroupTrackMask(orvane_controlled_animation_builder* Builder,
                                              orvane_int32 TrackGroupIndex,
-                                             const orvane_track_mask* TrackMask);
+                                             const struct orvane_track_mask* TrackMask);
 ORVANE_API void OrvaneSetTrackGroupModelMask(orvane_controlled_animation_builder* Builder,
                                              orvane_int32 TrackGroupIndex,
-                                             const orvane_track_mask* ModelMask);
+                                             const struct orvane_track_mask* ModelMask);
 ORVANE_API void OrvaneSetTrackGroupAccumulation(orvane_controlled_animation_builder* Builder,
                                                 orvane_int32 TrackGroupIndex, orvane_int32 Mode);
 ORVANE_API void OrvaneSetTrackGroupLOD(orvane_controlled_animation_builder* Builder,
@@ -711,7 +710,7 @@ ORVANE_API orvane_animation_binding* OrvaneGetAnimationBindingFromControlBinding
 ORVANE_API orvane_control* OrvanePlayControlledPose(orvane_real32 StartTime, orvane_real32 Duration,
                                                     const orvane_local_pose* Pose,
                                                     orvane_model_instance* Model,
-                                                    const orvane_track_mask* ModelMask);
+                                                    const struct orvane_track_mask* ModelMask);
 ORVANE_API orvane_local_pose* OrvaneGetLocalPoseFromControlBinding(
     orvane_model_control_binding* Binding);
 
