@@ -51,6 +51,45 @@ ORVANE_API orvane_real64 OrvaneGetSecondsElapsed(const orvane_system_clock* Star
 /* Sleeps for Seconds rounded to the nearest millisecond. */
 ORVANE_API void OrvaneSleepForSeconds(orvane_real32 Seconds);
 
+/* Statistics snapshot: counts of live model instances and controls, the animation binding
+ * cache's counters, the default allocator's live blocks grouped by source location, and the
+ * timing blocks, averaged over FramesSinceLastCapture frames (values below 1 count as 1). The
+ * timing values report seconds, so the first capture in a process calibrates the tick rate
+ * (about one second). Null when memory runs out. A snapshot is plain data: free it with
+ * OrvaneFreeStats. Capturing walks the allocation list, which other threads must not change
+ * meanwhile. */
+typedef struct orvane_stats_allocation_site {
+    const char* SourceFile;
+    orvane_int32 SourceLine;
+    orvane_int32 Count;
+    orvane_int64 RequestedBytes;
+} orvane_stats_allocation_site;
+
+typedef struct orvane_stats {
+    orvane_int32 FrameCount;
+    orvane_int32 ModelInstanceCount;
+    orvane_int32 ControlCount;
+    orvane_int32 AnimationBindingCacheStatus[12]; /* in the order of the cache status record */
+    orvane_int32 MaximumAnimationBindingCount;
+    orvane_int32 AllocationCount;
+    orvane_int64 AllocatedBytes;      /* requested */
+    orvane_int64 AllocatedBytesTotal; /* with the allocator's headers */
+    orvane_int32 AllocationSiteCount; /* largest first */
+    orvane_stats_allocation_site* AllocationSites;
+    orvane_int32 CounterCount;
+    orvane_counter_results* Counters;
+    orvane_real64 TicksPerSecond;
+} orvane_stats;
+
+ORVANE_API orvane_stats* OrvaneCaptureCurrentStats(orvane_int32 FramesSinceLastCapture);
+ORVANE_API void OrvaneFreeStats(orvane_stats* Stats); /* null allowed */
+/* The snapshot as text for a log or an overlay, in sections headed "Model Instances:",
+ * "Controls:", "Animation binding cache:", "Allocations:" and "Clocks/frame:"; at most the 16
+ * largest allocation sites and the timing blocks that ran, most expensive first. Null for a
+ * null snapshot or no memory. Free with OrvaneFreeStatHUDDump. */
+ORVANE_API char* OrvaneDumpStatHUD(const orvane_stats* Stats);
+ORVANE_API void OrvaneFreeStatHUDDump(char* Text); /* null allowed */
+
 ORVANE_EXTERN_C_END
 
 #endif /* ORVANE_DIAG_H */
