@@ -1,4 +1,4 @@
-// Loading a content file of about 50 MB from memory: large vertex and index arrays and some
+// Loading a content file of about 70 MB from memory: large vertex and index arrays and some
 // 15,000 small pointer-holding objects (bones, transform tracks, curves). Compared with a plain
 // memcpy of the same bytes in the same run; the widening pass (building the native tree) is
 // also timed alone, in objects per second.
@@ -9,7 +9,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include "../tests/file/load_test_support.h"
 #include "content_workload.h"
 #include "file/orvane_native_tree.h"
 #include "orvane/file.h"
@@ -17,17 +16,12 @@
 
 namespace {
 
-// The content and its file image, with the vertices and indices in sections of their own.
-struct BigFile : orvane_bench::BigContent {
-    BigFile() {
-        orvane_test::TreeFileOptions options;
-        options.sectionOfObject = {{vertices.data(), 1}, {indices.data(), 2}};
-        bytes = orvane_test::WriteTreeBytes(OrvaneFileInfoType, &info, options);
-    }
-    std::vector<uint8_t> bytes;
-};
-
 using orvane_bench::kPointerObjects;
+
+// The content's file image, with the vertices and indices in sections of their own.
+struct BigFile {
+    const std::vector<uint8_t>& bytes = orvane_bench::BigFileBytes();
+};
 
 const BigFile& File() {
     static BigFile file;

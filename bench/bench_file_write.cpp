@@ -18,23 +18,20 @@
 
 namespace {
 
-using orvane_bench::BigContent;
-
 std::string Temp(const char* name) {
     return std::string(OrvaneGetTemporaryDirectory()) + "orvane_bench_write_" +
            std::to_string(getpid()) + "_" + name;
 }
 
-BigContent& Content() {
-    static BigContent content;
-    return content;
+orvane_example::ExampleContent& Content() {
+    return orvane_bench::BigContent();
 }
 
 // Writes the content in three sections (main, vertices, indices); returns the expanded bytes.
 int64_t WriteContent(const std::string& path, int32_t codec) {
-    BigContent& c = Content();
+    orvane_example::ExampleContent& c = Content();
     orvane_file_data_tree_writer* writer =
-        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &c.info, 0, 0);
+        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, c.info(), 0, 0);
     OrvaneSetFileSectionForObject(writer, c.vertices.data(), 1);
     OrvaneSetFileSectionForObject(writer, c.indices.data(), 2);
     orvane_file_builder* builder =

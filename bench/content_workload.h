@@ -1,123 +1,56 @@
-// The content of the file benchmarks: a file info of about 50 MB with large vertex and index
-// arrays and some 15,000 small pointer-holding objects (bones, transform tracks, curves), built
-// in memory once. The loading and writing benchmarks measure the same file.
+// The content of the file benchmarks: the example content at about 70 MB, with 2 million
+// vertices, half a million indices and some 15,000 small pointer-holding objects (bones,
+// transform tracks, curves), built in memory once. The loading and writing benchmarks measure
+// the same content.
 #ifndef ORVANE_BENCH_CONTENT_WORKLOAD_H
 #define ORVANE_BENCH_CONTENT_WORKLOAD_H
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "orvane/types.h"
+#include <unistd.h>
+
+#include "orvane/file.h"
+#include "testing/example_content.h"
 
 namespace orvane_bench {
 
-orvane_data_type_definition Member(orvane_member_type kind, const char* name,
-                                   orvane_data_type_definition* type = nullptr, int32_t width = 0) {
-    return {kind, name, type, width, {0, 0, 0}, 0};
+constexpr int32_t kVertexCount = 2000000;
+constexpr int32_t kIndexCount = 500000;
+constexpr int32_t kBoneCount = 5000;
+constexpr int32_t kTrackCount = 5000;
+// Bones, tracks and (at least) one curve per track.
+constexpr int64_t kPointerObjects = kBoneCount + kTrackCount + kTrackCount;
+
+inline orvane_example::ExampleContent& BigContent() {
+    static orvane_example::ExampleContent content(
+        orvane_example::ExampleSize{kVertexCount, kIndexCount, kBoneCount, kTrackCount});
+    return content;
 }
 
-#pragma pack(push, 4)
-struct Vertex {
-    float Position[3];
-    float Normal[3];
-};
-struct CurveData {
-    int32_t Degree;
-    int32_t KnotCount;
-    float* Knots;
-    int32_t ControlCount;
-    float* Controls;
-};
-#pragma pack(pop)
-
-orvane_data_type_definition g_vertexType[] = {Member(OrvaneReal32Member, "Position", nullptr, 3),
-                                              Member(OrvaneReal32Member, "Normal", nullptr, 3),
-                                              Member(OrvaneEndMember, nullptr)};
-orvane_data_type_definition g_real32Type[] = {Member(OrvaneReal32Member, "Real32"),
-                                              Member(OrvaneEndMember, nullptr)};
-orvane_data_type_definition g_curveType[] = {
-    Member(OrvaneInt32Member, "Degree"),
-    Member(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
-    Member(OrvaneReferenceToArrayMember, "Controls", g_real32Type),
-    Member(OrvaneEndMember, nullptr)};
-
-constexpr int kVertexCount = 2000000;
-constexpr int kIndexCount = 500000;
-constexpr int kBoneCount = 5000;
-constexpr int kTrackCount = 5000;
-constexpr int kPointerObjects = kBoneCount + kTrackCount + kTrackCount;
-
-struct BigContent {
-    BigContent() {
-        vertices.resize(kVertexCount);
-        for (int i = 0; i < kVertexCount; ++i)
-            vertices[i] = {{float(i), 1.0f, 2.0f}, {0.0f, 0.0f, 1.0f}};
-        indices.resize(kIndexCount);
-        for (int i = 0; i < kIndexCount; ++i)
-            indices[i] = i % kVertexCount;
-        names.resize(kBoneCount);
-        bones.resize(kBoneCount);
-        for (int i = 0; i < kBoneCount; ++i) {
-            names[i] = "bone" + std::to_string(i);
-            std::memset(&bones[i], 0, sizeof(orvane_bone));
-            bones[i].Name = names[i].data();
-            bones[i].ParentIndex = i - 1;
-            bones[i].Transform.Orientation[3] = 1.0f;
+// The content's file image in the standard sections, uncompressed and native; empty when it
+// cannot be written.
+inline const std::vector<uint8_t>& BigFileBytes() {
+    static const std::vector<uint8_t> bytes = [] {
+        const std::string path = std::string(OrvaneGetTemporaryDirectory()) + "orvane_bench_" +
+                                 std::to_string(getpid()) + ".ovn";
+        std::vector<uint8_t> image;
+        if (orvane_example::WriteExampleFile(BigContent(), path.c_str())) {
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                std::fseek(f, 0, SEEK_END);
+                image.resize(size_t(std::ftell(f)));
+                std::fseek(f, 0, SEEK_SET);
+                if (std::fread(image.data(), 1, image.size(), f) != image.size()) image.clear();
+                std::fclose(f);
+            }
         }
-        skeleton = {const_cast<char*>("Rig"), kBoneCount, bones.data()};
-        skeletons[0] = &skeleton;
-        knots.assign(8, 0.5f);
-        curves.resize(kTrackCount);
-        tracks.resize(kTrackCount);
-        for (int i = 0; i < kTrackCount; ++i) {
-            curves[i] = {3, 8, knots.data(), 8, knots.data()};
-            std::memset(&tracks[i], 0, sizeof(orvane_transform_track));
-            tracks[i].Name = names[i % kBoneCount].data();
-            tracks[i].PositionCurve.CurveData = {g_curveType, &curves[i]};
-        }
-        std::memset(&group, 0, sizeof group);
-        group.Name = const_cast<char*>("Walk");
-        group.TransformTrackCount = kTrackCount;
-        group.TransformTracks = tracks.data();
-        groups[0] = &group;
-        std::memset(&vertexData, 0, sizeof vertexData);
-        vertexData.VertexType = g_vertexType;
-        vertexData.VertexCount = kVertexCount;
-        vertexData.Vertices = vertices.data();
-        vertexDatas[0] = &vertexData;
-        std::memset(&topology, 0, sizeof topology);
-        topology.IndexCount = kIndexCount;
-        topology.Indices = indices.data();
-        topologies[0] = &topology;
-        std::memset(&info, 0, sizeof info);
-        info.SkeletonCount = 1;
-        info.Skeletons = skeletons;
-        info.VertexDataCount = 1;
-        info.VertexDatas = vertexDatas;
-        info.TriTopologyCount = 1;
-        info.TriTopologies = topologies;
-        info.TrackGroupCount = 1;
-        info.TrackGroups = groups;
-    }
-    std::vector<Vertex> vertices;
-    std::vector<int32_t> indices;
-    std::vector<std::string> names;
-    std::vector<orvane_bone> bones;
-    orvane_skeleton skeleton;
-    orvane_skeleton* skeletons[1];
-    std::vector<float> knots;
-    std::vector<CurveData> curves;
-    std::vector<orvane_transform_track> tracks;
-    orvane_track_group group;
-    orvane_track_group* groups[1];
-    orvane_vertex_data vertexData;
-    orvane_vertex_data* vertexDatas[1];
-    orvane_tri_topology topology;
-    orvane_tri_topology* topologies[1];
-    orvane_file_info info;
-};
+        std::remove(path.c_str());
+        return image;
+    }();
+    return bytes;
+}
 
 }  // namespace orvane_bench
 

@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include "orvane.h"
+#include "types/orvane_member_iterator.h"
+#include "testing/example_content.h"
 
 namespace {
 
@@ -221,89 +223,82 @@ void DumpValue(const orvane_data_type_definition* m, const uint8_t* at) {
     std::printf("\n");
 }
 
-void DumpArray(const orvane_data_type_definition* type, int32_t count, const uint8_t* array,
-               int depth, int maxDepth) {
-    const int32_t size = OrvaneGetTotalObjectSize(type);
-    for (int32_t i = 0; i < count && i < kElementsShown; ++i) {
+// Elements of an array (mode kArrayElements) or the objects behind an array of pointers (mode
+// kPointerEntries), the first few of them.
+void DumpElements(orvane::MemberIterator elements, int32_t count, int depth, int maxDepth) {
+    int32_t shown = 0;
+    for (; elements.Valid() && shown < kElementsShown; elements.Advance(), ++shown) {
         Indent(depth);
-        std::printf("[%d]\n", i);
-        DumpObject(type, array + int64_t(size) * i, depth + 1, maxDepth);
+        if (elements.mode == orvane::kPointerEntries) {
+            const auto* target = static_cast<const uint8_t*>(elements.Pointer());
+            std::printf("[%d]%s\n", shown, target ? "" : " null");
+            if (target) DumpObject(elements.subType, target, depth + 1, maxDepth);
+        } else {
+            std::printf("[%d]\n", shown);
+            DumpObject(elements.member, elements.data, depth + 1, maxDepth);
+        }
     }
-    if (count > kElementsShown) {
+    if (count > shown && shown == kElementsShown) {
         Indent(depth);
-        std::printf("... %d more\n", count - kElementsShown);
+        std::printf("... %d more\n", count - shown);
     }
 }
 
+// Walks the members through the type system's iterator, which knows where each kind keeps its
+// count, pointer and type in the native layout.
 void DumpObject(const orvane_data_type_definition* type, const uint8_t* object, int depth,
                 int maxDepth) {
-    const size_t p = sizeof(void*);
-    for (const orvane_data_type_definition* m = type; m && m->Type != OrvaneEndMember; ++m) {
-        const uint8_t* at = object;
-        object += OrvaneGetMemberTypeSize(m);
+    if (type == nullptr || object == nullptr) return;
+    for (orvane::MemberIterator it =
+             orvane::MemberIterator::OverMembers(type, const_cast<uint8_t*>(object));
+         it.Valid(); it.Advance()) {
+        const orvane_data_type_definition* m = it.member;
         Indent(depth);
         std::printf("%s: ", m->Name ? m->Name : "?");
         const bool deeper = depth < maxDepth;
-        switch (m->Type) {
+        switch (it.kind) {
             case OrvaneInlineMember:
                 std::printf("\n");
-                DumpObject(m->ReferenceType, at, depth + 1, maxDepth);
+                DumpObject(m->ReferenceType, it.data, depth + 1, maxDepth);
                 break;
             case OrvaneStringMember: {
-                const char* text = Get<const char*>(at);
+                const auto* text = static_cast<const char*>(it.Pointer());
                 std::printf(text ? "\"%s\"\n" : "null\n", text);
                 break;
             }
             case OrvaneReferenceMember: {
-                const uint8_t* target = Get<const uint8_t*>(at);
-                std::printf("%s\n", target ? DescribeType(m->ReferenceType) : "null");
-                if (target && deeper) DumpObject(m->ReferenceType, target, depth + 1, maxDepth);
+                const auto* target = static_cast<const uint8_t*>(it.Pointer());
+                std::printf("%s\n", target ? DescribeType(it.subType) : "null");
+                if (target && deeper) DumpObject(it.subType, target, depth + 1, maxDepth);
                 break;
             }
-            case OrvaneReferenceToArrayMember: {
-                const int32_t count = Get<int32_t>(at);
-                const uint8_t* array = Get<const uint8_t*>(at + 4);
-                std::printf("%d x %s\n", count, DescribeType(m->ReferenceType));
-                if (array && deeper) DumpArray(m->ReferenceType, count, array, depth + 1, maxDepth);
+            case OrvaneReferenceToArrayMember:
+                std::printf("%d x %s\n", it.Count(), DescribeType(it.subType));
+                if (it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
-            case OrvaneArrayOfReferencesMember: {
-                const int32_t count = Get<int32_t>(at);
-                const uint8_t* array = Get<const uint8_t*>(at + 4);
-                std::printf("%d references to %s\n", count, DescribeType(m->ReferenceType));
-                for (int32_t i = 0; array && deeper && i < count && i < kElementsShown; ++i) {
-                    const uint8_t* target = Get<const uint8_t*>(array + p * i);
-                    Indent(depth + 1);
-                    std::printf("[%d]%s\n", i, target ? "" : " null");
-                    if (target) DumpObject(m->ReferenceType, target, depth + 2, maxDepth);
-                }
-                if (array && deeper && count > kElementsShown) {
-                    Indent(depth + 1);
-                    std::printf("... %d more\n", count - kElementsShown);
-                }
+            case OrvaneArrayOfReferencesMember:
+                std::printf("%d references to %s\n", it.Count(), DescribeType(it.subType));
+                if (it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
             case OrvaneVariantReferenceMember: {
-                const auto* variant = Get<const orvane_data_type_definition*>(at);
-                const uint8_t* target = Get<const uint8_t*>(at + p);
-                std::printf("variant %s\n", target ? DescribeType(variant) : "null");
-                if (variant && target && deeper) DumpObject(variant, target, depth + 1, maxDepth);
+                const auto* target = static_cast<const uint8_t*>(it.Pointer());
+                std::printf("variant %s\n", target ? DescribeType(it.Type()) : "null");
+                if (it.Type() && target && deeper)
+                    DumpObject(it.Type(), target, depth + 1, maxDepth);
                 break;
             }
             case OrvaneSwitchableTypeMember:
-                std::printf("switchable, entry %d\n", Get<int32_t>(at));
+                std::printf("switchable, entry %d\n", it.StoredCount());
                 break;
-            case OrvaneReferenceToVariantArrayMember: {
-                const auto* variant = Get<const orvane_data_type_definition*>(at);
-                const int32_t count = Get<int32_t>(at + p);
-                const uint8_t* array = Get<const uint8_t*>(at + p + 4);
-                std::printf("%d x variant %s\n", count, DescribeType(variant));
-                if (variant && array && deeper)
-                    DumpArray(variant, count, array, depth + 1, maxDepth);
+            case OrvaneReferenceToVariantArrayMember:
+                std::printf("%d x variant %s\n", it.Count(), DescribeType(it.Type()));
+                if (it.Type() && it.ArrayPointer() && deeper)
+                    DumpElements(it.SubArray(), it.Count(), depth + 1, maxDepth);
                 break;
-            }
             default:
-                DumpValue(m, at);
+                DumpValue(m, it.data);
                 break;
         }
     }
@@ -516,241 +511,21 @@ int Raw(const char* in, const char* out) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The demo content
+// The demo
 // ---------------------------------------------------------------------------------------------
-
-#pragma pack(push, 4)
-struct DemoVertex {
-    float Position[3];
-    float Normal[3];
-    uint8_t BoneIndices[4];
-    uint8_t BoneWeights[4];
-};
-#pragma pack(pop)
-
-orvane_data_type_definition g_demoVertexType[] = {
-    {OrvaneReal32Member, "Position", nullptr, 3, {0, 0, 0}, 0},
-    {OrvaneReal32Member, "Normal", nullptr, 3, {0, 0, 0}, 0},
-    {OrvaneUInt8Member, "BoneIndices", nullptr, 4, {0, 0, 0}, 0},
-    {OrvaneNormalUInt8Member, "BoneWeights", nullptr, 4, {0, 0, 0}, 0},
-    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
-
-orvane_transform Identity() {
-    orvane_transform t = {};
-    t.Orientation[3] = 1;
-    for (int i = 0; i < 3; ++i)
-        t.ScaleShear[i][i] = 1;
-    return t;
-}
-
-orvane_transform Translation(float x, float y, float z) {
-    orvane_transform t = Identity();
-    t.Flags = OrvaneTransformHasPosition;
-    t.Position[0] = x;
-    t.Position[1] = y;
-    t.Position[2] = z;
-    return t;
-}
-
-// Everything the demo file info points at.
-struct Demo {
-    std::vector<orvane_curve2*> curves;
-    orvane_string_table* strings = nullptr;
-    orvane_data_type_definition* extendedType = nullptr;
-    void* extendedObject = nullptr;
-
-    orvane_art_tool_info art;
-    orvane_exporter_info exporter;
-    orvane_bone bones[4];
-    orvane_skeleton skeleton;
-    orvane_skeleton* skeletonPointer;
-    DemoVertex vertices[8];
-    orvane_vertex_data vertexData;
-    orvane_vertex_data* vertexDataPointer;
-    orvane_tri_material_group group;
-    int32_t indices[36];
-    orvane_tri_topology topology;
-    orvane_tri_topology* topologyPointer;
-    orvane_mesh mesh;
-    orvane_mesh* meshPointer;
-    orvane_model_mesh_binding meshBinding;
-    orvane_model model;
-    orvane_model* modelPointer;
-    orvane_transform_track tracks[4];
-    orvane_track_group trackGroup;
-    orvane_track_group* trackGroupPointer;
-    orvane_animation animation;
-    orvane_animation* animationPointer;
-    orvane_file_info info;
-
-    ~Demo() {
-        for (orvane_curve2* c : curves)
-            OrvaneFreeCurve(c);
-        if (extendedType) OrvaneFreeBuilderResult(extendedType);
-        if (strings) OrvaneFreeStringTable(strings);
-    }
-
-    orvane_curve2 Curve(orvane_data_type_definition* format, int degree, int dimension, int knots,
-                        const float* knotValues, const float* controls) {
-        orvane_curve_builder* b = OrvaneBeginCurve(format, degree, dimension, knots);
-        if (!b) return orvane_curve2{{nullptr, nullptr}};
-        OrvanePushCurveKnotArray(b, knotValues);
-        OrvanePushCurveControlArray(b, controls);
-        orvane_curve2* curve = OrvaneEndCurve(b);
-        if (!curve) return orvane_curve2{{nullptr, nullptr}};
-        curves.push_back(curve);
-        return *curve;
-    }
-
-    bool Build() {
-        art = {const_cast<char*>("Demo Modeler"),
-               4,
-               2,
-               1.0f,
-               {0, 0, 0},
-               {1, 0, 0},
-               {0, 1, 0},
-               {0, 0, 1}};
-        exporter = {const_cast<char*>("orvane demo"), 2, 6, 0, 13};
-
-        static const char* boneNames[4] = {"Hips", "Spine", "Neck", "Head"};
-        for (int i = 0; i < 4; ++i) {
-            bones[i] = {};
-            bones[i].Name = const_cast<char*>(boneNames[i]);
-            bones[i].ParentIndex = i - 1;
-            bones[i].Transform = i ? Translation(0, 0.25f, 0) : Translation(0, 1, 0);
-            for (int r = 0; r < 4; ++r)
-                bones[i].InverseWorldTransform[r][r] = 1;
-            bones[i].InverseWorldTransform[3][1] = -(1 + 0.25f * float(i));
-        }
-        skeleton = {const_cast<char*>("Biped"), 4, bones};
-        skeletonPointer = &skeleton;
-
-        for (int i = 0; i < 8; ++i) {
-            const float x = (i & 1) ? 0.5f : -0.5f, y = (i & 2) ? 2.0f : 0.0f,
-                        z = (i & 4) ? 0.5f : -0.5f;
-            const float n = 1.0f / std::sqrt(3.0f);
-            vertices[i] = {{x, y, z},
-                           {x > 0 ? n : -n, y > 0 ? n : -n, z > 0 ? n : -n},
-                           {uint8_t((i & 2) ? 3 : 0), 1, 0, 0},
-                           {200, 55, 0, 0}};
-        }
-        vertexData = {};
-        vertexData.VertexType = g_demoVertexType;
-        vertexData.VertexCount = 8;
-        vertexData.Vertices = vertices;
-        vertexDataPointer = &vertexData;
-        static const int32_t box[36] = {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
-                                        2, 6, 3, 3, 6, 7, 0, 4, 2, 2, 4, 6, 1, 3, 5, 3, 7, 5};
-        std::memcpy(indices, box, sizeof box);
-        group = {0, 0, 12};
-        topology = {};
-        topology.GroupCount = 1;
-        topology.Groups = &group;
-        topology.IndexCount = 36;
-        topology.Indices = indices;
-        topologyPointer = &topology;
-        mesh = {};
-        mesh.Name = const_cast<char*>("Box");
-        mesh.PrimaryVertexData = &vertexData;
-        mesh.PrimaryTopology = &topology;
-        meshPointer = &mesh;
-        meshBinding = {&mesh};
-        model = {const_cast<char*>("Demo"), &skeleton, Identity(), 1, &meshBinding};
-        modelPointer = &model;
-
-        // Curves in several formats: full-precision keys, quantised keys, a normalised
-        // quaternion format, a constant and the identity.
-        static const float knots[4] = {0, 0.5f, 1, 1.5f};
-        static const float positions[12] = {0, 1, 0, 0, 1.1f, 0.2f, 0, 1, 0.4f, 0, 0.9f, 0.6f};
-        static const float rotations[16] = {0, 0,    0, 1,     0, 0.1f, 0, 0.995f,
-                                            0, 0.2f, 0, 0.98f, 0, 0.1f, 0, 0.995f};
-        static const float scale[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-        static const float lean[4] = {0.05f, 0, 0, 0.9987f};
-        const orvane_curve2 none = {{nullptr, nullptr}};
-        tracks[0] = {const_cast<char*>("Hips"),
-                     Curve(OrvaneCurveDataDaK32fC32fType, 3, 3, 4, knots, positions),
-                     Curve(OrvaneCurveDataD4nK16uC15uType, 3, 4, 4, knots, rotations),
-                     Curve(OrvaneCurveDataDaIdentityType, 0, 9, 0, nullptr, nullptr)};
-        tracks[1] = {const_cast<char*>("Spine"),
-                     Curve(OrvaneCurveDataD3Constant32fType, 0, 3, 1, knots, positions),
-                     Curve(OrvaneCurveDataD4nK8uC7uType, 3, 4, 4, knots, rotations),
-                     Curve(OrvaneCurveDataDaConstant32fType, 0, 9, 1, knots, scale)};
-        tracks[2] = {const_cast<char*>("Neck"),
-                     Curve(OrvaneCurveDataD3K16uC16uType, 3, 3, 4, knots, positions),
-                     Curve(OrvaneCurveDataD4Constant32fType, 0, 4, 1, knots, lean), none};
-        tracks[3] = {const_cast<char*>("Head"),
-                     Curve(OrvaneCurveDataD3K8uC8uType, 3, 3, 4, knots, positions),
-                     Curve(OrvaneCurveDataDaKeyframes32fType, 0, 4, 4, knots, rotations), none};
-        if (curves.size() != 10) return false;  // every curve was built
-        trackGroup = {};
-        trackGroup.Name = const_cast<char*>("Nod");
-        trackGroup.TransformTrackCount = 4;
-        trackGroup.TransformTracks = tracks;
-        trackGroup.InitialPlacement = Identity();
-        trackGroupPointer = &trackGroup;
-        animation = {const_cast<char*>("Nod"), 1.5f, 1.0f / 30, 1.0f, 1, &trackGroupPointer};
-        animationPointer = &animation;
-
-        strings = OrvaneNewStringTable();
-        orvane_variant_builder* v = OrvaneBeginVariant(strings);
-        const float tint[3] = {0.8f, 0.6f, 0.4f};
-        OrvaneAddStringMember(v, "Comment", "built by orvane demo");
-        OrvaneAddIntegerMember(v, "SceneRevision", 3);
-        OrvaneAddScalarArrayMember(v, "Tint", 3, tint);
-        OrvaneAddReferenceMember(v, "MainModel", OrvaneModelType, &model);
-        if (!OrvaneEndVariant(v, &extendedType, &extendedObject)) return false;
-
-        info = {};
-        info.ArtToolInfo = &art;
-        info.ExporterInfo = &exporter;
-        info.FromFileName = const_cast<char*>("demo.scene");
-        info.SkeletonCount = 1;
-        info.Skeletons = &skeletonPointer;
-        info.VertexDataCount = 1;
-        info.VertexDatas = &vertexDataPointer;
-        info.TriTopologyCount = 1;
-        info.TriTopologies = &topologyPointer;
-        info.MeshCount = 1;
-        info.Meshes = &meshPointer;
-        info.ModelCount = 1;
-        info.Models = &modelPointer;
-        info.TrackGroupCount = 1;
-        info.TrackGroups = &trackGroupPointer;
-        info.AnimationCount = 1;
-        info.Animations = &animationPointer;
-        info.ExtendedData = {extendedType, extendedObject};
-        return true;
-    }
-};
 
 int RunDemo(const char* out) {
     std::string path = out ? out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
     Progress progress("demo");
     std::printf("Orvane %s: building an example content file\n", OrvaneGetVersionString());
-    Demo demo;
-    if (!demo.Build()) return Fail("demo: the example content cannot be built");
+    orvane_example::ExampleContent example;
+    if (!example.ok()) return Fail("demo: the example content cannot be built");
 
     progress.Step("writing");
-    orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(
-        OrvaneFileInfoType, &demo.info, OrvaneStandardMainSection, OrvaneStandardMainSection);
-    orvane_file_builder* builder =
-        OrvaneBeginFile(OrvaneStandardSectionCount, ORVANE_CURRENT_FILE_TYPE_TAG,
-                        OrvaneGetTemporaryDirectory(), "orvane_demo");
-    if (!writer || !builder) {
-        OrvaneEndFileDataTreeWriting(writer);
-        OrvaneAbortFile(builder);
-        return Fail("demo: cannot start writing");
-    }
-    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneVertexDataType,
-                                         OrvaneStandardDeformableVertexSection);
-    OrvaneSetFileSectionForObject(writer, demo.indices, OrvaneStandardDeformableIndexSection);
-    for (int32_t s = 0; s < OrvaneStandardSectionCount; ++s)
-        OrvaneSetFileSectionFormat(builder, s, OrvanePelma1Compression, 4);
-    const bool written = OrvaneWriteDataTreeToFileBuilder(writer, builder);
-    const bool ended = OrvaneEndFile(builder, path.c_str());
-    OrvaneEndFileDataTreeWriting(writer);
-    if (!written || !ended) return Fail("demo: %s cannot be written", path.c_str());
+    orvane_example::ExampleFileOptions options;
+    options.compression = OrvanePelma1Compression;
+    if (!orvane_example::WriteExampleFile(example, path.c_str(), options))
+        return Fail("demo: %s cannot be written", path.c_str());
 
     progress.Step("loading");
     orvane_file* file = OrvaneReadEntireFile(path.c_str());

@@ -188,7 +188,9 @@ typedef enum orvane_curve_format {
     OrvaneCurveFormatCount = 16
 } orvane_curve_format;
 
-/* Type descriptions of the header and the sixteen data records. */
+/* Type descriptions of the header and the sixteen data records, in format order. A curve's
+ * data type is recognised by comparing descriptions (names included), not addresses, so
+ * descriptions loaded from a file match these. */
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType;
@@ -221,21 +223,35 @@ ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityShear;       /* 
 /* ---------------------------------------------------------------------------------------- */
 
 /* A curve whose data is missing or whose Format is 16 or more is rejected by every
- * operation: queries answer 0 or false, and the others log an error. */
+ * operation: queries answer 0 or false, and the others log an error. The queries only read
+ * the curve and may run on any thread. */
+/* The curve's data type (null for a null curve). */
 ORVANE_API orvane_data_type_definition* OrvaneCurveGetDataTypeDefinition(
     const orvane_curve2* Curve);
 /* Sets Format from the data's type description (255 when no format matches). */
 ORVANE_API void OrvaneCurveInitializeFormat(orvane_curve2* Curve);
+/* True when Format is the index of the format whose description the data type matches. */
 ORVANE_API orvane_bool OrvaneCurveFormatIsInitializedCorrectly(const orvane_curve2* Curve);
+/* Format DaKeyframes32f, or a DaK32fC32f curve with controls and no knots. */
 ORVANE_API orvane_bool OrvaneCurveIsKeyframed(const orvane_curve2* Curve);
+/* Format DaIdentity, or a DaK32fC32f curve without knots and controls. */
 ORVANE_API orvane_bool OrvaneCurveIsIdentity(const orvane_curve2* Curve);
+/* An identity or a constant format, or a DaK32fC32f curve of one knot or of none and no
+ * controls. */
 ORVANE_API orvane_bool OrvaneCurveIsConstantOrIdentity(const orvane_curve2* Curve);
+/* OrvaneCurveIsConstantOrIdentity and not OrvaneCurveIsIdentity. */
 ORVANE_API orvane_bool OrvaneCurveIsConstantNotIdentity(const orvane_curve2* Curve);
+/* Knots stored (frames for keyframes, 1 for constants, 0 for the identity); 0 with an error
+ * for a rejected curve. */
 ORVANE_API orvane_int32 OrvaneCurveGetKnotCount(const orvane_curve2* Curve);
 /* 0 when the curve has no knots (an identity curve reports 0). */
 ORVANE_API orvane_int32 OrvaneCurveGetDimension(const orvane_curve2* Curve);
+/* The header's Degree as stored (0 to 3 in any curve the builder made; files are not
+ * trusted: evaluation refuses a degree above 3); 0 for a curve without data. */
 ORVANE_API orvane_int32 OrvaneCurveGetDegree(const orvane_curve2* Curve);
+/* Format DaK32fC32f. */
 ORVANE_API orvane_bool OrvaneCurveIsTypeDaK32fC32f(const orvane_curve2* Curve);
+/* The data record of a DaK32fC32f curve, or null for any other. */
 ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveGetContentsOfDaK32fC32f(
     const orvane_curve2* Curve);
 
@@ -243,8 +259,10 @@ ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveGetContentsOfDaK32fC32f(
 /* Knot access                                                                              */
 /* ---------------------------------------------------------------------------------------- */
 
-/* The first knot strictly after t, or KnotCount - 1 when there is none. */
+/* The first knot strictly after t (seconds), or KnotCount - 1 when there is none; 0 for a
+ * curve without knots (and for a rejected curve). NaN gives KnotCount - 1. */
 ORVANE_API orvane_int32 OrvaneCurveFindKnot(const orvane_curve2* Curve, orvane_real32 t);
+/* The same result; KnotHint (a previous result) is a hint only and may be anything. */
 ORVANE_API orvane_int32 OrvaneCurveFindCloseKnot(const orvane_curve2* Curve, orvane_real32 t,
                                                  orvane_int32 KnotHint);
 /* Decodes KnotCount knots from KnotIndex; either output may be null. The range must lie in
@@ -253,6 +271,9 @@ ORVANE_API void OrvaneCurveExtractKnotValues(const orvane_curve2* Curve, orvane_
                                              orvane_int32 KnotCount, orvane_real32* KnotResults,
                                              orvane_real32* ControlResults,
                                              const orvane_real32* IdentityVector);
+/* One knot: its control into ControlResult (may be null) and its knot value as the result (0
+ * for keyframes, constants and the identity). A KnotIndex outside the curve logs "%s(%d):
+ * Knots [%d, %d) are out of range [0, %d)" and returns 0 without writing. */
 ORVANE_API orvane_real32 OrvaneCurveExtractKnotValue(const orvane_curve2* Curve,
                                                      orvane_int32 KnotIndex,
                                                      orvane_real32* ControlResult,
@@ -271,32 +292,67 @@ ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32
 /* Curve builder                                                                            */
 /* ---------------------------------------------------------------------------------------- */
 
+/* Begin, push the knot and control arrays, then one End call (or Abort), which frees the
+ * builder whatever its result. A builder belongs to one thread at a time. Messages have origin
+ * OrvaneCurveOrigin. */
 typedef struct orvane_curve_builder orvane_curve_builder;
 
+/* A builder for a curve of CurveDataType (one of the sixteen OrvaneCurveData...Type
+ * descriptions, compared by content), Degree 0 to 3, Dimension values per control (0 to
+ * 32767; fixed by the format for the D3, D4 and D9 formats) and KnotCount knots (at least 0;
+ * 1 for constants, frames for keyframes). Fails at once with null: an unknown type logs
+ * "%s(%d): Invalid format specified for a orvane_curve2 - returning NULL"; a degree,
+ * dimension or knot count out of range (or too large to lay out) logs "%s(%d): Degree %d,
+ * Dimension %d and KnotCount %d do not make a curve"; null when memory runs out. */
 ORVANE_API orvane_curve_builder* OrvaneBeginCurve(orvane_data_type_definition* CurveDataType,
                                                   orvane_int32 Degree, orvane_int32 Dimension,
                                                   orvane_int32 KnotCount);
+/* A builder that copies Source in its own format (its stored values, unchanged); null with an
+ * error for a rejected Source. Pushing an array afterwards builds from the arrays instead. */
 ORVANE_API orvane_curve_builder* OrvaneBeginCurveCopy(const orvane_curve2* Source);
-/* The arrays are kept by pointer and must stay valid until the End call. */
+/* KnotCount knot times in seconds, ascending, and KnotCount x Dimension control values. The
+ * arrays are kept by pointer and must stay valid until the End call. A null Builder logs
+ * "%s(%d): Builder is not allowed to be 0" and does nothing. Constants need no knot array. */
 ORVANE_API void OrvanePushCurveKnotArray(orvane_curve_builder* Builder, const orvane_real32* Knots);
 ORVANE_API void OrvanePushCurveControlArray(orvane_curve_builder* Builder,
                                             const orvane_real32* Controls);
+/* Bytes OrvaneEndCurveInPlace needs: the orvane_curve2 followed by its data record and arrays
+ * (4-byte aligned). 0, with an error, for a null builder. */
 ORVANE_API orvane_int32 OrvaneGetResultingCurveSize(const orvane_curve_builder* Builder);
+/* Bytes OrvaneEndCurveDataInPlace needs: the data record and its arrays only. */
 ORVANE_API orvane_int32 OrvaneGetResultingCurveDataSize(const orvane_curve_builder* Builder);
+/* Builds the curve in Memory (OrvaneGetResultingCurveSize bytes, 4-byte aligned, owned by the
+ * caller) and returns it at the start of Memory. Null, with an error, when Memory is null,
+ * neither a source nor both arrays were given ("%s(%d): Need either a source curve to copy,
+ * or both knot and control arrays - returning NULL"), knots are missing where the format needs
+ * them ("%s(%d): Unknown curve type - returning NULL"), or the dimension does not fit a fixed
+ * format. Quantised formats encode the values with their own precision. */
 ORVANE_API orvane_curve2* OrvaneEndCurveInPlace(orvane_curve_builder* Builder, void* Memory);
+/* The same, with only the data record in Memory (OrvaneGetResultingCurveDataSize bytes) and
+ * Curve (the caller's) made to refer to it; Curve is returned, or null (Curve then refers to
+ * nothing). */
 ORVANE_API orvane_curve2* OrvaneEndCurveDataInPlace(orvane_curve_builder* Builder,
                                                     orvane_curve2* Curve, void* Memory);
+/* The same in one block from the library's allocator, released by OrvaneFreeCurve. */
 ORVANE_API orvane_curve2* OrvaneEndCurve(orvane_curve_builder* Builder);
+/* Frees the builder without building. Null is ignored. */
 ORVANE_API void OrvaneAbortCurveBuilder(orvane_curve_builder* Builder);
+/* Releases a curve from OrvaneEndCurve or OrvaneCurveConvertToDaK32fC32f. Null is ignored. */
 ORVANE_API void OrvaneFreeCurve(orvane_curve2* Curve);
 
 /* ---------------------------------------------------------------------------------------- */
 /* Conversion to plain floats                                                               */
 /* ---------------------------------------------------------------------------------------- */
 
+/* Bytes of the DaK32fC32f copy of Curve (curve, record, knots and controls); 0 for a
+ * rejected curve. */
 ORVANE_API orvane_int32 OrvaneGetResultingDaK32fC32fCurveSize(const orvane_curve2* Curve);
+/* The curve decoded into a DaK32fC32f curve of the same degree in Memory (that many bytes,
+ * 4-byte aligned); IdentityVector fills an identity curve's controls (zeros when null).
+ * Keyframes get knot values of 0. Null, with an error, for a rejected curve or null Memory. */
 ORVANE_API orvane_curve2* OrvaneCurveConvertToDaK32fC32fInPlace(
     const orvane_curve2* Curve, void* Memory, const orvane_real32* IdentityVector);
+/* The same in one block from the library's allocator, released by OrvaneFreeCurve. */
 ORVANE_API orvane_curve2* OrvaneCurveConvertToDaK32fC32f(const orvane_curve2* Curve,
                                                          const orvane_real32* IdentityVector);
 /* Wraps the caller's arrays (not copied) in CurveData and makes Curve refer to it. */
@@ -309,7 +365,14 @@ ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveMakeStaticDaK32fC32f(
 /* ---------------------------------------------------------------------------------------- */
 
 /* A window: ti[-d .. d-1] are the 2d knots and pi[-d*D .. D-1] the d + 1 control vectors
- * around the knot interval that contains t. */
+ * around the knot interval that contains t. Every routine here is pure (any thread).
+ *
+ * The sampler routines OrvaneSampleBSpline<degree>x<dimension> (and the normalising forms
+ * ...n) evaluate de Boor's algorithm on a window at time t (seconds) and write dimension
+ * values to Result. They do no checks: ti, pi and Result must be valid, and t is meant to lie
+ * in [ti[-1], ti[0]] (outside it the polynomial of that interval is extrapolated; a window
+ * whose ti[-1] equals ti[0] divides 0 by 0). The curve evaluators below keep t in the curve's
+ * time domain; callers that build windows themselves should do the same. */
 typedef void (*orvane_bspline_sampler)(const orvane_real32* ti, const orvane_real32* pi,
                                        orvane_real32 t, orvane_real32* Result);
 
@@ -367,6 +430,11 @@ ORVANE_API void OrvaneSampleBSpline3x3n(const orvane_real32* ti, const orvane_re
 ORVANE_API void OrvaneSampleBSpline3x4n(const orvane_real32* ti, const orvane_real32* pi,
                                         orvane_real32 t, orvane_real32* Result);
 
+/* Checks, then calls the routine for Degree and Dimension (the normalising one when Normalize):
+ * a Degree outside [0, 4) logs "%s(%d): Degree %d is out of range [0, %d)", a Dimension
+ * outside [0, 10) "%s(%d): Dimension %d is out of range [0, %d)", a pair without a routine
+ * "%s(%d): Unrecognized degree/dimension combination (%d/%d)"; Result is then not written.
+ * Degree 0 never renormalises. */
 ORVANE_API void OrvaneSampleBSpline(orvane_int32 Degree, orvane_int32 Dimension,
                                     orvane_bool Normalize, const orvane_real32* ti,
                                     const orvane_real32* pi, orvane_real32 t,
@@ -375,19 +443,29 @@ ORVANE_API void OrvaneSampleBSpline(orvane_int32 Degree, orvane_int32 Dimension,
 ORVANE_API void OrvaneUncheckedSampleBSpline(orvane_int32 Degree, orvane_int32 Dimension,
                                              const orvane_real32* ti, const orvane_real32* pi,
                                              orvane_real32 t, orvane_real32* Result);
+/* The same from the normalising table. */
 ORVANE_API void OrvaneUncheckedSampleBSplineN(orvane_int32 Degree, orvane_int32 Dimension,
                                               const orvane_real32* ti, const orvane_real32* pi,
                                               orvane_real32 t, orvane_real32* Result);
 
-/* First index with Knots[index] > t, else KnotCount - 1 (0 for no knots). */
+/* First index with Knots[index] > t, else KnotCount - 1 (0 for no knots or null Knots). Knots
+ * must ascend; a NaN t gives KnotCount - 1. */
 ORVANE_API orvane_int32 OrvaneFindKnot(orvane_int32 KnotCount, const orvane_real32* Knots,
                                        orvane_real32 t);
+/* The same; StartingIndex is not used. */
 ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane_real32* Knots,
                                             orvane_real32 t, orvane_int32 StartingIndex);
 
-/* Builds the window around KnotIndex. KnotBuffer holds 2 * degree values and ControlBuffer
- * 2 * degree * Dimension (at least Dimension). Returns true when the window was extended past
- * either end of the curve (by clamping, or from the prior and after curves). */
+/* Builds the window around KnotIndex (clamped into the curve). KnotBuffer holds 2 * degree
+ * values and ControlBuffer 2 * degree * Dimension (at least Dimension). Returns true when the
+ * window was extended past either end of the curve: by clamping (no neighbour), from an
+ * identity neighbour (IdentityVector, zeros when null, at steps of its duration) or from the
+ * prior and after curves (looping: the neighbour's knots shifted by the durations, its
+ * repeated last knot skipped). A neighbour of another dimension or without knots is treated
+ * as absent (with an error). An identity or knot-less curve yields a window of identity
+ * values. A rejected curve, a degree above 3 or a Dimension other than the curve's logs an
+ * error and returns false with *ti and *pi at the buffers. Writes only the caller's
+ * buffers. */
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,
     const orvane_curve2* AfterCurve, orvane_real32 PriorCurveDuration, orvane_real32 CurveDuration,
@@ -395,17 +473,40 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
     const orvane_real32* IdentityVector);
 
+/* Evaluates Curve at time t (seconds on the curve's own knot values) into Result, which
+ * receives Dimension values (0 to 9, and the curve's own dimension unless it is an identity
+ * curve). The time domain is the whole real line:
+ * - between the first and the last knot, the B-spline (degree 0 holds each control over the
+ *   interval that ends at its knot);
+ * - before the first knot, the value at the first knot, unless BackwardsLoop: then the
+ *   curve continues periodically backwards with period CurveDuration;
+ * - after the last knot, the value at the last knot, unless ForwardsLoop: then the curve
+ *   continues periodically forwards (its last knot repeats its first);
+ * - a NaN t reads the last interval and yields NaN values.
+ * An identity curve yields the first Dimension values of IdentityVector (zeros when null), a
+ * constant its control, a keyframed curve its first frame. Normalize (dimension 3 or 4, degree
+ * above 0) renormalises by one Newton step; with Dimension 4 a window continued past an end
+ * is made sign-continuous first. A null, unrecognised or mismatched curve, an out-of-range
+ * degree or dimension logs an error and leaves Result unchanged. Reads only the curve; safe
+ * from any number of threads. */
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,
                                        orvane_bool BackwardsLoop, const orvane_curve2* Curve,
                                        orvane_bool ForwardsLoop, orvane_real32 CurveDuration,
                                        orvane_real32 t, orvane_real32* Result,
                                        const orvane_real32* IdentityVector);
+/* OrvaneEvaluateCurveAtT with the knot index given: KnotIndex should be
+ * OrvaneCurveFindKnot(Curve, t) (a previous frame's index is fine while t stays in its
+ * interval); an index equal to the knot count is lowered by one, others are clamped into the
+ * curve. Times outside the knots behave as in OrvaneEvaluateCurveAtT when KnotIndex is the
+ * first or last interval's. */
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
                                                orvane_bool BackwardsLoop,
                                                const orvane_curve2* Curve, orvane_bool ForwardsLoop,
                                                orvane_real32 CurveDuration, orvane_int32 KnotIndex,
                                                orvane_real32 t, orvane_real32* Result,
                                                const orvane_real32* IdentityVector);
+/* (MaxDegree + 1) x MaxSampleCount: the most knots a fitted curve of that many samples can
+ * have. No checks. */
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount);
 

@@ -30,7 +30,10 @@ ORVANE_API orvane_int32 OrvaneGetCounterCount(void);
 ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_results* Results);
 /* Folds current values into the peaks and zeroes counts and ticks. */
 ORVANE_API void OrvaneResetCounters(void);
+/* Zeroes the peaks of every counter; counts and ticks stay. */
 ORVANE_API void OrvaneResetCounterPeaks(void);
+/* Time-stamp counter ticks per second, measured once over about one second (the first call
+ * sleeps) and cached; 1 when the clock did not advance. */
 ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void);
 
 /* Monotonic clock: Microseconds counts from the first reading in the process; the second word
@@ -40,6 +43,7 @@ typedef struct orvane_system_clock {
     orvane_int64 Unused;
 } orvane_system_clock;
 
+/* The clock now. Safe from any thread (readings are serialised). */
 ORVANE_API orvane_system_clock OrvaneGetSystemSeconds(void);
 /* (End - Start) in seconds; 0 when Start is at or after End. */
 ORVANE_API orvane_real64 OrvaneGetSecondsElapsed(const orvane_system_clock* Start,

@@ -70,6 +70,7 @@ ORVANE_API orvane_file_reader* OrvaneCreateMemoryFileReader(const char* SourceFi
 /* The callback the loader and the file builder open files by name with; initially
  * OrvaneCreatePlatformFileReader. Setting null restores that initial callback. */
 ORVANE_API orvane_open_file_reader_callback OrvaneGetDefaultFileReaderOpenCallback(void);
+/* Process-wide: set it before other threads open files. */
 ORVANE_API void OrvaneSetDefaultFileReaderOpenCallback(orvane_open_file_reader_callback Callback);
 
 /* ---------------------------------------------------------------------------------------- */
@@ -87,6 +88,8 @@ ORVANE_API void OrvaneDeleteFileWriter(orvane_file_writer* Writer);
 /* Positions are bytes from the start of the file. Each returns the new position, or -1 (with a
  * warning) when the seek fails or the position does not fit 31 bits. */
 ORVANE_API orvane_int32 OrvaneGetWriterPosition(orvane_file_writer* Writer);
+/* To Offset bytes from the start, from the end (Offset usually 0 or negative), or from the
+ * current position. A seek past the end extends the file only when bytes are written there. */
 ORVANE_API orvane_int32 OrvaneSeekWriterFromStart(orvane_file_writer* Writer, orvane_int32 Offset);
 ORVANE_API orvane_int32 OrvaneSeekWriterFromEnd(orvane_file_writer* Writer, orvane_int32 Offset);
 ORVANE_API orvane_int32 OrvaneSeekWriterFromCurrentPosition(orvane_file_writer* Writer,
@@ -98,7 +101,9 @@ ORVANE_API orvane_bool OrvaneWrite(orvane_file_writer* Writer, orvane_int32 Coun
 /* The running CRC: the standard CRC-32 (zlib's) of every byte written from the begin to the
  * end, alignment zeros included; bytes skipped by a seek are not in it. */
 ORVANE_API void OrvaneBeginWriterCRC(orvane_file_writer* Writer);
+/* True between OrvaneBeginWriterCRC and OrvaneEndWriterCRC. */
 ORVANE_API orvane_bool OrvaneWriterIsCRCing(orvane_file_writer* Writer);
+/* Stops the CRC and returns it (the CRC of nothing, 0, when none was running). */
 ORVANE_API orvane_uint32 OrvaneEndWriterCRC(orvane_file_writer* Writer);
 /* Advances the position to the next multiple of 4 and returns by how much (0 to 3). With a
  * CRC running zero bytes are written; otherwise the position moves, and the file is extended
@@ -326,8 +331,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
                                                 const char* TemporaryFileBaseName);
 /* Compression 0 none, 1 Pelma0, 2 Pelma1; Alignment a power of two (0 is taken as 1; others
  * are refused with an error). Chunks already written keep the alignment they were padded to. */
-ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder,
-                                           orvane_int32 SectionIndex,
+ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment);
 /* The byte order of the file; only before the first chunk is written (an error otherwise).
  * In a builder of the other byte order, chunks of 32-bit units (width 4 or 0) are reversed
@@ -345,6 +349,8 @@ ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builde
                                                      orvane_int32 InSectionIndex,
                                                      orvane_uint32 UnitWidth, orvane_int32 Size,
                                                      const void* Bytes);
+/* Location moved AdditionalOffset bytes further into its part (no check that the part is that
+ * long: the end checks every fixup). */
 ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Builder,
                                                          orvane_file_location Location,
                                                          orvane_int32 AdditionalOffset);
@@ -352,26 +358,33 @@ ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Bu
 ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
                                                   orvane_file_location From,
                                                   orvane_int32 FromOffset, orvane_file_location To);
+/* Makes a fixup from OrvaneMarkFileFixup point at NewTo instead; a null Fixup or a NewTo
+ * outside the sections logs an error and changes nothing. */
 ORVANE_API void OrvaneAdjustFileFixup(orvane_file_builder* Builder, orvane_file_fixup* Fixup,
                                       orvane_file_location NewTo);
 /* ArrayCount objects at Object, of the type description at Type, mix member widths. */
-ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder,
-                                           orvane_file_location Type, orvane_file_location Object,
-                                           orvane_int32 ArrayCount);
+ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder, orvane_file_location Type,
+                                           orvane_file_location Object, orvane_int32 ArrayCount);
+/* The root object of the file and the location of its type description (the last call
+ * counts). */
 ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,
                                          orvane_file_location TypeLocation,
                                          orvane_file_location ObjectLocation);
+/* ExtraTags[Index] of the header, Index 0 to 3 (others are refused with an error). The extra
+ * tags are outside the CRC. */
 ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32 Index,
                                       orvane_uint32 Value);
 /* Each end releases the builder and deletes its temporary files, whatever the result. The
  * writer forms leave the writer open (after the header, or after the raw image). */
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
+/* OrvaneEndFile into an open writer, from its current position on. */
 ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
                                              orvane_file_writer* Writer);
 /* A raw image: the parts of every section back to back (each aligned to 4), every fixed-up
  * pointer slot holding the offset of its target from the start of the image; no header,
  * fixup arrays or compression. */
 ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName);
+/* OrvaneEndFileRaw into an open writer, from its current position on. */
 ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
                                                 orvane_file_writer* Writer);
 /* Null is allowed. */
@@ -393,7 +406,10 @@ ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const 
 
 /* Walks a tree of typed objects through its type descriptions into a file builder: every
  * distinct object, array, string and description once, as a 32-bit-layout image (4-byte
- * pointer slots, 32-byte description records), every pointer a fixup. The tree is only read. */
+ * pointer slots, 32-byte description records), every pointer a fixup. The tree is only read,
+ * and must not change while a write runs. Messages have origin OrvaneFileWritingOrigin; a
+ * null Writer logs "%s(%d): Writer is not allowed to be 0" and the call does nothing (false).
+ * A writer and its builder belong to one thread at a time. */
 
 typedef struct orvane_file_data_tree_writer orvane_file_data_tree_writer;
 struct orvane_data_type_definition;
@@ -407,21 +423,42 @@ typedef orvane_uint32 (*orvane_file_writer_string_callback)(void* UserData, cons
 #define OrvaneWriteRootTypeAsEmpty 1u
 #define OrvaneWriteVariantTypesAsEmpty 4u
 
+/* A writer for the tree at RootObject, of the description RootObjectTypeDefinition (either may
+ * be null: the file then has a null root). Descriptions go to section
+ * DefaultTypeSectionIndex and objects to DefaultObjectSectionIndex unless set otherwise below;
+ * section indices are checked by the builder when written. Null when memory runs out. */
 ORVANE_API orvane_file_data_tree_writer* OrvaneBeginFileDataTreeWriting(
     struct orvane_data_type_definition* RootObjectTypeDefinition, void* RootObject,
     orvane_int32 DefaultTypeSectionIndex, orvane_int32 DefaultObjectSectionIndex);
+/* OrvaneWriteRootTypeAsEmpty writes the root's description as the empty description;
+ * OrvaneWriteVariantTypesAsEmpty does so for the descriptions of variant members. Replaces
+ * the flags (initially 0). */
 ORVANE_API void OrvaneSetFileDataTreeFlags(orvane_file_data_tree_writer* Writer,
                                            orvane_uint32 Flags);
-ORVANE_API void OrvaneSetFileSectionForObjectsOfType(
-    orvane_file_data_tree_writer* Writer, const struct orvane_data_type_definition* Type,
-    orvane_int32 SectionIndex);
+/* Objects whose description is Type (the same address) go to SectionIndex, unless an object
+ * has its own section. Set before writing. */
+ORVANE_API void OrvaneSetFileSectionForObjectsOfType(orvane_file_data_tree_writer* Writer,
+                                                     const struct orvane_data_type_definition* Type,
+                                                     orvane_int32 SectionIndex);
+/* The object (or array) at Object goes to SectionIndex; what it refers to follows its own
+ * rules. Set before writing. */
 ORVANE_API void OrvaneSetFileSectionForObject(orvane_file_data_tree_writer* Writer,
                                               const void* Object, orvane_int32 SectionIndex);
+/* String slots get Callback(UserData, text) instead of the text (null Callback: the text is
+ * written, each distinct text once). */
 ORVANE_API void OrvaneSetFileWriterStringCallback(orvane_file_data_tree_writer* Writer,
                                                   orvane_file_writer_string_callback Callback,
                                                   void* UserData);
+/* Writes the tree into Builder (in its byte order; objects of mixed member widths get
+ * marshalling fixups) and marks the root. False when a description is malformed, a section
+ * index is refused or memory runs out (each logged); the builder then holds a partial tree and
+ * should be aborted. May be called again for another builder. A null Builder logs an error. */
 ORVANE_API orvane_bool OrvaneWriteDataTreeToFileBuilder(orvane_file_data_tree_writer* Writer,
                                                         orvane_file_builder* Builder);
+/* The tree written to FileName as a file of SectionCount sections (uncompressed, native byte
+ * order) and FileTypeTag, through a builder in the temporary directory. False, with
+ * "%s(%d): Unable to create file writing buffer", "%s(%d): Unable to write tree contents to
+ * file buffer" or "%s(%d): Unable to write buffer to file", when a step fails. */
 ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* Writer,
                                                  orvane_uint32 FileTypeTag, const char* FileName,
                                                  orvane_int32 SectionCount);
@@ -469,8 +506,7 @@ ORVANE_API orvane_bool OrvaneDecompressData(orvane_int32 CompressionType, orvane
                                             orvane_int32 Stop2, orvane_int32 ExpandedSize,
                                             void* Destination);
 /* Decodes a stream of a single content (header 0) into OutputSize bytes. */
-ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType,
-                                                 orvane_bool Reversed,
+ORVANE_API orvane_bool OrvaneDecompressDataChunk(orvane_int32 CompressionType, orvane_bool Reversed,
                                                  orvane_int32 CompressedSize,
                                                  const void* CompressedBytes,
                                                  orvane_int32 OutputSize, void* Destination);
@@ -500,8 +536,8 @@ ORVANE_API orvane_int32 OrvanePelma1End(orvane_pelma1_state* State, void** Compr
 ORVANE_API void OrvanePelma1FreeSimple(orvane_pelma1_state* State);
 /* Decodes a single content; false (logged) on an inconsistent stream. */
 ORVANE_API orvane_bool OrvanePelma1Decompress(orvane_bool Reversed, orvane_int32 CompressedSize,
-                                              const void* CompressedBytes,
-                                              orvane_int32 OutputSize, void* Destination);
+                                              const void* CompressedBytes, orvane_int32 OutputSize,
+                                              void* Destination);
 /* The file compressor: what the file builder drives to store a section. Begin with the section's
  * expanded size, its number of contents (3 for a section) and the type; feed the contents in
  * order, each read from a file; end writes the stream to the writer. */
@@ -580,10 +616,16 @@ typedef struct orvane_file {
 /* Sections whose ExpandedSize lies above the limit are not loaded (they stay null, with an
  * error). It guards against files that claim huge sections; initially 1 GiB. Process-wide. */
 ORVANE_API void OrvaneSetFileSectionSizeLimit(orvane_uint32 MaximumExpandedSize);
+/* The limit in bytes. */
 ORVANE_API orvane_uint32 OrvaneGetFileSectionSizeLimit(void);
 
 /* Whole files. Each returns null (with an error) when the file is not a content file or its
- * header is damaged; a section that cannot be loaded stays null. The reader stays open. */
+ * header is damaged (ReadEntireFile also when FileName is null or cannot be opened). A
+ * section that cannot be loaded stays null: its read or decompression failed, it is above the
+ * size limit, or its pointer or marshalling fixups were refused ("%s(%d): File section %d is
+ * dropped: its %s were refused"); pointers into it then read as null, and a tree that needs
+ * it is refused by OrvaneGetDataTreeFromFile. The memory is only read; the reader stays open.
+ * Different Files may be loaded on different threads at once. */
 ORVANE_API orvane_file* OrvaneReadEntireFile(const char* FileName);
 ORVANE_API orvane_file* OrvaneReadEntireFileFromMemory(orvane_int32 MemorySize, const void* Memory);
 ORVANE_API orvane_file* OrvaneReadEntireFileFromReader(orvane_file_reader* Reader);
@@ -593,30 +635,60 @@ ORVANE_API orvane_file* OrvaneReadEntireFileFromReader(orvane_file_reader* Reade
  * loaded section; then OrvaneFixupFileSectionPhase2 for every loaded section. The reader may be
  * closed after that. InPlace memory holds at least ExpandedSize rounded up to 4 bytes, aligned
  * to the section's Alignment, and must outlive the section. */
+/* The header only: a File with no section loaded, or null (with an error) as above. A file of
+ * another format revision loads with a warning. */
 ORVANE_API orvane_file* OrvaneReadPartialFileFromReader(orvane_file_reader* Reader);
+/* Reads section SectionIndex into memory of its own (released with the section): decompressed
+ * and, in a file of the other byte order, reversed by parts. A missing header ("%s(%d):
+ * File.Header is not allowed to be 0"), an index outside [0, SectionCount) ("%s(%d):
+ * SectionIndex %d is out of range [0, %d)") or a null Reader logs an error; a section already
+ * loaded warns "%s(%d): Ignored request to read already populated file section %d" and keeps
+ * its memory. An empty section stays null. A failed read, decompression or allocation, or a
+ * section above the size limit, leaves it null (with an error). */
 ORVANE_API void OrvaneReadFileSection(orvane_file_reader* Reader, orvane_file* File,
                                       orvane_int32 SectionIndex);
+/* The same into the caller's Memory (null: as OrvaneReadFileSection), which the library never
+ * releases. */
 ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex, void* Memory);
+/* Resolves the section's pointer slots through the file's pointer table (a pointer into a
+ * section not loaded reads as null). The same checks as reading; a section not loaded, or
+ * without fixups, is left alone. Fixups that point outside their sections are refused
+ * ("%s(%d): Pointer fixup %u of section %d (from %u to %u:%u) lies outside its sections") and
+ * the section is dropped: freed and null, so that no tree with holes is built on it. */
 ORVANE_API void OrvaneFixupFileSectionPhase1(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex);
+/* In a file of the other byte order, reverses the objects of mixed member widths through
+ * their type descriptions (which may lie in other sections, hence after phase 1 everywhere);
+ * then resolves the pointer slots again. Marshalling fixups that do not fit their sections,
+ * or whose descriptions are malformed or not loaded, are refused and the section is dropped
+ * as in phase 1. Running it again on a marshalled section only resolves the pointers. */
 ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex);
 
 /* Whether the CRC of everything from the section table on matches the header's. */
 ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName);
 
+/* Releases section SectionIndex (unless it is in the caller's memory) and the native copies
+ * kept with it; pointers into it read as null from then on, and the next tree request brings
+ * the tree up to date. An index outside [0, SectionCount) logs "%s(%d): SectionIndex %d is out
+ * of range [0, %d)"; a null File logs an error. A section not loaded is left alone. */
 ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionIndex);
+/* OrvaneFreeFileSection for every section. */
 ORVANE_API void OrvaneFreeAllFileSections(orvane_file* File);
-ORVANE_API void OrvaneFreeFile(orvane_file* File); /* null allowed */
+/* Releases everything the File owns (sections, native tree, header, converted file info) and
+ * the File. Null is ignored. */
+ORVANE_API void OrvaneFreeFile(orvane_file* File);
 
 /* The section whose memory, or whose native copies, hold Address; -1 when none does. */
 ORVANE_API orvane_int32 OrvaneGetFileSectionOfLoadedObject(const orvane_file* File,
                                                            const void* Address);
 /* The root as a native description and a native object; both null when the tree cannot be
- * built (damaged descriptions or objects, logged), the object null when its section is not
- * loaded. */
+ * built (damaged descriptions or objects, an array member that claims elements but points to
+ * no loaded data, all logged), the object null when its section is not loaded. */
 ORVANE_API orvane_variant OrvaneGetDataTreeFromFile(orvane_file* File);
+/* The header's TypeTag; 0 with "%s(%d): File.Header is not allowed to be 0" without a
+ * header. */
 ORVANE_API orvane_uint32 OrvaneGetFileTypeTag(const orvane_file* File);
 /* The root in the current layout of the standard content types. With the current type tag
  * the root is used as it stands once its description has been found to match

@@ -44,6 +44,7 @@ ORVANE_API void OrvaneSetTransformWithIdentityCheck(orvane_transform* Result,
                                                     const orvane_real32 Position[3],
                                                     const orvane_real32 Orientation[4],
                                                     const orvane_real32 ScaleShear[9]);
+/* Flags 0, position 0, orientation (0, 0, 0, 1), scale/shear the identity matrix. */
 ORVANE_API void OrvaneMakeIdentity(orvane_transform* Result);
 /* All 17 words zero, Orientation included: the start of a weighted accumulation. */
 ORVANE_API void OrvaneZeroTransform(orvane_transform* Result);
@@ -57,10 +58,13 @@ ORVANE_API void OrvaneTransformVectorInPlace(orvane_real32 Dest[3],
 /* Dest = ScaleShear^T * (R(conjugate) * Dest): the transpose of the linear part. */
 ORVANE_API void OrvaneTransformVectorInPlaceTransposed(orvane_real32 Dest[3],
                                                        const orvane_transform* Transform);
+/* Dest = R(Orientation) * (ScaleShear * Source): the linear part, no position. */
 ORVANE_API void OrvaneTransformVector(orvane_real32 Dest[3], const orvane_transform* Transform,
                                       const orvane_real32 Source[3]);
+/* Dest = R(Orientation) * (ScaleShear * Dest) + Position. */
 ORVANE_API void OrvaneTransformPointInPlace(orvane_real32 Dest[3],
                                             const orvane_transform* Transform);
+/* Dest = R(Orientation) * (ScaleShear * Source) + Position. */
 ORVANE_API void OrvaneTransformPoint(orvane_real32 Dest[3], const orvane_transform* Transform,
                                      const orvane_real32 Source[3]);
 
@@ -95,6 +99,8 @@ ORVANE_API void OrvaneBuildCompositeTransform(const orvane_transform* Transform,
 /* The 4x4 matrix of the transform; R(Orientation) alone when the scale/shear flag is clear. */
 ORVANE_API void OrvaneBuildCompositeTransform4x4(const orvane_transform* Transform,
                                                  orvane_real32 Composite4x4[16]);
+/* The same matrix without its fourth row: 12 reals, four columns of three (translation in
+ * elements 9 to 11). */
 ORVANE_API void OrvaneBuildCompositeTransform4x3(const orvane_transform* Transform,
                                                  orvane_real32 Composite4x3[12]);
 

@@ -401,7 +401,10 @@ ORVANE_API orvane_int32 OrvaneGetTotalTypeSize(const orvane_data_type_definition
 /* "Real32Member", and the declared type name "orvane_real32"; null outside 0..20. */
 ORVANE_API const char* OrvaneGetMemberTypeName(orvane_int32 Type);
 ORVANE_API const char* OrvaneGetMemberCTypeName(orvane_int32 Type);
+/* True when the member holds a pointer (references, strings, arrays, variants, switchable
+ * members; an InlineMember when its type does). */
 ORVANE_API orvane_bool OrvaneMemberHasPointers(const orvane_data_type_definition* Member);
+/* True when any member of Type does; false for a null type. */
 ORVANE_API orvane_bool OrvaneTypeHasPointers(const orvane_data_type_definition* Type);
 /* orvane_marshalling flags of a member (an InlineMember: of its type) and of a whole object. */
 ORVANE_API orvane_uint32 OrvaneGetMemberMarshalling(const orvane_data_type_definition* Member);
@@ -418,6 +421,7 @@ ORVANE_API orvane_int32 OrvaneGetMemberArrayWidth(const orvane_data_type_definit
 /* The null-terminated type table of a SwitchableTypeMember; null for other kinds. */
 ORVANE_API orvane_data_type_definition** OrvaneGetTypeTableFor(
     const orvane_data_type_definition* Member);
+/* Entries before the null terminator; 0 for a null table. */
 ORVANE_API orvane_int32 OrvaneGetTypeTableCount(orvane_data_type_definition* const* TypeTable);
 
 /* Structural equality: equal kinds and raw array widths (0 and 1 differ), referenced
@@ -504,21 +508,37 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneOldCurveType;
  * usable. Ending always releases the builder. */
 typedef struct orvane_variant_builder orvane_variant_builder;
 
+/* An empty builder; null when StringTable is null ("%s(%d): StringTable is not allowed to be
+ * 0", origin OrvaneMemberIteratorOrigin) or memory runs out. One thread at a time per builder
+ * (and per string table). */
 ORVANE_API orvane_variant_builder* OrvaneBeginVariant(orvane_string_table* StringTable);
+/* The adds append one member named Name (interned; null gives a member without a name) with
+ * its value copied now. A null Builder logs "%s(%d): Builder is not allowed to be 0" and
+ * returns null. */
+/* A Real32Member holding Value. */
 ORVANE_API orvane_variant_builder* OrvaneAddScalarMember(orvane_variant_builder* Builder,
                                                          const char* Name, orvane_real32 Value);
+/* An Int32Member holding Value. */
 ORVANE_API orvane_variant_builder* OrvaneAddIntegerMember(orvane_variant_builder* Builder,
                                                           const char* Name, orvane_int32 Value);
-/* Width reals; a width of 0 adds one real of value 0. */
+/* Width reals copied from Values; a width of 0 adds one real of value 0. A negative Width
+ * ("%s(%d): Width %d is out of range [0, %d)") or null Values with a positive Width is refused
+ * (null). */
 ORVANE_API orvane_variant_builder* OrvaneAddScalarArrayMember(orvane_variant_builder* Builder,
                                                               const char* Name, orvane_int32 Width,
                                                               const orvane_real32* Values);
+/* A StringMember holding the table's copy of Value (null stays null). */
 ORVANE_API orvane_variant_builder* OrvaneAddStringMember(orvane_variant_builder* Builder,
                                                          const char* Name, const char* Value);
+/* A ReferenceMember to Value, an object of the description Type; neither is copied and both
+ * must outlive the result. */
 ORVANE_API orvane_variant_builder* OrvaneAddReferenceMember(orvane_variant_builder* Builder,
                                                             const char* Name,
                                                             orvane_data_type_definition* Type,
                                                             void* Value);
+/* A ReferenceToArrayMember of Count objects of Type at ArrayEntries (not copied; they must
+ * outlive the result). A negative Count ("%s(%d): Count %d is out of range [0, %d)") is
+ * refused (null). */
 ORVANE_API orvane_variant_builder* OrvaneAddDynamicArrayMember(orvane_variant_builder* Builder,
                                                                const char* Name, orvane_int32 Count,
                                                                orvane_data_type_definition* Type,
@@ -562,8 +582,11 @@ ORVANE_API void OrvaneGetModelInitialPlacement4x4(const orvane_model* Model,
  * back on themselves are followed to a fixed depth (64) and never hang. */
 ORVANE_API orvane_texture* OrvaneGetMaterialTextureByType(const orvane_material* Material,
                                                           orvane_material_texture_type Type);
+/* The first material with a texture reached through a map whose Usage equals ChannelName,
+ * ignoring case. */
 ORVANE_API orvane_material* OrvaneGetTexturedMaterialByChannelName(const orvane_material* Material,
                                                                    const char* ChannelName);
+/* That material's texture, or null. */
 ORVANE_API orvane_texture* OrvaneGetMaterialTextureByChannelName(const orvane_material* Material,
                                                                  const char* ChannelName);
 

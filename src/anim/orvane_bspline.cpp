@@ -208,6 +208,27 @@ void MakeQuaternionsContinuous(float* q, int count) {
     }
 }
 
+bool HoldCurveEnd(int32_t degree, int32_t dimension, bool normalize, bool clampFront,
+                  bool clampBack, int32_t knotIndex, int32_t knotCount, const float* ti,
+                  const float* pi, float t, float* result) {
+    // ti[j] and pi[j * D] belong to knot knotIndex + j of the curve wherever the window
+    // holds that knot (j in -d .. d - 1), clamped copies included.
+    int32_t j;
+    if (clampFront && knotIndex < degree && t <= ti[-knotIndex])
+        j = -knotIndex;
+    else if (clampBack && knotIndex + degree >= knotCount && t >= ti[knotCount - 1 - knotIndex])
+        j = knotCount - 1 - knotIndex;
+    else
+        return false;
+    const float* control = pi + j * dimension;
+    for (int32_t c = 0; c < dimension; ++c)
+        result[c] = control[c];
+    // Only dimensions 3 and 4 have normalising samplers.
+    if (normalize && dimension == 3) NormalizeNearUnit<3>(result);
+    if (normalize && dimension == 4) NormalizeNearUnit<4>(result);
+    return true;
+}
+
 namespace {
 
 // Knots of a neighbouring curve that a looping window walks through: a looping curve's last
@@ -531,6 +552,11 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
         ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr, CurveDuration,
         CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi, IdentityVector);
     if (extended && Normalize && Dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
+    // Only the windows at either end of the curve pay for the time compare.
+    if ((KnotIndex < degree || KnotIndex + degree >= n) &&
+        HoldCurveEnd(degree, Dimension, Normalize, !BackwardsLoop, !ForwardsLoop, KnotIndex, n, ti,
+                     pi, t, Result))
+        return;
     sampler(ti, pi, t, Result);
 }
 

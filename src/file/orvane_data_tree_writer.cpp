@@ -1,7 +1,9 @@
 // The data tree writer: walks an object tree through its type descriptions into a file
 // builder, once per distinct object, each object narrowed to its 32-bit file image.
 #include <cstring>
+#include <new>
 
+#include "core/orvane_array.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "core/orvane_pointer_hash.h"
@@ -57,8 +59,7 @@ struct orvane_file_data_tree_writer {
     orvane_file_builder* builder;
     orvane_string_table* strings;
     bool failed;
-    uint8_t* scratch;  // the file image of the object being written
-    size_t scratchSize;
+    orvane::Array<uint8_t> scratch;  // the file image of the object being written
 };
 
 namespace orvane {
@@ -127,19 +128,13 @@ WriterItem* GetItem(Writer* w, const Type* type, const void* address) {
     return item;
 }
 
+// The image buffer, at least `size` bytes; its contents do not survive the next call.
 uint8_t* Scratch(Writer* w, size_t size) {
-    if (size > w->scratchSize) {
-        size_t grown = w->scratchSize * 2 > size ? w->scratchSize * 2 : size;
-        auto* fresh = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, grown < 256 ? 256 : grown));
-        if (fresh == nullptr) {
-            w->failed = true;
-            return nullptr;
-        }
-        ORVANE_DEALLOCATE(w->scratch);
-        w->scratch = fresh;
-        w->scratchSize = grown < 256 ? 256 : grown;
+    if (w->scratch.Size() < size && !w->scratch.Resize(size < 256 ? 256 : size)) {
+        w->failed = true;
+        return nullptr;
     }
-    return w->scratch;
+    return w->scratch.Data();
 }
 
 void Fixup(Writer* w, orvane_file_location from, int32_t offset, orvane_file_location to) {
@@ -559,6 +554,7 @@ ORVANE_API orvane_file_data_tree_writer* OrvaneBeginFileDataTreeWriting(
         return nullptr;
     }
     std::memset(static_cast<void*>(w), 0, sizeof *w);
+    new (&w->scratch) orvane::Array<uint8_t>(ORVANE_SOURCE_FILE, __LINE__, 16);
     w->rootType = RootObjectTypeDefinition;
     w->rootObject = RootObject;
     w->defaultTypeSection = DefaultTypeSectionIndex;
@@ -628,9 +624,7 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFileBuilder(orvane_file_data_tree_wr
     OrvaneFreeStringTable(Writer->strings);
     Writer->strings = nullptr;
     Writer->builder = nullptr;
-    ORVANE_DEALLOCATE(Writer->scratch);
-    Writer->scratch = nullptr;
-    Writer->scratchSize = 0;
+    Writer->scratch.Release();
     return !Writer->failed;
 }
 
@@ -659,7 +653,7 @@ ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Write
     ReleaseItems(Writer);
     DeletePointerHash(Writer->items);
     DeletePointerHash(Writer->arrays);
-    ORVANE_DEALLOCATE(Writer->scratch);
+    Writer->scratch.~Array();
     ORVANE_DEALLOCATE(Writer);
 }
 

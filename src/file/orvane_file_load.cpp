@@ -140,17 +140,32 @@ void* ReadFixups(orvane_file_reader* reader, const orvane_file* file, int32_t se
     return fixups;
 }
 
-void ApplyPointerFixups(orvane_file_reader* reader, orvane_file* file, int32_t sectionIndex) {
+// A section whose fixups were refused holds slots that resolve nowhere or to the wrong
+// place: it is dropped, as if its read had failed, so that no tree built over it has holes.
+// Pointers into it from other sections resolve to null from now on.
+void RefuseSection(orvane_file* file, int32_t sectionIndex, const char* what) {
+    ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is dropped: its %s were refused",
+                     sectionIndex, what);
+    OrvaneFreeFileSection(file, sectionIndex);
+}
+
+// False when the section had fixups and they could not all be applied (the section is then
+// dropped).
+bool ApplyPointerFixups(orvane_file_reader* reader, orvane_file* file, int32_t sectionIndex) {
     const orvane_ovn_section& section = SectionTableOf(file)[sectionIndex];
-    if (file->Sections[sectionIndex] == nullptr || section.PointerFixupCount == 0) return;
+    if (file->Sections[sectionIndex] == nullptr || section.PointerFixupCount == 0) return true;
     void* fixups = ReadFixups(reader, file, sectionIndex, section.PointerFixupOffset,
                               section.PointerFixupCount, sizeof(orvane_ovn_pointer_fixup));
-    if (fixups == nullptr) return;
-    const orvane_file_sections sections = FileSectionsOf(file);
-    OrvaneOVNFixUp(&sections, sectionIndex, section.PointerFixupCount,
-                   static_cast<const orvane_ovn_pointer_fixup*>(fixups));
-    ORVANE_DEALLOCATE(fixups);
+    bool applied = false;
+    if (fixups != nullptr) {
+        const orvane_file_sections sections = FileSectionsOf(file);
+        applied = OrvaneOVNFixUp(&sections, sectionIndex, section.PointerFixupCount,
+                                 static_cast<const orvane_ovn_pointer_fixup*>(fixups));
+        ORVANE_DEALLOCATE(fixups);
+    }
     MarkNativeTreeStale(file);
+    if (!applied) RefuseSection(file, sectionIndex, "pointer fixups");
+    return applied;
 }
 
 // The conversion of a root of another layout into the current file info; the block belongs to
@@ -330,13 +345,19 @@ ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_
         void* fixups =
             ReadFixups(Reader, File, SectionIndex, section.MarshallingFixupOffset,
                        section.MarshallingFixupCount, sizeof(orvane_ovn_marshalling_fixup));
+        bool marshalled = false;
         if (fixups != nullptr) {
             const orvane_file_sections sections = FileSectionsOf(File);
-            OrvaneOVNMarshall(&sections, SectionIndex, section.MarshallingFixupCount,
-                              static_cast<const orvane_ovn_marshalling_fixup*>(fixups));
+            marshalled =
+                OrvaneOVNMarshall(&sections, SectionIndex, section.MarshallingFixupCount,
+                                  static_cast<const orvane_ovn_marshalling_fixup*>(fixups));
             ORVANE_DEALLOCATE(fixups);
-            File->SectionMarshalled[SectionIndex] = true;
         }
+        if (!marshalled) {
+            RefuseSection(File, SectionIndex, "marshalling fixups");
+            return;
+        }
+        File->SectionMarshalled[SectionIndex] = true;
     }
     ApplyPointerFixups(Reader, File, SectionIndex);
 }

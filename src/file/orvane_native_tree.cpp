@@ -20,7 +20,10 @@
 #include "file/orvane_native_tree.h"
 
 #include <cstring>
+#include <new>
 
+#include "core/orvane_array.h"
+#include "core/orvane_flat_map.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
@@ -70,9 +73,12 @@ struct ArenaBlock {
 };
 static_assert(sizeof(ArenaBlock) % 16 == 0);
 
-struct Entry {
-    uintptr_t address;  // 0: free
+// A map entry: keyed by (file address, type key), holding the copy made for it.
+struct EntryKey {
+    uintptr_t address;
     uintptr_t type;
+};
+struct Entry {
     void* native;
     uint32_t remaining;  // elements of the same copy from this one on
     uint32_t generation;
@@ -91,44 +97,17 @@ struct Work {
     bool values;  // copy values too (a new copy), not only pointers
 };
 
-template <typename T>
-struct Stack {
-    T* items = nullptr;
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-
-    bool Push(const T& item) {
-        if (count == capacity) {
-            uint32_t grown = capacity ? capacity * 2 : 256;
-            T* bigger = ORVANE_ALLOCATE_ARRAY(T, grown);
-            if (bigger == nullptr) return false;
-            if (count) std::memcpy(bigger, items, count * sizeof(T));
-            ORVANE_DEALLOCATE(items);
-            items = bigger;
-            capacity = grown;
-        }
-        items[count++] = item;
-        return true;
-    }
-    void Release() {
-        ORVANE_DEALLOCATE(items);
-        *this = Stack();
-    }
-};
-
 }  // namespace
 }  // namespace orvane
 
 struct orvane_native_tree {
-    int32_t sectionCount;
-    orvane::ArenaBlock** arenas;
-    orvane::Entry* entries;
-    uint32_t capacity;  // a power of two, or 0
-    uint32_t count;
-    uint32_t generation;
-    bool upToDate;
-    orvane_variant root;
-    orvane::Stack<orvane::Work> work;
+    int32_t sectionCount = 0;
+    orvane::ArenaBlock** arenas = nullptr;
+    orvane::FlatMap<orvane::EntryKey, orvane::Entry> entries;
+    uint32_t generation = 0;
+    bool upToDate = false;
+    orvane_variant root = {nullptr, nullptr};
+    orvane::Array<orvane::Work> work;
 };
 
 namespace orvane {
@@ -138,62 +117,16 @@ namespace {
 // The map
 // ---------------------------------------------------------------------------------------------
 
-uint32_t HashOf(uintptr_t address, uintptr_t type, uint32_t mask) {
-    uint64_t h =
-        uint64_t{address} * 0x9E3779B97F4A7C15ull ^ uint64_t { type } * 0xC2B2AE3D27D4EB4Full;
-    return static_cast<uint32_t>(h >> 32 ^ h) & mask;
-}
-
 Entry* FindEntry(orvane_native_tree* tree, uintptr_t address, uintptr_t type) {
-    if (tree->capacity == 0) return nullptr;
-    const uint32_t mask = tree->capacity - 1;
-    for (uint32_t i = HashOf(address, type, mask);; i = (i + 1) & mask) {
-        Entry& e = tree->entries[i];
-        if (e.address == 0) return nullptr;
-        if (e.address == address && e.type == type) return &e;
-    }
-}
-
-void PlaceEntry(Entry* entries, uint32_t capacity, const Entry& entry) {
-    const uint32_t mask = capacity - 1;
-    uint32_t i = HashOf(entry.address, entry.type, mask);
-    while (entries[i].address != 0)
-        i = (i + 1) & mask;
-    entries[i] = entry;
-}
-
-// Rebuilds the table at `capacity`, keeping the entries that are not of `dropSection`.
-bool Rehash(orvane_native_tree* tree, uint32_t capacity, int32_t dropSection) {
-    Entry* entries = ORVANE_ALLOCATE_ARRAY(Entry, capacity);
-    if (entries == nullptr) return false;
-    std::memset(entries, 0, sizeof(Entry) * capacity);
-    uint32_t count = 0;
-    for (uint32_t i = 0; i < tree->capacity; ++i) {
-        const Entry& e = tree->entries[i];
-        if (e.address == 0 || e.section == dropSection) continue;
-        PlaceEntry(entries, capacity, e);
-        ++count;
-    }
-    ORVANE_DEALLOCATE(tree->entries);
-    tree->entries = entries;
-    tree->capacity = capacity;
-    tree->count = count;
-    return true;
+    return tree->entries.Find(EntryKey{address, type});
 }
 
 // The entry of the key, made when missing (its native pointer null); null when out of memory.
 Entry* InsertEntry(orvane_native_tree* tree, uintptr_t address, uintptr_t type) {
-    if (Entry* e = FindEntry(tree, address, type)) return e;
-    if ((tree->count + 1) * 2 > tree->capacity) {
-        if (tree->capacity >= (1u << 30) ||
-            !Rehash(tree, tree->capacity ? tree->capacity * 2 : 1024, -1)) {
-            return nullptr;
-        }
-    }
-    Entry entry = {address, type, nullptr, 0, 0, -1};
-    PlaceEntry(tree->entries, tree->capacity, entry);
-    ++tree->count;
-    return FindEntry(tree, address, type);
+    bool added = false;
+    Entry* entry = tree->entries.FindOrInsert(EntryKey{address, type}, &added);
+    if (entry != nullptr && added) *entry = {nullptr, 0, 0, -1};
+    return entry;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -436,15 +369,15 @@ struct Builder {
     void DrainTypes() {
         if (drainingTypes) return;
         drainingTypes = true;
-        Stack<Work>& stack = tree->work;
+        Array<Work>& stack = tree->work;
         // Object work below belongs to the caller and stays queued; description work is
         // always on top of it.
         while (!failed) {
-            if (stack.count == 0) break;
-            const Work& top = stack.items[stack.count - 1];
+            if (stack.Empty()) break;
+            const Work& top = stack.Back();
             if (top.kind != WorkKind::Description && top.kind != WorkKind::TypeTable) break;
             const Work work = top;
-            --stack.count;
+            stack.PopBack();
             if (work.kind == WorkKind::Description)
                 FillDescription(work);
             else
@@ -605,6 +538,17 @@ struct Builder {
         }
     }
 
+    // An array that claims elements must have them: a null pointer (never written, refused
+    // by the fixups, or into a section that is not loaded) would leave the application a
+    // count to walk over nothing.
+    void RequireArrayData(const Definition* member, const void* at, int64_t count) {
+        if (count > 0 && at == nullptr) {
+            Fail("%s(%d): Array member %s claims %d elements but points to no loaded data",
+                 ORVANE_SOURCE_FILE, static_cast<int32_t>(__LINE__),
+                 member->Name ? member->Name : "(unnamed)", static_cast<int32_t>(count));
+        }
+    }
+
     const char* String(const void* slot) {
         uint32_t available = 0;
         const void* text = Decode(slot, &available);
@@ -665,6 +609,8 @@ struct Builder {
                         const int32_t count = LoadInt32(source);
                         if (values) std::memcpy(destination, source, 4);
                         const void* at = Decode(source + 4, &available);
+                        if (kind != OrvaneSwitchableTypeMember && w == 0)
+                            RequireArrayData(member, at, GroupedCount(count, width));
                         void* pointer = nullptr;
                         if (kind != OrvaneSwitchableTypeMember && w > 0) {
                             // With an array width above 1 the first (count, pointer) unit
@@ -701,6 +647,7 @@ struct Builder {
                         if (values) std::memcpy(destination + P, source + 4, 4);
                         if (values && w > 0) std::memset(destination + P, 0, 4);
                         const void* at = Decode(source + 8, &available);
+                        if (w == 0) RequireArrayData(member, at, GroupedCount(count, width));
                         StorePointer(destination, variantType);
                         StorePointer(destination + P + 4,
                                      w > 0 ? nullptr
@@ -742,9 +689,9 @@ struct Builder {
     }
 
     void DrainObjects() {
-        Stack<Work>& stack = tree->work;
-        while (stack.count > 0 && !failed) {
-            const Work work = stack.items[--stack.count];
+        Array<Work>& stack = tree->work;
+        Work work;
+        while (!failed && stack.Pop(&work)) {
             switch (work.kind) {
                 case WorkKind::Objects: {
                     const NativeTypeInfo* info = InfoOf(work.type);
@@ -772,11 +719,13 @@ struct Builder {
 
 orvane_native_tree* NewTree(int32_t sectionCount) {
     const size_t bytes = sizeof(orvane_native_tree) + sizeof(ArenaBlock*) * size_t(sectionCount);
-    auto* tree = static_cast<orvane_native_tree*>(ORVANE_ALLOCATE(8, bytes));
-    if (tree == nullptr) return nullptr;
-    std::memset(static_cast<void*>(tree), 0, bytes);
+    void* memory = ORVANE_ALLOCATE(alignof(orvane_native_tree), bytes);
+    if (memory == nullptr) return nullptr;
+    auto* tree = new (memory) orvane_native_tree;
     tree->sectionCount = sectionCount;
     tree->arenas = reinterpret_cast<ArenaBlock**>(tree + 1);
+    for (int32_t i = 0; i < sectionCount; ++i)
+        tree->arenas[i] = nullptr;
     return tree;
 }
 
@@ -805,7 +754,7 @@ bool UpdateNativeTree(orvane_file* file, orvane_variant* root) {
         if (file->Sections[i] != nullptr)
             builder.budget += 16 * int64_t{builder.sections.SectionTable[i].ExpandedSize};
     }
-    tree->work.count = 0;
+    tree->work.Clear();
 
     orvane_variant result = {nullptr, nullptr};
     const void* typeRecords =
@@ -824,7 +773,7 @@ bool UpdateNativeTree(orvane_file* file, orvane_variant* root) {
         }
         builder.DrainObjects();
     }
-    tree->work.count = 0;
+    tree->work.Clear();
     if (builder.failed) {
         tree->root = {nullptr, nullptr};
         return false;
@@ -845,13 +794,14 @@ void ReleaseNativeSection(orvane_file* file, int32_t sectionIndex) {
     tree->upToDate = false;
     if (tree->arenas[sectionIndex] == nullptr) return;
     FreeArena(tree, sectionIndex);
-    // Without memory for a smaller table the entries of the section are dropped in place:
-    // rebuild at the same capacity cannot be avoided, so a failure forgets every copy.
-    if (!Rehash(tree, tree->capacity, sectionIndex)) {
+    // The entries of the section go with its copies. Without memory to rebuild the table
+    // every copy is forgotten instead, so that no entry outlives its copy.
+    if (!tree->entries.RemoveIf([sectionIndex](const EntryKey&, const Entry& e) {
+            return e.section != sectionIndex;
+        })) {
         for (int32_t i = 0; i < tree->sectionCount; ++i)
             FreeArena(tree, i);
-        std::memset(tree->entries, 0, sizeof(Entry) * tree->capacity);
-        tree->count = 0;
+        tree->entries.Clear();
     }
 }
 
@@ -860,8 +810,7 @@ void FreeNativeTree(orvane_file* file) {
     if (tree == nullptr) return;
     for (int32_t i = 0; i < tree->sectionCount; ++i)
         FreeArena(tree, i);
-    ORVANE_DEALLOCATE(tree->entries);
-    tree->work.Release();
+    tree->~orvane_native_tree();
     ORVANE_DEALLOCATE(tree);
     file->NativeTree = nullptr;
 }

@@ -901,7 +901,7 @@ private:
     ConversionContext& context_;
     PointerHash* objects_ = nullptr;
     PointerHash* arrays_ = nullptr;
-    WorkStack<WalkItem> stack_;
+    Array<WalkItem> stack_;
     bool ok_ = true;
 };
 

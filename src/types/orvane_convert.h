@@ -25,46 +25,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/orvane_array.h"
 #include "core/orvane_memory.h"
 
 namespace orvane {
-
-// A growable stack of plain values for the iterative tree walks (fix-up after conversion,
-// rebasing), so that long chains of references cannot exhaust the machine stack.
-template <typename T>
-class WorkStack {
-public:
-    WorkStack() = default;
-    WorkStack(const WorkStack&) = delete;
-    WorkStack& operator=(const WorkStack&) = delete;
-    ~WorkStack() {
-        if (items_) ORVANE_DEALLOCATE(items_);
-    }
-    // False (after the allocator's message) when the stack cannot grow.
-    bool Push(const T& item) {
-        if (count_ == capacity_) {
-            const int32_t capacity = capacity_ ? capacity_ * 2 : 64;
-            T* items = ORVANE_ALLOCATE_ARRAY(T, capacity);
-            if (items == nullptr) return false;
-            if (count_) std::memcpy(static_cast<void*>(items), items_, sizeof(T) * count_);
-            if (items_) ORVANE_DEALLOCATE(items_);
-            items_ = items;
-            capacity_ = capacity;
-        }
-        items_[count_++] = item;
-        return true;
-    }
-    bool Pop(T* item) {
-        if (count_ == 0) return false;
-        *item = items_[--count_];
-        return true;
-    }
-
-private:
-    T* items_ = nullptr;
-    int32_t count_ = 0;
-    int32_t capacity_ = 0;
-};
 
 // Deepest chain of references one conversion follows; a deeper (or hostile, cyclic through
 // arrays of unbounded length) tree fails the conversion with an error instead of exhausting the

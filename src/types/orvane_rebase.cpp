@@ -52,11 +52,13 @@ public:
         return objects_ && arrays_ && types_;
     }
 
-    void Run(const Type* type, void* object) {
+    // False when the walk ran out of memory for its work (part of the tree is not moved).
+    bool Run(const Type* type, void* object) {
         Reach(type, object);
         PendingObject item;
         while (stack_.Pop(&item))
             Walk(item);
+        return ok_;
     }
 
 private:
@@ -65,7 +67,9 @@ private:
         return AddPointerHashEntry(set, key, nullptr);
     }
 
-    void Push(const Type* type, Byte* object) { stack_.Push({type, object}); }
+    void Push(const Type* type, Byte* object) {
+        if (!stack_.Push({type, object})) ok_ = false;
+    }
 
     // An object reached through a pointer (or as an array element).
     void Reach(const Type* type, void* object) {
@@ -82,9 +86,9 @@ private:
     // A description reached through a variant: its names and referenced descriptions (and type
     // tables with their entries) are moved, each description and table once.
     void RebaseDescription(Type* type) {
-        WorkStack<Type*> pending;
+        Array<Type*> pending;
         if (type == nullptr || !FirstVisit(types_, type)) return;
-        pending.Push(type);
+        if (!pending.Push(type)) ok_ = false;
         Type* description;
         while (pending.Pop(&description)) {
             for (Type* member = description; member->Type != OrvaneEndMember; ++member) {
@@ -96,11 +100,11 @@ private:
                     if (!FirstVisit(types_, table)) continue;
                     for (int32_t i = 0; table[i] != nullptr; ++i) {
                         table[i] = Moved(table[i], offset_);
-                        if (FirstVisit(types_, table[i])) pending.Push(table[i]);
+                        if (FirstVisit(types_, table[i]) && !pending.Push(table[i])) ok_ = false;
                     }
                 } else {
                     Type* referenced = member->ReferenceType;
-                    if (FirstVisit(types_, referenced)) pending.Push(referenced);
+                    if (FirstVisit(types_, referenced) && !pending.Push(referenced)) ok_ = false;
                 }
             }
         }
@@ -189,15 +193,15 @@ private:
     PointerHash* objects_ = nullptr;
     PointerHash* arrays_ = nullptr;
     PointerHash* types_ = nullptr;
-    WorkStack<PendingObject> stack_;
+    Array<PendingObject> stack_;
+    bool ok_ = true;
 };
 
 bool Rebase(const Type* type, void* object, intptr_t offset, bool rebaseStrings,
             orvane_rebase_string_callback callback, void* userData) {
     RebaseWalk walk(offset, rebaseStrings, callback, userData);
     if (!walk.Open()) return false;
-    walk.Run(type, object);
-    return true;
+    return walk.Run(type, object);
 }
 
 }  // namespace

@@ -368,18 +368,72 @@ TEST(BSplineCurves, EvaluationMatchesCoxDeBoorWithAndWithoutLooping) {
                 std::vector<double> knots, controls;
                 ExtendedSpline(k, p, D, degree, loop, &knots, &controls);
                 const float duration = k.back();
-                for (int s = 0; s < 40; ++s) {
-                    const float t = unit(rng) * duration * 0.9999f;
+                // Inside the knots, then before the first and past the last: a curve that
+                // does not loop holds its end values there.
+                for (int s = 0; s < 44; ++s) {
+                    float t = unit(rng) * duration * 0.9999f;
+                    double at = t;
+                    if (s >= 40) {
+                        const float outside[4] = {-0.5f, -1e6f, duration + 0.5f, 1e6f};
+                        t = outside[s - 40];
+                        if (loop) continue;
+                        // Just inside the last knot: the reference's intervals are half open.
+                        at = s < 42 ? double(k.front()) : double(k.back()) - 1e-9;
+                        // Degree 0: each control holds up to its own knot.
+                        if (degree == 0 && s < 42) at = double(k.front()) - 1e-9;
+                    }
+                    SCOPED_TRACE(testing::Message() << "t " << t);
                     float r[9];
                     OrvaneEvaluateCurveAtT(D, false, loop, curve.get(), loop, duration, t, r,
                                            OrvaneCurveIdentityShear);
-                    const std::vector<double> e = Evaluate(knots, controls, D, degree, t);
+                    const std::vector<double> e = Evaluate(knots, controls, D, degree, at);
                     for (int c = 0; c < D; ++c)
-                        EXPECT_NEAR(r[c], e[size_t(c)], 5e-5 * (1 + std::fabs(e[size_t(c)])))
-                            << "t " << t;
+                        EXPECT_NEAR(r[c], e[size_t(c)], 5e-5 * (1 + std::fabs(e[size_t(c)])));
                 }
             }
         }
+    }
+}
+
+TEST(BSplineCurves, NonLoopingCurvesHoldTheirEndValuesOutsideTheirKnots) {
+    // Knots 0..4, controls 1..15 in three dimensions: the end values are (1 2 3) and
+    // (13 14 15), where the spline itself would give 0/0 before the start and extrapolate
+    // (28, 80.5 and 327 at t = 9 for degrees 1 to 3) past the end.
+    std::vector<float> k = {0, 1, 2, 3, 4}, p(15);
+    for (size_t i = 0; i < p.size(); ++i)
+        p[i] = float(i + 1);
+    for (int degree = 0; degree < 4; ++degree) {
+        CurvePtr curve = Build(OrvaneCurveDataDaK32fC32fType, degree, 3, k, p);
+        // Degree 0 holds each control up to its own knot, so at knot 0 it is already on the
+        // second control.
+        for (float t : {-1.0f, -0.001f, degree == 0 ? -1e-6f : 0.0f}) {
+            float r[3];
+            OrvaneEvaluateCurveAtT(3, false, false, curve.get(), false, 4, t, r, nullptr);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(r[c], float(1 + c)) << "degree " << degree << " t " << t;
+        }
+        for (float t : {4.0f, 4.001f, 9.0f, 1e30f, std::numeric_limits<float>::infinity()}) {
+            float r[3];
+            OrvaneEvaluateCurveAtT(3, false, false, curve.get(), false, 4, t, r, nullptr);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(r[c], float(13 + c)) << "degree " << degree << " t " << t;
+        }
+        // Only the end that does not loop is held.
+        float r[3];
+        OrvaneEvaluateCurveAtT(3, false, false, curve.get(), true, 4, 9.0f, r, nullptr);
+        if (degree > 0) {
+            EXPECT_NE(r[0], 13.0f) << "degree " << degree;
+        }
+    }
+    // One knot in a quantised format: the window repeats the knot at both ends.
+    std::vector<float> one = {2}, value = {0.25f, 0.5f};
+    CurvePtr single = Build(OrvaneCurveDataDaK16uC16uType, 2, 2, one, value);
+    ASSERT_TRUE(single);
+    for (float t : {1.0f, 2.0f, 3.0f}) {
+        float r[2];
+        OrvaneEvaluateCurveAtT(2, false, false, single.get(), false, 2, t, r, nullptr);
+        EXPECT_NEAR(r[0], 0.25f, 1e-3f) << "t " << t;
+        EXPECT_NEAR(r[1], 0.5f, 1e-3f) << "t " << t;
     }
 }
 
@@ -408,8 +462,14 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
             CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
             const bool normalize = D == 4;
             for (bool loop : {false, true}) {
-                for (int s = 0; s < 30; ++s) {
-                    const float t = unit(rng) * k.back() * 0.999f;
+                for (int s = 0; s < 32; ++s) {
+                    // The last two times lie outside the knots, where a curve that does not
+                    // loop holds its end values in every format.
+                    float t = unit(rng) * k.back() * 0.999f;
+                    if (s >= 30) {
+                        if (loop) continue;
+                        t = s == 30 ? -1.0f : k.back() + 1.0f;
+                    }
                     float a[9], b[9];
                     OrvaneEvaluateCurveAtT(D, normalize, loop, curve.get(), loop, k.back(), t, a,
                                            nullptr);
@@ -421,7 +481,22 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
                         OrvaneCurveFindKnot(curve.get(), t) != OrvaneCurveFindKnot(plain.get(), t))
                         continue;
                     for (int c = 0; c < D; ++c)
-                        EXPECT_NEAR(a[c], b[c], 2e-3f * (1 + std::fabs(b[c])));
+                        EXPECT_NEAR(a[c], b[c], 2e-3f * (1 + std::fabs(b[c]))) << "t " << t;
+                    if (s >= 30) {
+                        float end[9];
+                        OrvaneCurveExtractKnotValue(plain.get(), s == 30 ? 0 : n - 1, end, nullptr);
+                        // Degree 0 never renormalises; a quaternion window made
+                        // sign-continuous may hold the end with the other sign.
+                        float length2 = 0;
+                        for (int c = 0; c < D; ++c)
+                            length2 += end[c] * end[c];
+                        const bool normalized = normalize && degree > 0;
+                        const float factor = normalized ? (3 - length2) / 2 : 1.0f;
+                        const float sign =
+                            (normalized && b[0] * end[0] * factor < 0) ? -1.0f : 1.0f;
+                        for (int c = 0; c < D; ++c)
+                            EXPECT_FLOAT_EQ(b[c], sign * end[c] * factor) << "degree " << degree;
+                    }
                 }
             }
         }

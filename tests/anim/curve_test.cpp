@@ -487,15 +487,19 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
         {OrvaneInt32Member, "Something", nullptr, 0, {0, 0, 0}, 0},
         {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
     LogCapture log;
+    // A type that is no format fails at once: no builder to carry the fault to End.
     orvane_curve_builder* b = OrvaneBeginCurve(other, 1, 3, 2);
-    ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(
-        log.Contains("Invalid format specified for a orvane_curve2 - creating this curve "
-                     "will fail"));
-    EXPECT_EQ(OrvaneGetResultingCurveSize(b), 0);
-    EXPECT_TRUE(log.Contains("returning size of 0"));
-    EXPECT_EQ(OrvaneEndCurve(b), nullptr);  // frees the builder: the leak check sees it
+    EXPECT_EQ(b, nullptr);
     EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+    log.Clear();
+    EXPECT_EQ(OrvaneBeginCurve(nullptr, 1, 3, 2), nullptr);
+    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+    // A copy of a curve whose data type is no format fails the same way.
+    int32_t data = 0;
+    const orvane_curve2 strange = {{other, &data}};
+    log.Clear();
+    EXPECT_EQ(OrvaneBeginCurveCopy(&strange), nullptr);
+    EXPECT_GT(log.errors(), 0u);
 
     log.Clear();
     b = OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 1, 3, 4);

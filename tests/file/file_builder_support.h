@@ -22,6 +22,7 @@
 
 #include "orvane/file.h"
 #include "orvane/types.h"
+#include "types/orvane_member_iterator.h"
 
 namespace orvane_test {
 
@@ -152,6 +153,9 @@ inline void LoadFile(const std::string& path, LoadedFile* f) {
 
 // Compares in-memory objects with their file images through the native descriptions. Every
 // native object must map to one file address (sharing in memory is sharing in the file).
+// This is the tests' one reader of the file layout that does not go through the library's
+// type layout or member iterator: it works the 32-bit slot offsets out by itself, so that a
+// fault shared by the writer and the library's layout code cannot hide.
 class TreeComparer {
 public:
     explicit TreeComparer(const LoadedFile& file) : file_(file) {}
@@ -403,86 +407,78 @@ private:
         std::memcpy(&v, at, sizeof v);
         return v;
     }
-    void Array(const orvane_data_type_definition* type, int32_t n, const uint8_t* a,
-               const uint8_t* b) {
-        ASSERT_NE(b, nullptr);
-        const size_t size = size_t(OrvaneGetTotalObjectSize(type));
-        for (int32_t i = 0; i < n; ++i)
-            Members(type, a + size * i, b + size * i);
+    // Both sides walked in step through the type system's member iterator: it knows where
+    // each kind keeps its count, pointer and type in the native layout. (The file layout has
+    // its own, deliberately independent reader above.)
+    void Elements(orvane::MemberIterator a, orvane::MemberIterator b) {
+        for (; a.Valid(); a.Advance(), b.Advance()) {
+            ASSERT_TRUE(b.Valid());
+            if (a.mode == orvane::kPointerEntries) {
+                if (a.Pointer()) {
+                    Object(a.subType, static_cast<const uint8_t*>(a.Pointer()),
+                           static_cast<const uint8_t*>(b.Pointer()));
+                }
+            } else {
+                Members(a.member, a.data, b.data);
+            }
+        }
     }
     void Members(const orvane_data_type_definition* type, const uint8_t* a, const uint8_t* b) {
-        const size_t p = sizeof(void*);
-        for (const auto* m = type; m && m->Type != OrvaneEndMember; ++m) {
-            switch (m->Type) {
+        using orvane::MemberIterator;
+        MemberIterator ia = MemberIterator::OverMembers(type, const_cast<uint8_t*>(a));
+        MemberIterator ib = MemberIterator::OverMembers(type, const_cast<uint8_t*>(b));
+        for (; ia.Valid(); ia.Advance(), ib.Advance()) {
+            ASSERT_TRUE(ib.Valid());
+            const orvane_data_type_definition* m = ia.member;
+            const auto* pa = static_cast<const uint8_t*>(ia.Pointer());
+            const auto* pb = static_cast<const uint8_t*>(ib.Pointer());
+            switch (ia.kind) {
                 case OrvaneInlineMember:
-                    Members(m->ReferenceType, a, b);
+                    Members(m->ReferenceType, ia.data, ib.data);
                     break;
                 case OrvaneReferenceMember:
-                    if (Get<const uint8_t*>(a))
-                        Object(m->ReferenceType, Get<const uint8_t*>(a), Get<const uint8_t*>(b));
+                    if (pa)
+                        Object(ia.subType, pa, pb);
                     else
-                        EXPECT_EQ(Get<const void*>(b), nullptr);
+                        EXPECT_EQ(pb, nullptr);
                     break;
                 case OrvaneStringMember:
-                    EXPECT_STREQ(Get<const char*>(b),
-                                 Get<const char*>(a) ? Get<const char*>(a) : "");
+                    EXPECT_STREQ(reinterpret_cast<const char*>(pb),
+                                 pa ? reinterpret_cast<const char*>(pa) : "");
                     break;
-                case OrvaneReferenceToArrayMember: {
-                    int32_t n = Get<int32_t>(a);
-                    ASSERT_EQ(Get<int32_t>(b), n) << m->Name;
-                    if (n && Get<const uint8_t*>(a))
-                        Array(m->ReferenceType, n, Get<const uint8_t*>(a + 4),
-                              Get<const uint8_t*>(b + 4));
+                case OrvaneReferenceToArrayMember:
+                case OrvaneArrayOfReferencesMember:
+                    ASSERT_EQ(ib.StoredCount(), ia.StoredCount()) << m->Name;
+                    if (ia.Count() && ia.ArrayPointer()) {
+                        ASSERT_NE(ib.ArrayPointer(), nullptr) << m->Name;
+                        Elements(ia.SubArray(), ib.SubArray());
+                    }
                     break;
-                }
-                case OrvaneArrayOfReferencesMember: {
-                    int32_t n = Get<int32_t>(a);
-                    ASSERT_EQ(Get<int32_t>(b), n) << m->Name;
-                    auto* pa = Get<const uint8_t*>(a + 4);
-                    auto* pb = Get<const uint8_t*>(b + 4);
-                    if (!n || !pa) break;
-                    ASSERT_NE(pb, nullptr);
-                    for (int32_t i = 0; i < n; ++i)
-                        if (Get<const uint8_t*>(pa + p * i))
-                            Object(m->ReferenceType, Get<const uint8_t*>(pa + p * i),
-                                   Get<const uint8_t*>(pb + p * i));
+                case OrvaneVariantReferenceMember:
+                    if (!ia.Type()) break;
+                    Type(ia.Type(), ib.Type());
+                    if (pa) Object(ia.Type(), pa, pb);
                     break;
-                }
-                case OrvaneVariantReferenceMember: {
-                    auto* ta = Get<const orvane_data_type_definition*>(a);
-                    if (!ta) break;
-                    Type(ta, Get<const orvane_data_type_definition*>(b));
-                    if (Get<const uint8_t*>(a + p))
-                        Object(ta, Get<const uint8_t*>(a + p), Get<const uint8_t*>(b + p));
+                case OrvaneSwitchableTypeMember:
+                    ASSERT_EQ(ia.StoredCount(), ib.StoredCount());
+                    if (pa && ia.subType) Object(ia.subType, pa, pb);
                     break;
-                }
-                case OrvaneSwitchableTypeMember: {
-                    ASSERT_EQ(Get<int32_t>(a), Get<int32_t>(b));
-                    auto* const* table =
-                        reinterpret_cast<orvane_data_type_definition* const*>(m->ReferenceType);
-                    if (Get<const uint8_t*>(a + 4))
-                        Object(table[Get<int32_t>(a)], Get<const uint8_t*>(a + 4),
-                               Get<const uint8_t*>(b + 4));
+                case OrvaneReferenceToVariantArrayMember:
+                    ASSERT_EQ(ib.StoredCount(), ia.StoredCount());
+                    if (!ia.Type()) break;
+                    Type(ia.Type(), ib.Type());
+                    if (ia.Count() && ia.ArrayPointer()) {
+                        // The loaded side's elements are laid out by its own description.
+                        MemberIterator eb = MemberIterator::OverArray(
+                            orvane::kArrayElements, ia.Type(), ib.Count(), ib.ArrayPointer());
+                        Elements(ia.SubArray(), eb);
+                    }
                     break;
-                }
-                case OrvaneReferenceToVariantArrayMember: {
-                    auto* ta = Get<const orvane_data_type_definition*>(a);
-                    int32_t n = Get<int32_t>(a + p);
-                    ASSERT_EQ(Get<int32_t>(b + p), n);
-                    if (!ta) break;
-                    Type(ta, Get<const orvane_data_type_definition*>(b));
-                    if (n && Get<const uint8_t*>(a + p + 4))
-                        Array(ta, n, Get<const uint8_t*>(a + p + 4),
-                              Get<const uint8_t*>(b + p + 4));
-                    break;
-                }
                 default:
-                    EXPECT_EQ(std::memcmp(a, b, size_t(OrvaneGetMemberTypeSize(m))), 0)
+                    EXPECT_EQ(std::memcmp(ia.data, ib.data, size_t(ia.stride)), 0)
                         << "member " << m->Name;
                     break;
             }
-            a += OrvaneGetMemberTypeSize(m);
-            b += OrvaneGetMemberTypeSize(m);
         }
     }
     std::map<std::pair<const void*, const void*>, const uint8_t*> seen_;

@@ -56,8 +56,9 @@ orvane_data_type_definition g_rootType[] = {
     Member(OrvaneArrayOfReferencesMember, "References", g_itemType),
     Member(OrvaneEndMember, nullptr)};
 
-// A small file with mixed-width objects, a cycle, strings and arrays of both kinds.
-std::vector<uint8_t> SmallFile(orvane_file_byte_order order) {
+// A small file with mixed-width objects, a cycle, strings and arrays of both kinds; the items
+// array goes to section 1 when itemsApart.
+std::vector<uint8_t> SmallFile(orvane_file_byte_order order, bool itemsApart = false) {
     static Item items[3];
     static Item* references[2];
     static Root root;
@@ -71,6 +72,7 @@ std::vector<uint8_t> SmallFile(orvane_file_byte_order order) {
     options.byteOrder = order;
     options.sectionCount = 2;
     options.sectionOfType = {{g_itemType, 1}};
+    if (itemsApart) options.sectionOfObject = {{&items[0], 1}};
     return orvane_test::WriteTreeBytes(g_rootType, &root, options);
 }
 
@@ -220,7 +222,8 @@ TEST_P(HostileFiles, SectionsAboveTheSizeLimitStayNull) {
     OrvaneFreeFile(file);
 }
 
-TEST_P(HostileFiles, FixupsPointingOutsideAreSkipped) {
+TEST_P(HostileFiles, RefusedFixupsDropTheirSection) {
+    // Section 0's second pointer fixup: its slot, its target section, its target offset.
     const uint32_t fixups = FileWord(bytes, 88 + 28, swap);
     ASSERT_GT(FileWord(bytes, 88 + 32, swap), 1u);
     LogCapture log;
@@ -229,11 +232,65 @@ TEST_P(HostileFiles, FixupsPointingOutsideAreSkipped) {
         std::vector<uint8_t> damaged = bytes;
         SetFileWord(damaged, fixups + 12 + field, value, swap);
         log.Clear();
-        bool loaded = false;
-        LoadAndWalk(damaged, &loaded);
-        EXPECT_TRUE(loaded);
+        orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data());
+        ASSERT_NE(file, nullptr) << field;
         EXPECT_TRUE(log.Contains("lies outside its sections")) << field;
+        EXPECT_TRUE(log.Contains("File section 0 is dropped: its pointer fixups were refused"));
+        // The root lives in the dropped section: no tree with holes reaches the caller.
+        EXPECT_EQ(file->Sections[0], nullptr);
+        // The items' types lived in section 0: in the other byte order they cannot be
+        // marshalled either.
+        EXPECT_EQ(file->Sections[1] == nullptr, swap);
+        EXPECT_EQ(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+        OrvaneFreeFile(file);
     }
+}
+
+TEST_P(HostileFiles, RefusedMarshallingDropsTheSection) {
+    // Marshalling runs on files of the other byte order only.
+    if (!swap) GTEST_SKIP();
+    int tested = 0;
+    for (uint32_t section : {0u, 1u}) {
+        const size_t e = 88 + 44 * size_t(section);
+        if (FileWord(bytes, e + 40, swap) == 0) continue;  // no marshalling fixups
+        const uint32_t fixups = FileWord(bytes, e + 36, swap);
+        std::vector<uint8_t> damaged = bytes;
+        SetFileWord(damaged, fixups + 8, 77, swap);  // the type's section
+        SCOPED_TRACE(testing::Message() << "section " << section);
+        ++tested;
+        LogCapture log;
+        orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data());
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(log.Contains("does not fit its sections or has a malformed type"));
+        EXPECT_TRUE(log.Contains("its marshalling fixups were refused"));
+        EXPECT_EQ(file->Sections[section], nullptr);
+        // Section 0 holds the root; section 1 only a referenced item, whose reference now
+        // reads as null.
+        const orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+        if (section == 0) {
+            EXPECT_EQ(tree.Object, nullptr);
+        } else {
+            ASSERT_NE(tree.Object, nullptr);
+            EXPECT_EQ(static_cast<const Root*>(tree.Object)->References[0], nullptr);
+        }
+        OrvaneFreeFile(file);
+    }
+    EXPECT_GT(tested, 0);
+}
+
+TEST_P(HostileFiles, ArraysWithoutTheirDataFailTheTree) {
+    const std::vector<uint8_t> apart =
+        SmallFile(GetParam() ? OtherByteOrder() : OrvaneNativeByteOrder, true);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(apart.size()), apart.data());
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+    // The items' section goes: the root still counts three items, so its tree is refused
+    // rather than handed out with a count over nothing.
+    LogCapture log;
+    OrvaneFreeFileSection(file, 1);
+    EXPECT_EQ(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+    EXPECT_TRUE(log.Contains("Array member Items claims 3 elements but points to no loaded data"));
+    OrvaneFreeFile(file);
 }
 
 TEST_P(HostileFiles, HugeAndNegativeCountsFailTheTree) {

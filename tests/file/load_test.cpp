@@ -13,6 +13,7 @@
 #include "file/load_test_support.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
+#include "support/example_check.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -30,21 +31,6 @@ orvane_data_type_definition End() {
 }
 
 #pragma pack(push, 4)
-// Members of three widths: written into the byte part and marshalled in reversed files.
-struct Vertex {
-    float Position[3];
-    uint8_t BoneIndices[4];
-    uint16_t Weights[2];
-};
-// Mixed widths and a pointer: copied into the native layout after marshalling.
-struct CurveData {
-    uint8_t Format;
-    uint8_t Degree;
-    int16_t Shift;
-    float Scale;
-    int32_t KnotCount;
-    float* Knots;
-};
 struct Node {
     int32_t Value;
     Node* Next;
@@ -52,121 +38,24 @@ struct Node {
 };
 #pragma pack(pop)
 
-orvane_data_type_definition g_vertexType[] = {
-    Member(OrvaneReal32Member, "Position", nullptr, 3),
-    Member(OrvaneUInt8Member, "BoneIndices", nullptr, 4),
-    Member(OrvaneNormalUInt16Member, "Weights", nullptr, 2), End()};
-orvane_data_type_definition g_real32Type[] = {Member(OrvaneReal32Member, "Real32"), End()};
-orvane_data_type_definition g_curveType[] = {
-    Member(OrvaneUInt8Member, "Format"),
-    Member(OrvaneUInt8Member, "Degree"),
-    Member(OrvaneInt16Member, "Shift"),
-    Member(OrvaneReal32Member, "Scale"),
-    Member(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
-    End()};
 orvane_data_type_definition g_nodeType[] = {Member(OrvaneInt32Member, "Value"),
                                             Member(OrvaneReferenceMember, "Next", g_nodeType),
                                             Member(OrvaneStringMember, "Name"), End()};
 
-orvane_transform Translation(float x, float y, float z) {
-    orvane_transform t = {1, {x, y, z}, {0, 0, 0, 1}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-    return t;
-}
-
-// A file info with a little of everything, its objects spread over four sections.
+// The example content, its objects spread over four sections: the vertices in section 1, the
+// skeleton in 2, the curve data in 3, everything else in 0.
 struct Content {
-    Content() {
-        art = {const_cast<char*>("Tool"), 2, 7, 100.0f, {1, 2, 3}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-        const char* boneNames[3] = {"root", "spine", "head"};
-        for (int i = 0; i < 3; ++i) {
-            orvane_bone& b = bones[i];
-            std::memset(&b, 0, sizeof b);
-            b.Name = const_cast<char*>(boneNames[i]);
-            b.ParentIndex = i - 1;
-            b.Transform = Translation(float(i), 0.5f * float(i), -1.0f);
-            for (int r = 0; r < 4; ++r)
-                b.InverseWorldTransform[r][r] = 1.0f + float(i);
-        }
-        skeleton = {const_cast<char*>("Rig"), 3, bones};
-        skeletons[0] = &skeleton;
-        for (int i = 0; i < 5; ++i) {
-            vertices[i] = {{float(i), float(-i), 0.25f * float(i)},
-                           {uint8_t(i), uint8_t(i + 1), 0, 255},
-                           {uint16_t(1000 * i + 1), uint16_t(0xFEDC - i)}};
-        }
-        componentNames[0] = const_cast<char*>("Position");
-        componentNames[1] = const_cast<char*>("BoneIndices");
-        std::memset(&vertexData, 0, sizeof vertexData);
-        vertexData.VertexType = g_vertexType;
-        vertexData.VertexCount = 5;
-        vertexData.Vertices = vertices;
-        vertexData.VertexComponentNameCount = 2;
-        vertexData.VertexComponentNames = componentNames;
-        vertexDatas[0] = &vertexData;
-        std::memset(&topology, 0, sizeof topology);
-        group = {0, 0, 2};
-        topology.GroupCount = 1;
-        topology.Groups = &group;
-        topology.IndexCount = 3;
-        topology.Indices = indices;
-        topology.Index16Count = 6;
-        topology.Indices16 = indices16;
-        topologies[0] = &topology;
-        std::memset(&mesh, 0, sizeof mesh);
-        mesh.Name = const_cast<char*>("Body");
-        mesh.PrimaryVertexData = &vertexData;
-        mesh.PrimaryTopology = &topology;
-        meshes[0] = &mesh;
-        meshBinding = {&mesh};
-        std::memset(&model, 0, sizeof model);
-        model.Name = const_cast<char*>("Hero");
-        model.Skeleton = &skeleton;
-        model.InitialPlacement = Translation(0, 0, 3);
-        model.MeshBindingCount = 1;
-        model.MeshBindings = &meshBinding;
-        models[0] = &model;
-        curve = {3, 2, -5, 1.5f, 4, knots};
-        const char* trackNames[2] = {"root", "head"};
-        for (int i = 0; i < 2; ++i) {
-            std::memset(&tracks[i], 0, sizeof tracks[i]);
-            tracks[i].Name = const_cast<char*>(trackNames[i]);
-            tracks[i].PositionCurve.CurveData = {g_curveType, &curve};  // shared by both
-        }
-        std::memset(&trackGroup, 0, sizeof trackGroup);
-        trackGroup.Name = const_cast<char*>("Walk");
-        trackGroup.TransformTrackCount = 2;
-        trackGroup.TransformTracks = tracks;
-        trackGroup.InitialPlacement = Translation(0, 0, 0);
-        trackGroups[0] = &trackGroup;
-        animation = {const_cast<char*>("Walk"), 1.25f, 1.0f / 30, 1.0f, 1, trackGroups};
-        animations[0] = &animation;
-        std::memset(&info, 0, sizeof info);
-        info.ArtToolInfo = &art;
-        info.FromFileName = const_cast<char*>("hero.max");
-        info.SkeletonCount = 1;
-        info.Skeletons = skeletons;
-        info.VertexDataCount = 1;
-        info.VertexDatas = vertexDatas;
-        info.TriTopologyCount = 1;
-        info.TriTopologies = topologies;
-        info.MeshCount = 1;
-        info.Meshes = meshes;
-        info.ModelCount = 1;
-        info.Models = models;
-        info.TrackGroupCount = 1;
-        info.TrackGroups = trackGroups;
-        info.AnimationCount = 1;
-        info.Animations = animations;
-    }
+    Content() { EXPECT_TRUE(example.ok()); }
     Content(const Content&) = delete;
 
-    // Vertices in section 1, the skeleton in 2, curves in 3, everything else in 0.
     TreeFileOptions Options(orvane_file_byte_order order, int32_t compression) const {
         TreeFileOptions options;
         options.byteOrder = order;
         options.compression = compression;
-        options.sectionOfType = {{OrvaneSkeletonType, 2}, {g_curveType, 3}};
-        options.sectionOfObject = {{vertices, 1}};
+        options.sectionOfType = {{OrvaneSkeletonType, 2}};
+        for (orvane_curve2* curve : example.curves)
+            options.sectionOfType.push_back({curve->CurveData.Type, 3});
+        options.sectionOfObject = {{example.vertices.data(), 1}};
         return options;
     }
     std::vector<uint8_t> Bytes(orvane_file_byte_order order = OrvaneNativeByteOrder,
@@ -174,33 +63,11 @@ struct Content {
         return WriteTreeBytes(OrvaneFileInfoType, &info, Options(order, compression));
     }
 
-    orvane_art_tool_info art;
-    orvane_bone bones[3];
-    orvane_skeleton skeleton;
-    orvane_skeleton* skeletons[1];
-    Vertex vertices[5];
-    char* componentNames[2];
-    orvane_vertex_data vertexData;
-    orvane_vertex_data* vertexDatas[1];
-    orvane_tri_material_group group;
-    int32_t indices[3] = {0, 1, 2};
-    int16_t indices16[6] = {0, 1, 2, 2, 3, 4};
-    orvane_tri_topology topology;
-    orvane_tri_topology* topologies[1];
-    orvane_mesh mesh;
-    orvane_mesh* meshes[1];
-    orvane_model_mesh_binding meshBinding;
-    orvane_model model;
-    orvane_model* models[1];
-    float knots[4] = {0.0f, 0.5f, 1.0f, 1.25f};
-    CurveData curve;
-    orvane_transform_track tracks[2];
-    orvane_track_group trackGroup;
-    orvane_track_group* trackGroups[1];
-    orvane_animation animation;
-    orvane_animation* animations[1];
-    orvane_file_info info;
+    orvane_example::ExampleContent example;
+    orvane_file_info& info = *example.info();
 };
+
+constexpr orvane_test::ExampleSections kSections = {2, 1, -1, 3};
 
 orvane_file_byte_order OtherByteOrder() {
     const uint16_t probe = 1;
@@ -214,88 +81,10 @@ const void* P(const void* pointer) {
     return pointer;
 }
 
-bool InSection(const orvane_file* file, const void* address, int32_t section) {
-    const auto* base = static_cast<const uint8_t*>(file->Sections[section]);
-    const auto* at = static_cast<const uint8_t*>(address);
-    return base != nullptr && at >= base &&
-           at < base + OrvaneGetOVNSectionArray(file->Header)[section].ExpandedSize;
-}
-
 // Every value of the content, read through the loaded file info.
-void ExpectContent(const orvane_file* file, const orvane_file_info* info, const Content& c,
+void ExpectContent(const orvane_file* file, const orvane_file_info* info, Content& c,
                    bool curves = true) {
-    ASSERT_NE(info, nullptr);
-    EXPECT_STREQ(info->FromFileName, "hero.max");
-    ASSERT_NE(info->ArtToolInfo, nullptr);
-    EXPECT_STREQ(info->ArtToolInfo->FromArtToolName, "Tool");
-    EXPECT_EQ(info->ArtToolInfo->ArtToolMinorRevision, 7);
-    EXPECT_EQ(info->ArtToolInfo->UnitsPerMeter, 100.0f);
-    EXPECT_EQ(info->ArtToolInfo->Origin[2], 3.0f);
-
-    ASSERT_EQ(info->SkeletonCount, 1);
-    const orvane_skeleton* skeleton = info->Skeletons[0];
-    ASSERT_NE(skeleton, nullptr);
-    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, skeleton), 2);
-    EXPECT_STREQ(skeleton->Name, "Rig");
-    ASSERT_EQ(skeleton->BoneCount, 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_STREQ(skeleton->Bones[i].Name, c.bones[i].Name);
-        EXPECT_EQ(skeleton->Bones[i].ParentIndex, i - 1);
-        EXPECT_EQ(std::memcmp(&skeleton->Bones[i].Transform, &c.bones[i].Transform,
-                              sizeof(orvane_transform)),
-                  0);
-        EXPECT_EQ(skeleton->Bones[i].InverseWorldTransform[3][3], 1.0f + float(i));
-    }
-
-    ASSERT_EQ(info->VertexDataCount, 1);
-    const orvane_vertex_data* vd = info->VertexDatas[0];
-    ASSERT_NE(vd, nullptr);
-    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(vd->VertexType, g_vertexType));
-    ASSERT_EQ(vd->VertexCount, 5);
-    // Arrays without pointers are used in place, in their section.
-    EXPECT_TRUE(InSection(file, vd->Vertices, 1));
-    EXPECT_EQ(std::memcmp(vd->Vertices, c.vertices, sizeof c.vertices), 0);
-    ASSERT_EQ(vd->VertexComponentNameCount, 2);
-    EXPECT_STREQ(vd->VertexComponentNames[1], "BoneIndices");
-
-    const orvane_tri_topology* topology = info->TriTopologies[0];
-    ASSERT_NE(topology, nullptr);
-    ASSERT_EQ(topology->Index16Count, 6);
-    EXPECT_EQ(std::memcmp(topology->Indices16, c.indices16, sizeof c.indices16), 0);
-    ASSERT_EQ(topology->IndexCount, 3);
-    EXPECT_EQ(topology->Indices[2], 2);
-    EXPECT_EQ(topology->Groups[0].TriCount, 2);
-
-    // Shared objects stay shared.
-    const orvane_model* model = info->Models[0];
-    ASSERT_NE(model, nullptr);
-    EXPECT_EQ(P(model->Skeleton), P(skeleton));
-    EXPECT_EQ(P(model->MeshBindings[0].Mesh), P(info->Meshes[0]));
-    EXPECT_EQ(P(info->Meshes[0]->PrimaryVertexData), P(vd));
-    EXPECT_EQ(P(info->Meshes[0]->PrimaryTopology), P(topology));
-    EXPECT_EQ(model->InitialPlacement.Position[2], 3.0f);
-
-    const orvane_track_group* group = info->TrackGroups[0];
-    ASSERT_NE(group, nullptr);
-    EXPECT_EQ(P(info->Animations[0]->TrackGroups[0]), P(group));
-    EXPECT_EQ(info->Animations[0]->Duration, 1.25f);
-    ASSERT_EQ(group->TransformTrackCount, 2);
-    EXPECT_STREQ(group->TransformTracks[1].Name, "head");
-    if (!curves) return;
-    const orvane_variant& a = group->TransformTracks[0].PositionCurve.CurveData;
-    const orvane_variant& b = group->TransformTracks[1].PositionCurve.CurveData;
-    EXPECT_EQ(P(a.Object), P(b.Object));
-    EXPECT_EQ(P(a.Type), P(b.Type));
-    EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(a.Type, g_curveType));
-    const auto* curve = static_cast<const CurveData*>(a.Object);
-    ASSERT_NE(curve, nullptr);
-    EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, curve), 3);
-    EXPECT_EQ(curve->Format, 3);
-    EXPECT_EQ(curve->Degree, 2);
-    EXPECT_EQ(curve->Shift, -5);
-    EXPECT_EQ(curve->Scale, 1.5f);
-    ASSERT_EQ(curve->KnotCount, 4);
-    EXPECT_EQ(std::memcmp(curve->Knots, c.knots, sizeof c.knots), 0);
+    orvane_test::ExpectExample(file, info, c.example, kSections, curves);
 }
 
 class WholeFile : public ::testing::TestWithParam<std::tuple<bool, int32_t>> {};
@@ -413,7 +202,7 @@ TEST(FileLoading, SectionsNotLoadedReadAsNullAndCanFollowLater) {
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->Skeletons[0], nullptr);
     EXPECT_EQ(info->Models[0]->Skeleton, nullptr);
-    EXPECT_EQ(info->VertexDatas[0]->VertexCount, 5);
+    EXPECT_EQ(info->VertexDatas[0]->VertexCount, 8);
 
     // Section 2 into caller memory; the pointers into it appear once the fixups run again.
     const uint32_t size = OrvaneGetOVNSectionArray(p.file->Header)[2].ExpandedSize;
@@ -481,8 +270,8 @@ TEST(FileLoading, FreeingASectionReleasesItsCopiesAndKeepsOthersAndTheirValues) 
     EXPECT_EQ(tracks[0].PositionCurve.CurveData.Object, nullptr);
     // Only pointers are resolved again: values stay as the application left them.
     EXPECT_EQ(info->Skeletons[0]->Bones[1].ParentIndex, 42);
-    EXPECT_STREQ(tracks[1].Name, "head");
-    EXPECT_STREQ(info->Skeletons[0]->Bones[2].Name, "head");
+    EXPECT_STREQ(tracks[1].Name, "Spine");
+    EXPECT_STREQ(info->Skeletons[0]->Bones[2].Name, "Neck");
     OrvaneFreeAllFileSections(file);
     for (int32_t i = 0; i < file->SectionCount; ++i)
         EXPECT_EQ(file->Sections[i], nullptr);
@@ -578,8 +367,7 @@ TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
     EXPECT_EQ(info, file->ConvertedFileInfo);
     ASSERT_NE(info, nullptr);
     {
-        // Conversion reads curve data as curve formats, which this content's is not.
-        ExpectContent(file, info, content, false);
+        ExpectContent(file, info, content);
         log.Clear();
         EXPECT_EQ(OrvaneGetFileInfo(file), info);
         EXPECT_EQ(log.warnings(), 0u);

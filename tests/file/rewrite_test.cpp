@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file/file_builder_content.h"
+#include "testing/example_content.h"
 #include "file/file_builder_support.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-using orvane_test::Content;
+using Content = orvane_example::ExampleContent;
 using orvane_test::LoadedFile;
 using orvane_test::LogCapture;
 using orvane_test::ReadBytes;
@@ -36,7 +36,7 @@ protected:
     std::string Write(orvane_file_byte_order order, int32_t compression = 0) {
         std::string path = Path(std::to_string(paths_.size()) + ".ovn");
         orvane_file_data_tree_writer* w =
-            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content_.info, 0, 0);
+            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content_.info(), 0, 0);
         OrvaneSetFileSectionForObjectsOfType(w, OrvaneStringType, 2);
         OrvaneSetFileSectionForObjectsOfType(w, OrvaneVertexDataType, 1);
         orvane_file_builder* b =
@@ -59,9 +59,9 @@ protected:
         EXPECT_EQ(f.header->ExtraTags[2], 0x5151u);
         orvane_test::TreeComparer compare(f);
         compare.Type(OrvaneFileInfoType, static_cast<const uint8_t*>(f.rootType));
-        compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content_.info),
+        compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content_.info()),
                        static_cast<const uint8_t*>(f.rootObject));
-        orvane_test::CompareWithLoader(path, OrvaneFileInfoType, &content_.info);
+        orvane_test::CompareWithLoader(path, OrvaneFileInfoType, content_.info());
     }
     Content content_;
     std::vector<std::string> paths_;
@@ -138,16 +138,16 @@ TEST_F(FileRewrite, RawImagesLayTheTreeOutWithOffsetsForPointers) {
     ASSERT_LT(art, image.size());
     uint32_t name = word(art);
     ASSERT_LT(name, image.size());
-    EXPECT_STREQ(reinterpret_cast<const char*>(image.data() + name), "Modeler");
+    EXPECT_STREQ(reinterpret_cast<const char*>(image.data() + name), "Example Modeler");
     EXPECT_EQ(word(12), 1u);  // TextureCount
     uint32_t skeletons = word(32);
     uint32_t skeleton = word(skeletons);
-    EXPECT_EQ(word(skeleton + 4), 3u);
+    EXPECT_EQ(word(skeleton + 4), 4u);
     uint32_t bones = word(skeleton + 8);
-    EXPECT_STREQ(reinterpret_cast<const char*>(image.data() + word(bones + 2 * 156)), "Head");
+    EXPECT_STREQ(reinterpret_cast<const char*>(image.data() + word(bones + 2 * 156)), "Neck");
     // The same info written directly.
     std::string direct = Path("direct.bin");
-    ASSERT_TRUE(OrvaneConvertFileInfoToRaw(&content_.info, direct.c_str()));
+    ASSERT_TRUE(OrvaneConvertFileInfoToRaw(content_.info(), direct.c_str()));
     EXPECT_EQ(ReadBytes(direct), image);
 }
 

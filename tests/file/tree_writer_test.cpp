@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "file/file_builder_content.h"
+#include "testing/example_content.h"
 #include "file/file_builder_support.h"
 #include "file/orvane_file_builder.h"
 #include "orvane/file.h"
@@ -26,10 +26,16 @@ using orvane_test::LogCapture;
 using orvane_test::TempName;
 using orvane_test::TreeComparer;
 
-using orvane_test::Content;
+using Content = orvane_example::ExampleContent;
 using Def = orvane_data_type_definition;
-using orvane_test::End;
-using orvane_test::Member;
+
+constexpr Def Member(orvane_member_type kind, const char* name, Def* type = nullptr,
+                     int32_t width = 0) {
+    return {kind, name, type, width, {0, 0, 0}, 0};
+}
+constexpr Def End() {
+    return Member(OrvaneEndMember, nullptr);
+}
 
 struct Case {
     int32_t compression;
@@ -49,7 +55,7 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     Content content;
     const std::string path = TempName("tree_" + CaseName({GetParam(), 0}) + ".ovn");
     orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(
-        OrvaneFileInfoType, &content.info, OrvaneStandardMainSection, OrvaneStandardMainSection);
+        OrvaneFileInfoType, content.info(), OrvaneStandardMainSection, OrvaneStandardMainSection);
     ASSERT_NE(writer, nullptr);
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType,
                                          OrvaneStandardDiscardableSection);
@@ -77,11 +83,11 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
                                                                   : f.table[s].Compression);
     TreeComparer compare(f);
     compare.Type(OrvaneFileInfoType, static_cast<const uint8_t*>(f.rootType));
-    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
+    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content.info()),
                    static_cast<const uint8_t*>(f.rootObject));
     EXPECT_GE(compare.objectCount(), 20);
     // And through the library's own loader, into native records.
-    orvane_test::CompareWithLoader(path, OrvaneFileInfoType, &content.info);
+    orvane_test::CompareWithLoader(path, OrvaneFileInfoType, content.info());
 
     // Sections as chosen: the vertex data by its type, the pixels by their address (the array
     // follows its object), strings in the discardable section, everything else in main.
@@ -124,7 +130,7 @@ struct Written {
                      orvane_file_writer_string_callback callback = nullptr, void* user = nullptr,
                      int32_t stringSection = 0) {
         path = TempName("written.ovn");
-        writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
+        writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
         OrvaneSetFileDataTreeFlags(writer, flags);
         OrvaneSetFileWriterStringCallback(writer, callback, user);
         OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, stringSection);
@@ -159,7 +165,7 @@ TEST(FileDataTreeWriter, SharedObjectsAndEqualStringsAreWrittenOnce) {
     EXPECT_EQ(strings.find("Spine", first + 1), std::string::npos);
     EXPECT_NE(strings.find("Someone"), std::string::npos);
     TreeComparer compare(f);
-    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
+    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content.info()),
                    static_cast<const uint8_t*>(f.rootObject));
 }
 
@@ -175,7 +181,7 @@ TEST(FileDataTreeWriter, AnArrayIsWrittenWholeAfterItsFirstElementWasWrittenAlon
     const uint8_t* bones = static_cast<const uint8_t*>(f.Slot(skeleton + 8, &available));
     const uint32_t boneSize = 4 + 4 + 68 + 64 + 4 + 4 + 8;
     ASSERT_GE(available, 3 * boneSize);
-    EXPECT_STREQ(static_cast<const char*>(f.Slot(bones + 2 * boneSize)), "Head");
+    EXPECT_STREQ(static_cast<const char*>(f.Slot(bones + 2 * boneSize)), "Neck");
     int32_t parent;
     std::memcpy(&parent, bones + 2 * boneSize + 4, 4);
     EXPECT_EQ(parent, 1);
@@ -191,7 +197,7 @@ TEST(FileDataTreeWriter, FlagsStoreEmptyTypesForTheRootAndForVariants) {
     EXPECT_EQ(kind, uint32_t(OrvaneEndMember));
     TreeComparer compare(f);
     compare.typesAsEmptyForVariants = true;
-    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
+    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content.info()),
                    static_cast<const uint8_t*>(f.rootObject));
 }
 
@@ -228,7 +234,7 @@ TEST(FileDataTreeWriter, AStringCallbackReplacesStringsAndLeavesTheTreeUntouched
     EXPECT_EQ(flags, 1);
     // Everything else is as in memory, strings as their ids.
     content.trackGroup.AccumulationFlags = 1;
-    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
+    compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content.info()),
                    static_cast<const uint8_t*>(f.rootObject));
     g_ids = nullptr;
 }
@@ -239,14 +245,15 @@ TEST(FileDataTreeWriter, MixedObjectsGetAMarshallingFixupAndPure32BitOnesNone) {
     ASSERT_TRUE(w.ok && w.file.ok);
     const LoadedFile& f = w.file;
     auto fixups = f.MarshallingFixups(0);
-    // The vertex array (count 4), two curves, the extended choice object and the bone array
-    // (the bones hold only 32-bit members and pointers: none).
+    // The vertex array (count 8), the twelve curve data records (each starts with byte
+    // fields), and the texture's switchable choice object; the bone array holds only 32-bit
+    // members and pointers: none.
     std::map<uint32_t, uint32_t> counts;
     for (auto& m : fixups)
         ++counts[m.Count];
-    EXPECT_EQ(counts[4], 1u);
-    EXPECT_EQ(counts[1], 3u);
-    EXPECT_EQ(fixups.size(), 4u);
+    EXPECT_EQ(counts[8], 1u);
+    EXPECT_EQ(counts[1], 13u);
+    EXPECT_EQ(fixups.size(), 14u);
     for (auto& m : fixups) {
         EXPECT_GE(m.ObjectOffset, f.table[0].Start8Bit);
         EXPECT_LT(m.Type.Offset, f.table[0].Start16Bit);
@@ -256,7 +263,7 @@ TEST(FileDataTreeWriter, MixedObjectsGetAMarshallingFixupAndPure32BitOnesNone) {
 TEST(FileDataTreeWriter, WritingTwiceWritesEverythingTwice) {
     Content content;
     orvane_file_data_tree_writer* writer =
-        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
+        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
     ASSERT_NE(writer, nullptr);
     std::string paths[2] = {TempName("twice0.ovn"), TempName("twice1.ovn")};
     for (auto& path : paths) {
@@ -272,7 +279,7 @@ TEST(FileDataTreeWriter, WritingTwiceWritesEverythingTwice) {
         orvane_test::LoadFile(path, &f);
         ASSERT_TRUE(f.ok);
         TreeComparer compare(f);
-        compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(&content.info),
+        compare.Object(OrvaneFileInfoType, reinterpret_cast<const uint8_t*>(content.info()),
                        static_cast<const uint8_t*>(f.rootObject));
         std::remove(path.c_str());
     }
@@ -316,13 +323,13 @@ TEST(FileDataTreeWriter, FailuresAreReported) {
     OrvaneEndFileDataTreeWriting(nullptr);
     Content content;
     orvane_file_data_tree_writer* writer =
-        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
+        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
     EXPECT_FALSE(OrvaneWriteDataTreeToFile(writer, 0, "/no/such/dir/file.ovn", 1));
     EXPECT_TRUE(log.Contains("Unable to write buffer to file"));
     // A section that the builder lacks is reported by the builder.
     log.Clear();
     OrvaneEndFileDataTreeWriting(writer);
-    writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &content.info, 0, 0);
+    writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, 5);
     std::string path = TempName("ranges.ovn");
     OrvaneWriteDataTreeToFile(writer, 0, path.c_str(), 1);

@@ -11,6 +11,7 @@
 #include "orvane/core.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
+#include "types/orvane_member_iterator.h"
 
 namespace {
 
@@ -45,57 +46,41 @@ struct Reader {
         for (int64_t i = 0; i < count && --budget > 0; ++i)
             Object(type, object + i * size, depth);
     }
-    const uint8_t* Pointer(const uint8_t* at) {
-        const uint8_t* p;
-        std::memcpy(&p, at, sizeof p);
-        return p;
-    }
-    int32_t Int(const uint8_t* at) {
-        int32_t v;
-        std::memcpy(&v, at, 4);
-        return v;
-    }
+    // Every member's bytes, then what it leads to, through the type system's member iterator
+    // (which knows where each kind keeps its count, pointer and type in the native layout).
     void Object(const orvane_data_type_definition* type, const uint8_t* object, int depth) {
-        constexpr int P = sizeof(void*);
-        for (const orvane_data_type_definition* m = type; m->Type != OrvaneEndMember; ++m) {
-            const int32_t size = OrvaneGetMemberTypeSize(m);
-            Bytes(object, size_t(size));
-            const auto* target = m->ReferenceType;
-            switch (m->Type) {
+        for (orvane::MemberIterator it =
+                 orvane::MemberIterator::OverMembers(type, const_cast<uint8_t*>(object));
+             it.Valid() && --budget > 0; it.Advance()) {
+            Bytes(it.data, size_t(it.stride));
+            switch (it.kind) {
                 case OrvaneInlineMember:
-                    Object(target, object, depth + 1);
+                    Object(it.member->ReferenceType, it.data, depth + 1);
                     break;
                 case OrvaneReferenceMember:
-                    Objects(target, Pointer(object), 1, depth + 1);
+                    Objects(it.subType, static_cast<const uint8_t*>(it.Pointer()), 1, depth + 1);
                     break;
                 case OrvaneStringMember:
-                    Text(reinterpret_cast<const char*>(Pointer(object)));
+                    Text(static_cast<const char*>(it.Pointer()));
                     break;
                 case OrvaneReferenceToArrayMember:
-                    Objects(target, Pointer(object + 4), Int(object), depth + 1);
+                case OrvaneReferenceToVariantArrayMember:
+                    Objects(it.Type(), static_cast<const uint8_t*>(it.ArrayPointer()), it.Count(),
+                            depth + 1);
                     break;
-                case OrvaneArrayOfReferencesMember: {
-                    const uint8_t* array = Pointer(object + 4);
-                    for (int32_t i = 0; array && i < Int(object) && --budget > 0; ++i)
-                        Objects(target, Pointer(array + size_t(i) * P), 1, depth + 1);
+                case OrvaneArrayOfReferencesMember:
+                    if (it.ArrayPointer() == nullptr) break;
+                    for (orvane::MemberIterator entry = it.SubArray();
+                         entry.Valid() && --budget > 0; entry.Advance())
+                        Objects(it.subType, static_cast<const uint8_t*>(entry.Pointer()), 1,
+                                depth + 1);
                     break;
-                }
-                case OrvaneVariantReferenceMember: {
-                    auto* variantType =
-                        reinterpret_cast<const orvane_data_type_definition*>(Pointer(object));
-                    Objects(variantType, Pointer(object + P), 1, depth + 1);
+                case OrvaneVariantReferenceMember:
+                    Objects(it.Type(), static_cast<const uint8_t*>(it.Pointer()), 1, depth + 1);
                     break;
-                }
-                case OrvaneReferenceToVariantArrayMember: {
-                    auto* variantType =
-                        reinterpret_cast<const orvane_data_type_definition*>(Pointer(object));
-                    Objects(variantType, Pointer(object + P + 4), Int(object + P), depth + 1);
-                    break;
-                }
                 default:
                     break;
             }
-            object += size;
         }
     }
 };

@@ -33,7 +33,8 @@ public:
     const std::vector<CapturedMessage>& messages() const { return messages_; }
     size_t Count(orvane_log_message_type type) const {
         size_t n = 0;
-        for (const auto& m : messages_) n += m.type == type;
+        for (const auto& m : messages_)
+            n += m.type == type;
         return n;
     }
     size_t errors() const { return Count(OrvaneErrorMessage); }

@@ -1,0 +1,54 @@
+// Writes the golden files: the example content in both byte orders, uncompressed and with each
+// section codec, as example_<order>_<codec>.ovn in the directory given.
+//
+// The golden files are committed and never regenerated in passing: the golden test compares
+// what the current reader makes of files written by an earlier writer, so that a change made to
+// writer and reader together cannot pass unnoticed. Regenerate them only for a deliberate change
+// of the format or of the example content, and say so in the commit:
+//   cmake --build build --target orvane_write_golden
+//   build/tests/orvane_write_golden tests/file/golden
+#include <cstdio>
+#include <string>
+
+#include "orvane/core.h"
+#include "testing/example_content.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIRECTORY\n", argv[0]);
+        return 2;
+    }
+    struct Order {
+        const char* name;
+        orvane_file_byte_order order;
+    };
+    struct Codec {
+        const char* name;
+        int32_t compression;
+    };
+    const Order orders[2] = {{"little", OrvaneLittleEndianByteOrder},
+                             {"big", OrvaneBigEndianByteOrder}};
+    const Codec codecs[3] = {{"none", OrvaneNoCompression},
+                             {"pelma0", OrvanePelma0Compression},
+                             {"pelma1", OrvanePelma1Compression}};
+    orvane_example::ExampleContent content;
+    if (!content.ok()) {
+        std::fprintf(stderr, "the example content cannot be built\n");
+        return 1;
+    }
+    for (const Order& order : orders) {
+        for (const Codec& codec : codecs) {
+            const std::string path =
+                std::string(argv[1]) + "/example_" + order.name + "_" + codec.name + ".ovn";
+            orvane_example::ExampleFileOptions options;
+            options.order = order.order;
+            options.compression = codec.compression;
+            if (!orvane_example::WriteExampleFile(content, path.c_str(), options)) {
+                std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+                return 1;
+            }
+            std::printf("wrote %s\n", path.c_str());
+        }
+    }
+    return 0;
+}
