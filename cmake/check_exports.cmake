@@ -39,7 +39,10 @@ set(exported)
 foreach(line IN LISTS lines)
   string(REGEX REPLACE "^[0-9a-fA-F]+ [A-Z] " "" name "${line}")
   string(REGEX REPLACE "@.*" "" name "${name}")
-  list(APPEND exported ${name})
+  # Names that begin with "__" belong to the toolchain (the sanitizers' ODR indicators).
+  if(NOT name MATCHES "^__")
+    list(APPEND exported ${name})
+  endif()
 endforeach()
 list(REMOVE_DUPLICATES exported)
 

@@ -30,10 +30,10 @@ inline bool SameBytes(const T& a, const T& b) {
 inline void ExpectCurve(const orvane_curve2& loaded, const orvane_curve2* expected, int dimension,
                         bool normalize, const orvane_real32* identity) {
     if (expected == nullptr) {
-        EXPECT_EQ(loaded.CurveData.Object, nullptr);
+        EXPECT_EQ(P(loaded.CurveData.Object), nullptr);
         return;
     }
-    ASSERT_NE(loaded.CurveData.Object, nullptr);
+    ASSERT_NE(P(loaded.CurveData.Object), nullptr);
     EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(loaded.CurveData.Type, expected->CurveData.Type));
     EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(&loaded));
     EXPECT_EQ(OrvaneCurveGetDegree(&loaded), OrvaneCurveGetDegree(expected));
@@ -70,11 +70,11 @@ struct ExampleSections {
 inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
                           orvane_example::ExampleContent& e,
                           const ExampleSections& sections = ExampleSections(), bool curves = true) {
-    ASSERT_NE(info, nullptr);
+    ASSERT_NE(P(info), nullptr);
     const orvane_file_info& x = *e.info();
     EXPECT_STREQ(info->FromFileName, "example.scene");
 
-    ASSERT_NE(info->ArtToolInfo, nullptr);
+    ASSERT_NE(P(info->ArtToolInfo), nullptr);
     EXPECT_STREQ(info->ArtToolInfo->FromArtToolName, "Example Modeler");
     EXPECT_EQ(info->ArtToolInfo->ArtToolMajorRevision, 4);
     EXPECT_EQ(info->ArtToolInfo->ArtToolMinorRevision, 2);
@@ -85,7 +85,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
         EXPECT_EQ(info->ArtToolInfo->UpVector[i], e.art.UpVector[i]);
         EXPECT_EQ(info->ArtToolInfo->BackVector[i], e.art.BackVector[i]);
     }
-    ASSERT_NE(info->ExporterInfo, nullptr);
+    ASSERT_NE(P(info->ExporterInfo), nullptr);
     EXPECT_STREQ(info->ExporterInfo->ExporterName, "orvane example");
     EXPECT_EQ(info->ExporterInfo->ExporterMajorRevision, 2);
     EXPECT_EQ(info->ExporterInfo->ExporterMinorRevision, 6);
@@ -94,7 +94,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     // The texture, its MIP levels and its switchable extended data.
     ASSERT_EQ(info->TextureCount, 1);
     const orvane_texture* texture = info->Textures[0];
-    ASSERT_NE(texture, nullptr);
+    ASSERT_NE(P(texture), nullptr);
     EXPECT_STREQ(texture->FromFileName, "wood.tga");
     EXPECT_EQ(texture->Width, 4);
     EXPECT_EQ(texture->Height, 4);
@@ -110,11 +110,11 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
             0);
     }
     // (Descriptions with switchable members are not compared: the comparison warns.)
-    ASSERT_NE(texture->ExtendedData.Type, nullptr);
+    ASSERT_NE(P(texture->ExtendedData.Type), nullptr);
     EXPECT_EQ(texture->ExtendedData.Type[0].Type, OrvaneSwitchableTypeMember);
     EXPECT_STREQ(texture->ExtendedData.Type[1].Name, "FirstBone");
     const auto* choice = static_cast<const orvane_example::Choice*>(texture->ExtendedData.Object);
-    ASSERT_NE(choice, nullptr);
+    ASSERT_NE(P(choice), nullptr);
     EXPECT_EQ(choice->Index, 1);
     EXPECT_EQ(P(choice->Object), P(info->ArtToolInfo));
     EXPECT_EQ(choice->Small, -5);
@@ -129,7 +129,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     // The skeleton, bone by bone.
     ASSERT_EQ(info->SkeletonCount, 1);
     const orvane_skeleton* skeleton = info->Skeletons[0];
-    ASSERT_NE(skeleton, nullptr);
+    ASSERT_NE(P(skeleton), nullptr);
     EXPECT_STREQ(skeleton->Name, "Biped");
     if (sections.skeleton >= 0) {
         EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(file, skeleton), sections.skeleton);
@@ -153,7 +153,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     // The vertices in their own section, used in place; the indices in theirs.
     ASSERT_EQ(info->VertexDataCount, 1);
     const orvane_vertex_data* vd = info->VertexDatas[0];
-    ASSERT_NE(vd, nullptr);
+    ASSERT_NE(P(vd), nullptr);
     EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(vd->VertexType, orvane_example::g_vertexType));
     ASSERT_EQ(vd->VertexCount, 8);
     if (sections.vertices >= 0) {
@@ -177,7 +177,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
 
     ASSERT_EQ(info->TriTopologyCount, 1);
     const orvane_tri_topology* topology = info->TriTopologies[0];
-    ASSERT_NE(topology, nullptr);
+    ASSERT_NE(P(topology), nullptr);
     ASSERT_EQ(topology->GroupCount, 1);
     EXPECT_EQ(topology->Groups[0].MaterialIndex, 0);
     EXPECT_EQ(topology->Groups[0].TriFirst, 0);
@@ -197,7 +197,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     // The mesh and the model share what the file info holds.
     ASSERT_EQ(info->MeshCount, 1);
     const orvane_mesh* mesh = info->Meshes[0];
-    ASSERT_NE(mesh, nullptr);
+    ASSERT_NE(P(mesh), nullptr);
     EXPECT_STREQ(mesh->Name, "Box");
     EXPECT_EQ(P(mesh->PrimaryVertexData), P(vd));
     EXPECT_EQ(P(mesh->PrimaryTopology), P(topology));
@@ -214,7 +214,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     EXPECT_STREQ(vd->VertexComponentNames[1], "BoneIndices");
     ASSERT_EQ(info->ModelCount, 1);
     const orvane_model* model = info->Models[0];
-    ASSERT_NE(model, nullptr);
+    ASSERT_NE(P(model), nullptr);
     EXPECT_STREQ(model->Name, "Example");
     EXPECT_EQ(P(model->Skeleton), P(skeleton));
     EXPECT_TRUE(SameBytes(model->InitialPlacement, e.model.InitialPlacement));
@@ -224,7 +224,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     // The animation and every curve of its tracks.
     ASSERT_EQ(info->TrackGroupCount, 1);
     const orvane_track_group* group = info->TrackGroups[0];
-    ASSERT_NE(group, nullptr);
+    ASSERT_NE(P(group), nullptr);
     EXPECT_STREQ(group->Name, "Nod");
     EXPECT_TRUE(SameBytes(group->InitialPlacement, e.trackGroup.InitialPlacement));
     ASSERT_EQ(group->TransformTrackCount, 4);
@@ -254,9 +254,9 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     ASSERT_EQ(group->TransformLODErrorCount, 2);
     EXPECT_EQ(group->TransformLODErrors[0], 0.01f);
     EXPECT_EQ(group->AccumulationFlags, 3);
-    ASSERT_NE(group->PeriodicLoop, nullptr);
+    ASSERT_NE(P(group->PeriodicLoop), nullptr);
     EXPECT_EQ(group->PeriodicLoop->Radius, 1.0f);
-    ASSERT_NE(group->RootMotion, nullptr);
+    ASSERT_NE(P(group->RootMotion), nullptr);
     EXPECT_STREQ(group->RootMotion->Name, "Hips");
     ASSERT_EQ(group->VectorTrackCount, 1);
     EXPECT_STREQ(group->VectorTracks[0].Name, "Blink");
@@ -266,7 +266,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     }
     ASSERT_EQ(info->AnimationCount, 1);
     const orvane_animation* animation = info->Animations[0];
-    ASSERT_NE(animation, nullptr);
+    ASSERT_NE(P(animation), nullptr);
     EXPECT_STREQ(animation->Name, "Nod");
     EXPECT_EQ(animation->Duration, 1.5f);
     EXPECT_EQ(animation->TimeStep, 1.0f / 30);
@@ -275,24 +275,24 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     EXPECT_EQ(P(animation->TrackGroups[0]), P(group));
 
     // The extended data, member by member through its description.
-    ASSERT_NE(info->ExtendedData.Type, nullptr);
+    ASSERT_NE(P(info->ExtendedData.Type), nullptr);
     EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(info->ExtendedData.Type, x.ExtendedData.Type));
     const void* extended = info->ExtendedData.Object;
-    ASSERT_NE(extended, nullptr);
+    ASSERT_NE(P(extended), nullptr);
     const orvane_variant comment =
         OrvaneFindMatchingMember(info->ExtendedData.Type, extended, "Comment");
-    ASSERT_NE(comment.Object, nullptr);
+    ASSERT_NE(P(comment.Object), nullptr);
     const char* text;
     std::memcpy(&text, comment.Object, sizeof text);
     EXPECT_STREQ(text, "built by the orvane example");
     const orvane_variant revision =
         OrvaneFindMatchingMember(info->ExtendedData.Type, extended, "SceneRevision");
-    ASSERT_NE(revision.Object, nullptr);
+    ASSERT_NE(P(revision.Object), nullptr);
     int32_t revisionValue;
     std::memcpy(&revisionValue, revision.Object, 4);
     EXPECT_EQ(revisionValue, 3);
     const orvane_variant tint = OrvaneFindMatchingMember(info->ExtendedData.Type, extended, "Tint");
-    ASSERT_NE(tint.Object, nullptr);
+    ASSERT_NE(P(tint.Object), nullptr);
     float tintValues[3];
     std::memcpy(tintValues, tint.Object, sizeof tintValues);
     EXPECT_EQ(tintValues[0], 0.8f);
@@ -300,7 +300,7 @@ inline void ExpectExample(const orvane_file* file, const orvane_file_info* info,
     EXPECT_EQ(tintValues[2], 0.4f);
     const orvane_variant main =
         OrvaneFindMatchingMember(info->ExtendedData.Type, extended, "MainModel");
-    ASSERT_NE(main.Object, nullptr);
+    ASSERT_NE(P(main.Object), nullptr);
     const void* mainModel;
     std::memcpy(&mainModel, main.Object, sizeof mainModel);
     EXPECT_EQ(mainModel, P(model));
