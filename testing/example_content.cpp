@@ -325,6 +325,7 @@ bool WriteExampleFile(ExampleContent& content, const char* path,
                                   OrvaneStandardDeformableIndexSection);
     for (int32_t s = 0; s < OrvaneStandardSectionCount; ++s)
         OrvaneSetFileSectionFormat(builder, s, options.compression, 4);
+    OrvaneSetFileCompressionLevel(builder, options.level);
     const bool written = OrvaneWriteDataTreeToFileBuilder(writer, builder);
     const bool ended = OrvaneEndFile(builder, path);
     OrvaneEndFileDataTreeWriting(writer);

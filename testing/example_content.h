@@ -139,6 +139,7 @@ private:
 struct ExampleFileOptions {
     orvane_file_byte_order order = OrvaneNativeByteOrder;
     int32_t compression = OrvaneNoCompression;
+    int32_t level = OrvaneDefaultCompressionLevel;
 };
 
 // Writes the content to `path`; false (with the library's messages logged) when any step

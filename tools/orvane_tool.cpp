@@ -477,7 +477,15 @@ int Verify(const char* path, bool quiet = false) {
     return 0;
 }
 
-int Recompress(const char* in, const char* out, const char* codec) {
+// The compression level named on the command line, or -1.
+int32_t LevelOf(const char* name) {
+    if (name == nullptr || !std::strcmp(name, "default")) return OrvaneDefaultCompressionLevel;
+    if (!std::strcmp(name, "fast")) return OrvaneFastCompressionLevel;
+    if (!std::strcmp(name, "best")) return OrvaneBestCompressionLevel;
+    return -1;
+}
+
+int Recompress(const char* in, const char* out, const char* codec, int32_t level) {
     int32_t compression = -1;
     if (!std::strcmp(codec, "none")) compression = 0;
     if (!std::strcmp(codec, "pelma0")) compression = 1;
@@ -486,7 +494,8 @@ int Recompress(const char* in, const char* out, const char* codec) {
     Progress progress("recompress");
     progress.Step("compressing");
     const int32_t mapping[3] = {compression, compression, compression};
-    if (!OrvaneRecompressFile(in, out, 3, mapping)) return Fail("%s: cannot be recompressed", in);
+    if (!OrvaneRecompressFileAtLevel(in, out, 3, mapping, level))
+        return Fail("%s: cannot be recompressed", in);
     std::printf("%s -> %s (%s)\n", in, out, codec);
     return 0;
 }
@@ -514,7 +523,7 @@ int Raw(const char* in, const char* out) {
 // The demo
 // ---------------------------------------------------------------------------------------------
 
-int RunDemo(const char* out) {
+int RunDemo(const char* out, int32_t level) {
     std::string path = out ? out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
     Progress progress("demo");
     std::printf("Orvane %s: building an example content file\n", OrvaneGetVersionString());
@@ -524,6 +533,7 @@ int RunDemo(const char* out) {
     progress.Step("writing");
     orvane_example::ExampleFileOptions options;
     options.compression = OrvanePelma1Compression;
+    options.level = level;
     if (!orvane_example::WriteExampleFile(example, path.c_str(), options))
         return Fail("demo: %s cannot be written", path.c_str());
 
@@ -566,14 +576,16 @@ const Command kCommands[] = {
      "the object tree through its type descriptions (to depth N, default 3)"},
     {"verify", "orvane verify FILE",
      "checks the CRC, loads the whole file and checks its structure; exit status 1 on a fault"},
-    {"recompress", "orvane recompress IN OUT --codec none|pelma0|pelma1",
-     "rewrites every section with the given codec, keeping the byte order"},
+    {"recompress",
+     "orvane recompress IN OUT --codec none|pelma0|pelma1 [--level fast|default|best]",
+     "rewrites every section with the given codec, keeping the byte order; --level sets how hard "
+     "the codec compresses (default: default)"},
     {"convert", "orvane convert IN OUT --byte-order little|big",
      "rewrites the file in the given byte order"},
     {"raw", "orvane raw IN OUT", "writes the file's info as a raw memory image"},
-    {"demo", "orvane demo [OUT]",
-     "builds an example content file from code, writes it compressed, loads it back, verifies "
-     "it and prints its info"},
+    {"demo", "orvane demo [OUT] [--level fast|default|best]",
+     "builds an example content file from code, writes it compressed (at --level, default: "
+     "default), loads it back, verifies it and prints its info"},
     {"version", "orvane version", "prints the library version"},
 };
 
@@ -610,6 +622,7 @@ int Run(int argc, char** argv) {
     std::vector<const char*> positional;
     const char* codec = nullptr;
     const char* order = nullptr;
+    const char* level = nullptr;
     bool tree = false;
     int depth = 3;
     for (int i = 2; i < argc; ++i) {
@@ -631,6 +644,10 @@ int Run(int argc, char** argv) {
             depth = int(d);
         } else if (!std::strcmp(a, "--codec")) {
             if (!value(&codec)) return CommandUsageError(*command, "--codec needs a value");
+        } else if (!std::strcmp(a, "--level")) {
+            if (!value(&level)) return CommandUsageError(*command, "--level needs a value");
+            if (LevelOf(level) < 0)
+                return CommandUsageError(*command, "--level is fast, default or best");
         } else if (!std::strcmp(a, "--byte-order")) {
             if (!value(&order)) return CommandUsageError(*command, "--byte-order needs a value");
         } else if (a[0] == '-' && a[1] == '-') {
@@ -656,7 +673,7 @@ int Run(int argc, char** argv) {
     if (cmd == "recompress") {
         if (!expect(2) || !codec)
             return CommandUsageError(*command, "IN, OUT and --codec expected");
-        return Recompress(positional[0], positional[1], codec);
+        return Recompress(positional[0], positional[1], codec, LevelOf(level));
     }
     if (cmd == "convert") {
         if (!expect(2) || !order)
@@ -669,7 +686,7 @@ int Run(int argc, char** argv) {
     }
     if (cmd == "demo") {
         if (positional.size() > 1) return CommandUsageError(*command, "at most one OUT expected");
-        return RunDemo(positional.empty() ? nullptr : positional[0]);
+        return RunDemo(positional.empty() ? nullptr : positional[0], LevelOf(level));
     }
     return Usage(stderr);
 }

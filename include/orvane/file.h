@@ -333,6 +333,11 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
  * are refused with an error). Chunks already written keep the alignment they were padded to. */
 ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment);
+/* The compression level (orvane_compression_level) of every compressed section of the file;
+ * OrvaneDefaultCompressionLevel until it is set. It may be set any time before the end. An
+ * unknown level is refused with an error and changes nothing. */
+ORVANE_API void OrvaneSetFileCompressionLevel(orvane_file_builder* Builder,
+                                              orvane_int32 CompressionLevel);
 /* The byte order of the file; only before the first chunk is written (an error otherwise).
  * In a builder of the other byte order, chunks of 32-bit units (width 4 or 0) are reversed
  * by 32-bit words and chunks of 16-bit units by 16-bit words as they are written; byte chunks
@@ -395,6 +400,13 @@ ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder);
 ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* DestFile,
                                             orvane_int32 CompressorMappingCount,
                                             const orvane_int32* CompressorMapping);
+/* As OrvaneRecompressFile, with the compressed sections written at a compression level
+ * (orvane_compression_level). False (logged) for an unknown level, before anything is
+ * written. */
+ORVANE_API orvane_bool OrvaneRecompressFileAtLevel(const char* SourceFile, const char* DestFile,
+                                                   orvane_int32 CompressorMappingCount,
+                                                   const orvane_int32* CompressorMapping,
+                                                   orvane_int32 CompressionLevel);
 /* Rewrites a content file in the given byte order (codecs and sections unchanged); objects of
  * mixed member widths are reversed through the file's own type descriptions. */
 ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
@@ -483,6 +495,31 @@ typedef enum orvane_compression_type {
     OrvanePelma1Compression = 2
 } orvane_compression_type;
 
+/* How hard the compressors of both codecs work. Every level writes the same stream format, so
+ * one decoder reads them all at the same speed; only the compressor's speed and the size of its
+ * output differ.
+ * - Fast: one greedy pass that tries the last offset, one earlier position per three-byte hash
+ *   and the latest position of the same two bytes; no priced parse. Several times the speed of
+ *   the default level; on typical section data a few percent larger, on very regular data
+ *   often smaller.
+ * - Default: hash-chain matching with lazy evaluation, then one parse priced by the first
+ *   one's statistics with a shallow search. Within about one and a half percent of the best
+ *   level's size at one and a half to two and a half times its speed. It is the default
+ *   because content pipelines write many files and rewrite them often: the last percent of
+ *   size is not worth that much write time there, while a shipping build can still ask for the
+ *   best level.
+ * - Best: as the default level, with a second and deeper priced parse: the search that every
+ *   compression used before levels existed, and the smallest output.
+ * The default and best levels also code the fast level's parse of each content and keep it
+ * when it is the smaller, so no level writes more than the fast one. The calls without a level
+ * compress at the default level. Any other value is refused with an error
+ * (OrvaneCompressorOrigin) "Unrecognized compression level %d". */
+typedef enum orvane_compression_level {
+    OrvaneFastCompressionLevel = 0,
+    OrvaneDefaultCompressionLevel = 1,
+    OrvaneBestCompressionLevel = 2
+} orvane_compression_level;
+
 /* A compressed stream of either codec holds one 12-byte header per content, then the coded
  * bytes of all contents. A section is compressed as three contents (its 32-bit, 16-bit and 8-bit
  * parts); the decoder stops exactly at each part's end.
@@ -523,6 +560,11 @@ typedef struct orvane_pelma1_state orvane_pelma1_state;
 /* Null when the arguments are negative or memory runs out. */
 ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimple(orvane_int32 ExpandedSize,
                                                         orvane_int32 ContentsCount);
+/* As OrvanePelma1BeginSimple, at a compression level (orvane_compression_level); null (logged)
+ * for an unknown level. */
+ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimpleAtLevel(orvane_int32 ExpandedSize,
+                                                               orvane_int32 ContentsCount,
+                                                               orvane_int32 CompressionLevel);
 /* Compresses the next content; the bytes need no padding. False (logged) when every content
  * was already given, after an earlier failure, or when memory runs out; the state then only
  * fails. */
@@ -548,6 +590,13 @@ ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 Expan
                                                               orvane_int32 ContentsCount,
                                                               orvane_int32 CompressionType,
                                                               orvane_file_writer* Writer);
+/* As OrvaneBeginFileCompression, at a compression level (orvane_compression_level; type 0
+ * ignores it); null (logged) for an unknown level. */
+ORVANE_API orvane_file_compressor* OrvaneBeginFileCompressionAtLevel(orvane_int32 ExpandedSize,
+                                                                     orvane_int32 ContentsCount,
+                                                                     orvane_int32 CompressionType,
+                                                                     orvane_int32 CompressionLevel,
+                                                                     orvane_file_writer* Writer);
 /* The next content, ByteCount bytes read from the named file through the default open
  * callback. Type 0 appends the file to the writer through the caller's buffer; the codecs read
  * the whole content into memory of their own and ignore the buffer. False when the file cannot

@@ -76,6 +76,14 @@ bool Pelma1Single(bool reversed, int32_t size, const void* bytes, int32_t output
                        &stop, static_cast<uint8_t*>(destination));
 }
 
+bool RecognizedLevel(int32_t level) {
+    if (level == OrvaneFastCompressionLevel || level == OrvaneDefaultCompressionLevel ||
+        level == OrvaneBestCompressionLevel)
+        return true;
+    ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression level %d", level);
+    return false;
+}
+
 PelmaCodec CodecOf(int32_t type) {
     return type == OrvanePelma0Compression ? PelmaCodec::Pelma0 : PelmaCodec::Pelma1;
 }
@@ -167,23 +175,32 @@ ORVANE_API orvane_int32 OrvaneGetCompressedBytesPaddingSize(orvane_int32 Compres
                : 0;
 }
 
-ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimple(orvane_int32 ExpandedSize,
-                                                        orvane_int32 ContentsCount) {
+ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimpleAtLevel(orvane_int32 ExpandedSize,
+                                                               orvane_int32 ContentsCount,
+                                                               orvane_int32 CompressionLevel) {
     if (ExpandedSize < 0 || ContentsCount < 0) {
         ORVANE_LOG_ERROR(OrvaneCompressorOrigin,
                          "Expanded size %d and contents count %d must not be negative",
                          ExpandedSize, ContentsCount);
         return nullptr;
     }
+    if (!RecognizedLevel(CompressionLevel)) return nullptr;
     orvane_pelma1_state* state = static_cast<orvane_pelma1_state*>(
         ORVANE_ALLOCATE(alignof(orvane_pelma1_state), sizeof(orvane_pelma1_state)));
     if (state == nullptr) return nullptr;
-    state->encoder = NewPelmaEncoder(PelmaCodec::Pelma1, ExpandedSize, ContentsCount);
+    state->encoder = NewPelmaEncoder(PelmaCodec::Pelma1, ExpandedSize, ContentsCount,
+                                     PelmaLevel(CompressionLevel));
     if (state->encoder == nullptr) {
         ORVANE_DEALLOCATE(state);
         return nullptr;
     }
     return state;
+}
+
+ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimple(orvane_int32 ExpandedSize,
+                                                        orvane_int32 ContentsCount) {
+    return OrvanePelma1BeginSimpleAtLevel(ExpandedSize, ContentsCount,
+                                          OrvaneDefaultCompressionLevel);
 }
 
 ORVANE_API orvane_bool OrvanePelma1Compress(orvane_pelma1_state* State, orvane_int32 ByteCount,
@@ -217,10 +234,11 @@ ORVANE_API orvane_bool OrvanePelma1Decompress(orvane_bool Reversed, orvane_int32
     return Pelma1Single(Reversed, CompressedSize, CompressedBytes, OutputSize, Destination);
 }
 
-ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 ExpandedSize,
-                                                              orvane_int32 ContentsCount,
-                                                              orvane_int32 CompressionType,
-                                                              orvane_file_writer* Writer) {
+ORVANE_API orvane_file_compressor* OrvaneBeginFileCompressionAtLevel(orvane_int32 ExpandedSize,
+                                                                     orvane_int32 ContentsCount,
+                                                                     orvane_int32 CompressionType,
+                                                                     orvane_int32 CompressionLevel,
+                                                                     orvane_file_writer* Writer) {
     if (!RecognizedType(CompressionType)) return nullptr;
     ORVANE_CHECK_NOT_NULL(OrvaneCompressorOrigin, Writer, nullptr);
     if (ExpandedSize < 0 || ContentsCount < 0) {
@@ -229,19 +247,28 @@ ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 Expan
                          ExpandedSize, ContentsCount);
         return nullptr;
     }
+    if (!RecognizedLevel(CompressionLevel)) return nullptr;
     auto* compressor = static_cast<orvane_file_compressor*>(
         ORVANE_ALLOCATE(alignof(orvane_file_compressor), sizeof(orvane_file_compressor)));
     if (compressor == nullptr) return nullptr;
     *compressor = {CompressionType, Writer, ContentsCount, 0, 0, nullptr, false};
     if (CompressionType != OrvaneNoCompression) {
-        compressor->Encoder =
-            NewPelmaEncoder(CodecOf(CompressionType), ExpandedSize, ContentsCount);
+        compressor->Encoder = NewPelmaEncoder(CodecOf(CompressionType), ExpandedSize, ContentsCount,
+                                              PelmaLevel(CompressionLevel));
         if (compressor->Encoder == nullptr) {
             ORVANE_DEALLOCATE(compressor);
             return nullptr;
         }
     }
     return compressor;
+}
+
+ORVANE_API orvane_file_compressor* OrvaneBeginFileCompression(orvane_int32 ExpandedSize,
+                                                              orvane_int32 ContentsCount,
+                                                              orvane_int32 CompressionType,
+                                                              orvane_file_writer* Writer) {
+    return OrvaneBeginFileCompressionAtLevel(ExpandedSize, ContentsCount, CompressionType,
+                                             OrvaneDefaultCompressionLevel, Writer);
 }
 
 ORVANE_API orvane_bool OrvaneCompressContentsOfFile(orvane_file_compressor* Compressor,

@@ -81,6 +81,7 @@ struct orvane_file_builder {
     bool valid;
     bool reversed;
     bool anythingWritten;
+    int32_t compressionLevel;
     orvane_stack_allocator pointerFixups;
     orvane_stack_allocator marshallingFixups;
     SectionRecord* sections;
@@ -307,8 +308,9 @@ bool CompressSection(orvane_file_builder* b, int32_t index, uint8_t* buffer) {
     CompressedFileName(b, index, name);
     orvane_file_writer* writer = OrvaneNewFileWriter(name, true);
     if (writer == nullptr) return false;
-    orvane_file_compressor* compressor = OrvaneBeginFileCompression(
-        static_cast<int32_t>(r.entry.ExpandedSize), kPartCount, r.compression, writer);
+    orvane_file_compressor* compressor =
+        OrvaneBeginFileCompressionAtLevel(static_cast<int32_t>(r.entry.ExpandedSize), kPartCount,
+                                          r.compression, b->compressionLevel, writer);
     bool ok = compressor != nullptr;
     for (int32_t p = 0; ok && p < kPartCount; ++p) {
         PartFileName(b, index, p, name);
@@ -593,6 +595,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
             }
         }
     }
+    b->compressionLevel = OrvaneDefaultCompressionLevel;
     b->valid = true;
     return b;
 }
@@ -619,6 +622,19 @@ ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_
     }
     Builder->sections[SectionIndex].compression = CompressionType;
     Builder->sections[SectionIndex].alignment = Alignment;
+}
+
+ORVANE_API void OrvaneSetFileCompressionLevel(orvane_file_builder* Builder,
+                                              orvane_int32 CompressionLevel) {
+    ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, );
+    if (CompressionLevel != OrvaneFastCompressionLevel &&
+        CompressionLevel != OrvaneDefaultCompressionLevel &&
+        CompressionLevel != OrvaneBestCompressionLevel) {
+        ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression level %d",
+                         CompressionLevel);
+        return;
+    }
+    Builder->compressionLevel = CompressionLevel;
 }
 
 ORVANE_API void OrvaneSetFileByteOrder(orvane_file_builder* Builder,

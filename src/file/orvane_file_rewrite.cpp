@@ -215,8 +215,13 @@ bool ReverseMixedObjects(const Source& s, uint8_t** data, uint32_t** marshalling
 // Copies the source's sections, fixups and root into a new file with the codecs mapped and in
 // the given byte order (the source's own when keepOrder is set).
 bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappingCount,
-             const int32_t* mapping, bool keepOrder, orvane_file_byte_order order) {
+             const int32_t* mapping, bool keepOrder, orvane_file_byte_order order, int32_t level) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, destinationName, false);
+    if (level != OrvaneFastCompressionLevel && level != OrvaneDefaultCompressionLevel &&
+        level != OrvaneBestCompressionLevel) {
+        ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unrecognized compression level %d", level);
+        return false;
+    }
     Source s;
     if (!OpenSource(sourceName, &s)) return false;
     const int32_t count = static_cast<int32_t>(s.header->SectionCount);
@@ -228,6 +233,7 @@ bool Rewrite(const char* sourceName, const char* destinationName, int32_t mappin
         return false;
     }
     OrvaneSetFileByteOrder(builder, OrderOf(targetReversed));
+    OrvaneSetFileCompressionLevel(builder, level);
     for (int32_t t = 0; t < 4; ++t)
         OrvaneSetFileExtraTag(builder, t, s.header->ExtraTags[t]);
 
@@ -315,7 +321,16 @@ ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* 
                                             const orvane_int32* CompressorMapping) {
     ORVANE_TIMING_BLOCK("RecompressFile");
     return Rewrite(SourceFile, DestFile, CompressorMappingCount, CompressorMapping, true,
-                   OrvaneNativeByteOrder);
+                   OrvaneNativeByteOrder, OrvaneDefaultCompressionLevel);
+}
+
+ORVANE_API orvane_bool OrvaneRecompressFileAtLevel(const char* SourceFile, const char* DestFile,
+                                                   orvane_int32 CompressorMappingCount,
+                                                   const orvane_int32* CompressorMapping,
+                                                   orvane_int32 CompressionLevel) {
+    ORVANE_TIMING_BLOCK("RecompressFile");
+    return Rewrite(SourceFile, DestFile, CompressorMappingCount, CompressorMapping, true,
+                   OrvaneNativeByteOrder, CompressionLevel);
 }
 
 ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
@@ -326,7 +341,8 @@ ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const 
                          static_cast<int32_t>(ByteOrder), 3);
         return false;
     }
-    return Rewrite(SourceFile, DestFile, 0, nullptr, false, ByteOrder);
+    return Rewrite(SourceFile, DestFile, 0, nullptr, false, ByteOrder,
+                   OrvaneDefaultCompressionLevel);
 }
 
 ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const orvane_file_info* FileInfo,

@@ -32,9 +32,15 @@ int64_t PelmaInitialOutputSize(int64_t expandedSize, int32_t contentCount);
 bool PelmaDecode(PelmaCodec codec, bool reversed, const uint8_t* bytes, int64_t size,
                  int32_t contentCount, const int64_t* stops, uint8_t* destination);
 
-// Compression of contents one after the other into one stream.
+// How hard the encoder works; every level writes the same stream format (see
+// orvane_compression_level in orvane/file.h for what each one does).
+enum class PelmaLevel : int32_t { Fast = 0, Default = 1, Best = 2 };
+
+// Compression of contents one after the other into one stream. Null for negative sizes, an
+// unknown level, or when memory runs out.
 struct PelmaEncoder;
-PelmaEncoder* NewPelmaEncoder(PelmaCodec codec, int64_t expandedSize, int32_t contentCount);
+PelmaEncoder* NewPelmaEncoder(PelmaCodec codec, int64_t expandedSize, int32_t contentCount,
+                              PelmaLevel level = PelmaLevel::Default);
 // Codes the next content; false (logged) when all contents were already given or memory runs
 // out, after which the encoder only fails.
 bool PelmaEncodeContent(PelmaEncoder* encoder, const uint8_t* bytes, int64_t count);

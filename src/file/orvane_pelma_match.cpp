@@ -1,325 +1,15 @@
-// Match finder of the section codecs.
+// The lazy parse of the section codecs: at each position the best match by estimated gain,
+// taken unless the next position offers a clearly better one.
 #include "file/orvane_pelma_match.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "core/orvane_memory.h"
+#include "file/orvane_pelma_finder.h"
 
 namespace orvane {
-namespace {
 
-// Hash tables grow with the data up to these sizes, so that small contents stay cheap.
-constexpr int kMaxHashBits = 17;
-constexpr int kMaxPairBits = 16;
-constexpr uint32_t kMaxLength = 512;
-// A match whose price is not at least this many bits below its literals is not worth taking.
-constexpr int32_t kMinimumGain = 1;
-
-inline uint32_t Hash3(const uint8_t* p, int bits) {
-    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    return (v * 2654435761u) >> (32 - bits);
-}
-
-// Exact for the full table; candidates are always compared byte by byte anyway.
-inline uint32_t Key2(const uint8_t* p, int bits) {
-    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
-    return bits >= 16 ? v : (v * 2654435761u) >> (32 - bits);
-}
-
-int TableBits(int64_t size, int maximum) {
-    int bits = 10;
-    while (bits < maximum && (int64_t{1} << bits) < size)
-        ++bits;
-    return bits;
-}
-
-inline uint32_t BitLength(uint32_t v) {
-    return v ? 32 - uint32_t(__builtin_clz(v)) : 0;
-}
-
-// Common prefix of a and b, at most limit bytes; a lies before b.
-inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
-    uint32_t n = 0;
-    while (n + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        if (x != y) {
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-            return n + uint32_t(__builtin_ctzll(x ^ y)) / 8;
-#else
-            return n + uint32_t(__builtin_clzll(x ^ y)) / 8;
-#endif
-        }
-        n += 8;
-    }
-    while (n < limit && a[n] == b[n])
-        ++n;
-    return n;
-}
-
-struct Candidate {
-    uint32_t length = 0;
-    uint32_t offset = 0;
-    int32_t gain = 0;  // estimated bits saved against coding the bytes as literals
-};
-
-class Finder {
-public:
-    Finder(const uint8_t* data, int64_t size, const PelmaMatchOptions& options, int32_t* head3,
-           int hashBits, int32_t* last2, int pairBits, int32_t* chain)
-        : data_(data),
-          size_(size),
-          options_(options),
-          head3_(head3),
-          last2_(last2),
-          chain_(chain),
-          hashBits_(hashBits),
-          pairBits_(pairBits) {}
-
-    // Every position below q enters the search structures.
-    void InsertUpTo(int64_t q) {
-        for (; inserted_ < q; ++inserted_) {
-            const uint8_t* p = data_ + inserted_;
-            if (inserted_ + 3 <= size_) {
-                uint32_t h = Hash3(p, hashBits_);
-                chain_[inserted_] = head3_[h];
-                head3_[h] = int32_t(inserted_);
-            }
-            if (inserted_ + 2 <= size_) last2_[Key2(p, pairBits_)] = int32_t(inserted_);
-        }
-    }
-
-    // The best match at p among the positions inserted so far.
-    Candidate Find(int64_t p, uint32_t lastOffset) const {
-        Candidate best;
-        int64_t left = size_ - p;
-        if (left < 2) return best;
-        uint32_t limit = left < kMaxLength ? uint32_t(left) : kMaxLength;
-        const uint8_t* here = data_ + p;
-        if (lastOffset != 0 && lastOffset <= p) {
-            uint32_t length = CommonLength(here - lastOffset, here, limit);
-            Consider(length, lastOffset, lastOffset, &best);
-        }
-        if (limit >= 3) {
-            int32_t candidate = head3_[Hash3(here, hashBits_)];
-            uint32_t depth = options_.chainDepth;
-            while (candidate >= 0 && depth-- != 0) {
-                uint64_t offset = uint64_t(p - candidate);
-                if (offset > options_.window) break;
-                // Only a candidate that could beat the best so far gets a full comparison.
-                if (best.length < limit && data_[candidate + best.length] == here[best.length]) {
-                    uint32_t length = CommonLength(data_ + candidate, here, limit);
-                    Consider(length, uint32_t(offset), lastOffset, &best);
-                    if (best.length >= options_.niceLength || best.length == limit) break;
-                }
-                candidate = chain_[candidate];
-            }
-        }
-        int32_t recent = last2_[Key2(here, pairBits_)];
-        if (recent >= 0 && uint64_t(p - recent) <= options_.window && best.length < 3) {
-            uint32_t length = CommonLength(data_ + recent, here, limit);
-            Consider(length, uint32_t(p - recent), lastOffset, &best);
-        }
-        return best;
-    }
-
-    // Every match at p that is longer than all closer ones: lengths increase along the list.
-    int32_t FindAll(int64_t p, uint32_t* lengths, uint32_t* offsets, int32_t capacity) const {
-        int64_t left = size_ - p;
-        if (left < 2) return 0;
-        uint32_t limit = left < kMaxLength ? uint32_t(left) : kMaxLength;
-        const uint8_t* here = data_ + p;
-        int32_t count = 0;
-        uint32_t best = 1;
-        auto take = [&](uint32_t length, uint32_t offset) {
-            if (length > best && count < capacity) {
-                lengths[count] = length;
-                offsets[count] = offset;
-                ++count;
-                best = length;
-            }
-        };
-        int32_t recent = last2_[Key2(here, pairBits_)];
-        if (recent >= 0 && uint64_t(p - recent) <= options_.window)
-            take(CommonLength(data_ + recent, here, limit), uint32_t(p - recent));
-        if (limit >= 3) {
-            int32_t candidate = head3_[Hash3(here, hashBits_)];
-            uint32_t depth = options_.chainDepth;
-            while (candidate >= 0 && depth-- != 0 && best < limit) {
-                uint64_t offset = uint64_t(p - candidate);
-                if (offset > options_.window) break;
-                if (data_[candidate + best] == here[best])
-                    take(CommonLength(data_ + candidate, here, limit), uint32_t(offset));
-                candidate = chain_[candidate];
-            }
-        }
-        return count;
-    }
-
-    int32_t Gain(uint32_t length, uint32_t offset, uint32_t lastOffset) const {
-        uint32_t usable = PelmaUsableLength(length);
-        if (usable < 2) return 0;
-        int32_t offsetBits =
-            offset == lastOffset ? 2 : int32_t(options_.offsetCost + BitLength(offset));
-        // Longer matches past the table are split; the rest is found again at the same offset.
-        int32_t lengthBits = 4;
-        return int32_t(usable) * int32_t(options_.literalCost) - lengthBits - offsetBits;
-    }
-
-private:
-    void Consider(uint32_t length, uint32_t offset, uint32_t lastOffset, Candidate* best) const {
-        if (length < 2) return;
-        int32_t gain = Gain(length, offset, lastOffset);
-        if (gain < kMinimumGain) return;
-        if (gain > best->gain || (gain == best->gain && length > best->length)) {
-            best->length = length;
-            best->offset = offset;
-            best->gain = gain;
-        }
-    }
-
-    const uint8_t* data_;
-    int64_t size_;
-    PelmaMatchOptions options_;
-    int32_t* head3_;
-    int32_t* last2_;
-    int32_t* chain_;
-    int hashBits_;
-    int pairBits_;
-    int64_t inserted_ = 0;
-};
-
-// Growable array of matches.
-struct MatchList {
-    PelmaMatch* items = nullptr;
-    int64_t count = 0;
-    int64_t capacity = 0;
-
-    bool Push(const PelmaMatch& match) {
-        if (count == capacity) {
-            int64_t grown = capacity ? capacity * 2 : 256;
-            PelmaMatch* bigger = ORVANE_ALLOCATE_ARRAY(PelmaMatch, grown);
-            if (bigger == nullptr) return false;
-            Copy(size_t(count) * sizeof(PelmaMatch), items, bigger);
-            ORVANE_DEALLOCATE(items);
-            items = bigger;
-            capacity = grown;
-        }
-        items[count++] = match;
-        return true;
-    }
-};
-
-constexpr int32_t kMaxCandidates = 32;
-constexpr int64_t kBlock = 1 << 15;
-
-struct Step {
-    float cost;
-    uint32_t offset;  // 0 for a literal
-    uint16_t length;
-    uint8_t fromMatch;  // state the step came from: after a literal (0) or a match (1)
-};
-
-inline uint32_t LengthCode(uint32_t length) {
-    if (length <= 61) return length - 1;
-    return length == 128 ? 61 : length == 192 ? 62 : length == 256 ? 63 : 64;
-}
-
-}  // namespace
-
-int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
-                               const PelmaMatchOptions& options, const PelmaPrices& prices,
-                               PelmaMatch** matches) {
-    *matches = nullptr;
-    if (size < 2) return 0;
-    if (size > INT32_MAX) return -1;
-    int hashBits = TableBits(size, kMaxHashBits), pairBits = TableBits(size, kMaxPairBits);
-    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits);
-    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
-    int32_t* chain = ORVANE_ALLOCATE_ARRAY(int32_t, size);
-    // Two states per position of a block: reached by a literal or by a match.
-    Step* steps = ORVANE_ALLOCATE_ARRAY(Step, 2 * (kBlock + 1));
-    MatchList list;
-    bool ok = head3 != nullptr && last2 != nullptr && chain != nullptr && steps != nullptr;
-    if (ok) {
-        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
-        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
-        Finder finder(data, size, options, head3, hashBits, last2, pairBits, chain);
-        uint32_t lengths[kMaxCandidates], offsets[kMaxCandidates];
-        int startState = 0;
-        for (int64_t blockStart = 0; ok && blockStart < size;) {
-            int64_t blockEnd = size - blockStart > kBlock ? blockStart + kBlock : size;
-            int64_t n = blockEnd - blockStart;
-            const float kInfinite = 1e30f;
-            for (int64_t i = 0; i <= n; ++i)
-                steps[2 * i].cost = steps[2 * i + 1].cost = kInfinite;
-            steps[startState].cost = 0;
-            for (int64_t i = 0; i < n; ++i) {
-                int64_t p = blockStart + i;
-                Step* here = steps + 2 * i;
-                float best = here[0].cost < here[1].cost ? here[0].cost : here[1].cost;
-                if (best >= kInfinite) continue;
-                int fromMatch = here[1].cost < here[0].cost ? 1 : 0;
-                float literalCost = prices.literal[(base + p) & 3][data[p]];
-                for (int s = 0; s < 2; ++s) {
-                    float c = here[s].cost + prices.length[s][0] + literalCost;
-                    Step& next = steps[2 * (i + 1)];
-                    if (c < next.cost) next = {c, 0, 1, uint8_t(s)};
-                }
-                finder.InsertUpTo(p);
-                int32_t count = finder.FindAll(p, lengths, offsets, kMaxCandidates);
-                uint32_t shorter = 1;
-                for (int32_t k = 0; k < count; ++k) {
-                    float offsetCost = prices.offset(prices.context, offsets[k]);
-                    uint32_t longest = lengths[k];
-                    if (longest > uint32_t(n - i)) longest = uint32_t(n - i);
-                    auto relax = [&](uint32_t l) {
-                        float c = best + prices.length[fromMatch][LengthCode(l)] + offsetCost;
-                        Step& next = steps[2 * (i + l) + 1];
-                        if (c < next.cost) next = {c, offsets[k], uint16_t(l), uint8_t(fromMatch)};
-                    };
-                    for (uint32_t l = shorter + 1; l <= longest && l <= 61; ++l)
-                        relax(l);
-                    for (uint32_t l : {128u, 192u, 256u, 512u})
-                        if (l > shorter && l <= longest) relax(l);
-                    shorter = lengths[k];
-                }
-            }
-            // Walk back from the cheaper end state; the steps are then emitted in order.
-            int state = steps[2 * n + 1].cost < steps[2 * n].cost ? 1 : 0;
-            int endState = state;
-            int64_t firstMatch = list.count;
-            for (int64_t i = n; i > 0;) {
-                const Step& step = steps[2 * i + state];
-                if (step.offset != 0)
-                    ok = ok && list.Push({uint32_t(blockStart + i - step.length), step.offset,
-                                          step.length});
-                i -= step.length;
-                state = step.fromMatch;
-            }
-            // The block's matches were pushed last first.
-            for (int64_t a = firstMatch, b = list.count - 1; a < b; ++a, --b) {
-                PelmaMatch t = list.items[a];
-                list.items[a] = list.items[b];
-                list.items[b] = t;
-            }
-            startState = endState;
-            blockStart = blockEnd;
-        }
-    }
-    ORVANE_DEALLOCATE(head3);
-    ORVANE_DEALLOCATE(last2);
-    ORVANE_DEALLOCATE(chain);
-    ORVANE_DEALLOCATE(steps);
-    if (!ok) {
-        ORVANE_DEALLOCATE(list.items);
-        return -1;
-    }
-    *matches = list.items;
-    return list.count;
-}
+using namespace pelma;
 
 uint32_t PelmaUsableLength(uint32_t length) {
     if (length >= 512) return 512;
@@ -355,7 +45,7 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
                 continue;
             }
             // Lazy evaluation: a better match one byte later wins over the current one.
-            while (current.length < options.niceLength && p + 3 <= size) {
+            while (options.lazy && current.length < options.niceLength && p + 3 <= size) {
                 finder.InsertUpTo(p + 1);
                 Candidate next = finder.Find(p + 1, lastOffset);
                 if (next.gain <= current.gain + 1) break;
@@ -371,6 +61,83 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
     ORVANE_DEALLOCATE(head3);
     ORVANE_DEALLOCATE(last2);
     ORVANE_DEALLOCATE(chain);
+    if (!ok) {
+        ORVANE_DEALLOCATE(list.items);
+        return -1;
+    }
+    *matches = list.items;
+    return list.count;
+}
+
+// One candidate per three-byte hash besides the last offset (and, when they find nothing
+// longer, the latest position of the same two bytes), taken greedily: the tables stay in the
+// processor's caches and every position costs a look-up or two.
+int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
+                              PelmaMatch** matches) {
+    *matches = nullptr;
+    if (size < 2) return 0;
+    if (size > INT32_MAX) return -1;
+    constexpr int kQuickHashBits = 15;
+    constexpr int kQuickPairBits = 14;
+    const int bits = TableBits(size, kQuickHashBits), pairBits = TableBits(size, kQuickPairBits);
+    int32_t* head = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << bits);
+    int32_t* pairs = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
+    MatchList list;
+    bool ok = head != nullptr && pairs != nullptr;
+    if (ok) {
+        std::memset(head, 0xFF, sizeof(int32_t) << bits);
+        std::memset(pairs, 0xFF, sizeof(int32_t) << pairBits);
+        auto insert = [&](int64_t q) {
+            if (q + 3 <= size) head[Hash3(data + q, bits)] = int32_t(q);
+            if (q + 2 <= size) pairs[Key2(data + q, pairBits)] = int32_t(q);
+        };
+        uint32_t lastOffset = 0;
+        int64_t p = 0;
+        while (ok && p + 2 <= size) {
+            const int64_t left = size - p;
+            const uint32_t limit = left < kMaxLength ? uint32_t(left) : kMaxLength;
+            const uint8_t* here = data + p;
+            uint32_t bestLength = 0, bestOffset = 0;
+            int32_t bestGain = kMinimumGain - 1;
+            if (lastOffset != 0 && lastOffset <= p) {
+                uint32_t length = CommonLength(here - lastOffset, here, limit);
+                int32_t gain = MatchGain(options, length, lastOffset, lastOffset);
+                if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = lastOffset;
+            }
+            if (limit >= 3) {
+                int32_t candidate = head[Hash3(here, bits)];
+                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
+                    uint32_t offset = uint32_t(p - candidate);
+                    uint32_t length = CommonLength(data + candidate, here, limit);
+                    int32_t gain = MatchGain(options, length, offset, lastOffset);
+                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
+                }
+            }
+            // Short structured data lives on two-byte matches, which the hash cannot see.
+            if (bestLength < 3) {
+                int32_t candidate = pairs[Key2(here, pairBits)];
+                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
+                    uint32_t offset = uint32_t(p - candidate);
+                    uint32_t length = CommonLength(data + candidate, here, limit);
+                    int32_t gain = MatchGain(options, length, offset, lastOffset);
+                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
+                }
+            }
+            insert(p);
+            if (bestLength == 0) {
+                ++p;
+                continue;
+            }
+            uint32_t length = PelmaUsableLength(bestLength);
+            ok = list.Push({uint32_t(p), bestOffset, length});
+            lastOffset = bestOffset;
+            for (int64_t q = p + 1; q < p + length; ++q)
+                insert(q);
+            p += length;
+        }
+    }
+    ORVANE_DEALLOCATE(head);
+    ORVANE_DEALLOCATE(pairs);
     if (!ok) {
         ORVANE_DEALLOCATE(list.items);
         return -1;

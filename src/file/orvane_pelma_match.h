@@ -1,6 +1,6 @@
-// The match finder shared by both section codecs: hash chains over three-byte prefixes, a
-// table of the latest position of every two-byte prefix, the last offset tried first, and lazy
-// evaluation of the next position. It only picks matches; the codecs decide how to code them.
+// The lazy parse of both section codecs over the shared finder (orvane_pelma_finder.h): the
+// last offset tried first, and lazy evaluation of the next position. It only picks matches; the
+// codecs decide how to code them.
 #ifndef ORVANE_PELMA_MATCH_H
 #define ORVANE_PELMA_MATCH_H
 
@@ -24,14 +24,7 @@ struct PelmaMatchOptions {
     uint32_t niceLength;   // a match this long ends the search and the lazy look-ahead
     uint32_t offsetCost;   // rough price of a new offset in bits at offset 1
     uint32_t literalCost;  // rough price of a literal in bits
-};
-
-// Estimated prices in bits of the tokens of one content, from statistics of an earlier parse.
-struct PelmaPrices {
-    float literal[4][256];  // by the byte's position in the section modulo 4
-    float length[2][65];    // length code after a literal (0) or after a match (1)
-    float (*offset)(const void* context, uint32_t offset);
-    const void* context;
+    bool lazy = true;      // false: the first match found at a position is taken
 };
 
 // The longest length of the table that does not exceed length (0 below 2).
@@ -43,11 +36,11 @@ uint32_t PelmaUsableLength(uint32_t length);
 int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
                          PelmaMatch** matches);
 
-// Parses data by the cheapest path under the prices (dynamic programming over positions,
-// in blocks); base is the position of data in the section. Same results as FindPelmaMatches.
-int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
-                               const PelmaMatchOptions& options, const PelmaPrices& prices,
-                               PelmaMatch** matches);
+// The fast parse: the last offset, one earlier position per three-byte hash and the latest of
+// the same two bytes, the best of them taken at once. Same results as FindPelmaMatches; chainDepth
+// and niceLength unused.
+int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
+                              PelmaMatch** matches);
 
 }  // namespace orvane
 

@@ -21,12 +21,20 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// A codec at one of its levels; it stands for the codec where only that matters.
+struct CodecLevel {
+    orvane::PelmaCodec codec;
+    orvane::PelmaLevel level;
+    operator orvane::PelmaCodec() const { return codec; }
+};
+
 // Compresses the parts into one stream with the library's encoder.
-Bytes Compress(orvane::PelmaCodec codec, const std::vector<Bytes>& parts) {
+Bytes Compress(CodecLevel codec, const std::vector<Bytes>& parts) {
     int64_t total = 0;
     for (const Bytes& p : parts)
         total += int64_t(p.size());
-    orvane::PelmaEncoder* encoder = orvane::NewPelmaEncoder(codec, total, int32_t(parts.size()));
+    orvane::PelmaEncoder* encoder =
+        orvane::NewPelmaEncoder(codec.codec, total, int32_t(parts.size()), codec.level);
     EXPECT_NE(encoder, nullptr);
     for (const Bytes& p : parts)
         EXPECT_TRUE(orvane::PelmaEncodeContent(encoder, p.data(), int64_t(p.size())));
@@ -117,13 +125,42 @@ Bytes Text(size_t n) {
     return Bytes(s.begin(), s.end());
 }
 
-class CodecTest : public ::testing::TestWithParam<orvane::PelmaCodec> {};
+// Copies of earlier stretches from all over a large window: offsets of many distinct values,
+// so that the offset models hold thousands of symbols.
+Bytes ScatteredCopies(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes b = RandomBytes(4096, seed);
+    while (b.size() < n) {
+        size_t length = 3 + rng() % 12;
+        size_t from = b.size() - 1 - rng() % (b.size() < 120000 ? b.size() - 1 : 120000);
+        for (size_t i = 0; i < length; ++i)
+            b.push_back(b[from + i]);
+        b.push_back(uint8_t(rng()));
+    }
+    b.resize(n);
+    return b;
+}
 
-INSTANTIATE_TEST_SUITE_P(Pelma, CodecTest,
-                         ::testing::Values(orvane::PelmaCodec::Pelma0, orvane::PelmaCodec::Pelma1),
-                         [](const auto& info) {
-                             return info.param == orvane::PelmaCodec::Pelma0 ? "Pelma0" : "Pelma1";
-                         });
+class CodecTest : public ::testing::TestWithParam<CodecLevel> {};
+
+const char* LevelName(orvane::PelmaLevel level) {
+    return level == orvane::PelmaLevel::Fast      ? "Fast"
+           : level == orvane::PelmaLevel::Default ? "Default"
+                                                  : "Best";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pelma, CodecTest,
+    ::testing::Values(CodecLevel{orvane::PelmaCodec::Pelma0, orvane::PelmaLevel::Fast},
+                      CodecLevel{orvane::PelmaCodec::Pelma0, orvane::PelmaLevel::Default},
+                      CodecLevel{orvane::PelmaCodec::Pelma0, orvane::PelmaLevel::Best},
+                      CodecLevel{orvane::PelmaCodec::Pelma1, orvane::PelmaLevel::Fast},
+                      CodecLevel{orvane::PelmaCodec::Pelma1, orvane::PelmaLevel::Default},
+                      CodecLevel{orvane::PelmaCodec::Pelma1, orvane::PelmaLevel::Best}),
+    [](const auto& info) {
+        return std::string(info.param.codec == orvane::PelmaCodec::Pelma0 ? "Pelma0" : "Pelma1") +
+               LevelName(info.param.level);
+    });
 
 // Round trips ----------------------------------------------------------------------------------
 
@@ -137,6 +174,8 @@ TEST_P(CodecTest, RoundTripsTypicalSectionParts) {
         {Bytes(70000, 0x42), Bytes(3, 7), Bytes(1025, 0)},  // long runs and the length table
         // Enough symbols for every model to rescale many times.
         {RandomBytes(90000, 5), Text(60000), VertexFloats(6000)},
+        // Offset models of thousands of symbols and several levels of running sums.
+        {ScatteredCopies(300000, 6), Bytes(), ScatteredCopies(20000, 8)},
     };
     for (const auto& parts : cases) {
         Bytes stream = Compress(GetParam(), parts);
@@ -162,6 +201,17 @@ TEST_P(CodecTest, RoundTripsSingleContents) {
         out.pop_back();
         EXPECT_EQ(out, data);
     }
+}
+
+TEST_P(CodecTest, HigherLevelsNeverLoseMuchSize) {
+    // Each level is at least as good as the one below it, give or take a small margin for
+    // parses priced by estimates.
+    std::vector<Bytes> parts = {VertexFloats(4000), Indices16(6000), Text(8000)};
+    CodecLevel fast{GetParam().codec, orvane::PelmaLevel::Fast};
+    CodecLevel best{GetParam().codec, orvane::PelmaLevel::Best};
+    size_t mine = Compress(GetParam(), parts).size();
+    EXPECT_LE(double(mine), 1.002 * double(Compress(fast, parts).size()));
+    EXPECT_LE(double(Compress(best, parts).size()), 1.002 * double(mine));
 }
 
 TEST_P(CodecTest, CompressesRedundantData) {

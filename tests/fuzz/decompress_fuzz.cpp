@@ -2,7 +2,8 @@
 // byte orders; and, for some inputs, a round trip of the input through the encoders.
 //
 // Input: byte 0 the mode (bit 0: Pelma1, bit 1: three contents with stops, bit 2: reversed,
-// bit 3: round trip instead of decoding); then three little-endian 16-bit numbers: the expanded
+// bit 3: round trip instead of decoding, bits 4-5: the compression level of a round trip, 1 fast,
+// 2 best, else the default); then three little-endian 16-bit numbers: the expanded
 // size, stop 1 and stop 2 (stops are clamped into order); the rest is the compressed stream, or
 // the data of a round trip.
 #include <cstdint>
@@ -21,10 +22,10 @@ int64_t Clamp(int64_t v, int64_t low, int64_t high) {
     return v < low ? low : v > high ? high : v;
 }
 
-void RoundTrip(orvane::PelmaCodec codec, const uint8_t* data, int64_t size, int64_t stop1,
-               int64_t stop2) {
+void RoundTrip(orvane::PelmaCodec codec, orvane::PelmaLevel level, const uint8_t* data,
+               int64_t size, int64_t stop1, int64_t stop2) {
     const int64_t stops[3] = {stop1, stop2, size};
-    orvane::PelmaEncoder* encoder = orvane::NewPelmaEncoder(codec, size, 3);
+    orvane::PelmaEncoder* encoder = orvane::NewPelmaEncoder(codec, size, 3, level);
     if (encoder == nullptr) std::abort();
     int64_t start = 0;
     for (int64_t stop : stops) {
@@ -62,7 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stop1 = Clamp(stop1, 0, expanded);
     stop2 = Clamp(stop2, stop1, expanded);
     if (roundTrip) {
-        RoundTrip(codec, rest, restSize, stop1, stop2);
+        int levelBits = (mode >> 4) & 3;
+        orvane::PelmaLevel level = levelBits == 1   ? orvane::PelmaLevel::Fast
+                                   : levelBits == 2 ? orvane::PelmaLevel::Best
+                                                    : orvane::PelmaLevel::Default;
+        RoundTrip(codec, level, rest, restSize, stop1, stop2);
         return 0;
     }
     std::vector<uint8_t> compressed(rest, rest + restSize);

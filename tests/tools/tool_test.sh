@@ -58,6 +58,16 @@ for codec in none pelma0 pelma1; do
 done
 check "recompress back to pelma1" 0 "$tool" recompress "$work/none.ovn" "$work/again.ovn" --codec pelma1
 check "recompression round trip is exact" 0 cmp "$work/big.ovn" "$work/again.ovn"
+for level in fast default best; do
+    for codec in pelma0 pelma1; do
+        check "recompress $codec at level $level" 0 "$tool" recompress "$work/none.ovn" \
+            "$work/$codec-$level.ovn" --codec $codec --level $level
+        check "verify $codec at level $level" 0 "$tool" verify "$work/$codec-$level.ovn"
+    done
+done
+check "the default level is the level of plain recompression" 0 cmp "$work/pelma1.ovn" \
+    "$work/pelma1-default.ovn"
+check "demo at the fast level" 0 "$tool" demo "$work/fast.ovn" --level fast
 
 check "raw" 0 "$tool" raw "$work/demo.ovn" "$work/demo.raw"
 check "raw image written" 0 test -s "$work/demo.raw"
@@ -71,6 +81,8 @@ head -c 100 "$work/demo.ovn" >"$work/short.ovn"
 check "a truncated file fails" 1 "$tool" verify "$work/short.ovn"
 check "a missing file fails" 1 "$tool" info "$work/missing.ovn"
 check "a bad codec fails" 1 "$tool" recompress "$work/demo.ovn" "$work/x.ovn" --codec zip
+check "a bad level fails" 1 "$tool" recompress "$work/demo.ovn" "$work/x.ovn" --codec pelma0 \
+    --level hardest
 check "a bad byte order fails" 1 "$tool" convert "$work/demo.ovn" "$work/x.ovn" --byte-order middle
 check "missing arguments fail" 1 "$tool" raw "$work/demo.ovn"
 check "an unknown command fails" 1 "$tool" frobnicate
