@@ -16,6 +16,9 @@
 
 #include "orvane.h"
 
+// The import command lives in orvane_import_command.cpp.
+int RunImportCommand(int argc, char** argv);
+
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -800,6 +803,7 @@ const Command kCommands[] = {
      "builds an example content file from code, writes it compressed, loads it back, verifies "
      "it and prints its info"},
     {"version", "orvane version", "prints the library version"},
+    {"import", "orvane import IN [-o OUT] [options]", "imports an art-tool scene (see --help)"},
 };
 
 int Usage(FILE* out) {
@@ -825,6 +829,7 @@ int Run(int argc, char** argv) {
     const char* name = argv[1];
     if (!std::strcmp(name, "--help") || !std::strcmp(name, "help") || !std::strcmp(name, "-h"))
         return Usage(stdout);
+    if (!std::strcmp(name, "import")) return RunImportCommand(argc - 2, argv + 2);
     const Command* command = nullptr;
     for (const Command& c : kCommands)
         if (!std::strcmp(c.name, name)) command = &c;
