@@ -832,7 +832,14 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
         return finish(im.Fail("%s: cannot be read: %s", InputPath, importer.GetErrorString()));
     im.Progress("reading", 1, 1);
 
-    const bool skipMadeUp = Extension(InputPath) == "bvh";
+    // The readers make up a skeleton mesh for scenes without meshes: no content in motion
+    // capture, nor in a scene that holds nothing else; kept elsewhere (a rigidly skinned
+    // stand-in for the character).
+    bool onlyMadeUp = scene->mNumMeshes > 0;
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m)
+        onlyMadeUp = onlyMadeUp && IsMadeUpSkeletonMesh(scene, scene->mMeshes[m]);
+    const bool skipMadeUp =
+        Extension(InputPath) == "bvh" || (onlyMadeUp && scene->mNumAnimations == 0);
     int meshCount = 0;
     for (unsigned m = 0; m < scene->mNumMeshes; ++m)
         meshCount += !(skipMadeUp && IsMadeUpSkeletonMesh(scene, scene->mMeshes[m]));
