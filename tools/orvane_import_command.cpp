@@ -108,6 +108,8 @@ int RunImportCommand(int argc, char** argv) {
             const char* v = value();
             if (!v || (std::strcmp(v, "raw") && std::strcmp(v, "s3tc")))
                 return UsageError("bad --textures");
+            options.TextureEncoding =
+                std::strcmp(v, "s3tc") ? OrvaneImportRawTextures : OrvaneImportS3TCTextures;
         } else if (a == "--axes") {
             const char* v = value();
             if (!v) return UsageError("--axes needs RIGHT,UP,BACK");

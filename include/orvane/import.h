@@ -7,7 +7,9 @@
  * skeleton whose rest pose comes from the meshes' inverse bind matrices (bones that no mesh
  * binds take their node's transform); every mesh, skinned ones in the smallest standard
  * layout for the influences present (at most four per vertex, by weight, renormalised), rigid
- * ones bound to their node's bone; one material per scene material; one model binding every
+ * ones bound to their node's bone; one material per scene material, its diffuse texture
+ * (embedded, or in a file beside the scene) on a material of its own in its "DiffuseColor"
+ * map; one model binding every
  * mesh; one animation per clip (the file's own and those of the extra clip files), sampled at
  * the clip's own rate and compressed to an object-space tolerance.
  *
@@ -40,11 +42,18 @@ typedef enum orvane_import_codec {
     OrvaneImportPelma1 = 2
 } orvane_import_codec;
 
+typedef enum orvane_import_texture_encoding {
+    OrvaneImportRawTextures = 0, /* RGBA8888 */
+    OrvaneImportS3TCTextures = 1 /* DXT, alpha chosen per texture */
+} orvane_import_texture_encoding;
+
 typedef struct orvane_import_options {
     /* Largest object-space error of the compressed animation, in centimetres. Default 0.1. */
     orvane_real32 ToleranceCentimeters;
     /* Section codec of the written file (orvane_import_codec). Default OrvaneImportPelma1. */
     orvane_int32 Codec;
+    /* Encoding of the textures (orvane_import_texture_encoding). Default raw. */
+    orvane_int32 TextureEncoding;
     /* Desired length units per meter; 0 (the default) keeps the file's own. */
     orvane_real32 UnitsPerMeter;
     /* Desired right, up and back axes; all zero (the default) keeps the file's own. */

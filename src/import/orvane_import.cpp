@@ -28,7 +28,17 @@
 #include "orvane/mesh.h"
 #include "orvane/runtime.h"
 #include "orvane/scene.h"
+#include "orvane/texture.h"
 #include "orvane/types.h"
+
+extern "C" {
+// stb_image, as Debian's libstb builds it.
+unsigned char* stbi_load(const char* filename, int* x, int* y, int* comp, int req_comp);
+unsigned char* stbi_load_from_memory(const unsigned char* buffer, int len, int* x, int* y,
+                                     int* comp, int req_comp);
+void stbi_image_free(void* retval_from_stbi_load);
+const char* stbi_failure_reason(void);
+}
 
 namespace {
 
@@ -143,9 +153,14 @@ struct Import {
     float unitsPerMeter = 1;
 
     std::vector<std::unique_ptr<MeshOut>> meshes;
-    std::vector<std::string> materialNames;
-    std::vector<orvane_material> materials;
+    // Scene materials first (index = the scene's), then one per texture they map.
+    std::vector<std::unique_ptr<std::string>> names;
+    std::vector<std::unique_ptr<orvane_material>> materials;
+    std::vector<std::unique_ptr<orvane_material_map>> maps;
     std::vector<orvane_material*> materialPointers;
+    std::vector<orvane_texture*> textures;
+    std::map<std::string, orvane_material*> textureMaterials;
+    int sceneMaterials = 0;
     std::vector<std::unique_ptr<ClipOut>> clips;
 
     std::string toolName, fromFileName, modelName;
@@ -163,6 +178,13 @@ struct Import {
         for (auto& c : clips)
             OrvaneFreeBuilderResult(c->group);
         OrvaneFreeBuilderResult(skeleton);
+        for (orvane_texture* t : textures)
+            OrvaneFreeBuilderResult(t);
+    }
+
+    char* Keep(const std::string& text) {
+        names.push_back(std::make_unique<std::string>(text));
+        return names.back()->data();
     }
 
     bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3))) {
@@ -197,7 +219,8 @@ struct Import {
 
     bool BuildSkeleton(const aiScene* scene, bool skipMeshes);
     bool BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* node);
-    void Materials(const aiScene* scene);
+    void Materials(const aiScene* scene, const char* path);
+    orvane_material* TextureMaterial(const aiScene* scene, const char* path, const aiString& file);
     bool BuildClip(const aiAnimation* animation, const aiScene* source, const char* fallbackName);
     void ArtToolInfo(const aiScene* scene, const char* path);
     bool Write(const char* path);
@@ -345,18 +368,113 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
     return true;
 }
 
-void Import::Materials(const aiScene* scene) {
-    materialNames.resize(scene->mNumMaterials);
-    materials.resize(scene->mNumMaterials);
-    materialPointers.resize(scene->mNumMaterials);
+// A material that holds the texture a scene material maps: embedded in the scene or in a file
+// beside it, decoded to RGBA and encoded raw or S3TC. Null (after a report) when it cannot be
+// read; textures shared by several materials are built once.
+orvane_material* Import::TextureMaterial(const aiScene* scene, const char* path,
+                                         const aiString& file) {
+    const std::string key = file.C_Str();
+    auto known = textureMaterials.find(key);
+    if (known != textureMaterials.end()) return known->second;
+    textureMaterials[key] = nullptr;
+
+    int width = 0, height = 0, channels = 0;
+    unsigned char* pixels = nullptr;
+    std::vector<unsigned char> texels;
+    std::string name = key;
+    if (const aiTexture* embedded = scene->GetEmbeddedTexture(file.C_Str())) {
+        if (embedded->mFilename.length) name = embedded->mFilename.C_Str();
+        if (embedded->mHeight == 0) {
+            if (embedded->mWidth > 0 && embedded->mWidth < 0x7fffffffu)
+                pixels =
+                    stbi_load_from_memory(reinterpret_cast<const unsigned char*>(embedded->pcData),
+                                          int(embedded->mWidth), &width, &height, &channels, 4);
+        } else if (embedded->mWidth < 65536 && embedded->mHeight < 65536) {
+            width = int(embedded->mWidth);
+            height = int(embedded->mHeight);
+            texels.resize(size_t(width) * size_t(height) * 4);
+            for (size_t i = 0; i < size_t(width) * size_t(height); ++i) {
+                const aiTexel& t = embedded->pcData[i];
+                texels[4 * i] = t.r, texels[4 * i + 1] = t.g, texels[4 * i + 2] = t.b;
+                texels[4 * i + 3] = t.a;
+            }
+        }
+    } else {
+        std::string beside = path;
+        const size_t slash = beside.rfind('/');
+        beside = slash == std::string::npos ? "" : beside.substr(0, slash + 1);
+        std::string relative = key;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        if (relative.rfind("file://", 0) == 0) relative = relative.substr(7);
+        pixels = stbi_load((relative[0] == '/' ? relative : beside + relative).c_str(), &width,
+                           &height, &channels, 4);
+        if (!pixels) {
+            // Exporters often keep the artist's absolute path: try the name alone.
+            const size_t last = relative.rfind('/');
+            if (last != std::string::npos)
+                pixels = stbi_load((beside + relative.substr(last + 1)).c_str(), &width, &height,
+                                   &channels, 4);
+        }
+    }
+    const unsigned char* rgba = pixels ? pixels : texels.empty() ? nullptr : texels.data();
+    if (!rgba || width <= 0 || height <= 0) {
+        Report("texture \"%s\": cannot be read (%s), left out", key.c_str(),
+               pixels || !texels.empty() ? "empty" : stbi_failure_reason());
+        if (pixels) stbi_image_free(pixels);
+        return nullptr;
+    }
+    orvane_texture_builder* builder =
+        options->TextureEncoding == OrvaneImportS3TCTextures
+            ? OrvaneBeginBestMatchS3TCTexture(width, height)
+            : OrvaneBeginRawTexture(width, height, OrvaneRGBA8888PixelFormat, 4);
+    if (builder) OrvaneEncodeImage(builder, width, height, width * 4, 1, rgba);
+    orvane_texture* texture = builder ? OrvaneEndTexture(builder) : nullptr;
+    if (pixels) stbi_image_free(pixels);
+    if (!texture) {
+        Report("texture \"%s\": cannot be encoded, left out", key.c_str());
+        return nullptr;
+    }
+    texture->FromFileName = Keep(name);
+    textures.push_back(texture);
+    materials.push_back(std::make_unique<orvane_material>());
+    orvane_material* holder = materials.back().get();
+    *holder = {};
+    holder->Name = texture->FromFileName;
+    holder->Texture = texture;
+    textureMaterials[key] = holder;
+    Report("texture \"%s\": %d x %d, %s, %d bytes of pixels", name.c_str(), width, height,
+           options->TextureEncoding == OrvaneImportS3TCTextures ? "S3TC" : "raw RGBA8888",
+           texture->ImageCount && texture->Images[0].MIPLevelCount
+               ? texture->Images[0].MIPLevels[0].PixelByteCount
+               : 0);
+    return holder;
+}
+
+void Import::Materials(const aiScene* scene, const char* path) {
+    sceneMaterials = int(scene->mNumMaterials);
     for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
         aiString name;
         scene->mMaterials[i]->Get(AI_MATKEY_NAME, name);
-        materialNames[i] = name.length ? name.C_Str() : "Material" + std::to_string(i);
-        materials[i] = {};
-        materials[i].Name = materialNames[i].data();
-        materialPointers[i] = &materials[i];
+        materials.push_back(std::make_unique<orvane_material>());
+        *materials.back() = {};
+        materials.back()->Name = Keep(name.length ? name.C_Str() : "Material" + std::to_string(i));
     }
+    for (unsigned i = 0; i < scene->mNumMaterials; ++i) {
+        aiString file;
+        const aiMaterial* m = scene->mMaterials[i];
+        if (m->GetTexture(aiTextureType_DIFFUSE, 0, &file) != AI_SUCCESS &&
+            m->GetTexture(aiTextureType_BASE_COLOR, 0, &file) != AI_SUCCESS)
+            continue;
+        orvane_material* holder = TextureMaterial(scene, path, file);
+        if (!holder) continue;
+        maps.push_back(std::make_unique<orvane_material_map>());
+        maps.back()->Usage = const_cast<char*>("DiffuseColor");
+        maps.back()->Map = holder;
+        materials[i]->MapCount = 1;
+        materials[i]->Maps = maps.back().get();
+    }
+    for (auto& m : materials)
+        materialPointers.push_back(m.get());
 }
 
 bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* node) {
@@ -486,7 +604,7 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
     out->mesh.BoneBindingCount = boneCount;
     out->mesh.BoneBindings = out->boneBindings.data();
     if (mesh->mMaterialIndex < materials.size()) {
-        out->materialBinding.Material = &materials[mesh->mMaterialIndex];
+        out->materialBinding.Material = materials[mesh->mMaterialIndex].get();
         out->mesh.MaterialBindingCount = 1;
         out->mesh.MaterialBindings = &out->materialBinding;
     }
@@ -702,6 +820,8 @@ bool Import::Write(const char* path) {
     info.ArtToolInfo = &art;
     info.ExporterInfo = &exporter;
     info.FromFileName = fromFileName.data();
+    info.TextureCount = int(textures.size());
+    info.Textures = textures.data();
     info.MaterialCount = int(materialPointers.size());
     info.Materials = materialPointers.data();
     info.SkeletonCount = 1;
@@ -761,6 +881,7 @@ bool Import::Write(const char* path) {
     }
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneVertexDataType,
                                          OrvaneStandardDeformableVertexSection);
+    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneTextureType, OrvaneStandardTextureSection);
     for (auto* t : topologies)
         if (t->Indices)
             OrvaneSetFileSectionForObject(writer, t->Indices, OrvaneStandardDeformableIndexSection);
@@ -854,7 +975,7 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     im.summary->ToleranceUsed = o.ToleranceCentimeters * 0.01f * im.unitsPerMeter;
     (void)outputUnits;
     im.summary->CharacterHeight = im.height;
-    im.Materials(scene);
+    im.Materials(scene, InputPath);
 
     // Every mesh where a node holds it (a mesh held by two nodes is imported twice).
     std::vector<std::pair<const aiMesh*, const aiNode*>> instances;

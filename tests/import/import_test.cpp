@@ -43,15 +43,19 @@ struct Asset {
     const char* clipFile;  // clips stored apart, or null
     int meshes;
     int clips;
+    float rate;    // the clip's own sampling rate, frames per second
+    int textures;  // embedded or beside the file
 };
 
 const Asset kAssets[] = {
-    {"Fox", "gltf/Fox/Fox.glb", nullptr, 1, 3},
-    {"CesiumMan", "gltf/CesiumMan/CesiumMan.glb", nullptr, 1, 1},
-    {"Arnaud", "fbx/pab/arnaud.fbx", "fbx/pab/walk.fbx", 1, 1},
-    {"Testwuson", "x/Testwuson/Testwuson.X", nullptr, 1, 3},
-    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 1, 1},
-    {"Bvh", "bvh/cmu/walk.bvh", nullptr, 0, 1},
+    // glTF keys in milliseconds (24 frames a second here), .X in 4800ths, FBX and COLLADA in
+    // frames of 30 a second, BVH one tick per frame.
+    {"Fox", "gltf/Fox/Fox.glb", nullptr, 1, 3, 24, 1},
+    {"CesiumMan", "gltf/CesiumMan/CesiumMan.glb", nullptr, 1, 1, 24, 1},
+    {"Arnaud", "fbx/pab/arnaud.fbx", "fbx/pab/walk.fbx", 1, 1, 30, 0},
+    {"Testwuson", "x/Testwuson/Testwuson.X", nullptr, 1, 3, 30, 0},
+    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 1, 1, 30, 0},
+    {"Bvh", "bvh/cmu/walk.bvh", nullptr, 0, 1, 120, 0},
 };
 
 const aiScene* Read(Assimp::Importer* importer, const std::string& path) {
@@ -170,6 +174,9 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.ToleranceCentimeters = 0.1f;
+    // Uncompressed sections keep the raw textures quick to write; the codecs have their own
+    // tests, and the basis test below writes with the default one.
+    options.Codec = OrvaneImportNoCompression;
     options.AnimationFileCount = asset.clipFile ? 1 : 0;
     options.AnimationFiles = clipFiles;
     const std::string out = TempPath(std::string(asset.name) + ".ovn");
@@ -204,6 +211,33 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
     EXPECT_EQ(info.MeshCount, asset.meshes);
     EXPECT_EQ(info.Models[0]->MeshBindingCount, asset.meshes);
     ASSERT_EQ(info.AnimationCount, asset.clips);
+    EXPECT_EQ(info.TextureCount, asset.textures);
+    for (int t = 0; t < info.TextureCount; ++t) {
+        EXPECT_GT(info.Textures[t]->Width, 0);
+        EXPECT_EQ(info.Textures[t]->Encoding, OrvaneRawTextureEncoding);
+    }
+    if (asset.textures) {
+        ASSERT_GT(info.Meshes[0]->MaterialBindingCount, 0);
+        const orvane_material* m = info.Meshes[0]->MaterialBindings[0].Material;
+        ASSERT_EQ(m->MapCount, 1);
+        EXPECT_STREQ(m->Maps[0].Usage, "DiffuseColor");
+        EXPECT_EQ(m->Maps[0].Map->Texture, info.Textures[0]);
+    }
+    // Skinning weights end normalised (CesiumMan's do not sum to one in the source).
+    for (int m = 0; m < info.MeshCount; ++m) {
+        const orvane_mesh* mesh = info.Meshes[m];
+        std::vector<orvane_pwn343_vertex> v(static_cast<size_t>(OrvaneGetMeshVertexCount(mesh)));
+        OrvaneCopyMeshVertices(mesh, OrvanePWN343VertexType, v.data());
+        for (const orvane_pwn343_vertex& x : v) {
+            const int sum =
+                x.BoneWeights[0] + x.BoneWeights[1] + x.BoneWeights[2] + x.BoneWeights[3];
+            ASSERT_TRUE(sum == 255 || sum == 0) << mesh->Name << ": weights sum to " << sum;
+        }
+    }
+    // No helper nodes of the FBX reader's pivot emulation.
+    for (int i = 0; i < info.Skeletons[0]->BoneCount; ++i)
+        EXPECT_EQ(std::strstr(info.Skeletons[0]->Bones[i].Name, "$AssimpFbx$"), nullptr)
+            << info.Skeletons[0]->Bones[i].Name;
     const orvane_skeleton* skeleton = info.Skeletons[0];
     const float height = summary.CharacterHeight;
     ASSERT_GT(height, 0);
@@ -241,6 +275,13 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
         const aiAnimation* source_clip = clipScene->mAnimations[a];
         const double tps = source_clip->mTicksPerSecond > 0 ? source_clip->mTicksPerSecond : 25;
         EXPECT_NEAR(clip->Duration, source_clip->mDuration / tps, 1e-4) << clip->Name;
+        if (clip->Duration > 0) {
+            EXPECT_NEAR(1 / clip->TimeStep, asset.rate, 0.02f * asset.rate) << clip->Name;
+        } else {
+            // A zero-length clip (Testwuson's Bind) holds its one pose.
+            EXPECT_GT(clip->TimeStep, 0);
+            EXPECT_EQ(std::string(clip->Name), "Wuson_Bind");
+        }
         // At sample instants: the first, two inside and the last.
         const int frames =
             clip->TimeStep > 0 ? int(std::lround(clip->Duration / clip->TimeStep)) : 0;
@@ -365,6 +406,33 @@ TEST(Import, RefusesWhatCannotBeImported) {
     EXPECT_FALSE(OrvaneImportFile(nullptr, out.c_str(), nullptr, nullptr));
     std::remove(junk.c_str());
     std::remove(empty.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(Import, EncodesTexturesAsS3TC) {
+    const std::string fox = SharedData() + "/assets/gltf/Fox/Fox.glb";
+    orvane_import_options options;
+    OrvaneGetDefaultImportOptions(&options);
+    options.ToleranceCentimeters = 5;
+    options.TextureEncoding = OrvaneImportS3TCTextures;
+    options.Codec = OrvaneImportNoCompression;
+    const std::string out = TempPath("fox_s3tc.ovn");
+    ASSERT_TRUE(OrvaneImportFile(fox.c_str(), out.c_str(), &options, nullptr));
+    Loaded loaded;
+    loaded.file = OrvaneReadEntireFile(out.c_str());
+    ASSERT_NE(loaded.file, nullptr);
+    loaded.info = OrvaneGetFileInfo(loaded.file);
+    ASSERT_NE(loaded.info, nullptr);
+    ASSERT_EQ(loaded.info->TextureCount, 1);
+    const orvane_texture* t = loaded.info->Textures[0];
+    EXPECT_EQ(t->Encoding, OrvaneS3TCTextureEncoding);
+    EXPECT_EQ(t->Width, 1024);
+    // Decoded back close to the source colours: not all black, not all one value.
+    std::vector<orvane_uint8> rgba(size_t(t->Width) * size_t(t->Height) * 4);
+    ASSERT_TRUE(OrvaneCopyTextureImage(t, 0, 0, OrvaneRGBA8888PixelFormat, t->Width, t->Height,
+                                       t->Width * 4, rgba.data()));
+    EXPECT_NE(*std::max_element(rgba.begin(), rgba.end()),
+              *std::min_element(rgba.begin(), rgba.end()));
     std::remove(out.c_str());
 }
 
