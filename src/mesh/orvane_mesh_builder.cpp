@@ -136,16 +136,18 @@ bool BuildCornerLayout(orvane_mesh_builder* b) {
 bool AllocateArrays(orvane_mesh_builder* b) {
     const int64_t slots = 4 * int64_t{b->baseCount} + 12 * int64_t{b->triangleCapacity};
     if (slots > INT32_MAX || static_cast<int64_t>(slots) * b->vertexSize > INT32_MAX ||
-        6 * int64_t{b->triangleCapacity} > INT32_MAX / 5) {
+        12 * int64_t{b->triangleCapacity} > INT32_MAX / 5) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin,
                          "A mesh of %d vertices and %d triangles is too large to build",
                          static_cast<int>(b->baseCount), static_cast<int>(b->triangleCapacity));
         return false;
     }
     b->slotCapacity = static_cast<int32_t>(slots);
-    // Twice the sides keeps probe runs short; the chains and so the side map do not depend on
-    // the table's size.
-    b->edgeSlots = 6 * b->triangleCapacity;
+    // A power of two of at least twice the sides keeps probe runs short; the chains, and so the
+    // side map, depend neither on the table's size nor on where a pair starts probing.
+    b->edgeSlots = 1;
+    while (b->edgeSlots < 6 * b->triangleCapacity)
+        b->edgeSlots *= 2;
     if (!BuildCornerLayout(b)) return false;
     b->vertices = static_cast<unsigned char*>(
         ORVANE_ALLOCATE(16, static_cast<size_t>(slots) * b->vertexSize + 1));
@@ -178,6 +180,7 @@ void SelectWeights(orvane_mesh_builder* b) {
     std::memset(b->weightWords, 0, sizeof(uint32_t) * 2 * static_cast<size_t>(n));
     for (int32_t bone = 0; bone < b->boneCount; ++bone) {
         const float weight = b->pendingWeights[bone];
+        if (n == 0 || !(weight > weights[n - 1])) continue;  // lighter than every listed one
         int32_t place = 0;
         while (place < n && !(weight > weights[place]))
             ++place;

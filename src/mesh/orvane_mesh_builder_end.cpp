@@ -126,9 +126,8 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
                   int32_t* sides) {
     if (triangles == 0) return;
     int32_t* table = b->edgeTable;
-    const uint64_t size = static_cast<uint64_t>(b->edgeSlots);
-    SetUInt32(5 * static_cast<size_t>(size), 0xffffffffu, table);
-    // Original vertices per corner, read once.
+    const uint64_t mask = static_cast<uint64_t>(b->edgeSlots) - 1;
+    SetUInt32(5 * static_cast<size_t>(b->edgeSlots), 0xffffffffu, table);
     for (int32_t t = 0; t < triangles; ++t) {
         int32_t original[3];
         for (int32_t c = 0; c < 3; ++c)
@@ -136,14 +135,16 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
         for (int32_t s = 0; s < 3; ++s) {
             int32_t lower = original[s], higher = original[(s + 1) % 3];
             if (lower > higher) std::swap(lower, higher);
-            uint64_t at = (static_cast<uint64_t>(static_cast<uint32_t>(lower)) +
-                           17 * static_cast<uint64_t>(static_cast<uint32_t>(higher))) %
-                          size;
+            // Mixed so that neighbouring vertex numbers do not fill neighbouring slots.
+            const uint64_t mixed =
+                static_cast<uint64_t>(static_cast<uint32_t>(lower)) * 0x9E3779B97F4A7C15ull ^
+                static_cast<uint64_t>(static_cast<uint32_t>(higher)) * 0xC2B2AE3D27D4EB4Full;
+            uint64_t at = (mixed >> 20) & mask;
             int32_t head = -1;
             while (table[5 * at + 2] != -1) {
                 if (head < 0 && table[5 * at] == lower && table[5 * at + 1] == higher)
                     head = static_cast<int32_t>(at);
-                at = (at + 1) % size;
+                at = (at + 1) & mask;
             }
             b->sideEntries[3 * t + s] = static_cast<int32_t>(at);
             int32_t* entry = table + 5 * at;
@@ -153,7 +154,7 @@ void BuildSideMap(orvane_mesh_builder* b, const int32_t* indices, int32_t triang
             entry[3] = -1;
             entry[4] = head >= 0 ? head : static_cast<int32_t>(at);
             if (head >= 0) {
-                // Append at the chain's end so that the chain keeps the order of entry.
+                // Appended at the chain's end, so that the chain keeps the order of entry.
                 int32_t tail = head;
                 while (table[5 * tail + 3] >= 0)
                     tail = table[5 * tail + 3];

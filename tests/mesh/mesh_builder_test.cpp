@@ -505,7 +505,10 @@ TEST(MeshBuilderEnding, BlocksInPlaceCarryLayoutNamesAndMaps) {
     ASSERT_EQ(static_cast<void*>(data), dataMemory.data());
     ASSERT_EQ(static_cast<void*>(topology), topologyMemory.data());
     EXPECT_TRUE(OrvaneDataTypesAreEqualWithNames(data->VertexType, OrvanePNT332VertexType));
-    EXPECT_NE(data->VertexType[0].Name, OrvanePNT332VertexType[0].Name);
+    // The names are the block's own copies (records are packed: read the pointers by value).
+    const char* copiedName = data->VertexType[0].Name;
+    const char* layoutName = OrvanePNT332VertexType[0].Name;
+    EXPECT_NE(copiedName, layoutName);
     ASSERT_EQ(data->VertexCount, 24);
     EXPECT_EQ(std::memcmp(data->Vertices, expected.data(), sizeof(orvane_pnt332_vertex) * 24), 0);
     ASSERT_EQ(data->VertexComponentNameCount, 3);
