@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/wait.h>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -435,6 +436,55 @@ TEST(Import, EncodesTexturesAsS3TC) {
               *std::min_element(rgba.begin(), rgba.end()));
     std::remove(out.c_str());
 }
+
+#ifdef ORVANE_TOOL_PATH
+std::string RunCommand(const std::string& command, int* status) {
+    std::string text;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) {
+        *status = -1;
+        return text;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, p))
+        text += buffer;
+    const int rc = pclose(p);
+    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return text;
+}
+
+// The command: a summary line per object, the clip file matched by bone name, and exit status
+// 1 with a clear message for what cannot be imported.
+TEST(ImportCommand, ImportsAndRefuses) {
+    const std::string dir = SharedData() + "/assets/fbx/pab/";
+    const std::string out = TempPath("command.ovn");
+    int status = -1;
+    std::string text =
+        RunCommand(std::string(ORVANE_TOOL_PATH) + " import " + dir + "arnaud.fbx -o " + out +
+                       " --tolerance 1 --codec pelma0 --axes x,z,-y " +
+                       "--units-per-meter 100 --anim " + dir + "walk.fbx",
+                   &status);
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("skeleton \""), std::string::npos) << text;
+    EXPECT_NE(text.find("mesh \"Generic_Man_LR_polySurface1\""), std::string::npos) << text;
+    EXPECT_NE(text.find("animation \"walk\""), std::string::npos) << text;
+    text = RunCommand(std::string(ORVANE_TOOL_PATH) + " verify " + out, &status);
+    EXPECT_EQ(status, 0) << text;
+
+    text =
+        RunCommand(std::string(ORVANE_TOOL_PATH) + " import /nonexistent.fbx -o " + out, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(text.find("cannot be read"), std::string::npos) << text;
+    text = RunCommand(std::string(ORVANE_TOOL_PATH) + " import " + dir + "arnaud.fbx --codec zip",
+                      &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(text.find("usage"), std::string::npos) << text;
+    text = RunCommand(std::string(ORVANE_TOOL_PATH) + " import " + dir + "arnaud.fbx --axes x,y",
+                      &status);
+    EXPECT_EQ(status, 1);
+    std::remove(out.c_str());
+}
+#endif
 
 // Z-up centimetres: the rest pose turns and scales with the basis.
 TEST(Import, ConvertsIntoTheRequestedBasis) {
