@@ -151,6 +151,12 @@ struct Import {
     std::string skeletonName;
     float height = 1;
     float unitsPerMeter = 1;
+    // The change into the requested basis, applied to the rest pose, the meshes and every
+    // sample before fitting, so that the tolerance holds in the written content.
+    bool convert = false;
+    float affine[3] = {0, 0, 0}, linear[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1},
+          inverse[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    float scale = 1;
 
     std::vector<std::unique_ptr<MeshOut>> meshes;
     // Scene materials first (index = the scene's), then one per texture they map.
@@ -187,7 +193,7 @@ struct Import {
         return names.back()->data();
     }
 
-    bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    bool Fail(int line, const char* format, ...) __attribute__((format(printf, 3, 4))) {
         char text[512];
         va_list args;
         va_start(args, format);
@@ -196,9 +202,9 @@ struct Import {
         if (error.empty()) error = text;
         orvane_log_callback log = OrvaneGetLogCallback();
         if (log.Function) {
-            char line[600];
-            std::snprintf(line, sizeof line, "%s(%d): %s", "orvane_import", __LINE__, text);
-            log.Function(OrvaneErrorMessage, OrvaneApplicationOrigin, line, log.UserData);
+            char prefixed[600];
+            std::snprintf(prefixed, sizeof prefixed, "%s(%d): %s", "orvane_import", line, text);
+            log.Function(OrvaneErrorMessage, OrvaneApplicationOrigin, prefixed, log.UserData);
         }
         return false;
     }
@@ -223,6 +229,7 @@ struct Import {
     orvane_material* TextureMaterial(const aiScene* scene, const char* path, const aiString& file);
     bool BuildClip(const aiAnimation* animation, const aiScene* source, const char* fallbackName);
     void ArtToolInfo(const aiScene* scene, const char* path);
+    bool PrepareBasis();
     bool Write(const char* path);
 };
 
@@ -324,10 +331,10 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
         bones.push_back(bone);
     }
     if (bones.size() > 0x7fff)
-        return Fail("%zu bones are more than a skeleton holds", bones.size());
+        return Fail(__LINE__, "%zu bones are more than a skeleton holds", bones.size());
 
     orvane_skeleton_builder* builder = OrvaneBeginSkeleton(int(bones.size()));
-    if (!builder) return Fail("no memory for the skeleton builder");
+    if (!builder) return Fail(__LINE__, "no memory for the skeleton builder");
     for (size_t i = 0; i < bones.size(); ++i) {
         const Bone& b = bones[i];
         aiMatrix4x4 local = b.bindWorld;
@@ -340,7 +347,7 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
     }
     remap.assign(bones.size(), -1);
     skeleton = OrvaneEndSkeleton(builder, remap.data());
-    if (!skeleton) return Fail("the skeleton cannot be built");
+    if (!skeleton) return Fail(__LINE__, "the skeleton cannot be built");
     skeletonName = scene->mRootNode->mName.length ? scene->mRootNode->mName.C_Str() : "Skeleton";
     skeleton->Name = skeletonName.data();
     for (size_t i = 0; i < bones.size(); ++i)
@@ -362,7 +369,9 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
         for (unsigned v = 0; v < mesh->mNumVertices; ++v)
             grow(mesh->mVertices[v].x, mesh->mVertices[v].y, mesh->mVertices[v].z);
     }
-    height = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-6f});
+    height = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-6f}) * scale;
+    if (convert && !OrvaneTransformSkeleton(skeleton, affine, linear, inverse, 1e-6f, 1e-6f, 0))
+        return Fail(__LINE__, "the skeleton cannot be converted into the requested basis");
     Report("skeleton \"%s\": %d bones, %zu with inverse bind matrices, extent %g", skeleton->Name,
            skeleton->BoneCount, offsets.size(), height);
     return true;
@@ -502,7 +511,7 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
         // A rigid mesh moves with the bone of its node.
         auto it = boneByName.find(node->mName.C_Str());
         if (it == boneByName.end())
-            return Fail("mesh \"%s\": its node is not a bone", out->name.c_str());
+            return Fail(__LINE__, "mesh \"%s\": its node is not a bone", out->name.c_str());
         out->boneNames.push_back(bones[size_t(it->second)].name);
         boneCount = 1;
     }
@@ -519,6 +528,9 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
     else
         layout = uv ? OrvanePWNT3432VertexType : OrvanePWN343VertexType;
     const int layoutBones = !skinned ? 0 : influences <= 1 ? 1 : influences <= 2 ? 2 : 4;
+    if (layoutBones > 1 && boneCount > 256)
+        return Fail(__LINE__, "mesh \"%s\": %d bones is more than byte bone indices hold",
+                    out->name.c_str(), boneCount);
 
     // A rigid mesh's vertices are in its node's space; the bone's rest world transform takes
     // them to the model's rest space, where skinning expects them.
@@ -531,7 +543,7 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
         triangles += mesh->mFaces[f].mNumIndices == 3;
     orvane_mesh_builder* b =
         OrvaneBeginMesh(int(mesh->mNumVertices), triangles, 1, boneCount, layout);
-    if (!b) return Fail("mesh \"%s\": the mesh builder cannot start", out->name.c_str());
+    if (!b) return Fail(__LINE__, "mesh \"%s\": the mesh builder cannot start", out->name.c_str());
     for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         const aiVector3D p = toRest * mesh->mVertices[v];
         OrvaneSetPosition(b, p.x, p.y, p.z);
@@ -567,7 +579,7 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
         OrvanePushTriangle(b);
     }
     if (!OrvaneEndMesh(b, &out->vertexData, &out->topology))
-        return Fail("mesh \"%s\": the mesh cannot be built", out->name.c_str());
+        return Fail(__LINE__, "mesh \"%s\": the mesh cannot be built", out->name.c_str());
 
     // Bone bindings with each bone's box in its own rest space.
     out->boneBindings.resize(size_t(boneCount));
@@ -599,6 +611,15 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
                 bb.OBBMin[k] = bb.OBBMax[k] = 0;
 
     out->mesh.Name = out->name.data();
+    out->mesh.BoneBindingCount = boneCount;
+    out->mesh.BoneBindings = out->boneBindings.data();
+    out->mesh.PrimaryVertexData = out->vertexData;
+    out->mesh.PrimaryTopology = out->topology;
+    if (convert &&
+        !OrvaneTransformMesh(&out->mesh, affine, linear, inverse, 1e-6f, 1e-6f,
+                             OrvaneBasisRenormalizeDirections | OrvaneBasisReverseMirroredWinding))
+        return Fail(__LINE__, "mesh \"%s\": cannot be converted into the requested basis",
+                    out->name.c_str());
     out->mesh.PrimaryVertexData = out->vertexData;
     out->mesh.PrimaryTopology = out->topology;
     out->mesh.BoneBindingCount = boneCount;
@@ -648,11 +669,11 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     // assimp leaves the rate 0 where a format has none: its own evaluation then takes 25.
     const double tps = animation->mTicksPerSecond > 0 ? animation->mTicksPerSecond : 25.0;
     if (!std::isfinite(animation->mDuration) || animation->mDuration < 0)
-        return Fail("clip \"%s\": bad duration", clip->name.c_str());
+        return Fail(__LINE__, "clip \"%s\": bad duration", clip->name.c_str());
     const double duration = animation->mDuration / tps;
     double rate = std::min(ClipRate(animation, tps), double(options->MaximumSampleRate));
     int samples = std::max(2, int(std::ceil(duration * rate - 1e-6)) + 1);
-    if (samples > 1000000) return Fail("clip \"%s\": too long", clip->name.c_str());
+    if (samples > 1000000) return Fail(__LINE__, "clip \"%s\": too long", clip->name.c_str());
     const double step = duration > 0 ? duration / (samples - 1) : 1 / rate;
 
     // Channels matched to the bones by name; bones without one keep their node's transform in
@@ -676,7 +697,8 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     }
 
     orvane_track_group_sampler* sampler = OrvaneBeginSampledAnimation(skeleton->BoneCount, samples);
-    if (!sampler) return Fail("clip \"%s\": no memory for its samples", clip->name.c_str());
+    if (!sampler)
+        return Fail(__LINE__, "clip \"%s\": no memory for its samples", clip->name.c_str());
     std::vector<Pose> previous(bones.size());
     for (int f = 0; f < samples; ++f) {
         const double t = std::min(f * step, duration) * tps;
@@ -685,6 +707,11 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         for (size_t i = 0; i < bones.size(); ++i) {
             const aiMatrix4x4 m = channel[i] ? ChannelTransform(channel[i], t, still[i]) : still[i];
             Pose p = Decompose(m);
+            if (convert) {
+                static const float none[3] = {0, 0, 0};
+                OrvaneInPlaceSimilarityTransform(bones[i].parent < 0 ? affine : none, linear,
+                                                 inverse, p.position, p.orientation, p.scaleShear);
+            }
             // Neighbouring samples on the same side of the quaternion sphere.
             if (f > 0) {
                 const float* q = previous[i].orientation;
@@ -721,7 +748,8 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     clip->group = OrvaneCompressAnimation(skeleton, sampler, samples, float(step),
                                           clip->name.c_str(), &compression, &stats);
     OrvaneEndSampledAnimation(sampler);
-    if (!clip->group) return Fail("clip \"%s\": the compressor failed", clip->name.c_str());
+    if (!clip->group)
+        return Fail(__LINE__, "clip \"%s\": the compressor failed", clip->name.c_str());
     clip->maxError = stats.MaxError;
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = float(duration);
@@ -790,6 +818,35 @@ void Import::ArtToolInfo(const aiScene* scene, const char* path) {
     fromFileName = BaseName(path);
 }
 
+bool Import::PrepareBasis() {
+    const bool axes = options->Right[0] || options->Right[1] || options->Right[2] ||
+                      options->Up[0] || options->Up[1] || options->Up[2] || options->Back[0] ||
+                      options->Back[1] || options->Back[2];
+    if (!axes && !(options->UnitsPerMeter > 0)) return true;
+    orvane_file_info source = {};
+    source.ArtToolInfo = &art;
+    const float origin[3] = {0, 0, 0};
+    const float units = options->UnitsPerMeter > 0 ? options->UnitsPerMeter : unitsPerMeter;
+    if (!OrvaneComputeBasisConversion(
+            &source, units, origin, axes ? options->Right : art.RightVector,
+            axes ? options->Up : art.UpVector, axes ? options->Back : art.BackVector, affine,
+            linear, inverse))
+        return Fail(__LINE__, "the requested axes and units make no basis");
+    convert = true;
+    scale = units / unitsPerMeter;
+    // The written content is in the requested basis: its art tool info says so.
+    unitsPerMeter = units;
+    art.UnitsPerMeter = units;
+    if (axes) {
+        for (int k = 0; k < 3; ++k) {
+            art.RightVector[k] = options->Right[k];
+            art.UpVector[k] = options->Up[k];
+            art.BackVector[k] = options->Back[k];
+        }
+    }
+    return true;
+}
+
 bool Import::Write(const char* path) {
     std::vector<orvane_mesh*> meshPointers;
     std::vector<orvane_vertex_data*> vertexDatas;
@@ -839,35 +896,6 @@ bool Import::Write(const char* path) {
     info.AnimationCount = int(animations.size());
     info.Animations = animations.data();
 
-    // Basis conversion into the requested axes and units.
-    const bool axes = options->Right[0] || options->Right[1] || options->Right[2] ||
-                      options->Up[0] || options->Up[1] || options->Up[2] || options->Back[0] ||
-                      options->Back[1] || options->Back[2];
-    if (axes || options->UnitsPerMeter > 0) {
-        const float origin[3] = {0, 0, 0};
-        float affine[3], linear[9], inverse[9];
-        const float units = options->UnitsPerMeter > 0 ? options->UnitsPerMeter : unitsPerMeter;
-        if (!OrvaneComputeBasisConversion(
-                &info, units, origin, axes ? options->Right : art.RightVector,
-                axes ? options->Up : art.UpVector, axes ? options->Back : art.BackVector, affine,
-                linear, inverse))
-            return Fail("the requested axes and units make no basis");
-        if (!OrvaneTransformFile(
-                &info, affine, linear, inverse, 1e-5f, 1e-5f,
-                OrvaneBasisRenormalizeDirections | OrvaneBasisReverseMirroredWinding))
-            return Fail("the basis conversion failed");
-        OrvaneResortAllFileTrackGroups(&info);
-        unitsPerMeter = units;
-        art.UnitsPerMeter = units;
-        if (axes) {
-            for (int k = 0; k < 3; ++k) {
-                art.RightVector[k] = options->Right[k];
-                art.UpVector[k] = options->Up[k];
-                art.BackVector[k] = options->Back[k];
-            }
-        }
-    }
-
     Progress("writing", 0, 1);
     orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(
         OrvaneFileInfoType, &info, OrvaneStandardMainSection, OrvaneStandardMainSection);
@@ -877,7 +905,7 @@ bool Import::Write(const char* path) {
     if (!writer || !builder) {
         OrvaneEndFileDataTreeWriting(writer);
         OrvaneAbortFile(builder);
-        return Fail("%s: cannot start writing", path);
+        return Fail(__LINE__, "%s: cannot start writing", path);
     }
     OrvaneSetFileSectionForObjectsOfType(writer, OrvaneVertexDataType,
                                          OrvaneStandardDeformableVertexSection);
@@ -895,7 +923,7 @@ bool Import::Write(const char* path) {
     OrvaneEndFileDataTreeWriting(writer);
     if (!written || !ended) {
         std::remove(path);
-        return Fail("%s: cannot be written", path);
+        return Fail(__LINE__, "%s: cannot be written", path);
     }
     Progress("writing", 1, 1);
     return true;
@@ -936,13 +964,13 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
                       ok ? "" : im.error.c_str());
         return ok;
     };
-    if (!InputPath || !OutputPath) return finish(im.Fail("no input or output path"));
+    if (!InputPath || !OutputPath) return finish(im.Fail(__LINE__, "no input or output path"));
     const orvane_import_options& o = *im.options;
     if (!(o.ToleranceCentimeters > 0) || !std::isfinite(o.ToleranceCentimeters) ||
         !(o.MaximumSampleRate >= 1) || !std::isfinite(o.MaximumSampleRate) || o.UnitsPerMeter < 0 ||
         !std::isfinite(o.UnitsPerMeter) || o.AnimationFileCount < 0 ||
         (o.AnimationFileCount > 0 && !o.AnimationFiles) || o.Codec < 0 || o.Codec > 2)
-        return finish(im.Fail("an import option is out of range"));
+        return finish(im.Fail(__LINE__, "an import option is out of range"));
 
     im.Progress("reading", 0, 1);
     Clock::time_point t = Clock::now();
@@ -950,7 +978,8 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     const aiScene* scene = ReadScene(&importer, InputPath);
     im.summary->ReadSeconds += Seconds(t);
     if (!scene || !scene->mRootNode)
-        return finish(im.Fail("%s: cannot be read: %s", InputPath, importer.GetErrorString()));
+        return finish(
+            im.Fail(__LINE__, "%s: cannot be read: %s", InputPath, importer.GetErrorString()));
     im.Progress("reading", 1, 1);
 
     // The readers make up a skeleton mesh for scenes without meshes: no content in motion
@@ -965,15 +994,13 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     for (unsigned m = 0; m < scene->mNumMeshes; ++m)
         meshCount += !(skipMadeUp && IsMadeUpSkeletonMesh(scene, scene->mMeshes[m]));
     if (meshCount == 0 && scene->mNumAnimations == 0 && o.AnimationFileCount == 0)
-        return finish(im.Fail("%s: holds no mesh and no animation to import", InputPath));
+        return finish(im.Fail(__LINE__, "%s: holds no mesh and no animation to import", InputPath));
 
     im.ArtToolInfo(scene, InputPath);
+    if (!im.PrepareBasis()) return finish(false);
     if (!im.BuildSkeleton(scene, skipMadeUp)) return finish(false);
-    const float outputUnits = o.UnitsPerMeter > 0 ? o.UnitsPerMeter : im.unitsPerMeter;
-    // The tolerance is asked in centimetres of the output; the content is fitted before the
-    // basis conversion, in the file's own units.
+    // The tolerance is asked in centimetres, the fit works in the output's units.
     im.summary->ToleranceUsed = o.ToleranceCentimeters * 0.01f * im.unitsPerMeter;
-    (void)outputUnits;
     im.summary->CharacterHeight = im.height;
     im.Materials(scene, InputPath);
 
@@ -1005,14 +1032,16 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     double fitSeconds = Seconds(t);
     for (int f = 0; f < o.AnimationFileCount; ++f) {
         const char* path = o.AnimationFiles[f];
-        if (!path) return finish(im.Fail("an animation file path is null"));
+        if (!path) return finish(im.Fail(__LINE__, "an animation file path is null"));
         Clock::time_point r = Clock::now();
         Assimp::Importer other;
         const aiScene* clips = ReadScene(&other, path);
         im.summary->ReadSeconds += Seconds(r);
         if (!clips || !clips->mRootNode)
-            return finish(im.Fail("%s: cannot be read: %s", path, other.GetErrorString()));
-        if (clips->mNumAnimations == 0) return finish(im.Fail("%s: holds no animation", path));
+            return finish(
+                im.Fail(__LINE__, "%s: cannot be read: %s", path, other.GetErrorString()));
+        if (clips->mNumAnimations == 0)
+            return finish(im.Fail(__LINE__, "%s: holds no animation", path));
         r = Clock::now();
         for (unsigned a = 0; a < clips->mNumAnimations; ++a) {
             std::string stem = BaseName(path);

@@ -521,6 +521,19 @@ TEST(Import, ConvertsIntoTheRequestedBasis) {
                     1e-2f + 1e-4f * std::fabs(wb[size_t(i)].b4));
     }
     EXPECT_EQ(b.info->ArtToolInfo->UnitsPerMeter, 100.0f);
+    // The clips were fitted in the new basis: poses agree within both tolerances (1 cm).
+    ASSERT_EQ(a.info->AnimationCount, b.info->AnimationCount);
+    for (int c = 0; c < a.info->AnimationCount; ++c) {
+        const float t = a.info->Animations[c]->Duration * 0.5f;
+        const std::vector<aiMatrix4x4> pa = OurWorld(sa, a.info->Animations[c], t);
+        const std::vector<aiMatrix4x4> pb = OurWorld(sb, b.info->Animations[c], t);
+        for (int i = 0; i < sa->BoneCount; ++i) {
+            const aiVector3D expected(100 * pa[size_t(i)].a4, -100 * pa[size_t(i)].c4,
+                                      100 * pa[size_t(i)].b4);
+            const aiVector3D got(pb[size_t(i)].a4, pb[size_t(i)].b4, pb[size_t(i)].c4);
+            EXPECT_LE((got - expected).Length(), 2.01f) << sb->Bones[i].Name;
+        }
+    }
     std::remove(plain.c_str());
     std::remove(zup.c_str());
 }
