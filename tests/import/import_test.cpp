@@ -121,6 +121,14 @@ struct Reference {
     }
 };
 
+// Arrays of pointers in a loaded file are 4-byte aligned: read their entries by value.
+template <typename T>
+T* Entry(T* const* array, int index) {
+    T* p;
+    std::memcpy(&p, reinterpret_cast<const char*>(array) + size_t(index) * sizeof p, sizeof p);
+    return p;
+}
+
 aiMatrix4x4 FromColumns(const float* a) {
     aiMatrix4x4 m;
     for (int r = 0; r < 4; ++r)
@@ -138,7 +146,7 @@ std::vector<aiMatrix4x4> OurWorld(const orvane_skeleton* skeleton, const orvane_
         const orvane_bone& bone = skeleton->Bones[i];
         orvane_transform local = bone.Transform;
         if (clip) {
-            const orvane_track_group* group = clip->TrackGroups[0];
+            const orvane_track_group* group = Entry(clip->TrackGroups, 0);
             int track = -1;
             if (OrvaneFindTrackByName(group, bone.Name, &track)) {
                 orvane_track_sample_context context = {};
@@ -210,23 +218,24 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
     ASSERT_EQ(info.SkeletonCount, 1);
     ASSERT_EQ(info.ModelCount, 1);
     EXPECT_EQ(info.MeshCount, asset.meshes);
-    EXPECT_EQ(info.Models[0]->MeshBindingCount, asset.meshes);
+    EXPECT_EQ(Entry(info.Models, 0)->MeshBindingCount, asset.meshes);
     ASSERT_EQ(info.AnimationCount, asset.clips);
     EXPECT_EQ(info.TextureCount, asset.textures);
     for (int t = 0; t < info.TextureCount; ++t) {
-        EXPECT_GT(info.Textures[t]->Width, 0);
-        EXPECT_EQ(info.Textures[t]->Encoding, OrvaneRawTextureEncoding);
+        EXPECT_GT(Entry(info.Textures, t)->Width, 0);
+        EXPECT_EQ(Entry(info.Textures, t)->Encoding, OrvaneRawTextureEncoding);
     }
     if (asset.textures) {
-        ASSERT_GT(info.Meshes[0]->MaterialBindingCount, 0);
-        const orvane_material* m = info.Meshes[0]->MaterialBindings[0].Material;
+        ASSERT_GT(Entry(info.Meshes, 0)->MaterialBindingCount, 0);
+        const orvane_material* m = Entry(info.Meshes, 0)->MaterialBindings[0].Material;
         ASSERT_EQ(m->MapCount, 1);
         EXPECT_STREQ(m->Maps[0].Usage, "DiffuseColor");
-        EXPECT_EQ(m->Maps[0].Map->Texture, info.Textures[0]);
+        const orvane_texture* mapped = m->Maps[0].Map->Texture;  // a packed member: by value
+        EXPECT_EQ(mapped, Entry(info.Textures, 0));
     }
     // Skinning weights end normalised (CesiumMan's do not sum to one in the source).
     for (int m = 0; m < info.MeshCount; ++m) {
-        const orvane_mesh* mesh = info.Meshes[m];
+        const orvane_mesh* mesh = Entry(info.Meshes, m);
         std::vector<orvane_pwn343_vertex> v(static_cast<size_t>(OrvaneGetMeshVertexCount(mesh)));
         OrvaneCopyMeshVertices(mesh, OrvanePWN343VertexType, v.data());
         for (const orvane_pwn343_vertex& x : v) {
@@ -236,10 +245,10 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
         }
     }
     // No helper nodes of the FBX reader's pivot emulation.
-    for (int i = 0; i < info.Skeletons[0]->BoneCount; ++i)
-        EXPECT_EQ(std::strstr(info.Skeletons[0]->Bones[i].Name, "$AssimpFbx$"), nullptr)
-            << info.Skeletons[0]->Bones[i].Name;
-    const orvane_skeleton* skeleton = info.Skeletons[0];
+    for (int i = 0; i < Entry(info.Skeletons, 0)->BoneCount; ++i)
+        EXPECT_EQ(std::strstr(Entry(info.Skeletons, 0)->Bones[i].Name, "$AssimpFbx$"), nullptr)
+            << Entry(info.Skeletons, 0)->Bones[i].Name;
+    const orvane_skeleton* skeleton = Entry(info.Skeletons, 0);
     const float height = summary.CharacterHeight;
     ASSERT_GT(height, 0);
 
@@ -272,7 +281,7 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
 
     // Animated poses at several times of every clip.
     for (int a = 0; a < info.AnimationCount; ++a) {
-        const orvane_animation* clip = info.Animations[a];
+        const orvane_animation* clip = Entry(info.Animations, a);
         const aiAnimation* source_clip = clipScene->mAnimations[a];
         const double tps = source_clip->mTicksPerSecond > 0 ? source_clip->mTicksPerSecond : 25;
         EXPECT_NEAR(clip->Duration, source_clip->mDuration / tps, 1e-4) << clip->Name;
@@ -307,7 +316,7 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
 
             // Skinned vertices: assimp's weights (normalised here) against the file's.
             for (int m = 0; m < info.MeshCount && skin; ++m) {
-                const orvane_mesh* mesh = info.Meshes[m];
+                const orvane_mesh* mesh = Entry(info.Meshes, m);
                 const aiMesh* src = scene->mMeshes[m];
                 std::map<std::tuple<float, float, float>, unsigned> byPosition;
                 for (unsigned v = 0; v < src->mNumVertices; ++v)
@@ -425,7 +434,7 @@ TEST(Import, EncodesTexturesAsS3TC) {
     loaded.info = OrvaneGetFileInfo(loaded.file);
     ASSERT_NE(loaded.info, nullptr);
     ASSERT_EQ(loaded.info->TextureCount, 1);
-    const orvane_texture* t = loaded.info->Textures[0];
+    const orvane_texture* t = Entry(loaded.info->Textures, 0);
     EXPECT_EQ(t->Encoding, OrvaneS3TCTextureEncoding);
     EXPECT_EQ(t->Width, 1024);
     // Decoded back close to the source colours: not all black, not all one value.
@@ -507,8 +516,8 @@ TEST(Import, ConvertsIntoTheRequestedBasis) {
     a.info = OrvaneGetFileInfo(a.file);
     b.info = OrvaneGetFileInfo(b.file);
     ASSERT_TRUE(a.info && b.info);
-    const orvane_skeleton* sa = a.info->Skeletons[0];
-    const orvane_skeleton* sb = b.info->Skeletons[0];
+    const orvane_skeleton* sa = Entry(a.info->Skeletons, 0);
+    const orvane_skeleton* sb = Entry(b.info->Skeletons, 0);
     ASSERT_EQ(sa->BoneCount, sb->BoneCount);
     const std::vector<aiMatrix4x4> wa = OurWorld(sa, nullptr, 0), wb = OurWorld(sb, nullptr, 0);
     for (int i = 0; i < sa->BoneCount; ++i) {
@@ -524,9 +533,9 @@ TEST(Import, ConvertsIntoTheRequestedBasis) {
     // The clips were fitted in the new basis: poses agree within both tolerances (1 cm).
     ASSERT_EQ(a.info->AnimationCount, b.info->AnimationCount);
     for (int c = 0; c < a.info->AnimationCount; ++c) {
-        const float t = a.info->Animations[c]->Duration * 0.5f;
-        const std::vector<aiMatrix4x4> pa = OurWorld(sa, a.info->Animations[c], t);
-        const std::vector<aiMatrix4x4> pb = OurWorld(sb, b.info->Animations[c], t);
+        const float t = Entry(a.info->Animations, c)->Duration * 0.5f;
+        const std::vector<aiMatrix4x4> pa = OurWorld(sa, Entry(a.info->Animations, c), t);
+        const std::vector<aiMatrix4x4> pb = OurWorld(sb, Entry(b.info->Animations, c), t);
         for (int i = 0; i < sa->BoneCount; ++i) {
             const aiVector3D expected(100 * pa[size_t(i)].a4, -100 * pa[size_t(i)].c4,
                                       100 * pa[size_t(i)].b4);
