@@ -856,6 +856,159 @@ ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
                                          const orvane_real32 Orientation[4],
                                          const orvane_real32 ScaleShear[9]);
 ORVANE_API void OrvanePushSampledFrame(orvane_track_group_sampler* Sampler);
+/* Curve fitting                                                                            */
+/* ---------------------------------------------------------------------------------------- */
+/* A solver holds all the working memory of fits up to its maxima, so repeated fits allocate
+ * nothing. Threads: a solver belongs to one thread at a time; distinct solvers may fit on
+ * several threads at once (nothing is shared between calls). */
+
+typedef struct orvane_bspline_solver orvane_bspline_solver;
+
+/* SolverFlags bits of OrvaneFitBSplineToSamples and OrvaneGetSquaredErrorOverCurve. */
+typedef enum orvane_bspline_solver_flags {
+    /* Samples are quaternions: evaluation renormalises, the error at a sample s against the
+     * curve value c is (1 - s . c)^2. */
+    OrvaneFitQuaternionMode = 1,
+    /* Degree + 1 knots at a sample that differs from a neighbour by more than C0Threshold. */
+    OrvaneFitBreakAtJumps = 2,
+    /* Degree knots at a sample whose second difference exceeds C1Threshold. */
+    OrvaneFitBreakAtKinks = 4,
+    /* Degree - 1 extra knots at 0.125-sample steps just after the first knot. */
+    OrvaneFitDenseStartKnots = 16,
+    /* The first and last controls are the first and last samples. */
+    OrvaneFitPinEnds = 32
+} orvane_bspline_solver_flags;
+
+typedef struct orvane_bspline_error_result {
+    orvane_int32 MaxErrorKnotIndex;   /* -1 when no sample has an error above 0 */
+    orvane_int32 MaxErrorSampleIndex; /* -1 likewise */
+    orvane_real32 MaxSquaredError;
+    orvane_real32 TotalSquaredError;
+} orvane_bspline_error_result;
+
+/* MaxDegree 0 to 3, MaxSampleCount at least 2, MaxDimension 0 to 9 (the dimensions the
+ * B-spline evaluation knows; fits of dimension 5 to 8 are refused by the fit). Null, with an
+ * error logged, for other maxima or when the allocation fails. */
+ORVANE_API orvane_bspline_solver* OrvaneAllocateBSplineSolver(orvane_int32 MaxDegree,
+                                                              orvane_int32 MaxSampleCount,
+                                                              orvane_int32 MaxDimension);
+ORVANE_API void OrvaneDeallocateBSplineSolver(orvane_bspline_solver* Solver);
+
+/* Fits a B-spline of Degree to SampleCount evenly spaced samples of Dimension reals each
+ * (sample i at time i during the fit), inserting knots until every sample is within
+ * ErrorThreshold (a distance in sample units, or the quaternion error above) of the curve as
+ * encoded in CurveDataType (null: DaK32fC32f), so quantisation is part of the test.
+ * KnotsOut and ControlsOut must hold the solver's maximum knot count
+ * (OrvaneGetMaximumKnotCountForSampleCount of its maxima) times 1 and times Dimension reals;
+ * they receive the encoded curve's decoded knots (multiplied by TimeStep, so they are in the
+ * caller's time unit) and controls. *AchievedTolerance is false when a sample could not be
+ * brought within the tolerance, the knots reached the maximum, or the encoded size exceeded
+ * MaximumCurveSizeInBytes (when above 0); *CurveSizeInBytes is then -1, else the encoded data
+ * size. Both may be null. Returns the knot count; 0, with an error logged, for a null solver
+ * or arrays, SampleCount below 2 or above the solver's maximum, Degree or Dimension above the
+ * solver's maxima, or a Dimension the evaluation cannot sample. */
+ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
+    orvane_bspline_solver* Solver, orvane_real32 TimeStep, orvane_int32 SampleCount,
+    const orvane_real32* Samples, orvane_uint32 SolverFlags, orvane_real32 ErrorThreshold,
+    orvane_real32 C0Threshold, orvane_real32 C1Threshold, orvane_int32 Dimension,
+    orvane_int32 Degree, orvane_data_type_definition* CurveDataType, orvane_real32* KnotsOut,
+    orvane_real32* ControlsOut, orvane_int32 MaximumCurveSizeInBytes,
+    orvane_bool* AchievedTolerance, orvane_int32* CurveSizeInBytes);
+
+/* Squared errors of Curve against SampleCount samples spread evenly over [0, Duration]
+ * (sample 0 is not measured). Curve values come from the evaluation with IdentityVector
+ * (renormalised in OrvaneFitQuaternionMode). Returns -1, -1, 0, 0 for a curve that matches
+ * every sample, and also, with an error logged, for null arguments or a Dimension outside
+ * 1 to 9. Any thread. */
+ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
+    orvane_uint32 SolverFlags, orvane_int32 Degree, orvane_int32 Dimension, orvane_real32 Duration,
+    const orvane_curve2* Curve, orvane_int32 SampleCount, const orvane_real32* Samples,
+    const orvane_real32* IdentityVector);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Periodic loops                                                                           */
+/* ---------------------------------------------------------------------------------------- */
+/* A screw motion (orvane_periodic_loop, orvane/types.h): a rotation of dAngle radians per
+ * second about Axis combined with a displacement of dZ per second along it and a circle of
+ * Radius in the plane of BasisX and BasisY. Pure functions of their arguments, any thread;
+ * arguments are not checked for null. */
+
+/* All 48 bytes zero. */
+ORVANE_API void OrvaneZeroPeriodicLoop(orvane_periodic_loop* Loop);
+/* The loop that carries the start placement to the end placement in Seconds (rates per
+ * second when Seconds > 0, else per loop). Stepping the start placement by the result over
+ * Seconds gives the end placement. With no relative rotation the axis is the direction of
+ * the displacement (a pure translation), or (0, 0, 1) when the placements are equal. */
+ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
+                                      const orvane_real32 StartOrientation[4],
+                                      const orvane_real32 EndPosition[3],
+                                      const orvane_real32 EndOrientation[4], orvane_real32 Seconds,
+                                      orvane_periodic_loop* Loop);
+/* The displacement after Seconds in the loop's own frame (a helix from the origin). */
+ORVANE_API void OrvaneComputePeriodicLoopVector(const orvane_periodic_loop* Loop,
+                                                orvane_real32 Seconds, orvane_real32 Result[3]);
+/* The rotation vector (axis times angle) of the loop's rotation after Seconds. */
+ORVANE_API void OrvaneComputePeriodicLoopLog(const orvane_periodic_loop* Loop,
+                                             orvane_real32 Seconds, orvane_real32 Result[3]);
+/* Advances a placement in place by Seconds of the loop. */
+ORVANE_API void OrvaneStepPeriodicLoop(const orvane_periodic_loop* Loop, orvane_real32 Seconds,
+                                       orvane_real32 Position[3], orvane_real32 Orientation[4]);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Animation compression                                                                    */
+/* ---------------------------------------------------------------------------------------- */
+/* Turns sampled local transforms of a skeleton's bones into a track group of fitted curves
+ * that keeps every bone within an object-space error budget. The error of a bone at a frame
+ * is the largest distance between the three points (ShellDistance, 0, 0), (0, ShellDistance,
+ * 0) and (0, 0, ShellDistance) carried to object space by the bone's transform composed with
+ * its ancestors', once from the samples and once from the curves. Each bone's curves make up
+ * for the rounding of its ancestors' curves, so errors do not add up along a chain.
+ * Threads: a call uses only its own memory; calls on distinct data may run at once. */
+
+/* Reports after each bone; BonesDone of BoneCount. */
+typedef void (*orvane_compression_progress_callback)(orvane_int32 BonesDone, orvane_int32 BoneCount,
+                                                     void* UserData);
+
+typedef struct orvane_animation_compression_options {
+    /* Largest object-space error, in the skeleton's length unit. Default 0.01. */
+    orvane_real32 ErrorBudget;
+    /* Distance of the three measuring points from each bone, same unit. Default 3. */
+    orvane_real32 ShellDistance;
+    /* Bit (1 << format) for each curve format (orvane_curve_format) the curves may use; the
+     * identity and constant formats reduce still components. Default: every format but
+     * DaKeyframes32f. A component that no allowed format can hold within its budget is stored
+     * as DaK32fC32f with one knot per sample (exact), whatever this says. */
+    orvane_uint32 AllowedFormats;
+    /* Bit (1 << degree) for the degrees 1 to 3 the fits may use. Default: all three. */
+    orvane_uint32 AllowedDegrees;
+    orvane_compression_progress_callback Progress; /* may be null (the default) */
+    void* ProgressUserData;
+} orvane_animation_compression_options;
+
+/* What a compression achieved (optional output). */
+typedef struct orvane_animation_compression_statistics {
+    orvane_real32 MaxError;       /* largest object-space error over all bones and frames */
+    orvane_int32 MaxErrorBone;    /* the bone where it occurs */
+    orvane_int32 CurveDataBytes;  /* encoded curve data of all tracks */
+    orvane_int32 TrackGroupBytes; /* the whole track group block */
+    orvane_int32 ExactComponents; /* components stored exactly (no fit met the budget) */
+} orvane_animation_compression_statistics;
+
+ORVANE_API void OrvaneGetDefaultAnimationCompressionOptions(
+    orvane_animation_compression_options* Options);
+
+/* Compresses SampleCount frames, TimeStep seconds apart, of the samples recorded in Samples:
+ * track i holds bone i's local transforms (Skeleton->BoneCount tracks, at least SampleCount
+ * frames each). The result has one transform track per bone, named by the bone (the names
+ * and Name are kept by pointer and must outlive the group), curves over [0, (SampleCount - 1)
+ * TimeStep]; release it with OrvaneFreeBuilderResult. Options may be null (the defaults).
+ * Returns null, with an error logged, for a null or unnamed skeleton, parents that are not
+ * below their bones, SampleCount below 2, a TimeStep or budget that is not positive, samples
+ * that are not finite, or no memory. Statistics may be null. */
+ORVANE_API orvane_track_group* OrvaneCompressAnimation(
+    const orvane_skeleton* Skeleton, orvane_track_group_sampler* Samples, orvane_int32 SampleCount,
+    orvane_real32 TimeStep, const char* Name, const orvane_animation_compression_options* Options,
+    orvane_animation_compression_statistics* Statistics);
 
 ORVANE_EXTERN_C_END
 

@@ -135,6 +135,14 @@ for help in --help -h help; do
         contains "orvane $help lists $command" "$work/out" "^ *$command "
     done
 done
+# The import command is there when the tool was built with the importer; it reads its own
+# arguments.
+if "$tool" --help | grep -q "^ *import "; then
+    check "import --help" 0 "$tool" import --help
+    contains "import --help prints its usage" "$work/out" "usage: orvane import"
+    check "import without a scene fails" 1 "$tool" import
+    check "import with an unknown option fails" 1 "$tool" import "$work/missing.gltf" --frobnicate
+fi
 check "--version" 0 "$tool" --version
 contains "--version prints the version" "$work/out" "^[0-9]*\.[0-9]*\.[0-9]*\.[0-9]*$"
 check "version" 0 "$tool" version

@@ -7,10 +7,11 @@
 // with its Add function declared below and listed in kCommands; tools/CMakeLists.txt globs
 // this folder.
 //
-// The import command plugs in the same way: tools/orvane/import.cpp defines AddImportCommand
-// (positionals and options through CLI11, failures through Fail, exit status 0 or 1). It is
-// compiled, with ORVANE_TOOL_IMPORT defined and liborvane_import linked, only when the build
-// has the orvane_import target, so the tool builds without assimp.
+// The import command plugs in the same way: import.cpp defines AddImportCommand, which for now
+// hands its arguments unread to the importer's own RunImportCommand (import_command.cpp); moving
+// that parsing into CLI11 options there gives it the same --help as the others. Both files are
+// compiled, with ORVANE_TOOL_IMPORT defined and liborvane_import linked, only when the build has
+// the orvane_import target, so the tool builds without assimp.
 #ifndef ORVANE_TOOL_H
 #define ORVANE_TOOL_H
 

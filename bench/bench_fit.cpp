@@ -1,0 +1,231 @@
+// Curve fitting and animation compression on captured motion.
+//
+// Workloads: ../shared/data/assets/bvh/cmu/walk.bvh (31 joints, 344 frames at 120 fps, in cm)
+// and the walk and jog of ../shared/data/pab_walk_jog_arnaud4.json (67 joints, 30 Hz, in cm).
+// - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
+//   format; the baseline in the same run copies the samples into an exact polyline.
+// - Compress/*: OrvaneCompressAnimation of a whole clip at an error budget. Counters: ratio =
+//   raw size (10 floats per bone per frame) over the curve data (knots, controls, scale and
+//   offset tables and record headers), group_ratio the same over the whole track group block,
+//   max_cm and p99_cm the field's error metric (3 cm points, object space).
+// - SamplePose/*: sampling every track of the compressed group at successive times (the
+//   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
+//   samples (lerp and normalised lerp). Counter ns_per_bone.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "orvane.h"
+#include "orvane_motion_clip.h"
+
+namespace {
+
+using orvane_workload::SampledMotion;
+
+const SampledMotion& Walk() {
+    static const SampledMotion motion = [] {
+        SampledMotion m;
+        std::string error;
+        if (!orvane_workload::LoadBvh(orvane_workload::SharedDataPath("assets/bvh/cmu/walk.bvh"),
+                                      orvane_workload::kCmuUnitToCm, &m, &error))
+            std::fprintf(stderr, "%s\n", error.c_str());
+        return m;
+    }();
+    return motion;
+}
+
+const SampledMotion& Pab(int index) {
+    static const std::vector<SampledMotion> motions = [] {
+        std::string error;
+        std::vector<SampledMotion> m = orvane_workload::PabMotions(&error);
+        if (m.size() != 2) std::fprintf(stderr, "%s\n", error.c_str());
+        return m;
+    }();
+    return motions.at(size_t(index));
+}
+
+const SampledMotion& Clip(int clip) {
+    return clip == 0 ? Walk() : Pab(clip - 1);
+}
+
+std::vector<float> OrientationTrack(const SampledMotion& m, int bone) {
+    std::vector<float> q(size_t(m.frameCount) * 4);
+    for (int f = 0; f < m.frameCount; ++f)
+        std::copy_n(&m.orientations[m.at(f, bone) * 4], 4, &q[size_t(f) * 4]);
+    OrvaneEnsureQuaternionContinuity(m.frameCount, q.data());
+    return q;
+}
+
+void FitBaseline(benchmark::State& state) {
+    const SampledMotion& m = Walk();
+    const std::vector<float> q = OrientationTrack(m, 2);
+    std::vector<float> knots(static_cast<size_t>(m.frameCount));
+    for (int f = 0; f < m.frameCount; ++f)
+        knots[size_t(f)] = float(f) * m.timeStep;
+    for (auto _ : state) {
+        orvane_curve_builder* b =
+            OrvaneBeginCurve(OrvaneCurveDataD4nK16uC15uType, 1, 4, m.frameCount);
+        OrvanePushCurveKnotArray(b, knots.data());
+        OrvanePushCurveControlArray(b, q.data());
+        orvane_curve2* curve = OrvaneEndCurve(b);
+        benchmark::DoNotOptimize(curve);
+        OrvaneFreeCurve(curve);
+    }
+}
+
+void Fit(benchmark::State& state, orvane_data_type_definition* type) {
+    const SampledMotion& m = Walk();
+    const std::vector<float> q = OrientationTrack(m, 2);
+    orvane_bspline_solver* solver = OrvaneAllocateBSplineSolver(3, m.frameCount, 4);
+    const int32_t maxKnots = OrvaneGetMaximumKnotCountForSampleCount(3, m.frameCount);
+    std::vector<float> knots(static_cast<size_t>(maxKnots));
+    std::vector<float> controls(static_cast<size_t>(maxKnots) * 4);
+    int32_t count = 0, size = 0;
+    for (auto _ : state) {
+        orvane_bool achieved = false;
+        count = OrvaneFitBSplineToSamples(solver, m.timeStep, m.frameCount, q.data(),
+                                          OrvaneFitDenseStartKnots | OrvaneFitBreakAtJumps, 0.002f,
+                                          0.2f, 0.0f, 4, 3, type, knots.data(), controls.data(), 0,
+                                          &achieved, &size);
+        benchmark::DoNotOptimize(controls.data());
+    }
+    state.counters["knots"] = double(count);
+    state.counters["bytes"] = double(size);
+    OrvaneDeallocateBSplineSolver(solver);
+}
+
+struct Result {
+    orvane_track_group* group = nullptr;
+    orvane_animation_compression_statistics stats{};
+};
+
+Result CompressClip(const SampledMotion& m, float budget) {
+    orvane_workload::CompressionInput input(m);
+    orvane_animation_compression_options options;
+    OrvaneGetDefaultAnimationCompressionOptions(&options);
+    options.ErrorBudget = budget;
+    Result r;
+    r.group = OrvaneCompressAnimation(&input.skeleton, input.sampler, m.frameCount, m.timeStep,
+                                      m.name.c_str(), &options, &r.stats);
+    return r;
+}
+
+void Compress(benchmark::State& state) {
+    const SampledMotion& m = Clip(int(state.range(0)));
+    const float budget = float(state.range(1)) / 1000.0f;
+    Result last;
+    for (auto _ : state) {
+        OrvaneFreeBuilderResult(last.group);
+        last = CompressClip(m, budget);
+        benchmark::DoNotOptimize(last.group);
+    }
+    const double raw = double(m.boneCount()) * m.frameCount * 10.0 * 4.0;
+    const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
+    state.SetLabel(m.name);
+    state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
+    state.counters["group_ratio"] = raw / double(last.stats.TrackGroupBytes);
+    state.counters["max_cm"] = double(report.maximum);
+    state.counters["p99_cm"] = double(report.percentile99);
+    state.counters["budget_cm"] = double(budget);
+    OrvaneFreeBuilderResult(last.group);
+}
+
+void SamplePose(benchmark::State& state) {
+    const SampledMotion& m = Clip(int(state.range(0)));
+    const float budget = float(state.range(1)) / 1000.0f;
+    Result r = CompressClip(m, budget);
+    const int32_t n = r.group->TransformTrackCount;
+    std::vector<orvane_transform> pose(static_cast<size_t>(n));
+    std::vector<int32_t> hints(size_t(n) * 3, 0);
+    const float duration = float(m.frameCount - 1) * m.timeStep;
+    orvane_track_sample_context context{};
+    context.SampleDuration = duration;
+    float t = 0.0f;
+    for (auto _ : state) {
+        t += 1.0f / 60.0f;
+        if (t > duration) {
+            t -= duration;
+            std::fill(hints.begin(), hints.end(), 0);
+        }
+        context.SampleTime = t;
+        for (int32_t b = 0; b < n; ++b) {
+            pose[size_t(b)].Flags = 0;
+            OrvaneSampleTrackUUULocalHinted(&context, &r.group->TransformTracks[b],
+                                            &hints[size_t(b) * 3], &pose[size_t(b)]);
+        }
+        benchmark::DoNotOptimize(pose.data());
+    }
+    state.SetLabel(m.name);
+    state.counters["ns_per_bone"] = benchmark::Counter(
+        double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    OrvaneFreeBuilderResult(r.group);
+}
+
+// Uncompressed playback: the two raw frames around the time, lerped (orientation
+// normalised), into the same pose records.
+void SamplePoseBaseline(benchmark::State& state) {
+    const SampledMotion& m = Clip(int(state.range(0)));
+    const int32_t n = m.boneCount();
+    std::vector<orvane_transform> pose(static_cast<size_t>(n));
+    const float duration = float(m.frameCount - 1) * m.timeStep;
+    float t = 0.0f;
+    for (auto _ : state) {
+        t += 1.0f / 60.0f;
+        if (t > duration) t -= duration;
+        const float x = t / m.timeStep;
+        const int32_t f = std::min(int32_t(x), m.frameCount - 2);
+        const float w = x - float(f);
+        for (int32_t b = 0; b < n; ++b) {
+            const float* p0 = &m.positions[m.at(f, b) * 3];
+            const float* p1 = &m.positions[m.at(f + 1, b) * 3];
+            const float* q0 = &m.orientations[m.at(f, b) * 4];
+            const float* q1 = &m.orientations[m.at(f + 1, b) * 4];
+            const float* s0 = &m.scales[m.at(f, b) * 3];
+            const float* s1 = &m.scales[m.at(f + 1, b) * 3];
+            orvane_transform& r = pose[size_t(b)];
+            r.Flags = 7;
+            for (int c = 0; c < 3; ++c)
+                r.Position[c] = p0[c] + w * (p1[c] - p0[c]);
+            const float sign =
+                q0[0] * q1[0] + q0[1] * q1[1] + q0[2] * q1[2] + q0[3] * q1[3] < 0 ? -1.0f : 1.0f;
+            float length = 0.0f;
+            for (int c = 0; c < 4; ++c) {
+                r.Orientation[c] = q0[c] + w * (sign * q1[c] - q0[c]);
+                length += r.Orientation[c] * r.Orientation[c];
+            }
+            const float inverse = 1.0f / std::sqrt(length);
+            for (int c = 0; c < 4; ++c)
+                r.Orientation[c] *= inverse;
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    r.ScaleShear[i][j] = i == j ? s0[i] + w * (s1[i] - s0[i]) : 0.0f;
+        }
+        benchmark::DoNotOptimize(pose.data());
+    }
+    state.SetLabel(m.name);
+    state.counters["ns_per_bone"] = benchmark::Counter(
+        double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(FitBaseline)->Name("Fit/baseline_exact_polyline");
+BENCHMARK_CAPTURE(Fit, DaK32fC32f, OrvaneCurveDataDaK32fC32fType);
+BENCHMARK_CAPTURE(Fit, D4nK16uC15u, OrvaneCurveDataD4nK16uC15uType);
+// Clip 0 = walk.bvh, 1 = pab walk, 2 = pab jog; the budget in thousandths of a cm.
+BENCHMARK(Compress)
+    ->Args({0, 10})
+    ->Args({0, 20})
+    ->Args({0, 50})
+    ->Args({1, 10})
+    ->Args({1, 50})
+    ->Args({2, 10})
+    ->Args({2, 50})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SamplePoseBaseline)->Arg(0)->Arg(1)->Arg(2);
+BENCHMARK(SamplePose)->Args({0, 10})->Args({1, 50})->Args({2, 50});
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,143 @@
+// Periodic loops: a fitted loop carries the start placement to the end placement, composes
+// as a screw motion, and stays sound without rotation or without motion.
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "orvane/anim.h"
+#include "orvane/math.h"
+
+namespace {
+
+struct Placement {
+    float p[3];
+    float q[4];
+};
+
+Placement RandomPlacement(std::mt19937& random) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    Placement r;
+    for (float& c : r.p)
+        c = 5.0f * u(random);
+    float length = 0.0f;
+    for (float& c : r.q) {
+        c = u(random);
+        length += c * c;
+    }
+    length = std::sqrt(length);
+    for (float& c : r.q)
+        c /= length;
+    return r;
+}
+
+// Orientations compare up to sign.
+void ExpectSamePlacement(const Placement& a, const Placement& b, float tolerance) {
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(a.p[c], b.p[c], tolerance) << "position " << c;
+    float dot = 0.0f;
+    for (int c = 0; c < 4; ++c)
+        dot += a.q[c] * b.q[c];
+    EXPECT_NEAR(std::fabs(dot), 1.0f, tolerance);
+}
+
+bool AllFinite(const orvane_periodic_loop& loop) {
+    const float* f = &loop.Radius;
+    for (int i = 0; i < 12; ++i)
+        if (!std::isfinite(f[i])) return false;
+    return true;
+}
+
+TEST(PeriodicLoop, SteppingTheStartByTheFittedLoopGivesTheEnd) {
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 200; ++trial) {
+        const Placement start = RandomPlacement(random);
+        const Placement end = RandomPlacement(random);
+        const float seconds = trial % 5 == 0 ? 0.0f : 0.25f + 0.01f * float(trial);
+        orvane_periodic_loop loop;
+        OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, seconds, &loop);
+        ASSERT_TRUE(AllFinite(loop));
+        Placement stepped = start;
+        OrvaneStepPeriodicLoop(&loop, seconds > 0 ? seconds : 1.0f, stepped.p, stepped.q);
+        ExpectSamePlacement(stepped, end, 2e-4f);
+    }
+}
+
+TEST(PeriodicLoop, TwoHalfStepsMakeOneWholeStep) {
+    std::mt19937 random(5);
+    const Placement start = RandomPlacement(random);
+    const Placement end = RandomPlacement(random);
+    orvane_periodic_loop loop;
+    OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 2.0f, &loop);
+    Placement whole = start, halves = start;
+    OrvaneStepPeriodicLoop(&loop, 2.0f, whole.p, whole.q);
+    OrvaneStepPeriodicLoop(&loop, 1.0f, halves.p, halves.q);
+    OrvaneStepPeriodicLoop(&loop, 1.0f, halves.p, halves.q);
+    ExpectSamePlacement(whole, halves, 1e-4f);
+    // Three loops on, from a different placement, keep the same relative motion.
+    float log[3];
+    OrvaneComputePeriodicLoopLog(&loop, 2.0f, log);
+    const float angle = std::sqrt(log[0] * log[0] + log[1] * log[1] + log[2] * log[2]);
+    EXPECT_NEAR(angle, loop.dAngle * 2.0f, 1e-5f);
+    float vector[3];
+    OrvaneComputePeriodicLoopVector(&loop, 0.0f, vector);
+    for (float v : vector)
+        EXPECT_EQ(v, 0.0f);
+}
+
+TEST(PeriodicLoop, PureTranslationLoopsAlongItsDirection) {
+    const float q[4] = {0.0f, 0.0f, std::sin(0.4f), std::cos(0.4f)};
+    const Placement start = {{1.0f, 2.0f, 3.0f}, {q[0], q[1], q[2], q[3]}};
+    const Placement end = {{4.0f, 6.0f, 3.0f}, {q[0], q[1], q[2], q[3]}};
+    orvane_periodic_loop loop;
+    OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 0.5f, &loop);
+    ASSERT_TRUE(AllFinite(loop));
+    EXPECT_EQ(loop.dAngle, 0.0f);
+    EXPECT_EQ(loop.Radius, 0.0f);
+    EXPECT_NEAR(loop.dZ, 10.0f, 1e-4f);  // 5 units in half a second
+    const float axisLength = std::sqrt(loop.Axis[0] * loop.Axis[0] + loop.Axis[1] * loop.Axis[1] +
+                                       loop.Axis[2] * loop.Axis[2]);
+    EXPECT_NEAR(axisLength, 1.0f, 1e-5f);
+    Placement stepped = start;
+    OrvaneStepPeriodicLoop(&loop, 0.5f, stepped.p, stepped.q);
+    ExpectSamePlacement(stepped, end, 1e-4f);
+}
+
+TEST(PeriodicLoop, StillClipLoopsInPlaceAboutAFixedAxis) {
+    const Placement still = {{1.0f, -2.0f, 0.5f}, {0.0f, 0.0f, 0.0f, 1.0f}};
+    orvane_periodic_loop loop;
+    OrvaneFitPeriodicLoop(still.p, still.q, still.p, still.q, 1.0f, &loop);
+    ASSERT_TRUE(AllFinite(loop));
+    EXPECT_EQ(loop.Axis[0], 0.0f);
+    EXPECT_EQ(loop.Axis[1], 0.0f);
+    EXPECT_EQ(loop.Axis[2], 1.0f);
+    EXPECT_EQ(loop.dZ, 0.0f);
+    Placement stepped = still;
+    OrvaneStepPeriodicLoop(&loop, 1.0f, stepped.p, stepped.q);
+    ExpectSamePlacement(stepped, still, 0.0f);
+}
+
+TEST(PeriodicLoop, SmallTurnWithoutDisplacementHasNoRadius) {
+    const Placement start = {{0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 1.0f}};
+    const Placement end = {{0.0f, 0.0f, 0.0f}, {0.0f, std::sin(0.3f), 0.0f, std::cos(0.3f)}};
+    orvane_periodic_loop loop;
+    OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 1.0f, &loop);
+    EXPECT_NEAR(loop.dAngle, 0.6f, 1e-5f);
+    EXPECT_NEAR(loop.Axis[1], 1.0f, 1e-6f);
+    EXPECT_LE(loop.Radius, 0.0001f);
+    for (float b : loop.BasisX)
+        EXPECT_EQ(b, 0.0f);
+}
+
+TEST(PeriodicLoop, ZeroClearsEveryByte) {
+    orvane_periodic_loop loop;
+    std::memset(&loop, 0xAB, sizeof loop);
+    OrvaneZeroPeriodicLoop(&loop);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&loop);
+    ASSERT_EQ(sizeof loop, 48u);
+    for (size_t i = 0; i < sizeof loop; ++i)
+        EXPECT_EQ(bytes[i], 0);
+}
+
+}  // namespace
