@@ -27,7 +27,8 @@ install(TARGETS orvane EXPORT OrvaneTargets
 
 set(ORVANE_PC_FILES orvane)
 if(TARGET orvane_import)
-  set_target_properties(orvane_import PROPERTIES EXPORT_NAME import)
+  # Finds liborvane beside itself under any prefix.
+  set_target_properties(orvane_import PROPERTIES EXPORT_NAME import INSTALL_RPATH "$ORIGIN")
   install(TARGETS orvane_import EXPORT OrvaneTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
       NAMELINK_COMPONENT development
@@ -40,6 +41,10 @@ if(TARGET orvane_import)
 endif()
 
 if(TARGET orvane_tool)
+  # The tool links the importer's shared library when it has the import command: found beside
+  # it under any prefix.
+  file(RELATIVE_PATH orvane_bin_to_lib "/root/${CMAKE_INSTALL_BINDIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
+  set_target_properties(orvane_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${orvane_bin_to_lib}")
   install(TARGETS orvane_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
 
