@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev zlib1g-dev
-  clang-format nlohmann-json3-dev libsquish-dev libstb-dev libjpeg-dev libassimp-dev)
+packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev zlib1g-dev nlohmann-json3-dev
+  libsquish-dev libstb-dev libjpeg-dev clang-format libcli11-dev doxygen dpkg-dev file
+  libassimp-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

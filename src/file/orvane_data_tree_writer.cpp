@@ -84,9 +84,10 @@ void StoreU32(uint8_t* at, uint32_t value) {
     std::memcpy(at, &value, 4);
 }
 
-// The low 32 bits of a native pointer: what a pointer slot holds until its fixup replaces it.
+// What a pointer slot holds until its fixup replaces it: 0 for null, else 1. Not the pointer's
+// own bits, which change from run to run, so that the same content always writes the same bytes.
 uint32_t Low32(const void* pointer) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+    return pointer ? 1u : 0u;
 }
 
 WriterItem* NewItem(Writer* w) {
@@ -142,7 +143,7 @@ void Fixup(Writer* w, orvane_file_location from, int32_t offset, orvane_file_loc
 }
 
 // Narrows one native object into its file image: plain values copied, every pointer slot cut
-// to 4 bytes holding the low 32 bits of the pointer, or the string callback's value for a
+// to 4 bytes holding 0 for a null pointer and 1 otherwise, or the string callback's value for a
 // string. Returns false for a malformed description.
 bool Narrow(Writer* w, const Type* type, const uint8_t* native, uint8_t* image, int32_t depth) {
     if (depth > kMaxInlineDepth) return false;

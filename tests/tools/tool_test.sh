@@ -86,10 +86,67 @@ check "a bad level fails" 1 "$tool" recompress "$work/demo.ovn" "$work/x.ovn" --
 check "a bad byte order fails" 1 "$tool" convert "$work/demo.ovn" "$work/x.ovn" --byte-order middle
 check "missing arguments fail" 1 "$tool" raw "$work/demo.ovn"
 check "an unknown command fails" 1 "$tool" frobnicate
+check "an unknown option fails" 1 "$tool" info "$work/demo.ovn" --frobnicate
+check "a negative depth fails" 1 "$tool" info "$work/demo.ovn" --tree --depth -1
+check "--depth needs a number" 1 "$tool" info "$work/demo.ovn" --tree --depth deep
+check "info without a file fails" 1 "$tool" info
+check "verify without a file fails" 1 "$tool" verify
+check "verify with two files fails" 1 "$tool" verify "$work/demo.ovn" "$work/big.ovn"
+check "recompress without --codec fails" 1 "$tool" recompress "$work/demo.ovn" "$work/x.ovn"
+check "convert without --byte-order fails" 1 "$tool" convert "$work/demo.ovn" "$work/x.ovn"
+check "demo with two outputs fails" 1 "$tool" demo "$work/x.ovn" "$work/y.ovn"
+check "demo with a bad level fails" 1 "$tool" demo "$work/x.ovn" --level hardest
+check "version takes no arguments" 1 "$tool" version extra
+contains "a usage error names the command" "$work/err" "orvane version"
+check "no command fails" 1 "$tool"
+contains "no command prints the usage" "$work/err" "usage: orvane"
+check "a damaged file fails info" 1 "$tool" info "$work/short.ovn"
+check "a missing input fails recompress" 1 "$tool" recompress "$work/missing.ovn" "$work/x.ovn" \
+    --codec none
+check "a missing input fails convert" 1 "$tool" convert "$work/missing.ovn" "$work/x.ovn" \
+    --byte-order big
+check "a missing input fails raw" 1 "$tool" raw "$work/missing.ovn" "$work/x.raw"
+
+# info --json: one JSON object with the same facts.
+check "info --json" 0 "$tool" info "$work/big.ovn" --json
+cp "$work/out" "$work/info.json"
+check "info --json is JSON with the facts" 0 python3 -c '
+import json, sys
+info = json.load(open(sys.argv[1]))
+assert info["byte_order"] == "big" and info["crc_valid"] is True, info
+assert info["root_type"] == "file_info" and info["content"]["bones"] == 4, info
+assert info["content"]["skeletons"] == 1 and len(info["sections"]) > 0, info
+assert all(s["codec"] in ("none", "pelma0", "pelma1") for s in info["sections"]), info
+ ' "$work/info.json"
+check "--json and --tree exclude each other" 1 "$tool" info "$work/demo.ovn" --json --tree
+check "info --json of a missing file fails" 1 "$tool" info "$work/missing.ovn" --json
+
+# Help: every command's --help and -h on stdout with status 0; the tool's own help lists every
+# command.
 for command in info verify recompress convert raw demo version; do
     check "$command --help" 0 "$tool" $command --help
     contains "$command --help prints its usage" "$work/out" "usage: orvane $command"
+    check "$command -h" 0 "$tool" $command -h
+    contains "$command -h prints its usage" "$work/out" "usage: orvane $command"
 done
+for help in --help -h help; do
+    check "orvane $help" 0 "$tool" $help
+    for command in info verify recompress convert raw demo version; do
+        contains "orvane $help lists $command" "$work/out" "^ *$command "
+    done
+done
+# The import command is there when the tool was built with the importer; it reads its own
+# arguments.
+if "$tool" --help | grep -q "^ *import "; then
+    check "import --help" 0 "$tool" import --help
+    contains "import --help prints its usage" "$work/out" "usage: orvane import"
+    check "import without a scene fails" 1 "$tool" import
+    check "import with an unknown option fails" 1 "$tool" import "$work/missing.gltf" --frobnicate
+fi
+check "--version" 0 "$tool" --version
+contains "--version prints the version" "$work/out" "^[0-9]*\.[0-9]*\.[0-9]*\.[0-9]*$"
+check "version" 0 "$tool" version
+contains "version prints the version" "$work/out" "^[0-9]*\.[0-9]*\.[0-9]*\.[0-9]*$"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,104 @@
+/* Orvane importer: reads art-tool scenes (glTF, FBX, COLLADA, .X, BVH and every other format
+ * the scene reader handles) and writes them as Orvane content files. This is offline code in a
+ * library of its own (liborvane_import); the run-time library never depends on it and orvane.h
+ * does not include this header.
+ *
+ * What a written file holds: the art tool and exporter info (source format, axes, units); one
+ * skeleton whose rest pose comes from the meshes' inverse bind matrices (bones that no mesh
+ * binds take their node's transform); every mesh, skinned ones in the smallest standard
+ * layout for the influences present (at most four per vertex, by weight, renormalised), rigid
+ * ones bound to their node's bone; one material per scene material, its diffuse texture
+ * (embedded, or in a file beside the scene) on a material of its own in its "DiffuseColor"
+ * map; one model binding every
+ * mesh; one animation per clip (the file's own and those of the extra clip files), sampled at
+ * the clip's own rate and compressed to an object-space tolerance.
+ *
+ * Threading: distinct imports may run on several threads at once; the log callback (core.h)
+ * is the only shared state. Failures are logged, described in the summary's Error text and
+ * give false; nothing here throws or aborts. */
+#ifndef ORVANE_IMPORT_H
+#define ORVANE_IMPORT_H
+
+#include "orvane/common.h"
+
+#if defined(ORVANE_BUILDING_IMPORTER)
+#define ORVANE_IMPORT_API __attribute__((visibility("default")))
+#else
+#define ORVANE_IMPORT_API
+#endif
+
+ORVANE_EXTERN_C_BEGIN
+
+/* Called with Done of Total for the long steps (Step names them: "reading", "meshes",
+ * "animation <name>", "writing"). */
+typedef void (*orvane_import_progress_callback)(const char* Step, orvane_int32 Done,
+                                                orvane_int32 Total, void* UserData);
+/* Called with one line per imported object ("skeleton ...", "mesh ...", "animation ..."). */
+typedef void (*orvane_import_report_callback)(const char* Line, void* UserData);
+
+typedef enum orvane_import_codec {
+    OrvaneImportNoCompression = 0,
+    OrvaneImportPelma0 = 1,
+    OrvaneImportPelma1 = 2
+} orvane_import_codec;
+
+typedef enum orvane_import_texture_encoding {
+    OrvaneImportRawTextures = 0, /* RGBA8888 */
+    OrvaneImportS3TCTextures = 1 /* DXT, alpha chosen per texture */
+} orvane_import_texture_encoding;
+
+typedef struct orvane_import_options {
+    /* Largest object-space error of the compressed animation, in centimetres. Default 0.1. */
+    orvane_real32 ToleranceCentimeters;
+    /* Section codec of the written file (orvane_import_codec). Default OrvaneImportPelma1. */
+    orvane_int32 Codec;
+    /* Encoding of the textures (orvane_import_texture_encoding). Default raw. */
+    orvane_int32 TextureEncoding;
+    /* Desired length units per meter; 0 (the default) keeps the file's own. */
+    orvane_real32 UnitsPerMeter;
+    /* Desired right, up and back axes; all zero (the default) keeps the file's own. */
+    orvane_real32 Right[3];
+    orvane_real32 Up[3];
+    orvane_real32 Back[3];
+    /* Extra files whose clips are added, matched to the skeleton's bones by name. */
+    orvane_int32 AnimationFileCount;
+    const char* const* AnimationFiles;
+    /* Largest clip sampling rate, frames per second (a clip's own rate above it is lowered).
+     * Default 240. */
+    orvane_real32 MaximumSampleRate;
+    orvane_import_progress_callback Progress; /* may be null (the default) */
+    orvane_import_report_callback Report;     /* may be null (the default) */
+    void* UserData;                           /* passed to both callbacks */
+} orvane_import_options;
+
+/* What an import did (optional output). Times in seconds. */
+typedef struct orvane_import_summary {
+    orvane_int32 BoneCount;
+    orvane_int32 MeshCount;
+    orvane_int32 VertexCount; /* of all meshes, after welding */
+    orvane_int32 MaterialCount;
+    orvane_int32 AnimationCount;
+    orvane_real32 MaxAnimationError; /* largest object-space error of any clip, file units */
+    orvane_real32 ToleranceUsed;     /* the tolerance in file units */
+    orvane_real32 CharacterHeight;   /* extent of the rest pose (bones and vertices), file units */
+    orvane_real64 ReadSeconds;       /* in the scene reader */
+    orvane_real64 FitSeconds;        /* sampling and compressing clips */
+    orvane_real64 WriteSeconds;      /* writing the content file */
+    orvane_real64 TotalSeconds;
+    orvane_int32 OutputBytes;
+    char Error[256]; /* empty on success */
+} orvane_import_summary;
+
+ORVANE_IMPORT_API void OrvaneGetDefaultImportOptions(orvane_import_options* Options);
+
+/* Imports InputPath and writes OutputPath. Options may be null (the defaults); Summary may be
+ * null. False, with an error logged and in Summary->Error, when the scene cannot be read, holds
+ * neither a mesh nor a clip, an option is out of range, or the file cannot be written (nothing
+ * is then left at OutputPath by this call). The same input and options give the same bytes. */
+ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char* OutputPath,
+                                               const orvane_import_options* Options,
+                                               orvane_import_summary* Summary);
+
+ORVANE_EXTERN_C_END
+
+#endif /* ORVANE_IMPORT_H */

@@ -1,0 +1,205 @@
+// orvane info: what a content file holds, as text or as JSON for scripts.
+#include <cstdio>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "tool.h"
+
+namespace orvane_tool {
+
+namespace {
+
+struct ContentCounts {
+    int textures = 0, materials = 0, skeletons = 0, bones = 0, vertexDatas = 0, vertices = 0,
+        topologies = 0, triangles = 0, meshes = 0, models = 0, trackGroups = 0, tracks = 0,
+        animations = 0;
+};
+
+ContentCounts CountContent(const orvane_file_info* info) {
+    ContentCounts c;
+    c.textures = info->TextureCount;
+    c.materials = info->MaterialCount;
+    c.skeletons = info->SkeletonCount;
+    for (int i = 0; i < info->SkeletonCount; ++i)
+        if (info->Skeletons[i]) c.bones += info->Skeletons[i]->BoneCount;
+    c.vertexDatas = info->VertexDataCount;
+    for (int i = 0; i < info->VertexDataCount; ++i)
+        if (info->VertexDatas[i]) c.vertices += info->VertexDatas[i]->VertexCount;
+    c.topologies = info->TriTopologyCount;
+    for (int i = 0; i < info->TriTopologyCount; ++i)
+        if (info->TriTopologies[i])
+            c.triangles +=
+                (info->TriTopologies[i]->IndexCount + info->TriTopologies[i]->Index16Count) / 3;
+    c.meshes = info->MeshCount;
+    c.models = info->ModelCount;
+    c.trackGroups = info->TrackGroupCount;
+    for (int i = 0; i < info->TrackGroupCount; ++i)
+        if (info->TrackGroups[i])
+            c.tracks += info->TrackGroups[i]->TransformTrackCount +
+                        info->TrackGroups[i]->VectorTrackCount +
+                        info->TrackGroups[i]->TextTrackCount;
+    c.animations = info->AnimationCount;
+    return c;
+}
+
+const char* SectionName(uint32_t index) {
+    QuietWarnings(true);
+    const char* name = index < uint32_t(OrvaneStandardSectionCount)
+                           ? OrvaneGetStandardSectionName(int32_t(index))
+                           : "(non-standard section)";
+    QuietWarnings(false);
+    return name;
+}
+
+// The loaded file's root and, when the root is a file info, its content counts.
+struct Loaded {
+    orvane_file* file = nullptr;
+    orvane_variant root = {nullptr, nullptr};
+    const orvane_file_info* info = nullptr;
+};
+
+bool Load(const char* path, Loaded* loaded) {
+    loaded->file = OrvaneReadEntireFile(path);
+    if (loaded->file == nullptr) return false;
+    loaded->root = OrvaneGetDataTreeFromFile(loaded->file);
+    if (loaded->root.Type && OrvaneDataTypesAreEqual(loaded->root.Type, OrvaneFileInfoType))
+        loaded->info = OrvaneGetFileInfo(loaded->file);
+    return true;
+}
+
+int PrintText(const InfoOptions& options, const FileHead& head) {
+    const char* path = options.path.c_str();
+    const orvane_file_header& h = *head.header;
+    std::printf("%s\n", path);
+    std::printf("  magic:    content file, %s%s\n", OrderName(head.reversed),
+                head.reversed ? " (the other byte order than this machine's)" : "");
+    std::printf("  version:  %u%s\n", h.Version,
+                h.Version == ORVANE_FILE_FORMAT_REVISION ? "" : " (not the current revision)");
+    std::printf("  type tag: 0x%08X%s\n", h.TypeTag,
+                h.TypeTag == ORVANE_CURRENT_FILE_TYPE_TAG ? " (current)" : " (other layout)");
+    std::printf("  size:     %u bytes\n", h.TotalSize);
+    std::printf("  CRC:      0x%08X, %s\n", h.CRC,
+                OrvaneFileCRCIsValid(path) ? "valid" : "INVALID");
+    std::printf("  extra tags: %u %u %u %u\n", h.ExtraTags[0], h.ExtraTags[1], h.ExtraTags[2],
+                h.ExtraTags[3]);
+    std::printf("  sections: %u\n", h.SectionCount);
+    std::printf("    %-3s %-8s %10s %10s %7s %8s %8s  %s\n", "#", "codec", "stored", "expanded",
+                "ratio", "pointers", "mixed", "name");
+    for (uint32_t i = 0; i < h.SectionCount; ++i) {
+        const orvane_ovn_section& s = head.table[i];
+        char ratio[32] = "-";
+        if (s.ExpandedSize)
+            std::snprintf(ratio, sizeof ratio, "%.2f", double(s.DataSize) / s.ExpandedSize);
+        std::printf("    %-3u %-8s %10u %10u %7s %8u %8u  %s\n", i, CodecName(s.Compression),
+                    s.DataSize, s.ExpandedSize, ratio, s.PointerFixupCount, s.MarshallingFixupCount,
+                    SectionName(i));
+    }
+    Loaded loaded;
+    if (!Load(path, &loaded)) return Fail("%s: the file cannot be loaded", path);
+    std::printf("  root:     %s\n", DescribeType(loaded.root.Type));
+    if (loaded.info) {
+        ContentCounts c = CountContent(loaded.info);
+        std::printf(
+            "  content:  %d textures, %d materials, %d skeletons (%d bones),\n"
+            "            %d vertex data (%d vertices), %d topologies (%d triangles),\n"
+            "            %d meshes, %d models, %d track groups (%d tracks), %d animations\n",
+            c.textures, c.materials, c.skeletons, c.bones, c.vertexDatas, c.vertices, c.topologies,
+            c.triangles, c.meshes, c.models, c.trackGroups, c.tracks, c.animations);
+    }
+    if (options.tree && loaded.root.Type && loaded.root.Object) {
+        std::printf("  tree:\n");
+        DumpObject(loaded.root.Type, static_cast<const uint8_t*>(loaded.root.Object), 2,
+                   options.depth + 2);
+    }
+    OrvaneFreeFile(loaded.file);
+    return 0;
+}
+
+// The same facts as one JSON object on stdout; the keys are a stable interface for scripts.
+int PrintJson(const InfoOptions& options, const FileHead& head) {
+    const char* path = options.path.c_str();
+    const orvane_file_header& h = *head.header;
+    nlohmann::ordered_json out;
+    out["path"] = options.path;
+    out["byte_order"] = OrderName(head.reversed) == std::string("little-endian") ? "little" : "big";
+    out["native_byte_order"] = !head.reversed;
+    out["format_revision"] = h.Version;
+    out["current_revision"] = h.Version == ORVANE_FILE_FORMAT_REVISION;
+    out["type_tag"] = h.TypeTag;
+    out["current_type_tag"] = h.TypeTag == ORVANE_CURRENT_FILE_TYPE_TAG;
+    out["size"] = h.TotalSize;
+    out["crc"] = h.CRC;
+    out["crc_valid"] = OrvaneFileCRCIsValid(path);
+    out["extra_tags"] = {h.ExtraTags[0], h.ExtraTags[1], h.ExtraTags[2], h.ExtraTags[3]};
+    nlohmann::ordered_json sections = nlohmann::ordered_json::array();
+    for (uint32_t i = 0; i < h.SectionCount; ++i) {
+        const orvane_ovn_section& s = head.table[i];
+        nlohmann::ordered_json section;
+        section["index"] = i;
+        section["name"] = SectionName(i);
+        section["codec"] = CodecName(s.Compression);
+        section["stored_size"] = s.DataSize;
+        section["expanded_size"] = s.ExpandedSize;
+        section["pointer_fixups"] = s.PointerFixupCount;
+        section["marshalling_fixups"] = s.MarshallingFixupCount;
+        sections.push_back(section);
+    }
+    out["sections"] = sections;
+    Loaded loaded;
+    if (!Load(path, &loaded)) return Fail("%s: the file cannot be loaded", path);
+    out["root_type"] = DescribeType(loaded.root.Type);
+    if (loaded.info) {
+        const ContentCounts c = CountContent(loaded.info);
+        out["content"] = {{"textures", c.textures},
+                          {"materials", c.materials},
+                          {"skeletons", c.skeletons},
+                          {"bones", c.bones},
+                          {"vertex_datas", c.vertexDatas},
+                          {"vertices", c.vertices},
+                          {"topologies", c.topologies},
+                          {"triangles", c.triangles},
+                          {"meshes", c.meshes},
+                          {"models", c.models},
+                          {"track_groups", c.trackGroups},
+                          {"tracks", c.tracks},
+                          {"animations", c.animations}};
+    } else {
+        out["content"] = nullptr;
+    }
+    OrvaneFreeFile(loaded.file);
+    std::printf("%s\n", out.dump(2).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int RunInfo(const InfoOptions& options) {
+    FileHead head;
+    std::string problem;
+    if (!ReadHead(options.path.c_str(), &head, &problem))
+        return Fail("%s: %s", options.path.c_str(), problem.c_str());
+    return options.json ? PrintJson(options, head) : PrintText(options, head);
+}
+
+Command AddInfoCommand(CLI::App& tool) {
+    auto options = std::make_shared<InfoOptions>();
+    CLI::App* app = tool.add_subcommand(
+        "info",
+        "Prints a content file's byte order, format revision, type tag, CRC, sections (codec, "
+        "sizes, fixups), root type and a count of each content kind.");
+    app->add_option("FILE", options->path, "the content file")->required();
+    CLI::Option* tree = app->add_flag("--tree", options->tree,
+                                      "also dump the object tree through its type "
+                                      "descriptions");
+    app->add_option("--depth", options->depth, "how deep --tree descends")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1000));
+    app->add_flag("--json", options->json,
+                  "print the facts as one JSON object (keys: path, byte_order, format_revision, "
+                  "type_tag, size, crc, crc_valid, sections, root_type, content, ...)")
+        ->excludes(tree);
+    return {app, [options] { return RunInfo(*options); }};
+}
+
+}  // namespace orvane_tool

@@ -1,0 +1,105 @@
+// orvane verify: the CRC, a full load and the structural checks that hold for every
+// well-formed file info.
+#include <cstdio>
+
+#include <CLI/CLI.hpp>
+
+#include "tool.h"
+
+namespace orvane_tool {
+
+namespace {
+
+// Returns the first problem, or an empty text.
+std::string CheckStructure(const orvane_file_info* info) {
+    char text[256];
+    for (int i = 0; i < info->SkeletonCount; ++i) {
+        const orvane_skeleton* s = info->Skeletons[i];
+        if (!s) continue;
+        for (int b = 0; b < s->BoneCount; ++b) {
+            if (s->Bones[b].ParentIndex >= b || s->Bones[b].ParentIndex < -1) {
+                std::snprintf(text, sizeof text, "skeleton %d: bone %d has parent %d", i, b,
+                              s->Bones[b].ParentIndex);
+                return text;
+            }
+        }
+    }
+    for (int i = 0; i < info->MeshCount; ++i) {
+        const orvane_mesh* m = info->Meshes[i];
+        if (!m || !m->PrimaryTopology || !m->PrimaryVertexData) continue;
+        const int32_t vertices = m->PrimaryVertexData->VertexCount;
+        const orvane_tri_topology* t = m->PrimaryTopology;
+        for (int k = 0; k < t->IndexCount; ++k)
+            if (t->Indices[k] < 0 || t->Indices[k] >= vertices) {
+                std::snprintf(text, sizeof text, "mesh %d: index %d refers to vertex %d of %d", i,
+                              k, t->Indices[k], vertices);
+                return text;
+            }
+        for (int k = 0; k < t->Index16Count; ++k)
+            if (uint16_t(t->Indices16[k]) >= vertices) {
+                std::snprintf(text, sizeof text, "mesh %d: 16-bit index %d out of range", i, k);
+                return text;
+            }
+    }
+    for (int i = 0; i < info->AnimationCount; ++i) {
+        const orvane_animation* a = info->Animations[i];
+        if (a && !(a->Duration >= 0)) {
+            std::snprintf(text, sizeof text, "animation %d has a negative duration", i);
+            return text;
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+int RunVerify(const std::string& pathText, bool quiet) {
+    const char* path = pathText.c_str();
+    FileHead head;
+    std::string problem;
+    if (!ReadHead(path, &head, &problem)) return Fail("%s: %s", path, problem.c_str());
+    if (!OrvaneFileCRCIsValid(path)) return Fail("%s: the CRC does not match the contents", path);
+    const int errorsBefore = LibraryErrorCount();
+    orvane_file* file = OrvaneReadEntireFile(path);
+    if (file == nullptr) return Fail("%s: the file cannot be loaded", path);
+    for (uint32_t i = 0; i < head.header->SectionCount; ++i) {
+        if (head.table[i].ExpandedSize && file->Sections[i] == nullptr) {
+            OrvaneFreeFile(file);
+            return Fail("%s: section %u cannot be loaded", path, i);
+        }
+    }
+    orvane_variant root = OrvaneGetDataTreeFromFile(file);
+    if (root.Type == nullptr || root.Object == nullptr) {
+        OrvaneFreeFile(file);
+        return Fail("%s: the root object cannot be reached", path);
+    }
+    if (OrvaneDataTypesAreEqual(root.Type, OrvaneFileInfoType)) {
+        orvane_file_info* info = OrvaneGetFileInfo(file);
+        if (info == nullptr) {
+            OrvaneFreeFile(file);
+            return Fail("%s: the file info cannot be read", path);
+        }
+        problem = CheckStructure(info);
+        if (!problem.empty()) {
+            OrvaneFreeFile(file);
+            return Fail("%s: %s", path, problem.c_str());
+        }
+    }
+    OrvaneFreeFile(file);
+    if (LibraryErrorCount() != errorsBefore) return Fail("%s: loading reported errors", path);
+    if (!quiet) std::printf("%s: OK\n", path);
+    return 0;
+}
+
+Command AddVerifyCommand(CLI::App& tool) {
+    auto path = std::make_shared<std::string>();
+    CLI::App* app = tool.add_subcommand(
+        "verify",
+        "Checks a content file's CRC, loads the whole file and checks its structure (bone "
+        "parents, vertex indices, animation durations); prints \"FILE: OK\", or the first fault "
+        "with exit status 1.");
+    app->add_option("FILE", *path, "the content file")->required();
+    return {app, [path] { return RunVerify(*path, false); }};
+}
+
+}  // namespace orvane_tool
