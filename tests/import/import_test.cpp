@@ -414,6 +414,11 @@ TEST(Import, RefusesWhatCannotBeImported) {
     const std::string fox = SharedData() + "/assets/gltf/Fox/Fox.glb";
     EXPECT_FALSE(OrvaneImportFile(fox.c_str(), out.c_str(), &options, &summary));
     EXPECT_FALSE(OrvaneImportFile(nullptr, out.c_str(), nullptr, nullptr));
+    // An output that cannot be written.
+    OrvaneGetDefaultImportOptions(&options);
+    options.ToleranceCentimeters = 5;
+    EXPECT_FALSE(OrvaneImportFile(fox.c_str(), "/nonexistent/dir/fox.ovn", &options, &summary));
+    EXPECT_NE(std::strstr(summary.Error, "cannot"), nullptr) << summary.Error;
     std::remove(junk.c_str());
     std::remove(empty.c_str());
     std::remove(out.c_str());
