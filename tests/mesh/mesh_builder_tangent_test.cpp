@@ -169,6 +169,43 @@ TEST(MeshBuilderTangents, DegenerateTextureCoordinatesGiveZeroFrames) {
     }
 }
 
+// Frames reach layouts whose members are not three plain reals through conversion.
+orvane_data_type_definition g_wideTangentLayout[] = {
+    {OrvaneReal32Member, "Position", nullptr, 3, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "Normal", nullptr, 3, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "Tangent", nullptr, 4, {0, 0, 0}, 0},
+    {OrvaneReal32Member, "TextureCoordinates0", nullptr, 2, {0, 0, 0}, 0},
+    {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+
+TEST(MeshBuilderTangents, ConvertedLayoutsGetTheirFrames) {
+    const Strip s = MakeStrip(2, false);
+    orvane_mesh_builder* b = OrvaneBeginMesh(6, 4, 1, 0, g_wideTangentLayout);
+    ASSERT_NE(b, nullptr);
+    for (const auto& p : s.positions) {
+        OrvaneSetPosition(b, p[0], p[1], p[2]);
+        OrvanePushVertex(b);
+    }
+    for (const auto& t : s.triangles) {
+        for (int32_t c = 0; c < 3; ++c) {
+            OrvaneSetVertexIndex(b, c, t[c]);
+            OrvaneSetNormal(b, c, 0, 0, 1);
+            OrvaneSetTangent(b, c, 0, 7, 0);  // replaced by the generated frame
+            OrvaneSetChannel(b, c, 0, s.uvs[t[c]].data());
+        }
+        OrvanePushTriangle(b);
+    }
+    OrvaneGenerateTangentSpaceFromUVs(b);
+    ASSERT_EQ(OrvaneGetResultingVertexCount(b), 6);
+    const auto* v = static_cast<const float*>(OrvaneGetResultingVertices(b));
+    for (int32_t i = 0; i < 6; ++i) {
+        const float* tangent = v + 12 * i + 6;
+        EXPECT_NEAR(tangent[0], 1, 1e-5);
+        EXPECT_NEAR(tangent[1], 0, 1e-5);
+        EXPECT_EQ(tangent[3], 0.0f);
+    }
+    OrvaneAbortMesh(b);
+}
+
 // The exported builder on the mirrored strip, with the arrays at a given capacity.
 struct Exported {
     std::vector<orvane_pnt332_vertex> vertices;
@@ -289,6 +326,79 @@ TEST(MeshBuilderTangents, AgreeWithAssimpOnCesiumMan) {
 
 TEST(MeshBuilderTangents, AgreeWithAssimpOnTheFbxCharacter) {
     CompareWithAssimp("fbx/pab/arnaud.fbx");
+}
+
+}  // namespace
+
+namespace {
+
+// Welding and adjacency on a real character: each corner's normal moved by 0.01 on odd faces, so
+// a base vertex yields one vertex per parity of the faces that use it (counted independently),
+// and every side's neighbour shares its base-vertex pair.
+TEST(MeshBuilderAssets, CesiumManWeldsAndAdjacency) {
+    orvane_test::AssetMesh mesh = orvane_test::LoadAssetMesh("gltf/CesiumMan/CesiumMan.glb", false);
+    if (mesh.positions.empty()) GTEST_SKIP() << "cannot read CesiumMan";
+    const int32_t vertices = static_cast<int32_t>(mesh.positions.size());
+    const int32_t triangles = static_cast<int32_t>(mesh.triangles.size());
+    orvane_mesh_builder* b =
+        OrvaneBeginMesh(vertices, triangles, 2, mesh.bones, OrvanePWNGBT343332VertexType);
+    ASSERT_NE(b, nullptr);
+    for (int32_t v = 0; v < vertices; ++v) {
+        OrvaneSetPosition(b, mesh.positions[v][0], mesh.positions[v][1], mesh.positions[v][2]);
+        for (const auto& [bone, weight] : mesh.weights[v])
+            OrvaneAddWeight(b, bone, weight);
+        OrvanePushVertex(b);
+    }
+    std::vector<std::vector<bool>> parities(vertices, std::vector<bool>(2, false));
+    for (int32_t t = 0; t < triangles; ++t) {
+        OrvaneSetMaterial(b, t % 2);
+        for (int32_t c = 0; c < 3; ++c) {
+            const int32_t v = mesh.triangles[t][c];
+            parities[v][t % 2] = true;
+            OrvaneSetVertexIndex(b, c, v);
+            OrvaneSetNormal(b, c, mesh.normals[v][0] + 0.01f * (t % 2), mesh.normals[v][1],
+                            mesh.normals[v][2]);
+            OrvaneSetChannel(b, c, 0, mesh.uvs[v].data());
+        }
+        OrvanePushTriangle(b);
+    }
+    int32_t expected = 0;
+    for (int32_t v = 0; v < vertices; ++v)
+        expected += std::max<int32_t>(1, parities[v][0] + parities[v][1]);
+    EXPECT_EQ(OrvaneGetResultingVertexCount(b), expected);
+    std::vector<int32_t> original;
+    for (int32_t s = 0; s < OrvaneGetResultingVertexCount(b); ++s)
+        original.push_back(OrvaneGetOriginalVertex(b, s));
+    orvane_vertex_data* data = nullptr;
+    orvane_tri_topology* topology = nullptr;
+    ASSERT_TRUE(OrvaneEndMesh(b, &data, &topology));
+    ASSERT_EQ(topology->GroupCount, 2);
+    EXPECT_EQ(topology->Groups[0].TriCount + topology->Groups[1].TriCount, triangles);
+    EXPECT_TRUE(OrvaneVertexBoneIndicesAreInRange(data->VertexCount, data->VertexType,
+                                                  data->Vertices, mesh.bones));
+    // Weights quantise to an exact one-norm.
+    const auto* out = static_cast<const orvane_pwngbt343332_vertex*>(data->Vertices);
+    for (int32_t s = 0; s < data->VertexCount; ++s)
+        ASSERT_EQ(out[s].BoneWeights[0] + out[s].BoneWeights[1] + out[s].BoneWeights[2] +
+                      out[s].BoneWeights[3],
+                  255);
+    const int32_t* sides = topology->SideToNeighborMap;
+    auto pair = [&](int32_t side) {
+        const int32_t tri = side / 3, s = side % 3;
+        const int32_t a = original[topology->Indices[3 * tri + s]];
+        const int32_t c = original[topology->Indices[3 * tri + (s + 1) % 3]];
+        return std::make_pair(std::min(a, c), std::max(a, c));
+    };
+    int32_t shared = 0;
+    for (int32_t k = 0; k < 3 * triangles; ++k) {
+        const int32_t other = 3 * (sides[k] >> 2) + (sides[k] & 3);
+        ASSERT_LT(other, 3 * triangles);
+        EXPECT_EQ(pair(k), pair(other));
+        shared += other != k;
+    }
+    EXPECT_GT(shared, 3 * triangles * 9 / 10);
+    OrvaneFreeBuilderResult(data);
+    OrvaneFreeBuilderResult(topology);
 }
 
 }  // namespace
