@@ -93,8 +93,9 @@ ORVANE_IMPORT_API void OrvaneGetDefaultImportOptions(orvane_import_options* Opti
 
 /* Imports InputPath and writes OutputPath. Options may be null (the defaults); Summary may be
  * null. False, with an error logged and in Summary->Error, when the scene cannot be read, holds
- * neither a mesh nor a clip, an option is out of range, or the file cannot be written (nothing
- * is then left at OutputPath by this call). The same input and options give the same bytes. */
+ * neither a mesh nor a clip, an option is out of range, or the file cannot be written (a file
+ * that this call began at OutputPath is then removed; one that was there before is not). The same
+ * input and options give the same bytes. */
 ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char* OutputPath,
                                                const orvane_import_options* Options,
                                                orvane_import_summary* Summary);

@@ -918,11 +918,15 @@ bool Import::Write(const char* path) {
                                                                   : OrvanePelma1Compression;
     for (int s = 0; s < OrvaneStandardSectionCount; ++s)
         OrvaneSetFileSectionFormat(builder, s, orvane_compression_type(codec), 4);
+    // A failed write takes away only what it left itself, never a file that was there before.
+    FILE* before = std::fopen(path, "rb");
+    const bool existed = before != nullptr;
+    if (before) std::fclose(before);
     const bool written = OrvaneWriteDataTreeToFileBuilder(writer, builder);
     const bool ended = written ? OrvaneEndFile(builder, path) : (OrvaneAbortFile(builder), false);
     OrvaneEndFileDataTreeWriting(writer);
     if (!written || !ended) {
-        std::remove(path);
+        if (!existed) std::remove(path);
         return Fail(__LINE__, "%s: cannot be written", path);
     }
     Progress("writing", 1, 1);

@@ -44,19 +44,20 @@ struct Asset {
     const char* clipFile;  // clips stored apart, or null
     int meshes;
     int clips;
-    float rate;    // the clip's own sampling rate, frames per second
-    int textures;  // embedded or beside the file
+    float rate;      // the clip's own sampling rate, frames per second
+    int textures;    // embedded or beside the file
+    int influences;  // bones per vertex of the smallest layout that holds the source's
 };
 
 const Asset kAssets[] = {
     // glTF keys in milliseconds (24 frames a second here), .X in 4800ths, FBX and COLLADA in
     // frames of 30 a second, BVH one tick per frame.
-    {"Fox", "gltf/Fox/Fox.glb", nullptr, 1, 3, 24, 1},
-    {"CesiumMan", "gltf/CesiumMan/CesiumMan.glb", nullptr, 1, 1, 24, 1},
-    {"Arnaud", "fbx/pab/arnaud.fbx", "fbx/pab/walk.fbx", 1, 1, 30, 0},
-    {"Testwuson", "x/Testwuson/Testwuson.X", nullptr, 1, 3, 30, 0},
-    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 1, 1, 30, 0},
-    {"Bvh", "bvh/cmu/walk.bvh", nullptr, 0, 1, 120, 0},
+    {"Fox", "gltf/Fox/Fox.glb", nullptr, 1, 3, 24, 1, 4},
+    {"CesiumMan", "gltf/CesiumMan/CesiumMan.glb", nullptr, 1, 1, 24, 1, 4},
+    {"Arnaud", "fbx/pab/arnaud.fbx", "fbx/pab/walk.fbx", 1, 1, 30, 0, 4},
+    {"Testwuson", "x/Testwuson/Testwuson.X", nullptr, 1, 3, 30, 0, 4},
+    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 1, 1, 30, 0, 1},
+    {"Bvh", "bvh/cmu/walk.bvh", nullptr, 0, 1, 120, 0, 0},
 };
 
 const aiScene* Read(Assimp::Importer* importer, const std::string& path) {
@@ -232,6 +233,19 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
         EXPECT_STREQ(m->Maps[0].Usage, "DiffuseColor");
         const orvane_texture* mapped = m->Maps[0].Map->Texture;  // a packed member: by value
         EXPECT_EQ(mapped, Entry(info.Textures, 0));
+    }
+    // The smallest standard layout for the influences present: one bone has an index and no
+    // weights (the COLLADA walk's rigid skinning), more have a weight per bone.
+    for (int m = 0; m < info.MeshCount; ++m) {
+        int weights = -1, indices = -1;
+        for (const orvane_data_type_definition* d = OrvaneGetMeshVertexType(Entry(info.Meshes, m));
+             d->Type != OrvaneEndMember; ++d) {
+            const int width = d->ArrayWidth > 1 ? d->ArrayWidth : 1;
+            if (!std::strcmp(d->Name, "BoneWeights")) weights = width;
+            if (!std::strcmp(d->Name, "BoneIndices")) indices = width;
+        }
+        EXPECT_EQ(indices, asset.influences);
+        EXPECT_EQ(weights, asset.influences > 1 ? asset.influences : -1);
     }
     // Skinning weights end normalised (CesiumMan's do not sum to one in the source).
     for (int m = 0; m < info.MeshCount; ++m) {
@@ -414,6 +428,11 @@ TEST(Import, RefusesWhatCannotBeImported) {
     const std::string fox = SharedData() + "/assets/gltf/Fox/Fox.glb";
     EXPECT_FALSE(OrvaneImportFile(fox.c_str(), out.c_str(), &options, &summary));
     EXPECT_FALSE(OrvaneImportFile(nullptr, out.c_str(), nullptr, nullptr));
+    // An output that cannot be written.
+    OrvaneGetDefaultImportOptions(&options);
+    options.ToleranceCentimeters = 5;
+    EXPECT_FALSE(OrvaneImportFile(fox.c_str(), "/nonexistent/dir/fox.ovn", &options, &summary));
+    EXPECT_NE(std::strstr(summary.Error, "cannot"), nullptr) << summary.Error;
     std::remove(junk.c_str());
     std::remove(empty.c_str());
     std::remove(out.c_str());
