@@ -104,7 +104,7 @@ struct Character {
         const Workload* w = orvane_workload::SharedPabWorkload(&error);
         if (!w || w->clips.size() < 2) return;
         const int32_t n = int32_t(w->joints.size());
-        std::vector<orvane_transform> local(size_t(n)), rest(size_t(n));
+        std::vector<orvane_transform> local(static_cast<size_t>(n)), rest(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) {
             const auto& j = w->joints[size_t(i)];
             const float s[9] = {j.scale[0], 0, 0, 0, j.scale[1], 0, 0, 0, j.scale[2]};
@@ -120,7 +120,7 @@ struct Character {
         for (int32_t i = 0; i < n; ++i)
             if (w->joints[size_t(i)].parent >= 0)
                 OrvaneSetBoneParent(b, i, w->joints[size_t(i)].parent);
-        std::vector<int32_t> remap(size_t(n));
+        std::vector<int32_t> remap(static_cast<size_t>(n));
         skeleton = OrvaneEndSkeleton(b, remap.data());
         names.resize(size_t(n));
         for (int32_t i = 0; i < n; ++i) {

@@ -198,7 +198,8 @@ TEST(BindingBuild, PatternsMatchTheCapturedPartOfTheName) {
     for (int i = 0; i < 4; ++i) {
         const int32_t t = OrvaneGetAnimationBindingTrackIndex(ruled, i);
         ASSERT_GE(t, 0);
-        EXPECT_EQ(group->TransformTracks[t].Name, names[size_t(i)]);
+        const char* name = group->TransformTracks[t].Name;
+        EXPECT_EQ(name, names[size_t(i)]);
         // Constant tracks are exact at LOD error 0.
         EXPECT_EQ(OrvaneGetLODErrorValue(ruled, i), 0.0f);
     }
@@ -235,7 +236,9 @@ TEST(BindingBuild, KeyframedTracksAreWarnedAboutAndLeftUnbound) {
 
 TEST(BindingLOD, ValuesCopyToAndFromTheAnimationWithinItsArray) {
     Character c;
-    ASSERT_NE(c.group->TransformLODErrors, nullptr);
+    // Packed pointer members are read by value.
+    const float* errors = c.group->TransformLODErrors;
+    ASSERT_NE(errors, nullptr);
     orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
     orvane_control* control = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
     orvane_animation_binding* b =
