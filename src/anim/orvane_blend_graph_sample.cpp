@@ -148,6 +148,25 @@ struct Sampling {
         return copy;
     }
 
+    // One child's entries into the open accumulation, its mask read at each entry's skeleton
+    // bone; the mode and the mask's presence are fixed per child, outside the bone loop.
+    template <int Mode, bool Masked>
+    void AccumulateChild(orvane_local_pose& pose, const orvane_local_pose& child, float weight,
+                         const orvane_track_mask* mask, const orvane_skeleton& skeleton) const {
+        for (int32_t j = 0; j < boneCount; ++j) {
+            const int32_t s = sparse ? sparse[j] : j;
+            const float wj = Masked ? weight * MaskWeight(mask, s) : weight;
+            const orvane_transform& t = child.Bones[j].Transform;
+            float orientationWeight = wj;
+            if (Mode == OrvaneQuaternionBlendInverted)
+                orientationWeight = -wj;
+            else if (Mode == OrvaneQuaternionBlendNeighborhood)
+                orientationWeight =
+                    NeighborhoodWeight(wj, skeleton.Bones[s].Transform.Orientation, t.Orientation);
+            AccumulateUnchecked(pose, pose.Bones[j], wj, orientationWeight, t);
+        }
+    }
+
     Result Evaluate(const orvane_blend_dag_node* node) const;
     Result AnimationBlend(const orvane_blend_dag_node* node) const;
     Result LocalPose(const orvane_blend_dag_node* node) const;
@@ -254,17 +273,25 @@ Result Sampling::WeightedBlend(const orvane_blend_dag_node* node) const {
         if (r.pose == nullptr) return kFailed;
         if (!Fits(r.pose)) return kFailed;
         const orvane_track_mask* mask = child->ResultTrackMask;
-        for (int32_t j = 0; j < boneCount; ++j) {
-            const int32_t s = sparse ? sparse[j] : j;
-            const float weight = mask ? child->Weight * MaskWeight(mask, s) : child->Weight;
-            const orvane_transform& t = r.pose->Bones[j].Transform;
-            float orientationWeight = weight;
-            if (w.QuaternionMode == OrvaneQuaternionBlendInverted)
-                orientationWeight = -weight;
-            else if (w.QuaternionMode == OrvaneQuaternionBlendNeighborhood)
-                orientationWeight = NeighborhoodWeight(
-                    weight, skeleton->Bones[s].Transform.Orientation, t.Orientation);
-            AccumulateUnchecked(*pose, pose->Bones[j], weight, orientationWeight, t);
+        switch (w.QuaternionMode) {
+            case OrvaneQuaternionBlendInverted:
+                mask ? AccumulateChild<OrvaneQuaternionBlendInverted, true>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton)
+                     : AccumulateChild<OrvaneQuaternionBlendInverted, false>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton);
+                break;
+            case OrvaneQuaternionBlendNeighborhood:
+                mask ? AccumulateChild<OrvaneQuaternionBlendNeighborhood, true>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton)
+                     : AccumulateChild<OrvaneQuaternionBlendNeighborhood, false>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton);
+                break;
+            default:
+                mask ? AccumulateChild<OrvaneQuaternionBlendDirect, true>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton)
+                     : AccumulateChild<OrvaneQuaternionBlendDirect, false>(
+                           *pose, *r.pose, child->Weight, mask, *skeleton);
+                break;
         }
     }
     OrvaneEndLocalPoseAccumulation(pose, 0, boneCount, skeleton, sparse);
