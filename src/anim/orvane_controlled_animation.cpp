@@ -194,13 +194,49 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
     }
 }
 
+// Skeletons up to this many bones are built in one range from transforms on the stack.
+constexpr int32_t kDirectRangeBones = 256;
+
+// The local transform of bone i for a direct build.
+inline void DirectLocal(const TrackBinding& tb, const orvane_bone& bone, bool removeRoot, int32_t i,
+                        const orvane_track_sample_context& context, const FadeWindow& fade,
+                        orvane_track_sample_cache* cache, orvane_transform& t) {
+    if (tb.SourceTrack == nullptr) {
+        t = bone.Transform;
+        return;
+    }
+    TrackTransform(tb, context, fade, cache, t);
+    if (removeRoot && i == 0) {
+        // The root keeps only its scale/shear: its motion goes to the model matrix.
+        t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
+        t.Orientation[0] = t.Orientation[1] = t.Orientation[2] = 0.0f;
+        t.Orientation[3] = 1.0f;
+        t.Flags &= ~uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasOrientation);
+        return;
+    }
+    if (t.Flags & OrvaneTransformHasOrientation) {
+        // The sampler's orientation is one Newton step from unit length; a matrix built from
+        // it would scale as well as rotate.
+        float* q = t.Orientation;
+        const float l2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+        if (l2 > 0.0f) {
+            const float k = 1.0f / std::sqrt(l2);
+            q[0] *= k;
+            q[1] *= k;
+            q[2] *= k;
+            q[3] *= k;
+        }
+    }
+}
+
 void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, const float* offset,
                           orvane_world_pose* result, float allowedError) {
     ORVANE_TIMING_BLOCK("AnimationBuildDirect");
     orvane_control& control = *b->Control;
     const orvane_animation_binding& binding = *BindingOf(b);
     const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(b->ModelInstance);
-    // The entry point has bounded boneCount by the skeleton and the world pose.
+    // The entry point has bounded boneCount by the skeleton and the world pose; bones past the
+    // binding's track bindings (a binding for a smaller skeleton) rest.
     const int32_t count =
         boneCount < binding.TrackBindingCount ? boneCount : binding.TrackBindingCount;
     orvane_track_sample_context context;
@@ -212,44 +248,34 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
     float* worlds = WorldMatrices(*result);
     float* composites = CompositeMatrices(*result);
     const orvane_bone* bones = skeleton->Bones;
-    for (int32_t i = 0; i < count; ++i) {
-        const TrackBinding& tb = binding.TrackBindings[i];
-        const orvane_bone& bone = bones[i];
-        const float* parent = bone.ParentIndex < 0 ? offset : worlds + 16 * bone.ParentIndex;
-        float* world = worlds + 16 * i;
-        float* composite = composites + 16 * i;
-        if (tb.SourceTrack == nullptr) {
-            BuildBone(r, bone.Transform, parent, InverseWorldOf(bone), composite, world);
-        } else if (removeRoot && i == 0) {
-            OrvaneGetTrackSamplerIIU()(&context, tb.SourceTrack, &tb, &bone.Transform,
-                                       InverseWorldOf(bone), parent, world, composite);
-        } else {
-            // The node's sample cache makes successive frames cheaper than the track's
-            // stateless sampler; the per-bone builder then follows the sampled flags.
-            orvane_transform t;
-            TrackTransform(tb, context, fade, caches + i, t);
-            if (t.Flags & OrvaneTransformHasOrientation) {
-                // The sampler's orientation is one Newton step from unit length; a matrix
-                // built from it would scale as well as rotate.
-                float* q = t.Orientation;
-                const float l2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
-                if (l2 > 0.0f) {
-                    const float k = 1.0f / std::sqrt(l2);
-                    q[0] *= k;
-                    q[1] *= k;
-                    q[2] *= k;
-                    q[3] *= k;
-                }
-            }
-            BuildBone(r, t, parent, InverseWorldOf(bone), composite, world);
-        }
+    if (boneCount <= kDirectRangeBones) {
+        // Sampling everything first and composing in one range lets the range builder keep
+        // the parent chain in registers, which the per-bone builders cannot.
+        orvane_transform locals[kDirectRangeBones];
+        for (int32_t i = 0; i < count; ++i)
+            DirectLocal(binding.TrackBindings[i], bones[i], removeRoot, i, context, fade,
+                        caches + i, locals[i]);
+        for (int32_t i = count; i < boneCount; ++i)
+            locals[i] = bones[i].Transform;
+        alignas(16) float clean[16];
+        std::memcpy(clean, offset, sizeof(clean));
+        clean[3] = clean[7] = clean[11] = 0.0f;
+        clean[15] = 1.0f;
+        const WorldPoseSource source{reinterpret_cast<const char*>(locals),
+                                     sizeof(orvane_transform), nullptr};
+        r.buildRange(bones, 0, boneCount, source, clean, worlds, composites);
+        return;
     }
-    // Bones past the binding's track bindings (a binding for a smaller skeleton) rest.
-    for (int32_t i = count; i < boneCount; ++i) {
+    for (int32_t i = 0; i < boneCount; ++i) {
         const orvane_bone& bone = bones[i];
         const float* parent = bone.ParentIndex < 0 ? offset : worlds + 16 * bone.ParentIndex;
-        BuildBone(r, bone.Transform, parent, InverseWorldOf(bone), composites + 16 * i,
-                  worlds + 16 * i);
+        orvane_transform t;
+        if (i < count)
+            DirectLocal(binding.TrackBindings[i], bone, removeRoot, i, context, fade, caches + i,
+                        t);
+        else
+            t = bone.Transform;
+        BuildBone(r, t, parent, InverseWorldOf(bone), composites + 16 * i, worlds + 16 * i);
     }
 }
 
