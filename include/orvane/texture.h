@@ -67,13 +67,13 @@ ORVANE_API orvane_bool OrvanePixelLayoutHasAlpha(const orvane_pixel_layout* Layo
 ORVANE_API orvane_int32 OrvaneSetStockSpecification(orvane_pixel_layout* Layout,
                                                     const orvane_int32 BitsPerComponent[4],
                                                     const orvane_int32 ComponentPlacement[4]);
-/* The stock specification with placement red, green, blue, alpha. */
+/* The stock layout description with placement red, green, blue, alpha. */
 ORVANE_API orvane_int32 OrvaneSetStockRGBASpecification(orvane_pixel_layout* Layout,
                                                         orvane_int32 RedBits,
                                                         orvane_int32 GreenBits,
                                                         orvane_int32 BlueBits,
                                                         orvane_int32 AlphaBits);
-/* The stock specification with placement blue, green, red, alpha. */
+/* The stock layout description with placement blue, green, red, alpha. */
 ORVANE_API orvane_int32 OrvaneSetStockBGRASpecification(orvane_pixel_layout* Layout,
                                                         orvane_int32 RedBits,
                                                         orvane_int32 GreenBits,

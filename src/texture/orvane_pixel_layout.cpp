@@ -1,5 +1,5 @@
-// Pixel layouts: the stock layouts, layout specification, conversion between layouts and the
-// GameCube tile swizzles.
+// Pixel layouts: the stock layouts, layouts from component widths, conversion between layouts and
+// the GameCube tile swizzles.
 #include "texture/orvane_pixel_layout.h"
 
 #include <cstddef>

@@ -1,5 +1,5 @@
-// Pixel layouts: stock tables and specification, conversion against a per-component model,
-// round trips between every pair of layouts, row bounds, and the GameCube swizzles.
+// Pixel layouts: stock tables and layouts from component widths, conversion against a per-component
+// model, round trips between every pair of layouts, row bounds, and the GameCube swizzles.
 #include <gtest/gtest.h>
 
 #include <random>
