@@ -1,0 +1,159 @@
+// The character workload of the instance and blend-graph benchmarks: the 67-joint skeleton of
+// ../shared/data/pab_walk_jog_arnaud4.json built with the skeleton builder, and its walk and jog
+// built with the track group builder into degree-1 curves (float, or quantised when asked),
+// identity and constant curves reduced as a compressor would.
+#ifndef ORVANE_CHARACTER_BENCH_H
+#define ORVANE_CHARACTER_BENCH_H
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "orvane/anim.h"
+#include "orvane/core.h"
+#include "orvane/math.h"
+#include "orvane/runtime.h"
+#include "orvane_pab_workload.h"
+
+namespace orvane_character_bench {
+
+using orvane_workload::Clip;
+using orvane_workload::Workload;
+
+constexpr float kFrame = 1.0f / 60.0f;
+
+template <int N>
+void Flatten(const std::vector<orvane_workload::Key<N>>& keys, std::vector<float>* knots,
+             std::vector<float>* controls) {
+    knots->clear();
+    controls->clear();
+    for (const auto& k : keys) {
+        knots->push_back(k.time);
+        for (int c = 0; c < N; ++c)
+            controls->push_back(k.value[c]);
+    }
+}
+
+inline void SetReduced(orvane_track_group_builder* b, int component, int dimension,
+                       const std::vector<float>& knots, const std::vector<float>& controls,
+                       orvane_data_type_definition* type, const float* identity) {
+    int32_t degree = 1, count = int32_t(knots.size());
+    OrvaneKnotsAreReducible(1, dimension, count, knots.data(), controls.data(), identity, 1e-5f,
+                            true, false, &degree, &count);
+    if (count == 0) return;
+    if (count == 1) {
+        type = OrvaneCurveDataDaK32fC32fType;
+        degree = 0;
+    }
+    auto set = component == 0   ? OrvaneSetTransformTrackPosition
+               : component == 1 ? OrvaneSetTransformTrackOrientation
+                                : OrvaneSetTransformTrackScaleShear;
+    set(b, degree, 0, count, knots.data(), controls.data(), type);
+}
+
+inline orvane_track_group* BuildGroup(const Workload& w, const Clip& clip, const char* name,
+                                      bool quantised) {
+    orvane_track_group_builder* b =
+        OrvaneBeginTrackGroup(name, 0, int32_t(w.joints.size()), 0, false);
+    std::vector<float> knots, controls, scales;
+    for (size_t j = 0; j < w.joints.size(); ++j) {
+        const auto& track = clip.tracks[j];
+        OrvaneBeginTransformTrack(b, w.joints[j].name.c_str());
+        Flatten(track.translations, &knots, &controls);
+        SetReduced(b, 0, 3, knots, controls,
+                   quantised ? OrvaneCurveDataD3K16uC16uType : OrvaneCurveDataDaK32fC32fType,
+                   OrvaneCurveIdentityPosition);
+        Flatten(track.rotations, &knots, &controls);
+        OrvaneEnsureQuaternionContinuity(int32_t(knots.size()), controls.data());
+        SetReduced(b, 1, 4, knots, controls,
+                   quantised ? OrvaneCurveDataD4nK16uC15uType : OrvaneCurveDataDaK32fC32fType,
+                   OrvaneCurveIdentityOrientation);
+        Flatten(track.scales, &knots, &controls);
+        scales.assign(knots.size() * 9, 0.0f);
+        for (size_t k = 0; k < knots.size(); ++k)
+            for (int c = 0; c < 3; ++c)
+                scales[k * 9 + size_t(c) * 4] = controls[k * 3 + size_t(c)];
+        SetReduced(b, 2, 9, knots, scales,
+                   quantised ? OrvaneCurveDataD9I3K16uC16uType : OrvaneCurveDataDaK32fC32fType,
+                   OrvaneCurveIdentityScaleShear);
+        OrvaneEndTransformTrack(b);
+    }
+    return OrvaneEndTrackGroup(b);
+}
+
+struct Character {
+    std::string error;
+    std::vector<std::string> names;
+    orvane_skeleton* skeleton = nullptr;
+    orvane_model model{};
+    orvane_track_group* groups[2][2] = {};  // [quantised][walk, jog]
+    orvane_animation animations[2][2] = {};
+    std::vector<int32_t> trackOfBone[2][2];
+
+    Character() {
+        const Workload* w = orvane_workload::SharedPabWorkload(&error);
+        if (!w || w->clips.size() < 2) return;
+        const int32_t n = int32_t(w->joints.size());
+        std::vector<orvane_transform> local(static_cast<size_t>(n)), rest(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+            const auto& j = w->joints[size_t(i)];
+            const float s[9] = {j.scale[0], 0, 0, 0, j.scale[1], 0, 0, 0, j.scale[2]};
+            OrvaneSetTransformWithIdentityCheck(&local[size_t(i)], j.translation, j.rotation, s);
+            rest[size_t(i)] = local[size_t(i)];
+            if (j.parent >= 0) OrvanePreMultiplyBy(&rest[size_t(i)], &rest[size_t(j.parent)]);
+        }
+        orvane_skeleton_builder* b = OrvaneBeginSkeleton(n);
+        for (int32_t i = 0; i < n; ++i)
+            OrvaneAddBone(b, local[size_t(i)].Position, local[size_t(i)].Orientation,
+                          &local[size_t(i)].ScaleShear[0][0], rest[size_t(i)].Position,
+                          rest[size_t(i)].Orientation, &rest[size_t(i)].ScaleShear[0][0]);
+        for (int32_t i = 0; i < n; ++i)
+            if (w->joints[size_t(i)].parent >= 0)
+                OrvaneSetBoneParent(b, i, w->joints[size_t(i)].parent);
+        std::vector<int32_t> remap(static_cast<size_t>(n));
+        skeleton = OrvaneEndSkeleton(b, remap.data());
+        names.resize(size_t(n));
+        for (int32_t i = 0; i < n; ++i) {
+            names[size_t(i)] = w->joints[size_t(i)].name;
+            skeleton->Bones[remap[size_t(i)]].Name = const_cast<char*>(names[size_t(i)].c_str());
+        }
+        model.Name = const_cast<char*>("arnaud");
+        model.Skeleton = skeleton;
+        OrvaneMakeIdentity(&model.InitialPlacement);
+        for (int q = 0; q < 2; ++q) {
+            for (int c = 0; c < 2; ++c) {
+                const Clip& clip = w->clips[size_t(c)];
+                groups[q][c] = BuildGroup(*w, clip, "arnaud", q == 1);
+                orvane_animation& a = animations[q][c];
+                a.Name = const_cast<char*>(clip.name.c_str());
+                a.Duration = clip.duration;
+                a.TimeStep = 1.0f / 30.0f;
+                a.Oversampling = 1.0f;
+                a.TrackGroupCount = 1;
+                a.TrackGroups = &groups[q][c];
+                for (int32_t bone = 0; bone < n; ++bone) {
+                    int32_t index = -1;
+                    OrvaneFindTrackByName(groups[q][c], skeleton->Bones[bone].Name, &index);
+                    trackOfBone[q][c].push_back(index);
+                }
+            }
+        }
+    }
+};
+
+inline const Character& Get() {
+    static const Character c;
+    return c;
+}
+
+inline bool Ready(benchmark::State& state) {
+    if (Get().skeleton) return true;
+    state.SkipWithError(Get().error.c_str());
+    return false;
+}
+
+}  // namespace orvane_character_bench
+
+#endif  // ORVANE_CHARACTER_BENCH_H
