@@ -24,6 +24,7 @@
 
 #include "orvane/anim.h"
 #include "orvane/core.h"
+#include "orvane_character_bench.h"
 #include "orvane_pab_workload.h"
 
 namespace {
@@ -40,64 +41,10 @@ struct BuiltClip {
     std::vector<int32_t> parents;
 };
 
-// Keys of one curve as knots and controls, made sign-continuous for quaternions.
-template <int N>
-void Flatten(const std::vector<orvane_workload::Key<N>>& keys, std::vector<float>* knots,
-             std::vector<float>* controls) {
-    knots->clear();
-    controls->clear();
-    for (const auto& k : keys) {
-        knots->push_back(k.time);
-        for (int c = 0; c < N; ++c)
-            controls->push_back(k.value[c]);
-    }
-}
-
-// Sets one curve, reduced to identity (not set) or a constant where the keys allow.
-void SetReduced(orvane_track_group_builder* b, int component, int dimension,
-                const std::vector<float>& knots, const std::vector<float>& controls,
-                orvane_data_type_definition* type, const float* identity) {
-    int32_t degree = 1, count = int32_t(knots.size());
-    OrvaneKnotsAreReducible(1, dimension, count, knots.data(), controls.data(), identity, 1e-5f,
-                            true, false, &degree, &count);
-    if (count == 0) return;  // identity
-    if (count == 1) type = OrvaneCurveDataDaK32fC32fType;
-    if (count == 1) degree = 0;
-    auto set = component == 0   ? OrvaneSetTransformTrackPosition
-               : component == 1 ? OrvaneSetTransformTrackOrientation
-                                : OrvaneSetTransformTrackScaleShear;
-    set(b, degree, 0, count, knots.data(), controls.data(), type);
-}
-
 BuiltClip Build(const Workload& w, const Clip& clip, bool quantised) {
     BuiltClip out;
     out.clip = &clip;
-    orvane_track_group_builder* b =
-        OrvaneBeginTrackGroup(clip.name.c_str(), 0, int32_t(w.joints.size()), 0, false);
-    std::vector<float> knots, controls, scales;
-    for (size_t j = 0; j < w.joints.size(); ++j) {
-        const auto& track = clip.tracks[j];
-        OrvaneBeginTransformTrack(b, w.joints[j].name.c_str());
-        Flatten(track.translations, &knots, &controls);
-        SetReduced(b, 0, 3, knots, controls,
-                   quantised ? OrvaneCurveDataD3K16uC16uType : OrvaneCurveDataDaK32fC32fType,
-                   OrvaneCurveIdentityPosition);
-        Flatten(track.rotations, &knots, &controls);
-        OrvaneEnsureQuaternionContinuity(int32_t(knots.size()), controls.data());
-        SetReduced(b, 1, 4, knots, controls,
-                   quantised ? OrvaneCurveDataD4nK16uC15uType : OrvaneCurveDataDaK32fC32fType,
-                   OrvaneCurveIdentityOrientation);
-        Flatten(track.scales, &knots, &controls);
-        scales.assign(knots.size() * 9, 0.0f);
-        for (size_t k = 0; k < knots.size(); ++k)
-            for (int c = 0; c < 3; ++c)
-                scales[k * 9 + size_t(c) * 4] = controls[k * 3 + size_t(c)];
-        SetReduced(b, 2, 9, knots, scales,
-                   quantised ? OrvaneCurveDataD9I3K16uC16uType : OrvaneCurveDataDaK32fC32fType,
-                   OrvaneCurveIdentityScaleShear);
-        OrvaneEndTransformTrack(b);
-    }
-    out.group = OrvaneEndTrackGroup(b);
+    out.group = orvane_character_bench::BuildGroup(w, clip, clip.name.c_str(), quantised);
     for (size_t j = 0; j < w.joints.size(); ++j) {
         int32_t index = -1;
         OrvaneFindTrackByName(out.group, w.joints[j].name.c_str(), &index);
