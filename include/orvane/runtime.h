@@ -649,6 +649,42 @@ ORVANE_API void OrvaneCopyLODErrorValuesToAllAnimations(orvane_control* Control,
 ORVANE_API void OrvaneCopyLODErrorValuesFromAllAnimations(orvane_control* Control,
                                                           orvane_real32 Scale);
 
+struct orvane_mesh_binding; /* include/orvane/mesh.h */
+
+/* LOD errors measured on a mesh. For each bound, animated track of the binding, every frame of
+ * the animation (0, TimeStep, ... up to its Duration; at most 10,000 frames spread evenly, and
+ * 1/30 s steps when TimeStep is not positive) is posed twice from identity parents, once with
+ * the track replaced by its constant LOD transform; the error is the largest distance, in the
+ * skeleton's units, between the two images of any corner of the mesh's bone boxes below that
+ * bone, times ErrorScale. Constant tracks get 0. The mesh binding must deform the binding's
+ * model's skeleton (its ToSkeleton); otherwise, and for any null argument or an empty binding,
+ * logs an error and changes nothing. The third argument is not read. The binding is shared
+ * through the cache: do not sample it on another thread meanwhile. */
+ORVANE_API void OrvaneCalculateLODErrorValues(orvane_animation_binding* Binding,
+                                              const struct orvane_mesh_binding* MeshBinding,
+                                              orvane_bool Unused, orvane_real32 ErrorScale);
+/* The calculation above for the animation binding of every control playing on the instance. */
+ORVANE_API void OrvaneCalculateLODErrorValuesAllBindings(
+    orvane_model_instance* ModelInstance, const struct orvane_mesh_binding* MeshBinding,
+    orvane_bool Unused, orvane_real32 ErrorScale);
+
+/* Gathering an animation's LOD errors over several models and meshes, into its track groups'
+ * LOD error arrays. Begin gives every track group without an array one (remembered, so that
+ * Cleanup frees it) and marks every value unmeasured; null for a null animation or no memory.
+ * AddMeshBinding plays the animation from time 0 on a new instance of Model, measures every
+ * binding on the mesh binding with ErrorScale x ManualScaler and keeps, per track, the larger
+ * of that and the stored value. End sets the values no mesh measured to 1.9140881e38.
+ * Cleanup frees the arrays Begin allocated (so write or copy the values out first) and the
+ * handle; null is ignored. One thread per handle; the animation must not be sampled meanwhile. */
+typedef struct orvane_animation_lod_calculation orvane_animation_lod_calculation;
+ORVANE_API orvane_animation_lod_calculation* OrvaneCalculateAnimationLODBegin(
+    const orvane_animation* Animation, orvane_real32 ManualScaler);
+ORVANE_API void OrvaneCalculateAnimationLODAddMeshBinding(
+    orvane_animation_lod_calculation* Handle, const orvane_model* Model,
+    const struct orvane_mesh_binding* MeshBinding, orvane_real32 ErrorScale);
+ORVANE_API void OrvaneCalculateAnimationLODEnd(orvane_animation_lod_calculation* Handle);
+ORVANE_API void OrvaneCalculateAnimationLODCleanup(orvane_animation_lod_calculation* Handle);
+
 /* ---------------------------------------------------------------------------------------- */
 /* Controlled animations and controlled poses                                               */
 /* ---------------------------------------------------------------------------------------- */
