@@ -864,6 +864,10 @@ bool Import::Write(const char* path) {
         animations.push_back(&c->animation);
     }
     modelName = skeletonName;
+    // A track group is named after the model it animates: that is how a control playing the
+    // clip on an instance of the model finds its tracks.
+    for (auto& c : clips)
+        c->group->Name = modelName.data();
     model = {};
     model.Name = modelName.data();
     model.Skeleton = skeleton;

@@ -299,6 +299,9 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
         const aiAnimation* source_clip = clipScene->mAnimations[a];
         const double tps = source_clip->mTicksPerSecond > 0 ? source_clip->mTicksPerSecond : 25;
         EXPECT_NEAR(clip->Duration, source_clip->mDuration / tps, 1e-4) << clip->Name;
+        int32_t group = -1;
+        EXPECT_TRUE(OrvaneFindTrackGroupForModel(clip, Entry(info.Models, 0)->Name, &group))
+            << clip->Name << ": a control on the model finds its track group";
         if (clip->Duration > 0) {
             EXPECT_NEAR(1 / clip->TimeStep, asset.rate, 0.02f * asset.rate) << clip->Name;
         } else {
