@@ -209,7 +209,7 @@ Command AddPlayCommand(CLI::App& tool) {
         "Plays a model's clips (blended through controls) frame after frame: samples, builds "
         "the world pose and the skinning matrices and skins every mesh; prints each stage's "
         "median and 99th percentile per frame, the root motion travelled and the library's "
-        "allocations per frame.");
+        "allocations per frame (exit status 1 when it allocates after the first frame).");
     app->add_option("FILE", options->path, "the content file")->required();
     app->add_option("--model", options->model, "the model's index in the file")
         ->capture_default_str();
