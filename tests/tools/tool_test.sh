@@ -32,15 +32,35 @@ contains() {  # contains DESCRIPTION FILE TEXT
     fi
 }
 
+# The demo character: built from code, written, loaded back and verified; the other commands
+# then work on the file it wrote.
 check "demo" 0 "$tool" demo "$work/demo.ovn"
 contains "demo verifies its file" "$work/out" "demo.ovn: OK"
 contains "demo prints the sections" "$work/out" "pelma1"
+contains "demo compares what it loads back" "$work/out" "match what was built"
+contains "demo reports the walk's fit" "$work/out" 'clip "Walk": .* max error'
+contains "demo reports the wave's fit" "$work/out" 'clip "Wave": .* max error'
 check "info" 0 "$tool" info "$work/demo.ovn"
 contains "info names the byte order" "$work/out" "little-endian"
 contains "info checks the CRC" "$work/out" "valid"
-contains "info counts the content" "$work/out" "1 skeletons (4 bones)"
+contains "info counts the content" "$work/out" "1 skeletons (23 bones)"
 check "info --tree" 0 "$tool" info "$work/demo.ovn" --tree --depth 4
-contains "the tree shows bone names" "$work/out" '"Spine"'
+contains "the tree shows bone names" "$work/out" '"Spine1"'
+contains "the tree shows the clips" "$work/out" '"Walk"'
+check "demo character's size" 0 "$tool" info "$work/demo.ovn" --json
+cp "$work/out" "$work/demo.json"
+check "the demo character is a skinned figure of 20 bones or more and a few thousand vertices" 0 \
+    python3 -c '
+import json, sys
+c = json.load(open(sys.argv[1]))["content"]
+assert c["bones"] >= 20 and c["skeletons"] == 1, c
+assert 2000 <= c["vertices"] <= 10000 and c["triangles"] >= 2000, c
+assert c["meshes"] == 1 and c["models"] == 1 and c["textures"] == 1, c
+assert c["animations"] == 2 and c["tracks"] == 2 * c["bones"], c
+ ' "$work/demo.json"
+check "demo of a content file" 0 "$tool" demo --content "$work/demo.ovn"
+contains "demo of a content file verifies it" "$work/out" "demo.ovn: OK"
+check "demo of a missing content file fails" 1 "$tool" demo --content "$work/missing.ovn"
 check "verify" 0 "$tool" verify "$work/demo.ovn"
 
 check "convert to big-endian" 0 "$tool" convert "$work/demo.ovn" "$work/big.ovn" --byte-order big
@@ -114,7 +134,7 @@ check "info --json is JSON with the facts" 0 python3 -c '
 import json, sys
 info = json.load(open(sys.argv[1]))
 assert info["byte_order"] == "big" and info["crc_valid"] is True, info
-assert info["root_type"] == "file_info" and info["content"]["bones"] == 4, info
+assert info["root_type"] == "file_info" and info["content"]["bones"] == 23, info
 assert info["content"]["skeletons"] == 1 and len(info["sections"]) > 0, info
 assert all(s["codec"] in ("none", "pelma0", "pelma1") for s in info["sections"]), info
  ' "$work/info.json"
