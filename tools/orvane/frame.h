@@ -29,6 +29,12 @@ struct CharacterOptions {
     int model = 0;                  // index into the file's models
     std::vector<ClipChoice> clips;  // empty: the first animation for the model, at weight 1
     bool loop = true;               // clips repeat past their end
+    // Every clip plays at the speed that fits it into the first clip's duration, so cycles of
+    // different lengths (a walk and a jog) blend at the same phase.
+    bool samePhase = false;
+    // Sampling through the library's accelerated path, which builds a single playing clip
+    // straight into the world pose; the world pose stage's time is then part of sampling.
+    bool accelerated = false;
 };
 
 // Wall-clock seconds spent in each stage of one Pose call.
@@ -40,7 +46,8 @@ struct StageTimes {
 };
 
 // One mesh of the model, as the last Pose call left it. Positions and normals are in the
-// model's space (the world pose's root placed by the instance's model matrix).
+// model's space (the world pose's root placed by the model's initial placement; root motion is
+// measured, see RootMotionDistance, not applied, so the character stays in frame).
 struct PosedMesh {
     std::string name;
     int32_t vertexCount = 0;
@@ -85,6 +92,15 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The name of the file's first animation with a track group for the model, or empty.
+std::string DefaultClip(const orvane_file_info* info, int model);
+
+// Routes the library's allocations through a counter (over the installed allocator), from the
+// next allocation on; call before the work to be counted. Safe to call more than once.
+void CountLibraryAllocations();
+// Allocations the library made since CountLibraryAllocations, over all threads.
+uint64_t LibraryAllocationCount();
 
 }  // namespace orvane_tool
 

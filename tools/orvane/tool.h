@@ -41,6 +41,8 @@ Command AddRecompressCommand(CLI::App& tool);
 Command AddConvertCommand(CLI::App& tool);
 Command AddRawCommand(CLI::App& tool);
 Command AddDemoCommand(CLI::App& tool);
+Command AddPlayCommand(CLI::App& tool);
+Command AddBenchCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 #ifdef ORVANE_TOOL_IMPORT
 Command AddImportCommand(CLI::App& tool);

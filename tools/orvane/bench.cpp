@@ -1,0 +1,196 @@
+// orvane bench: the frame of play measured for many instances of a model at once, spread over
+// threads (each thread poses characters of its own), and how characters per second scale
+// from one thread to the number asked for.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "frame.h"
+#include "tool.h"
+
+namespace orvane_tool {
+
+namespace {
+
+struct BenchOptions {
+    std::string path, anim;
+    std::vector<std::string> blends;
+    int model = 0, instances = 16, threads = 2, frames = 120;
+    double fps = 60.0;
+};
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Run {
+    double seconds = 0;             // wall clock of the whole run
+    std::vector<double> stages[4];  // per posed character, over all threads
+};
+
+// Poses every character `frames` times, characters split into `threads` contiguous groups,
+// one per thread. Each thread writes only its own characters and its own timing lists.
+Run Measure(std::vector<std::unique_ptr<Character>>& characters, int threads, int frames,
+            double fps, double startTime) {
+    const size_t n = characters.size();
+    std::vector<std::vector<double>> stages(size_t(threads) * 4);
+    for (auto& s : stages)
+        s.reserve(n / size_t(threads) * size_t(frames) + size_t(frames));
+    auto work = [&](int thread) {
+        const size_t begin = n * size_t(thread) / size_t(threads);
+        const size_t end = n * size_t(thread + 1) / size_t(threads);
+        for (int f = 0; f < frames; ++f) {
+            const double t = startTime + double(f) / fps;
+            for (size_t c = begin; c < end; ++c) {
+                StageTimes times;
+                // Instances a little apart in time, as a crowd would be.
+                characters[c]->Pose(t + 0.01 * double(c), &times);
+                stages[size_t(thread) * 4 + 0].push_back(times.sampling);
+                stages[size_t(thread) * 4 + 1].push_back(times.worldPose);
+                stages[size_t(thread) * 4 + 2].push_back(times.skinningMatrices);
+                stages[size_t(thread) * 4 + 3].push_back(times.deformation);
+            }
+        }
+    };
+    Run run;
+    const double start = Now();
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t)
+        pool.emplace_back(work, t);
+    work(0);
+    for (std::thread& t : pool)
+        t.join();
+    run.seconds = Now() - start;
+    for (int t = 0; t < threads; ++t)
+        for (int s = 0; s < 4; ++s) {
+            auto& from = stages[size_t(t) * 4 + size_t(s)];
+            run.stages[s].insert(run.stages[s].end(), from.begin(), from.end());
+        }
+    return run;
+}
+
+bool ParseBlend(const std::string& text, ClipChoice* clip) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
+    const std::string number = text.substr(colon + 1);
+    char* end = nullptr;
+    const float weight = std::strtof(number.c_str(), &end);
+    if (end == number.c_str() || *end != '\0' || !std::isfinite(weight) || weight < 0.0f)
+        return false;
+    clip->name = text.substr(0, colon);
+    clip->weight = weight;
+    return true;
+}
+
+int RunBench(const BenchOptions& o) {
+    if (o.instances < 1 || o.instances > 100000)
+        return Fail("bench: --instances must be 1 to 100000");
+    if (o.threads < 1 || o.threads > 256) return Fail("bench: --threads must be 1 to 256");
+    if (o.frames < 1 || o.frames > 1000000) return Fail("bench: --frames must be 1 to 1000000");
+    if (!(o.fps > 0) || !std::isfinite(o.fps)) return Fail("bench: --fps must be above 0");
+
+    orvane_file* file = OrvaneReadEntireFile(o.path.c_str());
+    orvane_file_info* info = file ? OrvaneGetFileInfo(file) : nullptr;
+    if (info == nullptr) {
+        OrvaneFreeFile(file);
+        return Fail("bench: %s cannot be loaded", o.path.c_str());
+    }
+    CharacterOptions options;
+    options.model = o.model;
+    if (!o.anim.empty() || !o.blends.empty()) {
+        const std::string first = o.anim.empty() ? DefaultClip(info, o.model) : o.anim;
+        if (first.empty()) {
+            OrvaneFreeFile(file);
+            return Fail("bench: the file has no animation for model %d to blend with", o.model);
+        }
+        options.clips.push_back({first, 1.0f});
+    }
+    for (const std::string& text : o.blends) {
+        ClipChoice clip;
+        if (!ParseBlend(text, &clip)) {
+            OrvaneFreeFile(file);
+            return Fail("bench: --blend takes NAME:WEIGHT with a weight of 0 or more, not \"%s\"",
+                        text.c_str());
+        }
+        options.clips.push_back(clip);
+    }
+
+    int status = 0;
+    {
+        Progress progress("bench");
+        progress.Step("instantiating");
+        std::vector<std::unique_ptr<Character>> characters;
+        for (int i = 0; i < o.instances; ++i) {
+            std::string problem;
+            characters.push_back(Character::Create(info, options, &problem));
+            if (!characters.back()) {
+                characters.clear();
+                OrvaneFreeFile(file);
+                return Fail("bench: %s", problem.c_str());
+            }
+        }
+        int64_t vertices = 0;
+        for (int m = 0; m < characters[0]->MeshCount(); ++m)
+            vertices += characters[0]->Mesh(m).vertexCount;
+        std::printf("%s: %d instances of model %d (%d bones, %lld vertices), %d frames each\n",
+                    o.path.c_str(), o.instances, o.model, characters[0]->BoneCount(),
+                    static_cast<long long>(vertices), o.frames);
+        // One untimed pass: caches and first-use set-up.
+        Measure(characters, 1, 1, o.fps, 0.0);
+
+        std::printf("%-8s %14s %8s %10s %10s %10s %10s\n", "threads", "characters/s", "scaling",
+                    "sampling", "world", "matrices", "deform");
+        double one = 0;
+        for (int threads = 1; threads <= o.threads; ++threads) {
+            progress.Step("measuring");
+            const Run run = Measure(characters, threads, o.frames, o.fps, 1.0 / o.fps);
+            const double rate = double(o.instances) * double(o.frames) / run.seconds;
+            if (threads == 1) one = rate;
+            std::printf("%-8d %14.0f %7.2fx %9.2fus %9.2fus %9.2fus %9.2fus\n", threads, rate,
+                        rate / one, Median(run.stages[0]) * 1e6, Median(run.stages[1]) * 1e6,
+                        Median(run.stages[2]) * 1e6, Median(run.stages[3]) * 1e6);
+        }
+        std::printf("(stage figures: medians per character frame; %u hardware threads)\n",
+                    std::thread::hardware_concurrency());
+    }
+    OrvaneFreeFile(file);
+    if (LibraryErrorCount() != 0) status = 1;
+    return status;
+}
+
+}  // namespace
+
+Command AddBenchCommand(CLI::App& tool) {
+    auto options = std::make_shared<BenchOptions>();
+    CLI::App* app = tool.add_subcommand(
+        "bench",
+        "Times the frame of 'play' for many instances of a model spread over threads (distinct "
+        "instances on each): per-stage medians, characters per second and the scaling from 1 to "
+        "T threads.");
+    app->add_option("FILE", options->path, "the content file")->required();
+    app->add_option("--model", options->model, "the model's index in the file")
+        ->capture_default_str();
+    app->add_option("--anim", options->anim, "the clip to play (default: the first one)");
+    app->add_option("--blend", options->blends, "another clip blended in, as NAME:WEIGHT")
+        ->allow_extra_args(false);
+    app->add_option("--instances", options->instances, "characters posed each frame")
+        ->capture_default_str();
+    app->add_option("--threads", options->threads, "the most threads to measure with")
+        ->capture_default_str();
+    app->add_option("--frames", options->frames, "frames per measurement")->capture_default_str();
+    return {app, [options] { return RunBench(*options); }};
+}
+
+}  // namespace orvane_tool
