@@ -40,6 +40,11 @@ contains "demo prints the sections" "$work/out" "pelma1"
 contains "demo compares what it loads back" "$work/out" "match what was built"
 contains "demo reports the walk's fit" "$work/out" 'clip "Walk": .* max error'
 contains "demo reports the wave's fit" "$work/out" 'clip "Wave": .* max error'
+contains "demo plays the walk" "$work/out" "playing: Walk (weight 1)"
+contains "demo blends the walk with the wave" "$work/out" "blending: Walk (weight 0.5) + Wave (weight 0.5)"
+contains "demo times the whole frame" "$work/out" "whole frame"
+contains "demo's frames do not allocate" "$work/out" "allocations per frame: 0$"
+contains "the walk moves the root" "$work/out" "root motion travelled: 2.600 (0.000, 0.000, 2.600)"
 check "info" 0 "$tool" info "$work/demo.ovn"
 contains "info names the byte order" "$work/out" "little-endian"
 contains "info checks the CRC" "$work/out" "valid"
@@ -58,7 +63,13 @@ assert 2000 <= c["vertices"] <= 10000 and c["triangles"] >= 2000, c
 assert c["meshes"] == 1 and c["models"] == 1 and c["textures"] == 1, c
 assert c["animations"] == 2 and c["tracks"] == 2 * c["bones"], c
  ' "$work/demo.json"
-check "demo of a content file" 0 "$tool" demo --content "$work/demo.ovn"
+for clip in Walk Wave; do
+    check "the demo character's $clip plays" 0 "$tool" play "$work/demo.ovn" --anim $clip --seconds 1
+    contains "the demo character's $clip plays without allocating" "$work/out" \
+        "allocations per frame: 0 "
+done
+check "demo with a bad frame rate fails" 1 "$tool" demo "$work/x.ovn" --fps 0
+check "demo of a content file" 0 "$tool" demo --content "$work/demo.ovn" --seconds 0.5
 contains "demo of a content file verifies it" "$work/out" "demo.ovn: OK"
 check "demo of a missing content file fails" 1 "$tool" demo --content "$work/missing.ovn"
 check "verify" 0 "$tool" verify "$work/demo.ovn"

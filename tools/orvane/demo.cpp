@@ -1,12 +1,16 @@
 // orvane demo, the main job: the demo character built from code (or a content file given with
-// --content), written compressed, loaded back, verified and described.
+// --content), written compressed, loaded back, verified and described, then played, blended and
+// skinned through the tool's frame, with the time of every stage.
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include <CLI/CLI.hpp>
 
 #include "demo_character.h"
+#include "frame.h"
 #include "tool.h"
 
 namespace orvane_tool {
@@ -15,6 +19,7 @@ namespace {
 
 struct DemoOptions {
     std::string out, level = "default", content;
+    double seconds = 2.0, fps = 60.0;
 };
 
 double Now() {
@@ -69,7 +74,84 @@ bool SameContent(const DemoCharacter& built, const orvane_file_info* loaded, std
     return true;
 }
 
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5))];
+}
+
+// Plays the clips for the demo's seconds at its frame rate and prints each stage's median and
+// 99th percentile per frame; false (after a message) when the character cannot be made or a
+// frame after the first allocates.
+bool Play(const orvane_file_info* info, const CharacterOptions& options, const DemoOptions& o,
+          const char* what) {
+    std::string problem;
+    std::unique_ptr<Character> character = Character::Create(info, options, &problem);
+    if (!character) {
+        Fail("demo: %s: %s", what, problem.c_str());
+        return false;
+    }
+    std::printf("%s:", what);
+    for (size_t i = 0; i < character->ClipNames().size(); ++i)
+        std::printf(" %s%s (weight %g)", i ? "+ " : "", character->ClipNames()[i].c_str(),
+                    options.clips.empty() ? 1.0 : double(options.clips[i].weight));
+    const int frames = std::max(1, int(std::ceil(o.seconds * o.fps)));
+    std::printf(", %d frames at %g fps\n", frames, o.fps);
+    std::vector<double> stage[5];
+    uint64_t later = 0;
+    for (int f = 0; f < frames; ++f) {
+        const uint64_t before = LibraryAllocationCount();
+        StageTimes t;
+        character->Pose(double(f + 1) / o.fps, &t);
+        if (f > 0) later += LibraryAllocationCount() - before;
+        const double parts[5] = {t.sampling, t.worldPose, t.skinningMatrices, t.deformation,
+                                 t.sampling + t.worldPose + t.skinningMatrices + t.deformation};
+        for (int s = 0; s < 5; ++s)
+            stage[s].push_back(parts[s]);
+    }
+    static const char* const kNames[5] = {"sampling", "world pose", "skinning matrices",
+                                          "deformation", "whole frame"};
+    std::printf("  %-20s %10s %10s\n", "stage (us/frame)", "median", "99th pct");
+    for (int s = 0; s < 5; ++s)
+        std::printf("  %-20s %10.2f %10.2f\n", kNames[s], Percentile(stage[s], 0.5) * 1e6,
+                    Percentile(stage[s], 0.99) * 1e6);
+    float vector[3];
+    const double distance = character->RootMotionDistance(vector);
+    std::printf("  root motion travelled: %.3f (%.3f, %.3f, %.3f); allocations per frame: %.0f\n",
+                distance, double(vector[0]), double(vector[1]), double(vector[2]),
+                frames > 1 ? double(later) / double(frames - 1) : 0.0);
+    if (later != 0) {
+        Fail("demo: %s: %llu allocations after the first frame", what,
+             static_cast<unsigned long long>(later));
+        return false;
+    }
+    return true;
+}
+
+// The animations that play on the model: the first one alone, then it blended half and half
+// with the next one, when there is a next one.
+std::vector<std::string> ClipsFor(const orvane_file_info* info) {
+    std::vector<std::string> names;
+    const std::string first = DefaultClip(info, 0);
+    if (first.empty()) return names;
+    names.push_back(first);
+    for (int32_t a = 0; a < info->AnimationCount && info->Animations; ++a) {
+        const orvane_animation* animation = info->Animations[a];
+        if (animation && animation->Name && first != animation->Name &&
+            animation->TrackGroupCount > 0) {
+            names.push_back(animation->Name);
+            break;
+        }
+    }
+    return names;
+}
+
 int RunDemo(const DemoOptions& o) {
+    if (!(o.seconds > 0) || !std::isfinite(o.seconds) || o.seconds > 3600)
+        return Fail("demo: --seconds must be above 0 (at most 3600)");
+    if (!(o.fps > 0) || !std::isfinite(o.fps) || o.fps > 1000)
+        return Fail("demo: --fps must be above 0 (at most 1000)");
+    CountLibraryAllocations();
     const std::string path =
         !o.out.empty() ? o.out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
     Progress progress("demo");
@@ -123,16 +205,37 @@ int RunDemo(const DemoOptions& o) {
         }
         std::printf("loaded back: the skeleton, mesh, model and clips match what was built\n");
     }
-    OrvaneFreeFile(file);
 
     progress.Step("verifying");
-    if (RunVerify(source, false) != 0) return 1;
     InfoOptions info_options;
     info_options.path = source;
-    if (RunInfo(info_options) != 0) return 1;
-    std::printf("timings: build %.1f ms, write %.1f ms, load %.1f ms\n", buildSeconds * 1e3,
-                writeSeconds * 1e3, loadSeconds * 1e3);
-    return 0;
+    if (RunVerify(source, false) != 0 || RunInfo(info_options) != 0) {
+        OrvaneFreeFile(file);
+        return 1;
+    }
+
+    progress.Step("playing");
+    bool played = true;
+    const std::vector<std::string> clips = ClipsFor(info);
+    if (info->ModelCount < 1) {
+        std::printf("the file has no model to play\n");
+    } else {
+        CharacterOptions options;
+        if (!clips.empty()) options.clips.push_back({clips[0], 1.0f});
+        played = Play(info, options, o, clips.empty() ? "rest pose" : "playing");
+        if (played && clips.size() > 1) {
+            options.clips = {{clips[0], 0.5f}, {clips[1], 0.5f}};
+            played = Play(info, options, o, "blending");
+        }
+    }
+    OrvaneFreeFile(file);
+    if (!played) return 1;
+    if (character)
+        std::printf("timings: build %.1f ms, write %.1f ms, load %.1f ms\n", buildSeconds * 1e3,
+                    writeSeconds * 1e3, loadSeconds * 1e3);
+    else
+        std::printf("timings: load %.1f ms\n", loadSeconds * 1e3);
+    return LibraryErrorCount() != 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -143,7 +246,8 @@ Command AddDemoCommand(CLI::App& tool) {
         "demo",
         "The main job: builds the demo character from code (a skinned, textured figure of 23 "
         "bones with a walk and a wave compressed by the fitter), writes it Pelma1-compressed, "
-        "loads it back, verifies it and prints its info.");
+        "loads it back, verifies it, prints its info, then plays the walk, blends it with the "
+        "wave, skins the mesh each frame and prints the time of every stage.");
     app->add_option("OUT", options->out,
                     "where to keep the file (default: orvane_demo.ovn in the temporary folder)");
     app->add_option("--level", options->level, "how hard the codec compresses")
@@ -151,6 +255,9 @@ Command AddDemoCommand(CLI::App& tool) {
         ->check(CLI::IsMember(kLevelNames));
     app->add_option("--content", options->content,
                     "use this content file instead of building the demo character");
+    app->add_option("--seconds", options->seconds, "how long each clip plays")
+        ->capture_default_str();
+    app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
     return {app, [options] { return RunDemo(*options); }};
 }
 
