@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev zlib1g-dev nlohmann-json3-dev
   libsquish-dev libstb-dev libjpeg-dev clang-format libcli11-dev doxygen dpkg-dev file
-  libassimp-dev)
+  libassimp-dev libpng-dev libgif-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
