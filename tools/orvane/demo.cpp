@@ -11,6 +11,8 @@
 
 #include "demo_character.h"
 #include "frame.h"
+#include "image_io.h"
+#include "raster.h"
 #include "tool.h"
 
 namespace orvane_tool {
@@ -18,13 +20,107 @@ namespace orvane_tool {
 namespace {
 
 struct DemoOptions {
-    std::string out, level = "default", content;
+    std::string out, level = "default", content, png, size = "240x320";
     double seconds = 2.0, fps = 60.0;
+    int frames = 6;
 };
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+const uint8_t kBackground[4] = {236, 238, 242, 255};
+constexpr int kSupersampling = 2;  // each cell is drawn this many times larger and averaged down
+
+// One row of the contact sheet: `count` frames spread over the clips' duration, framed by the
+// box the meshes fill over the whole of it.
+bool RenderRow(const orvane_file_info* info, const CharacterOptions& options, int count, int width,
+               int height, std::vector<Image>* cells, double* seconds) {
+    std::string problem;
+    std::unique_ptr<Character> character = Character::Create(info, options, &problem);
+    if (!character) {
+        Fail("demo: the picture: %s", problem.c_str());
+        return false;
+    }
+    const double duration = character->Duration();
+    Box box;
+    for (int k = 0; k <= 24; ++k) {
+        character->Pose(duration * k / 24);
+        for (int m = 0; m < character->MeshCount(); ++m) {
+            const PosedMesh& mesh = character->Mesh(m);
+            for (int32_t v = 0; v < mesh.vertexCount; ++v)
+                box.Add(&mesh.positions[size_t(v) * 3]);
+        }
+    }
+    const Camera camera = FrameBox(box, float(width) / float(height));
+    Rasterizer raster;
+    const double start = Now();
+    for (int k = 0; k < count; ++k) {
+        character->Pose(duration * k / count);
+        if (!raster.Begin(width * kSupersampling, height * kSupersampling, kBackground)) {
+            Fail("demo: the picture's cells cannot be %d x %d", width, height);
+            return false;
+        }
+        raster.SetCamera(camera);
+        for (int m = 0; m < character->MeshCount(); ++m) {
+            const PosedMesh& mesh = character->Mesh(m);
+            MeshView view;
+            view.positions = mesh.positions.data();
+            view.normals = mesh.normals.empty() ? nullptr : mesh.normals.data();
+            view.uvs = mesh.uvs.empty() ? nullptr : mesh.uvs.data();
+            view.vertexCount = mesh.vertexCount;
+            view.indices = mesh.indices.data();
+            view.indexCount = int64_t(mesh.indices.size());
+            if (!mesh.textureRGBA.empty())
+                view.texture = {mesh.textureRGBA.data(), mesh.textureWidth, mesh.textureHeight};
+            raster.Draw(view);
+        }
+        cells->push_back(Downsample(raster.Frame(), kSupersampling));
+    }
+    *seconds += Now() - start;
+    return true;
+}
+
+bool IsBackground(const uint8_t* p) {
+    return std::memcmp(p, kBackground, 4) == 0;
+}
+
+// What a person looks for in the picture: every cell shows the figure (a fair share of its
+// pixels), the figure lies inside the cell (its border is background), and the moving clip's
+// first and middle frames differ. False with the reason in *problem.
+bool CheckPicture(const std::vector<Image>& row, std::string* problem) {
+    for (size_t c = 0; c < row.size(); ++c) {
+        const Image& cell = row[c];
+        int64_t figure = 0;
+        bool border = true;
+        for (int y = 0; y < cell.height; ++y)
+            for (int x = 0; x < cell.width; ++x) {
+                const bool edge = x == 0 || y == 0 || x == cell.width - 1 || y == cell.height - 1;
+                const bool background = IsBackground(cell.Pixel(x, y));
+                figure += !background;
+                if (edge && !background) border = false;
+            }
+        if (figure < int64_t(cell.width) * cell.height / 50) {
+            *problem = "frame " + std::to_string(c) + " is (nearly) empty";
+            return false;
+        }
+        if (!border) {
+            *problem = "frame " + std::to_string(c) + " cuts the figure at its edge";
+            return false;
+        }
+    }
+    if (row.size() >= 2) {
+        const Image &a = row[0], &b = row[row.size() / 2];
+        int64_t differ = 0;
+        for (size_t i = 0; i < a.rgba.size(); i += 4)
+            differ += std::memcmp(&a.rgba[i], &b.rgba[i], 4) != 0;
+        if (differ < int64_t(a.width) * a.height / 200) {
+            *problem = "the clip's first and middle frames look the same";
+            return false;
+        }
+    }
+    return true;
 }
 
 // The loaded file against what was built: the same skeleton, mesh and clips.
@@ -228,8 +324,71 @@ int RunDemo(const DemoOptions& o) {
             played = Play(info, options, o, "blending");
         }
     }
+    if (!played) {
+        OrvaneFreeFile(file);
+        return 1;
+    }
+
+    // The picture: a row of the first clip, and a row of the blend when there is one.
+    progress.Step("drawing");
+    int width = 0, height = 0;
+    char extra = 0;
+    if (std::sscanf(o.size.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < 16 ||
+        height < 16 || width > 4096 || height > 4096) {
+        OrvaneFreeFile(file);
+        return Fail("demo: --size takes WxH, each from 16 to 4096, not \"%s\"", o.size.c_str());
+    }
+    if (info->ModelCount >= 1) {
+        // Rows: the first clip, the second, and the two blended half and half.
+        std::vector<std::pair<std::string, CharacterOptions>> rows(1);
+        rows[0].first = clips.empty() ? "the rest pose" : clips[0];
+        if (!clips.empty()) rows[0].second.clips = {{clips[0], 1.0f}};
+        if (clips.size() > 1) {
+            rows.push_back({clips[1], {}});
+            rows.back().second.clips = {{clips[1], 1.0f}};
+            rows.push_back({clips[0] + " + " + clips[1], {}});
+            rows.back().second.clips = {{clips[0], 0.5f}, {clips[1], 0.5f}};
+        }
+        std::vector<Image> cells;
+        double drawSeconds = 0;
+        std::string labels, problem;
+        for (const auto& [label, options] : rows) {
+            std::vector<Image> row;
+            if (!RenderRow(info, options, o.frames, width, height, &row, &drawSeconds)) {
+                OrvaneFreeFile(file);
+                return 1;
+            }
+            // The demo character's clips all move; an imported one's need not.
+            if (character && !CheckPicture(row, &problem)) {
+                OrvaneFreeFile(file);
+                return Fail("demo: the picture of %s: %s", label.c_str(), problem.c_str());
+            }
+            cells.insert(cells.end(), row.begin(), row.end());
+            labels += (labels.empty() ? "" : "; ") + label;
+        }
+        const Image sheet = ComposeSheet(cells, o.frames, kBackground);
+        std::string png = o.png;
+        if (png.empty()) {
+            const size_t dot = source.rfind('.'), slash = source.rfind('/');
+            png = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                       ? source.substr(0, dot)
+                       : source) +
+                  ".png";
+        }
+        if (!WritePng(png, sheet, &problem)) {
+            OrvaneFreeFile(file);
+            return Fail("demo: %s: %s", png.c_str(), problem.c_str());
+        }
+        const int drawnFrames = o.frames * int(rows.size());
+        std::printf(
+            "picture: %s, %d x %d: rows of %d frames (%s), drawn in %.1f ms (%.2f ms a frame "
+            "of %d x %d)\n",
+            png.c_str(), sheet.width, sheet.height, o.frames, labels.c_str(), drawSeconds * 1e3,
+            drawSeconds * 1e3 / drawnFrames, width * kSupersampling, height * kSupersampling);
+        if (character)
+            std::printf("picture checks: every frame shows the whole figure; every clip moves\n");
+    }
     OrvaneFreeFile(file);
-    if (!played) return 1;
     if (character)
         std::printf("timings: build %.1f ms, write %.1f ms, load %.1f ms\n", buildSeconds * 1e3,
                     writeSeconds * 1e3, loadSeconds * 1e3);
@@ -247,7 +406,8 @@ Command AddDemoCommand(CLI::App& tool) {
         "The main job: builds the demo character from code (a skinned, textured figure of 23 "
         "bones with a walk and a wave compressed by the fitter), writes it Pelma1-compressed, "
         "loads it back, verifies it, prints its info, then plays the walk, blends it with the "
-        "wave, skins the mesh each frame and prints the time of every stage.");
+        "wave, skins the mesh each frame, draws a contact sheet to a PNG and prints the time of "
+        "every stage.");
     app->add_option("OUT", options->out,
                     "where to keep the file (default: orvane_demo.ovn in the temporary folder)");
     app->add_option("--level", options->level, "how hard the codec compresses")
@@ -258,6 +418,13 @@ Command AddDemoCommand(CLI::App& tool) {
     app->add_option("--seconds", options->seconds, "how long each clip plays")
         ->capture_default_str();
     app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
+    app->add_option("--png", options->png,
+                    "where the contact sheet goes (default: the content file's name with .png)");
+    app->add_option("--frames", options->frames, "frames per row of the contact sheet")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 64));
+    app->add_option("--size", options->size, "each frame's size in pixels, WxH")
+        ->capture_default_str();
     return {app, [options] { return RunDemo(*options); }};
 }
 

@@ -180,8 +180,8 @@ LocalPose Wave(float t) {
     LocalPose p;
     const float phase = 2 * kPi * t / kWaveSeconds;
     const float s = std::sin(phase), s2 = std::sin(2 * phase);
-    // Three waves of the hand per loop, the hand lagging the forearm.
-    const float wave = std::sin(3 * phase), lag = std::sin(3 * phase - 0.8f);
+    // Two waves of the hand per loop, the hand lagging the forearm.
+    const float wave = std::sin(2 * phase), lag = std::sin(2 * phase - 0.8f);
     p.position[kPelvis] = {0.015f * s, 1.0f, 0};
     p.orientation[kPelvis] = AboutZ(2 * s);
     p.orientation[kSpine1] = AboutZ(-1.5f * s);
