@@ -69,6 +69,61 @@ for clip in Walk Wave; do
         "allocations per frame: 0 "
 done
 check "demo with a bad frame rate fails" 1 "$tool" demo "$work/x.ovn" --fps 0
+check "demo with a bad picture size fails" 1 "$tool" demo "$work/x.ovn" --size 10x
+# The demo's picture, read back on its own: three rows (walk, wave, blend) of four cells; every
+# cell shows the figure (not empty) with background all round it (inside the image), and two
+# frames of the walk differ.
+check "demo draws its picture" 0 "$tool" demo "$work/pic.ovn" --png "$work/pic.png" --frames 4 \
+    --size 100x140 --seconds 0.2
+contains "demo names its picture" "$work/out" "picture: $work/pic.png, 400 x 420"
+check "the demo's picture shows the figure moving" 0 python3 -c '
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+pos, idat = 8, b""
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    if kind == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + length
+assert depth == 8 and colour in (2, 6), (depth, colour)
+bpp = 4 if colour == 6 else 3
+raw, stride = zlib.decompress(idat), width * bpp
+rows, prev = [], bytearray(stride)
+for y in range(height):
+    f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - bpp] if i >= bpp else 0
+        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+        if f == 1: line[i] = (line[i] + a) & 255
+        elif f == 2: line[i] = (line[i] + b) & 255
+        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif f == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(bytes(line))
+    prev = line
+px = lambda x, y: rows[y][x * bpp:x * bpp + 3]
+background = px(0, 0)
+cw, ch = 100, 140
+assert (width, height) == (4 * cw, 3 * ch), (width, height)
+def cell(cx, cy):
+    return [[px(cx * cw + x, cy * ch + y) for x in range(cw)] for y in range(ch)]
+for cy in range(3):
+    for cx in range(4):
+        c = cell(cx, cy)
+        figure = sum(p != background for line in c for p in line)
+        assert figure > cw * ch // 50, ("empty", cx, cy, figure)
+        edge = c[0] + c[-1] + [line[0] for line in c] + [line[-1] for line in c]
+        assert all(p == background for p in edge), ("cut at the edge", cx, cy)
+a, b = cell(0, 0), cell(2, 0)
+differ = sum(p != q for la, lb in zip(a, b) for p, q in zip(la, lb))
+assert differ > cw * ch // 200, ("the walk does not move", differ)
+ ' "$work/pic.png"
 check "demo of a content file" 0 "$tool" demo --content "$work/demo.ovn" --seconds 0.5
 contains "demo of a content file verifies it" "$work/out" "demo.ovn: OK"
 check "demo of a missing content file fails" 1 "$tool" demo --content "$work/missing.ovn"
