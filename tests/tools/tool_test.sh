@@ -209,7 +209,7 @@ check "info --json of a missing file fails" 1 "$tool" info "$work/missing.ovn" -
 
 # Help: every command's --help and -h on stdout with status 0; the tool's own help lists every
 # command.
-for command in info verify recompress convert raw demo version; do
+for command in info verify recompress convert raw demo play bench version; do
     check "$command --help" 0 "$tool" $command --help
     contains "$command --help prints its usage" "$work/out" "usage: orvane $command"
     check "$command -h" 0 "$tool" $command -h
@@ -217,7 +217,7 @@ for command in info verify recompress convert raw demo version; do
 done
 for help in --help -h help; do
     check "orvane $help" 0 "$tool" $help
-    for command in info verify recompress convert raw demo version; do
+    for command in info verify recompress convert raw demo play bench version; do
         contains "orvane $help lists $command" "$work/out" "^ *$command "
     done
 done
@@ -229,6 +229,86 @@ if "$tool" --help | grep -q "^ *import "; then
     check "import without a scene fails" 1 "$tool" import
     check "import with an unknown option fails" 1 "$tool" import "$work/missing.gltf" --frobnicate
 fi
+
+# play and bench: the frame posed, blended and skinned through the library, end to end.
+play_checks() {  # play_checks FILE CLIP OTHER-CLIP
+    local file=$1 a=$2 b=$3 name
+    name=$(basename "$file")
+    check "play $name" 0 "$tool" play "$file" --seconds 0.5
+    for stage in "sampling" "world pose" "skinning matrices" "deformation" "whole frame"; do
+        contains "play $name times $stage" "$work/out" "^$stage  *[0-9.]*  *[0-9.]*$"
+    done
+    contains "play $name measures root motion" "$work/out" "root motion travelled: [0-9.]* units"
+    contains "play $name allocates nothing per frame" "$work/out" "allocations per frame: 0 "
+    check "play $name --anim $a" 0 "$tool" play "$file" --anim "$a" --seconds 0.3 --checksum
+    grep '^checksum:' "$work/out" >"$work/alone"
+    check "play $name $a with $b at weight 0" 0 "$tool" play "$file" --anim "$a" --blend "$b:0" \
+        --seconds 0.3 --checksum
+    grep '^checksum:' "$work/out" >"$work/blend0"
+    check "a blend at weight 1 and 0 is the clip alone" 0 cmp "$work/alone" "$work/blend0"
+    check "play $name $b alone" 0 "$tool" play "$file" --anim "$b" --seconds 0.3 --checksum
+    grep '^checksum:' "$work/out" >"$work/other"
+    check "two clips pose differently" 1 cmp -s "$work/alone" "$work/other"
+    check "play $name at two times" 0 "$tool" play "$file" --anim "$a" --seconds 0.1 --checksum
+    grep '^checksum:' "$work/out" >"$work/earlier"
+    check "a moving clip differs between frames" 1 cmp -s "$work/alone" "$work/earlier"
+    check "play $name blended in step" 0 "$tool" play "$file" --anim "$a" --blend "$b:0.4" \
+        --same-phase --seconds 0.3
+    contains "the blend lists both clips" "$work/out" "$a (weight 1) $b (weight 0.4)"
+    contains "a blend allocates nothing per frame" "$work/out" "allocations per frame: 0 "
+    check "play $name --accelerated" 0 "$tool" play "$file" --anim "$a" --accelerated --seconds 0.2
+    check "bench $name" 0 "$tool" bench "$file" --instances 4 --threads 2 --frames 10
+    contains "bench $name reports one thread" "$work/out" "^1  *[0-9]*  *1.00x"
+    contains "bench $name reports two threads" "$work/out" "^2  *[0-9]*  *[0-9.]*x"
+    contains "bench $name names the stages" "$work/out" "sampling  *world  *matrices  *deform"
+    check "bench $name with a blend" 0 "$tool" bench "$file" --anim "$a" --blend "$b:0.5" \
+        --instances 3 --threads 1 --frames 5
+}
+# Faults of play and bench are reported with status 1 whatever the file holds.
+check "play a missing file fails" 1 "$tool" play "$work/missing.ovn"
+check "play a damaged file fails" 1 "$tool" play "$work/short.ovn"
+check "play a model out of range fails" 1 "$tool" play "$work/demo.ovn" --model 7
+contains "the bad model is named" "$work/err" "model 7 is not in the file"
+check "play a negative model fails" 1 "$tool" play "$work/demo.ovn" --model -1
+check "play an unknown clip fails" 1 "$tool" play "$work/demo.ovn" --anim "no such clip"
+contains "the unknown clip is named" "$work/err" "no animation is named \"no such clip\""
+for bad in "Walk" "Walk:" ":0.5" "Walk:heavy" "Walk:-0.5" "Walk:nan" "Walk:inf"; do
+    check "play --blend $bad fails" 1 "$tool" play "$work/demo.ovn" --anim A --blend "$bad"
+done
+check "play --seconds 0 fails" 1 "$tool" play "$work/demo.ovn" --seconds 0
+check "play --fps -1 fails" 1 "$tool" play "$work/demo.ovn" --fps -1
+check "play --fps needs a number" 1 "$tool" play "$work/demo.ovn" --fps fast
+check "play without a file fails" 1 "$tool" play
+check "bench a missing file fails" 1 "$tool" bench "$work/missing.ovn"
+check "bench with no instances fails" 1 "$tool" bench "$work/demo.ovn" --instances 0
+check "bench with no threads fails" 1 "$tool" bench "$work/demo.ovn" --threads 0
+check "bench with no frames fails" 1 "$tool" bench "$work/demo.ovn" --frames 0
+check "bench a model out of range fails" 1 "$tool" bench "$work/demo.ovn" --model 3
+check "bench an unknown clip fails" 1 "$tool" bench "$work/demo.ovn" --anim "no such clip"
+# The demo's file, when it holds a character with two clips.
+if "$tool" play "$work/demo.ovn" --seconds 0.1 >/dev/null 2>&1; then
+    clips=$("$tool" play "$work/demo.ovn" --list | head -2)
+    if [ "$(echo "$clips" | wc -w)" -eq 2 ]; then
+        play_checks "$work/demo.ovn" $clips
+    fi
+fi
+# Imported characters, when the tool has the importer and the shared data is there.
+data=${ORVANE_SHARED_DATA:-$(dirname "$0")/../../../shared/data}
+fox=$data/assets/gltf/Fox/Fox.glb
+if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
+    check "import the fox" 0 "$tool" import "$fox" -o "$work/fox.ovn"
+    play_checks "$work/fox.ovn" Walk Run
+    check "play --list" 0 "$tool" play "$work/fox.ovn" --list
+    contains "play --list names the clips" "$work/out" "^Run$"
+    check "play the fox's second model fails" 1 "$tool" play "$work/fox.ovn" --model 1
+    check "play a clip blended with an unknown one fails" 1 "$tool" play "$work/fox.ovn" \
+        --anim Walk --blend Trot:0.5
+    contains "the unknown blended clip is named" "$work/err" "no animation is named \"Trot\""
+    check "play with a blend but no --anim takes the first clip" 0 "$tool" play "$work/fox.ovn" \
+        --blend Run:0.5 --seconds 0.1
+    contains "the first clip is played" "$work/out" "Survey (weight 1) Run (weight 0.5)"
+fi
+
 check "--version" 0 "$tool" --version
 contains "--version prints the version" "$work/out" "^[0-9]*\.[0-9]*\.[0-9]*\.[0-9]*$"
 check "version" 0 "$tool" version

@@ -20,7 +20,7 @@ struct PlayOptions {
     std::vector<std::string> blends;
     int model = 0;
     double seconds = 2.0, fps = 60.0;
-    bool checksum = false, accelerated = false, samePhase = false;
+    bool checksum = false, accelerated = false, samePhase = false, list = false;
 };
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -80,6 +80,13 @@ int RunPlay(const PlayOptions& o) {
     if (info == nullptr) {
         OrvaneFreeFile(file);
         return Fail("play: %s cannot be loaded", o.path.c_str());
+    }
+    if (o.list) {
+        for (int32_t a = 0; a < info->AnimationCount && info->Animations; ++a)
+            if (info->Animations[a] && info->Animations[a]->Name)
+                std::printf("%s\n", info->Animations[a]->Name);
+        OrvaneFreeFile(file);
+        return 0;
     }
     CharacterOptions options;
     options.model = o.model;
@@ -205,6 +212,7 @@ Command AddPlayCommand(CLI::App& tool) {
                   "fit every clip to the first one's duration (blends cycles in step)");
     app->add_flag("--accelerated", options->accelerated,
                   "sample through the accelerated path (one clip builds the world pose directly)");
+    app->add_flag("--list", options->list, "list the file's animations by name, one a line");
     app->add_flag("--checksum", options->checksum,
                   "print a checksum of the last frame's skinned vertices");
     return {app, [options] { return RunPlay(*options); }};
