@@ -209,7 +209,7 @@ check "info --json of a missing file fails" 1 "$tool" info "$work/missing.ovn" -
 
 # Help: every command's --help and -h on stdout with status 0; the tool's own help lists every
 # command.
-for command in info verify recompress convert raw demo play bench version; do
+for command in info verify recompress convert raw demo play bench render version; do
     check "$command --help" 0 "$tool" $command --help
     contains "$command --help prints its usage" "$work/out" "usage: orvane $command"
     check "$command -h" 0 "$tool" $command -h
@@ -217,7 +217,7 @@ for command in info verify recompress convert raw demo play bench version; do
 done
 for help in --help -h help; do
     check "orvane $help" 0 "$tool" $help
-    for command in info verify recompress convert raw demo play bench version; do
+    for command in info verify recompress convert raw demo play bench render version; do
         contains "orvane $help lists $command" "$work/out" "^ *$command "
     done
 done
@@ -309,6 +309,100 @@ if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
     contains "the first clip is played" "$work/out" "Survey (weight 1) Run (weight 0.5)"
 fi
 
+# render: a contact sheet of an imported character (when the tool has the importer and the shared
+# data is there), checked by decoding the PNG here: its size, each cell drawn and inside its
+# borders, and a moving clip giving different cells.
+png_check() {  # png_check FILE WIDTH HEIGHT CELLS-ACROSS CELLS-DOWN CELLS
+    python3 - "$@" <<'PYTHON'
+import struct, sys, zlib
+path, width, height, across, down, count = sys.argv[1], *map(int, sys.argv[2:])
+data = open(path, "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+pos, idat, ihdr = 8, b"", None
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    if kind == b"IHDR": ihdr = struct.unpack(">IIBBBBB", body)
+    if kind == b"IDAT": idat += body
+    pos += 12 + length
+w, h, depth, color = ihdr[:4]
+assert (w, h) == (width, height), f"size {w}x{h}, expected {width}x{height}"
+assert depth == 8 and color == 6, "not 8-bit RGBA"
+raw, stride, rows, prev = zlib.decompress(idat), w * 4, [], bytearray(w * 4)
+for y in range(h):
+    kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - 4] if i >= 4 else 0
+        b, c = prev[i], prev[i - 4] if i >= 4 else 0
+        if kind == 1: line[i] = (line[i] + a) & 255
+        elif kind == 2: line[i] = (line[i] + b) & 255
+        elif kind == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif kind == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(line)
+    prev = line
+pixel = lambda x, y: bytes(rows[y][x * 4:x * 4 + 4])
+background = pixel(0, 0)
+cw, ch = w // across, h // down
+cells = []
+for n in range(across * down):
+    x0, y0 = (n % across) * cw, (n // across) * ch
+    cell = b"".join(bytes(rows[y0 + y][x0 * 4:(x0 + cw) * 4]) for y in range(ch))
+    drawn = sum(cell[i:i + 4] != background for i in range(0, len(cell), 4))
+    if n >= count:  # past the last frame
+        assert drawn == 0, f"cell {n} should be empty"
+        continue
+    border = [pixel(x0 + x, y0 + y) for x in range(cw) for y in (0, ch - 1)]
+    border += [pixel(x0 + x, y0 + y) for y in range(ch) for x in (0, cw - 1)]
+    assert all(p == background for p in border), f"cell {n}: the figure touches the border"
+    assert drawn > cw * ch // 50, f"cell {n}: only {drawn} pixels drawn"
+    cells.append(cell)
+assert cells[0] != cells[1], "the first two frames are the same"
+PYTHON
+}
+shared=${ORVANE_SHARED_DATA:-}
+if "$tool" --help | grep -q "^ *import " && [ -n "$shared" ] &&
+    [ -f "$shared/assets/gltf/CesiumMan/CesiumMan.glb" ]; then
+    check "import a textured character" 0 "$tool" import \
+        "$shared/assets/gltf/CesiumMan/CesiumMan.glb" -o "$work/man.ovn"
+    check "render" 0 "$tool" render "$work/man.ovn" -o "$work/man.png" --frames 4 --size 96x80 \
+        --gif "$work/man.gif" --gif-frames 6
+    contains "render names the clip" "$work/out" "Clip0"
+    check "the sheet is a PNG of 4 drawn, moving cells inside their borders" 0 \
+        png_check "$work/man.png" 384 80 4 1 4
+    check "render wraps cells into rows" 0 "$tool" render "$work/man.ovn" -o "$work/rows.png" \
+        --frames 5 --columns 2 --size 64x64 --samples 1
+    check "the wrapped sheet has 3 rows" 0 png_check "$work/rows.png" 128 192 2 3 5
+    check "the GIF has its screen size" 0 python3 -c '
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+assert data[:6] == b"GIF89a" and struct.unpack("<HH", data[6:10]) == (96, 80)
+assert data.count(b"\x21\xf9\x04") >= 6 and data.endswith(b"\x3b")
+' "$work/man.gif"
+    if [ -f "$shared/assets/gltf/Fox/Fox.glb" ]; then
+        check "import a character with several clips" 0 "$tool" import \
+            "$shared/assets/gltf/Fox/Fox.glb" -o "$work/fox.ovn"
+        check "render a chosen clip" 0 "$tool" render "$work/fox.ovn" -o "$work/fox.png" \
+            --anim Run --frames 3 --size 120x90
+        check "the chosen clip's sheet" 0 png_check "$work/fox.png" 360 90 3 1 3
+        check "render of an unknown clip fails" 1 "$tool" render "$work/fox.ovn" \
+            -o "$work/x.png" --anim Dance
+        check "render of a missing model fails" 1 "$tool" render "$work/fox.ovn" \
+            -o "$work/x.png" --model 5
+    fi
+    check "render into a missing folder fails" 1 "$tool" render "$work/man.ovn" \
+        -o "$work/no/x.png"
+    check "render with a bad size fails" 1 "$tool" render "$work/man.ovn" -o "$work/x.png" \
+        --size 100
+    check "render with a tiny size fails" 1 "$tool" render "$work/man.ovn" -o "$work/x.png" \
+        --size 4x4
+    check "render with no frames fails" 1 "$tool" render "$work/man.ovn" -o "$work/x.png" \
+        --frames 0
+fi
+check "render without -o fails" 1 "$tool" render "$work/demo.ovn"
+check "render of a missing file fails" 1 "$tool" render "$work/missing.ovn" -o "$work/x.png"
 check "--version" 0 "$tool" --version
 contains "--version prints the version" "$work/out" "^[0-9]*\.[0-9]*\.[0-9]*\.[0-9]*$"
 check "version" 0 "$tool" version

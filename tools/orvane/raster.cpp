@@ -329,13 +329,21 @@ void Rasterizer::Fill(const Vertex* v, const float shadeIn[3], const MeshView& m
         w[i] = v[k].uv[1];
     }
 
-    // Pixels whose centres may lie inside.
+    // Pixels whose centres (at 16 p + 8) lie within the corners' bounds.
+    auto firstCentre = [](int64_t v) {  // the least p with 16 p + 8 >= v
+        const int64_t d = v - kSub / 2;
+        return d >= 0 ? (d + kSub - 1) / kSub : -((-d) / kSub);
+    };
+    auto lastCentre = [](int64_t v) {  // the greatest p with 16 p + 8 <= v
+        const int64_t d = v - kSub / 2;
+        return d >= 0 ? d / kSub : -((-d + kSub - 1) / kSub);
+    };
     const int64_t minX = std::min({X[0], X[1], X[2]}), maxX = std::max({X[0], X[1], X[2]});
     const int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
-    const int x0 = int(std::max<int64_t>(0, minX / kSub - 1));
-    const int x1 = int(std::min<int64_t>(image_.width - 1, maxX / kSub + 1));
-    const int y0 = int(std::max<int64_t>(0, minY / kSub - 1));
-    const int y1 = int(std::min<int64_t>(image_.height - 1, maxY / kSub + 1));
+    const int x0 = int(std::max<int64_t>(0, firstCentre(minX)));
+    const int x1 = int(std::min<int64_t>(image_.width - 1, lastCentre(maxX)));
+    const int y0 = int(std::max<int64_t>(0, firstCentre(minY)));
+    const int y1 = int(std::min<int64_t>(image_.height - 1, lastCentre(maxY)));
     if (x0 > x1 || y0 > y1) return;
     ++stats_.trianglesDrawn;
 

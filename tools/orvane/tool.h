@@ -43,6 +43,7 @@ Command AddRawCommand(CLI::App& tool);
 Command AddDemoCommand(CLI::App& tool);
 Command AddPlayCommand(CLI::App& tool);
 Command AddBenchCommand(CLI::App& tool);
+Command AddRenderCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 #ifdef ORVANE_TOOL_IMPORT
 Command AddImportCommand(CLI::App& tool);
@@ -125,6 +126,19 @@ int RunInfo(const InfoOptions& options);
 // verify.cpp: checks the CRC, loads the file and checks its structure; prints "<path>: OK"
 // unless quiet.
 int RunVerify(const std::string& path, bool quiet);
+// What render.cpp draws: a contact sheet of `frames` frames spread over a model's clip, each
+// width x height pixels, `columns` to a row (0: up to 8), written as a PNG to `out`; and, when
+// `gif` is not empty, an animated GIF of gifFrames frames of the clip.
+struct RenderOptions {
+    std::string out, gif, anim;  // anim empty: the model's first clip
+    int model = 0;
+    int frames = 8, gifFrames = 24, columns = 0;
+    int width = 256, height = 256;
+    int samples = 2;  // supersampling per axis
+    bool quiet = false;
+};
+// render.cpp: draws a model of a loaded file as RenderOptions ask; the exit status.
+int RenderModel(const orvane_file_info* info, const RenderOptions& options);
 // tree.cpp: dumps an object through its type description, to maxDepth levels.
 void DumpObject(const orvane_data_type_definition* type, const uint8_t* object, int depth,
                 int maxDepth);
