@@ -141,14 +141,17 @@ struct LocalPose {
 constexpr float kWalkSeconds = 1.0f;
 constexpr float kWalkSpeed = 1.3f;  // metres per second along +Z
 constexpr float kWaveSeconds = 2.0f;
+// How far the hips drop while the legs are apart, so that a foot stays on the ground.
+constexpr float kWalkDrop = 0.04f;
 
 LocalPose Walk(float t) {
     LocalPose p;
     const float phase = 2 * kPi * t / kWalkSeconds;
     const float s = std::sin(phase), c = std::cos(phase), c2 = std::cos(2 * phase);
     p.position[kRoot] = {0, 0, kWalkSpeed * t};
-    // The hips drop while the legs are apart and shift over the supporting foot.
-    p.position[kPelvis] = {0.02f * s, 1.0f - 0.02f * (1 - c2), 0};
+    // The hips drop while the legs are apart (by up to 2 kWalkDrop) and shift over the
+    // supporting foot.
+    p.position[kPelvis] = {0.02f * s, 1.0f - kWalkDrop * (1 - c2), 0};
     p.orientation[kPelvis] = AboutY(-6 * s) * AboutZ(2 * c2);
     p.orientation[kSpine1] = AboutX(4) * AboutY(3 * s);
     p.orientation[kSpine2] = AboutY(3 * s);
