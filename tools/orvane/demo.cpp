@@ -247,6 +247,12 @@ int RunDemo(const DemoOptions& o) {
         return Fail("demo: --seconds must be above 0 (at most 3600)");
     if (!(o.fps > 0) || !std::isfinite(o.fps) || o.fps > 1000)
         return Fail("demo: --fps must be above 0 (at most 1000)");
+    int width = 0, height = 0;
+    char extra = 0;
+    if (std::sscanf(o.size.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < 16 ||
+        height < 16 || width > 4096 || height > 4096) {
+        return Fail("demo: --size takes WxH, each from 16 to 4096, not \"%s\"", o.size.c_str());
+    }
     CountLibraryAllocations();
     const std::string path =
         !o.out.empty() ? o.out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
@@ -331,13 +337,6 @@ int RunDemo(const DemoOptions& o) {
 
     // The picture: a row of the first clip, and a row of the blend when there is one.
     progress.Step("drawing");
-    int width = 0, height = 0;
-    char extra = 0;
-    if (std::sscanf(o.size.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < 16 ||
-        height < 16 || width > 4096 || height > 4096) {
-        OrvaneFreeFile(file);
-        return Fail("demo: --size takes WxH, each from 16 to 4096, not \"%s\"", o.size.c_str());
-    }
     if (info->ModelCount >= 1) {
         // Rows: the first clip, the second, and the two blended half and half.
         std::vector<std::pair<std::string, CharacterOptions>> rows(1);
