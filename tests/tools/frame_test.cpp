@@ -238,6 +238,13 @@ TEST(Frame, SkinsEveryVertexToTheBonesPlaces) {
         const float wa = 128.0f / 255.0f;
         const float blend[3] = {wa * want[0] + (1 - wa) * 1.5f, wa * want[1], 0};
         ExpectNear3(&body.positions[6], blend, "the shared vertex");
+        // Its normal, blended by the two matrices, comes out unit length between the two.
+        const float* n2 = &body.normals[6];
+        EXPECT_NEAR(n2[0] * n2[0] + n2[1] * n2[1] + n2[2] * n2[2], 1.0f, 1e-5f);
+        const float nb[2] = {-wa * std::sin(angle), wa * std::cos(angle) + (1 - wa)};
+        const float nl = std::sqrt(nb[0] * nb[0] + nb[1] * nb[1]);
+        const float unit[3] = {nb[0] / nl, nb[1] / nl, 0};
+        ExpectNear3(n2, unit, "the shared normal");
 
         const orvane_tool::PosedMesh& hand = c->Mesh(1);
         EXPECT_TRUE(hand.rigid);

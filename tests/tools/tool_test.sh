@@ -298,6 +298,8 @@ fox=$data/assets/gltf/Fox/Fox.glb
 if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
     check "import the fox" 0 "$tool" import "$fox" -o "$work/fox.ovn"
     play_checks "$work/fox.ovn" Walk Run
+    check "play --counters" 0 "$tool" play "$work/fox.ovn" --anim Walk --seconds 0.1 --counters
+    contains "the library's timing blocks are shown" "$work/out" "^DeformVertices  *1.00 "
     check "play --list" 0 "$tool" play "$work/fox.ovn" --list
     contains "play --list names the clips" "$work/out" "^Run$"
     check "play the fox's second model fails" 1 "$tool" play "$work/fox.ovn" --model 1

@@ -251,6 +251,9 @@ bool Character::State::AddMesh(const orvane_mesh* mesh, int index, std::string* 
         state.converted.Resize((bytes + 3) / 4);
         OrvaneConvertVertexLayouts(count, data.VertexType, data.Vertices, standard,
                                    state.converted.data());
+        // More influences than the standard layout holds: the first four are kept, and their
+        // weights no longer sum to one.
+        if (vertexBones > 4) OrvaneOneNormalizeWeights(count, standard, state.converted.data());
         state.source = state.converted.data();
     }
     state.matrices.Resize(size_t(state.boneCount > 0 ? state.boneCount : 1) * 16);
@@ -458,9 +461,12 @@ void Character::Pose(double seconds, StageTimes* times) {
         const float* d = m.deformed.data();
         float* p = posed.positions.data();
         float* n = posed.normals.data();
+        // Blended matrices shorten normals (and scaled bones stretch them): unit length again.
         for (int32_t v = 0; v < posed.vertexCount; ++v, d += 6, p += 3, n += 3) {
             p[0] = d[0], p[1] = d[1], p[2] = d[2];
-            n[0] = d[3], n[1] = d[4], n[2] = d[5];
+            const float length2 = d[3] * d[3] + d[4] * d[4] + d[5] * d[5];
+            const float scale = length2 > 1e-20f ? 1.0f / std::sqrt(length2) : 0.0f;
+            n[0] = d[3] * scale, n[1] = d[4] * scale, n[2] = d[5] * scale;
         }
     }
     if (times) times->deformation += Now() - t2;

@@ -20,7 +20,7 @@ struct PlayOptions {
     std::vector<std::string> blends;
     int model = 0;
     double seconds = 2.0, fps = 60.0;
-    bool checksum = false, accelerated = false, samePhase = false, list = false;
+    bool checksum = false, accelerated = false, samePhase = false, list = false, counters = false;
 };
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -142,6 +142,7 @@ int RunPlay(const PlayOptions& o) {
         std::vector<double> stage[5];
         for (auto& s : stage)
             s.reserve(size_t(frames));
+        OrvaneResetCounters();
         const uint64_t beforeFirst = LibraryAllocationCount();
         uint64_t firstFrame = 0, later = 0;
         for (int f = 0; f < frames; ++f) {
@@ -177,6 +178,17 @@ int RunPlay(const PlayOptions& o) {
                     frames > 1 ? double(later) / double(frames - 1) : 0.0,
                     static_cast<unsigned long long>(firstFrame));
         if (o.checksum) std::printf("checksum: %08x\n", PoseChecksum(*character));
+        if (o.counters) {
+            // The library's own timing blocks over the same frames (children included).
+            std::printf("%-40s %10s %12s\n", "library timing block", "per frame", "us/frame");
+            for (int32_t i = 0; i < OrvaneGetCounterCount(); ++i) {
+                orvane_counter_results r{};
+                OrvaneGetCounterResults(i, &r);
+                if (r.Count <= 0 || r.Name == nullptr) continue;
+                std::printf("%-40s %10.2f %12.2f\n", r.Name, double(r.Count) / frames,
+                            r.SecondsElapsed * 1e6 / frames);
+            }
+        }
         if (later != 0) {
             std::fprintf(stderr, "orvane: play: %llu allocations after the first frame\n",
                          static_cast<unsigned long long>(later));
@@ -197,7 +209,7 @@ Command AddPlayCommand(CLI::App& tool) {
         "Plays a model's clips (blended through controls) frame after frame: samples, builds "
         "the world pose and the skinning matrices and skins every mesh; prints each stage's "
         "median and 99th percentile per frame, the root motion travelled and the library's "
-        "allocations per frame.");
+        "allocations per frame (exit status 1 when it allocates after the first frame).");
     app->add_option("FILE", options->path, "the content file")->required();
     app->add_option("--model", options->model, "the model's index in the file")
         ->capture_default_str();
@@ -212,6 +224,9 @@ Command AddPlayCommand(CLI::App& tool) {
                   "fit every clip to the first one's duration (blends cycles in step)");
     app->add_flag("--accelerated", options->accelerated,
                   "sample through the accelerated path (one clip builds the world pose directly)");
+    app->add_flag("--counters", options->counters,
+                  "also print the library's timing blocks per frame (calibrating them takes a "
+                  "second)");
     app->add_flag("--list", options->list, "list the file's animations by name, one a line");
     app->add_flag("--checksum", options->checksum,
                   "print a checksum of the last frame's skinned vertices");
