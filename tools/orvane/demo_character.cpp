@@ -235,6 +235,7 @@ struct Segment {
     float wide, deep;  // cross-section scales along the frame's first and second axes
     Band band;
     std::vector<Region> regions;  // in order along the axis; the first one's start is unused
+    float blend = 0.05f;          // half the length, in metres, over which two regions blend
 };
 
 V3 J(int bone) {
@@ -258,11 +259,7 @@ std::vector<Segment> Body() {
          1,
          0.62f,
          kShirtBand,
-         {{kPelvis, {}},
-          {kSpine1, J(kSpine1)},
-          {kSpine2, J(kSpine2)},
-          {kChest, J(kChest)},
-          {kNeck, J(kNeck) + V3{0, 0.04f, 0}}}},
+         {{kPelvis, {}}, {kSpine1, J(kSpine1)}, {kSpine2, J(kSpine2)}, {kChest, J(kChest)}}},
         {{0, 1.46f, 0},
          {0, 1.66f, 0},
          0.05f,
@@ -280,6 +277,9 @@ std::vector<Segment> Body() {
          kFaceBand,
          {{kNeck, {}}, {kHead, J(kHead)}}},
     };
+    // The spine bends as one: each of its bones reaches into its neighbours' stretches, so
+    // the middle of the back follows four bones.
+    body[1].blend = 0.2f;
     for (int side = 0; side < 2; ++side) {
         const float m = side ? -1.0f : 1.0f;
         const int arm = side ? kRightClavicle : kLeftClavicle;
@@ -340,9 +340,8 @@ std::vector<Segment> Body() {
     return body;
 }
 
-constexpr int kRings = 14;       // rings between the two poles of a segment
-constexpr int kAround = 16;      // vertices around a ring (one more where the texture wraps)
-constexpr float kBlend = 0.05f;  // half the length, in metres, over which two bones blend
+constexpr int kRings = 14;   // rings between the two poles of a segment
+constexpr int kAround = 16;  // vertices around a ring (one more where the texture wraps)
 
 float SmoothStep(float u) {
     u = std::min(1.0f, std::max(0.0f, 0.5f * (u + 1)));
@@ -584,17 +583,18 @@ std::unique_ptr<DemoCharacter> DemoCharacter::Build(std::string* problem) {
                 if (Dot(n, out) < 0) n = n * -1;
                 normals[size_t(index(r, i))] = Normalised(n);
             }
-        // Weights: each bone owns a stretch of the axis; neighbours blend over 2 kBlend.
+        // Weights: each bone owns a stretch of the axis; neighbours blend over twice the
+        // segment's blend.
         for (int k = base; k < base + perSegment; ++k) {
             const float x = Dot(positions[size_t(k)] - seg.a, dir);
             for (size_t g = 0; g < seg.regions.size(); ++g) {
                 const float lo =
                     g == 0 ? 0.0f
-                           : SmoothStep((x - Dot(seg.regions[g].start - seg.a, dir)) / kBlend);
+                           : SmoothStep((x - Dot(seg.regions[g].start - seg.a, dir)) / seg.blend);
                 const float hi =
                     g + 1 == seg.regions.size()
                         ? 0.0f
-                        : SmoothStep((x - Dot(seg.regions[g + 1].start - seg.a, dir)) / kBlend);
+                        : SmoothStep((x - Dot(seg.regions[g + 1].start - seg.a, dir)) / seg.blend);
                 const float w = (g == 0 ? 1.0f : lo) - hi;
                 if (w > 0.01f)
                     boneWeights[size_t(k) * kBoneCount + size_t(seg.regions[g].bone)] += w;
