@@ -33,6 +33,28 @@ double Now() {
 const uint8_t kBackground[4] = {236, 238, 242, 255};
 constexpr int kSupersampling = 2;  // each cell is drawn this many times larger and averaged down
 
+bool Usable(const float* v) {
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) &&
+           v[0] * v[0] + v[1] * v[1] + v[2] * v[2] > 1e-12f;
+}
+
+// The model's up axis and the way it faces (along the art tool's back vector, towards the
+// tool's viewer), as the render command takes them; y up and +z ahead when the file's axes
+// are missing or parallel.
+FramingOptions Framing(const orvane_file_info* info) {
+    FramingOptions framing;
+    const orvane_art_tool_info* art = info->ArtToolInfo;
+    if (art == nullptr || !Usable(art->UpVector) || !Usable(art->BackVector)) return framing;
+    const float* u = art->UpVector;
+    const float* b = art->BackVector;
+    const float cross[3] = {u[1] * b[2] - u[2] * b[1], u[2] * b[0] - u[0] * b[2],
+                            u[0] * b[1] - u[1] * b[0]};
+    if (!Usable(cross)) return framing;
+    std::memcpy(framing.up, u, sizeof framing.up);
+    std::memcpy(framing.front, b, sizeof framing.front);
+    return framing;
+}
+
 // One row of the contact sheet: `count` frames spread over the clips' duration, framed by the
 // box the meshes fill over the whole of it.
 bool RenderRow(const orvane_file_info* info, const CharacterOptions& options, int count, int width,
@@ -53,7 +75,7 @@ bool RenderRow(const orvane_file_info* info, const CharacterOptions& options, in
                 box.Add(&mesh.positions[size_t(v) * 3]);
         }
     }
-    const Camera camera = FrameBox(box, float(width) / float(height));
+    const Camera camera = FrameBox(box, float(width) / float(height), Framing(info));
     Rasterizer raster;
     const double start = Now();
     for (int k = 0; k < count; ++k) {
