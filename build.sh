@@ -5,7 +5,8 @@
 #                      build/orvane_demo.png
 #   ./build.sh main FILE [DEMO OPTIONS]
 #                      the same with a scene FILE, imported first (any format the importer
-#                      reads) into build/<name>.ovn; the picture goes to build/<name>.png
+#                      reads) into build/<name>.ovn (a content file .ovn is used as it is); the
+#                      picture goes beside the content file, as <name>.png
 #   ./build.sh test    build, then run every test
 # Missing Debian packages are installed first.
 set -euo pipefail
@@ -36,9 +37,14 @@ case "${1:-}" in
     if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
       scene=$1
       shift
-      name=$(basename "$scene")
-      content="build/${name%.*}.ovn"
-      ./build/tools/orvane import "$scene" -o "$content"
+      case "$scene" in
+        *.ovn) content=$scene ;;  # already a content file
+        *)
+          name=$(basename "$scene")
+          content="build/${name%.*}.ovn"
+          ./build/tools/orvane import "$scene" -o "$content"
+          ;;
+      esac
       ./build/tools/orvane demo --content "$content" "$@"
     else
       ./build/tools/orvane demo build/orvane_demo.ovn "$@"
