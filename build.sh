@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Builds Orvane and runs what is asked:
-#   ./build.sh main    build, then run the main job (the orvane tool's demo)
+#   ./build.sh main    build, then run the main job (the orvane tool's demo): the demo character
+#                      built from code, written, loaded back, verified, played and drawn to
+#                      build/orvane_demo.png
+#   ./build.sh main FILE [DEMO OPTIONS]
+#                      the same with a scene FILE, imported first (any format the importer
+#                      reads) into build/<name>.ovn (a content file .ovn is used as it is); the
+#                      picture goes beside the content file, as <name>.png
 #   ./build.sh test    build, then run every test
 # Missing Debian packages are installed first.
 set -euo pipefail
@@ -26,7 +32,24 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
 case "${1:-}" in
-  main) shift; ./build/tools/orvane demo "$@" ;;
+  main)
+    shift
+    if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+      scene=$1
+      shift
+      case "$scene" in
+        *.ovn) content=$scene ;;  # already a content file
+        *)
+          name=$(basename "$scene")
+          content="build/${name%.*}.ovn"
+          ./build/tools/orvane import "$scene" -o "$content"
+          ;;
+      esac
+      ./build/tools/orvane demo --content "$content" "$@"
+    else
+      ./build/tools/orvane demo build/orvane_demo.ovn "$@"
+    fi
+    ;;
   test) ctest --test-dir build --output-on-failure -j "$jobs" ;;
   *) echo "usage: $0 main|test" >&2; exit 2 ;;
 esac

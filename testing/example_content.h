@@ -5,9 +5,8 @@
 // whose track group holds real curves in eleven of the sixteen formats, a vector track, a text
 // track, LOD errors, a periodic loop and root motion, and extended data from the variant
 // builder. Objects are shared where real content shares them (the mesh, the exporter info,
-// equal strings). The file tests, the loading tests, the golden files, the benchmarks and the
-// tool's demo all build it here, through the public interface only, so one change reaches all
-// of them.
+// equal strings). The file tests, the loading tests, the golden files and the benchmarks all
+// build it here, through the public interface only, so one change reaches all of them.
 //
 // The library links against whichever Orvane library its user links (the shared one or the
 // static one the tests use): it declares no dependency of its own.

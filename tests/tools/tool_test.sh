@@ -32,15 +32,101 @@ contains() {  # contains DESCRIPTION FILE TEXT
     fi
 }
 
+# The demo character: built from code, written, loaded back and verified; the other commands
+# then work on the file it wrote.
 check "demo" 0 "$tool" demo "$work/demo.ovn"
 contains "demo verifies its file" "$work/out" "demo.ovn: OK"
 contains "demo prints the sections" "$work/out" "pelma1"
+contains "demo compares what it loads back" "$work/out" "match what was built"
+contains "demo reports the walk's fit" "$work/out" 'clip "Walk": .* max error'
+contains "demo reports the wave's fit" "$work/out" 'clip "Wave": .* max error'
+contains "demo plays the walk" "$work/out" "playing: Walk (weight 1)"
+contains "demo blends the walk with the wave" "$work/out" "blending: Walk (weight 0.5) + Wave (weight 0.5)"
+contains "demo times the whole frame" "$work/out" "whole frame"
+contains "demo's frames do not allocate" "$work/out" "allocations per frame: 0$"
+contains "the walk moves the root" "$work/out" "root motion travelled: 2.600 (0.000, 0.000, 2.600)"
 check "info" 0 "$tool" info "$work/demo.ovn"
 contains "info names the byte order" "$work/out" "little-endian"
 contains "info checks the CRC" "$work/out" "valid"
-contains "info counts the content" "$work/out" "1 skeletons (4 bones)"
+contains "info counts the content" "$work/out" "1 skeletons (23 bones)"
 check "info --tree" 0 "$tool" info "$work/demo.ovn" --tree --depth 4
-contains "the tree shows bone names" "$work/out" '"Spine"'
+contains "the tree shows bone names" "$work/out" '"Spine1"'
+contains "the tree shows the clips" "$work/out" '"Walk"'
+check "demo character's size" 0 "$tool" info "$work/demo.ovn" --json
+cp "$work/out" "$work/demo.json"
+check "the demo character is a skinned figure of 20 bones or more and a few thousand vertices" 0 \
+    python3 -c '
+import json, sys
+c = json.load(open(sys.argv[1]))["content"]
+assert c["bones"] >= 20 and c["skeletons"] == 1, c
+assert 2000 <= c["vertices"] <= 10000 and c["triangles"] >= 2000, c
+assert c["meshes"] == 1 and c["models"] == 1 and c["textures"] == 1, c
+assert c["animations"] == 2 and c["tracks"] == 2 * c["bones"], c
+ ' "$work/demo.json"
+for clip in Walk Wave; do
+    check "the demo character's $clip plays" 0 "$tool" play "$work/demo.ovn" --anim $clip --seconds 1
+    contains "the demo character's $clip plays without allocating" "$work/out" \
+        "allocations per frame: 0 "
+done
+check "demo with a bad frame rate fails" 1 "$tool" demo "$work/x.ovn" --fps 0
+check "demo with a bad picture size fails" 1 "$tool" demo "$work/x.ovn" --size 10x
+# The demo's picture, read back on its own: three rows (walk, wave, blend) of four cells; every
+# cell shows the figure (not empty) with background all round it (inside the image), and two
+# frames of the walk differ.
+check "demo draws its picture" 0 "$tool" demo "$work/pic.ovn" --png "$work/pic.png" --frames 4 \
+    --size 100x140 --seconds 0.2
+contains "demo names its picture" "$work/out" "picture: $work/pic.png, 400 x 420"
+check "the demo's picture shows the figure moving" 0 python3 -c '
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+pos, idat = 8, b""
+while pos < len(data):
+    length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + length]
+    if kind == b"IHDR":
+        width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+    elif kind == b"IDAT":
+        idat += body
+    pos += 12 + length
+assert depth == 8 and colour in (2, 6), (depth, colour)
+bpp = 4 if colour == 6 else 3
+raw, stride = zlib.decompress(idat), width * bpp
+rows, prev = [], bytearray(stride)
+for y in range(height):
+    f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - bpp] if i >= bpp else 0
+        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+        if f == 1: line[i] = (line[i] + a) & 255
+        elif f == 2: line[i] = (line[i] + b) & 255
+        elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
+        elif f == 4:
+            p = a + b - c
+            pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+            line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+    rows.append(bytes(line))
+    prev = line
+px = lambda x, y: rows[y][x * bpp:x * bpp + 3]
+background = px(0, 0)
+cw, ch = 100, 140
+assert (width, height) == (4 * cw, 3 * ch), (width, height)
+def cell(cx, cy):
+    return [[px(cx * cw + x, cy * ch + y) for x in range(cw)] for y in range(ch)]
+for cy in range(3):
+    for cx in range(4):
+        c = cell(cx, cy)
+        figure = sum(p != background for line in c for p in line)
+        assert figure > cw * ch // 50, ("empty", cx, cy, figure)
+        edge = c[0] + c[-1] + [line[0] for line in c] + [line[-1] for line in c]
+        assert all(p == background for p in edge), ("cut at the edge", cx, cy)
+a, b = cell(0, 0), cell(2, 0)
+differ = sum(p != q for la, lb in zip(a, b) for p, q in zip(la, lb))
+assert differ > cw * ch // 200, ("the walk does not move", differ)
+ ' "$work/pic.png"
+check "demo of a content file" 0 "$tool" demo --content "$work/demo.ovn" --seconds 0.5
+contains "demo of a content file verifies it" "$work/out" "demo.ovn: OK"
+check "demo of a missing content file fails" 1 "$tool" demo --content "$work/missing.ovn"
 check "verify" 0 "$tool" verify "$work/demo.ovn"
 
 check "convert to big-endian" 0 "$tool" convert "$work/demo.ovn" "$work/big.ovn" --byte-order big
@@ -114,7 +200,7 @@ check "info --json is JSON with the facts" 0 python3 -c '
 import json, sys
 info = json.load(open(sys.argv[1]))
 assert info["byte_order"] == "big" and info["crc_valid"] is True, info
-assert info["root_type"] == "file_info" and info["content"]["bones"] == 4, info
+assert info["root_type"] == "file_info" and info["content"]["bones"] == 23, info
 assert info["content"]["skeletons"] == 1 and len(info["sections"]) > 0, info
 assert all(s["codec"] in ("none", "pelma0", "pelma1") for s in info["sections"]), info
  ' "$work/info.json"
