@@ -120,6 +120,7 @@ int RunBench(const BenchOptions& o) {
     }
     CharacterOptions options;
     options.model = o.model;
+    options.unpackVertices = false;
     if (!o.anim.empty() || !o.blends.empty()) {
         const std::string first = o.anim.empty() ? DefaultClip(info, o.model) : o.anim;
         if (first.empty()) {

@@ -173,6 +173,7 @@ struct Character::State {
     std::vector<std::string> clipNames;
     double duration = 0;
     bool accelerated = false;
+    bool unpackVertices = true;
     orvane_local_pose* local = nullptr;
     orvane_world_pose* world = nullptr;
     float offset[16];  // the model's placement, the world pose's root matrix
@@ -380,6 +381,7 @@ std::unique_ptr<Character> Character::Create(const orvane_file_info* info,
     s.model = info->Models[options.model];
     s.skeleton = s.model->Skeleton;
     s.accelerated = options.accelerated;
+    s.unpackVertices = options.unpackVertices;
     if (s.skeleton == nullptr || s.skeleton->BoneCount < 0 ||
         (s.skeleton->BoneCount > 0 && s.skeleton->Bones == nullptr)) {
         *problem = "the model has no usable skeleton";
@@ -458,6 +460,12 @@ void Character::Pose(double seconds, StageTimes* times) {
         PosedMesh& posed = s.meshes[i];
         OrvaneDeformVertices(m.deformer, nullptr, m.matrices.data(), posed.vertexCount, m.source,
                              m.deformed.data());
+    }
+    if (times) times->deformation += Now() - t2;
+
+    for (size_t i = 0; i < s.meshStates.size() && s.unpackVertices; ++i) {
+        const MeshState& m = s.meshStates[i];
+        PosedMesh& posed = s.meshes[i];
         const float* d = m.deformed.data();
         float* p = posed.positions.data();
         float* n = posed.normals.data();
@@ -469,7 +477,6 @@ void Character::Pose(double seconds, StageTimes* times) {
             n[0] = d[3] * scale, n[1] = d[4] * scale, n[2] = d[5] * scale;
         }
     }
-    if (times) times->deformation += Now() - t2;
 
     // Root motion over the time since the last pose; a step back starts the count again.
     double elapsed = seconds - s.lastSeconds;

@@ -35,6 +35,10 @@ struct CharacterOptions {
     // Sampling through the library's accelerated path, which builds a single playing clip
     // straight into the world pose; the world pose stage's time is then part of sampling.
     bool accelerated = false;
+    // Each Pose copies the skinned vertices out of the library's interleaved buffer into the
+    // meshes' positions and normals (normals made unit length again), after the timed stages.
+    // Off, they stay as Create left them: for timing the library's frame alone.
+    bool unpackVertices = true;
 };
 
 // Wall-clock seconds spent in each stage of one Pose call.

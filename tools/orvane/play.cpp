@@ -92,6 +92,8 @@ int RunPlay(const PlayOptions& o) {
     options.model = o.model;
     options.accelerated = o.accelerated;
     options.samePhase = o.samePhase;
+    // The vertices are read back only for the checksum.
+    options.unpackVertices = o.checksum;
     if (!o.anim.empty() || !o.blends.empty()) {
         const std::string first = o.anim.empty() ? DefaultClip(info, o.model) : o.anim;
         if (first.empty()) {
