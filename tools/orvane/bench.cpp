@@ -92,19 +92,6 @@ Run Measure(std::vector<std::unique_ptr<Character>>& characters, int threads, in
     return run;
 }
 
-bool ParseBlend(const std::string& text, ClipChoice* clip) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
-    const std::string number = text.substr(colon + 1);
-    char* end = nullptr;
-    const float weight = std::strtof(number.c_str(), &end);
-    if (end == number.c_str() || *end != '\0' || !std::isfinite(weight) || weight < 0.0f)
-        return false;
-    clip->name = text.substr(0, colon);
-    clip->weight = weight;
-    return true;
-}
-
 int RunBench(const BenchOptions& o) {
     if (o.instances < 1 || o.instances > 100000)
         return Fail("bench: --instances must be 1 to 100000");
@@ -121,22 +108,10 @@ int RunBench(const BenchOptions& o) {
     CharacterOptions options;
     options.model = o.model;
     options.unpackVertices = false;
-    if (!o.anim.empty() || !o.blends.empty()) {
-        const std::string first = o.anim.empty() ? DefaultClip(info, o.model) : o.anim;
-        if (first.empty()) {
-            OrvaneFreeFile(file);
-            return Fail("bench: the file has no animation for model %d to blend with", o.model);
-        }
-        options.clips.push_back({first, 1.0f});
-    }
-    for (const std::string& text : o.blends) {
-        ClipChoice clip;
-        if (!ParseBlend(text, &clip)) {
-            OrvaneFreeFile(file);
-            return Fail("bench: --blend takes NAME:WEIGHT with a weight of 0 or more, not \"%s\"",
-                        text.c_str());
-        }
-        options.clips.push_back(clip);
+    std::string unusable;
+    if (!ChooseClips(info, o.model, o.anim, o.blends, &options.clips, &unusable)) {
+        OrvaneFreeFile(file);
+        return Fail("bench: %s", unusable.c_str());
     }
 
     int status = 0;

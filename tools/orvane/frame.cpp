@@ -133,6 +133,33 @@ std::string DefaultClip(const orvane_file_info* info, int model) {
     return {};
 }
 
+bool ChooseClips(const orvane_file_info* info, int model, const std::string& anim,
+                 const std::vector<std::string>& blends, std::vector<ClipChoice>* clips,
+                 std::string* problem) {
+    clips->clear();
+    if (anim.empty() && blends.empty()) return true;
+    const std::string first = anim.empty() ? DefaultClip(info, model) : anim;
+    if (first.empty()) {
+        *problem =
+            "the file has no animation for model " + std::to_string(model) + " to blend with";
+        return false;
+    }
+    clips->push_back({first, 1.0f});
+    for (const std::string& text : blends) {
+        const size_t colon = text.rfind(':');
+        const std::string number = colon == std::string::npos ? "" : text.substr(colon + 1);
+        char* end = nullptr;
+        const float weight = std::strtof(number.c_str(), &end);
+        if (colon == 0 || number.empty() || *end != '\0' || !std::isfinite(weight) ||
+            weight < 0.0f) {
+            *problem = "--blend takes NAME:WEIGHT with a weight of 0 or more, not \"" + text + "\"";
+            return false;
+        }
+        clips->push_back({text.substr(0, colon), weight});
+    }
+    return true;
+}
+
 namespace {
 
 // Plays the animation on the instance: through the track group named as the model when there

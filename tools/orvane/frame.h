@@ -100,6 +100,15 @@ private:
 // The name of the file's first animation with a track group for the model, or empty.
 std::string DefaultClip(const orvane_file_info* info, int model);
 
+// The clips the play-like commands' --anim NAME and --blend NAME:WEIGHT options ask for: none
+// when both are empty (the Character's default), else the clip (the default clip when anim is
+// empty) at weight 1 followed by each blend. False with the reason in *problem for a blend
+// that is not NAME:WEIGHT with a finite weight of 0 or more, or when there is no clip to blend
+// with; the names themselves are checked when the Character is created.
+bool ChooseClips(const orvane_file_info* info, int model, const std::string& anim,
+                 const std::vector<std::string>& blends, std::vector<ClipChoice>* clips,
+                 std::string* problem);
+
 // Routes the library's allocations through a counter (over the installed allocator), from the
 // next allocation on; call before the work to be counted. Safe to call more than once.
 void CountLibraryAllocations();

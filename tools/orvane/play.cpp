@@ -53,19 +53,6 @@ uint32_t PoseChecksum(const Character& character) {
     return hash;
 }
 
-bool ParseBlend(const std::string& text, ClipChoice* clip) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
-    const std::string number = text.substr(colon + 1);
-    char* end = nullptr;
-    const float weight = std::strtof(number.c_str(), &end);
-    if (end == number.c_str() || *end != '\0' || !std::isfinite(weight) || weight < 0.0f)
-        return false;
-    clip->name = text.substr(0, colon);
-    clip->weight = weight;
-    return true;
-}
-
 int RunPlay(const PlayOptions& o) {
     if (!(o.seconds > 0) || !std::isfinite(o.seconds))
         return Fail("play: --seconds must be above 0");
@@ -94,22 +81,10 @@ int RunPlay(const PlayOptions& o) {
     options.samePhase = o.samePhase;
     // The vertices are read back only for the checksum.
     options.unpackVertices = o.checksum;
-    if (!o.anim.empty() || !o.blends.empty()) {
-        const std::string first = o.anim.empty() ? DefaultClip(info, o.model) : o.anim;
-        if (first.empty()) {
-            OrvaneFreeFile(file);
-            return Fail("play: the file has no animation for model %d to blend with", o.model);
-        }
-        options.clips.push_back({first, 1.0f});
-    }
-    for (const std::string& text : o.blends) {
-        ClipChoice clip;
-        if (!ParseBlend(text, &clip)) {
-            OrvaneFreeFile(file);
-            return Fail("play: --blend takes NAME:WEIGHT with a weight of 0 or more, not \"%s\"",
-                        text.c_str());
-        }
-        options.clips.push_back(clip);
+    std::string unusable;
+    if (!ChooseClips(info, o.model, o.anim, o.blends, &options.clips, &unusable)) {
+        OrvaneFreeFile(file);
+        return Fail("play: %s", unusable.c_str());
     }
 
     int status = 0;
