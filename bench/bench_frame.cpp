@@ -316,25 +316,6 @@ void StageDeformation(benchmark::State& state) {
 
 // ---- The baseline ----
 
-orvane_track_sample_context ContextAt(float t, float duration) {
-    orvane_track_sample_context c{};
-    c.SampleTime = std::fmod(t, duration);
-    c.SampleDuration = duration;
-    c.LoopBefore = c.LoopAfter = true;
-    return c;
-}
-
-void SampleBone(const Character& c, int q, int k, int32_t bone,
-                const orvane_track_sample_context& x, int32_t* hints, orvane_transform* out) {
-    const int32_t track = c.trackOfBone[q][k][size_t(bone)];
-    if (track < 0) {
-        *out = c.skeleton->Bones[bone].Transform;
-        return;
-    }
-    out->Flags = 0;
-    OrvaneSampleTrackUUULocalHinted(&x, &c.groups[q][k]->TransformTracks[track], hints, out);
-}
-
 void PlainFrame(benchmark::State& state) {
     if (!SkinnedReady(state)) return;
     const Character& c = Get();
@@ -353,27 +334,10 @@ void PlainFrame(benchmark::State& state) {
         const orvane_track_sample_context a = ContextAt(clock, walk);
         const orvane_track_sample_context b = ContextAt(clock * jog / walk, jog);
         for (int32_t i = 0; i < n; ++i) {
-            orvane_transform ta, tb, t;
+            orvane_transform ta, tb;
             SampleBone(c, q, 0, i, a, &hints[0][size_t(i) * 3], &ta);
             SampleBone(c, q, 1, i, b, &hints[1][size_t(i) * 3], &tb);
-            t.Flags = ta.Flags | tb.Flags;
-            for (int k = 0; k < 3; ++k)
-                t.Position[k] = 0.6f * ta.Position[k] + 0.4f * tb.Position[k];
-            const float dot =
-                ta.Orientation[0] * tb.Orientation[0] + ta.Orientation[1] * tb.Orientation[1] +
-                ta.Orientation[2] * tb.Orientation[2] + ta.Orientation[3] * tb.Orientation[3];
-            const float wb = dot < 0.0f ? -0.4f : 0.4f;
-            float l = 0.0f;
-            for (int k = 0; k < 4; ++k) {
-                t.Orientation[k] = 0.6f * ta.Orientation[k] + wb * tb.Orientation[k];
-                l += t.Orientation[k] * t.Orientation[k];
-            }
-            l = 1.0f / std::sqrt(l);
-            for (int k = 0; k < 4; ++k)
-                t.Orientation[k] *= l;
-            for (int r = 0; r < 3; ++r)
-                for (int k = 0; k < 3; ++k)
-                    t.ScaleShear[r][k] = 0.6f * ta.ScaleShear[r][k] + 0.4f * tb.ScaleShear[r][k];
+            const orvane_transform t = BlendPlain(ta, 0.6f, tb, 0.4f);
             float m[16];
             OrvaneBuildCompositeTransform4x4(&t, m);
             const int32_t parent = s.skeleton.Bones[i].ParentIndex;

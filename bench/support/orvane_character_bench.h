@@ -154,6 +154,54 @@ inline bool Ready(benchmark::State& state) {
     return false;
 }
 
+// ---- The plain baselines' parts: the curves sampled, blended and composed without controls,
+// bindings or poses ----
+
+inline orvane_track_sample_context ContextAt(float t, float duration) {
+    orvane_track_sample_context c{};
+    c.SampleTime = std::fmod(t, duration);
+    c.SampleDuration = duration;
+    c.LoopBefore = c.LoopAfter = true;
+    return c;
+}
+
+// Clip k of curve kind q sampled for the bone (its rest transform when no track drives it).
+inline void SampleBone(const Character& c, int q, int k, int32_t bone,
+                       const orvane_track_sample_context& x, int32_t* hints,
+                       orvane_transform* out) {
+    const int32_t track = c.trackOfBone[q][k][size_t(bone)];
+    if (track < 0) {
+        *out = c.skeleton->Bones[bone].Transform;
+        return;
+    }
+    out->Flags = 0;
+    OrvaneSampleTrackUUULocalHinted(&x, &c.groups[q][k]->TransformTracks[track], hints, out);
+}
+
+// wa a + wb b: positions and scale/shear lerped, orientations sign-corrected and normalised.
+inline orvane_transform BlendPlain(const orvane_transform& a, float wa, const orvane_transform& b,
+                                   float wb) {
+    orvane_transform t;
+    t.Flags = a.Flags | b.Flags;
+    for (int k = 0; k < 3; ++k)
+        t.Position[k] = wa * a.Position[k] + wb * b.Position[k];
+    const float dot = a.Orientation[0] * b.Orientation[0] + a.Orientation[1] * b.Orientation[1] +
+                      a.Orientation[2] * b.Orientation[2] + a.Orientation[3] * b.Orientation[3];
+    const float signedWb = dot < 0.0f ? -wb : wb;
+    float l = 0.0f;
+    for (int k = 0; k < 4; ++k) {
+        t.Orientation[k] = wa * a.Orientation[k] + signedWb * b.Orientation[k];
+        l += t.Orientation[k] * t.Orientation[k];
+    }
+    const float r = 1.0f / std::sqrt(l);
+    for (float& v : t.Orientation)
+        v *= r;
+    for (int k = 0; k < 3; ++k)
+        for (int m = 0; m < 3; ++m)
+            t.ScaleShear[k][m] = wa * a.ScaleShear[k][m] + wb * b.ScaleShear[k][m];
+    return t;
+}
+
 }  // namespace orvane_character_bench
 
 #endif  // ORVANE_CHARACTER_BENCH_H
