@@ -455,7 +455,11 @@ struct Builder {
         if (type == nullptr) return const_cast<void*>(address);  // untyped: nothing to widen
         const NativeTypeInfo* info = Layout(type);
         if (info == nullptr) return nullptr;
-        if (count < 0 || count * info->fileSize > available) {
+        // Every element takes at least a byte of the section: a count of objects without
+        // members is backed by nothing, and readers that walk such an array element by element
+        // would otherwise spend work on a count no loaded byte limits.
+        const int64_t elementBytes = info->fileSize > 0 ? info->fileSize : 1;
+        if (count < 0 || count * elementBytes > available) {
             Fail(
                 "%s(%d): Array of %d objects of %d bytes does not fit its file section "
                 "(%u bytes left)",

@@ -343,6 +343,35 @@ TEST_P(HostileFiles, MalformedDescriptionsFailTheTree) {
     EXPECT_GT(log.errors(), 0u);
 }
 
+TEST_P(HostileFiles, CountsOfObjectsWithoutMembersNeedTheirBytes) {
+    // The item description loses its members (its first record becomes the terminator), so
+    // the root's items take no bytes at all, and the root then claims 2^24 of them.
+    ASSERT_EQ(FileWord(bytes, 52, swap), 0u);
+    const uint32_t itemsSlot = FileWord(bytes, 56, swap) + 32 + 8;  // "Items" ReferenceType
+    const uint32_t fixups = FileWord(bytes, 88 + 28, swap);
+    size_t item = 0;
+    for (uint32_t i = 0; i < FileWord(bytes, 88 + 32, swap) && item == 0; ++i) {
+        if (FileWord(bytes, fixups + 12 * i, swap) != itemsSlot) continue;
+        const uint32_t section = FileWord(bytes, fixups + 12 * i + 4, swap);
+        item = FileWord(bytes, 88 + 44 * size_t(section) + 4, swap) +
+               FileWord(bytes, fixups + 12 * i + 8, swap);
+    }
+    ASSERT_NE(item, 0u);
+    ASSERT_EQ(FileWord(bytes, item, swap), uint32_t(OrvaneInt32Member));
+    const size_t marker = FindWord(0, kMarker);
+    ASSERT_NE(marker, 0u);
+    std::vector<uint8_t> damaged = bytes;
+    SetFileWord(damaged, item, OrvaneEndMember, swap);
+    SetFileWord(damaged, marker + 4, 1u << 24, swap);
+
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+    EXPECT_TRUE(log.Contains("Array of 16777216 objects of 0 bytes does not fit its file section"));
+    OrvaneFreeFile(file);
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
 
 #pragma pack(push, 4)
