@@ -195,7 +195,9 @@ TEST(AnimationLOD, AnimationCalculationKeepsTheLargestErrorOverMeshes) {
                     1e-5f * (1.0f + expected[size_t(i)]))
             << "track " << i;
     OrvaneCalculateAnimationLODCleanup(lod);
-    EXPECT_EQ(c.group->TransformLODErrors, nullptr) << "Cleanup frees what Begin allocated";
+    // Packed pointer members are read by value.
+    const float* errors = c.group->TransformLODErrors;
+    EXPECT_EQ(errors, nullptr) << "Cleanup frees what Begin allocated";
     EXPECT_EQ(c.group->TransformLODErrorCount, 0);
 }
 
@@ -204,13 +206,14 @@ TEST(AnimationLOD, UnmeasuredValuesEndUnboundedAndStoredArraysStay) {
     float* const stored = c.group->TransformLODErrors;  // built with the group
     orvane_animation_lod_calculation* lod = OrvaneCalculateAnimationLODBegin(&c.animation, 1.0f);
     ASSERT_NE(lod, nullptr);
-    EXPECT_EQ(c.group->TransformLODErrors, stored);
+    EXPECT_EQ(static_cast<const float*>(c.group->TransformLODErrors), stored);
     EXPECT_EQ(c.group->TransformLODErrors[0], -31415.0f) << "Begin marks every value unmeasured";
     OrvaneCalculateAnimationLODEnd(lod);
     for (int32_t i = 0; i < c.group->TransformLODErrorCount; ++i)
         EXPECT_EQ(c.group->TransformLODErrors[i], kUnbounded);
     OrvaneCalculateAnimationLODCleanup(lod);
-    EXPECT_EQ(c.group->TransformLODErrors, stored) << "an array Begin did not make is kept";
+    EXPECT_EQ(static_cast<const float*>(c.group->TransformLODErrors), stored)
+        << "an array Begin did not make is kept";
     EXPECT_EQ(OrvaneCalculateAnimationLODBegin(nullptr, 1.0f), nullptr);
     OrvaneCalculateAnimationLODCleanup(nullptr);
 }
