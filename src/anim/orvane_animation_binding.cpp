@@ -211,6 +211,18 @@ void LastValue(const orvane_curve2* curve, int32_t dimension, const float* ident
     CurveFirstValue(curve, dimension, identity, out);
 }
 
+// A file's curve carries its format number next to its data, and every reader picks the
+// record layout by that number: one that disagrees with the data's type would have the
+// samplers read one record as another. Checked here, once, so that sampling can trust it.
+bool CurvesAreReadable(const orvane_transform_track* track) {
+    const orvane_curve2* curves[3] = {&track->PositionCurve, &track->OrientationCurve,
+                                      &track->ScaleShearCurve};
+    for (const orvane_curve2* curve : curves)
+        if (curve->CurveData.Object != nullptr && !OrvaneCurveFormatIsInitializedCorrectly(curve))
+            return false;
+    return true;
+}
+
 void BindTrack(TrackBinding& t, const orvane_transform_track* track, int32_t index,
                const orvane_bone& bone) {
     t.TrackIndex = index;
@@ -397,6 +409,14 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
             continue;
         }
         const orvane_transform_track* track = &group->TransformTracks[index];
+        if (!CurvesAreReadable(track)) {
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                             "Track %d for bone \"%s\" has a curve whose format does not match "
+                             "its data; left unbound",
+                             index, bone.Name ? bone.Name : "");
+            UnbindTrack(t, bone);
+            continue;
+        }
         if (OrvaneTransformTrackHasKeyframedCurves(track)) {
             // Keyframes are for preprocessing: the bone shows its rest pose, as the warning
             // below promises, rather than a frame chosen by the clock.

@@ -53,7 +53,8 @@ struct NativeTypeInfo {
     int32_t recordCount;
     uint8_t state;  // LayoutState
     uint8_t inPlace;
-    uint8_t unused[2];
+    uint8_t alignment;  // of the widest value member, at most 4: what an in-place object needs
+    uint8_t unused;
 };
 static_assert(sizeof(NativeTypeInfo) == 16, "records follow at an 8-byte boundary");
 
@@ -401,6 +402,7 @@ struct Builder {
         int64_t fileSize = 0;
         int64_t nativeSize = 0;
         bool inPlace = true;
+        int32_t alignment = 1;
         for (const Definition* member = type; member->Type != OrvaneEndMember; ++member) {
             if (member->Type == OrvaneInlineMember) {
                 const NativeTypeInfo* inner =
@@ -414,6 +416,7 @@ struct Builder {
                 fileSize += inner->fileSize;
                 nativeSize += inner->nativeSize;
                 inPlace = inPlace && inner->inPlace;
+                if (inner->alignment > alignment) alignment = inner->alignment;
             } else {
                 if (member->ArrayWidth < 0) {
                     Fail("%s(%d): Member has the negative array width %d", ORVANE_SOURCE_FILE,
@@ -425,6 +428,8 @@ struct Builder {
                 fileSize += width * MemberUnitSize(member->Type, DataLayout::File);
                 nativeSize += width * MemberUnitSize(member->Type, DataLayout::Native);
                 if (GetMemberKindInfo(member->Type)->pointerSlots > 0) inPlace = false;
+                const int32_t unit = MemberUnitSize(member->Type, DataLayout::File);
+                if (unit > alignment) alignment = unit < 4 ? unit : 4;
             }
             if (nativeSize > INT32_MAX) {
                 Fail("%s(%d): Type description describes objects of more than 2 GiB",
@@ -436,6 +441,7 @@ struct Builder {
         info->fileSize = static_cast<int32_t>(fileSize);
         info->nativeSize = static_cast<int32_t>(nativeSize);
         info->inPlace = inPlace;
+        info->alignment = static_cast<uint8_t>(alignment);
         info->state = kLayoutKnown;
         return info;
     }
@@ -449,7 +455,11 @@ struct Builder {
         if (type == nullptr) return const_cast<void*>(address);  // untyped: nothing to widen
         const NativeTypeInfo* info = Layout(type);
         if (info == nullptr) return nullptr;
-        if (count < 0 || count * info->fileSize > available) {
+        // Every element takes at least a byte of the section: a count of objects without
+        // members is backed by nothing, and readers that walk such an array element by element
+        // would otherwise spend work on a count no loaded byte limits.
+        const int64_t elementBytes = info->fileSize > 0 ? info->fileSize : 1;
+        if (count < 0 || count * elementBytes > available) {
             Fail(
                 "%s(%d): Array of %d objects of %d bytes does not fit its file section "
                 "(%u bytes left)",
@@ -457,7 +467,11 @@ struct Builder {
                 info->fileSize, available);
             return nullptr;
         }
-        if (info->inPlace) return const_cast<void*>(address);
+        // Offsets in a file are byte offsets: reals the readers load as such may only be used
+        // where they lie at their own alignment, and are copied into the arena otherwise.
+        if (info->inPlace &&
+            reinterpret_cast<uintptr_t>(address) % static_cast<uintptr_t>(info->alignment) == 0)
+            return const_cast<void*>(address);
         if (count == 0) return nullptr;
         const auto* source = static_cast<const unsigned char*>(address);
         const uintptr_t key = reinterpret_cast<uintptr_t>(type);

@@ -343,6 +343,85 @@ TEST_P(HostileFiles, MalformedDescriptionsFailTheTree) {
     EXPECT_GT(log.errors(), 0u);
 }
 
+TEST_P(HostileFiles, CountsOfObjectsWithoutMembersNeedTheirBytes) {
+    // The item description loses its members (its first record becomes the terminator), so
+    // the root's items take no bytes at all, and the root then claims 2^24 of them.
+    ASSERT_EQ(FileWord(bytes, 52, swap), 0u);
+    const uint32_t itemsSlot = FileWord(bytes, 56, swap) + 32 + 8;  // "Items" ReferenceType
+    const uint32_t fixups = FileWord(bytes, 88 + 28, swap);
+    size_t item = 0;
+    for (uint32_t i = 0; i < FileWord(bytes, 88 + 32, swap) && item == 0; ++i) {
+        if (FileWord(bytes, fixups + 12 * i, swap) != itemsSlot) continue;
+        const uint32_t section = FileWord(bytes, fixups + 12 * i + 4, swap);
+        item = FileWord(bytes, 88 + 44 * size_t(section) + 4, swap) +
+               FileWord(bytes, fixups + 12 * i + 8, swap);
+    }
+    ASSERT_NE(item, 0u);
+    ASSERT_EQ(FileWord(bytes, item, swap), uint32_t(OrvaneInt32Member));
+    const size_t marker = FindWord(0, kMarker);
+    ASSERT_NE(marker, 0u);
+    std::vector<uint8_t> damaged = bytes;
+    SetFileWord(damaged, item, OrvaneEndMember, swap);
+    SetFileWord(damaged, marker + 4, 1u << 24, swap);
+
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(OrvaneGetDataTreeFromFile(file).Object, nullptr);
+    EXPECT_TRUE(log.Contains("Array of 16777216 objects of 0 bytes does not fit its file section"));
+    OrvaneFreeFile(file);
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
+
+#pragma pack(push, 4)
+struct Samples {
+    uint32_t Marker;
+    int32_t ValueCount;
+    float* Values;
+};
+#pragma pack(pop)
+
+orvane_data_type_definition g_samplesType[] = {
+    Member(OrvaneUInt32Member, "Marker"),
+    Member(OrvaneReferenceToArrayMember, "Values", OrvaneReal32Type),
+    Member(OrvaneEndMember, nullptr)};
+
+TEST(HostileReferences, ValuesAtAnOddOffsetAreCopiedToTheirAlignment) {
+    static float values[6] = {1, 2, 3, 4, 5, 6};
+    static Samples samples = {kMarker, 6, values};
+    std::vector<uint8_t> bytes = orvane_test::WriteTreeBytes(g_samplesType, &samples);
+    ASSERT_GT(bytes.size(), 88u);
+    // The fixup of the root's Values slot (root offset + 8) is pointed one byte further on:
+    // the reals behind it are still inside the section, but no longer at a multiple of 4.
+    ASSERT_EQ(FileWord(bytes, 60, false), 0u);  // the root object's section and offset
+    const uint32_t rootOffset = FileWord(bytes, 64, false);
+    const uint32_t fixups = FileWord(bytes, 88 + 28, false);
+    const uint32_t fixupCount = FileWord(bytes, 88 + 32, false);
+    size_t fixup = 0;
+    for (uint32_t i = 0; i < fixupCount && fixup == 0; ++i)
+        if (FileWord(bytes, fixups + 12 * i, false) == rootOffset + 8) fixup = fixups + 12 * i;
+    ASSERT_NE(fixup, 0u);
+    const uint32_t target = FileWord(bytes, fixup + 8, false);
+    SetFileWord(bytes, fixup + 8, target - 3, false);
+
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    const orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    ASSERT_NE(tree.Object, nullptr) << (log.messages().empty() ? "" : log.messages()[0].text);
+    const auto* root = static_cast<const Samples*>(tree.Object);
+    ASSERT_EQ(root->ValueCount, 6);
+    ASSERT_NE(root->Values, nullptr);
+    // Readers load the reals as reals: the tree hands out an aligned copy of the same bytes.
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(root->Values) % alignof(float), 0u);
+    const auto* section = static_cast<const uint8_t*>(file->Sections[0]);
+    for (int i = 0; i < 6; ++i) {
+        float expected;
+        std::memcpy(&expected, section + target - 3 + 4 * size_t(i), 4);
+        EXPECT_EQ(std::memcmp(&root->Values[i], &expected, 4), 0) << i;
+    }
+    OrvaneFreeFile(file);
+}
 
 }  // namespace
