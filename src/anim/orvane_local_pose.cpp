@@ -22,16 +22,20 @@ void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
                                  sizeof(orvane_local_pose_bone));
 }
 
-// Weighted sum of the components, the same multiply-adds whatever the flags say.
-inline void AddScaled(orvane_transform& sum, float weight, float orientationWeight,
-                      const orvane_transform& t) {
+// Weighted sum of the components, the same multiply-adds whatever the flags say. The loops
+// are unrolled so that the sums stay in registers between the loads and the stores.
+[[gnu::always_inline]] inline void AddScaled(orvane_transform& sum, float weight,
+                                             float orientationWeight, const orvane_transform& t) {
     sum.Flags |= t.Flags;
+#pragma GCC unroll 3
     for (int i = 0; i < 3; ++i)
         sum.Position[i] += weight * t.Position[i];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
         sum.Orientation[i] += orientationWeight * t.Orientation[i];
     float* s = ScaleShearOf(sum);
     const float* ts = ScaleShearOf(t);
+#pragma GCC unroll 9
     for (int i = 0; i < 9; ++i)
         s[i] += weight * ts[i];
 }

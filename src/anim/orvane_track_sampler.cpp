@@ -252,16 +252,21 @@ inline int32_t QuantisedKey(float scale, float t) {
 // Evaluation on a window: de Boor's algorithm with the operations in the order of the
 // exported B-spline routines, so that the samplers agree with them.
 
+// The value is built in locals and stored once: the normalisation reads it back, and a vector
+// load of values just written by single stores stalls on the store buffer.
 template <int Degree, int D, bool Normalize>
-inline void Evaluate(const float* k, const float* p, float t, float* r) {
+[[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
+    float v[D];
     if constexpr (Degree == 0) {
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = p[c];
+            v[c] = p[c];
     } else if constexpr (Degree == 1) {
         const float u = (t - k[-1]) / (k[0] - k[-1]);
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = (1.0f - u) * p1[c] + u * p[c];
+            v[c] = (1.0f - u) * p1[c] + u * p[c];
     } else if constexpr (Degree == 2) {
         const float a1 = (t - k[-2]) / (k[0] - k[-2]);
         const float a2 = (t - k[-1]) / (k[1] - k[-1]);
@@ -271,8 +276,9 @@ inline void Evaluate(const float* k, const float* p, float t, float* r) {
         const float w0 = b * a2;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+            v[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     } else {
         const float a1 = (t - k[-3]) / (k[0] - k[-3]);
         const float a2 = (t - k[-2]) / (k[1] - k[-2]);
@@ -290,17 +296,23 @@ inline void Evaluate(const float* k, const float* p, float t, float* r) {
         const float* p3 = p - 3 * D;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+            v[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     }
     if constexpr (Normalize) {
         float length2 = 0.0f;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            length2 += r[c] * r[c];
+            length2 += v[c] * v[c];
         const float factor = (3.0f - length2) * 0.5f;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] *= factor;
+            v[c] *= factor;
     }
+#pragma GCC unroll 9
+    for (int c = 0; c < D; ++c)
+        r[c] = v[c];
 }
 
 template <int D, bool Normalize>
@@ -333,7 +345,8 @@ inline const float* IdentityOf() {
 }
 
 template <int D>
-inline void CopyValues(const float* source, float* out) {
+[[gnu::always_inline]] inline void CopyValues(const float* source, float* out) {
+#pragma GCC unroll 9
     for (int c = 0; c < D; ++c)
         out[c] = source[c];
 }
