@@ -22,11 +22,28 @@ void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
                                  sizeof(orvane_local_pose_bone));
 }
 
-// Weighted sum of the components, the same multiply-adds whatever the flags say. The loops
-// are unrolled so that the sums stay in registers between the loads and the stores.
-[[gnu::always_inline]] inline void AddScaled(orvane_transform& sum, float weight,
+constexpr uint32_t kScaleShear = OrvaneTransformHasScaleShear;
+
+// Within a pass the scale/shear sum of an entry is held only once a contribution with
+// scale/shear has arrived (the entry's flag says so); until then it is implicitly the entry's
+// weight times the identity, and End writes the identity itself. Most tracks have no
+// scale/shear, and the nine multiply-adds per contribution were a third of the work.
+[[gnu::always_inline]] inline void MaterialiseScaleShear(float* s, float weight) {
+    s[0] = weight, s[1] = 0.0f, s[2] = 0.0f;
+    s[3] = 0.0f, s[4] = weight, s[5] = 0.0f;
+    s[6] = 0.0f, s[7] = 0.0f, s[8] = weight;
+}
+
+// Adds a contribution to an entry already touched in the pass. Eager keeps the identity
+// sums of flagless entries as well (the public single accumulation, whose caller may read
+// the sums before End). The loops are unrolled so that the sums stay in registers between
+// the loads and the stores.
+template <bool Eager>
+[[gnu::always_inline]] inline void AddScaled(orvane_local_pose_bone& e, float weight,
                                              float orientationWeight, const orvane_transform& t) {
-    sum.Flags |= t.Flags;
+    orvane_transform& sum = e.Transform;
+    const uint32_t had = sum.Flags, adds = t.Flags;
+    sum.Flags = had | adds;
 #pragma GCC unroll 3
     for (int i = 0; i < 3; ++i)
         sum.Position[i] += weight * t.Position[i];
@@ -35,9 +52,53 @@ void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
         sum.Orientation[i] += orientationWeight * t.Orientation[i];
     float* s = ScaleShearOf(sum);
     const float* ts = ScaleShearOf(t);
+    if (adds & kScaleShear) {
+        if (!(had & kScaleShear)) MaterialiseScaleShear(s, e.Weight);
 #pragma GCC unroll 9
-    for (int i = 0; i < 9; ++i)
-        s[i] += weight * ts[i];
+        for (int i = 0; i < 9; ++i)
+            s[i] += weight * ts[i];
+    } else if (had & kScaleShear) {
+        s[0] += weight;
+        s[4] += weight;
+        s[8] += weight;
+    } else if (Eager) {
+#pragma GCC unroll 9
+        for (int i = 0; i < 9; ++i)
+            s[i] += weight * ts[i];
+    }
+}
+
+template <bool Eager>
+[[gnu::always_inline]] inline void Accumulate(orvane_local_pose& pose, orvane_local_pose_bone& e,
+                                              float weight, float orientationWeight,
+                                              const orvane_transform& t) {
+    if (e.TraversalID == pose.TraversalID) {
+        AddScaled<Eager>(e, weight, orientationWeight, t);
+        e.Count += 1;
+        e.Weight += weight;
+        return;
+    }
+    if (weight == 1.0f) {
+        e.Transform = t;
+    } else {
+        e.Transform.Flags = t.Flags;
+#pragma GCC unroll 3
+        for (int i = 0; i < 3; ++i)
+            e.Transform.Position[i] = weight * t.Position[i];
+        if (Eager || (t.Flags & kScaleShear)) {
+            float* s = ScaleShearOf(e.Transform);
+            const float* ts = ScaleShearOf(t);
+#pragma GCC unroll 9
+            for (int i = 0; i < 9; ++i)
+                s[i] = weight * ts[i];
+        }
+    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i)
+        e.Transform.Orientation[i] = orientationWeight * t.Orientation[i];
+    e.Weight = weight;
+    e.Count = 1;
+    e.TraversalID = pose.TraversalID;
 }
 
 // The factor that brings a quaternion of squared length s2 to unit length. Near unit length
@@ -55,7 +116,7 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
                  const orvane_transform& rest) {
     if (e.Weight < pose.FillThreshold) {
         const float w = pose.FillThreshold - e.Weight;
-        AddScaled(e.Transform, w, NeighborhoodWeight(w, rest.Orientation, rest.Orientation), rest);
+        AddScaled<false>(e, w, NeighborhoodWeight(w, rest.Orientation, rest.Orientation), rest);
         e.Count += 1;
         e.Weight += w;
     }
@@ -65,13 +126,19 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
         e.Transform = rest;
         return;
     }
+    float* s = ScaleShearOf(e.Transform);
+    const bool scaled = (e.Transform.Flags & kScaleShear) != 0;
+    if (!scaled) MaterialiseScaleShear(s, 1.0f);
     if (!(e.Count == 1 && e.Weight == 1.0f)) {
         const float inverse = 1.0f / e.Weight;
+#pragma GCC unroll 3
         for (int i = 0; i < 3; ++i)
             e.Transform.Position[i] *= inverse;
-        float* s = ScaleShearOf(e.Transform);
-        for (int i = 0; i < 9; ++i)
-            s[i] *= inverse;
+        if (scaled) {
+#pragma GCC unroll 9
+            for (int i = 0; i < 9; ++i)
+                s[i] *= inverse;
+        }
     }
     float* q = e.Transform.Orientation;
     const float s2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
@@ -216,28 +283,7 @@ void ModulationComposite(orvane_local_pose* base, float weightNone, float weight
 
 void AccumulateUnchecked(orvane_local_pose& pose, orvane_local_pose_bone& e, float weight,
                          float orientationWeight, const orvane_transform& t) {
-    if (e.TraversalID == pose.TraversalID) {
-        AddScaled(e.Transform, weight, orientationWeight, t);
-        e.Count += 1;
-        e.Weight += weight;
-        return;
-    }
-    if (weight == 1.0f) {
-        e.Transform = t;
-    } else {
-        e.Transform.Flags = t.Flags;
-        for (int i = 0; i < 3; ++i)
-            e.Transform.Position[i] = weight * t.Position[i];
-        float* s = ScaleShearOf(e.Transform);
-        const float* ts = ScaleShearOf(t);
-        for (int i = 0; i < 9; ++i)
-            s[i] = weight * ts[i];
-    }
-    for (int i = 0; i < 4; ++i)
-        e.Transform.Orientation[i] = orientationWeight * t.Orientation[i];
-    e.Weight = weight;
-    e.Count = 1;
-    e.TraversalID = pose.TraversalID;
+    Accumulate<false>(pose, e, weight, orientationWeight, t);
 }
 
 }  // namespace orvane
@@ -360,8 +406,8 @@ ORVANE_API void OrvaneAccumulateLocalTransform(orvane_local_pose* LocalPose,
             Weight, RestTransform(*ReferenceSkeleton, SkeletonBoneIndex).Orientation,
             Transform->Orientation);
     }
-    AccumulateUnchecked(*LocalPose, LocalPose->Bones[LocalPoseBoneIndex], Weight, orientationWeight,
-                        *Transform);
+    Accumulate<true>(*LocalPose, LocalPose->Bones[LocalPoseBoneIndex], Weight, orientationWeight,
+                     *Transform);
 }
 
 ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orvane_int32 FirstBone,
