@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 namespace orvane {
 namespace {
@@ -38,18 +39,32 @@ constexpr uint32_t kScaleShear = OrvaneTransformHasScaleShear;
 // sums of flagless entries as well (the public single accumulation, whose caller may read
 // the sums before End). The loops are unrolled so that the sums stay in registers between
 // the loads and the stores.
+// Orientations move as one 16-byte vector, positions as three single floats: the samplers
+// store them that way just before they are accumulated, and a load that spans stores of
+// another width cannot be forwarded from the store buffer.
+using Float4 = float __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline Float4 Load4(const float* p) {
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void Store4(float* p, Float4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
 template <bool Eager>
 [[gnu::always_inline]] inline void AddScaled(orvane_local_pose_bone& e, float weight,
                                              float orientationWeight, const orvane_transform& t) {
     orvane_transform& sum = e.Transform;
     const uint32_t had = sum.Flags, adds = t.Flags;
     sum.Flags = had | adds;
-#pragma GCC unroll 3
-    for (int i = 0; i < 3; ++i)
-        sum.Position[i] += weight * t.Position[i];
-#pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i)
-        sum.Orientation[i] += orientationWeight * t.Orientation[i];
+    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
+    sum.Position[0] += weight * p0;
+    sum.Position[1] += weight * p1;
+    sum.Position[2] += weight * p2;
+    Store4(sum.Orientation, Load4(sum.Orientation) + orientationWeight * Load4(t.Orientation));
     float* s = ScaleShearOf(sum);
     const float* ts = ScaleShearOf(t);
     if (adds & kScaleShear) {
@@ -78,24 +93,29 @@ template <bool Eager>
         e.Weight += weight;
         return;
     }
+    const uint32_t flags = t.Flags;
+    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
+    e.Transform.Flags = flags;
+    float* s = ScaleShearOf(e.Transform);
+    const float* ts = ScaleShearOf(t);
     if (weight == 1.0f) {
-        e.Transform = t;
+        // A copy of the transform (its scale/shear only when it has one, or for the public
+        // accumulation).
+        e.Transform.Position[0] = p0;
+        e.Transform.Position[1] = p1;
+        e.Transform.Position[2] = p2;
+        if (Eager || (flags & kScaleShear)) std::memcpy(s, ts, 9 * sizeof(float));
     } else {
-        e.Transform.Flags = t.Flags;
-#pragma GCC unroll 3
-        for (int i = 0; i < 3; ++i)
-            e.Transform.Position[i] = weight * t.Position[i];
-        if (Eager || (t.Flags & kScaleShear)) {
-            float* s = ScaleShearOf(e.Transform);
-            const float* ts = ScaleShearOf(t);
+        e.Transform.Position[0] = weight * p0;
+        e.Transform.Position[1] = weight * p1;
+        e.Transform.Position[2] = weight * p2;
+        if (Eager || (flags & kScaleShear)) {
 #pragma GCC unroll 9
             for (int i = 0; i < 9; ++i)
                 s[i] = weight * ts[i];
         }
     }
-#pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i)
-        e.Transform.Orientation[i] = orientationWeight * t.Orientation[i];
+    Store4(e.Transform.Orientation, orientationWeight * Load4(t.Orientation));
     e.Weight = weight;
     e.Count = 1;
     e.TraversalID = pose.TraversalID;

@@ -252,6 +252,20 @@ inline int32_t QuantisedKey(float scale, float t) {
 // Evaluation on a window: de Boor's algorithm with the operations in the order of the
 // exported B-spline routines, so that the samplers agree with them.
 
+// Orientations are stored as one 16-byte vector, as the pose accumulation loads them.
+template <int D>
+[[gnu::always_inline]] inline void StoreValues(const float* v, float* r) {
+    if constexpr (D == 4) {
+        using Float4 = float __attribute__((vector_size(16)));
+        const Float4 x = {v[0], v[1], v[2], v[3]};
+        std::memcpy(r, &x, sizeof x);
+    } else {
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            r[c] = v[c];
+    }
+}
+
 // The value is built in locals and stored once: the normalisation reads it back, and a vector
 // load of values just written by single stores stalls on the store buffer.
 template <int Degree, int D, bool Normalize>
@@ -310,9 +324,7 @@ template <int Degree, int D, bool Normalize>
         for (int c = 0; c < D; ++c)
             v[c] *= factor;
     }
-#pragma GCC unroll 9
-    for (int c = 0; c < D; ++c)
-        r[c] = v[c];
+    StoreValues<D>(v, r);
 }
 
 template <int D, bool Normalize>
@@ -346,9 +358,9 @@ inline const float* IdentityOf() {
 
 template <int D>
 [[gnu::always_inline]] inline void CopyValues(const float* source, float* out) {
-#pragma GCC unroll 9
-    for (int c = 0; c < D; ++c)
-        out[c] = source[c];
+    float v[D];
+    std::memcpy(v, source, sizeof v);
+    StoreValues<D>(v, out);
 }
 
 // In-line decoders of the two quantised formats that playback meets most, for a window
