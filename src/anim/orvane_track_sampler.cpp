@@ -491,12 +491,22 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         float* times = cache->WindowTimes[slot];
         float* values = cache->WindowValues[slot];
         if (cache->WindowCurves[slot] != data || cache->WindowKnots[slot] != start) {
+            // Playback moves the window on by one knot at a time: the old second knot is the
+            // new first one, and only the knot after it is decoded.
+            const bool next = cache->WindowCurves[slot] == data &&
+                              cache->WindowKnots[slot] == start - 1 && start > 0;
+            const int32_t from = next ? start + 1 : start;
+            const int32_t count = next ? 1 : 2;
+            if (next) {
+                times[0] = times[1];
+                CopyValues<D>(values + D, values);
+            }
             if (v.format == OrvaneCurveFormatD3K16uC16u)
-                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, start, 2,
-                         times, values);
+                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
+                         times + (2 - count), values + (2 - count) * D);
             else
-                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, start, 2,
-                          times, values);
+                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, count,
+                          times + (2 - count), values + (2 - count) * D);
             cache->WindowCurves[slot] = data;
             cache->WindowKnots[slot] = start;
         }
@@ -571,6 +581,23 @@ template <int D, bool Normalize>
         } else if (header->Format == OrvaneCurveFormatDaIdentity) {
             CopyValues<D>(IdentityOf<D>(), out);
             return false;
+        } else if (D != 9 && header->Format == (D == 3 ? OrvaneCurveFormatD3K16uC16u
+                                                       : OrvaneCurveFormatD4nK16uC15u)) {
+            // The quantised formats of playback, with the checks of the general view.
+            CurveView v{
+                CurveKind::Invalid, header->Format, 2, header->Degree, 0, nullptr, nullptr, 0.0f};
+            bool ok;
+            if constexpr (D == 3) {
+                const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+                ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            } else {
+                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+                ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            }
+            if (ok && v.degree <= kMaxBSplineDegree) {
+                SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
+                return true;
+            }
         }
     }
     const CurveView v = ViewCurve(curve, D);
