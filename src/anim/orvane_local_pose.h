@@ -29,6 +29,8 @@ inline constexpr float kDefaultFillThreshold = 0.2f;
 
 // The accumulation step of OrvaneAccumulateLocalTransform with the orientation weight
 // already signed and the indices already checked; for samplers that check once per binding.
+// The scale/shear sum of an entry whose flag is clear is not kept until End (End writes the
+// identity), so a caller must not read it before the pass is closed.
 void AccumulateUnchecked(orvane_local_pose& pose, orvane_local_pose_bone& entry, float weight,
                          float orientationWeight, const orvane_transform& transform);
 

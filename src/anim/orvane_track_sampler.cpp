@@ -252,16 +252,35 @@ inline int32_t QuantisedKey(float scale, float t) {
 // Evaluation on a window: de Boor's algorithm with the operations in the order of the
 // exported B-spline routines, so that the samplers agree with them.
 
-template <int Degree, int D, bool Normalize>
-inline void Evaluate(const float* k, const float* p, float t, float* r) {
-    if constexpr (Degree == 0) {
+// Orientations are stored as one 16-byte vector, as the pose accumulation loads them.
+template <int D>
+[[gnu::always_inline]] inline void StoreValues(const float* v, float* r) {
+    if constexpr (D == 4) {
+        using Float4 = float __attribute__((vector_size(16)));
+        const Float4 x = {v[0], v[1], v[2], v[3]};
+        std::memcpy(r, &x, sizeof x);
+    } else {
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = p[c];
+            r[c] = v[c];
+    }
+}
+
+// The value is built in locals and stored once: the normalisation reads it back, and a vector
+// load of values just written by single stores stalls on the store buffer.
+template <int Degree, int D, bool Normalize>
+[[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
+    float v[D];
+    if constexpr (Degree == 0) {
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            v[c] = p[c];
     } else if constexpr (Degree == 1) {
         const float u = (t - k[-1]) / (k[0] - k[-1]);
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = (1.0f - u) * p1[c] + u * p[c];
+            v[c] = (1.0f - u) * p1[c] + u * p[c];
     } else if constexpr (Degree == 2) {
         const float a1 = (t - k[-2]) / (k[0] - k[-2]);
         const float a2 = (t - k[-1]) / (k[1] - k[-1]);
@@ -271,8 +290,9 @@ inline void Evaluate(const float* k, const float* p, float t, float* r) {
         const float w0 = b * a2;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+            v[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     } else {
         const float a1 = (t - k[-3]) / (k[0] - k[-3]);
         const float a2 = (t - k[-2]) / (k[1] - k[-2]);
@@ -290,17 +310,21 @@ inline void Evaluate(const float* k, const float* p, float t, float* r) {
         const float* p3 = p - 3 * D;
         const float* p2 = p - 2 * D;
         const float* p1 = p - D;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+            v[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     }
     if constexpr (Normalize) {
         float length2 = 0.0f;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            length2 += r[c] * r[c];
+            length2 += v[c] * v[c];
         const float factor = (3.0f - length2) * 0.5f;
+#pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
-            r[c] *= factor;
+            v[c] *= factor;
     }
+    StoreValues<D>(v, r);
 }
 
 template <int D, bool Normalize>
@@ -333,9 +357,10 @@ inline const float* IdentityOf() {
 }
 
 template <int D>
-inline void CopyValues(const float* source, float* out) {
-    for (int c = 0; c < D; ++c)
-        out[c] = source[c];
+[[gnu::always_inline]] inline void CopyValues(const float* source, float* out) {
+    float v[D];
+    std::memcpy(v, source, sizeof v);
+    StoreValues<D>(v, out);
 }
 
 // In-line decoders of the two quantised formats that playback meets most, for a window
@@ -466,12 +491,22 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         float* times = cache->WindowTimes[slot];
         float* values = cache->WindowValues[slot];
         if (cache->WindowCurves[slot] != data || cache->WindowKnots[slot] != start) {
+            // Playback moves the window on by one knot at a time: the old second knot is the
+            // new first one, and only the knot after it is decoded.
+            const bool next = cache->WindowCurves[slot] == data &&
+                              cache->WindowKnots[slot] == start - 1 && start > 0;
+            const int32_t from = next ? start + 1 : start;
+            const int32_t count = next ? 1 : 2;
+            if (next) {
+                times[0] = times[1];
+                CopyValues<D>(values + D, values);
+            }
             if (v.format == OrvaneCurveFormatD3K16uC16u)
-                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, start, 2,
-                         times, values);
+                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
+                         times + (2 - count), values + (2 - count) * D);
             else
-                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, start, 2,
-                          times, values);
+                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, count,
+                          times + (2 - count), values + (2 - count) * D);
             cache->WindowCurves[slot] = data;
             cache->WindowKnots[slot] = start;
         }
@@ -546,6 +581,23 @@ template <int D, bool Normalize>
         } else if (header->Format == OrvaneCurveFormatDaIdentity) {
             CopyValues<D>(IdentityOf<D>(), out);
             return false;
+        } else if (D != 9 && header->Format == (D == 3 ? OrvaneCurveFormatD3K16uC16u
+                                                       : OrvaneCurveFormatD4nK16uC15u)) {
+            // The quantised formats of playback, with the checks of the general view.
+            CurveView v{
+                CurveKind::Invalid, header->Format, 2, header->Degree, 0, nullptr, nullptr, 0.0f};
+            bool ok;
+            if constexpr (D == 3) {
+                const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+                ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            } else {
+                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+                ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            }
+            if (ok && v.degree <= kMaxBSplineDegree) {
+                SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
+                return true;
+            }
         }
     }
     const CurveView v = ViewCurve(curve, D);

@@ -167,6 +167,115 @@ TEST_F(LocalPoseTest, QuaternionModes) {
     EXPECT_EQ(0, std::memcmp(At(2).Orientation, negated.Orientation, sizeof negated.Orientation));
 }
 
+// The weighted mean of the contributions and the rest fill, in doubles, with a clear
+// scale/shear flag read as the identity.
+orvane_transform MeanOf(const std::vector<std::pair<float, orvane_transform>>& parts,
+                        const orvane_transform& rest, float threshold) {
+    std::vector<std::pair<float, orvane_transform>> all = parts;
+    double total = 0;
+    for (const auto& [w, t] : parts)
+        total += w;
+    if (total < threshold) all.push_back({float(threshold - total), rest});
+    double p[3] = {}, q[4] = {}, s[9] = {}, sum = 0;
+    orvane_transform want;
+    want.Flags = 0;
+    for (const auto& [w, t] : all) {
+        want.Flags |= t.Flags;
+        sum += w;
+        for (int i = 0; i < 3; ++i)
+            p[i] += double(w) * t.Position[i];
+        for (int i = 0; i < 4; ++i)
+            q[i] += double(w) * t.Orientation[i];
+        for (int i = 0; i < 9; ++i) {
+            const double identity = i % 4 == 0 ? 1.0 : 0.0;
+            s[i] +=
+                w * (t.Flags & OrvaneTransformHasScaleShear ? (&t.ScaleShear[0][0])[i] : identity);
+        }
+    }
+    const double len = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    for (int i = 0; i < 3; ++i)
+        want.Position[i] = float(p[i] / sum);
+    for (int i = 0; i < 4; ++i)
+        want.Orientation[i] = float(q[i] / len);
+    for (int i = 0; i < 9; ++i)
+        (&want.ScaleShear[0][0])[i] = float(s[i] / sum);
+    return want;
+}
+
+TEST_F(LocalPoseTest, SamplerAccumulationMixesScaleShearFlagsInAnyOrder) {
+    // Rest transforms without scale/shear, so that fills and untouched components meet both.
+    Forest f;
+    for (int i = 0; i < 4; ++i) {
+        f.parent.push_back(i - 1);
+        f.local.push_back(RandomLocal(random, i == 3 ? 7 : 3));
+    }
+    SkeletonPtr flat = BuildSkeleton(f);
+    const uint32_t orders[][3] = {{3, 3, 3}, {3, 7, 3}, {7, 3, 3}, {3, 3, 7}, {7, 7, 3}};
+    const float weights[][3] = {{0.3f, 0.5f, 0.2f}, {0.05f, 0.05f, 0.02f}, {0.6f, 0.3f, 0.6f}};
+    for (const auto& flags : orders) {
+        for (const auto& w : weights) {
+            for (int b = 0; b < 4; ++b) {
+                std::vector<std::pair<float, orvane_transform>> parts;
+                for (int k = 0; k < 3; ++k) {
+                    orvane_transform t = RandomLocal(random, flags[k]);
+                    // Flagless scale/shear must not be read by the sampler path.
+                    if (!(flags[k] & OrvaneTransformHasScaleShear))
+                        for (int i = 0; i < 9; ++i)
+                            (&t.ScaleShear[0][0])[i] = 1e30f;
+                    parts.push_back({w[k], t});
+                }
+                // The same orientation hemisphere, so that the direct sum is the mean.
+                for (auto& [wk, t] : parts) {
+                    const float* r = parts[0].second.Orientation;
+                    const float dot = r[0] * t.Orientation[0] + r[1] * t.Orientation[1] +
+                                      r[2] * t.Orientation[2] + r[3] * t.Orientation[3];
+                    if (dot < 0)
+                        for (float& c : t.Orientation)
+                            c = -c;
+                }
+                const orvane_transform rest = Rest(*flat, b);
+                if (rest.Orientation[0] * parts[0].second.Orientation[0] +
+                        rest.Orientation[1] * parts[0].second.Orientation[1] +
+                        rest.Orientation[2] * parts[0].second.Orientation[2] +
+                        rest.Orientation[3] * parts[0].second.Orientation[3] <
+                    0)
+                    for (auto& [wk, t] : parts)
+                        for (float& c : t.Orientation)
+                            c = -c;
+                OrvaneBeginLocalPoseAccumulation(pose.get(), 0, 4, nullptr);
+                for (const auto& [wk, t] : parts)
+                    orvane::AccumulateUnchecked(*pose, pose->Bones[b], wk, wk, t);
+                OrvaneEndLocalPoseAccumulation(pose.get(), 0, 4, flat.get(), nullptr);
+                ExpectTransformNear(At(b), MeanOf(parts, rest, 0.2f), 2e-5);
+            }
+        }
+    }
+    // A single flagless contribution of full weight ends with an exact identity.
+    orvane_transform t = RandomLocal(random, 3);
+    OrvaneBeginLocalPoseAccumulation(pose.get(), 0, 4, nullptr);
+    orvane::AccumulateUnchecked(*pose, pose->Bones[0], 0.7f, 0.7f, t);
+    orvane::AccumulateUnchecked(*pose, pose->Bones[0], 0.3f, 0.3f, t);
+    OrvaneEndLocalPoseAccumulation(pose.get(), 0, 4, flat.get(), nullptr);
+    const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    EXPECT_EQ(0, std::memcmp(At(0).ScaleShear, identity, sizeof identity));
+}
+
+TEST_F(LocalPoseTest, PublicAccumulationKeepsItsSumsBeforeEnd) {
+    const orvane_transform t = RandomLocal(random, 3);
+    Begin();
+    Accumulate(0, 0.25f, OrvaneQuaternionBlendDirect, t);
+    Accumulate(0, 0.5f, OrvaneQuaternionBlendDirect, t);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ((&At(0).ScaleShear[0][0])[i], i % 4 == 0 ? 0.75f : 0.0f) << i;
+    // A sampler contribution with scale/shear joins the sums of the public one.
+    const orvane_transform scaled = RandomLocal(random, 7);
+    orvane::AccumulateUnchecked(*pose, pose->Bones[0], 0.25f, 0.25f, scaled);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FLOAT_EQ((&At(0).ScaleShear[0][0])[i],
+                        (i % 4 == 0 ? 0.75f : 0.0f) + 0.25f * (&scaled.ScaleShear[0][0])[i])
+            << i;
+}
+
 TEST_F(LocalPoseTest, FillThresholdOfOnePullsToFullWeight) {
     OrvaneSetLocalPoseFillThreshold(pose.get(), 1.0f);
     orvane_transform t = RandomLocal(random, 7);

@@ -436,6 +436,44 @@ TEST(TrackSampleLocal, DamagedCurvesAreSampledAsIdentityWithOneWarning) {
     EXPECT_EQ(initial.Flags, 0u);
 }
 
+TEST(TrackSampleLocal, DamagedQuantisedCurvesAreSampledAsIdentity) {
+    uint16_t words[16] = {0, 100, 200, 300, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    // Counts that do not split into knots and controls, a missing array, an unknown degree.
+    const int32_t counts[4] = {7, 8, 8, 0};
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        orvane_curve_data_d3_k16u_c16u p{};
+        p.CurveDataHeader.Format = OrvaneCurveFormatD3K16uC16u;
+        p.CurveDataHeader.Degree = k == 2 ? 9 : 1;
+        p.OneOverKnotScaleTrunc = 0x4280;  // 64
+        p.KnotControlCount = counts[k];
+        p.KnotsControls = k == 1 ? nullptr : words;
+        orvane_curve_data_d4n_k16u_c15u q{};
+        q.CurveDataHeader.Format = OrvaneCurveFormatD4nK16uC15u;
+        q.CurveDataHeader.Degree = p.CurveDataHeader.Degree;
+        q.OneOverKnotScale = 64.0f;
+        q.KnotControlCount = counts[k];
+        q.KnotsControls = p.KnotsControls;
+        orvane_transform_track track{};
+        track.Name = const_cast<char*>("bad");
+        track.PositionCurve.CurveData = {OrvaneCurveDataD3K16uC16uType, &p};
+        track.OrientationCurve.CurveData = {OrvaneCurveDataD4nK16uC15uType, &q};
+        LogCapture log;
+        orvane_track_sample_cache cache{};
+        for (float t : {0.0f, 0.02f, 0.04f}) {
+            const auto ctx = Context(t, 1.0f, false, false);
+            orvane_transform plain{}, cached{};
+            OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+            OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
+            EXPECT_EQ(0, std::memcmp(&plain, &cached, sizeof plain));
+            EXPECT_EQ(plain.Flags, 0u);
+            EXPECT_EQ(plain.Position[0], 0.0f);
+            EXPECT_EQ(plain.Orientation[3], 1.0f);
+        }
+        EXPECT_EQ(log.errors(), 0u);
+    }
+}
+
 TEST(TrackSamplers, TwoCharactersOnTwoThreads) {
     std::mt19937 rng(20);
     std::vector<TrackSource> a, b;
