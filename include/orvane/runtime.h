@@ -393,7 +393,10 @@ ORVANE_API void OrvaneFreeCompletedModelControls(orvane_model_instance* ModelIns
  * SparseBoneArray[i] when that array is given); the Sample forms open and close the pass
  * themselves. AllowedError is the LOD error under which tracks are replaced by constants
  * (0: only constant tracks). A range outside the pose or the skeleton is refused with an
- * error and nothing is written. */
+ * error and nothing is written. Between an Accumulate form and the end of the pass, an entry
+ * holds weighted sums; its scale/shear sum is kept only once a contribution had scale/shear
+ * (its flag set): with the flag clear it reads as undefined and ends as the identity.
+ * OrvaneAccumulateLocalTransform contributions join either kind of entry correctly. */
 ORVANE_API void OrvaneAccumulateModelAnimationsLODSparse(
     orvane_model_instance* ModelInstance, orvane_int32 FirstBone, orvane_int32 BoneCount,
     orvane_local_pose* Result, orvane_real32 AllowedError, const orvane_int32* SparseBoneArray);
