@@ -141,25 +141,7 @@ void DirectCrossfade(benchmark::State& state) {
         for (int32_t i = 0; i < n; ++i) {
             const orvane_transform& a = *OrvaneGetLocalPoseTransform(s.poses[0], i);
             const orvane_transform& b = *OrvaneGetLocalPoseTransform(s.poses[1], i);
-            orvane_transform& r = *OrvaneGetLocalPoseTransform(s.result, i);
-            r.Flags = a.Flags | b.Flags;
-            for (int k = 0; k < 3; ++k)
-                r.Position[k] = u * a.Position[k] + t * b.Position[k];
-            const float dot =
-                a.Orientation[0] * b.Orientation[0] + a.Orientation[1] * b.Orientation[1] +
-                a.Orientation[2] * b.Orientation[2] + a.Orientation[3] * b.Orientation[3];
-            const float tb = dot < 0.0f ? -t : t;
-            float l = 0.0f;
-            for (int k = 0; k < 4; ++k) {
-                r.Orientation[k] = u * a.Orientation[k] + tb * b.Orientation[k];
-                l += r.Orientation[k] * r.Orientation[k];
-            }
-            const float inv = 1.0f / std::sqrt(l);
-            for (float& v : r.Orientation)
-                v *= inv;
-            for (int k = 0; k < 3; ++k)
-                for (int m = 0; m < 3; ++m)
-                    r.ScaleShear[k][m] = u * a.ScaleShear[k][m] + t * b.ScaleShear[k][m];
+            *OrvaneGetLocalPoseTransform(s.result, i) = BlendPlain(a, u, b, t);
         }
         benchmark::DoNotOptimize(OrvaneGetLocalPoseTransform(s.result, n - 1)->Position[0]);
     }

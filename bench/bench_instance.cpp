@@ -64,19 +64,24 @@ struct Frame {
     }
 };
 
+// One frame on, the instance's clock recentred now and then so that its float steps stay even
+// over long runs.
+void AdvanceClock(orvane_model_instance* instance, float* clock) {
+    *clock += kFrame;
+    if (*clock > 600.0f) {
+        OrvaneRecenterAllModelInstanceControlClocks(instance, -600.0f);
+        *clock -= 600.0f;
+    }
+    OrvaneSetModelClock(instance, *clock);
+}
+
 void TwoClips(benchmark::State& state) {
     if (!Ready(state)) return;
     Frame f(int(state.range(0)), true);
     const orvane_skeleton* s = Get().skeleton;
     float clock = 0.0f;
     for (auto _ : state) {
-        clock += kFrame;
-        if (clock > 600.0f) {
-            // Keeps the clock's float steps even over long runs.
-            OrvaneRecenterAllModelInstanceControlClocks(f.instance, -600.0f);
-            clock -= 600.0f;
-        }
-        OrvaneSetModelClock(f.instance, clock);
+        AdvanceClock(f.instance, &clock);
         OrvaneSampleModelAnimations(f.instance, 0, s->BoneCount, f.pose);
         OrvaneBuildWorldPose(s, 0, s->BoneCount, f.pose, nullptr, f.world);
         benchmark::DoNotOptimize(OrvaneGetWorldPose4x4Array(f.world)[16 * 66 + 12]);
@@ -89,13 +94,7 @@ void Accelerated(benchmark::State& state) {
     const orvane_skeleton* s = Get().skeleton;
     float clock = 0.0f;
     for (auto _ : state) {
-        clock += kFrame;
-        if (clock > 600.0f) {
-            // Keeps the clock's float steps even over long runs.
-            OrvaneRecenterAllModelInstanceControlClocks(f.instance, -600.0f);
-            clock -= 600.0f;
-        }
-        OrvaneSetModelClock(f.instance, clock);
+        AdvanceClock(f.instance, &clock);
         OrvaneSampleModelAnimationsAccelerated(f.instance, s->BoneCount, nullptr, f.pose, f.world);
         benchmark::DoNotOptimize(OrvaneGetWorldPose4x4Array(f.world)[16 * 66 + 12]);
     }
