@@ -1,4 +1,4 @@
-// The blend graph on the character workload (../shared/data/pab_walk_jog_arnaud4.json): the
+// The blend graph on the character workload (data/pab_walk_jog_arnaud4.json): the
 // 67-joint skeleton with its walk (1.333 s) and jog (0.8 s), built as the instance benchmark
 // builds them (degree-1 curves, float or quantised formats). Time advances 1/60 s per frame.
 //

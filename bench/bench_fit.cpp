@@ -1,7 +1,7 @@
 // Curve fitting and animation compression on captured motion.
 //
-// Workloads: ../shared/data/assets/bvh/cmu/walk.bvh (31 joints, 344 frames at 120 fps, in cm)
-// and the walk and jog of ../shared/data/pab_walk_jog_arnaud4.json (67 joints, 30 Hz, in cm).
+// Workloads: data/assets/bvh/cmu/walk.bvh (31 joints, 344 frames at 120 fps, in cm)
+// and the walk and jog of data/pab_walk_jog_arnaud4.json (67 joints, 30 Hz, in cm).
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
 // - Compress/*: OrvaneCompressAnimation of a whole clip at an error budget. Counters: ratio =
@@ -20,6 +20,7 @@
 
 #include "orvane.h"
 #include "orvane_motion_clip.h"
+#include "testing/data_path.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ const SampledMotion& Walk() {
     static const SampledMotion motion = [] {
         SampledMotion m;
         std::string error;
-        if (!orvane_workload::LoadBvh(orvane_workload::SharedDataPath("assets/bvh/cmu/walk.bvh"),
+        if (!orvane_workload::LoadBvh(orvane_data::Path("assets/bvh/cmu/walk.bvh"),
                                       orvane_workload::kCmuUnitToCm, &m, &error))
             std::fprintf(stderr, "%s\n", error.c_str());
         return m;

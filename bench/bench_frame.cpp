@@ -1,4 +1,4 @@
-// The whole frame of a character on the peer workload (../shared/data/pab_walk_jog_arnaud4.json):
+// The whole frame of a character on the peer workload (data/pab_walk_jog_arnaud4.json):
 // the walk and the jog blended 0.6/0.4 at the same phase (the jog's speed scaled to the walk's
 // length) through controls, the world pose of the 67 joints, 54 skinning matrices and 3,934
 // vertices skinned with positions and normals (OrvanePWN343VertexType into OrvanePN33VertexType,

@@ -1,5 +1,5 @@
 // A frame of animation through model instances, on the character workload
-// (../shared/data/pab_walk_jog_arnaud4.json): the 67-joint skeleton and its walk (1.333 s) and
+// (data/pab_walk_jog_arnaud4.json): the 67-joint skeleton and its walk (1.333 s) and
 // jog (0.8 s), keys at 30 Hz, built with the track group builder into degree-1 curves
 // (DaK32fC32f floats, or the quantised D3K16uC16u / D4nK16uC15u / D9I3K16uC16u formats),
 // identity and constant curves reduced as a compressor would. Time advances 1/60 s per frame.

@@ -1,4 +1,4 @@
-// Skinning and skinning matrices on the peer workload (../shared/data/pab_walk_jog_arnaud4.json):
+// Skinning and skinning matrices on the peer workload (data/pab_walk_jog_arnaud4.json):
 // 3,934 vertices with exactly 4 influences, positions and normals, 54 skinning matrices.
 //
 //   SkinPWN343ToPN33/<offset>     the registry's deformer for OrvanePWN343VertexType into

@@ -4,7 +4,7 @@
 // beside libjpeg (4:4:4, optimised Huffman tables) at the highest quality whose stream is no
 // larger than the wavelet codec's (the "psnr" counter gives the quality of each).
 // Rates are source pixels per second (items_per_second). Real images are the textures embedded
-// in the shared glTF assets (ORVANE_SHARED_DATA, as for the tests).
+// in the glTF assets of the project's data (data/, or ORVANE_DATA_DIR, as for the tests).
 #include <cstdio>
 #include <cstring>
 #include <vector>

@@ -1,4 +1,4 @@
-// Track sampling on the character workload (../shared/data/pab_walk_jog_arnaud4.json): the walk
+// Track sampling on the character workload (data/pab_walk_jog_arnaud4.json): the walk
 // (1.333 s) and the jog (0.8 s), 67 joints, keys at 30 Hz, built into track groups with the
 // track group builder twice: degree-1 curves in DaK32fC32f, and in the quantised formats
 // (D3K16uC16u positions, D4nK16uC15u orientations, D9I3K16uC16u scales). Curves whose keys are

@@ -13,6 +13,7 @@
 
 #include "orvane/file.h"
 #include "orvane/import.h"
+#include "testing/data_path.h"
 
 namespace {
 
@@ -32,8 +33,7 @@ const Asset kAssets[] = {
 };
 
 std::string Path(const char* relative) {
-    const char* dir = std::getenv("ORVANE_SHARED_DATA");
-    return std::string(dir ? dir : "../shared/data") + "/assets/" + relative;
+    return orvane_data::Path(std::string("assets/") + relative);
 }
 
 double FileSize(const std::string& path) {

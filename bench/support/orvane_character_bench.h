@@ -1,5 +1,5 @@
 // The character workload of the instance and blend-graph benchmarks: the 67-joint skeleton of
-// ../shared/data/pab_walk_jog_arnaud4.json built with the skeleton builder, and its walk and jog
+// data/pab_walk_jog_arnaud4.json built with the skeleton builder, and its walk and jog
 // built with the track group builder into degree-1 curves (float, or quantised when asked),
 // identity and constant curves reduced as a compressor would.
 #ifndef ORVANE_CHARACTER_BENCH_H

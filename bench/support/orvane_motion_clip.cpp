@@ -40,13 +40,6 @@ int ChannelCode(const std::string& name) {
 
 }  // namespace
 
-std::string SharedDataPath(const std::string& relative) {
-    const char* dir = std::getenv("ORVANE_SHARED_DATA");
-    const std::string base =
-        (dir && *dir) ? std::string(dir) : std::string(ORVANE_SOURCE_DIR) + "/../shared/data";
-    return base + "/" + relative;
-}
-
 bool LoadBvh(const std::string& path, float unitToCm, SampledMotion* motion, std::string* error) {
     auto fail = [error](const std::string& why) {
         if (error) *error = why;

@@ -39,9 +39,6 @@ bool LoadBvh(const std::string& path, float unitToCm, SampledMotion* motion, std
 // The CMU capture's unit (1/0.45 inch) in cm.
 constexpr float kCmuUnitToCm = 2.54f / 0.45f;
 
-// $ORVANE_SHARED_DATA/relative, or ../shared/data beside the source tree.
-std::string SharedDataPath(const std::string& relative);
-
 // The walk and the jog of the character workload, sampled at 30 Hz from their keys (linear
 // and normalised-linear between keys), metres converted to cm. Empty with *error set when
 // the workload cannot be read.

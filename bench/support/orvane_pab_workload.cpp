@@ -1,5 +1,7 @@
 #include "orvane_pab_workload.h"
 
+#include "testing/data_path.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -142,10 +144,7 @@ const Clip* Workload::FindClip(const std::string& name) const {
 }
 
 std::string PabWorkloadPath() {
-    const char* dir = std::getenv("ORVANE_SHARED_DATA");
-    std::string base =
-        (dir && *dir) ? std::string(dir) : std::string(ORVANE_SOURCE_DIR) + "/../shared/data";
-    return base + "/pab_walk_jog_arnaud4.json";
+    return orvane_data::Path("pab_walk_jog_arnaud4.json");
 }
 
 bool LoadPabWorkload(const std::string& path, Workload* workload, std::string* error) {

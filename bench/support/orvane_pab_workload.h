@@ -1,6 +1,6 @@
 // The character workload shared by the benchmarks and the data-driven tests: the 67-joint
 // skeleton, the walk and jog clips and the skinned mesh of
-// ../shared/data/pab_walk_jog_arnaud4.json, read into plain structs. The reader checks what it
+// data/pab_walk_jog_arnaud4.json, read into plain structs. The reader checks what it
 // reads (counts, parent indices, key sizes) so that a damaged file fails with a message instead of
 // handing out short arrays.
 #ifndef ORVANE_BENCH_PAB_WORKLOAD_H
@@ -61,8 +61,7 @@ struct Workload {
     const Clip* FindClip(const std::string& name) const;
 };
 
-// $ORVANE_SHARED_DATA/pab_walk_jog_arnaud4.json, or ../shared/data beside the source tree when
-// the variable is not set.
+// pab_walk_jog_arnaud4.json in the project's data folder (testing/data_path.h).
 std::string PabWorkloadPath();
 
 // Reads and checks the file. On failure returns false with the reason in *error (when given).

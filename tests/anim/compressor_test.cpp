@@ -11,6 +11,7 @@
 #include "orvane.h"
 #include "orvane_motion_clip.h"
 #include "support/log_capture.h"
+#include "testing/data_path.h"
 
 using orvane_test::LogCapture;
 using orvane_workload::CompressionInput;
@@ -173,9 +174,10 @@ void ExpectWithinBudget(const SampledMotion& motion, float budget) {
 }
 
 TEST(CompressorOnCapture, WalkBvhStaysWithinBudget) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("assets/bvh/cmu/walk.bvh"));
     SampledMotion motion;
     std::string error;
-    ASSERT_TRUE(orvane_workload::LoadBvh(orvane_workload::SharedDataPath("assets/bvh/cmu/walk.bvh"),
+    ASSERT_TRUE(orvane_workload::LoadBvh(orvane_data::Path("assets/bvh/cmu/walk.bvh"),
                                          orvane_workload::kCmuUnitToCm, &motion, &error))
         << error;
     ASSERT_EQ(motion.boneCount(), 31);
@@ -184,6 +186,7 @@ TEST(CompressorOnCapture, WalkBvhStaysWithinBudget) {
 }
 
 TEST(CompressorOnCapture, WalkAndJogStayWithinBudget) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("pab_walk_jog_arnaud4.json"));
     std::string error;
     const std::vector<SampledMotion> motions = orvane_workload::PabMotions(&error);
     ASSERT_EQ(motions.size(), 2u) << error;

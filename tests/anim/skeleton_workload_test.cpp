@@ -5,10 +5,12 @@
 
 #include "orvane/runtime.h"
 #include "orvane_pab_workload.h"
+#include "testing/data_path.h"
 
 namespace {
 
 TEST(SkeletonWorkload, ReadsTheCharacter) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_workload::PabWorkloadPath());
     std::string error;
     const orvane_workload::Workload* w = orvane_workload::SharedPabWorkload(&error);
     ASSERT_NE(w, nullptr) << error;
@@ -50,6 +52,7 @@ namespace {
 // first under one root, so the order is kept, and the rest world pose carries every bone's
 // inverse world transform back to the identity.
 TEST(SkeletonWorkload, BuildsTheCharacterSkeleton) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_workload::PabWorkloadPath());
     const orvane_workload::Workload* w = orvane_workload::SharedPabWorkload();
     ASSERT_NE(w, nullptr);
     const int32_t n = int32_t(w->joints.size());

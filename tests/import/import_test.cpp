@@ -21,12 +21,12 @@
 
 #include "orvane.h"
 #include "orvane/import.h"
+#include "testing/data_path.h"
 
 namespace {
 
-std::string SharedData() {
-    const char* dir = std::getenv("ORVANE_SHARED_DATA");
-    return dir ? dir : "../shared/data";
+std::string DataDir() {
+    return orvane_data::Directory();
 }
 
 std::string TempPath(const std::string& name) {
@@ -176,9 +176,10 @@ class ImportAsset : public ::testing::TestWithParam<Asset> {};
 
 TEST_P(ImportAsset, MatchesTheSourceScene) {
     const Asset& asset = GetParam();
-    const std::string dir = SharedData() + "/assets/";
+    const std::string dir = DataDir() + "/assets/";
     const std::string source = dir + asset.file;
     const std::string clipSource = asset.clipFile ? dir + asset.clipFile : "";
+    ORVANE_SKIP_WITHOUT_DATA(source);
     const char* clipFiles[1] = {clipSource.c_str()};
 
     orvane_import_options options;
@@ -428,7 +429,7 @@ TEST(Import, RefusesWhatCannotBeImported) {
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.ToleranceCentimeters = -1;
-    const std::string fox = SharedData() + "/assets/gltf/Fox/Fox.glb";
+    const std::string fox = DataDir() + "/assets/gltf/Fox/Fox.glb";
     EXPECT_FALSE(OrvaneImportFile(fox.c_str(), out.c_str(), &options, &summary));
     EXPECT_FALSE(OrvaneImportFile(nullptr, out.c_str(), nullptr, nullptr));
     // An output that cannot be written.
@@ -442,7 +443,8 @@ TEST(Import, RefusesWhatCannotBeImported) {
 }
 
 TEST(Import, EncodesTexturesAsS3TC) {
-    const std::string fox = SharedData() + "/assets/gltf/Fox/Fox.glb";
+    const std::string fox = DataDir() + "/assets/gltf/Fox/Fox.glb";
+    ORVANE_SKIP_WITHOUT_DATA(fox);
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.ToleranceCentimeters = 5;
@@ -487,7 +489,8 @@ std::string RunCommand(const std::string& command, int* status) {
 // The command: a summary line per object, the clip file matched by bone name, and exit status
 // 1 with a clear message for what cannot be imported.
 TEST(ImportCommand, ImportsAndRefuses) {
-    const std::string dir = SharedData() + "/assets/fbx/pab/";
+    const std::string dir = DataDir() + "/assets/fbx/pab/";
+    ORVANE_SKIP_WITHOUT_DATA(dir + "arnaud.fbx");
     const std::string out = TempPath("command.ovn");
     int status = -1;
     std::string text =
@@ -519,7 +522,8 @@ TEST(ImportCommand, ImportsAndRefuses) {
 
 // Z-up centimetres: the rest pose turns and scales with the basis.
 TEST(Import, ConvertsIntoTheRequestedBasis) {
-    const std::string fox = SharedData() + "/assets/x/Testwuson/Testwuson.X";
+    const std::string fox = DataDir() + "/assets/x/Testwuson/Testwuson.X";
+    ORVANE_SKIP_WITHOUT_DATA(fox);
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.ToleranceCentimeters = 1;

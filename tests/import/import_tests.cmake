@@ -4,12 +4,10 @@ file(GLOB import_test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/impo
 add_executable(orvane_import_tests ${import_test_sources} test_main.cpp)
 target_include_directories(orvane_import_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(orvane_import_tests PRIVATE orvane_import orvane assimp::assimp
-  GTest::gtest)
+  GTest::gtest orvane_data_dir)
 if(ORVANE_BUILD_TOOLS)
   target_compile_definitions(orvane_import_tests PRIVATE
     ORVANE_TOOL_PATH="$<TARGET_FILE:orvane_tool>")
   add_dependencies(orvane_import_tests orvane_tool)
 endif()
 add_test(NAME import COMMAND orvane_import_tests)
-set_tests_properties(import PROPERTIES
-  ENVIRONMENT "ORVANE_SHARED_DATA=${PROJECT_SOURCE_DIR}/../shared/data")

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "orvane/mesh.h"
+#include "testing/data_path.h"
 
 namespace orvane_test {
 
@@ -26,9 +27,8 @@ struct AssetMesh {
     int bones = 0;
 };
 
-inline std::string SharedAssetPath(const char* relative) {
-    const char* root = std::getenv("ORVANE_SHARED_DATA");
-    return std::string(root ? root : "../shared/data") + "/assets/" + relative;
+inline std::string AssetPath(const char* relative) {
+    return orvane_data::Path(std::string("assets/") + relative);
 }
 
 // The first mesh of the file; empty when the file cannot be read. Tangents are assimp's own
@@ -39,7 +39,7 @@ inline AssetMesh LoadAssetMesh(const char* relative, bool withTangents) {
     unsigned flags =
         aiProcess_Triangulate | aiProcess_LimitBoneWeights | aiProcess_JoinIdenticalVertices;
     if (withTangents) flags |= aiProcess_CalcTangentSpace;
-    const aiScene* scene = importer.ReadFile(SharedAssetPath(relative), flags);
+    const aiScene* scene = importer.ReadFile(AssetPath(relative), flags);
     if (scene == nullptr || scene->mNumMeshes == 0) return out;
     const aiMesh* mesh = scene->mMeshes[0];
     const unsigned n = mesh->mNumVertices;

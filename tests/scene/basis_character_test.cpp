@@ -13,6 +13,7 @@
 #include "orvane/mesh.h"
 #include "orvane/scene.h"
 #include "orvane_pab_workload.h"
+#include "testing/data_path.h"
 
 namespace {
 
@@ -178,6 +179,7 @@ double LargestDifference(const std::vector<float>& a, const std::vector<float>& 
 }
 
 TEST(BasisConversionCharacter, WalkJogCharacterIntoZUpCentimetresAndBack) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_workload::PabWorkloadPath());
     std::string error;
     const orvane_workload::Workload* w = orvane_workload::SharedPabWorkload(&error);
     ASSERT_NE(w, nullptr) << error;

@@ -78,6 +78,7 @@ TEST(ImageScale, MatchesStbOnRandomImages) {
 }
 
 TEST(ImageScale, MatchesStbOnRealTextures) {
+    ORVANE_SKIP_WITHOUT_REAL_TEXTURES();
     const auto& textures = orvane_test::RealTextures();
     ASSERT_GE(textures.size(), 2u) << "textures of the shared glTF assets";
     for (const auto& texture : textures) {

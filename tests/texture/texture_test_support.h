@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "stb_image.h"
+#include "testing/data_path.h"
 
 namespace orvane_test {
 
@@ -33,11 +34,6 @@ inline Image RandomImage(int32_t width, int32_t height, uint32_t seed) {
     for (auto& b : image.rgba)
         b = uint8_t(rng());
     return image;
-}
-
-inline std::string SharedDataPath(const std::string& relative) {
-    const char* root = std::getenv("ORVANE_SHARED_DATA");
-    return std::string(root ? root : "../shared/data") + "/" + relative;
 }
 
 // The unsigned number after "key": at or after position from in text; -1 when absent before
@@ -72,7 +68,7 @@ inline std::vector<std::pair<size_t, size_t>> JsonArrayObjects(const std::string
 // whole PNG or JPEG files, decoded here by stb_image.
 inline std::vector<Image> LoadGlbTextures(const std::string& relative) {
     std::vector<Image> images;
-    std::ifstream in(SharedDataPath(relative), std::ios::binary);
+    std::ifstream in(orvane_data::Path(relative), std::ios::binary);
     std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
     if (file.size() < 20 || std::memcmp(file.data(), "glTF", 4) != 0) return images;
     std::string json;
@@ -120,6 +116,15 @@ inline const std::vector<Image>& RealTextures() {
     }();
     return textures;
 }
+
+// In a test body: skips the test when the data's glTF characters (and so their textures) are
+// absent.
+#define ORVANE_SKIP_WITHOUT_REAL_TEXTURES()                                       \
+    do {                                                                          \
+        if (orvane_test::RealTextures().empty())                                  \
+            GTEST_SKIP() << "no texture read from the data's glTF characters in " \
+                         << orvane_data::Directory();                             \
+    } while (0)
 
 // A centred crop, for tests that need a bounded amount of work per real texture.
 inline Image Crop(const Image& image, int32_t width, int32_t height) {

@@ -292,8 +292,8 @@ if "$tool" play "$work/demo.ovn" --seconds 0.1 >/dev/null 2>&1; then
         play_checks "$work/demo.ovn" $clips
     fi
 fi
-# Imported characters, when the tool has the importer and the shared data is there.
-data=${ORVANE_SHARED_DATA:-$(dirname "$0")/../../../shared/data}
+# Imported characters, when the tool has the importer and the project's data is there.
+data=${ORVANE_DATA_DIR:-${ORVANE_DEFAULT_DATA_DIR:-$(dirname "$0")/../../data}}
 fox=$data/assets/gltf/Fox/Fox.glb
 if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
     check "import the fox" 0 "$tool" import "$fox" -o "$work/fox.ovn"
@@ -311,7 +311,7 @@ if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
     contains "the first clip is played" "$work/out" "Survey (weight 1) Run (weight 0.5)"
 fi
 
-# render: a contact sheet of an imported character (when the tool has the importer and the shared
+# render: a contact sheet of an imported character (when the tool has the importer and the
 # data is there), checked by decoding the PNG here: its size, each cell drawn and inside its
 # borders, and a moving clip giving different cells.
 png_check() {  # png_check FILE WIDTH HEIGHT CELLS-ACROSS CELLS-DOWN CELLS
@@ -364,11 +364,9 @@ for n in range(across * down):
 assert cells[0] != cells[1], "the first two frames are the same"
 PYTHON
 }
-shared=${ORVANE_SHARED_DATA:-}
-if "$tool" --help | grep -q "^ *import " && [ -n "$shared" ] &&
-    [ -f "$shared/assets/gltf/CesiumMan/CesiumMan.glb" ]; then
+if "$tool" --help | grep -q "^ *import " && [ -f "$data/assets/gltf/CesiumMan/CesiumMan.glb" ]; then
     check "import a textured character" 0 "$tool" import \
-        "$shared/assets/gltf/CesiumMan/CesiumMan.glb" -o "$work/man.ovn"
+        "$data/assets/gltf/CesiumMan/CesiumMan.glb" -o "$work/man.ovn"
     check "render" 0 "$tool" render "$work/man.ovn" -o "$work/man.png" --frames 4 --size 96x80 \
         --gif "$work/man.gif" --gif-frames 6
     contains "render names the clip" "$work/out" "Clip0"
@@ -383,9 +381,9 @@ data = open(sys.argv[1], "rb").read()
 assert data[:6] == b"GIF89a" and struct.unpack("<HH", data[6:10]) == (96, 80)
 assert data.count(b"\x21\xf9\x04") >= 6 and data.endswith(b"\x3b")
 ' "$work/man.gif"
-    if [ -f "$shared/assets/gltf/Fox/Fox.glb" ]; then
+    if [ -f "$data/assets/gltf/Fox/Fox.glb" ]; then
         check "import a character with several clips" 0 "$tool" import \
-            "$shared/assets/gltf/Fox/Fox.glb" -o "$work/fox.ovn"
+            "$data/assets/gltf/Fox/Fox.glb" -o "$work/fox.ovn"
         check "render a chosen clip" 0 "$tool" render "$work/fox.ovn" -o "$work/fox.png" \
             --anim Run --frames 3 --size 120x90
         check "the chosen clip's sheet" 0 png_check "$work/fox.png" 360 90 3 1 3
