@@ -78,11 +78,14 @@ TEST_F(DemoCharacterTest, IsAHumanoidSkeletonWithASkinnedMeshOfAFewThousandVerti
     EXPECT_LE(data->VertexCount, 10000);
     EXPECT_EQ(OrvaneGetVertexBoneCount(data->VertexType), 4);
     EXPECT_EQ(info->Meshes[0]->BoneBindingCount, s->BoneCount);
-    // Every vertex: weights of valid bones summing to one exactly, a unit normal, UVs inside the
-    // texture; some vertices blend three bones (the shoulders), some four (the spine).
+    // Every vertex: a finite position (the poles of each segment too), weights of valid bones
+    // summing to one exactly, a unit normal, UVs inside the texture; some vertices blend three
+    // bones (the shoulders), some four (the spine).
     const auto* v = static_cast<const orvane_pwnt3432_vertex*>(data->Vertices);
     int three = 0, four = 0;
     for (int32_t i = 0; i < data->VertexCount; ++i) {
+        for (float p : v[i].Position)
+            ASSERT_TRUE(std::isfinite(p)) << "vertex " << i;
         int sum = 0, used = 0;
         for (int k = 0; k < 4; ++k) {
             sum += v[i].BoneWeights[k];

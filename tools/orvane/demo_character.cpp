@@ -492,8 +492,9 @@ std::unique_ptr<DemoCharacter> DemoCharacter::Build(std::string* problem) {
         options.ErrorBudget = kErrorBudget;
         options.ShellDistance = kShellDistance;
         orvane_animation_compression_statistics stats = {};
+        // Named as the model it animates, so that controls on the model's instances find it.
         orvane_track_group* group = OrvaneCompressAnimation(self->skeleton_, sampler, frames, step,
-                                                            clip.name, &options, &stats);
+                                                            "Figure", &options, &stats);
         OrvaneEndSampledAnimation(sampler);
         if (!group) return fail("the compressor failed on a clip");
         parts.groups.push_back(group);
@@ -555,8 +556,10 @@ std::unique_ptr<DemoCharacter> DemoCharacter::Build(std::string* problem) {
         auto place = [&](int k, float s, float theta) {
             const float z = 0.5f * length * (1 - std::cos(kPi * s));
             const float f = z / length;
-            const float radius =
-                (seg.ra + (seg.rb - seg.ra) * f) * std::pow(std::sin(kPi * s), 0.45f);
+            // sin(pi) rounds to a tiny negative float, whose fractional power is NaN: the far
+            // pole is clamped to radius 0.
+            const float radius = (seg.ra + (seg.rb - seg.ra) * f) *
+                                 std::pow(std::max(0.0f, std::sin(kPi * s)), 0.45f);
             positions[size_t(k)] = seg.a + dir * z + e1 * (radius * seg.wide * std::cos(theta)) +
                                    e2 * (radius * seg.deep * std::sin(theta));
             along[size_t(k)] = f;
