@@ -80,6 +80,9 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
   COMPONENT development)
+# The licence, under the name Debian gives it (share/doc/<package>/copyright).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+  RENAME copyright COMPONENT runtime)
 if(TARGET docs)
   # Present only when the reference was built (`cmake --build build --target docs`).
   install(DIRECTORY ${PROJECT_BINARY_DIR}/docs/html/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/html
@@ -98,6 +101,7 @@ animations), animates and blends model instances, builds world poses, skins mesh
 and writes content files. This package holds the shared library, its C headers, the
 CMake package and pkg-config file, and the orvane command-line tool.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY orvane)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
