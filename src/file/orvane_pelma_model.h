@@ -9,7 +9,9 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include "file/orvane_pelma_coder.h"
 
@@ -86,12 +88,18 @@ constexpr uint32_t kGroupTiers = 8;
 // index of the first sum above rest. The sums grow along the group, so the entries above rest
 // form the upper run of the mask.
 inline uint32_t SelectInGroup(const uint16_t* group, uint32_t rest) {
+#if defined(__SSE2__)
     __m128i r = _mm_set1_epi16(int16_t(rest));
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 8));
     uint32_t above = uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi16(a, r))) |
                      uint32_t(_mm_movemask_epi8(_mm_cmpgt_epi16(b, r))) << 16;
     return above ? uint32_t(__builtin_ctz(above)) / 2 : 15;
+#else
+    for (uint32_t i = 0; i < 15; ++i)
+        if (group[i] > rest) return i;
+    return 15;
+#endif
 }
 
 // Row f holds 1 in the entries from f on: what one more count of entry f adds to the running
@@ -108,10 +116,15 @@ inline constexpr GroupSteps kGroupSteps{};
 
 // One more count of entry first in the running sums of a group.
 inline void CountInGroup(uint16_t* group, uint32_t first) {
+#if defined(__SSE2__)
     const __m128i* step = reinterpret_cast<const __m128i*>(kGroupSteps.row[first]);
     __m128i* p = reinterpret_cast<__m128i*>(group);
     _mm_storeu_si128(p, _mm_add_epi16(_mm_loadu_si128(p), _mm_load_si128(step)));
     _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1), _mm_load_si128(step + 1)));
+#else
+    for (uint32_t e = first; e < 16; ++e)
+        ++group[e];
+#endif
 }
 
 // ---- Pelma0 model --------------------------------------------------------------------------

@@ -6,7 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+// x86 converts four pixels at a time with SSE2 and eight with AVX2 where the processor has it;
+// other hosts convert pixel by pixel.
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#define ORVANE_PIXEL_SIMD 1
+#else
+#define ORVANE_PIXEL_SIMD 0
+#endif
 
 #include "core/orvane_log.h"
 
@@ -89,6 +96,7 @@ ComponentMove PlanConversion(const orvane_pixel_layout& from, const orvane_pixel
     return move;
 }
 
+#if ORVANE_PIXEL_SIMD
 // Four pixels at once as 32-bit lanes. Loads and stores stay within the four pixels' bytes,
 // except that 3-byte pixels move as 4-byte words, which the callers only do while another
 // pixel of the row follows (its bytes are rewritten afterwards in order).
@@ -134,20 +142,19 @@ inline void StoreFour(uint8_t* p, __m128i v) {
     }
 }
 
+#endif  // ORVANE_PIXEL_SIMD
+
+// A pixel is a little-endian integer of its bytes on every host.
 template <int Bytes>
 inline uint32_t LoadPixel(const uint8_t* p) {
     if constexpr (Bytes == 1) {
         return p[0];
     } else if constexpr (Bytes == 2) {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8;
     } else if constexpr (Bytes == 3) {
         return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
     } else {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     }
 }
 
@@ -156,14 +163,17 @@ inline void StorePixel(uint8_t* p, uint32_t v) {
     if constexpr (Bytes == 1) {
         p[0] = uint8_t(v);
     } else if constexpr (Bytes == 2) {
-        uint16_t w = uint16_t(v);
-        std::memcpy(p, &w, 2);
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
     } else if constexpr (Bytes == 3) {
         p[0] = uint8_t(v);
         p[1] = uint8_t(v >> 8);
         p[2] = uint8_t(v >> 16);
     } else {
-        std::memcpy(p, &v, 4);
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
+        p[2] = uint8_t(v >> 16);
+        p[3] = uint8_t(v >> 24);
     }
 }
 
@@ -177,6 +187,7 @@ void ConvertRows(int32_t width, int32_t height, const ComponentMove& m, int64_t 
     const uint32_t r0 = m.rightShift[0], r1 = m.rightShift[1], r2 = m.rightShift[2],
                    r3 = m.rightShift[3];
     const uint32_t m0 = m.mask[0], m1 = m.mask[1], m2 = m.mask[2], m3 = m.mask[3];
+#if ORVANE_PIXEL_SIMD
     const __m128i vl0 = _mm_cvtsi32_si128(int32_t(l0)), vl1 = _mm_cvtsi32_si128(int32_t(l1)),
                   vl2 = _mm_cvtsi32_si128(int32_t(l2)), vl3 = _mm_cvtsi32_si128(int32_t(l3));
     const __m128i vr0 = _mm_cvtsi32_si128(int32_t(r0)), vr1 = _mm_cvtsi32_si128(int32_t(r1)),
@@ -186,10 +197,12 @@ void ConvertRows(int32_t width, int32_t height, const ComponentMove& m, int64_t 
     // Word-wise 3-byte access needs one more pixel after the group of four.
     constexpr int32_t kSpare = (SourceBytes == 3 || DestBytes == 3) ? 1 : 0;
     constexpr bool kVector = SourceBytes != 3 && DestBytes != 3;
+#endif
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* s = source + y * sourceStride;
         uint8_t* d = dest + y * destStride;
         int32_t x = 0;
+#if ORVANE_PIXEL_SIMD
         for (; kVector && x + 4 + kSpare <= width; x += 4) {
             __m128i v = LoadFour<SourceBytes>(s + size_t(x) * SourceBytes);
             __m128i c0 = _mm_and_si128(_mm_srl_epi32(_mm_sll_epi32(v, vl0), vr0), vm0);
@@ -199,6 +212,7 @@ void ConvertRows(int32_t width, int32_t height, const ComponentMove& m, int64_t 
             StoreFour<DestBytes>(d + size_t(x) * DestBytes,
                                  _mm_or_si128(_mm_or_si128(c0, c1), _mm_or_si128(c2, c3)));
         }
+#endif
         for (; x < width; ++x) {
             uint32_t v = LoadPixel<SourceBytes>(s + size_t(x) * SourceBytes);
             uint32_t out = (((v << l0) >> r0) & m0) | (((v << l1) >> r1) & m1) |
@@ -208,6 +222,7 @@ void ConvertRows(int32_t width, int32_t height, const ComponentMove& m, int64_t 
     }
 }
 
+#if ORVANE_PIXEL_SIMD
 // Eight pixels at once with AVX2, taken only on processors that have it. Every load and store
 // covers exactly the eight pixels' bytes.
 template <int Bytes>
@@ -350,6 +365,8 @@ void ConvertRowsWide(int32_t width, int32_t height, const ComponentMove& m, int6
     }
 }
 
+#endif  // ORVANE_PIXEL_SIMD
+
 using RowConverter = void (*)(int32_t, int32_t, const ComponentMove&, int64_t, const uint8_t*,
                               int64_t, uint8_t*);
 
@@ -357,20 +374,25 @@ template <int SourceBytes>
 constexpr RowConverter kConvertersFrom[4] = {
     ConvertRows<SourceBytes, 1>, ConvertRows<SourceBytes, 2>, ConvertRows<SourceBytes, 3>,
     ConvertRows<SourceBytes, 4>};
+constexpr const RowConverter* kConverters[4] = {kConvertersFrom<1>, kConvertersFrom<2>,
+                                                kConvertersFrom<3>, kConvertersFrom<4>};
+#if ORVANE_PIXEL_SIMD
 template <int SourceBytes>
 constexpr RowConverter kWideConvertersFrom[4] = {
     ConvertRowsWide<SourceBytes, 1>, ConvertRowsWide<SourceBytes, 2>,
     ConvertRowsWide<SourceBytes, 3>, ConvertRowsWide<SourceBytes, 4>};
-
-constexpr const RowConverter* kConverters[4] = {kConvertersFrom<1>, kConvertersFrom<2>,
-                                                kConvertersFrom<3>, kConvertersFrom<4>};
 constexpr const RowConverter* kWideConverters[4] = {kWideConvertersFrom<1>, kWideConvertersFrom<2>,
                                                     kWideConvertersFrom<3>, kWideConvertersFrom<4>};
+#endif
 
 // Chosen once; the function-local static makes the first use race-free.
 const RowConverter* const* Converters() {
+#if ORVANE_PIXEL_SIMD
     static const RowConverter* const* table =
         __builtin_cpu_supports("avx2") ? kWideConverters : kConverters;
+#else
+    static const RowConverter* const* table = kConverters;
+#endif
     return table;
 }
 
