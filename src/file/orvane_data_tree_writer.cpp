@@ -341,7 +341,7 @@ orvane_file_location WriteObjects(Writer* w, const Type* type, int32_t section, 
         // A file of the other byte order gets mixed objects as that machine would have
         // written them; the builder reverses pure 32- and 16-bit chunks itself.
         if (reverse)
-            ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes));
+            ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes), true);
         chunk = image;
     }
     orvane_file_location at =

@@ -146,7 +146,8 @@ orvane_file_byte_order OrderOf(bool reversed) {
                                                       : OrvaneLittleEndianByteOrder;
 }
 
-// Reverses the mixed objects of every marshalling fixup through the file's own descriptions.
+// Reverses the mixed objects of every marshalling fixup through the file's own descriptions,
+// their pointer slots too, as the data tree writer lays them out for the other byte order.
 // The descriptions are read from fixed-up copies of the sections, so the slots of the data
 // that is written out stay as stored.
 struct DescriptionContext {
@@ -199,7 +200,7 @@ bool ReverseMixedObjects(const Source& s, uint8_t** data, uint32_t** marshalling
             ok = data[i] != nullptr && description != nullptr && f[1] <= e.ExpandedSize &&
                  f[0] <= INT32_MAX &&
                  ReverseObjects(records, DataLayout::File, description, static_cast<int32_t>(f[0]),
-                                data[i] + f[1], e.ExpandedSize - f[1]);
+                                data[i] + f[1], e.ExpandedSize - f[1], true);
             if (!ok)
                 ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
                                  "Marshalling fixup %u of section %d cannot be applied", j, i);

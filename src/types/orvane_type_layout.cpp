@@ -134,7 +134,8 @@ bool TypePointers(Walk& walk, const void* type, int32_t depth, bool* result) {
 }
 
 // Reversal of one object; the caller has checked that the object fits.
-bool ReverseObject(Walk& walk, const void* type, int32_t depth, unsigned char* data) {
+bool ReverseObject(Walk& walk, const void* type, int32_t depth, unsigned char* data,
+                   bool pointerSlots) {
     if (type == nullptr) return true;
     if (depth > kMaxInlineDepth) return false;
     for (const void* member = type;; member = walk.records.Next(member)) {
@@ -144,10 +145,15 @@ bool ReverseObject(Walk& walk, const void* type, int32_t depth, unsigned char* d
         int64_t size;
         if (!MemberSize(walk, member, depth, &size)) return false;
         if (kind == OrvaneInlineMember) {
-            if (!ReverseObject(walk, walk.records.ReferenceType(member), depth + 1, data)) {
+            if (!ReverseObject(walk, walk.records.ReferenceType(member), depth + 1, data,
+                               pointerSlots)) {
                 return false;
             }
         } else if (kMemberKinds[kind].marshalling == kSwap32Marshalling) {
+            Reverse32(static_cast<size_t>(size), data);
+        } else if (pointerSlots && walk.layout == DataLayout::File &&
+                   (kind == OrvaneReferenceMember || kind == OrvaneVariantReferenceMember ||
+                    kind == OrvaneStringMember)) {
             Reverse32(static_cast<size_t>(size), data);
         } else if (kMemberKinds[kind].marshalling == kSwap16Marshalling) {
             Reverse16(static_cast<size_t>(size), data);
@@ -320,7 +326,7 @@ bool TypeHasPointers(const TypeRecords& records, const void* type, bool* result)
 }
 
 bool ReverseObjects(const TypeRecords& records, DataLayout layout, const void* type, int32_t count,
-                    void* data, size_t available) {
+                    void* data, size_t available, bool pointerSlots) {
     if (count < 0) return false;
     int32_t size;
     if (!GetObjectSize(records, layout, type, &size)) return false;
@@ -334,7 +340,8 @@ bool ReverseObjects(const TypeRecords& records, DataLayout layout, const void* t
               kMaxRecordVisits + 16 * static_cast<int64_t>(count) * static_cast<int64_t>(size));
     auto* bytes = static_cast<unsigned char*>(data);
     for (int32_t i = 0; i < count; ++i) {
-        if (!ReverseObject(walk, type, 0, bytes + static_cast<size_t>(i) * size)) return false;
+        if (!ReverseObject(walk, type, 0, bytes + static_cast<size_t>(i) * size, pointerSlots))
+            return false;
     }
     return true;
 }

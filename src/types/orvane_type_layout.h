@@ -254,9 +254,11 @@ bool TypeHasPointers(const TypeRecords& records, const void* type, bool* result)
 // Byte-reverses `count` consecutive objects of `type` at `data`, member by member: an
 // InlineMember recursively, other members by the 16- or 32-bit units their marshalling names
 // (byte and unmarshalled members stay). Fails, touching nothing, when the objects would not fit
-// in `available` bytes.
+// in `available` bytes. With `pointerSlots`, the 32-bit slots of reference, variant reference
+// and string members (unmarshalled, since pointer fixups overwrite them) are reversed too: a
+// writer that makes a file image in the other byte order keeps its slot markers in that order.
 bool ReverseObjects(const TypeRecords& records, DataLayout layout, const void* type, int32_t count,
-                    void* data, size_t available);
+                    void* data, size_t available, bool pointerSlots = false);
 
 // Writes the empty value of a member / of every member of an object: identity transforms,
 // inline objects filled recursively, zero bytes otherwise. *written receives the bytes
