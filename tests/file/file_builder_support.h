@@ -6,6 +6,7 @@
 #define ORVANE_TESTS_FILE_BUILDER_SUPPORT_H
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -29,6 +30,14 @@ namespace orvane_test {
 inline std::string TempName(const std::string& name) {
     return std::string(OrvaneGetTemporaryDirectory()) + "orvane_builder_" +
            std::to_string(getpid()) + "_" + name;
+}
+
+// True when a file in the given byte order is stored reversed on this host (big-endian files
+// on a little-endian host, little-endian ones on a big-endian host).
+inline bool ReversedOnThisHost(orvane_file_byte_order order) {
+    const bool big = order == OrvaneBigEndianByteOrder ||
+                     (order == OrvaneNativeByteOrder && std::endian::native == std::endian::big);
+    return big != (std::endian::native == std::endian::big);
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {

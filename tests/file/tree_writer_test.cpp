@@ -76,7 +76,7 @@ TEST_P(TreeRoundTrip, EveryStandardTypeComesBackMemberByMember) {
     LoadedFile f;
     orvane_test::LoadFile(path, &f);
     ASSERT_TRUE(f.ok);
-    EXPECT_EQ(f.reversed, GetParam().order == OrvaneBigEndianByteOrder);
+    EXPECT_EQ(f.reversed, orvane_test::ReversedOnThisHost(GetParam().order));
     EXPECT_EQ(f.header->CRC, f.CRC());
     for (uint32_t s = 0; s < f.header->SectionCount; ++s)
         EXPECT_EQ(f.table[s].Compression, f.table[s].ExpandedSize ? uint32_t(GetParam().compression)

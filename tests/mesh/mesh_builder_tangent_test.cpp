@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#if ORVANE_TESTS_HAVE_ASSIMP
 #include "mesh_builder_assets.h"
+#endif
 #include "orvane/mesh.h"
 #include "support/log_capture.h"
 
@@ -281,6 +283,7 @@ TEST(MeshBuilderTangents, ExportedBuilderKeepsToItsCapacity) {
     }
 }
 
+#if ORVANE_TESTS_HAVE_ASSIMP
 // The angle between our tangents and assimp's on a shared character. Both follow increasing U
 // and are orthogonal to the normal; they differ in how vertices are smoothed: assimp averages the
 // tangents of all vertices at a position whose normals are within 45 degrees, the builder only
@@ -328,8 +331,10 @@ TEST(MeshBuilderTangents, AgreeWithAssimpOnTheFbxCharacter) {
     CompareWithAssimp("fbx/pab/arnaud.fbx");
 }
 
+#endif  // ORVANE_TESTS_HAVE_ASSIMP
 }  // namespace
 
+#if ORVANE_TESTS_HAVE_ASSIMP
 namespace {
 
 // Welding and adjacency on a real character: each corner's normal moved by 0.01 on odd faces, so
@@ -402,3 +407,4 @@ TEST(MeshBuilderAssets, CesiumManWeldsAndAdjacency) {
 }
 
 }  // namespace
+#endif  // ORVANE_TESTS_HAVE_ASSIMP
