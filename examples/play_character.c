@@ -12,8 +12,8 @@
 
 #include <orvane.h>
 
-static void Print(orvane_log_message_type type, orvane_log_message_origin origin,
-                  const char* text, void* user) {
+static void Print(orvane_log_message_type type, orvane_log_message_origin origin, const char* text,
+                  void* user) {
     (void)origin, (void)user;
     fprintf(stderr, "orvane %s: %s\n", type == OrvaneErrorMessage ? "error" : "note", text);
 }
