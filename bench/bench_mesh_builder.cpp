@@ -1,4 +1,4 @@
-// Building meshes from their triangles, on the shared characters read with assimp:
+// Building meshes from their triangles, on the characters of the project's data read with assimp:
 //
 //   Build/<character>             every assimp vertex pushed as a base vertex with its weights,
 //                                 every face's corners (normal, texture coordinates) welded

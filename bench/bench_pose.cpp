@@ -1,9 +1,10 @@
-// World-pose composition on the 67-joint character of the shared workload: the skeleton is
-// built with the skeleton builder from the workload's rest pose, and the local pose is frame
-// 10 of the walk (rotations and translations, scale flags clear), then the same frame with a
-// small scale/shear on every joint. Beside each exported build, in the same run: a plain
-// scalar loop that composes the same matrices (the baseline), and each per-bone path's walk.
-// One iteration builds all 67 joints, so the reported time is nanoseconds per pose.
+// World-pose composition on the 67-joint character of the peer workload
+// (data/pab_walk_jog_arnaud4.json): the skeleton is built with the skeleton builder from the
+// workload's rest pose, and the local pose is frame 10 of the walk (rotations and translations,
+// scale flags clear), then the same frame with a small scale/shear on every joint. Beside each
+// exported build, in the same run: a plain scalar loop that composes the same matrices (the
+// baseline), and each per-bone path's walk. One iteration builds all 67 joints, so the reported
+// time is nanoseconds per pose.
 #include <cstdio>
 #include <cstring>
 #include <string>

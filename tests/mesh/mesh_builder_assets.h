@@ -1,6 +1,7 @@
-// The shared characters read with assimp as plain arrays, and fed to the mesh builder the way an
-// exporter would: every assimp vertex is a base vertex with its bone weights, every face pushes
-// its corners' normals and first texture coordinates. Used by the builder tests and benchmark.
+// The characters of the project's data read with assimp as plain arrays, and fed to the mesh
+// builder the way an exporter would: every assimp vertex is a base vertex with its bone weights,
+// every face pushes its corners' normals and first texture coordinates. Used by the builder tests
+// and benchmark.
 #ifndef ORVANE_TESTS_MESH_BUILDER_ASSETS_H
 #define ORVANE_TESTS_MESH_BUILDER_ASSETS_H
 

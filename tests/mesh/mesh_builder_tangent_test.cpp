@@ -1,6 +1,6 @@
 // Tangent frames from texture coordinates: orthonormal frames along the texture's directions,
 // the handedness sign, splitting at a mirrored seam, degenerate coordinates, the exported builder
-// with its capacity, and agreement with assimp's tangents on the shared characters.
+// with its capacity, and agreement with assimp's tangents on the characters of the project's data.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
