@@ -48,7 +48,7 @@ contains "the walk moves the root" "$work/out" "root motion travelled: 2.600 (0.
 check "info" 0 "$tool" info "$work/demo.ovn"
 contains "info names the byte order" "$work/out" "little-endian"
 contains "info checks the CRC" "$work/out" "valid"
-contains "info counts the content" "$work/out" "1 skeletons (23 bones)"
+contains "info counts the content" "$work/out" "1 skeleton (23 bones)"
 check "info --tree" 0 "$tool" info "$work/demo.ovn" --tree --depth 4
 contains "the tree shows bone names" "$work/out" '"Spine1"'
 contains "the tree shows the clips" "$work/out" '"Walk"'
