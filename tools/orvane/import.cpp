@@ -43,14 +43,14 @@ bool ParseAxes(const std::string& text, ImportArguments* arguments) {
 }
 
 // A number above 0 and at most `most`.
-CLI::Validator Above0(double most) {
+CLI::Validator Above0(double most, const char* mostText) {
     return CLI::Validator(
-        [most](std::string& text) {
+        [most, mostText](std::string& text) {
             char* end = nullptr;
             const double value = std::strtod(text.c_str(), &end);
             if (end == text.c_str() || *end != 0 || !(value > 0) || value > most)
-                return "must be a number above 0 and at most " + CLI::detail::to_string(most) +
-                       ", not " + text;
+                return "must be a number above 0 and at most " + std::string(mostText) + ", not " +
+                       text;
             return std::string();
         },
         "");
@@ -80,7 +80,7 @@ Command AddImportCommand(CLI::App& tool) {
                     "object space (above 0, at most 1000000)")
         ->type_name("CM")
         ->capture_default_str()
-        ->check(Above0(1e6));
+        ->check(Above0(1e6, "1000000"));
     app->add_option("--codec", arguments->codec, "the codec of the file's sections")
         ->capture_default_str()
         ->check(CLI::IsMember({"none", "pelma0", "pelma1"}));
@@ -95,7 +95,7 @@ Command AddImportCommand(CLI::App& tool) {
         ->check([](const std::string& text) {
             ImportArguments parsed;
             return ParseAxes(text, &parsed) ? std::string()
-                                            : "--axes takes RIGHT,UP,BACK, each one of x, -x, "
+                                            : "takes RIGHT,UP,BACK, each one of x, -x, "
                                               "y, -y, z, -z, not \"" +
                                                   text + "\"";
         });
@@ -103,7 +103,7 @@ Command AddImportCommand(CLI::App& tool) {
                     "length units per metre in the written file (default: the scene's own)")
         ->type_name("U")
         ->default_str("")
-        ->check(Above0(1e9));
+        ->check(Above0(1e9, "1000000000"));
     app->add_option("--anim", arguments->anims,
                     "further scenes whose clips are added, matched to the bones by name "
                     "(repeatable; several files may follow one --anim)")

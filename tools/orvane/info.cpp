@@ -74,7 +74,9 @@ bool Load(const char* path, const FileHead& head, Loaded* loaded, std::string* p
     }
     for (uint32_t i = 0; i < head.header->SectionCount; ++i)
         if (head.table[i].ExpandedSize && loaded->file->Sections[i] == nullptr) {
-            *problem = "section " + std::to_string(i) + " cannot be loaded";
+            const std::string reason = LibraryReason();
+            *problem = "section " + std::to_string(i) + " cannot be loaded" +
+                       (reason.empty() ? "" : ": " + reason);
             return false;
         }
     loaded->root = OrvaneGetDataTreeFromFile(loaded->file);

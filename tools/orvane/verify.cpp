@@ -67,7 +67,9 @@ int RunVerify(const std::string& pathText, bool quiet) {
     for (uint32_t i = 0; i < head.header->SectionCount; ++i) {
         if (head.table[i].ExpandedSize && file->Sections[i] == nullptr) {
             OrvaneFreeFile(file);
-            return Fail("verify: %s: section %u cannot be loaded", path, i);
+            const std::string reason = LibraryReason();
+            return Fail("verify: %s: section %u cannot be loaded%s%s", path, i,
+                        reason.empty() ? "" : ": ", reason.c_str());
         }
     }
     orvane_variant root = OrvaneGetDataTreeFromFile(file);
