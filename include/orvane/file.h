@@ -396,19 +396,37 @@ ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
 ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder);
 
 /* Rewrites a content file with other section codecs: a section of compression c gets
- * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order. */
+ * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order.
+ * @param SourceFile the content file to read (its CRC is not checked: see
+ *        OrvaneFileCRCIsValid)
+ * @param DestFile the file to write, created or written over from its start: a failure part
+ *        way leaves it partial, so an all-or-nothing write goes to a new name in the same
+ *        folder that is then renamed over the destination
+ * @param CompressorMappingCount the number of entries in CompressorMapping
+ * @param CompressorMapping the new compression of each old one, by the old one's value
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* DestFile,
                                             orvane_int32 CompressorMappingCount,
                                             const orvane_int32* CompressorMapping);
 /* As OrvaneRecompressFile, with the compressed sections written at a compression level
  * (orvane_compression_level). False (logged) for an unknown level, before anything is
- * written. */
+ * written.
+ * @param SourceFile the content file to read
+ * @param DestFile the file to write, as for OrvaneRecompressFile
+ * @param CompressorMappingCount the number of entries in CompressorMapping
+ * @param CompressorMapping the new compression of each old one, by the old one's value
+ * @param CompressionLevel an orvane_compression_level
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneRecompressFileAtLevel(const char* SourceFile, const char* DestFile,
                                                    orvane_int32 CompressorMappingCount,
                                                    const orvane_int32* CompressorMapping,
                                                    orvane_int32 CompressionLevel);
 /* Rewrites a content file in the given byte order (codecs and sections unchanged); objects of
- * mixed member widths are reversed through the file's own type descriptions. */
+ * mixed member widths are reversed through the file's own type descriptions.
+ * @param SourceFile the content file to read
+ * @param DestFile the file to write, as for OrvaneRecompressFile
+ * @param ByteOrder the byte order of the written file
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
                                                   orvane_file_byte_order ByteOrder);
 
@@ -477,10 +495,16 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* W
 /* Null is allowed. */
 ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer);
 
-/* A loaded file's info (or any file info in memory) as a raw image of one section. */
+/* A loaded file's info (or any file info in memory) as a raw image of one section.
+ * @param FileInfo the file info to write (null: false)
+ * @param DestFileName the file to write, as DestFile of OrvaneRecompressFile
+ * @return true when the whole image was written */
 ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo,
                                                   const char* DestFileName);
-/* Reads SourceFile and writes its file info as a raw image. */
+/* Reads SourceFile and writes its file info as a raw image.
+ * @param SourceFile the content file to read
+ * @param DestFileName the file to write, as DestFile of OrvaneRecompressFile
+ * @return true when the file was read and the whole image written */
 ORVANE_API orvane_bool OrvaneConvertFileToRaw(const char* SourceFile, const char* DestFileName);
 
 /* ---- end of data tree writing ---- */
@@ -697,7 +721,12 @@ ORVANE_API orvane_file* OrvaneReadPartialFileFromReader(orvane_file_reader* Read
 ORVANE_API void OrvaneReadFileSection(orvane_file_reader* Reader, orvane_file* File,
                                       orvane_int32 SectionIndex);
 /* The same into the caller's Memory (null: as OrvaneReadFileSection), which the library never
- * releases. */
+ * releases.
+ * @param Reader the reader the File was opened from
+ * @param File the File whose section is read
+ * @param SectionIndex the section, in [0, SectionCount)
+ * @param Memory at least the section's ExpandedSize rounded up to 4 bytes, aligned to its
+ *        Alignment; it must outlive the section */
 ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex, void* Memory);
 /* Resolves the section's pointer slots through the file's pointer table (a pointer into a
@@ -715,7 +744,9 @@ ORVANE_API void OrvaneFixupFileSectionPhase1(orvane_file_reader* Reader, orvane_
 ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex);
 
-/* Whether the CRC of everything from the section table on matches the header's. */
+/* Whether the CRC of everything from the section table on matches the header's.
+ * @param FileName the content file to check
+ * @return false also when the file cannot be opened or is not a content file (logged) */
 ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName);
 
 /* Releases section SectionIndex (unless it is in the caller's memory) and the native copies
