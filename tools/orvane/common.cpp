@@ -263,8 +263,8 @@ void OutputFile::Discard() {
 bool OutputFile::Open(const std::string& destination, const std::vector<std::string>& inputs,
                       bool inPlace, std::string* problem) {
     Discard();
-    destination_ = destination;
-    intoDevice_ = existed_ = false;
+    destination_ = name_ = destination;
+    intoDevice_ = false;
     if (destination.empty()) {
         *problem = "an output file name is empty";
         return false;
@@ -273,7 +273,6 @@ bool OutputFile::Open(const std::string& destination, const std::vector<std::str
     std::string target = destination;
     struct stat st;
     if (stat(destination.c_str(), &st) == 0) {
-        existed_ = true;
         if (S_ISDIR(st.st_mode)) {
             *problem = destination + ": is a directory; give a file name";
             return false;
@@ -329,11 +328,11 @@ bool OutputFile::Open(const std::string& destination, const std::vector<std::str
 
 bool OutputFile::Commit(std::string* problem) {
     if (temporary_.empty()) {
-        *problem = destination_ + ": nothing was written";
+        *problem = name_ + ": nothing was written";
         return false;
     }
     auto failed = [&](const char* what, int error) {
-        *problem = destination_ + ": " + what + ": " + SystemReason(error);
+        *problem = name_ + ": " + what + ": " + SystemReason(error);
         Discard();
         return false;
     };

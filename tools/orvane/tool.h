@@ -166,9 +166,8 @@ public:
     void Discard();
 
 private:
-    std::string destination_, temporary_;
+    std::string destination_, name_, temporary_;  // name_: the destination as the user gave it
     bool intoDevice_ = false;
-    bool existed_ = false;
     unsigned mode_ = 0;
 };
 
