@@ -71,11 +71,10 @@ int Run(int argc, char** argv) {
     tool.set_version_flag("--version", OrvaneGetVersionString(), "print the library's version");
     tool.set_help_flag("-h,--help", "print this help (every command has its own)");
     bool quiet = false, verbose = false;
-    CLI::Option* quietFlag =
-        tool.add_flag("-q,--quiet", quiet, "print nothing but errors (before or after COMMAND)");
+    tool.add_flag("-q,--quiet", quiet,
+                  "print nothing but errors (before or after COMMAND; wins over --verbose)");
     tool.add_flag("-v,--verbose", verbose,
-                  "also print the library's own log lines, with their source module and line")
-        ->excludes(quietFlag);
+                  "also print the library's own log lines, with their source module and line");
     tool.require_subcommand(1);
     tool.footer(
         "Run 'orvane COMMAND --help' or 'orvane help COMMAND' for a command's arguments. "
