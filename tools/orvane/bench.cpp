@@ -205,7 +205,7 @@ int RunBench(const BenchOptions& o) {
             std::thread::hardware_concurrency());
     }
     OrvaneFreeFile(file);
-    if (LibraryErrorCount() != 0) status = 1;
+    if (LibraryErrorStatus("bench") != 0) status = 1;
     return status;
 }
 

@@ -21,7 +21,7 @@ namespace {
 int g_libraryErrors = 0;
 bool g_quietWarnings = false;
 Verbosity g_verbosity = Verbosity::Normal;
-std::string g_systemReason, g_firstError;
+std::string g_systemReason, g_firstError, g_firstErrorEver;
 
 double Now() {
     timespec t;
@@ -87,6 +87,8 @@ void PrintLibraryMessage(orvane_log_message_type type, orvane_log_message_origin
     } else if (type == OrvaneErrorMessage && g_firstError.empty()) {
         g_firstError = WithoutPlace(text);
     }
+    if (type == OrvaneErrorMessage && g_firstErrorEver.empty())
+        g_firstErrorEver = WithoutPlace(text);
     if (g_verbosity != Verbosity::Verbose) return;
     if (type == OrvaneWarningMessage && g_quietWarnings) return;
     std::fprintf(stderr, "orvane: library %s: %s\n",
@@ -95,6 +97,13 @@ void PrintLibraryMessage(orvane_log_message_type type, orvane_log_message_origin
 
 int LibraryErrorCount() {
     return g_libraryErrors;
+}
+
+int LibraryErrorStatus(const char* command) {
+    if (g_libraryErrors == 0) return 0;
+    return Fail("%s: the library reported %d error%s (the first: %s)%s", command, g_libraryErrors,
+                g_libraryErrors == 1 ? "" : "s", g_firstErrorEver.c_str(),
+                g_verbosity == Verbosity::Verbose ? "" : "; --verbose shows them all");
 }
 
 void QuietWarnings(bool quiet) {

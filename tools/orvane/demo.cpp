@@ -449,7 +449,7 @@ int RunDemo(const DemoOptions& o) {
                     writeSeconds * 1e3, loadSeconds * 1e3);
     else
         std::printf("timings: load %.1f ms\n", loadSeconds * 1e3);
-    return LibraryErrorCount() != 0 ? 1 : 0;
+    return LibraryErrorStatus("demo");
 }
 
 }  // namespace

@@ -179,7 +179,7 @@ int RunPlay(const PlayOptions& o) {
         }
     }
     OrvaneFreeFile(file);
-    if (LibraryErrorCount() != 0) status = 1;
+    if (LibraryErrorStatus("play") != 0) status = 1;
     return status;
 }
 

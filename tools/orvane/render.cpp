@@ -199,7 +199,7 @@ int RenderModel(const orvane_file_info* info, const RenderOptions& o) {
     if (!o.quiet)
         Say("drawing: %.2f ms per frame (%d frames, %dx supersampled)",
             drawn ? drawing / drawn * 1e3 : 0.0, drawn, s);
-    return LibraryErrorCount() != 0 ? 1 : 0;
+    return LibraryErrorStatus("render");
 }
 
 namespace {

@@ -79,6 +79,9 @@ void PrintLibraryMessage(orvane_log_message_type type, orvane_log_message_origin
                          const char* text, void* user);
 // Errors the library has logged so far.
 int LibraryErrorCount();
+// 0 when the library has logged no error; otherwise prints one line ("COMMAND: the library
+// reported N errors (the first: ...)") and returns 1.
+int LibraryErrorStatus(const char* command);
 // While set, the library's warnings are not shown (for look-ups that may warn by design).
 void QuietWarnings(bool quiet);
 // Why the library's last operation failed, for a message of the tool's own: the operating
