@@ -223,8 +223,10 @@ Command AddBenchCommand(CLI::App& tool) {
         ->capture_default_str();
     app->add_option("--anim", options->anim, "the clip to play (default: the first one)");
     app->add_option("--blend", options->blends, "another clip blended in, as NAME:WEIGHT")
-        ->allow_extra_args(false);
-    app->add_option("--instances", options->instances, "characters posed each frame")
+        ->allow_extra_args(false)
+        ->default_str("");
+    app->add_option("--instances", options->instances,
+                    "characters posed each frame (1 to 100000, as memory allows)")
         ->capture_default_str();
     app->add_option("--threads", options->threads, "the most threads to measure with")
         ->capture_default_str();

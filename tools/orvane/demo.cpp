@@ -472,7 +472,7 @@ Command AddDemoCommand(CLI::App& tool) {
                     "use this content file instead of building the demo character");
     app->add_flag("--ignore-crc", options->ignoreCrc,
                   "play a --content file whose CRC does not match its contents (a damaged file)");
-    app->add_option("--seconds", options->seconds, "how long each clip plays")
+    app->add_option("--seconds", options->seconds, "how long each clip plays, in seconds")
         ->capture_default_str();
     app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
     app->add_option(

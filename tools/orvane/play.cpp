@@ -200,8 +200,10 @@ Command AddPlayCommand(CLI::App& tool) {
                     "the clip to play at weight 1 (default: the first one for the model)");
     app->add_option("--blend", options->blends,
                     "another clip blended in, as NAME:WEIGHT (repeatable)")
-        ->allow_extra_args(false);
-    app->add_option("--seconds", options->seconds, "how long to play")->capture_default_str();
+        ->allow_extra_args(false)
+        ->default_str("");
+    app->add_option("--seconds", options->seconds, "how long to play, in seconds")
+        ->capture_default_str();
     app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
     app->add_flag("--same-phase", options->samePhase,
                   "fit every clip to the first one's duration (blends cycles in step)");

@@ -250,7 +250,7 @@ Command AddRenderCommand(CLI::App& tool) {
         ->capture_default_str();
     app->add_option("--anim", r.anim, "the clip to play (default: the first one for the model)");
     app->add_option("--model", r.model, "the model's index in the file")->capture_default_str();
-    app->add_option("--columns", r.columns, "frames per row of the sheet (default: up to 8)");
+    app->add_option("--columns", r.columns, "frames per row of the sheet (0: up to 8)");
     app->add_option("--gif", r.gif, "also write an animated GIF of the clip");
     app->add_option("--gif-frames", r.gifFrames, "frames in the GIF")->capture_default_str();
     app->add_option("--samples", r.samples,
