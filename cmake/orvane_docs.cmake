@@ -18,4 +18,6 @@ add_custom_command(OUTPUT ${ORVANE_DOCS_DIR}/html/index.html
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
   COMMENT "Writing the API reference into ${ORVANE_DOCS_DIR}/html"
   VERBATIM)
-add_custom_target(docs DEPENDS ${ORVANE_DOCS_DIR}/html/index.html)
+# Part of the default build, so that every build that can make the reference has it to install
+# and to package.
+add_custom_target(docs ALL DEPENDS ${ORVANE_DOCS_DIR}/html/index.html)

@@ -84,9 +84,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
   RENAME copyright COMPONENT runtime)
 if(TARGET docs)
-  # Present only when the reference was built (`cmake --build build --target docs`).
+  # The reference is built with everything else whenever Doxygen is there (orvane_docs.cmake).
   install(DIRECTORY ${PROJECT_BINARY_DIR}/docs/html/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/html
-    COMPONENT development OPTIONAL)
+    COMPONENT development)
 endif()
 
 # The Debian package: `cpack -G DEB` in the build folder. One package holds the library, its

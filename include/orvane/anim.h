@@ -364,7 +364,7 @@ ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveMakeStaticDaK32fC32f(
 /* B-spline evaluation                                                                      */
 /* ---------------------------------------------------------------------------------------- */
 
-/* A window: ti[-d .. d-1] are the 2d knots and pi[-d*D .. D-1] the d + 1 control vectors
+/* A window: ti[-d to d-1] are the 2d knots and pi[-d*D to D-1] the d + 1 control vectors
  * around the knot interval that contains t. Every routine here is pure (any thread).
  *
  * The sampler routines OrvaneSampleBSpline<degree>x<dimension> (and the normalising forms

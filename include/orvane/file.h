@@ -81,7 +81,11 @@ typedef struct orvane_file_writer orvane_file_writer;
 
 /* Opens FileName for writing at position 0. Clear true creates or empties it; false keeps its
  * contents (creating it when missing). Null, with a platform warning, when it cannot be
- * opened. */
+ * opened.
+ * @param FileName the file to open
+ * @param Clear true: the file is emptied at once, so that a write that fails later leaves it
+ *        partial (write a new name and rename it for an all-or-nothing write)
+ * @return the writer, released by OrvaneDeleteFileWriter */
 ORVANE_API orvane_file_writer* OrvaneNewFileWriter(const char* FileName, orvane_bool Clear);
 /* Closes the file and releases the writer; null is allowed. */
 ORVANE_API void OrvaneDeleteFileWriter(orvane_file_writer* Writer);
@@ -95,7 +99,12 @@ ORVANE_API orvane_int32 OrvaneSeekWriterFromEnd(orvane_file_writer* Writer, orva
 ORVANE_API orvane_int32 OrvaneSeekWriterFromCurrentPosition(orvane_file_writer* Writer,
                                                             orvane_int32 Offset);
 /* True when all Count bytes were written (Count 0 writes nothing and succeeds). While a CRC
- * runs the bytes enter it. */
+ * runs the bytes enter it.
+ * @param Writer the writer
+ * @param Count the number of bytes (0 or more)
+ * @param Bytes Count bytes
+ * @return false, with a platform warning naming the system's reason, when the system took
+ *         fewer bytes (a full disk, the file-size limit) */
 ORVANE_API orvane_bool OrvaneWrite(orvane_file_writer* Writer, orvane_int32 Count,
                                    const void* Bytes);
 /* The running CRC: the standard CRC-32 (zlib's) of every byte written from the begin to the
@@ -324,13 +333,24 @@ typedef enum orvane_file_byte_order {
 
 /* Creates the three part files of every section in TemporaryDirectory, named from
  * TemporaryFileBaseName and a token that is unique to this builder. Null when a part file
- * cannot be created (nothing is left behind) or memory runs out. */
+ * cannot be created (nothing is left behind) or memory runs out.
+ * @param SectionCount the number of sections of the file
+ * @param FileTypeTag the header's type tag (ORVANE_CURRENT_FILE_TYPE_TAG for the standard
+ *        content types)
+ * @param TemporaryDirectory the folder of the part files, ending in "/" (see
+ *        OrvaneGetTemporaryDirectory)
+ * @param TemporaryFileBaseName the start of the part files' names
+ * @return the builder, released by one of the ends or OrvaneAbortFile */
 ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
                                                 orvane_uint32 FileTypeTag,
                                                 const char* TemporaryDirectory,
                                                 const char* TemporaryFileBaseName);
 /* Compression 0 none, 1 Pelma0, 2 Pelma1; Alignment a power of two (0 is taken as 1; others
- * are refused with an error). Chunks already written keep the alignment they were padded to. */
+ * are refused with an error). Chunks already written keep the alignment they were padded to.
+ * @param Builder the builder
+ * @param SectionIndex the section, in [0, SectionCount)
+ * @param CompressionType the section's codec
+ * @param Alignment the section's alignment in memory, in bytes */
 ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment);
 /* The compression level (orvane_compression_level) of every compressed section of the file;
@@ -349,7 +369,12 @@ ORVANE_API void OrvaneSetFileByteOrder(orvane_file_builder* Builder,
 ORVANE_API orvane_bool OrvaneFileIsByteReversed(const orvane_file_builder* Builder);
 /* Appends Size bytes to the part that UnitWidth selects (4 or 0: part 0, 2: part 1, anything
  * else: part 2), padded with zeros to the section's alignment; returns the location of the
- * first byte ((0, 0, 0) after a range error). */
+ * first byte ((0, 0, 0) after a range error).
+ * @param Builder the builder
+ * @param InSectionIndex the section, in [0, SectionCount)
+ * @param UnitWidth the width in bytes of the chunk's units, which selects its part
+ * @param Size the number of bytes
+ * @param Bytes Size bytes */
 ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builder,
                                                      orvane_int32 InSectionIndex,
                                                      orvane_uint32 UnitWidth, orvane_int32 Size,
@@ -359,7 +384,12 @@ ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builde
 ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Builder,
                                                          orvane_file_location Location,
                                                          orvane_int32 AdditionalOffset);
-/* The 4-byte pointer slot at From + FromOffset will point at To. */
+/* The 4-byte pointer slot at From + FromOffset will point at To.
+ * @param Builder the builder
+ * @param From the location of a written chunk
+ * @param FromOffset the slot's offset in bytes from From
+ * @param To the location the slot points at
+ * @return the fixup, for OrvaneAdjustFileFixup; owned by the builder */
 ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
                                                   orvane_file_location From,
                                                   orvane_int32 FromOffset, orvane_file_location To);
@@ -380,14 +410,22 @@ ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,
 ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32 Index,
                                       orvane_uint32 Value);
 /* Each end releases the builder and deletes its temporary files, whatever the result. The
- * writer forms leave the writer open (after the header, or after the raw image). */
+ * writer forms leave the writer open (after the header, or after the raw image).
+ * @param Builder the builder
+ * @param FileName the content file to write, created or emptied first: a failure part way
+ *        leaves it partial, so an all-or-nothing write goes to a new name in the same folder
+ *        that is then renamed over the destination
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
 /* OrvaneEndFile into an open writer, from its current position on. */
 ORVANE_API orvane_bool OrvaneEndFileToWriter(orvane_file_builder* Builder,
                                              orvane_file_writer* Writer);
 /* A raw image: the parts of every section back to back (each aligned to 4), every fixed-up
  * pointer slot holding the offset of its target from the start of the image; no header,
- * fixup arrays or compression. */
+ * fixup arrays or compression.
+ * @param Builder the builder
+ * @param FileName the file to write, as for OrvaneEndFile
+ * @return true when the whole image was written */
 ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName);
 /* OrvaneEndFileRaw into an open writer, from its current position on. */
 ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
@@ -396,19 +434,37 @@ ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
 ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder);
 
 /* Rewrites a content file with other section codecs: a section of compression c gets
- * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order. */
+ * CompressorMapping[c] when c < CompressorMappingCount. The file keeps its byte order.
+ * @param SourceFile the content file to read (its CRC is not checked: see
+ *        OrvaneFileCRCIsValid)
+ * @param DestFile the file to write, created or written over from its start: a failure part
+ *        way leaves it partial, so an all-or-nothing write goes to a new name in the same
+ *        folder that is then renamed over the destination
+ * @param CompressorMappingCount the number of entries in CompressorMapping
+ * @param CompressorMapping the new compression of each old one, by the old one's value
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneRecompressFile(const char* SourceFile, const char* DestFile,
                                             orvane_int32 CompressorMappingCount,
                                             const orvane_int32* CompressorMapping);
 /* As OrvaneRecompressFile, with the compressed sections written at a compression level
  * (orvane_compression_level). False (logged) for an unknown level, before anything is
- * written. */
+ * written.
+ * @param SourceFile the content file to read
+ * @param DestFile the file to write, as for OrvaneRecompressFile
+ * @param CompressorMappingCount the number of entries in CompressorMapping
+ * @param CompressorMapping the new compression of each old one, by the old one's value
+ * @param CompressionLevel an orvane_compression_level
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneRecompressFileAtLevel(const char* SourceFile, const char* DestFile,
                                                    orvane_int32 CompressorMappingCount,
                                                    const orvane_int32* CompressorMapping,
                                                    orvane_int32 CompressionLevel);
 /* Rewrites a content file in the given byte order (codecs and sections unchanged); objects of
- * mixed member widths are reversed through the file's own type descriptions. */
+ * mixed member widths are reversed through the file's own type descriptions.
+ * @param SourceFile the content file to read
+ * @param DestFile the file to write, as for OrvaneRecompressFile
+ * @param ByteOrder the byte order of the written file
+ * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneConvertFileByteOrder(const char* SourceFile, const char* DestFile,
                                                   orvane_file_byte_order ByteOrder);
 
@@ -477,10 +533,16 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* W
 /* Null is allowed. */
 ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer);
 
-/* A loaded file's info (or any file info in memory) as a raw image of one section. */
+/* A loaded file's info (or any file info in memory) as a raw image of one section.
+ * @param FileInfo the file info to write (null: false)
+ * @param DestFileName the file to write, as DestFile of OrvaneRecompressFile
+ * @return true when the whole image was written */
 ORVANE_API orvane_bool OrvaneConvertFileInfoToRaw(const struct orvane_file_info* FileInfo,
                                                   const char* DestFileName);
-/* Reads SourceFile and writes its file info as a raw image. */
+/* Reads SourceFile and writes its file info as a raw image.
+ * @param SourceFile the content file to read
+ * @param DestFileName the file to write, as DestFile of OrvaneRecompressFile
+ * @return true when the file was read and the whole image written */
 ORVANE_API orvane_bool OrvaneConvertFileToRaw(const char* SourceFile, const char* DestFileName);
 
 /* ---- end of data tree writing ---- */
@@ -697,7 +759,12 @@ ORVANE_API orvane_file* OrvaneReadPartialFileFromReader(orvane_file_reader* Read
 ORVANE_API void OrvaneReadFileSection(orvane_file_reader* Reader, orvane_file* File,
                                       orvane_int32 SectionIndex);
 /* The same into the caller's Memory (null: as OrvaneReadFileSection), which the library never
- * releases. */
+ * releases.
+ * @param Reader the reader the File was opened from
+ * @param File the File whose section is read
+ * @param SectionIndex the section, in [0, SectionCount)
+ * @param Memory at least the section's ExpandedSize rounded up to 4 bytes, aligned to its
+ *        Alignment; it must outlive the section */
 ORVANE_API void OrvaneReadFileSectionInPlace(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex, void* Memory);
 /* Resolves the section's pointer slots through the file's pointer table (a pointer into a
@@ -715,7 +782,9 @@ ORVANE_API void OrvaneFixupFileSectionPhase1(orvane_file_reader* Reader, orvane_
 ORVANE_API void OrvaneFixupFileSectionPhase2(orvane_file_reader* Reader, orvane_file* File,
                                              orvane_int32 SectionIndex);
 
-/* Whether the CRC of everything from the section table on matches the header's. */
+/* Whether the CRC of everything from the section table on matches the header's.
+ * @param FileName the content file to check
+ * @return false also when the file cannot be opened or is not a content file (logged) */
 ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName);
 
 /* Releases section SectionIndex (unless it is in the caller's memory) and the native copies

@@ -89,13 +89,22 @@ typedef struct orvane_import_summary {
     char Error[256]; /* empty on success */
 } orvane_import_summary;
 
+/* Fills Options with the defaults given with each field.
+ * @param Options the options to fill (null: nothing happens) */
 ORVANE_IMPORT_API void OrvaneGetDefaultImportOptions(orvane_import_options* Options);
 
-/* Imports InputPath and writes OutputPath. Options may be null (the defaults); Summary may be
- * null. False, with an error logged and in Summary->Error, when the scene cannot be read, holds
- * neither a mesh nor a clip, an option is out of range, or the file cannot be written (a file
- * that this call began at OutputPath is then removed; one that was there before is not). The same
- * input and options give the same bytes. */
+/* Imports InputPath and writes OutputPath. False, with an error logged and in
+ * Summary->Error, when the scene cannot be read, holds neither a mesh nor a clip, an option is
+ * out of range, or the file cannot be written. The same input and options give the same
+ * bytes.
+ * @param InputPath the scene to read, in any format the scene reader knows
+ * @param OutputPath the content file to write. It is written over from its start: when the
+ *        write fails, a file that this call began there is removed, but one that was there
+ *        before is left partial, so an all-or-nothing write goes to a new name in the same
+ *        folder that is then renamed over the destination (as the orvane tool does)
+ * @param Options the import's options (null: the defaults)
+ * @param Summary what the import did (may be null)
+ * @return true when the file was written whole */
 ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char* OutputPath,
                                                const orvane_import_options* Options,
                                                orvane_import_summary* Summary);

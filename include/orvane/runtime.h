@@ -56,7 +56,7 @@ ORVANE_API void OrvaneBuildSkeletonRelativeTransform(orvane_int32 SourceTransfor
                                                      const orvane_int32* SourceParents,
                                                      orvane_int32 BoneIndex,
                                                      orvane_transform* Result);
-/* The skeleton-relative transforms of bones 0 .. Count-1 into Results (stride in bytes).
+/* The skeleton-relative transforms of bones 0 to Count-1 into Results (stride in bytes).
  * When Results is SourceTransforms the transforms are composed in place. The parent indices
  * are checked first (each -1 or lower than its bone's index): on a violation an error is
  * logged and nothing is written. */
@@ -161,7 +161,7 @@ ORVANE_API void OrvaneAccumulateLocalTransform(orvane_local_pose* LocalPose,
                                                const orvane_skeleton* ReferenceSkeleton,
                                                orvane_int32 QuaternionMode,
                                                const orvane_transform* Transform);
-/* Closes the pass over entries FirstBone .. FirstBone+BoneCount-1: untouched entries get the
+/* Closes the pass over entries FirstBone to FirstBone+BoneCount-1: untouched entries get the
  * rest transform of their skeleton bone (SparseBoneArray[i], or i without the array), lighter
  * entries than the fill threshold are filled from the rest pose, position and scale/shear are
  * divided by the total weight and the orientation is normalised. An entry whose total weight
@@ -233,7 +233,7 @@ ORVANE_API orvane_int32 OrvaneSparseBoneArrayAddBone(const orvane_skeleton* Skel
                                                      orvane_int32 InitialBoneCount,
                                                      orvane_int32* SparseBoneArray,
                                                      orvane_int32* SparseBoneArrayReverse);
-/* Writes the transforms of skeleton bones 0 .. BoneCount-1 into Dest: from the sparse pose
+/* Writes the transforms of skeleton bones 0 to BoneCount-1 into Dest: from the sparse pose
  * where the bone is present, the rest transform otherwise. Only the transforms are written. */
 ORVANE_API void OrvaneSparseBoneArrayExpand(const orvane_skeleton* Skeleton,
                                             const orvane_local_pose* SparsePose,
@@ -278,7 +278,7 @@ ORVANE_API orvane_real32* OrvaneGetWorldPoseComposite4x4(const orvane_world_pose
 ORVANE_API orvane_real32* OrvaneGetWorldPose4x4Array(const orvane_world_pose* WorldPose);
 ORVANE_API orvane_real32* OrvaneGetWorldPoseComposite4x4Array(const orvane_world_pose* WorldPose);
 
-/* World and composite matrices of bones FirstBone .. FirstBone+BoneCount-1 from the local
+/* World and composite matrices of bones FirstBone to FirstBone+BoneCount-1 from the local
  * pose (entry i for bone i). */
 ORVANE_API void OrvaneBuildWorldPose(const orvane_skeleton* Skeleton, orvane_int32 FirstBone,
                                      orvane_int32 BoneCount, const orvane_local_pose* LocalPose,
@@ -389,7 +389,7 @@ ORVANE_API void OrvaneSetModelClock(orvane_model_instance* ModelInstance, orvane
 ORVANE_API void OrvaneFreeCompletedModelControls(orvane_model_instance* ModelInstance);
 
 /* Sampling. The Accumulate forms add the playing bindings into an open accumulation of
- * LocalPose (entries FirstBone .. FirstBone+BoneCount-1, entry i being skeleton bone
+ * LocalPose (entries FirstBone to FirstBone+BoneCount-1, entry i being skeleton bone
  * SparseBoneArray[i] when that array is given); the Sample forms open and close the pass
  * themselves. AllowedError is the LOD error under which tracks are replaced by constants
  * (0: only constant tracks). A range outside the pose or the skeleton is refused with an
@@ -433,7 +433,7 @@ ORVANE_API orvane_bool OrvaneSampleSingleModelAnimation(orvane_model_instance* M
                                                         orvane_int32 FirstBone,
                                                         orvane_int32 BoneCount,
                                                         orvane_local_pose* Result);
-/* World pose of bones 0 .. BoneCount-1 (lowered to the bone count of the skeleton, of the
+/* World pose of bones 0 to BoneCount-1 (lowered to the bone count of the skeleton, of the
  * scratch pose and of the world pose): the rest pose when nothing plays, the blend of the
  * local pose sampled into Scratch when two or more bindings play, and, for a single playing
  * binding, its direct build without a local pose. Offset4x4 may be null (identity) and need

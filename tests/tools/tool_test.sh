@@ -22,6 +22,48 @@ check() {  # check DESCRIPTION EXPECTED-STATUS COMMAND...
     fi
 }
 
+lacks() {  # lacks DESCRIPTION FILE TEXT
+    if grep -q -- "$3" "$2"; then
+        failed=$((failed + 1))
+        echo "FAIL: $1: '$3' found"
+        cat "$2"
+    else
+        passed=$((passed + 1))
+    fi
+}
+
+one_line() {  # one_line DESCRIPTION FILE: the file holds exactly one line
+    if [ "$(wc -l <"$2")" -eq 1 ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: not one line"
+        cat "$2"
+    fi
+}
+
+kept() {  # kept DESCRIPTION FILE COPY: the file is byte for byte its copy
+    if cmp -s "$2" "$3"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1: $2 changed"
+    fi
+}
+
+absent() {  # absent DESCRIPTION FILE...: none of the files exists
+    local what=$1 file
+    shift
+    for file in "$@"; do
+        if [ -e "$file" ]; then
+            failed=$((failed + 1))
+            echo "FAIL: $what: $file was left behind"
+            return
+        fi
+    done
+    passed=$((passed + 1))
+}
+
 contains() {  # contains DESCRIPTION FILE TEXT
     if grep -q -- "$3" "$2"; then
         passed=$((passed + 1))
@@ -48,7 +90,7 @@ contains "the walk moves the root" "$work/out" "root motion travelled: 2.600 (0.
 check "info" 0 "$tool" info "$work/demo.ovn"
 contains "info names the byte order" "$work/out" "little-endian"
 contains "info checks the CRC" "$work/out" "valid"
-contains "info counts the content" "$work/out" "1 skeletons (23 bones)"
+contains "info counts the content" "$work/out" "1 skeleton (23 bones)"
 check "info --tree" 0 "$tool" info "$work/demo.ovn" --tree --depth 4
 contains "the tree shows bone names" "$work/out" '"Spine1"'
 contains "the tree shows the clips" "$work/out" '"Walk"'
@@ -401,6 +443,208 @@ assert data.count(b"\x21\xf9\x04") >= 6 and data.endswith(b"\x3b")
     check "render with no frames fails" 1 "$tool" render "$work/man.ovn" -o "$work/x.png" \
         --frames 0
 fi
+# The user's files: never written over by mistake, never left half written, never laundered.
+safe=$work/safe
+mkdir -p "$safe"
+cp "$work/demo.ovn" "$safe/x.ovn"
+cp "$work/demo.ovn" "$safe/keep.ovn"
+leftovers() {  # leftovers DESCRIPTION: no temporary file of the tool is left in $safe
+    absent "$1" "$safe"/.*orvane-*
+}
+# An output that names an input is refused, and the input stays as it was.
+check "raw over its input fails" 1 "$tool" raw "$safe/x.ovn" "$safe/x.ovn"
+contains "raw names the input as the output" "$work/err" "x.ovn: is the input; write the result"
+one_line "raw over its input says so once" "$work/err"
+kept "raw over its input" "$safe/x.ovn" "$safe/keep.ovn"
+ln -s x.ovn "$safe/link.ovn"
+check "raw over its input through a link fails" 1 "$tool" raw "$safe/x.ovn" "$safe/link.ovn"
+contains "the link's input is named" "$work/err" "is the same file as the input"
+kept "raw over its input through a link" "$safe/x.ovn" "$safe/keep.ovn"
+check "render over its input fails" 1 "$tool" render "$safe/x.ovn" -o "$safe/x.ovn" --frames 1 \
+    --size 16x16
+contains "render names the input as the output" "$work/err" "is the input"
+kept "render over its input" "$safe/x.ovn" "$safe/keep.ovn"
+check "render's GIF over its input fails" 1 "$tool" render "$safe/x.ovn" -o "$safe/x.png" \
+    --gif "$safe/x.ovn" --frames 1 --size 16x16
+contains "render names the GIF's input" "$work/err" "is the input"
+kept "render's GIF over its input" "$safe/x.ovn" "$safe/keep.ovn"
+absent "a refused render writes nothing" "$safe/x.png"
+check "demo's picture over its content fails" 1 "$tool" demo --content "$safe/x.ovn" \
+    --png "$safe/x.ovn"
+contains "demo names the input as the picture" "$work/err" "is the input"
+kept "demo's picture over its content" "$safe/x.ovn" "$safe/keep.ovn"
+# recompress and convert work in place, whole.
+check "recompress in place" 0 "$tool" recompress "$safe/x.ovn" "$safe/x.ovn" --codec none
+check "recompress in place gives a whole file" 0 "$tool" verify "$safe/x.ovn"
+check "convert in place" 0 "$tool" convert "$safe/x.ovn" "$safe/x.ovn" --byte-order big
+check "recompress in place back" 0 "$tool" recompress "$safe/x.ovn" "$safe/x.ovn" --codec pelma1
+check "convert in place back" 0 "$tool" convert "$safe/x.ovn" "$safe/x.ovn" --byte-order little
+kept "in-place round trip" "$safe/x.ovn" "$safe/keep.ovn"
+leftovers "in-place rewrites leave no temporary file"
+
+# A write that fails (here the file-size limit, with SIGXFSZ ignored so that the write itself
+# fails) leaves the old file as it was and no partial file.
+limited() {  # limited COMMAND...: runs the tool under a 50 KiB file-size limit
+    (ulimit -f 50 && trap '' XFSZ && "$tool" "$@")
+}
+check "recompress in place past the size limit fails" 1 limited recompress "$safe/x.ovn" \
+    "$safe/x.ovn" --codec none
+contains "the failed write names the file and the reason" "$work/err" \
+    "x.ovn: cannot be written: File too large"
+one_line "the failed write is said once" "$work/err"
+lacks "the failed write is not the platform's warning" "$work/err" "WriteFile"
+kept "recompress in place past the size limit" "$safe/x.ovn" "$safe/keep.ovn"
+cp "$work/demo.raw" "$safe/old.raw"
+cp "$work/demo.raw" "$safe/old-copy.raw"
+check "raw over an old file past the size limit fails" 1 limited raw "$safe/x.ovn" \
+    "$safe/old.raw"
+kept "raw over an old file past the size limit" "$safe/old.raw" "$safe/old-copy.raw"
+check "recompress past the size limit fails" 1 limited recompress "$safe/x.ovn" \
+    "$safe/new.ovn" --codec none
+check "convert past the size limit fails" 1 limited convert "$safe/x.ovn" "$safe/new.ovn" \
+    --byte-order big
+check "raw past the size limit fails" 1 limited raw "$safe/x.ovn" "$safe/new.raw"
+check "render past the size limit fails" 1 limited render "$safe/x.ovn" -o "$safe/new.png" \
+    --frames 16 --size 320x320
+absent "failed writes leave no partial file" "$safe/new.ovn" "$safe/new.raw" "$safe/new.png"
+leftovers "failed writes leave no temporary file"
+check "--verbose adds the library's own lines" 1 limited --verbose raw "$safe/x.ovn" \
+    "$safe/new.raw"
+contains "--verbose shows the platform's line" "$work/err" "library warning: .*WriteFile"
+check "--quiet prints nothing but the result" 0 "$tool" --quiet recompress "$safe/x.ovn" \
+    "$safe/q.ovn" --codec pelma1
+check "--quiet prints nothing on stdout" 0 test ! -s "$work/out"
+check "--quiet prints nothing on stderr" 0 test ! -s "$work/err"
+check "--quiet still prints errors" 1 "$tool" recompress "$safe/x.ovn" "$safe/x.ovn" --quiet \
+    --codec zip
+contains "an error under --quiet is on stderr" "$work/err" "codec"
+
+# A destination that is not a regular file is written into or refused, never replaced.
+check "raw into a folder fails" 1 "$tool" raw "$safe/x.ovn" "$safe"
+contains "a folder as the output is named" "$work/err" "is a directory"
+check "the folder is still a folder" 0 test -d "$safe"
+mkfifo "$safe/fifo"
+(cat "$safe/fifo" >"$safe/from-fifo" &)
+check "raw into a FIFO" 0 "$tool" raw "$safe/x.ovn" "$safe/fifo"
+check "the FIFO is still a FIFO" 0 test -p "$safe/fifo"
+if mknod "$safe/full" c 1 7 2>/dev/null && mknod "$safe/null" c 1 3 2>/dev/null; then
+    check "raw into a full device fails" 1 "$tool" raw "$safe/x.ovn" "$safe/full"
+    contains "the full device's reason is given" "$work/err" "No space left on device"
+    check "the full device is still a device" 0 test -c "$safe/full"
+    check "raw into an empty device" 0 "$tool" raw "$safe/x.ovn" "$safe/null"
+    check "the empty device is still a device" 0 test -c "$safe/null"
+    check "recompress into a full device fails" 1 "$tool" recompress "$safe/x.ovn" \
+        "$safe/full" --codec none
+    check "the full device is still a device after recompress" 0 test -c "$safe/full"
+fi
+
+# Inputs are checked before any work.
+check "info of a folder fails" 1 "$tool" info "$safe"
+contains "info names the folder" "$work/err" "is a directory"
+one_line "info of a folder says so once" "$work/err"
+check "verify of a folder fails" 1 "$tool" verify "$safe"
+contains "verify names the folder" "$work/err" "is a directory"
+check "info of an endless device fails" 1 "$tool" info /dev/zero
+contains "info names the device" "$work/err" "is not a regular file"
+truncate -s 3G "$safe/huge.ovn"
+check "info of a file larger than any content file fails" 1 "$tool" info "$safe/huge.ovn"
+contains "the size is the reason" "$work/err" "larger than any content file"
+rm -f "$safe/huge.ovn"
+check "play of a folder fails" 1 "$tool" play "$safe"
+check "recompress of a folder fails" 1 "$tool" recompress "$safe" "$safe/y.ovn" --codec none
+check "a huge demo picture fails at once" 1 "$tool" demo "$safe/y.ovn" --size 4096x4096 \
+    --frames 64
+contains "the picture's size is the reason" "$work/err" "too large"
+absent "a refused demo writes nothing" "$safe/y.ovn"
+if [ "$(awk '/^MemTotal/ { print $2 }' /proc/meminfo)" -lt 60000000 ]; then
+    check "bench of more instances than memory holds fails at once" 1 "$tool" bench \
+        "$safe/x.ovn" --instances 100000
+    contains "bench says how many it can take" "$work/err" "ask for at most"
+fi
+
+# Damage is never laundered: a file whose CRC does not match is refused by the commands that
+# rewrite or play it, unless --ignore-crc, which warns.
+cp "$work/bad.ovn" "$safe/bad.ovn"
+cp "$work/bad.ovn" "$safe/bad-copy.ovn"
+for command in "recompress --codec none" "convert --byte-order big" "raw"; do
+    options=""
+    [ "$command" = raw ] || options=${command#* }
+    check "$command of a damaged file fails" 1 "$tool" ${command%% *} "$safe/bad.ovn" \
+        "$safe/out" $options
+    contains "$command names the damage" "$work/err" "bad.ovn: the CRC does not match"
+    absent "$command of a damaged file writes nothing" "$safe/out"
+done
+check "recompress of a damaged file in place fails" 1 "$tool" recompress "$safe/bad.ovn" \
+    "$safe/bad.ovn" --codec none
+kept "recompress of a damaged file in place" "$safe/bad.ovn" "$safe/bad-copy.ovn"
+check "play of a damaged file fails" 1 "$tool" play "$safe/bad.ovn" --seconds 0.1
+contains "play names the damage" "$work/err" "the CRC does not match"
+check "render of a damaged file fails" 1 "$tool" render "$safe/bad.ovn" -o "$safe/bad.png"
+contains "render names the damage" "$work/err" "the CRC does not match"
+check "demo of a damaged file fails" 1 "$tool" demo --content "$safe/bad.ovn"
+check "bench of a damaged file fails" 1 "$tool" bench "$safe/bad.ovn"
+check "play --ignore-crc plays a damaged file" 0 "$tool" play "$safe/bad.ovn" --ignore-crc \
+    --seconds 0.1
+contains "--ignore-crc warns" "$work/err" "warning: .*bad.ovn: the CRC does not match"
+check "recompress --ignore-crc rewrites a damaged file" 0 "$tool" recompress "$safe/bad.ovn" \
+    "$safe/out.ovn" --codec none --ignore-crc
+cp "$work/demo.ovn" "$safe/broken.ovn"
+head -c 3000 /dev/zero | tr '\0' '\377' | dd of="$safe/broken.ovn" bs=1 seek=60000 \
+    conv=notrunc 2>/dev/null
+check "info of a file whose section does not load fails" 1 "$tool" info "$safe/broken.ovn"
+contains "info names the section" "$work/err" "broken.ovn: section [0-9]* cannot be loaded"
+check "info --json of a file whose section does not load fails" 1 "$tool" info --json \
+    "$safe/broken.ovn"
+
+# Help: the options with their defaults, `orvane help COMMAND`, an unknown command named.
+check "help recompress" 0 "$tool" help recompress
+contains "help recompress prints its usage" "$work/out" "usage: orvane recompress"
+contains "help recompress lists --level's default" "$work/out" "=default"
+check "help of an unknown command fails" 1 "$tool" help frobnicate
+contains "help names the unknown command" "$work/err" "unknown command 'frobnicate'"
+check "an unknown command is named" 1 "$tool" frobnicate
+contains "the unknown command is named" "$work/err" "unknown command 'frobnicate'"
+check "render --help lists defaults" 0 "$tool" render --help
+contains "render --help lists --frames' default" "$work/out" "frames.*=8"
+
+if "$tool" --help | grep -q "^ *import "; then
+    check "import --help lists its options" 0 "$tool" import --help
+    contains "import --help gives the tolerance's default" "$work/out" "--tolerance CM=0.1"
+    contains "import --help gives the tolerance's unit" "$work/out" "centimetres"
+    contains "import --help lists -o" "$work/out" "-o,--output"
+    check "help import" 0 "$tool" help import
+    contains "help import gives the tolerance's default" "$work/out" "--tolerance CM=0.1"
+    check "import of a folder fails" 1 "$tool" import "$safe"
+    contains "import names the folder" "$work/err" "is a directory"
+    if [ -f "$fox" ]; then
+        cp "$fox" "$safe/scene.glb"
+        cp "$fox" "$safe/scene-copy.glb"
+        check "import over its scene fails" 1 "$tool" import "$safe/scene.glb" -o "$safe/scene.glb"
+        contains "import names the scene as the output" "$work/err" "scene.glb: is the input"
+        kept "import over its scene" "$safe/scene.glb" "$safe/scene-copy.glb"
+        check "import of a missing scene fails" 1 "$tool" import "$safe/none.glb"
+        one_line "a missing scene is said once" "$work/err"
+        check "import of a new file past the size limit fails" 1 limited import \
+            "$safe/scene.glb" -o "$safe/new.ovn" --codec none
+        absent "a failed import leaves no partial file" "$safe/new.ovn"
+        check "import" 0 "$tool" import "$safe/scene.glb" -o "$safe/old.ovn"
+        cp "$safe/old.ovn" "$safe/old-copy.ovn"
+        check "import over an old file past the size limit fails" 1 limited import \
+            "$safe/scene.glb" -o "$safe/old.ovn" --codec none
+        contains "the failed import names the file and the reason" "$work/err" \
+            "old.ovn: cannot be written: File too large"
+        one_line "the failed import is said once" "$work/err"
+        kept "import over an old file past the size limit" "$safe/old.ovn" "$safe/old-copy.ovn"
+        leftovers "a failed import leaves no temporary file"
+        if [ -c "$safe/full" ]; then
+            check "import into a full device fails" 1 "$tool" import "$safe/scene.glb" \
+                -o "$safe/full"
+            contains "import gives the device's reason" "$work/err" "No space left on device"
+            check "the device is still a device after import" 0 test -c "$safe/full"
+        fi
+    fi
+fi
+
 check "render without -o fails" 1 "$tool" render "$work/demo.ovn"
 check "render of a missing file fails" 1 "$tool" render "$work/missing.ovn" -o "$work/x.png"
 check "--version" 0 "$tool" --version

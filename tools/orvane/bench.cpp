@@ -7,6 +7,8 @@
 #include <ctime>
 #include <thread>
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include "frame.h"
@@ -21,7 +23,27 @@ struct BenchOptions {
     std::vector<std::string> blends;
     int model = 0, instances = 16, threads = 2, frames = 120;
     double fps = 60.0;
+    bool ignoreCrc = false;
 };
+
+// What one more posed character holds in memory, from the first one made: the tool's copies
+// of its meshes (positions, normals, texture coordinates, indices), the library's skinned
+// vertices and matrices, and the timings kept for every frame it is posed.
+int64_t CharacterBytes(const Character& character, int frames) {
+    int64_t bytes = 4096 + int64_t(character.BoneCount()) * 256;
+    for (int m = 0; m < character.MeshCount(); ++m) {
+        const PosedMesh& mesh = character.Mesh(m);
+        bytes += int64_t(mesh.vertexCount) * (3 + 3 + 2 + 6) * 4 +
+                 int64_t(mesh.indices.size()) * 4 + int64_t(mesh.textureRGBA.size());
+    }
+    return bytes + int64_t(frames) * 4 * int64_t(sizeof(double));
+}
+
+// The memory the machine has, or 0 when it cannot be told.
+int64_t MachineBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && size > 0 ? int64_t(pages) * size : 0;
+}
 
 double Now() {
     timespec t;
@@ -99,15 +121,24 @@ int RunBench(const BenchOptions& o) {
     if (o.frames < 1 || o.frames > 1000000) return Fail("bench: --frames must be 1 to 1000000");
     if (!(o.fps > 0) || !std::isfinite(o.fps)) return Fail("bench: --fps must be above 0");
 
+    std::string problem;
+    if (!CheckContentInput(o.path, o.ignoreCrc, &problem))
+        return Fail("bench: %s", problem.c_str());
+    ForgetLibraryReason();
     orvane_file* file = OrvaneReadEntireFile(o.path.c_str());
     orvane_file_info* info = file ? OrvaneGetFileInfo(file) : nullptr;
     if (info == nullptr) {
         OrvaneFreeFile(file);
-        return Fail("bench: %s cannot be loaded", o.path.c_str());
+        const std::string reason = LibraryReason();
+        return Fail("bench: %s: cannot be loaded%s%s", o.path.c_str(), reason.empty() ? "" : ": ",
+                    reason.c_str());
     }
     CharacterOptions options;
     options.model = o.model;
     options.unpackVertices = false;
+    // Bench never draws: the texture, read-only, is left in the file for every instance
+    // instead of being decoded into a copy per instance.
+    options.textures = false;
     std::string unusable;
     if (!ChooseClips(info, o.model, o.anim, o.blends, &options.clips, &unusable)) {
         OrvaneFreeFile(file);
@@ -120,12 +151,24 @@ int RunBench(const BenchOptions& o) {
         progress.Step("instantiating");
         std::vector<std::unique_ptr<Character>> characters;
         for (int i = 0; i < o.instances; ++i) {
-            std::string problem;
             characters.push_back(Character::Create(info, options, &problem));
             if (!characters.back()) {
                 characters.clear();
                 OrvaneFreeFile(file);
                 return Fail("bench: %s", problem.c_str());
+            }
+            // The memory of all the instances, bounded once the first shows what one holds
+            // and before the others are made.
+            const int64_t each = CharacterBytes(*characters[0], o.frames);
+            const int64_t machine = MachineBytes();
+            if (i == 0 && machine > 0 && each * o.instances > machine / 2) {
+                characters.clear();
+                OrvaneFreeFile(file);
+                return Fail(
+                    "bench: %d instances of model %d would take about %lld MB, more than half "
+                    "of this machine's memory; ask for at most %lld",
+                    o.instances, o.model, static_cast<long long>(each * o.instances >> 20),
+                    static_cast<long long>(std::max<int64_t>(1, machine / 2 / each)));
             }
         }
         int64_t vertices = 0;
@@ -162,7 +205,7 @@ int RunBench(const BenchOptions& o) {
             std::thread::hardware_concurrency());
     }
     OrvaneFreeFile(file);
-    if (LibraryErrorCount() != 0) status = 1;
+    if (LibraryErrorStatus("bench") != 0) status = 1;
     return status;
 }
 
@@ -180,12 +223,16 @@ Command AddBenchCommand(CLI::App& tool) {
         ->capture_default_str();
     app->add_option("--anim", options->anim, "the clip to play (default: the first one)");
     app->add_option("--blend", options->blends, "another clip blended in, as NAME:WEIGHT")
-        ->allow_extra_args(false);
-    app->add_option("--instances", options->instances, "characters posed each frame")
+        ->allow_extra_args(false)
+        ->default_str("");
+    app->add_option("--instances", options->instances,
+                    "characters posed each frame (1 to 100000, as memory allows)")
         ->capture_default_str();
     app->add_option("--threads", options->threads, "the most threads to measure with")
         ->capture_default_str();
     app->add_option("--frames", options->frames, "frames per measurement")->capture_default_str();
+    app->add_flag("--ignore-crc", options->ignoreCrc,
+                  "time a file whose CRC does not match its contents (a damaged file)");
     return {app, [options] { return RunBench(*options); }};
 }
 

@@ -23,6 +23,7 @@ struct DemoOptions {
     std::string out, level = "default", content, png, size = "240x320";
     double seconds = 2.0, fps = 60.0;
     int frames = 6;
+    bool ignoreCrc = false;
 };
 
 double Now() {
@@ -275,6 +276,30 @@ int RunDemo(const DemoOptions& o) {
         height < 16 || width > 4096 || height > 4096) {
         return Fail("demo: --size takes WxH, each from 16 to 4096, not \"%s\"", o.size.c_str());
     }
+    // Memory for the picture, bounded before any work: up to three rows of cells, each drawn
+    // supersampled.
+    if (int64_t(width) * o.frames * int64_t(height) * 3 > (int64_t(1) << 28))
+        return Fail("demo: the picture would be too large (3 rows of %d frames of %d x %d)",
+                    o.frames, width, height);
+    if (int64_t(width) * height * kSupersampling * kSupersampling > (int64_t(1) << 26))
+        return Fail("demo: frames of %d x %d are too large to draw", width, height);
+    std::string problem;
+    if (!o.content.empty() && !CheckContentInput(o.content, o.ignoreCrc, &problem))
+        return Fail("demo: %s", problem.c_str());
+    std::vector<std::string> inputs;
+    if (!o.content.empty()) inputs.push_back(o.content);
+    OutputFile contentOutput;
+    if (o.content.empty() && !o.out.empty() && !contentOutput.Open(o.out, inputs, false, &problem))
+        return Fail("demo: %s", problem.c_str());
+    if (!o.png.empty()) {
+        OutputFile check;
+        std::vector<std::string> pictureInputs = inputs;
+        if (o.content.empty() && !o.out.empty()) pictureInputs.push_back(o.out);
+        if (!check.Open(o.png, pictureInputs, false, &problem))
+            return Fail("demo: %s", problem.c_str());
+        if (!o.out.empty() && o.content.empty() && o.png == o.out)
+            return Fail("demo: the picture and the content file cannot both be %s", o.png.c_str());
+    }
     CountLibraryAllocations();
     const std::string path =
         !o.out.empty() ? o.out : std::string(OrvaneGetTemporaryDirectory()) + "orvane_demo.ovn";
@@ -285,7 +310,6 @@ int RunDemo(const DemoOptions& o) {
     if (source.empty()) {
         std::printf("Orvane %s: building the demo character from code\n", OrvaneGetVersionString());
         progress.Step("building");
-        std::string problem;
         const double start = Now();
         character = DemoCharacter::Build(&problem);
         buildSeconds = Now() - start;
@@ -306,8 +330,17 @@ int RunDemo(const DemoOptions& o) {
 
         progress.Step("writing");
         const double writeStart = Now();
-        if (!character->Write(path.c_str(), OrvanePelma1Compression, LevelOf(o.level)))
-            return Fail("demo: %s cannot be written", path.c_str());
+        if (contentOutput.path().empty() && !contentOutput.Open(path, inputs, false, &problem))
+            return Fail("demo: %s", problem.c_str());
+        ForgetLibraryReason();
+        if (!character->Write(contentOutput.path().c_str(), OrvanePelma1Compression,
+                              LevelOf(o.level))) {
+            contentOutput.Discard();
+            const std::string reason = LibraryReason();
+            return Fail("demo: %s: cannot be written%s%s", path.c_str(), reason.empty() ? "" : ": ",
+                        reason.c_str());
+        }
+        if (!contentOutput.Commit(&problem)) return Fail("demo: %s", problem.c_str());
         writeSeconds = Now() - writeStart;
         source = path;
     }
@@ -322,7 +355,6 @@ int RunDemo(const DemoOptions& o) {
         return Fail("demo: %s cannot be loaded back", source.c_str());
     }
     if (character) {
-        std::string problem;
         if (!SameContent(*character, info, &problem)) {
             OrvaneFreeFile(file);
             return Fail("demo: %s: %s", source.c_str(), problem.c_str());
@@ -372,7 +404,7 @@ int RunDemo(const DemoOptions& o) {
         }
         std::vector<Image> cells;
         double drawSeconds = 0;
-        std::string labels, problem;
+        std::string labels;
         for (const auto& [label, options] : rows) {
             std::vector<Image> row;
             if (!RenderRow(info, options, o.frames, width, height, &row, &drawSeconds)) {
@@ -396,9 +428,11 @@ int RunDemo(const DemoOptions& o) {
                        : source) +
                   ".png";
         }
-        if (!WritePng(png, sheet, &problem)) {
+        if (WriteOutput("demo", png, {source}, [&](const std::string& at, std::string* why) {
+                return WritePng(at, sheet, why);
+            }) != 0) {
             OrvaneFreeFile(file);
-            return Fail("demo: %s: %s", png.c_str(), problem.c_str());
+            return 1;
         }
         const int drawnFrames = o.frames * int(rows.size());
         std::printf(
@@ -415,7 +449,7 @@ int RunDemo(const DemoOptions& o) {
                     writeSeconds * 1e3, loadSeconds * 1e3);
     else
         std::printf("timings: load %.1f ms\n", loadSeconds * 1e3);
-    return LibraryErrorCount() != 0 ? 1 : 0;
+    return LibraryErrorStatus("demo");
 }
 
 }  // namespace
@@ -436,11 +470,15 @@ Command AddDemoCommand(CLI::App& tool) {
         ->check(CLI::IsMember(kLevelNames));
     app->add_option("--content", options->content,
                     "use this content file instead of building the demo character");
-    app->add_option("--seconds", options->seconds, "how long each clip plays")
+    app->add_flag("--ignore-crc", options->ignoreCrc,
+                  "play a --content file whose CRC does not match its contents (a damaged file)");
+    app->add_option("--seconds", options->seconds, "how long each clip plays, in seconds")
         ->capture_default_str();
     app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
-    app->add_option("--png", options->png,
-                    "where the contact sheet goes (default: the content file's name with .png)");
+    app->add_option(
+        "--png", options->png,
+        "where the contact sheet goes (default: the content file's name with .png; never the "
+        "content file itself)");
     app->add_option("--frames", options->frames, "frames per row of the contact sheet")
         ->capture_default_str()
         ->check(CLI::Range(1, 64));

@@ -201,6 +201,7 @@ struct Character::State {
     double duration = 0;
     bool accelerated = false;
     bool unpackVertices = true;
+    bool textures = true;
     orvane_local_pose* local = nullptr;
     orvane_world_pose* world = nullptr;
     float offset[16];  // the model's placement, the world pose's root matrix
@@ -316,7 +317,8 @@ bool Character::State::AddMesh(const orvane_mesh* mesh, int index, std::string* 
             }
     }
 
-    if (const orvane_texture* texture = FirstTexture(*mesh)) {
+    const orvane_texture* texture = textures ? FirstTexture(*mesh) : nullptr;
+    if (texture != nullptr) {
         const int32_t w = texture->Width, h = texture->Height;
         if (w > 0 && h > 0 && int64_t(w) * h <= (int64_t(1) << 26)) {
             posed.textureRGBA.resize(size_t(w) * size_t(h) * 4);
@@ -399,7 +401,8 @@ std::unique_ptr<Character> Character::Create(const orvane_file_info* info,
     if (options.model < 0 || options.model >= info->ModelCount || info->Models == nullptr ||
         info->Models[options.model] == nullptr) {
         *problem = "model " + std::to_string(options.model) + " is not in the file (it has " +
-                   std::to_string(info->ModelCount) + " models)";
+                   std::to_string(info->ModelCount) +
+                   (info->ModelCount == 1 ? " model)" : " models)");
         return nullptr;
     }
     std::unique_ptr<Character> character(new Character());
@@ -409,6 +412,7 @@ std::unique_ptr<Character> Character::Create(const orvane_file_info* info,
     s.skeleton = s.model->Skeleton;
     s.accelerated = options.accelerated;
     s.unpackVertices = options.unpackVertices;
+    s.textures = options.textures;
     if (s.skeleton == nullptr || s.skeleton->BoneCount < 0 ||
         (s.skeleton->BoneCount > 0 && s.skeleton->Bones == nullptr)) {
         *problem = "the model has no usable skeleton";

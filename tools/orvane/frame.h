@@ -39,6 +39,9 @@ struct CharacterOptions {
     // meshes' positions and normals (normals made unit length again), after the timed stages.
     // Off, they stay as Create left them: for timing the library's frame alone.
     bool unpackVertices = true;
+    // The first texture of each mesh is decoded for drawing (PosedMesh::textureRGBA); off for
+    // characters that are never drawn.
+    bool textures = true;
 };
 
 // Wall-clock seconds spent in each stage of one Pose call.

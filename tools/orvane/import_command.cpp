@@ -1,8 +1,8 @@
-// `orvane import`: an art-tool scene becomes a content file through liborvane_import.
+// `orvane import`: an art-tool scene becomes a content file through liborvane_import; the
+// arguments come parsed from import.cpp.
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,34 +10,12 @@
 #ifdef ORVANE_HAVE_IMPORTER
 #include "orvane/import.h"
 #endif
+#include "tool.h"
 
-int RunImportCommand(int argc, char** argv);
-
-namespace {
-
-const char kImportUsage[] =
-    "usage: orvane import IN [-o OUT] [--tolerance CM] [--codec none|pelma0|pelma1]\n"
-    "                     [--textures raw|s3tc] [--axes RIGHT,UP,BACK] [--units-per-meter U]\n"
-    "                     [--anim FILE...]\n"
-    "  reads IN (glTF, FBX, COLLADA, .X, BVH ...) and writes OUT (default: IN with .ovn);\n"
-    "  --axes takes three of x, -x, y, -y, z, -z (e.g. x,z,-y for Z up)\n";
-
-int UsageError(const char* problem) {
-    std::fprintf(stderr, "orvane import: %s\n%s", problem, kImportUsage);
-    return 1;
-}
+namespace orvane_tool {
 
 #ifdef ORVANE_HAVE_IMPORTER
-bool ParseAxis(const std::string& text, float out[3]) {
-    out[0] = out[1] = out[2] = 0;
-    if (text.size() == 1 || (text.size() == 2 && text[0] == '-')) {
-        const char c = text.back();
-        if (c < 'x' || c > 'z') return false;
-        out[c - 'x'] = text[0] == '-' ? -1.0f : 1.0f;
-        return true;
-    }
-    return false;
-}
+namespace {
 
 struct Terminal {
     bool bar = isatty(fileno(stderr)) != 0;
@@ -57,116 +35,81 @@ void ShowProgress(const char* step, int done, int total, void* user) {
 
 void PrintLine(const char* line, void* user) {
     auto* t = static_cast<Terminal*>(user);
+    if (CurrentVerbosity() == Verbosity::Quiet) return;
     if (t->open) std::fprintf(stderr, "\r%*s\r", 80, "");
     t->open = false;
     std::printf("%s\n", line);
 }
-#endif
 
 }  // namespace
+#endif
 
-int RunImportCommand(int argc, char** argv) {
+int RunImport(const ImportArguments& a) {
 #ifndef ORVANE_HAVE_IMPORTER
-    (void)argc;
-    (void)argv;
-    std::fprintf(stderr, "orvane import: this tool was built without the importer (assimp)\n");
-    return 1;
+    (void)a;
+    return Fail("import: this tool was built without the importer (assimp)");
 #else
+    std::string problem;
+    if (!CheckInput(a.in, &problem)) return Fail("import: %s", problem.c_str());
+    for (const std::string& anim : a.anims)
+        if (!CheckInput(anim, &problem)) return Fail("import: %s", problem.c_str());
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
-    const char* in = nullptr;
-    std::string out;
-    std::vector<const char*> anims;
-    for (int i = 0; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (a == "--help" || a == "-h") {
-            std::printf("%s", kImportUsage);
-            return 0;
-        } else if (a == "-o") {
-            const char* v = value();
-            if (!v) return UsageError("-o needs a file");
-            out = v;
-        } else if (a == "--tolerance") {
-            const char* v = value();
-            char* end = nullptr;
-            const double cm = v ? std::strtod(v, &end) : 0;
-            if (!v || *end || !(cm > 0) || cm > 1e6) return UsageError("bad --tolerance");
-            options.ToleranceCentimeters = float(cm);
-        } else if (a == "--codec") {
-            const char* v = value();
-            if (!v) return UsageError("--codec needs a value");
-            if (!std::strcmp(v, "none"))
-                options.Codec = OrvaneImportNoCompression;
-            else if (!std::strcmp(v, "pelma0"))
-                options.Codec = OrvaneImportPelma0;
-            else if (!std::strcmp(v, "pelma1"))
-                options.Codec = OrvaneImportPelma1;
-            else
-                return UsageError("bad --codec");
-        } else if (a == "--textures") {
-            const char* v = value();
-            if (!v || (std::strcmp(v, "raw") && std::strcmp(v, "s3tc")))
-                return UsageError("bad --textures");
-            options.TextureEncoding =
-                std::strcmp(v, "s3tc") ? OrvaneImportRawTextures : OrvaneImportS3TCTextures;
-        } else if (a == "--axes") {
-            const char* v = value();
-            if (!v) return UsageError("--axes needs RIGHT,UP,BACK");
-            std::string text = v;
-            float* axes[3] = {options.Right, options.Up, options.Back};
-            size_t start = 0;
-            for (int k = 0; k < 3; ++k) {
-                const size_t comma = text.find(',', start);
-                if ((k < 2) != (comma != std::string::npos) ||
-                    !ParseAxis(
-                        text.substr(start, comma == std::string::npos ? comma : comma - start),
-                        axes[k]))
-                    return UsageError("bad --axes");
-                start = comma + 1;
-            }
-        } else if (a == "--units-per-meter") {
-            const char* v = value();
-            char* end = nullptr;
-            const double u = v ? std::strtod(v, &end) : 0;
-            if (!v || *end || !(u > 0) || u > 1e9) return UsageError("bad --units-per-meter");
-            options.UnitsPerMeter = float(u);
-        } else if (a == "--anim") {
-            // Every following argument that is not an option is a clip file.
-            while (i + 1 < argc && argv[i + 1][0] != '-')
-                anims.push_back(argv[++i]);
-            if (anims.empty()) return UsageError("--anim needs a file");
-        } else if (a.size() > 1 && a[0] == '-') {
-            return UsageError("unknown option");
-        } else if (!in) {
-            in = argv[i];
-        } else {
-            return UsageError("one IN expected");
-        }
-    }
-    if (!in) return UsageError("IN expected");
+    options.ToleranceCentimeters = float(a.toleranceCentimeters);
+    options.Codec = a.codec == "none"     ? OrvaneImportNoCompression
+                    : a.codec == "pelma0" ? OrvaneImportPelma0
+                                          : OrvaneImportPelma1;
+    options.TextureEncoding =
+        a.textures == "s3tc" ? OrvaneImportS3TCTextures : OrvaneImportRawTextures;
+    options.UnitsPerMeter = float(a.unitsPerMeter);
+    std::memcpy(options.Right, a.right, sizeof options.Right);
+    std::memcpy(options.Up, a.up, sizeof options.Up);
+    std::memcpy(options.Back, a.back, sizeof options.Back);
+    std::string out = a.out;
     if (out.empty()) {
-        out = in;
+        out = a.in;
         const size_t slash = out.rfind('/'), dot = out.rfind('.');
         if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
             out.resize(dot);
         out += ".ovn";
     }
+    // The scene and its clip files are never written over; the file is written whole beside
+    // its destination and only then takes its place.
+    std::vector<std::string> inputs = a.anims;
+    inputs.push_back(a.in);
+    OutputFile output;
+    if (!output.Open(out, inputs, false, &problem)) return Fail("import: %s", problem.c_str());
+    std::vector<const char*> anims;
+    for (const std::string& anim : a.anims)
+        anims.push_back(anim.c_str());
     options.AnimationFileCount = int(anims.size());
     options.AnimationFiles = anims.data();
     Terminal terminal;
+    terminal.bar = terminal.bar && CurrentVerbosity() != Verbosity::Quiet;
     options.Progress = ShowProgress;
     options.Report = PrintLine;
     options.UserData = &terminal;
     orvane_import_summary summary;
-    if (!OrvaneImportFile(in, out.c_str(), &options, &summary)) {
-        if (terminal.open) std::fprintf(stderr, "\n");
-        std::fprintf(stderr, "orvane import: %s\n", summary.Error);
-        return 1;
+    ForgetLibraryReason();
+    const bool imported = OrvaneImportFile(a.in.c_str(), output.path().c_str(), &options, &summary);
+    if (terminal.open) std::fprintf(stderr, "\n");
+    if (!imported) {
+        // A failed write names the temporary file; the user knows the destination.
+        const bool writing = std::string(summary.Error).find(output.path()) != std::string::npos;
+        output.Discard();
+        if (writing) {
+            const std::string reason = LibraryReason();
+            return Fail("import: %s: cannot be written%s%s", out.c_str(),
+                        reason.empty() ? "" : ": ", reason.c_str());
+        }
+        return Fail("import: %s", summary.Error);
     }
-    std::printf("%s -> %s: %d bytes; %.3f s (reading %.3f, fitting %.3f, writing %.3f)\n", in,
-                out.c_str(), summary.OutputBytes, summary.TotalSeconds, summary.ReadSeconds,
-                summary.FitSeconds, summary.WriteSeconds);
+    if (!output.Commit(&problem)) return Fail("import: %s", problem.c_str());
+    Say("%s -> %s: %d bytes; %.3f s (reading %.3f, fitting %.3f, writing %.3f)", a.in.c_str(),
+        out.c_str(), summary.OutputBytes, summary.TotalSeconds, summary.ReadSeconds,
+        summary.FitSeconds, summary.WriteSeconds);
     return 0;
 #endif
 }
+
+}  // namespace orvane_tool

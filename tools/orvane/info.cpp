@@ -1,5 +1,6 @@
 // orvane info: what a content file holds, as text or as JSON for scripts.
 #include <cstdio>
+#include <string>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -59,13 +60,39 @@ struct Loaded {
     const orvane_file_info* info = nullptr;
 };
 
-bool Load(const char* path, Loaded* loaded) {
+// Loads the whole file; false with the reason when it does not load whole (a section that
+// cannot be read or expanded, or an error from the library).
+bool Load(const char* path, const FileHead& head, Loaded* loaded, std::string* problem) {
+    const int errorsBefore = LibraryErrorCount();
+    ForgetLibraryReason();
     loaded->file = OrvaneReadEntireFile(path);
-    if (loaded->file == nullptr) return false;
+    if (loaded->file == nullptr) {
+        const std::string reason = LibraryReason();
+        *problem =
+            reason.empty() ? "the file cannot be loaded" : "the file cannot be loaded: " + reason;
+        return false;
+    }
+    for (uint32_t i = 0; i < head.header->SectionCount; ++i)
+        if (head.table[i].ExpandedSize && loaded->file->Sections[i] == nullptr) {
+            const std::string reason = LibraryReason();
+            *problem = "section " + std::to_string(i) + " cannot be loaded" +
+                       (reason.empty() ? "" : ": " + reason);
+            return false;
+        }
     loaded->root = OrvaneGetDataTreeFromFile(loaded->file);
     if (loaded->root.Type && OrvaneDataTypesAreEqual(loaded->root.Type, OrvaneFileInfoType))
         loaded->info = OrvaneGetFileInfo(loaded->file);
+    if (LibraryErrorCount() != errorsBefore) {
+        const std::string reason = LibraryReason();
+        *problem = "the file does not load cleanly" + (reason.empty() ? "" : ": " + reason);
+        return false;
+    }
     return true;
+}
+
+// "1 skeleton", "2 skeletons".
+std::string Count(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 int PrintText(const InfoOptions& options, const FileHead& head) {
@@ -96,16 +123,29 @@ int PrintText(const InfoOptions& options, const FileHead& head) {
                     SectionName(i));
     }
     Loaded loaded;
-    if (!Load(path, &loaded)) return Fail("%s: the file cannot be loaded", path);
+    std::string problem;
+    if (!Load(path, head, &loaded, &problem)) {
+        OrvaneFreeFile(loaded.file);
+        return Fail("info: %s: %s", path, problem.c_str());
+    }
     std::printf("  root:     %s\n", DescribeType(loaded.root.Type));
     if (loaded.info) {
         ContentCounts c = CountContent(loaded.info);
-        std::printf(
-            "  content:  %d textures, %d materials, %d skeletons (%d bones),\n"
-            "            %d vertex data (%d vertices), %d topologies (%d triangles),\n"
-            "            %d meshes, %d models, %d track groups (%d tracks), %d animations\n",
-            c.textures, c.materials, c.skeletons, c.bones, c.vertexDatas, c.vertices, c.topologies,
-            c.triangles, c.meshes, c.models, c.trackGroups, c.tracks, c.animations);
+        std::printf("  content:  %s, %s, %s (%s),\n",
+                    Count(c.textures, "texture", "textures").c_str(),
+                    Count(c.materials, "material", "materials").c_str(),
+                    Count(c.skeletons, "skeleton", "skeletons").c_str(),
+                    Count(c.bones, "bone", "bones").c_str());
+        std::printf("            %s (%s), %s (%s),\n",
+                    Count(c.vertexDatas, "vertex data", "vertex data").c_str(),
+                    Count(c.vertices, "vertex", "vertices").c_str(),
+                    Count(c.topologies, "topology", "topologies").c_str(),
+                    Count(c.triangles, "triangle", "triangles").c_str());
+        std::printf("            %s, %s, %s (%s), %s\n", Count(c.meshes, "mesh", "meshes").c_str(),
+                    Count(c.models, "model", "models").c_str(),
+                    Count(c.trackGroups, "track group", "track groups").c_str(),
+                    Count(c.tracks, "track", "tracks").c_str(),
+                    Count(c.animations, "animation", "animations").c_str());
     }
     if (options.tree && loaded.root.Type && loaded.root.Object) {
         std::printf("  tree:\n");
@@ -147,7 +187,11 @@ int PrintJson(const InfoOptions& options, const FileHead& head) {
     }
     out["sections"] = sections;
     Loaded loaded;
-    if (!Load(path, &loaded)) return Fail("%s: the file cannot be loaded", path);
+    std::string problem;
+    if (!Load(path, head, &loaded, &problem)) {
+        OrvaneFreeFile(loaded.file);
+        return Fail("info: %s: %s", path, problem.c_str());
+    }
     out["root_type"] = DescribeType(loaded.root.Type);
     if (loaded.info) {
         const ContentCounts c = CountContent(loaded.info);
@@ -177,8 +221,7 @@ int PrintJson(const InfoOptions& options, const FileHead& head) {
 int RunInfo(const InfoOptions& options) {
     FileHead head;
     std::string problem;
-    if (!ReadHead(options.path.c_str(), &head, &problem))
-        return Fail("%s: %s", options.path.c_str(), problem.c_str());
+    if (!ReadHead(options.path.c_str(), &head, &problem)) return Fail("info: %s", problem.c_str());
     return options.json ? PrintJson(options, head) : PrintText(options, head);
 }
 

@@ -21,6 +21,7 @@ struct PlayOptions {
     int model = 0;
     double seconds = 2.0, fps = 60.0;
     bool checksum = false, accelerated = false, samePhase = false, list = false, counters = false;
+    bool ignoreCrc = false;
 };
 
 double Percentile(std::vector<double> values, double fraction) {
@@ -61,12 +62,17 @@ int RunPlay(const PlayOptions& o) {
     const double frameCount = std::ceil(o.seconds * o.fps);
     if (frameCount > 1e7) return Fail("play: --seconds x --fps asks for too many frames");
 
+    std::string problem;
+    if (!CheckContentInput(o.path, o.ignoreCrc, &problem)) return Fail("play: %s", problem.c_str());
     CountLibraryAllocations();
+    ForgetLibraryReason();
     orvane_file* file = OrvaneReadEntireFile(o.path.c_str());
     orvane_file_info* info = file ? OrvaneGetFileInfo(file) : nullptr;
     if (info == nullptr) {
         OrvaneFreeFile(file);
-        return Fail("play: %s cannot be loaded", o.path.c_str());
+        const std::string reason = LibraryReason();
+        return Fail("play: %s: cannot be loaded%s%s", o.path.c_str(), reason.empty() ? "" : ": ",
+                    reason.c_str());
     }
     if (o.list) {
         for (int32_t a = 0; a < info->AnimationCount && info->Animations; ++a)
@@ -81,6 +87,7 @@ int RunPlay(const PlayOptions& o) {
     options.samePhase = o.samePhase;
     // The vertices are read back only for the checksum.
     options.unpackVertices = o.checksum;
+    options.textures = false;  // nothing is drawn
     std::string unusable;
     if (!ChooseClips(info, o.model, o.anim, o.blends, &options.clips, &unusable)) {
         OrvaneFreeFile(file);
@@ -89,7 +96,6 @@ int RunPlay(const PlayOptions& o) {
 
     int status = 0;
     {
-        std::string problem;
         std::unique_ptr<Character> character = Character::Create(info, options, &problem);
         if (!character) {
             OrvaneFreeFile(file);
@@ -173,7 +179,7 @@ int RunPlay(const PlayOptions& o) {
         }
     }
     OrvaneFreeFile(file);
-    if (LibraryErrorCount() != 0) status = 1;
+    if (LibraryErrorStatus("play") != 0) status = 1;
     return status;
 }
 
@@ -194,8 +200,10 @@ Command AddPlayCommand(CLI::App& tool) {
                     "the clip to play at weight 1 (default: the first one for the model)");
     app->add_option("--blend", options->blends,
                     "another clip blended in, as NAME:WEIGHT (repeatable)")
-        ->allow_extra_args(false);
-    app->add_option("--seconds", options->seconds, "how long to play")->capture_default_str();
+        ->allow_extra_args(false)
+        ->default_str("");
+    app->add_option("--seconds", options->seconds, "how long to play, in seconds")
+        ->capture_default_str();
     app->add_option("--fps", options->fps, "frames per second")->capture_default_str();
     app->add_flag("--same-phase", options->samePhase,
                   "fit every clip to the first one's duration (blends cycles in step)");
@@ -207,6 +215,8 @@ Command AddPlayCommand(CLI::App& tool) {
     app->add_flag("--list", options->list, "list the file's animations by name, one a line");
     app->add_flag("--checksum", options->checksum,
                   "print a checksum of the last frame's skinned vertices");
+    app->add_flag("--ignore-crc", options->ignoreCrc,
+                  "play a file whose CRC does not match its contents (a damaged file)");
     return {app, [options] { return RunPlay(*options); }};
 }
 

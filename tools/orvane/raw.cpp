@@ -1,5 +1,7 @@
 // orvane raw: the file info written as a flat raw memory image.
 #include <cstdio>
+#include <memory>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -7,19 +9,31 @@
 
 namespace orvane_tool {
 
+namespace {
+
+struct RawOptions {
+    std::string in, out;
+    bool ignoreCrc = false;
+};
+
+}  // namespace
+
 Command AddRawCommand(CLI::App& tool) {
-    auto paths = std::make_shared<std::pair<std::string, std::string>>();
+    auto options = std::make_shared<RawOptions>();
     CLI::App* app = tool.add_subcommand(
         "raw", "Writes a content file's info as a flat raw memory image, one section.");
-    app->add_option("IN", paths->first, "the content file to read")->required();
-    app->add_option("OUT", paths->second, "the file to write")->required();
-    return {app, [paths] {
-                const char* in = paths->first.c_str();
-                const char* out = paths->second.c_str();
-                if (!OrvaneConvertFileToRaw(in, out))
-                    return Fail("%s: cannot be written as a raw image", in);
-                std::printf("%s -> %s (raw image)\n", in, out);
-                return 0;
+    app->add_option("IN", options->in, "the content file to read")->required();
+    app->add_option("OUT", options->out, "the file to write (not IN)")->required();
+    app->add_flag("--ignore-crc", options->ignoreCrc,
+                  "convert a file whose CRC does not match its contents (a damaged file)");
+    return {app, [options] {
+                const RawOptions& o = *options;
+                const int status = WriteContent(
+                    "raw", o.in, o.out, false, o.ignoreCrc,
+                    [&](const char* out) { return OrvaneConvertFileToRaw(o.in.c_str(), out); },
+                    "cannot be written as a raw image");
+                if (status == 0) Say("%s -> %s (raw image)", o.in.c_str(), o.out.c_str());
+                return status;
             }};
 }
 

@@ -96,9 +96,30 @@ int RenderModel(const orvane_file_info* info, const RenderOptions& o) {
     if (o.samples < 1 || o.samples > 4) return Fail("render: --samples must be 1 to 4");
     const int columns = o.columns > 0 ? std::min(o.columns, o.frames) : std::min(o.frames, 8);
     const int rows = (o.frames + columns - 1) / columns;
+    // Memory for the pictures, bounded before any work: the sheet, the GIF's frames (each
+    // cell kept) and the supersampled drawing surface.
     if (int64_t(o.width) * columns * int64_t(o.height) * rows > (int64_t(1) << 28))
         return Fail("render: the contact sheet would be too large (%d x %d cells of %d x %d)",
                     columns, rows, o.width, o.height);
+    if (!o.gif.empty() && int64_t(o.width) * o.height * o.gifFrames > (int64_t(1) << 28))
+        return Fail("render: the GIF would be too large (%d frames of %d x %d)", o.gifFrames,
+                    o.width, o.height);
+    if (int64_t(o.width) * o.height * o.samples * o.samples > (int64_t(1) << 26))
+        return Fail("render: %d x %d pixels supersampled %d x %d is too large to draw", o.width,
+                    o.height, o.samples, o.samples);
+    if (!o.gif.empty() && o.gif == o.out)
+        return Fail("render: the contact sheet and the GIF cannot both be %s", o.out.c_str());
+    std::vector<std::string> inputs;
+    if (!o.input.empty()) inputs.push_back(o.input);
+    // Both destinations are checked before the work, so a refused one costs nothing.
+    {
+        std::string problem;
+        for (const std::string* out : {&o.out, &o.gif}) {
+            OutputFile check;
+            if (!out->empty() && !check.Open(*out, inputs, false, &problem))
+                return Fail("render: %s", problem.c_str());
+        }
+    }
 
     CharacterOptions options;
     options.model = o.model;
@@ -150,10 +171,12 @@ int RenderModel(const orvane_file_info* info, const RenderOptions& o) {
     for (double t : sheetTimes)
         cells.push_back(render(t));
     const Image sheet = ComposeSheet(cells, columns, kBackground);
-    if (!WritePng(o.out, sheet, &problem)) return Fail("render: %s", problem.c_str());
+    if (WriteOutput("render", o.out, inputs, [&](const std::string& path, std::string* why) {
+            return WritePng(path, sheet, why);
+        }) != 0)
+        return 1;
     if (!o.quiet) {
-        std::printf(
-            "%s: %d frames of %.3f s of \"%s\" in %d x %d cells of %d x %d\n", o.out.c_str(),
+        Say("%s: %d frames of %.3f s of \"%s\" in %d x %d cells of %d x %d", o.out.c_str(),
             o.frames, duration,
             character->ClipNames().empty() ? "(rest pose)" : character->ClipNames()[0].c_str(),
             columns, rows, o.width, o.height);
@@ -165,32 +188,43 @@ int RenderModel(const orvane_file_info* info, const RenderOptions& o) {
         // The frames play at the clip's own speed, within what GIF delays can say.
         const double perFrame = duration > 0 ? duration / double(o.gifFrames) : 0.1;
         const int delay = std::clamp(int(std::lround(perFrame * 100)), 2, 1000);
-        if (!WriteGif(o.gif, frames, delay, &problem)) return Fail("render: %s", problem.c_str());
+        if (WriteOutput("render", o.gif, inputs, [&](const std::string& path, std::string* why) {
+                return WriteGif(path, frames, delay, why);
+            }) != 0)
+            return 1;
         if (!o.quiet)
-            std::printf("%s: %d frames of %d x %d, %d ms each\n", o.gif.c_str(), o.gifFrames,
-                        o.width, o.height, delay * 10);
+            Say("%s: %d frames of %d x %d, %d ms each", o.gif.c_str(), o.gifFrames, o.width,
+                o.height, delay * 10);
     }
     if (!o.quiet)
-        std::printf("drawing: %.2f ms per frame (%d frames, %dx supersampled)\n",
-                    drawn ? drawing / drawn * 1e3 : 0.0, drawn, s);
-    return LibraryErrorCount() != 0 ? 1 : 0;
+        Say("drawing: %.2f ms per frame (%d frames, %dx supersampled)",
+            drawn ? drawing / drawn * 1e3 : 0.0, drawn, s);
+    return LibraryErrorStatus("render");
 }
 
 namespace {
 
 struct RenderCommandOptions {
     std::string path, size = "256x256";
+    bool ignoreCrc = false;
     RenderOptions render;
 };
 
 int RunRender(RenderCommandOptions& o) {
     if (!ParseSize(o.size, &o.render.width, &o.render.height))
         return Fail("render: --size takes WxH, each 16 to 4096, not \"%s\"", o.size.c_str());
+    std::string problem;
+    if (!CheckContentInput(o.path, o.ignoreCrc, &problem))
+        return Fail("render: %s", problem.c_str());
+    o.render.input = o.path;
+    ForgetLibraryReason();
     orvane_file* file = OrvaneReadEntireFile(o.path.c_str());
     orvane_file_info* info = file ? OrvaneGetFileInfo(file) : nullptr;
     if (info == nullptr) {
         OrvaneFreeFile(file);
-        return Fail("render: %s cannot be loaded", o.path.c_str());
+        const std::string reason = LibraryReason();
+        return Fail("render: %s: cannot be loaded%s%s", o.path.c_str(), reason.empty() ? "" : ": ",
+                    reason.c_str());
     }
     const int status = RenderModel(info, o.render);
     OrvaneFreeFile(file);
@@ -209,19 +243,21 @@ Command AddRenderCommand(CLI::App& tool) {
         "buffer, Lambert shading, textures, the model framed by its extent over the whole "
         "clip.");
     app->add_option("FILE", options->path, "the content file")->required();
-    app->add_option("-o,--output", r.out, "the PNG contact sheet to write")->required();
+    app->add_option("-o,--output", r.out, "the PNG contact sheet to write (not FILE)")->required();
     app->add_option("--frames", r.frames, "frames in the sheet, spread evenly over the clip")
         ->capture_default_str();
     app->add_option("--size", options->size, "each frame's size in pixels, WxH")
         ->capture_default_str();
     app->add_option("--anim", r.anim, "the clip to play (default: the first one for the model)");
     app->add_option("--model", r.model, "the model's index in the file")->capture_default_str();
-    app->add_option("--columns", r.columns, "frames per row of the sheet (default: up to 8)");
+    app->add_option("--columns", r.columns, "frames per row of the sheet (0: up to 8)");
     app->add_option("--gif", r.gif, "also write an animated GIF of the clip");
     app->add_option("--gif-frames", r.gifFrames, "frames in the GIF")->capture_default_str();
     app->add_option("--samples", r.samples,
                     "supersampling: each pixel averages samples x samples (1 to 4)")
         ->capture_default_str();
+    app->add_flag("--ignore-crc", options->ignoreCrc,
+                  "draw a file whose CRC does not match its contents (a damaged file)");
     return {app, [options] { return RunRender(*options); }};
 }
 

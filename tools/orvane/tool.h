@@ -7,15 +7,20 @@
 // with its Add function declared below and listed in kCommands; tools/CMakeLists.txt globs
 // this folder.
 //
-// The import command plugs in the same way: import.cpp defines AddImportCommand, which for now
-// hands its arguments unread to the importer's own RunImportCommand (import_command.cpp); moving
-// that parsing into CLI11 options there gives it the same --help as the others. Both files are
-// compiled, with ORVANE_TOOL_IMPORT defined and liborvane_import linked, only when the build has
-// the orvane_import target, so the tool builds without assimp.
+// The import command plugs in the same way: import.cpp defines AddImportCommand with its
+// CLI11 options, and import_command.cpp runs the import they ask for through the importer.
+// Both files are compiled, with ORVANE_TOOL_IMPORT defined and liborvane_import linked, only
+// when the build has the orvane_import target, so the tool builds without assimp.
+//
+// What every command keeps to: inputs are checked (CheckInput, ReadHead, CheckContentInput)
+// before any work; every file is written through an OutputFile (whole or not at all, never
+// over an input); failures print one line naming the file and the reason (Fail) and give exit
+// status 1; main turns anything unexpected into such a line.
 #ifndef ORVANE_TOOL_H
 #define ORVANE_TOOL_H
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,22 +52,52 @@ Command AddRenderCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 #ifdef ORVANE_TOOL_IMPORT
 Command AddImportCommand(CLI::App& tool);
+// The import command's arguments (import.cpp) and the import they ask for
+// (import_command.cpp).
+struct ImportArguments {
+    std::string in, out, codec, textures, axes;
+    double toleranceCentimeters = 0, unitsPerMeter = 0;
+    float right[3] = {0, 0, 0}, up[3] = {0, 0, 0}, back[3] = {0, 0, 0};
+    std::vector<std::string> anims;
+};
+int RunImport(const ImportArguments& arguments);
 #endif
 
 // ---------------------------------------------------------------------------------------------
 // Messages (common.cpp)
 // ---------------------------------------------------------------------------------------------
 
-// The library's log callback: errors and warnings go to stderr; errors are counted.
+// How much the tool says: --quiet keeps only errors; --verbose adds the library's own log
+// lines (with their module and line) to the tool's messages.
+enum class Verbosity { Quiet, Normal, Verbose };
+void SetVerbosity(Verbosity verbosity);
+Verbosity CurrentVerbosity();
+
+// The library's log callback: errors are counted and, like warnings, remembered for the tool's
+// own messages; they are printed as they come only with --verbose.
 void PrintLibraryMessage(orvane_log_message_type type, orvane_log_message_origin origin,
                          const char* text, void* user);
 // Errors the library has logged so far.
 int LibraryErrorCount();
+// 0 when the library has logged no error; otherwise prints one line ("COMMAND: the library
+// reported N errors (the first: ...)") and returns 1.
+int LibraryErrorStatus(const char* command);
 // While set, the library's warnings are not shown (for look-ups that may warn by design).
 void QuietWarnings(bool quiet);
+// Why the library's last operation failed, for a message of the tool's own: the operating
+// system's reason when a platform call failed, else the text of the first error (without its
+// module and line) since ForgetLibraryReason; empty when the library said nothing.
+std::string LibraryReason();
+// The operating system's reason alone, when a platform call of the library failed.
+std::string LibrarySystemReason();
+void ForgetLibraryReason();
 
 // Prints "orvane: <message>" on stderr and returns 1, the failure exit status.
 int Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints "orvane: warning: <message>" on stderr, unless --quiet.
+void Warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints a line of what was done on stdout, unless --quiet.
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A progress line on stderr, shown only on a terminal and only once the work has taken more
 // than a second.
@@ -85,18 +120,77 @@ private:
 // Content files (common.cpp)
 // ---------------------------------------------------------------------------------------------
 
-// A file's bytes with its header and section table in this machine's byte order.
+// The largest file that can be a content file: every offset in one is a 32-bit signed value.
+constexpr int64_t kLargestContentFile = 0x7FFFFFFF;
+
+// Checks, before any work, that `path` names a regular file that can be opened for reading
+// and, when maxBytes is above 0, is no larger than that; false with "PATH: reason".
+bool CheckInput(const std::string& path, std::string* problem, int64_t maxBytes = 0);
+// CheckInput for a content file (at most kLargestContentFile bytes), then its CRC: a file
+// whose CRC does not match is refused unless ignoreCrc, which lets it through with a warning.
+// False with "PATH: reason".
+bool CheckContentInput(const std::string& path, bool ignoreCrc, std::string* problem);
+
+// A file's magic record, header and section table, in this machine's byte order.
 struct FileHead {
-    std::vector<uint8_t> bytes;
     bool reversed = false;
     std::vector<uint8_t> headerBlock;
     orvane_file_header* header = nullptr;
     orvane_ovn_section* table = nullptr;
 };
 
-// Reads the whole file and checks its magic value, header and section table; false with a
-// description of the problem.
+// Checks the file as CheckInput does, reads its magic value, header and section table and
+// checks them; false with a description of the problem.
 bool ReadHead(const char* path, FileHead* head, std::string* problem);
+
+// A file the tool writes, written whole or not at all: the work writes path(), a temporary
+// file beside the destination, and Commit flushes it to the disk and renames it over the
+// destination, so a failure at any point leaves the destination as it was and no partial file
+// behind. A destination that is a character device or a FIFO is written into (a copy of the
+// finished temporary file, made in the temporary folder), never replaced; a directory or any
+// other kind of file is refused. A destination that is the same file as one of the inputs
+// (after links are followed) is refused, unless inPlace is set, for the commands that document
+// working in place.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // False with "DESTINATION: reason" when the destination cannot be written.
+    bool Open(const std::string& destination, const std::vector<std::string>& inputs, bool inPlace,
+              std::string* problem);
+    // The temporary file the work writes.
+    const std::string& path() const { return temporary_; }
+    // False with "DESTINATION: reason"; the temporary file is gone either way.
+    bool Commit(std::string* problem);
+    // Removes the temporary file (also done by the destructor when Commit was not reached).
+    void Discard();
+
+private:
+    std::string destination_, name_, temporary_;  // name_: the destination as the user gave it
+    bool intoDevice_ = false;
+    unsigned mode_ = 0;
+};
+
+// The work of a command that reads the content file `in` and writes `out`: checks the input
+// (CheckContentInput), prepares the output (OutputFile: an input is refused as the output
+// unless inPlace), runs write(temporary path) and puts the result in place. On any failure
+// prints one line ("COMMAND: FILE: reason") and returns 1, leaving `out` as it was; 0 on
+// success. `failure` says what could not be done to `in` ("cannot be recompressed").
+int WriteContent(const char* command, const std::string& in, const std::string& out, bool inPlace,
+                 bool ignoreCrc, const std::function<bool(const char*)>& write,
+                 const char* failure);
+
+// Writes a file that is not a content file (a picture) through an OutputFile: write(temporary
+// path, problem) makes it; `inputs` may not be the destination. On failure prints one line
+// ("COMMAND: OUT: cannot be written: reason") and returns 1, leaving `out` as it was.
+int WriteOutput(const char* command, const std::string& out, const std::vector<std::string>& inputs,
+                const std::function<bool(const std::string&, std::string*)>& write);
+
+// The operating system's text for an errno value.
+std::string SystemReason(int error);
 
 // "none", "pelma0", "pelma1" or "unknown".
 const char* CodecName(uint32_t compression);
@@ -136,6 +230,7 @@ struct RenderOptions {
     int width = 256, height = 256;
     int samples = 2;  // supersampling per axis
     bool quiet = false;
+    std::string input;  // the content file drawn, which no picture may replace
 };
 // render.cpp: draws a model of a loaded file as RenderOptions ask; the exit status.
 int RenderModel(const orvane_file_info* info, const RenderOptions& options);

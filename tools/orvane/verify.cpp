@@ -57,37 +57,45 @@ int RunVerify(const std::string& pathText, bool quiet) {
     const char* path = pathText.c_str();
     FileHead head;
     std::string problem;
-    if (!ReadHead(path, &head, &problem)) return Fail("%s: %s", path, problem.c_str());
-    if (!OrvaneFileCRCIsValid(path)) return Fail("%s: the CRC does not match the contents", path);
+    if (!ReadHead(path, &head, &problem)) return Fail("verify: %s", problem.c_str());
+    if (!OrvaneFileCRCIsValid(path))
+        return Fail("verify: %s: the CRC does not match the contents: the file is damaged", path);
     const int errorsBefore = LibraryErrorCount();
+    ForgetLibraryReason();
     orvane_file* file = OrvaneReadEntireFile(path);
-    if (file == nullptr) return Fail("%s: the file cannot be loaded", path);
+    if (file == nullptr) return Fail("verify: %s: the file cannot be loaded", path);
     for (uint32_t i = 0; i < head.header->SectionCount; ++i) {
         if (head.table[i].ExpandedSize && file->Sections[i] == nullptr) {
             OrvaneFreeFile(file);
-            return Fail("%s: section %u cannot be loaded", path, i);
+            const std::string reason = LibraryReason();
+            return Fail("verify: %s: section %u cannot be loaded%s%s", path, i,
+                        reason.empty() ? "" : ": ", reason.c_str());
         }
     }
     orvane_variant root = OrvaneGetDataTreeFromFile(file);
     if (root.Type == nullptr || root.Object == nullptr) {
         OrvaneFreeFile(file);
-        return Fail("%s: the root object cannot be reached", path);
+        return Fail("verify: %s: the root object cannot be reached", path);
     }
     if (OrvaneDataTypesAreEqual(root.Type, OrvaneFileInfoType)) {
         orvane_file_info* info = OrvaneGetFileInfo(file);
         if (info == nullptr) {
             OrvaneFreeFile(file);
-            return Fail("%s: the file info cannot be read", path);
+            return Fail("verify: %s: the file info cannot be read", path);
         }
         problem = CheckStructure(info);
         if (!problem.empty()) {
             OrvaneFreeFile(file);
-            return Fail("%s: %s", path, problem.c_str());
+            return Fail("verify: %s: %s", path, problem.c_str());
         }
     }
     OrvaneFreeFile(file);
-    if (LibraryErrorCount() != errorsBefore) return Fail("%s: loading reported errors", path);
-    if (!quiet) std::printf("%s: OK\n", path);
+    if (LibraryErrorCount() != errorsBefore) {
+        const std::string reason = LibraryReason();
+        return Fail("verify: %s: loading reported errors%s%s", path, reason.empty() ? "" : ": ",
+                    reason.c_str());
+    }
+    if (!quiet) Say("%s: OK", path);
     return 0;
 }
 
