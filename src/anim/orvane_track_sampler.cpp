@@ -268,6 +268,14 @@ template <int D>
 
 // The value is built in locals and stored once: the normalisation reads it back, and a vector
 // load of values just written by single stores stalls on the store buffer.
+//
+// g++ at -O3 cannot see that the curve format's extractor (called through a table) fills the
+// control points this reads, and warns that they may be uninitialised; every caller fills
+// them first.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 template <int Degree, int D, bool Normalize>
 [[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
     float v[D];
@@ -326,6 +334,9 @@ template <int Degree, int D, bool Normalize>
     }
     StoreValues<D>(v, r);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 template <int D, bool Normalize>
 [[gnu::always_inline]] inline void EvaluateDegree(int32_t degree, const float* k, const float* p,

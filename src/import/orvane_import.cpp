@@ -312,7 +312,7 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
         Bone bone;
         bone.name = n->mName.C_Str();
         if (bone.name.empty() || boneByName.count(bone.name))
-            bone.name += "#" + std::to_string(bones.size());
+            bone.name.append(1, '#').append(std::to_string(bones.size()));
         bone.node = n;
         bone.parent = n->mParent && index.count(n->mParent) ? index[n->mParent] : -1;
         bone.nodeGlobal = global[n];

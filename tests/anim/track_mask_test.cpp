@@ -30,7 +30,7 @@ struct TestSkeleton {
         names.resize(parents.size());
         bones.resize(parents.size());
         for (size_t i = 0; i < parents.size(); ++i) {
-            names[i] = "b" + std::to_string(i);
+            names[i] = std::string(1, 'b').append(std::to_string(i));
             bones[i] = orvane_bone{};
             bones[i].Name = const_cast<char*>(names[i].c_str());
             bones[i].ParentIndex = parents[i];

@@ -1,8 +1,10 @@
 // Compression levels: each level's streams through the file builder, recompression and the
 // Pelma1 calls, the default level behind the calls without one, and unknown levels.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -170,8 +172,10 @@ TEST_F(CompressionLevels, Pelma1CallsAtEveryLevel) {
         void* stream = nullptr;
         int32_t size = OrvanePelma1End(state, &stream);
         ASSERT_GT(size, 0);
-        Bytes padded(static_cast<uint8_t*>(stream), static_cast<uint8_t*>(stream) + size);
-        padded.resize(padded.size() + size_t(OrvaneGetPelma1DecompressBufferPaddingSize()));
+        const size_t bytes = size_t(std::max(size, 0));
+        const size_t padding = size_t(std::max(OrvaneGetPelma1DecompressBufferPaddingSize(), 0));
+        Bytes padded(bytes + padding, 0);
+        std::memcpy(padded.data(), stream, bytes);
         Bytes out(data.size());
         EXPECT_TRUE(
             OrvanePelma1Decompress(false, size, padded.data(), int32_t(out.size()), out.data()));
