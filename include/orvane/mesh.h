@@ -338,7 +338,7 @@ ORVANE_API const orvane_skeleton* OrvaneGetMeshBindingToSkeleton(
     const orvane_mesh_binding* Binding);
 ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
     const orvane_mesh_binding* Binding);
-/* BoneCount x 64 bytes. */
+/* BoneCount x 64 bytes; 0 (with an error logged) when that does not fit an int32. */
 ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* Binding,
                                                          orvane_int32 BoneCount);
 /* The skinning matrices of binding bones [FirstBone, FirstBone + BoneCount) from a world pose
