@@ -3,7 +3,9 @@
 // few triangles skinned to several of them, a rigid PN33 mesh on one bone, and two clips whose
 // tracks use float, quantised, constant and identity curves (one clip with root
 // motion). Every character is written in both byte orders, as play_<name>_<order>.ovn in the
-// directory given:
+// directory given, and the arm once more with each of the damages a file can carry past the
+// loader (a parent index far out of range, reals that are not numbers or infinite), as
+// play_arm_<damage>.ovn:
 //   cmake --build build --target orvane_write_play_corpus
 //   build/tests/orvane_write_play_corpus tests/fuzz/corpus/play
 #include <cmath>
@@ -303,6 +305,41 @@ int main(int argc, char** argv) {
             }
             std::printf("wrote %s\n", path.c_str());
         }
+    }
+    // Damages, each written alone and undone.
+    Character arm;
+    if (!Build(arm, "arm", 4)) return 1;
+    struct Damage {
+        const char* name;
+        float* real;
+        float value;
+        int32_t* integer;
+        int32_t number;
+    };
+    const float nan = std::nanf("");
+    const float infinity = HUGE_VALF;
+    const Damage damages[] = {
+        {"far-parent", nullptr, 0, &arm.skeleton->Bones[1].ParentIndex, 67108864},
+        {"nan-duration", &arm.clips[0].Duration, nan, nullptr, 0},
+        {"infinite-duration", &arm.clips[1].Duration, infinity, nullptr, 0},
+        {"nan-time-step", &arm.clips[0].TimeStep, nan, nullptr, 0},
+        {"nan-rest-orientation", &arm.skeleton->Bones[2].Transform.Orientation[3], nan, nullptr, 0},
+        {"infinite-loop", &arm.groups[1]->LoopTranslation[0], infinity, nullptr, 0},
+    };
+    for (const Damage& d : damages) {
+        float savedReal = d.real ? *d.real : 0.0f;
+        int32_t savedInteger = d.integer ? *d.integer : 0;
+        if (d.real) *d.real = d.value;
+        if (d.integer) *d.integer = d.number;
+        const std::string path = std::string(argv[1]) + "/play_arm_" + d.name + ".ovn";
+        const bool written = Write(arm, path.c_str(), OrvaneLittleEndianByteOrder);
+        if (d.real) *d.real = savedReal;
+        if (d.integer) *d.integer = savedInteger;
+        if (!written) {
+            std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+            return 1;
+        }
+        std::printf("wrote %s\n", path.c_str());
     }
     return 0;
 }

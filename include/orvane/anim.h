@@ -416,7 +416,8 @@ ORVANE_API void OrvaneSampleBSpline3x4(const orvane_real32* ti, const orvane_rea
                                        orvane_real32 t, orvane_real32* Result);
 ORVANE_API void OrvaneSampleBSpline3x9(const orvane_real32* ti, const orvane_real32* pi,
                                        orvane_real32 t, orvane_real32* Result);
-/* The normalising forms: one Newton step towards unit length after the weighted sum. */
+/* The normalising forms: the weighted sum scaled to unit length, exactly (to float rounding;
+ * a sum without length, or one that is not finite, is left as it is). */
 ORVANE_API void OrvaneSampleBSpline1x3n(const orvane_real32* ti, const orvane_real32* pi,
                                         orvane_real32 t, orvane_real32* Result);
 ORVANE_API void OrvaneSampleBSpline1x4n(const orvane_real32* ti, const orvane_real32* pi,
@@ -485,10 +486,10 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
  * - a NaN t reads the last interval and yields NaN values.
  * An identity curve yields the first Dimension values of IdentityVector (zeros when null), a
  * constant its control, a keyframed curve its first frame. Normalize (dimension 3 or 4, degree
- * above 0) renormalises by one Newton step; with Dimension 4 a window continued past an end
- * is made sign-continuous first. A null, unrecognised or mismatched curve, an out-of-range
- * degree or dimension logs an error and leaves Result unchanged. Reads only the curve; safe
- * from any number of threads. */
+ * above 0) renormalises exactly, as the normalising B-spline forms do; with Dimension 4 a
+ * window continued past an end is made sign-continuous first. A null, unrecognised or mismatched
+ * curve, an out-of-range degree or dimension logs an error and leaves Result unchanged. Reads only
+ * the curve; safe from any number of threads. */
 ORVANE_API void OrvaneEvaluateCurveAtT(orvane_int32 Dimension, orvane_bool Normalize,
                                        orvane_bool BackwardsLoop, const orvane_curve2* Curve,
                                        orvane_bool ForwardsLoop, orvane_real32 CurveDuration,
@@ -661,8 +662,13 @@ typedef void (*orvane_track_sampler)(const orvane_track_sample_context* Context,
                                      orvane_real32* CompositeResult);
 
 /* Writes all three components and ORs into Result->Flags (start it at 0): bit 1 unless the
- * position curve is the identity, bit 2 and bit 4 likewise. Orientations are normalised by one
- * Newton step. BoundTrack is not used. */
+ * position curve is the identity, bit 2 and bit 4 likewise. A sampled orientation is normalised
+ * to unit length (exactly, to float rounding: keys far apart blend to a quaternion much shorter
+ * than 1, which a single Newton step would leave scaling and shearing); one without length
+ * (opposite keys half way) or not a number becomes the identity. Every track sampler, the
+ * position-and-orientation sampler and the model instances' sampling paths (local poses and the
+ * accelerated world build alike) take their orientations from here, so they agree to rounding.
+ * A constant orientation is used as stored. BoundTrack is not used. */
 ORVANE_API void OrvaneSampleTrackUUULocal(const orvane_track_sample_context* Context,
                                           const orvane_transform_track* SourceTrack,
                                           const void* BoundTrack, orvane_transform* Result);

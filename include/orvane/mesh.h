@@ -311,14 +311,16 @@ ORVANE_API void OrvaneTransformBoundingBox(const orvane_real32 Affine3[3],
 typedef struct orvane_mesh_binding orvane_mesh_binding;
 
 /* Bytes of the block: the record, then BoneCount int32 indices, then BoneCount more for a
- * transferred binding. 0 for a null mesh. */
+ * transferred binding. 0 for a null mesh, or when the size does not fit an int32. */
 ORVANE_API orvane_int32 OrvaneGetResultingMeshBindingSize(const orvane_mesh* Mesh,
                                                           const orvane_skeleton* FromSkeleton,
                                                           const orvane_skeleton* ToSkeleton);
 /* Builds into Memory (pointer-aligned, OrvaneGetResultingMeshBindingSize bytes). Null, after
- * an error, for null arguments, a skinned mesh bound to a skeleton without bones, or a mesh
- * whose vertices name bone bindings it does not have (damaged data). A bone name the skeleton
- * lacks binds to bone 0 with a warning. */
+ * an error, for null arguments, a skinned mesh bound to a skeleton without bones or to one
+ * that fails the skeleton checks of model instances (runtime.h: parents in order, finite
+ * rest transforms and inverse world matrices), or a mesh whose vertices name bone bindings
+ * it does not have (damaged data). A bone name the skeleton lacks binds to bone 0 with a
+ * warning. */
 ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* Mesh,
                                                             const orvane_skeleton* FromSkeleton,
                                                             const orvane_skeleton* ToSkeleton,
@@ -338,7 +340,7 @@ ORVANE_API const orvane_skeleton* OrvaneGetMeshBindingToSkeleton(
     const orvane_mesh_binding* Binding);
 ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
     const orvane_mesh_binding* Binding);
-/* BoneCount x 64 bytes. */
+/* BoneCount x 64 bytes; 0 (with an error logged) when that does not fit an int32. */
 ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* Binding,
                                                          orvane_int32 BoneCount);
 /* The skinning matrices of binding bones [FirstBone, FirstBone + BoneCount) from a world pose

@@ -326,7 +326,20 @@ ORVANE_API void OrvaneBuildCompositeFromWorldPose(const orvane_skeleton* Skeleto
  * the bindings' read-only data: distinct instances with distinct controls may be sampled on
  * different threads at once (and at the same time as other instances are created or freed).
  * A control shared by two instances updates its local clock lazily, so such instances must
- * be sampled from one thread. Clock values are in seconds. */
+ * be sampled from one thread. Clock values are in seconds. Nothing that starts playing writes
+ * what an animation binding shares: LOD values copied from the animation for a controlled
+ * animation (OrvaneSetTrackGroupLOD) belong to its own binding nodes. Only the explicit LOD
+ * calls on a binding (OrvaneSetLODErrorValue and the others below) change it, and they must
+ * not run while an instance playing it is sampled.
+ *
+ * Content is checked once, where it meets the run time: OrvaneInstantiateModel checks the
+ * model and its skeleton (a bone array for the bone count, every parent index -1 or below
+ * its bone's own, finite rest transforms and inverse world matrices, a mesh binding array for
+ * its count); building an animation binding checks the animation (finite non-negative
+ * Duration and TimeStep, finite Oversampling, arrays for every count of it and its track
+ * groups, finite loop translations and placements, LOD errors that are numbers) and the
+ * skeleton it binds to; OrvaneBeginControlledAnimation checks the animation the same way. What
+ * fails logs an error and gives null. Sampling then trusts what it was given. */
 typedef struct orvane_model_instance orvane_model_instance;
 typedef struct orvane_control orvane_control;
 typedef struct orvane_model_control_binding orvane_model_control_binding;
@@ -355,7 +368,8 @@ enum {
     OrvaneAllDOFs = 511
 };
 
-/* Null for a null model or when memory runs out. The UserData slots start at null. */
+/* Null for a null model, a model that fails the checks above (logged) or when memory runs
+ * out. The UserData slots start at null. */
 ORVANE_API orvane_model_instance* OrvaneInstantiateModel(const orvane_model* Model);
 /* Frees the instance's bindings (front first; controls marked free-when-unbound go with their
  * last binding), then the instance. Null is accepted. */
@@ -483,7 +497,9 @@ ORVANE_API orvane_bool OrvaneClipOrientationDOFs(orvane_real32 Orientation[4],
                                                  orvane_uint32 AllowedDOFs);
 ORVANE_API void OrvaneClipTransformDOFs(orvane_transform* Transform, orvane_uint32 AllowedDOFs);
 
-/* Controls. A new control is active, weight 1, speed 1, one loop, local clock 0. */
+/* Controls. A new control is active, weight 1, speed 1, one loop, local clock 0. A clock or
+ * duration that is not finite logs an error and gives null; a speed or weight that is not
+ * finite logs an error and changes nothing. */
 ORVANE_API orvane_control* OrvaneCreateControl(orvane_real32 CurrentClock,
                                                orvane_real32 LocalDuration);
 ORVANE_API void OrvaneFreeControl(orvane_control* Control);
@@ -708,7 +724,8 @@ ORVANE_API orvane_control* OrvanePlayControlledAnimationBinding(orvane_real32 St
                                                                 const orvane_animation* Animation,
                                                                 orvane_animation_binding* Binding,
                                                                 orvane_model_instance* Model);
-/* Null for a null animation or no memory. Builders belong to one thread. */
+/* Null for a null animation, one that fails the checks above or a StartTime that is not
+ * finite (both logged), or no memory. Builders belong to one thread. */
 ORVANE_API orvane_controlled_animation_builder* OrvaneBeginControlledAnimation(
     orvane_real32 StartTime, const orvane_animation* Animation);
 /* Releases the builder on every path; null on failure (logged). A track group whose binding
@@ -740,12 +757,16 @@ ORVANE_API void OrvaneSetTrackGroupModelMask(orvane_controlled_animation_builder
                                              const struct orvane_track_mask* ModelMask);
 ORVANE_API void OrvaneSetTrackGroupAccumulation(orvane_controlled_animation_builder* Builder,
                                                 orvane_int32 TrackGroupIndex, orvane_int32 Mode);
+/* With CopyValuesOver, the binding nodes made for this track group sample with their own LOD
+ * errors: Scale times the track group's stored errors (the binding's own for tracks without
+ * one). The animation binding, shared by every instance that plays it, is not changed. */
 ORVANE_API void OrvaneSetTrackGroupLOD(orvane_controlled_animation_builder* Builder,
                                        orvane_int32 TrackGroupIndex, orvane_bool CopyValuesOver,
                                        orvane_real32 Scale);
 ORVANE_API orvane_animation_binding* OrvaneGetAnimationBindingFromControlBinding(
     orvane_model_control_binding* Binding);
-/* Plays Pose (not copied: it must outlive the control) through a new control. */
+/* Plays Pose (not copied: it must outlive the control) through a new control. A Duration that
+ * is negative or not finite, or a StartTime that is not finite, logs an error and gives null. */
 ORVANE_API orvane_control* OrvanePlayControlledPose(orvane_real32 StartTime, orvane_real32 Duration,
                                                     const orvane_local_pose* Pose,
                                                     orvane_model_instance* Model,

@@ -7,6 +7,7 @@
 
 #include "anim/orvane_bspline.h"
 #include "anim/orvane_bspline_solver.h"
+#include "anim/orvane_content_checks.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
@@ -536,14 +537,9 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                          int(SampleCount));
         return nullptr;
     }
+    if (!ParentsPrecede(Skeleton->Bones, 0, boneCount, OrvaneAnimationOrigin)) return nullptr;
     for (int32_t b = 0; b < boneCount; ++b) {
         const orvane_bone& bone = Skeleton->Bones[b];
-        if (bone.ParentIndex < -1 || bone.ParentIndex >= b) {
-            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
-                             "ParentIndex %d of bone %d is out of range [-1, %d)",
-                             int(bone.ParentIndex), int(b), int(b));
-            return nullptr;
-        }
         if (bone.Name == nullptr) {
             ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Bone %d has no name to name its track",
                              int(b));

@@ -3,6 +3,7 @@
 // rebasing, loop motion), flushing, iteration, remapping and LOD error values.
 #include "anim/orvane_animation_binding.h"
 
+#include "anim/orvane_content_checks.h"
 #include "anim/orvane_model_instance.h"
 #include "anim/orvane_root_motion.h"
 #include "anim/orvane_track_group.h"
@@ -136,9 +137,9 @@ void Acquire(Cache& cache, orvane_animation_binding* b) {
 
 // ---- Building ----
 
-// The ID names a track group and a model whose skeleton's parent order holds.
+// The ID names a sound animation and one of its track groups.
 const orvane_track_group* CheckedTrackGroup(const orvane_animation_binding_identifier& id) {
-    ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, id.Animation, nullptr);
+    if (!AnimationIsSound(id.Animation, OrvaneAnimationOrigin)) return nullptr;
     const orvane_animation& a = *id.Animation;
     if (id.SourceTrackGroupIndex < 0 || id.SourceTrackGroupIndex >= a.TrackGroupCount ||
         a.TrackGroups == nullptr) {
@@ -148,12 +149,6 @@ const orvane_track_group* CheckedTrackGroup(const orvane_animation_binding_ident
     }
     const orvane_track_group* group = a.TrackGroups[id.SourceTrackGroupIndex];
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, group, nullptr);
-    if (group->TransformTrackCount < 0 ||
-        (group->TransformTrackCount > 0 && group->TransformTracks == nullptr)) {
-        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "TrackGroup.TransformTrackCount %d is not valid",
-                         group->TransformTrackCount);
-        return nullptr;
-    }
     return group;
 }
 
@@ -164,19 +159,7 @@ const orvane_skeleton* CheckedSkeleton(const orvane_model* model) {
         ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "OnModel->Skeleton is not allowed to be 0");
         return nullptr;
     }
-    if (s->BoneCount < 0 || (s->BoneCount > 0 && s->Bones == nullptr)) {
-        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Skeleton.BoneCount %d is not valid", s->BoneCount);
-        return nullptr;
-    }
-    for (int32_t i = 0; i < s->BoneCount; ++i) {
-        const int32_t p = s->Bones[i].ParentIndex;
-        if (p < -1 || p >= i) {
-            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
-                             "Bone %d has ParentIndex %d out of range [-1, %d)", i, p, i);
-            return nullptr;
-        }
-    }
-    return s;
+    return SkeletonIsSound(s, OrvaneAnimationOrigin) ? s : nullptr;
 }
 
 bool IsAnyPattern(const char* p) {

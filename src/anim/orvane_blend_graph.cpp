@@ -396,6 +396,7 @@ ORVANE_API void OrvaneSetBlendDagNodeAnimationBlend(orvane_blend_dag_node* Node,
                                                     orvane_real32 FillThreshold,
                                                     orvane_bool AutoFree) {
     ORVANE_CHECK_TYPE(Node, DagNodeType_Leaf_AnimationBlend, );
+    ORVANE_REQUIRE(ModelInstance != NULL, );
     orvane_blend_dag_animation_blend& a = Node->AnimationBlend;
     if (a.OwnsModelInstance && a.ModelInstance != ModelInstance)
         OrvaneFreeModelInstance(a.ModelInstance);
@@ -407,6 +408,7 @@ ORVANE_API void OrvaneSetBlendDagNodeAnimationBlend(orvane_blend_dag_node* Node,
 ORVANE_API void OrvaneSetBlendDagNodeLocalPose(orvane_blend_dag_node* Node,
                                                orvane_local_pose* LocalPose, orvane_bool AutoFree) {
     ORVANE_CHECK_TYPE(Node, DagNodeType_Leaf_LocalPose, );
+    ORVANE_REQUIRE(LocalPose != NULL, );
     orvane_blend_dag_local_pose& l = Node->LocalPose;
     if (l.OwnsLocalPose && l.LocalPose != LocalPose) OrvaneFreeLocalPose(l.LocalPose);
     l.LocalPose = LocalPose;
@@ -418,6 +420,7 @@ ORVANE_API void OrvaneSetBlendDagNodeCallbacks(
     orvane_blend_dag_set_clock_callback SetClockCallback,
     orvane_blend_dag_motion_vectors_callback MotionVectorsCallback, void* UserData) {
     ORVANE_CHECK_TYPE(Node, DagNodeType_Leaf_Callback, );
+    ORVANE_REQUIRE(SampleCallback != NULL, );
     Node->Callback.SampleCallback = SampleCallback;
     Node->Callback.SetClockCallback = SetClockCallback;
     Node->Callback.MotionVectorsCallback = MotionVectorsCallback;
@@ -450,6 +453,7 @@ ORVANE_API void OrvaneSetBlendDagNodeWeightedBlend(orvane_blend_dag_node* Node,
                                                    orvane_real32 FillThreshold,
                                                    orvane_int32 QuaternionMode) {
     ORVANE_CHECK_TYPE(Node, DagNodeType_Node_WeightedBlend, );
+    ORVANE_REQUIRE(ReferenceSkeleton != NULL, );
     Node->WeightedBlend.ReferenceSkeleton = ReferenceSkeleton;
     Node->WeightedBlend.FillThreshold = FillThreshold;
     Node->WeightedBlend.QuaternionMode = QuaternionMode;

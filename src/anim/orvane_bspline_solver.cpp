@@ -250,12 +250,13 @@ inline float SampleError(bool quaternion, int32_t dimension, const float* s, con
     return sum;
 }
 
-// The renormalisation of the evaluation's normalising samplers.
+// The renormalisation of the evaluation's normalising samplers: exactly to unit length.
 inline void NormalizeLikeSamplers(int32_t dimension, float* v) {
     float length2 = 0.0f;
     for (int32_t k = 0; k < dimension; ++k)
         length2 += v[k] * v[k];
-    const float factor = (3.0f - length2) * 0.5f;
+    if (!(length2 > 0.0f && length2 < 3.0e38f)) return;
+    const float factor = 1.0f / std::sqrt(length2);
     for (int32_t k = 0; k < dimension; ++k)
         v[k] *= factor;
 }

@@ -175,6 +175,13 @@ using namespace orvane;
 
 ORVANE_API orvane_control* OrvaneCreateControl(orvane_real32 CurrentClock,
                                                orvane_real32 LocalDuration) {
+    // The clock divides by the duration and shifts by both: a control never holds a value
+    // that is not a number or infinite.
+    if (!std::isfinite(CurrentClock) || !std::isfinite(LocalDuration)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "CurrentClock %f or LocalDuration %f is not finite",
+                         double(CurrentClock), double(LocalDuration));
+        return nullptr;
+    }
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     auto* c = static_cast<orvane_control*>(OrvaneAllocateFixed(&ControlPool()));
     if (c == nullptr) return nullptr;
@@ -309,6 +316,10 @@ ORVANE_API orvane_real32 OrvaneGetControlSpeed(const orvane_control* Control) {
 }
 
 ORVANE_API void OrvaneSetControlSpeed(orvane_control* Control, orvane_real32 Speed) {
+    if (!std::isfinite(Speed)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Speed %f is not finite", double(Speed));
+        return;
+    }
     Control->Speed = Speed;
 }
 
@@ -342,6 +353,10 @@ ORVANE_API orvane_real32 OrvaneGetControlWeight(const orvane_control* Control) {
 }
 
 ORVANE_API void OrvaneSetControlWeight(orvane_control* Control, orvane_real32 Weight) {
+    if (!std::isfinite(Weight)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Weight %f is not finite", double(Weight));
+        return;
+    }
     const bool wasZero = Control->Weight == 0.0f;
     Control->Weight = Weight;
     if (wasZero != (Weight == 0.0f)) ReorderControlBindings(*Control);

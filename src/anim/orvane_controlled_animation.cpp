@@ -2,6 +2,7 @@
 // instances through one control, the binding callbacks that sample them (into a local pose,
 // straight into a world pose, root motion), and controlled poses.
 #include "anim/orvane_animation_binding.h"
+#include "anim/orvane_content_checks.h"
 #include "anim/orvane_local_pose.h"
 #include "anim/orvane_model_instance.h"
 #include "anim/orvane_root_motion.h"
@@ -42,9 +43,20 @@ struct orvane_controlled_animation_builder {
 namespace orvane {
 namespace {
 
-// Payload words of a controlled-animation node. The sample caches (one per track binding)
-// belong to the node, so two instances playing one binding never write the same memory.
-enum { kBinding = 0, kTrackMask = 1, kModelMask = 2, kHints = 3 };
+// Payload words of a controlled-animation node. The node's sampling state (a sample cache
+// per track binding, and its own LOD errors when it was made with them) belongs to the node,
+// so two instances playing one binding never write the same memory, and what the binding
+// shares stays as it was built.
+enum { kBinding = 0, kTrackMask = 1, kModelMask = 2, kState = 3 };
+
+struct NodeState {
+    orvane_track_sample_cache* caches;  // one per track binding
+    const float* lodErrors;             // one per track binding, or null: the binding's
+};
+
+inline float LODErrorOf(const NodeState& state, const TrackBinding& tb, int32_t i) {
+    return state.lodErrors ? state.lodErrors[i] : tb.LODError;
+}
 
 orvane_animation_binding* BindingOf(orvane_model_control_binding* b) {
     return static_cast<orvane_animation_binding*>(b->Payload[kBinding]);
@@ -82,11 +94,11 @@ void FillContext(orvane_control& control, const orvane_animation& animation,
     }
 }
 
-// The transform of one bound track at the context's time, as the fade window says.
-inline void TrackTransform(const TrackBinding& tb, const orvane_track_sample_context& context,
-                           const FadeWindow& fade, orvane_track_sample_cache* cache,
-                           orvane_transform& out) {
-    const float v = tb.LODError;
+// The transform of one bound track of LOD error v at the context's time, as the fade window
+// says.
+inline void TrackTransform(const TrackBinding& tb, float v,
+                           const orvane_track_sample_context& context, const FadeWindow& fade,
+                           orvane_track_sample_cache* cache, orvane_transform& out) {
     if (v <= fade.start) {
         out = tb.LODTransform;
         return;
@@ -111,40 +123,48 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         record.AnimationBinding ? OrvaneAcquireAnimationBinding(record.AnimationBinding)
                                 : OrvaneAcquireAnimationBindingFromID(&record.BindingID);
     if (binding == nullptr) return false;
+    // The instance's skeleton was checked when the instance was made; a binding built for
+    // another model must not index past its bones.
     const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(b->ModelInstance);
-    if (skeleton && skeleton->BoneCount > 0 && skeleton->Bones == nullptr) skeleton = nullptr;
-    for (int32_t i = 0; skeleton && i < skeleton->BoneCount; ++i) {
-        // The direct build reads each parent's matrix before its child's.
-        const int32_t p = skeleton->Bones[i].ParentIndex;
-        if (p < -1 || p >= i) {
-            ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
-                             "Bone %d has ParentIndex %d out of range [-1, %d)", i, p, i);
-            OrvaneReleaseAnimationBinding(binding);
-            return false;
-        }
-    }
-    if (skeleton == nullptr || binding->TrackBindingCount > skeleton->BoneCount) {
-        // A binding made for a bigger skeleton would index past this instance's bones.
+    const int32_t count = binding->TrackBindingCount;
+    if (skeleton == nullptr || count > skeleton->BoneCount) {
         ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
-                         "AnimationBinding.TrackBindingCount %d is out of range [0, %d]",
-                         binding->TrackBindingCount, skeleton ? skeleton->BoneCount : 0);
+                         "AnimationBinding.TrackBindingCount %d is out of range [0, %d]", count,
+                         skeleton ? skeleton->BoneCount : 0);
         OrvaneReleaseAnimationBinding(binding);
         return false;
     }
-    orvane_track_sample_cache* caches = nullptr;
-    if (binding->TrackBindingCount > 0) {
-        caches = ORVANE_ALLOCATE_ARRAY(orvane_track_sample_cache, binding->TrackBindingCount);
-        if (caches == nullptr) {
-            OrvaneReleaseAnimationBinding(binding);
-            return false;
+    // One block: the state, the caches, and the node's own LOD errors when asked for.
+    const bool ownErrors = record.LODCopyScale >= 0.0f;
+    const size_t cachesAt = (sizeof(NodeState) + alignof(orvane_track_sample_cache) - 1) &
+                            ~(alignof(orvane_track_sample_cache) - 1);
+    const size_t errorsAt = cachesAt + size_t(count) * sizeof(orvane_track_sample_cache);
+    const size_t bytes = errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0);
+    char* block = static_cast<char*>(ORVANE_ALLOCATE(alignof(orvane_track_sample_cache), bytes));
+    if (block == nullptr) {
+        OrvaneReleaseAnimationBinding(binding);
+        return false;
+    }
+    std::memset(block, 0, bytes);
+    auto* state = reinterpret_cast<NodeState*>(block);
+    state->caches = reinterpret_cast<orvane_track_sample_cache*>(block + cachesAt);
+    if (ownErrors) {
+        // The track group's stored errors, scaled, for this node alone: the binding is shared
+        // by every instance that plays the same animation on the same model.
+        auto* errors = reinterpret_cast<float*>(block + errorsAt);
+        const orvane_track_group& group = *BindingTrackGroup(*binding);
+        for (int32_t i = 0; i < count; ++i) {
+            const TrackBinding& tb = binding->TrackBindings[i];
+            errors[i] = tb.LODError;
+            if (tb.TrackIndex >= 0 && tb.TrackIndex < group.TransformLODErrorCount)
+                errors[i] = record.LODCopyScale * group.TransformLODErrors[tb.TrackIndex];
         }
-        std::memset(static_cast<void*>(caches), 0,
-                    size_t(binding->TrackBindingCount) * sizeof(orvane_track_sample_cache));
+        state->lodErrors = errors;
     }
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
     b->Payload[kModelMask] = const_cast<orvane_track_mask*>(record.TrackGroupModelMask);
-    b->Payload[kHints] = caches;
+    b->Payload[kState] = state;
     b->PayloadInt = record.AccumulationMode;
     return true;
 }
@@ -166,7 +186,7 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const auto* trackMask = static_cast<const orvane_track_mask*>(b->Payload[kTrackMask]);
     const auto* modelMask = static_cast<const orvane_track_mask*>(b->Payload[kModelMask]);
-    auto* caches = static_cast<orvane_track_sample_cache*>(b->Payload[kHints]);
+    const NodeState& state = *static_cast<const NodeState*>(b->Payload[kState]);
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
     const orvane_bone* bones = OrvaneGetSourceSkeleton(b->ModelInstance)->Bones;
     for (int32_t i = firstBone; i < last; ++i) {
@@ -179,7 +199,7 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
         if (modelMask) d *= OrvaneGetTrackMaskBoneWeight(modelMask, s);
         if (d <= 0.001f) continue;
         orvane_transform t;
-        TrackTransform(tb, context, fade, caches + s, t);
+        TrackTransform(tb, LODErrorOf(state, tb, s), context, fade, state.caches + s, t);
         if (removeRoot && s == 0) {
             t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
             t.Orientation[0] = t.Orientation[1] = t.Orientation[2] = 0.0f;
@@ -200,32 +220,18 @@ constexpr int32_t kDirectRangeBones = 256;
 // The local transform of bone i for a direct build.
 inline void DirectLocal(const TrackBinding& tb, const orvane_bone& bone, bool removeRoot, int32_t i,
                         const orvane_track_sample_context& context, const FadeWindow& fade,
-                        orvane_track_sample_cache* cache, orvane_transform& t) {
+                        const NodeState& state, orvane_transform& t) {
     if (tb.SourceTrack == nullptr) {
         t = bone.Transform;
         return;
     }
-    TrackTransform(tb, context, fade, cache, t);
+    TrackTransform(tb, LODErrorOf(state, tb, i), context, fade, state.caches + i, t);
     if (removeRoot && i == 0) {
         // The root keeps only its scale/shear: its motion goes to the model matrix.
         t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
         t.Orientation[0] = t.Orientation[1] = t.Orientation[2] = 0.0f;
         t.Orientation[3] = 1.0f;
         t.Flags &= ~uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasOrientation);
-        return;
-    }
-    if (t.Flags & OrvaneTransformHasOrientation) {
-        // The sampler's orientation is one Newton step from unit length; a matrix built from
-        // it would scale as well as rotate.
-        float* q = t.Orientation;
-        const float l2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
-        if (l2 > 0.0f) {
-            const float k = 1.0f / std::sqrt(l2);
-            q[0] *= k;
-            q[1] *= k;
-            q[2] *= k;
-            q[3] *= k;
-        }
     }
 }
 
@@ -244,7 +250,7 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const WorldPoseRoutines& r = ChosenWorldPoseRoutines();
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
-    auto* caches = static_cast<orvane_track_sample_cache*>(b->Payload[kHints]);
+    const NodeState& state = *static_cast<const NodeState*>(b->Payload[kState]);
     float* worlds = WorldMatrices(*result);
     float* composites = CompositeMatrices(*result);
     const orvane_bone* bones = skeleton->Bones;
@@ -253,8 +259,8 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
         // the parent chain in registers, which the per-bone builders cannot.
         orvane_transform locals[kDirectRangeBones];
         for (int32_t i = 0; i < count; ++i)
-            DirectLocal(binding.TrackBindings[i], bones[i], removeRoot, i, context, fade,
-                        caches + i, locals[i]);
+            DirectLocal(binding.TrackBindings[i], bones[i], removeRoot, i, context, fade, state,
+                        locals[i]);
         for (int32_t i = count; i < boneCount; ++i)
             locals[i] = bones[i].Transform;
         alignas(16) float clean[16];
@@ -271,8 +277,7 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
         const float* parent = bone.ParentIndex < 0 ? offset : worlds + 16 * bone.ParentIndex;
         orvane_transform t;
         if (i < count)
-            DirectLocal(binding.TrackBindings[i], bone, removeRoot, i, context, fade, caches + i,
-                        t);
+            DirectLocal(binding.TrackBindings[i], bone, removeRoot, i, context, fade, state, t);
         else
             t = bone.Transform;
         BuildBone(r, t, parent, InverseWorldOf(bone), composites + 16 * i, worlds + 16 * i);
@@ -367,8 +372,8 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
 
 void ReleaseAnimation(orvane_model_control_binding* b) {
     OrvaneReleaseAnimationBinding(BindingOf(b));
-    if (b->Payload[kHints]) ORVANE_DEALLOCATE(b->Payload[kHints]);
-    b->Payload[kBinding] = b->Payload[kHints] = nullptr;
+    if (b->Payload[kState]) ORVANE_DEALLOCATE(b->Payload[kState]);
+    b->Payload[kBinding] = b->Payload[kState] = nullptr;
 }
 
 const ControlBindingCallbacks kAnimationCallbacks = {AnimationBindingField, nullptr,
@@ -463,8 +468,15 @@ ORVANE_API orvane_controlled_animation_builder* OrvaneBeginControlledAnimation(
     orvane_real32 StartTime, const orvane_animation* Animation) {
     ORVANE_TIMING_BLOCK("BeginControlledAnimation");
     ORVANE_CHECK_NOT_NULL(OrvaneControlledAnimationOrigin, Animation, nullptr);
-    const int32_t count =
-        Animation->TrackGroups && Animation->TrackGroupCount > 0 ? Animation->TrackGroupCount : 0;
+    // The control takes the clip's Duration as its length, and sampling its TimeStep: an
+    // animation whose reals cannot be trusted is refused here, before anything is made.
+    if (!AnimationIsSound(Animation, OrvaneControlledAnimationOrigin)) return nullptr;
+    if (!std::isfinite(StartTime)) {
+        ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin, "StartTime %f is not finite",
+                         double(StartTime));
+        return nullptr;
+    }
+    const int32_t count = Animation->TrackGroupCount;
     const size_t header =
         (sizeof(orvane_controlled_animation_builder) + alignof(void*) - 1) & ~(alignof(void*) - 1);
     size_t bytes;
@@ -519,12 +531,9 @@ ORVANE_API orvane_control* OrvaneEndControlledAnimation(
         orvane_model_control_binding* node =
             BindControlToModel(&kAnimationCallbacks, control, r.Target,
                                (control->Flags & OrvaneControlActive) != 0, &r);
-        if (node == nullptr) {
+        // A record with LOD values to copy gives its node its own (see InitializeAnimation).
+        if (node == nullptr)
             ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin, "Unable to bind track group");
-            continue;
-        }
-        if (r.LODCopyScale >= 0.0f)
-            OrvaneCopyLODErrorValuesFromAnimation(BindingOf(node), r.LODCopyScale);
     }
     ORVANE_DEALLOCATE(Builder);
     return control;
@@ -632,6 +641,13 @@ ORVANE_API orvane_control* OrvanePlayControlledPose(orvane_real32 StartTime, orv
                                                     const orvane_track_mask* ModelMask) {
     ORVANE_CHECK_NOT_NULL(OrvaneControlledAnimationOrigin, Pose, nullptr);
     ORVANE_CHECK_NOT_NULL(OrvaneControlledAnimationOrigin, Model, nullptr);
+    if (!DurationIsUsable(Duration) || !std::isfinite(StartTime)) {
+        ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
+                         "Duration %f is not a finite time of at least 0 or StartTime %f is not "
+                         "finite",
+                         double(Duration), double(StartTime));
+        return nullptr;
+    }
     orvane_control* control = OrvaneCreateControl(StartTime, Duration);
     if (control == nullptr) {
         ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin, "Unable to create control");

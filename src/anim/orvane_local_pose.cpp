@@ -2,6 +2,7 @@
 // world matrix of one bone, attachment offsets, modulation composites and copies.
 #include "anim/orvane_local_pose.h"
 
+#include "anim/orvane_content_checks.h"
 #include "anim/orvane_skeleton.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -207,21 +208,15 @@ bool WorldMatrixFromLocalPose(const orvane_skeleton* skeleton, int32_t boneIndex
                          skeleton->BoneCount);
         return false;
     }
+    // The chain below is walked without checks once the bones up to this one hold the rule.
+    if (!ParentsPrecede(skeleton->Bones, 0, boneIndex + 1, OrvaneLocalPoseOrigin)) return false;
     float m[16];
     for (int32_t b = boneIndex; b != -1;) {
         const orvane_transform* t = PoseTransform(*skeleton, *pose, b, reverse);
         if (t == nullptr) return false;
         BuildCompositeTransform4x4(*t, m);
         ColumnMatrixMultiply4x3(result, result, m);
-        const int32_t parent = skeleton->Bones[b].ParentIndex;
-        if (parent < -1 || parent >= b) {
-            ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
-                             "Bone %d has parent index %d, which does not precede it", b, parent);
-            std::memset(result, 0, 16 * sizeof(float));
-            result[0] = result[5] = result[10] = result[15] = 1.0f;
-            return false;
-        }
-        b = parent;
+        b = skeleton->Bones[b].ParentIndex;
     }
     if (offset) ColumnMatrixMultiply4x3(result, result, offset);
     return true;
@@ -436,7 +431,10 @@ ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orv
                                                const orvane_int32* SparseBoneArray) {
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
     const int32_t count = LocalPose->BoneCount;
-    if (BoneCount == 0 && FirstBone >= 0 && FirstBone <= count) return;
+    // An empty range inside the pose, or on an empty pose, has nothing to finish; one that
+    // starts past the last bone is out of range like any other.
+    if (BoneCount == 0 && FirstBone >= 0 && (FirstBone < count || (FirstBone == 0 && count == 0)))
+        return;
     if (FirstBone < 0 || FirstBone >= count) {
         ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "FirstBone %d is out of range [0, %d)", FirstBone,
                          count);

@@ -1,6 +1,7 @@
 // Sparse bone arrays: local poses that hold a subset of a skeleton's bones.
 #include "anim/orvane_local_pose.h"
 
+#include "anim/orvane_content_checks.h"
 #include "anim/orvane_skeleton.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -19,15 +20,10 @@ bool CheckBone(const orvane_skeleton* skeleton, int32_t bone) {
     return true;
 }
 
-// The parent of a checked bone, checked in turn: -1 or a lower index.
-bool ParentOf(const orvane_skeleton& skeleton, int32_t bone, int32_t* parent) {
-    *parent = skeleton.Bones[bone].ParentIndex;
-    if (*parent < -1 || *parent >= bone) {
-        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
-                         "Bone %d has parent index %d, which does not precede it", bone, *parent);
-        return false;
-    }
-    return true;
+// Whether the chain from a checked bone to its root can be walked: the bones up to it hold
+// the parent-order rule.
+bool ChainIsWalkable(const orvane_skeleton& skeleton, int32_t bone) {
+    return ParentsPrecede(skeleton.Bones, 0, bone + 1, OrvaneLocalPoseOrigin);
 }
 
 }  // namespace
@@ -44,9 +40,7 @@ ORVANE_API orvane_int32 OrvaneSparseBoneArrayCreateSingleBone(
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, SparseBoneArray, 0);
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, SparseBoneArrayReverse, 0);
     // The chain is checked before anything is written.
-    for (int32_t b = BoneIndex, p; b != -1; b = p) {
-        if (!ParentOf(*Skeleton, b, &p)) return 0;
-    }
+    if (!ChainIsWalkable(*Skeleton, BoneIndex)) return 0;
     for (int32_t i = 0; i < Skeleton->BoneCount; ++i)
         SparseBoneArrayReverse[i] = -1;
     int32_t count = 0;
@@ -80,9 +74,7 @@ ORVANE_API orvane_int32 OrvaneSparseBoneArrayAddBone(const orvane_skeleton* Skel
             return InitialBoneCount;
         }
     }
-    for (int32_t b = BoneIndex, p; b != -1; b = p) {
-        if (!ParentOf(*Skeleton, b, &p)) return InitialBoneCount;
-    }
+    if (!ChainIsWalkable(*Skeleton, BoneIndex)) return InitialBoneCount;
     int32_t count = InitialBoneCount;
     int32_t position = 0;
     for (int32_t b = BoneIndex; b != -1; b = Skeleton->Bones[b].ParentIndex) {

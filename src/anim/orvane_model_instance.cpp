@@ -2,6 +2,7 @@
 // and the per-frame sampling entry points that walk an instance's playing bindings.
 #include "anim/orvane_model_instance.h"
 
+#include "anim/orvane_content_checks.h"
 #include "anim/orvane_local_pose.h"
 #include "anim/orvane_world_pose.h"
 #include "core/orvane_log.h"
@@ -106,6 +107,7 @@ void AccumulateWalk(orvane_model_instance* instance, int32_t firstBone, int32_t 
 
 void SampleWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
                 orvane_local_pose* pose, float allowedError, const int32_t* sparse) {
+    if (boneCount == 0) return;  // an empty range, possibly just past the last bone
     OrvaneBeginLocalPoseAccumulation(pose, firstBone, boneCount, sparse);
     AccumulateWalk(instance, firstBone, boneCount, pose, allowedError, sparse);
     OrvaneEndLocalPoseAccumulation(pose, firstBone, boneCount, OrvaneGetSourceSkeleton(instance),
@@ -190,6 +192,9 @@ using namespace orvane;
 
 ORVANE_API orvane_model_instance* OrvaneInstantiateModel(const orvane_model* Model) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Model, nullptr);
+    // Instances are where models meet the per-frame paths, which index parents and read rest
+    // transforms without checking: the model is checked here, once.
+    if (!ModelIsSound(Model, OrvaneAnimationOrigin)) return nullptr;
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     auto* m = static_cast<orvane_model_instance*>(OrvaneAllocateFixed(&InstancePool()));
     if (m == nullptr) return nullptr;
@@ -397,8 +402,9 @@ ORVANE_API orvane_bool OrvaneSampleSingleModelAnimationLODSparse(
                                                  SparseBoneArray);
         break;
     }
-    OrvaneEndLocalPoseAccumulation(Result, FirstBone, BoneCount,
-                                   OrvaneGetSourceSkeleton(ModelInstance), SparseBoneArray);
+    if (BoneCount > 0)
+        OrvaneEndLocalPoseAccumulation(Result, FirstBone, BoneCount,
+                                       OrvaneGetSourceSkeleton(ModelInstance), SparseBoneArray);
     return found;
 }
 

@@ -1,6 +1,8 @@
 // Lookups and hierarchy composition on built skeletons.
 #include "anim/orvane_skeleton.h"
 
+#include "anim/orvane_content_checks.h"
+
 #include "core/orvane_log.h"
 #include "core/orvane_string.h"
 #include "diag/orvane_timing.h"
@@ -24,16 +26,7 @@ bool CheckSkeletonRange(const orvane_skeleton* skeleton, int32_t first, int32_t 
         return false;
     }
     // One pass over plain integers; the walks then index parents without checks.
-    const orvane_bone* bones = skeleton->Bones;
-    for (int32_t i = first; i < end; ++i) {
-        const int32_t parent = bones[i].ParentIndex;
-        if (parent < -1 || parent >= i) {
-            ORVANE_LOG_ERROR(origin, "Bone %d has parent index %d, which does not precede it", i,
-                             parent);
-            return false;
-        }
-    }
-    return true;
+    return ParentsPrecede(skeleton->Bones, first, end, origin);
 }
 
 namespace {

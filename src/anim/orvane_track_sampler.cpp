@@ -187,6 +187,9 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
     return v;
 }
 
+// Squared lengths from here on (infinite or past it) are not normalised but replaced.
+constexpr float kUnboundedSquare = 3.0e38f;
+
 // Knot counts up to which n * D cannot overflow in the in-line check.
 constexpr int32_t kMaxFastKnots = 0x7FFFFFFF / 16;
 
@@ -323,14 +326,24 @@ template <int Degree, int D, bool Normalize>
             v[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
     }
     if constexpr (Normalize) {
+        // Exactly to unit length: keys far apart blend to a quaternion well inside the unit
+        // sphere (0.82 long half way between keys 140 degrees apart), which one Newton step
+        // from length 1 leaves 0.95 long, a matrix that scales and shears. A blend without
+        // length (opposite keys half way, or one that is not a number) becomes the identity.
         float length2 = 0.0f;
 #pragma GCC unroll 9
         for (int c = 0; c < D; ++c)
             length2 += v[c] * v[c];
-        const float factor = (3.0f - length2) * 0.5f;
+        if (length2 > 0.0f && length2 < kUnboundedSquare) {
+            const float factor = 1.0f / std::sqrt(length2);
 #pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            v[c] *= factor;
+            for (int c = 0; c < D; ++c)
+                v[c] *= factor;
+        } else {
+#pragma GCC unroll 9
+            for (int c = 0; c < D; ++c)
+                v[c] = c == 3 ? 1.0f : 0.0f;
+        }
     }
     StoreValues<D>(v, r);
 }
@@ -570,7 +583,8 @@ template <int D, bool Normalize>
         if (header->Format == OrvaneCurveFormatDaK32fC32f) {
             const auto* r = static_cast<const DaK32fC32f*>(data);
             const int32_t n = r->KnotCount;
-            if (n >= 1 && r->ControlCount == n * D && n <= kMaxFastKnots && r->Controls &&
+            // The count is bounded before it is multiplied: a file's count could overflow.
+            if (n >= 1 && n <= kMaxFastKnots && r->ControlCount == n * D && r->Controls &&
                 r->Knots) {
                 if (n == 1) {
                     CopyValues<D>(r->Controls, out);
@@ -636,19 +650,6 @@ template <int D, bool Normalize>
     }
 }
 
-// Exact normalisation of a sampled quaternion; a zero-length result (opposite keys blended
-// half way) becomes the identity rather than a division by zero.
-inline void NormalizeExactly(float q[4]) {
-    const float length2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
-    if (!(length2 > 0.0f)) {
-        CopyValues<4>(OrvaneCurveIdentityOrientation, q);
-        return;
-    }
-    const float s = 1.0f / std::sqrt(length2);
-    for (int c = 0; c < 4; ++c)
-        q[c] *= s;
-}
-
 // ------------------------------------------------------------------------------------------
 // The track samplers.
 
@@ -686,9 +687,8 @@ void SamplePositionOnly(const orvane_track_sample_context* context,
     Builders().buildBonePosition(position, parent, inverseWorld, composite, world);
 }
 
-// Position and orientation, each constant or sampled; sampled orientations are normalised
-// exactly.
-template <bool SampledOrientation>
+// Position and orientation, each constant or sampled (sampled orientations come out of the
+// curve sampler at unit length).
 void SamplePositionOrientation(const orvane_track_sample_context* context,
                                const orvane_transform_track* track, const void*,
                                const orvane_transform*, const float* inverseWorld,
@@ -697,7 +697,6 @@ void SamplePositionOrientation(const orvane_track_sample_context* context,
     float orientation[4];
     SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
     SampleCurveT<4, true>(track->OrientationCurve, Ctx(context), false, nullptr, orientation);
-    if constexpr (SampledOrientation) NormalizeExactly(orientation);
     Builders().buildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
                                             world);
 }
@@ -741,19 +740,19 @@ const orvane_track_sampler kSamplerTable[27] = {
     /* S I I */ SamplePositionOnly,
     /* S I S */ SampleUUU,
     /* S I U */ SampleUUU,
-    /* S S I */ SamplePositionOrientation<false>,
+    /* S S I */ SamplePositionOrientation,
     /* S S S */ SampleUUU,
     /* S S U */ SampleUUU,
-    /* S U I */ SamplePositionOrientation<true>,
+    /* S U I */ SamplePositionOrientation,
     /* S U S */ SampleUUU,
     /* S U U */ SampleUUU,
     /* U I I */ SamplePositionOnly,
     /* U I S */ SampleUUU,
     /* U I U */ SampleUUU,
-    /* U S I */ SamplePositionOrientation<false>,
+    /* U S I */ SamplePositionOrientation,
     /* U S S */ SampleUUU,
     /* U S U */ SampleUUU,
-    /* U U I */ SamplePositionOrientation<true>,
+    /* U U I */ SamplePositionOrientation,
     /* U U S */ SampleUUU,
     /* U U U */ SampleUUU,
 };

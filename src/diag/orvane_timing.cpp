@@ -116,9 +116,19 @@ ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_resul
     Results->SecondsWithoutChildren = double(exclusive) * seconds;
     Results->TotalTicks = double(total);
     Results->TicksWithoutChildren = double(exclusive);
-    Results->PeakCount = b.peakCount;
-    Results->PeakSecondsElapsed = double(b.peakTotalTicks) * seconds;
-    Results->PeakSecondsWithoutChildren = double(b.peakExclusiveTicks) * seconds;
+    // The peaks change only under the lock (resets): read together under it, they are one
+    // reset's consistent set, and no reader races a resetting thread.
+    int32_t peakCount;
+    uint64_t peakTotal, peakExclusive;
+    {
+        std::lock_guard<std::mutex> lock(g_registrationMutex);
+        peakCount = b.peakCount;
+        peakTotal = b.peakTotalTicks;
+        peakExclusive = b.peakExclusiveTicks;
+    }
+    Results->PeakCount = peakCount;
+    Results->PeakSecondsElapsed = double(peakTotal) * seconds;
+    Results->PeakSecondsWithoutChildren = double(peakExclusive) * seconds;
 }
 
 ORVANE_API void OrvaneResetCounters(void) {

@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "anim/orvane_content_checks.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
@@ -60,8 +61,8 @@ ORVANE_API orvane_int32 OrvaneGetResultingMeshBindingSize(const orvane_mesh* Mes
                                                           const orvane_skeleton* FromSkeleton,
                                                           const orvane_skeleton* ToSkeleton) {
     if (Mesh == nullptr || !BoneCountIsUsable(Mesh)) return 0;
-    return static_cast<orvane_int32>(
-        BindingBytes(Mesh->BoneBindingCount, FromSkeleton != ToSkeleton));
+    const size_t bytes = BindingBytes(Mesh->BoneBindingCount, FromSkeleton != ToSkeleton);
+    return bytes > size_t(INT32_MAX) ? 0 : static_cast<orvane_int32>(bytes);
 }
 
 ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* Mesh,
@@ -87,6 +88,12 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
     const bool transferred = FromSkeleton != ToSkeleton;
     if (!SkeletonIsUsable(ToSkeleton, boneCount, "To") ||
         (transferred && !SkeletonIsUsable(FromSkeleton, boneCount, "From")))
+        return nullptr;
+    // The matrices read the skeletons' inverse world matrices, and a world pose of the target
+    // skeleton walks its parents: both are checked here, once.
+    if (boneCount > 0 &&
+        (!orvane::SkeletonIsSound(ToSkeleton, OrvaneMeshBindingOrigin) ||
+         (transferred && !orvane::SkeletonIsSound(FromSkeleton, OrvaneMeshBindingOrigin))))
         return nullptr;
     // Deformers read matrix[bone index] for every slot of every vertex: an index past the
     // binding's bones in a damaged file would read outside the matrix array each frame.
@@ -169,7 +176,14 @@ ORVANE_API const orvane_int32* OrvaneGetMeshBindingToBoneIndices(
 
 ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_binding* /*Binding*/,
                                                          orvane_int32 BoneCount) {
-    return BoneCount > 0 ? BoneCount * 64 : 0;
+    if (BoneCount <= 0) return 0;
+    const int64_t bytes = int64_t(BoneCount) * 16 * int64_t(sizeof(orvane_real32));
+    if (bytes > INT32_MAX) {
+        ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
+                         int32_t(INT32_MAX / (16 * sizeof(orvane_real32))));
+        return 0;
+    }
+    return int32_t(bytes);
 }
 
 ORVANE_API void OrvaneBuildMeshBinding4x4Array(const orvane_mesh_binding* Binding,

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "anim/blend_graph_test_support.h"
+#include "anim/orvane_blend_graph.h"
 #include "anim/instance_test_support.h"
 #include "support/log_capture.h"
 
@@ -402,8 +403,8 @@ TEST(BlendGraphSampling, BrokenTreesFailWithAnErrorInsteadOfReadingPastTheirPose
     EXPECT_EQ(OrvaneSampleBlendDagTree(w, kBones), nullptr);
     // More bones than the blend's skeleton.
     EXPECT_EQ(OrvaneSampleBlendDagTree(w, kBones + 1), nullptr);
-    // A blend whose skeleton was taken away.
-    OrvaneSetBlendDagNodeWeightedBlend(w, nullptr, 0.2f, 0);
+    // A blend whose skeleton was taken away (by hand: the setter refuses null).
+    w->WeightedBlend.ReferenceSkeleton = nullptr;
     log.Clear();
     EXPECT_EQ(OrvaneSampleBlendDagTree(w, 2), nullptr);
     EXPECT_TRUE(log.Contains("WeightedBlend node has a NULL skeleton"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "anim/blend_graph_test_support.h"
+#include "anim/orvane_blend_graph.h"
 #include "anim/instance_test_support.h"
 #include "support/log_capture.h"
 
@@ -73,6 +74,38 @@ TEST(BlendGraphTree, CreationRefusesMissingArguments) {
     EXPECT_EQ(OrvaneCreateBlendDagNodeWeightedBlendChildren(c.skeleton, 0.2f, 0, 0, 2, nullptr),
               nullptr);
     EXPECT_TRUE(log.Contains("ArrayOfChildren is not allowed to be 0"));
+}
+
+TEST(BlendGraphTree, SettersRefuseANullArgumentAndKeepWhatTheNodeHad) {
+    Character c;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    Node* a = OrvaneCreateBlendDagNodeAnimationBlend(instance, true);
+    orvane_local_pose* pose = VariedPose(4, 1);
+    Node* p = OrvaneCreateBlendDagNodeLocalPose(pose, true);
+    auto sample = [](void*, orvane_int32, orvane_real32,
+                     const orvane_int32*) -> orvane_local_pose* { return nullptr; };
+    int userData = 0;
+    Node* cb = OrvaneCreateBlendDagNodeCallback(sample, nullptr, nullptr, &userData);
+    Node* w = Blend(c);
+    ASSERT_TRUE(a && p && cb && w);
+    orvane_test::LogCapture log;
+    OrvaneSetBlendDagNodeAnimationBlend(a, nullptr, 0.5f, false);
+    EXPECT_TRUE(log.Contains("ModelInstance != NULL was not true"));
+    EXPECT_EQ(OrvaneGetBlendDagNodeAnimationBlend(a), instance);
+    // The pose the node owns is neither freed nor replaced.
+    OrvaneSetBlendDagNodeLocalPose(p, nullptr, false);
+    EXPECT_TRUE(log.Contains("LocalPose != NULL was not true"));
+    EXPECT_EQ(OrvaneGetBlendDagNodeLocalPose(p), pose);
+    EXPECT_NE(OrvaneGetLocalPoseTransform(pose, 3), nullptr);
+    OrvaneSetBlendDagNodeCallbacks(cb, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(log.Contains("SampleCallback != NULL was not true"));
+    EXPECT_EQ(OrvaneGetBlendDagNodeCallbackUserData(cb), &userData);
+    OrvaneSetBlendDagNodeWeightedBlend(w, nullptr, 0.1f, 0);
+    EXPECT_TRUE(log.Contains("ReferenceSkeleton != NULL was not true"));
+    EXPECT_EQ(OrvaneGetBlendDagNodeWeightedBlendSkeleton(w), c.skeleton);
+    EXPECT_EQ(log.messages().size(), 4u);
+    for (Node* n : {a, p, cb, w})
+        OrvaneFreeBlendDagNode(n);
 }
 
 TEST(BlendGraphTree, TypeSpecificCallsOnTheWrongTypeLogAndDoNothing) {
@@ -258,17 +291,20 @@ TEST(BlendGraphTree, ValidationNamesTheFirstBrokenRuleAndItsNode) {
     OrvaneAddBlendDagNodeChild(x, PoseLeaf());
     EXPECT_FALSE(OrvaneIsBlendDagTreeValid(x, &reason, nullptr));
     EXPECT_STREQ(reason, "Crossfade node does not have exactly two children");
-    // The subtrees are checked before the node, in order.
+    // The subtrees are checked before the node, in order. The leaves are broken by hand, as
+    // memory corruption would leave them: the setters refuse null.
     Node* w = Blend(c);
     Node* callback = OrvaneCreateBlendDagNodeCallback(
         [](void*, int32_t, float, const int32_t*) -> orvane_local_pose* { return nullptr; },
         nullptr, nullptr, nullptr);
-    OrvaneSetBlendDagNodeCallbacks(callback, nullptr, nullptr, nullptr, nullptr);
+    callback->Callback.SampleCallback = nullptr;
     orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
     Node* anim = OrvaneCreateBlendDagNodeAnimationBlend(instance, false);
-    OrvaneSetBlendDagNodeAnimationBlend(anim, nullptr, 0.2f, false);
+    anim->AnimationBlend.ModelInstance = nullptr;
     Node* pose = PoseLeaf();
-    OrvaneSetBlendDagNodeLocalPose(pose, nullptr, false);
+    OrvaneFreeLocalPose(pose->LocalPose.LocalPose);
+    pose->LocalPose.LocalPose = nullptr;
+    pose->LocalPose.OwnsLocalPose = false;
     Node* list[4] = {x, callback, anim, pose};
     OrvaneSetBlendDagNodeChildren(w, 4, list);
     EXPECT_FALSE(OrvaneIsBlendDagTreeValid(w, &reason, &failed));
@@ -282,8 +318,8 @@ TEST(BlendGraphTree, ValidationNamesTheFirstBrokenRuleAndItsNode) {
     EXPECT_STREQ(reason, "AnimationBlend node has a NULL ModelInstance");
     EXPECT_FALSE(OrvaneIsBlendDagNodeValid(pose, &reason, &failed));
     EXPECT_STREQ(reason, "LocalPose node has a NULL LocalPose");
-    // The node-level rules on records broken by hand (as memory corruption would leave them).
-    OrvaneSetBlendDagNodeWeightedBlend(w, nullptr, 0.2f, 0);
+    // The node-level rules on records broken by hand in the same way.
+    w->WeightedBlend.ReferenceSkeleton = nullptr;
     EXPECT_FALSE(OrvaneIsBlendDagNodeValid(w, &reason, &failed));
     EXPECT_STREQ(reason, "WeightedBlend node has a NULL skeleton");
     OrvaneSetBlendDagNodeWeightedBlend(w, c.skeleton, 0.2f, 0);

@@ -154,7 +154,7 @@ TEST(BSplineSamplers, WorkedExamples) {
     }
 }
 
-TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
+TEST(BSplineSamplers, NormalisingFormsScaleToUnitLength) {
     std::mt19937 rng(2);
     std::normal_distribution<float> noise(0.0f, 0.02f);
     const Sampler plain[3][2] = {{OrvaneSampleBSpline1x3, OrvaneSampleBSpline1x4},
@@ -167,7 +167,8 @@ TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
     for (int degree = 1; degree < 4; ++degree) {
         for (int di = 0; di < 2; ++di) {
             const int D = di == 0 ? 3 : 4;
-            // Nearby unit vectors: their blend is slightly short of unit length.
+            // Unit vectors, nearby and (from the second degree on) one far from the others: their
+            // blend is short of unit length, the far one's by much.
             float p[16];
             for (int j = 0; j <= degree; ++j) {
                 float len = 0;
@@ -176,6 +177,9 @@ TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
                 for (int c = 0; c < D; ++c)
                     p[j * D + c] /= std::sqrt(len);
             }
+            if (degree > 1)
+                for (int c = 0; c < D; ++c)
+                    p[c] = c == 0 ? 1.0f : 0.0f;
             const float t = k[degree - 1] + 0.37f * (k[degree] - k[degree - 1]);
             float a[4], b[4], c4[4];
             plain[degree - 1][di](k + degree, p + degree * D, t, a);
@@ -185,10 +189,10 @@ TEST(BSplineSamplers, NormalisingFormsTakeOneNewtonStep) {
             for (int c = 0; c < D; ++c)
                 len2 += a[c] * a[c], nlen2 += b[c] * b[c];
             for (int c = 0; c < D; ++c) {
-                EXPECT_NEAR(b[c], a[c] * (3 - len2) / 2, 1e-6f);
+                EXPECT_NEAR(b[c], a[c] / std::sqrt(double(len2)), 2e-7f);
                 EXPECT_EQ(b[c], c4[c]);
             }
-            EXPECT_NEAR(std::sqrt(nlen2), 1.0f, 1e-5f);
+            EXPECT_NEAR(std::sqrt(nlen2), 1.0f, 2e-7f);
         }
     }
 }
@@ -491,7 +495,7 @@ TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
                         for (int c = 0; c < D; ++c)
                             length2 += end[c] * end[c];
                         const bool normalized = normalize && degree > 0;
-                        const float factor = normalized ? (3 - length2) / 2 : 1.0f;
+                        const float factor = normalized ? 1 / std::sqrt(length2) : 1.0f;
                         const float sign =
                             (normalized && b[0] * end[0] * factor < 0) ? -1.0f : 1.0f;
                         for (int c = 0; c < D; ++c)

@@ -332,18 +332,24 @@ TEST(InstanceControls, NoTrackGroupForTheModelGivesNullSilently) {
 
 TEST(InstanceControls, ANodeWhoseBindingFailedIsNeverSampled) {
     Character c;
-    orvane_skeleton broken = *c.skeleton;
-    std::vector<orvane_bone> bones(c.skeleton->Bones, c.skeleton->Bones + c.BoneCount());
-    bones[2].ParentIndex = 4;  // a parent after its child, as a damaged file might say
-    broken.Bones = bones.data();
-    orvane_model model = c.model;
-    model.Skeleton = &broken;
-    orvane_model_instance* instance = OrvaneInstantiateModel(&model);
+    // A binding made for a bigger model of the same bone names would index past this one's
+    // bones: the node cannot be set up.
+    Character big(9, 3);
+    orvane_animation_binding_identifier id;
+    OrvaneMakeDefaultAnimationBindingID(&id, &c.animation, 0);
+    id.OnModel = &big.model;
+    orvane_animation_binding* binding = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(binding, nullptr);
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
     orvane_test::LogCapture log;
-    orvane_control* control = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    orvane_control* control =
+        OrvanePlayControlledAnimationBinding(0.0f, &c.animation, binding, instance);
     ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(log.Contains("TrackBindingCount 9 is out of range [0, 6]"));
     EXPECT_TRUE(log.Contains("Unable to bind track group"));
     EXPECT_EQ(OrvaneModelControlsBegin(instance), OrvaneModelControlsEnd(instance));
+    EXPECT_EQ(OrvaneGetAnimationBindingUseCount(binding), 1);
+    OrvaneReleaseAnimationBinding(binding);
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);
 }

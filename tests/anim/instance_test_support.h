@@ -159,12 +159,6 @@ inline orvane_transform ReferenceLocal(const orvane_skeleton* skeleton,
     orvane_transform r;
     r.Flags = 0;
     OrvaneSampleTrackUUULocal(&c, &group->TransformTracks[index], nullptr, &r);
-    // The sampler stops one Newton step short of unit length; poses normalise exactly.
-    const float l =
-        std::sqrt(r.Orientation[0] * r.Orientation[0] + r.Orientation[1] * r.Orientation[1] +
-                  r.Orientation[2] * r.Orientation[2] + r.Orientation[3] * r.Orientation[3]);
-    for (float& q : r.Orientation)
-        q /= l;
     return r;
 }
 

@@ -1,6 +1,7 @@
 // Two characters on two threads: each samples its own instance with its own control into its
-// own poses, while a third thread creates, binds and frees controls on another instance. The
-// results must equal those of a single-threaded run.
+// own poses, while a third thread creates, binds and frees controls on another instance (some
+// with LOD values copied from the animation for that instance alone). The results must equal
+// those of a single-threaded run.
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -31,6 +32,11 @@ std::vector<float> Play(orvane_model_instance* instance, int n, int frames, floa
         const float* d = OrvaneGetWorldPose4x4Array(direct.get());
         out.insert(out.end(), w, w + 16 * n);
         out.insert(out.end(), d, d + 16 * n);
+        // With an allowed error above the track group's stored errors, which only the other
+        // instance's nodes copied.
+        OrvaneSampleModelAnimationsAcceleratedLOD(instance, n, nullptr, scratch.get(), direct.get(),
+                                                  0.5f);
+        out.insert(out.end(), d, d + 16 * n);
         float t[3], r[3];
         OrvaneGetRootMotionVectors(instance, 1.0f / 60.0f, t, r, false);
         out.insert(out.end(), t, t + 3);
@@ -40,6 +46,8 @@ std::vector<float> Play(orvane_model_instance* instance, int n, int frames, floa
 
 TEST(InstanceThreads, TwoInstancesSampleWhileAThirdThreadBindsAndFrees) {
     Character c;
+    for (int32_t t = 0; t < c.group->TransformLODErrorCount; ++t)
+        c.group->TransformLODErrors[t] = 0.25f;
     const int n = c.BoneCount();
     const int frames = 400;
     orvane_model_instance* a = OrvaneInstantiateModel(&c.model);
@@ -72,6 +80,11 @@ TEST(InstanceThreads, TwoInstancesSampleWhileAThirdThreadBindsAndFrees) {
         while (!stop.load()) {
             orvane_control* x = OrvanePlayControlledAnimation(0.0f, &c.animation, busy);
             orvane_control* y = OrvaneCreateControl(0.0f, 1.0f);
+            orvane_controlled_animation_builder* builder =
+                OrvaneBeginControlledAnimation(0.0f, &c.animation);
+            OrvaneSetTrackGroupTarget(builder, 0, busy);
+            OrvaneSetTrackGroupLOD(builder, 0, true, 1.0f);
+            OrvaneFreeControl(OrvaneEndControlledAnimation(builder));
             OrvaneSetControlWeight(x, 0.0f);
             OrvaneSetControlWeight(x, 1.0f);
             OrvaneFreeControl(y);

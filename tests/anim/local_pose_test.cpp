@@ -342,13 +342,19 @@ TEST_F(LocalPoseTest, RangesAndIndicesAreChecked) {
     Accumulate(0, 1.0f, OrvaneQuaternionBlendDirect, t);
     orvane_transform before = At(0);
     log.Clear();
+    // A first bone one past the last is out of range even for an empty range.
     OrvaneEndLocalPoseAccumulation(pose.get(), 4, 0, skeleton.get(), nullptr);
-    OrvaneEndLocalPoseAccumulation(pose.get(), 4, 1, skeleton.get(), nullptr);
     EXPECT_TRUE(log.Contains("FirstBone 4 is out of range [0, 4)"));
+    EXPECT_EQ(log.errors(), 1u);
+    OrvaneEndLocalPoseAccumulation(pose.get(), 4, 1, skeleton.get(), nullptr);
+    EXPECT_EQ(log.errors(), 2u);
     OrvaneEndLocalPoseAccumulation(pose.get(), 1, 4, skeleton.get(), nullptr);
     EXPECT_TRUE(log.Contains("FirstBone + BoneCount 5 is out of range [0, 4]"));
     OrvaneEndLocalPoseAccumulation(pose.get(), 0, 0, skeleton.get(), nullptr);  // nothing to do
-    EXPECT_EQ(log.errors(), 2u);
+    OrvaneEndLocalPoseAccumulation(pose.get(), 3, 0, skeleton.get(), nullptr);  // nothing to do
+    LocalPosePtr empty(OrvaneNewLocalPose(0));
+    if (empty) OrvaneEndLocalPoseAccumulation(empty.get(), 0, 0, skeleton.get(), nullptr);
+    EXPECT_EQ(log.errors(), 3u);
     // A pose larger than the skeleton, and sparse entries outside it.
     LocalPosePtr big(OrvaneNewLocalPose(6));
     OrvaneEndLocalPoseAccumulation(big.get(), 0, 6, skeleton.get(), nullptr);
@@ -356,7 +362,7 @@ TEST_F(LocalPoseTest, RangesAndIndicesAreChecked) {
     OrvaneEndLocalPoseAccumulation(pose.get(), 0, 4, skeleton.get(), sparse);
     EXPECT_TRUE(log.Contains("SparseBoneArray[2] is out of range"));
     OrvaneEndLocalPoseAccumulation(pose.get(), 0, 4, nullptr, nullptr);
-    EXPECT_EQ(log.errors(), 5u);
+    EXPECT_EQ(log.errors(), 6u);
     EXPECT_EQ(0, std::memcmp(&At(0), &before, sizeof before));
 }
 

@@ -5,8 +5,12 @@
 // clips, and the instance is sampled in every form (full, LOD, sparse, accelerated) into local
 // and world poses, with root motion. Each mesh of a model is then bound to the skeleton, given
 // its skinning matrices and deformed into PN33 and into its own layout, and the LOD errors of
-// the playing bindings are measured on it. The sanitizers see what the run time makes of
-// damaged skeletons, track groups, curves, vertices and bone bindings.
+// the playing bindings are measured on it. A sampled pose is then played as a controlled pose
+// on a second instance (straight into a world pose, and through the LOD and masked paths), and
+// a blend graph built from the file's content (the instance, that pose, a crossfade under a
+// mask made from a track group, a weighted blend) is sampled, clocked and asked for its root
+// motion. The sanitizers see what the run time makes of damaged skeletons, track groups,
+// curves, vertices and bone bindings, and of reals that are not finite.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -194,6 +198,88 @@ void Mesh(orvane_model_instance* instance, const orvane_mesh* mesh, const orvane
     OrvaneFreeMeshBinding(binding);
 }
 
+// The instance's last sampled pose played as a controlled pose on a second instance of the
+// model, built straight into a world pose (the only binding) and through the other paths.
+void ControlledPose(const orvane_model* model, int32_t bones, Poses& poses, float past) {
+    orvane_model_instance* second = OrvaneInstantiateModel(model);
+    if (second == nullptr) return;
+    orvane_local_pose* played = OrvaneNewLocalPose(bones);
+    orvane_track_mask* mask = OrvaneNewTrackMask(0.5f, bones);
+    if (played != nullptr) {
+        OrvaneCopyLocalPose(poses.local, played);
+        orvane_control* control = OrvanePlayControlledPose(0.0f, past, played, second, nullptr);
+        if (control != nullptr) {
+            for (float clock : {0.25f, past, -1.0f}) {
+                OrvaneSetModelClock(second, clock);
+                OrvaneSampleModelAnimationsAccelerated(second, bones, kOffset, poses.scratch,
+                                                       poses.world);
+                TouchWorld(poses.world, bones, true);
+                OrvaneSampleModelAnimationsAcceleratedLOD(second, bones, nullptr, poses.scratch,
+                                                          poses.world, 0.05f);
+                TouchWorld(poses.world, bones, true);
+            }
+            // A second, masked pose: two bindings, sampled through a local pose.
+            orvane_control* masked = OrvanePlayControlledPose(0.5f, 1.0f, played, second, mask);
+            OrvaneSampleModelAnimationsLOD(second, 0, bones, poses.scratch, 0.01f);
+            TouchLocal(poses.scratch, bones);
+            OrvaneSampleModelAnimationsAccelerated(second, bones, nullptr, poses.scratch,
+                                                   poses.world);
+            TouchWorld(poses.world, bones, true);
+            OrvaneFreeControl(masked);
+            OrvaneFreeControl(control);
+        }
+    }
+    OrvaneFreeTrackMask(mask);
+    OrvaneFreeModelInstance(second);
+    OrvaneFreeLocalPose(played);
+}
+
+// A blend graph from the file's content: the instance and its pose, crossfaded under a mask
+// made from the first animation's first track group, inside a weighted blend.
+void Graph(const orvane_file_info* info, orvane_model_instance* instance,
+           const orvane_skeleton* skeleton, int32_t bones, Poses& poses) {
+    orvane_track_mask* mask = OrvaneNewTrackMask(0.25f, bones);
+    if (mask != nullptr && info->AnimationCount > 0 && info->Animations != nullptr &&
+        info->Animations[0] != nullptr && info->Animations[0]->TrackGroupCount > 0 &&
+        info->Animations[0]->TrackGroups != nullptr)
+        OrvaneSetSkeletonTrackMaskFromTrackGroup(
+            mask, skeleton, info->Animations[0]->TrackGroups[0], 0.0f, 0.5f, 1.0f);
+    orvane_local_pose* pose = OrvaneNewLocalPose(bones);
+    if (pose != nullptr) OrvaneCopyLocalPose(poses.local, pose);
+    orvane_blend_dag_node* playing = OrvaneCreateBlendDagNodeAnimationBlend(instance, false);
+    orvane_blend_dag_node* fixed = pose ? OrvaneCreateBlendDagNodeLocalPose(pose, true) : nullptr;
+    if (fixed == nullptr) OrvaneFreeLocalPose(pose);
+    orvane_blend_dag_node* fade =
+        OrvaneCreateBlendDagNodeCrossfade(playing, fixed, 0.2f, 0.9f, mask, true, bones);
+    if (fade == nullptr) {
+        OrvaneFreeTrackMask(mask);
+        OrvaneFreeBlendDagEntireTree(playing);
+        OrvaneFreeBlendDagEntireTree(fixed);
+        return;
+    }
+    orvane_blend_dag_node* root = OrvaneCreateBlendDagNodeWeightedBlend(
+        skeleton, 0.2f, OrvaneQuaternionBlendNeighborhood, bones);
+    if (root != nullptr) {
+        OrvaneAddBlendDagNodeChild(root, fade);
+        OrvaneSetBlendDagNodeResultWeight(fade, 0.75f);
+    } else {
+        root = fade;
+    }
+    for (float clock : {0.0f, 0.6f, 3.0f}) {
+        OrvaneSetBlendDagTreeClock(root, clock);
+        if (orvane_local_pose* out = OrvaneSampleBlendDagTreeLOD(root, bones, 0.02f))
+            TouchLocal(out, bones);
+        float translation[3], rotation[3], matrix[16];
+        OrvaneGetBlendDagTreeMotionVectors(root, 0.1f, translation, rotation, false);
+        Touch(translation, 3);
+        Touch(rotation, 3);
+        OrvaneUpdateBlendDagTreeMatrix(root, 0.1f, kIdentity, matrix, true);
+        Touch(matrix, 16);
+    }
+    OrvaneFreeBlendDagEntireTree(root);
+    OrvaneFreeBlendDagLocalPoseCache();
+}
+
 void Model(const orvane_file_info* info, const orvane_model* model) {
     const orvane_skeleton* skeleton = model->Skeleton;
     if (skeleton == nullptr || skeleton->BoneCount < 0 || skeleton->BoneCount > kMaxBones) return;
@@ -241,6 +327,8 @@ void Model(const orvane_file_info* info, const orvane_model* model) {
         const float clocks[4] = {0.0f, 0.5f * past / 1.5f, past, -0.5f};
         for (float clock : clocks)
             Frame(instance, skeleton, bones, poses, clock);
+        ControlledPose(model, bones, poses, past);
+        Graph(info, instance, skeleton, bones, poses);
         const int32_t meshes = std::min(model->MeshBindingCount, kMaxMeshes);
         for (int32_t m = 0; m < meshes && model->MeshBindings != nullptr; ++m) {
             const orvane_mesh* mesh = model->MeshBindings[m].Mesh;

@@ -273,6 +273,27 @@ TEST(MeshBinding, SameSkeletonSharesOneIndexArray) {
     OrvaneFreeMeshBinding(binding);
 }
 
+TEST(MeshBinding, SizesThatDoNotFitAnInt32AreRefused) {
+    orvane_test::LogCapture log;
+    EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(nullptr, 33554431), 2147483584);
+    EXPECT_EQ(log.errors(), 0u);
+    // 2^25 and 2^26 + 1 bones: 2^31 and 2^32 + 64 bytes.
+    EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(nullptr, 33554432), 0);
+    EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(nullptr, 67108865), 0);
+    EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(nullptr, INT32_MAX), 0);
+    EXPECT_TRUE(log.Contains("BoneCount 67108865 is out of range [0, 33554431]"));
+    EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(nullptr, -5), 0);
+
+    // A mesh claiming more bone bindings than a binding's size can say.
+    orvane_mesh mesh{};
+    std::vector<orvane_bone_binding> one(1);
+    mesh.BoneBindings = one.data();
+    mesh.BoneBindingCount = INT32_MAX;
+    orvane_skeleton a{}, b{};
+    EXPECT_EQ(OrvaneGetResultingMeshBindingSize(&mesh, &a, &b), 0);
+    EXPECT_EQ(OrvaneGetResultingMeshBindingSize(&mesh, &a, &a), 0);
+}
+
 TEST(MeshBinding, TransferredSkeletonLooksUpBothSides) {
     SkeletonFixture from({"root", "hip", "knee"}, 1.0f);
     SkeletonFixture to({"knee", "extra", "root", "hip"}, 2.0f);
