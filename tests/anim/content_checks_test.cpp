@@ -25,55 +25,7 @@ using namespace orvane_instance_test;
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInfinity = std::numeric_limits<float>::infinity();
 
-// The character's model and animation written with the data tree writer and loaded back, as
-// an application meets them.
-struct Loaded {
-    explicit Loaded(Character& c) {
-        skeletons[0] = c.skeleton;
-        models[0] = &c.model;
-        groups[0] = c.group;
-        animations[0] = &c.animation;
-        info.SkeletonCount = 1;
-        info.Skeletons = skeletons;
-        info.ModelCount = 1;
-        info.Models = models;
-        info.TrackGroupCount = 1;
-        info.TrackGroups = groups;
-        info.AnimationCount = 1;
-        info.Animations = animations;
-        static int serial = 0;
-        path = (std::filesystem::temp_directory_path() /
-                ("orvane_checks_" + std::to_string(getpid()) + "_" + std::to_string(serial++)))
-                   .string();
-        orvane_file_data_tree_writer* writer =
-            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &info, 0, 0);
-        const bool ok =
-            OrvaneWriteDataTreeToFile(writer, ORVANE_CURRENT_FILE_TYPE_TAG, path.c_str(), 1);
-        OrvaneEndFileDataTreeWriting(writer);
-        if (ok) file = OrvaneReadEntireFile(path.c_str());
-        const orvane_file_info* loaded = file ? OrvaneGetFileInfo(file) : nullptr;
-        if (loaded && loaded->ModelCount == 1 && loaded->AnimationCount == 1) {
-            model = loaded->Models[0];
-            animation = loaded->Animations[0];
-        }
-    }
-    ~Loaded() {
-        OrvaneFreeFile(file);
-        std::remove(path.c_str());
-    }
-    Loaded(const Loaded&) = delete;
-    Loaded& operator=(const Loaded&) = delete;
-
-    orvane_skeleton* skeletons[1];
-    orvane_model* models[1];
-    orvane_track_group* groups[1];
-    orvane_animation* animations[1];
-    orvane_file_info info{};
-    std::string path;
-    orvane_file* file = nullptr;
-    const orvane_model* model = nullptr;
-    const orvane_animation* animation = nullptr;
-};
+using Loaded = LoadedCharacter;
 
 bool AllFinite(const float* values, size_t count) {
     for (size_t i = 0; i < count; ++i)

@@ -20,50 +20,6 @@ namespace {
 
 using namespace orvane_instance_test;
 
-std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() /
-            ("orvane_inst_" + std::to_string(getpid()) + "_" + name))
-        .string();
-}
-
-// Writes the character's skeleton, model, track group and animation into one file.
-struct LoadedCharacter {
-    explicit LoadedCharacter(Character& c) {
-        skeletons[0] = c.skeleton;
-        models[0] = &c.model;
-        groups[0] = c.group;
-        animations[0] = &c.animation;
-        info.SkeletonCount = 1;
-        info.Skeletons = skeletons;
-        info.ModelCount = 1;
-        info.Models = models;
-        info.TrackGroupCount = 1;
-        info.TrackGroups = groups;
-        info.AnimationCount = 1;
-        info.Animations = animations;
-        path = TempPath("character.ovn");
-        orvane_file_data_tree_writer* writer =
-            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &info, 0, 0);
-        ok = OrvaneWriteDataTreeToFile(writer, ORVANE_CURRENT_FILE_TYPE_TAG, path.c_str(), 1);
-        OrvaneEndFileDataTreeWriting(writer);
-        if (ok) file = OrvaneReadEntireFile(path.c_str());
-        loaded = file ? OrvaneGetFileInfo(file) : nullptr;
-    }
-    ~LoadedCharacter() {
-        OrvaneFreeFile(file);
-        std::remove(path.c_str());
-    }
-    orvane_skeleton* skeletons[1];
-    orvane_model* models[1];
-    orvane_track_group* groups[1];
-    orvane_animation* animations[1];
-    orvane_file_info info{};
-    std::string path;
-    bool ok = false;
-    orvane_file* file = nullptr;
-    orvane_file_info* loaded = nullptr;
-};
-
 void ExpectWorldNear(const orvane_world_pose* pose, const std::vector<double>& reference, int n,
                      double tolerance) {
     for (int i = 0; i < n; ++i) {

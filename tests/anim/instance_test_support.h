@@ -4,13 +4,18 @@
 #define ORVANE_TESTS_ANIM_INSTANCE_TEST_SUPPORT_H
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "orvane/anim.h"
 #include "orvane/core.h"
+#include "orvane/file.h"
 #include "orvane/math.h"
 #include "orvane/runtime.h"
 #include "orvane/types.h"
@@ -200,6 +205,58 @@ inline std::vector<double> ReferenceWorld(const orvane_skeleton* skeleton,
     }
     return worlds;
 }
+
+// The character's skeleton, model, track group and animation written into one file with the
+// data tree writer and loaded back, as an application meets them; the file is removed again.
+struct LoadedCharacter {
+    explicit LoadedCharacter(Character& c) {
+        skeletons[0] = c.skeleton;
+        models[0] = &c.model;
+        groups[0] = c.group;
+        animations[0] = &c.animation;
+        info.SkeletonCount = 1;
+        info.Skeletons = skeletons;
+        info.ModelCount = 1;
+        info.Models = models;
+        info.TrackGroupCount = 1;
+        info.TrackGroups = groups;
+        info.AnimationCount = 1;
+        info.Animations = animations;
+        static int serial = 0;
+        path = (std::filesystem::temp_directory_path() /
+                ("orvane_character_" + std::to_string(getpid()) + "_" + std::to_string(serial++) +
+                 ".ovn"))
+                   .string();
+        orvane_file_data_tree_writer* writer =
+            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, &info, 0, 0);
+        ok = OrvaneWriteDataTreeToFile(writer, ORVANE_CURRENT_FILE_TYPE_TAG, path.c_str(), 1);
+        OrvaneEndFileDataTreeWriting(writer);
+        if (ok) file = OrvaneReadEntireFile(path.c_str());
+        loaded = file ? OrvaneGetFileInfo(file) : nullptr;
+        if (loaded && loaded->ModelCount == 1 && loaded->AnimationCount == 1) {
+            model = loaded->Models[0];
+            animation = loaded->Animations[0];
+        }
+    }
+    ~LoadedCharacter() {
+        OrvaneFreeFile(file);
+        std::remove(path.c_str());
+    }
+    LoadedCharacter(const LoadedCharacter&) = delete;
+    LoadedCharacter& operator=(const LoadedCharacter&) = delete;
+
+    orvane_skeleton* skeletons[1];
+    orvane_model* models[1];
+    orvane_track_group* groups[1];
+    orvane_animation* animations[1];
+    orvane_file_info info{};
+    std::string path;
+    bool ok = false;
+    orvane_file* file = nullptr;
+    orvane_file_info* loaded = nullptr;
+    const orvane_model* model = nullptr;
+    const orvane_animation* animation = nullptr;
+};
 
 }  // namespace orvane_instance_test
 
