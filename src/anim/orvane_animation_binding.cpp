@@ -400,6 +400,14 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
             UnbindTrack(t, bone);
             continue;
         }
+        if (!TrackCurvesAreFinite(*track)) {
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                             "Track %d for bone \"%s\" has a knot or control that is not a finite "
+                             "number, or knots that run backwards; left unbound",
+                             index, bone.Name ? bone.Name : "");
+            UnbindTrack(t, bone);
+            continue;
+        }
         if (OrvaneTransformTrackHasKeyframedCurves(track)) {
             // Keyframes are for preprocessing: the bone shows its rest pose, as the warning
             // below promises, rather than a frame chosen by the clock.

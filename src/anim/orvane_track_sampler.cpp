@@ -768,7 +768,40 @@ int KindIndex(CurveKind kind) {
     }
 }
 
+template <int D>
+bool CurveIsFinite(const orvane_curve2& curve) {
+    const CurveView v = ViewCurve(curve, D);
+    if (v.kind == CurveKind::Constant) {
+        for (int c = 0; c < D; ++c)
+            if (!std::isfinite(v.values[c])) return false;
+        return true;
+    }
+    if (v.kind != CurveKind::Animated) return true;
+    const CurveFormat& format = kCurveFormats[v.format];
+    constexpr int32_t kBlock = 32;
+    float knots[kBlock];
+    float controls[kBlock * D];
+    float previous = -INFINITY;
+    for (int32_t first = 0; first < v.knotCount; first += kBlock) {
+        const int32_t count = v.knotCount - first < kBlock ? v.knotCount - first : kBlock;
+        format.extractKnotValues(curve.CurveData.Object, first, count, knots, controls,
+                                 IdentityOf<D>());
+        for (int32_t k = 0; k < count; ++k) {
+            if (!std::isfinite(knots[k]) || knots[k] < previous) return false;
+            previous = knots[k];
+        }
+        for (int32_t c = 0; c < count * D; ++c)
+            if (!std::isfinite(controls[c])) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool TrackCurvesAreFinite(const orvane_transform_track& track) {
+    return CurveIsFinite<3>(track.PositionCurve) && CurveIsFinite<4>(track.OrientationCurve) &&
+           CurveIsFinite<9>(track.ScaleShearCurve);
+}
 
 CurveKind ClassifyCurve(const orvane_curve2* curve, int32_t dimension) {
     if (curve == nullptr) return CurveKind::Invalid;

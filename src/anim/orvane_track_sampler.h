@@ -25,6 +25,13 @@ CurveKind ClassifyCurveWarn(const orvane_curve2* curve, int32_t dimension);
 bool CurveFirstValue(const orvane_curve2* curve, int32_t dimension, const float* identity,
                      float* out);
 
+// True when every knot and control the samplers would read from the track's three curves is a
+// finite number and the knots never run backwards: the samplers divide by knot spans and blend
+// controls, so one such number from a file would reach the poses as NaN. Decodes every knot
+// once, through the same checked view as sampling (a curve that view refuses is sampled as its
+// identity and counts as usable); bindings call it when they are built, never per frame.
+bool TrackCurvesAreFinite(const orvane_transform_track& track);
+
 // The one-curve step at the context's time: keyframed curves yield frame FrameIndex
 // (clamped) when byFrame is set and frame 0 otherwise; identity and unreadable curves the
 // identity; constants their value; everything else the B-spline through a window built on

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,61 @@ TEST(ContentChecks, RestTransformsThatAreNotFiniteAreRefused) {
     c.model.InitialPlacement.Position[0] = kNaN;
     EXPECT_EQ(OrvaneInstantiateModel(&c.model), nullptr);
     EXPECT_EQ(log.errors(), 3u);
+}
+
+// A knot or control that is not a finite number, or knots that run backwards, in a loaded
+// file: the binding leaves that track unbound (its bone shows the rest pose) with an error,
+// and every pose stays finite.
+TEST(ContentChecks, CurveValuesThatAreNotFiniteLeaveTheirTrackUnbound) {
+    Character c(4, 99);
+    auto track = [&](const char* name) -> orvane_transform_track& {
+        for (int32_t k = 0; k < c.group->TransformTrackCount; ++k)
+            if (std::strcmp(c.group->TransformTracks[k].Name, name) == 0)
+                return c.group->TransformTracks[k];
+        ADD_FAILURE() << name;
+        return c.group->TransformTracks[0];
+    };
+    orvane_curve_data_da_k32f_c32f* position =
+        OrvaneCurveGetContentsOfDaK32fC32f(&track("bone1").PositionCurve);
+    orvane_curve_data_da_k32f_c32f* orientation =
+        OrvaneCurveGetContentsOfDaK32fC32f(&track("bone2").OrientationCurve);
+    ASSERT_NE(position, nullptr);
+    ASSERT_NE(orientation, nullptr);
+    ASSERT_GE(orientation->KnotCount, 3);
+    position->Controls[4] = kNaN;
+    std::swap(orientation->Knots[1], orientation->Knots[2]);
+    Loaded file(c);
+    ASSERT_NE(file.model, nullptr);
+    ASSERT_NE(file.animation, nullptr);
+
+    orvane_model_instance* instance = OrvaneInstantiateModel(file.model);
+    ASSERT_NE(instance, nullptr);
+    orvane_test::LogCapture log;
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, file.animation, instance);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(log.errors(), 2u);
+    EXPECT_TRUE(
+        log.Contains("Track 1 for bone \"bone1\" has a knot or control that is not a "
+                     "finite number"));
+    const int32_t n = c.BoneCount();
+    PosePtr local(OrvaneNewLocalPose(n));
+    WorldPtr world(OrvaneNewWorldPose(n));
+    for (float t : {0.0f, 0.3f, 0.75f, 1.9f}) {
+        OrvaneSetModelClock(instance, t);
+        OrvaneSampleModelAnimations(instance, 0, n, local.get());
+        for (int32_t b = 0; b < n; ++b)
+            EXPECT_TRUE(AllFinite(&OrvaneGetLocalPoseTransform(local.get(), b)->Position[0], 3 + 4))
+                << "bone " << b << " at " << t;
+        for (int32_t b : {1, 2})
+            EXPECT_EQ(std::memcmp(OrvaneGetLocalPoseTransform(local.get(), b)->Position,
+                                  file.model->Skeleton->Bones[b].Transform.Position, 28),
+                      0)
+                << "bone " << b << " is not at rest";
+        OrvaneSampleModelAnimationsAccelerated(instance, n, nullptr, local.get(), world.get());
+        EXPECT_TRUE(AllFinite(OrvaneGetWorldPose4x4Array(world.get()), size_t(n) * 16));
+    }
+    OrvaneFreeControl(control);
+    OrvaneFreeModelInstance(instance);
 }
 
 TEST(ContentChecks, ADurationThatIsNotANumberIsRefusedBeforeAnythingPlays) {
