@@ -27,7 +27,6 @@ constexpr int32_t kFractionBits = 2;
 constexpr int32_t kMaxLevels = 6;
 constexpr int32_t kMaxBands = 3 * kMaxLevels + 1;
 constexpr int32_t kFixedHeaderBytes = 2 + 1 + 1 + 4 + 4 + 1 + 1 + 4;
-constexpr int32_t kFlushBytes = 6;
 
 int32_t LevelCount(int32_t width, int32_t height) {
     int32_t levels = 0;
