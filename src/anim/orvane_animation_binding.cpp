@@ -392,19 +392,15 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
             continue;
         }
         const orvane_transform_track* track = &group->TransformTracks[index];
-        if (!CurvesAreReadable(track)) {
-            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
-                             "Track %d for bone \"%s\" has a curve whose format does not match "
-                             "its data; left unbound",
-                             index, bone.Name ? bone.Name : "");
-            UnbindTrack(t, bone);
-            continue;
-        }
-        if (!TrackCurvesAreFinite(*track)) {
-            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
-                             "Track %d for bone \"%s\" has a knot or control that is not a finite "
-                             "number, or knots that run backwards; left unbound",
-                             index, bone.Name ? bone.Name : "");
+        // Checked in this order: the values are read through the format the curve names.
+        const char* problem =
+            !CurvesAreReadable(track) ? "a curve whose format does not match its data"
+            : !TrackCurvesAreFinite(*track)
+                ? "a knot or control that is not a finite number, or knots that run backwards"
+                : nullptr;
+        if (problem) {
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Track %d for bone \"%s\" has %s; left unbound",
+                             index, bone.Name ? bone.Name : "", problem);
             UnbindTrack(t, bone);
             continue;
         }
