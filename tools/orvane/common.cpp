@@ -123,26 +123,28 @@ void ForgetLibraryReason() {
     g_firstError.clear();
 }
 
-int Fail(const char* format, ...) {
+// One line on stderr after what stdout already holds: "orvane: <prefix><message>".
+static void PrintLine(const char* prefix, const char* format, va_list args) {
     std::fflush(stdout);
-    std::fprintf(stderr, "orvane: ");
+    std::fprintf(stderr, "orvane: %s", prefix);
+    std::vfprintf(stderr, format, args);
+    std::fprintf(stderr, "\n");
+}
+
+int Fail(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    PrintLine("", format, args);
     va_end(args);
-    std::fprintf(stderr, "\n");
     return 1;
 }
 
 void Warn(const char* format, ...) {
     if (g_verbosity == Verbosity::Quiet) return;
-    std::fflush(stdout);
-    std::fprintf(stderr, "orvane: warning: ");
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    PrintLine("warning: ", format, args);
     va_end(args);
-    std::fprintf(stderr, "\n");
 }
 
 void Say(const char* format, ...) {
