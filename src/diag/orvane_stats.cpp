@@ -1,7 +1,7 @@
 // The statistics snapshot: live instances and controls, the binding cache's counters, live
 // allocations by source location, the timing blocks; and its rendering as text for a log.
-#include "anim/orvane_animation_binding.h"
-#include "anim/orvane_model_instance.h"
+#include "instance/orvane_animation_binding.h"
+#include "instance/orvane_model_instance.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "orvane/diag.h"

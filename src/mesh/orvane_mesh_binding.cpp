@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "anim/orvane_content_checks.h"
+#include "track/orvane_content_checks.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "anim/orvane_local_pose.h"
-#include "anim/orvane_skeleton.h"
-#include "anim/orvane_world_pose.h"
+#include "pose/orvane_local_pose.h"
+#include "pose/orvane_skeleton.h"
+#include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"

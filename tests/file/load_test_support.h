@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "file/orvane_pelma.h"
+#include "file/offline/orvane_pelma_encode.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "file/orvane_pelma.h"
+#include "file/offline/orvane_pelma_encode.h"
 #include "orvane/file.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "orvane/texture.h"
-#include "texture/orvane_s3tc.h"
+#include "texture/offline/orvane_s3tc_encoder.h"
 #include "texture_test_support.h"
 
 namespace {

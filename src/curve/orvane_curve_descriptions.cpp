@@ -1,0 +1,170 @@
+// Curve descriptions: the exported type descriptions of the curve data header and the sixteen
+// formats, and the identity vectors identity curves yield.
+#include "curve/orvane_curve_private.h"
+#include "types/orvane_standard_types.h"
+
+namespace orvane {
+
+orvane_data_type_definition g_curveDataHeader[] = {MemberRecord(OrvaneUInt8Member, "Format"),
+                                                   MemberRecord(OrvaneUInt8Member, "Degree"),
+                                                   EndRecord()};
+
+orvane_data_type_definition g_curveDataDaKeyframes32f[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaKeyframes32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataDaK32fC32f[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK32fC32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Knots", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataDaIdentity[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaIdentity", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"), EndRecord()};
+
+orvane_data_type_definition g_curveDataDaConstant32f[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaConstant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Controls", g_real32Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataD3Constant32f[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 3), EndRecord()};
+
+orvane_data_type_definition g_curveDataD4Constant32f[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4Constant32f", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReal32Member, "Controls", nullptr, 4), EndRecord()};
+
+orvane_data_type_definition g_curveDataDaK16uC16u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataDaK8uC8u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataD4nK16uC15u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataD4nK8uC7u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
+
+orvane_data_type_definition g_curveDataD3K16uC16u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
+
+orvane_data_type_definition g_curveDataD3K8uC8u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
+
+orvane_data_type_definition g_curveDataD9I1K16uC16u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
+
+orvane_data_type_definition g_curveDataD9I3K16uC16u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
+    EndRecord()};
+
+orvane_data_type_definition g_curveDataD9I1K8uC8u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScale"),
+    MemberRecord(OrvaneReal32Member, "ControlOffset"),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
+
+orvane_data_type_definition g_curveDataD9I3K8uC8u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
+    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
+    EndRecord()};
+
+}  // namespace orvane
+
+extern "C" {
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType =
+    orvane::g_curveDataHeader;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType =
+    orvane::g_curveDataDaKeyframes32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType =
+    orvane::g_curveDataDaK32fC32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType =
+    orvane::g_curveDataDaIdentity;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType =
+    orvane::g_curveDataDaConstant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType =
+    orvane::g_curveDataD3Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType =
+    orvane::g_curveDataD4Constant32f;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType =
+    orvane::g_curveDataDaK16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType =
+    orvane::g_curveDataDaK8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType =
+    orvane::g_curveDataD4nK16uC15u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType =
+    orvane::g_curveDataD4nK8uC7u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType =
+    orvane::g_curveDataD3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType =
+    orvane::g_curveDataD3K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType =
+    orvane::g_curveDataD9I1K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType =
+    orvane::g_curveDataD9I3K16uC16u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType =
+    orvane::g_curveDataD9I1K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType =
+    orvane::g_curveDataD9I3K8uC8u;
+}  // extern "C"
+
+namespace {
+const float kIdentityPosition[3] = {0, 0, 0};
+const float kIdentityNormal[3] = {0, 0, 1};
+const float kIdentityOrientation[4] = {0, 0, 0, 1};
+const float kIdentityScaleShear[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+const float kIdentityScale[3] = {1, 1, 1};
+// Long enough for any fixed-dimension curve a caller may pair it with.
+const float kIdentityShear[16] = {};
+}  // namespace
+
+extern "C" {
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityPosition = kIdentityPosition;
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityNormal = kIdentityNormal;
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityOrientation = kIdentityOrientation;
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityScaleShear = kIdentityScaleShear;
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityScale = kIdentityScale;
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityShear = kIdentityShear;
+}

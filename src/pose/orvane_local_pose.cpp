@@ -1,0 +1,534 @@
+// Local poses: construction, weighted accumulation with its end-of-pass normalisation, the
+// world matrix of one bone, attachment offsets, modulation composites and copies.
+#include "pose/orvane_local_pose.h"
+
+#include "track/orvane_content_checks.h"
+#include "pose/orvane_skeleton.h"
+#include "core/orvane_log.h"
+#include "core/orvane_memory.h"
+#include "math/orvane_math_internal.h"
+#include "orvane/anim.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+namespace orvane {
+namespace {
+
+void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
+    SetAggregateAlignment(alignof(orvane_local_pose));
+    intptr_t owner = AggregateAllocate(pose, sizeof(orvane_local_pose));
+    AggregateAllocateArrayMember(owner, offsetof(orvane_local_pose, BoneCount),
+                                 offsetof(orvane_local_pose, Bones), boneCount,
+                                 sizeof(orvane_local_pose_bone));
+}
+
+constexpr uint32_t kScaleShear = OrvaneTransformHasScaleShear;
+
+// Within a pass the scale/shear sum of an entry is held only once a contribution with
+// scale/shear has arrived (the entry's flag says so); until then it is implicitly the entry's
+// weight times the identity, and End writes the identity itself. Most tracks have no
+// scale/shear, and the nine multiply-adds per contribution were a third of the work.
+[[gnu::always_inline]] inline void MaterialiseScaleShear(float* s, float weight) {
+    s[0] = weight, s[1] = 0.0f, s[2] = 0.0f;
+    s[3] = 0.0f, s[4] = weight, s[5] = 0.0f;
+    s[6] = 0.0f, s[7] = 0.0f, s[8] = weight;
+}
+
+// Adds a contribution to an entry already touched in the pass. Eager keeps the identity
+// sums of flagless entries as well (the public single accumulation, whose caller may read
+// the sums before End). The loops are unrolled so that the sums stay in registers between
+// the loads and the stores.
+// Orientations move as one 16-byte vector, positions as three single floats: the samplers
+// store them that way just before they are accumulated, and a load that spans stores of
+// another width cannot be forwarded from the store buffer.
+using Float4 = float __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline Float4 Load4(const float* p) {
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void Store4(float* p, Float4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+template <bool Eager>
+[[gnu::always_inline]] inline void AddScaled(orvane_local_pose_bone& e, float weight,
+                                             float orientationWeight, const orvane_transform& t) {
+    orvane_transform& sum = e.Transform;
+    const uint32_t had = sum.Flags, adds = t.Flags;
+    sum.Flags = had | adds;
+    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
+    sum.Position[0] += weight * p0;
+    sum.Position[1] += weight * p1;
+    sum.Position[2] += weight * p2;
+    Store4(sum.Orientation, Load4(sum.Orientation) + orientationWeight * Load4(t.Orientation));
+    float* s = ScaleShearOf(sum);
+    const float* ts = ScaleShearOf(t);
+    if (adds & kScaleShear) {
+        if (!(had & kScaleShear)) MaterialiseScaleShear(s, e.Weight);
+#pragma GCC unroll 9
+        for (int i = 0; i < 9; ++i)
+            s[i] += weight * ts[i];
+    } else if (had & kScaleShear) {
+        s[0] += weight;
+        s[4] += weight;
+        s[8] += weight;
+    } else if (Eager) {
+#pragma GCC unroll 9
+        for (int i = 0; i < 9; ++i)
+            s[i] += weight * ts[i];
+    }
+}
+
+template <bool Eager>
+[[gnu::always_inline]] inline void Accumulate(orvane_local_pose& pose, orvane_local_pose_bone& e,
+                                              float weight, float orientationWeight,
+                                              const orvane_transform& t) {
+    if (e.TraversalID == pose.TraversalID) {
+        AddScaled<Eager>(e, weight, orientationWeight, t);
+        e.Count += 1;
+        e.Weight += weight;
+        return;
+    }
+    const uint32_t flags = t.Flags;
+    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
+    e.Transform.Flags = flags;
+    float* s = ScaleShearOf(e.Transform);
+    const float* ts = ScaleShearOf(t);
+    if (weight == 1.0f) {
+        // A copy of the transform (its scale/shear only when it has one, or for the public
+        // accumulation).
+        e.Transform.Position[0] = p0;
+        e.Transform.Position[1] = p1;
+        e.Transform.Position[2] = p2;
+        if (Eager || (flags & kScaleShear)) std::memcpy(s, ts, 9 * sizeof(float));
+    } else {
+        e.Transform.Position[0] = weight * p0;
+        e.Transform.Position[1] = weight * p1;
+        e.Transform.Position[2] = weight * p2;
+        if (Eager || (flags & kScaleShear)) {
+#pragma GCC unroll 9
+            for (int i = 0; i < 9; ++i)
+                s[i] = weight * ts[i];
+        }
+    }
+    Store4(e.Transform.Orientation, orientationWeight * Load4(t.Orientation));
+    e.Weight = weight;
+    e.Count = 1;
+    e.TraversalID = pose.TraversalID;
+}
+
+// The factor that brings a quaternion of squared length s2 to unit length. Near unit length
+// two Newton steps of 1/sqrt from 1 replace the square root.
+inline float NormalisingFactor(float s2) {
+    if (s2 >= 0.9f && s2 <= 1.1f) {
+        const float a = 3.0f - s2;
+        return a * (12.0f - s2 * a * a) * 0.0625f;
+    }
+    return 1.0f / std::sqrt(s2);
+}
+
+// Closes one touched entry of a pass.
+void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
+                 const orvane_transform& rest) {
+    if (e.Weight < pose.FillThreshold) {
+        const float w = pose.FillThreshold - e.Weight;
+        AddScaled<false>(e, w, NeighborhoodWeight(w, rest.Orientation, rest.Orientation), rest);
+        e.Count += 1;
+        e.Weight += w;
+    }
+    if (e.Weight == 0.0f) {
+        // Nothing to normalise by (a zero threshold, or weights that cancelled): the bone
+        // shows its rest transform rather than a division by zero.
+        e.Transform = rest;
+        return;
+    }
+    float* s = ScaleShearOf(e.Transform);
+    const bool scaled = (e.Transform.Flags & kScaleShear) != 0;
+    if (!scaled) MaterialiseScaleShear(s, 1.0f);
+    if (!(e.Count == 1 && e.Weight == 1.0f)) {
+        const float inverse = 1.0f / e.Weight;
+#pragma GCC unroll 3
+        for (int i = 0; i < 3; ++i)
+            e.Transform.Position[i] *= inverse;
+        if (scaled) {
+#pragma GCC unroll 9
+            for (int i = 0; i < 9; ++i)
+                s[i] *= inverse;
+        }
+    }
+    float* q = e.Transform.Orientation;
+    const float s2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+    if (s2 == 0.0f) {
+        // Orientations that cancelled (q and -q in the direct mode) have no direction left.
+        for (int i = 0; i < 4; ++i)
+            q[i] = rest.Orientation[i];
+        e.Transform.Flags |= rest.Flags & OrvaneTransformHasOrientation;
+        return;
+    }
+    const float factor = NormalisingFactor(s2);
+    for (int i = 0; i < 4; ++i)
+        q[i] *= factor;
+}
+
+// The transform of skeleton bone b in a pose, dense (reverse null) or sparse; the rest
+// transform for a bone missing from a sparse pose. Null (logged) for an entry outside the pose.
+const orvane_transform* PoseTransform(const orvane_skeleton& skeleton,
+                                      const orvane_local_pose& pose, int32_t b,
+                                      const int32_t* reverse) {
+    const int32_t k = reverse ? reverse[b] : b;
+    if (reverse && k == -1) return &RestTransform(skeleton, b);
+    if (k < 0 || k >= pose.BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneIndex %d is out of range [0, %d)", k,
+                         pose.BoneCount);
+        return nullptr;
+    }
+    return &pose.Bones[k].Transform;
+}
+
+bool WorldMatrixFromLocalPose(const orvane_skeleton* skeleton, int32_t boneIndex,
+                              const orvane_local_pose* pose, const float* offset, float* result,
+                              const int32_t* reverse) {
+    std::memset(result, 0, 16 * sizeof(float));
+    result[0] = result[5] = result[10] = result[15] = 1.0f;
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, skeleton, false);
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, pose, false);
+    const int32_t limit = reverse ? skeleton->BoneCount : pose->BoneCount;
+    if (boneIndex < 0 || boneIndex >= limit) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneIndex %d is out of range [0, %d)", boneIndex,
+                         limit);
+        return false;
+    }
+    if (boneIndex >= skeleton->BoneCount || skeleton->Bones == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneIndex %d is out of range [0, %d)", boneIndex,
+                         skeleton->BoneCount);
+        return false;
+    }
+    // The chain below is walked without checks once the bones up to this one hold the rule.
+    if (!ParentsPrecede(skeleton->Bones, 0, boneIndex + 1, OrvaneLocalPoseOrigin)) return false;
+    float m[16];
+    for (int32_t b = boneIndex; b != -1;) {
+        const orvane_transform* t = PoseTransform(*skeleton, *pose, b, reverse);
+        if (t == nullptr) return false;
+        BuildCompositeTransform4x4(*t, m);
+        ColumnMatrixMultiply4x3(result, result, m);
+        b = skeleton->Bones[b].ParentIndex;
+    }
+    if (offset) ColumnMatrixMultiply4x3(result, result, offset);
+    return true;
+}
+
+void BlendEntry(orvane_transform& base, const orvane_transform& composite, float t) {
+    base.Flags |= composite.Flags;
+    const float u = 1.0f - t;
+    if (base.Flags & OrvaneTransformHasPosition) {
+        for (int i = 0; i < 3; ++i)
+            base.Position[i] = t * composite.Position[i] + u * base.Position[i];
+    }
+    if (base.Flags & OrvaneTransformHasOrientation) {
+        float* q = base.Orientation;
+        const float* c = composite.Orientation;
+        const float dot = q[0] * c[0] + q[1] * c[1] + q[2] * c[2] + q[3] * c[3];
+        const float tq = dot < 0.0f ? -t : t;
+        for (int i = 0; i < 4; ++i)
+            q[i] = tq * c[i] + u * q[i];
+        const float length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+        if (length > 0.00001f) {
+            for (int i = 0; i < 4; ++i)
+                q[i] /= length;
+        } else {
+            for (int i = 0; i < 4; ++i)
+                q[i] = 0.0f;
+        }
+    }
+    if (base.Flags & OrvaneTransformHasScaleShear) {
+        float* s = ScaleShearOf(base);
+        const float* c = ScaleShearOf(composite);
+        for (int i = 0; i < 9; ++i)
+            s[i] = t * c[i] + u * s[i];
+    }
+}
+
+void ModulationComposite(orvane_local_pose* base, float weightNone, float weightAll,
+                         const orvane_track_mask* mask, const orvane_local_pose* composite,
+                         const int32_t* sparseBones) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, base, );
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, composite, );
+    if (composite->BoneCount != base->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
+                         "GetLocalPoseBoneCount(CompositePose) %d must be %d", composite->BoneCount,
+                         base->BoneCount);
+        return;
+    }
+    // A mask without weights (the exported identity and null masks) weighs every bone by its
+    // default, whatever the pose's size.
+    if (mask != nullptr && sparseBones == nullptr && mask->BoneCount != 0 &&
+        mask->BoneCount != base->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Mask->BoneCount %d must be %d", mask->BoneCount,
+                         base->BoneCount);
+        return;
+    }
+    if (mask == nullptr) weightNone = weightAll;
+    const bool uniform = std::fabs(weightAll - weightNone) < 0.001f;
+    if (uniform) {
+        if (weightNone < 0.001f) return;
+        if (weightNone > 0.999f) {
+            OrvaneCopyLocalPose(composite, base);
+            return;
+        }
+        for (int32_t i = 0; i < base->BoneCount; ++i)
+            BlendEntry(base->Bones[i].Transform, composite->Bones[i].Transform, weightAll);
+        return;
+    }
+    // The checked getter: sparse entries may name any bone, and indices past the mask read
+    // its default weight.
+    for (int32_t i = 0; i < base->BoneCount; ++i) {
+        const int32_t bone = sparseBones ? sparseBones[i] : i;
+        const float t =
+            weightNone + (weightAll - weightNone) * OrvaneGetTrackMaskBoneWeight(mask, bone);
+        BlendEntry(base->Bones[i].Transform, composite->Bones[i].Transform, t);
+    }
+}
+
+}  // namespace
+
+void AccumulateUnchecked(orvane_local_pose& pose, orvane_local_pose_bone& e, float weight,
+                         float orientationWeight, const orvane_transform& t) {
+    Accumulate<false>(pose, e, weight, orientationWeight, t);
+}
+
+}  // namespace orvane
+
+using namespace orvane;
+
+extern "C" {
+
+ORVANE_API orvane_int32 OrvaneGetResultingLocalPoseSize(orvane_int32 BoneCount) {
+    if (BoneCount < 0) return 0;
+    orvane_local_pose* pose = nullptr;
+    LayOutLocalPose(BoneCount, &pose);
+    const size_t size = ORVANE_AGGREGATE_SIZE();
+    return size > size_t(INT32_MAX) ? 0 : static_cast<int32_t>(size);
+}
+
+ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, void* Memory) {
+    if (Memory == nullptr) return nullptr;
+    if (BoneCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
+                         INT32_MAX);
+        return nullptr;
+    }
+    if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_local_pose) != 0) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
+                         int32_t(alignof(orvane_local_pose)));
+        return nullptr;
+    }
+    orvane_local_pose* pose = nullptr;
+    LayOutLocalPose(BoneCount, &pose);
+    pose = static_cast<orvane_local_pose*>(ORVANE_AGGREGATE_END_IN_PLACE(Memory));
+    if (pose == nullptr) return nullptr;
+    pose->FillThreshold = kDefaultFillThreshold;
+    pose->TraversalID = 0;
+    std::memset(static_cast<void*>(pose->Bones), 0,
+                size_t(BoneCount) * sizeof(orvane_local_pose_bone));
+    // No entry belongs to a pass before the first one is opened.
+    for (int32_t i = 0; i < BoneCount; ++i)
+        pose->Bones[i].TraversalID = -1;
+    return pose;
+}
+
+ORVANE_API orvane_local_pose* OrvaneNewLocalPose(orvane_int32 BoneCount) {
+    if (BoneCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
+                         INT32_MAX);
+        return nullptr;
+    }
+    orvane_local_pose* pose = nullptr;
+    LayOutLocalPose(BoneCount, &pose);
+    void* memory = ORVANE_AGGREGATE_END();
+    return memory ? OrvaneNewLocalPoseInPlace(BoneCount, memory) : nullptr;
+}
+
+ORVANE_API void OrvaneFreeLocalPose(orvane_local_pose* LocalPose) {
+    if (LocalPose) ORVANE_DEALLOCATE(LocalPose);
+}
+
+ORVANE_API orvane_int32 OrvaneGetLocalPoseBoneCount(const orvane_local_pose* LocalPose) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, 0);
+    return LocalPose->BoneCount;
+}
+
+ORVANE_API orvane_transform* OrvaneGetLocalPoseTransform(const orvane_local_pose* LocalPose,
+                                                         orvane_int32 BoneIndex) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, nullptr);
+    if (BoneIndex < 0 || BoneIndex >= LocalPose->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneIndex %d is out of range [0, %d)", BoneIndex,
+                         LocalPose->BoneCount);
+        return nullptr;
+    }
+    return &LocalPose->Bones[BoneIndex].Transform;
+}
+
+ORVANE_API orvane_real32 OrvaneGetLocalPoseFillThreshold(const orvane_local_pose* LocalPose) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, 0.0f);
+    return LocalPose->FillThreshold;
+}
+
+ORVANE_API void OrvaneSetLocalPoseFillThreshold(orvane_local_pose* LocalPose,
+                                                orvane_real32 FillThreshold) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
+    LocalPose->FillThreshold = FillThreshold;
+}
+
+ORVANE_API void OrvaneBeginLocalPoseAccumulation(orvane_local_pose* LocalPose, orvane_int32,
+                                                 orvane_int32, const orvane_int32*) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
+    // Wraps instead of overflowing; -1 (the mark of fresh entries) is skipped.
+    uint32_t next = static_cast<uint32_t>(LocalPose->TraversalID) + 1u;
+    if (next == 0xFFFFFFFFu) next = 0;
+    LocalPose->TraversalID = static_cast<int32_t>(next);
+}
+
+ORVANE_API void OrvaneAccumulateLocalTransform(orvane_local_pose* LocalPose,
+                                               orvane_int32 LocalPoseBoneIndex,
+                                               orvane_int32 SkeletonBoneIndex, orvane_real32 Weight,
+                                               const orvane_skeleton* ReferenceSkeleton,
+                                               orvane_int32 QuaternionMode,
+                                               const orvane_transform* Transform) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, Transform, );
+    if (LocalPoseBoneIndex < 0 || LocalPoseBoneIndex >= LocalPose->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "LocalPoseBoneIndex %d is out of range [0, %d)",
+                         LocalPoseBoneIndex, LocalPose->BoneCount);
+        return;
+    }
+    float orientationWeight = Weight;
+    if (QuaternionMode == OrvaneQuaternionBlendInverted) {
+        orientationWeight = -Weight;
+    } else if (QuaternionMode == OrvaneQuaternionBlendNeighborhood) {
+        ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, ReferenceSkeleton, );
+        if (SkeletonBoneIndex < 0 || SkeletonBoneIndex >= ReferenceSkeleton->BoneCount ||
+            ReferenceSkeleton->Bones == nullptr) {
+            ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "SkeletonBoneIndex %d is out of range [0, %d)",
+                             SkeletonBoneIndex, ReferenceSkeleton->BoneCount);
+            return;
+        }
+        orientationWeight = NeighborhoodWeight(
+            Weight, RestTransform(*ReferenceSkeleton, SkeletonBoneIndex).Orientation,
+            Transform->Orientation);
+    }
+    Accumulate<true>(*LocalPose, LocalPose->Bones[LocalPoseBoneIndex], Weight, orientationWeight,
+                     *Transform);
+}
+
+ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orvane_int32 FirstBone,
+                                               orvane_int32 BoneCount,
+                                               const orvane_skeleton* ReferenceSkeleton,
+                                               const orvane_int32* SparseBoneArray) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
+    const int32_t count = LocalPose->BoneCount;
+    // An empty range inside the pose, or on an empty pose, has nothing to finish; one that
+    // starts past the last bone is out of range like any other.
+    if (BoneCount == 0 && FirstBone >= 0 && (FirstBone < count || (FirstBone == 0 && count == 0)))
+        return;
+    if (FirstBone < 0 || FirstBone >= count) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "FirstBone %d is out of range [0, %d)", FirstBone,
+                         count);
+        return;
+    }
+    const int64_t end = int64_t(FirstBone) + BoneCount;
+    if (end < 0 || end > count) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "FirstBone + BoneCount %d is out of range [%d, %d]",
+                         static_cast<int32_t>(end), 0, count);
+        return;
+    }
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, ReferenceSkeleton, );
+    const int32_t skeletonCount = ReferenceSkeleton->Bones ? ReferenceSkeleton->BoneCount : 0;
+    // The skeleton bones that the range reads, checked before anything changes.
+    if (SparseBoneArray) {
+        for (int32_t i = FirstBone; i < end; ++i) {
+            if (SparseBoneArray[i] < 0 || SparseBoneArray[i] >= skeletonCount) {
+                ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "SparseBoneArray[%i] is out of range", i);
+                return;
+            }
+        }
+    } else if (end > skeletonCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "FirstBone + BoneCount %d is out of range [%d, %d]",
+                         static_cast<int32_t>(end), 0, skeletonCount);
+        return;
+    }
+    for (int32_t i = FirstBone; i < end; ++i) {
+        orvane_local_pose_bone& e = LocalPose->Bones[i];
+        const orvane_transform& rest =
+            RestTransform(*ReferenceSkeleton, SparseBoneArray ? SparseBoneArray[i] : i);
+        if (e.TraversalID == LocalPose->TraversalID) {
+            FinishEntry(*LocalPose, e, rest);
+        } else {
+            e.Transform = rest;
+        }
+    }
+}
+
+ORVANE_API void OrvaneGetWorldMatrixFromLocalPose(const orvane_skeleton* Skeleton,
+                                                  orvane_int32 BoneIndex,
+                                                  const orvane_local_pose* LocalPose,
+                                                  const orvane_real32* Offset4x4,
+                                                  orvane_real32* Result4x4, const orvane_int32*,
+                                                  const orvane_int32* SparseBoneArrayReverse) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, Result4x4, );
+    WorldMatrixFromLocalPose(Skeleton, BoneIndex, LocalPose, Offset4x4, Result4x4,
+                             SparseBoneArrayReverse);
+}
+
+ORVANE_API void OrvaneGetAttachmentOffset(const orvane_skeleton* Skeleton, orvane_int32 BoneIndex,
+                                          const orvane_local_pose* LocalPose,
+                                          const orvane_real32* Offset4x4, orvane_real32* Result4x4,
+                                          const orvane_int32*,
+                                          const orvane_int32* SparseBoneArrayReverse) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, Result4x4, );
+    float world[16];
+    if (!WorldMatrixFromLocalPose(Skeleton, BoneIndex, LocalPose, Offset4x4, world,
+                                  SparseBoneArrayReverse)) {
+        std::memcpy(Result4x4, world, sizeof world);
+        return;
+    }
+    // A singular world matrix has no inverse: the 3x3 block and the translation become zero
+    // instead of depending on what the caller's buffer held.
+    InvertAffine4x4(Result4x4, world);
+}
+
+ORVANE_API void OrvaneModulationCompositeLocalPose(orvane_local_pose* BasePose,
+                                                   orvane_real32 WeightNone,
+                                                   orvane_real32 WeightAll,
+                                                   const orvane_track_mask* Mask,
+                                                   const orvane_local_pose* CompositePose) {
+    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, nullptr);
+}
+
+ORVANE_API void OrvaneModulationCompositeLocalPoseSparse(orvane_local_pose* BasePose,
+                                                         orvane_real32 WeightNone,
+                                                         orvane_real32 WeightAll,
+                                                         const orvane_track_mask* Mask,
+                                                         const orvane_local_pose* CompositePose,
+                                                         const orvane_int32* SparseBoneArray) {
+    ModulationComposite(BasePose, WeightNone, WeightAll, Mask, CompositePose, SparseBoneArray);
+}
+
+ORVANE_API void OrvaneCopyLocalPose(const orvane_local_pose* Source, orvane_local_pose* Dest) {
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, Source, );
+    ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, Dest, );
+    if (Dest->BoneCount < Source->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
+                         "GetLocalPoseBoneCount(Dest) %d must be at least %d", Dest->BoneCount,
+                         Source->BoneCount);
+        return;
+    }
+    if (Source == Dest) return;
+    Copy(size_t(Source->BoneCount) * sizeof(orvane_local_pose_bone), Source->Bones, Dest->Bones);
+}
+
+}  // extern "C"

@@ -1,0 +1,221 @@
+// The AVX2/FMA world-pose path, chosen at run time on processors that have both. The products
+// are fused multiply-adds, so results differ from the generic path by rounding only: each
+// element within a few units in the last place of the largest term that it sums (the tests
+// hold every element to 1e-5 of the matrices' magnitude).
+//
+// Only this module is compiled for AVX2 and FMA: the library's headers are included before
+// the target switch so that no inline function of theirs is emitted here with those
+// instructions, and everything defined after it stays internal to this module.
+#include "pose/orvane_world_pose.h"
+
+#include "math/orvane_math_internal.h"
+
+#if ORVANE_MATH_HAS_SSE && !defined(ORVANE_WORLD_POSE_GENERIC_ONLY)
+#define ORVANE_WORLD_POSE_HAS_AVX2 1
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+
+namespace orvane {
+namespace {
+
+#include "pose/orvane_world_pose_walk.h"
+
+// A matrix as two registers: rows 0 and 1, rows 2 and 3. Two rows per instruction halve
+// the multiply-adds and coefficient shuffles of a product.
+struct Matrix {
+    __m256 r01, r23;
+};
+
+inline Matrix Load(const float* m) {
+    return {_mm256_loadu_ps(m), _mm256_loadu_ps(m + 8)};
+}
+inline void Store(float* m, const Matrix& a) {
+    _mm256_storeu_ps(m, a.r01);
+    _mm256_storeu_ps(m + 8, a.r23);
+}
+inline __m128 KeepXYZ(__m128 v) {
+    return _mm_blend_ps(v, _mm_setzero_ps(), 8);
+}
+// Fourth column 0, 0, 0 (and 1 in the translation row).
+inline Matrix Clean(__m256 r01, __m256 r23) {
+    return {_mm256_blend_ps(r01, _mm256_setzero_ps(), 0x88),
+            _mm256_blend_ps(r23, _mm256_setr_ps(0, 0, 0, 0, 0, 0, 0, 1), 0x88)};
+}
+template <int I>
+inline __m128 Splat(__m128 v) {
+    return _mm_permute_ps(v, _MM_SHUFFLE(I, I, I, I));
+}
+template <int I>
+inline __m256 Splat(__m256 v) {
+    return _mm256_permute_ps(v, _MM_SHUFFLE(I, I, I, I));
+}
+// Exactly three floats; the masked lane is never read, so a lone float[3] is safe.
+inline __m128 Load3(const float* p) {
+    return _mm_maskload_ps(p, _mm_setr_epi32(-1, -1, -1, 0));
+}
+
+// The rows of the right-hand factor, each in both halves, and its translation row in the
+// upper half only: what the products of two rows at a time multiply by.
+struct Factor {
+    __m256 b0, b1, b2, b3;
+};
+inline Factor FactorOf(const float* b) {
+    return {_mm256_broadcast_ps(reinterpret_cast<const __m128*>(b)),
+            _mm256_broadcast_ps(reinterpret_cast<const __m128*>(b + 4)),
+            _mm256_broadcast_ps(reinterpret_cast<const __m128*>(b + 8)),
+            _mm256_insertf128_ps(_mm256_setzero_ps(), _mm_loadu_ps(b + 12), 1)};
+}
+inline Factor FactorOf(const Matrix& m) {
+    return {_mm256_permute2f128_ps(m.r01, m.r01, 0x00), _mm256_permute2f128_ps(m.r01, m.r01, 0x11),
+            _mm256_permute2f128_ps(m.r23, m.r23, 0x00), _mm256_permute2f128_ps(m.r23, m.r23, 0x18)};
+}
+
+// The affine product of a01 = (row 0, row 1) and a23 = (row 2, translation) with b: each
+// element a0 b0 + a1 b1 + a2 b2 (+ b3 in the translation row), fused.
+inline Matrix Product(__m256 a01, __m256 a23, const Factor& b) {
+    __m256 r01 = _mm256_mul_ps(Splat<0>(a01), b.b0);
+    r01 = _mm256_fmadd_ps(Splat<1>(a01), b.b1, r01);
+    r01 = _mm256_fmadd_ps(Splat<2>(a01), b.b2, r01);
+    __m256 r23 = _mm256_fmadd_ps(Splat<0>(a23), b.b0, b.b3);
+    r23 = _mm256_fmadd_ps(Splat<1>(a23), b.b1, r23);
+    r23 = _mm256_fmadd_ps(Splat<2>(a23), b.b2, r23);
+    return Clean(r01, r23);
+}
+inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, __m128 t, const float* parent) {
+    return Product(_mm256_set_m128(m1, m0), _mm256_set_m128(t, m2), FactorOf(parent));
+}
+
+inline void StoreComposite(const float* iw, const Matrix& w, float* composite) {
+    Store(composite, Product(_mm256_loadu_ps(iw), _mm256_loadu_ps(iw + 8), FactorOf(w)));
+}
+
+// The columns of R(q) (rows of the local matrix), fourth lanes zero.
+inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
+    const __m128 q2 = _mm_add_ps(q, q);
+    const __m128 x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
+    const __m128 yxww = _mm_permute_ps(q, _MM_SHUFFLE(3, 3, 0, 1));
+    const __m128 zwxx = _mm_permute_ps(q, _MM_SHUFFLE(0, 0, 3, 2));
+    const __m128 wzyy = _mm_permute_ps(q, _MM_SHUFFLE(1, 1, 2, 3));
+    // column 0 = e0 + 2y (-y, x, -w) + 2z (-z, w, x)
+    // column 1 = e1 + 2x (y, -x, w) + 2z (-w, -z, y)
+    // column 2 = e2 + 2x (z, -w, -x) + 2y (w, z, -y)
+    const __m128 n0 = _mm_xor_ps(yxww, _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f));
+    const __m128 n1 = _mm_xor_ps(zwxx, _mm_setr_ps(-0.0f, 0.0f, 0.0f, 0.0f));
+    const __m128 n2 = _mm_xor_ps(yxww, _mm_setr_ps(0.0f, -0.0f, 0.0f, 0.0f));
+    const __m128 n3 = _mm_xor_ps(wzyy, _mm_setr_ps(-0.0f, -0.0f, 0.0f, 0.0f));
+    const __m128 n4 = _mm_xor_ps(zwxx, _mm_setr_ps(0.0f, -0.0f, -0.0f, 0.0f));
+    const __m128 n5 = _mm_xor_ps(wzyy, _mm_setr_ps(0.0f, 0.0f, -0.0f, 0.0f));
+    *c0 = KeepXYZ(_mm_fmadd_ps(y2, n0, _mm_fmadd_ps(z2, n1, _mm_setr_ps(1, 0, 0, 0))));
+    *c1 = KeepXYZ(_mm_fmadd_ps(x2, n2, _mm_fmadd_ps(z2, n3, _mm_setr_ps(0, 1, 0, 0))));
+    *c2 = KeepXYZ(_mm_fmadd_ps(x2, n4, _mm_fmadd_ps(y2, n5, _mm_setr_ps(0, 0, 1, 0))));
+}
+
+struct Avx2Kernel {
+    static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
+                                            const float* parent) {
+        __m128 c0, c1, c2;
+        RotationColumns(_mm_loadu_ps(orientation), &c0, &c1, &c2);
+        return Product(c0, c1, c2, Load3(position), parent);
+    }
+    static Matrix WorldFullM(const orvane_transform& t, const float* parent) {
+        __m128 c0, c1, c2;
+        RotationColumns(_mm_loadu_ps(t.Orientation), &c0, &c1, &c2);
+        // Row j of the local matrix: the sum over k of column k of R times S[k][j].
+        const float* s = &t.ScaleShear[0][0];
+        const __m128 m0 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 6),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 3), _mm_mul_ps(c0, _mm_broadcast_ss(s))));
+        const __m128 m1 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 7),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 4), _mm_mul_ps(c0, _mm_broadcast_ss(s + 1))));
+        const __m128 m2 = _mm_fmadd_ps(
+            c2, _mm_broadcast_ss(s + 8),
+            _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 5), _mm_mul_ps(c0, _mm_broadcast_ss(s + 2))));
+        return Product(m0, m1, m2, Load3(t.Position), parent);
+    }
+    static Matrix WorldPositionM(const float* position, const float* parent) {
+        // Rows 0..2 are the parent's; the translation row is t * parent + parent row 3.
+        const __m128 t = Load3(position);
+        const __m128 p0 = _mm_loadu_ps(parent), p1 = _mm_loadu_ps(parent + 4);
+        const __m128 p2 = _mm_loadu_ps(parent + 8), p3 = _mm_loadu_ps(parent + 12);
+        __m128 r3 = _mm_fmadd_ps(Splat<0>(t), p0, p3);
+        r3 = _mm_fmadd_ps(Splat<1>(t), p1, r3);
+        r3 = _mm_fmadd_ps(Splat<2>(t), p2, r3);
+        r3 = _mm_blend_ps(r3, _mm_set1_ps(1.0f), 8);
+        return {_mm256_set_m128(p1, p0), _mm256_set_m128(r3, p2)};
+    }
+
+    static void Composite(const float* inverseWorld, const float* world, float* composite) {
+        StoreComposite(inverseWorld, Load(world), composite);
+    }
+    static void WorldIdentity(const float* parent, float* world) { Store(world, Load(parent)); }
+    static void WorldPosition(const float* position, const float* parent, float* world) {
+        Store(world, WorldPositionM(position, parent));
+    }
+    static void WorldPositionOrientation(const float* position, const float* orientation,
+                                         const float* parent, float* world) {
+        Store(world, WorldPositionOrientationM(position, orientation, parent));
+    }
+    static void WorldFull(const orvane_transform& t, const float* parent, float* world) {
+        Store(world, WorldFullM(t, parent));
+    }
+    static void Identity(const float* parent, const float* inverseWorld, float* composite,
+                         float* world) {
+        Matrix w = Load(parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void Position(const float* position, const float* parent, const float* inverseWorld,
+                         float* composite, float* world) {
+        Matrix w = WorldPositionM(position, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void PositionOrientation(const float* position, const float* orientation,
+                                    const float* parent, const float* inverseWorld,
+                                    float* composite, float* world) {
+        Matrix w = WorldPositionOrientationM(position, orientation, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+    static void Full(const orvane_transform& t, const float* parent, const float* inverseWorld,
+                     float* composite, float* world) {
+        Matrix w = WorldFullM(t, parent);
+        Store(world, w);
+        StoreComposite(inverseWorld, w, composite);
+    }
+};
+
+// Constant-initialised: no code of this module runs before the path is chosen.
+constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2, "avx2");
+
+}  // namespace
+}  // namespace orvane
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+namespace orvane {
+const WorldPoseRoutines* Avx2WorldPoseRoutines() {
+    return &kAvx2;
+}
+}  // namespace orvane
+
+#else
+
+namespace orvane {
+const WorldPoseRoutines* Avx2WorldPoseRoutines() {
+    return nullptr;
+}
+}  // namespace orvane
+
+#endif

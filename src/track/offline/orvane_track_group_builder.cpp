@@ -1,0 +1,506 @@
+// The track group builder, re-sorting, LOD error space and sampled animations.
+//
+// The builder encodes every curve into an arena as it is pushed, keeps the pending tracks in
+// three name-ordered sets, and at the end lays out one block: the group record, vector tracks,
+// LOD errors, transform tracks, text tracks, text entries and the curve data, each piece at
+// pointer alignment (the records hold pointers).
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "curve/orvane_curve.h"
+#include "track/orvane_track_group.h"
+#include "core/orvane_log.h"
+#include "core/orvane_memory.h"
+#include "core/orvane_ordered_tree.h"
+#include "core/orvane_string.h"
+
+namespace {
+
+using orvane::CompareTrackNames;
+
+constexpr float kUnbounded = 1.9140881e38f;
+constexpr size_t kPieceAlignment = alignof(void*) > 8 ? alignof(void*) : 8;
+
+inline size_t AlignUp(size_t n) {
+    return (n + kPieceAlignment - 1) & ~(kPieceAlignment - 1);
+}
+
+struct PendingVector {
+    const char* name;
+    int32_t dimension;
+    orvane_curve2 curve;
+};
+
+struct PendingTransform {
+    const char* name;
+    orvane_curve2 curves[3];  // position, orientation, scale/shear
+};
+
+struct PendingEntry {
+    float timeStamp;
+    const char* text;
+    PendingEntry* next;
+};
+
+struct PendingText {
+    const char* name;
+    int32_t entryCount;
+    PendingEntry* first;
+    PendingEntry* last;
+};
+
+// Every pending record starts with its name.
+struct NameLess {
+    bool operator()(const void* a, const void* b) const {
+        return CompareTrackNames(*static_cast<const char* const*>(a),
+                                 *static_cast<const char* const*>(b)) < 0;
+    }
+};
+
+using NameSet = orvane::OrderedTree<NameLess>;
+
+constexpr int32_t kCurveDimensions[3] = {3, 4, 9};
+
+}  // namespace
+
+struct orvane_track_group_builder {
+    orvane_memory_arena* arena;
+    const char* name;
+    NameSet vectors;
+    NameSet transforms;
+    NameSet texts;
+    int32_t vectorCount;
+    int32_t transformCount;
+    int32_t textCount;
+    int32_t textEntryCount;
+    PendingTransform* openTransform;
+    PendingText* openText;
+    bool includeLODErrors;
+};
+
+struct orvane_track_group_sampler {
+    int32_t transformCurveCount;
+    int32_t sampleCount;
+    int32_t current;
+    float* positions;
+    float* orientations;
+    float* scaleShears;
+};
+
+namespace {
+
+template <typename T>
+T* ArenaNew(orvane_track_group_builder* b) {
+    void* memory = OrvaneMemoryArenaPush(b->arena, int32_t(sizeof(T)));
+    if (memory == nullptr) return nullptr;
+    return new (memory) T{};
+}
+
+// Encodes from a curve builder into the arena; the curve stays empty when any step fails.
+// The builder is released either way.
+void EncodeInto(orvane_track_group_builder* b, orvane_curve_builder* cb, orvane_curve2* curve) {
+    curve->CurveData.Type = nullptr;
+    curve->CurveData.Object = nullptr;
+    const int32_t size = OrvaneGetResultingCurveDataSize(cb);
+    void* memory = size > 0 ? OrvaneMemoryArenaPush(b->arena, size) : nullptr;
+    if (memory == nullptr) {
+        OrvaneAbortCurveBuilder(cb);
+        return;
+    }
+    if (OrvaneEndCurveDataInPlace(cb, curve, memory) == nullptr) {
+        curve->CurveData.Type = nullptr;
+        curve->CurveData.Object = nullptr;
+    }
+}
+
+void EncodeArrays(orvane_track_group_builder* b, orvane_data_type_definition* type, int32_t degree,
+                  int32_t dimension, int32_t knotCount, const float* knots, const float* controls,
+                  orvane_curve2* curve) {
+    curve->CurveData.Type = nullptr;
+    curve->CurveData.Object = nullptr;
+    orvane_curve_builder cb;
+    if (!orvane::InitializeCurveBuilder(&cb, type, degree, dimension, knotCount)) return;
+    cb.Knots = knots;
+    cb.Controls = controls;
+    cb.Source = nullptr;
+    EncodeInto(b, &cb, curve);
+}
+
+void EncodeCopy(orvane_track_group_builder* b, const orvane_curve2* source, orvane_curve2* curve) {
+    curve->CurveData.Type = nullptr;
+    curve->CurveData.Object = nullptr;
+    if (source == nullptr) return;
+    orvane_curve_builder* cb = OrvaneBeginCurveCopy(source);
+    if (cb == nullptr) return;
+    EncodeInto(b, cb, curve);
+}
+
+bool HasData(const orvane_curve2& c) {
+    return c.CurveData.Object != nullptr;
+}
+
+// Bytes a curve takes in the block: its data, or an identity record for a curve that was
+// never set (or failed to encode).
+size_t CurveBlockBytes(const orvane_curve2& c) {
+    if (!HasData(c)) return AlignUp(sizeof(orvane_curve_data_da_identity));
+    orvane_curve_builder* cb = OrvaneBeginCurveCopy(&c);
+    if (cb == nullptr) return AlignUp(sizeof(orvane_curve_data_da_identity));
+    const int32_t size = OrvaneGetResultingCurveDataSize(cb);
+    OrvaneAbortCurveBuilder(cb);
+    return AlignUp(size_t(size > 0 ? size : 0));
+}
+
+// Writes the curve at cursor; returns the bytes used (as CurveBlockBytes). A vector track's
+// missing curve is left empty (dimension 0).
+size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane_curve2* out,
+                  unsigned char* cursor) {
+    out->CurveData.Type = nullptr;
+    out->CurveData.Object = nullptr;
+    const size_t bytes = CurveBlockBytes(source);
+    if (HasData(source)) {
+        orvane_curve_builder* cb = OrvaneBeginCurveCopy(&source);
+        if (cb != nullptr && OrvaneEndCurveDataInPlace(cb, out, cursor) != nullptr) return bytes;
+        if (cb == nullptr) {
+            // Falls through to the identity record the size allowed for.
+        } else {
+            out->CurveData.Type = nullptr;
+            out->CurveData.Object = nullptr;
+            return bytes;
+        }
+    }
+    auto* identity = reinterpret_cast<orvane_curve_data_da_identity*>(cursor);
+    identity->CurveDataHeader.Format = OrvaneCurveFormatDaIdentity;
+    identity->CurveDataHeader.Degree = 0;
+    identity->Dimension = int16_t(identityDimension);
+    out->CurveData.Type = OrvaneCurveDataDaIdentityType;
+    out->CurveData.Object = identity;
+    return bytes;
+}
+
+struct Layout {
+    size_t vectors, lodErrors, transforms, texts, entries, curves, total;
+};
+
+Layout LayOut(const orvane_track_group_builder* b) {
+    Layout l;
+    size_t at = AlignUp(sizeof(orvane_track_group));
+    l.vectors = at;
+    at += AlignUp(sizeof(orvane_vector_track) * size_t(b->vectors.Count()));
+    l.lodErrors = at;
+    if (b->includeLODErrors) at += AlignUp(sizeof(float) * size_t(b->transforms.Count()));
+    l.transforms = at;
+    at += AlignUp(sizeof(orvane_transform_track) * size_t(b->transforms.Count()));
+    l.texts = at;
+    at += AlignUp(sizeof(orvane_text_track) * size_t(b->texts.Count()));
+    l.entries = at;
+    at += AlignUp(sizeof(orvane_text_track_entry) * size_t(b->textEntryCount));
+    l.curves = at;
+    b->vectors.Visit([&](const void* key, void*) {
+        at += CurveBlockBytes(static_cast<const PendingVector*>(key)->curve);
+        return true;
+    });
+    b->transforms.Visit([&](const void* key, void*) {
+        for (const orvane_curve2& c : static_cast<const PendingTransform*>(key)->curves)
+            at += CurveBlockBytes(c);
+        return true;
+    });
+    l.total = at;
+    return l;
+}
+
+void FreeBuilder(orvane_track_group_builder* b) {
+    OrvaneFreeMemoryArena(b->arena);
+    b->~orvane_track_group_builder();
+    ORVANE_DEALLOCATE(b);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ------------------------------------------------------------------------------------------
+// Builder
+
+ORVANE_API orvane_track_group_builder* OrvaneBeginTrackGroup(const char* Name, orvane_int32,
+                                                             orvane_int32, orvane_int32,
+                                                             orvane_bool IncludeLODErrorSpace) {
+    void* memory =
+        ORVANE_ALLOCATE(alignof(orvane_track_group_builder), sizeof(orvane_track_group_builder));
+    if (memory == nullptr) return nullptr;
+    orvane_memory_arena* arena = OrvaneNewMemoryArena();
+    if (arena == nullptr) {
+        ORVANE_DEALLOCATE(memory);
+        return nullptr;
+    }
+    auto* b = new (memory) orvane_track_group_builder{};
+    b->arena = arena;
+    b->name = Name;
+    b->includeLODErrors = IncludeLODErrorSpace != 0;
+    return b;
+}
+
+ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const char* Name,
+                                      orvane_int32 Degree, orvane_int32 Dimension, orvane_int32,
+                                      orvane_int32 KnotCount, const orvane_real32* Knots,
+                                      const orvane_real32* Controls,
+                                      orvane_data_type_definition* CurveDataType) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    PendingVector* v = ArenaNew<PendingVector>(Builder);
+    if (v == nullptr) return;
+    v->name = Name;
+    v->dimension = Dimension;
+    EncodeArrays(Builder, CurveDataType, Degree, Dimension, KnotCount, Knots, Controls, &v->curve);
+    if (Builder->vectors.Insert(v, nullptr) != nullptr) ++Builder->vectorCount;
+}
+
+ORVANE_API void OrvanePushVectorTrackCurve(orvane_track_group_builder* Builder, const char* Name,
+                                           const orvane_curve2* Source) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    PendingVector* v = ArenaNew<PendingVector>(Builder);
+    if (v == nullptr) return;
+    v->name = Name;
+    v->dimension = Source ? OrvaneCurveGetDimension(Source) : 0;
+    EncodeCopy(Builder, Source, &v->curve);
+    if (Builder->vectors.Insert(v, nullptr) != nullptr) ++Builder->vectorCount;
+}
+
+ORVANE_API void OrvaneBeginTransformTrack(orvane_track_group_builder* Builder, const char* Name) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    PendingTransform* t = ArenaNew<PendingTransform>(Builder);
+    if (t != nullptr) t->name = Name;
+    if (t == nullptr || Builder->transforms.Insert(t, nullptr) == nullptr) {
+        Builder->openTransform = nullptr;
+        return;
+    }
+    Builder->openTransform = t;
+}
+
+#define ORVANE_TRANSFORM_CURVE_SETTERS(Component, index)                                           \
+    ORVANE_API void OrvaneSetTransformTrack##Component(                                            \
+        orvane_track_group_builder* Builder, orvane_int32 Degree, orvane_int32,                    \
+        orvane_int32 KnotCount, const orvane_real32* Knots, const orvane_real32* Controls,         \
+        orvane_data_type_definition* CurveDataType) {                                              \
+        if (Builder == nullptr || Builder->openTransform == nullptr) return;                       \
+        EncodeArrays(Builder, CurveDataType, Degree, kCurveDimensions[index], KnotCount, Knots,    \
+                     Controls, &Builder->openTransform->curves[index]);                            \
+    }                                                                                              \
+    ORVANE_API void OrvaneSetTransformTrack##Component##Curve(orvane_track_group_builder* Builder, \
+                                                              const orvane_curve2* Source) {       \
+        if (Builder == nullptr || Builder->openTransform == nullptr) return;                       \
+        EncodeCopy(Builder, Source, &Builder->openTransform->curves[index]);                       \
+    }
+
+ORVANE_TRANSFORM_CURVE_SETTERS(Position, 0)
+ORVANE_TRANSFORM_CURVE_SETTERS(Orientation, 1)
+ORVANE_TRANSFORM_CURVE_SETTERS(ScaleShear, 2)
+#undef ORVANE_TRANSFORM_CURVE_SETTERS
+
+ORVANE_API void OrvaneEndTransformTrack(orvane_track_group_builder* Builder) {
+    if (Builder == nullptr || Builder->openTransform == nullptr) return;
+    Builder->openTransform = nullptr;
+    ++Builder->transformCount;
+}
+
+ORVANE_API void OrvaneBeginTextTrack(orvane_track_group_builder* Builder, const char* Name) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    PendingText* t = ArenaNew<PendingText>(Builder);
+    if (t != nullptr) t->name = Name;
+    if (t == nullptr || Builder->texts.Insert(t, nullptr) == nullptr) {
+        Builder->openText = nullptr;
+        return;
+    }
+    Builder->openText = t;
+}
+
+ORVANE_API void OrvaneAddTextEntry(orvane_track_group_builder* Builder, orvane_real32 TimeStamp,
+                                   const char* Text) {
+    if (Builder == nullptr || Builder->openText == nullptr) return;
+    PendingEntry* e = ArenaNew<PendingEntry>(Builder);
+    if (e == nullptr) return;
+    e->timeStamp = TimeStamp;
+    e->text = Text;
+    PendingText* t = Builder->openText;
+    if (t->last)
+        t->last->next = e;
+    else
+        t->first = e;
+    t->last = e;
+    ++t->entryCount;
+    ++Builder->textEntryCount;
+}
+
+ORVANE_API void OrvaneEndTextTrack(orvane_track_group_builder* Builder) {
+    if (Builder == nullptr || Builder->openText == nullptr) return;
+    Builder->openText = nullptr;
+    ++Builder->textCount;
+}
+
+ORVANE_API orvane_int32
+OrvaneGetResultingTrackGroupSize(const orvane_track_group_builder* Builder) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, 0);
+    const size_t total = LayOut(Builder).total;
+    return total > 0x7FFFFFFF ? 0 : int32_t(total);
+}
+
+ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_builder* Builder,
+                                                          void* Memory) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, nullptr);
+    if (Memory == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Memory is not allowed to be 0");
+        FreeBuilder(Builder);
+        return nullptr;
+    }
+    const Layout l = LayOut(Builder);
+    auto* base = static_cast<unsigned char*>(Memory);
+    std::memset(base, 0, l.total);
+    auto* g = reinterpret_cast<orvane_track_group*>(base);
+    g->Name = const_cast<char*>(Builder->name);
+    OrvaneMakeIdentity(&g->InitialPlacement);
+    unsigned char* cursor = base + l.curves;
+
+    g->VectorTrackCount = Builder->vectors.Count();
+    g->VectorTracks =
+        g->VectorTrackCount ? reinterpret_cast<orvane_vector_track*>(base + l.vectors) : nullptr;
+    int32_t i = 0;
+    Builder->vectors.Visit([&](const void* key, void*) {
+        const auto* p = static_cast<const PendingVector*>(key);
+        orvane_vector_track& out = g->VectorTracks[i++];
+        out.Name = const_cast<char*>(p->name);
+        out.Dimension = p->dimension;
+        cursor += WriteCurve(p->curve, p->dimension, &out.ValueCurve, cursor);
+        return true;
+    });
+
+    const int32_t transformCount = Builder->transforms.Count();
+    g->TransformTrackCount = transformCount;
+    g->TransformTracks =
+        transformCount ? reinterpret_cast<orvane_transform_track*>(base + l.transforms) : nullptr;
+    i = 0;
+    Builder->transforms.Visit([&](const void* key, void*) {
+        const auto* p = static_cast<const PendingTransform*>(key);
+        orvane_transform_track& out = g->TransformTracks[i++];
+        out.Name = const_cast<char*>(p->name);
+        orvane_curve2* curves[3] = {&out.PositionCurve, &out.OrientationCurve,
+                                    &out.ScaleShearCurve};
+        for (int c = 0; c < 3; ++c)
+            cursor += WriteCurve(p->curves[c], kCurveDimensions[c], curves[c], cursor);
+        return true;
+    });
+    if (Builder->includeLODErrors && transformCount > 0) {
+        g->TransformLODErrorCount = transformCount;
+        g->TransformLODErrors = reinterpret_cast<float*>(base + l.lodErrors);
+        for (int32_t t = 0; t < transformCount; ++t)
+            g->TransformLODErrors[t] = kUnbounded;
+    }
+
+    g->TextTrackCount = Builder->texts.Count();
+    g->TextTracks =
+        g->TextTrackCount ? reinterpret_cast<orvane_text_track*>(base + l.texts) : nullptr;
+    auto* entries = reinterpret_cast<orvane_text_track_entry*>(base + l.entries);
+    i = 0;
+    Builder->texts.Visit([&](const void* key, void*) {
+        const auto* p = static_cast<const PendingText*>(key);
+        orvane_text_track& out = g->TextTracks[i++];
+        out.Name = const_cast<char*>(p->name);
+        out.EntryCount = p->entryCount;
+        out.Entries = p->entryCount ? entries : nullptr;
+        for (const PendingEntry* e = p->first; e; e = e->next) {
+            entries->TimeStamp = e->timeStamp;
+            entries->Text = const_cast<char*>(e->text);
+            ++entries;
+        }
+        return true;
+    });
+
+    g->AccumulationFlags = OrvaneTrackGroupSortedByName;
+    FreeBuilder(Builder);
+    return g;
+}
+
+ORVANE_API orvane_track_group* OrvaneEndTrackGroup(orvane_track_group_builder* Builder) {
+    if (Builder == nullptr) return nullptr;
+    const size_t total = LayOut(Builder).total;
+    void* memory = ORVANE_ALLOCATE(uint32_t(kPieceAlignment), total);
+    if (memory == nullptr) {
+        FreeBuilder(Builder);
+        return nullptr;
+    }
+    return OrvaneEndTrackGroupInPlace(Builder, memory);
+}
+
+// ------------------------------------------------------------------------------------------
+// Sampled animations
+
+ORVANE_API orvane_track_group_sampler* OrvaneBeginSampledAnimation(orvane_int32 TransformCurveCount,
+                                                                   orvane_int32 SampleCount) {
+    if (TransformCurveCount < 0 || SampleCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin,
+                         "TransformCurveCount %d and SampleCount %d must not be negative",
+                         int(TransformCurveCount), int(SampleCount));
+        return nullptr;
+    }
+    const int64_t samples = int64_t(TransformCurveCount) * SampleCount;
+    size_t bytes;
+    if (!orvane::CheckedArrayBytes(samples, 16 * sizeof(float), &bytes) || bytes > 0x7FFFFF00u) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "%d x %d samples are too many",
+                         int(TransformCurveCount), int(SampleCount));
+        return nullptr;
+    }
+    void* block = ORVANE_ALLOCATE(alignof(orvane_track_group_sampler),
+                                  sizeof(orvane_track_group_sampler) + bytes);
+    if (block == nullptr) return nullptr;
+    auto* s = static_cast<orvane_track_group_sampler*>(block);
+    s->transformCurveCount = TransformCurveCount;
+    s->sampleCount = SampleCount;
+    s->current = 0;
+    s->positions = reinterpret_cast<float*>(s + 1);
+    s->orientations = s->positions + samples * 3;
+    s->scaleShears = s->orientations + samples * 4;
+    std::memset(s->positions, 0, bytes);
+    return s;
+}
+
+ORVANE_API void OrvaneEndSampledAnimation(orvane_track_group_sampler* Sampler) {
+    ORVANE_DEALLOCATE(Sampler);
+}
+
+#define ORVANE_SAMPLE_ARRAY_GETTER(Name, member, width)                                            \
+    ORVANE_API orvane_real32* Name(orvane_track_group_sampler* Sampler, orvane_int32 TrackIndex) { \
+        if (Sampler == nullptr || TrackIndex < 0 || TrackIndex >= Sampler->transformCurveCount)    \
+            return nullptr;                                                                        \
+        return Sampler->member + int64_t(TrackIndex) * Sampler->sampleCount * (width);             \
+    }
+
+ORVANE_SAMPLE_ARRAY_GETTER(OrvaneGetPositionSamples, positions, 3)
+ORVANE_SAMPLE_ARRAY_GETTER(OrvaneGetOrientationSamples, orientations, 4)
+ORVANE_SAMPLE_ARRAY_GETTER(OrvaneGetScaleShearSamples, scaleShears, 9)
+#undef ORVANE_SAMPLE_ARRAY_GETTER
+
+ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
+                                         orvane_int32 TrackIndex, const orvane_real32 Position[3],
+                                         const orvane_real32 Orientation[4],
+                                         const orvane_real32 ScaleShear[9]) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Sampler, );
+    if (TrackIndex < 0 || TrackIndex >= Sampler->transformCurveCount) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "TrackIndex %d is out of range [0, %d)",
+                         int(TrackIndex), int(Sampler->transformCurveCount));
+        return;
+    }
+    if (Sampler->current >= Sampler->sampleCount) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Sample %d is out of range [0, %d)",
+                         int(Sampler->current), int(Sampler->sampleCount));
+        return;
+    }
+    const int64_t at = int64_t(TrackIndex) * Sampler->sampleCount + Sampler->current;
+    std::memcpy(Sampler->positions + at * 3, Position, 3 * sizeof(float));
+    std::memcpy(Sampler->orientations + at * 4, Orientation, 4 * sizeof(float));
+    std::memcpy(Sampler->scaleShears + at * 9, ScaleShear, 9 * sizeof(float));
+}
+
+ORVANE_API void OrvanePushSampledFrame(orvane_track_group_sampler* Sampler) {
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Sampler, );
+    if (Sampler->current < Sampler->sampleCount) ++Sampler->current;
+}
+
+}  // extern "C"

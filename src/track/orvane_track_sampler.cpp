@@ -1,0 +1,931 @@
+// Track sampling: the checked one-curve step, the local-transform samplers and the table of
+// track samplers that write a bone's world and composite matrices.
+//
+// Every curve goes through one view (ViewCurve) that checks what a file may have damaged:
+// the format number, the degree, the dimension against the track's component, and the array
+// counts. A curve that fails is sampled as its identity value after a warning given once, so
+// no later step reads past an array. The checks are a few compares on the header and counts,
+// made as the curve is read, not per key.
+#include "track/orvane_track_sampler.h"
+
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "curve/orvane_bspline.h"
+#include "curve/orvane_curve.h"
+#include "pose/orvane_world_pose.h"
+#include "core/orvane_log.h"
+#include "math/orvane_math_internal.h"
+
+namespace orvane {
+namespace {
+
+using DaKeyframes = orvane_curve_data_da_keyframes32f;
+using DaK32fC32f = orvane_curve_data_da_k32f_c32f;
+using DaConstant = orvane_curve_data_da_constant32f;
+
+// ------------------------------------------------------------------------------------------
+// The checked view of a curve.
+
+struct CurveView {
+    CurveKind kind;
+    uint8_t format;
+    uint8_t knotBytes;  // 4 (float knots), 2 or 1 for the quantised formats
+    int32_t degree;
+    int32_t knotCount;  // knots, or frames of a keyframed curve
+    const void* knots;
+    const float* values;  // float controls, constant values or frames
+    float knotScale;      // quantised formats: stored knot = time * knotScale
+};
+
+inline float KnotScaleFromTrunc(uint16_t trunc) {
+    const uint32_t bits = uint32_t(trunc) << 16;
+    float scale;
+    std::memcpy(&scale, &bits, 4);
+    return scale;
+}
+
+inline bool CountIs(int64_t count, int64_t expected) {
+    return count == expected;
+}
+
+// Quantised layouts: per knot one stored knot and `perKnot` control words.
+template <typename R>
+inline bool ViewQuantised(const R* r, int32_t perKnot, float scale, CurveView* v) {
+    const int32_t total = r->KnotControlCount;
+    if (total <= 0 || r->KnotsControls == nullptr || total % (perKnot + 1) != 0) return false;
+    v->knotCount = total / (perKnot + 1);
+    v->knots = r->KnotsControls;
+    v->knotBytes = uint8_t(sizeof(*r->KnotsControls));
+    v->knotScale = scale;
+    v->kind = CurveKind::Animated;
+    return true;
+}
+
+inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
+    CurveView v{CurveKind::Invalid, 255, 4, 0, 0, nullptr, nullptr, 0.0f};
+    const void* data = curve.CurveData.Object;
+    if (data == nullptr) return v;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    v.format = header->Format;
+    v.degree = header->Degree;
+    bool ok = false;
+    switch (v.format) {
+        case OrvaneCurveFormatDaKeyframes32f: {
+            const auto* r = static_cast<const DaKeyframes*>(data);
+            if (r->Dimension == D && r->ControlCount >= D && r->Controls != nullptr) {
+                v.kind = CurveKind::Keyframed;
+                v.knotCount = r->ControlCount / D;
+                v.values = r->Controls;
+                return v;
+            }
+            return v;
+        }
+        case OrvaneCurveFormatDaK32fC32f: {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            if (n == 0 && r->ControlCount == 0) {
+                v.kind = CurveKind::Identity;
+                return v;
+            }
+            if (n <= 0 || !CountIs(r->ControlCount, int64_t(n) * D) || r->Controls == nullptr ||
+                r->Knots == nullptr)
+                return v;
+            v.knotCount = n;
+            v.values = r->Controls;
+            if (n == 1) {
+                v.kind = CurveKind::Constant;
+                return v;
+            }
+            v.knots = r->Knots;
+            v.kind = CurveKind::Animated;
+            ok = true;
+            break;
+        }
+        case OrvaneCurveFormatDaIdentity:
+            v.kind = CurveKind::Identity;
+            return v;
+        case OrvaneCurveFormatDaConstant32f: {
+            const auto* r = static_cast<const DaConstant*>(data);
+            if (r->ControlCount == D && r->Controls != nullptr) {
+                v.kind = CurveKind::Constant;
+                v.values = r->Controls;
+            }
+            return v;
+        }
+        case OrvaneCurveFormatD3Constant32f:
+            if (D == 3) {
+                v.kind = CurveKind::Constant;
+                v.values = static_cast<const orvane_curve_data_d3_constant32f*>(data)->Controls;
+            }
+            return v;
+        case OrvaneCurveFormatD4Constant32f:
+            if (D == 4) {
+                v.kind = CurveKind::Constant;
+                v.values = static_cast<const orvane_curve_data_d4_constant32f*>(data)->Controls;
+            }
+            return v;
+        case OrvaneCurveFormatDaK16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_da_k16u_c16u*>(data);
+            ok = r->ControlScaleOffsetCount == 2 * D && r->ControlScaleOffsets != nullptr &&
+                 ViewQuantised(r, D, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatDaK8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_da_k8u_c8u*>(data);
+            ok = r->ControlScaleOffsetCount == 2 * D && r->ControlScaleOffsets != nullptr &&
+                 ViewQuantised(r, D, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD4nK16uC15u: {
+            const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+            ok = D == 4 && ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            break;
+        }
+        case OrvaneCurveFormatD4nK8uC7u: {
+            const auto* r = static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data);
+            ok = D == 4 && ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            break;
+        }
+        case OrvaneCurveFormatD3K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+            ok = D == 3 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD3K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d3_k8u_c8u*>(data);
+            ok = D == 3 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I1K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i1_k16u_c16u*>(data);
+            ok = D == 9 && ViewQuantised(r, 1, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I3K16uC16u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i3_k16u_c16u*>(data);
+            ok = D == 9 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I1K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i1_k8u_c8u*>(data);
+            ok = D == 9 && ViewQuantised(r, 1, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatD9I3K8uC8u: {
+            const auto* r = static_cast<const orvane_curve_data_d9i3_k8u_c8u*>(data);
+            ok = D == 9 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        default:
+            return v;
+    }
+    // Only curves that are evaluated as splines need a degree the routines and the window
+    // buffers hold.
+    if (!ok || v.degree > kMaxBSplineDegree) v.kind = CurveKind::Invalid;
+    return v;
+}
+
+// Squared lengths from here on (infinite or past it) are not normalised but replaced.
+constexpr float kUnboundedSquare = 3.0e38f;
+
+// Knot counts up to which n * D cannot overflow in the in-line check.
+constexpr int32_t kMaxFastKnots = 0x7FFFFFFF / 16;
+
+void WarnUnreadable() {
+    ORVANE_LOG_WARNING_ONCE(OrvaneTrackGroupOrigin,
+                            "Track curve with an unreadable format, degree, dimension or count "
+                            "sampled as its identity value (this message will only appear once)");
+}
+
+// ------------------------------------------------------------------------------------------
+// Knot search.
+
+// First index whose knot is strictly greater than key, else count - 1.
+template <typename K, typename V>
+inline int32_t UpperBound(const K* knots, int32_t count, V key) {
+    int32_t low = 0, high = count;
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        if (knots[middle] > key)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low < count ? low : count - 1;
+}
+
+// The same index, trying the hinted knot and the one after it first: at playback rates the
+// time moves by less than a knot interval per frame.
+template <typename K, typename V>
+inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) {
+    int32_t k;
+    const int32_t h = hint ? *hint : -1;
+    if (h >= 1 && h < count && !(knots[h - 1] > key)) {
+        if (knots[h] > key)
+            k = h;
+        else if (h + 1 >= count)
+            k = count - 1;
+        else if (knots[h + 1] > key)
+            k = h + 1;
+        else
+            k = (h + 2) + UpperBound(knots + h + 2, count - h - 2, key);
+        if (k >= count) k = count - 1;
+    } else if (h == 0 && knots[0] > key) {
+        k = 0;
+    } else {
+        k = UpperBound(knots, count, key);
+    }
+    if (hint) *hint = k;
+    return k;
+}
+
+// The integer key of a time for quantised knots, saturating as the curve search does.
+template <typename Q>
+inline int32_t QuantisedKey(float scale, float t) {
+    constexpr int32_t kMax = sizeof(Q) == 2 ? 65535 : 255;
+    const float x = scale * t;
+    if (std::isnan(x) || x >= float(kMax)) return kMax;
+    if (x < 0.0f) return -1;
+    return int32_t(x);
+}
+
+// ------------------------------------------------------------------------------------------
+// Evaluation on a window: de Boor's algorithm with the operations in the order of the
+// exported B-spline routines, so that the samplers agree with them.
+
+// Orientations are stored as one 16-byte vector, as the pose accumulation loads them.
+template <int D>
+[[gnu::always_inline]] inline void StoreValues(const float* v, float* r) {
+    if constexpr (D == 4) {
+        using Float4 = float __attribute__((vector_size(16)));
+        const Float4 x = {v[0], v[1], v[2], v[3]};
+        std::memcpy(r, &x, sizeof x);
+    } else {
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            r[c] = v[c];
+    }
+}
+
+// The value is built in locals and stored once: the normalisation reads it back, and a vector
+// load of values just written by single stores stalls on the store buffer.
+//
+// g++ at -O3 cannot see that the curve format's extractor (called through a table) fills the
+// control points this reads, and warns that they may be uninitialised; every caller fills
+// them first.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+template <int Degree, int D, bool Normalize>
+[[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
+    float v[D];
+    if constexpr (Degree == 0) {
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            v[c] = p[c];
+    } else if constexpr (Degree == 1) {
+        const float u = (t - k[-1]) / (k[0] - k[-1]);
+        const float* p1 = p - D;
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            v[c] = (1.0f - u) * p1[c] + u * p[c];
+    } else if constexpr (Degree == 2) {
+        const float a1 = (t - k[-2]) / (k[0] - k[-2]);
+        const float a2 = (t - k[-1]) / (k[1] - k[-1]);
+        const float b = (t - k[-1]) / (k[0] - k[-1]);
+        const float w2 = (1.0f - a1) * (1.0f - b);
+        const float w1 = a1 * (1.0f - b) + b * (1.0f - a2);
+        const float w0 = b * a2;
+        const float* p2 = p - 2 * D;
+        const float* p1 = p - D;
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            v[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+    } else {
+        const float a1 = (t - k[-3]) / (k[0] - k[-3]);
+        const float a2 = (t - k[-2]) / (k[1] - k[-2]);
+        const float a3 = (t - k[-1]) / (k[2] - k[-1]);
+        const float b1 = (t - k[-2]) / (k[0] - k[-2]);
+        const float b2 = (t - k[-1]) / (k[1] - k[-1]);
+        const float c1 = (t - k[-1]) / (k[0] - k[-1]);
+        const float h = (1.0f - c1) * (1.0f - b1);
+        const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
+        const float l = c1 * b2;
+        const float w3 = h * (1.0f - a1);
+        const float w2 = h * a1 + e * (1.0f - a2);
+        const float w1 = e * a2 + l * (1.0f - a3);
+        const float w0 = l * a3;
+        const float* p3 = p - 3 * D;
+        const float* p2 = p - 2 * D;
+        const float* p1 = p - D;
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            v[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
+    }
+    if constexpr (Normalize) {
+        // Exactly to unit length: keys far apart blend to a quaternion well inside the unit
+        // sphere (0.82 long half way between keys 140 degrees apart), which one Newton step
+        // from length 1 leaves 0.95 long, a matrix that scales and shears. A blend without
+        // length (opposite keys half way, or one that is not a number) becomes the identity.
+        float length2 = 0.0f;
+#pragma GCC unroll 9
+        for (int c = 0; c < D; ++c)
+            length2 += v[c] * v[c];
+        if (length2 > 0.0f && length2 < kUnboundedSquare) {
+            const float factor = 1.0f / std::sqrt(length2);
+#pragma GCC unroll 9
+            for (int c = 0; c < D; ++c)
+                v[c] *= factor;
+        } else {
+#pragma GCC unroll 9
+            for (int c = 0; c < D; ++c)
+                v[c] = c == 3 ? 1.0f : 0.0f;
+        }
+    }
+    StoreValues<D>(v, r);
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+template <int D, bool Normalize>
+[[gnu::always_inline]] inline void EvaluateDegree(int32_t degree, const float* k, const float* p,
+                                                  float t, float* r) {
+    switch (degree) {
+        case 0:
+            Evaluate<0, D, false>(k, p, t, r);
+            break;
+        case 1:
+            Evaluate<1, D, Normalize>(k, p, t, r);
+            break;
+        case 2:
+            Evaluate<2, D, Normalize>(k, p, t, r);
+            break;
+        default:
+            Evaluate<3, D, Normalize>(k, p, t, r);
+            break;
+    }
+}
+
+template <int D>
+inline const float* IdentityOf() {
+    if constexpr (D == 3)
+        return OrvaneCurveIdentityPosition;
+    else if constexpr (D == 4)
+        return OrvaneCurveIdentityOrientation;
+    else
+        return OrvaneCurveIdentityScaleShear;
+}
+
+template <int D>
+[[gnu::always_inline]] inline void CopyValues(const float* source, float* out) {
+    float v[D];
+    std::memcpy(v, source, sizeof v);
+    StoreValues<D>(v, out);
+}
+
+// In-line decoders of the two quantised formats that playback meets most, for a window
+// inside the curve. They perform the operations of the curve module's decoders in the same
+// order, so that the values agree to the bit (the tests compare them with curve evaluation).
+template <typename R>
+[[gnu::always_inline]] inline void DecodeD3(const R* r, int32_t n, int32_t first, int32_t count,
+                                            float* knots, float* controls) {
+    const float inverse = 1.0f / KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+    for (int32_t i = 0; i < count; ++i) {
+        knots[i] = inverse * float(r->KnotsControls[first + i]);
+        const auto* q = r->KnotsControls + n + (first + i) * 3;
+        float* out = controls + i * 3;
+        for (int32_t j = 0; j < 3; ++j)
+            out[j] = float(q[j]) * r->ControlScales[j] + r->ControlOffsets[j];
+    }
+}
+
+// The quaternion scale/offset table of the D4n formats (a fixed part of the file format).
+struct ScaleOffset {
+    float scale, offset;
+};
+constexpr ScaleOffset kQuaternionTable[16] = {
+    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
+    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
+    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
+    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
+    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
+    {-0.17677669f, -0.0f}};
+
+template <typename R>
+[[gnu::always_inline]] inline void DecodeD4n(const R* r, int32_t n, int32_t first, int32_t count,
+                                             float* knots, float* controls) {
+    using Q = std::remove_pointer_t<decltype(r->KnotsControls)>;
+    constexpr uint32_t flag = sizeof(Q) == 2 ? 0x8000u : 0x80u;
+    const float unit = 1.0f / float(sizeof(Q) == 2 ? 32767 : 127);
+    const float inverse = 1.0f / r->OneOverKnotScale;
+    float scales[4], offsets[4];
+    for (int32_t c = 0; c < 4; ++c) {
+        const ScaleOffset& e = kQuaternionTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
+        scales[c] = e.scale * unit;
+        offsets[c] = e.offset;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        knots[i] = inverse * float(r->KnotsControls[first + i]);
+        const Q* w = r->KnotsControls + n + 3 * (first + i);
+        const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
+        float* out = controls + 4 * i;
+        float sum = 0.0f;
+        for (int32_t k = 0; k < 3; ++k) {
+            const int32_t c = (dropped + 1 + k) & 3;
+            out[c] = float(w[k] & (flag - 1)) * scales[c] + offsets[c];
+            sum += out[c] * out[c];
+        }
+        const float rest = 1.0f - sum;
+        const float value = rest > 0.0f ? std::sqrt(rest) : 0.0f;
+        out[dropped] = (w[0] & flag) ? -value : value;
+    }
+}
+
+// Whether t lies at or past the curve's last knot, compared in the knots' own units so that
+// the test agrees with the knot search.
+inline bool AtOrPastLastKnot(const CurveView& v, float t) {
+    const int32_t last = v.knotCount - 1;
+    if (v.knotBytes == 4) return !(t < static_cast<const float*>(v.knots)[last]);
+    if (v.knotBytes == 2)
+        return QuantisedKey<uint16_t>(v.knotScale, t) >=
+               static_cast<const uint16_t*>(v.knots)[last];
+    return QuantisedKey<uint8_t>(v.knotScale, t) >= static_cast<const uint8_t*>(v.knots)[last];
+}
+
+// The spline step of an animated curve (v.kind == Animated).
+template <int D, bool Normalize>
+void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
+                    const orvane_track_sample_context& context, int32_t* hint, float* out,
+                    orvane_track_sample_cache* cache, int slot) {
+    const float t = context.SampleTime;
+    const int32_t n = v.knotCount;
+    const int32_t d = v.degree;
+    int32_t k;
+    if (v.knotBytes == 4)
+        k = SearchKnots(static_cast<const float*>(v.knots), n, t, hint);
+    else if (v.knotBytes == 2)
+        k = SearchKnots(static_cast<const uint16_t*>(v.knots), n,
+                        QuantisedKey<uint16_t>(v.knotScale, t), hint);
+    else
+        k = SearchKnots(static_cast<const uint8_t*>(v.knots), n,
+                        QuantisedKey<uint8_t>(v.knotScale, t), hint);
+
+    if (k == 0 && d > 0 && !context.LoopBefore) {
+        // Before the first knot with nothing before it the clamped window holds the first
+        // knot only, and de Boor's ratios would be 0 / 0: the value is the first key.
+        if (v.knotBytes == 4)
+            CopyValues<D>(v.values, out);
+        else
+            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, 0, 1, nullptr, out,
+                                                      IdentityOf<D>());
+        return;
+    }
+    if (k >= n - 1 && d > 0 && !context.LoopAfter && AtOrPastLastKnot(v, t)) {
+        // Past the last knot with nothing after it the spline would extrapolate: the value
+        // is the last key, normalised as the window's value would be.
+        float last[9];
+        if (v.knotBytes == 4)
+            CopyValues<D>(v.values + int64_t(n - 1) * D, last);
+        else
+            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, n - 1, 1, nullptr,
+                                                      last, IdentityOf<D>());
+        Evaluate<0, D, Normalize>(nullptr, last, t, out);
+        return;
+    }
+    const int32_t start = k - d;
+    const int32_t end = context.LoopAfter ? n - 1 : n;
+    const bool inside = start >= 0 && start + 2 * d <= end;
+    if (inside && v.knotBytes == 4) {
+        // Plain floats: the window is the curve itself.
+        EvaluateDegree<D, Normalize>(d, static_cast<const float*>(v.knots) + k, v.values + k * D, t,
+                                     out);
+        return;
+    }
+    const bool cached =
+        D <= 4 && cache != nullptr && d == 1 && inside &&
+        (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u);
+    if (cached) {
+        // Playback at a higher rate than the keys meets the same window on successive frames:
+        // it is decoded once per window.
+        const void* data = curve.CurveData.Object;
+        float* times = cache->WindowTimes[slot];
+        float* values = cache->WindowValues[slot];
+        if (cache->WindowCurves[slot] != data || cache->WindowKnots[slot] != start) {
+            // Playback moves the window on by one knot at a time: the old second knot is the
+            // new first one, and only the knot after it is decoded.
+            const bool next = cache->WindowCurves[slot] == data &&
+                              cache->WindowKnots[slot] == start - 1 && start > 0;
+            const int32_t from = next ? start + 1 : start;
+            const int32_t count = next ? 1 : 2;
+            if (next) {
+                times[0] = times[1];
+                CopyValues<D>(values + D, values);
+            }
+            if (v.format == OrvaneCurveFormatD3K16uC16u)
+                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
+                         times + (2 - count), values + (2 - count) * D);
+            else
+                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, count,
+                          times + (2 - count), values + (2 - count) * D);
+            cache->WindowCurves[slot] = data;
+            cache->WindowKnots[slot] = start;
+        }
+        EvaluateDegree<D, Normalize>(1, times + 1, values + D, t, out);
+        return;
+    }
+    float knots[kBSplineKnotBufferSize];
+    float controls[kBSplineControlBufferSize];
+    const float* ti = knots + d;
+    const float* pi = controls + d * D;
+    if (inside && d > 0 && v.format == OrvaneCurveFormatD3K16uC16u) {
+        DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(curve.CurveData.Object), n,
+                 start, 2 * d, knots, controls);
+    } else if (inside && d > 0 && v.format == OrvaneCurveFormatD4nK16uC15u) {
+        DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(curve.CurveData.Object), n,
+                  start, 2 * d, knots, controls);
+    } else if (inside) {
+        const CurveFormat& format = kCurveFormats[v.format];
+        if (d == 0)
+            format.extractKnotValues(curve.CurveData.Object, k, 1, nullptr, controls,
+                                     IdentityOf<D>());
+        else
+            format.extractKnotValues(curve.CurveData.Object, start, 2 * d, knots, controls,
+                                     IdentityOf<D>());
+    } else {
+        float* wti;
+        float* wpi;
+        const orvane_curve2* self = &curve;
+        const float duration = context.SampleDuration;
+        const bool extended = OrvaneConstructBSplineBuffers(
+            D, context.LoopBefore ? self : nullptr, self, context.LoopAfter ? self : nullptr,
+            duration, duration, duration, k, knots, controls, &wti, &wpi, IdentityOf<D>());
+        ti = wti;
+        pi = wpi;
+        if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
+    }
+    EvaluateDegree<D, Normalize>(d, ti, pi, t, out);
+}
+
+template <int D, bool Normalize>
+[[gnu::always_inline]] inline bool SampleCurveT(const orvane_curve2& curve,
+                                                const orvane_track_sample_context& context,
+                                                bool byFrame, int32_t* hint, float* out,
+                                                orvane_track_sample_cache* cache = nullptr,
+                                                int slot = 0) {
+    // The plain float and identity formats first, checked in line: they are most of what
+    // playback meets, and the general view below costs a call and a table jump per curve.
+    if (const void* data = curve.CurveData.Object) {
+        const auto* header = static_cast<const orvane_curve_data_header*>(data);
+        if (header->Format == OrvaneCurveFormatDaK32fC32f) {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            // The count is bounded before it is multiplied: a file's count could overflow.
+            if (n >= 1 && n <= kMaxFastKnots && r->ControlCount == n * D && r->Controls &&
+                r->Knots) {
+                if (n == 1) {
+                    CopyValues<D>(r->Controls, out);
+                    return true;
+                }
+                if (header->Degree <= kMaxBSplineDegree) {
+                    CurveView v{CurveKind::Animated,
+                                OrvaneCurveFormatDaK32fC32f,
+                                4,
+                                header->Degree,
+                                n,
+                                r->Knots,
+                                r->Controls,
+                                0.0f};
+                    SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
+                    return true;
+                }
+            }
+        } else if (header->Format == OrvaneCurveFormatDaIdentity) {
+            CopyValues<D>(IdentityOf<D>(), out);
+            return false;
+        } else if (D != 9 && header->Format == (D == 3 ? OrvaneCurveFormatD3K16uC16u
+                                                       : OrvaneCurveFormatD4nK16uC15u)) {
+            // The quantised formats of playback, with the checks of the general view.
+            CurveView v{
+                CurveKind::Invalid, header->Format, 2, header->Degree, 0, nullptr, nullptr, 0.0f};
+            bool ok;
+            if constexpr (D == 3) {
+                const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+                ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            } else {
+                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+                ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+            }
+            if (ok && v.degree <= kMaxBSplineDegree) {
+                SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
+                return true;
+            }
+        }
+    }
+    const CurveView v = ViewCurve(curve, D);
+    switch (v.kind) {
+        case CurveKind::Animated:
+            SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
+            return true;
+        case CurveKind::Constant:
+            CopyValues<D>(v.values, out);
+            return true;
+        case CurveKind::Keyframed: {
+            int32_t frame = byFrame ? context.FrameIndex : 0;
+            if (frame < 0) frame = 0;
+            if (frame >= v.knotCount) frame = v.knotCount - 1;
+            CopyValues<D>(v.values + int64_t(frame) * D, out);
+            return true;
+        }
+        case CurveKind::Invalid:
+            WarnUnreadable();
+            [[fallthrough]];
+        case CurveKind::Identity:
+        default:
+            CopyValues<D>(IdentityOf<D>(), out);
+            return false;
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+// The track samplers.
+
+// The process's per-bone world steps (chosen once, race-free, by the world pose module).
+inline const WorldPoseRoutines& Builders() {
+    return ChosenWorldPoseRoutines();
+}
+
+const orvane_track_sample_context& Ctx(const orvane_track_sample_context* c) {
+    return *c;
+}
+
+void SampleUUU(const orvane_track_sample_context* context, const orvane_transform_track* track,
+               const void*, const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    orvane_transform local;
+    local.Flags = 0;
+    OrvaneSampleTrackUUULocal(context, track, nullptr, &local);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
+}
+
+void SampleIII(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
+               const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
+}
+
+// Position constant (S) or sampled (U); orientation and scale/shear identity.
+void SamplePositionOnly(const orvane_track_sample_context* context,
+                        const orvane_transform_track* track, const void*, const orvane_transform*,
+                        const float* inverseWorld, const float* parent, float* world,
+                        float* composite) {
+    float position[3];
+    SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
+    Builders().buildBonePosition(position, parent, inverseWorld, composite, world);
+}
+
+// Position and orientation, each constant or sampled (sampled orientations come out of the
+// curve sampler at unit length).
+void SamplePositionOrientation(const orvane_track_sample_context* context,
+                               const orvane_transform_track* track, const void*,
+                               const orvane_transform*, const float* inverseWorld,
+                               const float* parent, float* world, float* composite) {
+    float position[3];
+    float orientation[4];
+    SampleCurveT<3, false>(track->PositionCurve, Ctx(context), false, nullptr, position);
+    SampleCurveT<4, true>(track->OrientationCurve, Ctx(context), false, nullptr, orientation);
+    Builders().buildBonePositionOrientation(position, orientation, parent, inverseWorld, composite,
+                                            world);
+}
+
+void SampleSSS(const orvane_track_sample_context*, const orvane_transform_track*, const void*,
+               const orvane_transform* constant, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    Builders().buildBoneFull(*constant, parent, inverseWorld, composite, world);
+}
+
+void SampleIIU(const orvane_track_sample_context* context, const orvane_transform_track* track,
+               const void*, const orvane_transform*, const float* inverseWorld, const float* parent,
+               float* world, float* composite) {
+    orvane_transform local;
+    if (!SampleCurveT<9, false>(track->ScaleShearCurve, Ctx(context), true, nullptr,
+                                &local.ScaleShear[0][0])) {
+        Builders().buildBoneIdentity(parent, inverseWorld, composite, world);
+        return;
+    }
+    local.Flags = OrvaneTransformHasScaleShear;
+    CopyValues<3>(OrvaneCurveIdentityPosition, local.Position);
+    CopyValues<4>(OrvaneCurveIdentityOrientation, local.Orientation);
+    Builders().buildBoneFull(local, parent, inverseWorld, composite, world);
+}
+
+// Writes the identity for a track whose curves were all unreadable.
+constexpr int kIdentity = 0, kConstant = 1, kAnimated = 2;
+
+// Indexed by 9 * position + 3 * orientation + scale/shear kind (identity 0, constant 1,
+// animated 2).
+const orvane_track_sampler kSamplerTable[27] = {
+    /* I I I */ SampleIII,
+    /* I I S */ SampleUUU,
+    /* I I U */ SampleUUU,
+    /* I S I */ SampleUUU,
+    /* I S S */ SampleUUU,
+    /* I S U */ SampleUUU,
+    /* I U I */ SampleUUU,
+    /* I U S */ SampleUUU,
+    /* I U U */ SampleUUU,
+    /* S I I */ SamplePositionOnly,
+    /* S I S */ SampleUUU,
+    /* S I U */ SampleUUU,
+    /* S S I */ SamplePositionOrientation,
+    /* S S S */ SampleUUU,
+    /* S S U */ SampleUUU,
+    /* S U I */ SamplePositionOrientation,
+    /* S U S */ SampleUUU,
+    /* S U U */ SampleUUU,
+    /* U I I */ SamplePositionOnly,
+    /* U I S */ SampleUUU,
+    /* U I U */ SampleUUU,
+    /* U S I */ SamplePositionOrientation,
+    /* U S S */ SampleUUU,
+    /* U S U */ SampleUUU,
+    /* U U I */ SamplePositionOrientation,
+    /* U U S */ SampleUUU,
+    /* U U U */ SampleUUU,
+};
+
+int KindIndex(CurveKind kind) {
+    switch (kind) {
+        case CurveKind::Constant:
+            return kConstant;
+        case CurveKind::Animated:
+            return kAnimated;
+        default:
+            return kIdentity;  // identity, and unreadable curves sampled as identity
+    }
+}
+
+template <int D>
+bool CurveIsFinite(const orvane_curve2& curve) {
+    const CurveView v = ViewCurve(curve, D);
+    if (v.kind == CurveKind::Constant) {
+        for (int c = 0; c < D; ++c)
+            if (!std::isfinite(v.values[c])) return false;
+        return true;
+    }
+    if (v.kind != CurveKind::Animated) return true;
+    const CurveFormat& format = kCurveFormats[v.format];
+    constexpr int32_t kBlock = 32;
+    float knots[kBlock];
+    float controls[kBlock * D];
+    float previous = -INFINITY;
+    for (int32_t first = 0; first < v.knotCount; first += kBlock) {
+        const int32_t count = v.knotCount - first < kBlock ? v.knotCount - first : kBlock;
+        format.extractKnotValues(curve.CurveData.Object, first, count, knots, controls,
+                                 IdentityOf<D>());
+        for (int32_t k = 0; k < count; ++k) {
+            if (!std::isfinite(knots[k]) || knots[k] < previous) return false;
+            previous = knots[k];
+        }
+        for (int32_t c = 0; c < count * D; ++c)
+            if (!std::isfinite(controls[c])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool TrackCurvesAreFinite(const orvane_transform_track& track) {
+    return CurveIsFinite<3>(track.PositionCurve) && CurveIsFinite<4>(track.OrientationCurve) &&
+           CurveIsFinite<9>(track.ScaleShearCurve);
+}
+
+CurveKind ClassifyCurve(const orvane_curve2* curve, int32_t dimension) {
+    if (curve == nullptr) return CurveKind::Invalid;
+    return ViewCurve(*curve, dimension).kind;
+}
+
+CurveKind ClassifyCurveWarn(const orvane_curve2* curve, int32_t dimension) {
+    const CurveKind kind = ClassifyCurve(curve, dimension);
+    if (kind == CurveKind::Invalid) WarnUnreadable();
+    return kind;
+}
+
+bool CurveFirstValue(const orvane_curve2* curve, int32_t dimension, const float* identity,
+                     float* out) {
+    const CurveView v = curve ? ViewCurve(*curve, dimension)
+                              : CurveView{CurveKind::Invalid, 255, 4, 0, 0, nullptr, nullptr, 0.0f};
+    switch (v.kind) {
+        case CurveKind::Constant:
+        case CurveKind::Keyframed:
+            std::memcpy(out, v.values, size_t(dimension) * 4);
+            return true;
+        case CurveKind::Animated:
+            if (v.knotBytes == 4)
+                std::memcpy(out, v.values, size_t(dimension) * 4);
+            else
+                kCurveFormats[v.format].extractKnotValues(curve->CurveData.Object, 0, 1, nullptr,
+                                                          out, identity);
+            return true;
+        case CurveKind::Invalid:
+            WarnUnreadable();
+            [[fallthrough]];
+        default:
+            std::memcpy(out, identity, size_t(dimension) * 4);
+            return false;
+    }
+}
+
+bool SampleCurve3(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<3, false>(curve, context, byFrame, hint, out);
+}
+bool SampleCurve4(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<4, true>(curve, context, byFrame, hint, out);
+}
+bool SampleCurve9(const orvane_curve2& curve, const orvane_track_sample_context& context,
+                  bool byFrame, int32_t* hint, float* out) {
+    return SampleCurveT<9, false>(curve, context, byFrame, hint, out);
+}
+
+}  // namespace orvane
+
+using namespace orvane;
+
+namespace {
+
+inline void SampleLocal(const orvane_track_sample_context& context,
+                        const orvane_transform_track& track, int32_t* hints,
+                        orvane_track_sample_cache* cache, orvane_transform* result) {
+    uint32_t flags = 0;
+    if (SampleCurveT<3, false>(track.PositionCurve, context, true, hints, result->Position, cache,
+                               0))
+        flags |= OrvaneTransformHasPosition;
+    if (SampleCurveT<4, true>(track.OrientationCurve, context, true, hints ? hints + 1 : nullptr,
+                              result->Orientation, cache, 1))
+        flags |= OrvaneTransformHasOrientation;
+    if (SampleCurveT<9, false>(track.ScaleShearCurve, context, true, hints ? hints + 2 : nullptr,
+                               &result->ScaleShear[0][0]))
+        flags |= OrvaneTransformHasScaleShear;
+    result->Flags |= flags;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVANE_API void OrvaneSampleTrackUUULocal(const orvane_track_sample_context* Context,
+                                          const orvane_transform_track* SourceTrack, const void*,
+                                          orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, nullptr, nullptr, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_int32 KnotHints[3],
+                                                orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, KnotHints, nullptr, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackUUULocalCached(const orvane_track_sample_context* Context,
+                                                const orvane_transform_track* SourceTrack,
+                                                orvane_track_sample_cache* Cache,
+                                                orvane_transform* Result) {
+    SampleLocal(*Context, *SourceTrack, Cache ? Cache->KnotHints : nullptr, Cache, Result);
+}
+
+ORVANE_API void OrvaneSampleTrackPOLocal(const orvane_track_sample_context* Context,
+                                         const orvane_transform_track* SourceTrack, const void*,
+                                         orvane_real32 Position[3], orvane_real32 Orientation[4]) {
+    SampleCurveT<3, false>(SourceTrack->PositionCurve, *Context, false, nullptr, Position);
+    SampleCurveT<4, true>(SourceTrack->OrientationCurve, *Context, false, nullptr, Orientation);
+}
+
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerFor(const orvane_transform_track* Track) {
+    if (Track == nullptr) return SampleIII;
+    const CurveKind p = ClassifyCurveWarn(&Track->PositionCurve, 3);
+    const CurveKind o = ClassifyCurveWarn(&Track->OrientationCurve, 4);
+    const CurveKind s = ClassifyCurveWarn(&Track->ScaleShearCurve, 9);
+    if (p == CurveKind::Keyframed || o == CurveKind::Keyframed || s == CurveKind::Keyframed)
+        return SampleUUU;
+    return kSamplerTable[9 * KindIndex(p) + 3 * KindIndex(o) + KindIndex(s)];
+}
+
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerUUU(void) {
+    return SampleUUU;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerSSS(void) {
+    return SampleSSS;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIII(void) {
+    return SampleIII;
+}
+ORVANE_API orvane_track_sampler OrvaneGetTrackSamplerIIU(void) {
+    return SampleIIU;
+}
+
+}  // extern "C"

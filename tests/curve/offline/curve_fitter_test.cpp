@@ -1,0 +1,435 @@
+// B-spline fitting: initial knots, least squares against a dense Eigen reference, refinement
+// to a tolerance in plain and quantised formats, quaternion fits, size limits and refusals,
+// and the squared error over a curve.
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <Eigen/Dense>
+#include <gtest/gtest.h>
+
+#include "curve/offline/orvane_curve_fitter.h"
+#include "orvane/anim.h"
+#include "support/log_capture.h"
+
+using orvane_test::LogCapture;
+
+namespace {
+
+struct Fit {
+    std::vector<float> knots;
+    std::vector<float> controls;
+    int32_t count = 0;
+    bool achieved = false;
+    int32_t size = 0;
+};
+
+class Solver {
+public:
+    Solver(int degree, int samples, int dimension)
+        : solver_(OrvaneAllocateBSplineSolver(degree, samples, dimension)),
+          maxKnots_(OrvaneGetMaximumKnotCountForSampleCount(degree, samples)),
+          dimension_(dimension) {}
+    ~Solver() { OrvaneDeallocateBSplineSolver(solver_); }
+    Solver(const Solver&) = delete;
+    Solver& operator=(const Solver&) = delete;
+
+    Fit Run(const std::vector<float>& samples, int dimension, int degree, float tolerance,
+            uint32_t flags = 0, orvane_data_type_definition* type = nullptr, float timeStep = 1.0f,
+            int32_t maxSize = 0, float c0 = 0.0f, float c1 = 0.0f) {
+        Fit fit;
+        fit.knots.assign(size_t(maxKnots_), -99.0f);
+        fit.controls.assign(size_t(maxKnots_) * size_t(std::max(dimension_, 1)), -99.0f);
+        orvane_bool achieved = false;
+        fit.count = OrvaneFitBSplineToSamples(
+            solver_, timeStep, int32_t(samples.size()) / dimension, samples.data(), flags,
+            tolerance, c0, c1, dimension, degree, type, fit.knots.data(), fit.controls.data(),
+            maxSize, &achieved, &fit.size);
+        fit.achieved = achieved;
+        fit.knots.resize(size_t(fit.count));
+        fit.controls.resize(size_t(fit.count) * size_t(dimension));
+        return fit;
+    }
+    orvane_bspline_solver* get() { return solver_; }
+
+private:
+    orvane_bspline_solver* solver_;
+    int32_t maxKnots_;
+    int dimension_;
+};
+
+// A float curve over the fit's outputs (kept alive by the caller's vectors).
+struct StaticCurve {
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    StaticCurve(const Fit& fit, int degree, int dimension) {
+        OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, fit.count, degree, dimension,
+                                        fit.knots.data(), fit.controls.data());
+    }
+};
+
+std::vector<float> Sample(const orvane_curve2* curve, int dimension, int count, float step,
+                          bool normalize = false) {
+    std::vector<float> out(size_t(count) * size_t(dimension));
+    for (int i = 0; i < count; ++i)
+        OrvaneEvaluateCurveAtT(dimension, normalize, false, curve, false, step * (count - 1),
+                               step * float(i), out.data() + size_t(i) * size_t(dimension),
+                               nullptr);
+    return out;
+}
+
+float MaxDistance(const Fit& fit, int degree, int dimension, const std::vector<float>& samples,
+                  float step) {
+    StaticCurve c(fit, degree, dimension);
+    const int count = int(samples.size()) / dimension;
+    const std::vector<float> values = Sample(&c.curve, dimension, count, step);
+    float worst = 0.0f;
+    for (int i = 0; i < count; ++i) {
+        float sum = 0.0f;
+        for (int k = 0; k < dimension; ++k) {
+            const float d = values[size_t(i * dimension + k)] - samples[size_t(i * dimension + k)];
+            sum += d * d;
+        }
+        worst = std::max(worst, std::sqrt(sum));
+    }
+    return worst;
+}
+
+std::vector<float> Wave(int count, int dimension) {
+    std::vector<float> s(size_t(count) * size_t(dimension));
+    for (int i = 0; i < count; ++i)
+        for (int k = 0; k < dimension; ++k)
+            s[size_t(i * dimension + k)] =
+                3.0f * std::sin(0.05f * float(i) * float(k + 1) + float(k)) + 0.02f * float(i);
+    return s;
+}
+
+TEST(FitInitialKnots, StraightLineOfDegreeOneNeedsOnlyItsEnds) {
+    Solver solver(3, 64, 3);
+    std::vector<float> s;
+    for (int i = 0; i < 40; ++i)
+        for (int k = 0; k < 3; ++k)
+            s.push_back(1.5f * float(i) * float(k + 1) - 4.0f);
+    const Fit fit = solver.Run(s, 3, 1, 1e-4f);
+    ASSERT_EQ(fit.count, 2);
+    EXPECT_TRUE(fit.achieved);
+    EXPECT_FLOAT_EQ(fit.knots[0], 0.0f);
+    EXPECT_FLOAT_EQ(fit.knots[1], 39.0f);
+    EXPECT_NEAR(fit.controls[3 + 2], s[39 * 3 + 2], 1e-3f);
+}
+
+TEST(FitInitialKnots, JumpGetsDegreePlusOneKnotsBeforeTheFirstSolve) {
+    Solver solver(3, 64, 1);
+    std::vector<float> s(30);
+    for (int i = 0; i < 30; ++i)
+        s[size_t(i)] = i <= 10 ? 0.0f : 5.0f;
+    // A size limit below any curve stops the fit after the first solve.
+    const Fit fit = solver.Run(s, 1, 3, 1e-3f, OrvaneFitBreakAtJumps, nullptr, 1.0f, 1, 1.0f);
+    EXPECT_FALSE(fit.achieved);
+    EXPECT_EQ(fit.size, -1);
+    EXPECT_EQ(std::count(fit.knots.begin(), fit.knots.end(), 10.0f), 4);
+    EXPECT_EQ(fit.knots.front(), 0.0f);
+    EXPECT_EQ(fit.knots.back(), 29.0f);
+    // Without the flag there is no break.
+    const Fit plain = solver.Run(s, 1, 3, 1e-3f, 0, nullptr, 1.0f, 1, 1.0f);
+    EXPECT_EQ(plain.count, 4);
+}
+
+TEST(FitInitialKnots, KinksAndDenseStartKnots) {
+    Solver solver(3, 64, 1);
+    std::vector<float> s(30);
+    for (int i = 0; i < 30; ++i)
+        s[size_t(i)] = float(std::abs(i - 15));
+    const Fit kink = solver.Run(s, 1, 3, 1e-3f, OrvaneFitBreakAtKinks, nullptr, 1.0f, 1, 0, 1.0f);
+    EXPECT_EQ(std::count(kink.knots.begin(), kink.knots.end(), 15.0f), 3);
+    const Fit dense = solver.Run(s, 1, 3, 1e-3f, OrvaneFitDenseStartKnots, nullptr, 1.0f, 1);
+    ASSERT_EQ(dense.count, 4);
+    EXPECT_FLOAT_EQ(dense.knots[1], 0.125f);
+    EXPECT_FLOAT_EQ(dense.knots[2], 0.25f);
+}
+
+TEST(FitLeastSquares, FirstSolveMatchesADenseReference) {
+    // Tolerance too loose for refinement: the result is the least-squares curve on the initial
+    // knots. The reference builds the design matrix from the library's own evaluation of
+    // unit controls, and solves it densely in double precision.
+    const int count = 41, dimension = 2;
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 0.3f);
+    std::vector<float> s = Wave(count, dimension);
+    for (float& v : s)
+        v += noise(random);
+    for (int degree = 1; degree <= 3; ++degree) {
+        Solver solver(3, count, dimension);
+        const Fit fit = solver.Run(s, dimension, degree, 1e6f);
+        ASSERT_EQ(fit.count, degree + 1);
+        const int n = fit.count;
+        Eigen::MatrixXd A(count, n);
+        for (int j = 0; j < n; ++j) {
+            std::vector<float> unit(size_t(n), 0.0f);
+            unit[size_t(j)] = 1.0f;
+            orvane_curve2 curve;
+            orvane_curve_data_da_k32f_c32f data;
+            OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, n, degree, 1, fit.knots.data(),
+                                            unit.data());
+            const std::vector<float> column = Sample(&curve, 1, count, 1.0f);
+            for (int i = 0; i < count; ++i)
+                A(i, j) = column[size_t(i)];
+        }
+        Eigen::MatrixXd b(count, dimension);
+        for (int i = 0; i < count; ++i)
+            for (int k = 0; k < dimension; ++k)
+                b(i, k) = s[size_t(i * dimension + k)];
+        const Eigen::MatrixXd x = A.colPivHouseholderQr().solve(b);
+        for (int j = 0; j < n; ++j)
+            for (int k = 0; k < dimension; ++k)
+                EXPECT_NEAR(fit.controls[size_t(j * dimension + k)], x(j, k), 2e-3)
+                    << "degree " << degree << " control " << j;
+    }
+}
+
+TEST(FitLeastSquares, KnownSplineIsRecoveredExactly) {
+    const int count = 31, dimension = 3;
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> value(-5.0f, 5.0f);
+    for (int degree = 0; degree <= 3; ++degree) {
+        const int n = degree == 0 ? 2 : degree + 1;
+        std::vector<float> knots(static_cast<size_t>(n));
+        std::vector<float> controls(static_cast<size_t>(n * dimension));
+        for (int j = 0; j < n; ++j)
+            knots[size_t(j)] = float(j) * 30.0f / float(n - 1);
+        for (float& c : controls)
+            c = value(random);
+        orvane_curve2 curve;
+        orvane_curve_data_da_k32f_c32f data;
+        OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, n, degree, dimension, knots.data(),
+                                        controls.data());
+        const std::vector<float> s = Sample(&curve, dimension, count, 1.0f);
+        Solver solver(3, count, dimension);
+        const Fit fit = solver.Run(s, dimension, degree, 1e-3f);
+        ASSERT_EQ(fit.count, n) << "degree " << degree;
+        EXPECT_TRUE(fit.achieved);
+        // Degree 0's first control holds over no sample; every other one is recovered.
+        for (int j = degree == 0 ? 1 : 0; j < n; ++j)
+            for (int k = 0; k < dimension; ++k)
+                EXPECT_NEAR(fit.controls[size_t(j * dimension + k)],
+                            controls[size_t(j * dimension + k)], 1e-3f)
+                    << "degree " << degree << " control " << j;
+    }
+}
+
+TEST(FitLeastSquares, ChosenKnotsRecoverASplineOnThem) {
+    // Non-uniform knots with a dense start, as the compressor chooses them.
+    const std::vector<float> knots = {0.0f, 0.4f, 0.8f, 5.0f, 9.0f, 17.0f, 22.0f, 40.0f};
+    const int n = int(knots.size()), dimension = 2, count = 41;
+    std::vector<float> controls(static_cast<size_t>(n * dimension));
+    for (int j = 0; j < n * dimension; ++j)
+        controls[size_t(j)] = std::sin(float(j) * 1.7f) * 4.0f;
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, n, 3, dimension, knots.data(), controls.data());
+    const std::vector<float> s = Sample(&curve, dimension, count, 1.0f);
+    Solver solver(3, count, dimension);
+    std::vector<float> solved(controls.size(), 0.0f);
+    ASSERT_TRUE(orvane::SolveControlsForKnots(solver.get(), count, s.data(), dimension, 3,
+                                              knots.data(), n, solved.data()));
+    // The first knots' controls are pinned by few samples: compare the curves, not them.
+    const Fit result{knots, solved, n, true, 0};
+    StaticCurve fitted(result, 3, dimension);
+    const std::vector<float> again = Sample(&fitted.curve, dimension, count, 1.0f);
+    for (size_t i = 0; i < s.size(); ++i)
+        EXPECT_NEAR(again[i], s[i], 2e-3f) << i;
+    EXPECT_FALSE(orvane::SolveControlsForKnots(solver.get(), count + 1, s.data(), dimension, 3,
+                                               knots.data(), n, solved.data()));
+    EXPECT_FALSE(orvane::SolveControlsForKnots(solver.get(), count, s.data(), 3, 3, knots.data(), n,
+                                               solved.data()));
+}
+
+TEST(FitRefinement, EveryDegreeReachesTheToleranceAndScalesKnotsByTheTimeStep) {
+    const int count = 121, dimension = 3;
+    const std::vector<float> s = Wave(count, dimension);
+    const float step = 1.0f / 30.0f;
+    for (int degree = 1; degree <= 3; ++degree) {
+        // Knots come no closer than 1.5 samples: a polyline needs a looser tolerance.
+        const float tolerance = degree == 1 ? 0.05f : 0.01f;
+        Solver solver(3, count, dimension);
+        const Fit fit =
+            solver.Run(s, dimension, degree, tolerance, OrvaneFitDenseStartKnots, nullptr, step);
+        EXPECT_TRUE(fit.achieved) << "degree " << degree;
+        EXPECT_GT(fit.count, degree + 1);
+        EXPECT_LT(fit.count, count);
+        EXPECT_FLOAT_EQ(fit.knots.back(), 120.0f * step);
+        EXPECT_TRUE(std::is_sorted(fit.knots.begin(), fit.knots.end()));
+        EXPECT_LE(MaxDistance(fit, degree, dimension, s, step), tolerance * 1.01f)
+            << "degree " << degree;
+        // The same error through the library's measure.
+        StaticCurve c(fit, degree, dimension);
+        const orvane_bspline_error_result e = OrvaneGetSquaredErrorOverCurve(
+            0, degree, dimension, 120.0f * step, &c.curve, count, s.data(), nullptr);
+        EXPECT_LE(e.MaxSquaredError, tolerance * tolerance * 1.02f);
+        EXPECT_GE(e.TotalSquaredError, e.MaxSquaredError);
+    }
+}
+
+TEST(FitRefinement, PinnedEndsHoldTheEndSamples) {
+    const int count = 50;
+    const std::vector<float> s = Wave(count, 2);
+    Solver solver(3, count, 2);
+    const Fit fit = solver.Run(s, 2, 3, 0.05f, OrvaneFitPinEnds);
+    EXPECT_EQ(fit.controls[0], s[0]);
+    EXPECT_EQ(fit.controls[1], s[1]);
+    EXPECT_EQ(fit.controls[size_t(fit.count * 2 - 1)], s.back());
+}
+
+TEST(FitQuantised, QuantisationIsPartOfTheErrorTest) {
+    const int count = 121;
+    const std::vector<float> s = Wave(count, 3);
+    Solver solver(3, count, 3);
+    // Reachable with 16-bit controls: the decoded (quantised) curve meets the tolerance.
+    for (orvane_data_type_definition* type :
+         {OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataD3K16uC16uType}) {
+        const Fit fit = solver.Run(s, 3, 3, 0.005f, OrvaneFitDenseStartKnots, type);
+        EXPECT_TRUE(fit.achieved);
+        EXPECT_GT(fit.size, 0);
+        EXPECT_LE(MaxDistance(fit, 3, 3, s, 1.0f), 0.00505f);
+    }
+    // 8-bit controls over a range of about 8 step by 0.03: a tolerance of 0.05 holds ...
+    const Fit coarse =
+        solver.Run(s, 3, 3, 0.05f, OrvaneFitDenseStartKnots, OrvaneCurveDataD3K8uC8uType);
+    EXPECT_TRUE(coarse.achieved);
+    EXPECT_LE(MaxDistance(coarse, 3, 3, s, 1.0f), 0.0505f);
+    // ... and 0.001 cannot: the fit ends, reports it and hands back the encoded curve.
+    const Fit fine = solver.Run(s, 3, 3, 0.001f, 0, OrvaneCurveDataD3K8uC8uType);
+    EXPECT_FALSE(fine.achieved);
+    EXPECT_EQ(fine.size, -1);
+    EXPECT_GT(fine.count, 4);
+}
+
+TEST(FitQuantised, SizeLimitStopsAtOnceWithTheFirstCurve) {
+    const std::vector<float> s = Wave(60, 3);
+    Solver solver(3, 60, 3);
+    const Fit fit = solver.Run(s, 3, 3, 1e-4f, 0, OrvaneCurveDataDaK16uC16uType, 0.5f, 10);
+    EXPECT_FALSE(fit.achieved);
+    EXPECT_EQ(fit.size, -1);
+    ASSERT_EQ(fit.count, 4);
+    EXPECT_FLOAT_EQ(fit.knots[3], 59.0f * 0.5f);
+    for (float c : fit.controls)
+        EXPECT_GT(c, -99.0f);
+}
+
+// Quaternions along a random smooth path, made sign-continuous.
+std::vector<float> RandomRotations(int count, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    float axis[3][3];
+    for (auto& a : axis)
+        for (float& c : a)
+            c = u(random);
+    std::vector<float> q(size_t(count) * 4);
+    for (int i = 0; i < count; ++i) {
+        const float t = float(i) / float(count - 1);
+        float v[3];
+        for (int k = 0; k < 3; ++k)
+            v[k] = axis[0][k] * std::sin(2.0f * t) + axis[1][k] * t + axis[2][k] * t * t;
+        const float angle = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        const float s = angle > 0 ? std::sin(angle * 0.5f) / angle : 0.5f;
+        float* o = q.data() + size_t(i) * 4;
+        o[0] = v[0] * s;
+        o[1] = v[1] * s;
+        o[2] = v[2] * s;
+        o[3] = std::cos(angle * 0.5f);
+    }
+    OrvaneEnsureQuaternionContinuity(count, q.data());
+    return q;
+}
+
+TEST(FitQuaternions, RandomRotationsFitWithinTolerance) {
+    const int count = 150;
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        const std::vector<float> q = RandomRotations(count, seed);
+        Solver solver(3, count, 4);
+        for (orvane_data_type_definition* type :
+             {static_cast<orvane_data_type_definition*>(nullptr), OrvaneCurveDataD4nK16uC15uType}) {
+            const float tolerance = 1e-6f;  // on (1 - s . c)^2: about 0.16 degrees
+            const Fit fit = solver.Run(q, 4, 3, tolerance,
+                                       OrvaneFitQuaternionMode | OrvaneFitDenseStartKnots, type);
+            EXPECT_TRUE(fit.achieved) << "seed " << seed;
+            StaticCurve c(fit, 3, 4);
+            const orvane_bspline_error_result e =
+                OrvaneGetSquaredErrorOverCurve(OrvaneFitQuaternionMode, 3, 4, float(count - 1),
+                                               &c.curve, count, q.data(), nullptr);
+            EXPECT_LE(e.MaxSquaredError, tolerance * tolerance * 1.01f) << "seed " << seed;
+        }
+    }
+}
+
+TEST(FitRefusals, CountsAboveTheSolversMaximaAreRefused) {
+    Solver solver(2, 20, 3);
+    const std::vector<float> s = Wave(40, 9);
+    LogCapture log;
+    EXPECT_EQ(solver.Run(std::vector<float>(s.begin(), s.begin() + 21 * 3), 3, 2, 0.1f).count, 0);
+    EXPECT_EQ(solver.Run(std::vector<float>(s.begin(), s.begin() + 10 * 4), 4, 2, 0.1f).count, 0);
+    EXPECT_EQ(solver.Run(std::vector<float>(s.begin(), s.begin() + 10 * 3), 3, 3, 0.1f).count, 0);
+    EXPECT_EQ(solver.Run(std::vector<float>(s.begin(), s.begin() + 3), 3, 2, 0.1f).count, 0);
+    EXPECT_EQ(log.errors(), 4u);
+    EXPECT_EQ(OrvaneAllocateBSplineSolver(4, 10, 3), nullptr);
+    EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 1, 3), nullptr);
+    EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 10, 10), nullptr);
+    EXPECT_EQ(OrvaneAllocateBSplineSolver(3, INT32_MAX / 2, 9), nullptr);
+    // Dimensions without a sampler cannot be evaluated, so cannot be fitted.
+    Solver wide(3, 20, 9);
+    EXPECT_EQ(wide.Run(std::vector<float>(size_t(20 * 6), 1.0f), 6, 3, 0.1f).count, 0);
+    EXPECT_EQ(OrvaneFitBSplineToSamples(nullptr, 1, 10, s.data(), 0, 0.1f, 0, 0, 3, 3, nullptr,
+                                        nullptr, nullptr, 0, nullptr, nullptr),
+              0);
+}
+
+TEST(FitThreads, SolversFitOnSeveralThreadsAtOnce) {
+    const int count = 200;
+    const std::vector<float> s = Wave(count, 3);
+    Solver reference(3, count, 3);
+    const Fit expected = reference.Run(s, 3, 3, 0.002f, 0, OrvaneCurveDataDaK16uC16uType);
+    std::vector<Fit> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&s, &result] {
+            Solver solver(3, count, 3);
+            for (int repeat = 0; repeat < 5; ++repeat)
+                result = solver.Run(s, 3, 3, 0.002f, 0, OrvaneCurveDataDaK16uC16uType);
+        });
+    for (auto& t : threads)
+        t.join();
+    for (const Fit& r : results) {
+        EXPECT_EQ(r.knots, expected.knots);
+        EXPECT_EQ(r.controls, expected.controls);
+    }
+}
+
+TEST(FitSquaredError, MatchingCurveReportsNoError) {
+    const float knots[3] = {0.0f, 1.0f, 2.0f};
+    const float controls[3] = {0.0f, 2.0f, 4.0f};
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, 3, 1, 1, knots, controls);
+    const float samples[5] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f};
+    orvane_bspline_error_result e =
+        OrvaneGetSquaredErrorOverCurve(0, 1, 1, 2.0f, &curve, 5, samples, nullptr);
+    EXPECT_EQ(e.MaxErrorKnotIndex, -1);
+    EXPECT_EQ(e.MaxErrorSampleIndex, -1);
+    EXPECT_EQ(e.MaxSquaredError, 0.0f);
+    EXPECT_EQ(e.TotalSquaredError, 0.0f);
+    // One sample off by 0.5, sample 0 never measured.
+    const float off[5] = {9.0f, 1.0f, 2.0f, 3.5f, 4.0f};
+    e = OrvaneGetSquaredErrorOverCurve(0, 1, 1, 2.0f, &curve, 5, off, nullptr);
+    EXPECT_EQ(e.MaxErrorSampleIndex, 3);
+    EXPECT_EQ(e.MaxErrorKnotIndex, 2);
+    EXPECT_FLOAT_EQ(e.MaxSquaredError, 0.25f);
+    EXPECT_FLOAT_EQ(e.TotalSquaredError, 0.25f);
+    LogCapture log;
+    e = OrvaneGetSquaredErrorOverCurve(0, 1, 12, 2.0f, &curve, 5, off, nullptr);
+    EXPECT_EQ(e.MaxErrorSampleIndex, -1);
+    EXPECT_EQ(log.errors(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+// The file builder: chunk placement and padding, locations, fixups, the laid-out file (header,
+// section table, fixup arrays, CRC), raw images, byte order, range errors and temporary files.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "file/file_builder_support.h"
+#include "file/offline/orvane_file_builder.h"
+#include "orvane/file.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using orvane_test::LoadedFile;
+using orvane_test::LogCapture;
+using orvane_test::ReadBytes;
+using orvane_test::TempName;
+
+namespace fs = std::filesystem;
+
+std::string TempDirectory() {
+    std::string dir = TempName("tmpdir");
+    fs::create_directories(dir);
+    return dir;
+}
+
+size_t FilesIn(const std::string& dir) {
+    size_t n = 0;
+    for (auto& entry : fs::directory_iterator(dir)) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+uint32_t U32(const std::vector<uint8_t>& bytes, size_t at) {
+    uint32_t v;
+    std::memcpy(&v, bytes.data() + at, 4);
+    return v;
+}
+
+class FileBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = TempDirectory(); }
+    void TearDown() override {
+        // Every builder removes its temporary files, whatever happened.
+        EXPECT_EQ(FilesIn(dir_), 0u);
+        fs::remove_all(dir_);
+        for (auto& p : outputs_)
+            std::remove(p.c_str());
+    }
+    orvane_file_builder* Begin(int32_t sections, uint32_t tag = 0x80000016u) {
+        return OrvaneBeginFile(sections, tag, dir_.c_str(), "test");
+    }
+    std::string Output(const std::string& name) {
+        outputs_.push_back(TempName(name));
+        return outputs_.back();
+    }
+    std::string dir_;
+    std::vector<std::string> outputs_;
+};
+
+TEST_F(FileBuilderTest, ChunksArePaddedToTheSectionAlignmentWithinTheirPart) {
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(FilesIn(dir_), 3u);
+    OrvaneSetFileSectionFormat(b, 0, 0, 16);
+    const char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    orvane_file_location a = OrvaneWriteFileChunk(b, 0, 1, 3, bytes);
+    orvane_file_location c = OrvaneWriteFileChunk(b, 0, 1, 5, bytes);
+    EXPECT_EQ(a.SectionIndex, 0);
+    EXPECT_EQ(a.BufferIndex, 2);
+    EXPECT_EQ(a.Offset, 0);
+    EXPECT_EQ(c.BufferIndex, 2);
+    EXPECT_EQ(c.Offset, 16);
+    // Widths 4 and 0 share part 0, 2 is part 1, mixed widths go to part 2.
+    EXPECT_EQ(OrvaneWriteFileChunk(b, 0, 0, 4, bytes).BufferIndex, 0);
+    EXPECT_EQ(OrvaneWriteFileChunk(b, 0, 4, 4, bytes).Offset, 16);
+    EXPECT_EQ(OrvaneWriteFileChunk(b, 0, 2, 2, bytes).BufferIndex, 1);
+    EXPECT_EQ(OrvaneWriteFileChunk(b, 0, 5, 1, bytes).BufferIndex, 2);
+    std::string out = Output("padding.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    const orvane_ovn_section& s = f.table[0];
+    EXPECT_EQ(s.Alignment, 16u);
+    EXPECT_EQ(s.Start16Bit, 32u);
+    EXPECT_EQ(s.Start8Bit, 48u);
+    EXPECT_EQ(s.ExpandedSize, 48u + 48u);
+    EXPECT_EQ(s.DataSize, s.ExpandedSize);
+    EXPECT_EQ(std::memcmp(f.memory[0].data() + 48, bytes, 3), 0);
+    EXPECT_EQ(f.memory[0][48 + 3], 0);  // padding is zero
+    EXPECT_EQ(std::memcmp(f.memory[0].data() + 64, bytes, 5), 0);
+}
+
+TEST_F(FileBuilderTest, LaysOutHeaderTableFixupsAndDataWithAValidCRC) {
+    orvane_file_builder* b = Begin(3, 0x12345678u);
+    ASSERT_NE(b, nullptr);
+    uint32_t words[10];
+    for (uint32_t i = 0; i < 10; ++i)
+        words[i] = 0x01010101u * i;
+    orvane_file_location head = OrvaneWriteFileChunk(b, 0, 4, 40, words);
+    const uint16_t shorts[6] = {1, 2, 3, 4, 5, 6};
+    orvane_file_location half = OrvaneWriteFileChunk(b, 0, 2, 12, shorts);
+    orvane_file_location text = OrvaneWriteFileChunk(b, 2, 1, 6, "hello");
+    // A fixup from (0, 1, 8) in a section whose part 0 holds 40 bytes lives at 48.
+    OrvaneMarkFileFixup(b, half, 8, text);
+    orvane_file_fixup* moved = OrvaneMarkFileFixup(b, head, 4, head);
+    OrvaneAdjustFileFixup(b, moved, OrvaneOffsetFileLocation(b, text, 2));
+    OrvaneMarkMarshallingFixup(b, head, OrvaneOffsetFileLocation(b, half, 4), 2);
+    OrvaneMarkFileRootObject(b, head, half);
+    OrvaneSetFileExtraTag(b, 3, 0xABCD);
+    std::string out = Output("layout.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_FALSE(f.reversed);
+    EXPECT_EQ(std::memcmp(f.bytes.data(), OrvaneOVNFileMV->MagicValue, 16), 0);
+    EXPECT_EQ(U32(f.bytes, 16), ORVANE_FILE_HEADER_SIZE(3));
+    EXPECT_EQ(U32(f.bytes, 20), 0u);
+    EXPECT_EQ(f.header->Version, 6u);
+    EXPECT_EQ(f.header->SectionTableOffset, 56u);
+    EXPECT_EQ(f.header->SectionCount, 3u);
+    EXPECT_EQ(f.header->TypeTag, 0x12345678u);
+    EXPECT_EQ(f.header->ExtraTags[3], 0xABCDu);
+    EXPECT_EQ(f.header->CRC, f.CRC());
+    EXPECT_EQ(f.header->RootTypeReference.Offset, 0u);
+    EXPECT_EQ(f.header->RootObjectReference.Offset, 40u);
+    // Section 0's fixups start right after the table: 88 + 3 × 44.
+    EXPECT_EQ(f.table[0].PointerFixupOffset, 220u);
+    EXPECT_EQ(f.table[0].PointerFixupCount, 2u);
+    EXPECT_EQ(f.table[0].MarshallingFixupOffset, 244u);
+    EXPECT_EQ(f.table[0].DataOffset, 260u);
+    auto fixups = f.PointerFixups(0);
+    EXPECT_EQ(fixups[0].FromOffset, 48u);
+    EXPECT_EQ(fixups[0].To.SectionIndex, 2u);
+    EXPECT_EQ(fixups[0].To.Offset, 0u);
+    EXPECT_EQ(fixups[1].FromOffset, 4u);
+    EXPECT_EQ(fixups[1].To.Offset, 2u);
+    auto marshalling = f.MarshallingFixups(0);
+    EXPECT_EQ(marshalling[0].Count, 2u);
+    EXPECT_EQ(marshalling[0].ObjectOffset, 44u);
+    // The empty section keeps its entry and stores nothing.
+    EXPECT_EQ(f.table[1].ExpandedSize, 0u);
+    EXPECT_EQ(f.table[1].DataSize, 0u);
+    EXPECT_EQ(f.table[1].DataOffset, f.table[0].DataOffset + f.table[0].DataSize);
+    EXPECT_STREQ(static_cast<const char*>(f.Slot(f.memory[0].data() + 48)), "hello");
+    EXPECT_STREQ(static_cast<const char*>(f.Slot(f.memory[0].data() + 4)), "llo");
+}
+
+TEST_F(FileBuilderTest, SectionsWithoutFixupsFollowOneAnother) {
+    orvane_file_builder* b = Begin(2);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    OrvaneWriteFileChunk(b, 1, 1, 3, "xyz");
+    std::string out = Output("two.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.table[0].DataOffset, 176u);
+    EXPECT_EQ(f.table[1].DataOffset, 176u + f.table[0].DataSize);
+    // Padded so that a reader's HeaderSize read from offset 32 fits.
+    EXPECT_EQ(f.bytes.size(), 32u + ORVANE_FILE_HEADER_SIZE(2));
+    EXPECT_EQ(f.bytes[176 + 8 + 4], 0);
+}
+
+TEST_F(FileBuilderTest, BigEndianFilesReadBackThroughTheReversedPath) {
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileByteOrder(b, OrvaneBigEndianByteOrder);
+    EXPECT_EQ(bool(OrvaneFileIsByteReversed(b)),
+              orvane_test::ReversedOnThisHost(OrvaneBigEndianByteOrder));
+    const uint32_t words[2] = {0x11223344u, 0xA0B0C0D0u};
+    const uint16_t halves[2] = {0x1234, 0xABCD};
+    orvane_file_location w = OrvaneWriteFileChunk(b, 0, 4, 8, words);
+    OrvaneWriteFileChunk(b, 0, 2, 4, halves);
+    orvane_file_location t = OrvaneWriteFileChunk(b, 0, 1, 4, "abc");
+    OrvaneMarkFileFixup(b, w, 4, t);
+    OrvaneSetFileExtraTag(b, 0, 7);
+    // Too late now.
+    {
+        LogCapture log;
+        OrvaneSetFileByteOrder(b, OrvaneLittleEndianByteOrder);
+        EXPECT_EQ(log.errors(), 1u);
+    }
+    std::string out = Output("big.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.reversed, orvane_test::ReversedOnThisHost(OrvaneBigEndianByteOrder));
+    const uint8_t magic[4] = {0xCA, 0xB0, 0x67, 0xB8};
+    EXPECT_EQ(std::memcmp(f.bytes.data(), magic, 4), 0);
+    EXPECT_EQ(f.header->ExtraTags[0], 7u);
+    EXPECT_EQ(f.header->CRC, f.CRC());
+    // Stored big-endian, read back as written.
+    EXPECT_EQ(f.stored[0][0], 0x11);
+    EXPECT_EQ(f.stored[0][8], 0x12);
+    EXPECT_EQ(U32(f.memory[0], 0), 0x11223344u);
+    uint16_t h;
+    std::memcpy(&h, f.memory[0].data() + 10, 2);
+    EXPECT_EQ(h, 0xABCD);
+    EXPECT_STREQ(static_cast<const char*>(f.Slot(f.memory[0].data() + 4)), "abc");
+}
+
+TEST_F(FileBuilderTest, RawImagesHoldTargetOffsetsInTheirPointerSlots) {
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileSectionFormat(b, 0, 0, 2);
+    std::vector<uint8_t> twenty(20, 0xEE);
+    orvane_file_location slot = OrvaneWriteFileChunk(b, 0, 4, 20, twenty.data());
+    OrvaneWriteFileChunk(b, 0, 2, 6, "\1\2\3\4\5\6");
+    orvane_file_location text = OrvaneWriteFileChunk(b, 0, 1, 3, "ab");
+    OrvaneMarkFileFixup(b, slot, 8, OrvaneOffsetFileLocation(b, text, 1));
+    std::string out = Output("raw.bin");
+    ASSERT_TRUE(OrvaneEndFileRaw(b, out.c_str()));
+    std::vector<uint8_t> raw = ReadBytes(out);
+    // Part 1 at 20, part 2 at 28 after part 1 is aligned to 4; the slot holds 28 + 1.
+    ASSERT_GE(raw.size(), 32u);
+    EXPECT_EQ(raw[20], 1);
+    EXPECT_EQ(raw[28], 'a');
+    EXPECT_EQ(U32(raw, 8), 29u);
+    EXPECT_EQ(U32(raw, 4), 0xEEEEEEEEu);
+    EXPECT_EQ(raw.size() % 4, 0u);
+}
+
+TEST_F(FileBuilderTest, RangeErrorsAreReportedAndChangeNothing) {
+    LogCapture log;
+    orvane_file_builder* b = Begin(2);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileExtraTag(b, 4, 1);
+    EXPECT_TRUE(log.Contains("Index 4 is out of range [0, 4)"));
+    orvane_file_location l = OrvaneWriteFileChunk(b, 2, 4, 4, "abcd");
+    EXPECT_TRUE(log.Contains("InSectionIndex 2 is out of range [0, 2)"));
+    EXPECT_EQ(l.SectionIndex, 0);
+    EXPECT_EQ(l.Offset, 0);
+    OrvaneSetFileSectionFormat(b, -1, 0, 4);
+    EXPECT_TRUE(log.Contains("SectionIndex -1 is out of range [0, 2)"));
+    orvane_file_fixup* dummy = OrvaneMarkFileFixup(b, {5, 0, 0}, 0, {0, 0, 0});
+    EXPECT_TRUE(log.Contains("From.SectionIndex 5 is out of range [0, 2)"));
+    OrvaneAdjustFileFixup(b, dummy, {1, 0, 0});  // harmless
+    OrvaneMarkFileFixup(b, {0, 0, 0}, 0, {-1, 0, 0});
+    EXPECT_TRUE(log.Contains("To.SectionIndex -1 is out of range [0, 2)"));
+    OrvaneMarkMarshallingFixup(b, {3, 0, 0}, {0, 0, 0}, 1);
+    EXPECT_TRUE(log.Contains("Type.SectionIndex 3 is out of range [0, 2)"));
+    OrvaneMarkMarshallingFixup(b, {0, 0, 0}, {3, 0, 0}, 1);
+    EXPECT_TRUE(log.Contains("Object.SectionIndex 3 is out of range [0, 2)"));
+    // Alignments must be powers of two; 0 is taken as 1.
+    OrvaneSetFileSectionFormat(b, 0, 0, 12);
+    EXPECT_TRUE(log.Contains("Alignment 12"));
+    OrvaneSetFileSectionFormat(b, 1, 0, 0);
+    OrvaneWriteFileChunk(b, 1, 1, 3, "abc");
+    EXPECT_EQ(OrvaneWriteFileChunk(b, 1, 1, 1, "d").Offset, 3);
+    std::string out = Output("ranges.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.table[0].PointerFixupCount + f.table[1].PointerFixupCount, 0u);
+    EXPECT_EQ(f.table[0].MarshallingFixupCount, 0u);
+    EXPECT_EQ(f.table[0].ExpandedSize, 0u);
+    EXPECT_EQ(f.header->ExtraTags[0] | f.header->ExtraTags[3], 0u);
+}
+
+TEST_F(FileBuilderTest, AFailedWriteFailsTheEndAndLeavesNoTemporaryFiles) {
+    LogCapture log;
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 4, 8, nullptr);  // cannot be written
+    OrvaneWriteFileChunk(b, 0, 4, 4, "abcd");   // skipped, but still placed
+    std::string out = Output("failed.ovn");
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    // A file that cannot be created aborts the builder.
+    b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_FALSE(OrvaneEndFile(b, (dir_ + "/no/such/dir/x.ovn").c_str()));
+    EXPECT_FALSE(OrvaneEndFile(nullptr, out.c_str()));
+    OrvaneAbortFile(nullptr);
+    // Part files that cannot be created: no builder, nothing left behind.
+    EXPECT_EQ(OrvaneBeginFile(2, 0, (dir_ + "/missing").c_str(), "x"), nullptr);
+}
+
+TEST_F(FileBuilderTest, TemporaryNamesAreUniquePerBuilder) {
+    orvane_file_builder* a = Begin(1);
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_STRNE(orvane::GetFileBuilderTemporaryBaseName(a),
+                 orvane::GetFileBuilderTemporaryBaseName(b));
+    EXPECT_EQ(FilesIn(dir_), 6u);
+    OrvaneWriteFileChunk(a, 0, 4, 4, "AAAA");
+    OrvaneWriteFileChunk(b, 0, 4, 4, "BBBB");
+    std::string outA = Output("a.ovn"), outB = Output("b.ovn");
+    ASSERT_TRUE(OrvaneEndFile(a, outA.c_str()));
+    ASSERT_TRUE(OrvaneEndFile(b, outB.c_str()));
+    LoadedFile fa, fb;
+    orvane_test::LoadFile(outA, &fa);
+    orvane_test::LoadFile(outB, &fb);
+    ASSERT_TRUE(fa.ok && fb.ok);
+    EXPECT_EQ(fa.memory[0][0], 'A');
+    EXPECT_EQ(fb.memory[0][0], 'B');
+    orvane_file_builder* c = Begin(4);
+    ASSERT_NE(c, nullptr);
+    OrvaneAbortFile(c);
+}
+
+TEST_F(FileBuilderTest, LargeChunksAndManyFixupsPassThroughTheBuffers) {
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    std::vector<uint32_t> big(100000);
+    for (uint32_t i = 0; i < big.size(); ++i)
+        big[i] = i * 2654435761u;
+    orvane_file_location at = OrvaneWriteFileChunk(b, 0, 4, int32_t(big.size() * 4), big.data());
+    orvane_file_location small = OrvaneWriteFileChunk(b, 0, 1, 1, "z");
+    for (int32_t i = 0; i < 1000; ++i)
+        OrvaneMarkFileFixup(b, at, 4 * i, small);
+    std::string out = Output("large.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.table[0].PointerFixupCount, 1000u);
+    EXPECT_EQ(std::memcmp(f.stored[0].data() + 4000, big.data() + 1000, 4 * 99000), 0);
+    EXPECT_EQ(*static_cast<const char*>(f.Slot(f.memory[0].data() + 400)), 'z');
+}
+
+}  // namespace

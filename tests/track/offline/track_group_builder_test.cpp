@@ -1,0 +1,283 @@
+// The track group builder: order, layout, flags, LOD errors, text tracks, re-sorting and the
+// sampled-animation buffers.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "track/track_test_support.h"
+#include "support/log_capture.h"
+
+using namespace orvane_track_test;
+using orvane_test::LogCapture;
+
+namespace {
+
+constexpr float kUnbounded = 1.9140881e38f;
+
+std::vector<TrackSource> Tracks(std::mt19937& rng, const std::vector<const char*>& names) {
+    std::vector<TrackSource> tracks;
+    for (const char* name : names) {
+        TrackSource t;
+        t.name = name;
+        t.curves[0] = RandomCurve(rng, kU, 3, 1, 5, 1.0f);
+        t.curves[1] = RandomCurve(rng, kU, 4, 2, 6, 1.0f);
+        t.curves[2] = RandomCurve(rng, kI, 9, 0, 0, 1.0f);
+        tracks.push_back(t);
+    }
+    return tracks;
+}
+
+int32_t Offset(const void* base, const void* p) {
+    return int32_t(static_cast<const char*>(p) - static_cast<const char*>(base));
+}
+
+TEST(TrackGroupBuilder, TracksComeOutInNameOrderWithTheSortedFlag) {
+    std::mt19937 rng(1);
+    const auto tracks = Tracks(rng, {"c", "a", "b"});
+    GroupPtr g = BuildGroup("walk", tracks);
+    ASSERT_TRUE(g);
+    ASSERT_EQ(g->TransformTrackCount, 3);
+    EXPECT_STREQ(g->TransformTracks[0].Name, "a");
+    EXPECT_STREQ(g->TransformTracks[1].Name, "b");
+    EXPECT_STREQ(g->TransformTracks[2].Name, "c");
+    EXPECT_EQ(g->AccumulationFlags, 2);
+    EXPECT_STREQ(g->Name, "walk");
+    EXPECT_EQ(+g->PeriodicLoop, nullptr);
+    EXPECT_EQ(+g->RootMotion, nullptr);
+    EXPECT_EQ(+g->ExtendedData.Type, nullptr);
+    EXPECT_EQ(g->InitialPlacement.Flags, 0u);
+    EXPECT_EQ(g->InitialPlacement.Orientation[3], 1.0f);
+    EXPECT_EQ(g->LoopTranslation[0], 0.0f);
+    // The curves were copied with their values: "a" is the second track pushed.
+    const orvane_curve_data_da_k32f_c32f* p =
+        OrvaneCurveGetContentsOfDaK32fC32f(&g->TransformTracks[0].PositionCurve);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->ControlCount, 15);
+    EXPECT_EQ(0, std::memcmp(p->Controls, tracks[1].curves[0].controls.data(), 15 * 4));
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&g->TransformTracks[0].ScaleShearCurve));
+}
+
+TEST(TrackGroupBuilder, EqualNamesAreAllKeptInPushOrder) {
+    std::mt19937 rng(2);
+    auto tracks = Tracks(rng, {"x", "x", "a"});
+    tracks[0].curves[0] = RandomCurve(rng, kS, 3, 0, 1, 1.0f);
+    GroupPtr g = BuildGroup("g", tracks);
+    ASSERT_EQ(g->TransformTrackCount, 3);
+    EXPECT_STREQ(g->TransformTracks[1].Name, "x");
+    EXPECT_TRUE(OrvaneCurveIsConstantOrIdentity(&g->TransformTracks[1].PositionCurve));
+    EXPECT_FALSE(OrvaneCurveIsConstantOrIdentity(&g->TransformTracks[2].PositionCurve));
+}
+
+TEST(TrackGroupBuilder, BlockIsSelfContainedAndSizedAsReported) {
+    std::mt19937 rng(3);
+    const auto tracks = Tracks(rng, {"hip", "knee", "foot", "toe"});
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, true);
+    const float vk[3] = {0.0f, 0.5f, 1.0f};
+    const float vc[6] = {1, 2, 3, 4, 5, 6};
+    OrvanePushVectorTrack(b, "morph", 1, 2, 0, 3, vk, vc, OrvaneCurveDataDaK32fC32fType);
+    for (const TrackSource& t : tracks) {
+        OrvaneBeginTransformTrack(b, t.name.c_str());
+        for (int c = 0; c < 3; ++c)
+            SetCurve(b, c, t.curves[c]);
+        OrvaneEndTransformTrack(b);
+    }
+    OrvaneBeginTextTrack(b, "events");
+    OrvaneAddTextEntry(b, 0.9f, "late");
+    OrvaneAddTextEntry(b, 0.1f, "early");
+    OrvaneAddTextEntry(b, 0.5f, "middle");
+    OrvaneEndTextTrack(b);
+    const int32_t size = OrvaneGetResultingTrackGroupSize(b);
+    ASSERT_GT(size, int32_t(sizeof(orvane_track_group)));
+    std::vector<uint64_t> memory(size_t(size) / 8 + 2, 0xABABABABABABABABull);
+    orvane_track_group* g = OrvaneEndTrackGroupInPlace(b, memory.data());
+    ASSERT_EQ(static_cast<void*>(g), memory.data());
+    // The word after the block is untouched; every array lies inside the block.
+    EXPECT_EQ(memory[size_t(size) / 8 + 1], 0xABABABABABABABABull);
+    auto inside = [&](const void* p) {
+        const int32_t o = Offset(g, p);
+        return o >= 0 && o < size;
+    };
+    ASSERT_EQ(g->VectorTrackCount, 1);
+    EXPECT_EQ(g->VectorTracks[0].Dimension, 2);
+    EXPECT_TRUE(inside(g->VectorTracks));
+    EXPECT_TRUE(inside(g->VectorTracks[0].ValueCurve.CurveData.Object));
+    ASSERT_EQ(g->TransformTrackCount, 4);
+    ASSERT_EQ(g->TransformLODErrorCount, 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(g->TransformLODErrors[i], kUnbounded);
+        EXPECT_TRUE(inside(g->TransformTracks[i].OrientationCurve.CurveData.Object));
+        EXPECT_EQ(
+            reinterpret_cast<uintptr_t>(g->TransformTracks[i].PositionCurve.CurveData.Object) %
+                alignof(void*),
+            0u);
+    }
+    ASSERT_EQ(g->TextTrackCount, 1);
+    ASSERT_EQ(g->TextTracks[0].EntryCount, 3);
+    EXPECT_STREQ(g->TextTracks[0].Entries[0].Text, "late");
+    EXPECT_STREQ(g->TextTracks[0].Entries[1].Text, "early");
+    EXPECT_STREQ(g->TextTracks[0].Entries[2].Text, "middle");
+    EXPECT_EQ(g->TextTracks[0].Entries[1].TimeStamp, 0.1f);
+    EXPECT_TRUE(inside(g->TextTracks[0].Entries));
+}
+
+TEST(TrackGroupBuilder, LODErrorsOnlyWhenAsked) {
+    std::mt19937 rng(4);
+    const auto tracks = Tracks(rng, {"a", "b"});
+    GroupPtr without = BuildGroup("g", tracks, false);
+    EXPECT_EQ(without->TransformLODErrorCount, 0);
+    EXPECT_EQ(+without->TransformLODErrors, nullptr);
+    GroupPtr with = BuildGroup("g", tracks, true);
+    ASSERT_EQ(with->TransformLODErrorCount, 2);
+    EXPECT_EQ(with->TransformLODErrors[1], kUnbounded);
+}
+
+TEST(TrackGroupBuilder, MissingCurvesBecomeIdentityCurves) {
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "only-position");
+    const float k[2] = {0.0f, 1.0f};
+    const float c[6] = {0, 0, 0, 1, 2, 3};
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, c, OrvaneCurveDataD3K16uC16uType);
+    OrvaneEndTransformTrack(b);
+    // Setters with no open track do nothing.
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->TransformTrackCount, 1);
+    const orvane_transform_track& t = g->TransformTracks[0];
+    EXPECT_EQ(OrvaneCurveGetKnotCount(&t.PositionCurve), 2);
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.OrientationCurve));
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.ScaleShearCurve));
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&t), OrvaneGetTrackSamplerFor(&t));
+}
+
+TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
+    const float k[3] = {0.0f, 0.5f, 1.0f};
+    const float q[12] = {0, 0, 0, 1, 0, 0.7071068f, 0, 0.7071068f, 0, 1, 0, 0};
+    orvane_curve_builder* cb = OrvaneBeginCurve(OrvaneCurveDataD4nK16uC15uType, 1, 4, 3);
+    OrvanePushCurveKnotArray(cb, k);
+    OrvanePushCurveControlArray(cb, q);
+    orvane_curve2* source = OrvaneEndCurve(cb);
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "t");
+    OrvaneSetTransformTrackOrientationCurve(b, source);
+    OrvaneEndTransformTrack(b);
+    OrvanePushVectorTrackCurve(b, "v", source);
+    OrvaneFreeCurve(source);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    const auto* h = static_cast<const orvane_curve_data_header*>(
+        g->TransformTracks[0].OrientationCurve.CurveData.Object);
+    EXPECT_EQ(h->Format, OrvaneCurveFormatD4nK16uC15u);
+    EXPECT_EQ(g->VectorTracks[0].Dimension, 4);
+    float value[4];
+    OrvaneCurveExtractKnotValue(&g->VectorTracks[0].ValueCurve, 1, value, nullptr);
+    EXPECT_NEAR(value[1], 0.7071068f, 1e-4f);
+}
+
+TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
+    std::mt19937 rng(5);
+    const auto tracks = Tracks(rng, {"a", "b", "c", "d"});
+    GroupPtr g = BuildGroup("g", tracks, true);
+    // Reverse the tracks by hand and give each its own error.
+    std::reverse(g->TransformTracks, g->TransformTracks + 4);
+    for (int i = 0; i < 4; ++i)
+        g->TransformLODErrors[i] = float(10 + (g->TransformTracks[i].Name[0] - 'a'));
+    g->AccumulationFlags = 0;
+    OrvaneResortTrackGroup(g.get());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(g->TransformTracks[i].Name[0], 'a' + i);
+        EXPECT_EQ(g->TransformLODErrors[i], float(10 + i));
+    }
+    EXPECT_EQ(g->AccumulationFlags, 2);
+    // Already sorted: nothing moves.
+    const orvane_transform_track* before = g->TransformTracks;
+    OrvaneResortTrackGroup(g.get());
+    EXPECT_EQ(+g->TransformTracks, before);
+    EXPECT_STREQ(g->TransformTracks[0].Name, "a");
+}
+
+int32_t CaseFold(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const int ca = std::tolower(static_cast<unsigned char>(*a));
+        const int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+TEST(TrackGroupResort, ReportsDuplicateNamesUnderACallback) {
+    std::mt19937 rng(6);
+    auto tracks = Tracks(rng, {"b", "a"});
+    GroupPtr g = BuildGroup("g", tracks);
+    g->TransformTracks[0].Name = g->TransformTracks[1].Name;
+    LogCapture log;
+    OrvaneSetStringComparisonCallback(CaseFold);
+    OrvaneResortTrackGroup(g.get());
+    OrvaneSetStringComparisonCallback(nullptr);
+    EXPECT_EQ(log.warnings(), 1u);
+}
+
+TEST(LODErrorSpace, AllocateSetResetAndFree) {
+    std::mt19937 rng(7);
+    const auto tracks = Tracks(rng, {"a", "b", "c"});
+    GroupPtr g = BuildGroup("g", tracks, false);
+    OrvaneAllocateLODErrorSpace(g.get());
+    ASSERT_EQ(g->TransformLODErrorCount, 3);
+    float* errors = g->TransformLODErrors;
+    EXPECT_EQ(errors[2], kUnbounded);
+    OrvaneSetAllLODErrorSpace(g.get(), 0.25f);
+    EXPECT_EQ(errors[0], 0.25f);
+    // A second allocation keeps what is there.
+    OrvaneAllocateLODErrorSpace(g.get());
+    EXPECT_EQ(+g->TransformLODErrors, errors);
+    OrvaneResetLODErrorSpace(g.get());
+    EXPECT_EQ(errors[1], kUnbounded);
+    OrvaneFreeLODErrorSpace(g.get());
+    EXPECT_EQ(g->TransformLODErrorCount, 0);
+    EXPECT_EQ(+g->TransformLODErrors, nullptr);
+}
+
+TEST(LODErrorSpace, ErrorsInsideTheBlockAreDetachedNotFreed) {
+    std::mt19937 rng(8);
+    const auto tracks = Tracks(rng, {"a", "b"});
+    GroupPtr g = BuildGroup("g", tracks, true);
+    OrvaneFreeLODErrorSpace(g.get());  // would free an interior pointer if taken literally
+    EXPECT_EQ(g->TransformLODErrorCount, 0);
+    EXPECT_EQ(+g->TransformLODErrors, nullptr);
+}
+
+TEST(SampledAnimation, SamplesLandPerTrackAndFrame) {
+    orvane_track_group_sampler* s = OrvaneBeginSampledAnimation(2, 3);
+    ASSERT_NE(s, nullptr);
+    for (int frame = 0; frame < 3; ++frame) {
+        for (int track = 0; track < 2; ++track) {
+            const float p[3] = {float(track), float(frame), 0};
+            const float q[4] = {0, 0, 0, float(10 * track + frame)};
+            float m[9] = {};
+            m[8] = float(frame);
+            OrvaneSetTransformSample(s, track, p, q, m);
+        }
+        OrvanePushSampledFrame(s);
+    }
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 1)[3 * 2 + 1], 2.0f);
+    EXPECT_EQ(OrvaneGetOrientationSamples(s, 1)[4 * 1 + 3], 11.0f);
+    EXPECT_EQ(OrvaneGetScaleShearSamples(s, 0)[9 * 2 + 8], 2.0f);
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 2), nullptr);
+    {
+        // Past the last frame and out of range: refused, nothing written.
+        LogCapture log;
+        const float z[9] = {};
+        OrvaneSetTransformSample(s, 0, z, z, z);
+        OrvaneSetTransformSample(s, 5, z, z, z);
+        EXPECT_EQ(log.errors(), 2u);
+    }
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 0)[3 * 2 + 1], 2.0f);
+    OrvaneEndSampledAnimation(s);
+    LogCapture log;
+    EXPECT_EQ(OrvaneBeginSampledAnimation(-1, 3), nullptr);
+    EXPECT_EQ(OrvaneBeginSampledAnimation(1 << 20, 1 << 20), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,522 @@
+// Track sampling: the sampler table, every specialised sampler against the general one,
+// local sampling against direct curve evaluation (plain and quantised formats, looping windows
+// at both ends), knot hints, damaged curves and sampling on two threads.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "track/track_test_support.h"
+#include "support/log_capture.h"
+
+using namespace orvane_track_test;
+using orvane_test::LogCapture;
+
+namespace {
+
+const float* const kIdentities[3] = {OrvaneCurveIdentityPosition, OrvaneCurveIdentityOrientation,
+                                     OrvaneCurveIdentityScaleShear};
+const int kDims[3] = {3, 4, 9};
+
+TrackSource RandomTrack(std::mt19937& rng, int p, int o, int s, int degree, float duration,
+                        orvane_data_type_definition* const types[3] = nullptr) {
+    TrackSource t;
+    t.name = "t";
+    const int kinds[3] = {p, o, s};
+    for (int c = 0; c < 3; ++c) {
+        t.curves[c] = RandomCurve(rng, kinds[c], kDims[c], degree, 12, duration);
+        if (types && kinds[c] == kU) t.curves[c].type = types[c];
+    }
+    return t;
+}
+
+void RandomAffine(std::mt19937& rng, float m[16]) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    float q[4] = {u(rng), u(rng), u(rng), u(rng) + 2.0f};
+    Normalize4(q);
+    orvane_transform t;
+    OrvaneMakeIdentity(&t);
+    std::memcpy(t.Orientation, q, sizeof q);
+    for (int c = 0; c < 3; ++c)
+        t.Position[c] = 3.0f * u(rng);
+    t.Flags = OrvaneTransformHasPosition | OrvaneTransformHasOrientation;
+    OrvaneBuildCompositeTransform4x4(&t, m);
+}
+
+void ExpectMatricesNear(const float* a, const float* b, float tolerance) {
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(a[i], b[i], tolerance) << "element " << i;
+}
+
+TEST(TrackSamplerChoice, EveryCombinationOfKinds) {
+    std::mt19937 rng(11);
+    const orvane_track_sampler uuu = OrvaneGetTrackSamplerUUU();
+    const orvane_track_sampler iii = OrvaneGetTrackSamplerIII();
+    // The combinations with their own sampler: III, SII, UII, SSI, SUI, USI, UUI.
+    const int own[] = {0, 9, 18, 12, 15, 21, 24};
+    for (int index = 0; index < 27; ++index) {
+        SCOPED_TRACE(index);
+        const TrackSource source = RandomTrack(rng, index / 9, (index / 3) % 3, index % 3, 1, 1.0f);
+        GroupPtr g = BuildGroup("g", {source});
+        const orvane_track_sampler sampler = OrvaneGetTrackSamplerFor(&g->TransformTracks[0]);
+        ASSERT_NE(sampler, nullptr);
+        const bool special = std::find(std::begin(own), std::end(own), index) != std::end(own);
+        if (index == 0)
+            EXPECT_EQ(sampler, iii);
+        else if (special)
+            EXPECT_NE(sampler, uuu);
+        else
+            EXPECT_EQ(sampler, uuu);
+    }
+    // Keyframed curves always take the general sampler.
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    const float frames[6] = {1, 2, 3, 4, 5, 6};
+    OrvaneBeginTransformTrack(b, "k");
+    OrvaneSetTransformTrackPosition(b, 0, 0, 2, nullptr, frames, OrvaneCurveDataDaKeyframes32fType);
+    OrvaneEndTransformTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    EXPECT_TRUE(OrvaneTransformTrackHasKeyframedCurves(&g->TransformTracks[0]));
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&g->TransformTracks[0]), uuu);
+}
+
+// The reference: the general local sample, its orientation normalised once more by hand,
+// composed by hand. Every sampler, specialised or general, agrees with it to rounding (1e-5
+// relative), also at a loop seam where the last key of the random walk meets the first.
+void ReferenceMatrices(const orvane_track_sample_context& ctx, const orvane_transform_track* track,
+                       const float* inverse, const float* parent, float* world, float* composite) {
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, track, nullptr, &local);
+    if (local.Flags & OrvaneTransformHasOrientation) Normalize4(local.Orientation);
+    float m[16];
+    OrvaneBuildCompositeTransform4x4(&local, m);
+    OrvaneColumnMatrixMultiply4x4(world, m, parent);
+    OrvaneColumnMatrixMultiply4x4(composite, inverse, world);
+}
+
+void ExpectMatricesClose(const float* a, const float* b, float relative) {
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(a[i], b[i], relative * std::max(1.0f, std::fabs(b[i]))) << "element " << i;
+}
+
+TEST(TrackSamplers, SpecialisedSamplersMatchTheGeneralOne) {
+    std::mt19937 rng(12);
+    const orvane_track_sampler uuu = OrvaneGetTrackSamplerUUU();
+    std::uniform_real_distribution<float> time(0.0f, 1.0f);
+    for (int index = 0; index < 27; ++index) {
+        for (int degree = 0; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "kinds " << index << " degree " << degree);
+            const TrackSource source =
+                RandomTrack(rng, index / 9, (index / 3) % 3, index % 3, degree, 1.0f);
+            GroupPtr g = BuildGroup("g", {source});
+            const orvane_transform_track* track = &g->TransformTracks[0];
+            const orvane_track_sampler sampler = OrvaneGetTrackSamplerFor(track);
+            for (int round = 0; round < 10; ++round) {
+                float parent[16], inverse[16];
+                RandomAffine(rng, parent);
+                RandomAffine(rng, inverse);
+                const auto ctx = Context(time(rng), 1.0f, round % 2 == 0, round % 3 == 0);
+                float w1[16], c1[16], w2[16], c2[16], w3[16], c3[16];
+                sampler(&ctx, track, nullptr, nullptr, inverse, parent, w1, c1);
+                ReferenceMatrices(ctx, track, inverse, parent, w2, c2);
+                ExpectMatricesClose(w1, w2, 1e-5f);
+                ExpectMatricesClose(c1, c2, 1e-5f);
+                uuu(&ctx, track, nullptr, nullptr, inverse, parent, w3, c3);
+                ExpectMatricesClose(w1, w3, 1e-5f);
+            }
+        }
+    }
+}
+
+TEST(TrackSamplers, GeneralSamplerComposesTheLocalTransform) {
+    std::mt19937 rng(13);
+    const TrackSource source = RandomTrack(rng, kU, kU, kU, 2, 1.0f);
+    GroupPtr g = BuildGroup("g", {source});
+    float parent[16], inverse[16];
+    RandomAffine(rng, parent);
+    RandomAffine(rng, inverse);
+    const auto ctx = Context(0.37f, 1.0f);
+    float world[16], composite[16];
+    OrvaneGetTrackSamplerUUU()(&ctx, &g->TransformTracks[0], nullptr, nullptr, inverse, parent,
+                               world, composite);
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+    EXPECT_EQ(local.Flags, 7u);
+    float m[16], expectedWorld[16], expectedComposite[16];
+    OrvaneBuildCompositeTransform4x4(&local, m);
+    OrvaneColumnMatrixMultiply4x4(expectedWorld, m, parent);
+    OrvaneColumnMatrixMultiply4x4(expectedComposite, inverse, expectedWorld);
+    ExpectMatricesNear(world, expectedWorld, 1e-5f);
+    ExpectMatricesNear(composite, expectedComposite, 1e-5f);
+}
+
+TEST(TrackSamplers, FixedSamplers) {
+    std::mt19937 rng(14);
+    const TrackSource source = RandomTrack(rng, kU, kU, kU, 1, 1.0f);
+    GroupPtr g = BuildGroup("g", {source});
+    float parent[16], inverse[16], world[16], composite[16], expected[16];
+    RandomAffine(rng, parent);
+    RandomAffine(rng, inverse);
+    const auto ctx = Context(0.5f, 1.0f);
+    // SSS: the constant transform, whatever the track says.
+    orvane_transform constant;
+    OrvaneMakeIdentity(&constant);
+    constant.Flags = OrvaneTransformHasPosition;
+    constant.Position[1] = 2.0f;
+    OrvaneGetTrackSamplerSSS()(&ctx, &g->TransformTracks[0], nullptr, &constant, inverse, parent,
+                               world, composite);
+    float m[16];
+    OrvaneBuildCompositeTransform4x4(&constant, m);
+    OrvaneColumnMatrixMultiply4x4(expected, m, parent);
+    ExpectMatricesNear(world, expected, 1e-5f);
+    // III: the parent.
+    OrvaneGetTrackSamplerIII()(&ctx, &g->TransformTracks[0], nullptr, nullptr, inverse, parent,
+                               world, composite);
+    ExpectMatricesNear(world, parent, 0.0f);
+    OrvaneColumnMatrixMultiply4x4(expected, inverse, parent);
+    ExpectMatricesNear(composite, expected, 1e-5f);
+    // IIU: only the scale/shear of the track.
+    OrvaneGetTrackSamplerIIU()(&ctx, &g->TransformTracks[0], nullptr, nullptr, inverse, parent,
+                               world, composite);
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+    OrvaneMakeIdentity(&constant);
+    constant.Flags = OrvaneTransformHasScaleShear;
+    std::memcpy(constant.ScaleShear, local.ScaleShear, sizeof local.ScaleShear);
+    OrvaneBuildCompositeTransform4x4(&constant, m);
+    OrvaneColumnMatrixMultiply4x4(expected, m, parent);
+    ExpectMatricesNear(world, expected, 1e-5f);
+}
+
+void ExpectLocalMatchesEvaluation(const orvane_transform_track& track,
+                                  const orvane_track_sample_context& ctx, float tolerance) {
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &local);
+    const orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                      &track.ScaleShearCurve};
+    const float* values[3] = {local.Position, local.Orientation, &local.ScaleShear[0][0]};
+    for (int c = 0; c < 3; ++c) {
+        float expected[9];
+        OrvaneEvaluateCurveAtT(kDims[c], c == 1, ctx.LoopBefore, curves[c], ctx.LoopAfter,
+                               ctx.SampleDuration, ctx.SampleTime, expected, kIdentities[c]);
+        for (int j = 0; j < kDims[c]; ++j)
+            EXPECT_NEAR(values[c][j], expected[j], tolerance) << "curve " << c << " value " << j;
+    }
+}
+
+TEST(TrackSampleLocal, MatchesDirectEvaluationOfTheCurves) {
+    std::mt19937 rng(15);
+    orvane_data_type_definition* const floats[3] = {OrvaneCurveDataDaK32fC32fType,
+                                                    OrvaneCurveDataDaK32fC32fType,
+                                                    OrvaneCurveDataDaK32fC32fType};
+    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                       OrvaneCurveDataD4nK16uC15uType,
+                                                       OrvaneCurveDataD9I3K8uC8uType};
+    orvane_data_type_definition* const anyDimension[3] = {
+        OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataDaK16uC16uType};
+    orvane_data_type_definition* const* sets[3] = {floats, quantised, anyDimension};
+    std::uniform_real_distribution<float> time(0.0f, 2.2f);
+    for (int set = 0; set < 3; ++set) {
+        for (int degree = 0; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "set " << set << " degree " << degree);
+            const TrackSource source = RandomTrack(rng, kU, kU, kU, degree, 2.0f, sets[set]);
+            GroupPtr g = BuildGroup("g", {source});
+            for (int round = 0; round < 40; ++round) {
+                const auto ctx = Context(time(rng), 2.0f, round & 1, round & 2);
+                ExpectLocalMatchesEvaluation(g->TransformTracks[0], ctx, 1e-6f);
+            }
+            // The window at both ends of the curve, with and without the loop.
+            for (int end = 0; end < 4; ++end) {
+                const float t = end < 2 ? 0.001f : 1.999f;
+                const auto ctx = Context(t, 2.0f, end % 2 == 1, end % 2 == 1);
+                ExpectLocalMatchesEvaluation(g->TransformTracks[0], ctx, 1e-6f);
+            }
+        }
+    }
+}
+
+TEST(TrackSampleLocal, BeforeTheFirstKnotWithoutALoopYieldsTheFirstKey) {
+    // The clamped window has only the first knot there; its spline ratios are 0 / 0.
+    std::mt19937 rng(21);
+    for (int degree = 1; degree <= 3; ++degree) {
+        const TrackSource source = RandomTrack(rng, kU, kU, kI, degree, 1.0f);
+        GroupPtr g = BuildGroup("g", {source});
+        orvane_transform local{};
+        const auto ctx = Context(-0.25f, 1.0f);
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(local.Position[j], source.curves[0].controls[size_t(j)]);
+        for (int j = 0; j < 4; ++j)
+            EXPECT_EQ(local.Orientation[j], source.curves[1].controls[size_t(j)]);
+    }
+}
+
+TEST(TrackSampleLocal, PastTheLastKnotWithoutALoopHoldsTheLastKey) {
+    // The spline would extrapolate there; float and quantised knots alike hold the last key.
+    std::mt19937 rng(22);
+    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                       OrvaneCurveDataD4nK16uC15uType,
+                                                       OrvaneCurveDataD9I3K8uC8uType};
+    for (int set = 0; set < 2; ++set) {
+        for (int degree = 1; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "set " << set << " degree " << degree);
+            const TrackSource source =
+                RandomTrack(rng, kU, kU, kU, degree, 1.0f, set == 1 ? quantised : nullptr);
+            GroupPtr g = BuildGroup("g", {source});
+            for (const float t : {1.0f, 1.5f, 9.0f}) {
+                const auto ctx = Context(t, 1.0f);
+                ExpectLocalMatchesEvaluation(g->TransformTracks[0], ctx, 1e-6f);
+            }
+            if (set == 0) {
+                orvane_transform local{};
+                const auto ctx = Context(9.0f, 1.0f);
+                OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+                const std::vector<float>& controls = source.curves[0].controls;
+                for (int j = 0; j < 3; ++j)
+                    EXPECT_EQ(local.Position[j], controls[controls.size() - 3 + size_t(j)]);
+            }
+        }
+    }
+}
+
+TEST(TrackSampleLocal, LoopingWindowsMeetAtTheSeam) {
+    // A curve whose last key repeats its first: with the loop on both sides, the value just
+    // before the end and just after the start are the same function of time.
+    std::mt19937 rng(16);
+    for (int degree = 1; degree <= 3; ++degree) {
+        SCOPED_TRACE(degree);
+        TrackSource source = RandomTrack(rng, kU, kI, kI, degree, 1.0f);
+        std::vector<float>& c = source.curves[0].controls;
+        const size_t n = c.size() / 3;
+        for (int j = 0; j < 3; ++j)
+            c[(n - 1) * 3 + j] = c[size_t(j)];
+        GroupPtr g = BuildGroup("g", {source});
+        orvane_transform a{}, b{}, at{}, bt{};
+        auto ctx = Context(1.0f - 1e-4f, 1.0f, true, true);
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &a);
+        ctx.SampleTime = 1e-4f;
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &b);
+        ctx.SampleTime = 0.0f;
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &at);
+        ctx.SampleTime = 1.0f - 1e-6f;
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &bt);
+        for (int j = 0; j < 3; ++j) {
+            EXPECT_NEAR(at.Position[j], bt.Position[j], 1e-3f);
+            EXPECT_NEAR(a.Position[j], b.Position[j], 0.05f);
+        }
+    }
+}
+
+TEST(TrackSampleLocal, FlagsFollowTheCurveKinds) {
+    std::mt19937 rng(17);
+    GroupPtr constant = BuildGroup("g", {RandomTrack(rng, kI, kS, kI, 1, 1.0f)});
+    orvane_transform local{};
+    const auto ctx = Context(0.5f, 1.0f);
+    OrvaneSampleTrackUUULocal(&ctx, &constant->TransformTracks[0], nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasOrientation));
+    GroupPtr identity = BuildGroup("g", {RandomTrack(rng, kU, kI, kS, 1, 1.0f)});
+    local = orvane_transform{};
+    OrvaneSampleTrackUUULocal(&ctx, &identity->TransformTracks[0], nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasScaleShear));
+    EXPECT_EQ(local.Orientation[3], 1.0f);
+    EXPECT_EQ(local.Orientation[0], 0.0f);
+    // Position and orientation alone.
+    float p[3], q[4];
+    OrvaneSampleTrackPOLocal(&ctx, &identity->TransformTracks[0], nullptr, p, q);
+    EXPECT_EQ(q[3], 1.0f);
+    for (int j = 0; j < 3; ++j)
+        EXPECT_EQ(p[j], local.Position[j]);
+}
+
+TEST(TrackSampleLocal, KeyframedCurvesYieldTheirFrameClamped) {
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    const float frames[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    OrvaneBeginTransformTrack(b, "k");
+    OrvaneSetTransformTrackPosition(b, 0, 0, 3, nullptr, frames, OrvaneCurveDataDaKeyframes32fType);
+    OrvaneEndTransformTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    for (int frame : {-3, 0, 1, 2, 3, 1000}) {
+        orvane_transform local{};
+        const auto ctx = Context(0.0f, 1.0f, false, false, frame);
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
+        const int expected = frame < 0 ? 0 : frame > 2 ? 2 : frame;
+        EXPECT_EQ(local.Position[0], frames[3 * expected]) << frame;
+        EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition));
+    }
+}
+
+TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
+    std::mt19937 rng(18);
+    orvane_data_type_definition* const quantised[3] = {
+        OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataDaK32fC32fType};
+    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                           OrvaneCurveDataD4nK16uC15uType,
+                                                           OrvaneCurveDataD9I1K16uC16uType};
+    orvane_data_type_definition* const* sets[4] = {nullptr, quantised, cachedFormats,
+                                                   cachedFormats};
+    for (int set = 0; set < 4; ++set) {
+        SCOPED_TRACE(set);
+        const TrackSource source =
+            RandomTrack(rng, kU, kU, kU, set == 3 ? 2 : 1 + set % 2, 1.5f, sets[set]);
+        GroupPtr g = BuildGroup("g", {source});
+        int32_t hints[3] = {0, 0, 0};
+        orvane_track_sample_cache cache{};
+        std::uniform_real_distribution<float> jump(0.0f, 1.5f);
+        for (int frame = 0; frame < 400; ++frame) {
+            // Playback, then random jumps and a pass backwards.
+            const float t = frame < 200   ? float(frame) / 60.0f
+                            : frame < 300 ? jump(rng)
+                                          : 1.5f - float(frame - 300) / 70.0f;
+            const auto ctx = Context(t, 1.5f, true, true);
+            orvane_transform plain{}, hinted{};
+            OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &plain);
+            OrvaneSampleTrackUUULocalHinted(&ctx, &g->TransformTracks[0], hints, &hinted);
+            ASSERT_EQ(0, std::memcmp(&plain, &hinted, sizeof plain)) << "t " << t;
+            orvane_transform cached{};
+            OrvaneSampleTrackUUULocalCached(&ctx, &g->TransformTracks[0], &cache, &cached);
+            ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain)) << "t " << t;
+        }
+    }
+}
+
+// Curve data as a damaged file might hold it.
+struct BadCurve {
+    orvane_curve_data_da_k32f_c32f data;
+    float knots[2] = {0.0f, 1.0f};
+    float controls[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+};
+
+TEST(TrackSampleLocal, DamagedCurvesAreSampledAsIdentityWithOneWarning) {
+    BadCurve bad[3];
+    orvane_transform_track track{};
+    track.Name = const_cast<char*>("bad");
+    orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                &track.ScaleShearCurve};
+    for (int c = 0; c < 3; ++c) {
+        bad[c].data = {};
+        bad[c].data.CurveDataHeader.Format = OrvaneCurveFormatDaK32fC32f;
+        bad[c].data.CurveDataHeader.Degree = 1;
+        bad[c].data.KnotCount = 2;
+        bad[c].data.Knots = bad[c].knots;
+        bad[c].data.ControlCount = 8;
+        bad[c].data.Controls = bad[c].controls;
+        curves[c]->CurveData.Type = OrvaneCurveDataDaK32fC32fType;
+        curves[c]->CurveData.Object = &bad[c].data;
+    }
+    bad[0].data.CurveDataHeader.Degree = 7;  // no routine, and past the window buffers
+    bad[1].data.ControlCount = 6;            // three values per knot for a quaternion
+    bad[2].data.CurveDataHeader.Format = 200;
+    LogCapture log;
+    const auto ctx = Context(0.5f, 1.0f, true, true);
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &local);
+    EXPECT_EQ(local.Flags, 0u);
+    EXPECT_EQ(local.Position[0], 0.0f);
+    EXPECT_EQ(local.Orientation[3], 1.0f);
+    EXPECT_EQ(local.ScaleShear[1][1], 1.0f);
+    EXPECT_LE(log.warnings(), 1u);  // once per process: an earlier test may have used it
+    EXPECT_EQ(log.errors(), 0u);
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&track), OrvaneGetTrackSamplerIII());
+    float parent[16], inverse[16], world[16], composite[16];
+    std::mt19937 rng(19);
+    RandomAffine(rng, parent);
+    RandomAffine(rng, inverse);
+    OrvaneGetTrackSamplerUUU()(&ctx, &track, nullptr, nullptr, inverse, parent, world, composite);
+    ExpectMatricesNear(world, parent, 1e-6f);
+    orvane_transform initial;
+    OrvaneGetTrackInitialTransform(&track, &initial);
+    EXPECT_EQ(initial.Flags, 0u);
+
+    // A knot count whose product with the dimension does not fit an int32 (nine values per
+    // knot here): refused without the product being formed in 32 bits.
+    bad[2].data.CurveDataHeader.Format = OrvaneCurveFormatDaK32fC32f;
+    for (int32_t knots : {0x0E38E38F, 0x7FFFFFFF}) {
+        bad[2].data.KnotCount = knots;
+        bad[2].data.ControlCount = int32_t(uint32_t(knots) * 9u);
+        local = {};
+        OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &local);
+        EXPECT_EQ(local.ScaleShear[0][0], 1.0f);
+        EXPECT_EQ(local.ScaleShear[0][1], 0.0f);
+        EXPECT_EQ(local.Flags, 0u);
+    }
+}
+
+TEST(TrackSampleLocal, DamagedQuantisedCurvesAreSampledAsIdentity) {
+    uint16_t words[16] = {0, 100, 200, 300, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    // Counts that do not split into knots and controls, a missing array, an unknown degree.
+    const int32_t counts[4] = {7, 8, 8, 0};
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        orvane_curve_data_d3_k16u_c16u p{};
+        p.CurveDataHeader.Format = OrvaneCurveFormatD3K16uC16u;
+        p.CurveDataHeader.Degree = k == 2 ? 9 : 1;
+        p.OneOverKnotScaleTrunc = 0x4280;  // 64
+        p.KnotControlCount = counts[k];
+        p.KnotsControls = k == 1 ? nullptr : words;
+        orvane_curve_data_d4n_k16u_c15u q{};
+        q.CurveDataHeader.Format = OrvaneCurveFormatD4nK16uC15u;
+        q.CurveDataHeader.Degree = p.CurveDataHeader.Degree;
+        q.OneOverKnotScale = 64.0f;
+        q.KnotControlCount = counts[k];
+        q.KnotsControls = p.KnotsControls;
+        orvane_transform_track track{};
+        track.Name = const_cast<char*>("bad");
+        track.PositionCurve.CurveData = {OrvaneCurveDataD3K16uC16uType, &p};
+        track.OrientationCurve.CurveData = {OrvaneCurveDataD4nK16uC15uType, &q};
+        LogCapture log;
+        orvane_track_sample_cache cache{};
+        for (float t : {0.0f, 0.02f, 0.04f}) {
+            const auto ctx = Context(t, 1.0f, false, false);
+            orvane_transform plain{}, cached{};
+            OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+            OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
+            EXPECT_EQ(0, std::memcmp(&plain, &cached, sizeof plain));
+            EXPECT_EQ(plain.Flags, 0u);
+            EXPECT_EQ(plain.Position[0], 0.0f);
+            EXPECT_EQ(plain.Orientation[3], 1.0f);
+        }
+        EXPECT_EQ(log.errors(), 0u);
+    }
+}
+
+TEST(TrackSamplers, TwoCharactersOnTwoThreads) {
+    std::mt19937 rng(20);
+    std::vector<TrackSource> a, b;
+    for (int i = 0; i < 8; ++i) {
+        a.push_back(RandomTrack(rng, kU, kU, i % 3, 1 + i % 3, 1.0f));
+        a.back().name = "a" + std::to_string(i);
+        b.push_back(RandomTrack(rng, kU, kU, kS, 3 - i % 3, 2.0f));
+        b.back().name = "b" + std::to_string(i);
+    }
+    GroupPtr ga = BuildGroup("a", a), gb = BuildGroup("b", b);
+    auto run = [](const orvane_track_group* g, float duration, std::vector<float>* out) {
+        for (int frame = 0; frame < 300; ++frame) {
+            const auto ctx =
+                Context(std::fmod(float(frame) / 60.0f, duration), duration, true, true);
+            float parent[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+            for (int i = 0; i < g->TransformTrackCount; ++i) {
+                float world[16], composite[16];
+                const orvane_transform_track* t = &g->TransformTracks[i];
+                OrvaneGetTrackSamplerFor(t)(&ctx, t, nullptr, nullptr, parent, parent, world,
+                                            composite);
+                out->insert(out->end(), world, world + 16);
+                std::memcpy(parent, world, sizeof parent);
+            }
+        }
+    };
+    std::vector<float> expectedA, expectedB, gotA, gotB;
+    run(ga.get(), 1.0f, &expectedA);
+    run(gb.get(), 2.0f, &expectedB);
+    std::thread ta(run, ga.get(), 1.0f, &gotA);
+    std::thread tb(run, gb.get(), 2.0f, &gotB);
+    ta.join();
+    tb.join();
+    EXPECT_EQ(expectedA, gotA);
+    EXPECT_EQ(expectedB, gotB);
+}
+
+}  // namespace
