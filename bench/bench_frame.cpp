@@ -35,6 +35,8 @@
 #include "orvane/core.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/deformer.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/runtime.h"
 #include "orvane_character_bench.h"
 #include "orvane_pab_workload.h"

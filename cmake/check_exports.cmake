@@ -1,11 +1,16 @@
 # The shared library exports exactly what the public headers declare: every ORVANE_API
-# function and table of include/orvane/*.h, and nothing else.
-#   cmake -DLIBRARY=<liborvane.so> -DHEADERS=<include/orvane> -DNM=<nm> -P check_exports.cmake
+# function and table of include/orvane/*.h, and nothing else. EXCLUDE names headers (without
+# ".h") to leave out: the offline modules, when checking the run-time library.
+#   cmake -DLIBRARY=<liborvane.so> -DHEADERS=<include/orvane> -DNM=<nm> [-DEXCLUDE=a;b]
+#     -P check_exports.cmake
 if(NOT LIBRARY OR NOT HEADERS OR NOT NM)
   message(FATAL_ERROR "check_exports.cmake needs LIBRARY, HEADERS and NM")
 endif()
 
 file(GLOB headers ${HEADERS}/*.h)
+foreach(name IN LISTS EXCLUDE)
+  list(REMOVE_ITEM headers ${HEADERS}/${name}.h)
+endforeach()
 set(declared)
 foreach(header IN LISTS headers)
   file(READ ${header} text)

@@ -19,7 +19,11 @@
 
 #include "orvane/anim.h"
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
+#include "orvane/variant_builder.h"
 
 namespace orvane_example {
 

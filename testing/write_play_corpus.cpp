@@ -17,8 +17,11 @@
 #include "orvane/anim.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/runtime.h"
 #include "orvane/types.h"
 

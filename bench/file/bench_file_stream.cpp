@@ -18,6 +18,8 @@
 
 #include "core/orvane_string.h"
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
 #include "orvane/types.h"
 
 namespace {

@@ -29,6 +29,8 @@
 #include "mesh/orvane_deformer.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/deformer.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/runtime.h"
 #include "orvane_pab_workload.h"
 

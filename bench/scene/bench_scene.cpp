@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include "orvane/scene.h"
+#include "orvane/skeleton_builder.h"
 
 namespace {
 

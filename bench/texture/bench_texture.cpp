@@ -14,6 +14,7 @@
 #include <squish.h>
 
 #include "orvane/texture.h"
+#include "orvane/texture_builder.h"
 #include "stb_image_resize.h"
 #include "texture/offline/orvane_s3tc_encoder.h"
 #include "texture_test_support.h"

@@ -10,6 +10,7 @@
 
 #include "orvane/core.h"
 #include "orvane/types.h"
+#include "orvane/convert.h"
 #include "types/orvane_type_layout.h"
 
 using orvane::EndRecord;

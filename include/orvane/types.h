@@ -1,4 +1,5 @@
-/* Orvane data type system: type descriptions, conversion, the content schema, variants. */
+/* Orvane data type system: type descriptions, the content schema and the standard content
+ * descriptions, model and material lookups. */
 #ifndef ORVANE_TYPES_H
 #define ORVANE_TYPES_H
 
@@ -497,66 +498,6 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneAnimationType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurve2Type;
 ORVANE_API extern orvane_data_type_definition* const OrvaneOldCurveType;
 
-/* ---------------------------------------------------------------------------------------- */
-/* Variant builder                                                                          */
-/* ---------------------------------------------------------------------------------------- */
-
-/* Assembles, member by member, a type description and one object of it (for example extended
- * data). Names and string values are interned in the string table given at the start, which
- * must outlive the result. Each add returns the builder, or null when the member could not be
- * added (no memory, a negative width or count); the builder is then unchanged and still
- * usable. Ending always releases the builder. */
-typedef struct orvane_variant_builder orvane_variant_builder;
-
-/* An empty builder; null when StringTable is null ("%s(%d): StringTable is not allowed to be
- * 0", origin OrvaneMemberIteratorOrigin) or memory runs out. One thread at a time per builder
- * (and per string table). */
-ORVANE_API orvane_variant_builder* OrvaneBeginVariant(orvane_string_table* StringTable);
-/* The adds append one member named Name (interned; null gives a member without a name) with
- * its value copied now. A null Builder logs "%s(%d): Builder is not allowed to be 0" and
- * returns null. */
-/* A Real32Member holding Value. */
-ORVANE_API orvane_variant_builder* OrvaneAddScalarMember(orvane_variant_builder* Builder,
-                                                         const char* Name, orvane_real32 Value);
-/* An Int32Member holding Value. */
-ORVANE_API orvane_variant_builder* OrvaneAddIntegerMember(orvane_variant_builder* Builder,
-                                                          const char* Name, orvane_int32 Value);
-/* Width reals copied from Values; a width of 0 adds one real of value 0. A negative Width
- * ("%s(%d): Width %d is out of range [0, %d)") or null Values with a positive Width is refused
- * (null). */
-ORVANE_API orvane_variant_builder* OrvaneAddScalarArrayMember(orvane_variant_builder* Builder,
-                                                              const char* Name, orvane_int32 Width,
-                                                              const orvane_real32* Values);
-/* A StringMember holding the table's copy of Value (null stays null). */
-ORVANE_API orvane_variant_builder* OrvaneAddStringMember(orvane_variant_builder* Builder,
-                                                         const char* Name, const char* Value);
-/* A ReferenceMember to Value, an object of the description Type; neither is copied and both
- * must outlive the result. */
-ORVANE_API orvane_variant_builder* OrvaneAddReferenceMember(orvane_variant_builder* Builder,
-                                                            const char* Name,
-                                                            orvane_data_type_definition* Type,
-                                                            void* Value);
-/* A ReferenceToArrayMember of Count objects of Type at ArrayEntries (not copied; they must
- * outlive the result). A negative Count ("%s(%d): Count %d is out of range [0, %d)") is
- * refused (null). */
-ORVANE_API orvane_variant_builder* OrvaneAddDynamicArrayMember(orvane_variant_builder* Builder,
-                                                               const char* Name, orvane_int32 Count,
-                                                               orvane_data_type_definition* Type,
-                                                               void* ArrayEntries);
-/* sizeof(orvane_data_type_definition) x (members + 1). */
-ORVANE_API orvane_int32 OrvaneGetResultingVariantTypeSize(const orvane_variant_builder* Builder);
-/* The object size, or 4 when it is 0. */
-ORVANE_API orvane_int32 OrvaneGetResultingVariantObjectSize(const orvane_variant_builder* Builder);
-/* Builds into caller memory of the two sizes above; false (outputs null) when either memory
- * is null. */
-ORVANE_API orvane_bool OrvaneEndVariantInPlace(orvane_variant_builder* Builder, void* TypeMemory,
-                                               orvane_data_type_definition** ResultType,
-                                               void* ObjectMemory, void** ResultObject);
-/* Builds into one block, released with OrvaneFreeBuilderResult(*ResultType). */
-ORVANE_API orvane_bool OrvaneEndVariant(orvane_variant_builder* Builder,
-                                        orvane_data_type_definition** ResultType,
-                                        void** ResultObject);
-
 /* ---- Model and material lookups ---- */
 
 /* The texture types that a material map's Usage names (the channel names that art tools'
@@ -591,68 +532,6 @@ ORVANE_API orvane_texture* OrvaneGetMaterialTextureByChannelName(const orvane_ma
                                                                  const char* ChannelName);
 
 /* ---- end of model and material lookups ---- */
-
-/* ---- Type conversion ---- */
-
-/* Conversion of native objects between two descriptions of their types. Members are matched
- * by name (ASCII case-insensitively; names the application's string comparison callback
- * declares equal also match); members the source lacks are left empty, members the
- * destination lacks are dropped; numbers convert between every numeric kind and to and from
- * text. Sub-objects whose types did not change are shared with the source, so a converted
- * tree may point into its source, which must outlive it. Curves in the old layout (Degree,
- * Knots, Controls) become DaK32fC32f curves. A conversion writes the format byte of curve data
- * it reaches (shared data included), and descriptions passed to it must not be compared
- * elsewhere at the same time. */
-
-/* The first member of SourceType named DestinationMemberName: Type is that member record and
- * Object the address of its data in SourceObject (null when SourceObject is null); both null
- * when there is none. */
-ORVANE_API orvane_variant OrvaneFindMatchingMember(const orvane_data_type_definition* SourceType,
-                                                   const void* SourceObject,
-                                                   const char* DestinationMemberName);
-/* Member-wise conversion of one object; references are copied when the kinds agree, never
- * followed. Convert empties every destination member first; Merge leaves members the source
- * lacks as they were. A number converted to a string member gives a null string here (there
- * is no text storage). A null DestinationObject does nothing. The result is unspecified. */
-ORVANE_API orvane_int32 OrvaneConvertSingleObject(
-    const orvane_data_type_definition* SourceType, const void* SourceObject,
-    const orvane_data_type_definition* DestinationType, void* DestinationObject);
-ORVANE_API orvane_int32 OrvaneMergeSingleObject(const orvane_data_type_definition* SourceType,
-                                                const void* SourceObject,
-                                                const orvane_data_type_definition* DestinationType,
-                                                void* DestinationObject);
-/* Bytes the converted tree occupies (objects, converted arrays and text made from numbers);
- * 0 for a null root or a tree that cannot be converted (logged). */
-ORVANE_API orvane_int32
-OrvaneGetConvertedTreeSize(const orvane_data_type_definition* SourceType, const void* SourceRoot,
-                           const orvane_data_type_definition* DestinationType);
-/* Converts the tree into Memory (at least OrvaneGetConvertedTreeSize bytes; pointer alignment
- * keeps its pointer arrays aligned) and returns the root, which is Memory; null for a null root
- * or a failure. Shared objects stay shared and cycles terminate. */
-ORVANE_API void* OrvaneConvertTreeInPlace(const orvane_data_type_definition* SourceType,
-                                          const void* SourceRoot,
-                                          const orvane_data_type_definition* DestinationType,
-                                          void* Memory);
-/* As above into one newly allocated block (released with OrvaneFreeBuilderResult); null for a
- * null root or a failure. */
-ORVANE_API void* OrvaneConvertTree(const orvane_data_type_definition* SourceType,
-                                   const void* SourceRoot,
-                                   const orvane_data_type_definition* DestinationType);
-
-/* Receives a string member's stored value and returns what the member is to hold. */
-typedef char* (*orvane_rebase_string_callback)(void* UserData, uintptr_t StoredValue);
-/* Adds Offset to every non-null pointer of the tree under Object (not to Object itself), each
- * object once; descriptions reached through variants are rebased with their names. Strings
- * move too when RebaseStrings is set; with the callback form every string member (null ones
- * included) is replaced by the callback's result. False (nothing changed) when out of memory. */
-ORVANE_API orvane_bool OrvaneRebasePointers(const orvane_data_type_definition* Type, void* Object,
-                                            intptr_t Offset, orvane_bool RebaseStrings);
-ORVANE_API orvane_bool OrvaneRebasePointersStringCallback(const orvane_data_type_definition* Type,
-                                                          void* Object, intptr_t Offset,
-                                                          orvane_rebase_string_callback Callback,
-                                                          void* UserData);
-
-/* ---- end of type conversion ---- */
 
 ORVANE_EXTERN_C_END
 

@@ -15,6 +15,7 @@
 #include "file/orvane_file_format.h"
 #include "file/orvane_native_tree.h"
 #include "types/orvane_type_layout.h"
+#include "orvane/convert.h"
 
 namespace orvane {
 namespace {

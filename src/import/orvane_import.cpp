@@ -24,11 +24,15 @@
 #include "orvane/anim.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/runtime.h"
 #include "orvane/scene.h"
 #include "orvane/texture.h"
+#include "orvane/texture_builder.h"
 #include "orvane/types.h"
 
 extern "C" {

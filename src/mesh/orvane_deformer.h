@@ -17,6 +17,7 @@
 
 #include "core/orvane_private.h"
 #include "orvane/mesh.h"
+#include "orvane/deformer.h"
 
 #include <cstdint>
 #include <cstring>

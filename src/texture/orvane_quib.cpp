@@ -18,6 +18,7 @@
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
 #include "texture/orvane_pixel_layout.h"
+#include "orvane/texture_builder.h"
 
 namespace orvane {
 namespace {

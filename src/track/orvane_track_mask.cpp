@@ -9,6 +9,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "core/orvane_string.h"
+#include "orvane/convert.h"
 
 namespace {
 

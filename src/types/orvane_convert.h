@@ -21,6 +21,7 @@
 
 #include "core/orvane_private.h"
 #include "orvane/types.h"
+#include "orvane/convert.h"
 
 #include <cstdint>
 #include <cstring>

@@ -22,6 +22,8 @@
 #include <zlib.h>
 
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 #include "types/orvane_member_iterator.h"
 

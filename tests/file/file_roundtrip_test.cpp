@@ -17,6 +17,8 @@
 #include <zlib.h>
 
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
 #include "orvane/types.h"
 #include "support/log_capture.h"
 

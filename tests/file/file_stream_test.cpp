@@ -16,6 +16,8 @@
 
 #include "file/orvane_file_stream.h"
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;

@@ -11,6 +11,7 @@
 
 #include "orvane/anim.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
 #include "orvane/types.h"
 #include "testing/example_content.h"
 #include "support/example_check.h"

@@ -12,7 +12,10 @@
 
 #include "file/load_test_support.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
+#include "orvane/convert.h"
 #include "support/example_check.h"
 #include "support/log_capture.h"
 

@@ -17,6 +17,8 @@
 
 #include "file/offline/orvane_pelma_encode.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 
 namespace orvane_test {

@@ -10,6 +10,7 @@
 
 #include "orvane/core.h"
 #include "orvane/file.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 #include "types/orvane_member_iterator.h"
 

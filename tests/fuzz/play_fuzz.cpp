@@ -20,7 +20,9 @@
 #include "orvane/anim.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/mesh.h"
+#include "orvane/deformer.h"
 #include "orvane/runtime.h"
 #include "orvane/types.h"
 

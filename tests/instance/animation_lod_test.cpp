@@ -8,6 +8,11 @@
 
 #include "instance_test_support.h"
 #include "orvane/mesh.h"
+#include "orvane/animation_binding.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
+#include "orvane/skeleton.h"
+#include "orvane/track_group.h"
 
 namespace {
 

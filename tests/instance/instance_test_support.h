@@ -16,6 +16,7 @@
 #include "orvane/anim.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/math.h"
 #include "orvane/runtime.h"
 #include "orvane/types.h"

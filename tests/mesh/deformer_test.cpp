@@ -16,6 +16,7 @@
 #include "mesh/orvane_deformer.h"
 #include "orvane/diag.h"
 #include "orvane/mesh.h"
+#include "orvane/deformer.h"
 #include "platform/orvane_platform.h"
 #include "support/log_capture.h"
 

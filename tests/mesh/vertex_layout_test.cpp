@@ -10,6 +10,7 @@
 
 #include "mesh/orvane_vertex_layout.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "support/log_capture.h"
 #include "types/layout_check.h"
 

@@ -11,7 +11,10 @@
 
 #include "orvane/anim.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/scene.h"
+#include "orvane/skeleton.h"
+#include "orvane/skeleton_builder.h"
 #include "orvane_pab_workload.h"
 #include "testing/data_path.h"
 

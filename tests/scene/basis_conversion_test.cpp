@@ -13,7 +13,9 @@
 
 #include "orvane/anim.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "orvane/scene.h"
+#include "orvane/skeleton_builder.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "orvane/scene.h"
+#include "orvane/skeleton_builder.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "orvane/anim.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
+#include "orvane/convert.h"
 #include "testing/example_content.h"
 
 namespace orvane_test {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "orvane/texture.h"
+#include "orvane/texture_builder.h"
 #include "support/log_capture.h"
 #include "texture_test_support.h"
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "orvane/types.h"
+#include "orvane/convert.h"
 #include "types/orvane_type_layout.h"
 
 using orvane::EndRecord;

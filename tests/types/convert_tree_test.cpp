@@ -9,6 +9,7 @@
 
 #include "orvane/anim.h"
 #include "orvane/types.h"
+#include "orvane/convert.h"
 #include "support/log_capture.h"
 #include "types/orvane_convert.h"
 #include "types/orvane_type_layout.h"

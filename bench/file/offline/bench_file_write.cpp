@@ -14,6 +14,8 @@
 
 #include "content_workload.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 
 namespace {

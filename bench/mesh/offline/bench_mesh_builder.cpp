@@ -21,6 +21,7 @@
 
 #include "mesh_builder_assets.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 
 namespace {
 

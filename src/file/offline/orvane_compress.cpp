@@ -1,6 +1,8 @@
 // Section compression: the exported entry points of both encoders and of the plain copy
 // (orvane_decompress.cpp decodes).
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"

@@ -4,6 +4,8 @@
 
 #include "core/orvane_private.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 
 #include <cstdint>
 

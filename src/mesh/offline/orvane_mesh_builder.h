@@ -8,6 +8,7 @@
 
 #include "core/orvane_private.h"
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 
 namespace orvane {
 

@@ -15,6 +15,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "types/orvane_convert.h"
+#include "orvane/mesh_builder.h"
 
 namespace orvane {
 namespace {

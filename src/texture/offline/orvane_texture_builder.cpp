@@ -10,6 +10,7 @@
 #include "texture/orvane_pixel_layout.h"
 #include "texture/orvane_quib.h"
 #include "texture/offline/orvane_s3tc_encoder.h"
+#include "orvane/texture_builder.h"
 
 // One encoded image: the link, its level records and its pixel bytes, in one allocation.
 struct EncodedImage {

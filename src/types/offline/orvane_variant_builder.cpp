@@ -5,6 +5,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "types/orvane_type_layout.h"
+#include "orvane/variant_builder.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;

@@ -12,6 +12,9 @@
 
 #include "file/file_builder_support.h"
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "support/log_capture.h"
 
 namespace {

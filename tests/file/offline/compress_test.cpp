@@ -12,6 +12,7 @@
 
 #include "file/offline/orvane_pelma_encode.h"
 #include "orvane/file.h"
+#include "orvane/file_compression.h"
 #include "support/log_capture.h"
 #include "compress_reference.h"
 

@@ -16,6 +16,8 @@
 #include "file/file_builder_support.h"
 #include "file/offline/orvane_file_builder.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 #include "support/log_capture.h"
 

@@ -11,6 +11,8 @@
 #include "testing/example_content.h"
 #include "file/file_builder_support.h"
 #include "orvane/file.h"
+#include "orvane/file_builder.h"
+#include "orvane/data_tree_writer.h"
 #include "orvane/types.h"
 #include "support/log_capture.h"
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "testing/data_path.h"
 
 namespace orvane_test {

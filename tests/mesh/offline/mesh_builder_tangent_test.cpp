@@ -12,6 +12,7 @@
 #include "mesh_builder_assets.h"
 #endif
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "orvane/mesh.h"
+#include "orvane/mesh_builder.h"
 #include "support/log_capture.h"
 #include "types/orvane_type_layout.h"
 

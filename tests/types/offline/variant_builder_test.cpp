@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "orvane/types.h"
+#include "orvane/variant_builder.h"
 #include "support/log_capture.h"
 #include "types/orvane_member_iterator.h"
 

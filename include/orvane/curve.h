@@ -1,0 +1,312 @@
+/* Orvane curves: the sixteen curve data formats, curve queries, knot access and conversion to
+ * plain floats.
+ *
+ * A curve (orvane_curve2) refers, through a variant, to a curve data record of one of sixteen
+ * formats. Each data record starts with an orvane_curve_data_header whose Format indexes the
+ * format table and whose Degree (0 to 3) is the B-spline degree. Counted arrays are an int32
+ * count followed by a pointer, as in every content record.
+ *
+ * orvane_curve2, OrvaneCurve2Type and OrvaneOldCurveType are declared in orvane/types.h.
+ *
+ * Threads: operations on distinct curves are independent; the format table and the identity
+ * vectors are read-only. Encoding and swizzling modify a curve and need exclusive access. */
+#ifndef ORVANE_PUBLIC_CURVE_H
+#define ORVANE_PUBLIC_CURVE_H
+
+#include "orvane/common.h"
+#include "orvane/types.h"
+
+ORVANE_EXTERN_C_BEGIN
+
+#pragma pack(push, 4)
+
+typedef struct orvane_curve_data_header {
+    orvane_uint8 Format; /* index into the format table; 255 when unrecognised */
+    orvane_uint8 Degree;
+} orvane_curve_data_header;
+
+/* 0: keyframes, Dimension values per frame. */
+typedef struct orvane_curve_data_da_keyframes32f {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Dimension;
+    orvane_int32 ControlCount;
+    orvane_real32* Controls;
+} orvane_curve_data_da_keyframes32f;
+
+/* 1: plain knots and controls; dimension = ControlCount / KnotCount. */
+typedef struct orvane_curve_data_da_k32f_c32f {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Padding;
+    orvane_int32 KnotCount;
+    orvane_real32* Knots;
+    orvane_int32 ControlCount;
+    orvane_real32* Controls;
+} orvane_curve_data_da_k32f_c32f;
+
+/* 2: the identity of any dimension; no knots. */
+typedef struct orvane_curve_data_da_identity {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Dimension;
+} orvane_curve_data_da_identity;
+
+/* 3: a constant of any dimension (ControlCount values). */
+typedef struct orvane_curve_data_da_constant32f {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Padding;
+    orvane_int32 ControlCount;
+    orvane_real32* Controls;
+} orvane_curve_data_da_constant32f;
+
+/* 4, 5: constants of dimension 3 and 4. */
+typedef struct orvane_curve_data_d3_constant32f {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Padding;
+    orvane_real32 Controls[3];
+} orvane_curve_data_d3_constant32f;
+
+typedef struct orvane_curve_data_d4_constant32f {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Padding;
+    orvane_real32 Controls[4];
+} orvane_curve_data_d4_constant32f;
+
+/* 6, 7: quantised knots and controls of any dimension d. ControlScaleOffsets holds d scales
+ * then d offsets; KnotsControls holds the n knots, then d values per knot. */
+typedef struct orvane_curve_data_da_k16u_c16u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc; /* top 16 bits of the knot scale */
+    orvane_int32 ControlScaleOffsetCount;
+    orvane_real32* ControlScaleOffsets;
+    orvane_int32 KnotControlCount;
+    orvane_uint16* KnotsControls;
+} orvane_curve_data_da_k16u_c16u;
+
+typedef struct orvane_curve_data_da_k8u_c8u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_int32 ControlScaleOffsetCount;
+    orvane_real32* ControlScaleOffsets;
+    orvane_int32 KnotControlCount;
+    orvane_uint8* KnotsControls;
+} orvane_curve_data_da_k8u_c8u;
+
+/* 8, 9: unit quaternions with one dropped component; three words per knot after the knots. */
+typedef struct orvane_curve_data_d4n_k16u_c15u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 ScaleOffsetTableEntries; /* component c's table entry in bits 4c..4c+3 */
+    orvane_real32 OneOverKnotScale;
+    orvane_int32 KnotControlCount;
+    orvane_uint16* KnotsControls;
+} orvane_curve_data_d4n_k16u_c15u;
+
+typedef struct orvane_curve_data_d4n_k8u_c7u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 ScaleOffsetTableEntries;
+    orvane_real32 OneOverKnotScale;
+    orvane_int32 KnotControlCount;
+    orvane_uint8* KnotsControls;
+} orvane_curve_data_d4n_k8u_c7u;
+
+/* 10, 11: quantised 3-vectors. */
+typedef struct orvane_curve_data_d3_k16u_c16u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScales[3];
+    orvane_real32 ControlOffsets[3];
+    orvane_int32 KnotControlCount;
+    orvane_uint16* KnotsControls;
+} orvane_curve_data_d3_k16u_c16u;
+
+typedef struct orvane_curve_data_d3_k8u_c8u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScales[3];
+    orvane_real32 ControlOffsets[3];
+    orvane_int32 KnotControlCount;
+    orvane_uint8* KnotsControls;
+} orvane_curve_data_d3_k8u_c8u;
+
+/* 12, 14: a uniform 3x3 scale, one quantised value per knot. */
+typedef struct orvane_curve_data_d9i1_k16u_c16u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScale;
+    orvane_real32 ControlOffset;
+    orvane_int32 KnotControlCount;
+    orvane_uint16* KnotsControls;
+} orvane_curve_data_d9i1_k16u_c16u;
+
+typedef struct orvane_curve_data_d9i1_k8u_c8u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScale;
+    orvane_real32 ControlOffset;
+    orvane_int32 KnotControlCount;
+    orvane_uint8* KnotsControls;
+} orvane_curve_data_d9i1_k8u_c8u;
+
+/* 13, 15: a diagonal 3x3 scale, three quantised values per knot. */
+typedef struct orvane_curve_data_d9i3_k16u_c16u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScales[3];
+    orvane_real32 ControlOffsets[3];
+    orvane_int32 KnotControlCount;
+    orvane_uint16* KnotsControls;
+} orvane_curve_data_d9i3_k16u_c16u;
+
+typedef struct orvane_curve_data_d9i3_k8u_c8u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 OneOverKnotScaleTrunc;
+    orvane_real32 ControlScales[3];
+    orvane_real32 ControlOffsets[3];
+    orvane_int32 KnotControlCount;
+    orvane_uint8* KnotsControls;
+} orvane_curve_data_d9i3_k8u_c8u;
+
+#pragma pack(pop)
+
+/* The format indices stored in orvane_curve_data_header.Format. */
+typedef enum orvane_curve_format {
+    OrvaneCurveFormatDaKeyframes32f = 0,
+    OrvaneCurveFormatDaK32fC32f = 1,
+    OrvaneCurveFormatDaIdentity = 2,
+    OrvaneCurveFormatDaConstant32f = 3,
+    OrvaneCurveFormatD3Constant32f = 4,
+    OrvaneCurveFormatD4Constant32f = 5,
+    OrvaneCurveFormatDaK16uC16u = 6,
+    OrvaneCurveFormatDaK8uC8u = 7,
+    OrvaneCurveFormatD4nK16uC15u = 8,
+    OrvaneCurveFormatD4nK8uC7u = 9,
+    OrvaneCurveFormatD3K16uC16u = 10,
+    OrvaneCurveFormatD3K8uC8u = 11,
+    OrvaneCurveFormatD9I1K16uC16u = 12,
+    OrvaneCurveFormatD9I3K16uC16u = 13,
+    OrvaneCurveFormatD9I1K8uC8u = 14,
+    OrvaneCurveFormatD9I3K8uC8u = 15,
+    OrvaneCurveFormatCount = 16
+} orvane_curve_format;
+
+/* Type descriptions of the header and the sixteen data records, in format order. A curve's
+ * data type is recognised by comparing descriptions (names included), not addresses, so
+ * descriptions loaded from a file match these. */
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataHeaderType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaKeyframes32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK32fC32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaIdentityType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaConstant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4Constant32fType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaK8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK16uC15uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nK8uC7uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3K8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType;
+
+/* Values that identity curves yield, passed as the IdentityVector of the extraction and
+ * evaluation operations. */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityPosition;    /* 0 0 0 */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityNormal;      /* 0 0 1 */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityOrientation; /* 0 0 0 1 */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityScaleShear;  /* 3x3 identity */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityScale;       /* 1 1 1 */
+ORVANE_API extern const orvane_real32* const OrvaneCurveIdentityShear;       /* 16 zeros */
+
+/* ---------------------------------------------------------------------------------------- */
+/* Curve queries                                                                            */
+/* ---------------------------------------------------------------------------------------- */
+
+/* A curve whose data is missing or whose Format is 16 or more is rejected by every
+ * operation: queries answer 0 or false, and the others log an error. The queries only read
+ * the curve and may run on any thread. */
+/* The curve's data type (null for a null curve). */
+ORVANE_API orvane_data_type_definition* OrvaneCurveGetDataTypeDefinition(
+    const orvane_curve2* Curve);
+/* Sets Format from the data's type description (255 when no format matches). */
+ORVANE_API void OrvaneCurveInitializeFormat(orvane_curve2* Curve);
+/* True when Format is the index of the format whose description the data type matches. */
+ORVANE_API orvane_bool OrvaneCurveFormatIsInitializedCorrectly(const orvane_curve2* Curve);
+/* Format DaKeyframes32f, or a DaK32fC32f curve with controls and no knots. */
+ORVANE_API orvane_bool OrvaneCurveIsKeyframed(const orvane_curve2* Curve);
+/* Format DaIdentity, or a DaK32fC32f curve without knots and controls. */
+ORVANE_API orvane_bool OrvaneCurveIsIdentity(const orvane_curve2* Curve);
+/* An identity or a constant format, or a DaK32fC32f curve of one knot or of none and no
+ * controls. */
+ORVANE_API orvane_bool OrvaneCurveIsConstantOrIdentity(const orvane_curve2* Curve);
+/* OrvaneCurveIsConstantOrIdentity and not OrvaneCurveIsIdentity. */
+ORVANE_API orvane_bool OrvaneCurveIsConstantNotIdentity(const orvane_curve2* Curve);
+/* Knots stored (frames for keyframes, 1 for constants, 0 for the identity); 0 with an error
+ * for a rejected curve. */
+ORVANE_API orvane_int32 OrvaneCurveGetKnotCount(const orvane_curve2* Curve);
+/* 0 when the curve has no knots (an identity curve reports 0). */
+ORVANE_API orvane_int32 OrvaneCurveGetDimension(const orvane_curve2* Curve);
+/* The header's Degree as stored (0 to 3 in any curve the builder made; files are not
+ * trusted: evaluation refuses a degree above 3); 0 for a curve without data. */
+ORVANE_API orvane_int32 OrvaneCurveGetDegree(const orvane_curve2* Curve);
+/* Format DaK32fC32f. */
+ORVANE_API orvane_bool OrvaneCurveIsTypeDaK32fC32f(const orvane_curve2* Curve);
+/* The data record of a DaK32fC32f curve, or null for any other. */
+ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveGetContentsOfDaK32fC32f(
+    const orvane_curve2* Curve);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Knot access                                                                              */
+/* ---------------------------------------------------------------------------------------- */
+
+/* The first knot strictly after t (seconds), or KnotCount - 1 when there is none; 0 for a
+ * curve without knots (and for a rejected curve). NaN gives KnotCount - 1. */
+ORVANE_API orvane_int32 OrvaneCurveFindKnot(const orvane_curve2* Curve, orvane_real32 t);
+/* The same result; KnotHint (a previous result) is a hint only and may be anything. */
+ORVANE_API orvane_int32 OrvaneCurveFindCloseKnot(const orvane_curve2* Curve, orvane_real32 t,
+                                                 orvane_int32 KnotHint);
+/* Decodes KnotCount knots from KnotIndex; either output may be null. The range must lie in
+ * the curve (constant and identity curves accept one knot at index 0). */
+ORVANE_API void OrvaneCurveExtractKnotValues(const orvane_curve2* Curve, orvane_int32 KnotIndex,
+                                             orvane_int32 KnotCount, orvane_real32* KnotResults,
+                                             orvane_real32* ControlResults,
+                                             const orvane_real32* IdentityVector);
+/* One knot: its control into ControlResult (may be null) and its knot value as the result (0
+ * for keyframes, constants and the identity). A KnotIndex outside the curve logs "%s(%d):
+ * Knots [%d, %d) are out of range [0, %d)" and returns 0 without writing. */
+ORVANE_API orvane_real32 OrvaneCurveExtractKnotValue(const orvane_curve2* Curve,
+                                                     orvane_int32 KnotIndex,
+                                                     orvane_real32* ControlResult,
+                                                     const orvane_real32* IdentityVector);
+/* Encodes new values; dimension and knot count must match the curve's. */
+ORVANE_API void OrvaneCurveSetAllKnotValues(orvane_curve2* Curve, orvane_int32 KnotCount,
+                                            orvane_int32 Dimension, const orvane_real32* KnotSrc,
+                                            const orvane_real32* ControlSrc);
+/* Afterwards value component j = Scales[j] * (old component Swizzles[j]) + Offsets[j]. */
+ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32 Dimension,
+                                              const orvane_real32* Scales,
+                                              const orvane_real32* Offsets,
+                                              const orvane_int32* Swizzles);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Conversion to plain floats                                                               */
+/* ---------------------------------------------------------------------------------------- */
+
+/* Bytes of the DaK32fC32f copy of Curve (curve, record, knots and controls); 0 for a
+ * rejected curve. */
+ORVANE_API orvane_int32 OrvaneGetResultingDaK32fC32fCurveSize(const orvane_curve2* Curve);
+/* The curve decoded into a DaK32fC32f curve of the same degree in Memory (that many bytes,
+ * 4-byte aligned); IdentityVector fills an identity curve's controls (zeros when null).
+ * Keyframes get knot values of 0. Null, with an error, for a rejected curve or null Memory. */
+ORVANE_API orvane_curve2* OrvaneCurveConvertToDaK32fC32fInPlace(
+    const orvane_curve2* Curve, void* Memory, const orvane_real32* IdentityVector);
+/* The same in one block from the library's allocator, released by OrvaneFreeCurve. */
+ORVANE_API orvane_curve2* OrvaneCurveConvertToDaK32fC32f(const orvane_curve2* Curve,
+                                                         const orvane_real32* IdentityVector);
+/* Wraps the caller's arrays (not copied) in CurveData and makes Curve refer to it. */
+ORVANE_API orvane_curve_data_da_k32f_c32f* OrvaneCurveMakeStaticDaK32fC32f(
+    orvane_curve2* Curve, void* CurveData, orvane_int32 KnotCount, orvane_int32 Degree,
+    orvane_int32 Dimension, const orvane_real32* Knots, const orvane_real32* Controls);
+
+ORVANE_EXTERN_C_END
+
+#endif /* ORVANE_PUBLIC_CURVE_H */
