@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "curve/orvane_curve_private.h"
+#include "curve/orvane_quaternion_words.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 
@@ -342,22 +343,6 @@ void QuantisedSwizzle(void* data, int32_t, const float* scales, const float* off
 // ------------------------------------------------------------------------------------------
 // Formats 8 and 9: unit quaternions with the largest component dropped.
 
-struct ScaleOffset {
-    float scale, offset;
-};
-const ScaleOffset kQuaternionScaleOffsetTable[16] = {
-    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
-    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
-    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
-    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
-    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
-    {-0.17677669f, -0.0f}};
-
-template <typename Q>
-constexpr int32_t kQuaternionMax = sizeof(Q) == 2 ? 32767 : 127;
-template <typename Q>
-constexpr uint32_t kFlagBit = sizeof(Q) == 2 ? 0x8000u : 0x80u;
-
 template <typename R>
 using QuaternionWordOf = std::remove_pointer_t<decltype(R::KnotsControls)>;
 
@@ -393,30 +378,10 @@ void QuaternionExtract(const void* data, int32_t first, int32_t count, float* kn
     }
     if (!controls) return;
     float scales[4], offsets[4];
-    const float unit = 1.0f / float(kQuaternionMax<Q>);
-    for (int32_t c = 0; c < 4; ++c) {
-        const ScaleOffset& e =
-            kQuaternionScaleOffsetTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
-        scales[c] = e.scale * unit;
-        offsets[c] = e.offset;
-    }
-    constexpr uint32_t flag = kFlagBit<Q>;
-    for (int32_t i = 0; i < count; ++i) {
-        const Q* w = r->KnotsControls + n + 3 * (first + i);
-        const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
-        float* out = controls + 4 * i;
-        float sum = 0.0f;
-        for (int32_t k = 0; k < 3; ++k) {
-            const int32_t c = (dropped + 1 + k) & 3;
-            out[c] = float(w[k] & (flag - 1)) * scales[c] + offsets[c];
-            sum += out[c] * out[c];
-        }
-        // Corrupt words can make the three stored squares exceed one; a zero keeps the
-        // square root real.
-        const float rest = 1.0f - sum;
-        const float value = rest > 0.0f ? std::sqrt(rest) : 0.0f;
-        out[dropped] = (w[0] & flag) ? -value : value;
-    }
+    QuaternionScalesOffsets<Q>(r->ScaleOffsetTableEntries, scales, offsets);
+    for (int32_t i = 0; i < count; ++i)
+        DecodeQuaternionWords(r->KnotsControls + n + 3 * (first + i), scales, offsets,
+                              controls + 4 * i);
 }
 
 inline void NormaliseQuaternion(const float* in, float* out) {
