@@ -77,11 +77,10 @@ void ScalarKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int
     }
 }
 
-template <int Bones>
-constexpr DeformKernel kScalarRow[3][2] = {
-    {&ScalarKernel<Bones, 1, false>, &ScalarKernel<Bones, 1, true>},
-    {&ScalarKernel<Bones, 2, false>, &ScalarKernel<Bones, 2, true>},
-    {&ScalarKernel<Bones, 3, false>, &ScalarKernel<Bones, 3, true>}};
+struct ScalarPath {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &ScalarKernel<Bones, Dirs, Indirect>;
+};
 
 // ------------------------------------------------------------------------------------------
 // Processor features and the path switch
@@ -91,16 +90,7 @@ std::atomic<int32_t> g_path{static_cast<int32_t>(DeformerPath::Best)};
 }  // namespace
 
 DeformKernel ScalarDeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kScalarRow<1>[dirs - 1][indirect];
-        case 1:
-            return kScalarRow<2>[dirs - 1][indirect];
-        case 2:
-            return kScalarRow<4>[dirs - 1][indirect];
-        default:
-            return kScalarRow<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<ScalarPath>(bones, dirs, indirect);
 }
 
 void SetDeformerPath(DeformerPath path) {

@@ -143,25 +143,15 @@ ORVANE_AVX2 void Avx2Kernel(int32_t count, const uint8_t* source, uint8_t* dest,
     _mm256_zeroupper();
 }
 
-template <int Bones>
-constexpr DeformKernel kAvx2Row[3][2] = {
-    {&Avx2Kernel<Bones, 1, false>, &Avx2Kernel<Bones, 1, true>},
-    {&Avx2Kernel<Bones, 2, false>, &Avx2Kernel<Bones, 2, true>},
-    {&Avx2Kernel<Bones, 3, false>, &Avx2Kernel<Bones, 3, true>}};
+struct Avx2Path {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &Avx2Kernel<Bones, Dirs, Indirect>;
+};
 
 }  // namespace
 
 DeformKernel Avx2DeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kAvx2Row<1>[dirs - 1][indirect];
-        case 1:
-            return kAvx2Row<2>[dirs - 1][indirect];
-        case 2:
-            return kAvx2Row<4>[dirs - 1][indirect];
-        default:
-            return kAvx2Row<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<Avx2Path>(bones, dirs, indirect);
 }
 
 #else

@@ -141,24 +141,15 @@ void SseKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int32_
     }
 }
 
-template <int Bones>
-constexpr DeformKernel kSseRow[3][2] = {{&SseKernel<Bones, 1, false>, &SseKernel<Bones, 1, true>},
-                                        {&SseKernel<Bones, 2, false>, &SseKernel<Bones, 2, true>},
-                                        {&SseKernel<Bones, 3, false>, &SseKernel<Bones, 3, true>}};
+struct SsePath {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &SseKernel<Bones, Dirs, Indirect>;
+};
 
 }  // namespace
 
 DeformKernel SseDeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kSseRow<1>[dirs - 1][indirect];
-        case 1:
-            return kSseRow<2>[dirs - 1][indirect];
-        case 2:
-            return kSseRow<4>[dirs - 1][indirect];
-        default:
-            return kSseRow<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<SsePath>(bones, dirs, indirect);
 }
 
 #else
