@@ -385,6 +385,22 @@ int32_t Decode(const orvane_bspline_solver* solver, int32_t n, float* knots, flo
     return stored;
 }
 
+// The controls of the least-squares fit to the samples (sample i at time i) over the n knots,
+// which must leave room for the extension past both ends.
+void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n,
+                          int32_t sampleCount, const float* samples, int32_t dimension,
+                          int32_t degree, float* controls) {
+    ExtendKnots(knots, n, degree);
+    AssignIntervals(knots, n, sampleCount, solver->SampleIntervals);
+    const int32_t width = degree + 1;
+    for (int32_t i = 0; i < sampleCount; ++i)
+        BSplineWeights(degree, knots + solver->SampleIntervals[i], float(i),
+                       solver->Basis + size_t(i) * size_t(width));
+    BuildNormalEquations(solver, n, sampleCount, samples, dimension, degree, controls);
+    CholeskyFactor(solver, n, degree);
+    CholeskySolve(solver, n, degree, dimension, controls);
+}
+
 bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
     if (dimension == 0) return true;
     if (dimension < 0 || dimension > kMaxBSplineDimension) return false;
@@ -403,15 +419,7 @@ bool SolveControlsForKnots(orvane_bspline_solver* solver, int32_t sampleCount, c
         return false;
     float* k = solver->Knots[0];
     Copy32(size_t(knotCount), knots, k);
-    ExtendKnots(k, knotCount, degree);
-    AssignIntervals(k, knotCount, sampleCount, solver->SampleIntervals);
-    const int32_t width = degree + 1;
-    for (int32_t i = 0; i < sampleCount; ++i)
-        BSplineWeights(degree, k + solver->SampleIntervals[i], float(i),
-                       solver->Basis + size_t(i) * size_t(width));
-    BuildNormalEquations(solver, knotCount, sampleCount, samples, dimension, degree, controls);
-    CholeskyFactor(solver, knotCount, degree);
-    CholeskySolve(solver, knotCount, degree, dimension, controls);
+    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls);
     return true;
 }
 
@@ -560,21 +568,14 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
     }
     if (CurveDataType == nullptr) CurveDataType = OrvaneCurveDataDaK32fC32fType;
 
-    const int32_t width = Degree + 1;
     int32_t current = 0;
     float* knots = Solver->Knots[current];
     int32_t n = InitialKnots(knots, SampleCount, Samples, SolverFlags, C0Threshold, C1Threshold,
                              Dimension, Degree);
     int32_t encodedKnots = n;
     for (;;) {
-        ExtendKnots(knots, n, Degree);
-        AssignIntervals(knots, n, SampleCount, Solver->SampleIntervals);
-        for (int32_t i = 0; i < SampleCount; ++i)
-            BSplineWeights(Degree, knots + Solver->SampleIntervals[i], float(i),
-                           Solver->Basis + size_t(i) * size_t(width));
-        BuildNormalEquations(Solver, n, SampleCount, Samples, Dimension, Degree, ControlsOut);
-        CholeskyFactor(Solver, n, Degree);
-        CholeskySolve(Solver, n, Degree, Dimension, ControlsOut);
+        LeastSquaresControls(Solver, knots, n, SampleCount, Samples, Dimension, Degree,
+                             ControlsOut);
         if (SolverFlags & OrvaneFitPinEnds) {
             Copy32(size_t(Dimension), Samples, ControlsOut);
             Copy32(size_t(Dimension), Samples + size_t(SampleCount - 1) * size_t(Dimension),
