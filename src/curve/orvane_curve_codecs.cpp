@@ -26,6 +26,14 @@ inline int32_t NonNegative(int32_t v) {
     return v < 0 ? 0 : v;
 }
 
+// The elements a copy between records may move: as many as both arrays hold (a negative
+// count holds none).
+inline int32_t CopyCount(int32_t destinationCount, int32_t sourceCount) {
+    const int32_t destination = NonNegative(destinationCount);
+    const int32_t source = NonNegative(sourceCount);
+    return source < destination ? source : destination;
+}
+
 template <typename Q>
 constexpr int32_t kQuantisedMax = sizeof(Q) == 2 ? 65535 : 255;
 
@@ -283,8 +291,7 @@ void QuantisedCopy(void* destination, const void* source) {
     const R* s = static_cast<const R*>(source);
     d->OneOverKnotScaleTrunc = s->OneOverKnotScaleTrunc;
     if constexpr (requires(R r) { r.ControlScaleOffsets; }) {
-        int32_t count = NonNegative(d->ControlScaleOffsetCount);
-        if (NonNegative(s->ControlScaleOffsetCount) < count) count = s->ControlScaleOffsetCount;
+        const int32_t count = CopyCount(d->ControlScaleOffsetCount, s->ControlScaleOffsetCount);
         Copy32(size_t(count), s->ControlScaleOffsets, d->ControlScaleOffsets);
     } else if constexpr (requires(R r) { r.ControlScale; }) {
         d->ControlScale = s->ControlScale;
@@ -293,8 +300,7 @@ void QuantisedCopy(void* destination, const void* source) {
         Copy32(3, s->ControlScales, d->ControlScales);
         Copy32(3, s->ControlOffsets, d->ControlOffsets);
     }
-    int32_t count = NonNegative(d->KnotControlCount);
-    if (NonNegative(s->KnotControlCount) < count) count = s->KnotControlCount;
+    const int32_t count = CopyCount(d->KnotControlCount, s->KnotControlCount);
     Copy(size_t(count) * sizeof(*d->KnotsControls), s->KnotsControls, d->KnotsControls);
 }
 
@@ -474,8 +480,7 @@ void QuaternionCopy(void* destination, const void* source) {
     const R* s = static_cast<const R*>(source);
     d->ScaleOffsetTableEntries = s->ScaleOffsetTableEntries;
     d->OneOverKnotScale = s->OneOverKnotScale;
-    int32_t count = NonNegative(d->KnotControlCount);
-    if (NonNegative(s->KnotControlCount) < count) count = s->KnotControlCount;
+    const int32_t count = CopyCount(d->KnotControlCount, s->KnotControlCount);
     Copy(size_t(count) * sizeof(*d->KnotsControls), s->KnotsControls, d->KnotsControls);
 }
 
@@ -571,8 +576,7 @@ void KeyframesCopy(void* destination, const void* source) {
     DaKeyframes* d = static_cast<DaKeyframes*>(destination);
     const DaKeyframes* s = static_cast<const DaKeyframes*>(source);
     d->Dimension = s->Dimension;
-    int32_t count = NonNegative(d->ControlCount);
-    if (NonNegative(s->ControlCount) < count) count = s->ControlCount;
+    const int32_t count = CopyCount(d->ControlCount, s->ControlCount);
     Copy32(size_t(count), s->Controls, d->Controls);
 }
 void KeyframesSwizzle(void* data, int32_t, const float* scales, const float* offsets,
@@ -623,11 +627,8 @@ void FloatLayout(const orvane_curve_builder* b, void** data) {
 void FloatCopy(void* destination, const void* source) {
     DaK32fC32f* d = static_cast<DaK32fC32f*>(destination);
     const DaK32fC32f* s = static_cast<const DaK32fC32f*>(source);
-    int32_t knots = NonNegative(d->KnotCount), controls = NonNegative(d->ControlCount);
-    if (NonNegative(s->KnotCount) < knots) knots = s->KnotCount;
-    if (NonNegative(s->ControlCount) < controls) controls = s->ControlCount;
-    Copy32(size_t(knots), s->Knots, d->Knots);
-    Copy32(size_t(controls), s->Controls, d->Controls);
+    Copy32(size_t(CopyCount(d->KnotCount, s->KnotCount)), s->Knots, d->Knots);
+    Copy32(size_t(CopyCount(d->ControlCount, s->ControlCount)), s->Controls, d->Controls);
 }
 void FloatSwizzle(void* data, int32_t, const float* scales, const float* offsets,
                   const int32_t* swizzles) {
