@@ -7,6 +7,7 @@
 
 #include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
+#include "curve/orvane_knot_search.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 
@@ -346,17 +347,7 @@ ORVANE_API void OrvaneUncheckedSampleBSplineN(orvane_int32 Degree, orvane_int32 
 ORVANE_API orvane_int32 OrvaneFindKnot(orvane_int32 KnotCount, const orvane_real32* Knots,
                                        orvane_real32 t) {
     if (KnotCount <= 0 || Knots == nullptr) return 0;
-    // Bisection for the first knot strictly after t; NaN compares false everywhere and ends
-    // on the last knot, like any time past the end.
-    int32_t low = 0, high = KnotCount;
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (Knots[middle] > t)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < KnotCount ? low : KnotCount - 1;
+    return UpperBoundKnot(Knots, KnotCount, t);
 }
 
 ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane_real32* Knots,

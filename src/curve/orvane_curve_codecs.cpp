@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "curve/orvane_curve_private.h"
+#include "curve/orvane_knot_search.h"
 #include "curve/orvane_quaternion_words.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -24,6 +25,12 @@ using D4Constant = orvane_curve_data_d4_constant32f;
 
 inline int32_t NonNegative(int32_t v) {
     return v < 0 ? 0 : v;
+}
+
+// The knot search of a record's knots: 0 when it has none.
+template <typename K, typename V>
+int32_t FindKnotIndex(const K* knots, int32_t count, V key) {
+    return count <= 0 ? 0 : UpperBoundKnot(knots, count, key);
 }
 
 // The elements a copy between records may move: as many as both arrays hold (a negative
@@ -74,36 +81,10 @@ void EncodeKnots(int32_t knotCount, const float* knots, float scale, Q* out) {
         out[i] = Q(QuantiseClamped(scale * knots[i], kQuantisedMax<Q>));
 }
 
-// First index whose knot is strictly greater than key, else count - 1 (0 when empty). It
-// terminates and stays in range for any input, sorted or not.
-template <typename K, typename V>
-int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
-    if (count <= 0) return 0;
-    int32_t low = 0, high = count;
-    while (low < high) {
-        int32_t middle = low + (high - low) / 2;
-        if (knots[middle] > key)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < count ? low : count - 1;
-}
-
-// The integer search key for t. Out-of-range times saturate instead of wrapping to the
-// width of the stored knots, so a late time still finds the last knot; NaN searches as a
-// time past the end, like the float search.
+// The knot of time t in a quantised curve.
 template <typename Q>
 int32_t FindQuantisedKnot(const Q* knots, int32_t count, float scale, float t) {
-    const float x = scale * t;
-    int32_t key;
-    if (std::isnan(x) || x >= float(kQuantisedMax<Q>))
-        key = kQuantisedMax<Q>;
-    else if (x < 0.0f)
-        key = -1;
-    else
-        key = int32_t(x);
-    return UpperBoundKnot(knots, count, key);
+    return FindKnotIndex(knots, count, QuantisedKey<Q>(scale, t));
 }
 
 // ------------------------------------------------------------------------------------------
@@ -597,7 +578,7 @@ int32_t FloatKnotCount(const void* data) {
 }
 int32_t FloatFindKnot(const void* data, float t) {
     const DaK32fC32f* r = static_cast<const DaK32fC32f*>(data);
-    return UpperBoundKnot(r->Knots, FloatKnotCount(data), t);
+    return FindKnotIndex(r->Knots, FloatKnotCount(data), t);
 }
 int32_t FloatFindCloseKnot(const void* data, float t, int32_t) {
     return FloatFindKnot(data, t);

@@ -15,6 +15,7 @@
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
+#include "curve/orvane_knot_search.h"
 #include "curve/orvane_quaternion_words.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
@@ -204,20 +205,6 @@ void WarnUnreadable() {
 // ------------------------------------------------------------------------------------------
 // Knot search.
 
-// First index whose knot is strictly greater than key, else count - 1.
-template <typename K, typename V>
-inline int32_t UpperBound(const K* knots, int32_t count, V key) {
-    int32_t low = 0, high = count;
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (knots[middle] > key)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < count ? low : count - 1;
-}
-
 // The same index, trying the hinted knot and the one after it first: at playback rates the
 // time moves by less than a knot interval per frame.
 template <typename K, typename V>
@@ -232,25 +219,15 @@ inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) 
         else if (knots[h + 1] > key)
             k = h + 1;
         else
-            k = (h + 2) + UpperBound(knots + h + 2, count - h - 2, key);
+            k = (h + 2) + UpperBoundKnot(knots + h + 2, count - h - 2, key);
         if (k >= count) k = count - 1;
     } else if (h == 0 && knots[0] > key) {
         k = 0;
     } else {
-        k = UpperBound(knots, count, key);
+        k = UpperBoundKnot(knots, count, key);
     }
     if (hint) *hint = k;
     return k;
-}
-
-// The integer key of a time for quantised knots, saturating as the curve search does.
-template <typename Q>
-inline int32_t QuantisedKey(float scale, float t) {
-    constexpr int32_t kMax = sizeof(Q) == 2 ? 65535 : 255;
-    const float x = scale * t;
-    if (std::isnan(x) || x >= float(kMax)) return kMax;
-    if (x < 0.0f) return -1;
-    return int32_t(x);
 }
 
 // ------------------------------------------------------------------------------------------
