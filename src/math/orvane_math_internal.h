@@ -26,6 +26,19 @@
 #define ORVANE_MATH_HAS_SSE 0
 #endif
 
+// Between these two, every function defined is compiled for AVX2 and FMA: the modules of the
+// AVX2 paths put them around their own code (and around the shared loops they instantiate), after
+// the library's headers, so that no inline function of those is emitted with those
+// instructions.
+#if defined(__clang__)
+#define ORVANE_BEGIN_AVX2_FMA \
+    _Pragma("clang attribute push(__attribute__((target(\"avx2,fma\"))), apply_to = function)")
+#define ORVANE_END_AVX2_FMA _Pragma("clang attribute pop")
+#else
+#define ORVANE_BEGIN_AVX2_FMA _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,fma\")")
+#define ORVANE_END_AVX2_FMA _Pragma("GCC pop_options")
+#endif
+
 namespace orvane {
 
 static_assert(sizeof(orvane_transform) == 68, "transforms are stored as 68 bytes in files");

@@ -101,12 +101,26 @@ DeformKernel Avx2DeformKernel(int bones, int dirs, bool indirect);
 // 1/255 as the single-precision constant that weight bytes are scaled by.
 constexpr float kWeightScale = 0.003921569f;
 
-// Byte sizes of a family's deformed parts.
+// Byte sizes of a family's deformed parts: the bone bytes after the position (a 32-bit index
+// for one bone, else a weight and an index byte per bone), and the source and destination
+// prefixes before the tail.
+constexpr int BoneBytes(int bones) {
+    return bones == 0 ? 0 : bones == 1 ? 4 : 2 * bones;
+}
 constexpr int SourcePrefixBytes(int bones, int dirs) {
-    return 12 + (bones == 0 ? 0 : bones == 1 ? 4 : 2 * bones) + 12 * dirs;
+    return 12 + BoneBytes(bones) + 12 * dirs;
 }
 constexpr int DestPrefixBytes(int dirs) {
     return 12 + 12 * dirs;
+}
+
+// The distances from one vertex to the next of a family whose tail holds tailWords words.
+struct VertexStrides {
+    size_t source, dest;
+};
+constexpr VertexStrides StridesOf(int bones, int dirs, int32_t tailWords) {
+    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
+    return {SourcePrefixBytes(bones, dirs) + tailBytes, DestPrefixBytes(dirs) + tailBytes};
 }
 
 // The tail copy: whole 32-bit words; texture coordinates (2 words) are the common case.

@@ -11,6 +11,8 @@
 // each vertex.
 #include "mesh/orvane_deformer.h"
 
+#include "math/orvane_math_internal.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define ORVANE_AVX2 __attribute__((target("avx2,fma")))
@@ -23,18 +25,9 @@ namespace {
 
 // The vertex loop (and Load3, Store3), compiled for AVX2 and FMA like the operations it
 // inlines.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+ORVANE_BEGIN_AVX2_FMA
 #include "mesh/orvane_deformer_walk.h"
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ORVANE_END_AVX2_FMA
 
 // Rows 0-1 and rows 2-3 of a matrix.
 struct Halves {

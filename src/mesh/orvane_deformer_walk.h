@@ -28,16 +28,14 @@ inline void Store3(uint8_t* p, __m128 v) {
 template <class P, int Bones, int Dirs, bool Indirect>
 void DeformVertices(int32_t count, const uint8_t* source, uint8_t* dest, const int32_t* table,
                     const float* matrices, int32_t tailWords) {
-    constexpr int kBoneBytes = Bones == 0 ? 0 : Bones == 1 ? 4 : 2 * Bones;
+    constexpr int kBoneBytes = BoneBytes(Bones);
     constexpr int kSourcePrefix = SourcePrefixBytes(Bones, Dirs);
     constexpr int kDestPrefix = DestPrefixBytes(Dirs);
-    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
-    const size_t sourceStride = kSourcePrefix + tailBytes;
-    const size_t destStride = kDestPrefix + tailBytes;
+    const VertexStrides stride = StridesOf(Bones, Dirs, tailWords);
     const bool hasTail = tailWords > 0;
     typename P::Matrix rigid{};
     if constexpr (Bones == 0) rigid = P::Load(MatrixFor<Indirect>(matrices, table, 0));
-    for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
+    for (int32_t v = 0; v < count; ++v, source += stride.source, dest += stride.dest) {
         typename P::Matrix m;
         if constexpr (Bones == 0)
             m = rigid;

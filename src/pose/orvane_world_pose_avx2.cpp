@@ -14,12 +14,7 @@
 #define ORVANE_WORLD_POSE_HAS_AVX2 1
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+ORVANE_BEGIN_AVX2_FMA
 
 namespace orvane {
 namespace {
@@ -159,11 +154,7 @@ constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2
 }  // namespace
 }  // namespace orvane
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ORVANE_END_AVX2_FMA
 
 namespace orvane {
 const WorldPoseRoutines* Avx2WorldPoseRoutines() {
