@@ -2,9 +2,12 @@
 // clamping and looping, and curve evaluation.
 #include "curve/orvane_bspline.h"
 
+#include <array>
 #include <cmath>
 
+#include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
+#include "curve/orvane_knot_search.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 
@@ -29,45 +32,7 @@ inline void NormalizeToUnit(float* r) {
 // [k[-1], k[0]) from P[-Degree] .. P[0].
 template <int Degree, int D, bool Normalize>
 void SampleBSpline(const float* k, const float* p, float t, float* r) {
-    if constexpr (Degree == 0) {
-        for (int c = 0; c < D; ++c)
-            r[c] = p[c];
-    } else if constexpr (Degree == 1) {
-        const float u = (t - k[-1]) / (k[0] - k[-1]);
-        const float* p1 = p - D;
-        for (int c = 0; c < D; ++c)
-            r[c] = (1.0f - u) * p1[c] + u * p[c];
-    } else if constexpr (Degree == 2) {
-        const float a1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float a2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float b = (t - k[-1]) / (k[0] - k[-1]);
-        const float w2 = (1.0f - a1) * (1.0f - b);
-        const float w1 = a1 * (1.0f - b) + b * (1.0f - a2);
-        const float w0 = b * a2;
-        const float* p2 = p - 2 * D;
-        const float* p1 = p - D;
-        for (int c = 0; c < D; ++c)
-            r[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
-    } else {
-        const float a1 = (t - k[-3]) / (k[0] - k[-3]);
-        const float a2 = (t - k[-2]) / (k[1] - k[-2]);
-        const float a3 = (t - k[-1]) / (k[2] - k[-1]);
-        const float b1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float b2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float c1 = (t - k[-1]) / (k[0] - k[-1]);
-        const float h = (1.0f - c1) * (1.0f - b1);
-        const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
-        const float l = c1 * b2;
-        const float w3 = h * (1.0f - a1);
-        const float w2 = h * a1 + e * (1.0f - a2);
-        const float w1 = e * a2 + l * (1.0f - a3);
-        const float w0 = l * a3;
-        const float* p3 = p - 3 * D;
-        const float* p2 = p - 2 * D;
-        const float* p1 = p - D;
-        for (int c = 0; c < D; ++c)
-            r[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
-    }
+    BSplineValue<Degree, D>(k, p, t, r);
     if constexpr (Normalize) NormalizeToUnit<D>(r);
 }
 
@@ -117,87 +82,41 @@ ORVANE_SAMPLER(OrvaneSampleBSpline3x4n, 3, 4, true)
 
 namespace orvane {
 
-const orvane_bspline_sampler kBSplineSamplers[40] = {nullptr,
-                                                     OrvaneSampleBSpline0x1,
-                                                     OrvaneSampleBSpline0x2,
-                                                     OrvaneSampleBSpline0x3,
-                                                     OrvaneSampleBSpline0x4,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline0x9,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline1x1,
-                                                     OrvaneSampleBSpline1x2,
-                                                     OrvaneSampleBSpline1x3,
-                                                     OrvaneSampleBSpline1x4,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline1x9,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline2x1,
-                                                     OrvaneSampleBSpline2x2,
-                                                     OrvaneSampleBSpline2x3,
-                                                     OrvaneSampleBSpline2x4,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline2x9,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline3x1,
-                                                     OrvaneSampleBSpline3x2,
-                                                     OrvaneSampleBSpline3x3,
-                                                     OrvaneSampleBSpline3x4,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     nullptr,
-                                                     OrvaneSampleBSpline3x9};
+namespace {
 
-const orvane_bspline_sampler kBSplineSamplersNormalizing[40] = {nullptr,
-                                                                OrvaneSampleBSpline0x1,
-                                                                OrvaneSampleBSpline0x2,
-                                                                OrvaneSampleBSpline0x3,
-                                                                OrvaneSampleBSpline0x4,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                OrvaneSampleBSpline0x9,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                OrvaneSampleBSpline1x3n,
-                                                                OrvaneSampleBSpline1x4n,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                OrvaneSampleBSpline2x3n,
-                                                                OrvaneSampleBSpline2x4n,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                OrvaneSampleBSpline3x3n,
-                                                                OrvaneSampleBSpline3x4n,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr,
-                                                                nullptr};
+// The routines of each degree for dimensions 1, 2, 3, 4 and 9, placed at degree * 10 + dimension.
+using SamplerRow = orvane_bspline_sampler[5];
+
+constexpr std::array<orvane_bspline_sampler, 40> SamplerTable(const SamplerRow (&rows)[4]) {
+    constexpr int dimensions[5] = {1, 2, 3, 4, 9};
+    std::array<orvane_bspline_sampler, 40> table{};
+    for (int degree = 0; degree < 4; ++degree)
+        for (int i = 0; i < 5; ++i)
+            table[size_t(degree * 10 + dimensions[i])] = rows[degree][i];
+    return table;
+}
+
+}  // namespace
+
+constinit const std::array<orvane_bspline_sampler, 40> kBSplineSamplers = SamplerTable({
+    {OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3, OrvaneSampleBSpline0x4,
+     OrvaneSampleBSpline0x9},
+    {OrvaneSampleBSpline1x1, OrvaneSampleBSpline1x2, OrvaneSampleBSpline1x3, OrvaneSampleBSpline1x4,
+     OrvaneSampleBSpline1x9},
+    {OrvaneSampleBSpline2x1, OrvaneSampleBSpline2x2, OrvaneSampleBSpline2x3, OrvaneSampleBSpline2x4,
+     OrvaneSampleBSpline2x9},
+    {OrvaneSampleBSpline3x1, OrvaneSampleBSpline3x2, OrvaneSampleBSpline3x3, OrvaneSampleBSpline3x4,
+     OrvaneSampleBSpline3x9},
+});
+
+// Only the vectors and quaternions normalise; degree 0 copies a control, already normal.
+constinit const std::array<orvane_bspline_sampler, 40> kBSplineSamplersNormalizing = SamplerTable({
+    {OrvaneSampleBSpline0x1, OrvaneSampleBSpline0x2, OrvaneSampleBSpline0x3, OrvaneSampleBSpline0x4,
+     OrvaneSampleBSpline0x9},
+    {nullptr, nullptr, OrvaneSampleBSpline1x3n, OrvaneSampleBSpline1x4n, nullptr},
+    {nullptr, nullptr, OrvaneSampleBSpline2x3n, OrvaneSampleBSpline2x4n, nullptr},
+    {nullptr, nullptr, OrvaneSampleBSpline3x3n, OrvaneSampleBSpline3x4n, nullptr},
+});
 
 void MakeQuaternionsContinuous(float* q, int count) {
     for (int i = 1; i < count; ++i) {
@@ -428,17 +347,7 @@ ORVANE_API void OrvaneUncheckedSampleBSplineN(orvane_int32 Degree, orvane_int32 
 ORVANE_API orvane_int32 OrvaneFindKnot(orvane_int32 KnotCount, const orvane_real32* Knots,
                                        orvane_real32 t) {
     if (KnotCount <= 0 || Knots == nullptr) return 0;
-    // Bisection for the first knot strictly after t; NaN compares false everywhere and ends
-    // on the last knot, like any time past the end.
-    int32_t low = 0, high = KnotCount;
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (Knots[middle] > t)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < KnotCount ? low : KnotCount - 1;
+    return UpperBoundKnot(Knots, KnotCount, t);
 }
 
 ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane_real32* Knots,

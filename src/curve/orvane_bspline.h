@@ -3,6 +3,8 @@
 #ifndef ORVANE_BSPLINE_H
 #define ORVANE_BSPLINE_H
 
+#include <array>
+
 #include "core/orvane_private.h"
 #include "orvane/anim.h"
 
@@ -15,8 +17,8 @@ constexpr int kBSplineKnotBufferSize = 2 * kMaxBSplineDegree;
 constexpr int kBSplineControlBufferSize = 2 * kMaxBSplineDegree * kMaxBSplineDimension;
 
 // Indexed by degree * 10 + dimension; null where there is no routine.
-extern const orvane_bspline_sampler kBSplineSamplers[40];
-extern const orvane_bspline_sampler kBSplineSamplersNormalizing[40];
+extern const std::array<orvane_bspline_sampler, 40> kBSplineSamplers;
+extern const std::array<orvane_bspline_sampler, 40> kBSplineSamplersNormalizing;
 
 // Negates each of the first count quaternions whose dot product with the (already
 // corrected) one before it is negative.

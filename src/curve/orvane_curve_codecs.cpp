@@ -6,6 +6,8 @@
 #include <type_traits>
 
 #include "curve/orvane_curve_private.h"
+#include "curve/orvane_knot_search.h"
+#include "curve/orvane_quaternion_words.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 
@@ -23,6 +25,20 @@ using D4Constant = orvane_curve_data_d4_constant32f;
 
 inline int32_t NonNegative(int32_t v) {
     return v < 0 ? 0 : v;
+}
+
+// The knot search of a record's knots: 0 when it has none.
+template <typename K, typename V>
+int32_t FindKnotIndex(const K* knots, int32_t count, V key) {
+    return count <= 0 ? 0 : UpperBoundKnot(knots, count, key);
+}
+
+// The elements a copy between records may move: as many as both arrays hold (a negative
+// count holds none).
+inline int32_t CopyCount(int32_t destinationCount, int32_t sourceCount) {
+    const int32_t destination = NonNegative(destinationCount);
+    const int32_t source = NonNegative(sourceCount);
+    return source < destination ? source : destination;
 }
 
 template <typename Q>
@@ -65,36 +81,10 @@ void EncodeKnots(int32_t knotCount, const float* knots, float scale, Q* out) {
         out[i] = Q(QuantiseClamped(scale * knots[i], kQuantisedMax<Q>));
 }
 
-// First index whose knot is strictly greater than key, else count - 1 (0 when empty). It
-// terminates and stays in range for any input, sorted or not.
-template <typename K, typename V>
-int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
-    if (count <= 0) return 0;
-    int32_t low = 0, high = count;
-    while (low < high) {
-        int32_t middle = low + (high - low) / 2;
-        if (knots[middle] > key)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < count ? low : count - 1;
-}
-
-// The integer search key for t. Out-of-range times saturate instead of wrapping to the
-// width of the stored knots, so a late time still finds the last knot; NaN searches as a
-// time past the end, like the float search.
+// The knot of time t in a quantised curve.
 template <typename Q>
 int32_t FindQuantisedKnot(const Q* knots, int32_t count, float scale, float t) {
-    const float x = scale * t;
-    int32_t key;
-    if (std::isnan(x) || x >= float(kQuantisedMax<Q>))
-        key = kQuantisedMax<Q>;
-    else if (x < 0.0f)
-        key = -1;
-    else
-        key = int32_t(x);
-    return UpperBoundKnot(knots, count, key);
+    return FindKnotIndex(knots, count, QuantisedKey<Q>(scale, t));
 }
 
 // ------------------------------------------------------------------------------------------
@@ -282,8 +272,7 @@ void QuantisedCopy(void* destination, const void* source) {
     const R* s = static_cast<const R*>(source);
     d->OneOverKnotScaleTrunc = s->OneOverKnotScaleTrunc;
     if constexpr (requires(R r) { r.ControlScaleOffsets; }) {
-        int32_t count = NonNegative(d->ControlScaleOffsetCount);
-        if (NonNegative(s->ControlScaleOffsetCount) < count) count = s->ControlScaleOffsetCount;
+        const int32_t count = CopyCount(d->ControlScaleOffsetCount, s->ControlScaleOffsetCount);
         Copy32(size_t(count), s->ControlScaleOffsets, d->ControlScaleOffsets);
     } else if constexpr (requires(R r) { r.ControlScale; }) {
         d->ControlScale = s->ControlScale;
@@ -292,8 +281,7 @@ void QuantisedCopy(void* destination, const void* source) {
         Copy32(3, s->ControlScales, d->ControlScales);
         Copy32(3, s->ControlOffsets, d->ControlOffsets);
     }
-    int32_t count = NonNegative(d->KnotControlCount);
-    if (NonNegative(s->KnotControlCount) < count) count = s->KnotControlCount;
+    const int32_t count = CopyCount(d->KnotControlCount, s->KnotControlCount);
     Copy(size_t(count) * sizeof(*d->KnotsControls), s->KnotsControls, d->KnotsControls);
 }
 
@@ -342,22 +330,6 @@ void QuantisedSwizzle(void* data, int32_t, const float* scales, const float* off
 // ------------------------------------------------------------------------------------------
 // Formats 8 and 9: unit quaternions with the largest component dropped.
 
-struct ScaleOffset {
-    float scale, offset;
-};
-const ScaleOffset kQuaternionScaleOffsetTable[16] = {
-    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
-    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
-    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
-    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
-    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
-    {-0.17677669f, -0.0f}};
-
-template <typename Q>
-constexpr int32_t kQuaternionMax = sizeof(Q) == 2 ? 32767 : 127;
-template <typename Q>
-constexpr uint32_t kFlagBit = sizeof(Q) == 2 ? 0x8000u : 0x80u;
-
 template <typename R>
 using QuaternionWordOf = std::remove_pointer_t<decltype(R::KnotsControls)>;
 
@@ -393,30 +365,10 @@ void QuaternionExtract(const void* data, int32_t first, int32_t count, float* kn
     }
     if (!controls) return;
     float scales[4], offsets[4];
-    const float unit = 1.0f / float(kQuaternionMax<Q>);
-    for (int32_t c = 0; c < 4; ++c) {
-        const ScaleOffset& e =
-            kQuaternionScaleOffsetTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
-        scales[c] = e.scale * unit;
-        offsets[c] = e.offset;
-    }
-    constexpr uint32_t flag = kFlagBit<Q>;
-    for (int32_t i = 0; i < count; ++i) {
-        const Q* w = r->KnotsControls + n + 3 * (first + i);
-        const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
-        float* out = controls + 4 * i;
-        float sum = 0.0f;
-        for (int32_t k = 0; k < 3; ++k) {
-            const int32_t c = (dropped + 1 + k) & 3;
-            out[c] = float(w[k] & (flag - 1)) * scales[c] + offsets[c];
-            sum += out[c] * out[c];
-        }
-        // Corrupt words can make the three stored squares exceed one; a zero keeps the
-        // square root real.
-        const float rest = 1.0f - sum;
-        const float value = rest > 0.0f ? std::sqrt(rest) : 0.0f;
-        out[dropped] = (w[0] & flag) ? -value : value;
-    }
+    QuaternionScalesOffsets<Q>(r->ScaleOffsetTableEntries, scales, offsets);
+    for (int32_t i = 0; i < count; ++i)
+        DecodeQuaternionWords(r->KnotsControls + n + 3 * (first + i), scales, offsets,
+                              controls + 4 * i);
 }
 
 inline void NormaliseQuaternion(const float* in, float* out) {
@@ -509,8 +461,7 @@ void QuaternionCopy(void* destination, const void* source) {
     const R* s = static_cast<const R*>(source);
     d->ScaleOffsetTableEntries = s->ScaleOffsetTableEntries;
     d->OneOverKnotScale = s->OneOverKnotScale;
-    int32_t count = NonNegative(d->KnotControlCount);
-    if (NonNegative(s->KnotControlCount) < count) count = s->KnotControlCount;
+    const int32_t count = CopyCount(d->KnotControlCount, s->KnotControlCount);
     Copy(size_t(count) * sizeof(*d->KnotsControls), s->KnotsControls, d->KnotsControls);
 }
 
@@ -606,8 +557,7 @@ void KeyframesCopy(void* destination, const void* source) {
     DaKeyframes* d = static_cast<DaKeyframes*>(destination);
     const DaKeyframes* s = static_cast<const DaKeyframes*>(source);
     d->Dimension = s->Dimension;
-    int32_t count = NonNegative(d->ControlCount);
-    if (NonNegative(s->ControlCount) < count) count = s->ControlCount;
+    const int32_t count = CopyCount(d->ControlCount, s->ControlCount);
     Copy32(size_t(count), s->Controls, d->Controls);
 }
 void KeyframesSwizzle(void* data, int32_t, const float* scales, const float* offsets,
@@ -628,7 +578,7 @@ int32_t FloatKnotCount(const void* data) {
 }
 int32_t FloatFindKnot(const void* data, float t) {
     const DaK32fC32f* r = static_cast<const DaK32fC32f*>(data);
-    return UpperBoundKnot(r->Knots, FloatKnotCount(data), t);
+    return FindKnotIndex(r->Knots, FloatKnotCount(data), t);
 }
 int32_t FloatFindCloseKnot(const void* data, float t, int32_t) {
     return FloatFindKnot(data, t);
@@ -658,11 +608,8 @@ void FloatLayout(const orvane_curve_builder* b, void** data) {
 void FloatCopy(void* destination, const void* source) {
     DaK32fC32f* d = static_cast<DaK32fC32f*>(destination);
     const DaK32fC32f* s = static_cast<const DaK32fC32f*>(source);
-    int32_t knots = NonNegative(d->KnotCount), controls = NonNegative(d->ControlCount);
-    if (NonNegative(s->KnotCount) < knots) knots = s->KnotCount;
-    if (NonNegative(s->ControlCount) < controls) controls = s->ControlCount;
-    Copy32(size_t(knots), s->Knots, d->Knots);
-    Copy32(size_t(controls), s->Controls, d->Controls);
+    Copy32(size_t(CopyCount(d->KnotCount, s->KnotCount)), s->Knots, d->Knots);
+    Copy32(size_t(CopyCount(d->ControlCount, s->ControlCount)), s->Controls, d->Controls);
 }
 void FloatSwizzle(void* data, int32_t, const float* scales, const float* offsets,
                   const int32_t* swizzles) {

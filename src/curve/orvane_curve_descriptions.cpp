@@ -39,77 +39,45 @@ orvane_data_type_definition g_curveDataD4Constant32f[] = {
     MemberRecord(OrvaneInt16Member, "Padding"),
     MemberRecord(OrvaneReal32Member, "Controls", nullptr, 4), EndRecord()};
 
-orvane_data_type_definition g_curveDataDaK16uC16u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK16uC16u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
+// The quantised formats: the header, the members that scale knots and controls back, then the
+// knots and controls in one array of 16- or 8-bit elements.
+constexpr orvane_data_type_definition kKnotScaleTrunc =
+    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc");
+constexpr orvane_data_type_definition kControlScaleOffsets =
+    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type);
+constexpr orvane_data_type_definition kScaleOffsetTableEntries =
+    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries");
+constexpr orvane_data_type_definition kOneOverKnotScale =
+    MemberRecord(OrvaneReal32Member, "OneOverKnotScale");
+constexpr orvane_data_type_definition kControlScales3 =
+    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3);
+constexpr orvane_data_type_definition kControlOffsets3 =
+    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3);
+constexpr orvane_data_type_definition kControlScale =
+    MemberRecord(OrvaneReal32Member, "ControlScale");
+constexpr orvane_data_type_definition kControlOffset =
+    MemberRecord(OrvaneReal32Member, "ControlOffset");
 
-orvane_data_type_definition g_curveDataDaK8uC8u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaK8uC8u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReferenceToArrayMember, "ControlScaleOffsets", g_real32Type),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
+#define ORVANE_QUANTISED_FORMAT(Name, ElementType, ...)                                        \
+    orvane_data_type_definition g_curveData##Name[] = {                                        \
+        MemberRecord(OrvaneInlineMember, "CurveDataHeader_" #Name, g_curveDataHeader),         \
+        __VA_ARGS__, MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", ElementType), \
+        EndRecord()};
 
-orvane_data_type_definition g_curveDataD4nK16uC15u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK16uC15u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
-    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type), EndRecord()};
+ORVANE_QUANTISED_FORMAT(DaK16uC16u, g_uint16Type, kKnotScaleTrunc, kControlScaleOffsets)
+ORVANE_QUANTISED_FORMAT(DaK8uC8u, g_uint8Type, kKnotScaleTrunc, kControlScaleOffsets)
+ORVANE_QUANTISED_FORMAT(D4nK16uC15u, g_uint16Type, kScaleOffsetTableEntries, kOneOverKnotScale)
+ORVANE_QUANTISED_FORMAT(D4nK8uC7u, g_uint8Type, kScaleOffsetTableEntries, kOneOverKnotScale)
+ORVANE_QUANTISED_FORMAT(D3K16uC16u, g_uint16Type, kKnotScaleTrunc, kControlScales3,
+                        kControlOffsets3)
+ORVANE_QUANTISED_FORMAT(D3K8uC8u, g_uint8Type, kKnotScaleTrunc, kControlScales3, kControlOffsets3)
+ORVANE_QUANTISED_FORMAT(D9I1K16uC16u, g_uint16Type, kKnotScaleTrunc, kControlScale, kControlOffset)
+ORVANE_QUANTISED_FORMAT(D9I3K16uC16u, g_uint16Type, kKnotScaleTrunc, kControlScales3,
+                        kControlOffsets3)
+ORVANE_QUANTISED_FORMAT(D9I1K8uC8u, g_uint8Type, kKnotScaleTrunc, kControlScale, kControlOffset)
+ORVANE_QUANTISED_FORMAT(D9I3K8uC8u, g_uint8Type, kKnotScaleTrunc, kControlScales3, kControlOffsets3)
 
-orvane_data_type_definition g_curveDataD4nK8uC7u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nK8uC7u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "ScaleOffsetTableEntries"),
-    MemberRecord(OrvaneReal32Member, "OneOverKnotScale"),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type), EndRecord()};
-
-orvane_data_type_definition g_curveDataD3K16uC16u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K16uC16u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
-    EndRecord()};
-
-orvane_data_type_definition g_curveDataD3K8uC8u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3K8uC8u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
-    EndRecord()};
-
-orvane_data_type_definition g_curveDataD9I1K16uC16u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K16uC16u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScale"),
-    MemberRecord(OrvaneReal32Member, "ControlOffset"),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
-    EndRecord()};
-
-orvane_data_type_definition g_curveDataD9I3K16uC16u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K16uC16u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint16Type),
-    EndRecord()};
-
-orvane_data_type_definition g_curveDataD9I1K8uC8u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I1K8uC8u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScale"),
-    MemberRecord(OrvaneReal32Member, "ControlOffset"),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
-    EndRecord()};
-
-orvane_data_type_definition g_curveDataD9I3K8uC8u[] = {
-    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D9I3K8uC8u", g_curveDataHeader),
-    MemberRecord(OrvaneUInt16Member, "OneOverKnotScaleTrunc"),
-    MemberRecord(OrvaneReal32Member, "ControlScales", nullptr, 3),
-    MemberRecord(OrvaneReal32Member, "ControlOffsets", nullptr, 3),
-    MemberRecord(OrvaneReferenceToArrayMember, "KnotsControls", g_uint8Type),
-    EndRecord()};
+#undef ORVANE_QUANTISED_FORMAT
 
 }  // namespace orvane
 

@@ -485,13 +485,13 @@ ORVANE_API orvane_bool OrvaneFindTrackGroupForModel(const orvane_animation* Anim
 ORVANE_API void OrvaneMakeDefaultAnimationBindingID(orvane_animation_binding_identifier* ID,
                                                     const orvane_animation* Animation,
                                                     orvane_int32 TrackGroupIndex) {
-    ID->Animation = Animation;
-    ID->SourceTrackGroupIndex = TrackGroupIndex;
-    ID->TrackPattern = kAnyName;
-    ID->BonePattern = kAnyName;
-    ID->OnModel = nullptr;
-    ID->FromBasis = nullptr;
-    ID->ToBasis = nullptr;
+    *ID = {.Animation = Animation,
+           .SourceTrackGroupIndex = TrackGroupIndex,
+           .TrackPattern = kAnyName,
+           .BonePattern = kAnyName,
+           .OnModel = nullptr,
+           .FromBasis = nullptr,
+           .ToBasis = nullptr};
 }
 
 ORVANE_API orvane_animation_binding* OrvaneAcquireAnimationBindingFromID(

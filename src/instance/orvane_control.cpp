@@ -164,6 +164,14 @@ float EffectiveWeight(const orvane_control& c) {
     return EaseMultiplier(c) * c.Weight;
 }
 
+void FreeBindingNode(orvane_model_control_binding* b) {
+    std::lock_guard<std::recursive_mutex> lock(InstanceLock());
+    orvane_control* control = ReleaseBindingNode(b);
+    if ((control->Flags & OrvaneControlFreeWhenUnbound) &&
+        control->BindingHead.ControlNext == &control->BindingHead)
+        OrvaneFreeControl(control);
+}
+
 int32_t LiveControlCount() {
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     return gLiveControls;

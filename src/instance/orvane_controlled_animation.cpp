@@ -627,14 +627,6 @@ ORVANE_API void OrvaneSetTrackGroupLOD(orvane_controlled_animation_builder* Buil
         r->LODCopyScale = CopyValuesOver ? Scale : -1.0f;
 }
 
-ORVANE_API orvane_animation_binding* OrvaneGetAnimationBindingFromControlBinding(
-    orvane_model_control_binding* Binding) {
-    if (Binding == nullptr || Binding->Callbacks == nullptr ||
-        Binding->Callbacks->AnimationBindingField == nullptr)
-        return nullptr;
-    return *Binding->Callbacks->AnimationBindingField(Binding);
-}
-
 ORVANE_API orvane_control* OrvanePlayControlledPose(orvane_real32 StartTime, orvane_real32 Duration,
                                                     const orvane_local_pose* Pose,
                                                     orvane_model_instance* Model,
@@ -660,12 +652,4 @@ ORVANE_API orvane_control* OrvanePlayControlledPose(orvane_real32 StartTime, orv
         return nullptr;
     }
     return control;
-}
-
-ORVANE_API orvane_local_pose* OrvaneGetLocalPoseFromControlBinding(
-    orvane_model_control_binding* Binding) {
-    if (Binding == nullptr || Binding->Callbacks == nullptr ||
-        Binding->Callbacks->LocalPoseField == nullptr)
-        return nullptr;
-    return *Binding->Callbacks->LocalPoseField(Binding);
 }

@@ -1,5 +1,5 @@
-// Model instances: their pool and global ring, binding nodes and the two rings each sits in,
-// and the per-frame sampling entry points that walk an instance's playing bindings.
+// Model instances: their pool and global ring, and the per-frame sampling entry points that
+// walk an instance's playing bindings.
 #include "instance/orvane_model_instance.h"
 
 #include "track/orvane_content_checks.h"
@@ -26,15 +26,6 @@ orvane_fixed_allocator& InstancePool() {
     return pool;
 }
 
-orvane_fixed_allocator& BindingPool() {
-    static orvane_fixed_allocator pool = [] {
-        orvane_fixed_allocator p;
-        OrvaneInitializeFixedAllocator(&p, int32_t(sizeof(orvane_model_control_binding)));
-        return p;
-    }();
-    return pool;
-}
-
 // Linked to itself on first use, under the lock.
 orvane_model_instance& InstanceRing() {
     static orvane_model_instance head{};
@@ -44,25 +35,6 @@ orvane_model_instance& InstanceRing() {
 
 int32_t gLiveInstances = 0;
 std::atomic<float> gFadingFactor{0.8f};
-
-void UnlinkFromModelRing(orvane_model_control_binding* b) {
-    b->ModelPrevious->ModelNext = b->ModelNext;
-    b->ModelNext->ModelPrevious = b->ModelPrevious;
-}
-
-void LinkIntoModelRing(orvane_model_control_binding* b, orvane_model_instance* instance,
-                       bool atFront) {
-    orvane_model_control_binding* head = &instance->BindingHead;
-    if (atFront) {
-        b->ModelPrevious = head;
-        b->ModelNext = head->ModelNext;
-    } else {
-        b->ModelNext = head;
-        b->ModelPrevious = head->ModelPrevious;
-    }
-    b->ModelPrevious->ModelNext = b;
-    b->ModelNext->ModelPrevious = b;
-}
 
 // Checks a sampling range once, before any bone is touched.
 bool RangeIsValid(const orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
@@ -116,11 +88,6 @@ void SampleWalk(orvane_model_instance* instance, int32_t firstBone, int32_t bone
 
 }  // namespace
 
-std::recursive_mutex& InstanceLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
-
 float LODFadingFactor() {
     return gFadingFactor.load(std::memory_order_relaxed);
 }
@@ -128,62 +95,6 @@ float LODFadingFactor() {
 int32_t LiveModelInstanceCount() {
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     return gLiveInstances;
-}
-
-orvane_model_control_binding* BindControlToModel(const ControlBindingCallbacks* callbacks,
-                                                 orvane_control* control,
-                                                 orvane_model_instance* instance, bool atFront,
-                                                 const void* initialData) {
-    if (control == nullptr || instance == nullptr) return nullptr;
-    std::lock_guard<std::recursive_mutex> lock(InstanceLock());
-    auto* b = static_cast<orvane_model_control_binding*>(OrvaneAllocateFixed(&BindingPool()));
-    if (b == nullptr) return nullptr;
-    std::memset(static_cast<void*>(b), 0, sizeof(*b));
-    b->Callbacks = callbacks;
-    b->Control = control;
-    b->ModelInstance = instance;
-    orvane_model_control_binding* head = &control->BindingHead;
-    b->ControlPrevious = head;
-    b->ControlNext = head->ControlNext;
-    head->ControlNext->ControlPrevious = b;
-    head->ControlNext = b;
-    LinkIntoModelRing(b, instance, atFront);
-    if (callbacks && callbacks->InitializeBinding &&
-        !callbacks->InitializeBinding(b, initialData)) {
-        // A node whose kind could not set it up (its animation binding failed to build) is
-        // never left where a sampling walk would find it. Its payload holds nothing to
-        // release, and the control stays, whatever its free-when-unbound flag says: the
-        // caller asked for a binding and decides what to do without one.
-        UnlinkFromModelRing(b);
-        b->ControlPrevious->ControlNext = b->ControlNext;
-        b->ControlNext->ControlPrevious = b->ControlPrevious;
-        OrvaneDeallocateFixed(&BindingPool(), b);
-        return nullptr;
-    }
-    return b;
-}
-
-void FreeBindingNode(orvane_model_control_binding* b) {
-    std::lock_guard<std::recursive_mutex> lock(InstanceLock());
-    UnlinkFromModelRing(b);
-    b->ControlPrevious->ControlNext = b->ControlNext;
-    b->ControlNext->ControlPrevious = b->ControlPrevious;
-    if (b->Callbacks && b->Callbacks->ReleaseBinding) b->Callbacks->ReleaseBinding(b);
-    orvane_control* control = b->Control;
-    OrvaneDeallocateFixed(&BindingPool(), b);
-    if ((control->Flags & OrvaneControlFreeWhenUnbound) &&
-        control->BindingHead.ControlNext == &control->BindingHead)
-        OrvaneFreeControl(control);
-}
-
-void ReorderControlBindings(orvane_control& control) {
-    std::lock_guard<std::recursive_mutex> lock(InstanceLock());
-    const bool front = ControlIsPlaying(control);
-    orvane_model_control_binding* head = &control.BindingHead;
-    for (orvane_model_control_binding* b = head->ControlNext; b != head; b = b->ControlNext) {
-        UnlinkFromModelRing(b);
-        LinkIntoModelRing(b, b->ModelInstance, front);
-    }
 }
 
 }  // namespace orvane

@@ -97,8 +97,11 @@ orvane_model_control_binding* BindControlToModel(const ControlBindingCallbacks* 
                                                  orvane_model_instance* instance, bool atFront,
                                                  const void* initialData);
 
-// Unlinks the node from both rings, releases its payload, applies the free-when-unbound rule
-// to its control and returns it to the pool. Takes the lock.
+// Unlinks the node from both rings, releases its payload and returns it to the pool; answers
+// its control. Takes the lock.
+orvane_control* ReleaseBindingNode(orvane_model_control_binding* binding);
+// ReleaseBindingNode, then the free-when-unbound rule applied to the node's control. Takes the
+// lock.
 void FreeBindingNode(orvane_model_control_binding* binding);
 // Moves every node of the control to the front or back of its instance's ring.
 void ReorderControlBindings(orvane_control& control);

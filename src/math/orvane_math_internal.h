@@ -26,6 +26,19 @@
 #define ORVANE_MATH_HAS_SSE 0
 #endif
 
+// Between these two, every function defined is compiled for AVX2 and FMA: the modules of the
+// AVX2 paths put them around their own code (and around the shared loops they instantiate), after
+// the library's headers, so that no inline function of those is emitted with those
+// instructions.
+#if defined(__clang__)
+#define ORVANE_BEGIN_AVX2_FMA \
+    _Pragma("clang attribute push(__attribute__((target(\"avx2,fma\"))), apply_to = function)")
+#define ORVANE_END_AVX2_FMA _Pragma("clang attribute pop")
+#else
+#define ORVANE_BEGIN_AVX2_FMA _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,fma\")")
+#define ORVANE_END_AVX2_FMA _Pragma("GCC pop_options")
+#endif
+
 namespace orvane {
 
 static_assert(sizeof(orvane_transform) == 68, "transforms are stored as 68 bytes in files");
@@ -46,55 +59,56 @@ inline const float* ScaleShearOf(const orvane_transform& t) {
 // ---------------------------------------------------------------------------------------------
 // 3x3 matrices and vectors
 
-// dest = a * b. Written out in full: as loops the compiler keeps the operands in memory and
-// reloads them as vectors right after scalar stores, which stalls store forwarding.
+// dest = op(a) * b, op(a) being a (TransposeA false) or its transpose. Every operand is read
+// into locals before dest is written (dest may be a or b), and the loops unroll completely:
+// loops over the arrays themselves keep the operands in memory and reload them as vectors
+// right after scalar stores, which stalls store forwarding.
+template <bool TransposeA>
+inline void Product3x3(float dest[9], const float a[9], const float b[9]) {
+    const float x[9] = {a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8]};
+    const float y[9] = {b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8]};
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        // Row i of op(a): elements r[0], r[s], r[2s].
+        const float* r = TransposeA ? x + i : x + 3 * i;
+        constexpr int s = TransposeA ? 3 : 1;
+#pragma GCC unroll 3
+        for (int j = 0; j < 3; ++j)
+            dest[3 * i + j] = r[0] * y[j] + r[s] * y[3 + j] + r[2 * s] * y[6 + j];
+    }
+}
+
+// dest = a * b
 inline void Multiply3x3(float dest[9], const float a[9], const float b[9]) {
-    const float a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6],
-                a7 = a[7], a8 = a[8];
-    const float b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3], b4 = b[4], b5 = b[5], b6 = b[6],
-                b7 = b[7], b8 = b[8];
-    dest[0] = a0 * b0 + a1 * b3 + a2 * b6;
-    dest[1] = a0 * b1 + a1 * b4 + a2 * b7;
-    dest[2] = a0 * b2 + a1 * b5 + a2 * b8;
-    dest[3] = a3 * b0 + a4 * b3 + a5 * b6;
-    dest[4] = a3 * b1 + a4 * b4 + a5 * b7;
-    dest[5] = a3 * b2 + a4 * b5 + a5 * b8;
-    dest[6] = a6 * b0 + a7 * b3 + a8 * b6;
-    dest[7] = a6 * b1 + a7 * b4 + a8 * b7;
-    dest[8] = a6 * b2 + a7 * b5 + a8 * b8;
+    Product3x3<false>(dest, a, b);
 }
 
 // dest = transpose(a) * b
 inline void TransposeMultiply3x3(float dest[9], const float a[9], const float b[9]) {
-    const float a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5], a6 = a[6],
-                a7 = a[7], a8 = a[8];
-    const float b0 = b[0], b1 = b[1], b2 = b[2], b3 = b[3], b4 = b[4], b5 = b[5], b6 = b[6],
-                b7 = b[7], b8 = b[8];
-    dest[0] = a0 * b0 + a3 * b3 + a6 * b6;
-    dest[1] = a0 * b1 + a3 * b4 + a6 * b7;
-    dest[2] = a0 * b2 + a3 * b5 + a6 * b8;
-    dest[3] = a1 * b0 + a4 * b3 + a7 * b6;
-    dest[4] = a1 * b1 + a4 * b4 + a7 * b7;
-    dest[5] = a1 * b2 + a4 * b5 + a7 * b8;
-    dest[6] = a2 * b0 + a5 * b3 + a8 * b6;
-    dest[7] = a2 * b1 + a5 * b4 + a8 * b7;
-    dest[8] = a2 * b2 + a5 * b5 + a8 * b8;
+    Product3x3<true>(dest, a, b);
+}
+
+// dest = op(m) * v, op(m) being m (TransposeM false) or its transpose; v is read first, m as
+// each element of dest is written.
+template <bool TransposeM>
+inline void Apply3x3(float dest[3], const float m[9], const float v[3]) {
+    const float x = v[0], y = v[1], z = v[2];
+    constexpr int s = TransposeM ? 3 : 1;
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        const float* r = TransposeM ? m + i : m + 3 * i;
+        dest[i] = r[0] * x + r[s] * y + r[2 * s] * z;
+    }
 }
 
 // dest = m * v
 inline void Transform3x3(float dest[3], const float m[9], const float v[3]) {
-    float x = v[0], y = v[1], z = v[2];
-    dest[0] = m[0] * x + m[1] * y + m[2] * z;
-    dest[1] = m[3] * x + m[4] * y + m[5] * z;
-    dest[2] = m[6] * x + m[7] * y + m[8] * z;
+    Apply3x3<false>(dest, m, v);
 }
 
 // dest = transpose(m) * v
 inline void TransposeTransform3x3(float dest[3], const float m[9], const float v[3]) {
-    float x = v[0], y = v[1], z = v[2];
-    dest[0] = m[0] * x + m[3] * y + m[6] * z;
-    dest[1] = m[1] * x + m[4] * y + m[7] * z;
-    dest[2] = m[2] * x + m[5] * y + m[8] * z;
+    Apply3x3<true>(dest, m, v);
 }
 
 inline float Determinant3x3(const float s[9]) {

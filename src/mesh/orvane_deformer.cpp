@@ -26,14 +26,12 @@ namespace {
 template <int Bones, int Dirs, bool Indirect>
 void ScalarKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int32_t* table,
                   const float* matrices, int32_t tailWords) {
-    constexpr int kBoneBytes = Bones == 0 ? 0 : Bones == 1 ? 4 : 2 * Bones;
+    constexpr int kBoneBytes = BoneBytes(Bones);
     constexpr int kSourcePrefix = SourcePrefixBytes(Bones, Dirs);
     constexpr int kDestPrefix = DestPrefixBytes(Dirs);
-    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
-    const size_t sourceStride = kSourcePrefix + tailBytes;
-    const size_t destStride = kDestPrefix + tailBytes;
+    const VertexStrides stride = StridesOf(Bones, Dirs, tailWords);
     const float* rigid = Bones == 0 ? MatrixFor<Indirect>(matrices, table, 0) : nullptr;
-    for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
+    for (int32_t v = 0; v < count; ++v, source += stride.source, dest += stride.dest) {
         // The blended matrix lives on this call's stack. Column 3 never reaches a result, but
         // blending all 16 elements lets the compiler keep each row in one vector register.
         float blended[16];
@@ -77,11 +75,10 @@ void ScalarKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int
     }
 }
 
-template <int Bones>
-constexpr DeformKernel kScalarRow[3][2] = {
-    {&ScalarKernel<Bones, 1, false>, &ScalarKernel<Bones, 1, true>},
-    {&ScalarKernel<Bones, 2, false>, &ScalarKernel<Bones, 2, true>},
-    {&ScalarKernel<Bones, 3, false>, &ScalarKernel<Bones, 3, true>}};
+struct ScalarPath {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &ScalarKernel<Bones, Dirs, Indirect>;
+};
 
 // ------------------------------------------------------------------------------------------
 // Processor features and the path switch
@@ -91,16 +88,7 @@ std::atomic<int32_t> g_path{static_cast<int32_t>(DeformerPath::Best)};
 }  // namespace
 
 DeformKernel ScalarDeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kScalarRow<1>[dirs - 1][indirect];
-        case 1:
-            return kScalarRow<2>[dirs - 1][indirect];
-        case 2:
-            return kScalarRow<4>[dirs - 1][indirect];
-        default:
-            return kScalarRow<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<ScalarPath>(bones, dirs, indirect);
 }
 
 void SetDeformerPath(DeformerPath path) {

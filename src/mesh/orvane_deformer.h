@@ -68,6 +68,30 @@ constexpr int BoneSlot(int bones) {
     return bones == 1 ? 0 : bones == 2 ? 1 : bones == 4 ? 2 : 3;
 }
 
+// The table of one implementation's kernels, written once over the implementation P, which
+// names its kernel for Bones (1, 2, 4, or 0 for rigid), Dirs (1..3) and indirectness as
+// P::template kKernel<Bones, Dirs, Indirect>. Each implementation's module instantiates it,
+// so the kernels stay in the module compiled for their instruction set.
+template <class P, int Bones>
+inline constexpr DeformKernel kDeformKernelRow[3][2] = {
+    {P::template kKernel<Bones, 1, false>, P::template kKernel<Bones, 1, true>},
+    {P::template kKernel<Bones, 2, false>, P::template kKernel<Bones, 2, true>},
+    {P::template kKernel<Bones, 3, false>, P::template kKernel<Bones, 3, true>}};
+
+template <class P>
+DeformKernel SelectDeformKernel(int bones, int dirs, bool indirect) {
+    switch (BoneSlot(bones)) {
+        case 0:
+            return kDeformKernelRow<P, 1>[dirs - 1][indirect];
+        case 1:
+            return kDeformKernelRow<P, 2>[dirs - 1][indirect];
+        case 2:
+            return kDeformKernelRow<P, 4>[dirs - 1][indirect];
+        default:
+            return kDeformKernelRow<P, 0>[dirs - 1][indirect];
+    }
+}
+
 // The kernels of each implementation, by BoneSlot, Dirs - 1 and indirectness. The SSE and
 // AVX2 tables are null off x86; an AVX2 kernel must only run when ProcessorHasAvx2Fma().
 DeformKernel ScalarDeformKernel(int bones, int dirs, bool indirect);
@@ -77,12 +101,26 @@ DeformKernel Avx2DeformKernel(int bones, int dirs, bool indirect);
 // 1/255 as the single-precision constant that weight bytes are scaled by.
 constexpr float kWeightScale = 0.003921569f;
 
-// Byte sizes of a family's deformed parts.
+// Byte sizes of a family's deformed parts: the bone bytes after the position (a 32-bit index
+// for one bone, else a weight and an index byte per bone), and the source and destination
+// prefixes before the tail.
+constexpr int BoneBytes(int bones) {
+    return bones == 0 ? 0 : bones == 1 ? 4 : 2 * bones;
+}
 constexpr int SourcePrefixBytes(int bones, int dirs) {
-    return 12 + (bones == 0 ? 0 : bones == 1 ? 4 : 2 * bones) + 12 * dirs;
+    return 12 + BoneBytes(bones) + 12 * dirs;
 }
 constexpr int DestPrefixBytes(int dirs) {
     return 12 + 12 * dirs;
+}
+
+// The distances from one vertex to the next of a family whose tail holds tailWords words.
+struct VertexStrides {
+    size_t source, dest;
+};
+constexpr VertexStrides StridesOf(int bones, int dirs, int32_t tailWords) {
+    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
+    return {SourcePrefixBytes(bones, dirs) + tailBytes, DestPrefixBytes(dirs) + tailBytes};
 }
 
 // The tail copy: whole 32-bit words; texture coordinates (2 words) are the common case.

@@ -11,6 +11,8 @@
 // each vertex.
 #include "mesh/orvane_deformer.h"
 
+#include "math/orvane_math_internal.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define ORVANE_AVX2 __attribute__((target("avx2,fma")))
@@ -21,17 +23,11 @@ namespace orvane {
 #if defined(__x86_64__) || defined(__i386__)
 namespace {
 
-ORVANE_AVX2 inline __m128 Load3(const uint8_t* p) {
-    // The 64-bit integer forms are the ones declared for unaligned addresses.
-    const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    const __m128 z = _mm_load_ss(reinterpret_cast<const float*>(p + 8));
-    return _mm_movelh_ps(xy, z);
-}
-
-ORVANE_AVX2 inline void Store3(uint8_t* p, __m128 v) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
-    _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
-}
+// The vertex loop (and Load3, Store3), compiled for AVX2 and FMA like the operations it
+// inlines.
+ORVANE_BEGIN_AVX2_FMA
+#include "mesh/orvane_deformer_walk.h"
+ORVANE_END_AVX2_FMA
 
 // Rows 0-1 and rows 2-3 of a matrix.
 struct Halves {
@@ -92,8 +88,8 @@ ORVANE_AVX2 inline void Accumulate(Halves& b, __m256 weights, const uint8_t* bon
 }
 
 template <int Bones, bool Indirect>
-ORVANE_AVX2 inline Halves Blend(const uint8_t* vertex, const int32_t* table,
-                                const float* matrices) {
+ORVANE_AVX2 inline Halves BlendHalves(const uint8_t* vertex, const int32_t* table,
+                                      const float* matrices) {
     if constexpr (Bones == 1) {
         uint32_t bone;
         std::memcpy(&bone, vertex + 12, 4);
@@ -106,62 +102,37 @@ ORVANE_AVX2 inline Halves Blend(const uint8_t* vertex, const int32_t* table,
     }
 }
 
-template <int Bones, int Dirs, bool Indirect>
-ORVANE_AVX2 void Avx2Kernel(int32_t count, const uint8_t* source, uint8_t* dest,
-                            const int32_t* table, const float* matrices, int32_t tailWords) {
-    constexpr int kBoneBytes = Bones == 0 ? 0 : Bones == 1 ? 4 : 2 * Bones;
-    constexpr int kSourcePrefix = SourcePrefixBytes(Bones, Dirs);
-    constexpr int kDestPrefix = DestPrefixBytes(Dirs);
-    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
-    const size_t sourceStride = kSourcePrefix + tailBytes;
-    const size_t destStride = kDestPrefix + tailBytes;
-    const bool hasTail = tailWords > 0;
-    Halves rigid{};
-    if constexpr (Bones == 0) rigid = LoadHalves(MatrixFor<Indirect>(matrices, table, 0));
-    for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
-        Halves m;
-        if constexpr (Bones == 0)
-            m = rigid;
-        else
-            m = Blend<Bones, Indirect>(source, table, matrices);
-        // Every field but the last direction is followed by more of the same vertex, so it is
-        // read and written 16 bytes wide (the fourth lane read is replaced by w, the one written
-        // is overwritten by the next field). With a tail, the last direction is no exception.
-        _mm_storeu_ps(reinterpret_cast<float*>(dest), Apply(m, WithW1(Load4(source))));
-        for (int k = 0; k < Dirs - 1; ++k)
-            _mm_storeu_ps(reinterpret_cast<float*>(dest + 12 + 12 * k),
-                          Apply(m, WithW0(Load4(source + 12 + kBoneBytes + 12 * k))));
-        constexpr int kLastIn = 12 + kBoneBytes + 12 * (Dirs - 1), kLastOut = 12 + 12 * (Dirs - 1);
-        if (hasTail) {
-            _mm_storeu_ps(reinterpret_cast<float*>(dest + kLastOut),
-                          Apply(m, WithW0(Load4(source + kLastIn))));
-            CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
-        } else {
-            Store3(dest + kLastOut, Apply(m, Load3(source + kLastIn)));
-        }
+// The operations of the AVX2 loop. A point is (x, y, z, 1), a direction (x, y, z, 0).
+struct Avx2Ops {
+    using Matrix = Halves;
+    ORVANE_AVX2 static Halves Load(const float* M) { return LoadHalves(M); }
+    template <int Bones, bool Indirect>
+    ORVANE_AVX2 static Halves Blend(const uint8_t* vertex, const int32_t* table,
+                                    const float* matrices) {
+        return BlendHalves<Bones, Indirect>(vertex, table, matrices);
     }
-    _mm256_zeroupper();
-}
+    ORVANE_AVX2 static __m128 Point(const Halves& m, const uint8_t* p) {
+        return Apply(m, WithW1(Load4(p)));
+    }
+    ORVANE_AVX2 static __m128 Direction(const Halves& m, const uint8_t* p) {
+        return Apply(m, WithW0(Load4(p)));
+    }
+    // Load3 leaves the fourth lane 0.
+    ORVANE_AVX2 static __m128 LastDirection(const Halves& m, const uint8_t* p) {
+        return Apply(m, Load3(p));
+    }
+    ORVANE_AVX2 static void Finish() { _mm256_zeroupper(); }
+};
 
-template <int Bones>
-constexpr DeformKernel kAvx2Row[3][2] = {
-    {&Avx2Kernel<Bones, 1, false>, &Avx2Kernel<Bones, 1, true>},
-    {&Avx2Kernel<Bones, 2, false>, &Avx2Kernel<Bones, 2, true>},
-    {&Avx2Kernel<Bones, 3, false>, &Avx2Kernel<Bones, 3, true>}};
+struct Avx2Path {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &DeformVertices<Avx2Ops, Bones, Dirs, Indirect>;
+};
 
 }  // namespace
 
 DeformKernel Avx2DeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kAvx2Row<1>[dirs - 1][indirect];
-        case 1:
-            return kAvx2Row<2>[dirs - 1][indirect];
-        case 2:
-            return kAvx2Row<4>[dirs - 1][indirect];
-        default:
-            return kAvx2Row<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<Avx2Path>(bones, dirs, indirect);
 }
 
 #else

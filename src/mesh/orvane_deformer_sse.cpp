@@ -17,17 +17,7 @@ namespace orvane {
 #if defined(__SSE2__)
 namespace {
 
-inline __m128 Load3(const uint8_t* p) {
-    // The 64-bit integer forms are the ones declared for unaligned addresses.
-    const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-    const __m128 z = _mm_load_ss(reinterpret_cast<const float*>(p + 8));
-    return _mm_movelh_ps(xy, z);
-}
-
-inline void Store3(uint8_t* p, __m128 v) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
-    _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
-}
+#include "mesh/orvane_deformer_walk.h"
 
 struct Rows {
     __m128 r0, r1, r2, r3;
@@ -102,63 +92,35 @@ inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float
     }
 }
 
-template <int Bones, int Dirs, bool Indirect>
-void SseKernel(int32_t count, const uint8_t* source, uint8_t* dest, const int32_t* table,
-               const float* matrices, int32_t tailWords) {
-    constexpr int kBoneBytes = Bones == 0 ? 0 : Bones == 1 ? 4 : 2 * Bones;
-    constexpr int kSourcePrefix = SourcePrefixBytes(Bones, Dirs);
-    constexpr int kDestPrefix = DestPrefixBytes(Dirs);
-    const size_t tailBytes = static_cast<size_t>(tailWords) * 4;
-    const size_t sourceStride = kSourcePrefix + tailBytes;
-    const size_t destStride = kDestPrefix + tailBytes;
-    const bool hasTail = tailWords > 0;
-    Rows rigid{};
-    if constexpr (Bones == 0) rigid = LoadRows(MatrixFor<Indirect>(matrices, table, 0));
-    for (int32_t v = 0; v < count; ++v, source += sourceStride, dest += destStride) {
-        Rows m;
-        if constexpr (Bones == 0)
-            m = rigid;
-        else
-            m = BlendedRows<Bones, Indirect>(source, table, matrices);
-        // Every field but the last direction is followed by more of the same vertex, so it is
-        // read and written 16 bytes wide: the fourth lane read is never used, the one written is
-        // overwritten by the next field. With a tail, the last direction is no exception.
-        _mm_storeu_ps(reinterpret_cast<float*>(dest),
-                      TransformPoint(m, _mm_loadu_ps(reinterpret_cast<const float*>(source))));
-        for (int k = 0; k < Dirs - 1; ++k)
-            _mm_storeu_ps(reinterpret_cast<float*>(dest + 12 + 12 * k),
-                          TransformDirection(m, _mm_loadu_ps(reinterpret_cast<const float*>(
-                                                    source + 12 + kBoneBytes + 12 * k))));
-        constexpr int kLastIn = 12 + kBoneBytes + 12 * (Dirs - 1), kLastOut = 12 + 12 * (Dirs - 1);
-        if (hasTail) {
-            _mm_storeu_ps(reinterpret_cast<float*>(dest + kLastOut),
-                          TransformDirection(
-                              m, _mm_loadu_ps(reinterpret_cast<const float*>(source + kLastIn))));
-            CopyTailWords(dest + kDestPrefix, source + kSourcePrefix, tailWords);
-        } else {
-            Store3(dest + kLastOut, TransformDirection(m, Load3(source + kLastIn)));
-        }
+// The operations of the SSE loop.
+struct SseOps {
+    using Matrix = Rows;
+    static Rows Load(const float* M) { return LoadRows(M); }
+    template <int Bones, bool Indirect>
+    static Rows Blend(const uint8_t* vertex, const int32_t* table, const float* matrices) {
+        return BlendedRows<Bones, Indirect>(vertex, table, matrices);
     }
-}
+    static __m128 Point(const Rows& m, const uint8_t* p) {
+        return TransformPoint(m, _mm_loadu_ps(reinterpret_cast<const float*>(p)));
+    }
+    static __m128 Direction(const Rows& m, const uint8_t* p) {
+        return TransformDirection(m, _mm_loadu_ps(reinterpret_cast<const float*>(p)));
+    }
+    static __m128 LastDirection(const Rows& m, const uint8_t* p) {
+        return TransformDirection(m, Load3(p));
+    }
+    static void Finish() {}
+};
 
-template <int Bones>
-constexpr DeformKernel kSseRow[3][2] = {{&SseKernel<Bones, 1, false>, &SseKernel<Bones, 1, true>},
-                                        {&SseKernel<Bones, 2, false>, &SseKernel<Bones, 2, true>},
-                                        {&SseKernel<Bones, 3, false>, &SseKernel<Bones, 3, true>}};
+struct SsePath {
+    template <int Bones, int Dirs, bool Indirect>
+    static constexpr DeformKernel kKernel = &DeformVertices<SseOps, Bones, Dirs, Indirect>;
+};
 
 }  // namespace
 
 DeformKernel SseDeformKernel(int bones, int dirs, bool indirect) {
-    switch (BoneSlot(bones)) {
-        case 0:
-            return kSseRow<1>[dirs - 1][indirect];
-        case 1:
-            return kSseRow<2>[dirs - 1][indirect];
-        case 2:
-            return kSseRow<4>[dirs - 1][indirect];
-        default:
-            return kSseRow<0>[dirs - 1][indirect];
-    }
+    return SelectDeformKernel<SsePath>(bones, dirs, indirect);
 }
 
 #else

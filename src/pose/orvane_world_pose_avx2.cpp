@@ -14,12 +14,7 @@
 #define ORVANE_WORLD_POSE_HAS_AVX2 1
 #include <immintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+ORVANE_BEGIN_AVX2_FMA
 
 namespace orvane {
 namespace {
@@ -32,13 +27,6 @@ struct Matrix {
     __m256 r01, r23;
 };
 
-inline Matrix Load(const float* m) {
-    return {_mm256_loadu_ps(m), _mm256_loadu_ps(m + 8)};
-}
-inline void Store(float* m, const Matrix& a) {
-    _mm256_storeu_ps(m, a.r01);
-    _mm256_storeu_ps(m + 8, a.r23);
-}
 inline __m128 KeepXYZ(__m128 v) {
     return _mm_blend_ps(v, _mm_setzero_ps(), 8);
 }
@@ -91,10 +79,6 @@ inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, __m128 t, const float* pa
     return Product(_mm256_set_m128(m1, m0), _mm256_set_m128(t, m2), FactorOf(parent));
 }
 
-inline void StoreComposite(const float* iw, const Matrix& w, float* composite) {
-    Store(composite, Product(_mm256_loadu_ps(iw), _mm256_loadu_ps(iw + 8), FactorOf(w)));
-}
-
 // The columns of R(q) (rows of the local matrix), fourth lanes zero.
 inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
     const __m128 q2 = _mm_add_ps(q, q);
@@ -116,7 +100,17 @@ inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
     *c2 = KeepXYZ(_mm_fmadd_ps(x2, n4, _mm_fmadd_ps(y2, n5, _mm_setr_ps(0, 0, 1, 0))));
 }
 
-struct Avx2Kernel {
+// The matrix operations of this path; MatrixKernel builds the per-bone entry points on them.
+struct Avx2Matrices {
+    static Matrix Load(const float* m) { return {_mm256_loadu_ps(m), _mm256_loadu_ps(m + 8)}; }
+    static void Store(float* m, const Matrix& a) {
+        _mm256_storeu_ps(m, a.r01);
+        _mm256_storeu_ps(m + 8, a.r23);
+    }
+    static void StoreComposite(const float* iw, const Matrix& w, float* composite) {
+        Store(composite, Product(_mm256_loadu_ps(iw), _mm256_loadu_ps(iw + 8), FactorOf(w)));
+    }
+
     static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
                                             const float* parent) {
         __m128 c0, c1, c2;
@@ -150,47 +144,9 @@ struct Avx2Kernel {
         r3 = _mm_blend_ps(r3, _mm_set1_ps(1.0f), 8);
         return {_mm256_set_m128(p1, p0), _mm256_set_m128(r3, p2)};
     }
-
-    static void Composite(const float* inverseWorld, const float* world, float* composite) {
-        StoreComposite(inverseWorld, Load(world), composite);
-    }
-    static void WorldIdentity(const float* parent, float* world) { Store(world, Load(parent)); }
-    static void WorldPosition(const float* position, const float* parent, float* world) {
-        Store(world, WorldPositionM(position, parent));
-    }
-    static void WorldPositionOrientation(const float* position, const float* orientation,
-                                         const float* parent, float* world) {
-        Store(world, WorldPositionOrientationM(position, orientation, parent));
-    }
-    static void WorldFull(const orvane_transform& t, const float* parent, float* world) {
-        Store(world, WorldFullM(t, parent));
-    }
-    static void Identity(const float* parent, const float* inverseWorld, float* composite,
-                         float* world) {
-        Matrix w = Load(parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void Position(const float* position, const float* parent, const float* inverseWorld,
-                         float* composite, float* world) {
-        Matrix w = WorldPositionM(position, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void PositionOrientation(const float* position, const float* orientation,
-                                    const float* parent, const float* inverseWorld,
-                                    float* composite, float* world) {
-        Matrix w = WorldPositionOrientationM(position, orientation, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void Full(const orvane_transform& t, const float* parent, const float* inverseWorld,
-                     float* composite, float* world) {
-        Matrix w = WorldFullM(t, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
 };
+
+using Avx2Kernel = MatrixKernel<Avx2Matrices>;
 
 // Constant-initialised: no code of this module runs before the path is chosen.
 constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2, "avx2");
@@ -198,11 +154,7 @@ constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2
 }  // namespace
 }  // namespace orvane
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+ORVANE_END_AVX2_FMA
 
 namespace orvane {
 const WorldPoseRoutines* Avx2WorldPoseRoutines() {

@@ -23,16 +23,6 @@ inline __m128 Load3(const float* p) {
     return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
 }
 
-inline Matrix Load(const float* m) {
-    return {_mm_loadu_ps(m), _mm_loadu_ps(m + 4), _mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)};
-}
-inline void Store(float* m, const Matrix& a) {
-    _mm_storeu_ps(m, a.r0);
-    _mm_storeu_ps(m + 4, a.r1);
-    _mm_storeu_ps(m + 8, a.r2);
-    _mm_storeu_ps(m + 12, a.r3);
-}
-
 inline __m128 Row(__m128 a, const Matrix& b) {
     return _mm_add_ps(_mm_add_ps(_mm_mul_ps(Splat<0>(a), b.r0), _mm_mul_ps(Splat<1>(a), b.r1)),
                       _mm_mul_ps(Splat<2>(a), b.r2));
@@ -46,11 +36,6 @@ inline __m128 TranslationRow(__m128 t, const Matrix& b) {
 inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, __m128 t, const Matrix& parent) {
     return {sse::KeepXYZ(Row(m0, parent)), sse::KeepXYZ(Row(m1, parent)),
             sse::KeepXYZ(Row(m2, parent)), TranslationRow(t, parent)};
-}
-
-inline void StoreComposite(const float* inverseWorld, const Matrix& world, float* composite) {
-    Matrix iw = Load(inverseWorld);
-    Store(composite, Product(iw.r0, iw.r1, iw.r2, iw.r3, world));
 }
 
 inline sse::Rows FullRows(const orvane_transform& t) {
@@ -70,7 +55,22 @@ inline sse::Rows FullRows(const orvane_transform& t) {
     return m;
 }
 
-struct SseKernel {
+// The matrix operations of this path; MatrixKernel builds the per-bone entry points on them.
+struct SseMatrices {
+    static Matrix Load(const float* m) {
+        return {_mm_loadu_ps(m), _mm_loadu_ps(m + 4), _mm_loadu_ps(m + 8), _mm_loadu_ps(m + 12)};
+    }
+    static void Store(float* m, const Matrix& a) {
+        _mm_storeu_ps(m, a.r0);
+        _mm_storeu_ps(m + 4, a.r1);
+        _mm_storeu_ps(m + 8, a.r2);
+        _mm_storeu_ps(m + 12, a.r3);
+    }
+    static void StoreComposite(const float* inverseWorld, const Matrix& world, float* composite) {
+        Matrix iw = Load(inverseWorld);
+        Store(composite, Product(iw.r0, iw.r1, iw.r2, iw.r3, world));
+    }
+
     static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
                                             const float* parent) {
         sse::Rows c = sse::RotationColumns(_mm_loadu_ps(orientation));
@@ -85,47 +85,9 @@ struct SseKernel {
         p.r3 = TranslationRow(Load3(position), p);
         return p;
     }
-
-    static void Composite(const float* inverseWorld, const float* world, float* composite) {
-        StoreComposite(inverseWorld, Load(world), composite);
-    }
-    static void WorldIdentity(const float* parent, float* world) { Store(world, Load(parent)); }
-    static void WorldPosition(const float* position, const float* parent, float* world) {
-        Store(world, WorldPositionM(position, parent));
-    }
-    static void WorldPositionOrientation(const float* position, const float* orientation,
-                                         const float* parent, float* world) {
-        Store(world, WorldPositionOrientationM(position, orientation, parent));
-    }
-    static void WorldFull(const orvane_transform& t, const float* parent, float* world) {
-        Store(world, WorldFullM(t, parent));
-    }
-    static void Identity(const float* parent, const float* inverseWorld, float* composite,
-                         float* world) {
-        Matrix w = Load(parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void Position(const float* position, const float* parent, const float* inverseWorld,
-                         float* composite, float* world) {
-        Matrix w = WorldPositionM(position, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void PositionOrientation(const float* position, const float* orientation,
-                                    const float* parent, const float* inverseWorld,
-                                    float* composite, float* world) {
-        Matrix w = WorldPositionOrientationM(position, orientation, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
-    static void Full(const orvane_transform& t, const float* parent, const float* inverseWorld,
-                     float* composite, float* world) {
-        Matrix w = WorldFullM(t, parent);
-        Store(world, w);
-        StoreComposite(inverseWorld, w, composite);
-    }
 };
+
+using SseKernel = MatrixKernel<SseMatrices>;
 
 // Constant-initialised: no code of this module runs before the path is chosen.
 constexpr WorldPoseRoutines kSse = MakeRoutines<SseKernel>(WorldPosePath::SSE, "sse");

@@ -1,7 +1,7 @@
 // The walk over a skeleton shared by every world-pose path, written once over a kernel type
 // that supplies the per-bone products. Each path's module includes this after its own
 // target options so that the walk is compiled for the same processor features as its kernel.
-// A kernel K provides, all static and inline:
+// A kernel K (MatrixKernel below, or a path's own) provides, all static and inline:
 //   Identity(parent, inverseWorld, composite, world)
 //   Position(position, parent, inverseWorld, composite, world)
 //   PositionOrientation(position, orientation, parent, inverseWorld, composite, world)
@@ -10,6 +10,55 @@
 //     the composite
 //   Composite(inverseWorld, world, composite)
 // Deliberately no include guard: each path's module includes it once, in its own namespace.
+
+// The per-bone entry points of a kernel, written once over a path's matrix operations M, which
+// supplies, all static: Load(m), Store(m, matrix), StoreComposite(inverseWorld, world,
+// composite) and the world matrices WorldPositionM, WorldPositionOrientationM and WorldFullM.
+template <class M>
+struct MatrixKernel {
+    static void Composite(const float* inverseWorld, const float* world, float* composite) {
+        M::StoreComposite(inverseWorld, M::Load(world), composite);
+    }
+    static void WorldIdentity(const float* parent, float* world) {
+        M::Store(world, M::Load(parent));
+    }
+    static void WorldPosition(const float* position, const float* parent, float* world) {
+        M::Store(world, M::WorldPositionM(position, parent));
+    }
+    static void WorldPositionOrientation(const float* position, const float* orientation,
+                                         const float* parent, float* world) {
+        M::Store(world, M::WorldPositionOrientationM(position, orientation, parent));
+    }
+    static void WorldFull(const orvane_transform& t, const float* parent, float* world) {
+        M::Store(world, M::WorldFullM(t, parent));
+    }
+    static void Identity(const float* parent, const float* inverseWorld, float* composite,
+                         float* world) {
+        StoreBoth(M::Load(parent), inverseWorld, composite, world);
+    }
+    static void Position(const float* position, const float* parent, const float* inverseWorld,
+                         float* composite, float* world) {
+        StoreBoth(M::WorldPositionM(position, parent), inverseWorld, composite, world);
+    }
+    static void PositionOrientation(const float* position, const float* orientation,
+                                    const float* parent, const float* inverseWorld,
+                                    float* composite, float* world) {
+        StoreBoth(M::WorldPositionOrientationM(position, orientation, parent), inverseWorld,
+                  composite, world);
+    }
+    static void Full(const orvane_transform& t, const float* parent, const float* inverseWorld,
+                     float* composite, float* world) {
+        StoreBoth(M::WorldFullM(t, parent), inverseWorld, composite, world);
+    }
+
+private:
+    template <class Matrix>
+    static void StoreBoth(const Matrix& w, const float* inverseWorld, float* composite,
+                          float* world) {
+        M::Store(world, w);
+        M::StoreComposite(inverseWorld, w, composite);
+    }
+};
 
 template <class K>
 inline void KernelBuildBone(const orvane_transform& t, const float* parent,

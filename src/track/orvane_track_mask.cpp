@@ -33,6 +33,22 @@ int32_t ParentOf(const orvane_skeleton* skeleton, int32_t i) {
     return parent >= 0 && parent < i ? parent : -1;
 }
 
+// The end of the bones a chain may cover (those of both the skeleton and the mask), or -1 when
+// the skeleton is unusable or the chain's first bone (argument `what`) lies outside them
+// (logged).
+int32_t ChainLimit(const orvane_track_mask* mask, const orvane_skeleton* skeleton, int32_t first,
+                   const char* what) {
+    if (!UsableSkeleton(skeleton)) return -1;
+    const int32_t limit =
+        skeleton->BoneCount < mask->BoneCount ? skeleton->BoneCount : mask->BoneCount;
+    if (first < 0 || first >= limit) {
+        ORVANE_LOG_ERROR(OrvaneTrackMaskOrigin, "%s %d is out of range [0, %d)", what, int(first),
+                         int(limit));
+        return -1;
+    }
+    return limit;
+}
+
 }  // namespace
 
 extern "C" {
@@ -131,14 +147,8 @@ ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
                                                        orvane_real32 Weight) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Mask, );
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Skeleton, );
-    if (!UsableSkeleton(Skeleton)) return;
-    const int32_t limit =
-        Skeleton->BoneCount < Mask->BoneCount ? Skeleton->BoneCount : Mask->BoneCount;
-    if (ChainLeafBoneIndex < 0 || ChainLeafBoneIndex >= limit) {
-        ORVANE_LOG_ERROR(OrvaneTrackMaskOrigin, "ChainLeafBoneIndex %d is out of range [0, %d)",
-                         int(ChainLeafBoneIndex), int(limit));
-        return;
-    }
+    const int32_t limit = ChainLimit(Mask, Skeleton, ChainLeafBoneIndex, "ChainLeafBoneIndex");
+    if (limit < 0) return;
     for (int32_t bone = ChainLeafBoneIndex; bone >= 0; bone = ParentOf(Skeleton, bone))
         Mask->BoneWeights[bone] = Weight;
 }
@@ -149,14 +159,8 @@ ORVANE_API void OrvaneSetSkeletonTrackMaskChainDownwards(orvane_track_mask* Mask
                                                          orvane_real32 Weight) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Mask, );
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Skeleton, );
-    if (!UsableSkeleton(Skeleton)) return;
-    const int32_t limit =
-        Skeleton->BoneCount < Mask->BoneCount ? Skeleton->BoneCount : Mask->BoneCount;
-    if (ChainRootBoneIndex < 0 || ChainRootBoneIndex >= limit) {
-        ORVANE_LOG_ERROR(OrvaneTrackMaskOrigin, "ChainRootBoneIndex %d is out of range [0, %d)",
-                         int(ChainRootBoneIndex), int(limit));
-        return;
-    }
+    const int32_t limit = ChainLimit(Mask, Skeleton, ChainRootBoneIndex, "ChainRootBoneIndex");
+    if (limit < 0) return;
     // Membership is decided from the skeleton alone (a walk up from each later bone), never
     // from a marker value in the weights, which the caller may have stored there itself.
     // Parents precede children, so every walk ends within the root's index.

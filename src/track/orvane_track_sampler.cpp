@@ -13,7 +13,10 @@
 #include <type_traits>
 
 #include "curve/orvane_bspline.h"
+#include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
+#include "curve/orvane_knot_search.h"
+#include "curve/orvane_quaternion_words.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
 #include "math/orvane_math_internal.h"
@@ -202,20 +205,6 @@ void WarnUnreadable() {
 // ------------------------------------------------------------------------------------------
 // Knot search.
 
-// First index whose knot is strictly greater than key, else count - 1.
-template <typename K, typename V>
-inline int32_t UpperBound(const K* knots, int32_t count, V key) {
-    int32_t low = 0, high = count;
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (knots[middle] > key)
-            high = middle;
-        else
-            low = middle + 1;
-    }
-    return low < count ? low : count - 1;
-}
-
 // The same index, trying the hinted knot and the one after it first: at playback rates the
 // time moves by less than a knot interval per frame.
 template <typename K, typename V>
@@ -230,25 +219,15 @@ inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) 
         else if (knots[h + 1] > key)
             k = h + 1;
         else
-            k = (h + 2) + UpperBound(knots + h + 2, count - h - 2, key);
+            k = (h + 2) + UpperBoundKnot(knots + h + 2, count - h - 2, key);
         if (k >= count) k = count - 1;
     } else if (h == 0 && knots[0] > key) {
         k = 0;
     } else {
-        k = UpperBound(knots, count, key);
+        k = UpperBoundKnot(knots, count, key);
     }
     if (hint) *hint = k;
     return k;
-}
-
-// The integer key of a time for quantised knots, saturating as the curve search does.
-template <typename Q>
-inline int32_t QuantisedKey(float scale, float t) {
-    constexpr int32_t kMax = sizeof(Q) == 2 ? 65535 : 255;
-    const float x = scale * t;
-    if (std::isnan(x) || x >= float(kMax)) return kMax;
-    if (x < 0.0f) return -1;
-    return int32_t(x);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -282,49 +261,7 @@ template <int D>
 template <int Degree, int D, bool Normalize>
 [[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
     float v[D];
-    if constexpr (Degree == 0) {
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            v[c] = p[c];
-    } else if constexpr (Degree == 1) {
-        const float u = (t - k[-1]) / (k[0] - k[-1]);
-        const float* p1 = p - D;
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            v[c] = (1.0f - u) * p1[c] + u * p[c];
-    } else if constexpr (Degree == 2) {
-        const float a1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float a2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float b = (t - k[-1]) / (k[0] - k[-1]);
-        const float w2 = (1.0f - a1) * (1.0f - b);
-        const float w1 = a1 * (1.0f - b) + b * (1.0f - a2);
-        const float w0 = b * a2;
-        const float* p2 = p - 2 * D;
-        const float* p1 = p - D;
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            v[c] = w2 * p2[c] + w1 * p1[c] + w0 * p[c];
-    } else {
-        const float a1 = (t - k[-3]) / (k[0] - k[-3]);
-        const float a2 = (t - k[-2]) / (k[1] - k[-2]);
-        const float a3 = (t - k[-1]) / (k[2] - k[-1]);
-        const float b1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float b2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float c1 = (t - k[-1]) / (k[0] - k[-1]);
-        const float h = (1.0f - c1) * (1.0f - b1);
-        const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
-        const float l = c1 * b2;
-        const float w3 = h * (1.0f - a1);
-        const float w2 = h * a1 + e * (1.0f - a2);
-        const float w1 = e * a2 + l * (1.0f - a3);
-        const float w0 = l * a3;
-        const float* p3 = p - 3 * D;
-        const float* p2 = p - 2 * D;
-        const float* p1 = p - D;
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            v[c] = w3 * p3[c] + w2 * p2[c] + w1 * p1[c] + w0 * p[c];
-    }
+    BSplineValue<Degree, D>(k, p, t, v);
     if constexpr (Normalize) {
         // Exactly to unit length: keys far apart blend to a quaternion well inside the unit
         // sphere (0.82 long half way between keys 140 degrees apart), which one Newton step
@@ -403,45 +340,17 @@ template <typename R>
     }
 }
 
-// The quaternion scale/offset table of the D4n formats (a fixed part of the file format).
-struct ScaleOffset {
-    float scale, offset;
-};
-constexpr ScaleOffset kQuaternionTable[16] = {
-    {1.4142135f, -0.70710677f},   {0.70710677f, -0.35355338f}, {0.35355338f, -0.53033006f},
-    {0.35355338f, -0.17677669f},  {0.35355338f, 0.17677669f},  {0.17677669f, -0.17677669f},
-    {0.17677669f, -0.088388346f}, {0.17677669f, 0.0f},         {-1.4142135f, 0.70710677f},
-    {-0.70710677f, 0.35355338f},  {-0.35355338f, 0.53033006f}, {-0.35355338f, 0.17677669f},
-    {-0.35355338f, -0.17677669f}, {-0.17677669f, 0.17677669f}, {-0.17677669f, 0.088388346f},
-    {-0.17677669f, -0.0f}};
-
 template <typename R>
 [[gnu::always_inline]] inline void DecodeD4n(const R* r, int32_t n, int32_t first, int32_t count,
                                              float* knots, float* controls) {
     using Q = std::remove_pointer_t<decltype(r->KnotsControls)>;
-    constexpr uint32_t flag = sizeof(Q) == 2 ? 0x8000u : 0x80u;
-    const float unit = 1.0f / float(sizeof(Q) == 2 ? 32767 : 127);
     const float inverse = 1.0f / r->OneOverKnotScale;
     float scales[4], offsets[4];
-    for (int32_t c = 0; c < 4; ++c) {
-        const ScaleOffset& e = kQuaternionTable[(r->ScaleOffsetTableEntries >> 4 * c) & 15];
-        scales[c] = e.scale * unit;
-        offsets[c] = e.offset;
-    }
+    QuaternionScalesOffsets<Q>(r->ScaleOffsetTableEntries, scales, offsets);
     for (int32_t i = 0; i < count; ++i) {
         knots[i] = inverse * float(r->KnotsControls[first + i]);
-        const Q* w = r->KnotsControls + n + 3 * (first + i);
-        const int32_t dropped = 2 * ((w[1] & flag) != 0) + ((w[2] & flag) != 0);
-        float* out = controls + 4 * i;
-        float sum = 0.0f;
-        for (int32_t k = 0; k < 3; ++k) {
-            const int32_t c = (dropped + 1 + k) & 3;
-            out[c] = float(w[k] & (flag - 1)) * scales[c] + offsets[c];
-            sum += out[c] * out[c];
-        }
-        const float rest = 1.0f - sum;
-        const float value = rest > 0.0f ? std::sqrt(rest) : 0.0f;
-        out[dropped] = (w[0] & flag) ? -value : value;
+        DecodeQuaternionWords(r->KnotsControls + n + 3 * (first + i), scales, offsets,
+                              controls + 4 * i);
     }
 }
 

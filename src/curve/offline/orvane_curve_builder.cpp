@@ -10,15 +10,15 @@ namespace orvane {
 
 bool InitializeCurveBuilder(orvane_curve_builder* builder, orvane_data_type_definition* type,
                             int32_t degree, int32_t dimension, int32_t knotCount) {
-    builder->Owned = false;
-    builder->Type = type;
-    builder->FormatIndex = FindFormatIndex(type);
-    builder->Degree = degree;
-    builder->Dimension = dimension;
-    builder->KnotCount = knotCount;
-    builder->Knots = nullptr;
-    builder->Controls = nullptr;
-    builder->Source = nullptr;
+    *builder = {.Owned = false,
+                .Type = type,
+                .FormatIndex = FindFormatIndex(type),
+                .Degree = degree,
+                .Dimension = dimension,
+                .KnotCount = knotCount,
+                .Knots = nullptr,
+                .Controls = nullptr,
+                .Source = nullptr};
     // A type that is none of the formats can never end in a curve: refused here, where the
     // caller can still tell which call was wrong.
     if (builder->FormatIndex < 0) {
@@ -50,6 +50,16 @@ int32_t LayoutSize(const orvane_curve_builder* builder, bool withCurve) {
     kCurveFormats[builder->FormatIndex].layout(builder, &data);
     const size_t size = ORVANE_AGGREGATE_SIZE();
     return size > size_t(INT32_MAX) ? 0 : int32_t(size);
+}
+
+// The size a builder asks for, or 0 (logged) when its type is none of the formats.
+int32_t ResultingSize(const orvane_curve_builder* builder, bool withCurve) {
+    if (builder->FormatIndex < 0) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                         "Invalid format specified for a orvane_curve2 - returning size of 0");
+        return 0;
+    }
+    return LayoutSize(builder, withCurve);
 }
 
 void FreeOwned(orvane_curve_builder* builder) {
@@ -175,22 +185,12 @@ ORVANE_API void OrvanePushCurveControlArray(orvane_curve_builder* Builder,
 
 ORVANE_API orvane_int32 OrvaneGetResultingCurveSize(const orvane_curve_builder* Builder) {
     ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Builder, 0);
-    if (Builder->FormatIndex < 0) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
-                         "Invalid format specified for a orvane_curve2 - returning size of 0");
-        return 0;
-    }
-    return LayoutSize(Builder, true);
+    return ResultingSize(Builder, true);
 }
 
 ORVANE_API orvane_int32 OrvaneGetResultingCurveDataSize(const orvane_curve_builder* Builder) {
     ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Builder, 0);
-    if (Builder->FormatIndex < 0) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
-                         "Invalid format specified for a orvane_curve2 - returning size of 0");
-        return 0;
-    }
-    return LayoutSize(Builder, false);
+    return ResultingSize(Builder, false);
 }
 
 ORVANE_API orvane_curve2* OrvaneEndCurveInPlace(orvane_curve_builder* Builder, void* Memory) {

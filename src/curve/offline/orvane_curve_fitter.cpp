@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "curve/orvane_bspline.h"
+#include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
 #include "core/orvane_private.h"
 #include "core/orvane_log.h"
@@ -38,46 +39,6 @@ namespace orvane {
 namespace {
 
 constexpr float kPivotFloor = 0.00001f;
-
-// The window weights: k points at the knot that ends the interval, P[-d .. 0] the controls.
-void Weights(int32_t degree, const float* k, float t, float* w) {
-    switch (degree) {
-        case 0:
-            w[0] = 1.0f;
-            break;
-        case 1: {
-            const float u = (t - k[-1]) / (k[0] - k[-1]);
-            w[0] = 1.0f - u;
-            w[1] = u;
-            break;
-        }
-        case 2: {
-            const float a1 = (t - k[-2]) / (k[0] - k[-2]);
-            const float a2 = (t - k[-1]) / (k[1] - k[-1]);
-            const float b = (t - k[-1]) / (k[0] - k[-1]);
-            w[0] = (1.0f - a1) * (1.0f - b);
-            w[1] = a1 * (1.0f - b) + b * (1.0f - a2);
-            w[2] = b * a2;
-            break;
-        }
-        default: {
-            const float a1 = (t - k[-3]) / (k[0] - k[-3]);
-            const float a2 = (t - k[-2]) / (k[1] - k[-2]);
-            const float a3 = (t - k[-1]) / (k[2] - k[-1]);
-            const float b1 = (t - k[-2]) / (k[0] - k[-2]);
-            const float b2 = (t - k[-1]) / (k[1] - k[-1]);
-            const float c1 = (t - k[-1]) / (k[0] - k[-1]);
-            const float h = (1.0f - c1) * (1.0f - b1);
-            const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
-            const float l = c1 * b2;
-            w[0] = h * (1.0f - a1);
-            w[1] = h * a1 + e * (1.0f - a2);
-            w[2] = e * a2 + l * (1.0f - a3);
-            w[3] = l * a3;
-            break;
-        }
-    }
-}
 
 // Clamps the knot vector past both ends as the evaluation's windows do, so the fit solves
 // for the curve that will be evaluated.
@@ -266,7 +227,7 @@ inline void NormalizeLikeSamplers(int32_t dimension, float* v) {
 void EvaluateDecoded(int32_t degree, int32_t dimension, bool normalize, const float* knots,
                      int32_t n, const float* controls, int32_t i, float t, float* result) {
     float w[4];
-    Weights(degree, knots + i, t, w);
+    BSplineWeights(degree, knots + i, t, w);
     for (int32_t c = 0; c < dimension; ++c)
         result[c] = 0.0f;
     for (int32_t j = 0; j <= degree; ++j) {
@@ -424,6 +385,22 @@ int32_t Decode(const orvane_bspline_solver* solver, int32_t n, float* knots, flo
     return stored;
 }
 
+// The controls of the least-squares fit to the samples (sample i at time i) over the n knots,
+// which must leave room for the extension past both ends.
+void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n,
+                          int32_t sampleCount, const float* samples, int32_t dimension,
+                          int32_t degree, float* controls) {
+    ExtendKnots(knots, n, degree);
+    AssignIntervals(knots, n, sampleCount, solver->SampleIntervals);
+    const int32_t width = degree + 1;
+    for (int32_t i = 0; i < sampleCount; ++i)
+        BSplineWeights(degree, knots + solver->SampleIntervals[i], float(i),
+                       solver->Basis + size_t(i) * size_t(width));
+    BuildNormalEquations(solver, n, sampleCount, samples, dimension, degree, controls);
+    CholeskyFactor(solver, n, degree);
+    CholeskySolve(solver, n, degree, dimension, controls);
+}
+
 bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
     if (dimension == 0) return true;
     if (dimension < 0 || dimension > kMaxBSplineDimension) return false;
@@ -442,15 +419,7 @@ bool SolveControlsForKnots(orvane_bspline_solver* solver, int32_t sampleCount, c
         return false;
     float* k = solver->Knots[0];
     Copy32(size_t(knotCount), knots, k);
-    ExtendKnots(k, knotCount, degree);
-    AssignIntervals(k, knotCount, sampleCount, solver->SampleIntervals);
-    const int32_t width = degree + 1;
-    for (int32_t i = 0; i < sampleCount; ++i)
-        Weights(degree, k + solver->SampleIntervals[i], float(i),
-                solver->Basis + size_t(i) * size_t(width));
-    BuildNormalEquations(solver, knotCount, sampleCount, samples, dimension, degree, controls);
-    CholeskyFactor(solver, knotCount, degree);
-    CholeskySolve(solver, knotCount, degree, dimension, controls);
+    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls);
     return true;
 }
 
@@ -599,21 +568,14 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
     }
     if (CurveDataType == nullptr) CurveDataType = OrvaneCurveDataDaK32fC32fType;
 
-    const int32_t width = Degree + 1;
     int32_t current = 0;
     float* knots = Solver->Knots[current];
     int32_t n = InitialKnots(knots, SampleCount, Samples, SolverFlags, C0Threshold, C1Threshold,
                              Dimension, Degree);
     int32_t encodedKnots = n;
     for (;;) {
-        ExtendKnots(knots, n, Degree);
-        AssignIntervals(knots, n, SampleCount, Solver->SampleIntervals);
-        for (int32_t i = 0; i < SampleCount; ++i)
-            Weights(Degree, knots + Solver->SampleIntervals[i], float(i),
-                    Solver->Basis + size_t(i) * size_t(width));
-        BuildNormalEquations(Solver, n, SampleCount, Samples, Dimension, Degree, ControlsOut);
-        CholeskyFactor(Solver, n, Degree);
-        CholeskySolve(Solver, n, Degree, Dimension, ControlsOut);
+        LeastSquaresControls(Solver, knots, n, SampleCount, Samples, Dimension, Degree,
+                             ControlsOut);
         if (SolverFlags & OrvaneFitPinEnds) {
             Copy32(size_t(Dimension), Samples, ControlsOut);
             Copy32(size_t(Dimension), Samples + size_t(SampleCount - 1) * size_t(Dimension),

@@ -58,17 +58,22 @@ orvane_texture_builder* NewBuilder(int32_t width, int32_t height, int32_t encodi
     auto* builder = static_cast<orvane_texture_builder*>(
         ORVANE_ALLOCATE(alignof(orvane_texture_builder), sizeof(orvane_texture_builder)));
     if (builder == nullptr) return nullptr;
-    *builder = {};
-    builder->textureType = OrvaneColorMapTextureType;
-    builder->encoding = encoding;
-    builder->width = width;
-    builder->height = height;
-    builder->layout = layout;
-    builder->subFormat = subFormat;
-    builder->strideAlignment = 1;
-    builder->quibRatio = 1;
-    builder->upsamplingFilter = OrvaneCubicPixelFilter;
-    builder->downsamplingFilter = OrvaneCubicPixelFilter;
+    *builder = {.textureType = OrvaneColorMapTextureType,
+                .encoding = encoding,
+                .imageCount = 0,
+                .mipRecordCount = 0,
+                .pixelByteCount = 0,
+                .head = nullptr,
+                .tail = nullptr,
+                .width = width,
+                .height = height,
+                .layout = layout,
+                .subFormat = subFormat,
+                .strideAlignment = 1,
+                .quibRatio = 1,
+                .quibFlags = 0,
+                .upsamplingFilter = OrvaneCubicPixelFilter,
+                .downsamplingFilter = OrvaneCubicPixelFilter};
     return builder;
 }
 

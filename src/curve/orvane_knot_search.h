@@ -1,0 +1,42 @@
+// The knot search shared by the curve codecs, the exported B-spline routines and the track
+// sampler, so that all of them find the same knot for a time.
+#ifndef ORVANE_KNOT_SEARCH_H
+#define ORVANE_KNOT_SEARCH_H
+
+#include <cmath>
+#include <cstdint>
+
+namespace orvane {
+
+// The first index whose knot is strictly greater than key, else count - 1 (bisection; NaN
+// compares false everywhere and ends on the last knot, like any time past the end). It
+// terminates and stays in range for any count above 0, sorted knots or not.
+template <typename K, typename V>
+inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
+    int32_t low = 0, high = count;
+    while (low < high) {
+        const int32_t middle = low + (high - low) / 2;
+        if (knots[middle] > key)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low < count ? low : count - 1;
+}
+
+// The integer search key of time t for knots stored as Q (uint16_t or uint8_t) scaled by
+// scale. Out-of-range times saturate instead of wrapping to the width of the stored knots, so
+// a late time still finds the last knot; NaN searches as a time past the end, like the float
+// search.
+template <typename Q>
+inline int32_t QuantisedKey(float scale, float t) {
+    constexpr int32_t kMax = sizeof(Q) == 2 ? 65535 : 255;
+    const float x = scale * t;
+    if (std::isnan(x) || x >= float(kMax)) return kMax;
+    if (x < 0.0f) return -1;
+    return int32_t(x);
+}
+
+}  // namespace orvane
+
+#endif  // ORVANE_KNOT_SEARCH_H
