@@ -35,7 +35,10 @@ struct SampledMotion {
 // channels (assimp reads these on joints with all six channels) and orientations from its
 // rotation channels (Euler angles in degrees, applied in the listed order), scales 1. Lengths
 // are multiplied by unitToCm. On failure returns false with the reason in *error, as every
-// call does in a build without assimp (CanLoadBvh() false).
+// call does in a build without assimp (CanLoadBvh() false). For the project's own captures
+// only: assimp 5.2.5's BVH reader is not safe on malformed files (a joint's CHANNELS after one
+// of its child joints is written through a dangling reference, and a hierarchy it refuses
+// leaks the nodes it had built).
 bool CanLoadBvh();
 bool LoadBvh(const std::string& path, float unitToCm, SampledMotion* motion, std::string* error);
 
