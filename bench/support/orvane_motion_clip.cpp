@@ -2,156 +2,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "orvane_pab_workload.h"
 
 namespace orvane_workload {
 
-namespace {
-
-void QuaternionMultiply(float r[4], const float a[4], const float b[4]) {
-    const float x = a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1];
-    const float y = a[3] * b[1] - a[0] * b[2] + a[1] * b[3] + a[2] * b[0];
-    const float z = a[3] * b[2] + a[0] * b[1] - a[1] * b[0] + a[2] * b[3];
-    const float w = a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2];
-    r[0] = x;
-    r[1] = y;
-    r[2] = z;
-    r[3] = w;
+#if !ORVANE_MOTION_CLIP_READS_BVH
+// Without assimp (a cross build for another host) there is no BVH reader.
+bool CanLoadBvh() {
+    return false;
 }
 
-struct BvhJoint {
-    int32_t parent = -1;
-    float offset[3] = {0, 0, 0};
-    int32_t firstChannel = 0;
-    std::vector<int> channels;  // 0..2 position x y z, 3..5 rotation x y z
-};
-
-int ChannelCode(const std::string& name) {
-    static const char* const names[6] = {"Xposition", "Yposition", "Zposition",
-                                         "Xrotation", "Yrotation", "Zrotation"};
-    for (int i = 0; i < 6; ++i)
-        if (name == names[i]) return i;
-    return -1;
+bool LoadBvh(const std::string& path, float, SampledMotion*, std::string* error) {
+    if (error) *error = path + ": this build reads no BVH (assimp was not found)";
+    return false;
 }
-
-}  // namespace
-
-bool LoadBvh(const std::string& path, float unitToCm, SampledMotion* motion, std::string* error) {
-    auto fail = [error](const std::string& why) {
-        if (error) *error = why;
-        return false;
-    };
-    std::ifstream in(path);
-    if (!in) return fail("cannot open " + path);
-    std::string word;
-    in >> word;
-    if (word != "HIERARCHY") return fail(path + ": no HIERARCHY");
-    SampledMotion m;
-    std::vector<BvhJoint> joints;
-    std::vector<int32_t> stack;  // open blocks: joint index, or -1 for an end site
-    int32_t channelCount = 0;
-    bool pendingEndSite = false;
-    int32_t pendingParent = -1;
-    while (in >> word && word != "MOTION") {
-        if (word == "ROOT" || word == "JOINT") {
-            std::string name;
-            in >> name;
-            BvhJoint joint;
-            joint.parent = pendingParent;
-            for (auto it = stack.rbegin(); it != stack.rend(); ++it)
-                if (*it >= 0) {
-                    joint.parent = *it;
-                    break;
-                }
-            if (word == "ROOT" && !stack.empty()) return fail(path + ": ROOT inside a block");
-            joints.push_back(joint);
-            m.boneNames.push_back(name);
-            pendingEndSite = false;
-        } else if (word == "End") {
-            in >> word;  // "Site"
-            pendingEndSite = true;
-        } else if (word == "{") {
-            stack.push_back(pendingEndSite ? -1 : int32_t(joints.size()) - 1);
-            pendingEndSite = false;
-        } else if (word == "}") {
-            if (stack.empty()) return fail(path + ": unbalanced braces");
-            stack.pop_back();
-        } else if (word == "OFFSET") {
-            float o[3];
-            in >> o[0] >> o[1] >> o[2];
-            if (!in) return fail(path + ": bad OFFSET");
-            if (!stack.empty() && stack.back() >= 0)
-                for (int c = 0; c < 3; ++c)
-                    joints[size_t(stack.back())].offset[c] = o[c] * unitToCm;
-        } else if (word == "CHANNELS") {
-            int count = 0;
-            in >> count;
-            if (!in || count < 0 || count > 6 || stack.empty() || stack.back() < 0)
-                return fail(path + ": bad CHANNELS");
-            BvhJoint& joint = joints[size_t(stack.back())];
-            joint.firstChannel = channelCount;
-            for (int i = 0; i < count; ++i) {
-                std::string channel;
-                in >> channel;
-                const int code = ChannelCode(channel);
-                if (code < 0) return fail(path + ": unknown channel " + channel);
-                joint.channels.push_back(code);
-            }
-            channelCount += count;
-        } else {
-            return fail(path + ": unexpected " + word);
-        }
-    }
-    if (word != "MOTION" || joints.empty() || !stack.empty()) return fail(path + ": no MOTION");
-    int32_t frames = 0;
-    float frameTime = 0;
-    in >> word >> frames;             // "Frames:"
-    in >> word >> word >> frameTime;  // "Frame Time:"
-    if (!in || frames < 2 || !(frameTime > 0)) return fail(path + ": bad frame header");
-    m.name = path.substr(path.find_last_of('/') + 1);
-    m.timeStep = frameTime;
-    m.frameCount = frames;
-    for (const BvhJoint& j : joints)
-        m.parents.push_back(j.parent);
-    const size_t entries = size_t(frames) * joints.size();
-    m.positions.resize(entries * 3);
-    m.orientations.resize(entries * 4);
-    m.scales.assign(entries * 3, 1.0f);
-    std::vector<float> values(static_cast<size_t>(channelCount));
-    for (int32_t f = 0; f < frames; ++f) {
-        for (float& v : values)
-            in >> v;
-        if (!in) return fail(path + ": frame " + std::to_string(f) + " is short");
-        for (size_t b = 0; b < joints.size(); ++b) {
-            const BvhJoint& joint = joints[b];
-            float* p = &m.positions[m.at(f, int32_t(b)) * 3];
-            float* q = &m.orientations[m.at(f, int32_t(b)) * 4];
-            for (int c = 0; c < 3; ++c)
-                p[c] = joint.offset[c];
-            q[0] = q[1] = q[2] = 0.0f;
-            q[3] = 1.0f;
-            for (size_t c = 0; c < joint.channels.size(); ++c) {
-                const float v = values[size_t(joint.firstChannel) + c];
-                const int code = joint.channels[c];
-                if (code < 3) {
-                    p[code] += v * unitToCm;
-                } else {
-                    // Channels in the listed order compose as q = q1 (x) q2 (x) q3.
-                    const float half = v * 3.14159265358979f / 360.0f;
-                    float axis[4] = {0, 0, 0, std::cos(half)};
-                    axis[code - 3] = std::sin(half);
-                    QuaternionMultiply(q, q, axis);
-                }
-            }
-        }
-    }
-    *motion = std::move(m);
-    return true;
-}
+#endif
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Motion clips for the compression tests and benchmarks: a small BVH reader, the clips of the
-// walk/jog workload resampled at their own rate, and the field's error metric of a compressed
-// track group against the samples it came from.
+// Motion clips for the compression tests and benchmarks: BVH files read through assimp, the
+// clips of the walk/jog workload resampled at their own rate, and the field's error metric of a
+// compressed track group against the samples it came from.
 #ifndef ORVANE_BENCH_MOTION_CLIP_H
 #define ORVANE_BENCH_MOTION_CLIP_H
 
@@ -30,10 +30,16 @@ struct SampledMotion {
     }
 };
 
-// BVH: HIERARCHY with ROOT/JOINT/End Site blocks, OFFSET and CHANNELS (any of the six
-// channels, Euler angles in degrees applied in the listed order), then MOTION with Frames,
-// Frame Time and one line of channel values per frame. End sites are not bones. Lengths are
-// multiplied by unitToCm. On failure returns false with the reason in *error.
+// Reads a BVH file through assimp: one bone for every ROOT and JOINT in the order they appear
+// (End Sites are not bones), each frame's positions the joint's OFFSET plus its position
+// channels (assimp reads these on joints with all six channels) and orientations from its
+// rotation channels (Euler angles in degrees, applied in the listed order), scales 1. Lengths
+// are multiplied by unitToCm. On failure returns false with the reason in *error, as every
+// call does in a build without assimp (CanLoadBvh() false). For the project's own captures
+// only: assimp 5.2.5's BVH reader is not safe on malformed files (a joint's CHANNELS after one
+// of its child joints is written through a dangling reference, and a hierarchy it refuses
+// leaks the nodes it had built).
+bool CanLoadBvh();
 bool LoadBvh(const std::string& path, float unitToCm, SampledMotion* motion, std::string* error);
 
 // The CMU capture's unit (1/0.45 inch) in cm.

@@ -2,7 +2,6 @@
 #ifndef ORVANE_TOOL_IMAGE_IO_H
 #define ORVANE_TOOL_IMAGE_IO_H
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,21 +12,12 @@ namespace orvane_tool {
 // Writes an 8-bit RGBA PNG; false with the reason in *problem.
 bool WritePng(const std::string& path, const Image& image, std::string* problem);
 
-// A palette of up to 256 colours, 8-bit RGB.
-struct Palette {
-    int count = 0;
-    uint8_t rgb[256][3] = {};
-};
-
-// A palette for all the frames by median cut over their colours (reduced to 5 bits a channel),
-// with `reserved` (when given) as entry 0 exactly, so a flat background stays exact. At most
-// maxColors (2 to 256) entries.
-Palette MedianCutPalette(const std::vector<Image>& frames, int maxColors,
-                         const uint8_t* reserved = nullptr);
-
-// Writes the frames (all of one size) as a looping animated GIF with one global palette made by
-// MedianCutPalette, reserving the colour of the first frame's top-left pixel (the background),
-// each frame shown for delayCentiseconds (1 to 65535); false with the reason in *problem.
+// Writes the frames (all of one size) as a looping animated GIF, each frame shown for
+// delayCentiseconds (1 to 65535); false with the reason in *problem. The frames share one global
+// palette: the colour of the first frame's top-left pixel (the background) as entry 0 exactly,
+// so that a flat background stays exact, and up to 255 colours for the other pixels of all
+// frames from giflib's median-cut quantiser. giflib's quantiser keeps state in a global, so
+// this must not run on two threads at once.
 bool WriteGif(const std::string& path, const std::vector<Image>& frames, int delayCentiseconds,
               std::string* problem);
 

@@ -45,11 +45,20 @@ const SampledMotion& Pab(int index) {
         if (m.size() != 2) std::fprintf(stderr, "%s\n", error.c_str());
         return m;
     }();
-    return motions.at(size_t(index));
+    static const SampledMotion none;
+    return size_t(index) < motions.size() ? motions[size_t(index)] : none;
 }
 
 const SampledMotion& Clip(int clip) {
     return clip == 0 ? Walk() : Pab(clip - 1);
+}
+
+// False, with the benchmark skipped, when the clip could not be read (the reason was printed):
+// its data is absent, or this build reads no BVH (assimp was not found).
+bool Usable(benchmark::State& state, const SampledMotion& m) {
+    if (m.frameCount >= 2) return true;
+    state.SkipWithError("the clip could not be read");
+    return false;
 }
 
 std::vector<float> OrientationTrack(const SampledMotion& m, int bone) {
@@ -62,6 +71,7 @@ std::vector<float> OrientationTrack(const SampledMotion& m, int bone) {
 
 void FitBaseline(benchmark::State& state) {
     const SampledMotion& m = Walk();
+    if (!Usable(state, m)) return;
     const std::vector<float> q = OrientationTrack(m, 2);
     std::vector<float> knots(static_cast<size_t>(m.frameCount));
     for (int f = 0; f < m.frameCount; ++f)
@@ -79,6 +89,7 @@ void FitBaseline(benchmark::State& state) {
 
 void Fit(benchmark::State& state, orvane_data_type_definition* type) {
     const SampledMotion& m = Walk();
+    if (!Usable(state, m)) return;
     const std::vector<float> q = OrientationTrack(m, 2);
     orvane_bspline_solver* solver = OrvaneAllocateBSplineSolver(3, m.frameCount, 4);
     const int32_t maxKnots = OrvaneGetMaximumKnotCountForSampleCount(3, m.frameCount);
@@ -116,6 +127,7 @@ Result CompressClip(const SampledMotion& m, float budget) {
 
 void Compress(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
+    if (!Usable(state, m)) return;
     const float budget = float(state.range(1)) / 1000.0f;
     Result last;
     for (auto _ : state) {
@@ -136,6 +148,7 @@ void Compress(benchmark::State& state) {
 
 void SamplePose(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
+    if (!Usable(state, m)) return;
     const float budget = float(state.range(1)) / 1000.0f;
     Result r = CompressClip(m, budget);
     const int32_t n = r.group->TransformTrackCount;
@@ -169,6 +182,7 @@ void SamplePose(benchmark::State& state) {
 // normalised), into the same pose records.
 void SamplePoseBaseline(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
+    if (!Usable(state, m)) return;
     const int32_t n = m.boneCount();
     std::vector<orvane_transform> pose(static_cast<size_t>(n));
     const float duration = float(m.frameCount - 1) * m.timeStep;
