@@ -31,13 +31,14 @@
 
 #include <benchmark/benchmark.h>
 
-#include "orvane/anim.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/skeleton.h"
+#include "orvane/track_sampler.h"
 #include "orvane/core.h"
 #include "orvane/math.h"
 #include "orvane/mesh.h"
 #include "orvane/deformer.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/runtime.h"
 #include "orvane_character_bench.h"
 #include "orvane_pab_workload.h"
 

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "orvane/core.h"
+#include "orvane/curve.h"
+#include "orvane/curve_builder.h"
 
 namespace orvane_example {
 

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "orvane/anim.h"
 #include "orvane/file.h"
 #include "orvane/file_compression.h"
 #include "orvane/file_builder.h"

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "orvane/anim.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/skeleton_builder.h"
+#include "orvane/track_group_builder.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
 #include "orvane/file_builder.h"
@@ -22,7 +24,6 @@
 #include "orvane/math.h"
 #include "orvane/mesh.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/runtime.h"
 #include "orvane/types.h"
 
 namespace {

@@ -19,10 +19,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "orvane/anim.h"
+#include "orvane/blend_graph.h"
+#include "orvane/controlled_animation.h"
 #include "orvane/core.h"
 #include "orvane/math.h"
-#include "orvane/runtime.h"
 #include "orvane_character_bench.h"
 #include "orvane_pab_workload.h"
 

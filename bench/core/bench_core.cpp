@@ -12,6 +12,7 @@
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
 #include "platform/orvane_platform.h"
+#include "orvane/file.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
+#include "orvane/curve_builder.h"
 
 namespace {
 

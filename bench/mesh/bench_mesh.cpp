@@ -31,7 +31,6 @@
 #include "orvane/mesh.h"
 #include "orvane/deformer.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/runtime.h"
 #include "orvane_pab_workload.h"
 
 namespace {

@@ -15,7 +15,8 @@
 #include "pose/orvane_local_pose.h"
 #include "pose/orvane_world_pose.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/runtime.h"
+#include "orvane/skeleton_builder.h"
+#include "orvane/world_pose.h"
 #include "orvane_pab_workload.h"
 
 namespace {

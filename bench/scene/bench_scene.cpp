@@ -11,7 +11,8 @@
 #include <Eigen/Geometry>
 #include <benchmark/benchmark.h>
 
-#include "orvane/scene.h"
+#include "orvane/ik.h"
+#include "orvane/ray_tests.h"
 #include "orvane/skeleton_builder.h"
 
 namespace {

@@ -11,10 +11,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "orvane/anim.h"
+#include "orvane/skeleton_builder.h"
+#include "orvane/track_group.h"
+#include "orvane/track_group_builder.h"
+#include "orvane/track_sampler.h"
 #include "orvane/core.h"
 #include "orvane/math.h"
-#include "orvane/runtime.h"
 #include "orvane_pab_workload.h"
 
 namespace orvane_character_bench {

@@ -22,7 +22,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "orvane/anim.h"
+#include "orvane/track_group.h"
+#include "orvane/track_sampler.h"
 #include "orvane/core.h"
 #include "orvane_character_bench.h"
 #include "orvane_pab_workload.h"

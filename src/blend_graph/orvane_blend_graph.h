@@ -4,8 +4,8 @@
 #define ORVANE_BLEND_GRAPH_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
-#include "orvane/runtime.h"
+#include "orvane/blend_graph.h"
+#include "orvane/track_mask.h"
 
 #include <cstddef>
 #include <cstdint>

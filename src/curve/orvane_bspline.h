@@ -6,7 +6,7 @@
 #include <array>
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
 
 namespace orvane {
 

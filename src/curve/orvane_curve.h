@@ -5,7 +5,7 @@
 #define ORVANE_CURVE_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
+#include "orvane/curve_builder.h"
 
 #include <cstdint>
 

@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "orvane/anim.h"
+#include "orvane/basis_conversion.h"
+#include "orvane/compress.h"
+#include "orvane/skeleton_builder.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
 #include "orvane/file_builder.h"
@@ -29,8 +31,6 @@
 #include "orvane/math.h"
 #include "orvane/mesh.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/runtime.h"
-#include "orvane/scene.h"
 #include "orvane/texture.h"
 #include "orvane/texture_builder.h"
 #include "orvane/types.h"

@@ -11,6 +11,9 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "core/orvane_string.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/skeleton.h"
+#include "orvane/track_group.h"
 
 #include <cmath>
 #include <cstring>

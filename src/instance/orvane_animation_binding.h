@@ -4,8 +4,8 @@
 #define ORVANE_ANIMATION_BINDING_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
-#include "orvane/runtime.h"
+#include "orvane/animation_binding.h"
+#include "orvane/track_sampler.h"
 
 #include <cstdint>
 

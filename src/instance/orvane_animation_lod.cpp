@@ -9,6 +9,8 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "orvane/mesh.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/track_group.h"
 
 #include <cmath>
 #include <cstring>

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/orvane_memory.h"
+#include "orvane/controlled_animation.h"
 
 namespace orvane {
 namespace {

@@ -12,6 +12,9 @@
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/track_group.h"
+#include "orvane/track_mask.h"
 
 #include <cmath>
 #include <cstring>

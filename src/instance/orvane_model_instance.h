@@ -5,7 +5,7 @@
 #define ORVANE_MODEL_INSTANCE_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
+#include "orvane/instance.h"
 
 #include <cstdint>
 #include <mutex>

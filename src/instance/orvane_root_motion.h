@@ -3,7 +3,6 @@
 #define ORVANE_ROOT_MOTION_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
 
 namespace orvane {
 

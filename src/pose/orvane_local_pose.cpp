@@ -7,7 +7,8 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/anim.h"
+#include "orvane/local_pose.h"
+#include "orvane/track_mask.h"
 
 #include <cmath>
 #include <cstddef>

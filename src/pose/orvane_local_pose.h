@@ -3,7 +3,7 @@
 #define ORVANE_LOCAL_POSE_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
+#include "orvane/local_pose.h"
 
 #include <cstdint>
 

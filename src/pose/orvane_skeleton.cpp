@@ -7,6 +7,7 @@
 #include "core/orvane_string.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/skeleton.h"
 
 namespace orvane {
 

@@ -3,7 +3,7 @@
 #define ORVANE_SKELETON_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
+#include "orvane/types.h"
 
 #include <cstdint>
 

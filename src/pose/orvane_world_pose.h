@@ -12,7 +12,7 @@
 #define ORVANE_WORLD_POSE_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
+#include "orvane/world_pose.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #define ORVANE_CONTENT_CHECKS_H
 
 #include "core/orvane_private.h"
-#include "orvane/runtime.h"
+#include "orvane/types.h"
 
 #include <cstdint>
 

@@ -7,7 +7,7 @@
 #include "core/orvane_private.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/anim.h"
+#include "orvane/periodic_loop.h"
 
 using namespace orvane;
 

@@ -13,6 +13,7 @@
 #include "core/orvane_string.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/track_group.h"
 
 namespace orvane {
 namespace {

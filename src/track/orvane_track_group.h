@@ -4,7 +4,7 @@
 #define ORVANE_TRACK_GROUP_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
+#include "orvane/types.h"
 
 #include <cstdint>
 

@@ -10,6 +10,8 @@
 #include "core/orvane_memory.h"
 #include "core/orvane_string.h"
 #include "orvane/convert.h"
+#include "orvane/track_group.h"
+#include "orvane/track_mask.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #define ORVANE_TRACK_SAMPLER_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
+#include "orvane/track_sampler.h"
 
 #include <cstdint>
 

@@ -12,6 +12,7 @@
 #include "blend_graph/orvane_blend_graph.h"
 #include "instance/instance_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/controlled_animation.h"
 
 namespace {
 

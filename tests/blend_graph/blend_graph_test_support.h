@@ -8,9 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/local_pose.h"
 #include "orvane/math.h"
-#include "orvane/runtime.h"
 
 namespace orvane_blend_graph_test {
 

@@ -7,6 +7,9 @@
 
 #include "blend_graph/blend_graph_test_support.h"
 #include "instance/instance_test_support.h"
+#include "orvane/blend_graph.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
 
 namespace {
 

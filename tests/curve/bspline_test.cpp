@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
+#include "orvane/curve_builder.h"
+#include "orvane/fit.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/curve.h"
 #include "types/layout_check.h"
 
 using orvane_test::ExpectLayout;

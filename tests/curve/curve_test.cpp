@@ -10,7 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "curve/orvane_curve.h"
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
+#include "orvane/curve_builder.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;

@@ -7,7 +7,7 @@
 
 #include "orvane/core.h"
 #include "orvane/diag.h"
-#include "orvane/runtime.h"
+#include "orvane/instance.h"
 
 namespace {
 

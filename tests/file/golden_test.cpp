@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
 #include "orvane/file.h"
 #include "orvane/file_builder.h"
 #include "orvane/types.h"

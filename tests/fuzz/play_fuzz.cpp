@@ -17,13 +17,14 @@
 #include <cstring>
 #include <vector>
 
-#include "orvane/anim.h"
+#include "orvane/blend_graph.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/track_mask.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
 #include "orvane/data_tree_writer.h"
 #include "orvane/mesh.h"
 #include "orvane/deformer.h"
-#include "orvane/runtime.h"
 #include "orvane/types.h"
 
 namespace {

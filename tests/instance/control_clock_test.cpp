@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "orvane/math.h"
-#include "orvane/runtime.h"
+#include "orvane/instance.h"
 
 namespace {
 

@@ -8,6 +8,9 @@
 
 #include "instance/instance_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/animation_binding.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
 
 namespace {
 

@@ -14,6 +14,10 @@
 
 #include "instance/instance_test_support.h"
 #include "orvane/file.h"
+#include "orvane/animation_binding.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
+#include "orvane/skeleton.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -13,12 +13,15 @@
 
 #include <unistd.h>
 
-#include "orvane/anim.h"
+#include "orvane/skeleton_builder.h"
+#include "orvane/track_group.h"
+#include "orvane/track_group_builder.h"
+#include "orvane/track_sampler.h"
+#include "orvane/world_pose.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
 #include "orvane/data_tree_writer.h"
 #include "orvane/math.h"
-#include "orvane/runtime.h"
 #include "orvane/types.h"
 
 namespace orvane_instance_test {

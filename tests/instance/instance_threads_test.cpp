@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "instance/instance_test_support.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
 
 namespace {
 

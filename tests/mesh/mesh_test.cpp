@@ -10,7 +10,6 @@
 #include "orvane/math.h"
 #include "orvane/mesh.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/runtime.h"
 #include "support/log_capture.h"
 
 namespace {

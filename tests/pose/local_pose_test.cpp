@@ -8,7 +8,8 @@
 
 #include "pose/orvane_local_pose.h"
 #include "pose/skeleton_test_support.h"
-#include "orvane/anim.h"
+#include "orvane/local_pose.h"
+#include "orvane/track_mask.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "pose/skeleton_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/skeleton.h"
 
 namespace {
 

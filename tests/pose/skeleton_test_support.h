@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "math/math_test_support.h"
-#include "orvane/runtime.h"
+#include "orvane/skeleton_builder.h"
 
 namespace orvane_test {
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/runtime.h"
+#include "orvane/skeleton.h"
+#include "orvane/skeleton_builder.h"
+#include "orvane/world_pose.h"
 #include "orvane_pab_workload.h"
 #include "testing/data_path.h"
 

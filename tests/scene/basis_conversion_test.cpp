@@ -11,10 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/basis_conversion.h"
+#include "orvane/track_group_builder.h"
+#include "orvane/track_sampler.h"
 #include "orvane/mesh.h"
 #include "orvane/mesh_builder.h"
-#include "orvane/scene.h"
 #include "orvane/skeleton_builder.h"
 #include "support/log_capture.h"
 

@@ -7,7 +7,7 @@
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
-#include "orvane/scene.h"
+#include "orvane/camera.h"
 #include "support/log_capture.h"
 
 namespace {

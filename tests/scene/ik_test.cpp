@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/scene.h"
+#include "orvane/ik.h"
 #include "orvane/skeleton_builder.h"
 #include "support/log_capture.h"
 

@@ -8,7 +8,7 @@
 #include <Eigen/Dense>
 #include <gtest/gtest.h>
 
-#include "orvane/scene.h"
+#include "orvane/ray_tests.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
 #include "orvane/file.h"
 #include "orvane/types.h"
 #include "orvane/convert.h"

@@ -17,6 +17,9 @@
 
 #include "instance/instance_test_support.h"
 #include "orvane/file.h"
+#include "orvane/animation_binding.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
 #include "support/log_capture.h"
 
 namespace {

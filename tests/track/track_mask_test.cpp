@@ -10,6 +10,8 @@
 
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/local_pose.h"
+#include "orvane/track_mask.h"
 
 using namespace orvane_track_test;
 using orvane_test::LogCapture;

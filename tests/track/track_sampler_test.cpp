@@ -13,6 +13,8 @@
 
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/bspline.h"
+#include "orvane/track_group.h"
 
 using namespace orvane_track_test;
 using orvane_test::LogCapture;

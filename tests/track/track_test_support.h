@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "orvane/anim.h"
+#include "orvane/track_group_builder.h"
+#include "orvane/track_sampler.h"
 #include "orvane/core.h"
-#include "orvane/runtime.h"
 
 namespace orvane_track_test {
 

@@ -10,6 +10,7 @@
 
 #include "track/track_test_support.h"
 #include "orvane_pab_workload.h"
+#include "orvane/track_group.h"
 
 using namespace orvane_track_test;
 

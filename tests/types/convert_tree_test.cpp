@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/curve.h"
 #include "orvane/types.h"
 #include "orvane/convert.h"
 #include "support/log_capture.h"

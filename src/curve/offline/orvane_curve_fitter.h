@@ -4,7 +4,7 @@
 #define ORVANE_CURVE_FITTER_H
 
 #include "core/orvane_private.h"
-#include "orvane/anim.h"
+#include "orvane/fit.h"
 
 #include <cstdint>
 

@@ -4,6 +4,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/skeleton_builder.h"
 
 #include <cstddef>
 

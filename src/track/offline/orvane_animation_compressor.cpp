@@ -11,7 +11,10 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
+#include "orvane/compress.h"
+#include "orvane/curve_builder.h"
+#include "orvane/fit.h"
 #include "orvane/math.h"
 
 namespace orvane {

@@ -6,7 +6,7 @@
 #include "core/orvane_private.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/anim.h"
+#include "orvane/fit.h"
 
 namespace orvane {
 namespace {

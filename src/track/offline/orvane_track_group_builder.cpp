@@ -14,6 +14,8 @@
 #include "core/orvane_memory.h"
 #include "core/orvane_ordered_tree.h"
 #include "core/orvane_string.h"
+#include "orvane/track_group.h"
+#include "orvane/track_group_builder.h"
 
 namespace {
 

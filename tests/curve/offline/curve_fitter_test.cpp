@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "curve/offline/orvane_curve_fitter.h"
-#include "orvane/anim.h"
+#include "orvane/bspline.h"
+#include "orvane/fit.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "orvane/anim.h"
+#include "orvane/fit.h"
 #include "orvane/math.h"
 
 namespace {

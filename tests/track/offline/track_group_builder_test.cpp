@@ -11,6 +11,8 @@
 
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/curve_builder.h"
+#include "orvane/track_group.h"
 
 using namespace orvane_track_test;
 using orvane_test::LogCapture;
