@@ -104,6 +104,13 @@ bool CheckFileSections(const orvane_file_sections* sections, int32_t sectionInde
     return true;
 }
 
+char* LoadedSectionData(const orvane_file_sections* sections, int32_t sectionIndex) {
+    char* data = static_cast<char*>(sections->Sections[sectionIndex]);
+    if (data == nullptr)
+        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is not loaded", sectionIndex);
+    return data;
+}
+
 }  // namespace orvane
 
 using namespace orvane;
@@ -255,11 +262,8 @@ ORVANE_API orvane_bool OrvaneOVNFixUp(const orvane_file_sections* Sections,
     if (!CheckFileSections(Sections, SectionIndex)) return false;
     if (FixupCount == 0) return true;
     ORVANE_CHECK_NOT_NULL(OrvaneFileReadingOrigin, Fixups, false);
-    char* data = static_cast<char*>(Sections->Sections[SectionIndex]);
-    if (data == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is not loaded", SectionIndex);
-        return false;
-    }
+    char* data = LoadedSectionData(Sections, SectionIndex);
+    if (data == nullptr) return false;
     const uint64_t first = FirstHandleOf(Sections, SectionIndex);
     if (FixupCount > Sections->SectionTable[SectionIndex].PointerFixupCount ||
         first + FixupCount > Sections->PointerCount || Sections->Pointers == nullptr) {
