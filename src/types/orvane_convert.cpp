@@ -177,17 +177,12 @@ void WriteElement(int32_t destinationKind, void* destination, int32_t sourceKind
 // variants). Unsigned 32-bit values are written unsigned: 4294967295 reads back as itself,
 // not as -1.
 int32_t FormatNumber(int32_t kind, const void* source, char* text) {
+    if (kind == OrvaneUInt32Member)
+        return FormatText(kMaxNumberText, text, "%u",
+                          static_cast<unsigned>(Load<uint32_t>(source)));
+    if (IsIntegerMemberKind(kind))
+        return FormatText(kMaxNumberText, text, "%d", static_cast<int>(AsInteger(kind, source)));
     switch (kind) {
-        case OrvaneInt8Member:
-        case OrvaneUInt8Member:
-        case OrvaneInt16Member:
-        case OrvaneUInt16Member:
-        case OrvaneInt32Member:
-            return FormatText(kMaxNumberText, text, "%d",
-                              static_cast<int>(AsInteger(kind, source)));
-        case OrvaneUInt32Member:
-            return FormatText(kMaxNumberText, text, "%u",
-                              static_cast<unsigned>(Load<uint32_t>(source)));
         case OrvaneReal32Member:
         case OrvaneBinormalInt8Member:
         case OrvaneNormalUInt8Member:
