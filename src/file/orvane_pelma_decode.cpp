@@ -39,59 +39,9 @@ inline DecodeError CopyCheckedMatch(uint8_t* destination, int64_t* pos, int64_t 
     return DecodeError::None;
 }
 
-// The parts of the token grammar in which the codecs differ: how a token's length code, a
-// literal and a match's offset are read. The loop around them (DecodeContent) is one.
-struct Grammar0 {
-    using Models = Models0;
-    using Decoder = Pelma0Decoder;
-    static uint64_t LowRange(const ContentHeader& h) { return Min32(h.window, 4); }
-    static bool DecodeLength(Models& models, Decoder& decoder, uint32_t previous, uint32_t* code) {
-        return DecodeSymbol0(models.length[previous], decoder, kLengthSymbols, code);
-    }
-    static bool DecodeLiteral(Models& models, Decoder& decoder, const ContentHeader& h, int64_t,
-                              uint32_t* literal) {
-        return DecodeSymbol0(models.literal, decoder, h.literalRange, literal);
-    }
-    static bool DecodeOffset(Models& models, Decoder& decoder, uint64_t lowRange, uint64_t reach,
-                             uint64_t* offset) {
-        uint32_t q, r;
-        if (!DecodeSymbol0(models.low, decoder, lowRange, &q) ||
-            !DecodeSymbol0(models.high, decoder, reach / 4 + 1, &r))
-            return false;
-        *offset = 4 * uint64_t(r) + q + 1;
-        return true;
-    }
-};
-
-struct Grammar1 {
-    using Models = Models1;
-    using Decoder = Pelma1Decoder;
-    static uint64_t LowRange(const ContentHeader& h) { return Min32(h.window + 1, 4); }
-    static bool DecodeLength(Models& models, Decoder& decoder, uint32_t previous, uint32_t* code) {
-        return DecodeSymbol1(models.length[previous], decoder, kLengthSymbols, code);
-    }
-    // The section block is aligned to at least 4, so the address's low bits are the position's.
-    static bool DecodeLiteral(Models& models, Decoder& decoder, const ContentHeader& h, int64_t pos,
-                              uint32_t* literal) {
-        return DecodeSymbol1(models.literal[pos & 3], decoder, h.literalRange, literal);
-    }
-    static bool DecodeOffset(Models& models, Decoder& decoder, uint64_t lowRange, uint64_t reach,
-                             uint64_t* offset) {
-        uint32_t p, middle, high;
-        if (!DecodeSymbol1(models.low, decoder, lowRange, &p) ||
-            !DecodeSymbol1(models.middle, decoder, reach / 1024 + 1, &middle) ||
-            middle >= models.highCount ||
-            !DecodeSymbol1(models.high[middle], decoder, reach < 1024 ? reach / 4 + 1 : 256, &high))
-            return false;
-        *offset = 1024 * uint64_t(middle) + 4 * uint64_t(high) + p + 1;
-        return true;
-    }
-};
-
-template <typename Grammar>
-DecodeError DecodeContent(typename Grammar::Decoder& shared, const ContentHeader& h,
-                          uint8_t* destination, int64_t start, int64_t stop, int64_t* failedAt) {
-    typename Grammar::Models models;
+DecodeError DecodeContent0(Pelma0Decoder& shared, const ContentHeader& h, uint8_t* destination,
+                           int64_t start, int64_t stop, int64_t* failedAt) {
+    Models0 models;
     uint8_t* block = AllocateModels(&models, h, stop - start, false);
     if (block == nullptr) return DecodeError::Memory;
     // A local copy of the coder stays in registers through the loop.
@@ -99,17 +49,18 @@ DecodeError DecodeContent(typename Grammar::Decoder& shared, const ContentHeader
     DecodeError error = DecodeError::None;
     uint32_t previous = 0;
     int64_t pos = start;
-    const uint64_t lowRange = Grammar::LowRange(h);
+    const uint64_t lowRange = Min32(h.window, 4);
     while (pos < stop) {
         uint32_t code;
-        if (!Grammar::DecodeLength(models, decoder, previous, &code) || code > 64) {
+        if (!DecodeSymbol0(models.length[previous], decoder, kLengthSymbols, &code) || code > 64) {
             error = DecodeError::Model;
             break;
         }
         previous = code;
         if (code == 0) {
             uint32_t literal;
-            if (!Grammar::DecodeLiteral(models, decoder, h, pos, &literal) || literal > 255) {
+            if (!DecodeSymbol0(models.literal, decoder, h.literalRange, &literal) ||
+                literal > 255) {
                 error = DecodeError::Model;
                 break;
             }
@@ -117,11 +68,68 @@ DecodeError DecodeContent(typename Grammar::Decoder& shared, const ContentHeader
         } else {
             uint32_t length = LengthOfCode(code);
             uint64_t reach = Min64(uint64_t(pos - start), h.window);
-            uint64_t offset;
-            if (!Grammar::DecodeOffset(models, decoder, lowRange, reach, &offset)) {
+            uint32_t q, r;
+            if (!DecodeSymbol0(models.low, decoder, lowRange, &q) ||
+                !DecodeSymbol0(models.high, decoder, reach / 4 + 1, &r)) {
                 error = DecodeError::Model;
                 break;
             }
+            uint64_t offset = 4 * uint64_t(r) + q + 1;
+            error = CopyCheckedMatch(destination, &pos, stop, offset, length);
+            if (error != DecodeError::None) break;
+        }
+        if (decoder.Exhausted()) {
+            error = DecodeError::Exhausted;
+            break;
+        }
+    }
+    shared = decoder;
+    ORVANE_DEALLOCATE(block);
+    *failedAt = pos;
+    return error;
+}
+
+DecodeError DecodeContent1(Pelma1Decoder& shared, const ContentHeader& h, uint8_t* destination,
+                           int64_t start, int64_t stop, int64_t* failedAt) {
+    Models1 models;
+    uint8_t* block = AllocateModels(&models, h, stop - start, false);
+    if (block == nullptr) return DecodeError::Memory;
+    // A local copy of the coder stays in registers through the loop.
+    auto decoder = shared;
+    DecodeError error = DecodeError::None;
+    uint32_t previous = 0;
+    int64_t pos = start;
+    const uint64_t lowRange = Min32(h.window + 1, 4);
+    while (pos < stop) {
+        uint32_t code;
+        if (!DecodeSymbol1(models.length[previous], decoder, kLengthSymbols, &code) || code > 64) {
+            error = DecodeError::Model;
+            break;
+        }
+        previous = code;
+        if (code == 0) {
+            uint32_t literal;
+            // The section block is aligned to at least 4, so the address's low bits are the
+            // position's.
+            if (!DecodeSymbol1(models.literal[pos & 3], decoder, h.literalRange, &literal) ||
+                literal > 255) {
+                error = DecodeError::Model;
+                break;
+            }
+            destination[pos++] = uint8_t(literal);
+        } else {
+            uint32_t length = LengthOfCode(code);
+            uint64_t reach = Min64(uint64_t(pos - start), h.window);
+            uint32_t p, middle, high;
+            if (!DecodeSymbol1(models.low, decoder, lowRange, &p) ||
+                !DecodeSymbol1(models.middle, decoder, reach / 1024 + 1, &middle) ||
+                middle >= models.highCount ||
+                !DecodeSymbol1(models.high[middle], decoder, reach < 1024 ? reach / 4 + 1 : 256,
+                               &high)) {
+                error = DecodeError::Model;
+                break;
+            }
+            uint64_t offset = 1024 * uint64_t(middle) + 4 * uint64_t(high) + p + 1;
             error = CopyCheckedMatch(destination, &pos, stop, offset, length);
             if (error != DecodeError::None) break;
         }
@@ -205,10 +213,9 @@ bool PelmaDecode(PelmaCodec codec, bool reversed, const uint8_t* bytes, int64_t 
         }
         ContentHeader h = UnpackHeader(codec, bytes + kPelmaContentHeaderBytes * i, reversed);
         int64_t failedAt = start;
-        DecodeError error =
-            codec == PelmaCodec::Pelma0
-                ? DecodeContent<Grammar0>(decoder0, h, destination, start, stop, &failedAt)
-                : DecodeContent<Grammar1>(decoder1, h, destination, start, stop, &failedAt);
+        DecodeError error = codec == PelmaCodec::Pelma0
+                                ? DecodeContent0(decoder0, h, destination, start, stop, &failedAt)
+                                : DecodeContent1(decoder1, h, destination, start, stop, &failedAt);
         if (error != DecodeError::None) {
             LogDecodeError(error, i, failedAt);
             return false;
