@@ -66,8 +66,10 @@ constexpr uint32_t kReciprocalTotals = 1u << 15;
 const uint64_t* Reciprocals();
 
 // floor(range * part / total) through the reciprocals (range * part below 2^47): the one
-// rounding that the encoder and the decoder must share.
-inline uint32_t ScaledPart(const uint64_t* reciprocals, uint64_t range, uint32_t part,
+// rounding that the encoder and the decoder must share. The table comes by reference so that
+// its address is read only on the path that uses it, which keeps the decoder's registers as
+// they are with the coder's own member.
+inline uint32_t ScaledPart(const uint64_t* const& reciprocals, uint64_t range, uint32_t part,
                            uint32_t total) {
     uint64_t x = range * part;
     if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
