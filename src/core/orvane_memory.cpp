@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "core/orvane_linked_list.h"
 #include "core/orvane_log.h"
 #include "platform/orvane_platform.h"
 
@@ -56,10 +57,7 @@ void* DefaultAllocate(const char* file, int32_t line, uint32_t alignment, int32_
     header->SourceLine = line;
     {
         std::lock_guard<std::mutex> lock(g_trackingMutex);
-        header->Next = g_sentinel.Next;
-        header->Previous = &g_sentinel;
-        g_sentinel.Next->Previous = header;
-        g_sentinel.Next = header;
+        LinkAtFront(&g_sentinel, header);
     }
     return memory;
 }
@@ -73,8 +71,7 @@ void DefaultDeallocate(const char* file, int32_t line, void* memory) {
         if (header->Magic == ORVANE_ALLOCATION_MAGIC && header->RequestedSize != -1 &&
             header != &g_sentinel) {
             header->RequestedSize = -1;
-            header->Next->Previous = header->Previous;
-            header->Previous->Next = header->Next;
+            Unlink(header);
             heapBlock = header->HeapBlock;
         }
     }
@@ -105,36 +102,44 @@ void Deallocate(const char* file, int32_t line, void* memory) {
     g_deallocate.load(std::memory_order_acquire)(file, line, memory);
 }
 
-void SetUInt32(size_t count, uint32_t value, void* destination) {
+namespace {
+
+// Sets count words at destination to value (any alignment).
+template <typename Word>
+void SetWords(size_t count, Word value, void* destination) {
     auto* out = static_cast<unsigned char*>(destination);
     for (size_t i = 0; i < count; ++i)
-        std::memcpy(out + 4 * i, &value, 4);
+        std::memcpy(out + sizeof(Word) * i, &value, sizeof(Word));
+}
+
+// Reverses the bytes of each whole word in the first byteCount bytes (any alignment).
+template <typename Word, Word (*Swap)(Word)>
+void ReverseWords(size_t byteCount, void* buffer) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    for (size_t i = 0; i + sizeof(Word) <= byteCount; i += sizeof(Word)) {
+        Word word;
+        std::memcpy(&word, bytes + i, sizeof(Word));
+        word = Swap(word);
+        std::memcpy(bytes + i, &word, sizeof(Word));
+    }
+}
+
+}  // namespace
+
+void SetUInt32(size_t count, uint32_t value, void* destination) {
+    SetWords(count, value, destination);
 }
 
 void SetReal32(size_t count, float value, void* destination) {
-    auto* out = static_cast<unsigned char*>(destination);
-    for (size_t i = 0; i < count; ++i)
-        std::memcpy(out + 4 * i, &value, 4);
+    SetWords(count, value, destination);
 }
 
 void Reverse32(size_t byteCount, void* buffer) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    for (size_t i = 0; i + 4 <= byteCount; i += 4) {
-        uint32_t word;
-        std::memcpy(&word, bytes + i, 4);
-        word = ByteSwap32(word);
-        std::memcpy(bytes + i, &word, 4);
-    }
+    ReverseWords<uint32_t, ByteSwap32>(byteCount, buffer);
 }
 
 void Reverse16(size_t byteCount, void* buffer) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    for (size_t i = 0; i + 2 <= byteCount; i += 2) {
-        uint16_t word;
-        std::memcpy(&word, bytes + i, 2);
-        word = ByteSwap16(word);
-        std::memcpy(bytes + i, &word, 2);
-    }
+    ReverseWords<uint16_t, ByteSwap16>(byteCount, buffer);
 }
 
 // ------------------------------------------------------------------------------------------

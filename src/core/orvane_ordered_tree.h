@@ -102,22 +102,18 @@ private:
         int32_t l = Height(n->left), r = Height(n->right);
         n->height = (l > r ? l : r) + 1;
     }
-    static Node* RotateRight(Node* n) {
-        Node* l = n->left;
-        n->left = l->right;
-        l->right = n;
+    // Lifts n's child on the Up side into n's place (Up = left rotates right); returns it.
+    template <Node* Node::*Up, Node* Node::*Down>
+    static Node* Rotate(Node* n) {
+        Node* child = n->*Up;
+        n->*Up = child->*Down;
+        child->*Down = n;
         Update(n);
-        Update(l);
-        return l;
+        Update(child);
+        return child;
     }
-    static Node* RotateLeft(Node* n) {
-        Node* r = n->right;
-        n->right = r->left;
-        r->left = n;
-        Update(n);
-        Update(r);
-        return r;
-    }
+    static Node* RotateRight(Node* n) { return Rotate<&Node::left, &Node::right>(n); }
+    static Node* RotateLeft(Node* n) { return Rotate<&Node::right, &Node::left>(n); }
     static Node* Balance(Node* n) {
         Update(n);
         int32_t balance = Height(n->left) - Height(n->right);

@@ -104,6 +104,13 @@ bool CheckFileSections(const orvane_file_sections* sections, int32_t sectionInde
     return true;
 }
 
+char* LoadedSectionData(const orvane_file_sections* sections, int32_t sectionIndex) {
+    char* data = static_cast<char*>(sections->Sections[sectionIndex]);
+    if (data == nullptr)
+        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is not loaded", sectionIndex);
+    return data;
+}
+
 }  // namespace orvane
 
 using namespace orvane;
@@ -194,22 +201,21 @@ ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
                              index, s.DataSize, s.DataOffset, total);
             return false;
         }
-        if (s.PointerFixupCount != 0 && !RangeFits(s.PointerFixupOffset, s.PointerFixupCount,
-                                                   sizeof(orvane_ovn_pointer_fixup), total)) {
-            ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
-                             "File section %d has its pointer fixups (%u at %u) outside the file "
-                             "(%u bytes)",
-                             index, s.PointerFixupCount, s.PointerFixupOffset, total);
-            return false;
-        }
-        if (s.MarshallingFixupCount != 0 &&
-            !RangeFits(s.MarshallingFixupOffset, s.MarshallingFixupCount,
-                       sizeof(orvane_ovn_marshalling_fixup), total)) {
-            ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
-                             "File section %d has its marshalling fixups (%u at %u) outside the "
-                             "file (%u bytes)",
-                             index, s.MarshallingFixupCount, s.MarshallingFixupOffset, total);
-            return false;
+        const struct {
+            const char* kind;
+            uint32_t count, offset, unit;
+        } fixups[] = {{"pointer", s.PointerFixupCount, s.PointerFixupOffset,
+                       sizeof(orvane_ovn_pointer_fixup)},
+                      {"marshalling", s.MarshallingFixupCount, s.MarshallingFixupOffset,
+                       sizeof(orvane_ovn_marshalling_fixup)}};
+        for (const auto& f : fixups) {
+            if (f.count != 0 && !RangeFits(f.offset, f.count, f.unit, total)) {
+                ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
+                                 "File section %d has its %s fixups (%u at %u) outside the file "
+                                 "(%u bytes)",
+                                 index, f.kind, f.count, f.offset, total);
+                return false;
+            }
         }
     }
     if (OrvaneGetOVNPointerCount(static_cast<int32_t>(Header->SectionCount), table) == UINT32_MAX) {
@@ -255,11 +261,8 @@ ORVANE_API orvane_bool OrvaneOVNFixUp(const orvane_file_sections* Sections,
     if (!CheckFileSections(Sections, SectionIndex)) return false;
     if (FixupCount == 0) return true;
     ORVANE_CHECK_NOT_NULL(OrvaneFileReadingOrigin, Fixups, false);
-    char* data = static_cast<char*>(Sections->Sections[SectionIndex]);
-    if (data == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is not loaded", SectionIndex);
-        return false;
-    }
+    char* data = LoadedSectionData(Sections, SectionIndex);
+    if (data == nullptr) return false;
     const uint64_t first = FirstHandleOf(Sections, SectionIndex);
     if (FixupCount > Sections->SectionTable[SectionIndex].PointerFixupCount ||
         first + FixupCount > Sections->PointerCount || Sections->Pointers == nullptr) {

@@ -27,6 +27,9 @@ void* DecodePointerSlot(const orvane_file_sections* sections, const void* slot,
 // Whether the sections record can be used with SectionIndex: logs an error (FileReadingOrigin)
 // and returns false when the record, its arrays or the index are unusable.
 bool CheckFileSections(const orvane_file_sections* sections, int32_t sectionIndex);
+// The data of a section that CheckFileSections has passed; null, with an error, when the section
+// is not loaded.
+char* LoadedSectionData(const orvane_file_sections* sections, int32_t sectionIndex);
 
 }  // namespace orvane
 

@@ -56,11 +56,8 @@ ORVANE_API orvane_bool OrvaneOVNMarshall(const orvane_file_sections* Sections,
     if (!CheckFileSections(Sections, SectionIndex)) return false;
     if (FixupCount == 0) return true;
     ORVANE_CHECK_NOT_NULL(OrvaneFileReadingOrigin, Fixups, false);
-    char* data = static_cast<char*>(Sections->Sections[SectionIndex]);
-    if (data == nullptr) {
-        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d is not loaded", SectionIndex);
-        return false;
-    }
+    char* data = LoadedSectionData(Sections, SectionIndex);
+    if (data == nullptr) return false;
     const uint32_t size = Sections->SectionTable[SectionIndex].ExpandedSize;
     MarshallContext context = {Sections, SectionIndex, 0, 0};
     const TypeRecords records = TypeRecords::File(&ResolveFileSlot, &FileRecordInBounds, &context);

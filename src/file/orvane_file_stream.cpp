@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "core/orvane_linked_list.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "core/orvane_string.h"
@@ -192,19 +193,13 @@ ORVANE_API void OrvaneInitializeFileReader(
     Reader->CloseFileReaderCallback = CloseFileReaderCallback;
     Reader->ReadAtMostCallback = ReadAtMostCallback;
     std::lock_guard<std::mutex> lock(g_openReadersMutex);
-    Reader->Next = g_openReaders.Next;
-    Reader->Previous = &g_openReaders;
-    g_openReaders.Next->Previous = Reader;
-    g_openReaders.Next = Reader;
+    LinkAtFront(&g_openReaders, Reader);
 }
 
 ORVANE_API orvane_file_reader* OrvaneUnlinkFileReader(orvane_file_reader* Reader) {
     if (Reader == nullptr || Reader == &g_openReaders) return Reader;
     std::lock_guard<std::mutex> lock(g_openReadersMutex);
-    if (Reader->Next != nullptr && Reader->Previous != nullptr) {
-        Reader->Next->Previous = Reader->Previous;
-        Reader->Previous->Next = Reader->Next;
-    }
+    if (Reader->Next != nullptr && Reader->Previous != nullptr) Unlink(Reader);
     Reader->Next = nullptr;
     Reader->Previous = nullptr;
     return Reader;

@@ -65,6 +65,18 @@ inline uint32_t ReverseBits(uint32_t v) {
 constexpr uint32_t kReciprocalTotals = 1u << 15;
 const uint64_t* Reciprocals();
 
+// floor(range * part / total) through the reciprocals (range * part below 2^47): the one
+// rounding that the encoder and the decoder must share. The table comes by reference so that
+// its address is read only on the path that uses it, which keeps the decoder's registers as
+// they are with the coder's own member.
+inline uint32_t ScaledPart(const uint64_t* const& reciprocals, uint64_t range, uint32_t part,
+                           uint32_t total) {
+    uint64_t x = range * part;
+    if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
+        return uint32_t((unsigned __int128)x * reciprocals[total] >> 64);
+    return uint32_t(x / total);
+}
+
 // The number of underflow steps the interval needs: how far low reads 1 and high reads 0 from
 // bit 29 down (low's bit 30 being 0 and high's 1).
 inline int UnderflowSteps(uint32_t low, uint32_t high) {
@@ -129,10 +141,7 @@ public:
 
 private:
     uint32_t Scaled(uint64_t range, uint32_t part, uint32_t total) const {
-        uint64_t x = range * part;
-        if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
-            return uint32_t((unsigned __int128)x * reciprocals_[total] >> 64);
-        return uint32_t(x / total);
+        return ScaledPart(reciprocals_, range, part, total);
     }
 
     uint32_t FetchWord() {
@@ -216,10 +225,7 @@ public:
 
 private:
     uint32_t Scaled(uint64_t range, uint32_t part, uint32_t total) const {
-        uint64_t x = range * part;
-        if (__builtin_expect(total < kReciprocalTotals && total > 1, 1))
-            return uint32_t((unsigned __int128)x * reciprocals_[total] >> 64);
-        return uint32_t(x / total);
+        return ScaledPart(reciprocals_, range, part, total);
     }
 
     // n (up to 32) bits, the lowest first, with room for 8 bytes reserved: the word is stored

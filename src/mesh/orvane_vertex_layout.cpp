@@ -179,20 +179,6 @@ void SetThreeReals(const Record* type, void* vertex, const char* name, const flo
     OrvaneMergeSingleObject(single, values, type, vertex);
 }
 
-bool IsIntegerKind(int32_t kind) {
-    switch (kind) {
-        case OrvaneInt8Member:
-        case OrvaneUInt8Member:
-        case OrvaneInt16Member:
-        case OrvaneUInt16Member:
-        case OrvaneInt32Member:
-        case OrvaneUInt32Member:
-            return true;
-        default:
-            return false;
-    }
-}
-
 int64_t ReadInteger(int32_t kind, const Byte* at) {
     switch (kind) {
         case OrvaneInt8Member:
@@ -575,7 +561,7 @@ ORVANE_API orvane_bool OrvaneVertexBoneIndicesAreInRange(orvane_int32 Count,
     if (Count <= 0 || Type == nullptr) return true;
     int32_t offset = 0;
     const Record* indices = FindMember(Type, "BoneIndices", &offset);
-    if (indices && !IsIntegerKind(indices->Type)) {
+    if (indices && !IsIntegerMemberKind(indices->Type)) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin, "BoneIndices of kind %d are not integers",
                          static_cast<int>(indices->Type));
         return false;

@@ -104,6 +104,25 @@ uint8_t ToByte(float v) {
     return uint8_t(std::lround(v));
 }
 
+// The weighted sum of count taps of four channels each, taken at index[k] * 4 in samples.
+template <typename Sample>
+inline void FilterTaps(const Sample* samples, int32_t count, const int32_t* index,
+                       const float* weight, float sum[4]) {
+    float c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        const Sample* p = samples + size_t(index[k]) * 4;
+        float w = weight[k];
+        c0 += w * p[0];
+        c1 += w * p[1];
+        c2 += w * p[2];
+        c3 += w * p[3];
+    }
+    sum[0] = c0;
+    sum[1] = c1;
+    sum[2] = c2;
+    sum[3] = c3;
+}
+
 }  // namespace
 
 bool ScaleImage32(int32_t filterIndex, int32_t sourceWidth, int32_t sourceHeight,
@@ -121,39 +140,19 @@ bool ScaleImage32(int32_t filterIndex, int32_t sourceWidth, int32_t sourceHeight
             const float* hWeight = horizontal.weights + size_t(x) * size_t(horizontal.maxTaps);
             for (int32_t y = 0; y < sourceHeight; ++y) {
                 const uint8_t* row = source + y * sourceStride;
-                float c0 = 0, c1 = 0, c2 = 0, c3 = 0;
-                for (int32_t k = 0; k < hCount; ++k) {
-                    const uint8_t* p = row + size_t(hIndex[k]) * 4;
-                    float w = hWeight[k];
-                    c0 += w * p[0];
-                    c1 += w * p[1];
-                    c2 += w * p[2];
-                    c3 += w * p[3];
-                }
-                float* c = column + size_t(y) * 4;
-                c[0] = c0;
-                c[1] = c1;
-                c[2] = c2;
-                c[3] = c3;
+                FilterTaps(row, hCount, hIndex, hWeight, column + size_t(y) * 4);
             }
             for (int32_t y = 0; y < destHeight; ++y) {
                 const int32_t vCount = vertical.counts[y];
                 const int32_t* vIndex = vertical.indices + size_t(y) * size_t(vertical.maxTaps);
                 const float* vWeight = vertical.weights + size_t(y) * size_t(vertical.maxTaps);
-                float c0 = 0, c1 = 0, c2 = 0, c3 = 0;
-                for (int32_t k = 0; k < vCount; ++k) {
-                    const float* c = column + size_t(vIndex[k]) * 4;
-                    float w = vWeight[k];
-                    c0 += w * c[0];
-                    c1 += w * c[1];
-                    c2 += w * c[2];
-                    c3 += w * c[3];
-                }
+                float c[4];
+                FilterTaps(column, vCount, vIndex, vWeight, c);
                 uint8_t* p = dest + y * destStride + size_t(x) * 4;
-                p[0] = ToByte(c0);
-                p[1] = ToByte(c1);
-                p[2] = ToByte(c2);
-                p[3] = ToByte(c3);
+                p[0] = ToByte(c[0]);
+                p[1] = ToByte(c[1]);
+                p[2] = ToByte(c[2]);
+                p[3] = ToByte(c[3]);
             }
         }
         ORVANE_DEALLOCATE(column);

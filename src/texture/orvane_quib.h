@@ -1,5 +1,6 @@
 // The Quib wavelet image codec: a CDF 9/7 wavelet over a colour transform, coded bit plane by
-// bit plane with an adaptive binary arithmetic coder, cut at the byte budget.
+// bit plane with an adaptive binary arithmetic coder, cut at the byte budget. This is its
+// decoder; the encoder is offline code (offline/orvane_quib_encoder.h).
 #ifndef ORVANE_QUIB_H
 #define ORVANE_QUIB_H
 
@@ -9,13 +10,6 @@
 
 namespace orvane {
 
-// The largest stream for these arguments (sizes checked by the caller); the budget plus the
-// header and the coder's flush.
-int64_t QuibMaximumBytes(int32_t width, int32_t height, int32_t flags, int32_t ratio);
-// Compresses RGBA8888 pixels into output (QuibMaximumBytes bytes); returns the bytes written,
-// 0 when out of memory.
-int32_t QuibEncode(int32_t width, int32_t height, int64_t stride, const uint8_t* rgba,
-                   int32_t flags, int32_t ratio, uint8_t* output);
 // Decodes into dest in the given layout (checked by the caller); false with an error when the
 // stream does not match the size and flags or is damaged.
 bool QuibDecode(int32_t width, int32_t height, int32_t flags, int32_t byteCount,

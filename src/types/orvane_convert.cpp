@@ -177,17 +177,12 @@ void WriteElement(int32_t destinationKind, void* destination, int32_t sourceKind
 // variants). Unsigned 32-bit values are written unsigned: 4294967295 reads back as itself,
 // not as -1.
 int32_t FormatNumber(int32_t kind, const void* source, char* text) {
+    if (kind == OrvaneUInt32Member)
+        return FormatText(kMaxNumberText, text, "%u",
+                          static_cast<unsigned>(Load<uint32_t>(source)));
+    if (IsIntegerMemberKind(kind))
+        return FormatText(kMaxNumberText, text, "%d", static_cast<int>(AsInteger(kind, source)));
     switch (kind) {
-        case OrvaneInt8Member:
-        case OrvaneUInt8Member:
-        case OrvaneInt16Member:
-        case OrvaneUInt16Member:
-        case OrvaneInt32Member:
-            return FormatText(kMaxNumberText, text, "%d",
-                              static_cast<int>(AsInteger(kind, source)));
-        case OrvaneUInt32Member:
-            return FormatText(kMaxNumberText, text, "%u",
-                              static_cast<unsigned>(Load<uint32_t>(source)));
         case OrvaneReal32Member:
         case OrvaneBinormalInt8Member:
         case OrvaneNormalUInt8Member:
@@ -554,22 +549,24 @@ void ClearArrayMember(ConversionContext& context, int32_t kind, Byte* destinatio
 
 // ReferenceToArrayMember: every slot of the new array holds a converted element (elements are
 // converted into their slots even when a reference elsewhere already converted the same source
-// object); slots beyond the source width are empty objects.
+// object); slots beyond the source width are empty objects. ArrayOfReferencesMember: every slot
+// refers to the converted object; slots beyond the source width are null.
+template <orvane_member_type Kind>
 void ConvertArrayMember(ConversionContext& context, const Type* sourceMember, const Byte* source,
                         const Type* destinationMember, Byte* destination) {
     const Type* sourceType = sourceMember->ReferenceType;
     const Type* destinationType = destinationMember->ReferenceType;
     if (TypesAreEqual(context, sourceType, destinationType)) return;
-    const MemberSlots slots = GetMemberSlots(OrvaneReferenceToArrayMember, DataLayout::Native);
+    const MemberSlots slots = GetMemberSlots(Kind, DataLayout::Native);
     const int32_t count = Load<int32_t>(source + slots.count);
     const Byte* array = Load<const Byte*>(source + slots.pointer);
     if (count <= 0 || array == nullptr) {
-        ClearArrayMember(context, OrvaneReferenceToArrayMember, destination);
+        ClearArrayMember(context, Kind, destination);
         return;
     }
     const ConvertedArray key = {sourceType,
                                 destinationType,
-                                OrvaneReferenceToArrayMember,
+                                Kind,
                                 count,
                                 OrvaneGetMemberArrayWidth(sourceMember),
                                 OrvaneGetMemberArrayWidth(destinationMember),
@@ -578,7 +575,7 @@ void ConvertArrayMember(ConversionContext& context, const Type* sourceMember, co
     Byte* target = nullptr;
     if (ConvertedArray* shared = FindConvertedArray(context, array, key)) {
         target = shared->destination;
-    } else {
+    } else if constexpr (Kind == OrvaneReferenceToArrayMember) {
         const int32_t sourceSize = NativeObjectSize(sourceType);
         const int32_t destinationSize = NativeObjectSize(destinationType);
         target = Reserve(context, ArrayBytes(count, key.destinationWidth, destinationSize),
@@ -599,37 +596,6 @@ void ConvertArrayMember(ConversionContext& context, const Type* sourceMember, co
                 }
             }
         }
-    }
-    if (context.writing) {
-        Store<int32_t>(destination + slots.count, count);
-        Store<void*>(destination + slots.pointer, target);
-    }
-}
-
-void ConvertReferenceArrayMember(ConversionContext& context, const Type* sourceMember,
-                                 const Byte* source, const Type* destinationMember,
-                                 Byte* destination) {
-    const Type* sourceType = sourceMember->ReferenceType;
-    const Type* destinationType = destinationMember->ReferenceType;
-    if (TypesAreEqual(context, sourceType, destinationType)) return;
-    const MemberSlots slots = GetMemberSlots(OrvaneArrayOfReferencesMember, DataLayout::Native);
-    const int32_t count = Load<int32_t>(source + slots.count);
-    const Byte* array = Load<const Byte*>(source + slots.pointer);
-    if (count <= 0 || array == nullptr) {
-        ClearArrayMember(context, OrvaneArrayOfReferencesMember, destination);
-        return;
-    }
-    const ConvertedArray key = {sourceType,
-                                destinationType,
-                                OrvaneArrayOfReferencesMember,
-                                count,
-                                OrvaneGetMemberArrayWidth(sourceMember),
-                                OrvaneGetMemberArrayWidth(destinationMember),
-                                nullptr,
-                                nullptr};
-    Byte* target = nullptr;
-    if (ConvertedArray* shared = FindConvertedArray(context, array, key)) {
-        target = shared->destination;
     } else {
         const int64_t bytes = ArrayBytes(count, key.destinationWidth, kPointerBytes);
         target = Reserve(context, bytes, kPointerBytes);
@@ -727,10 +693,12 @@ void ConvertReferences(ConversionContext& context, const Type* sourceType, const
                     }
                     break;
                 case OrvaneReferenceToArrayMember:
-                    ConvertArrayMember(context, sourceMember, s, member, d);
+                    ConvertArrayMember<OrvaneReferenceToArrayMember>(context, sourceMember, s,
+                                                                     member, d);
                     break;
                 case OrvaneArrayOfReferencesMember:
-                    ConvertReferenceArrayMember(context, sourceMember, s, member, d);
+                    ConvertArrayMember<OrvaneArrayOfReferencesMember>(context, sourceMember, s,
+                                                                      member, d);
                     break;
                 case OrvaneSwitchableTypeMember:
                     ConvertSwitchableMember(context, sourceMember, s, member, d);

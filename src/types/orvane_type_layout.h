@@ -89,6 +89,20 @@ struct MemberKindInfo {
 constexpr bool IsValidMemberKind(int32_t kind) {
     return kind >= OrvaneEndMember && kind < OrvaneOnePastLastMemberType;
 }
+// The plain integer kinds, Int8Member to UInt32Member (not the normalised ones).
+constexpr bool IsIntegerMemberKind(int32_t kind) {
+    switch (kind) {
+        case OrvaneInt8Member:
+        case OrvaneUInt8Member:
+        case OrvaneInt16Member:
+        case OrvaneUInt16Member:
+        case OrvaneInt32Member:
+        case OrvaneUInt32Member:
+            return true;
+        default:
+            return false;
+    }
+}
 // The row of a kind, or null outside 0..20.
 const MemberKindInfo* GetMemberKindInfo(int32_t kind);
 // Unit size of a kind in a layout, ignoring the array width; 0 outside 0..20.

@@ -23,6 +23,17 @@ bool RecognizedLevel(int32_t level) {
     return false;
 }
 
+// The sizes and the level that every way of beginning a compression is given.
+bool BeginArgumentsValid(int32_t expandedSize, int32_t contentsCount, int32_t level) {
+    if (expandedSize < 0 || contentsCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneCompressorOrigin,
+                         "Expanded size %d and contents count %d must not be negative",
+                         expandedSize, contentsCount);
+        return false;
+    }
+    return RecognizedLevel(level);
+}
+
 PelmaCodec CodecOf(int32_t type) {
     return type == OrvanePelma0Compression ? PelmaCodec::Pelma0 : PelmaCodec::Pelma1;
 }
@@ -73,13 +84,7 @@ extern "C" {
 ORVANE_API orvane_pelma1_state* OrvanePelma1BeginSimpleAtLevel(orvane_int32 ExpandedSize,
                                                                orvane_int32 ContentsCount,
                                                                orvane_int32 CompressionLevel) {
-    if (ExpandedSize < 0 || ContentsCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneCompressorOrigin,
-                         "Expanded size %d and contents count %d must not be negative",
-                         ExpandedSize, ContentsCount);
-        return nullptr;
-    }
-    if (!RecognizedLevel(CompressionLevel)) return nullptr;
+    if (!BeginArgumentsValid(ExpandedSize, ContentsCount, CompressionLevel)) return nullptr;
     orvane_pelma1_state* state = static_cast<orvane_pelma1_state*>(
         ORVANE_ALLOCATE(alignof(orvane_pelma1_state), sizeof(orvane_pelma1_state)));
     if (state == nullptr) return nullptr;
@@ -128,13 +133,7 @@ ORVANE_API orvane_file_compressor* OrvaneBeginFileCompressionAtLevel(orvane_int3
                                                                      orvane_file_writer* Writer) {
     if (!RecognizedCompressionType(CompressionType)) return nullptr;
     ORVANE_CHECK_NOT_NULL(OrvaneCompressorOrigin, Writer, nullptr);
-    if (ExpandedSize < 0 || ContentsCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneCompressorOrigin,
-                         "Expanded size %d and contents count %d must not be negative",
-                         ExpandedSize, ContentsCount);
-        return nullptr;
-    }
-    if (!RecognizedLevel(CompressionLevel)) return nullptr;
+    if (!BeginArgumentsValid(ExpandedSize, ContentsCount, CompressionLevel)) return nullptr;
     auto* compressor = static_cast<orvane_file_compressor*>(
         ORVANE_ALLOCATE(alignof(orvane_file_compressor), sizeof(orvane_file_compressor)));
     if (compressor == nullptr) return nullptr;

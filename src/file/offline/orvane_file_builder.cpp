@@ -197,6 +197,25 @@ bool SectionInRange(const orvane_file_builder* b, int32_t index) {
     return static_cast<uint32_t>(index) < static_cast<uint32_t>(b->sectionCount);
 }
 
+// SectionInRange for an argument of the application's, with an error naming the argument.
+bool CheckSectionArgument(const orvane_file_builder* b, int32_t index, const char* name) {
+    if (SectionInRange(b, index)) return true;
+    ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "%s %d is out of range [0, %d)", name, index,
+                     b->sectionCount);
+    return false;
+}
+
+// Appends a fixup to the end of a section's list of its kind.
+template <typename Record>
+void AppendFixup(Record*& first, Record*& last, int32_t& count, Record* record) {
+    if (last)
+        last->next = record;
+    else
+        first = record;
+    last = record;
+    ++count;
+}
+
 int32_t PartOfWidth(uint32_t width) {
     if (width == 4 || width == 0) return 0;
     if (width == 2) return 1;
@@ -603,11 +622,7 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
 ORVANE_API void OrvaneSetFileSectionFormat(orvane_file_builder* Builder, orvane_int32 SectionIndex,
                                            orvane_int32 CompressionType, orvane_int32 Alignment) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, );
-    if (!SectionInRange(Builder, SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "SectionIndex %d is out of range [0, %d)",
-                         SectionIndex, Builder->sectionCount);
-        return;
-    }
+    if (!CheckSectionArgument(Builder, SectionIndex, "SectionIndex")) return;
     if (Alignment == 0) Alignment = 1;
     if (Alignment < 0 || (Alignment & (Alignment - 1)) != 0 || Alignment > 65536) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
@@ -663,11 +678,7 @@ ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builde
                                                      const void* Bytes) {
     orvane_file_location location = {0, 0, 0};
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, location);
-    if (!SectionInRange(Builder, InSectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "InSectionIndex %d is out of range [0, %d)",
-                         InSectionIndex, Builder->sectionCount);
-        return location;
-    }
+    if (!CheckSectionArgument(Builder, InSectionIndex, "InSectionIndex")) return location;
     if (Size < 0 || (Size > 0 && Bytes == nullptr)) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Chunk of %d bytes at 0x%p cannot be written",
                          Size, Bytes);
@@ -727,16 +738,9 @@ ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
                                                   orvane_int32 FromOffset,
                                                   orvane_file_location To) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, &t_dummyFixup);
-    if (!SectionInRange(Builder, From.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "From.SectionIndex %d is out of range [0, %d)",
-                         From.SectionIndex, Builder->sectionCount);
+    if (!CheckSectionArgument(Builder, From.SectionIndex, "From.SectionIndex"))
         return &t_dummyFixup;
-    }
-    if (!SectionInRange(Builder, To.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "To.SectionIndex %d is out of range [0, %d)",
-                         To.SectionIndex, Builder->sectionCount);
-        return &t_dummyFixup;
-    }
+    if (!CheckSectionArgument(Builder, To.SectionIndex, "To.SectionIndex")) return &t_dummyFixup;
     int32_t index = 0;
     if (!OrvaneNewStackUnit(&Builder->pointerFixups, &index)) {
         Builder->valid = false;
@@ -749,12 +753,7 @@ ORVANE_API orvane_file_fixup* OrvaneMarkFileFixup(orvane_file_builder* Builder,
     record->to = To;
     record->next = nullptr;
     SectionRecord& r = Builder->sections[From.SectionIndex];
-    if (r.lastPointerFixup)
-        r.lastPointerFixup->next = record;
-    else
-        r.firstPointerFixup = record;
-    r.lastPointerFixup = record;
-    ++r.pointerFixupCount;
+    AppendFixup(r.firstPointerFixup, r.lastPointerFixup, r.pointerFixupCount, record);
     return reinterpret_cast<orvane_file_fixup*>(record);
 }
 
@@ -762,27 +761,15 @@ ORVANE_API void OrvaneAdjustFileFixup(orvane_file_builder* Builder, orvane_file_
                                       orvane_file_location NewTo) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, );
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Fixup, );
-    if (!SectionInRange(Builder, NewTo.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "NewTo.SectionIndex %d is out of range [0, %d)",
-                         NewTo.SectionIndex, Builder->sectionCount);
-        return;
-    }
+    if (!CheckSectionArgument(Builder, NewTo.SectionIndex, "NewTo.SectionIndex")) return;
     Fixup->record.to = NewTo;
 }
 
 ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder, orvane_file_location Type,
                                            orvane_file_location Object, orvane_int32 ArrayCount) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileWritingOrigin, Builder, );
-    if (!SectionInRange(Builder, Type.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Type.SectionIndex %d is out of range [0, %d)",
-                         Type.SectionIndex, Builder->sectionCount);
-        return;
-    }
-    if (!SectionInRange(Builder, Object.SectionIndex)) {
-        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Object.SectionIndex %d is out of range [0, %d)",
-                         Object.SectionIndex, Builder->sectionCount);
-        return;
-    }
+    if (!CheckSectionArgument(Builder, Type.SectionIndex, "Type.SectionIndex")) return;
+    if (!CheckSectionArgument(Builder, Object.SectionIndex, "Object.SectionIndex")) return;
     int32_t index = 0;
     if (!OrvaneNewStackUnit(&Builder->marshallingFixups, &index)) {
         Builder->valid = false;
@@ -795,12 +782,7 @@ ORVANE_API void OrvaneMarkMarshallingFixup(orvane_file_builder* Builder, orvane_
     record->object = Object;
     record->next = nullptr;
     SectionRecord& r = Builder->sections[Object.SectionIndex];
-    if (r.lastMarshallingFixup)
-        r.lastMarshallingFixup->next = record;
-    else
-        r.firstMarshallingFixup = record;
-    r.lastMarshallingFixup = record;
-    ++r.marshallingFixupCount;
+    AppendFixup(r.firstMarshallingFixup, r.lastMarshallingFixup, r.marshallingFixupCount, record);
 }
 
 ORVANE_API void OrvaneMarkFileRootObject(orvane_file_builder* Builder,

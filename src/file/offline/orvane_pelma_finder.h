@@ -74,6 +74,37 @@ inline int32_t MatchGain(const PelmaMatchOptions& options, uint32_t length, uint
     return int32_t(usable) * int32_t(options.literalCost) - lengthBits - offsetBits;
 }
 
+// The finder's tables for size bytes (at most INT32_MAX), in memory they own: the heads of the
+// three-byte hash chains, the latest position of each two-byte key and the chains, all starting
+// empty (-1). Allocated() says whether the memory was had.
+struct FinderTables {
+    int hashBits;
+    int pairBits;
+    int32_t* head3;
+    int32_t* last2;
+    int32_t* chain;
+
+    explicit FinderTables(int64_t size)
+        : hashBits(TableBits(size, kMaxHashBits)),
+          pairBits(TableBits(size, kMaxPairBits)),
+          head3(ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits)),
+          last2(ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits)),
+          chain(ORVANE_ALLOCATE_ARRAY(int32_t, size)) {
+        if (!Allocated()) return;
+        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
+        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
+    }
+    ~FinderTables() {
+        ORVANE_DEALLOCATE(head3);
+        ORVANE_DEALLOCATE(last2);
+        ORVANE_DEALLOCATE(chain);
+    }
+    FinderTables(const FinderTables&) = delete;
+    FinderTables& operator=(const FinderTables&) = delete;
+
+    bool Allocated() const { return head3 != nullptr && last2 != nullptr && chain != nullptr; }
+};
+
 struct Candidate {
     uint32_t length = 0;
     uint32_t offset = 0;
@@ -92,6 +123,10 @@ public:
           chain_(chain),
           hashBits_(hashBits),
           pairBits_(pairBits) {}
+    Finder(const uint8_t* data, int64_t size, const PelmaMatchOptions& options,
+           const FinderTables& tables)
+        : Finder(data, size, options, tables.head3, tables.hashBits, tables.last2, tables.pairBits,
+                 tables.chain) {}
 
     // Every position below q enters the search structures.
     void InsertUpTo(int64_t q) {
@@ -218,6 +253,18 @@ struct MatchList {
         }
         items[count++] = match;
         return true;
+    }
+
+    // Hands the matches to the caller, who frees them, and returns their count; when ok is
+    // false, frees them and returns -1.
+    int64_t Release(bool ok, PelmaMatch** matches) {
+        if (!ok) {
+            ORVANE_DEALLOCATE(items);
+            items = nullptr;
+            return -1;
+        }
+        *matches = items;
+        return count;
     }
 };
 

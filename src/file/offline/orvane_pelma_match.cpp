@@ -25,16 +25,11 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
     *matches = nullptr;
     if (size < 2) return 0;
     if (size > INT32_MAX) return -1;
-    int hashBits = TableBits(size, kMaxHashBits), pairBits = TableBits(size, kMaxPairBits);
-    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits);
-    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
-    int32_t* chain = ORVANE_ALLOCATE_ARRAY(int32_t, size);
+    FinderTables tables(size);
     MatchList list;
-    bool ok = head3 != nullptr && last2 != nullptr && chain != nullptr;
+    bool ok = tables.Allocated();
     if (ok) {
-        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
-        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
-        Finder finder(data, size, options, head3, hashBits, last2, pairBits, chain);
+        Finder finder(data, size, options, tables);
         uint32_t lastOffset = 0;
         int64_t p = 0;
         while (ok && p + 2 <= size) {
@@ -58,15 +53,7 @@ int64_t FindPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatchOpti
             p += length;
         }
     }
-    ORVANE_DEALLOCATE(head3);
-    ORVANE_DEALLOCATE(last2);
-    ORVANE_DEALLOCATE(chain);
-    if (!ok) {
-        ORVANE_DEALLOCATE(list.items);
-        return -1;
-    }
-    *matches = list.items;
-    return list.count;
+    return list.Release(ok, matches);
 }
 
 // One candidate per three-byte hash besides the last offset (and, when they find nothing
@@ -104,25 +91,16 @@ int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatc
                 int32_t gain = MatchGain(options, length, lastOffset, lastOffset);
                 if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = lastOffset;
             }
-            if (limit >= 3) {
-                int32_t candidate = head[Hash3(here, bits)];
-                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
-                    uint32_t offset = uint32_t(p - candidate);
-                    uint32_t length = CommonLength(data + candidate, here, limit);
-                    int32_t gain = MatchGain(options, length, offset, lastOffset);
-                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
-                }
-            }
+            auto consider = [&](int32_t candidate) {
+                if (candidate < 0 || uint64_t(p - candidate) > options.window) return;
+                uint32_t offset = uint32_t(p - candidate);
+                uint32_t length = CommonLength(data + candidate, here, limit);
+                int32_t gain = MatchGain(options, length, offset, lastOffset);
+                if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
+            };
+            if (limit >= 3) consider(head[Hash3(here, bits)]);
             // Short structured data lives on two-byte matches, which the hash cannot see.
-            if (bestLength < 3) {
-                int32_t candidate = pairs[Key2(here, pairBits)];
-                if (candidate >= 0 && uint64_t(p - candidate) <= options.window) {
-                    uint32_t offset = uint32_t(p - candidate);
-                    uint32_t length = CommonLength(data + candidate, here, limit);
-                    int32_t gain = MatchGain(options, length, offset, lastOffset);
-                    if (gain > bestGain) bestGain = gain, bestLength = length, bestOffset = offset;
-                }
-            }
+            if (bestLength < 3) consider(pairs[Key2(here, pairBits)]);
             insert(p);
             if (bestLength == 0) {
                 ++p;
@@ -138,12 +116,7 @@ int64_t FindQuickPelmaMatches(const uint8_t* data, int64_t size, const PelmaMatc
     }
     ORVANE_DEALLOCATE(head);
     ORVANE_DEALLOCATE(pairs);
-    if (!ok) {
-        ORVANE_DEALLOCATE(list.items);
-        return -1;
-    }
-    *matches = list.items;
-    return list.count;
+    return list.Release(ok, matches);
 }
 
 }  // namespace orvane

@@ -127,18 +127,13 @@ int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
     *matches = nullptr;
     if (size < 2) return 0;
     if (size > INT32_MAX) return -1;
-    int hashBits = TableBits(size, kMaxHashBits), pairBits = TableBits(size, kMaxPairBits);
-    int32_t* head3 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << hashBits);
-    int32_t* last2 = ORVANE_ALLOCATE_ARRAY(int32_t, int64_t{1} << pairBits);
-    int32_t* chain = ORVANE_ALLOCATE_ARRAY(int32_t, size);
+    FinderTables tables(size);
     // Two states per position of a block: reached by a literal or by a match.
     Step* steps = ORVANE_ALLOCATE_ARRAY(Step, 2 * (kBlock + 1));
     MatchList list;
-    bool ok = head3 != nullptr && last2 != nullptr && chain != nullptr && steps != nullptr;
+    bool ok = tables.Allocated() && steps != nullptr;
     if (ok) {
-        std::memset(head3, 0xFF, sizeof(int32_t) << hashBits);
-        std::memset(last2, 0xFF, sizeof(int32_t) << pairBits);
-        Finder finder(data, size, options, head3, hashBits, last2, pairBits, chain);
+        Finder finder(data, size, options, tables);
         uint32_t lengths[kMaxCandidates], offsets[kMaxCandidates];
         int startState = 0;
         for (int64_t blockStart = 0; ok && blockStart < size;) {
@@ -201,16 +196,8 @@ int64_t FindPricedPelmaMatches(const uint8_t* data, int64_t size, int64_t base,
             blockStart = blockEnd;
         }
     }
-    ORVANE_DEALLOCATE(head3);
-    ORVANE_DEALLOCATE(last2);
-    ORVANE_DEALLOCATE(chain);
     ORVANE_DEALLOCATE(steps);
-    if (!ok) {
-        ORVANE_DEALLOCATE(list.items);
-        return -1;
-    }
-    *matches = list.items;
-    return list.count;
+    return list.Release(ok, matches);
 }
 
 void ReparseByPrice(PelmaCodec codec, const uint8_t* bytes, int64_t count, int64_t base,

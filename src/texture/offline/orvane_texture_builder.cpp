@@ -8,7 +8,7 @@
 #include "diag/orvane_timing.h"
 #include "texture/orvane_image_scale.h"
 #include "texture/orvane_pixel_layout.h"
-#include "texture/orvane_quib.h"
+#include "texture/offline/orvane_quib_encoder.h"
 #include "texture/offline/orvane_s3tc_encoder.h"
 #include "orvane/texture_builder.h"
 
