@@ -16,7 +16,7 @@
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
 #include "orvane/mesh.h"
-#include "orvane/runtime.h"
+#include "orvane/skeleton.h"
 
 namespace {
 

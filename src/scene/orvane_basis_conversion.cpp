@@ -12,9 +12,9 @@
 #include "core/orvane_log.h"
 #include "core/orvane_pointer_hash.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/anim.h"
+#include "orvane/basis_conversion.h"
+#include "orvane/track_group.h"
 #include "orvane/mesh.h"
-#include "orvane/scene.h"
 
 namespace orvane {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "core/orvane_log.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/scene.h"
+#include "orvane/camera.h"
 
 namespace orvane {
 namespace {

@@ -9,7 +9,7 @@
 #include "core/orvane_log.h"
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
-#include "orvane/scene.h"
+#include "orvane/ik.h"
 
 namespace orvane {
 namespace {

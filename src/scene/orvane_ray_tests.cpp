@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "orvane/scene.h"
+#include "orvane/ray_tests.h"
 
 namespace orvane {
 namespace {

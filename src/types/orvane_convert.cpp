@@ -9,7 +9,8 @@
 #include "core/orvane_pointer_hash.h"
 #include "core/orvane_string.h"
 #include "diag/orvane_timing.h"
-#include "orvane/anim.h"
+#include "orvane/convert.h"
+#include "orvane/curve.h"
 #include "types/orvane_member_iterator.h"
 #include "types/orvane_type_layout.h"
 
