@@ -14,6 +14,7 @@
 #include "diag/orvane_timing.h"
 #include "file/orvane_file_format.h"
 #include "file/orvane_native_tree.h"
+#include "types/orvane_convert.h"
 #include "types/orvane_type_layout.h"
 #include "orvane/convert.h"
 
@@ -170,10 +171,20 @@ bool ApplyPointerFixups(orvane_file_reader* reader, orvane_file* file, int32_t s
 }
 
 // The conversion of a root of another layout into the current file info; the block belongs to
-// the caller. Objects whose layout did not change stay shared with the native tree.
-orvane_file_info* ConvertRootToFileInfo(const orvane_variant& root) {
+// the caller. Objects whose layout did not change stay shared with the native tree. The
+// converted tree may take at most 64 times the file's loaded sections and 16 MiB more: a few
+// hostile bytes (arrays whose elements refer to one another's memory under other counts) would
+// otherwise ask for hundreds of megabytes of copies.
+orvane_file_info* ConvertRootToFileInfo(const orvane_file* file, const orvane_variant& root) {
+    constexpr int64_t kConversionGrowth = 64;
+    constexpr int64_t kConversionAllowance = int64_t{16} << 20;
+    const orvane_ovn_section* table = SectionTableOf(file);
+    int64_t loaded = 0;
+    for (int32_t i = 0; i < file->SectionCount; ++i)
+        if (file->Sections[i] != nullptr) loaded += table[i].ExpandedSize;
     return static_cast<orvane_file_info*>(
-        OrvaneConvertTree(root.Type, root.Object, OrvaneFileInfoType));
+        ConvertTreeWithinLimit(root.Type, root.Object, OrvaneFileInfoType,
+                               kConversionGrowth * loaded + kConversionAllowance));
 }
 
 }  // namespace
@@ -528,7 +539,7 @@ ORVANE_API orvane_file_info* OrvaneGetFileInfo(orvane_file* File) {
                                "File has the current type tag but its root is not laid out as a "
                                "file info.  Automatic conversion will be attempted.");
         }
-        File->ConvertedFileInfo = ConvertRootToFileInfo(root);
+        File->ConvertedFileInfo = ConvertRootToFileInfo(File, root);
     }
     return File->ConvertedFileInfo;
 }

@@ -259,6 +259,8 @@ struct ConversionContext {
     bool failed = false;
     Byte* base = nullptr;
     int64_t used = 0;
+    // The most bytes the converted tree may take.
+    int64_t limit = INT32_MAX;
     int32_t depth = 0;
     TypePair equalTypes[kEqualityCacheSize];
     int32_t equalTypeCount = 0;
@@ -292,10 +294,10 @@ void Fail(ConversionContext& context) {
 Byte* Reserve(ConversionContext& context, int64_t bytes, int64_t alignment) {
     if (context.failed) return nullptr;
     const int64_t start = (context.used + alignment - 1) / alignment * alignment;
-    if (bytes < 0 || start + bytes > INT32_MAX) {
+    if (bytes < 0 || start + bytes > context.limit) {
         ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
                          "Converted tree would exceed %d bytes; conversion abandoned",
-                         static_cast<int>(INT32_MAX));
+                         static_cast<int>(context.limit));
         Fail(context);
         return nullptr;
     }
@@ -877,11 +879,12 @@ private:
 // The sizing pass (memory null) or the writing pass. Returns the root's copy (null when
 // sizing) and the bytes used; false when the conversion failed.
 bool RunTreeConversion(const Type* sourceType, const void* root, const Type* destinationType,
-                       Byte* memory, int32_t* used, Byte** result) {
+                       Byte* memory, int32_t* used, Byte** result, int64_t limit = INT32_MAX) {
     *used = 0;
     *result = nullptr;
     if (root == nullptr) return true;
     ConversionContext context;
+    context.limit = limit < INT32_MAX ? limit : INT32_MAX;
     context.makeEmpty = true;
     context.writing = memory != nullptr;
     context.base = memory;
@@ -927,6 +930,34 @@ bool GetConvertedTreeSize(const orvane_data_type_definition* sourceType, const v
                           const orvane_data_type_definition* destinationType, int32_t* size) {
     Byte* unused = nullptr;
     return RunTreeConversion(sourceType, sourceRoot, destinationType, nullptr, size, &unused);
+}
+
+void* ConvertTreeWithinLimit(const orvane_data_type_definition* sourceType, const void* sourceRoot,
+                             const orvane_data_type_definition* destinationType,
+                             int64_t limitBytes) {
+    if (sourceRoot == nullptr) return nullptr;
+    int32_t size = 0;
+    Byte* root = nullptr;
+    {
+        ORVANE_TIMING_BLOCK("GetConvertedTreeSize");
+        if (!RunTreeConversion(sourceType, sourceRoot, destinationType, nullptr, &size, &root,
+                               limitBytes))
+            return nullptr;
+    }
+    // Pointer alignment, so that arrays of pointers inside the block are naturally aligned.
+    void* memory = ORVANE_ALLOCATE(alignof(void*), size > 0 ? static_cast<size_t>(size) : 4);
+    if (memory == nullptr) return nullptr;
+    bool converted = false;
+    {
+        ORVANE_TIMING_BLOCK("ConvertTreeInPlace");
+        converted = RunTreeConversion(sourceType, sourceRoot, destinationType,
+                                      static_cast<Byte*>(memory), &size, &root, limitBytes);
+    }
+    if (!converted || root == nullptr) {
+        ORVANE_DEALLOCATE(memory);
+        return nullptr;
+    }
+    return root;
 }
 
 }  // namespace orvane
@@ -980,21 +1011,7 @@ ORVANE_API void* OrvaneConvertTree(const orvane_data_type_definition* SourceType
                                    const void* SourceRoot,
                                    const orvane_data_type_definition* DestinationType) {
     ORVANE_TIMING_BLOCK("ConvertTree");
-    if (SourceRoot == nullptr) return nullptr;
-    int32_t size = 0;
-    {
-        ORVANE_TIMING_BLOCK("GetConvertedTreeSize");
-        if (!GetConvertedTreeSize(SourceType, SourceRoot, DestinationType, &size)) return nullptr;
-    }
-    // Pointer alignment, so that arrays of pointers inside the block are naturally aligned.
-    void* memory = ORVANE_ALLOCATE(alignof(void*), size > 0 ? static_cast<size_t>(size) : 4);
-    if (memory == nullptr) return nullptr;
-    void* root = OrvaneConvertTreeInPlace(SourceType, SourceRoot, DestinationType, memory);
-    if (root == nullptr) {
-        ORVANE_DEALLOCATE(memory);
-        return nullptr;
-    }
-    return root;
+    return ConvertTreeWithinLimit(SourceType, SourceRoot, DestinationType, INT32_MAX);
 }
 
 }  // extern "C"

@@ -41,6 +41,13 @@ constexpr int32_t kMaxConversionDepth = 1024;
 bool GetConvertedTreeSize(const orvane_data_type_definition* sourceType, const void* sourceRoot,
                           const orvane_data_type_definition* destinationType, int32_t* size);
 
+// OrvaneConvertTree with the converted tree limited to limitBytes (at most INT32_MAX): a larger
+// tree fails with an error and gives null. The block is released with ORVANE_DEALLOCATE (the
+// root is its start).
+void* ConvertTreeWithinLimit(const orvane_data_type_definition* sourceType, const void* sourceRoot,
+                             const orvane_data_type_definition* destinationType,
+                             int64_t limitBytes);
+
 // Member-name equality as conversion uses it: ASCII case-insensitive (the application's string
 // comparison callback, when installed, also counts).
 bool ConversionNamesMatch(const char* a, const char* b);

@@ -4,6 +4,7 @@
 // an access out of bounds, a hang or a leak (the sanitizer build and the leak check at exit
 // watch for those).
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -427,3 +428,23 @@ TEST(HostileReferences, ValuesAtAnOddOffsetAreCopiedToTheirAlignment) {
 }
 
 }  // namespace
+
+// A file of 10 KB whose arrays point into one another under other counts: converting its root
+// to the current layout would copy elements into hundreds of megabytes. The conversion stops at
+// a bound on the file's own size with an error, quickly, and gives no file info.
+TEST(HostileConversion, ATreeThatMultipliesOnConversionIsRefused) {
+    const std::string path =
+        std::string(ORVANE_LOAD_CORPUS_DIR) + "/arrays-that-multiply-on-conversion";
+    FILE* in = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(in, nullptr) << path;
+    std::vector<uint8_t> file(1 << 16);
+    file.resize(std::fread(file.data(), 1, file.size(), in));
+    std::fclose(in);
+    ASSERT_GT(file.size(), 1000u);
+    LogCapture log;
+    orvane_file* loaded = OrvaneReadEntireFileFromMemory(int32_t(file.size()), file.data());
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(OrvaneGetFileInfo(loaded), nullptr);
+    EXPECT_TRUE(log.Contains("Converted tree would exceed")) << log.messages().size();
+    OrvaneFreeFile(loaded);
+}
