@@ -676,7 +676,14 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         return Fail(__LINE__, "clip \"%s\": bad duration", clip->name.c_str());
     const double duration = animation->mDuration / tps;
     double rate = std::min(ClipRate(animation, tps), double(options->MaximumSampleRate));
-    int samples = std::max(2, int(std::ceil(duration * rate - 1e-6)) + 1);
+    // Intervals of the clip at that rate: a whole number when the clip's frames fall on the
+    // rate, up to the rounding of a frame time stored as a float (a BVH's 0.041666668 s), which
+    // must not add an interval.
+    const double intervals = duration * rate;
+    const double whole = std::round(intervals);
+    const double count =
+        std::fabs(intervals - whole) <= 1e-4 * std::max(1.0, whole) ? whole : std::ceil(intervals);
+    int samples = std::max(2, int(std::min(count, 2e6)) + 1);
     if (samples > 1000000) return Fail(__LINE__, "clip \"%s\": too long", clip->name.c_str());
     const double step = duration > 0 ? duration / (samples - 1) : 1 / rate;
 
