@@ -1,0 +1,223 @@
+// glTF clips imported, loaded and played against the tests' own glTF evaluator: joints at 0%,
+// 10%, ... 100% of each clip and half way between keys stay within the import tolerance, for
+// scenes made here with each interpolation on translation, rotation and scale (keys at uneven
+// times) and for the glTF assets in the project's data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gltf_reference.h"
+#include "gltf_writer.h"
+#include "orvane.h"
+#include "orvane/curve_builder.h"
+#include "orvane/import.h"
+#include "testing/data_path.h"
+
+namespace {
+
+template <typename T>
+T* Entry(T* const* array, int index) {
+    T* p;
+    std::memcpy(&p, reinterpret_cast<const char*>(array) + size_t(index) * sizeof p, sizeof p);
+    return p;
+}
+
+int CurveDataBytes(const orvane_curve2* curve) {
+    orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);
+    if (!b) return 0;
+    const int bytes = OrvaneGetResultingCurveDataSize(b);
+    OrvaneAbortCurveBuilder(b);
+    return bytes;
+}
+
+// Bone world matrices of the loaded skeleton playing Clip at Seconds.
+std::vector<gltf_reference::Matrix> Played(const orvane_skeleton* skeleton,
+                                           const orvane_animation* clip, float seconds) {
+    std::vector<gltf_reference::Matrix> world(size_t(skeleton->BoneCount));
+    const orvane_track_group* group = Entry(clip->TrackGroups, 0);
+    for (int i = 0; i < skeleton->BoneCount; ++i) {
+        const orvane_bone& bone = skeleton->Bones[i];
+        orvane_transform local = bone.Transform;
+        int track = -1;
+        if (OrvaneFindTrackByName(group, bone.Name, &track)) {
+            orvane_track_sample_context context = {};
+            context.SampleTime = seconds;
+            context.SampleDuration = clip->Duration;
+            local = {};
+            OrvaneSampleTrackUUULocal(&context, &group->TransformTracks[track], nullptr, &local);
+        }
+        float m[16];
+        OrvaneBuildCompositeTransform4x4(&local, m);
+        gltf_reference::Matrix l;
+        std::copy(m, m + 16, l.begin());
+        world[size_t(i)] = bone.ParentIndex >= 0
+                               ? gltf_reference::Multiply(world[size_t(bone.ParentIndex)], l)
+                               : l;
+    }
+    return world;
+}
+
+struct ClipError {
+    std::string name;
+    double worst = 0;
+    double at = 0;
+    std::string bone;
+    int curveBytes = 0;
+};
+
+// Imports Path, plays every clip and measures the largest joint distance from the evaluator's
+// at 0%, 10%, ... 100% and half way between consecutive key times.
+std::vector<ClipError> Measure(const std::string& path, float* tolerance) {
+    std::vector<ClipError> result;
+    gltf_reference::Document doc;
+    std::string error;
+    EXPECT_TRUE(doc.Load(path, &error)) << path << ": " << error;
+    orvane_import_options options;
+    OrvaneGetDefaultImportOptions(&options);
+    options.Codec = OrvaneImportNoCompression;
+    const std::string out = std::string(OrvaneGetTemporaryDirectory()) + "orvane_gltf_import.ovn";
+    orvane_import_summary summary;
+    EXPECT_TRUE(OrvaneImportFile(path.c_str(), out.c_str(), &options, &summary)) << summary.Error;
+    *tolerance = summary.ToleranceUsed;
+    orvane_file* file = OrvaneReadEntireFile(out.c_str());
+    EXPECT_NE(file, nullptr);
+    if (!file) return result;
+    const orvane_file_info* info = OrvaneGetFileInfo(file);
+    EXPECT_NE(info, nullptr);
+    if (info) {
+        const orvane_skeleton* skeleton = Entry(info->Skeletons, 0);
+        std::vector<int> node(size_t(skeleton->BoneCount), -1);
+        for (int i = 0; i < skeleton->BoneCount; ++i)
+            for (size_t n = 0; n < doc.nodes.size(); ++n) {
+                // The scene reader names an unnamed node after its index.
+                const std::string name = doc.nodes[n].name.empty()
+                                             ? "nodes[" + std::to_string(n) + "]"
+                                             : doc.nodes[n].name;
+                if (name == skeleton->Bones[i].Name) node[size_t(i)] = int(n);
+            }
+        EXPECT_EQ(size_t(info->AnimationCount), doc.animations.size()) << path;
+        for (int a = 0; a < info->AnimationCount && size_t(a) < doc.animations.size(); ++a) {
+            const orvane_animation* clip = Entry(info->Animations, a);
+            const gltf_reference::Animation& source = doc.animations[size_t(a)];
+            ClipError e;
+            e.name = clip->Name;
+            const orvane_track_group* group = Entry(clip->TrackGroups, 0);
+            for (int t = 0; t < group->TransformTrackCount; ++t)
+                for (const orvane_curve2* c : {&group->TransformTracks[t].PositionCurve,
+                                               &group->TransformTracks[t].OrientationCurve,
+                                               &group->TransformTracks[t].ScaleShearCurve})
+                    e.curveBytes += CurveDataBytes(c);
+            EXPECT_NEAR(clip->Duration, source.duration, 1e-4) << e.name;
+            std::set<double> times;
+            for (int p = 0; p <= 10; ++p)
+                times.insert(source.duration * p / 10);
+            std::set<double> keys;
+            for (const gltf_reference::Sampler& s : source.samplers)
+                keys.insert(s.input.begin(), s.input.end());
+            for (auto k = keys.begin(); k != keys.end() && std::next(k) != keys.end(); ++k)
+                times.insert((*k + *std::next(k)) / 2);
+            const double origin[3] = {0, 0, 0};
+            for (double t : times) {
+                const std::vector<gltf_reference::Matrix> want = doc.Worlds(a, t);
+                const std::vector<gltf_reference::Matrix> got =
+                    Played(skeleton, clip, std::min(float(t), clip->Duration));
+                for (int i = 0; i < skeleton->BoneCount; ++i) {
+                    if (node[size_t(i)] < 0) continue;
+                    const auto w =
+                        gltf_reference::TransformPoint(want[size_t(node[size_t(i)])], origin);
+                    const auto g = gltf_reference::TransformPoint(got[size_t(i)], origin);
+                    const double d =
+                        std::sqrt((w[0] - g[0]) * (w[0] - g[0]) + (w[1] - g[1]) * (w[1] - g[1]) +
+                                  (w[2] - g[2]) * (w[2] - g[2]));
+                    if (d > e.worst) e.worst = d, e.at = t, e.bone = skeleton->Bones[i].Name;
+                }
+            }
+            result.push_back(e);
+        }
+    }
+    OrvaneFreeFile(file);
+    std::remove(out.c_str());
+    return result;
+}
+
+void ExpectWithinTolerance(const std::string& path, const std::string& label) {
+    float tolerance = 0;
+    const std::vector<ClipError> errors = Measure(path, &tolerance);
+    EXPECT_FALSE(errors.empty()) << label;
+    for (const ClipError& e : errors) {
+        std::printf(
+            "[ measure  ] %s, clip %s: largest joint error %g (%s at %.4f s), budget %g, "
+            "%d bytes of curves\n",
+            label.c_str(), e.name.c_str(), e.worst, e.bone.c_str(), e.at, tolerance, e.curveBytes);
+        // The budget, and the float rounding of positions a few units from the origin.
+        EXPECT_LE(e.worst, tolerance * 1.0001 + 1e-5)
+            << label << ", clip " << e.name << ": " << e.bone << " at " << e.at << " s";
+    }
+}
+
+// A chain of three nodes; the middle one is moved by three channels of one interpolation, with
+// keys at uneven times and large steps between them (90 and 90 degrees, scale 1 to 3).
+void WriteScene(const std::string& path, const std::string& interpolation, bool binary) {
+    const float s = std::sqrt(0.5f);
+    std::vector<gltf_writer::Node> nodes(3);
+    nodes[0].name = "root";
+    nodes[0].translation[0] = 0.1f;
+    nodes[0].rotation[2] = 0.25881904f, nodes[0].rotation[3] = 0.96592583f;
+    nodes[1].name = "middle";
+    nodes[1].parent = 0;
+    nodes[1].translation[1] = 0.5f;
+    nodes[2].name = "tip";
+    nodes[2].parent = 1;
+    nodes[2].translation[0] = 0.4f;
+    std::vector<gltf_writer::Channel> c(3);
+    c[0] = {1,
+            "translation",
+            interpolation,
+            {0.04f, 0.3f, 1.1f, 1.25f},
+            {0, 0, 0, 0.1f, 0.2f, 0.3f, 0.3f, 0.2f, 0.1f, 0, 0.25f, 0}};
+    c[1] = {
+        1, "rotation", interpolation, {0.1f, 0.5f, 1.2f}, {0, 0, 0, 1, 0, 0, s, s, 0, 0, -1, 0}};
+    c[2] = {1, "scale", interpolation, {0, 0.25f, 0.9f}, {1, 1, 1, 2, 2, 2, 1, 3, 1}};
+    if (interpolation == "CUBICSPLINE") {
+        c[0].values = {0,    0,    0,     0,    0,     0,    0.4f, 0, 0,  //
+                       0,    0.4f, 0,     0.1f, 0.2f,  0.3f, 0.2f, 0, 0,  //
+                       0,    0,    -0.2f, 0.3f, 0.2f,  0.1f, 0,    0, 0,  //
+                       0.3f, 0,    0,     0,    0.25f, 0,    0,    0, 0};
+        c[1].values = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0,  //
+                       0, 0, 0, 0, 0, 0, s, s, 0, 0, 0, 0,  //
+                       0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
+        c[2].values = {0, 0, 0, 1, 1, 1, 2, 0, 0,  //
+                       0, 0, 0, 2, 2, 2, 0, 1, 0,  //
+                       0, 0, 0, 1, 3, 1, 0, 0, 0};
+    }
+    ASSERT_TRUE(gltf_writer::Write(path, nodes, c, binary, interpolation));
+}
+
+TEST(GltfImport, EachInterpolationPlaysAsTheSceneDefinesIt) {
+    for (const char* interpolation : {"STEP", "LINEAR", "CUBICSPLINE"}) {
+        for (bool binary : {false, true}) {
+            const std::string path = std::string(OrvaneGetTemporaryDirectory()) +
+                                     "orvane_gltf_import_" + interpolation +
+                                     (binary ? ".glb" : ".gltf");
+            WriteScene(path, interpolation, binary);
+            ExpectWithinTolerance(path, std::string(interpolation) + (binary ? " glb" : " gltf"));
+            std::remove(path.c_str());
+        }
+    }
+}
+
+TEST(GltfImport, TheProjectsAssetsPlayAsTheirScenesDefineThem) {
+    for (const char* file : {"assets/gltf/Fox/Fox.glb", "assets/gltf/CesiumMan/CesiumMan.glb"}) {
+        const std::string path = orvane_data::Path(file);
+        ORVANE_SKIP_WITHOUT_DATA(path);
+        ExpectWithinTolerance(path, file);
+    }
+}
+
+}  // namespace
