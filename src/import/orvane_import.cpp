@@ -845,6 +845,33 @@ ExactCurve Constant(const float* value, int dimension) {
     return c;
 }
 
+// The same curve without the knots that change nothing (exactly): a degree-0 knot between two
+// equal values, a degree-1 knot inside a run of three equal values; a curve whose controls are
+// all equal becomes a constant.
+ExactCurve DropStillKnots(ExactCurve c) {
+    const size_t d = size_t(c.dimension);
+    auto same = [&](size_t a, size_t b) {
+        return std::equal(&c.controls[a * d], &c.controls[a * d] + d, &c.controls[b * d]);
+    };
+    bool constant = true;
+    for (size_t k = 1; k < c.knots.size() && constant; ++k)
+        constant = same(0, k);
+    if (constant) return Constant(c.controls.data(), c.dimension);
+    if (c.degree > 1) return c;
+    ExactCurve out;
+    out.degree = c.degree;
+    out.dimension = c.dimension;
+    const size_t n = c.knots.size();
+    for (size_t k = 0; k < n; ++k) {
+        const bool drop = c.degree == 0 ? k + 1 < n && same(k, k + 1)
+                                        : k > 0 && k + 1 < n && same(k - 1, k) && same(k, k + 1);
+        if (drop) continue;
+        out.knots.push_back(c.knots[k]);
+        out.controls.insert(out.controls.end(), &c.controls[k * d], &c.controls[k * d] + d);
+    }
+    return out;
+}
+
 // Largest angle (radians) between a unit quaternion blended linearly and renormalised, as
 // played, and spherically, as glTF's LINEAR defines, between two keys HalfAngle apart.
 double BlendAngleError(double halfAngle) {
@@ -976,7 +1003,7 @@ ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, do
             break;
         }
     }
-    return c;
+    return DropStillKnots(std::move(c));
 }
 
 // A scale curve (three values per knot) as scale/shear matrices (nine).

@@ -221,3 +221,56 @@ TEST(GltfImport, TheProjectsAssetsPlayAsTheirScenesDefineThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// Animation data the file reader refuses: the scene reader's sampled clip is kept (or the
+// import fails with a message), never a crash or a clip built from unsound keys.
+TEST(GltfImport, UnsoundAnimationDataFallsBackOrFailsCleanly) {
+    struct Case {
+        const char* what;
+        std::vector<float> times;
+        std::vector<float> values;
+        const char* interpolation;
+    };
+    const Case cases[] = {
+        {"times that go back", {0, 0.5f, 0.3f}, {0, 0, 0, 1, 1, 1, 2, 2, 2}, "LINEAR"},
+        {"fewer values than keys", {0, 0.5f, 1}, {0, 0, 0, 1, 1, 1}, "LINEAR"},
+        {"cubic keys without tangents", {0, 0.5f, 1}, {0, 0, 0, 1, 1, 1, 2, 2, 2}, "CUBICSPLINE"},
+        {"an unknown interpolation", {0, 0.5f, 1}, {0, 0, 0, 1, 1, 1, 2, 2, 2}, "SMOOTH"},
+        {"a time that is not a number",
+         {0, std::nanf(""), 1},
+         {0, 0, 0, 1, 1, 1, 2, 2, 2},
+         "LINEAR"},
+    };
+    const std::string path = std::string(OrvaneGetTemporaryDirectory()) + "orvane_unsound.gltf";
+    const std::string out = std::string(OrvaneGetTemporaryDirectory()) + "orvane_unsound.ovn";
+    for (const Case& c : cases) {
+        std::vector<gltf_writer::Node> nodes(2);
+        nodes[0].name = "root";
+        nodes[1].name = "child";
+        nodes[1].parent = 0;
+        ASSERT_TRUE(gltf_writer::Write(
+            path, nodes, {{1, "translation", c.interpolation, c.times, c.values}}, false));
+        std::string lines;
+        orvane_import_options options;
+        OrvaneGetDefaultImportOptions(&options);
+        options.Codec = OrvaneImportNoCompression;
+        options.UserData = &lines;
+        options.Report = [](const char* line, void* user) {
+            *static_cast<std::string*>(user) += std::string(line) + "\n";
+        };
+        orvane_import_summary summary;
+        if (OrvaneImportFile(path.c_str(), out.c_str(), &options, &summary)) {
+            EXPECT_NE(lines.find("sampled through the scene reader"), std::string::npos)
+                << c.what << ":\n"
+                << lines;
+        } else {
+            EXPECT_NE(summary.Error[0], 0) << c.what;
+        }
+    }
+    std::remove(path.c_str());
+    std::remove(out.c_str());
+}
+
+}  // namespace
