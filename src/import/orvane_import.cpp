@@ -888,9 +888,9 @@ double BlendAngleError(double halfAngle) {
 // the last). STEP: degree 0, each key's value held to the next key. LINEAR: degree 1 through the
 // keys; orientations in one hemisphere, with keys added along the arc where the played blend
 // would leave the spherical one by more than AngleBudget. CUBICSPLINE: the Hermite segments as
-// a cubic B-spline whose interior knots are triple, so that each segment is its own Bezier
-// curve (exact whatever the tangents). *Error receives the largest angle left by a LINEAR
-// orientation.
+// a cubic B-spline whose knots are the key times, doubled where the tangent runs on through
+// the key and tripled where it breaks, so that each segment is its Bezier curve. *Error receives
+// the largest angle left by a LINEAR orientation.
 ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, double angleBudget,
                         double* error) {
     using orvane_import::GltfInterpolation;
@@ -966,13 +966,16 @@ ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, do
         }
         case GltfInterpolation::CubicSpline: {
             c.degree = 3;
-            // Bezier segments (start, end, four points), holds before the first and after the last.
-            std::vector<float> points;
-            std::vector<float> bounds;
+            // Bezier segments (start, end, four points, and the derivatives in time at both
+            // ends), holds before the first and after the last key.
+            std::vector<float> points, bounds;
+            std::vector<const float*> ends;  // per segment: derivative at its start, at its end
+            const std::vector<float> still(size_t(d), 0.0f);
             auto hold = [&](float from, float to, const float* v) {
                 bounds.push_back(from), bounds.push_back(to);
                 for (int p = 0; p < 4; ++p)
                     points.insert(points.end(), v, v + d);
+                ends.push_back(still.data()), ends.push_back(still.data());
             };
             if (ch.times[0] > 0) hold(0, ch.times[0], value(0));
             for (size_t k = 0; k + 1 < n; ++k) {
@@ -988,17 +991,24 @@ ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, do
                 for (int i = 0; i < d; ++i)
                     points.push_back(float(v1[i] - span * in[i] / 3));
                 points.insert(points.end(), v1, v1 + d);
+                ends.push_back(out), ends.push_back(in);
             }
             if (ch.times[n - 1] < duration) hold(ch.times[n - 1], duration, value(n - 1));
+            // Where the derivative runs on through a key (its in- and out-tangents equal), the
+            // knot is doubled and the key's own point left implied (it lies between its two
+            // neighbours in the ratio of the segments' lengths); elsewhere the knot is triple.
             const size_t segments = bounds.size() / 2;
             for (int r = 0; r < 3; ++r)
                 c.knots.push_back(bounds[0]);
             c.controls.insert(c.controls.end(), points.begin(), points.begin() + d);
             for (size_t s = 0; s < segments; ++s) {
-                for (int r = 0; r < (s + 1 < segments ? 3 : 1); ++r)
+                const bool last = s + 1 == segments;
+                const bool smooth =
+                    !last && std::equal(ends[2 * s + 1], ends[2 * s + 1] + d, ends[2 * s + 2]);
+                for (int r = 0; r < (last ? 1 : smooth ? 2 : 3); ++r)
                     c.knots.push_back(bounds[2 * s + 1]);
                 const float* p = &points[s * 4 * size_t(d)];
-                c.controls.insert(c.controls.end(), p + d, p + 4 * d);
+                c.controls.insert(c.controls.end(), p + d, p + (smooth ? 3 : 4) * d);
             }
             break;
         }

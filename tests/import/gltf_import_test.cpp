@@ -162,8 +162,10 @@ void ExpectWithinTolerance(const std::string& path, const std::string& label) {
 }
 
 // A chain of three nodes; the middle one is moved by three channels of one interpolation, with
-// keys at uneven times and large steps between them (90 and 90 degrees, scale 1 to 3).
-void WriteScene(const std::string& path, const std::string& interpolation, bool binary) {
+// keys at uneven times and large steps between them (90 and 90 degrees, scale 1 to 3). Smooth
+// cubic keys have equal in- and out-tangents (as most tools export), others break at keys.
+void WriteScene(const std::string& path, const std::string& interpolation, bool binary,
+                bool smooth) {
     const float s = std::sqrt(0.5f);
     std::vector<gltf_writer::Node> nodes(3);
     nodes[0].name = "root";
@@ -196,17 +198,26 @@ void WriteScene(const std::string& path, const std::string& interpolation, bool 
                        0, 0, 0, 2, 2, 2, 0, 1, 0,  //
                        0, 0, 0, 1, 3, 1, 0, 0, 0};
     }
+    if (smooth)
+        for (gltf_writer::Channel& ch : c) {
+            const size_t d = ch.path == "rotation" ? 4 : 3;
+            for (size_t k = 0; k < ch.times.size(); ++k)
+                for (size_t i = 0; i < d; ++i)
+                    ch.values[3 * d * k + i] = ch.values[3 * d * k + 2 * d + i];
+        }
     ASSERT_TRUE(gltf_writer::Write(path, nodes, c, binary, interpolation));
 }
 
 TEST(GltfImport, EachInterpolationPlaysAsTheSceneDefinesIt) {
-    for (const char* interpolation : {"STEP", "LINEAR", "CUBICSPLINE"}) {
+    for (const char* kind : {"STEP", "LINEAR", "CUBICSPLINE", "smooth CUBICSPLINE"}) {
+        const bool smooth = std::strncmp(kind, "smooth ", 7) == 0;
+        const std::string interpolation = smooth ? kind + 7 : kind;
         for (bool binary : {false, true}) {
             const std::string path = std::string(OrvaneGetTemporaryDirectory()) +
                                      "orvane_gltf_import_" + interpolation +
                                      (binary ? ".glb" : ".gltf");
-            WriteScene(path, interpolation, binary);
-            ExpectWithinTolerance(path, std::string(interpolation) + (binary ? " glb" : " gltf"));
+            WriteScene(path, interpolation, binary, smooth);
+            ExpectWithinTolerance(path, std::string(kind) + (binary ? " glb" : " gltf"));
             std::remove(path.c_str());
         }
     }
