@@ -256,6 +256,30 @@ bool Document::Load(const std::string& path, std::string* error) {
             }
             skins.push_back(skin);
         }
+        const json& meshes = gltf.value("meshes", json::array());
+        for (size_t i = 0; i < nodes_.size(); ++i) {
+            const json& n = nodes_[i];
+            if (!n.contains("mesh") || !n.contains("skin")) continue;
+            for (const json& prim : meshes.at(size_t(n["mesh"])).at("primitives")) {
+                const json& attributes = prim.at("attributes");
+                if (!attributes.contains("JOINTS_0") || !attributes.contains("WEIGHTS_0")) continue;
+                SkinnedPrimitive p;
+                p.node = int(i);
+                p.skin = n["skin"];
+                int components = 0;
+                std::vector<double> joints;
+                if (!ReadAccessor(gltf, buffers, attributes["POSITION"], &p.positions, &components,
+                                  error) ||
+                    !ReadAccessor(gltf, buffers, attributes["JOINTS_0"], &joints, &components,
+                                  error) ||
+                    !ReadAccessor(gltf, buffers, attributes["WEIGHTS_0"], &p.weights, &components,
+                                  error))
+                    return false;
+                for (double j : joints)
+                    p.joints.push_back(int(j));
+                skinned.push_back(p);
+            }
+        }
         for (const json& a : gltf.value("animations", json::array())) {
             Animation animation;
             animation.name = a.value("name", "");
@@ -414,6 +438,30 @@ std::vector<Matrix> Document::Worlds(int animation, double time) const {
         }
     }
     return worlds;
+}
+
+std::vector<std::array<double, 3>> Document::SkinVertices(const SkinnedPrimitive& primitive,
+                                                          const std::vector<Matrix>& worlds) const {
+    const gltf_reference::Skin& skin = skins.at(size_t(primitive.skin));
+    std::vector<Matrix> joint(skin.joints.size());
+    for (size_t j = 0; j < skin.joints.size(); ++j)
+        joint[j] = Multiply(worlds.at(size_t(skin.joints[j])), skin.inverseBind[j]);
+    const size_t count = primitive.positions.size() / 3;
+    std::vector<std::array<double, 3>> out(count, {0, 0, 0});
+    for (size_t v = 0; v < count; ++v) {
+        double sum = 0;
+        for (int k = 0; k < 4; ++k)
+            sum += primitive.weights[4 * v + size_t(k)];
+        for (int k = 0; k < 4; ++k) {
+            const double w = primitive.weights[4 * v + size_t(k)];
+            if (w == 0 || sum <= 0) continue;
+            const std::array<double, 3> p = TransformPoint(
+                joint.at(size_t(primitive.joints[4 * v + size_t(k)])), &primitive.positions[3 * v]);
+            for (int c = 0; c < 3; ++c)
+                out[v][size_t(c)] += w / sum * p[size_t(c)];
+        }
+    }
+    return out;
 }
 
 }  // namespace gltf_reference

@@ -59,10 +59,20 @@ struct Skin {
     std::vector<Matrix> inverseBind;  // one per joint (identity when the file gives none)
 };
 
+// One primitive of a skinned mesh: positions and four influences per vertex.
+struct SkinnedPrimitive {
+    int node = -1;  // the node that holds the mesh
+    int skin = -1;
+    std::vector<double> positions;  // three per vertex
+    std::vector<int> joints;        // four per vertex: indices into the skin's joints
+    std::vector<double> weights;    // four per vertex
+};
+
 struct Document {
     std::vector<Node> nodes;
     std::vector<Animation> animations;
     std::vector<Skin> skins;
+    std::vector<SkinnedPrimitive> skinned;
 
     // Reads Path (.gltf with data: URIs or files beside it, or .glb); false with Error set.
     bool Load(const std::string& path, std::string* error);
@@ -73,6 +83,10 @@ struct Document {
     std::vector<Matrix> Locals(int animation, double time) const;
     // World matrices of every node (parents applied), same arguments.
     std::vector<Matrix> Worlds(int animation, double time) const;
+    // Skinned vertex positions of Primitive for node world matrices Worlds: the weighted sum of
+    // joint world times inverse bind matrix times position, weights divided by their sum.
+    std::vector<std::array<double, 3>> SkinVertices(const SkinnedPrimitive& primitive,
+                                                    const std::vector<Matrix>& worlds) const;
 };
 
 }  // namespace gltf_reference
