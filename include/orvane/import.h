@@ -15,10 +15,9 @@
  * an object-space tolerance. The clips of a glTF file are read from the file itself and kept
  * exactly: every key at its time, each channel's interpolation as the file gives it (STEP holds
  * each key to the next, LINEAR blends between keys, along the shorter arc for rotations,
- * CUBICSPLINE follows the keys' tangents), in curves of plain floats; only when the file's
- * animation data is unsound, its nodes do not pair with the scene reader's, or a change of
- * axes or units is asked, are they sampled and compressed like other formats (the report says
- * so).
+ * CUBICSPLINE follows the keys' tangents), in curves of plain floats, in the requested basis;
+ * only when the file's animation data is unsound or its nodes do not pair with the scene
+ * reader's are they sampled and compressed like other formats (the report says so).
  *
  * Threading: distinct imports may run on several threads at once; the log callback (core.h)
  * is the only shared state. Failures are logged, described in the summary's Error text and

@@ -804,9 +804,7 @@ bool PairNodes(const aiNode* node, int index, const orvane_import::GltfAnimation
 
 bool Import::ReadGltf(const aiScene* scene, const char* path) {
     std::string why;
-    if (convert) {
-        why = "a change of basis or units is asked";
-    } else if (!orvane_import::ReadGltfAnimation(path, &gltf, &why)) {
+    if (!orvane_import::ReadGltfAnimation(path, &gltf, &why)) {
     } else if (gltf.clips.size() != scene->mNumAnimations) {
         why = "the scene reader sees another number of clips";
     } else {
@@ -1089,13 +1087,39 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         const auto* t = channels[3 * i + size_t(GltfPath::Translation)];
         const auto* r = channels[3 * i + size_t(GltfPath::Rotation)];
         const auto* s = channels[3 * i + size_t(GltfPath::Scale)];
-        const ExactCurve position =
+        ExactCurve position =
             t ? ChannelCurve(*t, duration, angleBudget, &angleError) : Constant(still.position, 3);
-        const ExactCurve orientation = r ? ChannelCurve(*r, duration, angleBudget, &angleError)
-                                         : Constant(still.orientation, 4);
-        const ExactCurve scaleShear =
-            s ? ScaleShear(ChannelCurve(*s, duration, angleBudget, &angleError))
-              : Constant(still.scaleShear, 9);
+        ExactCurve orientation = r ? ChannelCurve(*r, duration, angleBudget, &angleError)
+                                   : Constant(still.orientation, 4);
+        ExactCurve scaleShear = s ? ScaleShear(ChannelCurve(*s, duration, angleBudget, &angleError))
+                                  : Constant(still.scaleShear, 9);
+        if (convert) {
+            // The change of basis is linear (affine for a root's position) in every control, so
+            // the curves stay exact in the new basis. Orientations come back from it with a sign
+            // of their own: each takes the sign that keeps its dot product with the one before
+            // (an orthogonal map keeps dot products), so blends between them are unchanged.
+            static const float none[3] = {0, 0, 0};
+            for (size_t k = 0; k < position.knots.size(); ++k)
+                OrvaneInPlaceSimilarityTransformPosition(bones[i].parent < 0 ? affine : none,
+                                                         linear, &position.controls[3 * k]);
+            const std::vector<float> before = orientation.controls;
+            for (size_t k = 0; k < orientation.knots.size(); ++k) {
+                float* q = &orientation.controls[4 * k];
+                OrvaneInPlaceSimilarityTransformOrientation(linear, inverse, q);
+                if (k == 0) continue;
+                float was = 0, is = 0;
+                for (int c = 0; c < 4; ++c) {
+                    was += before[4 * (k - 1) + size_t(c)] * before[4 * k + size_t(c)];
+                    is += q[c - 4] * q[c];
+                }
+                if ((was < 0) != (is < 0))
+                    for (int c = 0; c < 4; ++c)
+                        q[c] = -q[c];
+            }
+            for (size_t k = 0; k < scaleShear.knots.size(); ++k)
+                OrvaneInPlaceSimilarityTransformScaleShear(linear, inverse,
+                                                           &scaleShear.controls[9 * k]);
+        }
         OrvaneBeginTransformTrack(builder, bones[i].name.c_str());
         auto type = [](const ExactCurve& c, orvane_data_type_definition* constant) {
             return c.knots.size() == 1 ? constant : OrvaneCurveDataDaK32fC32fType;

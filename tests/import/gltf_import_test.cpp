@@ -113,7 +113,10 @@ std::vector<OurVertex> OurVertices(const orvane_file_info* info, const orvane_sk
 
 // Imports Path, plays every clip and measures the largest joint distance from the evaluator's
 // at 0%, 10%, ... 100% and half way between consecutive key times.
-std::vector<ClipError> Measure(const std::string& path, float* tolerance, float* extent) {
+// With ZUpCentimetres the import asks for Z up, -Y back and centimetres, and the evaluator's
+// points are carried into that basis before they are compared.
+std::vector<ClipError> Measure(const std::string& path, float* tolerance, float* extent,
+                               bool zUpCentimetres) {
     std::vector<ClipError> result;
     gltf_reference::Document doc;
     std::string error;
@@ -121,6 +124,10 @@ std::vector<ClipError> Measure(const std::string& path, float* tolerance, float*
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.Codec = OrvaneImportNoCompression;
+    if (zUpCentimetres) {
+        options.Right[0] = 1, options.Up[2] = 1, options.Back[1] = -1;
+        options.UnitsPerMeter = 100;
+    }
     const std::string out = std::string(OrvaneGetTemporaryDirectory()) + "orvane_gltf_import.ovn";
     orvane_import_summary summary;
     EXPECT_TRUE(OrvaneImportFile(path.c_str(), out.c_str(), &options, &summary)) << summary.Error;
@@ -176,8 +183,8 @@ std::vector<ClipError> Measure(const std::string& path, float* tolerance, float*
                     Played(skeleton, clip, std::min(float(t), clip->Duration));
                 for (int i = 0; i < skeleton->BoneCount; ++i) {
                     if (node[size_t(i)] < 0) continue;
-                    const auto w =
-                        gltf_reference::TransformPoint(want[size_t(node[size_t(i)])], origin);
+                    auto w = gltf_reference::TransformPoint(want[size_t(node[size_t(i)])], origin);
+                    if (zUpCentimetres) w = {100 * w[0], -100 * w[2], 100 * w[1]};
                     const auto g = gltf_reference::TransformPoint(got[size_t(i)], origin);
                     const double d =
                         std::sqrt((w[0] - g[0]) * (w[0] - g[0]) + (w[1] - g[1]) * (w[1] - g[1]) +
@@ -221,9 +228,10 @@ std::vector<ClipError> Measure(const std::string& path, float* tolerance, float*
     return result;
 }
 
-void ExpectWithinTolerance(const std::string& path, const std::string& label) {
+void ExpectWithinTolerance(const std::string& path, const std::string& label,
+                           bool zUpCentimetres = false) {
     float tolerance = 0, extent = 0;
-    const std::vector<ClipError> errors = Measure(path, &tolerance, &extent);
+    const std::vector<ClipError> errors = Measure(path, &tolerance, &extent, zUpCentimetres);
     EXPECT_FALSE(errors.empty()) << label;
     for (const ClipError& e : errors) {
         std::printf(
@@ -302,6 +310,20 @@ TEST(GltfImport, EachInterpolationPlaysAsTheSceneDefinesIt) {
             std::remove(path.c_str());
         }
     }
+}
+
+// A change of axes and units carries the exact curves into the new basis.
+TEST(GltfImport, ClipsStayExactInAnotherBasis) {
+    for (const char* interpolation : {"LINEAR", "CUBICSPLINE"}) {
+        const std::string path = std::string(OrvaneGetTemporaryDirectory()) + "orvane_gltf_basis_" +
+                                 interpolation + ".gltf";
+        WriteScene(path, interpolation, false, false);
+        ExpectWithinTolerance(path, std::string(interpolation) + " in Z up centimetres", true);
+        std::remove(path.c_str());
+    }
+    const std::string fox = orvane_data::Path("assets/gltf/Fox/Fox.glb");
+    ORVANE_SKIP_WITHOUT_DATA(fox);
+    ExpectWithinTolerance(fox, "Fox in Z up centimetres", true);
 }
 
 TEST(GltfImport, TheProjectsAssetsPlayAsTheirScenesDefineThem) {
