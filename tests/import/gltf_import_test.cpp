@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -383,6 +385,48 @@ TEST(GltfImport, UnsoundAnimationDataFallsBackOrFailsCleanly) {
             EXPECT_NE(summary.Error[0], 0) << c.what;
         }
     }
+    std::remove(path.c_str());
+    std::remove(out.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged files (cut short, or with bytes of their JSON or buffer changed): the import fails
+// with a message or keeps what it can read, and never reads outside what it holds.
+TEST(GltfImport, DamagedFilesFailOrImportCleanly) {
+    const std::string dir = OrvaneGetTemporaryDirectory();
+    const std::string good = dir + "orvane_damaged_source.glb";
+    WriteScene(good, "CUBICSPLINE", true, false);
+    std::string bytes;
+    {
+        std::ifstream in(good, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 100u);
+    std::vector<std::string> damaged;
+    for (size_t cut : {bytes.size() / 4, bytes.size() / 2, bytes.size() - 9, bytes.size() - 1})
+        damaged.push_back(bytes.substr(0, cut));
+    // The JSON chunk's length, a digit of an accessor count and bytes of the key times.
+    for (size_t at : {size_t(12), size_t(13), bytes.find("\"count\":") + 8, bytes.size() - 40,
+                      bytes.size() - 200}) {
+        std::string d = bytes;
+        d[at] = char(d[at] ^ 0x5a);
+        damaged.push_back(d);
+    }
+    const std::string path = dir + "orvane_damaged.glb", out = dir + "orvane_damaged.ovn";
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        {
+            std::ofstream f(path, std::ios::binary);
+            f << damaged[i];
+        }
+        orvane_import_summary summary;
+        if (!OrvaneImportFile(path.c_str(), out.c_str(), nullptr, &summary)) {
+            EXPECT_NE(summary.Error[0], 0) << "damage " << i;
+        }
+    }
+    std::remove(good.c_str());
     std::remove(path.c_str());
     std::remove(out.c_str());
 }
