@@ -1054,9 +1054,11 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         }
         ++counts[int(ch.interpolation)];
     }
-    // The played blend of orientations stays this close to the spherical one (an angle that
-    // moves the farthest point of the character by a tenth of the budget).
-    const double angleBudget = 0.1 * double(summary->ToleranceUsed) / std::max(height, 1e-6f);
+    // The played blend of orientations stays this close to the spherical one: an angle that
+    // moves the farthest point of the character by a tenth of the budget, and never more than
+    // a milliradian (the extent leaves out rigid meshes, so it can be far too small).
+    const double angleBudget =
+        std::min(1e-3, 0.1 * double(summary->ToleranceUsed) / std::max(height, 1e-6f));
 
     // Bones take their node's channels; bones without one hold their node's transform.
     std::vector<const orvane_import::GltfChannel*> channels(bones.size() * 3, nullptr);
