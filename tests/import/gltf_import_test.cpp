@@ -253,8 +253,9 @@ void ExpectWithinTolerance(const std::string& path, const std::string& label,
 }
 
 // A chain of three nodes; the middle one is moved by three channels of one interpolation, with
-// keys at uneven times and large steps between them (90 and 90 degrees, scale 1 to 3). Smooth
-// cubic keys have equal in- and out-tangents (as most tools export), others break at keys.
+// keys at uneven times and large steps between them (90 and 90 degrees, scale 1 to 3), and the
+// tip by a fourth. Smooth cubic keys have equal in- and out-tangents (as most tools export),
+// others break at keys.
 void WriteScene(const std::string& path, const std::string& interpolation, bool binary,
                 bool smooth) {
     const float s = std::sqrt(0.5f);
@@ -268,7 +269,7 @@ void WriteScene(const std::string& path, const std::string& interpolation, bool 
     nodes[2].name = "tip";
     nodes[2].parent = 1;
     nodes[2].translation[0] = 0.4f;
-    std::vector<gltf_writer::Channel> c(3);
+    std::vector<gltf_writer::Channel> c(4);
     c[0] = {1,
             "translation",
             interpolation,
@@ -277,7 +278,11 @@ void WriteScene(const std::string& path, const std::string& interpolation, bool 
     c[1] = {
         1, "rotation", interpolation, {0.1f, 0.5f, 1.2f}, {0, 0, 0, 1, 0, 0, s, s, 0, 0, -1, 0}};
     c[2] = {1, "scale", interpolation, {0, 0.25f, 0.9f}, {1, 1, 1, 2, 2, 2, 1, 3, 1}};
+    // The tip moves too, so that it is a joint of its own: its position shows the middle's
+    // rotation and scale.
+    c[3] = {2, "translation", interpolation, {0.2f, 0.7f}, {0.4f, 0, 0, 0.4f, 0.1f, 0}};
     if (interpolation == "CUBICSPLINE") {
+        c[3].values = {0, 0, 0, 0.4f, 0, 0, 0, 0.2f, 0, 0, 0.1f, 0, 0.4f, 0.1f, 0, 0, 0, 0};
         c[0].values = {0,    0,    0,     0,    0,     0,    0.4f, 0, 0,  //
                        0,    0.4f, 0,     0.1f, 0.2f,  0.3f, 0.2f, 0, 0,  //
                        0,    0,    -0.2f, 0.3f, 0.2f,  0.1f, 0,    0, 0,  //
