@@ -1014,6 +1014,41 @@ ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, do
     return DropStillKnots(std::move(c));
 }
 
+// Holds C at the middle of its values' range when that moves no point by more than Budget,
+// with Lever the distance that a unit change of a value moves a point by; returns the largest
+// such move (0 when C is left as it is). Every point of a B-spline lies within the range of
+// its controls, so the bound holds between knots too.
+double HoldIfStill(ExactCurve* c, double lever, double budget) {
+    if (c->knots.size() < 2) return 0;
+    const size_t d = size_t(c->dimension);
+    std::vector<float> lo(c->controls.begin(), c->controls.begin() + long(d));
+    std::vector<float> hi = lo;
+    for (size_t k = 1; k < c->knots.size(); ++k)
+        for (size_t i = 0; i < d; ++i) {
+            lo[i] = std::min(lo[i], c->controls[k * d + i]);
+            hi[i] = std::max(hi[i], c->controls[k * d + i]);
+        }
+    double sum = 0;
+    std::vector<float> middle(d);
+    for (size_t i = 0; i < d; ++i) {
+        const double half = (double(hi[i]) - lo[i]) / 2;
+        sum += half * half;
+        middle[i] = float((double(hi[i]) + lo[i]) / 2);
+    }
+    const double move = std::sqrt(sum) * lever;
+    if (move > budget) return 0;
+    if (c->dimension == 4) {
+        double length = 0;
+        for (float x : middle)
+            length += double(x) * x;
+        if (!(length > 0.25)) return 0;
+        for (float& x : middle)
+            x = float(x / std::sqrt(length));
+    }
+    *c = Constant(middle.data(), c->dimension);
+    return move;
+}
+
 // A scale curve (three values per knot) as scale/shear matrices (nine).
 ExactCurve ScaleShear(ExactCurve c) {
     std::vector<float> m;
@@ -1054,11 +1089,22 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         }
         ++counts[int(ch.interpolation)];
     }
-    // The played blend of orientations stays this close to the spherical one: an angle that
-    // moves the farthest point of the character by a tenth of the budget, and never more than
-    // a milliradian (the extent leaves out rigid meshes, so it can be far too small).
-    const double angleBudget =
-        std::min(1e-3, 0.1 * double(summary->ToleranceUsed) / std::max(height, 1e-6f));
+    // The budget is shared along the longest chain of bones: each bone's rotation blend may
+    // move the character's farthest point by a quarter of its share, and each of its three
+    // curves, where it barely moves, may be held still at a cost of a quarter more. The first
+    // is an angle, never more than a milliradian (the extent leaves out rigid meshes, so it can
+    // be far too small).
+    int depth = 1;
+    for (size_t i = 0; i < bones.size(); ++i) {
+        int d = 1;
+        for (int p = bones[i].parent; p >= 0; p = bones[size_t(p)].parent)
+            ++d;
+        depth = std::max(depth, d);
+    }
+    const double reach = std::max(double(height), 1e-6);
+    const double share = double(summary->ToleranceUsed) / depth;
+    const double angleBudget = std::min(1e-3, 0.25 * share / reach);
+    const double stillBudget = 0.25 * share;
 
     // Bones take their node's channels; bones without one hold their node's transform.
     std::vector<const orvane_import::GltfChannel*> channels(bones.size() * 3, nullptr);
@@ -1083,7 +1129,7 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         OrvaneBeginTrackGroup(clip->name.c_str(), 0, int(bones.size()), 0, false);
     if (!builder)
         return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
-    double angleError = 0;
+    double angleError = 0, stillError = 0;
     for (size_t i = 0; i < bones.size(); ++i) {
         const Pose still = Decompose(bones[i].node->mTransformation);
         const auto* t = channels[3 * i + size_t(GltfPath::Translation)];
@@ -1095,6 +1141,12 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
                                    : Constant(still.orientation, 4);
         ExactCurve scaleShear = s ? ScaleShear(ChannelCurve(*s, duration, angleBudget, &angleError))
                                   : Constant(still.scaleShear, 9);
+        // Curves whose every value lies this close to one (baked matrices leave scales that
+        // wander by 1e-7) are held at it: for a position the distance itself, for a scale or
+        // an orientation what it moves the farthest point by.
+        stillError = std::max({stillError, HoldIfStill(&position, 1, stillBudget),
+                               HoldIfStill(&orientation, 2 * reach, stillBudget),
+                               HoldIfStill(&scaleShear, reach, stillBudget)});
         if (convert) {
             // The change of basis is linear (affine for a root's position) in every control, so
             // the curves stay exact in the new basis. Orientations come back from it with a sign
@@ -1146,7 +1198,7 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         bytes += CurveDataBytes(&track.PositionCurve) + CurveDataBytes(&track.OrientationCurve) +
                  CurveDataBytes(&track.ScaleShearCurve);
     }
-    clip->maxError = float(angleError * height);
+    clip->maxError = float(angleError * reach * depth + stillError * 3 * depth);
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = duration;
     clip->animation.TimeStep = spacing > 0 ? float(spacing) : 1.0f / 30;
