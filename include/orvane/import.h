@@ -84,8 +84,9 @@ typedef struct orvane_import_summary {
     orvane_int32 VertexCount; /* of all meshes, after welding */
     orvane_int32 MaterialCount;
     orvane_int32 AnimationCount;
-    /* largest object-space error of any clip, file units (for exact glTF clips: the largest
-     * turn left between a linear rotation as played and as glTF blends it, times the extent) */
+    /* largest object-space error of any clip, file units (for exact glTF clips: a bound of
+     * what is left, rotations blended off their arc and curves held still where they barely
+     * move, each within its share of the tolerance along the longest chain of bones) */
     orvane_real32 MaxAnimationError;
     orvane_real32 ToleranceUsed;   /* the tolerance in file units */
     orvane_real32 CharacterHeight; /* extent of the rest pose (bones and vertices), file units */
