@@ -11,7 +11,13 @@
  * (embedded, or in a file beside the scene) on a material of its own in its "DiffuseColor"
  * map; one model binding every
  * mesh; one animation per clip (the file's own and those of the extra clip files), sampled at
- * the clip's own rate and compressed to an object-space tolerance.
+ * the clip's own rate (a clip of N frames gives N samples, one on each frame) and compressed to
+ * an object-space tolerance. The clips of a glTF file are read from the file itself and kept
+ * exactly: every key at its time, each channel's interpolation as the file gives it (STEP holds
+ * each key to the next, LINEAR blends between keys, along the shorter arc for rotations,
+ * CUBICSPLINE follows the keys' tangents), in curves of plain floats, in the requested basis;
+ * only when the file's animation data is unsound or its nodes do not pair with the scene
+ * reader's are they sampled and compressed like other formats (the report says so).
  *
  * Threading: distinct imports may run on several threads at once; the log callback (core.h)
  * is the only shared state. Failures are logged, described in the summary's Error text and
@@ -78,12 +84,15 @@ typedef struct orvane_import_summary {
     orvane_int32 VertexCount; /* of all meshes, after welding */
     orvane_int32 MaterialCount;
     orvane_int32 AnimationCount;
-    orvane_real32 MaxAnimationError; /* largest object-space error of any clip, file units */
-    orvane_real32 ToleranceUsed;     /* the tolerance in file units */
-    orvane_real32 CharacterHeight;   /* extent of the rest pose (bones and vertices), file units */
-    orvane_real64 ReadSeconds;       /* in the scene reader */
-    orvane_real64 FitSeconds;        /* sampling and compressing clips */
-    orvane_real64 WriteSeconds;      /* writing the content file */
+    /* largest object-space error of any clip, file units (for exact glTF clips: a bound of
+     * what is left, rotations blended off their arc and curves held still where they barely
+     * move, each within its share of the tolerance along the longest chain of bones) */
+    orvane_real32 MaxAnimationError;
+    orvane_real32 ToleranceUsed;   /* the tolerance in file units */
+    orvane_real32 CharacterHeight; /* extent of the rest pose (bones and vertices), file units */
+    orvane_real64 ReadSeconds;     /* in the scene reader */
+    orvane_real64 FitSeconds;      /* sampling and compressing clips */
+    orvane_real64 WriteSeconds;    /* writing the content file */
     orvane_real64 TotalSeconds;
     orvane_int32 OutputBytes;
     char Error[256]; /* empty on success */

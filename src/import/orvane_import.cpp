@@ -23,6 +23,9 @@
 
 #include "orvane/basis_conversion.h"
 #include "orvane/compress.h"
+#include "orvane/curve.h"
+#include "orvane/curve_builder.h"
+#include "orvane/track_group_builder.h"
 #include "orvane/skeleton_builder.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
@@ -34,6 +37,7 @@
 #include "orvane/texture.h"
 #include "orvane/texture_builder.h"
 #include "orvane/types.h"
+#include "orvane_gltf_animation.h"
 
 extern "C" {
 // stb_image, as Debian's libstb builds it.
@@ -232,6 +236,11 @@ struct Import {
     void Materials(const aiScene* scene, const char* path);
     orvane_material* TextureMaterial(const aiScene* scene, const char* path, const aiString& file);
     bool BuildClip(const aiAnimation* animation, const aiScene* source, const char* fallbackName);
+    // glTF clips as the file keeps them (each channel's keys and interpolation).
+    orvane_import::GltfAnimation gltf;
+    std::map<const aiNode*, int> gltfNode;  // the file's node of each scene node
+    bool ReadGltf(const aiScene* scene, const char* path);
+    bool BuildExactClip(const orvane_import::GltfClip& source, const char* fallbackName);
     void ArtToolInfo(const aiScene* scene, const char* path);
     bool PrepareBasis();
     bool Write(const char* path);
@@ -676,7 +685,14 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         return Fail(__LINE__, "clip \"%s\": bad duration", clip->name.c_str());
     const double duration = animation->mDuration / tps;
     double rate = std::min(ClipRate(animation, tps), double(options->MaximumSampleRate));
-    int samples = std::max(2, int(std::ceil(duration * rate - 1e-6)) + 1);
+    // Intervals of the clip at that rate: a whole number when the clip's frames fall on the
+    // rate, up to the rounding of a frame time stored as a float (a BVH's 0.041666668 s), which
+    // must not add an interval.
+    const double intervals = duration * rate;
+    const double whole = std::round(intervals);
+    const double count =
+        std::fabs(intervals - whole) <= 1e-4 * std::max(1.0, whole) ? whole : std::ceil(intervals);
+    int samples = std::max(2, int(std::min(count, 2e6)) + 1);
     if (samples > 1000000) return Fail(__LINE__, "clip \"%s\": too long", clip->name.c_str());
     const double step = duration > 0 ? duration / (samples - 1) : 1 / rate;
 
@@ -768,6 +784,433 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         "max error %g (budget %g), %d bytes of curves",
         clip->name.c_str(), duration, samples, 1 / step, tps, matched, skeleton->BoneCount,
         stats.MaxError, summary->ToleranceUsed, stats.CurveDataBytes);
+    clips.push_back(std::move(clip));
+    return true;
+}
+
+// Pairs the scene reader's nodes with the glTF file's (the reader keeps the file's hierarchy
+// and child order; several scene roots hang under a root of its own).
+bool PairNodes(const aiNode* node, int index, const orvane_import::GltfAnimation& file,
+               std::map<const aiNode*, int>* pairs) {
+    const std::vector<int>& children = file.children[size_t(index)];
+    if (node->mNumChildren != children.size()) return false;
+    const std::string& name = file.names[size_t(index)];
+    if (!name.empty() && name != node->mName.C_Str()) return false;
+    (*pairs)[node] = index;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+        if (!PairNodes(node->mChildren[i], children[i], file, pairs)) return false;
+    return true;
+}
+
+bool Import::ReadGltf(const aiScene* scene, const char* path) {
+    std::string why;
+    if (!orvane_import::ReadGltfAnimation(path, &gltf, &why)) {
+    } else if (gltf.clips.size() != scene->mNumAnimations) {
+        why = "the scene reader sees another number of clips";
+    } else {
+        bool paired = false;
+        if (gltf.roots.size() == 1) {
+            paired = PairNodes(scene->mRootNode, gltf.roots[0], gltf, &gltfNode);
+        } else if (scene->mRootNode->mNumChildren == gltf.roots.size()) {
+            paired = true;
+            for (size_t r = 0; r < gltf.roots.size() && paired; ++r)
+                paired = PairNodes(scene->mRootNode->mChildren[r], gltf.roots[r], gltf, &gltfNode);
+        }
+        if (paired) return true;
+        why = "its nodes do not pair with the scene reader's";
+    }
+    gltf = {};
+    gltfNode.clear();
+    Report("glTF animation sampled through the scene reader: %s", why.c_str());
+    return false;
+}
+
+namespace {
+
+// A curve ready for the track group builder: Degree, knots, and Dimension controls per knot.
+struct ExactCurve {
+    int degree = 0;
+    int dimension = 3;
+    std::vector<float> knots;
+    std::vector<float> controls;
+};
+
+ExactCurve Constant(const float* value, int dimension) {
+    ExactCurve c;
+    c.dimension = dimension;
+    c.knots = {0};
+    c.controls.assign(value, value + dimension);
+    return c;
+}
+
+// The same curve without the knots that change nothing (exactly): a degree-0 knot between two
+// equal values, a degree-1 knot inside a run of three equal values; a curve whose controls are
+// all equal becomes a constant.
+ExactCurve DropStillKnots(ExactCurve c) {
+    const size_t d = size_t(c.dimension);
+    auto same = [&](size_t a, size_t b) {
+        return std::equal(&c.controls[a * d], &c.controls[a * d] + d, &c.controls[b * d]);
+    };
+    bool constant = true;
+    for (size_t k = 1; k < c.knots.size() && constant; ++k)
+        constant = same(0, k);
+    if (constant) return Constant(c.controls.data(), c.dimension);
+    if (c.degree > 1) return c;
+    ExactCurve out;
+    out.degree = c.degree;
+    out.dimension = c.dimension;
+    const size_t n = c.knots.size();
+    for (size_t k = 0; k < n; ++k) {
+        const bool drop = c.degree == 0 ? k + 1 < n && same(k, k + 1)
+                                        : k > 0 && k + 1 < n && same(k - 1, k) && same(k, k + 1);
+        if (drop) continue;
+        out.knots.push_back(c.knots[k]);
+        out.controls.insert(out.controls.end(), &c.controls[k * d], &c.controls[k * d] + d);
+    }
+    return out;
+}
+
+// Largest angle (radians) between a unit quaternion blended linearly and renormalised, as
+// played, and spherically, as glTF's LINEAR defines, between two keys HalfAngle apart.
+double BlendAngleError(double halfAngle) {
+    double worst = 0;
+    for (int i = 1; i < 20; ++i) {
+        const double u = i / 20.0;
+        const double played = std::atan2(u * std::sin(halfAngle), 1 - u + u * std::cos(halfAngle));
+        worst = std::max(worst, 2 * std::fabs(played - u * halfAngle));
+    }
+    return worst;
+}
+
+// The curve that plays Channel exactly over [0, Duration] (keys held before the first and after
+// the last). STEP: degree 0, each key's value held to the next key. LINEAR: degree 1 through the
+// keys; orientations in one hemisphere, with keys added along the arc where the played blend
+// would leave the spherical one by more than AngleBudget. CUBICSPLINE: the Hermite segments as
+// a cubic B-spline whose knots are the key times, doubled where the tangent runs on through
+// the key and tripled where it breaks, so that each segment is its Bezier curve. *Error receives
+// the largest angle left by a LINEAR orientation.
+ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, double angleBudget,
+                        double* error) {
+    using orvane_import::GltfInterpolation;
+    const size_t n = ch.times.size();
+    const int d = ch.components;
+    const bool cubic = ch.interpolation == GltfInterpolation::CubicSpline;
+    auto value = [&](size_t k) { return &ch.values[(cubic ? 3 * k + 1 : k) * size_t(d)]; };
+    if (n == 1) return Constant(value(0), d);
+    ExactCurve c;
+    c.dimension = d;
+    auto push = [&](float t, const float* v) {
+        c.knots.push_back(t);
+        c.controls.insert(c.controls.end(), v, v + d);
+    };
+    switch (ch.interpolation) {
+        case GltfInterpolation::Step:
+            // The value at t is the control of the first knot after t: knot k holds key k + 1's
+            // time, and the last key repeats its time.
+            c.degree = 0;
+            for (size_t k = 0; k < n; ++k)
+                push(ch.times[std::min(k + 1, n - 1)], value(k));
+            break;
+        case GltfInterpolation::Linear: {
+            c.degree = 1;
+            std::vector<float> previous(value(0), value(0) + d);
+            if (ch.times[0] > 0) push(0, previous.data());
+            push(ch.times[0], previous.data());
+            for (size_t k = 1; k < n; ++k) {
+                std::vector<float> next(value(k), value(k) + d);
+                if (ch.path == orvane_import::GltfPath::Rotation) {
+                    double dot = 0;
+                    for (int i = 0; i < 4; ++i)
+                        dot += double(previous[size_t(i)]) * next[size_t(i)];
+                    if (dot < 0) {
+                        for (float& x : next)
+                            x = -x;
+                        dot = -dot;
+                    }
+                    double len0 = 0, len1 = 0;
+                    for (int i = 0; i < 4; ++i)
+                        len0 += double(previous[size_t(i)]) * previous[size_t(i)],
+                            len1 += double(next[size_t(i)]) * next[size_t(i)];
+                    const double cosine =
+                        std::min(1.0, dot / std::sqrt(std::max(len0 * len1, 1e-30)));
+                    const double half = std::acos(cosine);
+                    int parts = 1;
+                    while (parts < 256 && BlendAngleError(half / parts) > angleBudget)
+                        ++parts;
+                    *error = std::max(*error, BlendAngleError(half / parts));
+                    // Points along the arc, as glTF's spherical blend puts them.
+                    const double sine = std::sin(half);
+                    for (int j = 1; j < parts; ++j) {
+                        const double u = double(j) / parts;
+                        const double w0 = sine > 1e-9 ? std::sin((1 - u) * half) / sine : 1 - u;
+                        const double w1 = sine > 1e-9 ? std::sin(u * half) / sine : u;
+                        float q[4];
+                        double length = 0;
+                        for (int i = 0; i < 4; ++i) {
+                            q[i] = float(w0 * previous[size_t(i)] + w1 * next[size_t(i)]);
+                            length += double(q[i]) * q[i];
+                        }
+                        for (float& x : q)
+                            x = float(x / std::sqrt(std::max(length, 1e-30)));
+                        push(float(ch.times[k - 1] + (double(ch.times[k]) - ch.times[k - 1]) * u),
+                             q);
+                    }
+                }
+                push(ch.times[k], next.data());
+                previous = next;
+            }
+            if (ch.times[n - 1] < duration) push(duration, previous.data());
+            break;
+        }
+        case GltfInterpolation::CubicSpline: {
+            c.degree = 3;
+            // Bezier segments (start, end, four points, and the derivatives in time at both
+            // ends), holds before the first and after the last key.
+            std::vector<float> points, bounds;
+            std::vector<const float*> ends;  // per segment: derivative at its start, at its end
+            const std::vector<float> still(size_t(d), 0.0f);
+            auto hold = [&](float from, float to, const float* v) {
+                bounds.push_back(from), bounds.push_back(to);
+                for (int p = 0; p < 4; ++p)
+                    points.insert(points.end(), v, v + d);
+                ends.push_back(still.data()), ends.push_back(still.data());
+            };
+            if (ch.times[0] > 0) hold(0, ch.times[0], value(0));
+            for (size_t k = 0; k + 1 < n; ++k) {
+                const double span = double(ch.times[k + 1]) - ch.times[k];
+                const float* v0 = value(k);
+                const float* v1 = value(k + 1);
+                const float* out = &ch.values[(3 * k + 2) * size_t(d)];
+                const float* in = &ch.values[(3 * (k + 1)) * size_t(d)];
+                bounds.push_back(ch.times[k]), bounds.push_back(ch.times[k + 1]);
+                points.insert(points.end(), v0, v0 + d);
+                for (int i = 0; i < d; ++i)
+                    points.push_back(float(v0[i] + span * out[i] / 3));
+                for (int i = 0; i < d; ++i)
+                    points.push_back(float(v1[i] - span * in[i] / 3));
+                points.insert(points.end(), v1, v1 + d);
+                ends.push_back(out), ends.push_back(in);
+            }
+            if (ch.times[n - 1] < duration) hold(ch.times[n - 1], duration, value(n - 1));
+            // Where the derivative runs on through a key (its in- and out-tangents equal), the
+            // knot is doubled and the key's own point left implied (it lies between its two
+            // neighbours in the ratio of the segments' lengths); elsewhere the knot is triple.
+            const size_t segments = bounds.size() / 2;
+            for (int r = 0; r < 3; ++r)
+                c.knots.push_back(bounds[0]);
+            c.controls.insert(c.controls.end(), points.begin(), points.begin() + d);
+            for (size_t s = 0; s < segments; ++s) {
+                const bool last = s + 1 == segments;
+                const bool smooth =
+                    !last && std::equal(ends[2 * s + 1], ends[2 * s + 1] + d, ends[2 * s + 2]);
+                for (int r = 0; r < (last ? 1 : smooth ? 2 : 3); ++r)
+                    c.knots.push_back(bounds[2 * s + 1]);
+                const float* p = &points[s * 4 * size_t(d)];
+                c.controls.insert(c.controls.end(), p + d, p + (smooth ? 3 : 4) * d);
+            }
+            break;
+        }
+    }
+    return DropStillKnots(std::move(c));
+}
+
+// Holds C at the middle of its values' range when that moves no point by more than Budget,
+// with Lever the distance that a unit change of a value moves a point by; returns the largest
+// such move (0 when C is left as it is). Every point of a B-spline lies within the range of
+// its controls, so the bound holds between knots too.
+double HoldIfStill(ExactCurve* c, double lever, double budget) {
+    if (c->knots.size() < 2) return 0;
+    const size_t d = size_t(c->dimension);
+    std::vector<float> lo(c->controls.begin(), c->controls.begin() + long(d));
+    std::vector<float> hi = lo;
+    for (size_t k = 1; k < c->knots.size(); ++k)
+        for (size_t i = 0; i < d; ++i) {
+            lo[i] = std::min(lo[i], c->controls[k * d + i]);
+            hi[i] = std::max(hi[i], c->controls[k * d + i]);
+        }
+    double sum = 0;
+    std::vector<float> middle(d);
+    for (size_t i = 0; i < d; ++i) {
+        const double half = (double(hi[i]) - lo[i]) / 2;
+        sum += half * half;
+        middle[i] = float((double(hi[i]) + lo[i]) / 2);
+    }
+    const double move = std::sqrt(sum) * lever;
+    if (move > budget) return 0;
+    if (c->dimension == 4) {
+        double length = 0;
+        for (float x : middle)
+            length += double(x) * x;
+        if (!(length > 0.25)) return 0;
+        for (float& x : middle)
+            x = float(x / std::sqrt(length));
+    }
+    *c = Constant(middle.data(), c->dimension);
+    return move;
+}
+
+// A scale curve (three values per knot) as scale/shear matrices (nine).
+ExactCurve ScaleShear(ExactCurve c) {
+    std::vector<float> m;
+    for (size_t k = 0; k < c.knots.size(); ++k) {
+        const float* s = &c.controls[3 * k];
+        const float v[9] = {s[0], 0, 0, 0, s[1], 0, 0, 0, s[2]};
+        m.insert(m.end(), v, v + 9);
+    }
+    c.controls = m;
+    c.dimension = 9;
+    return c;
+}
+
+int CurveDataBytes(const orvane_curve2* curve) {
+    orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);
+    if (!b) return 0;
+    const int bytes = OrvaneGetResultingCurveDataSize(b);
+    OrvaneAbortCurveBuilder(b);
+    return bytes;
+}
+
+}  // namespace
+
+// A glTF clip with every key at its time and every channel's interpolation kept: its curves go
+// into the track group unfitted (float knots and controls), so it plays as the file defines.
+bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* fallbackName) {
+    using orvane_import::GltfPath;
+    auto clip = std::make_unique<ClipOut>();
+    clip->name = source.name.empty() ? fallbackName : source.name;
+    float duration = 0;
+    double spacing = 0;
+    int counts[3] = {0, 0, 0};
+    for (const orvane_import::GltfChannel& ch : source.channels) {
+        duration = std::max(duration, ch.times.back());
+        for (size_t k = 1; k < ch.times.size(); ++k) {
+            const double d = double(ch.times[k]) - ch.times[k - 1];
+            if (spacing == 0 || d < spacing) spacing = d;
+        }
+        ++counts[int(ch.interpolation)];
+    }
+    // The budget is shared along the longest chain of bones: each bone's rotation blend may
+    // move the character's farthest point by a quarter of its share, and each of its three
+    // curves, where it barely moves, may be held still at a cost of a quarter more. The first
+    // is an angle, never more than a milliradian (the extent leaves out rigid meshes, so it can
+    // be far too small).
+    int depth = 1;
+    for (size_t i = 0; i < bones.size(); ++i) {
+        int d = 1;
+        for (int p = bones[i].parent; p >= 0; p = bones[size_t(p)].parent)
+            ++d;
+        depth = std::max(depth, d);
+    }
+    const double reach = std::max(double(height), 1e-6);
+    const double share = double(summary->ToleranceUsed) / depth;
+    const double angleBudget = std::min(1e-3, 0.25 * share / reach);
+    const double stillBudget = 0.25 * share;
+
+    // Bones take their node's channels; bones without one hold their node's transform.
+    std::vector<const orvane_import::GltfChannel*> channels(bones.size() * 3, nullptr);
+    int matched = 0;
+    for (size_t i = 0; i < bones.size(); ++i) {
+        auto it = gltfNode.find(bones[i].node);
+        if (it == gltfNode.end()) continue;
+        bool moved = false;
+        for (const orvane_import::GltfChannel& ch : source.channels)
+            if (ch.node == it->second) {
+                channels[3 * i + size_t(ch.path)] = &ch;
+                moved = true;
+            }
+        matched += moved;
+    }
+    if (matched == 0) {
+        Report("animation \"%s\": no channel matches a bone, skipped", clip->name.c_str());
+        return true;
+    }
+
+    orvane_track_group_builder* builder =
+        OrvaneBeginTrackGroup(clip->name.c_str(), 0, int(bones.size()), 0, false);
+    if (!builder)
+        return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
+    double angleError = 0, stillError = 0;
+    for (size_t i = 0; i < bones.size(); ++i) {
+        const Pose still = Decompose(bones[i].node->mTransformation);
+        const auto* t = channels[3 * i + size_t(GltfPath::Translation)];
+        const auto* r = channels[3 * i + size_t(GltfPath::Rotation)];
+        const auto* s = channels[3 * i + size_t(GltfPath::Scale)];
+        ExactCurve position =
+            t ? ChannelCurve(*t, duration, angleBudget, &angleError) : Constant(still.position, 3);
+        ExactCurve orientation = r ? ChannelCurve(*r, duration, angleBudget, &angleError)
+                                   : Constant(still.orientation, 4);
+        ExactCurve scaleShear = s ? ScaleShear(ChannelCurve(*s, duration, angleBudget, &angleError))
+                                  : Constant(still.scaleShear, 9);
+        // Curves whose every value lies this close to one (baked matrices leave scales that
+        // wander by 1e-7) are held at it: for a position the distance itself, for a scale or
+        // an orientation what it moves the farthest point by.
+        stillError = std::max({stillError, HoldIfStill(&position, 1, stillBudget),
+                               HoldIfStill(&orientation, 2 * reach, stillBudget),
+                               HoldIfStill(&scaleShear, reach, stillBudget)});
+        if (convert) {
+            // The change of basis is linear (affine for a root's position) in every control, so
+            // the curves stay exact in the new basis. Orientations come back from it with a sign
+            // of their own: each takes the sign that keeps its dot product with the one before
+            // (an orthogonal map keeps dot products), so blends between them are unchanged.
+            static const float none[3] = {0, 0, 0};
+            for (size_t k = 0; k < position.knots.size(); ++k)
+                OrvaneInPlaceSimilarityTransformPosition(bones[i].parent < 0 ? affine : none,
+                                                         linear, &position.controls[3 * k]);
+            const std::vector<float> before = orientation.controls;
+            for (size_t k = 0; k < orientation.knots.size(); ++k) {
+                float* q = &orientation.controls[4 * k];
+                OrvaneInPlaceSimilarityTransformOrientation(linear, inverse, q);
+                if (k == 0) continue;
+                float was = 0, is = 0;
+                for (int c = 0; c < 4; ++c) {
+                    was += before[4 * (k - 1) + size_t(c)] * before[4 * k + size_t(c)];
+                    is += q[c - 4] * q[c];
+                }
+                if ((was < 0) != (is < 0))
+                    for (int c = 0; c < 4; ++c)
+                        q[c] = -q[c];
+            }
+            for (size_t k = 0; k < scaleShear.knots.size(); ++k)
+                OrvaneInPlaceSimilarityTransformScaleShear(linear, inverse,
+                                                           &scaleShear.controls[9 * k]);
+        }
+        OrvaneBeginTransformTrack(builder, bones[i].name.c_str());
+        auto type = [](const ExactCurve& c, orvane_data_type_definition* constant) {
+            return c.knots.size() == 1 ? constant : OrvaneCurveDataDaK32fC32fType;
+        };
+        OrvaneSetTransformTrackPosition(builder, position.degree, 0, int(position.knots.size()),
+                                        position.knots.data(), position.controls.data(),
+                                        type(position, OrvaneCurveDataD3Constant32fType));
+        OrvaneSetTransformTrackOrientation(
+            builder, orientation.degree, 0, int(orientation.knots.size()), orientation.knots.data(),
+            orientation.controls.data(), type(orientation, OrvaneCurveDataD4Constant32fType));
+        OrvaneSetTransformTrackScaleShear(
+            builder, scaleShear.degree, 0, int(scaleShear.knots.size()), scaleShear.knots.data(),
+            scaleShear.controls.data(), type(scaleShear, OrvaneCurveDataDaConstant32fType));
+        OrvaneEndTransformTrack(builder);
+    }
+    clip->group = OrvaneEndTrackGroup(builder);
+    if (!clip->group)
+        return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
+    int bytes = 0;
+    for (int k = 0; k < clip->group->TransformTrackCount; ++k) {
+        const orvane_transform_track& track = clip->group->TransformTracks[k];
+        bytes += CurveDataBytes(&track.PositionCurve) + CurveDataBytes(&track.OrientationCurve) +
+                 CurveDataBytes(&track.ScaleShearCurve);
+    }
+    clip->maxError = float(angleError * reach * depth + stillError * 3 * depth);
+    clip->animation.Name = clip->name.data();
+    clip->animation.Duration = duration;
+    clip->animation.TimeStep = spacing > 0 ? float(spacing) : 1.0f / 30;
+    clip->animation.Oversampling = 1;
+    clip->animation.TrackGroupCount = 1;
+    clip->animation.TrackGroups = &clip->group;
+    clip->group->Name = clip->name.data();
+    Report(
+        "animation \"%s\": %.3f s, keys kept (%d step, %d linear, %d cubic channels), %d of "
+        "%d bones moved, max error %g (budget %g), %d bytes of curves",
+        clip->name.c_str(), double(duration), counts[0], counts[1], counts[2], matched,
+        skeleton->BoneCount, double(clip->maxError), double(summary->ToleranceUsed), bytes);
     clips.push_back(std::move(clip));
     return true;
 }
@@ -1037,9 +1480,14 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     }
 
     t = Clock::now();
+    const std::string extension = Extension(InputPath);
+    const bool exact = (extension == "gltf" || extension == "glb") && scene->mNumAnimations > 0 &&
+                       im.ReadGltf(scene, InputPath);
     for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
         const std::string fallback = "Clip" + std::to_string(a);
-        if (!im.BuildClip(scene->mAnimations[a], scene, fallback.c_str())) return finish(false);
+        if (exact ? !im.BuildExactClip(im.gltf.clips[a], fallback.c_str())
+                  : !im.BuildClip(scene->mAnimations[a], scene, fallback.c_str()))
+            return finish(false);
     }
     double fitSeconds = Seconds(t);
     for (int f = 0; f < o.AnimationFileCount; ++f) {

@@ -402,6 +402,98 @@ INSTANTIATE_TEST_SUITE_P(SharedAssets, ImportAsset, ::testing::ValuesIn(kAssets)
                              return std::string(info.param.name);
                          });
 
+// A motion capture clip of N frames plays N samples, one on each frame: its time step is the
+// file's frame time, and at every frame's time the joints are where that frame puts them.
+void ExpectFramesPlayAtTheirTimes(const std::string& source, int frames, float frameTime) {
+    orvane_import_options options;
+    OrvaneGetDefaultImportOptions(&options);
+    options.Codec = OrvaneImportNoCompression;
+    const std::string out = TempPath("frames.ovn");
+    orvane_import_summary summary;
+    ASSERT_TRUE(OrvaneImportFile(source.c_str(), out.c_str(), &options, &summary)) << summary.Error;
+    Loaded loaded;
+    loaded.file = OrvaneReadEntireFile(out.c_str());
+    ASSERT_NE(loaded.file, nullptr);
+    loaded.info = OrvaneGetFileInfo(loaded.file);
+    ASSERT_NE(loaded.info, nullptr);
+    ASSERT_EQ(loaded.info->AnimationCount, 1);
+    const orvane_animation* clip = Entry(loaded.info->Animations, 0);
+    const orvane_skeleton* skeleton = Entry(loaded.info->Skeletons, 0);
+    EXPECT_NEAR(clip->TimeStep, frameTime, 1e-6f * frameTime) << source;
+    EXPECT_NEAR(clip->Duration, (frames - 1) * double(frameTime), 1e-5) << source;
+    EXPECT_EQ(std::lround(clip->Duration / clip->TimeStep) + 1, frames) << source;
+
+    Assimp::Importer importer;
+    const aiScene* scene = Read(&importer, source);
+    ASSERT_NE(scene, nullptr);
+    ASSERT_EQ(scene->mNumAnimations, 1u);
+    // The error allowed is the budget, and the rounding of float positions of this size.
+    const float allowed = summary.ToleranceUsed * 1.0001f + 2e-7f * summary.CharacterHeight;
+    float worst = 0;
+    int worstFrame = -1;
+    for (int f = 0; f < frames; ++f) {
+        Reference ref = {scene, nullptr, scene->mAnimations[0], double(f), {}};
+        ref.Walk(scene->mRootNode, aiMatrix4x4());
+        const std::vector<aiMatrix4x4> world = OurWorld(skeleton, clip, float(f) * frameTime);
+        for (int i = 0; i < skeleton->BoneCount; ++i) {
+            auto it = ref.global.find(skeleton->Bones[i].Name);
+            if (it == ref.global.end()) continue;
+            const aiMatrix4x4& g = it->second;
+            const float d =
+                (aiVector3D(g.a4, g.b4, g.c4) -
+                 aiVector3D(world[size_t(i)].a4, world[size_t(i)].b4, world[size_t(i)].c4))
+                    .Length();
+            if (d > worst) worst = d, worstFrame = f;
+        }
+    }
+    EXPECT_LE(worst, allowed) << source << ": frame " << worstFrame << " (budget "
+                              << summary.ToleranceUsed << ")";
+    std::printf("[ measure  ] %s: %d frames, largest joint error at a frame %g (budget %g)\n",
+                source.c_str(), frames, worst, summary.ToleranceUsed);
+    std::remove(out.c_str());
+}
+
+TEST(Import, MotionCaptureFramesPlayAtTheirTimes) {
+    const std::string walk = DataDir() + "/assets/bvh/cmu/walk.bvh";
+    ORVANE_SKIP_WITHOUT_DATA(walk);
+    {
+        // The frame count and time as the file states them.
+        std::ifstream in(walk);
+        std::string line;
+        int frames = 0;
+        float frameTime = 0;
+        while (std::getline(in, line)) {
+            if (line.rfind("Frames:", 0) == 0) frames = std::atoi(line.c_str() + 7);
+            if (line.rfind("Frame Time:", 0) == 0) {
+                frameTime = std::strtof(line.c_str() + 11, nullptr);
+                break;
+            }
+        }
+        ASSERT_EQ(frames, 344);
+        ExpectFramesPlayAtTheirTimes(walk, frames, frameTime);
+    }
+    // 230 frames at 24 a second, whose frame time rounds up as a float (0.041666668 s): the
+    // clip still has 230 samples. The joints turn and move by a different amount each frame.
+    const std::string made = TempPath("frames24.bvh");
+    {
+        std::ofstream f(made);
+        f << "HIERARCHY\nROOT Hips\n{\n OFFSET 0 0 0\n CHANNELS 6 Xposition Yposition Zposition "
+             "Zrotation Xrotation Yrotation\n JOINT Chest\n {\n  OFFSET 0 30 0\n  CHANNELS 3 "
+             "Zrotation Xrotation Yrotation\n  JOINT Head\n  {\n   OFFSET 0 40 0\n   CHANNELS 3 "
+             "Zrotation Xrotation Yrotation\n   End Site\n   {\n    OFFSET 0 20 0\n   }\n  }\n "
+             "}\n}\nMOTION\nFrames: 230\nFrame Time: 0.041666668\n";
+        for (int i = 0; i < 230; ++i) {
+            const double a = i * 0.37;
+            f << 3 * i + 5 * std::sin(a) << " " << 90 + 4 * std::cos(2 * a) << " " << i * 0.5 << " "
+              << 25 * std::sin(a) << " " << 10 * std::cos(a * 1.3) << " " << 40 * std::sin(a) << " "
+              << 35 * std::sin(0.8 * a) << " " << 5 << " " << 20 * std::cos(a) << " "
+              << 30 * std::cos(1.7 * a) << " " << 15 * std::sin(a) << " " << 0 << "\n";
+        }
+    }
+    ExpectFramesPlayAtTheirTimes(made, 230, 0.041666668f);
+    std::remove(made.c_str());
+}
+
 TEST(Import, RefusesWhatCannotBeImported) {
     orvane_import_summary summary;
     const std::string out = TempPath("refused.ovn");

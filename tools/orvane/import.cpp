@@ -71,7 +71,8 @@ Command AddImportCommand(CLI::App& tool) {
         "import",
         "Imports an art-tool scene (glTF, FBX, COLLADA, .X, BVH ...) into a content file: its "
         "skeleton, meshes, materials and textures, and its clips compressed within the "
-        "tolerance.");
+        "tolerance (glTF clips keep every key and each channel's step, linear or cubic "
+        "interpolation exactly).");
     app->add_option("IN", arguments->in, "the scene to read")->required();
     app->add_option("-o,--output", arguments->out,
                     "the content file to write (default: IN with the extension .ovn)");
