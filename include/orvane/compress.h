@@ -38,6 +38,10 @@ typedef struct orvane_animation_compression_options {
     orvane_uint32 AllowedDegrees;
     orvane_compression_progress_callback Progress; /* may be null (the default) */
     void* ProgressUserData;
+    /* Per bone (Skeleton->BoneCount values, each finite and at least 0): the distance of its
+     * measuring points, in the bone's own units, for callers that know how far from each bone
+     * the motion is seen (its farthest vertex). Null (the default): ShellDistance for all. */
+    const orvane_real32* ShellDistances;
 } orvane_animation_compression_options;
 
 /* What a compression achieved (optional output). */

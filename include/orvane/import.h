@@ -10,9 +10,18 @@
  * ones bound to their node's bone; one material per scene material, its diffuse texture
  * (embedded, or in a file beside the scene) on a material of its own in its "DiffuseColor"
  * map; one model binding every
- * mesh; one animation per clip (the file's own and those of the extra clip files), sampled at
- * the clip's own rate (a clip of N frames gives N samples, one on each frame) and compressed to
- * an object-space tolerance. The clips of a glTF file are read from the file itself and kept
+ * mesh; one animation per clip (the file's own and those of the extra clip files). A clip whose
+ * keys lie on a frame grid is sampled on it (a clip of N frames gives N samples, one on each
+ * frame) and compressed to the tolerance; a clip with keys off any grid keeps each key at its
+ * own time, blended linearly (orientations along the arc) as the scene reader does.
+ *
+ * Where the tolerance holds: at every vertex and joint. Each bone's error is measured at the
+ * distance of the farthest vertex it moves (skinned or rigid; for a bone without vertices at
+ * its children's joints, and 3 cm when the content has no mesh), in object space, at the
+ * samples; exact clips bound it by construction.
+ *
+ * Looping: clips that do not end where they start play to their last key when looped, then
+ * jump back to the first (the report says which clips end where they start). The clips of a glTF file are read from the file itself and kept
  * exactly: every key at its time, each channel's interpolation as the file gives it (STEP holds
  * each key to the next, LINEAR blends between keys, along the shorter arc for rotations,
  * CUBICSPLINE follows the keys' tangents), in curves of plain floats, in the requested basis;
@@ -75,6 +84,14 @@ typedef struct orvane_import_options {
     orvane_import_progress_callback Progress; /* may be null (the default) */
     orvane_import_report_callback Report;     /* may be null (the default) */
     void* UserData;                           /* passed to both callbacks */
+    /* What one length unit of the source means, in units per metre (100: centimetres), for
+     * sources that declare no unit (BVH) or a wrong one; nothing is rescaled, the tolerance and
+     * the written file's art tool info follow it. 0 (the default): the source's own, metres
+     * when it declares none. */
+    orvane_real32 SourceUnitsPerMeter;
+    /* Non-zero: a clip whose error stays above the tolerance is written anyway (the summary's
+     * MaxAnimationError says by how much). 0 (the default): the import fails, nothing written. */
+    orvane_bool KeepGoing;
 } orvane_import_options;
 
 /* What an import did (optional output). Times in seconds. */

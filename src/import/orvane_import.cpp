@@ -37,6 +37,7 @@
 #include "orvane/texture.h"
 #include "orvane/texture_builder.h"
 #include "orvane/types.h"
+#include "orvane_exact_curves.h"
 #include "orvane_gltf_animation.h"
 
 extern "C" {
@@ -50,6 +51,13 @@ const char* stbi_failure_reason(void);
 
 namespace {
 
+using orvane_import::ChannelCurve;
+using orvane_import::Constant;
+using orvane_import::CurveDataBytes;
+using orvane_import::ExactCurve;
+using orvane_import::HoldIfStill;
+using orvane_import::KeepLastIntervalWhenLooping;
+using orvane_import::ScaleShear;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) {
@@ -147,6 +155,17 @@ struct ClipOut {
     float maxError = 0;
 };
 
+// A clip as keyed channels, each on a bone (its node field holds the bone's index).
+struct KeyedClip {
+    std::string name;
+    float duration = 0;  // seconds
+    std::vector<orvane_import::GltfChannel> channels;
+};
+
+// The part of the tolerance that the compressor may use at its measuring points: a vertex
+// between them can move by a little more than the largest of the three.
+constexpr float kMeasuredShare = 0.75f;
+
 struct Import {
     const orvane_import_options* options = nullptr;
     orvane_import_summary* summary = nullptr;
@@ -158,6 +177,10 @@ struct Import {
     std::vector<int> remap;  // builder index -> skeleton index
     std::string skeletonName;
     float height = 1;
+    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};  // rest extent
+    // Per bone (builder order), in its own units of the written content: how far from its
+    // joint the farthest vertex it moves lies (0 when it moves none).
+    std::vector<float> reach;
     float unitsPerMeter = 1;
     // The change into the requested basis, applied to the rest pose, the meshes and every
     // sample before fitting, so that the tolerance holds in the written content.
@@ -194,6 +217,13 @@ struct Import {
         OrvaneFreeBuilderResult(skeleton);
         for (orvane_texture* t : textures)
             OrvaneFreeBuilderResult(t);
+    }
+
+    void Grow(const aiVector3D& p) {
+        const float v[3] = {p.x, p.y, p.z};
+        for (int k = 0; k < 3; ++k)
+            lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
+        height = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-6f}) * scale;
     }
 
     char* Keep(const std::string& text) {
@@ -235,12 +265,18 @@ struct Import {
     bool BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* node);
     void Materials(const aiScene* scene, const char* path);
     orvane_material* TextureMaterial(const aiScene* scene, const char* path, const aiString& file);
-    bool BuildClip(const aiAnimation* animation, const aiScene* source, const char* fallbackName);
+    bool BuildClip(const aiAnimation* animation, const aiScene* source,
+                   const std::string& fallbackName);
     // glTF clips as the file keeps them (each channel's keys and interpolation).
     orvane_import::GltfAnimation gltf;
     std::map<const aiNode*, int> gltfNode;  // the file's node of each scene node
     bool ReadGltf(const aiScene* scene, const char* path);
-    bool BuildExactClip(const orvane_import::GltfClip& source, const char* fallbackName);
+    bool BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
+                        const char* why);
+    KeyedClip GltfKeyedClip(const orvane_import::GltfClip& source, const std::string& fallback);
+    std::vector<double> CarriedReach() const;
+    std::vector<float> ShellDistances() const;
+    std::string LoopText(const std::vector<Pose>& first, const std::vector<Pose>& last) const;
     void ArtToolInfo(const aiScene* scene, const char* path);
     bool PrepareBasis();
     bool Write(const char* path);
@@ -366,27 +402,14 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
     for (size_t i = 0; i < bones.size(); ++i)
         skeleton->Bones[remap[i]].Name = bones[i].name.data();
 
-    // The character's extent, for the shell distance and the summary.
-    float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
-    auto grow = [&](float x, float y, float z) {
-        const float v[3] = {x, y, z};
-        for (int k = 0; k < 3; ++k)
-            lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
-    };
+    // The character's extent (the meshes add theirs as they are built).
     for (const Bone& b : bones)
-        grow(b.bindWorld.a4, b.bindWorld.b4, b.bindWorld.c4);
-    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-        const aiMesh* mesh = scene->mMeshes[m];
-        if (skipMeshes && IsMadeUpSkeletonMesh(scene, mesh)) continue;
-        if (mesh->mNumBones == 0) continue;
-        for (unsigned v = 0; v < mesh->mNumVertices; ++v)
-            grow(mesh->mVertices[v].x, mesh->mVertices[v].y, mesh->mVertices[v].z);
-    }
-    height = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-6f}) * scale;
+        Grow(aiVector3D(b.bindWorld.a4, b.bindWorld.b4, b.bindWorld.c4));
+    reach.assign(bones.size(), 0.0f);
     if (convert && !OrvaneTransformSkeleton(skeleton, affine, linear, inverse, 1e-6f, 1e-6f, 0))
         return Fail(__LINE__, "the skeleton cannot be converted into the requested basis");
-    Report("skeleton \"%s\": %d bones, %zu with inverse bind matrices, extent %g", skeleton->Name,
-           skeleton->BoneCount, offsets.size(), height);
+    Report("skeleton \"%s\": %d bones, %zu with inverse bind matrices", skeleton->Name,
+           skeleton->BoneCount, offsets.size());
     return true;
 }
 
@@ -557,8 +580,31 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
     orvane_mesh_builder* b =
         OrvaneBeginMesh(int(mesh->mNumVertices), triangles, 1, boneCount, layout);
     if (!b) return Fail(__LINE__, "mesh \"%s\": the mesh builder cannot start", out->name.c_str());
+    // Where each bone's motion is seen: its vertices' distances from its joint, in its own
+    // units (a rigid mesh's vertices are in its bone's space already).
+    std::vector<int> meshBone(size_t(boneCount), -1);
+    std::vector<aiMatrix4x4> toBone(static_cast<size_t>(boneCount));
+    for (int i = 0; i < boneCount; ++i) {
+        auto it = boneByName.find(out->boneNames[size_t(i)]);
+        if (it == boneByName.end()) continue;
+        meshBone[size_t(i)] = it->second;
+        const Bone& bone = bones[size_t(it->second)];
+        if (skinned)
+            toBone[size_t(i)] = bone.hasOffset ? bone.offset : aiMatrix4x4(bone.bindWorld).Inverse();
+    }
     for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         const aiVector3D p = toRest * mesh->mVertices[v];
+        Grow(p);
+        auto seen = [&](int i) {
+            if (meshBone[size_t(i)] < 0) return;
+            const float d = (toBone[size_t(i)] * mesh->mVertices[v]).Length() * scale;
+            if (std::isfinite(d)) reach[size_t(meshBone[size_t(i)])] = std::max(reach[size_t(meshBone[size_t(i)])], d);
+        };
+        if (skinned)
+            for (auto& [bone, w] : weights[v])
+                seen(bone);
+        else
+            seen(0);
         OrvaneSetPosition(b, p.x, p.y, p.z);
         // Weights that do not sum to one, or more of them than the layout holds, are reduced
         // by weight and renormalised by the builder.
@@ -652,49 +698,103 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
     return true;
 }
 
-// The clip's own frame rate: the finest key spacing, in ticks per second of its format.
-double ClipRate(const aiAnimation* animation, double ticksPerSecond) {
-    double step = 0;
-    auto scan = [&](double a, double b) {
-        const double d = b - a;
-        if (d > 1e-6 * ticksPerSecond && (step == 0 || d < step)) step = d;
-    };
+// The rate of a frame grid that holds every key of the clip (each within a thousandth of a
+// frame, as frame times stored in single precision round): the finest key spacing's, or the
+// whole rate near it when that grid holds the keys too. 0 when no grid up to MaximumRate holds
+// them all; -1 when no two keys are apart (a one-frame clip).
+double KeyGridRate(const aiAnimation* animation, double ticksPerSecond, double maximumRate) {
+    std::vector<double> times;
     for (unsigned c = 0; c < animation->mNumChannels; ++c) {
         const aiNodeAnim* ch = animation->mChannels[c];
-        for (unsigned k = 1; k < ch->mNumPositionKeys; ++k)
-            scan(ch->mPositionKeys[k - 1].mTime, ch->mPositionKeys[k].mTime);
-        for (unsigned k = 1; k < ch->mNumRotationKeys; ++k)
-            scan(ch->mRotationKeys[k - 1].mTime, ch->mRotationKeys[k].mTime);
-        for (unsigned k = 1; k < ch->mNumScalingKeys; ++k)
-            scan(ch->mScalingKeys[k - 1].mTime, ch->mScalingKeys[k].mTime);
+        for (unsigned k = 0; k < ch->mNumPositionKeys; ++k)
+            times.push_back(ch->mPositionKeys[k].mTime / ticksPerSecond);
+        for (unsigned k = 0; k < ch->mNumRotationKeys; ++k)
+            times.push_back(ch->mRotationKeys[k].mTime / ticksPerSecond);
+        for (unsigned k = 0; k < ch->mNumScalingKeys; ++k)
+            times.push_back(ch->mScalingKeys[k].mTime / ticksPerSecond);
     }
-    if (step <= 0) return 30;
-    // Key times round to whole milliseconds in some formats: snap near-integer rates.
-    const double rate = ticksPerSecond / step;
-    const double whole = std::round(rate);
-    return std::fabs(rate - whole) < 0.02 * whole ? whole : rate;
+    std::sort(times.begin(), times.end());
+    double step = 0;
+    for (size_t k = 1; k < times.size(); ++k) {
+        const double d = times[k] - times[k - 1];
+        if (d > 1e-7 && (step == 0 || d < step)) step = d;
+    }
+    if (step == 0) return -1;
+    auto holds = [&](double rate) {
+        if (!(rate <= maximumRate)) return false;
+        for (double t : times) {
+            const double frame = t * rate;
+            if (std::fabs(frame - std::round(frame)) > 1e-3) return false;
+        }
+        return true;
+    };
+    const double rate = 1 / step;
+    if (holds(std::round(rate))) return std::round(rate);
+    return holds(rate) ? rate : 0;
+}
+
+// A clip's name: its own, unless it is missing or is the name of one of the many nodes it
+// moves (a reader that gathers a file's per-node animations into one clip names it after the
+// first of them, a camera say), then Fallback (the file's name).
+std::string ClipName(const aiAnimation* animation, const std::string& fallback) {
+    const std::string own = animation->mName.C_Str();
+    if (own.empty()) return fallback;
+    if (animation->mNumChannels > 1)
+        for (unsigned c = 0; c < animation->mNumChannels; ++c)
+            if (own == animation->mChannels[c]->mNodeName.C_Str()) return fallback;
+    return own;
+}
+
+// The scene reader's keys of a channel as a linear keyed channel (its own evaluation blends
+// linearly, orientations along the arc); keys at or before the one they follow are dropped.
+orvane_import::GltfChannel KeyedChannel(const aiNodeAnim* ch, orvane_import::GltfPath path,
+                                        double ticksPerSecond, int bone) {
+    orvane_import::GltfChannel out;
+    out.node = bone;
+    out.path = path;
+    out.interpolation = orvane_import::GltfInterpolation::Linear;
+    out.components = path == orvane_import::GltfPath::Rotation ? 4 : 3;
+    auto add = [&](double ticks, const float* v) {
+        const float t = float(ticks / ticksPerSecond);
+        if (!out.times.empty() && !(t > out.times.back())) return;
+        out.times.push_back(t);
+        out.values.insert(out.values.end(), v, v + out.components);
+    };
+    if (path == orvane_import::GltfPath::Translation)
+        for (unsigned k = 0; k < ch->mNumPositionKeys; ++k) {
+            const aiVector3D& p = ch->mPositionKeys[k].mValue;
+            const float v[3] = {p.x, p.y, p.z};
+            add(ch->mPositionKeys[k].mTime, v);
+        }
+    else if (path == orvane_import::GltfPath::Rotation)
+        for (unsigned k = 0; k < ch->mNumRotationKeys; ++k) {
+            const aiQuaternion& q = ch->mRotationKeys[k].mValue;
+            const float v[4] = {q.x, q.y, q.z, q.w};
+            add(ch->mRotationKeys[k].mTime, v);
+        }
+    else
+        for (unsigned k = 0; k < ch->mNumScalingKeys; ++k) {
+            const aiVector3D& s = ch->mScalingKeys[k].mValue;
+            const float v[3] = {s.x, s.y, s.z};
+            add(ch->mScalingKeys[k].mTime, v);
+        }
+    return out;
+}
+
+bool AllFinite(const std::vector<float>& values) {
+    for (float v : values)
+        if (!std::isfinite(v)) return false;
+    return true;
 }
 
 bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
-                       const char* fallbackName) {
-    auto clip = std::make_unique<ClipOut>();
-    clip->name = animation->mName.length ? animation->mName.C_Str() : fallbackName;
+                       const std::string& fallbackName) {
+    const std::string name = ClipName(animation, fallbackName);
     // assimp leaves the rate 0 where a format has none: its own evaluation then takes 25.
     const double tps = animation->mTicksPerSecond > 0 ? animation->mTicksPerSecond : 25.0;
-    if (!std::isfinite(animation->mDuration) || animation->mDuration < 0)
-        return Fail(__LINE__, "clip \"%s\": bad duration", clip->name.c_str());
-    const double duration = animation->mDuration / tps;
-    double rate = std::min(ClipRate(animation, tps), double(options->MaximumSampleRate));
-    // Intervals of the clip at that rate: a whole number when the clip's frames fall on the
-    // rate, up to the rounding of a frame time stored as a float (a BVH's 0.041666668 s), which
-    // must not add an interval.
-    const double intervals = duration * rate;
-    const double whole = std::round(intervals);
-    const double count =
-        std::fabs(intervals - whole) <= 1e-4 * std::max(1.0, whole) ? whole : std::ceil(intervals);
-    int samples = std::max(2, int(std::min(count, 2e6)) + 1);
-    if (samples > 1000000) return Fail(__LINE__, "clip \"%s\": too long", clip->name.c_str());
-    const double step = duration > 0 ? duration / (samples - 1) : 1 / rate;
+    if (!std::isfinite(animation->mDuration) || animation->mDuration < 0 || !std::isfinite(tps))
+        return Fail(__LINE__, "clip \"%s\": bad duration", name.c_str());
+    double duration = animation->mDuration / tps;
 
     // Channels matched to the bones by name; bones without one keep their node's transform in
     // the clip's own scene (clips stored apart), else their rest transform.
@@ -708,7 +808,7 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         channel[size_t(it->second)] = animation->mChannels[c];
     }
     if (matched == 0) {
-        Report("animation \"%s\": no channel matches a bone, skipped", clip->name.c_str());
+        Report("animation \"%s\": no channel matches a bone, skipped", name.c_str());
         return true;
     }
     for (size_t i = 0; i < bones.size(); ++i) {
@@ -716,12 +816,48 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         still[i] = own ? own->mTransformation : bones[i].node->mTransformation;
     }
 
-    orvane_track_group_sampler* sampler = OrvaneBeginSampledAnimation(skeleton->BoneCount, samples);
-    if (!sampler)
-        return Fail(__LINE__, "clip \"%s\": no memory for its samples", clip->name.c_str());
-    std::vector<Pose> previous(bones.size());
-    for (int f = 0; f < samples; ++f) {
-        const double t = std::min(f * step, duration) * tps;
+    double rate = KeyGridRate(animation, tps, double(options->MaximumSampleRate));
+    if (rate == 0) {
+        // Keys off every frame grid: each kept at its own time, blended as the file's reader
+        // blends them.
+        KeyedClip keyed;
+        keyed.name = name;
+        keyed.duration = float(duration);
+        for (size_t i = 0; i < bones.size(); ++i) {
+            if (!channel[i]) continue;
+            for (auto path : {orvane_import::GltfPath::Translation,
+                              orvane_import::GltfPath::Rotation, orvane_import::GltfPath::Scale}) {
+                orvane_import::GltfChannel ch = KeyedChannel(channel[i], path, tps, int(i));
+                if (ch.times.empty()) continue;
+                if (!AllFinite(ch.values) || !std::isfinite(ch.times.back()))
+                    return Fail(__LINE__, "clip \"%s\": keys that are not finite", name.c_str());
+                keyed.duration = std::max(keyed.duration, ch.times.back());
+                keyed.channels.push_back(std::move(ch));
+            }
+        }
+        return BuildExactClip(keyed, still, "linear keys off any frame grid");
+    }
+    // A clip without two keys apart takes the file's own frame time where it has one.
+    if (rate < 0) rate = tps <= double(options->MaximumSampleRate) ? tps : 30;
+    // Intervals of the clip at that rate: a whole number when the clip's end falls on a frame
+    // (up to the rounding of a frame time stored as a float, a BVH's 0.041666668 s, which must
+    // not add an interval); a clip that ends between frames holds its end to the next frame.
+    const double intervals = duration * rate;
+    const double whole = std::round(intervals);
+    const double count = std::fabs(intervals - whole) <= 1e-3 ? whole : std::ceil(intervals);
+    if (count > 1e6) return Fail(__LINE__, "clip \"%s\": too long", name.c_str());
+    const double step = 1 / rate;
+    const int samples = std::max(2, int(count) + 1);
+    duration = count * step;
+    // Looping plays a curve's last knot as its first: one sample more, past the end and never
+    // played, repeats the first frame so that the last frame keeps its interval.
+    const int frames = count >= 1 ? samples + 1 : samples;
+
+    orvane_track_group_sampler* sampler = OrvaneBeginSampledAnimation(skeleton->BoneCount, frames);
+    if (!sampler) return Fail(__LINE__, "clip \"%s\": no memory for its samples", name.c_str());
+    std::vector<Pose> previous(bones.size()), first(bones.size()), last(bones.size());
+    for (int f = 0; f < frames; ++f) {
+        const double t = (f < samples ? std::min(f * step, double(animation->mDuration) / tps) : 0) * tps;
         // Samples go in skeleton order: track i is skeleton bone i.
         std::vector<Pose> frame(bones.size());
         for (size_t i = 0; i < bones.size(); ++i) {
@@ -743,6 +879,8 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
                         k = -k;
             }
             previous[i] = p;
+            if (f == 0) first[i] = p;
+            if (f == samples - 1) last[i] = p;
             frame[size_t(remap[i])] = p;
         }
         for (size_t i = 0; i < bones.size(); ++i)
@@ -753,23 +891,25 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
 
     orvane_animation_compression_options compression;
     OrvaneGetDefaultAnimationCompressionOptions(&compression);
-    compression.ErrorBudget = summary->ToleranceUsed;
-    compression.ShellDistance = std::max(0.02f * height, summary->ToleranceUsed);
+    compression.ErrorBudget = kMeasuredShare * summary->ToleranceUsed;
+    const std::vector<float> shells = ShellDistances();
+    compression.ShellDistances = shells.data();
     struct ProgressState {
         Import* self;
         std::string step;
-    } state = {this, "animation " + clip->name};
+    } state = {this, "animation " + name};
     compression.Progress = [](int done, int total, void* user) {
         auto* s = static_cast<ProgressState*>(user);
         s->self->Progress(s->step.c_str(), done, total);
     };
     compression.ProgressUserData = &state;
     orvane_animation_compression_statistics stats = {};
-    clip->group = OrvaneCompressAnimation(skeleton, sampler, samples, float(step),
+    auto clip = std::make_unique<ClipOut>();
+    clip->name = name;
+    clip->group = OrvaneCompressAnimation(skeleton, sampler, frames, float(step),
                                           clip->name.c_str(), &compression, &stats);
     OrvaneEndSampledAnimation(sampler);
-    if (!clip->group)
-        return Fail(__LINE__, "clip \"%s\": the compressor failed", clip->name.c_str());
+    if (!clip->group) return Fail(__LINE__, "clip \"%s\": the compressor failed", name.c_str());
     clip->maxError = stats.MaxError;
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = float(duration);
@@ -779,11 +919,11 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     clip->animation.TrackGroups = &clip->group;
     // The group was built with the clip's name pointer; keep it on the stable copy.
     clip->group->Name = clip->name.data();
-    Report(
-        "animation \"%s\": %.3f s, %d samples at %.4g/s (%g ticks/s), %d of %d bones moved, "
-        "max error %g (budget %g), %d bytes of curves",
-        clip->name.c_str(), duration, samples, 1 / step, tps, matched, skeleton->BoneCount,
-        stats.MaxError, summary->ToleranceUsed, stats.CurveDataBytes);
+    Report("animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
+           "%d bones moved, max error %g of %g at the shell (file units), %d bytes of curves; %s",
+           name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
+           double(stats.MaxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
+           LoopText(first, last).c_str());
     clips.push_back(std::move(clip));
     return true;
 }
@@ -825,264 +965,105 @@ bool Import::ReadGltf(const aiScene* scene, const char* path) {
     return false;
 }
 
-namespace {
 
-// A curve ready for the track group builder: Degree, knots, and Dimension controls per knot.
-struct ExactCurve {
-    int degree = 0;
-    int dimension = 3;
-    std::vector<float> knots;
-    std::vector<float> controls;
-};
-
-ExactCurve Constant(const float* value, int dimension) {
-    ExactCurve c;
-    c.dimension = dimension;
-    c.knots = {0};
-    c.controls.assign(value, value + dimension);
-    return c;
+// Per bone (builder order), in its own units: the farthest vertex that its motion carries,
+// its own or a descendant's, bounded through the joints between them.
+std::vector<double> Import::CarriedReach() const {
+    std::vector<double> carried(reach.begin(), reach.end());
+    for (size_t i = bones.size(); i-- > 0;) {
+        const int p = bones[i].parent;
+        if (p < 0) continue;
+        const Pose local =
+            Decompose(aiMatrix4x4(bones[size_t(p)].bindWorld).Inverse() * bones[i].bindWorld);
+        const double joint = std::sqrt(double(local.position[0]) * local.position[0] +
+                                       double(local.position[1]) * local.position[1] +
+                                       double(local.position[2]) * local.position[2]) *
+                             scale;
+        carried[size_t(p)] = std::max(carried[size_t(p)], joint + carried[i]);
+    }
+    return carried;
 }
 
-// The same curve without the knots that change nothing (exactly): a degree-0 knot between two
-// equal values, a degree-1 knot inside a run of three equal values; a curve whose controls are
-// all equal becomes a constant.
-ExactCurve DropStillKnots(ExactCurve c) {
-    const size_t d = size_t(c.dimension);
-    auto same = [&](size_t a, size_t b) {
-        return std::equal(&c.controls[a * d], &c.controls[a * d] + d, &c.controls[b * d]);
-    };
-    bool constant = true;
-    for (size_t k = 1; k < c.knots.size() && constant; ++k)
-        constant = same(0, k);
-    if (constant) return Constant(c.controls.data(), c.dimension);
-    if (c.degree > 1) return c;
-    ExactCurve out;
-    out.degree = c.degree;
-    out.dimension = c.dimension;
-    const size_t n = c.knots.size();
-    for (size_t k = 0; k < n; ++k) {
-        const bool drop = c.degree == 0 ? k + 1 < n && same(k, k + 1)
-                                        : k > 0 && k + 1 < n && same(k - 1, k) && same(k, k + 1);
-        if (drop) continue;
-        out.knots.push_back(c.knots[k]);
-        out.controls.insert(out.controls.end(), &c.controls[k * d], &c.controls[k * d] + d);
+// The compressor's measuring distance per bone (skeleton order): the farthest vertex the bone
+// moves; for a bone without vertices the tolerance itself (its children's joints are measured
+// as well), or 3 cm when the content has no mesh at all (motion capture).
+std::vector<float> Import::ShellDistances() const {
+    bool anyVertex = false;
+    for (float r : reach)
+        anyVertex = anyVertex || r > 0;
+    const float without = anyVertex ? summary->ToleranceUsed : 0.03f * unitsPerMeter;
+    std::vector<float> shells(bones.size(), without);
+    for (size_t i = 0; i < bones.size(); ++i)
+        if (reach[i] > 0) shells[size_t(remap[i])] = std::max(reach[i], summary->ToleranceUsed);
+    return shells;
+}
+
+// Whether a clip ends where it starts: looped, it plays to its last key and jumps back to its
+// first, by what its bones' joints and farthest vertices move (file units).
+std::string Import::LoopText(const std::vector<Pose>& first, const std::vector<Pose>& last) const {
+    const std::vector<double> carried = CarriedReach();
+    double jump = 0;
+    for (size_t i = 0; i < first.size() && i < last.size(); ++i) {
+        double d = 0, dot = 0;
+        for (int k = 0; k < 3; ++k)
+            d += double(first[i].position[k] - last[i].position[k]) *
+                 (first[i].position[k] - last[i].position[k]);
+        for (int k = 0; k < 4; ++k)
+            dot += double(first[i].orientation[k]) * last[i].orientation[k];
+        const double angle = 2 * std::acos(std::min(1.0, std::fabs(dot)));
+        jump = std::max(jump, std::sqrt(d) + angle * carried[i]);
+    }
+    char text[160];
+    if (jump <= double(summary->ToleranceUsed))
+        std::snprintf(text, sizeof text, "loops seamlessly (ends where it starts)");
+    else
+        std::snprintf(text, sizeof text,
+                      "looped, plays to its end and jumps back (by up to %.4g file units)", jump);
+    return text;
+}
+
+// The values at a clip's first and last knots (before the loop's extra knot).
+void EndValues(const ExactCurve& position, const ExactCurve& orientation, Pose* first,
+               Pose* last) {
+    std::copy_n(position.controls.begin(), 3, first->position);
+    std::copy_n(position.controls.end() - 3, 3, last->position);
+    std::copy_n(orientation.controls.begin(), 4, first->orientation);
+    std::copy_n(orientation.controls.end() - 4, 4, last->orientation);
+}
+
+// A glTF clip on the skeleton's bones (channels of nodes that are not bones are dropped).
+KeyedClip Import::GltfKeyedClip(const orvane_import::GltfClip& source,
+                                const std::string& fallback) {
+    KeyedClip out;
+    out.name = source.name.empty() ? fallback : source.name;
+    std::map<int, int> boneOfNode;
+    for (size_t i = 0; i < bones.size(); ++i) {
+        auto it = gltfNode.find(bones[i].node);
+        if (it != gltfNode.end()) boneOfNode[it->second] = int(i);
+    }
+    for (const orvane_import::GltfChannel& ch : source.channels) {
+        out.duration = std::max(out.duration, ch.times.back());
+        auto it = boneOfNode.find(ch.node);
+        if (it == boneOfNode.end()) continue;
+        out.channels.push_back(ch);
+        out.channels.back().node = it->second;
     }
     return out;
 }
 
-// Largest angle (radians) between a unit quaternion blended linearly and renormalised, as
-// played, and spherically, as glTF's LINEAR defines, between two keys HalfAngle apart.
-double BlendAngleError(double halfAngle) {
-    double worst = 0;
-    for (int i = 1; i < 20; ++i) {
-        const double u = i / 20.0;
-        const double played = std::atan2(u * std::sin(halfAngle), 1 - u + u * std::cos(halfAngle));
-        worst = std::max(worst, 2 * std::fabs(played - u * halfAngle));
-    }
-    return worst;
-}
-
-// The curve that plays Channel exactly over [0, Duration] (keys held before the first and after
-// the last). STEP: degree 0, each key's value held to the next key. LINEAR: degree 1 through the
-// keys; orientations in one hemisphere, with keys added along the arc where the played blend
-// would leave the spherical one by more than AngleBudget. CUBICSPLINE: the Hermite segments as
-// a cubic B-spline whose knots are the key times, doubled where the tangent runs on through
-// the key and tripled where it breaks, so that each segment is its Bezier curve. *Error receives
-// the largest angle left by a LINEAR orientation.
-ExactCurve ChannelCurve(const orvane_import::GltfChannel& ch, float duration, double angleBudget,
-                        double* error) {
-    using orvane_import::GltfInterpolation;
-    const size_t n = ch.times.size();
-    const int d = ch.components;
-    const bool cubic = ch.interpolation == GltfInterpolation::CubicSpline;
-    auto value = [&](size_t k) { return &ch.values[(cubic ? 3 * k + 1 : k) * size_t(d)]; };
-    if (n == 1) return Constant(value(0), d);
-    ExactCurve c;
-    c.dimension = d;
-    auto push = [&](float t, const float* v) {
-        c.knots.push_back(t);
-        c.controls.insert(c.controls.end(), v, v + d);
-    };
-    switch (ch.interpolation) {
-        case GltfInterpolation::Step:
-            // The value at t is the control of the first knot after t: knot k holds key k + 1's
-            // time, and the last key repeats its time.
-            c.degree = 0;
-            for (size_t k = 0; k < n; ++k)
-                push(ch.times[std::min(k + 1, n - 1)], value(k));
-            break;
-        case GltfInterpolation::Linear: {
-            c.degree = 1;
-            std::vector<float> previous(value(0), value(0) + d);
-            if (ch.times[0] > 0) push(0, previous.data());
-            push(ch.times[0], previous.data());
-            for (size_t k = 1; k < n; ++k) {
-                std::vector<float> next(value(k), value(k) + d);
-                if (ch.path == orvane_import::GltfPath::Rotation) {
-                    double dot = 0;
-                    for (int i = 0; i < 4; ++i)
-                        dot += double(previous[size_t(i)]) * next[size_t(i)];
-                    if (dot < 0) {
-                        for (float& x : next)
-                            x = -x;
-                        dot = -dot;
-                    }
-                    double len0 = 0, len1 = 0;
-                    for (int i = 0; i < 4; ++i)
-                        len0 += double(previous[size_t(i)]) * previous[size_t(i)],
-                            len1 += double(next[size_t(i)]) * next[size_t(i)];
-                    const double cosine =
-                        std::min(1.0, dot / std::sqrt(std::max(len0 * len1, 1e-30)));
-                    const double half = std::acos(cosine);
-                    int parts = 1;
-                    while (parts < 256 && BlendAngleError(half / parts) > angleBudget)
-                        ++parts;
-                    *error = std::max(*error, BlendAngleError(half / parts));
-                    // Points along the arc, as glTF's spherical blend puts them.
-                    const double sine = std::sin(half);
-                    for (int j = 1; j < parts; ++j) {
-                        const double u = double(j) / parts;
-                        const double w0 = sine > 1e-9 ? std::sin((1 - u) * half) / sine : 1 - u;
-                        const double w1 = sine > 1e-9 ? std::sin(u * half) / sine : u;
-                        float q[4];
-                        double length = 0;
-                        for (int i = 0; i < 4; ++i) {
-                            q[i] = float(w0 * previous[size_t(i)] + w1 * next[size_t(i)]);
-                            length += double(q[i]) * q[i];
-                        }
-                        for (float& x : q)
-                            x = float(x / std::sqrt(std::max(length, 1e-30)));
-                        push(float(ch.times[k - 1] + (double(ch.times[k]) - ch.times[k - 1]) * u),
-                             q);
-                    }
-                }
-                push(ch.times[k], next.data());
-                previous = next;
-            }
-            if (ch.times[n - 1] < duration) push(duration, previous.data());
-            break;
-        }
-        case GltfInterpolation::CubicSpline: {
-            c.degree = 3;
-            // Bezier segments (start, end, four points, and the derivatives in time at both
-            // ends), holds before the first and after the last key.
-            std::vector<float> points, bounds;
-            std::vector<const float*> ends;  // per segment: derivative at its start, at its end
-            const std::vector<float> still(size_t(d), 0.0f);
-            auto hold = [&](float from, float to, const float* v) {
-                bounds.push_back(from), bounds.push_back(to);
-                for (int p = 0; p < 4; ++p)
-                    points.insert(points.end(), v, v + d);
-                ends.push_back(still.data()), ends.push_back(still.data());
-            };
-            if (ch.times[0] > 0) hold(0, ch.times[0], value(0));
-            for (size_t k = 0; k + 1 < n; ++k) {
-                const double span = double(ch.times[k + 1]) - ch.times[k];
-                const float* v0 = value(k);
-                const float* v1 = value(k + 1);
-                const float* out = &ch.values[(3 * k + 2) * size_t(d)];
-                const float* in = &ch.values[(3 * (k + 1)) * size_t(d)];
-                bounds.push_back(ch.times[k]), bounds.push_back(ch.times[k + 1]);
-                points.insert(points.end(), v0, v0 + d);
-                for (int i = 0; i < d; ++i)
-                    points.push_back(float(v0[i] + span * out[i] / 3));
-                for (int i = 0; i < d; ++i)
-                    points.push_back(float(v1[i] - span * in[i] / 3));
-                points.insert(points.end(), v1, v1 + d);
-                ends.push_back(out), ends.push_back(in);
-            }
-            if (ch.times[n - 1] < duration) hold(ch.times[n - 1], duration, value(n - 1));
-            // Where the derivative runs on through a key (its in- and out-tangents equal), the
-            // knot is doubled and the key's own point left implied (it lies between its two
-            // neighbours in the ratio of the segments' lengths); elsewhere the knot is triple.
-            const size_t segments = bounds.size() / 2;
-            for (int r = 0; r < 3; ++r)
-                c.knots.push_back(bounds[0]);
-            c.controls.insert(c.controls.end(), points.begin(), points.begin() + d);
-            for (size_t s = 0; s < segments; ++s) {
-                const bool last = s + 1 == segments;
-                const bool smooth =
-                    !last && std::equal(ends[2 * s + 1], ends[2 * s + 1] + d, ends[2 * s + 2]);
-                for (int r = 0; r < (last ? 1 : smooth ? 2 : 3); ++r)
-                    c.knots.push_back(bounds[2 * s + 1]);
-                const float* p = &points[s * 4 * size_t(d)];
-                c.controls.insert(c.controls.end(), p + d, p + (smooth ? 3 : 4) * d);
-            }
-            break;
-        }
-    }
-    return DropStillKnots(std::move(c));
-}
-
-// Holds C at the middle of its values' range when that moves no point by more than Budget,
-// with Lever the distance that a unit change of a value moves a point by; returns the largest
-// such move (0 when C is left as it is). Every point of a B-spline lies within the range of
-// its controls, so the bound holds between knots too.
-double HoldIfStill(ExactCurve* c, double lever, double budget) {
-    if (c->knots.size() < 2) return 0;
-    const size_t d = size_t(c->dimension);
-    std::vector<float> lo(c->controls.begin(), c->controls.begin() + long(d));
-    std::vector<float> hi = lo;
-    for (size_t k = 1; k < c->knots.size(); ++k)
-        for (size_t i = 0; i < d; ++i) {
-            lo[i] = std::min(lo[i], c->controls[k * d + i]);
-            hi[i] = std::max(hi[i], c->controls[k * d + i]);
-        }
-    double sum = 0;
-    std::vector<float> middle(d);
-    for (size_t i = 0; i < d; ++i) {
-        const double half = (double(hi[i]) - lo[i]) / 2;
-        sum += half * half;
-        middle[i] = float((double(hi[i]) + lo[i]) / 2);
-    }
-    const double move = std::sqrt(sum) * lever;
-    if (move > budget) return 0;
-    if (c->dimension == 4) {
-        double length = 0;
-        for (float x : middle)
-            length += double(x) * x;
-        if (!(length > 0.25)) return 0;
-        for (float& x : middle)
-            x = float(x / std::sqrt(length));
-    }
-    *c = Constant(middle.data(), c->dimension);
-    return move;
-}
-
-// A scale curve (three values per knot) as scale/shear matrices (nine).
-ExactCurve ScaleShear(ExactCurve c) {
-    std::vector<float> m;
-    for (size_t k = 0; k < c.knots.size(); ++k) {
-        const float* s = &c.controls[3 * k];
-        const float v[9] = {s[0], 0, 0, 0, s[1], 0, 0, 0, s[2]};
-        m.insert(m.end(), v, v + 9);
-    }
-    c.controls = m;
-    c.dimension = 9;
-    return c;
-}
-
-int CurveDataBytes(const orvane_curve2* curve) {
-    orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);
-    if (!b) return 0;
-    const int bytes = OrvaneGetResultingCurveDataSize(b);
-    OrvaneAbortCurveBuilder(b);
-    return bytes;
-}
-
-}  // namespace
-
-// A glTF clip with every key at its time and every channel's interpolation kept: its curves go
-// into the track group unfitted (float knots and controls), so it plays as the file defines.
-bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* fallbackName) {
+// A clip whose every key stays at its time with its channel's interpolation: its curves go into
+// the track group unfitted (float knots and controls), so it plays as the file defines. Still
+// holds each bone's transform where no channel moves it; Why says in the report why the clip
+// is kept this way.
+bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
+                            const char* why) {
     using orvane_import::GltfPath;
     auto clip = std::make_unique<ClipOut>();
-    clip->name = source.name.empty() ? fallbackName : source.name;
-    float duration = 0;
+    clip->name = source.name;
+    const float duration = source.duration;
     double spacing = 0;
     int counts[3] = {0, 0, 0};
     for (const orvane_import::GltfChannel& ch : source.channels) {
-        duration = std::max(duration, ch.times.back());
         for (size_t k = 1; k < ch.times.size(); ++k) {
             const double d = double(ch.times[k]) - ch.times[k - 1];
             if (spacing == 0 || d < spacing) spacing = d;
@@ -1090,10 +1071,9 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         ++counts[int(ch.interpolation)];
     }
     // The budget is shared along the longest chain of bones: each bone's rotation blend may
-    // move the character's farthest point by a quarter of its share, and each of its three
-    // curves, where it barely moves, may be held still at a cost of a quarter more. The first
-    // is an angle, never more than a milliradian (the extent leaves out rigid meshes, so it can
-    // be far too small).
+    // move the farthest vertex it carries (its own or its descendants') by a quarter of its
+    // share, and each of its three curves, where it barely moves, may be held still at a cost
+    // of a quarter more.
     int depth = 1;
     for (size_t i = 0; i < bones.size(); ++i) {
         int d = 1;
@@ -1101,25 +1081,18 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
             ++d;
         depth = std::max(depth, d);
     }
-    const double reach = std::max(double(height), 1e-6);
-    const double share = double(summary->ToleranceUsed) / depth;
-    const double angleBudget = std::min(1e-3, 0.25 * share / reach);
+    const std::vector<double> carried = CarriedReach();
+    const double share = kMeasuredShare * double(summary->ToleranceUsed) / depth;
     const double stillBudget = 0.25 * share;
 
-    // Bones take their node's channels; bones without one hold their node's transform.
     std::vector<const orvane_import::GltfChannel*> channels(bones.size() * 3, nullptr);
     int matched = 0;
-    for (size_t i = 0; i < bones.size(); ++i) {
-        auto it = gltfNode.find(bones[i].node);
-        if (it == gltfNode.end()) continue;
-        bool moved = false;
-        for (const orvane_import::GltfChannel& ch : source.channels)
-            if (ch.node == it->second) {
-                channels[3 * i + size_t(ch.path)] = &ch;
-                moved = true;
-            }
-        matched += moved;
-    }
+    for (const orvane_import::GltfChannel& ch : source.channels)
+        if (ch.node >= 0 && size_t(ch.node) < bones.size()) {
+            matched += !channels[3 * size_t(ch.node)] && !channels[3 * size_t(ch.node) + 1] &&
+                       !channels[3 * size_t(ch.node) + 2];
+            channels[3 * size_t(ch.node) + size_t(ch.path)] = &ch;
+        }
     if (matched == 0) {
         Report("animation \"%s\": no channel matches a bone, skipped", clip->name.c_str());
         return true;
@@ -1129,24 +1102,30 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         OrvaneBeginTrackGroup(clip->name.c_str(), 0, int(bones.size()), 0, false);
     if (!builder)
         return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
-    double angleError = 0, stillError = 0;
+    double error = 0;
+    std::vector<Pose> first(bones.size()), last(bones.size());
     for (size_t i = 0; i < bones.size(); ++i) {
-        const Pose still = Decompose(bones[i].node->mTransformation);
+        const Pose rest = Decompose(still[i]);
         const auto* t = channels[3 * i + size_t(GltfPath::Translation)];
         const auto* r = channels[3 * i + size_t(GltfPath::Rotation)];
         const auto* s = channels[3 * i + size_t(GltfPath::Scale)];
+        const double lever = std::max(carried[i], 1e-6);
+        // A rotation's blend off its arc is an angle: never more than a milliradian.
+        const double angleBudget = std::min(1e-3, 0.25 * share / lever);
+        double angleError = 0;
         ExactCurve position =
-            t ? ChannelCurve(*t, duration, angleBudget, &angleError) : Constant(still.position, 3);
+            t ? ChannelCurve(*t, duration, angleBudget, &angleError) : Constant(rest.position, 3);
         ExactCurve orientation = r ? ChannelCurve(*r, duration, angleBudget, &angleError)
-                                   : Constant(still.orientation, 4);
+                                   : Constant(rest.orientation, 4);
         ExactCurve scaleShear = s ? ScaleShear(ChannelCurve(*s, duration, angleBudget, &angleError))
-                                  : Constant(still.scaleShear, 9);
+                                  : Constant(rest.scaleShear, 9);
         // Curves whose every value lies this close to one (baked matrices leave scales that
         // wander by 1e-7) are held at it: for a position the distance itself, for a scale or
-        // an orientation what it moves the farthest point by.
-        stillError = std::max({stillError, HoldIfStill(&position, 1, stillBudget),
-                               HoldIfStill(&orientation, 2 * reach, stillBudget),
-                               HoldIfStill(&scaleShear, reach, stillBudget)});
+        // an orientation what it moves the farthest vertex by.
+        const double held = std::max({HoldIfStill(&position, 1, stillBudget),
+                                      HoldIfStill(&orientation, 2 * lever, stillBudget),
+                                      HoldIfStill(&scaleShear, lever, stillBudget)});
+        error = std::max(error, angleError * lever + 3 * held);
         if (convert) {
             // The change of basis is linear (affine for a root's position) in every control, so
             // the curves stay exact in the new basis. Orientations come back from it with a sign
@@ -1174,6 +1153,9 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
                 OrvaneInPlaceSimilarityTransformScaleShear(linear, inverse,
                                                            &scaleShear.controls[9 * k]);
         }
+        EndValues(position, orientation, &first[i], &last[i]);
+        for (ExactCurve* c : {&position, &orientation, &scaleShear})
+            KeepLastIntervalWhenLooping(c, duration);
         OrvaneBeginTransformTrack(builder, bones[i].name.c_str());
         auto type = [](const ExactCurve& c, orvane_data_type_definition* constant) {
             return c.knots.size() == 1 ? constant : OrvaneCurveDataDaK32fC32fType;
@@ -1198,7 +1180,7 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
         bytes += CurveDataBytes(&track.PositionCurve) + CurveDataBytes(&track.OrientationCurve) +
                  CurveDataBytes(&track.ScaleShearCurve);
     }
-    clip->maxError = float(angleError * reach * depth + stillError * 3 * depth);
+    clip->maxError = float(error * depth);
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = duration;
     clip->animation.TimeStep = spacing > 0 ? float(spacing) : 1.0f / 30;
@@ -1206,11 +1188,12 @@ bool Import::BuildExactClip(const orvane_import::GltfClip& source, const char* f
     clip->animation.TrackGroupCount = 1;
     clip->animation.TrackGroups = &clip->group;
     clip->group->Name = clip->name.data();
-    Report(
-        "animation \"%s\": %.3f s, keys kept (%d step, %d linear, %d cubic channels), %d of "
-        "%d bones moved, max error %g (budget %g), %d bytes of curves",
-        clip->name.c_str(), double(duration), counts[0], counts[1], counts[2], matched,
-        skeleton->BoneCount, double(clip->maxError), double(summary->ToleranceUsed), bytes);
+    Report("animation \"%s\": %.3f s, keys kept (%s: %d step, %d linear, %d cubic channels), "
+           "%d of %d bones moved, max error %g of %g at the farthest vertices (file units), %d "
+           "bytes of curves; %s",
+           clip->name.c_str(), double(duration), why, counts[0], counts[1], counts[2], matched,
+           skeleton->BoneCount, double(clip->maxError), double(summary->ToleranceUsed), bytes,
+           LoopText(first, last).c_str());
     clips.push_back(std::move(clip));
     return true;
 }
@@ -1260,6 +1243,8 @@ void Import::ArtToolInfo(const aiScene* scene, const char* path) {
         axis(art.UpVector, 1, 1);
         axis(art.BackVector, 2, 1);
     }
+    // A source without a unit (or with a wrong one) means what the caller says it means.
+    if (options->SourceUnitsPerMeter > 0) unitsPerMeter = options->SourceUnitsPerMeter;
     art.UnitsPerMeter = unitsPerMeter;
     exporter = {const_cast<char*>("orvane import"), 2, 6, 0, 1};
     fromFileName = BaseName(path);
@@ -1386,6 +1371,8 @@ bool Import::Write(const char* path) {
 
 const aiScene* ReadScene(Assimp::Importer* importer, const char* path) {
     importer->SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+    // Scenes of bones alone stay so: no made-up meshes that mark the bones.
+    importer->SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     importer->SetPropertyInteger(AI_CONFIG_PP_LBW_MAX_WEIGHTS, 4);
     return importer->ReadFile(path, kReadFlags);
 }
@@ -1423,7 +1410,8 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     const orvane_import_options& o = *im.options;
     if (!(o.ToleranceCentimeters > 0) || !std::isfinite(o.ToleranceCentimeters) ||
         !(o.MaximumSampleRate >= 1) || !std::isfinite(o.MaximumSampleRate) || o.UnitsPerMeter < 0 ||
-        !std::isfinite(o.UnitsPerMeter) || o.AnimationFileCount < 0 ||
+        !std::isfinite(o.UnitsPerMeter) || o.SourceUnitsPerMeter < 0 ||
+        !std::isfinite(o.SourceUnitsPerMeter) || o.AnimationFileCount < 0 ||
         (o.AnimationFileCount > 0 && !o.AnimationFiles) || o.Codec < 0 || o.Codec > 2)
         return finish(im.Fail(__LINE__, "an import option is out of range"));
 
@@ -1456,7 +1444,6 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     if (!im.BuildSkeleton(scene, skipMadeUp)) return finish(false);
     // The tolerance is asked in centimetres, the fit works in the output's units.
     im.summary->ToleranceUsed = o.ToleranceCentimeters * 0.01f * im.unitsPerMeter;
-    im.summary->CharacterHeight = im.height;
     im.Materials(scene, InputPath);
 
     // Every mesh where a node holds it (a mesh held by two nodes is imported twice).
@@ -1479,15 +1466,30 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
         if (!im.BuildMesh(scene, instances[i].first, instances[i].second)) return finish(false);
     }
 
+    im.summary->CharacterHeight = im.height;
+    im.Report("extent %g (bones and every vertex at rest, file units); tolerance %g cm = %g file "
+              "units (%g per metre), measured at each bone's farthest vertex",
+              double(im.height), double(o.ToleranceCentimeters), double(im.summary->ToleranceUsed),
+              double(im.unitsPerMeter));
+
     t = Clock::now();
     const std::string extension = Extension(InputPath);
     const bool exact = (extension == "gltf" || extension == "glb") && scene->mNumAnimations > 0 &&
                        im.ReadGltf(scene, InputPath);
     for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
-        const std::string fallback = "Clip" + std::to_string(a);
-        if (exact ? !im.BuildExactClip(im.gltf.clips[a], fallback.c_str())
-                  : !im.BuildClip(scene->mAnimations[a], scene, fallback.c_str()))
+        std::string fallback = BaseName(InputPath);
+        fallback = fallback.substr(0, fallback.rfind('.'));
+        if (scene->mNumAnimations > 1) fallback += std::to_string(a);
+        if (exact) {
+            std::vector<aiMatrix4x4> still;
+            for (const Bone& b : im.bones)
+                still.push_back(b.node->mTransformation);
+            if (!im.BuildExactClip(im.GltfKeyedClip(im.gltf.clips[a], fallback), still,
+                                   "glTF interpolation"))
+                return finish(false);
+        } else if (!im.BuildClip(scene->mAnimations[a], scene, fallback)) {
             return finish(false);
+        }
     }
     double fitSeconds = Seconds(t);
     for (int f = 0; f < o.AnimationFileCount; ++f) {
@@ -1508,11 +1510,21 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
             stem = stem.substr(0, stem.rfind('.'));
             const std::string fallback =
                 clips->mNumAnimations > 1 ? stem + std::to_string(a) : stem;
-            if (!im.BuildClip(clips->mAnimations[a], clips, fallback.c_str())) return finish(false);
+            if (!im.BuildClip(clips->mAnimations[a], clips, fallback)) return finish(false);
         }
         fitSeconds += Seconds(r);
     }
     im.summary->FitSeconds = fitSeconds;
+
+    for (auto& c : im.clips)
+        im.summary->MaxAnimationError = std::max(im.summary->MaxAnimationError, c->maxError);
+    if (im.summary->MaxAnimationError > im.summary->ToleranceUsed && !o.KeepGoing) {
+        return finish(im.Fail(__LINE__,
+                              "an animation's error %g is above the tolerance %g (file units); "
+                              "nothing written (keep going to write it anyway)",
+                              double(im.summary->MaxAnimationError),
+                              double(im.summary->ToleranceUsed)));
+    }
 
     t = Clock::now();
     if (!im.Write(OutputPath)) return finish(false);
@@ -1524,8 +1536,6 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
         im.summary->VertexCount += m->vertexData->VertexCount;
     im.summary->MaterialCount = int(im.materials.size());
     im.summary->AnimationCount = int(im.clips.size());
-    for (auto& c : im.clips)
-        im.summary->MaxAnimationError = std::max(im.summary->MaxAnimationError, c->maxError);
     if (FILE* f = std::fopen(OutputPath, "rb")) {
         std::fseek(f, 0, SEEK_END);
         im.summary->OutputBytes = int(std::ftell(f));

@@ -56,12 +56,14 @@ const Asset kAssets[] = {
     {"CesiumMan", "gltf/CesiumMan/CesiumMan.glb", nullptr, 1, 1, 24, 1, 4},
     {"Arnaud", "fbx/pab/arnaud.fbx", "fbx/pab/walk.fbx", 1, 1, 30, 0, 4},
     {"Testwuson", "x/Testwuson/Testwuson.X", nullptr, 1, 3, 30, 0, 4},
-    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 1, 1, 30, 0, 1},
+    // Bones and a clip without a mesh: no made-up mesh marking the bones.
+    {"ColladaWalk", "collada/pab_walk/walk.dae", nullptr, 0, 1, 30, 0, 1},
     {"Bvh", "bvh/cmu/walk.bvh", nullptr, 0, 1, 120, 0, 0},
 };
 
 const aiScene* Read(Assimp::Importer* importer, const std::string& path) {
     importer->SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+    importer->SetPropertyBool(AI_CONFIG_IMPORT_NO_SKELETON_MESHES, true);
     return importer->ReadFile(
         path, aiProcess_Triangulate | aiProcess_LimitBoneWeights | aiProcess_JoinIdenticalVertices);
 }

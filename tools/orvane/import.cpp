@@ -77,8 +77,9 @@ Command AddImportCommand(CLI::App& tool) {
     app->add_option("-o,--output", arguments->out,
                     "the content file to write (default: IN with the extension .ovn)");
     app->add_option("--tolerance", arguments->toleranceCentimeters,
-                    "the largest error allowed in the compressed animation, in centimetres of "
-                    "object space (above 0, at most 1000000)")
+                    "the largest error allowed in the animation, in centimetres of object space, "
+                    "measured at every joint and at each bone's farthest vertex (above 0, at "
+                    "most 1000000)")
         ->type_name("CM")
         ->capture_default_str()
         ->check(Above0(1e6, "1000000"));
@@ -105,6 +106,15 @@ Command AddImportCommand(CLI::App& tool) {
         ->type_name("U")
         ->default_str("")
         ->check(Above0(1e9, "1000000000"));
+    app->add_option("--source-unit", arguments->sourceUnit,
+                    "what one unit of the scene is, for scenes that declare no unit (BVH: "
+                    "metres unless told) or a wrong one; nothing is rescaled, the tolerance and "
+                    "the written file's unit follow it (default: the scene's own)")
+        ->type_name("m|cm|mm|in|ft")
+        ->check(CLI::IsMember({"m", "cm", "mm", "in", "ft"}));
+    app->add_flag("--keep-going", arguments->keepGoing,
+                  "write the file even when a clip's error stays above the tolerance (without "
+                  "it the import fails and writes nothing)");
     app->add_option("--anim", arguments->anims,
                     "further scenes whose clips are added, matched to the bones by name "
                     "(repeatable; several files may follow one --anim)")

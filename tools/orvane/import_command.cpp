@@ -41,6 +41,16 @@ void PrintLine(const char* line, void* user) {
     std::printf("%s\n", line);
 }
 
+// Units per metre of --source-unit's names; 0 for none (the scene's own).
+float SourceUnitsPerMeter(const std::string& unit) {
+    if (unit == "m") return 1.0f;
+    if (unit == "cm") return 100.0f;
+    if (unit == "mm") return 1000.0f;
+    if (unit == "in") return float(1 / 0.0254);
+    if (unit == "ft") return float(1 / 0.3048);
+    return 0.0f;
+}
+
 }  // namespace
 #endif
 
@@ -62,6 +72,8 @@ int RunImport(const ImportArguments& a) {
     options.TextureEncoding =
         a.textures == "s3tc" ? OrvaneImportS3TCTextures : OrvaneImportRawTextures;
     options.UnitsPerMeter = float(a.unitsPerMeter);
+    options.SourceUnitsPerMeter = SourceUnitsPerMeter(a.sourceUnit);
+    options.KeepGoing = a.keepGoing;
     std::memcpy(options.Right, a.right, sizeof options.Right);
     std::memcpy(options.Up, a.up, sizeof options.Up);
     std::memcpy(options.Back, a.back, sizeof options.Back);

@@ -515,6 +515,7 @@ ORVANE_API void OrvaneGetDefaultAnimationCompressionOptions(
     Options->AllowedDegrees = (1u << 1) | (1u << 2) | (1u << 3);
     Options->Progress = nullptr;
     Options->ProgressUserData = nullptr;
+    Options->ShellDistances = nullptr;
 }
 
 ORVANE_API orvane_track_group* OrvaneCompressAnimation(
@@ -541,6 +542,14 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         return nullptr;
     }
     if (!ParentsPrecede(Skeleton->Bones, 0, boneCount, OrvaneAnimationOrigin)) return nullptr;
+    if (options.ShellDistances)
+        for (int32_t b = 0; b < boneCount; ++b)
+            if (!(options.ShellDistances[b] >= 0.0f) || !std::isfinite(options.ShellDistances[b])) {
+                ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                                 "ShellDistances[%d] is not a finite distance of at least 0",
+                                 int(b));
+                return nullptr;
+            }
     for (int32_t b = 0; b < boneCount; ++b) {
         const orvane_bone& bone = Skeleton->Bones[b];
         if (bone.Name == nullptr) {
@@ -617,7 +626,6 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         return nullptr;
     }
     const float budget = options.ErrorBudget;
-    const float shell = options.ShellDistance;
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
     int32_t curveBytes = 0;
@@ -625,6 +633,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     for (int32_t b = 0; b < boneCount; ++b) {
         ORVANE_TIMING_BLOCK("CompressBone");
         const int32_t parent = Skeleton->Bones[b].ParentIndex;
+        const float shell = options.ShellDistances ? options.ShellDistances[b] : options.ShellDistance;
         // The local targets that carry the compressed parent onto the raw object transform.
         float parentScale = 1.0f;
         float childReach = 0.0f;
