@@ -266,7 +266,7 @@ struct Import {
     void Materials(const aiScene* scene, const char* path);
     orvane_material* TextureMaterial(const aiScene* scene, const char* path, const aiString& file);
     bool BuildClip(const aiAnimation* animation, const aiScene* source,
-                   const std::string& fallbackName);
+                   const std::string& fallbackName, const char* sourcePath);
     // glTF clips as the file keeps them (each channel's keys and interpolation).
     orvane_import::GltfAnimation gltf;
     std::map<const aiNode*, int> gltfNode;  // the file's node of each scene node
@@ -788,7 +788,7 @@ bool AllFinite(const std::vector<float>& values) {
 }
 
 bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
-                       const std::string& fallbackName) {
+                       const std::string& fallbackName, const char* sourcePath) {
     const std::string name = ClipName(animation, fallbackName);
     // assimp leaves the rate 0 where a format has none: its own evaluation then takes 25.
     const double tps = animation->mTicksPerSecond > 0 ? animation->mTicksPerSecond : 25.0;
@@ -839,6 +839,39 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     }
     // A clip without two keys apart takes the file's own frame time where it has one.
     if (rate < 0) rate = tps <= double(options->MaximumSampleRate) ? tps : 30;
+    // Samples between keys where a turn between two keys is wide (above a tenth of a radian of
+    // half angle, more than captures and baked clips turn in a frame) and blending the samples
+    // would leave the arc the file's reader follows (by what it moves the farthest vertex the
+    // bone carries, within a quarter of the tolerance): every key stays a sample. Motion
+    // capture's frames are its data: one sample each.
+    if (Extension(sourcePath) != "bvh") {
+        const std::vector<double> carried = CarriedReach();
+        const double allowed = 0.25 * double(summary->ToleranceUsed);
+        int split = 1;
+        for (size_t i = 0; i < bones.size(); ++i) {
+            const aiNodeAnim* ch = channel[i];
+            if (!ch) continue;
+            const double lever = std::max(carried[i], allowed);
+            for (unsigned k = 1; k < ch->mNumRotationKeys; ++k) {
+                const aiQuaternion& a = ch->mRotationKeys[k - 1].mValue;
+                const aiQuaternion& b = ch->mRotationKeys[k].mValue;
+                const double dot = std::fabs(double(a.x) * b.x + double(a.y) * b.y +
+                                             double(a.z) * b.z + double(a.w) * b.w);
+                const double half = std::acos(std::min(1.0, dot));
+                if (half <= 0.1) continue;
+                const double frames = std::max(
+                    1.0, std::round((ch->mRotationKeys[k].mTime - ch->mRotationKeys[k - 1].mTime) /
+                                    tps * rate));
+                int parts = 1;
+                while (parts < 64 && orvane_import::BlendAngleError(half / parts) * lever > allowed)
+                    ++parts;
+                split = std::max(split, int(std::ceil(parts / frames)));
+            }
+        }
+        while (split > 1 && rate * split > double(options->MaximumSampleRate))
+            --split;
+        rate *= split;
+    }
     // Intervals of the clip at that rate: a whole number when the clip's end falls on a frame
     // (up to the rounding of a frame time stored as a float, a BVH's 0.041666668 s, which must
     // not add an interval); a clip that ends between frames holds its end to the next frame.
@@ -1487,7 +1520,7 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
             if (!im.BuildExactClip(im.GltfKeyedClip(im.gltf.clips[a], fallback), still,
                                    "glTF interpolation"))
                 return finish(false);
-        } else if (!im.BuildClip(scene->mAnimations[a], scene, fallback)) {
+        } else if (!im.BuildClip(scene->mAnimations[a], scene, fallback, InputPath)) {
             return finish(false);
         }
     }
@@ -1510,7 +1543,7 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
             stem = stem.substr(0, stem.rfind('.'));
             const std::string fallback =
                 clips->mNumAnimations > 1 ? stem + std::to_string(a) : stem;
-            if (!im.BuildClip(clips->mAnimations[a], clips, fallback)) return finish(false);
+            if (!im.BuildClip(clips->mAnimations[a], clips, fallback, path)) return finish(false);
         }
         fitSeconds += Seconds(r);
     }
