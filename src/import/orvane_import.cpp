@@ -26,6 +26,8 @@
 #include "orvane/curve.h"
 #include "orvane/curve_builder.h"
 #include "orvane/track_group_builder.h"
+#include "orvane/track_group.h"
+#include "orvane/track_sampler.h"
 #include "orvane/skeleton_builder.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
@@ -153,12 +155,14 @@ struct ClipOut {
     orvane_track_group* group = nullptr;
     orvane_animation animation = {};
     float maxError = 0;
+    ~ClipOut() { OrvaneFreeBuilderResult(group); }
 };
 
 // A clip as keyed channels, each on a bone (its node field holds the bone's index).
 struct KeyedClip {
     std::string name;
     float duration = 0;  // seconds
+    float timeStep = 0;  // the frame time of its keys' grid, 0 for the finest key spacing
     std::vector<orvane_import::GltfChannel> channels;
 };
 
@@ -212,8 +216,6 @@ struct Import {
             OrvaneFreeBuilderResult(m->vertexData);
             OrvaneFreeBuilderResult(m->topology);
         }
-        for (auto& c : clips)
-            OrvaneFreeBuilderResult(c->group);
         OrvaneFreeBuilderResult(skeleton);
         for (orvane_texture* t : textures)
             OrvaneFreeBuilderResult(t);
@@ -273,6 +275,11 @@ struct Import {
     bool ReadGltf(const aiScene* scene, const char* path);
     bool BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
                         const char* why);
+    bool ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
+                   const char* why, std::unique_ptr<ClipOut>* out, std::string* line);
+    double ClipDistance(const orvane_track_group* candidate, const orvane_track_group* reference,
+                        const std::vector<double>& times, float duration,
+                        const std::vector<float>& shells) const;
     KeyedClip GltfKeyedClip(const orvane_import::GltfClip& source, const std::string& fallback);
     std::vector<double> CarriedReach() const;
     std::vector<float> ShellDistances() const;
@@ -816,27 +823,26 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         still[i] = own ? own->mTransformation : bones[i].node->mTransformation;
     }
 
-    double rate = KeyGridRate(animation, tps, double(options->MaximumSampleRate));
-    if (rate == 0) {
-        // Keys off every frame grid: each kept at its own time, blended as the file's reader
-        // blends them.
-        KeyedClip keyed;
-        keyed.name = name;
-        keyed.duration = float(duration);
-        for (size_t i = 0; i < bones.size(); ++i) {
-            if (!channel[i]) continue;
-            for (auto path : {orvane_import::GltfPath::Translation,
-                              orvane_import::GltfPath::Rotation, orvane_import::GltfPath::Scale}) {
-                orvane_import::GltfChannel ch = KeyedChannel(channel[i], path, tps, int(i));
-                if (ch.times.empty()) continue;
-                if (!AllFinite(ch.values) || !std::isfinite(ch.times.back()))
-                    return Fail(__LINE__, "clip \"%s\": keys that are not finite", name.c_str());
-                keyed.duration = std::max(keyed.duration, ch.times.back());
-                keyed.channels.push_back(std::move(ch));
-            }
+    // The keys as the file's reader blends them (linearly, orientations along the arc): the
+    // clip itself where they lie off every frame grid, else the reference that the compressed
+    // curves are checked against between their samples.
+    KeyedClip keyed;
+    keyed.name = name;
+    keyed.duration = float(duration);
+    for (size_t i = 0; i < bones.size(); ++i) {
+        if (!channel[i]) continue;
+        for (auto path : {orvane_import::GltfPath::Translation, orvane_import::GltfPath::Rotation,
+                          orvane_import::GltfPath::Scale}) {
+            orvane_import::GltfChannel ch = KeyedChannel(channel[i], path, tps, int(i));
+            if (ch.times.empty()) continue;
+            if (!AllFinite(ch.values) || !std::isfinite(ch.times.back()))
+                return Fail(__LINE__, "clip \"%s\": keys that are not finite", name.c_str());
+            keyed.duration = std::max(keyed.duration, ch.times.back());
+            keyed.channels.push_back(std::move(ch));
         }
-        return BuildExactClip(keyed, still, "linear keys off any frame grid");
     }
+    double rate = KeyGridRate(animation, tps, double(options->MaximumSampleRate));
+    if (rate == 0) return BuildExactClip(keyed, still, "linear keys off any frame grid");
     // A clip without two keys apart takes the file's own frame time where it has one.
     if (rate < 0) rate = tps <= double(options->MaximumSampleRate) ? tps : 30;
     // Samples between keys where a turn between two keys is wide (above a tenth of a radian of
@@ -936,14 +942,56 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         s->self->Progress(s->step.c_str(), done, total);
     };
     compression.ProgressUserData = &state;
+
+    // The keys' own blend, which the compressed curves must follow between their samples too.
+    keyed.timeStep = float(step);
+    std::unique_ptr<ClipOut> reference;
+    std::string referenceLine;
+    if (!ExactClip(keyed, still, "the compressed curves left the keys' blend", &reference,
+                   &referenceLine)) {
+        OrvaneEndSampledAnimation(sampler);
+        return false;
+    }
+    std::vector<double> times;
+    for (int f = 0; f < samples; ++f) {
+        times.push_back(f * step);
+        if (f + 1 < samples) times.push_back((f + 0.5) * step);
+    }
+    // Compressed, then checked at every sample and half way between samples. Curves that leave
+    // the keys' blend by more than the tolerance are made again with straight segments and a
+    // quarter of the budget, and where those leave it as well the keys are kept as they are.
+    std::unique_ptr<ClipOut> clip;
     orvane_animation_compression_statistics stats = {};
-    auto clip = std::make_unique<ClipOut>();
-    clip->name = name;
-    clip->group = OrvaneCompressAnimation(skeleton, sampler, frames, float(step),
-                                          clip->name.c_str(), &compression, &stats);
+    double between = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt == 1) {
+            compression.ErrorBudget *= 0.25f;
+            compression.AllowedDegrees = 1u << 1;
+        }
+        clip = std::make_unique<ClipOut>();
+        clip->name = name;
+        clip->group = OrvaneCompressAnimation(skeleton, sampler, frames, float(step),
+                                              clip->name.c_str(), &compression, &stats);
+        if (!clip->group) {
+            OrvaneEndSampledAnimation(sampler);
+            return Fail(__LINE__, "clip \"%s\": the compressor failed", name.c_str());
+        }
+        clip->maxError = stats.MaxError;
+        between = reference ? ClipDistance(clip->group, reference->group, times,
+                                           float(duration), shells)
+                            : 0;
+        if (between <= double(summary->ToleranceUsed)) break;
+    }
     OrvaneEndSampledAnimation(sampler);
-    if (!clip->group) return Fail(__LINE__, "clip \"%s\": the compressor failed", name.c_str());
-    clip->maxError = stats.MaxError;
+    if (between > double(summary->ToleranceUsed)) {
+        Report("animation \"%s\": compressed, %g from the keys' blend between samples "
+               "(tolerance %g): the keys are kept instead",
+               name.c_str(), between, double(summary->ToleranceUsed));
+        Report("%s", referenceLine.c_str());
+        clips.push_back(std::move(reference));
+        return true;
+    }
+    clip->maxError = std::max(clip->maxError, float(between));
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = float(duration);
     clip->animation.TimeStep = float(step);
@@ -953,7 +1001,8 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     // The group was built with the clip's name pointer; keep it on the stable copy.
     clip->group->Name = clip->name.data();
     Report("animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
-           "%d bones moved, max error %g of %g at the shell (file units), %d bytes of curves; %s",
+           "%d bones moved, max error %g of %g at the joints and farthest vertices, at and "
+           "between samples (file units), %d bytes of curves; %s",
            name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
            double(stats.MaxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
            LoopText(first, last).c_str());
@@ -1000,9 +1049,18 @@ bool Import::ReadGltf(const aiScene* scene, const char* path) {
 
 
 // Per bone (builder order), in its own units: the farthest vertex that its motion carries,
-// its own or a descendant's, bounded through the joints between them.
+// its own or a descendant's, bounded through the joints between them (without any vertex:
+// 3 cm around each joint).
 std::vector<double> Import::CarriedReach() const {
+    // Content without a mesh is seen at its joints and 3 cm around them, as the compressor
+    // measures it.
+    bool anyVertex = false;
+    for (float r : reach)
+        anyVertex = anyVertex || r > 0;
     std::vector<double> carried(reach.begin(), reach.end());
+    if (!anyVertex)
+        for (double& c : carried)
+            c = 0.03 * unitsPerMeter;
     for (size_t i = bones.size(); i-- > 0;) {
         const int p = bones[i].parent;
         if (p < 0) continue;
@@ -1088,8 +1146,8 @@ KeyedClip Import::GltfKeyedClip(const orvane_import::GltfClip& source,
 // the track group unfitted (float knots and controls), so it plays as the file defines. Still
 // holds each bone's transform where no channel moves it; Why says in the report why the clip
 // is kept this way.
-bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
-                            const char* why) {
+bool Import::ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
+                       const char* why, std::unique_ptr<ClipOut>* out, std::string* line) {
     using orvane_import::GltfPath;
     auto clip = std::make_unique<ClipOut>();
     clip->name = source.name;
@@ -1126,10 +1184,7 @@ bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4
                        !channels[3 * size_t(ch.node) + 2];
             channels[3 * size_t(ch.node) + size_t(ch.path)] = &ch;
         }
-    if (matched == 0) {
-        Report("animation \"%s\": no channel matches a bone, skipped", clip->name.c_str());
-        return true;
-    }
+    if (matched == 0) return true;
 
     orvane_track_group_builder* builder =
         OrvaneBeginTrackGroup(clip->name.c_str(), 0, int(bones.size()), 0, false);
@@ -1216,19 +1271,87 @@ bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4
     clip->maxError = float(error * depth);
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = duration;
-    clip->animation.TimeStep = spacing > 0 ? float(spacing) : 1.0f / 30;
+    clip->animation.TimeStep = source.timeStep > 0 ? source.timeStep
+                               : spacing > 0       ? float(spacing)
+                                                   : 1.0f / 30;
     clip->animation.Oversampling = 1;
     clip->animation.TrackGroupCount = 1;
     clip->animation.TrackGroups = &clip->group;
     clip->group->Name = clip->name.data();
-    Report("animation \"%s\": %.3f s, keys kept (%s: %d step, %d linear, %d cubic channels), "
-           "%d of %d bones moved, max error %g of %g at the farthest vertices (file units), %d "
-           "bytes of curves; %s",
-           clip->name.c_str(), double(duration), why, counts[0], counts[1], counts[2], matched,
-           skeleton->BoneCount, double(clip->maxError), double(summary->ToleranceUsed), bytes,
-           LoopText(first, last).c_str());
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "animation \"%s\": %.3f s, keys kept (%s: %d step, %d linear, %d cubic "
+                  "channels), %d of %d bones moved, max error %g of %g at the farthest vertices "
+                  "(file units), %d bytes of curves; %s",
+                  clip->name.c_str(), double(duration), why, counts[0], counts[1], counts[2],
+                  matched, skeleton->BoneCount, double(clip->maxError),
+                  double(summary->ToleranceUsed), bytes, LoopText(first, last).c_str());
+    *line = text;
+    *out = std::move(clip);
+    return true;
+}
+
+bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
+                            const char* why) {
+    std::unique_ptr<ClipOut> clip;
+    std::string line;
+    if (!ExactClip(source, still, why, &clip, &line)) return false;
+    if (!clip) {
+        Report("animation \"%s\": no channel matches a bone, skipped", source.name.c_str());
+        return true;
+    }
+    Report("%s", line.c_str());
     clips.push_back(std::move(clip));
     return true;
+}
+
+// The largest distance, over Times and the bones, between where Candidate and Reference put
+// each bone's joint and its three measuring points (Shells, skeleton order), in object space.
+double Import::ClipDistance(const orvane_track_group* candidate,
+                            const orvane_track_group* reference, const std::vector<double>& times,
+                            float duration, const std::vector<float>& shells) const {
+    const int count = skeleton->BoneCount;
+    std::vector<int> a(static_cast<size_t>(count), -1), b(a);
+    for (int i = 0; i < count; ++i) {
+        OrvaneFindTrackByName(candidate, skeleton->Bones[i].Name, &a[size_t(i)]);
+        OrvaneFindTrackByName(reference, skeleton->Bones[i].Name, &b[size_t(i)]);
+    }
+    std::vector<aiMatrix4x4> worldA(static_cast<size_t>(count)), worldB(worldA);
+    auto local = [&](const orvane_track_group* group, int track, int bone, float t) {
+        orvane_transform l = skeleton->Bones[bone].Transform;
+        if (track >= 0) {
+            orvane_track_sample_context context = {};
+            context.SampleTime = t;
+            context.SampleDuration = duration;
+            l = {};
+            OrvaneSampleTrackUUULocal(&context, &group->TransformTracks[track], nullptr, &l);
+        }
+        float m[16];
+        OrvaneBuildCompositeTransform4x4(&l, m);
+        aiMatrix4x4 out;
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c)
+                out[r][c] = m[c * 4 + r];
+        return out;
+    };
+    double worst = 0;
+    for (double time : times) {
+        const float t = float(std::min(time, double(duration)));
+        for (int i = 0; i < count; ++i) {
+            const int parent = skeleton->Bones[i].ParentIndex;
+            const aiMatrix4x4 la = local(candidate, a[size_t(i)], i, t);
+            const aiMatrix4x4 lb = local(reference, b[size_t(i)], i, t);
+            worldA[size_t(i)] = parent >= 0 ? worldA[size_t(parent)] * la : la;
+            worldB[size_t(i)] = parent >= 0 ? worldB[size_t(parent)] * lb : lb;
+            for (int k = 0; k < 4; ++k) {
+                aiVector3D p(0, 0, 0);
+                if (k < 3) p[unsigned(k)] = shells[size_t(i)];
+                worst = std::max(
+                    worst, double((worldA[size_t(i)] * p - worldB[size_t(i)] * p).Length()));
+            }
+        }
+    }
+    return worst;
 }
 
 void Import::ArtToolInfo(const aiScene* scene, const char* path) {
@@ -1513,7 +1636,14 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
         std::string fallback = BaseName(InputPath);
         fallback = fallback.substr(0, fallback.rfind('.'));
         if (scene->mNumAnimations > 1) fallback += std::to_string(a);
-        if (exact) {
+        // A glTF clip whose channels are all linear is what the scene reader plays too: it is
+        // sampled on its keys' grid and compressed like any other (keys off every grid are
+        // kept as they are); step and cubic channels are kept as the file defines them.
+        bool linear = exact;
+        if (exact)
+            for (const orvane_import::GltfChannel& ch : im.gltf.clips[a].channels)
+                linear = linear && ch.interpolation == orvane_import::GltfInterpolation::Linear;
+        if (exact && !linear) {
             std::vector<aiMatrix4x4> still;
             for (const Bone& b : im.bones)
                 still.push_back(b.node->mTransformation);
