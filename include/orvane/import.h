@@ -21,12 +21,13 @@
  * samples; exact clips bound it by construction.
  *
  * Looping: clips that do not end where they start play to their last key when looped, then
- * jump back to the first (the report says which clips end where they start). The clips of a glTF file are read from the file itself and kept
- * exactly: every key at its time, each channel's interpolation as the file gives it (STEP holds
- * each key to the next, LINEAR blends between keys, along the shorter arc for rotations,
- * CUBICSPLINE follows the keys' tangents), in curves of plain floats, in the requested basis;
- * only when the file's animation data is unsound or its nodes do not pair with the scene
- * reader's are they sampled and compressed like other formats (the report says so).
+ * jump back to the first (the report says which clips end where they start). The clips of a glTF
+ * file are read from the file itself and kept exactly: every key at its time, each channel's
+ * interpolation as the file gives it (STEP holds each key to the next, LINEAR blends between keys,
+ * along the shorter arc for rotations, CUBICSPLINE follows the keys' tangents), in curves of plain
+ * floats, in the requested basis; only when the file's animation data is unsound or its nodes do
+ * not pair with the scene reader's are they sampled and compressed like other formats (the report
+ * says so).
  *
  * Threading: distinct imports may run on several threads at once; the log callback (core.h)
  * is the only shared state. Failures are logged, described in the summary's Error text and
@@ -92,6 +93,14 @@ typedef struct orvane_import_options {
     /* Non-zero: a clip whose error stays above the tolerance is written anyway (the summary's
      * MaxAnimationError says by how much). 0 (the default): the import fails, nothing written. */
     orvane_bool KeepGoing;
+    /* The name of the bone whose travel becomes the clips' root motion (null, the default:
+     * none). A bone "RootMotion" is added above the skeleton's roots; in every sampled clip it
+     * carries the named bone's horizontal movement and its turn about the up axis since the
+     * clip's first frame, taken out of the bones below (object-space poses are unchanged), and
+     * the clip's track group plays with variable-delta root motion by default, so that
+     * OrvaneUpdateModelMatrix moves the model and the pose stays in place. Clips kept as keys
+     * (glTF step and cubic channels) get none; the report says so. */
+    const char* RootMotionBone;
 } orvane_import_options;
 
 /* What an import did (optional output). Times in seconds. */

@@ -9,7 +9,6 @@
 
 namespace orvane_import {
 
-
 ExactCurve Constant(const float* value, int dimension) {
     ExactCurve c;
     c.dimension = dimension;
@@ -248,7 +247,6 @@ int CurveDataBytes(const orvane_curve2* curve) {
     OrvaneAbortCurveBuilder(b);
     return bytes;
 }
-
 
 void KeepLastIntervalWhenLooping(ExactCurve* c, float duration) {
     if (c->degree == 0 || c->knots.size() < 2) return;

@@ -158,6 +158,14 @@ struct ClipOut {
     ~ClipOut() { OrvaneFreeBuilderResult(group); }
 };
 
+// What a clip's root motion has travelled up to the latest frame.
+struct RootTravel {
+    bool started = false;
+    double start[3] = {0, 0, 0};  // the chosen bone's horizontal position at the first frame
+    double heading0 = 0, heading = 0, raw = 0;  // its heading, unwrapped from frame to frame
+    Pose last;                                  // the root motion bone's latest transform
+};
+
 // A clip as keyed channels, each on a bone (its node field holds the bone's index).
 struct KeyedClip {
     std::string name;
@@ -185,6 +193,7 @@ struct Import {
     // Per bone (builder order), in its own units of the written content: how far from its
     // joint the farthest vertex it moves lies (0 when it moves none).
     std::vector<float> reach;
+    int rootMotionBone = -1;  // the bone whose travel a clip's root motion takes (builder order)
     float unitsPerMeter = 1;
     // The change into the requested basis, applied to the rest pose, the meshes and every
     // sample before fitting, so that the tolerance holds in the written content.
@@ -275,13 +284,14 @@ struct Import {
     bool ReadGltf(const aiScene* scene, const char* path);
     bool BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
                         const char* why);
-    bool ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still,
-                   const char* why, std::unique_ptr<ClipOut>* out, std::string* line);
+    bool ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& still, const char* why,
+                   std::unique_ptr<ClipOut>* out, std::string* line);
     double ClipDistance(const orvane_track_group* candidate, const orvane_track_group* reference,
                         const std::vector<double>& times, float duration,
                         const std::vector<float>& shells) const;
     KeyedClip GltfKeyedClip(const orvane_import::GltfClip& source, const std::string& fallback);
     std::vector<double> CarriedReach() const;
+    void TakeOutTravel(std::vector<Pose>* local, RootTravel* travel, bool repeatLast) const;
     std::vector<float> ShellDistances() const;
     std::string LoopText(const std::vector<Pose>& first, const std::vector<Pose>& last) const;
     void ArtToolInfo(const aiScene* scene, const char* path);
@@ -385,6 +395,25 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
         index[n] = int(bones.size());
         boneByName[bone.name] = int(bones.size());
         bones.push_back(bone);
+    }
+    if (options->RootMotionBone) {
+        // Root motion: a bone of its own above every root carries the chosen bone's travel
+        // (its horizontal movement and its heading), which playing with root motion takes out
+        // of the pose and puts into the model's placement.
+        auto chosen = boneByName.find(options->RootMotionBone);
+        if (chosen == boneByName.end())
+            return Fail(__LINE__, "root motion: \"%s\" is not a bone", options->RootMotionBone);
+        rootMotionBone = chosen->second + 1;
+        Bone travel;
+        travel.name = "RootMotion";
+        while (boneByName.count(travel.name))
+            travel.name += "#";
+        for (Bone& b : bones)
+            b.parent = b.parent < 0 ? 0 : b.parent + 1;
+        bones.insert(bones.begin(), travel);
+        boneByName.clear();
+        for (size_t i = 0; i < bones.size(); ++i)
+            boneByName[bones[i].name] = int(i);
     }
     if (bones.size() > 0x7fff)
         return Fail(__LINE__, "%zu bones are more than a skeleton holds", bones.size());
@@ -597,7 +626,8 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
         meshBone[size_t(i)] = it->second;
         const Bone& bone = bones[size_t(it->second)];
         if (skinned)
-            toBone[size_t(i)] = bone.hasOffset ? bone.offset : aiMatrix4x4(bone.bindWorld).Inverse();
+            toBone[size_t(i)] =
+                bone.hasOffset ? bone.offset : aiMatrix4x4(bone.bindWorld).Inverse();
     }
     for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
         const aiVector3D p = toRest * mesh->mVertices[v];
@@ -605,7 +635,9 @@ bool Import::BuildMesh(const aiScene* scene, const aiMesh* mesh, const aiNode* n
         auto seen = [&](int i) {
             if (meshBone[size_t(i)] < 0) return;
             const float d = (toBone[size_t(i)] * mesh->mVertices[v]).Length() * scale;
-            if (std::isfinite(d)) reach[size_t(meshBone[size_t(i)])] = std::max(reach[size_t(meshBone[size_t(i)])], d);
+            if (std::isfinite(d))
+                reach[size_t(meshBone[size_t(i)])] =
+                    std::max(reach[size_t(meshBone[size_t(i)])], d);
         };
         if (skinned)
             for (auto& [bone, w] : weights[v])
@@ -819,6 +851,7 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         return true;
     }
     for (size_t i = 0; i < bones.size(); ++i) {
+        if (!bones[i].node) continue;  // the root motion bone rests at the origin
         const aiNode* own = source->mRootNode->FindNode(bones[i].node->mName);
         still[i] = own ? own->mTransformation : bones[i].node->mTransformation;
     }
@@ -895,18 +928,28 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     orvane_track_group_sampler* sampler = OrvaneBeginSampledAnimation(skeleton->BoneCount, frames);
     if (!sampler) return Fail(__LINE__, "clip \"%s\": no memory for its samples", name.c_str());
     std::vector<Pose> previous(bones.size()), first(bones.size()), last(bones.size());
+    RootTravel travel;
     for (int f = 0; f < frames; ++f) {
-        const double t = (f < samples ? std::min(f * step, double(animation->mDuration) / tps) : 0) * tps;
-        // Samples go in skeleton order: track i is skeleton bone i.
-        std::vector<Pose> frame(bones.size());
+        const double t =
+            (f < samples ? std::min(f * step, double(animation->mDuration) / tps) : 0) * tps;
+        std::vector<Pose> local(bones.size());
         for (size_t i = 0; i < bones.size(); ++i) {
             const aiMatrix4x4 m = channel[i] ? ChannelTransform(channel[i], t, still[i]) : still[i];
-            Pose p = Decompose(m);
+            local[i] = Decompose(m);
             if (convert) {
                 static const float none[3] = {0, 0, 0};
                 OrvaneInPlaceSimilarityTransform(bones[i].parent < 0 ? affine : none, linear,
-                                                 inverse, p.position, p.orientation, p.scaleShear);
+                                                 inverse, local[i].position, local[i].orientation,
+                                                 local[i].scaleShear);
             }
+        }
+        // The loop's extra sample repeats the first frame, but the travel keeps its end: the
+        // clip's travel per loop is its last key less its first.
+        if (rootMotionBone >= 0) TakeOutTravel(&local, &travel, f >= samples);
+        // Samples go in skeleton order: track i is skeleton bone i.
+        std::vector<Pose> frame(bones.size());
+        for (size_t i = 0; i < bones.size(); ++i) {
+            Pose p = local[i];
             // Neighbouring samples on the same side of the quaternion sphere.
             if (f > 0) {
                 const float* q = previous[i].orientation;
@@ -977,21 +1020,43 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
             return Fail(__LINE__, "clip \"%s\": the compressor failed", name.c_str());
         }
         clip->maxError = stats.MaxError;
-        between = reference ? ClipDistance(clip->group, reference->group, times,
-                                           float(duration), shells)
-                            : 0;
+        between = reference
+                      ? ClipDistance(clip->group, reference->group, times, float(duration), shells)
+                      : 0;
         if (between <= double(summary->ToleranceUsed)) break;
     }
     OrvaneEndSampledAnimation(sampler);
     if (between > double(summary->ToleranceUsed)) {
-        Report("animation \"%s\": compressed, %g from the keys' blend between samples "
-               "(tolerance %g): the keys are kept instead",
-               name.c_str(), between, double(summary->ToleranceUsed));
+        Report(
+            "animation \"%s\": compressed, %g from the keys' blend between samples "
+            "(tolerance %g): the keys are kept instead",
+            name.c_str(), between, double(summary->ToleranceUsed));
         Report("%s", referenceLine.c_str());
         clips.push_back(std::move(reference));
         return true;
     }
     clip->maxError = std::max(clip->maxError, float(between));
+    std::string motion = "no root motion";
+    if (rootMotionBone >= 0) {
+        last[0] = first[0];  // the travel leaves the pose when played with root motion
+        // Played with root motion by default: the root motion bone's change each frame moves
+        // the model, and leaves the pose.
+        uint32_t flags = 0, dofs = 0;
+        OrvaneGetTrackGroupFlags(clip->group, &flags, &dofs);
+        OrvaneSetTrackGroupFlags(clip->group, flags | 4, dofs);
+        const Pose& end = travel.last;
+        for (int k = 0; k < 3; ++k)
+            clip->group->LoopTranslation[k] = end.position[k];
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "root motion from \"%s\": %.4g file units, turning %.3g degrees",
+                      bones[size_t(rootMotionBone)].name.c_str(),
+                      std::sqrt(double(end.position[0]) * end.position[0] +
+                                double(end.position[1]) * end.position[1] +
+                                double(end.position[2]) * end.position[2]),
+                      (travel.heading - travel.heading0) * 180 / M_PI);
+        motion = text;
+    }
     clip->animation.Name = clip->name.data();
     clip->animation.Duration = float(duration);
     clip->animation.TimeStep = float(step);
@@ -1000,12 +1065,13 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     clip->animation.TrackGroups = &clip->group;
     // The group was built with the clip's name pointer; keep it on the stable copy.
     clip->group->Name = clip->name.data();
-    Report("animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
-           "%d bones moved, max error %g of %g at the joints and farthest vertices, at and "
-           "between samples (file units), %d bytes of curves; %s",
-           name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
-           double(stats.MaxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
-           LoopText(first, last).c_str());
+    Report(
+        "animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
+        "%d bones moved, max error %g of %g at the joints and farthest vertices, at and "
+        "between samples (file units), %d bytes of curves; %s; %s",
+        name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
+        double(clip->maxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
+        LoopText(first, last).c_str(), motion.c_str());
     clips.push_back(std::move(clip));
     return true;
 }
@@ -1047,7 +1113,6 @@ bool Import::ReadGltf(const aiScene* scene, const char* path) {
     return false;
 }
 
-
 // Per bone (builder order), in its own units: the farthest vertex that its motion carries,
 // its own or a descendant's, bounded through the joints between them (without any vertex:
 // 3 cm around each joint).
@@ -1073,6 +1138,70 @@ std::vector<double> Import::CarriedReach() const {
         carried[size_t(p)] = std::max(carried[size_t(p)], joint + carried[i]);
     }
     return carried;
+}
+
+// Moves the chosen bone's travel since the first frame (its horizontal movement, and its turn
+// about the up axis, about where it stood) into the root motion bone, and takes it out of the
+// bones below: every bone stays where it was in object space. With RepeatLast the root motion
+// bone keeps the latest travel (the loop's extra sample).
+void Import::TakeOutTravel(std::vector<Pose>* local, RootTravel* travel, bool repeatLast) const {
+    std::vector<Pose>& l = *local;
+    if (repeatLast) {
+        l[0] = travel->last;
+        return;
+    }
+    auto matrix = [](const Pose& p) {
+        const aiQuaternion q(p.orientation[3], p.orientation[0], p.orientation[1],
+                             p.orientation[2]);
+        return aiMatrix4x4(aiVector3D(p.scaleShear[0], p.scaleShear[4], p.scaleShear[8]), q,
+                           aiVector3D(p.position[0], p.position[1], p.position[2]));
+    };
+    aiMatrix4x4 object;
+    for (int b = rootMotionBone; b > 0; b = bones[size_t(b)].parent)
+        object = matrix(l[size_t(b)]) * object;
+    const Pose o = Decompose(object);
+    double up[3] = {art.UpVector[0], art.UpVector[1], art.UpVector[2]};
+    const double n = std::sqrt(up[0] * up[0] + up[1] * up[1] + up[2] * up[2]);
+    for (double& u : up)
+        u = n > 0 ? u / n : 0;
+    double h[3], height = 0, twist = 0;
+    for (int k = 0; k < 3; ++k) {
+        height += o.position[k] * up[k];
+        twist += o.orientation[k] * up[k];
+    }
+    for (int k = 0; k < 3; ++k)
+        h[k] = o.position[k] - height * up[k];
+    const double raw = 2 * std::atan2(twist, double(o.orientation[3]));
+    if (!travel->started) {
+        travel->started = true;
+        std::copy(h, h + 3, travel->start);
+        travel->heading0 = travel->heading = travel->raw = raw;
+    } else {
+        double d = raw - travel->raw;
+        while (d > M_PI)
+            d -= 2 * M_PI;
+        while (d < -M_PI)
+            d += 2 * M_PI;
+        travel->heading += d;
+        travel->raw = raw;
+    }
+    const double turn = travel->heading - travel->heading0;
+    Pose m;
+    for (int k = 0; k < 3; ++k)
+        m.orientation[k] = float(up[k] * std::sin(turn / 2));
+    m.orientation[3] = float(std::cos(turn / 2));
+    const aiMatrix4x4 rotation = matrix(m);
+    const aiVector3D turned =
+        rotation *
+        aiVector3D(float(travel->start[0]), float(travel->start[1]), float(travel->start[2]));
+    m.position[0] = float(h[0] - turned.x);
+    m.position[1] = float(h[1] - turned.y);
+    m.position[2] = float(h[2] - turned.z);
+    const aiMatrix4x4 back = aiMatrix4x4(matrix(m)).Inverse();
+    for (size_t i = 1; i < l.size(); ++i)
+        if (bones[i].parent == 0) l[i] = Decompose(back * matrix(l[i]));
+    l[0] = m;
+    travel->last = m;
 }
 
 // The compressor's measuring distance per bone (skeleton order): the farthest vertex the bone
@@ -1114,8 +1243,7 @@ std::string Import::LoopText(const std::vector<Pose>& first, const std::vector<P
 }
 
 // The values at a clip's first and last knots (before the loop's extra knot).
-void EndValues(const ExactCurve& position, const ExactCurve& orientation, Pose* first,
-               Pose* last) {
+void EndValues(const ExactCurve& position, const ExactCurve& orientation, Pose* first, Pose* last) {
     std::copy_n(position.controls.begin(), 3, first->position);
     std::copy_n(position.controls.end() - 3, 3, last->position);
     std::copy_n(orientation.controls.begin(), 4, first->orientation);
@@ -1300,6 +1428,7 @@ bool Import::BuildExactClip(const KeyedClip& source, const std::vector<aiMatrix4
         Report("animation \"%s\": no channel matches a bone, skipped", source.name.c_str());
         return true;
     }
+    if (rootMotionBone >= 0) line += "; no root motion (taken from sampled clips only)";
     Report("%s", line.c_str());
     clips.push_back(std::move(clip));
     return true;
@@ -1343,11 +1472,13 @@ double Import::ClipDistance(const orvane_track_group* candidate,
             const aiMatrix4x4 lb = local(reference, b[size_t(i)], i, t);
             worldA[size_t(i)] = parent >= 0 ? worldA[size_t(parent)] * la : la;
             worldB[size_t(i)] = parent >= 0 ? worldB[size_t(parent)] * lb : lb;
+            // The root motion bone is seen only through the bones below it.
+            if (rootMotionBone >= 0 && i == remap[0]) continue;
             for (int k = 0; k < 4; ++k) {
                 aiVector3D p(0, 0, 0);
                 if (k < 3) p[unsigned(k)] = shells[size_t(i)];
-                worst = std::max(
-                    worst, double((worldA[size_t(i)] * p - worldB[size_t(i)] * p).Length()));
+                worst = std::max(worst,
+                                 double((worldA[size_t(i)] * p - worldB[size_t(i)] * p).Length()));
             }
         }
     }
@@ -1623,10 +1754,11 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
     }
 
     im.summary->CharacterHeight = im.height;
-    im.Report("extent %g (bones and every vertex at rest, file units); tolerance %g cm = %g file "
-              "units (%g per metre), measured at each bone's farthest vertex",
-              double(im.height), double(o.ToleranceCentimeters), double(im.summary->ToleranceUsed),
-              double(im.unitsPerMeter));
+    im.Report(
+        "extent %g (bones and every vertex at rest, file units); tolerance %g cm = %g file "
+        "units (%g per metre), measured at each bone's farthest vertex",
+        double(im.height), double(o.ToleranceCentimeters), double(im.summary->ToleranceUsed),
+        double(im.unitsPerMeter));
 
     t = Clock::now();
     const std::string extension = Extension(InputPath);
@@ -1646,7 +1778,7 @@ ORVANE_IMPORT_API orvane_bool OrvaneImportFile(const char* InputPath, const char
         if (exact && !linear) {
             std::vector<aiMatrix4x4> still;
             for (const Bone& b : im.bones)
-                still.push_back(b.node->mTransformation);
+                still.push_back(b.node ? b.node->mTransformation : aiMatrix4x4());
             if (!im.BuildExactClip(im.GltfKeyedClip(im.gltf.clips[a], fallback), still,
                                    "glTF interpolation"))
                 return finish(false);

@@ -80,7 +80,8 @@ std::string XScene(const Keys& root, const Keys& tip, int ticksPerSecond) {
     std::snprintf(tipMatrix, sizeof tipMatrix, matrix, "1.0");
     s += std::string("Frame Root {\n FrameTransformMatrix {\n  ") + rootMatrix + "\n }\n";
     s += std::string(" Frame Tip {\n  FrameTransformMatrix {\n   ") + tipMatrix + "\n  }\n";
-    s += std::string("  Frame End {\n   FrameTransformMatrix {\n    ") + tipMatrix + "\n   }\n  }\n";
+    s +=
+        std::string("  Frame End {\n   FrameTransformMatrix {\n    ") + tipMatrix + "\n   }\n  }\n";
     s += " }\n}\n";
     s += "AnimTicksPerSecond {\n " + std::to_string(ticksPerSecond) + ";\n}\n";
     s += "AnimationSet Clip {\n";
@@ -128,10 +129,12 @@ struct Imported {
     ~Imported() { OrvaneFreeFile(file); }
 };
 
-void Import(const std::string& path, Imported* out, float sourceUnitsPerMeter = 0) {
+void Import(const std::string& path, Imported* out, float sourceUnitsPerMeter = 0,
+            const char* rootMotionBone = nullptr) {
     orvane_import_options options;
     OrvaneGetDefaultImportOptions(&options);
     options.SourceUnitsPerMeter = sourceUnitsPerMeter;
+    options.RootMotionBone = rootMotionBone;
     options.Report = [](const char* line, void* user) {
         *static_cast<std::string*>(user) += std::string(line) + "\n";
     };
@@ -225,7 +228,8 @@ bool WriteText(const std::string& path, const std::string& text) {
 }
 
 Keys Bone(std::vector<double> rotationTimes, std::vector<double> angles,
-          std::vector<double> positionTimes = {}, std::vector<std::array<double, 3>> positions = {}) {
+          std::vector<double> positionTimes = {},
+          std::vector<std::array<double, 3>> positions = {}) {
     Keys k;
     k.rotationTimes = std::move(rotationTimes);
     k.angles = std::move(angles);
@@ -373,6 +377,51 @@ TEST(KeyedImport, TheSourceUnitDeclaresWithoutRescaling) {
     const orvane_file_info* info = OrvaneGetFileInfo(centimetres.file);
     EXPECT_FLOAT_EQ(info->ArtToolInfo->UnitsPerMeter, 100.0f);
     EXPECT_FLOAT_EQ(centimetres.skeleton->Bones[1].Transform.Position[1], 1.0f);
+}
+
+TEST(KeyedImport, RootMotionMovesTheModelAndKeepsThePoseInPlace) {
+    // The root walks 2 units along x (and 0.3 up and down) and turns a quarter about the up
+    // axis (Y), on a frame grid of 10 a second.
+    std::vector<double> times, angles;
+    std::vector<std::array<double, 3>> positions;
+    for (int k = 0; k <= 10; ++k) {
+        times.push_back(k / 10.0);
+        angles.push_back(0.2 * std::sin(k * 0.9));
+        positions.push_back({{0.2 * k, 0.3 * std::sin(k * 1.3), 0}});
+    }
+    const Keys root = Bone(times, angles, times, positions);
+    const Keys tip = Bone(times, std::vector<double>(angles.rbegin(), angles.rend()));
+    const std::string path = TempPath("root_motion.x");
+    ASSERT_TRUE(WriteText(path, XScene(root, tip, 10)));
+    Imported im;
+    Import(path, &im, 0, "Root");
+    std::remove(path.c_str());
+    ASSERT_NE(im.clip, nullptr);
+    ASSERT_EQ(im.skeleton->BoneCount, 4) << im.report;
+    EXPECT_STREQ(im.skeleton->Bones[0].Name, "RootMotion");
+    // Object space as before: the root motion bone and what is left of the root compose to
+    // the root's own motion.
+    EXPECT_LE(WorstError(im, root, tip), im.summary.ToleranceUsed) << im.report;
+    const orvane_track_group* group = Entry(im.clip->TrackGroups, 0);
+    uint32_t flags = 0, dofs = 0;
+    OrvaneGetTrackGroupFlags(group, &flags, &dofs);
+    EXPECT_NE(flags & 4u, 0u) << "played with variable-delta root motion by default";
+    // Played on an instance, the model travels as the root did, up and down left in the pose.
+    const orvane_file_info* info = OrvaneGetFileInfo(im.file);
+    orvane_model_instance* instance = OrvaneInstantiateModel(Entry(info->Models, 0));
+    ASSERT_NE(instance, nullptr);
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, im.clip, instance);
+    ASSERT_NE(control, nullptr);
+    float model[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    for (int f = 1; f <= 10; ++f) {
+        OrvaneSetModelClock(instance, f * 0.1f);
+        OrvaneUpdateModelMatrix(instance, 0.1f, model, model, false);
+    }
+    EXPECT_NEAR(model[12], 2.0f, 0.01f) << "the model travels along x";
+    EXPECT_NEAR(model[13], 0.0f, 1e-4f) << "height stays in the pose";
+    OrvaneFreeControl(control);
+    OrvaneFreeModelInstance(instance);
+    EXPECT_NE(im.report.find("root motion from \"Root\""), std::string::npos) << im.report;
 }
 
 }  // namespace

@@ -112,6 +112,10 @@ Command AddImportCommand(CLI::App& tool) {
                     "the written file's unit follow it (default: the scene's own)")
         ->type_name("m|cm|mm|in|ft")
         ->check(CLI::IsMember({"m", "cm", "mm", "in", "ft"}));
+    app->add_option("--root-motion", arguments->rootMotion,
+                    "the bone whose travel (horizontal movement and heading) becomes the clips' "
+                    "root motion, moving the model instead of the pose (e.g. Hips)")
+        ->type_name("BONE");
     app->add_flag("--keep-going", arguments->keepGoing,
                   "write the file even when a clip's error stays above the tolerance (without "
                   "it the import fails and writes nothing)");

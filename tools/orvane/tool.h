@@ -55,7 +55,7 @@ Command AddImportCommand(CLI::App& tool);
 // The import command's arguments (import.cpp) and the import they ask for
 // (import_command.cpp).
 struct ImportArguments {
-    std::string in, out, codec, textures, axes, sourceUnit;
+    std::string in, out, codec, textures, axes, sourceUnit, rootMotion;
     double toleranceCentimeters = 0, unitsPerMeter = 0;
     bool keepGoing = false;
     float right[3] = {0, 0, 0}, up[3] = {0, 0, 0}, back[3] = {0, 0, 0};

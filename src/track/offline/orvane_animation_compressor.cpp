@@ -633,7 +633,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     for (int32_t b = 0; b < boneCount; ++b) {
         ORVANE_TIMING_BLOCK("CompressBone");
         const int32_t parent = Skeleton->Bones[b].ParentIndex;
-        const float shell = options.ShellDistances ? options.ShellDistances[b] : options.ShellDistance;
+        const float shell =
+            options.ShellDistances ? options.ShellDistances[b] : options.ShellDistance;
         // The local targets that carry the compressed parent onto the raw object transform.
         float parentScale = 1.0f;
         float childReach = 0.0f;
