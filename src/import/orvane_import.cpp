@@ -1068,10 +1068,10 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     Report(
         "animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
         "%d bones moved, max error %g of %g at the joints and farthest vertices, at and "
-        "between samples (file units), %d bytes of curves; %s; %s",
+        "between samples (file units), %d bytes of curves (%d of them plain floats); %s; %s",
         name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
         double(clip->maxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
-        LoopText(first, last).c_str(), motion.c_str());
+        stats.ExactComponents, LoopText(first, last).c_str(), motion.c_str());
     clips.push_back(std::move(clip));
     return true;
 }
