@@ -1001,15 +1001,21 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         if (f + 1 < samples) times.push_back((f + 0.5) * step);
     }
     // Compressed, then checked at every sample and half way between samples. Curves that leave
-    // the keys' blend by more than the tolerance are made again with straight segments and a
-    // quarter of the budget, and where those leave it as well the keys are kept as they are.
+    // the keys' blend by more than the tolerance are made again with straight segments, 16-bit
+    // knot times and a quarter of the budget, and where those leave it as well the keys are
+    // kept as they are.
     std::unique_ptr<ClipOut> clip;
     orvane_animation_compression_statistics stats = {};
     double between = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt == 1) {
+            // Knots on the samples: 8-bit knot times fall between samples of a long clip.
             compression.ErrorBudget *= 0.25f;
             compression.AllowedDegrees = 1u << 1;
+            compression.AllowedFormats &=
+                ~((1u << OrvaneCurveFormatDaK8uC8u) | (1u << OrvaneCurveFormatD4nK8uC7u) |
+                  (1u << OrvaneCurveFormatD3K8uC8u) | (1u << OrvaneCurveFormatD9I1K8uC8u) |
+                  (1u << OrvaneCurveFormatD9I3K8uC8u));
         }
         clip = std::make_unique<ClipOut>();
         clip->name = name;
