@@ -315,12 +315,19 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
             EXPECT_GT(clip->TimeStep, 0);
             EXPECT_EQ(std::string(clip->Name), "Wuson_Bind");
         }
-        // At sample instants: the first, two inside and the last.
+        // At 0%, 10%, ... 100% of the clip and half way between samples near a third and
+        // two thirds of it; skinned vertices at the first two of those.
         const int frames =
             clip->TimeStep > 0 ? int(std::lround(clip->Duration / clip->TimeStep)) : 0;
-        for (int frame : {0, frames / 3, (2 * frames) / 3, frames}) {
-            const float seconds = std::min(frame * clip->TimeStep, clip->Duration);
-            const bool skin = frame == frames / 3;
+        std::vector<float> instants;
+        for (int i = 0; i <= 10; ++i)
+            instants.push_back(clip->Duration * float(i) / 10);
+        for (int frame : {frames / 3, (2 * frames) / 3})
+            if (frame < frames) instants.push_back((float(frame) + 0.5f) * clip->TimeStep);
+        float worstJoint = 0, worstSkinned = 0;
+        for (float instant : instants) {
+            const float seconds = std::min(instant, clip->Duration);
+            const bool skin = instant == instants[1] || instant == instants[2];
             Reference ref = {
                 scene, asset.clipFile ? clipScene : nullptr, source_clip, seconds * tps, {}};
             ref.Walk(scene->mRootNode, aiMatrix4x4());
@@ -335,7 +342,10 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
                     aiVector3D(world[size_t(i)].a4, world[size_t(i)].b4, world[size_t(i)].c4);
                 worst = std::max(worst, d.Length());
             }
-            EXPECT_LE(worst, 0.001f * height) << clip->Name << " at " << seconds << " s";
+            // The tolerance, and the float rounding of positions far from the origin.
+            EXPECT_LE(worst, summary.ToleranceUsed * 1.0001f + 2e-6f * height)
+                << clip->Name << " at " << seconds << " s";
+            worstJoint = std::max(worstJoint, worst);
 
             // Skinned vertices: assimp's weights (normalised here) against the file's.
             for (int m = 0; m < info.MeshCount && skin; ++m) {
@@ -395,9 +405,16 @@ TEST_P(ImportAsset, MatchesTheSourceScene) {
                     worstVertex = std::max(worstVertex, (got - expected).Length());
                 }
                 EXPECT_GE(matched, count * 9 / 10);
+                // The file's weights are rounded to 8 bits; a skinning fault shows above this.
                 EXPECT_LE(worstVertex, 0.005f * height) << mesh->Name << " in " << clip->Name;
+                worstSkinned = std::max(worstSkinned, worstVertex);
             }
         }
+        std::printf(
+            "[ measure  ] %s, clip %s: largest joint error %g, largest skinned vertex "
+            "error %g (8-bit weights), tolerance %g, extent %g\n",
+            asset.file, clip->Name, double(worstJoint), double(worstSkinned),
+            double(summary.ToleranceUsed), double(height));
     }
     std::remove(out.c_str());
 }
