@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "import_support.h"
 #include "gltf_reference.h"
 #include "gltf_writer.h"
 #include "orvane.h"
@@ -25,12 +26,7 @@
 
 namespace {
 
-template <typename T>
-T* Entry(T* const* array, int index) {
-    T* p;
-    std::memcpy(&p, reinterpret_cast<const char*>(array) + size_t(index) * sizeof p, sizeof p);
-    return p;
-}
+using import_support::Entry;
 
 int CurveDataBytes(const orvane_curve2* curve) {
     orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);

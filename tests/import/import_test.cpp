@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "import_support.h"
 #include "orvane.h"
 #include "orvane/import.h"
 #include "testing/data_path.h"
@@ -125,12 +126,7 @@ struct Reference {
 };
 
 // Arrays of pointers in a loaded file are 4-byte aligned: read their entries by value.
-template <typename T>
-T* Entry(T* const* array, int index) {
-    T* p;
-    std::memcpy(&p, reinterpret_cast<const char*>(array) + size_t(index) * sizeof p, sizeof p);
-    return p;
-}
+using import_support::Entry;
 
 aiMatrix4x4 FromColumns(const float* a) {
     aiMatrix4x4 m;

@@ -13,18 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "import_support.h"
 #include "gltf_writer.h"
 #include "orvane.h"
 #include "orvane/import.h"
 
 namespace {
 
-template <typename T>
-T* Entry(T* const* array, int index) {
-    T* p;
-    std::memcpy(&p, reinterpret_cast<const char*>(array) + size_t(index) * sizeof p, sizeof p);
-    return p;
-}
+using import_support::Entry;
 
 std::string TempPath(const std::string& name) {
     return std::string(::testing::TempDir()) + "orvane_keyed_" + name;
