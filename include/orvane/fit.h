@@ -32,7 +32,12 @@ typedef enum orvane_bspline_solver_flags {
     /* Degree - 1 extra knots at 0.125-sample steps just after the first knot. */
     OrvaneFitDenseStartKnots = 16,
     /* The first and last controls are the first and last samples. */
-    OrvaneFitPinEnds = 32
+    OrvaneFitPinEnds = 32,
+    /* The refinement also measures the curve halfway between samples, against the straight
+     * path between the two samples (normalised in quaternion mode), allowing the bend that
+     * smooth paths through the neighbouring samples take there: a curve that meets every
+     * sample but swings between them inserts knots as a missed sample does. */
+    OrvaneFitCheckMidpoints = 64
 } orvane_bspline_solver_flags;
 
 typedef struct orvane_bspline_error_result {
