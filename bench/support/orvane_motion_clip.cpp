@@ -200,7 +200,11 @@ ErrorReport MeasureError(const SampledMotion& motion, const orvane_track_group* 
                 worst = std::max(worst, d);
             }
             if (w > 0) {
-                report.midpointMaximum = std::max(report.midpointMaximum, worst);
+                if (worst > report.midpointMaximum) {
+                    report.midpointMaximum = worst;
+                    report.midpointWorstBone = b;
+                    report.midpointWorstFrame = f;
+                }
                 continue;
             }
             errors.push_back(worst);

@@ -74,6 +74,8 @@ struct ErrorReport {
     float percentile99 = 0;
     float mean = 0;
     float midpointMaximum = 0;
+    int32_t midpointWorstBone = -1;
+    int32_t midpointWorstFrame = -1;  // the interval from this frame to the next
     int32_t worstBone = -1;
     int32_t worstFrame = -1;
     bool tracksFound = true;

@@ -203,6 +203,8 @@ void Compress(benchmark::State& state) {
     state.counters["p99_cm"] = double(report.percentile99);
     state.counters["mean_cm"] = double(report.mean);
     state.counters["mid_max_cm"] = double(report.midpointMaximum);
+    state.counters["mid_worst_bone"] = double(report.midpointWorstBone);
+    state.counters["mid_worst_frame"] = double(report.midpointWorstFrame);
     state.counters["budget_cm"] = double(budget);
     // Parts and formats as shares of the curve bytes; plain-float curves of all curves.
     const double total = double(last.stats.CurveDataBytes);

@@ -441,7 +441,7 @@ int32_t Decode(const orvane_bspline_solver* solver, int32_t n, float* knots, flo
 // which must leave room for the extension past both ends.
 void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n,
                           int32_t sampleCount, const float* samples, int32_t dimension,
-                          int32_t degree, float* controls) {
+                          int32_t degree, float* controls, bool pinFirst = false) {
     ExtendKnots(knots, n, degree);
     AssignIntervals(knots, n, sampleCount, solver->SampleIntervals);
     const int32_t width = degree + 1;
@@ -453,6 +453,19 @@ void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n
                        solver->Basis + size_t(i) * size_t(width));
     }
     BuildNormalEquations(solver, n, sampleCount, samples, dimension, degree, controls);
+    if (pinFirst) {
+        // Control 0 = sample 0: its column moves to the right-hand side, its row becomes
+        // the identity.
+        float* band = solver->Band;
+        for (int32_t r = 1; r < width && r < n; ++r) {
+            for (int32_t c = 0; c < dimension; ++c)
+                controls[size_t(r) * size_t(dimension) + size_t(c)] -= band[r] * samples[c];
+            band[r] = 0.0f;
+        }
+        band[0] = 1.0f;
+        for (int32_t c = 0; c < dimension; ++c)
+            controls[c] = samples[c];
+    }
     CholeskyFactor(solver, n, degree);
     CholeskySolve(solver, n, degree, dimension, controls);
 }
@@ -529,14 +542,15 @@ void ExtendStoredKnots(float* knots, int32_t n, int32_t degree) {
 
 bool SolveControlsForKnots(orvane_bspline_solver* solver, int32_t sampleCount, const float* samples,
                            int32_t dimension, int32_t degree, const float* knots, int32_t knotCount,
-                           float* controls) {
+                           float* controls, bool pinFirst) {
     if (solver == nullptr || sampleCount < 2 || sampleCount > solver->MaxSampleCount ||
         dimension < 0 || dimension > solver->MaxDimension || degree < 0 ||
         degree > solver->MaxDegree || knotCount < 2 || knotCount > solver->MaxKnotCount)
         return false;
     float* k = solver->Knots[0];
     Copy32(size_t(knotCount), knots, k);
-    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls);
+    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls,
+                         pinFirst);
     return true;
 }
 

@@ -14,10 +14,12 @@ namespace orvane {
 // increasing, first 0, at most the solver's maximum; a last knot before sampleCount - 1 holds
 // its control to the end, as the evaluation does) through the samples, as
 // OrvaneFitBSplineToSamples solves them, into controls (knotCount x dimension). False, with
-// nothing written, for arguments beyond the solver's maxima.
+// nothing written, for arguments beyond the solver's maxima. With pinFirst, control 0 (the
+// value at the start, which the clamped start leaves to few samples) is the first sample and
+// the others are solved around it.
 bool SolveControlsForKnots(orvane_bspline_solver* solver, int32_t sampleCount, const float* samples,
                            int32_t dimension, int32_t degree, const float* knots, int32_t knotCount,
-                           float* controls);
+                           float* controls, bool pinFirst = false);
 
 // The knot times that a curve of the format (orvane_curve_format) stores for knots given in
 // the unit the curve is encoded in, divided by unit: the times the evaluation will use. The
