@@ -257,6 +257,7 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
         // Measure: frames and midpoints in time order, walking the intervals.
         std::memset(work.failed, 0, size_t(n));
         bool anyFailed = false;
+        float worstAtFrames = 0.0f;
         int32_t interval = 1;
         for (int32_t h = 0; h < 2 * count - 1; ++h) {
             const float x = 0.5f * float(h);
@@ -287,6 +288,7 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
                 error *= tolerance / midTolerance;
             } else {
                 error = Distance(dimension, value, samples + size_t(h / 2) * D);
+                if (error > worstAtFrames) worstAtFrames = error;
             }
             if (!(error <= tolerance)) {  // NaN fails too
                 // A time on a knot belongs to both intervals around it.
@@ -302,7 +304,7 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
             Release(*best);
             best->curve = curve;
             best->bytes = DataBytes(curve);
-            best->error = 0.0f;
+            best->error = worstAtFrames;
             return;
         }
         // A frame halfway along each interval that missed; an interval with no frame left
@@ -981,8 +983,15 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         bool accepted = false;
         float shellError = 0.0f;  // the bone's error at the three points, as measured
         float midError = 0.0f;    // and halfway between frames, beyond the bend there
-        bool framesHeld = false;
-        for (int step = 0; step < kTightenSteps && !accepted; ++step) {
+        bool framesHeld = false;  // by the last curves tried
+        // After the first tolerance that holds, the next one too: a tighter fit is sometimes
+        // smaller (knots placed differently), and its children inherit less to make up for.
+        Choice held[kComponents];
+        int32_t heldBytes = 0;
+        int stepsAfterHeld = 0;
+        for (int step = 0; step < kTightenSteps && stepsAfterHeld < 2; ++step) {
+            if (accepted) ++stepsAfterHeld;
+            if (stepsAfterHeld >= 2) break;
             const float k = kTighten[step];
             // Position and scale/shear first; the orientation takes what they leave of the
             // budget (a quaternion off by e turns by about 2e radians), at the shell and, for
@@ -1017,8 +1026,30 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             EvaluateLocal(work, choices);
             const float atFrames =
                 BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+            const bool holds = atFrames <= budget && midError <= midBudget;
             framesHeld = atFrames <= budget;
-            accepted = framesHeld && midError <= midBudget;
+            if (holds) {
+                const int32_t bytes = choices[0].bytes + choices[1].bytes + choices[2].bytes;
+                if (!accepted || bytes < heldBytes) {
+                    for (int c = 0; c < kComponents; ++c) {
+                        Release(held[c]);
+                        held[c] = choices[c];
+                        choices[c] = Choice{};
+                    }
+                    heldBytes = bytes;
+                }
+                accepted = true;
+            }
+        }
+        if (accepted) {
+            for (int c = 0; c < kComponents; ++c) {
+                Release(choices[c]);
+                choices[c] = held[c];
+                held[c] = Choice{};
+            }
+            // The object transforms of the curves kept.
+            EvaluateLocal(work, choices);
+            BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
         }
         // Curves that hold the frames but swing between them past the budget at every
         // tolerance are kept (the tightest); curves that miss the frames give way to the
