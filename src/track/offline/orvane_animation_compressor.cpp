@@ -98,6 +98,7 @@ struct Work {
     float* midBend;                 // sampleCount: a component's MidpointBend per interval
     float* shellPoints;             // sampleCount x 9: a bone's raw shell points
     float* shellBend;               // sampleCount: their bend allowed per interval
+    float* frameErrors;             // boneCount x sampleCount: the last measured at the shell
     // The fit on chosen knots: knots at frames (sample units), the knots as encoded (seconds),
     // the stored times (sample units, with room to extend past both ends), the decoded
     // controls, and a curve encoded in place.
@@ -654,11 +655,14 @@ float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_
         float* b = work.shellPoints + 9 * size_t(f);
         ShellPoints(object, shell, a);
         ShellPoints(raw, shell, b);
+        float atFrame = 0.0f;
         for (int axis = 0; axis < 3; ++axis) {
             float e = Distance(3, a + 3 * axis, b + 3 * axis);
             if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
-            if (e > worstAtShell) worstAtShell = e;
+            if (e > atFrame) atFrame = e;
         }
+        work.frameErrors[row + size_t(f)] = atFrame;
+        if (atFrame > worstAtShell) worstAtShell = atFrame;
         for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
             if (skeleton->Bones[child].ParentIndex != bone) continue;
             const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
@@ -709,6 +713,7 @@ ORVANE_API void OrvaneGetDefaultAnimationCompressionOptions(
     Options->AllowedDegrees = (1u << 1) | (1u << 2) | (1u << 3);
     Options->Progress = nullptr;
     Options->ProgressUserData = nullptr;
+    Options->BoneShellDistances = nullptr;
 }
 
 ORVANE_API orvane_track_group* OrvaneCompressAnimation(
@@ -735,6 +740,16 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         return nullptr;
     }
     if (!ParentsPrecede(Skeleton->Bones, 0, boneCount, OrvaneAnimationOrigin)) return nullptr;
+    if (options.BoneShellDistances) {
+        for (int32_t b = 0; b < boneCount; ++b) {
+            const float d = options.BoneShellDistances[b];
+            if (!(d >= 0.0f) || !std::isfinite(d)) {
+                ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                                 "BoneShellDistances[%d] is not a distance of at least 0", int(b));
+                return nullptr;
+            }
+        }
+    }
     for (int32_t b = 0; b < boneCount; ++b) {
         const orvane_bone& bone = Skeleton->Bones[b];
         if (bone.Name == nullptr) {
@@ -796,6 +811,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     AggregateAllocate(&work.midBend, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.shellPoints, size_t(SampleCount) * 9 * sizeof(float));
     AggregateAllocate(&work.shellBend, size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.frameErrors, frames * sizeof(float));
     AggregateAllocate(&work.fitKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.newKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.encodeKnots, knotCapacity * sizeof(float));
@@ -877,12 +893,13 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         return nullptr;
     }
     const float budget = options.ErrorBudget;
-    const float shell = options.ShellDistance;
+    const float* shells = options.BoneShellDistances;
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
     int32_t curveBytes = 0;
     int32_t exactComponents = 0;
     int32_t missedBones = 0;
+    int32_t plainFloatComponents = 0;
     for (int32_t b = 0; b < boneCount; ++b) {
         ORVANE_TIMING_BLOCK("CompressBone");
         const int32_t parent = Skeleton->Bones[b].ParentIndex;
@@ -951,6 +968,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             Copy32(4, target.Orientation, work.midTarget[1] + 4 * size_t(f));
             Copy32(9, &target.ScaleShear[0][0], work.midTarget[2] + 9 * size_t(f));
         }
+        const float shell = shells ? shells[b] : options.ShellDistance;
         const float lever = shell * parentScale;
         const float lengthLever = lever > 0.0f ? lever : 1.0f;
         // The farthest reach of the bone's descendants (and its shell) from its origin.
@@ -960,12 +978,13 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             while (a > b)
                 a = Skeleton->Bones[a].ParentIndex;
             if (a != b) continue;
+            const float descendantShell = shells ? shells[d] : options.ShellDistance;
             for (int32_t f = 0; f < SampleCount; ++f) {
                 const float reach =
                     Distance(3,
                              work.rawObject[size_t(d) * size_t(SampleCount) + size_t(f)].Position,
                              work.rawObject[size_t(b) * size_t(SampleCount) + size_t(f)].Position) +
-                    shell;
+                    descendantShell;
                 if (reach > subtreeReach) subtreeReach = reach;
             }
         }
@@ -1064,8 +1083,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                 BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
             }
         }
-        if (!accepted) ++missedBones;
-        (void)missedBones;
+        if (!accepted && framesHeld) ++missedBones;
         if (!choices[0].curve || !choices[1].curve || !choices[2].curve) {
             for (auto& choice : choices)
                 Release(choice);
@@ -1087,9 +1105,20 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         for (auto& choice : choices) {
             curveBytes += choice.bytes;
             exactComponents += choice.exact ? 1 : 0;
+            plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(choice.curve) ? 1 : 0;
             Release(choice);
         }
         if (options.Progress) options.Progress(b + 1, boneCount, options.ProgressUserData);
+    }
+    // The spread of the errors over every bone and frame.
+    double errorSum = 0.0;
+    for (size_t i = 0; i < frames; ++i)
+        errorSum += double(work.frameErrors[i]);
+    float p99 = 0.0f;
+    if (frames > 0) {
+        const size_t rank = frames * 99 / 100 < frames ? frames * 99 / 100 : frames - 1;
+        std::nth_element(work.frameErrors, work.frameErrors + rank, work.frameErrors + frames);
+        p99 = work.frameErrors[rank];
     }
     const int32_t groupBytes = OrvaneGetResultingTrackGroupSize(builder);
     orvane_track_group* group = OrvaneEndTrackGroup(builder);
@@ -1101,6 +1130,10 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         Statistics->CurveDataBytes = curveBytes;
         Statistics->TrackGroupBytes = groupBytes;
         Statistics->ExactComponents = exactComponents;
+        Statistics->PlainFloatComponents = plainFloatComponents;
+        Statistics->BonesMissedBetweenFrames = missedBones;
+        Statistics->P99Error = p99;
+        Statistics->MeanError = frames > 0 ? float(errorSum / double(frames)) : 0.0f;
     }
     return group;
 }
