@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <bit>
 #include <cstring>
 
 #include "curve/orvane_bspline.h"
@@ -479,6 +480,23 @@ bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
 
 }  // namespace
 
+namespace {
+
+// The knot scale a format stores: formats 8 and 9 keep it whole, the others its top 16 bits
+// (the low 16 bits of the mantissa cut).
+[[gnu::noinline]] float StoredKnotScale(int format, float scale) {
+    if (format == OrvaneCurveFormatD4nK16uC15u || format == OrvaneCurveFormatD4nK8uC7u)
+        return scale;
+    uint32_t bits;
+    std::memcpy(&bits, &scale, 4);
+    bits &= 0xFFFF0000u;
+    float truncated;
+    std::memcpy(&truncated, &bits, 4);
+    return truncated;
+}
+
+}  // namespace
+
 int32_t KnotTimeBytes(int format) {
     switch (format) {
         case OrvaneCurveFormatDaK32fC32f:
@@ -511,14 +529,9 @@ bool StoredKnotTimes(int format, int32_t knotCount, const float* knots, float un
     // The codecs' grid: N steps over the last knot, the scale's low mantissa bits cut where
     // the format keeps only its top 16 bits, round to nearest (ties to even), clamped.
     const int32_t steps = bytes == 2 ? 65535 : 255;
-    float scale = float(steps) / knots[knotCount - 1];
-    if (!(scale > 0.0f) || !std::isfinite(scale)) scale = float(steps);
-    if (format != OrvaneCurveFormatD4nK16uC15u && format != OrvaneCurveFormatD4nK8uC7u) {
-        uint32_t bits;
-        std::memcpy(&bits, &scale, 4);
-        bits &= 0xFFFF0000u;
-        std::memcpy(&scale, &bits, 4);
-    }
+    float whole = float(steps) / knots[knotCount - 1];
+    if (!(whole > 0.0f) || !std::isfinite(whole)) whole = float(steps);
+    const float scale = StoredKnotScale(format, whole);
     const float inverse = 1.0f / scale;
     int32_t previous = -1;
     for (int32_t i = 0; i < knotCount; ++i) {
