@@ -368,8 +368,9 @@ int32_t SeedKnots(Work& work, const float* samples, int dimension, int degree, f
         ReducePolyline(work, samples, dimension, (degree == 1 ? 1.0f : 3.0f) * tolerance);
     int32_t n = 0;
     seeds[n++] = 0.0f;
-    // Above degree 1, degree - 1 knots just after the first (0.125 samples apart, or a step
-    // of the format's knot grid) free the start from the clamped end's flat tangent.
+    // Above degree 1, degree - 1 knots just after the first (as close as the format's knot
+    // grid keeps them apart) free the start from the clamped end's flat tangent, which
+    // otherwise bends a moving start away from the samples.
     const float first = std::nearbyint(work.lineKnots[1] / work.timeStep);
     for (int j = 1; j < degree && float(j) * denseStep < first; ++j)
         seeds[n++] = float(j) * denseStep;
@@ -473,7 +474,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
                 !diagonal)
                 continue;
             const float grid = float(count - 1) / (KnotTimeBytes(format) == 1 ? 255.0f : 65535.0f);
-            const float dense = 1.01f * grid > 0.125f ? 1.01f * grid : 0.125f;
+            const float dense = 2.0f * grid > 1.0f / 128.0f ? 2.0f * grid : 1.0f / 128.0f;
             const int32_t kept =
                 SeedKnots(work, samples, dimension, degree, tolerance, dense, seeds);
             FitOnFrames(work, component, format, degree, samples, tolerance, midTolerance, kept,
@@ -486,7 +487,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         for (int degree = 1; degree <= 3; ++degree) {
             if (!Allowed(degrees, degree)) continue;
             const int32_t kept =
-                SeedKnots(work, samples, dimension, degree, tolerance, 0.125f, seeds);
+                SeedKnots(work, samples, dimension, degree, tolerance, 1.0f / 128.0f, seeds);
             FitOnFrames(work, component, OrvaneCurveFormatDaK32fC32f, degree, samples, tolerance,
                         midTolerance, kept, seeds, &choice);
         }
