@@ -90,6 +90,10 @@ struct Work {
     float* lineKnots;     // sampleCount: the kept samples of the reduced polyline
     float* lineControls;  // sampleCount x 9
     float* chosenKnots;   // a fit's first knots, in sample units
+    // The polyline last kept in lineKnots: of which samples, within which tolerance.
+    const float* lineSamples;
+    float lineTolerance;
+    int32_t lineKept;
     // Halfway between frames f and f + 1 (sampleCount - 1 of each).
     orvane_transform* rawMid;   // boneCount x (sampleCount - 1): the samples interpolated
     orvane_transform* compMid;  // boneCount x (sampleCount - 1), filled bone by bone
@@ -364,8 +368,15 @@ float JumpThreshold(Work& work, const float* samples, int dimension, float toler
 // motion turns. Returns the count.
 int32_t SeedKnots(Work& work, const float* samples, int dimension, int degree, float tolerance,
                   float denseStep, float* seeds) {
-    const int32_t kept =
-        ReducePolyline(work, samples, dimension, (degree == 1 ? 1.0f : 3.0f) * tolerance);
+    // The polyline depends only on its tolerance: kept from the previous call when that
+    // matches (the formats of a degree share it).
+    const float lineTolerance = (degree == 1 ? 1.0f : 3.0f) * tolerance;
+    if (work.lineSamples != samples || work.lineTolerance != lineTolerance) {
+        work.lineKept = ReducePolyline(work, samples, dimension, lineTolerance);
+        work.lineSamples = samples;
+        work.lineTolerance = lineTolerance;
+    }
+    const int32_t kept = work.lineKept;
     int32_t n = 0;
     seeds[n++] = 0.0f;
     // Above degree 1, degree - 1 knots just after the first (as close as the format's knot
@@ -384,6 +395,7 @@ int32_t SeedKnots(Work& work, const float* samples, int dimension, int degree, f
 Choice ChooseCurve(Work& work, int component, const float* samples, float tolerance,
                    float midTolerance, uint32_t formats, uint32_t degrees) {
     ORVANE_TIMING_BLOCK("CompressorChooseCurve");
+    work.lineSamples = nullptr;  // the samples' buffer holds new values on every call
     const int dimension = kDimensions[component];
     const int32_t count = work.sampleCount;
     const float* identity = IdentityOf(component);
