@@ -37,17 +37,36 @@ const float* IdentityOf(int component) {
                             : OrvaneCurveIdentityScaleShear;
 }
 
-// Candidate fitted formats per component, smallest per knot first.
-constexpr int kPositionFormats[] = {OrvaneCurveFormatD3K8uC8u, OrvaneCurveFormatDaK8uC8u,
-                                    OrvaneCurveFormatD3K16uC16u, OrvaneCurveFormatDaK16uC16u,
+// Candidate fitted formats per component: each 16-bit format before its 8-bit sibling, which
+// is not tried when the 16-bit one cannot hold (its rounding is coarser). Positions take D3
+// rather than Da (the same rounding in a smaller record).
+constexpr int kPositionFormats[] = {OrvaneCurveFormatD3K16uC16u, OrvaneCurveFormatD3K8uC8u,
                                     OrvaneCurveFormatDaK32fC32f};
-constexpr int kOrientationFormats[] = {OrvaneCurveFormatD4nK8uC7u, OrvaneCurveFormatDaK8uC8u,
-                                       OrvaneCurveFormatD4nK16uC15u, OrvaneCurveFormatDaK16uC16u,
+constexpr int kOrientationFormats[] = {OrvaneCurveFormatD4nK16uC15u, OrvaneCurveFormatD4nK8uC7u,
+                                       OrvaneCurveFormatDaK16uC16u, OrvaneCurveFormatDaK8uC8u,
                                        OrvaneCurveFormatDaK32fC32f};
-constexpr int kScaleShearFormats[] = {OrvaneCurveFormatD9I1K8uC8u,   OrvaneCurveFormatD9I3K8uC8u,
-                                      OrvaneCurveFormatD9I1K16uC16u, OrvaneCurveFormatD9I3K16uC16u,
-                                      OrvaneCurveFormatDaK8uC8u,     OrvaneCurveFormatDaK16uC16u,
+constexpr int kScaleShearFormats[] = {OrvaneCurveFormatD9I1K16uC16u, OrvaneCurveFormatD9I1K8uC8u,
+                                      OrvaneCurveFormatD9I3K16uC16u, OrvaneCurveFormatD9I3K8uC8u,
+                                      OrvaneCurveFormatDaK16uC16u,   OrvaneCurveFormatDaK8uC8u,
                                       OrvaneCurveFormatDaK32fC32f};
+
+// The 16-bit sibling of an 8-bit format (the format itself otherwise).
+int SixteenBitSibling(int format) {
+    switch (format) {
+        case OrvaneCurveFormatDaK8uC8u:
+            return OrvaneCurveFormatDaK16uC16u;
+        case OrvaneCurveFormatD4nK8uC7u:
+            return OrvaneCurveFormatD4nK16uC15u;
+        case OrvaneCurveFormatD3K8uC8u:
+            return OrvaneCurveFormatD3K16uC16u;
+        case OrvaneCurveFormatD9I1K8uC8u:
+            return OrvaneCurveFormatD9I1K16uC16u;
+        case OrvaneCurveFormatD9I3K8uC8u:
+            return OrvaneCurveFormatD9I3K16uC16u;
+        default:
+            return format;
+    }
+}
 
 orvane_data_type_definition* FormatType(int format) {
     static orvane_data_type_definition* const* const types[OrvaneCurveFormatCount] = {
@@ -226,9 +245,13 @@ int32_t SizeOf(int format, int degree, int dimension, int32_t n) {
 // neighbouring samples take there), and a frame halfway along each interval that misses the
 // tolerance (midTolerance between frames) becomes a knot, until every interval holds. Replaces
 // *best when it ends smaller.
-void FitOnFrames(Work& work, int component, int format, int degree, const float* samples,
-                 float tolerance, float midTolerance, int32_t seedCount, const float* seed,
-                 Choice* best) {
+// What a fit came to: it held (and replaced *best), it stopped at the size of *best, or it
+// missed (no knots left to add, or the format cannot hold the knots).
+enum class FitEnd { Held, Larger, Missed };
+
+FitEnd FitOnFrames(Work& work, int component, int format, int degree, const float* samples,
+                   float tolerance, float midTolerance, int32_t seedCount, const float* seed,
+                   Choice* best) {
     const int dimension = kDimensions[component];
     const size_t D = size_t(dimension);
     const int32_t count = work.sampleCount;
@@ -237,25 +260,29 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
     float* knots = work.fitKnots;
     int32_t n = seedCount;
     Copy32(size_t(n), seed, knots);
-    if (n < 2) return;
+    if (n < 2) return FitEnd::Missed;
     float value[9];
     for (int pass = 0; pass < 64; ++pass) {
         const int32_t bytes = SizeOf(format, degree, dimension, n);
-        if (bytes <= 0 || (best->curve && bytes >= best->bytes)) return;
-        if (bytes > work.curveBufferSize) return;
+        if (best->curve && bytes >= best->bytes) return FitEnd::Larger;
+        if (bytes <= 0) return FitEnd::Missed;
+        if (bytes > work.curveBufferSize) return FitEnd::Missed;
         for (int32_t i = 0; i < n; ++i)
             work.encodeKnots[i] = knots[i] * work.timeStep;
         work.encodeKnots[n - 1] = work.duration;
         float* stored = work.storedKnots;
-        if (!StoredKnotTimes(format, n, work.encodeKnots, work.timeStep, stored)) return;
+        if (!StoredKnotTimes(format, n, work.encodeKnots, work.timeStep, stored))
+            return FitEnd::Missed;
         if (!SolveControlsForKnots(work.solver, count, samples, dimension, degree, stored, n,
                                    work.controls, true))
-            return;
+            return FitEnd::Missed;
         orvane_curve_builder builder;
-        if (!InitializeCurveBuilder(&builder, FormatType(format), degree, dimension, n)) return;
+        if (!InitializeCurveBuilder(&builder, FormatType(format), degree, dimension, n))
+            return FitEnd::Missed;
         builder.Knots = work.encodeKnots;
         builder.Controls = work.controls;
-        if (OrvaneEndCurveDataInPlace(&builder, &work.scratch, work.curveBuffer) == nullptr) return;
+        if (OrvaneEndCurveDataInPlace(&builder, &work.scratch, work.curveBuffer) == nullptr)
+            return FitEnd::Missed;
         OrvaneCurveExtractKnotValues(&work.scratch, 0, n, nullptr, work.decoded,
                                      IdentityOf(component));
         ExtendStoredKnots(stored, n, degree);
@@ -305,12 +332,12 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
         if (!anyFailed) {
             orvane_curve2* curve =
                 Encode(format, degree, dimension, n, work.encodeKnots, work.controls);
-            if (curve == nullptr) return;
+            if (curve == nullptr) return FitEnd::Missed;
             Release(*best);
             best->curve = curve;
             best->bytes = DataBytes(curve);
             best->error = worstAtFrames;
-            return;
+            return FitEnd::Held;
         }
         // A frame halfway along each interval that missed; an interval with no frame left
         // inside passes its miss to its neighbours (above degree 1 they shape it too).
@@ -323,7 +350,7 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
         };
         for (int32_t i = 1; i < n; ++i) {
             if (work.failed[i] != 1 || splittable(i)) continue;
-            if (degree < 2) return;  // a polyline on neighbouring frames that misses
+            if (degree < 2) return FitEnd::Missed;  // a polyline on neighbouring frames that misses
             if (i > 1 && splittable(i - 1)) work.failed[i - 1] = 2;
             if (i + 1 < n && splittable(i + 1)) work.failed[i + 1] = 2;
         }
@@ -341,11 +368,12 @@ void FitOnFrames(Work& work, int component, int format, int degree, const float*
             }
             work.newKnots[m++] = knots[i];
         }
-        if (m == n) return;  // nothing left to split
+        if (m == n) return FitEnd::Missed;  // nothing left to split
         std::swap(work.fitKnots, work.newKnots);
         knots = work.fitKnots;
         n = m;
     }
+    return FitEnd::Missed;
 }
 
 // Steps between frames far above the clip's usual ones are cuts (a rest pose in front of a
@@ -474,6 +502,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
     float* seeds = work.chosenKnots;
     for (int degree = 1; degree <= 3; ++degree) {
         if (!Allowed(degrees, degree)) continue;
+        bool missed[OrvaneCurveFormatCount] = {};
         for (int f = 0; f < candidateCount; ++f) {
             const int format = candidates[f];
             if (format == OrvaneCurveFormatDaK32fC32f || !Allowed(formats, format)) continue;
@@ -485,12 +514,13 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
                  format == OrvaneCurveFormatD9I3K16uC16u) &&
                 !diagonal)
                 continue;
+            if (SixteenBitSibling(format) != format && missed[SixteenBitSibling(format)]) continue;
             const float grid = float(count - 1) / (KnotTimeBytes(format) == 1 ? 255.0f : 65535.0f);
             const float dense = 2.0f * grid > 1.0f / 128.0f ? 2.0f * grid : 1.0f / 128.0f;
             const int32_t kept =
                 SeedKnots(work, samples, dimension, degree, tolerance, dense, seeds);
-            FitOnFrames(work, component, format, degree, samples, tolerance, midTolerance, kept,
-                        seeds, &choice);
+            missed[format] = FitOnFrames(work, component, format, degree, samples, tolerance,
+                                         midTolerance, kept, seeds, &choice) == FitEnd::Missed;
         }
     }
     if (choice.curve) return choice;
