@@ -4,10 +4,17 @@
 // and the walk and jog of data/pab_walk_jog_arnaud4.json (67 joints, 30 Hz, in cm).
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
-// - Compress/*: OrvaneCompressAnimation of a whole clip at an error budget. Counters: ratio =
-//   raw size (10 floats per bone per frame) over the curve data (knots, controls, scale and
-//   offset tables and record headers), group_ratio the same over the whole track group block,
-//   max_cm and p99_cm the field's error metric (3 cm points, object space).
+// - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
+//   (thousandths of a cm); baseline 1 runs the compressor as it was before stored-knot solves,
+//   halfway checks and size-chosen formats (curve/offline/baseline/, built into this program)
+//   in the same run. Counters: ratio = raw size (10 floats per bone per frame) over the curve
+//   data (knots, controls, scale and offset tables and record headers), group_ratio the same
+//   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
+//   points, object space) at the frames, mid_max_cm halfway between frames against the samples
+//   lerped (mid_worst_bone/frame where); part_* the shares of records, knots and controls;
+//   fmt_* the share of each format; plain_float_curves of curves; bones_missed_between the
+//   bones whose curves miss the budget between frames beyond what their parents left;
+//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
 // - SamplePose/*: sampling every track of the compressed group at successive times (the
 //   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
 //   samples (lerp and normalised lerp). Counter ns_per_bone.
@@ -212,6 +219,8 @@ void Compress(benchmark::State& state) {
     state.counters["part_knots"] = bytes.knots / total;
     state.counters["part_controls"] = bytes.controls / total;
     state.counters["plain_float_curves"] = double(bytes.plainFloatCurves);
+    state.counters["curves"] = double(bytes.curves);
+    state.counters["bones_missed_between"] = double(last.stats.BonesMissedBetweenFrames);
     static const char* const kNames[OrvaneCurveFormatCount] = {
         "DaKeyframes32f", "DaK32fC32f",    "DaIdentity", "DaConstant32f",
         "D3Constant32f",  "D4Constant32f", "DaK16uC16u", "DaK8uC8u",
