@@ -101,14 +101,12 @@ struct Work {
     orvane_transform* compObject;  // boneCount x sampleCount, filled bone by bone
     orvane_transform* local;       // sampleCount: the candidate's local transforms
     float* target[kComponents];    // sampleCount x dimension
-    float* knots;                  // the solver's maximum knot count
-    float* controls;               // maximum knot count x 9
-    float* bestKnots;
-    float* bestControls;
-    float* frameTimes;    // sampleCount knots for the exact form
-    float* lineKnots;     // sampleCount: the kept samples of the reduced polyline
-    float* lineControls;  // sampleCount x 9
-    float* chosenKnots;   // a fit's first knots, in sample units
+    float* controls;               // the solver's maximum knot count x 9
+    float* ranks;                  // the solver's maximum knot count: distances to rank
+    float* frameTimes;             // sampleCount knots for the exact form
+    float* lineKnots;              // sampleCount: the kept samples of the reduced polyline
+    float* lineControls;           // sampleCount x 9
+    float* chosenKnots;            // a fit's first knots, in sample units
     // The polyline last kept in lineKnots: of which samples, within which tolerance.
     const float* lineSamples;
     float lineTolerance;
@@ -380,7 +378,7 @@ FitEnd FitOnFrames(Work& work, int component, int format, int degree, const floa
 // capture, a teleport): curves above degree 1 break there instead of ringing around them.
 float JumpThreshold(Work& work, const float* samples, int dimension, float tolerance) {
     const int32_t steps = work.sampleCount - 1;
-    float* distances = work.bestKnots;  // scratch
+    float* distances = work.ranks;
     for (int32_t i = 0; i < steps; ++i)
         distances[i] = Distance(dimension, samples + size_t(i) * size_t(dimension),
                                 samples + size_t(i + 1) * size_t(dimension));
@@ -580,7 +578,7 @@ void ShellPoints(const orvane_transform& t, float shell, float* points) {
 void ShellBends(Work& work) {
     const int32_t count = work.sampleCount;
     const int32_t steps = count - 1;
-    float* distances = work.bestKnots;  // scratch
+    float* distances = work.ranks;
     for (int32_t i = 0; i < steps; ++i)
         distances[i] =
             Distance(9, work.shellPoints + 9 * size_t(i), work.shellPoints + 9 * size_t(i + 1));
@@ -837,10 +835,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     for (int k = 0; k < kComponents; ++k)
         AggregateAllocate(&work.target[k],
                           size_t(SampleCount) * size_t(kDimensions[k]) * sizeof(float));
-    AggregateAllocate(&work.knots, size_t(maxKnots) * sizeof(float));
     AggregateAllocate(&work.controls, size_t(maxKnots) * 9 * sizeof(float));
-    AggregateAllocate(&work.bestKnots, size_t(maxKnots) * sizeof(float));
-    AggregateAllocate(&work.bestControls, size_t(maxKnots) * 9 * sizeof(float));
+    AggregateAllocate(&work.ranks, size_t(maxKnots) * sizeof(float));
     AggregateAllocate(&work.frameTimes, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineKnots, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineControls, size_t(SampleCount) * 9 * sizeof(float));
