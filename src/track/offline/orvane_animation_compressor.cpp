@@ -1076,7 +1076,11 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             // Between frames no descendant makes up for the bone's turn: it must hold at the
             // farthest of them.
             float midTurn = (budget - used) / (2.0f * subtreeReach * parentScale);
+            // Not below half the turn at the frames: the frames' tolerance already keeps
+            // the children's origins; tighter still, the controls' rounding alone would
+            // miss, and the bone's check halfway between frames measures what is left.
             if (midTurn < floor) midTurn = floor;
+            if (midTurn < 0.5f * turn) midTurn = 0.5f * turn;
             if (midTurn > turn) midTurn = turn;
             choices[1] = ChooseCurve(work, 1, work.target[1], k * 0.95f * turn, k * 0.95f * midTurn,
                                      options.AllowedFormats, options.AllowedDegrees);
