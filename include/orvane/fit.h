@@ -58,7 +58,10 @@ ORVANE_API void OrvaneDeallocateBSplineSolver(orvane_bspline_solver* Solver);
 /* Fits a B-spline of Degree to SampleCount evenly spaced samples of Dimension reals each
  * (sample i at time i during the fit), inserting knots until every sample is within
  * ErrorThreshold (a distance in sample units, or the quaternion error above) of the curve as
- * encoded in CurveDataType (null: DaK32fC32f), so quantisation is part of the test.
+ * encoded in CurveDataType (null: DaK32fC32f), so quantisation is part of the test. The
+ * controls are solved on the knot times the format stores (quantised formats round knots to a
+ * grid over the last knot), so the rounding of the knots costs nothing; samples past a last
+ * knot that rounded down see the last control held, as the evaluation holds it.
  * KnotsOut and ControlsOut must hold the solver's maximum knot count
  * (OrvaneGetMaximumKnotCountForSampleCount of its maxima) times 1 and times Dimension reals;
  * they receive the encoded curve's decoded knots (multiplied by TimeStep, so they are in the
