@@ -143,17 +143,38 @@ ErrorReport MeasureError(const SampledMotion& motion, const orvane_track_group* 
     std::vector<float> errors;
     errors.reserve(size_t(n) * size_t(motion.frameCount));
     const float duration = float(motion.frameCount - 1) * motion.timeStep;
-    for (int32_t f = 0; f < motion.frameCount; ++f) {
+    double sum = 0;
+    // Frame f + w: at w = 0 the samples; at w = 0.5 the midpoint of the frame's interval, where
+    // the samples are interpolated as uncompressed playback does (lerp, normalised lerp).
+    auto measure = [&](int32_t f, float w) {
         orvane_track_sample_context context{};
-        context.SampleTime = float(f) * motion.timeStep;
+        context.SampleTime = (float(f) + w) * motion.timeStep;
         context.SampleDuration = duration;
         context.FrameIndex = f;
+        const int32_t g = w > 0 ? f + 1 : f;
         for (int32_t b = 0; b < n; ++b) {
-            const float* s = &motion.scales[motion.at(f, b) * 3];
-            const float scaleShear[9] = {s[0], 0, 0, 0, s[1], 0, 0, 0, s[2]};
+            const float* s0 = &motion.scales[motion.at(f, b) * 3];
+            const float* s1 = &motion.scales[motion.at(g, b) * 3];
+            const float* p0 = &motion.positions[motion.at(f, b) * 3];
+            const float* p1 = &motion.positions[motion.at(g, b) * 3];
+            const float* q0 = &motion.orientations[motion.at(f, b) * 4];
+            const float* q1 = &motion.orientations[motion.at(g, b) * 4];
+            float p[3], q[4], scaleShear[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+            const float sign =
+                q0[0] * q1[0] + q0[1] * q1[1] + q0[2] * q1[2] + q0[3] * q1[3] < 0 ? -1.0f : 1.0f;
+            float length = 0;
+            for (int c = 0; c < 4; ++c) {
+                q[c] = q0[c] + w * (sign * q1[c] - q0[c]);
+                length += q[c] * q[c];
+            }
+            for (int c = 0; c < 4; ++c)
+                q[c] /= std::sqrt(length);
+            for (int c = 0; c < 3; ++c) {
+                p[c] = p0[c] + w * (p1[c] - p0[c]);
+                scaleShear[4 * c] = s0[c] + w * (s1[c] - s0[c]);
+            }
             orvane_transform local;
-            OrvaneSetTransform(&local, &motion.positions[motion.at(f, b) * 3],
-                               &motion.orientations[motion.at(f, b) * 4], scaleShear);
+            OrvaneSetTransform(&local, p, q, scaleShear);
             orvane_transform sampled{};
             sampled.Flags = 0;
             OrvaneSampleTrackUUULocal(&context, &group->TransformTracks[tracks[size_t(b)]], nullptr,
@@ -178,16 +199,30 @@ ErrorReport MeasureError(const SampledMotion& motion, const orvane_track_group* 
                               (a[2] - c[2]) * (a[2] - c[2]));
                 worst = std::max(worst, d);
             }
+            if (w > 0) {
+                if (worst > report.midpointMaximum) {
+                    report.midpointMaximum = worst;
+                    report.midpointWorstBone = b;
+                    report.midpointWorstFrame = f;
+                }
+                continue;
+            }
             errors.push_back(worst);
+            sum += worst;
             if (worst > report.maximum || report.worstBone < 0) {
                 report.maximum = worst;
                 report.worstBone = b;
                 report.worstFrame = f;
             }
         }
+    };
+    for (int32_t f = 0; f < motion.frameCount; ++f) {
+        measure(f, 0.0f);
+        if (f + 1 < motion.frameCount) measure(f, 0.5f);
     }
     std::sort(errors.begin(), errors.end());
     report.percentile99 = errors[std::min(errors.size() - 1, size_t(double(errors.size()) * 0.99))];
+    report.mean = float(sum / double(errors.size()));
     return report;
 }
 

@@ -65,10 +65,17 @@ struct CompressionInput {
 // The field's metric: for every bone and frame, the points (shell, 0, 0), (0, shell, 0) and
 // (0, 0, shell) carried to object space by the bone's transform composed with its parents',
 // from the samples and from the group's tracks (sampled as the runtime does, at frame times,
-// tracks found by the bone's name); each error is the larger distance of the three.
+// tracks found by the bone's name); each error is the larger distance of the three. Maximum,
+// 99th percentile and mean are over the frames; midpointMaximum is the largest error halfway
+// between frames, against the samples interpolated as uncompressed playback does (lerp,
+// normalised lerp).
 struct ErrorReport {
     float maximum = 0;
     float percentile99 = 0;
+    float mean = 0;
+    float midpointMaximum = 0;
+    int32_t midpointWorstBone = -1;
+    int32_t midpointWorstFrame = -1;  // the interval from this frame to the next
     int32_t worstBone = -1;
     int32_t worstFrame = -1;
     bool tracksFound = true;

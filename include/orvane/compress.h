@@ -17,7 +17,13 @@ ORVANE_EXTERN_C_BEGIN
  * is the largest distance between the three points (ShellDistance, 0, 0), (0, ShellDistance,
  * 0) and (0, 0, ShellDistance) carried to object space by the bone's transform composed with
  * its ancestors', once from the samples and once from the curves. Each bone's curves make up
- * for the rounding of its ancestors' curves, so errors do not add up along a chain.
+ * for the rounding of its ancestors' curves, so errors do not add up along a chain. Halfway
+ * between frames the curves are held to the samples' straight path (lerp, normalised lerp
+ * for orientations) within the budget, allowing the bend that smooth paths through the
+ * neighbouring frames take there (none next to a cut); a bone answers only for what it adds
+ * to what its parents left there, which its curves cannot undo. Controls are solved on the
+ * knot times as each format stores them; each component takes the smallest format and degree
+ * that holds, plain floats only when no quantised format does.
  * Threads: a call uses only its own memory; calls on distinct data may run at once. */
 
 /* Reports after each bone; BonesDone of BoneCount. */
@@ -38,10 +44,10 @@ typedef struct orvane_animation_compression_options {
     orvane_uint32 AllowedDegrees;
     orvane_compression_progress_callback Progress; /* may be null (the default) */
     void* ProgressUserData;
-    /* Per bone (Skeleton->BoneCount values, each finite and at least 0): the distance of its
-     * measuring points, in the bone's own units, for callers that know how far from each bone
-     * the motion is seen (its farthest vertex). Null (the default): ShellDistance for all. */
-    const orvane_real32* ShellDistances;
+    /* Per-bone distances of the measuring points (Skeleton->BoneCount values, each at least 0,
+     * in the skeleton's length unit; for a skinned bone, the farthest vertex it moves), or
+     * null (the default) for ShellDistance at every bone. */
+    const orvane_real32* BoneShellDistances;
 } orvane_animation_compression_options;
 
 /* What a compression achieved (optional output). */
@@ -51,6 +57,13 @@ typedef struct orvane_animation_compression_statistics {
     orvane_int32 CurveDataBytes;  /* encoded curve data of all tracks */
     orvane_int32 TrackGroupBytes; /* the whole track group block */
     orvane_int32 ExactComponents; /* components stored exactly (no fit met the budget) */
+    /* Components left in plain floats (DaK32fC32f): no quantised format held them. */
+    orvane_int32 PlainFloatComponents;
+    /* Bones whose curves hold every frame but, halfway between frames, miss the budget (beyond
+     * what their parents left them) at every tolerance tried. */
+    orvane_int32 BonesMissedBetweenFrames;
+    orvane_real32 P99Error;  /* 99th percentile of the errors of every bone at every frame */
+    orvane_real32 MeanError; /* their mean */
 } orvane_animation_compression_statistics;
 
 ORVANE_API void OrvaneGetDefaultAnimationCompressionOptions(

@@ -32,7 +32,12 @@ typedef enum orvane_bspline_solver_flags {
     /* Degree - 1 extra knots at 0.125-sample steps just after the first knot. */
     OrvaneFitDenseStartKnots = 16,
     /* The first and last controls are the first and last samples. */
-    OrvaneFitPinEnds = 32
+    OrvaneFitPinEnds = 32,
+    /* The refinement also measures the curve halfway between samples, against the straight
+     * path between the two samples (normalised in quaternion mode), allowing the bend that
+     * smooth paths through the neighbouring samples take there: a curve that meets every
+     * sample but swings between them inserts knots as a missed sample does. */
+    OrvaneFitCheckMidpoints = 64
 } orvane_bspline_solver_flags;
 
 typedef struct orvane_bspline_error_result {
@@ -53,7 +58,10 @@ ORVANE_API void OrvaneDeallocateBSplineSolver(orvane_bspline_solver* Solver);
 /* Fits a B-spline of Degree to SampleCount evenly spaced samples of Dimension reals each
  * (sample i at time i during the fit), inserting knots until every sample is within
  * ErrorThreshold (a distance in sample units, or the quaternion error above) of the curve as
- * encoded in CurveDataType (null: DaK32fC32f), so quantisation is part of the test.
+ * encoded in CurveDataType (null: DaK32fC32f), so quantisation is part of the test. The
+ * controls are solved on the knot times the format stores (quantised formats round knots to a
+ * grid over the last knot), so the rounding of the knots costs nothing; samples past a last
+ * knot that rounded down see the last control held, as the evaluation holds it.
  * KnotsOut and ControlsOut must hold the solver's maximum knot count
  * (OrvaneGetMaximumKnotCountForSampleCount of its maxima) times 1 and times Dimension reals;
  * they receive the encoded curve's decoded knots (multiplied by TimeStep, so they are in the

@@ -294,7 +294,7 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     OrvaneGetDefaultAnimationCompressionOptions(&compression);
     compression.ErrorBudget = kMeasuredShare * summary->ToleranceUsed;
     const std::vector<float> shells = ShellDistances();
-    compression.ShellDistances = shells.data();
+    compression.BoneShellDistances = shells.data();
     struct ProgressState {
         Import* self;
         std::string step;

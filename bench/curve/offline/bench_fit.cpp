@@ -4,20 +4,29 @@
 // and the walk and jog of data/pab_walk_jog_arnaud4.json (67 joints, 30 Hz, in cm).
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
-// - Compress/*: OrvaneCompressAnimation of a whole clip at an error budget. Counters: ratio =
-//   raw size (10 floats per bone per frame) over the curve data (knots, controls, scale and
-//   offset tables and record headers), group_ratio the same over the whole track group block,
-//   max_cm and p99_cm the field's error metric (3 cm points, object space).
+// - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
+//   (thousandths of a cm); baseline 1 runs the compressor as it was before stored-knot solves,
+//   halfway checks and size-chosen formats (curve/offline/baseline/, built into this program)
+//   in the same run. Counters: ratio = raw size (10 floats per bone per frame) over the curve
+//   data (knots, controls, scale and offset tables and record headers), group_ratio the same
+//   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
+//   points, object space) at the frames, mid_max_cm halfway between frames against the samples
+//   lerped (mid_worst_bone/frame where); part_* the shares of records, knots and controls;
+//   fmt_* the share of each format; plain_float_curves of curves; bones_missed_between the
+//   bones whose curves miss the budget between frames beyond what their parents left;
+//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
 // - SamplePose/*: sampling every track of the compressed group at successive times (the
 //   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
 //   samples (lerp and normalised lerp). Counter ns_per_bone.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "curve/offline/baseline/baseline.h"
 #include "orvane.h"
 #include "orvane_motion_clip.h"
 #include "testing/data_path.h"
@@ -114,35 +123,116 @@ struct Result {
     orvane_animation_compression_statistics stats{};
 };
 
-Result CompressClip(const SampledMotion& m, float budget) {
+// baseline: the compressor as it was before (curve/offline/baseline/), in the same run.
+Result CompressClip(const SampledMotion& m, float budget, bool baseline = false) {
     orvane_workload::CompressionInput input(m);
     orvane_animation_compression_options options;
     OrvaneGetDefaultAnimationCompressionOptions(&options);
     options.ErrorBudget = budget;
     Result r;
-    r.group = OrvaneCompressAnimation(&input.skeleton, input.sampler, m.frameCount, m.timeStep,
-                                      m.name.c_str(), &options, &r.stats);
+    r.group = (baseline ? BaselineCompressAnimation : OrvaneCompressAnimation)(
+        &input.skeleton, input.sampler, m.frameCount, m.timeStep, m.name.c_str(), &options,
+        &r.stats);
     return r;
+}
+
+// Where the bytes of a group's curves go: per format, and per part (the records with their
+// scale and offset tables, the knots, the controls).
+struct ByteReport {
+    double byFormat[OrvaneCurveFormatCount] = {};
+    double records = 0, knots = 0, controls = 0;
+    int32_t curves = 0, plainFloatCurves = 0;
+};
+
+ByteReport ReportBytes(const orvane_track_group* group) {
+    ByteReport report;
+    for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
+        const orvane_transform_track& track = group->TransformTracks[t];
+        for (const orvane_curve2* curve :
+             {&track.PositionCurve, &track.OrientationCurve, &track.ScaleShearCurve}) {
+            orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);
+            const double bytes = double(OrvaneGetResultingCurveDataSize(b));
+            OrvaneAbortCurveBuilder(b);
+            const int format = *static_cast<const uint8_t*>(curve->CurveData.Object);
+            const int32_t n = OrvaneCurveGetKnotCount(curve);
+            const int32_t d = OrvaneCurveGetDimension(curve);
+            const double knotBytes = format == OrvaneCurveFormatDaK32fC32f ? 4.0
+                                     : format == OrvaneCurveFormatDaK16uC16u ||
+                                             format == OrvaneCurveFormatD4nK16uC15u ||
+                                             format == OrvaneCurveFormatD3K16uC16u ||
+                                             format == OrvaneCurveFormatD9I1K16uC16u ||
+                                             format == OrvaneCurveFormatD9I3K16uC16u
+                                         ? 2.0
+                                         : 1.0;
+            const bool fitted = format == OrvaneCurveFormatDaK32fC32f || format >= 6;
+            const double k = fitted ? knotBytes * n : 0.0;
+            const int stored =
+                format == OrvaneCurveFormatD4nK16uC15u || format == OrvaneCurveFormatD4nK8uC7u ||
+                        format == OrvaneCurveFormatD9I3K16uC16u ||
+                        format == OrvaneCurveFormatD9I3K8uC8u
+                    ? 3
+                : format == OrvaneCurveFormatD9I1K16uC16u || format == OrvaneCurveFormatD9I1K8uC8u
+                    ? 1
+                    : d;
+            const double c = fitted ? knotBytes * n * stored : 0.0;
+            report.byFormat[format] += bytes;
+            report.knots += k;
+            report.controls += c;
+            report.records += bytes - k - c;
+            ++report.curves;
+            if (format == OrvaneCurveFormatDaK32fC32f) ++report.plainFloatCurves;
+        }
+    }
+    return report;
 }
 
 void Compress(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
     if (!Usable(state, m)) return;
     const float budget = float(state.range(1)) / 1000.0f;
+    const bool baseline = state.range(2) != 0;
     Result last;
+    double seconds = 0;
     for (auto _ : state) {
         OrvaneFreeBuilderResult(last.group);
-        last = CompressClip(m, budget);
+        const auto start = std::chrono::steady_clock::now();
+        last = CompressClip(m, budget, baseline);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         benchmark::DoNotOptimize(last.group);
     }
     const double raw = double(m.boneCount()) * m.frameCount * 10.0 * 4.0;
     const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
-    state.SetLabel(m.name);
+    const ByteReport bytes = ReportBytes(last.group);
+    state.SetLabel(m.name + (baseline ? " baseline" : ""));
     state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
     state.counters["group_ratio"] = raw / double(last.stats.TrackGroupBytes);
     state.counters["max_cm"] = double(report.maximum);
     state.counters["p99_cm"] = double(report.percentile99);
+    state.counters["mean_cm"] = double(report.mean);
+    state.counters["mid_max_cm"] = double(report.midpointMaximum);
+    state.counters["mid_worst_bone"] = double(report.midpointWorstBone);
+    state.counters["mid_worst_frame"] = double(report.midpointWorstFrame);
     state.counters["budget_cm"] = double(budget);
+    // Parts and formats as shares of the curve bytes; plain-float curves of all curves.
+    const double total = double(last.stats.CurveDataBytes);
+    state.counters["part_records"] = bytes.records / total;
+    state.counters["part_knots"] = bytes.knots / total;
+    state.counters["part_controls"] = bytes.controls / total;
+    state.counters["plain_float_curves"] = double(bytes.plainFloatCurves);
+    state.counters["curves"] = double(bytes.curves);
+    state.counters["bones_missed_between"] = double(last.stats.BonesMissedBetweenFrames);
+    static const char* const kNames[OrvaneCurveFormatCount] = {
+        "DaKeyframes32f", "DaK32fC32f",    "DaIdentity", "DaConstant32f",
+        "D3Constant32f",  "D4Constant32f", "DaK16uC16u", "DaK8uC8u",
+        "D4nK16uC15u",    "D4nK8uC7u",     "D3K16uC16u", "D3K8uC8u",
+        "D9I1K16uC16u",   "D9I3K16uC16u",  "D9I1K8uC8u", "D9I3K8uC8u"};
+    for (int f = 0; f < OrvaneCurveFormatCount; ++f)
+        if (bytes.byFormat[f] > 0)
+            state.counters[std::string("fmt_") + kNames[f]] = bytes.byFormat[f] / total;
+    // Compression time scaled to a minute of a 44-bone capture at 24 fps (seconds).
+    const double boneFrames = double(m.boneCount()) * double(m.frameCount);
+    state.counters["s_per_44bone_min"] =
+        seconds / double(state.iterations()) * (44.0 * 24.0 * 60.0) / boneFrames;
     OrvaneFreeBuilderResult(last.group);
 }
 
@@ -229,15 +319,8 @@ BENCHMARK(FitBaseline)->Name("Fit/baseline_exact_polyline");
 BENCHMARK_CAPTURE(Fit, DaK32fC32f, OrvaneCurveDataDaK32fC32fType);
 BENCHMARK_CAPTURE(Fit, D4nK16uC15u, OrvaneCurveDataD4nK16uC15uType);
 // Clip 0 = walk.bvh, 1 = pab walk, 2 = pab jog; the budget in thousandths of a cm.
-BENCHMARK(Compress)
-    ->Args({0, 10})
-    ->Args({0, 20})
-    ->Args({0, 50})
-    ->Args({1, 10})
-    ->Args({1, 50})
-    ->Args({2, 10})
-    ->Args({2, 50})
-    ->Unit(benchmark::kMillisecond);
+// The third argument 1 runs the baseline compressor.
+BENCHMARK(Compress)->ArgsProduct({{0, 1, 2}, {10, 20, 50}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(SamplePoseBaseline)->Arg(0)->Arg(1)->Arg(2);
 BENCHMARK(SamplePose)->Args({0, 10})->Args({1, 50})->Args({2, 50});
 

@@ -12,6 +12,7 @@
 
 #include "curve/offline/orvane_curve_fitter.h"
 #include "orvane/bspline.h"
+#include "orvane/curve_builder.h"
 #include "orvane/fit.h"
 #include "support/log_capture.h"
 
@@ -434,3 +435,157 @@ TEST(FitSquaredError, MatchingCurveReportsNoError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Encodes knots (and zero controls) in a format and reads the knot times back as the
+// evaluation will see them.
+std::vector<float> DecodedKnots(orvane_data_type_definition* type, int dimension,
+                                const std::vector<float>& knots) {
+    const int n = int(knots.size());
+    std::vector<float> controls(size_t(n) * size_t(dimension), 0.0f);
+    for (int i = 0; i < n; ++i)
+        if (dimension == 4) controls[size_t(i) * 4 + 3] = 1.0f;
+    orvane_curve_builder* b = OrvaneBeginCurve(type, 1, dimension, n);
+    OrvanePushCurveKnotArray(b, knots.data());
+    OrvanePushCurveControlArray(b, controls.data());
+    orvane_curve2* curve = OrvaneEndCurve(b);
+    std::vector<float> out(static_cast<size_t>(n));
+    OrvaneCurveExtractKnotValues(curve, 0, n, out.data(), nullptr, nullptr);
+    OrvaneFreeCurve(curve);
+    return out;
+}
+
+}  // namespace
+
+TEST(FitStoredKnots, TimesAreThoseTheFormatsDecode) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> gap(0.01f, 0.2f);
+    std::vector<float> knots = {0.0f};
+    for (int i = 1; i < 40; ++i)
+        knots.push_back(knots.back() + gap(random));
+    const float unit = 1.0f / 30.0f;
+    const struct {
+        orvane_data_type_definition* type;
+        int format;
+        int dimension;
+    } formats[] = {
+        {OrvaneCurveDataDaK32fC32fType, OrvaneCurveFormatDaK32fC32f, 3},
+        {OrvaneCurveDataDaK16uC16uType, OrvaneCurveFormatDaK16uC16u, 2},
+        {OrvaneCurveDataDaK8uC8uType, OrvaneCurveFormatDaK8uC8u, 2},
+        {OrvaneCurveDataD4nK16uC15uType, OrvaneCurveFormatD4nK16uC15u, 4},
+        {OrvaneCurveDataD4nK8uC7uType, OrvaneCurveFormatD4nK8uC7u, 4},
+        {OrvaneCurveDataD3K16uC16uType, OrvaneCurveFormatD3K16uC16u, 3},
+        {OrvaneCurveDataD3K8uC8uType, OrvaneCurveFormatD3K8uC8u, 3},
+        {OrvaneCurveDataD9I1K16uC16uType, OrvaneCurveFormatD9I1K16uC16u, 9},
+        {OrvaneCurveDataD9I3K8uC8uType, OrvaneCurveFormatD9I3K8uC8u, 9},
+    };
+    for (const auto& f : formats) {
+        const std::vector<float> decoded = DecodedKnots(f.type, f.dimension, knots);
+        std::vector<float> stored(knots.size());
+        ASSERT_TRUE(orvane::StoredKnotTimes(f.format, int32_t(knots.size()), knots.data(), unit,
+                                            stored.data()))
+            << f.format;
+        for (size_t i = 0; i < knots.size(); ++i)
+            EXPECT_FLOAT_EQ(stored[i] * unit, decoded[i]) << "format " << f.format << " knot " << i;
+    }
+    // Two knots closer than a step of the 8-bit grid fall on one stored value.
+    const std::vector<float> close = {0.0f, 0.001f, 1.0f};
+    std::vector<float> out(3);
+    EXPECT_FALSE(
+        orvane::StoredKnotTimes(OrvaneCurveFormatD3K8uC8u, 3, close.data(), 1.0f, out.data()));
+    EXPECT_TRUE(
+        orvane::StoredKnotTimes(OrvaneCurveFormatD3K16uC16u, 3, close.data(), 1.0f, out.data()));
+    EXPECT_FALSE(
+        orvane::StoredKnotTimes(OrvaneCurveFormatDaIdentity, 3, close.data(), 1.0f, out.data()));
+}
+
+TEST(FitStoredKnots, ControlsSolvedOnStoredKnotsHoldWhereRoundedKnotsDoNot) {
+    // Fast motion with a knot at every sample in a 16-bit format: rounding the knots after
+    // the solve moves every sample's weights by up to half a step of the grid; solving on the
+    // stored knot times leaves only the controls' rounding.
+    const int count = 400;
+    const float step = 1.0f / 120.0f;
+    std::vector<float> s(size_t(count) * 3);
+    for (int i = 0; i < count; ++i)
+        for (int k = 0; k < 3; ++k)
+            s[size_t(i * 3 + k)] = 40.0f * std::sin(0.9f * float(i) + float(k));
+    std::vector<float> frames(static_cast<size_t>(count)), seconds(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        frames[size_t(i)] = float(i);
+        seconds[size_t(i)] = float(i) * step;
+    }
+    std::vector<float> stored(static_cast<size_t>(count));
+    ASSERT_TRUE(orvane::StoredKnotTimes(OrvaneCurveFormatD3K16uC16u, count, seconds.data(), step,
+                                        stored.data()));
+    Solver solver(1, count, 3);
+    auto errorOf = [&](const std::vector<float>& solveKnots) {
+        std::vector<float> controls(size_t(count) * 3);
+        EXPECT_TRUE(orvane::SolveControlsForKnots(solver.get(), count, s.data(), 3, 1,
+                                                  solveKnots.data(), count, controls.data()));
+        orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 1, 3, count);
+        OrvanePushCurveKnotArray(b, seconds.data());
+        OrvanePushCurveControlArray(b, controls.data());
+        orvane_curve2* curve = OrvaneEndCurve(b);
+        const std::vector<float> values = Sample(curve, 3, count, step);
+        OrvaneFreeCurve(curve);
+        double worst = 0.0;
+        for (size_t i = 0; i < s.size(); i += 3)
+            worst = std::max(worst, std::sqrt(std::pow(double(values[i] - s[i]), 2) +
+                                              std::pow(double(values[i + 1] - s[i + 1]), 2) +
+                                              std::pow(double(values[i + 2] - s[i + 2]), 2)));
+        return worst;
+    };
+    const double onStored = errorOf(stored);
+    const double onUnrounded = errorOf(frames);
+    // The controls' rounding: 80 cm over 65,535 steps, half a step per component, and the
+    // float solve.
+    EXPECT_LE(onStored, 2.0 * 0.5 * 80.0 / 65535.0 * std::sqrt(3.0));
+    EXPECT_GT(onUnrounded, 2.0 * onStored) << onUnrounded;
+}
+
+// The largest miss of a fitted curve halfway between samples, beyond the bend allowed there
+// (the largest offset from the chord of the quadratics and the cubic through neighbouring
+// samples), computed here in double precision.
+double WorstMidpointMiss(const Fit& fit, int degree, const std::vector<float>& s) {
+    const int count = int(s.size());
+    StaticCurve c(fit, degree, 1);
+    auto at = [&](int i) { return double(s[size_t(i)]); };
+    double worst = 0.0;
+    for (int j = 1; j < count; ++j) {
+        float value = 0.0f;
+        OrvaneEvaluateCurveAtT(1, false, false, &c.curve, false, float(count - 1), float(j) - 0.5f,
+                               &value, nullptr);
+        double bend = 0.0;
+        if (j >= 2) bend = std::max(bend, std::fabs(at(j - 2) - 2 * at(j - 1) + at(j)) / 8);
+        if (j + 1 < count) bend = std::max(bend, std::fabs(at(j - 1) - 2 * at(j) + at(j + 1)) / 8);
+        if (j >= 2 && j + 1 < count)
+            bend = std::max(bend, std::fabs(at(j - 2) - at(j - 1) - at(j) + at(j + 1)) / 16);
+        worst = std::max(worst, std::fabs(double(value) - 0.5 * (at(j - 1) + at(j))) - bend);
+    }
+    return worst;
+}
+
+TEST(FitRefinement, MidpointsAreMeasuredWhenAsked) {
+    // A step eased over eight samples: a cubic with few knots rings around it between the
+    // samples. Measured halfway too, the fit adds knots there, and holds the tolerance
+    // halfway whenever it reports that it reached it.
+    const int count = 61;
+    std::vector<float> s(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const float u = std::clamp(float(i - 26) / 8.0f, 0.0f, 1.0f);
+        s[size_t(i)] = 10.0f * u * u * (3.0f - 2.0f * u);
+    }
+    Solver solver(3, count, 1);
+    for (const float tolerance : {0.05f, 0.1f, 0.2f}) {
+        const Fit atSamples = solver.Run(s, 1, 3, tolerance);
+        const Fit checked = solver.Run(s, 1, 3, tolerance, OrvaneFitCheckMidpoints);
+        EXPECT_GE(checked.count, atSamples.count) << tolerance;
+        if (checked.achieved) {
+            EXPECT_LE(WorstMidpointMiss(checked, 3, s), tolerance * 1.01) << tolerance;
+        }
+    }
+    const Fit loose = solver.Run(s, 1, 3, 0.1f, OrvaneFitCheckMidpoints);
+    EXPECT_TRUE(loose.achieved);
+    EXPECT_LE(WorstMidpointMiss(loose, 3, s), 0.1 * 1.01);
+}

@@ -1,11 +1,18 @@
 // The animation compressor: every bone of synthetic and captured clips stays within its
 // object-space budget under the field's metric (computed here from the samples and the
-// runtime's track sampling), the options restrict formats and degrees, and bad input is
-// refused.
+// runtime's track sampling), at the frames and halfway between them (against an Eigen
+// evaluator in double precision); a looser budget never costs more bytes; plain floats stay
+// rare; the compressed group survives a file; the options restrict formats and degrees and
+// set per-bone shell distances; bad input is refused.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "orvane.h"
@@ -66,6 +73,8 @@ void Compress(const SampledMotion& motion, const orvane_animation_compression_op
         OrvaneCompressAnimation(&input.skeleton, input.sampler, motion.frameCount, motion.timeStep,
                                 motion.name.c_str(), options, &out->stats);
 }
+
+std::vector<int32_t> BytesAtBudgets(const SampledMotion& motion);
 
 void ProgressCounter(orvane_int32 done, orvane_int32 count, void* user) {
     auto* calls = static_cast<std::vector<int>*>(user);
@@ -194,6 +203,242 @@ TEST(CompressorOnCapture, WalkAndJogStayWithinBudget) {
     ASSERT_EQ(motions.size(), 2u) << error;
     for (const SampledMotion& motion : motions)
         ExpectWithinBudget(motion, 0.05f);
+}
+
+TEST(CompressorOnCapture, LooserBudgetNeverCostsMoreBytesAndPlainFloatsStayRare) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("pab_walk_jog_arnaud4.json"));
+    std::string error;
+    const std::vector<SampledMotion> motions = orvane_workload::PabMotions(&error);
+    ASSERT_EQ(motions.size(), 2u) << error;
+    for (const SampledMotion& motion : motions) {
+        const std::vector<int32_t> bytes = BytesAtBudgets(motion);
+        EXPECT_TRUE(std::is_sorted(bytes.rbegin(), bytes.rend()))
+            << motion.name << ": " << bytes[0] << " " << bytes[1] << " " << bytes[2];
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        Compressed c;
+        Compress(motion, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        // At most one component in a hundred in plain floats.
+        EXPECT_LE(c.stats.PlainFloatComponents * 100, motion.boneCount() * 3) << motion.name;
+    }
+}
+
+// The field's metric in double precision, from the samples and the group's tracks (sampled
+// as the runtime does): at every frame, and halfway between frames against the samples
+// interpolated as uncompressed playback does (lerp, normalised lerp), less the bend that the
+// quadratics and the cubic through neighbouring frames' shell points take there (for clips
+// without cuts).
+struct Measured {
+    double atFrames = 0, betweenFrames = 0;
+};
+
+Measured MeasureInDouble(const SampledMotion& m, const orvane_track_group* group,
+                         const std::vector<float>& shells) {
+    const int n = m.boneCount();
+    using Affine = Eigen::Transform<double, 3, Eigen::Affine>;
+    std::vector<int32_t> tracks(static_cast<size_t>(n));
+    for (int b = 0; b < n; ++b)
+        EXPECT_TRUE(
+            OrvaneFindTrackByName(group, m.boneNames[size_t(b)].c_str(), &tracks[size_t(b)]));
+    const float duration = float(m.frameCount - 1) * m.timeStep;
+    auto local = [&](int f, int b, double w) {
+        const int g = w > 0 ? f + 1 : f;
+        const float* p0 = &m.positions[m.at(f, b) * 3];
+        const float* p1 = &m.positions[m.at(g, b) * 3];
+        const float* q0 = &m.orientations[m.at(f, b) * 4];
+        const float* q1 = &m.orientations[m.at(g, b) * 4];
+        const float* s0 = &m.scales[m.at(f, b) * 3];
+        const float* s1 = &m.scales[m.at(g, b) * 3];
+        Eigen::Vector4d a(q0[0], q0[1], q0[2], q0[3]), c(q1[0], q1[1], q1[2], q1[3]);
+        if (a.dot(c) < 0) c = -c;
+        const Eigen::Vector4d q = ((1 - w) * a + w * c).normalized();
+        Affine t = Affine::Identity();
+        t.translate(Eigen::Vector3d((1 - w) * p0[0] + w * p1[0], (1 - w) * p0[1] + w * p1[1],
+                                    (1 - w) * p0[2] + w * p1[2]));
+        t.rotate(Eigen::Quaterniond(q[3], q[0], q[1], q[2]));
+        t.scale(Eigen::Vector3d((1 - w) * s0[0] + w * s1[0], (1 - w) * s0[1] + w * s1[1],
+                                (1 - w) * s0[2] + w * s1[2]));
+        return t;
+    };
+    auto sampled = [&](double time, int b) {
+        orvane_track_sample_context context{};
+        context.SampleTime = float(time);
+        context.SampleDuration = duration;
+        orvane_transform t{};
+        OrvaneSampleTrackUUULocal(&context, &group->TransformTracks[tracks[size_t(b)]], nullptr,
+                                  &t);
+        Affine a = Affine::Identity();
+        a.translate(Eigen::Vector3d(t.Position[0], t.Position[1], t.Position[2]));
+        a.rotate(Eigen::Quaterniond(t.Orientation[3], t.Orientation[0], t.Orientation[1],
+                                    t.Orientation[2]));
+        Eigen::Matrix3d s;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                s(i, j) = t.ScaleShear[i][j];
+        a.linear() = a.linear() * s;
+        return a;
+    };
+    // Object transforms of the samples and the curves at frame f + w.
+    auto objects = [&](int f, double w, std::vector<Affine>* raw, std::vector<Affine>* curve) {
+        for (int b = 0; b < n; ++b) {
+            const int parent = m.parents[size_t(b)];
+            const Affine r = local(f, b, w);
+            const Affine c = sampled((f + w) * double(m.timeStep), b);
+            (*raw)[size_t(b)] = parent < 0 ? r : (*raw)[size_t(parent)] * r;
+            (*curve)[size_t(b)] = parent < 0 ? c : (*curve)[size_t(parent)] * c;
+        }
+    };
+    auto shellPoints = [&](const Affine& t, double shell) {
+        Eigen::Matrix<double, 9, 1> points;
+        for (int axis = 0; axis < 3; ++axis)
+            points.segment<3>(3 * axis) = t * (shell * Eigen::Vector3d::Unit(axis));
+        return points;
+    };
+    std::vector<std::vector<Eigen::Matrix<double, 9, 1>>> rawPoints(
+        static_cast<size_t>(n), std::vector<Eigen::Matrix<double, 9, 1>>(size_t(m.frameCount)));
+    std::vector<Affine> raw(static_cast<size_t>(n)), curve(static_cast<size_t>(n));
+    Measured result;
+    for (int f = 0; f < m.frameCount; ++f) {
+        objects(f, 0.0, &raw, &curve);
+        for (int b = 0; b < n; ++b) {
+            rawPoints[size_t(b)][size_t(f)] = shellPoints(raw[size_t(b)], shells[size_t(b)]);
+            const Eigen::Matrix<double, 9, 1> c = shellPoints(curve[size_t(b)], shells[size_t(b)]);
+            for (int axis = 0; axis < 3; ++axis)
+                result.atFrames = std::max(
+                    result.atFrames,
+                    (c.segment<3>(3 * axis) - rawPoints[size_t(b)][size_t(f)].segment<3>(3 * axis))
+                        .norm());
+        }
+    }
+    for (int f = 0; f + 1 < m.frameCount; ++f) {
+        objects(f, 0.5, &raw, &curve);
+        for (int b = 0; b < n; ++b) {
+            const auto& p = rawPoints[size_t(b)];
+            const int j = f + 1;
+            double bend = 0.0;
+            if (j >= 2)
+                bend = std::max(
+                    bend, (p[size_t(j - 2)] - 2 * p[size_t(j - 1)] + p[size_t(j)]).norm() / 8);
+            if (j + 1 < m.frameCount)
+                bend = std::max(
+                    bend, (p[size_t(j - 1)] - 2 * p[size_t(j)] + p[size_t(j + 1)]).norm() / 8);
+            if (j >= 2 && j + 1 < m.frameCount)
+                bend = std::max(
+                    bend,
+                    (p[size_t(j - 2)] - p[size_t(j - 1)] - p[size_t(j)] + p[size_t(j + 1)]).norm() /
+                        16);
+            const auto r = shellPoints(raw[size_t(b)], shells[size_t(b)]);
+            const auto c = shellPoints(curve[size_t(b)], shells[size_t(b)]);
+            for (int axis = 0; axis < 3; ++axis)
+                result.betweenFrames =
+                    std::max(result.betweenFrames,
+                             (c.segment<3>(3 * axis) - r.segment<3>(3 * axis)).norm() - bend);
+        }
+    }
+    return result;
+}
+
+TEST(Compressor, FramesAndHalfwayStayWithinBudgetInDoublePrecision) {
+    const SampledMotion motion = Chain(240);
+    for (const float budget : {0.01f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        Compressed c;
+        Compress(motion, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        const Measured e = MeasureInDouble(motion, c.group, std::vector<float>(4, 3.0f));
+        // Float evaluation and composition add a little in the runtime.
+        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
+        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        EXPECT_EQ(c.stats.BonesMissedBetweenFrames, 0);
+        EXPECT_EQ(c.stats.PlainFloatComponents, 0);
+        EXPECT_LE(c.stats.MeanError, c.stats.P99Error);
+        EXPECT_LE(c.stats.P99Error, c.stats.MaxError);
+    }
+}
+
+TEST(Compressor, PerBoneShellDistancesAreHeld) {
+    const SampledMotion motion = Chain(120);
+    const std::vector<float> shells = {1.0f, 20.0f, 3.0f, 0.0f};
+    orvane_animation_compression_options options;
+    OrvaneGetDefaultAnimationCompressionOptions(&options);
+    options.ErrorBudget = 0.02f;
+    options.BoneShellDistances = shells.data();
+    Compressed c;
+    Compress(motion, &options, &c);
+    ASSERT_NE(c.group, nullptr);
+    const Measured e = MeasureInDouble(motion, c.group, shells);
+    EXPECT_LE(e.atFrames, 0.02 * 1.01);
+    // A negative distance is refused.
+    const std::vector<float> bad = {1.0f, -1.0f, 3.0f, 0.0f};
+    options.BoneShellDistances = bad.data();
+    LogCapture log;
+    Compressed refused;
+    Compress(motion, &options, &refused);
+    EXPECT_EQ(refused.group, nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+}
+
+// Curve bytes at budgets from tight to loose.
+std::vector<int32_t> BytesAtBudgets(const SampledMotion& motion) {
+    std::vector<int32_t> bytes;
+    for (const float budget : {0.01f, 0.02f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        Compressed c;
+        Compress(motion, &options, &c);
+        EXPECT_NE(c.group, nullptr);
+        bytes.push_back(c.stats.CurveDataBytes);
+    }
+    return bytes;
+}
+
+TEST(Compressor, LooserBudgetNeverCostsMoreBytes) {
+    const std::vector<int32_t> chain = BytesAtBudgets(Chain(240));
+    EXPECT_TRUE(std::is_sorted(chain.rbegin(), chain.rend()))
+        << chain[0] << " " << chain[1] << " " << chain[2];
+}
+
+TEST(Compressor, GroupSurvivesAFile) {
+    const SampledMotion motion = Chain(120);
+    Compressed c;
+    Compress(motion, nullptr, &c);
+    ASSERT_NE(c.group, nullptr);
+    char path[] = "/tmp/orvane_compressed_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneTrackGroupType, c.group, 0, 0);
+    ASSERT_TRUE(OrvaneWriteDataTreeToFile(writer, 0x80000016u, path, 1));
+    OrvaneEndFileDataTreeWriting(writer);
+    orvane_file* file = OrvaneReadEntireFile(path);
+    std::remove(path);
+    ASSERT_NE(file, nullptr);
+    const orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    const auto* loaded = static_cast<const orvane_track_group*>(tree.Object);
+    ASSERT_NE(loaded, nullptr);
+    ASSERT_EQ(loaded->TransformTrackCount, c.group->TransformTrackCount);
+    // Every track samples to the same transforms as before, at frames and between them.
+    const float duration = float(motion.frameCount - 1) * motion.timeStep;
+    for (int32_t t = 0; t < loaded->TransformTrackCount; ++t) {
+        for (float time = 0.0f; time <= duration; time += 0.37f * motion.timeStep) {
+            orvane_track_sample_context context{};
+            context.SampleTime = time;
+            context.SampleDuration = duration;
+            orvane_transform a{}, b{};
+            OrvaneSampleTrackUUULocal(&context, &c.group->TransformTracks[t], nullptr, &a);
+            OrvaneSampleTrackUUULocal(&context, &loaded->TransformTracks[t], nullptr, &b);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(a.Position[k], b.Position[k]);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(a.Orientation[k], b.Orientation[k]);
+        }
+    }
+    OrvaneFreeFile(file);
 }
 
 }  // namespace
