@@ -314,10 +314,14 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
         OrvaneEndSampledAnimation(sampler);
         return false;
     }
+    // Motion capture's frames are its data: what lies between them is no one's (a capture's
+    // first frame is often a T-pose that the next frame leaves at once), so it is checked at
+    // its frames, and the compressor holds its curves near them in between.
+    const bool capture = Extension(sourcePath) == "bvh";
     std::vector<double> times;
     for (int f = 0; f < samples; ++f) {
         times.push_back(f * step);
-        if (f + 1 < samples) times.push_back((f + 0.5) * step);
+        if (f + 1 < samples && !capture) times.push_back((f + 0.5) * step);
     }
     // Compressed, then checked at every sample and half way between samples. Curves that leave
     // the keys' blend by more than the tolerance are made again with straight segments, 16-bit
@@ -392,11 +396,12 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     clip->group->Name = clip->name.data();
     Report(
         "animation \"%s\": %.3f s, %d samples at %.6g/s, one on each key (%g ticks/s), %d of "
-        "%d bones moved, max error %g of %g at the joints and farthest vertices, at and "
-        "between samples (file units), %d bytes of curves (%d of them plain floats); %s; %s",
+        "%d bones moved, max error %g of %g at the joints and farthest vertices, at %s "
+        "(file units), %d bytes of curves (%d of them plain floats); %s; %s",
         name.c_str(), duration, samples, rate, tps, matched, skeleton->BoneCount,
-        double(clip->maxError), double(summary->ToleranceUsed), stats.CurveDataBytes,
-        stats.ExactComponents, LoopText(first, last).c_str(), motion.c_str());
+        double(clip->maxError), double(summary->ToleranceUsed),
+        capture ? "the frames" : "and between samples", stats.CurveDataBytes, stats.ExactComponents,
+        LoopText(first, last).c_str(), motion.c_str());
     clips.push_back(std::move(clip));
     return true;
 }
