@@ -50,10 +50,17 @@ inline std::string Base64(const std::string& bytes) {
     return out;
 }
 
+// A mesh that a node holds, without a skin (it moves rigidly with its node).
+struct RigidMesh {
+    int node = 0;
+    std::vector<float> positions;   // x, y, z per vertex, in the node's space
+    std::vector<uint16_t> indices;  // three per triangle
+};
+
 // Writes the scene to Path (.glb when Binary); false when the file cannot be written.
 inline bool Write(const std::string& path, const std::vector<Node>& nodes,
                   const std::vector<Channel>& channels, bool binary,
-                  const std::string& clipName = "Clip") {
+                  const std::string& clipName = "Clip", const RigidMesh* mesh = nullptr) {
     using nlohmann::json;
     json gltf;
     gltf["asset"] = {{"version", "2.0"}};
@@ -103,6 +110,33 @@ inline bool Write(const std::string& path, const std::vector<Node>& nodes,
             {{"input", input}, {"output", output}, {"interpolation", c.interpolation}});
         jchannels.push_back(
             {{"sampler", samplers.size() - 1}, {"target", {{"node", c.node}, {"path", c.path}}}});
+    }
+    if (mesh) {
+        const size_t positions = add(mesh->positions, "VEC3", false);
+        json lo = {1e30, 1e30, 1e30}, hi = {-1e30, -1e30, -1e30};
+        for (size_t v = 0; v + 2 < mesh->positions.size(); v += 3)
+            for (size_t k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k].get<double>(), double(mesh->positions[v + k]));
+                hi[k] = std::max(hi[k].get<double>(), double(mesh->positions[v + k]));
+            }
+        accessors[positions]["min"] = lo;
+        accessors[positions]["max"] = hi;
+        const size_t offset = buffer.size();
+        buffer.append(reinterpret_cast<const char*>(mesh->indices.data()),
+                      mesh->indices.size() * sizeof(uint16_t));
+        while (buffer.size() % 4)
+            buffer.push_back('\0');
+        views.push_back({{"buffer", 0},
+                         {"byteOffset", offset},
+                         {"byteLength", mesh->indices.size() * sizeof(uint16_t)}});
+        accessors.push_back({{"bufferView", views.size() - 1},
+                             {"componentType", 5123},
+                             {"count", mesh->indices.size()},
+                             {"type", "SCALAR"}});
+        gltf["meshes"] =
+            json::array({{{"primitives", json::array({{{"attributes", {{"POSITION", positions}}},
+                                                       {"indices", accessors.size() - 1}}})}}});
+        gltf["nodes"][size_t(mesh->node)]["mesh"] = 0;
     }
     gltf["animations"] =
         json::array({{{"name", clipName}, {"samplers", samplers}, {"channels", jchannels}}});

@@ -420,4 +420,63 @@ TEST(KeyedImport, RootMotionMovesTheModelAndKeepsThePoseInPlace) {
     EXPECT_NE(im.report.find("root motion from \"Root\""), std::string::npos) << im.report;
 }
 
+TEST(KeyedImport, ARigidMeshFarFromItsNodeStaysWithinTheTolerance) {
+    // A box 4 to 6 units out along x of a node that turns about Z (24 keys a second): the
+    // tolerance holds at its vertices, not only at the node's joint.
+    std::vector<gltf_writer::Node> nodes(1);
+    nodes[0].name = "Arm";
+    gltf_writer::Channel channel;
+    channel.path = "rotation";
+    channel.interpolation = "LINEAR";
+    std::vector<double> times, angles;
+    for (int k = 0; k < 12; ++k) {
+        times.push_back(k / 24.0);
+        angles.push_back(0.6 * std::sin(k * 0.5) + 0.013 * k * k);
+        channel.times.push_back(float(times.back()));
+        const float h = float(angles.back() / 2);
+        channel.values.insert(channel.values.end(), {0, 0, std::sin(h), std::cos(h)});
+    }
+    gltf_writer::RigidMesh box;
+    for (int v = 0; v < 8; ++v)
+        box.positions.insert(box.positions.end(),
+                             {v & 1 ? 6.0f : 4.0f, v & 2 ? 0.5f : -0.5f, v & 4 ? 0.5f : -0.5f});
+    box.indices = {0, 1, 3, 0, 3, 2, 4, 6, 7, 4, 7, 5, 0, 4, 5, 0, 5, 1,
+                   2, 3, 7, 2, 7, 6, 0, 2, 6, 0, 6, 4, 1, 5, 7, 1, 7, 3};
+    const std::string path = TempPath("rigid.gltf");
+    ASSERT_TRUE(gltf_writer::Write(path, nodes, {channel}, false, "Swing", &box));
+    Imported im;
+    Import(path, &im);
+    std::remove(path.c_str());
+    ASSERT_NE(im.clip, nullptr);
+    ASSERT_EQ(im.skeleton->BoneCount, 1);
+    EXPECT_GE(im.summary.CharacterHeight, 6.0f) << "the extent holds the rigid mesh";
+    const orvane_track_group* group = Entry(im.clip->TrackGroups, 0);
+    double worst = 0;
+    for (int i = 0; i <= 22; ++i) {
+        const double t = times.back() * i / 22;  // keys and half way between them
+        size_t k = 1;
+        while (k + 1 < times.size() && times[k] < t)
+            ++k;
+        const double u = std::clamp((t - times[k - 1]) / (times[k] - times[k - 1]), 0.0, 1.0);
+        const double a = angles[k - 1] + u * (angles[k] - angles[k - 1]);
+        orvane_track_sample_context context = {};
+        context.SampleTime = float(t);
+        context.SampleDuration = im.clip->Duration;
+        orvane_transform local = {};
+        OrvaneSampleTrackUUULocal(&context, &group->TransformTracks[0], nullptr, &local);
+        float m[16];
+        OrvaneBuildCompositeTransform4x4(&local, m);
+        for (size_t v = 0; v < box.positions.size(); v += 3) {
+            const double x = box.positions[v], y = box.positions[v + 1], z = box.positions[v + 2];
+            const double want[3] = {x * std::cos(a) - y * std::sin(a),
+                                    x * std::sin(a) + y * std::cos(a), z};
+            double got[3];
+            for (int r = 0; r < 3; ++r)
+                got[r] = m[r] * x + m[4 + r] * y + m[8 + r] * z + m[12 + r];
+            worst = std::max(worst, Distance(want, got));
+        }
+    }
+    EXPECT_LE(worst, im.summary.ToleranceUsed) << im.report;
+}
+
 }  // namespace
