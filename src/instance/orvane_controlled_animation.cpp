@@ -63,6 +63,17 @@ struct NodeState {
     uint8_t* moving;                    // one per track binding, less the batched curves
     SampleBatch positions;              // the batched moving positions, into planned
     SampleBatch orientations;           // the batched moving orientations, into planned
+    // The bound tracks in two runs, for a whole-range pass without masks, LOD or root removal:
+    // first those whose LOD error is not above 0 (they always show their LOD transform, with
+    // the orientation weight's sign fixed), then the others.
+    struct Step {
+        int32_t bone;
+        int32_t quaternionMode;
+        float sign;                         // fixed run: the orientation weight's sign
+        const orvane_transform* transform;  // fixed run: the LOD transform
+    };
+    Step* steps;
+    int32_t fixedSteps, stepCount;
 };
 
 // The batched curves first (they write the planned transforms of their tracks), then the
@@ -174,7 +185,9 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         (errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0) + kBatchAlignment - 1) &
         ~(kBatchAlignment - 1);
     const size_t orientationsAt = batchesAt + SampleBatchBytes(lanes[0], 3);
-    const size_t bytes = orientationsAt + SampleBatchBytes(lanes[1], 4);
+    const size_t stepsAt = orientationsAt + SampleBatchBytes(lanes[1], 4);
+    static_assert(kBatchAlignment % alignof(NodeState::Step) == 0);
+    const size_t bytes = stepsAt + size_t(count) * sizeof(NodeState::Step);
     static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
     char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
     if (block == nullptr) {
@@ -224,6 +237,27 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         }
         state->lodErrors = errors;
     }
+    // The two runs of steps.
+    state->steps = reinterpret_cast<NodeState::Step*>(block + stepsAt);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) state->fixedSteps = state->stepCount;
+        for (int32_t i = 0; i < count; ++i) {
+            const TrackBinding& tb = binding->TrackBindings[i];
+            if (tb.SourceTrack == nullptr) continue;
+            const bool fixed = LODErrorOf(*state, tb, i) <= 0.0f;
+            if (fixed != (pass == 0)) continue;
+            NodeState::Step& step = state->steps[state->stepCount++];
+            step.bone = i;
+            step.quaternionMode = tb.QuaternionMode;
+            step.transform = &tb.LODTransform;
+            step.sign = 1.0f;
+            if (tb.QuaternionMode == OrvaneQuaternionBlendInverted)
+                step.sign = -1.0f;
+            else if (tb.QuaternionMode == OrvaneQuaternionBlendNeighborhood)
+                step.sign = NeighborhoodWeight(1.0f, skeleton->Bones[i].Transform.Orientation,
+                                               tb.LODTransform.Orientation);
+        }
+    }
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
     b->Payload[kModelMask] = const_cast<orvane_track_mask*>(record.TrackGroupModelMask);
@@ -253,6 +287,29 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
     SampleBatches(context, state);
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
     const orvane_bone* bones = OrvaneGetSourceSkeleton(b->ModelInstance)->Bones;
+    if (!sparse && firstBone == 0 && last == binding.TrackBindingCount && allowedError == 0.0f &&
+        !trackMask && !modelMask && !removeRoot) {
+        // The whole range as planned: no per-bone masks, LOD choices or root removal.
+        for (int32_t k = 0; k < state.fixedSteps; ++k) {
+            const NodeState::Step& step = state.steps[k];
+            AccumulateUnchecked(*pose, pose->Bones[step.bone], w, step.sign * w, *step.transform);
+        }
+        for (int32_t k = state.fixedSteps; k < state.stepCount; ++k) {
+            const NodeState::Step& step = state.steps[k];
+            const int32_t s = step.bone;
+            orvane_transform& t = state.planned[s];
+            if (const uint32_t moving = state.moving[s])
+                SamplePlannedTrack(context, *binding.TrackBindings[s].SourceTrack, moving,
+                                   state.caches + s, &t);
+            float ow = w;
+            if (step.quaternionMode == OrvaneQuaternionBlendInverted)
+                ow = -w;
+            else if (step.quaternionMode == OrvaneQuaternionBlendNeighborhood)
+                ow = NeighborhoodWeight(w, bones[s].Transform.Orientation, t.Orientation);
+            AccumulateUnchecked(*pose, pose->Bones[s], w, ow, t);
+        }
+        return;
+    }
     for (int32_t i = firstBone; i < last; ++i) {
         const int32_t s = sparse ? sparse[i] : i;
         if (s >= binding.TrackBindingCount) continue;
