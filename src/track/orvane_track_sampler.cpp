@@ -872,24 +872,37 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         high = knots[k];
     }
     if (loopAfter && k == n - 1) return false;
+    // Playback moves a window on by one knot: its end becomes the new start, and only the new
+    // end is decoded.
+    const bool next = l.window == k - 1;
+    const int32_t from = next ? k : k - 1, decoded = next ? 1 : 2;
     float times[2], controls[2 * D];
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
         const auto* r = static_cast<const DaK32fC32f*>(data);
-        times[0] = r->Knots[k - 1];
+        times[0] = r->Knots[from];
         times[1] = r->Knots[k];
-        std::memcpy(controls, r->Controls + int64_t(k - 1) * D, sizeof controls);
+        std::memcpy(controls, r->Controls + int64_t(from) * D, sizeof(float) * D * decoded);
     } else if constexpr (D == 3) {
-        DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, k - 1, 2, times,
+        DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, decoded, times,
                  controls);
     } else {
-        DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, k - 1, 2, times,
-                  controls);
+        DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, decoded,
+                  times, controls);
     }
-    Row(b, 0)[j] = times[0];
-    Row(b, 1)[j] = times[1];
-    for (int c = 0; c < D; ++c) {
-        Row(b, 2 + c)[j] = controls[c];
-        Row(b, 2 + D + c)[j] = controls[D + c];
+    if (next) {
+        Row(b, 0)[j] = Row(b, 1)[j];
+        Row(b, 1)[j] = times[0];
+        for (int c = 0; c < D; ++c) {
+            Row(b, 2 + c)[j] = Row(b, 2 + D + c)[j];
+            Row(b, 2 + D + c)[j] = controls[c];
+        }
+    } else {
+        Row(b, 0)[j] = times[0];
+        Row(b, 1)[j] = times[1];
+        for (int c = 0; c < D; ++c) {
+            Row(b, 2 + c)[j] = controls[c];
+            Row(b, 2 + D + c)[j] = controls[D + c];
+        }
     }
     l.window = k;
     l.low = low;
