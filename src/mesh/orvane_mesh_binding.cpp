@@ -15,7 +15,6 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "math/orvane_math_internal.h"
-#include "pose/orvane_world_pose.h"
 #include "orvane/mesh.h"
 #include "orvane/skeleton.h"
 
@@ -229,12 +228,14 @@ ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_bin
             return;
         }
     }
-    // The products of the world pose's chosen path (AVX2 with FMA where the processor has
-    // them), as the world pose's own composite matrices are made.
-    orvane::ChosenWorldPoseRoutines().buildBoundComposites(
-        Binding->FromSkeleton->Bones, Binding->FromBoneIndices + FirstBone,
-        Binding->ToBoneIndices + FirstBone, static_cast<int32_t>(end - FirstBone), WorldMatrices,
-        Dest4x4);
+    const orvane_bone* fromBones = Binding->FromSkeleton->Bones;
+    float* out = Dest4x4;
+    for (int32_t i = FirstBone; i < end; ++i, out += 16) {
+        const float* inverseWorld =
+            &fromBones[Binding->FromBoneIndices[i]].InverseWorldTransform[0][0];
+        const float* world = WorldMatrices + static_cast<size_t>(Binding->ToBoneIndices[i]) * 16;
+        orvane::kernel::ColumnMatrixMultiply4x3(out, inverseWorld, world);
+    }
 }
 
 }  // extern "C"

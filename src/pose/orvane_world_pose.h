@@ -64,11 +64,6 @@ using BuildWorldPoseRangeFunction = void (*)(const orvane_bone* bones, int32_t f
                                              float* worlds, float* composites);
 using BuildCompositeRangeFunction = void (*)(const orvane_bone* bones, int32_t first, int32_t end,
                                              const float* worlds, float* composites);
-// The skinning matrices of a mesh binding: for k = 0 .. count - 1, out + 16 k =
-// InverseWorld(fromBones[from[k]]) * worlds[to[k]]. The caller has checked every index.
-using BuildBoundCompositesFunction = void (*)(const orvane_bone* fromBones, const int32_t* from,
-                                              const int32_t* to, int32_t count, const float* worlds,
-                                              float* out);
 
 enum class WorldPosePath { Generic = 0, SSE = 1, AVX2 = 2 };
 inline constexpr int kWorldPosePathCount = 3;
@@ -84,7 +79,6 @@ struct WorldPoseRoutines {
     BuildBoneCompositeFunction buildBoneComposite;
     BuildWorldPoseRangeFunction buildRange;
     BuildCompositeRangeFunction buildCompositeRange;
-    BuildBoundCompositesFunction buildBoundComposites;
 };
 
 // The routines of this process, chosen once (race-free) on first use from the processor:

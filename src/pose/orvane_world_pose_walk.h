@@ -135,14 +135,6 @@ void KernelBuildCompositeRange(const orvane_bone* bones, int32_t first, int32_t 
 }
 
 template <class K>
-void KernelBuildBoundComposites(const orvane_bone* fromBones, const int32_t* from,
-                                const int32_t* to, int32_t count, const float* worlds, float* out) {
-    for (int32_t k = 0; k < count; ++k)
-        K::Composite(orvane::InverseWorldOf(fromBones[from[k]]), worlds + 16 * size_t(to[k]),
-                     out + 16 * size_t(k));
-}
-
-template <class K>
 void KernelBuildBoneWorldEntry(const orvane_transform& t, const float* parent, float* world) {
     KernelBuildBoneWorld<K>(t, parent, world);
 }
@@ -158,6 +150,5 @@ constexpr orvane::WorldPoseRoutines MakeRoutines(orvane::WorldPosePath path, con
             &KernelBuildBoneWorldEntry<K>,
             &K::Composite,
             &KernelBuildRange<K>,
-            &KernelBuildCompositeRange<K>,
-            &KernelBuildBoundComposites<K>};
+            &KernelBuildCompositeRange<K>};
 }

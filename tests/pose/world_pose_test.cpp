@@ -241,57 +241,6 @@ TEST(WorldPose, EveryPathAgreesWithTheGenericOne) {
     }
 }
 
-// The skinning matrices of a binding (bound bones in any order, some repeated): on every path
-// each equals the path's own per-bone composite of the same bones to the bit, and the generic
-// product within the paths' tolerance (none for SSE, 1e-5 of the matrix's magnitude for the
-// fused AVX2 products).
-TEST(WorldPose, BoundCompositesMatchThePerBoneProducts) {
-    const orvane::WorldPoseRoutines* generic =
-        orvane::WorldPoseRoutinesFor(orvane::WorldPosePath::Generic);
-    Random random(8);
-    for (int round = 0; round < 10; ++round) {
-        const int n = 1 + random.Index(60);
-        Scene scene = RandomScene(random, n, AllFlagSets(), 2);
-        LocalPosePtr local = PoseOf(scene.local);
-        WorldPosePtr world(OrvaneNewWorldPose(n));
-        OrvaneBuildWorldPose(scene.skeleton.get(), 0, n, local.get(), nullptr, world.get());
-        const int count = 1 + random.Index(2 * n);
-        std::vector<int32_t> from(size_t(count) + 1), to(size_t(count) + 1);
-        for (int k = 0; k < count; ++k) {
-            from[size_t(k)] = random.Index(n);
-            to[size_t(k)] = random.Index(n);
-        }
-        const float* worlds = world->WorldTransformBuffer;
-        for (auto p : {orvane::WorldPosePath::Generic, orvane::WorldPosePath::SSE,
-                       orvane::WorldPosePath::AVX2}) {
-            const orvane::WorldPoseRoutines* path = orvane::WorldPoseRoutinesFor(p);
-            if (path == nullptr) continue;
-            // One guard matrix past the end must stay as it was.
-            std::vector<float> out(size_t(count + 1) * 16, -7.0f);
-            path->buildBoundComposites(scene.skeleton->Bones, from.data(), to.data(), count, worlds,
-                                       out.data());
-            const double tolerance = p == orvane::WorldPosePath::AVX2 ? 1e-5 : 0.0;
-            for (int k = 0; k < count; ++k) {
-                const float* inverse =
-                    orvane::InverseWorldOf(scene.skeleton->Bones[from[size_t(k)]]);
-                const float* w = worlds + 16 * size_t(to[size_t(k)]);
-                float own[16], plain[16];
-                path->buildBoneComposite(inverse, w, own);
-                generic->buildBoneComposite(inverse, w, plain);
-                EXPECT_EQ(0, std::memcmp(own, &out[16 * size_t(k)], sizeof own))
-                    << path->name << " matrix " << k;
-                double scale = 1.0;
-                for (int m = 0; m < 16; ++m)
-                    scale = std::max(scale, double(std::fabs(plain[m])));
-                for (int m = 0; m < 16; ++m)
-                    EXPECT_LE(std::fabs(out[16 * size_t(k) + m] - plain[m]), tolerance * scale)
-                        << path->name << " matrix " << k << " element " << m;
-            }
-            EXPECT_EQ(out[16 * size_t(count)], -7.0f) << path->name;
-        }
-    }
-}
-
 TEST(WorldPose, ChosenPathIsOneOfTheAvailable) {
     const orvane::WorldPoseRoutines& chosen = orvane::ChosenWorldPoseRoutines();
     EXPECT_EQ(orvane::WorldPoseRoutinesFor(chosen.path), &chosen);
