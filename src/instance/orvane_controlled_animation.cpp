@@ -52,10 +52,36 @@ namespace {
 // shares stays as it was built.
 enum { kBinding = 0, kTrackMask = 1, kModelMask = 2, kState = 3 };
 
+// The sampling plan, made when the node is made: per track binding, the curves that move
+// with time (kPlanPosition, ...) and a transform holding everything else (the fixed curves'
+// values and the result's flags). A frame samples the moving curves into that transform and
+// accumulates it from there; a track without moving curves is never sampled.
 struct NodeState {
     orvane_track_sample_cache* caches;  // one per track binding
     const float* lodErrors;             // one per track binding, or null: the binding's
+    orvane_transform* planned;          // one per track binding
+    uint8_t* moving;                    // one per track binding, less the batched curves
+    SampleBatch positions;              // the batched moving positions, into planned
+    SampleBatch orientations;           // the batched moving orientations, into planned
+    // The bound tracks in two runs, for a whole-range pass without masks, LOD or root removal:
+    // first those whose LOD error is not above 0 (they always show their LOD transform, with
+    // the orientation weight's sign fixed), then the others.
+    struct Step {
+        int32_t bone;
+        int32_t quaternionMode;
+        float sign;                         // fixed run: the orientation weight's sign
+        const orvane_transform* transform;  // fixed run: the LOD transform
+    };
+    Step* steps;
+    int32_t fixedSteps, stepCount;
 };
+
+// The batched curves first (they write the planned transforms of their tracks), then the
+// tracks one at a time.
+inline void SampleBatches(const orvane_track_sample_context& context, NodeState& state) {
+    if (state.positions.count) SampleBatch3(context, state.positions);
+    if (state.orientations.count) SampleBatch4(context, state.orientations);
+}
 
 inline float LODErrorOf(const NodeState& state, const TrackBinding& tb, int32_t i) {
     return state.lodErrors ? state.lodErrors[i] : tb.LODError;
@@ -97,21 +123,23 @@ void FillContext(orvane_control& control, const orvane_animation& animation,
     }
 }
 
-// The transform of one bound track of LOD error v at the context's time, as the fade window
-// says.
-inline void TrackTransform(const TrackBinding& tb, float v,
-                           const orvane_track_sample_context& context, const FadeWindow& fade,
-                           orvane_track_sample_cache* cache, orvane_transform& out) {
-    if (v <= fade.start) {
-        out = tb.LODTransform;
-        return;
-    }
-    out.Flags = 0;
-    OrvaneSampleTrackUUULocalCached(&context, tb.SourceTrack, cache, &out);
+// The transform of bound track i of LOD error v at the context's time, as the fade window
+// says: the node's planned transform with its moving curves sampled, the LOD substitute, or
+// (fading) their blend in scratch.
+inline const orvane_transform& PlannedTransform(const TrackBinding& tb, float v,
+                                                const orvane_track_sample_context& context,
+                                                const FadeWindow& fade, const NodeState& state,
+                                                int32_t i, orvane_transform& scratch) {
+    if (v <= fade.start) return tb.LODTransform;
+    orvane_transform& t = state.planned[i];
+    if (const uint32_t moving = state.moving[i])
+        SamplePlannedTrack(context, *tb.SourceTrack, moving, state.caches + i, &t);
     if (v <= fade.error) {
-        orvane_transform sampled = out;
-        OrvaneLinearBlendTransform(&out, &sampled, (fade.error - v) * fade.scale, &tb.LODTransform);
+        scratch = t;
+        OrvaneLinearBlendTransform(&scratch, &t, (fade.error - v) * fade.scale, &tb.LODTransform);
+        return scratch;
     }
+    return t;
 }
 
 // ---- Controlled animation callbacks ----
@@ -141,9 +169,27 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     const bool ownErrors = record.LODCopyScale >= 0.0f;
     const size_t cachesAt = (sizeof(NodeState) + alignof(orvane_track_sample_cache) - 1) &
                             ~(alignof(orvane_track_sample_cache) - 1);
-    const size_t errorsAt = cachesAt + size_t(count) * sizeof(orvane_track_sample_cache);
-    const size_t bytes = errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0);
-    char* block = static_cast<char*>(ORVANE_ALLOCATE(alignof(orvane_track_sample_cache), bytes));
+    const size_t plannedAt = cachesAt + size_t(count) * sizeof(orvane_track_sample_cache);
+    const size_t movingAt = plannedAt + size_t(count) * sizeof(orvane_transform);
+    const size_t errorsAt = (movingAt + size_t(count) + alignof(float) - 1) & ~(alignof(float) - 1);
+    // The plan's batches: the moving degree-1 positions and orientations of readable formats.
+    int32_t lanes[2] = {0, 0};
+    for (int32_t i = 0; i < count; ++i) {
+        const orvane_transform_track* track = binding->TrackBindings[i].SourceTrack;
+        if (track == nullptr) continue;
+        lanes[0] += CurveIsBatchable(track->PositionCurve, 3) ? 1 : 0;
+        lanes[1] += CurveIsBatchable(track->OrientationCurve, 4) ? 1 : 0;
+    }
+    constexpr size_t kBatchAlignment = 16;
+    const size_t batchesAt =
+        (errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0) + kBatchAlignment - 1) &
+        ~(kBatchAlignment - 1);
+    const size_t orientationsAt = batchesAt + SampleBatchBytes(lanes[0], 3);
+    const size_t stepsAt = orientationsAt + SampleBatchBytes(lanes[1], 4);
+    static_assert(kBatchAlignment % alignof(NodeState::Step) == 0);
+    const size_t bytes = stepsAt + size_t(count) * sizeof(NodeState::Step);
+    static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
+    char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
     if (block == nullptr) {
         OrvaneReleaseAnimationBinding(binding);
         return false;
@@ -151,6 +197,33 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     std::memset(block, 0, bytes);
     auto* state = reinterpret_cast<NodeState*>(block);
     state->caches = reinterpret_cast<orvane_track_sample_cache*>(block + cachesAt);
+    state->planned = reinterpret_cast<orvane_transform*>(block + plannedAt);
+    state->moving = reinterpret_cast<uint8_t*>(block + movingAt);
+    InitSampleBatch(&state->positions, block + batchesAt, lanes[0], 3);
+    InitSampleBatch(&state->orientations, block + orientationsAt, lanes[1], 4);
+    int32_t lane[2] = {0, 0};
+    for (int32_t i = 0; i < count; ++i) {
+        const orvane_transform_track* track = binding->TrackBindings[i].SourceTrack;
+        if (track == nullptr) continue;
+        orvane_transform& planned = state->planned[i];
+        uint32_t moving = PlanTrackSampling(*track, &planned);
+        // A moving curve is batchable exactly when it was counted above.
+        if ((moving & kPlanPosition) && CurveIsBatchable(track->PositionCurve, 3)) {
+            SetBatchLane(&state->positions, lane[0]++, track->PositionCurve, planned.Position,
+                         state->caches + i);
+            moving &= ~kPlanPosition;
+        }
+        if ((moving & kPlanOrientation) && CurveIsBatchable(track->OrientationCurve, 4)) {
+            SetBatchLane(&state->orientations, lane[1]++, track->OrientationCurve,
+                         planned.Orientation, state->caches + i);
+            moving &= ~kPlanOrientation;
+        }
+        state->moving[i] = uint8_t(moving);
+    }
+    // Batchable curves that do not move (none: a batchable curve has two knots or more) would
+    // leave their lanes empty; the counts shrink to the lanes set.
+    state->positions.count = lane[0];
+    state->orientations.count = lane[1];
     if (ownErrors) {
         // The track group's stored errors, scaled, for this node alone: the binding is shared
         // by every instance that plays the same animation on the same model.
@@ -163,6 +236,27 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
                 errors[i] = record.LODCopyScale * group.TransformLODErrors[tb.TrackIndex];
         }
         state->lodErrors = errors;
+    }
+    // The two runs of steps.
+    state->steps = reinterpret_cast<NodeState::Step*>(block + stepsAt);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) state->fixedSteps = state->stepCount;
+        for (int32_t i = 0; i < count; ++i) {
+            const TrackBinding& tb = binding->TrackBindings[i];
+            if (tb.SourceTrack == nullptr) continue;
+            const bool fixed = LODErrorOf(*state, tb, i) <= 0.0f;
+            if (fixed != (pass == 0)) continue;
+            NodeState::Step& step = state->steps[state->stepCount++];
+            step.bone = i;
+            step.quaternionMode = tb.QuaternionMode;
+            step.transform = &tb.LODTransform;
+            step.sign = 1.0f;
+            if (tb.QuaternionMode == OrvaneQuaternionBlendInverted)
+                step.sign = -1.0f;
+            else if (tb.QuaternionMode == OrvaneQuaternionBlendNeighborhood)
+                step.sign = NeighborhoodWeight(1.0f, skeleton->Bones[i].Transform.Orientation,
+                                               tb.LODTransform.Orientation);
+        }
     }
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
@@ -189,9 +283,33 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const auto* trackMask = static_cast<const orvane_track_mask*>(b->Payload[kTrackMask]);
     const auto* modelMask = static_cast<const orvane_track_mask*>(b->Payload[kModelMask]);
-    const NodeState& state = *static_cast<const NodeState*>(b->Payload[kState]);
+    NodeState& state = *static_cast<NodeState*>(b->Payload[kState]);
+    SampleBatches(context, state);
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
     const orvane_bone* bones = OrvaneGetSourceSkeleton(b->ModelInstance)->Bones;
+    if (!sparse && firstBone == 0 && last == binding.TrackBindingCount && allowedError == 0.0f &&
+        !trackMask && !modelMask && !removeRoot) {
+        // The whole range as planned: no per-bone masks, LOD choices or root removal.
+        for (int32_t k = 0; k < state.fixedSteps; ++k) {
+            const NodeState::Step& step = state.steps[k];
+            AccumulateUnchecked(*pose, pose->Bones[step.bone], w, step.sign * w, *step.transform);
+        }
+        for (int32_t k = state.fixedSteps; k < state.stepCount; ++k) {
+            const NodeState::Step& step = state.steps[k];
+            const int32_t s = step.bone;
+            orvane_transform& t = state.planned[s];
+            if (const uint32_t moving = state.moving[s])
+                SamplePlannedTrack(context, *binding.TrackBindings[s].SourceTrack, moving,
+                                   state.caches + s, &t);
+            float ow = w;
+            if (step.quaternionMode == OrvaneQuaternionBlendInverted)
+                ow = -w;
+            else if (step.quaternionMode == OrvaneQuaternionBlendNeighborhood)
+                ow = NeighborhoodWeight(w, bones[s].Transform.Orientation, t.Orientation);
+            AccumulateUnchecked(*pose, pose->Bones[s], w, ow, t);
+        }
+        return;
+    }
     for (int32_t i = firstBone; i < last; ++i) {
         const int32_t s = sparse ? sparse[i] : i;
         if (s >= binding.TrackBindingCount) continue;
@@ -201,19 +319,22 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
         if (trackMask) d *= OrvaneGetTrackMaskBoneWeight(trackMask, tb.TrackIndex);
         if (modelMask) d *= OrvaneGetTrackMaskBoneWeight(modelMask, s);
         if (d <= 0.001f) continue;
-        orvane_transform t;
-        TrackTransform(tb, LODErrorOf(state, tb, s), context, fade, state.caches + s, t);
+        orvane_transform scratch;
+        const orvane_transform* t =
+            &PlannedTransform(tb, LODErrorOf(state, tb, s), context, fade, state, s, scratch);
         if (removeRoot && s == 0) {
-            t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
-            t.Orientation[0] = t.Orientation[1] = t.Orientation[2] = 0.0f;
-            t.Orientation[3] = 1.0f;
+            if (t != &scratch) scratch = *t;
+            scratch.Position[0] = scratch.Position[1] = scratch.Position[2] = 0.0f;
+            scratch.Orientation[0] = scratch.Orientation[1] = scratch.Orientation[2] = 0.0f;
+            scratch.Orientation[3] = 1.0f;
+            t = &scratch;
         }
         float ow = d;
         if (tb.QuaternionMode == OrvaneQuaternionBlendInverted)
             ow = -d;
         else if (tb.QuaternionMode == OrvaneQuaternionBlendNeighborhood)
-            ow = NeighborhoodWeight(d, bones[s].Transform.Orientation, t.Orientation);
-        AccumulateUnchecked(*pose, pose->Bones[i], d, ow, t);
+            ow = NeighborhoodWeight(d, bones[s].Transform.Orientation, t->Orientation);
+        AccumulateUnchecked(*pose, pose->Bones[i], d, ow, *t);
     }
 }
 
@@ -228,7 +349,7 @@ inline void DirectLocal(const TrackBinding& tb, const orvane_bone& bone, bool re
         t = bone.Transform;
         return;
     }
-    TrackTransform(tb, LODErrorOf(state, tb, i), context, fade, state.caches + i, t);
+    t = PlannedTransform(tb, LODErrorOf(state, tb, i), context, fade, state, i, t);
     if (removeRoot && i == 0) {
         // The root keeps only its scale/shear: its motion goes to the model matrix.
         t.Position[0] = t.Position[1] = t.Position[2] = 0.0f;
@@ -253,7 +374,8 @@ void BuildDirectAnimation(orvane_model_control_binding* b, int32_t boneCount, co
     const FadeWindow fade = MakeFadeWindow(allowedError);
     const WorldPoseRoutines& r = ChosenWorldPoseRoutines();
     const bool removeRoot = b->PayloadInt == OrvaneAccumulationVariableDelta;
-    const NodeState& state = *static_cast<const NodeState*>(b->Payload[kState]);
+    NodeState& state = *static_cast<NodeState*>(b->Payload[kState]);
+    SampleBatches(context, state);
     float* worlds = WorldMatrices(*result);
     float* composites = CompositeMatrices(*result);
     const orvane_bone* bones = skeleton->Bones;

@@ -17,110 +17,14 @@
 namespace orvane {
 namespace {
 
+using namespace accumulation;
+
 void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
     SetAggregateAlignment(alignof(orvane_local_pose));
     intptr_t owner = AggregateAllocate(pose, sizeof(orvane_local_pose));
     AggregateAllocateArrayMember(owner, offsetof(orvane_local_pose, BoneCount),
                                  offsetof(orvane_local_pose, Bones), boneCount,
                                  sizeof(orvane_local_pose_bone));
-}
-
-constexpr uint32_t kScaleShear = OrvaneTransformHasScaleShear;
-
-// Within a pass the scale/shear sum of an entry is held only once a contribution with
-// scale/shear has arrived (the entry's flag says so); until then it is implicitly the entry's
-// weight times the identity, and End writes the identity itself. Most tracks have no
-// scale/shear, and the nine multiply-adds per contribution were a third of the work.
-[[gnu::always_inline]] inline void MaterialiseScaleShear(float* s, float weight) {
-    s[0] = weight, s[1] = 0.0f, s[2] = 0.0f;
-    s[3] = 0.0f, s[4] = weight, s[5] = 0.0f;
-    s[6] = 0.0f, s[7] = 0.0f, s[8] = weight;
-}
-
-// Adds a contribution to an entry already touched in the pass. Eager keeps the identity
-// sums of flagless entries as well (the public single accumulation, whose caller may read
-// the sums before End). The loops are unrolled so that the sums stay in registers between
-// the loads and the stores.
-// Orientations move as one 16-byte vector, positions as three single floats: the samplers
-// store them that way just before they are accumulated, and a load that spans stores of
-// another width cannot be forwarded from the store buffer.
-using Float4 = float __attribute__((vector_size(16)));
-
-[[gnu::always_inline]] inline Float4 Load4(const float* p) {
-    Float4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline void Store4(float* p, Float4 v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-template <bool Eager>
-[[gnu::always_inline]] inline void AddScaled(orvane_local_pose_bone& e, float weight,
-                                             float orientationWeight, const orvane_transform& t) {
-    orvane_transform& sum = e.Transform;
-    const uint32_t had = sum.Flags, adds = t.Flags;
-    sum.Flags = had | adds;
-    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
-    sum.Position[0] += weight * p0;
-    sum.Position[1] += weight * p1;
-    sum.Position[2] += weight * p2;
-    Store4(sum.Orientation, Load4(sum.Orientation) + orientationWeight * Load4(t.Orientation));
-    float* s = ScaleShearOf(sum);
-    const float* ts = ScaleShearOf(t);
-    if (adds & kScaleShear) {
-        if (!(had & kScaleShear)) MaterialiseScaleShear(s, e.Weight);
-#pragma GCC unroll 9
-        for (int i = 0; i < 9; ++i)
-            s[i] += weight * ts[i];
-    } else if (had & kScaleShear) {
-        s[0] += weight;
-        s[4] += weight;
-        s[8] += weight;
-    } else if (Eager) {
-#pragma GCC unroll 9
-        for (int i = 0; i < 9; ++i)
-            s[i] += weight * ts[i];
-    }
-}
-
-template <bool Eager>
-[[gnu::always_inline]] inline void Accumulate(orvane_local_pose& pose, orvane_local_pose_bone& e,
-                                              float weight, float orientationWeight,
-                                              const orvane_transform& t) {
-    if (e.TraversalID == pose.TraversalID) {
-        AddScaled<Eager>(e, weight, orientationWeight, t);
-        e.Count += 1;
-        e.Weight += weight;
-        return;
-    }
-    const uint32_t flags = t.Flags;
-    const float p0 = t.Position[0], p1 = t.Position[1], p2 = t.Position[2];
-    e.Transform.Flags = flags;
-    float* s = ScaleShearOf(e.Transform);
-    const float* ts = ScaleShearOf(t);
-    if (weight == 1.0f) {
-        // A copy of the transform (its scale/shear only when it has one, or for the public
-        // accumulation).
-        e.Transform.Position[0] = p0;
-        e.Transform.Position[1] = p1;
-        e.Transform.Position[2] = p2;
-        if (Eager || (flags & kScaleShear)) std::memcpy(s, ts, 9 * sizeof(float));
-    } else {
-        e.Transform.Position[0] = weight * p0;
-        e.Transform.Position[1] = weight * p1;
-        e.Transform.Position[2] = weight * p2;
-        if (Eager || (flags & kScaleShear)) {
-#pragma GCC unroll 9
-            for (int i = 0; i < 9; ++i)
-                s[i] = weight * ts[i];
-        }
-    }
-    Store4(e.Transform.Orientation, orientationWeight * Load4(t.Orientation));
-    e.Weight = weight;
-    e.Count = 1;
-    e.TraversalID = pose.TraversalID;
 }
 
 // The factor that brings a quaternion of squared length s2 to unit length. Near unit length
@@ -297,11 +201,6 @@ void ModulationComposite(orvane_local_pose* base, float weightNone, float weight
 
 }  // namespace
 
-void AccumulateUnchecked(orvane_local_pose& pose, orvane_local_pose_bone& e, float weight,
-                         float orientationWeight, const orvane_transform& t) {
-    Accumulate<false>(pose, e, weight, orientationWeight, t);
-}
-
 }  // namespace orvane
 
 using namespace orvane;
@@ -422,8 +321,8 @@ ORVANE_API void OrvaneAccumulateLocalTransform(orvane_local_pose* LocalPose,
             Weight, RestTransform(*ReferenceSkeleton, SkeletonBoneIndex).Orientation,
             Transform->Orientation);
     }
-    Accumulate<true>(*LocalPose, LocalPose->Bones[LocalPoseBoneIndex], Weight, orientationWeight,
-                     *Transform);
+    accumulation::Accumulate<true>(*LocalPose, LocalPose->Bones[LocalPoseBoneIndex], Weight,
+                                   orientationWeight, *Transform);
 }
 
 ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orvane_int32 FirstBone,

@@ -761,6 +761,306 @@ bool SampleCurve9(const orvane_curve2& curve, const orvane_track_sample_context&
     return SampleCurveT<9, false>(curve, context, byFrame, hint, out);
 }
 
+namespace {
+
+inline bool Moves(CurveKind kind) {
+    return kind == CurveKind::Animated || kind == CurveKind::Keyframed;
+}
+
+}  // namespace
+
+uint32_t PlanTrackSampling(const orvane_transform_track& track, orvane_transform* fixed) {
+    // The fixed curves are sampled once, through the sampler's own step: their values do not
+    // depend on the context, so any context gives the bits every frame would.
+    orvane_track_sample_context context{};
+    uint32_t moving = 0, flags = 0;
+    if (Moves(ClassifyCurveWarn(&track.PositionCurve, 3))) {
+        moving |= kPlanPosition;
+        flags |= OrvaneTransformHasPosition;
+        std::memcpy(fixed->Position, OrvaneCurveIdentityPosition, sizeof fixed->Position);
+    } else if (SampleCurveT<3, false>(track.PositionCurve, context, true, nullptr,
+                                      fixed->Position)) {
+        flags |= OrvaneTransformHasPosition;
+    }
+    if (Moves(ClassifyCurveWarn(&track.OrientationCurve, 4))) {
+        moving |= kPlanOrientation;
+        flags |= OrvaneTransformHasOrientation;
+        std::memcpy(fixed->Orientation, OrvaneCurveIdentityOrientation, sizeof fixed->Orientation);
+    } else if (SampleCurveT<4, true>(track.OrientationCurve, context, true, nullptr,
+                                     fixed->Orientation)) {
+        flags |= OrvaneTransformHasOrientation;
+    }
+    if (Moves(ClassifyCurveWarn(&track.ScaleShearCurve, 9))) {
+        moving |= kPlanScaleShear;
+        flags |= OrvaneTransformHasScaleShear;
+        std::memcpy(fixed->ScaleShear, OrvaneCurveIdentityScaleShear, sizeof fixed->ScaleShear);
+    } else if (SampleCurveT<9, false>(track.ScaleShearCurve, context, true, nullptr,
+                                      &fixed->ScaleShear[0][0])) {
+        flags |= OrvaneTransformHasScaleShear;
+    }
+    fixed->Flags = flags;
+    return moving;
+}
+
+void SamplePlannedTrack(const orvane_track_sample_context& context,
+                        const orvane_transform_track& track, uint32_t moving,
+                        orvane_track_sample_cache* cache, orvane_transform* result) {
+    int32_t* hints = cache->KnotHints;
+    if (moving & kPlanPosition)
+        SampleCurveT<3, false>(track.PositionCurve, context, true, hints, result->Position, cache,
+                               0);
+    if (moving & kPlanOrientation)
+        SampleCurveT<4, true>(track.OrientationCurve, context, true, hints + 1, result->Orientation,
+                              cache, 1);
+    if (moving & kPlanScaleShear)
+        SampleCurveT<9, false>(track.ScaleShearCurve, context, true, hints + 2,
+                               &result->ScaleShear[0][0]);
+}
+
+// ------------------------------------------------------------------------------------------
+// Batched sampling.
+
+namespace {
+
+constexpr int32_t kBatchRowAlignment = 4;  // floats: one SSE register
+
+inline int32_t BatchStride(int32_t count) {
+    return (count + kBatchRowAlignment - 1) / kBatchRowAlignment * kBatchRowAlignment;
+}
+
+inline size_t BatchLaneBytes(int32_t count) {
+    return (size_t(count) * sizeof(BatchLane) + 15) & ~size_t(15);
+}
+
+// The rows of a batch: 0 window start, 1 window end, then D first controls, D second
+// controls and D results.
+inline float* Row(const SampleBatch& b, int32_t row) {
+    return b.rows + size_t(row) * size_t(b.stride);
+}
+
+// Whether the lane's decoded window holds the time, with the comparisons of the knot search.
+inline bool WindowHolds(const SampleBatch& b, const BatchLane& l, int32_t j, float t,
+                        bool loopAfter) {
+    if (l.window < 0) return false;
+    // The last interval of a curve that loops on is a window across the seam.
+    if (loopAfter && l.window == l.knotCount - 1) return false;
+    if (l.format == OrvaneCurveFormatDaK32fC32f) return !(Row(b, 0)[j] > t) && Row(b, 1)[j] > t;
+    const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
+    return l.low <= key && key < l.high;
+}
+
+// Finds the lane's window for the time and decodes it into the rows; false when the time
+// lies where batching does not reach (the per-curve step samples the lane then).
+template <int D>
+bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter) {
+    const void* data = l.curve->CurveData.Object;
+    const int32_t n = l.knotCount;
+    int32_t hint = l.window;
+    int32_t k, low = 0, high = 0;
+    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+        const float* knots = static_cast<const DaK32fC32f*>(data)->Knots;
+        k = SearchKnots(knots, n, t, &hint);
+        if (k < 1 || knots[k - 1] > t || !(knots[k] > t)) return false;
+    } else {
+        const uint16_t* knots =
+            D == 3 ? static_cast<const orvane_curve_data_d3_k16u_c16u*>(data)->KnotsControls
+                   : static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data)->KnotsControls;
+        const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
+        k = SearchKnots(knots, n, key, &hint);
+        if (k < 1 || int32_t(knots[k - 1]) > key || !(int32_t(knots[k]) > key)) return false;
+        low = knots[k - 1];
+        high = knots[k];
+    }
+    if (loopAfter && k == n - 1) return false;
+    // Playback moves a window on by one knot: its end becomes the new start, and only the new
+    // end is decoded.
+    const bool next = l.window == k - 1;
+    const int32_t from = next ? k : k - 1, decoded = next ? 1 : 2;
+    float times[2], controls[2 * D];
+    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+        const auto* r = static_cast<const DaK32fC32f*>(data);
+        times[0] = r->Knots[from];
+        times[1] = r->Knots[k];
+        std::memcpy(controls, r->Controls + int64_t(from) * D, sizeof(float) * D * decoded);
+    } else if constexpr (D == 3) {
+        DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, decoded, times,
+                 controls);
+    } else {
+        DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, decoded,
+                  times, controls);
+    }
+    if (next) {
+        Row(b, 0)[j] = Row(b, 1)[j];
+        Row(b, 1)[j] = times[0];
+        for (int c = 0; c < D; ++c) {
+            Row(b, 2 + c)[j] = Row(b, 2 + D + c)[j];
+            Row(b, 2 + D + c)[j] = controls[c];
+        }
+    } else {
+        Row(b, 0)[j] = times[0];
+        Row(b, 1)[j] = times[1];
+        for (int c = 0; c < D; ++c) {
+            Row(b, 2 + c)[j] = controls[c];
+            Row(b, 2 + D + c)[j] = controls[D + c];
+        }
+    }
+    l.window = k;
+    l.low = low;
+    l.high = high;
+    return true;
+}
+
+// The value of lanes [j, j + 4) from their rows: the degree-1 step of Evaluate, operation for
+// operation.
+template <int D, bool Normalize>
+void InterpolateRows(const SampleBatch& b, float t) {
+#if ORVANE_MATH_HAS_SSE
+    const __m128 time = _mm_set1_ps(t), one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
+    const __m128 unbounded = _mm_set1_ps(kUnboundedSquare);
+    for (int32_t j = 0; j < b.stride; j += 4) {
+        const __m128 k0 = _mm_load_ps(Row(b, 0) + j), k1 = _mm_load_ps(Row(b, 1) + j);
+        const __m128 u = _mm_div_ps(_mm_sub_ps(time, k0), _mm_sub_ps(k1, k0));
+        const __m128 w0 = _mm_sub_ps(one, u);
+        __m128 v[D];
+        for (int c = 0; c < D; ++c)
+            v[c] = _mm_add_ps(_mm_mul_ps(w0, _mm_load_ps(Row(b, 2 + c) + j)),
+                              _mm_mul_ps(u, _mm_load_ps(Row(b, 2 + D + c) + j)));
+        if constexpr (Normalize) {
+            __m128 length2 = _mm_mul_ps(v[0], v[0]);
+            for (int c = 1; c < D; ++c)
+                length2 = _mm_add_ps(length2, _mm_mul_ps(v[c], v[c]));
+            const __m128 usable =
+                _mm_and_ps(_mm_cmpgt_ps(length2, zero), _mm_cmplt_ps(length2, unbounded));
+            const __m128 factor = _mm_div_ps(one, _mm_sqrt_ps(length2));
+            for (int c = 0; c < D; ++c) {
+                const __m128 fallback = c == 3 ? one : zero;
+                const __m128 scaled = _mm_mul_ps(v[c], factor);
+                v[c] = _mm_or_ps(_mm_and_ps(usable, scaled), _mm_andnot_ps(usable, fallback));
+            }
+        }
+        for (int c = 0; c < D; ++c)
+            _mm_store_ps(Row(b, 2 + 2 * D + c) + j, v[c]);
+    }
+#else
+    for (int32_t j = 0; j < b.count; ++j) {
+        const float k[2] = {Row(b, 0)[j], Row(b, 1)[j]};
+        float p[2 * D], r[D];
+        for (int c = 0; c < D; ++c) {
+            p[c] = Row(b, 2 + c)[j];
+            p[D + c] = Row(b, 2 + D + c)[j];
+        }
+        Evaluate<1, D, Normalize>(k + 1, p + D, t, r);
+        for (int c = 0; c < D; ++c)
+            Row(b, 2 + 2 * D + c)[j] = r[c];
+    }
+#endif
+}
+
+template <int D, bool Normalize>
+void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
+    const float t = context.SampleTime;
+    const bool loopAfter = context.LoopAfter;
+    int32_t batched = 0;
+    for (int32_t j = 0; j < b.count; ++j) {
+        BatchLane& l = b.lanes[j];
+        l.batched = WindowHolds(b, l, j, t, loopAfter) || MoveWindow<D>(b, l, j, t, loopAfter);
+        if (l.batched) {
+            ++batched;
+            continue;
+        }
+        l.window = -1;
+        const int slot = D == 3 ? 0 : 1;
+        SampleCurveT<D, Normalize>(*l.curve, context, true, l.cache->KnotHints + slot, l.out,
+                                   l.cache, slot);
+    }
+    if (batched == 0) return;
+    InterpolateRows<D, Normalize>(b, t);
+    for (int32_t j = 0; j < b.count; ++j) {
+        const BatchLane& l = b.lanes[j];
+        if (!l.batched) continue;
+        float v[D];
+        for (int c = 0; c < D; ++c)
+            v[c] = Row(b, 2 + 2 * D + c)[j];
+        StoreValues<D>(v, l.out);
+    }
+}
+
+}  // namespace
+
+bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
+    const void* data = curve.CurveData.Object;
+    if (data == nullptr || (dimension != 3 && dimension != 4)) return false;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    if (header->Degree != 1) return false;
+    if (header->Format == OrvaneCurveFormatDaK32fC32f) {
+        const auto* r = static_cast<const DaK32fC32f*>(data);
+        const int32_t n = r->KnotCount;
+        return n >= 2 && n <= kMaxFastKnots && r->ControlCount == n * dimension && r->Controls &&
+               r->Knots;
+    }
+    CurveView v{CurveKind::Invalid, header->Format, 2, 1, 0, nullptr, nullptr, 0.0f};
+    if (dimension == 3 && header->Format == OrvaneCurveFormatD3K16uC16u) {
+        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+        return ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v) &&
+               v.knotCount >= 2;
+    }
+    if (dimension == 4 && header->Format == OrvaneCurveFormatD4nK16uC15u) {
+        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+        return ViewQuantised(r, 3, r->OneOverKnotScale, &v) && v.knotCount >= 2;
+    }
+    return false;
+}
+
+size_t SampleBatchBytes(int32_t count, int32_t dimension) {
+    return BatchLaneBytes(count) +
+           size_t(2 + 3 * dimension) * size_t(BatchStride(count)) * sizeof(float);
+}
+
+void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension) {
+    std::memset(memory, 0, SampleBatchBytes(count, dimension));
+    batch->count = count;
+    batch->stride = BatchStride(count);
+    batch->lanes = static_cast<BatchLane*>(memory);
+    batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
+    // Rows of lanes without a window hold an interval of 1, so that the lanes' arithmetic
+    // stays on ordinary numbers.
+    for (int32_t j = 0; j < batch->stride; ++j)
+        Row(*batch, 1)[j] = 1.0f;
+}
+
+void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
+                  orvane_track_sample_cache* cache) {
+    BatchLane& l = batch->lanes[lane];
+    const void* data = curve.CurveData.Object;
+    const auto* header = static_cast<const orvane_curve_data_header*>(data);
+    l.curve = &curve;
+    l.out = out;
+    l.cache = cache;
+    l.format = header->Format;
+    l.window = -1;
+    l.batched = 0;
+    l.knotScale = 0.0f;
+    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+        l.knotCount = static_cast<const DaK32fC32f*>(data)->KnotCount;
+    } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
+        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
+        l.knotCount = r->KnotControlCount / 4;
+        l.knotScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+    } else {
+        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+        l.knotCount = r->KnotControlCount / 4;
+        l.knotScale = r->OneOverKnotScale;
+    }
+}
+
+void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch) {
+    SampleBatchT<3, false>(context, batch);
+}
+
+void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch) {
+    SampleBatchT<4, true>(context, batch);
+}
+
 }  // namespace orvane
 
 using namespace orvane;

@@ -44,6 +44,62 @@ bool SampleCurve4(const orvane_curve2& curve, const orvane_track_sample_context&
 bool SampleCurve9(const orvane_curve2& curve, const orvane_track_sample_context& context,
                   bool byFrame, int32_t* hint, float* out);
 
+// A track's sampling plan, made once when a track is bound. The curves whose value moves
+// with time (animated and keyframed curves) are named by bits: kPlanPosition,
+// kPlanOrientation, kPlanScaleShear. PlanTrackSampling returns them and fills fixed with what
+// OrvaneSampleTrackUUULocal yields for every other curve (identity, constant and unreadable
+// curves, whose values do not depend on the time) and with the flags of the whole result,
+// which do not depend on the time either. SamplePlannedTrack then writes the moving curves
+// alone, exactly as OrvaneSampleTrackUUULocalCached does, into a transform that holds the
+// fixed part: the result equals that of the general sampler to the bit.
+inline constexpr uint32_t kPlanPosition = 1, kPlanOrientation = 2, kPlanScaleShear = 4;
+uint32_t PlanTrackSampling(const orvane_transform_track& track, orvane_transform* fixed);
+void SamplePlannedTrack(const orvane_track_sample_context& context,
+                        const orvane_transform_track& track, uint32_t moving,
+                        orvane_track_sample_cache* cache, orvane_transform* result);
+
+// Batched sampling of the moving degree-1 positions (D = 3) or orientations (D = 4) of one
+// node, in plain floats (DaK32fC32f) or the quantised playback formats (D3K16uC16u,
+// D4nK16uC15u). Each lane keeps the window of its curve that the last frame used, decoded, in
+// structure-of-arrays rows (window start and end times, the two controls per component); a
+// frame first checks each lane's window against the time in the curve's own knot units and
+// decodes a new window only for the lanes whose key changed, then interpolates (and
+// normalises, D = 4) four lanes per instruction where the processor has SSE. The operations
+// are those of the per-curve step in the same order (division by the interval, a square root
+// and a division for the normalisation), so each lane's value equals what
+// SamplePlannedTrack writes to the bit. A lane whose time falls outside the windows that
+// batching handles (before the first knot, past the last, in a looping window across the
+// seam, or a time that is not a number) is sampled by the per-curve step for that frame.
+struct BatchLane {
+    const orvane_curve2* curve;
+    float* out;                        // D floats of the planned transform
+    orvane_track_sample_cache* cache;  // the track's hints and windows for the per-curve step
+    float knotScale;                   // quantised formats: stored knot = time * knotScale
+    int32_t knotCount;
+    int32_t window;     // index of the knot that ends the decoded window; -1: none
+    int32_t low, high;  // the window's knots in the curve's own units (quantised formats)
+    uint8_t format;
+    uint8_t batched;  // the lane's value comes from the rows this frame
+};
+
+struct SampleBatch {
+    int32_t count;   // lanes
+    int32_t stride;  // floats per row: count rounded up to 4
+    BatchLane* lanes;
+    float* rows;  // 2 + 3 D rows of stride floats: start, end, D first, D second, D result
+};
+
+// Whether the curve can be a lane of a batch of dimension D.
+bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension);
+// The bytes of a batch's lanes and rows for count lanes of dimension D; memory for it is
+// 16-byte aligned.
+size_t SampleBatchBytes(int32_t count, int32_t dimension);
+void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension);
+void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
+                  orvane_track_sample_cache* cache);
+void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch);
+void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch);
+
 }  // namespace orvane
 
 #endif  // ORVANE_TRACK_SAMPLER_H

@@ -11,12 +11,18 @@
 
 #include <gtest/gtest.h>
 
+#include "track/orvane_track_sampler.h"
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
 #include "orvane/bspline.h"
 #include "orvane/track_group.h"
 
 using namespace orvane_track_test;
+using orvane::kPlanOrientation;
+using orvane::kPlanPosition;
+using orvane::kPlanScaleShear;
+using orvane::PlanTrackSampling;
+using orvane::SamplePlannedTrack;
 using orvane_test::LogCapture;
 
 namespace {
@@ -382,6 +388,79 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
             OrvaneSampleTrackUUULocalCached(&ctx, &g->TransformTracks[0], &cache, &cached);
             ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain)) << "t " << t;
         }
+    }
+}
+
+// The plan made when a track is bound: the fixed curves are taken once, the moving ones sampled
+// each frame into the planned transform. Every combination of curve kinds, in plain, quantised
+// and constant formats, degrees 1 and 2, with and without loops, over playback (hint and
+// window reuse), random jumps and a pass backwards past both ends: the same bits as the
+// general sampler with no hint or cache.
+TEST(TrackSamplePlanned, MatchesTheGeneralSamplerToTheBit) {
+    std::mt19937 rng(41);
+    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                           OrvaneCurveDataD4nK16uC15uType,
+                                                           OrvaneCurveDataD9I3K16uC16uType};
+    orvane_data_type_definition* const eightBit[3] = {
+        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
+    orvane_data_type_definition* const constants[3] = {OrvaneCurveDataD3Constant32fType,
+                                                       OrvaneCurveDataD4Constant32fType,
+                                                       OrvaneCurveDataDaConstant32fType};
+    orvane_data_type_definition* const* sets[4] = {nullptr, cachedFormats, eightBit, nullptr};
+    const uint32_t bits[3] = {kPlanPosition, kPlanOrientation, kPlanScaleShear};
+    for (int set = 0; set < 4; ++set) {
+        for (int combination = 0; combination < 27; ++combination) {
+            const int kinds[3] = {combination % 3, combination / 3 % 3, combination / 9};
+            const int degree = set == 3 ? 2 : 1;
+            SCOPED_TRACE(testing::Message()
+                         << "set " << set << " kinds " << kinds[0] << kinds[1] << kinds[2]);
+            TrackSource source =
+                RandomTrack(rng, kinds[0], kinds[1], kinds[2], degree, 1.5f, sets[set]);
+            // Constants in the constant formats on every other combination.
+            for (int c = 0; c < 3; ++c)
+                if (kinds[c] == kS && combination % 2) source.curves[c].type = constants[c];
+            GroupPtr g = BuildGroup("g", {source});
+            const orvane_transform_track& track = g->TransformTracks[0];
+            orvane_transform planned;
+            std::memset(&planned, 0x5a, sizeof planned);
+            const uint32_t moving = PlanTrackSampling(track, &planned);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ((moving & bits[c]) != 0, kinds[c] == kU) << "curve " << c;
+            orvane_track_sample_cache cache{};
+            std::uniform_real_distribution<float> jump(-0.5f, 2.0f);
+            for (int frame = 0; frame < 300; ++frame) {
+                const float t = frame < 120   ? float(frame) / 60.0f
+                                : frame < 200 ? jump(rng)
+                                              : 2.0f - float(frame - 200) / 40.0f;
+                const bool loops = (frame / 7) % 2 == 0;
+                const auto ctx = Context(t, 1.5f, loops, loops);
+                orvane_transform plain{};
+                OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+                SamplePlannedTrack(ctx, track, moving, &cache, &planned);
+                ASSERT_EQ(0, std::memcmp(&plain, &planned, sizeof plain)) << "t " << t;
+            }
+        }
+    }
+}
+
+TEST(TrackSamplePlanned, KeyframedCurvesMoveAndFollowTheFrame) {
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    const float frames[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    OrvaneBeginTransformTrack(b, "k");
+    OrvaneSetTransformTrackOrientation(b, 0, 0, 3, nullptr, frames,
+                                       OrvaneCurveDataDaKeyframes32fType);
+    OrvaneEndTransformTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    orvane_transform planned;
+    const uint32_t moving = PlanTrackSampling(g->TransformTracks[0], &planned);
+    EXPECT_EQ(moving, kPlanOrientation);
+    orvane_track_sample_cache cache{};
+    for (int frame : {0, 2, 1, 7, -1}) {
+        const auto ctx = Context(0.0f, 1.0f, false, false, frame);
+        orvane_transform plain{};
+        OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &plain);
+        SamplePlannedTrack(ctx, g->TransformTracks[0], moving, &cache, &planned);
+        EXPECT_EQ(0, std::memcmp(&plain, &planned, sizeof plain)) << frame;
     }
 }
 
