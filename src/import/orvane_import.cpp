@@ -144,11 +144,18 @@ bool Import::BuildSkeleton(const aiScene* scene, bool skipMeshes) {
             if (mesh->mNumBones == 0) wanted[n] = true;
         }
     }
+    // Cameras and lights that a clip moves are the scene's, not the character's.
+    std::map<std::string, bool> staging;
+    for (unsigned c = 0; c < scene->mNumCameras; ++c)
+        staging[scene->mCameras[c]->mName.C_Str()] = true;
+    for (unsigned l = 0; l < scene->mNumLights; ++l)
+        staging[scene->mLights[l]->mName.C_Str()] = true;
     for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
         const aiAnimation* anim = scene->mAnimations[a];
         for (unsigned c = 0; c < anim->mNumChannels; ++c) {
-            auto it = nodeByName.find(anim->mChannels[c]->mNodeName.C_Str());
-            if (it != nodeByName.end()) wanted[it->second] = true;
+            const char* name = anim->mChannels[c]->mNodeName.C_Str();
+            auto it = nodeByName.find(name);
+            if (it != nodeByName.end() && !staging.count(name)) wanted[it->second] = true;
         }
     }
     if (wanted.empty()) wanted[scene->mRootNode] = true;
