@@ -70,9 +70,9 @@ Command AddImportCommand(CLI::App& tool) {
     CLI::App* app = tool.add_subcommand(
         "import",
         "Imports an art-tool scene (glTF, FBX, COLLADA, .X, BVH ...) into a content file: its "
-        "skeleton, meshes, materials and textures, and its clips compressed within the "
-        "tolerance (glTF clips keep every key and each channel's step, linear or cubic "
-        "interpolation exactly).");
+        "skeleton, meshes, materials and textures, and its clips with every key at its time: "
+        "sampled on their keys' frame grid and compressed within the tolerance (checked between "
+        "samples too), or kept as keys (glTF step and cubic channels, keys off any grid).");
     app->add_option("IN", arguments->in, "the scene to read")->required();
     app->add_option("-o,--output", arguments->out,
                     "the content file to write (default: IN with the extension .ovn)");
@@ -110,7 +110,7 @@ Command AddImportCommand(CLI::App& tool) {
                     "what one unit of the scene is, for scenes that declare no unit (BVH: "
                     "metres unless told) or a wrong one; nothing is rescaled, the tolerance and "
                     "the written file's unit follow it (default: the scene's own)")
-        ->type_name("m|cm|mm|in|ft")
+        ->type_name("UNIT")
         ->check(CLI::IsMember({"m", "cm", "mm", "in", "ft"}));
     app->add_option("--root-motion", arguments->rootMotion,
                     "the bone whose travel (horizontal movement and heading) becomes the clips' "
