@@ -299,7 +299,25 @@
       const at = call.vertices(m) >> 2;
       for (let v = 0; v < meshes[m].vertices; v += 7) add(M.HEAPF32[at + 8 * v], M.HEAPF32[at + 8 * v + 1], M.HEAPF32[at + 8 * v + 2]);
     }
-    if (bones && bones.positions) for (let i = 0; i < bones.positions.length; i += 3) add(bones.positions[i], bones.positions[i + 1], bones.positions[i + 2]);
+    if (meshes.length === 0 && bones && bones.positions) {
+      // A skeleton alone: its middle 90% on each axis (helper nodes far off the body would
+      // otherwise shrink the figure to a dot), widened by a fifth.
+      const n = bones.positions.length / 3;
+      const axes = [[], [], []];
+      for (let i = 0; i < n; ++i) {
+        const p = bones.positions;
+        const q = [R[0] * p[3 * i] + R[3] * p[3 * i + 1] + R[6] * p[3 * i + 2], R[1] * p[3 * i] + R[4] * p[3 * i + 1] + R[7] * p[3 * i + 2],
+          R[2] * p[3 * i] + R[5] * p[3 * i + 1] + R[8] * p[3 * i + 2]];
+        for (let k = 0; k < 3; ++k) if (Math.abs(q[k]) < 1e30) axes[k].push(q[k]);
+      }
+      for (let k = 0; k < 3; ++k) {
+        const a = axes[k].sort((x, y) => x - y);
+        if (!a.length) return;
+        const low = a[Math.floor(0.05 * (a.length - 1))], high = a[Math.ceil(0.95 * (a.length - 1))];
+        lo[k] = low - 0.2 * (high - low);
+        hi[k] = high + 0.2 * (high - low);
+      }
+    }
     if (!(lo[0] <= hi[0])) return;
     camera.target = [(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2];
     camera.distance = Math.max(Math.hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]) * 1.3, 1e-3);
@@ -360,9 +378,9 @@
     api.frameMs = frameTimes.length ? sum(frameTimes) / frameTimes.length : 0;
     const lines = call.counters().split('\n').filter((l) => l).map((l) => {
       const [name, count, ms, exclusive] = l.split('\t');
-      return `${name.padEnd(32)} ${(Number(count) / counterFrames).toFixed(1).padStart(5)} ${(Number(ms) / counterFrames).toFixed(3).padStart(7)} ${(Number(exclusive) / counterFrames).toFixed(3).padStart(7)}`;
+      return `${name.padEnd(31)} ${(Number(count) / counterFrames).toFixed(1).padStart(5)} ${(Number(ms) / counterFrames).toFixed(3).padStart(7)} ${(Number(exclusive) / counterFrames).toFixed(3).padStart(7)}`;
     });
-    counterText = `${'block'.padEnd(32)} ${'calls'.padStart(5)} ${'ms'.padStart(7)} ${'excl.'.padStart(7)}\n` + lines.join('\n') +
+    counterText = `${'block'.padEnd(31)} ${'calls'.padStart(5)} ${'ms'.padStart(7)} ${'excl.'.padStart(7)}\n` + lines.join('\n') +
       `\n\npose and skin: ${api.poseMs.toFixed(3)} ms (page)\nwhole frame:   ${api.frameMs.toFixed(3)} ms (page)`;
     ui.timings.textContent = counterText;
     poseTimes = []; frameTimes = []; countersAt = now; counterFrames = 0;
@@ -442,6 +460,13 @@
   api.pause = () => { playing = false; ui.play.textContent = 'Play'; };
   api.seek = (seconds) => { time = seconds; pose(); draw(); showTime(); };
   api.checksum = () => call.checksum();
+  // Mean milliseconds of `frames` poses (sample, world pose, skinning) 1/60 s apart: the
+  // library's share of a frame, as viewer_native measures it natively.
+  api.benchmark = (frames) => {
+    const start = performance.now();
+    for (let f = 0; f < frames; ++f) call.pose(f / 60);
+    return (performance.now() - start) / frames;
+  };
   api.open = openUrl;
 
   // Start: the module, then the file the address names (?file=...).
