@@ -11,6 +11,9 @@
 #   ./build.sh web     build the run-time library and the viewer page for WebAssembly into
 #                      build-web/web/ (Debian's emscripten); `build/tools/orvane view FILE`
 #                      serves it
+#   ./build.sh web-units
+#                      the test programs of the subsystems that need no other library, built
+#                      for WebAssembly (a 32-bit host) into build-web-tests/ and run under node
 #   ./build.sh web-test
 #                      the same, then the viewer's browser test: headless chromium (driven by
 #                      puppeteer-core from npm) against the native tool, which is built first
@@ -40,7 +43,9 @@ packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev 
 # The WebAssembly build (web/CMakeLists.txt): the run-time library and the viewer. Emscripten's
 # tools run under node, which must find Debian's acorn when node is not Debian's own.
 web_build() {
-  install_missing emscripten node-acorn cmake make
+  local build=${1:-build-web}
+  shift || true
+  install_missing emscripten node-acorn cmake make libgtest-dev libeigen3-dev
   local tool
   for tool in emcmake emcc node; do
     if ! command -v "$tool" >/dev/null; then
@@ -49,14 +54,19 @@ web_build() {
     fi
   done
   export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-  emcmake cmake -S . -B build-web -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build-web -j "$jobs"
+  emcmake cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$build" -j "$jobs" --target "${WEB_TARGET:-all}"
 }
 
 case "${1:-}" in
   web | web-build) # web-build: the same, for the browser test
     web_build
     [ "$1" = web ] && echo "build-web/web/ holds the viewer; build/tools/orvane view FILE serves it"
+    exit 0
+    ;;
+  web-units)
+    WEB_TARGET=orvane_web_tests web_build build-web-tests -DORVANE_WEB_TESTS=ON
+    ctest --test-dir build-web-tests --output-on-failure -j "$jobs"
     exit 0
     ;;
   web-test)
@@ -96,5 +106,5 @@ case "${1:-}" in
     fi
     ;;
   test) ctest --test-dir build --output-on-failure -j "$jobs" ;;
-  *) echo "usage: $0 main|test|web|web-test" >&2; exit 2 ;;
+  *) echo "usage: $0 main|test|web|web-test|web-units" >&2; exit 2 ;;
 esac
