@@ -7,6 +7,7 @@
  * first model at SECONDS and prints "checksum C"; with FRAMES, also poses that many frames
  * 1/60 s apart and prints "frame-ms M", the mean time of one. Ends with the library's leak
  * check. Exit status 0 on success. */
+#define _POSIX_C_SOURCE 199309L /* clock_gettime */
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
