@@ -45,7 +45,7 @@ packages=(cmake make g++ pkg-config libgtest-dev libbenchmark-dev libeigen3-dev 
 web_build() {
   local build=${1:-build-web}
   shift || true
-  install_missing emscripten node-acorn cmake make libgtest-dev libeigen3-dev
+  install_missing emscripten node-acorn cmake make
   local tool
   for tool in emcmake emcc node; do
     if ! command -v "$tool" >/dev/null; then
@@ -65,6 +65,7 @@ case "${1:-}" in
     exit 0
     ;;
   web-units)
+    install_missing libgtest-dev libeigen3-dev nlohmann-json3-dev
     WEB_TARGET=orvane_web_tests web_build build-web-tests -DORVANE_WEB_TESTS=ON
     ctest --test-dir build-web-tests --output-on-failure -j "$jobs"
     exit 0
