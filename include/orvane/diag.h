@@ -26,14 +26,15 @@ typedef struct orvane_counter_results {
 /* Number of timing blocks registered so far (blocks register on first use). */
 ORVANE_API orvane_int32 OrvaneGetCounterCount(void);
 /* Index in [0, OrvaneGetCounterCount()); other indices leave Results untouched. The first call
- * that reports seconds calibrates the tick rate, which takes about one second. */
+ * that reports seconds calibrates the tick rate (see OrvaneGetCounterTicksPerSecond). */
 ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_results* Results);
 /* Folds current values into the peaks and zeroes counts and ticks. */
 ORVANE_API void OrvaneResetCounters(void);
 /* Zeroes the peaks of every counter; counts and ticks stay. */
 ORVANE_API void OrvaneResetCounterPeaks(void);
 /* Time-stamp counter ticks per second, measured once over about one second (the first call
- * sleeps) and cached; 1 when the clock did not advance. */
+ * sleeps) and cached; 1 when the clock did not advance. Where the counter is the system's
+ * nanosecond clock (hosts other than x86, WebAssembly) the rate is known and nothing sleeps. */
 ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void);
 
 /* Monotonic clock: Microseconds counts from the first reading in the process; the second word

@@ -159,6 +159,11 @@ ORVANE_API void OrvaneResetCounterPeaks(void) {
 ORVANE_API orvane_real64 OrvaneGetCounterTicksPerSecond(void) {
     double cached = g_ticksPerSecond.load(std::memory_order_acquire);
     if (cached != 0.0) return cached;
+    // A counter of known rate needs no second of sleep (which would stall a browser's page).
+    if (const double known = platform::TimeStampTicksPerSecond(); known > 0) {
+        g_ticksPerSecond.store(known, std::memory_order_release);
+        return known;
+    }
     uint64_t t0 = platform::ReadTimeStampCounter();
     orvane_system_clock c0 = OrvaneGetSystemSeconds();
     OrvaneSleepForSeconds(1.0f);

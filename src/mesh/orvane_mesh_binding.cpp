@@ -20,8 +20,10 @@
 
 namespace {
 
-size_t BindingBytes(int32_t boneCount, bool transferred) {
-    const size_t arrays = static_cast<size_t>(boneCount) * sizeof(orvane_int32);
+// In 64 bits on every host: a count from a file times 4 or 8 bytes wraps a 32-bit size_t to a
+// small size, and the binding's arrays would be written past a block of that size.
+uint64_t BindingBytes(int32_t boneCount, bool transferred) {
+    const uint64_t arrays = static_cast<uint64_t>(boneCount) * sizeof(orvane_int32);
     return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays);
 }
 
@@ -61,8 +63,8 @@ ORVANE_API orvane_int32 OrvaneGetResultingMeshBindingSize(const orvane_mesh* Mes
                                                           const orvane_skeleton* FromSkeleton,
                                                           const orvane_skeleton* ToSkeleton) {
     if (Mesh == nullptr || !BoneCountIsUsable(Mesh)) return 0;
-    const size_t bytes = BindingBytes(Mesh->BoneBindingCount, FromSkeleton != ToSkeleton);
-    return bytes > size_t(INT32_MAX) ? 0 : static_cast<orvane_int32>(bytes);
+    const uint64_t bytes = BindingBytes(Mesh->BoneBindingCount, FromSkeleton != ToSkeleton);
+    return bytes > uint64_t(INT32_MAX) ? 0 : static_cast<orvane_int32>(bytes);
 }
 
 ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* Mesh,

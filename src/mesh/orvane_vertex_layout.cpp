@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 #include "core/orvane_log.h"
 #include "core/orvane_string.h"

@@ -142,11 +142,19 @@ int LastError() {
     return errno;
 }
 
+// The GNU strerror_r returns the text (perhaps a static string instead of the buffer); the
+// POSIX one (other C libraries, such as WebAssembly's) returns 0 and fills the buffer.
+[[maybe_unused]] static const char* StrerrorText(const char* result, const char*) {
+    return result;
+}
+[[maybe_unused]] static const char* StrerrorText(int result, const char* buffer) {
+    return result == 0 ? buffer : "Unknown error";
+}
+
 void ErrorText(int error, char* buffer, size_t size) {
     if (size == 0) return;
-    // The GNU strerror_r may return a static string instead of filling the buffer.
-    char local[256];
-    const char* text = strerror_r(error, local, sizeof local);
+    char local[256] = {};
+    const char* text = StrerrorText(strerror_r(error, local, sizeof local), local);
     size_t length = std::strlen(text);
     if (length >= size) length = size - 1;
     std::memcpy(buffer, text, length);
@@ -154,14 +162,15 @@ void ErrorText(int error, char* buffer, size_t size) {
 }
 
 int64_t MonotonicNanoseconds() {
-    timespec now;
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 uint32_t TickMilliseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    // Some systems (WebAssembly's among them) have no coarse clock and fail the call.
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0) clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
                                  static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
@@ -178,6 +187,14 @@ uint64_t ReadTimeStampCounter() {
     return __rdtsc();
 #else
     return static_cast<uint64_t>(MonotonicNanoseconds());
+#endif
+}
+
+double TimeStampTicksPerSecond() {
+#if defined(__x86_64__) || defined(__i386__)
+    return 0.0;  // the processor's own rate, measured
+#else
+    return 1.0e9;
 #endif
 }
 

@@ -44,7 +44,10 @@ int64_t MonotonicNanoseconds();
 uint32_t TickMilliseconds();  // wraps after about 49 days
 void SleepMilliseconds(uint32_t milliseconds);
 uint64_t ReadTimeStampCounter();  // rdtsc on x86-64, nanoseconds of the monotonic clock elsewhere
-bool ProcessorHasSSE();           // cpuid leaf 1, EDX bit 25; false off x86
+// The rate of ReadTimeStampCounter when it is known without measuring it (1e9 where it counts
+// nanoseconds), else 0.
+double TimeStampTicksPerSecond();
+bool ProcessorHasSSE();  // cpuid leaf 1, EDX bit 25; false off x86
 // AVX2 and FMA usable: cpuid leaf 1 reports FMA, AVX and OSXSAVE, the operating system saves
 // the vector registers (XGETBV: XMM and YMM state) and leaf 7 reports AVX2. False off x86.
 bool ProcessorHasAVX2AndFMA();

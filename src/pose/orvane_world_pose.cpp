@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace orvane {
 namespace {

@@ -76,6 +76,35 @@ TEST(PlatformClocks, AdvanceAndSleep) {
 #endif
 }
 
+// The tick counter's rate: measured (0) where it is the processor's time-stamp counter, else
+// the nanoseconds of the monotonic clock, which the counter must then follow.
+TEST(PlatformClocks, AKnownCounterRateIsTheMonotonicClocks) {
+    const double rate = p::TimeStampTicksPerSecond();
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_EQ(rate, 0.0);
+#else
+    ASSERT_EQ(rate, 1.0e9);
+    const uint64_t t0 = p::ReadTimeStampCounter();
+    const int64_t n0 = p::MonotonicNanoseconds();
+    p::SleepMilliseconds(20);
+    const uint64_t t1 = p::ReadTimeStampCounter();
+    const int64_t n1 = p::MonotonicNanoseconds();
+    EXPECT_NEAR(double(t1 - t0), double(n1 - n0), 1.0e6);  // within a millisecond
+#endif
+}
+
+// The millisecond tick follows the monotonic clock (on systems without a coarse clock too).
+TEST(PlatformClocks, TicksFollowTheMonotonicClock) {
+    const uint32_t t0 = p::TickMilliseconds();
+    const int64_t n0 = p::MonotonicNanoseconds();
+    p::SleepMilliseconds(30);
+    const uint32_t t1 = p::TickMilliseconds();
+    const int64_t n1 = p::MonotonicNanoseconds();
+    const double ticks = double(uint32_t(t1 - t0)), nanoseconds = double(n1 - n0) / 1.0e6;
+    EXPECT_GE(ticks, 25.0);
+    EXPECT_LE(ticks, nanoseconds + 10.0);  // the coarse clock lags by at most a few ms
+}
+
 TEST(InstallCheck, RefusesSystemDirectoriesWithFoldedPrefixes) {
     const char* const directories[] = {"C:\\Windows", "C:\\Windows\\System32", nullptr};
     char message[1024];

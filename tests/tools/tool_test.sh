@@ -646,6 +646,46 @@ if "$tool" --help | grep -q "^ *import "; then
     fi
 fi
 
+# view: serves a page folder and the content file on 127.0.0.1 (a stand-in page here; the real
+# one is built for WebAssembly and tested in a browser by tests/web/).
+site="$work/site"
+mkdir -p "$site/data"
+echo '<!DOCTYPE html><title>stand-in</title>' >"$site/index.html"
+printf '\0asm' >"$site/orvane_viewer.wasm"
+echo 'a page file' >"$site/data/note.txt"
+check "view of a missing file fails" 1 "$tool" view "$work/missing.ovn" --site "$site"
+one_line "view of a missing file says so in one line" "$work/err"
+check "view without a built page fails" 1 "$tool" view "$work/demo.ovn" --site "$work/nowhere"
+contains "view without a built page says how to build it" "$work/err" "build.sh web"
+check "view with a bad port fails" 1 "$tool" view "$work/demo.ovn" --site "$site" --port 70000
+"$tool" view "$work/demo.ovn" --site "$site" --port 0 --requests 6 >"$work/view.out" 2>&1 &
+view_pid=$!
+for _ in $(seq 50); do grep -q '^http://' "$work/view.out" && break; sleep 0.1; done
+check "view serves the page, the content file and nothing else" 0 python3 - "$work/view.out" \
+    "$work/demo.ovn" <<'PY'
+import sys, urllib.error, urllib.request
+address = open(sys.argv[1]).readline().strip()
+base, _, query = address.partition("/?")
+assert address.startswith("http://127.0.0.1:") and query == "file=content/demo.ovn", address
+def get(path):
+    try:
+        with urllib.request.urlopen(base + path, timeout=10) as r:
+            return r.status, r.headers.get("Content-Type"), r.read()
+    except urllib.error.HTTPError as e:
+        return e.code, None, b""
+status, kind, body = get("/")
+assert status == 200 and kind.startswith("text/html") and b"stand-in" in body, (status, kind)
+status, kind, body = get("/content/demo.ovn")
+assert status == 200 and body == open(sys.argv[2], "rb").read(), status
+status, kind, body = get("/orvane_viewer.wasm")
+assert status == 200 and kind == "application/wasm", (status, kind)
+assert get("/data/note.txt")[0] == 200
+assert get("/../demo.ovn")[0] == 404
+assert get("/data/../../demo.ovn")[0] == 404
+PY
+wait "$view_pid"
+check "view ends after the requests it was given" 0 test $? -eq 0
+
 check "render without -o fails" 1 "$tool" render "$work/demo.ovn"
 check "render of a missing file fails" 1 "$tool" render "$work/missing.ovn" -o "$work/x.png"
 check "--version" 0 "$tool" --version

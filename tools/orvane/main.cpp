@@ -26,7 +26,8 @@ const AddCommand kCommands[] = {
     orvane_tool::AddRecompressCommand, orvane_tool::AddConvertCommand,
     orvane_tool::AddRawCommand,        orvane_tool::AddDemoCommand,
     orvane_tool::AddPlayCommand,       orvane_tool::AddBenchCommand,
-    orvane_tool::AddRenderCommand,     orvane_tool::AddVersionCommand,
+    orvane_tool::AddRenderCommand,     orvane_tool::AddViewCommand,
+    orvane_tool::AddVersionCommand,
 #ifdef ORVANE_TOOL_IMPORT
     orvane_tool::AddImportCommand,
 #endif

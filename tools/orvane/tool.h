@@ -49,6 +49,7 @@ Command AddDemoCommand(CLI::App& tool);
 Command AddPlayCommand(CLI::App& tool);
 Command AddBenchCommand(CLI::App& tool);
 Command AddRenderCommand(CLI::App& tool);
+Command AddViewCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 #ifdef ORVANE_TOOL_IMPORT
 Command AddImportCommand(CLI::App& tool);

@@ -2,6 +2,7 @@
 // the handedness sign, splitting at a mirrored seam, degenerate coordinates, the exported builder
 // with its capacity, and agreement with assimp's tangents on the characters of the project's data.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
