@@ -1,8 +1,8 @@
-/* Orvane curves: the sixteen curve data formats, curve queries, knot access and conversion to
- * plain floats.
+/* Orvane curves: the sixteen curve data formats and the compact format, curve queries, knot
+ * access and conversion to plain floats.
  *
  * A curve (orvane_curve2) refers, through a variant, to a curve data record of one of sixteen
- * formats. Each data record starts with an orvane_curve_data_header whose Format indexes the
+ * base formats or of the compact format (an extension, number 16). Each data record starts with an orvane_curve_data_header whose Format indexes the
  * format table and whose Degree (0 to 3) is the B-spline degree. Counted arrays are an int32
  * count followed by a pointer, as in every content record.
  *
@@ -164,6 +164,53 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
     orvane_uint8* KnotsControls;
 } orvane_curve_data_d9i3_k8u_c8u;
 
+/* 16: the compact format, "DaCompact". Knots lie on a uniform grid (knot i at time
+ * i * KnotInterval, none stored); the knots are cut into segments of SegmentLength knots, and
+ * each segment stores its values in its own sub-range of the curve's range, at its own bit depth
+ * (0 to 24 bits a component, the same for every component of the segment).
+ *
+ * Packing 0 stores all Dimension components. Packing 1 is a unit quaternion (Dimension 4):
+ * each segment drops one component (the same for all its knots) and stores the other three
+ * in the order (i + 1) mod 4, (i + 2) mod 4, (i + 3) mod 4 after the dropped index i; the
+ * dropped one is the square root of one minus the sum of their squares (0 when that is
+ * negative), negated when the segment says so.
+ *
+ * Ranges: the curve's range, Dimension lows then Dimension extents (any finite values).
+ * SegmentHeaders: per segment 1 + 2s bytes (s stored components): first a byte holding the bit
+ * depth b in bits 0-4, for Packing 1 the dropped index in bits 5-6 and its sign (1: negative)
+ * in bit 7 (0 for Packing 0); then per stored component, in storing order, the segment's low
+ * L and extent E in 255ths of that component's range.
+ * SegmentStarts: per segment the position, in bits from the start of Values, of its first
+ * value. Values: per knot of the segment, per stored component, b bits, least significant bit
+ * first (bit n of the stream is bit n mod 8 of byte n / 8), followed by at least 4 spare bytes.
+ *
+ * A stored number q of a component of range (low m, extent e) decodes as
+ *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
+ *
+ * Loading checks the record and refuses the curve (its Format stays 255) unless: Dimension is
+ * 1 to 16 (4 for Packing 1), Packing is 0 or 1, KnotCount at least 1, KnotInterval finite and
+ * positive (any finite value for a single knot) with (KnotCount - 1) * KnotInterval finite,
+ * SegmentLength at least 1, the array counts are the ones the knot count implies, every range
+ * value finite (and low + extent finite), every bit depth at most 24, the flags of Packing 0
+ * zero, and every segment's values and the spare bytes inside Values. */
+typedef struct orvane_curve_data_da_compact {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_int16 Dimension;       /* decoded values per knot */
+    orvane_real32 KnotInterval;   /* seconds between knots */
+    orvane_int32 KnotCount;
+    orvane_uint8 Packing;         /* 0: components as stored; 1: unit quaternion, three stored */
+    orvane_uint8 SegmentLength;   /* knots per segment (the last may hold fewer) */
+    orvane_int16 Padding;
+    orvane_int32 RangeCount;      /* 2 * Dimension */
+    orvane_real32* Ranges;
+    orvane_int32 SegmentStartCount; /* segment count */
+    orvane_int32* SegmentStarts;
+    orvane_int32 SegmentHeaderCount; /* segment count * (1 + 2 * stored components) */
+    orvane_uint8* SegmentHeaders;
+    orvane_int32 ValueByteCount;
+    orvane_uint8* Values;
+} orvane_curve_data_da_compact;
+
 #pragma pack(pop)
 
 /* The format indices stored in orvane_curve_data_header.Format. */
@@ -184,7 +231,12 @@ typedef enum orvane_curve_format {
     OrvaneCurveFormatD9I3K16uC16u = 13,
     OrvaneCurveFormatD9I1K8uC8u = 14,
     OrvaneCurveFormatD9I3K8uC8u = 15,
-    OrvaneCurveFormatCount = 16
+    /* The sixteen base formats: every reader of content files knows them. */
+    OrvaneCurveFormatCount = 16,
+    /* An extension: files that use it name it in their type descriptions, and a reader that
+     * does not know it refuses such a curve as it refuses any unknown format. */
+    OrvaneCurveFormatDaCompact = 16,
+    OrvaneCurveFormatTableSize = 17
 } orvane_curve_format;
 
 /* Type descriptions of the header and the sixteen data records, in format order. A curve's
@@ -207,6 +259,10 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K16uC16u
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K16uC16uType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uType;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType;
+/* The compact format's record ("DaCompact"). Built through the curve builder, it stores 16 bits
+ * a component in segments of 16 knots, and takes the knots as evenly spaced from 0 to the last
+ * knot given (the compressor chooses its bit depths itself). */
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaCompactType;
 
 /* Values that identity curves yield, passed as the IdentityVector of the extraction and
  * evaluation operations. */

@@ -2,6 +2,7 @@
 // values, re-encoding and swizzling, all through the format table.
 #include <cstring>
 
+#include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve_private.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -15,16 +16,27 @@ ORVANE_API orvane_data_type_definition* OrvaneCurveGetDataTypeDefinition(
     return Curve ? Curve->CurveData.Type : nullptr;
 }
 
+// The compact format's record holds positions into its own arrays: a record that is not
+// sound is left unrecognised, so that no reader takes it.
 ORVANE_API void OrvaneCurveInitializeFormat(orvane_curve2* Curve) {
     if (Curve == nullptr || Curve->CurveData.Object == nullptr) return;
-    const int32_t index = FindFormatIndex(Curve->CurveData.Type);
+    int32_t index = FindFormatIndex(Curve->CurveData.Type);
+    if (index == OrvaneCurveFormatDaCompact &&
+        !CompactCurveIsSound(static_cast<const DaCompact*>(Curve->CurveData.Object))) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                         "Compact curve data is damaged (counts, ranges, bit depths or segment "
+                         "positions) - the curve is not readable");
+        index = -1;
+    }
     static_cast<orvane_curve_data_header*>(Curve->CurveData.Object)->Format =
         uint8_t(index < 0 ? 255 : index);
 }
 
 ORVANE_API orvane_bool OrvaneCurveFormatIsInitializedCorrectly(const orvane_curve2* Curve) {
     const CurveFormat* format = QuietFormatOf(Curve);
-    return format && CurveTypesMatch(format->type, Curve->CurveData.Type);
+    if (!format || !CurveTypesMatch(format->type, Curve->CurveData.Type)) return false;
+    return FormatNumber(Curve) != OrvaneCurveFormatDaCompact ||
+           CompactCurveIsSound(static_cast<const DaCompact*>(DataOf(Curve)));
 }
 
 ORVANE_API orvane_bool OrvaneCurveIsKeyframed(const orvane_curve2* Curve) {

@@ -14,7 +14,7 @@
 struct orvane_curve_builder {
     bool Owned;
     orvane_data_type_definition* Type;
-    int32_t FormatIndex;  // -1 when the type is not one of the sixteen formats
+    int32_t FormatIndex;  // -1 when the type is not one of the table's formats
     int32_t Degree;
     int32_t Dimension;
     int32_t KnotCount;
@@ -47,7 +47,7 @@ struct CurveFormat {
                                const float* offsets, const int32_t* swizzles);
 };
 
-extern const CurveFormat kCurveFormats[OrvaneCurveFormatCount];
+extern const CurveFormat kCurveFormats[OrvaneCurveFormatTableSize];
 
 // The format row of a curve, or null (with an error logged) when the curve has no data or
 // its Format is outside the table.

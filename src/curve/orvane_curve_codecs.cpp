@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve_private.h"
 #include "curve/orvane_knot_search.h"
 #include "curve/orvane_quaternion_words.h"
@@ -763,7 +764,7 @@ constexpr CurveFormat ConstantRow(orvane_data_type_definition* type, const char*
 
 }  // namespace
 
-const CurveFormat kCurveFormats[OrvaneCurveFormatCount] = {
+const CurveFormat kCurveFormats[OrvaneCurveFormatTableSize] = {
     {g_curveDataDaKeyframes32f, "DaKeyframes32f", KeyframesDimension, KeyframesKnotCount, ZeroKnot,
      ZeroCloseKnot, KeyframesExtract, KeyframesSetAll, KeyframesLayout, KeyframesCopy,
      KeyframesSwizzle},
@@ -784,6 +785,9 @@ const CurveFormat kCurveFormats[OrvaneCurveFormatCount] = {
     QuantisedRow<orvane_curve_data_d9i3_k16u_c16u>(g_curveDataD9I3K16uC16u, "D9I3K16uC16u"),
     QuantisedRow<orvane_curve_data_d9i1_k8u_c8u>(g_curveDataD9I1K8uC8u, "D9I1K8uC8u"),
     QuantisedRow<orvane_curve_data_d9i3_k8u_c8u>(g_curveDataD9I3K8uC8u, "D9I3K8uC8u"),
+    {g_curveDataDaCompact, "DaCompact", CompactDimension, CompactKnotCount, CompactFindKnot,
+     CompactFindCloseKnot, CompactExtract, CompactSetAll, CompactLayout, CompactCopy,
+     CompactSwizzle},
 };
 
 bool CurveTypesMatch(orvane_data_type_definition* a, orvane_data_type_definition* b) {
@@ -792,7 +796,7 @@ bool CurveTypesMatch(orvane_data_type_definition* a, orvane_data_type_definition
 
 int32_t FindFormatIndex(orvane_data_type_definition* type) {
     if (type == nullptr) return -1;
-    for (int32_t i = 0; i < OrvaneCurveFormatCount; ++i)
+    for (int32_t i = 0; i < OrvaneCurveFormatTableSize; ++i)
         if (CurveTypesMatch(kCurveFormats[i].type, type)) return i;
     return -1;
 }
@@ -821,10 +825,16 @@ bool UsesKnotValues(int32_t format) {
     return format == OrvaneCurveFormatDaK32fC32f || format >= OrvaneCurveFormatDaK16uC16u;
 }
 
+// The base formats are taken by their number; the compact format, whose record is larger than
+// the others, only with its own description (a number stamped on another record is refused).
 const CurveFormat* QuietFormatOf(const orvane_curve2* curve) {
     if (curve == nullptr || curve->CurveData.Object == nullptr) return nullptr;
     const uint8_t format = HeaderOf(curve)->Format;
-    return format < OrvaneCurveFormatCount ? &kCurveFormats[format] : nullptr;
+    if (format < OrvaneCurveFormatCount) return &kCurveFormats[format];
+    if (format == OrvaneCurveFormatDaCompact &&
+        CurveTypesMatch(g_curveDataDaCompact, curve->CurveData.Type))
+        return &kCurveFormats[format];
+    return nullptr;
 }
 
 int32_t ExtractableKnots(const CurveFormat* format, const orvane_curve2* curve) {
@@ -839,13 +849,12 @@ const CurveFormat* CurveFormatOf(const orvane_curve2* curve) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve has no data");
         return nullptr;
     }
-    const int32_t format = FormatNumber(curve);
-    if (format >= OrvaneCurveFormatCount) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve format %d is out of range [0, %d)", format,
-                         int(OrvaneCurveFormatCount));
-        return nullptr;
-    }
-    return &kCurveFormats[format];
+    const CurveFormat* format = QuietFormatOf(curve);
+    if (format == nullptr)
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                         "Curve format %d is out of range [0, %d) and not a compact curve",
+                         FormatNumber(curve), int(OrvaneCurveFormatCount));
+    return format;
 }
 
 int32_t CurveStoredDimension(const orvane_curve2* curve) {

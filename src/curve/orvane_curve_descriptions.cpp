@@ -1,5 +1,5 @@
-// Curve descriptions: the exported type descriptions of the curve data header and the sixteen
-// formats, and the identity vectors identity curves yield.
+// Curve descriptions: the exported type descriptions of the curve data header, the sixteen
+// formats and the compact format, and the identity vectors identity curves yield.
 #include "curve/orvane_curve_private.h"
 #include "types/orvane_standard_types.h"
 
@@ -79,6 +79,21 @@ ORVANE_QUANTISED_FORMAT(D9I3K8uC8u, g_uint8Type, kKnotScaleTrunc, kControlScales
 
 #undef ORVANE_QUANTISED_FORMAT
 
+// The compact format: uniform knots, segments with their own sub-ranges and bit depths.
+orvane_data_type_definition g_curveDataDaCompact[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_DaCompact", g_curveDataHeader),
+    MemberRecord(OrvaneInt16Member, "Dimension"),
+    MemberRecord(OrvaneReal32Member, "KnotInterval"),
+    MemberRecord(OrvaneInt32Member, "KnotCount"),
+    MemberRecord(OrvaneUInt8Member, "Packing"),
+    MemberRecord(OrvaneUInt8Member, "SegmentLength"),
+    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneReferenceToArrayMember, "Ranges", g_real32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "SegmentStarts", g_int32Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "SegmentHeaders", g_uint8Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "Values", g_uint8Type),
+    EndRecord()};
+
 }  // namespace orvane
 
 extern "C" {
@@ -116,6 +131,8 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I1K8uC8uTy
     orvane::g_curveDataD9I1K8uC8u;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uType =
     orvane::g_curveDataD9I3K8uC8u;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaCompactType =
+    orvane::g_curveDataDaCompact;
 }  // extern "C"
 
 namespace {

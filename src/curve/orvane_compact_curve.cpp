@@ -1,0 +1,493 @@
+// The compact curve format: its record checks, decoding, knot search, encoding for given bit
+// depths, and the operations of its row in the format table.
+#include "curve/orvane_compact_curve.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "core/orvane_log.h"
+#include "core/orvane_memory.h"
+#include "curve/orvane_curve.h"
+
+namespace orvane {
+namespace {
+
+constexpr float kOne255th = 1.0f / 255.0f;
+
+bool Finite(float v) {
+    return std::isfinite(v);
+}
+
+template <typename T>
+bool ArrayPresent(int32_t count, const T* array) {
+    return count == 0 || (count > 0 && array != nullptr);
+}
+
+// What can be checked without visiting the segments: the arrays' counts and presence.
+bool HeaderIsSound(const DaCompact* r) {
+    const int32_t d = r->Dimension;
+    if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
+    if (r->Packing != kCompactComponents && r->Packing != kCompactQuaternion) return false;
+    if (r->Packing == kCompactQuaternion && d != 4) return false;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    if (r->RangeCount != 2 * d || r->SegmentStartCount != segments ||
+        int64_t(r->SegmentHeaderCount) != int64_t(segments) * (1 + 2 * stored))
+        return false;
+    if (r->ValueByteCount < kCompactSpareBytes) return false;
+    return ArrayPresent(r->RangeCount, r->Ranges) &&
+           ArrayPresent(r->SegmentStartCount, r->SegmentStarts) &&
+           ArrayPresent(r->SegmentHeaderCount, r->SegmentHeaders) &&
+           ArrayPresent(r->ValueByteCount, r->Values);
+}
+
+int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
+    const int32_t first = segment * r->SegmentLength;
+    const int32_t left = r->KnotCount - first;
+    return left < r->SegmentLength ? left : r->SegmentLength;
+}
+
+// Output component of stored component j for a segment that drops `dropped`.
+inline int32_t ComponentOf(int32_t packing, int32_t dropped, int32_t j) {
+    return packing == kCompactQuaternion ? (dropped + 1 + j) & 3 : j;
+}
+
+// The segment's low and step for a component of range (m, e): low + step * q.
+inline void LowStep(float m, float e, uint8_t lowByte, uint8_t extentByte, int32_t bits, float* low,
+                    float* step) {
+    *low = m + e * (float(lowByte) * kOne255th);
+    if (bits == 0) {
+        *step = 0.0f;
+        return;
+    }
+    const float span = e * (float(extentByte) * kOne255th);
+    *step = span / float((1u << bits) - 1u);
+}
+
+inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t q) {
+    for (int32_t b = 0; b < bits; ++b, ++position) {
+        const uint8_t mask = uint8_t(1u << (position & 7));
+        if ((q >> b) & 1u)
+            values[position >> 3] |= mask;
+        else
+            values[position >> 3] &= uint8_t(~mask);
+    }
+}
+
+// The unit quaternion of knot k, or (0, 0, 0, 1) when it has no length.
+void UnitQuaternion(const float* controls, int32_t k, float* q) {
+    const float* c = controls + 4 * int64_t(k);
+    const float lengthSquared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2] + c[3] * c[3];
+    if (!(lengthSquared > 0.0f) || !Finite(lengthSquared)) {
+        q[0] = q[1] = q[2] = 0.0f;
+        q[3] = 1.0f;
+        return;
+    }
+    const float inverse = 1.0f / std::sqrt(lengthSquared);
+    for (int i = 0; i < 4; ++i)
+        q[i] = c[i] * inverse;
+}
+
+// The component a segment drops: the largest smallest magnitude among the components whose
+// sign holds over the segment (the largest overall when none holds), and its sign.
+void ChooseDropped(const float* controls, int32_t first, int32_t count, int32_t* dropped,
+                   bool* negative) {
+    float smallest[4] = {2, 2, 2, 2};
+    bool positive[4] = {}, negativeSeen[4] = {};
+    for (int32_t k = first; k < first + count; ++k) {
+        float q[4];
+        UnitQuaternion(controls, k, q);
+        for (int c = 0; c < 4; ++c) {
+            const float a = std::fabs(q[c]);
+            if (a < smallest[c]) smallest[c] = a;
+            if (q[c] > 0.0f) positive[c] = true;
+            if (q[c] < 0.0f) negativeSeen[c] = true;
+        }
+    }
+    int32_t best = -1;
+    for (int pass = 0; pass < 2 && best < 0; ++pass)
+        for (int c = 0; c < 4; ++c) {
+            if (pass == 0 && positive[c] && negativeSeen[c]) continue;
+            if (best < 0 || smallest[c] > smallest[best]) best = c;
+        }
+    float q[4];
+    UnitQuaternion(controls, first, q);
+    *dropped = best;
+    *negative = q[best] < 0.0f;
+}
+
+// The value of output component c of knot k as stored by its segment (quaternions unit
+// length, negated to the segment's sign of the dropped component).
+float StoredValue(const DaCompact* r, const float* controls, int32_t k, int32_t c, int32_t dropped,
+                  bool negative) {
+    if (r->Packing != kCompactQuaternion) {
+        const float v = controls[int64_t(k) * r->Dimension + c];
+        return Finite(v) ? v : 0.0f;
+    }
+    float q[4];
+    UnitQuaternion(controls, k, q);
+    const bool flip = (q[dropped] < 0.0f) != negative && q[dropped] != 0.0f;
+    return flip ? -q[c] : q[c];
+}
+
+}  // namespace
+
+CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
+                             int32_t segmentLength, const uint8_t* bits) {
+    CompactSizes sizes;
+    if (knots < 0 || dimension < 0 || segmentLength < 1) return sizes;
+    const int32_t stored = CompactStoredComponents(packing, dimension);
+    sizes.segments = CompactSegmentCount(knots, segmentLength);
+    const int64_t headerBytes = int64_t(sizes.segments) * (1 + 2 * stored);
+    int64_t total = 0;
+    for (int32_t s = 0; s < sizes.segments; ++s) {
+        const int32_t first = s * segmentLength;
+        const int32_t count = knots - first < segmentLength ? knots - first : segmentLength;
+        const int32_t b = bits ? bits[s] : kCompactDefaultBits;
+        total += int64_t(count) * stored * b;
+    }
+    const int64_t valueBytes = (total + 7) / 8 + kCompactSpareBytes;
+    sizes.fits = headerBytes <= INT32_MAX && valueBytes * 8 <= INT32_MAX;
+    if (!sizes.fits) return sizes;
+    sizes.headerBytes = int32_t(headerBytes);
+    sizes.valueBytes = int32_t(valueBytes);
+    return sizes;
+}
+
+bool CompactCurveIsSound(const DaCompact* r) {
+    if (r == nullptr || !HeaderIsSound(r)) return false;
+    const int32_t d = r->Dimension;
+    if (r->KnotCount > 1) {
+        if (!Finite(r->KnotInterval) || !(r->KnotInterval > 0.0f) ||
+            !Finite(float(r->KnotCount - 1) * r->KnotInterval))
+            return false;
+    } else if (!Finite(r->KnotInterval)) {
+        return false;
+    }
+    for (int32_t c = 0; c < d; ++c) {
+        const float m = r->Ranges[c], e = r->Ranges[d + c];
+        if (!Finite(m) || !Finite(e) || !Finite(m + e)) return false;
+    }
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t stride = 1 + 2 * stored;
+    const int64_t limit = (int64_t(r->ValueByteCount) - kCompactSpareBytes) * 8;
+    for (int32_t s = 0; s < r->SegmentStartCount; ++s) {
+        const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
+        const int32_t bits = flags & 31;
+        if (bits > kCompactMaxBits) return false;
+        if (r->Packing == kCompactComponents && (flags >> 5) != 0) return false;
+        const int64_t start = r->SegmentStarts[s];
+        const int64_t end = start + int64_t(SegmentKnots(r, s)) * stored * bits;
+        if (start < 0 || end > limit) return false;
+    }
+    return true;
+}
+
+void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) {
+    const int32_t d = r->Dimension;
+    s->stored = CompactStoredComponents(r->Packing, d);
+    const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * s->stored);
+    s->bits = header[0] & 31;
+    s->start = r->SegmentStarts[segment];
+    s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    s->negative = (header[0] & 0x80) != 0;
+    for (int32_t j = 0; j < s->stored; ++j) {
+        const int32_t c = ComponentOf(r->Packing, s->dropped, j);
+        s->component[j] = int8_t(c);
+        LowStep(r->Ranges[c], r->Ranges[d + c], header[1 + 2 * j], header[2 + 2 * j], s->bits,
+                &s->low[j], &s->step[j]);
+    }
+}
+
+void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
+    if (!HeaderIsSound(r)) {
+        const int32_t d =
+            r->Dimension > 0 && r->Dimension <= kCompactMaxDimension ? r->Dimension : 0;
+        SetReal32(size_t(count > 0 ? count : 0) * size_t(d), 0.0f, controls);
+        return;
+    }
+    const int32_t d = r->Dimension;
+    CompactSegment s;
+    int32_t current = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t k = first + i;
+        const int32_t segment = k / r->SegmentLength;
+        if (segment != current) {
+            ViewCompactSegment(r, segment, &s);
+            current = segment;
+        }
+        const int32_t local = k - segment * r->SegmentLength;
+        float* out = controls + int64_t(i) * d;
+        int64_t position = s.start + int64_t(local) * s.stored * s.bits;
+        float sum = 0.0f;
+        for (int32_t j = 0; j < s.stored; ++j, position += s.bits) {
+            const float v =
+                s.low[j] + s.step[j] * float(ReadCompactBits(r->Values, position, s.bits));
+            out[s.component[j]] = v;
+            sum += v * v;
+        }
+        if (s.dropped >= 0) {
+            const float w = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f);
+            out[s.dropped] = s.negative ? -w : w;
+        }
+    }
+}
+
+int32_t FindCompactKnot(const DaCompact* r, float t) {
+    const int32_t n = r->KnotCount;
+    if (n <= 1) return 0;
+    const float h = r->KnotInterval;
+    if (!(t >= 0.0f)) return 0;  // knot 0 is at 0; NaN takes the first knot too
+    const double x = double(t) / double(h);
+    if (!(x < double(n - 1))) return n - 1;
+    int32_t i = int32_t(x) + 1;
+    while (i > 0 && float(i - 1) * h > t)
+        --i;
+    while (i < n - 1 && float(i) * h <= t)
+        ++i;
+    return i;
+}
+
+void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
+    const int32_t d = r->Dimension, n = r->KnotCount, length = r->SegmentLength;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t stride = 1 + 2 * stored;
+    const int32_t segments = CompactSegmentCount(n, length);
+    std::memset(r->Values, 0, size_t(r->ValueByteCount));
+
+    // Each segment's dropped component first: the ranges cover the values as stored.
+    for (int32_t s = 0; s < segments; ++s) {
+        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
+        uint8_t flags = uint8_t((bits ? bits[s] : header[0]) & 31);
+        if (r->Packing == kCompactQuaternion) {
+            int32_t dropped;
+            bool negative;
+            ChooseDropped(controls, s * length, SegmentKnots(r, s), &dropped, &negative);
+            flags = uint8_t(flags | dropped << 5 | (negative ? 0x80 : 0));
+        }
+        header[0] = flags;
+    }
+    auto droppedOf = [&](int32_t s) {
+        const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
+        return r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
+    };
+    auto negativeOf = [&](int32_t s) {
+        return (r->SegmentHeaders[int64_t(s) * stride] & 0x80) != 0;
+    };
+
+    for (int32_t c = 0; c < d; ++c) {
+        float low = INFINITY, high = -INFINITY;
+        for (int32_t s = 0; s < segments; ++s) {
+            const int32_t dropped = droppedOf(s);
+            if (c == dropped) continue;
+            for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
+                const float v = StoredValue(r, controls, k, c, dropped, negativeOf(s));
+                if (v < low) low = v;
+                if (v > high) high = v;
+            }
+        }
+        if (!(low <= high)) low = high = 0.0f;
+        float extent = high - low;
+        if (!Finite(extent)) extent = 0.0f;
+        r->Ranges[c] = low;
+        r->Ranges[d + c] = extent;
+    }
+
+    int64_t position = 0;
+    for (int32_t s = 0; s < segments; ++s) {
+        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
+        const int32_t count = SegmentKnots(r, s), b = header[0] & 31;
+        const int32_t dropped = droppedOf(s);
+        const bool negative = negativeOf(s);
+        r->SegmentStarts[s] = int32_t(position);
+        for (int32_t j = 0; j < stored; ++j) {
+            const int32_t c = ComponentOf(r->Packing, dropped, j);
+            const float m = r->Ranges[c], e = r->Ranges[d + c];
+            // The segment's sub-range in 255ths of the curve's, rounded outwards.
+            float lowest = 1.0f, highest = 0.0f;
+            for (int32_t k = s * length; k < s * length + count; ++k) {
+                const float f =
+                    e != 0.0f ? (StoredValue(r, controls, k, c, dropped, negative) - m) / e : 0.0f;
+                if (f < lowest) lowest = f;
+                if (f > highest) highest = f;
+            }
+            int32_t l = int32_t(std::floor(lowest * 255.0f));
+            int32_t h = int32_t(std::ceil(highest * 255.0f));
+            l = l < 0 ? 0 : (l > 255 ? 255 : l);
+            h = h < l ? l : (h > 255 ? 255 : h);
+            header[1 + 2 * j] = uint8_t(l);
+            header[2 + 2 * j] = uint8_t(h - l);
+            float segmentLow, step;
+            LowStep(m, e, uint8_t(l), uint8_t(h - l), b, &segmentLow, &step);
+            if (b == 0) continue;
+            const uint32_t top = (1u << b) - 1u;
+            for (int32_t k = 0; k < count; ++k) {
+                const float v = StoredValue(r, controls, s * length + k, c, dropped, negative);
+                float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
+                if (!(q > 0.0f)) q = 0.0f;
+                if (q > float(top)) q = float(top);
+                WriteBits(r->Values, position + (int64_t(k) * stored + j) * b, b, uint32_t(q));
+            }
+        }
+        position += int64_t(count) * stored * b;
+    }
+}
+
+// ---- The format table's operations ----
+
+int32_t CompactDimension(const void* data) {
+    return static_cast<const DaCompact*>(data)->Dimension;
+}
+
+int32_t CompactKnotCount(const void* data) {
+    const DaCompact* r = static_cast<const DaCompact*>(data);
+    return HeaderIsSound(r) ? r->KnotCount : 0;
+}
+
+int32_t CompactFindKnot(const void* data, float t) {
+    return FindCompactKnot(static_cast<const DaCompact*>(data), t);
+}
+
+int32_t CompactFindCloseKnot(const void* data, float t, int32_t) {
+    return FindCompactKnot(static_cast<const DaCompact*>(data), t);
+}
+
+void CompactExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,
+                    const float*) {
+    const DaCompact* r = static_cast<const DaCompact*>(data);
+    if (knots)
+        for (int32_t i = 0; i < count; ++i)
+            knots[i] = float(first + i) * r->KnotInterval;
+    if (controls) DecodeCompactKnots(r, first, count, controls);
+}
+
+void CompactLayout(const orvane_curve_builder* b, void** data) {
+    DaCompact** record = reinterpret_cast<DaCompact**>(data);
+    AggregateAllocate(record, sizeof(DaCompact));
+    const int32_t d = b->Dimension > 0 ? b->Dimension : 0;
+    const CompactSizes sizes =
+        CompactSizesFor(b->KnotCount, d, kCompactComponents, kCompactDefaultSegmentLength, nullptr);
+    AggregateAllocateArrayMember(*record, offsetof(DaCompact, RangeCount),
+                                 offsetof(DaCompact, Ranges), 2 * d, sizeof(float));
+    AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentStartCount),
+                                 offsetof(DaCompact, SegmentStarts), sizes.segments,
+                                 sizeof(int32_t));
+    AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentHeaderCount),
+                                 offsetof(DaCompact, SegmentHeaders), sizes.headerBytes, 1);
+    AggregateAllocateArrayMember(*record, offsetof(DaCompact, ValueByteCount),
+                                 offsetof(DaCompact, Values), sizes.valueBytes, 1);
+}
+
+void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float* knots,
+                   const float* controls) {
+    DaCompact* r = static_cast<DaCompact*>(data);
+    // A record the builder has just laid out (all zeros) takes the builder's defaults; an
+    // encoded one keeps its packing, segments and bit depths.
+    const bool fresh = r->SegmentLength == 0;
+    if (fresh) {
+        r->Dimension = int16_t(dimension);
+        r->Packing = kCompactComponents;
+        r->SegmentLength = uint8_t(kCompactDefaultSegmentLength);
+        r->KnotCount = knotCount;
+    }
+    if (!HeaderIsSound(r) || r->KnotCount != knotCount || r->Dimension != dimension) return;
+    float interval = 0.0f;
+    if (knotCount > 1) {
+        interval = knots[knotCount - 1] / float(knotCount - 1);
+        if (!Finite(interval) || !(interval > 0.0f)) interval = 1.0f;
+    }
+    r->KnotInterval = interval;
+    if (fresh) {
+        const int32_t stride = 1 + 2 * CompactStoredComponents(r->Packing, dimension);
+        for (int32_t s = 0; s < r->SegmentStartCount; ++s)
+            r->SegmentHeaders[int64_t(s) * stride] = uint8_t(kCompactDefaultBits);
+    }
+    EncodeCompact(r, controls, nullptr);
+}
+
+void CompactCopy(void* destination, const void* source) {
+    DaCompact* d = static_cast<DaCompact*>(destination);
+    const DaCompact* s = static_cast<const DaCompact*>(source);
+    d->Dimension = s->Dimension;
+    d->KnotInterval = s->KnotInterval;
+    d->KnotCount = s->KnotCount;
+    d->Packing = s->Packing;
+    d->SegmentLength = s->SegmentLength;
+    auto copy = [](int32_t dc, int32_t sc, const void* from, void* to, size_t size) {
+        const int32_t n = dc < sc ? dc : sc;
+        if (n > 0) Copy(size_t(n) * size, from, to);
+    };
+    copy(d->RangeCount, s->RangeCount, s->Ranges, d->Ranges, 4);
+    copy(d->SegmentStartCount, s->SegmentStartCount, s->SegmentStarts, d->SegmentStarts, 4);
+    copy(d->SegmentHeaderCount, s->SegmentHeaderCount, s->SegmentHeaders, d->SegmentHeaders, 1);
+    copy(d->ValueByteCount, s->ValueByteCount, s->Values, d->Values, 1);
+}
+
+void CompactSwizzle(void* data, int32_t, const float* scales, const float* offsets,
+                    const int32_t* swizzles) {
+    DaCompact* r = static_cast<DaCompact*>(data);
+    if (!HeaderIsSound(r)) return;
+    const int32_t d = r->Dimension;
+    const bool quaternion = r->Packing == kCompactQuaternion;
+    int32_t inverse[4] = {-1, -1, -1, -1};
+    for (int32_t j = 0; j < d; ++j)
+        if (swizzles[j] < 0 || swizzles[j] >= d) {
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Swizzle %d of component %d is out of range",
+                             swizzles[j], j);
+            return;
+        } else if (quaternion) {
+            inverse[swizzles[j]] = j;
+        }
+    if (quaternion && (inverse[0] < 0 || inverse[1] < 0 || inverse[2] < 0 || inverse[3] < 0)) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "A quaternion's swizzle must be a permutation");
+        return;
+    }
+    // The range follows its component: value' = scale * value + offset (quaternions: the sign
+    // of the scale alone).
+    float old[2 * kCompactMaxDimension];
+    for (int32_t c = 0; c < 2 * d; ++c)
+        old[c] = r->Ranges[c];
+    for (int32_t c = 0; c < d; ++c) {
+        const float scale = quaternion ? (scales[c] < 0.0f ? -1.0f : 1.0f) : scales[c];
+        r->Ranges[c] = scale * old[swizzles[c]] + (quaternion ? 0.0f : offsets[c]);
+        r->Ranges[d + c] = scale * old[d + swizzles[c]];
+    }
+    // Stored components move to their new places; the numbers themselves do not change.
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t stride = 1 + 2 * stored;
+    for (int32_t s = 0; s < r->SegmentStartCount; ++s) {
+        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
+        uint8_t before[1 + 2 * kCompactMaxDimension] = {};
+        for (int32_t i = 0; i < stride; ++i)
+            before[i] = header[i];
+        int32_t source[kCompactMaxDimension];  // old stored index of new stored index j
+        if (quaternion) {
+            const int32_t dropped = (before[0] >> 5) & 3;
+            const int32_t moved = inverse[dropped];
+            const bool negative = ((before[0] & 0x80) != 0) != (scales[moved] < 0.0f);
+            header[0] = uint8_t((before[0] & 31) | moved << 5 | (negative ? 0x80 : 0));
+            for (int32_t j = 0; j < 3; ++j)
+                source[j] = (swizzles[(moved + 1 + j) & 3] - dropped - 1 + 8) & 3;
+        } else {
+            for (int32_t j = 0; j < d; ++j)
+                source[j] = swizzles[j];
+        }
+        for (int32_t j = 0; j < stored; ++j) {
+            header[1 + 2 * j] = before[1 + 2 * source[j]];
+            header[2 + 2 * j] = before[2 + 2 * source[j]];
+        }
+        const int32_t bits = before[0] & 31;
+        if (bits == 0) continue;
+        int64_t position = r->SegmentStarts[s];
+        for (int32_t k = 0; k < SegmentKnots(r, s); ++k, position += int64_t(stored) * bits) {
+            uint32_t q[kCompactMaxDimension];
+            for (int32_t j = 0; j < stored; ++j)
+                q[j] = ReadCompactBits(r->Values, position + int64_t(j) * bits, bits);
+            for (int32_t j = 0; j < stored; ++j)
+                WriteBits(r->Values, position + int64_t(j) * bits, bits, q[source[j]]);
+        }
+    }
+}
+
+}  // namespace orvane

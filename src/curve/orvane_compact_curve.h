@@ -1,0 +1,99 @@
+// The compact curve format: knots on a uniform grid, values in segments that each hold their
+// own sub-range and bit depth. Shared by the format table (orvane_curve_codecs.cpp), the
+// samplers and the compressor, which chooses the bit depths itself.
+#ifndef ORVANE_COMPACT_CURVE_H
+#define ORVANE_COMPACT_CURVE_H
+
+#include <cstdint>
+
+#include "orvane/curve.h"
+
+struct orvane_curve_builder;
+
+namespace orvane {
+
+using DaCompact = orvane_curve_data_da_compact;
+
+constexpr int32_t kCompactMaxBits = 24;
+constexpr int32_t kCompactMaxDimension = 16;
+// Bytes past the last value, so that every value is read with one 32-bit load.
+constexpr int32_t kCompactSpareBytes = 4;
+// What the curve builder lays out: 16 bits a component, 16 knots a segment.
+constexpr int32_t kCompactDefaultBits = 16;
+constexpr int32_t kCompactDefaultSegmentLength = 16;
+
+enum CompactPacking : uint8_t { kCompactComponents = 0, kCompactQuaternion = 1 };
+
+inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
+    return packing == kCompactQuaternion ? 3 : dimension;
+}
+inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
+    return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;
+}
+
+// The array sizes of a record for the given per-segment bit depths (one per segment).
+struct CompactSizes {
+    int32_t segments = 0;
+    int32_t headerBytes = 0;
+    int32_t valueBytes = 0;
+    bool fits = false;  // false when the values would pass 2^31 bits
+};
+CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
+                             int32_t segmentLength, const uint8_t* bits);
+
+// True when the record is one the decoders may read: every count, range, bit depth and
+// segment position checked (see orvane/curve.h). Logs nothing.
+bool CompactCurveIsSound(const DaCompact* r);
+
+// One segment, decoded for reading: value of stored component j of local knot k is
+// low[j] + step[j] * q, q the b bits at start + (k * stored + j) * b.
+struct CompactSegment {
+    int64_t start;
+    int32_t bits;
+    int32_t stored;
+    int32_t dropped;                         // the quaternion component not stored, or -1
+    bool negative;                           // the dropped component is negative
+    int8_t component[kCompactMaxDimension];  // output component of stored component j
+    float low[kCompactMaxDimension];
+    float step[kCompactMaxDimension];
+};
+void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s);
+
+// Reads b (at most 24) bits at a bit position of a sound record's values.
+inline uint32_t ReadCompactBits(const uint8_t* values, int64_t position, int32_t bits) {
+    const uint8_t* p = values + (position >> 3);
+    const uint32_t word =
+        uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return (word >> (position & 7)) & ((1u << bits) - 1u);
+}
+
+// Controls of `count` knots from `first` (Dimension values each) of a sound record.
+void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls);
+
+// The smallest knot index whose time is greater than t, or the last; 0 without knots.
+int32_t FindCompactKnot(const DaCompact* r, float t);
+
+// Encodes `controls` (knotCount x Dimension, the record's own) into a record whose arrays are
+// laid out for its knot count, packing, segment length and the given bit depths (one per
+// segment; null: the depths its segment headers already hold), and sets its ranges, segment
+// headers and starts. A quaternion whose dropped component has the other
+// sign than the segment's is stored negated (the same rotation).
+void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits);
+
+// The format table's operations.
+int32_t CompactDimension(const void* data);
+int32_t CompactKnotCount(const void* data);
+int32_t CompactFindKnot(const void* data, float t);
+int32_t CompactFindCloseKnot(const void* data, float t, int32_t hint);
+void CompactExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,
+                    const float* identity);
+void CompactLayout(const orvane_curve_builder* builder, void** data);
+void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float* knots,
+                   const float* controls);
+void CompactCopy(void* destination, const void* source);
+void CompactSwizzle(void* data, int32_t dimension, const float* scales, const float* offsets,
+                    const int32_t* swizzles);
+
+}  // namespace orvane
+
+#endif  // ORVANE_COMPACT_CURVE_H

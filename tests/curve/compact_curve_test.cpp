@@ -1,0 +1,402 @@
+// The compact curve format: encoding at chosen bit depths against a decoder written from the
+// record's description, quaternions rebuilt from three components, the uniform knot search,
+// swizzling, the builder and conversion, a file in both byte orders, and damaged records.
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "curve/orvane_compact_curve.h"
+#include "curve/orvane_curve.h"
+#include "file/load_test_support.h"
+#include "orvane/bspline.h"
+#include "orvane/convert.h"
+#include "orvane/curve_builder.h"
+#include "orvane/file.h"
+#include "support/log_capture.h"
+
+using orvane_test::LogCapture;
+
+namespace {
+
+struct CurveDeleter {
+    void operator()(orvane_curve2* c) const { OrvaneFreeCurve(c); }
+};
+using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
+
+// ---- A decoder of the record as documented, sharing nothing with the library's ----
+
+struct Reference {
+    const orvane_curve_data_da_compact& r;
+
+    int Stored() const { return r.Packing == 1 ? 3 : r.Dimension; }
+    uint32_t Bits(int64_t position, int count) const {
+        uint32_t q = 0;
+        for (int b = 0; b < count; ++b, ++position)
+            q |= uint32_t((r.Values[position / 8] >> (position % 8)) & 1) << b;
+        return q;
+    }
+    std::vector<double> Knot(int k) const {
+        const int d = r.Dimension, s = Stored();
+        const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
+        const uint8_t* header = r.SegmentHeaders + segment * (1 + 2 * s);
+        const int bits = header[0] & 31, dropped = (header[0] >> 5) & 3;
+        std::vector<double> out(size_t(d), 0.0);
+        double sum = 0;
+        for (int j = 0; j < s; ++j) {
+            const int c = r.Packing == 1 ? (dropped + 1 + j) % 4 : j;
+            const double m = r.Ranges[c], e = r.Ranges[d + c];
+            const double low = m + e * header[1 + 2 * j] / 255.0;
+            const double span = e * header[2 + 2 * j] / 255.0;
+            double v = low;
+            if (bits > 0) {
+                const int64_t at = r.SegmentStarts[segment] + int64_t(local * s + j) * bits;
+                v += span * Bits(at, bits) / double((1u << bits) - 1);
+            }
+            out[size_t(c)] = v;
+            sum += v * v;
+        }
+        if (r.Packing == 1) {
+            const double w = std::sqrt(std::max(0.0, 1.0 - sum));
+            out[size_t(dropped)] = (header[0] & 0x80) ? -w : w;
+        }
+        return out;
+    }
+};
+
+// A record of its own arrays, encoded at the given depths by the library's encoder.
+struct Record {
+    orvane_curve_data_da_compact r{};
+    std::vector<float> ranges;
+    std::vector<int32_t> starts;
+    std::vector<uint8_t> headers, values;
+    orvane_curve2 curve{};
+
+    Record(int dimension, int packing, int segmentLength, int knots, float interval,
+           const std::vector<uint8_t>& bits, const float* controls) {
+        const orvane::CompactSizes sizes =
+            orvane::CompactSizesFor(knots, dimension, packing, segmentLength, bits.data());
+        ranges.resize(size_t(2 * dimension));
+        starts.resize(size_t(sizes.segments));
+        headers.resize(size_t(sizes.headerBytes));
+        values.resize(size_t(sizes.valueBytes));
+        r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
+        r.Dimension = int16_t(dimension);
+        r.KnotInterval = interval;
+        r.KnotCount = knots;
+        r.Packing = uint8_t(packing);
+        r.SegmentLength = uint8_t(segmentLength);
+        r.RangeCount = int32_t(ranges.size());
+        r.Ranges = ranges.data();
+        r.SegmentStartCount = int32_t(starts.size());
+        r.SegmentStarts = starts.data();
+        r.SegmentHeaderCount = int32_t(headers.size());
+        r.SegmentHeaders = headers.data();
+        r.ValueByteCount = int32_t(values.size());
+        r.Values = values.data();
+        orvane::EncodeCompact(&r, controls, bits.data());
+        curve.CurveData.Type = OrvaneCurveDataDaCompactType;
+        curve.CurveData.Object = &r;
+    }
+};
+
+std::vector<float> Wave(int knots, int dimension, double speed, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> phase(0, 6.28), amplitude(0.1, 40.0);
+    std::vector<float> v(size_t(knots * dimension));
+    for (int c = 0; c < dimension; ++c) {
+        const double p = phase(rng), a = amplitude(rng), o = amplitude(rng) - 20;
+        for (int k = 0; k < knots; ++k)
+            v[size_t(k * dimension + c)] = float(o + a * std::sin(p + speed * k * (1 + c)));
+    }
+    return v;
+}
+
+// A rotation turning about a wandering axis, sign-continuous from knot to knot.
+std::vector<float> Turning(int knots, double speed, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-1, 1);
+    std::vector<float> q(size_t(knots * 4));
+    const double a0 = u(rng), a1 = u(rng), a2 = u(rng);
+    for (int k = 0; k < knots; ++k) {
+        const double t = speed * k;
+        double axis[3] = {std::sin(a0 + t), std::cos(a1 + 0.7 * t), std::sin(a2 - 0.3 * t) + 0.2};
+        const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        const double half = 0.5 * (2.5 * std::sin(0.5 * t) + 0.3);
+        for (int c = 0; c < 3; ++c)
+            q[size_t(4 * k + c)] = float(axis[c] / n * std::sin(half));
+        q[size_t(4 * k + 3)] = float(std::cos(half));
+    }
+    return q;
+}
+
+TEST(CompactCurve, EncodesEverySegmentDepthWithinHalfAStepOfItsRange) {
+    const int d = 3, n = 77, length = 10;
+    const std::vector<float> v = Wave(n, d, 0.07, 1);
+    const std::vector<uint8_t> bits = {24, 16, 12, 9, 7, 5, 3, 1};
+    Record rec(d, 0, length, n, 1.0f / 30, bits, v.data());
+    ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+    Reference ref{rec.r};
+    std::vector<float> decoded(size_t(n * d));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, decoded.data());
+    for (int k = 0; k < n; ++k) {
+        const std::vector<double> expected = ref.Knot(k);
+        for (int c = 0; c < d; ++c) {
+            const double value = v[size_t(k * d + c)];
+            const float got = decoded[size_t(k * d + c)];
+            EXPECT_NEAR(got, expected[size_t(c)], 1e-5 * (1 + std::fabs(value))) << k << " " << c;
+            // Each segment's range is rounded outwards to 255ths of the curve's: within the
+            // quantisation step of its depth.
+            const double range = rec.r.Ranges[d + c];
+            const double bound = range / ((1u << bits[size_t(k / length)]) - 1) * 0.51 +
+                                 range * 2e-7 + 1e-5 * (1 + std::fabs(value));
+            EXPECT_NEAR(got, value, bound) << "knot " << k << " component " << c;
+        }
+    }
+    // Extraction in pieces gives the same values as in one go, with uniform knot times.
+    float part[5 * d], knots[5];
+    OrvaneCurveExtractKnotValues(&rec.curve, 41, 5, knots, part, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FLOAT_EQ(knots[i], float(41 + i) * (1.0f / 30));
+        for (int c = 0; c < d; ++c)
+            EXPECT_EQ(part[i * d + c], decoded[size_t((41 + i) * d + c)]);
+    }
+}
+
+TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
+    const int n = 20;
+    std::vector<float> v(size_t(n * 2));
+    for (int k = 0; k < n; ++k) {
+        v[size_t(2 * k)] = 2.5f;                           // constant over the curve: exact
+        v[size_t(2 * k + 1)] = k < 10 ? -1.0f : float(k);  // constant over the first segment
+    }
+    Record rec(2, 0, 10, n, 0.5f, {0, 8}, v.data());
+    std::vector<float> out(size_t(n * 2));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, out.data());
+    for (int k = 0; k < n; ++k) {
+        EXPECT_EQ(out[size_t(2 * k)], 2.5f);
+        EXPECT_NEAR(out[size_t(2 * k + 1)], v[size_t(2 * k + 1)], k < 10 ? 1e-6 : 0.04);
+    }
+}
+
+TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        const int n = 90;
+        std::vector<float> q = Turning(n, 0.05 * seed, seed);
+        if (seed % 2 == 0)  // the other side of the sphere throughout
+            for (float& x : q)
+                x = -x;
+        std::vector<uint8_t> bits(size_t(orvane::CompactSegmentCount(n, 16)), uint8_t(10 + seed));
+        Record rec(4, 1, 16, n, 1.0f / 24, bits, q.data());
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        Reference ref{rec.r};
+        std::vector<float> out(size_t(4 * n));
+        orvane::DecodeCompactKnots(&rec.r, 0, n, out.data());
+        for (int k = 0; k < n; ++k) {
+            const float* p = &out[size_t(4 * k)];
+            const std::vector<double> expected = ref.Knot(k);
+            double length = 0, dot = 0;
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_NEAR(p[c], expected[size_t(c)], 2e-5);
+                length += double(p[c]) * p[c];
+                dot += double(p[c]) * q[size_t(4 * k + c)];
+            }
+            EXPECT_NEAR(length, 1.0, 1e-4);
+            // The sign-continuous input comes back with its own sign, within the depth's step.
+            const double angle = 2 * std::acos(std::min(1.0, dot));
+            EXPECT_LT(angle, 8.0 / (1u << (10 + seed)) + 2e-3) << "seed " << seed << " knot " << k;
+        }
+    }
+}
+
+TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {
+    const int n = 61;
+    const std::vector<float> v = Wave(n, 1, 0.1, 3);
+    Record rec(1, 0, 16, n, 1.0f / 30, std::vector<uint8_t>(4, 12), v.data());
+    float knots[n];
+    OrvaneCurveExtractKnotValues(&rec.curve, 0, n, knots, nullptr, nullptr);
+    auto expected = [&](float t) {
+        for (int i = 0; i < n; ++i)
+            if (knots[i] > t) return i;
+        return n - 1;
+    };
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<float> u(-0.1f, 2.2f);
+    std::vector<float> times = {0.0f, knots[1], knots[30], knots[n - 1], -0.0f, 1e9f};
+    for (int i = 0; i < 500; ++i)
+        times.push_back(u(rng));
+    for (int i = 0; i < n; ++i)
+        times.push_back(std::nextafter(knots[i], -1.0f));
+    for (float t : times)
+        EXPECT_EQ(OrvaneCurveFindKnot(&rec.curve, t), expected(t)) << t;
+    EXPECT_EQ(OrvaneCurveFindCloseKnot(&rec.curve, 0.5f, 3), expected(0.5f));
+}
+
+TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
+    const int n = 40;
+    const std::vector<float> v = Wave(n, 3, 0.09, 5);
+    Record rec(3, 0, 12, n, 0.1f, {14, 9, 20, 6}, v.data());
+    std::vector<float> before(size_t(3 * n)), after(size_t(3 * n));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, before.data());
+    const float scales[3] = {2.0f, -1.0f, 0.5f}, offsets[3] = {1.0f, 0.0f, -3.0f};
+    const int32_t swizzles[3] = {2, 0, 0};
+    OrvaneCurveScaleOffsetSwizzle(&rec.curve, 3, scales, offsets, swizzles);
+    ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, after.data());
+    for (int k = 0; k < n; ++k)
+        for (int c = 0; c < 3; ++c) {
+            const float expected = scales[c] * before[size_t(3 * k + swizzles[c])] + offsets[c];
+            EXPECT_NEAR(after[size_t(3 * k + c)], expected, 2e-5f * (1 + std::fabs(expected)));
+        }
+
+    // Quaternions: a permutation with a sign change, as a change of basis makes.
+    std::vector<float> q = Turning(n, 0.08, 6);
+    Record quat(4, 1, 12, n, 0.1f, {16, 16, 16, 16}, q.data());
+    before.resize(size_t(4 * n));
+    orvane::DecodeCompactKnots(&quat.r, 0, n, before.data());
+    const float signs[4] = {1, -1, 1, -1}, zeros[4] = {};
+    const int32_t order[4] = {1, 2, 0, 3};
+    OrvaneCurveScaleOffsetSwizzle(&quat.curve, 4, signs, zeros, order);
+    after.resize(size_t(4 * n));
+    orvane::DecodeCompactKnots(&quat.r, 0, n, after.data());
+    for (int k = 0; k < n; ++k)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_NEAR(after[size_t(4 * k + c)], signs[c] * before[size_t(4 * k + order[c])],
+                        2e-5f);
+}
+
+TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
+    const int n = 35, d = 3;
+    const std::vector<float> v = Wave(n, d, 0.2, 7);
+    std::vector<float> knots(n);
+    for (int i = 0; i < n; ++i)
+        knots[size_t(i)] = 2.0f * float(i) / float(n - 1);
+    orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataDaCompactType, 1, d, n);
+    ASSERT_NE(b, nullptr);
+    OrvanePushCurveKnotArray(b, knots.data());
+    OrvanePushCurveControlArray(b, v.data());
+    CurvePtr curve(OrvaneEndCurve(b));
+    ASSERT_NE(curve, nullptr);
+    EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curve.get()));
+    EXPECT_EQ(OrvaneCurveGetKnotCount(curve.get()), n);
+    EXPECT_EQ(OrvaneCurveGetDimension(curve.get()), d);
+    const auto* r = static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object);
+    EXPECT_EQ(r->SegmentLength, 16);
+    EXPECT_EQ(r->SegmentHeaders[0] & 31, 16);
+
+    // The conversion to plain floats and evaluation go through the format's operations.
+    CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
+    ASSERT_NE(plain, nullptr);
+    const auto* f = static_cast<const orvane_curve_data_da_k32f_c32f*>(plain->CurveData.Object);
+    for (int k = 0; k < n; ++k) {
+        EXPECT_NEAR(f->Knots[k], knots[size_t(k)], 1e-6);
+        for (int c = 0; c < d; ++c)
+            EXPECT_NEAR(f->Controls[k * d + c], v[size_t(k * d + c)], 80.0 / 65535);
+    }
+    float a[d], e[d];
+    OrvaneEvaluateCurveAtT(d, false, false, curve.get(), false, 2.0f, 0.73f, a, nullptr);
+    OrvaneEvaluateCurveAtT(d, false, false, plain.get(), false, 2.0f, 0.73f, e, nullptr);
+    for (int c = 0; c < d; ++c)
+        EXPECT_NEAR(a[c], e[c], 1e-5f * (1 + std::fabs(e[c])));
+
+    // Re-encoding keeps the layout; a copy holds the same values.
+    OrvaneCurveSetAllKnotValues(curve.get(), n, d, knots.data(), v.data());
+    CurvePtr copy(OrvaneEndCurve(OrvaneBeginCurveCopy(curve.get())));
+    ASSERT_NE(copy, nullptr);
+    float x[d], y[d];
+    for (int k = 0; k < n; k += 7) {
+        OrvaneCurveExtractKnotValue(curve.get(), k, x, nullptr);
+        OrvaneCurveExtractKnotValue(copy.get(), k, y, nullptr);
+        EXPECT_EQ(0, std::memcmp(x, y, sizeof x));
+    }
+}
+
+orvane_file_byte_order OtherByteOrder() {
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first ? OrvaneBigEndianByteOrder : OrvaneLittleEndianByteOrder;
+}
+
+TEST(CompactCurve, AFileInEitherByteOrderLoadsTheSameValues) {
+    const int n = 50;
+    std::vector<float> q = Turning(n, 0.06, 9);
+    Record rec(4, 1, 16, n, 1.0f / 30, {11, 13, 7, 5}, q.data());
+    std::vector<float> expected(size_t(4 * n));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, expected.data());
+    for (bool reversed : {false, true}) {
+        orvane_test::TreeFileOptions options;
+        options.byteOrder = reversed ? OtherByteOrder() : OrvaneNativeByteOrder;
+        std::vector<uint8_t> bytes =
+            orvane_test::WriteTreeBytes(OrvaneCurve2Type, &rec.curve, options);
+        ASSERT_FALSE(bytes.empty());
+        orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+        ASSERT_NE(file, nullptr);
+        orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+        auto* curve = static_cast<orvane_curve2*>(
+            OrvaneConvertTree(tree.Type, tree.Object, OrvaneCurve2Type));
+        ASSERT_NE(curve, nullptr);
+        EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curve));
+        EXPECT_EQ(static_cast<orvane_curve_data_header*>(curve->CurveData.Object)->Format,
+                  OrvaneCurveFormatDaCompact);
+        std::vector<float> got(size_t(4 * n));
+        OrvaneCurveExtractKnotValues(curve, 0, n, nullptr, got.data(), nullptr);
+        EXPECT_EQ(got, expected) << (reversed ? "reversed" : "native");
+        OrvaneFreeBuilderResult(curve);
+        OrvaneFreeFile(file);
+    }
+}
+
+TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
+    const int n = 33;
+    const std::vector<float> v = Wave(n, 3, 0.1, 10);
+    using Damage = void (*)(orvane_curve_data_da_compact&);
+    const Damage damages[] = {
+        [](orvane_curve_data_da_compact& r) { r.Dimension = 0; },
+        [](orvane_curve_data_da_compact& r) { r.Dimension = 17; },
+        [](orvane_curve_data_da_compact& r) { r.Packing = 1; },  // a quaternion of 3
+        [](orvane_curve_data_da_compact& r) { r.Packing = 2; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentLength = 0; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentLength = 8; },  // counts disagree
+        [](orvane_curve_data_da_compact& r) { r.KnotCount = 1000; },
+        [](orvane_curve_data_da_compact& r) { r.KnotCount = -1; },
+        [](orvane_curve_data_da_compact& r) { r.KnotInterval = 0.0f; },
+        [](orvane_curve_data_da_compact& r) { r.KnotInterval = NAN; },
+        [](orvane_curve_data_da_compact& r) { r.KnotInterval = 3e38f; },
+        [](orvane_curve_data_da_compact& r) { r.Ranges[1] = INFINITY; },
+        [](orvane_curve_data_da_compact& r) { r.Ranges[4] = NAN; },
+        [](orvane_curve_data_da_compact& r) { r.Ranges[0] = 3e38f, r.Ranges[3] = 3e38f; },
+        [](orvane_curve_data_da_compact& r) { r.RangeCount = 5; },
+        [](orvane_curve_data_da_compact& r) { r.Ranges = nullptr; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[0] = 25; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[7] |= 0x20; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[1] = -8; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[2] = 1 << 30; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStartCount = 2; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentHeaderCount = 20; },
+        [](orvane_curve_data_da_compact& r) { r.ValueByteCount -= 1; },
+        [](orvane_curve_data_da_compact& r) { r.ValueByteCount = 2; },
+        [](orvane_curve_data_da_compact& r) { r.Values = nullptr; },
+    };
+    for (size_t i = 0; i < std::size(damages); ++i) {
+        Record rec(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        damages[i](rec.r);
+        EXPECT_FALSE(orvane::CompactCurveIsSound(&rec.r)) << "damage " << i;
+        EXPECT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(&rec.curve)) << "damage " << i;
+        LogCapture log;
+        OrvaneCurveInitializeFormat(&rec.curve);
+        EXPECT_EQ(rec.r.CurveDataHeader.Format, 255) << "damage " << i;
+        EXPECT_FALSE(log.messages().empty());
+    }
+    // A sound record is recognised.
+    Record sound(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());
+    sound.r.CurveDataHeader.Format = 255;
+    OrvaneCurveInitializeFormat(&sound.curve);
+    EXPECT_EQ(sound.r.CurveDataHeader.Format, OrvaneCurveFormatDaCompact);
+}
+
+}  // namespace
