@@ -180,8 +180,8 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * depth b in bits 0-4, for Packing 1 the dropped index in bits 5-6 and its sign (1: negative)
  * in bit 7 (0 for Packing 0); then per stored component, in storing order, the segment's low
  * L and extent E in 255ths of that component's range.
- * SegmentStarts: per segment the position, in bits from the start of Values, of its first
- * value. Values: per knot of the segment, per stored component, b bits, least significant bit
+ * SegmentStarts: for every eighth segment (0, 8, 16, ...) the position, in bits from the start
+ * of Values, of its first value; the seven segments after it follow one another. Values: per knot of the segment, per stored component, b bits, least significant bit
  * first (bit n of the stream is bit n mod 8 of byte n / 8), followed by at least 4 spare bytes.
  *
  * A stored number q of a component of range (low m, extent e) decodes as
@@ -203,7 +203,7 @@ typedef struct orvane_curve_data_da_compact {
     orvane_int16 Padding;
     orvane_int32 RangeCount;      /* 2 * Dimension */
     orvane_real32* Ranges;
-    orvane_int32 SegmentStartCount; /* segment count */
+    orvane_int32 SegmentStartCount; /* segment count / 8, rounded up */
     orvane_int32* SegmentStarts;
     orvane_int32 SegmentHeaderCount; /* segment count * (1 + 2 * stored components) */
     orvane_uint8* SegmentHeaders;

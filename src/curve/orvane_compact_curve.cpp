@@ -32,7 +32,7 @@ bool HeaderIsSound(const DaCompact* r) {
     if (r->Packing == kCompactQuaternion && d != 4) return false;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
-    if (r->RangeCount != 2 * d || r->SegmentStartCount != segments ||
+    if (r->RangeCount != 2 * d || r->SegmentStartCount != CompactStartCount(segments) ||
         int64_t(r->SegmentHeaderCount) != int64_t(segments) * (1 + 2 * stored))
         return false;
     if (r->ValueByteCount < kCompactSpareBytes) return false;
@@ -46,6 +46,25 @@ int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
     const int32_t first = segment * r->SegmentLength;
     const int32_t left = r->KnotCount - first;
     return left < r->SegmentLength ? left : r->SegmentLength;
+}
+
+inline int32_t SegmentBits(const DaCompact* r, int32_t segment, int32_t stored) {
+    return r->SegmentHeaders[int64_t(segment) * (1 + 2 * stored)] & 31;
+}
+
+// Bits a segment's values take.
+inline int64_t SegmentSize(const DaCompact* r, int32_t segment, int32_t stored) {
+    return int64_t(SegmentKnots(r, segment)) * stored * SegmentBits(r, segment, stored);
+}
+
+// Bit position of a segment's first value: its group's stored start and the sizes of the
+// segments before it in the group.
+int64_t SegmentStart(const DaCompact* r, int32_t segment, int32_t stored) {
+    const int32_t first = segment - segment % kCompactStartEvery;
+    int64_t position = r->SegmentStarts[segment / kCompactStartEvery];
+    for (int32_t s = first; s < segment; ++s)
+        position += SegmentSize(r, s, stored);
+    return position;
 }
 
 // Output component of stored component j for a segment that drops `dropped`.
@@ -139,6 +158,7 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     if (knots < 0 || dimension < 0 || segmentLength < 1) return sizes;
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
+    sizes.starts = CompactStartCount(sizes.segments);
     const int64_t headerBytes = int64_t(sizes.segments) * (1 + 2 * stored);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
@@ -172,14 +192,19 @@ bool CompactCurveIsSound(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t stride = 1 + 2 * stored;
     const int64_t limit = (int64_t(r->ValueByteCount) - kCompactSpareBytes) * 8;
-    for (int32_t s = 0; s < r->SegmentStartCount; ++s) {
+    const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    int64_t position = 0;
+    for (int32_t s = 0; s < segments; ++s) {
         const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
         const int32_t bits = flags & 31;
         if (bits > kCompactMaxBits) return false;
         if (r->Packing == kCompactComponents && (flags >> 5) != 0) return false;
-        const int64_t start = r->SegmentStarts[s];
-        const int64_t end = start + int64_t(SegmentKnots(r, s)) * stored * bits;
-        if (start < 0 || end > limit) return false;
+        if (s % kCompactStartEvery == 0) {
+            position = r->SegmentStarts[s / kCompactStartEvery];
+            if (position < 0) return false;
+        }
+        position += SegmentSize(r, s, stored);
+        if (position > limit) return false;
     }
     return true;
 }
@@ -189,7 +214,7 @@ void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) 
     s->stored = CompactStoredComponents(r->Packing, d);
     const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * s->stored);
     s->bits = header[0] & 31;
-    s->start = r->SegmentStarts[segment];
+    s->start = SegmentStart(r, segment, s->stored);
     s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
     s->negative = (header[0] & 0x80) != 0;
     for (int32_t j = 0; j < s->stored; ++j) {
@@ -300,7 +325,8 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
         const int32_t count = SegmentKnots(r, s), b = header[0] & 31;
         const int32_t dropped = droppedOf(s);
         const bool negative = negativeOf(s);
-        r->SegmentStarts[s] = int32_t(position);
+        if (s % kCompactStartEvery == 0)
+            r->SegmentStarts[s / kCompactStartEvery] = int32_t(position);
         for (int32_t j = 0; j < stored; ++j) {
             const int32_t c = ComponentOf(r->Packing, dropped, j);
             const float m = r->Ranges[c], e = r->Ranges[d + c];
@@ -371,8 +397,7 @@ void CompactLayout(const orvane_curve_builder* b, void** data) {
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, RangeCount),
                                  offsetof(DaCompact, Ranges), 2 * d, sizeof(float));
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentStartCount),
-                                 offsetof(DaCompact, SegmentStarts), sizes.segments,
-                                 sizeof(int32_t));
+                                 offsetof(DaCompact, SegmentStarts), sizes.starts, sizeof(int32_t));
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentHeaderCount),
                                  offsetof(DaCompact, SegmentHeaders), sizes.headerBytes, 1);
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, ValueByteCount),
@@ -400,7 +425,8 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
     r->KnotInterval = interval;
     if (fresh) {
         const int32_t stride = 1 + 2 * CompactStoredComponents(r->Packing, dimension);
-        for (int32_t s = 0; s < r->SegmentStartCount; ++s)
+        const int32_t segments = CompactSegmentCount(knotCount, r->SegmentLength);
+        for (int32_t s = 0; s < segments; ++s)
             r->SegmentHeaders[int64_t(s) * stride] = uint8_t(kCompactDefaultBits);
     }
     EncodeCompact(r, controls, nullptr);
@@ -456,7 +482,8 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t stride = 1 + 2 * stored;
-    for (int32_t s = 0; s < r->SegmentStartCount; ++s) {
+    const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    for (int32_t s = 0; s < segments; ++s) {
         uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
         uint8_t before[1 + 2 * kCompactMaxDimension] = {};
         for (int32_t i = 0; i < stride; ++i)
@@ -479,7 +506,7 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
         }
         const int32_t bits = before[0] & 31;
         if (bits == 0) continue;
-        int64_t position = r->SegmentStarts[s];
+        int64_t position = SegmentStart(r, s, stored);
         for (int32_t k = 0; k < SegmentKnots(r, s); ++k, position += int64_t(stored) * bits) {
             uint32_t q[kCompactMaxDimension];
             for (int32_t j = 0; j < stored; ++j)

@@ -18,6 +18,8 @@ constexpr int32_t kCompactMaxBits = 24;
 constexpr int32_t kCompactMaxDimension = 16;
 // Bytes past the last value, so that every value is read with one 32-bit load.
 constexpr int32_t kCompactSpareBytes = 4;
+// Segment starts are stored for every eighth segment; the others follow their predecessors.
+constexpr int32_t kCompactStartEvery = 8;
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
@@ -30,10 +32,14 @@ inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
 inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
     return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;
 }
+inline int32_t CompactStartCount(int32_t segments) {
+    return segments <= 0 ? 0 : (segments - 1) / kCompactStartEvery + 1;
+}
 
 // The array sizes of a record for the given per-segment bit depths (one per segment).
 struct CompactSizes {
     int32_t segments = 0;
+    int32_t starts = 0;
     int32_t headerBytes = 0;
     int32_t valueBytes = 0;
     bool fits = false;  // false when the values would pass 2^31 bits

@@ -39,6 +39,15 @@ struct Reference {
             q |= uint32_t((r.Values[position / 8] >> (position % 8)) & 1) << b;
         return q;
     }
+    int64_t Start(int segment) const {
+        const int s = Stored();
+        int64_t position = r.SegmentStarts[segment / 8];
+        for (int g = segment - segment % 8; g < segment; ++g) {
+            const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
+            position += int64_t(knots) * s * (r.SegmentHeaders[g * (1 + 2 * s)] & 31);
+        }
+        return position;
+    }
     std::vector<double> Knot(int k) const {
         const int d = r.Dimension, s = Stored();
         const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
@@ -53,7 +62,7 @@ struct Reference {
             const double span = e * header[2 + 2 * j] / 255.0;
             double v = low;
             if (bits > 0) {
-                const int64_t at = r.SegmentStarts[segment] + int64_t(local * s + j) * bits;
+                const int64_t at = Start(segment) + int64_t(local * s + j) * bits;
                 v += span * Bits(at, bits) / double((1u << bits) - 1);
             }
             out[size_t(c)] = v;
@@ -80,7 +89,7 @@ struct Record {
         const orvane::CompactSizes sizes =
             orvane::CompactSizesFor(knots, dimension, packing, segmentLength, bits.data());
         ranges.resize(size_t(2 * dimension));
-        starts.resize(size_t(sizes.segments));
+        starts.resize(size_t(sizes.starts));
         headers.resize(size_t(sizes.headerBytes));
         values.resize(size_t(sizes.valueBytes));
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
@@ -134,9 +143,9 @@ std::vector<float> Turning(int knots, double speed, uint32_t seed) {
 }
 
 TEST(CompactCurve, EncodesEverySegmentDepthWithinHalfAStepOfItsRange) {
-    const int d = 3, n = 77, length = 10;
+    const int d = 3, n = 77, length = 5;  // 16 segments: two stored starts
     const std::vector<float> v = Wave(n, d, 0.07, 1);
-    const std::vector<uint8_t> bits = {24, 16, 12, 9, 7, 5, 3, 1};
+    const std::vector<uint8_t> bits = {24, 16, 12, 9, 7, 5, 3, 1, 2, 4, 6, 8, 10, 11, 13, 15};
     Record rec(d, 0, length, n, 1.0f / 30, bits, v.data());
     ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
     Reference ref{rec.r};
@@ -373,8 +382,9 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { r.Ranges = nullptr; },
         [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[0] = 25; },
         [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[7] |= 0x20; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[1] = -8; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[2] = 1 << 30; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = -8; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = 1 << 30; },
+        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = 8; },  // the last passes the end
         [](orvane_curve_data_da_compact& r) { r.SegmentStartCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.SegmentHeaderCount = 20; },
         [](orvane_curve_data_da_compact& r) { r.ValueByteCount -= 1; },
