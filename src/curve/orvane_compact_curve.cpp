@@ -209,12 +209,12 @@ bool CompactCurveIsSound(const DaCompact* r) {
     return true;
 }
 
-void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) {
+void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s) {
     const int32_t d = r->Dimension;
     s->stored = CompactStoredComponents(r->Packing, d);
     const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * s->stored);
     s->bits = header[0] & 31;
-    s->start = SegmentStart(r, segment, s->stored);
+    s->start = start;
     s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
     s->negative = (header[0] & 0x80) != 0;
     for (int32_t j = 0; j < s->stored; ++j) {
@@ -223,6 +223,11 @@ void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) 
         LowStep(r->Ranges[c], r->Ranges[d + c], header[1 + 2 * j], header[2 + 2 * j], s->bits,
                 &s->low[j], &s->step[j]);
     }
+}
+
+void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) {
+    ViewCompactSegmentAt(
+        r, segment, SegmentStart(r, segment, CompactStoredComponents(r->Packing, r->Dimension)), s);
 }
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
@@ -242,20 +247,8 @@ void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float*
             ViewCompactSegment(r, segment, &s);
             current = segment;
         }
-        const int32_t local = k - segment * r->SegmentLength;
-        float* out = controls + int64_t(i) * d;
-        int64_t position = s.start + int64_t(local) * s.stored * s.bits;
-        float sum = 0.0f;
-        for (int32_t j = 0; j < s.stored; ++j, position += s.bits) {
-            const float v =
-                s.low[j] + s.step[j] * float(ReadCompactBits(r->Values, position, s.bits));
-            out[s.component[j]] = v;
-            sum += v * v;
-        }
-        if (s.dropped >= 0) {
-            const float w = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f);
-            out[s.dropped] = s.negative ? -w : w;
-        }
+        DecodeCompactSegmentKnot(s, r->Values, k - segment * r->SegmentLength,
+                                 controls + int64_t(i) * d);
     }
 }
 
@@ -274,13 +267,11 @@ int32_t FindCompactKnot(const DaCompact* r, float t) {
     return i;
 }
 
-void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
-    const int32_t d = r->Dimension, n = r->KnotCount, length = r->SegmentLength;
+void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
+    const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t stride = 1 + 2 * stored;
-    const int32_t segments = CompactSegmentCount(n, length);
-    std::memset(r->Values, 0, size_t(r->ValueByteCount));
-
+    const int32_t segments = CompactSegmentCount(r->KnotCount, length);
     // Each segment's dropped component first: the ranges cover the values as stored.
     for (int32_t s = 0; s < segments; ++s) {
         uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
@@ -293,21 +284,14 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
         }
         header[0] = flags;
     }
-    auto droppedOf = [&](int32_t s) {
-        const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
-        return r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
-    };
-    auto negativeOf = [&](int32_t s) {
-        return (r->SegmentHeaders[int64_t(s) * stride] & 0x80) != 0;
-    };
-
     for (int32_t c = 0; c < d; ++c) {
         float low = INFINITY, high = -INFINITY;
         for (int32_t s = 0; s < segments; ++s) {
-            const int32_t dropped = droppedOf(s);
+            const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
+            const int32_t dropped = r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
             if (c == dropped) continue;
             for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
-                const float v = StoredValue(r, controls, k, c, dropped, negativeOf(s));
+                const float v = StoredValue(r, controls, k, c, dropped, (flags & 0x80) != 0);
                 if (v < low) low = v;
                 if (v > high) high = v;
             }
@@ -318,45 +302,82 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
         r->Ranges[c] = low;
         r->Ranges[d + c] = extent;
     }
+}
 
+void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, int32_t bits,
+                          uint8_t* values, int64_t position) {
+    const int32_t d = r->Dimension, length = r->SegmentLength;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * stored);
+    header[0] = uint8_t((header[0] & ~31) | (bits & 31));
+    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    const bool negative = (header[0] & 0x80) != 0;
+    const int32_t first = segment * length, count = SegmentKnots(r, segment);
+    for (int32_t j = 0; j < stored; ++j) {
+        const int32_t c = ComponentOf(r->Packing, dropped, j);
+        const float m = r->Ranges[c], e = r->Ranges[d + c];
+        // The segment's sub-range in 255ths of the curve's, rounded outwards.
+        float lowest = 1.0f, highest = 0.0f;
+        for (int32_t k = first; k < first + count; ++k) {
+            const float f =
+                e != 0.0f ? (StoredValue(r, controls, k, c, dropped, negative) - m) / e : 0.0f;
+            if (f < lowest) lowest = f;
+            if (f > highest) highest = f;
+        }
+        int32_t l = int32_t(std::floor(lowest * 255.0f));
+        int32_t h = int32_t(std::ceil(highest * 255.0f));
+        l = l < 0 ? 0 : (l > 255 ? 255 : l);
+        h = h < l ? l : (h > 255 ? 255 : h);
+        header[1 + 2 * j] = uint8_t(l);
+        header[2 + 2 * j] = uint8_t(h - l);
+        float segmentLow, step;
+        LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, &segmentLow, &step);
+        if (bits == 0) continue;
+        const uint32_t top = (1u << bits) - 1u;
+        for (int32_t k = 0; k < count; ++k) {
+            const float v = StoredValue(r, controls, first + k, c, dropped, negative);
+            float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
+            if (!(q > 0.0f)) q = 0.0f;
+            if (q > float(top)) q = float(top);
+            WriteBits(values, position + (int64_t(k) * stored + j) * bits, bits, uint32_t(q));
+        }
+    }
+}
+
+float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* values, int64_t position) {
+    const int32_t d = r->Dimension;
+    CompactSegment view;
+    ViewCompactSegmentAt(r, segment, position, &view);
+    const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * view.stored);
+    const bool negative = (header[0] & 0x80) != 0;
+    float worst = 0.0f;
+    for (int32_t k = 0; k < SegmentKnots(r, segment); ++k) {
+        float decoded[kCompactMaxDimension];
+        DecodeCompactSegmentKnot(view, values, k, decoded);
+        float sum = 0.0f;
+        for (int32_t c = 0; c < d; ++c) {
+            const float e = decoded[c] - StoredValue(r, controls, segment * r->SegmentLength + k, c,
+                                                     view.dropped, negative);
+            sum += e * e;
+        }
+        if (!(sum <= worst * worst)) worst = std::sqrt(sum);
+    }
+    return worst;
+}
+
+void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+    const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    std::memset(r->Values, 0, size_t(r->ValueByteCount));
+    PrepareCompact(r, controls, bits);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
-        const int32_t count = SegmentKnots(r, s), b = header[0] & 31;
-        const int32_t dropped = droppedOf(s);
-        const bool negative = negativeOf(s);
+        const int32_t b = SegmentBits(r, s, stored);
         if (s % kCompactStartEvery == 0)
             r->SegmentStarts[s / kCompactStartEvery] = int32_t(position);
-        for (int32_t j = 0; j < stored; ++j) {
-            const int32_t c = ComponentOf(r->Packing, dropped, j);
-            const float m = r->Ranges[c], e = r->Ranges[d + c];
-            // The segment's sub-range in 255ths of the curve's, rounded outwards.
-            float lowest = 1.0f, highest = 0.0f;
-            for (int32_t k = s * length; k < s * length + count; ++k) {
-                const float f =
-                    e != 0.0f ? (StoredValue(r, controls, k, c, dropped, negative) - m) / e : 0.0f;
-                if (f < lowest) lowest = f;
-                if (f > highest) highest = f;
-            }
-            int32_t l = int32_t(std::floor(lowest * 255.0f));
-            int32_t h = int32_t(std::ceil(highest * 255.0f));
-            l = l < 0 ? 0 : (l > 255 ? 255 : l);
-            h = h < l ? l : (h > 255 ? 255 : h);
-            header[1 + 2 * j] = uint8_t(l);
-            header[2 + 2 * j] = uint8_t(h - l);
-            float segmentLow, step;
-            LowStep(m, e, uint8_t(l), uint8_t(h - l), b, &segmentLow, &step);
-            if (b == 0) continue;
-            const uint32_t top = (1u << b) - 1u;
-            for (int32_t k = 0; k < count; ++k) {
-                const float v = StoredValue(r, controls, s * length + k, c, dropped, negative);
-                float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
-                if (!(q > 0.0f)) q = 0.0f;
-                if (q > float(top)) q = float(top);
-                WriteBits(r->Values, position + (int64_t(k) * stored + j) * b, b, uint32_t(q));
-            }
-        }
-        position += int64_t(count) * stored * b;
+        EncodeCompactSegment(r, controls, s, b, r->Values, position);
+        position += int64_t(SegmentKnots(r, s)) * stored * b;
     }
 }
 

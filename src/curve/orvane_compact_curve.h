@@ -4,6 +4,7 @@
 #ifndef ORVANE_COMPACT_CURVE_H
 #define ORVANE_COMPACT_CURVE_H
 
+#include <cmath>
 #include <cstdint>
 
 #include "orvane/curve.h"
@@ -64,6 +65,8 @@ struct CompactSegment {
     float step[kCompactMaxDimension];
 };
 void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s);
+// The same with the segment's values at a given bit position (of other storage, say).
+void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s);
 
 // Reads b (at most 24) bits at a bit position of a sound record's values.
 inline uint32_t ReadCompactBits(const uint8_t* values, int64_t position, int32_t bits) {
@@ -71,6 +74,22 @@ inline uint32_t ReadCompactBits(const uint8_t* values, int64_t position, int32_t
     const uint32_t word =
         uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
     return (word >> (position & 7)) & ((1u << bits) - 1u);
+}
+
+// Knot `local` of a viewed segment: Dimension values.
+inline void DecodeCompactSegmentKnot(const CompactSegment& s, const uint8_t* values, int32_t local,
+                                     float* out) {
+    int64_t position = s.start + int64_t(local) * s.stored * s.bits;
+    float sum = 0.0f;
+    for (int32_t j = 0; j < s.stored; ++j, position += s.bits) {
+        const float v = s.low[j] + s.step[j] * float(ReadCompactBits(values, position, s.bits));
+        out[s.component[j]] = v;
+        sum += v * v;
+    }
+    if (s.dropped >= 0) {
+        const float w = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f);
+        out[s.dropped] = s.negative ? -w : w;
+    }
 }
 
 // Controls of `count` knots from `first` (Dimension values each) of a sound record.
@@ -85,6 +104,16 @@ int32_t FindCompactKnot(const DaCompact* r, float t);
 // headers and starts. A quaternion whose dropped component has the other
 // sign than the segment's is stored negated (the same rotation).
 void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits);
+// The steps of EncodeCompact, for an encoder that tries bit depths segment by segment:
+// PrepareCompact chooses each segment's dropped quaternion component and sets the ranges (and
+// the depths, when given); EncodeCompactSegment writes one segment's header at a depth and its
+// values at a bit position of `values`; CompactSegmentError is the largest distance between
+// the segment's controls and its values as they decode from there.
+void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits);
+void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, int32_t bits,
+                          uint8_t* values, int64_t position);
+float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* values, int64_t position);
 
 // The format table's operations.
 int32_t CompactDimension(const void* data);
