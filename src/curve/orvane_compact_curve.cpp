@@ -8,7 +8,7 @@
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
-#include "curve/orvane_curve.h"
+#include "curve/orvane_curve_private.h"
 
 namespace orvane {
 namespace {
@@ -412,17 +412,34 @@ void CompactExtract(const void* data, int32_t first, int32_t count, float* knots
 void CompactLayout(const orvane_curve_builder* b, void** data) {
     DaCompact** record = reinterpret_cast<DaCompact**>(data);
     AggregateAllocate(record, sizeof(DaCompact));
-    const int32_t d = b->Dimension > 0 ? b->Dimension : 0;
-    const CompactSizes sizes =
-        CompactSizesFor(b->KnotCount, d, kCompactComponents, kCompactDefaultSegmentLength, nullptr);
+    // A copy takes its source's arrays; a new curve 16-bit segments of 16 knots.
+    int32_t ranges, starts, headers, values;
+    const DaCompact* source = b->Source && b->Source->CurveData.Object &&
+                                      FormatNumber(b->Source) == OrvaneCurveFormatDaCompact
+                                  ? static_cast<const DaCompact*>(b->Source->CurveData.Object)
+                                  : nullptr;
+    if (source) {
+        ranges = source->RangeCount;
+        starts = source->SegmentStartCount;
+        headers = source->SegmentHeaderCount;
+        values = source->ValueByteCount;
+    } else {
+        const int32_t d = b->Dimension > 0 ? b->Dimension : 0;
+        const CompactSizes sizes = CompactSizesFor(b->KnotCount, d, kCompactComponents,
+                                                   kCompactDefaultSegmentLength, nullptr);
+        ranges = 2 * d;
+        starts = sizes.starts;
+        headers = sizes.headerBytes;
+        values = sizes.valueBytes;
+    }
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, RangeCount),
-                                 offsetof(DaCompact, Ranges), 2 * d, sizeof(float));
+                                 offsetof(DaCompact, Ranges), ranges, sizeof(float));
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentStartCount),
-                                 offsetof(DaCompact, SegmentStarts), sizes.starts, sizeof(int32_t));
+                                 offsetof(DaCompact, SegmentStarts), starts, sizeof(int32_t));
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentHeaderCount),
-                                 offsetof(DaCompact, SegmentHeaders), sizes.headerBytes, 1);
+                                 offsetof(DaCompact, SegmentHeaders), headers, 1);
     AggregateAllocateArrayMember(*record, offsetof(DaCompact, ValueByteCount),
-                                 offsetof(DaCompact, Values), sizes.valueBytes, 1);
+                                 offsetof(DaCompact, Values), values, 1);
 }
 
 void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float* knots,

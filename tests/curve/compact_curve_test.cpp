@@ -323,6 +323,28 @@ TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
     }
 }
 
+TEST(CompactCurve, ACopyKeepsTheSourcesSegmentsAndDepths) {
+    const int n = 45;
+    std::vector<float> q = Turning(n, 0.1, 11);
+    Record rec(4, 1, 9, n, 0.04f, {3, 19, 0, 7, 12}, q.data());
+    orvane_curve_builder* b = OrvaneBeginCurveCopy(&rec.curve);
+    ASSERT_NE(b, nullptr);
+    const int32_t size = OrvaneGetResultingCurveDataSize(b);
+    CurvePtr copy(OrvaneEndCurve(b));
+    ASSERT_NE(copy, nullptr);
+    const auto* c = static_cast<const orvane_curve_data_da_compact*>(copy->CurveData.Object);
+    const int32_t parts = int32_t(sizeof(orvane_curve_data_da_compact)) + 4 * c->RangeCount +
+                          4 * c->SegmentStartCount + c->SegmentHeaderCount + c->ValueByteCount;
+    EXPECT_GE(size, parts);
+    EXPECT_LE(size, parts + 8);  // alignment of the arrays
+    ASSERT_TRUE(orvane::CompactCurveIsSound(c));
+    EXPECT_EQ(c->ValueByteCount, rec.r.ValueByteCount);
+    std::vector<float> a(size_t(4 * n)), e(size_t(4 * n));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, e.data());
+    orvane::DecodeCompactKnots(c, 0, n, a.data());
+    EXPECT_EQ(a, e);
+}
+
 orvane_file_byte_order OtherByteOrder() {
     const uint16_t probe = 1;
     uint8_t first;
