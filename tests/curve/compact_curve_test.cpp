@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "curve/compact_reference.h"
 #include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve.h"
 #include "file/load_test_support.h"
@@ -26,55 +27,6 @@ struct CurveDeleter {
     void operator()(orvane_curve2* c) const { OrvaneFreeCurve(c); }
 };
 using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
-
-// ---- A decoder of the record as documented, sharing nothing with the library's ----
-
-struct Reference {
-    const orvane_curve_data_da_compact& r;
-
-    int Stored() const { return r.Packing == 1 ? 3 : r.Dimension; }
-    uint32_t Bits(int64_t position, int count) const {
-        uint32_t q = 0;
-        for (int b = 0; b < count; ++b, ++position)
-            q |= uint32_t((r.Values[position / 8] >> (position % 8)) & 1) << b;
-        return q;
-    }
-    int64_t Start(int segment) const {
-        const int s = Stored();
-        int64_t position = r.SegmentStarts[segment / 8];
-        for (int g = segment - segment % 8; g < segment; ++g) {
-            const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
-            position += int64_t(knots) * s * (r.SegmentHeaders[g * (1 + 2 * s)] & 31);
-        }
-        return position;
-    }
-    std::vector<double> Knot(int k) const {
-        const int d = r.Dimension, s = Stored();
-        const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
-        const uint8_t* header = r.SegmentHeaders + segment * (1 + 2 * s);
-        const int bits = header[0] & 31, dropped = (header[0] >> 5) & 3;
-        std::vector<double> out(size_t(d), 0.0);
-        double sum = 0;
-        for (int j = 0; j < s; ++j) {
-            const int c = r.Packing == 1 ? (dropped + 1 + j) % 4 : j;
-            const double m = r.Ranges[c], e = r.Ranges[d + c];
-            const double low = m + e * header[1 + 2 * j] / 255.0;
-            const double span = e * header[2 + 2 * j] / 255.0;
-            double v = low;
-            if (bits > 0) {
-                const int64_t at = Start(segment) + int64_t(local * s + j) * bits;
-                v += span * Bits(at, bits) / double((1u << bits) - 1);
-            }
-            out[size_t(c)] = v;
-            sum += v * v;
-        }
-        if (r.Packing == 1) {
-            const double w = std::sqrt(std::max(0.0, 1.0 - sum));
-            out[size_t(dropped)] = (header[0] & 0x80) ? -w : w;
-        }
-        return out;
-    }
-};
 
 // A record of its own arrays, encoded at the given depths by the library's encoder.
 struct Record {
@@ -148,7 +100,7 @@ TEST(CompactCurve, EncodesEverySegmentDepthWithinHalfAStepOfItsRange) {
     const std::vector<uint8_t> bits = {24, 16, 12, 9, 7, 5, 3, 1, 2, 4, 6, 8, 10, 11, 13, 15};
     Record rec(d, 0, length, n, 1.0f / 30, bits, v.data());
     ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-    Reference ref{rec.r};
+    orvane_test::CompactReference ref{rec.r};
     std::vector<float> decoded(size_t(n * d));
     orvane::DecodeCompactKnots(&rec.r, 0, n, decoded.data());
     for (int k = 0; k < n; ++k) {
@@ -201,7 +153,7 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
         std::vector<uint8_t> bits(size_t(orvane::CompactSegmentCount(n, 16)), uint8_t(10 + seed));
         Record rec(4, 1, 16, n, 1.0f / 24, bits, q.data());
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-        Reference ref{rec.r};
+        orvane_test::CompactReference ref{rec.r};
         std::vector<float> out(size_t(4 * n));
         orvane::DecodeCompactKnots(&rec.r, 0, n, out.data());
         for (int k = 0; k < n; ++k) {

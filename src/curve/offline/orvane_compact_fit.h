@@ -1,0 +1,27 @@
+// Fitting samples with the compact curve format: each segment at the smallest bit depth that
+// keeps its samples within a tolerance, at the segment length that makes the curve smallest.
+#ifndef ORVANE_COMPACT_FIT_H
+#define ORVANE_COMPACT_FIT_H
+
+#include <cstdint>
+
+#include "orvane/types.h"
+
+namespace orvane {
+
+struct CompactFit {
+    orvane_curve2* curve = nullptr;  // one block (OrvaneFreeCurve), or null without memory
+    int32_t bytes = 0;               // the data record and its arrays
+    float error = 0.0f;              // largest distance from a sample at a knot
+    bool missed = false;             // some segment misses the tolerance at 24 bits
+};
+
+// `count` samples of `dimension` values (unit quaternions, sign-continuous, when `quaternion`),
+// `interval` seconds apart, as a degree-1 curve with a knot per sample. The distance of a knot
+// from its sample is Euclidean over the components (the quaternion's four).
+CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
+                           float interval, float tolerance);
+
+}  // namespace orvane
+
+#endif  // ORVANE_COMPACT_FIT_H

@@ -1,0 +1,94 @@
+// Fitting with the compact format: every knot within the tolerance as an independent reader
+// decodes it, fewer bytes for looser tolerances and stiller motion, quaternions on either side.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "curve/compact_reference.h"
+#include "curve/offline/orvane_compact_fit.h"
+#include "orvane/curve_builder.h"
+
+namespace {
+
+// A captured joint: a slow swing with a little tremor, sign-continuous.
+std::vector<float> Joint(int count, double amplitude, uint32_t seed, bool negate) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> tremor(0.0, 0.002);
+    std::vector<float> q(size_t(4 * count));
+    for (int k = 0; k < count; ++k) {
+        const double t = k / 30.0;
+        const double angle = amplitude * std::sin(1.7 * t) + tremor(rng);
+        double axis[3] = {std::cos(0.3 * t), 0.4, std::sin(0.5 * t)};
+        const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        const double s = std::sin(0.5 * angle) * (negate ? -1 : 1);
+        for (int c = 0; c < 3; ++c)
+            q[size_t(4 * k + c)] = float(axis[c] / n * s);
+        q[size_t(4 * k + 3)] = float(std::cos(0.5 * angle) * (negate ? -1 : 1));
+    }
+    return q;
+}
+
+double WorstDistance(const orvane::CompactFit& fit, const std::vector<float>& samples, int d) {
+    const auto& r = *static_cast<const orvane_curve_data_da_compact*>(fit.curve->CurveData.Object);
+    orvane_test::CompactReference reference{r};
+    double worst = 0;
+    for (int k = 0; k < r.KnotCount; ++k) {
+        const std::vector<double> v = reference.Knot(k);
+        double sum = 0;
+        for (int c = 0; c < d; ++c) {
+            const double e = v[size_t(c)] - samples[size_t(k * d + c)];
+            sum += e * e;
+        }
+        worst = std::max(worst, std::sqrt(sum));
+    }
+    return worst;
+}
+
+TEST(CompactFit, EveryKnotHoldsTheToleranceAndLooserCostsLess) {
+    for (bool negate : {false, true}) {
+        const int count = 301;
+        const std::vector<float> q = Joint(count, 1.2, 1, negate);
+        int32_t previous = 0;
+        for (float tolerance : {1e-5f, 1e-4f, 1e-3f, 1e-2f}) {
+            orvane::CompactFit fit =
+                orvane::FitCompactCurve(q.data(), count, 4, true, 1.0f / 30, tolerance);
+            ASSERT_NE(fit.curve, nullptr);
+            EXPECT_FALSE(fit.missed);
+            EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(fit.curve));
+            const double worst = WorstDistance(fit, q, 4);
+            EXPECT_LE(worst, tolerance * 1.0001) << tolerance;
+            EXPECT_NEAR(fit.error, worst, 1e-6);
+            if (previous) {
+                EXPECT_LT(fit.bytes, previous) << tolerance;
+            }
+            previous = fit.bytes;
+            OrvaneFreeCurve(fit.curve);
+        }
+    }
+}
+
+TEST(CompactFit, PositionsAndStillCurves) {
+    const int count = 200;
+    std::vector<float> moving(size_t(3 * count)), still(size_t(3 * count));
+    for (int k = 0; k < count; ++k)
+        for (int c = 0; c < 3; ++c) {
+            moving[size_t(3 * k + c)] = float(10 * std::sin(0.05 * k * (c + 1)) + 3 * c);
+            still[size_t(3 * k + c)] = float(c) + (k % 2) * 1e-6f;
+        }
+    orvane::CompactFit a = orvane::FitCompactCurve(moving.data(), count, 3, false, 0.01f, 1e-3f);
+    orvane::CompactFit b = orvane::FitCompactCurve(still.data(), count, 3, false, 0.01f, 1e-3f);
+    ASSERT_NE(a.curve, nullptr);
+    ASSERT_NE(b.curve, nullptr);
+    EXPECT_LE(WorstDistance(a, moving, 3), 1e-3 * 1.0001);
+    EXPECT_LE(WorstDistance(b, still, 3), 1e-3 * 1.0001);
+    // Still values take no bits: the record, ranges and segment headers alone.
+    const auto& r = *static_cast<const orvane_curve_data_da_compact*>(b.curve->CurveData.Object);
+    EXPECT_EQ(r.ValueByteCount, 4);
+    EXPECT_LT(b.bytes, a.bytes / 4);
+    OrvaneFreeCurve(a.curve);
+    OrvaneFreeCurve(b.curve);
+}
+
+}  // namespace
