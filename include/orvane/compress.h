@@ -38,7 +38,10 @@ typedef struct orvane_animation_compression_options {
     /* Bit (1 << format) for each curve format (orvane_curve_format) the curves may use; the
      * identity and constant formats reduce still components. Default: every format but
      * DaKeyframes32f. A component that no allowed format can hold within its budget is stored
-     * as DaK32fC32f with one knot per sample (exact), whatever this says. */
+     * as DaK32fC32f with one knot per sample (exact), whatever this says.
+     * The bit 1 << OrvaneCurveFormatDaCompact (not in the default) asks for the compact format:
+     * components that are not identities or constants then take it, with a knot per sample and
+     * each segment of samples at the smallest bit depth that holds the budget. */
     orvane_uint32 AllowedFormats;
     /* Bit (1 << degree) for the degrees 1 to 3 the fits may use. Default: all three. */
     orvane_uint32 AllowedDegrees;

@@ -19,6 +19,7 @@
 #include "curve/orvane_quaternion_words.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
+#include "curve/orvane_compact_curve.h"
 #include "math/orvane_math_internal.h"
 
 namespace orvane {
@@ -179,6 +180,21 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
         case OrvaneCurveFormatD9I3K8uC8u: {
             const auto* r = static_cast<const orvane_curve_data_d9i3_k8u_c8u*>(data);
             ok = D == 9 && ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+            break;
+        }
+        case OrvaneCurveFormatDaCompact: {
+            // The record's segments were checked when its format was recognised (loading,
+            // binding); here only what the view reads.
+            const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+            ok = r->Dimension == D && r->KnotCount >= 1 && r->SegmentLength >= 1 &&
+                 r->Packing <= kCompactQuaternion && r->SegmentHeaders != nullptr &&
+                 r->Values != nullptr && r->Ranges != nullptr && r->SegmentStarts != nullptr;
+            if (ok) {
+                v.knotCount = r->KnotCount;
+                v.knotBytes = 0;  // uniform knots, none stored
+                v.knotScale = r->KnotInterval;
+                v.kind = CurveKind::Animated;
+            }
             break;
         }
         default:
@@ -359,6 +375,7 @@ template <typename R>
 inline bool AtOrPastLastKnot(const CurveView& v, float t) {
     const int32_t last = v.knotCount - 1;
     if (v.knotBytes == 4) return !(t < static_cast<const float*>(v.knots)[last]);
+    if (v.knotBytes == 0) return !(t < float(last) * v.knotScale);
     if (v.knotBytes == 2)
         return QuantisedKey<uint16_t>(v.knotScale, t) >=
                static_cast<const uint16_t*>(v.knots)[last];
@@ -376,6 +393,9 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     int32_t k;
     if (v.knotBytes == 4)
         k = SearchKnots(static_cast<const float*>(v.knots), n, t, hint);
+    else if (v.knotBytes == 0)
+        k = FindCompactKnot(
+            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), t);
     else if (v.knotBytes == 2)
         k = SearchKnots(static_cast<const uint16_t*>(v.knots), n,
                         QuantisedKey<uint16_t>(v.knotScale, t), hint);
@@ -416,7 +436,8 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     }
     const bool cached =
         D <= 4 && cache != nullptr && d == 1 && inside &&
-        (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u);
+        (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u ||
+         v.format == OrvaneCurveFormatDaCompact);
     if (cached) {
         // Playback at a higher rate than the keys meets the same window on successive frames:
         // it is decoded once per window.
@@ -434,7 +455,10 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                 times[0] = times[1];
                 CopyValues<D>(values + D, values);
             }
-            if (v.format == OrvaneCurveFormatD3K16uC16u)
+            if (v.format == OrvaneCurveFormatDaCompact)
+                CompactExtract(data, from, count, times + (2 - count), values + (2 - count) * D,
+                               nullptr);
+            else if (v.format == OrvaneCurveFormatD3K16uC16u)
                 DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
                          times + (2 - count), values + (2 - count) * D);
             else

@@ -5,16 +5,16 @@
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
 // - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
-//   (thousandths of a cm); baseline 1 runs the compressor as it was before stored-knot solves,
+//   (thousandths of a cm); mode 1 runs the compressor as it was before stored-knot solves,
 //   halfway checks and size-chosen formats (curve/offline/baseline/, built into this program)
-//   in the same run. Counters: ratio = raw size (10 floats per bone per frame) over the curve
-//   data (knots, controls, scale and offset tables and record headers), group_ratio the same
-//   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
-//   points, object space) at the frames, mid_max_cm halfway between frames against the samples
-//   lerped (mid_worst_bone/frame where); part_* the shares of records, knots and controls;
-//   fmt_* the share of each format; plain_float_curves of curves; bones_missed_between the
-//   bones whose curves miss the budget between frames beyond what their parents left;
-//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
+//   in the same run, mode 2 asks for the compact format. Counters: ratio = raw size (10 floats per
+//   bone per frame) over the curve data (knots, controls, scale and offset tables and record
+//   headers), group_ratio the same over the whole track group block; max_cm, p99_cm and mean_cm the
+//   field's error metric (3 cm points, object space) at the frames, mid_max_cm halfway between
+//   frames against the samples lerped (mid_worst_bone/frame where); part_* the shares of records,
+//   knots and controls; fmt_* the share of each format; plain_float_curves of curves;
+//   bones_missed_between the bones whose curves miss the budget between frames beyond what their
+//   parents left; s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
 // - SamplePose/*: sampling every track of the compressed group at successive times (the
 //   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
 //   samples (lerp and normalised lerp). Counter ns_per_bone.
@@ -124,11 +124,14 @@ struct Result {
 };
 
 // baseline: the compressor as it was before (curve/offline/baseline/), in the same run.
-Result CompressClip(const SampledMotion& m, float budget, bool baseline = false) {
+// compact: the compact format for every moving component.
+Result CompressClip(const SampledMotion& m, float budget, bool baseline = false,
+                    bool compact = false) {
     orvane_workload::CompressionInput input(m);
     orvane_animation_compression_options options;
     OrvaneGetDefaultAnimationCompressionOptions(&options);
     options.ErrorBudget = budget;
+    if (compact) options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
     Result r;
     r.group = (baseline ? BaselineCompressAnimation : OrvaneCompressAnimation)(
         &input.skeleton, input.sampler, m.frameCount, m.timeStep, m.name.c_str(), &options,
@@ -139,7 +142,7 @@ Result CompressClip(const SampledMotion& m, float budget, bool baseline = false)
 // Where the bytes of a group's curves go: per format, and per part (the records with their
 // scale and offset tables, the knots, the controls).
 struct ByteReport {
-    double byFormat[OrvaneCurveFormatCount] = {};
+    double byFormat[OrvaneCurveFormatTableSize] = {};
     double records = 0, knots = 0, controls = 0;
     int32_t curves = 0, plainFloatCurves = 0;
 };
@@ -164,7 +167,8 @@ ByteReport ReportBytes(const orvane_track_group* group) {
                                              format == OrvaneCurveFormatD9I3K16uC16u
                                          ? 2.0
                                          : 1.0;
-            const bool fitted = format == OrvaneCurveFormatDaK32fC32f || format >= 6;
+            const bool fitted = format == OrvaneCurveFormatDaK32fC32f ||
+                                (format >= 6 && format != OrvaneCurveFormatDaCompact);
             const double k = fitted ? knotBytes * n : 0.0;
             const int stored =
                 format == OrvaneCurveFormatD4nK16uC15u || format == OrvaneCurveFormatD4nK8uC7u ||
@@ -190,20 +194,20 @@ void Compress(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
     if (!Usable(state, m)) return;
     const float budget = float(state.range(1)) / 1000.0f;
-    const bool baseline = state.range(2) != 0;
+    const bool baseline = state.range(2) == 1, compact = state.range(2) == 2;
     Result last;
     double seconds = 0;
     for (auto _ : state) {
         OrvaneFreeBuilderResult(last.group);
         const auto start = std::chrono::steady_clock::now();
-        last = CompressClip(m, budget, baseline);
+        last = CompressClip(m, budget, baseline, compact);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         benchmark::DoNotOptimize(last.group);
     }
     const double raw = double(m.boneCount()) * m.frameCount * 10.0 * 4.0;
     const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
     const ByteReport bytes = ReportBytes(last.group);
-    state.SetLabel(m.name + (baseline ? " baseline" : ""));
+    state.SetLabel(m.name + (baseline ? " baseline" : compact ? " compact" : ""));
     state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
     state.counters["group_ratio"] = raw / double(last.stats.TrackGroupBytes);
     state.counters["max_cm"] = double(report.maximum);
@@ -221,12 +225,12 @@ void Compress(benchmark::State& state) {
     state.counters["plain_float_curves"] = double(bytes.plainFloatCurves);
     state.counters["curves"] = double(bytes.curves);
     state.counters["bones_missed_between"] = double(last.stats.BonesMissedBetweenFrames);
-    static const char* const kNames[OrvaneCurveFormatCount] = {
-        "DaKeyframes32f", "DaK32fC32f",    "DaIdentity", "DaConstant32f",
-        "D3Constant32f",  "D4Constant32f", "DaK16uC16u", "DaK8uC8u",
-        "D4nK16uC15u",    "D4nK8uC7u",     "D3K16uC16u", "D3K8uC8u",
-        "D9I1K16uC16u",   "D9I3K16uC16u",  "D9I1K8uC8u", "D9I3K8uC8u"};
-    for (int f = 0; f < OrvaneCurveFormatCount; ++f)
+    static const char* const kNames[OrvaneCurveFormatTableSize] = {
+        "DaKeyframes32f", "DaK32fC32f", "DaIdentity",   "DaConstant32f", "D3Constant32f",
+        "D4Constant32f",  "DaK16uC16u", "DaK8uC8u",     "D4nK16uC15u",   "D4nK8uC7u",
+        "D3K16uC16u",     "D3K8uC8u",   "D9I1K16uC16u", "D9I3K16uC16u",  "D9I1K8uC8u",
+        "D9I3K8uC8u",     "DaCompact"};
+    for (int f = 0; f < OrvaneCurveFormatTableSize; ++f)
         if (bytes.byFormat[f] > 0)
             state.counters[std::string("fmt_") + kNames[f]] = bytes.byFormat[f] / total;
     // Compression time scaled to a minute of a 44-bone capture at 24 fps (seconds).
@@ -320,7 +324,9 @@ BENCHMARK_CAPTURE(Fit, DaK32fC32f, OrvaneCurveDataDaK32fC32fType);
 BENCHMARK_CAPTURE(Fit, D4nK16uC15u, OrvaneCurveDataD4nK16uC15uType);
 // Clip 0 = walk.bvh, 1 = pab walk, 2 = pab jog; the budget in thousandths of a cm.
 // The third argument 1 runs the baseline compressor.
-BENCHMARK(Compress)->ArgsProduct({{0, 1, 2}, {10, 20, 50}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(Compress)
+    ->ArgsProduct({{0, 1, 2}, {10, 20, 50}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(SamplePoseBaseline)->Arg(0)->Arg(1)->Arg(2);
 BENCHMARK(SamplePose)->Args({0, 10})->Args({1, 50})->Args({2, 50});
 

@@ -8,6 +8,7 @@
 
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_curve.h"
+#include "curve/offline/orvane_compact_fit.h"
 #include "curve/offline/orvane_curve_fitter.h"
 #include "track/orvane_content_checks.h"
 #include "core/orvane_log.h"
@@ -476,6 +477,20 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             choice.error = worstConstant;
             return choice;
         }
+    }
+
+    // The compact format, when asked for: a knot per frame, each segment of frames at the
+    // smallest bit depth that holds.
+    if (Allowed(formats, OrvaneCurveFormatDaCompact)) {
+        CompactFit fit =
+            FitCompactCurve(samples, count, dimension, component == 1, work.timeStep, tolerance);
+        if (fit.curve && !fit.missed) {
+            choice.curve = fit.curve;
+            choice.bytes = fit.bytes;
+            choice.error = fit.error;
+            return choice;
+        }
+        if (fit.curve) OrvaneFreeCurve(fit.curve);
     }
 
     // The fitted formats, each at every allowed degree on knots chosen for it, by size.
