@@ -175,14 +175,17 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * dropped one is the square root of one minus the sum of their squares (0 when that is
  * negative), negated when the segment says so.
  *
- * Ranges: the curve's range, Dimension lows then Dimension extents (any finite values).
- * SegmentHeaders: per segment 1 + 2s bytes (s stored components): first a byte holding the bit
- * depth b in bits 0-4, for Packing 1 the dropped index in bits 5-6 and its sign (1: negative)
- * in bit 7 (0 for Packing 0); then per stored component, in storing order, the segment's low
- * L and extent E in 255ths of that component's range.
- * SegmentStarts: for every eighth segment (0, 8, 16, ...) the position, in bits from the start
- * of Values, of its first value; the seven segments after it follow one another. Values: per knot of the segment, per stored component, b bits, least significant bit
- * first (bit n of the stream is bit n mod 8 of byte n / 8), followed by at least 4 spare bytes.
+ * Bytes holds, one after the other (s stored components, S segments):
+ * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32;
+ * - for every eighth segment (0, 8, 16, ...) the position, in bits from the first value, of its
+ *   first value, as little-endian uint32 (the seven segments after it follow one another);
+ * - per segment 1 + 2s bytes: the bit depth b in bits 0-4, for Packing 1 the dropped index in
+ *   bits 5-6 and its sign (1: negative) in bit 7 (all 0 for Packing 0); then per stored
+ *   component, in storing order, the segment's low L and extent E in 255ths of that
+ *   component's range;
+ * - the values: per segment, per knot, per stored component, b bits, least significant bit
+ *   first (bit n of the stream is bit n mod 8 of its byte n / 8); at least 4 spare bytes end it.
+ * All of it is bytes, so that a file of either byte order loads it unchanged.
  *
  * A stored number q of a component of range (low m, extent e) decodes as
  *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
@@ -190,25 +193,19 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * Loading checks the record and refuses the curve (its Format stays 255) unless: Dimension is
  * 1 to 16 (4 for Packing 1), Packing is 0 or 1, KnotCount at least 1, KnotInterval finite and
  * positive (any finite value for a single knot) with (KnotCount - 1) * KnotInterval finite,
- * SegmentLength at least 1, the array counts are the ones the knot count implies, every range
- * value finite (and low + extent finite), every bit depth at most 24, the flags of Packing 0
- * zero, and every segment's values and the spare bytes inside Values. */
+ * SegmentLength at least 1, every range value finite (and low + extent finite), every bit
+ * depth at most 24, the flags of Packing 0 zero, and every segment's values and the spare
+ * bytes inside ByteCount. */
 typedef struct orvane_curve_data_da_compact {
     orvane_curve_data_header CurveDataHeader;
-    orvane_int16 Dimension;       /* decoded values per knot */
-    orvane_real32 KnotInterval;   /* seconds between knots */
+    orvane_int16 Dimension;     /* decoded values per knot */
+    orvane_real32 KnotInterval; /* seconds between knots */
     orvane_int32 KnotCount;
-    orvane_uint8 Packing;         /* 0: components as stored; 1: unit quaternion, three stored */
-    orvane_uint8 SegmentLength;   /* knots per segment (the last may hold fewer) */
+    orvane_uint8 Packing;       /* 0: components as stored; 1: unit quaternion, three stored */
+    orvane_uint8 SegmentLength; /* knots per segment (the last may hold fewer) */
     orvane_int16 Padding;
-    orvane_int32 RangeCount;      /* 2 * Dimension */
-    orvane_real32* Ranges;
-    orvane_int32 SegmentStartCount; /* segment count / 8, rounded up */
-    orvane_int32* SegmentStarts;
-    orvane_int32 SegmentHeaderCount; /* segment count * (1 + 2 * stored components) */
-    orvane_uint8* SegmentHeaders;
-    orvane_int32 ValueByteCount;
-    orvane_uint8* Values;
+    orvane_int32 ByteCount;
+    orvane_uint8* Bytes;
 } orvane_curve_data_da_compact;
 
 #pragma pack(pop)

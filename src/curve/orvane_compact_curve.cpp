@@ -19,27 +19,63 @@ bool Finite(float v) {
     return std::isfinite(v);
 }
 
-template <typename T>
-bool ArrayPresent(int32_t count, const T* array) {
-    return count == 0 || (count > 0 && array != nullptr);
+// The parts of the record's bytes: ranges (float32, little-endian: Dimension lows, then
+// Dimension extents), the stored segment starts (uint32, little-endian), the segment headers,
+// then the values.
+inline int64_t StartsOffset(const DaCompact* r) {
+    return 8 * int64_t(r->Dimension);
+}
+inline int64_t HeadersOffset(const DaCompact* r) {
+    return StartsOffset(r) +
+           4 * int64_t(CompactStartCount(CompactSegmentCount(r->KnotCount, r->SegmentLength)));
+}
+inline int64_t ValuesOffset(const DaCompact* r) {
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+    return HeadersOffset(r) +
+           int64_t(CompactSegmentCount(r->KnotCount, r->SegmentLength)) * (1 + 2 * stored);
 }
 
-// What can be checked without visiting the segments: the arrays' counts and presence.
+inline uint32_t LoadU32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void StoreU32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+inline float RangeValue(const DaCompact* r, int32_t i) {
+    const uint32_t bits = LoadU32(r->Bytes + 4 * int64_t(i));
+    float v;
+    std::memcpy(&v, &bits, 4);
+    return v;
+}
+inline void SetRangeValue(DaCompact* r, int32_t i, float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    StoreU32(r->Bytes + 4 * int64_t(i), bits);
+}
+inline int64_t StoredStart(const DaCompact* r, int32_t i) {
+    return int64_t(int32_t(LoadU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i))));
+}
+inline void SetStoredStart(DaCompact* r, int32_t i, int64_t v) {
+    StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i), uint32_t(v));
+}
+inline uint8_t* Headers(const DaCompact* r) {
+    return r->Bytes + HeadersOffset(r);
+}
+inline uint8_t* Values(const DaCompact* r) {
+    return r->Bytes + ValuesOffset(r);
+}
+
+// What can be checked without visiting the segments: the fields and the bytes' size.
 bool HeaderIsSound(const DaCompact* r) {
     const int32_t d = r->Dimension;
     if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
     if (r->Packing != kCompactComponents && r->Packing != kCompactQuaternion) return false;
     if (r->Packing == kCompactQuaternion && d != 4) return false;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
-    if (r->RangeCount != 2 * d || r->SegmentStartCount != CompactStartCount(segments) ||
-        int64_t(r->SegmentHeaderCount) != int64_t(segments) * (1 + 2 * stored))
-        return false;
-    if (r->ValueByteCount < kCompactSpareBytes) return false;
-    return ArrayPresent(r->RangeCount, r->Ranges) &&
-           ArrayPresent(r->SegmentStartCount, r->SegmentStarts) &&
-           ArrayPresent(r->SegmentHeaderCount, r->SegmentHeaders) &&
-           ArrayPresent(r->ValueByteCount, r->Values);
+    if (r->ByteCount < 0 || (r->ByteCount > 0 && r->Bytes == nullptr)) return false;
+    return int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
 }
 
 int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
@@ -49,7 +85,7 @@ int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
 }
 
 inline int32_t SegmentBits(const DaCompact* r, int32_t segment, int32_t stored) {
-    return r->SegmentHeaders[int64_t(segment) * (1 + 2 * stored)] & 31;
+    return Headers(r)[int64_t(segment) * (1 + 2 * stored)] & 31;
 }
 
 // Bits a segment's values take.
@@ -61,7 +97,7 @@ inline int64_t SegmentSize(const DaCompact* r, int32_t segment, int32_t stored) 
 // segments before it in the group.
 int64_t SegmentStart(const DaCompact* r, int32_t segment, int32_t stored) {
     const int32_t first = segment - segment % kCompactStartEvery;
-    int64_t position = r->SegmentStarts[segment / kCompactStartEvery];
+    int64_t position = StoredStart(r, segment / kCompactStartEvery);
     for (int32_t s = first; s < segment; ++s)
         position += SegmentSize(r, s, stored);
     return position;
@@ -159,7 +195,8 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
-    const int64_t headerBytes = int64_t(sizes.segments) * (1 + 2 * stored);
+    const int64_t valuesOffset = 8 * int64_t(dimension) + 4 * int64_t(sizes.starts) +
+                                 int64_t(sizes.segments) * (1 + 2 * stored);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
         const int32_t first = s * segmentLength;
@@ -167,11 +204,11 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
         const int32_t b = bits ? bits[s] : kCompactDefaultBits;
         total += int64_t(count) * stored * b;
     }
-    const int64_t valueBytes = (total + 7) / 8 + kCompactSpareBytes;
-    sizes.fits = headerBytes <= INT32_MAX && valueBytes * 8 <= INT32_MAX;
+    const int64_t bytes = valuesOffset + (total + 7) / 8 + kCompactSpareBytes;
+    sizes.fits = bytes * 8 <= INT32_MAX;
     if (!sizes.fits) return sizes;
-    sizes.headerBytes = int32_t(headerBytes);
-    sizes.valueBytes = int32_t(valueBytes);
+    sizes.valuesOffset = int32_t(valuesOffset);
+    sizes.bytes = int32_t(bytes);
     return sizes;
 }
 
@@ -186,21 +223,21 @@ bool CompactCurveIsSound(const DaCompact* r) {
         return false;
     }
     for (int32_t c = 0; c < d; ++c) {
-        const float m = r->Ranges[c], e = r->Ranges[d + c];
+        const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         if (!Finite(m) || !Finite(e) || !Finite(m + e)) return false;
     }
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t stride = 1 + 2 * stored;
-    const int64_t limit = (int64_t(r->ValueByteCount) - kCompactSpareBytes) * 8;
+    const int64_t limit = (int64_t(r->ByteCount) - ValuesOffset(r) - kCompactSpareBytes) * 8;
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
+        const uint8_t flags = Headers(r)[int64_t(s) * stride];
         const int32_t bits = flags & 31;
         if (bits > kCompactMaxBits) return false;
         if (r->Packing == kCompactComponents && (flags >> 5) != 0) return false;
         if (s % kCompactStartEvery == 0) {
-            position = r->SegmentStarts[s / kCompactStartEvery];
+            position = StoredStart(r, s / kCompactStartEvery);
             if (position < 0) return false;
         }
         position += SegmentSize(r, s, stored);
@@ -212,7 +249,7 @@ bool CompactCurveIsSound(const DaCompact* r) {
 void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s) {
     const int32_t d = r->Dimension;
     s->stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * s->stored);
+    const uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * s->stored);
     s->bits = header[0] & 31;
     s->start = start;
     s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
@@ -220,8 +257,8 @@ void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, Co
     for (int32_t j = 0; j < s->stored; ++j) {
         const int32_t c = ComponentOf(r->Packing, s->dropped, j);
         s->component[j] = int8_t(c);
-        LowStep(r->Ranges[c], r->Ranges[d + c], header[1 + 2 * j], header[2 + 2 * j], s->bits,
-                &s->low[j], &s->step[j]);
+        LowStep(RangeValue(r, c), RangeValue(r, d + c), header[1 + 2 * j], header[2 + 2 * j],
+                s->bits, &s->low[j], &s->step[j]);
     }
 }
 
@@ -247,7 +284,7 @@ void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float*
             ViewCompactSegment(r, segment, &s);
             current = segment;
         }
-        DecodeCompactSegmentKnot(s, r->Values, k - segment * r->SegmentLength,
+        DecodeCompactSegmentKnot(s, Values(r), k - segment * r->SegmentLength,
                                  controls + int64_t(i) * d);
     }
 }
@@ -274,7 +311,7 @@ void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
     const int32_t segments = CompactSegmentCount(r->KnotCount, length);
     // Each segment's dropped component first: the ranges cover the values as stored.
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
+        uint8_t* header = Headers(r) + int64_t(s) * stride;
         uint8_t flags = uint8_t((bits ? bits[s] : header[0]) & 31);
         if (r->Packing == kCompactQuaternion) {
             int32_t dropped;
@@ -287,7 +324,7 @@ void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
     for (int32_t c = 0; c < d; ++c) {
         float low = INFINITY, high = -INFINITY;
         for (int32_t s = 0; s < segments; ++s) {
-            const uint8_t flags = r->SegmentHeaders[int64_t(s) * stride];
+            const uint8_t flags = Headers(r)[int64_t(s) * stride];
             const int32_t dropped = r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
             if (c == dropped) continue;
             for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
@@ -299,8 +336,8 @@ void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
         if (!(low <= high)) low = high = 0.0f;
         float extent = high - low;
         if (!Finite(extent)) extent = 0.0f;
-        r->Ranges[c] = low;
-        r->Ranges[d + c] = extent;
+        SetRangeValue(r, c, low);
+        SetRangeValue(r, d + c, extent);
     }
 }
 
@@ -308,14 +345,14 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, 
                           uint8_t* values, int64_t position) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * stored);
+    uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * stored);
     header[0] = uint8_t((header[0] & ~31) | (bits & 31));
     const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
     const bool negative = (header[0] & 0x80) != 0;
     const int32_t first = segment * length, count = SegmentKnots(r, segment);
     for (int32_t j = 0; j < stored; ++j) {
         const int32_t c = ComponentOf(r->Packing, dropped, j);
-        const float m = r->Ranges[c], e = r->Ranges[d + c];
+        const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         // The segment's sub-range in 255ths of the curve's, rounded outwards.
         float lowest = 1.0f, highest = 0.0f;
         for (int32_t k = first; k < first + count; ++k) {
@@ -349,7 +386,7 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
     const int32_t d = r->Dimension;
     CompactSegment view;
     ViewCompactSegmentAt(r, segment, position, &view);
-    const uint8_t* header = r->SegmentHeaders + int64_t(segment) * (1 + 2 * view.stored);
+    const uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * view.stored);
     const bool negative = (header[0] & 0x80) != 0;
     float worst = 0.0f;
     for (int32_t k = 0; k < SegmentKnots(r, segment); ++k) {
@@ -369,14 +406,13 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
 void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
-    std::memset(r->Values, 0, size_t(r->ValueByteCount));
+    std::memset(Values(r), 0, size_t(int64_t(r->ByteCount) - ValuesOffset(r)));
     PrepareCompact(r, controls, bits);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
         const int32_t b = SegmentBits(r, s, stored);
-        if (s % kCompactStartEvery == 0)
-            r->SegmentStarts[s / kCompactStartEvery] = int32_t(position);
-        EncodeCompactSegment(r, controls, s, b, r->Values, position);
+        if (s % kCompactStartEvery == 0) SetStoredStart(r, s / kCompactStartEvery, position);
+        EncodeCompactSegment(r, controls, s, b, Values(r), position);
         position += int64_t(SegmentKnots(r, s)) * stored * b;
     }
 }
@@ -412,34 +448,22 @@ void CompactExtract(const void* data, int32_t first, int32_t count, float* knots
 void CompactLayout(const orvane_curve_builder* b, void** data) {
     DaCompact** record = reinterpret_cast<DaCompact**>(data);
     AggregateAllocate(record, sizeof(DaCompact));
-    // A copy takes its source's arrays; a new curve 16-bit segments of 16 knots.
-    int32_t ranges, starts, headers, values;
+    // A copy takes its source's bytes; a new curve 16-bit segments of 16 knots.
     const DaCompact* source = b->Source && b->Source->CurveData.Object &&
                                       FormatNumber(b->Source) == OrvaneCurveFormatDaCompact
                                   ? static_cast<const DaCompact*>(b->Source->CurveData.Object)
                                   : nullptr;
+    int32_t bytes = 0;
     if (source) {
-        ranges = source->RangeCount;
-        starts = source->SegmentStartCount;
-        headers = source->SegmentHeaderCount;
-        values = source->ValueByteCount;
+        bytes = source->ByteCount > 0 ? source->ByteCount : 0;
     } else {
         const int32_t d = b->Dimension > 0 ? b->Dimension : 0;
-        const CompactSizes sizes = CompactSizesFor(b->KnotCount, d, kCompactComponents,
-                                                   kCompactDefaultSegmentLength, nullptr);
-        ranges = 2 * d;
-        starts = sizes.starts;
-        headers = sizes.headerBytes;
-        values = sizes.valueBytes;
+        bytes = CompactSizesFor(b->KnotCount, d, kCompactComponents, kCompactDefaultSegmentLength,
+                                nullptr)
+                    .bytes;
     }
-    AggregateAllocateArrayMember(*record, offsetof(DaCompact, RangeCount),
-                                 offsetof(DaCompact, Ranges), ranges, sizeof(float));
-    AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentStartCount),
-                                 offsetof(DaCompact, SegmentStarts), starts, sizeof(int32_t));
-    AggregateAllocateArrayMember(*record, offsetof(DaCompact, SegmentHeaderCount),
-                                 offsetof(DaCompact, SegmentHeaders), headers, 1);
-    AggregateAllocateArrayMember(*record, offsetof(DaCompact, ValueByteCount),
-                                 offsetof(DaCompact, Values), values, 1);
+    AggregateAllocateArrayMember(*record, offsetof(DaCompact, ByteCount),
+                                 offsetof(DaCompact, Bytes), bytes, 1);
 }
 
 void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float* knots,
@@ -465,7 +489,7 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
         const int32_t stride = 1 + 2 * CompactStoredComponents(r->Packing, dimension);
         const int32_t segments = CompactSegmentCount(knotCount, r->SegmentLength);
         for (int32_t s = 0; s < segments; ++s)
-            r->SegmentHeaders[int64_t(s) * stride] = uint8_t(kCompactDefaultBits);
+            Headers(r)[int64_t(s) * stride] = uint8_t(kCompactDefaultBits);
     }
     EncodeCompact(r, controls, nullptr);
 }
@@ -478,14 +502,8 @@ void CompactCopy(void* destination, const void* source) {
     d->KnotCount = s->KnotCount;
     d->Packing = s->Packing;
     d->SegmentLength = s->SegmentLength;
-    auto copy = [](int32_t dc, int32_t sc, const void* from, void* to, size_t size) {
-        const int32_t n = dc < sc ? dc : sc;
-        if (n > 0) Copy(size_t(n) * size, from, to);
-    };
-    copy(d->RangeCount, s->RangeCount, s->Ranges, d->Ranges, 4);
-    copy(d->SegmentStartCount, s->SegmentStartCount, s->SegmentStarts, d->SegmentStarts, 4);
-    copy(d->SegmentHeaderCount, s->SegmentHeaderCount, s->SegmentHeaders, d->SegmentHeaders, 1);
-    copy(d->ValueByteCount, s->ValueByteCount, s->Values, d->Values, 1);
+    const int32_t n = d->ByteCount < s->ByteCount ? d->ByteCount : s->ByteCount;
+    if (n > 0) Copy(size_t(n), s->Bytes, d->Bytes);
 }
 
 void CompactSwizzle(void* data, int32_t, const float* scales, const float* offsets,
@@ -511,18 +529,18 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     // of the scale alone).
     float old[2 * kCompactMaxDimension];
     for (int32_t c = 0; c < 2 * d; ++c)
-        old[c] = r->Ranges[c];
+        old[c] = RangeValue(r, c);
     for (int32_t c = 0; c < d; ++c) {
         const float scale = quaternion ? (scales[c] < 0.0f ? -1.0f : 1.0f) : scales[c];
-        r->Ranges[c] = scale * old[swizzles[c]] + (quaternion ? 0.0f : offsets[c]);
-        r->Ranges[d + c] = scale * old[d + swizzles[c]];
+        SetRangeValue(r, c, scale * old[swizzles[c]] + (quaternion ? 0.0f : offsets[c]));
+        SetRangeValue(r, d + c, scale * old[d + swizzles[c]]);
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t stride = 1 + 2 * stored;
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = r->SegmentHeaders + int64_t(s) * stride;
+        uint8_t* header = Headers(r) + int64_t(s) * stride;
         uint8_t before[1 + 2 * kCompactMaxDimension] = {};
         for (int32_t i = 0; i < stride; ++i)
             before[i] = header[i];
@@ -548,9 +566,9 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
         for (int32_t k = 0; k < SegmentKnots(r, s); ++k, position += int64_t(stored) * bits) {
             uint32_t q[kCompactMaxDimension];
             for (int32_t j = 0; j < stored; ++j)
-                q[j] = ReadCompactBits(r->Values, position + int64_t(j) * bits, bits);
+                q[j] = ReadCompactBits(Values(r), position + int64_t(j) * bits, bits);
             for (int32_t j = 0; j < stored; ++j)
-                WriteBits(r->Values, position + int64_t(j) * bits, bits, q[source[j]]);
+                WriteBits(Values(r), position + int64_t(j) * bits, bits, q[source[j]]);
         }
     }
 }

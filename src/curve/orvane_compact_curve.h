@@ -37,13 +37,14 @@ inline int32_t CompactStartCount(int32_t segments) {
     return segments <= 0 ? 0 : (segments - 1) / kCompactStartEvery + 1;
 }
 
-// The array sizes of a record for the given per-segment bit depths (one per segment).
+// The sizes of a record's parts for the given per-segment bit depths (one per segment; null:
+// the builder's 16 bits).
 struct CompactSizes {
     int32_t segments = 0;
-    int32_t starts = 0;
-    int32_t headerBytes = 0;
-    int32_t valueBytes = 0;
-    bool fits = false;  // false when the values would pass 2^31 bits
+    int32_t starts = 0;        // stored segment starts
+    int32_t valuesOffset = 0;  // where the values begin in the bytes
+    int32_t bytes = 0;         // all of them, with the spare bytes
+    bool fits = false;         // false when the bytes would pass 2^31 bits
 };
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
                              int32_t segmentLength, const uint8_t* bits);

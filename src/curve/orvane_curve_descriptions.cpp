@@ -88,10 +88,7 @@ orvane_data_type_definition g_curveDataDaCompact[] = {
     MemberRecord(OrvaneUInt8Member, "Packing"),
     MemberRecord(OrvaneUInt8Member, "SegmentLength"),
     MemberRecord(OrvaneInt16Member, "Padding"),
-    MemberRecord(OrvaneReferenceToArrayMember, "Ranges", g_real32Type),
-    MemberRecord(OrvaneReferenceToArrayMember, "SegmentStarts", g_int32Type),
-    MemberRecord(OrvaneReferenceToArrayMember, "SegmentHeaders", g_uint8Type),
-    MemberRecord(OrvaneReferenceToArrayMember, "Values", g_uint8Type),
+    MemberRecord(OrvaneReferenceToArrayMember, "Bytes", g_uint8Type),
     EndRecord()};
 
 }  // namespace orvane

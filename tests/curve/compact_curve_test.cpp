@@ -28,41 +28,46 @@ struct CurveDeleter {
 };
 using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
 
-// A record of its own arrays, encoded at the given depths by the library's encoder.
+// A record over its own bytes, encoded at the given depths by the library's encoder.
 struct Record {
     orvane_curve_data_da_compact r{};
-    std::vector<float> ranges;
-    std::vector<int32_t> starts;
-    std::vector<uint8_t> headers, values;
+    std::vector<uint8_t> bytes;
     orvane_curve2 curve{};
 
     Record(int dimension, int packing, int segmentLength, int knots, float interval,
            const std::vector<uint8_t>& bits, const float* controls) {
         const orvane::CompactSizes sizes =
             orvane::CompactSizesFor(knots, dimension, packing, segmentLength, bits.data());
-        ranges.resize(size_t(2 * dimension));
-        starts.resize(size_t(sizes.starts));
-        headers.resize(size_t(sizes.headerBytes));
-        values.resize(size_t(sizes.valueBytes));
+        bytes.assign(size_t(sizes.bytes), 0);
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
         r.Dimension = int16_t(dimension);
         r.KnotInterval = interval;
         r.KnotCount = knots;
         r.Packing = uint8_t(packing);
         r.SegmentLength = uint8_t(segmentLength);
-        r.RangeCount = int32_t(ranges.size());
-        r.Ranges = ranges.data();
-        r.SegmentStartCount = int32_t(starts.size());
-        r.SegmentStarts = starts.data();
-        r.SegmentHeaderCount = int32_t(headers.size());
-        r.SegmentHeaders = headers.data();
-        r.ValueByteCount = int32_t(values.size());
-        r.Values = values.data();
+        r.ByteCount = int32_t(bytes.size());
+        r.Bytes = bytes.data();
         orvane::EncodeCompact(&r, controls, bits.data());
         curve.CurveData.Type = OrvaneCurveDataDaCompactType;
         curve.CurveData.Object = &r;
     }
 };
+
+// Writes range value i (little-endian) or a stored segment start.
+void SetRange(orvane_curve_data_da_compact& r, int i, float v) {
+    uint32_t w;
+    std::memcpy(&w, &v, 4);
+    for (int b = 0; b < 4; ++b)
+        r.Bytes[4 * i + b] = uint8_t(w >> (8 * b));
+}
+void SetStart(orvane_curve_data_da_compact& r, int i, int32_t v) {
+    const int at = orvane_test::CompactReference{r}.StartsAt() + 4 * i;
+    for (int b = 0; b < 4; ++b)
+        r.Bytes[at + b] = uint8_t(uint32_t(v) >> (8 * b));
+}
+uint8_t* Header(orvane_curve_data_da_compact& r, int segment) {
+    return const_cast<uint8_t*>(orvane_test::CompactReference{r}.Header(segment));
+}
 
 std::vector<float> Wave(int knots, int dimension, double speed, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -111,7 +116,7 @@ TEST(CompactCurve, EncodesEverySegmentDepthWithinHalfAStepOfItsRange) {
             EXPECT_NEAR(got, expected[size_t(c)], 1e-5 * (1 + std::fabs(value))) << k << " " << c;
             // Each segment's range is rounded outwards to 255ths of the curve's: within the
             // quantisation step of its depth.
-            const double range = rec.r.Ranges[d + c];
+            const double range = orvane_test::CompactReference{rec.r}.Range(d + c);
             const double bound = range / ((1u << bits[size_t(k / length)]) - 1) * 0.51 +
                                  range * 2e-7 + 1e-5 * (1 + std::fabs(value));
             EXPECT_NEAR(got, value, bound) << "knot " << k << " component " << c;
@@ -246,7 +251,7 @@ TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
     EXPECT_EQ(OrvaneCurveGetDimension(curve.get()), d);
     const auto* r = static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object);
     EXPECT_EQ(r->SegmentLength, 16);
-    EXPECT_EQ(r->SegmentHeaders[0] & 31, 16);
+    EXPECT_EQ(orvane_test::CompactReference{*r}.Header(0)[0] & 31, 16);
 
     // The conversion to plain floats and evaluation go through the format's operations.
     CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
@@ -285,12 +290,11 @@ TEST(CompactCurve, ACopyKeepsTheSourcesSegmentsAndDepths) {
     CurvePtr copy(OrvaneEndCurve(b));
     ASSERT_NE(copy, nullptr);
     const auto* c = static_cast<const orvane_curve_data_da_compact*>(copy->CurveData.Object);
-    const int32_t parts = int32_t(sizeof(orvane_curve_data_da_compact)) + 4 * c->RangeCount +
-                          4 * c->SegmentStartCount + c->SegmentHeaderCount + c->ValueByteCount;
+    const int32_t parts = int32_t(sizeof(orvane_curve_data_da_compact)) + c->ByteCount;
     EXPECT_GE(size, parts);
     EXPECT_LE(size, parts + 8);  // alignment of the arrays
     ASSERT_TRUE(orvane::CompactCurveIsSound(c));
-    EXPECT_EQ(c->ValueByteCount, rec.r.ValueByteCount);
+    EXPECT_EQ(c->ByteCount, rec.r.ByteCount);
     std::vector<float> a(size_t(4 * n)), e(size_t(4 * n));
     orvane::DecodeCompactKnots(&rec.r, 0, n, e.data());
     orvane::DecodeCompactKnots(c, 0, n, a.data());
@@ -343,27 +347,23 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { r.Packing = 1; },  // a quaternion of 3
         [](orvane_curve_data_da_compact& r) { r.Packing = 2; },
         [](orvane_curve_data_da_compact& r) { r.SegmentLength = 0; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentLength = 8; },  // counts disagree
         [](orvane_curve_data_da_compact& r) { r.KnotCount = 1000; },
         [](orvane_curve_data_da_compact& r) { r.KnotCount = -1; },
         [](orvane_curve_data_da_compact& r) { r.KnotInterval = 0.0f; },
         [](orvane_curve_data_da_compact& r) { r.KnotInterval = NAN; },
         [](orvane_curve_data_da_compact& r) { r.KnotInterval = 3e38f; },
-        [](orvane_curve_data_da_compact& r) { r.Ranges[1] = INFINITY; },
-        [](orvane_curve_data_da_compact& r) { r.Ranges[4] = NAN; },
-        [](orvane_curve_data_da_compact& r) { r.Ranges[0] = 3e38f, r.Ranges[3] = 3e38f; },
-        [](orvane_curve_data_da_compact& r) { r.RangeCount = 5; },
-        [](orvane_curve_data_da_compact& r) { r.Ranges = nullptr; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[0] = 25; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentHeaders[7] |= 0x20; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = -8; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = 1 << 30; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentStarts[0] = 8; },  // the last passes the end
-        [](orvane_curve_data_da_compact& r) { r.SegmentStartCount = 2; },
-        [](orvane_curve_data_da_compact& r) { r.SegmentHeaderCount = 20; },
-        [](orvane_curve_data_da_compact& r) { r.ValueByteCount -= 1; },
-        [](orvane_curve_data_da_compact& r) { r.ValueByteCount = 2; },
-        [](orvane_curve_data_da_compact& r) { r.Values = nullptr; },
+        [](orvane_curve_data_da_compact& r) { SetRange(r, 1, INFINITY); },
+        [](orvane_curve_data_da_compact& r) { SetRange(r, 4, NAN); },
+        [](orvane_curve_data_da_compact& r) { SetRange(r, 0, 3e38f), SetRange(r, 3, 3e38f); },
+        [](orvane_curve_data_da_compact& r) { Header(r, 0)[0] = 25; },
+        [](orvane_curve_data_da_compact& r) { Header(r, 1)[0] |= 0x20; },
+        [](orvane_curve_data_da_compact& r) { SetStart(r, 0, -8); },
+        [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 1 << 30); },
+        [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 8); },  // the last passes the end
+        [](orvane_curve_data_da_compact& r) { r.ByteCount -= 1; },
+        [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
+        [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
+        [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
     };
     for (size_t i = 0; i < std::size(damages); ++i) {
         Record rec(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());

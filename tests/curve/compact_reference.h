@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "orvane/curve.h"
@@ -16,31 +17,49 @@ struct CompactReference {
     const orvane_curve_data_da_compact& r;
 
     int Stored() const { return r.Packing == 1 ? 3 : r.Dimension; }
+    int Segments() const { return (r.KnotCount + r.SegmentLength - 1) / r.SegmentLength; }
+    // The parts of Bytes, in order.
+    int StartsAt() const { return 8 * r.Dimension; }
+    int HeadersAt() const { return StartsAt() + 4 * ((Segments() + 7) / 8); }
+    int ValuesAt() const { return HeadersAt() + Segments() * (1 + 2 * Stored()); }
+    uint32_t Word(int at) const {
+        return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
+               uint32_t(r.Bytes[at + 2]) << 16 | uint32_t(r.Bytes[at + 3]) << 24;
+    }
+    double Range(int i) const {
+        const uint32_t w = Word(4 * i);
+        float f;
+        std::memcpy(&f, &w, 4);
+        return f;
+    }
+    const uint8_t* Header(int segment) const {
+        return r.Bytes + HeadersAt() + segment * (1 + 2 * Stored());
+    }
     uint32_t Bits(int64_t position, int count) const {
         uint32_t q = 0;
+        const uint8_t* values = r.Bytes + ValuesAt();
         for (int b = 0; b < count; ++b, ++position)
-            q |= uint32_t((r.Values[position / 8] >> (position % 8)) & 1) << b;
+            q |= uint32_t((values[position / 8] >> (position % 8)) & 1) << b;
         return q;
     }
     int64_t Start(int segment) const {
-        const int s = Stored();
-        int64_t position = r.SegmentStarts[segment / 8];
+        int64_t position = int32_t(Word(StartsAt() + 4 * (segment / 8)));
         for (int g = segment - segment % 8; g < segment; ++g) {
             const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
-            position += int64_t(knots) * s * (r.SegmentHeaders[g * (1 + 2 * s)] & 31);
+            position += int64_t(knots) * Stored() * (Header(g)[0] & 31);
         }
         return position;
     }
     std::vector<double> Knot(int k) const {
         const int d = r.Dimension, s = Stored();
         const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
-        const uint8_t* header = r.SegmentHeaders + segment * (1 + 2 * s);
+        const uint8_t* header = Header(segment);
         const int bits = header[0] & 31, dropped = (header[0] >> 5) & 3;
         std::vector<double> out(size_t(d), 0.0);
         double sum = 0;
         for (int j = 0; j < s; ++j) {
             const int c = r.Packing == 1 ? (dropped + 1 + j) % 4 : j;
-            const double m = r.Ranges[c], e = r.Ranges[d + c];
+            const double m = Range(c), e = Range(d + c);
             const double low = m + e * header[1 + 2 * j] / 255.0;
             const double span = e * header[2 + 2 * j] / 255.0;
             double v = low;

@@ -1,6 +1,7 @@
-// Fitting samples with the compact curve format: per segment the smallest bit depth within the
-// tolerance (found by encoding the segment and reading it back), per curve the segment length
-// that gives the fewest bytes.
+// Fitting samples with the compact curve format: knots every sample or every few samples (when
+// the straight path across the skipped ones holds), per segment the smallest bit depth within
+// what is left of the tolerance (found by encoding the segment and reading it back), per curve
+// the spacing and segment length that give the fewest bytes.
 #include "curve/offline/orvane_compact_fit.h"
 
 #include <cmath>
@@ -17,16 +18,79 @@ namespace {
 
 constexpr int32_t kSegmentLengths[] = {8, 16, 32};
 constexpr int32_t kShortestSegment = 8;
+constexpr int32_t kLongestSegment = 32;
+// Knot spacings tried, in samples.
+constexpr int32_t kSpacings[] = {1, 2, 3, 4};
+// The share of the tolerance that skipping samples may use; the rest is for the rounding.
+constexpr float kSpacingShare = 0.6f;
+
+float Distance(const float* a, const float* b, int32_t d) {
+    float sum = 0.0f;
+    for (int32_t c = 0; c < d; ++c) {
+        const float e = a[c] - b[c];
+        sum += e * e;
+    }
+    return std::sqrt(sum);
+}
+
+// The straight path between two knots at u in [0, 1]: lerp, normalised for quaternions (the
+// sampler's degree-1 curve).
+void Between(const float* a, const float* b, float u, int32_t d, bool quaternion, float* out) {
+    float sum = 0.0f;
+    for (int32_t c = 0; c < d; ++c) {
+        out[c] = a[c] + (b[c] - a[c]) * u;
+        sum += out[c] * out[c];
+    }
+    if (quaternion && sum > 0.0f) {
+        const float inverse = 1.0f / std::sqrt(sum);
+        for (int32_t c = 0; c < d; ++c)
+            out[c] *= inverse;
+    }
+}
+
+// Knot k of m spread evenly over samples 0 .. count - 1 sits at sample k * (count - 1) / (m - 1).
+double KnotSample(int32_t k, int32_t m, int32_t count) {
+    return m > 1 ? double(k) * double(count - 1) / double(m - 1) : 0.0;
+}
+
+// The knots of an m-knot curve through the samples' straight path; returns the largest
+// distance of a sample from the knots' path.
+float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, int32_t m,
+               float* knots) {
+    for (int32_t k = 0; k < m; ++k) {
+        const double at = KnotSample(k, m, count);
+        int32_t i = int32_t(at);
+        if (i >= count - 1) i = count - 2 < 0 ? 0 : count - 2;
+        const float u = float(at - double(i));
+        if (count == 1)
+            std::memcpy(knots, samples, size_t(d) * 4);
+        else
+            Between(samples + int64_t(i) * d, samples + int64_t(i + 1) * d, u, d, quaternion,
+                    knots + int64_t(k) * d);
+    }
+    float worst = 0.0f;
+    for (int32_t j = 0; j < count && m > 1; ++j) {
+        const double at = double(j) * double(m - 1) / double(count - 1);
+        int32_t k = int32_t(at);
+        if (k >= m - 1) k = m - 2;
+        float value[kCompactMaxDimension];
+        Between(knots + int64_t(k) * d, knots + int64_t(k + 1) * d, float(at - double(k)), d,
+                quaternion, value);
+        const float e = Distance(value, samples + int64_t(j) * d, d);
+        if (!(e <= worst)) worst = e;
+    }
+    return worst;
+}
 
 // The smallest depth per segment that holds the tolerance; returns the bits of all values.
-int64_t ChooseDepths(DaCompact& r, const float* samples, float tolerance, uint8_t* depths,
+int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t* depths,
                      uint8_t* values, bool* missed) {
-    PrepareCompact(&r, samples, nullptr);
+    PrepareCompact(&r, knots, nullptr);
     const int32_t stored = CompactStoredComponents(r.Packing, r.Dimension);
     const int32_t segments = CompactSegmentCount(r.KnotCount, r.SegmentLength);
     auto error = [&](int32_t segment, int32_t bits) {
-        EncodeCompactSegment(&r, samples, segment, bits, values, 0);
-        return CompactSegmentError(&r, samples, segment, values, 0);
+        EncodeCompactSegment(&r, knots, segment, bits, values, 0);
+        return CompactSegmentError(&r, knots, segment, values, 0);
     };
     int64_t total = 0;
     for (int32_t s = 0; s < segments; ++s) {
@@ -44,9 +108,9 @@ int64_t ChooseDepths(DaCompact& r, const float* samples, float tolerance, uint8_
         }
         depths[s] = uint8_t(low);
         const int32_t first = s * r.SegmentLength;
-        const int32_t knots =
+        const int32_t knotsHere =
             r.KnotCount - first < r.SegmentLength ? r.KnotCount - first : r.SegmentLength;
-        total += int64_t(knots) * stored * low;
+        total += int64_t(knotsHere) * stored * low;
     }
     return total;
 }
@@ -59,100 +123,126 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     if (count < 1 || dimension < 1 || dimension > kCompactMaxDimension ||
         (quaternion && dimension != 4))
         return fit;
+    const int32_t d = dimension;
     const int32_t packing = quaternion ? kCompactQuaternion : kCompactComponents;
-    const int32_t stored = CompactStoredComponents(packing, dimension);
+    const int32_t stored = CompactStoredComponents(packing, d);
+    // Working storage: knots for two spacings (the one tried and the best), the ranges, starts
+    // and headers of the most segments, depths for two choices, the values of one segment at
+    // the deepest depth.
     const int32_t mostSegments = CompactSegmentCount(count, kShortestSegment);
-    const int32_t longest = kSegmentLengths[sizeof kSegmentLengths / sizeof(int32_t) - 1];
-    // Working storage: ranges, the headers of the most segments, depths for two lengths, and
-    // the values of one segment at the deepest depth.
-    const size_t headerBytes = size_t(mostSegments) * size_t(1 + 2 * stored);
+    const size_t knotFloats = size_t(count) * size_t(d);
+    const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(mostSegments)) +
+                             size_t(mostSegments) * size_t(1 + 2 * stored) + kCompactSpareBytes;
     const size_t valueBytes =
-        size_t(longest) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
-    const size_t bytes =
-        sizeof(float) * size_t(2 * dimension) + headerBytes + 2 * size_t(mostSegments) + valueBytes;
+        size_t(kLongestSegment) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
+    const size_t bytes = 8 * knotFloats + partBytes + 2 * size_t(mostSegments) + valueBytes + 16;
     auto* work = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, bytes));
     if (work == nullptr) return fit;
-    float* ranges = reinterpret_cast<float*>(work);
-    uint8_t* headers = work + sizeof(float) * size_t(2 * dimension);
-    uint8_t* depths = headers + headerBytes;
+    float* trialKnots = reinterpret_cast<float*>(work);
+    float* bestKnots = trialKnots + knotFloats;
+    uint8_t* parts = work + 8 * knotFloats;
+    uint8_t* depths = parts + partBytes;
     uint8_t* best = depths + mostSegments;
     uint8_t* values = best + mostSegments;
 
     int64_t bestBytes = INT64_MAX;
-    int32_t bestLength = 0;
+    int32_t bestLength = 0, bestKnotCount = 0;
     bool bestMissed = false;
-    for (int32_t length : kSegmentLengths) {
-        DaCompact r{};  // over the working storage, for trying depths
-        r.Dimension = int16_t(dimension);
-        r.KnotCount = count;
-        r.Packing = uint8_t(packing);
-        r.SegmentLength = uint8_t(length);
-        r.Ranges = ranges;
-        r.SegmentHeaders = headers;
-        bool missed = false;
-        const int64_t bits = ChooseDepths(r, samples, tolerance, depths, values, &missed);
-        const int32_t segments = CompactSegmentCount(count, length);
-        const int64_t size = (bits + 7) / 8 + int64_t(segments) * (1 + 2 * stored) +
-                             4 * int64_t(CompactStartCount(segments));
-        if (size < bestBytes) {
-            bestBytes = size;
-            bestLength = length;
-            bestMissed = missed;
-            std::memcpy(best, depths, size_t(segments));
+    for (int32_t spacing : kSpacings) {
+        int32_t m = count;
+        const float* knots = samples;
+        float rest = tolerance;
+        if (spacing > 1) {
+            if (count <= 2 * spacing) break;
+            m = (count - 1 + spacing / 2) / spacing + 1;
+            const float skipped = Resample(samples, count, d, quaternion, m, trialKnots);
+            if (!(skipped <= kSpacingShare * tolerance)) break;  // wider spacings skip more
+            knots = trialKnots;
+            // Normalising after the lerp can stretch a knot's rounding a little.
+            rest = (tolerance - skipped) * (quaternion ? 0.98f : 1.0f);
+        }
+        for (int32_t length : kSegmentLengths) {
+            DaCompact r{};  // over the working storage, for trying depths
+            r.Dimension = int16_t(d);
+            r.KnotCount = m;
+            r.Packing = uint8_t(packing);
+            r.SegmentLength = uint8_t(length);
+            r.Bytes = parts;
+            r.ByteCount = int32_t(partBytes);
+            bool missed = false;
+            const int64_t bits = ChooseDepths(r, knots, rest, depths, values, &missed);
+            const int32_t segments = CompactSegmentCount(m, length);
+            const int64_t size = (bits + 7) / 8 + int64_t(segments) * (1 + 2 * stored) +
+                                 4 * int64_t(CompactStartCount(segments));
+            if (size < bestBytes && (!missed || bestLength == 0)) {
+                bestBytes = size;
+                bestLength = length;
+                bestKnotCount = m;
+                bestMissed = missed;
+                std::memcpy(best, depths, size_t(segments));
+                if (knots != bestKnots) std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
+            }
         }
     }
 
-    const CompactSizes sizes = CompactSizesFor(count, dimension, packing, bestLength, best);
-    if (sizes.fits) {
+    const CompactSizes sizes = CompactSizesFor(bestKnotCount, d, packing, bestLength, best);
+    if (bestLength > 0 && sizes.fits) {
         SetAggregateAlignment(4);
         orvane_curve2* curve = nullptr;
         DaCompact* r = nullptr;
         AggregateAllocate(&curve, sizeof(orvane_curve2));
         AggregateAllocate(&r, sizeof(DaCompact));
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, RangeCount),
-                                     offsetof(DaCompact, Ranges), 2 * dimension, sizeof(float));
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, SegmentStartCount),
-                                     offsetof(DaCompact, SegmentStarts), sizes.starts,
-                                     sizeof(int32_t));
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, SegmentHeaderCount),
-                                     offsetof(DaCompact, SegmentHeaders), sizes.headerBytes, 1);
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, ValueByteCount),
-                                     offsetof(DaCompact, Values), sizes.valueBytes, 1);
+        AggregateAllocateArrayMember(r, offsetof(DaCompact, ByteCount), offsetof(DaCompact, Bytes),
+                                     sizes.bytes, 1);
         if (ORVANE_AGGREGATE_END() != nullptr) {
             curve->CurveData.Type = OrvaneCurveDataDaCompactType;
             curve->CurveData.Object = r;
             r->CurveDataHeader.Format = uint8_t(OrvaneCurveFormatDaCompact);
             r->CurveDataHeader.Degree = 1;
-            r->Dimension = int16_t(dimension);
-            r->KnotInterval = count > 1 ? interval : 0.0f;
-            r->KnotCount = count;
+            r->Dimension = int16_t(d);
+            r->KnotInterval =
+                bestKnotCount > 1
+                    ? float(double(interval) * double(count - 1) / double(bestKnotCount - 1))
+                    : 0.0f;
+            r->KnotCount = bestKnotCount;
             r->Packing = uint8_t(packing);
             r->SegmentLength = uint8_t(bestLength);
             r->Padding = 0;
-            EncodeCompact(r, samples, best);
+            std::memset(r->Bytes, 0, size_t(sizes.bytes));
+            EncodeCompact(r, bestKnots, best);
             fit.curve = curve;
             fit.missed = bestMissed;
         }
     }
-    ORVANE_DEALLOCATE(work);
-    if (fit.curve == nullptr) return fit;
-
+    if (fit.curve == nullptr) {
+        ORVANE_DEALLOCATE(work);
+        return fit;
+    }
     orvane_curve_builder* builder = OrvaneBeginCurveCopy(fit.curve);
     fit.bytes = builder ? OrvaneGetResultingCurveDataSize(builder) : 0;
     if (builder) OrvaneAbortCurveBuilder(builder);
-    // The error as the curve decodes, knot by knot.
+
+    // The error as the curve decodes, at every sample.
     const auto* r = static_cast<const DaCompact*>(fit.curve->CurveData.Object);
-    for (int32_t k = 0; k < count; ++k) {
-        float decoded[kCompactMaxDimension];
-        DecodeCompactKnots(r, k, 1, decoded);
-        float sum = 0.0f;
-        for (int32_t c = 0; c < dimension; ++c) {
-            const float e = decoded[c] - samples[int64_t(k) * dimension + c];
-            sum += e * e;
+    const int32_t m = r->KnotCount;
+    float* decoded = trialKnots;
+    DecodeCompactKnots(r, 0, m, decoded);
+    for (int32_t j = 0; j < count; ++j) {
+        float value[kCompactMaxDimension];
+        if (m == 1) {
+            std::memcpy(value, decoded, size_t(d) * 4);
+        } else {
+            const double at = double(j) * double(m - 1) / double(count - 1);
+            int32_t k = int32_t(at);
+            if (k >= m - 1) k = m - 2;
+            Between(decoded + int64_t(k) * d, decoded + int64_t(k + 1) * d, float(at - double(k)),
+                    d, quaternion, value);
         }
-        const float distance = std::sqrt(sum);
-        if (!(distance <= fit.error)) fit.error = distance;
+        const float e = Distance(value, samples + int64_t(j) * d, d);
+        if (!(e <= fit.error)) fit.error = e;
     }
+    if (!(fit.error <= tolerance)) fit.missed = true;
+    ORVANE_DEALLOCATE(work);
     return fit;
 }
 

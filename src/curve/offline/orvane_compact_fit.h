@@ -17,8 +17,9 @@ struct CompactFit {
 };
 
 // `count` samples of `dimension` values (unit quaternions, sign-continuous, when `quaternion`),
-// `interval` seconds apart, as a degree-1 curve with a knot per sample. The distance of a knot
-// from its sample is Euclidean over the components (the quaternion's four).
+// `interval` seconds apart, as a degree-1 curve over the same time (a knot every sample, or
+// every few samples where the straight path across the others holds). The error of a sample is
+// its Euclidean distance (over the quaternion's four components) from the curve at its time.
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance);
 
