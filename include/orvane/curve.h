@@ -166,8 +166,8 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
 
 /* 16: the compact format, "DaCompact". Knots lie on a uniform grid (knot i at time
  * i * KnotInterval, none stored); the knots are cut into segments of SegmentLength knots, and
- * each segment stores its values in its own sub-range of the curve's range, at its own bit depth
- * (0 to 24 bits a component, the same for every component of the segment).
+ * each segment stores its values in its own sub-range of the curve's range, each component at
+ * its own bit depth (0 to 24 bits).
  *
  * Packing 0 stores all Dimension components. Packing 1 is a unit quaternion (Dimension 4):
  * each segment drops one component (the same for all its knots) and stores the other three
@@ -179,12 +179,13 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32;
  * - for every eighth segment (0, 8, 16, ...) the position, in bits from the first value, of its
  *   first value, as little-endian uint32 (the seven segments after it follow one another);
- * - per segment 1 + 2s bytes: the bit depth b in bits 0-4, for Packing 1 the dropped index in
- *   bits 5-6 and its sign (1: negative) in bit 7 (all 0 for Packing 0); then per stored
- *   component, in storing order, the segment's low L and extent E in 255ths of that
- *   component's range;
- * - the values: per segment, per knot, per stored component, b bits, least significant bit
- *   first (bit n of the stream is bit n mod 8 of its byte n / 8); at least 4 spare bytes end it.
+ * - per segment 1 + 3s bytes: a flags byte, for Packing 1 the dropped index in bits 5-6 and
+ *   its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0); then per
+ *   stored component, in storing order, the segment's low L and extent E in 255ths of that
+ *   component's range and its bit depth b;
+ * - the values: per segment, per knot, per stored component in storing order, b bits, least
+ *   significant bit first (bit n of the stream is bit n mod 8 of its byte n / 8); at least 4
+ *   spare bytes end it.
  * All of it is bytes, so that a file of either byte order loads it unchanged.
  *
  * A stored number q of a component of range (low m, extent e) decodes as

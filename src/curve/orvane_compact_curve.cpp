@@ -31,8 +31,8 @@ inline int64_t HeadersOffset(const DaCompact* r) {
 }
 inline int64_t ValuesOffset(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    return HeadersOffset(r) +
-           int64_t(CompactSegmentCount(r->KnotCount, r->SegmentLength)) * (1 + 2 * stored);
+    return HeadersOffset(r) + int64_t(CompactSegmentCount(r->KnotCount, r->SegmentLength)) *
+                                  CompactHeaderBytes(stored);
 }
 
 inline uint32_t LoadU32(const uint8_t* p) {
@@ -84,13 +84,21 @@ int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
     return left < r->SegmentLength ? left : r->SegmentLength;
 }
 
-inline int32_t SegmentBits(const DaCompact* r, int32_t segment, int32_t stored) {
-    return Headers(r)[int64_t(segment) * (1 + 2 * stored)] & 31;
+inline const uint8_t* SegmentHeader(const DaCompact* r, int32_t segment, int32_t stored) {
+    return Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+}
+
+// Bits a knot of a segment takes: the sum of its components' depths.
+inline int32_t KnotBits(const uint8_t* header, int32_t stored) {
+    int32_t bits = 0;
+    for (int32_t j = 0; j < stored; ++j)
+        bits += header[3 + 3 * j] & 31;
+    return bits;
 }
 
 // Bits a segment's values take.
 inline int64_t SegmentSize(const DaCompact* r, int32_t segment, int32_t stored) {
-    return int64_t(SegmentKnots(r, segment)) * stored * SegmentBits(r, segment, stored);
+    return int64_t(SegmentKnots(r, segment)) * KnotBits(SegmentHeader(r, segment, stored), stored);
 }
 
 // Bit position of a segment's first value: its group's stored start and the sizes of the
@@ -189,20 +197,22 @@ float StoredValue(const DaCompact* r, const float* controls, int32_t k, int32_t 
 }  // namespace
 
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
-                             int32_t segmentLength, const uint8_t* bits) {
+                             int32_t segmentLength, const uint8_t* depths) {
     CompactSizes sizes;
     if (knots < 0 || dimension < 0 || segmentLength < 1) return sizes;
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
     const int64_t valuesOffset = 8 * int64_t(dimension) + 4 * int64_t(sizes.starts) +
-                                 int64_t(sizes.segments) * (1 + 2 * stored);
+                                 int64_t(sizes.segments) * CompactHeaderBytes(stored);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
         const int32_t first = s * segmentLength;
         const int32_t count = knots - first < segmentLength ? knots - first : segmentLength;
-        const int32_t b = bits ? bits[s] : kCompactDefaultBits;
-        total += int64_t(count) * stored * b;
+        int32_t bits = 0;
+        for (int32_t j = 0; j < stored; ++j)
+            bits += depths ? depths[int64_t(s) * stored + j] : kCompactDefaultBits;
+        total += int64_t(count) * bits;
     }
     const int64_t bytes = valuesOffset + (total + 7) / 8 + kCompactSpareBytes;
     sizes.fits = bytes * 8 <= INT32_MAX;
@@ -227,15 +237,14 @@ bool CompactCurveIsSound(const DaCompact* r) {
         if (!Finite(m) || !Finite(e) || !Finite(m + e)) return false;
     }
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t stride = 1 + 2 * stored;
     const int64_t limit = (int64_t(r->ByteCount) - ValuesOffset(r) - kCompactSpareBytes) * 8;
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        const uint8_t flags = Headers(r)[int64_t(s) * stride];
-        const int32_t bits = flags & 31;
-        if (bits > kCompactMaxBits) return false;
-        if (r->Packing == kCompactComponents && (flags >> 5) != 0) return false;
+        const uint8_t* header = SegmentHeader(r, s, stored);
+        if (r->Packing == kCompactComponents ? header[0] != 0 : (header[0] & 31) != 0) return false;
+        for (int32_t j = 0; j < stored; ++j)
+            if (header[3 + 3 * j] > kCompactMaxBits) return false;
         if (s % kCompactStartEvery == 0) {
             position = StoredStart(r, s / kCompactStartEvery);
             if (position < 0) return false;
@@ -249,22 +258,31 @@ bool CompactCurveIsSound(const DaCompact* r) {
 void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s) {
     const int32_t d = r->Dimension;
     s->stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * s->stored);
-    s->bits = header[0] & 31;
+    const uint8_t* header = SegmentHeader(r, segment, s->stored);
     s->start = start;
     s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
     s->negative = (header[0] & 0x80) != 0;
+    int32_t offset = 0;
     for (int32_t j = 0; j < s->stored; ++j) {
         const int32_t c = ComponentOf(r->Packing, s->dropped, j);
+        const int32_t bits = header[3 + 3 * j] & 31;
         s->component[j] = int8_t(c);
-        LowStep(RangeValue(r, c), RangeValue(r, d + c), header[1 + 2 * j], header[2 + 2 * j],
-                s->bits, &s->low[j], &s->step[j]);
+        s->bits[j] = uint8_t(bits);
+        s->offset[j] = uint16_t(offset);
+        offset += bits;
+        LowStep(RangeValue(r, c), RangeValue(r, d + c), header[1 + 3 * j], header[2 + 3 * j], bits,
+                &s->low[j], &s->step[j]);
     }
+    s->stride = offset;
 }
 
 void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s) {
     ViewCompactSegmentAt(
         r, segment, SegmentStart(r, segment, CompactStoredComponents(r->Packing, r->Dimension)), s);
+}
+
+const uint8_t* CompactValues(const DaCompact* r) {
+    return Values(r);
 }
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
@@ -304,27 +322,25 @@ int32_t FindCompactKnot(const DaCompact* r, float t) {
     return i;
 }
 
-void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
+void PrepareCompact(DaCompact* r, const float* controls) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t stride = 1 + 2 * stored;
     const int32_t segments = CompactSegmentCount(r->KnotCount, length);
     // Each segment's dropped component first: the ranges cover the values as stored.
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = Headers(r) + int64_t(s) * stride;
-        uint8_t flags = uint8_t((bits ? bits[s] : header[0]) & 31);
+        uint8_t* header = Headers(r) + int64_t(s) * CompactHeaderBytes(stored);
+        header[0] = 0;
         if (r->Packing == kCompactQuaternion) {
             int32_t dropped;
             bool negative;
             ChooseDropped(controls, s * length, SegmentKnots(r, s), &dropped, &negative);
-            flags = uint8_t(flags | dropped << 5 | (negative ? 0x80 : 0));
+            header[0] = uint8_t(dropped << 5 | (negative ? 0x80 : 0));
         }
-        header[0] = flags;
     }
     for (int32_t c = 0; c < d; ++c) {
         float low = INFINITY, high = -INFINITY;
         for (int32_t s = 0; s < segments; ++s) {
-            const uint8_t flags = Headers(r)[int64_t(s) * stride];
+            const uint8_t flags = SegmentHeader(r, s, stored)[0];
             const int32_t dropped = r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
             if (c == dropped) continue;
             for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
@@ -341,16 +357,20 @@ void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
     }
 }
 
-void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, int32_t bits,
-                          uint8_t* values, int64_t position) {
+void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* depths, uint8_t* values, int64_t position) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * stored);
-    header[0] = uint8_t((header[0] & ~31) | (bits & 31));
+    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
     const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
     const bool negative = (header[0] & 0x80) != 0;
     const int32_t first = segment * length, count = SegmentKnots(r, segment);
+    int32_t knotBits = 0;
+    for (int32_t j = 0; j < stored; ++j)
+        knotBits += depths[j] & 31;
+    int32_t offset = 0;
     for (int32_t j = 0; j < stored; ++j) {
+        const int32_t bits = depths[j] & 31;
         const int32_t c = ComponentOf(r->Packing, dropped, j);
         const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         // The segment's sub-range in 255ths of the curve's, rounded outwards.
@@ -365,20 +385,32 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, 
         int32_t h = int32_t(std::ceil(highest * 255.0f));
         l = l < 0 ? 0 : (l > 255 ? 255 : l);
         h = h < l ? l : (h > 255 ? 255 : h);
-        header[1 + 2 * j] = uint8_t(l);
-        header[2 + 2 * j] = uint8_t(h - l);
+        header[1 + 3 * j] = uint8_t(l);
+        header[2 + 3 * j] = uint8_t(h - l);
+        header[3 + 3 * j] = uint8_t(bits);
         float segmentLow, step;
         LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, &segmentLow, &step);
-        if (bits == 0) continue;
-        const uint32_t top = (1u << bits) - 1u;
-        for (int32_t k = 0; k < count; ++k) {
-            const float v = StoredValue(r, controls, first + k, c, dropped, negative);
-            float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
-            if (!(q > 0.0f)) q = 0.0f;
-            if (q > float(top)) q = float(top);
-            WriteBits(values, position + (int64_t(k) * stored + j) * bits, bits, uint32_t(q));
+        if (bits > 0) {
+            const uint32_t top = (1u << bits) - 1u;
+            for (int32_t k = 0; k < count; ++k) {
+                const float v = StoredValue(r, controls, first + k, c, dropped, negative);
+                float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
+                if (!(q > 0.0f)) q = 0.0f;
+                if (q > float(top)) q = float(top);
+                WriteBits(values, position + int64_t(k) * knotBits + offset, bits, uint32_t(q));
+            }
         }
+        offset += bits;
     }
+}
+
+float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
+    const int32_t d = r->Dimension;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const uint8_t* header = SegmentHeader(r, segment, stored);
+    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    const int32_t c = ComponentOf(r->Packing, dropped, j);
+    return std::fabs(RangeValue(r, d + c) * (float(header[2 + 3 * j]) * kOne255th));
 }
 
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
@@ -386,8 +418,6 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
     const int32_t d = r->Dimension;
     CompactSegment view;
     ViewCompactSegmentAt(r, segment, position, &view);
-    const uint8_t* header = Headers(r) + int64_t(segment) * (1 + 2 * view.stored);
-    const bool negative = (header[0] & 0x80) != 0;
     float worst = 0.0f;
     for (int32_t k = 0; k < SegmentKnots(r, segment); ++k) {
         float decoded[kCompactMaxDimension];
@@ -395,7 +425,7 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
         float sum = 0.0f;
         for (int32_t c = 0; c < d; ++c) {
             const float e = decoded[c] - StoredValue(r, controls, segment * r->SegmentLength + k, c,
-                                                     view.dropped, negative);
+                                                     view.dropped, view.negative);
             sum += e * e;
         }
         if (!(sum <= worst * worst)) worst = std::sqrt(sum);
@@ -403,18 +433,33 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
     return worst;
 }
 
-void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits) {
+void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    // The depths the headers hold are read before the preparation clears the flags.
+    uint8_t held[kCompactMaxDimension];
     std::memset(Values(r), 0, size_t(int64_t(r->ByteCount) - ValuesOffset(r)));
-    PrepareCompact(r, controls, bits);
+    uint8_t* saved = nullptr;
+    if (depths == nullptr && segments > 0) {
+        saved = static_cast<uint8_t*>(ORVANE_ALLOCATE(1, size_t(segments) * size_t(stored)));
+        if (saved == nullptr) return;
+        for (int32_t s = 0; s < segments; ++s)
+            for (int32_t j = 0; j < stored; ++j)
+                saved[int64_t(s) * stored + j] = SegmentHeader(r, s, stored)[3 + 3 * j] & 31;
+        depths = saved;
+    }
+    PrepareCompact(r, controls);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        const int32_t b = SegmentBits(r, s, stored);
+        const uint8_t* segmentDepths = depths + int64_t(s) * stored;
+        for (int32_t j = 0; j < stored; ++j)
+            held[j] =
+                uint8_t(segmentDepths[j] > kCompactMaxBits ? kCompactMaxBits : segmentDepths[j]);
         if (s % kCompactStartEvery == 0) SetStoredStart(r, s / kCompactStartEvery, position);
-        EncodeCompactSegment(r, controls, s, b, Values(r), position);
-        position += int64_t(SegmentKnots(r, s)) * stored * b;
+        EncodeCompactSegment(r, controls, s, held, Values(r), position);
+        position += SegmentSize(r, s, stored);
     }
+    if (saved) ORVANE_DEALLOCATE(saved);
 }
 
 // ---- The format table's operations ----
@@ -486,10 +531,12 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
     }
     r->KnotInterval = interval;
     if (fresh) {
-        const int32_t stride = 1 + 2 * CompactStoredComponents(r->Packing, dimension);
+        const int32_t stored = CompactStoredComponents(r->Packing, dimension);
         const int32_t segments = CompactSegmentCount(knotCount, r->SegmentLength);
         for (int32_t s = 0; s < segments; ++s)
-            Headers(r)[int64_t(s) * stride] = uint8_t(kCompactDefaultBits);
+            for (int32_t j = 0; j < stored; ++j)
+                Headers(r)[int64_t(s) * CompactHeaderBytes(stored) + 3 + 3 * j] =
+                    uint8_t(kCompactDefaultBits);
     }
     EncodeCompact(r, controls, nullptr);
 }
@@ -512,18 +559,18 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     if (!HeaderIsSound(r)) return;
     const int32_t d = r->Dimension;
     const bool quaternion = r->Packing == kCompactQuaternion;
-    int32_t inverse[4] = {-1, -1, -1, -1};
+    // The stored numbers are moved, not re-quantised: the swizzle must be a permutation (as
+    // a change of basis is), each component's bits moving with it.
+    int32_t inverse[kCompactMaxDimension];
     for (int32_t j = 0; j < d; ++j)
-        if (swizzles[j] < 0 || swizzles[j] >= d) {
-            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Swizzle %d of component %d is out of range",
-                             swizzles[j], j);
+        inverse[j] = -1;
+    for (int32_t j = 0; j < d; ++j) {
+        if (swizzles[j] < 0 || swizzles[j] >= d || inverse[swizzles[j]] >= 0) {
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                             "A compact curve's swizzle must be a permutation of its components");
             return;
-        } else if (quaternion) {
-            inverse[swizzles[j]] = j;
         }
-    if (quaternion && (inverse[0] < 0 || inverse[1] < 0 || inverse[2] < 0 || inverse[3] < 0)) {
-        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "A quaternion's swizzle must be a permutation");
-        return;
+        inverse[swizzles[j]] = j;
     }
     // The range follows its component: value' = scale * value + offset (quaternions: the sign
     // of the scale alone).
@@ -537,38 +584,42 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t stride = 1 + 2 * stored;
+    const int32_t headerBytes = CompactHeaderBytes(stored);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = Headers(r) + int64_t(s) * stride;
-        uint8_t before[1 + 2 * kCompactMaxDimension] = {};
-        for (int32_t i = 0; i < stride; ++i)
-            before[i] = header[i];
+        CompactSegment before;
+        ViewCompactSegment(r, s, &before);
+        uint8_t* header = Headers(r) + int64_t(s) * headerBytes;
+        uint8_t old[1 + 3 * kCompactMaxDimension] = {};
+        for (int32_t i = 0; i < headerBytes; ++i)
+            old[i] = header[i];
         int32_t source[kCompactMaxDimension];  // old stored index of new stored index j
         if (quaternion) {
-            const int32_t dropped = (before[0] >> 5) & 3;
+            const int32_t dropped = before.dropped;
             const int32_t moved = inverse[dropped];
-            const bool negative = ((before[0] & 0x80) != 0) != (scales[moved] < 0.0f);
-            header[0] = uint8_t((before[0] & 31) | moved << 5 | (negative ? 0x80 : 0));
+            const bool negative = before.negative != (scales[moved] < 0.0f);
+            header[0] = uint8_t(moved << 5 | (negative ? 0x80 : 0));
             for (int32_t j = 0; j < 3; ++j)
                 source[j] = (swizzles[(moved + 1 + j) & 3] - dropped - 1 + 8) & 3;
         } else {
             for (int32_t j = 0; j < d; ++j)
                 source[j] = swizzles[j];
         }
-        for (int32_t j = 0; j < stored; ++j) {
-            header[1 + 2 * j] = before[1 + 2 * source[j]];
-            header[2 + 2 * j] = before[2 + 2 * source[j]];
-        }
-        const int32_t bits = before[0] & 31;
-        if (bits == 0) continue;
-        int64_t position = SegmentStart(r, s, stored);
-        for (int32_t k = 0; k < SegmentKnots(r, s); ++k, position += int64_t(stored) * bits) {
+        for (int32_t j = 0; j < stored; ++j)
+            for (int32_t b = 0; b < 3; ++b)
+                header[1 + 3 * j + b] = old[1 + 3 * source[j] + b];
+        uint8_t* values = Values(r);
+        for (int32_t k = 0; k < SegmentKnots(r, s); ++k) {
+            const int64_t position = before.start + int64_t(k) * before.stride;
             uint32_t q[kCompactMaxDimension];
             for (int32_t j = 0; j < stored; ++j)
-                q[j] = ReadCompactBits(Values(r), position + int64_t(j) * bits, bits);
-            for (int32_t j = 0; j < stored; ++j)
-                WriteBits(Values(r), position + int64_t(j) * bits, bits, q[source[j]]);
+                q[j] = ReadCompactBits(values, position + before.offset[j], before.bits[j]);
+            int32_t offset = 0;
+            for (int32_t j = 0; j < stored; ++j) {
+                const int32_t bits = before.bits[source[j]];
+                WriteBits(values, position + offset, bits, q[source[j]]);
+                offset += bits;
+            }
         }
     }
 }

@@ -1,5 +1,5 @@
 // The compact curve format: knots on a uniform grid, values in segments that each hold their
-// own sub-range and bit depth. Shared by the format table (orvane_curve_codecs.cpp), the
+// own sub-range and bit depths. Shared by the format table (orvane_curve_codecs.cpp), the
 // samplers and the compressor, which chooses the bit depths itself.
 #ifndef ORVANE_COMPACT_CURVE_H
 #define ORVANE_COMPACT_CURVE_H
@@ -36,9 +36,13 @@ inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
 inline int32_t CompactStartCount(int32_t segments) {
     return segments <= 0 ? 0 : (segments - 1) / kCompactStartEvery + 1;
 }
+// Bytes of a segment's header: a flags byte, then low, extent and depth per stored component.
+inline int32_t CompactHeaderBytes(int32_t stored) {
+    return 1 + 3 * stored;
+}
 
-// The sizes of a record's parts for the given per-segment bit depths (one per segment; null:
-// the builder's 16 bits).
+// The sizes of a record's parts for the given bit depths (per segment, per stored component;
+// null: the builder's 16 bits).
 struct CompactSizes {
     int32_t segments = 0;
     int32_t starts = 0;        // stored segment starts
@@ -47,21 +51,23 @@ struct CompactSizes {
     bool fits = false;         // false when the bytes would pass 2^31 bits
 };
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
-                             int32_t segmentLength, const uint8_t* bits);
+                             int32_t segmentLength, const uint8_t* depths);
 
-// True when the record is one the decoders may read: every count, range, bit depth and
+// True when the record is one the decoders may read: every field, range, bit depth and
 // segment position checked (see orvane/curve.h). Logs nothing.
 bool CompactCurveIsSound(const DaCompact* r);
 
-// One segment, decoded for reading: value of stored component j of local knot k is
-// low[j] + step[j] * q, q the b bits at start + (k * stored + j) * b.
+// One segment, decoded for reading: stored component j of local knot k is
+// low[j] + step[j] * q, q the bits[j] bits at start + k * stride + offset[j].
 struct CompactSegment {
     int64_t start;
-    int32_t bits;
+    int32_t stride;  // bits a knot takes
     int32_t stored;
     int32_t dropped;                         // the quaternion component not stored, or -1
     bool negative;                           // the dropped component is negative
     int8_t component[kCompactMaxDimension];  // output component of stored component j
+    uint8_t bits[kCompactMaxDimension];
+    uint16_t offset[kCompactMaxDimension];
     float low[kCompactMaxDimension];
     float step[kCompactMaxDimension];
 };
@@ -80,10 +86,11 @@ inline uint32_t ReadCompactBits(const uint8_t* values, int64_t position, int32_t
 // Knot `local` of a viewed segment: Dimension values.
 inline void DecodeCompactSegmentKnot(const CompactSegment& s, const uint8_t* values, int32_t local,
                                      float* out) {
-    int64_t position = s.start + int64_t(local) * s.stored * s.bits;
+    const int64_t position = s.start + int64_t(local) * s.stride;
     float sum = 0.0f;
-    for (int32_t j = 0; j < s.stored; ++j, position += s.bits) {
-        const float v = s.low[j] + s.step[j] * float(ReadCompactBits(values, position, s.bits));
+    for (int32_t j = 0; j < s.stored; ++j) {
+        const float v = s.low[j] + s.step[j] * float(ReadCompactBits(values, position + s.offset[j],
+                                                                     s.bits[j]));
         out[s.component[j]] = v;
         sum += v * v;
     }
@@ -93,26 +100,31 @@ inline void DecodeCompactSegmentKnot(const CompactSegment& s, const uint8_t* val
     }
 }
 
+// The values of a sound record: its bytes past the ranges, starts and headers.
+const uint8_t* CompactValues(const DaCompact* r);
+
 // Controls of `count` knots from `first` (Dimension values each) of a sound record.
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls);
 
 // The smallest knot index whose time is greater than t, or the last; 0 without knots.
 int32_t FindCompactKnot(const DaCompact* r, float t);
 
-// Encodes `controls` (knotCount x Dimension, the record's own) into a record whose arrays are
-// laid out for its knot count, packing, segment length and the given bit depths (one per
-// segment; null: the depths its segment headers already hold), and sets its ranges, segment
-// headers and starts. A quaternion whose dropped component has the other
-// sign than the segment's is stored negated (the same rotation).
-void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* bits);
-// The steps of EncodeCompact, for an encoder that tries bit depths segment by segment:
-// PrepareCompact chooses each segment's dropped quaternion component and sets the ranges (and
-// the depths, when given); EncodeCompactSegment writes one segment's header at a depth and its
-// values at a bit position of `values`; CompactSegmentError is the largest distance between
-// the segment's controls and its values as they decode from there.
-void PrepareCompact(DaCompact* r, const float* controls, const uint8_t* bits);
-void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment, int32_t bits,
-                          uint8_t* values, int64_t position);
+// Encodes `controls` (KnotCount x Dimension) into a record whose bytes are laid out for its
+// knot count, packing, segment length and the given depths (per segment, per stored
+// component; null: the depths its segment headers already hold), and sets its ranges, segment
+// headers and starts. A quaternion whose dropped component has the other sign than the
+// segment's is stored negated (the same rotation).
+void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths);
+// The steps of EncodeCompact, for an encoder that tries depths segment by segment:
+// PrepareCompact chooses each segment's dropped quaternion component and sets the ranges;
+// EncodeCompactSegment writes one segment's header with the given depths (one per stored
+// component) and its values at a bit position of `values`; CompactSegmentSpan is a stored
+// component's extent within the segment once encoded; CompactSegmentError is the largest
+// distance between the segment's controls and its values as they decode from there.
+void PrepareCompact(DaCompact* r, const float* controls);
+void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* depths, uint8_t* values, int64_t position);
+float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j);
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* values, int64_t position);
 

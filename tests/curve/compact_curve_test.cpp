@@ -36,8 +36,17 @@ struct Record {
 
     Record(int dimension, int packing, int segmentLength, int knots, float interval,
            const std::vector<uint8_t>& bits, const float* controls) {
+        // One depth per segment stands for all its components; otherwise one per component.
+        const int stored = packing == 1 ? 3 : dimension;
+        const int segments = orvane::CompactSegmentCount(knots, segmentLength);
+        std::vector<uint8_t> depths = bits;
+        if (int(bits.size()) == segments) {
+            depths.clear();
+            for (uint8_t b : bits)
+                depths.insert(depths.end(), size_t(stored), b);
+        }
         const orvane::CompactSizes sizes =
-            orvane::CompactSizesFor(knots, dimension, packing, segmentLength, bits.data());
+            orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data());
         bytes.assign(size_t(sizes.bytes), 0);
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
         r.Dimension = int16_t(dimension);
@@ -47,7 +56,7 @@ struct Record {
         r.SegmentLength = uint8_t(segmentLength);
         r.ByteCount = int32_t(bytes.size());
         r.Bytes = bytes.data();
-        orvane::EncodeCompact(&r, controls, bits.data());
+        orvane::EncodeCompact(&r, controls, depths.data());
         curve.CurveData.Type = OrvaneCurveDataDaCompactType;
         curve.CurveData.Object = &r;
     }
@@ -132,6 +141,28 @@ TEST(CompactCurve, EncodesEverySegmentDepthWithinHalfAStepOfItsRange) {
     }
 }
 
+TEST(CompactCurve, EachComponentHasItsOwnDepth) {
+    const int d = 3, n = 30;
+    const std::vector<float> v = Wave(n, d, 0.11, 12);
+    const std::vector<uint8_t> depths = {4, 12, 20, 0, 7, 24, 3, 3, 1};
+    Record rec(d, 0, 10, n, 0.1f, depths, v.data());
+    ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+    orvane_test::CompactReference ref{rec.r};
+    std::vector<float> out(size_t(n * d));
+    orvane::DecodeCompactKnots(&rec.r, 0, n, out.data());
+    for (int k = 0; k < n; ++k) {
+        const std::vector<double> expected = ref.Knot(k);
+        for (int c = 0; c < d; ++c) {
+            const int bits = depths[size_t(3 * (k / 10) + c)];
+            const double range = ref.Range(d + c);
+            const double bound = bits ? range / ((1u << bits) - 1) * 0.51 : range;
+            EXPECT_NEAR(out[size_t(k * d + c)], expected[size_t(c)],
+                        1e-5 * (1 + std::fabs(expected[size_t(c)])));
+            EXPECT_NEAR(out[size_t(k * d + c)], v[size_t(k * d + c)], bound + range * 1e-6 + 1e-5);
+        }
+    }
+}
+
 TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
     const int n = 20;
     std::vector<float> v(size_t(n * 2));
@@ -208,7 +239,7 @@ TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
     std::vector<float> before(size_t(3 * n)), after(size_t(3 * n));
     orvane::DecodeCompactKnots(&rec.r, 0, n, before.data());
     const float scales[3] = {2.0f, -1.0f, 0.5f}, offsets[3] = {1.0f, 0.0f, -3.0f};
-    const int32_t swizzles[3] = {2, 0, 0};
+    const int32_t swizzles[3] = {2, 0, 1};
     OrvaneCurveScaleOffsetSwizzle(&rec.curve, 3, scales, offsets, swizzles);
     ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
     orvane::DecodeCompactKnots(&rec.r, 0, n, after.data());
@@ -251,7 +282,7 @@ TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
     EXPECT_EQ(OrvaneCurveGetDimension(curve.get()), d);
     const auto* r = static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object);
     EXPECT_EQ(r->SegmentLength, 16);
-    EXPECT_EQ(orvane_test::CompactReference{*r}.Header(0)[0] & 31, 16);
+    EXPECT_EQ(orvane_test::CompactReference{*r}.Header(0)[3], 16);
 
     // The conversion to plain floats and evaluation go through the format's operations.
     CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
@@ -357,6 +388,7 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { SetRange(r, 0, 3e38f), SetRange(r, 3, 3e38f); },
         [](orvane_curve_data_da_compact& r) { Header(r, 0)[0] = 25; },
         [](orvane_curve_data_da_compact& r) { Header(r, 1)[0] |= 0x20; },
+        [](orvane_curve_data_da_compact& r) { Header(r, 2)[6] = 25; },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, -8); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 1 << 30); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 8); },  // the last passes the end

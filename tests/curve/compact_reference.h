@@ -21,7 +21,7 @@ struct CompactReference {
     // The parts of Bytes, in order.
     int StartsAt() const { return 8 * r.Dimension; }
     int HeadersAt() const { return StartsAt() + 4 * ((Segments() + 7) / 8); }
-    int ValuesAt() const { return HeadersAt() + Segments() * (1 + 2 * Stored()); }
+    int ValuesAt() const { return HeadersAt() + Segments() * (1 + 3 * Stored()); }
     uint32_t Word(int at) const {
         return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
                uint32_t(r.Bytes[at + 2]) << 16 | uint32_t(r.Bytes[at + 3]) << 24;
@@ -33,7 +33,14 @@ struct CompactReference {
         return f;
     }
     const uint8_t* Header(int segment) const {
-        return r.Bytes + HeadersAt() + segment * (1 + 2 * Stored());
+        return r.Bytes + HeadersAt() + segment * (1 + 3 * Stored());
+    }
+    // Bits a knot of the segment takes.
+    int KnotBits(int segment) const {
+        int bits = 0;
+        for (int j = 0; j < Stored(); ++j)
+            bits += Header(segment)[3 + 3 * j];
+        return bits;
     }
     uint32_t Bits(int64_t position, int count) const {
         uint32_t q = 0;
@@ -46,7 +53,7 @@ struct CompactReference {
         int64_t position = int32_t(Word(StartsAt() + 4 * (segment / 8)));
         for (int g = segment - segment % 8; g < segment; ++g) {
             const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
-            position += int64_t(knots) * Stored() * (Header(g)[0] & 31);
+            position += int64_t(knots) * KnotBits(g);
         }
         return position;
     }
@@ -54,19 +61,19 @@ struct CompactReference {
         const int d = r.Dimension, s = Stored();
         const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
         const uint8_t* header = Header(segment);
-        const int bits = header[0] & 31, dropped = (header[0] >> 5) & 3;
+        const int dropped = (header[0] >> 5) & 3;
         std::vector<double> out(size_t(d), 0.0);
         double sum = 0;
+        int64_t at = Start(segment) + int64_t(local) * KnotBits(segment);
         for (int j = 0; j < s; ++j) {
             const int c = r.Packing == 1 ? (dropped + 1 + j) % 4 : j;
+            const int bits = header[3 + 3 * j];
             const double m = Range(c), e = Range(d + c);
-            const double low = m + e * header[1 + 2 * j] / 255.0;
-            const double span = e * header[2 + 2 * j] / 255.0;
+            const double low = m + e * header[1 + 3 * j] / 255.0;
+            const double span = e * header[2 + 3 * j] / 255.0;
             double v = low;
-            if (bits > 0) {
-                const int64_t at = Start(segment) + int64_t(local * s + j) * bits;
-                v += span * Bits(at, bits) / double((1u << bits) - 1);
-            }
+            if (bits > 0) v += span * Bits(at, bits) / double((1u << bits) - 1);
+            at += bits;
             out[size_t(c)] = v;
             sum += v * v;
         }

@@ -82,35 +82,76 @@ float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, 
     return worst;
 }
 
-// The smallest depth per segment that holds the tolerance; returns the bits of all values.
+// The depths that hold the tolerance with the fewest bits, per segment and component: every
+// component rounded to about the same step (the largest step that holds), then each
+// component's depth lowered while the segment still holds. Returns the bits of all values.
 int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t* depths,
                      uint8_t* values, bool* missed) {
-    PrepareCompact(&r, knots, nullptr);
+    PrepareCompact(&r, knots);
     const int32_t stored = CompactStoredComponents(r.Packing, r.Dimension);
     const int32_t segments = CompactSegmentCount(r.KnotCount, r.SegmentLength);
-    auto error = [&](int32_t segment, int32_t bits) {
-        EncodeCompactSegment(&r, knots, segment, bits, values, 0);
-        return CompactSegmentError(&r, knots, segment, values, 0);
-    };
     int64_t total = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        int32_t low = 0, high = kCompactMaxBits;
-        if (!(error(s, high) <= tolerance)) {
-            *missed = true;
-            low = high;
+        uint8_t* chosen = depths + int64_t(s) * stored;
+        auto error = [&](const uint8_t* trial) {
+            EncodeCompactSegment(&r, knots, s, trial, values, 0);
+            return CompactSegmentError(&r, knots, s, values, 0);
+        };
+        uint8_t trial[kCompactMaxDimension] = {};
+        float spans[kCompactMaxDimension];
+        const bool still = error(trial) <= tolerance;  // also sets the segment's sub-ranges
+        for (int32_t j = 0; j < stored; ++j)
+            spans[j] = CompactSegmentSpan(&r, s, j);
+        // The depths that round each component by at most 2^(-level / 2) * tolerance (half a
+        // step of b bits, or the whole span at 0 bits).
+        auto depthsFor = [&](int32_t level, uint8_t* out) {
+            const float most = tolerance * std::exp2(-0.5f * float(level));
+            for (int32_t j = 0; j < stored; ++j) {
+                int32_t b = 0;
+                while (b < kCompactMaxBits &&
+                       (b == 0 ? spans[j] : 0.5f * spans[j] / float((1u << b) - 1u)) > most)
+                    ++b;
+                out[j] = uint8_t(b);
+            }
+        };
+        if (still) {
+            for (int32_t j = 0; j < stored; ++j)
+                chosen[j] = 0;
+        } else {
+            constexpr int32_t kLevels = 2 * kCompactMaxBits + 8;
+            int32_t low = 0, high = kLevels;
+            depthsFor(high, trial);
+            if (!(error(trial) <= tolerance)) {
+                *missed = true;
+                low = high;
+            }
+            while (low < high) {
+                const int32_t middle = (low + high) / 2;
+                depthsFor(middle, trial);
+                if (error(trial) <= tolerance)
+                    high = middle;
+                else
+                    low = middle + 1;
+            }
+            depthsFor(low, chosen);
+            // Each component as shallow as the segment allows.
+            for (int32_t j = 0; j < stored && !*missed; ++j) {
+                while (chosen[j] > 0) {
+                    for (int32_t i = 0; i < stored; ++i)
+                        trial[i] = chosen[i];
+                    --trial[j];
+                    if (!(error(trial) <= tolerance)) break;
+                    --chosen[j];
+                }
+            }
         }
-        while (low < high) {
-            const int32_t middle = (low + high) / 2;
-            if (error(s, middle) <= tolerance)
-                high = middle;
-            else
-                low = middle + 1;
-        }
-        depths[s] = uint8_t(low);
+        int32_t knotBits = 0;
+        for (int32_t j = 0; j < stored; ++j)
+            knotBits += chosen[j];
         const int32_t first = s * r.SegmentLength;
         const int32_t knotsHere =
             r.KnotCount - first < r.SegmentLength ? r.KnotCount - first : r.SegmentLength;
-        total += int64_t(knotsHere) * stored * low;
+        total += int64_t(knotsHere) * knotBits;
     }
     return total;
 }
@@ -132,18 +173,20 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     const int32_t mostSegments = CompactSegmentCount(count, kShortestSegment);
     const size_t knotFloats = size_t(count) * size_t(d);
     const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(mostSegments)) +
-                             size_t(mostSegments) * size_t(1 + 2 * stored) + kCompactSpareBytes;
+                             size_t(mostSegments) * size_t(CompactHeaderBytes(stored)) +
+                             kCompactSpareBytes;
     const size_t valueBytes =
         size_t(kLongestSegment) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
-    const size_t bytes = 8 * knotFloats + partBytes + 2 * size_t(mostSegments) + valueBytes + 16;
+    const size_t depthBytes = size_t(mostSegments) * size_t(stored);
+    const size_t bytes = 8 * knotFloats + partBytes + 2 * depthBytes + valueBytes + 16;
     auto* work = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, bytes));
     if (work == nullptr) return fit;
     float* trialKnots = reinterpret_cast<float*>(work);
     float* bestKnots = trialKnots + knotFloats;
     uint8_t* parts = work + 8 * knotFloats;
     uint8_t* depths = parts + partBytes;
-    uint8_t* best = depths + mostSegments;
-    uint8_t* values = best + mostSegments;
+    uint8_t* best = depths + depthBytes;
+    uint8_t* values = best + depthBytes;
 
     int64_t bestBytes = INT64_MAX;
     int32_t bestLength = 0, bestKnotCount = 0;
@@ -172,14 +215,14 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
             bool missed = false;
             const int64_t bits = ChooseDepths(r, knots, rest, depths, values, &missed);
             const int32_t segments = CompactSegmentCount(m, length);
-            const int64_t size = (bits + 7) / 8 + int64_t(segments) * (1 + 2 * stored) +
+            const int64_t size = (bits + 7) / 8 + int64_t(segments) * CompactHeaderBytes(stored) +
                                  4 * int64_t(CompactStartCount(segments));
             if (size < bestBytes && (!missed || bestLength == 0)) {
                 bestBytes = size;
                 bestLength = length;
                 bestKnotCount = m;
                 bestMissed = missed;
-                std::memcpy(best, depths, size_t(segments));
+                std::memcpy(best, depths, size_t(segments) * size_t(stored));
                 if (knots != bestKnots) std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
             }
         }

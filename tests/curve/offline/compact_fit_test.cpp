@@ -73,7 +73,7 @@ TEST(CompactFit, EveryKnotHoldsTheToleranceAndLooserCostsLess) {
             EXPECT_FALSE(fit.missed);
             EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(fit.curve));
             const double worst = WorstDistance(fit, q, 4, 1.0 / 30, true);
-            EXPECT_LE(worst, tolerance * 1.0001) << tolerance;
+            EXPECT_LE(worst, tolerance * 1.0001 + 2e-7) << tolerance;  // float decoding
             EXPECT_NEAR(fit.error, worst, 2e-6);
             if (previous) {
                 EXPECT_LT(fit.bytes, previous) << tolerance;
