@@ -101,6 +101,11 @@ typedef struct orvane_import_options {
      * OrvaneUpdateModelMatrix moves the model and the pose stays in place. Clips kept as keys
      * (glTF step and cubic channels) get none; the report says so. */
     const char* RootMotionBone;
+    /* Non-zero: the compressed clips' moving curves take the compact curve format (knots on a
+     * uniform grid, per-segment ranges and bit depths), smaller than the sixteen base formats;
+     * readers that do not know that format refuse such curves. 0 (the default): the base
+     * formats only. */
+    orvane_bool CompactCurves;
 } orvane_import_options;
 
 /* What an import did (optional output). Times in seconds. */

@@ -293,6 +293,7 @@ bool Import::BuildClip(const aiAnimation* animation, const aiScene* source,
     orvane_animation_compression_options compression;
     OrvaneGetDefaultAnimationCompressionOptions(&compression);
     compression.ErrorBudget = kMeasuredShare * summary->ToleranceUsed;
+    if (options->CompactCurves) compression.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
     const std::vector<float> shells = ShellDistances();
     compression.BoneShellDistances = shells.data();
     struct ProgressState {

@@ -116,6 +116,12 @@ Command AddImportCommand(CLI::App& tool) {
                     "the bone whose travel (horizontal movement and heading) becomes the clips' "
                     "root motion, moving the model instead of the pose (e.g. Hips)")
         ->type_name("BONE");
+    app->add_option("--format", arguments->format,
+                    "the curve formats of the compressed clips: base (the sixteen formats every "
+                    "reader knows) or compact (knots on a uniform grid, each segment with its own "
+                    "range and bit depths: smaller, read by this version and later)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"base", "compact"}));
     app->add_flag("--keep-going", arguments->keepGoing,
                   "write the file even when a clip's error stays above the tolerance (without "
                   "it the import fails and writes nothing)");

@@ -74,6 +74,7 @@ int RunImport(const ImportArguments& a) {
     options.UnitsPerMeter = float(a.unitsPerMeter);
     options.SourceUnitsPerMeter = SourceUnitsPerMeter(a.sourceUnit);
     options.KeepGoing = a.keepGoing;
+    options.CompactCurves = a.format == "compact";
     options.RootMotionBone = a.rootMotion.empty() ? nullptr : a.rootMotion.c_str();
     std::memcpy(options.Right, a.right, sizeof options.Right);
     std::memcpy(options.Up, a.up, sizeof options.Up);

@@ -1,6 +1,8 @@
 // orvane info: what a content file holds, as text or as JSON for scripts.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -15,7 +17,30 @@ struct ContentCounts {
     int textures = 0, materials = 0, skeletons = 0, bones = 0, vertexDatas = 0, vertices = 0,
         topologies = 0, triangles = 0, meshes = 0, models = 0, trackGroups = 0, tracks = 0,
         animations = 0;
+    // Curves of the track groups by format name ("unreadable": unknown or damaged), in the
+    // order first met.
+    std::vector<std::pair<std::string, int>> curveFormats;
 };
+
+// A curve's format by its data description's name ("CurveDataHeader_<format>" first).
+std::string CurveFormatName(const orvane_curve2& curve) {
+    if (curve.CurveData.Object == nullptr) return "none";
+    if (!OrvaneCurveFormatIsInitializedCorrectly(&curve)) return "unreadable";
+    const orvane_data_type_definition* type = OrvaneCurveGetDataTypeDefinition(&curve);
+    const std::string name = type && type->Name ? type->Name : "";
+    const std::string prefix = "CurveDataHeader_";
+    return name.compare(0, prefix.size(), prefix) == 0 ? name.substr(prefix.size()) : name;
+}
+
+void CountCurve(ContentCounts& c, const orvane_curve2& curve) {
+    const std::string name = CurveFormatName(curve);
+    for (auto& entry : c.curveFormats)
+        if (entry.first == name) {
+            ++entry.second;
+            return;
+        }
+    c.curveFormats.emplace_back(name, 1);
+}
 
 ContentCounts CountContent(const orvane_file_info* info) {
     ContentCounts c;
@@ -35,11 +60,18 @@ ContentCounts CountContent(const orvane_file_info* info) {
     c.meshes = info->MeshCount;
     c.models = info->ModelCount;
     c.trackGroups = info->TrackGroupCount;
-    for (int i = 0; i < info->TrackGroupCount; ++i)
-        if (info->TrackGroups[i])
-            c.tracks += info->TrackGroups[i]->TransformTrackCount +
-                        info->TrackGroups[i]->VectorTrackCount +
-                        info->TrackGroups[i]->TextTrackCount;
+    for (int i = 0; i < info->TrackGroupCount; ++i) {
+        const orvane_track_group* g = info->TrackGroups[i];
+        if (!g) continue;
+        c.tracks += g->TransformTrackCount + g->VectorTrackCount + g->TextTrackCount;
+        for (int t = 0; t < g->TransformTrackCount; ++t) {
+            CountCurve(c, g->TransformTracks[t].PositionCurve);
+            CountCurve(c, g->TransformTracks[t].OrientationCurve);
+            CountCurve(c, g->TransformTracks[t].ScaleShearCurve);
+        }
+        for (int t = 0; t < g->VectorTrackCount; ++t)
+            CountCurve(c, g->VectorTracks[t].ValueCurve);
+    }
     c.animations = info->AnimationCount;
     return c;
 }
@@ -146,6 +178,13 @@ int PrintText(const InfoOptions& options, const FileHead& head) {
                     Count(c.trackGroups, "track group", "track groups").c_str(),
                     Count(c.tracks, "track", "tracks").c_str(),
                     Count(c.animations, "animation", "animations").c_str());
+        if (!c.curveFormats.empty()) {
+            std::string formats;
+            for (const auto& entry : c.curveFormats)
+                formats += (formats.empty() ? "" : ", ") + entry.first + " " +
+                           std::to_string(entry.second);
+            std::printf("  curves:   %s\n", formats.c_str());
+        }
     }
     if (options.tree && loaded.root.Type && loaded.root.Object) {
         std::printf("  tree:\n");
@@ -208,6 +247,10 @@ int PrintJson(const InfoOptions& options, const FileHead& head) {
                           {"track_groups", c.trackGroups},
                           {"tracks", c.tracks},
                           {"animations", c.animations}};
+        nlohmann::ordered_json formats = nlohmann::ordered_json::object();
+        for (const auto& entry : c.curveFormats)
+            formats[entry.first] = entry.second;
+        out["curve_formats"] = formats;
     } else {
         out["content"] = nullptr;
     }

@@ -59,6 +59,7 @@ struct ImportArguments {
     std::string in, out, codec, textures, axes, sourceUnit, rootMotion;
     double toleranceCentimeters = 0, unitsPerMeter = 0;
     bool keepGoing = false;
+    std::string format = "base";  // the curve formats: base or compact
     float right[3] = {0, 0, 0}, up[3] = {0, 0, 0}, back[3] = {0, 0, 0};
     std::vector<std::string> anims;
 };

@@ -41,6 +41,27 @@ std::string CheckStructure(const orvane_file_info* info) {
                 return text;
             }
     }
+    // Every curve recognised: an unknown format (one this version does not know) or a damaged
+    // compact curve is refused by the samplers.
+    for (int i = 0; i < info->TrackGroupCount; ++i) {
+        const orvane_track_group* g = info->TrackGroups[i];
+        if (!g) continue;
+        for (int t = 0; t < g->TransformTrackCount; ++t) {
+            const orvane_transform_track& track = g->TransformTracks[t];
+            const orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                              &track.ScaleShearCurve};
+            const char* names[3] = {"position", "orientation", "scale/shear"};
+            for (int k = 0; k < 3; ++k)
+                if (curves[k]->CurveData.Object &&
+                    !OrvaneCurveFormatIsInitializedCorrectly(curves[k])) {
+                    std::snprintf(text, sizeof text,
+                                  "track group %d, track %d: the %s curve's format is unknown "
+                                  "or its data damaged",
+                                  i, t, names[k]);
+                    return text;
+                }
+        }
+    }
     for (int i = 0; i < info->AnimationCount; ++i) {
         const orvane_animation* a = info->Animations[i];
         if (a && !(a->Duration >= 0)) {
@@ -104,7 +125,8 @@ Command AddVerifyCommand(CLI::App& tool) {
     CLI::App* app = tool.add_subcommand(
         "verify",
         "Checks a content file's CRC, loads the whole file and checks its structure (bone "
-        "parents, vertex indices, animation durations); prints \"FILE: OK\", or the first fault "
+        "parents, vertex indices, readable curves, animation durations); prints \"FILE: OK\", or "
+        "the first fault "
         "with exit status 1.");
     app->add_option("FILE", *path, "the content file")->required();
     return {app, [path] { return RunVerify(*path, false); }};
