@@ -5,8 +5,8 @@
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
 // - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
-//   (thousandths of a cm); baseline 1 runs the compressor as it was before stored-knot solves,
-//   halfway checks and size-chosen formats (curve/offline/baseline/, built into this program)
+//   (thousandths of a cm); baseline 1 runs the compressor as it was before fewer knots and shared
+//   rest records (curve/offline/baseline/, built into this program)
 //   in the same run. Counters: ratio = raw size (10 floats per bone per frame) over the curve
 //   data (knots, controls, scale and offset tables and record headers), group_ratio the same
 //   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
