@@ -556,9 +556,9 @@ void ExtendStoredKnots(float* knots, int32_t n, int32_t degree) {
     ExtendKnots(knots, n, degree);
 }
 
-bool SolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount, const float* samples,
-                           int32_t dimension, int32_t degree, const float* knots, int32_t knotCount,
-                           float* controls, bool pinFirst) {
+bool SolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount,
+                           const float* samples, int32_t dimension, int32_t degree,
+                           const float* knots, int32_t knotCount, float* controls, bool pinFirst) {
     if (solver == nullptr || sampleCount < 2 || sampleCount > solver->MaxSampleCount ||
         dimension < 0 || dimension > solver->MaxDimension || degree < 0 ||
         degree > solver->MaxDegree || knotCount < 2 || knotCount > solver->MaxKnotCount)
@@ -578,13 +578,13 @@ using namespace orvane_baseline;
 extern "C" {
 
 ORVANE_API orvane_int32 BaselineGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
-                                                                orvane_int32 MaxSampleCount) {
+                                                                  orvane_int32 MaxSampleCount) {
     return (MaxDegree + 1) * MaxSampleCount;
 }
 
 ORVANE_API baseline_bspline_solver* BaselineAllocateBSplineSolver(orvane_int32 MaxDegree,
-                                                              orvane_int32 MaxSampleCount,
-                                                              orvane_int32 MaxDimension) {
+                                                                  orvane_int32 MaxSampleCount,
+                                                                  orvane_int32 MaxDimension) {
     if (MaxDegree < 0 || MaxDegree > kMaxBSplineDegree) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "MaxDegree %d is out of range [0, %d)", int(MaxDegree),
                          kMaxBSplineDegree + 1);
