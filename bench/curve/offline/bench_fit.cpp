@@ -7,8 +7,8 @@
 // - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
 //   (thousandths of a cm); baseline 1 runs the compressor as it was before fewer knots and shared
 //   rest records (curve/offline/baseline/, built into this program)
-//   in the same run. Counters: ratio = raw size (10 floats per bone per frame) over the curve
-//   data (knots, controls, scale and offset tables and record headers), group_ratio the same
+//   in the same run. Counters: raw_bytes = 10 floats per bone per frame, ratio = that over the
+//   curve data (knots, controls, scale and offset tables and record headers), group_ratio the same
 //   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
 //   points, object space) at the frames, mid_max_cm halfway between frames against the samples
 //   lerped (mid_worst_bone/frame where); part_* the shares of records, knots and controls;
@@ -218,6 +218,7 @@ void Compress(benchmark::State& state) {
     const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
     const ByteReport bytes = ReportBytes(last.group);
     state.SetLabel(m.name + (baseline ? " baseline" : ""));
+    state.counters["raw_bytes"] = raw;
     state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
     state.counters["group_ratio"] = raw / double(last.stats.TrackGroupBytes);
     state.counters["max_cm"] = double(report.maximum);
