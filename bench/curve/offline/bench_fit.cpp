@@ -5,11 +5,11 @@
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
 // - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
-//   (thousandths of a cm); baseline 1 runs the compressor as it was before fewer knots and shared
-//   rest records (curve/offline/baseline/, built into this program)
-//   in the same run. Counters: raw_bytes = 10 floats per bone per frame, ratio = that over the
-//   curve data (knots, controls, scale and offset tables and record headers), group_ratio the same
-//   over the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
+//   (thousandths of a cm); baseline 1 runs the compressor as it was before bones that the source
+//   holds still kept its values (curve/offline/baseline/, built into this program) in the same
+//   run. Counters: raw_bytes = 10 floats per bone per frame, ratio = that over the curve data
+//   (knots, controls, scale and offset tables and record headers), group_ratio the same over
+//   the whole track group block; max_cm, p99_cm and mean_cm the field's error metric (3 cm
 //   points, object space) at the frames, mid_max_cm halfway between frames against the samples
 //   lerped (mid_worst_bone/frame where); part_* the shares of records, knots and controls;
 //   fmt_* the share of each format; plain_float_curves of curves; orient_fitted the fitted

@@ -1,5 +1,5 @@
-// The animation compressor and curve fitter as they were before fewer orientation knots and
-// shared rest records: the baseline that the compression benchmarks measure beside the
+// The animation compressor and curve fitter as they were before bones that the source holds
+// still kept its values: the baseline that the compression benchmarks measure beside the
 // library's in the same run. Same arguments and results as
 // OrvaneCompressAnimation and OrvaneFitBSplineToSamples.
 #ifndef ORVANE_BENCH_BASELINE_H

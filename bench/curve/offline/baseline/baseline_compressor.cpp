@@ -1,5 +1,5 @@
-// A copy of the library's compressor before fewer knots and shared rest records (see
-// baseline.h).
+// A copy of the library's compressor before bones that the source holds still kept its
+// values (see baseline.h).
 // Animation compression: per bone, the smallest curves (identity, constant, or a fitted
 // B-spline in the smallest format and degree that holds) that keep the bone within an
 // object-space error budget, fitted to targets that make up for the ancestors' rounding.

@@ -1,5 +1,5 @@
-// A copy of the library's curve fitter before fewer knots and shared rest records (see
-// baseline.h).
+// A copy of the library's curve fitter before bones that the source holds still kept its
+// values (see baseline.h).
 // Least-squares B-spline fitting: initial knots, the banded normal equations and their
 // Cholesky factor, encoding in any curve format, refinement by midpoint insertion, and the
 // squared error of a curve over samples.
