@@ -23,7 +23,11 @@ ORVANE_EXTERN_C_BEGIN
  * neighbouring frames take there (none next to a cut); a bone answers only for what it adds
  * to what its parents left there, which its curves cannot undo. Controls are solved on the
  * knot times as each format stores them; each component takes the smallest format and degree
- * that holds, plain floats only when no quantised format does.
+ * that holds, plain floats only when no quantised format does. A bone whose local transform the
+ * source keeps still (moving its shell and descendants by a twentieth of the budget at most:
+ * a joint at rest, an end site) keeps the source's values as constants or identities; its
+ * parent then holds the budget at the still bone's shell and its children's origins, and the
+ * bone makes up for its parents with curves only when that does not hold.
  * Threads: a call uses only its own memory; calls on distinct data may run at once. */
 
 /* Reports after each bone; BonesDone of BoneCount. */

@@ -5,16 +5,18 @@
 // - Fit/*: one OrvaneFitBSplineToSamples of a 344-sample orientation track of walk.bvh, by
 //   format; the baseline in the same run copies the samples into an exact polyline.
 // - Compress/clip/budget/baseline: OrvaneCompressAnimation of a whole clip at an error budget
-//   (thousandths of a cm); mode 1 runs the compressor as it was before stored-knot solves,
-//   halfway checks and size-chosen formats (curve/offline/baseline/, built into this program)
-//   in the same run, mode 2 asks for the compact format. Counters: ratio = raw size (10 floats per
-//   bone per frame) over the curve data (knots, controls, scale and offset tables and record
-//   headers), group_ratio the same over the whole track group block; max_cm, p99_cm and mean_cm the
-//   field's error metric (3 cm points, object space) at the frames, mid_max_cm halfway between
-//   frames against the samples lerped (mid_worst_bone/frame where); part_* the shares of records,
-//   knots and controls; fmt_* the share of each format; plain_float_curves of curves;
-//   bones_missed_between the bones whose curves miss the budget between frames beyond what their
-//   parents left; s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
+//   (thousandths of a cm); mode 1 runs the compressor as it was before bones that the source
+//   holds still kept its values (curve/offline/baseline/, built into this program) in the same
+//   run, mode 2 asks for the compact format. Counters: raw_bytes = 10 floats per bone per
+//   frame, ratio = that over the curve data (knots, controls, scale and offset tables and record
+//   headers), group_ratio the same over the whole track group block; max_cm, p99_cm and mean_cm
+//   the field's error metric (3 cm points, object space) at the frames, mid_max_cm halfway
+//   between frames against the samples lerped (mid_worst_bone/frame where); part_* the shares
+//   of records, knots and controls; fmt_* the share of each format; plain_float_curves of
+//   curves; orient_fitted the fitted orientation curves and orient_knots_per_frame their knots
+//   per frame; fitted_degree1..3 the fitted curves by degree; bones_missed_between the bones
+//   whose curves miss the budget between frames beyond what their parents left;
+//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
 // - SamplePose/*: sampling every track of the compressed group at successive times (the
 //   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
 //   samples (lerp and normalised lerp). Counter ns_per_bone.
@@ -145,6 +147,11 @@ struct ByteReport {
     double byFormat[OrvaneCurveFormatTableSize] = {};
     double records = 0, knots = 0, controls = 0;
     int32_t curves = 0, plainFloatCurves = 0;
+    // Fitted curves (quantised or plain-float) by degree; the fitted orientation curves and
+    // their knots.
+    int32_t fittedByDegree[4] = {};
+    int32_t fittedOrientations = 0;
+    double orientationKnots = 0;
 };
 
 ByteReport ReportBytes(const orvane_track_group* group) {
@@ -179,6 +186,13 @@ ByteReport ReportBytes(const orvane_track_group* group) {
                     ? 1
                     : d;
             const double c = fitted ? knotBytes * n * stored : 0.0;
+            if (fitted) {
+                ++report.fittedByDegree[OrvaneCurveGetDegree(curve) & 3];
+                if (curve == &track.OrientationCurve) {
+                    ++report.fittedOrientations;
+                    report.orientationKnots += n;
+                }
+            }
             report.byFormat[format] += bytes;
             report.knots += k;
             report.controls += c;
@@ -208,6 +222,7 @@ void Compress(benchmark::State& state) {
     const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
     const ByteReport bytes = ReportBytes(last.group);
     state.SetLabel(m.name + (baseline ? " baseline" : compact ? " compact" : ""));
+    state.counters["raw_bytes"] = raw;
     state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
     state.counters["group_ratio"] = raw / double(last.stats.TrackGroupBytes);
     state.counters["max_cm"] = double(report.maximum);
@@ -224,6 +239,15 @@ void Compress(benchmark::State& state) {
     state.counters["part_controls"] = bytes.controls / total;
     state.counters["plain_float_curves"] = double(bytes.plainFloatCurves);
     state.counters["curves"] = double(bytes.curves);
+    // Knots of the fitted orientation curves per frame of their clip, and the fitted curves by
+    // degree.
+    state.counters["orient_fitted"] = double(bytes.fittedOrientations);
+    state.counters["orient_knots_per_frame"] =
+        bytes.fittedOrientations > 0
+            ? bytes.orientationKnots / (double(bytes.fittedOrientations) * m.frameCount)
+            : 0.0;
+    for (int d = 1; d <= 3; ++d)
+        state.counters["fitted_degree" + std::to_string(d)] = double(bytes.fittedByDegree[d]);
     state.counters["bones_missed_between"] = double(last.stats.BonesMissedBetweenFrames);
     static const char* const kNames[OrvaneCurveFormatTableSize] = {
         "DaKeyframes32f", "DaK32fC32f", "DaIdentity",   "DaConstant32f", "D3Constant32f",

@@ -31,6 +31,10 @@ constexpr int kTightenSteps = int(sizeof kTighten / sizeof kTighten[0]);
 // A bone's turn may move its children's origins by a 1 / kChildWeight share of the budget: a
 // child that keeps a constant offset cannot make up for more.
 constexpr float kChildWeight = 1.5f;
+// A bone is still when its local transform moves its shell and descendants by this share of
+// the budget at most: it keeps the source's values (no curves making up for its parents'
+// rounding), and its parent holds the budget at its shell and its children's origins.
+constexpr float kStillShare = 0.05f;
 
 const float* IdentityOf(int component) {
     return component == 0   ? OrvaneCurveIdentityPosition
@@ -121,6 +125,13 @@ struct Work {
     float* shellPoints;             // sampleCount x 9: a bone's raw shell points
     float* shellBend;               // sampleCount: their bend allowed per interval
     float* frameErrors;             // boneCount x sampleCount: the last measured at the shell
+    // Per bone: the farthest reach of its descendants and shell from its origin (largest over
+    // the frames), whether it is still, its still local values (position, orientation,
+    // scale/shear) and the reach of its still children (0 for none).
+    float* subtreeReach;
+    uint8_t* still;
+    float* stillValues;  // boneCount x 16
+    float* stillReach;
     // The fit on chosen knots: knots at frames (sample units), the knots as encoded (seconds),
     // the stored times (sample units, with room to extend past both ends), the decoded
     // controls, and a curve encoded in place.
@@ -736,6 +747,68 @@ float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_
     return worst > worstAtShell ? worst : worstAtShell;
 }
 
+// The middle of the samples' bounding box (orientations on the first one's side, then
+// normalised) into value; returns the largest distance of a sample from it.
+float StillValue(const float* samples, int32_t count, int dimension, bool quaternion,
+                 float* value) {
+    const size_t D = size_t(dimension);
+    float low[9], high[9];
+    for (int32_t f = 0; f < count; ++f) {
+        float v[9];
+        Copy32(D, samples + size_t(f) * D, v);
+        if (quaternion &&
+            v[0] * samples[0] + v[1] * samples[1] + v[2] * samples[2] + v[3] * samples[3] < 0.0f)
+            for (int c = 0; c < 4; ++c)
+                v[c] = -v[c];
+        for (size_t c = 0; c < D; ++c) {
+            low[c] = f == 0 || v[c] < low[c] ? v[c] : low[c];
+            high[c] = f == 0 || v[c] > high[c] ? v[c] : high[c];
+        }
+    }
+    for (size_t c = 0; c < D; ++c)
+        value[c] = 0.5f * (low[c] + high[c]);
+    if (quaternion) {
+        const float length = std::sqrt(value[0] * value[0] + value[1] * value[1] +
+                                       value[2] * value[2] + value[3] * value[3]);
+        if (!(length > 0.0f)) return 3.0e38f;
+        for (int c = 0; c < 4; ++c)
+            value[c] /= length;
+    }
+    float spread = 0.0f;
+    for (int32_t f = 0; f < count; ++f) {
+        const float* v = samples + size_t(f) * D;
+        float d = Distance(dimension, v, value);
+        if (quaternion) {
+            float negated[4] = {-v[0], -v[1], -v[2], -v[3]};
+            d = std::min(d, Distance(4, negated, value));
+        }
+        if (!(d <= spread)) spread = d;  // NaN too
+    }
+    return spread;
+}
+
+// The curve of a still component: the identity when the value is within tolerance of it,
+// else the constant.
+Choice StillCurve(int component, const float* value, float tolerance) {
+    Choice choice;
+    const int dimension = kDimensions[component];
+    const float* identity = IdentityOf(component);
+    float toIdentity = Distance(dimension, value, identity);
+    if (component == 1) {
+        const float negated[4] = {-value[0], -value[1], -value[2], -value[3]};
+        toIdentity = std::min(toIdentity, Distance(4, negated, identity));
+    }
+    const float zero = 0.0f;
+    const int constantFormat = dimension == 3   ? OrvaneCurveFormatD3Constant32f
+                               : dimension == 4 ? OrvaneCurveFormatD4Constant32f
+                                                : OrvaneCurveFormatDaConstant32f;
+    choice.curve = toIdentity <= tolerance
+                       ? Encode(OrvaneCurveFormatDaIdentity, 0, dimension, 0, nullptr, nullptr)
+                       : Encode(constantFormat, 0, dimension, 1, &zero, value);
+    if (choice.curve) choice.bytes = DataBytes(choice.curve);
+    return choice;
+}
+
 // Largest scale the transform's linear part applies (the longest ScaleShear column).
 float LinearScale(const orvane_transform& t) {
     float best = 0.0f;
@@ -866,6 +939,10 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     AggregateAllocate(&work.shellPoints, size_t(SampleCount) * 9 * sizeof(float));
     AggregateAllocate(&work.shellBend, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.frameErrors, frames * sizeof(float));
+    AggregateAllocate(&work.subtreeReach, size_t(boneCount) * sizeof(float));
+    AggregateAllocate(&work.still, size_t(boneCount));
+    AggregateAllocate(&work.stillValues, size_t(boneCount) * 16 * sizeof(float));
+    AggregateAllocate(&work.stillReach, size_t(boneCount) * sizeof(float));
     AggregateAllocate(&work.fitKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.newKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.encodeKnots, knotCapacity * sizeof(float));
@@ -940,14 +1017,70 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         }
     }
 
+    // Per bone, the reach of its descendants and shell, and whether it is still: its local
+    // transform moves its shell and descendants by a small share of the budget at most.
+    const float budget = options.ErrorBudget;
+    const float* shells = options.BoneShellDistances;
+    for (int32_t b = 0; b < boneCount; ++b) {
+        const float shell = shells ? shells[b] : options.ShellDistance;
+        float reach = shell > 0.0f ? shell : 1.0f;
+        for (int32_t d = b + 1; d < boneCount; ++d) {
+            int32_t a = Skeleton->Bones[d].ParentIndex;
+            while (a > b)
+                a = Skeleton->Bones[a].ParentIndex;
+            if (a != b) continue;
+            const float descendantShell = shells ? shells[d] : options.ShellDistance;
+            for (int32_t f = 0; f < SampleCount; ++f) {
+                const float r =
+                    Distance(3,
+                             work.rawObject[size_t(d) * size_t(SampleCount) + size_t(f)].Position,
+                             work.rawObject[size_t(b) * size_t(SampleCount) + size_t(f)].Position) +
+                    descendantShell;
+                if (r > reach) reach = r;
+            }
+        }
+        work.subtreeReach[b] = reach;
+        float* values = work.stillValues + 16 * size_t(b);
+        const float p =
+            StillValue(OrvaneGetPositionSamples(Samples, b), SampleCount, 3, false, values);
+        const float q =
+            StillValue(OrvaneGetOrientationSamples(Samples, b), SampleCount, 4, true, values + 3);
+        const float s =
+            StillValue(OrvaneGetScaleShearSamples(Samples, b), SampleCount, 9, false, values + 7);
+        work.still[b] = Skeleton->Bones[b].ParentIndex >= 0 &&
+                        Allowed(options.AllowedFormats, OrvaneCurveFormatDaIdentity) &&
+                        Allowed(options.AllowedFormats, OrvaneCurveFormatD3Constant32f) &&
+                        Allowed(options.AllowedFormats, OrvaneCurveFormatD4Constant32f) &&
+                        Allowed(options.AllowedFormats, OrvaneCurveFormatDaConstant32f) &&
+                        p + 2.0f * q * reach + s * reach <= kStillShare * budget;
+        work.stillReach[b] = 0.0f;
+    }
+    // Children after their parents: each still bone's reach (its offset, then its shell or
+    // its own still children) passes to its parent.
+    for (int32_t b = boneCount - 1; b >= 0; --b) {
+        const int32_t parent = Skeleton->Bones[b].ParentIndex;
+        if (!work.still[b] || parent < 0) continue;
+        const float shell = shells ? shells[b] : options.ShellDistance;
+        const float* offset = work.stillValues + 16 * size_t(b);
+        // Its children's origins too: it cannot make up for a turn there.
+        float children = 0.0f;
+        for (int32_t c = b + 1; c < boneCount; ++c) {
+            if (Skeleton->Bones[c].ParentIndex != b) continue;
+            const float* o = work.stillValues + 16 * size_t(c);
+            children = std::max(children, std::sqrt(o[0] * o[0] + o[1] * o[1] + o[2] * o[2]));
+        }
+        const float reach =
+            std::sqrt(offset[0] * offset[0] + offset[1] * offset[1] + offset[2] * offset[2]) +
+            std::max(std::max(shell, children), work.stillReach[b]);
+        work.stillReach[parent] = std::max(work.stillReach[parent], reach);
+    }
+
     orvane_track_group_builder* builder = OrvaneBeginTrackGroup(Name, 0, boneCount, 0, false);
     if (builder == nullptr) {
         ORVANE_DEALLOCATE(block);
         OrvaneDeallocateBSplineSolver(work.solver);
         return nullptr;
     }
-    const float budget = options.ErrorBudget;
-    const float* shells = options.BoneShellDistances;
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
     int32_t curveBytes = 0;
@@ -1026,22 +1159,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         const float lever = shell * parentScale;
         const float lengthLever = lever > 0.0f ? lever : 1.0f;
         // The farthest reach of the bone's descendants (and its shell) from its origin.
-        float subtreeReach = shell > 0.0f ? shell : 1.0f;
-        for (int32_t d = b + 1; d < boneCount; ++d) {
-            int32_t a = Skeleton->Bones[d].ParentIndex;
-            while (a > b)
-                a = Skeleton->Bones[a].ParentIndex;
-            if (a != b) continue;
-            const float descendantShell = shells ? shells[d] : options.ShellDistance;
-            for (int32_t f = 0; f < SampleCount; ++f) {
-                const float reach =
-                    Distance(3,
-                             work.rawObject[size_t(d) * size_t(SampleCount) + size_t(f)].Position,
-                             work.rawObject[size_t(b) * size_t(SampleCount) + size_t(f)].Position) +
-                    descendantShell;
-                if (reach > subtreeReach) subtreeReach = reach;
-            }
-        }
+        const float subtreeReach = work.subtreeReach[b];
         // Between frames, the bone answers for what it adds to what its parents left: the
         // error that curves through its targets on every frame would leave there.
         for (int32_t f = 0; f < SampleCount; ++f)
@@ -1062,6 +1180,28 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         Choice held[kComponents];
         int32_t heldBytes = 0;
         int stepsAfterHeld = 0;
+        if (work.still[b]) {
+            // The source's values, when the parents' rounding leaves the bone within budget
+            // (they hold it at the bone's shell): no curve making up for them.
+            const float* values = work.stillValues + 16 * size_t(b);
+            const float reach = std::max(subtreeReach, 1.0f);
+            choices[0] = StillCurve(0, values, kStillShare * budget);
+            choices[1] = StillCurve(1, values + 3, kStillShare * budget / (2.0f * reach));
+            choices[2] = StillCurve(2, values + 7, kStillShare * budget / reach);
+            if (choices[0].curve && choices[1].curve && choices[2].curve) {
+                EvaluateLocal(work, choices);
+                const float atFrames =
+                    BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+                if (atFrames <= budget && midError <= midBudget) {
+                    for (int c = 0; c < kComponents; ++c) {
+                        held[c] = choices[c];
+                        choices[c] = Choice{};
+                    }
+                    accepted = true;
+                    stepsAfterHeld = 2;  // no fits
+                }
+            }
+        }
         for (int step = 0; step < kTightenSteps && stepsAfterHeld < 2; ++step) {
             if (accepted) ++stepsAfterHeld;
             if (stepsAfterHeld >= 2) break;
@@ -1097,7 +1237,17 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             if (midTurn < floor) midTurn = floor;
             if (midTurn < 0.5f * turn) midTurn = 0.5f * turn;
             if (midTurn > turn) midTurn = turn;
-            choices[1] = ChooseCurve(work, 1, work.target[1], k * 0.95f * turn, k * 0.95f * midTurn,
+            float turnTolerance = k * 0.95f * turn;
+            if (work.stillReach[b] > 0.0f) {
+                // Still children keep the source's values: the bone holds at their shells and
+                // their children's origins as at its own children's (less what the still ones
+                // move themselves), at every step, down to the floor.
+                const float atStill = ((1.0f - kStillShare) * budget / kChildWeight - used) /
+                                      (2.0f * work.stillReach[b] * parentScale);
+                turnTolerance = std::min(turnTolerance, 0.95f * std::max(atStill, floor));
+            }
+            choices[1] = ChooseCurve(work, 1, work.target[1], turnTolerance,
+                                     std::min(k * 0.95f * midTurn, turnTolerance),
                                      options.AllowedFormats, options.AllowedDegrees);
             if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
             EvaluateLocal(work, choices);

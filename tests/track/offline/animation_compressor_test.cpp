@@ -2,8 +2,9 @@
 // object-space budget under the field's metric (computed here from the samples and the
 // runtime's track sampling), at the frames and halfway between them (against an Eigen
 // evaluator in double precision); a looser budget never costs more bytes; plain floats stay
-// rare; the compressed group survives a file; the options restrict formats and degrees and
-// set per-bone shell distances; bad input is refused.
+// rare; a bone that the source holds still keeps the source's values; the compressed group
+// survives a file; the options restrict formats and degrees and set per-bone shell distances;
+// bad input is refused.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -110,6 +111,76 @@ TEST(Compressor, ChainStaysWithinBudgetAndReducesStillComponents) {
     // The raw size over the curves: well compressed for such smooth motion.
     const double raw = 4.0 * 240.0 * 10.0 * 4.0;
     EXPECT_GT(raw / double(c.stats.CurveDataBytes), 10.0);
+}
+
+// A bone that the source holds still (a joint between a hip and a leg, turned but never
+// moving) below a parent whose capture jitters keeps the source's values, whatever rounding
+// its parent leaves; its moving child makes up for that, and every bone stays in budget.
+SampledMotion StillJoint(int frames) {
+    SampledMotion m;
+    m.name = "still joint";
+    m.timeStep = 1.0f / 120.0f;
+    m.frameCount = frames;
+    m.boneNames = {"hips", "joint", "leg"};
+    m.parents = {-1, 0, 1};
+    const size_t entries = size_t(frames) * 3;
+    m.positions.resize(entries * 3);
+    m.orientations.resize(entries * 4);
+    m.scales.assign(entries * 3, 1.0f);
+    uint32_t seed = 12345u;
+    auto jitter = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return (float(seed >> 8) / float(1u << 24) - 0.5f) * 4.0e-4f;
+    };
+    for (int f = 0; f < frames; ++f) {
+        const float t = float(f) * m.timeStep;
+        const float angles[3] = {0.3f * std::sin(2.0f * t) + jitter(), 0.4f,
+                                 0.8f * std::sin(4.0f * t + 1.0f)};
+        const float offsets[3][3] = {
+            {10.0f * t, 95.0f, 0.0f}, {9.0f, -4.0f, 1.0f}, {0.0f, -20.0f, 0.0f}};
+        for (int b = 0; b < 3; ++b) {
+            float* p = &m.positions[m.at(f, b) * 3];
+            float* q = &m.orientations[m.at(f, b) * 4];
+            std::copy_n(offsets[b], 3, p);
+            q[0] = b == 1 ? 0.0f : std::sin(0.5f * angles[b]);
+            q[1] = b == 1 ? std::sin(0.5f * angles[b]) : 0.0f;
+            q[2] = 0.0f;
+            q[3] = std::cos(0.5f * angles[b]);
+        }
+    }
+    return m;
+}
+
+TEST(Compressor, BoneHeldStillBySourceKeepsItsValues) {
+    const SampledMotion motion = StillJoint(360);
+    for (const float budget : {0.01f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        Compressed c;
+        Compress(motion, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        int32_t joint = -1;
+        ASSERT_TRUE(OrvaneFindTrackByName(c.group, "joint", &joint));
+        const orvane_transform_track& track = c.group->TransformTracks[joint];
+        EXPECT_TRUE(OrvaneCurveIsConstantNotIdentity(&track.PositionCurve)) << budget;
+        EXPECT_TRUE(OrvaneCurveIsConstantNotIdentity(&track.OrientationCurve)) << budget;
+        EXPECT_TRUE(OrvaneCurveIsIdentity(&track.ScaleShearCurve)) << budget;
+        float position[3], orientation[4];
+        OrvaneCurveExtractKnotValue(&track.PositionCurve, 0, position, OrvaneCurveIdentityPosition);
+        OrvaneCurveExtractKnotValue(&track.OrientationCurve, 0, orientation,
+                                    OrvaneCurveIdentityOrientation);
+        const float* source = &motion.positions[motion.at(0, 1) * 3];
+        for (int k = 0; k < 3; ++k)
+            EXPECT_FLOAT_EQ(position[k], source[k]) << budget;
+        const float* sourceQ = &motion.orientations[motion.at(0, 1) * 4];
+        const float sign = orientation[3] * sourceQ[3] < 0.0f ? -1.0f : 1.0f;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_NEAR(sign * orientation[k], sourceQ[k], 1e-6f) << budget;
+        const ErrorReport report = orvane_workload::MeasureError(motion, c.group, 3.0f);
+        ASSERT_TRUE(report.tracksFound);
+        EXPECT_LE(report.maximum, budget);
+    }
 }
 
 TEST(Compressor, OptionsRestrictFormatsAndDegrees) {

@@ -1,6 +1,6 @@
-// The animation compressor and curve fitter as they were before solving on stored knots,
-// checking between samples and choosing formats by size: the baseline that the compression
-// benchmarks measure beside the library's in the same run. Same arguments and results as
+// The animation compressor and curve fitter as they were before bones that the source holds
+// still kept its values: the baseline that the compression benchmarks measure beside the
+// library's in the same run. Same arguments and results as
 // OrvaneCompressAnimation and OrvaneFitBSplineToSamples.
 #ifndef ORVANE_BENCH_BASELINE_H
 #define ORVANE_BENCH_BASELINE_H
@@ -12,9 +12,16 @@
 typedef struct baseline_bspline_solver baseline_bspline_solver;
 
 namespace orvane_baseline {
-bool BaselineSolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount,
-                                   const float* samples, int32_t dimension, int32_t degree,
-                                   const float* knots, int32_t knotCount, float* controls);
+bool SolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount,
+                           const float* samples, int32_t dimension, int32_t degree,
+                           const float* knots, int32_t knotCount, float* controls,
+                           bool pinFirst = false);
+bool StoredKnotTimes(int format, int32_t knotCount, const float* knots, float unit, float* out);
+int32_t KnotTimeBytes(int format);
+void EvaluateStored(int32_t degree, int32_t dimension, bool normalize, const float* knots,
+                    int32_t n, const float* controls, int32_t i, float t, float* result);
+float MidpointBend(const float* samples, int32_t sampleCount, int32_t dimension, int32_t j);
+void ExtendStoredKnots(float* knots, int32_t n, int32_t degree);
 }  // namespace orvane_baseline
 
 extern "C" {

@@ -1,12 +1,15 @@
-// A copy of the library's compressor before it solved on stored knots (see baseline.h).
+// A copy of the library's compressor before bones that the source holds still kept its
+// values (see baseline.h).
 // Animation compression: per bone, the smallest curves (identity, constant, or a fitted
 // B-spline in the smallest format and degree that holds) that keep the bone within an
 // object-space error budget, fitted to targets that make up for the ancestors' rounding.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "curve/orvane_bspline.h"
+#include "curve/orvane_curve.h"
 #include "curve/offline/baseline/baseline.h"
 #include "track/orvane_content_checks.h"
 #include "core/orvane_log.h"
@@ -37,17 +40,36 @@ const float* IdentityOf(int component) {
                             : OrvaneCurveIdentityScaleShear;
 }
 
-// Candidate fitted formats per component, smallest per knot first.
-constexpr int kPositionFormats[] = {OrvaneCurveFormatD3K8uC8u, OrvaneCurveFormatDaK8uC8u,
-                                    OrvaneCurveFormatD3K16uC16u, OrvaneCurveFormatDaK16uC16u,
+// Candidate fitted formats per component: each 16-bit format before its 8-bit sibling, which
+// is not tried when the 16-bit one cannot hold (its rounding is coarser). Positions take D3
+// rather than Da (the same rounding in a smaller record).
+constexpr int kPositionFormats[] = {OrvaneCurveFormatD3K16uC16u, OrvaneCurveFormatD3K8uC8u,
                                     OrvaneCurveFormatDaK32fC32f};
-constexpr int kOrientationFormats[] = {OrvaneCurveFormatD4nK8uC7u, OrvaneCurveFormatDaK8uC8u,
-                                       OrvaneCurveFormatD4nK16uC15u, OrvaneCurveFormatDaK16uC16u,
+constexpr int kOrientationFormats[] = {OrvaneCurveFormatD4nK16uC15u, OrvaneCurveFormatD4nK8uC7u,
+                                       OrvaneCurveFormatDaK16uC16u, OrvaneCurveFormatDaK8uC8u,
                                        OrvaneCurveFormatDaK32fC32f};
-constexpr int kScaleShearFormats[] = {OrvaneCurveFormatD9I1K8uC8u,   OrvaneCurveFormatD9I3K8uC8u,
-                                      OrvaneCurveFormatD9I1K16uC16u, OrvaneCurveFormatD9I3K16uC16u,
-                                      OrvaneCurveFormatDaK8uC8u,     OrvaneCurveFormatDaK16uC16u,
+constexpr int kScaleShearFormats[] = {OrvaneCurveFormatD9I1K16uC16u, OrvaneCurveFormatD9I1K8uC8u,
+                                      OrvaneCurveFormatD9I3K16uC16u, OrvaneCurveFormatD9I3K8uC8u,
+                                      OrvaneCurveFormatDaK16uC16u,   OrvaneCurveFormatDaK8uC8u,
                                       OrvaneCurveFormatDaK32fC32f};
+
+// The 16-bit sibling of an 8-bit format (the format itself otherwise).
+int SixteenBitSibling(int format) {
+    switch (format) {
+        case OrvaneCurveFormatDaK8uC8u:
+            return OrvaneCurveFormatDaK16uC16u;
+        case OrvaneCurveFormatD4nK8uC7u:
+            return OrvaneCurveFormatD4nK16uC15u;
+        case OrvaneCurveFormatD3K8uC8u:
+            return OrvaneCurveFormatD3K16uC16u;
+        case OrvaneCurveFormatD9I1K8uC8u:
+            return OrvaneCurveFormatD9I1K16uC16u;
+        case OrvaneCurveFormatD9I3K8uC8u:
+            return OrvaneCurveFormatD9I3K16uC16u;
+        default:
+            return format;
+    }
+}
 
 orvane_data_type_definition* FormatType(int format) {
     static orvane_data_type_definition* const* const types[OrvaneCurveFormatCount] = {
@@ -82,14 +104,37 @@ struct Work {
     orvane_transform* compObject;  // boneCount x sampleCount, filled bone by bone
     orvane_transform* local;       // sampleCount: the candidate's local transforms
     float* target[kComponents];    // sampleCount x dimension
-    float* knots;                  // the solver's maximum knot count
-    float* controls;               // maximum knot count x 9
-    float* bestKnots;
-    float* bestControls;
-    float* frameTimes;    // sampleCount knots for the exact form
-    float* lineKnots;     // sampleCount: the kept samples of the reduced polyline
-    float* lineControls;  // sampleCount x 9
-    float* chosenKnots;   // sampleCount + 3: knots in sample units for the least-squares solve
+    float* controls;               // the solver's maximum knot count x 9
+    float* ranks;                  // the solver's maximum knot count: distances to rank
+    float* frameTimes;             // sampleCount knots for the exact form
+    float* lineKnots;              // sampleCount: the kept samples of the reduced polyline
+    float* lineControls;           // sampleCount x 9
+    float* chosenKnots;            // a fit's first knots, in sample units
+    // The polyline last kept in lineKnots: of which samples, within which tolerance.
+    const float* lineSamples;
+    float lineTolerance;
+    int32_t lineKept;
+    // Halfway between frames f and f + 1 (sampleCount - 1 of each).
+    orvane_transform* rawMid;   // boneCount x (sampleCount - 1): the samples interpolated
+    orvane_transform* compMid;  // boneCount x (sampleCount - 1), filled bone by bone
+    orvane_transform* localMid;
+    float* midTarget[kComponents];  // (sampleCount - 1) x dimension
+    float* midBend;                 // sampleCount: a component's MidpointBend per interval
+    float* shellPoints;             // sampleCount x 9: a bone's raw shell points
+    float* shellBend;               // sampleCount: their bend allowed per interval
+    float* frameErrors;             // boneCount x sampleCount: the last measured at the shell
+    // The fit on chosen knots: knots at frames (sample units), the knots as encoded (seconds),
+    // the stored times (sample units, with room to extend past both ends), the decoded
+    // controls, and a curve encoded in place.
+    float* fitKnots;
+    float* newKnots;
+    float* encodeKnots;
+    float* storedKnots;
+    float* decoded;
+    uint8_t* failed;  // per knot interval
+    void* curveBuffer;
+    int32_t curveBufferSize;
+    orvane_curve2 scratch;
 };
 
 // A component's choice: an encoded curve (owned, from OrvaneEndCurve).
@@ -145,21 +190,6 @@ bool DiagonalWithin(const float* samples, int32_t count, float tolerance, bool u
     return true;
 }
 
-// Largest distance between the curve, evaluated as the runtime does, and the samples.
-float CurveError(const Work& work, int component, const orvane_curve2* curve,
-                 const float* samples) {
-    const int dimension = kDimensions[component];
-    float worst = 0.0f;
-    float value[9];
-    for (int32_t f = 0; f < work.sampleCount; ++f) {
-        OrvaneEvaluateCurveAtT(dimension, component == 1, false, curve, false, work.duration,
-                               work.frameTimes[f], value, IdentityOf(component));
-        const float d = Distance(dimension, value, samples + size_t(f) * size_t(dimension));
-        if (d > worst) worst = d;
-    }
-    return worst;
-}
-
 // Keeps the fewest samples whose polyline stays within tolerance of every sample (greedy
 // from the start: each segment runs as far as it can). Noisy capture that no smooth fit can
 // follow keeps the samples it needs and no more. Returns the kept count.
@@ -202,11 +232,156 @@ int32_t ReducePolyline(Work& work, const float* samples, int dimension, float to
     return kept;
 }
 
+// The data bytes of a curve of the format, degree and dimension with n knots.
+int32_t SizeOf(int format, int degree, int dimension, int32_t n) {
+    orvane_curve_builder builder;
+    if (!InitializeCurveBuilder(&builder, FormatType(format), degree, dimension, n)) return -1;
+    return OrvaneGetResultingCurveDataSize(&builder);
+}
+
+// Fits a curve of the format and degree on knots at frames, starting from the seed (sample
+// units, increasing, first 0 and last the last frame): the controls are solved on the knot
+// times the format stores, the encoded curve is measured at every frame and halfway between
+// frames (against the interpolated targets, allowing the bend that smooth paths through the
+// neighbouring samples take there), and a frame halfway along each interval that misses the
+// tolerance (midTolerance between frames) becomes a knot, until every interval holds. Replaces
+// *best when it ends smaller.
+// What a fit came to: it held (and replaced *best), it stopped at the size of *best, or it
+// missed (no knots left to add, or the format cannot hold the knots).
+enum class FitEnd { Held, Larger, Missed };
+
+FitEnd FitOnFrames(Work& work, int component, int format, int degree, const float* samples,
+                   float tolerance, float midTolerance, int32_t seedCount, const float* seed,
+                   Choice* best) {
+    const int dimension = kDimensions[component];
+    const size_t D = size_t(dimension);
+    const int32_t count = work.sampleCount;
+    const float* mids = work.midTarget[component];
+    const bool quaternion = component == 1;
+    float* knots = work.fitKnots;
+    int32_t n = seedCount;
+    Copy32(size_t(n), seed, knots);
+    if (n < 2) return FitEnd::Missed;
+    float value[9];
+    for (int pass = 0; pass < 64; ++pass) {
+        const int32_t bytes = SizeOf(format, degree, dimension, n);
+        if (best->curve && bytes >= best->bytes) return FitEnd::Larger;
+        if (bytes <= 0) return FitEnd::Missed;
+        if (bytes > work.curveBufferSize) return FitEnd::Missed;
+        for (int32_t i = 0; i < n; ++i)
+            work.encodeKnots[i] = knots[i] * work.timeStep;
+        work.encodeKnots[n - 1] = work.duration;
+        float* stored = work.storedKnots;
+        if (!StoredKnotTimes(format, n, work.encodeKnots, work.timeStep, stored))
+            return FitEnd::Missed;
+        if (!SolveControlsForKnots(work.solver, count, samples, dimension, degree, stored, n,
+                                   work.controls, true))
+            return FitEnd::Missed;
+        orvane_curve_builder builder;
+        if (!InitializeCurveBuilder(&builder, FormatType(format), degree, dimension, n))
+            return FitEnd::Missed;
+        builder.Knots = work.encodeKnots;
+        builder.Controls = work.controls;
+        if (OrvaneEndCurveDataInPlace(&builder, &work.scratch, work.curveBuffer) == nullptr)
+            return FitEnd::Missed;
+        OrvaneCurveExtractKnotValues(&work.scratch, 0, n, nullptr, work.decoded,
+                                     IdentityOf(component));
+        ExtendStoredKnots(stored, n, degree);
+        // Measure: frames and midpoints in time order, walking the intervals.
+        std::memset(work.failed, 0, size_t(n));
+        bool anyFailed = false;
+        float worstAtFrames = 0.0f;
+        int32_t interval = 1;
+        for (int32_t h = 0; h < 2 * count - 1; ++h) {
+            const float x = 0.5f * float(h);
+            while (interval < n - 1 && x >= stored[interval])
+                ++interval;
+            EvaluateStored(degree, dimension, quaternion, stored, n, work.decoded, interval, x,
+                           value);
+            float error;
+            if (h & 1) {
+                // Near the target there, or near the straight path between the frames'
+                // targets (all that knots on frames can follow when a compressed parent moves
+                // differently between frames than at them).
+                const int32_t j = (h + 1) / 2;
+                const float* a = samples + size_t(j - 1) * D;
+                float chord[9];
+                for (size_t c = 0; c < D; ++c)
+                    chord[c] = 0.5f * (a[c] + a[D + c]);
+                if (quaternion) {
+                    const float length = std::sqrt(chord[0] * chord[0] + chord[1] * chord[1] +
+                                                   chord[2] * chord[2] + chord[3] * chord[3]);
+                    if (length > 0.0f)
+                        for (int c = 0; c < 4; ++c)
+                            chord[c] /= length;
+                }
+                const float toTarget = Distance(dimension, value, mids + size_t(j - 1) * D);
+                const float toChord = Distance(dimension, value, chord);
+                error = (toTarget < toChord ? toTarget : toChord) - work.midBend[j];
+                error *= tolerance / midTolerance;
+            } else {
+                error = Distance(dimension, value, samples + size_t(h / 2) * D);
+                if (error > worstAtFrames) worstAtFrames = error;
+            }
+            if (!(error <= tolerance)) {  // NaN fails too
+                // A time on a knot belongs to both intervals around it.
+                work.failed[interval] = 1;
+                if (interval > 1 && x <= stored[interval - 1]) work.failed[interval - 1] = 1;
+                anyFailed = true;
+            }
+        }
+        if (!anyFailed) {
+            orvane_curve2* curve =
+                Encode(format, degree, dimension, n, work.encodeKnots, work.controls);
+            if (curve == nullptr) return FitEnd::Missed;
+            Release(*best);
+            best->curve = curve;
+            best->bytes = DataBytes(curve);
+            best->error = worstAtFrames;
+            return FitEnd::Held;
+        }
+        // A frame halfway along each interval that missed; an interval with no frame left
+        // inside passes its miss to its neighbours (above degree 1 they shape it too).
+        // Above degree 1, an interval with no frame inside splits at its middle while it is
+        // a quarter frame long or more (the start, where the clamped end bends the curve
+        // within a frame).
+        auto splittable = [&](int32_t i) {
+            return std::floor(knots[i - 1]) + 1.0f <= std::ceil(knots[i]) - 1.0f ||
+                   (degree > 1 && knots[i] - knots[i - 1] >= 0.5f);
+        };
+        for (int32_t i = 1; i < n; ++i) {
+            if (work.failed[i] != 1 || splittable(i)) continue;
+            if (degree < 2) return FitEnd::Missed;  // a polyline on neighbouring frames that misses
+            if (i > 1 && splittable(i - 1)) work.failed[i - 1] = 2;
+            if (i + 1 < n && splittable(i + 1)) work.failed[i + 1] = 2;
+        }
+        int32_t m = 0;
+        work.newKnots[m++] = knots[0];
+        for (int32_t i = 1; i < n; ++i) {
+            if (work.failed[i] && splittable(i)) {
+                const float low = std::floor(knots[i - 1]) + 1.0f;
+                const float high = std::ceil(knots[i]) - 1.0f;
+                const float middle = std::floor(0.5f * (knots[i - 1] + knots[i]));
+                work.newKnots[m++] = low > high      ? 0.5f * (knots[i - 1] + knots[i])
+                                     : middle < low  ? low
+                                     : middle > high ? high
+                                                     : middle;
+            }
+            work.newKnots[m++] = knots[i];
+        }
+        if (m == n) return FitEnd::Missed;  // nothing left to split
+        std::swap(work.fitKnots, work.newKnots);
+        knots = work.fitKnots;
+        n = m;
+    }
+    return FitEnd::Missed;
+}
+
 // Steps between frames far above the clip's usual ones are cuts (a rest pose in front of a
-// capture, a teleport): the fit breaks the curve there instead of smoothing over them.
+// capture, a teleport): curves above degree 1 break there instead of ringing around them.
 float JumpThreshold(Work& work, const float* samples, int dimension, float tolerance) {
     const int32_t steps = work.sampleCount - 1;
-    float* distances = work.bestKnots;  // free until a fit is kept
+    float* distances = work.ranks;
     for (int32_t i = 0; i < steps; ++i)
         distances[i] = Distance(dimension, samples + size_t(i) * size_t(dimension),
                                 samples + size_t(i + 1) * size_t(dimension));
@@ -217,11 +392,39 @@ float JumpThreshold(Work& work, const float* samples, int dimension, float toler
     return threshold > 20.0f * tolerance ? threshold : 20.0f * tolerance;
 }
 
+// First knots for a fit of the degree, in sample units: where a polyline within the tolerance
+// (looser above degree 1, whose curves bend between knots) keeps its samples, so where the
+// motion turns. Returns the count.
+int32_t SeedKnots(Work& work, const float* samples, int dimension, int degree, float tolerance,
+                  float denseStep, float* seeds) {
+    // The polyline depends only on its tolerance: kept from the previous call when that
+    // matches (the formats of a degree share it).
+    const float lineTolerance = (degree == 1 ? 1.0f : 3.0f) * tolerance;
+    if (work.lineSamples != samples || work.lineTolerance != lineTolerance) {
+        work.lineKept = ReducePolyline(work, samples, dimension, lineTolerance);
+        work.lineSamples = samples;
+        work.lineTolerance = lineTolerance;
+    }
+    const int32_t kept = work.lineKept;
+    int32_t n = 0;
+    seeds[n++] = 0.0f;
+    // Above degree 1, degree - 1 knots just after the first (as close as the format's knot
+    // grid keeps them apart) free the start from the clamped end's flat tangent, which
+    // otherwise bends a moving start away from the samples.
+    const float first = std::nearbyint(work.lineKnots[1] / work.timeStep);
+    for (int j = 1; j < degree && float(j) * denseStep < first; ++j)
+        seeds[n++] = float(j) * denseStep;
+    for (int32_t i = 1; i < kept; ++i)
+        seeds[n++] = std::nearbyint(work.lineKnots[i] / work.timeStep);
+    return n;
+}
+
 // The smallest curve that keeps the samples within tolerance: the identity, a constant, or
 // a fit in the allowed formats and degrees; the exact polyline when nothing holds.
 Choice ChooseCurve(Work& work, int component, const float* samples, float tolerance,
-                   uint32_t formats, uint32_t degrees) {
+                   float midTolerance, uint32_t formats, uint32_t degrees) {
     ORVANE_TIMING_BLOCK("CompressorChooseCurve");
+    work.lineSamples = nullptr;  // the samples' buffer holds new values on every call
     const int dimension = kDimensions[component];
     const int32_t count = work.sampleCount;
     const float* identity = IdentityOf(component);
@@ -278,23 +481,32 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         }
     }
 
+    // The fitted formats, each at every allowed degree on knots chosen for it, by size.
+    const bool diagonal = component == 2 && DiagonalWithin(samples, count, tolerance, false);
+    const bool uniform = diagonal && DiagonalWithin(samples, count, tolerance, true);
     const int* candidates = component == 0   ? kPositionFormats
                             : component == 1 ? kOrientationFormats
                                              : kScaleShearFormats;
     const int candidateCount = component == 0   ? int(sizeof kPositionFormats / sizeof(int))
                                : component == 1 ? int(sizeof kOrientationFormats / sizeof(int))
                                                 : int(sizeof kScaleShearFormats / sizeof(int));
-    const float jump = JumpThreshold(work, samples, dimension, tolerance);
-    const bool diagonal = component == 2 && DiagonalWithin(samples, count, tolerance, false);
-    const bool uniform = diagonal && DiagonalWithin(samples, count, tolerance, true);
-    int32_t bestBytes = 0;
-    int bestFormat = -1, bestDegree = 0;
-    int32_t bestCount = 0;
-    for (int degree = 3; degree >= 1; --degree) {
+    // The bend allowed halfway between frames, except next to a cut, which the samples'
+    // straight path crosses and smooth paths do not describe.
+    const float cut = JumpThreshold(work, samples, dimension, tolerance);
+    for (int32_t j = 1; j < count; ++j) {
+        bool nearCut = false;
+        for (int32_t i = j - 2 > 0 ? j - 2 : 0; i < j + 1 && i + 1 < count; ++i)
+            nearCut = nearCut || Distance(dimension, samples + size_t(i) * size_t(dimension),
+                                          samples + size_t(i + 1) * size_t(dimension)) > cut;
+        work.midBend[j] = nearCut ? 0.0f : MidpointBend(samples, count, dimension, j);
+    }
+    float* seeds = work.chosenKnots;
+    for (int degree = 1; degree <= 3; ++degree) {
         if (!Allowed(degrees, degree)) continue;
+        bool missed[OrvaneCurveFormatCount] = {};
         for (int f = 0; f < candidateCount; ++f) {
             const int format = candidates[f];
-            if (!Allowed(formats, format)) continue;
+            if (format == OrvaneCurveFormatDaK32fC32f || !Allowed(formats, format)) continue;
             if ((format == OrvaneCurveFormatD9I1K8uC8u ||
                  format == OrvaneCurveFormatD9I1K16uC16u) &&
                 !uniform)
@@ -303,114 +515,27 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
                  format == OrvaneCurveFormatD9I3K16uC16u) &&
                 !diagonal)
                 continue;
-            orvane_bool achieved = false;
-            int32_t bytes = -1;
-            const int32_t n = BaselineFitBSplineToSamples(
-                work.solver, work.timeStep, count, samples,
-                OrvaneFitDenseStartKnots | OrvaneFitBreakAtJumps, tolerance, jump, 0.0f, dimension,
-                degree, FormatType(format), work.knots, work.controls,
-                bestBytes > 0 ? bestBytes - 1 : 0, &achieved, &bytes);
-            if (!achieved || n < 1 || bytes <= 0) continue;
-            if (bestBytes == 0 || bytes < bestBytes) {
-                bestBytes = bytes;
-                bestFormat = format;
-                bestDegree = degree;
-                bestCount = n;
-                Copy32(size_t(n), work.knots, work.bestKnots);
-                Copy32(size_t(n) * size_t(dimension), work.controls, work.bestControls);
-            }
-        }
-    }
-    if (bestFormat >= 0) {
-        choice.curve =
-            Encode(bestFormat, bestDegree, dimension, bestCount, work.bestKnots, work.bestControls);
-        if (choice.curve) {
-            choice.bytes = DataBytes(choice.curve);
-            choice.error = CurveError(work, component, choice.curve, samples);
-        }
-    }
-    // The reduced polyline, in the smallest format whose rounding still holds; it keeps to
-    // most of the tolerance so that the rounding has room.
-    if (Allowed(degrees, 1)) {
-        const int32_t kept = ReducePolyline(work, samples, dimension, 0.8f * tolerance);
-        for (int f = 0; f < candidateCount && kept >= 2; ++f) {
-            const int format = candidates[f];
-            const bool reduced =
-                format == OrvaneCurveFormatD9I1K8uC8u || format == OrvaneCurveFormatD9I1K16uC16u ||
-                format == OrvaneCurveFormatD9I3K8uC8u || format == OrvaneCurveFormatD9I3K16uC16u;
-            if (!Allowed(formats, format) || reduced) continue;
-            orvane_curve2* line =
-                Encode(format, 1, dimension, kept, work.lineKnots, work.lineControls);
-            if (line == nullptr) continue;
-            const int32_t bytes = DataBytes(line);
-            if (choice.curve && bytes >= choice.bytes) {
-                OrvaneFreeCurve(line);
-                continue;
-            }
-            const float error = CurveError(work, component, line, samples);
-            if (error > tolerance) {
-                OrvaneFreeCurve(line);
-                continue;
-            }
-            Release(choice);
-            choice.curve = line;
-            choice.bytes = bytes;
-            choice.error = error;
-            break;
-        }
-    }
-    // Knots where a looser polyline keeps its samples, with the least-squares controls of
-    // each allowed degree on them: where the refinement's midpoints cannot follow fast or
-    // noisy motion, the polyline's knots sit where the motion turns.
-    for (const float loosen : {4.0f, 2.5f, 1.6f, 1.0f}) {
-        const int32_t kept = ReducePolyline(work, samples, dimension, loosen * tolerance);
-        if (kept < 2) continue;
-        for (int degree = 3; degree >= 1; --degree) {
-            if (!Allowed(degrees, degree)) continue;
-            // Times in sample units; above degree 1, degree - 1 knots early in the first
-            // interval free the start from the clamped end's flat tangent.
-            int32_t n = 0;
-            work.chosenKnots[n++] = 0.0f;
-            const float first = work.lineKnots[1] / work.timeStep;
-            for (int j = 1; j < degree && first > 1.0f; ++j)
-                work.chosenKnots[n++] = first * float(j) / float(degree + 1);
-            for (int32_t i = 1; i < kept; ++i)
-                work.chosenKnots[n++] = work.lineKnots[i] / work.timeStep;
-            work.chosenKnots[n - 1] = float(count - 1);
-            if (!BaselineSolveControlsForKnots(work.solver, count, samples, dimension, degree,
-                                               work.chosenKnots, n, work.controls))
-                continue;
-            for (int32_t i = 0; i < n; ++i)
-                work.knots[i] = work.chosenKnots[i] * work.timeStep;
-            work.knots[n - 1] = work.duration;
-            for (int f = 0; f < candidateCount; ++f) {
-                const int format = candidates[f];
-                const bool reduced = format == OrvaneCurveFormatD9I1K8uC8u ||
-                                     format == OrvaneCurveFormatD9I1K16uC16u ||
-                                     format == OrvaneCurveFormatD9I3K8uC8u ||
-                                     format == OrvaneCurveFormatD9I3K16uC16u;
-                if (!Allowed(formats, format) || reduced) continue;
-                orvane_curve2* curve =
-                    Encode(format, degree, dimension, n, work.knots, work.controls);
-                if (curve == nullptr) continue;
-                const int32_t bytes = DataBytes(curve);
-                if (choice.curve && bytes >= choice.bytes) {
-                    OrvaneFreeCurve(curve);
-                    continue;
-                }
-                const float error = CurveError(work, component, curve, samples);
-                if (error > tolerance) {
-                    OrvaneFreeCurve(curve);
-                    continue;
-                }
-                Release(choice);
-                choice.curve = curve;
-                choice.bytes = bytes;
-                choice.error = error;
-            }
+            if (SixteenBitSibling(format) != format && missed[SixteenBitSibling(format)]) continue;
+            const float grid = float(count - 1) / (KnotTimeBytes(format) == 1 ? 255.0f : 65535.0f);
+            const float dense = 2.0f * grid > 1.0f / 128.0f ? 2.0f * grid : 1.0f / 128.0f;
+            const int32_t kept =
+                SeedKnots(work, samples, dimension, degree, tolerance, dense, seeds);
+            missed[format] = FitOnFrames(work, component, format, degree, samples, tolerance,
+                                         midTolerance, kept, seeds, &choice) == FitEnd::Missed;
         }
     }
     if (choice.curve) return choice;
+    // The plain-float fallback, when no quantised format holds.
+    if (Allowed(formats, OrvaneCurveFormatDaK32fC32f)) {
+        for (int degree = 1; degree <= 3; ++degree) {
+            if (!Allowed(degrees, degree)) continue;
+            const int32_t kept =
+                SeedKnots(work, samples, dimension, degree, tolerance, 1.0f / 128.0f, seeds);
+            FitOnFrames(work, component, OrvaneCurveFormatDaK32fC32f, degree, samples, tolerance,
+                        midTolerance, kept, seeds, &choice);
+        }
+        if (choice.curve) return choice;
+    }
 
     // Nothing held: every sample as a knot of a polyline reproduces them exactly.
     choice.curve =
@@ -429,58 +554,173 @@ Choice ExactCurve(Work& work, int component, const float* samples) {
     return choice;
 }
 
-// The bone's local transforms from its three curves, at every frame.
+// The bone's local transforms from its three curves, at every frame and halfway between.
 void EvaluateLocal(Work& work, Choice (&choices)[kComponents]) {
-    for (int32_t f = 0; f < work.sampleCount; ++f) {
-        const float t = float(f) * work.timeStep;
+    for (int32_t h = 0; h < 2 * work.sampleCount - 1; ++h) {
+        const float t = 0.5f * float(h) * work.timeStep;
         float values[kComponents][9];
         for (int k = 0; k < kComponents; ++k)
             OrvaneEvaluateCurveAtT(kDimensions[k], k == 1, false, choices[k].curve, false,
                                    work.duration, t, values[k], IdentityOf(k));
-        OrvaneSetTransform(&work.local[f], values[0], values[1], values[2]);
+        OrvaneSetTransform(h & 1 ? &work.localMid[h / 2] : &work.local[h / 2], values[0], values[1],
+                           values[2]);
+    }
+}
+
+// The three measuring points of a transform.
+void ShellPoints(const orvane_transform& t, float shell, float* points) {
+    for (int axis = 0; axis < 3; ++axis) {
+        float point[3] = {0.0f, 0.0f, 0.0f};
+        point[axis] = shell;
+        OrvaneTransformPoint(points + 3 * axis, &t, point);
+    }
+}
+
+// The bend allowed halfway between frames at the bone's shell points (work.shellPoints),
+// into work.shellBend: none next to a cut, which the samples' straight path crosses.
+void ShellBends(Work& work) {
+    const int32_t count = work.sampleCount;
+    const int32_t steps = count - 1;
+    float* distances = work.ranks;
+    for (int32_t i = 0; i < steps; ++i)
+        distances[i] =
+            Distance(9, work.shellPoints + 9 * size_t(i), work.shellPoints + 9 * size_t(i + 1));
+    const int32_t rank = steps * 9 / 10;
+    std::nth_element(distances, distances + rank, distances + steps);
+    const float cut = 8.0f * distances[rank];
+    for (int32_t j = 1; j < count; ++j) {
+        bool nearCut = false;
+        for (int32_t i = j - 2 > 0 ? j - 2 : 0; i < j + 1 && i + 1 < count; ++i)
+            nearCut = nearCut || Distance(9, work.shellPoints + 9 * size_t(i),
+                                          work.shellPoints + 9 * size_t(i + 1)) > cut;
+        work.shellBend[j] = nearCut ? 0.0f : MidpointBend(work.shellPoints, count, 9, j);
+    }
+}
+
+// The bone's largest error halfway between frames for its local transforms there: at the
+// shell points, and at its children's origins (weighed up as at the frames), each beyond the
+// bend that smooth paths through the neighbouring frames take there. The object transforms
+// go to objects (boneCount x (sampleCount - 1)) when it is not null.
+float MidError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+               int32_t bone, float shell, const orvane_transform* localMid,
+               orvane_transform* objects) {
+    const int32_t parent = skeleton->Bones[bone].ParentIndex;
+    const int32_t count = work.sampleCount;
+    const size_t mids = size_t(count - 1);
+    float worst = 0.0f;
+    for (int32_t f = 0; f + 1 < count; ++f) {
+        orvane_transform object;
+        if (parent < 0)
+            object = localMid[f];
+        else
+            OrvaneMultiply(&object, &work.compMid[size_t(parent) * mids + size_t(f)], &localMid[f]);
+        if (objects) objects[size_t(bone) * mids + size_t(f)] = object;
+        float a[9], b[9];
+        ShellPoints(object, shell, a);
+        ShellPoints(work.rawMid[size_t(bone) * mids + size_t(f)], shell, b);
+        const float bend = work.shellBend[f + 1];
+        for (int axis = 0; axis < 3; ++axis) {
+            float e = Distance(3, a + 3 * axis, b + 3 * axis) - bend;
+            if (!(e <= 3.0e38f)) e = 3.0e38f;
+            if (e > worst) worst = e;
+        }
+        for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
+            if (skeleton->Bones[child].ParentIndex != bone) continue;
+            const float* p = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
+            const float offset[3] = {0.5f * (p[0] + p[3]), 0.5f * (p[1] + p[4]),
+                                     0.5f * (p[2] + p[5])};
+            float c[3];
+            OrvaneTransformPoint(c, &object, offset);
+            const orvane_transform* childRaw = work.rawObject + size_t(child) * size_t(count);
+            float around[12];
+            const int32_t first = f > 0 ? f - 1 : 0;
+            const int32_t last = f + 2 < count ? f + 2 : count - 1;
+            for (int32_t g = first; g <= last; ++g)
+                Copy32(3, childRaw[g].Position, around + 3 * (g - first));
+            const float childBend = MidpointBend(around, last - first + 1, 3, f + 1 - first);
+            const float e =
+                kChildWeight *
+                (Distance(3, c, work.rawMid[size_t(child) * mids + size_t(f)].Position) -
+                 childBend);
+            if (e > worst) worst = e;
+        }
+    }
+    return worst;
+}
+
+// The local transforms halfway between frames that curves through the targets with a knot at
+// every frame would give (lerped, the orientation normalised): what the bone can reach there
+// whatever its parents did.
+void StraightMidLocals(Work& work) {
+    const float* p = work.target[0];
+    const float* q = work.target[1];
+    const float* s = work.target[2];
+    for (int32_t f = 0; f + 1 < work.sampleCount; ++f) {
+        float position[3], orientation[4], scaleShear[9];
+        for (int c = 0; c < 3; ++c)
+            position[c] = 0.5f * (p[3 * f + c] + p[3 * (f + 1) + c]);
+        for (int c = 0; c < 9; ++c)
+            scaleShear[c] = 0.5f * (s[9 * f + c] + s[9 * (f + 1) + c]);
+        float length = 0.0f;
+        for (int c = 0; c < 4; ++c) {
+            orientation[c] = 0.5f * (q[4 * f + c] + q[4 * (f + 1) + c]);
+            length += orientation[c] * orientation[c];
+        }
+        const float inverse = length > 0.0f ? 1.0f / std::sqrt(length) : 0.0f;
+        for (int c = 0; c < 4; ++c)
+            orientation[c] *= inverse;
+        if (!(length > 0.0f)) orientation[3] = 1.0f;
+        OrvaneSetTransform(&work.localMid[f], position, orientation, scaleShear);
     }
 }
 
 // Largest object-space error of the bone over the frames at the three shell points, and at
 // the origins of its children (weighed up, leaving the children a part of the budget: a
-// child that stays constant cannot make up for more); the bone's compressed object transforms
-// are written on the way.
+// child that stays constant cannot make up for more); halfway between frames, the error at
+// the shell points beyond the bend that smooth paths through the neighbouring frames take
+// there (into *worstMid). The bone's compressed object transforms are written on the way;
+// *worstShell is the largest error at the frames' shell points.
 float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
-                int32_t bone, float shell, float* worstShell) {
+                int32_t bone, float shell, float* worstShell, float* worstMid) {
     const int32_t parent = skeleton->Bones[bone].ParentIndex;
-    const size_t row = size_t(bone) * size_t(work.sampleCount);
+    const int32_t count = work.sampleCount;
+    const size_t row = size_t(bone) * size_t(count);
     float worst = 0.0f, worstAtShell = 0.0f;
-    for (int32_t f = 0; f < work.sampleCount; ++f) {
+    for (int32_t f = 0; f < count; ++f) {
         orvane_transform& object = work.compObject[row + size_t(f)];
         if (parent < 0) {
             object = work.local[f];
         } else {
-            OrvaneMultiply(&object,
-                           &work.compObject[size_t(parent) * size_t(work.sampleCount) + size_t(f)],
+            OrvaneMultiply(&object, &work.compObject[size_t(parent) * size_t(count) + size_t(f)],
                            &work.local[f]);
         }
         const orvane_transform& raw = work.rawObject[row + size_t(f)];
+        float a[9];
+        float* b = work.shellPoints + 9 * size_t(f);
+        ShellPoints(object, shell, a);
+        ShellPoints(raw, shell, b);
+        float atFrame = 0.0f;
         for (int axis = 0; axis < 3; ++axis) {
-            float point[3] = {0.0f, 0.0f, 0.0f};
-            point[axis] = shell;
-            float a[3], b[3];
-            OrvaneTransformPoint(a, &object, point);
-            OrvaneTransformPoint(b, &raw, point);
-            const float e = Distance(3, a, b);
-            if (e > worstAtShell) worstAtShell = e;
+            float e = Distance(3, a + 3 * axis, b + 3 * axis);
+            if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
+            if (e > atFrame) atFrame = e;
         }
+        work.frameErrors[row + size_t(f)] = atFrame;
+        if (atFrame > worstAtShell) worstAtShell = atFrame;
         for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
             if (skeleton->Bones[child].ParentIndex != bone) continue;
             const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
-            float a[3];
-            OrvaneTransformPoint(a, &object, offset);
-            const float* b =
-                work.rawObject[size_t(child) * size_t(work.sampleCount) + size_t(f)].Position;
-            const float e = kChildWeight * Distance(3, a, b);
+            float c[3];
+            OrvaneTransformPoint(c, &object, offset);
+            const float* d = work.rawObject[size_t(child) * size_t(count) + size_t(f)].Position;
+            const float e = kChildWeight * Distance(3, c, d);
             if (e > worst) worst = e;
         }
     }
+    const float worstAtMid =
+        MidError(work, skeleton, samples, bone, shell, work.localMid, work.compMid);
     *worstShell = worstAtShell;
+    *worstMid = worstAtMid;
     return worst > worstAtShell ? worst : worstAtShell;
 }
 
@@ -504,6 +744,7 @@ bool AllFinite(const float* values, size_t count) {
 }  // namespace
 }  // namespace orvane_baseline
 
+using namespace orvane;
 using namespace orvane_baseline;
 
 extern "C" {
@@ -517,6 +758,7 @@ ORVANE_API void BaselineGetDefaultAnimationCompressionOptions(
     Options->AllowedDegrees = (1u << 1) | (1u << 2) | (1u << 3);
     Options->Progress = nullptr;
     Options->ProgressUserData = nullptr;
+    Options->BoneShellDistances = nullptr;
 }
 
 ORVANE_API orvane_track_group* BaselineCompressAnimation(
@@ -543,6 +785,16 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
         return nullptr;
     }
     if (!ParentsPrecede(Skeleton->Bones, 0, boneCount, OrvaneAnimationOrigin)) return nullptr;
+    if (options.BoneShellDistances) {
+        for (int32_t b = 0; b < boneCount; ++b) {
+            const float d = options.BoneShellDistances[b];
+            if (!(d >= 0.0f) || !std::isfinite(d)) {
+                ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                                 "BoneShellDistances[%d] is not a distance of at least 0", int(b));
+                return nullptr;
+            }
+        }
+    }
     for (int32_t b = 0; b < boneCount; ++b) {
         const orvane_bone& bone = Skeleton->Bones[b];
         if (bone.Name == nullptr) {
@@ -570,6 +822,16 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
     if (work.solver == nullptr) return nullptr;
     const int32_t maxKnots = BaselineGetMaximumKnotCountForSampleCount(3, SampleCount);
     const size_t frames = size_t(boneCount) * size_t(SampleCount);
+    // A fit's knots: at most one per frame, a few at the start, and degree copies around cuts.
+    const size_t knotCapacity = 3 * size_t(SampleCount) + 8;
+    // (Sized before the block: sizing a curve lays it out as an aggregate of its own.)
+    {
+        orvane_curve_builder sizing;
+        work.curveBufferSize = InitializeCurveBuilder(&sizing, OrvaneCurveDataDaK32fC32fType, 3, 9,
+                                                      int32_t(knotCapacity))
+                                   ? OrvaneGetResultingCurveDataSize(&sizing)
+                                   : 0;
+    }
     SetAggregateAlignment(16);
     AggregateAllocate(&work.rawObject, frames * sizeof(orvane_transform));
     AggregateAllocate(&work.compObject, frames * sizeof(orvane_transform));
@@ -577,14 +839,31 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
     for (int k = 0; k < kComponents; ++k)
         AggregateAllocate(&work.target[k],
                           size_t(SampleCount) * size_t(kDimensions[k]) * sizeof(float));
-    AggregateAllocate(&work.knots, size_t(maxKnots) * sizeof(float));
     AggregateAllocate(&work.controls, size_t(maxKnots) * 9 * sizeof(float));
-    AggregateAllocate(&work.bestKnots, size_t(maxKnots) * sizeof(float));
-    AggregateAllocate(&work.bestControls, size_t(maxKnots) * 9 * sizeof(float));
+    AggregateAllocate(&work.ranks, size_t(maxKnots) * sizeof(float));
     AggregateAllocate(&work.frameTimes, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineKnots, size_t(SampleCount) * sizeof(float));
     AggregateAllocate(&work.lineControls, size_t(SampleCount) * 9 * sizeof(float));
-    AggregateAllocate(&work.chosenKnots, (size_t(SampleCount) + 4) * sizeof(float));
+    AggregateAllocate(&work.chosenKnots, knotCapacity * sizeof(float));
+    const size_t mids = size_t(SampleCount - 1);
+    AggregateAllocate(&work.rawMid, size_t(boneCount) * mids * sizeof(orvane_transform));
+    AggregateAllocate(&work.compMid, size_t(boneCount) * mids * sizeof(orvane_transform));
+    AggregateAllocate(&work.localMid, mids * sizeof(orvane_transform));
+    for (int k = 0; k < kComponents; ++k)
+        AggregateAllocate(&work.midTarget[k], mids * size_t(kDimensions[k]) * sizeof(float));
+    AggregateAllocate(&work.midBend, size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.shellPoints, size_t(SampleCount) * 9 * sizeof(float));
+    AggregateAllocate(&work.shellBend, size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.frameErrors, frames * sizeof(float));
+    AggregateAllocate(&work.fitKnots, knotCapacity * sizeof(float));
+    AggregateAllocate(&work.newKnots, knotCapacity * sizeof(float));
+    AggregateAllocate(&work.encodeKnots, knotCapacity * sizeof(float));
+    // Room for the extension past both ends.
+    AggregateAllocate(&work.storedKnots, (knotCapacity + 10) * sizeof(float));
+    AggregateAllocate(&work.decoded, knotCapacity * 9 * sizeof(float));
+    AggregateAllocate(&work.failed, knotCapacity);
+    AggregateAllocate(&work.curveBuffer,
+                      size_t(work.curveBufferSize > 0 ? work.curveBufferSize : 4));
     void* block = ORVANE_AGGREGATE_END();
     if (block == nullptr) {
         BaselineDeallocateBSplineSolver(work.solver);
@@ -592,6 +871,8 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
     }
     for (int32_t f = 0; f < SampleCount; ++f)
         work.frameTimes[f] = float(f) * TimeStep;
+    work.storedKnots += 5;
+    work.scratch.CurveData = {nullptr, nullptr};
 
     // Object-space transforms from the samples.
     for (int32_t b = 0; b < boneCount; ++b) {
@@ -612,6 +893,42 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
         }
     }
 
+    // Halfway between frames, the samples interpolated as playing them uncompressed would:
+    // positions and scale/shear lerped, orientations lerped on the near side and normalised.
+    for (int32_t b = 0; b < boneCount; ++b) {
+        const int32_t parent = Skeleton->Bones[b].ParentIndex;
+        const float* p = OrvaneGetPositionSamples(Samples, b);
+        const float* q = OrvaneGetOrientationSamples(Samples, b);
+        const float* s = OrvaneGetScaleShearSamples(Samples, b);
+        for (int32_t f = 0; f + 1 < SampleCount; ++f) {
+            float position[3], orientation[4], scaleShear[9];
+            for (int c = 0; c < 3; ++c)
+                position[c] = 0.5f * (p[3 * f + c] + p[3 * (f + 1) + c]);
+            for (int c = 0; c < 9; ++c)
+                scaleShear[c] = 0.5f * (s[9 * f + c] + s[9 * (f + 1) + c]);
+            const float* q0 = q + 4 * size_t(f);
+            const float* q1 = q0 + 4;
+            const float sign =
+                q0[0] * q1[0] + q0[1] * q1[1] + q0[2] * q1[2] + q0[3] * q1[3] < 0.0f ? -1.0f : 1.0f;
+            float length = 0.0f;
+            for (int c = 0; c < 4; ++c) {
+                orientation[c] = 0.5f * (q0[c] + sign * q1[c]);
+                length += orientation[c] * orientation[c];
+            }
+            const float inverse = length > 0.0f ? 1.0f / std::sqrt(length) : 0.0f;
+            for (int c = 0; c < 4; ++c)
+                orientation[c] *= inverse;
+            if (!(length > 0.0f)) orientation[3] = 1.0f;
+            orvane_transform local;
+            OrvaneSetTransform(&local, position, orientation, scaleShear);
+            orvane_transform& object = work.rawMid[size_t(b) * mids + size_t(f)];
+            if (parent < 0)
+                object = local;
+            else
+                OrvaneMultiply(&object, &work.rawMid[size_t(parent) * mids + size_t(f)], &local);
+        }
+    }
+
     orvane_track_group_builder* builder = OrvaneBeginTrackGroup(Name, 0, boneCount, 0, false);
     if (builder == nullptr) {
         ORVANE_DEALLOCATE(block);
@@ -619,11 +936,13 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
         return nullptr;
     }
     const float budget = options.ErrorBudget;
-    const float shell = options.ShellDistance;
+    const float* shells = options.BoneShellDistances;
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
     int32_t curveBytes = 0;
     int32_t exactComponents = 0;
+    int32_t missedBones = 0;
+    int32_t plainFloatComponents = 0;
     for (int32_t b = 0; b < boneCount; ++b) {
         ORVANE_TIMING_BLOCK("CompressBone");
         const int32_t parent = Skeleton->Bones[b].ParentIndex;
@@ -670,22 +989,83 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
             }
             OrvaneEnsureQuaternionContinuity(SampleCount, q);
         }
+        // The targets halfway between frames, on the side of the frames' orientations.
+        for (int32_t f = 0; f + 1 < SampleCount; ++f) {
+            const orvane_transform& raw = work.rawMid[size_t(b) * mids + size_t(f)];
+            orvane_transform target;
+            if (parent < 0) {
+                target = raw;
+            } else {
+                orvane_transform inverse;
+                OrvaneBuildInverse(&inverse, &work.compMid[size_t(parent) * mids + size_t(f)]);
+                OrvaneMultiply(&target, &inverse, &raw);
+            }
+            const float* near = work.target[1] + 4 * size_t(f);
+            const float dot = near[0] * target.Orientation[0] + near[1] * target.Orientation[1] +
+                              near[2] * target.Orientation[2] + near[3] * target.Orientation[3];
+            if (dot < 0.0f) {
+                for (int c = 0; c < 4; ++c)
+                    target.Orientation[c] = -target.Orientation[c];
+            }
+            Copy32(3, target.Position, work.midTarget[0] + 3 * size_t(f));
+            Copy32(4, target.Orientation, work.midTarget[1] + 4 * size_t(f));
+            Copy32(9, &target.ScaleShear[0][0], work.midTarget[2] + 9 * size_t(f));
+        }
+        const float shell = shells ? shells[b] : options.ShellDistance;
         const float lever = shell * parentScale;
         const float lengthLever = lever > 0.0f ? lever : 1.0f;
+        // The farthest reach of the bone's descendants (and its shell) from its origin.
+        float subtreeReach = shell > 0.0f ? shell : 1.0f;
+        for (int32_t d = b + 1; d < boneCount; ++d) {
+            int32_t a = Skeleton->Bones[d].ParentIndex;
+            while (a > b)
+                a = Skeleton->Bones[a].ParentIndex;
+            if (a != b) continue;
+            const float descendantShell = shells ? shells[d] : options.ShellDistance;
+            for (int32_t f = 0; f < SampleCount; ++f) {
+                const float reach =
+                    Distance(3,
+                             work.rawObject[size_t(d) * size_t(SampleCount) + size_t(f)].Position,
+                             work.rawObject[size_t(b) * size_t(SampleCount) + size_t(f)].Position) +
+                    descendantShell;
+                if (reach > subtreeReach) subtreeReach = reach;
+            }
+        }
+        // Between frames, the bone answers for what it adds to what its parents left: the
+        // error that curves through its targets on every frame would leave there.
+        for (int32_t f = 0; f < SampleCount; ++f)
+            ShellPoints(work.rawObject[size_t(b) * size_t(SampleCount) + size_t(f)], shell,
+                        work.shellPoints + 9 * size_t(f));
+        ShellBends(work);
+        StraightMidLocals(work);
+        const float reachable = MidError(work, Skeleton, Samples, b, shell, work.localMid, nullptr);
+        const float midBudget =
+            reachable + 0.1f * budget > budget ? reachable + 0.1f * budget : budget;
         Choice choices[kComponents];
         bool accepted = false;
         float shellError = 0.0f;  // the bone's error at the three points, as measured
-        for (int step = 0; step < kTightenSteps && !accepted; ++step) {
+        float midError = 0.0f;    // and halfway between frames, beyond the bend there
+        bool framesHeld = false;  // by the last curves tried
+        // After the first tolerance that holds, the next one too: a tighter fit is sometimes
+        // smaller (knots placed differently), and its children inherit less to make up for.
+        Choice held[kComponents];
+        int32_t heldBytes = 0;
+        int stepsAfterHeld = 0;
+        for (int step = 0; step < kTightenSteps && stepsAfterHeld < 2; ++step) {
+            if (accepted) ++stepsAfterHeld;
+            if (stepsAfterHeld >= 2) break;
             const float k = kTighten[step];
             // Position and scale/shear first; the orientation takes what they leave of the
             // budget (a quaternion off by e turns by about 2e radians), at the shell and, for
             // a bone with children, at their origins: a child that keeps a constant offset
             // cannot make up for its parent's turn, which its offset magnifies.
             Release(choices[0]);
-            choices[0] = ChooseCurve(work, 0, work.target[0], k * 0.45f * budget / parentScale,
+            const float positionTolerance = k * 0.45f * budget / parentScale;
+            choices[0] = ChooseCurve(work, 0, work.target[0], positionTolerance, positionTolerance,
                                      options.AllowedFormats, options.AllowedDegrees);
             Release(choices[2]);
-            choices[2] = ChooseCurve(work, 2, work.target[2], k * 0.1f * budget / lengthLever,
+            const float scaleTolerance = k * 0.1f * budget / lengthLever;
+            choices[2] = ChooseCurve(work, 2, work.target[2], scaleTolerance, scaleTolerance,
                                      options.AllowedFormats, options.AllowedDegrees);
             const float used = choices[0].error * parentScale + choices[2].error * lever;
             float turn = (budget - used) / (2.0f * lengthLever);
@@ -697,22 +1077,60 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
             const float floor = 0.05f * budget / (2.0f * lengthLever);
             if (turn < floor) turn = floor;
             Release(choices[1]);
-            choices[1] = ChooseCurve(work, 1, work.target[1], k * 0.95f * turn,
+            // Between frames no descendant makes up for the bone's turn: it must hold at the
+            // farthest of them.
+            float midTurn = (budget - used) / (2.0f * subtreeReach * parentScale);
+            // Not below half the turn at the frames: the frames' tolerance already keeps
+            // the children's origins; tighter still, the controls' rounding alone would
+            // miss, and the bone's check halfway between frames measures what is left.
+            if (midTurn < floor) midTurn = floor;
+            if (midTurn < 0.5f * turn) midTurn = 0.5f * turn;
+            if (midTurn > turn) midTurn = turn;
+            choices[1] = ChooseCurve(work, 1, work.target[1], k * 0.95f * turn, k * 0.95f * midTurn,
                                      options.AllowedFormats, options.AllowedDegrees);
             if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
             EvaluateLocal(work, choices);
-            accepted = BoneError(work, Skeleton, Samples, b, shell, &shellError) <= budget;
+            const float atFrames =
+                BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+            const bool holds = atFrames <= budget && midError <= midBudget;
+            framesHeld = atFrames <= budget;
+            if (holds) {
+                const int32_t bytes = choices[0].bytes + choices[1].bytes + choices[2].bytes;
+                if (!accepted || bytes < heldBytes) {
+                    for (int c = 0; c < kComponents; ++c) {
+                        Release(held[c]);
+                        held[c] = choices[c];
+                        choices[c] = Choice{};
+                    }
+                    heldBytes = bytes;
+                }
+                accepted = true;
+            }
         }
-        if (!accepted) {
+        if (accepted) {
+            for (int c = 0; c < kComponents; ++c) {
+                Release(choices[c]);
+                choices[c] = held[c];
+                held[c] = Choice{};
+            }
+            // The object transforms of the curves kept.
+            EvaluateLocal(work, choices);
+            BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+        }
+        // Curves that hold the frames but swing between them past the budget at every
+        // tolerance are kept (the tightest); curves that miss the frames give way to the
+        // samples themselves.
+        if (!accepted && !framesHeld) {
             for (int c = 0; c < kComponents; ++c) {
                 Release(choices[c]);
                 choices[c] = ExactCurve(work, c, work.target[c]);
             }
             if (choices[0].curve && choices[1].curve && choices[2].curve) {
                 EvaluateLocal(work, choices);
-                BoneError(work, Skeleton, Samples, b, shell, &shellError);
+                BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
             }
         }
+        if (!accepted && framesHeld) ++missedBones;
         if (!choices[0].curve || !choices[1].curve || !choices[2].curve) {
             for (auto& choice : choices)
                 Release(choice);
@@ -734,9 +1152,20 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
         for (auto& choice : choices) {
             curveBytes += choice.bytes;
             exactComponents += choice.exact ? 1 : 0;
+            plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(choice.curve) ? 1 : 0;
             Release(choice);
         }
         if (options.Progress) options.Progress(b + 1, boneCount, options.ProgressUserData);
+    }
+    // The spread of the errors over every bone and frame.
+    double errorSum = 0.0;
+    for (size_t i = 0; i < frames; ++i)
+        errorSum += double(work.frameErrors[i]);
+    float p99 = 0.0f;
+    if (frames > 0) {
+        const size_t rank = frames * 99 / 100 < frames ? frames * 99 / 100 : frames - 1;
+        std::nth_element(work.frameErrors, work.frameErrors + rank, work.frameErrors + frames);
+        p99 = work.frameErrors[rank];
     }
     const int32_t groupBytes = OrvaneGetResultingTrackGroupSize(builder);
     orvane_track_group* group = OrvaneEndTrackGroup(builder);
@@ -748,6 +1177,10 @@ ORVANE_API orvane_track_group* BaselineCompressAnimation(
         Statistics->CurveDataBytes = curveBytes;
         Statistics->TrackGroupBytes = groupBytes;
         Statistics->ExactComponents = exactComponents;
+        Statistics->PlainFloatComponents = plainFloatComponents;
+        Statistics->BonesMissedBetweenFrames = missedBones;
+        Statistics->P99Error = p99;
+        Statistics->MeanError = frames > 0 ? float(errorSum / double(frames)) : 0.0f;
     }
     return group;
 }

@@ -1,4 +1,5 @@
-// A copy of the library's compressor before it solved on stored knots (see baseline.h).
+// A copy of the library's curve fitter before bones that the source holds still kept its
+// values (see baseline.h).
 // Least-squares B-spline fitting: initial knots, the banded normal equations and their
 // Cholesky factor, encoding in any curve format, refinement by midpoint insertion, and the
 // squared error of a curve over samples.
@@ -6,6 +7,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <bit>
+#include <cstring>
 
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_bspline_weights.h"
@@ -28,7 +31,7 @@ struct baseline_bspline_solver {
     uint8_t* Degenerate;       // per row of the normal equations, a pivot left unscaled
     float* Basis;              // per sample, the weights of its d + 1 controls
     float* Band;               // the normal equations, d + 1 entries per row
-    float* Evaluation;         // one curve value, MaxDimension reals
+    float* Evaluation;         // one curve value and one reference, MaxDimension reals each
     float* ZeroIdentity;       // MaxDimension zeros for extraction
     orvane_curve2 Curve;       // the last encoded curve, data in CurveBuffer
     bool HasCurve;
@@ -228,6 +231,9 @@ inline void NormalizeLikeSamplers(int32_t dimension, float* v) {
 // and controls: the evaluation's window arithmetic, clamped at both ends.
 void EvaluateDecoded(int32_t degree, int32_t dimension, bool normalize, const float* knots,
                      int32_t n, const float* controls, int32_t i, float t, float* result) {
+    // The evaluation holds the end controls outside the knots.
+    if (t > knots[n - 1]) t = knots[n - 1];
+    if (t < knots[0]) t = knots[0];
     float w[4];
     BSplineWeights(degree, knots + i, t, w);
     for (int32_t c = 0; c < dimension; ++c)
@@ -243,6 +249,33 @@ void EvaluateDecoded(int32_t degree, int32_t dimension, bool normalize, const fl
     if (normalize && degree > 0) NormalizeLikeSamplers(dimension, result);
 }
 
+}  // namespace
+
+float MidpointBend(const float* samples, int32_t sampleCount, int32_t dimension, int32_t j) {
+    const size_t D = size_t(dimension);
+    auto at = [&](int32_t i, size_t c) { return samples[size_t(i) * D + c]; };
+    float left = 0.0f, right = 0.0f, cubic = 0.0f;
+    for (size_t c = 0; c < D; ++c) {
+        if (j >= 2) {
+            const float b = (at(j - 2, c) - 2.0f * at(j - 1, c) + at(j, c)) * 0.125f;
+            left += b * b;
+        }
+        if (j + 1 < sampleCount) {
+            const float b = (at(j - 1, c) - 2.0f * at(j, c) + at(j + 1, c)) * 0.125f;
+            right += b * b;
+        }
+        if (j >= 2 && j + 1 < sampleCount) {
+            const float b = (at(j - 2, c) - at(j - 1, c) - at(j, c) + at(j + 1, c)) * 0.0625f;
+            cubic += b * b;
+        }
+    }
+    const float largest =
+        left > right ? (left > cubic ? left : cubic) : (right > cubic ? right : cubic);
+    return std::sqrt(largest);
+}
+
+namespace {
+
 struct RefineResult {
     int32_t newCount;
     bool inserted;
@@ -254,8 +287,8 @@ struct RefineResult {
 // newKnots.
 RefineResult Refine(baseline_bspline_solver* solver, const float* knots, int32_t n,
                     const float* controls, int32_t sampleCount, const float* samples,
-                    bool quaternion, float errorThreshold, int32_t dimension, int32_t degree,
-                    float* newKnots) {
+                    bool quaternion, bool midpoints, float errorThreshold, int32_t dimension,
+                    int32_t degree, float* newKnots) {
     const float tolerance = errorThreshold * errorThreshold;
     float* value = solver->Evaluation;
     RefineResult result{0, false, false};
@@ -276,16 +309,37 @@ RefineResult Refine(baseline_bspline_solver* solver, const float* knots, int32_t
         candidate = false;
         intervalMax = tolerance;
     };
-    for (int32_t j = 1; j < sampleCount; ++j) {
-        const float x = float(j);
+    // Every sample from the second, and (above degree 0) the midpoint before each, where the
+    // curve must not swing away from the straight path between the samples (normalised in
+    // quaternion mode) by more than the tolerance plus the bend that a smooth path through
+    // the neighbouring samples takes there.
+    float* between = solver->Evaluation + dimension;
+    const int32_t step = midpoints && degree > 0 ? 1 : 2;
+    const size_t D = size_t(dimension);
+    for (int32_t h = step; h < 2 * sampleCount - 1; h += step) {
+        const int32_t j = (h + 1) / 2;
+        const float x = 0.5f * float(h);
         while (i < n - 1 && x >= knots[i]) {
             closeInterval(i);
             ++i;
         }
         EvaluateDecoded(degree, dimension, quaternion, knots, n, controls,
                         PositiveInterval(knots, n, i), x, value);
-        const float error =
-            SampleError(quaternion, dimension, samples + size_t(j) * size_t(dimension), value);
+        const float* reference = samples + size_t(j) * D;
+        float error;
+        if (h & 1) {
+            const float* before = reference - D;
+            for (size_t c = 0; c < D; ++c)
+                between[c] = 0.5f * (before[c] + reference[c]);
+            const float bend = MidpointBend(samples, sampleCount, dimension, j);
+            if (quaternion) NormalizeLikeSamplers(dimension, between);
+            float d = std::sqrt(SampleError(false, dimension, between, value)) - bend;
+            d = d > 0.0f ? d : 0.0f;
+            // For unit quaternions 1 - s.c is half the squared distance.
+            error = quaternion ? 0.25f * d * d * d * d : d * d;
+        } else {
+            error = SampleError(quaternion, dimension, reference, value);
+        }
         if (!(error > intervalMax)) continue;
         if (i < 1) {
             result.unreachable = true;
@@ -391,14 +445,31 @@ int32_t Decode(const baseline_bspline_solver* solver, int32_t n, float* knots, f
 // which must leave room for the extension past both ends.
 void LeastSquaresControls(baseline_bspline_solver* solver, float* knots, int32_t n,
                           int32_t sampleCount, const float* samples, int32_t dimension,
-                          int32_t degree, float* controls) {
+                          int32_t degree, float* controls, bool pinFirst = false) {
     ExtendKnots(knots, n, degree);
     AssignIntervals(knots, n, sampleCount, solver->SampleIntervals);
     const int32_t width = degree + 1;
-    for (int32_t i = 0; i < sampleCount; ++i)
-        BSplineWeights(degree, knots + solver->SampleIntervals[i], float(i),
+    // Samples past the last knot (a quantised last knot that rounded down) see the last
+    // control held, as the evaluation holds it.
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        const float x = float(i) < knots[n - 1] ? float(i) : knots[n - 1];
+        BSplineWeights(degree, knots + solver->SampleIntervals[i], x,
                        solver->Basis + size_t(i) * size_t(width));
+    }
     BuildNormalEquations(solver, n, sampleCount, samples, dimension, degree, controls);
+    if (pinFirst) {
+        // Control 0 = sample 0: its column moves to the right-hand side, its row becomes
+        // the identity.
+        float* band = solver->Band;
+        for (int32_t r = 1; r < width && r < n; ++r) {
+            for (int32_t c = 0; c < dimension; ++c)
+                controls[size_t(r) * size_t(dimension) + size_t(c)] -= band[r] * samples[c];
+            band[r] = 0.0f;
+        }
+        band[0] = 1.0f;
+        for (int32_t c = 0; c < dimension; ++c)
+            controls[c] = samples[c];
+    }
     CholeskyFactor(solver, n, degree);
     CholeskySolve(solver, n, degree, dimension, controls);
 }
@@ -412,21 +483,96 @@ bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
 
 }  // namespace
 
-bool BaselineSolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount,
-                                   const float* samples, int32_t dimension, int32_t degree,
-                                   const float* knots, int32_t knotCount, float* controls) {
+namespace {
+
+// The knot scale a format stores: formats 8 and 9 keep it whole, the others its top 16 bits
+// (the low 16 bits of the mantissa cut).
+[[gnu::noinline]] float StoredKnotScale(int format, float scale) {
+    if (format == OrvaneCurveFormatD4nK16uC15u || format == OrvaneCurveFormatD4nK8uC7u)
+        return scale;
+    uint32_t bits;
+    std::memcpy(&bits, &scale, 4);
+    bits &= 0xFFFF0000u;
+    float truncated;
+    std::memcpy(&truncated, &bits, 4);
+    return truncated;
+}
+
+}  // namespace
+
+int32_t KnotTimeBytes(int format) {
+    switch (format) {
+        case OrvaneCurveFormatDaK32fC32f:
+            return 4;
+        case OrvaneCurveFormatDaK16uC16u:
+        case OrvaneCurveFormatD4nK16uC15u:
+        case OrvaneCurveFormatD3K16uC16u:
+        case OrvaneCurveFormatD9I1K16uC16u:
+        case OrvaneCurveFormatD9I3K16uC16u:
+            return 2;
+        case OrvaneCurveFormatDaK8uC8u:
+        case OrvaneCurveFormatD4nK8uC7u:
+        case OrvaneCurveFormatD3K8uC8u:
+        case OrvaneCurveFormatD9I1K8uC8u:
+        case OrvaneCurveFormatD9I3K8uC8u:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+bool StoredKnotTimes(int format, int32_t knotCount, const float* knots, float unit, float* out) {
+    const int32_t bytes = KnotTimeBytes(format);
+    if (bytes == 0 || knotCount < 1 || !(unit > 0.0f)) return false;
+    if (bytes == 4) {
+        for (int32_t i = 0; i < knotCount; ++i)
+            out[i] = knots[i] / unit;
+        return true;
+    }
+    // The codecs' grid: N steps over the last knot, the scale's low mantissa bits cut where
+    // the format keeps only its top 16 bits, round to nearest (ties to even), clamped.
+    const int32_t steps = bytes == 2 ? 65535 : 255;
+    float whole = float(steps) / knots[knotCount - 1];
+    if (!(whole > 0.0f) || !std::isfinite(whole)) whole = float(steps);
+    const float scale = StoredKnotScale(format, whole);
+    const float inverse = 1.0f / scale;
+    int32_t previous = -1;
+    for (int32_t i = 0; i < knotCount; ++i) {
+        const float v = scale * knots[i];
+        const int32_t q = !(v > 0.0f) ? 0 : v > float(steps) ? steps : int32_t(std::nearbyint(v));
+        if (i > 0 && q == previous && knots[i] > knots[i - 1]) return false;
+        previous = q;
+        out[i] = inverse * float(q) / unit;
+    }
+    return true;
+}
+
+void EvaluateStored(int32_t degree, int32_t dimension, bool normalize, const float* knots,
+                    int32_t n, const float* controls, int32_t i, float t, float* result) {
+    EvaluateDecoded(degree, dimension, normalize, knots, n, controls, i, t, result);
+}
+
+void ExtendStoredKnots(float* knots, int32_t n, int32_t degree) {
+    ExtendKnots(knots, n, degree);
+}
+
+bool SolveControlsForKnots(baseline_bspline_solver* solver, int32_t sampleCount,
+                           const float* samples, int32_t dimension, int32_t degree,
+                           const float* knots, int32_t knotCount, float* controls, bool pinFirst) {
     if (solver == nullptr || sampleCount < 2 || sampleCount > solver->MaxSampleCount ||
         dimension < 0 || dimension > solver->MaxDimension || degree < 0 ||
         degree > solver->MaxDegree || knotCount < 2 || knotCount > solver->MaxKnotCount)
         return false;
     float* k = solver->Knots[0];
     Copy32(size_t(knotCount), knots, k);
-    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls);
+    LeastSquaresControls(solver, k, knotCount, sampleCount, samples, dimension, degree, controls,
+                         pinFirst);
     return true;
 }
 
 }  // namespace orvane_baseline
 
+using namespace orvane;
 using namespace orvane_baseline;
 
 extern "C" {
@@ -491,7 +637,7 @@ ORVANE_API baseline_bspline_solver* BaselineAllocateBSplineSolver(orvane_int32 M
         &basis,
         (size_t(width) * (size_t(MaxSampleCount) + 2 * size_t(width)) + front) * sizeof(float));
     AggregateAllocate(&band, (size_t(width) * size_t(capacity) + front) * sizeof(float));
-    AggregateAllocate(&evaluation, size_t(MaxDimension + 1) * sizeof(float));
+    AggregateAllocate(&evaluation, 2 * size_t(MaxDimension + 1) * sizeof(float));
     AggregateAllocate(&zeros, size_t(MaxDimension + 1) * sizeof(float));
     AggregateAllocate(&curveBuffer, size_t(curveBytes));
     if (ORVANE_AGGREGATE_END() == nullptr) return nullptr;
@@ -575,8 +721,18 @@ ORVANE_API orvane_int32 BaselineFitBSplineToSamples(
     int32_t n = InitialKnots(knots, SampleCount, Samples, SolverFlags, C0Threshold, C1Threshold,
                              Dimension, Degree);
     int32_t encodedKnots = n;
+    orvane_curve_builder probe;
+    const int format = InitializeCurveBuilder(&probe, CurveDataType, Degree, Dimension, 2)
+                           ? int(probe.FormatIndex)
+                           : -1;
     for (;;) {
-        LeastSquaresControls(Solver, knots, n, SampleCount, Samples, Dimension, Degree,
+        // The controls are solved on the knot times the format will store: rounding the
+        // knots after the solve would move every sample's weights.
+        float* solveKnots = knots;
+        if (KnotTimeBytes(format) < 4 && KnotTimeBytes(format) > 0 &&
+            StoredKnotTimes(format, n, knots, 1.0f, Solver->Knots[1 - current]))
+            solveKnots = Solver->Knots[1 - current];
+        LeastSquaresControls(Solver, solveKnots, n, SampleCount, Samples, Dimension, Degree,
                              ControlsOut);
         if (SolverFlags & OrvaneFitPinEnds) {
             Copy32(size_t(Dimension), Samples, ControlsOut);
@@ -609,8 +765,9 @@ ORVANE_API orvane_int32 BaselineFitBSplineToSamples(
         ExtendKnots(knots, n, Degree);
         float* refinedKnots = Solver->Knots[1 - current];
         const RefineResult refined =
-            Refine(Solver, knots, n, ControlsOut, SampleCount, Samples, quaternion, ErrorThreshold,
-                   Dimension, Degree, refinedKnots);
+            Refine(Solver, knots, n, ControlsOut, SampleCount, Samples, quaternion,
+                   (SolverFlags & OrvaneFitCheckMidpoints) != 0, ErrorThreshold, Dimension, Degree,
+                   refinedKnots);
         if (!refined.inserted) {
             if (refined.unreachable) {
                 *AchievedTolerance = false;
@@ -621,6 +778,9 @@ ORVANE_API orvane_int32 BaselineFitBSplineToSamples(
         current = 1 - current;
         knots = Solver->Knots[current];
         n = refined.newCount;
+        // The grid follows the last knot: keep it at the last sample so that it does not
+        // drift with each rounding.
+        knots[n - 1] = float(SampleCount - 1);
     }
     const int32_t count = Decode(Solver, encodedKnots, KnotsOut, ControlsOut);
     if (OrvaneCurveGetKnotCount(&Solver->Curve) == 0) {
