@@ -117,15 +117,20 @@ inline int32_t ComponentOf(int32_t packing, int32_t dropped, int32_t j) {
 }
 
 // The segment's low and step for a component of range (m, e): low + step * q.
+// 1 / (2^b - 1) for each depth the 5 bits can hold (0 for depth 0, whose step is 0).
+struct InverseSteps {
+    float value[32];
+    constexpr InverseSteps() : value() {
+        for (int32_t b = 1; b < 32; ++b)
+            value[b] = 1.0f / float((1u << b) - 1u);
+    }
+};
+constexpr InverseSteps kInverseSteps;
+
 inline void LowStep(float m, float e, uint8_t lowByte, uint8_t extentByte, int32_t bits, float* low,
                     float* step) {
     *low = m + e * (float(lowByte) * kOne255th);
-    if (bits == 0) {
-        *step = 0.0f;
-        return;
-    }
-    const float span = e * (float(extentByte) * kOne255th);
-    *step = span / float((1u << bits) - 1u);
+    *step = e * (float(extentByte) * kOne255th) * kInverseSteps.value[bits];
 }
 
 inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t q) {

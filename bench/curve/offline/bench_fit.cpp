@@ -17,8 +17,8 @@
 //   per frame; fitted_degree1..3 the fitted curves by degree; bones_missed_between the bones
 //   whose curves miss the budget between frames beyond what their parents left;
 //   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
-// - SamplePose/*: sampling every track of the compressed group at successive times (the
-//   hinted track sampler, as playback does); the baseline in the same run interpolates the raw
+// - SamplePose/clip/budget/compact: sampling every track of the compressed group (compact 1:
+//   in the compact format) at successive times (the hinted track sampler, as playback does); the baseline in the same run interpolates the raw
 //   samples (lerp and normalised lerp). Counter ns_per_bone.
 #include <algorithm>
 #include <chrono>
@@ -268,7 +268,8 @@ void SamplePose(benchmark::State& state) {
     const SampledMotion& m = Clip(int(state.range(0)));
     if (!Usable(state, m)) return;
     const float budget = float(state.range(1)) / 1000.0f;
-    Result r = CompressClip(m, budget);
+    const bool compact = state.range(2) != 0;
+    Result r = CompressClip(m, budget, false, compact);
     const int32_t n = r.group->TransformTrackCount;
     std::vector<orvane_transform> pose(static_cast<size_t>(n));
     std::vector<int32_t> hints(size_t(n) * 3, 0);
@@ -290,7 +291,7 @@ void SamplePose(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(pose.data());
     }
-    state.SetLabel(m.name);
+    state.SetLabel(m.name + (compact ? " compact" : ""));
     state.counters["ns_per_bone"] = benchmark::Counter(
         double(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     OrvaneFreeBuilderResult(r.group);
@@ -352,7 +353,7 @@ BENCHMARK(Compress)
     ->ArgsProduct({{0, 1, 2}, {10, 20, 50}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(SamplePoseBaseline)->Arg(0)->Arg(1)->Arg(2);
-BENCHMARK(SamplePose)->Args({0, 10})->Args({1, 50})->Args({2, 50});
+BENCHMARK(SamplePose)->ArgsProduct({{0, 1, 2}, {10, 50}, {0, 1}});
 
 }  // namespace
 
