@@ -1,5 +1,6 @@
 // Writes the golden files: the example content in both byte orders, uncompressed and with each
-// section codec, as example_<order>_<codec>.ovn in the directory given.
+// section codec, as example_<order>_<codec>.ovn in the directory given, and the compact-format
+// example's track in both byte orders as compact_<order>.ovn.
 //
 // The golden files are committed and never regenerated in passing: the golden test compares
 // what the current reader makes of files written by an earlier writer, so that a change made to
@@ -11,7 +12,33 @@
 #include <string>
 
 #include "orvane/core.h"
+#include "orvane/data_tree_writer.h"
+#include "orvane/file_builder.h"
+#include "testing/compact_example.h"
 #include "testing/example_content.h"
+
+namespace {
+
+// The compact example's track as the root of a one-section file.
+bool WriteCompactFile(orvane_example::CompactExample& example, const char* path,
+                      orvane_file_byte_order order) {
+    orvane_file_builder* builder =
+        OrvaneBeginFile(1, ORVANE_CURRENT_FILE_TYPE_TAG, OrvaneGetTemporaryDirectory(), "golden");
+    if (builder == nullptr) return false;
+    OrvaneSetFileByteOrder(builder, order);
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneTransformTrackType, &example.track, 0, 0);
+    if (writer == nullptr) {
+        OrvaneAbortFile(builder);
+        return false;
+    }
+    bool ok = OrvaneWriteDataTreeToFileBuilder(writer, builder);
+    ok = OrvaneEndFile(builder, path) && ok;
+    OrvaneEndFileDataTreeWriting(writer);
+    return ok;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -49,6 +76,19 @@ int main(int argc, char** argv) {
             }
             std::printf("wrote %s\n", path.c_str());
         }
+    }
+    orvane_example::CompactExample compact;
+    if (!compact.ok()) {
+        std::fprintf(stderr, "the compact example cannot be built\n");
+        return 1;
+    }
+    for (const Order& order : orders) {
+        const std::string path = std::string(argv[1]) + "/compact_" + order.name + ".ovn";
+        if (!WriteCompactFile(compact, path.c_str(), order.order)) {
+            std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+            return 1;
+        }
+        std::printf("wrote %s\n", path.c_str());
     }
     return 0;
 }

@@ -93,6 +93,23 @@ ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
  * have. No checks. */
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount);
+
+/* Fits Count samples of Dimension values (1 to 16), TimeStep seconds apart, with a curve of the
+ * compact format (orvane_curve_data_da_compact, degree 1 over [0, (Count - 1) TimeStep]): knots
+ * every sample or every few samples (where the straight path across the others holds), each
+ * segment's components at the smallest bit depths that keep every sample within Tolerance of
+ * the curve at its time (the Euclidean distance over the components). With Quaternion set the
+ * samples are unit quaternions (Dimension 4, neighbouring samples on the same side) and the
+ * curve stores three components of each. Returns the curve in one block (release it with
+ * OrvaneFreeCurve), and in *Error (may be null) the largest distance of a sample from it; null,
+ * with an error logged, for arguments no curve can fit (a count below 1, a dimension outside
+ * 1 to 16, a quaternion of another dimension, a time step or tolerance that is not positive,
+ * samples that are not finite), no memory, or samples that 24 bits a component cannot hold.
+ * Threads: a call uses only its own memory. */
+ORVANE_API orvane_curve2* OrvaneFitCompactCurve(orvane_int32 Dimension, orvane_bool Quaternion,
+                                                orvane_int32 Count, const orvane_real32* Samples,
+                                                orvane_real32 TimeStep, orvane_real32 Tolerance,
+                                                orvane_real32* Error);
 /* ---------------------------------------------------------------------------------------- */
 /* Periodic loops                                                                           */
 /* ---------------------------------------------------------------------------------------- */

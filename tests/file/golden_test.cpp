@@ -5,13 +5,19 @@
 // and when to regenerate them.
 #include <cstdio>
 #include <cstring>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "curve/compact_reference.h"
+#include "orvane/bspline.h"
+#include "orvane/convert.h"
 #include "orvane/file.h"
 #include "orvane/file_builder.h"
 #include "orvane/types.h"
+#include "testing/compact_example.h"
 #include "testing/example_content.h"
 #include "support/example_check.h"
 #include "support/log_capture.h"
@@ -52,6 +58,64 @@ TEST_P(GoldenFiles, LoadWithTheExampleValues) {
 INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, GoldenFiles,
                          ::testing::Values("little_none", "little_pelma0", "little_pelma1",
                                            "big_none", "big_pelma0", "big_pelma1"));
+
+// The compact format's golden files: a track of compact curves as an earlier writer wrote it.
+// Its curves are recognised, decode as the format's description says (an independent reader)
+// and hold the samples they were fitted to within the fit's tolerance.
+class CompactGoldenFiles : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
+    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/compact_" + GetParam() + ".ovn";
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFile(path.c_str());
+    ASSERT_NE(file, nullptr) << path;
+    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
+    auto* track = static_cast<orvane_transform_track*>(
+        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    ASSERT_NE(track, nullptr);
+    EXPECT_STREQ(track->Name, "compact");
+    const orvane_curve2* curves[2] = {&track->PositionCurve, &track->OrientationCurve};
+    const std::vector<float> samples[2] = {orvane_example::CompactExamplePositions(),
+                                           orvane_example::CompactExampleOrientations()};
+    const float tolerances[2] = {orvane_example::kCompactPositionTolerance,
+                                 orvane_example::kCompactOrientationTolerance};
+    for (int k = 0; k < 2; ++k) {
+        const int d = 3 + k;
+        ASSERT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curves[k]));
+        const auto& r =
+            *static_cast<const orvane_curve_data_da_compact*>(curves[k]->CurveData.Object);
+        EXPECT_EQ(r.CurveDataHeader.Format, OrvaneCurveFormatDaCompact);
+        orvane_test::CompactReference reference{r};
+        std::vector<float> decoded(size_t(r.KnotCount) * size_t(d));
+        OrvaneCurveExtractKnotValues(curves[k], 0, r.KnotCount, nullptr, decoded.data(), nullptr);
+        for (int i = 0; i < r.KnotCount; ++i) {
+            const std::vector<double> expected = reference.Knot(i);
+            for (int c = 0; c < d; ++c)
+                EXPECT_NEAR(decoded[size_t(i * d + c)], expected[size_t(c)],
+                            1e-6 * (1 + std::fabs(expected[size_t(c)])))
+                    << i;
+        }
+        const float duration =
+            float(orvane_example::kCompactSamples - 1) * orvane_example::kCompactTimeStep;
+        for (int i = 0; i < orvane_example::kCompactSamples; ++i) {
+            float value[4];
+            OrvaneEvaluateCurveAtT(d, k == 1, false, curves[k], false, duration,
+                                   float(i) * orvane_example::kCompactTimeStep, value, nullptr);
+            double sum = 0;
+            for (int c = 0; c < d; ++c) {
+                const double e = value[c] - samples[k][size_t(i * d + c)];
+                sum += e * e;
+            }
+            EXPECT_LE(std::sqrt(sum), tolerances[k] * 1.01 + 2e-7)
+                << "curve " << k << " sample " << i;
+        }
+    }
+    EXPECT_EQ(log.errors() + log.warnings(), 0u);
+    OrvaneFreeBuilderResult(track);
+    OrvaneFreeFile(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, CompactGoldenFiles, ::testing::Values("little", "big"));
 
 // What the golden files hold is what the writer makes of the example today: written afresh,
 // the example loads with the same values (so the golden test checks the files, not a stale

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve_private.h"
@@ -290,3 +291,48 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
 }
 
 }  // namespace orvane
+
+using namespace orvane;
+
+extern "C" {
+
+ORVANE_API orvane_curve2* OrvaneFitCompactCurve(orvane_int32 Dimension, orvane_bool Quaternion,
+                                                orvane_int32 Count, const orvane_real32* Samples,
+                                                orvane_real32 TimeStep, orvane_real32 Tolerance,
+                                                orvane_real32* Error) {
+    if (Error) *Error = 0.0f;
+    ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Samples, nullptr);
+    if (Count < 1 || Dimension < 1 || Dimension > kCompactMaxDimension ||
+        (Quaternion && Dimension != 4) || !(TimeStep > 0.0f) || !std::isfinite(TimeStep) ||
+        !(Tolerance > 0.0f) || !std::isfinite(Tolerance)) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                         "No compact curve fits %d samples of dimension %d%s, %g s apart, "
+                         "within %g",
+                         int(Count), int(Dimension), Quaternion ? " (quaternions)" : "",
+                         double(TimeStep), double(Tolerance));
+        return nullptr;
+    }
+    for (int64_t i = 0; i < int64_t(Count) * Dimension; ++i)
+        if (!std::isfinite(Samples[i])) {
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Sample value %lld is not finite",
+                             static_cast<long long>(i));
+            return nullptr;
+        }
+    CompactFit fit =
+        FitCompactCurve(Samples, Count, Dimension, Quaternion != 0, TimeStep, Tolerance);
+    if (fit.curve == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Out of memory fitting a compact curve");
+        return nullptr;
+    }
+    if (fit.missed) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin,
+                         "The samples leave a compact curve by %g, more than the tolerance %g",
+                         double(fit.error), double(Tolerance));
+        OrvaneFreeCurve(fit.curve);
+        return nullptr;
+    }
+    if (Error) *Error = fit.error;
+    return fit.curve;
+}
+
+}  // extern "C"

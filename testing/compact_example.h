@@ -1,0 +1,90 @@
+// The compact-format example: one transform track whose position and orientation curves are
+// compact curves fitted to fixed samples (a swaying rise and a wandering turn, 70 samples at
+// 30 per second), for the golden files of the compact format and their test. Header-only and
+// through the public interface, as the example content is.
+#ifndef ORVANE_COMPACT_EXAMPLE_H
+#define ORVANE_COMPACT_EXAMPLE_H
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "orvane/curve_builder.h"
+#include "orvane/fit.h"
+#include "orvane/types.h"
+
+namespace orvane_example {
+
+constexpr int32_t kCompactSamples = 70;
+constexpr float kCompactTimeStep = 1.0f / 30.0f;
+constexpr float kCompactPositionTolerance = 1e-3f;
+constexpr float kCompactOrientationTolerance = 2e-5f;
+
+inline std::vector<float> CompactExamplePositions() {
+    std::vector<float> p(size_t(3 * kCompactSamples));
+    for (int k = 0; k < kCompactSamples; ++k) {
+        const double t = k * double(kCompactTimeStep);
+        p[size_t(3 * k)] = float(4.0 * std::sin(1.3 * t));
+        p[size_t(3 * k + 1)] = float(90.0 + 2.5 * t + 0.4 * std::sin(7.0 * t));
+        p[size_t(3 * k + 2)] = float(-1.5 * std::cos(2.1 * t));
+    }
+    return p;
+}
+
+// Unit quaternions on one side of the sphere from sample to sample, turning past w = 0 so
+// that the dropped component changes from segment to segment.
+inline std::vector<float> CompactExampleOrientations() {
+    std::vector<float> q(size_t(4 * kCompactSamples));
+    for (int k = 0; k < kCompactSamples; ++k) {
+        const double t = k * double(kCompactTimeStep);
+        double axis[3] = {std::sin(0.9 * t), 0.6, std::cos(1.7 * t)};
+        const double n = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+        const double half = 0.2 + 1.1 * t;
+        for (int c = 0; c < 3; ++c)
+            q[size_t(4 * k + c)] = float(axis[c] / n * std::sin(half));
+        q[size_t(4 * k + 3)] = float(std::cos(half));
+    }
+    return q;
+}
+
+// The track, named "compact": compact position and orientation curves, an identity
+// scale/shear. Owns its curves.
+class CompactExample {
+public:
+    CompactExample() {
+        const std::vector<float> p = CompactExamplePositions();
+        const std::vector<float> q = CompactExampleOrientations();
+        position_ = OrvaneFitCompactCurve(3, false, kCompactSamples, p.data(), kCompactTimeStep,
+                                          kCompactPositionTolerance, nullptr);
+        orientation_ = OrvaneFitCompactCurve(4, true, kCompactSamples, q.data(), kCompactTimeStep,
+                                             kCompactOrientationTolerance, nullptr);
+        orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 9, 0);
+        identity_ = b ? OrvaneEndCurve(b) : nullptr;
+        track.Name = name_;
+        if (ok()) {
+            track.PositionCurve = *position_;
+            track.OrientationCurve = *orientation_;
+            track.ScaleShearCurve = *identity_;
+        }
+    }
+    ~CompactExample() {
+        for (orvane_curve2* c : {position_, orientation_, identity_})
+            if (c) OrvaneFreeCurve(c);
+    }
+    CompactExample(const CompactExample&) = delete;
+    CompactExample& operator=(const CompactExample&) = delete;
+
+    bool ok() const { return position_ && orientation_ && identity_; }
+
+    orvane_transform_track track = {};
+
+private:
+    char name_[8] = "compact";
+    orvane_curve2* position_ = nullptr;
+    orvane_curve2* orientation_ = nullptr;
+    orvane_curve2* identity_ = nullptr;
+};
+
+}  // namespace orvane_example
+
+#endif  // ORVANE_COMPACT_EXAMPLE_H
