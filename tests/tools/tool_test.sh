@@ -351,6 +351,21 @@ if "$tool" --help | grep -q "^ *import " && [ -f "$fox" ]; then
     check "play with a blend but no --anim takes the first clip" 0 "$tool" play "$work/fox.ovn" \
         --blend Run:0.5 --seconds 0.1
     contains "the first clip is played" "$work/out" "Survey (weight 1) Run (weight 0.5)"
+    # The compact curve format: a smaller file that plays, verifies and says what it holds.
+    check "import the fox with compact curves" 0 "$tool" import "$fox" -o "$work/fox-compact.ovn" \
+        --format compact
+    play_checks "$work/fox-compact.ovn" Walk Run
+    check "verify the compact fox" 0 "$tool" verify "$work/fox-compact.ovn"
+    check "info of the compact fox" 0 "$tool" info "$work/fox-compact.ovn"
+    contains "info counts the compact curves" "$work/out" "curves: .*DaCompact [0-9]"
+    check "info --json of the compact fox" 0 "$tool" info "$work/fox-compact.ovn" --json
+    contains "info --json counts the compact curves" "$work/out" '"DaCompact": [0-9]'
+    check "the compact fox is smaller" 0 python3 -c '
+import os, sys
+sys.exit(0 if os.path.getsize(sys.argv[2]) < os.path.getsize(sys.argv[1]) else 1)' \
+        "$work/fox.ovn" "$work/fox-compact.ovn"
+    check "import with an unknown curve format fails" 1 "$tool" import "$fox" \
+        -o "$work/x.ovn" --format tiny
 fi
 
 # render: a contact sheet of an imported character (when the tool has the importer and the
