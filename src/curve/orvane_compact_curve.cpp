@@ -312,6 +312,30 @@ void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float*
     }
 }
 
+void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
+                         float* controls) {
+    const int32_t d = r->Dimension, length = r->SegmentLength;
+    const uint8_t* values = Values(r);
+    CompactSegment s;
+    int32_t segment = first / length;
+    int32_t local = first - segment * length;
+    ViewCompactSegment(r, segment, &s);
+    for (int32_t i = 0; i < count; ++i, ++local) {
+        if (local == length) {
+            // The next segment starts where this one ends, unless it has a stored start.
+            const int64_t end = s.start + int64_t(length) * s.stride;
+            ++segment;
+            local = 0;
+            if (segment % kCompactStartEvery == 0)
+                ViewCompactSegment(r, segment, &s);
+            else
+                ViewCompactSegmentAt(r, segment, end, &s);
+        }
+        if (knots) knots[i] = float(first + i) * r->KnotInterval;
+        DecodeCompactSegmentKnot(s, values, local, controls + int64_t(i) * d);
+    }
+}
+
 int32_t FindCompactKnot(const DaCompact* r, float t) {
     const int32_t n = r->KnotCount;
     if (n <= 1) return 0;

@@ -105,6 +105,10 @@ const uint8_t* CompactValues(const DaCompact* r);
 
 // Controls of `count` knots from `first` (Dimension values each) of a sound record.
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls);
+// The same for the samplers, which have the record's soundness from its recognition: knot
+// times (when `knots` is not null) and controls, the record's fields not checked again.
+void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
+                         float* controls);
 
 // The smallest knot index whose time is greater than t, or the last; 0 without knots.
 int32_t FindCompactKnot(const DaCompact* r, float t);

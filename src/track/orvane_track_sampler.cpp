@@ -455,8 +455,8 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                 CopyValues<D>(values + D, values);
             }
             if (v.format == OrvaneCurveFormatDaCompact)
-                CompactExtract(data, from, count, times + (2 - count), values + (2 - count) * D,
-                               nullptr);
+                DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from,
+                                    count, times + (2 - count), values + (2 - count) * D);
             else if (v.format == OrvaneCurveFormatD3K16uC16u)
                 DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
                          times + (2 - count), values + (2 - count) * D);
@@ -479,6 +479,10 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     } else if (inside && d > 0 && v.format == OrvaneCurveFormatD4nK16uC15u) {
         DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(curve.CurveData.Object), n,
                   start, 2 * d, knots, controls);
+    } else if (inside && d > 0 && v.knotBytes == 0) {
+        DecodeCompactWindow(
+            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), start, 2 * d,
+            knots, controls);
     } else if (inside) {
         const CurveFormat& format = kCurveFormats[v.format];
         if (d == 0)
