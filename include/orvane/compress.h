@@ -43,9 +43,10 @@ typedef struct orvane_animation_compression_options {
      * identity and constant formats reduce still components. Default: every format but
      * DaKeyframes32f. A component that no allowed format can hold within its budget is stored
      * as DaK32fC32f with one knot per sample (exact), whatever this says.
-     * The bit 1 << OrvaneCurveFormatDaCompact (not in the default) asks for the compact format:
-     * components that are not identities or constants then take it, with a knot per sample and
-     * each segment of samples at the smallest bit depth that holds the budget. */
+     * The bit 1 << OrvaneCurveFormatDaCompact (not in the default) allows the compact format:
+     * a component that is not an identity or a constant takes it (knots every sample or every
+     * few samples, each segment's components at the smallest bit depths that hold the budget)
+     * unless an allowed fitted format is smaller. */
     orvane_uint32 AllowedFormats;
     /* Bit (1 << degree) for the degrees 1 to 3 the fits may use. Default: all three. */
     orvane_uint32 AllowedDegrees;

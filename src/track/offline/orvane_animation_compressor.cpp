@@ -490,8 +490,9 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         }
     }
 
-    // The compact format, when asked for: a knot per frame, each segment of frames at the
-    // smallest bit depth that holds.
+    // The compact format, when asked for: a knot every frame or every few frames, each
+    // segment's components at the smallest bit depths that hold. The fitted formats below
+    // replace it where they are smaller (smooth motion that few knots describe).
     if (Allowed(formats, OrvaneCurveFormatDaCompact)) {
         CompactFit fit =
             FitCompactCurve(samples, count, dimension, component == 1, work.timeStep, tolerance);
@@ -499,9 +500,9 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             choice.curve = fit.curve;
             choice.bytes = fit.bytes;
             choice.error = fit.error;
-            return choice;
+        } else if (fit.curve) {
+            OrvaneFreeCurve(fit.curve);
         }
-        if (fit.curve) OrvaneFreeCurve(fit.curve);
     }
 
     // The fitted formats, each at every allowed degree on knots chosen for it, by size.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -509,6 +510,103 @@ TEST(Compressor, GroupSurvivesAFile) {
                 EXPECT_EQ(a.Orientation[k], b.Orientation[k]);
         }
     }
+    OrvaneFreeFile(file);
+}
+
+// The compact format, on request: moving components take it where it is smaller, the budget
+// holds at and between frames as an independent evaluator measures, the curves are no larger
+// than in the base formats, and they survive a file of the other byte order.
+TEST(Compressor, CompactCurvesHoldTheBudgetAndSurviveAFile) {
+    const SampledMotion motion = Chain(240);
+    for (const float budget : {0.01f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        Compressed base;
+        Compress(motion, &options, &base);
+        options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+        Compressed c;
+        Compress(motion, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        ASSERT_NE(base.group, nullptr);
+        for (int32_t t = 0; t < c.group->TransformTrackCount; ++t) {
+            const orvane_transform_track& track = c.group->TransformTracks[t];
+            for (const orvane_curve2* curve :
+                 {&track.PositionCurve, &track.OrientationCurve, &track.ScaleShearCurve})
+                EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curve));
+        }
+        const Measured e = MeasureInDouble(motion, c.group, std::vector<float>(4, 3.0f));
+        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
+        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        EXPECT_LE(c.stats.CurveDataBytes, base.stats.CurveDataBytes) << budget;
+    }
+
+    // A capture's noisy motion takes compact curves; the file keeps them.
+    SampledMotion capture = motion;
+    uint32_t noise = 12345;
+    for (float& q : capture.orientations) {
+        noise = noise * 1664525u + 1013904223u;
+        q += 2e-4f * (float(noise >> 8) / float(1 << 24) - 0.5f);
+    }
+    for (size_t i = 0; i + 3 < capture.orientations.size(); i += 4) {
+        float* q = &capture.orientations[i];
+        const float length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+        for (int k = 0; k < 4; ++k)
+            q[k] /= length;
+    }
+    orvane_animation_compression_options options;
+    OrvaneGetDefaultAnimationCompressionOptions(&options);
+    options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+    Compressed c;
+    Compress(capture, &options, &c);
+    ASSERT_NE(c.group, nullptr);
+    int compact = 0;
+    for (int32_t t = 0; t < c.group->TransformTrackCount; ++t)
+        compact += *static_cast<const uint8_t*>(
+                       c.group->TransformTracks[t].OrientationCurve.CurveData.Object) ==
+                   OrvaneCurveFormatDaCompact;
+    EXPECT_GT(compact, 0);
+    const uint16_t probe = 1;
+    uint8_t little;
+    std::memcpy(&little, &probe, 1);
+    char path[] = "/tmp/orvane_compact_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    orvane_file_builder* builder =
+        OrvaneBeginFile(1, 0x80000016u, OrvaneGetTemporaryDirectory(), "orvane_compact_test");
+    ASSERT_NE(builder, nullptr);
+    OrvaneSetFileByteOrder(builder,
+                           little ? OrvaneBigEndianByteOrder : OrvaneLittleEndianByteOrder);
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneTrackGroupType, c.group, 0, 0);
+    ASSERT_TRUE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+    ASSERT_TRUE(OrvaneEndFile(builder, path));
+    OrvaneEndFileDataTreeWriting(writer);
+    orvane_file* file = OrvaneReadEntireFile(path);
+    std::remove(path);
+    ASSERT_NE(file, nullptr);
+    const orvane_variant tree = OrvaneGetDataTreeFromFile(file);
+    auto* loaded = static_cast<orvane_track_group*>(
+        OrvaneConvertTree(tree.Type, tree.Object, OrvaneTrackGroupType));
+    ASSERT_NE(loaded, nullptr);
+    ASSERT_EQ(loaded->TransformTrackCount, c.group->TransformTrackCount);
+    const float duration = float(capture.frameCount - 1) * capture.timeStep;
+    for (int32_t t = 0; t < loaded->TransformTrackCount; ++t) {
+        for (float time = 0.0f; time <= duration; time += 0.37f * capture.timeStep) {
+            orvane_track_sample_context context{};
+            context.SampleTime = time;
+            context.SampleDuration = duration;
+            orvane_transform a{}, b{};
+            OrvaneSampleTrackUUULocal(&context, &c.group->TransformTracks[t], nullptr, &a);
+            OrvaneSampleTrackUUULocal(&context, &loaded->TransformTracks[t], nullptr, &b);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(a.Position[k], b.Position[k]);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(a.Orientation[k], b.Orientation[k]);
+        }
+    }
+    OrvaneFreeBuilderResult(loaded);
     OrvaneFreeFile(file);
 }
 
