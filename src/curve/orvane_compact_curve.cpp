@@ -147,6 +147,11 @@ inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t 
 void UnitQuaternion(const float* controls, int32_t k, float* q) {
     const float* c = controls + 4 * int64_t(k);
     const float lengthSquared = c[0] * c[0] + c[1] * c[1] + c[2] * c[2] + c[3] * c[3];
+    if (std::fabs(lengthSquared - 1.0f) < 1e-7f) {  // unit already: as given
+        for (int i = 0; i < 4; ++i)
+            q[i] = c[i];
+        return;
+    }
     if (!(lengthSquared > 0.0f) || !Finite(lengthSquared)) {
         q[0] = q[1] = q[2] = 0.0f;
         q[3] = 1.0f;
@@ -198,6 +203,39 @@ float StoredValue(const DaCompact* r, const float* controls, int32_t k, int32_t 
     const bool flip = (q[dropped] < 0.0f) != negative && q[dropped] != 0.0f;
     return flip ? -q[c] : q[c];
 }
+
+// A segment's values as stored, knot by knot (Dimension each): quaternions made unit length
+// and turned to the segment's side once, not once per component.
+class SegmentValues {
+public:
+    SegmentValues(const DaCompact* r, const float* controls, int32_t first, int32_t count,
+                  int32_t dropped, bool negative)
+        : controls_(controls),
+          first_(first),
+          d_(r->Dimension),
+          quaternion_(r->Packing == kCompactQuaternion) {
+        if (!quaternion_) return;
+        for (int32_t k = 0; k < count; ++k) {
+            float* q = unit_ + 4 * k;
+            UnitQuaternion(controls, first + k, q);
+            if ((q[dropped] < 0.0f) != negative && q[dropped] != 0.0f)
+                for (int c = 0; c < 4; ++c)
+                    q[c] = -q[c];
+        }
+    }
+    // Component c of local knot k.
+    float operator()(int32_t k, int32_t c) const {
+        if (quaternion_) return unit_[4 * k + c];
+        const float v = controls_[int64_t(first_ + k) * d_ + c];
+        return Finite(v) ? v : 0.0f;
+    }
+
+private:
+    const float* controls_;
+    int32_t first_, d_;
+    bool quaternion_;
+    float unit_[4 * 255];
+};
 
 }  // namespace
 
@@ -397,6 +435,7 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
     int32_t knotBits = 0;
     for (int32_t j = 0; j < stored; ++j)
         knotBits += depths[j] & 31;
+    const SegmentValues value(r, controls, first, count, dropped, negative);
     int32_t offset = 0;
     for (int32_t j = 0; j < stored; ++j) {
         const int32_t bits = depths[j] & 31;
@@ -404,9 +443,8 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
         const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         // The segment's sub-range in 255ths of the curve's, rounded outwards.
         float lowest = 1.0f, highest = 0.0f;
-        for (int32_t k = first; k < first + count; ++k) {
-            const float f =
-                e != 0.0f ? (StoredValue(r, controls, k, c, dropped, negative) - m) / e : 0.0f;
+        for (int32_t k = 0; k < count; ++k) {
+            const float f = e != 0.0f ? (value(k, c) - m) / e : 0.0f;
             if (f < lowest) lowest = f;
             if (f > highest) highest = f;
         }
@@ -422,8 +460,7 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
         if (bits > 0) {
             const uint32_t top = (1u << bits) - 1u;
             for (int32_t k = 0; k < count; ++k) {
-                const float v = StoredValue(r, controls, first + k, c, dropped, negative);
-                float q = step != 0.0f ? std::nearbyint((v - segmentLow) / step) : 0.0f;
+                float q = step != 0.0f ? std::nearbyint((value(k, c) - segmentLow) / step) : 0.0f;
                 if (!(q > 0.0f)) q = 0.0f;
                 if (q > float(top)) q = float(top);
                 WriteBits(values, position + int64_t(k) * knotBits + offset, bits, uint32_t(q));
@@ -447,14 +484,16 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
     const int32_t d = r->Dimension;
     CompactSegment view;
     ViewCompactSegmentAt(r, segment, position, &view);
+    const int32_t count = SegmentKnots(r, segment);
+    const SegmentValues value(r, controls, segment * r->SegmentLength, count, view.dropped,
+                              view.negative);
     float worst = 0.0f;
-    for (int32_t k = 0; k < SegmentKnots(r, segment); ++k) {
+    for (int32_t k = 0; k < count; ++k) {
         float decoded[kCompactMaxDimension];
         DecodeCompactSegmentKnot(view, values, k, decoded);
         float sum = 0.0f;
         for (int32_t c = 0; c < d; ++c) {
-            const float e = decoded[c] - StoredValue(r, controls, segment * r->SegmentLength + k, c,
-                                                     view.dropped, view.negative);
+            const float e = decoded[c] - value(k, c);
             sum += e * e;
         }
         if (!(sum <= worst * worst)) worst = std::sqrt(sum);
