@@ -2,9 +2,10 @@
  * access and conversion to plain floats.
  *
  * A curve (orvane_curve2) refers, through a variant, to a curve data record of one of sixteen
- * base formats or of the compact format (an extension, number 16). Each data record starts with an orvane_curve_data_header whose Format indexes the
- * format table and whose Degree (0 to 3) is the B-spline degree. Counted arrays are an int32
- * count followed by a pointer, as in every content record.
+ * base formats or of the compact format (an extension, number 16). Each data record starts with an
+ * orvane_curve_data_header whose Format indexes the format table and whose Degree (0 to 3) is the
+ * B-spline degree. Counted arrays are an int32 count followed by a pointer, as in every content
+ * record.
  *
  * orvane_curve2, OrvaneCurve2Type and OrvaneOldCurveType are declared in orvane/types.h.
  *

@@ -18,8 +18,9 @@
 //   whose curves miss the budget between frames beyond what their parents left;
 //   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
 // - SamplePose/clip/budget/compact: sampling every track of the compressed group (compact 1:
-//   in the compact format) at successive times (the hinted track sampler, as playback does); the baseline in the same run interpolates the raw
-//   samples (lerp and normalised lerp). Counter ns_per_bone.
+//   in the compact format) at successive times (the hinted track sampler, as playback does); the
+//   baseline in the same run interpolates the raw samples (lerp and normalised lerp). Counter
+//   ns_per_bone.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
