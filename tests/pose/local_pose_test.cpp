@@ -332,6 +332,52 @@ TEST_F(LocalPoseTest, PublicSumsAreTheWeightedSumsOfEachComponent) {
     }
 }
 
+TEST(LocalPoseEnd, AWholeRangeEndsAsEachEntryEndedAlone) {
+    // A range is closed four entries at a time where it can be; closing every entry on its
+    // own must give the same bits, whatever mix of courses the entries take.
+    Random random{34};
+    constexpr int kBones = 23;
+    SkeletonPtr skeleton = RandomChain(random, kBones);
+    LocalPosePtr grouped{OrvaneNewLocalPose(kBones)}, single{OrvaneNewLocalPose(kBones)};
+    for (int round = 0; round < 200; ++round) {
+        OrvaneBeginLocalPoseAccumulation(grouped.get(), 0, kBones, nullptr);
+        OrvaneBeginLocalPoseAccumulation(single.get(), 0, kBones, nullptr);
+        for (int b = 0; b < kBones; ++b) {
+            // Mostly the common course; now and then an untouched, light, scaled, cancelled
+            // or far from unit entry.
+            const int course = random.Index(10);
+            if (course == 0) continue;
+            orvane_transform t = RandomLocal(random, course == 1 ? 7 : 3);
+            float w0 = course == 2 ? 0.05f : random.Uniform(0.2f, 1.0f);
+            float w1 = random.Uniform(0.0f, 0.8f);
+            if (course == 3) w0 = 1.0f, w1 = 0.0f;
+            if (course == 4)
+                for (float& c : t.Orientation)
+                    c *= 3.0f;
+            orvane_transform u = RandomLocal(random, 3);
+            if (course == 5) {
+                u = t;
+                w1 = w0;
+            }
+            const int mode =
+                course == 5 ? OrvaneQuaternionBlendInverted : OrvaneQuaternionBlendNeighborhood;
+            for (orvane_local_pose* p : {grouped.get(), single.get()}) {
+                OrvaneAccumulateLocalTransform(p, b, b, w0, skeleton.get(),
+                                               OrvaneQuaternionBlendDirect, &t);
+                if (w1 > 0.0f)
+                    OrvaneAccumulateLocalTransform(p, b, b, w1, skeleton.get(), mode, &u);
+            }
+        }
+        OrvaneEndLocalPoseAccumulation(grouped.get(), 0, kBones, skeleton.get(), nullptr);
+        for (int b = 0; b < kBones; ++b)
+            OrvaneEndLocalPoseAccumulation(single.get(), b, 1, skeleton.get(), nullptr);
+        for (int b = 0; b < kBones; ++b)
+            ASSERT_EQ(0, std::memcmp(&grouped->Bones[b], &single->Bones[b],
+                                     sizeof(orvane_local_pose_bone)))
+                << "round " << round << " bone " << b;
+    }
+}
+
 TEST_F(LocalPoseTest, FillThresholdOfOnePullsToFullWeight) {
     OrvaneSetLocalPoseFillThreshold(pose.get(), 1.0f);
     orvane_transform t = RandomLocal(random, 7);
