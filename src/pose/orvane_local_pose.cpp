@@ -81,8 +81,8 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
 }
 
 // Closes four consecutive entries at once when each takes the common course of FinishEntry:
-// touched in the pass, a weight at or above the fill threshold and not zero, no scale/shear,
-// and a squared orientation length within the Newton range. The operations are FinishEntry's,
+// touched in the pass, a weight at or above the fill threshold and not zero, and a squared
+// orientation length within the Newton range. The operations are FinishEntry's,
 // lane by lane in the same order, so the results are the same bits. Returns false, having
 // written nothing, when any of the four needs another course.
 bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) {
@@ -90,10 +90,6 @@ bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) 
     const int32_t id = pose.TraversalID;
     if ((e[0].TraversalID != id) | (e[1].TraversalID != id) | (e[2].TraversalID != id) |
         (e[3].TraversalID != id))
-        return false;
-    if ((e[0].Transform.Flags | e[1].Transform.Flags | e[2].Transform.Flags |
-         e[3].Transform.Flags) &
-        kScaleShear)
         return false;
     const Float4 w = {e[0].Weight, e[1].Weight, e[2].Weight, e[3].Weight};
     const Float4 q0 = Load4(e[0].Transform.Orientation), q1 = Load4(e[1].Transform.Orientation);
@@ -115,11 +111,19 @@ bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) 
     const Float4 q[4] = {q0, q1, q2, q3};
     for (int j = 0; j < 4; ++j) {
         orvane_transform& t = e[j].Transform;
-        MaterialiseScaleShear(ScaleShearOf(t), 1.0f);
+        float* s = ScaleShearOf(t);
+        const bool scaled = (t.Flags & kScaleShear) != 0;
+        if (!scaled) MaterialiseScaleShear(s, 1.0f);
         if (!(e[j].Count == 1 && e[j].Weight == 1.0f)) {
-            t.Position[0] *= inverse[j];
-            t.Position[1] *= inverse[j];
-            t.Position[2] *= inverse[j];
+            const float v = inverse[j];
+            t.Position[0] *= v;
+            t.Position[1] *= v;
+            t.Position[2] *= v;
+            if (scaled) {
+#pragma GCC unroll 9
+                for (int i = 0; i < 9; ++i)
+                    s[i] *= v;
+            }
         }
         Store4(t.Orientation, q[j] * factor[j]);
     }
