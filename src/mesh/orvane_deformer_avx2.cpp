@@ -34,23 +34,23 @@ struct Halves {
     __m256 r01, r23;
 };
 
-// The weight bytes of a vertex as reals in every lane K and K + 4 for slot K, scaled once.
+// The weight bytes of a vertex as reals, scaled once, in memory: each slot's weight is then
+// broadcast by a load rather than by a shuffle.
 template <int Bones>
-ORVANE_AVX2 inline __m256 Weights(const uint8_t* bytes) {
+ORVANE_AVX2 inline void Weights(const uint8_t* bytes, float* weights) {
     int32_t packed = 0;
     std::memcpy(&packed, bytes, Bones);
     const __m128i wide = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed));
-    const __m128 w = _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_set1_ps(kWeightScale));
-    return _mm256_set_m128(w, w);
+    _mm_storeu_ps(weights, _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_set1_ps(kWeightScale)));
 }
 
 // Slot K's weighted matrix added into the blend (slot 0 sets it), then the next slots.
 template <int K, int Bones, bool Indirect>
-ORVANE_AVX2 inline void Accumulate(Halves& b, __m256 weights, const uint8_t* bones,
+ORVANE_AVX2 inline void Accumulate(Halves& b, const float* weights, const uint8_t* bones,
                                    const int32_t* table, const float* matrices) {
     if constexpr (K < Bones) {
         const float* M = MatrixFor<Indirect>(matrices, table, bones[K]);
-        const __m256 w = _mm256_permute_ps(weights, _MM_SHUFFLE(K, K, K, K));
+        const __m256 w = _mm256_broadcast_ss(weights + K);
         if constexpr (K == 0) {
             b.r01 = _mm256_mul_ps(w, _mm256_loadu_ps(M));
             b.r23 = _mm256_mul_ps(w, _mm256_loadu_ps(M + 8));
@@ -66,9 +66,10 @@ ORVANE_AVX2 inline void Accumulate(Halves& b, __m256 weights, const uint8_t* bon
 template <int Bones, bool Indirect>
 ORVANE_AVX2 inline Halves BlendHalves(const uint8_t* vertex, const int32_t* table,
                                       const float* matrices) {
+    alignas(16) float weights[4];
+    Weights<Bones>(vertex + 12, weights);
     Halves b;
-    Accumulate<0, Bones, Indirect>(b, Weights<Bones>(vertex + 12), vertex + 12 + Bones, table,
-                                   matrices);
+    Accumulate<0, Bones, Indirect>(b, weights, vertex + 12 + Bones, table, matrices);
     return b;
 }
 
