@@ -82,8 +82,8 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
 
 // Closes four consecutive entries at once when each takes the common course of FinishEntry:
 // touched in the pass, a weight at or above the fill threshold and not zero, and a squared
-// orientation length within the Newton range. The operations are FinishEntry's,
-// lane by lane in the same order, so the results are the same bits. Returns false, having
+// orientation length above zero. The operations are FinishEntry's, lane by lane in the same
+// order, so the results are the same bits. Returns false, having
 // written nothing, when any of the four needs another course.
 bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) {
     using Int4 = int32_t __attribute__((vector_size(16)));
@@ -103,10 +103,17 @@ bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) 
     const Float4 s2 =
         __builtin_shufflevector(t0, t1, 0, 1, 4, 5) + __builtin_shufflevector(t0, t1, 2, 3, 6, 7) +
         __builtin_shufflevector(t2, t3, 0, 1, 4, 5) + __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
-    const Int4 common = (w >= pose.FillThreshold) & (w != 0.0f) & (s2 >= 0.9f) & (s2 <= 1.1f);
+    const Int4 common = (w >= pose.FillThreshold) & (w != 0.0f) & (s2 > 0.0f);
     if (!(common[0] & common[1] & common[2] & common[3])) return false;
+    // NormalisingFactor per lane: the Newton estimate near unit length, else 1 / sqrt.
     const Float4 a = 3.0f - s2;
-    const Float4 factor = a * (12.0f - s2 * a * a) * 0.0625f;
+    Float4 factor = a * (12.0f - s2 * a * a) * 0.0625f;
+    const Int4 near = (s2 >= 0.9f) & (s2 <= 1.1f);
+    if (!(near[0] & near[1] & near[2] & near[3])) {
+        const Float4 root = {std::sqrt(s2[0]), std::sqrt(s2[1]), std::sqrt(s2[2]),
+                             std::sqrt(s2[3])};
+        factor = near ? factor : 1.0f / root;
+    }
     const Float4 inverse = 1.0f / w;
     const Float4 q[4] = {q0, q1, q2, q3};
     for (int j = 0; j < 4; ++j) {
