@@ -9,16 +9,6 @@
 
 namespace orvane {
 
-struct TimingBlock {
-    const char* name;
-    std::atomic<int32_t> count;
-    std::atomic<uint64_t> totalTicks;
-    std::atomic<uint64_t> childTicks;
-    int32_t peakCount;
-    uint64_t peakTotalTicks;
-    uint64_t peakExclusiveTicks;
-};
-
 namespace {
 
 constexpr int32_t kMaxBlocks = 512;
@@ -26,11 +16,11 @@ constexpr int32_t kMaxBlocks = 512;
 TimingBlock g_blocks[kMaxBlocks];
 std::atomic<int32_t> g_blockCount{0};
 std::mutex g_registrationMutex;  // registration and resets
-TimingBlock g_root;              // absorbs the child ticks of outermost calls
-thread_local TimingBlock* t_current = &g_root;
 std::atomic<double> g_ticksPerSecond{0.0};
 
 }  // namespace
+
+thread_local constinit TimingBlock* t_currentTimingBlock = nullptr;
 
 TimingBlock* RegisterTimingBlock(const char* name) {
     std::lock_guard<std::mutex> lock(g_registrationMutex);
@@ -39,21 +29,6 @@ TimingBlock* RegisterTimingBlock(const char* name) {
     g_blocks[index].name = name;
     g_blockCount.store(index + 1, std::memory_order_release);
     return &g_blocks[index];
-}
-
-TimingScope::TimingScope(TimingBlock* block) : block_(block), saved_(t_current), start_(0) {
-    if (block_ == nullptr) return;
-    t_current = block_;
-    start_ = platform::ReadTimeStampCounter();
-}
-
-TimingScope::~TimingScope() {
-    if (block_ == nullptr) return;
-    uint64_t elapsed = platform::ReadTimeStampCounter() - start_;
-    block_->count.fetch_add(1, std::memory_order_relaxed);
-    block_->totalTicks.fetch_add(elapsed, std::memory_order_relaxed);
-    t_current = saved_;
-    saved_->childTicks.fetch_add(elapsed, std::memory_order_relaxed);
 }
 
 // ------------------------------------------------------------------------------------------

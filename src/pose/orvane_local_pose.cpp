@@ -80,6 +80,74 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
         q[i] *= factor;
 }
 
+// Closes four consecutive entries at once when each takes the common course of FinishEntry:
+// touched in the pass, a weight at or above the fill threshold and not zero, and a squared
+// orientation length above zero. The operations are FinishEntry's, lane by lane in the same
+// order, so the results are the same bits. Returns false, having
+// written nothing, when any of the four needs another course.
+bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) {
+    using Int4 = int32_t __attribute__((vector_size(16)));
+    const int32_t id = pose.TraversalID;
+    if ((e[0].TraversalID != id) | (e[1].TraversalID != id) | (e[2].TraversalID != id) |
+        (e[3].TraversalID != id))
+        return false;
+    const Float4 w = {e[0].Weight, e[1].Weight, e[2].Weight, e[3].Weight};
+    const Float4 q0 = Load4(e[0].Transform.Orientation), q1 = Load4(e[1].Transform.Orientation);
+    const Float4 q2 = Load4(e[2].Transform.Orientation), q3 = Load4(e[3].Transform.Orientation);
+    // The squares transposed, so that lane j sums entry j's four squares in index order.
+    const Float4 a0 = q0 * q0, a1 = q1 * q1, a2 = q2 * q2, a3 = q3 * q3;
+    const Float4 t0 = __builtin_shufflevector(a0, a1, 0, 4, 1, 5);
+    const Float4 t1 = __builtin_shufflevector(a2, a3, 0, 4, 1, 5);
+    const Float4 t2 = __builtin_shufflevector(a0, a1, 2, 6, 3, 7);
+    const Float4 t3 = __builtin_shufflevector(a2, a3, 2, 6, 3, 7);
+    const Float4 s2 =
+        __builtin_shufflevector(t0, t1, 0, 1, 4, 5) + __builtin_shufflevector(t0, t1, 2, 3, 6, 7) +
+        __builtin_shufflevector(t2, t3, 0, 1, 4, 5) + __builtin_shufflevector(t2, t3, 2, 3, 6, 7);
+    const Int4 common = (w >= pose.FillThreshold) & (w != 0.0f) & (s2 > 0.0f);
+    if (!(common[0] & common[1] & common[2] & common[3])) return false;
+    // NormalisingFactor per lane: the Newton estimate near unit length, else 1 / sqrt.
+    const Float4 a = 3.0f - s2;
+    Float4 factor = a * (12.0f - s2 * a * a) * 0.0625f;
+    const Int4 near = (s2 >= 0.9f) & (s2 <= 1.1f);
+    if (!(near[0] & near[1] & near[2] & near[3])) {
+        const Float4 root = {std::sqrt(s2[0]), std::sqrt(s2[1]), std::sqrt(s2[2]),
+                             std::sqrt(s2[3])};
+        factor = near ? factor : 1.0f / root;
+    }
+    const Float4 inverse = 1.0f / w;
+    const Float4 q[4] = {q0, q1, q2, q3};
+    for (int j = 0; j < 4; ++j) {
+        orvane_transform& t = e[j].Transform;
+        float* s = ScaleShearOf(t);
+        const bool scaled = (t.Flags & kScaleShear) != 0;
+        if (!scaled) MaterialiseScaleShear(s, 1.0f);
+        if (!(e[j].Count == 1 && e[j].Weight == 1.0f)) {
+            const float v = inverse[j];
+            t.Position[0] *= v;
+            t.Position[1] *= v;
+            t.Position[2] *= v;
+            if (scaled) {
+#pragma GCC unroll 9
+                for (int i = 0; i < 9; ++i)
+                    s[i] *= v;
+            }
+        }
+        Store4(t.Orientation, q[j] * factor[j]);
+    }
+    return true;
+}
+
+// Closes entry i of a pass: finished when touched, else the rest transform.
+[[gnu::always_inline]] inline void FinishOrRest(const orvane_local_pose& pose,
+                                                orvane_local_pose_bone& e,
+                                                const orvane_transform& rest) {
+    if (e.TraversalID == pose.TraversalID) {
+        FinishEntry(pose, e, rest);
+    } else {
+        e.Transform = rest;
+    }
+}
+
 // The transform of skeleton bone b in a pose, dense (reverse null) or sparse; the rest
 // transform for a bone missing from a sparse pose. Null (logged) for an entry outside the pose.
 const orvane_transform* PoseTransform(const orvane_skeleton& skeleton,
@@ -361,16 +429,18 @@ ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orv
                          static_cast<int32_t>(end), 0, skeletonCount);
         return;
     }
-    for (int32_t i = FirstBone; i < end; ++i) {
-        orvane_local_pose_bone& e = LocalPose->Bones[i];
-        const orvane_transform& rest =
-            RestTransform(*ReferenceSkeleton, SparseBoneArray ? SparseBoneArray[i] : i);
-        if (e.TraversalID == LocalPose->TraversalID) {
-            FinishEntry(*LocalPose, e, rest);
-        } else {
-            e.Transform = rest;
+    int32_t i = FirstBone;
+    if (SparseBoneArray == nullptr) {
+        // Dense ranges four entries at a time where the four take the common course.
+        for (; i + 4 <= end; i += 4) {
+            if (FinishFourCommon(*LocalPose, LocalPose->Bones + i)) continue;
+            for (int32_t k = i; k < i + 4; ++k)
+                FinishOrRest(*LocalPose, LocalPose->Bones[k], RestTransform(*ReferenceSkeleton, k));
         }
     }
+    for (; i < end; ++i)
+        FinishOrRest(*LocalPose, LocalPose->Bones[i],
+                     RestTransform(*ReferenceSkeleton, SparseBoneArray ? SparseBoneArray[i] : i));
 }
 
 ORVANE_API void OrvaneGetWorldMatrixFromLocalPose(const orvane_skeleton* Skeleton,

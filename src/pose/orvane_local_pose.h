@@ -64,6 +64,21 @@ using Float4 = float __attribute__((vector_size(16)));
     std::memcpy(p, &v, sizeof v);
 }
 
+// The nine scale/shear sums of the public accumulation as two 4-wide steps and one single:
+// the same products and sums per element, in a third of the instructions. The samplers keep
+// the single-float loop, whose freshly stored inputs a wider load could not forward.
+[[gnu::always_inline]] inline void AddScaleShear9(float* s, float weight, const float* ts) {
+    Store4(s, Load4(s) + weight * Load4(ts));
+    Store4(s + 4, Load4(s + 4) + weight * Load4(ts + 4));
+    s[8] += weight * ts[8];
+}
+
+[[gnu::always_inline]] inline void ScaleShear9(float* s, float weight, const float* ts) {
+    Store4(s, weight * Load4(ts));
+    Store4(s + 4, weight * Load4(ts + 4));
+    s[8] = weight * ts[8];
+}
+
 template <bool Eager>
 [[gnu::always_inline]] inline void AddScaled(orvane_local_pose_bone& e, float weight,
                                              float orientationWeight, const orvane_transform& t) {
@@ -79,17 +94,19 @@ template <bool Eager>
     const float* ts = ScaleShearOf(t);
     if (adds & kScaleShear) {
         if (!(had & kScaleShear)) MaterialiseScaleShear(s, e.Weight);
+        if constexpr (Eager) {
+            AddScaleShear9(s, weight, ts);
+        } else {
 #pragma GCC unroll 9
-        for (int i = 0; i < 9; ++i)
-            s[i] += weight * ts[i];
+            for (int i = 0; i < 9; ++i)
+                s[i] += weight * ts[i];
+        }
     } else if (had & kScaleShear) {
         s[0] += weight;
         s[4] += weight;
         s[8] += weight;
     } else if (Eager) {
-#pragma GCC unroll 9
-        for (int i = 0; i < 9; ++i)
-            s[i] += weight * ts[i];
+        AddScaleShear9(s, weight, ts);
     }
 }
 
@@ -119,7 +136,9 @@ template <bool Eager>
         e.Transform.Position[0] = weight * p0;
         e.Transform.Position[1] = weight * p1;
         e.Transform.Position[2] = weight * p2;
-        if (Eager || (flags & kScaleShear)) {
+        if constexpr (Eager) {
+            ScaleShear9(s, weight, ts);
+        } else if (flags & kScaleShear) {
 #pragma GCC unroll 9
             for (int i = 0; i < 9; ++i)
                 s[i] = weight * ts[i];

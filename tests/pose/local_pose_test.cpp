@@ -277,6 +277,107 @@ TEST_F(LocalPoseTest, PublicAccumulationKeepsItsSumsBeforeEnd) {
             << i;
 }
 
+TEST_F(LocalPoseTest, PublicSumsAreTheWeightedSumsOfEachComponent) {
+    // Any mix of flags, first touches of weight 1 and of other weights: the open pass holds,
+    // exactly, the single-precision sum of each weighted component in arrival order.
+    const uint32_t flagSets[] = {3, 7, 7, 3, 7, 1, 7};
+    const float weights[] = {0.3f, 1.0f, 0.45f, 0.125f, 0.7f, 0.6f, 0.2f};
+    for (int first = 0; first < 7; ++first) {
+        Begin();
+        orvane_transform want{};
+        float scale[9] = {};
+        bool scaled = false;
+        for (int k = 0; k < 4; ++k) {
+            const int j = (first + k) % 7;
+            const orvane_transform t = RandomLocal(random, flagSets[j]);
+            const float w = weights[j];
+            Accumulate(1, w, OrvaneQuaternionBlendDirect, t);
+            const float* ts = &t.ScaleShear[0][0];
+            const bool adds = (t.Flags & OrvaneTransformHasScaleShear) != 0;
+            if (k == 0) {
+                want.Flags = t.Flags;
+                for (int i = 0; i < 3; ++i)
+                    want.Position[i] = w == 1.0f ? t.Position[i] : w * t.Position[i];
+                for (int i = 0; i < 4; ++i)
+                    want.Orientation[i] = w * t.Orientation[i];
+                for (int i = 0; i < 9; ++i)
+                    scale[i] = w == 1.0f ? ts[i] : w * ts[i];
+                scaled = adds;
+                continue;
+            }
+            want.Flags |= t.Flags;
+            for (int i = 0; i < 3; ++i)
+                want.Position[i] += w * t.Position[i];
+            for (int i = 0; i < 4; ++i)
+                want.Orientation[i] += w * t.Orientation[i];
+            if (adds && !scaled) {
+                // Until a scaled contribution arrives the sum is the weight times the identity.
+                float total = 0;
+                for (int m = 0; m < k; ++m)
+                    total += weights[(first + m) % 7];
+                for (int i = 0; i < 9; ++i)
+                    scale[i] = i % 4 == 0 ? total : 0.0f;
+            }
+            for (int i = 0; i < 9; ++i)
+                scale[i] += adds || !scaled ? w * ts[i] : (i % 4 == 0 ? w : 0.0f);
+            scaled = scaled || adds;
+        }
+        const orvane_transform& got = At(1);
+        EXPECT_EQ(got.Flags, want.Flags) << first;
+        EXPECT_EQ(0, std::memcmp(got.Position, want.Position, sizeof want.Position)) << first;
+        EXPECT_EQ(0, std::memcmp(got.Orientation, want.Orientation, sizeof want.Orientation))
+            << first;
+        EXPECT_EQ(0, std::memcmp(&got.ScaleShear[0][0], scale, sizeof scale)) << first;
+        End();
+    }
+}
+
+TEST(LocalPoseEnd, AWholeRangeEndsAsEachEntryEndedAlone) {
+    // A range is closed four entries at a time where it can be; closing every entry on its
+    // own must give the same bits, whatever mix of courses the entries take.
+    Random random{34};
+    constexpr int kBones = 23;
+    SkeletonPtr skeleton = RandomChain(random, kBones);
+    LocalPosePtr grouped{OrvaneNewLocalPose(kBones)}, single{OrvaneNewLocalPose(kBones)};
+    for (int round = 0; round < 200; ++round) {
+        OrvaneBeginLocalPoseAccumulation(grouped.get(), 0, kBones, nullptr);
+        OrvaneBeginLocalPoseAccumulation(single.get(), 0, kBones, nullptr);
+        for (int b = 0; b < kBones; ++b) {
+            // Mostly the common course; now and then an untouched, light, scaled, cancelled
+            // or far from unit entry.
+            const int course = random.Index(10);
+            if (course == 0) continue;
+            orvane_transform t = RandomLocal(random, course == 1 ? 7 : 3);
+            float w0 = course == 2 ? 0.05f : random.Uniform(0.2f, 1.0f);
+            float w1 = random.Uniform(0.0f, 0.8f);
+            if (course == 3) w0 = 1.0f, w1 = 0.0f;
+            if (course == 4)
+                for (float& c : t.Orientation)
+                    c *= 3.0f;
+            orvane_transform u = RandomLocal(random, 3);
+            if (course == 5) {
+                u = t;
+                w1 = w0;
+            }
+            const int mode =
+                course == 5 ? OrvaneQuaternionBlendInverted : OrvaneQuaternionBlendNeighborhood;
+            for (orvane_local_pose* p : {grouped.get(), single.get()}) {
+                OrvaneAccumulateLocalTransform(p, b, b, w0, skeleton.get(),
+                                               OrvaneQuaternionBlendDirect, &t);
+                if (w1 > 0.0f)
+                    OrvaneAccumulateLocalTransform(p, b, b, w1, skeleton.get(), mode, &u);
+            }
+        }
+        OrvaneEndLocalPoseAccumulation(grouped.get(), 0, kBones, skeleton.get(), nullptr);
+        for (int b = 0; b < kBones; ++b)
+            OrvaneEndLocalPoseAccumulation(single.get(), b, 1, skeleton.get(), nullptr);
+        for (int b = 0; b < kBones; ++b)
+            ASSERT_EQ(0, std::memcmp(&grouped->Bones[b], &single->Bones[b],
+                                     sizeof(orvane_local_pose_bone)))
+                << "round " << round << " bone " << b;
+    }
+}
+
 TEST_F(LocalPoseTest, FillThresholdOfOnePullsToFullWeight) {
     OrvaneSetLocalPoseFillThreshold(pose.get(), 1.0f);
     orvane_transform t = RandomLocal(random, 7);
