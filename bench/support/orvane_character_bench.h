@@ -1,7 +1,8 @@
 // The character workload of the instance and blend-graph benchmarks: the 67-joint skeleton of
 // data/pab_walk_jog_arnaud4.json built with the skeleton builder, and its walk and jog
-// built with the track group builder into degree-1 curves (float, or quantised when asked),
-// identity and constant curves reduced as a compressor would.
+// built with the track group builder into degree-1 curves (kind 0 float, 1 quantised, 2 the
+// compact format fitted within 1e-3 cm and 2e-5 of a unit quaternion), identity and constant
+// curves reduced as a compressor would.
 #ifndef ORVANE_CHARACTER_BENCH_H
 #define ORVANE_CHARACTER_BENCH_H
 
@@ -11,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "orvane/curve_builder.h"
+#include "orvane/fit.h"
 #include "orvane/skeleton_builder.h"
 #include "orvane/track_group.h"
 #include "orvane/track_group_builder.h"
@@ -38,9 +41,13 @@ void Flatten(const std::vector<orvane_workload::Key<N>>& keys, std::vector<float
     }
 }
 
+// Kinds of curves: float keys, the quantised formats, the compact format.
+constexpr int kCurveKinds = 3;
+
 inline void SetReduced(orvane_track_group_builder* b, int component, int dimension,
                        const std::vector<float>& knots, const std::vector<float>& controls,
-                       orvane_data_type_definition* type, const float* identity) {
+                       orvane_data_type_definition* type, const float* identity,
+                       bool compact = false) {
     int32_t degree = 1, count = int32_t(knots.size());
     OrvaneKnotsAreReducible(1, dimension, count, knots.data(), controls.data(), identity, 1e-5f,
                             true, false, &degree, &count);
@@ -49,6 +56,21 @@ inline void SetReduced(orvane_track_group_builder* b, int component, int dimensi
         type = OrvaneCurveDataDaK32fC32fType;
         degree = 0;
     }
+    if (compact && count > 1 && component < 2 && knots.size() > 1) {
+        // The keys are evenly spaced: the compact fit takes them as they are.
+        const int32_t n = int32_t(knots.size());
+        const float step = (knots[size_t(n - 1)] - knots[0]) / float(n - 1);
+        orvane_curve2* curve = OrvaneFitCompactCurve(dimension, component == 1, n, controls.data(),
+                                                     step, component == 1 ? 2e-5f : 1e-3f, nullptr);
+        if (curve) {
+            if (component == 0)
+                OrvaneSetTransformTrackPositionCurve(b, curve);
+            else
+                OrvaneSetTransformTrackOrientationCurve(b, curve);
+            OrvaneFreeCurve(curve);
+            return;
+        }
+    }
     auto set = component == 0   ? OrvaneSetTransformTrackPosition
                : component == 1 ? OrvaneSetTransformTrackOrientation
                                 : OrvaneSetTransformTrackScaleShear;
@@ -56,7 +78,8 @@ inline void SetReduced(orvane_track_group_builder* b, int component, int dimensi
 }
 
 inline orvane_track_group* BuildGroup(const Workload& w, const Clip& clip, const char* name,
-                                      bool quantised) {
+                                      int kind) {
+    const bool quantised = kind == 1, compact = kind == 2;
     orvane_track_group_builder* b =
         OrvaneBeginTrackGroup(name, 0, int32_t(w.joints.size()), 0, false);
     std::vector<float> knots, controls, scales;
@@ -66,12 +89,12 @@ inline orvane_track_group* BuildGroup(const Workload& w, const Clip& clip, const
         Flatten(track.translations, &knots, &controls);
         SetReduced(b, 0, 3, knots, controls,
                    quantised ? OrvaneCurveDataD3K16uC16uType : OrvaneCurveDataDaK32fC32fType,
-                   OrvaneCurveIdentityPosition);
+                   OrvaneCurveIdentityPosition, compact);
         Flatten(track.rotations, &knots, &controls);
         OrvaneEnsureQuaternionContinuity(int32_t(knots.size()), controls.data());
         SetReduced(b, 1, 4, knots, controls,
                    quantised ? OrvaneCurveDataD4nK16uC15uType : OrvaneCurveDataDaK32fC32fType,
-                   OrvaneCurveIdentityOrientation);
+                   OrvaneCurveIdentityOrientation, compact);
         Flatten(track.scales, &knots, &controls);
         scales.assign(knots.size() * 9, 0.0f);
         for (size_t k = 0; k < knots.size(); ++k)
@@ -90,9 +113,9 @@ struct Character {
     std::vector<std::string> names;
     orvane_skeleton* skeleton = nullptr;
     orvane_model model{};
-    orvane_track_group* groups[2][2] = {};  // [quantised][walk, jog]
-    orvane_animation animations[2][2] = {};
-    std::vector<int32_t> trackOfBone[2][2];
+    orvane_track_group* groups[kCurveKinds][2] = {};  // [kind][walk, jog]
+    orvane_animation animations[kCurveKinds][2] = {};
+    std::vector<int32_t> trackOfBone[kCurveKinds][2];
 
     Character() {
         const Workload* w = orvane_workload::SharedPabWorkload(&error);
@@ -124,10 +147,10 @@ struct Character {
         model.Name = const_cast<char*>("arnaud");
         model.Skeleton = skeleton;
         OrvaneMakeIdentity(&model.InitialPlacement);
-        for (int q = 0; q < 2; ++q) {
+        for (int q = 0; q < kCurveKinds; ++q) {
             for (int c = 0; c < 2; ++c) {
                 const Clip& clip = w->clips[size_t(c)];
-                groups[q][c] = BuildGroup(*w, clip, "arnaud", q == 1);
+                groups[q][c] = BuildGroup(*w, clip, "arnaud", q);
                 orvane_animation& a = animations[q][c];
                 a.Name = const_cast<char*>(clip.name.c_str());
                 a.Duration = clip.duration;

@@ -1,7 +1,8 @@
 // Track sampling on the character workload (data/pab_walk_jog_arnaud4.json): the walk
 // (1.333 s) and the jog (0.8 s), 67 joints, keys at 30 Hz, built into track groups with the
-// track group builder twice: degree-1 curves in DaK32fC32f, and in the quantised formats
-// (D3K16uC16u positions, D4nK16uC15u orientations, D9I3K16uC16u scales). Curves whose keys are
+// track group builder three times: degree-1 curves in DaK32fC32f, in the quantised formats
+// (D3K16uC16u positions, D4nK16uC15u orientations, D9I3K16uC16u scales), and in the compact
+// format (fitted within 1e-3 cm and 2e-5 of a unit quaternion). Curves whose keys are
 // the identity or a constant within 1e-5 are reduced to identity or one-knot curves, as a
 // compressor would.
 //
@@ -42,10 +43,10 @@ struct BuiltClip {
     std::vector<int32_t> parents;
 };
 
-BuiltClip Build(const Workload& w, const Clip& clip, bool quantised) {
+BuiltClip Build(const Workload& w, const Clip& clip, int kind) {
     BuiltClip out;
     out.clip = &clip;
-    out.group = orvane_character_bench::BuildGroup(w, clip, clip.name.c_str(), quantised);
+    out.group = orvane_character_bench::BuildGroup(w, clip, clip.name.c_str(), kind);
     for (size_t j = 0; j < w.joints.size(); ++j) {
         int32_t index = -1;
         OrvaneFindTrackByName(out.group, w.joints[j].name.c_str(), &index);
@@ -57,7 +58,7 @@ BuiltClip Build(const Workload& w, const Clip& clip, bool quantised) {
 
 struct Clips {
     bool ok = false;
-    BuiltClip walk[2], jog[2];  // float, quantised
+    BuiltClip walk[3], jog[3];  // float, quantised, compact
 };
 
 const Clips& SharedClips() {
@@ -69,11 +70,12 @@ const Clips& SharedClips() {
             std::fprintf(stderr, "workload: %s\n", error.c_str());
             return c;
         }
-        for (int q = 0; q < 2; ++q) {
-            c.walk[q] = Build(*w, w->clips[0], q == 1);
-            c.jog[q] = Build(*w, w->clips[1], q == 1);
+        c.ok = true;
+        for (int q = 0; q < 3; ++q) {
+            c.walk[q] = Build(*w, w->clips[0], q);
+            c.jog[q] = Build(*w, w->clips[1], q);
+            c.ok = c.ok && c.walk[q].group && c.jog[q].group;
         }
-        c.ok = c.walk[0].group && c.walk[1].group && c.jog[0].group && c.jog[1].group;
         return c;
     }();
     return clips;
@@ -257,12 +259,12 @@ void Baseline(benchmark::State& state, int clip, int random) {
 
 void RegisterAll() {
     const char* clips[2] = {"Walk", "Jog"};
-    const char* formats[2] = {"Float", "Quantised"};
+    const char* formats[3] = {"Float", "Quantised", "Compact"};
     for (int clip = 0; clip < 2; ++clip) {
         const std::string c = clips[clip];
         benchmark::RegisterBenchmark(("BM_" + c + "Baseline/Playback").c_str(), Baseline, clip, 0);
         benchmark::RegisterBenchmark(("BM_" + c + "Baseline/Random").c_str(), Baseline, clip, 1);
-        for (int q = 0; q < 2; ++q) {
+        for (int q = 0; q < 3; ++q) {
             const std::string f = formats[q];
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackHinted").c_str(),
                                          Local, clip, q, 0);

@@ -753,7 +753,7 @@ float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_
 float StillValue(const float* samples, int32_t count, int dimension, bool quaternion,
                  float* value) {
     const size_t D = size_t(dimension);
-    float low[9], high[9];
+    float low[9] = {}, high[9] = {};
     for (int32_t f = 0; f < count; ++f) {
         float v[9];
         Copy32(D, samples + size_t(f) * D, v);
