@@ -871,7 +871,8 @@ inline bool WindowHolds(const SampleBatch& b, const BatchLane& l, int32_t j, flo
     if (l.window < 0) return false;
     // The last interval of a curve that loops on is a window across the seam.
     if (loopAfter && l.window == l.knotCount - 1) return false;
-    if (l.format == OrvaneCurveFormatDaK32fC32f) return !(Row(b, 0)[j] > t) && Row(b, 1)[j] > t;
+    if (l.format == OrvaneCurveFormatDaK32fC32f || l.format == OrvaneCurveFormatDaCompact)
+        return !(Row(b, 0)[j] > t) && Row(b, 1)[j] > t;
     const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
     return l.low <= key && key < l.high;
 }
@@ -888,6 +889,10 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         const float* knots = static_cast<const DaK32fC32f*>(data)->Knots;
         k = SearchKnots(knots, n, t, &hint);
         if (k < 1 || knots[k - 1] > t || !(knots[k] > t)) return false;
+    } else if (l.format == OrvaneCurveFormatDaCompact) {
+        // Uniform knots: knot i at i times the interval, as the record's knot search has them.
+        k = FindCompactKnot(static_cast<const orvane_curve_data_da_compact*>(data), t);
+        if (k < 1 || float(k - 1) * l.knotScale > t || !(float(k) * l.knotScale > t)) return false;
     } else {
         const uint16_t* knots =
             D == 3 ? static_cast<const orvane_curve_data_d3_k16u_c16u*>(data)->KnotsControls
@@ -909,6 +914,9 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         times[0] = r->Knots[from];
         times[1] = r->Knots[k];
         std::memcpy(controls, r->Controls + int64_t(from) * D, sizeof(float) * D * decoded);
+    } else if (l.format == OrvaneCurveFormatDaCompact) {
+        DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from, decoded,
+                            times, controls);
     } else if constexpr (D == 3) {
         DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, decoded, times,
                  controls);
@@ -1035,6 +1043,10 @@ bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
         const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
         return ViewQuantised(r, 3, r->OneOverKnotScale, &v) && v.knotCount >= 2;
     }
+    if (header->Format == OrvaneCurveFormatDaCompact) {
+        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+        return r->Dimension == dimension && r->KnotCount >= 2 && r->Bytes != nullptr;
+    }
     return false;
 }
 
@@ -1069,6 +1081,10 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     l.knotScale = 0.0f;
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
         l.knotCount = static_cast<const DaK32fC32f*>(data)->KnotCount;
+    } else if (l.format == OrvaneCurveFormatDaCompact) {
+        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+        l.knotCount = r->KnotCount;
+        l.knotScale = r->KnotInterval;  // the knots' spacing
     } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
         const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
         l.knotCount = r->KnotControlCount / 4;

@@ -137,6 +137,7 @@ const Format kFormats[] = {
     {"quantised", OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK16uC15uType},
     {"8-bit", OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType},
     {"mixed", OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataDaK32fC32fType},
+    {"compact", OrvaneCurveDataDaCompactType, OrvaneCurveDataDaCompactType},
 };
 
 TEST(InstanceSamplingPlan, PosesEqualTrackByTrackSamplingAndAccumulation) {
