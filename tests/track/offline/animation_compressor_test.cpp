@@ -474,6 +474,27 @@ TEST(Compressor, LooserBudgetNeverCostsMoreBytes) {
         << chain[0] << " " << chain[1] << " " << chain[2];
 }
 
+// Every track of the two groups samples to the same transforms, at the clip's frames and
+// between them.
+void ExpectSamePlayback(const orvane_track_group& a, const orvane_track_group& b,
+                        const SampledMotion& motion) {
+    const float duration = float(motion.frameCount - 1) * motion.timeStep;
+    for (int32_t t = 0; t < a.TransformTrackCount; ++t) {
+        for (float time = 0.0f; time <= duration; time += 0.37f * motion.timeStep) {
+            orvane_track_sample_context context{};
+            context.SampleTime = time;
+            context.SampleDuration = duration;
+            orvane_transform x{}, y{};
+            OrvaneSampleTrackUUULocal(&context, &a.TransformTracks[t], nullptr, &x);
+            OrvaneSampleTrackUUULocal(&context, &b.TransformTracks[t], nullptr, &y);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(x.Position[k], y.Position[k]) << "track " << t;
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(x.Orientation[k], y.Orientation[k]) << "track " << t;
+        }
+    }
+}
+
 TEST(Compressor, GroupSurvivesAFile) {
     const SampledMotion motion = Chain(120);
     Compressed c;
@@ -495,21 +516,7 @@ TEST(Compressor, GroupSurvivesAFile) {
     ASSERT_NE(loaded, nullptr);
     ASSERT_EQ(loaded->TransformTrackCount, c.group->TransformTrackCount);
     // Every track samples to the same transforms as before, at frames and between them.
-    const float duration = float(motion.frameCount - 1) * motion.timeStep;
-    for (int32_t t = 0; t < loaded->TransformTrackCount; ++t) {
-        for (float time = 0.0f; time <= duration; time += 0.37f * motion.timeStep) {
-            orvane_track_sample_context context{};
-            context.SampleTime = time;
-            context.SampleDuration = duration;
-            orvane_transform a{}, b{};
-            OrvaneSampleTrackUUULocal(&context, &c.group->TransformTracks[t], nullptr, &a);
-            OrvaneSampleTrackUUULocal(&context, &loaded->TransformTracks[t], nullptr, &b);
-            for (int k = 0; k < 3; ++k)
-                EXPECT_EQ(a.Position[k], b.Position[k]);
-            for (int k = 0; k < 4; ++k)
-                EXPECT_EQ(a.Orientation[k], b.Orientation[k]);
-        }
-    }
+    ExpectSamePlayback(*c.group, *loaded, motion);
     OrvaneFreeFile(file);
 }
 
@@ -591,21 +598,7 @@ TEST(Compressor, CompactCurvesHoldTheBudgetAndSurviveAFile) {
         OrvaneConvertTree(tree.Type, tree.Object, OrvaneTrackGroupType));
     ASSERT_NE(loaded, nullptr);
     ASSERT_EQ(loaded->TransformTrackCount, c.group->TransformTrackCount);
-    const float duration = float(capture.frameCount - 1) * capture.timeStep;
-    for (int32_t t = 0; t < loaded->TransformTrackCount; ++t) {
-        for (float time = 0.0f; time <= duration; time += 0.37f * capture.timeStep) {
-            orvane_track_sample_context context{};
-            context.SampleTime = time;
-            context.SampleDuration = duration;
-            orvane_transform a{}, b{};
-            OrvaneSampleTrackUUULocal(&context, &c.group->TransformTracks[t], nullptr, &a);
-            OrvaneSampleTrackUUULocal(&context, &loaded->TransformTracks[t], nullptr, &b);
-            for (int k = 0; k < 3; ++k)
-                EXPECT_EQ(a.Position[k], b.Position[k]);
-            for (int k = 0; k < 4; ++k)
-                EXPECT_EQ(a.Orientation[k], b.Orientation[k]);
-        }
-    }
+    ExpectSamePlayback(*c.group, *loaded, capture);
     OrvaneFreeBuilderResult(loaded);
     OrvaneFreeFile(file);
 }
