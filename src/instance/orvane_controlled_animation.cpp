@@ -78,6 +78,9 @@ struct NodeState {
     // Per bound track, in bone order, what the one-pass blend reads: the LOD transform with
     // its sign for the fixed run, the planned transform for the others.
     BlendSourceBone* blendBones;
+    // The bound tracks of the second run with moving curves left after the batches.
+    int32_t* sampledTracks;
+    int32_t sampledCount;
 };
 
 // The batched curves first (they write the planned transforms of their tracks), then the
@@ -194,7 +197,9 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     const size_t blendAt = stepsAt + size_t(count) * sizeof(NodeState::Step);
     static_assert(alignof(NodeState::Step) % alignof(BlendSourceBone) == 0 ||
                   sizeof(NodeState::Step) % alignof(BlendSourceBone) == 0);
-    const size_t bytes = blendAt + size_t(count) * sizeof(BlendSourceBone);
+    const size_t sampledAt = blendAt + size_t(count) * sizeof(BlendSourceBone);
+    static_assert(sizeof(BlendSourceBone) % alignof(int32_t) == 0);
+    const size_t bytes = sampledAt + size_t(count) * sizeof(int32_t);
     static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
     char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
     if (block == nullptr) {
@@ -265,6 +270,10 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
                                                tb.LODTransform.Orientation);
         }
     }
+    state->sampledTracks = reinterpret_cast<int32_t*>(block + sampledAt);
+    for (int32_t k = state->fixedSteps; k < state->stepCount; ++k)
+        if (state->moving[state->steps[k].bone])
+            state->sampledTracks[state->sampledCount++] = state->steps[k].bone;
     state->blendBones = reinterpret_cast<BlendSourceBone*>(block + blendAt);
     for (int32_t i = 0; i < count; ++i)
         state->blendBones[i] = BlendSourceBone{nullptr, 1.0f, 0};
@@ -377,10 +386,10 @@ bool PrepareAnimationBlend(orvane_model_control_binding* b, int32_t firstBone, i
     NodeState& state = *static_cast<NodeState*>(b->Payload[kState]);
     SampleBatches(context, state);
     const int64_t end = int64_t(firstBone) + boneCount;
-    for (int32_t k = state.fixedSteps; k < state.stepCount; ++k) {
-        const int32_t s = state.steps[k].bone;
-        if (const uint32_t moving = state.moving[s]; moving && s >= firstBone && s < end)
-            SamplePlannedTrack(context, *binding.TrackBindings[s].SourceTrack, moving,
+    for (int32_t k = 0; k < state.sampledCount; ++k) {
+        const int32_t s = state.sampledTracks[k];
+        if (s >= firstBone && s < end)
+            SamplePlannedTrack(context, *binding.TrackBindings[s].SourceTrack, state.moving[s],
                                state.caches + s, &state.planned[s]);
     }
     source->boneCount = binding.TrackBindingCount;

@@ -20,15 +20,21 @@ using namespace accumulation;
     return weight;
 }
 
-}  // namespace
-
-void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skeleton,
-                          int32_t firstBone, int32_t end, const BlendSource* sources,
-                          int32_t sourceCount) {
-    // The pass opens as OrvaneBeginLocalPoseAccumulation opens it.
-    uint32_t next = static_cast<uint32_t>(pose.TraversalID) + 1u;
-    if (next == 0xFFFFFFFFu) next = 0;
-    pose.TraversalID = static_cast<int32_t>(next);
+// The blend of N sources (N 0: sourceCount of them). The sources' fields are copied into locals
+// first: read through the pointer they would be read again for every bone, since the entries'
+// stores might alias them.
+template <int N>
+void BlendRange(orvane_local_pose& pose, const orvane_skeleton& skeleton, int32_t firstBone,
+                int32_t end, const BlendSource* sources, int32_t sourceCount) {
+    const int32_t n = N > 0 ? N : sourceCount;
+    float weights[kMostBlendSources];
+    int32_t boneCounts[kMostBlendSources];
+    const BlendSourceBone* bones[kMostBlendSources];
+    for (int32_t k = 0; k < n; ++k) {
+        weights[k] = sources[k].weight;
+        boneCounts[k] = sources[k].boneCount;
+        bones[k] = sources[k].bones;
+    }
     const int32_t id = pose.TraversalID;
     const float threshold = pose.FillThreshold;
     for (int32_t i = firstBone; i < end; ++i) {
@@ -40,13 +46,12 @@ void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skelet
         Float4 q = {0.0f, 0.0f, 0.0f, 0.0f};
         uint32_t flags = 0;
         int32_t count = 0;
-        for (int32_t k = 0; k < sourceCount; ++k) {
-            const BlendSource& source = sources[k];
-            if (i >= source.boneCount) continue;
-            const BlendSourceBone& b = source.bones[i];
+        for (int32_t k = 0; k < n; ++k) {
+            if (i >= boneCounts[k]) continue;
+            const BlendSourceBone& b = bones[k][i];
             if (b.transform == nullptr) continue;
             const orvane_transform& t = *b.transform;
-            const float w = source.weight;
+            const float w = weights[k];
             const float ow = OrientationWeight(b, w, rest, t);
             flags |= t.Flags;
             if (count == 0) {
@@ -70,12 +75,11 @@ void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skelet
         }
         if (flags & kScaleShear) {
             // Scale/shear sums (rare): the entry accumulates them as a pass would.
-            for (int32_t k = 0; k < sourceCount; ++k) {
-                const BlendSource& source = sources[k];
-                if (i >= source.boneCount || source.bones[i].transform == nullptr) continue;
-                const orvane_transform& t = *source.bones[i].transform;
-                AccumulateUnchecked(pose, e, source.weight,
-                                    OrientationWeight(source.bones[i], source.weight, rest, t), t);
+            for (int32_t k = 0; k < n; ++k) {
+                if (i >= boneCounts[k] || bones[k][i].transform == nullptr) continue;
+                const orvane_transform& t = *bones[k][i].transform;
+                AccumulateUnchecked(pose, e, weights[k],
+                                    OrientationWeight(bones[k][i], weights[k], rest, t), t);
             }
             FinishLocalPoseEntry(pose, e, rest);
             continue;
@@ -107,6 +111,23 @@ void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skelet
         Store4(r.Orientation, q * NormalisingFactor(s2));
         MaterialiseScaleShear(ScaleShearOf(r), 1.0f);
     }
+}
+
+}  // namespace
+
+void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skeleton,
+                          int32_t firstBone, int32_t end, const BlendSource* sources,
+                          int32_t sourceCount) {
+    // The pass opens as OrvaneBeginLocalPoseAccumulation opens it.
+    uint32_t next = static_cast<uint32_t>(pose.TraversalID) + 1u;
+    if (next == 0xFFFFFFFFu) next = 0;
+    pose.TraversalID = static_cast<int32_t>(next);
+    if (sourceCount == 1)
+        BlendRange<1>(pose, skeleton, firstBone, end, sources, 1);
+    else if (sourceCount == 2)
+        BlendRange<2>(pose, skeleton, firstBone, end, sources, 2);
+    else
+        BlendRange<0>(pose, skeleton, firstBone, end, sources, sourceCount);
 }
 
 }  // namespace orvane
