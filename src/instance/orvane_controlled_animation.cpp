@@ -4,6 +4,7 @@
 #include "instance/orvane_animation_binding.h"
 #include "track/orvane_content_checks.h"
 #include "pose/orvane_local_pose.h"
+#include "pose/orvane_pose_blend.h"
 #include "instance/orvane_model_instance.h"
 #include "instance/orvane_root_motion.h"
 #include "track/orvane_track_sampler.h"
@@ -74,6 +75,12 @@ struct NodeState {
     };
     Step* steps;
     int32_t fixedSteps, stepCount;
+    // Per bound track, in bone order, what the one-pass blend reads: the LOD transform with
+    // its sign for the fixed run, the planned transform for the others.
+    BlendSourceBone* blendBones;
+    // The bound tracks of the second run with moving curves left after the batches.
+    int32_t* sampledTracks;
+    int32_t sampledCount;
 };
 
 // The batched curves first (they write the planned transforms of their tracks), then the
@@ -187,7 +194,12 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     const size_t orientationsAt = batchesAt + SampleBatchBytes(lanes[0], 3);
     const size_t stepsAt = orientationsAt + SampleBatchBytes(lanes[1], 4);
     static_assert(kBatchAlignment % alignof(NodeState::Step) == 0);
-    const size_t bytes = stepsAt + size_t(count) * sizeof(NodeState::Step);
+    const size_t blendAt = stepsAt + size_t(count) * sizeof(NodeState::Step);
+    static_assert(alignof(NodeState::Step) % alignof(BlendSourceBone) == 0 ||
+                  sizeof(NodeState::Step) % alignof(BlendSourceBone) == 0);
+    const size_t sampledAt = blendAt + size_t(count) * sizeof(BlendSourceBone);
+    static_assert(sizeof(BlendSourceBone) % alignof(int32_t) == 0);
+    const size_t bytes = sampledAt + size_t(count) * sizeof(int32_t);
     static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
     char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
     if (block == nullptr) {
@@ -257,6 +269,24 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
                 step.sign = NeighborhoodWeight(1.0f, skeleton->Bones[i].Transform.Orientation,
                                                tb.LODTransform.Orientation);
         }
+    }
+    state->sampledTracks = reinterpret_cast<int32_t*>(block + sampledAt);
+    for (int32_t k = state->fixedSteps; k < state->stepCount; ++k)
+        if (state->moving[state->steps[k].bone])
+            state->sampledTracks[state->sampledCount++] = state->steps[k].bone;
+    state->blendBones = reinterpret_cast<BlendSourceBone*>(block + blendAt);
+    for (int32_t i = 0; i < count; ++i)
+        state->blendBones[i] = BlendSourceBone{nullptr, 1.0f, 0};
+    for (int32_t k = 0; k < state->stepCount; ++k) {
+        const NodeState::Step& step = state->steps[k];
+        BlendSourceBone& bone = state->blendBones[step.bone];
+        if (k < state->fixedSteps)
+            bone = BlendSourceBone{step.transform, step.sign, kBlendSignFixed};
+        else
+            bone =
+                BlendSourceBone{&state->planned[step.bone],
+                                step.quaternionMode == OrvaneQuaternionBlendInverted ? -1.0f : 1.0f,
+                                step.quaternionMode};
     }
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
@@ -336,6 +366,35 @@ void AccumulateAnimation(orvane_model_control_binding* b, int32_t firstBone, int
             ow = NeighborhoodWeight(d, bones[s].Transform.Orientation, t->Orientation);
         AccumulateUnchecked(*pose, pose->Bones[i], d, ow, *t);
     }
+}
+
+bool PrepareAnimationBlend(orvane_model_control_binding* b, int32_t firstBone, int32_t boneCount,
+                           BlendSource* source) {
+    if (b->Payload[kTrackMask] || b->Payload[kModelMask] ||
+        b->PayloadInt == OrvaneAccumulationVariableDelta)
+        return false;
+    ORVANE_TIMING_BLOCK("AnimationPrepareBlend");
+    orvane_control& control = *b->Control;
+    const float w = EffectiveWeight(control);
+    source->weight = w;
+    source->boneCount = 0;
+    source->bones = nullptr;
+    if (w <= 0.001f) return true;
+    const orvane_animation_binding& binding = *BindingOf(b);
+    orvane_track_sample_context context;
+    FillContext(control, *binding.ID.Animation, context);
+    NodeState& state = *static_cast<NodeState*>(b->Payload[kState]);
+    SampleBatches(context, state);
+    const int64_t end = int64_t(firstBone) + boneCount;
+    for (int32_t k = 0; k < state.sampledCount; ++k) {
+        const int32_t s = state.sampledTracks[k];
+        if (s >= firstBone && s < end)
+            SamplePlannedTrack(context, *binding.TrackBindings[s].SourceTrack, state.moving[s],
+                               state.caches + s, &state.planned[s]);
+    }
+    source->boneCount = binding.TrackBindingCount;
+    source->bones = state.blendBones;
+    return true;
 }
 
 // Skeletons up to this many bones are built in one range from transforms on the stack.
@@ -504,7 +563,7 @@ void ReleaseAnimation(orvane_model_control_binding* b) {
 const ControlBindingCallbacks kAnimationCallbacks = {AnimationBindingField, nullptr,
                                                      InitializeAnimation,   AccumulateAnimation,
                                                      BuildDirectAnimation,  RootMotionAnimation,
-                                                     ReleaseAnimation};
+                                                     ReleaseAnimation,      PrepareAnimationBlend};
 
 // ---- Controlled pose callbacks ----
 
@@ -562,7 +621,7 @@ void BuildDirectPose(orvane_model_control_binding* b, int32_t boneCount, const f
 }
 
 const ControlBindingCallbacks kPoseCallbacks = {
-    nullptr, PoseField, InitializePose, AccumulatePose, BuildDirectPose, nullptr, nullptr};
+    nullptr, PoseField, InitializePose, AccumulatePose, BuildDirectPose, nullptr, nullptr, nullptr};
 
 int32_t DefaultAccumulationMode(const orvane_track_group* group) {
     if (group == nullptr) return OrvaneAccumulationNone;

@@ -4,6 +4,7 @@
 
 #include "track/orvane_content_checks.h"
 #include "pose/orvane_local_pose.h"
+#include "pose/orvane_pose_blend.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -77,9 +78,32 @@ void AccumulateWalk(orvane_model_instance* instance, int32_t firstBone, int32_t 
     }
 }
 
+// A dense range without LOD, when every playing node can describe its transforms: the one-pass
+// blend. False when a node cannot (the accumulation walk then runs).
+bool BlendWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
+               orvane_local_pose* pose) {
+    BlendSource sources[kMostBlendSources];
+    int32_t count = 0;
+    orvane_model_control_binding* head = &instance->BindingHead;
+    for (orvane_model_control_binding* b = head->ModelNext; b != head; b = b->ModelNext) {
+        if (!ControlIsPlaying(*b->Control)) break;
+        if (b->Callbacks == nullptr || b->Callbacks->AccumulateBindingState == nullptr) continue;
+        if (b->Callbacks->PrepareBlend == nullptr || count == kMostBlendSources ||
+            !b->Callbacks->PrepareBlend(b, firstBone, boneCount, &sources[count]))
+            return false;
+        if (sources[count].boneCount > 0) ++count;
+    }
+    BlendSourcesIntoPose(*pose, *OrvaneGetSourceSkeleton(instance), firstBone,
+                         firstBone + boneCount, sources, count);
+    return true;
+}
+
 void SampleWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
                 orvane_local_pose* pose, float allowedError, const int32_t* sparse) {
     if (boneCount == 0) return;  // an empty range, possibly just past the last bone
+    if (sparse == nullptr && allowedError == 0.0f &&
+        BlendWalk(instance, firstBone, boneCount, pose))
+        return;
     OrvaneBeginLocalPoseAccumulation(pose, firstBone, boneCount, sparse);
     AccumulateWalk(instance, firstBone, boneCount, pose, allowedError, sparse);
     OrvaneEndLocalPoseAccumulation(pose, firstBone, boneCount, OrvaneGetSourceSkeleton(instance),

@@ -14,6 +14,8 @@ struct orvane_world_pose;
 
 namespace orvane {
 
+struct BlendSource;
+
 // What a binding node does when sampled; any entry may be null.
 struct ControlBindingCallbacks {
     orvane_animation_binding** (*AnimationBindingField)(orvane_model_control_binding* binding);
@@ -29,6 +31,11 @@ struct ControlBindingCallbacks {
                                  float* totalWeight, float resultTranslation[3],
                                  float resultRotation[3], bool inverse);
     void (*ReleaseBinding)(orvane_model_control_binding* binding);
+    // For a dense range sampled without LOD: samples what moves and describes the node's
+    // transforms for the one-pass blend; false (having changed nothing the accumulation reads)
+    // when the node needs its AccumulateBindingState (masks, root removal).
+    bool (*PrepareBlend)(orvane_model_control_binding* binding, int32_t firstBone,
+                         int32_t boneCount, BlendSource* source);
 };
 
 }  // namespace orvane

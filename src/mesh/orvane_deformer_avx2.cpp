@@ -62,14 +62,14 @@ ORVANE_AVX2 inline void Accumulate(Halves& b, const float* weights, const uint8_
     }
 }
 
-// The blend of two or four weighted bones.
-template <int Bones, bool Indirect>
+// The blend of the first Used weighted bones of a vertex of two or four.
+template <int Bones, bool Indirect, int Used>
 ORVANE_AVX2 inline Halves BlendHalves(const uint8_t* vertex, const int32_t* table,
                                       const float* matrices) {
     alignas(16) float weights[4];
     Weights<Bones>(vertex + 12, weights);
     Halves b;
-    Accumulate<0, Bones, Indirect>(b, weights, vertex + 12 + Bones, table, matrices);
+    Accumulate<0, Used, Indirect>(b, weights, vertex + 12 + Bones, table, matrices);
     return b;
 }
 
@@ -105,7 +105,7 @@ ORVANE_AVX2 inline __m128 ApplyRows(const Rows& m, const uint8_t* p, __m128 last
 struct Avx2Ops {
     using Matrix = Rows;
     ORVANE_AVX2 static Rows Load(const float* M) { return LoadRows(M); }
-    template <int Bones, bool Indirect>
+    template <int Bones, bool Indirect, int Used>
     ORVANE_AVX2 static Rows Blend(const uint8_t* vertex, const int32_t* table,
                                   const float* matrices) {
         if constexpr (Bones == 1) {
@@ -113,7 +113,7 @@ struct Avx2Ops {
             std::memcpy(&bone, vertex + 12, 4);
             return LoadRows(MatrixFor<Indirect>(matrices, table, bone));
         } else {
-            return RowsOf(BlendHalves<Bones, Indirect>(vertex, table, matrices));
+            return RowsOf(BlendHalves<Bones, Indirect, Used>(vertex, table, matrices));
         }
     }
     ORVANE_AVX2 static __m128 Point(const Rows& m, const uint8_t* p) {

@@ -77,7 +77,7 @@ inline void Accumulate(Rows& b, __m128 weights, const uint8_t* bones, const int3
     }
 }
 
-template <int Bones, bool Indirect>
+template <int Bones, bool Indirect, int Used>
 inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float* matrices) {
     if constexpr (Bones == 1) {
         uint32_t bone;
@@ -87,7 +87,7 @@ inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float
         const uint8_t* bones = vertex + 12 + Bones;
         const __m128 weights = Weights<Bones>(vertex + 12);
         Rows b;
-        Accumulate<0, Bones, Indirect>(b, weights, bones, table, matrices);
+        Accumulate<0, Used, Indirect>(b, weights, bones, table, matrices);
         return b;
     }
 }
@@ -96,9 +96,9 @@ inline Rows BlendedRows(const uint8_t* vertex, const int32_t* table, const float
 struct SseOps {
     using Matrix = Rows;
     static Rows Load(const float* M) { return LoadRows(M); }
-    template <int Bones, bool Indirect>
+    template <int Bones, bool Indirect, int Used>
     static Rows Blend(const uint8_t* vertex, const int32_t* table, const float* matrices) {
-        return BlendedRows<Bones, Indirect>(vertex, table, matrices);
+        return BlendedRows<Bones, Indirect, Used>(vertex, table, matrices);
     }
     static __m128 Point(const Rows& m, const uint8_t* p) {
         return TransformPoint(m, _mm_loadu_ps(reinterpret_cast<const float*>(p)));

@@ -5,8 +5,9 @@
 // operations and inlines them. P provides, all static and inline:
 //   Matrix                    the registers of a vertex's matrix
 //   Load(M)                   the matrix at M
-//   Blend<Bones, Indirect>(vertex, table, matrices)
-//                             the vertex's blended matrix (Bones 1, 2 or 4)
+//   Blend<Bones, Indirect, Used>(vertex, table, matrices)
+//                             the vertex's blended matrix (Bones 1, 2 or 4) from its first
+//                             Used slots
 //   Point(m, p), Direction(m, p)
 //                             the point or direction at p transformed, read 16 bytes wide
 //   LastDirection(m, p)       the same, read as exactly the 12 bytes at p
@@ -25,6 +26,19 @@ inline void Store3(uint8_t* p, __m128 v) {
     _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
 }
 
+// A four-slot vertex blends only the slots it uses: one when slots 1 to 3 weigh nothing, two
+// when slots 2 and 3 do, else all four. Slots of weight 0 add nothing to the sum, so the blend
+// is the same; vertices that come grouped by the slots they use take one course for long runs.
+template <class P, bool Indirect>
+inline typename P::Matrix BlendByUse(const uint8_t* vertex, const int32_t* table,
+                                     const float* matrices) {
+    const uint8_t* weights = vertex + 12;
+    if ((weights[2] | weights[3]) != 0)
+        return P::template Blend<4, Indirect, 4>(vertex, table, matrices);
+    if (weights[1] != 0) return P::template Blend<4, Indirect, 2>(vertex, table, matrices);
+    return P::template Blend<4, Indirect, 1>(vertex, table, matrices);
+}
+
 template <class P, int Bones, int Dirs, bool Indirect>
 void DeformVertices(int32_t count, const uint8_t* source, uint8_t* dest, const int32_t* table,
                     const float* matrices, int32_t tailWords) {
@@ -39,8 +53,10 @@ void DeformVertices(int32_t count, const uint8_t* source, uint8_t* dest, const i
         typename P::Matrix m;
         if constexpr (Bones == 0)
             m = rigid;
+        else if constexpr (Bones == 4)
+            m = BlendByUse<P, Indirect>(source, table, matrices);
         else
-            m = P::template Blend<Bones, Indirect>(source, table, matrices);
+            m = P::template Blend<Bones, Indirect, Bones>(source, table, matrices);
         // Every field but the last direction is followed by more of the same vertex, so it is
         // read and written 16 bytes wide: the fourth lane read is never used, the one written is
         // overwritten by the next field. With a tail, the last direction is no exception.

@@ -27,19 +27,10 @@ void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
                                  sizeof(orvane_local_pose_bone));
 }
 
-// The factor that brings a quaternion of squared length s2 to unit length. Near unit length
-// two Newton steps of 1/sqrt from 1 replace the square root.
-inline float NormalisingFactor(float s2) {
-    if (s2 >= 0.9f && s2 <= 1.1f) {
-        const float a = 3.0f - s2;
-        return a * (12.0f - s2 * a * a) * 0.0625f;
-    }
-    return 1.0f / std::sqrt(s2);
-}
+}  // namespace
 
-// Closes one touched entry of a pass.
-void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
-                 const orvane_transform& rest) {
+void FinishLocalPoseEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
+                          const orvane_transform& rest) {
     if (e.Weight < pose.FillThreshold) {
         const float w = pose.FillThreshold - e.Weight;
         AddScaled<false>(e, w, NeighborhoodWeight(w, rest.Orientation, rest.Orientation), rest);
@@ -80,11 +71,13 @@ void FinishEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
         q[i] *= factor;
 }
 
-// Closes four consecutive entries at once when each takes the common course of FinishEntry:
-// touched in the pass, a weight at or above the fill threshold and not zero, and a squared
-// orientation length above zero. The operations are FinishEntry's, lane by lane in the same
-// order, so the results are the same bits. Returns false, having
-// written nothing, when any of the four needs another course.
+namespace {
+
+// Closes four consecutive entries at once when each takes the common course of
+// FinishLocalPoseEntry: touched in the pass, a weight at or above the fill threshold and not zero,
+// and a squared orientation length above zero. The operations are FinishLocalPoseEntry's, lane by
+// lane in the same order, so the results are the same bits. Returns false, having written nothing,
+// when any of the four needs another course.
 bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) {
     using Int4 = int32_t __attribute__((vector_size(16)));
     const int32_t id = pose.TraversalID;
@@ -142,7 +135,7 @@ bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) 
                                                 orvane_local_pose_bone& e,
                                                 const orvane_transform& rest) {
     if (e.TraversalID == pose.TraversalID) {
-        FinishEntry(pose, e, rest);
+        FinishLocalPoseEntry(pose, e, rest);
     } else {
         e.Transform = rest;
     }

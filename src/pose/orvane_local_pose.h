@@ -6,6 +6,7 @@
 #include "orvane/local_pose.h"
 #include "math/orvane_math_internal.h"
 
+#include <cmath>
 #include <cstring>
 
 #include <cstdint>
@@ -150,7 +151,22 @@ template <bool Eager>
     e.TraversalID = pose.TraversalID;
 }
 
+// The factor that brings a quaternion of squared length s2 to unit length. Near unit length
+// two Newton steps of 1/sqrt from 1 replace the square root.
+inline float NormalisingFactor(float s2) {
+    if (s2 >= 0.9f && s2 <= 1.1f) {
+        const float a = 3.0f - s2;
+        return a * (12.0f - s2 * a * a) * 0.0625f;
+    }
+    return 1.0f / std::sqrt(s2);
+}
+
 }  // namespace accumulation
+
+// Closes one entry touched in the pass that is open: the fill toward the rest transform below
+// the pose's fill threshold, the division by the weight and the orientation's normalisation.
+void FinishLocalPoseEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
+                          const orvane_transform& rest);
 
 // The accumulation step of OrvaneAccumulateLocalTransform with the orientation weight
 // already signed and the indices already checked; for samplers that check once per binding.

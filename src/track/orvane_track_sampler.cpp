@@ -859,8 +859,8 @@ inline size_t BatchLaneBytes(int32_t count) {
     return (size_t(count) * sizeof(BatchLane) + 15) & ~size_t(15);
 }
 
-// The rows of a batch: 0 window start, 1 window end, then D first controls, D second
-// controls and D results.
+// The rows of a batch: 0 window start, 1 window end, then D first controls and D second
+// controls.
 inline float* Row(const SampleBatch& b, int32_t row) {
     return b.rows + size_t(row) * size_t(b.stride);
 }
@@ -945,8 +945,8 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     return true;
 }
 
-// The value of lanes [j, j + 4) from their rows: the degree-1 step of Evaluate, operation for
-// operation.
+// The values of the batched lanes from their rows, stored to the lanes' transforms: the
+// degree-1 step of Evaluate, operation for operation, four lanes at a time.
 template <int D, bool Normalize>
 void InterpolateRows(const SampleBatch& b, float t) {
 #if ORVANE_MATH_HAS_SSE
@@ -973,8 +973,22 @@ void InterpolateRows(const SampleBatch& b, float t) {
                 v[c] = _mm_or_ps(_mm_and_ps(usable, scaled), _mm_andnot_ps(usable, fallback));
             }
         }
-        for (int c = 0; c < D; ++c)
-            _mm_store_ps(Row(b, 2 + 2 * D + c) + j, v[c]);
+        // The four lanes' values transposed in registers and stored straight to the batched
+        // lanes' transforms: orientations as one 16-byte vector, positions as 8 + 4 bytes.
+        __m128 r0 = v[0], r1 = v[1], r2 = v[2], r3 = D == 4 ? v[D == 4 ? 3 : 0] : zero;
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        const __m128 rows[4] = {r0, r1, r2, r3};
+        const int32_t lanes = b.count - j < 4 ? b.count - j : 4;
+        for (int32_t i = 0; i < lanes; ++i) {
+            const BatchLane& l = b.lanes[j + i];
+            if (!l.batched) continue;
+            if constexpr (D == 4) {
+                _mm_storeu_ps(l.out, rows[i]);
+            } else {
+                _mm_storel_pi(reinterpret_cast<__m64*>(l.out), rows[i]);
+                _mm_store_ss(l.out + 2, _mm_movehl_ps(rows[i], rows[i]));
+            }
+        }
     }
 #else
     for (int32_t j = 0; j < b.count; ++j) {
@@ -985,8 +999,7 @@ void InterpolateRows(const SampleBatch& b, float t) {
             p[D + c] = Row(b, 2 + D + c)[j];
         }
         Evaluate<1, D, Normalize>(k + 1, p + D, t, r);
-        for (int c = 0; c < D; ++c)
-            Row(b, 2 + 2 * D + c)[j] = r[c];
+        if (b.lanes[j].batched) StoreValues<D>(r, b.lanes[j].out);
     }
 #endif
 }
@@ -1010,14 +1023,6 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     }
     if (batched == 0) return;
     InterpolateRows<D, Normalize>(b, t);
-    for (int32_t j = 0; j < b.count; ++j) {
-        const BatchLane& l = b.lanes[j];
-        if (!l.batched) continue;
-        float v[D];
-        for (int c = 0; c < D; ++c)
-            v[c] = Row(b, 2 + 2 * D + c)[j];
-        StoreValues<D>(v, l.out);
-    }
 }
 
 }  // namespace
@@ -1052,7 +1057,7 @@ bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
 
 size_t SampleBatchBytes(int32_t count, int32_t dimension) {
     return BatchLaneBytes(count) +
-           size_t(2 + 3 * dimension) * size_t(BatchStride(count)) * sizeof(float);
+           size_t(2 + 2 * dimension) * size_t(BatchStride(count)) * sizeof(float);
 }
 
 void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension) {

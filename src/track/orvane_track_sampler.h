@@ -86,7 +86,7 @@ struct SampleBatch {
     int32_t count;   // lanes
     int32_t stride;  // floats per row: count rounded up to 4
     BatchLane* lanes;
-    float* rows;  // 2 + 3 D rows of stride floats: start, end, D first, D second, D result
+    float* rows;  // 2 + 2 D rows of stride floats: start, end, D first, D second
 };
 
 // Whether the curve can be a lane of a batch of dimension D.

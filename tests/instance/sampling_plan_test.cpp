@@ -191,6 +191,82 @@ TEST(InstanceSamplingPlan, PosesEqualTrackByTrackSamplingAndAccumulation) {
     }
 }
 
+// The one-pass blend that a dense range without LOD takes gives the pose the accumulation gives
+// (a sparse range of the same bones takes it), to the bit, scale/shear included: three
+// controls, one with scale/shear on some bones (moving on one, constant on another, absent
+// elsewhere, so that entries switch from the implicit identity sum to a held one), total
+// weights above and below the fill threshold, whole and partial ranges.
+TEST(InstanceSamplingPlan, OnePassBlendEqualsTheAccumulation) {
+    Character c(12, 3, 2.0f);
+    const int n = c.BoneCount();
+    Clip plain(c, OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK16uC15uType);
+    orvane_track_group* scaledGroup = nullptr;
+    {
+        orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, n, 0, true);
+        const float knots[2] = {0.0f, c.animation.Duration};
+        const float stretch[18] = {1.2f, 0.1f, 0.0f, 0.0f, 0.9f, 0.0f, 0.0f, 0.0f, 1.0f,
+                                   0.8f, 0.0f, 0.2f, 0.0f, 1.1f, 0.0f, 0.0f, 0.0f, 1.3f};
+        const float zero = 0.0f;
+        for (const TrackValues& t : c.tracks) {
+            const int k = int(t.knots.size());
+            OrvaneBeginTransformTrack(g, t.name.c_str());
+            OrvaneSetTransformTrackPosition(g, 1, 0, k, t.knots.data(), t.positions.data(),
+                                            OrvaneCurveDataDaK32fC32fType);
+            OrvaneSetTransformTrackOrientation(g, 1, 0, k, t.knots.data(), t.orientations.data(),
+                                               OrvaneCurveDataDaK32fC32fType);
+            if (t.name == "bone3")
+                OrvaneSetTransformTrackScaleShear(g, 1, 0, 2, knots, stretch,
+                                                  OrvaneCurveDataDaK32fC32fType);
+            if (t.name == "bone5")
+                OrvaneSetTransformTrackScaleShear(g, 0, 0, 1, &zero, stretch + 9,
+                                                  OrvaneCurveDataDaK32fC32fType);
+            OrvaneEndTransformTrack(g);
+        }
+        scaledGroup = OrvaneEndTrackGroup(g);
+    }
+    ASSERT_NE(scaledGroup, nullptr);
+    orvane_track_group* scaledGroups[1] = {scaledGroup};
+    orvane_animation scaled = plain.animation;
+    scaled.TrackGroups = scaledGroups;
+
+    std::vector<int32_t> identity(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        identity[size_t(i)] = i;
+    const float weightSets[2][3] = {{0.6f, 0.3f, 0.25f}, {0.05f, 0.07f, 0.04f}};
+    for (const auto& weights : weightSets) {
+        SCOPED_TRACE(weights[0]);
+        orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+        orvane_control* controls[3] = {
+            OrvanePlayControlledAnimation(0.0f, &plain.animation, instance),
+            OrvanePlayControlledAnimation(0.2f, &scaled, instance),
+            OrvanePlayControlledAnimation(0.5f, &plain.animation, instance)};
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_NE(controls[k], nullptr);
+            OrvaneSetControlLoopCount(controls[k], 0);
+            OrvaneSetControlWeight(controls[k], weights[k]);
+        }
+        OrvaneSetControlSpeed(controls[2], 0.7f);
+        PosePtr got(OrvaneNewLocalPose(n)), expected(OrvaneNewLocalPose(n));
+        for (int frame = 0; frame < 120; ++frame) {
+            OrvaneSetModelClock(instance, float(frame) / 37.0f);
+            const int first = frame % 3 == 2 ? 2 : 0;
+            OrvaneSampleModelAnimations(instance, first, n - first, got.get());
+            OrvaneSampleModelAnimationsLODSparse(instance, first, n - first, expected.get(), 0.0f,
+                                                 identity.data());
+            SCOPED_TRACE(frame);
+            for (int i = first; i < n; ++i) {
+                const orvane_transform* x = OrvaneGetLocalPoseTransform(got.get(), i);
+                const orvane_transform* y = OrvaneGetLocalPoseTransform(expected.get(), i);
+                ASSERT_EQ(0, std::memcmp(x, y, sizeof *x)) << "bone " << i;
+            }
+        }
+        OrvaneFreeModelInstance(instance);
+        for (orvane_control* control : controls)
+            OrvaneFreeControl(control);
+    }
+    OrvaneFreeBuilderResult(scaledGroup);
+}
+
 // Two instances playing one binding (the binding and its track group shared, each node's plan
 // and windows its own), one per thread, at different times: each thread's poses equal those of
 // the same instance sampled alone.

@@ -417,6 +417,39 @@ TEST(Deformers, ZeroWeightSlotsContributeNothing) {
     OrvaneFreeMeshDeformer(d);
 }
 
+// Four-slot vertices whose weights leave slots unused (one, two, three or four in use, in runs
+// and alone, an unused slot before a used one, all four empty) match the reference on every
+// path: the kernels blend only the slots in use, which must add up to the same matrix.
+TEST(Deformers, FourSlotVerticesUsingFewerSlotsMatchTheReference) {
+    const uint8_t patterns[][4] = {{255, 0, 0, 0},   {128, 127, 0, 0}, {0, 255, 0, 0},
+                                   {0, 0, 0, 255},   {100, 0, 155, 0}, {0, 0, 0, 0},
+                                   {60, 60, 60, 75}, {1, 0, 0, 254}};
+    const Entry entries[] = {
+        {2, OrvanePWN343VertexType, OrvanePN33VertexType, {4, 1, 0}, false},
+        {4, OrvanePWNGB34333VertexType, OrvanePNGB3333VertexType, {4, 3, 0}, false},
+        {2, OrvanePWNT3432VertexType, OrvanePNT332VertexType, {4, 1, 2}, true},
+    };
+    for (DeformerPath path : {DeformerPath::Best, DeformerPath::Sse, DeformerPath::Generic}) {
+        PathScope scope(path);
+        for (const Entry& entry : entries) {
+            orvane_mesh_deformer* deformer =
+                OrvaneNewMeshDeformer(entry.source, entry.dest, entry.type);
+            ASSERT_NE(deformer, nullptr);
+            Workload w = MakeWorkload(entry.family, 90, 7u);
+            for (int v = 0; v < w.count; ++v) {
+                // Runs of three of a pattern, then each pattern alone.
+                const int k = v < 48 ? (v / 3) % 8 : v % 8;
+                std::memcpy(&w.source[static_cast<size_t>(entry.family.sourceSize()) * v + 12],
+                            patterns[k], 4);
+            }
+            LogCapture quiet;  // bypass messages of misaligned runs
+            for (bool indirect : {false, true})
+                ExpectSkinned(deformer, w, indirect, 0, 0, 0);
+            OrvaneFreeMeshDeformer(deformer);
+        }
+    }
+}
+
 TEST(Deformers, TwoThreadsSkinTwoMeshesAtOnce) {
     // The generic blending routines keep their blended matrix per call.
     PathScope scope(DeformerPath::Generic);
