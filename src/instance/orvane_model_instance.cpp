@@ -326,21 +326,33 @@ ORVANE_API orvane_bool OrvaneSampleSingleModelAnimationLODSparse(
     ORVANE_TIMING_BLOCK("SampleSingleModelAnimationLODSparse");
     if (!RangeIsValid(ModelInstance, FirstBone, BoneCount, Result, SparseBoneArray)) return false;
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Control, false);
-    OrvaneBeginLocalPoseAccumulation(Result, FirstBone, BoneCount, SparseBoneArray);
-    bool found = false;
+    orvane_model_control_binding* node = nullptr;
     orvane_model_control_binding* head = &Control->BindingHead;
     for (orvane_model_control_binding* b = head->ControlNext; b != head; b = b->ControlNext) {
         if (b->ModelInstance != ModelInstance) continue;
-        found = true;
-        if (ControlIsPlaying(*Control) && b->Callbacks && b->Callbacks->AccumulateBindingState)
-            b->Callbacks->AccumulateBindingState(b, FirstBone, BoneCount, Result, AllowedError,
-                                                 SparseBoneArray);
+        node = b;
         break;
     }
+    const bool playing = node && ControlIsPlaying(*Control) && node->Callbacks &&
+                         node->Callbacks->AccumulateBindingState;
+    const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(ModelInstance);
+    if (SparseBoneArray == nullptr && AllowedError == 0.0f && BoneCount > 0) {
+        // The one-pass blend of the control alone, when its node can describe its transforms.
+        BlendSource source{0.0f, 0, nullptr};
+        if (!playing || (node->Callbacks->PrepareBlend &&
+                         node->Callbacks->PrepareBlend(node, FirstBone, BoneCount, &source))) {
+            BlendSourcesIntoPose(*Result, *skeleton, FirstBone, FirstBone + BoneCount, &source,
+                                 source.boneCount > 0 ? 1 : 0);
+            return node != nullptr;
+        }
+    }
+    OrvaneBeginLocalPoseAccumulation(Result, FirstBone, BoneCount, SparseBoneArray);
+    if (playing)
+        node->Callbacks->AccumulateBindingState(node, FirstBone, BoneCount, Result, AllowedError,
+                                                SparseBoneArray);
     if (BoneCount > 0)
-        OrvaneEndLocalPoseAccumulation(Result, FirstBone, BoneCount,
-                                       OrvaneGetSourceSkeleton(ModelInstance), SparseBoneArray);
-    return found;
+        OrvaneEndLocalPoseAccumulation(Result, FirstBone, BoneCount, skeleton, SparseBoneArray);
+    return node != nullptr;
 }
 
 ORVANE_API orvane_bool OrvaneSampleSingleModelAnimationLOD(

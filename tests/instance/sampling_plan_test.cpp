@@ -195,7 +195,7 @@ TEST(InstanceSamplingPlan, PosesEqualTrackByTrackSamplingAndAccumulation) {
 // (a sparse range of the same bones takes it), to the bit, scale/shear included: three
 // controls, one with scale/shear on some bones (moving on one, constant on another, absent
 // elsewhere, so that entries switch from the implicit identity sum to a held one), total
-// weights above and below the fill threshold, whole and partial ranges.
+// weights above and below the fill threshold, whole and partial ranges; and one control alone.
 TEST(InstanceSamplingPlan, OnePassBlendEqualsTheAccumulation) {
     Character c(12, 3, 2.0f);
     const int n = c.BoneCount();
@@ -258,6 +258,16 @@ TEST(InstanceSamplingPlan, OnePassBlendEqualsTheAccumulation) {
                 const orvane_transform* x = OrvaneGetLocalPoseTransform(got.get(), i);
                 const orvane_transform* y = OrvaneGetLocalPoseTransform(expected.get(), i);
                 ASSERT_EQ(0, std::memcmp(x, y, sizeof *x)) << "bone " << i;
+            }
+            // One control alone, the scaled one.
+            ASSERT_TRUE(OrvaneSampleSingleModelAnimation(instance, controls[1], first, n - first,
+                                                         got.get()));
+            ASSERT_TRUE(OrvaneSampleSingleModelAnimationLODSparse(
+                instance, controls[1], first, n - first, expected.get(), 0.0f, identity.data()));
+            for (int i = first; i < n; ++i) {
+                const orvane_transform* x = OrvaneGetLocalPoseTransform(got.get(), i);
+                const orvane_transform* y = OrvaneGetLocalPoseTransform(expected.get(), i);
+                ASSERT_EQ(0, std::memcmp(x, y, sizeof *x)) << "alone, bone " << i;
             }
         }
         OrvaneFreeModelInstance(instance);
