@@ -17,9 +17,9 @@
 namespace orvane {
 namespace {
 
-constexpr int32_t kSegmentLengths[] = {8, 16, 32};
+constexpr int32_t kSegmentLengths[] = {8, 16, 32, 64, 128};
 constexpr int32_t kShortestSegment = 8;
-constexpr int32_t kLongestSegment = 32;
+constexpr int32_t kLongestSegment = 128;
 // Knot spacings tried, in samples.
 constexpr int32_t kSpacings[] = {1, 2, 3, 4};
 // The share of the tolerance that skipping samples may use; the rest is for the rounding.
@@ -159,6 +159,45 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
 
 }  // namespace
 
+void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, bool quaternion,
+                     int32_t knotCount, float* knots) {
+    if (knotCount == count)
+        std::memcpy(knots, samples, size_t(count) * size_t(dimension) * 4);
+    else
+        Resample(samples, count, dimension, quaternion, knotCount, knots);
+}
+
+orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t dimension,
+                                 bool quaternion, int32_t segmentLength, const uint8_t* depths,
+                                 int32_t count, float interval) {
+    const int32_t packing = quaternion ? kCompactQuaternion : kCompactComponents;
+    const CompactSizes sizes =
+        CompactSizesFor(knotCount, dimension, packing, segmentLength, depths);
+    if (!sizes.fits) return nullptr;
+    SetAggregateAlignment(4);
+    orvane_curve2* curve = nullptr;
+    DaCompact* r = nullptr;
+    AggregateAllocate(&curve, sizeof(orvane_curve2));
+    AggregateAllocate(&r, sizeof(DaCompact));
+    AggregateAllocateArrayMember(r, offsetof(DaCompact, ByteCount), offsetof(DaCompact, Bytes),
+                                 sizes.bytes, 1);
+    if (ORVANE_AGGREGATE_END() == nullptr) return nullptr;
+    curve->CurveData.Type = OrvaneCurveDataDaCompactType;
+    curve->CurveData.Object = r;
+    r->CurveDataHeader.Format = uint8_t(OrvaneCurveFormatDaCompact);
+    r->CurveDataHeader.Degree = 1;
+    r->Dimension = int16_t(dimension);
+    r->KnotInterval =
+        knotCount > 1 ? float(double(interval) * double(count - 1) / double(knotCount - 1)) : 0.0f;
+    r->KnotCount = knotCount;
+    r->Packing = uint8_t(packing);
+    r->SegmentLength = uint8_t(segmentLength);
+    r->Padding = 0;
+    std::memset(r->Bytes, 0, size_t(sizes.bytes));
+    EncodeCompact(r, knots, depths);
+    return curve;
+}
+
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance) {
     CompactFit fit;
@@ -229,34 +268,10 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
         }
     }
 
-    const CompactSizes sizes = CompactSizesFor(bestKnotCount, d, packing, bestLength, best);
-    if (bestLength > 0 && sizes.fits) {
-        SetAggregateAlignment(4);
-        orvane_curve2* curve = nullptr;
-        DaCompact* r = nullptr;
-        AggregateAllocate(&curve, sizeof(orvane_curve2));
-        AggregateAllocate(&r, sizeof(DaCompact));
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, ByteCount), offsetof(DaCompact, Bytes),
-                                     sizes.bytes, 1);
-        if (ORVANE_AGGREGATE_END() != nullptr) {
-            curve->CurveData.Type = OrvaneCurveDataDaCompactType;
-            curve->CurveData.Object = r;
-            r->CurveDataHeader.Format = uint8_t(OrvaneCurveFormatDaCompact);
-            r->CurveDataHeader.Degree = 1;
-            r->Dimension = int16_t(d);
-            r->KnotInterval =
-                bestKnotCount > 1
-                    ? float(double(interval) * double(count - 1) / double(bestKnotCount - 1))
-                    : 0.0f;
-            r->KnotCount = bestKnotCount;
-            r->Packing = uint8_t(packing);
-            r->SegmentLength = uint8_t(bestLength);
-            r->Padding = 0;
-            std::memset(r->Bytes, 0, size_t(sizes.bytes));
-            EncodeCompact(r, bestKnots, best);
-            fit.curve = curve;
-            fit.missed = bestMissed;
-        }
+    if (bestLength > 0) {
+        fit.curve = BuildCompactCurve(bestKnots, bestKnotCount, d, quaternion, bestLength, best,
+                                      count, interval);
+        fit.missed = bestMissed;
     }
     if (fit.curve == nullptr) {
         ORVANE_DEALLOCATE(work);

@@ -621,53 +621,64 @@ void ShellBends(Work& work) {
     }
 }
 
-// The bone's largest error halfway between frames for its local transforms there: at the
+// The bone's error halfway between frames f and f + 1 for its local transform there: at the
 // shell points, and at its children's origins (weighed up as at the frames), each beyond the
-// bend that smooth paths through the neighbouring frames take there. The object transforms
-// go to objects (boneCount x (sampleCount - 1)) when it is not null.
-float MidError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
-               int32_t bone, float shell, const orvane_transform* localMid,
-               orvane_transform* objects) {
+// bend that smooth paths through the neighbouring frames take there; its object transform
+// into *object.
+float MidErrorAt(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+                 int32_t bone, float shell, int32_t f, const orvane_transform& local,
+                 orvane_transform* object) {
     const int32_t parent = skeleton->Bones[bone].ParentIndex;
     const int32_t count = work.sampleCount;
     const size_t mids = size_t(count - 1);
+    if (parent < 0)
+        *object = local;
+    else
+        OrvaneMultiply(object, &work.compMid[size_t(parent) * mids + size_t(f)], &local);
     float worst = 0.0f;
-    for (int32_t f = 0; f + 1 < count; ++f) {
+    float a[9], b[9];
+    ShellPoints(*object, shell, a);
+    ShellPoints(work.rawMid[size_t(bone) * mids + size_t(f)], shell, b);
+    const float bend = work.shellBend[f + 1];
+    for (int axis = 0; axis < 3; ++axis) {
+        float e = Distance(3, a + 3 * axis, b + 3 * axis) - bend;
+        if (!(e <= 3.0e38f)) e = 3.0e38f;
+        if (e > worst) worst = e;
+    }
+    for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
+        if (skeleton->Bones[child].ParentIndex != bone) continue;
+        const float* p = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
+        const float offset[3] = {0.5f * (p[0] + p[3]), 0.5f * (p[1] + p[4]), 0.5f * (p[2] + p[5])};
+        float c[3];
+        OrvaneTransformPoint(c, object, offset);
+        const orvane_transform* childRaw = work.rawObject + size_t(child) * size_t(count);
+        float around[12];
+        const int32_t first = f > 0 ? f - 1 : 0;
+        const int32_t last = f + 2 < count ? f + 2 : count - 1;
+        for (int32_t g = first; g <= last; ++g)
+            Copy32(3, childRaw[g].Position, around + 3 * (g - first));
+        const float childBend = MidpointBend(around, last - first + 1, 3, f + 1 - first);
+        const float e =
+            kChildWeight *
+            (Distance(3, c, work.rawMid[size_t(child) * mids + size_t(f)].Position) - childBend);
+        if (e > worst) worst = e;
+    }
+    return worst;
+}
+
+// The bone's largest error halfway between frames for its local transforms there (see
+// MidErrorAt). The object transforms go to objects (boneCount x (sampleCount - 1)) when it is
+// not null.
+float MidError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+               int32_t bone, float shell, const orvane_transform* localMid,
+               orvane_transform* objects) {
+    const size_t mids = size_t(work.sampleCount - 1);
+    float worst = 0.0f;
+    for (int32_t f = 0; f + 1 < work.sampleCount; ++f) {
         orvane_transform object;
-        if (parent < 0)
-            object = localMid[f];
-        else
-            OrvaneMultiply(&object, &work.compMid[size_t(parent) * mids + size_t(f)], &localMid[f]);
+        const float e = MidErrorAt(work, skeleton, samples, bone, shell, f, localMid[f], &object);
         if (objects) objects[size_t(bone) * mids + size_t(f)] = object;
-        float a[9], b[9];
-        ShellPoints(object, shell, a);
-        ShellPoints(work.rawMid[size_t(bone) * mids + size_t(f)], shell, b);
-        const float bend = work.shellBend[f + 1];
-        for (int axis = 0; axis < 3; ++axis) {
-            float e = Distance(3, a + 3 * axis, b + 3 * axis) - bend;
-            if (!(e <= 3.0e38f)) e = 3.0e38f;
-            if (e > worst) worst = e;
-        }
-        for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
-            if (skeleton->Bones[child].ParentIndex != bone) continue;
-            const float* p = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
-            const float offset[3] = {0.5f * (p[0] + p[3]), 0.5f * (p[1] + p[4]),
-                                     0.5f * (p[2] + p[5])};
-            float c[3];
-            OrvaneTransformPoint(c, &object, offset);
-            const orvane_transform* childRaw = work.rawObject + size_t(child) * size_t(count);
-            float around[12];
-            const int32_t first = f > 0 ? f - 1 : 0;
-            const int32_t last = f + 2 < count ? f + 2 : count - 1;
-            for (int32_t g = first; g <= last; ++g)
-                Copy32(3, childRaw[g].Position, around + 3 * (g - first));
-            const float childBend = MidpointBend(around, last - first + 1, 3, f + 1 - first);
-            const float e =
-                kChildWeight *
-                (Distance(3, c, work.rawMid[size_t(child) * mids + size_t(f)].Position) -
-                 childBend);
-            if (e > worst) worst = e;
-        }
+        if (e > worst) worst = e;
     }
     return worst;
 }
@@ -698,48 +709,59 @@ void StraightMidLocals(Work& work) {
     }
 }
 
-// Largest object-space error of the bone over the frames at the three shell points, and at
-// the origins of its children (weighed up, leaving the children a part of the budget: a
-// child that stays constant cannot make up for more); halfway between frames, the error at
-// the shell points beyond the bend that smooth paths through the neighbouring frames take
-// there (into *worstMid). The bone's compressed object transforms are written on the way;
-// *worstShell is the largest error at the frames' shell points.
+// The bone's object-space error at frame f for its local transform there: at the three shell
+// points (*atShell; the raw ones into rawPoints), and at the origins of its children (weighed
+// up, leaving the children a part of the budget: a child that stays constant cannot make up
+// for more); its object transform into *object. Returns the larger.
+float FrameErrorAt(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+                   int32_t bone, float shell, int32_t f, const orvane_transform& local,
+                   orvane_transform* object, float* rawPoints, float* atShell) {
+    const int32_t parent = skeleton->Bones[bone].ParentIndex;
+    const int32_t count = work.sampleCount;
+    if (parent < 0)
+        *object = local;
+    else
+        OrvaneMultiply(object, &work.compObject[size_t(parent) * size_t(count) + size_t(f)],
+                       &local);
+    float a[9];
+    ShellPoints(*object, shell, a);
+    ShellPoints(work.rawObject[size_t(bone) * size_t(count) + size_t(f)], shell, rawPoints);
+    float worst = 0.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        float e = Distance(3, a + 3 * axis, rawPoints + 3 * axis);
+        if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
+        if (e > worst) worst = e;
+    }
+    *atShell = worst;
+    for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
+        if (skeleton->Bones[child].ParentIndex != bone) continue;
+        const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
+        float c[3];
+        OrvaneTransformPoint(c, object, offset);
+        const float* d = work.rawObject[size_t(child) * size_t(count) + size_t(f)].Position;
+        const float e = kChildWeight * Distance(3, c, d);
+        if (e > worst) worst = e;
+    }
+    return worst;
+}
+
+// Largest object-space error of the bone over the frames (see FrameErrorAt); halfway between
+// frames, the error at the shell points beyond the bend that smooth paths through the
+// neighbouring frames take there (into *worstMid). The bone's compressed object transforms
+// are written on the way; *worstShell is the largest error at the frames' shell points.
 float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
                 int32_t bone, float shell, float* worstShell, float* worstMid) {
-    const int32_t parent = skeleton->Bones[bone].ParentIndex;
     const int32_t count = work.sampleCount;
     const size_t row = size_t(bone) * size_t(count);
     float worst = 0.0f, worstAtShell = 0.0f;
     for (int32_t f = 0; f < count; ++f) {
-        orvane_transform& object = work.compObject[row + size_t(f)];
-        if (parent < 0) {
-            object = work.local[f];
-        } else {
-            OrvaneMultiply(&object, &work.compObject[size_t(parent) * size_t(count) + size_t(f)],
-                           &work.local[f]);
-        }
-        const orvane_transform& raw = work.rawObject[row + size_t(f)];
-        float a[9];
-        float* b = work.shellPoints + 9 * size_t(f);
-        ShellPoints(object, shell, a);
-        ShellPoints(raw, shell, b);
         float atFrame = 0.0f;
-        for (int axis = 0; axis < 3; ++axis) {
-            float e = Distance(3, a + 3 * axis, b + 3 * axis);
-            if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
-            if (e > atFrame) atFrame = e;
-        }
+        const float e = FrameErrorAt(work, skeleton, samples, bone, shell, f, work.local[f],
+                                     &work.compObject[row + size_t(f)],
+                                     work.shellPoints + 9 * size_t(f), &atFrame);
         work.frameErrors[row + size_t(f)] = atFrame;
         if (atFrame > worstAtShell) worstAtShell = atFrame;
-        for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
-            if (skeleton->Bones[child].ParentIndex != bone) continue;
-            const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
-            float c[3];
-            OrvaneTransformPoint(c, &object, offset);
-            const float* d = work.rawObject[size_t(child) * size_t(count) + size_t(f)].Position;
-            const float e = kChildWeight * Distance(3, c, d);
-            if (e > worst) worst = e;
-        }
+        if (e > worst) worst = e;
     }
     const float worstAtMid =
         MidError(work, skeleton, samples, bone, shell, work.localMid, work.compMid);
