@@ -158,11 +158,11 @@ struct ByteReport {
     double orientationKnots = 0;
     // Compact curves: bytes of their ranges, segment starts and segment headers; their stored
     // values and bits; their curves by knot spacing (in frames, 1..16, more in 0) and by
-    // segment length (8, 16, 32).
+    // segment length (8, 16, 32, 64, 128).
     double compactRanges = 0, compactStarts = 0, compactHeaders = 0;
     double compactValues = 0, compactValueBits = 0;
     int32_t compactBySpacing[17] = {};
-    int32_t compactByLength[3] = {};
+    int32_t compactByLength[5] = {};
 };
 
 // The parts of a compact record (see orvane/curve.h for its layout).
@@ -185,7 +185,8 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     }
     const int32_t spacing = r->KnotCount > 1 ? int32_t(std::lround(r->KnotInterval / timeStep)) : 0;
     ++report->compactBySpacing[spacing >= 1 && spacing <= 16 ? spacing : 0];
-    ++report->compactByLength[r->SegmentLength == 8 ? 0 : r->SegmentLength == 16 ? 1 : 2];
+    for (int l = 0; l < 5; ++l)
+        if (r->SegmentLength == 8 << l) ++report->compactByLength[l];
 }
 
 ByteReport ReportBytes(const orvane_track_group* group, float timeStep) {
@@ -305,7 +306,7 @@ void Compress(benchmark::State& state) {
             if (bytes.compactBySpacing[s] > 0)
                 state.counters["cmp_spacing" + std::to_string(s)] =
                     double(bytes.compactBySpacing[s]);
-        for (int l = 0; l < 3; ++l)
+        for (int l = 0; l < 5; ++l)
             if (bytes.compactByLength[l] > 0)
                 state.counters["cmp_length" + std::to_string(8 << l)] =
                     double(bytes.compactByLength[l]);
