@@ -178,8 +178,9 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  *
  * Bytes holds, one after the other (s stored components, S segments):
  * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32;
- * - for every eighth segment (0, 8, 16, ...) the position, in bits from the first value, of its
- *   first value, as little-endian uint32 (the seven segments after it follow one another);
+ * - for every eighth segment after the first (8, 16, ...) the position, in bits from the first
+ *   value, of its first value, as little-endian uint32 (segment 0 starts at 0; the seven
+ *   segments after one with a start follow one another);
  * - per segment 1 + 3s bytes: a flags byte, for Packing 1 the dropped index in bits 5-6 and
  *   its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0); then per
  *   stored component, in storing order, the segment's low L and extent E in 255ths of that

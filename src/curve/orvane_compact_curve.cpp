@@ -55,11 +55,13 @@ inline void SetRangeValue(DaCompact* r, int32_t i, float v) {
     std::memcpy(&bits, &v, 4);
     StoreU32(r->Bytes + 4 * int64_t(i), bits);
 }
+// The first value's position of segment group i (segments i * kCompactStartEvery on): 0 for
+// the first group, stored for the others.
 inline int64_t StoredStart(const DaCompact* r, int32_t i) {
-    return int64_t(int32_t(LoadU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i))));
+    return i == 0 ? 0 : int64_t(int32_t(LoadU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i - 1))));
 }
 inline void SetStoredStart(DaCompact* r, int32_t i, int64_t v) {
-    StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i), uint32_t(v));
+    if (i > 0) StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i - 1), uint32_t(v));
 }
 inline uint8_t* Headers(const DaCompact* r) {
     return r->Bytes + HeadersOffset(r);

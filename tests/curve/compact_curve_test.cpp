@@ -391,14 +391,17 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { Header(r, 2)[6] = 25; },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, -8); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 1 << 30); },
-        [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 8); },  // the last passes the end
+        [](orvane_curve_data_da_compact& r) {  // the last segment passes the end
+            SetStart(r, 0, int32_t(orvane_test::CompactReference{r}.Start(8)) + 8);
+        },
         [](orvane_curve_data_da_compact& r) { r.ByteCount -= 1; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
         [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
     };
     for (size_t i = 0; i < std::size(damages); ++i) {
-        Record rec(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());
+        // Nine segments: the ninth has a stored start.
+        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data());
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
         damages[i](rec.r);
         EXPECT_FALSE(orvane::CompactCurveIsSound(&rec.r)) << "damage " << i;

@@ -20,7 +20,7 @@ struct CompactReference {
     int Segments() const { return (r.KnotCount + r.SegmentLength - 1) / r.SegmentLength; }
     // The parts of Bytes, in order.
     int StartsAt() const { return 8 * r.Dimension; }
-    int HeadersAt() const { return StartsAt() + 4 * ((Segments() + 7) / 8); }
+    int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
     int ValuesAt() const { return HeadersAt() + Segments() * (1 + 3 * Stored()); }
     uint32_t Word(int at) const {
         return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
@@ -50,7 +50,7 @@ struct CompactReference {
         return q;
     }
     int64_t Start(int segment) const {
-        int64_t position = int32_t(Word(StartsAt() + 4 * (segment / 8)));
+        int64_t position = segment < 8 ? 0 : int32_t(Word(StartsAt() + 4 * (segment / 8 - 1)));
         for (int g = segment - segment % 8; g < segment; ++g) {
             const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
             position += int64_t(knots) * KnotBits(g);
