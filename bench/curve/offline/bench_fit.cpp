@@ -169,7 +169,7 @@ struct ByteReport {
 void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteReport* report) {
     const int32_t stored = r->Packing == 1 ? 3 : r->Dimension;
     const int32_t segments = (r->KnotCount - 1) / r->SegmentLength + 1;
-    const int32_t starts = (segments - 1) / 8 + 1;
+    const int32_t starts = (segments - 1) / 8;  // none for the first segment
     report->compactRanges += 8.0 * r->Dimension;
     report->compactStarts += 4.0 * starts;
     report->compactHeaders += double(segments) * (1 + 3 * stored);
