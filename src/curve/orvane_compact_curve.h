@@ -26,10 +26,24 @@ constexpr int32_t kCompactStartEvery = 8;
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
 
-enum CompactPacking : uint8_t { kCompactComponents = 0, kCompactQuaternion = 1 };
+// Unit quaternions store three components; kCompactQuaternionInUnitRange stores no curve
+// range, every component's being -1 to 1.
+enum CompactPacking : uint8_t {
+    kCompactComponents = 0,
+    kCompactQuaternion = 1,
+    kCompactQuaternionInUnitRange = 2
+};
+constexpr int32_t kCompactPackingCount = 3;
 
+inline bool CompactIsQuaternion(int32_t packing) {
+    return packing == kCompactQuaternion || packing == kCompactQuaternionInUnitRange;
+}
 inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
-    return packing == kCompactQuaternion ? 3 : dimension;
+    return CompactIsQuaternion(packing) ? 3 : dimension;
+}
+// Bytes of the curve's range: Dimension lows and Dimension extents, none when implied.
+inline int32_t CompactRangeBytes(int32_t packing, int32_t dimension) {
+    return packing == kCompactQuaternionInUnitRange ? 0 : 8 * dimension;
 }
 inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
     return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;

@@ -37,6 +37,9 @@ constexpr float kChildWeight = 1.5f;
 // move it by) at the tolerance scales from the first down to kFixedOffsetSteps.
 constexpr float kFixedOffsetShare = 0.7f;
 constexpr float kFixedOffsetSteps = 0.6f;
+// Compact curves whose depths come down to what the bone's error allows keep it within this
+// share of the budget.
+constexpr float kLoweredShare = 0.998f;
 // A bone is still when its local transform moves its shell and descendants by this share of
 // the budget at most: it keeps the source's values (no curves making up for its parents'
 // rounding), and its parent holds the budget at its shell and its children's origins.
@@ -817,7 +820,7 @@ orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
     const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
     const int32_t count = work.sampleCount;
     const int32_t m = r->KnotCount, d = r->Dimension, length = r->SegmentLength;
-    const bool quaternion = r->Packing == kCompactQuaternion;
+    const bool quaternion = CompactIsQuaternion(r->Packing);
     if (m < 2 || count < 2 || d != kDimensions[component]) return nullptr;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(m, length);
@@ -952,7 +955,7 @@ orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
     }
     orvane_curve2* result = nullptr;
     if (lowered)
-        result = BuildCompactCurve(knots, m, d, quaternion, length, depths, count, work.timeStep);
+        result = BuildCompactCurve(knots, m, d, r->Packing, length, depths, count, work.timeStep);
     ORVANE_DEALLOCATE(block);
     return result;
 }
@@ -1514,11 +1517,14 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             // Compact curves at the depths the bone's own error allows, the orientation
             // first (it moves the shell most). Not the turn or the scale of a bone with still
             // children, which hold it at their reach.
+            // The lowered depths bring the error up to the budget at many frames: they keep a
+            // margin for the last bits that other ways of evaluating the pose may differ by.
+            const float lowered = kLoweredShare * budget;
             for (int c : {1, 0, 2}) {
                 if (!IsCompact(choices[c].curve) || (c != 0 && work.stillReach[b] > 0.0f)) continue;
                 orvane_curve2* lower =
                     LowerCompactDepths(work, Skeleton, Samples, b, shell, c, choices[c].curve,
-                                       budget, midBudget, driftBudget);
+                                       lowered, midBudget, driftBudget);
                 if (lower == nullptr) continue;
                 Choice before = choices[c];
                 choices[c].curve = lower;
@@ -1527,7 +1533,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                 float lowerShell = 0.0f, lowerMid = 0.0f;
                 const float atFrames =
                     BoneError(work, Skeleton, Samples, b, shell, &lowerShell, &lowerMid);
-                if (atFrames <= budget && lowerMid <= midBudget &&
+                if (atFrames <= lowered && lowerMid <= midBudget &&
                     MidDrift(work, b, shell) <= driftBudget && choices[c].bytes < before.bytes) {
                     Release(before);
                     shellError = lowerShell;
