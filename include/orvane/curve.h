@@ -174,14 +174,17 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * each segment drops one component (the same for all its knots) and stores the other three
  * in the order (i + 1) mod 4, (i + 2) mod 4, (i + 3) mod 4 after the dropped index i; the
  * dropped one is the square root of one minus the sum of their squares (0 when that is
- * negative), negated when the segment says so.
+ * negative), negated when the segment says so. Packing 2 is Packing 1 with the curve's range
+ * implied, none stored: every component's low is -1 and its extent 2.
  *
  * Bytes holds, one after the other (s stored components, S segments):
- * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32;
- * - for every eighth segment (0, 8, 16, ...) the position, in bits from the first value, of its
- *   first value, as little-endian uint32 (the seven segments after it follow one another);
- * - per segment 1 + 3s bytes: a flags byte, for Packing 1 the dropped index in bits 5-6 and
- *   its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0); then per
+ * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32 (none
+ *   for Packing 2);
+ * - for every eighth segment after the first (8, 16, ...) the position, in bits from the first
+ *   value, of its first value, as little-endian uint32 (segment 0 starts at 0; the seven
+ *   segments after one with a start follow one another);
+ * - per segment 1 + 3s bytes: a flags byte, for Packings 1 and 2 the dropped index in bits 5-6
+ *   and its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0); then per
  *   stored component, in storing order, the segment's low L and extent E in 255ths of that
  *   component's range and its bit depth b;
  * - the values: per segment, per knot, per stored component in storing order, b bits, least
@@ -193,9 +196,9 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
  *
  * Loading checks the record and refuses the curve (its Format stays 255) unless: Dimension is
- * 1 to 16 (4 for Packing 1), Packing is 0 or 1, KnotCount at least 1, KnotInterval finite and
- * positive (any finite value for a single knot) with (KnotCount - 1) * KnotInterval finite,
- * SegmentLength at least 1, every range value finite (and low + extent finite), every bit
+ * 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1 or 2, KnotCount at least 1, KnotInterval
+ * finite and positive (any finite value for a single knot) with (KnotCount - 1) * KnotInterval
+ * finite, SegmentLength at least 1, every range value finite (and low + extent finite), every bit
  * depth at most 24, the flags of Packing 0 zero, and every segment's values and the spare
  * bytes inside ByteCount. */
 typedef struct orvane_curve_data_da_compact {
@@ -203,7 +206,9 @@ typedef struct orvane_curve_data_da_compact {
     orvane_int16 Dimension;     /* decoded values per knot */
     orvane_real32 KnotInterval; /* seconds between knots */
     orvane_int32 KnotCount;
-    orvane_uint8 Packing;       /* 0: components as stored; 1: unit quaternion, three stored */
+    /* 0: components as stored; 1: unit quaternion, three stored; 2: the same in the unit
+     * range (no range stored) */
+    orvane_uint8 Packing;
     orvane_uint8 SegmentLength; /* knots per segment (the last may hold fewer) */
     orvane_int16 Padding;
     orvane_int32 ByteCount;

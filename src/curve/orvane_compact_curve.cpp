@@ -23,7 +23,7 @@ bool Finite(float v) {
 // Dimension extents), the stored segment starts (uint32, little-endian), the segment headers,
 // then the values.
 inline int64_t StartsOffset(const DaCompact* r) {
-    return 8 * int64_t(r->Dimension);
+    return CompactRangeBytes(r->Packing, r->Dimension);
 }
 inline int64_t HeadersOffset(const DaCompact* r) {
     return StartsOffset(r) +
@@ -45,21 +45,25 @@ inline void StoreU32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 inline float RangeValue(const DaCompact* r, int32_t i) {
+    if (r->Packing == kCompactQuaternionInUnitRange) return i < r->Dimension ? -1.0f : 2.0f;
     const uint32_t bits = LoadU32(r->Bytes + 4 * int64_t(i));
     float v;
     std::memcpy(&v, &bits, 4);
     return v;
 }
 inline void SetRangeValue(DaCompact* r, int32_t i, float v) {
+    if (r->Packing == kCompactQuaternionInUnitRange) return;  // implied
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
     StoreU32(r->Bytes + 4 * int64_t(i), bits);
 }
+// The first value's position of segment group i (segments i * kCompactStartEvery on): 0 for
+// the first group, stored for the others.
 inline int64_t StoredStart(const DaCompact* r, int32_t i) {
-    return int64_t(int32_t(LoadU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i))));
+    return i == 0 ? 0 : int64_t(int32_t(LoadU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i - 1))));
 }
 inline void SetStoredStart(DaCompact* r, int32_t i, int64_t v) {
-    StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i), uint32_t(v));
+    if (i > 0) StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i - 1), uint32_t(v));
 }
 inline uint8_t* Headers(const DaCompact* r) {
     return r->Bytes + HeadersOffset(r);
@@ -72,8 +76,8 @@ inline uint8_t* Values(const DaCompact* r) {
 bool HeaderIsSound(const DaCompact* r) {
     const int32_t d = r->Dimension;
     if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
-    if (r->Packing != kCompactComponents && r->Packing != kCompactQuaternion) return false;
-    if (r->Packing == kCompactQuaternion && d != 4) return false;
+    if (r->Packing >= kCompactPackingCount) return false;
+    if (CompactIsQuaternion(r->Packing) && d != 4) return false;
     if (r->ByteCount < 0 || (r->ByteCount > 0 && r->Bytes == nullptr)) return false;
     return int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
 }
@@ -113,7 +117,7 @@ int64_t SegmentStart(const DaCompact* r, int32_t segment, int32_t stored) {
 
 // Output component of stored component j for a segment that drops `dropped`.
 inline int32_t ComponentOf(int32_t packing, int32_t dropped, int32_t j) {
-    return packing == kCompactQuaternion ? (dropped + 1 + j) & 3 : j;
+    return CompactIsQuaternion(packing) ? (dropped + 1 + j) & 3 : j;
 }
 
 // The segment's low and step for a component of range (m, e): low + step * q.
@@ -194,7 +198,7 @@ void ChooseDropped(const float* controls, int32_t first, int32_t count, int32_t*
 // length, negated to the segment's sign of the dropped component).
 float StoredValue(const DaCompact* r, const float* controls, int32_t k, int32_t c, int32_t dropped,
                   bool negative) {
-    if (r->Packing != kCompactQuaternion) {
+    if (!CompactIsQuaternion(r->Packing)) {
         const float v = controls[int64_t(k) * r->Dimension + c];
         return Finite(v) ? v : 0.0f;
     }
@@ -213,7 +217,7 @@ public:
         : controls_(controls),
           first_(first),
           d_(r->Dimension),
-          quaternion_(r->Packing == kCompactQuaternion) {
+          quaternion_(CompactIsQuaternion(r->Packing)) {
         if (!quaternion_) return;
         for (int32_t k = 0; k < count; ++k) {
             float* q = unit_ + 4 * k;
@@ -246,7 +250,7 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
-    const int64_t valuesOffset = 8 * int64_t(dimension) + 4 * int64_t(sizes.starts) +
+    const int64_t valuesOffset = CompactRangeBytes(packing, dimension) + 4 * int64_t(sizes.starts) +
                                  int64_t(sizes.segments) * CompactHeaderBytes(stored);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
@@ -303,7 +307,7 @@ void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, Co
     s->stored = CompactStoredComponents(r->Packing, d);
     const uint8_t* header = SegmentHeader(r, segment, s->stored);
     s->start = start;
-    s->dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    s->dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
     s->negative = (header[0] & 0x80) != 0;
     int32_t offset = 0;
     for (int32_t j = 0; j < s->stored; ++j) {
@@ -397,7 +401,7 @@ void PrepareCompact(DaCompact* r, const float* controls) {
     for (int32_t s = 0; s < segments; ++s) {
         uint8_t* header = Headers(r) + int64_t(s) * CompactHeaderBytes(stored);
         header[0] = 0;
-        if (r->Packing == kCompactQuaternion) {
+        if (CompactIsQuaternion(r->Packing)) {
             int32_t dropped;
             bool negative;
             ChooseDropped(controls, s * length, SegmentKnots(r, s), &dropped, &negative);
@@ -408,7 +412,7 @@ void PrepareCompact(DaCompact* r, const float* controls) {
         float low = INFINITY, high = -INFINITY;
         for (int32_t s = 0; s < segments; ++s) {
             const uint8_t flags = SegmentHeader(r, s, stored)[0];
-            const int32_t dropped = r->Packing == kCompactQuaternion ? (flags >> 5) & 3 : -1;
+            const int32_t dropped = CompactIsQuaternion(r->Packing) ? (flags >> 5) & 3 : -1;
             if (c == dropped) continue;
             for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
                 const float v = StoredValue(r, controls, k, c, dropped, (flags & 0x80) != 0);
@@ -429,7 +433,7 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
     const bool negative = (header[0] & 0x80) != 0;
     const int32_t first = segment * length, count = SegmentKnots(r, segment);
     int32_t knotBits = 0;
@@ -474,7 +478,7 @@ float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
     const int32_t d = r->Dimension;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const uint8_t* header = SegmentHeader(r, segment, stored);
-    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
     const int32_t c = ComponentOf(r->Packing, dropped, j);
     return std::fabs(RangeValue(r, d + c) * (float(header[2 + 3 * j]) * kOne255th));
 }
@@ -626,7 +630,8 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     DaCompact* r = static_cast<DaCompact*>(data);
     if (!HeaderIsSound(r)) return;
     const int32_t d = r->Dimension;
-    const bool quaternion = r->Packing == kCompactQuaternion;
+    const bool quaternion = CompactIsQuaternion(r->Packing);
+    const bool implied = r->Packing == kCompactQuaternionInUnitRange;
     // The stored numbers are moved, not re-quantised: the swizzle must be a permutation (as
     // a change of basis is), each component's bits moving with it.
     int32_t inverse[kCompactMaxDimension];
@@ -641,7 +646,8 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
         inverse[swizzles[j]] = j;
     }
     // The range follows its component: value' = scale * value + offset (quaternions: the sign
-    // of the scale alone).
+    // of the scale alone; in the implied unit range, the stored numbers of a component whose
+    // sign turns are turned over within their segment's sub-range instead).
     float old[2 * kCompactMaxDimension];
     for (int32_t c = 0; c < 2 * d; ++c)
         old[c] = RangeValue(r, c);
@@ -673,9 +679,20 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
             for (int32_t j = 0; j < d; ++j)
                 source[j] = swizzles[j];
         }
-        for (int32_t j = 0; j < stored; ++j)
+        bool turned[kCompactMaxDimension] = {};
+        for (int32_t j = 0; j < stored; ++j) {
             for (int32_t b = 0; b < 3; ++b)
                 header[1 + 3 * j + b] = old[1 + 3 * source[j] + b];
+            const int32_t c = ComponentOf(r->Packing, quaternion ? (header[0] >> 5) & 3 : -1, j);
+            if (implied && scales[c] < 0.0f) {
+                // -(-1 + 2 L / 255 + 2 E / 255 * q / M) = -1 + 2 (255 - L - E) / 255 +
+                // 2 E / 255 * (M - q) / M, and at 0 bits -1 + 2 (255 - L) / 255.
+                const int32_t low = header[1 + 3 * j], extent = header[2 + 3 * j];
+                const int32_t turnedLow = (header[3 + 3 * j] & 31) ? 255 - low - extent : 255 - low;
+                header[1 + 3 * j] = uint8_t(turnedLow < 0 ? 0 : turnedLow);
+                turned[j] = true;
+            }
+        }
         uint8_t* values = Values(r);
         for (int32_t k = 0; k < SegmentKnots(r, s); ++k) {
             const int64_t position = before.start + int64_t(k) * before.stride;
@@ -685,7 +702,9 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
             int32_t offset = 0;
             for (int32_t j = 0; j < stored; ++j) {
                 const int32_t bits = before.bits[source[j]];
-                WriteBits(values, position + offset, bits, q[source[j]]);
+                const uint32_t most = (1u << bits) - 1u;
+                WriteBits(values, position + offset, bits,
+                          turned[j] ? most - q[source[j]] : q[source[j]]);
                 offset += bits;
             }
         }

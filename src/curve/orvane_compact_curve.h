@@ -19,22 +19,37 @@ constexpr int32_t kCompactMaxBits = 24;
 constexpr int32_t kCompactMaxDimension = 16;
 // Bytes past the last value, so that every value is read with one 32-bit load.
 constexpr int32_t kCompactSpareBytes = 4;
-// Segment starts are stored for every eighth segment; the others follow their predecessors.
+// Segment starts are stored for every eighth segment after the first (which starts at 0); the
+// others follow their predecessors.
 constexpr int32_t kCompactStartEvery = 8;
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
 
-enum CompactPacking : uint8_t { kCompactComponents = 0, kCompactQuaternion = 1 };
+// Unit quaternions store three components; kCompactQuaternionInUnitRange stores no curve
+// range, every component's being -1 to 1.
+enum CompactPacking : uint8_t {
+    kCompactComponents = 0,
+    kCompactQuaternion = 1,
+    kCompactQuaternionInUnitRange = 2
+};
+constexpr int32_t kCompactPackingCount = 3;
 
+inline bool CompactIsQuaternion(int32_t packing) {
+    return packing == kCompactQuaternion || packing == kCompactQuaternionInUnitRange;
+}
 inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
-    return packing == kCompactQuaternion ? 3 : dimension;
+    return CompactIsQuaternion(packing) ? 3 : dimension;
+}
+// Bytes of the curve's range: Dimension lows and Dimension extents, none when implied.
+inline int32_t CompactRangeBytes(int32_t packing, int32_t dimension) {
+    return packing == kCompactQuaternionInUnitRange ? 0 : 8 * dimension;
 }
 inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
     return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;
 }
 inline int32_t CompactStartCount(int32_t segments) {
-    return segments <= 0 ? 0 : (segments - 1) / kCompactStartEvery + 1;
+    return segments <= 1 ? 0 : (segments - 1) / kCompactStartEvery;
 }
 // Bytes of a segment's header: a flags byte, then low, extent and depth per stored component.
 inline int32_t CompactHeaderBytes(int32_t stored) {

@@ -187,7 +187,7 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
             // binding); here only what the view reads.
             const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
             ok = r->Dimension == D && r->KnotCount >= 1 && r->SegmentLength >= 1 &&
-                 r->Packing <= kCompactQuaternion && r->Bytes != nullptr;
+                 r->Packing < kCompactPackingCount && r->Bytes != nullptr;
             if (ok) {
                 v.knotCount = r->KnotCount;
                 v.knotBytes = 0;  // uniform knots, none stored

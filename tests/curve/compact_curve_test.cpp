@@ -180,14 +180,19 @@ TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
 }
 
 TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
-    for (uint32_t seed = 1; seed <= 6; ++seed) {
+    // Packing 1 with the curve's range, packing 2 in the unit range.
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
         const int n = 90;
-        std::vector<float> q = Turning(n, 0.05 * seed, seed);
+        const int packing = seed <= 6 ? 1 : 2;
+        std::vector<float> q = Turning(n, 0.05 * ((seed - 1) % 6 + 1), seed);
         if (seed % 2 == 0)  // the other side of the sphere throughout
             for (float& x : q)
                 x = -x;
-        std::vector<uint8_t> bits(size_t(orvane::CompactSegmentCount(n, 16)), uint8_t(10 + seed));
-        Record rec(4, 1, 16, n, 1.0f / 24, bits, q.data());
+        const uint32_t depth = 10 + (seed - 1) % 6 + 1;
+        std::vector<uint8_t> bits(size_t(orvane::CompactSegmentCount(n, 16)), uint8_t(depth));
+        Record rec(4, packing, 16, n, 1.0f / 24, bits, q.data());
+        EXPECT_EQ(rec.r.ByteCount, orvane_test::CompactReference{rec.r}.ValuesAt() +
+                                       (n * 3 * int(depth) + 7) / 8 + 4);
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
         orvane_test::CompactReference ref{rec.r};
         std::vector<float> out(size_t(4 * n));
@@ -204,7 +209,7 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
             EXPECT_NEAR(length, 1.0, 1e-4);
             // The sign-continuous input comes back with its own sign, within the depth's step.
             const double angle = 2 * std::acos(std::min(1.0, dot));
-            EXPECT_LT(angle, 8.0 / (1u << (10 + seed)) + 2e-3) << "seed " << seed << " knot " << k;
+            EXPECT_LT(angle, 8.0 / (1u << depth) + 2e-3) << "seed " << seed << " knot " << k;
         }
     }
 }
@@ -249,20 +254,31 @@ TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
             EXPECT_NEAR(after[size_t(3 * k + c)], expected, 2e-5f * (1 + std::fabs(expected)));
         }
 
-    // Quaternions: a permutation with a sign change, as a change of basis makes.
-    std::vector<float> q = Turning(n, 0.08, 6);
-    Record quat(4, 1, 12, n, 0.1f, {16, 16, 16, 16}, q.data());
-    before.resize(size_t(4 * n));
-    orvane::DecodeCompactKnots(&quat.r, 0, n, before.data());
-    const float signs[4] = {1, -1, 1, -1}, zeros[4] = {};
-    const int32_t order[4] = {1, 2, 0, 3};
-    OrvaneCurveScaleOffsetSwizzle(&quat.curve, 4, signs, zeros, order);
-    after.resize(size_t(4 * n));
-    orvane::DecodeCompactKnots(&quat.r, 0, n, after.data());
-    for (int k = 0; k < n; ++k)
-        for (int c = 0; c < 4; ++c)
-            EXPECT_NEAR(after[size_t(4 * k + c)], signs[c] * before[size_t(4 * k + order[c])],
-                        2e-5f);
+    // Quaternions: a permutation with a sign change, as a change of basis makes; in the unit
+    // range (packing 2) the numbers of a component whose sign turns are turned over, at every
+    // depth down to none.
+    for (int packing = 1; packing <= 2; ++packing) {
+        std::vector<float> q = Turning(n, 0.08, 6);
+        Record quat(4, packing, 12, n, 0.1f, {16, 0, 5, 23}, q.data());
+        before.resize(size_t(4 * n));
+        orvane::DecodeCompactKnots(&quat.r, 0, n, before.data());
+        const float signs[4] = {1, -1, 1, -1}, zeros[4] = {};
+        const int32_t order[4] = {1, 2, 0, 3};
+        OrvaneCurveScaleOffsetSwizzle(&quat.curve, 4, signs, zeros, order);
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&quat.r));
+        after.resize(size_t(4 * n));
+        orvane::DecodeCompactKnots(&quat.r, 0, n, after.data());
+        orvane_test::CompactReference ref{quat.r};
+        for (int k = 0; k < n; ++k) {
+            const std::vector<double> expected = ref.Knot(k);
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_NEAR(after[size_t(4 * k + c)], signs[c] * before[size_t(4 * k + order[c])],
+                            2e-5f)
+                    << "packing " << packing << " knot " << k;
+                EXPECT_NEAR(after[size_t(4 * k + c)], expected[size_t(c)], 2e-5);
+            }
+        }
+    }
 }
 
 TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
@@ -376,7 +392,8 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { r.Dimension = 0; },
         [](orvane_curve_data_da_compact& r) { r.Dimension = 17; },
         [](orvane_curve_data_da_compact& r) { r.Packing = 1; },  // a quaternion of 3
-        [](orvane_curve_data_da_compact& r) { r.Packing = 2; },
+        [](orvane_curve_data_da_compact& r) { r.Packing = 2; },  // a quaternion of 3
+        [](orvane_curve_data_da_compact& r) { r.Packing = 3; },
         [](orvane_curve_data_da_compact& r) { r.SegmentLength = 0; },
         [](orvane_curve_data_da_compact& r) { r.KnotCount = 1000; },
         [](orvane_curve_data_da_compact& r) { r.KnotCount = -1; },
@@ -391,14 +408,17 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { Header(r, 2)[6] = 25; },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, -8); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 1 << 30); },
-        [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 8); },  // the last passes the end
+        [](orvane_curve_data_da_compact& r) {  // the last segment passes the end
+            SetStart(r, 0, int32_t(orvane_test::CompactReference{r}.Start(8)) + 8);
+        },
         [](orvane_curve_data_da_compact& r) { r.ByteCount -= 1; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
         [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
     };
     for (size_t i = 0; i < std::size(damages); ++i) {
-        Record rec(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());
+        // Nine segments: the ninth has a stored start.
+        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data());
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
         damages[i](rec.r);
         EXPECT_FALSE(orvane::CompactCurveIsSound(&rec.r)) << "damage " << i;

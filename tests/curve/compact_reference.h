@@ -16,17 +16,19 @@ namespace orvane_test {
 struct CompactReference {
     const orvane_curve_data_da_compact& r;
 
-    int Stored() const { return r.Packing == 1 ? 3 : r.Dimension; }
+    int Stored() const { return r.Packing != 0 ? 3 : r.Dimension; }
     int Segments() const { return (r.KnotCount + r.SegmentLength - 1) / r.SegmentLength; }
     // The parts of Bytes, in order.
-    int StartsAt() const { return 8 * r.Dimension; }
-    int HeadersAt() const { return StartsAt() + 4 * ((Segments() + 7) / 8); }
+    int StartsAt() const { return r.Packing == 2 ? 0 : 8 * r.Dimension; }
+    int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
     int ValuesAt() const { return HeadersAt() + Segments() * (1 + 3 * Stored()); }
     uint32_t Word(int at) const {
         return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
                uint32_t(r.Bytes[at + 2]) << 16 | uint32_t(r.Bytes[at + 3]) << 24;
     }
+    // Packing 2 implies every component's range: low -1, extent 2.
     double Range(int i) const {
+        if (r.Packing == 2) return i < r.Dimension ? -1.0 : 2.0;
         const uint32_t w = Word(4 * i);
         float f;
         std::memcpy(&f, &w, 4);
@@ -50,7 +52,7 @@ struct CompactReference {
         return q;
     }
     int64_t Start(int segment) const {
-        int64_t position = int32_t(Word(StartsAt() + 4 * (segment / 8)));
+        int64_t position = segment < 8 ? 0 : int32_t(Word(StartsAt() + 4 * (segment / 8 - 1)));
         for (int g = segment - segment % 8; g < segment; ++g) {
             const int knots = std::min<int>(r.SegmentLength, r.KnotCount - g * r.SegmentLength);
             position += int64_t(knots) * KnotBits(g);
@@ -66,7 +68,7 @@ struct CompactReference {
         double sum = 0;
         int64_t at = Start(segment) + int64_t(local) * KnotBits(segment);
         for (int j = 0; j < s; ++j) {
-            const int c = r.Packing == 1 ? (dropped + 1 + j) % 4 : j;
+            const int c = r.Packing != 0 ? (dropped + 1 + j) % 4 : j;
             const int bits = header[3 + 3 * j];
             const double m = Range(c), e = Range(d + c);
             const double low = m + e * header[1 + 3 * j] / 255.0;
@@ -77,7 +79,7 @@ struct CompactReference {
             out[size_t(c)] = v;
             sum += v * v;
         }
-        if (r.Packing == 1) {
+        if (r.Packing != 0) {
             const double w = std::sqrt(std::max(0.0, 1.0 - sum));
             out[size_t(dropped)] = (header[0] & 0x80) ? -w : w;
         }

@@ -16,7 +16,10 @@
 //   curves; orient_fitted the fitted orientation curves and orient_knots_per_frame their knots
 //   per frame; fitted_degree1..3 the fitted curves by degree; bones_missed_between the bones
 //   whose curves miss the budget between frames beyond what their parents left;
-//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps.
+//   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps. With
+//   compact curves: cmp_ranges, cmp_starts, cmp_headers and cmp_value_bytes their parts as
+//   shares of the curve bytes, cmp_bits the bits of a stored value on average, cmp_spacingN
+//   their curves with a knot every N frames (0: more), cmp_lengthN with N knots a segment.
 // - SamplePose/clip/budget/compact: sampling every track of the compressed group (compact 1:
 //   in the compact format) at successive times (the hinted track sampler, as playback does); the
 //   baseline in the same run interpolates the raw samples (lerp and normalised lerp). Counter
@@ -153,9 +156,41 @@ struct ByteReport {
     int32_t fittedByDegree[4] = {};
     int32_t fittedOrientations = 0;
     double orientationKnots = 0;
+    // Compact curves: bytes of their ranges, segment starts and segment headers; their stored
+    // values and bits; their curves by knot spacing (in frames, 1..16, more in 0) and by
+    // segment length (8, 16, 32, 64, 128).
+    double compactRanges = 0, compactStarts = 0, compactHeaders = 0;
+    double compactValues = 0, compactValueBits = 0;
+    int32_t compactBySpacing[17] = {};
+    int32_t compactByLength[5] = {};
 };
 
-ByteReport ReportBytes(const orvane_track_group* group) {
+// The parts of a compact record (see orvane/curve.h for its layout).
+void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteReport* report) {
+    const int32_t stored = r->Packing != 0 ? 3 : r->Dimension;
+    const int32_t segments = (r->KnotCount - 1) / r->SegmentLength + 1;
+    const int32_t starts = (segments - 1) / 8;  // none for the first segment
+    const int32_t rangeBytes = r->Packing == 2 ? 0 : 8 * r->Dimension;  // 2: implied
+    report->compactRanges += rangeBytes;
+    report->compactStarts += 4.0 * starts;
+    report->compactHeaders += double(segments) * (1 + 3 * stored);
+    const uint8_t* headers = r->Bytes + rangeBytes + 4 * starts;
+    for (int32_t s = 0; s < segments; ++s) {
+        const int32_t knots =
+            std::min<int32_t>(r->SegmentLength, r->KnotCount - s * r->SegmentLength);
+        for (int32_t j = 0; j < stored; ++j) {
+            report->compactValues += knots;
+            report->compactValueBits +=
+                double(knots) * headers[(1 + 3 * stored) * s + 1 + 3 * j + 2];
+        }
+    }
+    const int32_t spacing = r->KnotCount > 1 ? int32_t(std::lround(r->KnotInterval / timeStep)) : 0;
+    ++report->compactBySpacing[spacing >= 1 && spacing <= 16 ? spacing : 0];
+    for (int l = 0; l < 5; ++l)
+        if (r->SegmentLength == 8 << l) ++report->compactByLength[l];
+}
+
+ByteReport ReportBytes(const orvane_track_group* group, float timeStep) {
     ByteReport report;
     for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
         const orvane_transform_track& track = group->TransformTracks[t];
@@ -194,6 +229,10 @@ ByteReport ReportBytes(const orvane_track_group* group) {
                     report.orientationKnots += n;
                 }
             }
+            if (format == OrvaneCurveFormatDaCompact)
+                ReportCompact(
+                    static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object),
+                    timeStep, &report);
             report.byFormat[format] += bytes;
             report.knots += k;
             report.controls += c;
@@ -221,7 +260,7 @@ void Compress(benchmark::State& state) {
     }
     const double raw = double(m.boneCount()) * m.frameCount * 10.0 * 4.0;
     const orvane_workload::ErrorReport report = orvane_workload::MeasureError(m, last.group, 3.0f);
-    const ByteReport bytes = ReportBytes(last.group);
+    const ByteReport bytes = ReportBytes(last.group, m.timeStep);
     state.SetLabel(m.name + (baseline ? " baseline" : compact ? " compact" : ""));
     state.counters["raw_bytes"] = raw;
     state.counters["ratio"] = raw / double(last.stats.CurveDataBytes);
@@ -258,6 +297,21 @@ void Compress(benchmark::State& state) {
     for (int f = 0; f < OrvaneCurveFormatTableSize; ++f)
         if (bytes.byFormat[f] > 0)
             state.counters[std::string("fmt_") + kNames[f]] = bytes.byFormat[f] / total;
+    if (bytes.compactValues > 0) {
+        state.counters["cmp_ranges"] = bytes.compactRanges / total;
+        state.counters["cmp_starts"] = bytes.compactStarts / total;
+        state.counters["cmp_headers"] = bytes.compactHeaders / total;
+        state.counters["cmp_value_bytes"] = bytes.compactValueBits / 8.0 / total;
+        state.counters["cmp_bits"] = bytes.compactValueBits / bytes.compactValues;
+        for (int s = 0; s <= 16; ++s)
+            if (bytes.compactBySpacing[s] > 0)
+                state.counters["cmp_spacing" + std::to_string(s)] =
+                    double(bytes.compactBySpacing[s]);
+        for (int l = 0; l < 5; ++l)
+            if (bytes.compactByLength[l] > 0)
+                state.counters["cmp_length" + std::to_string(8 << l)] =
+                    double(bytes.compactByLength[l]);
+    }
     // Compression time scaled to a minute of a 44-bone capture at 24 fps (seconds).
     const double boneFrames = double(m.boneCount()) * double(m.frameCount);
     state.counters["s_per_44bone_min"] =
@@ -351,7 +405,7 @@ BENCHMARK_CAPTURE(Fit, D4nK16uC15u, OrvaneCurveDataD4nK16uC15uType);
 // Clip 0 = walk.bvh, 1 = pab walk, 2 = pab jog; the budget in thousandths of a cm.
 // The third argument 1 runs the baseline compressor.
 BENCHMARK(Compress)
-    ->ArgsProduct({{0, 1, 2}, {10, 20, 50}, {0, 1, 2}})
+    ->ArgsProduct({{0, 1, 2}, {10, 15, 20, 30, 40, 50}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(SamplePoseBaseline)->Arg(0)->Arg(1)->Arg(2);
 BENCHMARK(SamplePose)->ArgsProduct({{0, 1, 2}, {10, 50}, {0, 1}});

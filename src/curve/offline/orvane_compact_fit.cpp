@@ -17,9 +17,9 @@
 namespace orvane {
 namespace {
 
-constexpr int32_t kSegmentLengths[] = {8, 16, 32};
+constexpr int32_t kSegmentLengths[] = {8, 16, 32, 64, 128};
 constexpr int32_t kShortestSegment = 8;
-constexpr int32_t kLongestSegment = 32;
+constexpr int32_t kLongestSegment = 128;
 // Knot spacings tried, in samples.
 constexpr int32_t kSpacings[] = {1, 2, 3, 4};
 // The share of the tolerance that skipping samples may use; the rest is for the rounding.
@@ -159,6 +159,44 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
 
 }  // namespace
 
+void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, bool quaternion,
+                     int32_t knotCount, float* knots) {
+    if (knotCount == count)
+        std::memcpy(knots, samples, size_t(count) * size_t(dimension) * 4);
+    else
+        Resample(samples, count, dimension, quaternion, knotCount, knots);
+}
+
+orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t dimension,
+                                 int32_t packing, int32_t segmentLength, const uint8_t* depths,
+                                 int32_t count, float interval) {
+    const CompactSizes sizes =
+        CompactSizesFor(knotCount, dimension, packing, segmentLength, depths);
+    if (!sizes.fits) return nullptr;
+    SetAggregateAlignment(4);
+    orvane_curve2* curve = nullptr;
+    DaCompact* r = nullptr;
+    AggregateAllocate(&curve, sizeof(orvane_curve2));
+    AggregateAllocate(&r, sizeof(DaCompact));
+    AggregateAllocateArrayMember(r, offsetof(DaCompact, ByteCount), offsetof(DaCompact, Bytes),
+                                 sizes.bytes, 1);
+    if (ORVANE_AGGREGATE_END() == nullptr) return nullptr;
+    curve->CurveData.Type = OrvaneCurveDataDaCompactType;
+    curve->CurveData.Object = r;
+    r->CurveDataHeader.Format = uint8_t(OrvaneCurveFormatDaCompact);
+    r->CurveDataHeader.Degree = 1;
+    r->Dimension = int16_t(dimension);
+    r->KnotInterval =
+        knotCount > 1 ? float(double(interval) * double(count - 1) / double(knotCount - 1)) : 0.0f;
+    r->KnotCount = knotCount;
+    r->Packing = uint8_t(packing);
+    r->SegmentLength = uint8_t(segmentLength);
+    r->Padding = 0;
+    std::memset(r->Bytes, 0, size_t(sizes.bytes));
+    EncodeCompact(r, knots, depths);
+    return curve;
+}
+
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance) {
     CompactFit fit;
@@ -166,8 +204,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
         (quaternion && dimension != 4))
         return fit;
     const int32_t d = dimension;
-    const int32_t packing = quaternion ? kCompactQuaternion : kCompactComponents;
-    const int32_t stored = CompactStoredComponents(packing, d);
+    const int32_t stored = CompactStoredComponents(quaternion ? kCompactQuaternion : 0, d);
     // Working storage: knots for two spacings (the one tried and the best), the ranges, starts
     // and headers of the most segments, depths for two choices, the values of one segment at
     // the deepest depth.
@@ -190,8 +227,12 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     uint8_t* values = best + depthBytes;
 
     int64_t bestBytes = INT64_MAX;
-    int32_t bestLength = 0, bestKnotCount = 0;
+    int32_t bestLength = 0, bestKnotCount = 0, bestPacking = 0;
     bool bestMissed = false;
+    // Quaternions with their curve's range stored, or in the unit range (no range stored, the
+    // segments' sub-ranges in coarser steps): the smaller.
+    const int32_t packings[2] = {quaternion ? kCompactQuaternion : kCompactComponents,
+                                 kCompactQuaternionInUnitRange};
     for (int32_t spacing : kSpacings) {
         int32_t m = count;
         const float* knots = samples;
@@ -205,58 +246,40 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
             // Normalising after the lerp can stretch a knot's rounding a little.
             rest = (tolerance - skipped) * (quaternion ? 0.98f : 1.0f);
         }
-        for (int32_t length : kSegmentLengths) {
-            DaCompact r{};  // over the working storage, for trying depths
-            r.Dimension = int16_t(d);
-            r.KnotCount = m;
-            r.Packing = uint8_t(packing);
-            r.SegmentLength = uint8_t(length);
-            r.Bytes = parts;
-            r.ByteCount = int32_t(partBytes);
-            bool missed = false;
-            const int64_t bits = ChooseDepths(r, knots, rest, depths, values, &missed);
-            const int32_t segments = CompactSegmentCount(m, length);
-            const int64_t size = (bits + 7) / 8 + int64_t(segments) * CompactHeaderBytes(stored) +
-                                 4 * int64_t(CompactStartCount(segments));
-            if (size < bestBytes && (!missed || bestLength == 0)) {
-                bestBytes = size;
-                bestLength = length;
-                bestKnotCount = m;
-                bestMissed = missed;
-                std::memcpy(best, depths, size_t(segments) * size_t(stored));
-                if (knots != bestKnots) std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
+        for (int32_t packing : packings) {
+            if (packing == kCompactQuaternionInUnitRange && !quaternion) break;
+            for (int32_t length : kSegmentLengths) {
+                DaCompact r{};  // over the working storage, for trying depths
+                r.Dimension = int16_t(d);
+                r.KnotCount = m;
+                r.Packing = uint8_t(packing);
+                r.SegmentLength = uint8_t(length);
+                r.Bytes = parts;
+                r.ByteCount = int32_t(partBytes);
+                bool missed = false;
+                const int64_t bits = ChooseDepths(r, knots, rest, depths, values, &missed);
+                const int32_t segments = CompactSegmentCount(m, length);
+                const int64_t size = (bits + 7) / 8 + CompactRangeBytes(packing, d) +
+                                     int64_t(segments) * CompactHeaderBytes(stored) +
+                                     4 * int64_t(CompactStartCount(segments));
+                if (size < bestBytes && (!missed || bestLength == 0)) {
+                    bestBytes = size;
+                    bestLength = length;
+                    bestKnotCount = m;
+                    bestPacking = packing;
+                    bestMissed = missed;
+                    std::memcpy(best, depths, size_t(segments) * size_t(stored));
+                    if (knots != bestKnots)
+                        std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
+                }
             }
         }
     }
 
-    const CompactSizes sizes = CompactSizesFor(bestKnotCount, d, packing, bestLength, best);
-    if (bestLength > 0 && sizes.fits) {
-        SetAggregateAlignment(4);
-        orvane_curve2* curve = nullptr;
-        DaCompact* r = nullptr;
-        AggregateAllocate(&curve, sizeof(orvane_curve2));
-        AggregateAllocate(&r, sizeof(DaCompact));
-        AggregateAllocateArrayMember(r, offsetof(DaCompact, ByteCount), offsetof(DaCompact, Bytes),
-                                     sizes.bytes, 1);
-        if (ORVANE_AGGREGATE_END() != nullptr) {
-            curve->CurveData.Type = OrvaneCurveDataDaCompactType;
-            curve->CurveData.Object = r;
-            r->CurveDataHeader.Format = uint8_t(OrvaneCurveFormatDaCompact);
-            r->CurveDataHeader.Degree = 1;
-            r->Dimension = int16_t(d);
-            r->KnotInterval =
-                bestKnotCount > 1
-                    ? float(double(interval) * double(count - 1) / double(bestKnotCount - 1))
-                    : 0.0f;
-            r->KnotCount = bestKnotCount;
-            r->Packing = uint8_t(packing);
-            r->SegmentLength = uint8_t(bestLength);
-            r->Padding = 0;
-            std::memset(r->Bytes, 0, size_t(sizes.bytes));
-            EncodeCompact(r, bestKnots, best);
-            fit.curve = curve;
-            fit.missed = bestMissed;
-        }
+    if (bestLength > 0) {
+        fit.curve = BuildCompactCurve(bestKnots, bestKnotCount, d, bestPacking, bestLength, best,
+                                      count, interval);
+        fit.missed = bestMissed;
     }
     if (fit.curve == nullptr) {
         ORVANE_DEALLOCATE(work);

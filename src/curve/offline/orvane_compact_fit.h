@@ -23,6 +23,18 @@ struct CompactFit {
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance);
 
+// The knots a compact curve of `knotCount` knots holds for the samples before rounding: the
+// samples themselves (as many knots as samples), or knots on their straight path.
+void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, bool quaternion,
+                     int32_t knotCount, float* knots);
+
+// A compact curve of the given knots (spread evenly over `count` samples `interval` apart),
+// packing, segment length and bit depths (per segment, per stored component); null without
+// memory or when it would not fit its byte count.
+orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t dimension,
+                                 int32_t packing, int32_t segmentLength, const uint8_t* depths,
+                                 int32_t count, float interval);
+
 }  // namespace orvane
 
 #endif  // ORVANE_COMPACT_FIT_H

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "curve/orvane_bspline.h"
+#include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve.h"
 #include "curve/offline/orvane_compact_fit.h"
 #include "curve/offline/orvane_curve_fitter.h"
@@ -31,6 +32,14 @@ constexpr int kTightenSteps = int(sizeof kTighten / sizeof kTighten[0]);
 // A bone's turn may move its children's origins by a 1 / kChildWeight share of the budget: a
 // child that keeps a constant offset cannot make up for more.
 constexpr float kChildWeight = 1.5f;
+// With compact curves, a bone whose offset from its parent is fixed in the source keeps a
+// constant position at this share of the budget (above the 1 / kChildWeight its parent may
+// move it by) at the tolerance scales from the first down to kFixedOffsetSteps.
+constexpr float kFixedOffsetShare = 0.7f;
+constexpr float kFixedOffsetSteps = 0.6f;
+// Compact curves whose depths come down to what the bone's error allows keep it within this
+// share of the budget.
+constexpr float kLoweredShare = 0.998f;
 // A bone is still when its local transform moves its shell and descendants by this share of
 // the budget at most: it keeps the source's values (no curves making up for its parents'
 // rounding), and its parent holds the budget at its shell and its children's origins.
@@ -153,6 +162,11 @@ struct Choice {
     float error = 0.0f;  // largest distance from the samples, at the frames
     bool exact = false;
 };
+
+bool IsCompact(const orvane_curve2* curve) {
+    return curve && curve->CurveData.Object &&
+           *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact;
+}
 
 void Release(Choice& choice) {
     if (choice.curve) OrvaneFreeCurve(choice.curve);
@@ -621,51 +635,80 @@ void ShellBends(Work& work) {
     }
 }
 
-// The bone's largest error halfway between frames for its local transforms there: at the
+// The bone's error halfway between frames f and f + 1 for its local transform there: at the
 // shell points, and at its children's origins (weighed up as at the frames), each beyond the
-// bend that smooth paths through the neighbouring frames take there. The object transforms
-// go to objects (boneCount x (sampleCount - 1)) when it is not null.
-float MidError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
-               int32_t bone, float shell, const orvane_transform* localMid,
-               orvane_transform* objects) {
+// bend that smooth paths through the neighbouring frames take there; its object transform
+// into *object.
+float MidErrorAt(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+                 int32_t bone, float shell, int32_t f, const orvane_transform& local,
+                 orvane_transform* object) {
     const int32_t parent = skeleton->Bones[bone].ParentIndex;
     const int32_t count = work.sampleCount;
     const size_t mids = size_t(count - 1);
+    if (parent < 0)
+        *object = local;
+    else
+        OrvaneMultiply(object, &work.compMid[size_t(parent) * mids + size_t(f)], &local);
     float worst = 0.0f;
-    for (int32_t f = 0; f + 1 < count; ++f) {
+    float a[9], b[9];
+    ShellPoints(*object, shell, a);
+    ShellPoints(work.rawMid[size_t(bone) * mids + size_t(f)], shell, b);
+    const float bend = work.shellBend[f + 1];
+    for (int axis = 0; axis < 3; ++axis) {
+        float e = Distance(3, a + 3 * axis, b + 3 * axis) - bend;
+        if (!(e <= 3.0e38f)) e = 3.0e38f;
+        if (e > worst) worst = e;
+    }
+    for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
+        if (skeleton->Bones[child].ParentIndex != bone) continue;
+        const float* p = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
+        const float offset[3] = {0.5f * (p[0] + p[3]), 0.5f * (p[1] + p[4]), 0.5f * (p[2] + p[5])};
+        float c[3];
+        OrvaneTransformPoint(c, object, offset);
+        const orvane_transform* childRaw = work.rawObject + size_t(child) * size_t(count);
+        float around[12];
+        const int32_t first = f > 0 ? f - 1 : 0;
+        const int32_t last = f + 2 < count ? f + 2 : count - 1;
+        for (int32_t g = first; g <= last; ++g)
+            Copy32(3, childRaw[g].Position, around + 3 * (g - first));
+        const float childBend = MidpointBend(around, last - first + 1, 3, f + 1 - first);
+        const float e =
+            kChildWeight *
+            (Distance(3, c, work.rawMid[size_t(child) * mids + size_t(f)].Position) - childBend);
+        if (e > worst) worst = e;
+    }
+    return worst;
+}
+
+// The bone's largest error halfway between frames for its local transforms there (see
+// MidErrorAt). The object transforms go to objects (boneCount x (sampleCount - 1)) when it is
+// not null.
+float MidError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+               int32_t bone, float shell, const orvane_transform* localMid,
+               orvane_transform* objects) {
+    const size_t mids = size_t(work.sampleCount - 1);
+    float worst = 0.0f;
+    for (int32_t f = 0; f + 1 < work.sampleCount; ++f) {
         orvane_transform object;
-        if (parent < 0)
-            object = localMid[f];
-        else
-            OrvaneMultiply(&object, &work.compMid[size_t(parent) * mids + size_t(f)], &localMid[f]);
+        const float e = MidErrorAt(work, skeleton, samples, bone, shell, f, localMid[f], &object);
         if (objects) objects[size_t(bone) * mids + size_t(f)] = object;
+        if (e > worst) worst = e;
+    }
+    return worst;
+}
+
+// The largest distance halfway between frames of the bone's shell points (object transforms
+// in work.compMid) from those of the samples interpolated, no bend allowed.
+float MidDrift(Work& work, int32_t bone, float shell) {
+    const size_t mids = size_t(work.sampleCount - 1);
+    float worst = 0.0f;
+    for (size_t f = 0; f < mids; ++f) {
         float a[9], b[9];
-        ShellPoints(object, shell, a);
-        ShellPoints(work.rawMid[size_t(bone) * mids + size_t(f)], shell, b);
-        const float bend = work.shellBend[f + 1];
+        ShellPoints(work.compMid[size_t(bone) * mids + f], shell, a);
+        ShellPoints(work.rawMid[size_t(bone) * mids + f], shell, b);
         for (int axis = 0; axis < 3; ++axis) {
-            float e = Distance(3, a + 3 * axis, b + 3 * axis) - bend;
+            float e = Distance(3, a + 3 * axis, b + 3 * axis);
             if (!(e <= 3.0e38f)) e = 3.0e38f;
-            if (e > worst) worst = e;
-        }
-        for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
-            if (skeleton->Bones[child].ParentIndex != bone) continue;
-            const float* p = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
-            const float offset[3] = {0.5f * (p[0] + p[3]), 0.5f * (p[1] + p[4]),
-                                     0.5f * (p[2] + p[5])};
-            float c[3];
-            OrvaneTransformPoint(c, &object, offset);
-            const orvane_transform* childRaw = work.rawObject + size_t(child) * size_t(count);
-            float around[12];
-            const int32_t first = f > 0 ? f - 1 : 0;
-            const int32_t last = f + 2 < count ? f + 2 : count - 1;
-            for (int32_t g = first; g <= last; ++g)
-                Copy32(3, childRaw[g].Position, around + 3 * (g - first));
-            const float childBend = MidpointBend(around, last - first + 1, 3, f + 1 - first);
-            const float e =
-                kChildWeight *
-                (Distance(3, c, work.rawMid[size_t(child) * mids + size_t(f)].Position) -
-                 childBend);
             if (e > worst) worst = e;
         }
     }
@@ -698,54 +741,223 @@ void StraightMidLocals(Work& work) {
     }
 }
 
-// Largest object-space error of the bone over the frames at the three shell points, and at
-// the origins of its children (weighed up, leaving the children a part of the budget: a
-// child that stays constant cannot make up for more); halfway between frames, the error at
-// the shell points beyond the bend that smooth paths through the neighbouring frames take
-// there (into *worstMid). The bone's compressed object transforms are written on the way;
-// *worstShell is the largest error at the frames' shell points.
+// The bone's object-space error at frame f for its local transform there: at the three shell
+// points (*atShell; the raw ones into rawPoints), and at the origins of its children (weighed
+// up, leaving the children a part of the budget: a child that stays constant cannot make up
+// for more; *atChildren); its object transform into *object. Returns the larger.
+float FrameErrorAt(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
+                   int32_t bone, float shell, int32_t f, const orvane_transform& local,
+                   orvane_transform* object, float* rawPoints, float* atShell, float* atChildren) {
+    const int32_t parent = skeleton->Bones[bone].ParentIndex;
+    const int32_t count = work.sampleCount;
+    if (parent < 0)
+        *object = local;
+    else
+        OrvaneMultiply(object, &work.compObject[size_t(parent) * size_t(count) + size_t(f)],
+                       &local);
+    float a[9];
+    ShellPoints(*object, shell, a);
+    ShellPoints(work.rawObject[size_t(bone) * size_t(count) + size_t(f)], shell, rawPoints);
+    float worst = 0.0f;
+    for (int axis = 0; axis < 3; ++axis) {
+        float e = Distance(3, a + 3 * axis, rawPoints + 3 * axis);
+        if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
+        if (e > worst) worst = e;
+    }
+    *atShell = worst;
+    float children = 0.0f;
+    for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
+        if (skeleton->Bones[child].ParentIndex != bone) continue;
+        const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
+        float c[3];
+        OrvaneTransformPoint(c, object, offset);
+        const float* d = work.rawObject[size_t(child) * size_t(count) + size_t(f)].Position;
+        const float e = kChildWeight * Distance(3, c, d);
+        if (e > children) children = e;
+    }
+    *atChildren = children;
+    return children > worst ? children : worst;
+}
+
+// Largest object-space error of the bone over the frames (see FrameErrorAt); halfway between
+// frames, the error at the shell points beyond the bend that smooth paths through the
+// neighbouring frames take there (into *worstMid). The bone's compressed object transforms
+// are written on the way; *worstShell is the largest error at the frames' shell points.
 float BoneError(Work& work, const orvane_skeleton* skeleton, orvane_track_group_sampler* samples,
                 int32_t bone, float shell, float* worstShell, float* worstMid) {
-    const int32_t parent = skeleton->Bones[bone].ParentIndex;
     const int32_t count = work.sampleCount;
     const size_t row = size_t(bone) * size_t(count);
     float worst = 0.0f, worstAtShell = 0.0f;
     for (int32_t f = 0; f < count; ++f) {
-        orvane_transform& object = work.compObject[row + size_t(f)];
-        if (parent < 0) {
-            object = work.local[f];
-        } else {
-            OrvaneMultiply(&object, &work.compObject[size_t(parent) * size_t(count) + size_t(f)],
-                           &work.local[f]);
-        }
-        const orvane_transform& raw = work.rawObject[row + size_t(f)];
-        float a[9];
-        float* b = work.shellPoints + 9 * size_t(f);
-        ShellPoints(object, shell, a);
-        ShellPoints(raw, shell, b);
-        float atFrame = 0.0f;
-        for (int axis = 0; axis < 3; ++axis) {
-            float e = Distance(3, a + 3 * axis, b + 3 * axis);
-            if (!(e <= 3.0e38f)) e = 3.0e38f;  // not finite: never within a budget
-            if (e > atFrame) atFrame = e;
-        }
+        float atFrame = 0.0f, atChildren = 0.0f;
+        const float e = FrameErrorAt(work, skeleton, samples, bone, shell, f, work.local[f],
+                                     &work.compObject[row + size_t(f)],
+                                     work.shellPoints + 9 * size_t(f), &atFrame, &atChildren);
         work.frameErrors[row + size_t(f)] = atFrame;
         if (atFrame > worstAtShell) worstAtShell = atFrame;
-        for (int32_t child = bone + 1; child < skeleton->BoneCount; ++child) {
-            if (skeleton->Bones[child].ParentIndex != bone) continue;
-            const float* offset = OrvaneGetPositionSamples(samples, child) + 3 * size_t(f);
-            float c[3];
-            OrvaneTransformPoint(c, &object, offset);
-            const float* d = work.rawObject[size_t(child) * size_t(count) + size_t(f)].Position;
-            const float e = kChildWeight * Distance(3, c, d);
-            if (e > worst) worst = e;
-        }
+        if (e > worst) worst = e;
     }
     const float worstAtMid =
         MidError(work, skeleton, samples, bone, shell, work.localMid, work.compMid);
     *worstShell = worstAtShell;
     *worstMid = worstAtMid;
     return worst > worstAtShell ? worst : worstAtShell;
+}
+
+// The compact curve `curve` of one of the bone's components with each segment's bit depths
+// lowered, component by component, while the bone holds its budget in object space (as
+// BoneError measures it) at the frames and halfway between them that the segment's knots
+// reach: within budget and midBudget, its children's origins no farther off than its current
+// curves leave them anywhere, and its shell halfway between frames within driftBudget of the
+// samples interpolated. The fit held the component within a tolerance that the budget's split
+// and the largest lever give; the object-space error seldom meets it everywhere. work.local
+// and work.localMid hold the bone's transforms from its current curves. Returns the new
+// curve, or null when no depth came lower (or without memory).
+orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
+                                  orvane_track_group_sampler* samples, int32_t bone, float shell,
+                                  int component, const orvane_curve2* curve, float budget,
+                                  float midBudget, float driftBudget) {
+    const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
+    const int32_t count = work.sampleCount;
+    const int32_t m = r->KnotCount, d = r->Dimension, length = r->SegmentLength;
+    const bool quaternion = CompactIsQuaternion(r->Packing);
+    if (m < 2 || count < 2 || d != kDimensions[component]) return nullptr;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t segments = CompactSegmentCount(m, length);
+    const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
+                             size_t(segments) * size_t(CompactHeaderBytes(stored)) +
+                             kCompactSpareBytes;
+    const size_t valueBytes =
+        size_t(length) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
+    const size_t floats = 2 * size_t(m) * size_t(d) + size_t(length) * size_t(d);
+    auto* block = static_cast<uint8_t*>(ORVANE_ALLOCATE(
+        4, 4 * floats + partBytes + valueBytes + size_t(segments) * size_t(stored)));
+    if (block == nullptr) return nullptr;
+    float* knots = reinterpret_cast<float*>(block);  // before rounding
+    float* decoded = knots + size_t(m) * size_t(d);  // as the curve decodes them now
+    float* trial = decoded + size_t(m) * size_t(d);  // one segment's, as a trial decodes them
+    uint8_t* parts = block + 4 * floats;
+    uint8_t* values = parts + partBytes;
+    uint8_t* depths = values + valueBytes;
+    CompactKnotsFor(work.target[component], count, d, quaternion, m, knots);
+    DecodeCompactKnots(r, 0, m, decoded);
+    DaCompact scratch{};
+    scratch.Dimension = int16_t(d);
+    scratch.KnotCount = m;
+    scratch.Packing = r->Packing;
+    scratch.SegmentLength = uint8_t(length);
+    scratch.Bytes = parts;
+    scratch.ByteCount = int32_t(partBytes);
+    PrepareCompact(&scratch, knots);
+
+    // The component at x samples from the start, from the decoded knots (the segment's own
+    // from the trial): the straight path between knots, normalised for quaternions.
+    const double perSample = double(m - 1) / double(count - 1);
+    auto valueAt = [&](double x, int32_t first, int32_t last, float* out) {
+        const double at = x * perSample;
+        int32_t k = int32_t(at);
+        if (k > m - 2) k = m - 2;
+        const float u = float(at - double(k));
+        const float* a = k >= first && k <= last ? trial + size_t(k - first) * size_t(d)
+                                                 : decoded + size_t(k) * size_t(d);
+        const float* b = k + 1 >= first && k + 1 <= last ? trial + size_t(k + 1 - first) * size_t(d)
+                                                         : decoded + size_t(k + 1) * size_t(d);
+        float sum = 0.0f;
+        for (int32_t c = 0; c < d; ++c) {
+            out[c] = a[c] + (b[c] - a[c]) * u;
+            sum += out[c] * out[c];
+        }
+        if (quaternion && sum > 0.0f) {
+            const float inverse = 1.0f / std::sqrt(sum);
+            for (int32_t c = 0; c < d; ++c)
+                out[c] *= inverse;
+        }
+    };
+    // The local transform with the component replaced.
+    auto withValue = [&](const orvane_transform& t, const float* value) {
+        float position[3], orientation[4], scaleShear[9];
+        Copy32(3, component == 0 ? value : t.Position, position);
+        Copy32(4, component == 1 ? value : t.Orientation, orientation);
+        Copy32(9, component == 2 ? value : &t.ScaleShear[0][0], scaleShear);
+        orvane_transform result;
+        OrvaneSetTransform(&result, position, orientation, scaleShear);
+        return result;
+    };
+    // The children's origins no farther off than now: they make up for the bone's rounding
+    // there, which would cost them more.
+    float childLimit = 0.0f;
+    for (int32_t f = 0; f < count; ++f) {
+        orvane_transform object;
+        float rawPoints[9], atShell, atChildren;
+        FrameErrorAt(work, skeleton, samples, bone, shell, f, work.local[f], &object, rawPoints,
+                     &atShell, &atChildren);
+        if (atChildren > childLimit) childLimit = atChildren;
+    }
+    bool lowered = false;
+    for (int32_t s = 0; s < segments; ++s) {
+        const int32_t first = s * length;
+        const int32_t last = first + length < m ? first + length - 1 : m - 1;
+        // The frames whose values the segment's knots reach.
+        const double span = double(count - 1) / double(m - 1);
+        int32_t lowFrame = int32_t(std::floor(double(first - 1) * span));
+        int32_t highFrame = int32_t(std::ceil(double(last + 1) * span));
+        lowFrame = lowFrame < 0 ? 0 : lowFrame;
+        highFrame = highFrame > count - 1 ? count - 1 : highFrame;
+        CompactSegment view;
+        ViewCompactSegment(r, s, &view);
+        uint8_t* chosen = depths + size_t(s) * size_t(stored);
+        for (int32_t j = 0; j < stored; ++j)
+            chosen[j] = view.bits[j];
+        auto holds = [&](const uint8_t* tried) {
+            EncodeCompactSegment(&scratch, knots, s, tried, values, 0);
+            CompactSegment v;
+            ViewCompactSegmentAt(&scratch, s, 0, &v);
+            for (int32_t k = first; k <= last; ++k)
+                DecodeCompactSegmentKnot(v, values, k - first,
+                                         trial + size_t(k - first) * size_t(d));
+            float value[9], rawPoints[9];
+            for (int32_t f = lowFrame; f <= highFrame; ++f) {
+                valueAt(double(f), first, last, value);
+                const orvane_transform local = withValue(work.local[f], value);
+                orvane_transform object;
+                float atShell, atChildren;
+                if (!(FrameErrorAt(work, skeleton, samples, bone, shell, f, local, &object,
+                                   rawPoints, &atShell, &atChildren) <= budget) ||
+                    !(atChildren <= childLimit))
+                    return false;
+                if (f == highFrame) break;
+                valueAt(double(f) + 0.5, first, last, value);
+                const orvane_transform mid = withValue(work.localMid[f], value);
+                if (!(MidErrorAt(work, skeleton, samples, bone, shell, f, mid, &object) <=
+                      midBudget))
+                    return false;
+                float a[9], b[9];
+                ShellPoints(object, shell, a);
+                ShellPoints(work.rawMid[size_t(bone) * size_t(count - 1) + size_t(f)], shell, b);
+                for (int axis = 0; axis < 3; ++axis)
+                    if (!(Distance(3, a + 3 * axis, b + 3 * axis) <= driftBudget)) return false;
+            }
+            return true;
+        };
+        uint8_t tried[kCompactMaxDimension];
+        for (int32_t j = 0; j < stored; ++j) {
+            while (chosen[j] > 0) {
+                for (int32_t i = 0; i < stored; ++i)
+                    tried[i] = chosen[i];
+                --tried[j];
+                if (!holds(tried)) break;
+                --chosen[j];
+                lowered = true;
+                Copy32(size_t(last - first + 1) * size_t(d), trial,
+                       decoded + size_t(first) * size_t(d));
+            }
+        }
+    }
+    orvane_curve2* result = nullptr;
+    if (lowered)
+        result = BuildCompactCurve(knots, m, d, r->Packing, length, depths, count, work.timeStep);
+    ORVANE_DEALLOCATE(block);
+    return result;
 }
 
 // The middle of the samples' bounding box (orientations on the first one's side, then
@@ -1168,9 +1380,16 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                         work.shellPoints + 9 * size_t(f));
         ShellBends(work);
         StraightMidLocals(work);
-        const float reachable = MidError(work, Skeleton, Samples, b, shell, work.localMid, nullptr);
+        const float reachable =
+            MidError(work, Skeleton, Samples, b, shell, work.localMid, work.compMid);
         const float midBudget =
             reachable + 0.1f * budget > budget ? reachable + 0.1f * budget : budget;
+        // With compact curves, whose depths come down to what the frames allow, the shell
+        // halfway between frames stays as close to the samples interpolated as the budget, or
+        // as curves through the targets on every frame come there.
+        const bool compact = Allowed(options.AllowedFormats, OrvaneCurveFormatDaCompact);
+        const float driftBudget =
+            compact ? std::max(budget, MidDrift(work, b, shell) + 0.1f * budget) : 3.0e38f;
         Choice choices[kComponents];
         bool accepted = false;
         float shellError = 0.0f;  // the bone's error at the three points, as measured
@@ -1203,6 +1422,15 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                 }
             }
         }
+        // The source holds the bone's offset from its parent still.
+        bool fixedOffset = false;
+        if (parent >= 0 && compact) {
+            const float* offset = OrvaneGetPositionSamples(Samples, b);
+            float spread = 0.0f;
+            for (int32_t f = 1; f < SampleCount; ++f)
+                spread = std::max(spread, Distance(3, offset, offset + 3 * size_t(f)));
+            fixedOffset = spread <= kStillShare * budget;
+        }
         for (int step = 0; step < kTightenSteps && stepsAfterHeld < 2; ++step) {
             if (accepted) ++stepsAfterHeld;
             if (stepsAfterHeld >= 2) break;
@@ -1212,7 +1440,14 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             // a bone with children, at their origins: a child that keeps a constant offset
             // cannot make up for its parent's turn, which its offset magnifies.
             Release(choices[0]);
-            const float positionTolerance = k * 0.45f * budget / parentScale;
+            float positionTolerance = k * 0.45f * budget / parentScale;
+            // A fixed offset keeps its constant while the parent's turn moves it no more
+            // than its bound at its children's origins allows (when compact curves may
+            // stand for the rest: a curve that makes up for the parent's rounding costs
+            // more than the orientation's deeper bits).
+            if (fixedOffset && k >= kFixedOffsetSteps)
+                positionTolerance =
+                    std::max(positionTolerance, kFixedOffsetShare * budget / parentScale);
             choices[0] = ChooseCurve(work, 0, work.target[0], positionTolerance, positionTolerance,
                                      options.AllowedFormats, options.AllowedDegrees);
             Release(choices[2]);
@@ -1254,7 +1489,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             EvaluateLocal(work, choices);
             const float atFrames =
                 BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
-            const bool holds = atFrames <= budget && midError <= midBudget;
+            const bool holds = atFrames <= budget && midError <= midBudget &&
+                               (!compact || MidDrift(work, b, shell) <= driftBudget);
             framesHeld = atFrames <= budget;
             if (holds) {
                 const int32_t bytes = choices[0].bytes + choices[1].bytes + choices[2].bytes;
@@ -1278,6 +1514,37 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             // The object transforms of the curves kept.
             EvaluateLocal(work, choices);
             BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+            // Compact curves at the depths the bone's own error allows, the orientation
+            // first (it moves the shell most). Not the turn or the scale of a bone with still
+            // children, which hold it at their reach.
+            // The lowered depths bring the error up to the budget at many frames: they keep a
+            // margin for the last bits that other ways of evaluating the pose may differ by.
+            const float lowered = kLoweredShare * budget;
+            for (int c : {1, 0, 2}) {
+                if (!IsCompact(choices[c].curve) || (c != 0 && work.stillReach[b] > 0.0f)) continue;
+                orvane_curve2* lower =
+                    LowerCompactDepths(work, Skeleton, Samples, b, shell, c, choices[c].curve,
+                                       lowered, midBudget, driftBudget);
+                if (lower == nullptr) continue;
+                Choice before = choices[c];
+                choices[c].curve = lower;
+                choices[c].bytes = DataBytes(lower);
+                EvaluateLocal(work, choices);
+                float lowerShell = 0.0f, lowerMid = 0.0f;
+                const float atFrames =
+                    BoneError(work, Skeleton, Samples, b, shell, &lowerShell, &lowerMid);
+                if (atFrames <= lowered && lowerMid <= midBudget &&
+                    MidDrift(work, b, shell) <= driftBudget && choices[c].bytes < before.bytes) {
+                    Release(before);
+                    shellError = lowerShell;
+                    midError = lowerMid;
+                } else {
+                    OrvaneFreeCurve(lower);
+                    choices[c] = before;
+                    EvaluateLocal(work, choices);
+                    BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+                }
+            }
         }
         // Curves that hold the frames but swing between them past the budget at every
         // tolerance are kept (the tightest); curves that miss the frames give way to the

@@ -277,6 +277,52 @@ TEST(CompressorOnCapture, WalkAndJogStayWithinBudget) {
         ExpectWithinBudget(motion, 0.05f);
 }
 
+// With compact curves, a capture holds the budget at the frames as the field measures it
+// (each segment's depths come down to what the bone's error allows, up to the budget), and
+// the bones whose offsets the capture holds fixed keep constant positions: a curve that makes
+// up for the parent's rounding costs more than the parent's deeper bits.
+TEST(CompressorOnCapture, CompactCurvesHoldTheBudgetAndFixedOffsetsStayConstant) {
+    if (!orvane_workload::CanLoadBvh())
+        GTEST_SKIP() << "this build reads no BVH (assimp, which reads it, was not found)";
+    ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("assets/bvh/cmu/walk.bvh"));
+    SampledMotion motion;
+    std::string error;
+    ASSERT_TRUE(orvane_workload::LoadBvh(orvane_data::Path("assets/bvh/cmu/walk.bvh"),
+                                         orvane_workload::kCmuUnitToCm, &motion, &error))
+        << error;
+    for (const float budget : {0.01f, 0.015f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+        Compressed c;
+        Compress(motion, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        const ErrorReport report = orvane_workload::MeasureError(motion, c.group, 3.0f);
+        ASSERT_TRUE(report.tracksFound);
+        EXPECT_LE(report.maximum, budget)
+            << budget << ": bone " << report.worstBone << " frame " << report.worstFrame;
+        int fixed = 0, constant = 0;
+        for (int32_t b = 1; b < motion.boneCount(); ++b) {
+            bool still = true;
+            for (int32_t f = 1; f < motion.frameCount; ++f)
+                for (int k = 0; k < 3; ++k)
+                    still = still && motion.positions[motion.at(f, b) * 3 + size_t(k)] ==
+                                         motion.positions[motion.at(0, b) * 3 + size_t(k)];
+            if (!still) continue;
+            ++fixed;
+            const int format = *static_cast<const uint8_t*>(
+                c.group->TransformTracks[b].PositionCurve.CurveData.Object);
+            constant +=
+                format == OrvaneCurveFormatD3Constant32f || format == OrvaneCurveFormatDaIdentity;
+        }
+        std::printf("walk.bvh at %.3f cm with compact curves: %d of %d fixed offsets constant\n",
+                    double(budget), constant, fixed);
+        EXPECT_GT(fixed, 20);
+        EXPECT_GE(constant * 4, fixed * 3) << budget;
+    }
+}
+
 TEST(CompressorOnCapture, LooserBudgetNeverCostsMoreBytesAndPlainFloatsStayRare) {
     ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("pab_walk_jog_arnaud4.json"));
     std::string error;
