@@ -195,12 +195,13 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * A stored number q of a component of range (low m, extent e) decodes as
  *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
  *
- * Loading checks the record and refuses the curve (its Format stays 255) unless: Dimension is
- * 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1 or 2, KnotCount at least 1, KnotInterval
- * finite and positive (any finite value for a single knot) with (KnotCount - 1) * KnotInterval
- * finite, SegmentLength at least 1, every range value finite (and low + extent finite), every bit
- * depth at most 24, the flags of Packing 0 zero, and every segment's values and the spare
- * bytes inside ByteCount. */
+ * Loading checks the record and refuses the curve (its Format stays 255) unless: Layout is 1
+ * (records of an earlier layout of Bytes, which stored segment 0's start, are refused rather
+ * than misread), Dimension is 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1 or 2, KnotCount at
+ * least 1, KnotInterval finite and positive (any finite value for a single knot) with (KnotCount -
+ * 1) * KnotInterval finite, SegmentLength at least 1, every range value finite (and low + extent
+ * finite), every bit depth at most 24, the flags of Packing 0 zero, and every segment's values and
+ * the spare bytes inside ByteCount. */
 typedef struct orvane_curve_data_da_compact {
     orvane_curve_data_header CurveDataHeader;
     orvane_int16 Dimension;     /* decoded values per knot */
@@ -210,7 +211,7 @@ typedef struct orvane_curve_data_da_compact {
      * range (no range stored) */
     orvane_uint8 Packing;
     orvane_uint8 SegmentLength; /* knots per segment (the last may hold fewer) */
-    orvane_int16 Padding;
+    orvane_int16 Layout;        /* the layout of Bytes described here: 1 */
     orvane_int32 ByteCount;
     orvane_uint8* Bytes;
 } orvane_curve_data_da_compact;

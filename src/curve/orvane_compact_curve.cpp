@@ -270,7 +270,7 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
 }
 
 bool CompactCurveIsSound(const DaCompact* r) {
-    if (r == nullptr || !HeaderIsSound(r)) return false;
+    if (r == nullptr || r->Layout != kCompactLayout || !HeaderIsSound(r)) return false;
     const int32_t d = r->Dimension;
     if (r->KnotCount > 1) {
         if (!Finite(r->KnotInterval) || !(r->KnotInterval > 0.0f) ||
@@ -594,6 +594,7 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
         r->Packing = kCompactComponents;
         r->SegmentLength = uint8_t(kCompactDefaultSegmentLength);
         r->KnotCount = knotCount;
+        r->Layout = kCompactLayout;
     }
     if (!HeaderIsSound(r) || r->KnotCount != knotCount || r->Dimension != dimension) return;
     float interval = 0.0f;
@@ -621,6 +622,7 @@ void CompactCopy(void* destination, const void* source) {
     d->KnotCount = s->KnotCount;
     d->Packing = s->Packing;
     d->SegmentLength = s->SegmentLength;
+    d->Layout = s->Layout;
     const int32_t n = d->ByteCount < s->ByteCount ? d->ByteCount : s->ByteCount;
     if (n > 0) Copy(size_t(n), s->Bytes, d->Bytes);
 }

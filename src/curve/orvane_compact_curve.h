@@ -22,6 +22,8 @@ constexpr int32_t kCompactSpareBytes = 4;
 // Segment starts are stored for every eighth segment after the first (which starts at 0); the
 // others follow their predecessors.
 constexpr int32_t kCompactStartEvery = 8;
+// The layout of Bytes that this reader knows (the record's Layout).
+constexpr int16_t kCompactLayout = 1;
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;

@@ -87,7 +87,7 @@ orvane_data_type_definition g_curveDataDaCompact[] = {
     MemberRecord(OrvaneInt32Member, "KnotCount"),
     MemberRecord(OrvaneUInt8Member, "Packing"),
     MemberRecord(OrvaneUInt8Member, "SegmentLength"),
-    MemberRecord(OrvaneInt16Member, "Padding"),
+    MemberRecord(OrvaneInt16Member, "Layout"),
     MemberRecord(OrvaneReferenceToArrayMember, "Bytes", g_uint8Type),
     EndRecord()};
 

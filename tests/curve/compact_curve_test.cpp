@@ -54,6 +54,7 @@ struct Record {
         r.KnotCount = knots;
         r.Packing = uint8_t(packing);
         r.SegmentLength = uint8_t(segmentLength);
+        r.Layout = 1;
         r.ByteCount = int32_t(bytes.size());
         r.Bytes = bytes.data();
         orvane::EncodeCompact(&r, controls, depths.data());
@@ -415,6 +416,9 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
         [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
+        // Written with the earlier layout of the bytes (segment 0's start stored), or a later one.
+        [](orvane_curve_data_da_compact& r) { r.Layout = 0; },
+        [](orvane_curve_data_da_compact& r) { r.Layout = 2; },
     };
     for (size_t i = 0; i < std::size(damages); ++i) {
         // Nine segments: the ninth has a stored start.

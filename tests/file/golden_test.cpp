@@ -117,6 +117,27 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
 
 INSTANTIATE_TEST_SUITE_P(Orders, CompactGoldenFiles, ::testing::Values("little", "big"));
 
+// A file of compact curves from before the current layout of their bytes (it stored the first
+// segment's start, and its records have no Layout): the file loads, and its curves are refused
+// (left unrecognised, as curves of an unknown format are) rather than read with the wrong layout.
+TEST(CompactGoldenFiles, CurvesOfAnEarlierLayoutAreRefused) {
+    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/compact_earlier_layout.ovn";
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFile(path.c_str());
+    ASSERT_NE(file, nullptr) << path;
+    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
+    auto* track = static_cast<orvane_transform_track*>(
+        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    ASSERT_NE(track, nullptr);
+    for (const orvane_curve2* curve : {&track->PositionCurve, &track->OrientationCurve}) {
+        EXPECT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(curve));
+        EXPECT_NE(static_cast<const orvane_curve_data_header*>(curve->CurveData.Object)->Format,
+                  OrvaneCurveFormatDaCompact);
+    }
+    OrvaneFreeBuilderResult(track);
+    OrvaneFreeFile(file);
+}
+
 // What the golden files hold is what the writer makes of the example today: written afresh,
 // the example loads with the same values (so the golden test checks the files, not a stale
 // expectation).

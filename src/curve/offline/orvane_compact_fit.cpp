@@ -191,7 +191,7 @@ orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t 
     r->KnotCount = knotCount;
     r->Packing = uint8_t(packing);
     r->SegmentLength = uint8_t(segmentLength);
-    r->Padding = 0;
+    r->Layout = kCompactLayout;
     std::memset(r->Bytes, 0, size_t(sizes.bytes));
     EncodeCompact(r, knots, depths);
     return curve;
