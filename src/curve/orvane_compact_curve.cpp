@@ -328,6 +328,55 @@ const uint8_t* CompactValues(const DaCompact* r) {
     return Values(r);
 }
 
+void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    const int32_t d = r->Dimension, length = r->SegmentLength;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t segment = knot / length;
+    // The next segment starts where the one viewed ends, unless it has a stored start.
+    const int64_t start =
+        c->first >= 0 && segment == c->segment + 1 && segment % kCompactStartEvery != 0
+            ? c->start + int64_t(length) * c->stride
+            : SegmentStart(r, segment, stored);
+    const uint8_t* header = SegmentHeader(r, segment, stored);
+    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    c->values = Values(r);
+    c->start = start;
+    c->first = segment * length;
+    c->segment = segment;
+    c->dropped = int8_t(dropped);
+    c->negative = uint8_t(header[0] >> 7);
+    c->stored = uint8_t(stored);
+    int32_t offset = 0;
+    for (int32_t j = 0; j < stored; ++j) {
+        const int32_t component = ComponentOf(r->Packing, dropped, j);
+        const int32_t bits = header[3 + 3 * j] & 31;
+        c->offset[j] = uint16_t(offset);
+        c->mask[j] = (1u << bits) - 1u;
+        offset += bits;
+        LowStep(RangeValue(r, component), RangeValue(r, d + component), header[1 + 3 * j],
+                header[2 + 3 * j], bits, &c->low[j], &c->step[j]);
+    }
+    c->stride = offset;
+}
+
+namespace {
+
+// Knots [first, first + count) of a sound record of dimension D, through one cursor.
+template <int D>
+void DecodeCursorWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
+                        float* controls) {
+    CompactCursor c;
+    c.first = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t k = first + i;
+        PlaceCompactCursor(r, k, &c);
+        if (knots) knots[i] = float(k) * r->KnotInterval;
+        DecodeCompactCursorKnot<D>(c, k, controls + int64_t(i) * D);
+    }
+}
+
+}  // namespace
+
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
     if (!HeaderIsSound(r)) {
         const int32_t d =
@@ -335,23 +384,24 @@ void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float*
         SetReal32(size_t(count > 0 ? count : 0) * size_t(d), 0.0f, controls);
         return;
     }
-    const int32_t d = r->Dimension;
-    CompactSegment s;
-    int32_t current = -1;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t k = first + i;
-        const int32_t segment = k / r->SegmentLength;
-        if (segment != current) {
-            ViewCompactSegment(r, segment, &s);
-            current = segment;
-        }
-        DecodeCompactSegmentKnot(s, Values(r), k - segment * r->SegmentLength,
-                                 controls + int64_t(i) * d);
-    }
+    DecodeCompactWindow(r, first, count, nullptr, controls);
 }
 
 void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
                          float* controls) {
+    switch (r->Dimension) {
+        case 1:
+            return DecodeCursorWindow<1>(r, first, count, knots, controls);
+        case 2:
+            return DecodeCursorWindow<2>(r, first, count, knots, controls);
+        case 3:
+            return DecodeCursorWindow<3>(r, first, count, knots, controls);
+        case 4:
+            return DecodeCursorWindow<4>(r, first, count, knots, controls);
+        default:
+            break;
+    }
+    if (count <= 0) return;
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const uint8_t* values = Values(r);
     CompactSegment s;
@@ -545,8 +595,8 @@ int32_t CompactFindKnot(const void* data, float t) {
     return FindCompactKnot(static_cast<const DaCompact*>(data), t);
 }
 
-int32_t CompactFindCloseKnot(const void* data, float t, int32_t) {
-    return FindCompactKnot(static_cast<const DaCompact*>(data), t);
+int32_t CompactFindCloseKnot(const void* data, float t, int32_t hint) {
+    return FindCompactKnotNear(static_cast<const DaCompact*>(data), t, hint);
 }
 
 void CompactExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,

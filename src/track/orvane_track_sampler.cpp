@@ -392,10 +392,12 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     int32_t k;
     if (v.knotBytes == 4)
         k = SearchKnots(static_cast<const float*>(v.knots), n, t, hint);
-    else if (v.knotBytes == 0)
-        k = FindCompactKnot(
-            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), t);
-    else if (v.knotBytes == 2)
+    else if (v.knotBytes == 0) {
+        k = FindCompactKnotNear(
+            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), t,
+            hint ? *hint : -1);
+        if (hint) *hint = k;
+    } else if (v.knotBytes == 2)
         k = SearchKnots(static_cast<const uint16_t*>(v.knots), n,
                         QuantisedKey<uint16_t>(v.knotScale, t), hint);
     else
@@ -891,7 +893,8 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         if (k < 1 || knots[k - 1] > t || !(knots[k] > t)) return false;
     } else if (l.format == OrvaneCurveFormatDaCompact) {
         // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-        k = FindCompactKnot(static_cast<const orvane_curve_data_da_compact*>(data), t);
+        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(data), t,
+                                l.window);
         if (k < 1 || float(k - 1) * l.knotScale > t || !(float(k) * l.knotScale > t)) return false;
     } else {
         const uint16_t* knots =
@@ -915,8 +918,13 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         times[1] = r->Knots[k];
         std::memcpy(controls, r->Controls + int64_t(from) * D, sizeof(float) * D * decoded);
     } else if (l.format == OrvaneCurveFormatDaCompact) {
-        DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from, decoded,
-                            times, controls);
+        // The lane's cursor keeps the segment: a knot within it costs its bits alone.
+        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+        for (int32_t i = 0; i < decoded; ++i) {
+            PlaceCompactCursor(r, from + i, &l.compact);
+            times[i] = float(from + i) * l.knotScale;
+            DecodeCompactCursorKnot<D>(l.compact, from + i, controls + i * D);
+        }
     } else if constexpr (D == 3) {
         DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, decoded, times,
                  controls);
@@ -1085,6 +1093,7 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
         l.knotCount = r->KnotCount;
         l.knotScale = r->KnotInterval;  // the knots' spacing
+        l.compact.first = -1;
     } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
         const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
         l.knotCount = r->KnotControlCount / 4;
