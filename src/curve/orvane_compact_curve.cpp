@@ -328,23 +328,74 @@ const uint8_t* CompactValues(const DaCompact* r) {
     return Values(r);
 }
 
+namespace {
+
+// Division by a segment length (1 to 255) as a multiplication: for x below 2^31 and
+// 2^(l-1) < d <= 2^l, m = floor(2^(31 + l) / d) + 1 makes (x m) >> (31 + l) the quotient (the
+// error x (m d - 2^(31 + l)) / (d 2^(31 + l)) stays below 2^-l <= 1 / d), and x m < 2^64.
+struct LengthDivisor {
+    uint64_t multiplier;
+    uint32_t shift;
+};
+struct LengthDivisors {
+    LengthDivisor value[256];
+    constexpr LengthDivisors() : value() {
+        for (uint32_t d = 1; d < 256; ++d) {
+            uint32_t l = 0;
+            while ((1u << l) < d)
+                ++l;
+            value[d].shift = 31 + l;
+            value[d].multiplier = (uint64_t(1) << (31 + l)) / d + 1;
+        }
+    }
+};
+constexpr LengthDivisors kLengthDivisors;
+
+inline int32_t DivideByLength(int32_t x, uint8_t length) {
+    const LengthDivisor& divisor = kLengthDivisors.value[length];
+    return int32_t((uint64_t(uint32_t(x)) * divisor.multiplier) >> divisor.shift);
+}
+
+}  // namespace
+
+int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
+    return DivideByLength(knot, uint8_t(segmentLength));
+}
+
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t segment = knot / length;
-    // The next segment starts where the one viewed ends, unless it has a stored start.
-    const int64_t start =
-        c->first >= 0 && segment == c->segment + 1 && segment % kCompactStartEvery != 0
-            ? c->start + int64_t(length) * c->stride
-            : SegmentStart(r, segment, stored);
-    const uint8_t* header = SegmentHeader(r, segment, stored);
+    const int32_t headerBytes = CompactHeaderBytes(stored);
+    const bool viewed = c->first >= 0;
+    if (!viewed) {
+        // Where the headers and values lie, once per cursor: the segment count costs a division.
+        const int32_t segments = DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
+        c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
+        c->values = c->headers + int64_t(segments) * headerBytes;
+    }
+    const int32_t ahead = knot - c->first;
+    const bool next = viewed && ahead >= length && ahead - length < length;
+    const int32_t segment = next ? c->segment + 1 : DivideByLength(knot, r->SegmentLength);
+    int64_t start;
+    if (next && segment % kCompactStartEvery != 0) {
+        // The next segment starts where the one viewed ends, unless it has a stored start.
+        start = c->start + int64_t(length) * c->stride;
+    } else {
+        // Its group's stored start and the sizes of the (whole) segments before it in the group.
+        const int32_t group = segment / kCompactStartEvery;
+        start = StoredStart(r, group);
+        int32_t bits = 0;
+        for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
+            bits += KnotBits(c->headers + int64_t(s) * headerBytes, stored);
+        start += int64_t(length) * bits;
+    }
+    const uint8_t* header = c->headers + int64_t(segment) * headerBytes;
     const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
-    c->values = Values(r);
     c->start = start;
     c->first = segment * length;
     c->segment = segment;
     c->dropped = int8_t(dropped);
-    c->negative = uint8_t(header[0] >> 7);
+    c->sign = header[0] & 0x80 ? -1.0f : 1.0f;
     c->stored = uint8_t(stored);
     int32_t offset = 0;
     for (int32_t j = 0; j < stored; ++j) {
@@ -358,24 +409,6 @@ void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     }
     c->stride = offset;
 }
-
-namespace {
-
-// Knots [first, first + count) of a sound record of dimension D, through one cursor.
-template <int D>
-void DecodeCursorWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
-                        float* controls) {
-    CompactCursor c;
-    c.first = -1;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t k = first + i;
-        PlaceCompactCursor(r, k, &c);
-        if (knots) knots[i] = float(k) * r->KnotInterval;
-        DecodeCompactCursorKnot<D>(c, k, controls + int64_t(i) * D);
-    }
-}
-
-}  // namespace
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
     if (!HeaderIsSound(r)) {
@@ -391,13 +424,13 @@ void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float
                          float* controls) {
     switch (r->Dimension) {
         case 1:
-            return DecodeCursorWindow<1>(r, first, count, knots, controls);
+            return DecodeCompactWindowOf<1>(r, first, count, knots, controls);
         case 2:
-            return DecodeCursorWindow<2>(r, first, count, knots, controls);
+            return DecodeCompactWindowOf<2>(r, first, count, knots, controls);
         case 3:
-            return DecodeCursorWindow<3>(r, first, count, knots, controls);
+            return DecodeCompactWindowOf<3>(r, first, count, knots, controls);
         case 4:
-            return DecodeCursorWindow<4>(r, first, count, knots, controls);
+            return DecodeCompactWindowOf<4>(r, first, count, knots, controls);
         default:
             break;
     }

@@ -109,15 +109,15 @@ const uint8_t* CompactValues(const DaCompact* r);
 // mask[j] at bit start + k * stride + offset[j] of the values (those of CompactSegment).
 constexpr int32_t kCompactCursorComponents = 4;
 struct CompactCursor {
+    const uint8_t* headers;  // the record's segment headers and values
     const uint8_t* values;
     int64_t start;
     int32_t first;  // the segment's first knot; -1: no segment viewed yet
     int32_t segment;
     int32_t stride;
+    float sign;      // the dropped component's sign: 1 or -1
     int8_t dropped;  // the quaternion component not stored, or -1
-    uint8_t negative;
     uint8_t stored;
-    uint8_t unused;
     uint16_t offset[kCompactCursorComponents];
     uint32_t mask[kCompactCursorComponents];
     float low[kCompactCursorComponents];
@@ -125,8 +125,12 @@ struct CompactCursor {
 };
 
 // Views the segment of a knot of a sound record of Dimension 1 to 4 (the next segment from the
-// one viewed before without reading the stored starts).
+// one viewed before without reading the stored starts). A cursor that has viewed none (first
+// -1) takes the record's layout; it is not moved to another record after.
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c);
+
+// knot / segmentLength for a knot of 0 to 2^31 - 1 and a length of 1 to 255, without a division.
+int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength);
 
 inline void PlaceCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     if (c->first >= 0 && uint32_t(knot - c->first) < uint32_t(r->SegmentLength)) return;
@@ -160,8 +164,8 @@ template <int D>
                    c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
             sum += s[j] * s[j];
         }
-        const float w = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f);
-        s[3] = c.negative ? -w : w;
+        // The negation as a product, which stays in the floating-point registers (w is no NaN).
+        s[3] = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f) * c.sign;
         // Output component (dropped + 1 + j) mod 4 is s[j]; the dropped one s[3].
         const int32_t turn = 3 - c.dropped;
 #pragma GCC unroll 4
@@ -173,6 +177,22 @@ template <int D>
     for (int32_t j = 0; j < D; ++j)
         out[j] = c.low[j] +
                  c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
+}
+
+// Knots [first, first + count) of a sound record of dimension D (1 to 4), through one cursor:
+// their times (when `knots` is not null) and D values each.
+template <int D>
+[[gnu::always_inline]] inline void DecodeCompactWindowOf(const DaCompact* r, int32_t first,
+                                                         int32_t count, float* knots,
+                                                         float* controls) {
+    CompactCursor c;
+    c.first = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t k = first + i;
+        PlaceCompactCursor(r, k, &c);
+        if (knots) knots[i] = float(k) * r->KnotInterval;
+        DecodeCompactCursorKnot<D>(c, k, controls + int64_t(i) * D);
+    }
 }
 
 // Controls of `count` knots from `first` (Dimension values each) of a sound record.

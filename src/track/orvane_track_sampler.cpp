@@ -369,6 +369,17 @@ template <typename R>
     }
 }
 
+// Knots [first, first + count) of a compact curve: in line up to four components.
+template <int D>
+[[gnu::always_inline]] inline void DecodeCompact(const void* data, int32_t first, int32_t count,
+                                                 float* knots, float* controls) {
+    const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+    if constexpr (D <= kCompactCursorComponents)
+        DecodeCompactWindowOf<D>(r, first, count, knots, controls);
+    else
+        DecodeCompactWindow(r, first, count, knots, controls);
+}
+
 // Whether t lies at or past the curve's last knot, compared in the knots' own units so that
 // the test agrees with the knot search.
 inline bool AtOrPastLastKnot(const CurveView& v, float t) {
@@ -457,8 +468,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                 CopyValues<D>(values + D, values);
             }
             if (v.format == OrvaneCurveFormatDaCompact)
-                DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from,
-                                    count, times + (2 - count), values + (2 - count) * D);
+                DecodeCompact<D>(data, from, count, times + (2 - count), values + (2 - count) * D);
             else if (v.format == OrvaneCurveFormatD3K16uC16u)
                 DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
                          times + (2 - count), values + (2 - count) * D);
@@ -482,9 +492,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(curve.CurveData.Object), n,
                   start, 2 * d, knots, controls);
     } else if (inside && d > 0 && v.knotBytes == 0) {
-        DecodeCompactWindow(
-            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), start, 2 * d,
-            knots, controls);
+        DecodeCompact<D>(curve.CurveData.Object, start, 2 * d, knots, controls);
     } else if (inside) {
         const CurveFormat& format = kCurveFormats[v.format];
         if (d == 0)
