@@ -15,6 +15,32 @@ namespace {
 
 constexpr float kOne255th = 1.0f / 255.0f;
 
+// Division by a segment length (1 to 255) as a multiplication: for x below 2^31 and
+// 2^(l-1) < d <= 2^l, m = floor(2^(31 + l) / d) + 1 makes (x m) >> (31 + l) the quotient (the
+// error x (m d - 2^(31 + l)) / (d 2^(31 + l)) stays below 2^-l <= 1 / d), and x m < 2^64.
+struct LengthDivisor {
+    uint64_t multiplier;
+    uint32_t shift;
+};
+struct LengthDivisors {
+    LengthDivisor value[256];
+    constexpr LengthDivisors() : value() {
+        for (uint32_t d = 1; d < 256; ++d) {
+            uint32_t l = 0;
+            while ((1u << l) < d)
+                ++l;
+            value[d].shift = 31 + l;
+            value[d].multiplier = (uint64_t(1) << (31 + l)) / d + 1;
+        }
+    }
+};
+constexpr LengthDivisors kLengthDivisors;
+
+inline int32_t DivideByLength(int32_t x, uint8_t length) {
+    const LengthDivisor& divisor = kLengthDivisors.value[length];
+    return int32_t((uint64_t(uint32_t(x)) * divisor.multiplier) >> divisor.shift);
+}
+
 bool Finite(float v) {
     return std::isfinite(v);
 }
@@ -25,14 +51,18 @@ bool Finite(float v) {
 inline int64_t StartsOffset(const DaCompact* r) {
     return 8 * int64_t(r->Dimension);
 }
+// CompactSegmentCount of a record, without a division.
+inline int32_t SegmentCount(const DaCompact* r) {
+    return r->KnotCount <= 0 || r->SegmentLength == 0
+               ? 0
+               : DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
+}
 inline int64_t HeadersOffset(const DaCompact* r) {
-    return StartsOffset(r) +
-           4 * int64_t(CompactStartCount(CompactSegmentCount(r->KnotCount, r->SegmentLength)));
+    return StartsOffset(r) + 4 * int64_t(CompactStartCount(SegmentCount(r)));
 }
 inline int64_t ValuesOffset(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    return HeadersOffset(r) + int64_t(CompactSegmentCount(r->KnotCount, r->SegmentLength)) *
-                                  CompactHeaderBytes(stored);
+    return HeadersOffset(r) + int64_t(SegmentCount(r)) * CompactHeaderBytes(stored);
 }
 
 inline uint32_t LoadU32(const uint8_t* p) {
@@ -328,36 +358,6 @@ const uint8_t* CompactValues(const DaCompact* r) {
     return Values(r);
 }
 
-namespace {
-
-// Division by a segment length (1 to 255) as a multiplication: for x below 2^31 and
-// 2^(l-1) < d <= 2^l, m = floor(2^(31 + l) / d) + 1 makes (x m) >> (31 + l) the quotient (the
-// error x (m d - 2^(31 + l)) / (d 2^(31 + l)) stays below 2^-l <= 1 / d), and x m < 2^64.
-struct LengthDivisor {
-    uint64_t multiplier;
-    uint32_t shift;
-};
-struct LengthDivisors {
-    LengthDivisor value[256];
-    constexpr LengthDivisors() : value() {
-        for (uint32_t d = 1; d < 256; ++d) {
-            uint32_t l = 0;
-            while ((1u << l) < d)
-                ++l;
-            value[d].shift = 31 + l;
-            value[d].multiplier = (uint64_t(1) << (31 + l)) / d + 1;
-        }
-    }
-};
-constexpr LengthDivisors kLengthDivisors;
-
-inline int32_t DivideByLength(int32_t x, uint8_t length) {
-    const LengthDivisor& divisor = kLengthDivisors.value[length];
-    return int32_t((uint64_t(uint32_t(x)) * divisor.multiplier) >> divisor.shift);
-}
-
-}  // namespace
-
 int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
     return DivideByLength(knot, uint8_t(segmentLength));
 }
@@ -369,7 +369,7 @@ void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const bool viewed = c->first >= 0;
     if (!viewed) {
         // Where the headers and values lie, once per cursor: the segment count costs a division.
-        const int32_t segments = DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
+        const int32_t segments = SegmentCount(r);
         c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
         c->values = c->headers + int64_t(segments) * headerBytes;
     }

@@ -493,6 +493,18 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                   start, 2 * d, knots, controls);
     } else if (inside && d > 0 && v.knotBytes == 0) {
         DecodeCompact<D>(curve.CurveData.Object, start, 2 * d, knots, controls);
+    } else if (v.knotBytes == 0 && d == 1 && context.LoopAfter && k == n - 1 && n >= 2) {
+        // The last interval of a looping compact curve: its first knot, then the curve's first
+        // knot a duration on (sign-continuous for orientations), as the looping window of the
+        // B-spline buffers has them.
+        const void* data = curve.CurveData.Object;
+        float first = 0.0f;
+        DecodeCompact<D>(data, n - 2, 1, knots, controls);
+        DecodeCompact<D>(data, 0, 1, &first, controls + D);
+        knots[1] = first + context.SampleDuration;
+        if (D == 4) MakeQuaternionsContinuous(controls, 2);
+        ti = knots + 1;
+        pi = controls + D;
     } else if (inside) {
         const CurveFormat& format = kCurveFormats[v.format];
         if (d == 0)

@@ -495,11 +495,13 @@ TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
     int32_t hints[3] = {0, 0, 0};
     std::uniform_real_distribution<float> jump(-0.2f, duration + 0.2f);
     for (int loop = 0; loop < 2; ++loop) {
-        for (int frame = 0; frame < 600; ++frame) {
-            // Playback past the end, random jumps, then backwards past the start.
+        for (int frame = 0; frame < 640; ++frame) {
+            // Playback past the end, random jumps, backwards past the start, then the last
+            // interval (across the seam when looping).
             const float t = frame < 300   ? float(frame) / 60.0f - 0.1f
                             : frame < 400 ? jump(rng)
-                                          : duration + 0.1f - float(frame - 400) / 70.0f;
+                            : frame < 600 ? duration + 0.1f - float(frame - 400) / 70.0f
+                                          : duration - step * float(frame - 600) / 40.0f;
             const auto ctx = Context(t, duration, loop == 1, loop == 1);
             orvane_transform plain{}, hinted{}, cached{};
             OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
@@ -507,6 +509,17 @@ TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
             OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
             ASSERT_EQ(0, std::memcmp(&plain, &hinted, sizeof plain)) << "t " << t;
             ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain)) << "t " << t;
+            // The curves evaluated on their own, through the B-spline buffers.
+            float expected[4];
+            OrvaneEvaluateCurveAtT(3, false, ctx.LoopBefore, position, ctx.LoopAfter, duration, t,
+                                   expected, OrvaneCurveIdentityPosition);
+            for (int i = 0; i < 3; ++i)
+                ASSERT_NEAR(plain.Position[i], expected[i], 1e-5f * (1.0f + std::fabs(expected[i])))
+                    << "t " << t;
+            OrvaneEvaluateCurveAtT(4, true, ctx.LoopBefore, orientation, ctx.LoopAfter, duration, t,
+                                   expected, OrvaneCurveIdentityOrientation);
+            for (int i = 0; i < 4; ++i)
+                ASSERT_NEAR(plain.Orientation[i], expected[i], 1e-5f) << "t " << t;
             orvane::SamplePlannedTrack(ctx, track, kPlanPosition | kPlanOrientation, &planCache,
                                        &planned);
             orvane::SampleBatch3(ctx, batch3);
