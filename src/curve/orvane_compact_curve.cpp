@@ -362,16 +362,21 @@ int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
     return DivideByLength(knot, uint8_t(segmentLength));
 }
 
-void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+namespace {
+
+// MoveCompactCursor for a record of Stored stored components, quaternion or not: the loops
+// over the components unrolled.
+template <int32_t Stored, bool Quaternion>
+void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t headerBytes = CompactHeaderBytes(stored);
+    constexpr int32_t headerBytes = CompactHeaderBytes(Stored);
     const bool viewed = c->first >= 0;
     if (!viewed) {
-        // Where the headers and values lie, once per cursor: the segment count costs a division.
+        // Where the headers and values lie, once per cursor.
         const int32_t segments = SegmentCount(r);
         c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
         c->values = c->headers + int64_t(segments) * headerBytes;
+        c->stored = uint8_t(Stored);
     }
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -386,20 +391,20 @@ void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         start = StoredStart(r, group);
         int32_t bits = 0;
         for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
-            bits += KnotBits(c->headers + int64_t(s) * headerBytes, stored);
+            bits += KnotBits(c->headers + int64_t(s) * headerBytes, Stored);
         start += int64_t(length) * bits;
     }
     const uint8_t* header = c->headers + int64_t(segment) * headerBytes;
-    const int32_t dropped = r->Packing == kCompactQuaternion ? (header[0] >> 5) & 3 : -1;
+    const int32_t dropped = Quaternion ? (header[0] >> 5) & 3 : -1;
     c->start = start;
     c->first = segment * length;
     c->segment = segment;
     c->dropped = int8_t(dropped);
     c->sign = header[0] & 0x80 ? -1.0f : 1.0f;
-    c->stored = uint8_t(stored);
     int32_t offset = 0;
-    for (int32_t j = 0; j < stored; ++j) {
-        const int32_t component = ComponentOf(r->Packing, dropped, j);
+#pragma GCC unroll 4
+    for (int32_t j = 0; j < Stored; ++j) {
+        const int32_t component = Quaternion ? (dropped + 1 + j) & 3 : j;
         const int32_t bits = header[3 + 3 * j] & 31;
         c->offset[j] = uint16_t(offset);
         c->mask[j] = (1u << bits) - 1u;
@@ -408,6 +413,22 @@ void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
                 header[2 + 3 * j], bits, &c->low[j], &c->step[j]);
     }
     c->stride = offset;
+}
+
+}  // namespace
+
+void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    if (r->Packing == kCompactQuaternion) return MoveCursor<3, true>(r, knot, c);
+    switch (r->Dimension) {
+        case 1:
+            return MoveCursor<1, false>(r, knot, c);
+        case 2:
+            return MoveCursor<2, false>(r, knot, c);
+        case 3:
+            return MoveCursor<3, false>(r, knot, c);
+        default:
+            return MoveCursor<4, false>(r, knot, c);
+    }
 }
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {

@@ -37,7 +37,7 @@ inline int32_t CompactStartCount(int32_t segments) {
     return segments <= 0 ? 0 : (segments - 1) / kCompactStartEvery + 1;
 }
 // Bytes of a segment's header: a flags byte, then low, extent and depth per stored component.
-inline int32_t CompactHeaderBytes(int32_t stored) {
+constexpr int32_t CompactHeaderBytes(int32_t stored) {
     return 1 + 3 * stored;
 }
 
