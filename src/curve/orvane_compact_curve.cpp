@@ -401,6 +401,8 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     c->segment = segment;
     c->dropped = int8_t(dropped);
     c->sign = header[0] & 0x80 ? -1.0f : 1.0f;
+    for (int32_t j = 0; j < 4; ++j)
+        c->place[j] = uint8_t((dropped + 1 + j) & 3);
     int32_t offset = 0;
 #pragma GCC unroll 4
     for (int32_t j = 0; j < Stored; ++j) {

@@ -118,6 +118,8 @@ struct CompactCursor {
     float sign;      // the dropped component's sign: 1 or -1
     int8_t dropped;  // the quaternion component not stored, or -1
     uint8_t stored;
+    uint8_t place[kCompactCursorComponents];  // quaternions: output component of stored one j,
+                                              // the dropped one last
     uint16_t offset[kCompactCursorComponents];
     uint32_t mask[kCompactCursorComponents];
     float low[kCompactCursorComponents];
@@ -155,22 +157,18 @@ template <int D>
     const uint8_t* values = c.values;
     const int64_t position = c.start + int64_t(knot - c.first) * c.stride;
     if (D == 4 && c.dropped >= 0) {
-        // A quaternion: three stored components after the dropped one, then the dropped one.
-        float s[4];
+        // A quaternion: three stored components after the dropped one, each to its place, then
+        // the dropped one.
         float sum = 0.0f;
 #pragma GCC unroll 3
         for (int32_t j = 0; j < 3; ++j) {
-            s[j] = c.low[j] +
-                   c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
-            sum += s[j] * s[j];
+            const float v = c.low[j] + c.step[j] * float(ReadCompactField(
+                                                       values, position + c.offset[j], c.mask[j]));
+            out[c.place[j]] = v;
+            sum += v * v;
         }
         // The negation as a product, which stays in the floating-point registers (w is no NaN).
-        s[3] = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f) * c.sign;
-        // Output component (dropped + 1 + j) mod 4 is s[j]; the dropped one s[3].
-        const int32_t turn = 3 - c.dropped;
-#pragma GCC unroll 4
-        for (int32_t i = 0; i < 4; ++i)
-            out[i] = s[(i + turn) & 3];
+        out[c.place[3]] = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f) * c.sign;
         return;
     }
 #pragma GCC unroll 4
