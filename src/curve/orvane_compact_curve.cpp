@@ -15,6 +15,32 @@ namespace {
 
 constexpr float kOne255th = 1.0f / 255.0f;
 
+// Division by a segment length (1 to 255) as a multiplication: for x below 2^31 and
+// 2^(l-1) < d <= 2^l, m = floor(2^(31 + l) / d) + 1 makes (x m) >> (31 + l) the quotient (the
+// error x (m d - 2^(31 + l)) / (d 2^(31 + l)) stays below 2^-l <= 1 / d), and x m < 2^64.
+struct LengthDivisor {
+    uint64_t multiplier;
+    uint32_t shift;
+};
+struct LengthDivisors {
+    LengthDivisor value[256];
+    constexpr LengthDivisors() : value() {
+        for (uint32_t d = 1; d < 256; ++d) {
+            uint32_t l = 0;
+            while ((1u << l) < d)
+                ++l;
+            value[d].shift = 31 + l;
+            value[d].multiplier = (uint64_t(1) << (31 + l)) / d + 1;
+        }
+    }
+};
+constexpr LengthDivisors kLengthDivisors;
+
+inline int32_t DivideByLength(int32_t x, uint8_t length) {
+    const LengthDivisor& divisor = kLengthDivisors.value[length];
+    return int32_t((uint64_t(uint32_t(x)) * divisor.multiplier) >> divisor.shift);
+}
+
 bool Finite(float v) {
     return std::isfinite(v);
 }
@@ -25,14 +51,18 @@ bool Finite(float v) {
 inline int64_t StartsOffset(const DaCompact* r) {
     return CompactRangeBytes(r->Packing, r->Dimension);
 }
+// CompactSegmentCount of a record, without a division.
+inline int32_t SegmentCount(const DaCompact* r) {
+    return r->KnotCount <= 0 || r->SegmentLength == 0
+               ? 0
+               : DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
+}
 inline int64_t HeadersOffset(const DaCompact* r) {
-    return StartsOffset(r) +
-           4 * int64_t(CompactStartCount(CompactSegmentCount(r->KnotCount, r->SegmentLength)));
+    return StartsOffset(r) + 4 * int64_t(CompactStartCount(SegmentCount(r)));
 }
 inline int64_t ValuesOffset(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    return HeadersOffset(r) + int64_t(CompactSegmentCount(r->KnotCount, r->SegmentLength)) *
-                                  CompactHeaderBytes(stored);
+    return HeadersOffset(r) + int64_t(SegmentCount(r)) * CompactHeaderBytes(stored);
 }
 
 inline uint32_t LoadU32(const uint8_t* p) {
@@ -332,6 +362,81 @@ const uint8_t* CompactValues(const DaCompact* r) {
     return Values(r);
 }
 
+int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
+    return DivideByLength(knot, uint8_t(segmentLength));
+}
+
+namespace {
+
+// MoveCompactCursor for a record of Stored stored components, quaternion or not: the loops
+// over the components unrolled.
+template <int32_t Stored, bool Quaternion>
+void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    const int32_t d = r->Dimension, length = r->SegmentLength;
+    constexpr int32_t headerBytes = CompactHeaderBytes(Stored);
+    const bool viewed = c->first >= 0;
+    if (!viewed) {
+        // Where the headers and values lie, once per cursor.
+        const int32_t segments = SegmentCount(r);
+        c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
+        c->values = c->headers + int64_t(segments) * headerBytes;
+        c->stored = uint8_t(Stored);
+    }
+    const int32_t ahead = knot - c->first;
+    const bool next = viewed && ahead >= length && ahead - length < length;
+    const int32_t segment = next ? c->segment + 1 : DivideByLength(knot, r->SegmentLength);
+    int64_t start;
+    if (next && segment % kCompactStartEvery != 0) {
+        // The next segment starts where the one viewed ends, unless it has a stored start.
+        start = c->start + int64_t(length) * c->stride;
+    } else {
+        // Its group's stored start and the sizes of the (whole) segments before it in the group.
+        const int32_t group = segment / kCompactStartEvery;
+        start = StoredStart(r, group);
+        int32_t bits = 0;
+        for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
+            bits += KnotBits(c->headers + int64_t(s) * headerBytes, Stored);
+        start += int64_t(length) * bits;
+    }
+    const uint8_t* header = c->headers + int64_t(segment) * headerBytes;
+    const int32_t dropped = Quaternion ? (header[0] >> 5) & 3 : -1;
+    c->start = start;
+    c->first = segment * length;
+    c->segment = segment;
+    c->dropped = int8_t(dropped);
+    c->sign = header[0] & 0x80 ? -1.0f : 1.0f;
+    for (int32_t j = 0; j < 4; ++j)
+        c->place[j] = uint8_t((dropped + 1 + j) & 3);
+    int32_t offset = 0;
+#pragma GCC unroll 4
+    for (int32_t j = 0; j < Stored; ++j) {
+        const int32_t component = Quaternion ? (dropped + 1 + j) & 3 : j;
+        const int32_t bits = header[3 + 3 * j] & 31;
+        c->offset[j] = uint16_t(offset);
+        c->mask[j] = (1u << bits) - 1u;
+        offset += bits;
+        LowStep(RangeValue(r, component), RangeValue(r, d + component), header[1 + 3 * j],
+                header[2 + 3 * j], bits, &c->low[j], &c->step[j]);
+    }
+    c->stride = offset;
+}
+
+}  // namespace
+
+void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    if (r->Packing == kCompactQuaternion) return MoveCursor<3, true>(r, knot, c);
+    switch (r->Dimension) {
+        case 1:
+            return MoveCursor<1, false>(r, knot, c);
+        case 2:
+            return MoveCursor<2, false>(r, knot, c);
+        case 3:
+            return MoveCursor<3, false>(r, knot, c);
+        default:
+            return MoveCursor<4, false>(r, knot, c);
+    }
+}
+
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
     if (!HeaderIsSound(r)) {
         const int32_t d =
@@ -339,23 +444,24 @@ void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float*
         SetReal32(size_t(count > 0 ? count : 0) * size_t(d), 0.0f, controls);
         return;
     }
-    const int32_t d = r->Dimension;
-    CompactSegment s;
-    int32_t current = -1;
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t k = first + i;
-        const int32_t segment = k / r->SegmentLength;
-        if (segment != current) {
-            ViewCompactSegment(r, segment, &s);
-            current = segment;
-        }
-        DecodeCompactSegmentKnot(s, Values(r), k - segment * r->SegmentLength,
-                                 controls + int64_t(i) * d);
-    }
+    DecodeCompactWindow(r, first, count, nullptr, controls);
 }
 
 void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float* knots,
                          float* controls) {
+    switch (r->Dimension) {
+        case 1:
+            return DecodeCompactWindowOf<1>(r, first, count, knots, controls);
+        case 2:
+            return DecodeCompactWindowOf<2>(r, first, count, knots, controls);
+        case 3:
+            return DecodeCompactWindowOf<3>(r, first, count, knots, controls);
+        case 4:
+            return DecodeCompactWindowOf<4>(r, first, count, knots, controls);
+        default:
+            break;
+    }
+    if (count <= 0) return;
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const uint8_t* values = Values(r);
     CompactSegment s;
@@ -549,8 +655,8 @@ int32_t CompactFindKnot(const void* data, float t) {
     return FindCompactKnot(static_cast<const DaCompact*>(data), t);
 }
 
-int32_t CompactFindCloseKnot(const void* data, float t, int32_t) {
-    return FindCompactKnot(static_cast<const DaCompact*>(data), t);
+int32_t CompactFindCloseKnot(const void* data, float t, int32_t hint) {
+    return FindCompactKnotNear(static_cast<const DaCompact*>(data), t, hint);
 }
 
 void CompactExtract(const void* data, int32_t first, int32_t count, float* knots, float* controls,

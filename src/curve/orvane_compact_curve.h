@@ -54,7 +54,7 @@ inline int32_t CompactStartCount(int32_t segments) {
     return segments <= 1 ? 0 : (segments - 1) / kCompactStartEvery;
 }
 // Bytes of a segment's header: a flags byte, then low, extent and depth per stored component.
-inline int32_t CompactHeaderBytes(int32_t stored) {
+constexpr int32_t CompactHeaderBytes(int32_t stored) {
     return 1 + 3 * stored;
 }
 
@@ -120,6 +120,96 @@ inline void DecodeCompactSegmentKnot(const CompactSegment& s, const uint8_t* val
 // The values of a sound record: its bytes past the ranges, starts and headers.
 const uint8_t* CompactValues(const DaCompact* r);
 
+// A segment of a sound record of at most four components, decoded for reading knot after knot.
+// A sampler keeps one per curve it plays, so that a knot of the segment it read last costs its
+// bits alone: stored component j of knot `first + k` is low[j] + step[j] * q, q the bits under
+// mask[j] at bit start + k * stride + offset[j] of the values (those of CompactSegment).
+constexpr int32_t kCompactCursorComponents = 4;
+struct CompactCursor {
+    const uint8_t* headers;  // the record's segment headers and values
+    const uint8_t* values;
+    int64_t start;
+    int32_t first;  // the segment's first knot; -1: no segment viewed yet
+    int32_t segment;
+    int32_t stride;
+    float sign;      // the dropped component's sign: 1 or -1
+    int8_t dropped;  // the quaternion component not stored, or -1
+    uint8_t stored;
+    uint8_t place[kCompactCursorComponents];  // quaternions: output component of stored one j,
+                                              // the dropped one last
+    uint16_t offset[kCompactCursorComponents];
+    uint32_t mask[kCompactCursorComponents];
+    float low[kCompactCursorComponents];
+    float step[kCompactCursorComponents];
+};
+
+// Views the segment of a knot of a sound record of Dimension 1 to 4 (the next segment from the
+// one viewed before without reading the stored starts). A cursor that has viewed none (first
+// -1) takes the record's layout; it is not moved to another record after.
+void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c);
+
+// knot / segmentLength for a knot of 0 to 2^31 - 1 and a length of 1 to 255, without a division.
+int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength);
+
+inline void PlaceCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    if (c->first >= 0 && uint32_t(knot - c->first) < uint32_t(r->SegmentLength)) return;
+    MoveCompactCursor(r, knot, c);
+}
+
+// The value under a mask at a bit position: one unaligned 32-bit load (a value of at most 24
+// bits starting at bit 7 of its byte ends in the fourth byte; the spare bytes cover the last).
+inline uint32_t ReadCompactField(const uint8_t* values, int64_t position, uint32_t mask) {
+    const uint8_t* p = values + (position >> 3);
+    const uint32_t word =
+        uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return (word >> (position & 7)) & mask;
+}
+
+// Knot `knot` (of the cursor's segment) of a record of dimension D (1 to 4): D values, in the
+// operations of DecodeCompactSegmentKnot.
+template <int D>
+[[gnu::always_inline]] inline void DecodeCompactCursorKnot(const CompactCursor& c, int32_t knot,
+                                                           float* out) {
+    static_assert(D >= 1 && D <= kCompactCursorComponents, "at most four components");
+    const uint8_t* values = c.values;
+    const int64_t position = c.start + int64_t(knot - c.first) * c.stride;
+    if (D == 4 && c.dropped >= 0) {
+        // A quaternion: three stored components after the dropped one, each to its place, then
+        // the dropped one.
+        float sum = 0.0f;
+#pragma GCC unroll 3
+        for (int32_t j = 0; j < 3; ++j) {
+            const float v = c.low[j] + c.step[j] * float(ReadCompactField(
+                                                       values, position + c.offset[j], c.mask[j]));
+            out[c.place[j]] = v;
+            sum += v * v;
+        }
+        // The negation as a product, which stays in the floating-point registers (w is no NaN).
+        out[c.place[3]] = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f) * c.sign;
+        return;
+    }
+#pragma GCC unroll 4
+    for (int32_t j = 0; j < D; ++j)
+        out[j] = c.low[j] +
+                 c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
+}
+
+// Knots [first, first + count) of a sound record of dimension D (1 to 4), through one cursor:
+// their times (when `knots` is not null) and D values each.
+template <int D>
+[[gnu::always_inline]] inline void DecodeCompactWindowOf(const DaCompact* r, int32_t first,
+                                                         int32_t count, float* knots,
+                                                         float* controls) {
+    CompactCursor c;
+    c.first = -1;
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t k = first + i;
+        PlaceCompactCursor(r, k, &c);
+        if (knots) knots[i] = float(k) * r->KnotInterval;
+        DecodeCompactCursorKnot<D>(c, k, controls + int64_t(i) * D);
+    }
+}
+
 // Controls of `count` knots from `first` (Dimension values each) of a sound record.
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls);
 // The same for the samplers, which have the record's soundness from its recognition: knot
@@ -129,6 +219,23 @@ void DecodeCompactWindow(const DaCompact* r, int32_t first, int32_t count, float
 
 // The smallest knot index whose time is greater than t, or the last; 0 without knots.
 int32_t FindCompactKnot(const DaCompact* r, float t);
+
+// Whether knot k (1 to KnotCount - 1) is the one FindCompactKnot finds for t: knot k - 1 at or
+// before t and knot k after it (or k the last). The knot times rise with the index, so at most
+// one k answers, and FindCompactKnot's answer for any t at or past 0 does.
+inline bool IsCompactKnotFor(const DaCompact* r, int32_t k, float t) {
+    const int32_t last = r->KnotCount - 1;
+    return k >= 1 && k <= last && float(k - 1) * r->KnotInterval <= t &&
+           (k == last || float(k) * r->KnotInterval > t);
+}
+
+// FindCompactKnot, trying the hinted knot and the one after it first (playback moves on by
+// less than a knot interval a frame).
+inline int32_t FindCompactKnotNear(const DaCompact* r, float t, int32_t hint) {
+    if (IsCompactKnotFor(r, hint, t)) return hint;
+    if (hint < r->KnotCount && IsCompactKnotFor(r, hint + 1, t)) return hint + 1;
+    return FindCompactKnot(r, t);
+}
 
 // Encodes `controls` (KnotCount x Dimension) into a record whose bytes are laid out for its
 // knot count, packing, segment length and the given depths (per segment, per stored

@@ -369,6 +369,17 @@ template <typename R>
     }
 }
 
+// Knots [first, first + count) of a compact curve: in line up to four components.
+template <int D>
+[[gnu::always_inline]] inline void DecodeCompact(const void* data, int32_t first, int32_t count,
+                                                 float* knots, float* controls) {
+    const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+    if constexpr (D <= kCompactCursorComponents)
+        DecodeCompactWindowOf<D>(r, first, count, knots, controls);
+    else
+        DecodeCompactWindow(r, first, count, knots, controls);
+}
+
 // Whether t lies at or past the curve's last knot, compared in the knots' own units so that
 // the test agrees with the knot search.
 inline bool AtOrPastLastKnot(const CurveView& v, float t) {
@@ -392,10 +403,12 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     int32_t k;
     if (v.knotBytes == 4)
         k = SearchKnots(static_cast<const float*>(v.knots), n, t, hint);
-    else if (v.knotBytes == 0)
-        k = FindCompactKnot(
-            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), t);
-    else if (v.knotBytes == 2)
+    else if (v.knotBytes == 0) {
+        k = FindCompactKnotNear(
+            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), t,
+            hint ? *hint : -1);
+        if (hint) *hint = k;
+    } else if (v.knotBytes == 2)
         k = SearchKnots(static_cast<const uint16_t*>(v.knots), n,
                         QuantisedKey<uint16_t>(v.knotScale, t), hint);
     else
@@ -455,8 +468,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                 CopyValues<D>(values + D, values);
             }
             if (v.format == OrvaneCurveFormatDaCompact)
-                DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from,
-                                    count, times + (2 - count), values + (2 - count) * D);
+                DecodeCompact<D>(data, from, count, times + (2 - count), values + (2 - count) * D);
             else if (v.format == OrvaneCurveFormatD3K16uC16u)
                 DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
                          times + (2 - count), values + (2 - count) * D);
@@ -480,9 +492,19 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(curve.CurveData.Object), n,
                   start, 2 * d, knots, controls);
     } else if (inside && d > 0 && v.knotBytes == 0) {
-        DecodeCompactWindow(
-            static_cast<const orvane_curve_data_da_compact*>(curve.CurveData.Object), start, 2 * d,
-            knots, controls);
+        DecodeCompact<D>(curve.CurveData.Object, start, 2 * d, knots, controls);
+    } else if (v.knotBytes == 0 && d == 1 && context.LoopAfter && k == n - 1 && n >= 2) {
+        // The last interval of a looping compact curve: its first knot, then the curve's first
+        // knot a duration on (sign-continuous for orientations), as the looping window of the
+        // B-spline buffers has them.
+        const void* data = curve.CurveData.Object;
+        float first = 0.0f;
+        DecodeCompact<D>(data, n - 2, 1, knots, controls);
+        DecodeCompact<D>(data, 0, 1, &first, controls + D);
+        knots[1] = first + context.SampleDuration;
+        if (D == 4) MakeQuaternionsContinuous(controls, 2);
+        ti = knots + 1;
+        pi = controls + D;
     } else if (inside) {
         const CurveFormat& format = kCurveFormats[v.format];
         if (d == 0)
@@ -891,7 +913,8 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         if (k < 1 || knots[k - 1] > t || !(knots[k] > t)) return false;
     } else if (l.format == OrvaneCurveFormatDaCompact) {
         // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-        k = FindCompactKnot(static_cast<const orvane_curve_data_da_compact*>(data), t);
+        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(data), t,
+                                l.window);
         if (k < 1 || float(k - 1) * l.knotScale > t || !(float(k) * l.knotScale > t)) return false;
     } else {
         const uint16_t* knots =
@@ -915,8 +938,13 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         times[1] = r->Knots[k];
         std::memcpy(controls, r->Controls + int64_t(from) * D, sizeof(float) * D * decoded);
     } else if (l.format == OrvaneCurveFormatDaCompact) {
-        DecodeCompactWindow(static_cast<const orvane_curve_data_da_compact*>(data), from, decoded,
-                            times, controls);
+        // The lane's cursor keeps the segment: a knot within it costs its bits alone.
+        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+        for (int32_t i = 0; i < decoded; ++i) {
+            PlaceCompactCursor(r, from + i, &l.compact);
+            times[i] = float(from + i) * l.knotScale;
+            DecodeCompactCursorKnot<D>(l.compact, from + i, controls + i * D);
+        }
     } else if constexpr (D == 3) {
         DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, decoded, times,
                  controls);
@@ -1090,6 +1118,7 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
         l.knotCount = r->KnotCount;
         l.knotScale = r->KnotInterval;  // the knots' spacing
+        l.compact.first = -1;
     } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
         const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
         l.knotCount = r->KnotControlCount / 4;

@@ -4,6 +4,7 @@
 #define ORVANE_TRACK_SAMPLER_H
 
 #include "core/orvane_private.h"
+#include "curve/orvane_compact_curve.h"
 #include "orvane/track_sampler.h"
 
 #include <cstdint>
@@ -79,7 +80,8 @@ struct BatchLane {
     int32_t window;     // index of the knot that ends the decoded window; -1: none
     int32_t low, high;  // the window's knots in the curve's own units (quantised formats)
     uint8_t format;
-    uint8_t batched;  // the lane's value comes from the rows this frame
+    uint8_t batched;        // the lane's value comes from the rows this frame
+    CompactCursor compact;  // compact curves: the segment of the knot decoded last
 };
 
 struct SampleBatch {

@@ -215,6 +215,164 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
     }
 }
 
+// The samplers' cursor against the segment view (each knot read from its own segment's
+// stored start and header): the same bits for every knot, whatever the order the knots are
+// asked in (playback, the next segment, a jump into a group of segments, backwards), for all
+// depths from 0 to 24 bits, components and quaternions, one to four components, and a stored
+// start that leaves a gap after the segment before it.
+TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
+    std::mt19937 rng(35);
+    std::uniform_int_distribution<int> depth(0, 24);
+    struct Shape {
+        int dimension, packing, length, knots;
+    };
+    const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},  {3, 0, 5, 161},
+                            {4, 0, 16, 90}, {4, 1, 7, 150}, {4, 1, 255, 300}};
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(testing::Message() << shape.dimension << " " << shape.packing << " "
+                                        << shape.length << " " << shape.knots);
+        const int d = shape.dimension, n = shape.knots;
+        const int stored = shape.packing == 1 ? 3 : d;
+        const int segments = orvane::CompactSegmentCount(n, shape.length);
+        const std::vector<float> v =
+            shape.packing == 1 ? Turning(n, 0.09, uint32_t(n)) : Wave(n, d, 0.13, uint32_t(n));
+        std::vector<uint8_t> depths(size_t(segments * stored));
+        for (uint8_t& b : depths)
+            b = uint8_t(depth(rng));
+        depths[0] = 24;
+        if (depths.size() > 1) depths[1] = 0;
+        Record rec(d, shape.packing, shape.length, n, 0.04f, depths, v.data());
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        if (segments > 8) {
+            // The second group's values moved on by 5 bits: its stored start leaves a gap.
+            const orvane_test::CompactReference ref{rec.r};
+            const int64_t end = ref.Start(7) + int64_t(shape.length) * ref.KnotBits(7);
+            const int64_t total =
+                ref.Start(segments - 1) +
+                int64_t(n - (segments - 1) * shape.length) * ref.KnotBits(segments - 1);
+            rec.bytes.insert(rec.bytes.end(), 1, 0);
+            rec.r.Bytes = rec.bytes.data();
+            rec.r.ByteCount = int32_t(rec.bytes.size());
+            const int values = ref.ValuesAt();
+            for (int64_t b = total - 1; b >= end; --b) {
+                const uint8_t* from = rec.r.Bytes + values + b / 8;
+                const int bit = (*from >> (b % 8)) & 1;
+                uint8_t* to = rec.r.Bytes + values + (b + 5) / 8;
+                *to = uint8_t((*to & ~(1 << ((b + 5) % 8))) | (bit << ((b + 5) % 8)));
+            }
+            for (int g = 1; 8 * g < segments; ++g)
+                SetStart(rec.r, g, int32_t(ref.Start(8 * g) + 5));
+            ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        }
+        std::vector<int> order;
+        for (int k = 0; k < n; ++k)
+            order.push_back(k);  // playback
+        for (int k = n - 1; k >= 0; k -= 3)
+            order.push_back(k);  // backwards
+        std::uniform_int_distribution<int> any(0, n - 1);
+        for (int i = 0; i < 200; ++i)
+            order.push_back(any(rng));
+        orvane::CompactCursor cursor{};
+        cursor.first = -1;
+        for (int k : order) {
+            orvane::CompactSegment segment;
+            orvane::ViewCompactSegment(&rec.r, k / shape.length, &segment);
+            float expected[16], got[4];
+            orvane::DecodeCompactSegmentKnot(segment, orvane::CompactValues(&rec.r),
+                                             k % shape.length, expected);
+            orvane::PlaceCompactCursor(&rec.r, k, &cursor);
+            switch (d) {
+                case 1:
+                    orvane::DecodeCompactCursorKnot<1>(cursor, k, got);
+                    break;
+                case 2:
+                    orvane::DecodeCompactCursorKnot<2>(cursor, k, got);
+                    break;
+                case 3:
+                    orvane::DecodeCompactCursorKnot<3>(cursor, k, got);
+                    break;
+                default:
+                    orvane::DecodeCompactCursorKnot<4>(cursor, k, got);
+                    break;
+            }
+            ASSERT_EQ(0, std::memcmp(expected, got, sizeof(float) * size_t(d))) << "knot " << k;
+            // The reader written from the description agrees too.
+            const std::vector<double> reference = orvane_test::CompactReference{rec.r}.Knot(k);
+            for (int c = 0; c < d; ++c)
+                ASSERT_NEAR(got[c], reference[size_t(c)],
+                            1e-5 * (1 + std::fabs(reference[size_t(c)])))
+                    << "knot " << k;
+        }
+        // Windows from anywhere, as the samplers decode them, and the format table's extraction.
+        for (int i = 0; i < 50; ++i) {
+            const int first = any(rng), count = std::min(n - first, 1 + i % 20);
+            std::vector<float> window(size_t(count * d)), knots(static_cast<size_t>(count)),
+                plain(size_t(count * d));
+            orvane::DecodeCompactWindow(&rec.r, first, count, knots.data(), window.data());
+            orvane::DecodeCompactKnots(&rec.r, first, count, plain.data());
+            for (int k = 0; k < count; ++k) {
+                orvane::CompactSegment segment;
+                orvane::ViewCompactSegment(&rec.r, (first + k) / shape.length, &segment);
+                float expected[16];
+                orvane::DecodeCompactSegmentKnot(segment, orvane::CompactValues(&rec.r),
+                                                 (first + k) % shape.length, expected);
+                ASSERT_EQ(0,
+                          std::memcmp(expected, &window[size_t(k * d)], sizeof(float) * size_t(d)));
+                ASSERT_EQ(0,
+                          std::memcmp(expected, &plain[size_t(k * d)], sizeof(float) * size_t(d)));
+                ASSERT_EQ(knots[size_t(k)], float(first + k) * rec.r.KnotInterval);
+            }
+        }
+    }
+}
+
+// The cursor's division by the segment length: every length, knots up to the largest count.
+TEST(CompactCurve, KnotSegmentsAreTheQuotientsOfTheLength) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int32_t> any(0, INT32_MAX);
+    for (int32_t length = 1; length <= 255; ++length) {
+        std::vector<int32_t> knots = {0,
+                                      1,
+                                      length - 1,
+                                      length,
+                                      length + 1,
+                                      INT32_MAX,
+                                      INT32_MAX - 1,
+                                      INT32_MAX / length * length,
+                                      INT32_MAX / length * length - 1};
+        for (int i = 0; i < 2000; ++i)
+            knots.push_back(any(rng));
+        for (int32_t k : knots)
+            ASSERT_EQ(orvane::CompactKnotSegment(k, length), k / length) << k << " / " << length;
+    }
+}
+
+// The hinted search answers as the plain one for any hint, near or far, and any time.
+TEST(CompactCurve, HintedKnotSearchAnswersAsThePlainSearch) {
+    std::mt19937 rng(9);
+    for (int n : {1, 2, 3, 61}) {
+        const std::vector<float> v = Wave(n, 1, 0.1, 3);
+        Record rec(1, 0, 16, n, 1.0f / 30, std::vector<uint8_t>(4, 12), v.data());
+        std::uniform_real_distribution<float> u(-0.1f, float(n) / 30 + 0.1f);
+        std::uniform_int_distribution<int32_t> near(-2, n + 2);
+        std::vector<float> times = {0.0f, -0.0f, 1e9f, -1e9f, NAN, INFINITY, -INFINITY};
+        for (int i = 0; i < n; ++i) {
+            const float knot = float(i) * rec.r.KnotInterval;
+            times.insert(times.end(),
+                         {knot, std::nextafter(knot, -1.0f), std::nextafter(knot, 9.0f)});
+        }
+        for (int i = 0; i < 300; ++i)
+            times.push_back(u(rng));
+        for (float t : times) {
+            const int32_t expected = orvane::FindCompactKnot(&rec.r, t);
+            for (int32_t hint : {expected - 1, expected, expected + 1, near(rng), near(rng),
+                                 int32_t(-1), INT32_MIN, INT32_MAX})
+                ASSERT_EQ(orvane::FindCompactKnotNear(&rec.r, t, hint), expected)
+                    << "n " << n << " t " << t << " hint " << hint;
+        }
+    }
+}
+
 TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {
     const int n = 61;
     const std::vector<float> v = Wave(n, 1, 0.1, 3);

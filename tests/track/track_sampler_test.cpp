@@ -15,6 +15,8 @@
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
 #include "orvane/bspline.h"
+#include "orvane/curve_builder.h"
+#include "orvane/fit.h"
 #include "orvane/track_group.h"
 
 using namespace orvane_track_test;
@@ -441,6 +443,98 @@ TEST(TrackSamplePlanned, MatchesTheGeneralSamplerToTheBit) {
             }
         }
     }
+}
+
+// Compact curves as the fitter makes them (knots every few samples, segments at their own bit
+// depths, orientations as three stored components): the hinted and cached per-track steps, the
+// planned step and the batched windows give the bits of the plain step, over playback, random
+// jumps and a pass backwards past both ends, looping and clamped.
+TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
+    std::mt19937 rng(35);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const int count = 150;
+    const float step = 1.0f / 30.0f, duration = float(count - 1) * step;
+    std::vector<float> positions(3 * count), orientations(4 * count);
+    const double a = u(rng), b = u(rng), c = u(rng);
+    for (int k = 0; k < count; ++k) {
+        const double t = k * step;
+        for (int i = 0; i < 3; ++i)
+            positions[size_t(3 * k + i)] = float(20.0 * std::sin(a + (i + 1) * t) + 3.0 * i);
+        float q[4] = {float(std::sin(b + 1.3 * t)), float(std::cos(c + 0.7 * t)),
+                      float(std::sin(a - 2.1 * t)), float(1.5 + std::cos(3.0 * t))};
+        Normalize4(q);
+        std::memcpy(&orientations[size_t(4 * k)], q, sizeof q);
+    }
+    orvane_curve2* position =
+        OrvaneFitCompactCurve(3, false, count, positions.data(), step, 1e-3f, nullptr);
+    orvane_curve2* orientation =
+        OrvaneFitCompactCurve(4, true, count, orientations.data(), step, 2e-5f, nullptr);
+    ASSERT_TRUE(position && orientation);
+    orvane_curve_data_da_identity identity{{OrvaneCurveFormatDaIdentity, 0}, 9};
+    orvane_transform_track track{};
+    track.PositionCurve = *position;
+    track.OrientationCurve = *orientation;
+    track.ScaleShearCurve.CurveData.Type = OrvaneCurveDataDaIdentityType;
+    track.ScaleShearCurve.CurveData.Object = &identity;
+    ASSERT_TRUE(orvane::CurveIsBatchable(track.PositionCurve, 3));
+    ASSERT_TRUE(orvane::CurveIsBatchable(track.OrientationCurve, 4));
+
+    // One lane of each dimension, as an instance binds them.
+    struct alignas(16) Block {
+        unsigned char bytes[16];
+    };
+    std::vector<Block> memory3(orvane::SampleBatchBytes(1, 3) / 16 + 1),
+        memory4(orvane::SampleBatchBytes(1, 4) / 16 + 1);
+    orvane::SampleBatch batch3, batch4;
+    orvane::InitSampleBatch(&batch3, memory3.data(), 1, 3);
+    orvane::InitSampleBatch(&batch4, memory4.data(), 1, 4);
+    orvane_transform batched{}, planned{};
+    orvane_track_sample_cache batchCache{}, planCache{}, cache{};
+    orvane::SetBatchLane(&batch3, 0, track.PositionCurve, batched.Position, &batchCache);
+    orvane::SetBatchLane(&batch4, 0, track.OrientationCurve, batched.Orientation, &batchCache);
+    int32_t hints[3] = {0, 0, 0};
+    std::uniform_real_distribution<float> jump(-0.2f, duration + 0.2f);
+    for (int loop = 0; loop < 2; ++loop) {
+        for (int frame = 0; frame < 640; ++frame) {
+            // Playback past the end, random jumps, backwards past the start, then the last
+            // interval (across the seam when looping).
+            const float t = frame < 300   ? float(frame) / 60.0f - 0.1f
+                            : frame < 400 ? jump(rng)
+                            : frame < 600 ? duration + 0.1f - float(frame - 400) / 70.0f
+                                          : duration - step * float(frame - 600) / 40.0f;
+            const auto ctx = Context(t, duration, loop == 1, loop == 1);
+            orvane_transform plain{}, hinted{}, cached{};
+            OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+            OrvaneSampleTrackUUULocalHinted(&ctx, &track, hints, &hinted);
+            OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
+            ASSERT_EQ(0, std::memcmp(&plain, &hinted, sizeof plain)) << "t " << t;
+            ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain)) << "t " << t;
+            // The curves evaluated on their own, through the B-spline buffers.
+            float expected[4];
+            OrvaneEvaluateCurveAtT(3, false, ctx.LoopBefore, position, ctx.LoopAfter, duration, t,
+                                   expected, OrvaneCurveIdentityPosition);
+            for (int i = 0; i < 3; ++i)
+                ASSERT_NEAR(plain.Position[i], expected[i], 1e-5f * (1.0f + std::fabs(expected[i])))
+                    << "t " << t;
+            OrvaneEvaluateCurveAtT(4, true, ctx.LoopBefore, orientation, ctx.LoopAfter, duration, t,
+                                   expected, OrvaneCurveIdentityOrientation);
+            for (int i = 0; i < 4; ++i)
+                ASSERT_NEAR(plain.Orientation[i], expected[i], 1e-5f) << "t " << t;
+            orvane::SamplePlannedTrack(ctx, track, kPlanPosition | kPlanOrientation, &planCache,
+                                       &planned);
+            orvane::SampleBatch3(ctx, batch3);
+            orvane::SampleBatch4(ctx, batch4);
+            for (const orvane_transform* r : {&planned, &batched}) {
+                ASSERT_EQ(0, std::memcmp(plain.Position, r->Position, sizeof plain.Position))
+                    << "t " << t;
+                ASSERT_EQ(0,
+                          std::memcmp(plain.Orientation, r->Orientation, sizeof plain.Orientation))
+                    << "t " << t;
+            }
+        }
+    }
+    OrvaneFreeCurve(position);
+    OrvaneFreeCurve(orientation);
 }
 
 TEST(TrackSamplePlanned, KeyframedCurvesMoveAndFollowTheFrame) {
