@@ -424,7 +424,7 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
 }  // namespace
 
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    if (r->Packing == kCompactQuaternion) return MoveCursor<3, true>(r, knot, c);
+    if (CompactIsQuaternion(r->Packing)) return MoveCursor<3, true>(r, knot, c);
     switch (r->Dimension) {
         case 1:
             return MoveCursor<1, false>(r, knot, c);

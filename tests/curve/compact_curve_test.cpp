@@ -63,7 +63,7 @@ struct Record {
     }
 };
 
-// Writes range value i (little-endian) or a stored segment start.
+// Writes range value i (little-endian) or stored segment start i (that of segment 8 (i + 1)).
 void SetRange(orvane_curve_data_da_compact& r, int i, float v) {
     uint32_t w;
     std::memcpy(&w, &v, 4);
@@ -226,16 +226,16 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     struct Shape {
         int dimension, packing, length, knots;
     };
-    const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},  {3, 0, 5, 161},
-                            {4, 0, 16, 90}, {4, 1, 7, 150}, {4, 1, 255, 300}};
+    const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},    {3, 0, 5, 161}, {4, 0, 16, 90},
+                            {4, 1, 7, 150}, {4, 1, 255, 300}, {4, 2, 9, 120}, {4, 2, 255, 260}};
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(testing::Message() << shape.dimension << " " << shape.packing << " "
                                         << shape.length << " " << shape.knots);
         const int d = shape.dimension, n = shape.knots;
-        const int stored = shape.packing == 1 ? 3 : d;
+        const int stored = shape.packing >= 1 ? 3 : d;
         const int segments = orvane::CompactSegmentCount(n, shape.length);
         const std::vector<float> v =
-            shape.packing == 1 ? Turning(n, 0.09, uint32_t(n)) : Wave(n, d, 0.13, uint32_t(n));
+            shape.packing >= 1 ? Turning(n, 0.09, uint32_t(n)) : Wave(n, d, 0.13, uint32_t(n));
         std::vector<uint8_t> depths(size_t(segments * stored));
         for (uint8_t& b : depths)
             b = uint8_t(depth(rng));
@@ -261,7 +261,7 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
                 *to = uint8_t((*to & ~(1 << ((b + 5) % 8))) | (bit << ((b + 5) % 8)));
             }
             for (int g = 1; 8 * g < segments; ++g)
-                SetStart(rec.r, g, int32_t(ref.Start(8 * g) + 5));
+                SetStart(rec.r, g - 1, int32_t(ref.Start(8 * g) + 5));  // group g's start
             ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
         }
         std::vector<int> order;
