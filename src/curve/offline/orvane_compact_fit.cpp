@@ -34,21 +34,6 @@ float Distance(const float* a, const float* b, int32_t d) {
     return std::sqrt(sum);
 }
 
-// The straight path between two knots at u in [0, 1]: lerp, normalised for quaternions (the
-// sampler's degree-1 curve).
-void Between(const float* a, const float* b, float u, int32_t d, bool quaternion, float* out) {
-    float sum = 0.0f;
-    for (int32_t c = 0; c < d; ++c) {
-        out[c] = a[c] + (b[c] - a[c]) * u;
-        sum += out[c] * out[c];
-    }
-    if (quaternion && sum > 0.0f) {
-        const float inverse = 1.0f / std::sqrt(sum);
-        for (int32_t c = 0; c < d; ++c)
-            out[c] *= inverse;
-    }
-}
-
 // Knot k of m spread evenly over samples 0 .. count - 1 sits at sample k * (count - 1) / (m - 1).
 double KnotSample(int32_t k, int32_t m, int32_t count) {
     return m > 1 ? double(k) * double(count - 1) / double(m - 1) : 0.0;
@@ -66,8 +51,8 @@ float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, 
         if (count == 1)
             std::memcpy(knots, samples, size_t(d) * 4);
         else
-            Between(samples + int64_t(i) * d, samples + int64_t(i + 1) * d, u, d, quaternion,
-                    knots + int64_t(k) * d);
+            CompactBetween(samples + int64_t(i) * d, samples + int64_t(i + 1) * d, u, d, quaternion,
+                           knots + int64_t(k) * d);
     }
     float worst = 0.0f;
     for (int32_t j = 0; j < count && m > 1; ++j) {
@@ -75,8 +60,8 @@ float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, 
         int32_t k = int32_t(at);
         if (k >= m - 1) k = m - 2;
         float value[kCompactMaxDimension];
-        Between(knots + int64_t(k) * d, knots + int64_t(k + 1) * d, float(at - double(k)), d,
-                quaternion, value);
+        CompactBetween(knots + int64_t(k) * d, knots + int64_t(k + 1) * d, float(at - double(k)), d,
+                       quaternion, value);
         const float e = Distance(value, samples + int64_t(j) * d, d);
         if (!(e <= worst)) worst = e;
     }
@@ -197,6 +182,20 @@ orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t 
     return curve;
 }
 
+void CompactBetween(const float* a, const float* b, float u, int32_t d, bool quaternion,
+                    float* out) {
+    float sum = 0.0f;
+    for (int32_t c = 0; c < d; ++c) {
+        out[c] = a[c] + (b[c] - a[c]) * u;
+        sum += out[c] * out[c];
+    }
+    if (quaternion && sum > 0.0f) {
+        const float inverse = 1.0f / std::sqrt(sum);
+        for (int32_t c = 0; c < d; ++c)
+            out[c] *= inverse;
+    }
+}
+
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance) {
     CompactFit fit;
@@ -302,8 +301,8 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
             const double at = double(j) * double(m - 1) / double(count - 1);
             int32_t k = int32_t(at);
             if (k >= m - 1) k = m - 2;
-            Between(decoded + int64_t(k) * d, decoded + int64_t(k + 1) * d, float(at - double(k)),
-                    d, quaternion, value);
+            CompactBetween(decoded + int64_t(k) * d, decoded + int64_t(k + 1) * d,
+                           float(at - double(k)), d, quaternion, value);
         }
         const float e = Distance(value, samples + int64_t(j) * d, d);
         if (!(e <= fit.error)) fit.error = e;

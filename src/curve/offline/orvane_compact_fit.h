@@ -23,6 +23,11 @@ struct CompactFit {
 CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimension, bool quaternion,
                            float interval, float tolerance);
 
+// The straight path between two knots a and b of d components at u in [0, 1]: their lerp,
+// normalised for quaternions (the sampler's degree-1 curve).
+void CompactBetween(const float* a, const float* b, float u, int32_t d, bool quaternion,
+                    float* out);
+
 // The knots a compact curve of `knotCount` knots holds for the samples before rounding: the
 // samples themselves (as many knots as samples), or knots on their straight path.
 void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, bool quaternion,

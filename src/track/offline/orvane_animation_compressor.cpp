@@ -862,16 +862,7 @@ orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
                                                  : decoded + size_t(k) * size_t(d);
         const float* b = k + 1 >= first && k + 1 <= last ? trial + size_t(k + 1 - first) * size_t(d)
                                                          : decoded + size_t(k + 1) * size_t(d);
-        float sum = 0.0f;
-        for (int32_t c = 0; c < d; ++c) {
-            out[c] = a[c] + (b[c] - a[c]) * u;
-            sum += out[c] * out[c];
-        }
-        if (quaternion && sum > 0.0f) {
-            const float inverse = 1.0f / std::sqrt(sum);
-            for (int32_t c = 0; c < d; ++c)
-                out[c] *= inverse;
-        }
+        CompactBetween(a, b, u, d, quaternion, out);
     };
     // The local transform with the component replaced.
     auto withValue = [&](const orvane_transform& t, const float* value) {
