@@ -373,7 +373,9 @@ bool PrepareAnimationBlend(orvane_model_control_binding* b, int32_t firstBone, i
     if (b->Payload[kTrackMask] || b->Payload[kModelMask] ||
         b->PayloadInt == OrvaneAccumulationVariableDelta)
         return false;
-    ORVANE_TIMING_BLOCK("AnimationPrepareBlend");
+    // Untimed: the sampling call that asks every playing node is the timed operation, and a
+    // block per node and frame (two time-stamp reads and three atomic adds) would cost more than
+    // a node's batches.
     orvane_control& control = *b->Control;
     const float w = EffectiveWeight(control);
     source->weight = w;
