@@ -45,13 +45,6 @@ inline int32_t CopyCount(int32_t destinationCount, int32_t sourceCount) {
 template <typename Q>
 constexpr int32_t kQuantisedMax = sizeof(Q) == 2 ? 65535 : 255;
 
-// The knot scale whose top 16 bits are stored.
-inline float KnotScaleFromTrunc(uint16_t trunc) {
-    uint32_t bits = uint32_t(trunc) << 16;
-    float scale;
-    std::memcpy(&scale, &bits, 4);
-    return scale;
-}
 inline uint16_t TruncateKnotScale(float scale) {
     uint32_t bits;
     std::memcpy(&bits, &scale, 4);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace orvane {
 
@@ -35,6 +36,14 @@ inline int32_t QuantisedKey(float scale, float t) {
     if (std::isnan(x) || x >= float(kMax)) return kMax;
     if (x < 0.0f) return -1;
     return int32_t(x);
+}
+
+// The knot scale of a record that stores only its top 16 bits.
+inline float KnotScaleFromTrunc(uint16_t trunc) {
+    const uint32_t bits = uint32_t(trunc) << 16;
+    float scale;
+    std::memcpy(&scale, &bits, 4);
+    return scale;
 }
 
 }  // namespace orvane

@@ -7,6 +7,7 @@
 #include "pose/orvane_pose_blend.h"
 #include "instance/orvane_model_instance.h"
 #include "instance/orvane_root_motion.h"
+#include "track/orvane_track_batch.h"
 #include "track/orvane_track_sampler.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"

@@ -21,6 +21,7 @@
 #include "core/orvane_log.h"
 #include "curve/orvane_compact_curve.h"
 #include "math/orvane_math_internal.h"
+#include "track/orvane_window_evaluation.h"
 
 namespace orvane {
 namespace {
@@ -42,13 +43,6 @@ struct CurveView {
     const float* values;  // float controls, constant values or frames
     float knotScale;      // quantised formats: stored knot = time * knotScale
 };
-
-inline float KnotScaleFromTrunc(uint16_t trunc) {
-    const uint32_t bits = uint32_t(trunc) << 16;
-    float scale;
-    std::memcpy(&scale, &bits, 4);
-    return scale;
-}
 
 inline bool CountIs(int64_t count, int64_t expected) {
     return count == expected;
@@ -205,9 +199,6 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
     return v;
 }
 
-// Squared lengths from here on (infinite or past it) are not normalised but replaced.
-constexpr float kUnboundedSquare = 3.0e38f;
-
 // Knot counts up to which n * D cannot overflow in the in-line check.
 constexpr int32_t kMaxFastKnots = 0x7FFFFFFF / 16;
 
@@ -215,111 +206,6 @@ void WarnUnreadable() {
     ORVANE_LOG_WARNING_ONCE(OrvaneTrackGroupOrigin,
                             "Track curve with an unreadable format, degree, dimension or count "
                             "sampled as its identity value (this message will only appear once)");
-}
-
-// ------------------------------------------------------------------------------------------
-// Knot search.
-
-// The same index, trying the hinted knot and the one after it first: at playback rates the
-// time moves by less than a knot interval per frame.
-template <typename K, typename V>
-inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) {
-    int32_t k;
-    const int32_t h = hint ? *hint : -1;
-    if (h >= 1 && h < count && !(knots[h - 1] > key)) {
-        if (knots[h] > key)
-            k = h;
-        else if (h + 1 >= count)
-            k = count - 1;
-        else if (knots[h + 1] > key)
-            k = h + 1;
-        else
-            k = (h + 2) + UpperBoundKnot(knots + h + 2, count - h - 2, key);
-        if (k >= count) k = count - 1;
-    } else if (h == 0 && knots[0] > key) {
-        k = 0;
-    } else {
-        k = UpperBoundKnot(knots, count, key);
-    }
-    if (hint) *hint = k;
-    return k;
-}
-
-// ------------------------------------------------------------------------------------------
-// Evaluation on a window: de Boor's algorithm with the operations in the order of the
-// exported B-spline routines, so that the samplers agree with them.
-
-// Orientations are stored as one 16-byte vector, as the pose accumulation loads them.
-template <int D>
-[[gnu::always_inline]] inline void StoreValues(const float* v, float* r) {
-    if constexpr (D == 4) {
-        using Float4 = float __attribute__((vector_size(16)));
-        const Float4 x = {v[0], v[1], v[2], v[3]};
-        std::memcpy(r, &x, sizeof x);
-    } else {
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            r[c] = v[c];
-    }
-}
-
-// The value is built in locals and stored once: the normalisation reads it back, and a vector
-// load of values just written by single stores stalls on the store buffer.
-//
-// g++ at -O3 cannot see that the curve format's extractor (called through a table) fills the
-// control points this reads, and warns that they may be uninitialised; every caller fills
-// them first.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-template <int Degree, int D, bool Normalize>
-[[gnu::always_inline]] inline void Evaluate(const float* k, const float* p, float t, float* r) {
-    float v[D];
-    BSplineValue<Degree, D>(k, p, t, v);
-    if constexpr (Normalize) {
-        // Exactly to unit length: keys far apart blend to a quaternion well inside the unit
-        // sphere (0.82 long half way between keys 140 degrees apart), which one Newton step
-        // from length 1 leaves 0.95 long, a matrix that scales and shears. A blend without
-        // length (opposite keys half way, or one that is not a number) becomes the identity.
-        float length2 = 0.0f;
-#pragma GCC unroll 9
-        for (int c = 0; c < D; ++c)
-            length2 += v[c] * v[c];
-        if (length2 > 0.0f && length2 < kUnboundedSquare) {
-            const float factor = 1.0f / std::sqrt(length2);
-#pragma GCC unroll 9
-            for (int c = 0; c < D; ++c)
-                v[c] *= factor;
-        } else {
-#pragma GCC unroll 9
-            for (int c = 0; c < D; ++c)
-                v[c] = c == 3 ? 1.0f : 0.0f;
-        }
-    }
-    StoreValues<D>(v, r);
-}
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-
-template <int D, bool Normalize>
-[[gnu::always_inline]] inline void EvaluateDegree(int32_t degree, const float* k, const float* p,
-                                                  float t, float* r) {
-    switch (degree) {
-        case 0:
-            Evaluate<0, D, false>(k, p, t, r);
-            break;
-        case 1:
-            Evaluate<1, D, Normalize>(k, p, t, r);
-            break;
-        case 2:
-            Evaluate<2, D, Normalize>(k, p, t, r);
-            break;
-        default:
-            Evaluate<3, D, Normalize>(k, p, t, r);
-            break;
-    }
 }
 
 template <int D>
@@ -798,12 +684,12 @@ bool CurveFirstValue(const orvane_curve2* curve, int32_t dimension, const float*
 }
 
 bool SampleCurve3(const orvane_curve2& curve, const orvane_track_sample_context& context,
-                  bool byFrame, int32_t* hint, float* out) {
-    return SampleCurveT<3, false>(curve, context, byFrame, hint, out);
+                  bool byFrame, int32_t* hint, float* out, orvane_track_sample_cache* cache) {
+    return SampleCurveT<3, false>(curve, context, byFrame, hint, out, cache, 0);
 }
 bool SampleCurve4(const orvane_curve2& curve, const orvane_track_sample_context& context,
-                  bool byFrame, int32_t* hint, float* out) {
-    return SampleCurveT<4, true>(curve, context, byFrame, hint, out);
+                  bool byFrame, int32_t* hint, float* out, orvane_track_sample_cache* cache) {
+    return SampleCurveT<4, true>(curve, context, byFrame, hint, out, cache, 1);
 }
 bool SampleCurve9(const orvane_curve2& curve, const orvane_track_sample_context& context,
                   bool byFrame, int32_t* hint, float* out) {
@@ -866,275 +752,6 @@ void SamplePlannedTrack(const orvane_track_sample_context& context,
                                &result->ScaleShear[0][0]);
 }
 
-// ------------------------------------------------------------------------------------------
-// Batched sampling.
-
-namespace {
-
-constexpr int32_t kBatchRowAlignment = 4;  // floats: one SSE register
-
-inline int32_t BatchStride(int32_t count) {
-    return (count + kBatchRowAlignment - 1) / kBatchRowAlignment * kBatchRowAlignment;
-}
-
-inline size_t BatchLaneBytes(int32_t count) {
-    return (size_t(count) * sizeof(BatchLane) + 15) & ~size_t(15);
-}
-
-inline int32_t BatchRowCount(int32_t dimension) {
-    return 2 + 2 * dimension + 4;
-}
-
-// The rows of a batch: 0 window start, 1 window end, then D first controls and D second
-// controls, then the window test's rows (KeyRow).
-inline float* Row(const SampleBatch& b, int32_t row) {
-    return b.rows + size_t(row) * size_t(b.stride);
-}
-
-// The window test's rows, after the controls: the scale from time to knot units, the window's
-// first and last knot in those units, and the last knot for a time that loops on.
-enum KeyRow { kKeyScale, kKeyLow, kKeyHigh, kKeyHighLooping };
-inline float* KeyRowOf(const SampleBatch& b, KeyRow row) {
-    return Row(b, 2 + 2 * b.dimension + row);
-}
-
-constexpr float kInfinity = __builtin_huge_valf();
-
-// A lane without a window: no time passes its test.
-void ForgetWindow(SampleBatch& b, BatchLane& l, int32_t j) {
-    l.window = -1;
-    KeyRowOf(b, kKeyLow)[j] = kInfinity;
-    KeyRowOf(b, kKeyHigh)[j] = -kInfinity;
-    KeyRowOf(b, kKeyHighLooping)[j] = -kInfinity;
-}
-
-// Knot i of the lane's curve: its time and its D controls.
-template <int D>
-[[gnu::always_inline]] inline void DecodeLaneKnot(BatchLane& l, const void* data, int32_t i,
-                                                  float* time, float* controls) {
-    if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const auto* r = static_cast<const DaK32fC32f*>(data);
-        *time = r->Knots[i];
-        std::memcpy(controls, r->Controls + int64_t(i) * D, sizeof(float) * D);
-    } else if (l.format == OrvaneCurveFormatDaCompact) {
-        // The lane's cursor keeps the segment: a knot within it costs its bits alone.
-        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
-        PlaceCompactCursor(r, i, &l.compact);
-        *time = float(i) * l.knotScale;
-        DecodeCompactCursorKnot<D>(l.compact, i, controls);
-    } else if constexpr (D == 3) {
-        // The decoders' operations with the lane's factors, made once from the same record.
-        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-        *time = l.knotInverse * float(r->KnotsControls[i]);
-        const auto* q = r->KnotsControls + l.knotCount + i * 3;
-        for (int32_t c = 0; c < 3; ++c)
-            controls[c] = float(q[c]) * l.scales[c] + l.offsets[c];
-    } else {
-        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-        *time = l.knotInverse * float(r->KnotsControls[i]);
-        DecodeQuaternionWords(r->KnotsControls + l.knotCount + 3 * i, l.scales, l.offsets,
-                              controls);
-    }
-}
-
-// Finds the lane's window for the time and decodes it into the rows; false when the time
-// lies where batching does not reach (the per-curve step samples the lane then). In playback
-// that loops on, the last interval and the time after the last knot share one window across
-// the seam, as the looping window of the B-spline buffers has it: from the last knot but one
-// to the first knot a duration on, towards the first knot's controls (sign-continuous for
-// orientations).
-template <int D>
-bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration) {
-    const void* data = l.curve->CurveData.Object;
-    const int32_t n = l.knotCount;
-    int32_t hint = l.window;
-    int32_t k;
-    bool before;      // the time lies before the window's end knot
-    float low, high;  // the window's knots in the units the test compares
-    if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const float* knots = static_cast<const DaK32fC32f*>(data)->Knots;
-        k = SearchKnots(knots, n, t, &hint);
-        if (k < 1 || knots[k - 1] > t) return false;
-        before = knots[k] > t;
-        low = knots[k - 1];
-        high = knots[k];
-    } else if (l.format == OrvaneCurveFormatDaCompact) {
-        // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(data), t,
-                                l.window);
-        low = float(k - 1) * l.knotScale;
-        high = float(k) * l.knotScale;
-        if (k < 1 || low > t) return false;
-        before = high > t;
-    } else {
-        const uint16_t* knots =
-            D == 3 ? static_cast<const orvane_curve_data_d3_k16u_c16u*>(data)->KnotsControls
-                   : static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data)->KnotsControls;
-        const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
-        k = SearchKnots(knots, n, key, &hint);
-        if (k < 1 || int32_t(knots[k - 1]) > key) return false;
-        before = int32_t(knots[k]) > key;
-        low = float(knots[k - 1]);
-        high = float(knots[k]);
-    }
-    const bool seam = loopAfter && k == n - 1;
-    if (seam ? std::isnan(t) : !before) return false;
-    float times[2], controls[2 * D];
-    if (seam) {
-        DecodeLaneKnot<D>(l, data, n - 2, times, controls);
-        DecodeLaneKnot<D>(l, data, 0, times + 1, controls + D);
-        times[1] = times[1] + duration;
-        if constexpr (D == 4) MakeQuaternionsContinuous(controls, 2);
-        for (int32_t i = 0; i < 2; ++i) {
-            Row(b, i)[j] = times[i];
-            for (int c = 0; c < D; ++c)
-                Row(b, 2 + i * D + c)[j] = controls[i * D + c];
-        }
-        l.window = k;
-        KeyRowOf(b, kKeyLow)[j] = low;
-        KeyRowOf(b, kKeyHigh)[j] = -kInfinity;
-        KeyRowOf(b, kKeyHighLooping)[j] = kInfinity;
-        return true;
-    }
-    // Playback moves a window on by one knot: its end becomes the new start, and only the new
-    // end is decoded.
-    if (l.window == k - 1) {
-        DecodeLaneKnot<D>(l, data, k, times, controls);
-        Row(b, 0)[j] = Row(b, 1)[j];
-        Row(b, 1)[j] = times[0];
-        for (int c = 0; c < D; ++c) {
-            Row(b, 2 + c)[j] = Row(b, 2 + D + c)[j];
-            Row(b, 2 + D + c)[j] = controls[c];
-        }
-    } else {
-        DecodeLaneKnot<D>(l, data, k - 1, times, controls);
-        DecodeLaneKnot<D>(l, data, k, times + 1, controls + D);
-        for (int32_t i = 0; i < 2; ++i) {
-            Row(b, i)[j] = times[i];
-            for (int c = 0; c < D; ++c)
-                Row(b, 2 + i * D + c)[j] = controls[i * D + c];
-        }
-    }
-    l.window = k;
-    KeyRowOf(b, kKeyLow)[j] = low;
-    KeyRowOf(b, kKeyHigh)[j] = high;
-    KeyRowOf(b, kKeyHighLooping)[j] = k == n - 1 ? -kInfinity : high;
-    return true;
-}
-
-// The lanes of group g (lanes 4g to 4g + 3) whose decoded window holds the time, as bits.
-// The time in knot units is the knot search's key: the same product for quantised knots, whose
-// integer part against integer knots compares as the product itself does; the time itself
-// (a scale of 1) for knots stored as times. Lanes without a window have an empty interval.
-template <int D>
-[[gnu::always_inline]] inline uint32_t WindowsHolding(const SampleBatch& b, int32_t g, float t,
-                                                      bool loopAfter) {
-    const int32_t j = 4 * g;
-    const float* scale = KeyRowOf(b, kKeyScale) + j;
-    const float* low = KeyRowOf(b, kKeyLow) + j;
-    const float* high = KeyRowOf(b, loopAfter ? kKeyHighLooping : kKeyHigh) + j;
-#if ORVANE_MATH_HAS_SSE
-    const __m128 key = _mm_mul_ps(_mm_load_ps(scale), _mm_set1_ps(t));
-    const __m128 holds =
-        _mm_and_ps(_mm_cmpge_ps(key, _mm_load_ps(low)), _mm_cmplt_ps(key, _mm_load_ps(high)));
-    return uint32_t(_mm_movemask_ps(holds));
-#else
-    uint32_t bits = 0;
-    for (int32_t i = 0; i < 4; ++i) {
-        const float key = scale[i] * t;
-        if (key >= low[i] && key < high[i]) bits |= 1u << i;
-    }
-    return bits;
-#endif
-}
-
-// The values of group g's lanes named by bits from their rows, stored to the lanes'
-// transforms: the degree-1 step of Evaluate, operation for operation, four lanes at a time.
-template <int D, bool Normalize>
-void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
-    const int32_t j = 4 * g;
-#if ORVANE_MATH_HAS_SSE
-    const __m128 time = _mm_set1_ps(t), one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
-    const __m128 k0 = _mm_load_ps(Row(b, 0) + j), k1 = _mm_load_ps(Row(b, 1) + j);
-    const __m128 u = _mm_div_ps(_mm_sub_ps(time, k0), _mm_sub_ps(k1, k0));
-    const __m128 w0 = _mm_sub_ps(one, u);
-    __m128 v[D];
-    for (int c = 0; c < D; ++c)
-        v[c] = _mm_add_ps(_mm_mul_ps(w0, _mm_load_ps(Row(b, 2 + c) + j)),
-                          _mm_mul_ps(u, _mm_load_ps(Row(b, 2 + D + c) + j)));
-    if constexpr (Normalize) {
-        const __m128 unbounded = _mm_set1_ps(kUnboundedSquare);
-        __m128 length2 = _mm_mul_ps(v[0], v[0]);
-        for (int c = 1; c < D; ++c)
-            length2 = _mm_add_ps(length2, _mm_mul_ps(v[c], v[c]));
-        const __m128 usable =
-            _mm_and_ps(_mm_cmpgt_ps(length2, zero), _mm_cmplt_ps(length2, unbounded));
-        const __m128 factor = _mm_div_ps(one, _mm_sqrt_ps(length2));
-        for (int c = 0; c < D; ++c) {
-            const __m128 fallback = c == 3 ? one : zero;
-            const __m128 scaled = _mm_mul_ps(v[c], factor);
-            v[c] = _mm_or_ps(_mm_and_ps(usable, scaled), _mm_andnot_ps(usable, fallback));
-        }
-    }
-    // The four lanes' values transposed in registers and stored straight to the lanes'
-    // transforms: orientations as one 16-byte vector, positions as 8 + 4 bytes.
-    __m128 r0 = v[0], r1 = v[1], r2 = v[2], r3 = D == 4 ? v[D == 4 ? 3 : 0] : zero;
-    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-    const __m128 rows[4] = {r0, r1, r2, r3};
-    for (int32_t i = 0; i < 4; ++i) {
-        if (!(bits & (1u << i))) continue;
-        float* out = b.lanes[j + i].out;
-        if constexpr (D == 4) {
-            _mm_storeu_ps(out, rows[i]);
-        } else {
-            _mm_storel_pi(reinterpret_cast<__m64*>(out), rows[i]);
-            _mm_store_ss(out + 2, _mm_movehl_ps(rows[i], rows[i]));
-        }
-    }
-#else
-    for (int32_t i = 0; i < 4; ++i) {
-        if (!(bits & (1u << i))) continue;
-        const float k[2] = {Row(b, 0)[j + i], Row(b, 1)[j + i]};
-        float p[2 * D], r[D];
-        for (int c = 0; c < D; ++c) {
-            p[c] = Row(b, 2 + c)[j + i];
-            p[D + c] = Row(b, 2 + D + c)[j + i];
-        }
-        Evaluate<1, D, Normalize>(k + 1, p + D, t, r);
-        StoreValues<D>(r, b.lanes[j + i].out);
-    }
-#endif
-}
-
-template <int D, bool Normalize>
-void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
-    const float t = context.SampleTime;
-    const bool loopAfter = context.LoopAfter;
-    const int32_t groups = b.stride / 4;
-    for (int32_t g = 0; g < groups; ++g) {
-        const int32_t lanes = b.count - 4 * g < 4 ? b.count - 4 * g : 4;
-        const uint32_t all = (1u << lanes) - 1u;
-        uint32_t bits = WindowsHolding<D>(b, g, t, loopAfter) & all;
-        // The lanes whose key changed: a new window, or the per-curve step for this frame.
-        for (uint32_t missing = all & ~bits; missing != 0; missing &= missing - 1) {
-            const int32_t i = __builtin_ctz(missing);
-            const int32_t j = 4 * g + i;
-            BatchLane& l = b.lanes[j];
-            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
-                bits |= 1u << i;
-                continue;
-            }
-            ForgetWindow(b, l, j);
-            const int slot = D == 3 ? 0 : 1;
-            SampleCurveT<D, Normalize>(*l.curve, context, true, l.cache->KnotHints + slot, l.out,
-                                       l.cache, slot);
-        }
-        if (bits != 0) InterpolateGroup<D, Normalize>(b, g, t, bits);
-    }
-}
-
-}  // namespace
-
 bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
     const void* data = curve.CurveData.Object;
     if (data == nullptr || (dimension != 3 && dimension != 4)) return false;
@@ -1161,83 +778,6 @@ bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
         return r->Dimension == dimension && r->KnotCount >= 2 && r->Bytes != nullptr;
     }
     return false;
-}
-
-size_t SampleBatchBytes(int32_t count, int32_t dimension) {
-    return BatchLaneBytes(count) +
-           size_t(BatchRowCount(dimension)) * size_t(BatchStride(count)) * sizeof(float);
-}
-
-void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension) {
-    std::memset(memory, 0, SampleBatchBytes(count, dimension));
-    batch->count = count;
-    batch->stride = BatchStride(count);
-    batch->dimension = dimension;
-    batch->lanes = static_cast<BatchLane*>(memory);
-    batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
-    // Rows of lanes without a window hold an interval of 1, so that the lanes' arithmetic
-    // stays on ordinary numbers, and an empty window that no time passes.
-    float* key = KeyRowOf(*batch, kKeyScale);
-    for (int32_t j = 0; j < batch->stride; ++j) {
-        Row(*batch, 1)[j] = 1.0f;
-        key[j] = 1.0f;
-        key[batch->stride + j] = kInfinity;
-        key[2 * batch->stride + j] = -kInfinity;
-        key[3 * batch->stride + j] = -kInfinity;
-    }
-}
-
-void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
-                  orvane_track_sample_cache* cache) {
-    BatchLane& l = batch->lanes[lane];
-    const void* data = curve.CurveData.Object;
-    const auto* header = static_cast<const orvane_curve_data_header*>(data);
-    l.curve = &curve;
-    l.out = out;
-    l.cache = cache;
-    l.format = header->Format;
-    l.window = -1;
-    l.knotScale = 0.0f;
-    l.knotInverse = 0.0f;
-    for (int32_t c = 0; c < 4; ++c)
-        l.scales[c] = l.offsets[c] = 0.0f;
-    // The window test's scale: stored knot units for quantised knots, 1 for knots kept as
-    // times.
-    float keyScale = 1.0f;
-    if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const auto* r = static_cast<const DaK32fC32f*>(data);
-        l.knotCount = r->KnotCount;
-    } else if (l.format == OrvaneCurveFormatDaCompact) {
-        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
-        l.knotCount = r->KnotCount;
-        l.knotScale = r->KnotInterval;  // the knots' spacing
-        l.compact.first = -1;
-    } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
-        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-        l.knotCount = r->KnotControlCount / 4;
-        l.knotScale = keyScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
-        l.knotInverse = 1.0f / l.knotScale;
-        for (int32_t c = 0; c < 3; ++c) {
-            l.scales[c] = r->ControlScales[c];
-            l.offsets[c] = r->ControlOffsets[c];
-        }
-    } else {
-        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-        l.knotCount = r->KnotControlCount / 4;
-        l.knotScale = keyScale = r->OneOverKnotScale;
-        l.knotInverse = 1.0f / r->OneOverKnotScale;
-        QuaternionScalesOffsets<uint16_t>(r->ScaleOffsetTableEntries, l.scales, l.offsets);
-    }
-    KeyRowOf(*batch, kKeyScale)[lane] = keyScale;
-    ForgetWindow(*batch, l, lane);
-}
-
-void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch) {
-    SampleBatchT<3, false>(context, batch);
-}
-
-void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch) {
-    SampleBatchT<4, true>(context, batch);
 }
 
 }  // namespace orvane

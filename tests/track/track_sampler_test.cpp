@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "track/orvane_track_batch.h"
 #include "track/orvane_track_sampler.h"
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
@@ -535,94 +536,6 @@ TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
     }
     OrvaneFreeCurve(position);
     OrvaneFreeCurve(orientation);
-}
-
-// Batches of many lanes, as a node binds them: plain, quantised and compact curves mixed in one
-// batch of three groups of four (the last one partial), each lane's value the bits of the
-// planned step over playback (windows moving on), random jumps, a pass backwards past both
-// ends, looping and clamped playback in turns (windows ending on the last knot, across the
-// seam) and a time that is not a number.
-TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
-    std::mt19937 rng(77);
-    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                       OrvaneCurveDataD4nK16uC15uType, nullptr};
-    const float duration = 1.5f;
-    std::vector<TrackSource> sources;
-    for (int k = 0; k < 9; ++k) {
-        sources.push_back(RandomTrack(rng, kU, kU, kI, 1, duration, k % 3 ? quantised : nullptr));
-        sources.back().name = "t" + std::to_string(k);
-    }
-    GroupPtr g = BuildGroup("g", sources);
-    ASSERT_TRUE(g);
-    std::vector<orvane_transform_track> tracks(g->TransformTracks,
-                                               g->TransformTracks + g->TransformTrackCount);
-    // Two tracks whose curves are fitted in the compact format.
-    std::vector<orvane_curve2*> fitted;
-    for (int k = 0; k < 2; ++k) {
-        const int count = 46;
-        const float step = duration / float(count - 1);
-        std::vector<float> p(3 * count), q(4 * count);
-        for (int i = 0; i < count; ++i) {
-            const double t = i * step;
-            for (int c = 0; c < 3; ++c)
-                p[size_t(3 * i + c)] = float(5.0 * std::sin(1.7 * t + c + k));
-            float v[4] = {float(std::sin(t + k)), float(std::cos(2.0 * t)), 0.3f,
-                          float(1.2 + std::sin(3.0 * t))};
-            Normalize4(v);
-            std::memcpy(&q[size_t(4 * i)], v, sizeof v);
-        }
-        fitted.push_back(OrvaneFitCompactCurve(3, false, count, p.data(), step, 1e-3f, nullptr));
-        fitted.push_back(OrvaneFitCompactCurve(4, true, count, q.data(), step, 1e-5f, nullptr));
-        ASSERT_TRUE(fitted[fitted.size() - 2] && fitted.back());
-        orvane_transform_track t = tracks[0];
-        t.PositionCurve = *fitted[fitted.size() - 2];
-        t.OrientationCurve = *fitted.back();
-        tracks.insert(tracks.begin() + 3 + 4 * k, t);
-    }
-    const int lanes = int(tracks.size());
-    ASSERT_EQ(11, lanes);
-    struct alignas(16) Block {
-        unsigned char bytes[16];
-    };
-    std::vector<Block> memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
-        memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1);
-    orvane::SampleBatch batch3, batch4;
-    orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
-    orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
-    std::vector<orvane_transform> batched(static_cast<size_t>(lanes)), planned(batched);
-    std::vector<orvane_track_sample_cache> batchCaches(static_cast<size_t>(lanes)),
-        planCaches(batchCaches);
-    for (int k = 0; k < lanes; ++k) {
-        ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].PositionCurve, 3)) << k;
-        ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].OrientationCurve, 4)) << k;
-        orvane::SetBatchLane(&batch3, k, tracks[size_t(k)].PositionCurve,
-                             batched[size_t(k)].Position, &batchCaches[size_t(k)]);
-        orvane::SetBatchLane(&batch4, k, tracks[size_t(k)].OrientationCurve,
-                             batched[size_t(k)].Orientation, &batchCaches[size_t(k)]);
-    }
-    std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
-    for (int frame = 0; frame < 900; ++frame) {
-        const float t = frame == 450  ? std::nanf("")
-                        : frame < 300 ? float(frame) / 60.0f - 0.2f
-                        : frame < 600 ? jump(rng)
-                                      : duration + 0.2f - float(frame - 600) / 80.0f;
-        const bool loops = (frame / 11) % 2 == 0;
-        const auto ctx = Context(t, duration, loops, loops);
-        orvane::SampleBatch3(ctx, batch3);
-        orvane::SampleBatch4(ctx, batch4);
-        for (int k = 0; k < lanes; ++k) {
-            orvane::SamplePlannedTrack(ctx, tracks[size_t(k)], kPlanPosition | kPlanOrientation,
-                                       &planCaches[size_t(k)], &planned[size_t(k)]);
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Position, batched[size_t(k)].Position,
-                                     sizeof(float) * 3))
-                << "lane " << k << " frame " << frame << " t " << t;
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Orientation, batched[size_t(k)].Orientation,
-                                     sizeof(float) * 4))
-                << "lane " << k << " frame " << frame << " t " << t;
-        }
-    }
-    for (orvane_curve2* c : fitted)
-        OrvaneFreeCurve(c);
 }
 
 TEST(TrackSamplePlanned, KeyframedCurvesMoveAndFollowTheFrame) {

@@ -1,0 +1,65 @@
+// Batched sampling of the moving curves of one node: the windows of many tracks' degree-1
+// positions or orientations kept decoded side by side and interpolated four at a time.
+#ifndef ORVANE_TRACK_BATCH_H
+#define ORVANE_TRACK_BATCH_H
+
+#include "core/orvane_private.h"
+#include "curve/orvane_compact_curve.h"
+#include "orvane/track_sampler.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orvane {
+
+// Batched sampling of the moving degree-1 positions (D = 3) or orientations (D = 4) of one
+// node, in plain floats (DaK32fC32f), the quantised playback formats (D3K16uC16u,
+// D4nK16uC15u) or the compact format. Each lane keeps the window of its curve that the last
+// frame used, decoded, in structure-of-arrays rows (window start and end times, the two
+// controls per component, and the window's bounds in the curve's own knot units). A frame
+// tests four lanes' windows against the time at once, decodes a new window only for the lanes
+// whose key changed (one new knot when a window moves on), then interpolates (and normalises,
+// D = 4) four lanes per instruction where the processor has SSE. The window test is the knot
+// search's own comparison (the time scaled to stored knot units, compared with the window's
+// knots), and the arithmetic is that of the per-curve step in the same order (division by the
+// interval, a square root and a division for the normalisation), so each lane's value equals
+// what SamplePlannedTrack writes to the bit. A lane whose time falls outside the windows that
+// batching handles (before the first knot, past the last, in a looping window across the seam,
+// or a time that is not a number) is sampled by the per-curve step for that frame.
+struct BatchLane {
+    const orvane_curve2* curve;
+    float* out;                        // D floats of the planned transform
+    orvane_track_sample_cache* cache;  // the track's hints and windows for the per-curve step
+    float knotScale;                   // quantised formats: stored knot = time * knotScale
+    float knotInverse;                 // quantised formats: time = stored knot * knotInverse
+    float scales[4], offsets[4];       // quantised formats: the controls' decoding, made once
+    int32_t knotCount;
+    int32_t window;  // index of the knot that ends the decoded window; -1: none
+    uint8_t format;
+    CompactCursor compact;  // compact curves: the segment of the knot decoded last
+};
+
+struct SampleBatch {
+    int32_t count;      // lanes
+    int32_t stride;     // floats per row: count rounded up to 4
+    int32_t dimension;  // D
+    BatchLane* lanes;
+    // 2 + 2 D + 4 rows of stride floats: window start and end times, D first and D second
+    // controls, then the window test's rows: the scale to knot units, the window's first knot
+    // and its last (in knot units), and the last again or -infinity when the window ends on
+    // the curve's last knot (the row a looping time tests against).
+    float* rows;
+};
+
+// The bytes of a batch's lanes and rows for count lanes of dimension D; memory for it is
+// 16-byte aligned.
+size_t SampleBatchBytes(int32_t count, int32_t dimension);
+void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension);
+void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
+                  orvane_track_sample_cache* cache);
+void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch);
+void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch);
+
+}  // namespace orvane
+
+#endif  // ORVANE_TRACK_BATCH_H
