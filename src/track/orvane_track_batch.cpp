@@ -83,6 +83,17 @@ template <int D>
     }
 }
 
+// A whole decoded window into lane j's rows: its two times, then each knot's controls.
+template <int D>
+[[gnu::always_inline]] inline void StoreWindow(SampleBatch& b, int32_t j, const float* times,
+                                               const float* controls) {
+    for (int32_t i = 0; i < 2; ++i) {
+        Row(b, i)[j] = times[i];
+        for (int c = 0; c < D; ++c)
+            Row(b, 2 + i * D + c)[j] = controls[i * D + c];
+    }
+}
+
 // Finds the lane's window for the time and decodes it into the rows; false when the time
 // lies where batching does not reach (the per-curve step samples the lane then). In playback
 // that loops on, the last interval and the time after the last knot share one window across
@@ -131,11 +142,7 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         DecodeLaneKnot<D>(l, data, 0, times + 1, controls + D);
         times[1] = times[1] + duration;
         if constexpr (D == 4) MakeQuaternionsContinuous(controls, 2);
-        for (int32_t i = 0; i < 2; ++i) {
-            Row(b, i)[j] = times[i];
-            for (int c = 0; c < D; ++c)
-                Row(b, 2 + i * D + c)[j] = controls[i * D + c];
-        }
+        StoreWindow<D>(b, j, times, controls);
         l.window = k;
         KeyRowOf(b, kKeyLow)[j] = low;
         KeyRowOf(b, kKeyHigh)[j] = -kInfinity;
@@ -155,11 +162,7 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     } else {
         DecodeLaneKnot<D>(l, data, k - 1, times, controls);
         DecodeLaneKnot<D>(l, data, k, times + 1, controls + D);
-        for (int32_t i = 0; i < 2; ++i) {
-            Row(b, i)[j] = times[i];
-            for (int c = 0; c < D; ++c)
-                Row(b, 2 + i * D + c)[j] = controls[i * D + c];
-        }
+        StoreWindow<D>(b, j, times, controls);
     }
     l.window = k;
     KeyRowOf(b, kKeyLow)[j] = low;
