@@ -19,6 +19,7 @@
 #include "orvane/track_mask.h"
 
 #include <cmath>
+#include <atomic>
 #include <cstring>
 
 namespace orvane {
@@ -82,7 +83,14 @@ struct NodeState {
     // The bound tracks of the second run with moving curves left after the batches.
     int32_t* sampledTracks;
     int32_t sampledCount;
+    // Per bound track, whether what the one-pass blend reads for it never changes: the fixed
+    // run, and tracks without moving curves (or without a source track).
+    uint8_t* fixed;
+    uint64_t serial;  // this node's own, for the blend memo
 };
+
+// Serials of nodes: never 0, never reused.
+std::atomic<uint64_t> gNodeSerials{0};
 
 // The batched curves first (they write the planned transforms of their tracks), then the
 // tracks one at a time.
@@ -200,7 +208,8 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
                   sizeof(NodeState::Step) % alignof(BlendSourceBone) == 0);
     const size_t sampledAt = blendAt + size_t(count) * sizeof(BlendSourceBone);
     static_assert(sizeof(BlendSourceBone) % alignof(int32_t) == 0);
-    const size_t bytes = sampledAt + size_t(count) * sizeof(int32_t);
+    const size_t fixedAt = sampledAt + size_t(count) * sizeof(int32_t);
+    const size_t bytes = fixedAt + size_t(count);
     static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
     char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
     if (block == nullptr) {
@@ -212,6 +221,10 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     state->caches = reinterpret_cast<orvane_track_sample_cache*>(block + cachesAt);
     state->planned = reinterpret_cast<orvane_transform*>(block + plannedAt);
     state->moving = reinterpret_cast<uint8_t*>(block + movingAt);
+    state->fixed = reinterpret_cast<uint8_t*>(block + fixedAt);
+    for (int32_t i = 0; i < count; ++i)
+        state->fixed[i] = 1;  // tracks without a source track: the rest transform, or nothing
+    state->serial = gNodeSerials.fetch_add(1, std::memory_order_relaxed) + 1;
     InitSampleBatch(&state->positions, block + batchesAt, lanes[0], 3);
     InitSampleBatch(&state->orientations, block + orientationsAt, lanes[1], 4);
     int32_t lane[2] = {0, 0};
@@ -220,6 +233,7 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         if (track == nullptr) continue;
         orvane_transform& planned = state->planned[i];
         uint32_t moving = PlanTrackSampling(*track, &planned);
+        state->fixed[i] = moving == 0;
         // A moving curve is batchable exactly when it was counted above.
         if ((moving & kPlanPosition) && CurveIsBatchable(track->PositionCurve, 3)) {
             SetBatchLane(&state->positions, lane[0]++, track->PositionCurve, planned.Position,
@@ -281,9 +295,10 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     for (int32_t k = 0; k < state->stepCount; ++k) {
         const NodeState::Step& step = state->steps[k];
         BlendSourceBone& bone = state->blendBones[step.bone];
-        if (k < state->fixedSteps)
+        if (k < state->fixedSteps) {
             bone = BlendSourceBone{step.transform, step.sign, kBlendSignFixed};
-        else
+            state->fixed[step.bone] = 1;
+        } else
             bone =
                 BlendSourceBone{&state->planned[step.bone],
                                 step.quaternionMode == OrvaneQuaternionBlendInverted ? -1.0f : 1.0f,
@@ -382,6 +397,8 @@ bool PrepareAnimationBlend(orvane_model_control_binding* b, int32_t firstBone, i
     source->weight = w;
     source->boneCount = 0;
     source->bones = nullptr;
+    source->fixed = nullptr;
+    source->serial = 0;
     if (w <= 0.001f) return true;
     const orvane_animation_binding& binding = *BindingOf(b);
     orvane_track_sample_context context;
@@ -397,6 +414,8 @@ bool PrepareAnimationBlend(orvane_model_control_binding* b, int32_t firstBone, i
     }
     source->boneCount = binding.TrackBindingCount;
     source->bones = state.blendBones;
+    source->fixed = state.fixed;
+    source->serial = state.serial;
     return true;
 }
 

@@ -80,6 +80,17 @@ void AccumulateWalk(orvane_model_instance* instance, int32_t firstBone, int32_t 
 
 // A dense range without LOD, when every playing node can describe its transforms: the one-pass
 // blend. False when a node cannot (the accumulation walk then runs).
+// The instance's blend memo, made at its first one-pass blend; null when there is no memory
+// for it (the blend then works without).
+BlendMemo* MemoOf(orvane_model_instance* instance) {
+    if (instance->BlendMemo == nullptr) {
+        const int32_t bones = OrvaneGetSourceSkeleton(instance)->BoneCount;
+        if (void* memory = ORVANE_ALLOCATE(16, BlendMemoBytes(bones)))
+            instance->BlendMemo = InitBlendMemo(memory, bones);
+    }
+    return instance->BlendMemo;
+}
+
 bool BlendWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
                orvane_local_pose* pose) {
     BlendSource sources[kMostBlendSources];
@@ -94,7 +105,7 @@ bool BlendWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneC
         if (sources[count].boneCount > 0) ++count;
     }
     BlendSourcesIntoPose(*pose, *OrvaneGetSourceSkeleton(instance), firstBone,
-                         firstBone + boneCount, sources, count);
+                         firstBone + boneCount, sources, count, MemoOf(instance));
     return true;
 }
 
@@ -155,6 +166,7 @@ ORVANE_API void OrvaneFreeModelInstance(orvane_model_instance* ModelInstance) {
     ModelInstance->GlobalPrevious->GlobalNext = ModelInstance->GlobalNext;
     ModelInstance->GlobalNext->GlobalPrevious = ModelInstance->GlobalPrevious;
     --gLiveInstances;
+    if (ModelInstance->BlendMemo) ORVANE_DEALLOCATE(ModelInstance->BlendMemo);
     OrvaneDeallocateFixed(&InstancePool(), ModelInstance);
 }
 
@@ -338,11 +350,11 @@ ORVANE_API orvane_bool OrvaneSampleSingleModelAnimationLODSparse(
     const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(ModelInstance);
     if (SparseBoneArray == nullptr && AllowedError == 0.0f && BoneCount > 0) {
         // The one-pass blend of the control alone, when its node can describe its transforms.
-        BlendSource source{0.0f, 0, nullptr};
+        BlendSource source{0.0f, 0, nullptr, nullptr, 0};
         if (!playing || (node->Callbacks->PrepareBlend &&
                          node->Callbacks->PrepareBlend(node, FirstBone, BoneCount, &source))) {
             BlendSourcesIntoPose(*Result, *skeleton, FirstBone, FirstBone + BoneCount, &source,
-                                 source.boneCount > 0 ? 1 : 0);
+                                 source.boneCount > 0 ? 1 : 0, MemoOf(ModelInstance));
             return node != nullptr;
         }
     }

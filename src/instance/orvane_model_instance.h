@@ -15,6 +15,7 @@ struct orvane_world_pose;
 namespace orvane {
 
 struct BlendSource;
+struct BlendMemo;
 
 // What a binding node does when sampled; any entry may be null.
 struct ControlBindingCallbacks {
@@ -61,6 +62,9 @@ struct orvane_model_instance {
     void* UserData[4];
     orvane_model_instance* GlobalNext;
     orvane_model_instance* GlobalPrevious;
+    // The one-pass blend's memo of the bones whose sources are all fixed: made at the first
+    // blend, null until then or when there was no memory for it.
+    orvane::BlendMemo* BlendMemo;
 };
 
 struct orvane_control {

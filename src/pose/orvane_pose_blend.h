@@ -7,7 +7,9 @@
 
 #include "core/orvane_private.h"
 #include "orvane/local_pose.h"
+#include "pose/orvane_local_pose.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace orvane {
@@ -32,15 +34,43 @@ struct BlendSource {
     float weight;                  // above 0
     int32_t boneCount;             // bones [0, boneCount) have entries in bones
     const BlendSourceBone* bones;  // in pose order
+    // Per bone below boneCount, whether its transform (and sign) never change while the source
+    // lives; null: none is known to be fixed.
+    const uint8_t* fixed;
+    // Names the source for the memo: no other source, before or after, has the same serial.
+    // 0: the source is not remembered.
+    uint64_t serial;
 };
+
+// What a pass finished for the bones whose every source is fixed, kept from one call to the
+// next for sources, weights, fill threshold and range that repeat: such a bone's entry is then
+// copied instead of blended again. It is filled on the second call with the same key (a key
+// that changes every call costs the comparison alone). One memo serves one skeleton and one
+// caller at a time.
+struct BlendMemo {
+    int32_t boneCount;  // the entries' capacity: the skeleton's bones
+    int32_t sourceCount;
+    uint64_t serials[kMostBlendSources];
+    float weights[kMostBlendSources];
+    float threshold;
+    int32_t firstBone, end;
+    bool filled;                      // the entries hold the finished bones for the key
+    uint8_t* fixed;                   // per bone: every source fixed when filled
+    orvane_local_pose_bone* entries;  // per bone
+};
+
+// The bytes of a memo for boneCount bones (16-byte aligned memory), and its setting up there.
+size_t BlendMemoBytes(int32_t boneCount);
+BlendMemo* InitBlendMemo(void* memory, int32_t boneCount);
 
 // Opens an accumulation pass on pose, blends the sources (at most kMostBlendSources) in order into
 // bones [firstBone, end) and closes the pass there (bones no source touches show the skeleton's
 // rest transform). The range lies within the pose and the skeleton, and the sources' transforms are
-// valid: the caller checked them once.
+// valid: the caller checked them once. memo (may be null) is the caller's memo for the
+// skeleton; the result is the same with or without it.
 void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skeleton,
                           int32_t firstBone, int32_t end, const BlendSource* sources,
-                          int32_t sourceCount);
+                          int32_t sourceCount, BlendMemo* memo = nullptr);
 
 }  // namespace orvane
 

@@ -277,6 +277,110 @@ TEST(InstanceSamplingPlan, OnePassBlendEqualsTheAccumulation) {
     OrvaneFreeBuilderResult(scaledGroup);
 }
 
+// A clip that holds one pose: every tracked bone's first key plus offset, as constants (bone 6
+// with a constant scale/shear as well).
+struct PoseClip {
+    orvane_track_group* group = nullptr;
+    orvane_track_group* groups[1] = {nullptr};
+    orvane_animation animation{};
+
+    PoseClip(const Character& c, float offset) {
+        orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, c.BoneCount(), 0, true);
+        const float zero = 0.0f;
+        const float stretch[9] = {1.1f, 0.05f, 0.0f, 0.0f, 0.95f, 0.0f, 0.1f, 0.0f, 1.2f};
+        for (const TrackValues& t : c.tracks) {
+            OrvaneBeginTransformTrack(g, t.name.c_str());
+            const float p[3] = {t.positions[0] + offset, t.positions[1], t.positions[2] - offset};
+            OrvaneSetTransformTrackPosition(g, 0, 0, 1, &zero, p, OrvaneCurveDataDaK32fC32fType);
+            if (!t.orientations.empty())
+                OrvaneSetTransformTrackOrientation(g, 0, 0, 1, &zero, t.orientations.data(),
+                                                   OrvaneCurveDataDaK32fC32fType);
+            if (t.name == "bone6")
+                OrvaneSetTransformTrackScaleShear(g, 0, 0, 1, &zero, stretch,
+                                                  OrvaneCurveDataDaK32fC32fType);
+            OrvaneEndTransformTrack(g);
+        }
+        group = OrvaneEndTrackGroup(g);
+        groups[0] = group;
+        animation.Name = const_cast<char*>("Pose");
+        animation.Duration = c.animation.Duration;
+        animation.TimeStep = c.animation.TimeStep;
+        animation.TrackGroupCount = 1;
+        animation.TrackGroups = groups;
+    }
+    ~PoseClip() { OrvaneFreeBuilderResult(group); }
+    PoseClip(const PoseClip&) = delete;
+    PoseClip& operator=(const PoseClip&) = delete;
+};
+
+// The bones whose every control holds still are remembered from one frame to the next while
+// the controls, their weights, the fill threshold and the range repeat; the poses stay those
+// of the accumulation frame after frame as each of these changes: weights held and changed,
+// a fill threshold above the weights, a partial range, a control replaced by one that holds
+// another pose (its node may reuse the memory of the one it replaces), and one control alone.
+TEST(InstanceSamplingPlan, RememberedStillBonesEqualTheAccumulation) {
+    Character c(12, 3, 2.0f);
+    const int n = c.BoneCount();
+    Clip moving(c, OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK16uC15uType);
+    PoseClip still(c, 0.5f), other(c, -0.75f);
+    std::vector<int32_t> identity(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        identity[size_t(i)] = i;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* a = OrvanePlayControlledAnimation(0.0f, &moving.animation, instance);
+    orvane_control* b = OrvanePlayControlledAnimation(0.0f, &still.animation, instance);
+    ASSERT_TRUE(a && b);
+    OrvaneSetControlLoopCount(a, 0);
+    OrvaneSetControlLoopCount(b, 0);
+    OrvaneSetControlWeight(a, 0.6f);
+    OrvaneSetControlWeight(b, 0.3f);
+    PosePtr got(OrvaneNewLocalPose(n)), expected(OrvaneNewLocalPose(n));
+    auto compare = [&](int first, const char* what) {
+        for (int i = first; i < n; ++i) {
+            const orvane_transform* x = OrvaneGetLocalPoseTransform(got.get(), i);
+            const orvane_transform* y = OrvaneGetLocalPoseTransform(expected.get(), i);
+            ASSERT_EQ(0, std::memcmp(x, y, sizeof *x)) << what << ", bone " << i;
+        }
+    };
+    // Both controls for 90 frames, then the still one alone for 90 (a memo serves one kind of
+    // call at a time: calls that alternate blend every bone).
+    for (int frame = 0; frame < 180; ++frame) {
+        SCOPED_TRACE(frame);
+        OrvaneSetModelClock(instance, float(frame) / 50.0f);
+        const int phase = frame % 90;
+        if (phase == 15) OrvaneSetControlWeight(frame < 90 ? a : b, 0.45f);
+        if (phase == 16) OrvaneSetControlWeight(frame < 90 ? a : b, 0.5f);
+        if (phase == 30 || phase == 40) {
+            OrvaneSetLocalPoseFillThreshold(got.get(), phase == 30 ? 1.5f : 0.2f);
+            OrvaneSetLocalPoseFillThreshold(expected.get(), phase == 30 ? 1.5f : 0.2f);
+        }
+        if (phase == 60) {
+            OrvaneFreeControl(b);
+            b = OrvanePlayControlledAnimation(
+                0.0f, frame < 90 ? &other.animation : &still.animation, instance);
+            ASSERT_NE(b, nullptr);
+            OrvaneSetControlLoopCount(b, 0);
+            OrvaneSetControlWeight(b, 0.3f);
+        }
+        const int first = phase >= 50 && phase < 58 ? 3 : 0;
+        if (frame < 90) {
+            OrvaneSampleModelAnimations(instance, first, n - first, got.get());
+            OrvaneSampleModelAnimationsLODSparse(instance, first, n - first, expected.get(), 0.0f,
+                                                 identity.data());
+            compare(first, "both");
+        } else {
+            // The still control alone: every bone held.
+            ASSERT_TRUE(OrvaneSampleSingleModelAnimation(instance, b, first, n - first, got.get()));
+            ASSERT_TRUE(OrvaneSampleSingleModelAnimationLODSparse(
+                instance, b, first, n - first, expected.get(), 0.0f, identity.data()));
+            compare(first, "alone");
+        }
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(a);
+    OrvaneFreeControl(b);
+}
+
 // Two instances playing one binding (the binding and its track group shared, each node's plan
 // and windows its own), one per thread, at different times: each thread's poses equal those of
 // the same instance sampled alone.
