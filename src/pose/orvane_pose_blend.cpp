@@ -230,9 +230,11 @@ void BlendSourcesIntoPose(orvane_local_pose& pose, const orvane_skeleton& skelet
         Blend<0>(pose, skeleton, firstBone, end, sources, sourceCount, memo);
 }
 
+// The memo's header, rounded up to the entries' 16-byte alignment.
+constexpr size_t kMemoHeaderBytes = (sizeof(BlendMemo) + 15) & ~size_t(15);
+
 size_t BlendMemoBytes(int32_t boneCount) {
-    const size_t entries = (sizeof(BlendMemo) + 15) & ~size_t(15);
-    return entries + size_t(boneCount) * (sizeof(orvane_local_pose_bone) + 1);
+    return kMemoHeaderBytes + size_t(boneCount) * (sizeof(orvane_local_pose_bone) + 1);
 }
 
 BlendMemo* InitBlendMemo(void* memory, int32_t boneCount) {
@@ -241,8 +243,7 @@ BlendMemo* InitBlendMemo(void* memory, int32_t boneCount) {
     char* base = static_cast<char*>(memory);
     m->boneCount = boneCount;
     m->sourceCount = -1;  // no call's key
-    m->entries =
-        reinterpret_cast<orvane_local_pose_bone*>(base + ((sizeof(BlendMemo) + 15) & ~size_t(15)));
+    m->entries = reinterpret_cast<orvane_local_pose_bone*>(base + kMemoHeaderBytes);
     m->fixed = reinterpret_cast<uint8_t*>(m->entries + boneCount);
     return m;
 }
