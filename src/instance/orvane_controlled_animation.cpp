@@ -225,6 +225,7 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     for (int32_t i = 0; i < count; ++i)
         state->fixed[i] = 1;  // tracks without a source track: the rest transform, or nothing
     state->serial = gNodeSerials.fetch_add(1, std::memory_order_relaxed) + 1;
+    MakeBlendMemo(b->ModelInstance);
     InitSampleBatch(&state->positions, block + batchesAt, lanes[0], 3);
     InitSampleBatch(&state->orientations, block + orientationsAt, lanes[1], 4);
     int32_t lane[2] = {0, 0};

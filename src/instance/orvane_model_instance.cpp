@@ -80,17 +80,6 @@ void AccumulateWalk(orvane_model_instance* instance, int32_t firstBone, int32_t 
 
 // A dense range without LOD, when every playing node can describe its transforms: the one-pass
 // blend. False when a node cannot (the accumulation walk then runs).
-// The instance's blend memo, made at its first one-pass blend; null when there is no memory
-// for it (the blend then works without).
-BlendMemo* MemoOf(orvane_model_instance* instance) {
-    if (instance->BlendMemo == nullptr) {
-        const int32_t bones = OrvaneGetSourceSkeleton(instance)->BoneCount;
-        if (void* memory = ORVANE_ALLOCATE(16, BlendMemoBytes(bones)))
-            instance->BlendMemo = InitBlendMemo(memory, bones);
-    }
-    return instance->BlendMemo;
-}
-
 bool BlendWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneCount,
                orvane_local_pose* pose) {
     BlendSource sources[kMostBlendSources];
@@ -105,7 +94,7 @@ bool BlendWalk(orvane_model_instance* instance, int32_t firstBone, int32_t boneC
         if (sources[count].boneCount > 0) ++count;
     }
     BlendSourcesIntoPose(*pose, *OrvaneGetSourceSkeleton(instance), firstBone,
-                         firstBone + boneCount, sources, count, MemoOf(instance));
+                         firstBone + boneCount, sources, count, instance->BlendMemo);
     return true;
 }
 
@@ -122,6 +111,13 @@ void SampleWalk(orvane_model_instance* instance, int32_t firstBone, int32_t bone
 }
 
 }  // namespace
+
+void MakeBlendMemo(orvane_model_instance* instance) {
+    if (instance->BlendMemo != nullptr) return;
+    const int32_t bones = OrvaneGetSourceSkeleton(instance)->BoneCount;
+    if (void* memory = ORVANE_ALLOCATE(16, BlendMemoBytes(bones)))
+        instance->BlendMemo = InitBlendMemo(memory, bones);
+}
 
 float LODFadingFactor() {
     return gFadingFactor.load(std::memory_order_relaxed);
@@ -354,7 +350,7 @@ ORVANE_API orvane_bool OrvaneSampleSingleModelAnimationLODSparse(
         if (!playing || (node->Callbacks->PrepareBlend &&
                          node->Callbacks->PrepareBlend(node, FirstBone, BoneCount, &source))) {
             BlendSourcesIntoPose(*Result, *skeleton, FirstBone, FirstBone + BoneCount, &source,
-                                 source.boneCount > 0 ? 1 : 0, MemoOf(ModelInstance));
+                                 source.boneCount > 0 ? 1 : 0, ModelInstance->BlendMemo);
             return node != nullptr;
         }
     }

@@ -62,8 +62,9 @@ struct orvane_model_instance {
     void* UserData[4];
     orvane_model_instance* GlobalNext;
     orvane_model_instance* GlobalPrevious;
-    // The one-pass blend's memo of the bones whose sources are all fixed: made at the first
-    // blend, null until then or when there was no memory for it.
+    // The one-pass blend's memo of the bones whose sources are all fixed: made when the first
+    // node that can describe its transforms is bound, so that sampling never allocates; null
+    // until then or when there was no memory for it (the blend then works without).
     orvane::BlendMemo* BlendMemo;
 };
 
@@ -129,6 +130,10 @@ int32_t LiveControlCount();
 
 // The global LOD fading factor.
 float LODFadingFactor();
+
+// Gives the instance its blend memo when it has none (binding time: never per frame); without
+// memory for it the instance goes on without.
+void MakeBlendMemo(orvane_model_instance* instance);
 
 }  // namespace orvane
 

@@ -318,6 +318,7 @@ struct PoseClip {
 // of the accumulation frame after frame as each of these changes: weights held and changed,
 // a fill threshold above the weights, a partial range, a control replaced by one that holds
 // another pose (its node may reuse the memory of the one it replaces), and one control alone.
+// Sampling takes no memory for the memo: it is made when the controls are bound.
 TEST(InstanceSamplingPlan, RememberedStillBonesEqualTheAccumulation) {
     Character c(12, 3, 2.0f);
     const int n = c.BoneCount();
@@ -344,8 +345,13 @@ TEST(InstanceSamplingPlan, RememberedStillBonesEqualTheAccumulation) {
     };
     // Both controls for 90 frames, then the still one alone for 90 (a memo serves one kind of
     // call at a time: calls that alternate blend every bone).
+    // Sampling never allocates: the memo is made when the controls are bound.
+    void* marker = OrvaneBeginAllocationCheck();
     for (int frame = 0; frame < 180; ++frame) {
         SCOPED_TRACE(frame);
+        if (frame == 5) {
+            EXPECT_TRUE(OrvaneEndAllocationCheck(marker));
+        }
         OrvaneSetModelClock(instance, float(frame) / 50.0f);
         const int phase = frame % 90;
         if (phase == 15) OrvaneSetControlWeight(frame < 90 ? a : b, 0.45f);
