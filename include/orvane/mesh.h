@@ -112,7 +112,13 @@ ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_bindi
  * Dest4x4 (OrvaneGetMeshBinding4x4ArraySize bytes). They carry a bind-pose vertex to its posed
  * place and are what OrvaneDeformVertices takes, without an index table. FirstBone outside
  * [0, binding bone count), an end outside [0, binding bone count], or a world pose that lacks
- * a bound bone (smaller than ToSkeleton) logs an error and writes nothing. */
+ * a bound bone (smaller than ToSkeleton) logs an error and writes nothing. Each matrix is
+ * OrvaneColumnMatrixMultiply4x3's product to the bit, except that subnormal numbers (below
+ * 1.2e-38 in magnitude) in an inverse world matrix count as 0: a product of one costs the
+ * processor a slow assist every frame, and what it would add to an element is below 1.2e-38
+ * times the world matrix's largest element. Which bones have them is found when the binding is
+ * built, so the inverse world matrices must not change while the binding lives (as the rest of
+ * the skeleton). Distinct bindings and destinations may be built on several threads at once. */
 ORVANE_API void OrvaneBuildMeshBinding4x4Array(const orvane_mesh_binding* Binding,
                                                const orvane_world_pose* WorldPose,
                                                orvane_int32 FirstBone, orvane_int32 BoneCount,

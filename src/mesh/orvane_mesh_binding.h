@@ -7,9 +7,9 @@
 #include "orvane/mesh.h"
 
 // One block: this record, then BoneCount indices into FromSkeleton, then, only when the
-// skeletons differ, BoneCount indices into ToSkeleton. Every index names an existing bone of
-// its skeleton, and every bone index of the mesh's vertices is below BoneCount (checked when
-// the binding is built).
+// skeletons differ, BoneCount indices into ToSkeleton, then BoneCount flags. Every index names an
+// existing bone of its skeleton, and every bone index of the mesh's vertices is below BoneCount
+// (checked when the binding is built).
 struct orvane_mesh_binding {
     const orvane_mesh* SourceMesh;
     orvane_int32 BoneCount;
@@ -17,6 +17,12 @@ struct orvane_mesh_binding {
     orvane_int32* FromBoneIndices;
     const orvane_skeleton* ToSkeleton;
     orvane_int32* ToBoneIndices;  // FromBoneIndices when the skeletons are the same
+    // The largest of ToBoneIndices (-1 without bones): the matrix builds compare it with the
+    // world pose once per call instead of per bone.
+    orvane_int32 MostToBoneIndex;
+    // Per bound bone, whether its inverse world matrix held a subnormal number when the binding
+    // was built.
+    orvane_uint8* SubnormalInverses;
 };
 
 #endif  // ORVANE_MESH_BINDING_H

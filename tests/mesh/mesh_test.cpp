@@ -238,7 +238,7 @@ TEST(MeshBinding, SameSkeletonSharesOneIndexArray) {
     EXPECT_FALSE(OrvaneMeshIsRigid(&mesh.mesh));
     const int32_t size =
         OrvaneGetResultingMeshBindingSize(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
-    EXPECT_EQ(size, static_cast<int32_t>(6 * sizeof(void*) + 2 * 4));
+    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 2 * 4 + 2));
     orvane_mesh_binding* binding =
         OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
     ASSERT_NE(binding, nullptr);
@@ -301,7 +301,7 @@ TEST(MeshBinding, TransferredSkeletonLooksUpBothSides) {
     MeshFixture mesh({"hip", "knee", "root"});
     const int32_t size =
         OrvaneGetResultingMeshBindingSize(&mesh.mesh, &from.skeleton, &to.skeleton);
-    EXPECT_EQ(size, static_cast<int32_t>(6 * sizeof(void*) + 2 * 3 * 4));
+    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 2 * 3 * 4 + 3));
     std::vector<uint64_t> memory((size + 7) / 8);
     orvane_mesh_binding* binding =
         OrvaneNewMeshBindingInPlace(&mesh.mesh, &from.skeleton, &to.skeleton, memory.data());
@@ -389,6 +389,45 @@ TEST(MeshBinding, MatricesFromAWorldPose) {
     EXPECT_EQ(log.errors(), 2u);
     OrvaneFreeWorldPose(small);
     OrvaneFreeWorldPose(pose);
+    OrvaneFreeMeshBinding(binding);
+}
+
+// Subnormal numbers in a skeleton's inverse world matrices count as 0 (each product of one
+// would cost the processor an assist every frame); every other bone's matrix is the exact
+// product.
+TEST(MeshBinding, SubnormalInverseElementsCountAsZero) {
+    SkeletonFixture skeleton({"root", "hip", "knee", "toe"}, 1.0f);
+    skeleton.bones[1].InverseWorldTransform[0][1] = 1.0e-39f;
+    skeleton.bones[1].InverseWorldTransform[3][2] = -3.0e-40f;
+    MeshFixture mesh({"toe", "hip", "knee", "root"});
+    orvane_mesh_binding* binding =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(binding, nullptr);
+    float world[4 * 16];
+    for (int b = 0; b < 4; ++b) {
+        // Translations alone: the subnormal element's product is then the whole sum of its
+        // element, and shows when it is kept.
+        float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.5f * b, 2.0f, 3.0f, 1};
+        std::memcpy(world + 16 * b, m, sizeof(m));
+    }
+    float matrices[4 * 16];
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 4, 0, 4, matrices);
+    for (int i = 0; i < 4; ++i) {
+        const int bone = OrvaneGetMeshBindingToBoneIndices(binding)[i];
+        float inverse[16];
+        std::memcpy(inverse, &skeleton.bones[bone].InverseWorldTransform[0][0], sizeof inverse);
+        for (float& v : inverse)
+            if (std::fpclassify(v) == FP_SUBNORMAL) v = 0.0f;
+        float expected[16];
+        OrvaneColumnMatrixMultiply4x3(expected, inverse, world + 16 * bone);
+        EXPECT_EQ(std::memcmp(matrices + 16 * i, expected, sizeof expected), 0) << i;
+    }
+    // The flushed product differs from the exact one only below the smallest normal number.
+    float exact[16];
+    OrvaneColumnMatrixMultiply4x3(exact, &skeleton.bones[1].InverseWorldTransform[0][0],
+                                  world + 16);
+    for (int e = 0; e < 16; ++e)
+        EXPECT_LE(std::fabs(matrices[16 + e] - exact[e]), 1.2e-38f) << e;
     OrvaneFreeMeshBinding(binding);
 }
 
