@@ -12,17 +12,21 @@ namespace orvane {
 // The first index whose knot is strictly greater than key, else count - 1 (bisection; NaN
 // compares false everywhere and ends on the last knot, like any time past the end). It
 // terminates and stays in range for any count above 0, sorted knots or not.
+//
+// The bisection keeps a base and a length, and moves the base by a conditional move rather
+// than a branch: at times that jump about (seeking, random access) a branch on each comparison
+// is mispredicted half the time, which costs more than the comparisons themselves. On sorted
+// knots it finds the index the textbook bisection finds.
 template <typename K, typename V>
 inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
-    int32_t low = 0, high = count;
-    while (low < high) {
-        const int32_t middle = low + (high - low) / 2;
-        if (knots[middle] > key)
-            high = middle;
-        else
-            low = middle + 1;
+    int32_t base = 0, length = count;
+    while (length > 1) {
+        const int32_t half = length / 2;
+        base = knots[base + half - 1] > key ? base : base + half;
+        length -= half;
     }
-    return low < count ? low : count - 1;
+    const int32_t index = knots[base] > key ? base : base + 1;
+    return index < count ? index : count - 1;
 }
 
 // The integer search key of time t for knots stored as Q (uint16_t or uint8_t) scaled by

@@ -1,0 +1,65 @@
+// The knot search against the standard library's upper bound: sorted knots with repeats, keys
+// below, between, on and past the knots, and knots out of order from a damaged file.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "curve/orvane_knot_search.h"
+
+namespace {
+
+template <typename K, typename V>
+int32_t Reference(const std::vector<K>& knots, V key) {
+    const auto it =
+        std::upper_bound(knots.begin(), knots.end(), key, [](V k, K knot) { return knot > k; });
+    const int32_t index = int32_t(it - knots.begin());
+    return index < int32_t(knots.size()) ? index : int32_t(knots.size()) - 1;
+}
+
+TEST(KnotSearch, FindsTheFirstKnotPastTheKeyAsUpperBoundDoes) {
+    std::mt19937 rng(11);
+    for (int32_t count = 1; count <= 70; ++count) {
+        for (int trial = 0; trial < 8; ++trial) {
+            // Small steps, some of them 0: repeated knots.
+            std::vector<uint16_t> knots(static_cast<size_t>(count));
+            std::vector<float> times(static_cast<size_t>(count));
+            uint16_t at = uint16_t(rng() % 5);
+            for (int32_t i = 0; i < count; ++i) {
+                at = uint16_t(at + rng() % 3);
+                knots[size_t(i)] = at;
+                times[size_t(i)] = 0.25f * float(at);
+            }
+            for (int32_t key = -2; key <= int32_t(at) + 2; ++key) {
+                ASSERT_EQ(orvane::UpperBoundKnot(knots.data(), count, key), Reference(knots, key))
+                    << count << " " << key;
+                const float t = 0.25f * float(key);
+                ASSERT_EQ(orvane::UpperBoundKnot(times.data(), count, t), Reference(times, t));
+                const float between = t + 0.125f;
+                ASSERT_EQ(orvane::UpperBoundKnot(times.data(), count, between),
+                          Reference(times, between));
+            }
+            // A time that is not a number searches as one past the end.
+            EXPECT_EQ(orvane::UpperBoundKnot(times.data(), count, std::nanf("")), count - 1);
+        }
+    }
+}
+
+TEST(KnotSearch, KnotsOutOfOrderStayInRange) {
+    std::mt19937 rng(12);
+    for (int32_t count = 1; count <= 40; ++count) {
+        std::vector<uint16_t> knots(static_cast<size_t>(count));
+        for (auto& k : knots)
+            k = uint16_t(rng() % 50);
+        for (int32_t key = -1; key <= 51; ++key) {
+            const int32_t index = orvane::UpperBoundKnot(knots.data(), count, key);
+            ASSERT_GE(index, 0);
+            ASSERT_LT(index, count);
+        }
+    }
+}
+
+}  // namespace
