@@ -11,22 +11,31 @@ namespace orvane {
 
 namespace {
 
-constexpr int32_t kMaxBlocks = 512;
-
-TimingBlock g_blocks[kMaxBlocks];
+TimingBlock g_blocks[kMaxTimingBlocks];
 std::atomic<int32_t> g_blockCount{0};
+std::atomic<uint32_t> g_shardsTaken{0};
 std::mutex g_registrationMutex;  // registration and resets
 std::atomic<double> g_ticksPerSecond{0.0};
 
 }  // namespace
 
+TimingShard g_timingShards[kTimingShards];
+
 thread_local constinit TimingBlock* t_currentTimingBlock = nullptr;
+thread_local constinit TimingShard* t_timingShard = nullptr;
+
+TimingShard* TakeTimingShard() {
+    const uint32_t taken = g_shardsTaken.fetch_add(1, std::memory_order_relaxed);
+    t_timingShard = &g_timingShards[taken % kTimingShards];
+    return t_timingShard;
+}
 
 TimingBlock* RegisterTimingBlock(const char* name) {
     std::lock_guard<std::mutex> lock(g_registrationMutex);
     int32_t index = g_blockCount.load(std::memory_order_relaxed);
-    if (index >= kMaxBlocks) return nullptr;
+    if (index >= kMaxTimingBlocks) return nullptr;
     g_blocks[index].name = name;
+    g_blocks[index].index = index;
     g_blockCount.store(index + 1, std::memory_order_release);
     return &g_blocks[index];
 }
@@ -82,11 +91,17 @@ ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_resul
     const TimingBlock& b = g_blocks[Index];
     double perSecond = OrvaneGetCounterTicksPerSecond();
     double seconds = perSecond > 0 ? 1.0 / perSecond : 0.0;
-    uint64_t total = b.totalTicks.load(std::memory_order_relaxed);
-    uint64_t child = b.childTicks.load(std::memory_order_relaxed);
+    int32_t count = 0;
+    uint64_t total = 0, child = 0;
+    for (const TimingShard& shard : g_timingShards) {
+        const TimingSums& sums = shard.sums[Index];
+        count += sums.count.load(std::memory_order_relaxed);
+        total += sums.totalTicks.load(std::memory_order_relaxed);
+        child += sums.childTicks.load(std::memory_order_relaxed);
+    }
     uint64_t exclusive = total > child ? total - child : 0;
     Results->Name = b.name;
-    Results->Count = b.count.load(std::memory_order_relaxed);
+    Results->Count = count;
     Results->SecondsElapsed = double(total) * seconds;
     Results->SecondsWithoutChildren = double(exclusive) * seconds;
     Results->TotalTicks = double(total);
@@ -111,9 +126,14 @@ ORVANE_API void OrvaneResetCounters(void) {
     int32_t n = g_blockCount.load(std::memory_order_relaxed);
     for (int32_t i = 0; i < n; ++i) {
         TimingBlock& b = g_blocks[i];
-        int32_t count = b.count.exchange(0, std::memory_order_relaxed);
-        uint64_t total = b.totalTicks.exchange(0, std::memory_order_relaxed);
-        uint64_t child = b.childTicks.exchange(0, std::memory_order_relaxed);
+        int32_t count = 0;
+        uint64_t total = 0, child = 0;
+        for (TimingShard& shard : g_timingShards) {
+            TimingSums& sums = shard.sums[i];
+            count += sums.count.exchange(0, std::memory_order_relaxed);
+            total += sums.totalTicks.exchange(0, std::memory_order_relaxed);
+            child += sums.childTicks.exchange(0, std::memory_order_relaxed);
+        }
         uint64_t exclusive = total > child ? total - child : 0;
         if (b.peakCount < count) b.peakCount = count;
         if (total > b.peakTotalTicks) b.peakTotalTicks = total;

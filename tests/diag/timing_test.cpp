@@ -2,6 +2,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,33 @@ TEST(Counters, EachThreadNestsOnItsOwn) {
     EXPECT_EQ(inner.Count, 150);
     // Only the first thread's inner calls are the outer block's children.
     EXPECT_LT(outer.TotalTicks - outer.TicksWithoutChildren, inner.TotalTicks);
+}
+
+// Each thread adds to a shard of its own (threads past the shard count share one), and the
+// results add the shards up: counts stay exact, and a reset clears every shard.
+TEST(Counters, ManyThreadsAtOnceCountExactly) {
+    Inner();
+    OrvaneResetCounters();
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    constexpr int kThreads = 13, kCalls = 40;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&ready] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) {
+            }
+            for (int i = 0; i < kCalls; ++i)
+                Inner();
+        });
+    for (std::thread& t : threads)
+        t.join();
+    orvane_counter_results inner = Results("TestInner");
+    EXPECT_EQ(inner.Count, kThreads * kCalls);
+    EXPECT_EQ(inner.TotalTicks, inner.TicksWithoutChildren);
+    OrvaneResetCounters();
+    EXPECT_EQ(Results("TestInner").Count, 0);
+    EXPECT_EQ(Results("TestInner").TotalTicks, 0);
+    EXPECT_GE(Results("TestInner").PeakCount, kThreads * kCalls);
 }
 
 // Reading results while another thread resets: the peaks a reader sees are one reset's, so
