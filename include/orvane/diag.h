@@ -2,7 +2,9 @@
  * and the monotonic system clock.
  *
  * Threads: each thread has its own current timing block, so nesting is tracked per thread;
- * counters are updated atomically and may be read and reset from any thread.
+ * counters are updated atomically, each thread adding to sums of its own (so that threads timing
+ * the same operation at once do not slow each other), and may be read and reset from any
+ * thread: a reading adds every thread's sums up.
  */
 #ifndef ORVANE_DIAG_H
 #define ORVANE_DIAG_H
