@@ -1,6 +1,7 @@
 // Meshes, topologies and mesh bindings: queries on null and empty parts, index conversion,
 // winding inversion with the side map, material remapping, bounding boxes, bindings onto the
 // same and onto a transferred skeleton, and the skinning matrices.
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -232,6 +233,16 @@ struct MeshFixture {
     }
 };
 
+// World matrices that translate alone, by the given offsets.
+std::vector<float> Translations(const std::vector<std::array<float, 3>>& offsets) {
+    std::vector<float> world;
+    for (const auto& t : offsets) {
+        const float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, t[0], t[1], t[2], 1};
+        world.insert(world.end(), m, m + 16);
+    }
+    return world;
+}
+
 TEST(MeshBinding, SameSkeletonSharesOneIndexArray) {
     SkeletonFixture skeleton({"root", "hip", "knee"}, 1.0f);
     MeshFixture mesh({"knee", "root"});
@@ -252,11 +263,8 @@ TEST(MeshBinding, SameSkeletonSharesOneIndexArray) {
     EXPECT_EQ(OrvaneGetMeshBinding4x4ArraySize(binding, 2), 128);
 
     // World matrices: translations 100, 200, 300 along y.
-    float world[3 * 16];
-    for (int b = 0; b < 3; ++b) {
-        float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 100.0f * (b + 1), 0, 1};
-        std::memcpy(world + 16 * b, m, sizeof(m));
-    }
+    const std::vector<float> worlds = Translations({{0, 100, 0}, {0, 200, 0}, {0, 300, 0}});
+    const float* world = worlds.data();
     float matrices[2 * 16];
     OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 3, 0, 2, matrices);
     for (int i = 0; i < 2; ++i) {
@@ -403,13 +411,11 @@ TEST(MeshBinding, SubnormalInverseElementsCountAsZero) {
     orvane_mesh_binding* binding =
         OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
     ASSERT_NE(binding, nullptr);
-    float world[4 * 16];
-    for (int b = 0; b < 4; ++b) {
-        // Translations alone: the subnormal element's product is then the whole sum of its
-        // element, and shows when it is kept.
-        float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0.5f * b, 2.0f, 3.0f, 1};
-        std::memcpy(world + 16 * b, m, sizeof(m));
-    }
+    // Translations alone: the subnormal element's product is then the whole sum of its
+    // element, and shows when it is kept.
+    const std::vector<float> worlds =
+        Translations({{0, 2, 3}, {0.5f, 2, 3}, {1, 2, 3}, {1.5f, 2, 3}});
+    const float* world = worlds.data();
     float matrices[4 * 16];
     OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 4, 0, 4, matrices);
     for (int i = 0; i < 4; ++i) {
