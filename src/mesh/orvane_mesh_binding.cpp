@@ -44,8 +44,8 @@ uint64_t BindingBytes(int32_t boneCount, bool transferred) {
 // of some hundred cycles, every frame: one such number in a skeleton of 54 bound bones made
 // the whole build about 1.2 times as long. The products they would add are below 1.2e-38 times a
 // world matrix element, lost in the sum unless every other term is as small.
-void BuildSkinningMatricesSse(const orvane_mesh_binding& binding, const float* world, int32_t first,
-                              int32_t end, float* out) {
+void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const float* world,
+                                   int32_t first, int32_t end, float* out) {
     if (first >= end) return;
     const orvane_bone* bones = binding.FromSkeleton->Bones;
     const int32_t* from = binding.FromBoneIndices;
@@ -104,7 +104,7 @@ void BuildSkinningMatricesSse(const orvane_mesh_binding& binding, const float* w
 // The same products where the processor has AVX: each element of the inverse matrix is
 // broadcast by a load instead of a shuffle (12 a matrix, which otherwise all queue for the one
 // shuffle unit). Without FMA the compiler cannot fuse the products and sums, so the bits are
-// those of the SSE routine. Bones with subnormal numbers take the SSE routine's step.
+// those of the baseline routine. Bones with subnormal numbers take the baseline routine's step.
 __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_binding& binding,
                                                              const float* world, int32_t first,
                                                              int32_t end, float* out) {
@@ -116,7 +116,7 @@ __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_b
     const __m128 one = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
     for (int32_t i = first; i < end; ++i, out += 16) {
         if (subnormal[i]) {
-            BuildSkinningMatricesSse(binding, world, i, i + 1, out);
+            BuildSkinningMatricesBaseline(binding, world, i, i + 1, out);
             continue;
         }
         const float* x = &bones[from[i]].InverseWorldTransform[0][0];
@@ -149,7 +149,7 @@ void BuildSkinningMatrices(const orvane_mesh_binding& binding, const float* worl
         return;
     }
 #endif
-    BuildSkinningMatricesSse(binding, world, first, end, out);
+    BuildSkinningMatricesBaseline(binding, world, first, end, out);
 }
 
 bool BoneCountIsUsable(const orvane_mesh* mesh) {
