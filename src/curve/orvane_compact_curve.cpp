@@ -167,14 +167,27 @@ inline void LowStep(float m, float e, uint8_t lowByte, uint8_t extentByte, int32
     *step = e * (float(extentByte) * kOne255th) * kInverseSteps.value[bits];
 }
 
+// x rounded to the nearest integer, ties to even as std::nearbyint rounds in the default
+// rounding mode, for x from 0 up (others give a value of at most 0, which the encoder clamps to
+// 0): at 2^23 and above every float is an integer, below it adding and taking away 2^23 leaves
+// the rounded value. Unlike std::nearbyint it needs no call into the C library.
+inline float RoundNonNegative(float x) {
+    constexpr float kTwo23 = 8388608.0f;
+    if (!(x < kTwo23)) return x;  // integers already (and NaN, which the clamp turns to 0)
+    if (!(x > 0.0f)) return 0.0f;
+    return (x + kTwo23) - kTwo23;
+}
+
+// Writes the low `bits` (at most 24) bits of q at a bit position, a byte at a time (at most
+// four bytes), leaving the other bits of those bytes as they were.
 inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t q) {
-    for (int32_t b = 0; b < bits; ++b, ++position) {
-        const uint8_t mask = uint8_t(1u << (position & 7));
-        if ((q >> b) & 1u)
-            values[position >> 3] |= mask;
-        else
-            values[position >> 3] &= uint8_t(~mask);
-    }
+    if (bits <= 0) return;
+    uint8_t* p = values + (position >> 3);
+    const int32_t shift = int32_t(position & 7);
+    uint64_t field = (uint64_t(q) & ((uint64_t(1) << bits) - 1u)) << shift;
+    uint64_t mask = ((uint64_t(1) << bits) - 1u) << shift;
+    for (int32_t n = (shift + bits + 7) >> 3; n > 0; --n, ++p, field >>= 8, mask >>= 8)
+        *p = uint8_t((*p & ~uint8_t(mask)) | uint8_t(field));
 }
 
 // The unit quaternion of knot k, or (0, 0, 0, 1) when it has no length.
@@ -570,7 +583,7 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
         if (bits > 0) {
             const uint32_t top = (1u << bits) - 1u;
             for (int32_t k = 0; k < count; ++k) {
-                float q = step != 0.0f ? std::nearbyint((value(k, c) - segmentLow) / step) : 0.0f;
+                float q = step != 0.0f ? RoundNonNegative((value(k, c) - segmentLow) / step) : 0.0f;
                 if (!(q > 0.0f)) q = 0.0f;
                 if (q > float(top)) q = float(top);
                 WriteBits(values, position + int64_t(k) * knotBits + offset, bits, uint32_t(q));

@@ -164,6 +164,41 @@ TEST(CompactCurve, EachComponentHasItsOwnDepth) {
     }
 }
 
+// An encoder that tries depths writes a segment's values at any bit position of its own
+// storage: the bits it writes are those of the segment encoded in place, and every bit before
+// and after them stays as it was.
+TEST(CompactCurve, ASegmentWrittenAtAnyBitPositionLeavesTheBitsAroundIt) {
+    const int d = 3, n = 30;
+    const std::vector<float> v = Wave(n, d, 0.11, 12);
+    const std::vector<uint8_t> depths = {4, 12, 20, 0, 7, 24, 3, 3, 1};
+    Record rec(d, 0, 10, n, 0.1f, depths, v.data());
+    const uint8_t* placed = orvane::CompactValues(&rec.r);
+    for (int segment = 0; segment < 3; ++segment) {
+        const uint8_t* depth = depths.data() + 3 * segment;
+        const int knotBits = depth[0] + depth[1] + depth[2];
+        orvane::CompactSegment view;
+        orvane::ViewCompactSegment(&rec.r, segment, &view);
+        for (int64_t position = 0; position < 17; ++position) {
+            for (const uint8_t fill : {uint8_t(0x00), uint8_t(0xff), uint8_t(0xa5)}) {
+                std::vector<uint8_t> storage(size_t(10 * 48 / 8 + 16), fill);
+                orvane::EncodeCompactSegment(&rec.r, v.data(), segment, depth, storage.data(),
+                                             position);
+                const int64_t end = position + 10 * int64_t(knotBits);
+                for (int64_t bit = 0; bit < int64_t(storage.size()) * 8; ++bit) {
+                    const int got = (storage[size_t(bit >> 3)] >> (bit & 7)) & 1;
+                    int want = (fill >> (bit & 7)) & 1;
+                    if (bit >= position && bit < end) {
+                        const int64_t from = view.start + (bit - position);
+                        want = (placed[from >> 3] >> (from & 7)) & 1;
+                    }
+                    ASSERT_EQ(got, want) << "segment " << segment << ", position " << position
+                                         << ", fill " << int(fill) << ", bit " << bit;
+                }
+            }
+        }
+    }
+}
+
 TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
     const int n = 20;
     std::vector<float> v(size_t(n * 2));
