@@ -2,6 +2,7 @@
 // depths, and the operations of its row in the format table.
 #include "curve/orvane_compact_curve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -547,18 +548,28 @@ void PrepareCompact(DaCompact* r, const float* controls) {
     }
 }
 
-void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
-                          const uint8_t* depths, uint8_t* values, int64_t position) {
-    const int32_t d = r->Dimension, length = r->SegmentLength;
+namespace {
+
+// The values of a segment as its header stores them, from the segment's targets: Dimension
+// values per local knot.
+struct SegmentTargets {
+    const float* targets;
+    int32_t d;
+    float operator()(int32_t k, int32_t c) const { return targets[int64_t(k) * d + c]; }
+};
+
+// EncodeCompactSegment with its values read through `value` (local knot, output component).
+template <class Values>
+void EncodeSegmentValues(DaCompact* r, const Values& value, int32_t segment, const uint8_t* depths,
+                         uint8_t* values, int64_t position) {
+    const int32_t d = r->Dimension;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
     const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const bool negative = (header[0] & 0x80) != 0;
-    const int32_t first = segment * length, count = SegmentKnots(r, segment);
+    const int32_t count = SegmentKnots(r, segment);
     int32_t knotBits = 0;
     for (int32_t j = 0; j < stored; ++j)
         knotBits += depths[j] & 31;
-    const SegmentValues value(r, controls, first, count, dropped, negative);
     int32_t offset = 0;
     for (int32_t j = 0; j < stored; ++j) {
         const int32_t bits = depths[j] & 31;
@@ -566,10 +577,23 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
         const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         // The segment's sub-range in 255ths of the curve's, rounded outwards.
         float lowest = 1.0f, highest = 0.0f;
-        for (int32_t k = 0; k < count; ++k) {
-            const float f = e != 0.0f ? (value(k, c) - m) / e : 0.0f;
-            if (f < lowest) lowest = f;
-            if (f > highest) highest = f;
+        if (e > 0.0f) {
+            // Subtracting and dividing by a positive number keep the values' order, so the
+            // smallest and largest values give the smallest and largest fractions.
+            float least = value(0, c), most = least;
+            for (int32_t k = 1; k < count; ++k) {
+                const float v = value(k, c);
+                if (v < least) least = v;
+                if (v > most) most = v;
+            }
+            lowest = std::min(lowest, (least - m) / e);
+            highest = std::max(highest, (most - m) / e);
+        } else {
+            for (int32_t k = 0; k < count; ++k) {
+                const float f = e != 0.0f ? (value(k, c) - m) / e : 0.0f;
+                if (f < lowest) lowest = f;
+                if (f > highest) highest = f;
+            }
         }
         int32_t l = int32_t(std::floor(lowest * 255.0f));
         int32_t h = int32_t(std::ceil(highest * 255.0f));
@@ -593,23 +617,14 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
     }
 }
 
-float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
-    const int32_t d = r->Dimension;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = SegmentHeader(r, segment, stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const int32_t c = ComponentOf(r->Packing, dropped, j);
-    return std::fabs(RangeValue(r, d + c) * (float(header[2 + 3 * j]) * kOne255th));
-}
-
-float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
-                          const uint8_t* values, int64_t position) {
+// CompactSegmentError with the segment's values read through `value`.
+template <class Values>
+float SegmentValuesError(const DaCompact* r, const Values& value, int32_t segment,
+                         const uint8_t* values, int64_t position) {
     const int32_t d = r->Dimension;
     CompactSegment view;
     ViewCompactSegmentAt(r, segment, position, &view);
     const int32_t count = SegmentKnots(r, segment);
-    const SegmentValues value(r, controls, segment * r->SegmentLength, count, view.dropped,
-                              view.negative);
     float worst = 0.0f;
     for (int32_t k = 0; k < count; ++k) {
         float decoded[kCompactMaxDimension];
@@ -622,6 +637,62 @@ float CompactSegmentError(const DaCompact* r, const float* controls, int32_t seg
         if (!(sum <= worst * worst)) worst = std::sqrt(sum);
     }
     return worst;
+}
+
+}  // namespace
+
+void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* depths, uint8_t* values, int64_t position) {
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const SegmentValues value(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment),
+                              dropped, (header[0] & 0x80) != 0);
+    EncodeSegmentValues(r, value, segment, depths, values, position);
+}
+
+void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t segment,
+                             float* targets) {
+    const int32_t d = r->Dimension;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const int32_t count = SegmentKnots(r, segment);
+    const SegmentValues value(r, controls, segment * r->SegmentLength, count, dropped,
+                              (header[0] & 0x80) != 0);
+    for (int32_t k = 0; k < count; ++k)
+        for (int32_t c = 0; c < d; ++c)
+            targets[int64_t(k) * d + c] = value(k, c);
+}
+
+void EncodeCompactSegmentTargets(DaCompact* r, const float* targets, int32_t segment,
+                                 const uint8_t* depths, uint8_t* values, int64_t position) {
+    EncodeSegmentValues(r, SegmentTargets{targets, r->Dimension}, segment, depths, values,
+                        position);
+}
+
+float CompactSegmentTargetsError(const DaCompact* r, const float* targets, int32_t segment,
+                                 const uint8_t* values, int64_t position) {
+    return SegmentValuesError(r, SegmentTargets{targets, r->Dimension}, segment, values, position);
+}
+
+float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
+    const int32_t d = r->Dimension;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const uint8_t* header = SegmentHeader(r, segment, stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const int32_t c = ComponentOf(r->Packing, dropped, j);
+    return std::fabs(RangeValue(r, d + c) * (float(header[2 + 3 * j]) * kOne255th));
+}
+
+float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
+                          const uint8_t* values, int64_t position) {
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const SegmentValues value(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment),
+                              dropped, (header[0] & 0x80) != 0);
+    return SegmentValuesError(r, value, segment, values, position);
 }
 
 void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {

@@ -253,6 +253,16 @@ void PrepareCompact(DaCompact* r, const float* controls);
 void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* depths, uint8_t* values, int64_t position);
 float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j);
+// The same two for an encoder that tries many depths on one segment: CompactSegmentTargetsOf
+// writes the segment's values as its header stores them (quaternions unit length, on the
+// side of its dropped component's sign), SegmentLength x Dimension floats at most, once; the
+// others read them from there instead of the controls, with the same results.
+void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t segment,
+                             float* targets);
+void EncodeCompactSegmentTargets(DaCompact* r, const float* targets, int32_t segment,
+                                 const uint8_t* depths, uint8_t* values, int64_t position);
+float CompactSegmentTargetsError(const DaCompact* r, const float* targets, int32_t segment,
+                                 const uint8_t* values, int64_t position);
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* values, int64_t position);
 

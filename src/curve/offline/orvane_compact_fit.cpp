@@ -72,16 +72,19 @@ float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, 
 // component rounded to about the same step (the largest step that holds), then each
 // component's depth lowered while the segment still holds. Returns the bits of all values.
 int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t* depths,
-                     uint8_t* values, bool* missed) {
+                     uint8_t* values, float* targets, bool* missed) {
     PrepareCompact(&r, knots);
     const int32_t stored = CompactStoredComponents(r.Packing, r.Dimension);
     const int32_t segments = CompactSegmentCount(r.KnotCount, r.SegmentLength);
+    constexpr int32_t kLevels = 2 * kCompactMaxBits + 8;
+    int32_t hint = -1;  // the level the segment before took
     int64_t total = 0;
     for (int32_t s = 0; s < segments; ++s) {
         uint8_t* chosen = depths + int64_t(s) * stored;
+        CompactSegmentTargetsOf(&r, knots, s, targets);
         auto error = [&](const uint8_t* trial) {
-            EncodeCompactSegment(&r, knots, s, trial, values, 0);
-            return CompactSegmentError(&r, knots, s, values, 0);
+            EncodeCompactSegmentTargets(&r, targets, s, trial, values, 0);
+            return CompactSegmentTargetsError(&r, targets, s, values, 0);
         };
         uint8_t trial[kCompactMaxDimension] = {};
         float spans[kCompactMaxDimension];
@@ -104,10 +107,41 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
             for (int32_t j = 0; j < stored; ++j)
                 chosen[j] = 0;
         } else {
-            constexpr int32_t kLevels = 2 * kCompactMaxBits + 8;
+            // The smallest level that holds, searched from the level of the segment before
+            // (neighbouring segments move alike): steps of 1, 2, 4, ... away from it bracket
+            // the answer, then halving the bracket finds it. Without a level before, or when
+            // no level up from it holds, the bracket is the whole range.
             int32_t low = 0, high = kLevels;
-            depthsFor(high, trial);
-            if (!(error(trial) <= tolerance)) {
+            auto holds = [&](int32_t level) {
+                depthsFor(level, trial);
+                return error(trial) <= tolerance;
+            };
+            if (hint >= 0 && hint < kLevels) {
+                if (holds(hint)) {
+                    high = hint;
+                    for (int32_t step = 1;; step *= 2) {
+                        const int32_t below = high - step;
+                        if (below < 0) break;
+                        if (!holds(below)) {
+                            low = below + 1;
+                            break;
+                        }
+                        high = below;
+                    }
+                } else {
+                    low = hint + 1;
+                    for (int32_t step = 1;; step *= 2) {
+                        const int32_t above = hint + step;
+                        if (above >= kLevels) break;
+                        if (holds(above)) {
+                            high = above;
+                            break;
+                        }
+                        low = above + 1;
+                    }
+                }
+            }
+            if (high == kLevels && !holds(kLevels)) {
                 *missed = true;
                 low = high;
             }
@@ -120,6 +154,7 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
                     low = middle + 1;
             }
             depthsFor(low, chosen);
+            hint = low;
             // Each component as shallow as the segment allows.
             for (int32_t j = 0; j < stored && !*missed; ++j) {
                 while (chosen[j] > 0) {
@@ -206,7 +241,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     const int32_t stored = CompactStoredComponents(quaternion ? kCompactQuaternion : 0, d);
     // Working storage: knots for two spacings (the one tried and the best), the ranges, starts
     // and headers of the most segments, depths for two choices, the values of one segment at
-    // the deepest depth.
+    // the deepest depth, and that segment's values as stored (the targets its trials meet).
     const int32_t mostSegments = CompactSegmentCount(count, kShortestSegment);
     const size_t knotFloats = size_t(count) * size_t(d);
     const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(mostSegments)) +
@@ -215,12 +250,15 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     const size_t valueBytes =
         size_t(kLongestSegment) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
     const size_t depthBytes = size_t(mostSegments) * size_t(stored);
-    const size_t bytes = 8 * knotFloats + partBytes + 2 * depthBytes + valueBytes + 16;
+    const size_t targetFloats = size_t(kLongestSegment) * size_t(d);
+    const size_t bytes =
+        8 * knotFloats + 4 * targetFloats + partBytes + 2 * depthBytes + valueBytes + 16;
     auto* work = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, bytes));
     if (work == nullptr) return fit;
     float* trialKnots = reinterpret_cast<float*>(work);
     float* bestKnots = trialKnots + knotFloats;
-    uint8_t* parts = work + 8 * knotFloats;
+    float* targets = bestKnots + knotFloats;
+    uint8_t* parts = work + 8 * knotFloats + 4 * targetFloats;
     uint8_t* depths = parts + partBytes;
     uint8_t* best = depths + depthBytes;
     uint8_t* values = best + depthBytes;
@@ -256,7 +294,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
                 r.Bytes = parts;
                 r.ByteCount = int32_t(partBytes);
                 bool missed = false;
-                const int64_t bits = ChooseDepths(r, knots, rest, depths, values, &missed);
+                const int64_t bits = ChooseDepths(r, knots, rest, depths, values, targets, &missed);
                 const int32_t segments = CompactSegmentCount(m, length);
                 const int64_t size = (bits + 7) / 8 + CompactRangeBytes(packing, d) +
                                      int64_t(segments) * CompactHeaderBytes(stored) +
