@@ -29,8 +29,22 @@ inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) 
             k = count - 1;
         else if (knots[h + 1] > key)
             k = h + 1;
-        else
-            k = (h + 2) + UpperBoundKnot(knots + h + 2, count - h - 2, key);
+        else {
+            // Further on: knots closer than a frame apart pass two or three a frame. Galloping
+            // from the hint brackets the answer in a few steps, then the search ends in the
+            // bracket.
+            int32_t low = h + 2, step = 1;
+            if (low >= count) {
+                k = count - 1;
+            } else {
+                while (low + step < count && !(knots[low + step - 1] > key)) {
+                    low += step;
+                    step *= 2;
+                }
+                const int32_t span = low + step < count ? step : count - low;
+                k = low + UpperBoundKnot(knots + low, span, key);
+            }
+        }
         if (k >= count) k = count - 1;
     } else if (h == 0 && knots[0] > key) {
         k = 0;

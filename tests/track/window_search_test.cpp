@@ -1,0 +1,71 @@
+// The samplers' hinted knot search against the standard library's upper bound: every hint
+// (none, before, on, after and past the answer), knots closer than the steps between times,
+// repeated knots, and knots out of order from a damaged file, each array allocated to its exact
+// size so that a read past its end is caught by the address sanitizer.
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "track/orvane_window_evaluation.h"
+
+namespace {
+
+template <typename K, typename V>
+int32_t Reference(const std::vector<K>& knots, V key) {
+    const auto it =
+        std::upper_bound(knots.begin(), knots.end(), key, [](V k, K knot) { return knot > k; });
+    const int32_t index = int32_t(it - knots.begin());
+    return index < int32_t(knots.size()) ? index : int32_t(knots.size()) - 1;
+}
+
+TEST(HintedKnotSearch, FindsTheKnotUpperBoundFindsFromAnyHint) {
+    std::mt19937 rng(21);
+    for (int32_t count = 1; count <= 70; ++count) {
+        for (int trial = 0; trial < 4; ++trial) {
+            std::vector<float> times(static_cast<size_t>(count));
+            std::vector<uint16_t> quantised(static_cast<size_t>(count));
+            uint16_t at = uint16_t(rng() % 3);
+            for (int32_t i = 0; i < count; ++i) {
+                at = uint16_t(at + rng() % 3);  // steps of 0 to 2: repeats and close knots
+                quantised[size_t(i)] = at;
+                times[size_t(i)] = 0.5f * float(at);
+            }
+            for (int32_t key = -2; key <= int32_t(at) + 2; ++key) {
+                const float t = 0.5f * float(key) + 0.25f;
+                const int32_t wantTime = Reference(times, t);
+                const int32_t wantKey = Reference(quantised, key);
+                EXPECT_EQ(orvane::SearchKnots(times.data(), count, t, nullptr), wantTime);
+                for (int32_t hint = -1; hint <= count + 1; ++hint) {
+                    int32_t h = hint;
+                    ASSERT_EQ(orvane::SearchKnots(times.data(), count, t, &h), wantTime)
+                        << "count " << count << ", hint " << hint << ", time " << t;
+                    EXPECT_EQ(h, wantTime);
+                    h = hint;
+                    ASSERT_EQ(orvane::SearchKnots(quantised.data(), count, key, &h), wantKey)
+                        << "count " << count << ", hint " << hint << ", key " << key;
+                }
+            }
+        }
+    }
+}
+
+TEST(HintedKnotSearch, KnotsOutOfOrderStayInRange) {
+    std::mt19937 rng(22);
+    for (int32_t count = 1; count <= 40; ++count) {
+        std::vector<uint16_t> knots(static_cast<size_t>(count));
+        for (auto& k : knots)
+            k = uint16_t(rng() % 50);
+        for (int32_t key = -1; key <= 51; ++key)
+            for (int32_t hint = -1; hint <= count; ++hint) {
+                int32_t h = hint;
+                const int32_t index = orvane::SearchKnots(knots.data(), count, key, &h);
+                ASSERT_GE(index, 0);
+                ASSERT_LT(index, count);
+            }
+    }
+}
+
+}  // namespace
