@@ -1,5 +1,5 @@
 // The knot search shared by the curve codecs, the exported B-spline routines and the track
-// sampler, so that all of them find the same knot for a time.
+// samplers, so that all of them find the same knot for a time, and its hinted form for playback.
 #ifndef ORVANE_KNOT_SEARCH_H
 #define ORVANE_KNOT_SEARCH_H
 
@@ -27,6 +27,46 @@ inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
     }
     const int32_t index = knots[base] > key ? base : base + 1;
     return index < count ? index : count - 1;
+}
+
+// UpperBoundKnot's index, trying the hinted knot and the one after it first (at playback rates
+// the time moves by less than a knot interval per frame), then galloping from there; *hint
+// (when not null) becomes the index found. Any hint is accepted.
+template <typename K, typename V>
+inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) {
+    int32_t k;
+    const int32_t h = hint ? *hint : -1;
+    if (h >= 1 && h < count && !(knots[h - 1] > key)) {
+        if (knots[h] > key)
+            k = h;
+        else if (h + 1 >= count)
+            k = count - 1;
+        else if (knots[h + 1] > key)
+            k = h + 1;
+        else {
+            // Further on: knots closer than a frame apart pass two or three a frame. Galloping
+            // from the hint brackets the answer in a few steps, then the search ends in the
+            // bracket.
+            int32_t low = h + 2, step = 1;
+            if (low >= count) {
+                k = count - 1;
+            } else {
+                while (low + step < count && !(knots[low + step - 1] > key)) {
+                    low += step;
+                    step *= 2;
+                }
+                const int32_t span = low + step < count ? step : count - low;
+                k = low + UpperBoundKnot(knots + low, span, key);
+            }
+        }
+        if (k >= count) k = count - 1;
+    } else if (h == 0 && knots[0] > key) {
+        k = 0;
+    } else {
+        k = UpperBoundKnot(knots, count, key);
+    }
+    if (hint) *hint = k;
+    return k;
 }
 
 // The integer search key of time t for knots stored as Q (uint16_t or uint8_t) scaled by

@@ -1,6 +1,7 @@
-// The steps the track samplers share on a window of a curve: the hinted knot search and the
-// evaluation of a window's B-spline with de Boor's algorithm, its operations in the order of the
-// exported B-spline routines so that every sampler agrees with them to the bit.
+// The steps the track samplers share on a window of a curve (the hinted knot search is in
+// curve/orvane_knot_search.h): the evaluation of a window's B-spline with de Boor's algorithm, its
+// operations in the order of the exported B-spline routines so that every sampler agrees with them
+// to the bit.
 #ifndef ORVANE_WINDOW_EVALUATION_H
 #define ORVANE_WINDOW_EVALUATION_H
 
@@ -15,45 +16,6 @@ namespace orvane {
 
 // Squared lengths from here on (infinite or past it) are not normalised but replaced.
 inline constexpr float kUnboundedSquare = 3.0e38f;
-
-// The same index, trying the hinted knot and the one after it first: at playback rates the
-// time moves by less than a knot interval per frame.
-template <typename K, typename V>
-inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) {
-    int32_t k;
-    const int32_t h = hint ? *hint : -1;
-    if (h >= 1 && h < count && !(knots[h - 1] > key)) {
-        if (knots[h] > key)
-            k = h;
-        else if (h + 1 >= count)
-            k = count - 1;
-        else if (knots[h + 1] > key)
-            k = h + 1;
-        else {
-            // Further on: knots closer than a frame apart pass two or three a frame. Galloping
-            // from the hint brackets the answer in a few steps, then the search ends in the
-            // bracket.
-            int32_t low = h + 2, step = 1;
-            if (low >= count) {
-                k = count - 1;
-            } else {
-                while (low + step < count && !(knots[low + step - 1] > key)) {
-                    low += step;
-                    step *= 2;
-                }
-                const int32_t span = low + step < count ? step : count - low;
-                k = low + UpperBoundKnot(knots + low, span, key);
-            }
-        }
-        if (k >= count) k = count - 1;
-    } else if (h == 0 && knots[0] > key) {
-        k = 0;
-    } else {
-        k = UpperBoundKnot(knots, count, key);
-    }
-    if (hint) *hint = k;
-    return k;
-}
 
 // Orientations are stored as one 16-byte vector, as the pose accumulation loads them.
 template <int D>

@@ -1,5 +1,7 @@
 // The knot search against the standard library's upper bound: sorted knots with repeats, keys
-// below, between, on and past the knots, and knots out of order from a damaged file.
+// below, between, on and past the knots, and knots out of order from a damaged file; the hinted
+// search from every hint (none, before, on, after and past the answer), each array allocated to
+// its exact size so that a read past its end is caught by the address sanitizer.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -59,6 +61,53 @@ TEST(KnotSearch, KnotsOutOfOrderStayInRange) {
             ASSERT_GE(index, 0);
             ASSERT_LT(index, count);
         }
+    }
+}
+
+TEST(HintedKnotSearch, FindsTheKnotUpperBoundFindsFromAnyHint) {
+    std::mt19937 rng(21);
+    for (int32_t count = 1; count <= 70; ++count) {
+        for (int trial = 0; trial < 4; ++trial) {
+            std::vector<float> times(static_cast<size_t>(count));
+            std::vector<uint16_t> quantised(static_cast<size_t>(count));
+            uint16_t at = uint16_t(rng() % 3);
+            for (int32_t i = 0; i < count; ++i) {
+                at = uint16_t(at + rng() % 3);  // steps of 0 to 2: repeats and close knots
+                quantised[size_t(i)] = at;
+                times[size_t(i)] = 0.5f * float(at);
+            }
+            for (int32_t key = -2; key <= int32_t(at) + 2; ++key) {
+                const float t = 0.5f * float(key) + 0.25f;
+                const int32_t wantTime = Reference(times, t);
+                const int32_t wantKey = Reference(quantised, key);
+                EXPECT_EQ(orvane::SearchKnots(times.data(), count, t, nullptr), wantTime);
+                for (int32_t hint = -1; hint <= count + 1; ++hint) {
+                    int32_t h = hint;
+                    ASSERT_EQ(orvane::SearchKnots(times.data(), count, t, &h), wantTime)
+                        << "count " << count << ", hint " << hint << ", time " << t;
+                    EXPECT_EQ(h, wantTime);
+                    h = hint;
+                    ASSERT_EQ(orvane::SearchKnots(quantised.data(), count, key, &h), wantKey)
+                        << "count " << count << ", hint " << hint << ", key " << key;
+                }
+            }
+        }
+    }
+}
+
+TEST(HintedKnotSearch, KnotsOutOfOrderStayInRange) {
+    std::mt19937 rng(22);
+    for (int32_t count = 1; count <= 40; ++count) {
+        std::vector<uint16_t> knots(static_cast<size_t>(count));
+        for (auto& k : knots)
+            k = uint16_t(rng() % 50);
+        for (int32_t key = -1; key <= 51; ++key)
+            for (int32_t hint = -1; hint <= count; ++hint) {
+                int32_t h = hint;
+                const int32_t index = orvane::SearchKnots(knots.data(), count, key, &h);
+                ASSERT_GE(index, 0);
+                ASSERT_LT(index, count);
+            }
     }
 }
 
