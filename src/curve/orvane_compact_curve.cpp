@@ -558,12 +558,57 @@ struct SegmentTargets {
     float operator()(int32_t k, int32_t c) const { return targets[int64_t(k) * d + c]; }
 };
 
+// Sets stored component j's sub-range and depth in a segment's header from the segment's values
+// of output component c (read through `value`, local knot and component), and gives the low
+// value and step that its values are rounded to.
+template <class Values>
+void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count, uint8_t* header,
+                         int32_t j, int32_t c, int32_t bits, float* segmentLow, float* step) {
+    const int32_t d = r->Dimension;
+    const float m = RangeValue(r, c), e = RangeValue(r, d + c);
+    // The segment's sub-range in 255ths of the curve's, rounded outwards.
+    float lowest = 1.0f, highest = 0.0f;
+    if (e > 0.0f) {
+        // Subtracting and dividing by a positive number keep the values' order, so the
+        // smallest and largest values give the smallest and largest fractions.
+        float least = value(0, c), most = least;
+        for (int32_t k = 1; k < count; ++k) {
+            const float v = value(k, c);
+            if (v < least) least = v;
+            if (v > most) most = v;
+        }
+        lowest = std::min(lowest, (least - m) / e);
+        highest = std::max(highest, (most - m) / e);
+    } else {
+        for (int32_t k = 0; k < count; ++k) {
+            const float f = e != 0.0f ? (value(k, c) - m) / e : 0.0f;
+            if (f < lowest) lowest = f;
+            if (f > highest) highest = f;
+        }
+    }
+    int32_t l = int32_t(std::floor(lowest * 255.0f));
+    int32_t h = int32_t(std::ceil(highest * 255.0f));
+    l = l < 0 ? 0 : (l > 255 ? 255 : l);
+    h = h < l ? l : (h > 255 ? 255 : h);
+    header[1 + 3 * j] = uint8_t(l);
+    header[2 + 3 * j] = uint8_t(h - l);
+    header[3 + 3 * j] = uint8_t(bits);
+    LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, segmentLow, step);
+}
+
+// The integer that value v rounds to at a depth of bits (1 to 24) from a low value and step.
+inline float QuantiseValue(float v, float segmentLow, float step, int32_t bits) {
+    float q = step != 0.0f ? RoundNonNegative((v - segmentLow) / step) : 0.0f;
+    if (!(q > 0.0f)) q = 0.0f;
+    const float top = float((1u << bits) - 1u);
+    return q > top ? top : q;
+}
+
 // EncodeCompactSegment with its values read through `value` (local knot, output component).
 template <class Values>
 void EncodeSegmentValues(DaCompact* r, const Values& value, int32_t segment, const uint8_t* depths,
                          uint8_t* values, int64_t position) {
-    const int32_t d = r->Dimension;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
     uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
     const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
     const int32_t count = SegmentKnots(r, segment);
@@ -574,44 +619,12 @@ void EncodeSegmentValues(DaCompact* r, const Values& value, int32_t segment, con
     for (int32_t j = 0; j < stored; ++j) {
         const int32_t bits = depths[j] & 31;
         const int32_t c = ComponentOf(r->Packing, dropped, j);
-        const float m = RangeValue(r, c), e = RangeValue(r, d + c);
-        // The segment's sub-range in 255ths of the curve's, rounded outwards.
-        float lowest = 1.0f, highest = 0.0f;
-        if (e > 0.0f) {
-            // Subtracting and dividing by a positive number keep the values' order, so the
-            // smallest and largest values give the smallest and largest fractions.
-            float least = value(0, c), most = least;
-            for (int32_t k = 1; k < count; ++k) {
-                const float v = value(k, c);
-                if (v < least) least = v;
-                if (v > most) most = v;
-            }
-            lowest = std::min(lowest, (least - m) / e);
-            highest = std::max(highest, (most - m) / e);
-        } else {
-            for (int32_t k = 0; k < count; ++k) {
-                const float f = e != 0.0f ? (value(k, c) - m) / e : 0.0f;
-                if (f < lowest) lowest = f;
-                if (f > highest) highest = f;
-            }
-        }
-        int32_t l = int32_t(std::floor(lowest * 255.0f));
-        int32_t h = int32_t(std::ceil(highest * 255.0f));
-        l = l < 0 ? 0 : (l > 255 ? 255 : l);
-        h = h < l ? l : (h > 255 ? 255 : h);
-        header[1 + 3 * j] = uint8_t(l);
-        header[2 + 3 * j] = uint8_t(h - l);
-        header[3 + 3 * j] = uint8_t(bits);
         float segmentLow, step;
-        LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, &segmentLow, &step);
+        SetSegmentComponent(r, value, count, header, j, c, bits, &segmentLow, &step);
         if (bits > 0) {
-            const uint32_t top = (1u << bits) - 1u;
-            for (int32_t k = 0; k < count; ++k) {
-                float q = step != 0.0f ? RoundNonNegative((value(k, c) - segmentLow) / step) : 0.0f;
-                if (!(q > 0.0f)) q = 0.0f;
-                if (q > float(top)) q = float(top);
-                WriteBits(values, position + int64_t(k) * knotBits + offset, bits, uint32_t(q));
-            }
+            for (int32_t k = 0; k < count; ++k)
+                WriteBits(values, position + int64_t(k) * knotBits + offset, bits,
+                          uint32_t(QuantiseValue(value(k, c), segmentLow, step, bits)));
         }
         offset += bits;
     }
@@ -641,6 +654,53 @@ float SegmentValuesError(const DaCompact* r, const Values& value, int32_t segmen
 
 }  // namespace
 
+float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segment,
+                               const uint8_t* depths, float limit) {
+    const int32_t d = r->Dimension;
+    const int32_t stored = CompactStoredComponents(r->Packing, d);
+    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const bool negative = (header[0] & 0x80) != 0;
+    const int32_t count = SegmentKnots(r, segment);
+    const SegmentTargets value{targets, d};
+    int32_t component[kCompactMaxDimension];
+    float low[kCompactMaxDimension], step[kCompactMaxDimension];
+    for (int32_t j = 0; j < stored; ++j) {
+        component[j] = ComponentOf(r->Packing, dropped, j);
+        SetSegmentComponent(r, value, count, header, j, component[j], depths[j] & 31, &low[j],
+                            &step[j]);
+    }
+    // Each knot as the decoder reads it back (DecodeCompactSegmentKnot): the same products and
+    // sums in the same order, from the integers the encoder would store.
+    float worst = 0.0f;
+    for (int32_t k = 0; k < count; ++k) {
+        float decoded[kCompactMaxDimension];
+        float sum = 0.0f;
+        for (int32_t j = 0; j < stored; ++j) {
+            const int32_t bits = depths[j] & 31;
+            const float q =
+                bits > 0 ? QuantiseValue(value(k, component[j]), low[j], step[j], bits) : 0.0f;
+            const float v = low[j] + step[j] * q;
+            decoded[component[j]] = v;
+            sum += v * v;
+        }
+        if (dropped >= 0) {
+            const float w = std::sqrt(sum < 1.0f ? 1.0f - sum : 0.0f);
+            decoded[dropped] = negative ? -w : w;
+        }
+        float distance = 0.0f;
+        for (int32_t c = 0; c < d; ++c) {
+            const float e = decoded[c] - value(k, c);
+            distance += e * e;
+        }
+        if (!(distance <= worst * worst)) {
+            worst = std::sqrt(distance);
+            if (!(worst <= limit)) return worst;
+        }
+    }
+    return worst;
+}
+
 void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* depths, uint8_t* values, int64_t position) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
@@ -663,17 +723,6 @@ void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t 
     for (int32_t k = 0; k < count; ++k)
         for (int32_t c = 0; c < d; ++c)
             targets[int64_t(k) * d + c] = value(k, c);
-}
-
-void EncodeCompactSegmentTargets(DaCompact* r, const float* targets, int32_t segment,
-                                 const uint8_t* depths, uint8_t* values, int64_t position) {
-    EncodeSegmentValues(r, SegmentTargets{targets, r->Dimension}, segment, depths, values,
-                        position);
-}
-
-float CompactSegmentTargetsError(const DaCompact* r, const float* targets, int32_t segment,
-                                 const uint8_t* values, int64_t position) {
-    return SegmentValuesError(r, SegmentTargets{targets, r->Dimension}, segment, values, position);
 }
 
 float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {

@@ -253,16 +253,16 @@ void PrepareCompact(DaCompact* r, const float* controls);
 void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* depths, uint8_t* values, int64_t position);
 float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j);
-// The same two for an encoder that tries many depths on one segment: CompactSegmentTargetsOf
-// writes the segment's values as its header stores them (quaternions unit length, on the
-// side of its dropped component's sign), SegmentLength x Dimension floats at most, once; the
-// others read them from there instead of the controls, with the same results.
+// For an encoder that tries many depths on one segment: CompactSegmentTargetsOf writes the
+// segment's values as its header stores them (quaternions unit length, on the side of its
+// dropped component's sign), SegmentLength x Dimension floats at most, once; for each trial
+// CompactSegmentTrialError then sets the segment's header for the depths and gives the error
+// that EncodeCompactSegment and CompactSegmentError would give, without writing the values. It
+// stops at the first knot whose error passes `limit` and gives that error.
 void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t segment,
                              float* targets);
-void EncodeCompactSegmentTargets(DaCompact* r, const float* targets, int32_t segment,
-                                 const uint8_t* depths, uint8_t* values, int64_t position);
-float CompactSegmentTargetsError(const DaCompact* r, const float* targets, int32_t segment,
-                                 const uint8_t* values, int64_t position);
+float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segment,
+                               const uint8_t* depths, float limit);
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* values, int64_t position);
 

@@ -199,6 +199,44 @@ TEST(CompactCurve, ASegmentWrittenAtAnyBitPositionLeavesTheBitsAroundIt) {
     }
 }
 
+// The depth trials of the fitter measure a segment without writing its values: the error they
+// give is the one that encoding the segment and reading it back gives, to the bit, and with a
+// limit they stop at a knot past it.
+TEST(CompactCurve, ADepthTrialMeasuresWhatEncodingWouldStore) {
+    std::mt19937 rng(31);
+    for (int packing = 0; packing <= 2; ++packing) {
+        const int d = packing == 0 ? 3 : 4, n = 45, length = 16;
+        const std::vector<float> v =
+            packing == 0 ? Wave(n, d, 0.13, 7) : Turning(n, 0.04 * packing, 9 + packing);
+        Record rec(d, packing, length, n, 0.1f, std::vector<uint8_t>(3, uint8_t(12)), v.data());
+        const int stored = packing == 0 ? d : 3;
+        for (int segment = 0; segment < 3; ++segment) {
+            std::vector<float> targets(size_t(length * d));
+            orvane::CompactSegmentTargetsOf(&rec.r, v.data(), segment, targets.data());
+            for (int trial = 0; trial < 40; ++trial) {
+                uint8_t depths[4] = {};
+                for (int j = 0; j < stored; ++j)
+                    depths[j] = uint8_t(rng() % 25);
+                std::vector<uint8_t> values(size_t(length * 3 * 3 + 8));
+                orvane::EncodeCompactSegment(&rec.r, v.data(), segment, depths, values.data(), 0);
+                const std::vector<uint8_t> header(rec.bytes.begin(), rec.bytes.end());
+                const float encoded =
+                    orvane::CompactSegmentError(&rec.r, v.data(), segment, values.data(), 0);
+                const float measured = orvane::CompactSegmentTrialError(&rec.r, targets.data(),
+                                                                        segment, depths, 3.0e38f);
+                ASSERT_EQ(measured, encoded) << "packing " << packing << ", segment " << segment;
+                EXPECT_EQ(rec.bytes, header);  // the same header, written by the trial
+                const float limit = 0.5f * encoded;
+                if (encoded > 0.0f) {
+                    EXPECT_GT(orvane::CompactSegmentTrialError(&rec.r, targets.data(), segment,
+                                                               depths, limit),
+                              limit);
+                }
+            }
+        }
+    }
+}
+
 TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
     const int n = 20;
     std::vector<float> v(size_t(n * 2));

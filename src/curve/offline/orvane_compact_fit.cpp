@@ -72,7 +72,7 @@ float Resample(const float* samples, int32_t count, int32_t d, bool quaternion, 
 // component rounded to about the same step (the largest step that holds), then each
 // component's depth lowered while the segment still holds. Returns the bits of all values.
 int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t* depths,
-                     uint8_t* values, float* targets, bool* missed) {
+                     float* targets, bool* missed) {
     PrepareCompact(&r, knots);
     const int32_t stored = CompactStoredComponents(r.Packing, r.Dimension);
     const int32_t segments = CompactSegmentCount(r.KnotCount, r.SegmentLength);
@@ -83,8 +83,7 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
         uint8_t* chosen = depths + int64_t(s) * stored;
         CompactSegmentTargetsOf(&r, knots, s, targets);
         auto error = [&](const uint8_t* trial) {
-            EncodeCompactSegmentTargets(&r, targets, s, trial, values, 0);
-            return CompactSegmentTargetsError(&r, targets, s, values, 0);
+            return CompactSegmentTrialError(&r, targets, s, trial, tolerance);
         };
         uint8_t trial[kCompactMaxDimension] = {};
         float spans[kCompactMaxDimension];
@@ -240,19 +239,16 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     const int32_t d = dimension;
     const int32_t stored = CompactStoredComponents(quaternion ? kCompactQuaternion : 0, d);
     // Working storage: knots for two spacings (the one tried and the best), the ranges, starts
-    // and headers of the most segments, depths for two choices, the values of one segment at
-    // the deepest depth, and that segment's values as stored (the targets its trials meet).
+    // and headers of the most segments, depths for two choices, and one segment's values as
+    // stored (the targets its depth trials meet).
     const int32_t mostSegments = CompactSegmentCount(count, kShortestSegment);
     const size_t knotFloats = size_t(count) * size_t(d);
     const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(mostSegments)) +
                              size_t(mostSegments) * size_t(CompactHeaderBytes(stored)) +
                              kCompactSpareBytes;
-    const size_t valueBytes =
-        size_t(kLongestSegment) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
     const size_t depthBytes = size_t(mostSegments) * size_t(stored);
     const size_t targetFloats = size_t(kLongestSegment) * size_t(d);
-    const size_t bytes =
-        8 * knotFloats + 4 * targetFloats + partBytes + 2 * depthBytes + valueBytes + 16;
+    const size_t bytes = 8 * knotFloats + 4 * targetFloats + partBytes + 2 * depthBytes + 16;
     auto* work = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, bytes));
     if (work == nullptr) return fit;
     float* trialKnots = reinterpret_cast<float*>(work);
@@ -261,7 +257,6 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     uint8_t* parts = work + 8 * knotFloats + 4 * targetFloats;
     uint8_t* depths = parts + partBytes;
     uint8_t* best = depths + depthBytes;
-    uint8_t* values = best + depthBytes;
 
     int64_t bestBytes = INT64_MAX;
     int32_t bestLength = 0, bestKnotCount = 0, bestPacking = 0;
@@ -294,7 +289,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
                 r.Bytes = parts;
                 r.ByteCount = int32_t(partBytes);
                 bool missed = false;
-                const int64_t bits = ChooseDepths(r, knots, rest, depths, values, targets, &missed);
+                const int64_t bits = ChooseDepths(r, knots, rest, depths, targets, &missed);
                 const int32_t segments = CompactSegmentCount(m, length);
                 const int64_t size = (bits + 7) / 8 + CompactRangeBytes(packing, d) +
                                      int64_t(segments) * CompactHeaderBytes(stored) +
