@@ -285,6 +285,15 @@ private:
     float unit_[4 * 255];
 };
 
+// The values of a segment of the controls as its header stores them.
+SegmentValues StoredValuesOf(const DaCompact* r, const float* controls, int32_t segment) {
+    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    return SegmentValues(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment), dropped,
+                         (header[0] & 0x80) != 0);
+}
+
 }  // namespace
 
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
@@ -604,54 +613,6 @@ inline float QuantiseValue(float v, float segmentLow, float step, int32_t bits) 
     return q > top ? top : q;
 }
 
-// EncodeCompactSegment with its values read through `value` (local knot, output component).
-template <class Values>
-void EncodeSegmentValues(DaCompact* r, const Values& value, int32_t segment, const uint8_t* depths,
-                         uint8_t* values, int64_t position) {
-    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const int32_t count = SegmentKnots(r, segment);
-    int32_t knotBits = 0;
-    for (int32_t j = 0; j < stored; ++j)
-        knotBits += depths[j] & 31;
-    int32_t offset = 0;
-    for (int32_t j = 0; j < stored; ++j) {
-        const int32_t bits = depths[j] & 31;
-        const int32_t c = ComponentOf(r->Packing, dropped, j);
-        float segmentLow, step;
-        SetSegmentComponent(r, value, count, header, j, c, bits, &segmentLow, &step);
-        if (bits > 0) {
-            for (int32_t k = 0; k < count; ++k)
-                WriteBits(values, position + int64_t(k) * knotBits + offset, bits,
-                          uint32_t(QuantiseValue(value(k, c), segmentLow, step, bits)));
-        }
-        offset += bits;
-    }
-}
-
-// CompactSegmentError with the segment's values read through `value`.
-template <class Values>
-float SegmentValuesError(const DaCompact* r, const Values& value, int32_t segment,
-                         const uint8_t* values, int64_t position) {
-    const int32_t d = r->Dimension;
-    CompactSegment view;
-    ViewCompactSegmentAt(r, segment, position, &view);
-    const int32_t count = SegmentKnots(r, segment);
-    float worst = 0.0f;
-    for (int32_t k = 0; k < count; ++k) {
-        float decoded[kCompactMaxDimension];
-        DecodeCompactSegmentKnot(view, values, k, decoded);
-        float sum = 0.0f;
-        for (int32_t c = 0; c < d; ++c) {
-            const float e = decoded[c] - value(k, c);
-            sum += e * e;
-        }
-        if (!(sum <= worst * worst)) worst = std::sqrt(sum);
-    }
-    return worst;
-}
-
 }  // namespace
 
 float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segment,
@@ -703,23 +664,33 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
 
 void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* depths, uint8_t* values, int64_t position) {
+    const SegmentValues value = StoredValuesOf(r, controls, segment);
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
+    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
     const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const SegmentValues value(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment),
-                              dropped, (header[0] & 0x80) != 0);
-    EncodeSegmentValues(r, value, segment, depths, values, position);
+    const int32_t count = SegmentKnots(r, segment);
+    int32_t knotBits = 0;
+    for (int32_t j = 0; j < stored; ++j)
+        knotBits += depths[j] & 31;
+    int32_t offset = 0;
+    for (int32_t j = 0; j < stored; ++j) {
+        const int32_t bits = depths[j] & 31;
+        const int32_t c = ComponentOf(r->Packing, dropped, j);
+        float segmentLow, step;
+        SetSegmentComponent(r, value, count, header, j, c, bits, &segmentLow, &step);
+        if (bits > 0) {
+            for (int32_t k = 0; k < count; ++k)
+                WriteBits(values, position + int64_t(k) * knotBits + offset, bits,
+                          uint32_t(QuantiseValue(value(k, c), segmentLow, step, bits)));
+        }
+        offset += bits;
+    }
 }
 
 void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t segment,
                              float* targets) {
-    const int32_t d = r->Dimension;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const int32_t count = SegmentKnots(r, segment);
-    const SegmentValues value(r, controls, segment * r->SegmentLength, count, dropped,
-                              (header[0] & 0x80) != 0);
+    const int32_t d = r->Dimension, count = SegmentKnots(r, segment);
+    const SegmentValues value = StoredValuesOf(r, controls, segment);
     for (int32_t k = 0; k < count; ++k)
         for (int32_t c = 0; c < d; ++c)
             targets[int64_t(k) * d + c] = value(k, c);
@@ -736,12 +707,23 @@ float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
 
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* values, int64_t position) {
-    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const SegmentValues value(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment),
-                              dropped, (header[0] & 0x80) != 0);
-    return SegmentValuesError(r, value, segment, values, position);
+    const SegmentValues value = StoredValuesOf(r, controls, segment);
+    const int32_t d = r->Dimension;
+    CompactSegment view;
+    ViewCompactSegmentAt(r, segment, position, &view);
+    const int32_t count = SegmentKnots(r, segment);
+    float worst = 0.0f;
+    for (int32_t k = 0; k < count; ++k) {
+        float decoded[kCompactMaxDimension];
+        DecodeCompactSegmentKnot(view, values, k, decoded);
+        float sum = 0.0f;
+        for (int32_t c = 0; c < d; ++c) {
+            const float e = decoded[c] - value(k, c);
+            sum += e * e;
+        }
+        if (!(sum <= worst * worst)) worst = std::sqrt(sum);
+    }
+    return worst;
 }
 
 void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {
