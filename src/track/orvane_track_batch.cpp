@@ -255,31 +255,42 @@ void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
 #endif
 }
 
+// The groups one pass of SampleBatchT takes: their windows are brought to the time first,
+// then they are interpolated in one run of the same instructions, so that the divisions and
+// square roots of one group overlap those of the next.
+constexpr int32_t kGroupsPerPass = 16;
+
 template <int D, bool Normalize>
 void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     const float t = context.SampleTime;
     const bool loopAfter = context.LoopAfter;
     const int32_t groups = b.stride / 4;
-    for (int32_t g = 0; g < groups; ++g) {
-        const int32_t lanes = b.count - 4 * g < 4 ? b.count - 4 * g : 4;
-        const uint32_t all = (1u << lanes) - 1u;
-        uint32_t bits = WindowsHolding<D>(b, g, t, loopAfter) & all;
-        // The lanes whose key changed: a new window, or the per-curve step for this frame.
-        for (uint32_t missing = all & ~bits; missing != 0; missing &= missing - 1) {
-            const int32_t i = __builtin_ctz(missing);
-            const int32_t j = 4 * g + i;
-            BatchLane& l = b.lanes[j];
-            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
-                bits |= 1u << i;
-                continue;
+    uint32_t held[kGroupsPerPass];
+    for (int32_t first = 0; first < groups; first += kGroupsPerPass) {
+        const int32_t last = groups - first < kGroupsPerPass ? groups : first + kGroupsPerPass;
+        for (int32_t g = first; g < last; ++g) {
+            const int32_t lanes = b.count - 4 * g < 4 ? b.count - 4 * g : 4;
+            const uint32_t all = (1u << lanes) - 1u;
+            uint32_t bits = WindowsHolding<D>(b, g, t, loopAfter) & all;
+            // The lanes whose key changed: a new window, or the per-curve step for this frame.
+            for (uint32_t missing = all & ~bits; missing != 0; missing &= missing - 1) {
+                const int32_t i = __builtin_ctz(missing);
+                const int32_t j = 4 * g + i;
+                BatchLane& l = b.lanes[j];
+                if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
+                    bits |= 1u << i;
+                    continue;
+                }
+                ForgetWindow(b, l, j);
+                if constexpr (D == 3)
+                    SampleCurve3(*l.curve, context, true, l.cache->KnotHints, l.out, l.cache);
+                else
+                    SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
             }
-            ForgetWindow(b, l, j);
-            if constexpr (D == 3)
-                SampleCurve3(*l.curve, context, true, l.cache->KnotHints, l.out, l.cache);
-            else
-                SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
+            held[g - first] = bits;
         }
-        if (bits != 0) InterpolateGroup<D, Normalize>(b, g, t, bits);
+        for (int32_t g = first; g < last; ++g)
+            if (held[g - first] != 0) InterpolateGroup<D, Normalize>(b, g, t, held[g - first]);
     }
 }
 
