@@ -101,10 +101,11 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
 }
 
 #if ORVANE_MATH_HAS_SSE && (defined(__x86_64__) || defined(__i386__))
-// The same products where the processor has AVX: each element of the inverse matrix is
-// broadcast by a load instead of a shuffle (12 a matrix, which otherwise all queue for the one
-// shuffle unit). Without FMA the compiler cannot fuse the products and sums, so the bits are
-// those of the baseline routine. Bones with subnormal numbers take the baseline routine's step.
+// The same products where the processor has AVX, two rows of the result per instruction: the
+// inverse matrix is loaded two rows at a time and each row's element is spread across its half
+// by an in-lane permute, while each world row fills both halves. Without FMA the compiler cannot
+// fuse the products and sums, so the bits are those of the baseline routine. Bones with
+// subnormal numbers take the baseline routine's step.
 __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_binding& binding,
                                                              const float* world, int32_t first,
                                                              int32_t end, float* out) {
@@ -112,8 +113,8 @@ __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_b
     const int32_t* from = binding.FromBoneIndices;
     const int32_t* to = binding.ToBoneIndices;
     const orvane_uint8* subnormal = binding.SubnormalInverses;
-    const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
-    const __m128 one = _mm_setr_ps(0.0f, 0.0f, 0.0f, 1.0f);
+    const __m256 keep = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
+    const __m256 one = _mm256_setr_ps(0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
     for (int32_t i = first; i < end; ++i, out += 16) {
         if (subnormal[i]) {
             BuildSkinningMatricesBaseline(binding, world, i, i + 1, out);
@@ -121,17 +122,25 @@ __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_b
         }
         const float* x = &bones[from[i]].InverseWorldTransform[0][0];
         const float* y = world + static_cast<size_t>(to[i]) * 16;
-        const __m128 b0 = _mm_loadu_ps(y), b1 = _mm_loadu_ps(y + 4), b2 = _mm_loadu_ps(y + 8);
-        const __m128 b3 = _mm_and_ps(_mm_loadu_ps(y + 12), keep);
-        __m128 m[4];
-        for (int32_t r = 0; r < 4; ++r)
-            m[r] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_broadcast_ss(x + 4 * r), b0),
-                                         _mm_mul_ps(_mm_broadcast_ss(x + 4 * r + 1), b1)),
-                              _mm_mul_ps(_mm_broadcast_ss(x + 4 * r + 2), b2));
-        _mm_storeu_ps(out, _mm_and_ps(m[0], keep));
-        _mm_storeu_ps(out + 4, _mm_and_ps(m[1], keep));
-        _mm_storeu_ps(out + 8, _mm_and_ps(m[2], keep));
-        _mm_storeu_ps(out + 12, _mm_or_ps(_mm_and_ps(_mm_add_ps(m[3], b3), keep), one));
+        const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y));
+        const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 4));
+        const __m256 b2 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 8));
+        const __m256 b3 =
+            _mm256_and_ps(_mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 12)), keep);
+        const __m256 x01 = _mm256_loadu_ps(x), x23 = _mm256_loadu_ps(x + 8);
+        const __m256 m01 =
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_permute_ps(x01, 0x00), b0),
+                                        _mm256_mul_ps(_mm256_permute_ps(x01, 0x55), b1)),
+                          _mm256_mul_ps(_mm256_permute_ps(x01, 0xAA), b2));
+        const __m256 m23 =
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_permute_ps(x23, 0x00), b0),
+                                        _mm256_mul_ps(_mm256_permute_ps(x23, 0x55), b1)),
+                          _mm256_mul_ps(_mm256_permute_ps(x23, 0xAA), b2));
+        // The last row adds the world position; the third is taken as it is (adding 0 would
+        // turn a -0 into 0).
+        const __m256 last = _mm256_blend_ps(m23, _mm256_add_ps(m23, b3), 0xF0);
+        _mm256_storeu_ps(out, _mm256_and_ps(m01, keep));
+        _mm256_storeu_ps(out + 8, _mm256_or_ps(_mm256_and_ps(last, keep), one));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -434,6 +435,56 @@ TEST(MeshBinding, SubnormalInverseElementsCountAsZero) {
                                   world + 16);
     for (int e = 0; e < 16; ++e)
         EXPECT_LE(std::fabs(matrices[16 + e] - exact[e]), 1.2e-38f) << e;
+    OrvaneFreeMeshBinding(binding);
+}
+
+// General matrices, in every lane of the vector kernels: each skinning matrix is the column
+// product of its bone's inverse matrix and world matrix to the bit, signed zeros included (a
+// kernel that adds a zero translation to a row that has none turns -0 into 0).
+TEST(MeshBinding, GeneralMatricesGiveTheColumnProductToTheBit) {
+    const int n = 9;
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i)
+        names.push_back("bone" + std::to_string(i));
+    SkeletonFixture skeleton(names, 1.0f);
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> value(-2.0f, 2.0f);
+    // Affine matrices with a few exact zeros of either sign among the elements.
+    auto fill = [&](float* m) {
+        for (int e = 0; e < 16; ++e)
+            m[e] = e % 4 == 3 ? (e == 15 ? 1.0f : 0.0f) : value(rng);
+        for (int z = 0; z < 3; ++z)
+            m[std::uniform_int_distribution<int>(0, 3)(rng) * 4 + z] = z == 1 ? 0.0f : -0.0f;
+    };
+    std::vector<float> worlds(size_t(n) * 16);
+    for (int i = 0; i < n; ++i) {
+        fill(&skeleton.bones[size_t(i)].InverseWorldTransform[0][0]);
+        fill(&worlds[size_t(i) * 16]);
+    }
+    // A third row of -0 against positive world elements: its first element is a sum of -0s.
+    for (int e = 0; e < 3; ++e) {
+        skeleton.bones[4].InverseWorldTransform[2][e] = -0.0f;
+        worlds[4 * 16 + 4 * size_t(e)] = 1.5f;
+    }
+    MeshFixture mesh({"bone3", "bone0", "bone8", "bone4", "bone4", "bone1", "bone7"});
+    orvane_mesh_binding* binding =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(binding, nullptr);
+    const int count = OrvaneGetMeshBindingBoneCount(binding);
+    std::vector<float> matrices(size_t(count) * 16);
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, worlds.data(), n, 0, count,
+                                               matrices.data());
+    for (int i = 0; i < count; ++i) {
+        const int bone = OrvaneGetMeshBindingToBoneIndices(binding)[i];
+        float expected[16];
+        OrvaneColumnMatrixMultiply4x3(expected,
+                                      &skeleton.bones[size_t(bone)].InverseWorldTransform[0][0],
+                                      &worlds[size_t(bone) * 16]);
+        EXPECT_EQ(std::memcmp(&matrices[size_t(i) * 16], expected, sizeof expected), 0)
+            << "matrix " << i;
+    }
+    // That element stays -0.
+    EXPECT_TRUE(std::signbit(matrices[3 * 16 + 8]));
     OrvaneFreeMeshBinding(binding);
 }
 
