@@ -75,9 +75,6 @@ inline Matrix Product(__m256 a01, __m256 a23, const Factor& b) {
     r23 = _mm256_fmadd_ps(Splat<2>(a23), b.b2, r23);
     return Clean(r01, r23);
 }
-inline Matrix Product(__m128 m0, __m128 m1, __m128 m2, __m128 t, const float* parent) {
-    return Product(_mm256_set_m128(m1, m0), _mm256_set_m128(t, m2), FactorOf(parent));
-}
 
 // The columns of R(q) (rows of the local matrix), fourth lanes zero.
 inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
@@ -113,11 +110,23 @@ struct Avx2Matrices {
 
     static Matrix WorldPositionOrientationM(const float* position, const float* orientation,
                                             const float* parent) {
-        __m128 c0, c1, c2;
-        RotationColumns(_mm_loadu_ps(orientation), &c0, &c1, &c2);
-        return Product(c0, c1, c2, Load3(position), parent);
+        return WorldPositionOrientationF(position, orientation, FactorOf(parent));
     }
     static Matrix WorldFullM(const orvane_transform& t, const float* parent) {
+        return WorldFullF(t, FactorOf(parent));
+    }
+    static Matrix WorldPositionM(const float* position, const float* parent) {
+        return WorldPositionF(position, FactorOf(parent));
+    }
+
+    // The same with the parent's matrix as a factor, loaded or kept in registers.
+    static Matrix WorldPositionOrientationF(const float* position, const float* orientation,
+                                            const Factor& parent) {
+        __m128 c0, c1, c2;
+        RotationColumns(_mm_loadu_ps(orientation), &c0, &c1, &c2);
+        return Product(_mm256_set_m128(c1, c0), _mm256_set_m128(Load3(position), c2), parent);
+    }
+    static Matrix WorldFullF(const orvane_transform& t, const Factor& parent) {
         __m128 c0, c1, c2;
         RotationColumns(_mm_loadu_ps(t.Orientation), &c0, &c1, &c2);
         // Row j of the local matrix: the sum over k of column k of R times S[k][j].
@@ -131,22 +140,60 @@ struct Avx2Matrices {
         const __m128 m2 = _mm_fmadd_ps(
             c2, _mm_broadcast_ss(s + 8),
             _mm_fmadd_ps(c1, _mm_broadcast_ss(s + 5), _mm_mul_ps(c0, _mm_broadcast_ss(s + 2))));
-        return Product(m0, m1, m2, Load3(t.Position), parent);
+        return Product(_mm256_set_m128(m1, m0), _mm256_set_m128(Load3(t.Position), m2), parent);
     }
-    static Matrix WorldPositionM(const float* position, const float* parent) {
+    static Matrix WorldPositionF(const float* position, const Factor& parent) {
         // Rows 0..2 are the parent's; the translation row is t * parent + parent row 3.
         const __m128 t = Load3(position);
-        const __m128 p0 = _mm_loadu_ps(parent), p1 = _mm_loadu_ps(parent + 4);
-        const __m128 p2 = _mm_loadu_ps(parent + 8), p3 = _mm_loadu_ps(parent + 12);
-        __m128 r3 = _mm_fmadd_ps(Splat<0>(t), p0, p3);
+        const __m128 p0 = _mm256_castps256_ps128(parent.b0);
+        const __m128 p1 = _mm256_castps256_ps128(parent.b1);
+        const __m128 p2 = _mm256_castps256_ps128(parent.b2);
+        __m128 r3 = _mm_fmadd_ps(Splat<0>(t), p0, _mm256_extractf128_ps(parent.b3, 1));
         r3 = _mm_fmadd_ps(Splat<1>(t), p1, r3);
         r3 = _mm_fmadd_ps(Splat<2>(t), p2, r3);
         r3 = _mm_blend_ps(r3, _mm_set1_ps(1.0f), 8);
         return {_mm256_set_m128(p1, p0), _mm256_set_m128(r3, p2)};
     }
+    static Matrix WorldIdentityF(const Factor& parent) {
+        return {_mm256_blend_ps(parent.b0, parent.b1, 0xF0),
+                _mm256_blend_ps(parent.b2, parent.b3, 0xF0)};
+    }
 };
 
 using Avx2Kernel = MatrixKernel<Avx2Matrices>;
+
+// A bone's world matrix from its local transform and its parent's matrix as a factor, chosen
+// by the transform's flags as the walk chooses.
+inline Matrix WorldOf(const orvane_transform& t, const Factor& parent) {
+    if (t.Flags & OrvaneTransformHasScaleShear) return Avx2Matrices::WorldFullF(t, parent);
+    if (t.Flags == OrvaneTransformHasPosition)
+        return Avx2Matrices::WorldPositionF(t.Position, parent);
+    if (t.Flags == 0) return Avx2Matrices::WorldIdentityF(parent);
+    return Avx2Matrices::WorldPositionOrientationF(t.Position, t.Orientation, parent);
+}
+
+// The walk without composite matrices, for this path: a bone whose parent is the bone before
+// it (the run of a chain) takes the parent's matrix from registers instead of reloading what
+// was just stored.
+template <>
+void KernelBuildRange<Avx2Kernel>(const orvane_bone* bones, int32_t first, int32_t end,
+                                  const WorldPoseSource& source, const float* offset, float* worlds,
+                                  float* composites) {
+    if (composites) {
+        KernelWalk<Avx2Kernel, true>(bones, first, end, source, offset, worlds, composites);
+        return;
+    }
+    Matrix last{};
+    for (int32_t i = first; i < end; ++i) {
+        const orvane_transform& t = SourceTransform(bones, source, i);
+        const int32_t p = bones[i].ParentIndex;
+        const Factor parent = p >= 0 && p == i - 1 && i > first
+                                  ? FactorOf(last)
+                                  : FactorOf(p < 0 ? offset : worlds + 16 * size_t(p));
+        last = WorldOf(t, parent);
+        Avx2Matrices::Store(worlds + 16 * size_t(i), last);
+    }
+}
 
 // Constant-initialised: no code of this module runs before the path is chosen.
 constexpr WorldPoseRoutines kAvx2 = MakeRoutines<Avx2Kernel>(WorldPosePath::AVX2, "avx2");
