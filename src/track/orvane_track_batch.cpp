@@ -262,32 +262,36 @@ constexpr int32_t kGroupsPerPass = 16;
 
 template <int D, bool Normalize>
 void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
+    static_assert(4 * kGroupsPerPass <= 64, "a pass's lanes fit one 64-bit mask");
     const float t = context.SampleTime;
     const bool loopAfter = context.LoopAfter;
     const int32_t groups = b.stride / 4;
     uint32_t held[kGroupsPerPass];
     for (int32_t first = 0; first < groups; first += kGroupsPerPass) {
         const int32_t last = groups - first < kGroupsPerPass ? groups : first + kGroupsPerPass;
+        // The window tests of the pass's groups, then its lanes whose key changed in one run
+        // (a new window, or the per-curve step for this frame), so that the varying number of
+        // such lanes costs one loop's end instead of one per group.
+        uint64_t missing = 0;
         for (int32_t g = first; g < last; ++g) {
             const int32_t lanes = b.count - 4 * g < 4 ? b.count - 4 * g : 4;
             const uint32_t all = (1u << lanes) - 1u;
-            uint32_t bits = WindowsHolding<D>(b, g, t, loopAfter) & all;
-            // The lanes whose key changed: a new window, or the per-curve step for this frame.
-            for (uint32_t missing = all & ~bits; missing != 0; missing &= missing - 1) {
-                const int32_t i = __builtin_ctz(missing);
-                const int32_t j = 4 * g + i;
-                BatchLane& l = b.lanes[j];
-                if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
-                    bits |= 1u << i;
-                    continue;
-                }
-                ForgetWindow(b, l, j);
-                if constexpr (D == 3)
-                    SampleCurve3(*l.curve, context, true, l.cache->KnotHints, l.out, l.cache);
-                else
-                    SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
+            held[g - first] = WindowsHolding<D>(b, g, t, loopAfter) & all;
+            missing |= uint64_t(all & ~held[g - first]) << (4 * (g - first));
+        }
+        for (; missing != 0; missing &= missing - 1) {
+            const int32_t bit = __builtin_ctzll(missing);
+            const int32_t j = 4 * first + bit;
+            BatchLane& l = b.lanes[j];
+            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
+                held[bit >> 2] |= 1u << (bit & 3);
+                continue;
             }
-            held[g - first] = bits;
+            ForgetWindow(b, l, j);
+            if constexpr (D == 3)
+                SampleCurve3(*l.curve, context, true, l.cache->KnotHints, l.out, l.cache);
+            else
+                SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
         }
         for (int32_t g = first; g < last; ++g)
             if (held[g - first] != 0) InterpolateGroup<D, Normalize>(b, g, t, held[g - first]);
