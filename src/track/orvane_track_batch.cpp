@@ -56,29 +56,26 @@ void ForgetWindow(SampleBatch& b, BatchLane& l, int32_t j) {
 
 // Knot i of the lane's curve: its time and its D controls.
 template <int D>
-[[gnu::always_inline]] inline void DecodeLaneKnot(BatchLane& l, const void* data, int32_t i,
-                                                  float* time, float* controls) {
+[[gnu::always_inline]] inline void DecodeLaneKnot(BatchLane& l, int32_t i, float* time,
+                                                  float* controls) {
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const auto* r = static_cast<const DaK32fC32f*>(data);
-        *time = r->Knots[i];
-        std::memcpy(controls, r->Controls + int64_t(i) * D, sizeof(float) * D);
+        *time = static_cast<const float*>(l.knots)[i];
+        std::memcpy(controls, static_cast<const float*>(l.controls) + int64_t(i) * D,
+                    sizeof(float) * D);
     } else if (l.format == OrvaneCurveFormatDaCompact) {
         // The lane's cursor keeps the segment: a knot within it costs its bits alone.
-        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
-        PlaceCompactCursor(r, i, &l.compact);
+        PlaceCompactCursor(static_cast<const orvane_curve_data_da_compact*>(l.data), i, &l.compact);
         *time = float(i) * l.knotScale;
         DecodeCompactCursorKnot<D>(l.compact, i, controls);
     } else if constexpr (D == 3) {
         // The decoders' operations with the lane's factors, made once from the same record.
-        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-        *time = l.knotInverse * float(r->KnotsControls[i]);
-        const auto* q = r->KnotsControls + l.knotCount + i * 3;
+        *time = l.knotInverse * float(static_cast<const uint16_t*>(l.knots)[i]);
+        const auto* q = static_cast<const uint16_t*>(l.controls) + i * 3;
         for (int32_t c = 0; c < 3; ++c)
             controls[c] = float(q[c]) * l.scales[c] + l.offsets[c];
     } else {
-        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-        *time = l.knotInverse * float(r->KnotsControls[i]);
-        DecodeQuaternionWords(r->KnotsControls + l.knotCount + 3 * i, l.scales, l.offsets,
+        *time = l.knotInverse * float(static_cast<const uint16_t*>(l.knots)[i]);
+        DecodeQuaternionWords(static_cast<const uint16_t*>(l.controls) + 3 * i, l.scales, l.offsets,
                               controls);
     }
 }
@@ -102,14 +99,13 @@ template <int D>
 // orientations).
 template <int D>
 bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration) {
-    const void* data = l.curve->CurveData.Object;
     const int32_t n = l.knotCount;
     int32_t hint = l.window;
     int32_t k;
     bool before;      // the time lies before the window's end knot
     float low, high;  // the window's knots in the units the test compares
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const float* knots = static_cast<const DaK32fC32f*>(data)->Knots;
+        const float* knots = static_cast<const float*>(l.knots);
         k = SearchKnots(knots, n, t, &hint);
         if (k < 1 || knots[k - 1] > t) return false;
         before = knots[k] > t;
@@ -117,16 +113,14 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         high = knots[k];
     } else if (l.format == OrvaneCurveFormatDaCompact) {
         // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(data), t,
+        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t,
                                 l.window);
         low = float(k - 1) * l.knotScale;
         high = float(k) * l.knotScale;
         if (k < 1 || low > t) return false;
         before = high > t;
     } else {
-        const uint16_t* knots =
-            D == 3 ? static_cast<const orvane_curve_data_d3_k16u_c16u*>(data)->KnotsControls
-                   : static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data)->KnotsControls;
+        const uint16_t* knots = static_cast<const uint16_t*>(l.knots);
         const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
         k = SearchKnots(knots, n, key, &hint);
         if (k < 1 || int32_t(knots[k - 1]) > key) return false;
@@ -138,8 +132,8 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     if (seam ? std::isnan(t) : !before) return false;
     float times[2], controls[2 * D];
     if (seam) {
-        DecodeLaneKnot<D>(l, data, n - 2, times, controls);
-        DecodeLaneKnot<D>(l, data, 0, times + 1, controls + D);
+        DecodeLaneKnot<D>(l, n - 2, times, controls);
+        DecodeLaneKnot<D>(l, 0, times + 1, controls + D);
         times[1] = times[1] + duration;
         if constexpr (D == 4) MakeQuaternionsContinuous(controls, 2);
         StoreWindow<D>(b, j, times, controls);
@@ -152,7 +146,7 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     // Playback moves a window on by one knot: its end becomes the new start, and only the new
     // end is decoded.
     if (l.window == k - 1) {
-        DecodeLaneKnot<D>(l, data, k, times, controls);
+        DecodeLaneKnot<D>(l, k, times, controls);
         Row(b, 0)[j] = Row(b, 1)[j];
         Row(b, 1)[j] = times[0];
         for (int c = 0; c < D; ++c) {
@@ -160,8 +154,8 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
             Row(b, 2 + D + c)[j] = controls[c];
         }
     } else {
-        DecodeLaneKnot<D>(l, data, k - 1, times, controls);
-        DecodeLaneKnot<D>(l, data, k, times + 1, controls + D);
+        DecodeLaneKnot<D>(l, k - 1, times, controls);
+        DecodeLaneKnot<D>(l, k, times + 1, controls + D);
         StoreWindow<D>(b, j, times, controls);
     }
     l.window = k;
@@ -330,6 +324,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     const void* data = curve.CurveData.Object;
     const auto* header = static_cast<const orvane_curve_data_header*>(data);
     l.curve = &curve;
+    l.data = data;
+    l.knots = l.controls = nullptr;
     l.out = out;
     l.cache = cache;
     l.format = header->Format;
@@ -344,6 +340,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
         const auto* r = static_cast<const DaK32fC32f*>(data);
         l.knotCount = r->KnotCount;
+        l.knots = r->Knots;
+        l.controls = r->Controls;
     } else if (l.format == OrvaneCurveFormatDaCompact) {
         const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
         l.knotCount = r->KnotCount;
@@ -352,6 +350,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
         const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
         l.knotCount = r->KnotControlCount / 4;
+        l.knots = r->KnotsControls;
+        l.controls = r->KnotsControls + l.knotCount;
         l.knotScale = keyScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
         l.knotInverse = 1.0f / l.knotScale;
         for (int32_t c = 0; c < 3; ++c) {
@@ -361,6 +361,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     } else {
         const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
         l.knotCount = r->KnotControlCount / 4;
+        l.knots = r->KnotsControls;
+        l.controls = r->KnotsControls + l.knotCount;
         l.knotScale = keyScale = r->OneOverKnotScale;
         l.knotInverse = 1.0f / r->OneOverKnotScale;
         QuaternionScalesOffsets<uint16_t>(r->ScaleOffsetTableEntries, l.scales, l.offsets);

@@ -28,6 +28,11 @@ namespace orvane {
 // or a time that is not a number) is sampled by the per-curve step for that frame.
 struct BatchLane {
     const orvane_curve2* curve;
+    // The curve's record and, for plain and quantised curves, its knots and its controls, kept
+    // so that a window's move reads them without going through the curve again.
+    const void* data;
+    const void* knots;                 // float or uint16_t knots
+    const void* controls;              // float controls, or the quantised words of the first knot
     float* out;                        // D floats of the planned transform
     orvane_track_sample_cache* cache;  // the track's hints and windows for the per-curve step
     float knotScale;                   // quantised formats: stored knot = time * knotScale
