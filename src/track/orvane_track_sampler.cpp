@@ -414,6 +414,37 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     EvaluateDegree<D, Normalize>(d, ti, pi, t, out);
 }
 
+// Playback at a higher rate than the keys meets the window it decoded last: when the cache
+// holds a window of this degree-1 quantised curve (the record passed the view's checks when it
+// was decoded, and the cache is cleared when the track's curves change) and the time's key
+// lies in it, the value comes from it without the view, the search and the window checks. The
+// test is the hinted search's own (the window's knots around the key), and the window is one
+// SampleAnimated would take for the context, so the value is the same to the bit.
+template <int D, bool Normalize>
+[[gnu::always_inline]] inline bool SampleCachedWindow(const void* data,
+                                                      const orvane_track_sample_context& context,
+                                                      int32_t* hint, float* out,
+                                                      orvane_track_sample_cache* cache, int slot) {
+    using R =
+        std::conditional_t<D == 3, orvane_curve_data_d3_k16u_c16u, orvane_curve_data_d4n_k16u_c15u>;
+    const auto* r = static_cast<const R*>(data);
+    const int32_t n = r->KnotControlCount / 4;
+    const int32_t start = cache->WindowKnots[slot];
+    if (!(start >= 0 && start + 2 <= (context.LoopAfter ? n - 1 : n))) return false;
+    float scale;
+    if constexpr (D == 3)
+        scale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+    else
+        scale = r->OneOverKnotScale;
+    const int32_t key = QuantisedKey<uint16_t>(scale, context.SampleTime);
+    const uint16_t* knots = r->KnotsControls;
+    if (int32_t(knots[start]) > key || !(int32_t(knots[start + 1]) > key)) return false;
+    if (hint) *hint = start + 1;
+    Evaluate<1, D, Normalize>(cache->WindowTimes[slot] + 1, cache->WindowValues[slot] + D,
+                              context.SampleTime, out);
+    return true;
+}
+
 template <int D, bool Normalize>
 [[gnu::always_inline]] inline bool SampleCurveT(const orvane_curve2& curve,
                                                 const orvane_track_sample_context& context,
@@ -452,6 +483,9 @@ template <int D, bool Normalize>
             return false;
         } else if (D != 9 && header->Format == (D == 3 ? OrvaneCurveFormatD3K16uC16u
                                                        : OrvaneCurveFormatD4nK16uC15u)) {
+            if (cache != nullptr && cache->WindowCurves[slot] == data && header->Degree == 1 &&
+                SampleCachedWindow<D, Normalize>(data, context, hint, out, cache, slot))
+                return true;
             // The quantised formats of playback, with the checks of the general view.
             CurveView v{
                 CurveKind::Invalid, header->Format, 2, header->Degree, 0, nullptr, nullptr, 0.0f};

@@ -394,6 +394,34 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
     }
 }
 
+// A window the cache kept serves a later call only where that call's own search and looping
+// would take it: each time of the last interval and across the seam, with the context's
+// looping changed from one call to the next and the same cache, gives the uncached bits.
+TEST(TrackSampleLocal, CachedWindowsFollowEachCallsLooping) {
+    std::mt19937 rng(43);
+    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                           OrvaneCurveDataD4nK16uC15uType,
+                                                           OrvaneCurveDataD9I1K16uC16uType};
+    const float duration = 1.5f;
+    GroupPtr g = BuildGroup("g", {RandomTrack(rng, kU, kU, kS, 1, duration, cachedFormats)});
+    const orvane_transform_track& track = g->TransformTracks[0];
+    orvane_track_sample_cache cache{};
+    for (int frame = 0; frame < 120; ++frame) {
+        // The last fifth of the clip and a little past its end, each time twice, looping and
+        // not in turn.
+        const float t = duration * (0.8f + 0.25f * float(frame / 2) / 60.0f);
+        for (int loop = 0; loop < 2; ++loop) {
+            const bool looping = (frame + loop) % 2 == 1;
+            const auto ctx = Context(t, duration, looping, looping);
+            orvane_transform plain{}, cached{};
+            OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+            OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
+            ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain))
+                << "t " << t << (looping ? " looping" : "");
+        }
+    }
+}
+
 // The plan made when a track is bound: the fixed curves are taken once, the moving ones sampled
 // each frame into the planned transform. Every combination of curve kinds, in plain, quantised
 // and constant formats, degrees 1 and 2, with and without loops, over playback (hint and
