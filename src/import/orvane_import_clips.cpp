@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -695,11 +696,14 @@ bool Import::ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& 
     clip->group = OrvaneEndTrackGroup(builder);
     if (!clip->group)
         return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
+    // Each record once: the group's identity curves share one per dimension.
     int bytes = 0;
+    std::set<const void*> records;
     for (int k = 0; k < clip->group->TransformTrackCount; ++k) {
         const orvane_transform_track& track = clip->group->TransformTracks[k];
-        bytes += CurveDataBytes(&track.PositionCurve) + CurveDataBytes(&track.OrientationCurve) +
-                 CurveDataBytes(&track.ScaleShearCurve);
+        for (const orvane_curve2* curve :
+             {&track.PositionCurve, &track.OrientationCurve, &track.ScaleShearCurve})
+            if (records.insert(curve->CurveData.Object).second) bytes += CurveDataBytes(curve);
     }
     clip->maxError = float(error * depth);
     clip->animation.Name = clip->name.data();

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -192,12 +193,15 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
 
 ByteReport ReportBytes(const orvane_track_group* group, float timeStep) {
     ByteReport report;
+    // Curves that share a record (the group's identity records) count it once.
+    std::set<const void*> records;
     for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
         const orvane_transform_track& track = group->TransformTracks[t];
         for (const orvane_curve2* curve :
              {&track.PositionCurve, &track.OrientationCurve, &track.ScaleShearCurve}) {
+            const bool counted = !records.insert(curve->CurveData.Object).second;
             orvane_curve_builder* b = OrvaneBeginCurveCopy(curve);
-            const double bytes = double(OrvaneGetResultingCurveDataSize(b));
+            const double bytes = counted ? 0.0 : double(OrvaneGetResultingCurveDataSize(b));
             OrvaneAbortCurveBuilder(b);
             const int format = *static_cast<const uint8_t*>(curve->CurveData.Object);
             const int32_t n = OrvaneCurveGetKnotCount(curve);

@@ -43,6 +43,20 @@ constexpr float kLoweredShare = 0.998f;
 // rounding), and its parent holds the budget at its shell and its children's origins.
 constexpr float kStillShare = 0.05f;
 
+// Whether the curve is an identity record whose dimension was counted already: the track group
+// keeps one identity record per dimension for all its identity curves. Marks it counted.
+bool IdentityRecordCounted(const orvane_curve2* curve, uint32_t* counted) {
+    if (curve == nullptr || curve->CurveData.Object == nullptr) return false;
+    const auto* header = static_cast<const orvane_curve_data_header*>(curve->CurveData.Object);
+    if (header->Format != OrvaneCurveFormatDaIdentity) return false;
+    const int32_t d =
+        static_cast<const orvane_curve_data_da_identity*>(curve->CurveData.Object)->Dimension;
+    if (d < 0 || d >= 32) return false;
+    const bool before = (*counted >> d) & 1u;
+    *counted |= 1u << d;
+    return before;
+}
+
 bool IsCompact(const orvane_curve2* curve) {
     return curve && curve->CurveData.Object &&
            *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact;
@@ -338,6 +352,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
     int32_t curveBytes = 0;
+    uint32_t identitiesCounted = 0;  // bit d: the identity record of dimension d
     int32_t exactComponents = 0;
     int32_t missedBones = 0;
     int32_t plainFloatComponents = 0;
@@ -616,7 +631,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         OrvaneSetTransformTrackScaleShearCurve(builder, choices[2].curve);
         OrvaneEndTransformTrack(builder);
         for (auto& choice : choices) {
-            curveBytes += choice.bytes;
+            if (!IdentityRecordCounted(choice.curve, &identitiesCounted))
+                curveBytes += choice.bytes;
             exactComponents += choice.exact ? 1 : 0;
             plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(choice.curve) ? 1 : 0;
             Release(choice);

@@ -2,7 +2,8 @@
 //
 // The builder encodes every curve into an arena as it is pushed, keeps the pending tracks in
 // three name-ordered sets, and at the end lays out one block: the group record, vector tracks,
-// LOD errors, transform tracks, text tracks, text entries and the curve data, each piece at
+// LOD errors, transform tracks, text tracks, text entries, one identity record per dimension
+// that all the group's identity curves share, and the other curves' data, each piece at
 // pointer alignment (the records hold pointers).
 #include <cstddef>
 #include <cstring>
@@ -142,6 +143,35 @@ bool HasData(const orvane_curve2& c) {
     return c.CurveData.Object != nullptr;
 }
 
+// The dimension of the identity record that a curve is written as, or -1 for a curve with
+// values. Identity records hold nothing but their dimension and nothing writes into them, so
+// one record per dimension serves every identity curve of the group.
+int32_t IdentityDimension(const orvane_curve2& c, int32_t identityDimension) {
+    if (!HasData(c)) return identityDimension;
+    // The pending curves are the builder's own encodings.
+    const auto* header = static_cast<const orvane_curve_data_header*>(c.CurveData.Object);
+    if (header->Format != OrvaneCurveFormatDaIdentity) return -1;
+    return static_cast<const orvane_curve_data_da_identity*>(c.CurveData.Object)->Dimension;
+}
+
+// The group's shared identity records: their dimensions in the order first met.
+constexpr int32_t kMostSharedIdentities = 16;
+struct SharedIdentities {
+    int32_t count = 0;
+    int32_t dimensions[kMostSharedIdentities] = {};
+
+    // The record's index for a dimension, added when new; -1 when the curve takes a record of
+    // its own (a curve with values, or more dimensions than the table holds).
+    int32_t IndexOf(int32_t dimension) {
+        if (dimension < 0) return -1;
+        for (int32_t i = 0; i < count; ++i)
+            if (dimensions[i] == dimension) return i;
+        if (count == kMostSharedIdentities) return -1;
+        dimensions[count] = dimension;
+        return count++;
+    }
+};
+
 // Bytes a curve takes in the block: its data, or an identity record for a curve that was
 // never set (or failed to encode).
 size_t CurveBlockBytes(const orvane_curve2& c) {
@@ -153,12 +183,27 @@ size_t CurveBlockBytes(const orvane_curve2& c) {
     return AlignUp(size_t(size > 0 ? size : 0));
 }
 
-// Writes the curve at cursor; returns the bytes used (as CurveBlockBytes). A vector track's
-// missing curve is left empty (dimension 0).
+void WriteIdentity(int32_t dimension, orvane_curve2* out, unsigned char* at) {
+    auto* identity = reinterpret_cast<orvane_curve_data_da_identity*>(at);
+    identity->CurveDataHeader.Format = OrvaneCurveFormatDaIdentity;
+    identity->CurveDataHeader.Degree = 0;
+    identity->Dimension = int16_t(dimension);
+    out->CurveData.Type = OrvaneCurveDataDaIdentityType;
+    out->CurveData.Object = identity;
+}
+
+// Writes the curve at cursor, or points it at the shared identity record of its dimension;
+// returns the bytes used at cursor (as the layout counts them).
 size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane_curve2* out,
-                  unsigned char* cursor) {
+                  unsigned char* cursor, SharedIdentities& shared, unsigned char* identities) {
     out->CurveData.Type = nullptr;
     out->CurveData.Object = nullptr;
+    const int32_t index = shared.IndexOf(IdentityDimension(source, identityDimension));
+    if (index >= 0) {
+        WriteIdentity(shared.dimensions[index], out,
+                      identities + size_t(index) * AlignUp(sizeof(orvane_curve_data_da_identity)));
+        return 0;
+    }
     const size_t bytes = CurveBlockBytes(source);
     if (HasData(source)) {
         orvane_curve_builder* cb = OrvaneBeginCurveCopy(&source);
@@ -171,17 +216,12 @@ size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane
             return bytes;
         }
     }
-    auto* identity = reinterpret_cast<orvane_curve_data_da_identity*>(cursor);
-    identity->CurveDataHeader.Format = OrvaneCurveFormatDaIdentity;
-    identity->CurveDataHeader.Degree = 0;
-    identity->Dimension = int16_t(identityDimension);
-    out->CurveData.Type = OrvaneCurveDataDaIdentityType;
-    out->CurveData.Object = identity;
+    WriteIdentity(identityDimension, out, cursor);
     return bytes;
 }
 
 struct Layout {
-    size_t vectors, lodErrors, transforms, texts, entries, curves, total;
+    size_t vectors, lodErrors, transforms, texts, entries, identities, curves, total;
 };
 
 Layout LayOut(const orvane_track_group_builder* b) {
@@ -197,17 +237,27 @@ Layout LayOut(const orvane_track_group_builder* b) {
     at += AlignUp(sizeof(orvane_text_track) * size_t(b->texts.Count()));
     l.entries = at;
     at += AlignUp(sizeof(orvane_text_track_entry) * size_t(b->textEntryCount));
-    l.curves = at;
+    // The curves in the order the end writes them: the shared identity records first, then
+    // every other curve's own.
+    SharedIdentities shared;
+    size_t own = 0;
     b->vectors.Visit([&](const void* key, void*) {
-        at += CurveBlockBytes(static_cast<const PendingVector*>(key)->curve);
+        const auto* p = static_cast<const PendingVector*>(key);
+        if (shared.IndexOf(IdentityDimension(p->curve, p->dimension)) < 0)
+            own += CurveBlockBytes(p->curve);
         return true;
     });
     b->transforms.Visit([&](const void* key, void*) {
-        for (const orvane_curve2& c : static_cast<const PendingTransform*>(key)->curves)
-            at += CurveBlockBytes(c);
+        const auto* p = static_cast<const PendingTransform*>(key);
+        for (int c = 0; c < 3; ++c)
+            if (shared.IndexOf(IdentityDimension(p->curves[c], kCurveDimensions[c])) < 0)
+                own += CurveBlockBytes(p->curves[c]);
         return true;
     });
-    l.total = at;
+    l.identities = at;
+    at += size_t(shared.count) * AlignUp(sizeof(orvane_curve_data_da_identity));
+    l.curves = at;
+    l.total = at + own;
     return l;
 }
 
@@ -360,6 +410,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
     g->Name = const_cast<char*>(Builder->name);
     OrvaneMakeIdentity(&g->InitialPlacement);
     unsigned char* cursor = base + l.curves;
+    SharedIdentities shared;
 
     g->VectorTrackCount = Builder->vectors.Count();
     g->VectorTracks =
@@ -370,7 +421,8 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
         orvane_vector_track& out = g->VectorTracks[i++];
         out.Name = const_cast<char*>(p->name);
         out.Dimension = p->dimension;
-        cursor += WriteCurve(p->curve, p->dimension, &out.ValueCurve, cursor);
+        cursor += WriteCurve(p->curve, p->dimension, &out.ValueCurve, cursor, shared,
+                             base + l.identities);
         return true;
     });
 
@@ -386,7 +438,8 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
         orvane_curve2* curves[3] = {&out.PositionCurve, &out.OrientationCurve,
                                     &out.ScaleShearCurve};
         for (int c = 0; c < 3; ++c)
-            cursor += WriteCurve(p->curves[c], kCurveDimensions[c], curves[c], cursor);
+            cursor += WriteCurve(p->curves[c], kCurveDimensions[c], curves[c], cursor, shared,
+                                 base + l.identities);
         return true;
     });
     if (Builder->includeLODErrors && transformCount > 0) {

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,23 @@ TEST(Compressor, ChainStaysWithinBudgetAndReducesStillComponents) {
     // The raw size over the curves: well compressed for such smooth motion.
     const double raw = 4.0 * 240.0 * 10.0 * 4.0;
     EXPECT_GT(raw / double(c.stats.CurveDataBytes), 10.0);
+    // The identity scale curves share one record, and the curve bytes count every record of the
+    // group once.
+    std::set<const void*> records;
+    int32_t bytes = 0;
+    for (int32_t i = 0; i < 4; ++i) {
+        const orvane_transform_track& t = c.group->TransformTracks[i];
+        EXPECT_EQ(t.ScaleShearCurve.CurveData.Object,
+                  c.group->TransformTracks[0].ScaleShearCurve.CurveData.Object);
+        for (const orvane_curve2* curve :
+             {&t.PositionCurve, &t.OrientationCurve, &t.ScaleShearCurve})
+            if (records.insert(curve->CurveData.Object).second) {
+                orvane_curve_builder* copy = OrvaneBeginCurveCopy(curve);
+                bytes += OrvaneGetResultingCurveDataSize(copy);
+                OrvaneAbortCurveBuilder(copy);
+            }
+    }
+    EXPECT_EQ(c.stats.CurveDataBytes, bytes);
 }
 
 // A bone that the source holds still (a joint between a hip and a leg, turned but never
@@ -563,6 +581,10 @@ TEST(Compressor, GroupSurvivesAFile) {
     ASSERT_EQ(loaded->TransformTrackCount, c.group->TransformTrackCount);
     // Every track samples to the same transforms as before, at frames and between them.
     ExpectSamePlayback(*c.group, *loaded, motion);
+    // The file holds the shared identity record once, and its curves still share it.
+    for (int32_t i = 1; i < loaded->TransformTrackCount; ++i)
+        EXPECT_EQ(loaded->TransformTracks[i].ScaleShearCurve.CurveData.Object,
+                  loaded->TransformTracks[0].ScaleShearCurve.CurveData.Object);
     OrvaneFreeFile(file);
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -154,6 +156,59 @@ TEST(TrackGroupBuilder, MissingCurvesBecomeIdentityCurves) {
     EXPECT_TRUE(OrvaneCurveIsIdentity(&t.OrientationCurve));
     EXPECT_TRUE(OrvaneCurveIsIdentity(&t.ScaleShearCurve));
     EXPECT_EQ(OrvaneGetTrackSamplerFor(&t), OrvaneGetTrackSamplerFor(&t));
+}
+
+// Identity curves hold no values: every identity curve of a dimension, set as such or never set,
+// points at one record of that dimension, and more of them cost the group their track records
+// alone.
+TEST(TrackGroupBuilder, IdentityCurvesShareOneRecordPerDimension) {
+    std::mt19937 rng(9);
+    auto build = [&](int identityTracks) {
+        orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+        OrvanePushVectorTrack(b, "unset", 1, 3, 0, 0, nullptr, nullptr, nullptr);
+        OrvaneBeginTransformTrack(b, "moving");
+        SetCurve(b, 0, RandomCurve(rng, kU, 3, 1, 5, 1.0f));
+        SetCurve(b, 1, RandomCurve(rng, kU, 4, 1, 5, 1.0f));
+        OrvaneEndTransformTrack(b);
+        for (int i = 0; i < identityTracks; ++i) {
+            OrvaneBeginTransformTrack(b, ("still" + std::to_string(i)).c_str());
+            // Every other track sets its identity curves; the others leave them unset.
+            if (i % 2 == 0)
+                for (int c = 0; c < 3; ++c) {
+                    CurveSource identity;
+                    identity.kind = kI;
+                    identity.type = OrvaneCurveDataDaIdentityType;
+                    SetCurve(b, c, identity);
+                }
+            OrvaneEndTransformTrack(b);
+        }
+        const int32_t size = OrvaneGetResultingTrackGroupSize(b);
+        return std::make_pair(GroupPtr(OrvaneEndTrackGroup(b)), size);
+    };
+    const auto [g, size] = build(6);
+    ASSERT_EQ(g->TransformTrackCount, 7);
+    const void* shared[3] = {nullptr, nullptr, nullptr};
+    for (int32_t i = 0; i < g->TransformTrackCount; ++i) {
+        const orvane_transform_track& t = g->TransformTracks[i];
+        const orvane_curve2* curves[3] = {&t.PositionCurve, &t.OrientationCurve,
+                                          &t.ScaleShearCurve};
+        for (int c = 0; c < 3; ++c) {
+            if (!OrvaneCurveIsIdentity(curves[c])) continue;
+            EXPECT_EQ(static_cast<const orvane_curve_data_da_identity*>(curves[c]->CurveData.Object)
+                          ->Dimension,
+                      c == 0   ? 3
+                      : c == 1 ? 4
+                               : 9);
+            if (shared[c] == nullptr) shared[c] = curves[c]->CurveData.Object;
+            EXPECT_EQ(curves[c]->CurveData.Object, shared[c]) << t.Name << " " << c;
+        }
+    }
+    // The vector track's unset curve of dimension 3 is the positions' record.
+    EXPECT_EQ(g->VectorTracks[0].ValueCurve.CurveData.Object, shared[0]);
+    EXPECT_NE(shared[0], shared[1]);
+    EXPECT_NE(shared[1], shared[2]);
+    const auto [more, moreSize] = build(10);
+    EXPECT_EQ(moreSize - size, int32_t(4 * sizeof(orvane_transform_track)));
 }
 
 TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
