@@ -119,8 +119,9 @@ TEST(Compressor, ChainStaysWithinBudgetAndReducesStillComponents) {
     int32_t bytes = 0;
     for (int32_t i = 0; i < 4; ++i) {
         const orvane_transform_track& t = c.group->TransformTracks[i];
-        EXPECT_EQ(t.ScaleShearCurve.CurveData.Object,
-                  c.group->TransformTracks[0].ScaleShearCurve.CurveData.Object);
+        const void* scale = t.ScaleShearCurve.CurveData.Object;
+        const void* first = c.group->TransformTracks[0].ScaleShearCurve.CurveData.Object;
+        EXPECT_EQ(scale, first);
         for (const orvane_curve2* curve :
              {&t.PositionCurve, &t.OrientationCurve, &t.ScaleShearCurve})
             if (records.insert(curve->CurveData.Object).second) {
@@ -582,9 +583,11 @@ TEST(Compressor, GroupSurvivesAFile) {
     // Every track samples to the same transforms as before, at frames and between them.
     ExpectSamePlayback(*c.group, *loaded, motion);
     // The file holds the shared identity record once, and its curves still share it.
-    for (int32_t i = 1; i < loaded->TransformTrackCount; ++i)
-        EXPECT_EQ(loaded->TransformTracks[i].ScaleShearCurve.CurveData.Object,
-                  loaded->TransformTracks[0].ScaleShearCurve.CurveData.Object);
+    for (int32_t i = 1; i < loaded->TransformTrackCount; ++i) {
+        const void* scale = loaded->TransformTracks[i].ScaleShearCurve.CurveData.Object;
+        const void* first = loaded->TransformTracks[0].ScaleShearCurve.CurveData.Object;
+        EXPECT_EQ(scale, first);
+    }
     OrvaneFreeFile(file);
 }
 

@@ -199,12 +199,15 @@ TEST(TrackGroupBuilder, IdentityCurvesShareOneRecordPerDimension) {
                       c == 0   ? 3
                       : c == 1 ? 4
                                : 9);
-            if (shared[c] == nullptr) shared[c] = curves[c]->CurveData.Object;
-            EXPECT_EQ(curves[c]->CurveData.Object, shared[c]) << t.Name << " " << c;
+            const void* record = curves[c]->CurveData.Object;
+            if (shared[c] == nullptr) shared[c] = record;
+            EXPECT_EQ(record, shared[c]) << t.Name << " " << c;
         }
     }
-    // The vector track's unset curve of dimension 3 is the positions' record.
-    EXPECT_EQ(g->VectorTracks[0].ValueCurve.CurveData.Object, shared[0]);
+    // The vector track's unset curve of dimension 3 is the positions' record. (Records are
+    // packed: the pointer is copied out before it is compared.)
+    const void* vector = g->VectorTracks[0].ValueCurve.CurveData.Object;
+    EXPECT_EQ(vector, shared[0]);
     EXPECT_NE(shared[0], shared[1]);
     EXPECT_NE(shared[1], shared[2]);
     const auto [more, moreSize] = build(10);
