@@ -19,16 +19,39 @@ std::atomic<double> g_ticksPerSecond{0.0};
 
 }  // namespace
 
-TimingShard g_timingShards[kTimingShards];
+TimingShard g_timingShards[kTimingShards + 1];
 
 thread_local constinit TimingBlock* t_currentTimingBlock = nullptr;
 thread_local constinit TimingShard* t_timingShard = nullptr;
+thread_local constinit bool t_ownsTimingShard = false;
 
 TimingShard* TakeTimingShard() {
     const uint32_t taken = g_shardsTaken.fetch_add(1, std::memory_order_relaxed);
-    t_timingShard = &g_timingShards[taken % kTimingShards];
+    t_ownsTimingShard = taken < uint32_t(kTimingShards);
+    t_timingShard = &g_timingShards[t_ownsTimingShard ? taken : uint32_t(kTimingShards)];
+    // Later threads would otherwise carry the count on towards wrapping to the owned shards.
+    if (!t_ownsTimingShard) g_shardsTaken.store(uint32_t(kTimingShards), std::memory_order_relaxed);
     return t_timingShard;
 }
+
+namespace {
+
+// A block's sums over all shards since the process began.
+struct BlockSums {
+    uint64_t count = 0, total = 0, child = 0;
+};
+BlockSums SumsOf(int32_t index) {
+    BlockSums s;
+    for (const TimingShard& shard : g_timingShards) {
+        const TimingSums& sums = shard.sums[index];
+        s.count += sums.count.load(std::memory_order_relaxed);
+        s.total += sums.totalTicks.load(std::memory_order_relaxed);
+        s.child += sums.childTicks.load(std::memory_order_relaxed);
+    }
+    return s;
+}
+
+}  // namespace
 
 TimingBlock* RegisterTimingBlock(const char* name) {
     std::lock_guard<std::mutex> lock(g_registrationMutex);
@@ -91,14 +114,21 @@ ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_resul
     const TimingBlock& b = g_blocks[Index];
     double perSecond = OrvaneGetCounterTicksPerSecond();
     double seconds = perSecond > 0 ? 1.0 / perSecond : 0.0;
-    int32_t count = 0;
-    uint64_t total = 0, child = 0;
-    for (const TimingShard& shard : g_timingShards) {
-        const TimingSums& sums = shard.sums[Index];
-        count += sums.count.load(std::memory_order_relaxed);
-        total += sums.totalTicks.load(std::memory_order_relaxed);
-        child += sums.childTicks.load(std::memory_order_relaxed);
+    // The baselines and peaks change only under the lock (resets): read together under it,
+    // they are one reset's consistent set, and no reader races a resetting thread.
+    BlockSums base;
+    int32_t peakCount;
+    uint64_t peakTotal, peakExclusive;
+    {
+        std::lock_guard<std::mutex> lock(g_registrationMutex);
+        base = {b.baseCount, b.baseTotalTicks, b.baseChildTicks};
+        peakCount = b.peakCount;
+        peakTotal = b.peakTotalTicks;
+        peakExclusive = b.peakExclusiveTicks;
     }
+    const BlockSums now = SumsOf(Index);
+    const int32_t count = int32_t(uint32_t(now.count - base.count));
+    const uint64_t total = now.total - base.total, child = now.child - base.child;
     uint64_t exclusive = total > child ? total - child : 0;
     Results->Name = b.name;
     Results->Count = count;
@@ -106,16 +136,6 @@ ORVANE_API void OrvaneGetCounterResults(orvane_int32 Index, orvane_counter_resul
     Results->SecondsWithoutChildren = double(exclusive) * seconds;
     Results->TotalTicks = double(total);
     Results->TicksWithoutChildren = double(exclusive);
-    // The peaks change only under the lock (resets): read together under it, they are one
-    // reset's consistent set, and no reader races a resetting thread.
-    int32_t peakCount;
-    uint64_t peakTotal, peakExclusive;
-    {
-        std::lock_guard<std::mutex> lock(g_registrationMutex);
-        peakCount = b.peakCount;
-        peakTotal = b.peakTotalTicks;
-        peakExclusive = b.peakExclusiveTicks;
-    }
     Results->PeakCount = peakCount;
     Results->PeakSecondsElapsed = double(peakTotal) * seconds;
     Results->PeakSecondsWithoutChildren = double(peakExclusive) * seconds;
@@ -126,14 +146,14 @@ ORVANE_API void OrvaneResetCounters(void) {
     int32_t n = g_blockCount.load(std::memory_order_relaxed);
     for (int32_t i = 0; i < n; ++i) {
         TimingBlock& b = g_blocks[i];
-        int32_t count = 0;
-        uint64_t total = 0, child = 0;
-        for (TimingShard& shard : g_timingShards) {
-            TimingSums& sums = shard.sums[i];
-            count += sums.count.exchange(0, std::memory_order_relaxed);
-            total += sums.totalTicks.exchange(0, std::memory_order_relaxed);
-            child += sums.childTicks.exchange(0, std::memory_order_relaxed);
-        }
+        // What the sums gained since the last reset; the baseline moves to where they stand.
+        const BlockSums now = SumsOf(i);
+        const int32_t count = int32_t(uint32_t(now.count - b.baseCount));
+        const uint64_t total = now.total - b.baseTotalTicks;
+        const uint64_t child = now.child - b.baseChildTicks;
+        b.baseCount = now.count;
+        b.baseTotalTicks = now.total;
+        b.baseChildTicks = now.child;
         uint64_t exclusive = total > child ? total - child : 0;
         if (b.peakCount < count) b.peakCount = count;
         if (total > b.peakTotalTicks) b.peakTotalTicks = total;

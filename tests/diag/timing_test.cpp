@@ -100,14 +100,15 @@ TEST(Counters, EachThreadNestsOnItsOwn) {
     EXPECT_LT(outer.TotalTicks - outer.TicksWithoutChildren, inner.TotalTicks);
 }
 
-// Each thread adds to a shard of its own (threads past the shard count share one), and the
-// results add the shards up: counts stay exact, and a reset clears every shard.
+// Each thread adds to a shard of its own, threads past the shard count to one they share, and
+// the results add the shards up: counts stay exact, and a reset starts every block from zero.
+// More threads than shards, so that both kinds of shard are counted.
 TEST(Counters, ManyThreadsAtOnceCountExactly) {
     Inner();
     OrvaneResetCounters();
     std::atomic<int> ready{0};
     std::vector<std::thread> threads;
-    constexpr int kThreads = 13, kCalls = 40;
+    constexpr int kThreads = 2 * orvane::kTimingShards + 3, kCalls = 40;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&ready] {
             ready.fetch_add(1);
