@@ -11,8 +11,8 @@
 
 namespace orvane {
 
-bool CheckSkeletonRange(const orvane_skeleton* skeleton, int32_t first, int32_t end,
-                        orvane_log_message_origin origin) {
+bool CheckSkeletonBounds(const orvane_skeleton* skeleton, int32_t first, int32_t end,
+                         orvane_log_message_origin origin) {
     if (skeleton == nullptr) {
         ORVANE_LOG_ERROR(origin, "Skeleton is not allowed to be 0");
         return false;
@@ -26,8 +26,20 @@ bool CheckSkeletonRange(const orvane_skeleton* skeleton, int32_t first, int32_t 
                          end, skeleton->BoneCount);
         return false;
     }
+    return true;
+}
+
+bool CheckSkeletonRange(const orvane_skeleton* skeleton, int32_t first, int32_t end,
+                        orvane_log_message_origin origin) {
     // One pass over plain integers; the walks then index parents without checks.
-    return ParentsPrecede(skeleton->Bones, first, end, origin);
+    return CheckSkeletonBounds(skeleton, first, end, origin) &&
+           ParentsPrecede(skeleton->Bones, first, end, origin);
+}
+
+void ReportParentOrder(const orvane_skeleton& skeleton, int32_t bone,
+                       orvane_log_message_origin origin) {
+    // The message of the check before a walk.
+    ParentsPrecede(skeleton.Bones, bone, bone + 1, origin);
 }
 
 namespace {

@@ -15,6 +15,12 @@ namespace orvane {
 // once per call, never per bone.
 bool CheckSkeletonRange(const orvane_skeleton* skeleton, int32_t first, int32_t end,
                         orvane_log_message_origin origin);
+// The same without the parent indices, for a walk that checks each as it reads it (and logs
+// a bone that breaks the order with ReportParentOrder).
+bool CheckSkeletonBounds(const orvane_skeleton* skeleton, int32_t first, int32_t end,
+                         orvane_log_message_origin origin);
+void ReportParentOrder(const orvane_skeleton& skeleton, int32_t bone,
+                       orvane_log_message_origin origin);
 
 // The bone's rest transform; the caller has checked the index.
 inline const orvane_transform& RestTransform(const orvane_skeleton& skeleton, int32_t bone) {

@@ -82,8 +82,9 @@ bool CheckEnd(int64_t end, int32_t limit) {
     return true;
 }
 
-// Every check of a build, before anything is written: the range against the limits, the
-// skeleton's order within the range, and (sparse) the reverse entries against the pose.
+// The checks of a build before anything is written: the range against the limits and
+// (sparse) the reverse entries against the pose. The skeleton's parent order is checked by the
+// walk, bone by bone, as it reads each parent index (the bones before a broken one are built).
 bool CheckBuild(const orvane_skeleton* skeleton, int32_t first, int32_t count,
                 const orvane_local_pose* pose, const int32_t* reverse, bool sparse,
                 const orvane_world_pose* world, int64_t* end) {
@@ -101,7 +102,8 @@ bool CheckBuild(const orvane_skeleton* skeleton, int32_t first, int32_t count,
     }
     if (!CheckEnd(*end, world->BoneCount)) return false;
     if (!CheckEnd(*end, skeleton->BoneCount)) return false;
-    if (!CheckSkeletonRange(skeleton, first, static_cast<int32_t>(*end), OrvaneWorldPoseOrigin))
+    // The walk checks the parent indices as it reads them.
+    if (!CheckSkeletonBounds(skeleton, first, static_cast<int32_t>(*end), OrvaneWorldPoseOrigin))
         return false;
     if (sparse) {
         ORVANE_CHECK_NOT_NULL(OrvaneWorldPoseOrigin, reverse, false);
@@ -140,9 +142,10 @@ void Build(const orvane_skeleton* skeleton, int32_t first, int32_t count,
     } else {
         source = DenseSource(*pose);
     }
-    ChosenWorldPoseRoutines().buildRange(skeleton->Bones, first, static_cast<int32_t>(end), source,
-                                         prepared, world->WorldTransformBuffer,
-                                         composites ? world->CompositeTransformBuffer : nullptr);
+    const int32_t built = ChosenWorldPoseRoutines().buildRange(
+        skeleton->Bones, first, static_cast<int32_t>(end), source, prepared,
+        world->WorldTransformBuffer, composites ? world->CompositeTransformBuffer : nullptr);
+    if (built < end) ReportParentOrder(*skeleton, built, OrvaneWorldPoseOrigin);
 }
 
 }  // namespace

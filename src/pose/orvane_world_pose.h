@@ -56,12 +56,22 @@ struct WorldPoseSource {
     const int32_t* reverse;
 };
 
-// Builds bones [first, end) in increasing order. parents come from the bones, whose order
-// the caller has checked; offset is 16 floats with a clean fourth column. composites may be
-// null (world matrices only).
-using BuildWorldPoseRangeFunction = void (*)(const orvane_bone* bones, int32_t first, int32_t end,
-                                             const WorldPoseSource& source, const float* offset,
-                                             float* worlds, float* composites);
+// Builds bones [first, end) in increasing order. offset is 16 floats with a clean fourth
+// column; composites may be null (world matrices only). Each bone's parent index must be -1 or
+// below its own (bones before first count as built): the walk checks it as it reads it, and
+// stops at the first bone that breaks it, writing nothing for that bone or any after it.
+// Returns that bone's index, or end when every bone was built.
+using BuildWorldPoseRangeFunction = int32_t (*)(const orvane_bone* bones, int32_t first,
+                                                int32_t end, const WorldPoseSource& source,
+                                                const float* offset, float* worlds,
+                                                float* composites);
+
+// Whether a bone's parent index lets a walk in index order build it: -1 (a root) or a lower
+// index. One unsigned comparison.
+inline bool ParentPrecedes(int32_t parent, int32_t bone) {
+    return static_cast<uint32_t>(parent) + 1u <= static_cast<uint32_t>(bone);
+}
+
 using BuildCompositeRangeFunction = void (*)(const orvane_bone* bones, int32_t first, int32_t end,
                                              const float* worlds, float* composites);
 

@@ -176,23 +176,24 @@ inline Matrix WorldOf(const orvane_transform& t, const Factor& parent) {
 // it (the run of a chain) takes the parent's matrix from registers instead of reloading what
 // was just stored.
 template <>
-void KernelBuildRange<Avx2Kernel>(const orvane_bone* bones, int32_t first, int32_t end,
-                                  const WorldPoseSource& source, const float* offset, float* worlds,
-                                  float* composites) {
-    if (composites) {
-        KernelWalk<Avx2Kernel, true>(bones, first, end, source, offset, worlds, composites);
-        return;
-    }
+int32_t KernelBuildRange<Avx2Kernel>(const orvane_bone* bones, int32_t first, int32_t end,
+                                     const WorldPoseSource& source, const float* offset,
+                                     float* worlds, float* composites) {
+    if (composites)
+        return KernelWalk<Avx2Kernel, true>(bones, first, end, source, offset, worlds, composites);
     Matrix last{};
     for (int32_t i = first; i < end; ++i) {
-        const orvane_transform& t = SourceTransform(bones, source, i);
         const int32_t p = bones[i].ParentIndex;
+        if (!ParentPrecedes(p, i)) [[unlikely]]
+            return i;
+        const orvane_transform& t = SourceTransform(bones, source, i);
         const Factor parent = p >= 0 && p == i - 1 && i > first
                                   ? FactorOf(last)
                                   : FactorOf(p < 0 ? offset : worlds + 16 * size_t(p));
         last = WorldOf(t, parent);
         Avx2Matrices::Store(worlds + 16 * size_t(i), last);
     }
+    return end;
 }
 
 // Constant-initialised: no code of this module runs before the path is chosen.

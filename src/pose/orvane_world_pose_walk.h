@@ -98,12 +98,14 @@ inline const orvane_transform& SourceTransform(const orvane_bone* bones,
 }
 
 template <class K, bool WithComposite>
-inline void KernelWalk(const orvane_bone* bones, int32_t first, int32_t end,
-                       const orvane::WorldPoseSource& source, const float* offset, float* worlds,
-                       float* composites) {
+inline int32_t KernelWalk(const orvane_bone* bones, int32_t first, int32_t end,
+                          const orvane::WorldPoseSource& source, const float* offset, float* worlds,
+                          float* composites) {
     for (int32_t i = first; i < end; ++i) {
-        const orvane_transform& t = SourceTransform(bones, source, i);
         const int32_t p = bones[i].ParentIndex;
+        if (!orvane::ParentPrecedes(p, i)) [[unlikely]]
+            return i;
+        const orvane_transform& t = SourceTransform(bones, source, i);
         const float* parent = p < 0 ? offset : worlds + 16 * size_t(p);
         float* world = worlds + 16 * size_t(i);
         if constexpr (WithComposite) {
@@ -113,17 +115,16 @@ inline void KernelWalk(const orvane_bone* bones, int32_t first, int32_t end,
             KernelBuildBoneWorld<K>(t, parent, world);
         }
     }
+    return end;
 }
 
 template <class K>
-void KernelBuildRange(const orvane_bone* bones, int32_t first, int32_t end,
-                      const orvane::WorldPoseSource& source, const float* offset, float* worlds,
-                      float* composites) {
-    if (composites) {
-        KernelWalk<K, true>(bones, first, end, source, offset, worlds, composites);
-    } else {
-        KernelWalk<K, false>(bones, first, end, source, offset, worlds, nullptr);
-    }
+int32_t KernelBuildRange(const orvane_bone* bones, int32_t first, int32_t end,
+                         const orvane::WorldPoseSource& source, const float* offset, float* worlds,
+                         float* composites) {
+    if (composites)
+        return KernelWalk<K, true>(bones, first, end, source, offset, worlds, composites);
+    return KernelWalk<K, false>(bones, first, end, source, offset, worlds, nullptr);
 }
 
 template <class K>

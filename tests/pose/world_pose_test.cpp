@@ -303,20 +303,40 @@ TEST(WorldPose, BrokenParentOrderIsRefused) {
     Random random(5);
     Scene scene = RandomScene(random, 5, AllFlagSets());
     LocalPosePtr local = PoseOf(scene.local);
+    // What the bones before the broken one come to.
+    WorldPosePtr expected(OrvaneNewWorldPose(5));
+    OrvaneBuildWorldPose(scene.skeleton.get(), 0, 3, local.get(), nullptr, expected.get());
     WorldPosePtr world(OrvaneNewWorldPose(5));
     float* w = OrvaneGetWorldPose4x4Array(world.get());
-    std::fill(w, w + 80, 5.0f);
+    float* c = OrvaneGetWorldPoseComposite4x4Array(world.get());
     LogCapture log;
-    for (int32_t bad : {3, 4, 7, -2, 1 << 30}) {
-        log.Clear();
+    for (int32_t bad : {3, 4, 7, -2, 1 << 30, INT32_MAX, INT32_MIN}) {
         scene.skeleton->Bones[3].ParentIndex = bad;
-        OrvaneBuildWorldPose(scene.skeleton.get(), 0, 5, local.get(), nullptr, world.get());
-        OrvaneBuildRestWorldPose(scene.skeleton.get(), 0, 5, nullptr, world.get());
-        EXPECT_EQ(log.errors(), 2u) << bad;
-        EXPECT_TRUE(log.Contains("does not precede it"));
+        for (int build = 0; build < 4; ++build) {
+            log.Clear();
+            std::fill(w, w + 80, 5.0f);
+            std::fill(c, c + 80, 5.0f);
+            if (build == 0)
+                OrvaneBuildWorldPose(scene.skeleton.get(), 0, 5, local.get(), nullptr, world.get());
+            else if (build == 1)
+                OrvaneBuildWorldPoseNoComposite(scene.skeleton.get(), 0, 5, local.get(), nullptr,
+                                                world.get());
+            else if (build == 2)
+                OrvaneBuildRestWorldPose(scene.skeleton.get(), 0, 5, nullptr, world.get());
+            else
+                OrvaneBuildWorldPose(scene.skeleton.get(), 3, 2, local.get(), nullptr, world.get());
+            EXPECT_EQ(log.errors(), 1u) << bad << " build " << build;
+            EXPECT_TRUE(log.Contains("Bone 3 has parent index")) << bad << " build " << build;
+            // The walk stops at the broken bone: it and the bones after it are not written.
+            for (int k = 48; k < 80; ++k) {
+                ASSERT_EQ(w[k], 5.0f) << bad << " build " << build;
+                ASSERT_EQ(c[k], 5.0f) << bad << " build " << build;
+            }
+            if (build == 0) {
+                EXPECT_EQ(0, std::memcmp(w, OrvaneGetWorldPose4x4Array(expected.get()), 48 * 4));
+            }
+        }
     }
-    for (int k = 0; k < 80; ++k)
-        ASSERT_EQ(w[k], 5.0f);
     // A range below the broken bone is still built.
     log.Clear();
     OrvaneBuildWorldPose(scene.skeleton.get(), 0, 3, local.get(), nullptr, world.get());
