@@ -29,6 +29,43 @@ inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
     return index < count ? index : count - 1;
 }
 
+// UpperBoundKnot's index, starting from where the key would lie if the knots were evenly
+// spaced between the first and the last: on knots at or near a regular grid (a knot per
+// frame, or per few frames) the guess or its neighbour holds, and two independent loads
+// replace a bisection's chain of dependent ones. A guess that misses gallops towards the
+// answer and bisects the bracket. It terminates and stays in range for any count above 0,
+// sorted knots or not.
+template <typename K, typename V>
+inline int32_t GuessUpperBoundKnot(const K* knots, int32_t count, V key) {
+    if (count < 4) return UpperBoundKnot(knots, count, key);
+    const float first = float(knots[0]), last = float(knots[count - 1]);
+    const float x = float(key);
+    // Outside the knots (or not a number, or knots out of order): the bisection's answer.
+    if (!(x >= first && x < last)) return UpperBoundKnot(knots, count, key);
+    int32_t g = 1 + int32_t((x - first) / (last - first) * float(count - 1));
+    g = g < 1 ? 1 : g > count - 1 ? count - 1 : g;
+    if (knots[g - 1] > key) {
+        // Earlier: gallop back from g - 1 (a knot past the key) until a knot is not.
+        int32_t high = g - 1, step = 1;
+        while (high - step >= 0 && knots[high - step] > key) {
+            high -= step;
+            step *= 2;
+        }
+        const int32_t low = high - step >= 0 ? high - step : 0;
+        return low + UpperBoundKnot(knots + low, high - low + 1, key);
+    }
+    if (knots[g] > key) return g;
+    // Later: gallop on from g + 1.
+    int32_t low = g + 1, step = 1;
+    if (low >= count) return count - 1;
+    while (low + step < count && !(knots[low + step - 1] > key)) {
+        low += step;
+        step *= 2;
+    }
+    const int32_t span = low + step < count ? step : count - low;
+    return low + UpperBoundKnot(knots + low, span, key);
+}
+
 // UpperBoundKnot's index, trying the hinted knot and the one after it first (at playback rates
 // the time moves by less than a knot interval per frame), then galloping from there; *hint
 // (when not null) becomes the index found. Any hint is accepted.
@@ -63,7 +100,7 @@ inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) 
     } else if (h == 0 && knots[0] > key) {
         k = 0;
     } else {
-        k = UpperBoundKnot(knots, count, key);
+        k = GuessUpperBoundKnot(knots, count, key);
     }
     if (hint) *hint = k;
     return k;

@@ -95,6 +95,44 @@ TEST(HintedKnotSearch, FindsTheKnotUpperBoundFindsFromAnyHint) {
     }
 }
 
+// Searches without a hint start from where the key would lie on evenly spaced knots: knots in
+// clusters with long gaps between put that guess many knots off, on either side.
+TEST(HintedKnotSearch, GuessesFarFromTheKnotStillFindIt) {
+    std::mt19937 rng(23);
+    for (int32_t count = 1; count <= 90; ++count) {
+        for (int trial = 0; trial < 6; ++trial) {
+            std::vector<float> times(static_cast<size_t>(count));
+            std::vector<uint16_t> quantised(static_cast<size_t>(count));
+            uint32_t at = rng() % 4;
+            for (int32_t i = 0; i < count; ++i) {
+                at += rng() % 6 == 0 ? 100 + rng() % 400 : rng() % 2;
+                quantised[size_t(i)] = uint16_t(at < 65535 ? at : 65535);
+                times[size_t(i)] = 0.25f * float(quantised[size_t(i)]);
+            }
+            // Keys at, around and between the knots, and past both ends.
+            std::vector<int32_t> keys = {-2, -1, int32_t(quantised.back()) + 1,
+                                         int32_t(quantised.back()) + 2};
+            for (int32_t i = 0; i < count; ++i) {
+                const int32_t q = quantised[size_t(i)];
+                keys.insert(keys.end(), {q - 1, q, q + 1});
+                if (i + 1 < count) keys.push_back((q + int32_t(quantised[size_t(i) + 1])) / 2);
+            }
+            for (const int32_t key : keys) {
+                const float t = 0.25f * float(key) + 0.125f;
+                const int32_t wantTime = Reference(times, t);
+                const int32_t wantKey = Reference(quantised, key);
+                ASSERT_EQ(orvane::GuessUpperBoundKnot(times.data(), count, t), wantTime)
+                    << "count " << count << ", time " << t;
+                ASSERT_EQ(orvane::GuessUpperBoundKnot(quantised.data(), count, key), wantKey)
+                    << "count " << count << ", key " << key;
+                int32_t h = -1;
+                ASSERT_EQ(orvane::SearchKnots(quantised.data(), count, key, &h), wantKey);
+            }
+            EXPECT_EQ(orvane::GuessUpperBoundKnot(times.data(), count, std::nanf("")), count - 1);
+        }
+    }
+}
+
 TEST(HintedKnotSearch, KnotsOutOfOrderStayInRange) {
     std::mt19937 rng(22);
     for (int32_t count = 1; count <= 40; ++count) {
@@ -107,6 +145,9 @@ TEST(HintedKnotSearch, KnotsOutOfOrderStayInRange) {
                 const int32_t index = orvane::SearchKnots(knots.data(), count, key, &h);
                 ASSERT_GE(index, 0);
                 ASSERT_LT(index, count);
+                const int32_t guessed = orvane::GuessUpperBoundKnot(knots.data(), count, key);
+                ASSERT_GE(guessed, 0);
+                ASSERT_LT(guessed, count);
             }
     }
 }
