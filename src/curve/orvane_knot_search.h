@@ -42,8 +42,11 @@ inline int32_t GuessUpperBoundKnot(const K* knots, int32_t count, V key) {
     const float x = float(key);
     // Outside the knots (or not a number, or knots out of order): the bisection's answer.
     if (!(x >= first && x < last)) return UpperBoundKnot(knots, count, key);
-    int32_t g = 1 + int32_t((x - first) / (last - first) * float(count - 1));
-    g = g < 1 ? 1 : g > count - 1 ? count - 1 : g;
+    // Clamped before the conversion: infinite knots make the quotient infinite or NaN.
+    float at = (x - first) / (last - first) * float(count - 1);
+    at = at >= 0.0f ? at : 0.0f;
+    at = at < float(count - 2) ? at : float(count - 2);
+    const int32_t g = 1 + int32_t(at);
     if (knots[g - 1] > key) {
         // Earlier: gallop back from g - 1 (a knot past the key) until a knot is not.
         int32_t high = g - 1, step = 1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -131,6 +132,19 @@ TEST(HintedKnotSearch, GuessesFarFromTheKnotStillFindIt) {
             EXPECT_EQ(orvane::GuessUpperBoundKnot(times.data(), count, std::nanf("")), count - 1);
         }
     }
+}
+
+TEST(HintedKnotSearch, InfiniteKnotsLeaveTheGuessInRange) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::vector<float>> cases = {{-inf, 0.0f, 1.0f, 2.0f, 3.0f},
+                                                   {0.0f, 1.0f, 2.0f, 3.0f, inf},
+                                                   {-inf, 0.0f, 1.0f, 2.0f, inf},
+                                                   {-inf, -inf, 0.0f, inf, inf}};
+    for (const auto& knots : cases)
+        for (float t : {-inf, -1.0f, 0.0f, 0.5f, 2.5f, 3.0f, 1e30f, inf})
+            EXPECT_EQ(orvane::GuessUpperBoundKnot(knots.data(), int32_t(knots.size()), t),
+                      Reference(knots, t))
+                << t;
 }
 
 TEST(HintedKnotSearch, KnotsOutOfOrderStayInRange) {
