@@ -347,7 +347,7 @@ ORVANE_API void OrvaneUncheckedSampleBSplineN(orvane_int32 Degree, orvane_int32 
 ORVANE_API orvane_int32 OrvaneFindKnot(orvane_int32 KnotCount, const orvane_real32* Knots,
                                        orvane_real32 t) {
     if (KnotCount <= 0 || Knots == nullptr) return 0;
-    return UpperBoundKnot(Knots, KnotCount, t);
+    return GuessUpperBoundKnot(Knots, KnotCount, t);
 }
 
 ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane_real32* Knots,

@@ -31,7 +31,7 @@ inline int32_t NonNegative(int32_t v) {
 // The knot search of a record's knots: 0 when it has none.
 template <typename K, typename V>
 int32_t FindKnotIndex(const K* knots, int32_t count, V key) {
-    return count <= 0 ? 0 : UpperBoundKnot(knots, count, key);
+    return count <= 0 ? 0 : GuessUpperBoundKnot(knots, count, key);
 }
 
 // The elements a copy between records may move: as many as both arrays hold (a negative
