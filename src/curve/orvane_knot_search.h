@@ -34,9 +34,10 @@ inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
 // frame, or per few frames) the guess or its neighbour holds, and two independent loads
 // replace a bisection's chain of dependent ones. A guess that misses gallops towards the
 // answer and bisects the bracket. It terminates and stays in range for any count above 0,
-// sorted knots or not.
+// sorted knots or not. Kept out of line: inlined into the hinted search, it made playback's
+// hot path longer for a branch that playback rarely takes.
 template <typename K, typename V>
-inline int32_t GuessUpperBoundKnot(const K* knots, int32_t count, V key) {
+[[gnu::noinline]] int32_t GuessUpperBoundKnot(const K* knots, int32_t count, V key) {
     if (count < 4) return UpperBoundKnot(knots, count, key);
     const float first = float(knots[0]), last = float(knots[count - 1]);
     const float x = float(key);
