@@ -35,9 +35,8 @@ ORVANE_EXTERN_C_BEGIN
  * increasing order; bones before FirstBone are taken as built. A range outside the local
  * pose, the skeleton or the world pose logs an error and writes nothing. A bone of the range
  * whose parent index is neither -1 nor below its own logs an error and ends the walk there:
- * the bones before it are built, it and the bones after it are not written. (A skeleton from
- * a file or a builder has its order checked there; the walk checks each parent index as it
- * reads it, at no cost of its own.) */
+ * the bones before it are built, it and the bones after it are not written (the walk checks
+ * each parent index as it reads it). */
 typedef struct orvane_world_pose orvane_world_pose;
 
 /* Null when BoneCount is negative or memory runs out. The matrices are not initialised. */
