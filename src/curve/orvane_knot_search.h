@@ -29,6 +29,20 @@ inline int32_t UpperBoundKnot(const K* knots, int32_t count, V key) {
     return index < count ? index : count - 1;
 }
 
+// UpperBoundKnot's index when every knot before low is at or before key: galloping on from
+// low (steps doubling) brackets the answer in a few steps, then the search ends in the bracket.
+template <typename K, typename V>
+[[gnu::always_inline]] inline int32_t GallopOn(const K* knots, int32_t count, V key, int32_t low) {
+    if (low >= count) return count - 1;
+    int32_t step = 1;
+    while (low + step < count && !(knots[low + step - 1] > key)) {
+        low += step;
+        step *= 2;
+    }
+    const int32_t span = low + step < count ? step : count - low;
+    return low + UpperBoundKnot(knots + low, span, key);
+}
+
 // UpperBoundKnot's index, starting from where the key would lie if the knots were evenly
 // spaced between the first and the last: on knots at or near a regular grid (a knot per
 // frame, or per few frames) the guess or its neighbour holds, and two independent loads
@@ -59,15 +73,7 @@ template <typename K, typename V>
         return low + UpperBoundKnot(knots + low, high - low + 1, key);
     }
     if (knots[g] > key) return g;
-    // Later: gallop on from g + 1.
-    int32_t low = g + 1, step = 1;
-    if (low >= count) return count - 1;
-    while (low + step < count && !(knots[low + step - 1] > key)) {
-        low += step;
-        step *= 2;
-    }
-    const int32_t span = low + step < count ? step : count - low;
-    return low + UpperBoundKnot(knots + low, span, key);
+    return GallopOn(knots, count, key, g + 1);
 }
 
 // UpperBoundKnot's index, trying the hinted knot and the one after it first (at playback rates
@@ -84,22 +90,9 @@ inline int32_t SearchKnots(const K* knots, int32_t count, V key, int32_t* hint) 
             k = count - 1;
         else if (knots[h + 1] > key)
             k = h + 1;
-        else {
-            // Further on: knots closer than a frame apart pass two or three a frame. Galloping
-            // from the hint brackets the answer in a few steps, then the search ends in the
-            // bracket.
-            int32_t low = h + 2, step = 1;
-            if (low >= count) {
-                k = count - 1;
-            } else {
-                while (low + step < count && !(knots[low + step - 1] > key)) {
-                    low += step;
-                    step *= 2;
-                }
-                const int32_t span = low + step < count ? step : count - low;
-                k = low + UpperBoundKnot(knots + low, span, key);
-            }
-        }
+        else
+            // Further on: knots closer than a frame apart pass two or three a frame.
+            k = GallopOn(knots, count, key, h + 2);
         if (k >= count) k = count - 1;
     } else if (h == 0 && knots[0] > key) {
         k = 0;
