@@ -45,12 +45,6 @@ int64_t MachineBytes() {
     return pages > 0 && size > 0 ? int64_t(pages) * size : 0;
 }
 
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
 double ThreadCpuNow() {
     timespec t;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);

@@ -1,4 +1,5 @@
 // The orvane tool's shared part: messages, progress and reading a content file's head.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -22,12 +23,6 @@ int g_libraryErrors = 0;
 bool g_quietWarnings = false;
 Verbosity g_verbosity = Verbosity::Normal;
 std::string g_systemReason, g_firstError, g_firstErrorEver;
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 bool HostIsLittleEndian() {
     const uint16_t one = 1;
@@ -66,6 +61,20 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 }
 
 }  // namespace
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t at =
+        std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
+    return values[at];
+}
 
 void SetVerbosity(Verbosity verbosity) {
     g_verbosity = verbosity;

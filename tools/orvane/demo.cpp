@@ -2,7 +2,6 @@
 // --content), written compressed, loaded back, verified and described, then played, blended and
 // skinned through the tool's frame, with the time of every stage.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -25,11 +24,6 @@ struct DemoOptions {
     int frames = 6;
     bool ignoreCrc = false;
 };
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 const uint8_t kBackground[4] = {236, 238, 242, 255};
 constexpr int kSupersampling = 2;  // each cell is drawn this many times larger and averaged down
@@ -191,12 +185,6 @@ bool SameContent(const DemoCharacter& built, const orvane_file_info* loaded, std
         }
     }
     return true;
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5))];
 }
 
 // Plays the clips for the demo's seconds at its frame rate and prints each stage's median and

@@ -2,25 +2,19 @@
 // Character per model instance. Everything the per-frame path touches is allocated in Create,
 // so that Pose allocates nothing (play counts that and prints it).
 #include "frame.h"
+#include "tool.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <utility>
 
 namespace orvane_tool {
 
 namespace {
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
 
 // Floats on a 64-byte boundary: the accelerated deformers want their matrices, sources and
 // destinations on at least 16.

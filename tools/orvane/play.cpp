@@ -24,14 +24,6 @@ struct PlayOptions {
     bool ignoreCrc = false;
 };
 
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t at =
-        std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
-    return values[at];
-}
-
 // A checksum of the skinned vertices that tolerates the last bits of float arithmetic: each
 // value is rounded to 1/10,000 of a unit first.
 uint32_t PoseChecksum(const Character& character) {

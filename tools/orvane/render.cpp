@@ -1,7 +1,6 @@
 // orvane render: frames of a model's clip posed and skinned through the shared frame, drawn by
 // the software rasteriser into a PNG contact sheet and, when asked, an animated GIF.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,11 +17,6 @@ namespace orvane_tool {
 namespace {
 
 const uint8_t kBackground[4] = {38, 42, 50, 255};
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool Usable(const float* v) {
     return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) &&

@@ -67,6 +67,16 @@ int RunImport(const ImportArguments& arguments);
 #endif
 
 // ---------------------------------------------------------------------------------------------
+// Clock and statistics (common.cpp)
+// ---------------------------------------------------------------------------------------------
+
+// Seconds on the monotonic clock.
+double Now();
+// The value at fraction (0 to 1) of the way through the sorted values, the nearest one; 0 when
+// there are none.
+double Percentile(std::vector<double> values, double fraction);
+
+// ---------------------------------------------------------------------------------------------
 // Messages (common.cpp)
 // ---------------------------------------------------------------------------------------------
 
