@@ -122,7 +122,13 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     } else {
         const uint16_t* knots = static_cast<const uint16_t*>(l.knots);
         const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
-        k = SearchKnots(knots, n, key, &hint);
+        // Playback's move, on to the knot after the window's end, tested in line: the hinted
+        // search's own comparisons for that case, so any knots give the index it would.
+        if (hint >= 1 && hint + 1 < n && !(int32_t(knots[hint - 1]) > key) &&
+            !(int32_t(knots[hint]) > key) && int32_t(knots[hint + 1]) > key)
+            k = hint + 1;
+        else
+            k = SearchKnots(knots, n, key, &hint);
         if (k < 1 || int32_t(knots[k - 1]) > key) return false;
         before = int32_t(knots[k]) > key;
         low = float(knots[k - 1]);
