@@ -13,3 +13,5 @@ if(ORVANE_BUILD_TOOLS)
   add_dependencies(orvane_import_tests orvane_tool)
 endif()
 add_test(NAME import COMMAND orvane_import_tests)
+# Among the longest tests: started early (see the tool test).
+set_tests_properties(import PROPERTIES COST 100)
