@@ -122,10 +122,12 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     } else {
         const uint16_t* knots = static_cast<const uint16_t*>(l.knots);
         const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
-        // Playback's move, on to the knot after the window's end, tested in line: the hinted
-        // search's own comparisons for that case, so any knots give the index it would.
-        if (hint >= 1 && hint + 1 < n && !(int32_t(knots[hint - 1]) > key) &&
-            !(int32_t(knots[hint]) > key) && int32_t(knots[hint + 1]) > key)
+        // Playback's move, on to the knot after the window's end, tested in line with the
+        // hinted search's comparisons for that case. Its test of the knot before the hint
+        // always passes here: the window was set for a key at or past that knot and before the
+        // hint's, which this key has reached, whatever the order of the knots.
+        if (hint >= 1 && hint + 1 < n && !(int32_t(knots[hint]) > key) &&
+            int32_t(knots[hint + 1]) > key)
             k = hint + 1;
         else
             k = SearchKnots(knots, n, key, &hint);
