@@ -1,8 +1,10 @@
 // Batched sampling against the planned per-track step.
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -120,6 +122,83 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     }
     for (orvane_curve2* c : fitted)
         OrvaneFreeCurve(c);
+}
+
+// Windows that move on by one knot nearly every frame (knots 1/50 s apart, frames 1/60 s
+// apart), on quantised curves whose stored knots are out of order in places (as a damaged file
+// may have them): the moves read no knot outside the curve, and each value is still the bits of
+// the planned step, forwards and backwards.
+TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
+    std::mt19937 rng(5);
+    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                       OrvaneCurveDataD4nK16uC15uType, nullptr};
+    const float duration = 1.0f;
+    std::vector<TrackSource> sources;
+    for (int k = 0; k < 5; ++k) {
+        TrackSource t;
+        t.name = "t" + std::to_string(k);
+        t.curves[0] = RandomCurve(rng, kU, 3, 1, 51, duration);
+        t.curves[1] = RandomCurve(rng, kU, 4, 1, 51, duration);
+        t.curves[0].type = quantised[0];
+        t.curves[1].type = quantised[1];
+        t.curves[2] = RandomCurve(rng, kI, 9, 1, 0, duration);
+        sources.push_back(t);
+    }
+    GroupPtr g = BuildGroup("g", sources);
+    ASSERT_TRUE(g);
+    const int lanes = g->TransformTrackCount;
+    // Lanes past the first get knots out of order: two neighbours swapped, and a knot moved past
+    // the ones after it.
+    for (int k = 1; k < lanes; ++k) {
+        for (const orvane_curve2* curve :
+             {&g->TransformTracks[k].PositionCurve, &g->TransformTracks[k].OrientationCurve}) {
+            // The records are packed: their pointer member is copied out, not referenced.
+            const char* record = static_cast<const char*>(curve->CurveData.Object);
+            uint16_t* knots;
+            const size_t at = curve == &g->TransformTracks[k].PositionCurve
+                                  ? offsetof(orvane_curve_data_d3_k16u_c16u, KnotsControls)
+                                  : offsetof(orvane_curve_data_d4n_k16u_c15u, KnotsControls);
+            std::memcpy(&knots, record + at, sizeof knots);
+            std::swap(knots[10 + k], knots[11 + k]);
+            knots[30 + k] = knots[34 + k];
+            ASSERT_GT(knots[10 + k], knots[11 + k]);
+            ASSERT_GT(knots[30 + k], knots[31 + k]);
+        }
+    }
+    struct alignas(16) Block {
+        unsigned char bytes[16];
+    };
+    std::vector<Block> memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
+        memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1);
+    orvane::SampleBatch batch3, batch4;
+    orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
+    orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
+    std::vector<orvane_transform> batched(static_cast<size_t>(lanes)), planned(batched);
+    std::vector<orvane_track_sample_cache> batchCaches(static_cast<size_t>(lanes)),
+        planCaches(batchCaches);
+    for (int k = 0; k < lanes; ++k) {
+        const orvane_transform_track& track = g->TransformTracks[k];
+        orvane::SetBatchLane(&batch3, k, track.PositionCurve, batched[size_t(k)].Position,
+                             &batchCaches[size_t(k)]);
+        orvane::SetBatchLane(&batch4, k, track.OrientationCurve, batched[size_t(k)].Orientation,
+                             &batchCaches[size_t(k)]);
+    }
+    for (int frame = 0; frame < 240; ++frame) {
+        const float t = frame < 120 ? float(frame) / 60.0f : duration - float(frame - 120) / 60.0f;
+        const auto ctx = Context(t, duration);
+        orvane::SampleBatch3(ctx, batch3);
+        orvane::SampleBatch4(ctx, batch4);
+        for (int k = 0; k < lanes; ++k) {
+            orvane::SamplePlannedTrack(ctx, g->TransformTracks[k], kPlanPosition | kPlanOrientation,
+                                       &planCaches[size_t(k)], &planned[size_t(k)]);
+            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Position, batched[size_t(k)].Position,
+                                     sizeof(float) * 3))
+                << "lane " << k << " frame " << frame << " t " << t;
+            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Orientation, batched[size_t(k)].Orientation,
+                                     sizeof(float) * 4))
+                << "lane " << k << " frame " << frame << " t " << t;
+        }
+    }
 }
 
 }  // namespace
