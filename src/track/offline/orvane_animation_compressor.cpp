@@ -14,6 +14,7 @@
 #include "track/offline/orvane_compression_error.h"
 #include "track/offline/orvane_compression_work.h"
 #include "track/offline/orvane_curve_choice.h"
+#include "track/offline/orvane_subtree_lowering.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "diag/orvane_timing.h"
@@ -211,6 +212,21 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     AggregateAllocate(&work.still, size_t(boneCount));
     AggregateAllocate(&work.stillValues, size_t(boneCount) * 16 * sizeof(float));
     AggregateAllocate(&work.stillReach, size_t(boneCount) * sizeof(float));
+    // What the pass over whole subtrees needs of every bone (only with compact curves), and
+    // the chosen curves until it has run.
+    const bool compact = Allowed(options.AllowedFormats, OrvaneCurveFormatDaCompact);
+    const size_t kept = compact ? size_t(boneCount) : 0;
+    AggregateAllocate(&work.targetAll, kept * size_t(SampleCount) * 16 * sizeof(float));
+    AggregateAllocate(&work.localAll, kept * size_t(SampleCount) * sizeof(orvane_transform));
+    AggregateAllocate(&work.localMidAll, kept * mids * sizeof(orvane_transform));
+    AggregateAllocate(&work.bendAll, kept * size_t(SampleCount) * sizeof(float));
+    AggregateAllocate(&work.shells, size_t(boneCount) * sizeof(float));
+    AggregateAllocate(&work.midBudgets, size_t(boneCount) * sizeof(float));
+    AggregateAllocate(&work.driftBudgets, size_t(boneCount) * sizeof(float));
+    orvane_curve2** curves;
+    uint8_t* exact;
+    AggregateAllocate(&curves, size_t(boneCount) * kComponents * sizeof(orvane_curve2*));
+    AggregateAllocate(&exact, size_t(boneCount) * kComponents);
     AggregateAllocate(&work.fitKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.newKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.encodeKnots, knotCapacity * sizeof(float));
@@ -229,6 +245,14 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         work.frameTimes[f] = float(f) * TimeStep;
     work.storedKnots += 5;
     work.scratch.CurveData = {nullptr, nullptr};
+    std::fill(curves, curves + size_t(boneCount) * kComponents, nullptr);
+    // Frees the chosen curves and the working memory.
+    auto release = [&] {
+        for (size_t i = 0; i < size_t(boneCount) * kComponents; ++i)
+            if (curves[i]) OrvaneFreeCurve(curves[i]);
+        ORVANE_DEALLOCATE(block);
+        OrvaneDeallocateBSplineSolver(work.solver);
+    };
 
     // Object-space transforms from the samples.
     for (int32_t b = 0; b < boneCount; ++b) {
@@ -343,19 +367,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         work.stillReach[parent] = std::max(work.stillReach[parent], reach);
     }
 
-    orvane_track_group_builder* builder = OrvaneBeginTrackGroup(Name, 0, boneCount, 0, false);
-    if (builder == nullptr) {
-        ORVANE_DEALLOCATE(block);
-        OrvaneDeallocateBSplineSolver(work.solver);
-        return nullptr;
-    }
-    float maxError = 0.0f;
-    int32_t maxErrorBone = 0;
-    int32_t curveBytes = 0;
-    uint32_t identitiesCounted = 0;  // bit d: the identity record of dimension d
-    int32_t exactComponents = 0;
     int32_t missedBones = 0;
-    int32_t plainFloatComponents = 0;
     for (int32_t b = 0; b < boneCount; ++b) {
         ORVANE_TIMING_BLOCK("CompressBone");
         const int32_t parent = Skeleton->Bones[b].ParentIndex;
@@ -402,6 +414,11 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             }
             OrvaneEnsureQuaternionContinuity(SampleCount, q);
         }
+        if (compact) {
+            for (int c = 0; c < kComponents; ++c)
+                Copy32(size_t(SampleCount) * size_t(kDimensions[c]), work.target[c],
+                       TargetOf(work, b, c));
+        }
         // The targets halfway between frames, on the side of the frames' orientations.
         for (int32_t f = 0; f + 1 < SampleCount; ++f) {
             const orvane_transform& raw = work.rawMid[size_t(b) * mids + size_t(f)];
@@ -432,6 +449,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         // Between frames, the bone answers for what it adds to what its parents left: the
         // error that curves through its targets on every frame would leave there.
         ShellBends(work, b, shell);
+        if (compact)
+            Copy32(size_t(SampleCount), work.shellBend, work.bendAll + size_t(b) * SampleCount);
         StraightMidLocals(work);
         const float reachable = MidError(work, Skeleton, Samples, b, shell);
         const float midBudget =
@@ -439,9 +458,11 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         // With compact curves, whose depths come down to what the frames allow, the shell
         // halfway between frames stays as close to the samples interpolated as the budget, or
         // as curves through the targets on every frame come there.
-        const bool compact = Allowed(options.AllowedFormats, OrvaneCurveFormatDaCompact);
         const float driftBudget =
             compact ? std::max(budget, MidDrift(work, b, shell) + 0.1f * budget) : 3.0e38f;
+        work.shells[b] = shell;
+        work.midBudgets[b] = midBudget;
+        work.driftBudgets[b] = driftBudget;
         Choice choices[kComponents];
         bool accepted = false;
         float shellError = 0.0f;  // the bone's error at the three points, as measured
@@ -615,29 +636,59 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         if (!choices[0].curve || !choices[1].curve || !choices[2].curve) {
             for (auto& choice : choices)
                 Release(choice);
-            ORVANE_DEALLOCATE(block);
-            OrvaneDeallocateBSplineSolver(work.solver);
-            // An unended builder still owns its arena: end it and drop the result.
-            OrvaneFreeBuilderResult(OrvaneEndTrackGroup(builder));
+            release();
             return nullptr;
         }
-        if (shellError > maxError) {
-            maxError = shellError;
-            maxErrorBone = b;
+        if (compact) {
+            // The chosen curves' transforms, for the pass over whole subtrees.
+            EvaluateLocal(work, choices);
+            BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+            Copy32(size_t(SampleCount) * sizeof(orvane_transform) / 4, work.local,
+                   work.localAll + size_t(b) * size_t(SampleCount));
+            Copy32(mids * sizeof(orvane_transform) / 4, work.localMid,
+                   work.localMidAll + size_t(b) * mids);
         }
-        OrvaneBeginTransformTrack(builder, Skeleton->Bones[b].Name);
-        OrvaneSetTransformTrackPositionCurve(builder, choices[0].curve);
-        OrvaneSetTransformTrackOrientationCurve(builder, choices[1].curve);
-        OrvaneSetTransformTrackScaleShearCurve(builder, choices[2].curve);
-        OrvaneEndTransformTrack(builder);
-        for (auto& choice : choices) {
-            if (!IdentityRecordCounted(choice.curve, &identitiesCounted))
-                curveBytes += choice.bytes;
-            exactComponents += choice.exact ? 1 : 0;
-            plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(choice.curve) ? 1 : 0;
-            Release(choice);
+        for (int c = 0; c < kComponents; ++c) {
+            curves[size_t(b) * kComponents + size_t(c)] = choices[c].curve;
+            exact[size_t(b) * kComponents + size_t(c)] = choices[c].exact ? 1 : 0;
+            choices[c] = Choice{};
         }
         if (options.Progress) options.Progress(b + 1, boneCount, options.ProgressUserData);
+    }
+    if (compact) LowerSubtreeDepths(work, Skeleton, curves, kLoweredShare * budget);
+
+    orvane_track_group_builder* builder = OrvaneBeginTrackGroup(Name, 0, boneCount, 0, false);
+    if (builder == nullptr) {
+        release();
+        return nullptr;
+    }
+    float maxError = 0.0f;
+    int32_t maxErrorBone = 0;
+    int32_t curveBytes = 0;
+    uint32_t identitiesCounted = 0;  // bit d: the identity record of dimension d
+    int32_t exactComponents = 0;
+    int32_t plainFloatComponents = 0;
+    for (int32_t b = 0; b < boneCount; ++b) {
+        for (int32_t f = 0; f < SampleCount; ++f) {
+            const float e = work.frameErrors[size_t(b) * size_t(SampleCount) + size_t(f)];
+            if (e > maxError) {
+                maxError = e;
+                maxErrorBone = b;
+            }
+        }
+        orvane_curve2** own = curves + size_t(b) * kComponents;
+        OrvaneBeginTransformTrack(builder, Skeleton->Bones[b].Name);
+        OrvaneSetTransformTrackPositionCurve(builder, own[0]);
+        OrvaneSetTransformTrackOrientationCurve(builder, own[1]);
+        OrvaneSetTransformTrackScaleShearCurve(builder, own[2]);
+        OrvaneEndTransformTrack(builder);
+        for (int c = 0; c < kComponents; ++c) {
+            if (!IdentityRecordCounted(own[c], &identitiesCounted)) curveBytes += DataBytes(own[c]);
+            exactComponents += exact[size_t(b) * kComponents + size_t(c)];
+            plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(own[c]) ? 1 : 0;
+            OrvaneFreeCurve(own[c]);
+            own[c] = nullptr;
+        }
     }
     // The spread of the errors over every bone and frame.
     double errorSum = 0.0;

@@ -16,9 +16,6 @@
 
 namespace orvane {
 namespace compression {
-namespace {
-
-// The three measuring points of a transform.
 void ShellPoints(const orvane_transform& t, float shell, float* points) {
     for (int axis = 0; axis < 3; ++axis) {
         float point[3] = {0.0f, 0.0f, 0.0f};
@@ -26,6 +23,8 @@ void ShellPoints(const orvane_transform& t, float shell, float* points) {
         OrvaneTransformPoint(points + 3 * axis, &t, point);
     }
 }
+
+namespace {
 
 // The bone's error halfway between frames f and f + 1 for its local transform there: at the
 // shell points, and at its children's origins (weighed up as at the frames), each beyond the

@@ -21,6 +21,9 @@ namespace compression {
 // child that keeps a constant offset cannot make up for more.
 constexpr float kChildWeight = 1.5f;
 
+// The three measuring points of a transform: a shell distance along each of its axes.
+void ShellPoints(const orvane_transform& t, float shell, float* points);
+
 // The bend allowed halfway between frames at the bone's raw shell points (into
 // work.shellPoints), into work.shellBend: none next to a cut, which the samples' straight
 // path crosses.

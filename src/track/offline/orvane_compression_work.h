@@ -68,6 +68,17 @@ struct Work {
     // The fit on chosen knots: knots at frames (sample units), the knots as encoded (seconds),
     // the stored times (sample units, with room to extend past both ends), the decoded
     // controls, and a curve encoded in place.
+    // Kept for every bone until all are chosen, for the pass that lowers compact depths
+    // against whole subtrees: its targets (3 + 4 + 9 values a frame), local transforms from its
+    // chosen curves (at the frames and halfway between them), the bend allowed at its shell
+    // halfway between frames, its shell distance, and its budgets halfway between frames.
+    float* targetAll;               // boneCount x sampleCount x 16
+    orvane_transform* localAll;     // boneCount x sampleCount
+    orvane_transform* localMidAll;  // boneCount x (sampleCount - 1)
+    float* bendAll;                 // boneCount x sampleCount
+    float* shells;                  // boneCount
+    float* midBudgets;              // boneCount
+    float* driftBudgets;            // boneCount
     float* fitKnots;
     float* newKnots;
     float* encodeKnots;

@@ -496,6 +496,73 @@ TEST(Compressor, FramesAndHalfwayStayWithinBudgetInDoublePrecision) {
     }
 }
 
+// A deeper chain with capture noise takes compact curves, whose depths come down to what each
+// bone and its whole subtree allow: still within budget at the frames and halfway between them
+// (in double precision), and the statistics report the error the curves have.
+TEST(Compressor, CompactCurvesOnADeepNoisyChainHoldTheBudgetAndReportTheirError) {
+    constexpr int kBones = 8, kFrames = 200;
+    SampledMotion m;
+    m.name = "deep";
+    m.timeStep = 1.0f / 60.0f;
+    m.frameCount = kFrames;
+    for (int b = 0; b < kBones; ++b) {
+        m.boneNames.push_back("bone" + std::to_string(b));
+        m.parents.push_back(b - 1);
+    }
+    const size_t entries = size_t(kFrames) * kBones;
+    m.positions.resize(entries * 3);
+    m.orientations.resize(entries * 4);
+    m.scales.assign(entries * 3, 1.0f);
+    uint32_t noise = 777;
+    auto jitter = [&] {
+        noise = noise * 1664525u + 1013904223u;
+        return 6e-4f * (float(noise >> 8) / float(1 << 24) - 0.5f);
+    };
+    for (int f = 0; f < kFrames; ++f) {
+        const float t = float(f) * m.timeStep;
+        for (int b = 0; b < kBones; ++b) {
+            float* p = &m.positions[m.at(f, b) * 3];
+            float* q = &m.orientations[m.at(f, b) * 4];
+            p[0] = b == 0 ? 30.0f * t : 0.0f;
+            p[1] = b == 0 ? 80.0f : 12.0f;
+            p[2] = 0.0f;
+            const float angle = 0.4f * std::sin(2.0f * t + 0.7f * float(b));
+            q[0] = std::sin(0.5f * angle) + jitter();
+            q[1] = 0.2f * std::sin(0.5f * angle) + jitter();
+            q[2] = jitter();
+            q[3] = std::cos(0.5f * angle);
+            const float length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+            for (int c = 0; c < 4; ++c)
+                q[c] /= length;
+        }
+    }
+    for (const float budget : {0.01f, 0.05f}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        options.ErrorBudget = budget;
+        options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+        Compressed c;
+        Compress(m, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        int compact = 0;
+        for (int32_t t = 0; t < c.group->TransformTrackCount; ++t)
+            compact += *static_cast<const uint8_t*>(
+                           c.group->TransformTracks[t].OrientationCurve.CurveData.Object) ==
+                       OrvaneCurveFormatDaCompact;
+        EXPECT_GE(compact, kBones / 2) << budget;
+
+        const Measured e = MeasureInDouble(m, c.group, std::vector<float>(kBones, 3.0f));
+        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
+        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        // The reported maximum is the curves' own, measured independently in float.
+        const ErrorReport report = orvane_workload::MeasureError(m, c.group, 3.0f);
+        ASSERT_TRUE(report.tracksFound);
+        EXPECT_NEAR(c.stats.MaxError, report.maximum, 0.01f * budget) << budget;
+        EXPECT_LE(c.stats.MeanError, c.stats.P99Error);
+        EXPECT_LE(c.stats.P99Error, c.stats.MaxError);
+    }
+}
+
 TEST(Compressor, PerBoneShellDistancesAreHeld) {
     const SampledMotion motion = Chain(120);
     const std::vector<float> shells = {1.0f, 20.0f, 3.0f, 0.0f};
