@@ -62,7 +62,7 @@ typedef struct orvane_animation_compression_options {
 typedef struct orvane_animation_compression_statistics {
     orvane_real32 MaxError;       /* largest object-space error over all bones and frames */
     orvane_int32 MaxErrorBone;    /* the bone where it occurs */
-    orvane_int32 CurveDataBytes;  /* encoded curve data of all tracks */
+    orvane_int32 CurveDataBytes;  /* encoded curve data of all tracks (shared records once) */
     orvane_int32 TrackGroupBytes; /* the whole track group block */
     orvane_int32 ExactComponents; /* components stored exactly (no fit met the budget) */
     /* Components left in plain floats (DaK32fC32f): no quantised format held them. */

@@ -110,7 +110,8 @@ ORVANE_API void OrvaneSimilarityTransformCurveScaleShear(const orvane_real32 Aff
                                                          orvane_real32 LinearTolerance,
                                                          orvane_curve2* Curve);
 /* Every track's curves, the loop translation, the periodic loop and the initial placement;
- * vector tracks, text tracks and the root motion are left alone. */
+ * vector tracks, text tracks and the root motion are left alone. A record that several curves
+ * share (the builder shares equal constants) is converted once. */
 ORVANE_API void OrvaneSimilarityTransformTrackGroup(orvane_track_group* TrackGroup,
                                                     const orvane_real32 Affine3[3],
                                                     const orvane_real32 Linear3x3[9],

@@ -696,7 +696,8 @@ bool Import::ExactClip(const KeyedClip& source, const std::vector<aiMatrix4x4>& 
     clip->group = OrvaneEndTrackGroup(builder);
     if (!clip->group)
         return Fail(__LINE__, "clip \"%s\": no memory for its tracks", clip->name.c_str());
-    // Each record once: the group's identity curves share one per dimension.
+    // Each record once: the group's identity curves share one per dimension, and equal
+    // constants one record.
     int bytes = 0;
     std::set<const void*> records;
     for (int k = 0; k < clip->group->TransformTrackCount; ++k) {

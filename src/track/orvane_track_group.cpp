@@ -484,15 +484,33 @@ ORVANE_API void OrvaneSimilarityTransformTrackGroup(orvane_track_group* TrackGro
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupOrigin, TrackGroup, );
     // Tracks are relative to their parents: only the placement moves.
     const float zero[3] = {0.0f, 0.0f, 0.0f};
-    for (int32_t i = 0; i < TrackGroup->TransformTrackCount && TrackGroup->TransformTracks; ++i) {
+    const int32_t count = TrackGroup->TransformTracks ? TrackGroup->TransformTrackCount : 0;
+    // Whether component c of track i shares its record with a curve converted before it
+    // (which converted the record in place, when it still points at it).
+    auto recordOf = [&](int32_t i, int c) {
+        const orvane_transform_track& t = TrackGroup->TransformTracks[i];
+        return (c == 0   ? t.PositionCurve
+                : c == 1 ? t.OrientationCurve
+                         : t.ScaleShearCurve)
+            .CurveData.Object;
+    };
+    auto convertedBefore = [&](int32_t i, int c) {
+        const void* record = recordOf(i, c);
+        if (record == nullptr) return false;
+        for (int32_t j = 0; j <= i; ++j)
+            for (int k = 0; k < 3 && (j < i || k < c); ++k)
+                if (recordOf(j, k) == record) return true;
+        return false;
+    };
+    for (int32_t i = 0; i < count; ++i) {
         orvane_transform_track& track = TrackGroup->TransformTracks[i];
-        if (!OrvaneCurveIsIdentity(&track.PositionCurve))
+        if (!OrvaneCurveIsIdentity(&track.PositionCurve) && !convertedBefore(i, 0))
             OrvaneSimilarityTransformCurvePosition(zero, Linear3x3, InverseLinear3x3, 1.0f,
                                                    LinearTolerance, &track.PositionCurve);
-        if (!OrvaneCurveIsIdentity(&track.OrientationCurve))
+        if (!OrvaneCurveIsIdentity(&track.OrientationCurve) && !convertedBefore(i, 1))
             OrvaneSimilarityTransformCurveQuaternion(zero, Linear3x3, InverseLinear3x3, 1.0f,
                                                      LinearTolerance, &track.OrientationCurve);
-        if (!OrvaneCurveIsIdentity(&track.ScaleShearCurve))
+        if (!OrvaneCurveIsIdentity(&track.ScaleShearCurve) && !convertedBefore(i, 2))
             OrvaneSimilarityTransformCurveScaleShear(zero, Linear3x3, InverseLinear3x3, 1.0f,
                                                      LinearTolerance, &track.ScaleShearCurve);
     }

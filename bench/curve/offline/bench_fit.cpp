@@ -193,7 +193,7 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
 
 ByteReport ReportBytes(const orvane_track_group* group, float timeStep) {
     ByteReport report;
-    // Curves that share a record (the group's identity records) count it once.
+    // Curves that share a record (identity and equal constant records) count it once.
     std::set<const void*> records;
     for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
         const orvane_transform_track& track = group->TransformTracks[t];

@@ -44,18 +44,35 @@ constexpr float kLoweredShare = 0.998f;
 // rounding), and its parent holds the budget at its shell and its children's origins.
 constexpr float kStillShare = 0.05f;
 
-// Whether the curve is an identity record whose dimension was counted already: the track group
-// keeps one identity record per dimension for all its identity curves. Marks it counted.
-bool IdentityRecordCounted(const orvane_curve2* curve, uint32_t* counted) {
-    if (curve == nullptr || curve->CurveData.Object == nullptr) return false;
-    const auto* header = static_cast<const orvane_curve_data_header*>(curve->CurveData.Object);
-    if (header->Format != OrvaneCurveFormatDaIdentity) return false;
-    const int32_t d =
-        static_cast<const orvane_curve_data_da_identity*>(curve->CurveData.Object)->Dimension;
-    if (d < 0 || d >= 32) return false;
-    const bool before = (*counted >> d) & 1u;
-    *counted |= 1u << d;
-    return before;
+// The curve data bytes of the group's transform tracks, each record once: the builder shares
+// identity and constant records between curves (no other kind).
+int32_t DistinctCurveBytes(const orvane_track_group& group) {
+    int64_t bytes = 0;
+    for (int32_t i = 0; i < group.TransformTrackCount; ++i) {
+        const orvane_transform_track& t = group.TransformTracks[i];
+        const orvane_curve2* curves[kComponents] = {&t.PositionCurve, &t.OrientationCurve,
+                                                    &t.ScaleShearCurve};
+        for (int c = 0; c < kComponents; ++c) {
+            const void* record = curves[c]->CurveData.Object;
+            if (record == nullptr) continue;
+            const uint8_t format = *static_cast<const uint8_t*>(record);
+            bool counted = false;
+            if (format == OrvaneCurveFormatDaIdentity || format == OrvaneCurveFormatD3Constant32f ||
+                format == OrvaneCurveFormatD4Constant32f ||
+                format == OrvaneCurveFormatDaConstant32f) {
+                for (int32_t j = 0; j <= i && !counted; ++j) {
+                    const orvane_transform_track& u = group.TransformTracks[j];
+                    const void* earlier[kComponents] = {u.PositionCurve.CurveData.Object,
+                                                        u.OrientationCurve.CurveData.Object,
+                                                        u.ScaleShearCurve.CurveData.Object};
+                    for (int k = 0; k < (j < i ? kComponents : c) && !counted; ++k)
+                        counted = earlier[k] == record;
+                }
+            }
+            if (!counted) bytes += DataBytes(curves[c]);
+        }
+    }
+    return bytes > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(bytes);
 }
 
 bool IsCompact(const orvane_curve2* curve) {
@@ -227,6 +244,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     uint8_t* exact;
     AggregateAllocate(&curves, size_t(boneCount) * kComponents * sizeof(orvane_curve2*));
     AggregateAllocate(&exact, size_t(boneCount) * kComponents);
+    work.poolCapacity = boneCount * kComponents;
+    AggregateAllocate(&work.pool, size_t(work.poolCapacity) * kPoolStride * sizeof(float));
     AggregateAllocate(&work.fitKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.newKnots, knotCapacity * sizeof(float));
     AggregateAllocate(&work.encodeKnots, knotCapacity * sizeof(float));
@@ -476,7 +495,12 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         if (work.still[b]) {
             // The source's values, when the parents' rounding leaves the bone within budget
             // (they hold it at the bone's shell): no curve making up for them.
-            const float* values = work.stillValues + 16 * size_t(b);
+            // (Within a hair of another bone's constants, theirs: one record serves both.)
+            float values[16];
+            Copy32(16, work.stillValues + 16 * size_t(b), values);
+            SnapToPool(work, 3, values);
+            SnapToPool(work, 4, values + 3);
+            SnapToPool(work, 9, values + 7);
             const float reach = std::max(subtreeReach, 1.0f);
             choices[0] = StillCurve(0, values, kStillShare * budget);
             choices[1] = StillCurve(1, values + 3, kStillShare * budget / (2.0f * reach));
@@ -649,6 +673,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                    work.localMidAll + size_t(b) * mids);
         }
         for (int c = 0; c < kComponents; ++c) {
+            RememberConstant(work, choices[c].curve);
             curves[size_t(b) * kComponents + size_t(c)] = choices[c].curve;
             exact[size_t(b) * kComponents + size_t(c)] = choices[c].exact ? 1 : 0;
             choices[c] = Choice{};
@@ -664,8 +689,6 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     }
     float maxError = 0.0f;
     int32_t maxErrorBone = 0;
-    int32_t curveBytes = 0;
-    uint32_t identitiesCounted = 0;  // bit d: the identity record of dimension d
     int32_t exactComponents = 0;
     int32_t plainFloatComponents = 0;
     for (int32_t b = 0; b < boneCount; ++b) {
@@ -683,7 +706,6 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         OrvaneSetTransformTrackScaleShearCurve(builder, own[2]);
         OrvaneEndTransformTrack(builder);
         for (int c = 0; c < kComponents; ++c) {
-            if (!IdentityRecordCounted(own[c], &identitiesCounted)) curveBytes += DataBytes(own[c]);
             exactComponents += exact[size_t(b) * kComponents + size_t(c)];
             plainFloatComponents += OrvaneCurveIsTypeDaK32fC32f(own[c]) ? 1 : 0;
             OrvaneFreeCurve(own[c]);
@@ -707,7 +729,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
     if (group && Statistics) {
         Statistics->MaxError = maxError;
         Statistics->MaxErrorBone = maxErrorBone;
-        Statistics->CurveDataBytes = curveBytes;
+        Statistics->CurveDataBytes = DistinctCurveBytes(*group);
         Statistics->TrackGroupBytes = groupBytes;
         Statistics->ExactComponents = exactComponents;
         Statistics->PlainFloatComponents = plainFloatComponents;

@@ -28,6 +28,8 @@ inline float Distance(int dimension, const float* a, const float* b) {
     return std::sqrt(sum);
 }
 
+constexpr int32_t kPoolStride = 10;
+
 // Working memory of one compression, one block (filled by OrvaneCompressAnimation).
 struct Work {
     int32_t boneCount;
@@ -49,6 +51,12 @@ struct Work {
     const float* lineSamples;
     float lineTolerance;
     int32_t lineKept;
+    // The constant values the bones chosen so far keep (kPoolStride floats each: the dimension,
+    // then the values): a constant within a hair of one takes its value, so that the track
+    // group keeps one record for both.
+    float* pool;
+    int32_t poolCount;
+    int32_t poolCapacity;
     // Halfway between frames f and f + 1 (sampleCount - 1 of each).
     orvane_transform* rawMid;   // boneCount x (sampleCount - 1): the samples interpolated
     orvane_transform* compMid;  // boneCount x (sampleCount - 1), filled bone by bone

@@ -396,10 +396,25 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
                 constant[c] /= length;
         }
     }
-    float worstConstant = 0.0f;
-    for (int32_t i = 0; i < count; ++i) {
-        const float d = Distance(dimension, samples + size_t(i) * size_t(dimension), constant);
-        if (d > worstConstant) worstConstant = d;
+    auto worstFrom = [&](const float* value) {
+        float worst = 0.0f;
+        for (int32_t i = 0; i < count; ++i) {
+            const float d = Distance(dimension, samples + size_t(i) * size_t(dimension), value);
+            if (!(d <= worst)) worst = d;
+        }
+        return worst;
+    };
+    float worstConstant = worstFrom(constant);
+    // Another bone's constant that holds as well (bones at the same rest values) shares its
+    // record.
+    float pooled[9];
+    Copy32(size_t(dimension), constant, pooled);
+    if (worstConstant <= tolerance && SnapToPool(work, dimension, pooled)) {
+        const float worst = worstFrom(pooled);
+        if (worst <= tolerance) {
+            Copy32(size_t(dimension), pooled, constant);
+            worstConstant = worst;
+        }
     }
     const int constantFormat = ConstantFormat(dimension);
     if (worstConstant <= tolerance && Allowed(formats, constantFormat)) {
@@ -532,6 +547,54 @@ float StillValue(const float* samples, int32_t count, int dimension, bool quater
         if (!(d <= spread)) spread = d;  // NaN too
     }
     return spread;
+}
+
+bool SnapToPool(const Work& work, int dimension, float* value) {
+    for (int32_t i = 0; i < work.poolCount; ++i) {
+        const float* entry = work.pool + size_t(i) * kPoolStride;
+        if (entry[0] != float(dimension)) continue;
+        bool near = true;
+        for (int c = 0; c < dimension && near; ++c) {
+            const float scale = std::fabs(value[c]) > 1.0f ? std::fabs(value[c]) : 1.0f;
+            near = std::fabs(entry[1 + c] - value[c]) <= 1e-6f * scale;
+        }
+        if (near) {
+            Copy32(size_t(dimension), entry + 1, value);
+            return true;
+        }
+    }
+    return false;
+}
+
+void RememberConstant(Work& work, const orvane_curve2* curve) {
+    if (curve == nullptr || curve->CurveData.Object == nullptr) return;
+    const void* data = curve->CurveData.Object;
+    const uint8_t format = *static_cast<const uint8_t*>(data);
+    const float* values = nullptr;
+    int dimension = 0;
+    if (format == OrvaneCurveFormatD3Constant32f) {
+        values = static_cast<const orvane_curve_data_d3_constant32f*>(data)->Controls;
+        dimension = 3;
+    } else if (format == OrvaneCurveFormatD4Constant32f) {
+        values = static_cast<const orvane_curve_data_d4_constant32f*>(data)->Controls;
+        dimension = 4;
+    } else if (format == OrvaneCurveFormatDaConstant32f) {
+        const auto* r = static_cast<const orvane_curve_data_da_constant32f*>(data);
+        values = r->Controls;
+        dimension = r->ControlCount;
+    }
+    if (values == nullptr || dimension < 1 || dimension > kPoolStride - 1 ||
+        work.poolCount >= work.poolCapacity)
+        return;
+    for (int32_t i = 0; i < work.poolCount; ++i) {
+        const float* entry = work.pool + size_t(i) * kPoolStride;
+        if (entry[0] == float(dimension) &&
+            std::memcmp(entry + 1, values, sizeof(float) * size_t(dimension)) == 0)
+            return;
+    }
+    float* entry = work.pool + size_t(work.poolCount++) * kPoolStride;
+    entry[0] = float(dimension);
+    Copy32(size_t(dimension), values, entry + 1);
 }
 
 Choice StillCurve(int component, const float* value, float tolerance) {

@@ -50,6 +50,13 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
 // exactly.
 Choice ExactCurve(Work& work, int component, const float* samples);
 
+// The value of a constant remembered in work's pool that lies within a hair (a millionth,
+// relative to values above 1) of value in every component, into value; false when none does.
+bool SnapToPool(const Work& work, int dimension, float* value);
+
+// Remembers the values of a constant curve (of any other curve: nothing) in work's pool.
+void RememberConstant(Work& work, const orvane_curve2* curve);
+
 // The middle of the samples' bounding box (orientations on the first one's side, then
 // normalised) into value; returns the largest distance of a sample from it.
 float StillValue(const float* samples, int32_t count, int dimension, bool quaternion, float* value);

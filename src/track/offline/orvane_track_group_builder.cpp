@@ -3,8 +3,9 @@
 // The builder encodes every curve into an arena as it is pushed, keeps the pending tracks in
 // three name-ordered sets, and at the end lays out one block: the group record, vector tracks,
 // LOD errors, transform tracks, text tracks, text entries, one identity record per dimension
-// that all the group's identity curves share, and the other curves' data, each piece at
-// pointer alignment (the records hold pointers).
+// that all the group's identity curves share, and the other curves' data (constants with the
+// same format and values sharing one record), each piece at pointer alignment (the records
+// hold pointers).
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -172,6 +173,69 @@ struct SharedIdentities {
     }
 };
 
+// The group's shared constant records: a constant curve whose format and values are those of
+// an earlier one, to the bit, points at the earlier one's record (clips hold many bones at the
+// same rest values). The first kMostSharedConstants distinct constants are remembered; later
+// ones keep records of their own. The layout and the writing meet the curves in the same order
+// and make the same choices.
+constexpr int32_t kMostSharedConstants = 256;
+struct SharedConstants {
+    int32_t count = 0;
+    const void* sources[kMostSharedConstants] = {};     // the pending curves' records
+    orvane_variant written[kMostSharedConstants] = {};  // their records in the block
+
+    // The values of a constant record (null for any other) and their count.
+    static const float* ValuesOf(const orvane_curve2& c, int32_t* count) {
+        if (!HasData(c)) return nullptr;
+        const auto* header = static_cast<const orvane_curve_data_header*>(c.CurveData.Object);
+        switch (header->Format) {
+            case OrvaneCurveFormatD3Constant32f:
+                *count = 3;
+                return static_cast<const orvane_curve_data_d3_constant32f*>(c.CurveData.Object)
+                    ->Controls;
+            case OrvaneCurveFormatD4Constant32f:
+                *count = 4;
+                return static_cast<const orvane_curve_data_d4_constant32f*>(c.CurveData.Object)
+                    ->Controls;
+            case OrvaneCurveFormatDaConstant32f: {
+                const auto* r =
+                    static_cast<const orvane_curve_data_da_constant32f*>(c.CurveData.Object);
+                *count = r->ControlCount;
+                return r->ControlCount > 0 ? r->Controls : nullptr;
+            }
+            default:
+                return nullptr;
+        }
+    }
+
+    // The index of an earlier constant with the curve's format and values; -1 for a curve that
+    // takes a record of its own (remembered, while there is room, when it is a constant: its
+    // index into *added, else -1).
+    int32_t Find(const orvane_curve2& c, int32_t* added) {
+        *added = -1;
+        int32_t n = 0;
+        const float* values = ValuesOf(c, &n);
+        if (values == nullptr) return -1;
+        const uint8_t format =
+            static_cast<const orvane_curve_data_header*>(c.CurveData.Object)->Format;
+        for (int32_t i = 0; i < count; ++i) {
+            orvane_curve2 earlier{};
+            earlier.CurveData.Object = const_cast<void*>(sources[i]);
+            int32_t m = 0;
+            const float* other = ValuesOf(earlier, &m);
+            if (m == n &&
+                static_cast<const orvane_curve_data_header*>(sources[i])->Format == format &&
+                std::memcmp(other, values, sizeof(float) * size_t(n)) == 0)
+                return i;
+        }
+        if (count < kMostSharedConstants) {
+            *added = count;
+            sources[count++] = c.CurveData.Object;
+        }
+        return -1;
+    }
+};
+
 // Bytes a curve takes in the block: its data, or an identity record for a curve that was
 // never set (or failed to encode).
 size_t CurveBlockBytes(const orvane_curve2& c) {
@@ -192,10 +256,11 @@ void WriteIdentity(int32_t dimension, orvane_curve2* out, unsigned char* at) {
     out->CurveData.Object = identity;
 }
 
-// Writes the curve at cursor, or points it at the shared identity record of its dimension;
-// returns the bytes used at cursor (as the layout counts them).
+// Writes the curve at cursor, or points it at the shared identity record of its dimension or
+// at an earlier constant's record; returns the bytes used at cursor (as the layout counts them).
 size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane_curve2* out,
-                  unsigned char* cursor, SharedIdentities& shared, unsigned char* identities) {
+                  unsigned char* cursor, SharedIdentities& shared, unsigned char* identities,
+                  SharedConstants& constants) {
     out->CurveData.Type = nullptr;
     out->CurveData.Object = nullptr;
     const int32_t index = shared.IndexOf(IdentityDimension(source, identityDimension));
@@ -204,10 +269,20 @@ size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane
                       identities + size_t(index) * AlignUp(sizeof(orvane_curve_data_da_identity)));
         return 0;
     }
+    int32_t remembered = -1;
+    const int32_t earlier = constants.Find(source, &remembered);
+    if (earlier >= 0) {
+        // The earlier curve's record (none when it failed to encode, as this one would).
+        out->CurveData = constants.written[earlier];
+        return 0;
+    }
     const size_t bytes = CurveBlockBytes(source);
     if (HasData(source)) {
         orvane_curve_builder* cb = OrvaneBeginCurveCopy(&source);
-        if (cb != nullptr && OrvaneEndCurveDataInPlace(cb, out, cursor) != nullptr) return bytes;
+        if (cb != nullptr && OrvaneEndCurveDataInPlace(cb, out, cursor) != nullptr) {
+            if (remembered >= 0) constants.written[remembered] = out->CurveData;
+            return bytes;
+        }
         if (cb == nullptr) {
             // Falls through to the identity record the size allowed for.
         } else {
@@ -240,18 +315,23 @@ Layout LayOut(const orvane_track_group_builder* b) {
     // The curves in the order the end writes them: the shared identity records first, then
     // every other curve's own.
     SharedIdentities shared;
+    SharedConstants constants;
     size_t own = 0;
+    auto count = [&](const orvane_curve2& curve, int32_t dimension) {
+        int32_t added;
+        if (shared.IndexOf(IdentityDimension(curve, dimension)) < 0 &&
+            constants.Find(curve, &added) < 0)
+            own += CurveBlockBytes(curve);
+    };
     b->vectors.Visit([&](const void* key, void*) {
         const auto* p = static_cast<const PendingVector*>(key);
-        if (shared.IndexOf(IdentityDimension(p->curve, p->dimension)) < 0)
-            own += CurveBlockBytes(p->curve);
+        count(p->curve, p->dimension);
         return true;
     });
     b->transforms.Visit([&](const void* key, void*) {
         const auto* p = static_cast<const PendingTransform*>(key);
         for (int c = 0; c < 3; ++c)
-            if (shared.IndexOf(IdentityDimension(p->curves[c], kCurveDimensions[c])) < 0)
-                own += CurveBlockBytes(p->curves[c]);
+            count(p->curves[c], kCurveDimensions[c]);
         return true;
     });
     l.identities = at;
@@ -411,6 +491,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
     OrvaneMakeIdentity(&g->InitialPlacement);
     unsigned char* cursor = base + l.curves;
     SharedIdentities shared;
+    SharedConstants constants;
 
     g->VectorTrackCount = Builder->vectors.Count();
     g->VectorTracks =
@@ -422,7 +503,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
         out.Name = const_cast<char*>(p->name);
         out.Dimension = p->dimension;
         cursor += WriteCurve(p->curve, p->dimension, &out.ValueCurve, cursor, shared,
-                             base + l.identities);
+                             base + l.identities, constants);
         return true;
     });
 
@@ -439,7 +520,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
                                     &out.ScaleShearCurve};
         for (int c = 0; c < 3; ++c)
             cursor += WriteCurve(p->curves[c], kCurveDimensions[c], curves[c], cursor, shared,
-                                 base + l.identities);
+                                 base + l.identities, constants);
         return true;
     });
     if (Builder->includeLODErrors && transformCount > 0) {

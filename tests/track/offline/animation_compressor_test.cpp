@@ -563,6 +563,77 @@ TEST(Compressor, CompactCurvesOnADeepNoisyChainHoldTheBudgetAndReportTheirError)
     }
 }
 
+// Bones at the same rest values (a hand's fingers, mirrored limbs), a hair apart in the
+// source, keep one constant record between them; the statistics count each record once, as
+// the group stores it.
+TEST(Compressor, BonesAtTheSameRestValuesShareTheirConstants) {
+    constexpr int kBones = 6, kFrames = 60;
+    SampledMotion m;
+    m.name = "hand";
+    m.timeStep = 1.0f / 30.0f;
+    m.frameCount = kFrames;
+    m.boneNames = {"root", "palm", "f1", "f2", "f3", "f4"};
+    m.parents = {-1, 0, 1, 1, 1, 1};
+    const size_t entries = size_t(kFrames) * kBones;
+    m.positions.resize(entries * 3);
+    m.orientations.resize(entries * 4);
+    m.scales.assign(entries * 3, 1.0f);
+    for (int f = 0; f < kFrames; ++f) {
+        const float t = float(f) * m.timeStep;
+        for (int b = 0; b < kBones; ++b) {
+            float* p = &m.positions[m.at(f, b) * 3];
+            float* q = &m.orientations[m.at(f, b) * 4];
+            float* s = &m.scales[m.at(f, b) * 3];
+            const float hair = 1e-7f * float(b);  // below any budget
+            p[0] = b == 0 ? 20.0f * t : 0.0f;
+            p[1] = b == 0 ? 90.0f : 3.0f + hair;
+            p[2] = 0.0f;
+            const float angle = b <= 1 ? 0.5f * std::sin(4.0f * t + float(b)) : 0.3f;
+            q[0] = 0.0f;
+            q[1] = 0.0f;
+            q[2] = std::sin(0.5f * angle) + (b > 1 ? hair : 0.0f);
+            q[3] = std::cos(0.5f * angle);
+            const float length = std::sqrt(q[2] * q[2] + q[3] * q[3]);
+            q[2] /= length;
+            q[3] /= length;
+            if (b >= 4) s[1] = -1.0f - hair;  // mirrored
+        }
+    }
+    orvane_animation_compression_options options;
+    OrvaneGetDefaultAnimationCompressionOptions(&options);
+    Compressed c;
+    Compress(m, &options, &c);
+    ASSERT_NE(c.group, nullptr);
+    int32_t finger = -1;
+    std::set<const void*> records[3];
+    std::set<const void*> all;
+    int64_t bytes = 0;
+    for (int32_t i = 0; i < c.group->TransformTrackCount; ++i) {
+        const orvane_transform_track& t = c.group->TransformTracks[i];
+        const orvane_curve2* curves[3] = {&t.PositionCurve, &t.OrientationCurve,
+                                          &t.ScaleShearCurve};
+        const bool isFinger = t.Name[0] == 'f';
+        for (int k = 0; k < 3; ++k) {
+            const void* record = curves[k]->CurveData.Object;
+            if (isFinger) records[k].insert(record);
+            if (!all.insert(record).second) continue;
+            orvane_curve_builder* copy = OrvaneBeginCurveCopy(curves[k]);
+            ASSERT_NE(copy, nullptr);
+            bytes += OrvaneGetResultingCurveDataSize(copy);
+            OrvaneAbortCurveBuilder(copy);
+        }
+        if (isFinger) finger = i;
+    }
+    ASSERT_GE(finger, 0);
+    EXPECT_EQ(records[0].size(), 1u);  // one offset for the four fingers
+    EXPECT_EQ(records[1].size(), 1u);  // one turn
+    EXPECT_EQ(records[2].size(), 2u);  // the identity and one mirror
+    EXPECT_EQ(c.stats.CurveDataBytes, bytes);
+    const ErrorReport report = orvane_workload::MeasureError(m, c.group, 3.0f);
+    ASSERT_TRUE(report.tracksFound);
+    EXPECT_LE(report.maximum, options.ErrorBudget);
+}
+
 TEST(Compressor, PerBoneShellDistancesAreHeld) {
     const SampledMotion motion = Chain(120);
     const std::vector<float> shells = {1.0f, 20.0f, 3.0f, 0.0f};

@@ -214,6 +214,82 @@ TEST(TrackGroupBuilder, IdentityCurvesShareOneRecordPerDimension) {
     EXPECT_EQ(moreSize - size, int32_t(4 * sizeof(orvane_transform_track)));
 }
 
+// Constant curves equal to the bit share one record (bones at the same rest values); a value one
+// bit apart keeps its own. A similarity transform converts a shared record once: every track
+// that shares it comes out scaled once, not once per track.
+TEST(TrackGroupBuilder, EqualConstantsShareOneRecordConvertedOnce) {
+    const float position[3] = {1.0f, 2.0f, 3.0f};
+    float apart[3] = {1.0f, 2.0f, 3.0f};
+    uint32_t bits;
+    std::memcpy(&bits, &apart[2], sizeof bits);
+    ++bits;
+    std::memcpy(&apart[2], &bits, sizeof bits);
+    const float other[3] = {4.0f, 5.0f, 6.0f};
+    const float turn[4] = {0.0f, 0.0f, 0.6f, 0.8f};
+    const float mirror[9] = {1, 0, 0, 0, -1, 0, 0, 0, 1};
+    auto constant = [](orvane_data_type_definition* type, const float* values, int n) {
+        CurveSource c;
+        c.kind = kS;
+        c.degree = 0;
+        c.knots = {0.0f};
+        c.controls.assign(values, values + n);
+        c.type = type;
+        return c;
+    };
+    auto build = [&](const float* second) {
+        orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+        const float* positions[3] = {position, second, other};
+        for (int i = 0; i < 3; ++i) {
+            OrvaneBeginTransformTrack(b, ("bone" + std::to_string(i)).c_str());
+            SetCurve(b, 0, constant(OrvaneCurveDataD3Constant32fType, positions[i], 3));
+            SetCurve(b, 1, constant(OrvaneCurveDataD4Constant32fType, turn, 4));
+            SetCurve(b, 2, constant(OrvaneCurveDataDaConstant32fType, mirror, 9));
+            OrvaneEndTransformTrack(b);
+        }
+        const int32_t size = OrvaneGetResultingTrackGroupSize(b);
+        return std::make_pair(GroupPtr(OrvaneEndTrackGroup(b)), size);
+    };
+    const auto [g, size] = build(position);
+    ASSERT_EQ(g->TransformTrackCount, 3);
+    const orvane_transform_track* t = g->TransformTracks;
+    const void* p0 = t[0].PositionCurve.CurveData.Object;
+    const void* p1 = t[1].PositionCurve.CurveData.Object;
+    const void* p2 = t[2].PositionCurve.CurveData.Object;
+    EXPECT_EQ(p0, p1);
+    EXPECT_NE(p0, p2);
+    for (int i = 1; i < 3; ++i) {
+        const void* q = t[i].OrientationCurve.CurveData.Object;
+        const void* s = t[i].ScaleShearCurve.CurveData.Object;
+        const void* q0 = t[0].OrientationCurve.CurveData.Object;
+        const void* s0 = t[0].ScaleShearCurve.CurveData.Object;
+        EXPECT_EQ(q, q0) << i;
+        EXPECT_EQ(s, s0) << i;
+    }
+    // Two tracks with positions a bit apart keep a record each.
+    const auto [unshared, unsharedSize] = build(apart);
+    EXPECT_LT(size, unsharedSize);
+    EXPECT_NE(unshared->TransformTracks[0].PositionCurve.CurveData.Object,
+              unshared->TransformTracks[1].PositionCurve.CurveData.Object);
+
+    const float zero[3] = {0, 0, 0};
+    const float linear[9] = {2, 0, 0, 0, 2, 0, 0, 0, 2};
+    const float inverse[9] = {0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f};
+    OrvaneSimilarityTransformTrackGroup(g.get(), zero, linear, inverse, 1e-4f, 1e-4f);
+    for (int i = 0; i < 3; ++i) {
+        float p[3], q[4], m[9];
+        OrvaneCurveExtractKnotValue(&t[i].PositionCurve, 0, p, nullptr);
+        OrvaneCurveExtractKnotValue(&t[i].OrientationCurve, 0, q, nullptr);
+        OrvaneCurveExtractKnotValue(&t[i].ScaleShearCurve, 0, m, nullptr);
+        const float* source = i == 2 ? other : position;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_FLOAT_EQ(p[c], 2.0f * source[c]) << i << " " << c;
+        for (int c = 0; c < 4; ++c)
+            EXPECT_FLOAT_EQ(q[c], turn[c]) << i << " " << c;
+        for (int c = 0; c < 9; ++c)
+            EXPECT_FLOAT_EQ(m[c], mirror[c]) << i << " " << c;
+    }
+}
+
 TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
     const float k[3] = {0.0f, 0.5f, 1.0f};
     const float q[12] = {0, 0, 0, 1, 0, 0.7071068f, 0, 0.7071068f, 0, 1, 0, 0};
