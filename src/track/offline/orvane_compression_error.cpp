@@ -8,14 +8,14 @@
 #include <cstddef>
 
 #include "core/orvane_memory.h"
-#include "curve/orvane_compact_curve.h"
-#include "curve/offline/orvane_compact_fit.h"
 #include "curve/offline/orvane_curve_fitter.h"
 #include "orvane/math.h"
 #include "orvane/track_group_builder.h"
+#include "track/offline/orvane_segment_depths.h"
 
 namespace orvane {
 namespace compression {
+
 void ShellPoints(const orvane_transform& t, float shell, float* points) {
     for (int axis = 0; axis < 3; ++axis) {
         float point[3] = {0.0f, 0.0f, 0.0f};
@@ -210,63 +210,8 @@ orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
                                   orvane_track_group_sampler* samples, int32_t bone, float shell,
                                   int component, const orvane_curve2* curve, float budget,
                                   float midBudget, float driftBudget) {
-    const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
     const int32_t count = work.sampleCount;
-    const int32_t m = r->KnotCount, d = r->Dimension, length = r->SegmentLength;
-    const bool quaternion = CompactIsQuaternion(r->Packing);
-    if (m < 2 || count < 2 || d != kDimensions[component]) return nullptr;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t segments = CompactSegmentCount(m, length);
-    const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
-                             size_t(segments) * size_t(CompactHeaderBytes(stored)) +
-                             kCompactSpareBytes;
-    const size_t valueBytes =
-        size_t(length) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
-    const size_t floats = 2 * size_t(m) * size_t(d) + size_t(length) * size_t(d);
-    auto* block = static_cast<uint8_t*>(ORVANE_ALLOCATE(
-        4, 4 * floats + partBytes + valueBytes + size_t(segments) * size_t(stored)));
-    if (block == nullptr) return nullptr;
-    float* knots = reinterpret_cast<float*>(block);  // before rounding
-    float* decoded = knots + size_t(m) * size_t(d);  // as the curve decodes them now
-    float* trial = decoded + size_t(m) * size_t(d);  // one segment's, as a trial decodes them
-    uint8_t* parts = block + 4 * floats;
-    uint8_t* values = parts + partBytes;
-    uint8_t* depths = values + valueBytes;
-    CompactKnotsFor(work.target[component], count, d, quaternion, m, knots);
-    DecodeCompactKnots(r, 0, m, decoded);
-    DaCompact scratch{};
-    scratch.Dimension = int16_t(d);
-    scratch.KnotCount = m;
-    scratch.Packing = r->Packing;
-    scratch.SegmentLength = uint8_t(length);
-    scratch.Bytes = parts;
-    scratch.ByteCount = int32_t(partBytes);
-    PrepareCompact(&scratch, knots);
-
-    // The component at x samples from the start, from the decoded knots (the segment's own
-    // from the trial): the straight path between knots, normalised for quaternions.
-    const double perSample = double(m - 1) / double(count - 1);
-    auto valueAt = [&](double x, int32_t first, int32_t last, float* out) {
-        const double at = x * perSample;
-        int32_t k = int32_t(at);
-        if (k > m - 2) k = m - 2;
-        const float u = float(at - double(k));
-        const float* a = k >= first && k <= last ? trial + size_t(k - first) * size_t(d)
-                                                 : decoded + size_t(k) * size_t(d);
-        const float* b = k + 1 >= first && k + 1 <= last ? trial + size_t(k + 1 - first) * size_t(d)
-                                                         : decoded + size_t(k + 1) * size_t(d);
-        CompactBetween(a, b, u, d, quaternion, out);
-    };
-    // The local transform with the component replaced.
-    auto withValue = [&](const orvane_transform& t, const float* value) {
-        float position[3], orientation[4], scaleShear[9];
-        Copy32(3, component == 0 ? value : t.Position, position);
-        Copy32(4, component == 1 ? value : t.Orientation, orientation);
-        Copy32(9, component == 2 ? value : &t.ScaleShear[0][0], scaleShear);
-        orvane_transform result;
-        OrvaneSetTransform(&result, position, orientation, scaleShear);
-        return result;
-    };
+    if (count < 2) return nullptr;
     // The children's origins no farther off than now: they make up for the bone's rounding
     // there, which would cost them more.
     float childLimit = 0.0f;
@@ -277,71 +222,27 @@ orvane_curve2* LowerCompactDepths(Work& work, const orvane_skeleton* skeleton,
                      &atShell, &atChildren);
         if (atChildren > childLimit) childLimit = atChildren;
     }
-    bool lowered = false;
-    for (int32_t s = 0; s < segments; ++s) {
-        const int32_t first = s * length;
-        const int32_t last = first + length < m ? first + length - 1 : m - 1;
-        // The frames whose values the segment's knots reach.
-        const double span = double(count - 1) / double(m - 1);
-        int32_t lowFrame = int32_t(std::floor(double(first - 1) * span));
-        int32_t highFrame = int32_t(std::ceil(double(last + 1) * span));
-        lowFrame = lowFrame < 0 ? 0 : lowFrame;
-        highFrame = highFrame > count - 1 ? count - 1 : highFrame;
-        CompactSegment view;
-        ViewCompactSegment(r, s, &view);
-        uint8_t* chosen = depths + size_t(s) * size_t(stored);
-        for (int32_t j = 0; j < stored; ++j)
-            chosen[j] = view.bits[j];
-        auto holds = [&](const uint8_t* tried) {
-            EncodeCompactSegment(&scratch, knots, s, tried, values, 0);
-            CompactSegment v;
-            ViewCompactSegmentAt(&scratch, s, 0, &v);
-            for (int32_t k = first; k <= last; ++k)
-                DecodeCompactSegmentKnot(v, values, k - first,
-                                         trial + size_t(k - first) * size_t(d));
-            float value[9], rawPoints[9];
-            for (int32_t f = lowFrame; f <= highFrame; ++f) {
-                valueAt(double(f), first, last, value);
-                const orvane_transform local = withValue(work.local[f], value);
-                orvane_transform object;
-                float atShell, atChildren;
-                if (!(FrameErrorAt(work, skeleton, samples, bone, shell, f, local, &object,
-                                   rawPoints, &atShell, &atChildren) <= budget) ||
-                    !(atChildren <= childLimit))
-                    return false;
-                if (f == highFrame) break;
-                valueAt(double(f) + 0.5, first, last, value);
-                const orvane_transform mid = withValue(work.localMid[f], value);
-                if (!(MidErrorAt(work, skeleton, samples, bone, shell, f, mid, &object) <=
-                      midBudget))
-                    return false;
-                float a[9], b[9];
-                ShellPoints(object, shell, a);
-                ShellPoints(work.rawMid[size_t(bone) * size_t(count - 1) + size_t(f)], shell, b);
-                for (int axis = 0; axis < 3; ++axis)
-                    if (!(Distance(3, a + 3 * axis, b + 3 * axis) <= driftBudget)) return false;
-            }
-            return true;
-        };
-        uint8_t tried[kCompactMaxDimension];
-        for (int32_t j = 0; j < stored; ++j) {
-            while (chosen[j] > 0) {
-                for (int32_t i = 0; i < stored; ++i)
-                    tried[i] = chosen[i];
-                --tried[j];
-                if (!holds(tried)) break;
-                --chosen[j];
-                lowered = true;
-                Copy32(size_t(last - first + 1) * size_t(d), trial,
-                       decoded + size_t(first) * size_t(d));
-            }
+    auto holds = [&](int32_t f, bool mid, const float* value) {
+        orvane_transform object;
+        if (!mid) {
+            float rawPoints[9], atShell, atChildren;
+            return FrameErrorAt(work, skeleton, samples, bone, shell, f,
+                                WithComponent(work.local[f], component, value), &object, rawPoints,
+                                &atShell, &atChildren) <= budget &&
+                   atChildren <= childLimit;
         }
-    }
-    orvane_curve2* result = nullptr;
-    if (lowered)
-        result = BuildCompactCurve(knots, m, d, r->Packing, length, depths, count, work.timeStep);
-    ORVANE_DEALLOCATE(block);
-    return result;
+        if (!(MidErrorAt(work, skeleton, samples, bone, shell, f,
+                         WithComponent(work.localMid[f], component, value), &object) <= midBudget))
+            return false;
+        float a[9], b[9];
+        ShellPoints(object, shell, a);
+        ShellPoints(work.rawMid[size_t(bone) * size_t(count - 1) + size_t(f)], shell, b);
+        for (int axis = 0; axis < 3; ++axis)
+            if (!(Distance(3, a + 3 * axis, b + 3 * axis) <= driftBudget)) return false;
+        return true;
+    };
+    return LowerSegmentDepths(work.target[component], count, work.timeStep, component, curve,
+                              holds);
 }
 
 }  // namespace compression

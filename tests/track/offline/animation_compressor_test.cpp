@@ -77,6 +77,31 @@ void Compress(const SampledMotion& motion, const orvane_animation_compression_op
                                 motion.name.c_str(), options, &out->stats);
 }
 
+// A motion of the bones, its positions and orientations zero and its scales 1, to be set.
+SampledMotion Unset(const char* name, float timeStep, int frames,
+                    const std::vector<std::string>& names, const std::vector<int32_t>& parents) {
+    SampledMotion m;
+    m.name = name;
+    m.timeStep = timeStep;
+    m.frameCount = frames;
+    m.boneNames = names;
+    m.parents = parents;
+    const size_t entries = size_t(frames) * names.size();
+    m.positions.resize(entries * 3);
+    m.orientations.resize(entries * 4);
+    m.scales.assign(entries * 3, 1.0f);
+    return m;
+}
+
+// With the default options, the budget and compact curves allowed.
+void CompressCompact(const SampledMotion& motion, float budget, Compressed* out) {
+    orvane_animation_compression_options options;
+    OrvaneGetDefaultAnimationCompressionOptions(&options);
+    options.ErrorBudget = budget;
+    options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+    Compress(motion, &options, out);
+}
+
 std::vector<int32_t> BytesAtBudgets(const SampledMotion& motion);
 
 void ProgressCounter(orvane_int32 done, orvane_int32 count, void* user) {
@@ -310,12 +335,8 @@ TEST(CompressorOnCapture, CompactCurvesHoldTheBudgetAndFixedOffsetsStayConstant)
                                          orvane_workload::kCmuUnitToCm, &motion, &error))
         << error;
     for (const float budget : {0.01f, 0.015f, 0.05f}) {
-        orvane_animation_compression_options options;
-        OrvaneGetDefaultAnimationCompressionOptions(&options);
-        options.ErrorBudget = budget;
-        options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
         Compressed c;
-        Compress(motion, &options, &c);
+        CompressCompact(motion, budget, &c);
         ASSERT_NE(c.group, nullptr);
         const ErrorReport report = orvane_workload::MeasureError(motion, c.group, 3.0f);
         ASSERT_TRUE(report.tracksFound);
@@ -476,6 +497,27 @@ Measured MeasureInDouble(const SampledMotion& m, const orvane_track_group* group
     return result;
 }
 
+// The group's orientation curves in the compact format.
+int CompactOrientations(const orvane_track_group& group) {
+    int compact = 0;
+    for (int32_t t = 0; t < group.TransformTrackCount; ++t)
+        compact += *static_cast<const uint8_t*>(
+                       group.TransformTracks[t].OrientationCurve.CurveData.Object) ==
+                   OrvaneCurveFormatDaCompact;
+    return compact;
+}
+
+// Every bone of the compressed motion within budget at the frames and halfway between them
+// (3 cm shells, in double precision; float evaluation and composition add a little in the
+// runtime), and the statistics' spread in order.
+void ExpectWithinBudgetInDouble(const SampledMotion& m, const Compressed& c, float budget) {
+    const Measured e = MeasureInDouble(m, c.group, std::vector<float>(m.boneNames.size(), 3.0f));
+    EXPECT_LE(e.atFrames, budget * 1.01) << budget;
+    EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+    EXPECT_LE(c.stats.MeanError, c.stats.P99Error);
+    EXPECT_LE(c.stats.P99Error, c.stats.MaxError);
+}
+
 TEST(Compressor, FramesAndHalfwayStayWithinBudgetInDoublePrecision) {
     const SampledMotion motion = Chain(240);
     for (const float budget : {0.01f, 0.05f}) {
@@ -485,14 +527,9 @@ TEST(Compressor, FramesAndHalfwayStayWithinBudgetInDoublePrecision) {
         Compressed c;
         Compress(motion, &options, &c);
         ASSERT_NE(c.group, nullptr);
-        const Measured e = MeasureInDouble(motion, c.group, std::vector<float>(4, 3.0f));
-        // Float evaluation and composition add a little in the runtime.
-        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
-        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        ExpectWithinBudgetInDouble(motion, c, budget);
         EXPECT_EQ(c.stats.BonesMissedBetweenFrames, 0);
         EXPECT_EQ(c.stats.PlainFloatComponents, 0);
-        EXPECT_LE(c.stats.MeanError, c.stats.P99Error);
-        EXPECT_LE(c.stats.P99Error, c.stats.MaxError);
     }
 }
 
@@ -501,18 +538,13 @@ TEST(Compressor, FramesAndHalfwayStayWithinBudgetInDoublePrecision) {
 // (in double precision), and the statistics report the error the curves have.
 TEST(Compressor, CompactCurvesOnADeepNoisyChainHoldTheBudgetAndReportTheirError) {
     constexpr int kBones = 8, kFrames = 200;
-    SampledMotion m;
-    m.name = "deep";
-    m.timeStep = 1.0f / 60.0f;
-    m.frameCount = kFrames;
+    std::vector<std::string> names;
+    std::vector<int32_t> parents;
     for (int b = 0; b < kBones; ++b) {
-        m.boneNames.push_back("bone" + std::to_string(b));
-        m.parents.push_back(b - 1);
+        names.push_back("bone" + std::to_string(b));
+        parents.push_back(b - 1);
     }
-    const size_t entries = size_t(kFrames) * kBones;
-    m.positions.resize(entries * 3);
-    m.orientations.resize(entries * 4);
-    m.scales.assign(entries * 3, 1.0f);
+    SampledMotion m = Unset("deep", 1.0f / 60.0f, kFrames, names, parents);
     uint32_t noise = 777;
     auto jitter = [&] {
         noise = noise * 1664525u + 1013904223u;
@@ -537,29 +569,16 @@ TEST(Compressor, CompactCurvesOnADeepNoisyChainHoldTheBudgetAndReportTheirError)
         }
     }
     for (const float budget : {0.01f, 0.05f}) {
-        orvane_animation_compression_options options;
-        OrvaneGetDefaultAnimationCompressionOptions(&options);
-        options.ErrorBudget = budget;
-        options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
         Compressed c;
-        Compress(m, &options, &c);
+        CompressCompact(m, budget, &c);
         ASSERT_NE(c.group, nullptr);
-        int compact = 0;
-        for (int32_t t = 0; t < c.group->TransformTrackCount; ++t)
-            compact += *static_cast<const uint8_t*>(
-                           c.group->TransformTracks[t].OrientationCurve.CurveData.Object) ==
-                       OrvaneCurveFormatDaCompact;
-        EXPECT_GE(compact, kBones / 2) << budget;
+        EXPECT_GE(CompactOrientations(*c.group), kBones / 2) << budget;
 
-        const Measured e = MeasureInDouble(m, c.group, std::vector<float>(kBones, 3.0f));
-        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
-        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        ExpectWithinBudgetInDouble(m, c, budget);
         // The reported maximum is the curves' own, measured independently in float.
         const ErrorReport report = orvane_workload::MeasureError(m, c.group, 3.0f);
         ASSERT_TRUE(report.tracksFound);
         EXPECT_NEAR(c.stats.MaxError, report.maximum, 0.01f * budget) << budget;
-        EXPECT_LE(c.stats.MeanError, c.stats.P99Error);
-        EXPECT_LE(c.stats.P99Error, c.stats.MaxError);
     }
 }
 
@@ -568,16 +587,8 @@ TEST(Compressor, CompactCurvesOnADeepNoisyChainHoldTheBudgetAndReportTheirError)
 // the group stores it.
 TEST(Compressor, BonesAtTheSameRestValuesShareTheirConstants) {
     constexpr int kBones = 6, kFrames = 60;
-    SampledMotion m;
-    m.name = "hand";
-    m.timeStep = 1.0f / 30.0f;
-    m.frameCount = kFrames;
-    m.boneNames = {"root", "palm", "f1", "f2", "f3", "f4"};
-    m.parents = {-1, 0, 1, 1, 1, 1};
-    const size_t entries = size_t(kFrames) * kBones;
-    m.positions.resize(entries * 3);
-    m.orientations.resize(entries * 4);
-    m.scales.assign(entries * 3, 1.0f);
+    SampledMotion m = Unset("hand", 1.0f / 30.0f, kFrames, {"root", "palm", "f1", "f2", "f3", "f4"},
+                            {-1, 0, 1, 1, 1, 1});
     for (int f = 0; f < kFrames; ++f) {
         const float t = float(f) * m.timeStep;
         for (int b = 0; b < kBones; ++b) {
@@ -751,9 +762,7 @@ TEST(Compressor, CompactCurvesHoldTheBudgetAndSurviveAFile) {
                  {&track.PositionCurve, &track.OrientationCurve, &track.ScaleShearCurve})
                 EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curve));
         }
-        const Measured e = MeasureInDouble(motion, c.group, std::vector<float>(4, 3.0f));
-        EXPECT_LE(e.atFrames, budget * 1.01) << budget;
-        EXPECT_LE(e.betweenFrames, budget * 1.01) << budget;
+        ExpectWithinBudgetInDouble(motion, c, budget);
         EXPECT_LE(c.stats.CurveDataBytes, base.stats.CurveDataBytes) << budget;
     }
 
@@ -776,12 +785,7 @@ TEST(Compressor, CompactCurvesHoldTheBudgetAndSurviveAFile) {
     Compressed c;
     Compress(capture, &options, &c);
     ASSERT_NE(c.group, nullptr);
-    int compact = 0;
-    for (int32_t t = 0; t < c.group->TransformTrackCount; ++t)
-        compact += *static_cast<const uint8_t*>(
-                       c.group->TransformTracks[t].OrientationCurve.CurveData.Object) ==
-                   OrvaneCurveFormatDaCompact;
-    EXPECT_GT(compact, 0);
+    EXPECT_GT(CompactOrientations(*c.group), 0);
     const uint16_t probe = 1;
     uint8_t little;
     std::memcpy(&little, &probe, 1);
