@@ -43,6 +43,8 @@ constexpr float kLoweredShare = 0.998f;
 // the budget at most: it keeps the source's values (no curves making up for its parents'
 // rounding), and its parent holds the budget at its shell and its children's origins.
 constexpr float kStillShare = 0.05f;
+// A still bone takes another bone's constant within this share of its tolerance.
+constexpr float kSnapShare = 0.2f;
 
 // The curve data bytes of the group's transform tracks, each record once: the builder shares
 // identity and constant records between curves (no other kind).
@@ -495,16 +497,19 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         if (work.still[b]) {
             // The source's values, when the parents' rounding leaves the bone within budget
             // (they hold it at the bone's shell): no curve making up for them.
-            // (Within a hair of another bone's constants, theirs: one record serves both.)
+            // (Near another bone's constants, theirs: one record serves both.)
+            const float reach = std::max(subtreeReach, 1.0f);
+            const float tolerances[kComponents] = {kStillShare * budget,
+                                                   kStillShare * budget / (2.0f * reach),
+                                                   kStillShare * budget / reach};
             float values[16];
             Copy32(16, work.stillValues + 16 * size_t(b), values);
-            SnapToPool(work, 3, values);
-            SnapToPool(work, 4, values + 3);
-            SnapToPool(work, 9, values + 7);
-            const float reach = std::max(subtreeReach, 1.0f);
-            choices[0] = StillCurve(0, values, kStillShare * budget);
-            choices[1] = StillCurve(1, values + 3, kStillShare * budget / (2.0f * reach));
-            choices[2] = StillCurve(2, values + 7, kStillShare * budget / reach);
+            SnapToPool(work, 3, kSnapShare * tolerances[0], values);
+            SnapToPool(work, 4, kSnapShare * tolerances[1], values + 3);
+            SnapToPool(work, 9, kSnapShare * tolerances[2], values + 7);
+            choices[0] = StillCurve(0, values, tolerances[0]);
+            choices[1] = StillCurve(1, values + 3, tolerances[1]);
+            choices[2] = StillCurve(2, values + 7, tolerances[2]);
             if (choices[0].curve && choices[1].curve && choices[2].curve) {
                 EvaluateLocal(work, choices);
                 const float atFrames =

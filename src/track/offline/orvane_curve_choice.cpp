@@ -409,7 +409,8 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
     // record.
     float pooled[9];
     Copy32(size_t(dimension), constant, pooled);
-    if (worstConstant <= tolerance && SnapToPool(work, dimension, pooled)) {
+    if (worstConstant <= tolerance &&
+        SnapToPool(work, dimension, tolerance - worstConstant, pooled)) {
         const float worst = worstFrom(pooled);
         if (worst <= tolerance) {
             Copy32(size_t(dimension), pooled, constant);
@@ -549,21 +550,21 @@ float StillValue(const float* samples, int32_t count, int dimension, bool quater
     return spread;
 }
 
-bool SnapToPool(const Work& work, int dimension, float* value) {
+bool SnapToPool(const Work& work, int dimension, float radius, float* value) {
+    const float* nearest = nullptr;
+    float best = radius;
     for (int32_t i = 0; i < work.poolCount; ++i) {
         const float* entry = work.pool + size_t(i) * kPoolStride;
         if (entry[0] != float(dimension)) continue;
-        bool near = true;
-        for (int c = 0; c < dimension && near; ++c) {
-            const float scale = std::fabs(value[c]) > 1.0f ? std::fabs(value[c]) : 1.0f;
-            near = std::fabs(entry[1 + c] - value[c]) <= 1e-6f * scale;
-        }
-        if (near) {
-            Copy32(size_t(dimension), entry + 1, value);
-            return true;
+        const float d = Distance(dimension, entry + 1, value);
+        if (d <= best) {
+            best = d;
+            nearest = entry + 1;
         }
     }
-    return false;
+    if (nearest == nullptr) return false;
+    Copy32(size_t(dimension), nearest, value);
+    return true;
 }
 
 void RememberConstant(Work& work, const orvane_curve2* curve) {

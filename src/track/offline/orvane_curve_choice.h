@@ -50,9 +50,9 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
 // exactly.
 Choice ExactCurve(Work& work, int component, const float* samples);
 
-// The value of a constant remembered in work's pool that lies within a hair (a millionth,
-// relative to values above 1) of value in every component, into value; false when none does.
-bool SnapToPool(const Work& work, int dimension, float* value);
+// The value of the constant remembered in work's pool nearest to value, when it lies within
+// radius of it, into value; false when none does.
+bool SnapToPool(const Work& work, int dimension, float radius, float* value);
 
 // Remembers the values of a constant curve (of any other curve: nothing) in work's pool.
 void RememberConstant(Work& work, const orvane_curve2* curve);

@@ -1,7 +1,8 @@
 // The compressor's choice of a component's curve: a straight line keeps only its ends and a
 // bent one a knot where it turns; a smooth signal comes back within the tolerance at every
 // frame, smaller than the samples; with no format allowed the samples come back as they are;
-// a still component keeps its value, whichever sign its orientations were stored with.
+// a still component keeps its value, whichever sign its orientations were stored with; a
+// constant takes the nearest remembered one within its radius.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -23,6 +24,8 @@ using orvane::compression::Choice;
 using orvane::compression::ChooseCurve;
 using orvane::compression::ExactCurve;
 using orvane::compression::Release;
+using orvane::compression::RememberConstant;
+using orvane::compression::SnapToPool;
 using orvane::compression::StillCurve;
 using orvane::compression::StillValue;
 using orvane::compression::Work;
@@ -215,6 +218,39 @@ TEST(StillComponent, KeepsItsValueWhicheverSignItsOrientationsHave) {
     ASSERT_NE(identity.curve, nullptr);
     EXPECT_TRUE(OrvaneCurveIsIdentity(identity.curve));
     Release(identity);
+}
+
+// Constants chosen for earlier bones are remembered once each; a later value takes the nearest
+// of them within the radius, of its own dimension only, and keeps its own beyond it.
+TEST(ConstantPool, GivesTheNearestRememberedConstantWithinTheRadius) {
+    std::vector<float> pool(16 * orvane::compression::kPoolStride);
+    Work work{};
+    work.pool = pool.data();
+    work.poolCapacity = 16;
+    const float a[3] = {1.0f, 2.0f, 3.0f}, b[3] = {1.0f, 2.0f, 3.5f};
+    const float zero = 0.0f;
+    for (const float* v : {a, b, a}) {
+        Choice c;
+        c.curve = [&] {
+            orvane_curve_builder* builder =
+                OrvaneBeginCurve(OrvaneCurveDataD3Constant32fType, 0, 3, 1);
+            OrvanePushCurveKnotArray(builder, &zero);
+            OrvanePushCurveControlArray(builder, v);
+            return OrvaneEndCurve(builder);
+        }();
+        ASSERT_NE(c.curve, nullptr);
+        RememberConstant(work, c.curve);
+        Release(c);
+    }
+    EXPECT_EQ(work.poolCount, 2);  // a once
+    float near[3] = {1.0f, 2.0f, 3.3f};
+    EXPECT_TRUE(SnapToPool(work, 3, 0.25f, near));
+    EXPECT_EQ(near[2], 3.5f);  // b, 0.2 away, before a, 0.3 away
+    float far[3] = {1.0f, 2.0f, 4.0f};
+    EXPECT_FALSE(SnapToPool(work, 3, 0.25f, far));
+    EXPECT_EQ(far[2], 4.0f);
+    float four[4] = {1.0f, 2.0f, 3.0f, 0.0f};
+    EXPECT_FALSE(SnapToPool(work, 4, 1.0f, four));  // no constant of dimension 4
 }
 
 }  // namespace
