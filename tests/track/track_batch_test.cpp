@@ -41,6 +41,45 @@ TrackSource MovingTrack(std::mt19937& rng, float duration,
 // planned step over playback (windows moving on), random jumps, a pass backwards past both
 // ends, looping and clamped playback in turns (windows ending on the last knot, across the
 // seam) and a time that is not a number.
+// Position and orientation batches of some lanes, the transforms they write and those of the
+// per-curve step, and both sides' caches.
+struct Batches {
+    struct alignas(16) Block {
+        unsigned char bytes[16];
+    };
+    std::vector<Block> memory3, memory4;
+    orvane::SampleBatch batch3, batch4;
+    std::vector<orvane_transform> batched, planned;
+    std::vector<orvane_track_sample_cache> batchCaches, planCaches;
+
+    explicit Batches(int lanes)
+        : memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
+          memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1),
+          batched(static_cast<size_t>(lanes)),
+          planned(batched),
+          batchCaches(static_cast<size_t>(lanes)),
+          planCaches(batchCaches) {
+        orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
+        orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
+    }
+    // Lane k samples the track's position and orientation.
+    void Set(int k, const orvane_transform_track& track) {
+        orvane::SetBatchLane(&batch3, k, track.PositionCurve, batched[size_t(k)].Position,
+                             &batchCaches[size_t(k)]);
+        orvane::SetBatchLane(&batch4, k, track.OrientationCurve, batched[size_t(k)].Orientation,
+                             &batchCaches[size_t(k)]);
+    }
+    // Whether lane k's values are the bits of the per-curve step of its track.
+    bool LaneIsThePlannedStep(const orvane_track_sample_context& ctx, int k,
+                              const orvane_transform_track& track) {
+        const size_t i = size_t(k);
+        orvane::SamplePlannedTrack(ctx, track, kPlanPosition | kPlanOrientation, &planCaches[i],
+                                   &planned[i]);
+        return std::memcmp(planned[i].Position, batched[i].Position, sizeof(float) * 3) == 0 &&
+               std::memcmp(planned[i].Orientation, batched[i].Orientation, sizeof(float) * 4) == 0;
+    }
+};
+
 TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     std::mt19937 rng(77);
     orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
@@ -80,24 +119,11 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     }
     const int lanes = int(tracks.size());
     ASSERT_EQ(11, lanes);
-    struct alignas(16) Block {
-        unsigned char bytes[16];
-    };
-    std::vector<Block> memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
-        memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1);
-    orvane::SampleBatch batch3, batch4;
-    orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
-    orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
-    std::vector<orvane_transform> batched(static_cast<size_t>(lanes)), planned(batched);
-    std::vector<orvane_track_sample_cache> batchCaches(static_cast<size_t>(lanes)),
-        planCaches(batchCaches);
+    Batches b(lanes);
     for (int k = 0; k < lanes; ++k) {
         ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].PositionCurve, 3)) << k;
         ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].OrientationCurve, 4)) << k;
-        orvane::SetBatchLane(&batch3, k, tracks[size_t(k)].PositionCurve,
-                             batched[size_t(k)].Position, &batchCaches[size_t(k)]);
-        orvane::SetBatchLane(&batch4, k, tracks[size_t(k)].OrientationCurve,
-                             batched[size_t(k)].Orientation, &batchCaches[size_t(k)]);
+        b.Set(k, tracks[size_t(k)]);
     }
     std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
     for (int frame = 0; frame < 900; ++frame) {
@@ -107,18 +133,11 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
                                       : duration + 0.2f - float(frame - 600) / 80.0f;
         const bool loops = (frame / 11) % 2 == 0;
         const auto ctx = Context(t, duration, loops, loops);
-        orvane::SampleBatch3(ctx, batch3);
-        orvane::SampleBatch4(ctx, batch4);
-        for (int k = 0; k < lanes; ++k) {
-            orvane::SamplePlannedTrack(ctx, tracks[size_t(k)], kPlanPosition | kPlanOrientation,
-                                       &planCaches[size_t(k)], &planned[size_t(k)]);
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Position, batched[size_t(k)].Position,
-                                     sizeof(float) * 3))
+        orvane::SampleBatch3(ctx, b.batch3);
+        orvane::SampleBatch4(ctx, b.batch4);
+        for (int k = 0; k < lanes; ++k)
+            ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, tracks[size_t(k)]))
                 << "lane " << k << " frame " << frame << " t " << t;
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Orientation, batched[size_t(k)].Orientation,
-                                     sizeof(float) * 4))
-                << "lane " << k << " frame " << frame << " t " << t;
-        }
     }
     for (orvane_curve2* c : fitted)
         OrvaneFreeCurve(c);
@@ -165,39 +184,17 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
             ASSERT_GT(knots[30 + k], knots[31 + k]);
         }
     }
-    struct alignas(16) Block {
-        unsigned char bytes[16];
-    };
-    std::vector<Block> memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
-        memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1);
-    orvane::SampleBatch batch3, batch4;
-    orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
-    orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
-    std::vector<orvane_transform> batched(static_cast<size_t>(lanes)), planned(batched);
-    std::vector<orvane_track_sample_cache> batchCaches(static_cast<size_t>(lanes)),
-        planCaches(batchCaches);
-    for (int k = 0; k < lanes; ++k) {
-        const orvane_transform_track& track = g->TransformTracks[k];
-        orvane::SetBatchLane(&batch3, k, track.PositionCurve, batched[size_t(k)].Position,
-                             &batchCaches[size_t(k)]);
-        orvane::SetBatchLane(&batch4, k, track.OrientationCurve, batched[size_t(k)].Orientation,
-                             &batchCaches[size_t(k)]);
-    }
+    Batches b(lanes);
+    for (int k = 0; k < lanes; ++k)
+        b.Set(k, g->TransformTracks[k]);
     for (int frame = 0; frame < 240; ++frame) {
         const float t = frame < 120 ? float(frame) / 60.0f : duration - float(frame - 120) / 60.0f;
         const auto ctx = Context(t, duration);
-        orvane::SampleBatch3(ctx, batch3);
-        orvane::SampleBatch4(ctx, batch4);
-        for (int k = 0; k < lanes; ++k) {
-            orvane::SamplePlannedTrack(ctx, g->TransformTracks[k], kPlanPosition | kPlanOrientation,
-                                       &planCaches[size_t(k)], &planned[size_t(k)]);
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Position, batched[size_t(k)].Position,
-                                     sizeof(float) * 3))
+        orvane::SampleBatch3(ctx, b.batch3);
+        orvane::SampleBatch4(ctx, b.batch4);
+        for (int k = 0; k < lanes; ++k)
+            ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, g->TransformTracks[k]))
                 << "lane " << k << " frame " << frame << " t " << t;
-            ASSERT_EQ(0, std::memcmp(planned[size_t(k)].Orientation, batched[size_t(k)].Orientation,
-                                     sizeof(float) * 4))
-                << "lane " << k << " frame " << frame << " t " << t;
-        }
     }
 }
 
