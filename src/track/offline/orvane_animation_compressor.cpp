@@ -669,9 +669,8 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             return nullptr;
         }
         if (compact) {
-            // The chosen curves' transforms, for the pass over whole subtrees.
-            EvaluateLocal(work, choices);
-            BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
+            // The chosen curves' transforms (every way above ends by evaluating and measuring
+            // them), for the pass over whole subtrees.
             Copy32(size_t(SampleCount) * sizeof(orvane_transform) / 4, work.local,
                    work.localAll + size_t(b) * size_t(SampleCount));
             Copy32(mids * sizeof(orvane_transform) / 4, work.localMid,
