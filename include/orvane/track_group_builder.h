@@ -69,10 +69,10 @@ ORVANE_API orvane_int32 OrvaneGetResultingTrackGroupSize(const orvane_track_grou
  * OrvaneTrackGroupSortedByName, every LOD error 1.9140881e38, InitialPlacement the identity
  * and LoopTranslation zero. A curve that was never set is left as the identity. Curves share
  * records where nothing is lost: every identity curve of a dimension points at one record, and
- * a constant curve (D3Constant32f, D4Constant32f, DaConstant32f) whose format and values equal
- * an earlier one's to the bit points at the earlier record. A caller that rewrites one curve's
- * record in place rewrites every curve that shares it (OrvaneSimilarityTransformTrackGroup
- * converts each record once). */
+ * a transform track's constant curve (D3Constant32f, D4Constant32f, DaConstant32f) whose format
+ * and values equal an earlier transform track curve's to the bit points at the earlier record.
+ * A caller that rewrites one curve's record in place rewrites every curve that shares it
+ * (OrvaneSimilarityTransformTrackGroup converts each record once). */
 ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_builder* Builder,
                                                           void* Memory);
 /* One block, released with OrvaneFreeBuilderResult; null for a null builder or no memory. */

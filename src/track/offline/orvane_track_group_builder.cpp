@@ -173,11 +173,12 @@ struct SharedIdentities {
     }
 };
 
-// The group's shared constant records: a constant curve whose format and values are those of
-// an earlier one, to the bit, points at the earlier one's record (clips hold many bones at the
-// same rest values). The first kMostSharedConstants distinct constants are remembered; later
-// ones keep records of their own. The layout and the writing meet the curves in the same order
-// and make the same choices.
+// The group's shared constant records: a transform track's constant curve whose format and
+// values are those of an earlier one, to the bit, points at the earlier one's record (clips hold
+// many bones at the same rest values). Vector tracks keep their own records: operations that
+// change transform tracks in place leave them alone. The first kMostSharedConstants distinct
+// constants are remembered; later ones keep records of their own. The layout and the writing meet
+// the curves in the same order and make the same choices.
 constexpr int32_t kMostSharedConstants = 256;
 struct SharedConstants {
     int32_t count = 0;
@@ -257,10 +258,11 @@ void WriteIdentity(int32_t dimension, orvane_curve2* out, unsigned char* at) {
 }
 
 // Writes the curve at cursor, or points it at the shared identity record of its dimension or
-// at an earlier constant's record; returns the bytes used at cursor (as the layout counts them).
+// at an earlier constant's record (constants: null for none); returns the bytes used at cursor
+// (as the layout counts them).
 size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane_curve2* out,
                   unsigned char* cursor, SharedIdentities& shared, unsigned char* identities,
-                  SharedConstants& constants) {
+                  SharedConstants* constants) {
     out->CurveData.Type = nullptr;
     out->CurveData.Object = nullptr;
     const int32_t index = shared.IndexOf(IdentityDimension(source, identityDimension));
@@ -270,17 +272,17 @@ size_t WriteCurve(const orvane_curve2& source, int32_t identityDimension, orvane
         return 0;
     }
     int32_t remembered = -1;
-    const int32_t earlier = constants.Find(source, &remembered);
+    const int32_t earlier = constants ? constants->Find(source, &remembered) : -1;
     if (earlier >= 0) {
         // The earlier curve's record (none when it failed to encode, as this one would).
-        out->CurveData = constants.written[earlier];
+        out->CurveData = constants->written[earlier];
         return 0;
     }
     const size_t bytes = CurveBlockBytes(source);
     if (HasData(source)) {
         orvane_curve_builder* cb = OrvaneBeginCurveCopy(&source);
         if (cb != nullptr && OrvaneEndCurveDataInPlace(cb, out, cursor) != nullptr) {
-            if (remembered >= 0) constants.written[remembered] = out->CurveData;
+            if (remembered >= 0) constants->written[remembered] = out->CurveData;
             return bytes;
         }
         if (cb == nullptr) {
@@ -317,21 +319,21 @@ Layout LayOut(const orvane_track_group_builder* b) {
     SharedIdentities shared;
     SharedConstants constants;
     size_t own = 0;
-    auto count = [&](const orvane_curve2& curve, int32_t dimension) {
+    auto count = [&](const orvane_curve2& curve, int32_t dimension, SharedConstants* sharing) {
         int32_t added;
         if (shared.IndexOf(IdentityDimension(curve, dimension)) < 0 &&
-            constants.Find(curve, &added) < 0)
+            (sharing == nullptr || sharing->Find(curve, &added) < 0))
             own += CurveBlockBytes(curve);
     };
     b->vectors.Visit([&](const void* key, void*) {
         const auto* p = static_cast<const PendingVector*>(key);
-        count(p->curve, p->dimension);
+        count(p->curve, p->dimension, nullptr);
         return true;
     });
     b->transforms.Visit([&](const void* key, void*) {
         const auto* p = static_cast<const PendingTransform*>(key);
         for (int c = 0; c < 3; ++c)
-            count(p->curves[c], kCurveDimensions[c]);
+            count(p->curves[c], kCurveDimensions[c], &constants);
         return true;
     });
     l.identities = at;
@@ -503,7 +505,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
         out.Name = const_cast<char*>(p->name);
         out.Dimension = p->dimension;
         cursor += WriteCurve(p->curve, p->dimension, &out.ValueCurve, cursor, shared,
-                             base + l.identities, constants);
+                             base + l.identities, nullptr);
         return true;
     });
 
@@ -520,7 +522,7 @@ ORVANE_API orvane_track_group* OrvaneEndTrackGroupInPlace(orvane_track_group_bui
                                     &out.ScaleShearCurve};
         for (int c = 0; c < 3; ++c)
             cursor += WriteCurve(p->curves[c], kCurveDimensions[c], curves[c], cursor, shared,
-                                 base + l.identities, constants);
+                                 base + l.identities, &constants);
         return true;
     });
     if (Builder->includeLODErrors && transformCount > 0) {

@@ -214,9 +214,10 @@ TEST(TrackGroupBuilder, IdentityCurvesShareOneRecordPerDimension) {
     EXPECT_EQ(moreSize - size, int32_t(4 * sizeof(orvane_transform_track)));
 }
 
-// Constant curves equal to the bit share one record (bones at the same rest values); a value one
-// bit apart keeps its own. A similarity transform converts a shared record once: every track
-// that shares it comes out scaled once, not once per track.
+// Transform tracks' constant curves equal to the bit share one record (bones at the same rest
+// values); a value one bit apart keeps its own, and so does a vector track. A similarity
+// transform converts a shared record once: every track that shares it comes out scaled once,
+// not once per track, and the vector track as it was.
 TEST(TrackGroupBuilder, EqualConstantsShareOneRecordConvertedOnce) {
     const float position[3] = {1.0f, 2.0f, 3.0f};
     float apart[3] = {1.0f, 2.0f, 3.0f};
@@ -238,6 +239,9 @@ TEST(TrackGroupBuilder, EqualConstantsShareOneRecordConvertedOnce) {
     };
     auto build = [&](const float* second) {
         orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+        const float time = 0.0f;
+        OrvanePushVectorTrack(b, "v", 0, 3, 0, 1, &time, position,
+                              OrvaneCurveDataD3Constant32fType);
         const float* positions[3] = {position, second, other};
         for (int i = 0; i < 3; ++i) {
             OrvaneBeginTransformTrack(b, ("bone" + std::to_string(i)).c_str());
@@ -257,6 +261,9 @@ TEST(TrackGroupBuilder, EqualConstantsShareOneRecordConvertedOnce) {
     const void* p2 = t[2].PositionCurve.CurveData.Object;
     EXPECT_EQ(p0, p1);
     EXPECT_NE(p0, p2);
+    // A vector track keeps its own record: transforms of the tracks leave it alone.
+    const void* vector = g->VectorTracks[0].ValueCurve.CurveData.Object;
+    EXPECT_NE(vector, p0);
     for (int i = 1; i < 3; ++i) {
         const void* q = t[i].OrientationCurve.CurveData.Object;
         const void* s = t[i].ScaleShearCurve.CurveData.Object;
@@ -288,6 +295,10 @@ TEST(TrackGroupBuilder, EqualConstantsShareOneRecordConvertedOnce) {
         for (int c = 0; c < 9; ++c)
             EXPECT_FLOAT_EQ(m[c], mirror[c]) << i << " " << c;
     }
+    float v[3];
+    OrvaneCurveExtractKnotValue(&g->VectorTracks[0].ValueCurve, 0, v, nullptr);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(v[c], position[c]) << c;
 }
 
 TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
