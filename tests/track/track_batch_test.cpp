@@ -80,14 +80,19 @@ struct Batches {
     }
 };
 
+// The quantised formats that playback meets most, for positions and orientations.
+orvane_data_type_definition* const* QuantisedTypes() {
+    static orvane_data_type_definition* const types[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                          OrvaneCurveDataD4nK16uC15uType, nullptr};
+    return types;
+}
+
 TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     std::mt19937 rng(77);
-    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                       OrvaneCurveDataD4nK16uC15uType, nullptr};
     const float duration = 1.5f;
     std::vector<TrackSource> sources;
     for (int k = 0; k < 9; ++k) {
-        sources.push_back(MovingTrack(rng, duration, k % 3 ? quantised : nullptr));
+        sources.push_back(MovingTrack(rng, duration, k % 3 ? QuantisedTypes() : nullptr));
         sources.back().name = "t" + std::to_string(k);
     }
     GroupPtr g = BuildGroup("g", sources);
@@ -149,8 +154,6 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
 // the planned step, forwards and backwards.
 TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
     std::mt19937 rng(5);
-    orvane_data_type_definition* const quantised[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                       OrvaneCurveDataD4nK16uC15uType, nullptr};
     const float duration = 1.0f;
     std::vector<TrackSource> sources;
     for (int k = 0; k < 5; ++k) {
@@ -158,8 +161,8 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
         t.name = "t" + std::to_string(k);
         t.curves[0] = RandomCurve(rng, kU, 3, 1, 51, duration);
         t.curves[1] = RandomCurve(rng, kU, 4, 1, 51, duration);
-        t.curves[0].type = quantised[0];
-        t.curves[1].type = quantised[1];
+        t.curves[0].type = QuantisedTypes()[0];
+        t.curves[1].type = QuantisedTypes()[1];
         t.curves[2] = RandomCurve(rng, kI, 9, 1, 0, duration);
         sources.push_back(t);
     }
