@@ -183,10 +183,16 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * - for every eighth segment after the first (8, 16, ...) the position, in bits from the first
  *   value, of its first value, as little-endian uint32 (segment 0 starts at 0; the seven
  *   segments after one with a start follow one another);
- * - per segment 1 + 3s bytes: a flags byte, for Packings 1 and 2 the dropped index in bits 5-6
- *   and its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0); then per
- *   stored component, in storing order, the segment's low L and extent E in 255ths of that
- *   component's range and its bit depth b;
+ * - the segment headers, per segment, as Layout says:
+ *   - Layout 2 (what the library writes): a bit stream (bit n of it is bit n mod 8 of its byte
+ *     n / 8) of h = 21s bits per segment, plus 3 for Packings 1 and 2, rounded up to whole bytes
+ *     at its end; segment i's header starts at bit i * h. For Packings 1 and 2 it starts with
+ *     the dropped index (2 bits) and its sign (1 bit, 1: negative); then per stored component,
+ *     in storing order, the segment's low L (8 bits) and extent E (8 bits) in 255ths of that
+ *     component's range and its bit depth b (5 bits), each least significant bit first;
+ *   - Layout 1: per segment 1 + 3s bytes: a flags byte, for Packings 1 and 2 the dropped index in
+ *     bits 5-6 and its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0);
+ *     then per stored component, in storing order, L, E and b, a byte each;
  * - the values: per segment, per knot, per stored component in storing order, b bits, least
  *   significant bit first (bit n of the stream is bit n mod 8 of its byte n / 8); at least 4
  *   spare bytes end it.
@@ -195,13 +201,14 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * A stored number q of a component of range (low m, extent e) decodes as
  *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
  *
- * Loading checks the record and refuses the curve (its Format stays 255) unless: Layout is 1
- * (records of an earlier layout of Bytes, which stored segment 0's start, are refused rather
- * than misread), Dimension is 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1 or 2, KnotCount at
- * least 1, KnotInterval finite and positive (any finite value for a single knot) with (KnotCount -
- * 1) * KnotInterval finite, SegmentLength at least 1, every range value finite (and low + extent
- * finite), every bit depth at most 24, the flags of Packing 0 zero, and every segment's values and
- * the spare bytes inside ByteCount. */
+ * Loading checks the record and refuses the curve (its Format stays 255) unless: Layout is 1 or
+ * 2 (records of the earliest layout of Bytes, Layout 0, which stored segment 0's start, are
+ * refused rather than misread), Dimension is 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1
+ * or 2, KnotCount at least 1, KnotInterval finite and positive (any finite value for a single
+ * knot) with (KnotCount - 1) * KnotInterval finite, SegmentLength at least 1, every range value
+ * finite (and low + extent finite), every bit depth at most 24, in Layout 1 the flags bytes'
+ * unused bits zero (all of them for Packing 0), and every segment's values and the spare bytes
+ * inside ByteCount. */
 typedef struct orvane_curve_data_da_compact {
     orvane_curve_data_header CurveDataHeader;
     orvane_int16 Dimension;     /* decoded values per knot */
@@ -211,7 +218,7 @@ typedef struct orvane_curve_data_da_compact {
      * range (no range stored) */
     orvane_uint8 Packing;
     orvane_uint8 SegmentLength; /* knots per segment (the last may hold fewer) */
-    orvane_int16 Layout;        /* the layout of Bytes described here: 1 */
+    orvane_int16 Layout;        /* the layout of Bytes described here: 1 or 2 */
     orvane_int32 ByteCount;
     orvane_uint8* Bytes;
 } orvane_curve_data_da_compact;

@@ -63,7 +63,7 @@ inline int64_t HeadersOffset(const DaCompact* r) {
 }
 inline int64_t ValuesOffset(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    return HeadersOffset(r) + int64_t(SegmentCount(r)) * CompactHeaderBytes(stored);
+    return HeadersOffset(r) + CompactHeadersBytes(r->Layout, r->Packing, stored, SegmentCount(r));
 }
 
 inline uint32_t LoadU32(const uint8_t* p) {
@@ -96,18 +96,75 @@ inline int64_t StoredStart(const DaCompact* r, int32_t i) {
 inline void SetStoredStart(DaCompact* r, int32_t i, int64_t v) {
     if (i > 0) StoreU32(r->Bytes + StartsOffset(r) + 4 * int64_t(i - 1), uint32_t(v));
 }
-inline uint8_t* Headers(const DaCompact* r) {
-    return r->Bytes + HeadersOffset(r);
-}
 inline uint8_t* Values(const DaCompact* r) {
     return r->Bytes + ValuesOffset(r);
 }
+
+// Writes the low `bits` (at most 24) bits of q at a bit position, a byte at a time (at most
+// four bytes), leaving the other bits of those bytes as they were.
+inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t q) {
+    if (bits <= 0) return;
+    uint8_t* p = values + (position >> 3);
+    const int32_t shift = int32_t(position & 7);
+    uint64_t field = (uint64_t(q) & ((uint64_t(1) << bits) - 1u)) << shift;
+    uint64_t mask = ((uint64_t(1) << bits) - 1u) << shift;
+    for (int32_t n = (shift + bits + 7) >> 3; n > 0; --n, ++p, field >>= 8, mask >>= 8)
+        *p = uint8_t((*p & ~uint8_t(mask)) | uint8_t(field));
+}
+
+// The segment headers of a record, in either layout: where each field lies, in bits from the
+// start of its segment's header. The flags are 3 bits, the dropped component then its sign (in
+// layout 1, bits 5 to 7 of the flags byte).
+struct SegmentHeaders {
+    uint8_t* bytes;
+    int32_t size;   // bits per segment header
+    int32_t flags;  // where the flags lie
+    int32_t base;   // where stored component 0's low lies
+    int32_t field;  // bits of a stored component's low, extent and depth
+    int32_t depth;  // bits of a depth
+
+    SegmentHeaders(const DaCompact* r, int32_t stored)
+        : bytes(r->Bytes + HeadersOffset(r)),
+          size(CompactHeaderBits(r->Layout, r->Packing, stored)) {
+        if (r->Layout == kCompactFirstLayout) {
+            flags = 5, base = 8, field = 24, depth = 8;
+        } else {
+            flags = 0, base = CompactIsQuaternion(r->Packing) ? 3 : 0, field = 21, depth = 5;
+        }
+    }
+    int64_t At(int32_t segment) const { return int64_t(segment) * size; }
+    int32_t Dropped(int32_t segment) const {
+        return int32_t(ReadCompactBits(bytes, At(segment) + flags, 2));
+    }
+    bool Negative(int32_t segment) const {
+        return ReadCompactBits(bytes, At(segment) + flags + 2, 1) != 0;
+    }
+    uint8_t Low(int32_t segment, int32_t j) const {
+        return uint8_t(ReadCompactBits(bytes, At(segment) + base + field * j, 8));
+    }
+    uint8_t Extent(int32_t segment, int32_t j) const {
+        return uint8_t(ReadCompactBits(bytes, At(segment) + base + field * j + 8, 8));
+    }
+    int32_t Depth(int32_t segment, int32_t j) const {
+        return int32_t(ReadCompactBits(bytes, At(segment) + base + field * j + 16, depth));
+    }
+    void SetFlags(int32_t segment, int32_t dropped, bool negative) const {
+        WriteBits(bytes, At(segment) + flags, 3, uint32_t(dropped) | (negative ? 4u : 0u));
+    }
+    void SetComponent(int32_t segment, int32_t j, int32_t low, int32_t extent, int32_t bits) const {
+        const int64_t at = At(segment) + base + field * j;
+        WriteBits(bytes, at, 8, uint32_t(low));
+        WriteBits(bytes, at + 8, 8, uint32_t(extent));
+        WriteBits(bytes, at + 16, depth, uint32_t(bits));
+    }
+};
 
 // What can be checked without visiting the segments: the fields and the bytes' size.
 bool HeaderIsSound(const DaCompact* r) {
     const int32_t d = r->Dimension;
     if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
     if (r->Packing >= kCompactPackingCount) return false;
+    if (r->Layout != kCompactFirstLayout && r->Layout != kCompactLayout) return false;
     if (CompactIsQuaternion(r->Packing) && d != 4) return false;
     if (r->ByteCount < 0 || (r->ByteCount > 0 && r->Bytes == nullptr)) return false;
     return int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
@@ -119,30 +176,28 @@ int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
     return left < r->SegmentLength ? left : r->SegmentLength;
 }
 
-inline const uint8_t* SegmentHeader(const DaCompact* r, int32_t segment, int32_t stored) {
-    return Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-}
-
 // Bits a knot of a segment takes: the sum of its components' depths.
-inline int32_t KnotBits(const uint8_t* header, int32_t stored) {
+inline int32_t KnotBits(const SegmentHeaders& h, int32_t segment, int32_t stored) {
     int32_t bits = 0;
     for (int32_t j = 0; j < stored; ++j)
-        bits += header[3 + 3 * j] & 31;
+        bits += h.Depth(segment, j);
     return bits;
 }
 
 // Bits a segment's values take.
-inline int64_t SegmentSize(const DaCompact* r, int32_t segment, int32_t stored) {
-    return int64_t(SegmentKnots(r, segment)) * KnotBits(SegmentHeader(r, segment, stored), stored);
+inline int64_t SegmentSize(const DaCompact* r, const SegmentHeaders& h, int32_t segment,
+                           int32_t stored) {
+    return int64_t(SegmentKnots(r, segment)) * KnotBits(h, segment, stored);
 }
 
 // Bit position of a segment's first value: its group's stored start and the sizes of the
 // segments before it in the group.
 int64_t SegmentStart(const DaCompact* r, int32_t segment, int32_t stored) {
+    const SegmentHeaders h(r, stored);
     const int32_t first = segment - segment % kCompactStartEvery;
     int64_t position = StoredStart(r, segment / kCompactStartEvery);
     for (int32_t s = first; s < segment; ++s)
-        position += SegmentSize(r, s, stored);
+        position += SegmentSize(r, h, s, stored);
     return position;
 }
 
@@ -177,18 +232,6 @@ inline float RoundNonNegative(float x) {
     if (!(x < kTwo23)) return x;  // integers already (and NaN, which the clamp turns to 0)
     if (!(x > 0.0f)) return 0.0f;
     return (x + kTwo23) - kTwo23;
-}
-
-// Writes the low `bits` (at most 24) bits of q at a bit position, a byte at a time (at most
-// four bytes), leaving the other bits of those bytes as they were.
-inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t q) {
-    if (bits <= 0) return;
-    uint8_t* p = values + (position >> 3);
-    const int32_t shift = int32_t(position & 7);
-    uint64_t field = (uint64_t(q) & ((uint64_t(1) << bits) - 1u)) << shift;
-    uint64_t mask = ((uint64_t(1) << bits) - 1u) << shift;
-    for (int32_t n = (shift + bits + 7) >> 3; n > 0; --n, ++p, field >>= 8, mask >>= 8)
-        *p = uint8_t((*p & ~uint8_t(mask)) | uint8_t(field));
 }
 
 // The unit quaternion of knot k, or (0, 0, 0, 1) when it has no length.
@@ -287,11 +330,10 @@ private:
 
 // The values of a segment of the controls as its header stores them.
 SegmentValues StoredValuesOf(const DaCompact* r, const float* controls, int32_t segment) {
-    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    const uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    return SegmentValues(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment), dropped,
-                         (header[0] & 0x80) != 0);
+    const bool quaternion = CompactIsQuaternion(r->Packing);
+    const SegmentHeaders h(r, CompactStoredComponents(r->Packing, r->Dimension));
+    return SegmentValues(r, controls, segment * r->SegmentLength, SegmentKnots(r, segment),
+                         quaternion ? h.Dropped(segment) : -1, quaternion && h.Negative(segment));
 }
 
 }  // namespace
@@ -303,8 +345,9 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
-    const int64_t valuesOffset = CompactRangeBytes(packing, dimension) + 4 * int64_t(sizes.starts) +
-                                 int64_t(sizes.segments) * CompactHeaderBytes(stored);
+    const int64_t valuesOffset =
+        CompactRangeBytes(packing, dimension) + 4 * int64_t(sizes.starts) +
+        CompactHeadersBytes(kCompactLayout, packing, stored, sizes.segments);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
         const int32_t first = s * segmentLength;
@@ -323,7 +366,7 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
 }
 
 bool CompactCurveIsSound(const DaCompact* r) {
-    if (r == nullptr || r->Layout != kCompactLayout || !HeaderIsSound(r)) return false;
+    if (r == nullptr || !HeaderIsSound(r)) return false;
     const int32_t d = r->Dimension;
     if (r->KnotCount > 1) {
         if (!Finite(r->KnotInterval) || !(r->KnotInterval > 0.0f) ||
@@ -339,17 +382,22 @@ bool CompactCurveIsSound(const DaCompact* r) {
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int64_t limit = (int64_t(r->ByteCount) - ValuesOffset(r) - kCompactSpareBytes) * 8;
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+    const SegmentHeaders h(r, stored);
+    const bool bytes = r->Layout == kCompactFirstLayout;
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
-        const uint8_t* header = SegmentHeader(r, s, stored);
-        if (r->Packing == kCompactComponents ? header[0] != 0 : (header[0] & 31) != 0) return false;
+        // Layout 1's flags byte has no other bits set (none at all without a quaternion).
+        if (bytes) {
+            const uint32_t flags = ReadCompactBits(h.bytes, h.At(s), 8);
+            if (r->Packing == kCompactComponents ? flags != 0 : (flags & 31) != 0) return false;
+        }
         for (int32_t j = 0; j < stored; ++j)
-            if (header[3 + 3 * j] > kCompactMaxBits) return false;
+            if (h.Depth(s, j) > kCompactMaxBits) return false;
         if (s % kCompactStartEvery == 0) {
             position = StoredStart(r, s / kCompactStartEvery);
             if (position < 0) return false;
         }
-        position += SegmentSize(r, s, stored);
+        position += SegmentSize(r, h, s, stored);
         if (position > limit) return false;
     }
     return true;
@@ -358,20 +406,21 @@ bool CompactCurveIsSound(const DaCompact* r) {
 void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s) {
     const int32_t d = r->Dimension;
     s->stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = SegmentHeader(r, segment, s->stored);
+    const SegmentHeaders h(r, s->stored);
+    const bool quaternion = CompactIsQuaternion(r->Packing);
     s->start = start;
-    s->dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    s->negative = (header[0] & 0x80) != 0;
+    s->dropped = quaternion ? h.Dropped(segment) : -1;
+    s->negative = quaternion && h.Negative(segment);
     int32_t offset = 0;
     for (int32_t j = 0; j < s->stored; ++j) {
         const int32_t c = ComponentOf(r->Packing, s->dropped, j);
-        const int32_t bits = header[3 + 3 * j] & 31;
+        const int32_t bits = h.Depth(segment, j);
         s->component[j] = int8_t(c);
         s->bits[j] = uint8_t(bits);
         s->offset[j] = uint16_t(offset);
         offset += bits;
-        LowStep(RangeValue(r, c), RangeValue(r, d + c), header[1 + 3 * j], header[2 + 3 * j], bits,
-                &s->low[j], &s->step[j]);
+        LowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j), h.Extent(segment, j),
+                bits, &s->low[j], &s->step[j]);
     }
     s->stride = offset;
 }
@@ -396,13 +445,12 @@ namespace {
 template <int32_t Stored, bool Quaternion>
 void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
-    constexpr int32_t headerBytes = CompactHeaderBytes(Stored);
+    const SegmentHeaders h(r, Stored);
     const bool viewed = c->first >= 0;
     if (!viewed) {
         // Where the headers and values lie, once per cursor.
-        const int32_t segments = SegmentCount(r);
-        c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
-        c->values = c->headers + int64_t(segments) * headerBytes;
+        c->headers = h.bytes;
+        c->values = Values(r);
         c->stored = uint8_t(Stored);
     }
     const int32_t ahead = knot - c->first;
@@ -418,28 +466,27 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         start = StoredStart(r, group);
         int32_t bits = 0;
         for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
-            bits += KnotBits(c->headers + int64_t(s) * headerBytes, Stored);
+            bits += KnotBits(h, s, Stored);
         start += int64_t(length) * bits;
     }
-    const uint8_t* header = c->headers + int64_t(segment) * headerBytes;
-    const int32_t dropped = Quaternion ? (header[0] >> 5) & 3 : -1;
+    const int32_t dropped = Quaternion ? h.Dropped(segment) : -1;
     c->start = start;
     c->first = segment * length;
     c->segment = segment;
     c->dropped = int8_t(dropped);
-    c->sign = header[0] & 0x80 ? -1.0f : 1.0f;
+    c->sign = Quaternion && h.Negative(segment) ? -1.0f : 1.0f;
     for (int32_t j = 0; j < 4; ++j)
         c->place[j] = uint8_t((dropped + 1 + j) & 3);
     int32_t offset = 0;
 #pragma GCC unroll 4
     for (int32_t j = 0; j < Stored; ++j) {
         const int32_t component = Quaternion ? (dropped + 1 + j) & 3 : j;
-        const int32_t bits = header[3 + 3 * j] & 31;
+        const int32_t bits = h.Depth(segment, j);
         c->offset[j] = uint16_t(offset);
         c->mask[j] = (1u << bits) - 1u;
         offset += bits;
-        LowStep(RangeValue(r, component), RangeValue(r, d + component), header[1 + 3 * j],
-                header[2 + 3 * j], bits, &c->low[j], &c->step[j]);
+        LowStep(RangeValue(r, component), RangeValue(r, d + component), h.Low(segment, j),
+                h.Extent(segment, j), bits, &c->low[j], &c->step[j]);
     }
     c->stride = offset;
 }
@@ -527,24 +574,25 @@ void PrepareCompact(DaCompact* r, const float* controls) {
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(r->KnotCount, length);
     // Each segment's dropped component first: the ranges cover the values as stored.
+    const SegmentHeaders h(r, stored);
+    const bool quaternion = CompactIsQuaternion(r->Packing);
     for (int32_t s = 0; s < segments; ++s) {
-        uint8_t* header = Headers(r) + int64_t(s) * CompactHeaderBytes(stored);
-        header[0] = 0;
-        if (CompactIsQuaternion(r->Packing)) {
+        if (r->Layout == kCompactFirstLayout) WriteBits(h.bytes, h.At(s), 8, 0);
+        if (quaternion) {
             int32_t dropped;
             bool negative;
             ChooseDropped(controls, s * length, SegmentKnots(r, s), &dropped, &negative);
-            header[0] = uint8_t(dropped << 5 | (negative ? 0x80 : 0));
+            h.SetFlags(s, dropped, negative);
         }
     }
     for (int32_t c = 0; c < d; ++c) {
         float low = INFINITY, high = -INFINITY;
         for (int32_t s = 0; s < segments; ++s) {
-            const uint8_t flags = SegmentHeader(r, s, stored)[0];
-            const int32_t dropped = CompactIsQuaternion(r->Packing) ? (flags >> 5) & 3 : -1;
+            const int32_t dropped = quaternion ? h.Dropped(s) : -1;
             if (c == dropped) continue;
             for (int32_t k = s * length; k < s * length + SegmentKnots(r, s); ++k) {
-                const float v = StoredValue(r, controls, k, c, dropped, (flags & 0x80) != 0);
+                const float v =
+                    StoredValue(r, controls, k, c, dropped, quaternion && h.Negative(s));
                 if (v < low) low = v;
                 if (v > high) high = v;
             }
@@ -571,8 +619,9 @@ struct SegmentTargets {
 // of output component c (read through `value`, local knot and component), and gives the low
 // value and step that its values are rounded to.
 template <class Values>
-void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count, uint8_t* header,
-                         int32_t j, int32_t c, int32_t bits, float* segmentLow, float* step) {
+void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count,
+                         const SegmentHeaders& headers, int32_t segment, int32_t j, int32_t c,
+                         int32_t bits, float* segmentLow, float* step) {
     const int32_t d = r->Dimension;
     const float m = RangeValue(r, c), e = RangeValue(r, d + c);
     // The segment's sub-range in 255ths of the curve's, rounded outwards.
@@ -599,9 +648,7 @@ void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count,
     int32_t h = int32_t(std::ceil(highest * 255.0f));
     l = l < 0 ? 0 : (l > 255 ? 255 : l);
     h = h < l ? l : (h > 255 ? 255 : h);
-    header[1 + 3 * j] = uint8_t(l);
-    header[2 + 3 * j] = uint8_t(h - l);
-    header[3 + 3 * j] = uint8_t(bits);
+    headers.SetComponent(segment, j, l, h - l, bits);
     LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, segmentLow, step);
 }
 
@@ -619,16 +666,17 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
                                const uint8_t* depths, float limit) {
     const int32_t d = r->Dimension;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
-    const bool negative = (header[0] & 0x80) != 0;
+    const SegmentHeaders h(r, stored);
+    const bool quaternion = CompactIsQuaternion(r->Packing);
+    const int32_t dropped = quaternion ? h.Dropped(segment) : -1;
+    const bool negative = quaternion && h.Negative(segment);
     const int32_t count = SegmentKnots(r, segment);
     const SegmentTargets value{targets, d};
     int32_t component[kCompactMaxDimension];
     float low[kCompactMaxDimension], step[kCompactMaxDimension];
     for (int32_t j = 0; j < stored; ++j) {
         component[j] = ComponentOf(r->Packing, dropped, j);
-        SetSegmentComponent(r, value, count, header, j, component[j], depths[j] & 31, &low[j],
+        SetSegmentComponent(r, value, count, h, segment, j, component[j], depths[j] & 31, &low[j],
                             &step[j]);
     }
     // Each knot as the decoder reads it back (DecodeCompactSegmentKnot): the same products and
@@ -666,8 +714,8 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* depths, uint8_t* values, int64_t position) {
     const SegmentValues value = StoredValuesOf(r, controls, segment);
     const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    uint8_t* header = Headers(r) + int64_t(segment) * CompactHeaderBytes(stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const SegmentHeaders h(r, stored);
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? h.Dropped(segment) : -1;
     const int32_t count = SegmentKnots(r, segment);
     int32_t knotBits = 0;
     for (int32_t j = 0; j < stored; ++j)
@@ -677,7 +725,7 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
         const int32_t bits = depths[j] & 31;
         const int32_t c = ComponentOf(r->Packing, dropped, j);
         float segmentLow, step;
-        SetSegmentComponent(r, value, count, header, j, c, bits, &segmentLow, &step);
+        SetSegmentComponent(r, value, count, h, segment, j, c, bits, &segmentLow, &step);
         if (bits > 0) {
             for (int32_t k = 0; k < count; ++k)
                 WriteBits(values, position + int64_t(k) * knotBits + offset, bits,
@@ -698,11 +746,10 @@ void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t 
 
 float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
     const int32_t d = r->Dimension;
-    const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const uint8_t* header = SegmentHeader(r, segment, stored);
-    const int32_t dropped = CompactIsQuaternion(r->Packing) ? (header[0] >> 5) & 3 : -1;
+    const SegmentHeaders h(r, CompactStoredComponents(r->Packing, d));
+    const int32_t dropped = CompactIsQuaternion(r->Packing) ? h.Dropped(segment) : -1;
     const int32_t c = ComponentOf(r->Packing, dropped, j);
-    return std::fabs(RangeValue(r, d + c) * (float(header[2 + 3 * j]) * kOne255th));
+    return std::fabs(RangeValue(r, d + c) * (float(h.Extent(segment, j)) * kOne255th));
 }
 
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
@@ -736,12 +783,14 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {
     if (depths == nullptr && segments > 0) {
         saved = static_cast<uint8_t*>(ORVANE_ALLOCATE(1, size_t(segments) * size_t(stored)));
         if (saved == nullptr) return;
+        const SegmentHeaders h(r, stored);
         for (int32_t s = 0; s < segments; ++s)
             for (int32_t j = 0; j < stored; ++j)
-                saved[int64_t(s) * stored + j] = SegmentHeader(r, s, stored)[3 + 3 * j] & 31;
+                saved[int64_t(s) * stored + j] = uint8_t(h.Depth(s, j));
         depths = saved;
     }
     PrepareCompact(r, controls);
+    const SegmentHeaders h(r, stored);
     int64_t position = 0;
     for (int32_t s = 0; s < segments; ++s) {
         const uint8_t* segmentDepths = depths + int64_t(s) * stored;
@@ -750,7 +799,7 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {
                 uint8_t(segmentDepths[j] > kCompactMaxBits ? kCompactMaxBits : segmentDepths[j]);
         if (s % kCompactStartEvery == 0) SetStoredStart(r, s / kCompactStartEvery, position);
         EncodeCompactSegment(r, controls, s, held, Values(r), position);
-        position += SegmentSize(r, s, stored);
+        position += SegmentSize(r, h, s, stored);
     }
     if (saved) ORVANE_DEALLOCATE(saved);
 }
@@ -827,10 +876,10 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
     if (fresh) {
         const int32_t stored = CompactStoredComponents(r->Packing, dimension);
         const int32_t segments = CompactSegmentCount(knotCount, r->SegmentLength);
+        const SegmentHeaders h(r, stored);
         for (int32_t s = 0; s < segments; ++s)
             for (int32_t j = 0; j < stored; ++j)
-                Headers(r)[int64_t(s) * CompactHeaderBytes(stored) + 3 + 3 * j] =
-                    uint8_t(kCompactDefaultBits);
+                h.SetComponent(s, j, 0, 0, kCompactDefaultBits);
     }
     EncodeCompact(r, controls, nullptr);
 }
@@ -881,40 +930,42 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int32_t headerBytes = CompactHeaderBytes(stored);
+    const SegmentHeaders h(r, stored);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     for (int32_t s = 0; s < segments; ++s) {
         CompactSegment before;
         ViewCompactSegment(r, s, &before);
-        uint8_t* header = Headers(r) + int64_t(s) * headerBytes;
-        uint8_t old[1 + 3 * kCompactMaxDimension] = {};
-        for (int32_t i = 0; i < headerBytes; ++i)
-            old[i] = header[i];
+        uint8_t oldLow[kCompactMaxDimension], oldExtent[kCompactMaxDimension];
+        for (int32_t j = 0; j < stored; ++j) {
+            oldLow[j] = h.Low(s, j);
+            oldExtent[j] = h.Extent(s, j);
+        }
         int32_t source[kCompactMaxDimension];  // old stored index of new stored index j
+        int32_t dropped = -1;
         if (quaternion) {
-            const int32_t dropped = before.dropped;
-            const int32_t moved = inverse[dropped];
+            const int32_t moved = inverse[before.dropped];
             const bool negative = before.negative != (scales[moved] < 0.0f);
-            header[0] = uint8_t(moved << 5 | (negative ? 0x80 : 0));
+            h.SetFlags(s, moved, negative);
             for (int32_t j = 0; j < 3; ++j)
-                source[j] = (swizzles[(moved + 1 + j) & 3] - dropped - 1 + 8) & 3;
+                source[j] = (swizzles[(moved + 1 + j) & 3] - before.dropped - 1 + 8) & 3;
+            dropped = moved;
         } else {
             for (int32_t j = 0; j < d; ++j)
                 source[j] = swizzles[j];
         }
         bool turned[kCompactMaxDimension] = {};
         for (int32_t j = 0; j < stored; ++j) {
-            for (int32_t b = 0; b < 3; ++b)
-                header[1 + 3 * j + b] = old[1 + 3 * source[j] + b];
-            const int32_t c = ComponentOf(r->Packing, quaternion ? (header[0] >> 5) & 3 : -1, j);
+            int32_t low = oldLow[source[j]];
+            const int32_t extent = oldExtent[source[j]], bits = before.bits[source[j]];
+            const int32_t c = ComponentOf(r->Packing, dropped, j);
             if (implied && scales[c] < 0.0f) {
                 // -(-1 + 2 L / 255 + 2 E / 255 * q / M) = -1 + 2 (255 - L - E) / 255 +
                 // 2 E / 255 * (M - q) / M, and at 0 bits -1 + 2 (255 - L) / 255.
-                const int32_t low = header[1 + 3 * j], extent = header[2 + 3 * j];
-                const int32_t turnedLow = (header[3 + 3 * j] & 31) ? 255 - low - extent : 255 - low;
-                header[1 + 3 * j] = uint8_t(turnedLow < 0 ? 0 : turnedLow);
+                const int32_t turnedLow = bits ? 255 - low - extent : 255 - low;
+                low = turnedLow < 0 ? 0 : turnedLow;
                 turned[j] = true;
             }
+            h.SetComponent(s, j, low, extent, bits);
         }
         uint8_t* values = Values(r);
         for (int32_t k = 0; k < SegmentKnots(r, s); ++k) {

@@ -22,8 +22,10 @@ constexpr int32_t kCompactSpareBytes = 4;
 // Segment starts are stored for every eighth segment after the first (which starts at 0); the
 // others follow their predecessors.
 constexpr int32_t kCompactStartEvery = 8;
-// The layout of Bytes that this reader knows (the record's Layout).
-constexpr int16_t kCompactLayout = 1;
+// The layouts of Bytes that this reader knows (the record's Layout): 1 stores each segment
+// header in whole bytes, 2 (what the encoders write) packs the headers' fields into bits.
+constexpr int16_t kCompactFirstLayout = 1;
+constexpr int16_t kCompactLayout = 2;
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
@@ -37,7 +39,7 @@ enum CompactPacking : uint8_t {
 };
 constexpr int32_t kCompactPackingCount = 3;
 
-inline bool CompactIsQuaternion(int32_t packing) {
+constexpr bool CompactIsQuaternion(int32_t packing) {
     return packing == kCompactQuaternion || packing == kCompactQuaternionInUnitRange;
 }
 inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
@@ -53,13 +55,21 @@ inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
 inline int32_t CompactStartCount(int32_t segments) {
     return segments <= 1 ? 0 : (segments - 1) / kCompactStartEvery;
 }
-// Bytes of a segment's header: a flags byte, then low, extent and depth per stored component.
-constexpr int32_t CompactHeaderBytes(int32_t stored) {
-    return 1 + 3 * stored;
+// Bits of a segment's header. Layout 1: a flags byte, then a byte each for low, extent and
+// depth per stored component. Layout 2: the dropped component (2 bits) and its sign (1 bit) for
+// quaternions, then per stored component low (8 bits), extent (8 bits) and depth (5 bits).
+constexpr int32_t CompactHeaderBits(int32_t layout, int32_t packing, int32_t stored) {
+    return layout == kCompactFirstLayout ? 8 * (1 + 3 * stored)
+                                         : (CompactIsQuaternion(packing) ? 3 : 0) + 21 * stored;
+}
+// Bytes of all segment headers of a record.
+constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t stored,
+                                      int32_t segments) {
+    return (int64_t(segments) * CompactHeaderBits(layout, packing, stored) + 7) / 8;
 }
 
-// The sizes of a record's parts for the given bit depths (per segment, per stored component;
-// null: the builder's 16 bits).
+// The sizes of a record's parts in the layout the encoders write, for the given bit depths (per
+// segment, per stored component; null: the builder's 16 bits).
 struct CompactSizes {
     int32_t segments = 0;
     int32_t starts = 0;        // stored segment starts

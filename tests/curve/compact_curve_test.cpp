@@ -28,14 +28,16 @@ struct CurveDeleter {
 };
 using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
 
-// A record over its own bytes, encoded at the given depths by the library's encoder.
+// A record over its own bytes, encoded at the given depths by the library's encoder, in the
+// layout the encoders write or in the earlier layout of whole-byte segment headers.
 struct Record {
     orvane_curve_data_da_compact r{};
     std::vector<uint8_t> bytes;
     orvane_curve2 curve{};
 
     Record(int dimension, int packing, int segmentLength, int knots, float interval,
-           const std::vector<uint8_t>& bits, const float* controls) {
+           const std::vector<uint8_t>& bits, const float* controls,
+           int layout = orvane::kCompactLayout) {
         // One depth per segment stands for all its components; otherwise one per component.
         const int stored = packing == 1 ? 3 : dimension;
         const int segments = orvane::CompactSegmentCount(knots, segmentLength);
@@ -47,14 +49,17 @@ struct Record {
         }
         const orvane::CompactSizes sizes =
             orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data());
-        bytes.assign(size_t(sizes.bytes), 0);
+        const int64_t headers =
+            orvane::CompactHeadersBytes(layout, packing, stored, segments) -
+            orvane::CompactHeadersBytes(orvane::kCompactLayout, packing, stored, segments);
+        bytes.assign(size_t(sizes.bytes + headers), 0);
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
         r.Dimension = int16_t(dimension);
         r.KnotInterval = interval;
         r.KnotCount = knots;
         r.Packing = uint8_t(packing);
         r.SegmentLength = uint8_t(segmentLength);
-        r.Layout = 1;
+        r.Layout = int16_t(layout);
         r.ByteCount = int32_t(bytes.size());
         r.Bytes = bytes.data();
         orvane::EncodeCompact(&r, controls, depths.data());
@@ -75,8 +80,8 @@ void SetStart(orvane_curve_data_da_compact& r, int i, int32_t v) {
     for (int b = 0; b < 4; ++b)
         r.Bytes[at + b] = uint8_t(uint32_t(v) >> (8 * b));
 }
-uint8_t* Header(orvane_curve_data_da_compact& r, int segment) {
-    return const_cast<uint8_t*>(orvane_test::CompactReference{r}.Header(segment));
+void SetDepth(orvane_curve_data_da_compact& r, int segment, int j, int bits) {
+    orvane_test::CompactReference{r}.SetDepth(segment, j, bits);
 }
 
 std::vector<float> Wave(int knots, int dimension, double speed, uint32_t seed) {
@@ -292,7 +297,7 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
 // stored start and header): the same bits for every knot, whatever the order the knots are
 // asked in (playback, the next segment, a jump into a group of segments, backwards), for all
 // depths from 0 to 24 bits, components and quaternions, one to four components, and a stored
-// start that leaves a gap after the segment before it.
+// start that leaves a gap after the segment before it, in both layouts of the segment headers.
 TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     std::mt19937 rng(35);
     std::uniform_int_distribution<int> depth(0, 24);
@@ -301,102 +306,105 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     };
     const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},    {3, 0, 5, 161}, {4, 0, 16, 90},
                             {4, 1, 7, 150}, {4, 1, 255, 300}, {4, 2, 9, 120}, {4, 2, 255, 260}};
-    for (const Shape& shape : shapes) {
-        SCOPED_TRACE(testing::Message() << shape.dimension << " " << shape.packing << " "
-                                        << shape.length << " " << shape.knots);
-        const int d = shape.dimension, n = shape.knots;
-        const int stored = shape.packing >= 1 ? 3 : d;
-        const int segments = orvane::CompactSegmentCount(n, shape.length);
-        const std::vector<float> v =
-            shape.packing >= 1 ? Turning(n, 0.09, uint32_t(n)) : Wave(n, d, 0.13, uint32_t(n));
-        std::vector<uint8_t> depths(size_t(segments * stored));
-        for (uint8_t& b : depths)
-            b = uint8_t(depth(rng));
-        depths[0] = 24;
-        if (depths.size() > 1) depths[1] = 0;
-        Record rec(d, shape.packing, shape.length, n, 0.04f, depths, v.data());
-        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-        if (segments > 8) {
-            // The second group's values moved on by 5 bits: its stored start leaves a gap.
-            const orvane_test::CompactReference ref{rec.r};
-            const int64_t end = ref.Start(7) + int64_t(shape.length) * ref.KnotBits(7);
-            const int64_t total =
-                ref.Start(segments - 1) +
-                int64_t(n - (segments - 1) * shape.length) * ref.KnotBits(segments - 1);
-            rec.bytes.insert(rec.bytes.end(), 1, 0);
-            rec.r.Bytes = rec.bytes.data();
-            rec.r.ByteCount = int32_t(rec.bytes.size());
-            const int values = ref.ValuesAt();
-            for (int64_t b = total - 1; b >= end; --b) {
-                const uint8_t* from = rec.r.Bytes + values + b / 8;
-                const int bit = (*from >> (b % 8)) & 1;
-                uint8_t* to = rec.r.Bytes + values + (b + 5) / 8;
-                *to = uint8_t((*to & ~(1 << ((b + 5) % 8))) | (bit << ((b + 5) % 8)));
-            }
-            for (int g = 1; 8 * g < segments; ++g)
-                SetStart(rec.r, g - 1, int32_t(ref.Start(8 * g) + 5));  // group g's start
+    for (int layout : {1, 2})
+        for (const Shape& shape : shapes) {
+            SCOPED_TRACE(testing::Message()
+                         << "layout " << layout << ": " << shape.dimension << " " << shape.packing
+                         << " " << shape.length << " " << shape.knots);
+            const int d = shape.dimension, n = shape.knots;
+            const int stored = shape.packing >= 1 ? 3 : d;
+            const int segments = orvane::CompactSegmentCount(n, shape.length);
+            const std::vector<float> v =
+                shape.packing >= 1 ? Turning(n, 0.09, uint32_t(n)) : Wave(n, d, 0.13, uint32_t(n));
+            std::vector<uint8_t> depths(size_t(segments * stored));
+            for (uint8_t& b : depths)
+                b = uint8_t(depth(rng));
+            depths[0] = 24;
+            if (depths.size() > 1) depths[1] = 0;
+            Record rec(d, shape.packing, shape.length, n, 0.04f, depths, v.data(), layout);
             ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-        }
-        std::vector<int> order;
-        for (int k = 0; k < n; ++k)
-            order.push_back(k);  // playback
-        for (int k = n - 1; k >= 0; k -= 3)
-            order.push_back(k);  // backwards
-        std::uniform_int_distribution<int> any(0, n - 1);
-        for (int i = 0; i < 200; ++i)
-            order.push_back(any(rng));
-        orvane::CompactCursor cursor{};
-        cursor.first = -1;
-        for (int k : order) {
-            orvane::CompactSegment segment;
-            orvane::ViewCompactSegment(&rec.r, k / shape.length, &segment);
-            float expected[16], got[4];
-            orvane::DecodeCompactSegmentKnot(segment, orvane::CompactValues(&rec.r),
-                                             k % shape.length, expected);
-            orvane::PlaceCompactCursor(&rec.r, k, &cursor);
-            switch (d) {
-                case 1:
-                    orvane::DecodeCompactCursorKnot<1>(cursor, k, got);
-                    break;
-                case 2:
-                    orvane::DecodeCompactCursorKnot<2>(cursor, k, got);
-                    break;
-                case 3:
-                    orvane::DecodeCompactCursorKnot<3>(cursor, k, got);
-                    break;
-                default:
-                    orvane::DecodeCompactCursorKnot<4>(cursor, k, got);
-                    break;
+            if (segments > 8) {
+                // The second group's values moved on by 5 bits: its stored start leaves a gap.
+                const orvane_test::CompactReference ref{rec.r};
+                const int64_t end = ref.Start(7) + int64_t(shape.length) * ref.KnotBits(7);
+                const int64_t total =
+                    ref.Start(segments - 1) +
+                    int64_t(n - (segments - 1) * shape.length) * ref.KnotBits(segments - 1);
+                rec.bytes.insert(rec.bytes.end(), 1, 0);
+                rec.r.Bytes = rec.bytes.data();
+                rec.r.ByteCount = int32_t(rec.bytes.size());
+                const int values = ref.ValuesAt();
+                for (int64_t b = total - 1; b >= end; --b) {
+                    const uint8_t* from = rec.r.Bytes + values + b / 8;
+                    const int bit = (*from >> (b % 8)) & 1;
+                    uint8_t* to = rec.r.Bytes + values + (b + 5) / 8;
+                    *to = uint8_t((*to & ~(1 << ((b + 5) % 8))) | (bit << ((b + 5) % 8)));
+                }
+                for (int g = 1; 8 * g < segments; ++g)
+                    SetStart(rec.r, g - 1, int32_t(ref.Start(8 * g) + 5));  // group g's start
+                ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
             }
-            ASSERT_EQ(0, std::memcmp(expected, got, sizeof(float) * size_t(d))) << "knot " << k;
-            // The reader written from the description agrees too.
-            const std::vector<double> reference = orvane_test::CompactReference{rec.r}.Knot(k);
-            for (int c = 0; c < d; ++c)
-                ASSERT_NEAR(got[c], reference[size_t(c)],
-                            1e-5 * (1 + std::fabs(reference[size_t(c)])))
-                    << "knot " << k;
-        }
-        // Windows from anywhere, as the samplers decode them, and the format table's extraction.
-        for (int i = 0; i < 50; ++i) {
-            const int first = any(rng), count = std::min(n - first, 1 + i % 20);
-            std::vector<float> window(size_t(count * d)), knots(static_cast<size_t>(count)),
-                plain(size_t(count * d));
-            orvane::DecodeCompactWindow(&rec.r, first, count, knots.data(), window.data());
-            orvane::DecodeCompactKnots(&rec.r, first, count, plain.data());
-            for (int k = 0; k < count; ++k) {
+            std::vector<int> order;
+            for (int k = 0; k < n; ++k)
+                order.push_back(k);  // playback
+            for (int k = n - 1; k >= 0; k -= 3)
+                order.push_back(k);  // backwards
+            std::uniform_int_distribution<int> any(0, n - 1);
+            for (int i = 0; i < 200; ++i)
+                order.push_back(any(rng));
+            orvane::CompactCursor cursor{};
+            cursor.first = -1;
+            for (int k : order) {
                 orvane::CompactSegment segment;
-                orvane::ViewCompactSegment(&rec.r, (first + k) / shape.length, &segment);
-                float expected[16];
+                orvane::ViewCompactSegment(&rec.r, k / shape.length, &segment);
+                float expected[16], got[4];
                 orvane::DecodeCompactSegmentKnot(segment, orvane::CompactValues(&rec.r),
-                                                 (first + k) % shape.length, expected);
-                ASSERT_EQ(0,
-                          std::memcmp(expected, &window[size_t(k * d)], sizeof(float) * size_t(d)));
-                ASSERT_EQ(0,
-                          std::memcmp(expected, &plain[size_t(k * d)], sizeof(float) * size_t(d)));
-                ASSERT_EQ(knots[size_t(k)], float(first + k) * rec.r.KnotInterval);
+                                                 k % shape.length, expected);
+                orvane::PlaceCompactCursor(&rec.r, k, &cursor);
+                switch (d) {
+                    case 1:
+                        orvane::DecodeCompactCursorKnot<1>(cursor, k, got);
+                        break;
+                    case 2:
+                        orvane::DecodeCompactCursorKnot<2>(cursor, k, got);
+                        break;
+                    case 3:
+                        orvane::DecodeCompactCursorKnot<3>(cursor, k, got);
+                        break;
+                    default:
+                        orvane::DecodeCompactCursorKnot<4>(cursor, k, got);
+                        break;
+                }
+                ASSERT_EQ(0, std::memcmp(expected, got, sizeof(float) * size_t(d))) << "knot " << k;
+                // The reader written from the description agrees too.
+                const std::vector<double> reference = orvane_test::CompactReference{rec.r}.Knot(k);
+                for (int c = 0; c < d; ++c)
+                    ASSERT_NEAR(got[c], reference[size_t(c)],
+                                1e-5 * (1 + std::fabs(reference[size_t(c)])))
+                        << "knot " << k;
+            }
+            // Windows from anywhere, as the samplers decode them, and the format table's
+            // extraction.
+            for (int i = 0; i < 50; ++i) {
+                const int first = any(rng), count = std::min(n - first, 1 + i % 20);
+                std::vector<float> window(size_t(count * d)), knots(static_cast<size_t>(count)),
+                    plain(size_t(count * d));
+                orvane::DecodeCompactWindow(&rec.r, first, count, knots.data(), window.data());
+                orvane::DecodeCompactKnots(&rec.r, first, count, plain.data());
+                for (int k = 0; k < count; ++k) {
+                    orvane::CompactSegment segment;
+                    orvane::ViewCompactSegment(&rec.r, (first + k) / shape.length, &segment);
+                    float expected[16];
+                    orvane::DecodeCompactSegmentKnot(segment, orvane::CompactValues(&rec.r),
+                                                     (first + k) % shape.length, expected);
+                    ASSERT_EQ(0, std::memcmp(expected, &window[size_t(k * d)],
+                                             sizeof(float) * size_t(d)));
+                    ASSERT_EQ(
+                        0, std::memcmp(expected, &plain[size_t(k * d)], sizeof(float) * size_t(d)));
+                    ASSERT_EQ(knots[size_t(k)], float(first + k) * rec.r.KnotInterval);
+                }
             }
         }
-    }
 }
 
 // The cursor's division by the segment length: every length, knots up to the largest count.
@@ -470,44 +478,47 @@ TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {
 }
 
 TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
-    const int n = 40;
-    const std::vector<float> v = Wave(n, 3, 0.09, 5);
-    Record rec(3, 0, 12, n, 0.1f, {14, 9, 20, 6}, v.data());
-    std::vector<float> before(size_t(3 * n)), after(size_t(3 * n));
-    orvane::DecodeCompactKnots(&rec.r, 0, n, before.data());
-    const float scales[3] = {2.0f, -1.0f, 0.5f}, offsets[3] = {1.0f, 0.0f, -3.0f};
-    const int32_t swizzles[3] = {2, 0, 1};
-    OrvaneCurveScaleOffsetSwizzle(&rec.curve, 3, scales, offsets, swizzles);
-    ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-    orvane::DecodeCompactKnots(&rec.r, 0, n, after.data());
-    for (int k = 0; k < n; ++k)
-        for (int c = 0; c < 3; ++c) {
-            const float expected = scales[c] * before[size_t(3 * k + swizzles[c])] + offsets[c];
-            EXPECT_NEAR(after[size_t(3 * k + c)], expected, 2e-5f * (1 + std::fabs(expected)));
-        }
+    for (int layout : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "layout " << layout);
+        const int n = 40;
+        const std::vector<float> v = Wave(n, 3, 0.09, 5);
+        Record rec(3, 0, 12, n, 0.1f, {14, 9, 20, 6}, v.data(), layout);
+        std::vector<float> before(size_t(3 * n)), after(size_t(3 * n));
+        orvane::DecodeCompactKnots(&rec.r, 0, n, before.data());
+        const float scales[3] = {2.0f, -1.0f, 0.5f}, offsets[3] = {1.0f, 0.0f, -3.0f};
+        const int32_t swizzles[3] = {2, 0, 1};
+        OrvaneCurveScaleOffsetSwizzle(&rec.curve, 3, scales, offsets, swizzles);
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        orvane::DecodeCompactKnots(&rec.r, 0, n, after.data());
+        for (int k = 0; k < n; ++k)
+            for (int c = 0; c < 3; ++c) {
+                const float expected = scales[c] * before[size_t(3 * k + swizzles[c])] + offsets[c];
+                EXPECT_NEAR(after[size_t(3 * k + c)], expected, 2e-5f * (1 + std::fabs(expected)));
+            }
 
-    // Quaternions: a permutation with a sign change, as a change of basis makes; in the unit
-    // range (packing 2) the numbers of a component whose sign turns are turned over, at every
-    // depth down to none.
-    for (int packing = 1; packing <= 2; ++packing) {
-        std::vector<float> q = Turning(n, 0.08, 6);
-        Record quat(4, packing, 12, n, 0.1f, {16, 0, 5, 23}, q.data());
-        before.resize(size_t(4 * n));
-        orvane::DecodeCompactKnots(&quat.r, 0, n, before.data());
-        const float signs[4] = {1, -1, 1, -1}, zeros[4] = {};
-        const int32_t order[4] = {1, 2, 0, 3};
-        OrvaneCurveScaleOffsetSwizzle(&quat.curve, 4, signs, zeros, order);
-        ASSERT_TRUE(orvane::CompactCurveIsSound(&quat.r));
-        after.resize(size_t(4 * n));
-        orvane::DecodeCompactKnots(&quat.r, 0, n, after.data());
-        orvane_test::CompactReference ref{quat.r};
-        for (int k = 0; k < n; ++k) {
-            const std::vector<double> expected = ref.Knot(k);
-            for (int c = 0; c < 4; ++c) {
-                EXPECT_NEAR(after[size_t(4 * k + c)], signs[c] * before[size_t(4 * k + order[c])],
-                            2e-5f)
-                    << "packing " << packing << " knot " << k;
-                EXPECT_NEAR(after[size_t(4 * k + c)], expected[size_t(c)], 2e-5);
+        // Quaternions: a permutation with a sign change, as a change of basis makes; in the unit
+        // range (packing 2) the numbers of a component whose sign turns are turned over, at every
+        // depth down to none.
+        for (int packing = 1; packing <= 2; ++packing) {
+            std::vector<float> q = Turning(n, 0.08, 6);
+            Record quat(4, packing, 12, n, 0.1f, {16, 0, 5, 23}, q.data(), layout);
+            before.resize(size_t(4 * n));
+            orvane::DecodeCompactKnots(&quat.r, 0, n, before.data());
+            const float signs[4] = {1, -1, 1, -1}, zeros[4] = {};
+            const int32_t order[4] = {1, 2, 0, 3};
+            OrvaneCurveScaleOffsetSwizzle(&quat.curve, 4, signs, zeros, order);
+            ASSERT_TRUE(orvane::CompactCurveIsSound(&quat.r));
+            after.resize(size_t(4 * n));
+            orvane::DecodeCompactKnots(&quat.r, 0, n, after.data());
+            orvane_test::CompactReference ref{quat.r};
+            for (int k = 0; k < n; ++k) {
+                const std::vector<double> expected = ref.Knot(k);
+                for (int c = 0; c < 4; ++c) {
+                    EXPECT_NEAR(after[size_t(4 * k + c)],
+                                signs[c] * before[size_t(4 * k + order[c])], 2e-5f)
+                        << "packing " << packing << " knot " << k;
+                    EXPECT_NEAR(after[size_t(4 * k + c)], expected[size_t(c)], 2e-5);
+                }
             }
         }
     }
@@ -530,7 +541,8 @@ TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
     EXPECT_EQ(OrvaneCurveGetDimension(curve.get()), d);
     const auto* r = static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object);
     EXPECT_EQ(r->SegmentLength, 16);
-    EXPECT_EQ(orvane_test::CompactReference{*r}.Header(0)[3], 16);
+    EXPECT_EQ(r->Layout, orvane::kCompactLayout);
+    EXPECT_EQ(orvane_test::CompactReference{*r}.Depth(0, 0), 16);
 
     // The conversion to plain floats and evaluation go through the format's operations.
     CurvePtr plain(OrvaneCurveConvertToDaK32fC32f(curve.get(), nullptr));
@@ -635,9 +647,9 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { SetRange(r, 1, INFINITY); },
         [](orvane_curve_data_da_compact& r) { SetRange(r, 4, NAN); },
         [](orvane_curve_data_da_compact& r) { SetRange(r, 0, 3e38f), SetRange(r, 3, 3e38f); },
-        [](orvane_curve_data_da_compact& r) { Header(r, 0)[0] = 25; },
-        [](orvane_curve_data_da_compact& r) { Header(r, 1)[0] |= 0x20; },
-        [](orvane_curve_data_da_compact& r) { Header(r, 2)[6] = 25; },
+        [](orvane_curve_data_da_compact& r) { SetDepth(r, 0, 0, 25); },
+        [](orvane_curve_data_da_compact& r) { SetDepth(r, 1, 2, 31); },
+        [](orvane_curve_data_da_compact& r) { SetDepth(r, 2, 1, 25); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, -8); },
         [](orvane_curve_data_da_compact& r) { SetStart(r, 0, 1 << 30); },
         [](orvane_curve_data_da_compact& r) {  // the last segment passes the end
@@ -647,21 +659,45 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
         [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
-        // Written with the earlier layout of the bytes (segment 0's start stored), or a later one.
+        // Written with the earliest layout of the bytes (segment 0's start stored), or a later
+        // one than this reader knows.
         [](orvane_curve_data_da_compact& r) { r.Layout = 0; },
-        [](orvane_curve_data_da_compact& r) { r.Layout = 2; },
+        [](orvane_curve_data_da_compact& r) { r.Layout = 3; },
     };
-    for (size_t i = 0; i < std::size(damages); ++i) {
-        // Nine segments: the ninth has a stored start.
-        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data());
-        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-        damages[i](rec.r);
-        EXPECT_FALSE(orvane::CompactCurveIsSound(&rec.r)) << "damage " << i;
-        EXPECT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(&rec.curve)) << "damage " << i;
+    // The earlier layout's flags byte holds nothing but a quaternion's dropped component and
+    // sign.
+    const Damage flagsDamages[] = {
+        [](orvane_curve_data_da_compact& r) {
+            r.Bytes[orvane_test::CompactReference{r}.HeadersAt()] = 1;
+        },
+        [](orvane_curve_data_da_compact& r) {
+            const orvane_test::CompactReference ref{r};
+            r.Bytes[ref.HeadersAt() + ref.HeaderBits() / 8] |= 0x20;
+        },
+    };
+    auto refused = [](orvane_curve_data_da_compact& r, orvane_curve2& curve, const char* what) {
+        EXPECT_FALSE(orvane::CompactCurveIsSound(&r)) << what;
+        EXPECT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(&curve)) << what;
         LogCapture log;
-        OrvaneCurveInitializeFormat(&rec.curve);
-        EXPECT_EQ(rec.r.CurveDataHeader.Format, 255) << "damage " << i;
+        OrvaneCurveInitializeFormat(&curve);
+        EXPECT_EQ(r.CurveDataHeader.Format, 255) << what;
         EXPECT_FALSE(log.messages().empty());
+    };
+    for (int layout : {1, 2}) {
+        SCOPED_TRACE(testing::Message() << "layout " << layout);
+        for (size_t i = 0; i < std::size(damages); ++i) {
+            // Nine segments: the ninth has a stored start.
+            Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), layout);
+            ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+            damages[i](rec.r);
+            refused(rec.r, rec.curve, ("damage " + std::to_string(i)).c_str());
+        }
+    }
+    for (size_t i = 0; i < std::size(flagsDamages); ++i) {
+        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), 1);
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        flagsDamages[i](rec.r);
+        refused(rec.r, rec.curve, ("flags damage " + std::to_string(i)).c_str());
     }
     // A sound record is recognised.
     Record sound(3, 0, 16, n, 0.25f, {12, 12, 20}, v.data());

@@ -18,10 +18,16 @@ struct CompactReference {
 
     int Stored() const { return r.Packing != 0 ? 3 : r.Dimension; }
     int Segments() const { return (r.KnotCount + r.SegmentLength - 1) / r.SegmentLength; }
+    // Layout 1 gives each segment header whole bytes: flags, then low, extent and depth per stored
+    // component. Layout 2 packs them: 3 flag bits for quaternions, then 8 + 8 + 5 bits per stored
+    // component.
+    int HeaderBits() const {
+        return r.Layout == 1 ? 8 * (1 + 3 * Stored()) : (r.Packing != 0 ? 3 : 0) + 21 * Stored();
+    }
     // The parts of Bytes, in order.
     int StartsAt() const { return r.Packing == 2 ? 0 : 8 * r.Dimension; }
     int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
-    int ValuesAt() const { return HeadersAt() + Segments() * (1 + 3 * Stored()); }
+    int ValuesAt() const { return HeadersAt() + (Segments() * HeaderBits() + 7) / 8; }
     uint32_t Word(int at) const {
         return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
                uint32_t(r.Bytes[at + 2]) << 16 | uint32_t(r.Bytes[at + 3]) << 24;
@@ -34,14 +40,44 @@ struct CompactReference {
         std::memcpy(&f, &w, 4);
         return f;
     }
-    const uint8_t* Header(int segment) const {
-        return r.Bytes + HeadersAt() + segment * (1 + 3 * Stored());
+    // A header field: `count` bits at bit `at` of the segment's header, least significant first.
+    int64_t FieldAt(int segment, int field) const {
+        return int64_t(HeadersAt()) * 8 + int64_t(segment) * HeaderBits() + field;
+    }
+    uint32_t Field(int segment, int at, int count) const {
+        uint32_t q = 0;
+        int64_t position = FieldAt(segment, at);
+        for (int b = 0; b < count; ++b, ++position)
+            q |= uint32_t((r.Bytes[position / 8] >> (position % 8)) & 1) << b;
+        return q;
+    }
+    void SetField(int segment, int at, int count, uint32_t v) {
+        int64_t position = FieldAt(segment, at);
+        uint8_t* bytes = const_cast<uint8_t*>(r.Bytes);
+        for (int b = 0; b < count; ++b, ++position) {
+            const uint8_t bit = uint8_t(1u << (position % 8));
+            bytes[position / 8] =
+                uint8_t((v >> b) & 1 ? bytes[position / 8] | bit : bytes[position / 8] & ~bit);
+        }
+    }
+    int ComponentAt(int j) const {
+        return r.Layout == 1 ? 8 + 24 * j : (r.Packing != 0 ? 3 : 0) + 21 * j;
+    }
+    int Dropped(int segment) const { return int(Field(segment, r.Layout == 1 ? 5 : 0, 2)); }
+    bool Negative(int segment) const { return Field(segment, r.Layout == 1 ? 7 : 2, 1) != 0; }
+    int Low(int segment, int j) const { return int(Field(segment, ComponentAt(j), 8)); }
+    int Extent(int segment, int j) const { return int(Field(segment, ComponentAt(j) + 8, 8)); }
+    int Depth(int segment, int j) const {
+        return int(Field(segment, ComponentAt(j) + 16, r.Layout == 1 ? 8 : 5));
+    }
+    void SetDepth(int segment, int j, int bits) {
+        SetField(segment, ComponentAt(j) + 16, r.Layout == 1 ? 8 : 5, uint32_t(bits));
     }
     // Bits a knot of the segment takes.
     int KnotBits(int segment) const {
         int bits = 0;
         for (int j = 0; j < Stored(); ++j)
-            bits += Header(segment)[3 + 3 * j];
+            bits += Depth(segment, j);
         return bits;
     }
     uint32_t Bits(int64_t position, int count) const {
@@ -62,17 +98,16 @@ struct CompactReference {
     std::vector<double> Knot(int k) const {
         const int d = r.Dimension, s = Stored();
         const int segment = k / r.SegmentLength, local = k % r.SegmentLength;
-        const uint8_t* header = Header(segment);
-        const int dropped = (header[0] >> 5) & 3;
+        const int dropped = Dropped(segment);
         std::vector<double> out(size_t(d), 0.0);
         double sum = 0;
         int64_t at = Start(segment) + int64_t(local) * KnotBits(segment);
         for (int j = 0; j < s; ++j) {
             const int c = r.Packing != 0 ? (dropped + 1 + j) % 4 : j;
-            const int bits = header[3 + 3 * j];
+            const int bits = Depth(segment, j);
             const double m = Range(c), e = Range(d + c);
-            const double low = m + e * header[1 + 3 * j] / 255.0;
-            const double span = e * header[2 + 3 * j] / 255.0;
+            const double low = m + e * Low(segment, j) / 255.0;
+            const double span = e * Extent(segment, j) / 255.0;
             double v = low;
             if (bits > 0) v += span * Bits(at, bits) / double((1u << bits) - 1);
             at += bits;
@@ -81,7 +116,7 @@ struct CompactReference {
         }
         if (r.Packing != 0) {
             const double w = std::sqrt(std::max(0.0, 1.0 - sum));
-            out[size_t(dropped)] = (header[0] & 0x80) ? -w : w;
+            out[size_t(dropped)] = Negative(segment) ? -w : w;
         }
         return out;
     }

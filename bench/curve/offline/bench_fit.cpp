@@ -174,15 +174,28 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     const int32_t rangeBytes = r->Packing == 2 ? 0 : 8 * r->Dimension;  // 2: implied
     report->compactRanges += rangeBytes;
     report->compactStarts += 4.0 * starts;
-    report->compactHeaders += double(segments) * (1 + 3 * stored);
+    // Layout 1: whole bytes per segment header (a flags byte, then low, extent and depth per
+    // stored component); layout 2: 3 flag bits for quaternions, then 8 + 8 + 5 bits per stored
+    // component.
+    const bool bytes = r->Layout == 1;
+    const int32_t headerBits =
+        bytes ? 8 * (1 + 3 * stored) : (r->Packing != 0 ? 3 : 0) + 21 * stored;
+    report->compactHeaders += double((int64_t(segments) * headerBits + 7) / 8);
     const uint8_t* headers = r->Bytes + rangeBytes + 4 * starts;
+    auto field = [headers](int64_t at, int width) {
+        uint32_t v = 0;
+        for (int b = 0; b < width; ++b, ++at)
+            v |= uint32_t((headers[at / 8] >> (at % 8)) & 1) << b;
+        return v;
+    };
     for (int32_t s = 0; s < segments; ++s) {
         const int32_t knots =
             std::min<int32_t>(r->SegmentLength, r->KnotCount - s * r->SegmentLength);
         for (int32_t j = 0; j < stored; ++j) {
+            const int64_t depthAt = int64_t(s) * headerBits +
+                                    (bytes ? 8 + 24 * j : (r->Packing != 0 ? 3 : 0) + 21 * j) + 16;
             report->compactValues += knots;
-            report->compactValueBits +=
-                double(knots) * headers[(1 + 3 * stored) * s + 1 + 3 * j + 2];
+            report->compactValueBits += double(knots) * field(depthAt, bytes ? 8 : 5);
         }
     }
     const int32_t spacing = r->KnotCount > 1 ? int32_t(std::lround(r->KnotInterval / timeStep)) : 0;

@@ -46,9 +46,10 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     if (m < 2 || count < 2 || d != kDimensions[component] || length < 1) return nullptr;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(m, length);
-    const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
-                             size_t(segments) * size_t(CompactHeaderBytes(stored)) +
-                             kCompactSpareBytes;
+    const size_t partBytes =
+        size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
+        size_t(CompactHeadersBytes(kCompactLayout, r->Packing, stored, segments)) +
+        kCompactSpareBytes;
     const size_t valueBytes =
         size_t(length) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
     const size_t floats = 2 * size_t(m) * size_t(d) + size_t(length) * size_t(d);
@@ -68,6 +69,7 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     scratch.KnotCount = m;
     scratch.Packing = r->Packing;
     scratch.SegmentLength = uint8_t(length);
+    scratch.Layout = kCompactLayout;
     scratch.Bytes = parts;
     scratch.ByteCount = int32_t(partBytes);
     PrepareCompact(&scratch, knots);
