@@ -442,17 +442,29 @@ namespace {
 
 // MoveCompactCursor for a record of Stored stored components, quaternion or not: the loops
 // over the components unrolled.
-template <int32_t Stored, bool Quaternion>
+// MoveCompactCursor for a record of Stored stored components, quaternion or not, in the
+// packed layout or layout 1: the loops over the components unrolled, the header's fields
+// where the layout puts them.
+template <int32_t Stored, bool Quaternion, bool Packed>
 void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    constexpr int32_t kSize = CompactHeaderBits(Packed ? kCompactLayout : kCompactFirstLayout,
+                                                Quaternion ? kCompactQuaternion : 0, Stored);
+    constexpr int32_t kFlags = Packed ? 0 : 5, kBase = Packed ? (Quaternion ? 3 : 0) : 8;
+    constexpr int32_t kField = Packed ? 21 : 24;
     const int32_t d = r->Dimension, length = r->SegmentLength;
-    const SegmentHeaders h(r, Stored);
     const bool viewed = c->first >= 0;
     if (!viewed) {
         // Where the headers and values lie, once per cursor.
-        c->headers = h.bytes;
-        c->values = Values(r);
+        const int32_t segments = SegmentCount(r);
+        c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
+        c->values = c->headers + CompactHeadersBytes(r->Layout, r->Packing, Stored, segments);
         c->stored = uint8_t(Stored);
     }
+    // A stored component's low, extent and depth in one read: 8, 8 and the depth's bits.
+    const uint8_t* headers = c->headers;
+    auto fields = [headers](int32_t segment, int32_t j) {
+        return ReadCompactBits(headers, int64_t(segment) * kSize + kBase + kField * j, 21);
+    };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
     const int32_t segment = next ? c->segment + 1 : DivideByLength(knot, r->SegmentLength);
@@ -466,45 +478,55 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         start = StoredStart(r, group);
         int32_t bits = 0;
         for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
-            bits += KnotBits(h, s, Stored);
+            for (int32_t j = 0; j < Stored; ++j)
+                bits += int32_t(fields(s, j) >> 16);
         start += int64_t(length) * bits;
     }
-    const int32_t dropped = Quaternion ? h.Dropped(segment) : -1;
+    const uint32_t flags =
+        Quaternion ? ReadCompactBits(headers, int64_t(segment) * kSize + kFlags, 3) : 0u;
+    const int32_t dropped = Quaternion ? int32_t(flags & 3) : -1;
     c->start = start;
     c->first = segment * length;
     c->segment = segment;
     c->dropped = int8_t(dropped);
-    c->sign = Quaternion && h.Negative(segment) ? -1.0f : 1.0f;
+    c->sign = flags & 4 ? -1.0f : 1.0f;
     for (int32_t j = 0; j < 4; ++j)
         c->place[j] = uint8_t((dropped + 1 + j) & 3);
     int32_t offset = 0;
 #pragma GCC unroll 4
     for (int32_t j = 0; j < Stored; ++j) {
         const int32_t component = Quaternion ? (dropped + 1 + j) & 3 : j;
-        const int32_t bits = h.Depth(segment, j);
+        const uint32_t v = fields(segment, j);
+        const int32_t bits = int32_t(v >> 16);
         c->offset[j] = uint16_t(offset);
         c->mask[j] = (1u << bits) - 1u;
         offset += bits;
-        LowStep(RangeValue(r, component), RangeValue(r, d + component), h.Low(segment, j),
-                h.Extent(segment, j), bits, &c->low[j], &c->step[j]);
+        LowStep(RangeValue(r, component), RangeValue(r, d + component), uint8_t(v), uint8_t(v >> 8),
+                bits, &c->low[j], &c->step[j]);
     }
     c->stride = offset;
+}
+
+template <bool Packed>
+void MoveCursorOf(const DaCompact* r, int32_t knot, CompactCursor* c) {
+    if (CompactIsQuaternion(r->Packing)) return MoveCursor<3, true, Packed>(r, knot, c);
+    switch (r->Dimension) {
+        case 1:
+            return MoveCursor<1, false, Packed>(r, knot, c);
+        case 2:
+            return MoveCursor<2, false, Packed>(r, knot, c);
+        case 3:
+            return MoveCursor<3, false, Packed>(r, knot, c);
+        default:
+            return MoveCursor<4, false, Packed>(r, knot, c);
+    }
 }
 
 }  // namespace
 
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    if (CompactIsQuaternion(r->Packing)) return MoveCursor<3, true>(r, knot, c);
-    switch (r->Dimension) {
-        case 1:
-            return MoveCursor<1, false>(r, knot, c);
-        case 2:
-            return MoveCursor<2, false>(r, knot, c);
-        case 3:
-            return MoveCursor<3, false>(r, knot, c);
-        default:
-            return MoveCursor<4, false>(r, knot, c);
-    }
+    if (r->Layout == kCompactFirstLayout) return MoveCursorOf<false>(r, knot, c);
+    MoveCursorOf<true>(r, knot, c);
 }
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
