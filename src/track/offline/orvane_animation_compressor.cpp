@@ -630,7 +630,7 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
                 if (lower == nullptr) continue;
                 Choice before = choices[c];
                 choices[c].curve = lower;
-                choices[c].bytes = DataBytes(lower);
+                choices[c].bytes = ChoiceBytes(lower);
                 EvaluateLocal(work, choices);
                 float lowerShell = 0.0f, lowerMid = 0.0f;
                 const float atFrames =

@@ -250,7 +250,7 @@ FitEnd FitOnFrames(Work& work, int component, int format, int degree, const floa
             if (curve == nullptr) return FitEnd::Missed;
             Release(*best);
             best->curve = curve;
-            best->bytes = DataBytes(curve);
+            best->bytes = ChoiceBytes(curve);
             best->error = worstAtFrames;
             return FitEnd::Held;
         }
@@ -354,6 +354,19 @@ int32_t DataBytes(const orvane_curve2* curve) {
     return bytes;
 }
 
+int32_t ChoiceBytes(const orvane_curve2* curve) {
+    int32_t bytes = DataBytes(curve);
+    if (curve && curve->CurveData.Object &&
+        *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact) {
+        const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
+        const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
+        const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
+        bytes += int32_t(CompactHeadersBytes(kCompactFirstLayout, r->Packing, stored, segments) -
+                         CompactHeadersBytes(r->Layout, r->Packing, stored, segments));
+    }
+    return bytes;
+}
+
 Choice ChooseCurve(Work& work, int component, const float* samples, float tolerance,
                    float midTolerance, uint32_t formats, uint32_t degrees) {
     ORVANE_TIMING_BLOCK("CompressorChooseCurve");
@@ -371,7 +384,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
     if (worstIdentity <= tolerance && Allowed(formats, OrvaneCurveFormatDaIdentity)) {
         choice.curve = Encode(OrvaneCurveFormatDaIdentity, 0, dimension, 0, nullptr, nullptr);
         if (choice.curve) {
-            choice.bytes = DataBytes(choice.curve);
+            choice.bytes = ChoiceBytes(choice.curve);
             choice.error = worstIdentity;
             return choice;
         }
@@ -422,7 +435,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
         const float zero = 0.0f;
         choice.curve = Encode(constantFormat, 0, dimension, 1, &zero, constant);
         if (choice.curve) {
-            choice.bytes = DataBytes(choice.curve);
+            choice.bytes = ChoiceBytes(choice.curve);
             choice.error = worstConstant;
             return choice;
         }
@@ -436,7 +449,7 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             FitCompactCurve(samples, count, dimension, component == 1, work.timeStep, tolerance);
         if (fit.curve && !fit.missed) {
             choice.curve = fit.curve;
-            choice.bytes = fit.bytes;
+            choice.bytes = ChoiceBytes(fit.curve);
             choice.error = fit.error;
         } else if (fit.curve) {
             OrvaneFreeCurve(fit.curve);
@@ -508,7 +521,7 @@ Choice ExactCurve(Work& work, int component, const float* samples) {
     choice.curve = Encode(OrvaneCurveFormatDaK32fC32f, 1, kDimensions[component], work.sampleCount,
                           work.frameTimes, samples);
     choice.exact = true;
-    if (choice.curve) choice.bytes = DataBytes(choice.curve);
+    if (choice.curve) choice.bytes = ChoiceBytes(choice.curve);
     return choice;
 }
 
@@ -612,7 +625,7 @@ Choice StillCurve(int component, const float* value, float tolerance) {
     choice.curve = toIdentity <= tolerance
                        ? Encode(OrvaneCurveFormatDaIdentity, 0, dimension, 0, nullptr, nullptr)
                        : Encode(constantFormat, 0, dimension, 1, &zero, value);
-    if (choice.curve) choice.bytes = DataBytes(choice.curve);
+    if (choice.curve) choice.bytes = ChoiceBytes(choice.curve);
     return choice;
 }
 

@@ -138,7 +138,7 @@ int32_t Pass::Lower(orvane_curve2** curves, int32_t bone, int component) {
                                 WithComponent(LocalOf(bone, f, mid), component, value));
         });
     if (lower == nullptr) return 0;
-    const int32_t before = DataBytes(curve), after = DataBytes(lower);
+    const int32_t before = ChoiceBytes(curve), after = ChoiceBytes(lower);
     // The curve as the samplers evaluate it, checked over every frame before it replaces the
     // chosen one.
     bool holdsEverywhere = after < before;
