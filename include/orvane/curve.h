@@ -187,9 +187,10 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  *   - Layout 2 (what the library writes): a bit stream (bit n of it is bit n mod 8 of its byte
  *     n / 8) of h = 21s bits per segment, plus 3 for Packings 1 and 2, rounded up to whole bytes
  *     at its end; segment i's header starts at bit i * h. For Packings 1 and 2 it starts with
- *     the dropped index (2 bits) and its sign (1 bit, 1: negative); then per stored component,
- *     in storing order, the segment's low L (8 bits) and extent E (8 bits) in 255ths of that
- *     component's range and its bit depth b (5 bits), each least significant bit first;
+ *     the dropped index (2 bits) and its sign (1 bit, 1: negative); then the bit depth b of
+ *     every stored component (5 bits each), then every stored component's low L and extent E
+ *     in 255ths of that component's range (8 bits each, L first), all in storing order, each
+ *     field least significant bit first;
  *   - Layout 1: per segment 1 + 3s bytes: a flags byte, for Packings 1 and 2 the dropped index in
  *     bits 5-6 and its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0);
  *     then per stored component, in storing order, L, E and b, a byte each;

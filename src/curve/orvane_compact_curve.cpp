@@ -114,22 +114,25 @@ inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t 
 
 // The segment headers of a record, in either layout: where each field lies, in bits from the
 // start of its segment's header. The flags are 3 bits, the dropped component then its sign (in
-// layout 1, bits 5 to 7 of the flags byte).
+// layout 1, bits 5 to 7 of the flags byte). A stored component's extent follows its low.
 struct SegmentHeaders {
     uint8_t* bytes;
-    int32_t size;   // bits per segment header
-    int32_t flags;  // where the flags lie
-    int32_t base;   // where stored component 0's low lies
-    int32_t field;  // bits of a stored component's low, extent and depth
-    int32_t depth;  // bits of a depth
+    int32_t size;         // bits per segment header
+    int32_t flags;        // where the flags lie
+    int32_t depths;       // where stored component 0's depth lies
+    int32_t depthStride;  // bits from one depth to the next
+    int32_t depthBits;
+    int32_t lows;       // where stored component 0's low lies
+    int32_t lowStride;  // bits from one low to the next
 
     SegmentHeaders(const DaCompact* r, int32_t stored)
         : bytes(r->Bytes + HeadersOffset(r)),
           size(CompactHeaderBits(r->Layout, r->Packing, stored)) {
         if (r->Layout == kCompactFirstLayout) {
-            flags = 5, base = 8, field = 24, depth = 8;
+            flags = 5, depths = 24, depthStride = 24, depthBits = 8, lows = 8, lowStride = 24;
         } else {
-            flags = 0, base = CompactIsQuaternion(r->Packing) ? 3 : 0, field = 21, depth = 5;
+            flags = 0, depths = CompactIsQuaternion(r->Packing) ? 3 : 0;
+            depthStride = depthBits = 5, lows = depths + 5 * stored, lowStride = 16;
         }
     }
     int64_t At(int32_t segment) const { return int64_t(segment) * size; }
@@ -140,22 +143,21 @@ struct SegmentHeaders {
         return ReadCompactBits(bytes, At(segment) + flags + 2, 1) != 0;
     }
     uint8_t Low(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactBits(bytes, At(segment) + base + field * j, 8));
+        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j, 8));
     }
     uint8_t Extent(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactBits(bytes, At(segment) + base + field * j + 8, 8));
+        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j + 8, 8));
     }
     int32_t Depth(int32_t segment, int32_t j) const {
-        return int32_t(ReadCompactBits(bytes, At(segment) + base + field * j + 16, depth));
+        return int32_t(ReadCompactBits(bytes, At(segment) + depths + depthStride * j, depthBits));
     }
     void SetFlags(int32_t segment, int32_t dropped, bool negative) const {
         WriteBits(bytes, At(segment) + flags, 3, uint32_t(dropped) | (negative ? 4u : 0u));
     }
     void SetComponent(int32_t segment, int32_t j, int32_t low, int32_t extent, int32_t bits) const {
-        const int64_t at = At(segment) + base + field * j;
-        WriteBits(bytes, at, 8, uint32_t(low));
-        WriteBits(bytes, at + 8, 8, uint32_t(extent));
-        WriteBits(bytes, at + 16, depth, uint32_t(bits));
+        WriteBits(bytes, At(segment) + lows + lowStride * j, 8, uint32_t(low));
+        WriteBits(bytes, At(segment) + lows + lowStride * j + 8, 8, uint32_t(extent));
+        WriteBits(bytes, At(segment) + depths + depthStride * j, depthBits, uint32_t(bits));
     }
 };
 
@@ -440,8 +442,6 @@ int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
 
 namespace {
 
-// MoveCompactCursor for a record of Stored stored components, quaternion or not: the loops
-// over the components unrolled.
 // MoveCompactCursor for a record of Stored stored components, quaternion or not, in the
 // packed layout or layout 1: the loops over the components unrolled, the header's fields
 // where the layout puts them.
@@ -449,8 +449,7 @@ template <int32_t Stored, bool Quaternion, bool Packed>
 void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     constexpr int32_t kSize = CompactHeaderBits(Packed ? kCompactLayout : kCompactFirstLayout,
                                                 Quaternion ? kCompactQuaternion : 0, Stored);
-    constexpr int32_t kFlags = Packed ? 0 : 5, kBase = Packed ? (Quaternion ? 3 : 0) : 8;
-    constexpr int32_t kField = Packed ? 21 : 24;
+    constexpr int32_t kFlags = Packed ? 0 : 5;
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const bool viewed = c->first >= 0;
     if (!viewed) {
@@ -460,10 +459,25 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         c->values = c->headers + CompactHeadersBytes(r->Layout, r->Packing, Stored, segments);
         c->stored = uint8_t(Stored);
     }
-    // A stored component's low, extent and depth in one read: 8, 8 and the depth's bits.
     const uint8_t* headers = c->headers;
-    auto fields = [headers](int32_t segment, int32_t j) {
-        return ReadCompactBits(headers, int64_t(segment) * kSize + kBase + kField * j, 21);
+    // The depths of a segment's stored components: in the packed layout side by side (5 bits
+    // each, one read), in layout 1 a byte each after the component's low and extent.
+    auto depths = [headers](int32_t segment, int32_t* out) {
+        const int64_t at = int64_t(segment) * kSize;
+        if (Packed) {
+            const uint32_t all = ReadCompactBits(headers, at + (Quaternion ? 3 : 0), 5 * Stored);
+            for (int32_t j = 0; j < Stored; ++j)
+                out[j] = int32_t((all >> (5 * j)) & 31u);
+        } else {
+            for (int32_t j = 0; j < Stored; ++j)
+                out[j] = int32_t(ReadCompactBits(headers, at + 24 + 24 * j, 8));
+        }
+    };
+    // A stored component's low and extent (8 bits each, one read).
+    auto range = [headers](int32_t segment, int32_t j) {
+        constexpr int32_t kLows = Packed ? (Quaternion ? 3 : 0) + 5 * Stored : 8;
+        constexpr int32_t kStride = Packed ? 16 : 24;
+        return ReadCompactBits(headers, int64_t(segment) * kSize + kLows + kStride * j, 16);
     };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -477,9 +491,12 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         const int32_t group = segment / kCompactStartEvery;
         start = StoredStart(r, group);
         int32_t bits = 0;
-        for (int32_t s = group * kCompactStartEvery; s < segment; ++s)
+        for (int32_t s = group * kCompactStartEvery; s < segment; ++s) {
+            int32_t b[Stored];
+            depths(s, b);
             for (int32_t j = 0; j < Stored; ++j)
-                bits += int32_t(fields(s, j) >> 16);
+                bits += b[j];
+        }
         start += int64_t(length) * bits;
     }
     const uint32_t flags =
@@ -492,17 +509,18 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     c->sign = flags & 4 ? -1.0f : 1.0f;
     for (int32_t j = 0; j < 4; ++j)
         c->place[j] = uint8_t((dropped + 1 + j) & 3);
+    int32_t bits[Stored];
+    depths(segment, bits);
     int32_t offset = 0;
 #pragma GCC unroll 4
     for (int32_t j = 0; j < Stored; ++j) {
         const int32_t component = Quaternion ? (dropped + 1 + j) & 3 : j;
-        const uint32_t v = fields(segment, j);
-        const int32_t bits = int32_t(v >> 16);
+        const uint32_t v = range(segment, j);
         c->offset[j] = uint16_t(offset);
-        c->mask[j] = (1u << bits) - 1u;
-        offset += bits;
+        c->mask[j] = (1u << bits[j]) - 1u;
+        offset += bits[j];
         LowStep(RangeValue(r, component), RangeValue(r, d + component), uint8_t(v), uint8_t(v >> 8),
-                bits, &c->low[j], &c->step[j]);
+                bits[j], &c->low[j], &c->step[j]);
     }
     c->stride = offset;
 }

@@ -57,7 +57,8 @@ inline int32_t CompactStartCount(int32_t segments) {
 }
 // Bits of a segment's header. Layout 1: a flags byte, then a byte each for low, extent and
 // depth per stored component. Layout 2: the dropped component (2 bits) and its sign (1 bit) for
-// quaternions, then per stored component low (8 bits), extent (8 bits) and depth (5 bits).
+// quaternions, then every stored component's depth (5 bits each), then every stored component's
+// low and extent (8 bits each).
 constexpr int32_t CompactHeaderBits(int32_t layout, int32_t packing, int32_t stored) {
     return layout == kCompactFirstLayout ? 8 * (1 + 3 * stored)
                                          : (CompactIsQuaternion(packing) ? 3 : 0) + 21 * stored;

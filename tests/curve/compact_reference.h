@@ -60,18 +60,22 @@ struct CompactReference {
                 uint8_t((v >> b) & 1 ? bytes[position / 8] | bit : bytes[position / 8] & ~bit);
         }
     }
-    int ComponentAt(int j) const {
-        return r.Layout == 1 ? 8 + 24 * j : (r.Packing != 0 ? 3 : 0) + 21 * j;
+    // Layout 1: a byte each for low, extent and depth per component after the flags byte.
+    // Layout 2: after the flags (quaternions), all depths, then all lows and extents.
+    int FlagBits() const { return r.Packing != 0 ? 3 : 0; }
+    int LowAt(int j) const {
+        return r.Layout == 1 ? 8 + 24 * j : FlagBits() + 5 * Stored() + 16 * j;
     }
+    int DepthAt(int j) const { return r.Layout == 1 ? 24 + 24 * j : FlagBits() + 5 * j; }
     int Dropped(int segment) const { return int(Field(segment, r.Layout == 1 ? 5 : 0, 2)); }
     bool Negative(int segment) const { return Field(segment, r.Layout == 1 ? 7 : 2, 1) != 0; }
-    int Low(int segment, int j) const { return int(Field(segment, ComponentAt(j), 8)); }
-    int Extent(int segment, int j) const { return int(Field(segment, ComponentAt(j) + 8, 8)); }
+    int Low(int segment, int j) const { return int(Field(segment, LowAt(j), 8)); }
+    int Extent(int segment, int j) const { return int(Field(segment, LowAt(j) + 8, 8)); }
     int Depth(int segment, int j) const {
-        return int(Field(segment, ComponentAt(j) + 16, r.Layout == 1 ? 8 : 5));
+        return int(Field(segment, DepthAt(j), r.Layout == 1 ? 8 : 5));
     }
     void SetDepth(int segment, int j, int bits) {
-        SetField(segment, ComponentAt(j) + 16, r.Layout == 1 ? 8 : 5, uint32_t(bits));
+        SetField(segment, DepthAt(j), r.Layout == 1 ? 8 : 5, uint32_t(bits));
     }
     // Bits a knot of the segment takes.
     int KnotBits(int segment) const {

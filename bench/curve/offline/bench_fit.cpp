@@ -175,11 +175,11 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     report->compactRanges += rangeBytes;
     report->compactStarts += 4.0 * starts;
     // Layout 1: whole bytes per segment header (a flags byte, then low, extent and depth per
-    // stored component); layout 2: 3 flag bits for quaternions, then 8 + 8 + 5 bits per stored
-    // component.
+    // stored component); layout 2: 3 flag bits for quaternions, the 5-bit depths, then the lows
+    // and extents.
     const bool bytes = r->Layout == 1;
-    const int32_t headerBits =
-        bytes ? 8 * (1 + 3 * stored) : (r->Packing != 0 ? 3 : 0) + 21 * stored;
+    const int32_t flagBits = r->Packing != 0 ? 3 : 0;
+    const int32_t headerBits = bytes ? 8 * (1 + 3 * stored) : flagBits + 21 * stored;
     report->compactHeaders += double((int64_t(segments) * headerBits + 7) / 8);
     const uint8_t* headers = r->Bytes + rangeBytes + 4 * starts;
     auto field = [headers](int64_t at, int width) {
@@ -192,8 +192,8 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
         const int32_t knots =
             std::min<int32_t>(r->SegmentLength, r->KnotCount - s * r->SegmentLength);
         for (int32_t j = 0; j < stored; ++j) {
-            const int64_t depthAt = int64_t(s) * headerBits +
-                                    (bytes ? 8 + 24 * j : (r->Packing != 0 ? 3 : 0) + 21 * j) + 16;
+            const int64_t depthAt =
+                int64_t(s) * headerBits + (bytes ? 24 + 24 * j : flagBits + 5 * j);
             report->compactValues += knots;
             report->compactValueBits += double(knots) * field(depthAt, bytes ? 8 : 5);
         }
