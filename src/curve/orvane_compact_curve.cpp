@@ -50,7 +50,7 @@ bool Finite(float v) {
 // Dimension extents), the stored segment starts (uint32, little-endian), the segment headers,
 // then the values.
 inline int64_t StartsOffset(const DaCompact* r) {
-    return CompactRangeBytes(r->Packing, r->Dimension);
+    return CompactRangeBytes(r->Layout, r->Packing, r->Dimension);
 }
 // CompactSegmentCount of a record, without a division.
 inline int32_t SegmentCount(const DaCompact* r) {
@@ -75,15 +75,34 @@ inline void StoreU32(uint8_t* p, uint32_t v) {
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
+// Whether the record stores its range as 16-bit fractions.
+inline bool FractionRange(const DaCompact* r) {
+    return r->Packing == kCompactQuaternion && r->Layout != kCompactFirstLayout;
+}
 inline float RangeValue(const DaCompact* r, int32_t i) {
     if (r->Packing == kCompactQuaternionInUnitRange) return i < r->Dimension ? -1.0f : 2.0f;
+    if (FractionRange(r)) {
+        const uint8_t* p = r->Bytes + 2 * int64_t(i);
+        return float(int16_t(uint16_t(p[0] | p[1] << 8))) * (1.0f / kCompactUnitRangeScale);
+    }
     const uint32_t bits = LoadU32(r->Bytes + 4 * int64_t(i));
     float v;
     std::memcpy(&v, &bits, 4);
     return v;
 }
-inline void SetRangeValue(DaCompact* r, int32_t i, float v) {
+// Stores range value i; a 16-bit fraction rounded down, or up when `up` is set (exact for
+// the fractions' own values and their negations).
+inline void SetRangeValue(DaCompact* r, int32_t i, float v, bool up = false) {
     if (r->Packing == kCompactQuaternionInUnitRange) return;  // implied
+    if (FractionRange(r)) {
+        float q = v * kCompactUnitRangeScale;
+        q = up ? std::ceil(q) : std::floor(q);
+        q = q < -32768.0f ? -32768.0f : (q > 32767.0f ? 32767.0f : q);  // NaN: 0 below
+        const uint16_t stored = uint16_t(int16_t(q == q ? q : 0.0f));
+        r->Bytes[2 * int64_t(i)] = uint8_t(stored);
+        r->Bytes[2 * int64_t(i) + 1] = uint8_t(stored >> 8);
+        return;
+    }
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
     StoreU32(r->Bytes + 4 * int64_t(i), bits);
@@ -348,7 +367,7 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
     const int64_t valuesOffset =
-        CompactRangeBytes(packing, dimension) + 4 * int64_t(sizes.starts) +
+        CompactRangeBytes(kCompactLayout, packing, dimension) + 4 * int64_t(sizes.starts) +
         CompactHeadersBytes(kCompactLayout, packing, stored, sizes.segments);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
@@ -638,9 +657,18 @@ void PrepareCompact(DaCompact* r, const float* controls) {
             }
         }
         if (!(low <= high)) low = high = 0.0f;
+        SetRangeValue(r, c, low);
+        if (FractionRange(r)) {
+            // Rounded outwards: the stored low at or below the lowest value, low + extent at
+            // or above the highest (the fractions add exactly).
+            const float stored = RangeValue(r, c);
+            SetRangeValue(r, d + c, high - stored, true);
+            if (stored + RangeValue(r, d + c) < high)
+                SetRangeValue(r, d + c, high - stored + 1.0f / kCompactUnitRangeScale, true);
+            continue;
+        }
         float extent = high - low;
         if (!Finite(extent)) extent = 0.0f;
-        SetRangeValue(r, c, low);
         SetRangeValue(r, d + c, extent);
     }
 }

@@ -45,10 +45,15 @@ constexpr bool CompactIsQuaternion(int32_t packing) {
 inline int32_t CompactStoredComponents(int32_t packing, int32_t dimension) {
     return CompactIsQuaternion(packing) ? 3 : dimension;
 }
-// Bytes of the curve's range: Dimension lows and Dimension extents, none when implied.
-inline int32_t CompactRangeBytes(int32_t packing, int32_t dimension) {
-    return packing == kCompactQuaternionInUnitRange ? 0 : 8 * dimension;
+// Bytes of the curve's range: Dimension lows and Dimension extents, none when implied; in
+// layout 2 a quaternion's as 16-bit fractions (kCompactUnitRangeScale), others as floats.
+constexpr int32_t CompactRangeBytes(int32_t layout, int32_t packing, int32_t dimension) {
+    return packing == kCompactQuaternionInUnitRange                         ? 0
+           : packing == kCompactQuaternion && layout != kCompactFirstLayout ? 4 * dimension
+                                                                            : 8 * dimension;
 }
+// A layout 2 quaternion's range value v is stored as the int16 v * 16384.
+constexpr float kCompactUnitRangeScale = 16384.0f;
 inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
     return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;
 }
@@ -67,6 +72,18 @@ constexpr int32_t CompactHeaderBits(int32_t layout, int32_t packing, int32_t sto
 constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t stored,
                                       int32_t segments) {
     return (int64_t(segments) * CompactHeaderBits(layout, packing, stored) + 7) / 8;
+}
+
+// What a record's layout saves on layout 1: the bytes of its headers and range in layout 1
+// less their bytes in its own.
+inline int64_t CompactLayoutSaving(int32_t layout, int32_t packing, int32_t dimension,
+                                   int32_t knots, int32_t segmentLength) {
+    const int32_t stored = CompactStoredComponents(packing, dimension);
+    const int32_t segments = CompactSegmentCount(knots, segmentLength);
+    return CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) -
+           CompactHeadersBytes(layout, packing, stored, segments) +
+           CompactRangeBytes(kCompactFirstLayout, packing, dimension) -
+           CompactRangeBytes(layout, packing, dimension);
 }
 
 // The sizes of a record's parts in the layout the encoders write, for the given bit depths (per

@@ -49,9 +49,11 @@ struct Record {
         }
         const orvane::CompactSizes sizes =
             orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data());
-        const int64_t headers =
-            orvane::CompactHeadersBytes(layout, packing, stored, segments) -
-            orvane::CompactHeadersBytes(orvane::kCompactLayout, packing, stored, segments);
+        // Layout 1's headers and quaternion ranges take more bytes.
+        const int64_t headers = layout == 1
+                                    ? orvane::CompactLayoutSaving(orvane::kCompactLayout, packing,
+                                                                  dimension, knots, segmentLength)
+                                    : 0;
         bytes.assign(size_t(sizes.bytes + headers), 0);
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
         r.Dimension = int16_t(dimension);

@@ -171,7 +171,9 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     const int32_t stored = r->Packing != 0 ? 3 : r->Dimension;
     const int32_t segments = (r->KnotCount - 1) / r->SegmentLength + 1;
     const int32_t starts = (segments - 1) / 8;  // none for the first segment
-    const int32_t rangeBytes = r->Packing == 2 ? 0 : 8 * r->Dimension;  // 2: implied
+    // Packing 2 implies its range; layout 2 stores a quaternion's in 16-bit fractions.
+    const int32_t rangeBytes =
+        r->Packing == 2 ? 0 : (r->Layout == 2 && r->Packing == 1 ? 4 : 8) * r->Dimension;
     report->compactRanges += rangeBytes;
     report->compactStarts += 4.0 * starts;
     // Layout 1: whole bytes per segment header (a flags byte, then low, extent and depth per

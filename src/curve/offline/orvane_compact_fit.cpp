@@ -298,9 +298,10 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
                 // size the choice tips to shorter segments, and captures came out larger once
                 // the compressor had lowered their depths (4% on the CMU walk at 0.01 cm).
                 const int64_t size =
-                    (bits + 7) / 8 + CompactRangeBytes(packing, d) +
-                    CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) +
-                    4 * int64_t(CompactStartCount(segments));
+                    (bits + 7) / 8 + CompactRangeBytes(kCompactLayout, packing, d) +
+                    CompactHeadersBytes(kCompactLayout, packing, stored, segments) +
+                    4 * int64_t(CompactStartCount(segments)) +
+                    CompactLayoutSaving(kCompactLayout, packing, d, m, length);
                 if (size < bestBytes && (!missed || bestLength == 0)) {
                     bestBytes = size;
                     bestLength = length;

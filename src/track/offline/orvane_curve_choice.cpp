@@ -359,10 +359,8 @@ int32_t ChoiceBytes(const orvane_curve2* curve) {
     if (curve && curve->CurveData.Object &&
         *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact) {
         const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
-        const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-        const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
-        bytes += int32_t(CompactHeadersBytes(kCompactFirstLayout, r->Packing, stored, segments) -
-                         CompactHeadersBytes(r->Layout, r->Packing, stored, segments));
+        bytes += int32_t(CompactLayoutSaving(r->Layout, r->Packing, r->Dimension, r->KnotCount,
+                                             r->SegmentLength));
     }
     return bytes;
 }
