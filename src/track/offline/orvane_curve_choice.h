@@ -39,11 +39,11 @@ const float* IdentityOf(int component);
 // The curve's data bytes as the track group stores them (0 without memory).
 int32_t DataBytes(const orvane_curve2* curve);
 // The bytes by which the compressor compares candidate curves: DataBytes, with a compact
-// curve's segment headers counted at a byte a field, as the earlier layout stored them (and as
-// the compact fitter compares its segment lengths). The compressor's choices between
-// near-equal candidates were settled on those sizes. Compared by the packed headers' sizes,
-// the choices moved, and captures came out up to 4% larger as often as smaller; counted this
-// way, the choices stay, and every capture measured is smaller by the headers' saving.
+// curve's segment headers and range counted as layout 1 stores them (a byte a header field,
+// floats), as the compact fitter compares its choices. The compressor's choices between
+// near-equal candidates were settled on those sizes. Compared by layout 2's sizes, the choices
+// moved, and captures came out up to 4% larger as often as smaller; counted this way, the
+// choices stay, and the captures measured come out smaller by what layout 2 saves.
 int32_t ChoiceBytes(const orvane_curve2* curve);
 
 // The smallest curve that keeps the samples (work.sampleCount values of the component's
