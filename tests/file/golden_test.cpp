@@ -59,9 +59,10 @@ INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, GoldenFiles,
                          ::testing::Values("little_none", "little_pelma0", "little_pelma1",
                                            "big_none", "big_pelma0", "big_pelma1"));
 
-// The compact format's golden files: a track of compact curves as an earlier writer wrote it.
-// Its curves are recognised, decode as the format's description says (an independent reader)
-// and hold the samples they were fitted to within the fit's tolerance.
+// The compact format's golden files: a track of compact curves as the writer writes it (layout 2)
+// and as an earlier writer wrote it (layout 1). Its curves are recognised, decode as the format's
+// description says (an independent reader) and hold the samples they were fitted to within the
+// fit's tolerance.
 class CompactGoldenFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
@@ -85,6 +86,7 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
         const auto& r =
             *static_cast<const orvane_curve_data_da_compact*>(curves[k]->CurveData.Object);
         EXPECT_EQ(r.CurveDataHeader.Format, OrvaneCurveFormatDaCompact);
+        EXPECT_EQ(r.Layout, std::string(GetParam()).rfind("layout1", 0) == 0 ? 1 : 2);
         orvane_test::CompactReference reference{r};
         std::vector<float> decoded(size_t(r.KnotCount) * size_t(d));
         OrvaneCurveExtractKnotValues(curves[k], 0, r.KnotCount, nullptr, decoded.data(), nullptr);
@@ -115,11 +117,13 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
     OrvaneFreeFile(file);
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, CompactGoldenFiles, ::testing::Values("little", "big"));
+INSTANTIATE_TEST_SUITE_P(OrdersAndLayouts, CompactGoldenFiles,
+                         ::testing::Values("little", "big", "layout1_little", "layout1_big"));
 
-// A file of compact curves from before the current layout of their bytes (it stored the first
-// segment's start, and its records have no Layout): the file loads, and its curves are refused
-// (left unrecognised, as curves of an unknown format are) rather than read with the wrong layout.
+// A file of compact curves from before the layouts of their bytes that the reader knows (it
+// stored the first segment's start, and its records have no Layout): the file loads, and its curves
+// are refused (left unrecognised, as curves of an unknown format are) rather than read with the
+// wrong layout.
 TEST(CompactGoldenFiles, CurvesOfAnEarlierLayoutAreRefused) {
     const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/compact_earlier_layout.ovn";
     LogCapture log;
