@@ -179,7 +179,8 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  *
  * Bytes holds, one after the other (s stored components, S segments):
  * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32 (none
- *   for Packing 2);
+ *   for Packing 2; for Packing 1 in Layout 2 in 16384ths, the lows as little-endian int16 and
+ *   the extents as little-endian uint16);
  * - for every eighth segment after the first (8, 16, ...) the position, in bits from the first
  *   value, of its first value, as little-endian uint32 (segment 0 starts at 0; the seven
  *   segments after one with a start follow one another);

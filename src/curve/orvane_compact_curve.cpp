@@ -75,7 +75,7 @@ inline void StoreU32(uint8_t* p, uint32_t v) {
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
-// Whether the record stores its range as 16-bit fractions.
+// Whether the record stores its range as 16-bit fractions: lows signed, extents unsigned.
 inline bool FractionRange(const DaCompact* r) {
     return r->Packing == kCompactQuaternion && r->Layout != kCompactFirstLayout;
 }
@@ -83,7 +83,8 @@ inline float RangeValue(const DaCompact* r, int32_t i) {
     if (r->Packing == kCompactQuaternionInUnitRange) return i < r->Dimension ? -1.0f : 2.0f;
     if (FractionRange(r)) {
         const uint8_t* p = r->Bytes + 2 * int64_t(i);
-        return float(int16_t(uint16_t(p[0] | p[1] << 8))) * (1.0f / kCompactUnitRangeScale);
+        const uint16_t q = uint16_t(p[0] | p[1] << 8);
+        return (i < r->Dimension ? float(int16_t(q)) : float(q)) * (1.0f / kCompactUnitRangeScale);
     }
     const uint32_t bits = LoadU32(r->Bytes + 4 * int64_t(i));
     float v;
@@ -95,10 +96,13 @@ inline float RangeValue(const DaCompact* r, int32_t i) {
 inline void SetRangeValue(DaCompact* r, int32_t i, float v, bool up = false) {
     if (r->Packing == kCompactQuaternionInUnitRange) return;  // implied
     if (FractionRange(r)) {
+        const bool low = i < r->Dimension;
+        const float least = low ? -32768.0f : 0.0f, most = low ? 32767.0f : 65535.0f;
         float q = v * kCompactUnitRangeScale;
         q = up ? std::ceil(q) : std::floor(q);
-        q = q < -32768.0f ? -32768.0f : (q > 32767.0f ? 32767.0f : q);  // NaN: 0 below
-        const uint16_t stored = uint16_t(int16_t(q == q ? q : 0.0f));
+        q = q < least ? least : (q > most ? most : q);  // NaN: 0 below
+        const int32_t whole = q == q ? int32_t(q) : 0;
+        const uint16_t stored = uint16_t(whole);
         r->Bytes[2 * int64_t(i)] = uint8_t(stored);
         r->Bytes[2 * int64_t(i) + 1] = uint8_t(stored >> 8);
         return;
@@ -986,15 +990,23 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
         inverse[swizzles[j]] = j;
     }
     // The range follows its component: value' = scale * value + offset (quaternions: the sign
-    // of the scale alone; in the implied unit range, the stored numbers of a component whose
-    // sign turns are turned over within their segment's sub-range instead).
+    // of the scale alone). In the implied unit range and in ranges of fractions, whose extents
+    // stay positive, a component whose sign turns takes the range's negation, low -(m + e),
+    // and its stored numbers are turned over within their segment's sub-range.
+    const bool turnsOver = implied || FractionRange(r);
     float old[2 * kCompactMaxDimension];
     for (int32_t c = 0; c < 2 * d; ++c)
         old[c] = RangeValue(r, c);
     for (int32_t c = 0; c < d; ++c) {
+        const float m = old[swizzles[c]], e = old[d + swizzles[c]];
+        if (quaternion && turnsOver && scales[c] < 0.0f) {
+            SetRangeValue(r, c, -(m + e));
+            SetRangeValue(r, d + c, e);
+            continue;
+        }
         const float scale = quaternion ? (scales[c] < 0.0f ? -1.0f : 1.0f) : scales[c];
-        SetRangeValue(r, c, scale * old[swizzles[c]] + (quaternion ? 0.0f : offsets[c]));
-        SetRangeValue(r, d + c, scale * old[d + swizzles[c]]);
+        SetRangeValue(r, c, scale * m + (quaternion ? 0.0f : offsets[c]));
+        SetRangeValue(r, d + c, scale * e);
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
@@ -1026,7 +1038,7 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
             int32_t low = oldLow[source[j]];
             const int32_t extent = oldExtent[source[j]], bits = before.bits[source[j]];
             const int32_t c = ComponentOf(r->Packing, dropped, j);
-            if (implied && scales[c] < 0.0f) {
+            if (turnsOver && scales[c] < 0.0f) {
                 // -(-1 + 2 L / 255 + 2 E / 255 * q / M) = -1 + 2 (255 - L - E) / 255 +
                 // 2 E / 255 * (M - q) / M, and at 0 bits -1 + 2 (255 - L) / 255.
                 const int32_t turnedLow = bits ? 255 - low - extent : 255 - low;

@@ -52,7 +52,8 @@ constexpr int32_t CompactRangeBytes(int32_t layout, int32_t packing, int32_t dim
            : packing == kCompactQuaternion && layout != kCompactFirstLayout ? 4 * dimension
                                                                             : 8 * dimension;
 }
-// A layout 2 quaternion's range value v is stored as the int16 v * 16384.
+// A layout 2 quaternion's range value v is stored as v * 16384: an int16 for a low, a uint16
+// for an extent.
 constexpr float kCompactUnitRangeScale = 16384.0f;
 inline int32_t CompactSegmentCount(int32_t knots, int32_t segmentLength) {
     return knots <= 0 || segmentLength <= 0 ? 0 : (knots - 1) / segmentLength + 1;

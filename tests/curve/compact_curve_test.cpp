@@ -295,11 +295,44 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
     }
 }
 
-// The samplers' cursor against the segment view (each knot read from its own segment's
-// stored start and header): the same bits for every knot, whatever the order the knots are
-// asked in (playback, the next segment, a jump into a group of segments, backwards), for all
-// depths from 0 to 24 bits, components and quaternions, one to four components, and a stored
-// start that leaves a gap after the segment before it, in both layouts of the segment headers.
+// Turning twice about one axis, the components that move cover most of the unit range between
+// the segments that store them: the range of 16-bit fractions holds them, and each knot comes
+// back within its depth's step.
+TEST(CompactCurve, TurnsThroughTheWholeUnitRangeKeepTheirRange) {
+    const int n = 200;
+    std::vector<float> q(size_t(4 * n));
+    for (int k = 0; k < n; ++k) {
+        const double half = 2.0 * 3.14159265358979 * k / (n - 1);  // two full turns
+        q[size_t(4 * k + 0)] = float(0.6 * std::sin(half));
+        q[size_t(4 * k + 1)] = 0.0f;
+        q[size_t(4 * k + 2)] = float(0.8 * std::sin(half));
+        q[size_t(4 * k + 3)] = float(std::cos(half));
+    }
+    for (int layout : {1, 2}) {
+        const int depth = 20;  // a step of about 1e-6: a range that missed a value shows
+        Record rec(4, 1, 10, n, 0.01f,
+                   std::vector<uint8_t>(size_t(orvane::CompactSegmentCount(n, 10)), depth),
+                   q.data(), layout);
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        const orvane_test::CompactReference ref{rec.r};
+        double widest = 0;
+        for (int c = 0; c < 4; ++c)
+            widest = std::max(widest, ref.Range(4 + c));
+        EXPECT_GE(widest, 1.2) << "layout " << layout;
+        std::vector<float> out(size_t(4 * n));
+        orvane::DecodeCompactKnots(&rec.r, 0, n, out.data());
+        for (int k = 0; k < n; ++k) {
+            double dot = 0;
+            for (int c = 0; c < 4; ++c)
+                dot += double(out[size_t(4 * k + c)]) * q[size_t(4 * k + c)];
+            const double side = dot < 0 ? -1 : 1;  // the same rotation on either side
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(out[size_t(4 * k + c)], side * q[size_t(4 * k + c)], 1e-5)
+                    << "layout " << layout << " knot " << k << " component " << c;
+        }
+    }
+}
+
 TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     std::mt19937 rng(35);
     std::uniform_int_distribution<int> depth(0, 24);

@@ -25,7 +25,8 @@ struct CompactReference {
         return r.Layout == 1 ? 8 * (1 + 3 * Stored()) : (r.Packing != 0 ? 3 : 0) + 21 * Stored();
     }
     // The parts of Bytes, in order.
-    // Layout 2 stores a quaternion's range (Packing 1) as int16 in 16384ths, others as floats.
+    // Layout 2 stores a quaternion's range (Packing 1) in 16384ths, lows as int16 and extents as
+    // uint16; other ranges as floats.
     bool Fractions() const { return r.Layout == 2 && r.Packing == 1; }
     int StartsAt() const { return r.Packing == 2 ? 0 : (Fractions() ? 4 : 8) * r.Dimension; }
     int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
@@ -37,7 +38,10 @@ struct CompactReference {
     // Packing 2 implies every component's range: low -1, extent 2.
     double Range(int i) const {
         if (r.Packing == 2) return i < r.Dimension ? -1.0 : 2.0;
-        if (Fractions()) return int16_t(r.Bytes[2 * i] | r.Bytes[2 * i + 1] << 8) / 16384.0;
+        if (Fractions()) {  // lows signed, extents unsigned
+            const uint16_t q = uint16_t(r.Bytes[2 * i] | r.Bytes[2 * i + 1] << 8);
+            return (i < r.Dimension ? double(int16_t(q)) : double(q)) / 16384.0;
+        }
         const uint32_t w = Word(4 * i);
         float f;
         std::memcpy(&f, &w, 4);
