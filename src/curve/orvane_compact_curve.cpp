@@ -135,11 +135,10 @@ inline void WriteBits(uint8_t* values, int64_t position, int32_t bits, uint32_t 
         *p = uint8_t((*p & ~uint8_t(mask)) | uint8_t(field));
 }
 
-// The segment headers of a record, in either layout: where each field lies, in bits from the
-// start of its segment's header. The flags are 3 bits, the dropped component then its sign (in
-// layout 1, bits 5 to 7 of the flags byte). A stored component's extent follows its low.
-struct SegmentHeaders {
-    uint8_t* bytes;
+// Where a segment header's fields lie, in bits from the header's start. The flags are 3 bits,
+// the dropped component then its sign (in layout 1, bits 5 to 7 of the flags byte). A stored
+// component's extent follows its low.
+struct HeaderShape {
     int32_t size;         // bits per segment header
     int32_t flags;        // where the flags lie
     int32_t depths;       // where stored component 0's depth lies
@@ -147,17 +146,20 @@ struct SegmentHeaders {
     int32_t depthBits;
     int32_t lows;       // where stored component 0's low lies
     int32_t lowStride;  // bits from one low to the next
+};
+constexpr HeaderShape ShapeOf(int32_t layout, int32_t packing, int32_t stored) {
+    const int32_t size = CompactHeaderBits(layout, packing, stored);
+    if (layout == kCompactFirstLayout) return {size, 5, 24, 24, 8, 8, 24};
+    const int32_t flags = CompactIsQuaternion(packing) ? 3 : 0;
+    return {size, 0, flags, 5, 5, flags + 5 * stored, 16};
+}
+
+// The segment headers of a record, in either layout.
+struct SegmentHeaders : HeaderShape {
+    uint8_t* bytes;
 
     SegmentHeaders(const DaCompact* r, int32_t stored)
-        : bytes(r->Bytes + HeadersOffset(r)),
-          size(CompactHeaderBits(r->Layout, r->Packing, stored)) {
-        if (r->Layout == kCompactFirstLayout) {
-            flags = 5, depths = 24, depthStride = 24, depthBits = 8, lows = 8, lowStride = 24;
-        } else {
-            flags = 0, depths = CompactIsQuaternion(r->Packing) ? 3 : 0;
-            depthStride = depthBits = 5, lows = depths + 5 * stored, lowStride = 16;
-        }
-    }
+        : HeaderShape(ShapeOf(r->Layout, r->Packing, stored)), bytes(r->Bytes + HeadersOffset(r)) {}
     int64_t At(int32_t segment) const { return int64_t(segment) * size; }
     int32_t Dropped(int32_t segment) const {
         return int32_t(ReadCompactBits(bytes, At(segment) + flags, 2));
@@ -470,9 +472,9 @@ namespace {
 // where the layout puts them.
 template <int32_t Stored, bool Quaternion, bool Packed>
 void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    constexpr int32_t kSize = CompactHeaderBits(Packed ? kCompactLayout : kCompactFirstLayout,
-                                                Quaternion ? kCompactQuaternion : 0, Stored);
-    constexpr int32_t kFlags = Packed ? 0 : 5;
+    static constexpr HeaderShape kShape = ShapeOf(Packed ? kCompactLayout : kCompactFirstLayout,
+                                                  Quaternion ? kCompactQuaternion : 0, Stored);
+    static_assert(!Packed || kShape.depthStride == 5, "packed depths lie side by side");
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const bool viewed = c->first >= 0;
     if (!viewed) {
@@ -483,24 +485,24 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         c->stored = uint8_t(Stored);
     }
     const uint8_t* headers = c->headers;
-    // The depths of a segment's stored components: in the packed layout side by side (5 bits
-    // each, one read), in layout 1 a byte each after the component's low and extent.
+    // The depths of a segment's stored components: in the packed layout side by side (one
+    // read), in layout 1 a byte each.
     auto depths = [headers](int32_t segment, int32_t* out) {
-        const int64_t at = int64_t(segment) * kSize;
+        const int64_t at = int64_t(segment) * kShape.size + kShape.depths;
         if (Packed) {
-            const uint32_t all = ReadCompactBits(headers, at + (Quaternion ? 3 : 0), 5 * Stored);
+            const uint32_t all = ReadCompactBits(headers, at, 5 * Stored);
             for (int32_t j = 0; j < Stored; ++j)
                 out[j] = int32_t((all >> (5 * j)) & 31u);
         } else {
             for (int32_t j = 0; j < Stored; ++j)
-                out[j] = int32_t(ReadCompactBits(headers, at + 24 + 24 * j, 8));
+                out[j] = int32_t(
+                    ReadCompactBits(headers, at + kShape.depthStride * j, kShape.depthBits));
         }
     };
     // A stored component's low and extent (8 bits each, one read).
     auto range = [headers](int32_t segment, int32_t j) {
-        constexpr int32_t kLows = Packed ? (Quaternion ? 3 : 0) + 5 * Stored : 8;
-        constexpr int32_t kStride = Packed ? 16 : 24;
-        return ReadCompactBits(headers, int64_t(segment) * kSize + kLows + kStride * j, 16);
+        return ReadCompactBits(
+            headers, int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j, 16);
     };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -523,7 +525,8 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         start += int64_t(length) * bits;
     }
     const uint32_t flags =
-        Quaternion ? ReadCompactBits(headers, int64_t(segment) * kSize + kFlags, 3) : 0u;
+        Quaternion ? ReadCompactBits(headers, int64_t(segment) * kShape.size + kShape.flags, 3)
+                   : 0u;
     const int32_t dropped = Quaternion ? int32_t(flags & 3) : -1;
     c->start = start;
     c->first = segment * length;
