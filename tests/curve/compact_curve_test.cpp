@@ -333,6 +333,11 @@ TEST(CompactCurve, TurnsThroughTheWholeUnitRangeKeepTheirRange) {
     }
 }
 
+// The samplers' cursor against the segment view (each knot read from its own segment's
+// stored start and header): the same bits for every knot, whatever the order the knots are
+// asked in (playback, the next segment, a jump into a group of segments, backwards), for all
+// depths from 0 to 24 bits, components and quaternions, one to four components, and a stored
+// start that leaves a gap after the segment before it, in both layouts of the segment headers.
 TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     std::mt19937 rng(35);
     std::uniform_int_distribution<int> depth(0, 24);
