@@ -50,11 +50,11 @@ struct Record {
         const orvane::CompactSizes sizes =
             orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data());
         // Layout 1's headers and quaternion ranges take more bytes.
-        const int64_t headers = layout == 1
-                                    ? orvane::CompactLayoutSaving(orvane::kCompactLayout, packing,
-                                                                  dimension, knots, segmentLength)
-                                    : 0;
-        bytes.assign(size_t(sizes.bytes + headers), 0);
+        const int64_t extra = layout == 1
+                                  ? orvane::CompactLayoutSaving(orvane::kCompactLayout, packing,
+                                                                dimension, knots, segmentLength)
+                                  : 0;
+        bytes.assign(size_t(sizes.bytes + extra), 0);
         r.CurveDataHeader = {OrvaneCurveFormatDaCompact, 1};
         r.Dimension = int16_t(dimension);
         r.KnotInterval = interval;

@@ -298,10 +298,9 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
                 // shorter segments and stored ranges, and captures came out larger once the
                 // compressor had lowered their depths (up to 4% on the CMU walk).
                 const int64_t size =
-                    (bits + 7) / 8 + CompactRangeBytes(kCompactLayout, packing, d) +
-                    CompactHeadersBytes(kCompactLayout, packing, stored, segments) +
-                    4 * int64_t(CompactStartCount(segments)) +
-                    CompactLayoutSaving(kCompactLayout, packing, d, m, length);
+                    (bits + 7) / 8 + CompactRangeBytes(kCompactFirstLayout, packing, d) +
+                    CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) +
+                    4 * int64_t(CompactStartCount(segments));
                 if (size < bestBytes && (!missed || bestLength == 0)) {
                     bestBytes = size;
                     bestLength = length;

@@ -77,11 +77,6 @@ int32_t DistinctCurveBytes(const orvane_track_group& group) {
     return bytes > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(bytes);
 }
 
-bool IsCompact(const orvane_curve2* curve) {
-    return curve && curve->CurveData.Object &&
-           *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact;
-}
-
 // The bone's local transforms from its three curves, at every frame and halfway between.
 void EvaluateLocal(Work& work, Choice (&choices)[kComponents]) {
     for (int32_t h = 0; h < 2 * work.sampleCount - 1; ++h) {

@@ -346,6 +346,11 @@ void Release(Choice& choice) {
     choice = Choice{};
 }
 
+bool IsCompact(const orvane_curve2* curve) {
+    return curve && curve->CurveData.Object &&
+           *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact;
+}
+
 int32_t DataBytes(const orvane_curve2* curve) {
     orvane_curve_builder* builder = OrvaneBeginCurveCopy(curve);
     if (builder == nullptr) return 0;
@@ -356,8 +361,7 @@ int32_t DataBytes(const orvane_curve2* curve) {
 
 int32_t ChoiceBytes(const orvane_curve2* curve) {
     int32_t bytes = DataBytes(curve);
-    if (curve && curve->CurveData.Object &&
-        *static_cast<const uint8_t*>(curve->CurveData.Object) == OrvaneCurveFormatDaCompact) {
+    if (IsCompact(curve)) {
         const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
         bytes += int32_t(CompactLayoutSaving(r->Layout, r->Packing, r->Dimension, r->KnotCount,
                                              r->SegmentLength));

@@ -36,6 +36,9 @@ inline bool Allowed(uint32_t mask, int bit) {
 // The component's identity value (3, 4 or 9 values).
 const float* IdentityOf(int component);
 
+// Whether the curve is in the compact format.
+bool IsCompact(const orvane_curve2* curve);
+
 // The curve's data bytes as the track group stores them (0 without memory).
 int32_t DataBytes(const orvane_curve2* curve);
 // The bytes by which the compressor compares candidate curves: DataBytes, with a compact
