@@ -54,6 +54,25 @@ void ForgetWindow(SampleBatch& b, BatchLane& l, int32_t j) {
     KeyRowOf(b, kKeyHighLooping)[j] = -kInfinity;
 }
 
+// The groups one pass of SampleBatchT takes: their windows are brought to the time first,
+// then they are interpolated in one run of the same instructions, so that the divisions and
+// square roots of one group overlap those of the next.
+constexpr int32_t kGroupsPerPass = 16;
+
+// The knots of the whole windows that a pass's quantised orientation lanes take (after a jump,
+// a seek or at random times), decoded after the pass's window moves four at a time: each
+// knot's square root then overlaps the others' instead of ending a chain of its own. (Windows
+// that move on by one knot decode it at once: playback's single knots gained nothing.)
+struct PendingKnot {
+    int32_t column;  // the lane
+    int32_t knot;
+    int32_t slot;  // 0: the window's first knot, 1: its last
+};
+struct PendingKnots {
+    int32_t count;
+    PendingKnot knots[2 * 4 * kGroupsPerPass];  // two per lane at most
+};
+
 // Knot i of the lane's curve: its time and its D controls.
 template <int D>
 [[gnu::always_inline]] inline void DecodeLaneKnot(BatchLane& l, int32_t i, float* time,
@@ -98,7 +117,8 @@ template <int D>
 // to the first knot a duration on, towards the first knot's controls (sign-continuous for
 // orientations).
 template <int D>
-bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration) {
+bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration,
+                PendingKnots* pending) {
     const int32_t n = l.knotCount;
     int32_t hint = l.window;
     int32_t k;
@@ -161,6 +181,14 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
             Row(b, 2 + c)[j] = Row(b, 2 + D + c)[j];
             Row(b, 2 + D + c)[j] = controls[c];
         }
+    } else if (D == 4 && pending != nullptr && l.format == OrvaneCurveFormatD4nK16uC15u) {
+        // A whole window of a quantised orientation (after a jump): its times now, its
+        // controls with the pass's other knots.
+        const uint16_t* knots = static_cast<const uint16_t*>(l.knots);
+        Row(b, 0)[j] = l.knotInverse * float(knots[k - 1]);
+        Row(b, 1)[j] = l.knotInverse * float(knots[k]);
+        pending->knots[pending->count++] = {j, k - 1, 0};
+        pending->knots[pending->count++] = {j, k, 1};
     } else {
         DecodeLaneKnot<D>(l, k - 1, times, controls);
         DecodeLaneKnot<D>(l, k, times + 1, controls + D);
@@ -171,6 +199,72 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     KeyRowOf(b, kKeyHigh)[j] = high;
     KeyRowOf(b, kKeyHighLooping)[j] = k == n - 1 ? -kInfinity : high;
     return true;
+}
+
+// The pending knots' controls into their lanes' rows: what DecodeQuaternionWords gives for
+// each, the same operations in the same order, four knots per instruction where the processor
+// has SSE.
+void DecodePendingKnots(SampleBatch& b, const PendingKnots& pending) {
+    constexpr uint32_t flag = kFlagBit<uint16_t>;
+    for (int32_t first = 0; first < pending.count; first += 4) {
+        const int32_t n = pending.count - first < 4 ? pending.count - first : 4;
+        const PendingKnot* knots = pending.knots + first;
+        const uint16_t* words[4];
+        const float* factors[4];
+        int32_t dropped[4];
+        for (int32_t i = 0; i < 4; ++i) {
+            // A short last run repeats its last knot (written twice, the same values).
+            const PendingKnot& p = knots[i < n ? i : n - 1];
+            words[i] = static_cast<const uint16_t*>(b.lanes[p.column].controls) + 3 * p.knot;
+            dropped[i] = 2 * ((words[i][1] & flag) != 0) + ((words[i][2] & flag) != 0);
+            factors[i] = b.wordFactors[p.column].byDropped[dropped[i]];
+        }
+        alignas(16) float values[4][4];  // [stored word, then the dropped component][knot]
+#if ORVANE_MATH_HAS_SSE
+        __m128 scale[4], offset[4];
+        for (int32_t i = 0; i < 4; ++i) {
+            scale[i] = _mm_load_ps(factors[i]);
+            offset[i] = _mm_load_ps(factors[i] + 4);
+        }
+        _MM_TRANSPOSE4_PS(scale[0], scale[1], scale[2], scale[3]);
+        _MM_TRANSPOSE4_PS(offset[0], offset[1], offset[2], offset[3]);
+        const __m128i mask = _mm_set1_epi32(int32_t(flag - 1));
+        __m128 sum = _mm_setzero_ps();
+        for (int32_t k = 0; k < 3; ++k) {
+            const __m128i w = _mm_setr_epi32(words[0][k], words[1][k], words[2][k], words[3][k]);
+            const __m128 v = _mm_add_ps(
+                _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(w, mask)), scale[k]), offset[k]);
+            sum = _mm_add_ps(sum, _mm_mul_ps(v, v));
+            _mm_store_ps(values[k], v);
+        }
+        const __m128 rest = _mm_sub_ps(_mm_set1_ps(1.0f), sum);
+        const __m128 root = _mm_and_ps(_mm_cmpgt_ps(rest, _mm_setzero_ps()), _mm_sqrt_ps(rest));
+        const __m128i signs = _mm_slli_epi32(
+            _mm_and_si128(_mm_setr_epi32(words[0][0], words[1][0], words[2][0], words[3][0]),
+                          _mm_set1_epi32(int32_t(flag))),
+            16);
+        _mm_store_ps(values[3], _mm_xor_ps(root, _mm_castsi128_ps(signs)));
+#else
+        for (int32_t i = 0; i < 4; ++i) {
+            float sum = 0.0f;
+            for (int32_t k = 0; k < 3; ++k) {
+                const float v = float(words[i][k] & (flag - 1)) * factors[i][k] + factors[i][4 + k];
+                values[k][i] = v;
+                sum += v * v;
+            }
+            const float rest = 1.0f - sum;
+            const float root = rest > 0.0f ? std::sqrt(rest) : 0.0f;
+            values[3][i] = (words[i][0] & flag) ? -root : root;
+        }
+#endif
+        for (int32_t i = 0; i < n; ++i) {
+            const PendingKnot& p = knots[i];
+            const int32_t row = 2 + 4 * p.slot;
+            for (int32_t k = 0; k < 3; ++k)
+                Row(b, row + ((dropped[i] + 1 + k) & 3))[p.column] = values[k][i];
+            Row(b, row + dropped[i])[p.column] = values[3][i];
+        }
+    }
 }
 
 // The lanes of group g (lanes 4g to 4g + 3) whose decoded window holds the time, as bits.
@@ -257,11 +351,6 @@ void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
 #endif
 }
 
-// The groups one pass of SampleBatchT takes: their windows are brought to the time first,
-// then they are interpolated in one run of the same instructions, so that the divisions and
-// square roots of one group overlap those of the next.
-constexpr int32_t kGroupsPerPass = 16;
-
 template <int D, bool Normalize>
 void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     static_assert(4 * kGroupsPerPass <= 64, "a pass's lanes fit one 64-bit mask");
@@ -281,11 +370,14 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
             held[g - first] = WindowsHolding<D>(b, g, t, loopAfter) & all;
             missing |= uint64_t(all & ~held[g - first]) << (4 * (g - first));
         }
+        PendingKnots pending;
+        pending.count = 0;
         for (; missing != 0; missing &= missing - 1) {
             const int32_t bit = __builtin_ctzll(missing);
             const int32_t j = 4 * first + bit;
             BatchLane& l = b.lanes[j];
-            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration)) {
+            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration,
+                              D == 4 ? &pending : nullptr)) {
                 held[bit >> 2] |= 1u << (bit & 3);
                 continue;
             }
@@ -295,6 +387,7 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
             else
                 SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
         }
+        if (pending.count > 0) DecodePendingKnots(b, pending);
         for (int32_t g = first; g < last; ++g)
             if (held[g - first] != 0) InterpolateGroup<D, Normalize>(b, g, t, held[g - first]);
     }
@@ -302,9 +395,14 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
 
 }  // namespace
 
+// The rows' bytes: a multiple of 16 (the stride is a multiple of 4 floats).
+inline size_t BatchRowBytes(int32_t count, int32_t dimension) {
+    return size_t(BatchRowCount(dimension)) * size_t(BatchStride(count)) * sizeof(float);
+}
+
 size_t SampleBatchBytes(int32_t count, int32_t dimension) {
-    return BatchLaneBytes(count) +
-           size_t(BatchRowCount(dimension)) * size_t(BatchStride(count)) * sizeof(float);
+    return BatchLaneBytes(count) + BatchRowBytes(count, dimension) +
+           (dimension == 4 ? size_t(count) * sizeof(WordFactors) : 0);
 }
 
 void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension) {
@@ -314,6 +412,11 @@ void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t di
     batch->dimension = dimension;
     batch->lanes = static_cast<BatchLane*>(memory);
     batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
+    batch->wordFactors =
+        dimension == 4
+            ? reinterpret_cast<WordFactors*>(static_cast<char*>(memory) + BatchLaneBytes(count) +
+                                             BatchRowBytes(count, dimension))
+            : nullptr;
     // Rows of lanes without a window hold an interval of 1, so that the lanes' arithmetic
     // stays on ordinary numbers, and an empty window that no time passes.
     float* key = KeyRowOf(*batch, kKeyScale);
@@ -374,6 +477,14 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         l.knotScale = keyScale = r->OneOverKnotScale;
         l.knotInverse = 1.0f / r->OneOverKnotScale;
         QuaternionScalesOffsets<uint16_t>(r->ScaleOffsetTableEntries, l.scales, l.offsets);
+        WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane
+        for (int32_t d = 0; d < 4; ++d) {
+            for (int32_t k = 0; k < 3; ++k) {
+                f.byDropped[d][k] = l.scales[(d + 1 + k) & 3];
+                f.byDropped[d][4 + k] = l.offsets[(d + 1 + k) & 3];
+            }
+            f.byDropped[d][3] = f.byDropped[d][7] = 0.0f;
+        }
     }
     KeyRowOf(*batch, kKeyScale)[lane] = keyScale;
     ForgetWindow(*batch, l, lane);

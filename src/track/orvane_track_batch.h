@@ -18,8 +18,9 @@ namespace orvane {
 // frame used, decoded, in structure-of-arrays rows (window start and end times, the two
 // controls per component, and the window's bounds in the curve's own knot units). A frame
 // tests four lanes' windows against the time at once, decodes a new window only for the lanes
-// whose key changed (one new knot when a window moves on), then interpolates (and normalises,
-// D = 4) four lanes per instruction where the processor has SSE. The window test is the knot
+// whose key changed (one new knot when a window moves on; the two knots of whole windows of
+// quantised orientations four at a time), then interpolates (and normalises, D = 4) four
+// lanes per instruction where the processor has SSE. The window test is the knot
 // search's own comparison (the time scaled to stored knot units, compared with the window's
 // knots), and the arithmetic is that of the per-curve step in the same order (division by the
 // interval, a square root and a division for the normalisation), so each lane's value equals
@@ -44,6 +45,10 @@ struct BatchLane {
     CompactCursor compact;  // compact curves: the segment of the knot decoded last
 };
 
+struct WordFactors {
+    alignas(16) float byDropped[4][8];
+};
+
 struct SampleBatch {
     int32_t count;      // lanes
     int32_t stride;     // floats per row: count rounded up to 4
@@ -54,9 +59,14 @@ struct SampleBatch {
     // and its last (in knot units), and the last again or -infinity when the window ends on
     // the curve's last knot (the row a looping time tests against).
     float* rows;
+    // Per lane of quantised orientations: per dropped component d, the scales then the offsets
+    // of the three stored words in their order (components d + 1, d + 2, d + 3 modulo 4), each
+    // padded to four, so that four knots' factors load as four vectors (D = 4 only).
+    WordFactors* wordFactors;
 };
 
-// The bytes of a batch's lanes and rows for count lanes of dimension D; memory for it is
+// The bytes of a batch's lanes, rows and (D = 4) word factors for count lanes of dimension D;
+// memory for it is
 // 16-byte aligned.
 size_t SampleBatchBytes(int32_t count, int32_t dimension);
 void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension);

@@ -201,4 +201,35 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
     }
 }
 
+// Whole windows decoded after jumps, four orientations' knots at a time: 70 lanes (two passes
+// of the batch, the second of six lanes) of quantised curves, a few of them plain floats among
+// them, at random times and then in playback; every lane's value is the bits of the planned
+// step.
+TEST(TrackSampleBatched, WindowsAfterJumpsMatchThePlannedStepOverSeveralPasses) {
+    std::mt19937 rng(11);
+    const float duration = 2.0f;
+    std::vector<TrackSource> sources;
+    for (int k = 0; k < 70; ++k) {
+        sources.push_back(MovingTrack(rng, duration, k % 9 == 4 ? nullptr : QuantisedTypes()));
+        sources.back().name = "t" + std::to_string(k);
+    }
+    GroupPtr g = BuildGroup("g", sources);
+    ASSERT_TRUE(g);
+    const int lanes = g->TransformTrackCount;
+    ASSERT_EQ(70, lanes);
+    Batches b(lanes);
+    for (int k = 0; k < lanes; ++k)
+        b.Set(k, g->TransformTracks[k]);
+    std::uniform_real_distribution<float> jump(0.0f, duration);
+    for (int frame = 0; frame < 300; ++frame) {
+        const float t = frame < 200 ? jump(rng) : float(frame - 200) / 60.0f;
+        const auto ctx = Context(t, duration, true, true);
+        orvane::SampleBatch4(ctx, b.batch4);
+        orvane::SampleBatch3(ctx, b.batch3);
+        for (int k = 0; k < lanes; ++k)
+            ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, g->TransformTracks[k]))
+                << "lane " << k << " frame " << frame << " t " << t;
+    }
+}
+
 }  // namespace
