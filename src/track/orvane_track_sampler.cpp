@@ -438,10 +438,28 @@ template <int D, bool Normalize>
         scale = r->OneOverKnotScale;
     const int32_t key = QuantisedKey<uint16_t>(scale, context.SampleTime);
     const uint16_t* knots = r->KnotsControls;
-    if (int32_t(knots[start]) > key || !(int32_t(knots[start + 1]) > key)) return false;
-    if (hint) *hint = start + 1;
-    Evaluate<1, D, Normalize>(cache->WindowTimes[slot] + 1, cache->WindowValues[slot] + D,
-                              context.SampleTime, out);
+    float* times = cache->WindowTimes[slot];
+    float* values = cache->WindowValues[slot];
+    if (int32_t(knots[start]) > key) return false;
+    if (!(int32_t(knots[start + 1]) > key)) {
+        // Playback moves on to the next window: the hinted search's comparisons for that case
+        // (the hint on the window's end), then what SampleAnimated does for it, with the old
+        // end as the new start and only the knot after it decoded.
+        if (!(hint && *hint == start + 1 && start + 3 <= (context.LoopAfter ? n - 1 : n) &&
+              int32_t(knots[start + 2]) > key))
+            return false;
+        times[0] = times[1];
+        CopyValues<D>(values + D, values);
+        if constexpr (D == 3)
+            DecodeD3(r, n, start + 2, 1, times + 1, values + D);
+        else
+            DecodeD4n(r, n, start + 2, 1, times + 1, values + D);
+        cache->WindowKnots[slot] = start + 1;
+        *hint = start + 2;
+    } else if (hint) {
+        *hint = start + 1;
+    }
+    Evaluate<1, D, Normalize>(times + 1, values + D, context.SampleTime, out);
     return true;
 }
 

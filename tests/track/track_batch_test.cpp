@@ -151,7 +151,7 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
 // Windows that move on by one knot nearly every frame (knots 1/50 s apart, frames 1/60 s
 // apart), on quantised curves whose stored knots are out of order in places (as a damaged file
 // may have them): the moves read no knot outside the curve, and each value is still the bits of
-// the planned step, forwards and backwards.
+// the planned step (and of the hinted step without a cache), forwards and backwards.
 TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
     std::mt19937 rng(5);
     const float duration = 1.0f;
@@ -190,14 +190,25 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
     Batches b(lanes);
     for (int k = 0; k < lanes; ++k)
         b.Set(k, g->TransformTracks[k]);
+    // The hinted sampler without a cache searches and decodes every window afresh: the cached
+    // step's moves to the next window must find what its search finds.
+    std::vector<int32_t> hints(size_t(lanes) * 3, 0);
     for (int frame = 0; frame < 240; ++frame) {
         const float t = frame < 120 ? float(frame) / 60.0f : duration - float(frame - 120) / 60.0f;
         const auto ctx = Context(t, duration);
         orvane::SampleBatch3(ctx, b.batch3);
         orvane::SampleBatch4(ctx, b.batch4);
-        for (int k = 0; k < lanes; ++k)
+        for (int k = 0; k < lanes; ++k) {
             ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, g->TransformTracks[k]))
                 << "lane " << k << " frame " << frame << " t " << t;
+            orvane_transform hinted{};
+            OrvaneSampleTrackUUULocalHinted(&ctx, &g->TransformTracks[k], &hints[size_t(k) * 3],
+                                            &hinted);
+            ASSERT_EQ(0, std::memcmp(hinted.Position, b.planned[size_t(k)].Position, 12))
+                << "lane " << k << " frame " << frame << " t " << t;
+            ASSERT_EQ(0, std::memcmp(hinted.Orientation, b.planned[size_t(k)].Orientation, 16))
+                << "lane " << k << " frame " << frame << " t " << t;
+        }
     }
 }
 
