@@ -417,9 +417,11 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 // Playback at a higher rate than the keys meets the window it decoded last: when the cache
 // holds a window of this degree-1 quantised curve (the record passed the view's checks when it
 // was decoded, and the cache is cleared when the track's curves change) and the time's key
-// lies in it, the value comes from it without the view, the search and the window checks. The
-// test is the hinted search's own (the window's knots around the key), and the window is one
-// SampleAnimated would take for the context, so the value is the same to the bit.
+// lies in it, the value comes from it without the view, the search and the window checks; when
+// the key has passed on into the next window, that window comes from it with one new knot. The
+// tests are the hinted search's own (the window's knots around the key, then the next knot),
+// and the windows are those SampleAnimated would take for the context, so the value is the
+// same to the bit.
 template <int D, bool Normalize>
 [[gnu::always_inline]] inline bool SampleCachedWindow(const void* data,
                                                       const orvane_track_sample_context& context,
