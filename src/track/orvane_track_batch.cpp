@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_curve.h"
@@ -73,29 +74,41 @@ struct PendingKnots {
     PendingKnot knots[2 * 4 * kGroupsPerPass];  // two per lane at most
 };
 
+// Knot i of a quantised lane whose knots and words are Q: the decoders' operations with the
+// lane's factors, made once from the same record.
+template <int D, typename Q>
+[[gnu::always_inline]] inline void DecodeQuantisedKnot(const BatchLane& l, int32_t i, float* time,
+                                                       float* controls) {
+    *time = l.knotInverse * float(static_cast<const Q*>(l.knots)[i]);
+    if constexpr (D == 4) {
+        if (l.quaternionWords) {
+            DecodeQuaternionWords(static_cast<const Q*>(l.controls) + 3 * i, l.scales, l.offsets,
+                                  controls);
+            return;
+        }
+    }
+    const Q* q = static_cast<const Q*>(l.controls) + i * D;
+    for (int32_t c = 0; c < D; ++c)
+        controls[c] = float(q[c]) * l.scales[c] + l.offsets[c];
+}
+
 // Knot i of the lane's curve: its time and its D controls.
 template <int D>
 [[gnu::always_inline]] inline void DecodeLaneKnot(BatchLane& l, int32_t i, float* time,
                                                   float* controls) {
-    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+    if (l.knotBytes == 2) {
+        DecodeQuantisedKnot<D, uint16_t>(l, i, time, controls);
+    } else if (l.knotBytes == 1) {
+        DecodeQuantisedKnot<D, uint8_t>(l, i, time, controls);
+    } else if (l.format == OrvaneCurveFormatDaK32fC32f) {
         *time = static_cast<const float*>(l.knots)[i];
         std::memcpy(controls, static_cast<const float*>(l.controls) + int64_t(i) * D,
                     sizeof(float) * D);
-    } else if (l.format == OrvaneCurveFormatDaCompact) {
+    } else {
         // The lane's cursor keeps the segment: a knot within it costs its bits alone.
         PlaceCompactCursor(static_cast<const orvane_curve_data_da_compact*>(l.data), i, &l.compact);
         *time = float(i) * l.knotScale;
         DecodeCompactCursorKnot<D>(l.compact, i, controls);
-    } else if constexpr (D == 3) {
-        // The decoders' operations with the lane's factors, made once from the same record.
-        *time = l.knotInverse * float(static_cast<const uint16_t*>(l.knots)[i]);
-        const auto* q = static_cast<const uint16_t*>(l.controls) + i * 3;
-        for (int32_t c = 0; c < 3; ++c)
-            controls[c] = float(q[c]) * l.scales[c] + l.offsets[c];
-    } else {
-        *time = l.knotInverse * float(static_cast<const uint16_t*>(l.knots)[i]);
-        DecodeQuaternionWords(static_cast<const uint16_t*>(l.controls) + 3 * i, l.scales, l.offsets,
-                              controls);
     }
 }
 
@@ -108,6 +121,32 @@ template <int D>
         for (int c = 0; c < D; ++c)
             Row(b, 2 + i * D + c)[j] = controls[i * D + c];
     }
+}
+
+// The window of a quantised lane whose knots are K for time t: its end knot k (the knot
+// search's index), whether t lies before it, and its knots in stored units; false when no
+// window before k holds the time's key.
+template <typename K>
+[[gnu::always_inline]] inline bool FindQuantisedWindow(const BatchLane& l, float t, int32_t hint,
+                                                       int32_t* k, bool* before, float* low,
+                                                       float* high) {
+    const K* knots = static_cast<const K*>(l.knots);
+    const int32_t n = l.knotCount;
+    const int32_t key = QuantisedKey<K>(l.knotScale, t);
+    // Playback's move, on to the knot after the window's end, tested in line with the hinted
+    // search's comparisons for that case. Its test of the knot before the hint always passes
+    // here: the window was set for a key at or past that knot and before the hint's, which
+    // this key has reached, whatever the order of the knots.
+    if (hint >= 1 && hint + 1 < n && !(int32_t(knots[hint]) > key) &&
+        int32_t(knots[hint + 1]) > key)
+        *k = hint + 1;
+    else
+        *k = SearchKnots(knots, n, key, &hint);
+    if (*k < 1 || int32_t(knots[*k - 1]) > key) return false;
+    *before = int32_t(knots[*k]) > key;
+    *low = float(knots[*k - 1]);
+    *high = float(knots[*k]);
+    return true;
 }
 
 // Finds the lane's window for the time and decodes it into the rows; false when the time
@@ -124,14 +163,18 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     int32_t k;
     bool before;      // the time lies before the window's end knot
     float low, high;  // the window's knots in the units the test compares
-    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+    if (l.knotBytes == 2) {
+        if (!FindQuantisedWindow<uint16_t>(l, t, hint, &k, &before, &low, &high)) return false;
+    } else if (l.knotBytes == 1) {
+        if (!FindQuantisedWindow<uint8_t>(l, t, hint, &k, &before, &low, &high)) return false;
+    } else if (l.format == OrvaneCurveFormatDaK32fC32f) {
         const float* knots = static_cast<const float*>(l.knots);
         k = SearchKnots(knots, n, t, &hint);
         if (k < 1 || knots[k - 1] > t) return false;
         before = knots[k] > t;
         low = knots[k - 1];
         high = knots[k];
-    } else if (l.format == OrvaneCurveFormatDaCompact) {
+    } else {
         // Uniform knots: knot i at i times the interval, as the record's knot search has them.
         k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t,
                                 l.window);
@@ -139,22 +182,6 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
         high = float(k) * l.knotScale;
         if (k < 1 || low > t) return false;
         before = high > t;
-    } else {
-        const uint16_t* knots = static_cast<const uint16_t*>(l.knots);
-        const int32_t key = QuantisedKey<uint16_t>(l.knotScale, t);
-        // Playback's move, on to the knot after the window's end, tested in line with the
-        // hinted search's comparisons for that case. Its test of the knot before the hint
-        // always passes here: the window was set for a key at or past that knot and before the
-        // hint's, which this key has reached, whatever the order of the knots.
-        if (hint >= 1 && hint + 1 < n && !(int32_t(knots[hint]) > key) &&
-            int32_t(knots[hint + 1]) > key)
-            k = hint + 1;
-        else
-            k = SearchKnots(knots, n, key, &hint);
-        if (k < 1 || int32_t(knots[k - 1]) > key) return false;
-        before = int32_t(knots[k]) > key;
-        low = float(knots[k - 1]);
-        high = float(knots[k]);
     }
     const bool seam = loopAfter && k == n - 1;
     if (seam ? std::isnan(t) : !before) return false;
@@ -400,6 +427,42 @@ inline size_t BatchRowBytes(int32_t count, int32_t dimension) {
     return size_t(BatchRowCount(dimension)) * size_t(BatchStride(count)) * sizeof(float);
 }
 
+namespace {
+
+// A quantised lane's knots, words and factors from its record (checked by CurveIsBatchable).
+template <typename R>
+void SetQuantisedLane(BatchLane& l, const R* r) {
+    using Q = std::remove_cv_t<std::remove_pointer_t<decltype(r->KnotsControls)>>;
+    l.knotBytes = uint8_t(sizeof(Q));
+    l.quaternionWords = false;
+    if constexpr (requires { r->ScaleOffsetTableEntries; }) {
+        l.quaternionWords = true;
+        l.knotScale = r->OneOverKnotScale;
+        QuaternionScalesOffsets<Q>(r->ScaleOffsetTableEntries, l.scales, l.offsets);
+        l.knotCount = r->KnotControlCount / 4;
+    } else if constexpr (requires { r->ControlScaleOffsets; }) {
+        const int32_t d = r->ControlScaleOffsetCount / 2;
+        l.knotScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+        for (int32_t c = 0; c < d; ++c) {
+            l.scales[c] = r->ControlScaleOffsets[c];
+            l.offsets[c] = r->ControlScaleOffsets[d + c];
+        }
+        l.knotCount = r->KnotControlCount / (d + 1);
+    } else {
+        l.knotScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+        for (int32_t c = 0; c < 3; ++c) {
+            l.scales[c] = r->ControlScales[c];
+            l.offsets[c] = r->ControlOffsets[c];
+        }
+        l.knotCount = r->KnotControlCount / 4;
+    }
+    l.knotInverse = 1.0f / l.knotScale;
+    l.knots = r->KnotsControls;
+    l.controls = r->KnotsControls + l.knotCount;
+}
+
+}  // namespace
+
 size_t SampleBatchBytes(int32_t count, int32_t dimension) {
     return BatchLaneBytes(count) + BatchRowBytes(count, dimension) +
            (dimension == 4 ? size_t(count) * sizeof(WordFactors) : 0);
@@ -440,6 +503,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     l.out = out;
     l.cache = cache;
     l.format = header->Format;
+    l.knotBytes = 0;  // set for quantised formats below
+    l.quaternionWords = false;
     l.window = -1;
     l.knotScale = 0.0f;
     l.knotInverse = 0.0f;
@@ -458,33 +523,37 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         l.knotCount = r->KnotCount;
         l.knotScale = r->KnotInterval;  // the knots' spacing
         l.compact.first = -1;
-    } else if (l.format == OrvaneCurveFormatD3K16uC16u) {
-        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-        l.knotCount = r->KnotControlCount / 4;
-        l.knots = r->KnotsControls;
-        l.controls = r->KnotsControls + l.knotCount;
-        l.knotScale = keyScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
-        l.knotInverse = 1.0f / l.knotScale;
-        for (int32_t c = 0; c < 3; ++c) {
-            l.scales[c] = r->ControlScales[c];
-            l.offsets[c] = r->ControlOffsets[c];
-        }
     } else {
-        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-        l.knotCount = r->KnotControlCount / 4;
-        l.knots = r->KnotsControls;
-        l.controls = r->KnotsControls + l.knotCount;
-        l.knotScale = keyScale = r->OneOverKnotScale;
-        l.knotInverse = 1.0f / r->OneOverKnotScale;
-        QuaternionScalesOffsets<uint16_t>(r->ScaleOffsetTableEntries, l.scales, l.offsets);
-        WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane
-        for (int32_t d = 0; d < 4; ++d) {
-            for (int32_t k = 0; k < 3; ++k) {
-                f.byDropped[d][k] = l.scales[(d + 1 + k) & 3];
-                f.byDropped[d][4 + k] = l.offsets[(d + 1 + k) & 3];
+        switch (l.format) {
+            case OrvaneCurveFormatD3K16uC16u:
+                SetQuantisedLane(l, static_cast<const orvane_curve_data_d3_k16u_c16u*>(data));
+                break;
+            case OrvaneCurveFormatD3K8uC8u:
+                SetQuantisedLane(l, static_cast<const orvane_curve_data_d3_k8u_c8u*>(data));
+                break;
+            case OrvaneCurveFormatDaK16uC16u:
+                SetQuantisedLane(l, static_cast<const orvane_curve_data_da_k16u_c16u*>(data));
+                break;
+            case OrvaneCurveFormatDaK8uC8u:
+                SetQuantisedLane(l, static_cast<const orvane_curve_data_da_k8u_c8u*>(data));
+                break;
+            case OrvaneCurveFormatD4nK8uC7u:
+                SetQuantisedLane(l, static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data));
+                break;
+            default: {
+                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
+                SetQuantisedLane(l, r);
+                WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane
+                for (int32_t d = 0; d < 4; ++d) {
+                    for (int32_t k = 0; k < 3; ++k) {
+                        f.byDropped[d][k] = l.scales[(d + 1 + k) & 3];
+                        f.byDropped[d][4 + k] = l.offsets[(d + 1 + k) & 3];
+                    }
+                    f.byDropped[d][3] = f.byDropped[d][7] = 0.0f;
+                }
             }
-            f.byDropped[d][3] = f.byDropped[d][7] = 0.0f;
         }
+        keyScale = l.knotScale;
     }
     KeyRowOf(*batch, kKeyScale)[lane] = keyScale;
     ForgetWindow(*batch, l, lane);

@@ -13,13 +13,13 @@
 namespace orvane {
 
 // Batched sampling of the moving degree-1 positions (D = 3) or orientations (D = 4) of one
-// node, in plain floats (DaK32fC32f), the quantised playback formats (D3K16uC16u,
-// D4nK16uC15u) or the compact format. Each lane keeps the window of its curve that the last
-// frame used, decoded, in structure-of-arrays rows (window start and end times, the two
-// controls per component, and the window's bounds in the curve's own knot units). A frame
-// tests four lanes' windows against the time at once, decodes a new window only for the lanes
-// whose key changed (one new knot when a window moves on; the two knots of whole windows of
-// quantised orientations four at a time), then interpolates (and normalises, D = 4) four
+// node, in plain floats (DaK32fC32f), the quantised formats of their dimension (D3K16uC16u,
+// D3K8uC8u, D4nK16uC15u, D4nK8uC7u, DaK16uC16u, DaK8uC8u) or the compact format. Each lane keeps
+// the window of its curve that the last frame used, decoded, in structure-of-arrays rows (window
+// start and end times, the two controls per component, and the window's bounds in the curve's own
+// knot units). A frame tests four lanes' windows against the time at once, decodes a new window
+// only for the lanes whose key changed (one new knot when a window moves on; the two knots of whole
+// windows of quantised orientations four at a time), then interpolates (and normalises, D = 4) four
 // lanes per instruction where the processor has SSE. The window test is the knot
 // search's own comparison (the time scaled to stored knot units, compared with the window's
 // knots), and the arithmetic is that of the per-curve step in the same order (division by the
@@ -42,6 +42,11 @@ struct BatchLane {
     int32_t knotCount;
     int32_t window;  // index of the knot that ends the decoded window; -1: none
     uint8_t format;
+    // Quantised formats: the bytes of a stored knot and of a control word (1 or 2; 0 for the
+    // other formats), and whether the words are a quaternion's three with its largest component
+    // dropped (D4n formats).
+    uint8_t knotBytes;
+    bool quaternionWords;
     CompactCursor compact;  // compact curves: the segment of the knot decoded last
 };
 

@@ -817,15 +817,20 @@ bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
         return n >= 2 && n <= kMaxFastKnots && r->ControlCount == n * dimension && r->Controls &&
                r->Knots;
     }
-    CurveView v{CurveKind::Invalid, header->Format, 2, 1, 0, nullptr, nullptr, 0.0f};
-    if (dimension == 3 && header->Format == OrvaneCurveFormatD3K16uC16u) {
-        const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-        return ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v) &&
-               v.knotCount >= 2;
-    }
-    if (dimension == 4 && header->Format == OrvaneCurveFormatD4nK16uC15u) {
-        const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-        return ViewQuantised(r, 3, r->OneOverKnotScale, &v) && v.knotCount >= 2;
+    switch (header->Format) {
+        case OrvaneCurveFormatD3K16uC16u:
+        case OrvaneCurveFormatD3K8uC8u:
+        case OrvaneCurveFormatD4nK16uC15u:
+        case OrvaneCurveFormatD4nK8uC7u:
+        case OrvaneCurveFormatDaK16uC16u:
+        case OrvaneCurveFormatDaK8uC8u: {
+            // The quantised formats: the view's checks (which hold each to its dimension), and
+            // two knots at least.
+            const CurveView v = ViewCurve(curve, dimension);
+            return v.kind == CurveKind::Animated && v.knotCount >= 2;
+        }
+        default:
+            break;
     }
     if (header->Format == OrvaneCurveFormatDaCompact) {
         const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);

@@ -36,11 +36,11 @@ TrackSource MovingTrack(std::mt19937& rng, float duration,
     return t;
 }
 
-// Batches of many lanes, as a node binds them: plain, quantised and compact curves mixed in one
-// batch of three groups of four (the last one partial), each lane's value the bits of the
-// planned step over playback (windows moving on), random jumps, a pass backwards past both
-// ends, looping and clamped playback in turns (windows ending on the last knot, across the
-// seam) and a time that is not a number.
+// Batches of many lanes, as a node binds them: plain, quantised (16-bit, 8-bit and of any
+// dimension) and compact curves mixed in one batch of three groups of four (the last one
+// partial), each lane's value the bits of the planned step over playback (windows moving on),
+// random jumps, a pass backwards past both ends, looping and clamped playback in turns
+// (windows ending on the last knot, across the seam) and a time that is not a number.
 // Position and orientation batches of some lanes, the transforms they write and those of the
 // per-curve step, and both sides' caches.
 struct Batches {
@@ -87,12 +87,33 @@ orvane_data_type_definition* const* QuantisedTypes() {
     return types;
 }
 
+// Formats by turns, as a compressor's choices mix them: plain floats, the 16-bit formats of
+// each dimension, the 8-bit ones, and the formats of any dimension (16-bit positions, 8-bit
+// orientations, then the other way round).
+orvane_data_type_definition* const* TypesByTurns(int k) {
+    static orvane_data_type_definition* const eight[3] = {OrvaneCurveDataD3K8uC8uType,
+                                                          OrvaneCurveDataD4nK8uC7uType, nullptr};
+    static orvane_data_type_definition* const any[2][3] = {
+        {OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataDaK8uC8uType, nullptr},
+        {OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataDaK16uC16uType, nullptr}};
+    switch (k % 5) {
+        case 0:
+            return nullptr;
+        case 1:
+            return QuantisedTypes();
+        case 2:
+            return eight;
+        default:
+            return any[k % 5 - 3];
+    }
+}
+
 TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     std::mt19937 rng(77);
     const float duration = 1.5f;
     std::vector<TrackSource> sources;
     for (int k = 0; k < 9; ++k) {
-        sources.push_back(MovingTrack(rng, duration, k % 3 ? QuantisedTypes() : nullptr));
+        sources.push_back(MovingTrack(rng, duration, TypesByTurns(k)));
         sources.back().name = "t" + std::to_string(k);
     }
     GroupPtr g = BuildGroup("g", sources);
@@ -213,15 +234,14 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
 }
 
 // Whole windows decoded after jumps, four orientations' knots at a time: 70 lanes (two passes
-// of the batch, the second of six lanes) of quantised curves, a few of them plain floats among
-// them, at random times and then in playback; every lane's value is the bits of the planned
-// step.
+// of the batch, the second of six lanes) of curves in the formats by turns, at random times and
+// then in playback; every lane's value is the bits of the planned step.
 TEST(TrackSampleBatched, WindowsAfterJumpsMatchThePlannedStepOverSeveralPasses) {
     std::mt19937 rng(11);
     const float duration = 2.0f;
     std::vector<TrackSource> sources;
     for (int k = 0; k < 70; ++k) {
-        sources.push_back(MovingTrack(rng, duration, k % 9 == 4 ? nullptr : QuantisedTypes()));
+        sources.push_back(MovingTrack(rng, duration, TypesByTurns(k)));
         sources.back().name = "t" + std::to_string(k);
     }
     GroupPtr g = BuildGroup("g", sources);
