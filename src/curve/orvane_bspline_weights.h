@@ -9,32 +9,34 @@
 
 namespace orvane {
 
-template <int Degree>
-[[gnu::always_inline]] inline void BSplineWeights(const float* k, float t, float* w) {
+// T is float, or a vector of floats (GCC vector extensions) that weighs several windows at once
+// with the same operations.
+template <int Degree, typename T>
+[[gnu::always_inline]] inline void BSplineWeights(const T* k, T t, T* w) {
     static_assert(Degree >= 0 && Degree <= 3, "degrees 0 to 3");
     if constexpr (Degree == 0) {
         w[0] = 1.0f;
     } else if constexpr (Degree == 1) {
-        const float u = (t - k[-1]) / (k[0] - k[-1]);
+        const T u = (t - k[-1]) / (k[0] - k[-1]);
         w[0] = 1.0f - u;
         w[1] = u;
     } else if constexpr (Degree == 2) {
-        const float a1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float a2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float b = (t - k[-1]) / (k[0] - k[-1]);
+        const T a1 = (t - k[-2]) / (k[0] - k[-2]);
+        const T a2 = (t - k[-1]) / (k[1] - k[-1]);
+        const T b = (t - k[-1]) / (k[0] - k[-1]);
         w[0] = (1.0f - a1) * (1.0f - b);
         w[1] = a1 * (1.0f - b) + b * (1.0f - a2);
         w[2] = b * a2;
     } else {
-        const float a1 = (t - k[-3]) / (k[0] - k[-3]);
-        const float a2 = (t - k[-2]) / (k[1] - k[-2]);
-        const float a3 = (t - k[-1]) / (k[2] - k[-1]);
-        const float b1 = (t - k[-2]) / (k[0] - k[-2]);
-        const float b2 = (t - k[-1]) / (k[1] - k[-1]);
-        const float c1 = (t - k[-1]) / (k[0] - k[-1]);
-        const float h = (1.0f - c1) * (1.0f - b1);
-        const float e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
-        const float l = c1 * b2;
+        const T a1 = (t - k[-3]) / (k[0] - k[-3]);
+        const T a2 = (t - k[-2]) / (k[1] - k[-2]);
+        const T a3 = (t - k[-1]) / (k[2] - k[-1]);
+        const T b1 = (t - k[-2]) / (k[0] - k[-2]);
+        const T b2 = (t - k[-1]) / (k[1] - k[-1]);
+        const T c1 = (t - k[-1]) / (k[0] - k[-1]);
+        const T h = (1.0f - c1) * (1.0f - b1);
+        const T e = (1.0f - c1) * b1 + c1 * (1.0f - b2);
+        const T l = c1 * b2;
         w[0] = h * (1.0f - a1);
         w[1] = h * a1 + e * (1.0f - a2);
         w[2] = e * a2 + l * (1.0f - a3);

@@ -1,4 +1,4 @@
-// Batched sampling of a node's moving degree-1 curves.
+// Batched sampling of a node's moving curves of degrees 1 to 3.
 #include "track/orvane_track_batch.h"
 
 #include <cmath>
@@ -28,12 +28,13 @@ inline size_t BatchLaneBytes(int32_t count) {
     return (size_t(count) * sizeof(BatchLane) + 15) & ~size_t(15);
 }
 
-inline int32_t BatchRowCount(int32_t dimension) {
-    return 2 + 2 * dimension + 4;
+inline int32_t BatchRowCount(int32_t dimension, int32_t degree) {
+    return 2 * degree + (degree + 1) * dimension + 4;
 }
 
-// The rows of a batch: 0 window start, 1 window end, then D first controls and D second
-// controls, then the window test's rows (KeyRow).
+// The rows of a batch of degree d: the window's 2d knot times (k[-d] .. k[d - 1]; degree 1:
+// its start and end), then its d + 1 controls (P[-d] .. P[0]) of D rows each, then the window
+// test's rows (KeyRow).
 inline float* Row(const SampleBatch& b, int32_t row) {
     return b.rows + size_t(row) * size_t(b.stride);
 }
@@ -42,7 +43,7 @@ inline float* Row(const SampleBatch& b, int32_t row) {
 // first and last knot in those units, and the last knot for a time that loops on.
 enum KeyRow { kKeyScale, kKeyLow, kKeyHigh, kKeyHighLooping };
 inline float* KeyRowOf(const SampleBatch& b, KeyRow row) {
-    return Row(b, 2 + 2 * b.dimension + row);
+    return Row(b, 2 * b.degree + (b.degree + 1) * b.dimension + row);
 }
 
 constexpr float kInfinity = __builtin_huge_valf();
@@ -155,34 +156,42 @@ template <typename K>
 // the seam, as the looping window of the B-spline buffers has it: from the last knot but one
 // to the first knot a duration on, towards the first knot's controls (sign-continuous for
 // orientations).
+// The knot search of a lane for time t: the index k of the knot that ends the interval holding
+// t (the per-curve step's search, from the lane's window as its hint), whether t lies before
+// it, and the interval's knots in the units the window test compares; false when the knot
+// before k does not reach t (before the first knot, or knots out of order).
+[[gnu::always_inline]] inline bool FindWindow(const BatchLane& l, float t, int32_t* k, bool* before,
+                                              float* low, float* high) {
+    const int32_t n = l.knotCount;
+    int32_t hint = l.window;
+    if (l.knotBytes == 2) return FindQuantisedWindow<uint16_t>(l, t, hint, k, before, low, high);
+    if (l.knotBytes == 1) return FindQuantisedWindow<uint8_t>(l, t, hint, k, before, low, high);
+    if (l.format == OrvaneCurveFormatDaK32fC32f) {
+        const float* knots = static_cast<const float*>(l.knots);
+        *k = SearchKnots(knots, n, t, &hint);
+        if (*k < 1 || knots[*k - 1] > t) return false;
+        *before = knots[*k] > t;
+        *low = knots[*k - 1];
+        *high = knots[*k];
+        return true;
+    }
+    // Uniform knots: knot i at i times the interval, as the record's knot search has them.
+    *k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t, l.window);
+    *low = float(*k - 1) * l.knotScale;
+    *high = float(*k) * l.knotScale;
+    if (*k < 1 || *low > t) return false;
+    *before = *high > t;
+    return true;
+}
+
 template <int D>
 bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration,
                 PendingKnots* pending) {
     const int32_t n = l.knotCount;
-    int32_t hint = l.window;
     int32_t k;
     bool before;      // the time lies before the window's end knot
     float low, high;  // the window's knots in the units the test compares
-    if (l.knotBytes == 2) {
-        if (!FindQuantisedWindow<uint16_t>(l, t, hint, &k, &before, &low, &high)) return false;
-    } else if (l.knotBytes == 1) {
-        if (!FindQuantisedWindow<uint8_t>(l, t, hint, &k, &before, &low, &high)) return false;
-    } else if (l.format == OrvaneCurveFormatDaK32fC32f) {
-        const float* knots = static_cast<const float*>(l.knots);
-        k = SearchKnots(knots, n, t, &hint);
-        if (k < 1 || knots[k - 1] > t) return false;
-        before = knots[k] > t;
-        low = knots[k - 1];
-        high = knots[k];
-    } else {
-        // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-        k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t,
-                                l.window);
-        low = float(k - 1) * l.knotScale;
-        high = float(k) * l.knotScale;
-        if (k < 1 || low > t) return false;
-        before = high > t;
-    }
+    if (!FindWindow(l, t, &k, &before, &low, &high)) return false;
     const bool seam = loopAfter && k == n - 1;
     if (seam ? std::isnan(t) : !before) return false;
     float times[2], controls[2 * D];
@@ -225,6 +234,36 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     KeyRowOf(b, kKeyLow)[j] = low;
     KeyRowOf(b, kKeyHigh)[j] = high;
     KeyRowOf(b, kKeyHighLooping)[j] = k == n - 1 ? -kInfinity : high;
+    return true;
+}
+
+// The lane's window of degree d (the batch's) for the time, decoded whole into the rows when it
+// changed; false where the per-curve step would not evaluate the window as it stands (its knots
+// past either end of the curve, or a time at or past its end knot).
+template <int D>
+bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter) {
+    const int32_t d = b.degree;
+    int32_t k;
+    bool before;
+    float low, high;
+    if (!FindWindow(l, t, &k, &before, &low, &high) || !before) return false;
+    const int32_t start = k - d;
+    if (start < 0 || start + 2 * d > (loopAfter ? l.knotCount - 1 : l.knotCount)) return false;
+    if (l.window != k) {
+        for (int32_t i = 0; i < 2 * d; ++i) {
+            float time, controls[D];
+            DecodeLaneKnot<D>(l, start + i, &time, controls);
+            Row(b, i)[j] = time;
+            if (i > d) continue;
+            for (int c = 0; c < D; ++c)
+                Row(b, 2 * d + i * D + c)[j] = controls[c];
+        }
+    }
+    l.window = k;
+    // (Inside the curve the window's end is never its last knot.)
+    KeyRowOf(b, kKeyLow)[j] = low;
+    KeyRowOf(b, kKeyHigh)[j] = high;
+    KeyRowOf(b, kKeyHighLooping)[j] = high;
     return true;
 }
 
@@ -320,20 +359,13 @@ template <int D>
 #endif
 }
 
-// The values of group g's lanes named by bits from their rows, stored to the lanes'
-// transforms: the degree-1 step of Evaluate, operation for operation, four lanes at a time.
-template <int D, bool Normalize>
-void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
-    const int32_t j = 4 * g;
 #if ORVANE_MATH_HAS_SSE
-    const __m128 time = _mm_set1_ps(t), one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
-    const __m128 k0 = _mm_load_ps(Row(b, 0) + j), k1 = _mm_load_ps(Row(b, 1) + j);
-    const __m128 u = _mm_div_ps(_mm_sub_ps(time, k0), _mm_sub_ps(k1, k0));
-    const __m128 w0 = _mm_sub_ps(one, u);
-    __m128 v[D];
-    for (int c = 0; c < D; ++c)
-        v[c] = _mm_add_ps(_mm_mul_ps(w0, _mm_load_ps(Row(b, 2 + c) + j)),
-                          _mm_mul_ps(u, _mm_load_ps(Row(b, 2 + D + c) + j)));
+// The end of a group's step: its four lanes' values normalised (orientations) and stored to
+// the lanes named by bits.
+template <int D, bool Normalize>
+[[gnu::always_inline]] inline void FinishGroup(const SampleBatch& b, int32_t j, uint32_t bits,
+                                               __m128* v) {
+    const __m128 one = _mm_set1_ps(1.0f), zero = _mm_setzero_ps();
     if constexpr (Normalize) {
         const __m128 unbounded = _mm_set1_ps(kUnboundedSquare);
         __m128 length2 = _mm_mul_ps(v[0], v[0]);
@@ -363,6 +395,24 @@ void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
             _mm_store_ss(out + 2, _mm_movehl_ps(rows[i], rows[i]));
         }
     }
+}
+#endif
+
+// The values of group g's lanes named by bits from their rows, stored to the lanes'
+// transforms: the degree-1 step of Evaluate, operation for operation, four lanes at a time.
+template <int D, bool Normalize>
+void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
+    const int32_t j = 4 * g;
+#if ORVANE_MATH_HAS_SSE
+    const __m128 time = _mm_set1_ps(t), one = _mm_set1_ps(1.0f);
+    const __m128 k0 = _mm_load_ps(Row(b, 0) + j), k1 = _mm_load_ps(Row(b, 1) + j);
+    const __m128 u = _mm_div_ps(_mm_sub_ps(time, k0), _mm_sub_ps(k1, k0));
+    const __m128 w0 = _mm_sub_ps(one, u);
+    __m128 v[D];
+    for (int c = 0; c < D; ++c)
+        v[c] = _mm_add_ps(_mm_mul_ps(w0, _mm_load_ps(Row(b, 2 + c) + j)),
+                          _mm_mul_ps(u, _mm_load_ps(Row(b, 2 + D + c) + j)));
+    FinishGroup<D, Normalize>(b, j, bits, v);
 #else
     for (int32_t i = 0; i < 4; ++i) {
         if (!(bits & (1u << i))) continue;
@@ -378,7 +428,49 @@ void InterpolateGroup(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
 #endif
 }
 
-template <int D, bool Normalize>
+// The values of group g's lanes named by bits from their rows of degree Degree (2 or 3): the
+// step of Evaluate, operation for operation (de Boor's weights, the weighted sum, the
+// normalisation), four lanes at a time.
+template <int D, int Degree, bool Normalize>
+void InterpolateGroupOfDegree(const SampleBatch& b, int32_t g, float t, uint32_t bits) {
+    const int32_t j = 4 * g;
+    constexpr int32_t kControls = 2 * Degree;  // the first control's row
+#if ORVANE_MATH_HAS_SSE
+    using Float4 = float __attribute__((vector_size(16)));
+    auto load = [&](int32_t row) {
+        Float4 x;
+        std::memcpy(&x, Row(b, row) + j, sizeof x);
+        return x;
+    };
+    Float4 k[2 * Degree];
+    for (int32_t i = 0; i < 2 * Degree; ++i)
+        k[i] = load(i);
+    const Float4 time = {t, t, t, t};
+    Float4 w[Degree + 1];
+    BSplineWeights<Degree>(k + Degree, time, w);
+    __m128 v[D];
+    for (int c = 0; c < D; ++c) {
+        Float4 sum = w[0] * load(kControls + c);
+        for (int32_t i = 1; i <= Degree; ++i)
+            sum += w[i] * load(kControls + i * D + c);
+        std::memcpy(&v[c], &sum, sizeof sum);
+    }
+    FinishGroup<D, Normalize>(b, j, bits, v);
+#else
+    for (int32_t i = 0; i < 4; ++i) {
+        if (!(bits & (1u << i))) continue;
+        float k[2 * Degree], p[(Degree + 1) * D], r[D];
+        for (int32_t m = 0; m < 2 * Degree; ++m)
+            k[m] = Row(b, m)[j + i];
+        for (int32_t m = 0; m < (Degree + 1) * D; ++m)
+            p[m] = Row(b, kControls + m)[j + i];
+        Evaluate<Degree, D, Normalize>(k + Degree, p + Degree * D, t, r);
+        StoreValues<D>(r, b.lanes[j + i].out);
+    }
+#endif
+}
+
+template <int D, int Degree, bool Normalize>
 void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     static_assert(4 * kGroupsPerPass <= 64, "a pass's lanes fit one 64-bit mask");
     const float t = context.SampleTime;
@@ -403,8 +495,11 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
             const int32_t bit = __builtin_ctzll(missing);
             const int32_t j = 4 * first + bit;
             BatchLane& l = b.lanes[j];
-            if (MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration,
-                              D == 4 ? &pending : nullptr)) {
+            const bool moved = Degree == 1
+                                   ? MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration,
+                                                   D == 4 ? &pending : nullptr)
+                                   : MoveWindowOfDegree<D>(b, l, j, t, loopAfter);
+            if (moved) {
                 held[bit >> 2] |= 1u << (bit & 3);
                 continue;
             }
@@ -415,21 +510,26 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
                 SampleCurve4(*l.curve, context, true, l.cache->KnotHints + 1, l.out, l.cache);
         }
         if (pending.count > 0) DecodePendingKnots(b, pending);
-        for (int32_t g = first; g < last; ++g)
-            if (held[g - first] != 0) InterpolateGroup<D, Normalize>(b, g, t, held[g - first]);
+        for (int32_t g = first; g < last; ++g) {
+            if (held[g - first] == 0) continue;
+            if constexpr (Degree == 1)
+                InterpolateGroup<D, Normalize>(b, g, t, held[g - first]);
+            else
+                InterpolateGroupOfDegree<D, Degree, Normalize>(b, g, t, held[g - first]);
+        }
     }
 }
 
 }  // namespace
 
 // The rows' bytes: a multiple of 16 (the stride is a multiple of 4 floats).
-inline size_t BatchRowBytes(int32_t count, int32_t dimension) {
-    return size_t(BatchRowCount(dimension)) * size_t(BatchStride(count)) * sizeof(float);
+inline size_t BatchRowBytes(int32_t count, int32_t dimension, int32_t degree) {
+    return size_t(BatchRowCount(dimension, degree)) * size_t(BatchStride(count)) * sizeof(float);
 }
 
 namespace {
 
-// A quantised lane's knots, words and factors from its record (checked by CurveIsBatchable).
+// A quantised lane's knots, words and factors from its record (checked by BatchableDegree).
 template <typename R>
 void SetQuantisedLane(BatchLane& l, const R* r) {
     using Q = std::remove_cv_t<std::remove_pointer_t<decltype(r->KnotsControls)>>;
@@ -463,28 +563,31 @@ void SetQuantisedLane(BatchLane& l, const R* r) {
 
 }  // namespace
 
-size_t SampleBatchBytes(int32_t count, int32_t dimension) {
-    return BatchLaneBytes(count) + BatchRowBytes(count, dimension) +
+size_t SampleBatchBytes(int32_t count, int32_t dimension, int32_t degree) {
+    return BatchLaneBytes(count) + BatchRowBytes(count, dimension, degree) +
            (dimension == 4 ? size_t(count) * sizeof(WordFactors) : 0);
 }
 
-void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension) {
-    std::memset(memory, 0, SampleBatchBytes(count, dimension));
+void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension,
+                     int32_t degree) {
+    std::memset(memory, 0, SampleBatchBytes(count, dimension, degree));
     batch->count = count;
     batch->stride = BatchStride(count);
     batch->dimension = dimension;
+    batch->degree = degree;
     batch->lanes = static_cast<BatchLane*>(memory);
     batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
     batch->wordFactors =
         dimension == 4
             ? reinterpret_cast<WordFactors*>(static_cast<char*>(memory) + BatchLaneBytes(count) +
-                                             BatchRowBytes(count, dimension))
+                                             BatchRowBytes(count, dimension, degree))
             : nullptr;
-    // Rows of lanes without a window hold an interval of 1, so that the lanes' arithmetic
-    // stays on ordinary numbers, and an empty window that no time passes.
+    // Rows of lanes without a window hold knots 1 apart, so that the lanes' arithmetic stays
+    // on ordinary numbers, and an empty window that no time passes.
     float* key = KeyRowOf(*batch, kKeyScale);
     for (int32_t j = 0; j < batch->stride; ++j) {
-        Row(*batch, 1)[j] = 1.0f;
+        for (int32_t i = 0; i < 2 * degree; ++i)
+            Row(*batch, i)[j] = float(i);
         key[j] = 1.0f;
         key[batch->stride + j] = kInfinity;
         key[2 * batch->stride + j] = -kInfinity;
@@ -560,11 +663,21 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
 }
 
 void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch) {
-    SampleBatchT<3, false>(context, batch);
+    if (batch.degree == 1)
+        SampleBatchT<3, 1, false>(context, batch);
+    else if (batch.degree == 2)
+        SampleBatchT<3, 2, false>(context, batch);
+    else
+        SampleBatchT<3, 3, false>(context, batch);
 }
 
 void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch) {
-    SampleBatchT<4, true>(context, batch);
+    if (batch.degree == 1)
+        SampleBatchT<4, 1, true>(context, batch);
+    else if (batch.degree == 2)
+        SampleBatchT<4, 2, true>(context, batch);
+    else
+        SampleBatchT<4, 3, true>(context, batch);
 }
 
 }  // namespace orvane

@@ -1,5 +1,5 @@
-// Batched sampling of the moving curves of one node: the windows of many tracks' degree-1
-// positions or orientations kept decoded side by side and interpolated four at a time.
+// Batched sampling of the moving curves of one node: the windows of many tracks' positions or
+// orientations of one degree kept decoded side by side and evaluated four at a time.
 #ifndef ORVANE_TRACK_BATCH_H
 #define ORVANE_TRACK_BATCH_H
 
@@ -12,21 +12,23 @@
 
 namespace orvane {
 
-// Batched sampling of the moving degree-1 positions (D = 3) or orientations (D = 4) of one
-// node, in plain floats (DaK32fC32f), the quantised formats of their dimension (D3K16uC16u,
-// D3K8uC8u, D4nK16uC15u, D4nK8uC7u, DaK16uC16u, DaK8uC8u) or the compact format. Each lane keeps
-// the window of its curve that the last frame used, decoded, in structure-of-arrays rows (window
-// start and end times, the two controls per component, and the window's bounds in the curve's own
-// knot units). A frame tests four lanes' windows against the time at once, decodes a new window
-// only for the lanes whose key changed (one new knot when a window moves on; the two knots of whole
-// windows of quantised orientations four at a time), then interpolates (and normalises, D = 4) four
-// lanes per instruction where the processor has SSE. The window test is the knot
-// search's own comparison (the time scaled to stored knot units, compared with the window's
-// knots), and the arithmetic is that of the per-curve step in the same order (division by the
-// interval, a square root and a division for the normalisation), so each lane's value equals
-// what SamplePlannedTrack writes to the bit. A lane whose time falls outside the windows that
-// batching handles (before the first knot, past the last, in a looping window across the seam,
-// or a time that is not a number) is sampled by the per-curve step for that frame.
+// Batched sampling of the moving positions (D = 3) or orientations (D = 4) of one degree d (1,
+// 2 or 3; a batch per degree) of one node, in plain floats (DaK32fC32f), the quantised formats
+// of their dimension (D3K16uC16u, D3K8uC8u, D4nK16uC15u, D4nK8uC7u, DaK16uC16u, DaK8uC8u) or the
+// compact format. Each lane keeps the window of its curve that the last frame used, decoded, in
+// structure-of-arrays rows (the window's 2d knot times and d + 1 controls, and the bounds of the
+// interval holding the time in the curve's own knot units). A frame tests four lanes' windows
+// against the time at once, decodes a new window only for the lanes whose key changed (degree
+// 1: one new knot when a window moves on, the two knots of whole windows of quantised
+// orientations four at a time; degrees 2 and 3: the whole window), then evaluates (and
+// normalises, D = 4) four lanes per instruction where the processor has SSE. The window test is
+// the knot search's own comparison (the time scaled to stored knot units, compared with the
+// window's knots), and the arithmetic is that of the per-curve step in the same order (de Boor's
+// weights with their divisions, the weighted sum, a square root and a division for the
+// normalisation), so each lane's value equals what SamplePlannedTrack writes to the bit. A lane
+// whose time falls outside the windows that batching handles (before the first knot, past the
+// last, in a looping window across the seam, a window of degree 2 or 3 reaching past either end
+// of the curve, or a time that is not a number) is sampled by the per-curve step for that frame.
 struct BatchLane {
     const orvane_curve2* curve;
     // The curve's record and, for plain and quantised curves, its knots and its controls, kept
@@ -58,11 +60,13 @@ struct SampleBatch {
     int32_t count;      // lanes
     int32_t stride;     // floats per row: count rounded up to 4
     int32_t dimension;  // D
+    int32_t degree;     // d
     BatchLane* lanes;
-    // 2 + 2 D + 4 rows of stride floats: window start and end times, D first and D second
-    // controls, then the window test's rows: the scale to knot units, the window's first knot
-    // and its last (in knot units), and the last again or -infinity when the window ends on
-    // the curve's last knot (the row a looping time tests against).
+    // 2d + (d + 1) D + 4 rows of stride floats: the window's 2d knot times (degree 1: its start
+    // and end), its d + 1 controls of D rows each, then the window test's rows: the scale to
+    // knot units, the knots that bound the interval holding the time (in knot units), and the
+    // end again or -infinity when the window ends on the curve's last knot (the row a looping
+    // time tests against).
     float* rows;
     // Per lane of quantised orientations: per dropped component d, the scales then the offsets
     // of the three stored words in their order (components d + 1, d + 2, d + 3 modulo 4), each
@@ -70,11 +74,11 @@ struct SampleBatch {
     WordFactors* wordFactors;
 };
 
-// The bytes of a batch's lanes, rows and (D = 4) word factors for count lanes of dimension D;
-// memory for it is
-// 16-byte aligned.
-size_t SampleBatchBytes(int32_t count, int32_t dimension);
-void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension);
+// The bytes of a batch's lanes, rows and (D = 4) word factors for count lanes of dimension D
+// and degree d; memory for it is 16-byte aligned.
+size_t SampleBatchBytes(int32_t count, int32_t dimension, int32_t degree = 1);
+void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension,
+                     int32_t degree = 1);
 void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
                   orvane_track_sample_cache* cache);
 void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch);

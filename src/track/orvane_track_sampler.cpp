@@ -806,37 +806,43 @@ void SamplePlannedTrack(const orvane_track_sample_context& context,
                                &result->ScaleShear[0][0]);
 }
 
-bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension) {
+int32_t BatchableDegree(const orvane_curve2& curve, int32_t dimension) {
     const void* data = curve.CurveData.Object;
-    if (data == nullptr || (dimension != 3 && dimension != 4)) return false;
+    if (data == nullptr || (dimension != 3 && dimension != 4)) return 0;
     const auto* header = static_cast<const orvane_curve_data_header*>(data);
-    if (header->Degree != 1) return false;
-    if (header->Format == OrvaneCurveFormatDaK32fC32f) {
-        const auto* r = static_cast<const DaK32fC32f*>(data);
-        const int32_t n = r->KnotCount;
-        return n >= 2 && n <= kMaxFastKnots && r->ControlCount == n * dimension && r->Controls &&
-               r->Knots;
-    }
+    const int32_t degree = header->Degree;
+    if (degree < 1 || degree > kMaxBSplineDegree) return 0;
+    // Two knots at least, and for a window inside the curve 2d of them.
+    const int32_t least = degree > 1 ? 2 * degree : 2;
     switch (header->Format) {
+        case OrvaneCurveFormatDaK32fC32f: {
+            const auto* r = static_cast<const DaK32fC32f*>(data);
+            const int32_t n = r->KnotCount;
+            return n >= least && n <= kMaxFastKnots && r->ControlCount == n * dimension &&
+                           r->Controls && r->Knots
+                       ? degree
+                       : 0;
+        }
         case OrvaneCurveFormatD3K16uC16u:
         case OrvaneCurveFormatD3K8uC8u:
         case OrvaneCurveFormatD4nK16uC15u:
         case OrvaneCurveFormatD4nK8uC7u:
         case OrvaneCurveFormatDaK16uC16u:
         case OrvaneCurveFormatDaK8uC8u: {
-            // The quantised formats: the view's checks (which hold each to its dimension), and
-            // two knots at least.
+            // The quantised formats: the view's checks (which hold each to its dimension).
             const CurveView v = ViewCurve(curve, dimension);
-            return v.kind == CurveKind::Animated && v.knotCount >= 2;
+            return v.kind == CurveKind::Animated && v.knotCount >= least ? degree : 0;
+        }
+        case OrvaneCurveFormatDaCompact: {
+            const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
+            return degree == 1 && r->Dimension == dimension && r->KnotCount >= 2 &&
+                           r->Bytes != nullptr
+                       ? 1
+                       : 0;
         }
         default:
-            break;
+            return 0;
     }
-    if (header->Format == OrvaneCurveFormatDaCompact) {
-        const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
-        return r->Dimension == dimension && r->KnotCount >= 2 && r->Bytes != nullptr;
-    }
-    return false;
 }
 
 }  // namespace orvane

@@ -62,8 +62,9 @@ void SamplePlannedTrack(const orvane_track_sample_context& context,
                         const orvane_transform_track& track, uint32_t moving,
                         orvane_track_sample_cache* cache, orvane_transform* result);
 
-// Whether the curve can be a lane of a batch of dimension D.
-bool CurveIsBatchable(const orvane_curve2& curve, int32_t dimension);
+// The degree of the batches of dimension D the curve can be a lane of (1 to 3), or 0 when it
+// cannot be batched.
+int32_t BatchableDegree(const orvane_curve2& curve, int32_t dimension);
 
 }  // namespace orvane
 

@@ -22,15 +22,15 @@ using orvane::kPlanPosition;
 
 namespace {
 
-// A track whose position and orientation move (degree 1, 12 knots) and which has no
+// A track whose position and orientation move (of the degree, 12 knots) and which has no
 // scale/shear, its moving curves in the given formats (null: plain floats).
 TrackSource MovingTrack(std::mt19937& rng, float duration,
-                        orvane_data_type_definition* const types[3]) {
+                        orvane_data_type_definition* const types[3], int degree = 1) {
     TrackSource t;
     t.name = "t";
     const int kinds[3] = {kU, kU, kI}, dimensions[3] = {3, 4, 9};
     for (int c = 0; c < 3; ++c) {
-        t.curves[c] = RandomCurve(rng, kinds[c], dimensions[c], 1, 12, duration);
+        t.curves[c] = RandomCurve(rng, kinds[c], dimensions[c], degree, 12, duration);
         if (types && kinds[c] == kU) t.curves[c].type = types[c];
     }
     return t;
@@ -52,15 +52,15 @@ struct Batches {
     std::vector<orvane_transform> batched, planned;
     std::vector<orvane_track_sample_cache> batchCaches, planCaches;
 
-    explicit Batches(int lanes)
-        : memory3(orvane::SampleBatchBytes(lanes, 3) / 16 + 1),
-          memory4(orvane::SampleBatchBytes(lanes, 4) / 16 + 1),
+    explicit Batches(int lanes, int degree = 1)
+        : memory3(orvane::SampleBatchBytes(lanes, 3, degree) / 16 + 1),
+          memory4(orvane::SampleBatchBytes(lanes, 4, degree) / 16 + 1),
           batched(static_cast<size_t>(lanes)),
           planned(batched),
           batchCaches(static_cast<size_t>(lanes)),
           planCaches(batchCaches) {
-        orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3);
-        orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4);
+        orvane::InitSampleBatch(&batch3, memory3.data(), lanes, 3, degree);
+        orvane::InitSampleBatch(&batch4, memory4.data(), lanes, 4, degree);
     }
     // Lane k samples the track's position and orientation.
     void Set(int k, const orvane_transform_track& track) {
@@ -147,8 +147,8 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     ASSERT_EQ(11, lanes);
     Batches b(lanes);
     for (int k = 0; k < lanes; ++k) {
-        ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].PositionCurve, 3)) << k;
-        ASSERT_TRUE(orvane::CurveIsBatchable(tracks[size_t(k)].OrientationCurve, 4)) << k;
+        ASSERT_EQ(1, orvane::BatchableDegree(tracks[size_t(k)].PositionCurve, 3)) << k;
+        ASSERT_EQ(1, orvane::BatchableDegree(tracks[size_t(k)].OrientationCurve, 4)) << k;
         b.Set(k, tracks[size_t(k)]);
     }
     std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
@@ -260,6 +260,62 @@ TEST(TrackSampleBatched, WindowsAfterJumpsMatchThePlannedStepOverSeveralPasses) 
         for (int k = 0; k < lanes; ++k)
             ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, g->TransformTracks[k]))
                 << "lane " << k << " frame " << frame << " t " << t;
+    }
+}
+
+// Batches of degree 2 and 3: curves of smooth motion in the formats by turns (and of each
+// degree a curve of too few knots for a window inside it, which stays unbatched), each lane's
+// value the bits of the planned step over playback, random jumps, a pass backwards past both
+// ends (the clamped and looping windows at the ends go to the per-curve step) and a time that is
+// not a number.
+TEST(TrackSampleBatched, CurvesOfDegreesTwoAndThreeMatchThePlannedStep) {
+    for (int degree = 2; degree <= 3; ++degree) {
+        SCOPED_TRACE(degree);
+        std::mt19937 rng(100u + unsigned(degree));
+        const float duration = 1.5f;
+        std::vector<TrackSource> sources;
+        for (int k = 0; k < 11; ++k) {
+            sources.push_back(MovingTrack(rng, duration, TypesByTurns(k), degree));
+            sources.back().name = "t" + std::to_string(k);
+        }
+        // Degree d needs 2d knots for a window inside the curve.
+        TrackSource few = MovingTrack(rng, duration, QuantisedTypes(), 1);
+        few.name = "few";
+        few.curves[0] = RandomCurve(rng, kU, 3, degree, 2 * degree - 1, duration);
+        few.curves[0].type = QuantisedTypes()[0];
+        sources.push_back(few);
+        GroupPtr g = BuildGroup("g", sources);
+        ASSERT_TRUE(g);
+        std::vector<orvane_transform_track> tracks;
+        for (int32_t k = 0; k < g->TransformTrackCount; ++k) {
+            const orvane_transform_track& t = g->TransformTracks[k];
+            if (std::string(t.Name) == "few") {
+                EXPECT_EQ(0, orvane::BatchableDegree(t.PositionCurve, 3));
+                continue;
+            }
+            ASSERT_EQ(degree, orvane::BatchableDegree(t.PositionCurve, 3)) << k;
+            ASSERT_EQ(degree, orvane::BatchableDegree(t.OrientationCurve, 4)) << k;
+            tracks.push_back(t);
+        }
+        const int lanes = int(tracks.size());
+        ASSERT_EQ(11, lanes);
+        Batches b(lanes, degree);
+        for (int k = 0; k < lanes; ++k)
+            b.Set(k, tracks[size_t(k)]);
+        std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
+        for (int frame = 0; frame < 700; ++frame) {
+            const float t = frame == 350  ? std::nanf("")
+                            : frame < 250 ? float(frame) / 60.0f - 0.2f
+                            : frame < 450 ? jump(rng)
+                                          : duration + 0.2f - float(frame - 450) / 80.0f;
+            const bool loops = (frame / 13) % 2 == 0;
+            const auto ctx = Context(t, duration, loops, loops);
+            orvane::SampleBatch3(ctx, b.batch3);
+            orvane::SampleBatch4(ctx, b.batch4);
+            for (int k = 0; k < lanes; ++k)
+                ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, tracks[size_t(k)]))
+                    << "lane " << k << " frame " << frame << " t " << t;
+        }
     }
 }
 

@@ -505,8 +505,8 @@ TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
     track.OrientationCurve = *orientation;
     track.ScaleShearCurve.CurveData.Type = OrvaneCurveDataDaIdentityType;
     track.ScaleShearCurve.CurveData.Object = &identity;
-    ASSERT_TRUE(orvane::CurveIsBatchable(track.PositionCurve, 3));
-    ASSERT_TRUE(orvane::CurveIsBatchable(track.OrientationCurve, 4));
+    ASSERT_EQ(1, orvane::BatchableDegree(track.PositionCurve, 3));
+    ASSERT_EQ(1, orvane::BatchableDegree(track.OrientationCurve, 4));
 
     // One lane of each dimension, as an instance binds them.
     struct alignas(16) Block {
