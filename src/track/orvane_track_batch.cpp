@@ -150,12 +150,6 @@ template <typename K>
     return true;
 }
 
-// Finds the lane's window for the time and decodes it into the rows; false when the time
-// lies where batching does not reach (the per-curve step samples the lane then). In playback
-// that loops on, the last interval and the time after the last knot share one window across
-// the seam, as the looping window of the B-spline buffers has it: from the last knot but one
-// to the first knot a duration on, towards the first knot's controls (sign-continuous for
-// orientations).
 // The knot search of a lane for time t: the index k of the knot that ends the interval holding
 // t (the per-curve step's search, from the lane's window as its hint), whether t lies before
 // it, and the interval's knots in the units the window test compares; false when the knot
@@ -184,6 +178,12 @@ template <typename K>
     return true;
 }
 
+// Finds the lane's degree-1 window for the time and decodes it into the rows; false when the
+// time lies where batching does not reach (the per-curve step samples the lane then). In
+// playback that loops on, the last interval and the time after the last knot share one window
+// across the seam, as the looping window of the B-spline buffers has it: from the last knot but
+// one to the first knot a duration on, towards the first knot's controls (sign-continuous for
+// orientations).
 template <int D>
 bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration,
                 PendingKnots* pending) {
