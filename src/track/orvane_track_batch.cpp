@@ -662,22 +662,26 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
     ForgetWindow(*batch, l, lane);
 }
 
-void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch) {
+namespace {
+
+template <int D, bool Normalize>
+void SampleBatchOfDegree(const orvane_track_sample_context& context, SampleBatch& batch) {
     if (batch.degree == 1)
-        SampleBatchT<3, 1, false>(context, batch);
+        SampleBatchT<D, 1, Normalize>(context, batch);
     else if (batch.degree == 2)
-        SampleBatchT<3, 2, false>(context, batch);
+        SampleBatchT<D, 2, Normalize>(context, batch);
     else
-        SampleBatchT<3, 3, false>(context, batch);
+        SampleBatchT<D, 3, Normalize>(context, batch);
+}
+
+}  // namespace
+
+void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch) {
+    SampleBatchOfDegree<3, false>(context, batch);
 }
 
 void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch) {
-    if (batch.degree == 1)
-        SampleBatchT<4, 1, true>(context, batch);
-    else if (batch.degree == 2)
-        SampleBatchT<4, 2, true>(context, batch);
-    else
-        SampleBatchT<4, 3, true>(context, batch);
+    SampleBatchOfDegree<4, true>(context, batch);
 }
 
 }  // namespace orvane

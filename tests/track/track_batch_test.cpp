@@ -80,6 +80,29 @@ struct Batches {
     }
 };
 
+// Plays the batches over frames: playback from before the start for the first third, random
+// jumps around the clip for the second (a time that is not a number half way), then backwards
+// past the start; looping and clamped in turns of loopTurn frames. Every lane's value must be
+// the bits of the planned step of its track.
+void PlayAgainstThePlannedStep(Batches& b, const std::vector<orvane_transform_track>& tracks,
+                               float duration, std::mt19937& rng, int frames, int loopTurn) {
+    std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
+    for (int frame = 0; frame < frames; ++frame) {
+        const float t = frame == frames / 2  ? std::nanf("")
+                        : frame < frames / 3 ? float(frame) / 60.0f - 0.2f
+                        : frame < 2 * frames / 3
+                            ? jump(rng)
+                            : duration + 0.2f - float(frame - 2 * frames / 3) / 80.0f;
+        const bool loops = (frame / loopTurn) % 2 == 0;
+        const auto ctx = Context(t, duration, loops, loops);
+        orvane::SampleBatch3(ctx, b.batch3);
+        orvane::SampleBatch4(ctx, b.batch4);
+        for (size_t k = 0; k < tracks.size(); ++k)
+            ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, int(k), tracks[k]))
+                << "lane " << k << " frame " << frame << " t " << t;
+    }
+}
+
 // The quantised formats that playback meets most, for positions and orientations.
 orvane_data_type_definition* const* QuantisedTypes() {
     static orvane_data_type_definition* const types[3] = {OrvaneCurveDataD3K16uC16uType,
@@ -151,20 +174,7 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
         ASSERT_EQ(1, orvane::BatchableDegree(tracks[size_t(k)].OrientationCurve, 4)) << k;
         b.Set(k, tracks[size_t(k)]);
     }
-    std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
-    for (int frame = 0; frame < 900; ++frame) {
-        const float t = frame == 450  ? std::nanf("")
-                        : frame < 300 ? float(frame) / 60.0f - 0.2f
-                        : frame < 600 ? jump(rng)
-                                      : duration + 0.2f - float(frame - 600) / 80.0f;
-        const bool loops = (frame / 11) % 2 == 0;
-        const auto ctx = Context(t, duration, loops, loops);
-        orvane::SampleBatch3(ctx, b.batch3);
-        orvane::SampleBatch4(ctx, b.batch4);
-        for (int k = 0; k < lanes; ++k)
-            ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, tracks[size_t(k)]))
-                << "lane " << k << " frame " << frame << " t " << t;
-    }
+    PlayAgainstThePlannedStep(b, tracks, duration, rng, 900, 11);
     for (orvane_curve2* c : fitted)
         OrvaneFreeCurve(c);
 }
@@ -302,20 +312,7 @@ TEST(TrackSampleBatched, CurvesOfDegreesTwoAndThreeMatchThePlannedStep) {
         Batches b(lanes, degree);
         for (int k = 0; k < lanes; ++k)
             b.Set(k, tracks[size_t(k)]);
-        std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
-        for (int frame = 0; frame < 700; ++frame) {
-            const float t = frame == 350  ? std::nanf("")
-                            : frame < 250 ? float(frame) / 60.0f - 0.2f
-                            : frame < 450 ? jump(rng)
-                                          : duration + 0.2f - float(frame - 450) / 80.0f;
-            const bool loops = (frame / 13) % 2 == 0;
-            const auto ctx = Context(t, duration, loops, loops);
-            orvane::SampleBatch3(ctx, b.batch3);
-            orvane::SampleBatch4(ctx, b.batch4);
-            for (int k = 0; k < lanes; ++k)
-                ASSERT_TRUE(b.LaneIsThePlannedStep(ctx, k, tracks[size_t(k)]))
-                    << "lane " << k << " frame " << frame << " t " << t;
-        }
+        PlayAgainstThePlannedStep(b, tracks, duration, rng, 700, 13);
     }
 }
 
