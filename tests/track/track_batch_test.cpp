@@ -131,15 +131,21 @@ orvane_data_type_definition* const* TypesByTurns(int k) {
     }
 }
 
+// count moving tracks of the degree named t0, t1, ..., in the formats by turns.
+std::vector<TrackSource> MovingTracks(std::mt19937& rng, float duration, int count,
+                                      int degree = 1) {
+    std::vector<TrackSource> sources;
+    for (int k = 0; k < count; ++k) {
+        sources.push_back(MovingTrack(rng, duration, TypesByTurns(k), degree));
+        sources.back().name = "t" + std::to_string(k);
+    }
+    return sources;
+}
+
 TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     std::mt19937 rng(77);
     const float duration = 1.5f;
-    std::vector<TrackSource> sources;
-    for (int k = 0; k < 9; ++k) {
-        sources.push_back(MovingTrack(rng, duration, TypesByTurns(k)));
-        sources.back().name = "t" + std::to_string(k);
-    }
-    GroupPtr g = BuildGroup("g", sources);
+    GroupPtr g = BuildGroup("g", MovingTracks(rng, duration, 9));
     ASSERT_TRUE(g);
     std::vector<orvane_transform_track> tracks(g->TransformTracks,
                                                g->TransformTracks + g->TransformTrackCount);
@@ -249,12 +255,7 @@ TEST(TrackSampleBatched, OneKnotMovesFindWhatTheSearchFinds) {
 TEST(TrackSampleBatched, WindowsAfterJumpsMatchThePlannedStepOverSeveralPasses) {
     std::mt19937 rng(11);
     const float duration = 2.0f;
-    std::vector<TrackSource> sources;
-    for (int k = 0; k < 70; ++k) {
-        sources.push_back(MovingTrack(rng, duration, TypesByTurns(k)));
-        sources.back().name = "t" + std::to_string(k);
-    }
-    GroupPtr g = BuildGroup("g", sources);
+    GroupPtr g = BuildGroup("g", MovingTracks(rng, duration, 70));
     ASSERT_TRUE(g);
     const int lanes = g->TransformTrackCount;
     ASSERT_EQ(70, lanes);
@@ -283,11 +284,7 @@ TEST(TrackSampleBatched, CurvesOfDegreesTwoAndThreeMatchThePlannedStep) {
         SCOPED_TRACE(degree);
         std::mt19937 rng(100u + unsigned(degree));
         const float duration = 1.5f;
-        std::vector<TrackSource> sources;
-        for (int k = 0; k < 11; ++k) {
-            sources.push_back(MovingTrack(rng, duration, TypesByTurns(k), degree));
-            sources.back().name = "t" + std::to_string(k);
-        }
+        std::vector<TrackSource> sources = MovingTracks(rng, duration, 11, degree);
         // Degree d needs 2d knots for a window inside the curve.
         TrackSource few = MovingTrack(rng, duration, QuantisedTypes(), 1);
         few.name = "few";
