@@ -10,6 +10,8 @@
 #include "curve/orvane_knot_search.h"
 #include "curve/orvane_quaternion_words.h"
 #include "math/orvane_math_internal.h"
+#include "orvane/bspline.h"
+#include "orvane/curve.h"
 #include "track/orvane_track_sampler.h"
 #include "track/orvane_window_evaluation.h"
 
@@ -51,6 +53,7 @@ constexpr float kInfinity = __builtin_huge_valf();
 // A lane without a window: no time passes its test.
 void ForgetWindow(SampleBatch& b, BatchLane& l, int32_t j) {
     l.window = -1;
+    l.endWindow = false;
     KeyRowOf(b, kKeyLow)[j] = kInfinity;
     KeyRowOf(b, kKeyHigh)[j] = -kInfinity;
     KeyRowOf(b, kKeyHighLooping)[j] = -kInfinity;
@@ -237,34 +240,70 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
     return true;
 }
 
-// The lane's window of degree d (the batch's) for the time, decoded whole into the rows when it
-// changed; false where the per-curve step would not evaluate the window as it stands (its knots
-// past either end of the curve, or a time at or past its end knot).
+// The lane's window of degree d (the batch's) for the context's time, decoded whole into the
+// rows when it changed; false at or past the window's end knot (and before the first), where
+// the per-curve step takes another course. A window inside the curve holds its knots and
+// controls; one reaching past either end is the one the per-curve step builds there, with the
+// B-spline buffers (clamped, or from the curve itself a duration before or after when looping),
+// and holds for the context's looping and duration only (see ForgetEndWindows).
 template <int D>
-bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter) {
+bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j,
+                        const orvane_track_sample_context& context) {
     const int32_t d = b.degree;
     int32_t k;
     bool before;
     float low, high;
-    if (!FindWindow(l, t, &k, &before, &low, &high) || !before) return false;
-    const int32_t start = k - d;
-    if (start < 0 || start + 2 * d > (loopAfter ? l.knotCount - 1 : l.knotCount)) return false;
+    if (!FindWindow(l, context.SampleTime, &k, &before, &low, &high) || !before) return false;
     if (l.window != k) {
-        for (int32_t i = 0; i < 2 * d; ++i) {
-            float time, controls[D];
-            DecodeLaneKnot<D>(l, start + i, &time, controls);
-            Row(b, i)[j] = time;
-            if (i > d) continue;
-            for (int c = 0; c < D; ++c)
-                Row(b, 2 * d + i * D + c)[j] = controls[c];
+        const int32_t start = k - d;
+        if (start >= 0 && start + 2 * d <= (context.LoopAfter ? l.knotCount - 1 : l.knotCount)) {
+            for (int32_t i = 0; i < 2 * d; ++i) {
+                float time, controls[D];
+                DecodeLaneKnot<D>(l, start + i, &time, controls);
+                Row(b, i)[j] = time;
+                if (i > d) continue;
+                for (int c = 0; c < D; ++c)
+                    Row(b, 2 * d + i * D + c)[j] = controls[c];
+            }
+            l.endWindow = false;
+        } else {
+            float knots[kBSplineKnotBufferSize], controls[kBSplineControlBufferSize];
+            float* ti = knots;
+            float* pi = controls;
+            const float duration = context.SampleDuration;
+            const bool extended = OrvaneConstructBSplineBuffers(
+                D, context.LoopBefore ? l.curve : nullptr, l.curve,
+                context.LoopAfter ? l.curve : nullptr, duration, duration, duration, k, knots,
+                controls, &ti, &pi,
+                D == 3 ? OrvaneCurveIdentityPosition : OrvaneCurveIdentityOrientation);
+            if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
+            for (int32_t i = 0; i < 2 * d; ++i)
+                Row(b, i)[j] = ti[i - d];
+            for (int32_t i = 0; i <= d; ++i)
+                for (int c = 0; c < D; ++c)
+                    Row(b, 2 * d + i * D + c)[j] = pi[(i - d) * D + c];
+            l.endWindow = true;
+            b.endWindows = true;
         }
     }
     l.window = k;
-    // (Inside the curve the window's end is never its last knot.)
     KeyRowOf(b, kKeyLow)[j] = low;
     KeyRowOf(b, kKeyHigh)[j] = high;
     KeyRowOf(b, kKeyHighLooping)[j] = high;
     return true;
+}
+
+// Windows reaching past a curve's ends depend on the context's looping and duration: when
+// either changes, the batch's end windows are forgotten (decoded again when next met).
+void ForgetEndWindows(SampleBatch& b, const orvane_track_sample_context& context) {
+    const uint8_t loops = uint8_t((context.LoopBefore ? 1 : 0) | (context.LoopAfter ? 2 : 0));
+    if (b.endWindows && (loops != b.endLoops || !(context.SampleDuration == b.endDuration))) {
+        for (int32_t j = 0; j < b.count; ++j)
+            if (b.lanes[j].endWindow) ForgetWindow(b, b.lanes[j], j);
+        b.endWindows = false;
+    }
+    b.endLoops = loops;
+    b.endDuration = context.SampleDuration;
 }
 
 // The pending knots' controls into their lanes' rows: what DecodeQuaternionWords gives for
@@ -476,6 +515,7 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     const float t = context.SampleTime;
     const bool loopAfter = context.LoopAfter;
     const int32_t groups = b.stride / 4;
+    if constexpr (Degree > 1) ForgetEndWindows(b, context);
     uint32_t held[kGroupsPerPass];
     for (int32_t first = 0; first < groups; first += kGroupsPerPass) {
         const int32_t last = groups - first < kGroupsPerPass ? groups : first + kGroupsPerPass;
@@ -498,7 +538,7 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
             const bool moved = Degree == 1
                                    ? MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration,
                                                    D == 4 ? &pending : nullptr)
-                                   : MoveWindowOfDegree<D>(b, l, j, t, loopAfter);
+                                   : MoveWindowOfDegree<D>(b, l, j, context);
             if (moved) {
                 held[bit >> 2] |= 1u << (bit & 3);
                 continue;
@@ -575,6 +615,9 @@ void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t di
     batch->stride = BatchStride(count);
     batch->dimension = dimension;
     batch->degree = degree;
+    batch->endWindows = false;
+    batch->endLoops = 0;
+    batch->endDuration = 0.0f;
     batch->lanes = static_cast<BatchLane*>(memory);
     batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
     batch->wordFactors =

@@ -25,10 +25,11 @@ namespace orvane {
 // the knot search's own comparison (the time scaled to stored knot units, compared with the
 // window's knots), and the arithmetic is that of the per-curve step in the same order (de Boor's
 // weights with their divisions, the weighted sum, a square root and a division for the
-// normalisation), so each lane's value equals what SamplePlannedTrack writes to the bit. A lane
-// whose time falls outside the windows that batching handles (before the first knot, past the
-// last, in a looping window across the seam, a window of degree 2 or 3 reaching past either end
-// of the curve, or a time that is not a number) is sampled by the per-curve step for that frame.
+// normalisation), so each lane's value equals what SamplePlannedTrack writes to the bit. A window
+// of degree 2 or 3 that reaches past either end of its curve is the one the per-curve step
+// builds with the B-spline buffers. A lane whose time falls outside the windows that batching
+// handles (before the first knot, past the last, across the seam of a looping degree-1 curve,
+// or a time that is not a number) is sampled by the per-curve step for that frame.
 struct BatchLane {
     const orvane_curve2* curve;
     // The curve's record and, for plain and quantised curves, its knots and its controls, kept
@@ -49,6 +50,7 @@ struct BatchLane {
     // dropped (D4n formats).
     uint8_t knotBytes;
     bool quaternionWords;
+    bool endWindow;         // degrees 2 and 3: the window reaches past an end of the curve
     CompactCursor compact;  // compact curves: the segment of the knot decoded last
 };
 
@@ -72,6 +74,11 @@ struct SampleBatch {
     // of the three stored words in their order (components d + 1, d + 2, d + 3 modulo 4), each
     // padded to four, so that four knots' factors load as four vectors (D = 4 only).
     WordFactors* wordFactors;
+    // Degrees 2 and 3: whether some lane holds a window reaching past an end of its curve, and
+    // the looping (bit 0 before, bit 1 after) and duration such windows were built for.
+    bool endWindows;
+    uint8_t endLoops;
+    float endDuration;
 };
 
 // The bytes of a batch's lanes, rows and (D = 4) word factors for count lanes of dimension D

@@ -277,14 +277,21 @@ TEST(TrackSampleBatched, WindowsAfterJumpsMatchThePlannedStepOverSeveralPasses) 
 // Batches of degree 2 and 3: curves of smooth motion in the formats by turns (and of each
 // degree a curve of too few knots for a window inside it, which stays unbatched), each lane's
 // value the bits of the planned step over playback, random jumps, a pass backwards past both
-// ends (the clamped and looping windows at the ends go to the per-curve step) and a time that is
-// not a number.
+// ends (windows reaching past the ends, clamped and looping in turns) and a time that is not a
+// number.
 TEST(TrackSampleBatched, CurvesOfDegreesTwoAndThreeMatchThePlannedStep) {
     for (int degree = 2; degree <= 3; ++degree) {
         SCOPED_TRACE(degree);
         std::mt19937 rng(100u + unsigned(degree));
         const float duration = 1.5f;
         std::vector<TrackSource> sources = MovingTracks(rng, duration, 11, degree);
+        // Orientations that turn to the other hemisphere half way: across the loop's seam the
+        // window meets keys of both signs, which the buffers' continuity turns to one side.
+        for (int k : {1, 2, 3}) {
+            std::vector<float>& q = sources[size_t(k)].curves[1].controls;
+            for (size_t i = q.size() / 8 * 4; i < q.size(); ++i)
+                q[i] = -q[i];
+        }
         // Degree d needs 2d knots for a window inside the curve.
         TrackSource few = MovingTrack(rng, duration, QuantisedTypes(), 1);
         few.name = "few";
