@@ -276,6 +276,9 @@ bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j,
                 context.LoopAfter ? l.curve : nullptr, duration, duration, duration, k, knots,
                 controls, &ti, &pi,
                 D == 3 ? OrvaneCurveIdentityPosition : OrvaneCurveIdentityOrientation);
+            // (A curve the buffers refuse leaves the pointers at their starts, with nothing
+            // before them to read: the per-curve step then.)
+            if (ti == knots || pi == controls) return false;
             if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
             for (int32_t i = 0; i < 2 * d; ++i)
                 Row(b, i)[j] = ti[i - d];

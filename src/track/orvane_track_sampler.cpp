@@ -407,6 +407,13 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         const bool extended = OrvaneConstructBSplineBuffers(
             D, context.LoopBefore ? self : nullptr, self, context.LoopAfter ? self : nullptr,
             duration, duration, duration, k, knots, controls, &wti, &wpi, IdentityOf<D>());
+        if (d > 0 && (wti == knots || wpi == controls)) {
+            // The buffers refused the curve and left the pointers at their starts, with nothing
+            // before them for the window to read.
+            WarnUnreadable();
+            CopyValues<D>(IdentityOf<D>(), out);
+            return;
+        }
         ti = wti;
         pi = wpi;
         if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
