@@ -191,9 +191,9 @@ template <int D>
 bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration,
                 PendingKnots* pending) {
     const int32_t n = l.knotCount;
-    int32_t k;
-    bool before;      // the time lies before the window's end knot
-    float low, high;  // the window's knots in the units the test compares
+    int32_t k = 0;
+    bool before = false;            // the time lies before the window's end knot
+    float low = 0.0f, high = 0.0f;  // the window's knots in the units the test compares
     if (!FindWindow(l, t, &k, &before, &low, &high)) return false;
     const bool seam = loopAfter && k == n - 1;
     if (seam ? std::isnan(t) : !before) return false;
@@ -250,9 +250,10 @@ template <int D>
 bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j,
                         const orvane_track_sample_context& context) {
     const int32_t d = b.degree;
-    int32_t k;
-    bool before;
-    float low, high;
+    // (Set by the search when it succeeds; initialised for compilers that cannot see so.)
+    int32_t k = 0;
+    bool before = false;
+    float low = 0.0f, high = 0.0f;
     if (!FindWindow(l, context.SampleTime, &k, &before, &low, &high) || !before) return false;
     if (l.window != k) {
         const int32_t start = k - d;
