@@ -269,18 +269,11 @@ bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j,
             l.endWindow = false;
         } else {
             float knots[kBSplineKnotBufferSize], controls[kBSplineControlBufferSize];
-            float* ti = knots;
-            float* pi = controls;
-            const float duration = context.SampleDuration;
-            const bool extended = OrvaneConstructBSplineBuffers(
-                D, context.LoopBefore ? l.curve : nullptr, l.curve,
-                context.LoopAfter ? l.curve : nullptr, duration, duration, duration, k, knots,
-                controls, &ti, &pi,
-                D == 3 ? OrvaneCurveIdentityPosition : OrvaneCurveIdentityOrientation);
-            // (A curve the buffers refuse leaves the pointers at their starts, with nothing
-            // before them to read: the per-curve step then.)
-            if (ti == knots || pi == controls) return false;
-            if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
+            const float* ti = nullptr;
+            const float* pi = nullptr;
+            // (A curve the buffers refuse: the per-curve step then.)
+            if (!BuildEndWindow(*l.curve, D, context, k, d, knots, controls, &ti, &pi))
+                return false;
             for (int32_t i = 0; i < 2 * d; ++i)
                 Row(b, i)[j] = ti[i - d];
             for (int32_t i = 0; i <= d; ++i)
@@ -690,7 +683,8 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
             case OrvaneCurveFormatD4nK8uC7u:
                 SetQuantisedLane(l, static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data));
                 break;
-            default: {
+            case OrvaneCurveFormatD4nK16uC15u:
+            default: {  // (BatchableDegree admits no other format)
                 const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
                 SetQuantisedLane(l, r);
                 WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane

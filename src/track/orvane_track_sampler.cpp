@@ -399,24 +399,10 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         else
             format.extractKnotValues(curve.CurveData.Object, start, 2 * d, knots, controls,
                                      IdentityOf<D>());
-    } else {
-        float* wti;
-        float* wpi;
-        const orvane_curve2* self = &curve;
-        const float duration = context.SampleDuration;
-        const bool extended = OrvaneConstructBSplineBuffers(
-            D, context.LoopBefore ? self : nullptr, self, context.LoopAfter ? self : nullptr,
-            duration, duration, duration, k, knots, controls, &wti, &wpi, IdentityOf<D>());
-        if (d > 0 && (wti == knots || wpi == controls)) {
-            // The buffers refused the curve and left the pointers at their starts, with nothing
-            // before them for the window to read.
-            WarnUnreadable();
-            CopyValues<D>(IdentityOf<D>(), out);
-            return;
-        }
-        ti = wti;
-        pi = wpi;
-        if (extended && D == 4) MakeQuaternionsContinuous(controls, d + 1);
+    } else if (!BuildEndWindow(curve, D, context, k, d, knots, controls, &ti, &pi)) {
+        WarnUnreadable();
+        CopyValues<D>(IdentityOf<D>(), out);
+        return;
     }
     EvaluateDegree<D, Normalize>(d, ti, pi, t, out);
 }
@@ -811,6 +797,25 @@ void SamplePlannedTrack(const orvane_track_sample_context& context,
     if (moving & kPlanScaleShear)
         SampleCurveT<9, false>(track.ScaleShearCurve, context, true, hints + 2,
                                &result->ScaleShear[0][0]);
+}
+
+bool BuildEndWindow(const orvane_curve2& curve, int32_t dimension,
+                    const orvane_track_sample_context& context, int32_t k, int32_t degree,
+                    float* knots, float* controls, const float** ti, const float** pi) {
+    float* wti = knots;
+    float* wpi = controls;
+    const float duration = context.SampleDuration;
+    const bool extended = OrvaneConstructBSplineBuffers(
+        dimension, context.LoopBefore ? &curve : nullptr, &curve,
+        context.LoopAfter ? &curve : nullptr, duration, duration, duration, k, knots, controls,
+        &wti, &wpi, dimension == 3 ? OrvaneCurveIdentityPosition : OrvaneCurveIdentityOrientation);
+    // A refused curve leaves the pointers at the buffers' starts, with nothing before them for
+    // a window of degree 1 or more to read.
+    if (degree > 0 && (wti == knots || wpi == controls)) return false;
+    if (extended && dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
+    *ti = wti;
+    *pi = wpi;
+    return true;
 }
 
 int32_t BatchableDegree(const orvane_curve2& curve, int32_t dimension) {

@@ -62,6 +62,17 @@ void SamplePlannedTrack(const orvane_track_sample_context& context,
                         const orvane_transform_track& track, uint32_t moving,
                         orvane_track_sample_cache* cache, orvane_transform* result);
 
+// The window of knot k (the knot search's index) of a curve of dimension 3 or 4 that reaches
+// past either end of the curve, as the B-spline buffers build it for the context: clamped, or
+// from the curve itself a duration before or after when looping, with the orientations turned
+// to one side. knots and controls are the buffers (kBSplineKnotBufferSize and
+// kBSplineControlBufferSize floats); *ti and *pi are set to the window's end knot and its
+// controls, with the degree's knots and controls before them. False (pointers unset) when the
+// buffers refuse the curve.
+bool BuildEndWindow(const orvane_curve2& curve, int32_t dimension,
+                    const orvane_track_sample_context& context, int32_t k, int32_t degree,
+                    float* knots, float* controls, const float** ti, const float** pi);
+
 // The degree of the batches of dimension D the curve can be a lane of (1 to 3), or 0 when it
 // cannot be batched.
 int32_t BatchableDegree(const orvane_curve2& curve, int32_t dimension);
