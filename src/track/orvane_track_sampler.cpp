@@ -335,6 +335,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
     const bool cached =
         D <= 4 && cache != nullptr && d == 1 && inside &&
         (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u ||
+         v.format == OrvaneCurveFormatD3K8uC8u || v.format == OrvaneCurveFormatD4nK8uC7u ||
          v.format == OrvaneCurveFormatDaCompact);
     if (cached) {
         // Playback at a higher rate than the keys meets the same window on successive frames:
@@ -353,14 +354,22 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                 times[0] = times[1];
                 CopyValues<D>(values + D, values);
             }
+            float* knotsTo = times + (2 - count);
+            float* valuesTo = values + (2 - count) * D;
             if (v.format == OrvaneCurveFormatDaCompact)
-                DecodeCompact<D>(data, from, count, times + (2 - count), values + (2 - count) * D);
+                DecodeCompact<D>(data, from, count, knotsTo, valuesTo);
             else if (v.format == OrvaneCurveFormatD3K16uC16u)
                 DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
-                         times + (2 - count), values + (2 - count) * D);
-            else
+                         knotsTo, valuesTo);
+            else if (v.format == OrvaneCurveFormatD3K8uC8u)
+                DecodeD3(static_cast<const orvane_curve_data_d3_k8u_c8u*>(data), n, from, count,
+                         knotsTo, valuesTo);
+            else if (v.format == OrvaneCurveFormatD4nK16uC15u)
                 DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, count,
-                          times + (2 - count), values + (2 - count) * D);
+                          knotsTo, valuesTo);
+            else
+                DecodeD4n(static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data), n, from, count,
+                          knotsTo, valuesTo);
             cache->WindowCurves[slot] = data;
             cache->WindowKnots[slot] = start;
         }
@@ -415,13 +424,12 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 // tests are the hinted search's own (the window's knots around the key, then the next knot),
 // and the windows are those SampleAnimated would take for the context, so the value is the
 // same to the bit.
-template <int D, bool Normalize>
+template <int D, bool Normalize, typename R>
 [[gnu::always_inline]] inline bool SampleCachedWindow(const void* data,
                                                       const orvane_track_sample_context& context,
                                                       int32_t* hint, float* out,
                                                       orvane_track_sample_cache* cache, int slot) {
-    using R =
-        std::conditional_t<D == 3, orvane_curve_data_d3_k16u_c16u, orvane_curve_data_d4n_k16u_c15u>;
+    using Q = std::remove_pointer_t<decltype(R::KnotsControls)>;
     const auto* r = static_cast<const R*>(data);
     const int32_t n = r->KnotControlCount / 4;
     const int32_t start = cache->WindowKnots[slot];
@@ -431,8 +439,8 @@ template <int D, bool Normalize>
         scale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
     else
         scale = r->OneOverKnotScale;
-    const int32_t key = QuantisedKey<uint16_t>(scale, context.SampleTime);
-    const uint16_t* knots = r->KnotsControls;
+    const int32_t key = QuantisedKey<Q>(scale, context.SampleTime);
+    const Q* knots = r->KnotsControls;
     float* times = cache->WindowTimes[slot];
     float* values = cache->WindowValues[slot];
     if (int32_t(knots[start]) > key) return false;
@@ -455,6 +463,33 @@ template <int D, bool Normalize>
         *hint = start + 1;
     }
     Evaluate<1, D, Normalize>(times + 1, values + D, context.SampleTime, out);
+    return true;
+}
+
+// A curve in one of the quantised formats of playback (positions and orientations, 16-bit or
+// 8-bit): from the cached window when it holds the time, else with the checks of the general
+// view. False when the record fails them (the general view then reports it).
+template <int D, bool Normalize, typename R>
+[[gnu::always_inline]] inline bool SampleQuantisedInLine(const orvane_curve2& curve,
+                                                         const orvane_track_sample_context& context,
+                                                         int32_t* hint, float* out,
+                                                         orvane_track_sample_cache* cache,
+                                                         int slot) {
+    const void* data = curve.CurveData.Object;
+    const auto* r = static_cast<const R*>(data);
+    const int32_t degree = r->CurveDataHeader.Degree;
+    if (cache != nullptr && cache->WindowCurves[slot] == data && degree == 1 &&
+        SampleCachedWindow<D, Normalize, R>(data, context, hint, out, cache, slot))
+        return true;
+    CurveView v{
+        CurveKind::Invalid, r->CurveDataHeader.Format, 2, degree, 0, nullptr, nullptr, 0.0f};
+    bool ok;
+    if constexpr (D == 3)
+        ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
+    else
+        ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
+    if (!ok || v.degree > kMaxBSplineDegree) return false;
+    SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
     return true;
 }
 
@@ -494,25 +529,20 @@ template <int D, bool Normalize>
         } else if (header->Format == OrvaneCurveFormatDaIdentity) {
             CopyValues<D>(IdentityOf<D>(), out);
             return false;
-        } else if (D != 9 && header->Format == (D == 3 ? OrvaneCurveFormatD3K16uC16u
-                                                       : OrvaneCurveFormatD4nK16uC15u)) {
-            if (cache != nullptr && cache->WindowCurves[slot] == data && header->Degree == 1 &&
-                SampleCachedWindow<D, Normalize>(data, context, hint, out, cache, slot))
-                return true;
-            // The quantised formats of playback, with the checks of the general view.
-            CurveView v{
-                CurveKind::Invalid, header->Format, 2, header->Degree, 0, nullptr, nullptr, 0.0f};
-            bool ok;
-            if constexpr (D == 3) {
-                const auto* r = static_cast<const orvane_curve_data_d3_k16u_c16u*>(data);
-                ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
-            } else {
-                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-                ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
-            }
-            if (ok && v.degree <= kMaxBSplineDegree) {
-                SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
-                return true;
+        } else if constexpr (D != 9) {
+            using R16 = std::conditional_t<D == 3, orvane_curve_data_d3_k16u_c16u,
+                                           orvane_curve_data_d4n_k16u_c15u>;
+            using R8 = std::conditional_t<D == 3, orvane_curve_data_d3_k8u_c8u,
+                                          orvane_curve_data_d4n_k8u_c7u>;
+            if (header->Format ==
+                (D == 3 ? OrvaneCurveFormatD3K16uC16u : OrvaneCurveFormatD4nK16uC15u)) {
+                if (SampleQuantisedInLine<D, Normalize, R16>(curve, context, hint, out, cache,
+                                                             slot))
+                    return true;
+            } else if (header->Format ==
+                       (D == 3 ? OrvaneCurveFormatD3K8uC8u : OrvaneCurveFormatD4nK8uC7u)) {
+                if (SampleQuantisedInLine<D, Normalize, R8>(curve, context, hint, out, cache, slot))
+                    return true;
             }
         }
     }

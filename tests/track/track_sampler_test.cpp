@@ -367,12 +367,14 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
     orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
                                                            OrvaneCurveDataD4nK16uC15uType,
                                                            OrvaneCurveDataD9I1K16uC16uType};
-    orvane_data_type_definition* const* sets[4] = {nullptr, quantised, cachedFormats,
-                                                   cachedFormats};
-    for (int set = 0; set < 4; ++set) {
+    orvane_data_type_definition* const eightBit[3] = {
+        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
+    orvane_data_type_definition* const* sets[5] = {nullptr, quantised, cachedFormats, cachedFormats,
+                                                   eightBit};
+    for (int set = 0; set < 5; ++set) {
         SCOPED_TRACE(set);
-        const TrackSource source =
-            RandomTrack(rng, kU, kU, kU, set == 3 ? 2 : 1 + set % 2, 1.5f, sets[set]);
+        const int degree = set == 3 ? 2 : set == 4 ? 1 : 1 + set % 2;
+        const TrackSource source = RandomTrack(rng, kU, kU, kU, degree, 1.5f, sets[set]);
         GroupPtr g = BuildGroup("g", {source});
         int32_t hints[3] = {0, 0, 0};
         orvane_track_sample_cache cache{};
@@ -396,28 +398,33 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
 
 // A window the cache kept serves a later call only where that call's own search and looping
 // would take it: each time of the last interval and across the seam, with the context's
-// looping changed from one call to the next and the same cache, gives the uncached bits.
+// looping changed from one call to the next and the same cache, gives the uncached bits, for
+// knots and words of 16 and of 8 bits.
 TEST(TrackSampleLocal, CachedWindowsFollowEachCallsLooping) {
     std::mt19937 rng(43);
-    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                           OrvaneCurveDataD4nK16uC15uType,
-                                                           OrvaneCurveDataD9I1K16uC16uType};
+    orvane_data_type_definition* const sixteenBit[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                        OrvaneCurveDataD4nK16uC15uType,
+                                                        OrvaneCurveDataD9I1K16uC16uType};
+    orvane_data_type_definition* const eightBit[3] = {
+        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
     const float duration = 1.5f;
-    GroupPtr g = BuildGroup("g", {RandomTrack(rng, kU, kU, kS, 1, duration, cachedFormats)});
-    const orvane_transform_track& track = g->TransformTracks[0];
-    orvane_track_sample_cache cache{};
-    for (int frame = 0; frame < 120; ++frame) {
-        // The last fifth of the clip and a little past its end, each time twice, looping and
-        // not in turn.
-        const float t = duration * (0.8f + 0.25f * float(frame / 2) / 60.0f);
-        for (int loop = 0; loop < 2; ++loop) {
-            const bool looping = (frame + loop) % 2 == 1;
-            const auto ctx = Context(t, duration, looping, looping);
-            orvane_transform plain{}, cached{};
-            OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
-            OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
-            ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain))
-                << "t " << t << (looping ? " looping" : "");
+    for (orvane_data_type_definition* const* formats : {sixteenBit, eightBit}) {
+        GroupPtr g = BuildGroup("g", {RandomTrack(rng, kU, kU, kS, 1, duration, formats)});
+        const orvane_transform_track& track = g->TransformTracks[0];
+        orvane_track_sample_cache cache{};
+        for (int frame = 0; frame < 120; ++frame) {
+            // The last fifth of the clip and a little past its end, each time twice, looping and
+            // not in turn.
+            const float t = duration * (0.8f + 0.25f * float(frame / 2) / 60.0f);
+            for (int loop = 0; loop < 2; ++loop) {
+                const bool looping = (frame + loop) % 2 == 1;
+                const auto ctx = Context(t, duration, looping, looping);
+                orvane_transform plain{}, cached{};
+                OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &plain);
+                OrvaneSampleTrackUUULocalCached(&ctx, &track, &cache, &cached);
+                ASSERT_EQ(0, std::memcmp(&plain, &cached, sizeof plain))
+                    << "t " << t << (looping ? " looping" : "");
+            }
         }
     }
 }
