@@ -54,9 +54,10 @@ ORVANE_API void OrvaneSampleTrackUUULocalHinted(const orvane_track_sample_contex
                                                 orvane_int32 KnotHints[3],
                                                 orvane_transform* Result);
 /* A per-instance playback cache for one track: the knot hints, and the decoded windows of
- * degree-1 position and orientation curves in the D3K16uC16u, D3K8uC8u, D4nK16uC15u, D4nK8uC7u
- * and compact formats (the curves are identified by their data's address). Zero it before
- * first use and whenever the track's curves change. */
+ * degree-1 position and orientation curves in the quantised formats (D3K16uC16u, D3K8uC8u,
+ * D4nK16uC15u, D4nK8uC7u, DaK16uC16u, DaK8uC8u) and the compact format (the curves are
+ * identified by their data's address). Zero it before first use and whenever the track's
+ * curves change. */
 typedef struct orvane_track_sample_cache {
     orvane_int32 KnotHints[3];
     orvane_int32 WindowKnots[2];

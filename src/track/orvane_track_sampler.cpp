@@ -255,6 +255,90 @@ template <typename R>
     }
 }
 
+// The quantised records of positions and orientations that the per-track cache keeps windows
+// of: the 3-vector, quaternion and any-dimension formats, in 16 and 8 bits.
+template <typename R>
+constexpr bool kQuaternionRecord = requires(const R* r) {
+    r->ScaleOffsetTableEntries;
+};
+template <typename R>
+constexpr bool kAnyDimensionRecord = requires(const R* r) {
+    r->ControlScaleOffsets;
+};
+
+// The record's knot scale, the stored numbers per knot after the knots, and the view's checks.
+template <typename R>
+inline float KnotScaleOf(const R* r) {
+    if constexpr (kQuaternionRecord<R>)
+        return r->OneOverKnotScale;
+    else
+        return KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+}
+template <int D, typename R>
+constexpr int32_t kWordsPerKnot = kAnyDimensionRecord<R> ? D : 3;
+template <int D, typename R>
+inline bool ViewQuantisedRecord(const R* r, CurveView* v) {
+    if constexpr (kAnyDimensionRecord<R>)
+        if (r->ControlScaleOffsetCount != 2 * D || r->ControlScaleOffsets == nullptr) return false;
+    return ViewQuantised(r, kWordsPerKnot<D, R>, KnotScaleOf(r), v);
+}
+
+// Knots [first, first + count) of such a record of n knots, with the curve module's operations.
+template <int D, typename R>
+[[gnu::always_inline]] inline void DecodeQuantised(const R* r, int32_t n, int32_t first,
+                                                   int32_t count, float* knots, float* controls) {
+    if constexpr (kQuaternionRecord<R>) {
+        DecodeD4n(r, n, first, count, knots, controls);
+    } else if constexpr (kAnyDimensionRecord<R>) {
+        const float inverse = 1.0f / KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
+        const float* scales = r->ControlScaleOffsets;
+        for (int32_t i = 0; i < count; ++i) {
+            knots[i] = inverse * float(r->KnotsControls[first + i]);
+            const auto* q = r->KnotsControls + n + (first + i) * D;
+            for (int32_t j = 0; j < D; ++j)
+                controls[i * D + j] = float(q[j]) * scales[j] + scales[D + j];
+        }
+    } else {
+        DecodeD3(r, n, first, count, knots, controls);
+    }
+}
+
+// Calls f with the record of a format the per-track cache keeps windows of, for dimension D;
+// false for any other format.
+template <int D, typename F>
+[[gnu::always_inline]] inline bool WithCachedRecord(uint8_t format, const void* data, F&& f) {
+    switch (format) {
+        case OrvaneCurveFormatDaK16uC16u:
+            f(static_cast<const orvane_curve_data_da_k16u_c16u*>(data));
+            return true;
+        case OrvaneCurveFormatDaK8uC8u:
+            f(static_cast<const orvane_curve_data_da_k8u_c8u*>(data));
+            return true;
+        default:
+            break;
+    }
+    if constexpr (D == 3) {
+        if (format == OrvaneCurveFormatD3K16uC16u) {
+            f(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data));
+            return true;
+        }
+        if (format == OrvaneCurveFormatD3K8uC8u) {
+            f(static_cast<const orvane_curve_data_d3_k8u_c8u*>(data));
+            return true;
+        }
+    } else if constexpr (D == 4) {
+        if (format == OrvaneCurveFormatD4nK16uC15u) {
+            f(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data));
+            return true;
+        }
+        if (format == OrvaneCurveFormatD4nK8uC7u) {
+            f(static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data));
+            return true;
+        }
+    }
+    return false;
+}
+
 // Knots [first, first + count) of a compact curve: in line up to four components.
 template <int D>
 [[gnu::always_inline]] inline void DecodeCompact(const void* data, int32_t first, int32_t count,
@@ -332,11 +416,10 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                                      out);
         return;
     }
+    // (WithCachedRecord with a lambda that does nothing: whether the format keeps windows.)
     const bool cached =
         D <= 4 && cache != nullptr && d == 1 && inside &&
-        (v.format == OrvaneCurveFormatD3K16uC16u || v.format == OrvaneCurveFormatD4nK16uC15u ||
-         v.format == OrvaneCurveFormatD3K8uC8u || v.format == OrvaneCurveFormatD4nK8uC7u ||
-         v.format == OrvaneCurveFormatDaCompact);
+        (v.knotBytes == 0 || WithCachedRecord<D>(v.format, nullptr, [](const auto*) {}));
     if (cached) {
         // Playback at a higher rate than the keys meets the same window on successive frames:
         // it is decoded once per window.
@@ -356,20 +439,12 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
             }
             float* knotsTo = times + (2 - count);
             float* valuesTo = values + (2 - count) * D;
-            if (v.format == OrvaneCurveFormatDaCompact)
+            if (v.knotBytes == 0)
                 DecodeCompact<D>(data, from, count, knotsTo, valuesTo);
-            else if (v.format == OrvaneCurveFormatD3K16uC16u)
-                DecodeD3(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data), n, from, count,
-                         knotsTo, valuesTo);
-            else if (v.format == OrvaneCurveFormatD3K8uC8u)
-                DecodeD3(static_cast<const orvane_curve_data_d3_k8u_c8u*>(data), n, from, count,
-                         knotsTo, valuesTo);
-            else if (v.format == OrvaneCurveFormatD4nK16uC15u)
-                DecodeD4n(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data), n, from, count,
-                          knotsTo, valuesTo);
             else
-                DecodeD4n(static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data), n, from, count,
-                          knotsTo, valuesTo);
+                WithCachedRecord<D>(v.format, data, [&](const auto* r) {
+                    DecodeQuantised<D>(r, n, from, count, knotsTo, valuesTo);
+                });
             cache->WindowCurves[slot] = data;
             cache->WindowKnots[slot] = start;
         }
@@ -431,15 +506,10 @@ template <int D, bool Normalize, typename R>
                                                       orvane_track_sample_cache* cache, int slot) {
     using Q = std::remove_pointer_t<decltype(R::KnotsControls)>;
     const auto* r = static_cast<const R*>(data);
-    const int32_t n = r->KnotControlCount / 4;
+    const int32_t n = r->KnotControlCount / (kWordsPerKnot<D, R> + 1);
     const int32_t start = cache->WindowKnots[slot];
     if (!(start >= 0 && start + 2 <= (context.LoopAfter ? n - 1 : n))) return false;
-    float scale;
-    if constexpr (D == 3)
-        scale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
-    else
-        scale = r->OneOverKnotScale;
-    const int32_t key = QuantisedKey<Q>(scale, context.SampleTime);
+    const int32_t key = QuantisedKey<Q>(KnotScaleOf(r), context.SampleTime);
     const Q* knots = r->KnotsControls;
     float* times = cache->WindowTimes[slot];
     float* values = cache->WindowValues[slot];
@@ -453,10 +523,7 @@ template <int D, bool Normalize, typename R>
             return false;
         times[0] = times[1];
         CopyValues<D>(values + D, values);
-        if constexpr (D == 3)
-            DecodeD3(r, n, start + 2, 1, times + 1, values + D);
-        else
-            DecodeD4n(r, n, start + 2, 1, times + 1, values + D);
+        DecodeQuantised<D>(r, n, start + 2, 1, times + 1, values + D);
         cache->WindowKnots[slot] = start + 1;
         *hint = start + 2;
     } else if (hint) {
@@ -483,12 +550,7 @@ template <int D, bool Normalize, typename R>
         return true;
     CurveView v{
         CurveKind::Invalid, r->CurveDataHeader.Format, 2, degree, 0, nullptr, nullptr, 0.0f};
-    bool ok;
-    if constexpr (D == 3)
-        ok = ViewQuantised(r, 3, KnotScaleFromTrunc(r->OneOverKnotScaleTrunc), &v);
-    else
-        ok = ViewQuantised(r, 3, r->OneOverKnotScale, &v);
-    if (!ok || v.degree > kMaxBSplineDegree) return false;
+    if (!ViewQuantisedRecord<D>(r, &v) || v.degree > kMaxBSplineDegree) return false;
     SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
     return true;
 }
@@ -530,6 +592,8 @@ template <int D, bool Normalize>
             CopyValues<D>(IdentityOf<D>(), out);
             return false;
         } else if constexpr (D != 9) {
+            // The 3-vector and quaternion formats in line (the any-dimension ones keep their
+            // windows through the general view).
             using R16 = std::conditional_t<D == 3, orvane_curve_data_d3_k16u_c16u,
                                            orvane_curve_data_d4n_k16u_c15u>;
             using R8 = std::conditional_t<D == 3, orvane_curve_data_d3_k8u_c8u,

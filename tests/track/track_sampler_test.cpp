@@ -369,11 +369,13 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
                                                            OrvaneCurveDataD9I1K16uC16uType};
     orvane_data_type_definition* const eightBit[3] = {
         OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
-    orvane_data_type_definition* const* sets[5] = {nullptr, quantised, cachedFormats, cachedFormats,
-                                                   eightBit};
-    for (int set = 0; set < 5; ++set) {
+    orvane_data_type_definition* const anyDimension[3] = {
+        OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataD9I1K8uC8uType};
+    orvane_data_type_definition* const* sets[6] = {nullptr,       quantised, cachedFormats,
+                                                   cachedFormats, eightBit,  anyDimension};
+    for (int set = 0; set < 6; ++set) {
         SCOPED_TRACE(set);
-        const int degree = set == 3 ? 2 : set == 4 ? 1 : 1 + set % 2;
+        const int degree = set == 3 ? 2 : set >= 4 ? 1 : 1 + set % 2;
         const TrackSource source = RandomTrack(rng, kU, kU, kU, degree, 1.5f, sets[set]);
         GroupPtr g = BuildGroup("g", {source});
         int32_t hints[3] = {0, 0, 0};
@@ -399,7 +401,7 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
 // A window the cache kept serves a later call only where that call's own search and looping
 // would take it: each time of the last interval and across the seam, with the context's
 // looping changed from one call to the next and the same cache, gives the uncached bits, for
-// knots and words of 16 and of 8 bits.
+// the 3-vector, quaternion and any-dimension formats in 16 and 8 bits.
 TEST(TrackSampleLocal, CachedWindowsFollowEachCallsLooping) {
     std::mt19937 rng(43);
     orvane_data_type_definition* const sixteenBit[3] = {OrvaneCurveDataD3K16uC16uType,
@@ -407,8 +409,10 @@ TEST(TrackSampleLocal, CachedWindowsFollowEachCallsLooping) {
                                                         OrvaneCurveDataD9I1K16uC16uType};
     orvane_data_type_definition* const eightBit[3] = {
         OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
+    orvane_data_type_definition* const anyDimension[3] = {
+        OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataD9I1K8uC8uType};
     const float duration = 1.5f;
-    for (orvane_data_type_definition* const* formats : {sixteenBit, eightBit}) {
+    for (orvane_data_type_definition* const* formats : {sixteenBit, eightBit, anyDimension}) {
         GroupPtr g = BuildGroup("g", {RandomTrack(rng, kU, kU, kS, 1, duration, formats)});
         const orvane_transform_track& track = g->TransformTracks[0];
         orvane_track_sample_cache cache{};
