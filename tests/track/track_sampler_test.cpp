@@ -360,19 +360,25 @@ TEST(TrackSampleLocal, KeyframedCurvesYieldTheirFrameClamped) {
     }
 }
 
+// The formats of a track's position, orientation and scale/shear curves whose windows the
+// per-track cache keeps (the scale/shear's it never keeps).
+struct CachedFormats {
+    orvane_data_type_definition* sixteenBit[3] = {OrvaneCurveDataD3K16uC16uType,
+                                                  OrvaneCurveDataD4nK16uC15uType,
+                                                  OrvaneCurveDataD9I1K16uC16uType};
+    orvane_data_type_definition* eightBit[3] = {
+        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
+    orvane_data_type_definition* anyDimension[3] = {
+        OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataD9I1K8uC8uType};
+};
+
 TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
     std::mt19937 rng(18);
     orvane_data_type_definition* const quantised[3] = {
         OrvaneCurveDataD3K16uC16uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataDaK32fC32fType};
-    orvane_data_type_definition* const cachedFormats[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                           OrvaneCurveDataD4nK16uC15uType,
-                                                           OrvaneCurveDataD9I1K16uC16uType};
-    orvane_data_type_definition* const eightBit[3] = {
-        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
-    orvane_data_type_definition* const anyDimension[3] = {
-        OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataD9I1K8uC8uType};
-    orvane_data_type_definition* const* sets[6] = {nullptr,       quantised, cachedFormats,
-                                                   cachedFormats, eightBit,  anyDimension};
+    const CachedFormats f;
+    orvane_data_type_definition* const* sets[6] = {nullptr,      quantised,  f.sixteenBit,
+                                                   f.sixteenBit, f.eightBit, f.anyDimension};
     for (int set = 0; set < 6; ++set) {
         SCOPED_TRACE(set);
         const int degree = set == 3 ? 2 : set >= 4 ? 1 : 1 + set % 2;
@@ -404,15 +410,9 @@ TEST(TrackSampleLocal, HintsAndCachesChangeNothingButTheWork) {
 // the 3-vector, quaternion and any-dimension formats in 16 and 8 bits.
 TEST(TrackSampleLocal, CachedWindowsFollowEachCallsLooping) {
     std::mt19937 rng(43);
-    orvane_data_type_definition* const sixteenBit[3] = {OrvaneCurveDataD3K16uC16uType,
-                                                        OrvaneCurveDataD4nK16uC15uType,
-                                                        OrvaneCurveDataD9I1K16uC16uType};
-    orvane_data_type_definition* const eightBit[3] = {
-        OrvaneCurveDataD3K8uC8uType, OrvaneCurveDataD4nK8uC7uType, OrvaneCurveDataD9I1K8uC8uType};
-    orvane_data_type_definition* const anyDimension[3] = {
-        OrvaneCurveDataDaK16uC16uType, OrvaneCurveDataDaK8uC8uType, OrvaneCurveDataD9I1K8uC8uType};
+    const CachedFormats f;
     const float duration = 1.5f;
-    for (orvane_data_type_definition* const* formats : {sixteenBit, eightBit, anyDimension}) {
+    for (orvane_data_type_definition* const* formats : {f.sixteenBit, f.eightBit, f.anyDimension}) {
         GroupPtr g = BuildGroup("g", {RandomTrack(rng, kU, kU, kS, 1, duration, formats)});
         const orvane_transform_track& track = g->TransformTracks[0];
         orvane_track_sample_cache cache{};
