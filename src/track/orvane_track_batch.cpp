@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "curve/orvane_bspline.h"
@@ -63,6 +64,10 @@ void ForgetWindow(SampleBatch& b, BatchLane& l, int32_t j) {
 // then they are interpolated in one run of the same instructions, so that the divisions and
 // square roots of one group overlap those of the next.
 constexpr int32_t kGroupsPerPass = 16;
+
+// The longest step forward in time (seconds) after which the lanes' windows still serve as the
+// knot searches' hints.
+constexpr float kHintReach = 0.1f;
 
 // The knots of the whole windows that a pass's quantised orientation lanes take (after a jump,
 // a seek or at random times), decoded after the pass's window moves four at a time: each
@@ -154,13 +159,12 @@ template <typename K>
 }
 
 // The knot search of a lane for time t: the index k of the knot that ends the interval holding
-// t (the per-curve step's search, from the lane's window as its hint), whether t lies before
-// it, and the interval's knots in the units the window test compares; false when the knot
-// before k does not reach t (before the first knot, or knots out of order).
-[[gnu::always_inline]] inline bool FindWindow(const BatchLane& l, float t, int32_t* k, bool* before,
-                                              float* low, float* high) {
+// t (the per-curve step's search, from the hint: the lane's window, or -1 for none), whether t
+// lies before it, and the interval's knots in the units the window test compares; false when
+// the knot before k does not reach t (before the first knot, or knots out of order).
+[[gnu::always_inline]] inline bool FindWindow(const BatchLane& l, float t, int32_t hint, int32_t* k,
+                                              bool* before, float* low, float* high) {
     const int32_t n = l.knotCount;
-    int32_t hint = l.window;
     if (l.knotBytes == 2) return FindQuantisedWindow<uint16_t>(l, t, hint, k, before, low, high);
     if (l.knotBytes == 1) return FindQuantisedWindow<uint8_t>(l, t, hint, k, before, low, high);
     if (l.format == OrvaneCurveFormatDaK32fC32f) {
@@ -173,7 +177,7 @@ template <typename K>
         return true;
     }
     // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-    *k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t, l.window);
+    *k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t, hint);
     *low = float(*k - 1) * l.knotScale;
     *high = float(*k) * l.knotScale;
     if (*k < 1 || *low > t) return false;
@@ -188,13 +192,13 @@ template <typename K>
 // one to the first knot a duration on, towards the first knot's controls (sign-continuous for
 // orientations).
 template <int D>
-bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter, float duration,
-                PendingKnots* pending) {
+bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, int32_t hint, bool loopAfter,
+                float duration, PendingKnots* pending) {
     const int32_t n = l.knotCount;
     int32_t k = 0;
     bool before = false;            // the time lies before the window's end knot
     float low = 0.0f, high = 0.0f;  // the window's knots in the units the test compares
-    if (!FindWindow(l, t, &k, &before, &low, &high)) return false;
+    if (!FindWindow(l, t, hint, &k, &before, &low, &high)) return false;
     const bool seam = loopAfter && k == n - 1;
     if (seam ? std::isnan(t) : !before) return false;
     float times[2], controls[2 * D];
@@ -247,14 +251,14 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, bool loopAfter
 // B-spline buffers (clamped, or from the curve itself a duration before or after when looping),
 // and holds for the context's looping and duration only (see ForgetEndWindows).
 template <int D>
-bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j,
+bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j, int32_t hint,
                         const orvane_track_sample_context& context) {
     const int32_t d = b.degree;
     // (Set by the search when it succeeds; initialised for compilers that cannot see so.)
     int32_t k = 0;
     bool before = false;
     float low = 0.0f, high = 0.0f;
-    if (!FindWindow(l, context.SampleTime, &k, &before, &low, &high) || !before) return false;
+    if (!FindWindow(l, context.SampleTime, hint, &k, &before, &low, &high) || !before) return false;
     if (l.window != k) {
         const int32_t start = k - d;
         if (start >= 0 && start + 2 * d <= (context.LoopAfter ? l.knotCount - 1 : l.knotCount)) {
@@ -513,6 +517,11 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     const bool loopAfter = context.LoopAfter;
     const int32_t groups = b.stride / 4;
     if constexpr (Degree > 1) ForgetEndWindows(b, context);
+    // After a jump (a seek, random times, a step back) the lanes' windows are no hint to their
+    // new knots, and testing them first costs a mispredicted branch or two per lane: the
+    // searches start afresh then. (The knots found are the same either way.)
+    const bool jumped = !(t >= b.lastTime && t - b.lastTime <= kHintReach);
+    b.lastTime = t;
     uint32_t held[kGroupsPerPass];
     for (int32_t first = 0; first < groups; first += kGroupsPerPass) {
         const int32_t last = groups - first < kGroupsPerPass ? groups : first + kGroupsPerPass;
@@ -532,10 +541,11 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
             const int32_t bit = __builtin_ctzll(missing);
             const int32_t j = 4 * first + bit;
             BatchLane& l = b.lanes[j];
-            const bool moved = Degree == 1
-                                   ? MoveWindow<D>(b, l, j, t, loopAfter, context.SampleDuration,
-                                                   D == 4 ? &pending : nullptr)
-                                   : MoveWindowOfDegree<D>(b, l, j, context);
+            const int32_t hint = jumped ? -1 : l.window;
+            const bool moved =
+                Degree == 1 ? MoveWindow<D>(b, l, j, t, hint, loopAfter, context.SampleDuration,
+                                            D == 4 ? &pending : nullptr)
+                            : MoveWindowOfDegree<D>(b, l, j, hint, context);
             if (moved) {
                 held[bit >> 2] |= 1u << (bit & 3);
                 continue;
@@ -615,6 +625,7 @@ void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t di
     batch->endWindows = false;
     batch->endLoops = 0;
     batch->endDuration = 0.0f;
+    batch->lastTime = std::numeric_limits<float>::quiet_NaN();
     batch->lanes = static_cast<BatchLane*>(memory);
     batch->rows = reinterpret_cast<float*>(static_cast<char*>(memory) + BatchLaneBytes(count));
     batch->wordFactors =

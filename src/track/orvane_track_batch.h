@@ -79,6 +79,7 @@ struct SampleBatch {
     bool endWindows;
     uint8_t endLoops;
     float endDuration;
+    float lastTime;  // the time of the last pass (NaN before the first)
 };
 
 // The bytes of a batch's lanes, rows and (D = 4) word factors for count lanes of dimension D
