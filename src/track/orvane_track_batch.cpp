@@ -9,6 +9,7 @@
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_curve.h"
 #include "curve/orvane_knot_search.h"
+#include "curve/orvane_quantised_records.h"
 #include "curve/orvane_quaternion_words.h"
 #include "math/orvane_math_internal.h"
 #include "orvane/bspline.h"
@@ -582,21 +583,19 @@ void SetQuantisedLane(BatchLane& l, const R* r) {
     using Q = std::remove_cv_t<std::remove_pointer_t<decltype(r->KnotsControls)>>;
     l.knotBytes = uint8_t(sizeof(Q));
     l.quaternionWords = false;
-    if constexpr (requires { r->ScaleOffsetTableEntries; }) {
+    l.knotScale = KnotScaleOf(r);
+    if constexpr (kQuaternionRecord<R>) {
         l.quaternionWords = true;
-        l.knotScale = r->OneOverKnotScale;
         QuaternionScalesOffsets<Q>(r->ScaleOffsetTableEntries, l.scales, l.offsets);
         l.knotCount = r->KnotControlCount / 4;
-    } else if constexpr (requires { r->ControlScaleOffsets; }) {
+    } else if constexpr (kAnyDimensionRecord<R>) {
         const int32_t d = r->ControlScaleOffsetCount / 2;
-        l.knotScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
         for (int32_t c = 0; c < d; ++c) {
             l.scales[c] = r->ControlScaleOffsets[c];
             l.offsets[c] = r->ControlScaleOffsets[d + c];
         }
         l.knotCount = r->KnotControlCount / (d + 1);
     } else {
-        l.knotScale = KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
         for (int32_t c = 0; c < 3; ++c) {
             l.scales[c] = r->ControlScales[c];
             l.offsets[c] = r->ControlOffsets[c];
@@ -678,34 +677,15 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         l.knotScale = r->KnotInterval;  // the knots' spacing
         l.compact.first = -1;
     } else {
-        switch (l.format) {
-            case OrvaneCurveFormatD3K16uC16u:
-                SetQuantisedLane(l, static_cast<const orvane_curve_data_d3_k16u_c16u*>(data));
-                break;
-            case OrvaneCurveFormatD3K8uC8u:
-                SetQuantisedLane(l, static_cast<const orvane_curve_data_d3_k8u_c8u*>(data));
-                break;
-            case OrvaneCurveFormatDaK16uC16u:
-                SetQuantisedLane(l, static_cast<const orvane_curve_data_da_k16u_c16u*>(data));
-                break;
-            case OrvaneCurveFormatDaK8uC8u:
-                SetQuantisedLane(l, static_cast<const orvane_curve_data_da_k8u_c8u*>(data));
-                break;
-            case OrvaneCurveFormatD4nK8uC7u:
-                SetQuantisedLane(l, static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data));
-                break;
-            case OrvaneCurveFormatD4nK16uC15u:
-            default: {  // (BatchableDegree admits no other format)
-                const auto* r = static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data);
-                SetQuantisedLane(l, r);
-                WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane
-                for (int32_t d = 0; d < 4; ++d) {
-                    for (int32_t k = 0; k < 3; ++k) {
-                        f.byDropped[d][k] = l.scales[(d + 1 + k) & 3];
-                        f.byDropped[d][4 + k] = l.offsets[(d + 1 + k) & 3];
-                    }
-                    f.byDropped[d][3] = f.byDropped[d][7] = 0.0f;
+        WithQuantisedRecord(l.format, data, [&](const auto* r) { SetQuantisedLane(l, r); });
+        if (l.format == OrvaneCurveFormatD4nK16uC15u) {
+            WordFactors& f = batch->wordFactors[lane];  // an orientation batch's lane
+            for (int32_t d = 0; d < 4; ++d) {
+                for (int32_t k = 0; k < 3; ++k) {
+                    f.byDropped[d][k] = l.scales[(d + 1 + k) & 3];
+                    f.byDropped[d][4 + k] = l.offsets[(d + 1 + k) & 3];
                 }
+                f.byDropped[d][3] = f.byDropped[d][7] = 0.0f;
             }
         }
         keyScale = l.knotScale;

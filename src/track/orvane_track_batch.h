@@ -87,6 +87,8 @@ struct SampleBatch {
 size_t SampleBatchBytes(int32_t count, int32_t dimension, int32_t degree = 1);
 void InitSampleBatch(SampleBatch* batch, void* memory, int32_t count, int32_t dimension,
                      int32_t degree = 1);
+// Makes lane a lane of curve, whose BatchableDegree for the batch's dimension is the batch's
+// degree (its format and counts are checked there, not again here); out receives its values.
 void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, float* out,
                   orvane_track_sample_cache* cache);
 void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch);

@@ -16,6 +16,7 @@
 #include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
 #include "curve/orvane_knot_search.h"
+#include "curve/orvane_quantised_records.h"
 #include "curve/orvane_quaternion_words.h"
 #include "pose/orvane_world_pose.h"
 #include "core/orvane_log.h"
@@ -255,25 +256,7 @@ template <typename R>
     }
 }
 
-// The quantised records of positions and orientations that the per-track cache keeps windows
-// of: the 3-vector, quaternion and any-dimension formats, in 16 and 8 bits.
-template <typename R>
-constexpr bool kQuaternionRecord = requires(const R* r) {
-    r->ScaleOffsetTableEntries;
-};
-template <typename R>
-constexpr bool kAnyDimensionRecord = requires(const R* r) {
-    r->ControlScaleOffsets;
-};
-
-// The record's knot scale, the stored numbers per knot after the knots, and the view's checks.
-template <typename R>
-inline float KnotScaleOf(const R* r) {
-    if constexpr (kQuaternionRecord<R>)
-        return r->OneOverKnotScale;
-    else
-        return KnotScaleFromTrunc(r->OneOverKnotScaleTrunc);
-}
+// The stored numbers per knot after the knots of a quantised record, and the view's checks.
 template <int D, typename R>
 constexpr int32_t kWordsPerKnot = kAnyDimensionRecord<R> ? D : 3;
 template <int D, typename R>
@@ -301,42 +284,6 @@ template <int D, typename R>
     } else {
         DecodeD3(r, n, first, count, knots, controls);
     }
-}
-
-// Calls f with the record of a format the per-track cache keeps windows of, for dimension D;
-// false for any other format.
-template <int D, typename F>
-[[gnu::always_inline]] inline bool WithCachedRecord(uint8_t format, const void* data, F&& f) {
-    switch (format) {
-        case OrvaneCurveFormatDaK16uC16u:
-            f(static_cast<const orvane_curve_data_da_k16u_c16u*>(data));
-            return true;
-        case OrvaneCurveFormatDaK8uC8u:
-            f(static_cast<const orvane_curve_data_da_k8u_c8u*>(data));
-            return true;
-        default:
-            break;
-    }
-    if constexpr (D == 3) {
-        if (format == OrvaneCurveFormatD3K16uC16u) {
-            f(static_cast<const orvane_curve_data_d3_k16u_c16u*>(data));
-            return true;
-        }
-        if (format == OrvaneCurveFormatD3K8uC8u) {
-            f(static_cast<const orvane_curve_data_d3_k8u_c8u*>(data));
-            return true;
-        }
-    } else if constexpr (D == 4) {
-        if (format == OrvaneCurveFormatD4nK16uC15u) {
-            f(static_cast<const orvane_curve_data_d4n_k16u_c15u*>(data));
-            return true;
-        }
-        if (format == OrvaneCurveFormatD4nK8uC7u) {
-            f(static_cast<const orvane_curve_data_d4n_k8u_c7u*>(data));
-            return true;
-        }
-    }
-    return false;
 }
 
 // Knots [first, first + count) of a compact curve: in line up to four components.
@@ -416,10 +363,10 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                                      out);
         return;
     }
-    // (WithCachedRecord with a lambda that does nothing: whether the format keeps windows.)
+    // (WithQuantisedRecord with a call that does nothing: whether the format keeps windows.)
     const bool cached =
         D <= 4 && cache != nullptr && d == 1 && inside &&
-        (v.knotBytes == 0 || WithCachedRecord<D>(v.format, nullptr, [](const auto*) {}));
+        (v.knotBytes == 0 || WithQuantisedRecord(v.format, nullptr, [](const auto*) {}));
     if (cached) {
         // Playback at a higher rate than the keys meets the same window on successive frames:
         // it is decoded once per window.
@@ -442,7 +389,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
             if (v.knotBytes == 0)
                 DecodeCompact<D>(data, from, count, knotsTo, valuesTo);
             else
-                WithCachedRecord<D>(v.format, data, [&](const auto* r) {
+                WithQuantisedRecord(v.format, data, [&](const auto* r) {
                     DecodeQuantised<D>(r, n, from, count, knotsTo, valuesTo);
                 });
             cache->WindowCurves[slot] = data;
