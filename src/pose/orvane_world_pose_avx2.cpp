@@ -97,6 +97,32 @@ inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
     *c2 = KeepXYZ(_mm_fmadd_ps(x2, n4, _mm_fmadd_ps(y2, n5, _mm_setr_ps(0, 0, 1, 0))));
 }
 
+// RotationColumns for two quaternions at once, one in each half: the same operations, so each
+// half's columns are those of its quaternion alone.
+inline void RotationColumnsOfTwo(__m256 q, __m256* c0, __m256* c1, __m256* c2) {
+    const __m256 q2 = _mm256_add_ps(q, q);
+    const __m256 x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
+    const __m256 yxww = _mm256_permute_ps(q, _MM_SHUFFLE(3, 3, 0, 1));
+    const __m256 zwxx = _mm256_permute_ps(q, _MM_SHUFFLE(0, 0, 3, 2));
+    const __m256 wzyy = _mm256_permute_ps(q, _MM_SHUFFLE(1, 1, 2, 3));
+    const __m256 n0 = _mm256_xor_ps(yxww, _mm256_setr_ps(-0.0f, 0, -0.0f, 0, -0.0f, 0, -0.0f, 0));
+    const __m256 n1 = _mm256_xor_ps(zwxx, _mm256_setr_ps(-0.0f, 0, 0, 0, -0.0f, 0, 0, 0));
+    const __m256 n2 = _mm256_xor_ps(yxww, _mm256_setr_ps(0, -0.0f, 0, 0, 0, -0.0f, 0, 0));
+    const __m256 n3 = _mm256_xor_ps(wzyy, _mm256_setr_ps(-0.0f, -0.0f, 0, 0, -0.0f, -0.0f, 0, 0));
+    const __m256 n4 = _mm256_xor_ps(zwxx, _mm256_setr_ps(0, -0.0f, -0.0f, 0, 0, -0.0f, -0.0f, 0));
+    const __m256 n5 = _mm256_xor_ps(wzyy, _mm256_setr_ps(0, 0, -0.0f, 0, 0, 0, -0.0f, 0));
+    const __m256 zero = _mm256_setzero_ps();
+    *c0 = _mm256_blend_ps(
+        _mm256_fmadd_ps(y2, n0, _mm256_fmadd_ps(z2, n1, _mm256_setr_ps(1, 0, 0, 0, 1, 0, 0, 0))),
+        zero, 0x88);
+    *c1 = _mm256_blend_ps(
+        _mm256_fmadd_ps(x2, n2, _mm256_fmadd_ps(z2, n3, _mm256_setr_ps(0, 1, 0, 0, 0, 1, 0, 0))),
+        zero, 0x88);
+    *c2 = _mm256_blend_ps(
+        _mm256_fmadd_ps(x2, n4, _mm256_fmadd_ps(y2, n5, _mm256_setr_ps(0, 0, 1, 0, 0, 0, 1, 0))),
+        zero, 0x88);
+}
+
 // The matrix operations of this path; MatrixKernel builds the per-bone entry points on them.
 struct Avx2Matrices {
     static Matrix Load(const float* m) { return {_mm256_loadu_ps(m), _mm256_loadu_ps(m + 8)}; }
@@ -162,6 +188,12 @@ struct Avx2Matrices {
 
 using Avx2Kernel = MatrixKernel<Avx2Matrices>;
 
+// Whether WorldOf takes a transform with these flags through its rotation (and position) alone.
+inline bool TakesRotation(uint32_t flags) {
+    return !(flags & OrvaneTransformHasScaleShear) && flags != OrvaneTransformHasPosition &&
+           flags != 0;
+}
+
 // A bone's world matrix from its local transform and its parent's matrix as a factor, chosen
 // by the transform's flags as the walk chooses.
 inline Matrix WorldOf(const orvane_transform& t, const Factor& parent) {
@@ -190,6 +222,29 @@ int32_t KernelBuildRange<Avx2Kernel>(const orvane_bone* bones, int32_t first, in
         const Factor parent = p >= 0 && p == i - 1 && i > first
                                   ? FactorOf(last)
                                   : FactorOf(p < 0 ? offset : worlds + 16 * size_t(p));
+        if (i + 1 < end && TakesRotation(t.Flags)) {
+            // Two bones in a row that both rotate (most of a posed skeleton): their rotations'
+            // columns in one pass of two halves, then each product as the walk makes it.
+            const int32_t p2 = bones[i + 1].ParentIndex;
+            const orvane_transform& t2 = SourceTransform(bones, source, i + 1);
+            if (ParentPrecedes(p2, i + 1) && TakesRotation(t2.Flags)) {
+                __m256 c0, c1, c2;
+                RotationColumnsOfTwo(
+                    _mm256_set_m128(_mm_loadu_ps(t2.Orientation), _mm_loadu_ps(t.Orientation)), &c0,
+                    &c1, &c2);
+                const __m256 positions = _mm256_set_m128(Load3(t2.Position), Load3(t.Position));
+                last = Product(_mm256_permute2f128_ps(c0, c1, 0x20),
+                               _mm256_permute2f128_ps(c2, positions, 0x20), parent);
+                Avx2Matrices::Store(worlds + 16 * size_t(i), last);
+                const Factor parent2 =
+                    p2 == i ? FactorOf(last) : FactorOf(p2 < 0 ? offset : worlds + 16 * size_t(p2));
+                last = Product(_mm256_permute2f128_ps(c0, c1, 0x31),
+                               _mm256_permute2f128_ps(c2, positions, 0x31), parent2);
+                Avx2Matrices::Store(worlds + 16 * size_t(i + 1), last);
+                ++i;
+                continue;
+            }
+        }
         last = WorldOf(t, parent);
         Avx2Matrices::Store(worlds + 16 * size_t(i), last);
     }
