@@ -213,8 +213,12 @@ bool MoveWindow(SampleBatch& b, BatchLane& l, int32_t j, float t, int32_t hint, 
         KeyRowOf(b, kKeyLow)[j] = low;
         KeyRowOf(b, kKeyHigh)[j] = -kInfinity;
         KeyRowOf(b, kKeyHighLooping)[j] = kInfinity;
+        // Its end lies a duration on: it holds for this duration only.
+        l.endWindow = true;
+        b.endWindows = true;
         return true;
     }
+    l.endWindow = false;
     // Playback moves a window on by one knot: its end becomes the new start, and only the new
     // end is decoded.
     if (l.window == k - 1) {
@@ -517,7 +521,7 @@ void SampleBatchT(const orvane_track_sample_context& context, SampleBatch& b) {
     const float t = context.SampleTime;
     const bool loopAfter = context.LoopAfter;
     const int32_t groups = b.stride / 4;
-    if constexpr (Degree > 1) ForgetEndWindows(b, context);
+    ForgetEndWindows(b, context);
     // After a jump (a seek, random times, a step back) the lanes' windows are no hint to their
     // new knots, and testing them first costs a mispredicted branch or two per lane: the
     // searches start afresh then. (The knots found are the same either way.)

@@ -50,7 +50,7 @@ struct BatchLane {
     // dropped (D4n formats).
     uint8_t knotBytes;
     bool quaternionWords;
-    bool endWindow;         // degrees 2 and 3: the window reaches past an end of the curve
+    bool endWindow;  // the window reaches past an end of the curve (degree 1: across the seam)
     CompactCursor compact;  // compact curves: the segment of the knot decoded last
 };
 
@@ -74,8 +74,9 @@ struct SampleBatch {
     // of the three stored words in their order (components d + 1, d + 2, d + 3 modulo 4), each
     // padded to four, so that four knots' factors load as four vectors (D = 4 only).
     WordFactors* wordFactors;
-    // Degrees 2 and 3: whether some lane holds a window reaching past an end of its curve, and
-    // the looping (bit 0 before, bit 1 after) and duration such windows were built for.
+    // Whether some lane holds a window reaching past an end of its curve (degree 1: across the
+    // seam), and the looping (bit 0 before, bit 1 after) and duration such windows were built
+    // for.
     bool endWindows;
     uint8_t endLoops;
     float endDuration;

@@ -82,8 +82,8 @@ struct Batches {
 
 // Plays the batches over frames: playback from before the start for the first third, random
 // jumps around the clip for the second (a time that is not a number half way), then backwards
-// past the start; looping and clamped in turns of loopTurn frames. Every lane's value must be
-// the bits of the planned step of its track.
+// past the start; looping and clamped in turns of loopTurn frames, now and then with a longer
+// duration. Every lane's value must be the bits of the planned step of its track.
 void PlayAgainstThePlannedStep(Batches& b, const std::vector<orvane_transform_track>& tracks,
                                float duration, std::mt19937& rng, int frames, int loopTurn) {
     std::uniform_real_distribution<float> jump(-0.3f, duration + 0.3f);
@@ -94,7 +94,7 @@ void PlayAgainstThePlannedStep(Batches& b, const std::vector<orvane_transform_tr
                             ? jump(rng)
                             : duration + 0.2f - float(frame - 2 * frames / 3) / 80.0f;
         const bool loops = (frame / loopTurn) % 2 == 0;
-        const auto ctx = Context(t, duration, loops, loops);
+        const auto ctx = Context(t, frame % 37 == 3 ? 1.25f * duration : duration, loops, loops);
         orvane::SampleBatch3(ctx, b.batch3);
         orvane::SampleBatch4(ctx, b.batch4);
         for (size_t k = 0; k < tracks.size(); ++k)
