@@ -200,15 +200,6 @@ void LastValue(const orvane_curve2* curve, int32_t dimension, const float* ident
 // A file's curve carries its format number next to its data, and every reader picks the
 // record layout by that number: one that disagrees with the data's type would have the
 // samplers read one record as another. Checked here, once, so that sampling can trust it.
-bool CurvesAreReadable(const orvane_transform_track* track) {
-    const orvane_curve2* curves[3] = {&track->PositionCurve, &track->OrientationCurve,
-                                      &track->ScaleShearCurve};
-    for (const orvane_curve2* curve : curves)
-        if (curve->CurveData.Object != nullptr && !OrvaneCurveFormatIsInitializedCorrectly(curve))
-            return false;
-    return true;
-}
-
 void BindTrack(TrackBinding& t, const orvane_transform_track* track, int32_t index,
                const orvane_bone& bone) {
     t.TrackIndex = index;
@@ -395,13 +386,7 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
             continue;
         }
         const orvane_transform_track* track = &group->TransformTracks[index];
-        // Checked in this order: the values are read through the format the curve names.
-        const char* problem =
-            !CurvesAreReadable(track) ? "a curve whose format does not match its data"
-            : !TrackCurvesAreFinite(*track)
-                ? "a knot or control that is not a finite number, or knots that run backwards"
-                : nullptr;
-        if (problem) {
+        if (const char* problem = TrackCurvesProblem(*track)) {
             ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Track %d for bone \"%s\" has %s; left unbound",
                              index, bone.Name ? bone.Name : "", problem);
             UnbindTrack(t, bone);

@@ -65,9 +65,7 @@ struct NodeState {
     const float* lodErrors;             // one per track binding, or null: the binding's
     orvane_transform* planned;          // one per track binding
     uint8_t* moving;                    // one per track binding, less the batched curves
-    // The batched moving positions and orientations, into planned: a batch per degree (1 to 3).
-    SampleBatch positions[kMaxBSplineDegree];
-    SampleBatch orientations[kMaxBSplineDegree];
+    TrackBatches batches;  // the batched moving positions and orientations, into planned
     // The bound tracks in two runs, for a whole-range pass without masks, LOD or root removal:
     // first those whose LOD error is not above 0 (they always show their LOD transform, with
     // the orientation weight's sign fixed), then the others.
@@ -97,10 +95,7 @@ std::atomic<uint64_t> gNodeSerials{0};
 // The batched curves first (they write the planned transforms of their tracks), then the
 // tracks one at a time.
 inline void SampleBatches(const orvane_track_sample_context& context, NodeState& state) {
-    for (SampleBatch& batch : state.positions)
-        if (batch.count) SampleBatch3(context, batch);
-    for (SampleBatch& batch : state.orientations)
-        if (batch.count) SampleBatch4(context, batch);
+    SampleTrackBatches(context, state.batches);
 }
 
 inline float LODErrorOf(const NodeState& state, const TrackBinding& tb, int32_t i) {
@@ -193,25 +188,11 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     const size_t movingAt = plannedAt + size_t(count) * sizeof(orvane_transform);
     const size_t errorsAt = (movingAt + size_t(count) + alignof(float) - 1) & ~(alignof(float) - 1);
     // The plan's batches: the moving positions and orientations of readable formats, by degree.
-    constexpr int32_t kDegrees = kMaxBSplineDegree;
-    int32_t lanes[2][kDegrees] = {};
-    for (int32_t i = 0; i < count; ++i) {
-        const orvane_transform_track* track = binding->TrackBindings[i].SourceTrack;
-        if (track == nullptr) continue;
-        if (const int32_t d = BatchableDegree(track->PositionCurve, 3)) ++lanes[0][d - 1];
-        if (const int32_t d = BatchableDegree(track->OrientationCurve, 4)) ++lanes[1][d - 1];
-    }
+    const TrackBatchLayout layout = LayOutTrackBatches(
+        count, [&](int32_t i) { return binding->TrackBindings[i].SourceTrack; },
+        errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0));
     constexpr size_t kBatchAlignment = 16;
-    size_t batchAt[2][kDegrees];
-    size_t at = (errorsAt + (ownErrors ? size_t(count) * sizeof(float) : 0) + kBatchAlignment - 1) &
-                ~(kBatchAlignment - 1);
-    for (int k = 0; k < 2; ++k) {
-        for (int32_t d = 0; d < kDegrees; ++d) {
-            batchAt[k][d] = at;
-            at += SampleBatchBytes(lanes[k][d], 3 + k, d + 1);
-        }
-    }
-    const size_t stepsAt = at;
+    const size_t stepsAt = layout.end;
     static_assert(kBatchAlignment % alignof(NodeState::Step) == 0);
     const size_t blendAt = stepsAt + size_t(count) * sizeof(NodeState::Step);
     static_assert(alignof(NodeState::Step) % alignof(BlendSourceBone) == 0 ||
@@ -236,37 +217,14 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         state->fixed[i] = 1;  // tracks without a source track: the rest transform, or nothing
     state->serial = gNodeSerials.fetch_add(1, std::memory_order_relaxed) + 1;
     MakeBlendMemo(b->ModelInstance);
-    for (int32_t d = 0; d < kDegrees; ++d) {
-        InitSampleBatch(&state->positions[d], block + batchAt[0][d], lanes[0][d], 3, d + 1);
-        InitSampleBatch(&state->orientations[d], block + batchAt[1][d], lanes[1][d], 4, d + 1);
-    }
-    int32_t lane[2][kDegrees] = {};
+    InitTrackBatches(state->batches, block, layout);
     for (int32_t i = 0; i < count; ++i) {
         const orvane_transform_track* track = binding->TrackBindings[i].SourceTrack;
         if (track == nullptr) continue;
-        orvane_transform& planned = state->planned[i];
-        uint32_t moving = PlanTrackSampling(*track, &planned);
-        state->fixed[i] = moving == 0;
-        // A moving curve is batchable exactly when it was counted above.
-        if (const int32_t d = BatchableDegree(track->PositionCurve, 3);
-            d > 0 && (moving & kPlanPosition)) {
-            SetBatchLane(&state->positions[d - 1], lane[0][d - 1]++, track->PositionCurve,
-                         planned.Position, state->caches + i);
-            moving &= ~kPlanPosition;
-        }
-        if (const int32_t d = BatchableDegree(track->OrientationCurve, 4);
-            d > 0 && (moving & kPlanOrientation)) {
-            SetBatchLane(&state->orientations[d - 1], lane[1][d - 1]++, track->OrientationCurve,
-                         planned.Orientation, state->caches + i);
-            moving &= ~kPlanOrientation;
-        }
-        state->moving[i] = uint8_t(moving);
-    }
-    // Batchable curves that do not move (none: a batchable curve has two knots or more) would
-    // leave their lanes empty; the counts shrink to the lanes set.
-    for (int32_t d = 0; d < kDegrees; ++d) {
-        state->positions[d].count = lane[0][d];
-        state->orientations[d].count = lane[1][d];
+        bool still = false;
+        state->moving[i] = uint8_t(PlanTrackIntoBatches(state->batches, *track, &state->planned[i],
+                                                        state->caches + i, &still));
+        state->fixed[i] = still;
     }
     if (ownErrors) {
         // The track group's stored errors, scaled, for this node alone: the binding is shared

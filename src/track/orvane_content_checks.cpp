@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "core/orvane_log.h"
+#include "orvane/curve.h"
+#include "track/orvane_track_sampler.h"
 
 namespace orvane {
 namespace {
@@ -35,6 +37,18 @@ bool ParentsPrecede(const orvane_bone* bones, int32_t first, int32_t end,
         }
     }
     return true;
+}
+
+const char* TrackCurvesProblem(const orvane_transform_track& track) {
+    // Checked in this order: the values are read through the format the curve names.
+    const orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                      &track.ScaleShearCurve};
+    for (const orvane_curve2* curve : curves)
+        if (curve->CurveData.Object != nullptr && !OrvaneCurveFormatIsInitializedCorrectly(curve))
+            return "a curve whose format does not match its data";
+    if (!TrackCurvesAreFinite(track))
+        return "a knot or control that is not a finite number, or knots that run backwards";
+    return nullptr;
 }
 
 bool TransformIsFinite(const orvane_transform& t) {

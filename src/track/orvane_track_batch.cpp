@@ -720,4 +720,62 @@ void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch
     SampleBatchOfDegree<4, true>(context, batch);
 }
 
+void CountTrackBatchLanes(const orvane_transform_track& track, TrackBatchLayout& layout) {
+    if (const int32_t d = BatchableDegree(track.PositionCurve, 3)) ++layout.lanes[0][d - 1];
+    if (const int32_t d = BatchableDegree(track.OrientationCurve, 4)) ++layout.lanes[1][d - 1];
+}
+
+void PlaceTrackBatches(TrackBatchLayout& layout, size_t start) {
+    constexpr size_t kAlignment = 16;
+    size_t at = (start + kAlignment - 1) & ~(kAlignment - 1);
+    for (int32_t k = 0; k < 2; ++k) {
+        for (int32_t d = 0; d < kMaxBSplineDegree; ++d) {
+            layout.at[k][d] = at;
+            at += SampleBatchBytes(layout.lanes[k][d], 3 + k, d + 1);
+        }
+    }
+    layout.end = at;
+}
+
+void InitTrackBatches(TrackBatches& batches, char* block, const TrackBatchLayout& layout) {
+    for (int32_t d = 0; d < kMaxBSplineDegree; ++d) {
+        InitSampleBatch(&batches.positions[d], block + layout.at[0][d], layout.lanes[0][d], 3,
+                        d + 1);
+        InitSampleBatch(&batches.orientations[d], block + layout.at[1][d], layout.lanes[1][d], 4,
+                        d + 1);
+        // The counts grow back as lanes are set.
+        batches.positions[d].count = 0;
+        batches.orientations[d].count = 0;
+    }
+}
+
+uint32_t PlanTrackIntoBatches(TrackBatches& batches, const orvane_transform_track& track,
+                              orvane_transform* planned, orvane_track_sample_cache* cache,
+                              bool* still) {
+    uint32_t moving = PlanTrackSampling(track, planned);
+    *still = moving == 0;
+    // A moving curve is batchable exactly when it was counted; a batchable curve has two knots
+    // or more, so it moves.
+    if (const int32_t d = BatchableDegree(track.PositionCurve, 3);
+        d > 0 && (moving & kPlanPosition)) {
+        SampleBatch& b = batches.positions[d - 1];
+        SetBatchLane(&b, b.count++, track.PositionCurve, planned->Position, cache);
+        moving &= ~kPlanPosition;
+    }
+    if (const int32_t d = BatchableDegree(track.OrientationCurve, 4);
+        d > 0 && (moving & kPlanOrientation)) {
+        SampleBatch& b = batches.orientations[d - 1];
+        SetBatchLane(&b, b.count++, track.OrientationCurve, planned->Orientation, cache);
+        moving &= ~kPlanOrientation;
+    }
+    return moving;
+}
+
+void SampleTrackBatches(const orvane_track_sample_context& context, TrackBatches& batches) {
+    for (SampleBatch& batch : batches.positions)
+        if (batch.count) SampleBatch3(context, batch);
+    for (SampleBatch& batch : batches.orientations)
+        if (batch.count) SampleBatch4(context, batch);
+}
+
 }  // namespace orvane

@@ -4,6 +4,7 @@
 #define ORVANE_TRACK_BATCH_H
 
 #include "core/orvane_private.h"
+#include "curve/orvane_bspline.h"
 #include "curve/orvane_compact_curve.h"
 #include "orvane/track_sampler.h"
 
@@ -94,6 +95,45 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
                   orvane_track_sample_cache* cache);
 void SampleBatch3(const orvane_track_sample_context& context, SampleBatch& batch);
 void SampleBatch4(const orvane_track_sample_context& context, SampleBatch& batch);
+
+// The batches of a set of tracks' moving positions and orientations, one per degree.
+struct TrackBatches {
+    SampleBatch positions[kMaxBSplineDegree];
+    SampleBatch orientations[kMaxBSplineDegree];
+};
+
+// Where a set of tracks' batches go in a 16-byte aligned block: their lanes, and their offsets
+// from the block's start.
+struct TrackBatchLayout {
+    int32_t lanes[2][kMaxBSplineDegree];  // positions, then orientations; by degree - 1
+    size_t at[2][kMaxBSplineDegree];
+    size_t end;  // the offset past the last batch
+};
+
+// Counts a track's batchable curves into layout.
+void CountTrackBatchLanes(const orvane_transform_track& track, TrackBatchLayout& layout);
+// Places the counted batches from offset start (rounded up to 16) on.
+void PlaceTrackBatches(TrackBatchLayout& layout, size_t start);
+// The layout of the batches of tracks(i) for i below count (null: no track) from offset start.
+template <class TrackAt>
+TrackBatchLayout LayOutTrackBatches(int32_t count, TrackAt tracks, size_t start) {
+    TrackBatchLayout layout{};
+    for (int32_t i = 0; i < count; ++i)
+        if (const orvane_transform_track* track = tracks(i)) CountTrackBatchLanes(*track, layout);
+    PlaceTrackBatches(layout, start);
+    return layout;
+}
+// Sets up the batches of layout in block, without lanes yet.
+void InitTrackBatches(TrackBatches& batches, char* block, const TrackBatchLayout& layout);
+// Plans a track of the laid-out set (PlanTrackSampling into planned) and gives its moving
+// batchable curves the next lanes of their batches, writing into planned with cache for their
+// per-curve steps. Returns the moving curves left to SamplePlannedTrack; *still is set when no
+// curve moves at all.
+uint32_t PlanTrackIntoBatches(TrackBatches& batches, const orvane_transform_track& track,
+                              orvane_transform* planned, orvane_track_sample_cache* cache,
+                              bool* still);
+// One pass of every batch at the context's time.
+void SampleTrackBatches(const orvane_track_sample_context& context, TrackBatches& batches);
 
 }  // namespace orvane
 
