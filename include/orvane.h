@@ -23,6 +23,7 @@
 #include "orvane/bspline.h"
 #include "orvane/track_group.h"
 #include "orvane/track_sampler.h"
+#include "orvane/track_group_playback.h"
 #include "orvane/track_mask.h"
 #include "orvane/periodic_loop.h"
 #include "orvane/skeleton.h"
