@@ -6,10 +6,14 @@
 // the identity or a constant within 1e-5 are reduced to identity or one-knot curves, as a
 // compressor would.
 //
-// Per pose (one iteration), all 67 tracks are sampled:
-// - Local: OrvaneSampleTrackUUULocal into 67 transforms, at successive playback times (1/60 s
-//   apart, looping) with a per-instance knot hint per curve ("Hinted"), with the per-instance
-//   cache of hints and decoded windows ("Cached"), with neither, and at random times.
+// Per pose (one iteration), all 67 tracks are sampled at successive playback times (a frame at
+// 60 Hz of the walk's phase, looping: the walk steps 1/60 s, the jog 0.8/1.333 of that, as the
+// character's frame plays them side by side) or at random times:
+// - Local: into 67 transforms through a track group playback (OrvaneSampleTrackGroupPlayback,
+//   "PlaybackCached" and "Random"), and one track at a time through OrvaneSampleTrackUUULocal
+//   with a per-instance knot hint per curve ("PlaybackHinted"), with the per-track cache of hints
+//   and decoded windows ("PlaybackTrackCached"), with neither ("Playback", and "RandomTrack" at
+//   random times).
 // - World: each track's sampler from OrvaneGetTrackSamplerFor writing world and composite
 //   matrices, parents first.
 // - Baseline: linear interpolation of the raw keys (binary search, lerp, normalised lerp) into
@@ -24,6 +28,7 @@
 #include <benchmark/benchmark.h>
 
 #include "orvane/track_group.h"
+#include "orvane/track_group_playback.h"
 #include "orvane/track_sampler.h"
 #include "orvane/core.h"
 #include "orvane_character_bench.h"
@@ -99,13 +104,16 @@ std::vector<float> RandomTimes(float duration) {
     return t;
 }
 
-// Successive playback times, 1/60 s apart, wrapping at the clip's end.
+// Successive playback times at the walk's phase, a frame at 60 Hz apart, wrapping at the
+// clip's end.
 struct Playback {
     float t = 0.0f;
     float duration;
-    explicit Playback(float d) : duration(d) {}
+    float step;
+    explicit Playback(float d)
+        : duration(d), step(1.0f / 60.0f * d / SharedClips().walk[0].clip->duration) {}
     float Next() {
-        t += 1.0f / 60.0f;
+        t += step;
         if (t >= duration) t -= duration;
         return t;
     }
@@ -129,12 +137,24 @@ void Local(benchmark::State& state, int clip, int quantised, int mode) {
     std::vector<int32_t> hints(size_t(g->TransformTrackCount) * 3, 0);
     std::vector<orvane_track_sample_cache> caches(size_t(g->TransformTrackCount),
                                                   orvane_track_sample_cache{});
+    orvane_track_group_playback* group = mode >= 4 ? OrvaneNewTrackGroupPlayback(g) : nullptr;
+    if (mode >= 4 && group == nullptr) {
+        state.SkipWithError("the clip's playback could not be made");
+        return;
+    }
+    const bool random = mode == 2 || mode == 5;
     const std::vector<float> times = RandomTimes(duration);
     Playback playback(duration);
     size_t i = 0;
     for (auto _ : state) {
-        const float t = mode == 2 ? times[i++ & (kRandomTimes - 1)] : playback.Next();
+        const float t = random ? times[i++ & (kRandomTimes - 1)] : playback.Next();
         const orvane_track_sample_context ctx = ContextAt(t, duration);
+        if (group != nullptr) {
+            OrvaneSampleTrackGroupPlayback(group, &ctx, pose.data());
+            benchmark::DoNotOptimize(pose.data());
+            benchmark::ClobberMemory();
+            continue;
+        }
         for (int32_t k = 0; k < g->TransformTrackCount; ++k) {
             orvane_transform& out = pose[size_t(k)];
             out.Flags = 0;
@@ -150,6 +170,7 @@ void Local(benchmark::State& state, int clip, int quantised, int mode) {
         benchmark::DoNotOptimize(pose.data());
         benchmark::ClobberMemory();
     }
+    OrvaneFreeTrackGroupPlayback(group);
 }
 
 void World(benchmark::State& state, int clip, int quantised, int random) {
@@ -269,11 +290,15 @@ void RegisterAll() {
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackHinted").c_str(),
                                          Local, clip, q, 0);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackCached").c_str(),
+                                         Local, clip, q, 4);
+            benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackTrackCached").c_str(),
                                          Local, clip, q, 3);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/Playback").c_str(), Local,
                                          clip, q, 1);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/Random").c_str(), Local, clip,
-                                         q, 2);
+                                         q, 5);
+            benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/RandomTrack").c_str(), Local,
+                                         clip, q, 2);
             benchmark::RegisterBenchmark(("BM_" + c + "World" + f + "/Playback").c_str(), World,
                                          clip, q, 0);
             benchmark::RegisterBenchmark(("BM_" + c + "World" + f + "/Random").c_str(), World, clip,
