@@ -37,14 +37,16 @@ ORVANE_API orvane_track_group_playback* OrvaneNewTrackGroupPlayback(
 ORVANE_API void OrvaneFreeTrackGroupPlayback(orvane_track_group_playback* Playback);
 
 /* Samples every transform track of the playback's group at Context (the same context as the
- * per-track samplers take) into Results[i] for track i, TransformTrackCount entries: each the
- * transform OrvaneSampleTrackUUULocal yields for the track and the context into a transform
- * whose Flags started at 0, to the bit, whatever the times of earlier calls (playback forwards
- * or backwards, jumps, changed looping or duration). Results is written whole; it may change
- * from one call to the next. Playback, Context and Results must not be null. */
-ORVANE_API void OrvaneSampleTrackGroupPlayback(orvane_track_group_playback* Playback,
-                                               const orvane_track_sample_context* Context,
-                                               orvane_transform* Results);
+ * per-track samplers take): the result for track i is the transform OrvaneSampleTrackUUULocal
+ * yields for the track and the context into a transform whose Flags started at 0, to the bit,
+ * whatever the times of earlier calls (playback forwards or backwards, jumps, changed looping
+ * or duration). Returns the playback's own TransformTrackCount results, valid until the next
+ * call or the playback's release; when Results is not null they are also copied to Results[0
+ * .. TransformTrackCount - 1] (which may change from one call to the next). Playback and
+ * Context must not be null. */
+ORVANE_API const orvane_transform* OrvaneSampleTrackGroupPlayback(
+    orvane_track_group_playback* Playback, const orvane_track_sample_context* Context,
+    orvane_transform* Results);
 
 ORVANE_EXTERN_C_END
 

@@ -111,9 +111,9 @@ ORVANE_API void OrvaneFreeTrackGroupPlayback(orvane_track_group_playback* Playba
     if (Playback != nullptr) ORVANE_DEALLOCATE(Playback);
 }
 
-ORVANE_API void OrvaneSampleTrackGroupPlayback(orvane_track_group_playback* Playback,
-                                               const orvane_track_sample_context* Context,
-                                               orvane_transform* Results) {
+ORVANE_API const orvane_transform* OrvaneSampleTrackGroupPlayback(
+    orvane_track_group_playback* Playback, const orvane_track_sample_context* Context,
+    orvane_transform* Results) {
     orvane_track_group_playback& p = *Playback;
     SampleTrackBatches(*Context, p.batches);
     const orvane_transform_track* tracks = p.group->TransformTracks;
@@ -121,7 +121,9 @@ ORVANE_API void OrvaneSampleTrackGroupPlayback(orvane_track_group_playback* Play
         const int32_t i = p.sampled[k];
         SamplePlannedTrack(*Context, tracks[i], p.moving[k], &p.caches[i], &p.planned[i]);
     }
-    std::memcpy(Results, p.planned, size_t(p.trackCount) * sizeof(orvane_transform));
+    if (Results != nullptr)
+        std::memcpy(Results, p.planned, size_t(p.trackCount) * sizeof(orvane_transform));
+    return p.planned;
 }
 
 }  // extern "C"
