@@ -153,19 +153,10 @@ TEST(TrackSampleBatched, LanesOfMixedFormatsMatchThePlannedStep) {
     std::vector<orvane_curve2*> fitted;
     for (int k = 0; k < 2; ++k) {
         const int count = 46;
-        const float step = duration / float(count - 1);
-        std::vector<float> p(3 * count), q(4 * count);
-        for (int i = 0; i < count; ++i) {
-            const double t = i * step;
-            for (int c = 0; c < 3; ++c)
-                p[size_t(3 * i + c)] = float(5.0 * std::sin(1.7 * t + c + k));
-            float v[4] = {float(std::sin(t + k)), float(std::cos(2.0 * t)), 0.3f,
-                          float(1.2 + std::sin(3.0 * t))};
-            Normalize4(v);
-            std::memcpy(&q[size_t(4 * i)], v, sizeof v);
-        }
-        fitted.push_back(OrvaneFitCompactCurve(3, false, count, p.data(), step, 1e-3f, nullptr));
-        fitted.push_back(OrvaneFitCompactCurve(4, true, count, q.data(), step, 1e-5f, nullptr));
+        const CompactCurves c =
+            FitSmoothCompactCurves(count, duration / float(count - 1), k, 1e-5f);
+        fitted.push_back(c.position);
+        fitted.push_back(c.orientation);
         ASSERT_TRUE(fitted[fitted.size() - 2] && fitted.back());
         orvane_transform_track t = tracks[0];
         t.PositionCurve = *fitted[fitted.size() - 2];

@@ -139,19 +139,9 @@ TEST(TrackGroupPlayback, KeyframedAndCompactCurves) {
     // Track b gets compact curves fitted to smooth motion.
     const int count = 90;
     const float step = 1.0f / 30.0f, duration = float(count - 1) * step;
-    std::vector<float> positions(3 * count), orientations(4 * count);
-    for (int k = 0; k < count; ++k) {
-        const float t = float(k) * step;
-        for (int i = 0; i < 3; ++i)
-            positions[size_t(3 * k + i)] = 10.0f * std::sin(float(i + 1) * t);
-        float q[4] = {std::sin(1.3f * t), std::cos(0.7f * t), 0.2f, 1.5f + std::cos(3.0f * t)};
-        Normalize4(q);
-        std::memcpy(&orientations[size_t(4 * k)], q, sizeof q);
-    }
-    orvane_curve2* position =
-        OrvaneFitCompactCurve(3, false, count, positions.data(), step, 1e-3f, nullptr);
-    orvane_curve2* orientation =
-        OrvaneFitCompactCurve(4, true, count, orientations.data(), step, 2e-5f, nullptr);
+    const CompactCurves fitted = FitSmoothCompactCurves(count, step, 0.5, 2e-5f);
+    orvane_curve2* position = fitted.position;
+    orvane_curve2* orientation = fitted.orientation;
     ASSERT_TRUE(position && orientation);
     int32_t index = -1;
     ASSERT_TRUE(OrvaneFindTrackByName(g.get(), "b", &index));

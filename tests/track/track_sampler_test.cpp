@@ -491,24 +491,11 @@ TEST(TrackSamplePlanned, MatchesTheGeneralSamplerToTheBit) {
 // jumps and a pass backwards past both ends, looping and clamped.
 TEST(TrackSampleLocal, CompactCurvesSampleAlikeOnEveryPath) {
     std::mt19937 rng(35);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
     const int count = 150;
     const float step = 1.0f / 30.0f, duration = float(count - 1) * step;
-    std::vector<float> positions(3 * count), orientations(4 * count);
-    const double a = u(rng), b = u(rng), c = u(rng);
-    for (int k = 0; k < count; ++k) {
-        const double t = k * step;
-        for (int i = 0; i < 3; ++i)
-            positions[size_t(3 * k + i)] = float(20.0 * std::sin(a + (i + 1) * t) + 3.0 * i);
-        float q[4] = {float(std::sin(b + 1.3 * t)), float(std::cos(c + 0.7 * t)),
-                      float(std::sin(a - 2.1 * t)), float(1.5 + std::cos(3.0 * t))};
-        Normalize4(q);
-        std::memcpy(&orientations[size_t(4 * k)], q, sizeof q);
-    }
-    orvane_curve2* position =
-        OrvaneFitCompactCurve(3, false, count, positions.data(), step, 1e-3f, nullptr);
-    orvane_curve2* orientation =
-        OrvaneFitCompactCurve(4, true, count, orientations.data(), step, 2e-5f, nullptr);
+    const CompactCurves fitted = FitSmoothCompactCurves(count, step, 0.7, 2e-5f);
+    orvane_curve2* position = fitted.position;
+    orvane_curve2* orientation = fitted.orientation;
     ASSERT_TRUE(position && orientation);
     orvane_curve_data_da_identity identity{{OrvaneCurveFormatDaIdentity, 0}, 9};
     orvane_transform_track track{};

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orvane/fit.h"
 #include "orvane/track_group_builder.h"
 #include "orvane/track_sampler.h"
 #include "orvane/core.h"
@@ -110,6 +111,33 @@ inline orvane_track_sample_context Context(float t, float duration, bool before 
     c.LoopAfter = after;
     c.FrameIndex = frame;
     return c;
+}
+
+// A position and an orientation curve fitted in the compact format (knots every few samples,
+// segments at their own bit depths) to smooth motion of count samples step seconds apart,
+// shifted by phase; either is null when its fit fails. Release both with OrvaneFreeCurve.
+struct CompactCurves {
+    orvane_curve2* position = nullptr;
+    orvane_curve2* orientation = nullptr;
+};
+inline CompactCurves FitSmoothCompactCurves(int count, float step, double phase,
+                                            float orientationTolerance) {
+    std::vector<float> p(size_t(3 * count)), q(size_t(4 * count));
+    for (int i = 0; i < count; ++i) {
+        const double t = i * double(step);
+        for (int c = 0; c < 3; ++c)
+            p[size_t(3 * i + c)] = float(5.0 * std::sin(1.7 * t + c + phase) + 3.0 * c);
+        float v[4] = {float(std::sin(t + phase)), float(std::cos(2.0 * t - phase)), 0.3f,
+                      float(1.2 + std::sin(3.0 * t))};
+        Normalize4(v);
+        for (int c = 0; c < 4; ++c)
+            q[size_t(4 * i + c)] = v[c];
+    }
+    CompactCurves curves;
+    curves.position = OrvaneFitCompactCurve(3, false, count, p.data(), step, 1e-3f, nullptr);
+    curves.orientation =
+        OrvaneFitCompactCurve(4, true, count, q.data(), step, orientationTolerance, nullptr);
+    return curves;
 }
 
 }  // namespace orvane_track_test
