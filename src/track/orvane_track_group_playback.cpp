@@ -2,6 +2,7 @@
 // batches of its moving curves and the fixed values found when it was planned.
 #include "orvane/track_group_playback.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "core/orvane_log.h"
@@ -60,6 +61,19 @@ bool PlaybackGroupIsSound(const orvane_track_group* group) {
     if (n < 0 || (n > 0 && group->TransformTracks == nullptr)) {
         ORVANE_LOG_ERROR(OrvaneTrackGroupOrigin,
                          "TrackGroup has TransformTrackCount %d without the tracks for it", n);
+        return false;
+    }
+    // A bound on a playback's bytes per track (its arrays, and a position and an orientation
+    // lane of the largest rows), and on what the alignments and the batches' padding add: the
+    // block's size cannot wrap where sizes are 32 bits wide.
+    constexpr size_t kMostBytesPerTrack = sizeof(orvane_track_sample_cache) +
+                                          sizeof(orvane_transform) + sizeof(int32_t) + 1 +
+                                          2 * (sizeof(BatchLane) + sizeof(WordFactors) + 128);
+    constexpr size_t kMostFixedBytes = sizeof(orvane_track_group_playback) + 4096;
+    size_t bytes = 0;
+    if (!CheckedArrayBytes(n, kMostBytesPerTrack, &bytes) || bytes > SIZE_MAX - kMostFixedBytes) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupOrigin,
+                         "TrackGroup has TransformTrackCount %d, more than memory can hold", n);
         return false;
     }
     for (int32_t i = 0; i < n; ++i) {
