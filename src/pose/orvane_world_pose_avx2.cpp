@@ -76,51 +76,66 @@ inline Matrix Product(__m256 a01, __m256 a23, const Factor& b) {
     return Clean(r01, r23);
 }
 
+// The operations of RotationColumns on one quaternion (__m128) or two, one in each half
+// (__m256): the same instructions per half, so each half's columns are its quaternion's alone.
+inline __m128 Add(__m128 a, __m128 b) {
+    return _mm_add_ps(a, b);
+}
+inline __m256 Add(__m256 a, __m256 b) {
+    return _mm256_add_ps(a, b);
+}
+inline __m128 Xor(__m128 a, __m128 b) {
+    return _mm_xor_ps(a, b);
+}
+inline __m256 Xor(__m256 a, __m256 b) {
+    return _mm256_xor_ps(a, b);
+}
+inline __m128 Fmadd(__m128 a, __m128 b, __m128 c) {
+    return _mm_fmadd_ps(a, b, c);
+}
+inline __m256 Fmadd(__m256 a, __m256 b, __m256 c) {
+    return _mm256_fmadd_ps(a, b, c);
+}
+template <int I>
+inline __m128 Permute(__m128 v) {
+    return _mm_permute_ps(v, I);
+}
+template <int I>
+inline __m256 Permute(__m256 v) {
+    return _mm256_permute_ps(v, I);
+}
+inline __m256 KeepXYZ(__m256 v) {
+    return _mm256_blend_ps(v, _mm256_setzero_ps(), 0x88);
+}
+// Four lanes, in each half.
+template <class V>
+inline V Lanes(float a, float b, float c, float d) {
+    if constexpr (sizeof(V) == 16)
+        return _mm_setr_ps(a, b, c, d);
+    else
+        return _mm256_setr_ps(a, b, c, d, a, b, c, d);
+}
+
 // The columns of R(q) (rows of the local matrix), fourth lanes zero.
-inline void RotationColumns(__m128 q, __m128* c0, __m128* c1, __m128* c2) {
-    const __m128 q2 = _mm_add_ps(q, q);
-    const __m128 x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
-    const __m128 yxww = _mm_permute_ps(q, _MM_SHUFFLE(3, 3, 0, 1));
-    const __m128 zwxx = _mm_permute_ps(q, _MM_SHUFFLE(0, 0, 3, 2));
-    const __m128 wzyy = _mm_permute_ps(q, _MM_SHUFFLE(1, 1, 2, 3));
+template <class V>
+inline void RotationColumns(V q, V* c0, V* c1, V* c2) {
+    const V q2 = Add(q, q);
+    const V x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
+    const V yxww = Permute<_MM_SHUFFLE(3, 3, 0, 1)>(q);
+    const V zwxx = Permute<_MM_SHUFFLE(0, 0, 3, 2)>(q);
+    const V wzyy = Permute<_MM_SHUFFLE(1, 1, 2, 3)>(q);
     // column 0 = e0 + 2y (-y, x, -w) + 2z (-z, w, x)
     // column 1 = e1 + 2x (y, -x, w) + 2z (-w, -z, y)
     // column 2 = e2 + 2x (z, -w, -x) + 2y (w, z, -y)
-    const __m128 n0 = _mm_xor_ps(yxww, _mm_setr_ps(-0.0f, 0.0f, -0.0f, 0.0f));
-    const __m128 n1 = _mm_xor_ps(zwxx, _mm_setr_ps(-0.0f, 0.0f, 0.0f, 0.0f));
-    const __m128 n2 = _mm_xor_ps(yxww, _mm_setr_ps(0.0f, -0.0f, 0.0f, 0.0f));
-    const __m128 n3 = _mm_xor_ps(wzyy, _mm_setr_ps(-0.0f, -0.0f, 0.0f, 0.0f));
-    const __m128 n4 = _mm_xor_ps(zwxx, _mm_setr_ps(0.0f, -0.0f, -0.0f, 0.0f));
-    const __m128 n5 = _mm_xor_ps(wzyy, _mm_setr_ps(0.0f, 0.0f, -0.0f, 0.0f));
-    *c0 = KeepXYZ(_mm_fmadd_ps(y2, n0, _mm_fmadd_ps(z2, n1, _mm_setr_ps(1, 0, 0, 0))));
-    *c1 = KeepXYZ(_mm_fmadd_ps(x2, n2, _mm_fmadd_ps(z2, n3, _mm_setr_ps(0, 1, 0, 0))));
-    *c2 = KeepXYZ(_mm_fmadd_ps(x2, n4, _mm_fmadd_ps(y2, n5, _mm_setr_ps(0, 0, 1, 0))));
-}
-
-// RotationColumns for two quaternions at once, one in each half: the same operations, so each
-// half's columns are those of its quaternion alone.
-inline void RotationColumnsOfTwo(__m256 q, __m256* c0, __m256* c1, __m256* c2) {
-    const __m256 q2 = _mm256_add_ps(q, q);
-    const __m256 x2 = Splat<0>(q2), y2 = Splat<1>(q2), z2 = Splat<2>(q2);
-    const __m256 yxww = _mm256_permute_ps(q, _MM_SHUFFLE(3, 3, 0, 1));
-    const __m256 zwxx = _mm256_permute_ps(q, _MM_SHUFFLE(0, 0, 3, 2));
-    const __m256 wzyy = _mm256_permute_ps(q, _MM_SHUFFLE(1, 1, 2, 3));
-    const __m256 n0 = _mm256_xor_ps(yxww, _mm256_setr_ps(-0.0f, 0, -0.0f, 0, -0.0f, 0, -0.0f, 0));
-    const __m256 n1 = _mm256_xor_ps(zwxx, _mm256_setr_ps(-0.0f, 0, 0, 0, -0.0f, 0, 0, 0));
-    const __m256 n2 = _mm256_xor_ps(yxww, _mm256_setr_ps(0, -0.0f, 0, 0, 0, -0.0f, 0, 0));
-    const __m256 n3 = _mm256_xor_ps(wzyy, _mm256_setr_ps(-0.0f, -0.0f, 0, 0, -0.0f, -0.0f, 0, 0));
-    const __m256 n4 = _mm256_xor_ps(zwxx, _mm256_setr_ps(0, -0.0f, -0.0f, 0, 0, -0.0f, -0.0f, 0));
-    const __m256 n5 = _mm256_xor_ps(wzyy, _mm256_setr_ps(0, 0, -0.0f, 0, 0, 0, -0.0f, 0));
-    const __m256 zero = _mm256_setzero_ps();
-    *c0 = _mm256_blend_ps(
-        _mm256_fmadd_ps(y2, n0, _mm256_fmadd_ps(z2, n1, _mm256_setr_ps(1, 0, 0, 0, 1, 0, 0, 0))),
-        zero, 0x88);
-    *c1 = _mm256_blend_ps(
-        _mm256_fmadd_ps(x2, n2, _mm256_fmadd_ps(z2, n3, _mm256_setr_ps(0, 1, 0, 0, 0, 1, 0, 0))),
-        zero, 0x88);
-    *c2 = _mm256_blend_ps(
-        _mm256_fmadd_ps(x2, n4, _mm256_fmadd_ps(y2, n5, _mm256_setr_ps(0, 0, 1, 0, 0, 0, 1, 0))),
-        zero, 0x88);
+    const V n0 = Xor(yxww, Lanes<V>(-0.0f, 0.0f, -0.0f, 0.0f));
+    const V n1 = Xor(zwxx, Lanes<V>(-0.0f, 0.0f, 0.0f, 0.0f));
+    const V n2 = Xor(yxww, Lanes<V>(0.0f, -0.0f, 0.0f, 0.0f));
+    const V n3 = Xor(wzyy, Lanes<V>(-0.0f, -0.0f, 0.0f, 0.0f));
+    const V n4 = Xor(zwxx, Lanes<V>(0.0f, -0.0f, -0.0f, 0.0f));
+    const V n5 = Xor(wzyy, Lanes<V>(0.0f, 0.0f, -0.0f, 0.0f));
+    *c0 = KeepXYZ(Fmadd(y2, n0, Fmadd(z2, n1, Lanes<V>(1, 0, 0, 0))));
+    *c1 = KeepXYZ(Fmadd(x2, n2, Fmadd(z2, n3, Lanes<V>(0, 1, 0, 0))));
+    *c2 = KeepXYZ(Fmadd(x2, n4, Fmadd(y2, n5, Lanes<V>(0, 0, 1, 0))));
 }
 
 // The matrix operations of this path; MatrixKernel builds the per-bone entry points on them.
@@ -229,7 +244,7 @@ int32_t KernelBuildRange<Avx2Kernel>(const orvane_bone* bones, int32_t first, in
             const orvane_transform& t2 = SourceTransform(bones, source, i + 1);
             if (ParentPrecedes(p2, i + 1) && TakesRotation(t2.Flags)) {
                 __m256 c0, c1, c2;
-                RotationColumnsOfTwo(
+                RotationColumns(
                     _mm256_set_m128(_mm_loadu_ps(t2.Orientation), _mm_loadu_ps(t.Orientation)), &c0,
                     &c1, &c2);
                 const __m256 positions = _mm256_set_m128(Load3(t2.Position), Load3(t.Position));
