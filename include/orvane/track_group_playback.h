@@ -29,7 +29,8 @@ typedef struct orvane_track_group_playback orvane_track_group_playback;
  * and keep its curves unchanged while it lives (make a new playback after changing them). The
  * curves are checked here, once: returns null, with an error logged, for a null group, a
  * track count below 0 or tracks missing for it, a curve whose format does not match its data,
- * a knot or control that is not a finite number, knots that run backwards, or no memory.
+ * a knot or control that is not a finite number, knots that run backwards, more tracks than
+ * the size of memory can count, or no memory.
  * Release with OrvaneFreeTrackGroupPlayback. */
 ORVANE_API orvane_track_group_playback* OrvaneNewTrackGroupPlayback(
     const orvane_track_group* TrackGroup);

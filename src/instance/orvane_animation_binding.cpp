@@ -197,9 +197,6 @@ void LastValue(const orvane_curve2* curve, int32_t dimension, const float* ident
     CurveFirstValue(curve, dimension, identity, out);
 }
 
-// A file's curve carries its format number next to its data, and every reader picks the
-// record layout by that number: one that disagrees with the data's type would have the
-// samplers read one record as another. Checked here, once, so that sampling can trust it.
 void BindTrack(TrackBinding& t, const orvane_transform_track* track, int32_t index,
                const orvane_bone& bone) {
     t.TrackIndex = index;

@@ -20,9 +20,11 @@ namespace orvane {
 bool ParentsPrecede(const orvane_bone* bones, int32_t first, int32_t end,
                     orvane_log_message_origin origin);
 
-// What the samplers could not trust in a track's curves (a curve whose format does not match its
-// data; then a knot or control that is not a finite number, or knots that run backwards), as
-// the text of an error; null when there is nothing.
+// What the samplers could not trust in a track's curves, as the text of an error; null when
+// there is nothing. A file's curve carries its format number next to its data, and every reader
+// picks the record layout by that number: one that disagrees with the data's type would have the
+// samplers read one record as another, so that is checked first; then every knot and control
+// must be a finite number and the knots must not run backwards.
 const char* TrackCurvesProblem(const orvane_transform_track& track);
 
 // Whether every component of the transform is a finite number.
