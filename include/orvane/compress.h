@@ -27,7 +27,10 @@ ORVANE_EXTERN_C_BEGIN
  * source keeps still (moving its shell and descendants by a twentieth of the budget at most:
  * a joint at rest, an end site) keeps the source's values as constants or identities; its
  * parent then holds the budget at the still bone's shell and its children's origins, and the
- * bone makes up for its parents with curves only when that does not hold.
+ * bone makes up for its parents with curves only when that does not hold. A bone whose offset
+ * from its parent the source holds fixed (and whose orientation moves) keeps the offset as a
+ * constant whenever its orientation can then make up for its parents' rounding in fewer bytes
+ * than a moving position and its orientation would.
  * Threads: a call uses only its own memory; calls on distinct data may run at once. */
 
 /* Reports after each bone; BonesDone of BoneCount. */

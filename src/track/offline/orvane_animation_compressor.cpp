@@ -107,6 +107,60 @@ bool AllFinite(const float* values, size_t count) {
     return true;
 }
 
+// A bone whose offset from its parent the source holds still, whose position the step's
+// choice made up for the parents' rounding with a moving curve: the source's offset kept as
+// a constant instead, the orientation taking what that leaves of the budget (turnTolerances
+// gives its tolerances for a use of the budget). It replaces the step's position and
+// orientation when the bone then holds and either the step's choice did not or this one is
+// smaller; choices' transforms and the bone's errors are then those of what is kept.
+template <class TurnTolerances>
+void TrySourceOffset(Work& work, const orvane_skeleton* skeleton,
+                     orvane_track_group_sampler* samples, int32_t b, float shell, float budget,
+                     float midBudget, float parentScale, float lever, const float* offset,
+                     const TurnTolerances& turnTolerances,
+                     const orvane_animation_compression_options& options,
+                     Choice (&choices)[kComponents], bool* holds, bool* framesHeld,
+                     float* shellError, float* midError) {
+    float spread = 0.0f;
+    for (int32_t f = 0; f < work.sampleCount; ++f)
+        spread = std::max(spread, Distance(3, work.target[0] + 3 * size_t(f), offset));
+    const float used = spread * parentScale + choices[2].error * lever;
+    if (!(used < 0.9f * budget)) return;
+    Choice alternative[kComponents];
+    alternative[0] = StillCurve(0, offset, spread);
+    alternative[0].error = spread;
+    if (alternative[0].curve == nullptr) return;
+    float turn = 0.0f, midTurn = 0.0f;
+    turnTolerances(used, &turn, &midTurn);
+    alternative[1] = ChooseCurve(work, 1, work.target[1], turn, midTurn, options.AllowedFormats,
+                                 options.AllowedDegrees);
+    alternative[2] = choices[2];
+    const int32_t bytes = choices[0].bytes + choices[1].bytes + choices[2].bytes;
+    const int32_t alternativeBytes =
+        alternative[0].bytes + alternative[1].bytes + alternative[2].bytes;
+    if (alternative[1].curve != nullptr && !alternative[1].exact &&
+        (!*holds || alternativeBytes < bytes)) {
+        EvaluateLocal(work, alternative);
+        float alternativeShell = 0.0f, alternativeMid = 0.0f;
+        const float atFrames =
+            BoneError(work, skeleton, samples, b, shell, &alternativeShell, &alternativeMid);
+        if (atFrames <= budget && alternativeMid <= midBudget) {
+            std::swap(choices[0], alternative[0]);
+            std::swap(choices[1], alternative[1]);
+            *shellError = alternativeShell;
+            *midError = alternativeMid;
+            *holds = true;
+            *framesHeld = true;
+        } else {
+            EvaluateLocal(work, choices);
+            BoneError(work, skeleton, samples, b, shell, shellError, midError);
+        }
+    }
+    alternative[2] = Choice{};
+    Release(alternative[0]);
+    Release(alternative[1]);
+}
+
 }  // namespace
 }  // namespace compression
 }  // namespace orvane
@@ -521,6 +575,15 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
         }
         // The source holds the bone's offset from its parent still.
         bool fixedOffset = false;
+        // Without compact curves, the source's offset (the middle of its values), tried as a
+        // constant against a curve that makes up for the parents' rounding.
+        float sourceOffset[3] = {0.0f, 0.0f, 0.0f};
+        bool sourceOffsetFixed = false;
+        if (parent >= 0 && !compact) {
+            const float* offset = OrvaneGetPositionSamples(Samples, b);
+            const float spread = StillValue(offset, SampleCount, 3, false, sourceOffset);
+            sourceOffsetFixed = spread <= kStillShare * budget;
+        }
         if (parent >= 0 && compact) {
             const float* offset = OrvaneGetPositionSamples(Samples, b);
             float spread = 0.0f;
@@ -551,44 +614,56 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             const float scaleTolerance = k * 0.1f * budget / lengthLever;
             choices[2] = ChooseCurve(work, 2, work.target[2], scaleTolerance, scaleTolerance,
                                      options.AllowedFormats, options.AllowedDegrees);
+            // The orientation's tolerances at the frames and halfway between them for what
+            // the position and scale/shear use of the budget.
+            auto turnTolerances = [&](float used, float* atFrames, float* between) {
+                float turn = (budget - used) / (2.0f * lengthLever);
+                if (childReach > shell) {
+                    const float reach = childReach * parentScale;
+                    const float atChildren = (budget / kChildWeight - used) / (2.0f * reach);
+                    if (atChildren < turn) turn = atChildren;
+                }
+                const float floor = 0.05f * budget / (2.0f * lengthLever);
+                if (turn < floor) turn = floor;
+                // Between frames no descendant makes up for the bone's turn: it must hold at
+                // the farthest of them.
+                float midTurn = (budget - used) / (2.0f * subtreeReach * parentScale);
+                // Not below half the turn at the frames: the frames' tolerance already keeps
+                // the children's origins; tighter still, the controls' rounding alone would
+                // miss, and the bone's check halfway between frames measures what is left.
+                if (midTurn < floor) midTurn = floor;
+                if (midTurn < 0.5f * turn) midTurn = 0.5f * turn;
+                if (midTurn > turn) midTurn = turn;
+                float turnTolerance = k * 0.95f * turn;
+                if (work.stillReach[b] > 0.0f) {
+                    // Still children keep the source's values: the bone holds at their shells
+                    // and their children's origins as at its own children's (less what the
+                    // still ones move themselves), at every step, down to the floor.
+                    const float atStill = ((1.0f - kStillShare) * budget / kChildWeight - used) /
+                                          (2.0f * work.stillReach[b] * parentScale);
+                    turnTolerance = std::min(turnTolerance, 0.95f * std::max(atStill, floor));
+                }
+                *atFrames = turnTolerance;
+                *between = std::min(k * 0.95f * midTurn, turnTolerance);
+            };
             const float used = choices[0].error * parentScale + choices[2].error * lever;
-            float turn = (budget - used) / (2.0f * lengthLever);
-            if (childReach > shell) {
-                const float reach = childReach * parentScale;
-                const float atChildren = (budget / kChildWeight - used) / (2.0f * reach);
-                if (atChildren < turn) turn = atChildren;
-            }
-            const float floor = 0.05f * budget / (2.0f * lengthLever);
-            if (turn < floor) turn = floor;
+            float turnTolerance = 0.0f, midTolerance = 0.0f;
+            turnTolerances(used, &turnTolerance, &midTolerance);
             Release(choices[1]);
-            // Between frames no descendant makes up for the bone's turn: it must hold at the
-            // farthest of them.
-            float midTurn = (budget - used) / (2.0f * subtreeReach * parentScale);
-            // Not below half the turn at the frames: the frames' tolerance already keeps
-            // the children's origins; tighter still, the controls' rounding alone would
-            // miss, and the bone's check halfway between frames measures what is left.
-            if (midTurn < floor) midTurn = floor;
-            if (midTurn < 0.5f * turn) midTurn = 0.5f * turn;
-            if (midTurn > turn) midTurn = turn;
-            float turnTolerance = k * 0.95f * turn;
-            if (work.stillReach[b] > 0.0f) {
-                // Still children keep the source's values: the bone holds at their shells and
-                // their children's origins as at its own children's (less what the still ones
-                // move themselves), at every step, down to the floor.
-                const float atStill = ((1.0f - kStillShare) * budget / kChildWeight - used) /
-                                      (2.0f * work.stillReach[b] * parentScale);
-                turnTolerance = std::min(turnTolerance, 0.95f * std::max(atStill, floor));
-            }
-            choices[1] = ChooseCurve(work, 1, work.target[1], turnTolerance,
-                                     std::min(k * 0.95f * midTurn, turnTolerance),
+            choices[1] = ChooseCurve(work, 1, work.target[1], turnTolerance, midTolerance,
                                      options.AllowedFormats, options.AllowedDegrees);
             if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
             EvaluateLocal(work, choices);
             const float atFrames =
                 BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);
-            const bool holds = atFrames <= budget && midError <= midBudget &&
-                               (!compact || MidDrift(work, b, shell) <= driftBudget);
+            bool holds = atFrames <= budget && midError <= midBudget &&
+                         (!compact || MidDrift(work, b, shell) <= driftBudget);
             framesHeld = atFrames <= budget;
+            if (sourceOffsetFixed && choices[0].curve && choices[2].curve &&
+                !OrvaneCurveIsConstantOrIdentity(choices[0].curve))
+                TrySourceOffset(work, Skeleton, Samples, b, shell, budget, midBudget, parentScale,
+                                lever, sourceOffset, turnTolerances, options, choices, &holds,
+                                &framesHeld, &shellError, &midError);
             if (holds) {
                 const int32_t bytes = choices[0].bytes + choices[1].bytes + choices[2].bytes;
                 if (!accepted || bytes < heldBytes) {
