@@ -9,8 +9,9 @@
 // on a second instance (straight into a world pose, and through the LOD and masked paths), and
 // a blend graph built from the file's content (the instance, that pose, a crossfade under a
 // mask made from a track group, a weighted blend) is sampled, clocked and asked for its root
-// motion. The sanitizers see what the run time makes of damaged skeletons, track groups,
-// curves, vertices and bone bindings, and of reals that are not finite.
+// motion. Each animation's track groups are also played through track group playbacks. The
+// sanitizers see what the run time makes of damaged skeletons, track groups, curves, vertices
+// and bone bindings, and of reals that are not finite.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 
 #include "orvane/blend_graph.h"
 #include "orvane/controlled_animation.h"
+#include "orvane/track_group_playback.h"
 #include "orvane/track_mask.h"
 #include "orvane/core.h"
 #include "orvane/file.h"
@@ -344,6 +346,39 @@ void Model(const orvane_file_info* info, const orvane_model* model) {
     OrvaneFreeModelInstance(instance);
 }
 
+// Every track group of an animation through a track group playback: forwards, across the loop's
+// seam, backwards, after a jump, with the looping and the duration changed between calls, and
+// at a time that is not a number.
+void Playback(const orvane_animation* animation) {
+    const int32_t groups = std::min(animation->TrackGroupCount, 2);
+    for (int32_t g = 0; g < groups && animation->TrackGroups != nullptr; ++g) {
+        const orvane_track_group* group = animation->TrackGroups[g];
+        orvane_track_group_playback* playback = OrvaneNewTrackGroupPlayback(group);
+        if (playback == nullptr) continue;
+        const float duration = std::isfinite(animation->Duration) && animation->Duration > 0.0f
+                                   ? std::min(animation->Duration, 1.0e4f)
+                                   : 1.0f;
+        const float times[] = {0.0f, 0.3f * duration, 0.31f * duration, duration};
+        const float after[] = {1.2f * duration, 0.5f * duration, -0.25f * duration, NAN};
+        for (int32_t k = 0; k < 8; ++k) {
+            orvane_track_sample_context context{};
+            context.SampleTime = k < 4 ? times[k] : after[k - 4];
+            context.SampleDuration = k == 5 ? 0.5f * duration : duration;
+            context.LoopBefore = k % 3 != 1;
+            context.LoopAfter = k % 2 == 0;
+            context.FrameIndex = k;
+            const orvane_transform* results =
+                OrvaneSampleTrackGroupPlayback(playback, &context, nullptr);
+            for (int32_t i = 0; results != nullptr && i < group->TransformTrackCount; ++i) {
+                Touch(results[i].Position, 3);
+                Touch(results[i].Orientation, 4);
+                Touch(&results[i].ScaleShear[0][0], 9);
+            }
+        }
+        OrvaneFreeTrackGroupPlayback(playback);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -363,8 +398,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int32_t m = 0; m < models && info->Models != nullptr; ++m)
             if (info->Models[m] != nullptr) Model(info, info->Models[m]);
         for (int32_t a = 0; a < info->AnimationCount && info->Animations != nullptr; ++a)
-            if (info->Animations[a] != nullptr)
+            if (info->Animations[a] != nullptr) {
+                if (a < kMaxAnimations) Playback(info->Animations[a]);
                 OrvaneFlushAllBindingsForAnimation(info->Animations[a]);
+            }
     }
     OrvaneFlushAllUnusedAnimationBindings();
     OrvaneFreeFile(file);
