@@ -14,6 +14,12 @@
 //                          characters per second over all threads (wall clock);
 //                          characters_per_busy_second the same over each thread's CPU time
 //   Stage*/<q>             each stage of WholeFrame alone, the frame's parts
+//   FramePerCall/<q>       the frame's stages each timed on its own in every frame (a pair of
+//                          clock reads per stage, as the peer's frame harness times its jobs):
+//                          per-frame median, mean, 10th and 90th percentiles of sampling (the
+//                          clock, both animations and their blend), world_pose,
+//                          skinning_matrices, deformation, animation (sampling and world pose)
+//                          and frame (all four), and clock_pair_ns, what an empty pair reads
 //   PlainFrame/<q>         baseline: the same stages in plain loops: the curves sampled one
 //                          track at a time (OrvaneSampleTrackUUULocalHinted), blended (lerp,
 //                          sign-corrected nlerp) and composed with the exported matrix
@@ -318,6 +324,47 @@ void StageDeformation(benchmark::State& state) {
     }
 }
 
+// 500 frames of warm-up, then 10,000 frames, each stage between its own clock reads.
+void FramePerCall(benchmark::State& state) {
+    if (!SkinnedReady(state)) return;
+    Frame f(int(state.range(0)));
+    if (!FrameReady(state, f)) return;
+    Label(state, f);
+    CallTimes sampling, worldPose, skinningMatrices, deformation, animation, frame;
+    for (auto _ : state) {
+        for (int i = 0; i < kWarmUpFrames + kTimedFrames; ++i) {
+            const StageClock::time_point t0 = StageClock::now();
+            f.Advance();
+            f.Sample();
+            const StageClock::time_point t1 = StageClock::now();
+            f.WorldPose();
+            const StageClock::time_point t2 = StageClock::now();
+            f.SkinningMatrices();
+            const StageClock::time_point t3 = StageClock::now();
+            f.Deform();
+            const StageClock::time_point t4 = StageClock::now();
+            benchmark::DoNotOptimize(f.deformed.at);
+            benchmark::ClobberMemory();
+            if (i < kWarmUpFrames) continue;
+            const double a = Nanoseconds(t0, t1), b = Nanoseconds(t1, t2), c = Nanoseconds(t2, t3),
+                         d = Nanoseconds(t3, t4);
+            sampling.Add(a);
+            worldPose.Add(b);
+            skinningMatrices.Add(c);
+            deformation.Add(d);
+            animation.Add(a + b);
+            frame.Add(a + b + c + d);
+        }
+    }
+    sampling.Report(state, "sampling");
+    worldPose.Report(state, "world_pose");
+    skinningMatrices.Report(state, "skinning_matrices");
+    deformation.Report(state, "deformation");
+    animation.Report(state, "animation");
+    frame.Report(state, "frame");
+    state.counters["clock_pair_ns"] = ClockPairNanoseconds();
+}
+
 // ---- The baseline ----
 
 void PlainFrame(benchmark::State& state) {
@@ -395,6 +442,7 @@ BENCHMARK(StageWorldPose)->Apply(Curves);
 BENCHMARK(StageSkinningMatrices)->Apply(Curves);
 BENCHMARK(StageDeformation)->Apply(Curves);
 BENCHMARK(WholeFrameThreads)->Apply(Curves)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(FramePerCall)->Apply(Curves)->Iterations(1);
 
 }  // namespace
 

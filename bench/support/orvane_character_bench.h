@@ -6,6 +6,8 @@
 #ifndef ORVANE_CHARACTER_BENCH_H
 #define ORVANE_CHARACTER_BENCH_H
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -225,6 +227,52 @@ inline orvane_transform BlendPlain(const orvane_transform& a, float wa, const or
         for (int m = 0; m < 3; ++m)
             t.ScaleShear[k][m] = wa * a.ScaleShear[k][m] + wb * b.ScaleShear[k][m];
     return t;
+}
+
+// Per-call times in the manner of the peer's frame harness: each timed call between its own pair
+// of steady-clock reads, after kWarmUpFrames calls of warm-up; the figures are the median, mean,
+// 10th and 90th percentiles of kTimedFrames calls. Beside a benchmark's mean per iteration,
+// these show a workload whose calls cost two different amounts (a frame that moves key windows
+// and one that does not) as the peer's figures show it.
+constexpr int kWarmUpFrames = 500;
+constexpr int kTimedFrames = 10000;
+
+using StageClock = std::chrono::steady_clock;
+
+inline double Nanoseconds(StageClock::time_point a, StageClock::time_point b) {
+    return double(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count());
+}
+
+struct CallTimes {
+    std::vector<double> ns;
+    CallTimes() { ns.reserve(kTimedFrames); }
+    void Add(double t) { ns.push_back(t); }
+    // Counters <name>_median, <name>_mean, <name>_p10 and <name>_p90, in nanoseconds.
+    void Report(benchmark::State& state, const std::string& name) {
+        if (ns.empty()) return;
+        double sum = 0.0;
+        for (double t : ns)
+            sum += t;
+        std::vector<double> v = ns;
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        state.counters[name + "_median"] = n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+        state.counters[name + "_mean"] = sum / double(n);
+        state.counters[name + "_p10"] = v[n / 10];
+        state.counters[name + "_p90"] = v[n * 9 / 10];
+    }
+};
+
+// The median of an empty pair of clock reads: what every timed call's figure includes.
+inline double ClockPairNanoseconds() {
+    CallTimes empty;
+    for (int i = 0; i < kTimedFrames; ++i) {
+        const StageClock::time_point a = StageClock::now();
+        const StageClock::time_point b = StageClock::now();
+        empty.Add(Nanoseconds(a, b));
+    }
+    std::sort(empty.ns.begin(), empty.ns.end());
+    return empty.ns[empty.ns.size() / 2];
 }
 
 }  // namespace orvane_character_bench

@@ -14,6 +14,10 @@
 //   OrvaneSampleTrackUUULocal with a per-instance knot hint per curve ("PlaybackHinted"), with the
 //   per-track cache of hints and decoded windows ("PlaybackTrackCached"), with neither ("Playback",
 //   and "RandomTrack" at random times).
+// - PerCall: the track group playback timed call by call, 500 calls of warm-up, then 10,000,
+//   each between its own pair of clock reads as the peer's frame harness times its sampling
+//   ("PlaybackPerCall" at playback times, "RandomPerCall" at random times): counters
+//   call_median, call_mean, call_p10, call_p90 and clock_pair_ns (an empty pair).
 // - World: each track's sampler from OrvaneGetTrackSamplerFor writing world and composite
 //   matrices, parents first.
 // - Baseline: linear interpolation of the raw keys (binary search, lerp, normalised lerp) into
@@ -173,6 +177,35 @@ void Local(benchmark::State& state, int clip, int quantised, int mode) {
     OrvaneFreeTrackGroupPlayback(group);
 }
 
+void LocalPerCall(benchmark::State& state, int clip, int quantised, int random) {
+    const BuiltClip* c = Pick(state, clip, quantised);
+    if (!c) return;
+    const float duration = c->clip->duration;
+    orvane_track_group_playback* group = OrvaneNewTrackGroupPlayback(c->group);
+    if (group == nullptr) {
+        state.SkipWithError("the clip's playback could not be made");
+        return;
+    }
+    using namespace orvane_character_bench;
+    const std::vector<float> times = RandomTimes(duration);
+    Playback playback(duration);
+    CallTimes calls;
+    for (auto _ : state) {
+        for (int i = 0; i < kWarmUpFrames + kTimedFrames; ++i) {
+            const float t = random ? times[size_t(i) & (kRandomTimes - 1)] : playback.Next();
+            const orvane_track_sample_context ctx = ContextAt(t, duration);
+            const StageClock::time_point t0 = StageClock::now();
+            benchmark::DoNotOptimize(OrvaneSampleTrackGroupPlayback(group, &ctx, nullptr));
+            const StageClock::time_point t1 = StageClock::now();
+            benchmark::ClobberMemory();
+            if (i >= kWarmUpFrames) calls.Add(Nanoseconds(t0, t1));
+        }
+    }
+    calls.Report(state, "call");
+    state.counters["clock_pair_ns"] = ClockPairNanoseconds();
+    OrvaneFreeTrackGroupPlayback(group);
+}
+
 void World(benchmark::State& state, int clip, int quantised, int random) {
     const BuiltClip* c = Pick(state, clip, quantised);
     if (!c) return;
@@ -299,6 +332,12 @@ void RegisterAll() {
                                          q, 5);
             benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/RandomTrack").c_str(), Local,
                                          clip, q, 2);
+            benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/PlaybackPerCall").c_str(),
+                                         LocalPerCall, clip, q, 0)
+                ->Iterations(1);
+            benchmark::RegisterBenchmark(("BM_" + c + "Local" + f + "/RandomPerCall").c_str(),
+                                         LocalPerCall, clip, q, 1)
+                ->Iterations(1);
             benchmark::RegisterBenchmark(("BM_" + c + "World" + f + "/Playback").c_str(), World,
                                          clip, q, 0);
             benchmark::RegisterBenchmark(("BM_" + c + "World" + f + "/Random").c_str(), World, clip,
