@@ -1,7 +1,8 @@
 // The compact-format example: one transform track whose position and orientation curves are
 // compact curves fitted to fixed samples (a swaying rise and a wandering turn, 70 samples at
-// 30 per second), for the golden files of the compact format and their test. Header-only and
-// through the public interface, as the example content is.
+// 30 per second; or, steady, a straight walk and an even turn with a little tremor, which the
+// fit stores as lines with bands about them), for the golden files of the compact format and
+// their test. Header-only and through the public interface, as the example content is.
 #ifndef ORVANE_COMPACT_EXAMPLE_H
 #define ORVANE_COMPACT_EXAMPLE_H
 
@@ -47,13 +48,39 @@ inline std::vector<float> CompactExampleOrientations() {
     return q;
 }
 
+// A straight walk (with a small sway) and an even turn about a fixed axis (with a small tremor).
+inline std::vector<float> CompactSteadyPositions() {
+    std::vector<float> p(size_t(3 * kCompactSamples));
+    for (int k = 0; k < kCompactSamples; ++k) {
+        const double t = k * double(kCompactTimeStep);
+        p[size_t(3 * k)] = float(-30.0 + 140.0 * t + 0.02 * std::sin(11.0 * t));
+        p[size_t(3 * k + 1)] = float(95.0 + 0.03 * std::sin(13.0 * t));
+        p[size_t(3 * k + 2)] = float(12.0 - 35.0 * t + 0.02 * std::cos(9.0 * t));
+    }
+    return p;
+}
+
+inline std::vector<float> CompactSteadyOrientations() {
+    std::vector<float> q(size_t(4 * kCompactSamples));
+    for (int k = 0; k < kCompactSamples; ++k) {
+        const double t = k * double(kCompactTimeStep);
+        const double axis[3] = {0.48, 0.6, 0.64};
+        const double half = 0.1 + 0.9 * t + 0.0004 * std::sin(17.0 * t);
+        for (int c = 0; c < 3; ++c)
+            q[size_t(4 * k + c)] = float(axis[c] * std::sin(half));
+        q[size_t(4 * k + 3)] = float(std::cos(half));
+    }
+    return q;
+}
+
 // The track, named "compact": compact position and orientation curves, an identity
 // scale/shear. Owns its curves.
 class CompactExample {
 public:
-    CompactExample() {
-        const std::vector<float> p = CompactExamplePositions();
-        const std::vector<float> q = CompactExampleOrientations();
+    explicit CompactExample(bool steady = false) {
+        const std::vector<float> p = steady ? CompactSteadyPositions() : CompactExamplePositions();
+        const std::vector<float> q =
+            steady ? CompactSteadyOrientations() : CompactExampleOrientations();
         position_ = OrvaneFitCompactCurve(3, false, kCompactSamples, p.data(), kCompactTimeStep,
                                           kCompactPositionTolerance, nullptr);
         orientation_ = OrvaneFitCompactCurve(4, true, kCompactSamples, q.data(), kCompactTimeStep,

@@ -1,6 +1,7 @@
 // Writes the golden files: the example content in both byte orders, uncompressed and with each
 // section codec, as example_<order>_<codec>.ovn in the directory given, and the compact-format
-// example's track in both byte orders as compact_<order>.ovn.
+// example's track in both byte orders as compact_<order>.ovn (its steady track, whose curves
+// the fit stores in layout 3, as compact_line_<order>.ovn).
 //
 // The golden files are committed and never regenerated in passing: the golden test compares
 // what the current reader makes of files written by an earlier writer, so that a change made to
@@ -77,18 +78,22 @@ int main(int argc, char** argv) {
             std::printf("wrote %s\n", path.c_str());
         }
     }
-    orvane_example::CompactExample compact;
-    if (!compact.ok()) {
-        std::fprintf(stderr, "the compact example cannot be built\n");
-        return 1;
-    }
-    for (const Order& order : orders) {
-        const std::string path = std::string(argv[1]) + "/compact_" + order.name + ".ovn";
-        if (!WriteCompactFile(compact, path.c_str(), order.order)) {
-            std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+    for (const bool steady : {false, true}) {
+        orvane_example::CompactExample compact(steady);
+        if (!compact.ok()) {
+            std::fprintf(stderr, "the compact example cannot be built\n");
             return 1;
         }
-        std::printf("wrote %s\n", path.c_str());
+        for (const Order& order : orders) {
+            const std::string path = std::string(argv[1]) +
+                                     (steady ? "/compact_line_" : "/compact_") + order.name +
+                                     ".ovn";
+            if (!WriteCompactFile(compact, path.c_str(), order.order)) {
+                std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+                return 1;
+            }
+            std::printf("wrote %s\n", path.c_str());
+        }
     }
     return 0;
 }

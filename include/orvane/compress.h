@@ -48,8 +48,9 @@ typedef struct orvane_animation_compression_options {
      * as DaK32fC32f with one knot per sample (exact), whatever this says.
      * The bit 1 << OrvaneCurveFormatDaCompact (not in the default) allows the compact format:
      * a component that is not an identity or a constant takes it (knots every sample or every
-     * few samples, each segment's components at the smallest bit depths that hold the budget)
-     * unless an allowed fitted format is smaller. */
+     * few samples, each segment's components at the smallest bit depths that hold the budget,
+     * about a straight line across the segment where that takes fewer bytes) unless an allowed
+     * fitted format is smaller. */
     orvane_uint32 AllowedFormats;
     /* Bit (1 << degree) for the degrees 1 to 3 the fits may use. Default: all three. */
     orvane_uint32 AllowedDegrees;

@@ -3,6 +3,7 @@
 #include "curve/orvane_compact_curve.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -151,10 +152,11 @@ constexpr HeaderShape ShapeOf(int32_t layout, int32_t packing, int32_t stored) {
     const int32_t size = CompactHeaderBits(layout, packing, stored);
     if (layout == kCompactFirstLayout) return {size, 5, 24, 24, 8, 8, 24};
     const int32_t flags = CompactIsQuaternion(packing) ? 3 : 0;
-    return {size, 0, flags, 5, 5, flags + 5 * stored, 16};
+    return {size, 0, flags, 5, 5, flags + 5 * stored, layout == kCompactLineLayout ? 24 : 16};
 }
 
-// The segment headers of a record, in either layout.
+// The segment headers of a record, in any layout. In layout 3 a stored component's "low" is
+// its line's start, its "extent" the line's end, and its band's width follows them.
 struct SegmentHeaders : HeaderShape {
     uint8_t* bytes;
 
@@ -173,6 +175,9 @@ struct SegmentHeaders : HeaderShape {
     uint8_t Extent(int32_t segment, int32_t j) const {
         return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j + 8, 8));
     }
+    uint8_t Width(int32_t segment, int32_t j) const {
+        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j + 16, 8));
+    }
     int32_t Depth(int32_t segment, int32_t j) const {
         return int32_t(ReadCompactBits(bytes, At(segment) + depths + depthStride * j, depthBits));
     }
@@ -184,6 +189,9 @@ struct SegmentHeaders : HeaderShape {
         WriteBits(bytes, At(segment) + lows + lowStride * j + 8, 8, uint32_t(extent));
         WriteBits(bytes, At(segment) + depths + depthStride * j, depthBits, uint32_t(bits));
     }
+    void SetWidth(int32_t segment, int32_t j, int32_t width) const {
+        WriteBits(bytes, At(segment) + lows + lowStride * j + 16, 8, uint32_t(width));
+    }
 };
 
 // What can be checked without visiting the segments: the fields and the bytes' size.
@@ -191,7 +199,9 @@ bool HeaderIsSound(const DaCompact* r) {
     const int32_t d = r->Dimension;
     if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
     if (r->Packing >= kCompactPackingCount) return false;
-    if (r->Layout != kCompactFirstLayout && r->Layout != kCompactLayout) return false;
+    if (r->Layout != kCompactFirstLayout && r->Layout != kCompactLayout &&
+        r->Layout != kCompactLineLayout)
+        return false;
     if (CompactIsQuaternion(r->Packing) && d != 4) return false;
     if (r->ByteCount < 0 || (r->ByteCount > 0 && r->Bytes == nullptr)) return false;
     return int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
@@ -248,6 +258,30 @@ inline void LowStep(float m, float e, uint8_t lowByte, uint8_t extentByte, int32
                     float* step) {
     *low = m + e * (float(lowByte) * kOne255th);
     *step = e * (float(extentByte) * kOne255th) * kInverseSteps.value[bits];
+}
+
+// 1 / (l - 1) for each segment length l (0 for lengths 0 and 1, whose lines are flat).
+struct InverseSpans {
+    float value[256];
+    constexpr InverseSpans() : value() {
+        for (int32_t l = 2; l < 256; ++l)
+            value[l] = 1.0f / float(l - 1);
+    }
+};
+constexpr InverseSpans kInverseSpans;
+
+// Layout 3: a segment's low, slope and step for a component of range (m, e) from its line's
+// start A and end B (m + e A / 255 at the segment's first knot, m + e B / 255 at knot
+// `length` - 1) and its band's width W (e W / 255 about the line): low is the band's lower edge
+// at the first knot (the line itself at 0 bits), slope the line's rise a knot.
+inline void LineLowStep(float m, float e, uint8_t startByte, uint8_t endByte, uint8_t widthByte,
+                        int32_t bits, int32_t length, float* low, float* slope, float* step) {
+    const float start = m + e * (float(startByte) * kOne255th);
+    const float width = e * (float(widthByte) * kOne255th);
+    *low = bits > 0 ? start - 0.5f * width : start;
+    *slope = e * (float(int32_t(endByte) - int32_t(startByte)) * kOne255th) *
+             kInverseSpans.value[length];
+    *step = width * kInverseSteps.value[bits];
 }
 
 // x rounded to the nearest integer, ties to even as std::nearbyint rounds in the default
@@ -366,15 +400,15 @@ SegmentValues StoredValuesOf(const DaCompact* r, const float* controls, int32_t 
 }  // namespace
 
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
-                             int32_t segmentLength, const uint8_t* depths) {
+                             int32_t segmentLength, const uint8_t* depths, int32_t layout) {
     CompactSizes sizes;
     if (knots < 0 || dimension < 0 || segmentLength < 1) return sizes;
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
-    const int64_t valuesOffset =
-        CompactRangeBytes(kCompactLayout, packing, dimension) + 4 * int64_t(sizes.starts) +
-        CompactHeadersBytes(kCompactLayout, packing, stored, sizes.segments);
+    const int64_t valuesOffset = CompactRangeBytes(layout, packing, dimension) +
+                                 4 * int64_t(sizes.starts) +
+                                 CompactHeadersBytes(layout, packing, stored, sizes.segments);
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
         const int32_t first = s * segmentLength;
@@ -405,6 +439,10 @@ bool CompactCurveIsSound(const DaCompact* r) {
     for (int32_t c = 0; c < d; ++c) {
         const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         if (!Finite(m) || !Finite(e) || !Finite(m + e)) return false;
+        // Layout 3's values lie within 3.5 extents of the low, whatever the lines and bands.
+        if (r->Layout == kCompactLineLayout &&
+            !(double(std::fabs(m)) + 4.0 * double(std::fabs(e)) <= double(FLT_MAX)))
+            return false;
     }
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int64_t limit = (int64_t(r->ByteCount) - ValuesOffset(r) - kCompactSpareBytes) * 8;
@@ -446,8 +484,14 @@ void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, Co
         s->bits[j] = uint8_t(bits);
         s->offset[j] = uint16_t(offset);
         offset += bits;
-        LowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j), h.Extent(segment, j),
-                bits, &s->low[j], &s->step[j]);
+        s->slope[j] = 0.0f;
+        if (r->Layout == kCompactLineLayout)
+            LineLowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j),
+                        h.Extent(segment, j), h.Width(segment, j), bits, r->SegmentLength,
+                        &s->low[j], &s->slope[j], &s->step[j]);
+        else
+            LowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j), h.Extent(segment, j),
+                    bits, &s->low[j], &s->step[j]);
     }
     s->stride = offset;
 }
@@ -467,13 +511,14 @@ int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
 
 namespace {
 
-// MoveCompactCursor for a record of Stored stored components, quaternion or not, in the
-// packed layout or layout 1: the loops over the components unrolled, the header's fields
-// where the layout puts them.
-template <int32_t Stored, bool Quaternion, bool Packed>
+// MoveCompactCursor for a record of Stored stored components, quaternion or not, in a layout:
+// the loops over the components unrolled, the header's fields where the layout puts them.
+template <int32_t Stored, bool Quaternion, int32_t Layout>
 void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    static constexpr HeaderShape kShape = ShapeOf(Packed ? kCompactLayout : kCompactFirstLayout,
-                                                  Quaternion ? kCompactQuaternion : 0, Stored);
+    constexpr bool Packed = Layout != kCompactFirstLayout;
+    constexpr bool Line = Layout == kCompactLineLayout;
+    static constexpr HeaderShape kShape =
+        ShapeOf(Layout, Quaternion ? kCompactQuaternion : 0, Stored);
     static_assert(!Packed || kShape.depthStride == 5, "packed depths lie side by side");
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const bool viewed = c->first >= 0;
@@ -499,10 +544,12 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
                     ReadCompactBits(headers, at + kShape.depthStride * j, kShape.depthBits));
         }
     };
-    // A stored component's low and extent (8 bits each, one read).
+    // A stored component's low and extent (8 bits each, one read); in layout 3 its line's
+    // start and end and its band's width.
     auto range = [headers](int32_t segment, int32_t j) {
-        return ReadCompactBits(
-            headers, int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j, 16);
+        return ReadCompactBits(headers,
+                               int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j,
+                               Line ? 24 : 16);
     };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -545,32 +592,40 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         c->offset[j] = uint16_t(offset);
         c->mask[j] = (1u << bits[j]) - 1u;
         offset += bits[j];
-        LowStep(RangeValue(r, component), RangeValue(r, d + component), uint8_t(v), uint8_t(v >> 8),
-                bits[j], &c->low[j], &c->step[j]);
+        if (Line) {
+            LineLowStep(RangeValue(r, component), RangeValue(r, d + component), uint8_t(v),
+                        uint8_t(v >> 8), uint8_t(v >> 16), bits[j], length, &c->low[j],
+                        &c->slope[j], &c->step[j]);
+        } else {
+            c->slope[j] = 0.0f;
+            LowStep(RangeValue(r, component), RangeValue(r, d + component), uint8_t(v),
+                    uint8_t(v >> 8), bits[j], &c->low[j], &c->step[j]);
+        }
     }
     c->stride = offset;
 }
 
-template <bool Packed>
+template <int32_t Layout>
 void MoveCursorOf(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    if (CompactIsQuaternion(r->Packing)) return MoveCursor<3, true, Packed>(r, knot, c);
+    if (CompactIsQuaternion(r->Packing)) return MoveCursor<3, true, Layout>(r, knot, c);
     switch (r->Dimension) {
         case 1:
-            return MoveCursor<1, false, Packed>(r, knot, c);
+            return MoveCursor<1, false, Layout>(r, knot, c);
         case 2:
-            return MoveCursor<2, false, Packed>(r, knot, c);
+            return MoveCursor<2, false, Layout>(r, knot, c);
         case 3:
-            return MoveCursor<3, false, Packed>(r, knot, c);
+            return MoveCursor<3, false, Layout>(r, knot, c);
         default:
-            return MoveCursor<4, false, Packed>(r, knot, c);
+            return MoveCursor<4, false, Layout>(r, knot, c);
     }
 }
 
 }  // namespace
 
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    if (r->Layout == kCompactFirstLayout) return MoveCursorOf<false>(r, knot, c);
-    MoveCursorOf<true>(r, knot, c);
+    if (r->Layout == kCompactFirstLayout) return MoveCursorOf<kCompactFirstLayout>(r, knot, c);
+    if (r->Layout == kCompactLineLayout) return MoveCursorOf<kCompactLineLayout>(r, knot, c);
+    MoveCursorOf<kCompactLayout>(r, knot, c);
 }
 
 void DecodeCompactKnots(const DaCompact* r, int32_t first, int32_t count, float* controls) {
@@ -690,15 +745,88 @@ struct SegmentTargets {
     float operator()(int32_t k, int32_t c) const { return targets[int64_t(k) * d + c]; }
 };
 
+// The slope of the narrowest band of parallel lines holding the points (k, v(k)), k from 0 to
+// count - 1, and the band's middle at k = 0: one of the slopes of the points' convex hull's
+// edges (each side's vertices found by the monotone chain, the points coming in order of k).
+template <class Value>
+void NarrowestBand(const Value& v, int32_t count, double* slope, double* middle) {
+    *slope = 0.0;
+    *middle = count > 0 ? double(v(0)) : 0.0;
+    if (count < 2) return;
+    int32_t upper[256], lower[256];
+    int32_t up = 0, down = 0;
+    auto cross = [&](int32_t a, int32_t b, int32_t c) {
+        return double(b - a) * (double(v(c)) - double(v(a))) -
+               (double(v(b)) - double(v(a))) * double(c - a);
+    };
+    for (int32_t k = 0; k < count; ++k) {
+        while (up >= 2 && cross(upper[up - 2], upper[up - 1], k) >= 0.0)
+            --up;
+        upper[up++] = k;
+        while (down >= 2 && cross(lower[down - 2], lower[down - 1], k) <= 0.0)
+            --down;
+        lower[down++] = k;
+    }
+    double best = INFINITY;
+    auto tryEdges = [&](const int32_t* hull, int32_t n) {
+        for (int32_t e = 0; e + 1 < n; ++e) {
+            const double sigma =
+                (double(v(hull[e + 1])) - double(v(hull[e]))) / double(hull[e + 1] - hull[e]);
+            double high = -INFINITY, low = INFINITY;
+            for (int32_t i = 0; i < up; ++i)
+                high = std::max(high, double(v(upper[i])) - sigma * double(upper[i]));
+            for (int32_t i = 0; i < down; ++i)
+                low = std::min(low, double(v(lower[i])) - sigma * double(lower[i]));
+            if (high - low < best) {
+                best = high - low;
+                *slope = sigma;
+                *middle = 0.5 * (high + low);
+            }
+        }
+    };
+    tryEdges(upper, up);
+    tryEdges(lower, down);
+}
+
 // Sets stored component j's sub-range and depth in a segment's header from the segment's values
 // of output component c (read through `value`, local knot and component), and gives the low
-// value and step that its values are rounded to.
+// value, slope and step that its values are rounded to (slope 0 but in layout 3).
 template <class Values>
 void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count,
                          const SegmentHeaders& headers, int32_t segment, int32_t j, int32_t c,
-                         int32_t bits, float* segmentLow, float* step) {
+                         int32_t bits, float* segmentLow, float* slope, float* step) {
     const int32_t d = r->Dimension;
     const float m = RangeValue(r, c), e = RangeValue(r, d + c);
+    *slope = 0.0f;
+    if (r->Layout == kCompactLineLayout) {
+        // The narrowest band's middle line, its ends rounded to 255ths of the range (within
+        // it), then the band about the rounded line as wide as the farthest value needs.
+        const int32_t length = r->SegmentLength;
+        int32_t start = 0, end = 0, width = 0;
+        if (e > 0.0f) {
+            double sigma, middle;
+            NarrowestBand([&](int32_t k) { return value(k, c); }, count, &sigma, &middle);
+            auto fraction = [&](double at) {
+                const double f = std::round((at - double(m)) / double(e) * 255.0);
+                return int32_t(f < 0.0 ? 0.0 : (f > 255.0 ? 255.0 : f));
+            };
+            start = fraction(middle);
+            end = length > 1 ? fraction(middle + sigma * double(length - 1)) : start;
+            float low, rise, unused;
+            LineLowStep(m, e, uint8_t(start), uint8_t(end), 0, 0, length, &low, &rise, &unused);
+            double farthest = 0.0;
+            for (int32_t k = 0; k < count; ++k)
+                farthest = std::max(farthest,
+                                    std::fabs(double(value(k, c)) - double(low + rise * float(k))));
+            const double w = std::ceil(2.0 * farthest / double(e) * 255.0 * (1.0 + 1e-6));
+            width = int32_t(w > 255.0 ? 255.0 : w);
+        }
+        headers.SetComponent(segment, j, start, end, bits);
+        headers.SetWidth(segment, j, width);
+        LineLowStep(m, e, uint8_t(start), uint8_t(end), uint8_t(width), bits, length, segmentLow,
+                    slope, step);
+        return;
+    }
     // The segment's sub-range in 255ths of the curve's, rounded outwards.
     float lowest = 1.0f, highest = 0.0f;
     if (e > 0.0f) {
@@ -748,11 +876,11 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
     const int32_t count = SegmentKnots(r, segment);
     const SegmentTargets value{targets, d};
     int32_t component[kCompactMaxDimension];
-    float low[kCompactMaxDimension], step[kCompactMaxDimension];
+    float low[kCompactMaxDimension], slope[kCompactMaxDimension], step[kCompactMaxDimension];
     for (int32_t j = 0; j < stored; ++j) {
         component[j] = ComponentOf(r->Packing, dropped, j);
         SetSegmentComponent(r, value, count, h, segment, j, component[j], depths[j] & 31, &low[j],
-                            &step[j]);
+                            &slope[j], &step[j]);
     }
     // Each knot as the decoder reads it back (DecodeCompactSegmentKnot): the same products and
     // sums in the same order, from the integers the encoder would store.
@@ -760,11 +888,13 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
     for (int32_t k = 0; k < count; ++k) {
         float decoded[kCompactMaxDimension];
         float sum = 0.0f;
+        const float along = float(k);
         for (int32_t j = 0; j < stored; ++j) {
             const int32_t bits = depths[j] & 31;
-            const float q =
-                bits > 0 ? QuantiseValue(value(k, component[j]), low[j], step[j], bits) : 0.0f;
-            const float v = low[j] + step[j] * q;
+            const float q = bits > 0 ? QuantiseValue(value(k, component[j]),
+                                                     low[j] + slope[j] * along, step[j], bits)
+                                     : 0.0f;
+            const float v = low[j] + slope[j] * along + step[j] * q;
             decoded[component[j]] = v;
             sum += v * v;
         }
@@ -799,12 +929,13 @@ void EncodeCompactSegment(DaCompact* r, const float* controls, int32_t segment,
     for (int32_t j = 0; j < stored; ++j) {
         const int32_t bits = depths[j] & 31;
         const int32_t c = ComponentOf(r->Packing, dropped, j);
-        float segmentLow, step;
-        SetSegmentComponent(r, value, count, h, segment, j, c, bits, &segmentLow, &step);
+        float segmentLow, slope, step;
+        SetSegmentComponent(r, value, count, h, segment, j, c, bits, &segmentLow, &slope, &step);
         if (bits > 0) {
             for (int32_t k = 0; k < count; ++k)
                 WriteBits(values, position + int64_t(k) * knotBits + offset, bits,
-                          uint32_t(QuantiseValue(value(k, c), segmentLow, step, bits)));
+                          uint32_t(QuantiseValue(value(k, c), segmentLow + slope * float(k), step,
+                                                 bits)));
         }
         offset += bits;
     }
@@ -824,7 +955,9 @@ float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
     const SegmentHeaders h(r, CompactStoredComponents(r->Packing, d));
     const int32_t dropped = CompactIsQuaternion(r->Packing) ? h.Dropped(segment) : -1;
     const int32_t c = ComponentOf(r->Packing, dropped, j);
-    return std::fabs(RangeValue(r, d + c) * (float(h.Extent(segment, j)) * kOne255th));
+    const uint8_t width =
+        r->Layout == kCompactLineLayout ? h.Width(segment, j) : h.Extent(segment, j);
+    return std::fabs(RangeValue(r, d + c) * (float(width) * kOne255th));
 }
 
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
@@ -1013,15 +1146,18 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
+    const bool line = r->Layout == kCompactLineLayout;
     const SegmentHeaders h(r, stored);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     for (int32_t s = 0; s < segments; ++s) {
         CompactSegment before;
         ViewCompactSegment(r, s, &before);
-        uint8_t oldLow[kCompactMaxDimension], oldExtent[kCompactMaxDimension];
+        uint8_t oldLow[kCompactMaxDimension], oldExtent[kCompactMaxDimension],
+            oldWidth[kCompactMaxDimension];
         for (int32_t j = 0; j < stored; ++j) {
             oldLow[j] = h.Low(s, j);
             oldExtent[j] = h.Extent(s, j);
+            oldWidth[j] = line ? h.Width(s, j) : 0;
         }
         int32_t source[kCompactMaxDimension];  // old stored index of new stored index j
         int32_t dropped = -1;
@@ -1039,8 +1175,22 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
         bool turned[kCompactMaxDimension] = {};
         for (int32_t j = 0; j < stored; ++j) {
             int32_t low = oldLow[source[j]];
-            const int32_t extent = oldExtent[source[j]], bits = before.bits[source[j]];
+            int32_t extent = oldExtent[source[j]];
+            const int32_t bits = before.bits[source[j]];
             const int32_t c = ComponentOf(r->Packing, dropped, j);
+            if (line) {
+                // The line's ends and the band's width; a component whose sign turns takes the
+                // line's negation, -(m + e A / 255) = -(m + e) + e (255 - A) / 255, and the band
+                // turned over about it (the same width, its numbers turned within it).
+                if (turnsOver && scales[c] < 0.0f) {
+                    low = 255 - low;
+                    extent = 255 - extent;
+                    turned[j] = true;
+                }
+                h.SetComponent(s, j, low, extent, bits);
+                h.SetWidth(s, j, oldWidth[source[j]]);
+                continue;
+            }
             if (turnsOver && scales[c] < 0.0f) {
                 // -(-1 + 2 L / 255 + 2 E / 255 * q / M) = -1 + 2 (255 - L - E) / 255 +
                 // 2 E / 255 * (M - q) / M, and at 0 bits -1 + 2 (255 - L) / 255.

@@ -23,9 +23,14 @@ constexpr int32_t kCompactSpareBytes = 4;
 // others follow their predecessors.
 constexpr int32_t kCompactStartEvery = 8;
 // The layouts of Bytes that this reader knows (the record's Layout): 1 stores each segment
-// header in whole bytes, 2 (what the encoders write) packs the headers' fields into bits.
+// header in whole bytes, 2 (what the encoders write unless 3 is smaller) packs the headers'
+// fields into bits, 3 packs them too but gives each stored component of a segment a straight
+// line (its value at the segment's first knot and at knot SegmentLength - 1) and a band around
+// it, so that a component that moves steadily across a segment needs only the bits of its
+// wobble about the line.
 constexpr int16_t kCompactFirstLayout = 1;
 constexpr int16_t kCompactLayout = 2;
+constexpr int16_t kCompactLineLayout = 3;
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
@@ -64,10 +69,12 @@ inline int32_t CompactStartCount(int32_t segments) {
 // Bits of a segment's header. Layout 1: a flags byte, then a byte each for low, extent and
 // depth per stored component. Layout 2: the dropped component (2 bits) and its sign (1 bit) for
 // quaternions, then every stored component's depth (5 bits each), then every stored component's
-// low and extent (8 bits each).
+// low and extent (8 bits each). Layout 3: as layout 2 with, per stored component, the line's two
+// ends and the band's width (8 bits each) in place of low and extent.
 constexpr int32_t CompactHeaderBits(int32_t layout, int32_t packing, int32_t stored) {
     return layout == kCompactFirstLayout ? 8 * (1 + 3 * stored)
-                                         : (CompactIsQuaternion(packing) ? 3 : 0) + 21 * stored;
+                                         : (CompactIsQuaternion(packing) ? 3 : 0) +
+                                               (layout == kCompactLineLayout ? 29 : 21) * stored;
 }
 // Bytes of all segment headers of a record.
 constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t stored,
@@ -76,18 +83,20 @@ constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t s
 }
 
 // What a record's layout saves on layout 1: the bytes of its headers and range in layout 1
-// less their bytes in its own.
+// less their bytes in its own. Layout 3 saves what layout 2 does: the bits its lines add to
+// layout 2's headers stay counted.
 inline int64_t CompactLayoutSaving(int32_t layout, int32_t packing, int32_t dimension,
                                    int32_t knots, int32_t segmentLength) {
     const int32_t stored = CompactStoredComponents(packing, dimension);
     const int32_t segments = CompactSegmentCount(knots, segmentLength);
+    const int32_t counted = layout == kCompactLineLayout ? kCompactLayout : layout;
     return CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) -
-           CompactHeadersBytes(layout, packing, stored, segments) +
+           CompactHeadersBytes(counted, packing, stored, segments) +
            CompactRangeBytes(kCompactFirstLayout, packing, dimension) -
-           CompactRangeBytes(layout, packing, dimension);
+           CompactRangeBytes(counted, packing, dimension);
 }
 
-// The sizes of a record's parts in the layout the encoders write, for the given bit depths (per
+// The sizes of a record's parts in an encoder's layout (2 or 3), for the given bit depths (per
 // segment, per stored component; null: the builder's 16 bits).
 struct CompactSizes {
     int32_t segments = 0;
@@ -97,14 +106,16 @@ struct CompactSizes {
     bool fits = false;         // false when the bytes would pass 2^31 bits
 };
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
-                             int32_t segmentLength, const uint8_t* depths);
+                             int32_t segmentLength, const uint8_t* depths,
+                             int32_t layout = kCompactLayout);
 
 // True when the record is one the decoders may read: every field, range, bit depth and
 // segment position checked (see orvane/curve.h). Logs nothing.
 bool CompactCurveIsSound(const DaCompact* r);
 
 // One segment, decoded for reading: stored component j of local knot k is
-// low[j] + step[j] * q, q the bits[j] bits at start + k * stride + offset[j].
+// low[j] + slope[j] * k + step[j] * q, q the bits[j] bits at start + k * stride + offset[j]
+// (slope 0 but in layout 3).
 struct CompactSegment {
     int64_t start;
     int32_t stride;  // bits a knot takes
@@ -115,6 +126,7 @@ struct CompactSegment {
     uint8_t bits[kCompactMaxDimension];
     uint16_t offset[kCompactMaxDimension];
     float low[kCompactMaxDimension];
+    float slope[kCompactMaxDimension];
     float step[kCompactMaxDimension];
 };
 void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s);
@@ -135,8 +147,9 @@ inline void DecodeCompactSegmentKnot(const CompactSegment& s, const uint8_t* val
     const int64_t position = s.start + int64_t(local) * s.stride;
     float sum = 0.0f;
     for (int32_t j = 0; j < s.stored; ++j) {
-        const float v = s.low[j] + s.step[j] * float(ReadCompactBits(values, position + s.offset[j],
-                                                                     s.bits[j]));
+        const float v =
+            s.low[j] + s.slope[j] * float(local) +
+            s.step[j] * float(ReadCompactBits(values, position + s.offset[j], s.bits[j]));
         out[s.component[j]] = v;
         sum += v * v;
     }
@@ -151,8 +164,9 @@ const uint8_t* CompactValues(const DaCompact* r);
 
 // A segment of a sound record of at most four components, decoded for reading knot after knot.
 // A sampler keeps one per curve it plays, so that a knot of the segment it read last costs its
-// bits alone: stored component j of knot `first + k` is low[j] + step[j] * q, q the bits under
-// mask[j] at bit start + k * stride + offset[j] of the values (those of CompactSegment).
+// bits alone: stored component j of knot `first + k` is low[j] + slope[j] * k + step[j] * q, q
+// the bits under mask[j] at bit start + k * stride + offset[j] of the values (those of
+// CompactSegment).
 constexpr int32_t kCompactCursorComponents = 4;
 struct CompactCursor {
     const uint8_t* headers;  // the record's segment headers and values
@@ -169,6 +183,7 @@ struct CompactCursor {
     uint16_t offset[kCompactCursorComponents];
     uint32_t mask[kCompactCursorComponents];
     float low[kCompactCursorComponents];
+    float slope[kCompactCursorComponents];
     float step[kCompactCursorComponents];
 };
 
@@ -201,15 +216,18 @@ template <int D>
                                                            float* out) {
     static_assert(D >= 1 && D <= kCompactCursorComponents, "at most four components");
     const uint8_t* values = c.values;
-    const int64_t position = c.start + int64_t(knot - c.first) * c.stride;
+    const int32_t local = knot - c.first;
+    const float along = float(local);
+    const int64_t position = c.start + int64_t(local) * c.stride;
     if (D == 4 && c.dropped >= 0) {
         // A quaternion: three stored components after the dropped one, each to its place, then
         // the dropped one.
         float sum = 0.0f;
 #pragma GCC unroll 3
         for (int32_t j = 0; j < 3; ++j) {
-            const float v = c.low[j] + c.step[j] * float(ReadCompactField(
-                                                       values, position + c.offset[j], c.mask[j]));
+            const float v =
+                c.low[j] + c.slope[j] * along +
+                c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
             out[c.place[j]] = v;
             sum += v * v;
         }
@@ -219,7 +237,7 @@ template <int D>
     }
 #pragma GCC unroll 4
     for (int32_t j = 0; j < D; ++j)
-        out[j] = c.low[j] +
+        out[j] = c.low[j] + c.slope[j] * along +
                  c.step[j] * float(ReadCompactField(values, position + c.offset[j], c.mask[j]));
 }
 

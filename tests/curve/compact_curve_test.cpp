@@ -28,8 +28,9 @@ struct CurveDeleter {
 };
 using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
 
-// A record over its own bytes, encoded at the given depths by the library's encoder, in the
-// layout the encoders write or in the earlier layout of whole-byte segment headers.
+// A record over its own bytes, encoded at the given depths by the library's encoder, in a layout
+// the encoders write (2, or 3 with a line per segment and component) or in the earlier layout of
+// whole-byte segment headers.
 struct Record {
     orvane_curve_data_da_compact r{};
     std::vector<uint8_t> bytes;
@@ -48,7 +49,8 @@ struct Record {
                 depths.insert(depths.end(), size_t(stored), b);
         }
         const orvane::CompactSizes sizes =
-            orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data());
+            orvane::CompactSizesFor(knots, dimension, packing, segmentLength, depths.data(),
+                                    layout == 1 ? orvane::kCompactLayout : layout);
         // Layout 1's headers and quaternion ranges take more bytes.
         const int64_t extra = layout == 1
                                   ? orvane::CompactLayoutSaving(orvane::kCompactLayout, packing,
@@ -211,37 +213,42 @@ TEST(CompactCurve, ASegmentWrittenAtAnyBitPositionLeavesTheBitsAroundIt) {
 // limit they stop at a knot past it.
 TEST(CompactCurve, ADepthTrialMeasuresWhatEncodingWouldStore) {
     std::mt19937 rng(31);
-    for (int packing = 0; packing <= 2; ++packing) {
-        const int d = packing == 0 ? 3 : 4, n = 45, length = 16;
-        const std::vector<float> v =
-            packing == 0 ? Wave(n, d, 0.13, 7) : Turning(n, 0.04 * packing, 9 + packing);
-        Record rec(d, packing, length, n, 0.1f, std::vector<uint8_t>(3, uint8_t(12)), v.data());
-        const int stored = packing == 0 ? d : 3;
-        for (int segment = 0; segment < 3; ++segment) {
-            std::vector<float> targets(size_t(length * d));
-            orvane::CompactSegmentTargetsOf(&rec.r, v.data(), segment, targets.data());
-            for (int trial = 0; trial < 40; ++trial) {
-                uint8_t depths[4] = {};
-                for (int j = 0; j < stored; ++j)
-                    depths[j] = uint8_t(rng() % 25);
-                std::vector<uint8_t> values(size_t(length * 3 * 3 + 8));
-                orvane::EncodeCompactSegment(&rec.r, v.data(), segment, depths, values.data(), 0);
-                const std::vector<uint8_t> header(rec.bytes.begin(), rec.bytes.end());
-                const float encoded =
-                    orvane::CompactSegmentError(&rec.r, v.data(), segment, values.data(), 0);
-                const float measured = orvane::CompactSegmentTrialError(&rec.r, targets.data(),
-                                                                        segment, depths, 3.0e38f);
-                ASSERT_EQ(measured, encoded) << "packing " << packing << ", segment " << segment;
-                EXPECT_EQ(rec.bytes, header);  // the same header, written by the trial
-                const float limit = 0.5f * encoded;
-                if (encoded > 0.0f) {
-                    EXPECT_GT(orvane::CompactSegmentTrialError(&rec.r, targets.data(), segment,
-                                                               depths, limit),
-                              limit);
+    for (int layout : {2, 3})
+        for (int packing = 0; packing <= 2; ++packing) {
+            SCOPED_TRACE(testing::Message() << "layout " << layout);
+            const int d = packing == 0 ? 3 : 4, n = 45, length = 16;
+            const std::vector<float> v =
+                packing == 0 ? Wave(n, d, 0.13, 7) : Turning(n, 0.04 * packing, 9 + packing);
+            Record rec(d, packing, length, n, 0.1f, std::vector<uint8_t>(3, uint8_t(12)), v.data(),
+                       layout);
+            const int stored = packing == 0 ? d : 3;
+            for (int segment = 0; segment < 3; ++segment) {
+                std::vector<float> targets(size_t(length * d));
+                orvane::CompactSegmentTargetsOf(&rec.r, v.data(), segment, targets.data());
+                for (int trial = 0; trial < 40; ++trial) {
+                    uint8_t depths[4] = {};
+                    for (int j = 0; j < stored; ++j)
+                        depths[j] = uint8_t(rng() % 25);
+                    std::vector<uint8_t> values(size_t(length * 3 * 3 + 8));
+                    orvane::EncodeCompactSegment(&rec.r, v.data(), segment, depths, values.data(),
+                                                 0);
+                    const std::vector<uint8_t> header(rec.bytes.begin(), rec.bytes.end());
+                    const float encoded =
+                        orvane::CompactSegmentError(&rec.r, v.data(), segment, values.data(), 0);
+                    const float measured = orvane::CompactSegmentTrialError(
+                        &rec.r, targets.data(), segment, depths, 3.0e38f);
+                    ASSERT_EQ(measured, encoded)
+                        << "packing " << packing << ", segment " << segment;
+                    EXPECT_EQ(rec.bytes, header);  // the same header, written by the trial
+                    const float limit = 0.5f * encoded;
+                    if (encoded > 0.0f) {
+                        EXPECT_GT(orvane::CompactSegmentTrialError(&rec.r, targets.data(), segment,
+                                                                   depths, limit),
+                                  limit);
+                    }
                 }
             }
         }
-    }
 }
 
 TEST(CompactCurve, ZeroBitSegmentsAndConstantComponentsHoldTheirValues) {
@@ -308,7 +315,7 @@ TEST(CompactCurve, TurnsThroughTheWholeUnitRangeKeepTheirRange) {
         q[size_t(4 * k + 2)] = float(0.8 * std::sin(half));
         q[size_t(4 * k + 3)] = float(std::cos(half));
     }
-    for (int layout : {1, 2}) {
+    for (int layout : {1, 2, 3}) {
         const int depth = 20;  // a step of about 1e-6: a range that missed a value shows
         Record rec(4, 1, 10, n, 0.01f,
                    std::vector<uint8_t>(size_t(orvane::CompactSegmentCount(n, 10)), depth),
@@ -337,7 +344,7 @@ TEST(CompactCurve, TurnsThroughTheWholeUnitRangeKeepTheirRange) {
 // stored start and header): the same bits for every knot, whatever the order the knots are
 // asked in (playback, the next segment, a jump into a group of segments, backwards), for all
 // depths from 0 to 24 bits, components and quaternions, one to four components, and a stored
-// start that leaves a gap after the segment before it, in both layouts of the segment headers.
+// start that leaves a gap after the segment before it, in every layout of the segment headers.
 TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     std::mt19937 rng(35);
     std::uniform_int_distribution<int> depth(0, 24);
@@ -346,7 +353,7 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     };
     const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},    {3, 0, 5, 161}, {4, 0, 16, 90},
                             {4, 1, 7, 150}, {4, 1, 255, 300}, {4, 2, 9, 120}, {4, 2, 255, 260}};
-    for (int layout : {1, 2})
+    for (int layout : {1, 2, 3})
         for (const Shape& shape : shapes) {
             SCOPED_TRACE(testing::Message()
                          << "layout " << layout << ": " << shape.dimension << " " << shape.packing
@@ -518,7 +525,7 @@ TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {
 }
 
 TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
-    for (int layout : {1, 2}) {
+    for (int layout : {1, 2, 3}) {
         SCOPED_TRACE(testing::Message() << "layout " << layout);
         const int n = 40;
         const std::vector<float> v = Wave(n, 3, 0.09, 5);
@@ -702,7 +709,12 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         // Written with the earliest layout of the bytes (segment 0's start stored), or a later
         // one than this reader knows.
         [](orvane_curve_data_da_compact& r) { r.Layout = 0; },
-        [](orvane_curve_data_da_compact& r) { r.Layout = 3; },
+        [](orvane_curve_data_da_compact& r) { r.Layout = 4; },
+    };
+    // Lines and bands reach 3.5 extents from the low: a range whose values could overflow there.
+    const Damage lineDamages[] = {
+        [](orvane_curve_data_da_compact& r) { SetRange(r, 0, 2e38f), SetRange(r, 3, 1e38f); },
+        [](orvane_curve_data_da_compact& r) { SetRange(r, 5, 1e38f); },
     };
     // The earlier layout's flags byte holds nothing but a quaternion's dropped component and
     // sign.
@@ -723,7 +735,7 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         EXPECT_EQ(r.CurveDataHeader.Format, 255) << what;
         EXPECT_FALSE(log.messages().empty());
     };
-    for (int layout : {1, 2}) {
+    for (int layout : {1, 2, 3}) {
         SCOPED_TRACE(testing::Message() << "layout " << layout);
         for (size_t i = 0; i < std::size(damages); ++i) {
             // Nine segments: the ninth has a stored start.
@@ -732,6 +744,12 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
             damages[i](rec.r);
             refused(rec.r, rec.curve, ("damage " + std::to_string(i)).c_str());
         }
+    }
+    for (size_t i = 0; i < std::size(lineDamages); ++i) {
+        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), 3);
+        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+        lineDamages[i](rec.r);
+        refused(rec.r, rec.curve, ("line damage " + std::to_string(i)).c_str());
     }
     for (size_t i = 0; i < std::size(flagsDamages); ++i) {
         Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), 1);

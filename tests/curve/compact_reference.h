@@ -20,14 +20,15 @@ struct CompactReference {
     int Segments() const { return (r.KnotCount + r.SegmentLength - 1) / r.SegmentLength; }
     // Layout 1 gives each segment header whole bytes: flags, then low, extent and depth per stored
     // component. Layout 2 packs them: 3 flag bits for quaternions, then 8 + 8 + 5 bits per stored
-    // component.
+    // component. Layout 3 packs 8 + 8 + 8 + 5: a line's start and end and a band's width.
     int HeaderBits() const {
-        return r.Layout == 1 ? 8 * (1 + 3 * Stored()) : (r.Packing != 0 ? 3 : 0) + 21 * Stored();
+        if (r.Layout == 1) return 8 * (1 + 3 * Stored());
+        return (r.Packing != 0 ? 3 : 0) + (r.Layout == 3 ? 29 : 21) * Stored();
     }
     // The parts of Bytes, in order.
     // Layout 2 stores a quaternion's range (Packing 1) in 16384ths, lows as int16 and extents as
     // uint16; other ranges as floats.
-    bool Fractions() const { return r.Layout == 2 && r.Packing == 1; }
+    bool Fractions() const { return r.Layout >= 2 && r.Packing == 1; }
     int StartsAt() const { return r.Packing == 2 ? 0 : (Fractions() ? 4 : 8) * r.Dimension; }
     int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
     int ValuesAt() const { return HeadersAt() + (Segments() * HeaderBits() + 7) / 8; }
@@ -68,16 +69,20 @@ struct CompactReference {
         }
     }
     // Layout 1: a byte each for low, extent and depth per component after the flags byte.
-    // Layout 2: after the flags (quaternions), all depths, then all lows and extents.
+    // Layout 2: after the flags (quaternions), all depths, then all lows and extents. Layout 3:
+    // the same with each component's line start, line end and band width in place of low and
+    // extent.
     int FlagBits() const { return r.Packing != 0 ? 3 : 0; }
     int LowAt(int j) const {
-        return r.Layout == 1 ? 8 + 24 * j : FlagBits() + 5 * Stored() + 16 * j;
+        if (r.Layout == 1) return 8 + 24 * j;
+        return FlagBits() + 5 * Stored() + (r.Layout == 3 ? 24 : 16) * j;
     }
     int DepthAt(int j) const { return r.Layout == 1 ? 24 + 24 * j : FlagBits() + 5 * j; }
     int Dropped(int segment) const { return int(Field(segment, r.Layout == 1 ? 5 : 0, 2)); }
     bool Negative(int segment) const { return Field(segment, r.Layout == 1 ? 7 : 2, 1) != 0; }
     int Low(int segment, int j) const { return int(Field(segment, LowAt(j), 8)); }
     int Extent(int segment, int j) const { return int(Field(segment, LowAt(j) + 8, 8)); }
+    int Width(int segment, int j) const { return int(Field(segment, LowAt(j) + 16, 8)); }
     int Depth(int segment, int j) const {
         return int(Field(segment, DepthAt(j), r.Layout == 1 ? 8 : 5));
     }
@@ -117,8 +122,18 @@ struct CompactReference {
             const int c = r.Packing != 0 ? (dropped + 1 + j) % 4 : j;
             const int bits = Depth(segment, j);
             const double m = Range(c), e = Range(d + c);
-            const double low = m + e * Low(segment, j) / 255.0;
-            const double span = e * Extent(segment, j) / 255.0;
+            double low = m + e * Low(segment, j) / 255.0;
+            double span = e * Extent(segment, j) / 255.0;
+            if (r.Layout == 3) {
+                // The line from its start at the segment's first knot to its end at knot
+                // SegmentLength - 1, and the band of the given width centred on it.
+                const double start = low, end = m + e * Extent(segment, j) / 255.0;
+                const double line = r.SegmentLength > 1
+                                        ? start + (end - start) * local / (r.SegmentLength - 1)
+                                        : start;
+                span = e * Width(segment, j) / 255.0;
+                low = bits > 0 ? line - span / 2 : line;
+            }
             double v = low;
             if (bits > 0) v += span * Bits(at, bits) / double((1u << bits) - 1);
             at += bits;

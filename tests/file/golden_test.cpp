@@ -59,10 +59,10 @@ INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, GoldenFiles,
                          ::testing::Values("little_none", "little_pelma0", "little_pelma1",
                                            "big_none", "big_pelma0", "big_pelma1"));
 
-// The compact format's golden files: a track of compact curves as the writer writes it (layout 2)
-// and as an earlier writer wrote it (layout 1). Its curves are recognised, decode as the format's
-// description says (an independent reader) and hold the samples they were fitted to within the
-// fit's tolerance.
+// The compact format's golden files: a track of compact curves as the writer writes it (layout 2;
+// layout 3, lines with bands about them, for the steady track "line") and as an earlier writer
+// wrote it (layout 1). Its curves are recognised, decode as the format's description says (an
+// independent reader) and hold the samples they were fitted to within the fit's tolerance.
 class CompactGoldenFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
@@ -76,8 +76,11 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
     ASSERT_NE(track, nullptr);
     EXPECT_STREQ(track->Name, "compact");
     const orvane_curve2* curves[2] = {&track->PositionCurve, &track->OrientationCurve};
-    const std::vector<float> samples[2] = {orvane_example::CompactExamplePositions(),
-                                           orvane_example::CompactExampleOrientations()};
+    const bool line = std::string(GetParam()).rfind("line", 0) == 0;
+    const std::vector<float> samples[2] = {
+        line ? orvane_example::CompactSteadyPositions() : orvane_example::CompactExamplePositions(),
+        line ? orvane_example::CompactSteadyOrientations()
+             : orvane_example::CompactExampleOrientations()};
     const float tolerances[2] = {orvane_example::kCompactPositionTolerance,
                                  orvane_example::kCompactOrientationTolerance};
     for (int k = 0; k < 2; ++k) {
@@ -86,16 +89,19 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
         const auto& r =
             *static_cast<const orvane_curve_data_da_compact*>(curves[k]->CurveData.Object);
         EXPECT_EQ(r.CurveDataHeader.Format, OrvaneCurveFormatDaCompact);
-        EXPECT_EQ(r.Layout, std::string(GetParam()).rfind("layout1", 0) == 0 ? 1 : 2);
+        EXPECT_EQ(r.Layout, line ? 3 : std::string(GetParam()).rfind("layout1", 0) == 0 ? 1 : 2);
         orvane_test::CompactReference reference{r};
         std::vector<float> decoded(size_t(r.KnotCount) * size_t(d));
         OrvaneCurveExtractKnotValues(curves[k], 0, r.KnotCount, nullptr, decoded.data(), nullptr);
         for (int i = 0; i < r.KnotCount; ++i) {
             const std::vector<double> expected = reference.Knot(i);
-            for (int c = 0; c < d; ++c)
+            for (int c = 0; c < d; ++c) {
+                // Float decoding rounds in steps of the curve's range, not of the value.
+                const double range = std::fabs(reference.Range(c)) + reference.Range(d + c);
                 EXPECT_NEAR(decoded[size_t(i * d + c)], expected[size_t(c)],
-                            1e-6 * (1 + std::fabs(expected[size_t(c)])))
+                            1e-6 * (1 + std::fabs(expected[size_t(c)]) + range))
                     << i;
+            }
         }
         const float duration =
             float(orvane_example::kCompactSamples - 1) * orvane_example::kCompactTimeStep;
@@ -118,7 +124,8 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OrdersAndLayouts, CompactGoldenFiles,
-                         ::testing::Values("little", "big", "layout1_little", "layout1_big"));
+                         ::testing::Values("little", "big", "layout1_little", "layout1_big",
+                                           "line_little", "line_big"));
 
 // A file of compact curves from before the layouts of their bytes that the reader knows (it
 // stored the first segment's start, and its records have no Layout): the file loads, and its curves

@@ -188,9 +188,9 @@ void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, boo
 
 orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t dimension,
                                  int32_t packing, int32_t segmentLength, const uint8_t* depths,
-                                 int32_t count, float interval) {
+                                 int32_t count, float interval, int32_t layout) {
     const CompactSizes sizes =
-        CompactSizesFor(knotCount, dimension, packing, segmentLength, depths);
+        CompactSizesFor(knotCount, dimension, packing, segmentLength, depths, layout);
     if (!sizes.fits) return nullptr;
     SetAggregateAlignment(4);
     orvane_curve2* curve = nullptr;
@@ -210,7 +210,7 @@ orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t 
     r->KnotCount = knotCount;
     r->Packing = uint8_t(packing);
     r->SegmentLength = uint8_t(segmentLength);
-    r->Layout = kCompactLayout;
+    r->Layout = int16_t(layout);
     std::memset(r->Bytes, 0, size_t(sizes.bytes));
     EncodeCompact(r, knots, depths);
     return curve;
@@ -245,7 +245,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     const size_t knotFloats = size_t(count) * size_t(d);
     const size_t partBytes =
         size_t(8 * d) + 4 * size_t(CompactStartCount(mostSegments)) +
-        size_t(CompactHeadersBytes(kCompactLayout, kCompactQuaternion, stored, mostSegments)) +
+        size_t(CompactHeadersBytes(kCompactLineLayout, kCompactQuaternion, stored, mostSegments)) +
         kCompactSpareBytes;
     const size_t depthBytes = size_t(mostSegments) * size_t(stored);
     const size_t targetFloats = size_t(kLongestSegment) * size_t(d);
@@ -260,7 +260,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
     uint8_t* best = depths + depthBytes;
 
     int64_t bestBytes = INT64_MAX;
-    int32_t bestLength = 0, bestKnotCount = 0, bestPacking = 0;
+    int32_t bestLength = 0, bestKnotCount = 0, bestPacking = 0, bestLayout = kCompactLayout;
     bool bestMissed = false;
     // Quaternions with their curve's range stored, or in the unit range (no range stored, the
     // segments' sub-ranges in coarser steps): the smaller.
@@ -282,34 +282,40 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
         for (int32_t packing : packings) {
             if (packing == kCompactQuaternionInUnitRange && !quaternion) break;
             for (int32_t length : kSegmentLengths) {
-                DaCompact r{};  // over the working storage, for trying depths
-                r.Dimension = int16_t(d);
-                r.KnotCount = m;
-                r.Packing = uint8_t(packing);
-                r.SegmentLength = uint8_t(length);
-                r.Layout = kCompactLayout;
-                r.Bytes = parts;
-                r.ByteCount = int32_t(partBytes);
-                bool missed = false;
-                const int64_t bits = ChooseDepths(r, knots, rest, depths, targets, &missed);
-                const int32_t segments = CompactSegmentCount(m, length);
-                // Headers and range counted as layout 1 stores them, as the compressor compares
-                // curves (see its ChoiceBytes): by layout 2's smaller sizes the choice tips to
-                // shorter segments and stored ranges, and captures came out larger once the
-                // compressor had lowered their depths (up to 4% on the CMU walk).
-                const int64_t size =
-                    (bits + 7) / 8 + CompactRangeBytes(kCompactFirstLayout, packing, d) +
-                    CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) +
-                    4 * int64_t(CompactStartCount(segments));
-                if (size < bestBytes && (!missed || bestLength == 0)) {
-                    bestBytes = size;
-                    bestLength = length;
-                    bestKnotCount = m;
-                    bestPacking = packing;
-                    bestMissed = missed;
-                    std::memcpy(best, depths, size_t(segments) * size_t(stored));
-                    if (knots != bestKnots)
-                        std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
+                for (int32_t layout : {kCompactLayout, kCompactLineLayout}) {
+                    DaCompact r{};  // over the working storage, for trying depths
+                    r.Dimension = int16_t(d);
+                    r.KnotCount = m;
+                    r.Packing = uint8_t(packing);
+                    r.SegmentLength = uint8_t(length);
+                    r.Layout = int16_t(layout);
+                    r.Bytes = parts;
+                    r.ByteCount = int32_t(partBytes);
+                    bool missed = false;
+                    const int64_t bits = ChooseDepths(r, knots, rest, depths, targets, &missed);
+                    const int32_t segments = CompactSegmentCount(m, length);
+                    // Headers and range counted as layout 1 stores them, as the compressor compares
+                    // curves (see its ChoiceBytes): by layout 2's smaller sizes the choice tips to
+                    // shorter segments and stored ranges, and captures came out larger once the
+                    // compressor had lowered their depths (up to 4% on the CMU walk). Layout 3's
+                    // lines count what they add to layout 2's headers.
+                    const int64_t size =
+                        (bits + 7) / 8 + CompactRangeBytes(kCompactFirstLayout, packing, d) +
+                        CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) +
+                        4 * int64_t(CompactStartCount(segments)) +
+                        CompactHeadersBytes(layout, packing, stored, segments) -
+                        CompactHeadersBytes(kCompactLayout, packing, stored, segments);
+                    if (size < bestBytes && (!missed || bestLength == 0)) {
+                        bestBytes = size;
+                        bestLength = length;
+                        bestKnotCount = m;
+                        bestPacking = packing;
+                        bestLayout = layout;
+                        bestMissed = missed;
+                        std::memcpy(best, depths, size_t(segments) * size_t(stored));
+                        if (knots != bestKnots)
+                            std::memcpy(bestKnots, knots, size_t(m) * size_t(d) * 4);
+                    }
                 }
             }
         }
@@ -317,7 +323,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
 
     if (bestLength > 0) {
         fit.curve = BuildCompactCurve(bestKnots, bestKnotCount, d, bestPacking, bestLength, best,
-                                      count, interval);
+                                      count, interval, bestLayout);
         fit.missed = bestMissed;
     }
     if (fit.curve == nullptr) {

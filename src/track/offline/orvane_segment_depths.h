@@ -43,13 +43,14 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     const auto* r = static_cast<const DaCompact*>(curve->CurveData.Object);
     const int32_t m = r->KnotCount, d = r->Dimension, length = r->SegmentLength;
     const bool quaternion = CompactIsQuaternion(r->Packing);
-    if (m < 2 || count < 2 || d != kDimensions[component] || length < 1) return nullptr;
+    if (m < 2 || count < 2 || d != kDimensions[component] || length < 1 ||
+        (r->Layout != kCompactLayout && r->Layout != kCompactLineLayout))
+        return nullptr;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(m, length);
-    const size_t partBytes =
-        size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
-        size_t(CompactHeadersBytes(kCompactLayout, r->Packing, stored, segments)) +
-        kCompactSpareBytes;
+    const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
+                             size_t(CompactHeadersBytes(r->Layout, r->Packing, stored, segments)) +
+                             kCompactSpareBytes;
     const size_t valueBytes =
         size_t(length) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
     const size_t floats = 2 * size_t(m) * size_t(d) + size_t(length) * size_t(d);
@@ -69,7 +70,7 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     scratch.KnotCount = m;
     scratch.Packing = r->Packing;
     scratch.SegmentLength = uint8_t(length);
-    scratch.Layout = kCompactLayout;
+    scratch.Layout = r->Layout;
     scratch.Bytes = parts;
     scratch.ByteCount = int32_t(partBytes);
     PrepareCompact(&scratch, knots);
@@ -134,9 +135,9 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
             }
         }
     }
-    orvane_curve2* result =
-        lowered ? BuildCompactCurve(knots, m, d, r->Packing, length, depths, count, timeStep)
-                : nullptr;
+    orvane_curve2* result = lowered ? BuildCompactCurve(knots, m, d, r->Packing, length, depths,
+                                                        count, timeStep, r->Layout)
+                                    : nullptr;
     ORVANE_DEALLOCATE(block);
     return result;
 }

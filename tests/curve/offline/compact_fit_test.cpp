@@ -106,4 +106,38 @@ TEST(CompactFit, PositionsAndStillCurves) {
     OrvaneFreeCurve(b.curve);
 }
 
+// Motion that keeps on across a segment (a capture at 120 per second, a walk's root) takes a line
+// per segment and component, with a band as wide as its wobble about the line: fewer bytes than
+// the segment's whole sub-range at the same tolerance, every sample within it as an independent
+// reader decodes the curve. Wobble alone (no drift) keeps the sub-ranges.
+TEST(CompactFit, SteadyMotionTakesLinesAndWobbleKeepsRanges) {
+    const int count = 360;
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    std::vector<float> drift(size_t(3 * count)), wobble(size_t(3 * count));
+    for (int k = 0; k < count; ++k)
+        for (int c = 0; c < 3; ++c) {
+            const double w = 0.05 * std::sin(0.3 * k + c) + noise(rng);
+            drift[size_t(3 * k + c)] = float((c + 1) * 0.4 * k + w);
+            wobble[size_t(3 * k + c)] = float(w);
+        }
+    const float tolerance = 2e-3f, step = 1.0f / 120;
+    orvane::CompactFit a = orvane::FitCompactCurve(drift.data(), count, 3, false, step, tolerance);
+    orvane::CompactFit b = orvane::FitCompactCurve(wobble.data(), count, 3, false, step, tolerance);
+    ASSERT_NE(a.curve, nullptr);
+    ASSERT_NE(b.curve, nullptr);
+    EXPECT_FALSE(a.missed);
+    const auto& r = *static_cast<const orvane_curve_data_da_compact*>(a.curve->CurveData.Object);
+    const auto& w = *static_cast<const orvane_curve_data_da_compact*>(b.curve->CurveData.Object);
+    EXPECT_EQ(r.Layout, 3);
+    EXPECT_EQ(w.Layout, 2);
+    EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(a.curve));
+    EXPECT_LE(WorstDistance(a, drift, 3, step, false), tolerance * 1.0001 + 1e-5);
+    // The drift costs the lines' header bits and the rounding of their ends, not the bits of its
+    // range: less than 1.7 times the wobble's bytes (the sub-ranges alone take 2.1 times).
+    EXPECT_LT(a.bytes * 10, b.bytes * 17);
+    OrvaneFreeCurve(a.curve);
+    OrvaneFreeCurve(b.curve);
+}
+
 }  // namespace
