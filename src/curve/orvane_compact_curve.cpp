@@ -866,7 +866,7 @@ inline float QuantiseValue(float v, float segmentLow, float step, int32_t bits) 
 }  // namespace
 
 float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segment,
-                               const uint8_t* depths, float limit) {
+                               const uint8_t* depths, float limit, bool rangesSet) {
     const int32_t d = r->Dimension;
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const SegmentHeaders h(r, stored);
@@ -878,9 +878,23 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
     int32_t component[kCompactMaxDimension];
     float low[kCompactMaxDimension], slope[kCompactMaxDimension], step[kCompactMaxDimension];
     for (int32_t j = 0; j < stored; ++j) {
-        component[j] = ComponentOf(r->Packing, dropped, j);
-        SetSegmentComponent(r, value, count, h, segment, j, component[j], depths[j] & 31, &low[j],
-                            &slope[j], &step[j]);
+        const int32_t c = ComponentOf(r->Packing, dropped, j);
+        const int32_t bits = depths[j] & 31;
+        component[j] = c;
+        if (!rangesSet) {
+            SetSegmentComponent(r, value, count, h, segment, j, c, bits, &low[j], &slope[j],
+                                &step[j]);
+            continue;
+        }
+        h.SetComponent(segment, j, h.Low(segment, j), h.Extent(segment, j), bits);
+        slope[j] = 0.0f;
+        if (r->Layout == kCompactLineLayout)
+            LineLowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j),
+                        h.Extent(segment, j), h.Width(segment, j), bits, r->SegmentLength, &low[j],
+                        &slope[j], &step[j]);
+        else
+            LowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j), h.Extent(segment, j),
+                    bits, &low[j], &step[j]);
     }
     // Each knot as the decoder reads it back (DecodeCompactSegmentKnot): the same products and
     // sums in the same order, from the integers the encoder would store.

@@ -305,11 +305,13 @@ float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j);
 // dropped component's sign), SegmentLength x Dimension floats at most, once; for each trial
 // CompactSegmentTrialError then sets the segment's header for the depths and gives the error
 // that EncodeCompactSegment and CompactSegmentError would give, without writing the values. It
-// stops at the first knot whose error passes `limit` and gives that error.
+// stops at the first knot whose error passes `limit` and gives that error. With `rangesSet`, a
+// trial after the first on the same targets keeps the sub-ranges (layout 3: lines and bands) the
+// header holds, which depend on the targets alone, and sets the depths only.
 void CompactSegmentTargetsOf(const DaCompact* r, const float* controls, int32_t segment,
                              float* targets);
 float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segment,
-                               const uint8_t* depths, float limit);
+                               const uint8_t* depths, float limit, bool rangesSet = false);
 float CompactSegmentError(const DaCompact* r, const float* controls, int32_t segment,
                           const uint8_t* values, int64_t position);
 

@@ -24,6 +24,13 @@ constexpr int32_t kLongestSegment = 128;
 constexpr int32_t kSpacings[] = {1, 2, 3, 4};
 // The share of the tolerance that skipping samples may use; the rest is for the rounding.
 constexpr float kSpacingShare = 0.6f;
+// Quaternion curves of at most this many knots also try the unit range (no range stored):
+// the range's bytes weigh on short curves, and on longer ones the coarser sub-ranges cost more
+// than they save.
+constexpr int32_t kUnitRangeKnots = 128;
+// Layout 3's lines are not tried on segments shorter than this: their header bits outweigh
+// what the lines save.
+constexpr int32_t kShortestLineSegment = 16;
 
 float Distance(const float* a, const float* b, int32_t d) {
     float sum = 0.0f;
@@ -82,8 +89,13 @@ int64_t ChooseDepths(DaCompact& r, const float* knots, float tolerance, uint8_t*
     for (int32_t s = 0; s < segments; ++s) {
         uint8_t* chosen = depths + int64_t(s) * stored;
         CompactSegmentTargetsOf(&r, knots, s, targets);
+        // The first trial sets the segment's sub-ranges (or lines and bands); the others keep
+        // them.
+        bool rangesSet = false;
         auto error = [&](const uint8_t* trial) {
-            return CompactSegmentTrialError(&r, targets, s, trial, tolerance);
+            const float e = CompactSegmentTrialError(&r, targets, s, trial, tolerance, rangesSet);
+            rangesSet = true;
+            return e;
         };
         uint8_t trial[kCompactMaxDimension] = {};
         float spans[kCompactMaxDimension];
@@ -280,9 +292,11 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
             rest = (tolerance - skipped) * (quaternion ? 0.98f : 1.0f);
         }
         for (int32_t packing : packings) {
-            if (packing == kCompactQuaternionInUnitRange && !quaternion) break;
+            if (packing == kCompactQuaternionInUnitRange && (!quaternion || m > kUnitRangeKnots))
+                break;
             for (int32_t length : kSegmentLengths) {
                 for (int32_t layout : {kCompactLayout, kCompactLineLayout}) {
+                    if (layout == kCompactLineLayout && length < kShortestLineSegment) continue;
                     DaCompact r{};  // over the working storage, for trying depths
                     r.Dimension = int16_t(d);
                     r.KnotCount = m;
