@@ -690,6 +690,32 @@ int32_t FindCompactKnot(const DaCompact* r, float t) {
     return i;
 }
 
+// The guess is within a knot of the answer for up to 2^22 knots (the product's rounding is
+// below half a knot there), and the same steps as FindCompactKnot's make it exact.
+int32_t FindCompactKnotBy(const DaCompact* r, float t, float inverse) {
+    const int32_t n = r->KnotCount;
+    if (n <= 1) return 0;
+    const float h = r->KnotInterval;
+    if (!(t >= 0.0f)) return 0;
+    const float x = t * inverse;
+    if (!(x < float(n - 1))) {
+        // At or past the last knot by the guess: the last knot, unless t lies before it.
+        if (!(float(n - 2) * h > t)) return n - 1;
+    }
+    int32_t i = x < float(n - 1) ? int32_t(x) + 1 : n - 1;
+    while (i > 0 && float(i - 1) * h > t)
+        --i;
+    while (i < n - 1 && float(i) * h <= t)
+        ++i;
+    return i;
+}
+
+float CompactKnotInverse(const DaCompact* r) {
+    if (r->KnotCount <= 1 || r->KnotCount > (1 << 22) || !(r->KnotInterval > 0.0f)) return 0.0f;
+    const float inverse = 1.0f / r->KnotInterval;
+    return std::isfinite(inverse) && inverse > 0.0f ? inverse : 0.0f;
+}
+
 void PrepareCompact(DaCompact* r, const float* controls) {
     const int32_t d = r->Dimension, length = r->SegmentLength;
     const int32_t stored = CompactStoredComponents(r->Packing, d);

@@ -276,12 +276,22 @@ inline bool IsCompactKnotFor(const DaCompact* r, int32_t k, float t) {
            (k == last || float(k) * r->KnotInterval > t);
 }
 
+// FindCompactKnot's answer, guessed from t times `inverse` (CompactKnotInverse of the record)
+// rather than by a division, then made exact as FindCompactKnot makes its own guess.
+int32_t FindCompactKnotBy(const DaCompact* r, float t, float inverse);
+// 1 / KnotInterval for FindCompactKnotBy, or 0 where that search does not apply (a single knot,
+// an interval whose inverse is not a finite positive number, or more than 2^22 knots, whose
+// guess a float product could miss by more than a knot).
+float CompactKnotInverse(const DaCompact* r);
+
 // FindCompactKnot, trying the hinted knot and the one after it first (playback moves on by
-// less than a knot interval a frame).
-inline int32_t FindCompactKnotNear(const DaCompact* r, float t, int32_t hint) {
+// less than a knot interval a frame); with CompactKnotInverse of the record (not 0), searching
+// by FindCompactKnotBy.
+inline int32_t FindCompactKnotNear(const DaCompact* r, float t, int32_t hint,
+                                   float inverse = 0.0f) {
     if (IsCompactKnotFor(r, hint, t)) return hint;
     if (hint < r->KnotCount && IsCompactKnotFor(r, hint + 1, t)) return hint + 1;
-    return FindCompactKnot(r, t);
+    return inverse > 0.0f ? FindCompactKnotBy(r, t, inverse) : FindCompactKnot(r, t);
 }
 
 // Encodes `controls` (KnotCount x Dimension) into a record whose bytes are laid out for its

@@ -178,7 +178,8 @@ template <typename K>
         return true;
     }
     // Uniform knots: knot i at i times the interval, as the record's knot search has them.
-    *k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t, hint);
+    *k = FindCompactKnotNear(static_cast<const orvane_curve_data_da_compact*>(l.data), t, hint,
+                             l.knotInverse);
     *low = float(*k - 1) * l.knotScale;
     *high = float(*k) * l.knotScale;
     if (*k < 1 || *low > t) return false;
@@ -679,6 +680,7 @@ void SetBatchLane(SampleBatch* batch, int32_t lane, const orvane_curve2& curve, 
         const auto* r = static_cast<const orvane_curve_data_da_compact*>(data);
         l.knotCount = r->KnotCount;
         l.knotScale = r->KnotInterval;  // the knots' spacing
+        l.knotInverse = CompactKnotInverse(r);
         l.compact.first = -1;
     } else {
         WithQuantisedRecord(l.format, data, [&](const auto* r) { SetQuantisedLane(l, r); });

@@ -41,8 +41,9 @@ struct BatchLane {
     float* out;                        // D floats of the planned transform
     orvane_track_sample_cache* cache;  // the track's hints and windows for the per-curve step
     float knotScale;                   // quantised formats: stored knot = time * knotScale
-    float knotInverse;                 // quantised formats: time = stored knot * knotInverse
-    float scales[4], offsets[4];       // quantised formats: the controls' decoding, made once
+    float knotInverse;  // quantised formats: time = stored knot * knotInverse; compact: its
+                        // CompactKnotInverse
+    float scales[4], offsets[4];  // quantised formats: the controls' decoding, made once
     int32_t knotCount;
     int32_t window;  // index of the knot that ends the decoded window; -1: none
     uint8_t format;

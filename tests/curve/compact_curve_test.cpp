@@ -491,14 +491,51 @@ TEST(CompactCurve, HintedKnotSearchAnswersAsThePlainSearch) {
         }
         for (int i = 0; i < 300; ++i)
             times.push_back(u(rng));
+        const float inverse = orvane::CompactKnotInverse(&rec.r);
+        EXPECT_EQ(inverse > 0.0f, n > 1);
         for (float t : times) {
             const int32_t expected = orvane::FindCompactKnot(&rec.r, t);
             for (int32_t hint : {expected - 1, expected, expected + 1, near(rng), near(rng),
-                                 int32_t(-1), INT32_MIN, INT32_MAX})
+                                 int32_t(-1), INT32_MIN, INT32_MAX}) {
                 ASSERT_EQ(orvane::FindCompactKnotNear(&rec.r, t, hint), expected)
                     << "n " << n << " t " << t << " hint " << hint;
+                ASSERT_EQ(orvane::FindCompactKnotNear(&rec.r, t, hint, inverse), expected)
+                    << "n " << n << " t " << t << " hint " << hint;
+            }
         }
     }
+}
+
+// The search by a product with the interval's inverse finds FindCompactKnot's knot for long
+// curves and awkward intervals too, where the product's rounding moves its guess.
+TEST(CompactCurve, KnotSearchByTheInverseFindsThePlainSearchesKnot) {
+    std::mt19937 rng(17);
+    for (const float interval : {1.0f / 30, 1.0f / 120, 0.1f, 0.7f, 3.3e-5f, 1e-3f}) {
+        for (const int32_t n : {2, 3, 1000, 100003, 1 << 22}) {
+            orvane_curve_data_da_compact r{};
+            r.KnotCount = n;
+            r.KnotInterval = interval;
+            const float inverse = orvane::CompactKnotInverse(&r);
+            ASSERT_GT(inverse, 0.0f);
+            std::uniform_int_distribution<int32_t> knot(0, n - 1);
+            std::vector<float> times = {0.0f, 1e30f, INFINITY, NAN, -1.0f};
+            for (int i = 0; i < 2000; ++i) {
+                const float at = float(knot(rng)) * interval;
+                times.insert(times.end(), {at, std::nextafter(at, -1.0f), std::nextafter(at, 1e30f),
+                                           at + 0.5f * interval});
+            }
+            for (float t : times)
+                ASSERT_EQ(orvane::FindCompactKnotBy(&r, t, inverse), orvane::FindCompactKnot(&r, t))
+                    << "interval " << interval << " n " << n << " t " << t;
+        }
+    }
+    orvane_curve_data_da_compact r{};
+    r.KnotCount = (1 << 22) + 1;
+    r.KnotInterval = 0.01f;
+    EXPECT_EQ(orvane::CompactKnotInverse(&r), 0.0f);  // beyond the guess's reach
+    r.KnotCount = 10;
+    r.KnotInterval = 1e-39f;  // an inverse past the largest float
+    EXPECT_EQ(orvane::CompactKnotInverse(&r), 0.0f);
 }
 
 TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {

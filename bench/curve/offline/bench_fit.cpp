@@ -19,7 +19,8 @@
 //   s_per_44bone_min the compression time scaled to a minute of 44 bones at 24 fps. With
 //   compact curves: cmp_ranges, cmp_starts, cmp_headers and cmp_value_bytes their parts as
 //   shares of the curve bytes, cmp_bits the bits of a stored value on average, cmp_spacingN
-//   their curves with a knot every N frames (0: more), cmp_lengthN with N knots a segment.
+//   their curves with a knot every N frames (0: more), cmp_lengthN with N knots a segment,
+//   cmp_lines those in layout 3 (a line and a band per segment and component).
 // - SamplePose/clip/budget/compact: sampling every track of the compressed group (compact 1:
 //   in the compact format) at successive times (the hinted track sampler, as playback does); the
 //   baseline in the same run interpolates the raw samples (lerp and normalised lerp). Counter
@@ -163,6 +164,7 @@ struct ByteReport {
     double compactRanges = 0, compactStarts = 0, compactHeaders = 0;
     double compactValues = 0, compactValueBits = 0;
     int32_t compactBySpacing[17] = {};
+    int32_t compactLines = 0;  // curves in layout 3
     int32_t compactByLength[5] = {};
 };
 
@@ -171,17 +173,19 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     const int32_t stored = r->Packing != 0 ? 3 : r->Dimension;
     const int32_t segments = (r->KnotCount - 1) / r->SegmentLength + 1;
     const int32_t starts = (segments - 1) / 8;  // none for the first segment
-    // Packing 2 implies its range; layout 2 stores a quaternion's in 16-bit fractions.
+    // Packing 2 implies its range; layouts 2 and 3 store a quaternion's in 16-bit fractions.
     const int32_t rangeBytes =
-        r->Packing == 2 ? 0 : (r->Layout == 2 && r->Packing == 1 ? 4 : 8) * r->Dimension;
+        r->Packing == 2 ? 0 : (r->Layout >= 2 && r->Packing == 1 ? 4 : 8) * r->Dimension;
     report->compactRanges += rangeBytes;
     report->compactStarts += 4.0 * starts;
     // Layout 1: whole bytes per segment header (a flags byte, then low, extent and depth per
     // stored component); layout 2: 3 flag bits for quaternions, the 5-bit depths, then the lows
-    // and extents.
+    // and extents; layout 3 the same with a line's ends and a band's width for low and extent.
     const bool bytes = r->Layout == 1;
     const int32_t flagBits = r->Packing != 0 ? 3 : 0;
-    const int32_t headerBits = bytes ? 8 * (1 + 3 * stored) : flagBits + 21 * stored;
+    const int32_t headerBits =
+        bytes ? 8 * (1 + 3 * stored) : flagBits + (r->Layout == 3 ? 29 : 21) * stored;
+    report->compactLines += r->Layout == 3 ? 1 : 0;
     report->compactHeaders += double((int64_t(segments) * headerBits + 7) / 8);
     const uint8_t* headers = r->Bytes + rangeBytes + 4 * starts;
     auto field = [headers](int64_t at, int width) {
@@ -322,6 +326,7 @@ void Compress(benchmark::State& state) {
         state.counters["cmp_headers"] = bytes.compactHeaders / total;
         state.counters["cmp_value_bytes"] = bytes.compactValueBits / 8.0 / total;
         state.counters["cmp_bits"] = bytes.compactValueBits / bytes.compactValues;
+        state.counters["cmp_lines"] = double(bytes.compactLines);
         for (int s = 0; s <= 16; ++s)
             if (bytes.compactBySpacing[s] > 0)
                 state.counters["cmp_spacing" + std::to_string(s)] =
