@@ -50,7 +50,9 @@ typedef struct orvane_animation_compression_options {
      * a component that is not an identity or a constant takes it (knots every sample or every
      * few samples, each segment's components at the smallest bit depths that hold the budget,
      * about a straight line across the segment where that takes fewer bytes) unless an allowed
-     * fitted format is smaller. */
+     * fitted format is smaller. It also allows the 8-byte constants (D3Constant14s and
+     * D4nConstant15u, which their own bits allow as well): a constant position or orientation
+     * takes 8 bytes instead of 16 or 20 wherever their rounding keeps the budget. */
     orvane_uint32 AllowedFormats;
     /* Bit (1 << degree) for the degrees 1 to 3 the fits may use. Default: all three. */
     orvane_uint32 AllowedDegrees;

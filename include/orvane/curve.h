@@ -236,6 +236,31 @@ typedef struct orvane_curve_data_da_compact {
     orvane_uint8* Bytes;
 } orvane_curve_data_da_compact;
 
+/* 17: a constant position in 8 bytes, "D3Constant14s". Words[c] holds component c: its low
+ * 14 bits are the mantissa m plus 8192 (m from -8192 to 8191), its top 2 bits two bits of the
+ * shared exponent E (0 to 63): bits 0-1 of E in Words[0], bits 2-3 in Words[1], bits 4-5 in
+ * Words[2]. Component c is m * 2^(E - 45), so every record holds finite values (at most
+ * 2^31 in magnitude) and loading checks nothing beyond the description. E is the smallest that
+ * holds the largest component, whose mantissa then keeps at least 12 bits: every component's
+ * error is at most 1 / 8191 of the largest component's magnitude. */
+typedef struct orvane_curve_data_d3_constant14s {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 Words[3];
+} orvane_curve_data_d3_constant14s;
+
+/* 18: a constant unit quaternion in 8 bytes, "D4nConstant15u". The three words of one knot of
+ * D4nK16uC15u whose components all take table entry 0 (scale 1.4142135, offset -0.70710677):
+ * the largest component is dropped, the other three are stored in the order (i + 1) mod 4,
+ * (i + 2) mod 4, (i + 3) mod 4 after the dropped index i, each as (q / 32767) * 1.4142135 -
+ * 0.70710677 from its low 15 bits q; the top bits of Words[1] and Words[2] are bits 1 and 0 of
+ * i, that of Words[0] the dropped component's sign (1: negative), which is the square root of
+ * one minus the sum of the others' squares (0 when that is negative). Every record decodes to
+ * finite values; the error of each stored component is at most 2.2e-5. */
+typedef struct orvane_curve_data_d4n_constant15u {
+    orvane_curve_data_header CurveDataHeader;
+    orvane_uint16 Words[3];
+} orvane_curve_data_d4n_constant15u;
+
 #pragma pack(pop)
 
 /* The format indices stored in orvane_curve_data_header.Format. */
@@ -261,7 +286,11 @@ typedef enum orvane_curve_format {
     /* An extension: files that use it name it in their type descriptions, and a reader that
      * does not know it refuses such a curve as it refuses any unknown format. */
     OrvaneCurveFormatDaCompact = 16,
-    OrvaneCurveFormatTableSize = 17
+    /* Extensions of the same kind: constants in 8 bytes, a position (three 14-bit mantissas
+     * and a shared exponent) and a unit quaternion (three 15-bit components). */
+    OrvaneCurveFormatD3Constant14s = 17,
+    OrvaneCurveFormatD4nConstant15u = 18,
+    OrvaneCurveFormatTableSize = 19
 } orvane_curve_format;
 
 /* Type descriptions of the header and the sixteen data records, in format order. A curve's
@@ -288,6 +317,11 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uTy
  * a component in segments of 16 knots, and takes the knots as evenly spaced from 0 to the last
  * knot given (the compressor chooses its bit depths itself). */
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaCompactType;
+/* The 8-byte constants' records ("D3Constant14s", "D4nConstant15u"). Built through the curve
+ * builder from one control, stored as the nearest value the record holds (a position component
+ * beyond 8191 * 2^18 in magnitude as that limit, one that is not a number as 0). */
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant14sType;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nConstant15uType;
 
 /* Values that identity curves yield, passed as the IdentityVector of the extraction and
  * evaluation operations. */

@@ -422,9 +422,7 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return;
     }
-    const bool constant = (formatNumber >= OrvaneCurveFormatDaConstant32f &&
-                           formatNumber <= OrvaneCurveFormatD4Constant32f) ||
-                          (floats && n == 1);
+    const bool constant = IsConstantFormat(formatNumber) || (floats && n == 1);
     if (constant) {
         format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
         return;

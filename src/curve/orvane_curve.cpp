@@ -63,7 +63,7 @@ ORVANE_API orvane_bool OrvaneCurveIsConstantOrIdentity(const orvane_curve2* Curv
     const CurveFormat* format = QuietFormatOf(Curve);
     if (!format) return false;
     const int32_t f = FormatNumber(Curve);
-    if (f >= OrvaneCurveFormatDaIdentity && f <= OrvaneCurveFormatD4Constant32f) return true;
+    if (f == OrvaneCurveFormatDaIdentity || IsConstantFormat(f)) return true;
     if (f != OrvaneCurveFormatDaK32fC32f) return false;
     const DaK32fC32f* r = static_cast<const DaK32fC32f*>(DataOf(Curve));
     return r->KnotCount == 1 || (r->KnotCount == 0 && r->ControlCount == 0);

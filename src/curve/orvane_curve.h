@@ -49,6 +49,12 @@ struct CurveFormat {
 
 extern const CurveFormat kCurveFormats[OrvaneCurveFormatTableSize];
 
+// The constant formats: one value, whatever the time.
+inline bool IsConstantFormat(int32_t format) {
+    return (format >= OrvaneCurveFormatDaConstant32f && format <= OrvaneCurveFormatD4Constant32f) ||
+           format == OrvaneCurveFormatD3Constant14s || format == OrvaneCurveFormatD4nConstant15u;
+}
+
 // The format row of a curve, or null (with an error logged) when the curve has no data or
 // its Format is outside the table.
 const CurveFormat* CurveFormatOf(const orvane_curve2* curve);

@@ -8,6 +8,7 @@
 #include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve_private.h"
 #include "curve/orvane_knot_search.h"
+#include "curve/orvane_packed_constants.h"
 #include "curve/orvane_quaternion_words.h"
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
@@ -755,6 +756,21 @@ constexpr CurveFormat ConstantRow(orvane_data_type_definition* type, const char*
             ConstantSwizzle<kFormat>};
 }
 
+template <int32_t kFormat>
+constexpr CurveFormat PackedConstantRow(orvane_data_type_definition* type, const char* name) {
+    return {type,
+            name,
+            PackedConstantDimension<kFormat>,
+            PackedConstantKnotCount,
+            ZeroKnot,
+            ZeroCloseKnot,
+            PackedConstantExtract<kFormat>,
+            PackedConstantSetAll<kFormat>,
+            PackedConstantLayout<kFormat>,
+            PackedConstantCopy,
+            PackedConstantSwizzle<kFormat>};
+}
+
 }  // namespace
 
 const CurveFormat kCurveFormats[OrvaneCurveFormatTableSize] = {
@@ -781,6 +797,8 @@ const CurveFormat kCurveFormats[OrvaneCurveFormatTableSize] = {
     {g_curveDataDaCompact, "DaCompact", CompactDimension, CompactKnotCount, CompactFindKnot,
      CompactFindCloseKnot, CompactExtract, CompactSetAll, CompactLayout, CompactCopy,
      CompactSwizzle},
+    PackedConstantRow<OrvaneCurveFormatD3Constant14s>(g_curveDataD3Constant14s, "D3Constant14s"),
+    PackedConstantRow<OrvaneCurveFormatD4nConstant15u>(g_curveDataD4nConstant15u, "D4nConstant15u"),
 };
 
 bool CurveTypesMatch(orvane_data_type_definition* a, orvane_data_type_definition* b) {
@@ -797,10 +815,12 @@ int32_t FindFormatIndex(orvane_data_type_definition* type) {
 int32_t FixedDimension(int32_t format) {
     switch (format) {
         case OrvaneCurveFormatD3Constant32f:
+        case OrvaneCurveFormatD3Constant14s:
         case OrvaneCurveFormatD3K16uC16u:
         case OrvaneCurveFormatD3K8uC8u:
             return 3;
         case OrvaneCurveFormatD4Constant32f:
+        case OrvaneCurveFormatD4nConstant15u:
         case OrvaneCurveFormatD4nK16uC15u:
         case OrvaneCurveFormatD4nK8uC7u:
             return 4;
@@ -815,17 +835,18 @@ int32_t FixedDimension(int32_t format) {
 }
 
 bool UsesKnotValues(int32_t format) {
-    return format == OrvaneCurveFormatDaK32fC32f || format >= OrvaneCurveFormatDaK16uC16u;
+    return format == OrvaneCurveFormatDaK32fC32f ||
+           (format >= OrvaneCurveFormatDaK16uC16u && format <= OrvaneCurveFormatDaCompact);
 }
 
-// The base formats are taken by their number; the compact format, whose record is larger than
-// the others, only with its own description (a number stamped on another record is refused).
+// The base formats are taken by their number; the extensions, whose records may be larger than
+// the others, only with their own descriptions (a number stamped on another record is refused).
 const CurveFormat* QuietFormatOf(const orvane_curve2* curve) {
     if (curve == nullptr || curve->CurveData.Object == nullptr) return nullptr;
     const uint8_t format = HeaderOf(curve)->Format;
     if (format < OrvaneCurveFormatCount) return &kCurveFormats[format];
-    if (format == OrvaneCurveFormatDaCompact &&
-        CurveTypesMatch(g_curveDataDaCompact, curve->CurveData.Type))
+    if (format < OrvaneCurveFormatTableSize &&
+        CurveTypesMatch(kCurveFormats[format].type, curve->CurveData.Type))
         return &kCurveFormats[format];
     return nullptr;
 }
@@ -833,7 +854,7 @@ const CurveFormat* QuietFormatOf(const orvane_curve2* curve) {
 int32_t ExtractableKnots(const CurveFormat* format, const orvane_curve2* curve) {
     const int32_t n = KnotCountOf(format, curve);
     const int32_t f = FormatNumber(curve);
-    if (f >= OrvaneCurveFormatDaIdentity && f <= OrvaneCurveFormatD4Constant32f) return 1;
+    if (f == OrvaneCurveFormatDaIdentity || IsConstantFormat(f)) return 1;
     return n;
 }
 
@@ -845,7 +866,7 @@ const CurveFormat* CurveFormatOf(const orvane_curve2* curve) {
     const CurveFormat* format = QuietFormatOf(curve);
     if (format == nullptr)
         ORVANE_LOG_ERROR(OrvaneCurveOrigin,
-                         "Curve format %d is out of range [0, %d) and not a compact curve",
+                         "Curve format %d is out of range [0, %d) and not an extension's curve",
                          FormatNumber(curve), int(OrvaneCurveFormatCount));
     return format;
 }

@@ -1,5 +1,6 @@
 // Curve descriptions: the exported type descriptions of the curve data header, the sixteen
-// formats and the compact format, and the identity vectors identity curves yield.
+// formats and the extensions (the compact format, the 8-byte constants), and the identity vectors
+// identity curves yield.
 #include "curve/orvane_curve_private.h"
 #include "types/orvane_standard_types.h"
 
@@ -91,6 +92,15 @@ orvane_data_type_definition g_curveDataDaCompact[] = {
     MemberRecord(OrvaneReferenceToArrayMember, "Bytes", g_uint8Type),
     EndRecord()};
 
+// The 8-byte constants: three words after the header.
+orvane_data_type_definition g_curveDataD3Constant14s[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D3Constant14s", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "Words", nullptr, 3), EndRecord()};
+
+orvane_data_type_definition g_curveDataD4nConstant15u[] = {
+    MemberRecord(OrvaneInlineMember, "CurveDataHeader_D4nConstant15u", g_curveDataHeader),
+    MemberRecord(OrvaneUInt16Member, "Words", nullptr, 3), EndRecord()};
+
 }  // namespace orvane
 
 extern "C" {
@@ -130,6 +140,10 @@ ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD9I3K8uC8uTy
     orvane::g_curveDataD9I3K8uC8u;
 ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataDaCompactType =
     orvane::g_curveDataDaCompact;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD3Constant14sType =
+    orvane::g_curveDataD3Constant14s;
+ORVANE_API extern orvane_data_type_definition* const OrvaneCurveDataD4nConstant15uType =
+    orvane::g_curveDataD4nConstant15u;
 }  // extern "C"
 
 namespace {

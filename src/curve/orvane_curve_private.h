@@ -28,6 +28,8 @@ extern orvane_data_type_definition g_curveDataD9I3K16uC16u[];
 extern orvane_data_type_definition g_curveDataD9I1K8uC8u[];
 extern orvane_data_type_definition g_curveDataD9I3K8uC8u[];
 extern orvane_data_type_definition g_curveDataDaCompact[];
+extern orvane_data_type_definition g_curveDataD3Constant14s[];
+extern orvane_data_type_definition g_curveDataD4nConstant15u[];
 
 using DaK32fC32f = orvane_curve_data_da_k32f_c32f;
 

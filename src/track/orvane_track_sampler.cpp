@@ -16,6 +16,7 @@
 #include "curve/orvane_bspline_weights.h"
 #include "curve/orvane_curve.h"
 #include "curve/orvane_knot_search.h"
+#include "curve/orvane_packed_constants.h"
 #include "curve/orvane_quantised_records.h"
 #include "curve/orvane_quaternion_words.h"
 #include "pose/orvane_world_pose.h"
@@ -44,6 +45,15 @@ struct CurveView {
     const float* values;  // float controls, constant values or frames
     float knotScale;      // quantised formats: stored knot = time * knotScale
 };
+
+// A constant view's value: its floats, or the 8-byte record decoded.
+inline void ConstantValue(const orvane_curve2& curve, const CurveView& v, int32_t dimension,
+                          float* out) {
+    if (v.values)
+        std::memcpy(out, v.values, size_t(dimension) * 4);
+    else
+        DecodePackedConstant(curve.CurveData.Object, v.format, out);
+}
 
 inline bool CountIs(int64_t count, int64_t expected) {
     return count == expected;
@@ -124,6 +134,12 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
                 v.kind = CurveKind::Constant;
                 v.values = static_cast<const orvane_curve_data_d4_constant32f*>(data)->Controls;
             }
+            return v;
+        case OrvaneCurveFormatD3Constant14s:
+        case OrvaneCurveFormatD4nConstant15u:
+            // Decoded where it is read (ConstantValue): no floats to point at.
+            if (D == (v.format == OrvaneCurveFormatD3Constant14s ? 3 : 4))
+                v.kind = CurveKind::Constant;
             return v;
         case OrvaneCurveFormatDaK16uC16u: {
             const auto* r = static_cast<const orvane_curve_data_da_k16u_c16u*>(data);
@@ -563,7 +579,7 @@ template <int D, bool Normalize>
             SampleAnimated<D, Normalize>(curve, v, context, hint, out, cache, slot);
             return true;
         case CurveKind::Constant:
-            CopyValues<D>(v.values, out);
+            ConstantValue(curve, v, D, out);
             return true;
         case CurveKind::Keyframed: {
             int32_t frame = byFrame ? context.FrameIndex : 0;
@@ -704,7 +720,8 @@ template <int D>
 bool CurveIsFinite(const orvane_curve2& curve) {
     const CurveView v = ViewCurve(curve, D);
     if (v.kind == CurveKind::Constant) {
-        for (int c = 0; c < D; ++c)
+        // The 8-byte constants hold finite values whatever their words.
+        for (int c = 0; v.values && c < D; ++c)
             if (!std::isfinite(v.values[c])) return false;
         return true;
     }
@@ -752,6 +769,8 @@ bool CurveFirstValue(const orvane_curve2* curve, int32_t dimension, const float*
                               : CurveView{CurveKind::Invalid, 255, 4, 0, 0, nullptr, nullptr, 0.0f};
     switch (v.kind) {
         case CurveKind::Constant:
+            ConstantValue(*curve, v, dimension, out);
+            return true;
         case CurveKind::Keyframed:
             std::memcpy(out, v.values, size_t(dimension) * 4);
             return true;

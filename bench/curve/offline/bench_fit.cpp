@@ -234,7 +234,7 @@ ByteReport ReportBytes(const orvane_track_group* group, float timeStep) {
                                          ? 2.0
                                          : 1.0;
             const bool fitted = format == OrvaneCurveFormatDaK32fC32f ||
-                                (format >= 6 && format != OrvaneCurveFormatDaCompact);
+                                (format >= 6 && format < OrvaneCurveFormatDaCompact);
             const double k = fitted ? knotBytes * n : 0.0;
             const int stored =
                 format == OrvaneCurveFormatD4nK16uC15u || format == OrvaneCurveFormatD4nK8uC7u ||
@@ -313,10 +313,10 @@ void Compress(benchmark::State& state) {
         state.counters["fitted_degree" + std::to_string(d)] = double(bytes.fittedByDegree[d]);
     state.counters["bones_missed_between"] = double(last.stats.BonesMissedBetweenFrames);
     static const char* const kNames[OrvaneCurveFormatTableSize] = {
-        "DaKeyframes32f", "DaK32fC32f", "DaIdentity",   "DaConstant32f", "D3Constant32f",
-        "D4Constant32f",  "DaK16uC16u", "DaK8uC8u",     "D4nK16uC15u",   "D4nK8uC7u",
-        "D3K16uC16u",     "D3K8uC8u",   "D9I1K16uC16u", "D9I3K16uC16u",  "D9I1K8uC8u",
-        "D9I3K8uC8u",     "DaCompact"};
+        "DaKeyframes32f", "DaK32fC32f", "DaIdentity",    "DaConstant32f", "D3Constant32f",
+        "D4Constant32f",  "DaK16uC16u", "DaK8uC8u",      "D4nK16uC15u",   "D4nK8uC7u",
+        "D3K16uC16u",     "D3K8uC8u",   "D9I1K16uC16u",  "D9I3K16uC16u",  "D9I1K8uC8u",
+        "D9I3K8uC8u",     "DaCompact",  "D3Constant14s", "D4nConstant15u"};
     for (int f = 0; f < OrvaneCurveFormatTableSize; ++f)
         if (bytes.byFormat[f] > 0)
             state.counters[std::string("fmt_") + kNames[f]] = bytes.byFormat[f] / total;

@@ -130,13 +130,18 @@ orvane_curve2* EndCurve(orvane_curve_builder* builder, orvane_curve2* curve, voi
     const CurveFormat& row = kCurveFormats[format];
     const float zeroKnot = 0.0f;
     const float* knots = builder->Knots ? builder->Knots : &zeroKnot;
-    const bool constant =
-        format >= OrvaneCurveFormatDaConstant32f && format <= OrvaneCurveFormatD4Constant32f;
+    const bool constant = IsConstantFormat(format);
     if (builder->Source) {
         row.copy(data, DataOf(builder->Source));
     } else if (builder->Controls || (builder->KnotCount == 0 && !constant)) {
         row.setAllKnotValues(data, builder->KnotCount, builder->Dimension, knots,
                              builder->Controls);
+    } else if (format == OrvaneCurveFormatD3Constant14s ||
+               format == OrvaneCurveFormatD4nConstant15u) {
+        // With no control given, the 8-byte constants hold the identity (their zero words
+        // would not be one).
+        const float identity[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        row.setAllKnotValues(data, 1, builder->Dimension, knots, identity);
     }
     FreeOwned(builder);
     return result;

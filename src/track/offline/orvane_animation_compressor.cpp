@@ -59,9 +59,7 @@ int32_t DistinctCurveBytes(const orvane_track_group& group) {
             if (record == nullptr) continue;
             const uint8_t format = *static_cast<const uint8_t*>(record);
             bool counted = false;
-            if (format == OrvaneCurveFormatDaIdentity || format == OrvaneCurveFormatD3Constant32f ||
-                format == OrvaneCurveFormatD4Constant32f ||
-                format == OrvaneCurveFormatDaConstant32f) {
+            if (format == OrvaneCurveFormatDaIdentity || IsConstantFormat(format)) {
                 for (int32_t j = 0; j <= i && !counted; ++j) {
                     const orvane_transform_track& u = group.TransformTracks[j];
                     const void* earlier[kComponents] = {u.PositionCurve.CurveData.Object,
@@ -121,13 +119,29 @@ void TrySourceOffset(Work& work, const orvane_skeleton* skeleton,
                      const orvane_animation_compression_options& options,
                      Choice (&choices)[kComponents], bool* holds, bool* framesHeld,
                      float* shellError, float* midError) {
-    float spread = 0.0f;
-    for (int32_t f = 0; f < work.sampleCount; ++f)
-        spread = std::max(spread, Distance(3, work.target[0] + 3 * size_t(f), offset));
+    auto spreadFrom = [&](const float* value) {
+        float spread = 0.0f;
+        for (int32_t f = 0; f < work.sampleCount; ++f)
+            spread = std::max(spread, Distance(3, work.target[0] + 3 * size_t(f), value));
+        return spread;
+    };
+    float spread = spreadFrom(offset);
+    // The offset in 8 bytes when the formats allow it and its rounding costs next to nothing.
+    float packTolerance = 0.0f;
+    const int packedFormat = PackedConstantFormatFor(0, options.AllowedFormats);
+    if (packedFormat >= 0) {
+        float packed[3];
+        PackedValue(packedFormat, offset, packed);
+        const float packedSpread = spreadFrom(packed);
+        if ((packedSpread - spread) * parentScale <= 0.02f * budget) {
+            spread = packedSpread;
+            packTolerance = INFINITY;
+        }
+    }
     const float used = spread * parentScale + choices[2].error * lever;
     if (!(used < 0.9f * budget)) return;
     Choice alternative[kComponents];
-    alternative[0] = StillCurve(0, offset, spread);
+    alternative[0] = StillCurve(0, offset, spread, options.AllowedFormats, packTolerance);
     alternative[0].error = spread;
     if (alternative[0].curve == nullptr) return;
     float turn = 0.0f, midTurn = 0.0f;
@@ -556,10 +570,17 @@ ORVANE_API orvane_track_group* OrvaneCompressAnimation(
             SnapToPool(work, 3, kSnapShare * tolerances[0], values);
             SnapToPool(work, 4, kSnapShare * tolerances[1], values + 3);
             SnapToPool(work, 9, kSnapShare * tolerances[2], values + 7);
-            choices[0] = StillCurve(0, values, tolerances[0]);
-            choices[1] = StillCurve(1, values + 3, tolerances[1]);
-            choices[2] = StillCurve(2, values + 7, tolerances[2]);
-            if (choices[0].curve && choices[1].curve && choices[2].curve) {
+            // In 8 bytes first, when allowed, where the rounding keeps within the tolerance;
+            // then, if that misses the budget, in floats.
+            const float* still[kComponents] = {values, values + 3, values + 7};
+            const bool packable = PackedConstantFormatFor(0, options.AllowedFormats) >= 0;
+            for (int attempt = packable ? 0 : 1; attempt < 2 && !accepted; ++attempt) {
+                for (int c = 0; c < kComponents; ++c) {
+                    Release(choices[c]);
+                    choices[c] = StillCurve(c, still[c], tolerances[c], options.AllowedFormats,
+                                            attempt == 0 ? tolerances[c] : -1.0f);
+                }
+                if (!choices[0].curve || !choices[1].curve || !choices[2].curve) break;
                 EvaluateLocal(work, choices);
                 const float atFrames =
                     BoneError(work, Skeleton, Samples, b, shell, &shellError, &midError);

@@ -13,6 +13,7 @@
 #include "curve/orvane_bspline.h"
 #include "curve/orvane_compact_curve.h"
 #include "curve/orvane_curve.h"
+#include "curve/orvane_packed_constants.h"
 #include "curve/offline/orvane_compact_fit.h"
 #include "curve/offline/orvane_curve_fitter.h"
 #include "diag/orvane_timing.h"
@@ -56,7 +57,7 @@ int SixteenBitSibling(int format) {
 }
 
 orvane_data_type_definition* FormatType(int format) {
-    static orvane_data_type_definition* const* const types[OrvaneCurveFormatCount] = {
+    static orvane_data_type_definition* const* const types[OrvaneCurveFormatTableSize] = {
         &OrvaneCurveDataDaKeyframes32fType, &OrvaneCurveDataDaK32fC32fType,
         &OrvaneCurveDataDaIdentityType,     &OrvaneCurveDataDaConstant32fType,
         &OrvaneCurveDataD3Constant32fType,  &OrvaneCurveDataD4Constant32fType,
@@ -64,7 +65,9 @@ orvane_data_type_definition* FormatType(int format) {
         &OrvaneCurveDataD4nK16uC15uType,    &OrvaneCurveDataD4nK8uC7uType,
         &OrvaneCurveDataD3K16uC16uType,     &OrvaneCurveDataD3K8uC8uType,
         &OrvaneCurveDataD9I1K16uC16uType,   &OrvaneCurveDataD9I3K16uC16uType,
-        &OrvaneCurveDataD9I1K8uC8uType,     &OrvaneCurveDataD9I3K8uC8uType};
+        &OrvaneCurveDataD9I1K8uC8uType,     &OrvaneCurveDataD9I3K8uC8uType,
+        &OrvaneCurveDataDaCompactType,      &OrvaneCurveDataD3Constant14sType,
+        &OrvaneCurveDataD4nConstant15uType};
     return *types[format];
 }
 
@@ -432,6 +435,22 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             worstConstant = worst;
         }
     }
+    // In 8 bytes, when allowed and its rounding keeps within tolerance.
+    const int packedFormat = PackedConstantFormatFor(component, formats);
+    if (worstConstant <= tolerance && packedFormat >= 0) {
+        float packed[4];
+        PackedValue(packedFormat, constant, packed);
+        const float worst = worstFrom(packed);
+        if (worst <= tolerance) {
+            const float zero = 0.0f;
+            choice.curve = Encode(packedFormat, 0, dimension, 1, &zero, constant);
+            if (choice.curve) {
+                choice.bytes = ChoiceBytes(choice.curve);
+                choice.error = worst;
+                return choice;
+            }
+        }
+    }
     const int constantFormat = ConstantFormat(dimension);
     if (worstConstant <= tolerance && Allowed(formats, constantFormat)) {
         const float zero = 0.0f;
@@ -599,6 +618,12 @@ void RememberConstant(Work& work, const orvane_curve2* curve) {
         values = r->Controls;
         dimension = r->ControlCount;
     }
+    float decoded[4];
+    if (format == OrvaneCurveFormatD3Constant14s || format == OrvaneCurveFormatD4nConstant15u) {
+        DecodePackedConstant(data, format, decoded);
+        values = decoded;
+        dimension = format == OrvaneCurveFormatD3Constant14s ? 3 : 4;
+    }
     if (values == nullptr || dimension < 1 || dimension > kPoolStride - 1 ||
         work.poolCount >= work.poolCapacity)
         return;
@@ -613,7 +638,27 @@ void RememberConstant(Work& work, const orvane_curve2* curve) {
     Copy32(size_t(dimension), values, entry + 1);
 }
 
-Choice StillCurve(int component, const float* value, float tolerance) {
+int PackedConstantFormatFor(int component, uint32_t formats) {
+    const int format = component == 0   ? OrvaneCurveFormatD3Constant14s
+                       : component == 1 ? OrvaneCurveFormatD4nConstant15u
+                                        : -1;
+    return format >= 0 && (Allowed(formats, format) || Allowed(formats, OrvaneCurveFormatDaCompact))
+               ? format
+               : -1;
+}
+
+void PackedValue(int format, const float* value, float* packed) {
+    orvane_curve_data_d3_constant14s record{};
+    record.CurveDataHeader.Format = uint8_t(format);
+    if (format == OrvaneCurveFormatD3Constant14s)
+        EncodeD3Constant14s(value, record.Words);
+    else
+        EncodeD4nConstant15u(value, record.Words);
+    DecodePackedConstant(&record, format, packed);
+}
+
+Choice StillCurve(int component, const float* value, float tolerance, uint32_t formats,
+                  float packTolerance) {
     Choice choice;
     const int dimension = kDimensions[component];
     const float* identity = IdentityOf(component);
@@ -623,7 +668,13 @@ Choice StillCurve(int component, const float* value, float tolerance) {
         toIdentity = std::min(toIdentity, Distance(4, negated, identity));
     }
     const float zero = 0.0f;
-    const int constantFormat = ConstantFormat(dimension);
+    int constantFormat = ConstantFormat(dimension);
+    const int packedFormat = PackedConstantFormatFor(component, formats);
+    if (packedFormat >= 0) {
+        float packed[4];
+        PackedValue(packedFormat, value, packed);
+        if (Distance(dimension, packed, value) <= packTolerance) constantFormat = packedFormat;
+    }
     choice.curve = toIdentity <= tolerance
                        ? Encode(OrvaneCurveFormatDaIdentity, 0, dimension, 0, nullptr, nullptr)
                        : Encode(constantFormat, 0, dimension, 1, &zero, value);

@@ -71,9 +71,18 @@ void RememberConstant(Work& work, const orvane_curve2* curve);
 // normalised) into value; returns the largest distance of a sample from it.
 float StillValue(const float* samples, int32_t count, int dimension, bool quaternion, float* value);
 
-// The curve of a still component: the identity when the value is within tolerance of it,
-// else the constant.
-Choice StillCurve(int component, const float* value, float tolerance);
+// The 8-byte constant format for the component (positions and orientations) when the formats
+// allow it (its own bit, or the compact format's), else -1.
+int PackedConstantFormatFor(int component, uint32_t formats);
+
+// The value the 8-byte constant format stores for value (3 or 4 floats) into packed.
+void PackedValue(int format, const float* value, float* packed);
+
+// The curve of a still component: the identity when the value is within tolerance of it, else
+// the constant, in 8 bytes when the formats allow it and it keeps within packTolerance of the
+// value.
+Choice StillCurve(int component, const float* value, float tolerance, uint32_t formats = 0,
+                  float packTolerance = 0.0f);
 
 }  // namespace compression
 }  // namespace orvane

@@ -185,25 +185,28 @@ struct SharedConstants {
     const void* sources[kMostSharedConstants] = {};     // the pending curves' records
     orvane_variant written[kMostSharedConstants] = {};  // their records in the block
 
-    // The values of a constant record (null for any other) and their count.
-    static const float* ValuesOf(const orvane_curve2& c, int32_t* count) {
+    // The stored value of a constant record (null for any other) and its size in bytes.
+    static const void* ValueOf(const orvane_curve2& c, size_t* bytes) {
         if (!HasData(c)) return nullptr;
-        const auto* header = static_cast<const orvane_curve_data_header*>(c.CurveData.Object);
-        switch (header->Format) {
+        const void* data = c.CurveData.Object;
+        switch (static_cast<const orvane_curve_data_header*>(data)->Format) {
             case OrvaneCurveFormatD3Constant32f:
-                *count = 3;
-                return static_cast<const orvane_curve_data_d3_constant32f*>(c.CurveData.Object)
-                    ->Controls;
+                *bytes = 3 * sizeof(float);
+                return static_cast<const orvane_curve_data_d3_constant32f*>(data)->Controls;
             case OrvaneCurveFormatD4Constant32f:
-                *count = 4;
-                return static_cast<const orvane_curve_data_d4_constant32f*>(c.CurveData.Object)
-                    ->Controls;
+                *bytes = 4 * sizeof(float);
+                return static_cast<const orvane_curve_data_d4_constant32f*>(data)->Controls;
             case OrvaneCurveFormatDaConstant32f: {
-                const auto* r =
-                    static_cast<const orvane_curve_data_da_constant32f*>(c.CurveData.Object);
-                *count = r->ControlCount;
+                const auto* r = static_cast<const orvane_curve_data_da_constant32f*>(data);
+                *bytes = sizeof(float) * size_t(r->ControlCount > 0 ? r->ControlCount : 0);
                 return r->ControlCount > 0 ? r->Controls : nullptr;
             }
+            case OrvaneCurveFormatD3Constant14s:
+                *bytes = sizeof(orvane_curve_data_d3_constant14s::Words);
+                return static_cast<const orvane_curve_data_d3_constant14s*>(data)->Words;
+            case OrvaneCurveFormatD4nConstant15u:
+                *bytes = sizeof(orvane_curve_data_d4n_constant15u::Words);
+                return static_cast<const orvane_curve_data_d4n_constant15u*>(data)->Words;
             default:
                 return nullptr;
         }
@@ -214,19 +217,19 @@ struct SharedConstants {
     // index into *added, else -1).
     int32_t Find(const orvane_curve2& c, int32_t* added) {
         *added = -1;
-        int32_t n = 0;
-        const float* values = ValuesOf(c, &n);
-        if (values == nullptr) return -1;
+        size_t n = 0;
+        const void* value = ValueOf(c, &n);
+        if (value == nullptr) return -1;
         const uint8_t format =
             static_cast<const orvane_curve_data_header*>(c.CurveData.Object)->Format;
         for (int32_t i = 0; i < count; ++i) {
             orvane_curve2 earlier{};
             earlier.CurveData.Object = const_cast<void*>(sources[i]);
-            int32_t m = 0;
-            const float* other = ValuesOf(earlier, &m);
+            size_t m = 0;
+            const void* other = ValueOf(earlier, &m);
             if (m == n &&
                 static_cast<const orvane_curve_data_header*>(sources[i])->Format == format &&
-                std::memcmp(other, values, sizeof(float) * size_t(n)) == 0)
+                std::memcmp(other, value, n) == 0)
                 return i;
         }
         if (count < kMostSharedConstants) {

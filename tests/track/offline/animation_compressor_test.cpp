@@ -322,6 +322,50 @@ TEST(CompressorOnCapture, WalkAndJogStayWithinBudget) {
         ExpectWithinBudget(motion, 0.05f);
 }
 
+// With compact curves allowed, the clips' constant positions and orientations take 8 bytes
+// (most of them: the rest keep floats where the rounding would not hold), within the budget;
+// the sixteen formats alone never use them.
+TEST(CompressorOnCapture, ConstantsTakeEightBytesOnlyWithCompactCurves) {
+    ORVANE_SKIP_WITHOUT_DATA(orvane_data::Path("pab_walk_jog_arnaud4.json"));
+    std::string error;
+    const std::vector<SampledMotion> motions = orvane_workload::PabMotions(&error);
+    ASSERT_EQ(motions.size(), 2u) << error;
+    for (const SampledMotion& motion : motions) {
+        for (const bool compact : {false, true}) {
+            Compressed c;
+            orvane_animation_compression_options options;
+            OrvaneGetDefaultAnimationCompressionOptions(&options);
+            options.ErrorBudget = 0.05f;
+            if (compact) options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+            Compress(motion, &options, &c);
+            ASSERT_NE(c.group, nullptr);
+            int packed = 0, floats = 0, beyond = 0;
+            for (int32_t i = 0; i < c.group->TransformTrackCount; ++i) {
+                const orvane_transform_track& t = c.group->TransformTracks[i];
+                for (const orvane_curve2* curve : {&t.PositionCurve, &t.OrientationCurve}) {
+                    const int f =
+                        static_cast<const orvane_curve_data_header*>(curve->CurveData.Object)
+                            ->Format;
+                    packed +=
+                        f == OrvaneCurveFormatD3Constant14s || f == OrvaneCurveFormatD4nConstant15u;
+                    floats +=
+                        f == OrvaneCurveFormatD3Constant32f || f == OrvaneCurveFormatD4Constant32f;
+                    beyond += f >= OrvaneCurveFormatCount;
+                }
+            }
+            const ErrorReport report = orvane_workload::MeasureError(motion, c.group, 3.0f);
+            ASSERT_TRUE(report.tracksFound);
+            EXPECT_LE(report.maximum, options.ErrorBudget) << motion.name;
+            if (compact) {
+                EXPECT_GE(packed, 4 * floats) << motion.name;
+                EXPECT_GT(packed, 30) << motion.name;
+            } else {
+                EXPECT_EQ(beyond, 0) << motion.name;
+            }
+        }
+    }
+}
+
 // How many of the bones (past the root) whose offsets the motion holds fixed keep constant
 // positions in the group, and how many there are.
 std::pair<int, int> ConstantFixedOffsets(const SampledMotion& motion,
@@ -337,8 +381,9 @@ std::pair<int, int> ConstantFixedOffsets(const SampledMotion& motion,
         ++fixed;
         const int format =
             *static_cast<const uint8_t*>(group->TransformTracks[b].PositionCurve.CurveData.Object);
-        constant +=
-            format == OrvaneCurveFormatD3Constant32f || format == OrvaneCurveFormatDaIdentity;
+        constant += format == OrvaneCurveFormatD3Constant32f ||
+                    format == OrvaneCurveFormatD3Constant14s ||
+                    format == OrvaneCurveFormatDaIdentity;
     }
     return {constant, fixed};
 }
@@ -642,39 +687,50 @@ TEST(Compressor, BonesAtTheSameRestValuesShareTheirConstants) {
             if (b >= 4) s[1] = -1.0f - hair;  // mirrored
         }
     }
-    orvane_animation_compression_options options;
-    OrvaneGetDefaultAnimationCompressionOptions(&options);
-    Compressed c;
-    Compress(m, &options, &c);
-    ASSERT_NE(c.group, nullptr);
-    int32_t finger = -1;
-    std::set<const void*> records[3];
-    std::set<const void*> all;
-    int64_t bytes = 0;
-    for (int32_t i = 0; i < c.group->TransformTrackCount; ++i) {
-        const orvane_transform_track& t = c.group->TransformTracks[i];
-        const orvane_curve2* curves[3] = {&t.PositionCurve, &t.OrientationCurve,
-                                          &t.ScaleShearCurve};
-        const bool isFinger = t.Name[0] == 'f';
-        for (int k = 0; k < 3; ++k) {
-            const void* record = curves[k]->CurveData.Object;
-            if (isFinger) records[k].insert(record);
-            if (!all.insert(record).second) continue;
-            orvane_curve_builder* copy = OrvaneBeginCurveCopy(curves[k]);
-            ASSERT_NE(copy, nullptr);
-            bytes += OrvaneGetResultingCurveDataSize(copy);
-            OrvaneAbortCurveBuilder(copy);
+    // With compact curves allowed, the constants take 8 bytes and are shared the same way.
+    for (const bool compact : {false, true}) {
+        orvane_animation_compression_options options;
+        OrvaneGetDefaultAnimationCompressionOptions(&options);
+        if (compact) options.AllowedFormats |= 1u << OrvaneCurveFormatDaCompact;
+        Compressed c;
+        Compress(m, &options, &c);
+        ASSERT_NE(c.group, nullptr);
+        int32_t finger = -1;
+        std::set<const void*> records[3];
+        std::set<const void*> all;
+        int64_t bytes = 0;
+        for (int32_t i = 0; i < c.group->TransformTrackCount; ++i) {
+            const orvane_transform_track& t = c.group->TransformTracks[i];
+            const orvane_curve2* curves[3] = {&t.PositionCurve, &t.OrientationCurve,
+                                              &t.ScaleShearCurve};
+            const bool isFinger = t.Name[0] == 'f';
+            for (int k = 0; k < 3; ++k) {
+                const void* record = curves[k]->CurveData.Object;
+                if (isFinger) records[k].insert(record);
+                if (!all.insert(record).second) continue;
+                orvane_curve_builder* copy = OrvaneBeginCurveCopy(curves[k]);
+                ASSERT_NE(copy, nullptr);
+                bytes += OrvaneGetResultingCurveDataSize(copy);
+                OrvaneAbortCurveBuilder(copy);
+            }
+            if (isFinger) finger = i;
         }
-        if (isFinger) finger = i;
+        ASSERT_GE(finger, 0);
+        EXPECT_EQ(records[0].size(), 1u);  // one offset for the four fingers
+        EXPECT_EQ(records[1].size(), 1u);  // one turn
+        EXPECT_EQ(records[2].size(), 2u);  // the identity and one mirror
+        const auto formatOf = [](const void* record) {
+            return int(static_cast<const orvane_curve_data_header*>(record)->Format);
+        };
+        EXPECT_EQ(formatOf(*records[0].begin()),
+                  compact ? OrvaneCurveFormatD3Constant14s : OrvaneCurveFormatD3Constant32f);
+        EXPECT_EQ(formatOf(*records[1].begin()),
+                  compact ? OrvaneCurveFormatD4nConstant15u : OrvaneCurveFormatD4Constant32f);
+        EXPECT_EQ(c.stats.CurveDataBytes, bytes);
+        const ErrorReport report = orvane_workload::MeasureError(m, c.group, 3.0f);
+        ASSERT_TRUE(report.tracksFound);
+        EXPECT_LE(report.maximum, options.ErrorBudget);
     }
-    ASSERT_GE(finger, 0);
-    EXPECT_EQ(records[0].size(), 1u);  // one offset for the four fingers
-    EXPECT_EQ(records[1].size(), 1u);  // one turn
-    EXPECT_EQ(records[2].size(), 2u);  // the identity and one mirror
-    EXPECT_EQ(c.stats.CurveDataBytes, bytes);
-    const ErrorReport report = orvane_workload::MeasureError(m, c.group, 3.0f);
-    ASSERT_TRUE(report.tracksFound);
-    EXPECT_LE(report.maximum, options.ErrorBudget);
 }
 
 TEST(Compressor, PerBoneShellDistancesAreHeld) {
