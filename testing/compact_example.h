@@ -2,7 +2,8 @@
 // compact curves fitted to fixed samples (a swaying rise and a wandering turn, 70 samples at
 // 30 per second; or, steady, a straight walk and an even turn with a little tremor, which the
 // fit stores as lines with bands about them), for the golden files of the compact format and
-// their test. Header-only and through the public interface, as the example content is.
+// their test; and a track of the 8-byte constants. Header-only and through the public
+// interface, as the example content is.
 #ifndef ORVANE_COMPACT_EXAMPLE_H
 #define ORVANE_COMPACT_EXAMPLE_H
 
@@ -107,6 +108,55 @@ public:
 
 private:
     char name_[8] = "compact";
+    orvane_curve2* position_ = nullptr;
+    orvane_curve2* orientation_ = nullptr;
+    orvane_curve2* identity_ = nullptr;
+};
+
+// The 8-byte constants' example: one transform track, "constants", whose position and
+// orientation curves are the 8-byte constants (D3Constant14s, D4nConstant15u) of these values
+// (the orientation, normalised, has its largest component negative), its scale/shear the
+// identity. Owns its curves.
+inline constexpr float kPackedExamplePosition[3] = {-1234.5678f, 0.0123f, 93.25f};
+inline constexpr float kPackedExampleOrientation[4] = {0.3f, -0.8f, 0.1f, 0.5f};
+
+class PackedConstantExample {
+public:
+    PackedConstantExample() {
+        position_ = Build(OrvaneCurveDataD3Constant14sType, 3, kPackedExamplePosition);
+        orientation_ = Build(OrvaneCurveDataD4nConstant15uType, 4, kPackedExampleOrientation);
+        orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 9, 0);
+        identity_ = b ? OrvaneEndCurve(b) : nullptr;
+        track.Name = name_;
+        if (ok()) {
+            track.PositionCurve = *position_;
+            track.OrientationCurve = *orientation_;
+            track.ScaleShearCurve = *identity_;
+        }
+    }
+    ~PackedConstantExample() {
+        for (orvane_curve2* c : {position_, orientation_, identity_})
+            if (c) OrvaneFreeCurve(c);
+    }
+    PackedConstantExample(const PackedConstantExample&) = delete;
+    PackedConstantExample& operator=(const PackedConstantExample&) = delete;
+
+    bool ok() const { return position_ && orientation_ && identity_; }
+
+    orvane_transform_track track = {};
+
+private:
+    static orvane_curve2* Build(orvane_data_type_definition* type, int32_t dimension,
+                                const float* value) {
+        orvane_curve_builder* b = OrvaneBeginCurve(type, 0, dimension, 1);
+        if (b == nullptr) return nullptr;
+        const float zero = 0.0f;
+        OrvanePushCurveKnotArray(b, &zero);
+        OrvanePushCurveControlArray(b, value);
+        return OrvaneEndCurve(b);
+    }
+
+    char name_[10] = "constants";
     orvane_curve2* position_ = nullptr;
     orvane_curve2* orientation_ = nullptr;
     orvane_curve2* identity_ = nullptr;

@@ -1,7 +1,8 @@
 // Writes the golden files: the example content in both byte orders, uncompressed and with each
 // section codec, as example_<order>_<codec>.ovn in the directory given, and the compact-format
 // example's track in both byte orders as compact_<order>.ovn (its steady track, whose curves
-// the fit stores in layout 3, as compact_line_<order>.ovn).
+// the fit stores in layout 3, as compact_line_<order>.ovn), and a track of the 8-byte constants
+// as constants_<order>.ovn.
 //
 // The golden files are committed and never regenerated in passing: the golden test compares
 // what the current reader makes of files written by an earlier writer, so that a change made to
@@ -20,15 +21,14 @@
 
 namespace {
 
-// The compact example's track as the root of a one-section file.
-bool WriteCompactFile(orvane_example::CompactExample& example, const char* path,
-                      orvane_file_byte_order order) {
+// A track as the root of a one-section file.
+bool WriteTrackFile(orvane_transform_track& track, const char* path, orvane_file_byte_order order) {
     orvane_file_builder* builder =
         OrvaneBeginFile(1, ORVANE_CURRENT_FILE_TYPE_TAG, OrvaneGetTemporaryDirectory(), "golden");
     if (builder == nullptr) return false;
     OrvaneSetFileByteOrder(builder, order);
     orvane_file_data_tree_writer* writer =
-        OrvaneBeginFileDataTreeWriting(OrvaneTransformTrackType, &example.track, 0, 0);
+        OrvaneBeginFileDataTreeWriting(OrvaneTransformTrackType, &track, 0, 0);
     if (writer == nullptr) {
         OrvaneAbortFile(builder);
         return false;
@@ -88,12 +88,25 @@ int main(int argc, char** argv) {
             const std::string path = std::string(argv[1]) +
                                      (steady ? "/compact_line_" : "/compact_") + order.name +
                                      ".ovn";
-            if (!WriteCompactFile(compact, path.c_str(), order.order)) {
+            if (!WriteTrackFile(compact.track, path.c_str(), order.order)) {
                 std::fprintf(stderr, "%s cannot be written\n", path.c_str());
                 return 1;
             }
             std::printf("wrote %s\n", path.c_str());
         }
+    }
+    orvane_example::PackedConstantExample constants;
+    if (!constants.ok()) {
+        std::fprintf(stderr, "the 8-byte constants' example cannot be built\n");
+        return 1;
+    }
+    for (const Order& order : orders) {
+        const std::string path = std::string(argv[1]) + "/constants_" + order.name + ".ovn";
+        if (!WriteTrackFile(constants.track, path.c_str(), order.order)) {
+            std::fprintf(stderr, "%s cannot be written\n", path.c_str());
+            return 1;
+        }
+        std::printf("wrote %s\n", path.c_str());
     }
     return 0;
 }

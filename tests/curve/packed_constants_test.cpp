@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "curve/packed_constant_reference.h"
 #include "orvane/bspline.h"
 #include "orvane/curve.h"
 #include "orvane/curve_builder.h"
@@ -17,24 +18,9 @@
 
 namespace {
 
-// The description's decoding, in doubles.
-void ReferencePosition(const uint16_t* w, double* out) {
-    const int e = (w[0] >> 14) | (w[1] >> 14) << 2 | (w[2] >> 14) << 4;
-    for (int c = 0; c < 3; ++c)
-        out[c] = std::ldexp(double(int(w[c] & 0x3FFF) - 8192), e - 45);
-}
-
-void ReferenceQuaternion(const uint16_t* w, double* out) {
-    const int dropped = ((w[1] >> 15) << 1) | (w[2] >> 15);
-    double sum = 0;
-    for (int k = 0; k < 3; ++k) {
-        const int c = (dropped + 1 + k) % 4;
-        out[c] = double(w[k] & 0x7FFF) / 32767.0 * 1.4142135 - 0.70710677;
-        sum += out[c] * out[c];
-    }
-    const double rest = 1.0 - sum;
-    out[dropped] = (rest > 0 ? std::sqrt(rest) : 0.0) * ((w[0] >> 15) ? -1.0 : 1.0);
-}
+using orvane_test::ReferenceDroppedIndex;
+using orvane_test::ReferencePosition;
+using orvane_test::ReferenceQuaternion;
 
 // A curve of the format holding value (one control), or, with value null, built with no knot.
 orvane_curve2* Build(orvane_data_type_definition* type, int dimension, const float* value) {
@@ -88,7 +74,7 @@ TEST(PackedConstants, EveryWordPatternDecodesAsDescribedToAFiniteValue) {
         }
         // The dropped component, a square root, is compared by its square (float rounding of
         // the others' squares moves a root near 0 by more than it moves them).
-        const int dropped = ((w[1] >> 15) << 1) | (w[2] >> 15);
+        const int dropped = ReferenceDroppedIndex(w);
         for (int c = 0; c < 4; ++c) {
             ASSERT_TRUE(std::isfinite(q[c]));
             if (c == dropped) {

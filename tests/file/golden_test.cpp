@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "curve/compact_reference.h"
+#include "curve/packed_constant_reference.h"
 #include "orvane/bspline.h"
 #include "orvane/convert.h"
 #include "orvane/file.h"
@@ -148,6 +149,63 @@ TEST(CompactGoldenFiles, CurvesOfAnEarlierLayoutAreRefused) {
     OrvaneFreeBuilderResult(track);
     OrvaneFreeFile(file);
 }
+
+// The 8-byte constants' golden files: a track of a constant position and orientation in both
+// byte orders. The curves are recognised, hold the words the builder makes of the example's
+// values today (each word in the file's byte order) and decode as their description says (an
+// independent reader), within the formats' stated errors of the values.
+class PackedConstantGoldenFiles : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PackedConstantGoldenFiles, LoadWithTheirValues) {
+    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/constants_" + GetParam() + ".ovn";
+    LogCapture log;
+    orvane_file* file = OrvaneReadEntireFile(path.c_str());
+    ASSERT_NE(file, nullptr) << path;
+    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
+    auto* track = static_cast<orvane_transform_track*>(
+        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    ASSERT_NE(track, nullptr);
+    EXPECT_STREQ(track->Name, "constants");
+    orvane_example::PackedConstantExample today;
+    ASSERT_TRUE(today.ok());
+    const orvane_curve2* curves[2] = {&track->PositionCurve, &track->OrientationCurve};
+    const orvane_curve2* built[2] = {&today.track.PositionCurve, &today.track.OrientationCurve};
+    const int formats[2] = {OrvaneCurveFormatD3Constant14s, OrvaneCurveFormatD4nConstant15u};
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(curves[k]));
+        const auto& r =
+            *static_cast<const orvane_curve_data_d3_constant14s*>(curves[k]->CurveData.Object);
+        EXPECT_EQ(r.CurveDataHeader.Format, formats[k]);
+        const auto& b =
+            *static_cast<const orvane_curve_data_d3_constant14s*>(built[k]->CurveData.Object);
+        EXPECT_EQ(std::memcmp(r.Words, b.Words, sizeof r.Words), 0) << k;
+        float decoded[4];
+        OrvaneCurveExtractKnotValues(curves[k], 0, 1, nullptr, decoded, nullptr);
+        double expected[4];
+        if (k == 0) {
+            orvane_test::ReferencePosition(r.Words, expected);
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_EQ(double(decoded[c]), expected[c]) << c;
+                EXPECT_NEAR(decoded[c], orvane_example::kPackedExamplePosition[c],
+                            1234.5678f / 8191.0f)
+                    << c;
+            }
+        } else {
+            orvane_test::ReferenceQuaternion(r.Words, expected);
+            const float* q = orvane_example::kPackedExampleOrientation;
+            const double length = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+            for (int c = 0; c < 4; ++c) {
+                EXPECT_NEAR(decoded[c], expected[c], 1e-6) << c;
+                EXPECT_NEAR(decoded[c], q[c] / length, 6e-5) << c;
+            }
+        }
+    }
+    EXPECT_EQ(log.errors() + log.warnings(), 0u);
+    OrvaneFreeBuilderResult(track);
+    OrvaneFreeFile(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, PackedConstantGoldenFiles, ::testing::Values("little", "big"));
 
 // What the golden files hold is what the writer makes of the example today: written afresh,
 // the example loads with the same values (so the golden test checks the files, not a stale
