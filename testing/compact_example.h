@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "orvane/curve_builder.h"
@@ -74,20 +75,15 @@ inline std::vector<float> CompactSteadyOrientations() {
     return q;
 }
 
-// The track, named "compact": compact position and orientation curves, an identity
-// scale/shear. Owns its curves.
-class CompactExample {
+// A transform track that owns its position and orientation curves (taken as given, either
+// may be null) and an identity scale/shear.
+class ExampleTrack {
 public:
-    explicit CompactExample(bool steady = false) {
-        const std::vector<float> p = steady ? CompactSteadyPositions() : CompactExamplePositions();
-        const std::vector<float> q =
-            steady ? CompactSteadyOrientations() : CompactExampleOrientations();
-        position_ = OrvaneFitCompactCurve(3, false, kCompactSamples, p.data(), kCompactTimeStep,
-                                          kCompactPositionTolerance, nullptr);
-        orientation_ = OrvaneFitCompactCurve(4, true, kCompactSamples, q.data(), kCompactTimeStep,
-                                             kCompactOrientationTolerance, nullptr);
+    ExampleTrack(const char* name, orvane_curve2* position, orvane_curve2* orientation)
+        : position_(position), orientation_(orientation) {
         orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 9, 0);
         identity_ = b ? OrvaneEndCurve(b) : nullptr;
+        std::snprintf(name_, sizeof name_, "%s", name);
         track.Name = name_;
         if (ok()) {
             track.PositionCurve = *position_;
@@ -95,55 +91,54 @@ public:
             track.ScaleShearCurve = *identity_;
         }
     }
-    ~CompactExample() {
+    ~ExampleTrack() {
         for (orvane_curve2* c : {position_, orientation_, identity_})
             if (c) OrvaneFreeCurve(c);
     }
-    CompactExample(const CompactExample&) = delete;
-    CompactExample& operator=(const CompactExample&) = delete;
+    ExampleTrack(const ExampleTrack&) = delete;
+    ExampleTrack& operator=(const ExampleTrack&) = delete;
 
     bool ok() const { return position_ && orientation_ && identity_; }
 
     orvane_transform_track track = {};
 
 private:
-    char name_[8] = "compact";
+    char name_[16] = {};
     orvane_curve2* position_ = nullptr;
     orvane_curve2* orientation_ = nullptr;
     orvane_curve2* identity_ = nullptr;
 };
 
-// The 8-byte constants' example: one transform track, "constants", whose position and
-// orientation curves are the 8-byte constants (D3Constant14s, D4nConstant15u) of these values
-// (the orientation, normalised, has its largest component negative), its scale/shear the
-// identity. Owns its curves.
+// The track, named "compact": compact position and orientation curves fitted to the samples
+// (steady or not).
+class CompactExample : public ExampleTrack {
+public:
+    explicit CompactExample(bool steady = false)
+        : ExampleTrack("compact", Fit(steady, false), Fit(steady, true)) {}
+
+private:
+    static orvane_curve2* Fit(bool steady, bool orientation) {
+        const std::vector<float> v =
+            orientation ? (steady ? CompactSteadyOrientations() : CompactExampleOrientations())
+                        : (steady ? CompactSteadyPositions() : CompactExamplePositions());
+        return OrvaneFitCompactCurve(
+            orientation ? 4 : 3, orientation, kCompactSamples, v.data(), kCompactTimeStep,
+            orientation ? kCompactOrientationTolerance : kCompactPositionTolerance, nullptr);
+    }
+};
+
+// The 8-byte constants' example: the track "constants", whose position and orientation curves
+// are the 8-byte constants (D3Constant14s, D4nConstant15u) of these values (the orientation,
+// normalised, has its largest component negative).
 inline constexpr float kPackedExamplePosition[3] = {-1234.5678f, 0.0123f, 93.25f};
 inline constexpr float kPackedExampleOrientation[4] = {0.3f, -0.8f, 0.1f, 0.5f};
 
-class PackedConstantExample {
+class PackedConstantExample : public ExampleTrack {
 public:
-    PackedConstantExample() {
-        position_ = Build(OrvaneCurveDataD3Constant14sType, 3, kPackedExamplePosition);
-        orientation_ = Build(OrvaneCurveDataD4nConstant15uType, 4, kPackedExampleOrientation);
-        orvane_curve_builder* b = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 9, 0);
-        identity_ = b ? OrvaneEndCurve(b) : nullptr;
-        track.Name = name_;
-        if (ok()) {
-            track.PositionCurve = *position_;
-            track.OrientationCurve = *orientation_;
-            track.ScaleShearCurve = *identity_;
-        }
-    }
-    ~PackedConstantExample() {
-        for (orvane_curve2* c : {position_, orientation_, identity_})
-            if (c) OrvaneFreeCurve(c);
-    }
-    PackedConstantExample(const PackedConstantExample&) = delete;
-    PackedConstantExample& operator=(const PackedConstantExample&) = delete;
-
-    bool ok() const { return position_ && orientation_ && identity_; }
-
-    orvane_transform_track track = {};
+    PackedConstantExample()
+        : ExampleTrack("constants",
+                       Build(OrvaneCurveDataD3Constant14sType, 3, kPackedExamplePosition),
+                       Build(OrvaneCurveDataD4nConstant15uType, 4, kPackedExampleOrientation)) {}
 
 private:
     static orvane_curve2* Build(orvane_data_type_definition* type, int32_t dimension,
@@ -155,11 +150,6 @@ private:
         OrvanePushCurveControlArray(b, value);
         return OrvaneEndCurve(b);
     }
-
-    char name_[10] = "constants";
-    orvane_curve2* position_ = nullptr;
-    orvane_curve2* orientation_ = nullptr;
-    orvane_curve2* identity_ = nullptr;
 };
 
 }  // namespace orvane_example

@@ -866,7 +866,8 @@ const CurveFormat* CurveFormatOf(const orvane_curve2* curve) {
     const CurveFormat* format = QuietFormatOf(curve);
     if (format == nullptr)
         ORVANE_LOG_ERROR(OrvaneCurveOrigin,
-                         "Curve format %d is out of range [0, %d) and not an extension's curve",
+                         "Curve format %d is out of range [0, %d) and not an extension (compact "
+                         "curve, 8-byte constant)",
                          FormatNumber(curve), int(OrvaneCurveFormatCount));
     return format;
 }

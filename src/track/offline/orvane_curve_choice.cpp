@@ -435,31 +435,27 @@ Choice ChooseCurve(Work& work, int component, const float* samples, float tolera
             worstConstant = worst;
         }
     }
-    // In 8 bytes, when allowed and its rounding keeps within tolerance.
-    const int packedFormat = PackedConstantFormatFor(component, formats);
-    if (worstConstant <= tolerance && packedFormat >= 0) {
-        float packed[4];
-        PackedValue(packedFormat, constant, packed);
-        const float worst = worstFrom(packed);
-        if (worst <= tolerance) {
-            const float zero = 0.0f;
-            choice.curve = Encode(packedFormat, 0, dimension, 1, &zero, constant);
-            if (choice.curve) {
-                choice.bytes = ChoiceBytes(choice.curve);
-                choice.error = worst;
-                return choice;
-            }
-        }
-    }
-    const int constantFormat = ConstantFormat(dimension);
-    if (worstConstant <= tolerance && Allowed(formats, constantFormat)) {
+    // The constant in the format, its error worst: the choice, unless the curve cannot be made.
+    auto takeConstant = [&](int format, float worst) {
         const float zero = 0.0f;
-        choice.curve = Encode(constantFormat, 0, dimension, 1, &zero, constant);
-        if (choice.curve) {
-            choice.bytes = ChoiceBytes(choice.curve);
-            choice.error = worstConstant;
-            return choice;
+        choice.curve = Encode(format, 0, dimension, 1, &zero, constant);
+        if (choice.curve == nullptr) return false;
+        choice.bytes = ChoiceBytes(choice.curve);
+        choice.error = worst;
+        return true;
+    };
+    if (worstConstant <= tolerance) {
+        // In 8 bytes, when allowed and its rounding keeps within tolerance; else in floats.
+        const int packedFormat = PackedConstantFormatFor(component, formats);
+        if (packedFormat >= 0) {
+            float packed[4];
+            PackedValue(packedFormat, constant, packed);
+            const float worst = worstFrom(packed);
+            if (worst <= tolerance && takeConstant(packedFormat, worst)) return choice;
         }
+        const int constantFormat = ConstantFormat(dimension);
+        if (Allowed(formats, constantFormat) && takeConstant(constantFormat, worstConstant))
+            return choice;
     }
 
     // The compact format, when asked for: a knot every frame or every few frames, each
