@@ -60,6 +60,27 @@ INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, GoldenFiles,
                          ::testing::Values("little_none", "little_pelma0", "little_pelma1",
                                            "big_none", "big_pelma0", "big_pelma1"));
 
+// A golden file whose root is a transform track: loaded, its track converted; both freed with
+// it.
+struct TrackFile {
+    explicit TrackFile(const std::string& name) {
+        file = OrvaneReadEntireFile((std::string(ORVANE_GOLDEN_DIR) + "/" + name).c_str());
+        if (file == nullptr) return;
+        const orvane_variant root = OrvaneGetDataTreeFromFile(file);
+        track = static_cast<orvane_transform_track*>(
+            OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    }
+    ~TrackFile() {
+        if (track) OrvaneFreeBuilderResult(track);
+        if (file) OrvaneFreeFile(file);
+    }
+    TrackFile(const TrackFile&) = delete;
+    TrackFile& operator=(const TrackFile&) = delete;
+
+    orvane_file* file = nullptr;
+    orvane_transform_track* track = nullptr;
+};
+
 // The compact format's golden files: a track of compact curves as the writer writes it (layout 2;
 // layout 3, lines with bands about them, for the steady track "line") and as an earlier writer
 // wrote it (layout 1). Its curves are recognised, decode as the format's description says (an
@@ -67,13 +88,10 @@ INSTANTIATE_TEST_SUITE_P(OrdersAndCodecs, GoldenFiles,
 class CompactGoldenFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
-    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/compact_" + GetParam() + ".ovn";
     LogCapture log;
-    orvane_file* file = OrvaneReadEntireFile(path.c_str());
-    ASSERT_NE(file, nullptr) << path;
-    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
-    auto* track = static_cast<orvane_transform_track*>(
-        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    const TrackFile loaded(std::string("compact_") + GetParam() + ".ovn");
+    ASSERT_NE(loaded.file, nullptr) << GetParam();
+    const orvane_transform_track* track = loaded.track;
     ASSERT_NE(track, nullptr);
     EXPECT_STREQ(track->Name, "compact");
     const orvane_curve2* curves[2] = {&track->PositionCurve, &track->OrientationCurve};
@@ -120,8 +138,6 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
         }
     }
     EXPECT_EQ(log.errors() + log.warnings(), 0u);
-    OrvaneFreeBuilderResult(track);
-    OrvaneFreeFile(file);
 }
 
 INSTANTIATE_TEST_SUITE_P(OrdersAndLayouts, CompactGoldenFiles,
@@ -133,21 +149,16 @@ INSTANTIATE_TEST_SUITE_P(OrdersAndLayouts, CompactGoldenFiles,
 // are refused (left unrecognised, as curves of an unknown format are) rather than read with the
 // wrong layout.
 TEST(CompactGoldenFiles, CurvesOfAnEarlierLayoutAreRefused) {
-    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/compact_earlier_layout.ovn";
     LogCapture log;
-    orvane_file* file = OrvaneReadEntireFile(path.c_str());
-    ASSERT_NE(file, nullptr) << path;
-    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
-    auto* track = static_cast<orvane_transform_track*>(
-        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    const TrackFile loaded("compact_earlier_layout.ovn");
+    ASSERT_NE(loaded.file, nullptr);
+    const orvane_transform_track* track = loaded.track;
     ASSERT_NE(track, nullptr);
     for (const orvane_curve2* curve : {&track->PositionCurve, &track->OrientationCurve}) {
         EXPECT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(curve));
         EXPECT_NE(static_cast<const orvane_curve_data_header*>(curve->CurveData.Object)->Format,
                   OrvaneCurveFormatDaCompact);
     }
-    OrvaneFreeBuilderResult(track);
-    OrvaneFreeFile(file);
 }
 
 // The 8-byte constants' golden files: a track of a constant position and orientation in both
@@ -157,13 +168,10 @@ TEST(CompactGoldenFiles, CurvesOfAnEarlierLayoutAreRefused) {
 class PackedConstantGoldenFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PackedConstantGoldenFiles, LoadWithTheirValues) {
-    const std::string path = std::string(ORVANE_GOLDEN_DIR) + "/constants_" + GetParam() + ".ovn";
     LogCapture log;
-    orvane_file* file = OrvaneReadEntireFile(path.c_str());
-    ASSERT_NE(file, nullptr) << path;
-    const orvane_variant root = OrvaneGetDataTreeFromFile(file);
-    auto* track = static_cast<orvane_transform_track*>(
-        OrvaneConvertTree(root.Type, root.Object, OrvaneTransformTrackType));
+    const TrackFile loaded(std::string("constants_") + GetParam() + ".ovn");
+    ASSERT_NE(loaded.file, nullptr) << GetParam();
+    const orvane_transform_track* track = loaded.track;
     ASSERT_NE(track, nullptr);
     EXPECT_STREQ(track->Name, "constants");
     orvane_example::PackedConstantExample today;
@@ -201,8 +209,6 @@ TEST_P(PackedConstantGoldenFiles, LoadWithTheirValues) {
         }
     }
     EXPECT_EQ(log.errors() + log.warnings(), 0u);
-    OrvaneFreeBuilderResult(track);
-    OrvaneFreeFile(file);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, PackedConstantGoldenFiles, ::testing::Values("little", "big"));
