@@ -1,8 +1,8 @@
 // Writes the golden files: the example content in both byte orders, uncompressed and with each
 // section codec, as example_<order>_<codec>.ovn in the directory given, and the compact-format
 // example's track in both byte orders as compact_<order>.ovn (its steady track, whose curves
-// the fit stores in layout 3, as compact_line_<order>.ovn), and a track of the 8-byte constants
-// as constants_<order>.ovn.
+// the fit stores in layout 5, as compact_line_<order>.ovn), and a track of the 8-byte constants
+// as constants_<order>.ovn. (compact_layout<N>_<order>.ovn were written by earlier writers.)
 //
 // The golden files are committed and never regenerated in passing: the golden test compares
 // what the current reader makes of files written by an earlier writer, so that a change made to

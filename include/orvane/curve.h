@@ -177,51 +177,57 @@ typedef struct orvane_curve_data_d9i3_k8u_c8u {
  * negative), negated when the segment says so. Packing 2 is Packing 1 with the curve's range
  * implied, none stored: every component's low is -1 and its extent 2.
  *
- * Bytes holds, one after the other (s stored components, S segments):
+ * Bytes holds, one after the other (s stored components, S segments; Layouts 4 and 5 put the
+ * values ahead of the segment headers, see below):
  * - the curve's range: Dimension lows, then Dimension extents, as little-endian real32 (none
- *   for Packing 2; for Packing 1 in Layouts 2 and 3 in 16384ths, the lows as little-endian int16
+ *   for Packing 2; for Packing 1 in Layouts 2 to 5 in 16384ths, the lows as little-endian int16
  *   and the extents as little-endian uint16);
  * - for every eighth segment after the first (8, 16, ...) the position, in bits from the first
  *   value, of its first value, as little-endian uint32 (segment 0 starts at 0; the seven
  *   segments after one with a start follow one another);
  * - the segment headers, per segment, as Layout says:
- *   - Layout 2 (what the library writes unless Layout 3 is smaller): a bit stream (bit n of it
- *     is bit n mod 8 of its byte n / 8) of h = 21s bits per segment, plus 3 for Packings 1 and
- *     2, rounded up to whole bytes at its end; segment i's header starts at bit i * h. For
- *     Packings 1 and 2 it starts with the dropped index (2 bits) and its sign (1 bit, 1:
- *     negative); then the bit depth b of every stored component (5 bits each), then every
- *     stored component's low L and extent E in 255ths of that component's range (8 bits each,
- *     L first), all in storing order, each field least significant bit first;
- *   - Layout 3 (what the library writes where it is smaller): as Layout 2 with h = 29s bits per
- *     segment (plus 3 for Packings 1 and 2), every stored component's line start A, line end B
- *     and band width W (8 bits each, in that order, in 255ths of its range) in place of its L
- *     and E;
+ *   - Layout 2: a bit stream (bit n of it is bit n mod 8 of its byte n / 8) of h = 21s bits per
+ *     segment, plus 3 for Packings 1 and 2, rounded up to whole bytes at its end; segment i's
+ *     header starts at bit i * h. For Packings 1 and 2 it starts with the dropped index (2
+ *     bits) and its sign (1 bit, 1: negative); then the bit depth b of every stored component
+ *     (5 bits each), then every stored component's low L and extent E in 255ths of that
+ *     component's range (8 bits each, L first), all in storing order, each field least
+ *     significant bit first;
+ *   - Layout 3: as Layout 2 with h = 29s bits per segment (plus 3 for Packings 1 and 2), every
+ *     stored component's line start A, line end B and band width W (8 bits each, in that order,
+ *     in 255ths of its range) in place of its L and E;
  *   - Layout 1: per segment 1 + 3s bytes: a flags byte, for Packings 1 and 2 the dropped index in
  *     bits 5-6 and its sign (1: negative) in bit 7, its other bits 0 (all of it 0 for Packing 0);
  *     then per stored component, in storing order, L, E and b, a byte each;
  * - the values: per segment, per knot, per stored component in storing order, b bits, least
  *   significant bit first (bit n of the stream is bit n mod 8 of its byte n / 8); at least 4
  *   spare bytes end it.
+ * Layout 4 (what the library writes unless Layout 5 is smaller) holds Layout 2's parts, and
+ * Layout 5 (where it is smaller) Layout 3's, with the segment headers last: the range, the
+ * segment starts, the values, then the headers, which end Bytes (they start at ByteCount less
+ * their size in whole bytes) and stand in for the spare bytes; a segment's header takes at least
+ * 3 bytes, what a reader of a value's four bytes may need past it. Layouts 2 and 3 are what
+ * earlier writers wrote.
  * All of it is bytes, so that a file of either byte order loads it unchanged.
  *
  * A stored number q of a component of range (low m, extent e) decodes as
  *   m + e * (L / 255) + e * (E / 255) * (q / (2^b - 1))      (b = 0: m + e * (L / 255)).
- * In Layout 3 the number of the segment's knot k (0 for its first) lies in a band of width
+ * In Layouts 3 and 5 the number of the segment's knot k (0 for its first) lies in a band of width
  * w = e * (W / 255) centred on the line from a = m + e * (A / 255) at knot 0 to
  * m + e * (B / 255) at knot SegmentLength - 1, and decodes as
  *   a + (e * ((B - A) / 255) / (SegmentLength - 1)) * k - w / 2 + w * (q / (2^b - 1))
  * (b = 0: the line, a + (e * ((B - A) / 255) / (SegmentLength - 1)) * k; the rise is 0 for a
  * SegmentLength of 1).
  *
- * Loading checks the record and refuses the curve (its Format stays 255) unless: Layout is 1, 2
- * or 3 (records of the earliest layout of Bytes, Layout 0, which stored segment 0's start, are
+ * Loading checks the record and refuses the curve (its Format stays 255) unless: Layout is 1 to
+ * 5 (records of the earliest layout of Bytes, Layout 0, which stored segment 0's start, are
  * refused rather than misread), Dimension is 1 to 16 (4 for Packings 1 and 2), Packing is 0, 1
  * or 2, KnotCount at least 1, KnotInterval finite and positive (any finite value for a single
  * knot) with (KnotCount - 1) * KnotInterval finite, SegmentLength at least 1, every range value
- * finite (and low + extent finite; in Layout 3 |low| + 4 |extent| within the largest real32,
- * which every decoded number then is), every bit depth at most 24, in Layout 1 the flags bytes'
- * unused bits zero (all of them for Packing 0), and every segment's values and the spare bytes
- * inside ByteCount. */
+ * finite (and low + extent finite; in Layouts 3 and 5 |low| + 4 |extent| within the largest
+ * real32, which every decoded number then is), every bit depth at most 24, in Layout 1 the flags
+ * bytes' unused bits zero (all of them for Packing 0), and every segment's values inside
+ * ByteCount, ahead of the spare bytes (Layouts 1 to 3) or of the headers (Layouts 4 and 5). */
 typedef struct orvane_curve_data_da_compact {
     orvane_curve_data_header CurveDataHeader;
     orvane_int16 Dimension;     /* decoded values per knot */
@@ -231,7 +237,7 @@ typedef struct orvane_curve_data_da_compact {
      * range (no range stored) */
     orvane_uint8 Packing;
     orvane_uint8 SegmentLength; /* knots per segment (the last may hold fewer) */
-    orvane_int16 Layout;        /* the layout of Bytes described here: 1, 2 or 3 */
+    orvane_int16 Layout;        /* the layout of Bytes described here: 1 to 5 */
     orvane_int32 ByteCount;
     orvane_uint8* Bytes;
 } orvane_curve_data_da_compact;

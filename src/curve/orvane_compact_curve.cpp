@@ -49,7 +49,7 @@ bool Finite(float v) {
 
 // The parts of the record's bytes: ranges (float32, little-endian: Dimension lows, then
 // Dimension extents), the stored segment starts (uint32, little-endian), the segment headers,
-// then the values.
+// then the values; in layouts 4 and 5 the values, then the headers, which end the bytes.
 inline int64_t StartsOffset(const DaCompact* r) {
     return CompactRangeBytes(r->Layout, r->Packing, r->Dimension);
 }
@@ -59,12 +59,23 @@ inline int32_t SegmentCount(const DaCompact* r) {
                ? 0
                : DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
 }
-inline int64_t HeadersOffset(const DaCompact* r) {
+inline int64_t HeadersBytes(const DaCompact* r) {
+    return CompactHeadersBytes(r->Layout, r->Packing,
+                               CompactStoredComponents(r->Packing, r->Dimension), SegmentCount(r));
+}
+inline int64_t StartsEnd(const DaCompact* r) {
     return StartsOffset(r) + 4 * int64_t(CompactStartCount(SegmentCount(r)));
 }
+inline int64_t HeadersOffset(const DaCompact* r) {
+    return CompactHeadersLast(r->Layout) ? int64_t(r->ByteCount) - HeadersBytes(r) : StartsEnd(r);
+}
 inline int64_t ValuesOffset(const DaCompact* r) {
-    const int32_t stored = CompactStoredComponents(r->Packing, r->Dimension);
-    return HeadersOffset(r) + CompactHeadersBytes(r->Layout, r->Packing, stored, SegmentCount(r));
+    return CompactHeadersLast(r->Layout) ? StartsEnd(r) : StartsEnd(r) + HeadersBytes(r);
+}
+// Where the values' bytes end: the spare bytes, or the headers, follow.
+inline int64_t ValuesEnd(const DaCompact* r) {
+    return CompactHeadersLast(r->Layout) ? HeadersOffset(r)
+                                         : int64_t(r->ByteCount) - kCompactSpareBytes;
 }
 
 inline uint32_t LoadU32(const uint8_t* p) {
@@ -152,7 +163,7 @@ constexpr HeaderShape ShapeOf(int32_t layout, int32_t packing, int32_t stored) {
     const int32_t size = CompactHeaderBits(layout, packing, stored);
     if (layout == kCompactFirstLayout) return {size, 5, 24, 24, 8, 8, 24};
     const int32_t flags = CompactIsQuaternion(packing) ? 3 : 0;
-    return {size, 0, flags, 5, 5, flags + 5 * stored, layout == kCompactLineLayout ? 24 : 16};
+    return {size, 0, flags, 5, 5, flags + 5 * stored, CompactHasLines(layout) ? 24 : 16};
 }
 
 // The segment headers of a record, in any layout. In layout 3 a stored component's "low" is
@@ -164,22 +175,23 @@ struct SegmentHeaders : HeaderShape {
         : HeaderShape(ShapeOf(r->Layout, r->Packing, stored)), bytes(r->Bytes + HeadersOffset(r)) {}
     int64_t At(int32_t segment) const { return int64_t(segment) * size; }
     int32_t Dropped(int32_t segment) const {
-        return int32_t(ReadCompactBits(bytes, At(segment) + flags, 2));
+        return int32_t(ReadCompactHeaderBits(bytes, At(segment) + flags, 2));
     }
     bool Negative(int32_t segment) const {
-        return ReadCompactBits(bytes, At(segment) + flags + 2, 1) != 0;
+        return ReadCompactHeaderBits(bytes, At(segment) + flags + 2, 1) != 0;
     }
     uint8_t Low(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j, 8));
+        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j, 8));
     }
     uint8_t Extent(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j + 8, 8));
+        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 8, 8));
     }
     uint8_t Width(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactBits(bytes, At(segment) + lows + lowStride * j + 16, 8));
+        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 16, 8));
     }
     int32_t Depth(int32_t segment, int32_t j) const {
-        return int32_t(ReadCompactBits(bytes, At(segment) + depths + depthStride * j, depthBits));
+        return int32_t(
+            ReadCompactHeaderBits(bytes, At(segment) + depths + depthStride * j, depthBits));
     }
     void SetFlags(int32_t segment, int32_t dropped, bool negative) const {
         WriteBits(bytes, At(segment) + flags, 3, uint32_t(dropped) | (negative ? 4u : 0u));
@@ -199,12 +211,16 @@ bool HeaderIsSound(const DaCompact* r) {
     const int32_t d = r->Dimension;
     if (d < 1 || d > kCompactMaxDimension || r->KnotCount < 0 || r->SegmentLength < 1) return false;
     if (r->Packing >= kCompactPackingCount) return false;
-    if (r->Layout != kCompactFirstLayout && r->Layout != kCompactLayout &&
-        r->Layout != kCompactLineLayout)
-        return false;
+    if (r->Layout < kCompactFirstLayout || r->Layout > kCompactLineHeadersLastLayout) return false;
     if (CompactIsQuaternion(r->Packing) && d != 4) return false;
     if (r->ByteCount < 0 || (r->ByteCount > 0 && r->Bytes == nullptr)) return false;
-    return int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
+    // A value's 32-bit load reads up to three bytes past its last: the spare bytes or the
+    // headers (at least three bytes for a segment) hold them.
+    static_assert(CompactHeadersBytes(kCompactHeadersLastLayout, kCompactComponents, 1, 1) >=
+                  kCompactReadBytes - 1);
+    return CompactHeadersLast(r->Layout)
+               ? HeadersOffset(r) >= ValuesOffset(r)
+               : int64_t(r->ByteCount) >= ValuesOffset(r) + kCompactSpareBytes;
 }
 
 int32_t SegmentKnots(const DaCompact* r, int32_t segment) {
@@ -406,9 +422,10 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
     const int32_t stored = CompactStoredComponents(packing, dimension);
     sizes.segments = CompactSegmentCount(knots, segmentLength);
     sizes.starts = CompactStartCount(sizes.segments);
-    const int64_t valuesOffset = CompactRangeBytes(layout, packing, dimension) +
-                                 4 * int64_t(sizes.starts) +
-                                 CompactHeadersBytes(layout, packing, stored, sizes.segments);
+    const int64_t valuesOffset =
+        CompactRangeBytes(layout, packing, dimension) + 4 * int64_t(sizes.starts) +
+        (CompactHeadersLast(layout) ? 0
+                                    : CompactHeadersBytes(layout, packing, stored, sizes.segments));
     int64_t total = 0;
     for (int32_t s = 0; s < sizes.segments; ++s) {
         const int32_t first = s * segmentLength;
@@ -418,7 +435,10 @@ CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
             bits += depths ? depths[int64_t(s) * stored + j] : kCompactDefaultBits;
         total += int64_t(count) * bits;
     }
-    const int64_t bytes = valuesOffset + (total + 7) / 8 + kCompactSpareBytes;
+    const int64_t bytes =
+        valuesOffset + (total + 7) / 8 +
+        (CompactHeadersLast(layout) ? CompactHeadersBytes(layout, packing, stored, sizes.segments)
+                                    : kCompactSpareBytes);
     sizes.fits = bytes * 8 <= INT32_MAX;
     if (!sizes.fits) return sizes;
     sizes.valuesOffset = int32_t(valuesOffset);
@@ -440,12 +460,12 @@ bool CompactCurveIsSound(const DaCompact* r) {
         const float m = RangeValue(r, c), e = RangeValue(r, d + c);
         if (!Finite(m) || !Finite(e) || !Finite(m + e)) return false;
         // Layout 3's values lie within 3.5 extents of the low, whatever the lines and bands.
-        if (r->Layout == kCompactLineLayout &&
+        if (CompactHasLines(r->Layout) &&
             !(double(std::fabs(m)) + 4.0 * double(std::fabs(e)) <= double(FLT_MAX)))
             return false;
     }
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const int64_t limit = (int64_t(r->ByteCount) - ValuesOffset(r) - kCompactSpareBytes) * 8;
+    const int64_t limit = (ValuesEnd(r) - ValuesOffset(r)) * 8;
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     const SegmentHeaders h(r, stored);
     const bool bytes = r->Layout == kCompactFirstLayout;
@@ -453,7 +473,7 @@ bool CompactCurveIsSound(const DaCompact* r) {
     for (int32_t s = 0; s < segments; ++s) {
         // Layout 1's flags byte has no other bits set (none at all without a quaternion).
         if (bytes) {
-            const uint32_t flags = ReadCompactBits(h.bytes, h.At(s), 8);
+            const uint32_t flags = ReadCompactHeaderBits(h.bytes, h.At(s), 8);
             if (r->Packing == kCompactComponents ? flags != 0 : (flags & 31) != 0) return false;
         }
         for (int32_t j = 0; j < stored; ++j)
@@ -485,7 +505,7 @@ void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, Co
         s->offset[j] = uint16_t(offset);
         offset += bits;
         s->slope[j] = 0.0f;
-        if (r->Layout == kCompactLineLayout)
+        if (CompactHasLines(r->Layout))
             LineLowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j),
                         h.Extent(segment, j), h.Width(segment, j), bits, r->SegmentLength,
                         &s->low[j], &s->slope[j], &s->step[j]);
@@ -524,9 +544,8 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const bool viewed = c->first >= 0;
     if (!viewed) {
         // Where the headers and values lie, once per cursor.
-        const int32_t segments = SegmentCount(r);
-        c->headers = r->Bytes + StartsOffset(r) + 4 * int64_t(CompactStartCount(segments));
-        c->values = c->headers + CompactHeadersBytes(r->Layout, r->Packing, Stored, segments);
+        c->headers = r->Bytes + HeadersOffset(r);
+        c->values = r->Bytes + ValuesOffset(r);
         c->stored = uint8_t(Stored);
     }
     const uint8_t* headers = c->headers;
@@ -535,21 +554,21 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     auto depths = [headers](int32_t segment, int32_t* out) {
         const int64_t at = int64_t(segment) * kShape.size + kShape.depths;
         if (Packed) {
-            const uint32_t all = ReadCompactBits(headers, at, 5 * Stored);
+            const uint32_t all = ReadCompactHeaderBits(headers, at, 5 * Stored);
             for (int32_t j = 0; j < Stored; ++j)
                 out[j] = int32_t((all >> (5 * j)) & 31u);
         } else {
             for (int32_t j = 0; j < Stored; ++j)
                 out[j] = int32_t(
-                    ReadCompactBits(headers, at + kShape.depthStride * j, kShape.depthBits));
+                    ReadCompactHeaderBits(headers, at + kShape.depthStride * j, kShape.depthBits));
         }
     };
     // A stored component's low and extent (8 bits each, one read); in layout 3 its line's
     // start and end and its band's width.
     auto range = [headers](int32_t segment, int32_t j) {
-        return ReadCompactBits(headers,
-                               int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j,
-                               Line ? 24 : 16);
+        return ReadCompactHeaderBits(
+            headers, int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j,
+            Line ? 24 : 16);
     };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -572,8 +591,9 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
         start += int64_t(length) * bits;
     }
     const uint32_t flags =
-        Quaternion ? ReadCompactBits(headers, int64_t(segment) * kShape.size + kShape.flags, 3)
-                   : 0u;
+        Quaternion
+            ? ReadCompactHeaderBits(headers, int64_t(segment) * kShape.size + kShape.flags, 3)
+            : 0u;
     const int32_t dropped = Quaternion ? int32_t(flags & 3) : -1;
     c->start = start;
     c->first = segment * length;
@@ -623,8 +643,9 @@ void MoveCursorOf(const DaCompact* r, int32_t knot, CompactCursor* c) {
 }  // namespace
 
 void MoveCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
-    if (r->Layout == kCompactFirstLayout) return MoveCursorOf<kCompactFirstLayout>(r, knot, c);
-    if (r->Layout == kCompactLineLayout) return MoveCursorOf<kCompactLineLayout>(r, knot, c);
+    const int32_t layout = CompactHeaderLayout(r->Layout);
+    if (layout == kCompactFirstLayout) return MoveCursorOf<kCompactFirstLayout>(r, knot, c);
+    if (layout == kCompactLineLayout) return MoveCursorOf<kCompactLineLayout>(r, knot, c);
     MoveCursorOf<kCompactLayout>(r, knot, c);
 }
 
@@ -824,7 +845,7 @@ void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count,
     const int32_t d = r->Dimension;
     const float m = RangeValue(r, c), e = RangeValue(r, d + c);
     *slope = 0.0f;
-    if (r->Layout == kCompactLineLayout) {
+    if (CompactHasLines(r->Layout)) {
         // The narrowest band's middle line, its ends rounded to 255ths of the range (within
         // it), then the band about the rounded line as wide as the farthest value needs.
         const int32_t length = r->SegmentLength;
@@ -914,7 +935,7 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
         }
         h.SetComponent(segment, j, h.Low(segment, j), h.Extent(segment, j), bits);
         slope[j] = 0.0f;
-        if (r->Layout == kCompactLineLayout)
+        if (CompactHasLines(r->Layout))
             LineLowStep(RangeValue(r, c), RangeValue(r, d + c), h.Low(segment, j),
                         h.Extent(segment, j), h.Width(segment, j), bits, r->SegmentLength, &low[j],
                         &slope[j], &step[j]);
@@ -995,8 +1016,7 @@ float CompactSegmentSpan(const DaCompact* r, int32_t segment, int32_t j) {
     const SegmentHeaders h(r, CompactStoredComponents(r->Packing, d));
     const int32_t dropped = CompactIsQuaternion(r->Packing) ? h.Dropped(segment) : -1;
     const int32_t c = ComponentOf(r->Packing, dropped, j);
-    const uint8_t width =
-        r->Layout == kCompactLineLayout ? h.Width(segment, j) : h.Extent(segment, j);
+    const uint8_t width = CompactHasLines(r->Layout) ? h.Width(segment, j) : h.Extent(segment, j);
     return std::fabs(RangeValue(r, d + c) * (float(width) * kOne255th));
 }
 
@@ -1026,7 +1046,8 @@ void EncodeCompact(DaCompact* r, const float* controls, const uint8_t* depths) {
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     // The depths the headers hold are read before the preparation clears the flags.
     uint8_t held[kCompactMaxDimension];
-    std::memset(Values(r), 0, size_t(int64_t(r->ByteCount) - ValuesOffset(r)));
+    const int64_t end = CompactHeadersLast(r->Layout) ? HeadersOffset(r) : int64_t(r->ByteCount);
+    std::memset(Values(r), 0, size_t(end - ValuesOffset(r)));
     uint8_t* saved = nullptr;
     if (depths == nullptr && segments > 0) {
         saved = static_cast<uint8_t*>(ORVANE_ALLOCATE(1, size_t(segments) * size_t(stored)));
@@ -1112,7 +1133,7 @@ void CompactSetAll(void* data, int32_t knotCount, int32_t dimension, const float
         r->Packing = kCompactComponents;
         r->SegmentLength = uint8_t(kCompactDefaultSegmentLength);
         r->KnotCount = knotCount;
-        r->Layout = kCompactLayout;
+        r->Layout = kCompactHeadersLastLayout;
     }
     if (!HeaderIsSound(r) || r->KnotCount != knotCount || r->Dimension != dimension) return;
     float interval = 0.0f;
@@ -1186,7 +1207,7 @@ void CompactSwizzle(void* data, int32_t, const float* scales, const float* offse
     }
     // Stored components move to their new places; the numbers themselves do not change.
     const int32_t stored = CompactStoredComponents(r->Packing, d);
-    const bool line = r->Layout == kCompactLineLayout;
+    const bool line = CompactHasLines(r->Layout);
     const SegmentHeaders h(r, stored);
     const int32_t segments = CompactSegmentCount(r->KnotCount, r->SegmentLength);
     for (int32_t s = 0; s < segments; ++s) {

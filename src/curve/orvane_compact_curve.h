@@ -17,20 +17,43 @@ using DaCompact = orvane_curve_data_da_compact;
 
 constexpr int32_t kCompactMaxBits = 24;
 constexpr int32_t kCompactMaxDimension = 16;
-// Bytes past the last value, so that every value is read with one 32-bit load.
+// Bytes past the last value, so that every value is read with one 32-bit load, in the layouts
+// that end with the values (1 to 3). The others end with the segment headers, which take at
+// least kCompactReadBytes - 1 bytes.
 constexpr int32_t kCompactSpareBytes = 4;
+constexpr int32_t kCompactReadBytes = 4;
 // Segment starts are stored for every eighth segment after the first (which starts at 0); the
 // others follow their predecessors.
 constexpr int32_t kCompactStartEvery = 8;
 // The layouts of Bytes that this reader knows (the record's Layout): 1 stores each segment
-// header in whole bytes, 2 (what the encoders write unless 3 is smaller) packs the headers'
-// fields into bits, 3 packs them too but gives each stored component of a segment a straight
-// line (its value at the segment's first knot and at knot SegmentLength - 1) and a band around
-// it, so that a component that moves steadily across a segment needs only the bits of its
-// wobble about the line.
+// header in whole bytes, 2 packs the headers' fields into bits, 3 packs them too but gives each
+// stored component of a segment a straight line (its value at the segment's first knot and at
+// knot SegmentLength - 1) and a band around it, so that a component that moves steadily across
+// a segment needs only the bits of its wobble about the line. Layouts 4 and 5 (what the
+// encoders write, 5 where it is smaller) are 2 and 3 with the values ahead of the segment
+// headers, which then stand in for the spare bytes.
 constexpr int16_t kCompactFirstLayout = 1;
 constexpr int16_t kCompactLayout = 2;
 constexpr int16_t kCompactLineLayout = 3;
+constexpr int16_t kCompactHeadersLastLayout = 4;
+constexpr int16_t kCompactLineHeadersLastLayout = 5;
+
+// The layout of a record's segment headers (1, 2 or 3), wherever they lie.
+constexpr int32_t CompactHeaderLayout(int32_t layout) {
+    return layout == kCompactHeadersLastLayout       ? kCompactLayout
+           : layout == kCompactLineHeadersLastLayout ? kCompactLineLayout
+                                                     : layout;
+}
+constexpr bool CompactHasLines(int32_t layout) {
+    return CompactHeaderLayout(layout) == kCompactLineLayout;
+}
+constexpr bool CompactHeadersLast(int32_t layout) {
+    return layout == kCompactHeadersLastLayout || layout == kCompactLineHeadersLastLayout;
+}
+// Layout 2 or 3 with its values ahead of its headers.
+constexpr int16_t CompactHeadersLastOf(int32_t layout) {
+    return CompactHasLines(layout) ? kCompactLineHeadersLastLayout : kCompactHeadersLastLayout;
+}
 // What the curve builder lays out: 16 bits a component, 16 knots a segment.
 constexpr int32_t kCompactDefaultBits = 16;
 constexpr int32_t kCompactDefaultSegmentLength = 16;
@@ -74,7 +97,7 @@ inline int32_t CompactStartCount(int32_t segments) {
 constexpr int32_t CompactHeaderBits(int32_t layout, int32_t packing, int32_t stored) {
     return layout == kCompactFirstLayout ? 8 * (1 + 3 * stored)
                                          : (CompactIsQuaternion(packing) ? 3 : 0) +
-                                               (layout == kCompactLineLayout ? 29 : 21) * stored;
+                                               (CompactHasLines(layout) ? 29 : 21) * stored;
 }
 // Bytes of all segment headers of a record.
 constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t stored,
@@ -82,18 +105,19 @@ constexpr int64_t CompactHeadersBytes(int32_t layout, int32_t packing, int32_t s
     return (int64_t(segments) * CompactHeaderBits(layout, packing, stored) + 7) / 8;
 }
 
-// What a record's layout saves on layout 1: the bytes of its headers and range in layout 1
-// less their bytes in its own. Layout 3 saves what layout 2 does: the bits its lines add to
-// layout 2's headers stay counted.
+// What a record's layout saves on layout 1: the bytes of its headers, range and spare bytes in
+// layout 1 less their bytes in its own. Layout 3 saves what layout 2 does: the bits its lines
+// add to layout 2's headers stay counted.
 inline int64_t CompactLayoutSaving(int32_t layout, int32_t packing, int32_t dimension,
                                    int32_t knots, int32_t segmentLength) {
     const int32_t stored = CompactStoredComponents(packing, dimension);
     const int32_t segments = CompactSegmentCount(knots, segmentLength);
-    const int32_t counted = layout == kCompactLineLayout ? kCompactLayout : layout;
+    const int32_t counted = CompactHasLines(layout) ? kCompactLayout : layout;
     return CompactHeadersBytes(kCompactFirstLayout, packing, stored, segments) -
            CompactHeadersBytes(counted, packing, stored, segments) +
            CompactRangeBytes(kCompactFirstLayout, packing, dimension) -
-           CompactRangeBytes(counted, packing, dimension);
+           CompactRangeBytes(counted, packing, dimension) +
+           (CompactHeadersLast(layout) ? kCompactSpareBytes : 0);
 }
 
 // The sizes of a record's parts in an encoder's layout (2 or 3), for the given bit depths (per
@@ -102,12 +126,12 @@ struct CompactSizes {
     int32_t segments = 0;
     int32_t starts = 0;        // stored segment starts
     int32_t valuesOffset = 0;  // where the values begin in the bytes
-    int32_t bytes = 0;         // all of them, with the spare bytes
+    int32_t bytes = 0;         // all of them (with the spare bytes of layouts 1 to 3)
     bool fits = false;         // false when the bytes would pass 2^31 bits
 };
 CompactSizes CompactSizesFor(int32_t knots, int32_t dimension, int32_t packing,
                              int32_t segmentLength, const uint8_t* depths,
-                             int32_t layout = kCompactLayout);
+                             int32_t layout = kCompactHeadersLastLayout);
 
 // True when the record is one the decoders may read: every field, range, bit depth and
 // segment position checked (see orvane/curve.h). Logs nothing.
@@ -132,6 +156,17 @@ struct CompactSegment {
 void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s);
 // The same with the segment's values at a given bit position (of other storage, say).
 void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s);
+
+// Reads b (at most 25) bits at a bit position of a sound record's segment headers, touching only
+// the bytes that hold them (the headers may end the record).
+inline uint32_t ReadCompactHeaderBits(const uint8_t* headers, int64_t position, int32_t bits) {
+    const uint8_t* p = headers + (position >> 3);
+    const int32_t shift = int32_t(position & 7);
+    uint32_t word = 0;
+    for (int32_t n = 0; n < (shift + bits + 7) >> 3; ++n)
+        word |= uint32_t(p[n]) << (8 * n);
+    return (word >> shift) & ((1u << bits) - 1u);
+}
 
 // Reads b (at most 24) bits at a bit position of a sound record's values.
 inline uint32_t ReadCompactBits(const uint8_t* values, int64_t position, int32_t bits) {
@@ -169,7 +204,7 @@ const uint8_t* CompactValues(const DaCompact* r);
 // CompactSegment).
 constexpr int32_t kCompactCursorComponents = 4;
 struct CompactCursor {
-    const uint8_t* headers;  // the record's segment headers and values
+    const uint8_t* headers;  // the record's segment headers
     const uint8_t* values;
     int64_t start;
     int32_t first;  // the segment's first knot; -1: no segment viewed yet
@@ -201,7 +236,8 @@ inline void PlaceCompactCursor(const DaCompact* r, int32_t knot, CompactCursor* 
 }
 
 // The value under a mask at a bit position: one unaligned 32-bit load (a value of at most 24
-// bits starting at bit 7 of its byte ends in the fourth byte; the spare bytes cover the last).
+// bits starting at bit 7 of its byte ends in the fourth byte; the spare bytes, or the headers
+// after the values, cover the last).
 inline uint32_t ReadCompactField(const uint8_t* values, int64_t position, uint32_t mask) {
     const uint8_t* p = values + (position >> 3);
     const uint32_t word =

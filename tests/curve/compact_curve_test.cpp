@@ -29,7 +29,8 @@ struct CurveDeleter {
 using CurvePtr = std::unique_ptr<orvane_curve2, CurveDeleter>;
 
 // A record over its own bytes, encoded at the given depths by the library's encoder, in a layout
-// the encoders write (2, or 3 with a line per segment and component) or in the earlier layout of
+// the encoders write (4, or 5 with a line per segment and component), in one they wrote before
+// (2 and 3, the same with the headers ahead of the values) or in the earlier layout of
 // whole-byte segment headers.
 struct Record {
     orvane_curve_data_da_compact r{};
@@ -38,7 +39,7 @@ struct Record {
 
     Record(int dimension, int packing, int segmentLength, int knots, float interval,
            const std::vector<uint8_t>& bits, const float* controls,
-           int layout = orvane::kCompactLayout) {
+           int layout = orvane::kCompactHeadersLastLayout) {
         // One depth per segment stands for all its components; otherwise one per component.
         const int stored = packing == 1 ? 3 : dimension;
         const int segments = orvane::CompactSegmentCount(knots, segmentLength);
@@ -213,7 +214,7 @@ TEST(CompactCurve, ASegmentWrittenAtAnyBitPositionLeavesTheBitsAroundIt) {
 // limit they stop at a knot past it.
 TEST(CompactCurve, ADepthTrialMeasuresWhatEncodingWouldStore) {
     std::mt19937 rng(31);
-    for (int layout : {2, 3})
+    for (int layout : {2, 3, 4, 5})
         for (int packing = 0; packing <= 2; ++packing) {
             SCOPED_TRACE(testing::Message() << "layout " << layout);
             const int d = packing == 0 ? 3 : 4, n = 45, length = 16;
@@ -279,8 +280,10 @@ TEST(CompactCurve, QuaternionsAreRebuiltUnitAndOnTheirOwnSide) {
         const uint32_t depth = 10 + (seed - 1) % 6 + 1;
         std::vector<uint8_t> bits(size_t(orvane::CompactSegmentCount(n, 16)), uint8_t(depth));
         Record rec(4, packing, 16, n, 1.0f / 24, bits, q.data());
-        EXPECT_EQ(rec.r.ByteCount, orvane_test::CompactReference{rec.r}.ValuesAt() +
-                                       (n * 3 * int(depth) + 7) / 8 + 4);
+        // The values, then the headers: no spare bytes.
+        const orvane_test::CompactReference sizes{rec.r};
+        EXPECT_EQ(rec.r.ByteCount,
+                  sizes.ValuesAt() + (n * 3 * int(depth) + 7) / 8 + sizes.HeaderBytes());
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
         orvane_test::CompactReference ref{rec.r};
         std::vector<float> out(size_t(4 * n));
@@ -315,7 +318,7 @@ TEST(CompactCurve, TurnsThroughTheWholeUnitRangeKeepTheirRange) {
         q[size_t(4 * k + 2)] = float(0.8 * std::sin(half));
         q[size_t(4 * k + 3)] = float(std::cos(half));
     }
-    for (int layout : {1, 2, 3}) {
+    for (int layout : {1, 2, 3, 4, 5}) {
         const int depth = 20;  // a step of about 1e-6: a range that missed a value shows
         Record rec(4, 1, 10, n, 0.01f,
                    std::vector<uint8_t>(size_t(orvane::CompactSegmentCount(n, 10)), depth),
@@ -353,7 +356,7 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
     };
     const Shape shapes[] = {{1, 0, 3, 100}, {2, 0, 1, 40},    {3, 0, 5, 161}, {4, 0, 16, 90},
                             {4, 1, 7, 150}, {4, 1, 255, 300}, {4, 2, 9, 120}, {4, 2, 255, 260}};
-    for (int layout : {1, 2, 3})
+    for (int layout : {1, 2, 3, 4, 5})
         for (const Shape& shape : shapes) {
             SCOPED_TRACE(testing::Message()
                          << "layout " << layout << ": " << shape.dimension << " " << shape.packing
@@ -377,7 +380,9 @@ TEST(CompactCurve, TheCursorDecodesEachKnotAsItsSegmentDoes) {
                 const int64_t total =
                     ref.Start(segments - 1) +
                     int64_t(n - (segments - 1) * shape.length) * ref.KnotBits(segments - 1);
-                rec.bytes.insert(rec.bytes.end(), 1, 0);
+                // The byte goes after the values, ahead of headers that end the bytes.
+                const size_t at = ref.HeadersLast() ? size_t(ref.HeadersAt()) : rec.bytes.size();
+                rec.bytes.insert(rec.bytes.begin() + ptrdiff_t(at), 1, 0);
                 rec.r.Bytes = rec.bytes.data();
                 rec.r.ByteCount = int32_t(rec.bytes.size());
                 const int values = ref.ValuesAt();
@@ -562,7 +567,7 @@ TEST(CompactCurve, KnotSearchFindsTheFirstKnotPastTheTime) {
 }
 
 TEST(CompactCurve, SwizzlingMovesComponentsAndKeepsTheNumbers) {
-    for (int layout : {1, 2, 3}) {
+    for (int layout : {1, 2, 3, 4, 5}) {
         SCOPED_TRACE(testing::Message() << "layout " << layout);
         const int n = 40;
         const std::vector<float> v = Wave(n, 3, 0.09, 5);
@@ -625,7 +630,7 @@ TEST(CompactCurve, TheBuilderMakesSixteenBitSegmentsOnEvenKnots) {
     EXPECT_EQ(OrvaneCurveGetDimension(curve.get()), d);
     const auto* r = static_cast<const orvane_curve_data_da_compact*>(curve->CurveData.Object);
     EXPECT_EQ(r->SegmentLength, 16);
-    EXPECT_EQ(r->Layout, orvane::kCompactLayout);
+    EXPECT_EQ(r->Layout, orvane::kCompactHeadersLastLayout);
     EXPECT_EQ(orvane_test::CompactReference{*r}.Depth(0, 0), 16);
 
     // The conversion to plain floats and evaluation go through the format's operations.
@@ -739,14 +744,20 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         [](orvane_curve_data_da_compact& r) {  // the last segment passes the end
             SetStart(r, 0, int32_t(orvane_test::CompactReference{r}.Start(8)) + 8);
         },
-        [](orvane_curve_data_da_compact& r) { r.ByteCount -= 1; },
+        [](orvane_curve_data_da_compact& r) {  // the values one byte short
+            const orvane_test::CompactReference ref{r};
+            if (ref.HeadersLast())
+                std::memmove(r.Bytes + ref.HeadersAt() - 1, r.Bytes + ref.HeadersAt(),
+                             size_t(ref.HeaderBytes()));
+            r.ByteCount -= 1;
+        },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = 2; },
         [](orvane_curve_data_da_compact& r) { r.ByteCount = -4; },
         [](orvane_curve_data_da_compact& r) { r.Bytes = nullptr; },
         // Written with the earliest layout of the bytes (segment 0's start stored), or a later
         // one than this reader knows.
         [](orvane_curve_data_da_compact& r) { r.Layout = 0; },
-        [](orvane_curve_data_da_compact& r) { r.Layout = 4; },
+        [](orvane_curve_data_da_compact& r) { r.Layout = 6; },
     };
     // Lines and bands reach 3.5 extents from the low: a range whose values could overflow there.
     const Damage lineDamages[] = {
@@ -772,7 +783,7 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
         EXPECT_EQ(r.CurveDataHeader.Format, 255) << what;
         EXPECT_FALSE(log.messages().empty());
     };
-    for (int layout : {1, 2, 3}) {
+    for (int layout : {1, 2, 3, 4, 5}) {
         SCOPED_TRACE(testing::Message() << "layout " << layout);
         for (size_t i = 0; i < std::size(damages); ++i) {
             // Nine segments: the ninth has a stored start.
@@ -782,12 +793,13 @@ TEST(CompactCurve, DamagedRecordsAreRefusedWhereTheyComeIn) {
             refused(rec.r, rec.curve, ("damage " + std::to_string(i)).c_str());
         }
     }
-    for (size_t i = 0; i < std::size(lineDamages); ++i) {
-        Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), 3);
-        ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
-        lineDamages[i](rec.r);
-        refused(rec.r, rec.curve, ("line damage " + std::to_string(i)).c_str());
-    }
+    for (int layout : {3, 5})
+        for (size_t i = 0; i < std::size(lineDamages); ++i) {
+            Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), layout);
+            ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));
+            lineDamages[i](rec.r);
+            refused(rec.r, rec.curve, ("line damage " + std::to_string(i)).c_str());
+        }
     for (size_t i = 0; i < std::size(flagsDamages); ++i) {
         Record rec(3, 0, 4, n, 0.25f, {12, 12, 20, 12, 12, 20, 12, 12, 20}, v.data(), 1);
         ASSERT_TRUE(orvane::CompactCurveIsSound(&rec.r));

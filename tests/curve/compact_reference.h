@@ -21,17 +21,22 @@ struct CompactReference {
     // Layout 1 gives each segment header whole bytes: flags, then low, extent and depth per stored
     // component. Layout 2 packs them: 3 flag bits for quaternions, then 8 + 8 + 5 bits per stored
     // component. Layout 3 packs 8 + 8 + 8 + 5: a line's start and end and a band's width.
+    // Layouts 4 and 5 are 2 and 3 with the values ahead of the headers, which end Bytes.
+    bool Lines() const { return r.Layout == 3 || r.Layout == 5; }
+    bool HeadersLast() const { return r.Layout == 4 || r.Layout == 5; }
     int HeaderBits() const {
         if (r.Layout == 1) return 8 * (1 + 3 * Stored());
-        return (r.Packing != 0 ? 3 : 0) + (r.Layout == 3 ? 29 : 21) * Stored();
+        return (r.Packing != 0 ? 3 : 0) + (Lines() ? 29 : 21) * Stored();
     }
+    int HeaderBytes() const { return (Segments() * HeaderBits() + 7) / 8; }
     // The parts of Bytes, in order.
     // Layout 2 stores a quaternion's range (Packing 1) in 16384ths, lows as int16 and extents as
     // uint16; other ranges as floats.
     bool Fractions() const { return r.Layout >= 2 && r.Packing == 1; }
     int StartsAt() const { return r.Packing == 2 ? 0 : (Fractions() ? 4 : 8) * r.Dimension; }
-    int HeadersAt() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
-    int ValuesAt() const { return HeadersAt() + (Segments() * HeaderBits() + 7) / 8; }
+    int StartsEnd() const { return StartsAt() + 4 * (Segments() > 0 ? (Segments() - 1) / 8 : 0); }
+    int HeadersAt() const { return HeadersLast() ? r.ByteCount - HeaderBytes() : StartsEnd(); }
+    int ValuesAt() const { return HeadersLast() ? StartsEnd() : StartsEnd() + HeaderBytes(); }
     uint32_t Word(int at) const {
         return uint32_t(r.Bytes[at]) | uint32_t(r.Bytes[at + 1]) << 8 |
                uint32_t(r.Bytes[at + 2]) << 16 | uint32_t(r.Bytes[at + 3]) << 24;
@@ -75,7 +80,7 @@ struct CompactReference {
     int FlagBits() const { return r.Packing != 0 ? 3 : 0; }
     int LowAt(int j) const {
         if (r.Layout == 1) return 8 + 24 * j;
-        return FlagBits() + 5 * Stored() + (r.Layout == 3 ? 24 : 16) * j;
+        return FlagBits() + 5 * Stored() + (Lines() ? 24 : 16) * j;
     }
     int DepthAt(int j) const { return r.Layout == 1 ? 24 + 24 * j : FlagBits() + 5 * j; }
     int Dropped(int segment) const { return int(Field(segment, r.Layout == 1 ? 5 : 0, 2)); }
@@ -124,7 +129,7 @@ struct CompactReference {
             const double m = Range(c), e = Range(d + c);
             double low = m + e * Low(segment, j) / 255.0;
             double span = e * Extent(segment, j) / 255.0;
-            if (r.Layout == 3) {
+            if (Lines()) {
                 // The line from its start at the segment's first knot to its end at knot
                 // SegmentLength - 1, and the band of the given width centred on it.
                 const double start = low, end = m + e * Extent(segment, j) / 255.0;

@@ -81,10 +81,12 @@ struct TrackFile {
     orvane_transform_track* track = nullptr;
 };
 
-// The compact format's golden files: a track of compact curves as the writer writes it (layout 2;
-// layout 3, lines with bands about them, for the steady track "line") and as an earlier writer
-// wrote it (layout 1). Its curves are recognised, decode as the format's description says (an
-// independent reader) and hold the samples they were fitted to within the fit's tolerance.
+// The compact format's golden files: a track of compact curves and a steady track ("line") as
+// the writer writes them (layout 5 for both: lines with bands about them, the segment headers
+// after the values) and as earlier writers wrote them (layouts 1 and 2, and 3 for the steady
+// track: the segment headers ahead of the values). Its curves are recognised, decode as the
+// format's description says (an independent reader) and hold the samples they were fitted to within
+// the fit's tolerance.
 class CompactGoldenFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
@@ -95,7 +97,9 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
     ASSERT_NE(track, nullptr);
     EXPECT_STREQ(track->Name, "compact");
     const orvane_curve2* curves[2] = {&track->PositionCurve, &track->OrientationCurve};
-    const bool line = std::string(GetParam()).rfind("line", 0) == 0;
+    const std::string name = GetParam();
+    const bool line = name.rfind("line", 0) == 0 || name.rfind("layout3", 0) == 0;
+    const int layout = name.rfind("layout", 0) == 0 ? name[6] - '0' : 5;
     const std::vector<float> samples[2] = {
         line ? orvane_example::CompactSteadyPositions() : orvane_example::CompactExamplePositions(),
         line ? orvane_example::CompactSteadyOrientations()
@@ -108,7 +112,7 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
         const auto& r =
             *static_cast<const orvane_curve_data_da_compact*>(curves[k]->CurveData.Object);
         EXPECT_EQ(r.CurveDataHeader.Format, OrvaneCurveFormatDaCompact);
-        EXPECT_EQ(r.Layout, line ? 3 : std::string(GetParam()).rfind("layout1", 0) == 0 ? 1 : 2);
+        EXPECT_EQ(r.Layout, layout);
         orvane_test::CompactReference reference{r};
         std::vector<float> decoded(size_t(r.KnotCount) * size_t(d));
         OrvaneCurveExtractKnotValues(curves[k], 0, r.KnotCount, nullptr, decoded.data(), nullptr);
@@ -141,8 +145,9 @@ TEST_P(CompactGoldenFiles, LoadAndHoldTheirSamples) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OrdersAndLayouts, CompactGoldenFiles,
-                         ::testing::Values("little", "big", "layout1_little", "layout1_big",
-                                           "line_little", "line_big"));
+                         ::testing::Values("little", "big", "line_little", "line_big",
+                                           "layout1_little", "layout1_big", "layout2_little",
+                                           "layout2_big", "layout3_little", "layout3_big"));
 
 // A file of compact curves from before the layouts of their bytes that the reader knows (it
 // stored the first segment's start, and its records have no Layout): the file loads, and its curves

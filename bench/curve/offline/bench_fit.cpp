@@ -180,14 +180,18 @@ void ReportCompact(const orvane_curve_data_da_compact* r, float timeStep, ByteRe
     report->compactStarts += 4.0 * starts;
     // Layout 1: whole bytes per segment header (a flags byte, then low, extent and depth per
     // stored component); layout 2: 3 flag bits for quaternions, the 5-bit depths, then the lows
-    // and extents; layout 3 the same with a line's ends and a band's width for low and extent.
+    // and extents; layout 3 the same with a line's ends and a band's width for low and extent;
+    // layouts 4 and 5 as 2 and 3.
     const bool bytes = r->Layout == 1;
     const int32_t flagBits = r->Packing != 0 ? 3 : 0;
-    const int32_t headerBits =
-        bytes ? 8 * (1 + 3 * stored) : flagBits + (r->Layout == 3 ? 29 : 21) * stored;
-    report->compactLines += r->Layout == 3 ? 1 : 0;
-    report->compactHeaders += double((int64_t(segments) * headerBits + 7) / 8);
-    const uint8_t* headers = r->Bytes + rangeBytes + 4 * starts;
+    const bool lines = r->Layout == 3 || r->Layout == 5;
+    const int32_t headerBits = bytes ? 8 * (1 + 3 * stored) : flagBits + (lines ? 29 : 21) * stored;
+    report->compactLines += lines ? 1 : 0;
+    const int64_t headerBytes = (int64_t(segments) * headerBits + 7) / 8;
+    report->compactHeaders += double(headerBytes);
+    // Layouts 4 and 5 put the headers after the values, at the end of the bytes.
+    const uint8_t* headers =
+        r->Layout >= 4 ? r->Bytes + r->ByteCount - headerBytes : r->Bytes + rangeBytes + 4 * starts;
     auto field = [headers](int64_t at, int width) {
         uint32_t v = 0;
         for (int b = 0; b < width; ++b, ++at)

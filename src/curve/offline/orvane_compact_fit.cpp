@@ -337,7 +337,7 @@ CompactFit FitCompactCurve(const float* samples, int32_t count, int32_t dimensio
 
     if (bestLength > 0) {
         fit.curve = BuildCompactCurve(bestKnots, bestKnotCount, d, bestPacking, bestLength, best,
-                                      count, interval, bestLayout);
+                                      count, interval, CompactHeadersLastOf(bestLayout));
         fit.missed = bestMissed;
     }
     if (fit.curve == nullptr) {

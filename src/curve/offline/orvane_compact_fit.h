@@ -34,7 +34,7 @@ void CompactKnotsFor(const float* samples, int32_t count, int32_t dimension, boo
                      int32_t knotCount, float* knots);
 
 // A compact curve of the given knots (spread evenly over `count` samples `interval` apart),
-// packing, segment length, bit depths (per segment, per stored component) and layout (2 or 3);
+// packing, segment length, bit depths (per segment, per stored component) and layout (2 to 5);
 // null without memory or when it would not fit its byte count.
 orvane_curve2* BuildCompactCurve(const float* knots, int32_t knotCount, int32_t dimension,
                                  int32_t packing, int32_t segmentLength, const uint8_t* depths,

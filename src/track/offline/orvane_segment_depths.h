@@ -44,12 +44,14 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     const int32_t m = r->KnotCount, d = r->Dimension, length = r->SegmentLength;
     const bool quaternion = CompactIsQuaternion(r->Packing);
     if (m < 2 || count < 2 || d != kDimensions[component] || length < 1 ||
-        (r->Layout != kCompactLayout && r->Layout != kCompactLineLayout))
+        (CompactHeaderLayout(r->Layout) != kCompactLayout && !CompactHasLines(r->Layout)))
         return nullptr;
+    // Trials lay out the headers as layout 2 or 3 does, ahead of values of their own.
+    const int32_t layout = CompactHeaderLayout(r->Layout);
     const int32_t stored = CompactStoredComponents(r->Packing, d);
     const int32_t segments = CompactSegmentCount(m, length);
     const size_t partBytes = size_t(8 * d) + 4 * size_t(CompactStartCount(segments)) +
-                             size_t(CompactHeadersBytes(r->Layout, r->Packing, stored, segments)) +
+                             size_t(CompactHeadersBytes(layout, r->Packing, stored, segments)) +
                              kCompactSpareBytes;
     const size_t valueBytes =
         size_t(length) * size_t(stored) * size_t(kCompactMaxBits) / 8 + kCompactSpareBytes;
@@ -70,7 +72,7 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
     scratch.KnotCount = m;
     scratch.Packing = r->Packing;
     scratch.SegmentLength = uint8_t(length);
-    scratch.Layout = r->Layout;
+    scratch.Layout = int16_t(layout);
     scratch.Bytes = parts;
     scratch.ByteCount = int32_t(partBytes);
     PrepareCompact(&scratch, knots);
@@ -135,9 +137,10 @@ orvane_curve2* LowerSegmentDepths(const float* targets, int32_t count, float tim
             }
         }
     }
-    orvane_curve2* result = lowered ? BuildCompactCurve(knots, m, d, r->Packing, length, depths,
-                                                        count, timeStep, r->Layout)
-                                    : nullptr;
+    orvane_curve2* result = lowered
+                                ? BuildCompactCurve(knots, m, d, r->Packing, length, depths, count,
+                                                    timeStep, CompactHeadersLastOf(layout))
+                                : nullptr;
     ORVANE_DEALLOCATE(block);
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "curve/compact_reference.h"
 #include "curve/offline/orvane_compact_fit.h"
+#include "curve/orvane_compact_curve.h"
 #include "orvane/curve_builder.h"
 
 namespace {
@@ -100,7 +101,8 @@ TEST(CompactFit, PositionsAndStillCurves) {
     EXPECT_LE(WorstDistance(b, still, 3, 0.01, false), 1e-3 * 1.0001);
     // Still values take no bits: the record, ranges and segment headers alone.
     const auto& r = *static_cast<const orvane_curve_data_da_compact*>(b.curve->CurveData.Object);
-    EXPECT_EQ(r.ByteCount, orvane_test::CompactReference{r}.ValuesAt() + 4);
+    const orvane_test::CompactReference ref{r};
+    EXPECT_EQ(r.ByteCount, ref.ValuesAt() + ref.HeaderBytes());
     EXPECT_LT(b.bytes, a.bytes / 4);
     OrvaneFreeCurve(a.curve);
     OrvaneFreeCurve(b.curve);
@@ -129,8 +131,8 @@ TEST(CompactFit, SteadyMotionTakesLinesAndWobbleKeepsRanges) {
     EXPECT_FALSE(a.missed);
     const auto& r = *static_cast<const orvane_curve_data_da_compact*>(a.curve->CurveData.Object);
     const auto& w = *static_cast<const orvane_curve_data_da_compact*>(b.curve->CurveData.Object);
-    EXPECT_EQ(r.Layout, 3);
-    EXPECT_EQ(w.Layout, 2);
+    EXPECT_EQ(r.Layout, orvane::kCompactLineHeadersLastLayout);
+    EXPECT_EQ(w.Layout, orvane::kCompactHeadersLastLayout);
     EXPECT_TRUE(OrvaneCurveFormatIsInitializedCorrectly(a.curve));
     EXPECT_LE(WorstDistance(a, drift, 3, step, false), tolerance * 1.0001 + 1e-5);
     // The drift costs the lines' header bits and the rounding of their ends, not the bits of its
