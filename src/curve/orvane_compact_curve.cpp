@@ -50,26 +50,26 @@ bool Finite(float v) {
 // The parts of the record's bytes: ranges (float32, little-endian: Dimension lows, then
 // Dimension extents), the stored segment starts (uint32, little-endian), the segment headers,
 // then the values; in layouts 4 and 5 the values, then the headers, which end the bytes.
-inline int64_t StartsOffset(const DaCompact* r) {
+[[gnu::always_inline]] inline int64_t StartsOffset(const DaCompact* r) {
     return CompactRangeBytes(r->Layout, r->Packing, r->Dimension);
 }
 // CompactSegmentCount of a record, without a division.
-inline int32_t SegmentCount(const DaCompact* r) {
+[[gnu::always_inline]] inline int32_t SegmentCount(const DaCompact* r) {
     return r->KnotCount <= 0 || r->SegmentLength == 0
                ? 0
                : DivideByLength(r->KnotCount - 1, r->SegmentLength) + 1;
 }
-inline int64_t HeadersBytes(const DaCompact* r) {
+[[gnu::always_inline]] inline int64_t HeadersBytes(const DaCompact* r) {
     return CompactHeadersBytes(r->Layout, r->Packing,
                                CompactStoredComponents(r->Packing, r->Dimension), SegmentCount(r));
 }
-inline int64_t StartsEnd(const DaCompact* r) {
+[[gnu::always_inline]] inline int64_t StartsEnd(const DaCompact* r) {
     return StartsOffset(r) + 4 * int64_t(CompactStartCount(SegmentCount(r)));
 }
-inline int64_t HeadersOffset(const DaCompact* r) {
+[[gnu::always_inline]] inline int64_t HeadersOffset(const DaCompact* r) {
     return CompactHeadersLast(r->Layout) ? int64_t(r->ByteCount) - HeadersBytes(r) : StartsEnd(r);
 }
-inline int64_t ValuesOffset(const DaCompact* r) {
+[[gnu::always_inline]] inline int64_t ValuesOffset(const DaCompact* r) {
     return CompactHeadersLast(r->Layout) ? StartsEnd(r) : StartsEnd(r) + HeadersBytes(r);
 }
 // Where the values' bytes end: the spare bytes, or the headers, follow.
@@ -170,28 +170,33 @@ constexpr HeaderShape ShapeOf(int32_t layout, int32_t packing, int32_t stored) {
 // its line's start, its "extent" the line's end, and its band's width follows them.
 struct SegmentHeaders : HeaderShape {
     uint8_t* bytes;
+    const uint8_t* end;  // of the record's bytes
 
     SegmentHeaders(const DaCompact* r, int32_t stored)
-        : HeaderShape(ShapeOf(r->Layout, r->Packing, stored)), bytes(r->Bytes + HeadersOffset(r)) {}
+        : HeaderShape(ShapeOf(r->Layout, r->Packing, stored)),
+          bytes(r->Bytes + HeadersOffset(r)),
+          end(r->Bytes + r->ByteCount) {}
     int64_t At(int32_t segment) const { return int64_t(segment) * size; }
     int32_t Dropped(int32_t segment) const {
-        return int32_t(ReadCompactHeaderBits(bytes, At(segment) + flags, 2));
+        return int32_t(ReadCompactHeaderBits(bytes, At(segment) + flags, 2, end));
     }
     bool Negative(int32_t segment) const {
-        return ReadCompactHeaderBits(bytes, At(segment) + flags + 2, 1) != 0;
+        return ReadCompactHeaderBits(bytes, At(segment) + flags + 2, 1, end) != 0;
     }
     uint8_t Low(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j, 8));
+        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j, 8, end));
     }
     uint8_t Extent(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 8, 8));
+        return uint8_t(
+            ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 8, 8, end));
     }
     uint8_t Width(int32_t segment, int32_t j) const {
-        return uint8_t(ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 16, 8));
+        return uint8_t(
+            ReadCompactHeaderBits(bytes, At(segment) + lows + lowStride * j + 16, 8, end));
     }
     int32_t Depth(int32_t segment, int32_t j) const {
         return int32_t(
-            ReadCompactHeaderBits(bytes, At(segment) + depths + depthStride * j, depthBits));
+            ReadCompactHeaderBits(bytes, At(segment) + depths + depthStride * j, depthBits, end));
     }
     void SetFlags(int32_t segment, int32_t dropped, bool negative) const {
         WriteBits(bytes, At(segment) + flags, 3, uint32_t(dropped) | (negative ? 4u : 0u));
@@ -473,7 +478,7 @@ bool CompactCurveIsSound(const DaCompact* r) {
     for (int32_t s = 0; s < segments; ++s) {
         // Layout 1's flags byte has no other bits set (none at all without a quaternion).
         if (bytes) {
-            const uint32_t flags = ReadCompactHeaderBits(h.bytes, h.At(s), 8);
+            const uint32_t flags = ReadCompactHeaderBits(h.bytes, h.At(s), 8, h.end);
             if (r->Packing == kCompactComponents ? flags != 0 : (flags & 31) != 0) return false;
         }
         for (int32_t j = 0; j < stored; ++j)
@@ -525,6 +530,13 @@ const uint8_t* CompactValues(const DaCompact* r) {
     return Values(r);
 }
 
+uint32_t LoadCompactTail(const uint8_t* p, const uint8_t* end) {
+    uint32_t word = 0;
+    for (int32_t n = 0; n < end - p; ++n)
+        word |= uint32_t(p[n]) << (8 * n);
+    return word;
+}
+
 int32_t CompactKnotSegment(int32_t knot, int32_t segmentLength) {
     return DivideByLength(knot, uint8_t(segmentLength));
 }
@@ -544,31 +556,34 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     const bool viewed = c->first >= 0;
     if (!viewed) {
         // Where the headers and values lie, once per cursor.
-        c->headers = r->Bytes + HeadersOffset(r);
-        c->values = r->Bytes + ValuesOffset(r);
+        const int64_t starts = StartsEnd(r), headerBytes = HeadersBytes(r);
+        const bool last = CompactHeadersLast(r->Layout);
+        c->values = r->Bytes + (last ? starts : starts + headerBytes);
+        c->headers = last ? r->Bytes + (int64_t(r->ByteCount) - headerBytes) : r->Bytes + starts;
         c->stored = uint8_t(Stored);
     }
     const uint8_t* headers = c->headers;
+    const uint8_t* end = r->Bytes + r->ByteCount;
     // The depths of a segment's stored components: in the packed layout side by side (one
     // read), in layout 1 a byte each.
-    auto depths = [headers](int32_t segment, int32_t* out) {
+    auto depths = [headers, end](int32_t segment, int32_t* out) {
         const int64_t at = int64_t(segment) * kShape.size + kShape.depths;
         if (Packed) {
-            const uint32_t all = ReadCompactHeaderBits(headers, at, 5 * Stored);
+            const uint32_t all = ReadCompactHeaderBits(headers, at, 5 * Stored, end);
             for (int32_t j = 0; j < Stored; ++j)
                 out[j] = int32_t((all >> (5 * j)) & 31u);
         } else {
             for (int32_t j = 0; j < Stored; ++j)
-                out[j] = int32_t(
-                    ReadCompactHeaderBits(headers, at + kShape.depthStride * j, kShape.depthBits));
+                out[j] = int32_t(ReadCompactHeaderBits(headers, at + kShape.depthStride * j,
+                                                       kShape.depthBits, end));
         }
     };
     // A stored component's low and extent (8 bits each, one read); in layout 3 its line's
     // start and end and its band's width.
-    auto range = [headers](int32_t segment, int32_t j) {
+    auto range = [headers, end](int32_t segment, int32_t j) {
         return ReadCompactHeaderBits(
             headers, int64_t(segment) * kShape.size + kShape.lows + kShape.lowStride * j,
-            Line ? 24 : 16);
+            Line ? 24 : 16, end);
     };
     const int32_t ahead = knot - c->first;
     const bool next = viewed && ahead >= length && ahead - length < length;
@@ -592,7 +607,7 @@ void MoveCursor(const DaCompact* r, int32_t knot, CompactCursor* c) {
     }
     const uint32_t flags =
         Quaternion
-            ? ReadCompactHeaderBits(headers, int64_t(segment) * kShape.size + kShape.flags, 3)
+            ? ReadCompactHeaderBits(headers, int64_t(segment) * kShape.size + kShape.flags, 3, end)
             : 0u;
     const int32_t dropped = Quaternion ? int32_t(flags & 3) : -1;
     c->start = start;

@@ -157,15 +157,20 @@ void ViewCompactSegment(const DaCompact* r, int32_t segment, CompactSegment* s);
 // The same with the segment's values at a given bit position (of other storage, say).
 void ViewCompactSegmentAt(const DaCompact* r, int32_t segment, int64_t start, CompactSegment* s);
 
-// Reads b (at most 25) bits at a bit position of a sound record's segment headers, touching only
-// the bytes that hold them (the headers may end the record).
-inline uint32_t ReadCompactHeaderBits(const uint8_t* headers, int64_t position, int32_t bits) {
+// The bytes from p to the end of a record's bytes, fewer than four, as a little-endian word.
+uint32_t LoadCompactTail(const uint8_t* p, const uint8_t* end);
+
+// Reads b (at most 25) bits at a bit position of a sound record's segment headers, whose bytes
+// end at `end` (the record's): one 32-bit load, or where fewer than four bytes are left (the
+// headers may end the record) a byte at a time.
+[[gnu::always_inline]] inline uint32_t ReadCompactHeaderBits(const uint8_t* headers,
+                                                             int64_t position, int32_t bits,
+                                                             const uint8_t* end) {
     const uint8_t* p = headers + (position >> 3);
-    const int32_t shift = int32_t(position & 7);
-    uint32_t word = 0;
-    for (int32_t n = 0; n < (shift + bits + 7) >> 3; ++n)
-        word |= uint32_t(p[n]) << (8 * n);
-    return (word >> shift) & ((1u << bits) - 1u);
+    const uint32_t word = end - p >= 4 ? uint32_t(p[0]) | uint32_t(p[1]) << 8 |
+                                             uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+                                       : LoadCompactTail(p, end);
+    return (word >> (position & 7)) & ((1u << bits) - 1u);
 }
 
 // Reads b (at most 24) bits at a bit position of a sound record's values.
