@@ -120,7 +120,7 @@ inline int64_t CompactLayoutSaving(int32_t layout, int32_t packing, int32_t dime
            (CompactHeadersLast(layout) ? kCompactSpareBytes : 0);
 }
 
-// The sizes of a record's parts in an encoder's layout (2 or 3), for the given bit depths (per
+// The sizes of a record's parts in an encoder's layout (2 to 5), for the given bit depths (per
 // segment, per stored component; null: the builder's 16 bits).
 struct CompactSizes {
     int32_t segments = 0;
