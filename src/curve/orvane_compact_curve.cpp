@@ -11,6 +11,7 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 #include "curve/orvane_curve_private.h"
+#include "math/orvane_math_internal.h"
 
 namespace orvane {
 namespace {
@@ -917,6 +918,17 @@ void SetSegmentComponent(const DaCompact* r, const Values& value, int32_t count,
     LowStep(m, e, uint8_t(l), uint8_t(h - l), bits, segmentLow, step);
 }
 
+#if ORVANE_MATH_HAS_SSE
+// RoundNonNegative of four values.
+inline __m128 RoundNonNegative4(__m128 x) {
+    const __m128 two23 = _mm_set1_ps(8388608.0f);
+    const __m128 rounded = _mm_sub_ps(_mm_add_ps(x, two23), two23);
+    const __m128 small = _mm_cmplt_ps(x, two23);  // false for NaN: kept as it is
+    const __m128 positive = _mm_cmpgt_ps(x, _mm_setzero_ps());
+    return _mm_or_ps(_mm_and_ps(small, _mm_and_ps(positive, rounded)), _mm_andnot_ps(small, x));
+}
+#endif
+
 // The integer that value v rounds to at a depth of bits (1 to 24) from a low value and step.
 inline float QuantiseValue(float v, float segmentLow, float step, int32_t bits) {
     float q = step != 0.0f ? RoundNonNegative((v - segmentLow) / step) : 0.0f;
@@ -961,7 +973,56 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
     // Each knot as the decoder reads it back (DecodeCompactSegmentKnot): the same products and
     // sums in the same order, from the integers the encoder would store.
     float worst = 0.0f;
-    for (int32_t k = 0; k < count; ++k) {
+    int32_t k = 0;
+#if ORVANE_MATH_HAS_SSE
+    // Four knots at a time, each lane doing one knot's operations in the scalar loop's order
+    // (IEEE division and square root round alike in both), then the knots' distances taken in
+    // order, so the result is the scalar loop's.
+    for (; k + 4 <= count; k += 4) {
+        const __m128 along = _mm_setr_ps(float(k), float(k + 1), float(k + 2), float(k + 3));
+        __m128 decoded[kCompactMaxDimension];
+        __m128 sum = _mm_setzero_ps();
+        for (int32_t j = 0; j < stored; ++j) {
+            const int32_t c = component[j];
+            const int32_t bits = depths[j] & 31;
+            const __m128 base =
+                _mm_add_ps(_mm_set1_ps(low[j]), _mm_mul_ps(_mm_set1_ps(slope[j]), along));
+            __m128 q = _mm_setzero_ps();
+            if (bits > 0 && step[j] != 0.0f) {
+                const __m128 v = _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c),
+                                             value(k + 3, c));
+                q = RoundNonNegative4(_mm_div_ps(_mm_sub_ps(v, base), _mm_set1_ps(step[j])));
+                q = _mm_and_ps(q, _mm_cmpgt_ps(q, _mm_setzero_ps()));
+                q = _mm_min_ps(q, _mm_set1_ps(float((1u << bits) - 1u)));
+            }
+            const __m128 x = _mm_add_ps(base, _mm_mul_ps(_mm_set1_ps(step[j]), q));
+            decoded[c] = x;
+            sum = _mm_add_ps(sum, _mm_mul_ps(x, x));
+        }
+        if (dropped >= 0) {
+            const __m128 one = _mm_set1_ps(1.0f);
+            const __m128 rest = _mm_and_ps(_mm_sub_ps(one, sum), _mm_cmplt_ps(sum, one));
+            const __m128 w = _mm_sqrt_ps(rest);
+            decoded[dropped] = negative ? _mm_xor_ps(w, _mm_set1_ps(-0.0f)) : w;
+        }
+        __m128 distance = _mm_setzero_ps();
+        for (int32_t c = 0; c < d; ++c) {
+            const __m128 v = _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c),
+                                         value(k + 3, c));
+            const __m128 e = _mm_sub_ps(decoded[c], v);
+            distance = _mm_add_ps(distance, _mm_mul_ps(e, e));
+        }
+        alignas(16) float distances[4];
+        _mm_store_ps(distances, distance);
+        for (int32_t i = 0; i < 4; ++i) {
+            if (!(distances[i] <= worst * worst)) {
+                worst = std::sqrt(distances[i]);
+                if (!(worst <= limit)) return worst;
+            }
+        }
+    }
+#endif
+    for (; k < count; ++k) {
         float decoded[kCompactMaxDimension];
         float sum = 0.0f;
         const float along = float(k);
