@@ -9,6 +9,7 @@
 
 #include "core/orvane_memory.h"
 #include "curve/offline/orvane_curve_fitter.h"
+#include "math/orvane_math_internal.h"
 #include "orvane/math.h"
 #include "orvane/track_group_builder.h"
 #include "track/offline/orvane_segment_depths.h"
@@ -17,10 +18,19 @@ namespace orvane {
 namespace compression {
 
 void ShellPoints(const orvane_transform& t, float shell, float* points) {
+    // OrvaneTransformPoint's operations, with the rotation's matrix made once for the three.
+    float r[9];
+    scalar::RotationMatrix(r, t.Orientation);
     for (int axis = 0; axis < 3; ++axis) {
         float point[3] = {0.0f, 0.0f, 0.0f};
         point[axis] = shell;
-        OrvaneTransformPoint(points + 3 * axis, &t, point);
+        float scaled[3];
+        Transform3x3(scaled, ScaleShearOf(t), point);
+        float* out = points + 3 * axis;
+        Transform3x3(out, r, scaled);
+        out[0] += t.Position[0];
+        out[1] += t.Position[1];
+        out[2] += t.Position[2];
     }
 }
 
