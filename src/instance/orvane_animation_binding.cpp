@@ -5,7 +5,7 @@
 
 #include "track/orvane_content_checks.h"
 #include "instance/orvane_model_instance.h"
-#include "instance/orvane_root_motion.h"
+#include "math/orvane_math_internal.h"
 #include "track/orvane_track_group.h"
 #include "track/orvane_track_sampler.h"
 #include "core/orvane_log.h"
@@ -346,7 +346,9 @@ void ComputeLoopMotion(orvane_animation_binding& b) {
     float q0[4], q1[4];
     if (CurveFirstValue(&root->OrientationCurve, 4, OrvaneCurveIdentityOrientation, q0)) {
         LastValue(&root->OrientationCurve, 4, OrvaneCurveIdentityOrientation, q1);
-        ShortRotationVectorBetween(q0, q1, b.LoopRotation);
+        // The turn the root makes over one loop, however far: a root that turns by 270
+        // degrees gives 270 degrees, not the quarter turn back to the same orientation.
+        RotationVectorBetween(b.LoopRotation, q0, q1);
     }
 }
 
