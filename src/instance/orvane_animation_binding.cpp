@@ -282,6 +282,7 @@ void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
         return;
     }
     b.RebasingMemory = block;
+    b.RebasingBytes = bytes;
     char* at = block;
     orvane_track_sample_context context{};
     context.SampleDuration = b.ID.Animation->Duration;
@@ -409,6 +410,14 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     if (id.FromBasis != id.ToBasis) Rebase(*b, *skeleton);
     ComputeLoopMotion(*b);
     return b;
+}
+
+// Whether the track is a rebased copy held in the binding's own block.
+bool IsRebasedCopy(const orvane_animation_binding& b, const orvane_transform_track* track) {
+    if (b.RebasingMemory == nullptr) return false;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(track);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(b.RebasingMemory);
+    return at >= start && at - start < b.RebasingBytes;
 }
 
 bool IndexIsValid(const orvane_animation_binding* b, int32_t index) {
@@ -651,8 +660,9 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
             t.LODError = kUnbounded;
             continue;
         }
-        // Rebased copies were derived from the same curves and stay.
-        if (Binding->RebasingMemory == nullptr)
+        // Rebased copies were derived from the same curves and stay; a track used as it is
+        // follows the new animation (the old one may be gone).
+        if (!IsRebasedCopy(*Binding, t.SourceTrack))
             t.SourceTrack = &group->TransformTracks[t.TrackIndex];
     }
     CacheInsert(cache, Binding);

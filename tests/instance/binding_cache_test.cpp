@@ -337,6 +337,64 @@ TEST(BindingRemap, BindingsFollowACopyOfTheirAnimation) {
     OrvaneReleaseAnimationBinding(b);
 }
 
+TEST(BindingRemap, TracksUsedAsTheyAreFollowTheNewAnimationInARebasedBinding) {
+    MaximumGuard guard(10);
+    Character c;
+    const int n = c.BoneCount();
+    // The target basis has only the first two bones (with the same rest transforms), so only
+    // their tracks are rebased; the others are used as they are.
+    Character firstTwo(2, 99);
+    const int32_t trackCount = c.group->TransformTrackCount;
+    std::vector<orvane_transform_track> oldTracks(c.group->TransformTracks,
+                                                  c.group->TransformTracks + trackCount);
+    std::vector<orvane_transform_track> newTracks = oldTracks;
+    orvane_track_group oldGroup = *c.group, newGroup = *c.group;
+    oldGroup.TransformTracks = oldTracks.data();
+    newGroup.TransformTracks = newTracks.data();
+    orvane_track_group* oldGroups[1] = {&oldGroup};
+    orvane_track_group* newGroups[1] = {&newGroup};
+    orvane_animation oldAnimation = c.animation, newAnimation = c.animation;
+    oldAnimation.TrackGroups = oldGroups;
+    newAnimation.TrackGroups = newGroups;
+
+    orvane_animation_binding_identifier id;
+    OrvaneMakeDefaultAnimationBindingID(&id, &oldAnimation, 0);
+    id.OnModel = &c.model;
+    id.FromBasis = &c.model;
+    id.ToBasis = &firstTwo.model;
+    orvane_animation_binding* binding = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(binding, nullptr);
+    OrvaneRemapAnimationBindingPointers(binding, &newAnimation);
+
+    // The old animation's tracks are gone: here, replaced by a still track far away.
+    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Elsewhere", 0, 1, 0, false);
+    OrvaneBeginTransformTrack(g, "still");
+    const float knot = 0.0f, far[3] = {100.0f, 100.0f, 100.0f};
+    OrvaneSetTransformTrackPosition(g, 0, 0, 1, &knot, far, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(g);
+    orvane_track_group* still = OrvaneEndTrackGroup(g);
+    for (orvane_transform_track& t : oldTracks)
+        t.PositionCurve = still->TransformTracks[0].PositionCurve;
+
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control =
+        OrvanePlayControlledAnimationBinding(0.0f, &newAnimation, binding, instance);
+    ASSERT_NE(control, nullptr);
+    OrvaneSetModelClock(instance, 0.63f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i : {0, 1, 2, 4, 5}) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i),
+                            ReferenceLocal(c.skeleton, c.group, i, 0.63f, 2.0f, false, false),
+                            1e-4f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneReleaseAnimationBinding(binding);
+    OrvaneFreeBuilderResult(still);
+}
+
 TEST(BindingRebase, IdenticalBasesLeaveThePoseUnchanged) {
     // Rebasing from a model onto itself multiplies by the identity.
     Character c;
