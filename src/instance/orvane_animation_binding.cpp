@@ -5,7 +5,7 @@
 
 #include "track/orvane_content_checks.h"
 #include "instance/orvane_model_instance.h"
-#include "instance/orvane_root_motion.h"
+#include "math/orvane_math_internal.h"
 #include "track/orvane_track_group.h"
 #include "track/orvane_track_sampler.h"
 #include "core/orvane_log.h"
@@ -282,6 +282,7 @@ void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
         return;
     }
     b.RebasingMemory = block;
+    b.RebasingBytes = bytes;
     char* at = block;
     orvane_track_sample_context context{};
     context.SampleDuration = b.ID.Animation->Duration;
@@ -346,7 +347,9 @@ void ComputeLoopMotion(orvane_animation_binding& b) {
     float q0[4], q1[4];
     if (CurveFirstValue(&root->OrientationCurve, 4, OrvaneCurveIdentityOrientation, q0)) {
         LastValue(&root->OrientationCurve, 4, OrvaneCurveIdentityOrientation, q1);
-        ShortRotationVectorBetween(q0, q1, b.LoopRotation);
+        // The turn the root makes over one loop, however far: a root that turns by 270
+        // degrees gives 270 degrees, not the quarter turn back to the same orientation.
+        RotationVectorBetween(b.LoopRotation, q0, q1);
     }
 }
 
@@ -407,6 +410,14 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     if (id.FromBasis != id.ToBasis) Rebase(*b, *skeleton);
     ComputeLoopMotion(*b);
     return b;
+}
+
+// Whether the track is a rebased copy held in the binding's own block.
+bool IsRebasedCopy(const orvane_animation_binding& b, const orvane_transform_track* track) {
+    if (b.RebasingMemory == nullptr) return false;
+    const uintptr_t at = reinterpret_cast<uintptr_t>(track);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(b.RebasingMemory);
+    return at >= start && at - start < b.RebasingBytes;
 }
 
 bool IndexIsValid(const orvane_animation_binding* b, int32_t index) {
@@ -649,8 +660,9 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
             t.LODError = kUnbounded;
             continue;
         }
-        // Rebased copies were derived from the same curves and stay.
-        if (Binding->RebasingMemory == nullptr)
+        // Rebased copies were derived from the same curves and stay; a track used as it is
+        // follows the new animation (the old one may be gone).
+        if (!IsRebasedCopy(*Binding, t.SourceTrack))
             t.SourceTrack = &group->TransformTracks[t.TrackIndex];
     }
     CacheInsert(cache, Binding);

@@ -7,6 +7,7 @@
 #include "orvane/animation_binding.h"
 #include "orvane/track_sampler.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace orvane {
@@ -26,6 +27,7 @@ struct TrackBinding {
 struct orvane_animation_binding {
     orvane_animation_binding_identifier ID;
     void* RebasingMemory;
+    size_t RebasingBytes;  // the size of RebasingMemory's block
     int32_t TrackBindingCount;
     orvane::TrackBinding* TrackBindings;
     float LoopTranslation[3];

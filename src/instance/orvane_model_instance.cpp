@@ -262,9 +262,16 @@ ORVANE_API void OrvaneFreeCompletedModelControls(orvane_model_instance* ModelIns
 
 ORVANE_API void OrvaneRecenterAllModelInstanceControlClocks(orvane_model_instance* ModelInstance,
                                                             orvane_real32 Delta) {
+    // A control bound to the instance more than once (one node per track group) is shifted
+    // once, at its first node: shifting it again would move its clocks away from the
+    // application's.
     orvane_model_control_binding* head = &ModelInstance->BindingHead;
-    for (orvane_model_control_binding* b = head->ModelNext; b != head; b = b->ModelNext)
-        OrvaneRecenterControlClocks(b->Control, Delta);
+    for (orvane_model_control_binding* b = head->ModelNext; b != head; b = b->ModelNext) {
+        bool seen = false;
+        for (orvane_model_control_binding* e = head->ModelNext; e != b && !seen; e = e->ModelNext)
+            seen = e->Control == b->Control;
+        if (!seen) OrvaneRecenterControlClocks(b->Control, Delta);
+    }
 }
 
 ORVANE_API orvane_real32 OrvaneGetGlobalLODFadingFactor(void) {

@@ -1,6 +1,7 @@
 // Animation bindings: cache hits and misses, sharing, the unused list and its eviction order,
 // the counters, flushing, iteration and remapping; track matching by name and by pattern,
 // quaternion modes, constant tracks and LOD values, loop motion, basis rebasing.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -237,6 +238,48 @@ TEST(BindingBuild, KeyframedTracksAreWarnedAboutAndLeftUnbound) {
     OrvaneFreeBuilderResult(group);
 }
 
+TEST(BindingBuild, LoopRotationTurnsTheWayTheRootTurned) {
+    // The root turns steadily by 270 degrees about z over a 3 second clip. Its loop rotation is
+    // that turn, not the quarter turn back that reaches the same orientation.
+    Character c(3, 99);
+    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
+    OrvaneBeginTransformTrack(g, "bone0");
+    const float knots[4] = {0.0f, 1.0f, 2.0f, 3.0f};
+    float keys[16];
+    for (int k = 0; k < 4; ++k) {
+        const float angle = 0.5f * float(M_PI) * float(k);
+        const float q[4] = {0.0f, 0.0f, std::sin(0.5f * angle), std::cos(0.5f * angle)};
+        std::copy(q, q + 4, keys + 4 * k);
+    }
+    OrvaneSetTransformTrackOrientation(g, 1, 0, 4, knots, keys, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(g);
+    orvane_track_group* group = OrvaneEndTrackGroup(g);
+    orvane_track_group* groups[1] = {group};
+    orvane_animation animation = c.animation;
+    animation.TrackGroups = groups;
+    animation.Duration = 3.0f;
+    animation.TimeStep = 1.0f;
+
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationVariableDelta);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    ASSERT_NE(control, nullptr);
+    OrvaneSetControlLoopCount(control, 0);
+    // One whole loop back from local clock 0.5 of the second loop: the same point of the clip,
+    // so the motion is exactly one loop's rotation.
+    OrvaneSetModelClock(instance, 3.5f);
+    float t[3], r[3];
+    OrvaneGetRootMotionVectors(instance, 3.0f, t, r, false);
+    EXPECT_NEAR(r[0], 0.0f, 1e-5f);
+    EXPECT_NEAR(r[1], 0.0f, 1e-5f);
+    EXPECT_NEAR(r[2], 1.5f * float(M_PI), 1e-4f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneFreeBuilderResult(group);
+}
+
 TEST(BindingLOD, ValuesCopyToAndFromTheAnimationWithinItsArray) {
     Character c;
     // Packed pointer members are read by value.
@@ -292,6 +335,64 @@ TEST(BindingRemap, BindingsFollowACopyOfTheirAnimation) {
         bound += OrvaneGetAnimationBindingTrackIndex(b, i) >= 0;
     EXPECT_EQ(bound, 1);
     OrvaneReleaseAnimationBinding(b);
+}
+
+TEST(BindingRemap, TracksUsedAsTheyAreFollowTheNewAnimationInARebasedBinding) {
+    MaximumGuard guard(10);
+    Character c;
+    const int n = c.BoneCount();
+    // The target basis has only the first two bones (with the same rest transforms), so only
+    // their tracks are rebased; the others are used as they are.
+    Character firstTwo(2, 99);
+    const int32_t trackCount = c.group->TransformTrackCount;
+    std::vector<orvane_transform_track> oldTracks(c.group->TransformTracks,
+                                                  c.group->TransformTracks + trackCount);
+    std::vector<orvane_transform_track> newTracks = oldTracks;
+    orvane_track_group oldGroup = *c.group, newGroup = *c.group;
+    oldGroup.TransformTracks = oldTracks.data();
+    newGroup.TransformTracks = newTracks.data();
+    orvane_track_group* oldGroups[1] = {&oldGroup};
+    orvane_track_group* newGroups[1] = {&newGroup};
+    orvane_animation oldAnimation = c.animation, newAnimation = c.animation;
+    oldAnimation.TrackGroups = oldGroups;
+    newAnimation.TrackGroups = newGroups;
+
+    orvane_animation_binding_identifier id;
+    OrvaneMakeDefaultAnimationBindingID(&id, &oldAnimation, 0);
+    id.OnModel = &c.model;
+    id.FromBasis = &c.model;
+    id.ToBasis = &firstTwo.model;
+    orvane_animation_binding* binding = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(binding, nullptr);
+    OrvaneRemapAnimationBindingPointers(binding, &newAnimation);
+
+    // The old animation's tracks are gone: here, replaced by a still track far away.
+    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Elsewhere", 0, 1, 0, false);
+    OrvaneBeginTransformTrack(g, "still");
+    const float knot = 0.0f, far[3] = {100.0f, 100.0f, 100.0f};
+    OrvaneSetTransformTrackPosition(g, 0, 0, 1, &knot, far, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(g);
+    orvane_track_group* still = OrvaneEndTrackGroup(g);
+    for (orvane_transform_track& t : oldTracks)
+        t.PositionCurve = still->TransformTracks[0].PositionCurve;
+
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control =
+        OrvanePlayControlledAnimationBinding(0.0f, &newAnimation, binding, instance);
+    ASSERT_NE(control, nullptr);
+    OrvaneSetModelClock(instance, 0.63f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i : {0, 1, 2, 4, 5}) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i),
+                            ReferenceLocal(c.skeleton, c.group, i, 0.63f, 2.0f, false, false),
+                            1e-4f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneReleaseAnimationBinding(binding);
+    OrvaneFreeBuilderResult(still);
 }
 
 TEST(BindingRebase, IdenticalBasesLeaveThePoseUnchanged) {

@@ -252,6 +252,36 @@ TEST(InstanceControls, CompletedControlsWithTwoBindingsOnOneInstanceAreFreedOnce
     OrvaneFreeModelInstance(instance);
 }
 
+TEST(InstanceControls, RecentringAnInstanceShiftsEachOfItsControlsOnce) {
+    // One control bound twice to the instance (two track groups) and one bound once.
+    Character c;
+    c.groups[1] = c.group;
+    c.animation.TrackGroupCount = 2;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(100.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupTarget(b, 1, instance);
+    orvane_control* twice = OrvaneEndControlledAnimation(b);
+    ASSERT_NE(twice, nullptr);
+    orvane_control* once = OrvanePlayControlledAnimation(100.0f, &c.animation, instance);
+    ASSERT_NE(once, nullptr);
+    OrvaneCompleteControlAt(twice, 104.0f);
+    OrvaneSetModelClock(instance, 100.5f);
+    const float local = OrvaneGetControlRawLocalClock(twice);
+
+    OrvaneRecenterAllModelInstanceControlClocks(instance, -100.0f);
+    EXPECT_FLOAT_EQ(OrvaneGetControlClock(twice), 0.5f);
+    EXPECT_FLOAT_EQ(OrvaneGetControlCompletionClock(twice), 4.0f);
+    EXPECT_FLOAT_EQ(OrvaneGetControlClock(once), 0.5f);
+    // The application's clock moves on from its recentred value: nothing jumps.
+    OrvaneSetModelClock(instance, 0.6f);
+    EXPECT_NEAR(OrvaneGetControlRawLocalClock(twice), local + 0.1f, 1e-5f);
+    EXPECT_FALSE(OrvaneControlIsComplete(twice));
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(twice);
+    OrvaneFreeControl(once);
+}
+
 TEST(InstanceControls, BuilderSettersCheckTheirIndex) {
     Character c;
     orvane_test::LogCapture log;
