@@ -16,6 +16,7 @@
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
 #include "orvane/controlled_animation.h"
+#include "orvane/periodic_loop.h"
 #include "orvane/track_group.h"
 #include "orvane/track_mask.h"
 
@@ -504,10 +505,18 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
     }
     const orvane_track_group& group = *BindingTrackGroup(binding);
     if (mode == OrvaneAccumulationConstantLoop) {
-        // Periodic loops need the curve fitter's loop vectors; the straight loop translation
-        // serves every group until then.
-        const float k = (t1 - t0) * w / duration * (flip ? -1.0f : 1.0f);
-        AddScaled3(translation, group.LoopTranslation, k);
+        if (group.PeriodicLoop != nullptr) {
+            // The screw motion of the loop over the elapsed local time.
+            float v[3], log[3];
+            OrvaneComputePeriodicLoopVector(group.PeriodicLoop, t1 - t0, v);
+            OrvaneComputePeriodicLoopLog(group.PeriodicLoop, t1 - t0, log);
+            const float signedWeight = flip ? -w : w;
+            AddScaled3(translation, v, signedWeight);
+            AddScaled3(rotation, log, signedWeight);
+        } else {
+            const float k = (t1 - t0) * w / duration * (flip ? -1.0f : 1.0f);
+            AddScaled3(translation, group.LoopTranslation, k);
+        }
         *totalWeight += w;
         return;
     }

@@ -403,6 +403,44 @@ TEST(InstanceRootMotion, ConstantLoopAcrossLoopBoundaries) {
     OrvaneFreeControl(control);
 }
 
+TEST(InstanceRootMotion, ConstantLoopFollowsThePeriodicLoopWhenTheGroupHasOne) {
+    Character c;
+    // A straight loop translation that must not be used once a periodic loop is present.
+    c.group->LoopTranslation[0] = 1.5f;
+    // A screw about z without radius: 2 units and 0.5 radians a second along and about z.
+    orvane_periodic_loop loop{};
+    loop.dAngle = 0.5f;
+    loop.dZ = 2.0f;
+    loop.Axis[2] = 1.0f;
+    c.group->PeriodicLoop = &loop;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationConstantLoop);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    OrvaneSetControlLoopCount(control, 0);
+    const float dt = 1.0f / 30.0f;
+    for (int frame = 1; frame <= 90; ++frame) {
+        OrvaneSetModelClock(instance, float(frame) * dt);
+        float t[3], r[3];
+        OrvaneGetRootMotionVectors(instance, dt, t, r, false);
+        EXPECT_NEAR(t[0], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(t[1], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(t[2], 2.0f * dt, 1e-5f) << frame;
+        EXPECT_NEAR(r[0], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(r[1], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(r[2], 0.5f * dt, 1e-5f) << frame;
+        // Played backwards, the same loop runs the other way.
+        float back[3], backRotation[3];
+        OrvaneGetRootMotionVectors(instance, dt, back, backRotation, true);
+        EXPECT_NEAR(back[2], -t[2], 1e-6f) << frame;
+        EXPECT_NEAR(backRotation[2], -r[2], 1e-6f) << frame;
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    c.group->PeriodicLoop = nullptr;
+}
+
 TEST(InstanceRootMotion, VariableDeltaAcrossLoopBoundariesAddsTheLoopTranslation) {
     Character c;
     orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
