@@ -629,6 +629,13 @@ void BuildDirectPose(orvane_model_control_binding* b, int32_t boneCount, const f
 const ControlBindingCallbacks kPoseCallbacks = {
     nullptr, PoseField, InitializePose, AccumulatePose, BuildDirectPose, nullptr, nullptr, nullptr};
 
+// A time truncated to whole seconds for a message, within the range of int32.
+int32_t WholeSeconds(float seconds) {
+    if (!(seconds > -2147483520.0f)) return INT32_MIN;
+    if (!(seconds < 2147483520.0f)) return INT32_MAX;
+    return int32_t(seconds);
+}
+
 int32_t DefaultAccumulationMode(const orvane_track_group* group) {
     if (group == nullptr) return OrvaneAccumulationNone;
     uint32_t flags, dofs;
@@ -702,8 +709,8 @@ ORVANE_API orvane_control* OrvaneEndControlledAnimation(
         const float d = control->LocalDuration;
         if (d < 0.0f || d > animation.Duration) {
             ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
-                             "Control->LocalDuration %f is out of range [%f, %f]", double(d), 0.0,
-                             double(animation.Duration));
+                             "Control->LocalDuration %d is out of range [%d, %d]", WholeSeconds(d),
+                             0, WholeSeconds(animation.Duration));
             ORVANE_DEALLOCATE(Builder);
             return nullptr;
         }

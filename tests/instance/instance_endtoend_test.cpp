@@ -271,6 +271,8 @@ TEST(InstanceControls, BuilderSettersCheckTheirIndex) {
     OrvaneUseExistingControlForAnimation(b, tooLong);
     EXPECT_EQ(OrvaneEndControlledAnimation(b), nullptr);
     EXPECT_TRUE(log.Contains("Control->LocalDuration 5"));
+    // The message gives the duration and the range it must lie in, in whole seconds.
+    EXPECT_TRUE(log.Contains("Control->LocalDuration 5 is out of range [0, 2]"));
     OrvaneFreeControl(tooLong);
 }
 
