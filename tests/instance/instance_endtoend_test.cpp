@@ -2,7 +2,7 @@
 // loaded, played with OrvanePlayControlledAnimation and sampled into local and world poses,
 // against the same pose computed from the source tracks. Also the rings' ordering, the
 // accelerated sampler's three cases, freeing completed controls, root motion in both
-// accumulation modes across loop boundaries, controlled poses, and refused bindings.
+// accumulation modes across loop boundaries, controlled poses, masks, and refused bindings.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +18,7 @@
 #include "orvane/controlled_animation.h"
 #include "orvane/instance.h"
 #include "orvane/skeleton.h"
+#include "orvane/track_mask.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -527,4 +528,62 @@ TEST(InstanceGlobals, InstancesAreListedNewestFirst) {
     OrvaneFreeControl(nullptr);
 }
 
+TEST(InstanceControls, TrackMasksWeighTracksAndModelMasksWeighBones) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    // The tracks are bone0, bone1, bone2, bone4 and bone5 (bone3 has none): track 3 is bone4's.
+    orvane_track_mask* trackMask = OrvaneNewTrackMask(1.0f, 5);
+    OrvaneSetTrackMaskBoneWeight(trackMask, 3, 0.0f);
+    orvane_track_mask* modelMask = OrvaneNewTrackMask(1.0f, n);
+    OrvaneSetTrackMaskBoneWeight(modelMask, 1, 0.0f);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupTrackMask(b, 0, trackMask);
+    OrvaneSetTrackGroupModelMask(b, 0, modelMask);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    OrvaneSetModelClock(instance, 0.7f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i = 0; i < n; ++i) {
+        const bool rest = i == 1 || i == 3 || i == 4;
+        const orvane_transform expect =
+            rest ? c.skeleton->Bones[i].Transform
+                 : ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false);
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i), expect, 1e-5f);
+    }
+    // A controlled pose's mask weighs skeleton bones, also through a sparse array.
+    OrvaneFreeControl(control);
+    PosePtr played(OrvaneNewLocalPose(n));
+    for (int i = 0; i < n; ++i) {
+        orvane_transform* t = OrvaneGetLocalPoseTransform(played.get(), i);
+        *t = c.skeleton->Bones[i].Transform;
+        t->Position[0] = 0.25f * float(i) + 1.0f;
+        t->Flags |= OrvaneTransformHasPosition;
+    }
+    orvane_track_mask* poseMask = OrvaneNewTrackMask(1.0f, n);
+    OrvaneSetTrackMaskBoneWeight(poseMask, 2, 0.0f);
+    control = OrvanePlayControlledPose(0.0f, 1.0f, played.get(), instance, poseMask);
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(
+            *OrvaneGetLocalPoseTransform(pose.get(), i),
+            i == 2 ? c.skeleton->Bones[i].Transform : *OrvaneGetLocalPoseTransform(played.get(), i),
+            1e-5f);
+    }
+    const int32_t sparse[3] = {4, 2, 0};
+    PosePtr small(OrvaneNewLocalPose(3));
+    OrvaneSampleModelAnimationsLODSparse(instance, 0, 3, small.get(), 0.0f, sparse);
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(small.get(), 0),
+                        *OrvaneGetLocalPoseTransform(played.get(), 4), 1e-5f);
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(small.get(), 1),
+                        c.skeleton->Bones[2].Transform, 1e-5f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneFreeTrackMask(trackMask);
+    OrvaneFreeTrackMask(modelMask);
+    OrvaneFreeTrackMask(poseMask);
+}
 }  // namespace
