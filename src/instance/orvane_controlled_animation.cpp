@@ -16,6 +16,7 @@
 #include "diag/orvane_timing.h"
 #include "math/orvane_math_internal.h"
 #include "orvane/controlled_animation.h"
+#include "orvane/periodic_loop.h"
 #include "orvane/track_group.h"
 #include "orvane/track_mask.h"
 
@@ -504,10 +505,18 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
     }
     const orvane_track_group& group = *BindingTrackGroup(binding);
     if (mode == OrvaneAccumulationConstantLoop) {
-        // Periodic loops need the curve fitter's loop vectors; the straight loop translation
-        // serves every group until then.
-        const float k = (t1 - t0) * w / duration * (flip ? -1.0f : 1.0f);
-        AddScaled3(translation, group.LoopTranslation, k);
+        if (group.PeriodicLoop != nullptr) {
+            // The screw motion of the loop over the elapsed local time.
+            float v[3], log[3];
+            OrvaneComputePeriodicLoopVector(group.PeriodicLoop, t1 - t0, v);
+            OrvaneComputePeriodicLoopLog(group.PeriodicLoop, t1 - t0, log);
+            const float signedWeight = flip ? -w : w;
+            AddScaled3(translation, v, signedWeight);
+            AddScaled3(rotation, log, signedWeight);
+        } else {
+            const float k = (t1 - t0) * w / duration * (flip ? -1.0f : 1.0f);
+            AddScaled3(translation, group.LoopTranslation, k);
+        }
         *totalWeight += w;
         return;
     }
@@ -620,6 +629,13 @@ void BuildDirectPose(orvane_model_control_binding* b, int32_t boneCount, const f
 const ControlBindingCallbacks kPoseCallbacks = {
     nullptr, PoseField, InitializePose, AccumulatePose, BuildDirectPose, nullptr, nullptr, nullptr};
 
+// A time truncated to whole seconds for a message, within the range of int32.
+int32_t WholeSeconds(float seconds) {
+    if (!(seconds > -2147483520.0f)) return INT32_MIN;
+    if (!(seconds < 2147483520.0f)) return INT32_MAX;
+    return int32_t(seconds);
+}
+
 int32_t DefaultAccumulationMode(const orvane_track_group* group) {
     if (group == nullptr) return OrvaneAccumulationNone;
     uint32_t flags, dofs;
@@ -693,8 +709,8 @@ ORVANE_API orvane_control* OrvaneEndControlledAnimation(
         const float d = control->LocalDuration;
         if (d < 0.0f || d > animation.Duration) {
             ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
-                             "Control->LocalDuration %f is out of range [%f, %f]", double(d), 0.0,
-                             double(animation.Duration));
+                             "Control->LocalDuration %d is out of range [%d, %d]", WholeSeconds(d),
+                             0, WholeSeconds(animation.Duration));
             ORVANE_DEALLOCATE(Builder);
             return nullptr;
         }

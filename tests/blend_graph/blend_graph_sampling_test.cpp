@@ -501,4 +501,33 @@ TEST(BlendGraphSampling, ASecondSamplingOverwritesTheFirstResult) {
     EXPECT_NE(At(first, 3).Position[0], kept.Position[0]);
 }
 
+TEST(BlendGraphSampling, CrossfadeRootMotionUsesTheMaskWeightOfTheRoot) {
+    Graph g;
+    CallbackState s1, s2;
+    s1.allowedError = 1.0f;  // translation (1, 2, 3) over no time
+    s2.allowedError = 3.0f;  // translation (3, 6, 9)
+    Node* a = OrvaneCreateBlendDagNodeCallback(&SampleCallback, nullptr, &MotionCallback, &s1);
+    Node* b = OrvaneCreateBlendDagNodeCallback(&SampleCallback, nullptr, &MotionCallback, &s2);
+    orvane_track_mask* mask = OrvaneNewTrackMask(1.0f, kBones);
+    OrvaneSetTrackMaskBoneWeight(mask, 0, 0.5f);
+    // g = (1 - 0.5) * 0.2 + 0.5 * 0.6 = 0.4
+    g.root = OrvaneCreateBlendDagNodeCrossfade(a, b, 0.2f, 0.6f, mask, true, 0);
+    float t[3], r[3];
+    OrvaneGetBlendDagTreeMotionVectors(g.root, 0.0f, t, r, false);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(t[k], (0.6f * 1.0f + 0.4f * 3.0f) * float(k + 1), 1e-5f);
+    // Without a mask WeightAll alone decides; at its ends only one child moves.
+    OrvaneSetBlendDagNodeCrossfade(g.root, 0.9f, 1.0f, nullptr, false);
+    OrvaneGetBlendDagTreeMotionVectors(g.root, 0.0f, t, r, false);
+    EXPECT_NEAR(t[0], 3.0f, 1e-6f);
+    OrvaneSetBlendDagNodeCrossfadeWeights(g.root, 0.9f, 0.0005f);
+    OrvaneGetBlendDagTreeMotionVectors(g.root, 0.0f, t, r, false);
+    EXPECT_NEAR(t[0], 1.0f, 1e-6f);
+    float model[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}, dest[16];
+    OrvaneUpdateBlendDagTreeMatrix(g.root, 0.0f, model, dest, false);
+    EXPECT_NEAR(dest[12], 1.0f, 1e-5f);
+    EXPECT_NEAR(dest[13], 2.0f, 1e-5f);
+    EXPECT_NEAR(dest[14], 3.0f, 1e-5f);
+}
+
 }  // namespace

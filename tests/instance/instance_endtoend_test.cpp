@@ -2,7 +2,7 @@
 // loaded, played with OrvanePlayControlledAnimation and sampled into local and world poses,
 // against the same pose computed from the source tracks. Also the rings' ordering, the
 // accelerated sampler's three cases, freeing completed controls, root motion in both
-// accumulation modes across loop boundaries, controlled poses, and refused bindings.
+// accumulation modes across loop boundaries, controlled poses, masks, and refused bindings.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +18,7 @@
 #include "orvane/controlled_animation.h"
 #include "orvane/instance.h"
 #include "orvane/skeleton.h"
+#include "orvane/track_mask.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -301,6 +302,8 @@ TEST(InstanceControls, BuilderSettersCheckTheirIndex) {
     OrvaneUseExistingControlForAnimation(b, tooLong);
     EXPECT_EQ(OrvaneEndControlledAnimation(b), nullptr);
     EXPECT_TRUE(log.Contains("Control->LocalDuration 5"));
+    // The message gives the duration and the range it must lie in, in whole seconds.
+    EXPECT_TRUE(log.Contains("Control->LocalDuration 5 is out of range [0, 2]"));
     OrvaneFreeControl(tooLong);
 }
 
@@ -433,6 +436,44 @@ TEST(InstanceRootMotion, ConstantLoopAcrossLoopBoundaries) {
     OrvaneFreeControl(control);
 }
 
+TEST(InstanceRootMotion, ConstantLoopFollowsThePeriodicLoopWhenTheGroupHasOne) {
+    Character c;
+    // A straight loop translation that must not be used once a periodic loop is present.
+    c.group->LoopTranslation[0] = 1.5f;
+    // A screw about z without radius: 2 units and 0.5 radians a second along and about z.
+    orvane_periodic_loop loop{};
+    loop.dAngle = 0.5f;
+    loop.dZ = 2.0f;
+    loop.Axis[2] = 1.0f;
+    c.group->PeriodicLoop = &loop;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationConstantLoop);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    OrvaneSetControlLoopCount(control, 0);
+    const float dt = 1.0f / 30.0f;
+    for (int frame = 1; frame <= 90; ++frame) {
+        OrvaneSetModelClock(instance, float(frame) * dt);
+        float t[3], r[3];
+        OrvaneGetRootMotionVectors(instance, dt, t, r, false);
+        EXPECT_NEAR(t[0], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(t[1], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(t[2], 2.0f * dt, 1e-5f) << frame;
+        EXPECT_NEAR(r[0], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(r[1], 0.0f, 1e-6f) << frame;
+        EXPECT_NEAR(r[2], 0.5f * dt, 1e-5f) << frame;
+        // Played backwards, the same loop runs the other way.
+        float back[3], backRotation[3];
+        OrvaneGetRootMotionVectors(instance, dt, back, backRotation, true);
+        EXPECT_NEAR(back[2], -t[2], 1e-6f) << frame;
+        EXPECT_NEAR(backRotation[2], -r[2], 1e-6f) << frame;
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    c.group->PeriodicLoop = nullptr;
+}
+
 TEST(InstanceRootMotion, VariableDeltaAcrossLoopBoundariesAddsTheLoopTranslation) {
     Character c;
     orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
@@ -517,4 +558,62 @@ TEST(InstanceGlobals, InstancesAreListedNewestFirst) {
     OrvaneFreeControl(nullptr);
 }
 
+TEST(InstanceControls, TrackMasksWeighTracksAndModelMasksWeighBones) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    // The tracks are bone0, bone1, bone2, bone4 and bone5 (bone3 has none): track 3 is bone4's.
+    orvane_track_mask* trackMask = OrvaneNewTrackMask(1.0f, 5);
+    OrvaneSetTrackMaskBoneWeight(trackMask, 3, 0.0f);
+    orvane_track_mask* modelMask = OrvaneNewTrackMask(1.0f, n);
+    OrvaneSetTrackMaskBoneWeight(modelMask, 1, 0.0f);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupTrackMask(b, 0, trackMask);
+    OrvaneSetTrackGroupModelMask(b, 0, modelMask);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    OrvaneSetModelClock(instance, 0.7f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i = 0; i < n; ++i) {
+        const bool rest = i == 1 || i == 3 || i == 4;
+        const orvane_transform expect =
+            rest ? c.skeleton->Bones[i].Transform
+                 : ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false);
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i), expect, 1e-5f);
+    }
+    // A controlled pose's mask weighs skeleton bones, also through a sparse array.
+    OrvaneFreeControl(control);
+    PosePtr played(OrvaneNewLocalPose(n));
+    for (int i = 0; i < n; ++i) {
+        orvane_transform* t = OrvaneGetLocalPoseTransform(played.get(), i);
+        *t = c.skeleton->Bones[i].Transform;
+        t->Position[0] = 0.25f * float(i) + 1.0f;
+        t->Flags |= OrvaneTransformHasPosition;
+    }
+    orvane_track_mask* poseMask = OrvaneNewTrackMask(1.0f, n);
+    OrvaneSetTrackMaskBoneWeight(poseMask, 2, 0.0f);
+    control = OrvanePlayControlledPose(0.0f, 1.0f, played.get(), instance, poseMask);
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(
+            *OrvaneGetLocalPoseTransform(pose.get(), i),
+            i == 2 ? c.skeleton->Bones[i].Transform : *OrvaneGetLocalPoseTransform(played.get(), i),
+            1e-5f);
+    }
+    const int32_t sparse[3] = {4, 2, 0};
+    PosePtr small(OrvaneNewLocalPose(3));
+    OrvaneSampleModelAnimationsLODSparse(instance, 0, 3, small.get(), 0.0f, sparse);
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(small.get(), 0),
+                        *OrvaneGetLocalPoseTransform(played.get(), 4), 1e-5f);
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(small.get(), 1),
+                        c.skeleton->Bones[2].Transform, 1e-5f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneFreeTrackMask(trackMask);
+    OrvaneFreeTrackMask(modelMask);
+    OrvaneFreeTrackMask(poseMask);
+}
 }  // namespace
