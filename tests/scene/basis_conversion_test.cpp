@@ -273,6 +273,52 @@ TEST(BasisConversion, ComputedConversions) {
     EXPECT_EQ(y.linear[3 * 2 + 1], -100.0f);  // tool y (forward) -> app -z
 }
 
+TEST(BasisConversion, GeneralAxesGiveTheScaledProductOfTheBases) {
+    // Skewed, unnormalised axes on both sides, so that rows and columns cannot be mistaken for
+    // each other: Linear = D S (desired / tool units), D's columns the desired axes, S's rows
+    // the tool's.
+    orvane_art_tool_info tool{};
+    tool.UnitsPerMeter = 2.5f;
+    const float toolAxes[3][3] = {{1.0f, 0.2f, 0.1f}, {0.3f, 1.0f, 0.2f}, {0.1f, -0.2f, 1.0f}};
+    std::memcpy(tool.RightVector, toolAxes[0], sizeof(toolAxes[0]));
+    std::memcpy(tool.UpVector, toolAxes[1], sizeof(toolAxes[1]));
+    std::memcpy(tool.BackVector, toolAxes[2], sizeof(toolAxes[2]));
+    const float toolOrigin[3] = {1.0f, 2.0f, 3.0f};
+    std::memcpy(tool.Origin, toolOrigin, sizeof(toolOrigin));
+    orvane_file_info file{};
+    file.ArtToolInfo = &tool;
+    const float right[3] = {0.0f, 1.0f, 0.1f}, up[3] = {0.2f, 0.0f, 1.0f},
+                back[3] = {1.0f, 0.3f, 0.0f}, origin[3] = {5.0f, 4.5f, -7.0f};
+    float a[3], l[9], i[9];
+    ASSERT_TRUE(OrvaneComputeBasisConversion(&file, 10.0f, origin, right, up, back, a, l, i));
+
+    double expected[3][3], d[3][3], s[3][3];
+    for (int r = 0; r < 3; ++r) {
+        d[r][0] = right[r];
+        d[r][1] = up[r];
+        d[r][2] = back[r];
+        for (int c = 0; c < 3; ++c)
+            s[r][c] = toolAxes[r][c];
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            expected[r][c] = 4.0 * (d[r][0] * s[0][c] + d[r][1] * s[1][c] + d[r][2] * s[2][c]);
+    for (int k = 0; k < 9; ++k)
+        EXPECT_NEAR(l[k], expected[k / 3][k % 3], 1e-5) << k;
+    // The inverse, row-major: Linear * InverseLinear is the identity.
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k)
+                sum += expected[r][k] * i[3 * k + c];
+            EXPECT_NEAR(sum, r == c ? 1.0 : 0.0, 1e-5) << r << ", " << c;
+        }
+    // The plain difference of the origins.
+    EXPECT_EQ(a[0], 4.0f);
+    EXPECT_EQ(a[1], 2.5f);
+    EXPECT_EQ(a[2], -10.0f);
+}
+
 TEST(BasisConversion, RefusesMissingAndDegenerateBases) {
     orvane_test::LogCapture log;
     Character c;
@@ -438,6 +484,64 @@ TEST(BasisConversion, MorphCurvesOfThePrimaryVertexData) {
     EXPECT_NEAR(n->Controls[0], 0.6f, 1e-5);
     EXPECT_NEAR(n->Controls[1], 0.8f, 1e-5);
     EXPECT_NEAR(n->Controls[2], 0.0f, 1e-5);
+}
+
+TEST(BasisConversion, MorphCurveSetsTakeTheMatrixTheirNameCallsFor) {
+    // A shear, so that Linear and the transpose of its inverse move (1, 1, 0) differently:
+    // Linear gives (2, 1, 0), transpose(InverseLinear) gives (1, 0, 0).
+    const float linear[9] = {1, 1, 0, 0, 1, 0, 0, 0, 1};
+    const float inverse[9] = {1, -1, 0, 0, 1, 0, 0, 0, 1};
+    const float affine[3] = {10, 20, 30};
+    const char* const names[5] = {"VertexMorphCurvePosition", "VertexMorphCurveTangent",
+                                  "VertexMorphCurveBinormal", "VertexMorphCurveNormal",
+                                  "VertexMorphCurveTangentBinormalCross"};
+    for (bool renormalise : {false, true}) {
+        orvane_data_type_definition annotation[2] = {};
+        annotation[0].Type = OrvaneInlineMember;
+        annotation[0].Name = "Curve";
+        annotation[0].ReferenceType = OrvaneCurve2Type;
+        orvane_curve_data_d3_constant32f data[5] = {};
+        orvane_curve2 curves[5];
+        orvane_vertex_annotation_set sets[5] = {};
+        for (int i = 0; i < 5; ++i) {
+            data[i].Controls[0] = 1.0f;
+            data[i].Controls[1] = 1.0f;
+            curves[i].CurveData.Type = OrvaneCurveDataD3Constant32fType;
+            curves[i].CurveData.Object = &data[i];
+            OrvaneCurveInitializeFormat(&curves[i]);
+            sets[i].Name = const_cast<char*>(names[i]);
+            sets[i].VertexAnnotationType = annotation;
+            sets[i].VertexAnnotationCount = 1;
+            sets[i].VertexAnnotations = &curves[i];
+        }
+        orvane_vertex_data vertexData{};
+        vertexData.VertexAnnotationSetCount = 5;
+        vertexData.VertexAnnotationSets = sets;
+        orvane_mesh mesh{};
+        mesh.PrimaryVertexData = &vertexData;
+        ASSERT_TRUE(
+            OrvaneTransformMesh(&mesh, affine, linear, inverse, 0.0001f, 0.0001f,
+                                renormalise ? uint32_t(OrvaneBasisRenormalizeDirections) : 0u));
+        auto controls = [&](int i) {
+            const auto* d =
+                static_cast<const orvane_curve_data_d3_constant32f*>(curves[i].CurveData.Object);
+            return std::vector<float>(d->Controls, d->Controls + 3);
+        };
+        // Positions: Linear and the translation, never renormalised.
+        ExpectNear(controls(0), {12.0f, 21.0f, 30.0f}, 1e-5f);
+        // Tangents and binormals: Linear without the translation; renormalised, its rows
+        // have unit length: (1, 1, 0) / sqrt(2) and (0, 1, 0).
+        const float r = 1.0f / std::sqrt(2.0f);
+        const std::vector<float> tangent =
+            renormalise ? std::vector<float>{2.0f * r, 1.0f, 0.0f} : std::vector<float>{2, 1, 0};
+        ExpectNear(controls(1), tangent, 1e-5f);
+        ExpectNear(controls(2), tangent, 1e-5f);
+        // Normals and the tangent-binormal cross: the transpose of the inverse, whose rows
+        // (1, 0, 0) and (-1, 1, 0) (scaled to unit length when renormalised) give (1, 0, 0).
+        const std::vector<float> normal = {1.0f, 0.0f, 0.0f};
+        ExpectNear(controls(3), normal, 1e-5f);
+        ExpectNear(controls(4), normal, 1e-5f);
+    }
 }
 
 }  // namespace

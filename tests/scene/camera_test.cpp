@@ -134,6 +134,54 @@ TEST(Camera, ProjectionInversesHoldInEveryDepthMode) {
     EXPECT_EQ(c.Projection4x4[10], 0.25f - 1.0f);
 }
 
+TEST(Camera, ProjectionElementsFollowTheDepthRangeMode) {
+    // Every element of the projection and of its inverse, from the plane distances, the field
+    // of view and the three aspect ratios; mode 1 maps depth to -1..1, any other mode to 0..1.
+    for (int mode : {0, 1, 2}) {
+        for (bool infinite : {false, true}) {
+            orvane_camera c;
+            OrvaneInitializeDefaultCamera(&c);
+            c.DepthRangeMode = mode;
+            c.PhysicalAspectRatio = 1.6f;
+            c.ScreenAspectRatio = 1.25f;
+            c.WindowAspectRatio = 0.8f;
+            c.VerticalFieldOfView = 0.9f;
+            c.NearPlane = 0.75f;
+            c.FarPlane = infinite ? 0.0f : 300.0f;
+            c.InfiniteDepthEpsilon = 0.125f;
+            ASSERT_TRUE(OrvaneBuildCameraMatrices(&c));
+            const double t = std::tan(0.45), n = 0.75, f = 300.0, e = 0.125;
+            Mat4 p = Mat4::Zero();
+            p(0, 0) = 1.25 / (t * 0.8 * 1.6);
+            p(1, 1) = 1.0 / t;
+            p(3, 2) = -1.0;
+            if (mode == 1) {
+                p(2, 2) = infinite ? e - 1.0 : (n + f) / (n - f);
+                p(2, 3) = infinite ? n * (e - 2.0) : 2.0 * n * f / (n - f);
+            } else {
+                p(2, 2) = infinite ? e - 1.0 : f / (n - f);
+                p(2, 3) = infinite ? (e - 1.0) * n : n * f / (n - f);
+            }
+            Mat4 inverse = Mat4::Zero();
+            inverse(0, 0) = 1.0 / p(0, 0);
+            inverse(1, 1) = 1.0 / p(1, 1);
+            inverse(2, 3) = 1.0 / p(3, 2);
+            inverse(3, 2) = 1.0 / p(2, 3);
+            inverse(3, 3) = -p(2, 2) / (p(2, 3) * p(3, 2));
+            const Mat4 projection = FromColumns4(c.Projection4x4);
+            const Mat4 inverseProjection = FromColumns4(c.InverseProjection4x4);
+            for (int r = 0; r < 4; ++r)
+                for (int k = 0; k < 4; ++k) {
+                    EXPECT_NEAR(projection(r, k), p(r, k), 1e-5 * (1.0 + std::fabs(p(r, k))))
+                        << "mode " << mode << " infinite " << infinite << " at " << r << k;
+                    EXPECT_NEAR(inverseProjection(r, k), inverse(r, k),
+                                1e-5 * (1.0 + std::fabs(inverse(r, k))))
+                        << "mode " << mode << " infinite " << infinite << " at " << r << k;
+                }
+        }
+    }
+}
+
 TEST(Camera, WindowWorldRoundTripsInBothDepthModes) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
