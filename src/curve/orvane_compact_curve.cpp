@@ -1012,6 +1012,8 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
             const __m128 e = _mm_sub_ps(decoded[c], v);
             distance = _mm_add_ps(distance, _mm_mul_ps(e, e));
         }
+        // Most runs of four stay within the worst so far, which then stays as it is.
+        if (_mm_movemask_ps(_mm_cmple_ps(distance, _mm_set1_ps(worst * worst))) == 15) continue;
         alignas(16) float distances[4];
         _mm_store_ps(distances, distance);
         for (int32_t i = 0; i < 4; ++i) {
