@@ -989,8 +989,8 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
                 _mm_add_ps(_mm_set1_ps(low[j]), _mm_mul_ps(_mm_set1_ps(slope[j]), along));
             __m128 q = _mm_setzero_ps();
             if (bits > 0 && step[j] != 0.0f) {
-                const __m128 v = _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c),
-                                             value(k + 3, c));
+                const __m128 v =
+                    _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c), value(k + 3, c));
                 q = RoundNonNegative4(_mm_div_ps(_mm_sub_ps(v, base), _mm_set1_ps(step[j])));
                 q = _mm_and_ps(q, _mm_cmpgt_ps(q, _mm_setzero_ps()));
                 q = _mm_min_ps(q, _mm_set1_ps(float((1u << bits) - 1u)));
@@ -1007,8 +1007,8 @@ float CompactSegmentTrialError(DaCompact* r, const float* targets, int32_t segme
         }
         __m128 distance = _mm_setzero_ps();
         for (int32_t c = 0; c < d; ++c) {
-            const __m128 v = _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c),
-                                         value(k + 3, c));
+            const __m128 v =
+                _mm_setr_ps(value(k, c), value(k + 1, c), value(k + 2, c), value(k + 3, c));
             const __m128 e = _mm_sub_ps(decoded[c], v);
             distance = _mm_add_ps(distance, _mm_mul_ps(e, e));
         }
