@@ -396,8 +396,9 @@ ORVANE_API orvane_curve2* OrvaneFitCompactCurve(orvane_int32 Dimension, orvane_b
     }
     for (int64_t i = 0; i < int64_t(Count) * Dimension; ++i)
         if (!std::isfinite(Samples[i])) {
-            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Sample value %lld is not finite",
-                             static_cast<long long>(i));
+            // (The library's messages take 32-bit numbers: the sample, then the component.)
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Sample %d, component %d, is not finite",
+                             int(i / Dimension), int(i % Dimension));
             return nullptr;
         }
     CompactFit fit =

@@ -10,6 +10,8 @@
 #include "curve/compact_reference.h"
 #include "curve/offline/orvane_compact_fit.h"
 #include "curve/orvane_compact_curve.h"
+#include "orvane/fit.h"
+#include "support/log_capture.h"
 #include "orvane/curve_builder.h"
 
 namespace {
@@ -143,3 +145,40 @@ TEST(CompactFit, SteadyMotionTakesLinesAndWobbleKeepsRanges) {
 }
 
 }  // namespace
+
+// Arguments no curve fits are refused with a message that names what is wrong, and a sample
+// that is not a number names its sample and component.
+TEST(CompactFit, RefusesWhatNoCurveFits) {
+    const std::vector<float> good = {0.0f, 1.0f, 2.0f, 1.0f, 2.0f, 3.0f, 2.0f, 3.0f, 4.0f};
+    for (int bad = 0; bad < 5; ++bad) {
+        std::vector<float> samples = good;
+        int dimension = 3, count = 3;
+        float step = 0.1f, tolerance = 1e-3f;
+        if (bad == 0) count = 0;
+        if (bad == 1) dimension = 17;
+        if (bad == 2) step = 0.0f;
+        if (bad == 3) tolerance = std::nanf("");
+        if (bad == 4) samples[7] = std::nanf("");
+        orvane_test::LogCapture log;
+        float error = -1.0f;
+        EXPECT_EQ(
+            OrvaneFitCompactCurve(dimension, false, count, samples.data(), step, tolerance, &error),
+            nullptr)
+            << "case " << bad;
+        EXPECT_EQ(log.errors(), 1u) << "case " << bad;
+        EXPECT_EQ(error, 0.0f);
+        if (bad == 4) {
+            EXPECT_NE(log.messages().back().text.find("Sample 2, component 1, is not finite"),
+                      std::string::npos)
+                << log.messages().back().text;
+        }
+    }
+    {
+        orvane_test::LogCapture log;  // quaternions have four components
+        EXPECT_EQ(OrvaneFitCompactCurve(3, true, 3, good.data(), 0.1f, 1e-3f, nullptr), nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+    }
+    orvane_curve2* curve = OrvaneFitCompactCurve(3, false, 3, good.data(), 0.1f, 1e-3f, nullptr);
+    ASSERT_NE(curve, nullptr);
+    OrvaneFreeCurve(curve);
+}
