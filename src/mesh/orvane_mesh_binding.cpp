@@ -359,8 +359,9 @@ ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_bin
                          static_cast<int>(FirstBone), static_cast<int>(count));
         return;
     }
+    // The end may lie before the first bone (a negative count): no matrix is written then.
     const int64_t end = static_cast<int64_t>(FirstBone) + BoneCount;
-    if (end < 0 || end > count || BoneCount < 0) {
+    if (end < 0 || end > count) {
         ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
                          "FirstBoneIndex + BoneCount %d is out of range [0, %d)",
                          static_cast<int>(end), static_cast<int>(count + 1));

@@ -363,6 +363,29 @@ TEST(MeshBinding, MatrixRangesAndShortWorldPoses) {
     OrvaneFreeMeshBinding(binding);
 }
 
+TEST(MeshBinding, AnEndWithinTheBonesIsNoErrorEvenBeforeTheFirstBone) {
+    SkeletonFixture skeleton({"a", "b", "c"}, 1.0f);
+    MeshFixture mesh({"a", "b", "c"});
+    orvane_mesh_binding* binding =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(binding, nullptr);
+    float world[3 * 16] = {};
+    std::vector<float> matrices(3 * 16, 42.0f);
+    LogCapture log;
+    // First bone 2 and a count of -1 end at bone 1, inside [0, 3]: no matrix and no message.
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 3, 2, -1, matrices.data());
+    // First bone 1 and a count of -1 end at bone 0, the lowest end there is.
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 3, 1, -1, matrices.data());
+    EXPECT_EQ(log.messages().size(), 0u);
+    // An end below 0 is out of range.
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(binding, world, 3, 1, -2, matrices.data());
+    EXPECT_TRUE(log.Contains("FirstBoneIndex + BoneCount -1 is out of range [0, 4)"));
+    EXPECT_EQ(log.errors(), 1u);
+    for (float value : matrices)
+        ASSERT_EQ(value, 42.0f);
+    OrvaneFreeMeshBinding(binding);
+}
+
 TEST(MeshBinding, MatricesFromAWorldPose) {
     SkeletonFixture skeleton({"root", "hip", "knee"}, 1.0f);
     for (int b = 0; b < 3; ++b) {
