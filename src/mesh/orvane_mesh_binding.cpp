@@ -30,8 +30,14 @@ namespace {
 // small size, and the binding's arrays would be written past a block of that size.
 uint64_t BindingBytes(int32_t boneCount, bool transferred) {
     const uint64_t arrays = static_cast<uint64_t>(boneCount) * sizeof(orvane_int32);
-    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays) +
-           static_cast<uint64_t>(boneCount);
+    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays);
+}
+
+// Whether a matrix of 16 reals holds a subnormal number.
+bool HoldsSubnormal(const float* m) {
+    for (int32_t k = 0; k < 16; ++k)
+        if (std::fpclassify(m[k]) == FP_SUBNORMAL) return true;
+    return false;
 }
 
 // The skinning matrices of bones [first, end): each bound bone's inverse world matrix (apply
@@ -50,7 +56,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
     const orvane_bone* bones = binding.FromSkeleton->Bones;
     const int32_t* from = binding.FromBoneIndices;
     const int32_t* to = binding.ToBoneIndices;
-    const orvane_uint8* subnormal = binding.SubnormalInverses;
+    const bool subnormals = binding.HasSubnormalInverses != 0;
 #if ORVANE_MATH_HAS_SSE
     using namespace orvane::sse;
     struct Rows {
@@ -62,7 +68,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
         a = {_mm_loadu_ps(x), _mm_loadu_ps(x + 4), _mm_loadu_ps(x + 8), _mm_loadu_ps(x + 12)};
         b = {_mm_loadu_ps(y), _mm_loadu_ps(y + 4), _mm_loadu_ps(y + 8),
              KeepXYZ(_mm_loadu_ps(y + 12))};
-        if (subnormal[i]) {
+        if (subnormals && HoldsSubnormal(x)) {
             const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
             const __m128 smallest = _mm_set1_ps(FLT_MIN);
             for (__m128* r : {&a.r0, &a.r1, &a.r2, &a.r3})
@@ -92,7 +98,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
     for (int32_t i = first; i < end; ++i, out += 16) {
         float x[16];
         std::memcpy(x, &bones[from[i]].InverseWorldTransform[0][0], sizeof x);
-        if (subnormal[i])
+        if (subnormals)
             for (float& v : x)
                 if (std::fpclassify(v) == FP_SUBNORMAL) v = 0.0f;
         orvane::kernel::ColumnMatrixMultiply4x3(out, x, world + static_cast<size_t>(to[i]) * 16);
@@ -112,15 +118,15 @@ __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_b
     const orvane_bone* bones = binding.FromSkeleton->Bones;
     const int32_t* from = binding.FromBoneIndices;
     const int32_t* to = binding.ToBoneIndices;
-    const orvane_uint8* subnormal = binding.SubnormalInverses;
+    const bool subnormals = binding.HasSubnormalInverses != 0;
     const __m256 keep = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
     const __m256 one = _mm256_setr_ps(0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
     for (int32_t i = first; i < end; ++i, out += 16) {
-        if (subnormal[i]) {
+        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
+        if (subnormals && HoldsSubnormal(x)) {
             BuildSkinningMatricesBaseline(binding, world, i, i + 1, out);
             continue;
         }
-        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
         const float* y = world + static_cast<size_t>(to[i]) * 16;
         const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y));
         const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 4));
@@ -256,16 +262,12 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
         if (transferred) binding->FromBoneIndices[i] = FindBone(FromSkeleton, Mesh, name);
     }
     binding->MostToBoneIndex = -1;
-    binding->SubnormalInverses =
-        reinterpret_cast<orvane_uint8*>(binding->ToBoneIndices + boneCount);
+    binding->HasSubnormalInverses = 0;
     for (int32_t i = 0; i < boneCount; ++i) {
         if (binding->ToBoneIndices[i] > binding->MostToBoneIndex)
             binding->MostToBoneIndex = binding->ToBoneIndices[i];
         const orvane_bone& bone = FromSkeleton->Bones[binding->FromBoneIndices[i]];
-        const float* m = &bone.InverseWorldTransform[0][0];
-        binding->SubnormalInverses[i] = 0;
-        for (int32_t k = 0; k < 16; ++k)
-            if (std::fpclassify(m[k]) == FP_SUBNORMAL) binding->SubnormalInverses[i] = 1;
+        if (HoldsSubnormal(&bone.InverseWorldTransform[0][0])) binding->HasSubnormalInverses = 1;
     }
     return binding;
 }
@@ -359,8 +361,9 @@ ORVANE_API void OrvaneBuildMeshBinding4x4ArrayFromMatrices(const orvane_mesh_bin
                          static_cast<int>(FirstBone), static_cast<int>(count));
         return;
     }
+    // The end may lie before the first bone (a negative count): no matrix is written then.
     const int64_t end = static_cast<int64_t>(FirstBone) + BoneCount;
-    if (end < 0 || end > count || BoneCount < 0) {
+    if (end < 0 || end > count) {
         ORVANE_LOG_ERROR(OrvaneMeshBindingOrigin,
                          "FirstBoneIndex + BoneCount %d is out of range [0, %d)",
                          static_cast<int>(end), static_cast<int>(count + 1));
