@@ -559,7 +559,11 @@ void ConvertArrayMember(ConversionContext& context, const Type* sourceMember, co
                         const Type* destinationMember, Byte* destination) {
     const Type* sourceType = sourceMember->ReferenceType;
     const Type* destinationType = destinationMember->ReferenceType;
-    if (TypesAreEqual(context, sourceType, destinationType)) return;
+    // Unchanged elements in unchanged groups are shared with the source; groups of another
+    // width are regrouped, since the shared array would hold count x source width elements.
+    if (OrvaneGetMemberArrayWidth(sourceMember) == OrvaneGetMemberArrayWidth(destinationMember) &&
+        TypesAreEqual(context, sourceType, destinationType))
+        return;
     const MemberSlots slots = GetMemberSlots(Kind, DataLayout::Native);
     const int32_t count = Load<int32_t>(source + slots.count);
     const Byte* array = Load<const Byte*>(source + slots.pointer);

@@ -183,4 +183,60 @@ TEST_F(Rebase, ObjectWithoutPointersAndZeroOffsetAreHarmless) {
     EXPECT_TRUE(OrvaneRebasePointers(rootDescription_, nullptr, 0x1000, true));
 }
 
+// Members embedded in place and arrays whose element type travels with them are walked too.
+TEST(RebaseEmbedded, InlineMembersAndVariantArraysAreFollowed) {
+#pragma pack(push, 4)
+    struct Inner {
+        char* Text;
+        int32_t* Target;
+    };
+    struct Element {
+        char* Label;
+    };
+    struct Outer {
+        Inner Embedded;
+        Def* ElementType;
+        int32_t ElementCount;
+        Element* Elements;
+    };
+    struct Image {
+        Def elementType[2];
+        Outer outer;
+        Element elements[2];
+        char text[16];
+        int32_t target;
+    };
+#pragma pack(pop)
+    static Def inner[] = {MemberRecord(OrvaneStringMember, "Text"),
+                          MemberRecord(OrvaneReferenceMember, "Target", OrvaneInt32Type),
+                          EndRecord()};
+    static Def outer[] = {MemberRecord(OrvaneInlineMember, "Embedded", inner),
+                          MemberRecord(OrvaneReferenceToVariantArrayMember, "Elements"),
+                          EndRecord()};
+    auto original = std::make_unique<Image>();
+    Image& o = *original;
+    std::memset(static_cast<void*>(&o), 0, sizeof o);
+    std::memcpy(o.text, "one\0Label", 10);
+    o.elementType[0] = MemberRecord(OrvaneStringMember, o.text + 4);
+    o.elementType[1] = EndRecord();
+    o.outer = {{o.text, &o.target}, o.elementType, 2, o.elements};
+    o.elements[0].Label = o.text;
+    o.elements[1].Label = nullptr;
+
+    auto copy = std::make_unique<Image>();
+    std::memcpy(static_cast<void*>(copy.get()), &o, sizeof o);
+    const intptr_t offset = reinterpret_cast<intptr_t>(copy.get()) - reinterpret_cast<intptr_t>(&o);
+    Image& c = *copy;
+    ASSERT_TRUE(OrvaneRebasePointers(outer, &c.outer, offset, true));
+    EXPECT_EQ(+c.outer.Embedded.Text, +c.text);
+    EXPECT_EQ(+c.outer.Embedded.Target, +&c.target);
+    EXPECT_EQ(+c.outer.ElementType, +c.elementType);
+    EXPECT_EQ(+c.outer.ElementCount, 2);
+    EXPECT_EQ(+c.outer.Elements, +c.elements);
+    EXPECT_EQ(+c.elements[0].Label, +c.text);
+    EXPECT_EQ(+c.elements[1].Label, nullptr);
+    EXPECT_EQ(+c.elementType[0].Name, +(c.text + 4));
+    EXPECT_STREQ(c.elementType[0].Name, "Label");
+}
+
 }  // namespace

@@ -197,6 +197,78 @@ TEST(ConvertTree, WiderDestinationArraysHaveEmptyExtraSlots) {
     EXPECT_EQ(+r->Leaves[3].Number, nullptr);
 }
 
+// An array of unchanged elements whose groups change width is regrouped in the converted tree:
+// sharing the source array would read past its end (wider groups) or mix up its groups.
+TEST(ConvertTree, ArraysOfUnchangedElementsAreRegroupedWhenTheirWidthChanges) {
+#pragma pack(push, 4)
+    struct Holder {
+        int32_t Count;
+        int32_t* Values;
+    };
+#pragma pack(pop)
+    Def narrow[] = {MemberRecord(OrvaneReferenceToArrayMember, "Values", OrvaneInt32Type, 1),
+                    EndRecord()};
+    Def wide[] = {MemberRecord(OrvaneReferenceToArrayMember, "Values", OrvaneInt32Type, 2),
+                  EndRecord()};
+
+    int32_t two[2] = {1, 2};
+    Holder source = {2, two};
+    Converted widened = ConvertGuarded(narrow, &source, wide);
+    auto* w = static_cast<Holder*>(widened.root);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(widened.GuardIntact());
+    ASSERT_EQ(+w->Count, 2);
+    ASSERT_TRUE(widened.Inside(w->Values));
+    EXPECT_EQ(w->Values[0], 1);
+    EXPECT_EQ(w->Values[1], 0);
+    EXPECT_EQ(w->Values[2], 2);
+    EXPECT_EQ(w->Values[3], 0);
+
+    int32_t four[4] = {1, 2, 3, 4};
+    source = {2, four};
+    Converted narrowed = ConvertGuarded(wide, &source, narrow);
+    auto* n = static_cast<Holder*>(narrowed.root);
+    ASSERT_NE(n, nullptr);
+    EXPECT_TRUE(narrowed.GuardIntact());
+    ASSERT_EQ(+n->Count, 2);
+    ASSERT_TRUE(narrowed.Inside(n->Values));
+    EXPECT_EQ(n->Values[0], 1);
+    EXPECT_EQ(n->Values[1], 3);
+
+    // Arrays of references regroup the same way.
+    Def narrowRefs[] = {MemberRecord(OrvaneArrayOfReferencesMember, "Values", OrvaneInt32Type, 1),
+                        EndRecord()};
+    Def wideRefs[] = {MemberRecord(OrvaneArrayOfReferencesMember, "Values", OrvaneInt32Type, 2),
+                      EndRecord()};
+#pragma pack(push, 4)
+    struct RefHolder {
+        int32_t Count;
+        int32_t** Entries;
+    };
+#pragma pack(pop)
+    int32_t* entries[2] = {&two[0], &two[1]};
+    RefHolder refs = {2, entries};
+    Converted regrouped = ConvertGuarded(narrowRefs, &refs, wideRefs);
+    auto* r = static_cast<RefHolder*>(regrouped.root);
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(regrouped.GuardIntact());
+    ASSERT_EQ(+r->Count, 2);
+    ASSERT_TRUE(regrouped.Inside(r->Entries));
+    ASSERT_TRUE(regrouped.Inside(r->Entries[0]));
+    EXPECT_EQ(*r->Entries[0], 1);
+    EXPECT_EQ(+r->Entries[1], nullptr);
+    ASSERT_TRUE(regrouped.Inside(r->Entries[2]));
+    EXPECT_EQ(*r->Entries[2], 2);
+    EXPECT_EQ(+r->Entries[3], nullptr);
+
+    // With equal widths the array is still shared with the source.
+    source = {2, two};
+    Converted same = ConvertGuarded(narrow, &source, narrow);
+    auto* s = static_cast<Holder*>(same.root);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(+s->Values, two);
+}
+
 TEST(ConvertTree, ArraysWithoutElementsOrPointersBecomeEmpty) {
     Types t;
     LeafV1 leaf = {1, 2};

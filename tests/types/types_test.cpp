@@ -249,6 +249,19 @@ TEST(Prefix, MatchesKindsWidthsAndReferencedTypes) {
     EXPECT_EQ(OrvaneDataTypeBeginsWith(t, nullptr), nullptr);
 }
 
+TEST(Prefix, SwitchableMembersPassWithAWarning) {
+    Def* table1[] = {OrvaneInt32Type, nullptr};
+    Def* table2[] = {OrvaneTransformType, nullptr};
+    Def type[] = {M(OrvaneSwitchableTypeMember, "s", reinterpret_cast<Def*>(table1)),
+                  M(OrvaneInt32Member, "after"), End()};
+    Def prefix[] = {M(OrvaneSwitchableTypeMember, "other", reinterpret_cast<Def*>(table2)), End()};
+    LogCapture log;
+    EXPECT_EQ(OrvaneDataTypeBeginsWith(type, prefix), &type[1]);
+    ASSERT_EQ(log.warnings(), 1u);
+    EXPECT_EQ(log.messages()[0].text, "SwitchableTypeMember comparison not yet implemented");
+    EXPECT_EQ(log.messages()[0].origin, OrvaneNotImplementedOrigin);
+}
+
 TEST(Reversal, UnitsFollowTheMarshalling) {
     Def inner[] = {M(OrvaneUInt16Member, "h", nullptr, 2), End()};
     Def type[] = {M(OrvaneInt32Member, "i"), M(OrvaneInlineMember, "in", inner),
