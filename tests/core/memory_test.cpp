@@ -1,5 +1,6 @@
 // Allocation, tracking, the allocation check and aggregate allocation.
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -110,6 +111,25 @@ TEST(AllocationCheck, PassesWhenNothingIsLeftAndReportsEachLeak) {
     EXPECT_TRUE(log.Contains("Unfreed block memory_test.cpp:"));
     EXPECT_TRUE(log.Contains("(20 bytes at 0x"));
     ORVANE_DEALLOCATE(leaked);
+}
+
+TEST(AllocationCheck, ReportsEveryLeakHoweverMany) {
+    LogCapture log;
+    void* marker = OrvaneBeginAllocationCheck();
+    std::vector<void*> leaked;
+    for (int i = 0; i < 100; ++i)
+        leaked.push_back(ORVANE_ALLOCATE(4, size_t(i)));
+    EXPECT_FALSE(OrvaneEndAllocationCheck(marker));
+    // One warning per block, newest first, each naming its size.
+    ASSERT_EQ(log.warnings(), 100u);
+    for (int i = 0; i < 100; ++i) {
+        const std::string& text = log.messages()[size_t(i)].text;
+        EXPECT_NE(text.find("Unfreed block memory_test.cpp:"), std::string::npos) << text;
+        EXPECT_NE(text.find("(" + std::to_string(99 - i) + " bytes at 0x"), std::string::npos)
+            << text;
+    }
+    for (void* p : leaked)
+        ORVANE_DEALLOCATE(p);
 }
 
 TEST(AllocatorCallbacks, ReplacedPairReceivesEveryRequest) {
