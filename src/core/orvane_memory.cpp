@@ -88,7 +88,7 @@ void DefaultDeallocate(const char* file, int32_t line, void* memory) {
 
 void* Allocate(const char* file, int32_t line, uint32_t alignment, size_t size) {
     if (alignment == 0) alignment = 1;
-    if ((alignment & (alignment - 1)) != 0 || size > size_t{INT32_MAX}) {
+    if (size > size_t{INT32_MAX}) {
         ORVANE_LOG_ERROR(
             OrvaneMemoryOrigin, "Unable to allocate %u bytes aligned to %u (requested by %s:%d).",
             static_cast<uint32_t>(size > UINT32_MAX ? UINT32_MAX : size), alignment, file, line);
