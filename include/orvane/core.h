@@ -236,13 +236,15 @@ typedef struct orvane_fixed_allocator {
  * least 64 units (about 4000 bytes). The record lives in the caller's storage; every call
  * needs a non-null Allocator set up by OrvaneInitializeFixedAllocator, and one thread at a
  * time per pool. */
-/* Sets up an empty pool of UnitSize-byte units (raised to pointer size and alignment at the
- * first allocation, since a free unit holds a link). Nothing is allocated yet. */
+/* Sets up an empty pool of UnitSize-byte units (raised to 4 bytes at the first allocation,
+ * since a free unit holds a 4-byte link). Nothing is allocated yet. */
 ORVANE_API void OrvaneInitializeFixedAllocator(orvane_fixed_allocator* Allocator,
                                                orvane_int32 UnitSize);
-/* One unit, aligned to a pointer, not cleared; null when a block cannot be allocated. A unit
- * size of 0 or less logs "%s(%d): The fixed allocator cannot be used with a unit size of 0."
- * (origin OrvaneFixedAllocatorOrigin) and returns null. */
+/* One unit, not cleared; null when a block cannot be allocated. A block's units lie UnitSize
+ * bytes apart from a pointer-aligned start, so units of sizeof(record) bytes are aligned for
+ * the record (up to a pointer's alignment). A unit size of 0 or less
+ * logs "%s(%d): The fixed allocator cannot be used with a unit size of 0." (origin
+ * OrvaneFixedAllocatorOrigin) and returns null. */
 ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator);
 /* Takes back a unit from OrvaneAllocateFixed of this pool; null is ignored. Memory of no
  * block of the pool logs "%s(%d): Memory block 0x%p was not allocated by this allocator."

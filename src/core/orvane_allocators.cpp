@@ -3,6 +3,8 @@
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
 
+#include <cstring>
+
 using namespace orvane;
 
 // Arena chunks: a link to the next older chunk, then the data.
@@ -148,6 +150,35 @@ ORVANE_API void OrvaneSerializeStack(const orvane_stack_allocator* Allocator, vo
 
 // ------------------------------------------------------------------------------------------
 
+}  // extern "C"
+
+namespace {
+
+// The first 4 bytes of a free unit hold the byte offset, from the block's storage, of the next
+// free unit, or kNoFreeUnit. An offset rather than an address keeps the link at 4 bytes on
+// every host, so units need only be 4 bytes; a block is smaller than 2 GiB (one allocation).
+constexpr uint32_t kNoFreeUnit = 0xFFFFFFFFu;
+
+void* NextFreeUnit(const orvane_fixed_block* block, const void* unit) {
+    uint32_t next;
+    std::memcpy(&next, unit, sizeof next);
+    return next == kNoFreeUnit ? nullptr : static_cast<char*>(block->Storage) + next;
+}
+
+void PushFreeUnit(orvane_fixed_block* block, void* unit) {
+    uint32_t next = kNoFreeUnit;
+    if (block->FirstFreeUnit) {
+        next = static_cast<uint32_t>(static_cast<char*>(block->FirstFreeUnit) -
+                                     static_cast<char*>(block->Storage));
+    }
+    std::memcpy(unit, &next, sizeof next);
+    block->FirstFreeUnit = unit;
+}
+
+}  // namespace
+
+extern "C" {
+
 ORVANE_API void OrvaneInitializeFixedAllocator(orvane_fixed_allocator* Allocator,
                                                orvane_int32 UnitSize) {
     *Allocator = orvane_fixed_allocator{};
@@ -162,14 +193,10 @@ ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator) {
     }
     orvane_fixed_block* sentinel = &Allocator->Sentinel;
     if (Allocator->UnitsPerBlock == 0 || sentinel->Next == nullptr) {
-        // Units hold a free-list link while free, so they are at least pointer-sized and
-        // pointer-aligned.
-        int32_t unit = Allocator->UnitSize;
-        if (unit < int32_t(sizeof(void*))) unit = int32_t(sizeof(void*));
-        unit = (unit + int32_t(alignof(void*)) - 1) / int32_t(alignof(void*)) *
-               int32_t(alignof(void*));
-        Allocator->UnitSize = unit;
-        if (Allocator->UnitsPerBlock == 0) Allocator->UnitsPerBlock = 4000 / unit;
+        // A free unit holds a 4-byte link (FreeLink), so units are at least 4 bytes.
+        if (Allocator->UnitSize < int32_t(sizeof(uint32_t)))
+            Allocator->UnitSize = int32_t(sizeof(uint32_t));
+        if (Allocator->UnitsPerBlock == 0) Allocator->UnitsPerBlock = 4000 / Allocator->UnitSize;
         if (Allocator->UnitsPerBlock < 64) Allocator->UnitsPerBlock = 64;
         if (sentinel->Next == nullptr) sentinel->Next = sentinel->Previous = sentinel;
     }
@@ -200,7 +227,7 @@ ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator) {
     void* unit;
     if (block->FirstFreeUnit) {
         unit = block->FirstFreeUnit;
-        block->FirstFreeUnit = *static_cast<void**>(unit);
+        block->FirstFreeUnit = NextFreeUnit(block, unit);
     } else {
         unit = static_cast<char*>(block->Storage) +
                size_t(block->UsedCount) * size_t(Allocator->UnitSize);
@@ -231,8 +258,7 @@ ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* M
         ORVANE_DEALLOCATE(block);
         return;
     }
-    *static_cast<void**>(Memory) = block->FirstFreeUnit;
-    block->FirstFreeUnit = Memory;
+    PushFreeUnit(block, Memory);
 }
 
 ORVANE_API void OrvaneDeallocateAllFixed(orvane_fixed_allocator* Allocator) {

@@ -88,7 +88,7 @@ void DefaultDeallocate(const char* file, int32_t line, void* memory) {
 
 void* Allocate(const char* file, int32_t line, uint32_t alignment, size_t size) {
     if (alignment == 0) alignment = 1;
-    if ((alignment & (alignment - 1)) != 0 || size > size_t{INT32_MAX}) {
+    if (size > size_t{INT32_MAX}) {
         ORVANE_LOG_ERROR(
             OrvaneMemoryOrigin, "Unable to allocate %u bytes aligned to %u (requested by %s:%d).",
             static_cast<uint32_t>(size > UINT32_MAX ? UINT32_MAX : size), alignment, file, line);
@@ -344,35 +344,28 @@ ORVANE_API orvane_bool OrvaneEndAllocationCheck(void* Marker) {
     if (Marker == nullptr) return false;
     orvane_allocation_header* markerHeader = HeaderOf(Marker);
     bool passed;
+    orvane_allocation_header* header;
     {
-        std::unique_lock<std::mutex> lock(g_trackingMutex);
-        passed = g_sentinel.Next == markerHeader;
-        if (!passed) {
-            // Collect first and log after unlocking: the log callback may allocate.
-            struct Leak {
-                const char* file;
-                int32_t line;
-                int32_t size;
-                void* memory;
-            };
-            Leak leaks[64];
-            int count = 0, total = 0;
-            for (orvane_allocation_header* h = g_sentinel.Next;
-                 h != markerHeader && h != &g_sentinel; h = h->Next, ++total) {
-                if (count < 64) {
-                    leaks[count++] = {h->SourceFile, h->SourceLine, h->RequestedSize,
-                                      reinterpret_cast<char*>(h) + kHeaderSize};
-                }
-            }
-            lock.unlock();
-            for (int i = 0; i < count; ++i) {
-                ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "Unfreed block %s:%d (%d bytes at 0x%p)",
-                                   leaks[i].file, leaks[i].line, leaks[i].size, leaks[i].memory);
-            }
-            if (total > count) {
-                ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "%d more unfreed blocks", total - count);
-            }
+        std::lock_guard<std::mutex> lock(g_trackingMutex);
+        header = g_sentinel.Next;
+        passed = header == markerHeader;
+    }
+    // Every block newer than the marker is reported. The list is read under the lock one block
+    // at a time and each warning is given after unlocking: the log callback may allocate.
+    while (!passed && header != markerHeader && header != &g_sentinel) {
+        const char* file;
+        int32_t line, size;
+        void* memory;
+        {
+            std::lock_guard<std::mutex> lock(g_trackingMutex);
+            file = header->SourceFile;
+            line = header->SourceLine;
+            size = header->RequestedSize;
+            memory = reinterpret_cast<char*>(header) + kHeaderSize;
+            header = header->Next;
         }
+        ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "Unfreed block %s:%d (%d bytes at 0x%p)", file, line,
+                           size, memory);
     }
     ORVANE_DEALLOCATE(Marker);
     return passed;

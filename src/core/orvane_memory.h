@@ -13,8 +13,8 @@
 namespace orvane {
 
 // Calls of the current callbacks. Sizes above INT32_MAX are refused with an error (they would
-// not fit the callback's size), as are alignments that are not powers of two; an alignment of
-// 0 is taken as 1.
+// not fit the callback's size). Any alignment of at least 1 is passed on (the default allocator
+// rounds up to the next multiple of it, powers of two or not); an alignment of 0 is taken as 1.
 void* Allocate(const char* file, int32_t line, uint32_t alignment, size_t size);
 void Deallocate(const char* file, int32_t line, void* memory);
 

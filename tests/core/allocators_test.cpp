@@ -78,16 +78,17 @@ TEST(StackAllocator, FailsCleanlyWithoutUnitsPerBlock) {
     EXPECT_EQ(index, -1);
 }
 
-TEST(FixedAllocator, HandsOutPointerSizedUnitsAndReusesFreedOnes) {
+TEST(FixedAllocator, HandsOutFourByteUnitsAndReusesFreedOnes) {
     int before = LiveBlocks();
     orvane_fixed_allocator fixed;
     OrvaneInitializeFixedAllocator(&fixed, 2);
     void* first = OrvaneAllocateFixed(&fixed);
     ASSERT_NE(first, nullptr);
-    // A free unit holds the free-list link, so units are at least pointer-sized.
-    EXPECT_EQ(fixed.UnitSize, int32_t(sizeof(void*)));
-    EXPECT_EQ(fixed.UnitsPerBlock, int32_t(4000 / sizeof(void*)));
+    // A free unit holds a 4-byte link, so a 2-byte unit becomes 4 bytes: 1000 to a block.
+    EXPECT_EQ(fixed.UnitSize, 4);
+    EXPECT_EQ(fixed.UnitsPerBlock, 1000);
     void* second = OrvaneAllocateFixed(&fixed);
+    EXPECT_EQ(static_cast<char*>(second), static_cast<char*>(first) + 4);
     OrvaneDeallocateFixed(&fixed, first);
     EXPECT_EQ(OrvaneAllocateFixed(&fixed), first);
     OrvaneDeallocateFixed(&fixed, first);
@@ -108,7 +109,7 @@ TEST(FixedAllocator, SpreadsOverBlocksAndReportsForeignMemory) {
         distinct.insert(units.back());
     }
     EXPECT_EQ(distinct.size(), 200u);
-    EXPECT_EQ(fixed.UnitsPerBlock, 64);  // 4000 / 104 raised to 64
+    EXPECT_EQ(fixed.UnitsPerBlock, 64);  // 4000 / 100 raised to 64
     EXPECT_EQ(LiveBlocks(), before + 4);
     LogCapture log;
     int stranger;
@@ -121,6 +122,30 @@ TEST(FixedAllocator, SpreadsOverBlocksAndReportsForeignMemory) {
     EXPECT_EQ(LiveBlocks(), before);
     EXPECT_NE(OrvaneAllocateFixed(&fixed), nullptr);  // still usable
     OrvaneDeallocateAllFixed(&fixed);
+}
+
+TEST(FixedAllocator, KeepsTheUnitSizeAndChainsFreedUnitsMostRecentFirst) {
+    int before = LiveBlocks();
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 12);
+    std::vector<char*> units;
+    for (int i = 0; i < 6; ++i)
+        units.push_back(static_cast<char*>(OrvaneAllocateFixed(&fixed)));
+    EXPECT_EQ(fixed.UnitSize, 12);
+    EXPECT_EQ(fixed.UnitsPerBlock, 333);  // 4000 / 12
+    for (int i = 1; i < 6; ++i)
+        EXPECT_EQ(units[size_t(i)], units[0] + 12 * i);
+    // Freed units come back last freed first, then the block goes on past its used units.
+    OrvaneDeallocateFixed(&fixed, units[0]);
+    OrvaneDeallocateFixed(&fixed, units[4]);
+    OrvaneDeallocateFixed(&fixed, units[2]);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), units[2]);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), units[4]);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), units[0]);
+    EXPECT_EQ(OrvaneAllocateFixed(&fixed), units[0] + 12 * 6);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    OrvaneDeallocateAllFixed(&fixed);
+    EXPECT_EQ(LiveBlocks(), before);
 }
 
 TEST(FixedAllocator, RefusesAZeroUnitSize) {

@@ -1,5 +1,6 @@
 // Allocation, tracking, the allocation check and aggregate allocation.
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,8 +91,22 @@ TEST(DefaultAllocator, RefusesSizesBeyondTheCallbackRange) {
     LogCapture log;
     EXPECT_EQ(ORVANE_ALLOCATE(4, size_t{1} << 40), nullptr);
     EXPECT_EQ(ORVANE_ALLOCATE_ARRAY(uint64_t, INT64_MAX / 4), nullptr);
-    EXPECT_EQ(ORVANE_ALLOCATE(3, 16), nullptr);  // not a power of two
-    EXPECT_EQ(log.errors(), 3u);
+    EXPECT_EQ(log.errors(), 2u);
+}
+
+TEST(DefaultAllocator, HonoursAlignmentsThatAreNotPowersOfTwo) {
+    LogCapture log;
+    for (uint32_t alignment : {3u, 12u, 20u, 100u}) {
+        void* p = ORVANE_ALLOCATE(alignment, 16);
+        ASSERT_NE(p, nullptr) << alignment;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignment, 0u);
+        orvane_allocation_header* h = HeaderOf(p);
+        EXPECT_EQ(h->HeapSize, int32_t(alignment + 16 + kHeader - 1));
+        uintptr_t first = reinterpret_cast<uintptr_t>(h->HeapBlock) + kHeader;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p), (first + alignment - 1) / alignment * alignment);
+        ORVANE_DEALLOCATE(p);
+    }
+    EXPECT_TRUE(log.messages().empty());
 }
 
 TEST(AllocationCheck, PassesWhenNothingIsLeftAndReportsEachLeak) {
@@ -110,6 +125,25 @@ TEST(AllocationCheck, PassesWhenNothingIsLeftAndReportsEachLeak) {
     EXPECT_TRUE(log.Contains("Unfreed block memory_test.cpp:"));
     EXPECT_TRUE(log.Contains("(20 bytes at 0x"));
     ORVANE_DEALLOCATE(leaked);
+}
+
+TEST(AllocationCheck, ReportsEveryLeakHoweverMany) {
+    LogCapture log;
+    void* marker = OrvaneBeginAllocationCheck();
+    std::vector<void*> leaked;
+    for (int i = 0; i < 100; ++i)
+        leaked.push_back(ORVANE_ALLOCATE(4, size_t(i)));
+    EXPECT_FALSE(OrvaneEndAllocationCheck(marker));
+    // One warning per block, newest first, each naming its size.
+    ASSERT_EQ(log.warnings(), 100u);
+    for (int i = 0; i < 100; ++i) {
+        const std::string& text = log.messages()[size_t(i)].text;
+        EXPECT_NE(text.find("Unfreed block memory_test.cpp:"), std::string::npos) << text;
+        EXPECT_NE(text.find("(" + std::to_string(99 - i) + " bytes at 0x"), std::string::npos)
+            << text;
+    }
+    for (void* p : leaked)
+        ORVANE_DEALLOCATE(p);
 }
 
 TEST(AllocatorCallbacks, ReplacedPairReceivesEveryRequest) {
