@@ -98,6 +98,15 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
                 v.kind = CurveKind::Identity;
                 return v;
             }
+            if (n == 0) {
+                // Controls without knots are frames, D values each, as in DaKeyframes32f.
+                if (r->ControlCount >= D && r->Controls != nullptr) {
+                    v.kind = CurveKind::Keyframed;
+                    v.knotCount = r->ControlCount / D;
+                    v.values = r->Controls;
+                }
+                return v;
+            }
             if (n <= 0 || !CountIs(r->ControlCount, int64_t(n) * D) || r->Controls == nullptr ||
                 r->Knots == nullptr)
                 return v;
