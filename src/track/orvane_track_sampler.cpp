@@ -734,6 +734,12 @@ bool CurveIsFinite(const orvane_curve2& curve) {
             if (!std::isfinite(v.values[c])) return false;
         return true;
     }
+    if (v.kind == CurveKind::Keyframed) {
+        // The frames are read as they are stored.
+        for (int64_t c = 0; c < int64_t(v.knotCount) * D; ++c)
+            if (!std::isfinite(v.values[c])) return false;
+        return true;
+    }
     if (v.kind != CurveKind::Animated) return true;
     const CurveFormat& format = kCurveFormats[v.format];
     constexpr int32_t kBlock = 32;

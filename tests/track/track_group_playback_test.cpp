@@ -227,6 +227,20 @@ TEST(TrackGroupPlayback, RefusesGroupsTheSamplersCouldNotTrust) {
         EXPECT_TRUE(log.Contains("not a finite number"));
     }
     {
+        // A frame that is not a number in a keyframed position.
+        orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 1, 0, false);
+        const float frames[6] = {1, 2, 3, 4, nan, 6};
+        OrvaneBeginTransformTrack(b, "k");
+        OrvaneSetTransformTrackPosition(b, 0, 0, 2, nullptr, frames,
+                                        OrvaneCurveDataDaKeyframes32fType);
+        OrvaneEndTransformTrack(b);
+        GroupPtr g(OrvaneEndTrackGroup(b));
+        ASSERT_TRUE(g);
+        log.Clear();
+        EXPECT_EQ(nullptr, OrvaneNewTrackGroupPlayback(g.get()));
+        EXPECT_TRUE(log.Contains("not a finite number"));
+    }
+    {
         // Knots that run backwards.
         std::vector<TrackSource> bad = tracks;
         std::swap(bad[0].curves[0].knots[2], bad[0].curves[0].knots[3]);
