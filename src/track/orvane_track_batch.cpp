@@ -265,9 +265,13 @@ bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j, int32_t hint,
     bool before = false;
     float low = 0.0f, high = 0.0f;
     if (!FindWindow(l, context.SampleTime, hint, &k, &before, &low, &high) || !before) return false;
-    if (l.window != k) {
-        const int32_t start = k - d;
-        if (start >= 0 && start + 2 * d <= (context.LoopAfter ? l.knotCount - 1 : l.knotCount)) {
+    const int32_t start = k - d;
+    const bool inside =
+        start >= 0 && start + 2 * d <= (context.LoopAfter ? l.knotCount - 1 : l.knotCount);
+    // A window kept from a call that looped otherwise may be of the other kind: one ending on
+    // the last knot lies inside the curve only while the time does not loop on.
+    if (l.window != k || l.endWindow == inside) {
+        if (inside) {
             for (int32_t i = 0; i < 2 * d; ++i) {
                 float time, controls[D];
                 DecodeLaneKnot<D>(l, start + i, &time, controls);
@@ -296,7 +300,9 @@ bool MoveWindowOfDegree(SampleBatch& b, BatchLane& l, int32_t j, int32_t hint,
     l.window = k;
     KeyRowOf(b, kKeyLow)[j] = low;
     KeyRowOf(b, kKeyHigh)[j] = high;
-    KeyRowOf(b, kKeyHighLooping)[j] = high;
+    // A window inside the curve that ends on its last knot does not hold for a time that loops
+    // on: the window then reaches past the end.
+    KeyRowOf(b, kKeyHighLooping)[j] = !l.endWindow && k + d > l.knotCount - 1 ? -kInfinity : high;
     return true;
 }
 

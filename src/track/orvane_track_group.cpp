@@ -142,7 +142,7 @@ float TransformAndNormalize(const float* linear, float v[3]) {
     const float length = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
     for (int c = 0; c < 3; ++c)
         v[c] = length > 0.00001f ? r[c] / length : 0.0f;
-    return length > 0.00001f ? length : 0.0f;
+    return length;
 }
 
 }  // namespace

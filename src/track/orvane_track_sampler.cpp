@@ -98,6 +98,15 @@ inline CurveView ViewCurve(const orvane_curve2& curve, int32_t D) {
                 v.kind = CurveKind::Identity;
                 return v;
             }
+            if (n == 0) {
+                // Controls without knots are frames, D values each, as in DaKeyframes32f.
+                if (r->ControlCount >= D && r->Controls != nullptr) {
+                    v.kind = CurveKind::Keyframed;
+                    v.knotCount = r->ControlCount / D;
+                    v.values = r->Controls;
+                }
+                return v;
+            }
             if (n <= 0 || !CountIs(r->ControlCount, int64_t(n) * D) || r->Controls == nullptr ||
                 r->Knots == nullptr)
                 return v;
@@ -722,6 +731,12 @@ bool CurveIsFinite(const orvane_curve2& curve) {
     if (v.kind == CurveKind::Constant) {
         // The 8-byte constants hold finite values whatever their words.
         for (int c = 0; v.values && c < D; ++c)
+            if (!std::isfinite(v.values[c])) return false;
+        return true;
+    }
+    if (v.kind == CurveKind::Keyframed) {
+        // The frames are read as they are stored.
+        for (int64_t c = 0; c < int64_t(v.knotCount) * D; ++c)
             if (!std::isfinite(v.values[c])) return false;
         return true;
     }

@@ -165,6 +165,42 @@ TEST(TrackGroupPlayback, KeyframedAndCompactCurves) {
     OrvaneFreeCurve(orientation);
 }
 
+// A window of degree 2 or 3 that ends on the curve's last knot lies inside the curve while the
+// time does not loop on, and reaches past its end when it does: a call that starts looping on
+// within that window takes the looping window, as the general sampler does.
+TEST(TrackGroupPlayback, WindowsAtTheEndFollowTheLoopingOfEachCall) {
+    std::mt19937 rng(73);
+    const float duration = 1.0f;
+    std::vector<TrackSource> tracks;
+    for (int degree = 2; degree <= 3; ++degree) {
+        TrackSource t;
+        t.name = "d" + std::to_string(degree);
+        t.curves[0] = RandomCurve(rng, kU, 3, degree, 8, duration);
+        t.curves[1] = RandomCurve(rng, kU, 4, degree, 8, duration);
+        t.curves[1].type = OrvaneCurveDataD4nK16uC15uType;
+        tracks.push_back(t);
+    }
+    GroupPtr g = BuildGroup("g", tracks);
+    ASSERT_TRUE(g);
+    PlaybackPtr playback(OrvaneNewTrackGroupPlayback(g.get()));
+    ASSERT_TRUE(playback);
+    // Knots every 1/7 s: for degree d the window of the interval that ends on knot 8 - d ends
+    // on the last knot. The loop lasts longer than the keys, so that the curve a loop on starts
+    // a quarter of a second after its last knot.
+    for (int degree = 2; degree <= 3; ++degree) {
+        const float t = (float(8 - degree) - 0.5f) / 7.0f;
+        for (const bool after : {false, true, false}) {
+            const auto ctx = Context(t, duration + 0.25f, true, after);
+            const orvane_transform* own =
+                OrvaneSampleTrackGroupPlayback(playback.get(), &ctx, nullptr);
+            const std::vector<orvane_transform> expected = Expected(*g, ctx);
+            for (size_t i = 0; i < expected.size(); ++i)
+                EXPECT_EQ(0, std::memcmp(&expected[i], &own[i], sizeof(orvane_transform)))
+                    << "track " << i << " degree " << degree << " looping on " << after;
+        }
+    }
+}
+
 TEST(TrackGroupPlayback, RefusesGroupsTheSamplersCouldNotTrust) {
     LogCapture log;
     EXPECT_EQ(nullptr, OrvaneNewTrackGroupPlayback(nullptr));
@@ -185,6 +221,20 @@ TEST(TrackGroupPlayback, RefusesGroupsTheSamplersCouldNotTrust) {
         std::vector<TrackSource> bad = tracks;
         bad[2].curves[1].controls[5] = nan;
         GroupPtr g = BuildGroup("g", bad);
+        ASSERT_TRUE(g);
+        log.Clear();
+        EXPECT_EQ(nullptr, OrvaneNewTrackGroupPlayback(g.get()));
+        EXPECT_TRUE(log.Contains("not a finite number"));
+    }
+    {
+        // A frame that is not a number in a keyframed position.
+        orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 1, 0, false);
+        const float frames[6] = {1, 2, 3, 4, nan, 6};
+        OrvaneBeginTransformTrack(b, "k");
+        OrvaneSetTransformTrackPosition(b, 0, 0, 2, nullptr, frames,
+                                        OrvaneCurveDataDaKeyframes32fType);
+        OrvaneEndTransformTrack(b);
+        GroupPtr g(OrvaneEndTrackGroup(b));
         ASSERT_TRUE(g);
         log.Clear();
         EXPECT_EQ(nullptr, OrvaneNewTrackGroupPlayback(g.get()));

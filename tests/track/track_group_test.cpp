@@ -356,6 +356,29 @@ TEST(BasisConversion, WholeGroupMovesPlacementLoopAndPeriodicLoop) {
     g->PeriodicLoop = nullptr;
 }
 
+// A basis vector that comes out too short to normalise becomes zero; the loop's rise and
+// radius still scale by the lengths the transform gave them.
+TEST(BasisConversion, PeriodicLoopScalesByTheTransformedLengths) {
+    orvane_track_group g{};
+    OrvaneMakeIdentity(&g.InitialPlacement);
+    orvane_periodic_loop loop{};
+    loop.Radius = 2.0f;
+    loop.dZ = 3.0f;
+    loop.BasisX[0] = 1.0f;
+    loop.BasisY[1] = 1.0f;
+    loop.Axis[2] = 1.0f;
+    g.PeriodicLoop = &loop;
+    // Scales x by 4 and z by 1/200000, so that the axis comes out 5e-6 long.
+    const float linear[9] = {4, 0, 0, 0, 1, 0, 0, 0, 5e-6f};
+    const float inverse[9] = {0.25f, 0, 0, 0, 1, 0, 0, 0, 200000.0f};
+    const float affine[3] = {0, 0, 0};
+    OrvaneSimilarityTransformTrackGroup(&g, affine, linear, inverse, 0, 1e-4f);
+    EXPECT_EQ(loop.Axis[2], 0.0f);
+    EXPECT_FLOAT_EQ(loop.dZ, 3.0f * 5e-6f);
+    EXPECT_EQ(loop.BasisX[0], 1.0f);
+    EXPECT_EQ(loop.Radius, 8.0f);
+}
+
 TEST(Reducibility, IdentityConstantAndAnimated) {
     const float near[8] = {0, 0, 0, 1, 0.00001f, 0, 0, 1};
     int32_t degree, knots;

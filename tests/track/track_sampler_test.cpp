@@ -360,6 +360,50 @@ TEST(TrackSampleLocal, KeyframedCurvesYieldTheirFrameClamped) {
     }
 }
 
+// Float curves with controls and no knots hold frames too: they count as keyframed, take the
+// general sampler and yield the context's frame with the component's bit.
+TEST(TrackSampleLocal, FloatCurvesWithoutKnotsAreKeyframed) {
+    const float positions[6] = {1, 2, 3, 4, 5, 6};
+    const float orientations[8] = {0, 0, 0, 1, 0, 0.6f, 0, 0.8f};
+    orvane_curve_data_da_k32f_c32f positionData{}, orientationData{};
+    orvane_curve_data_da_identity scaleShearData{};
+    scaleShearData.CurveDataHeader.Format = OrvaneCurveFormatDaIdentity;
+    scaleShearData.Dimension = 9;
+    orvane_transform_track track{};
+    track.Name = const_cast<char*>("k");
+    OrvaneCurveMakeStaticDaK32fC32f(&track.PositionCurve, &positionData, 0, 0, 3, nullptr, nullptr);
+    positionData.ControlCount = 6;
+    positionData.Controls = const_cast<float*>(positions);
+    OrvaneCurveMakeStaticDaK32fC32f(&track.OrientationCurve, &orientationData, 0, 0, 4, nullptr,
+                                    nullptr);
+    orientationData.ControlCount = 8;
+    orientationData.Controls = const_cast<float*>(orientations);
+    track.ScaleShearCurve.CurveData.Type = OrvaneCurveDataDaIdentityType;
+    track.ScaleShearCurve.CurveData.Object = &scaleShearData;
+    ASSERT_TRUE(OrvaneCurveIsKeyframed(&track.PositionCurve));
+    ASSERT_TRUE(OrvaneTransformTrackHasKeyframedCurves(&track));
+
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&track), OrvaneGetTrackSamplerUUU());
+    orvane_transform local{};
+    const auto ctx = Context(0.25f, 1.0f, false, false, 1);
+    OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasOrientation));
+    EXPECT_EQ(local.Position[0], 4.0f);
+    EXPECT_EQ(local.Position[2], 6.0f);
+    EXPECT_EQ(local.Orientation[1], 0.6f);
+    EXPECT_EQ(local.Orientation[3], 0.8f);
+    // Position and orientation alone take the first frame.
+    float p[3], q[4];
+    OrvaneSampleTrackPOLocal(&ctx, &track, nullptr, p, q);
+    EXPECT_EQ(p[0], 1.0f);
+    EXPECT_EQ(q[3], 1.0f);
+    // The initial transform is frame 0.
+    orvane_transform initial;
+    OrvaneGetTrackInitialTransform(&track, &initial);
+    EXPECT_EQ(initial.Position[1], 2.0f);
+    EXPECT_TRUE(initial.Flags & OrvaneTransformHasPosition);
+}
+
 // The formats of a track's position, orientation and scale/shear curves whose windows the
 // per-track cache keeps (the scale/shear's it never keeps).
 struct CachedFormats {
