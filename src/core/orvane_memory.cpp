@@ -344,28 +344,42 @@ ORVANE_API orvane_bool OrvaneEndAllocationCheck(void* Marker) {
     if (Marker == nullptr) return false;
     orvane_allocation_header* markerHeader = HeaderOf(Marker);
     bool passed;
-    orvane_allocation_header* header;
+    int64_t total = 0;  // the blocks newer than the marker
     {
         std::lock_guard<std::mutex> lock(g_trackingMutex);
-        header = g_sentinel.Next;
-        passed = header == markerHeader;
+        passed = g_sentinel.Next == markerHeader;
+        for (orvane_allocation_header* h = g_sentinel.Next; h != markerHeader && h != &g_sentinel;
+             h = h->Next)
+            ++total;
     }
-    // Every block newer than the marker is reported. The list is read under the lock one block
-    // at a time and each warning is given after unlocking: the log callback may allocate.
-    while (!passed && header != markerHeader && header != &g_sentinel) {
+    // Every one of them is reported, newest first. They are read under the lock a batch at a
+    // time (never through a pointer kept across the unlocking, since another thread may free
+    // the block meanwhile) and logged after unlocking: the log callback may allocate. At most
+    // the blocks counted above are reported, so a callback that keeps memory cannot prolong it.
+    struct Leak {
         const char* file;
-        int32_t line, size;
+        int32_t line;
+        int32_t size;
         void* memory;
+    };
+    for (int64_t reported = 0; !passed && reported < total;) {
+        Leak leaks[64];
+        int count = 0;
         {
             std::lock_guard<std::mutex> lock(g_trackingMutex);
-            file = header->SourceFile;
-            line = header->SourceLine;
-            size = header->RequestedSize;
-            memory = reinterpret_cast<char*>(header) + kHeaderSize;
-            header = header->Next;
+            orvane_allocation_header* h = g_sentinel.Next;
+            for (int64_t skip = 0; skip < reported && h != markerHeader && h != &g_sentinel; ++skip)
+                h = h->Next;
+            for (; count < 64 && reported + count < total && h != markerHeader && h != &g_sentinel;
+                 h = h->Next)
+                leaks[count++] = {h->SourceFile, h->SourceLine, h->RequestedSize,
+                                  reinterpret_cast<char*>(h) + kHeaderSize};
         }
-        ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "Unfreed block %s:%d (%d bytes at 0x%p)", file, line,
-                           size, memory);
+        if (count == 0) break;
+        for (int i = 0; i < count; ++i)
+            ORVANE_LOG_WARNING(OrvaneMemoryOrigin, "Unfreed block %s:%d (%d bytes at 0x%p)",
+                               leaks[i].file, leaks[i].line, leaks[i].size, leaks[i].memory);
+        reported += count;
     }
     ORVANE_DEALLOCATE(Marker);
     return passed;
