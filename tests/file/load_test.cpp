@@ -378,11 +378,14 @@ TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
     OrvaneFreeFile(file);
 }
 
-TEST(FileLoading, ARootStoredWithTheEmptyTypeUnderTheCurrentTagIsTheFileInfo) {
+class EmptyRootType : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EmptyRootType, ARootStoredWithTheEmptyTypeUnderTheCurrentTagIsTheFileInfo) {
     // The writer may store the root's type as the empty description; the current tag still
     // says that the root is a file info in the current layout.
     Content content;
-    TreeFileOptions options = content.Options(OrvaneNativeByteOrder, 0);
+    TreeFileOptions options =
+        content.Options(GetParam() ? OtherByteOrder() : OrvaneNativeByteOrder, 0);
     options.treeFlags = OrvaneWriteRootTypeAsEmpty;
     std::vector<uint8_t> bytes = WriteTreeBytes(OrvaneFileInfoType, &content.info, options);
     orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
@@ -424,6 +427,8 @@ TEST(FileLoading, ARootStoredWithTheEmptyTypeUnderTheCurrentTagIsTheFileInfo) {
     EXPECT_EQ(OrvaneGetFileInfo(file), nullptr);
     OrvaneFreeFile(file);
 }
+
+INSTANTIATE_TEST_SUITE_P(ByteOrders, EmptyRootType, ::testing::Bool());
 
 #pragma pack(push, 4)
 struct Chain {
