@@ -142,8 +142,10 @@ ORVANE_API orvane_variant OrvaneGetDataTreeFromFile(orvane_file* File);
 ORVANE_API orvane_uint32 OrvaneGetFileTypeTag(const orvane_file* File);
 /* The root in the current layout of the standard content types. With the current type tag
  * the root is used as it stands once its description has been found to match
- * OrvaneFileInfoType; otherwise (with a warning once per File) it is converted, and the
- * converted tree belongs to the File. Null when there is no root or it cannot be converted. */
+ * OrvaneFileInfoType, or read with OrvaneFileInfoType when the file stores the root's type as
+ * the empty description (OrvaneWriteRootTypeAsEmpty); otherwise (with a warning once per File)
+ * it is converted, and the converted tree belongs to the File. Null when there is no root or it
+ * cannot be converted. */
 ORVANE_API struct orvane_file_info* OrvaneGetFileInfo(orvane_file* File);
 
 ORVANE_EXTERN_C_END

@@ -526,6 +526,8 @@ ORVANE_API orvane_file_info* OrvaneGetFileInfo(orvane_file* File) {
         // safe only when the stored description lays it out as one.
         if (DataTypesAreEqual(root.Type, OrvaneFileInfoType, nullptr, nullptr))
             return static_cast<orvane_file_info*>(root.Object);
+        // A root stored with the empty description: the tag is all there is to go by.
+        if (void* info = NativeRootFileInfo(File)) return static_cast<orvane_file_info*>(info);
     }
     if (File->ConvertedFileInfo == nullptr) {
         if (tag != ORVANE_CURRENT_FILE_TYPE_TAG) {

@@ -41,6 +41,9 @@ constexpr int32_t kNativePointerSize = static_cast<int32_t>(sizeof(void*));
 constexpr uintptr_t kDescriptionKey = 1;
 constexpr uintptr_t kTypeTableKey = 2;
 constexpr uintptr_t kPointerArrayTag = 3;
+// Copies of the library's own descriptions and type tables (see LibraryDescription).
+constexpr uintptr_t kLibraryDescriptionKey = 4;
+constexpr uintptr_t kLibraryTypeTableKey = 5;
 
 constexpr size_t kFirstArenaBlock = 64 * 1024;
 constexpr size_t kLargestArenaBlock = 4 * 1024 * 1024;
@@ -108,6 +111,9 @@ struct orvane_native_tree {
     uint32_t generation = 0;
     bool upToDate = false;
     orvane_variant root = {nullptr, nullptr};
+    // The root read as a file info of the current layout when the file stores the root's type
+    // as the empty description; null otherwise.
+    void* rootFileInfo = nullptr;
     orvane::Array<orvane::Work> work;
 };
 
@@ -284,6 +290,72 @@ struct Builder {
               true});
         DrainTypes();
         return type;
+    }
+
+    // A copy, with its layout record, of one of the library's own descriptions and of the
+    // descriptions it refers to, kept with the section given. It reads a root whose file
+    // stores the empty description for it under the current type tag: the tag names the
+    // root's layout, which the file then does not hold.
+    Definition* LibraryDescription(const Definition* type, int32_t section, int32_t depth) {
+        if (type == nullptr || failed) return nullptr;
+        if (depth > kMaxInlineDepth) {
+            Fail("%s(%d): Type description nests references too deeply", ORVANE_SOURCE_FILE,
+                 static_cast<int32_t>(__LINE__));
+            return nullptr;
+        }
+        const uintptr_t key = reinterpret_cast<uintptr_t>(type);
+        if (Entry* entry = FindEntry(tree, key, kLibraryDescriptionKey))
+            return static_cast<Definition*>(entry->native);
+        int32_t count = 1;
+        while (type[count - 1].Type != OrvaneEndMember)
+            ++count;
+        auto* info = static_cast<NativeTypeInfo*>(ArenaAllocate(
+            tree, section, sizeof(NativeTypeInfo) + sizeof(Definition) * size_t(count)));
+        if (info == nullptr) {
+            Fail("%s(%d): Out of memory", ORVANE_SOURCE_FILE, __LINE__);
+            return nullptr;
+        }
+        info->recordCount = count;
+        auto* copy = reinterpret_cast<Definition*>(info + 1);
+        std::memcpy(static_cast<void*>(copy), type, sizeof(Definition) * size_t(count));
+        if (NewEntry(key, kLibraryDescriptionKey, copy, 1, section) == nullptr) return nullptr;
+        for (int32_t k = 0; k + 1 < count && !failed; ++k) {
+            Definition& member = copy[k];
+            member.TraversalMark = 0;
+            if (member.ReferenceType == nullptr) continue;
+            if (member.Type >= OrvaneInlineMember && member.Type <= OrvaneArrayOfReferencesMember) {
+                member.ReferenceType = LibraryDescription(member.ReferenceType, section, depth + 1);
+            } else if (member.Type == OrvaneSwitchableTypeMember) {
+                member.ReferenceType = reinterpret_cast<Definition*>(
+                    LibraryTypeTable(reinterpret_cast<Definition* const*>(type[k].ReferenceType),
+                                     section, depth + 1));
+            } else {
+                member.ReferenceType = nullptr;
+            }
+        }
+        return failed ? nullptr : copy;
+    }
+
+    Definition** LibraryTypeTable(Definition* const* table, int32_t section, int32_t depth) {
+        if (table == nullptr || failed) return nullptr;
+        const uintptr_t key = reinterpret_cast<uintptr_t>(table);
+        if (Entry* entry = FindEntry(tree, key, kLibraryTypeTableKey))
+            return static_cast<Definition**>(entry->native);
+        size_t count = 0;
+        while (table[count] != nullptr)
+            ++count;
+        auto* copy = static_cast<Definition**>(
+            ArenaAllocate(tree, section, sizeof(Definition*) * (count + 1)));
+        if (copy == nullptr) {
+            Fail("%s(%d): Out of memory", ORVANE_SOURCE_FILE, __LINE__);
+            return nullptr;
+        }
+        if (NewEntry(key, kLibraryTypeTableKey, copy, uint32_t(count), section) == nullptr)
+            return nullptr;
+        for (size_t i = 0; i < count && !failed; ++i)
+            copy[i] = LibraryDescription(table[i], section, depth);
+        copy[count] = nullptr;
+        return copy;
     }
 
     // Fills (or refreshes) a description: its names and references may lie in any section.
@@ -771,6 +843,7 @@ bool UpdateNativeTree(orvane_file* file, orvane_variant* root) {
     tree->work.Clear();
 
     orvane_variant result = {nullptr, nullptr};
+    void* rootFileInfo = nullptr;
     const void* typeRecords =
         OrvaneDecodeOVNReference(&builder.sections, &file->Header->RootTypeReference);
     if (typeRecords != nullptr) {
@@ -784,18 +857,35 @@ bool UpdateNativeTree(orvane_file* file, orvane_variant* root) {
             const uint32_t available =
                 static_cast<uint32_t>(end - reinterpret_cast<uintptr_t>(object));
             result.Object = builder.Objects(object, available, result.Type, 1);
+            // A root stored with the empty description under the current tag is a file info
+            // of the current layout (the writer's OrvaneWriteRootTypeAsEmpty).
+            if (result.Type[0].Type == OrvaneEndMember &&
+                file->Header->TypeTag == ORVANE_CURRENT_FILE_TYPE_TAG) {
+                Definition* fileInfoType =
+                    builder.LibraryDescription(OrvaneFileInfoType, section, 0);
+                if (fileInfoType != nullptr)
+                    rootFileInfo = builder.Objects(object, available, fileInfoType, 1);
+            }
         }
         builder.DrainObjects();
     }
     tree->work.Clear();
     if (builder.failed) {
         tree->root = {nullptr, nullptr};
+        tree->rootFileInfo = nullptr;
         return false;
     }
+    tree->rootFileInfo = rootFileInfo;
     tree->root = result;
     tree->upToDate = true;
     *root = result;
     return true;
+}
+
+void* NativeRootFileInfo(const orvane_file* file) {
+    return file->NativeTree != nullptr && file->NativeTree->upToDate
+               ? file->NativeTree->rootFileInfo
+               : nullptr;
 }
 
 void MarkNativeTreeStale(orvane_file* file) {

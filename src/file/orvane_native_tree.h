@@ -20,6 +20,10 @@ orvane_file_sections FileSectionsOf(const orvane_file* file);
 // damaged; the pair is then null.
 bool UpdateNativeTree(orvane_file* file, orvane_variant* root);
 
+// After UpdateNativeTree: the root read as a file info of the current layout when the file
+// stores the root's type as the empty description under the current type tag; null otherwise.
+void* NativeRootFileInfo(const orvane_file* file);
+
 // Sections were read, fixed up or freed: the next request resolves the tree again.
 void MarkNativeTreeStale(orvane_file* file);
 

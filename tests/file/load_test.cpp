@@ -378,6 +378,58 @@ TEST(FileLoading, ADifferentTypeTagWarnsAndConverts) {
     OrvaneFreeFile(file);
 }
 
+class EmptyRootType : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EmptyRootType, ARootStoredWithTheEmptyTypeUnderTheCurrentTagIsTheFileInfo) {
+    // The writer may store the root's type as the empty description; the current tag still
+    // says that the root is a file info in the current layout.
+    Content content;
+    TreeFileOptions options =
+        content.Options(GetParam() ? OtherByteOrder() : OrvaneNativeByteOrder, 0);
+    options.treeFlags = OrvaneWriteRootTypeAsEmpty;
+    std::vector<uint8_t> bytes = WriteTreeBytes(OrvaneFileInfoType, &content.info, options);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(bytes.size()), bytes.data());
+    ASSERT_NE(file, nullptr);
+    LogCapture log;
+    orvane_variant root = OrvaneGetDataTreeFromFile(file);
+    ASSERT_NE(root.Type, nullptr);
+    EXPECT_EQ(root.Type[0].Type, OrvaneEndMember);
+    EXPECT_NE(root.Object, nullptr);
+    orvane_file_info* info = OrvaneGetFileInfo(file);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(log.warnings(), 0u);
+    EXPECT_EQ(file->ConvertedFileInfo, nullptr);
+    // What the in-memory tree holds, reached through the file info's own layout.
+    const orvane_file_info& source = content.info;
+    ASSERT_NE(info->ArtToolInfo, nullptr);
+    EXPECT_STREQ(info->ArtToolInfo->FromArtToolName, source.ArtToolInfo->FromArtToolName);
+    EXPECT_EQ(info->ArtToolInfo->UnitsPerMeter, source.ArtToolInfo->UnitsPerMeter);
+    EXPECT_STREQ(info->FromFileName, source.FromFileName);
+    EXPECT_EQ(info->TextureCount, source.TextureCount);
+    EXPECT_EQ(info->MeshCount, source.MeshCount);
+    EXPECT_EQ(info->ModelCount, source.ModelCount);
+    EXPECT_EQ(info->AnimationCount, source.AnimationCount);
+    ASSERT_EQ(info->SkeletonCount, source.SkeletonCount);
+    for (int32_t s = 0; s < source.SkeletonCount; ++s) {
+        const orvane_skeleton* expected = source.Skeletons[s];
+        const orvane_skeleton* loaded = info->Skeletons[s];
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_STREQ(loaded->Name, expected->Name);
+        ASSERT_EQ(loaded->BoneCount, expected->BoneCount);
+        for (int32_t b = 0; b < expected->BoneCount; ++b) {
+            EXPECT_STREQ(loaded->Bones[b].Name, expected->Bones[b].Name);
+            EXPECT_EQ(loaded->Bones[b].ParentIndex, expected->Bones[b].ParentIndex);
+        }
+    }
+    EXPECT_EQ(OrvaneGetFileInfo(file), info);
+    // Its copies go with the root's section and come back with it.
+    OrvaneFreeFileSection(file, 0);
+    EXPECT_EQ(OrvaneGetFileInfo(file), nullptr);
+    OrvaneFreeFile(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteOrders, EmptyRootType, ::testing::Bool());
+
 #pragma pack(push, 4)
 struct Chain {
     int32_t NodeCount;

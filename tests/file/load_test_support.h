@@ -31,6 +31,7 @@ struct TreeFileOptions {
     // Objects of these types go to these sections; everything else to section 0.
     std::vector<std::pair<const orvane_data_type_definition*, int32_t>> sectionOfType;
     std::vector<std::pair<const void*, int32_t>> sectionOfObject;
+    uint32_t treeFlags = 0;  // OrvaneSetFileDataTreeFlags
 };
 
 inline std::string LoadTestPath(const std::string& name) {
@@ -121,6 +122,7 @@ inline bool WriteTreeFile(const std::string& path, orvane_data_type_definition* 
         OrvaneSetFileSectionForObjectsOfType(writer, t, section);
     for (const auto& [o, section] : options.sectionOfObject)
         OrvaneSetFileSectionForObject(writer, o, section);
+    OrvaneSetFileDataTreeFlags(writer, options.treeFlags);
     bool ok = OrvaneWriteDataTreeToFileBuilder(writer, builder);
     ok = OrvaneEndFile(builder, path.c_str()) && ok;
     OrvaneEndFileDataTreeWriting(writer);
