@@ -392,10 +392,9 @@ ORVANE_API void OrvaneEndLocalPoseAccumulation(orvane_local_pose* LocalPose, orv
                                                const orvane_int32* SparseBoneArray) {
     ORVANE_CHECK_NOT_NULL(OrvaneLocalPoseOrigin, LocalPose, );
     const int32_t count = LocalPose->BoneCount;
-    // An empty range inside the pose, or on an empty pose, has nothing to finish; one that
-    // starts past the last bone is out of range like any other.
-    if (BoneCount == 0 && FirstBone >= 0 && (FirstBone < count || (FirstBone == 0 && count == 0)))
-        return;
+    // An empty range inside the pose has nothing to finish; one that starts past the last bone
+    // is out of range like any other, and a pose without bones has no first bone at all.
+    if (BoneCount == 0 && FirstBone >= 0 && FirstBone < count) return;
     if (FirstBone < 0 || FirstBone >= count) {
         ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "FirstBone %d is out of range [0, %d)", FirstBone,
                          count);

@@ -454,8 +454,6 @@ TEST_F(LocalPoseTest, RangesAndIndicesAreChecked) {
     EXPECT_TRUE(log.Contains("FirstBone + BoneCount 5 is out of range [0, 4]"));
     OrvaneEndLocalPoseAccumulation(pose.get(), 0, 0, skeleton.get(), nullptr);  // nothing to do
     OrvaneEndLocalPoseAccumulation(pose.get(), 3, 0, skeleton.get(), nullptr);  // nothing to do
-    LocalPosePtr empty(OrvaneNewLocalPose(0));
-    if (empty) OrvaneEndLocalPoseAccumulation(empty.get(), 0, 0, skeleton.get(), nullptr);
     EXPECT_EQ(log.errors(), 3u);
     // A pose larger than the skeleton, and sparse entries outside it.
     LocalPosePtr big(OrvaneNewLocalPose(6));
@@ -466,6 +464,18 @@ TEST_F(LocalPoseTest, RangesAndIndicesAreChecked) {
     OrvaneEndLocalPoseAccumulation(pose.get(), 0, 4, nullptr, nullptr);
     EXPECT_EQ(log.errors(), 6u);
     EXPECT_EQ(0, std::memcmp(&At(0), &before, sizeof before));
+}
+
+TEST_F(LocalPoseTest, AnEmptyPoseHasNoFirstBoneToEndAt) {
+    // No first bone lies in [0, 0): closing a pass on a pose without bones is out of range,
+    // even over an empty range.
+    LocalPosePtr empty(OrvaneNewLocalPose(0));
+    ASSERT_NE(empty, nullptr);
+    OrvaneBeginLocalPoseAccumulation(empty.get(), 0, 0, nullptr);
+    LogCapture log;
+    OrvaneEndLocalPoseAccumulation(empty.get(), 0, 0, skeleton.get(), nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_TRUE(log.Contains("FirstBone 0 is out of range [0, 0)"));
 }
 
 TEST_F(LocalPoseTest, WorldMatrixAndAttachmentOffset) {
