@@ -488,19 +488,18 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
         {OrvaneInt32Member, "Something", nullptr, 0, {0, 0, 0}, 0},
         {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
     LogCapture log;
-    // A type that is no format fails at once: no builder to carry the fault to End.
-    orvane_curve_builder* b = OrvaneBeginCurve(other, 1, 3, 2);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
-    log.Clear();
-    EXPECT_EQ(OrvaneBeginCurve(nullptr, 1, 3, 2), nullptr);
-    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
-    // A copy of a curve whose data type is no format fails the same way.
+    // A copy of a curve whose data type is no format fails the way a type of no format does:
+    // the builder carries the fault to End, which reports it and frees the builder.
     int32_t data = 0;
     const orvane_curve2 strange = {{other, &data}};
+    orvane_curve_builder* b = OrvaneBeginCurveCopy(&strange);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(
+        log.Contains("Invalid format specified for a orvane_curve2 - creating this curve "
+                     "will fail"));
     log.Clear();
-    EXPECT_EQ(OrvaneBeginCurveCopy(&strange), nullptr);
-    EXPECT_GT(log.errors(), 0u);
+    EXPECT_EQ(OrvaneEndCurve(b), nullptr);
+    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
 
     log.Clear();
     b = OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 1, 3, 4);
@@ -532,6 +531,62 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
     EXPECT_EQ(OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 7, 3, 5), nullptr);
     EXPECT_EQ(OrvaneBeginCurve(OrvaneCurveDataDaK16uC16uType, 1, 30000, 0x7FFFFFF), nullptr);
     EXPECT_EQ(log.errors(), 3u);
+}
+
+int LiveBlocks() {
+    int count = 0;
+    for (orvane_allocation_header* h = OrvaneAllocationsBegin(); h != OrvaneAllocationsEnd();
+         h = OrvaneNextAllocation(h))
+        ++count;
+    return count;
+}
+
+// A type that is none of the formats still gives a builder: its sizes are 0 and every End
+// refuses it, freeing the builder.
+TEST(CurveBuilder, ATypeOfNoFormatFailsAtTheEnd) {
+    orvane_data_type_definition other[] = {
+        {OrvaneInt32Member, "Something", nullptr, 0, {0, 0, 0}, 0},
+        {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+    const float knots[2] = {0, 1};
+    const float controls[6] = {1, 2, 3, 4, 5, 6};
+    const int before = LiveBlocks();
+    for (orvane_data_type_definition* type :
+         {other, static_cast<orvane_data_type_definition*>(nullptr)}) {
+        LogCapture log;
+        orvane_curve_builder* b = OrvaneBeginCurve(type, 1, 3, 2);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        EXPECT_TRUE(
+            log.Contains("Invalid format specified for a orvane_curve2 - creating this "
+                         "curve will fail"));
+        OrvanePushCurveKnotArray(b, knots);
+        OrvanePushCurveControlArray(b, controls);
+        log.Clear();
+        EXPECT_EQ(OrvaneGetResultingCurveSize(b), 0);
+        EXPECT_EQ(OrvaneGetResultingCurveDataSize(b), 0);
+        EXPECT_EQ(log.errors(), 2u);
+        EXPECT_TRUE(
+            log.Contains("Invalid format specified for a orvane_curve2 - returning size of 0"));
+        log.Clear();
+        EXPECT_EQ(OrvaneEndCurve(b), nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+        EXPECT_EQ(LiveBlocks(), before);
+
+        // In place: the given curve is cleared and the builder freed.
+        b = OrvaneBeginCurve(type, 1, 3, 2);
+        ASSERT_NE(b, nullptr);
+        uint32_t memory[64];
+        orvane_curve2 target = {{OrvaneCurveDataD3K16uC16uType, &target}};
+        log.Clear();
+        EXPECT_EQ(OrvaneEndCurveDataInPlace(b, &target, memory), nullptr);
+        EXPECT_EQ(target.CurveData.Object, nullptr);
+        EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+        EXPECT_EQ(LiveBlocks(), before);
+
+        OrvaneAbortCurveBuilder(OrvaneBeginCurve(type, 0, 1, 1));
+        EXPECT_EQ(LiveBlocks(), before);
+    }
 }
 
 TEST(CurveBuilder, SetAllKnotValuesChecksBeforeChanging) {
