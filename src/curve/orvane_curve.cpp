@@ -117,7 +117,10 @@ ORVANE_API void OrvaneCurveExtractKnotValues(const orvane_curve2* Curve, orvane_
     const CurveFormat* format = CurveFormatOf(Curve);
     if (!format) return;
     const int32_t available = ExtractableKnots(format, Curve);
-    if (KnotIndex < 0 || KnotCount < 0 || KnotIndex > available - KnotCount) {
+    // Identity and constant formats read nothing per knot: any range yields their value.
+    const int32_t f = FormatNumber(Curve);
+    const bool oneValue = f == OrvaneCurveFormatDaIdentity || IsConstantFormat(f);
+    if (KnotIndex < 0 || KnotCount < 0 || (!oneValue && KnotIndex > available - KnotCount)) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Knots [%d, %d) are out of range [0, %d)",
                          int(KnotIndex), int(KnotIndex + KnotCount), int(available));
         return;

@@ -699,3 +699,42 @@ TEST(CurveBuilder, BuildersInCallerStorageAreLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Identity and constant curves hold one value for all time: a range of any length yields it
+// for every knot asked for, and only a single knot asked of an identity gets a knot value.
+TEST(CurveKnots, IdentitiesAndConstantsGiveTheirValueForEveryKnotAskedFor) {
+    orvane_curve_data_da_identity identity = {{OrvaneCurveFormatDaIdentity, 0}, 3};
+    orvane_curve2 ic = {{OrvaneCurveDataDaIdentityType, &identity}};
+    LogCapture log;
+    float knots[3] = {-7, -7, -7};
+    float controls[9] = {};
+    OrvaneCurveExtractKnotValues(&ic, 0, 3, knots, controls, OrvaneCurveIdentityScale);
+    for (float k : knots)
+        EXPECT_EQ(k, -7.0f);  // no knot value unless exactly one knot is asked for
+    for (float c : controls)
+        EXPECT_EQ(c, 1.0f);
+    OrvaneCurveExtractKnotValues(&ic, 0, 1, knots, controls, OrvaneCurveIdentityNormal);
+    EXPECT_EQ(knots[0], 0.0f);
+    EXPECT_EQ(controls[0], 0.0f);
+    EXPECT_EQ(controls[2], 1.0f);
+
+    orvane_curve_data_d4_constant32f constant = {
+        {OrvaneCurveFormatD4Constant32f, 1}, 0, {0.5f, -1, 2, 4}};
+    orvane_curve2 cc = {{OrvaneCurveDataD4Constant32fType, &constant}};
+    float ck[2] = {-7, -7};
+    float cv[8] = {};
+    OrvaneCurveExtractKnotValues(&cc, 0, 2, ck, cv, nullptr);
+    EXPECT_EQ(ck[0], 0.0f);
+    EXPECT_EQ(ck[1], 0.0f);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(cv[4 * i + 0], 0.5f);
+        EXPECT_EQ(cv[4 * i + 1], -1.0f);
+        EXPECT_EQ(cv[4 * i + 2], 2.0f);
+        EXPECT_EQ(cv[4 * i + 3], 4.0f);
+    }
+    EXPECT_EQ(log.errors(), 0u);
+}
+
+}  // namespace
