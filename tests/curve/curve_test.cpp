@@ -738,3 +738,39 @@ TEST(CurveKnots, IdentitiesAndConstantsGiveTheirValueForEveryKnotAskedFor) {
 }
 
 }  // namespace
+
+namespace {
+
+// Quaternion curves take only the signs of the scales, and uniform 3x3 scales only the first
+// scale and offset: the arrays those curves do not read may be left out.
+TEST(CurveFormats, SwizzleArraysACurveDoesNotReadMayBeNull) {
+    const float knots[2] = {0, 1};
+    const float q[8] = {0, 0, 0, 1, 0.6f, 0, 0, 0.8f};
+    const float flipW[4] = {1, 1, 1, -1};
+    const int32_t identity[4] = {0, 1, 2, 3};
+    LogCapture log;
+    CurvePtr quaternion = Build(8, 1, 4, 2, knots, q);
+    OrvaneCurveScaleOffsetSwizzle(quaternion.get(), 4, flipW, nullptr, identity);
+    float out[8];
+    OrvaneCurveExtractKnotValues(quaternion.get(), 0, 2, nullptr, out, nullptr);
+    EXPECT_EQ(out[3], -1.0f);
+    EXPECT_NEAR(out[7], -0.8f, 1e-4f);
+    EXPECT_NEAR(out[4], 0.6f, 1e-4f);
+
+    float scale[18] = {};
+    scale[0] = scale[4] = scale[8] = 2.0f;
+    scale[9] = scale[13] = scale[17] = 4.0f;
+    CurvePtr uniform = Build(12, 1, 9, 2, knots, scale);
+    const float scales[9] = {0.5f, 1, 1, 1, 1, 1, 1, 1, 1};
+    const float offsets[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0};
+    OrvaneCurveScaleOffsetSwizzle(uniform.get(), 9, scales, offsets, nullptr);
+    float m[18];
+    OrvaneCurveExtractKnotValues(uniform.get(), 0, 2, nullptr, m, nullptr);
+    EXPECT_NEAR(m[0], 2.0f, 1e-4f);  // 0.5 * 2 + 1
+    EXPECT_NEAR(m[8], 2.0f, 1e-4f);
+    EXPECT_NEAR(m[9], 3.0f, 1e-4f);  // 0.5 * 4 + 1
+    EXPECT_EQ(m[1], 0.0f);
+    EXPECT_EQ(log.errors(), 0u);
+}
+
+}  // namespace
