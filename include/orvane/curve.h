@@ -386,7 +386,8 @@ ORVANE_API orvane_int32 OrvaneCurveFindKnot(const orvane_curve2* Curve, orvane_r
 ORVANE_API orvane_int32 OrvaneCurveFindCloseKnot(const orvane_curve2* Curve, orvane_real32 t,
                                                  orvane_int32 KnotHint);
 /* Decodes KnotCount knots from KnotIndex; either output may be null. The range must lie in
- * the curve (constant and identity curves accept one knot at index 0). */
+ * the curve, except in constant and identity curves, which give their value for every knot
+ * asked for (an identity writes a knot value of 0 only when exactly one knot is asked for). */
 ORVANE_API void OrvaneCurveExtractKnotValues(const orvane_curve2* Curve, orvane_int32 KnotIndex,
                                              orvane_int32 KnotCount, orvane_real32* KnotResults,
                                              orvane_real32* ControlResults,
@@ -402,7 +403,9 @@ ORVANE_API orvane_real32 OrvaneCurveExtractKnotValue(const orvane_curve2* Curve,
 ORVANE_API void OrvaneCurveSetAllKnotValues(orvane_curve2* Curve, orvane_int32 KnotCount,
                                             orvane_int32 Dimension, const orvane_real32* KnotSrc,
                                             const orvane_real32* ControlSrc);
-/* Afterwards value component j = Scales[j] * (old component Swizzles[j]) + Offsets[j]. */
+/* Afterwards value component j = Scales[j] * (old component Swizzles[j]) + Offsets[j].
+ * Quaternion (D4n) curves take only the signs of Scales and may pass null Offsets; uniform
+ * 3x3 (D9I1) curves take Scales[0] and Offsets[0] only and may pass null Swizzles. */
 ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32 Dimension,
                                               const orvane_real32* Scales,
                                               const orvane_real32* Offsets,

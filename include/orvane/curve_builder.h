@@ -22,15 +22,18 @@ typedef struct orvane_curve_builder orvane_curve_builder;
 /* A builder for a curve of CurveDataType (one of the sixteen OrvaneCurveData...Type
  * descriptions, compared by content), Degree 0 to 3, Dimension values per control (0 to
  * 32767; fixed by the format for the D3, D4 and D9 formats) and KnotCount knots (at least 0;
- * 1 for constants, frames for keyframes). Fails at once with null: an unknown type logs
- * "%s(%d): Invalid format specified for a orvane_curve2 - returning NULL"; a degree,
- * dimension or knot count out of range (or too large to lay out) logs "%s(%d): Degree %d,
- * Dimension %d and KnotCount %d do not make a curve"; null when memory runs out. */
+ * 1 for constants, frames for keyframes). An unknown type logs "%s(%d): Invalid format
+ * specified for a orvane_curve2 - creating this curve will fail" and still gives a builder:
+ * its sizes are 0 and its End logs the invalid format, frees it and returns null. Fails at
+ * once with null: a degree, dimension or knot count out of range (or too large to lay out)
+ * logs "%s(%d): Degree %d, Dimension %d and KnotCount %d do not make a curve"; null when
+ * memory runs out. */
 ORVANE_API orvane_curve_builder* OrvaneBeginCurve(orvane_data_type_definition* CurveDataType,
                                                   orvane_int32 Degree, orvane_int32 Dimension,
                                                   orvane_int32 KnotCount);
 /* A builder that copies Source in its own format (its stored values, unchanged); null with an
- * error for a rejected Source. Pushing an array afterwards builds from the arrays instead. */
+ * error for a rejected Source (a Source whose type is no format fails as OrvaneBeginCurve does).
+ * Pushing an array afterwards builds from the arrays instead. */
 ORVANE_API orvane_curve_builder* OrvaneBeginCurveCopy(const orvane_curve2* Source);
 /* KnotCount knot times in seconds, ascending, and KnotCount x Dimension control values. The
  * arrays are kept by pointer and must stay valid until the End call. A null Builder logs

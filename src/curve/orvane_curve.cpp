@@ -117,7 +117,10 @@ ORVANE_API void OrvaneCurveExtractKnotValues(const orvane_curve2* Curve, orvane_
     const CurveFormat* format = CurveFormatOf(Curve);
     if (!format) return;
     const int32_t available = ExtractableKnots(format, Curve);
-    if (KnotIndex < 0 || KnotCount < 0 || KnotIndex > available - KnotCount) {
+    // Identity and constant formats read nothing per knot: any range yields their value.
+    const int32_t f = FormatNumber(Curve);
+    const bool oneValue = f == OrvaneCurveFormatDaIdentity || IsConstantFormat(f);
+    if (KnotIndex < 0 || KnotCount < 0 || (!oneValue && KnotIndex > available - KnotCount)) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Knots [%d, %d) are out of range [0, %d)",
                          int(KnotIndex), int(KnotIndex + KnotCount), int(available));
         return;
@@ -164,13 +167,15 @@ ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32
     if (!format) return;
     const int32_t f = FormatNumber(Curve);
     if (f == OrvaneCurveFormatDaIdentity) return;
-    ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Scales, );
-    ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Offsets, );
-    ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Swizzles, );
-    // The components the operation reads, and the range their swizzles must lie in.
+    // The components the operation reads, and the range their swizzles must lie in. Quaternion
+    // curves take only the signs of the scales (no offsets); uniform scales take no swizzles.
     const int32_t stored = format->getDimension(DataOf(Curve));
     const bool diagonal = f == OrvaneCurveFormatD9I3K16uC16u || f == OrvaneCurveFormatD9I3K8uC8u;
     const bool uniform = f == OrvaneCurveFormatD9I1K16uC16u || f == OrvaneCurveFormatD9I1K8uC8u;
+    const bool quaternion = f == OrvaneCurveFormatD4nK16uC15u || f == OrvaneCurveFormatD4nK8uC7u;
+    ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Scales, );
+    if (!quaternion) ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Offsets, );
+    if (!uniform) ORVANE_CHECK_NOT_NULL(OrvaneCurveOrigin, Swizzles, );
     const int32_t needed = uniform ? 1 : stored;
     if (Dimension > 16 || Dimension < needed) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin,
@@ -188,8 +193,6 @@ ORVANE_API void OrvaneCurveScaleOffsetSwizzle(orvane_curve2* Curve, orvane_int32
             }
             seen[Swizzles[j]] = true;
         }
-        const bool quaternion =
-            f == OrvaneCurveFormatD4nK16uC15u || f == OrvaneCurveFormatD4nK8uC7u;
         for (int32_t j = 0; quaternion && j < 4; ++j) {
             if (!seen[j]) {
                 ORVANE_LOG_ERROR(OrvaneCurveOrigin,

@@ -43,7 +43,8 @@ int32_t FixedDimension(int32_t format);
 bool UsesKnotValues(int32_t format);
 // Format of a curve that may be broken, without logging (the predicates answer false).
 const CurveFormat* QuietFormatOf(const orvane_curve2* curve);
-// Knots that a range may touch: constant and identity curves give one knot at index 0.
+// Knots a range may touch in a curve with per-knot data (constant and identity curves count
+// one, though they give their value for any range).
 int32_t ExtractableKnots(const CurveFormat* format, const orvane_curve2* curve);
 
 inline const void* DataOf(const orvane_curve2* curve) {

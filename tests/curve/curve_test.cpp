@@ -488,19 +488,18 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
         {OrvaneInt32Member, "Something", nullptr, 0, {0, 0, 0}, 0},
         {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
     LogCapture log;
-    // A type that is no format fails at once: no builder to carry the fault to End.
-    orvane_curve_builder* b = OrvaneBeginCurve(other, 1, 3, 2);
-    EXPECT_EQ(b, nullptr);
-    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
-    log.Clear();
-    EXPECT_EQ(OrvaneBeginCurve(nullptr, 1, 3, 2), nullptr);
-    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
-    // A copy of a curve whose data type is no format fails the same way.
+    // A copy of a curve whose data type is no format fails the way a type of no format does:
+    // the builder carries the fault to End, which reports it and frees the builder.
     int32_t data = 0;
     const orvane_curve2 strange = {{other, &data}};
+    orvane_curve_builder* b = OrvaneBeginCurveCopy(&strange);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(
+        log.Contains("Invalid format specified for a orvane_curve2 - creating this curve "
+                     "will fail"));
     log.Clear();
-    EXPECT_EQ(OrvaneBeginCurveCopy(&strange), nullptr);
-    EXPECT_GT(log.errors(), 0u);
+    EXPECT_EQ(OrvaneEndCurve(b), nullptr);
+    EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
 
     log.Clear();
     b = OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 1, 3, 4);
@@ -532,6 +531,62 @@ TEST(CurveBuilder, ReportsEachFailureAndFreesOwnedBuilders) {
     EXPECT_EQ(OrvaneBeginCurve(OrvaneCurveDataD3K16uC16uType, 7, 3, 5), nullptr);
     EXPECT_EQ(OrvaneBeginCurve(OrvaneCurveDataDaK16uC16uType, 1, 30000, 0x7FFFFFF), nullptr);
     EXPECT_EQ(log.errors(), 3u);
+}
+
+int LiveBlocks() {
+    int count = 0;
+    for (orvane_allocation_header* h = OrvaneAllocationsBegin(); h != OrvaneAllocationsEnd();
+         h = OrvaneNextAllocation(h))
+        ++count;
+    return count;
+}
+
+// A type that is none of the formats still gives a builder: its sizes are 0 and every End
+// refuses it, freeing the builder.
+TEST(CurveBuilder, ATypeOfNoFormatFailsAtTheEnd) {
+    orvane_data_type_definition other[] = {
+        {OrvaneInt32Member, "Something", nullptr, 0, {0, 0, 0}, 0},
+        {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0}};
+    const float knots[2] = {0, 1};
+    const float controls[6] = {1, 2, 3, 4, 5, 6};
+    const int before = LiveBlocks();
+    for (orvane_data_type_definition* type :
+         {other, static_cast<orvane_data_type_definition*>(nullptr)}) {
+        LogCapture log;
+        orvane_curve_builder* b = OrvaneBeginCurve(type, 1, 3, 2);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        EXPECT_TRUE(
+            log.Contains("Invalid format specified for a orvane_curve2 - creating this "
+                         "curve will fail"));
+        OrvanePushCurveKnotArray(b, knots);
+        OrvanePushCurveControlArray(b, controls);
+        log.Clear();
+        EXPECT_EQ(OrvaneGetResultingCurveSize(b), 0);
+        EXPECT_EQ(OrvaneGetResultingCurveDataSize(b), 0);
+        EXPECT_EQ(log.errors(), 2u);
+        EXPECT_TRUE(
+            log.Contains("Invalid format specified for a orvane_curve2 - returning size of 0"));
+        log.Clear();
+        EXPECT_EQ(OrvaneEndCurve(b), nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+        EXPECT_EQ(LiveBlocks(), before);
+
+        // In place: the given curve is cleared and the builder freed.
+        b = OrvaneBeginCurve(type, 1, 3, 2);
+        ASSERT_NE(b, nullptr);
+        uint32_t memory[64];
+        orvane_curve2 target = {{OrvaneCurveDataD3K16uC16uType, &target}};
+        log.Clear();
+        EXPECT_EQ(OrvaneEndCurveDataInPlace(b, &target, memory), nullptr);
+        EXPECT_EQ(target.CurveData.Object, nullptr);
+        EXPECT_TRUE(log.Contains("Invalid format specified for a orvane_curve2 - returning NULL"));
+        EXPECT_EQ(LiveBlocks(), before);
+
+        OrvaneAbortCurveBuilder(OrvaneBeginCurve(type, 0, 1, 1));
+        EXPECT_EQ(LiveBlocks(), before);
+    }
 }
 
 TEST(CurveBuilder, SetAllKnotValuesChecksBeforeChanging) {
@@ -641,6 +696,81 @@ TEST(CurveBuilder, BuildersInCallerStorageAreLeftAlone) {
     float out[3];
     EXPECT_EQ(OrvaneCurveExtractKnotValue(&curve, 2, out, nullptr), 1.0f);
     EXPECT_NEAR(out[2], 9.0f, 0.5f * 6.0f / 255.0f + 1e-5f);
+}
+
+}  // namespace
+
+namespace {
+
+// Identity and constant curves hold one value for all time: a range of any length yields it
+// for every knot asked for, and only a single knot asked of an identity gets a knot value.
+TEST(CurveKnots, IdentitiesAndConstantsGiveTheirValueForEveryKnotAskedFor) {
+    orvane_curve_data_da_identity identity = {{OrvaneCurveFormatDaIdentity, 0}, 3};
+    orvane_curve2 ic = {{OrvaneCurveDataDaIdentityType, &identity}};
+    LogCapture log;
+    float knots[3] = {-7, -7, -7};
+    float controls[9] = {};
+    OrvaneCurveExtractKnotValues(&ic, 0, 3, knots, controls, OrvaneCurveIdentityScale);
+    for (float k : knots)
+        EXPECT_EQ(k, -7.0f);  // no knot value unless exactly one knot is asked for
+    for (float c : controls)
+        EXPECT_EQ(c, 1.0f);
+    OrvaneCurveExtractKnotValues(&ic, 0, 1, knots, controls, OrvaneCurveIdentityNormal);
+    EXPECT_EQ(knots[0], 0.0f);
+    EXPECT_EQ(controls[0], 0.0f);
+    EXPECT_EQ(controls[2], 1.0f);
+
+    orvane_curve_data_d4_constant32f constant = {
+        {OrvaneCurveFormatD4Constant32f, 1}, 0, {0.5f, -1, 2, 4}};
+    orvane_curve2 cc = {{OrvaneCurveDataD4Constant32fType, &constant}};
+    float ck[2] = {-7, -7};
+    float cv[8] = {};
+    OrvaneCurveExtractKnotValues(&cc, 0, 2, ck, cv, nullptr);
+    EXPECT_EQ(ck[0], 0.0f);
+    EXPECT_EQ(ck[1], 0.0f);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(cv[4 * i + 0], 0.5f);
+        EXPECT_EQ(cv[4 * i + 1], -1.0f);
+        EXPECT_EQ(cv[4 * i + 2], 2.0f);
+        EXPECT_EQ(cv[4 * i + 3], 4.0f);
+    }
+    EXPECT_EQ(log.errors(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Quaternion curves take only the signs of the scales, and uniform 3x3 scales only the first
+// scale and offset: the arrays those curves do not read may be left out.
+TEST(CurveFormats, SwizzleArraysACurveDoesNotReadMayBeNull) {
+    const float knots[2] = {0, 1};
+    const float q[8] = {0, 0, 0, 1, 0.6f, 0, 0, 0.8f};
+    const float flipW[4] = {1, 1, 1, -1};
+    const int32_t identity[4] = {0, 1, 2, 3};
+    LogCapture log;
+    CurvePtr quaternion = Build(8, 1, 4, 2, knots, q);
+    OrvaneCurveScaleOffsetSwizzle(quaternion.get(), 4, flipW, nullptr, identity);
+    float out[8];
+    OrvaneCurveExtractKnotValues(quaternion.get(), 0, 2, nullptr, out, nullptr);
+    EXPECT_EQ(out[3], -1.0f);
+    EXPECT_NEAR(out[7], -0.8f, 1e-4f);
+    EXPECT_NEAR(out[4], 0.6f, 1e-4f);
+
+    float scale[18] = {};
+    scale[0] = scale[4] = scale[8] = 2.0f;
+    scale[9] = scale[13] = scale[17] = 4.0f;
+    CurvePtr uniform = Build(12, 1, 9, 2, knots, scale);
+    const float scales[9] = {0.5f, 1, 1, 1, 1, 1, 1, 1, 1};
+    const float offsets[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0};
+    OrvaneCurveScaleOffsetSwizzle(uniform.get(), 9, scales, offsets, nullptr);
+    float m[18];
+    OrvaneCurveExtractKnotValues(uniform.get(), 0, 2, nullptr, m, nullptr);
+    EXPECT_NEAR(m[0], 2.0f, 1e-4f);  // 0.5 * 2 + 1
+    EXPECT_NEAR(m[8], 2.0f, 1e-4f);
+    EXPECT_NEAR(m[9], 3.0f, 1e-4f);  // 0.5 * 4 + 1
+    EXPECT_EQ(m[1], 0.0f);
+    EXPECT_EQ(log.errors(), 0u);
 }
 
 }  // namespace

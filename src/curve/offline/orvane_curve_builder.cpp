@@ -155,8 +155,24 @@ ORVANE_API orvane_curve_builder* OrvaneBeginCurve(orvane_data_type_definition* C
                                                   orvane_int32 Degree, orvane_int32 Dimension,
                                                   orvane_int32 KnotCount) {
     orvane_curve_builder local;
-    if (!InitializeCurveBuilder(&local, CurveDataType, Degree, Dimension, KnotCount))
+    if (FindFormatIndex(CurveDataType) < 0) {
+        // The builder still carries the request: its sizes are 0 and its End reports the fault
+        // and frees it.
+        ORVANE_LOG_ERROR(
+            OrvaneCurveOrigin,
+            "Invalid format specified for a orvane_curve2 - creating this curve will fail");
+        local = {.Owned = false,
+                 .Type = CurveDataType,
+                 .FormatIndex = -1,
+                 .Degree = Degree,
+                 .Dimension = Dimension,
+                 .KnotCount = KnotCount,
+                 .Knots = nullptr,
+                 .Controls = nullptr,
+                 .Source = nullptr};
+    } else if (!InitializeCurveBuilder(&local, CurveDataType, Degree, Dimension, KnotCount)) {
         return nullptr;
+    }
     auto* builder = static_cast<orvane_curve_builder*>(
         ORVANE_ALLOCATE(alignof(orvane_curve_builder), sizeof(orvane_curve_builder)));
     if (builder == nullptr) return nullptr;
