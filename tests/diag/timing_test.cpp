@@ -215,4 +215,41 @@ TEST(SystemClock, NeverRunsBackwards) {
     EXPECT_EQ(orvane::AdvanceSystemClock(wrap, 32 * ms, 0x10u), 32000);
 }
 
+// The peaks a reset records are the largest count, total and own time seen at any reset, each
+// on its own: a later, smaller interval leaves them as they were.
+TEST(Counters, PeaksKeepTheLargestOfEachValue) {
+    Outer();
+    OrvaneResetCounters();
+    OrvaneResetCounterPeaks();
+    const double perSecond = OrvaneGetCounterTicksPerSecond();
+    for (int i = 0; i < 3; ++i)
+        Outer();
+    orvane_counter_results outer = Results("TestOuter");
+    orvane_counter_results inner = Results("TestInner");
+    ASSERT_EQ(outer.Count, 3);
+    ASSERT_EQ(inner.Count, 6);
+    OrvaneResetCounters();
+    orvane_counter_results peaks = Results("TestOuter");
+    EXPECT_EQ(peaks.Count, 0);
+    EXPECT_EQ(peaks.TotalTicks, 0);
+    EXPECT_EQ(peaks.TicksWithoutChildren, 0);
+    EXPECT_EQ(peaks.PeakCount, 3);
+    EXPECT_NEAR(peaks.PeakSecondsElapsed * perSecond, outer.TotalTicks,
+                outer.TotalTicks * 1e-9 + 1);
+    EXPECT_NEAR(peaks.PeakSecondsWithoutChildren * perSecond, outer.TicksWithoutChildren,
+                outer.TotalTicks * 1e-9 + 1);
+    EXPECT_EQ(Results("TestInner").PeakCount, 6);
+    Outer();
+    OrvaneResetCounters();
+    orvane_counter_results later = Results("TestOuter");
+    EXPECT_EQ(later.PeakCount, 3);
+    EXPECT_GE(later.PeakSecondsElapsed, peaks.PeakSecondsElapsed);
+    EXPECT_LE(later.PeakSecondsWithoutChildren, later.PeakSecondsElapsed);
+    OrvaneResetCounterPeaks();
+    orvane_counter_results cleared = Results("TestOuter");
+    EXPECT_EQ(cleared.PeakCount, 0);
+    EXPECT_EQ(cleared.PeakSecondsElapsed, 0);
+    EXPECT_EQ(cleared.PeakSecondsWithoutChildren, 0);
+}
+
 }  // namespace

@@ -251,6 +251,10 @@ TEST(Texture, HostileTexturesAreRefused) {
     {
         HandMade t;
         t.texture.ImageCount = 2;
+        // Forty level records, only the first of which holds pixels.
+        std::vector<orvane_texture_mip_level> levels(40, orvane_texture_mip_level{0, 0, nullptr});
+        levels[0] = t.level;
+        t.image.MIPLevels = levels.data();
         t.image.MIPLevelCount = 40;
         EXPECT_FALSE(t.Copy(1));
         EXPECT_FALSE(t.Copy(39, 1, 1));

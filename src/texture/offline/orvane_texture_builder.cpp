@@ -118,7 +118,15 @@ int64_t EncodeLevel(orvane_texture_builder& builder, int32_t width, int32_t heig
     record->Stride = 0;
     record->PixelByteCount = 0;
     record->Pixels = storage;
-    if (width == 0 || height == 0) return 0;
+    if (width == 0 || height == 0) {
+        // No pixels, but rows of the level's width all the same.
+        if (builder.encoding == OrvaneRawTextureEncoding) record->Stride = paddedStride;
+        if (builder.encoding == OrvaneS3TCTextureEncoding) {
+            int32_t subFormat = builder.subFormat == OrvaneS3TCBestMatch ? 2 : builder.subFormat;
+            record->Stride = int32_t(subFormat < 2 ? sourceStride / 2 : sourceStride);
+        }
+        return 0;
+    }
     switch (builder.encoding) {
         case OrvaneRawTextureEncoding:
             ConvertPixels(width, height, *OrvaneRGBA8888PixelFormat, sourceStride, source,
@@ -188,6 +196,7 @@ void EncodeImage(orvane_texture_builder& builder, int32_t width, int32_t height,
         const uint8_t* source = pixels;
         int64_t sourceStride = stride;
         uint8_t* scaled = nullptr;
+        if (w != width || h != height) sourceStride = int64_t(w) * 4;  // a scaled level's rows
         if ((w != width || h != height) && w > 0 && h > 0) {
             scaled = static_cast<uint8_t*>(ORVANE_ALLOCATE(4, size_t(w) * size_t(h) * 4));
             if (scaled == nullptr || !ScaleImage32(builder.downsamplingFilter, width, height,
@@ -197,7 +206,6 @@ void EncodeImage(orvane_texture_builder& builder, int32_t width, int32_t height,
                 break;
             }
             source = scaled;
-            sourceStride = int64_t(w) * 4;
         }
         written += EncodeLevel(builder, w, h, sourceStride, source, strides[level], reserved[level],
                                image->pixels + offset, &image->levels[level]);
