@@ -30,14 +30,8 @@ namespace {
 // small size, and the binding's arrays would be written past a block of that size.
 uint64_t BindingBytes(int32_t boneCount, bool transferred) {
     const uint64_t arrays = static_cast<uint64_t>(boneCount) * sizeof(orvane_int32);
-    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays);
-}
-
-// Whether a matrix of 16 reals holds a subnormal number.
-bool HoldsSubnormal(const float* m) {
-    for (int32_t k = 0; k < 16; ++k)
-        if (std::fpclassify(m[k]) == FP_SUBNORMAL) return true;
-    return false;
+    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays) +
+           static_cast<uint64_t>(boneCount);
 }
 
 // The skinning matrices of bones [first, end): each bound bone's inverse world matrix (apply
@@ -56,7 +50,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
     const orvane_bone* bones = binding.FromSkeleton->Bones;
     const int32_t* from = binding.FromBoneIndices;
     const int32_t* to = binding.ToBoneIndices;
-    const bool subnormals = binding.HasSubnormalInverses != 0;
+    const orvane_uint8* subnormal = binding.SubnormalInverses;
 #if ORVANE_MATH_HAS_SSE
     using namespace orvane::sse;
     struct Rows {
@@ -68,7 +62,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
         a = {_mm_loadu_ps(x), _mm_loadu_ps(x + 4), _mm_loadu_ps(x + 8), _mm_loadu_ps(x + 12)};
         b = {_mm_loadu_ps(y), _mm_loadu_ps(y + 4), _mm_loadu_ps(y + 8),
              KeepXYZ(_mm_loadu_ps(y + 12))};
-        if (subnormals && HoldsSubnormal(x)) {
+        if (subnormal[i]) {
             const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
             const __m128 smallest = _mm_set1_ps(FLT_MIN);
             for (__m128* r : {&a.r0, &a.r1, &a.r2, &a.r3})
@@ -98,7 +92,7 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
     for (int32_t i = first; i < end; ++i, out += 16) {
         float x[16];
         std::memcpy(x, &bones[from[i]].InverseWorldTransform[0][0], sizeof x);
-        if (subnormals)
+        if (subnormal[i])
             for (float& v : x)
                 if (std::fpclassify(v) == FP_SUBNORMAL) v = 0.0f;
         orvane::kernel::ColumnMatrixMultiply4x3(out, x, world + static_cast<size_t>(to[i]) * 16);
@@ -118,15 +112,15 @@ __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_b
     const orvane_bone* bones = binding.FromSkeleton->Bones;
     const int32_t* from = binding.FromBoneIndices;
     const int32_t* to = binding.ToBoneIndices;
-    const bool subnormals = binding.HasSubnormalInverses != 0;
+    const orvane_uint8* subnormal = binding.SubnormalInverses;
     const __m256 keep = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
     const __m256 one = _mm256_setr_ps(0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
     for (int32_t i = first; i < end; ++i, out += 16) {
-        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
-        if (subnormals && HoldsSubnormal(x)) {
+        if (subnormal[i]) {
             BuildSkinningMatricesBaseline(binding, world, i, i + 1, out);
             continue;
         }
+        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
         const float* y = world + static_cast<size_t>(to[i]) * 16;
         const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y));
         const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 4));
@@ -262,12 +256,16 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
         if (transferred) binding->FromBoneIndices[i] = FindBone(FromSkeleton, Mesh, name);
     }
     binding->MostToBoneIndex = -1;
-    binding->HasSubnormalInverses = 0;
+    binding->SubnormalInverses =
+        reinterpret_cast<orvane_uint8*>(binding->ToBoneIndices + boneCount);
     for (int32_t i = 0; i < boneCount; ++i) {
         if (binding->ToBoneIndices[i] > binding->MostToBoneIndex)
             binding->MostToBoneIndex = binding->ToBoneIndices[i];
         const orvane_bone& bone = FromSkeleton->Bones[binding->FromBoneIndices[i]];
-        if (HoldsSubnormal(&bone.InverseWorldTransform[0][0])) binding->HasSubnormalInverses = 1;
+        const float* m = &bone.InverseWorldTransform[0][0];
+        binding->SubnormalInverses[i] = 0;
+        for (int32_t k = 0; k < 16; ++k)
+            if (std::fpclassify(m[k]) == FP_SUBNORMAL) binding->SubnormalInverses[i] = 1;
     }
     return binding;
 }

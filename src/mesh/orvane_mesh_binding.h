@@ -7,7 +7,7 @@
 #include "orvane/mesh.h"
 
 // One block: this record, then BoneCount indices into FromSkeleton, then, only when the
-// skeletons differ, BoneCount indices into ToSkeleton. Every index names an
+// skeletons differ, BoneCount indices into ToSkeleton, then BoneCount flags. Every index names an
 // existing bone of its skeleton, and every bone index of the mesh's vertices is below BoneCount
 // (checked when the binding is built).
 struct orvane_mesh_binding {
@@ -20,9 +20,9 @@ struct orvane_mesh_binding {
     // The largest of ToBoneIndices (-1 without bones): the matrix builds compare it with the
     // world pose once per call instead of per bone.
     orvane_int32 MostToBoneIndex;
-    // Whether the inverse world matrix of some bound bone held a subnormal number when the
-    // binding was built (the matrix builds then look for them bone by bone).
-    orvane_int32 HasSubnormalInverses;
+    // Per bound bone, whether its inverse world matrix held a subnormal number when the binding
+    // was built.
+    orvane_uint8* SubnormalInverses;
 };
 
 #endif  // ORVANE_MESH_BINDING_H
