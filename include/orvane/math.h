@@ -134,8 +134,9 @@ ORVANE_API orvane_bool OrvanePolarDecompose(const orvane_real32 Source3x3[9],
 ORVANE_API void OrvaneInPlaceSimilarityTransformPosition(const orvane_real32 Affine3[3],
                                                          const orvane_real32 Linear3x3[9],
                                                          orvane_real32 Position[3]);
-/* Orientation = |q| * quaternion of (Linear * R(q / |q|) * InverseLinear); a zero quaternion is
- * left as it is. */
+/* Orientation = |q| * quaternion of (Linear * R(q / |q|) * InverseLinear), with the sign of q's
+ * w kept (so the identity basis leaves q unchanged and sequences stay sign-continuous); a zero
+ * quaternion is left as it is. */
 ORVANE_API void OrvaneInPlaceSimilarityTransformOrientation(const orvane_real32 Linear3x3[9],
                                                             const orvane_real32 InverseLinear3x3[9],
                                                             orvane_real32 Orientation[4]);

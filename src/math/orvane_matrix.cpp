@@ -97,8 +97,15 @@ void SimilarityTransformOrientation(const float linear[9], const float inverseLi
     Multiply3x3(m, m, inverseLinear);
     float q[4];
     QuaternionFromMatrix(q, m);
+    // The matrix gives the rotation up to the quaternion's sign. A change of basis keeps the
+    // rotation's angle, so the new w is the old one up to sign: keep the old sign (the vector
+    // parts decide for half turns), so that the identity basis gives the quaternion back and
+    // the controls of a curve stay sign-continuous.
+    float agreement = q[3] * unit[3];
+    if (agreement == 0.0f) agreement = q[0] * unit[0] + q[1] * unit[1] + q[2] * unit[2];
+    const float scale = agreement < 0.0f ? -n : n;
     for (int i = 0; i < 4; ++i)
-        orientation[i] = n * q[i];
+        orientation[i] = scale * q[i];
 }
 
 }  // namespace orvane

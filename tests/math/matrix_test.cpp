@@ -395,6 +395,78 @@ TEST(SimilarityInPlace, IdentityBasisKeepsAnyQuaternion) {
     }
 }
 
+TEST(SimilarityInPlace, IdentityBasisKeepsTheQuaternionsSign) {
+    // Negative w and half turns (w = 0) included: the quaternion comes back as it was, not
+    // negated.
+    const float id[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Random random(143);
+    for (int n = 0; n < kRandomCases; ++n) {
+        auto u = random.UnitQuaternion();
+        float k = random.Uniform(0.1f, 5.0f);
+        float q[4] = {k * u[0], k * u[1], k * u[2], k * u[3]};
+        float before[4];
+        std::memcpy(before, q, 16);
+        OrvaneInPlaceSimilarityTransformOrientation(id, id, q);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_NEAR(q[i], before[i], 1e-5 * k) << "case " << n << " element " << i;
+    }
+    float halfTurn[4] = {-2.0f, 0.0f, 0.0f, 0.0f};
+    OrvaneInPlaceSimilarityTransformOrientation(id, id, halfTurn);
+    EXPECT_NEAR(halfTurn[0], -2.0f, 1e-6);
+    float negative[4] = {0.0f, 0.0f, 0.0f, -1.0f};
+    OrvaneInPlaceSimilarityTransformOrientation(id, id, negative);
+    EXPECT_NEAR(negative[3], -1.0f, 1e-6);
+}
+
+TEST(SimilarityInPlace, RotatedBasisConjugatesTheQuaternion) {
+    // For a rotation L = R(l) the new quaternion is l q l^-1 (its w unchanged), whatever the
+    // sign of w.
+    Random random(144);
+    for (int n = 0; n < kRandomCases; ++n) {
+        auto lq = random.UnitQuaternion();
+        float l[9], li[9];
+        OrvaneMatrixEqualsQuaternion3x3(l, lq.data());
+        const float lc[4] = {-lq[0], -lq[1], -lq[2], lq[3]};
+        OrvaneMatrixEqualsQuaternion3x3(li, lc);
+        auto u = random.UnitQuaternion();
+        if (std::fabs(u[3]) < 1e-3f) continue;  // the sign of a half turn is a tie
+        const float k = random.Uniform(0.5f, 2.0f);
+        float q[4] = {k * u[0], k * u[1], k * u[2], k * u[3]};
+        Eigen::Quaterniond expected = FromQuaternion(lq.data()) * FromQuaternion(u.data()) *
+                                      FromQuaternion(lq.data()).conjugate();
+        OrvaneInPlaceSimilarityTransformOrientation(l, li, q);
+        const double want[4] = {k * expected.x(), k * expected.y(), k * expected.z(),
+                                k * expected.w()};
+        ExpectNear(q, want, 4, 2e-5 * k);
+    }
+}
+
+TEST(SimilarityInPlace, TurnPastAHalfTurnStaysContinuous) {
+    // Controls of a turn about z to 330 degrees, sign-continuous, moved to a basis turned a
+    // quarter about x: the results stay sign-continuous (no control is negated on its own).
+    const float s = std::sqrt(0.5f);
+    const float lq[4] = {s, 0.0f, 0.0f, s};
+    const float lc[4] = {-s, 0.0f, 0.0f, s};
+    float l[9], li[9];
+    OrvaneMatrixEqualsQuaternion3x3(l, lq);
+    OrvaneMatrixEqualsQuaternion3x3(li, lc);
+    float previous[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 12; ++k) {
+        const float half = 0.5f * float(k) * 30.0f * 3.14159265f / 180.0f;
+        float q[4] = {0.0f, 0.0f, std::sin(half), std::cos(half)};
+        OrvaneInPlaceSimilarityTransformOrientation(l, li, q);
+        // z goes to -y under a quarter turn about x; w is kept.
+        EXPECT_NEAR(q[1], -std::sin(half), 1e-5) << "control " << k;
+        EXPECT_NEAR(q[3], std::cos(half), 1e-5) << "control " << k;
+        if (k > 0) {
+            const float dot =
+                q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] + q[3] * previous[3];
+            EXPECT_GT(dot, 0.0f) << "control " << k;
+        }
+        std::memcpy(previous, q, sizeof q);
+    }
+}
+
 TEST(SimilarityInPlace, PositionScaleShearAndAffineMatrix) {
     Random random(142);
     for (int n = 0; n < kRandomCases; ++n) {

@@ -45,13 +45,10 @@ ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
     ORVANE_TIMING_BLOCK("FitPeriodicLoop");
     OrvaneZeroPeriodicLoop(Loop);
     // The relative rotation r with End = Start (x) r, and the displacement in Start's frame,
-    // where the loop vector lives.
+    // where the loop vector lives. r keeps its sign: a negative w is a turn of more than half
+    // a turn, and stepping by it gives End itself rather than its negation.
     float r[4];
     ConjugateMultiply(r, StartOrientation, EndOrientation);
-    if (r[3] < 0.0f) {
-        for (float& c : r)
-            c = -c;
-    }
     const float world[3] = {EndPosition[0] - StartPosition[0], EndPosition[1] - StartPosition[1],
                             EndPosition[2] - StartPosition[2]};
     const float inverse[4] = {-StartOrientation[0], -StartOrientation[1], -StartOrientation[2],
@@ -68,8 +65,8 @@ ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
 
     const float sine = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
     if (!(sine > kNoRotation)) {
-        // No rotation: the loop is a pure translation along the displacement, or stands still
-        // about a fixed axis.
+        // No rotation (or a whole turn, which has no axis): the loop is a pure translation
+        // along the displacement, or stands still about a fixed axis.
         const float distance = std::sqrt(Dot3(d, d));
         if (distance * distance > kNoDisplacement) {
             for (int c = 0; c < 3; ++c)

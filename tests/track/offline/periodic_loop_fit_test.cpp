@@ -130,6 +130,47 @@ TEST(PeriodicLoop, SmallTurnWithoutDisplacementHasNoRadius) {
         EXPECT_EQ(b, 0.0f);
 }
 
+TEST(PeriodicLoop, TurnsOfMoreThanAHalfTurnKeepTheirAngleAndSign) {
+    // The end orientation is a turn of 240 degrees about z from the start: the relative
+    // quaternion has a negative w, and its angle 2 atan2(|v|, w) is 240 degrees, not the
+    // 120 degrees of the opposite quaternion.
+    const float half = 2.0f * 3.14159265f / 3.0f;  // half of 240 degrees
+    const Placement start = {{1.0f, 2.0f, 3.0f}, {0.0f, 0.0f, 0.0f, 1.0f}};
+    const Placement end = {{1.5f, 2.0f, 4.0f}, {0.0f, 0.0f, std::sin(half), std::cos(half)}};
+    orvane_periodic_loop loop;
+    OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 2.0f, &loop);
+    ASSERT_TRUE(AllFinite(loop));
+    EXPECT_NEAR(loop.dAngle, 2.0f * half / 2.0f, 1e-5f);  // per second over 2 seconds
+    EXPECT_NEAR(loop.Axis[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(loop.Axis[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(loop.Axis[2], 1.0f, 1e-6f);
+    EXPECT_NEAR(loop.dZ, 0.5f, 1e-5f);
+    float log[3];
+    OrvaneComputePeriodicLoopLog(&loop, 2.0f, log);
+    EXPECT_NEAR(log[2], 2.0f * half, 1e-5f);
+    // Stepping the start by the loop gives the end, the quaternion's sign included.
+    Placement stepped = start;
+    OrvaneStepPeriodicLoop(&loop, 2.0f, stepped.p, stepped.q);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(stepped.p[c], end.p[c], 1e-4f) << "position " << c;
+    for (int c = 0; c < 4; ++c)
+        EXPECT_NEAR(stepped.q[c], end.q[c], 1e-5f) << "orientation " << c;
+}
+
+TEST(PeriodicLoop, SteppedOrientationKeepsTheSignOfTheEnd) {
+    std::mt19937 random(23);
+    for (int trial = 0; trial < 100; ++trial) {
+        const Placement start = RandomPlacement(random);
+        const Placement end = RandomPlacement(random);
+        orvane_periodic_loop loop;
+        OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 1.0f, &loop);
+        Placement stepped = start;
+        OrvaneStepPeriodicLoop(&loop, 1.0f, stepped.p, stepped.q);
+        for (int c = 0; c < 4; ++c)
+            EXPECT_NEAR(stepped.q[c], end.q[c], 2e-4f) << "trial " << trial << " component " << c;
+    }
+}
+
 TEST(PeriodicLoop, ZeroClearsEveryByte) {
     orvane_periodic_loop loop;
     std::memset(&loop, 0xAB, sizeof loop);
