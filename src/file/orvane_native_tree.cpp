@@ -277,6 +277,17 @@ struct Builder {
             return nullptr;
         }
         const int32_t section = SectionOf(records, kFileRecordSize);
+        Definition* type = NewDescription(section, count);
+        if (type == nullptr) return nullptr;
+        if (NewEntry(key, kDescriptionKey, type, 1, section) == nullptr) return nullptr;
+        Push({static_cast<const unsigned char*>(records), type, type, count, WorkKind::Description,
+              true});
+        DrainTypes();
+        return type;
+    }
+
+    // Room for a description of count records, after its layout record, kept with the section.
+    Definition* NewDescription(int32_t section, int32_t count) {
         auto* info = static_cast<NativeTypeInfo*>(ArenaAllocate(
             tree, section, sizeof(NativeTypeInfo) + sizeof(Definition) * size_t(count)));
         if (info == nullptr) {
@@ -284,12 +295,7 @@ struct Builder {
             return nullptr;
         }
         info->recordCount = count;
-        auto* type = reinterpret_cast<Definition*>(info + 1);
-        if (NewEntry(key, kDescriptionKey, type, 1, section) == nullptr) return nullptr;
-        Push({static_cast<const unsigned char*>(records), type, type, count, WorkKind::Description,
-              true});
-        DrainTypes();
-        return type;
+        return reinterpret_cast<Definition*>(info + 1);
     }
 
     // A copy, with its layout record, of one of the library's own descriptions and of the
@@ -309,14 +315,8 @@ struct Builder {
         int32_t count = 1;
         while (type[count - 1].Type != OrvaneEndMember)
             ++count;
-        auto* info = static_cast<NativeTypeInfo*>(ArenaAllocate(
-            tree, section, sizeof(NativeTypeInfo) + sizeof(Definition) * size_t(count)));
-        if (info == nullptr) {
-            Fail("%s(%d): Out of memory", ORVANE_SOURCE_FILE, __LINE__);
-            return nullptr;
-        }
-        info->recordCount = count;
-        auto* copy = reinterpret_cast<Definition*>(info + 1);
+        Definition* copy = NewDescription(section, count);
+        if (copy == nullptr) return nullptr;
         std::memcpy(static_cast<void*>(copy), type, sizeof(Definition) * size_t(count));
         if (NewEntry(key, kLibraryDescriptionKey, copy, 1, section) == nullptr) return nullptr;
         for (int32_t k = 0; k + 1 < count && !failed; ++k) {
