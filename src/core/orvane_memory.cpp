@@ -3,6 +3,7 @@
 #include "core/orvane_memory.h"
 
 #include <mutex>
+#include <numeric>
 
 #include "core/orvane_linked_list.h"
 #include "core/orvane_log.h"
@@ -36,7 +37,14 @@ orvane_allocation_header* HeaderOf(void* memory) {
 
 void* DefaultAllocate(const char* file, int32_t line, uint32_t alignment, int32_t size) {
     if (alignment == 0) alignment = 1;
-    uint64_t heapSize = uint64_t{alignment} + uint64_t(size < 0 ? 0 : size) + kHeaderSize - 1;
+    // The block starts at a multiple of the alignment. The heap's blocks are aligned for the
+    // header, which lies right before the block: a power of two keeps it so, any other
+    // alignment (3, 12, ...) is rounded to a multiple of the header's alignment as well.
+    const bool power = (alignment & (alignment - 1)) == 0;
+    const uint64_t step =
+        power ? uint64_t{alignment}
+              : std::lcm(uint64_t{alignment}, uint64_t{alignof(orvane_allocation_header)});
+    uint64_t heapSize = step + uint64_t(size < 0 ? 0 : size) + kHeaderSize - 1;
     void* heapBlock = nullptr;
     if (size >= 0 && heapSize <= INT32_MAX) heapBlock = platform::HeapAllocate(heapSize);
     if (heapBlock == nullptr) {
@@ -46,7 +54,7 @@ void* DefaultAllocate(const char* file, int32_t line, uint32_t alignment, int32_
         return nullptr;
     }
     uintptr_t address = reinterpret_cast<uintptr_t>(heapBlock) + kHeaderSize;
-    address = (address + alignment - 1) / alignment * alignment;
+    address = (address + step - 1) / step * step;
     void* memory = reinterpret_cast<void*>(address);
     orvane_allocation_header* header = HeaderOf(memory);
     header->Magic = ORVANE_ALLOCATION_MAGIC;
