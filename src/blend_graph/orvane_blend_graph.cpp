@@ -735,12 +735,12 @@ ORVANE_API orvane_bool OrvaneIsBlendDagNodeValid(const orvane_blend_dag_node* No
         if (Node->NumChildNodes != 0 || Node->ChildNodes != nullptr)
             reason = "Leaf type node has children";
     } else if (reason == nullptr) {
-        for (int32_t i = 0; i < Node->NumChildNodes && reason == nullptr; ++i) {
-            if (Node->ChildNodes[i] == nullptr)
-                reason = "Node has a NULL child";
-            else if (Node->ChildNodes[i]->ParentNode != Node)
+        // A null child anywhere in the array is reported before a broken back link.
+        for (int32_t i = 0; i < Node->NumChildNodes && reason == nullptr; ++i)
+            if (Node->ChildNodes[i] == nullptr) reason = "Node has a NULL child";
+        for (int32_t i = 0; i < Node->NumChildNodes && reason == nullptr; ++i)
+            if (Node->ChildNodes[i]->ParentNode != Node)
                 reason = "A child node does not point back to its parent";
-        }
     }
     if (reason == nullptr) return true;
     if (ReasonFailed) *ReasonFailed = reason;

@@ -328,6 +328,36 @@ TEST(BlendGraphTree, ValidationNamesTheFirstBrokenRuleAndItsNode) {
     OrvaneFreeModelInstance(instance);
 }
 
+TEST(BlendGraphTree, ANullChildIsReportedBeforeABrokenBackLinkWhereverItSits) {
+    Character c;
+    const char* reason = nullptr;
+    const Node* failed = nullptr;
+    Node* w = Blend(c);
+    Node* other = Blend(c);
+    Node* first = PoseLeaf();
+    Node* second = PoseLeaf();
+    Node* list[2] = {first, second};
+    OrvaneSetBlendDagNodeChildren(w, 2, list);
+    // Broken by hand, as memory corruption would leave it: the first child names another
+    // parent and the second entry is null.
+    first->ParentNode = other;
+    w->ChildNodes[1] = nullptr;
+    EXPECT_FALSE(OrvaneIsBlendDagNodeValid(w, &reason, &failed));
+    EXPECT_STREQ(reason, "Node has a NULL child");
+    EXPECT_EQ(failed, w);
+    EXPECT_FALSE(OrvaneIsBlendDagTreeValid(w, &reason, &failed));
+    EXPECT_STREQ(reason, "Node has a NULL child");
+    EXPECT_EQ(failed, w);
+    // With the entry back, the back link is what remains broken.
+    w->ChildNodes[1] = second;
+    EXPECT_FALSE(OrvaneIsBlendDagNodeValid(w, &reason, &failed));
+    EXPECT_STREQ(reason, "A child node does not point back to its parent");
+    first->ParentNode = w;
+    EXPECT_TRUE(OrvaneIsBlendDagTreeValid(w, &reason, &failed));
+    OrvaneFreeBlendDagEntireTree(w);
+    OrvaneFreeBlendDagNode(other);
+}
+
 TEST(BlendGraphTree, DepthCountsTheLongestPath) {
     Character c;
     Node* leaf = PoseLeaf();
