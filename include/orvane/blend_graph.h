@@ -182,7 +182,8 @@ ORVANE_API void OrvaneFreeBlendDagLocalPoseCache(void);
  * a cache, or several results alive at once. Null when memory runs out. */
 ORVANE_API orvane_blend_dag_pose_cache* OrvaneNewBlendDagPoseCache(void);
 ORVANE_API void OrvaneFreeBlendDagPoseCache(orvane_blend_dag_pose_cache* Cache);
-/* False (logged) when memory runs out or the counts are negative. */
+/* Room for max(PoseCount, 16) poses as above. False (logged) when memory runs out or
+ * BoneCount is negative. */
 ORVANE_API orvane_bool OrvanePrimeBlendDagPoseCache(orvane_blend_dag_pose_cache* Cache,
                                                     orvane_int32 BoneCount, orvane_int32 PoseCount);
 

@@ -44,9 +44,10 @@ void FreeBlocks(orvane_blend_dag_pose_block* block) {
 }
 
 bool Prime(orvane_blend_dag_pose_cache& cache, int32_t boneCount, int32_t poseCount) {
-    if (boneCount < 0 || poseCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "BoneCount %d or PoseCount %d is negative",
-                         boneCount, poseCount);
+    // The cache always holds at least the default count, so any smaller count (a negative
+    // one included) asks for the default.
+    if (boneCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "BoneCount %d is negative", boneCount);
         return false;
     }
     orvane_blend_dag_pose_block* first = cache.First;
