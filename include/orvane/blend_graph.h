@@ -26,7 +26,10 @@ struct orvane_track_mask;
  * OrvaneFreeBlendDagLocalPoseCache or the thread's end; the WithCache forms use a cache the
  * application made. A pose returned by a sampling stays valid until the next sampling through
  * the same cache, which reuses its memory; once the cache is large enough (after the first
- * frame, or an explicit prime) sampling allocates nothing.
+ * frame, or an explicit prime) sampling allocates nothing. A sample callback may itself
+ * sample a tree through the same cache: those poses are taken after the enclosing sampling's,
+ * which stay intact. Priming or freeing a cache while a sampling through it is under way is
+ * refused with an error.
  *
  * Threads: nodes come from a pool guarded by its own lock, so nodes may be created and freed
  * on any thread. A tree must be changed and sampled by one thread at a time; two trees over

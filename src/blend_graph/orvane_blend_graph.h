@@ -65,6 +65,9 @@ struct orvane_blend_dag_pose_block {
 
 struct orvane_blend_dag_pose_cache {
     orvane_blend_dag_pose_block* First;
+    // Samplings under way through this cache: more than one when a sample callback samples
+    // another tree through it.
+    int32_t SamplingDepth;
 };
 
 namespace orvane {

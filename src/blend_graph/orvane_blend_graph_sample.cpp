@@ -72,7 +72,7 @@ bool Prime(orvane_blend_dag_pose_cache& cache, int32_t boneCount, int32_t poseCo
 
 // The calling thread's cache; its blocks go with the thread.
 struct ThreadCache {
-    orvane_blend_dag_pose_cache cache{nullptr};
+    orvane_blend_dag_pose_cache cache{nullptr, 0};
     ~ThreadCache() { FreeBlocks(cache.First); }
 };
 
@@ -80,6 +80,23 @@ orvane_blend_dag_pose_cache& CurrentThreadCache() {
     static thread_local ThreadCache threadCache;
     return threadCache.cache;
 }
+
+// Priming and freeing reuse or release the memory of every pose the cache holds, so they wait
+// until no sampling through the cache is under way.
+bool CacheIsIdle(const orvane_blend_dag_pose_cache& cache) {
+    if (cache.SamplingDepth == 0) return true;
+    ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "The pose cache is in use by a sampling under way");
+    return false;
+}
+
+// Counts one sampling under way through a cache for the lifetime of the scope.
+struct SamplingScope {
+    orvane_blend_dag_pose_cache& cache;
+    explicit SamplingScope(orvane_blend_dag_pose_cache& c) : cache(c) { ++cache.SamplingDepth; }
+    ~SamplingScope() { --cache.SamplingDepth; }
+    SamplingScope(const SamplingScope&) = delete;
+    SamplingScope& operator=(const SamplingScope&) = delete;
+};
 
 struct Result {
     orvane_local_pose* pose;
@@ -417,11 +434,13 @@ void MotionVectors(const orvane_blend_dag_node* node, float seconds, float trans
 using namespace orvane;
 
 ORVANE_API void OrvanePrimeBlendDagLocalPoseCache(orvane_int32 BoneCount, orvane_int32 PoseCount) {
-    Prime(CurrentThreadCache(), BoneCount, PoseCount);
+    orvane_blend_dag_pose_cache& cache = CurrentThreadCache();
+    if (CacheIsIdle(cache)) Prime(cache, BoneCount, PoseCount);
 }
 
 ORVANE_API void OrvaneFreeBlendDagLocalPoseCache(void) {
     orvane_blend_dag_pose_cache& cache = CurrentThreadCache();
+    if (!CacheIsIdle(cache)) return;
     FreeBlocks(cache.First);
     cache.First = nullptr;
 }
@@ -429,12 +448,12 @@ ORVANE_API void OrvaneFreeBlendDagLocalPoseCache(void) {
 ORVANE_API orvane_blend_dag_pose_cache* OrvaneNewBlendDagPoseCache(void) {
     auto* cache = static_cast<orvane_blend_dag_pose_cache*>(
         ORVANE_ALLOCATE(alignof(orvane_blend_dag_pose_cache), sizeof(orvane_blend_dag_pose_cache)));
-    if (cache) cache->First = nullptr;
+    if (cache) *cache = orvane_blend_dag_pose_cache{nullptr, 0};
     return cache;
 }
 
 ORVANE_API void OrvaneFreeBlendDagPoseCache(orvane_blend_dag_pose_cache* Cache) {
-    if (Cache == nullptr) return;
+    if (Cache == nullptr || !CacheIsIdle(*Cache)) return;
     FreeBlocks(Cache->First);
     ORVANE_DEALLOCATE(Cache);
 }
@@ -443,7 +462,7 @@ ORVANE_API orvane_bool OrvanePrimeBlendDagPoseCache(orvane_blend_dag_pose_cache*
                                                     orvane_int32 BoneCount,
                                                     orvane_int32 PoseCount) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Cache, false);
-    return Prime(*Cache, BoneCount, PoseCount);
+    return CacheIsIdle(*Cache) && Prime(*Cache, BoneCount, PoseCount);
 }
 
 ORVANE_API orvane_local_pose* OrvaneSampleBlendDagTreeLODSparseWithCache(
@@ -452,7 +471,16 @@ ORVANE_API orvane_local_pose* OrvaneSampleBlendDagTreeLODSparseWithCache(
     ORVANE_TIMING_BLOCK("SampleBlendDagTreeLODSparse");
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Cache, nullptr);
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Node, nullptr);
-    if (!Prime(*Cache, BoneCount, kDefaultPoseCount)) return nullptr;
+    if (BoneCount < 0) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "BoneCount %d is negative", BoneCount);
+        return nullptr;
+    }
+    // A sampling started by a sample callback of another sampling through the same cache
+    // takes its poses after the outer one's instead of priming, which would build over them
+    // or free them while they are in use; both results stay valid until the next sampling
+    // that starts with the cache idle.
+    if (Cache->SamplingDepth == 0 && !Prime(*Cache, BoneCount, kDefaultPoseCount)) return nullptr;
+    SamplingScope scope(*Cache);
     const Sampling s{Cache, BoneCount, AllowedError, SparseBoneArray, PoseBytes(BoneCount)};
     return s.Evaluate(Node).pose;
 }

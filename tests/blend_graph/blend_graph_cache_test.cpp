@@ -83,4 +83,46 @@ TEST(BlendGraphCache, ANegativePoseCountPrimesTheDefaultSixteenPoses) {
     OrvaneFreeBlendDagLocalPoseCache();
 }
 
+// A sample callback that samples a second tree through the same thread cache; with `freeCache`
+// it also tries to free that cache before returning.
+struct Nested {
+    Node* tree = nullptr;
+    bool freeCache = false;
+};
+
+orvane_local_pose* SampleNested(void* user, int32_t bones, float, const int32_t*) {
+    auto* n = static_cast<Nested*>(user);
+    orvane_local_pose* pose = OrvaneSampleBlendDagTree(n->tree, bones);
+    if (n->freeCache) OrvaneFreeBlendDagLocalPoseCache();
+    return pose;
+}
+
+TEST(BlendGraphCache, ASamplingInsideASamplingKeepsTheOuterPoses) {
+    Character c;
+    Nested nested;
+    nested.tree =
+        OrvaneCreateBlendDagNodeCrossfade(Leaf(1), Leaf(2), 0.0f, 0.5f, nullptr, false, 0);
+    // The outer blend takes its pose before its children run; the callback's sampling must
+    // not build its poses over it.
+    Node* root = OrvaneCreateBlendDagNodeWeightedBlend(c.skeleton, 0.0f, 0, 0);
+    OrvaneAddBlendDagNodeChild(root, Leaf(0));
+    OrvaneAddBlendDagNodeChild(
+        root, OrvaneCreateBlendDagNodeCallback(&SampleNested, nullptr, nullptr, &nested));
+    for (int pass = 0; pass < 2; ++pass) {
+        nested.freeCache = pass == 1;
+        orvane_test::LogCapture log;
+        const orvane_local_pose* r = OrvaneSampleBlendDagTree(root, kBones);
+        ASSERT_NE(r, nullptr) << pass;
+        // Two children of weight 1: the even mix of the leaf and the inner crossfade.
+        for (int i = 0; i < kBones; ++i)
+            ExpectNear(*OrvaneGetLocalPoseTransform(r, i),
+                       Blend(Varied(i, 0), Blend(Varied(i, 1), Varied(i, 2), 0.5), 0.5), 1e-4f);
+        // Freeing the cache from inside its own sampling is refused.
+        EXPECT_EQ(log.errors(), pass == 1 ? 1u : 0u);
+    }
+    OrvaneFreeBlendDagEntireTree(root);
+    OrvaneFreeBlendDagEntireTree(nested.tree);
+    OrvaneFreeBlendDagLocalPoseCache();
+}
+
 }  // namespace
