@@ -195,6 +195,17 @@ void SelectWeights(orvane_mesh_builder* b) {
     float sum = 0;
     for (int32_t i = 0; i < n; ++i)
         sum += weights[i];
+    if (n > 0 && std::isinf(sum)) {
+        // Weights too large to sum (or infinite ones): bring them to the scale of the heaviest
+        // first, an infinite weight counting as 1 and every finite one beside it as 0.
+        const float heaviest = weights[0];
+        sum = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            weights[i] = std::isinf(heaviest) ? (std::isinf(weights[i]) ? 1.0f : 0.0f)
+                                              : weights[i] / heaviest;
+            sum += weights[i];
+        }
+    }
     if (sum > 0) {
         for (int32_t i = 0; i < n; ++i)
             weights[i] /= sum;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -289,6 +290,26 @@ TEST(MeshBuilderWeights, HeaviestBonesWithExactOneNorm) {
     orvane_pwn313_vertex r;
     std::memcpy(&r, bytes.data(), sizeof(r));
     EXPECT_EQ(r.BoneIndices, 33u);
+}
+
+// Weights whose sum does not fit a real keep their proportions: 3e38 and 1e38 are 3/4 and 1/4
+// (191.25 and 63.75 of 255, rounded to 191 and 64); an infinite weight takes the whole vertex.
+TEST(MeshBuilderWeights, HugeWeightsKeepTheirProportions) {
+    std::vector<uint8_t> bytes;
+    orvane_pwn323_vertex v;
+    BuildSingleVertex(OrvanePWN323VertexType, 4, {{2, 1e38f}, {1, 3e38f}}, &bytes);
+    std::memcpy(&v, bytes.data(), sizeof(v));
+    EXPECT_EQ(v.BoneIndices[0], 1);
+    EXPECT_EQ(v.BoneIndices[1], 2);
+    EXPECT_EQ(v.BoneWeights[0], 191);
+    EXPECT_EQ(v.BoneWeights[1], 64);
+
+    BuildSingleVertex(OrvanePWN323VertexType, 4,
+                      {{1, 0.5f}, {3, std::numeric_limits<float>::infinity()}}, &bytes);
+    std::memcpy(&v, bytes.data(), sizeof(v));
+    EXPECT_EQ(v.BoneIndices[0], 3);
+    EXPECT_EQ(v.BoneWeights[0], 255);
+    EXPECT_EQ(v.BoneWeights[1], 0);
 }
 
 TEST(MeshBuilderWeights, BoneIndicesOutsideTheCountAreRefused) {
