@@ -467,12 +467,27 @@ ORVANE_API void OrvaneSetVertexChannelComponentNames(orvane_mesh_builder* Builde
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin, "Names is not allowed to be 0");
         return;
     }
-    if (Builder->componentNames == nullptr && Count > 0) {
-        Builder->componentNames = ORVANE_ALLOCATE_ARRAY(const char*, Count);
-        if (Builder->componentNames == nullptr) return;
-    }
+    // The builder keeps its own copies (pointers, then the texts, in one block), so that the
+    // caller's texts need not outlive this call.
+    size_t bytes = sizeof(const char*) * static_cast<size_t>(Count);
     for (int32_t i = 0; i < Count; ++i)
-        Builder->componentNames[i] = Names[i];
+        if (Names[i]) bytes += std::strlen(Names[i]) + 1;
+    const char** copies = nullptr;
+    if (Count > 0) {
+        copies = static_cast<const char**>(ORVANE_ALLOCATE(alignof(const char*), bytes));
+        if (copies == nullptr) return;
+        char* text = reinterpret_cast<char*>(copies + Count);
+        for (int32_t i = 0; i < Count; ++i) {
+            copies[i] = nullptr;
+            if (Names[i] == nullptr) continue;
+            const size_t length = std::strlen(Names[i]) + 1;
+            std::memcpy(text, Names[i], length);
+            copies[i] = text;
+            text += length;
+        }
+    }
+    ORVANE_DEALLOCATE(Builder->componentNames);
+    Builder->componentNames = copies;
 }
 
 ORVANE_API void OrvaneSetPosition(orvane_mesh_builder* Builder, orvane_real32 X, orvane_real32 Y,

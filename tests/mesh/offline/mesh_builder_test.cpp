@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -540,6 +541,35 @@ TEST(MeshBuilderEnding, BlocksInPlaceCarryLayoutNamesAndMaps) {
     EXPECT_EQ(topology->BonesForTriangleCount, 0);
     EXPECT_EQ(topology->TriAnnotationSetCount, 0);
     EXPECT_STREQ(OrvaneGetVertexComponentToolName("TextureCoordinates0", data), "map1");
+}
+
+// The names are the builder's own from the moment they are set: the caller's texts may go
+// before the mesh ends, and a later call replaces the earlier names.
+TEST(MeshBuilderEnding, ComponentNamesAreCopiedWhenSet) {
+    orvane_mesh_builder* b = BeginGrid(3, 1, 1);
+    {
+        std::vector<std::string> texts = {"first", "second"};
+        const char* names[] = {texts[0].c_str(), texts[1].c_str()};
+        OrvaneSetVertexChannelComponentNames(b, 2, names);
+        texts[0].assign(texts[0].size(), '?');
+        texts[1] = "overwritten and longer than before";
+    }
+    PushTriangle(b, 0, 1, 2);
+    Built out;
+    ASSERT_TRUE(out.End(b));
+    ASSERT_EQ(out.data->VertexComponentNameCount, 2);
+    EXPECT_STREQ(out.data->VertexComponentNames[0], "first");
+    EXPECT_STREQ(out.data->VertexComponentNames[1], "second");
+
+    b = BeginGrid(3, 1, 1);
+    const char* early[] = {"a", "b"};
+    const char* late[] = {"position", nullptr};
+    OrvaneSetVertexChannelComponentNames(b, 2, early);
+    OrvaneSetVertexChannelComponentNames(b, 2, late);
+    Built again;
+    ASSERT_TRUE(again.End(b));
+    EXPECT_STREQ(again.data->VertexComponentNames[0], "position");
+    EXPECT_STREQ(again.data->VertexComponentNames[1], "");
 }
 
 TEST(MeshBuilderEnding, NullAndMisalignedMemoryGiveNullOutputs) {
