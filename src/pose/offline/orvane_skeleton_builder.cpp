@@ -125,6 +125,12 @@ ORVANE_API void OrvaneAddBone(orvane_skeleton_builder* Builder,
                               const orvane_real32 WorldOrientation[4],
                               const orvane_real32 WorldScaleShear[9]) {
     ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, Builder, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalPosition, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalOrientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalScaleShear, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldPosition, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldOrientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldScaleShear, );
     if (Builder->used >= Builder->capacity) {
         ORVANE_LOG_ERROR(OrvaneSkeletonBuilderOrigin,
                          "AddBone called after all allotted bones were already used");
