@@ -66,8 +66,8 @@ ORVANE_API void OrvaneAddWeight(orvane_mesh_builder* Builder, orvane_int32 BoneI
                                 orvane_real32 Weight);
 ORVANE_API void OrvanePushVertex(orvane_mesh_builder* Builder);
 
-/* The pending triangle: per corner (0 to 2) its base vertex and its corner data. A corner
- * without a base vertex refuses the triangle. */
+/* The pending triangle: per corner (0 to 2) its base vertex, which must have been pushed
+ * already, and its corner data. A corner without a base vertex refuses the triangle. */
 ORVANE_API void OrvaneSetVertexIndex(orvane_mesh_builder* Builder, orvane_int32 Corner,
                                      orvane_int32 BaseVertexIndex);
 ORVANE_API void OrvaneSetNormal(orvane_mesh_builder* Builder, orvane_int32 Corner, orvane_real32 X,

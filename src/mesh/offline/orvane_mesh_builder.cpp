@@ -543,6 +543,14 @@ ORVANE_API void OrvaneSetVertexIndex(orvane_mesh_builder* Builder, orvane_int32 
                          static_cast<int>(BaseVertexIndex), static_cast<int>(Builder->baseCount));
         return;
     }
+    if (BaseVertexIndex >= Builder->basePushed) {
+        // Its slot holds no position or weights yet, and pushing it later would overwrite the
+        // corner data this triangle merges into it.
+        ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin,
+                         "BaseVertexIndex %d names a vertex not pushed yet (%d pushed)",
+                         static_cast<int>(BaseVertexIndex), static_cast<int>(Builder->basePushed));
+        return;
+    }
     Builder->pendingBase[Corner] = BaseVertexIndex;
 }
 

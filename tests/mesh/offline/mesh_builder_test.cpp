@@ -417,6 +417,35 @@ TEST(MeshBuilderMaterials, IndicesOutsideTheCountsAreRefused) {
     EXPECT_EQ(out.data->VertexCount, 6);
 }
 
+// A triangle may only use base vertices already pushed: the slot of a later one holds no
+// position yet, and pushing it afterwards would wipe the corner data welded into it.
+TEST(MeshBuilderMaterials, CornersNeedPushedBaseVertices) {
+    orvane_mesh_builder* b = OrvaneBeginMesh(3, 2, 1, 0, OrvanePN33VertexType);
+    for (int32_t v = 0; v < 2; ++v) {
+        OrvaneSetPosition(b, static_cast<float>(v), 1, 0);
+        OrvanePushVertex(b);
+    }
+    LogCapture log;
+    OrvaneSetNormal(b, 2, 0, 0, 1);
+    PushTriangle(b, 0, 1, 2);
+    EXPECT_TRUE(log.Contains("BaseVertexIndex 2 names a vertex not pushed yet (2 pushed)"));
+    EXPECT_TRUE(log.Contains("corner 2 has no vertex index"));
+    OrvaneSetPosition(b, 5, 6, 7);
+    OrvanePushVertex(b);
+    OrvaneSetNormal(b, 2, 0, 0, 1);
+    PushTriangle(b, 0, 1, 2);
+    EXPECT_EQ(log.errors(), 2u);
+    Built out;
+    ASSERT_TRUE(out.End(b));
+    ASSERT_EQ(out.topology->IndexCount, 3);
+    ASSERT_EQ(out.data->VertexCount, 3);
+    orvane_pn33_vertex v;
+    std::memcpy(&v, static_cast<const char*>(out.data->Vertices) + 2 * sizeof v, sizeof v);
+    EXPECT_EQ(v.Position[0], 5.0f);
+    EXPECT_EQ(v.Position[2], 7.0f);
+    EXPECT_EQ(v.Normal[2], 1.0f);
+}
+
 // Every side names a side whose base-vertex pair is its own, and the names form rings.
 void ExpectConsistentSides(const orvane_tri_topology& t, const std::vector<int32_t>& original) {
     const int32_t triangles = t.IndexCount / 3;
