@@ -228,6 +228,9 @@ TEST(SkeletonBuilder, SingularWorldTransformGivesZeroInverse) {
     for (int k = 0; k < 15; ++k)
         EXPECT_EQ(m[k], 0.0f) << k;
     EXPECT_EQ(m[15], 1.0f);
+    // Bit for bit as an emptied bone: no negative zeros in the translation either.
+    const float expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(0, std::memcmp(m, expected, sizeof expected));
 }
 
 TEST(SkeletonBuilder, FlagsComeFromTheIdentityCheck) {

@@ -47,9 +47,13 @@ void WriteBone(const orvane_skeleton_builder& b, int32_t i, int32_t parentOutput
     out->Transform = b.bones[i].local;
     float world[16], inverse[16];
     BuildCompositeTransform4x4(b.bones[i].world, world);
-    // A singular world transform leaves the emptied block and translation at zero.
-    InvertAffine4x4(inverse, world);
-    std::memcpy(out->InverseWorldTransform, inverse, sizeof inverse);
+    if (InvertAffine4x4(inverse, world)) {
+        std::memcpy(out->InverseWorldTransform, inverse, sizeof inverse);
+    } else {
+        // A singular world transform leaves the emptied block and translation at zero (not the
+        // negative zeros of negating a product with the zero block).
+        out->InverseWorldTransform[3][3] = 1.0f;
+    }
 }
 
 // Writes builder bone i after those of its ancestors not yet written, outermost first.
