@@ -149,10 +149,16 @@ ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
                                                        orvane_real32 Weight) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Mask, );
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Skeleton, );
-    const int32_t limit = ChainLimit(Mask, Skeleton, ChainLeafBoneIndex, "ChainLeafBoneIndex");
-    if (limit < 0) return;
+    if (!UsableSkeleton(Skeleton)) return;
+    // The walk follows the skeleton; a mask shorter than it still takes the ancestors it holds
+    // (the setter reports each bone past its end).
+    if (ChainLeafBoneIndex < 0 || ChainLeafBoneIndex >= Skeleton->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneTrackMaskOrigin, "ChainLeafBoneIndex %d is out of range [0, %d)",
+                         int(ChainLeafBoneIndex), int(Skeleton->BoneCount));
+        return;
+    }
     for (int32_t bone = ChainLeafBoneIndex; bone >= 0; bone = ParentOf(Skeleton, bone))
-        Mask->BoneWeights[bone] = Weight;
+        OrvaneSetTrackMaskBoneWeight(Mask, bone, Weight);
 }
 
 ORVANE_API void OrvaneSetSkeletonTrackMaskChainDownwards(orvane_track_mask* Mask,

@@ -115,6 +115,23 @@ TEST(TrackMask, ChainUpwards) {
     EXPECT_EQ(log.errors(), 1u);
 }
 
+TEST(TrackMask, ChainUpwardsFromABonePastAShortMaskSetsTheAncestorsItHolds) {
+    // Bone 5's chain is 5, 4, 1, 0; the mask holds bones 0 to 2 only.
+    TestSkeleton s({-1, 0, 1, 2, 1, 4});
+    MaskPtr m(OrvaneNewTrackMask(0.0f, 3));
+    LogCapture log;
+    OrvaneSetSkeletonTrackMaskChainUpwards(m.get(), &s.skeleton, 5, 1.0f);
+    EXPECT_EQ(m->BoneWeights[0], 1.0f);
+    EXPECT_EQ(m->BoneWeights[1], 1.0f);
+    EXPECT_EQ(m->BoneWeights[2], 0.0f);
+    // Bones 5 and 4 cannot be stored, and say so as the setter does.
+    ASSERT_EQ(log.errors(), 2u);
+    EXPECT_NE(log.messages()[0].text.find("BoneIndex 5 is out-of-bounds (only 3 bones"),
+              std::string::npos);
+    EXPECT_NE(log.messages()[1].text.find("BoneIndex 4 is out-of-bounds (only 3 bones"),
+              std::string::npos);
+}
+
 TEST(TrackMask, ChainDownwardsReachesScatteredDescendantsOnly) {
     // Bone 1's descendants are 3, 5 and 6, interleaved with bone 2's.
     TestSkeleton s({-1, 0, 0, 1, 2, 3, 1, 4});
