@@ -10,6 +10,7 @@
 
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/diag.h"
 #include "orvane/local_pose.h"
 #include "orvane/track_mask.h"
 
@@ -101,6 +102,33 @@ TEST(TrackMask, FromTrackGroupByTrackKind) {
     EXPECT_EQ(OrvaneGetTrackMaskBoneWeight(m.get(), 1), 0.2f);
     EXPECT_EQ(OrvaneGetTrackMaskBoneWeight(m.get(), 2), 0.3f);
     EXPECT_EQ(OrvaneGetTrackMaskBoneWeight(m.get(), 3), -1.0f);  // no track: unchanged
+}
+
+// Completed entries of the named timing block (0 before its first use).
+int32_t CounterEntries(const char* name) {
+    for (int32_t i = 0; i < OrvaneGetCounterCount(); ++i) {
+        orvane_counter_results r{};
+        OrvaneGetCounterResults(i, &r);
+        if (r.Name != nullptr && std::strcmp(r.Name, name) == 0) return r.Count;
+    }
+    return 0;
+}
+
+TEST(TrackMask, FromTrackGroupLooksBonesUpAsTheSkeletonDoes) {
+    // Each track's bone is found by the skeleton's own lookup, which is timed as such.
+    TestSkeleton s({-1, 0, 1});
+    std::vector<TrackSource> tracks(3);
+    tracks[0].name = "b2";
+    tracks[1].name = "b0";
+    tracks[2].name = "elsewhere";
+    GroupPtr g = BuildGroup("g", tracks);
+    MaskPtr m(OrvaneNewTrackMask(0.5f, 3));
+    const int32_t before = CounterEntries("FindBoneByName");
+    OrvaneSetSkeletonTrackMaskFromTrackGroup(m.get(), &s.skeleton, g.get(), 1.0f, 2.0f, 3.0f);
+    EXPECT_EQ(CounterEntries("FindBoneByName"), before + 3);
+    EXPECT_EQ(m->BoneWeights[0], 1.0f);
+    EXPECT_EQ(m->BoneWeights[1], 0.5f);
+    EXPECT_EQ(m->BoneWeights[2], 1.0f);
 }
 
 TEST(TrackMask, ChainUpwards) {
