@@ -50,9 +50,9 @@ ORVANE_API void OrvaneSetTangentMergingTolerance(orvane_mesh_builder* Builder,
  * OrvaneGetVertexChannelCount - 1 (at most 256 have a tolerance of their own). */
 ORVANE_API void OrvaneSetChannelTolerance(orvane_mesh_builder* Builder, orvane_int32 ChannelIndex,
                                           orvane_real32 Tolerance);
-/* The art tool's names, one per layout component (OrvaneGetVertexComponentCount); copied into
- * the vertex data at the end. Another count logs an error and changes nothing. The texts are
- * read when the mesh ends and must live until then. */
+/* The art tool's names, one per layout component (OrvaneGetVertexComponentCount); the builder
+ * copies them (a null name ends as an empty text) and a later call replaces them. Another count
+ * logs an error and changes nothing. */
 ORVANE_API void OrvaneSetVertexChannelComponentNames(orvane_mesh_builder* Builder,
                                                      orvane_int32 Count, const char** Names);
 
@@ -66,8 +66,8 @@ ORVANE_API void OrvaneAddWeight(orvane_mesh_builder* Builder, orvane_int32 BoneI
                                 orvane_real32 Weight);
 ORVANE_API void OrvanePushVertex(orvane_mesh_builder* Builder);
 
-/* The pending triangle: per corner (0 to 2) its base vertex and its corner data. A corner
- * without a base vertex refuses the triangle. */
+/* The pending triangle: per corner (0 to 2) its base vertex, which must have been pushed
+ * already, and its corner data. A corner without a base vertex refuses the triangle. */
 ORVANE_API void OrvaneSetVertexIndex(orvane_mesh_builder* Builder, orvane_int32 Corner,
                                      orvane_int32 BaseVertexIndex);
 ORVANE_API void OrvaneSetNormal(orvane_mesh_builder* Builder, orvane_int32 Corner, orvane_real32 X,

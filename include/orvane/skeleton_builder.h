@@ -21,7 +21,8 @@ typedef struct orvane_skeleton_builder orvane_skeleton_builder;
 ORVANE_API orvane_skeleton_builder* OrvaneBeginSkeleton(orvane_int32 BoneCount);
 /* Adds the next bone (its builder index is the number added before it) with its rest
  * transform relative to its parent and its rest world transform; each transform's flags come
- * from the identity check (math.h). Beyond the capacity: an error, nothing added. */
+ * from the identity check (math.h). Beyond the capacity, or with a null component: an error,
+ * nothing added. */
 ORVANE_API void OrvaneAddBone(orvane_skeleton_builder* Builder,
                               const orvane_real32 LocalPosition[3],
                               const orvane_real32 LocalOrientation[4],

@@ -42,8 +42,9 @@ ORVANE_API void OrvaneInvertTrackMask(orvane_track_mask* Mask);
 ORVANE_API void OrvaneSetSkeletonTrackMaskFromTrackGroup(
     orvane_track_mask* Mask, const orvane_skeleton* Skeleton, const orvane_track_group* TrackGroup,
     orvane_real32 IdentityValue, orvane_real32 ConstantValue, orvane_real32 AnimatedValue);
-/* The leaf and every ancestor get Weight. Indices outside the skeleton or the mask log an
- * error; a broken parent chain ends the walk. */
+/* The leaf and every ancestor get Weight. A leaf outside the skeleton logs an error; bones past
+ * the mask's end are refused as by OrvaneSetTrackMaskBoneWeight while the ancestors the mask
+ * holds still get Weight; a broken parent chain ends the walk. */
 ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
                                                        const orvane_skeleton* Skeleton,
                                                        orvane_int32 ChainLeafBoneIndex,

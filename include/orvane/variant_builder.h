@@ -63,7 +63,8 @@ ORVANE_API orvane_int32 OrvaneGetResultingVariantObjectSize(const orvane_variant
 ORVANE_API orvane_bool OrvaneEndVariantInPlace(orvane_variant_builder* Builder, void* TypeMemory,
                                                orvane_data_type_definition** ResultType,
                                                void* ObjectMemory, void** ResultObject);
-/* Builds into one block, released with OrvaneFreeBuilderResult(*ResultType). */
+/* Builds into one block, released with OrvaneFreeBuilderResult(*ResultType). A null ResultType
+ * ("%s(%d): ResultType is not allowed to be 0") releases the builder and returns false. */
 ORVANE_API orvane_bool OrvaneEndVariant(orvane_variant_builder* Builder,
                                         orvane_data_type_definition** ResultType,
                                         void** ResultObject);

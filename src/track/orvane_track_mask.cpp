@@ -10,6 +10,7 @@
 #include "core/orvane_memory.h"
 #include "core/orvane_string.h"
 #include "orvane/convert.h"
+#include "orvane/skeleton.h"
 #include "orvane/track_group.h"
 #include "orvane/track_mask.h"
 
@@ -17,12 +18,6 @@ namespace {
 
 const orvane_track_mask kIdentityMask = {1.0f, 0, nullptr};
 const orvane_track_mask kNullMask = {0.0f, 0, nullptr};
-
-int32_t FindBoneIndex(const orvane_skeleton* skeleton, const char* name) {
-    for (int32_t i = 0; i < skeleton->BoneCount; ++i)
-        if (orvane::NamesAreEqual(name, skeleton->Bones[i].Name)) return i;
-    return -1;
-}
 
 bool UsableSkeleton(const orvane_skeleton* skeleton) {
     return skeleton != nullptr && skeleton->BoneCount >= 0 &&
@@ -132,8 +127,8 @@ ORVANE_API void OrvaneSetSkeletonTrackMaskFromTrackGroup(
     if (!UsableSkeleton(Skeleton) || TrackGroup->TransformTracks == nullptr) return;
     for (int32_t t = 0; t < TrackGroup->TransformTrackCount; ++t) {
         const orvane_transform_track* track = &TrackGroup->TransformTracks[t];
-        const int32_t bone = FindBoneIndex(Skeleton, track->Name);
-        if (bone < 0) continue;
+        int32_t bone = -1;
+        if (!OrvaneFindBoneByName(Skeleton, track->Name, &bone)) continue;
         float weight = ConstantValue;
         if (OrvaneTransformTrackIsAnimated(track))
             weight = AnimatedValue;
@@ -149,10 +144,16 @@ ORVANE_API void OrvaneSetSkeletonTrackMaskChainUpwards(orvane_track_mask* Mask,
                                                        orvane_real32 Weight) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Mask, );
     ORVANE_CHECK_NOT_NULL(OrvaneTrackMaskOrigin, Skeleton, );
-    const int32_t limit = ChainLimit(Mask, Skeleton, ChainLeafBoneIndex, "ChainLeafBoneIndex");
-    if (limit < 0) return;
+    if (!UsableSkeleton(Skeleton)) return;
+    // The walk follows the skeleton; a mask shorter than it still takes the ancestors it holds
+    // (the setter reports each bone past its end).
+    if (ChainLeafBoneIndex < 0 || ChainLeafBoneIndex >= Skeleton->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneTrackMaskOrigin, "ChainLeafBoneIndex %d is out of range [0, %d)",
+                         int(ChainLeafBoneIndex), int(Skeleton->BoneCount));
+        return;
+    }
     for (int32_t bone = ChainLeafBoneIndex; bone >= 0; bone = ParentOf(Skeleton, bone))
-        Mask->BoneWeights[bone] = Weight;
+        OrvaneSetTrackMaskBoneWeight(Mask, bone, Weight);
 }
 
 ORVANE_API void OrvaneSetSkeletonTrackMaskChainDownwards(orvane_track_mask* Mask,

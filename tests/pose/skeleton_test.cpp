@@ -91,6 +91,23 @@ TEST(SkeletonBuilder, CapacityAndCountsOfBones) {
     EXPECT_EQ(OrvaneEndSkeletonInPlace(OrvaneBeginSkeleton(1), nullptr, nullptr), nullptr);
 }
 
+TEST(SkeletonBuilder, NullComponentsAddNothing) {
+    LogCapture log;
+    orvane_skeleton_builder* b = OrvaneBeginSkeleton(3);
+    const float p[3] = {7, 0, 0};
+    OrvaneAddBone(b, nullptr, kIdentityQ, kIdentityS, p, kIdentityQ, kIdentityS);
+    EXPECT_TRUE(log.Contains("LocalPosition is not allowed to be 0"));
+    OrvaneAddBone(b, p, kIdentityQ, kIdentityS, p, nullptr, kIdentityS);
+    EXPECT_TRUE(log.Contains("WorldOrientation is not allowed to be 0"));
+    OrvaneAddBone(b, p, kIdentityQ, kIdentityS, p, kIdentityQ, nullptr);
+    EXPECT_EQ(log.errors(), 3u);
+    AddTagged(b, 1);
+    SkeletonPtr s(OrvaneEndSkeleton(b, nullptr));
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(s->BoneCount, 1);
+    EXPECT_EQ(s->Bones[0].Transform.Position[0], 1.0f);
+}
+
 TEST(SkeletonBuilder, ParentIndicesAreChecked) {
     LogCapture log;
     orvane_skeleton_builder* b = OrvaneBeginSkeleton(3);
@@ -211,6 +228,9 @@ TEST(SkeletonBuilder, SingularWorldTransformGivesZeroInverse) {
     for (int k = 0; k < 15; ++k)
         EXPECT_EQ(m[k], 0.0f) << k;
     EXPECT_EQ(m[15], 1.0f);
+    // Bit for bit as an emptied bone: no negative zeros in the translation either.
+    const float expected[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(0, std::memcmp(m, expected, sizeof expected));
 }
 
 TEST(SkeletonBuilder, FlagsComeFromTheIdentityCheck) {

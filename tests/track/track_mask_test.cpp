@@ -10,6 +10,7 @@
 
 #include "track/track_test_support.h"
 #include "support/log_capture.h"
+#include "orvane/diag.h"
 #include "orvane/local_pose.h"
 #include "orvane/track_mask.h"
 
@@ -103,6 +104,33 @@ TEST(TrackMask, FromTrackGroupByTrackKind) {
     EXPECT_EQ(OrvaneGetTrackMaskBoneWeight(m.get(), 3), -1.0f);  // no track: unchanged
 }
 
+// Completed entries of the named timing block (0 before its first use).
+int32_t CounterEntries(const char* name) {
+    for (int32_t i = 0; i < OrvaneGetCounterCount(); ++i) {
+        orvane_counter_results r{};
+        OrvaneGetCounterResults(i, &r);
+        if (r.Name != nullptr && std::strcmp(r.Name, name) == 0) return r.Count;
+    }
+    return 0;
+}
+
+TEST(TrackMask, FromTrackGroupLooksBonesUpAsTheSkeletonDoes) {
+    // Each track's bone is found by the skeleton's own lookup, which is timed as such.
+    TestSkeleton s({-1, 0, 1});
+    std::vector<TrackSource> tracks(3);
+    tracks[0].name = "b2";
+    tracks[1].name = "b0";
+    tracks[2].name = "elsewhere";
+    GroupPtr g = BuildGroup("g", tracks);
+    MaskPtr m(OrvaneNewTrackMask(0.5f, 3));
+    const int32_t before = CounterEntries("FindBoneByName");
+    OrvaneSetSkeletonTrackMaskFromTrackGroup(m.get(), &s.skeleton, g.get(), 1.0f, 2.0f, 3.0f);
+    EXPECT_EQ(CounterEntries("FindBoneByName"), before + 3);
+    EXPECT_EQ(m->BoneWeights[0], 1.0f);
+    EXPECT_EQ(m->BoneWeights[1], 0.5f);
+    EXPECT_EQ(m->BoneWeights[2], 1.0f);
+}
+
 TEST(TrackMask, ChainUpwards) {
     TestSkeleton s({-1, 0, 1, 2, 1, 4});
     MaskPtr m(OrvaneNewTrackMask(0.0f, 6));
@@ -113,6 +141,23 @@ TEST(TrackMask, ChainUpwards) {
     LogCapture log;
     OrvaneSetSkeletonTrackMaskChainUpwards(m.get(), &s.skeleton, 6, 1.0f);
     EXPECT_EQ(log.errors(), 1u);
+}
+
+TEST(TrackMask, ChainUpwardsFromABonePastAShortMaskSetsTheAncestorsItHolds) {
+    // Bone 5's chain is 5, 4, 1, 0; the mask holds bones 0 to 2 only.
+    TestSkeleton s({-1, 0, 1, 2, 1, 4});
+    MaskPtr m(OrvaneNewTrackMask(0.0f, 3));
+    LogCapture log;
+    OrvaneSetSkeletonTrackMaskChainUpwards(m.get(), &s.skeleton, 5, 1.0f);
+    EXPECT_EQ(m->BoneWeights[0], 1.0f);
+    EXPECT_EQ(m->BoneWeights[1], 1.0f);
+    EXPECT_EQ(m->BoneWeights[2], 0.0f);
+    // Bones 5 and 4 cannot be stored, and say so as the setter does.
+    ASSERT_EQ(log.errors(), 2u);
+    EXPECT_NE(log.messages()[0].text.find("BoneIndex 5 is out-of-bounds (only 3 bones"),
+              std::string::npos);
+    EXPECT_NE(log.messages()[1].text.find("BoneIndex 4 is out-of-bounds (only 3 bones"),
+              std::string::npos);
 }
 
 TEST(TrackMask, ChainDownwardsReachesScatteredDescendantsOnly) {

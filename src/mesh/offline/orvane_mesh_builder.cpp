@@ -195,6 +195,17 @@ void SelectWeights(orvane_mesh_builder* b) {
     float sum = 0;
     for (int32_t i = 0; i < n; ++i)
         sum += weights[i];
+    if (n > 0 && std::isinf(sum)) {
+        // Weights too large to sum (or infinite ones): bring them to the scale of the heaviest
+        // first, an infinite weight counting as 1 and every finite one beside it as 0.
+        const float heaviest = weights[0];
+        sum = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            weights[i] = std::isinf(heaviest) ? (std::isinf(weights[i]) ? 1.0f : 0.0f)
+                                              : weights[i] / heaviest;
+            sum += weights[i];
+        }
+    }
     if (sum > 0) {
         for (int32_t i = 0; i < n; ++i)
             weights[i] /= sum;
@@ -456,12 +467,27 @@ ORVANE_API void OrvaneSetVertexChannelComponentNames(orvane_mesh_builder* Builde
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin, "Names is not allowed to be 0");
         return;
     }
-    if (Builder->componentNames == nullptr && Count > 0) {
-        Builder->componentNames = ORVANE_ALLOCATE_ARRAY(const char*, Count);
-        if (Builder->componentNames == nullptr) return;
-    }
+    // The builder keeps its own copies (pointers, then the texts, in one block), so that the
+    // caller's texts need not outlive this call.
+    size_t bytes = sizeof(const char*) * static_cast<size_t>(Count);
     for (int32_t i = 0; i < Count; ++i)
-        Builder->componentNames[i] = Names[i];
+        if (Names[i]) bytes += std::strlen(Names[i]) + 1;
+    const char** copies = nullptr;
+    if (Count > 0) {
+        copies = static_cast<const char**>(ORVANE_ALLOCATE(alignof(const char*), bytes));
+        if (copies == nullptr) return;
+        char* text = reinterpret_cast<char*>(copies + Count);
+        for (int32_t i = 0; i < Count; ++i) {
+            copies[i] = nullptr;
+            if (Names[i] == nullptr) continue;
+            const size_t length = std::strlen(Names[i]) + 1;
+            std::memcpy(text, Names[i], length);
+            copies[i] = text;
+            text += length;
+        }
+    }
+    ORVANE_DEALLOCATE(Builder->componentNames);
+    Builder->componentNames = copies;
 }
 
 ORVANE_API void OrvaneSetPosition(orvane_mesh_builder* Builder, orvane_real32 X, orvane_real32 Y,
@@ -515,6 +541,14 @@ ORVANE_API void OrvaneSetVertexIndex(orvane_mesh_builder* Builder, orvane_int32 
     if (BaseVertexIndex < 0 || BaseVertexIndex >= Builder->baseCount) {
         ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin, "BaseVertexIndex %d is out of range [0, %d)",
                          static_cast<int>(BaseVertexIndex), static_cast<int>(Builder->baseCount));
+        return;
+    }
+    if (BaseVertexIndex >= Builder->basePushed) {
+        // Its slot holds no position or weights yet, and pushing it later would overwrite the
+        // corner data this triangle merges into it.
+        ORVANE_LOG_ERROR(OrvaneVertexLayoutOrigin,
+                         "BaseVertexIndex %d names a vertex not pushed yet (%d pushed)",
+                         static_cast<int>(BaseVertexIndex), static_cast<int>(Builder->basePushed));
         return;
     }
     Builder->pendingBase[Corner] = BaseVertexIndex;

@@ -93,7 +93,7 @@ struct orvane_mesh_builder {
     int32_t edgeSlots;
     int32_t* sideEntries;
 
-    const char** componentNames;  // componentCount entries, or null
+    const char** componentNames;  // componentCount copied texts (null entries allowed), or null
 };
 
 namespace orvane {

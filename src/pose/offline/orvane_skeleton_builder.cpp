@@ -47,9 +47,13 @@ void WriteBone(const orvane_skeleton_builder& b, int32_t i, int32_t parentOutput
     out->Transform = b.bones[i].local;
     float world[16], inverse[16];
     BuildCompositeTransform4x4(b.bones[i].world, world);
-    // A singular world transform leaves the emptied block and translation at zero.
-    InvertAffine4x4(inverse, world);
-    std::memcpy(out->InverseWorldTransform, inverse, sizeof inverse);
+    if (InvertAffine4x4(inverse, world)) {
+        std::memcpy(out->InverseWorldTransform, inverse, sizeof inverse);
+    } else {
+        // A singular world transform leaves the emptied block and translation at zero (not the
+        // negative zeros of negating a product with the zero block).
+        out->InverseWorldTransform[3][3] = 1.0f;
+    }
 }
 
 // Writes builder bone i after those of its ancestors not yet written, outermost first.
@@ -125,6 +129,12 @@ ORVANE_API void OrvaneAddBone(orvane_skeleton_builder* Builder,
                               const orvane_real32 WorldOrientation[4],
                               const orvane_real32 WorldScaleShear[9]) {
     ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, Builder, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalPosition, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalOrientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, LocalScaleShear, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldPosition, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldOrientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneSkeletonBuilderOrigin, WorldScaleShear, );
     if (Builder->used >= Builder->capacity) {
         ORVANE_LOG_ERROR(OrvaneSkeletonBuilderOrigin,
                          "AddBone called after all allotted bones were already used");

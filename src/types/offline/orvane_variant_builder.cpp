@@ -195,6 +195,11 @@ ORVANE_API orvane_bool OrvaneEndVariant(orvane_variant_builder* Builder,
     if (ResultType) *ResultType = nullptr;
     if (ResultObject) *ResultObject = nullptr;
     if (Builder == nullptr) return false;
+    // The block is released through the type pointer: a result without it could never be freed.
+    if (ResultType == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneMemberIteratorOrigin, "ResultType is not allowed to be 0");
+        return OrvaneEndVariantInPlace(Builder, nullptr, nullptr, nullptr, nullptr);
+    }
     const size_t typeSize = static_cast<size_t>(OrvaneGetResultingVariantTypeSize(Builder));
     const size_t objectSize = static_cast<size_t>(OrvaneGetResultingVariantObjectSize(Builder));
     void* block = ORVANE_ALLOCATE(alignof(orvane_data_type_definition), typeSize + objectSize);

@@ -5,6 +5,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -291,6 +293,26 @@ TEST(MeshBuilderWeights, HeaviestBonesWithExactOneNorm) {
     EXPECT_EQ(r.BoneIndices, 33u);
 }
 
+// Weights whose sum does not fit a real keep their proportions: 3e38 and 1e38 are 3/4 and 1/4
+// (191.25 and 63.75 of 255, rounded to 191 and 64); an infinite weight takes the whole vertex.
+TEST(MeshBuilderWeights, HugeWeightsKeepTheirProportions) {
+    std::vector<uint8_t> bytes;
+    orvane_pwn323_vertex v;
+    BuildSingleVertex(OrvanePWN323VertexType, 4, {{2, 1e38f}, {1, 3e38f}}, &bytes);
+    std::memcpy(&v, bytes.data(), sizeof(v));
+    EXPECT_EQ(v.BoneIndices[0], 1);
+    EXPECT_EQ(v.BoneIndices[1], 2);
+    EXPECT_EQ(v.BoneWeights[0], 191);
+    EXPECT_EQ(v.BoneWeights[1], 64);
+
+    BuildSingleVertex(OrvanePWN323VertexType, 4,
+                      {{1, 0.5f}, {3, std::numeric_limits<float>::infinity()}}, &bytes);
+    std::memcpy(&v, bytes.data(), sizeof(v));
+    EXPECT_EQ(v.BoneIndices[0], 3);
+    EXPECT_EQ(v.BoneWeights[0], 255);
+    EXPECT_EQ(v.BoneWeights[1], 0);
+}
+
 TEST(MeshBuilderWeights, BoneIndicesOutsideTheCountAreRefused) {
     std::vector<uint8_t> bytes;
     LogCapture log;
@@ -393,6 +415,35 @@ TEST(MeshBuilderMaterials, IndicesOutsideTheCountsAreRefused) {
     ASSERT_EQ(out.topology->GroupCount, 1);
     EXPECT_EQ(out.topology->Groups[0].MaterialIndex, 1);
     EXPECT_EQ(out.data->VertexCount, 6);
+}
+
+// A triangle may only use base vertices already pushed: the slot of a later one holds no
+// position yet, and pushing it afterwards would wipe the corner data welded into it.
+TEST(MeshBuilderMaterials, CornersNeedPushedBaseVertices) {
+    orvane_mesh_builder* b = OrvaneBeginMesh(3, 2, 1, 0, OrvanePN33VertexType);
+    for (int32_t v = 0; v < 2; ++v) {
+        OrvaneSetPosition(b, static_cast<float>(v), 1, 0);
+        OrvanePushVertex(b);
+    }
+    LogCapture log;
+    OrvaneSetNormal(b, 2, 0, 0, 1);
+    PushTriangle(b, 0, 1, 2);
+    EXPECT_TRUE(log.Contains("BaseVertexIndex 2 names a vertex not pushed yet (2 pushed)"));
+    EXPECT_TRUE(log.Contains("corner 2 has no vertex index"));
+    OrvaneSetPosition(b, 5, 6, 7);
+    OrvanePushVertex(b);
+    OrvaneSetNormal(b, 2, 0, 0, 1);
+    PushTriangle(b, 0, 1, 2);
+    EXPECT_EQ(log.errors(), 2u);
+    Built out;
+    ASSERT_TRUE(out.End(b));
+    ASSERT_EQ(out.topology->IndexCount, 3);
+    ASSERT_EQ(out.data->VertexCount, 3);
+    orvane_pn33_vertex v;
+    std::memcpy(&v, static_cast<const char*>(out.data->Vertices) + 2 * sizeof v, sizeof v);
+    EXPECT_EQ(v.Position[0], 5.0f);
+    EXPECT_EQ(v.Position[2], 7.0f);
+    EXPECT_EQ(v.Normal[2], 1.0f);
 }
 
 // Every side names a side whose base-vertex pair is its own, and the names form rings.
@@ -519,6 +570,35 @@ TEST(MeshBuilderEnding, BlocksInPlaceCarryLayoutNamesAndMaps) {
     EXPECT_EQ(topology->BonesForTriangleCount, 0);
     EXPECT_EQ(topology->TriAnnotationSetCount, 0);
     EXPECT_STREQ(OrvaneGetVertexComponentToolName("TextureCoordinates0", data), "map1");
+}
+
+// The names are the builder's own from the moment they are set: the caller's texts may go
+// before the mesh ends, and a later call replaces the earlier names.
+TEST(MeshBuilderEnding, ComponentNamesAreCopiedWhenSet) {
+    orvane_mesh_builder* b = BeginGrid(3, 1, 1);
+    {
+        std::vector<std::string> texts = {"first", "second"};
+        const char* names[] = {texts[0].c_str(), texts[1].c_str()};
+        OrvaneSetVertexChannelComponentNames(b, 2, names);
+        texts[0].assign(texts[0].size(), '?');
+        texts[1] = "overwritten and longer than before";
+    }
+    PushTriangle(b, 0, 1, 2);
+    Built out;
+    ASSERT_TRUE(out.End(b));
+    ASSERT_EQ(out.data->VertexComponentNameCount, 2);
+    EXPECT_STREQ(out.data->VertexComponentNames[0], "first");
+    EXPECT_STREQ(out.data->VertexComponentNames[1], "second");
+
+    b = BeginGrid(3, 1, 1);
+    const char* early[] = {"a", "b"};
+    const char* late[] = {"position", nullptr};
+    OrvaneSetVertexChannelComponentNames(b, 2, early);
+    OrvaneSetVertexChannelComponentNames(b, 2, late);
+    Built again;
+    ASSERT_TRUE(again.End(b));
+    EXPECT_STREQ(again.data->VertexComponentNames[0], "position");
+    EXPECT_STREQ(again.data->VertexComponentNames[1], "");
 }
 
 TEST(MeshBuilderEnding, NullAndMisalignedMemoryGiveNullOutputs) {

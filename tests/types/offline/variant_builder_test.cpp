@@ -191,4 +191,26 @@ TEST_F(VariantBuilder, FailedAllocationIsReportedAndLeavesTheBuilder) {
     EXPECT_EQ(object, nullptr);
 }
 
+int32_t LiveBlocks() {
+    int32_t count = 0;
+    for (orvane_allocation_header* h = OrvaneAllocationsBegin(); h != OrvaneAllocationsEnd();
+         h = OrvaneNextAllocation(h))
+        ++count;
+    return count;
+}
+
+TEST_F(VariantBuilder, EndWithoutATypeOutputIsRefusedAndKeepsNothing) {
+    // The block is released through the type pointer: without one it could never be freed.
+    ASSERT_NE(OrvaneMapString(strings_, "Weight"), nullptr);
+    const int32_t before = LiveBlocks();
+    orvane_variant_builder* b = OrvaneBeginVariant(strings_);
+    OrvaneAddScalarMember(b, "Weight", 0.5f);
+    void* object = &object;
+    LogCapture log;
+    EXPECT_FALSE(OrvaneEndVariant(b, nullptr, &object));
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(LiveBlocks(), before);  // the builder and its member are released, nothing made
+}
+
 }  // namespace
