@@ -272,9 +272,8 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
         const Type& m = type[k];
         uint8_t* r = image + kFileRecordSize * k;
         StoreU32(r, static_cast<uint32_t>(m.Type));
-        StoreU32(r + 4, w->stringCallback && m.Type != OrvaneEndMember
-                            ? w->stringCallback(w->stringUserData, m.Name)
-                            : Low32(m.Name));
+        StoreU32(r + 4,
+                 w->stringCallback ? w->stringCallback(w->stringUserData, m.Name) : Low32(m.Name));
         StoreU32(r + 8, Low32(m.ReferenceType));
         StoreU32(r + 12, static_cast<uint32_t>(m.ArrayWidth));
         std::memcpy(r + 16, m.Extra, 12);
@@ -283,7 +282,9 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
     orvane_file_location at = OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 4,
                                                    records * kFileRecordSize, image);
     item->location = at;
-    for (int32_t k = 0; k + 1 < records; ++k) {
+    // Every record's name, the terminating record's included; only member records refer to
+    // other descriptions.
+    for (int32_t k = 0; k < records; ++k) {
         const Type& m = type[k];
         if (!w->stringCallback && m.Name) {
             const char* name = OrvaneMapString(w->strings, m.Name);
@@ -292,7 +293,7 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
             else
                 w->failed = true;
         }
-        if (m.ReferenceType == nullptr) continue;
+        if (m.ReferenceType == nullptr || k + 1 == records) continue;
         if (m.Type >= OrvaneInlineMember && m.Type <= OrvaneArrayOfReferencesMember)
             Fixup(w, at, kFileRecordSize * k + 8, WriteType(w, m.ReferenceType));
         else if (m.Type == OrvaneSwitchableTypeMember)

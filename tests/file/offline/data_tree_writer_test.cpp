@@ -319,6 +319,59 @@ TEST(FileDataTreeWriter, TheItemTableGrowsBeyond131072Items) {
     std::remove(path.c_str());
 }
 
+// Writes a tree of the given description into a one-section file and loads it.
+struct WrittenTree {
+    WrittenTree(Def* type, void* object, orvane_file_writer_string_callback callback = nullptr,
+                void* user = nullptr) {
+        path = TempName("written_tree.ovn");
+        orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(type, object, 0, 0);
+        OrvaneSetFileWriterStringCallback(writer, callback, user);
+        ok = OrvaneWriteDataTreeToFile(writer, 0, path.c_str(), 1);
+        OrvaneEndFileDataTreeWriting(writer);
+        if (ok) orvane_test::LoadFile(path, &file);
+    }
+    ~WrittenTree() { std::remove(path.c_str()); }
+    uint32_t Word(const void* at) const {
+        uint32_t v;
+        std::memcpy(&v, at, 4);
+        return v;
+    }
+    std::string path;
+    bool ok;
+    LoadedFile file;
+};
+
+uint32_t NameHash(void*, const char* text) {
+    uint32_t h = 2166136261u;
+    for (const char* c = text ? text : ""; *c; ++c)
+        h = (h ^ uint8_t(*c)) * 16777619u;
+    return h;
+}
+
+// Every record of a written description keeps its name, the terminating record's included.
+TEST(FileDataTreeWriter, TheTerminatingRecordOfADescriptionKeepsItsName) {
+    static Def type[] = {Member(OrvaneInt32Member, "Value"), Member(OrvaneEndMember, "Tail")};
+    int32_t value = 7;
+    {
+        WrittenTree w(type, &value);
+        ASSERT_TRUE(w.ok && w.file.ok);
+        const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+        ASSERT_NE(records, nullptr);
+        EXPECT_EQ(w.Word(records + 32), uint32_t(OrvaneEndMember));
+        EXPECT_STREQ(static_cast<const char*>(w.file.Slot(records + 4)), "Value");
+        EXPECT_STREQ(static_cast<const char*>(w.file.Slot(records + 32 + 4)), "Tail");
+    }
+    {
+        // With a string callback every record's name slot holds the callback's value.
+        WrittenTree w(type, &value, &NameHash, nullptr);
+        ASSERT_TRUE(w.ok && w.file.ok);
+        const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+        ASSERT_NE(records, nullptr);
+        EXPECT_EQ(w.Word(records + 4), NameHash(nullptr, "Value"));
+        EXPECT_EQ(w.Word(records + 32 + 4), NameHash(nullptr, "Tail"));
+    }
+}
+
 TEST(FileDataTreeWriter, FailuresAreReported) {
     LogCapture log;
     EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(nullptr, nullptr));
