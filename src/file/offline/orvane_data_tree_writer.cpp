@@ -84,10 +84,12 @@ void StoreU32(uint8_t* at, uint32_t value) {
     std::memcpy(at, &value, 4);
 }
 
-// What a pointer slot holds until its fixup replaces it: 0 for null, else 1. Not the pointer's
-// own bits, which change from run to run, so that the same content always writes the same bytes.
-uint32_t Low32(const void* pointer) {
-    return pointer ? 1u : 0u;
+// What a pointer slot holds until its fixup replaces it: null. Not the pointer's own bits,
+// which change from run to run, so that the same content always writes the same bytes; and
+// never anything else, since a pointer the writer does not follow (an empty array, a member
+// without a referenced type) has no fixup and must read back as null.
+uint32_t Low32(const void*) {
+    return 0;
 }
 
 WriterItem* NewItem(Writer* w) {

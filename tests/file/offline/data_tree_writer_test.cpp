@@ -372,6 +372,44 @@ TEST(FileDataTreeWriter, TheTerminatingRecordOfADescriptionKeepsItsName) {
     }
 }
 
+// A pointer that the writer does not follow (an empty array, a reference without a referenced
+// type, a variant without a type, a plain member's unused ReferenceType) reads back as null, never
+// as some other object of the file.
+TEST(FileDataTreeWriter, PointersThatAreNotWrittenReadBackAsNull) {
+    static Def type[] = {
+        Member(OrvaneStringMember, "Name"),       Member(OrvaneReferenceToArrayMember, "Items"),
+        Member(OrvaneReferenceMember, "Untyped"), Member(OrvaneVariantReferenceMember, "Variant"),
+        Member(OrvaneInt32Member, "Plain"),       End()};
+    type[1].ReferenceType = OrvaneInt32Type;
+    type[4].ReferenceType = OrvaneInt32Type;
+    int32_t elsewhere[2] = {11, 12};
+#pragma pack(push, 4)
+    struct {
+        const char* name;
+        int32_t itemCount;
+        int32_t* items;
+        void* untyped;
+        void* variantType;
+        void* variantObject;
+        int32_t plain;
+    } object = {"root", 0, elsewhere, elsewhere, nullptr, elsewhere, 5};
+#pragma pack(pop)
+    WrittenTree w(type, &object);
+    ASSERT_TRUE(w.ok && w.file.ok);
+    const uint8_t* root = static_cast<const uint8_t*>(w.file.rootObject);
+    ASSERT_NE(root, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(w.file.Slot(root)), "root");
+    EXPECT_EQ(w.Word(root + 4), 0u);
+    EXPECT_EQ(w.file.Slot(root + 8), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 12), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 16), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 20), nullptr);
+    EXPECT_EQ(w.Word(root + 24), 5u);
+    const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+    ASSERT_NE(records, nullptr);
+    EXPECT_EQ(w.file.Slot(records + 4 * 32 + 8), nullptr);
+}
+
 TEST(FileDataTreeWriter, FailuresAreReported) {
     LogCapture log;
     EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(nullptr, nullptr));
