@@ -140,6 +140,16 @@ uint8_t* Scratch(Writer* w, size_t size) {
     return w->scratch.Data();
 }
 
+// Writes a chunk into the builder. A section the builder lacks is refused there (with its
+// message) and leaves the tree incomplete, so the write fails.
+orvane_file_location Chunk(Writer* w, int32_t section, uint32_t unitWidth, int32_t size,
+                           const void* bytes) {
+    if (static_cast<uint32_t>(section) >=
+        static_cast<uint32_t>(GetFileBuilderSectionCount(w->builder)))
+        w->failed = true;
+    return OrvaneWriteFileChunk(w->builder, section, unitWidth, size, bytes);
+}
+
 void Fixup(Writer* w, orvane_file_location from, int32_t offset, orvane_file_location to) {
     OrvaneMarkFileFixup(w->builder, from, offset, to);
 }
@@ -233,8 +243,7 @@ orvane_file_location WriteString(Writer* w, const char* text) {
     if (item == nullptr) return {0, 0, 0};
     if (item->stamp == w->pass) return item->location;
     item->stamp = w->pass;
-    item->location = OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 1,
-                                          StringLength(text) + 1, text);
+    item->location = Chunk(w, item->location.SectionIndex, 1, StringLength(text) + 1, text);
     return item->location;
 }
 
@@ -249,8 +258,7 @@ orvane_file_location WriteTypeTable(Writer* w, Type* const* table) {
     for (int32_t i = 0; i < count; ++i)
         StoreU32(image + 4 * i, Low32(table[i]));
     StoreU32(image + 4 * count, 0);
-    orvane_file_location at =
-        OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 4, 4 * (count + 1), image);
+    orvane_file_location at = Chunk(w, item->location.SectionIndex, 4, 4 * (count + 1), image);
     item->location = at;
     for (int32_t i = 0; i < count; ++i)
         Fixup(w, at, 4 * i, WriteType(w, table[i]));
@@ -281,8 +289,8 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
         std::memcpy(r + 16, m.Extra, 12);
         StoreU32(r + 28, static_cast<uint32_t>(m.TraversalMark));
     }
-    orvane_file_location at = OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 4,
-                                                   records * kFileRecordSize, image);
+    orvane_file_location at =
+        Chunk(w, item->location.SectionIndex, 4, records * kFileRecordSize, image);
     item->location = at;
     // Every record's name, the terminating record's included; only member records refer to
     // other descriptions.
@@ -347,8 +355,7 @@ orvane_file_location WriteObjects(Writer* w, const Type* type, int32_t section, 
             ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes), true);
         chunk = image;
     }
-    orvane_file_location at =
-        OrvaneWriteFileChunk(w->builder, section, sizes.marshalling, bytes, chunk);
+    orvane_file_location at = Chunk(w, section, sizes.marshalling, bytes, chunk);
     if (mixed) OrvaneMarkMarshallingFixup(w->builder, WriteType(w, type), at, count);
     return at;
 }
@@ -459,8 +466,7 @@ void WriteMembers(Writer* w, const Type* type, orvane_file_location at, const ui
                 if (image == nullptr) break;
                 for (int64_t i = 0; i < n; ++i)
                     StoreU32(image + 4 * i, Low32(Load<const void*>(pointers + p * i)));
-                orvane_file_location table =
-                    OrvaneWriteFileChunk(w->builder, at.SectionIndex, 0, int32_t(4 * n), image);
+                orvane_file_location table = Chunk(w, at.SectionIndex, 0, int32_t(4 * n), image);
                 Fixup(w, here, 4, table);
                 for (int64_t i = 0; i < n && m->ReferenceType; ++i) {
                     const void* target = Load<const void*>(pointers + p * i);

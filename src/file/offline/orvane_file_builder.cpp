@@ -516,6 +516,10 @@ const char* GetFileBuilderTemporaryBaseName(const orvane_file_builder* builder) 
     return builder ? builder->baseName : nullptr;
 }
 
+int32_t GetFileBuilderSectionCount(const orvane_file_builder* builder) {
+    return builder ? builder->sectionCount : 0;
+}
+
 orvane_file_location SectionOffsetToLocation(int32_t section, const orvane_ovn_section& entry,
                                              uint32_t offset) {
     if (offset < entry.Start16Bit) return {section, 0, static_cast<int32_t>(offset)};

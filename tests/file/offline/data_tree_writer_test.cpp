@@ -410,6 +410,47 @@ TEST(FileDataTreeWriter, PointersThatAreNotWrittenReadBackAsNull) {
     EXPECT_EQ(w.file.Slot(records + 4 * 32 + 8), nullptr);
 }
 
+// A chunk that the builder refuses leaves the tree incomplete: the write reports it.
+TEST(FileDataTreeWriter, AWriteIntoASectionTheBuilderLacksFails) {
+    Content content;
+    auto attempt = [&](auto configure) {
+        LogCapture log;
+        orvane_file_data_tree_writer* writer =
+            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
+        configure(writer);
+        orvane_file_builder* builder =
+            OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+        EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+        EXPECT_TRUE(log.Contains("InSectionIndex 5 is out of range [0, 2)"));
+        OrvaneAbortFile(builder);
+        OrvaneEndFileDataTreeWriting(writer);
+    };
+    attempt([](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObjectsOfType(w, OrvaneStringType, 5);
+    });
+    attempt([&](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObject(w, &content.skeleton, 5);
+    });
+    attempt([&](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObject(w, content.pixels.data(), 5);
+    });
+    // Descriptions in a section the builder lacks.
+    LogCapture log;
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 5, 0);
+    orvane_file_builder* builder =
+        OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+    EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+    OrvaneAbortFile(builder);
+    OrvaneEndFileDataTreeWriting(writer);
+    // The same writer into a builder that has the sections succeeds.
+    writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 1, 0);
+    builder = OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+    EXPECT_TRUE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+    OrvaneAbortFile(builder);
+    OrvaneEndFileDataTreeWriting(writer);
+}
+
 TEST(FileDataTreeWriter, FailuresAreReported) {
     LogCapture log;
     EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(nullptr, nullptr));
