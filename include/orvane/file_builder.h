@@ -121,7 +121,9 @@ ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32
  * @param Builder the builder
  * @param FileName the content file to write, created or emptied first: a failure part way
  *        leaves it partial, so an all-or-nothing write goes to a new name in the same folder
- *        that is then renamed over the destination
+ *        that is then renamed over the destination. When the end is bound to fail before it
+ *        writes (a write of the data failed earlier, or a section cannot be compressed) it
+ *        fails without creating the file, and a file of that name stays as it was
  * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
 /* OrvaneEndFile into an open writer, from its current position on. */

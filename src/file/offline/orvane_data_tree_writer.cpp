@@ -648,14 +648,17 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* W
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to create file writing buffer");
         return false;
     }
-    bool written = OrvaneWriteDataTreeToFileBuilder(Writer, builder);
-    if (!written)
+    if (!OrvaneWriteDataTreeToFileBuilder(Writer, builder)) {
+        // An incomplete tree is not written: a file of that name stays as it was.
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to write tree contents to file buffer");
+        OrvaneAbortFile(builder);
+        return false;
+    }
     if (!OrvaneEndFile(builder, FileName)) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to write buffer to file");
         return false;
     }
-    return written;
+    return true;
 }
 
 ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer) {

@@ -81,6 +81,7 @@ struct orvane_file_builder {
     bool valid;
     bool reversed;
     bool anythingWritten;
+    bool sectionsPrepared;  // part files closed, sizes known, sections compressed
     int32_t compressionLevel;
     orvane_stack_allocator pointerFixups;
     orvane_stack_allocator marshallingFixups;
@@ -368,14 +369,25 @@ bool WriteSectionData(orvane_file_builder* b, int32_t index, orvane_file_writer*
            static_cast<uint32_t>(copied) == r.entry.DataSize;
 }
 
-bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
-    ORVANE_TIMING_BLOCK("EndFileToWriter");
+// Closes the part files, computes the section sizes and compresses every section into its
+// temporary file (stopping at the first failure), once: everything of an end that comes before
+// the first byte of the file. False, with the builder invalid, when any of it failed.
+bool PrepareSections(orvane_file_builder* b, uint8_t* buffer) {
+    if (b->sectionsPrepared) return b->valid;
+    b->sectionsPrepared = true;
     ClosePartFiles(b);
     FillSectionSizes(b);
-    auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-    bool ok = b->valid && buffer != nullptr && writer != nullptr;
+    bool ok = b->valid && buffer != nullptr;
     for (int32_t s = 0; ok && s < b->sectionCount; ++s)
         ok = CompressSection(b, s, buffer);
+    if (!ok) b->valid = false;
+    return ok;
+}
+
+bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
+    ORVANE_TIMING_BLOCK("EndFileToWriter");
+    auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
+    bool ok = PrepareSections(b, buffer) && writer != nullptr;
     const bool reversed = b->reversed;
     int32_t start = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && start >= 0 &&
@@ -548,12 +560,30 @@ bool EndAndRelease(orvane_file_builder* builder, orvane_file_writer* writer,
     return ok;
 }
 
-// Creates the file anew and ends the builder into it; the builder is gone either way.
-bool EndToNamedFile(orvane_file_builder* builder, const char* fileName,
+// Creates the file anew and ends the builder into it; the builder is gone either way. An end
+// that is bound to fail (a write of the data failed, or for a content file a section could not
+// be compressed) fails before the file is created, so that a file of that name stays as it was.
+bool EndToNamedFile(orvane_file_builder* builder, const char* fileName, bool raw,
                     orvane_bool (*endToWriter)(orvane_file_builder*, orvane_file_writer*)) {
     if (builder == nullptr) return false;
     if (fileName == nullptr) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "FileName is not allowed to be 0");
+        OrvaneAbortFile(builder);
+        return false;
+    }
+    bool ready;
+    if (raw) {
+        ClosePartFiles(builder);
+        ready = builder->valid;
+    } else {
+        auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
+        ready = PrepareSections(builder, buffer);
+        ORVANE_DEALLOCATE(buffer);
+    }
+    if (!ready) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "%s was left as it was: the data of the file could not be written",
+                         fileName);
         OrvaneAbortFile(builder);
         return false;
     }
@@ -818,11 +848,11 @@ ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
 }
 
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName) {
-    return EndToNamedFile(Builder, FileName, &OrvaneEndFileToWriter);
+    return EndToNamedFile(Builder, FileName, false, &OrvaneEndFileToWriter);
 }
 
 ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName) {
-    return EndToNamedFile(Builder, FileName, &OrvaneEndFileRawToWriter);
+    return EndToNamedFile(Builder, FileName, true, &OrvaneEndFileRawToWriter);
 }
 
 ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder) {

@@ -291,6 +291,66 @@ TEST_F(FileBuilderTest, AFailedWriteFailsTheEndAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(OrvaneBeginFile(2, 0, (dir_ + "/missing").c_str(), "x"), nullptr);
 }
 
+void WriteText(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+}
+
+std::string ReadText(const std::string& path) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// An end that is bound to fail (an earlier write of the data failed, or a section cannot be
+// compressed) reports it before it creates the file, so that a file of that name stays as it was.
+TEST_F(FileBuilderTest, AnEndBoundToFailLeavesAnExistingFileAsItWas) {
+    LogCapture log;
+    const std::string out = Output("kept.ovn");
+    WriteText(out, "an earlier file");
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 4, 8, nullptr);  // cannot be written
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 1, -1, "x");  // cannot be written
+    EXPECT_FALSE(OrvaneEndFileRaw(b, out.c_str()));
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // The compressed section file cannot be created: a folder holds its name.
+    b = Begin(2);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileSectionFormat(b, 1, OrvanePelma1Compression, 4);
+    OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    OrvaneWriteFileChunk(b, 1, 4, 8, "abcdefgh");
+    const std::string blocker = dir_ + "/" + orvane::GetFileBuilderTemporaryBaseName(b) + "_1.ctf";
+    fs::create_directory(blocker);
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    fs::remove(blocker);
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // A tree that could not be written whole is not written over the file either.
+    const char* text = "text";
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneStringType, &text, 0, 0);
+    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, 3);
+    EXPECT_FALSE(OrvaneWriteDataTreeToFile(writer, 0, out.c_str(), 1));
+    EXPECT_TRUE(log.Contains("Unable to write tree contents to file buffer"));
+    OrvaneEndFileDataTreeWriting(writer);
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // Ends that can succeed still replace the file.
+    b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileSectionFormat(b, 0, OrvanePelma0Compression, 4);
+    OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(std::memcmp(f.memory[0].data(), "abcdefgh", 8), 0);
+}
+
 TEST_F(FileBuilderTest, TemporaryNamesAreUniquePerBuilder) {
     orvane_file_builder* a = Begin(1);
     orvane_file_builder* b = Begin(1);
