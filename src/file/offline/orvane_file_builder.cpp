@@ -612,6 +612,15 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
                          SectionCount, 65536);
         return nullptr;
     }
+    // Names are made in buffers of kNameSize characters; a name cut to fit would be the same
+    // for several parts (or builders), which would then write into one another's files.
+    if (StringLength(TemporaryDirectory) >= kNameSize ||
+        StringLength(TemporaryFileBaseName) >= kNameSize) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "Temporary file names in %s would be longer than %d characters",
+                         TemporaryDirectory, kNameSize - 1);
+        return nullptr;
+    }
     orvane_file_builder* b = nullptr;
     SetAggregateAlignment(alignof(orvane_file_builder));
     intptr_t owner = AggregateAllocate(&b, sizeof(orvane_file_builder));
@@ -637,6 +646,19 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
         FormatText(kNameSize, b->baseName, "%s_%x", TemporaryFileBaseName, NextTemporaryToken(b));
         PartFileName(b, 0, 0, name);
         if (SectionCount == 0 || !FileExists(name) || attempt == 16) break;
+    }
+    // The longest name: the last section's last part, formatted without a limit.
+    char longest[2 * kNameSize + 64];
+    if (SectionCount > 0 &&
+        FormatText(static_cast<int32_t>(sizeof longest), longest, "%s/%s_%d_%d.utf", b->directory,
+                   b->baseName, SectionCount - 1, kPartCount - 1) > kNameSize - 1) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "Temporary file names in %s would be longer than %d characters",
+                         TemporaryDirectory, kNameSize - 1);
+        OrvaneStackCleanUp(&b->pointerFixups);
+        OrvaneStackCleanUp(&b->marshallingFixups);
+        ORVANE_DEALLOCATE(b);
+        return nullptr;
     }
     for (int32_t s = 0; s < SectionCount; ++s) {
         for (int32_t p = 0; p < kPartCount; ++p) {

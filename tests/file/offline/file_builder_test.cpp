@@ -375,6 +375,49 @@ TEST_F(FileBuilderTest, TemporaryNamesAreUniquePerBuilder) {
     OrvaneAbortFile(c);
 }
 
+// Temporary names that would be cut to the name buffer's 511 characters would name one file
+// for several parts: such a builder is refused, and nothing is created.
+TEST_F(FileBuilderTest, TemporaryNamesThatWouldBeCutAreRefused) {
+    LogCapture log;
+    std::string deep = dir_;
+    while (deep.size() < 470)
+        deep += "/" + std::string(40, 'd');
+    fs::create_directories(deep);
+    EXPECT_EQ(OrvaneBeginFile(12, 0, deep.c_str(), "a_rather_long_base_name"), nullptr);
+    EXPECT_TRUE(log.Contains("longer than 511 characters"));
+    EXPECT_TRUE(fs::is_empty(deep));
+    // A base name or a folder longer than the buffer on its own.
+    EXPECT_EQ(OrvaneBeginFile(1, 0, dir_.c_str(), std::string(600, 'b').c_str()), nullptr);
+    EXPECT_EQ(OrvaneBeginFile(1, 0, (deep + "/" + std::string(100, 'e')).c_str(), "x"), nullptr);
+    // Names that fit, however near the limit, work.
+    std::string near = dir_;
+    while (near.size() < 400)
+        near += "/" + std::string(40, 'n');
+    fs::create_directories(near);
+    orvane_file_builder* b = OrvaneBeginFile(12, 0, near.c_str(), "x");
+    ASSERT_NE(b, nullptr);
+    for (int32_t s = 0; s < 12; ++s) {
+        const uint32_t word = 0x01010101u * uint32_t(s + 1);
+        OrvaneWriteFileChunk(b, s, 4, 4, &word);
+        OrvaneWriteFileChunk(b, s, 2, 2, &word);
+        OrvaneWriteFileChunk(b, s, 1, 1, &word);
+    }
+    std::string out = Output("near.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_TRUE(fs::is_empty(near));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    for (uint32_t s = 0; s < 12; ++s) {
+        ASSERT_EQ(f.table[s].ExpandedSize, 12u);
+        EXPECT_EQ(f.memory[s][0], s + 1);
+        EXPECT_EQ(f.memory[s][4], s + 1);
+        EXPECT_EQ(f.memory[s][8], s + 1);
+    }
+    fs::remove_all(dir_ + "/" + std::string(40, 'd'));
+    fs::remove_all(dir_ + "/" + std::string(40, 'n'));
+}
+
 TEST_F(FileBuilderTest, LargeChunksAndManyFixupsPassThroughTheBuffers) {
     orvane_file_builder* b = Begin(1);
     ASSERT_NE(b, nullptr);
