@@ -242,6 +242,49 @@ uint32_t RawPosition(const orvane_file_builder* b, orvane_file_location location
            static_cast<uint32_t>(location.Offset);
 }
 
+// Whether a location lies in the data written to its section: a known part and an offset from 0
+// to the part's size less `room` (4 for a pointer slot, 0 for a target, which may sit just past
+// the end of its part).
+bool LocationInData(const orvane_file_builder* b, orvane_file_location location, int32_t room) {
+    if (!SectionInRange(b, location.SectionIndex)) return false;
+    if (location.BufferIndex < 0 || location.BufferIndex >= kPartCount) return false;
+    const int32_t size = b->sections[location.SectionIndex].parts[location.BufferIndex].size;
+    return location.Offset >= 0 && int64_t{location.Offset} + room <= size;
+}
+
+void LogFixupOutside(const char* kind, orvane_file_location from, orvane_file_location to) {
+    ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                     "%s fixup from (%d, %d, %d) to (%d, %d, %d) lies outside the written data",
+                     kind, from.SectionIndex, from.BufferIndex, from.Offset, to.SectionIndex,
+                     to.BufferIndex, to.Offset);
+}
+
+// Checks every fixup against the data written (the part sizes must be final). A fixup outside
+// it would make a file that the loader refuses, or write a raw image's slot outside the image;
+// the builder becomes invalid instead. True when all are inside.
+bool FixupsInsideData(orvane_file_builder* b) {
+    if (!b->valid) return false;
+    for (int32_t s = 0; s < b->sectionCount; ++s) {
+        const SectionRecord& r = b->sections[s];
+        for (const PointerFixupRecord* f = r.firstPointerFixup; f; f = f->next) {
+            if (!LocationInData(b, f->from, 4) || !LocationInData(b, f->to, 0)) {
+                LogFixupOutside("Pointer", f->from, f->to);
+                b->valid = false;
+                return false;
+            }
+        }
+        for (const MarshallingFixupRecord* f = r.firstMarshallingFixup; f; f = f->next) {
+            if (f->count < 0 || !LocationInData(b, f->object, 0) ||
+                !LocationInData(b, f->type, 0)) {
+                LogFixupOutside("Marshalling", f->object, f->type);
+                b->valid = false;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Writes 32-bit words in the file's byte order.
 bool PutWords(orvane_file_writer* writer, const uint32_t* words, int32_t count, bool reversed) {
     uint32_t local[16];
@@ -387,7 +430,7 @@ bool PrepareSections(orvane_file_builder* b, uint8_t* buffer) {
 bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
     ORVANE_TIMING_BLOCK("EndFileToWriter");
     auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-    bool ok = PrepareSections(b, buffer) && writer != nullptr;
+    bool ok = PrepareSections(b, buffer) && FixupsInsideData(b) && writer != nullptr;
     const bool reversed = b->reversed;
     int32_t start = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && start >= 0 &&
@@ -480,7 +523,7 @@ bool EndRawToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
     ClosePartFiles(b);
     FillSectionSizes(b);
     auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-    bool ok = b->valid && buffer != nullptr && writer != nullptr;
+    bool ok = FixupsInsideData(b) && buffer != nullptr && writer != nullptr;
     int32_t start = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && start >= 0;
     char name[kNameSize];
@@ -574,10 +617,10 @@ bool EndToNamedFile(orvane_file_builder* builder, const char* fileName, bool raw
     bool ready;
     if (raw) {
         ClosePartFiles(builder);
-        ready = builder->valid;
+        ready = FixupsInsideData(builder);
     } else {
         auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-        ready = PrepareSections(builder, buffer);
+        ready = PrepareSections(builder, buffer) && FixupsInsideData(builder);
         ORVANE_DEALLOCATE(buffer);
     }
     if (!ready) {

@@ -418,6 +418,81 @@ TEST_F(FileBuilderTest, TemporaryNamesThatWouldBeCutAreRefused) {
     fs::remove_all(dir_ + "/" + std::string(40, 'n'));
 }
 
+// Fixups must lie in the data that was written: a pointer slot wholly inside its part, a target
+// inside its part or just past its end. Any other fixup fails the end, which writes nothing
+// rather than a file the loader refuses or an image with bytes written outside it.
+TEST_F(FileBuilderTest, FixupsOutsideTheWrittenDataFailTheEnd) {
+    auto attempt = [&](auto mark, bool raw) {
+        LogCapture log;
+        orvane_file_builder* b = Begin(2);
+        EXPECT_NE(b, nullptr);
+        if (b == nullptr) return false;
+        const orvane_file_location words = OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+        const orvane_file_location text = OrvaneWriteFileChunk(b, 1, 1, 3, "xy");
+        mark(b, words, text);
+        const std::string out = Output("outside.bin");
+        orvane_file_writer* writer = OrvaneNewFileWriter(out.c_str(), true);
+        EXPECT_NE(writer, nullptr);
+        OrvaneWrite(writer, 4, "HEAD");
+        const bool ok =
+            raw ? OrvaneEndFileRawToWriter(b, writer) : OrvaneEndFileToWriter(b, writer);
+        OrvaneDeleteFileWriter(writer);
+        const std::vector<uint8_t> bytes = ReadBytes(out);
+        EXPECT_GE(bytes.size(), 4u);
+        EXPECT_EQ(std::memcmp(bytes.data(), "HEAD", 4), 0);
+        EXPECT_LE(bytes.size(), 1000u);
+        if (!ok) {
+            EXPECT_TRUE(log.Contains("lies outside the written data"));
+        }
+        return ok;
+    };
+    using B = orvane_file_builder*;
+    using L = orvane_file_location;
+    for (bool raw : {false, true}) {
+        SCOPED_TRACE(raw ? "raw" : "content");
+        // At the edges: the last slot of a part, a target just past a part's end.
+        EXPECT_TRUE(attempt(
+            [](B b, L w, L t) {
+                OrvaneMarkFileFixup(b, w, 4, OrvaneOffsetFileLocation(b, t, 4));
+                OrvaneMarkMarshallingFixup(b, w, OrvaneOffsetFileLocation(b, t, 4), 1);
+            },
+            raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 6, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 100000, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, -8, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, t, 2, w); }, raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 0, OrvaneOffsetFileLocation(b, t, 5)); },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 0, OrvaneOffsetFileLocation(b, t, -1)); },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L) {
+                L elsewhere = w;
+                elsewhere.BufferIndex = 3;
+                OrvaneMarkFileFixup(b, w, 0, elsewhere);
+            },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) {
+                OrvaneMarkMarshallingFixup(b, w, OrvaneOffsetFileLocation(b, t, 9), 1);
+            },
+            raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkMarshallingFixup(b, w, t, -1); }, raw));
+    }
+    // Through a named end, the file is not even created.
+    LogCapture log;
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    const orvane_file_location words = OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    OrvaneMarkFileFixup(b, words, 8, words);
+    const std::string out = Output("outside.ovn");
+    std::remove(out.c_str());
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(FileBuilderTest, LargeChunksAndManyFixupsPassThroughTheBuffers) {
     orvane_file_builder* b = Begin(1);
     ASSERT_NE(b, nullptr);
