@@ -65,7 +65,8 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFileBuilder(orvane_file_data_tree_wr
 /* The tree written to FileName as a file of SectionCount sections (uncompressed, native byte
  * order) and FileTypeTag, through a builder in the temporary directory. False, with
  * "%s(%d): Unable to create file writing buffer", "%s(%d): Unable to write tree contents to
- * file buffer" or "%s(%d): Unable to write buffer to file", when a step fails. */
+ * file buffer" or "%s(%d): Unable to write buffer to file", when a step fails; a tree that
+ * could not be written whole is not written to FileName at all. */
 ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* Writer,
                                                  orvane_uint32 FileTypeTag, const char* FileName,
                                                  orvane_int32 SectionCount);

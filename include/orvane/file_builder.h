@@ -40,7 +40,8 @@ typedef enum orvane_file_byte_order {
 
 /* Creates the three part files of every section in TemporaryDirectory, named from
  * TemporaryFileBaseName and a token that is unique to this builder. Null when a part file
- * cannot be created (nothing is left behind) or memory runs out.
+ * cannot be created (nothing is left behind), when a temporary file's name would be longer than
+ * 511 characters (an error), or when memory runs out.
  * @param SectionCount the number of sections of the file
  * @param FileTypeTag the header's type tag (ORVANE_CURRENT_FILE_TYPE_TAG for the standard
  *        content types)
@@ -87,7 +88,8 @@ ORVANE_API orvane_file_location OrvaneWriteFileChunk(orvane_file_builder* Builde
                                                      orvane_uint32 UnitWidth, orvane_int32 Size,
                                                      const void* Bytes);
 /* Location moved AdditionalOffset bytes further into its part (no check that the part is that
- * long: the end checks every fixup). */
+ * long: the end checks every fixup, and fails, with an error, when a pointer slot does not lie
+ * wholly in its part or a target lies past the end of its part). */
 ORVANE_API orvane_file_location OrvaneOffsetFileLocation(orvane_file_builder* Builder,
                                                          orvane_file_location Location,
                                                          orvane_int32 AdditionalOffset);
@@ -121,7 +123,9 @@ ORVANE_API void OrvaneSetFileExtraTag(orvane_file_builder* Builder, orvane_int32
  * @param Builder the builder
  * @param FileName the content file to write, created or emptied first: a failure part way
  *        leaves it partial, so an all-or-nothing write goes to a new name in the same folder
- *        that is then renamed over the destination
+ *        that is then renamed over the destination. When the end is bound to fail before it
+ *        writes (a write of the data failed earlier, or a section cannot be compressed) it
+ *        fails without creating the file, and a file of that name stays as it was
  * @return true when the whole file was written */
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName);
 /* OrvaneEndFile into an open writer, from its current position on. */

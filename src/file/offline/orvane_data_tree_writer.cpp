@@ -84,10 +84,12 @@ void StoreU32(uint8_t* at, uint32_t value) {
     std::memcpy(at, &value, 4);
 }
 
-// What a pointer slot holds until its fixup replaces it: 0 for null, else 1. Not the pointer's
-// own bits, which change from run to run, so that the same content always writes the same bytes.
-uint32_t Low32(const void* pointer) {
-    return pointer ? 1u : 0u;
+// What a pointer slot holds until its fixup replaces it: null. Not the pointer's own bits,
+// which change from run to run, so that the same content always writes the same bytes; and
+// never anything else, since a pointer the writer does not follow (an empty array, a member
+// without a referenced type) has no fixup and must read back as null.
+uint32_t Low32(const void*) {
+    return 0;
 }
 
 WriterItem* NewItem(Writer* w) {
@@ -136,6 +138,16 @@ uint8_t* Scratch(Writer* w, size_t size) {
         return nullptr;
     }
     return w->scratch.Data();
+}
+
+// Writes a chunk into the builder. A section the builder lacks is refused there (with its
+// message) and leaves the tree incomplete, so the write fails.
+orvane_file_location Chunk(Writer* w, int32_t section, uint32_t unitWidth, int32_t size,
+                           const void* bytes) {
+    if (static_cast<uint32_t>(section) >=
+        static_cast<uint32_t>(GetFileBuilderSectionCount(w->builder)))
+        w->failed = true;
+    return OrvaneWriteFileChunk(w->builder, section, unitWidth, size, bytes);
 }
 
 void Fixup(Writer* w, orvane_file_location from, int32_t offset, orvane_file_location to) {
@@ -231,8 +243,7 @@ orvane_file_location WriteString(Writer* w, const char* text) {
     if (item == nullptr) return {0, 0, 0};
     if (item->stamp == w->pass) return item->location;
     item->stamp = w->pass;
-    item->location = OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 1,
-                                          StringLength(text) + 1, text);
+    item->location = Chunk(w, item->location.SectionIndex, 1, StringLength(text) + 1, text);
     return item->location;
 }
 
@@ -247,8 +258,7 @@ orvane_file_location WriteTypeTable(Writer* w, Type* const* table) {
     for (int32_t i = 0; i < count; ++i)
         StoreU32(image + 4 * i, Low32(table[i]));
     StoreU32(image + 4 * count, 0);
-    orvane_file_location at =
-        OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 4, 4 * (count + 1), image);
+    orvane_file_location at = Chunk(w, item->location.SectionIndex, 4, 4 * (count + 1), image);
     item->location = at;
     for (int32_t i = 0; i < count; ++i)
         Fixup(w, at, 4 * i, WriteType(w, table[i]));
@@ -272,18 +282,19 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
         const Type& m = type[k];
         uint8_t* r = image + kFileRecordSize * k;
         StoreU32(r, static_cast<uint32_t>(m.Type));
-        StoreU32(r + 4, w->stringCallback && m.Type != OrvaneEndMember
-                            ? w->stringCallback(w->stringUserData, m.Name)
-                            : Low32(m.Name));
+        StoreU32(r + 4,
+                 w->stringCallback ? w->stringCallback(w->stringUserData, m.Name) : Low32(m.Name));
         StoreU32(r + 8, Low32(m.ReferenceType));
         StoreU32(r + 12, static_cast<uint32_t>(m.ArrayWidth));
         std::memcpy(r + 16, m.Extra, 12);
         StoreU32(r + 28, static_cast<uint32_t>(m.TraversalMark));
     }
-    orvane_file_location at = OrvaneWriteFileChunk(w->builder, item->location.SectionIndex, 4,
-                                                   records * kFileRecordSize, image);
+    orvane_file_location at =
+        Chunk(w, item->location.SectionIndex, 4, records * kFileRecordSize, image);
     item->location = at;
-    for (int32_t k = 0; k + 1 < records; ++k) {
+    // Every record's name, the terminating record's included; only member records refer to
+    // other descriptions.
+    for (int32_t k = 0; k < records; ++k) {
         const Type& m = type[k];
         if (!w->stringCallback && m.Name) {
             const char* name = OrvaneMapString(w->strings, m.Name);
@@ -292,7 +303,7 @@ orvane_file_location WriteType(Writer* w, const Type* type) {
             else
                 w->failed = true;
         }
-        if (m.ReferenceType == nullptr) continue;
+        if (m.ReferenceType == nullptr || k + 1 == records) continue;
         if (m.Type >= OrvaneInlineMember && m.Type <= OrvaneArrayOfReferencesMember)
             Fixup(w, at, kFileRecordSize * k + 8, WriteType(w, m.ReferenceType));
         else if (m.Type == OrvaneSwitchableTypeMember)
@@ -344,8 +355,7 @@ orvane_file_location WriteObjects(Writer* w, const Type* type, int32_t section, 
             ReverseObjects(kRecords, kFile, type, count, image, static_cast<size_t>(bytes), true);
         chunk = image;
     }
-    orvane_file_location at =
-        OrvaneWriteFileChunk(w->builder, section, sizes.marshalling, bytes, chunk);
+    orvane_file_location at = Chunk(w, section, sizes.marshalling, bytes, chunk);
     if (mixed) OrvaneMarkMarshallingFixup(w->builder, WriteType(w, type), at, count);
     return at;
 }
@@ -456,8 +466,7 @@ void WriteMembers(Writer* w, const Type* type, orvane_file_location at, const ui
                 if (image == nullptr) break;
                 for (int64_t i = 0; i < n; ++i)
                     StoreU32(image + 4 * i, Low32(Load<const void*>(pointers + p * i)));
-                orvane_file_location table =
-                    OrvaneWriteFileChunk(w->builder, at.SectionIndex, 0, int32_t(4 * n), image);
+                orvane_file_location table = Chunk(w, at.SectionIndex, 0, int32_t(4 * n), image);
                 Fixup(w, here, 4, table);
                 for (int64_t i = 0; i < n && m->ReferenceType; ++i) {
                     const void* target = Load<const void*>(pointers + p * i);
@@ -639,14 +648,17 @@ ORVANE_API orvane_bool OrvaneWriteDataTreeToFile(orvane_file_data_tree_writer* W
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to create file writing buffer");
         return false;
     }
-    bool written = OrvaneWriteDataTreeToFileBuilder(Writer, builder);
-    if (!written)
+    if (!OrvaneWriteDataTreeToFileBuilder(Writer, builder)) {
+        // An incomplete tree is not written: a file of that name stays as it was.
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to write tree contents to file buffer");
+        OrvaneAbortFile(builder);
+        return false;
+    }
     if (!OrvaneEndFile(builder, FileName)) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "Unable to write buffer to file");
         return false;
     }
-    return written;
+    return true;
 }
 
 ORVANE_API void OrvaneEndFileDataTreeWriting(orvane_file_data_tree_writer* Writer) {

@@ -81,6 +81,7 @@ struct orvane_file_builder {
     bool valid;
     bool reversed;
     bool anythingWritten;
+    bool sectionsPrepared;  // part files closed, sizes known, sections compressed
     int32_t compressionLevel;
     orvane_stack_allocator pointerFixups;
     orvane_stack_allocator marshallingFixups;
@@ -241,6 +242,49 @@ uint32_t RawPosition(const orvane_file_builder* b, orvane_file_location location
            static_cast<uint32_t>(location.Offset);
 }
 
+// Whether a location lies in the data written to its section: a known part and an offset from 0
+// to the part's size less `room` (4 for a pointer slot, 0 for a target, which may sit just past
+// the end of its part).
+bool LocationInData(const orvane_file_builder* b, orvane_file_location location, int32_t room) {
+    if (!SectionInRange(b, location.SectionIndex)) return false;
+    if (location.BufferIndex < 0 || location.BufferIndex >= kPartCount) return false;
+    const int32_t size = b->sections[location.SectionIndex].parts[location.BufferIndex].size;
+    return location.Offset >= 0 && int64_t{location.Offset} + room <= size;
+}
+
+void LogFixupOutside(const char* kind, orvane_file_location from, orvane_file_location to) {
+    ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                     "%s fixup from (%d, %d, %d) to (%d, %d, %d) lies outside the written data",
+                     kind, from.SectionIndex, from.BufferIndex, from.Offset, to.SectionIndex,
+                     to.BufferIndex, to.Offset);
+}
+
+// Checks every fixup against the data written (the part sizes must be final). A fixup outside
+// it would make a file that the loader refuses, or write a raw image's slot outside the image;
+// the builder becomes invalid instead. True when all are inside.
+bool FixupsInsideData(orvane_file_builder* b) {
+    if (!b->valid) return false;
+    for (int32_t s = 0; s < b->sectionCount; ++s) {
+        const SectionRecord& r = b->sections[s];
+        for (const PointerFixupRecord* f = r.firstPointerFixup; f; f = f->next) {
+            if (!LocationInData(b, f->from, 4) || !LocationInData(b, f->to, 0)) {
+                LogFixupOutside("Pointer", f->from, f->to);
+                b->valid = false;
+                return false;
+            }
+        }
+        for (const MarshallingFixupRecord* f = r.firstMarshallingFixup; f; f = f->next) {
+            if (f->count < 0 || !LocationInData(b, f->object, 0) ||
+                !LocationInData(b, f->type, 0)) {
+                LogFixupOutside("Marshalling", f->object, f->type);
+                b->valid = false;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Writes 32-bit words in the file's byte order.
 bool PutWords(orvane_file_writer* writer, const uint32_t* words, int32_t count, bool reversed) {
     uint32_t local[16];
@@ -368,14 +412,25 @@ bool WriteSectionData(orvane_file_builder* b, int32_t index, orvane_file_writer*
            static_cast<uint32_t>(copied) == r.entry.DataSize;
 }
 
-bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
-    ORVANE_TIMING_BLOCK("EndFileToWriter");
+// Closes the part files, computes the section sizes and compresses every section into its
+// temporary file (stopping at the first failure), once: everything of an end that comes before
+// the first byte of the file. False, with the builder invalid, when any of it failed.
+bool PrepareSections(orvane_file_builder* b, uint8_t* buffer) {
+    if (b->sectionsPrepared) return b->valid;
+    b->sectionsPrepared = true;
     ClosePartFiles(b);
     FillSectionSizes(b);
-    auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-    bool ok = b->valid && buffer != nullptr && writer != nullptr;
+    bool ok = b->valid && buffer != nullptr;
     for (int32_t s = 0; ok && s < b->sectionCount; ++s)
         ok = CompressSection(b, s, buffer);
+    if (!ok) b->valid = false;
+    return ok;
+}
+
+bool EndToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
+    ORVANE_TIMING_BLOCK("EndFileToWriter");
+    auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
+    bool ok = PrepareSections(b, buffer) && FixupsInsideData(b) && writer != nullptr;
     const bool reversed = b->reversed;
     int32_t start = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && start >= 0 &&
@@ -468,7 +523,7 @@ bool EndRawToWriter(orvane_file_builder* b, orvane_file_writer* writer) {
     ClosePartFiles(b);
     FillSectionSizes(b);
     auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
-    bool ok = b->valid && buffer != nullptr && writer != nullptr;
+    bool ok = FixupsInsideData(b) && buffer != nullptr && writer != nullptr;
     int32_t start = ok ? OrvaneGetWriterPosition(writer) : -1;
     ok = ok && start >= 0;
     char name[kNameSize];
@@ -516,6 +571,10 @@ const char* GetFileBuilderTemporaryBaseName(const orvane_file_builder* builder) 
     return builder ? builder->baseName : nullptr;
 }
 
+int32_t GetFileBuilderSectionCount(const orvane_file_builder* builder) {
+    return builder ? builder->sectionCount : 0;
+}
+
 orvane_file_location SectionOffsetToLocation(int32_t section, const orvane_ovn_section& entry,
                                              uint32_t offset) {
     if (offset < entry.Start16Bit) return {section, 0, static_cast<int32_t>(offset)};
@@ -544,12 +603,30 @@ bool EndAndRelease(orvane_file_builder* builder, orvane_file_writer* writer,
     return ok;
 }
 
-// Creates the file anew and ends the builder into it; the builder is gone either way.
-bool EndToNamedFile(orvane_file_builder* builder, const char* fileName,
+// Creates the file anew and ends the builder into it; the builder is gone either way. An end
+// that is bound to fail (a write of the data failed, or for a content file a section could not
+// be compressed) fails before the file is created, so that a file of that name stays as it was.
+bool EndToNamedFile(orvane_file_builder* builder, const char* fileName, bool raw,
                     orvane_bool (*endToWriter)(orvane_file_builder*, orvane_file_writer*)) {
     if (builder == nullptr) return false;
     if (fileName == nullptr) {
         ORVANE_LOG_ERROR(OrvaneFileWritingOrigin, "FileName is not allowed to be 0");
+        OrvaneAbortFile(builder);
+        return false;
+    }
+    bool ready;
+    if (raw) {
+        ClosePartFiles(builder);
+        ready = FixupsInsideData(builder);
+    } else {
+        auto* buffer = static_cast<uint8_t*>(ORVANE_ALLOCATE(16, kCopyBufferSize));
+        ready = PrepareSections(builder, buffer) && FixupsInsideData(builder);
+        ORVANE_DEALLOCATE(buffer);
+    }
+    if (!ready) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "%s was left as it was: the data of the file could not be written",
+                         fileName);
         OrvaneAbortFile(builder);
         return false;
     }
@@ -578,6 +655,15 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
                          SectionCount, 65536);
         return nullptr;
     }
+    // Names are made in buffers of kNameSize characters; a name cut to fit would be the same
+    // for several parts (or builders), which would then write into one another's files.
+    if (StringLength(TemporaryDirectory) >= kNameSize ||
+        StringLength(TemporaryFileBaseName) >= kNameSize) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "Temporary file names in %s would be longer than %d characters",
+                         TemporaryDirectory, kNameSize - 1);
+        return nullptr;
+    }
     orvane_file_builder* b = nullptr;
     SetAggregateAlignment(alignof(orvane_file_builder));
     intptr_t owner = AggregateAllocate(&b, sizeof(orvane_file_builder));
@@ -603,6 +689,19 @@ ORVANE_API orvane_file_builder* OrvaneBeginFile(orvane_int32 SectionCount,
         FormatText(kNameSize, b->baseName, "%s_%x", TemporaryFileBaseName, NextTemporaryToken(b));
         PartFileName(b, 0, 0, name);
         if (SectionCount == 0 || !FileExists(name) || attempt == 16) break;
+    }
+    // The longest name: the last section's last part, formatted without a limit.
+    char longest[2 * kNameSize + 64];
+    if (SectionCount > 0 &&
+        FormatText(static_cast<int32_t>(sizeof longest), longest, "%s/%s_%d_%d.utf", b->directory,
+                   b->baseName, SectionCount - 1, kPartCount - 1) > kNameSize - 1) {
+        ORVANE_LOG_ERROR(OrvaneFileWritingOrigin,
+                         "Temporary file names in %s would be longer than %d characters",
+                         TemporaryDirectory, kNameSize - 1);
+        OrvaneStackCleanUp(&b->pointerFixups);
+        OrvaneStackCleanUp(&b->marshallingFixups);
+        ORVANE_DEALLOCATE(b);
+        return nullptr;
     }
     for (int32_t s = 0; s < SectionCount; ++s) {
         for (int32_t p = 0; p < kPartCount; ++p) {
@@ -814,11 +913,11 @@ ORVANE_API orvane_bool OrvaneEndFileRawToWriter(orvane_file_builder* Builder,
 }
 
 ORVANE_API orvane_bool OrvaneEndFile(orvane_file_builder* Builder, const char* FileName) {
-    return EndToNamedFile(Builder, FileName, &OrvaneEndFileToWriter);
+    return EndToNamedFile(Builder, FileName, false, &OrvaneEndFileToWriter);
 }
 
 ORVANE_API orvane_bool OrvaneEndFileRaw(orvane_file_builder* Builder, const char* FileName) {
-    return EndToNamedFile(Builder, FileName, &OrvaneEndFileRawToWriter);
+    return EndToNamedFile(Builder, FileName, true, &OrvaneEndFileRawToWriter);
 }
 
 ORVANE_API void OrvaneAbortFile(orvane_file_builder* Builder) {

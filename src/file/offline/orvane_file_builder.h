@@ -18,6 +18,9 @@ bool ByteOrderIsReversed(orvane_file_byte_order order);
 // several processes can share a directory. Exposed for the tests.
 const char* GetFileBuilderTemporaryBaseName(const orvane_file_builder* builder);
 
+// The number of sections a builder was begun with (0 for null).
+int32_t GetFileBuilderSectionCount(const orvane_file_builder* builder);
+
 // A section offset as a builder location, by the part it falls in.
 orvane_file_location SectionOffsetToLocation(int32_t section, const orvane_ovn_section& entry,
                                              uint32_t offset);

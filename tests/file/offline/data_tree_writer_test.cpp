@@ -319,6 +319,138 @@ TEST(FileDataTreeWriter, TheItemTableGrowsBeyond131072Items) {
     std::remove(path.c_str());
 }
 
+// Writes a tree of the given description into a one-section file and loads it.
+struct WrittenTree {
+    WrittenTree(Def* type, void* object, orvane_file_writer_string_callback callback = nullptr,
+                void* user = nullptr) {
+        path = TempName("written_tree.ovn");
+        orvane_file_data_tree_writer* writer = OrvaneBeginFileDataTreeWriting(type, object, 0, 0);
+        OrvaneSetFileWriterStringCallback(writer, callback, user);
+        ok = OrvaneWriteDataTreeToFile(writer, 0, path.c_str(), 1);
+        OrvaneEndFileDataTreeWriting(writer);
+        if (ok) orvane_test::LoadFile(path, &file);
+    }
+    ~WrittenTree() { std::remove(path.c_str()); }
+    uint32_t Word(const void* at) const {
+        uint32_t v;
+        std::memcpy(&v, at, 4);
+        return v;
+    }
+    std::string path;
+    bool ok;
+    LoadedFile file;
+};
+
+uint32_t NameHash(void*, const char* text) {
+    uint32_t h = 2166136261u;
+    for (const char* c = text ? text : ""; *c; ++c)
+        h = (h ^ uint8_t(*c)) * 16777619u;
+    return h;
+}
+
+// Every record of a written description keeps its name, the terminating record's included.
+TEST(FileDataTreeWriter, TheTerminatingRecordOfADescriptionKeepsItsName) {
+    static Def type[] = {Member(OrvaneInt32Member, "Value"), Member(OrvaneEndMember, "Tail")};
+    int32_t value = 7;
+    {
+        WrittenTree w(type, &value);
+        ASSERT_TRUE(w.ok && w.file.ok);
+        const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+        ASSERT_NE(records, nullptr);
+        EXPECT_EQ(w.Word(records + 32), uint32_t(OrvaneEndMember));
+        EXPECT_STREQ(static_cast<const char*>(w.file.Slot(records + 4)), "Value");
+        EXPECT_STREQ(static_cast<const char*>(w.file.Slot(records + 32 + 4)), "Tail");
+    }
+    {
+        // With a string callback every record's name slot holds the callback's value.
+        WrittenTree w(type, &value, &NameHash, nullptr);
+        ASSERT_TRUE(w.ok && w.file.ok);
+        const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+        ASSERT_NE(records, nullptr);
+        EXPECT_EQ(w.Word(records + 4), NameHash(nullptr, "Value"));
+        EXPECT_EQ(w.Word(records + 32 + 4), NameHash(nullptr, "Tail"));
+    }
+}
+
+// A pointer that the writer does not follow (an empty array, a reference without a referenced
+// type, a variant without a type, a plain member's unused ReferenceType) reads back as null, never
+// as some other object of the file.
+TEST(FileDataTreeWriter, PointersThatAreNotWrittenReadBackAsNull) {
+    static Def type[] = {
+        Member(OrvaneStringMember, "Name"),       Member(OrvaneReferenceToArrayMember, "Items"),
+        Member(OrvaneReferenceMember, "Untyped"), Member(OrvaneVariantReferenceMember, "Variant"),
+        Member(OrvaneInt32Member, "Plain"),       End()};
+    type[1].ReferenceType = OrvaneInt32Type;
+    type[4].ReferenceType = OrvaneInt32Type;
+    int32_t elsewhere[2] = {11, 12};
+#pragma pack(push, 4)
+    struct {
+        const char* name;
+        int32_t itemCount;
+        int32_t* items;
+        void* untyped;
+        void* variantType;
+        void* variantObject;
+        int32_t plain;
+    } object = {"root", 0, elsewhere, elsewhere, nullptr, elsewhere, 5};
+#pragma pack(pop)
+    WrittenTree w(type, &object);
+    ASSERT_TRUE(w.ok && w.file.ok);
+    const uint8_t* root = static_cast<const uint8_t*>(w.file.rootObject);
+    ASSERT_NE(root, nullptr);
+    EXPECT_STREQ(static_cast<const char*>(w.file.Slot(root)), "root");
+    EXPECT_EQ(w.Word(root + 4), 0u);
+    EXPECT_EQ(w.file.Slot(root + 8), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 12), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 16), nullptr);
+    EXPECT_EQ(w.file.Slot(root + 20), nullptr);
+    EXPECT_EQ(w.Word(root + 24), 5u);
+    const uint8_t* records = static_cast<const uint8_t*>(w.file.rootType);
+    ASSERT_NE(records, nullptr);
+    EXPECT_EQ(w.file.Slot(records + 4 * 32 + 8), nullptr);
+}
+
+// A chunk that the builder refuses leaves the tree incomplete: the write reports it.
+TEST(FileDataTreeWriter, AWriteIntoASectionTheBuilderLacksFails) {
+    Content content;
+    auto attempt = [&](auto configure) {
+        LogCapture log;
+        orvane_file_data_tree_writer* writer =
+            OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 0, 0);
+        configure(writer);
+        orvane_file_builder* builder =
+            OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+        EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+        EXPECT_TRUE(log.Contains("InSectionIndex 5 is out of range [0, 2)"));
+        OrvaneAbortFile(builder);
+        OrvaneEndFileDataTreeWriting(writer);
+    };
+    attempt([](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObjectsOfType(w, OrvaneStringType, 5);
+    });
+    attempt([&](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObject(w, &content.skeleton, 5);
+    });
+    attempt([&](orvane_file_data_tree_writer* w) {
+        OrvaneSetFileSectionForObject(w, content.pixels.data(), 5);
+    });
+    // Descriptions in a section the builder lacks.
+    LogCapture log;
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 5, 0);
+    orvane_file_builder* builder =
+        OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+    EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+    OrvaneAbortFile(builder);
+    OrvaneEndFileDataTreeWriting(writer);
+    // The same writer into a builder that has the sections succeeds.
+    writer = OrvaneBeginFileDataTreeWriting(OrvaneFileInfoType, content.info(), 1, 0);
+    builder = OrvaneBeginFile(2, 0x80000016u, OrvaneGetTemporaryDirectory(), "refused");
+    EXPECT_TRUE(OrvaneWriteDataTreeToFileBuilder(writer, builder));
+    OrvaneAbortFile(builder);
+    OrvaneEndFileDataTreeWriting(writer);
+}
+
 TEST(FileDataTreeWriter, FailuresAreReported) {
     LogCapture log;
     EXPECT_FALSE(OrvaneWriteDataTreeToFileBuilder(nullptr, nullptr));

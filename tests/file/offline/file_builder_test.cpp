@@ -291,6 +291,66 @@ TEST_F(FileBuilderTest, AFailedWriteFailsTheEndAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(OrvaneBeginFile(2, 0, (dir_ + "/missing").c_str(), "x"), nullptr);
 }
 
+void WriteText(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+}
+
+std::string ReadText(const std::string& path) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// An end that is bound to fail (an earlier write of the data failed, or a section cannot be
+// compressed) reports it before it creates the file, so that a file of that name stays as it was.
+TEST_F(FileBuilderTest, AnEndBoundToFailLeavesAnExistingFileAsItWas) {
+    LogCapture log;
+    const std::string out = Output("kept.ovn");
+    WriteText(out, "an earlier file");
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 4, 8, nullptr);  // cannot be written
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneWriteFileChunk(b, 0, 1, -1, "x");  // cannot be written
+    EXPECT_FALSE(OrvaneEndFileRaw(b, out.c_str()));
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // The compressed section file cannot be created: a folder holds its name.
+    b = Begin(2);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileSectionFormat(b, 1, OrvanePelma1Compression, 4);
+    OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    OrvaneWriteFileChunk(b, 1, 4, 8, "abcdefgh");
+    const std::string blocker = dir_ + "/" + orvane::GetFileBuilderTemporaryBaseName(b) + "_1.ctf";
+    fs::create_directory(blocker);
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    fs::remove(blocker);
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // A tree that could not be written whole is not written over the file either.
+    const char* text = "text";
+    orvane_file_data_tree_writer* writer =
+        OrvaneBeginFileDataTreeWriting(OrvaneStringType, &text, 0, 0);
+    OrvaneSetFileSectionForObjectsOfType(writer, OrvaneStringType, 3);
+    EXPECT_FALSE(OrvaneWriteDataTreeToFile(writer, 0, out.c_str(), 1));
+    EXPECT_TRUE(log.Contains("Unable to write tree contents to file buffer"));
+    OrvaneEndFileDataTreeWriting(writer);
+    EXPECT_EQ(ReadText(out), "an earlier file");
+    // Ends that can succeed still replace the file.
+    b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    OrvaneSetFileSectionFormat(b, 0, OrvanePelma0Compression, 4);
+    OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(std::memcmp(f.memory[0].data(), "abcdefgh", 8), 0);
+}
+
 TEST_F(FileBuilderTest, TemporaryNamesAreUniquePerBuilder) {
     orvane_file_builder* a = Begin(1);
     orvane_file_builder* b = Begin(1);
@@ -313,6 +373,124 @@ TEST_F(FileBuilderTest, TemporaryNamesAreUniquePerBuilder) {
     orvane_file_builder* c = Begin(4);
     ASSERT_NE(c, nullptr);
     OrvaneAbortFile(c);
+}
+
+// Temporary names that would be cut to the name buffer's 511 characters would name one file
+// for several parts: such a builder is refused, and nothing is created.
+TEST_F(FileBuilderTest, TemporaryNamesThatWouldBeCutAreRefused) {
+    LogCapture log;
+    std::string deep = dir_;
+    while (deep.size() < 470)
+        deep += "/" + std::string(40, 'd');
+    fs::create_directories(deep);
+    EXPECT_EQ(OrvaneBeginFile(12, 0, deep.c_str(), "a_rather_long_base_name"), nullptr);
+    EXPECT_TRUE(log.Contains("longer than 511 characters"));
+    EXPECT_TRUE(fs::is_empty(deep));
+    // A base name or a folder longer than the buffer on its own.
+    EXPECT_EQ(OrvaneBeginFile(1, 0, dir_.c_str(), std::string(600, 'b').c_str()), nullptr);
+    EXPECT_EQ(OrvaneBeginFile(1, 0, (deep + "/" + std::string(100, 'e')).c_str(), "x"), nullptr);
+    // Names that fit, however near the limit, work.
+    std::string near = dir_;
+    while (near.size() < 400)
+        near += "/" + std::string(40, 'n');
+    fs::create_directories(near);
+    orvane_file_builder* b = OrvaneBeginFile(12, 0, near.c_str(), "x");
+    ASSERT_NE(b, nullptr);
+    for (int32_t s = 0; s < 12; ++s) {
+        const uint32_t word = 0x01010101u * uint32_t(s + 1);
+        OrvaneWriteFileChunk(b, s, 4, 4, &word);
+        OrvaneWriteFileChunk(b, s, 2, 2, &word);
+        OrvaneWriteFileChunk(b, s, 1, 1, &word);
+    }
+    std::string out = Output("near.ovn");
+    ASSERT_TRUE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_TRUE(fs::is_empty(near));
+    LoadedFile f;
+    orvane_test::LoadFile(out, &f);
+    ASSERT_TRUE(f.ok);
+    for (uint32_t s = 0; s < 12; ++s) {
+        ASSERT_EQ(f.table[s].ExpandedSize, 12u);
+        EXPECT_EQ(f.memory[s][0], s + 1);
+        EXPECT_EQ(f.memory[s][4], s + 1);
+        EXPECT_EQ(f.memory[s][8], s + 1);
+    }
+    fs::remove_all(dir_ + "/" + std::string(40, 'd'));
+    fs::remove_all(dir_ + "/" + std::string(40, 'n'));
+}
+
+// Fixups must lie in the data that was written: a pointer slot wholly inside its part, a target
+// inside its part or just past its end. Any other fixup fails the end, which writes nothing
+// rather than a file the loader refuses or an image with bytes written outside it.
+TEST_F(FileBuilderTest, FixupsOutsideTheWrittenDataFailTheEnd) {
+    auto attempt = [&](auto mark, bool raw) {
+        LogCapture log;
+        orvane_file_builder* b = Begin(2);
+        EXPECT_NE(b, nullptr);
+        if (b == nullptr) return false;
+        const orvane_file_location words = OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+        const orvane_file_location text = OrvaneWriteFileChunk(b, 1, 1, 3, "xy");
+        mark(b, words, text);
+        const std::string out = Output("outside.bin");
+        orvane_file_writer* writer = OrvaneNewFileWriter(out.c_str(), true);
+        EXPECT_NE(writer, nullptr);
+        OrvaneWrite(writer, 4, "HEAD");
+        const bool ok =
+            raw ? OrvaneEndFileRawToWriter(b, writer) : OrvaneEndFileToWriter(b, writer);
+        OrvaneDeleteFileWriter(writer);
+        const std::vector<uint8_t> bytes = ReadBytes(out);
+        EXPECT_GE(bytes.size(), 4u);
+        EXPECT_EQ(std::memcmp(bytes.data(), "HEAD", 4), 0);
+        EXPECT_LE(bytes.size(), 1000u);
+        if (!ok) {
+            EXPECT_TRUE(log.Contains("lies outside the written data"));
+        }
+        return ok;
+    };
+    using B = orvane_file_builder*;
+    using L = orvane_file_location;
+    for (bool raw : {false, true}) {
+        SCOPED_TRACE(raw ? "raw" : "content");
+        // At the edges: the last slot of a part, a target just past a part's end.
+        EXPECT_TRUE(attempt(
+            [](B b, L w, L t) {
+                OrvaneMarkFileFixup(b, w, 4, OrvaneOffsetFileLocation(b, t, 4));
+                OrvaneMarkMarshallingFixup(b, w, OrvaneOffsetFileLocation(b, t, 4), 1);
+            },
+            raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 6, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 100000, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, w, -8, t); }, raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkFileFixup(b, t, 2, w); }, raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 0, OrvaneOffsetFileLocation(b, t, 5)); },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) { OrvaneMarkFileFixup(b, w, 0, OrvaneOffsetFileLocation(b, t, -1)); },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L) {
+                L elsewhere = w;
+                elsewhere.BufferIndex = 3;
+                OrvaneMarkFileFixup(b, w, 0, elsewhere);
+            },
+            raw));
+        EXPECT_FALSE(attempt(
+            [](B b, L w, L t) {
+                OrvaneMarkMarshallingFixup(b, w, OrvaneOffsetFileLocation(b, t, 9), 1);
+            },
+            raw));
+        EXPECT_FALSE(attempt([](B b, L w, L t) { OrvaneMarkMarshallingFixup(b, w, t, -1); }, raw));
+    }
+    // Through a named end, the file is not even created.
+    LogCapture log;
+    orvane_file_builder* b = Begin(1);
+    ASSERT_NE(b, nullptr);
+    const orvane_file_location words = OrvaneWriteFileChunk(b, 0, 4, 8, "abcdefgh");
+    OrvaneMarkFileFixup(b, words, 8, words);
+    const std::string out = Output("outside.ovn");
+    std::remove(out.c_str());
+    EXPECT_FALSE(OrvaneEndFile(b, out.c_str()));
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(FileBuilderTest, LargeChunksAndManyFixupsPassThroughTheBuffers) {
