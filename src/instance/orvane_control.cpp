@@ -37,11 +37,13 @@ orvane_control& ControlRing() {
 
 int32_t gLiveControls = 0;
 
-// Loop number of a local clock: floor(l / duration), kept within int32. Flooring (rather
-// than truncating and stepping down for negative clocks) keeps an exact negative multiple of
-// the duration at the start of its loop instead of at the end of the loop before.
+// Loops to move by for a local clock: the whole loops in l / duration (a real32, truncated
+// towards zero), one more down for a clock before the start, kept within int32. A clock run
+// back by an exact multiple of the duration so lands at the end of the loop before, where a
+// clock running backwards is still inside that loop.
 int32_t LoopsIn(float l, float duration) {
-    double n = std::floor(double(float(l / duration)));
+    double n = std::trunc(double(float(l / duration)));
+    if (l < 0.0f) n -= 1.0;
     if (!(n > -2147483647.0)) return -2147483647;
     if (n > 2147483647.0) return 2147483647;
     return int32_t(n);
