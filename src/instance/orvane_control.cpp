@@ -273,11 +273,19 @@ ORVANE_API orvane_real32 OrvaneGetControlClock(const orvane_control* Control) {
 }
 
 ORVANE_API void OrvaneSetControlClock(orvane_control* Control, orvane_real32 NewClock) {
+    if (!std::isfinite(NewClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "NewClock %f is not finite", double(NewClock));
+        return;
+    }
     Control->PendingClockDelta += NewClock - Control->CurrentClock;
     Control->CurrentClock = NewClock;
 }
 
 ORVANE_API void OrvaneSetControlClockOnly(orvane_control* Control, orvane_real32 NewClock) {
+    if (!std::isfinite(NewClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "NewClock %f is not finite", double(NewClock));
+        return;
+    }
     Control->CurrentClock = NewClock;
 }
 
@@ -287,6 +295,10 @@ ORVANE_API orvane_real32 OrvaneGetControlRawLocalClock(orvane_control* Control) 
 }
 
 ORVANE_API void OrvaneSetControlRawLocalClock(orvane_control* Control, orvane_real32 LocalClock) {
+    if (!std::isfinite(LocalClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "LocalClock %f is not finite", double(LocalClock));
+        return;
+    }
     Control->LocalClock = LocalClock;
     Control->PendingClockDelta = 0.0f;
 }
@@ -411,6 +423,11 @@ ORVANE_API void OrvaneSetControlEaseOut(orvane_control* Control, orvane_bool Eas
 ORVANE_API void OrvaneSetControlEaseInCurve(orvane_control* Control, orvane_real32 StartClock,
                                             orvane_real32 EndClock, orvane_real32 V0,
                                             orvane_real32 V1, orvane_real32 V2, orvane_real32 V3) {
+    if (!std::isfinite(StartClock) || !std::isfinite(EndClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "StartClock %f or EndClock %f is not finite",
+                         double(StartClock), double(EndClock));
+        return;
+    }
     Control->EaseInStartClock = StartClock;
     Control->EaseInEndClock = EndClock;
     Control->EaseInValues = PackCurve(V0, V1, V2, V3);
@@ -419,6 +436,11 @@ ORVANE_API void OrvaneSetControlEaseInCurve(orvane_control* Control, orvane_real
 ORVANE_API void OrvaneSetControlEaseOutCurve(orvane_control* Control, orvane_real32 StartClock,
                                              orvane_real32 EndClock, orvane_real32 V0,
                                              orvane_real32 V1, orvane_real32 V2, orvane_real32 V3) {
+    if (!std::isfinite(StartClock) || !std::isfinite(EndClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "StartClock %f or EndClock %f is not finite",
+                         double(StartClock), double(EndClock));
+        return;
+    }
     Control->EaseOutStartClock = StartClock;
     Control->EaseOutEndClock = EndClock;
     Control->EaseOutValues = PackCurve(V0, V1, V2, V3);
@@ -427,6 +449,10 @@ ORVANE_API void OrvaneSetControlEaseOutCurve(orvane_control* Control, orvane_rea
 ORVANE_API orvane_real32 OrvaneEaseControlIn(orvane_control* Control, orvane_real32 Duration,
                                              orvane_bool FromCurrent) {
     const float c = Control->CurrentClock;
+    if (!std::isfinite(c + Duration)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Duration %f is not finite", double(Duration));
+        return c;
+    }
     const float m = FromCurrent ? EaseMultiplier(*Control) : 0.0f;
     Control->Flags |= OrvaneControlEaseIn;
     Control->Flags &= ~uint32_t(OrvaneControlEaseOut);
@@ -436,6 +462,10 @@ ORVANE_API orvane_real32 OrvaneEaseControlIn(orvane_control* Control, orvane_rea
 
 ORVANE_API orvane_real32 OrvaneEaseControlOut(orvane_control* Control, orvane_real32 Duration) {
     const float c = Control->CurrentClock;
+    if (!std::isfinite(c + Duration)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Duration %f is not finite", double(Duration));
+        return c;
+    }
     const float m = EaseMultiplier(*Control);
     Control->Flags &= ~uint32_t(OrvaneControlEaseIn);
     Control->Flags |= OrvaneControlEaseOut;
@@ -454,6 +484,13 @@ ORVANE_API void OrvaneSetControlTargetState(orvane_control* Control, orvane_real
                                             orvane_real32 TargetClock,
                                             orvane_real32 LocalClockAtTarget,
                                             orvane_int32 LoopIndexAtTarget) {
+    if (!std::isfinite(CurrentClock) || !std::isfinite(TargetClock) ||
+        !std::isfinite(LocalClockAtTarget)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                         "CurrentClock %f, TargetClock %f or LocalClockAtTarget %f is not finite",
+                         double(CurrentClock), double(TargetClock), double(LocalClockAtTarget));
+        return;
+    }
     orvane_control& c = *Control;
     c.PendingClockDelta = 0.0f;
     c.CurrentClock = CurrentClock;
@@ -463,6 +500,10 @@ ORVANE_API void OrvaneSetControlTargetState(orvane_control* Control, orvane_real
 }
 
 ORVANE_API void OrvaneRecenterControlClocks(orvane_control* Control, orvane_real32 Delta) {
+    if (!std::isfinite(Delta)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Delta %f is not finite", double(Delta));
+        return;
+    }
     Control->CurrentClock += Delta;
     Control->CompletionClock += Delta;
     Control->EaseInStartClock += Delta;
@@ -472,6 +513,10 @@ ORVANE_API void OrvaneRecenterControlClocks(orvane_control* Control, orvane_real
 }
 
 ORVANE_API void OrvaneRecenterAllControlClocks(orvane_real32 Delta) {
+    if (!std::isfinite(Delta)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Delta %f is not finite", double(Delta));
+        return;
+    }
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     orvane_control& head = ControlRing();
     for (orvane_control* c = head.GlobalNext; c != &head; c = c->GlobalNext)
