@@ -133,7 +133,7 @@ void UpdateLocalClock(orvane_control& c) {
         if (c.LoopCount != 0 && c.LoopIndex <= 0) return;
     } else {
         if (l < c.LocalDuration) return;
-        if (c.LoopCount != 0 && c.LoopIndex >= c.LoopCount - 1) return;
+        if (c.LoopCount != 0 && int64_t(c.LoopIndex) >= int64_t(c.LoopCount) - 1) return;
     }
     Rewrap(c, c.LoopIndex);
 }
@@ -155,7 +155,7 @@ void LoopState(orvane_control& c, bool* before, bool* after) {
         b = a = true;
     } else {
         b = c.LoopIndex > 0;
-        a = c.LoopIndex < c.LoopCount - 1;
+        a = int64_t(c.LoopIndex) < int64_t(c.LoopCount) - 1;
     }
     if (before) *before = b;
     if (after) *after = a;
@@ -326,7 +326,8 @@ ORVANE_API orvane_real32 OrvaneGetControlDurationLeft(orvane_control* Control) {
     const float l = c.LocalClock;
     if (c.Speed > 0.0f) {
         if (c.LoopIndex >= c.LoopCount) return 0.0f;
-        return s * c.LocalDuration * float(c.LoopCount - c.LoopIndex - 1) +
+        // In 64 bits: a loop index set far below 0 would overflow the count of loops left.
+        return s * c.LocalDuration * float(int64_t(c.LoopCount) - c.LoopIndex - 1) +
                s * (c.LocalDuration - l);
     }
     if (c.LoopIndex < 0) return 0.0f;

@@ -153,4 +153,17 @@ TEST_F(ControlWrap, TargetStateUsesTheSameWrap) {
     EXPECT_EQ(OrvaneGetControlRawLocalClock(counted), -1.0f);
 }
 
+TEST_F(ControlWrap, DurationLeftCountsLoopsLeftWithoutOverflow) {
+    // A loop index stored far below the first loop: (2 - (-2147483647) - 1) loops of 2 left
+    // at speed 1, plus the 2 seconds of the present loop.
+    orvane_control* c = Make(0.0f, 2.0f);
+    OrvaneSetControlLoopCount(c, 2);
+    OrvaneSetControlLoopIndex(c, -2147483647);
+    const double expected = 2.0 * (2.0 + 2147483647.0 - 1.0) + (2.0 - 0.0);
+    EXPECT_FLOAT_EQ(OrvaneGetControlDurationLeft(c), float(expected));
+    // At half speed every second of local time takes two.
+    OrvaneSetControlSpeed(c, 0.5f);
+    EXPECT_FLOAT_EQ(OrvaneGetControlDurationLeft(c), float(2.0 * expected));
+}
+
 }  // namespace
