@@ -198,8 +198,9 @@ ORVANE_API orvane_bool OrvaneClipOrientationDOFs(orvane_real32 Orientation[4],
 ORVANE_API void OrvaneClipTransformDOFs(orvane_transform* Transform, orvane_uint32 AllowedDOFs);
 
 /* Controls. A new control is active, weight 1, speed 1, one loop, local clock 0. A clock or
- * duration that is not finite logs an error and gives null; a speed or weight that is not
- * finite logs an error and changes nothing. */
+ * duration that is not finite logs an error and gives null; a clock, clock shift, ease
+ * interval, ease duration, speed or weight that is not finite logs an error and changes
+ * nothing. */
 ORVANE_API orvane_control* OrvaneCreateControl(orvane_real32 CurrentClock,
                                                orvane_real32 LocalDuration);
 ORVANE_API void OrvaneFreeControl(orvane_control* Control);

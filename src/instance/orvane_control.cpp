@@ -37,11 +37,13 @@ orvane_control& ControlRing() {
 
 int32_t gLiveControls = 0;
 
-// Loop number of a local clock: floor(l / duration), kept within int32. Flooring (rather
-// than truncating and stepping down for negative clocks) keeps an exact negative multiple of
-// the duration at the start of its loop instead of at the end of the loop before.
+// Loops to move by for a local clock: the whole loops in l / duration (a real32, truncated
+// towards zero), one more down for a clock before the start, kept within int32. A clock run
+// back by an exact multiple of the duration so lands at the end of the loop before, where a
+// clock running backwards is still inside that loop.
 int32_t LoopsIn(float l, float duration) {
-    double n = std::floor(double(float(l / duration)));
+    double n = std::trunc(double(float(l / duration)));
+    if (l < 0.0f) n -= 1.0;
     if (!(n > -2147483647.0)) return -2147483647;
     if (n > 2147483647.0) return 2147483647;
     return int32_t(n);
@@ -131,7 +133,7 @@ void UpdateLocalClock(orvane_control& c) {
         if (c.LoopCount != 0 && c.LoopIndex <= 0) return;
     } else {
         if (l < c.LocalDuration) return;
-        if (c.LoopCount != 0 && c.LoopIndex >= c.LoopCount - 1) return;
+        if (c.LoopCount != 0 && int64_t(c.LoopIndex) >= int64_t(c.LoopCount) - 1) return;
     }
     Rewrap(c, c.LoopIndex);
 }
@@ -153,7 +155,7 @@ void LoopState(orvane_control& c, bool* before, bool* after) {
         b = a = true;
     } else {
         b = c.LoopIndex > 0;
-        a = c.LoopIndex < c.LoopCount - 1;
+        a = int64_t(c.LoopIndex) < int64_t(c.LoopCount) - 1;
     }
     if (before) *before = b;
     if (after) *after = a;
@@ -271,11 +273,19 @@ ORVANE_API orvane_real32 OrvaneGetControlClock(const orvane_control* Control) {
 }
 
 ORVANE_API void OrvaneSetControlClock(orvane_control* Control, orvane_real32 NewClock) {
+    if (!std::isfinite(NewClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "NewClock %f is not finite", double(NewClock));
+        return;
+    }
     Control->PendingClockDelta += NewClock - Control->CurrentClock;
     Control->CurrentClock = NewClock;
 }
 
 ORVANE_API void OrvaneSetControlClockOnly(orvane_control* Control, orvane_real32 NewClock) {
+    if (!std::isfinite(NewClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "NewClock %f is not finite", double(NewClock));
+        return;
+    }
     Control->CurrentClock = NewClock;
 }
 
@@ -285,6 +295,10 @@ ORVANE_API orvane_real32 OrvaneGetControlRawLocalClock(orvane_control* Control) 
 }
 
 ORVANE_API void OrvaneSetControlRawLocalClock(orvane_control* Control, orvane_real32 LocalClock) {
+    if (!std::isfinite(LocalClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "LocalClock %f is not finite", double(LocalClock));
+        return;
+    }
     Control->LocalClock = LocalClock;
     Control->PendingClockDelta = 0.0f;
 }
@@ -312,7 +326,8 @@ ORVANE_API orvane_real32 OrvaneGetControlDurationLeft(orvane_control* Control) {
     const float l = c.LocalClock;
     if (c.Speed > 0.0f) {
         if (c.LoopIndex >= c.LoopCount) return 0.0f;
-        return s * c.LocalDuration * float(c.LoopCount - c.LoopIndex - 1) +
+        // In 64 bits: a loop index set far below 0 would overflow the count of loops left.
+        return s * c.LocalDuration * float(int64_t(c.LoopCount) - c.LoopIndex - 1) +
                s * (c.LocalDuration - l);
     }
     if (c.LoopIndex < 0) return 0.0f;
@@ -409,6 +424,11 @@ ORVANE_API void OrvaneSetControlEaseOut(orvane_control* Control, orvane_bool Eas
 ORVANE_API void OrvaneSetControlEaseInCurve(orvane_control* Control, orvane_real32 StartClock,
                                             orvane_real32 EndClock, orvane_real32 V0,
                                             orvane_real32 V1, orvane_real32 V2, orvane_real32 V3) {
+    if (!std::isfinite(StartClock) || !std::isfinite(EndClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "StartClock %f or EndClock %f is not finite",
+                         double(StartClock), double(EndClock));
+        return;
+    }
     Control->EaseInStartClock = StartClock;
     Control->EaseInEndClock = EndClock;
     Control->EaseInValues = PackCurve(V0, V1, V2, V3);
@@ -417,6 +437,11 @@ ORVANE_API void OrvaneSetControlEaseInCurve(orvane_control* Control, orvane_real
 ORVANE_API void OrvaneSetControlEaseOutCurve(orvane_control* Control, orvane_real32 StartClock,
                                              orvane_real32 EndClock, orvane_real32 V0,
                                              orvane_real32 V1, orvane_real32 V2, orvane_real32 V3) {
+    if (!std::isfinite(StartClock) || !std::isfinite(EndClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "StartClock %f or EndClock %f is not finite",
+                         double(StartClock), double(EndClock));
+        return;
+    }
     Control->EaseOutStartClock = StartClock;
     Control->EaseOutEndClock = EndClock;
     Control->EaseOutValues = PackCurve(V0, V1, V2, V3);
@@ -425,6 +450,10 @@ ORVANE_API void OrvaneSetControlEaseOutCurve(orvane_control* Control, orvane_rea
 ORVANE_API orvane_real32 OrvaneEaseControlIn(orvane_control* Control, orvane_real32 Duration,
                                              orvane_bool FromCurrent) {
     const float c = Control->CurrentClock;
+    if (!std::isfinite(c + Duration)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Duration %f is not finite", double(Duration));
+        return c;
+    }
     const float m = FromCurrent ? EaseMultiplier(*Control) : 0.0f;
     Control->Flags |= OrvaneControlEaseIn;
     Control->Flags &= ~uint32_t(OrvaneControlEaseOut);
@@ -434,6 +463,10 @@ ORVANE_API orvane_real32 OrvaneEaseControlIn(orvane_control* Control, orvane_rea
 
 ORVANE_API orvane_real32 OrvaneEaseControlOut(orvane_control* Control, orvane_real32 Duration) {
     const float c = Control->CurrentClock;
+    if (!std::isfinite(c + Duration)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Duration %f is not finite", double(Duration));
+        return c;
+    }
     const float m = EaseMultiplier(*Control);
     Control->Flags &= ~uint32_t(OrvaneControlEaseIn);
     Control->Flags |= OrvaneControlEaseOut;
@@ -452,6 +485,13 @@ ORVANE_API void OrvaneSetControlTargetState(orvane_control* Control, orvane_real
                                             orvane_real32 TargetClock,
                                             orvane_real32 LocalClockAtTarget,
                                             orvane_int32 LoopIndexAtTarget) {
+    if (!std::isfinite(CurrentClock) || !std::isfinite(TargetClock) ||
+        !std::isfinite(LocalClockAtTarget)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                         "CurrentClock %f, TargetClock %f or LocalClockAtTarget %f is not finite",
+                         double(CurrentClock), double(TargetClock), double(LocalClockAtTarget));
+        return;
+    }
     orvane_control& c = *Control;
     c.PendingClockDelta = 0.0f;
     c.CurrentClock = CurrentClock;
@@ -461,6 +501,10 @@ ORVANE_API void OrvaneSetControlTargetState(orvane_control* Control, orvane_real
 }
 
 ORVANE_API void OrvaneRecenterControlClocks(orvane_control* Control, orvane_real32 Delta) {
+    if (!std::isfinite(Delta)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Delta %f is not finite", double(Delta));
+        return;
+    }
     Control->CurrentClock += Delta;
     Control->CompletionClock += Delta;
     Control->EaseInStartClock += Delta;
@@ -470,6 +514,10 @@ ORVANE_API void OrvaneRecenterControlClocks(orvane_control* Control, orvane_real
 }
 
 ORVANE_API void OrvaneRecenterAllControlClocks(orvane_real32 Delta) {
+    if (!std::isfinite(Delta)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Delta %f is not finite", double(Delta));
+        return;
+    }
     std::lock_guard<std::recursive_mutex> lock(InstanceLock());
     orvane_control& head = ControlRing();
     for (orvane_control* c = head.GlobalNext; c != &head; c = c->GlobalNext)

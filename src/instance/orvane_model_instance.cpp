@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -235,6 +236,10 @@ ORVANE_API orvane_model_instance* OrvaneGetModelInstanceFromBinding(
 
 ORVANE_API void OrvaneSetModelClock(orvane_model_instance* ModelInstance, orvane_real32 NewClock) {
     ORVANE_TIMING_BLOCK("SetModelClock");
+    if (!std::isfinite(NewClock)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "NewClock %f is not finite", double(NewClock));
+        return;
+    }
     orvane_model_control_binding* head = &ModelInstance->BindingHead;
     for (orvane_model_control_binding* b = head->ModelNext; b != head; b = b->ModelNext)
         OrvaneSetControlClock(b->Control, NewClock);
@@ -262,6 +267,10 @@ ORVANE_API void OrvaneFreeCompletedModelControls(orvane_model_instance* ModelIns
 
 ORVANE_API void OrvaneRecenterAllModelInstanceControlClocks(orvane_model_instance* ModelInstance,
                                                             orvane_real32 Delta) {
+    if (!std::isfinite(Delta)) {
+        ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Delta %f is not finite", double(Delta));
+        return;
+    }
     // A control bound to the instance more than once (one node per track group) is shifted
     // once, at its first node: shifting it again would move its clocks away from the
     // application's.

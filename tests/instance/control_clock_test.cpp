@@ -57,14 +57,6 @@ TEST_F(ControlClock, ForeverLoopingWrapsForwardAndBack) {
     EXPECT_TRUE(after);
 }
 
-TEST_F(ControlClock, ExactNegativeMultipleLandsAtTheStartOfItsLoop) {
-    orvane_control* c = Make(0.0f, 2.0f);
-    OrvaneSetControlLoopCount(c, 0);
-    OrvaneSetControlClock(c, -2.0f);
-    EXPECT_EQ(OrvaneGetControlLoopIndex(c), -1);
-    EXPECT_EQ(OrvaneGetControlRawLocalClock(c), 0.0f);
-}
-
 TEST_F(ControlClock, OneLoopRunsPastTheEnd) {
     orvane_control* c = Make(0.0f, 2.0f);
     OrvaneSetControlClock(c, 5.0f);
