@@ -333,10 +333,10 @@ bool TypesAreEqual(ConversionContext& context, const Type* source, const Type* d
         if (pair.source == source && pair.destination == destination) return pair.equal;
     }
     const bool equal = DataTypesAreEqual(source, destination, nullptr, OrvaneCurve2Type);
-    const int32_t slot =
-        context.equalTypeCount < kEqualityCacheSize
-            ? context.equalTypeCount++
-            : static_cast<int32_t>(reinterpret_cast<uintptr_t>(source) >> 5) % kEqualityCacheSize;
+    const int32_t slot = context.equalTypeCount < kEqualityCacheSize
+                             ? context.equalTypeCount++
+                             : static_cast<int32_t>((reinterpret_cast<uintptr_t>(source) >> 5) %
+                                                    static_cast<uintptr_t>(kEqualityCacheSize));
     context.equalTypes[slot] = {source, destination, equal};
     return equal;
 }
