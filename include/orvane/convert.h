@@ -20,8 +20,8 @@ ORVANE_EXTERN_C_BEGIN
  * elsewhere at the same time. */
 
 /* The first member of SourceType named DestinationMemberName: Type is that member record and
- * Object the address of its data in SourceObject (null when SourceObject is null); both null
- * when there is none. */
+ * Object the address of its data in SourceObject (with a null SourceObject: the member's
+ * offset in the object, as an address); both null when there is none. */
 ORVANE_API orvane_variant OrvaneFindMatchingMember(const orvane_data_type_definition* SourceType,
                                                    const void* SourceObject,
                                                    const char* DestinationMemberName);

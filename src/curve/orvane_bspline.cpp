@@ -387,10 +387,14 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
         return false;
     }
-    return BuildWindow(format, Curve, d, n, D, UsableNeighbour(PriorCurve, D), PriorCurve,
-                       UsableNeighbour(AfterCurve, D), AfterCurve, PriorCurveDuration,
-                       CurveDuration, AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti,
-                       pi, IdentityVector);
+    // A refused neighbour is absent altogether: in particular the curve keeps its last knot,
+    // which only a looping neighbour replaces.
+    const CurveFormat* prior = UsableNeighbour(PriorCurve, D);
+    const CurveFormat* after = UsableNeighbour(AfterCurve, D);
+    return BuildWindow(format, Curve, d, n, D, prior, prior ? PriorCurve : nullptr, after,
+                       after ? AfterCurve : nullptr, PriorCurveDuration, CurveDuration,
+                       AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti, pi,
+                       IdentityVector);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,

@@ -359,12 +359,15 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
 
     if (k == 0 && d > 0 && !context.LoopBefore) {
         // Before the first knot with nothing before it the clamped window holds the first
-        // knot only, and de Boor's ratios would be 0 / 0: the value is the first key.
+        // knot only, and de Boor's ratios would be 0 / 0: the value is the first key,
+        // normalised as the window's value would be (and as the last key is past the end).
+        float first[9];
         if (v.knotBytes == 4)
-            CopyValues<D>(v.values, out);
+            CopyValues<D>(v.values, first);
         else
-            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, 0, 1, nullptr, out,
+            kCurveFormats[v.format].extractKnotValues(curve.CurveData.Object, 0, 1, nullptr, first,
                                                       IdentityOf<D>());
+        Evaluate<0, D, Normalize>(nullptr, first, t, out);
         return;
     }
     if (k >= n - 1 && d > 0 && !context.LoopAfter && AtOrPastLastKnot(v, t)) {

@@ -40,9 +40,6 @@ void Store(void* slot, T value) {
 Byte* Advance(Byte* p, int64_t bytes) {
     return p ? p + bytes : nullptr;
 }
-const Byte* Advance(const Byte* p, int64_t bytes) {
-    return p ? p + bytes : nullptr;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Numbers
@@ -333,10 +330,10 @@ bool TypesAreEqual(ConversionContext& context, const Type* source, const Type* d
         if (pair.source == source && pair.destination == destination) return pair.equal;
     }
     const bool equal = DataTypesAreEqual(source, destination, nullptr, OrvaneCurve2Type);
-    const int32_t slot =
-        context.equalTypeCount < kEqualityCacheSize
-            ? context.equalTypeCount++
-            : static_cast<int32_t>(reinterpret_cast<uintptr_t>(source) >> 5) % kEqualityCacheSize;
+    const int32_t slot = context.equalTypeCount < kEqualityCacheSize
+                             ? context.equalTypeCount++
+                             : static_cast<int32_t>((reinterpret_cast<uintptr_t>(source) >> 5) %
+                                                    static_cast<uintptr_t>(kEqualityCacheSize));
     context.equalTypes[slot] = {source, destination, equal};
     return equal;
 }
@@ -348,12 +345,14 @@ bool IsCurveDescription(const Type* type) {
            DataTypesAreEqual(type, OrvaneCurve2Type, OrvaneStringDifference, nullptr);
 }
 
+// The member's data address is tracked as a number: without an object it is the member's
+// offset (from address 0), which callers use to find where a member lies in a layout.
 orvane_variant FindMatch(const Type* sourceType, const void* sourceObject, const char* name) {
-    const Byte* data = static_cast<const Byte*>(sourceObject);
+    uintptr_t data = reinterpret_cast<uintptr_t>(sourceObject);
     for (const Type* member = sourceType; member && member->Type != OrvaneEndMember; ++member) {
         if (ConversionNamesMatch(member->Name, name))
-            return {const_cast<Type*>(member), const_cast<Byte*>(data)};
-        data = Advance(data, NativeMemberSize(member));
+            return {const_cast<Type*>(member), reinterpret_cast<void*>(data)};
+        data += static_cast<uintptr_t>(NativeMemberSize(member));
     }
     return {nullptr, nullptr};
 }

@@ -323,6 +323,45 @@ TEST(BSplineWindows, EndOfACurveClampsLoopsOrMeetsAnIdentity) {
     EXPECT_EQ(cb[2], 10.0f);
 }
 
+TEST(BSplineWindows, ARefusedNeighbourClampsLikeNoNeighbour) {
+    // A neighbour of another dimension cannot feed the window: it is reported and the window
+    // is the clamped one, which still ends on the curve's own last knot (dropping that knot, as
+    // for a looping neighbour, would leave a window whose two knots are equal: 0 / 0).
+    const std::vector<float> knots = {0, 1, 2, 3, 4};
+    const std::vector<float> controls = {10, 11, 12, 13, 14};
+    const std::vector<float> pairs = {0, 0, 1, 1, 2, 2};
+    CurvePtr curve = Build(OrvaneCurveDataDaK32fC32fType, 1, 1, knots, controls);
+    CurvePtr other = Build(OrvaneCurveDataDaK32fC32fType, 1, 2, {0, 1, 2}, pairs);
+    ASSERT_TRUE(curve && other);
+    for (int degree = 1; degree <= 3; ++degree) {
+        SCOPED_TRACE(testing::Message() << "degree " << degree);
+        OrvaneCurveGetContentsOfDaK32fC32f(curve.get())->CurveDataHeader.Degree =
+            orvane_uint8(degree);
+        float kb[6], cb[6], *ti, *pi;
+        LogCapture log;
+        // Extended past the end for degrees 2 and 3; for degree 1 the window lies in the curve.
+        EXPECT_EQ(OrvaneConstructBSplineBuffers(1, other.get(), curve.get(), other.get(), 1, 4, 1,
+                                                4, kb, cb, &ti, &pi, nullptr),
+                  degree > 1);
+        EXPECT_TRUE(log.Contains("does not fit a window of dimension 1"));
+        // The window the clamped curve gives: knots 4 - d .. 4, then 4 repeated.
+        for (int j = -degree; j < degree; ++j) {
+            const int knot = std::min(4 + j, 4);
+            EXPECT_EQ(ti[j], float(knot)) << "knot " << j;
+            if (j <= 0) {
+                EXPECT_EQ(pi[j], controls[size_t(knot)]) << "control " << j;
+            }
+        }
+        // Sampled at a time in the last interval, the value is the spline's there.
+        float r = 0;
+        OrvaneSampleBSpline(degree, 1, false, ti, pi, 3.5f, &r);
+        EXPECT_TRUE(std::isfinite(r));
+        if (degree == 1) {
+            EXPECT_EQ(r, 13.5f);
+        }
+    }
+}
+
 // The curve as one spline: clamped ends repeat the first and last knot, looping ends continue
 // periodically with the repeated last knot dropped.
 void ExtendedSpline(const std::vector<float>& k, const std::vector<float>& p, int D, int degree,

@@ -261,8 +261,56 @@ TEST(TrackSampleLocal, BeforeTheFirstKnotWithoutALoopYieldsTheFirstKey) {
         OrvaneSampleTrackUUULocal(&ctx, &g->TransformTracks[0], nullptr, &local);
         for (int j = 0; j < 3; ++j)
             EXPECT_EQ(local.Position[j], source.curves[0].controls[size_t(j)]);
+        // The orientation is the first key at unit length, as the spline's value is
+        // everywhere else.
+        const float* q = source.curves[1].controls.data();
+        const double length = std::sqrt(double(q[0]) * q[0] + double(q[1]) * q[1] +
+                                        double(q[2]) * q[2] + double(q[3]) * q[3]);
         for (int j = 0; j < 4; ++j)
-            EXPECT_EQ(local.Orientation[j], source.curves[1].controls[size_t(j)]);
+            EXPECT_NEAR(local.Orientation[j], q[j] / length, 1e-7);
+    }
+}
+
+TEST(TrackSampleLocal, OrientationsHeldAtEitherEndAreUnitLength) {
+    // Keys stored at twice unit length: the spline's value is normalised, and so is the key
+    // held before the first knot and past the last, on both sides alike and in agreement with
+    // curve evaluation (which holds the ends the same way).
+    const std::vector<float> knots = {0.5f, 1.0f, 1.5f, 2.0f};
+    const std::vector<float> keys = {0, 0, 0, 2, 0, 0, 1.2f, 1.6f, 0, 1.2f, 0, 1.6f, 2, 0, 0, 0};
+    for (orvane_data_type_definition* type :
+         {OrvaneCurveDataDaK32fC32fType, OrvaneCurveDataDaK16uC16uType}) {
+        for (int degree = 1; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "degree " << degree);
+            TrackSource source;
+            source.name = "t";
+            source.curves[1].kind = kU;
+            source.curves[1].degree = degree;
+            source.curves[1].knots = knots;
+            source.curves[1].controls = keys;
+            source.curves[1].type = type;
+            GroupPtr g = BuildGroup("g", {source});
+            const orvane_transform_track& track = g->TransformTracks[0];
+            // (time, key): before the first knot the first key (0 0 0 2), past the last knot
+            // the last key (2 0 0 0), each halved to unit length.
+            const struct {
+                float t;
+                int key;
+            } cases[] = {{0.0f, 0}, {0.25f, 0}, {2.0f, 3}, {7.0f, 3}};
+            for (const auto& c : cases) {
+                SCOPED_TRACE(testing::Message() << "t " << c.t);
+                orvane_transform local{};
+                const auto ctx = Context(c.t, 2.0f);
+                OrvaneSampleTrackUUULocal(&ctx, &track, nullptr, &local);
+                float evaluated[4];
+                OrvaneEvaluateCurveAtT(4, true, false, &track.OrientationCurve, false, 2.0f, c.t,
+                                       evaluated, OrvaneCurveIdentityOrientation);
+                for (int j = 0; j < 4; ++j) {
+                    const double expected = 0.5 * keys[size_t(4 * c.key + j)];
+                    EXPECT_NEAR(local.Orientation[j], expected, 1e-3);
+                    EXPECT_NEAR(evaluated[j], expected, 1e-3);
+                }
+            }
+        }
     }
 }
 

@@ -49,13 +49,35 @@ TEST(FindMatchingMember, MatchesByNameIgnoringCaseAndGivesTheMemberData) {
     EXPECT_EQ(m.Object, &s.d);
     m = OrvaneFindMatchingMember(type, &s, "beta");
     EXPECT_EQ(m.Object, &s.b);
-    m = OrvaneFindMatchingMember(type, nullptr, "Gamma");
-    EXPECT_EQ(m.Type, &type[2]);
+    m = OrvaneFindMatchingMember(type, nullptr, "Alpha");
+    EXPECT_EQ(m.Type, &type[0]);
     EXPECT_EQ(m.Object, nullptr);
     m = OrvaneFindMatchingMember(type, &s, "Epsilon");
     EXPECT_EQ(m.Type, nullptr);
     EXPECT_EQ(m.Object, nullptr);
     EXPECT_EQ(OrvaneFindMatchingMember(nullptr, &s, "Alpha").Type, nullptr);
+}
+
+// Without an object the member's address is its offset from address 0: 1 (int8), then 1 + 2 x 4
+// (two int32), then that plus the native size of a string pointer.
+TEST(FindMatchingMember, WithoutAnObjectGivesTheMemberOffset) {
+    Def type[] = {MemberRecord(OrvaneInt8Member, "Alpha"),
+                  MemberRecord(OrvaneInt32Member, "Beta", nullptr, 2),
+                  MemberRecord(OrvaneStringMember, "Gamma"),
+                  MemberRecord(OrvaneReal32Member, "delta"), EndRecord()};
+    const uintptr_t pointerSize = sizeof(char*);
+    orvane_variant m = OrvaneFindMatchingMember(type, nullptr, "beta");
+    EXPECT_EQ(m.Type, &type[1]);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(m.Object), 1u);
+    m = OrvaneFindMatchingMember(type, nullptr, "GAMMA");
+    EXPECT_EQ(m.Type, &type[2]);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(m.Object), 9u);
+    m = OrvaneFindMatchingMember(type, nullptr, "Delta");
+    EXPECT_EQ(m.Type, &type[3]);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(m.Object), 9u + pointerSize);
+    m = OrvaneFindMatchingMember(type, nullptr, "Epsilon");
+    EXPECT_EQ(m.Type, nullptr);
+    EXPECT_EQ(m.Object, nullptr);
 }
 
 orvane_int32 FirstLetterOnly(const char* a, const char* b) {

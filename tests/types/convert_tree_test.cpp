@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "orvane/curve.h"
 #include "orvane/types.h"
 #include "orvane/convert.h"
@@ -668,3 +672,66 @@ TEST(ConvertTree, OneObjectUnderTwoTypesGetsACopyPerType) {
 }
 
 }  // namespace
+
+#if defined(__linux__)
+namespace {
+
+// Descriptions at an address whose bits 5 and up do not fit a positive 32-bit value: the
+// equality results of more type pairs than the conversion keeps at once must still be stored
+// inside the conversion's own bookkeeping.
+TEST(ConvertTree, ManyTypePairsAtHighAddressesConvert) {
+    constexpr int kLeaves = 48;
+    constexpr uintptr_t kWanted = uintptr_t(0x3000000000);
+    constexpr size_t kBytes = 1 << 16;
+    void* mapped = mmap(reinterpret_cast<void*>(kWanted), kBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (mapped == MAP_FAILED) GTEST_SKIP() << "address range not available";
+    if (mapped != reinterpret_cast<void*>(kWanted)) {
+        munmap(mapped, kBytes);
+        GTEST_SKIP() << "address range not available";
+    }
+    // One source leaf description per reference, each at its own high address.
+    auto* leafTypes = static_cast<Def*>(mapped);
+    for (int i = 0; i < kLeaves; ++i) {
+        leafTypes[2 * i] = MemberRecord(OrvaneInt32Member, "V");
+        leafTypes[2 * i + 1] = EndRecord();
+    }
+    Def leafV2[] = {MemberRecord(OrvaneReal32Member, "V"), EndRecord()};
+    std::vector<std::string> names;
+    for (int i = 0; i < kLeaves; ++i)
+        names.push_back("R" + std::to_string(i));
+    std::vector<Def> sourceType;
+    std::vector<Def> destinationType;
+    for (int i = 0; i < kLeaves; ++i) {
+        sourceType.push_back(
+            MemberRecord(OrvaneReferenceMember, names[i].c_str(), &leafTypes[2 * i]));
+        destinationType.push_back(MemberRecord(OrvaneReferenceMember, names[i].c_str(), leafV2));
+    }
+    sourceType.push_back(EndRecord());
+    destinationType.push_back(EndRecord());
+    int32_t values[kLeaves];
+    int32_t* source[kLeaves];
+    for (int i = 0; i < kLeaves; ++i) {
+        values[i] = 100 + i;
+        source[i] = &values[i];
+    }
+
+    Converted c = ConvertGuarded(sourceType.data(), source, destinationType.data());
+    ASSERT_NE(+c.root, nullptr);
+    EXPECT_TRUE(c.GuardIntact());
+    float* const* result = static_cast<float* const*>(c.root);
+    for (int i = 0; i < kLeaves; ++i) {
+        ASSERT_TRUE(c.Inside(result[i])) << i;
+        EXPECT_EQ(*result[i], float(100 + i)) << i;
+    }
+    auto* allocated =
+        static_cast<float**>(OrvaneConvertTree(sourceType.data(), source, destinationType.data()));
+    ASSERT_NE(allocated, nullptr);
+    for (int i = 0; i < kLeaves; ++i)
+        EXPECT_EQ(*allocated[i], float(100 + i)) << i;
+    OrvaneFreeBuilderResult(allocated);
+    munmap(mapped, kBytes);
+}
+
+}  // namespace
+#endif
