@@ -519,8 +519,8 @@ ORVANE_API void OrvaneGetModelInitialPlacement4x4(const orvane_model* Model,
                                                   orvane_real32* Placement4x4);
 /* The lookups follow the material's maps in order; a map leads to the first material with a
  * texture found depth first below its Map. The material's own Texture counts only when reached
- * through a map. Null for a null material or when nothing matches. Material graphs that loop
- * back on themselves are followed to a fixed depth (64) and never hang. */
+ * through a map. Null for a null material or when nothing matches. Each material below a map is
+ * searched once, so maps that share materials or loop back on themselves never hang. */
 ORVANE_API orvane_texture* OrvaneGetMaterialTextureByType(const orvane_material* Material,
                                                           orvane_material_texture_type Type);
 /* The first material with a texture reached through a map whose Usage equals ChannelName,

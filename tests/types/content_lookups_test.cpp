@@ -1,8 +1,11 @@
 // Model placement and the material lookups by texture type and channel name.
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "orvane/math.h"
 #include "orvane/types.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -52,6 +55,9 @@ TEST(MaterialLookups, ChannelNamesThatStandForTwoTypes) {
     EXPECT_EQ(OrvaneGetMaterialTextureByType(&g.root, OrvaneDiffuseColorTexture), &g.diffuse);
     g.rootMaps[0].Usage = nullptr;
     EXPECT_EQ(OrvaneGetMaterialTextureByType(&g.root, OrvaneDiffuseColorTexture), nullptr);
+    // A missing channel name matches only a missing usage.
+    EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&g.root, nullptr), &g.textured);
+    EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&g.root, ""), nullptr);
 }
 
 TEST(MaterialLookups, MaterialGraphsThatLoopTerminate) {
@@ -64,6 +70,77 @@ TEST(MaterialLookups, MaterialGraphsThatLoopTerminate) {
     b.Maps = &toA;
     EXPECT_EQ(OrvaneGetMaterialTextureByType(&a, OrvaneDiffuseColorTexture), nullptr);
     EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&a, "Diffuse Color"), nullptr);
+}
+
+TEST(MaterialLookups, LongChainsOfMapsReachTheirTexture) {
+    // 200 materials without a texture, each mapping to the next, and a textured one at the end.
+    constexpr int kLength = 200;
+    orvane_texture texture{};
+    orvane_material last{};
+    last.Texture = &texture;
+    std::vector<orvane_material> chain(kLength);
+    std::vector<orvane_material_map> maps(kLength);
+    for (int i = 0; i < kLength; ++i) {
+        maps[i] = {const_cast<char*>("Diffuse Color"), i + 1 < kLength ? &chain[i + 1] : &last};
+        chain[i].MapCount = 1;
+        chain[i].Maps = &maps[i];
+    }
+    EXPECT_EQ(OrvaneGetMaterialTextureByType(&chain[0], OrvaneDiffuseColorTexture), &texture);
+    EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&chain[0], "diffuse color"), &last);
+    EXPECT_EQ(OrvaneGetMaterialTextureByChannelName(&chain[0], "Diffuse Color"), &texture);
+}
+
+TEST(MaterialLookups, SharedMaterialsAreSearchedOnce) {
+    // Layers of materials without textures, each material mapping twice to the next layer's:
+    // searched path by path this would take 2^64 steps.
+    constexpr int kLayers = 64;
+    std::vector<orvane_material> layer(kLayers);
+    std::vector<orvane_material_map> maps(2 * kLayers);
+    for (int i = 0; i + 1 < kLayers; ++i) {
+        maps[2 * i] = {const_cast<char*>("Bump"), &layer[i + 1]};
+        maps[2 * i + 1] = {const_cast<char*>("Bump"), &layer[i + 1]};
+        layer[i].MapCount = 2;
+        layer[i].Maps = &maps[2 * i];
+    }
+    orvane_material root{};
+    orvane_material_map rootMaps[2] = {{const_cast<char*>("Bump"), &layer[0]},
+                                       {const_cast<char*>("Opacity"), nullptr}};
+    root.MapCount = 2;
+    root.Maps = rootMaps;
+    EXPECT_EQ(OrvaneGetMaterialTextureByType(&root, OrvaneBumpHeightTexture), nullptr);
+    EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&root, "Bump"), nullptr);
+
+    // A texture in a later map of the deepest layer is still found, depth first.
+    orvane_texture texture{};
+    orvane_material textured{};
+    textured.Texture = &texture;
+    orvane_material_map deepest[2] = {{const_cast<char*>("x"), nullptr},
+                                      {const_cast<char*>("y"), &textured}};
+    layer[kLayers - 1].MapCount = 2;
+    layer[kLayers - 1].Maps = deepest;
+    EXPECT_EQ(OrvaneGetMaterialTextureByType(&root, OrvaneBumpHeightTexture), &texture);
+}
+
+TEST(MaterialLookups, OutOfMemoryWhileSearchingIsReported) {
+    MaterialGraph g;
+    orvane_allocate_callback allocate;
+    orvane_deallocate_callback deallocate;
+    OrvaneGetAllocator(&allocate, &deallocate);
+    orvane_test::LogCapture log;
+    OrvaneSetAllocator(
+        [](const char*, orvane_int32, orvane_uint32, orvane_int32) -> void* { return nullptr; },
+        deallocate);
+    // A map straight to a textured material needs no search.
+    const orvane_texture* bump = OrvaneGetMaterialTextureByType(&g.root, OrvaneBumpHeightTexture);
+    const size_t errorsBefore = log.errors();
+    // Reaching the diffuse texture means searching below a material without one.
+    const orvane_texture* diffuse =
+        OrvaneGetMaterialTextureByType(&g.root, OrvaneDiffuseColorTexture);
+    OrvaneSetAllocator(allocate, deallocate);
+    EXPECT_EQ(bump, &g.bump);
+    EXPECT_EQ(errorsBefore, 0u);
+    EXPECT_EQ(diffuse, nullptr);
+    EXPECT_GE(log.errors(), 1u);
 }
 
 TEST(ModelLookups, InitialPlacementAsAColumnMatrix) {
