@@ -1,4 +1,5 @@
 // Model placement and the material lookups by texture type and channel name.
+#include <set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,55 @@ TEST(MaterialLookups, MaterialGraphsThatLoopTerminate) {
     b.Maps = &toA;
     EXPECT_EQ(OrvaneGetMaterialTextureByType(&a, OrvaneDiffuseColorTexture), nullptr);
     EXPECT_EQ(OrvaneGetTexturedMaterialByChannelName(&a, "Diffuse Color"), nullptr);
+}
+
+TEST(MaterialLookups, EveryChannelNameAndTheTypesItStandsFor) {
+    struct Expected {
+        const char* usage;
+        std::set<int> types;
+    };
+    const Expected expected[] = {
+        {"color", {2}},
+        {"specularColor", {3}},
+        {"normalCamera", {6}},
+        {"incandescence", {4}},
+        {"Ambient Color", {1}},
+        {"Diffuse Color", {2}},
+        {"Specular Color", {3}},
+        {"Specular Level", {3}},
+        {"Self-Illumination", {4}},
+        {"Opacity", {5}},
+        {"Bump", {6}},
+        {"Reflection", {7}},
+        {"Refraction", {8}},
+        {"Displacement", {9}},
+        {"BaseColor", {1, 2}},
+        {"Specularity", {3}},
+        {"Luminosity", {4}},
+        {"Transparency", {5}},
+        {"ReflectionImage", {7}},
+        {"RefractionImage", {8}},
+        {"SPECULARITY", {3}},
+        {"Diffuse", {}},
+        {"Colour", {}},
+        {"", {}},
+    };
+    orvane_texture texture{};
+    orvane_material textured{};
+    textured.Texture = &texture;
+    orvane_material_map map{nullptr, &textured};
+    orvane_material material{};
+    material.MapCount = 1;
+    material.Maps = &map;
+    for (const Expected& e : expected) {
+        map.Usage = const_cast<char*>(e.usage);
+        for (int type = 0; type <= 10; ++type) {
+            const bool found =
+                OrvaneGetMaterialTextureByType(
+                    &material, static_cast<orvane_material_texture_type>(type)) == &texture;
+            EXPECT_EQ(found, e.types.count(type) == 1) << e.usage << " as type " << type;
+        }
+    }
 }
 
 TEST(MaterialLookups, LongChainsOfMapsReachTheirTexture) {
