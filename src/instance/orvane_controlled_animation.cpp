@@ -534,8 +534,11 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
     context.SampleTime = float(double(t1) - k1 * double(duration));
     OrvaneSampleTrackPOLocal(&context, root, nullptr, p1, q1);
     float dp[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    // The turn the curve makes from t0 to t1, however far: the curve's quaternions continue
+    // one another, so a difference of more than half a turn is a turn of that size (as the loop
+    // rotation it is added to is), not the short way round to the same orientation.
     float dr[3];
-    ShortRotationVectorBetween(q0, q1, dr);
+    RotationVectorBetween(dr, q0, q1);
     const float m = float(k1 - k0);
     if (m != 0.0f) {
         AddScaled3(dp, binding.LoopTranslation, m);
