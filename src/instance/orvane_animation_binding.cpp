@@ -442,6 +442,16 @@ float* GroupLODError(const orvane_animation_binding& b, const TrackBinding& t) {
     return &group->TransformLODErrors[t.TrackIndex];
 }
 
+// Whether sampling without an allowed error shows the track's LOD transform (with the given
+// error, or its own): the playing nodes plan their passes on this.
+bool ShowsLODTransform(const TrackBinding& t, float error) {
+    return t.SourceTrack != nullptr && error <= 0.0f;
+}
+
+bool ShowsLODTransform(const TrackBinding& t) {
+    return ShowsLODTransform(t, t.LODError);
+}
+
 void ResetLODTransform(TrackBinding& t) {
     if (t.SourceTrack) BuildTrackConstantTransform(t.SourceTrack, &t.LODTransform);
 }
@@ -666,6 +676,8 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
             t.SourceTrack = &group->TransformTracks[t.TrackIndex];
     }
     CacheInsert(cache, Binding);
+    // Playing controls planned their sampling on the old tracks, which may soon be gone.
+    ReplanAnimationNodes(Binding, true);
 }
 
 ORVANE_API void OrvaneRemapAllAnimationBindingPointers(
@@ -729,17 +741,23 @@ ORVANE_API orvane_real32 OrvaneGetLODErrorValue(const orvane_animation_binding* 
 ORVANE_API void OrvaneSetLODErrorValue(orvane_animation_binding* Binding,
                                        orvane_int32 TrackBindingIndex, orvane_real32 ErrorValue) {
     if (!IndexIsValid(Binding, TrackBindingIndex)) return;
-    Binding->TrackBindings[TrackBindingIndex].LODError = ErrorValue;
+    TrackBinding& t = Binding->TrackBindings[TrackBindingIndex];
+    const bool replan = ShowsLODTransform(t) != ShowsLODTransform(t, ErrorValue);
+    t.LODError = ErrorValue;
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneSetAllLODErrorValues(orvane_animation_binding* Binding,
                                            orvane_real32 ErrorValue) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Binding, );
+    bool replan = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
+        replan |= ShowsLODTransform(t) != ShowsLODTransform(t, ErrorValue);
         t.LODError = ErrorValue;
         ResetLODTransform(t);
     }
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneResetLODErrorValues(orvane_animation_binding* Binding) {
@@ -762,13 +780,17 @@ ORVANE_API void OrvaneCopyLODErrorValuesToAnimation(orvane_animation_binding* Bi
 ORVANE_API void OrvaneCopyLODErrorValuesFromAnimation(orvane_animation_binding* Binding,
                                                       orvane_real32 Scale) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Binding, );
+    bool replan = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
         const float* stored = GroupLODError(*Binding, t);
         if (stored == nullptr) continue;
-        t.LODError = Scale * *stored;
+        const float error = Scale * *stored;
+        replan |= ShowsLODTransform(t) != ShowsLODTransform(t, error);
+        t.LODError = error;
         ResetLODTransform(t);
     }
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneCopyLODErrorValuesToAllAnimations(orvane_control* Control,

@@ -142,7 +142,10 @@ bool CalculateBindingLOD(orvane_animation_binding* binding,
         }
         anyAnimated = true;
     }
-    if (!anyAnimated) return true;
+    if (!anyAnimated) {
+        ReplanAnimationNodes(binding, false);
+        return true;
+    }
 
     orvane_transform* local = scratch.local.Data();
     float* world = scratch.world.Data();
@@ -201,6 +204,7 @@ bool CalculateBindingLOD(orvane_animation_binding* binding,
         // A box at infinity (a damaged mesh) measures nothing rather than writing a NaN.
         tb.LODError = std::isfinite(error) ? float(error) : kUnbounded;
     }
+    ReplanAnimationNodes(binding, false);
     return true;
 }
 
