@@ -353,6 +353,13 @@ void ComputeLoopMotion(orvane_animation_binding& b) {
     }
 }
 
+void WarnKeyframed(const orvane_track_group& group) {
+    ORVANE_LOG_WARNING(OrvaneAnimationOrigin,
+                       "The track group \"%s\" has keyframed animation tracks, which are meant "
+                       "for preprocessing only.  They will be ignored during playback.",
+                       group.Name);
+}
+
 orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     const orvane_track_group* group = CheckedTrackGroup(id);
     if (group == nullptr) return nullptr;
@@ -401,12 +408,7 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
         }
         BindTrack(t, track, index, bone);
     }
-    if (keyframed) {
-        ORVANE_LOG_WARNING(OrvaneAnimationOrigin,
-                           "The track group \"%s\" has keyframed animation tracks, which are meant "
-                           "for preprocessing only.  They will be ignored during playback.",
-                           group->Name);
-    }
+    if (keyframed) WarnKeyframed(*group);
     if (id.FromBasis != id.ToBasis) Rebase(*b, *skeleton);
     ComputeLoopMotion(*b);
     return b;
@@ -655,6 +657,8 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
     if (group == nullptr) return;
     CacheRemove(cache, Binding);
     Binding->ID.Animation = NewAnimationPointer;
+    const orvane_bone* bones = Binding->ID.OnModel->Skeleton->Bones;
+    bool keyframed = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
         if (t.TrackIndex < 0) continue;
@@ -663,18 +667,32 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
                                "Track %d is out of range [0, %d) in the remapped animation; left "
                                "unbound",
                                t.TrackIndex, group->TransformTrackCount);
-            t.TrackIndex = -1;
-            t.SourceTrack = nullptr;
-            t.Sampler = OrvaneGetTrackSamplerSSS();
-            t.QuaternionMode = 0;
-            t.LODError = kUnbounded;
+            UnbindTrack(t, bones[i]);
             continue;
         }
-        // Rebased copies were derived from the same curves and stay; a track used as it is
-        // follows the new animation (the old one may be gone).
-        if (!IsRebasedCopy(*Binding, t.SourceTrack))
-            t.SourceTrack = &group->TransformTracks[t.TrackIndex];
+        const orvane_transform_track* track = &group->TransformTracks[t.TrackIndex];
+        if (IsRebasedCopy(*Binding, t.SourceTrack)) {
+            // Rebased copies were derived from the same curves and stay; only their name came
+            // from the old animation.
+            const_cast<orvane_transform_track*>(t.SourceTrack)->Name = track->Name;
+            continue;
+        }
+        // A track used as it is follows the new animation (the old one may be gone), which is
+        // checked as a new binding's tracks are.
+        if (const char* problem = TrackCurvesProblem(*track)) {
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Track %d for bone \"%s\" has %s; left unbound",
+                             t.TrackIndex, bones[i].Name ? bones[i].Name : "", problem);
+            UnbindTrack(t, bones[i]);
+            continue;
+        }
+        if (OrvaneTransformTrackHasKeyframedCurves(track)) {
+            keyframed = true;
+            UnbindTrack(t, bones[i]);
+            continue;
+        }
+        t.SourceTrack = track;
     }
+    if (keyframed) WarnKeyframed(*group);
     CacheInsert(cache, Binding);
     // Playing controls planned their sampling on the old tracks, which may soon be gone.
     ReplanAnimationNodes(Binding, true);
