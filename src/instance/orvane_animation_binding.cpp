@@ -353,6 +353,18 @@ void ComputeLoopMotion(orvane_animation_binding& b) {
     }
 }
 
+// The bytes a binding's copy of a match pattern takes (none for the shared "*" and for null).
+size_t PatternBytes(const char* pattern) {
+    if (pattern == nullptr || pattern == kAnyName) return 0;
+    return std::strlen(pattern) + 1;
+}
+
+const char* CopyPattern(const char* pattern, char* at, size_t bytes) {
+    if (bytes == 0) return pattern;
+    std::memcpy(at, pattern, bytes);
+    return at;
+}
+
 void WarnKeyframed(const orvane_track_group& group) {
     ORVANE_LOG_WARNING(OrvaneAnimationOrigin,
                        "The track group \"%s\" has keyframed animation tracks, which are meant "
@@ -369,13 +381,20 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     const size_t header = AlignUp(sizeof(orvane_animation_binding));
     size_t bytes;
     if (!CheckedArrayBytes(count, sizeof(TrackBinding), &bytes)) return nullptr;
-    auto* b = static_cast<orvane_animation_binding*>(
-        ORVANE_ALLOCATE(alignof(orvane_animation_binding), header + bytes));
+    // The patterns are part of the key the binding stays in the cache under: the binding keeps
+    // its own copies, so the caller's strings need not outlive it.
+    const size_t trackPatternBytes = PatternBytes(id.TrackPattern);
+    const size_t bonePatternBytes = PatternBytes(id.BonePattern);
+    auto* b = static_cast<orvane_animation_binding*>(ORVANE_ALLOCATE(
+        alignof(orvane_animation_binding), header + bytes + trackPatternBytes + bonePatternBytes));
     if (b == nullptr) return nullptr;
     std::memset(static_cast<void*>(b), 0, header);
     b->ID = id;
     b->TrackBindingCount = count;
     b->TrackBindings = reinterpret_cast<TrackBinding*>(reinterpret_cast<char*>(b) + header);
+    char* patterns = reinterpret_cast<char*>(b) + header + bytes;
+    b->ID.TrackPattern = CopyPattern(id.TrackPattern, patterns, trackPatternBytes);
+    b->ID.BonePattern = CopyPattern(id.BonePattern, patterns + trackPatternBytes, bonePatternBytes);
     bool keyframed = false;
     for (int32_t i = 0; i < count; ++i) {
         TrackBinding& t = b->TrackBindings[i];

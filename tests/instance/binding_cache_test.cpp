@@ -212,6 +212,45 @@ TEST(BindingBuild, PatternsMatchTheCapturedPartOfTheName) {
     OrvaneFreeBuilderResult(group);
 }
 
+TEST(BindingCache, PatternsAreKeptByTheBindingNotBorrowedFromTheCaller) {
+    // A binding kept in the cache is found again by the patterns it was made with, whatever
+    // became of the strings the caller passed.
+    MaximumGuard guard(10);
+    Character c;
+    std::vector<char> trackPattern = {'b', 'o', 'n', 'e', '*', 0};
+    std::vector<char> bonePattern = {'b', 'o', 'n', 'e', '*', 0};
+    orvane_animation_binding_identifier id = IdFor(c);
+    id.TrackPattern = trackPattern.data();
+    id.BonePattern = bonePattern.data();
+    orvane_animation_binding* b = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(b, nullptr);
+    // Bone "boneN" captures "N", which names track "boneN".
+    EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, 1), 1);
+    OrvaneReleaseAnimationBinding(b);
+    const char* other = "zzzz*";
+    std::copy(other, other + 6, trackPattern.begin());
+    bonePattern[0] = 'q';
+    EXPECT_STREQ(OrvaneGetAnimationBindingID(b)->TrackPattern, "bone*");
+    EXPECT_STREQ(OrvaneGetAnimationBindingID(b)->BonePattern, "bone*");
+
+    const orvane_animation_binding_cache_status before = Status();
+    orvane_animation_binding_identifier again = IdFor(c);
+    again.TrackPattern = "bone*";
+    again.BonePattern = "bone*";
+    orvane_animation_binding* found = OrvaneAcquireAnimationBindingFromID(&again);
+    EXPECT_EQ(found, b);
+    const orvane_animation_binding_cache_status after = Status();
+    EXPECT_EQ(after.CacheHits, before.CacheHits + 1);
+    EXPECT_EQ(after.CacheMisses, before.CacheMisses);
+    OrvaneReleaseAnimationBinding(found);
+    // The default identifier's shared "*" is kept as it is.
+    const orvane_animation_binding_identifier plain = IdFor(c);
+    orvane_animation_binding* p = OrvaneAcquireAnimationBindingFromID(&plain);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(OrvaneGetAnimationBindingID(p)->TrackPattern, plain.TrackPattern);
+    OrvaneReleaseAnimationBinding(p);
+}
+
 TEST(BindingBuild, KeyframedTracksAreWarnedAboutAndLeftUnbound) {
     Character c(3, 99);
     orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
