@@ -254,6 +254,13 @@ size_t AlignUp(size_t n) {
 
 // Copies every rebasable bound track with its curves re-expressed against the target basis.
 void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
+    // A basis without a skeleton (or none at all) has no bone that both bases share: nothing is
+    // rebased, and there is nothing wrong to report.
+    const orvane_model* fromModel = b.ID.FromBasis;
+    const orvane_model* toModel = b.ID.ToBasis;
+    if (fromModel == nullptr || toModel == nullptr || fromModel->Skeleton == nullptr ||
+        toModel->Skeleton == nullptr)
+        return;
     const orvane_skeleton* from = CheckedSkeleton(b.ID.FromBasis);
     const orvane_skeleton* to = CheckedSkeleton(b.ID.ToBasis);
     if (from == nullptr || to == nullptr) return;

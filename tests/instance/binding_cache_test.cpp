@@ -434,6 +434,34 @@ TEST(BindingRemap, TracksUsedAsTheyAreFollowTheNewAnimationInARebasedBinding) {
     OrvaneFreeBuilderResult(still);
 }
 
+TEST(BindingRebase, OneBasisMissingRebasesNothingAndReportsNothing) {
+    // Only bones found in both bases' skeletons are rebased: with one basis missing there are
+    // none, and the binding plays the tracks as they are.
+    Character c;
+    orvane_model noSkeleton = c.model;
+    noSkeleton.Skeleton = nullptr;
+    const orvane_animation_binding_identifier plainId = IdFor(c);
+    orvane_animation_binding* plain = OrvaneAcquireAnimationBindingFromID(&plainId);
+    ASSERT_NE(plain, nullptr);
+    for (int form = 0; form < 3; ++form) {
+        SCOPED_TRACE(form);
+        orvane_animation_binding_identifier id = IdFor(c);
+        id.FromBasis = form == 0 ? &c.model : nullptr;
+        id.ToBasis = form == 1 ? &c.model : (form == 2 ? &noSkeleton : nullptr);
+        if (form == 2) id.FromBasis = &c.model;
+        orvane_test::LogCapture log;
+        orvane_animation_binding* b = OrvaneAcquireAnimationBindingFromID(&id);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(log.messages().size(), 0u);
+        EXPECT_NE(b, plain);
+        for (int i = 0; i < c.BoneCount(); ++i)
+            EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, i),
+                      OrvaneGetAnimationBindingTrackIndex(plain, i));
+        OrvaneReleaseAnimationBinding(b);
+    }
+    OrvaneReleaseAnimationBinding(plain);
+}
+
 TEST(BindingRebase, IdenticalBasesLeaveThePoseUnchanged) {
     // Rebasing from a model onto itself multiplies by the identity.
     Character c;
