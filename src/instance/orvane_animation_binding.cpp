@@ -254,6 +254,13 @@ size_t AlignUp(size_t n) {
 
 // Copies every rebasable bound track with its curves re-expressed against the target basis.
 void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
+    // A basis without a skeleton (or none at all) has no bone that both bases share: nothing is
+    // rebased, and there is nothing wrong to report.
+    const orvane_model* fromModel = b.ID.FromBasis;
+    const orvane_model* toModel = b.ID.ToBasis;
+    if (fromModel == nullptr || toModel == nullptr || fromModel->Skeleton == nullptr ||
+        toModel->Skeleton == nullptr)
+        return;
     const orvane_skeleton* from = CheckedSkeleton(b.ID.FromBasis);
     const orvane_skeleton* to = CheckedSkeleton(b.ID.ToBasis);
     if (from == nullptr || to == nullptr) return;
@@ -353,6 +360,25 @@ void ComputeLoopMotion(orvane_animation_binding& b) {
     }
 }
 
+// The bytes a binding's copy of a match pattern takes (none for the shared "*" and for null).
+size_t PatternBytes(const char* pattern) {
+    if (pattern == nullptr || pattern == kAnyName) return 0;
+    return std::strlen(pattern) + 1;
+}
+
+const char* CopyPattern(const char* pattern, char* at, size_t bytes) {
+    if (bytes == 0) return pattern;
+    std::memcpy(at, pattern, bytes);
+    return at;
+}
+
+void WarnKeyframed(const orvane_track_group& group) {
+    ORVANE_LOG_WARNING(OrvaneAnimationOrigin,
+                       "The track group \"%s\" has keyframed animation tracks, which are meant "
+                       "for preprocessing only.  They will be ignored during playback.",
+                       group.Name);
+}
+
 orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     const orvane_track_group* group = CheckedTrackGroup(id);
     if (group == nullptr) return nullptr;
@@ -362,13 +388,20 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
     const size_t header = AlignUp(sizeof(orvane_animation_binding));
     size_t bytes;
     if (!CheckedArrayBytes(count, sizeof(TrackBinding), &bytes)) return nullptr;
-    auto* b = static_cast<orvane_animation_binding*>(
-        ORVANE_ALLOCATE(alignof(orvane_animation_binding), header + bytes));
+    // The patterns are part of the key the binding stays in the cache under: the binding keeps
+    // its own copies, so the caller's strings need not outlive it.
+    const size_t trackPatternBytes = PatternBytes(id.TrackPattern);
+    const size_t bonePatternBytes = PatternBytes(id.BonePattern);
+    auto* b = static_cast<orvane_animation_binding*>(ORVANE_ALLOCATE(
+        alignof(orvane_animation_binding), header + bytes + trackPatternBytes + bonePatternBytes));
     if (b == nullptr) return nullptr;
     std::memset(static_cast<void*>(b), 0, header);
     b->ID = id;
     b->TrackBindingCount = count;
     b->TrackBindings = reinterpret_cast<TrackBinding*>(reinterpret_cast<char*>(b) + header);
+    char* patterns = reinterpret_cast<char*>(b) + header + bytes;
+    b->ID.TrackPattern = CopyPattern(id.TrackPattern, patterns, trackPatternBytes);
+    b->ID.BonePattern = CopyPattern(id.BonePattern, patterns + trackPatternBytes, bonePatternBytes);
     bool keyframed = false;
     for (int32_t i = 0; i < count; ++i) {
         TrackBinding& t = b->TrackBindings[i];
@@ -401,12 +434,7 @@ orvane_animation_binding* Build(const orvane_animation_binding_identifier& id) {
         }
         BindTrack(t, track, index, bone);
     }
-    if (keyframed) {
-        ORVANE_LOG_WARNING(OrvaneAnimationOrigin,
-                           "The track group \"%s\" has keyframed animation tracks, which are meant "
-                           "for preprocessing only.  They will be ignored during playback.",
-                           group->Name);
-    }
+    if (keyframed) WarnKeyframed(*group);
     if (id.FromBasis != id.ToBasis) Rebase(*b, *skeleton);
     ComputeLoopMotion(*b);
     return b;
@@ -440,6 +468,16 @@ float* GroupLODError(const orvane_animation_binding& b, const TrackBinding& t) {
     if (group->TransformLODErrors == nullptr || t.TrackIndex >= group->TransformLODErrorCount)
         return nullptr;
     return &group->TransformLODErrors[t.TrackIndex];
+}
+
+// Whether sampling without an allowed error shows the track's LOD transform (with the given
+// error, or its own): the playing nodes plan their passes on this.
+bool ShowsLODTransform(const TrackBinding& t, float error) {
+    return t.SourceTrack != nullptr && error <= 0.0f;
+}
+
+bool ShowsLODTransform(const TrackBinding& t) {
+    return ShowsLODTransform(t, t.LODError);
 }
 
 void ResetLODTransform(TrackBinding& t) {
@@ -645,6 +683,8 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
     if (group == nullptr) return;
     CacheRemove(cache, Binding);
     Binding->ID.Animation = NewAnimationPointer;
+    const orvane_bone* bones = Binding->ID.OnModel->Skeleton->Bones;
+    bool keyframed = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
         if (t.TrackIndex < 0) continue;
@@ -653,19 +693,35 @@ ORVANE_API void OrvaneRemapAnimationBindingPointers(orvane_animation_binding* Bi
                                "Track %d is out of range [0, %d) in the remapped animation; left "
                                "unbound",
                                t.TrackIndex, group->TransformTrackCount);
-            t.TrackIndex = -1;
-            t.SourceTrack = nullptr;
-            t.Sampler = OrvaneGetTrackSamplerSSS();
-            t.QuaternionMode = 0;
-            t.LODError = kUnbounded;
+            UnbindTrack(t, bones[i]);
             continue;
         }
-        // Rebased copies were derived from the same curves and stay; a track used as it is
-        // follows the new animation (the old one may be gone).
-        if (!IsRebasedCopy(*Binding, t.SourceTrack))
-            t.SourceTrack = &group->TransformTracks[t.TrackIndex];
+        const orvane_transform_track* track = &group->TransformTracks[t.TrackIndex];
+        if (IsRebasedCopy(*Binding, t.SourceTrack)) {
+            // Rebased copies were derived from the same curves and stay; only their name came
+            // from the old animation.
+            const_cast<orvane_transform_track*>(t.SourceTrack)->Name = track->Name;
+            continue;
+        }
+        // A track used as it is follows the new animation (the old one may be gone), which is
+        // checked as a new binding's tracks are.
+        if (const char* problem = TrackCurvesProblem(*track)) {
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin, "Track %d for bone \"%s\" has %s; left unbound",
+                             t.TrackIndex, bones[i].Name ? bones[i].Name : "", problem);
+            UnbindTrack(t, bones[i]);
+            continue;
+        }
+        if (OrvaneTransformTrackHasKeyframedCurves(track)) {
+            keyframed = true;
+            UnbindTrack(t, bones[i]);
+            continue;
+        }
+        t.SourceTrack = track;
     }
+    if (keyframed) WarnKeyframed(*group);
     CacheInsert(cache, Binding);
+    // Playing controls planned their sampling on the old tracks, which may soon be gone.
+    ReplanAnimationNodes(Binding, true);
 }
 
 ORVANE_API void OrvaneRemapAllAnimationBindingPointers(
@@ -729,17 +785,23 @@ ORVANE_API orvane_real32 OrvaneGetLODErrorValue(const orvane_animation_binding* 
 ORVANE_API void OrvaneSetLODErrorValue(orvane_animation_binding* Binding,
                                        orvane_int32 TrackBindingIndex, orvane_real32 ErrorValue) {
     if (!IndexIsValid(Binding, TrackBindingIndex)) return;
-    Binding->TrackBindings[TrackBindingIndex].LODError = ErrorValue;
+    TrackBinding& t = Binding->TrackBindings[TrackBindingIndex];
+    const bool replan = ShowsLODTransform(t) != ShowsLODTransform(t, ErrorValue);
+    t.LODError = ErrorValue;
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneSetAllLODErrorValues(orvane_animation_binding* Binding,
                                            orvane_real32 ErrorValue) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Binding, );
+    bool replan = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
+        replan |= ShowsLODTransform(t) != ShowsLODTransform(t, ErrorValue);
         t.LODError = ErrorValue;
         ResetLODTransform(t);
     }
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneResetLODErrorValues(orvane_animation_binding* Binding) {
@@ -762,13 +824,17 @@ ORVANE_API void OrvaneCopyLODErrorValuesToAnimation(orvane_animation_binding* Bi
 ORVANE_API void OrvaneCopyLODErrorValuesFromAnimation(orvane_animation_binding* Binding,
                                                       orvane_real32 Scale) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Binding, );
+    bool replan = false;
     for (int32_t i = 0; i < Binding->TrackBindingCount; ++i) {
         TrackBinding& t = Binding->TrackBindings[i];
         const float* stored = GroupLODError(*Binding, t);
         if (stored == nullptr) continue;
-        t.LODError = Scale * *stored;
+        const float error = Scale * *stored;
+        replan |= ShowsLODTransform(t) != ShowsLODTransform(t, error);
+        t.LODError = error;
         ResetLODTransform(t);
     }
+    if (replan) ReplanAnimationNodes(Binding, false);
 }
 
 ORVANE_API void OrvaneCopyLODErrorValuesToAllAnimations(orvane_control* Control,

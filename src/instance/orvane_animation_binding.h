@@ -48,6 +48,11 @@ inline const orvane_track_group* BindingTrackGroup(const orvane_animation_bindin
     return b.ID.Animation->TrackGroups[b.ID.SourceTrackGroupIndex];
 }
 
+// Makes the sampling plans of the controlled-animation nodes that play the binding anew, after
+// its tracks were re-pointed (tracksChanged) or its LOD errors changed which tracks always show
+// their LOD transform. Binding time only; takes the instance lock.
+void ReplanAnimationNodes(const orvane_animation_binding* binding, bool tracksChanged);
+
 // The cache counters, for the statistics snapshot.
 void GetBindingCacheCounters(orvane_animation_binding_cache_status* status);
 

@@ -3,6 +3,7 @@
 // animation. The per-animation calculation gathers the largest such error over several models
 // and meshes into the track groups' LOD error arrays, ready to be written with the animation.
 #include "instance/orvane_animation_binding.h"
+#include "track/orvane_content_checks.h"
 #include "instance/orvane_model_instance.h"
 #include "track/orvane_track_group.h"
 #include "core/orvane_array.h"
@@ -142,7 +143,10 @@ bool CalculateBindingLOD(orvane_animation_binding* binding,
         }
         anyAnimated = true;
     }
-    if (!anyAnimated) return true;
+    if (!anyAnimated) {
+        ReplanAnimationNodes(binding, false);
+        return true;
+    }
 
     orvane_transform* local = scratch.local.Data();
     float* world = scratch.world.Data();
@@ -201,6 +205,7 @@ bool CalculateBindingLOD(orvane_animation_binding* binding,
         // A box at infinity (a damaged mesh) measures nothing rather than writing a NaN.
         tb.LODError = std::isfinite(error) ? float(error) : kUnbounded;
     }
+    ReplanAnimationNodes(binding, false);
     return true;
 }
 
@@ -247,6 +252,9 @@ ORVANE_API void OrvaneCalculateLODErrorValuesAllBindings(
 ORVANE_API orvane_animation_lod_calculation* OrvaneCalculateAnimationLODBegin(
     const orvane_animation* Animation, orvane_real32 ManualScaler) {
     ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, Animation, nullptr);
+    // Every track group and its LOD error array are walked here and by End: an animation whose
+    // counts have no arrays behind them is refused.
+    if (!AnimationIsSound(Animation, OrvaneAnimationOrigin)) return nullptr;
     const int32_t groups = Animation->TrackGroupCount > 0 ? Animation->TrackGroupCount : 0;
     // One block: the handle, then a flag per track group.
     const size_t size = sizeof(orvane_animation_lod_calculation) + sizeof(bool) * size_t(groups);

@@ -164,25 +164,21 @@ orvane_animation_binding** AnimationBindingField(orvane_model_control_binding* b
     return reinterpret_cast<orvane_animation_binding**>(&b->Payload[kBinding]);
 }
 
-bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
-    const auto& record = *static_cast<const TrackGroupRecord*>(data);
-    orvane_animation_binding* binding =
-        record.AnimationBinding ? OrvaneAcquireAnimationBinding(record.AnimationBinding)
-                                : OrvaneAcquireAnimationBindingFromID(&record.BindingID);
-    if (binding == nullptr) return false;
-    // The instance's skeleton was checked when the instance was made; a binding built for
-    // another model must not index past its bones.
-    const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(b->ModelInstance);
+// The LOD errors a node samples with: the binding's, or its own, taken from the track group's
+// stored errors times a scale, or kept from the node's previous plan.
+struct NodeErrors {
+    bool own = false;
+    float scale = 0.0f;
+    const float* previous = nullptr;
+};
+
+// The node's sampling plan for the binding as it stands (its tracks and LOD errors), in one
+// block; null when there is no memory for it.
+NodeState* MakeNodeState(const orvane_animation_binding* binding, const orvane_skeleton* skeleton,
+                         const NodeErrors& nodeErrors) {
     const int32_t count = binding->TrackBindingCount;
-    if (skeleton == nullptr || count > skeleton->BoneCount) {
-        ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
-                         "AnimationBinding.TrackBindingCount %d is out of range [0, %d]", count,
-                         skeleton ? skeleton->BoneCount : 0);
-        OrvaneReleaseAnimationBinding(binding);
-        return false;
-    }
     // One block: the state, the caches, and the node's own LOD errors when asked for.
-    const bool ownErrors = record.LODCopyScale >= 0.0f;
+    const bool ownErrors = nodeErrors.own;
     const size_t cachesAt = (sizeof(NodeState) + alignof(orvane_track_sample_cache) - 1) &
                             ~(alignof(orvane_track_sample_cache) - 1);
     const size_t plannedAt = cachesAt + size_t(count) * sizeof(orvane_track_sample_cache);
@@ -204,10 +200,7 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     const size_t bytes = fixedAt + size_t(count);
     static_assert(kBatchAlignment >= alignof(orvane_track_sample_cache));
     char* block = static_cast<char*>(ORVANE_ALLOCATE(kBatchAlignment, bytes));
-    if (block == nullptr) {
-        OrvaneReleaseAnimationBinding(binding);
-        return false;
-    }
+    if (block == nullptr) return nullptr;
     std::memset(block, 0, bytes);
     auto* state = reinterpret_cast<NodeState*>(block);
     state->caches = reinterpret_cast<orvane_track_sample_cache*>(block + cachesAt);
@@ -217,7 +210,6 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
     for (int32_t i = 0; i < count; ++i)
         state->fixed[i] = 1;  // tracks without a source track: the rest transform, or nothing
     state->serial = gNodeSerials.fetch_add(1, std::memory_order_relaxed) + 1;
-    MakeBlendMemo(b->ModelInstance);
     InitTrackBatches(state->batches, block, layout);
     for (int32_t i = 0; i < count; ++i) {
         const orvane_transform_track* track = binding->TrackBindings[i].SourceTrack;
@@ -235,8 +227,10 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
         for (int32_t i = 0; i < count; ++i) {
             const TrackBinding& tb = binding->TrackBindings[i];
             errors[i] = tb.LODError;
-            if (tb.TrackIndex >= 0 && tb.TrackIndex < group.TransformLODErrorCount)
-                errors[i] = record.LODCopyScale * group.TransformLODErrors[tb.TrackIndex];
+            if (nodeErrors.previous != nullptr)
+                errors[i] = nodeErrors.previous[i];
+            else if (tb.TrackIndex >= 0 && tb.TrackIndex < group.TransformLODErrorCount)
+                errors[i] = nodeErrors.scale * group.TransformLODErrors[tb.TrackIndex];
         }
         state->lodErrors = errors;
     }
@@ -280,6 +274,35 @@ bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
                                 step.quaternionMode == OrvaneQuaternionBlendInverted ? -1.0f : 1.0f,
                                 step.quaternionMode};
     }
+    return state;
+}
+
+bool InitializeAnimation(orvane_model_control_binding* b, const void* data) {
+    const auto& record = *static_cast<const TrackGroupRecord*>(data);
+    orvane_animation_binding* binding =
+        record.AnimationBinding ? OrvaneAcquireAnimationBinding(record.AnimationBinding)
+                                : OrvaneAcquireAnimationBindingFromID(&record.BindingID);
+    if (binding == nullptr) return false;
+    // The instance's skeleton was checked when the instance was made; a binding built for
+    // another model must not index past its bones.
+    const orvane_skeleton* skeleton = OrvaneGetSourceSkeleton(b->ModelInstance);
+    const int32_t count = binding->TrackBindingCount;
+    if (skeleton == nullptr || count > skeleton->BoneCount) {
+        ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin,
+                         "AnimationBinding.TrackBindingCount %d is out of range [0, %d]", count,
+                         skeleton ? skeleton->BoneCount : 0);
+        OrvaneReleaseAnimationBinding(binding);
+        return false;
+    }
+    NodeErrors errors;
+    errors.own = record.LODCopyScale >= 0.0f;
+    errors.scale = record.LODCopyScale;
+    NodeState* state = MakeNodeState(binding, skeleton, errors);
+    if (state == nullptr) {
+        OrvaneReleaseAnimationBinding(binding);
+        return false;
+    }
+    MakeBlendMemo(b->ModelInstance);
     b->Payload[kBinding] = binding;
     b->Payload[kTrackMask] = const_cast<orvane_track_mask*>(record.TrackGroupTrackMask);
     b->Payload[kModelMask] = const_cast<orvane_track_mask*>(record.TrackGroupModelMask);
@@ -534,8 +557,11 @@ void RootMotionAnimation(orvane_model_control_binding* b, float secondsElapsed, 
     context.SampleTime = float(double(t1) - k1 * double(duration));
     OrvaneSampleTrackPOLocal(&context, root, nullptr, p1, q1);
     float dp[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    // The turn the curve makes from t0 to t1, however far: the curve's quaternions continue
+    // one another, so a difference of more than half a turn is a turn of that size (as the loop
+    // rotation it is added to is), not the short way round to the same orientation.
     float dr[3];
-    ShortRotationVectorBetween(q0, q1, dr);
+    RotationVectorBetween(dr, q0, q1);
     const float m = float(k1 - k0);
     if (m != 0.0f) {
         AddScaled3(dp, binding.LoopTranslation, m);
@@ -570,6 +596,13 @@ const ControlBindingCallbacks kAnimationCallbacks = {AnimationBindingField, null
                                                      InitializeAnimation,   AccumulateAnimation,
                                                      BuildDirectAnimation,  RootMotionAnimation,
                                                      ReleaseAnimation,      PrepareAnimationBlend};
+
+// A node whose binding was remapped while there was no memory for its new plan: its old plan
+// may point into an animation that is gone, so it keeps its binding and its root motion (which
+// read the binding alone) and plays nothing until a later plan succeeds.
+const ControlBindingCallbacks kUnplannedAnimationCallbacks = {
+    AnimationBindingField, nullptr,          nullptr, nullptr, nullptr,
+    RootMotionAnimation,   ReleaseAnimation, nullptr};
 
 // ---- Controlled pose callbacks ----
 
@@ -657,6 +690,55 @@ TrackGroupRecord* Record(orvane_controlled_animation_builder* builder, int32_t i
 }
 
 }  // namespace
+
+void ReplanAnimationNodes(const orvane_animation_binding* binding, bool tracksChanged) {
+    std::lock_guard<std::recursive_mutex> lock(InstanceLock());
+    for (orvane_model_instance* instance = OrvaneGetGlobalModelInstancesBegin();
+         instance != OrvaneGetGlobalModelInstancesEnd();
+         instance = OrvaneGetGlobalNextModelInstance(instance)) {
+        orvane_model_control_binding* head = &instance->BindingHead;
+        for (orvane_model_control_binding* b = head->ModelNext; b != head; b = b->ModelNext) {
+            if (b->Callbacks != &kAnimationCallbacks &&
+                b->Callbacks != &kUnplannedAnimationCallbacks)
+                continue;
+            if (b->Payload[kBinding] != binding) continue;
+            auto* old = static_cast<NodeState*>(b->Payload[kState]);
+            // A node with errors of its own samples with those whatever the binding holds.
+            if (!tracksChanged && old != nullptr && old->lodErrors != nullptr &&
+                b->Callbacks == &kAnimationCallbacks)
+                continue;
+            NodeErrors errors;
+            if (old != nullptr && old->lodErrors != nullptr) {
+                errors.own = true;
+                errors.previous = old->lodErrors;
+            }
+            NodeState* state =
+                MakeNodeState(binding, OrvaneGetSourceSkeleton(b->ModelInstance), errors);
+            if (state == nullptr) {
+                if (b->Callbacks == &kUnplannedAnimationCallbacks) continue;
+                if (tracksChanged) {
+                    ORVANE_LOG_ERROR(
+                        OrvaneControlledAnimationOrigin,
+                        "Out of memory for the sampling plan of a remapped animation "
+                        "(%s); its control stops playing it",
+                        binding->ID.Animation->Name ? binding->ID.Animation->Name : "");
+                    b->Callbacks = &kUnplannedAnimationCallbacks;
+                } else {
+                    ORVANE_LOG_WARNING(
+                        OrvaneControlledAnimationOrigin,
+                        "Out of memory for the sampling plan of an animation (%s) "
+                        "whose LOD errors changed; it plays with the old ones",
+                        binding->ID.Animation->Name ? binding->ID.Animation->Name : "");
+                }
+                continue;
+            }
+            b->Payload[kState] = state;
+            b->Callbacks = &kAnimationCallbacks;
+            if (old != nullptr) ORVANE_DEALLOCATE(old);
+        }
+    }
+}
+
 }  // namespace orvane
 
 using namespace orvane;

@@ -13,14 +13,6 @@
 
 namespace orvane {
 
-void ShortRotationVectorBetween(const float from[4], const float to[4], float result[3]) {
-    // d = conj(from) (x) to: the rotation that carries from onto to, in from's frame.
-    const float conj[4] = {-from[0], -from[1], -from[2], from[3]};
-    float d[4];
-    QuaternionMultiply(d, conj, to);
-    QuaternionToRotationVector(d, result);
-}
-
 void QuaternionToRotationVector(const float q[4], float result[3]) {
     float x = q[0], y = q[1], z = q[2], w = q[3];
     if (w < 0.0f) {

@@ -8,8 +8,6 @@ namespace orvane {
 
 // The rotation vector (axis times radians, the short way round) of a unit quaternion.
 void QuaternionToRotationVector(const float q[4], float result[3]);
-// The rotation vector of conj(from) (x) to.
-void ShortRotationVectorBetween(const float from[4], const float to[4], float result[3]);
 // The unit quaternion of a rotation vector; the identity for a zero vector.
 void RotationVectorToQuaternion(const float r[3], float q[4]);
 // v = R(q) v.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "instance_test_support.h"
+#include "support/log_capture.h"
 #include "orvane/mesh.h"
 #include "orvane/animation_binding.h"
 #include "orvane/controlled_animation.h"
@@ -218,6 +219,26 @@ TEST(AnimationLOD, UnmeasuredValuesEndUnboundedAndStoredArraysStay) {
     EXPECT_TRUE(c.group->TransformLODErrors == stored) << "an array Begin did not make is kept";
     EXPECT_EQ(OrvaneCalculateAnimationLODBegin(nullptr, 1.0f), nullptr);
     OrvaneCalculateAnimationLODCleanup(nullptr);
+}
+
+TEST(AnimationLOD, AnAnimationWhoseCountsHaveNoArraysIsRefused) {
+    Character c(6, 3);
+    orvane_test::LogCapture log;
+    orvane_animation noGroups = c.animation;
+    noGroups.TrackGroupCount = 3;
+    noGroups.TrackGroups = nullptr;
+    EXPECT_EQ(OrvaneCalculateAnimationLODBegin(&noGroups, 1.0f), nullptr);
+    EXPECT_TRUE(log.Contains("Animation.TrackGroupCount 3 has no track group array"));
+    // A group that claims LOD errors it does not hold.
+    orvane_track_group group = *c.group;
+    group.TransformLODErrorCount = 4;
+    group.TransformLODErrors = nullptr;
+    orvane_track_group* groups[1] = {&group};
+    orvane_animation noErrors = c.animation;
+    noErrors.TrackGroups = groups;
+    log.Clear();
+    EXPECT_EQ(OrvaneCalculateAnimationLODBegin(&noErrors, 1.0f), nullptr);
+    EXPECT_TRUE(log.Contains("Track group 0 has a count without its array"));
 }
 
 }  // namespace

@@ -212,6 +212,45 @@ TEST(BindingBuild, PatternsMatchTheCapturedPartOfTheName) {
     OrvaneFreeBuilderResult(group);
 }
 
+TEST(BindingCache, PatternsAreKeptByTheBindingNotBorrowedFromTheCaller) {
+    // A binding kept in the cache is found again by the patterns it was made with, whatever
+    // became of the strings the caller passed.
+    MaximumGuard guard(10);
+    Character c;
+    std::vector<char> trackPattern = {'b', 'o', 'n', 'e', '*', 0};
+    std::vector<char> bonePattern = {'b', 'o', 'n', 'e', '*', 0};
+    orvane_animation_binding_identifier id = IdFor(c);
+    id.TrackPattern = trackPattern.data();
+    id.BonePattern = bonePattern.data();
+    orvane_animation_binding* b = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(b, nullptr);
+    // Bone "boneN" captures "N", which names track "boneN".
+    EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, 1), 1);
+    OrvaneReleaseAnimationBinding(b);
+    const char* other = "zzzz*";
+    std::copy(other, other + 6, trackPattern.begin());
+    bonePattern[0] = 'q';
+    EXPECT_STREQ(OrvaneGetAnimationBindingID(b)->TrackPattern, "bone*");
+    EXPECT_STREQ(OrvaneGetAnimationBindingID(b)->BonePattern, "bone*");
+
+    const orvane_animation_binding_cache_status before = Status();
+    orvane_animation_binding_identifier again = IdFor(c);
+    again.TrackPattern = "bone*";
+    again.BonePattern = "bone*";
+    orvane_animation_binding* found = OrvaneAcquireAnimationBindingFromID(&again);
+    EXPECT_EQ(found, b);
+    const orvane_animation_binding_cache_status after = Status();
+    EXPECT_EQ(after.CacheHits, before.CacheHits + 1);
+    EXPECT_EQ(after.CacheMisses, before.CacheMisses);
+    OrvaneReleaseAnimationBinding(found);
+    // The default identifier's shared "*" is kept as it is.
+    const orvane_animation_binding_identifier plain = IdFor(c);
+    orvane_animation_binding* p = OrvaneAcquireAnimationBindingFromID(&plain);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(OrvaneGetAnimationBindingID(p)->TrackPattern, plain.TrackPattern);
+    OrvaneReleaseAnimationBinding(p);
+}
+
 TEST(BindingBuild, KeyframedTracksAreWarnedAboutAndLeftUnbound) {
     Character c(3, 99);
     orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
@@ -393,6 +432,34 @@ TEST(BindingRemap, TracksUsedAsTheyAreFollowTheNewAnimationInARebasedBinding) {
     OrvaneFreeControl(control);
     OrvaneReleaseAnimationBinding(binding);
     OrvaneFreeBuilderResult(still);
+}
+
+TEST(BindingRebase, OneBasisMissingRebasesNothingAndReportsNothing) {
+    // Only bones found in both bases' skeletons are rebased: with one basis missing there are
+    // none, and the binding plays the tracks as they are.
+    Character c;
+    orvane_model noSkeleton = c.model;
+    noSkeleton.Skeleton = nullptr;
+    const orvane_animation_binding_identifier plainId = IdFor(c);
+    orvane_animation_binding* plain = OrvaneAcquireAnimationBindingFromID(&plainId);
+    ASSERT_NE(plain, nullptr);
+    for (int form = 0; form < 3; ++form) {
+        SCOPED_TRACE(form);
+        orvane_animation_binding_identifier id = IdFor(c);
+        id.FromBasis = form == 0 ? &c.model : nullptr;
+        id.ToBasis = form == 1 ? &c.model : (form == 2 ? &noSkeleton : nullptr);
+        if (form == 2) id.FromBasis = &c.model;
+        orvane_test::LogCapture log;
+        orvane_animation_binding* b = OrvaneAcquireAnimationBindingFromID(&id);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(log.messages().size(), 0u);
+        EXPECT_NE(b, plain);
+        for (int i = 0; i < c.BoneCount(); ++i)
+            EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, i),
+                      OrvaneGetAnimationBindingTrackIndex(plain, i));
+        OrvaneReleaseAnimationBinding(b);
+    }
+    OrvaneReleaseAnimationBinding(plain);
 }
 
 TEST(BindingRebase, IdenticalBasesLeaveThePoseUnchanged) {

@@ -84,4 +84,44 @@ TEST(HostileTrackGroup, ACurveWhoseFormatDisagreesWithItsDataLeavesItsTrackUnbou
     OrvaneFlushAllBindingsForAnimation(&c.animation);
 }
 
+TEST(HostileTrackGroup, ARemapOntoADamagedCurveLeavesItsTrackUnbound) {
+    // A playing control whose binding is remapped onto another copy of the animation in which
+    // bone2's position curve is damaged: that track is refused as a new binding would refuse
+    // it, and the others follow the new copy.
+    Character c(4, 99);
+    Character other(4, 99);
+    orvane_animation first = c.animation, second = c.animation;
+    second.TrackGroups = other.groups;
+    const int32_t damaged = TrackOf(other, "bone2");
+    ASSERT_GE(damaged, 0);
+    orvane_curve2& curve = other.group->TransformTracks[damaged].PositionCurve;
+    HeaderOf(curve)->Format = OrvaneCurveFormatD9I3K8uC8u;
+    ASSERT_FALSE(OrvaneCurveFormatIsInitializedCorrectly(&curve));
+
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, &first, instance);
+    ASSERT_NE(control, nullptr);
+    orvane_animation_binding* b =
+        OrvaneGetAnimationBindingFromControlBinding(OrvaneModelControlsBegin(instance));
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, 2), damaged);
+    orvane_test::LogCapture log;
+    OrvaneRemapAllAnimationBindingPointers(&first, &second);
+    EXPECT_TRUE(
+        log.Contains("Track 2 for bone \"bone2\" has a curve whose format does not "
+                     "match its data; left unbound"));
+    EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, 2), -1);
+    EXPECT_EQ(OrvaneGetAnimationBindingTrackIndex(b, 1), TrackOf(other, "bone1"));
+    PlayEveryForm(instance, c);
+    PosePtr local(OrvaneNewLocalPose(c.BoneCount()));
+    OrvaneSetModelClock(instance, 0.7f);
+    OrvaneSampleModelAnimations(instance, 0, c.BoneCount(), local.get());
+    const orvane_transform* rest = &c.skeleton->Bones[2].Transform;
+    const orvane_transform* posed = OrvaneGetLocalPoseTransform(local.get(), 2);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_FLOAT_EQ(posed->Position[k], rest->Position[k]);
+    OrvaneFreeControl(control);
+    OrvaneFreeModelInstance(instance);
+}
+
 }  // namespace
