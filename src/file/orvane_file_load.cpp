@@ -187,6 +187,17 @@ orvane_file_info* ConvertRootToFileInfo(const orvane_file* file, const orvane_va
                                kConversionGrowth * loaded + kConversionAllowance));
 }
 
+// Whether a loaded section other than `except` holds the byte at `address`.
+bool StartsAnotherSection(const orvane_file* file, int32_t except, uintptr_t address) {
+    const orvane_ovn_section* table = SectionTableOf(file);
+    for (int32_t i = 0; i < file->SectionCount; ++i) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(file->Sections[i]);
+        if (i != except && base != 0 && address >= base && address - base < table[i].ExpandedSize)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 orvane_file_sections FileSectionsOf(const orvane_file* file) {
@@ -454,12 +465,16 @@ ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionInd
     char* memory = static_cast<char*>(File->Sections[SectionIndex]);
     if (memory != nullptr) {
         // Pointers resolved into the section must not outlive it: memory allocated later at
-        // the same address would otherwise be reached through them.
+        // the same address would otherwise be reached through them. A pointer to the section's
+        // end may instead be one to the first byte of another section that the caller placed
+        // right behind it in one block; that one stays.
         const uintptr_t begin = reinterpret_cast<uintptr_t>(memory);
         const uintptr_t end = begin + SectionTableOf(File)[SectionIndex].ExpandedSize;
+        const bool endIsAnotherSection = StartsAnotherSection(File, SectionIndex, end);
         for (uint32_t i = 0; i < File->PointerCount; ++i) {
             const uintptr_t at = reinterpret_cast<uintptr_t>(File->Pointers[i]);
-            if (at >= begin && at <= end) File->Pointers[i] = nullptr;
+            if (at >= begin && (at < end || (at == end && !endIsAnotherSection)))
+                File->Pointers[i] = nullptr;
         }
         if (!File->SectionInUserMemory[SectionIndex]) ORVANE_DEALLOCATE(memory);
     }

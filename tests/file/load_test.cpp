@@ -255,6 +255,59 @@ TEST(FileLoading, SectionsBackToBackInOneCallerBlock) {
     }
 }
 
+TEST(FileLoading, FreeingASectionInOneCallerBlockKeepsPointersToTheNextSection) {
+    // Section 3 lies right behind section 2 in the caller's block, so the address of section
+    // 3's first byte is also the end of section 2. Freeing section 2 must not forget the
+    // pointers to section 3's first byte (here a curve's knots, whose loss refuses the tree).
+    Content content;
+    for (bool reversed : {false, true}) {
+        std::vector<uint8_t> bytes =
+            content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
+        Partial p(bytes);
+        ASSERT_NE(p.file, nullptr);
+        const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
+        std::vector<size_t> offsets;
+        size_t total = 0;
+        for (int32_t i = 0; i < p.file->SectionCount; ++i) {
+            offsets.push_back(total);
+            total += (table[i].ExpandedSize + 3) & ~3u;
+        }
+        ASSERT_EQ(table[2].ExpandedSize % 4, 0u);
+        std::vector<uint64_t> block(total / 8 + 1);
+        auto* base = reinterpret_cast<uint8_t*>(block.data());
+        for (int32_t i = 0; i < p.file->SectionCount; ++i)
+            OrvaneReadFileSectionInPlace(p.reader, p.file, i, base + offsets[size_t(i)]);
+        p.Fixup({0, 1, 2, 3});
+        orvane_file_info* before = OrvaneGetFileInfo(p.file);
+        ASSERT_NE(before, nullptr);
+        const orvane_track_group* group = before->TrackGroups[0];
+        std::vector<const void*> curves;
+        for (int32_t t = 0; t < group->TransformTrackCount; ++t)
+            curves.push_back(group->TransformTracks[t].PositionCurve.CurveData.Object);
+        const uint8_t* section3 = base + offsets[3];
+        size_t intoSection3 = 0;
+        for (uint32_t i = 0; i < p.file->PointerCount; ++i)
+            intoSection3 += p.file->Pointers[i] == section3;
+        ASSERT_GT(intoSection3, 0u);
+
+        LogCapture log;
+        OrvaneFreeFileSection(p.file, 2);
+        size_t kept = 0;
+        for (uint32_t i = 0; i < p.file->PointerCount; ++i)
+            kept += p.file->Pointers[i] == section3;
+        EXPECT_EQ(kept, intoSection3);
+        orvane_file_info* info = OrvaneGetFileInfo(p.file);
+        EXPECT_EQ(info, before);
+        ASSERT_NE(info, nullptr);
+        EXPECT_EQ(info->Skeletons[0], nullptr);
+        for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
+            EXPECT_EQ(group->TransformTracks[t].PositionCurve.CurveData.Object, curves[size_t(t)]);
+            EXPECT_NE(curves[size_t(t)], nullptr);
+        }
+        EXPECT_EQ(log.errors(), 0u);
+    }
+}
+
 TEST(FileLoading, FreeingASectionReleasesItsCopiesAndKeepsOthersAndTheirValues) {
     Content content;
     std::vector<uint8_t> bytes = content.Bytes();
