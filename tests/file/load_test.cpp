@@ -255,6 +255,48 @@ TEST(FileLoading, SectionsBackToBackInOneCallerBlock) {
     }
 }
 
+TEST(FileLoading, AnObjectAtTheFirstByteOfASectionRightBehindAnotherLoads) {
+    // A ring of three nodes whose first node (the root) is alone in section 1; section 1 is
+    // read right behind section 0 in one caller block, so the root's address is also the end
+    // of section 0. The root and the pointers to it must be taken as section 1's.
+    Node ring[3];
+    for (int i = 0; i < 3; ++i)
+        ring[i] = {-1 - i, &ring[(i + 1) % 3], const_cast<char*>("ring")};
+    for (bool reversed : {false, true}) {
+        TreeFileOptions options;
+        options.byteOrder = reversed ? OtherByteOrder() : OrvaneNativeByteOrder;
+        options.sectionCount = 2;
+        options.sectionOfObject = {{&ring[0], 1}};
+        std::vector<uint8_t> bytes = WriteTreeBytes(g_nodeType, ring, options);
+        ASSERT_GT(bytes.size(), 88u + 2 * 44u);
+        // RootObjectReference at offset 60: section 1, offset 0.
+        EXPECT_EQ(orvane_test::FileWord(bytes, 60, reversed), 1u);
+        EXPECT_EQ(orvane_test::FileWord(bytes, 64, reversed), 0u);
+        const uint32_t size0 = orvane_test::FileWord(bytes, 88 + 12, reversed);
+        ASSERT_EQ(size0 % 4, 0u);
+
+        Partial p(bytes);
+        ASSERT_NE(p.file, nullptr);
+        std::vector<uint64_t> block(bytes.size() / 8 + 1);
+        auto* base = reinterpret_cast<uint8_t*>(block.data());
+        OrvaneReadFileSectionInPlace(p.reader, p.file, 0, base);
+        OrvaneReadFileSectionInPlace(p.reader, p.file, 1, base + size0);
+        p.Fixup({0, 1});
+        LogCapture log;
+        orvane_variant tree = OrvaneGetDataTreeFromFile(p.file);
+        EXPECT_EQ(log.errors(), 0u);
+        ASSERT_NE(tree.Object, nullptr);
+        const Node* root = static_cast<const Node*>(tree.Object);
+        EXPECT_EQ(root->Value, -1);
+        ASSERT_NE(root->Next, nullptr);
+        EXPECT_EQ(root->Next->Value, -2);
+        ASSERT_NE(root->Next->Next, nullptr);
+        EXPECT_EQ(root->Next->Next->Next, root);
+        EXPECT_STREQ(root->Name, "ring");
+        EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(p.file, base + size0), 1);
+    }
+}
+
 TEST(FileLoading, FreeingASectionInOneCallerBlockKeepsPointersToTheNextSection) {
     // Section 3 lies right behind section 2 in the caller's block, so the address of section
     // 3's first byte is also the end of section 2. Freeing section 2 must not forget the
