@@ -49,9 +49,12 @@ bool ReadExactly(orvane_file_reader* reader, uint32_t position, uint32_t count, 
     return true;
 }
 
-// Reads the magic record and the header block, byte order corrected and checked. The block
-// is allocated with its size rounded up to 4 (the tail zeroed) and belongs to the caller.
-bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header** header) {
+// Reads the magic record and the header block, byte order corrected and, when `check` is set,
+// checked (the CRC check needs no more than the header's own fields and the bytes it covers).
+// The block is allocated with its size rounded up to 4 (the tail zeroed) and belongs to the
+// caller.
+bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header** header,
+                bool check = true) {
     orvane_file_magic_record magic;
     if (!ReadExactly(reader, 0, sizeof magic, &magic)) {
         ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "Unable to read magic value");
@@ -84,6 +87,10 @@ bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header**
         return false;
     }
     if (*reversed) Reverse32(blockSize, block);
+    if (!check) {
+        *header = block;
+        return true;
+    }
     if (!OrvaneFileHeaderIsValid(block, headerSize)) {
         ORVANE_DEALLOCATE(block);
         return false;
@@ -432,16 +439,18 @@ ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName) {
     bool reversed = false;
     orvane_file_header* header = nullptr;
     bool valid = false;
-    if (ReadHeader(reader, &reversed, &header)) {
+    // The sizes and counts in the header are not covered by the CRC and are not needed for it:
+    // a header that loading would refuse still has its CRC checked.
+    if (ReadHeader(reader, &reversed, &header, false)) {
         void* block = ORVANE_ALLOCATE(4, kCrcBlockSize);
         if (block != nullptr) {
             uint32_t crc = 0xFFFFFFFFu;
-            uint32_t position = 32u + header->SectionTableOffset;
-            for (;;) {
+            uint64_t position = 32u + uint64_t{header->SectionTableOffset};
+            while (position <= uint64_t{INT32_MAX}) {
                 int32_t read = reader->ReadAtMostCallback(ORVANE_SOURCE_FILE, __LINE__, reader,
                                                           static_cast<int32_t>(position),
                                                           kCrcBlockSize, block);
-                if (read <= 0) break;
+                if (read <= 0 || read > kCrcBlockSize) break;
                 crc = Crc32Update(crc, block, static_cast<size_t>(read));
                 position += static_cast<uint32_t>(read);
             }
