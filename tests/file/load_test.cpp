@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "file/load_test_support.h"
 #include "orvane/file.h"
@@ -442,6 +443,8 @@ TEST(FileLoading, CrcCoversEverythingFromTheSectionTableOn) {
     EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
     // The CRC starts after the header: header values that loading refuses (TotalSize at 36,
     // SectionCount at 48) do not change it, and the check says so without complaint.
+    EXPECT_EQ(orvane_test::FileWord(bytes, 40, false),
+              uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88))));
     for (size_t at : {size_t(36), size_t(48)}) {
         std::vector<uint8_t> header = bytes;
         orvane_test::SetFileWord(header, at, 0x10000000u, false);
