@@ -455,6 +455,15 @@ TEST(FileLoading, CrcCoversEverythingFromTheSectionTableOn) {
         EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str())) << at;
         EXPECT_EQ(quiet.errors(), 0u) << at;
     }
+    // A compressed file of the other byte order: its CRC word is read in that order.
+    std::vector<uint8_t> other = content.Bytes(OtherByteOrder(), OrvanePelma1Compression);
+    EXPECT_EQ(orvane_test::FileWord(other, 40, true),
+              uint32_t(crc32(0, other.data() + 88, uInt(other.size() - 88))));
+    write(other);
+    EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    other.back() ^= 1;
+    write(other);
+    EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str()));
     std::remove(path.c_str());
     LogCapture log;
     EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str()));
