@@ -15,7 +15,7 @@ ORVANE_EXTERN_C_BEGIN
 /* ---- File loading ---- */
 
 /* A loaded content file. The library allocates it as one block: this record, then Sections,
- * SectionMarshalled, SectionInUserMemory and Pointers. Everything here is owned by the File
+ * Pointers, SectionMarshalled and SectionInUserMemory. Everything here is owned by the File
  * and released by OrvaneFreeFile.
  *
  * Section memory keeps the file's own 32-bit layout, with 4-byte pointer slots that hold

@@ -62,14 +62,27 @@ int32_t FindLoadedSection(const orvane_file_sections* sections, const void* addr
         return at >= start && at - start <= sections->SectionTable[i].ExpandedSize &&
                extent <= sections->SectionTable[i].ExpandedSize - (at - start);
     };
-    if (hint && *hint >= 0 && *hint < sections->SectionCount && holds(*hint)) return *hint;
+    // Only an address with extent 0 can be held at a section's very end. The caller may have
+    // placed another section right there (sections read back to back into one block), and
+    // then the address is that section's first byte: a section that holds it inside wins.
+    auto inside = [&](int32_t i) {
+        return reinterpret_cast<uintptr_t>(address) -
+                   reinterpret_cast<uintptr_t>(sections->Sections[i]) <
+               sections->SectionTable[i].ExpandedSize;
+    };
+    if (hint && *hint >= 0 && *hint < sections->SectionCount && holds(*hint) && inside(*hint))
+        return *hint;
+    int32_t atEnd = -1;
     for (int32_t i = 0; i < sections->SectionCount; ++i) {
-        if (holds(i)) {
+        if (!holds(i)) continue;
+        if (inside(i)) {
             if (hint) *hint = i;
             return i;
         }
+        if (atEnd < 0) atEnd = i;
     }
-    return -1;
+    if (atEnd >= 0 && hint) *hint = atEnd;
+    return atEnd;
 }
 
 void* DecodePointerSlot(const orvane_file_sections* sections, const void* slot,

@@ -16,6 +16,7 @@ constexpr uint32_t kMaxDecodedNameLength = 1u << 16;
 
 // Finds the loaded section whose bytes [base, base + size] hold [address, address + extent]
 // (the end may be reached exactly: a target one past a section's end is valid with extent 0).
+// A section that holds the address before its end is preferred to one that ends there.
 // hint, when given, is tried first and receives the section found; returns its index or -1.
 int32_t FindLoadedSection(const orvane_file_sections* sections, const void* address,
                           uint32_t extent, int32_t* hint);

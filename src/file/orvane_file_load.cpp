@@ -49,9 +49,12 @@ bool ReadExactly(orvane_file_reader* reader, uint32_t position, uint32_t count, 
     return true;
 }
 
-// Reads the magic record and the header block, byte order corrected and checked. The block
-// is allocated with its size rounded up to 4 (the tail zeroed) and belongs to the caller.
-bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header** header) {
+// Reads the magic record and the header block, byte order corrected and, when `check` is set,
+// checked (the CRC check needs no more than the header's own fields and the bytes it covers).
+// The block is allocated with its size rounded up to 4 (the tail zeroed) and belongs to the
+// caller.
+bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header** header,
+                bool check = true) {
     orvane_file_magic_record magic;
     if (!ReadExactly(reader, 0, sizeof magic, &magic)) {
         ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "Unable to read magic value");
@@ -84,6 +87,10 @@ bool ReadHeader(orvane_file_reader* reader, bool* reversed, orvane_file_header**
         return false;
     }
     if (*reversed) Reverse32(blockSize, block);
+    if (!check) {
+        *header = block;
+        return true;
+    }
     if (!OrvaneFileHeaderIsValid(block, headerSize)) {
         ORVANE_DEALLOCATE(block);
         return false;
@@ -185,6 +192,17 @@ orvane_file_info* ConvertRootToFileInfo(const orvane_file* file, const orvane_va
     return static_cast<orvane_file_info*>(
         ConvertTreeWithinLimit(root.Type, root.Object, OrvaneFileInfoType,
                                kConversionGrowth * loaded + kConversionAllowance));
+}
+
+// Whether a loaded section other than `except` holds the byte at `address`.
+bool StartsAnotherSection(const orvane_file* file, int32_t except, uintptr_t address) {
+    const orvane_ovn_section* table = SectionTableOf(file);
+    for (int32_t i = 0; i < file->SectionCount; ++i) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(file->Sections[i]);
+        if (i != except && base != 0 && address >= base && address - base < table[i].ExpandedSize)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -421,16 +439,18 @@ ORVANE_API orvane_bool OrvaneFileCRCIsValid(const char* FileName) {
     bool reversed = false;
     orvane_file_header* header = nullptr;
     bool valid = false;
-    if (ReadHeader(reader, &reversed, &header)) {
+    // The sizes and counts in the header are not covered by the CRC and are not needed for it:
+    // a header that loading would refuse still has its CRC checked.
+    if (ReadHeader(reader, &reversed, &header, false)) {
         void* block = ORVANE_ALLOCATE(4, kCrcBlockSize);
         if (block != nullptr) {
             uint32_t crc = 0xFFFFFFFFu;
-            uint32_t position = 32u + header->SectionTableOffset;
-            for (;;) {
+            uint64_t position = 32u + uint64_t{header->SectionTableOffset};
+            while (position <= uint64_t{INT32_MAX}) {
                 int32_t read = reader->ReadAtMostCallback(ORVANE_SOURCE_FILE, __LINE__, reader,
                                                           static_cast<int32_t>(position),
                                                           kCrcBlockSize, block);
-                if (read <= 0) break;
+                if (read <= 0 || read > kCrcBlockSize) break;
                 crc = Crc32Update(crc, block, static_cast<size_t>(read));
                 position += static_cast<uint32_t>(read);
             }
@@ -454,12 +474,16 @@ ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionInd
     char* memory = static_cast<char*>(File->Sections[SectionIndex]);
     if (memory != nullptr) {
         // Pointers resolved into the section must not outlive it: memory allocated later at
-        // the same address would otherwise be reached through them.
+        // the same address would otherwise be reached through them. A pointer to the section's
+        // end may instead be one to the first byte of another section that the caller placed
+        // right behind it in one block; that one stays.
         const uintptr_t begin = reinterpret_cast<uintptr_t>(memory);
         const uintptr_t end = begin + SectionTableOf(File)[SectionIndex].ExpandedSize;
+        const bool endIsAnotherSection = StartsAnotherSection(File, SectionIndex, end);
         for (uint32_t i = 0; i < File->PointerCount; ++i) {
             const uintptr_t at = reinterpret_cast<uintptr_t>(File->Pointers[i]);
-            if (at >= begin && at <= end) File->Pointers[i] = nullptr;
+            if (at >= begin && (at < end || (at == end && !endIsAnotherSection)))
+                File->Pointers[i] = nullptr;
         }
         if (!File->SectionInUserMemory[SectionIndex]) ORVANE_DEALLOCATE(memory);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "file/load_test_support.h"
 #include "orvane/file.h"
@@ -255,6 +256,101 @@ TEST(FileLoading, SectionsBackToBackInOneCallerBlock) {
     }
 }
 
+TEST(FileLoading, AnObjectAtTheFirstByteOfASectionRightBehindAnotherLoads) {
+    // A ring of three nodes whose first node (the root) is alone in section 1; section 1 is
+    // read right behind section 0 in one caller block, so the root's address is also the end
+    // of section 0. The root and the pointers to it must be taken as section 1's.
+    Node ring[3];
+    for (int i = 0; i < 3; ++i)
+        ring[i] = {-1 - i, &ring[(i + 1) % 3], const_cast<char*>("ring")};
+    for (bool reversed : {false, true}) {
+        TreeFileOptions options;
+        options.byteOrder = reversed ? OtherByteOrder() : OrvaneNativeByteOrder;
+        options.sectionCount = 2;
+        options.sectionOfObject = {{&ring[0], 1}};
+        std::vector<uint8_t> bytes = WriteTreeBytes(g_nodeType, ring, options);
+        ASSERT_GT(bytes.size(), 88u + 2 * 44u);
+        // RootObjectReference at offset 60: section 1, offset 0.
+        EXPECT_EQ(orvane_test::FileWord(bytes, 60, reversed), 1u);
+        EXPECT_EQ(orvane_test::FileWord(bytes, 64, reversed), 0u);
+        const uint32_t size0 = orvane_test::FileWord(bytes, 88 + 12, reversed);
+        ASSERT_EQ(size0 % 4, 0u);
+
+        Partial p(bytes);
+        ASSERT_NE(p.file, nullptr);
+        std::vector<uint64_t> block(bytes.size() / 8 + 1);
+        auto* base = reinterpret_cast<uint8_t*>(block.data());
+        OrvaneReadFileSectionInPlace(p.reader, p.file, 0, base);
+        OrvaneReadFileSectionInPlace(p.reader, p.file, 1, base + size0);
+        p.Fixup({0, 1});
+        LogCapture log;
+        orvane_variant tree = OrvaneGetDataTreeFromFile(p.file);
+        EXPECT_EQ(log.errors(), 0u);
+        ASSERT_NE(tree.Object, nullptr);
+        const Node* root = static_cast<const Node*>(tree.Object);
+        EXPECT_EQ(root->Value, -1);
+        ASSERT_NE(root->Next, nullptr);
+        EXPECT_EQ(root->Next->Value, -2);
+        ASSERT_NE(root->Next->Next, nullptr);
+        EXPECT_EQ(root->Next->Next->Next, root);
+        EXPECT_STREQ(root->Name, "ring");
+        EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(p.file, base + size0), 1);
+    }
+}
+
+TEST(FileLoading, FreeingASectionInOneCallerBlockKeepsPointersToTheNextSection) {
+    // Section 3 lies right behind section 2 in the caller's block, so the address of section
+    // 3's first byte is also the end of section 2. Freeing section 2 must not forget the
+    // pointers to section 3's first byte (here a curve's knots, whose loss refuses the tree).
+    Content content;
+    for (bool reversed : {false, true}) {
+        std::vector<uint8_t> bytes =
+            content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
+        Partial p(bytes);
+        ASSERT_NE(p.file, nullptr);
+        const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
+        std::vector<size_t> offsets;
+        size_t total = 0;
+        for (int32_t i = 0; i < p.file->SectionCount; ++i) {
+            offsets.push_back(total);
+            total += (table[i].ExpandedSize + 3) & ~3u;
+        }
+        ASSERT_EQ(table[2].ExpandedSize % 4, 0u);
+        std::vector<uint64_t> block(total / 8 + 1);
+        auto* base = reinterpret_cast<uint8_t*>(block.data());
+        for (int32_t i = 0; i < p.file->SectionCount; ++i)
+            OrvaneReadFileSectionInPlace(p.reader, p.file, i, base + offsets[size_t(i)]);
+        p.Fixup({0, 1, 2, 3});
+        orvane_file_info* before = OrvaneGetFileInfo(p.file);
+        ASSERT_NE(before, nullptr);
+        const orvane_track_group* group = before->TrackGroups[0];
+        std::vector<const void*> curves;
+        for (int32_t t = 0; t < group->TransformTrackCount; ++t)
+            curves.push_back(group->TransformTracks[t].PositionCurve.CurveData.Object);
+        const uint8_t* section3 = base + offsets[3];
+        size_t intoSection3 = 0;
+        for (uint32_t i = 0; i < p.file->PointerCount; ++i)
+            intoSection3 += p.file->Pointers[i] == section3;
+        ASSERT_GT(intoSection3, 0u);
+
+        LogCapture log;
+        OrvaneFreeFileSection(p.file, 2);
+        size_t kept = 0;
+        for (uint32_t i = 0; i < p.file->PointerCount; ++i)
+            kept += p.file->Pointers[i] == section3;
+        EXPECT_EQ(kept, intoSection3);
+        orvane_file_info* info = OrvaneGetFileInfo(p.file);
+        EXPECT_EQ(info, before);
+        ASSERT_NE(info, nullptr);
+        EXPECT_EQ(info->Skeletons[0], nullptr);
+        for (int32_t t = 0; t < group->TransformTrackCount; ++t) {
+            EXPECT_EQ(group->TransformTracks[t].PositionCurve.CurveData.Object, curves[size_t(t)]);
+            EXPECT_NE(curves[size_t(t)], nullptr);
+        }
+        EXPECT_EQ(log.errors(), 0u);
+    }
+}
+
 TEST(FileLoading, FreeingASectionReleasesItsCopiesAndKeepsOthersAndTheirValues) {
     Content content;
     std::vector<uint8_t> bytes = content.Bytes();
@@ -345,6 +441,29 @@ TEST(FileLoading, CrcCoversEverythingFromTheSectionTableOn) {
         tagged[at] ^= 0x5A;  // ExtraTags
     write(tagged);
     EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    // The CRC starts after the header: header values that loading refuses (TotalSize at 36,
+    // SectionCount at 48) do not change it, and the check says so without complaint.
+    EXPECT_EQ(orvane_test::FileWord(bytes, 40, false),
+              uint32_t(crc32(0, bytes.data() + 88, uInt(bytes.size() - 88))));
+    for (size_t at : {size_t(36), size_t(48)}) {
+        std::vector<uint8_t> header = bytes;
+        orvane_test::SetFileWord(header, at, 0x10000000u, false);
+        write(header);
+        LogCapture quiet;
+        EXPECT_EQ(OrvaneReadEntireFile(path.c_str()), nullptr) << at;
+        quiet.Clear();
+        EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str())) << at;
+        EXPECT_EQ(quiet.errors(), 0u) << at;
+    }
+    // A compressed file of the other byte order: its CRC word is read in that order.
+    std::vector<uint8_t> other = content.Bytes(OtherByteOrder(), OrvanePelma1Compression);
+    EXPECT_EQ(orvane_test::FileWord(other, 40, true),
+              uint32_t(crc32(0, other.data() + 88, uInt(other.size() - 88))));
+    write(other);
+    EXPECT_TRUE(OrvaneFileCRCIsValid(path.c_str()));
+    other.back() ^= 1;
+    write(other);
+    EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str()));
     std::remove(path.c_str());
     LogCapture log;
     EXPECT_FALSE(OrvaneFileCRCIsValid(path.c_str()));
