@@ -2,6 +2,7 @@
 // record what the library asks of them: the order of playing bindings, where the sampling walks
 // stop, which entry the accelerated sampler takes, root motion's weighting, and the release of
 // bindings when an instance or control goes.
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,13 @@ struct BindingRing : ::testing::Test {
         OrvaneFreeLocalPose(pose);
         OrvaneFreeWorldPose(world);
     }
+    // The binding keeps a pointer to its tag until it is released, which may be in the
+    // fixture's teardown: the fixture keeps a copy of the tag that lives as long.
     orvane_control* Bind(const Tag& tag) {
+        const Tag& kept = tags.emplace_back(tag);
         orvane_control* c = OrvaneCreateControl(0.0f, 1.0f);
         controls.push_back(c);
-        EXPECT_NE(orvane::BindControlToModel(&Kind(), c, instance, true, &tag), nullptr);
+        EXPECT_NE(orvane::BindControlToModel(&Kind(), c, instance, true, &kept), nullptr);
         return c;
     }
     std::string Sampled() {
@@ -106,6 +110,7 @@ struct BindingRing : ::testing::Test {
     orvane_local_pose* pose = nullptr;
     orvane_world_pose* world = nullptr;
     std::vector<orvane_control*> controls;
+    std::deque<Tag> tags;  // stable addresses as tags are added
 };
 
 TEST_F(BindingRing, PlayingBindingsLeadAndTheWalksStopAtTheFirstThatIsNot) {
