@@ -287,13 +287,21 @@ TEST(FileLoading, AnObjectAtTheFirstByteOfASectionRightBehindAnotherLoads) {
         orvane_variant tree = OrvaneGetDataTreeFromFile(p.file);
         EXPECT_EQ(log.errors(), 0u);
         ASSERT_NE(tree.Object, nullptr);
+        // Members of the packed records are read by value (a reference to one may be
+        // misaligned).
         const Node* root = static_cast<const Node*>(tree.Object);
-        EXPECT_EQ(root->Value, -1);
-        ASSERT_NE(root->Next, nullptr);
-        EXPECT_EQ(root->Next->Value, -2);
-        ASSERT_NE(root->Next->Next, nullptr);
-        EXPECT_EQ(root->Next->Next->Next, root);
-        EXPECT_STREQ(root->Name, "ring");
+        const int32_t rootValue = root->Value;
+        EXPECT_EQ(rootValue, -1);
+        const Node* second = root->Next;
+        ASSERT_NE(second, nullptr);
+        const int32_t secondValue = second->Value;
+        EXPECT_EQ(secondValue, -2);
+        const Node* third = second->Next;
+        ASSERT_NE(third, nullptr);
+        const Node* back = third->Next;
+        EXPECT_EQ(back, root);
+        const char* name = root->Name;
+        EXPECT_STREQ(name, "ring");
         EXPECT_EQ(OrvaneGetFileSectionOfLoadedObject(p.file, base + size0), 1);
     }
 }
