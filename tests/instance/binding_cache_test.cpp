@@ -280,32 +280,9 @@ TEST(BindingBuild, KeyframedTracksAreWarnedAboutAndLeftUnbound) {
 TEST(BindingBuild, LoopRotationTurnsTheWayTheRootTurned) {
     // The root turns steadily by 270 degrees about z over a 3 second clip. Its loop rotation is
     // that turn, not the quarter turn back that reaches the same orientation.
-    Character c(3, 99);
-    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
-    OrvaneBeginTransformTrack(g, "bone0");
-    const float knots[4] = {0.0f, 1.0f, 2.0f, 3.0f};
-    float keys[16];
-    for (int k = 0; k < 4; ++k) {
-        const float angle = 0.5f * float(M_PI) * float(k);
-        const float q[4] = {0.0f, 0.0f, std::sin(0.5f * angle), std::cos(0.5f * angle)};
-        std::copy(q, q + 4, keys + 4 * k);
-    }
-    OrvaneSetTransformTrackOrientation(g, 1, 0, 4, knots, keys, OrvaneCurveDataDaK32fC32fType);
-    OrvaneEndTransformTrack(g);
-    orvane_track_group* group = OrvaneEndTrackGroup(g);
-    orvane_track_group* groups[1] = {group};
-    orvane_animation animation = c.animation;
-    animation.TrackGroups = groups;
-    animation.Duration = 3.0f;
-    animation.TimeStep = 1.0f;
-
-    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
-    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &animation);
-    OrvaneSetTrackGroupTarget(b, 0, instance);
-    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationVariableDelta);
-    orvane_control* control = OrvaneEndControlledAnimation(b);
-    ASSERT_NE(control, nullptr);
-    OrvaneSetControlLoopCount(control, 0);
+    TurningRootClip clip;
+    ASSERT_NE(clip.control, nullptr);
+    orvane_model_instance* instance = clip.instance;
     // One whole loop back from local clock 0.5 of the second loop: the same point of the clip,
     // so the motion is exactly one loop's rotation.
     OrvaneSetModelClock(instance, 3.5f);
@@ -314,9 +291,6 @@ TEST(BindingBuild, LoopRotationTurnsTheWayTheRootTurned) {
     EXPECT_NEAR(r[0], 0.0f, 1e-5f);
     EXPECT_NEAR(r[1], 0.0f, 1e-5f);
     EXPECT_NEAR(r[2], 1.5f * float(M_PI), 1e-4f);
-    OrvaneFreeModelInstance(instance);
-    OrvaneFreeControl(control);
-    OrvaneFreeBuilderResult(group);
 }
 
 TEST(BindingLOD, ValuesCopyToAndFromTheAnimationWithinItsArray) {

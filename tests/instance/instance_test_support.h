@@ -23,6 +23,8 @@
 #include "orvane/data_tree_writer.h"
 #include "orvane/math.h"
 #include "orvane/types.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
 
 namespace orvane_instance_test {
 
@@ -260,6 +262,52 @@ struct LoadedCharacter {
     orvane_file_info* loaded = nullptr;
     const orvane_model* model = nullptr;
     const orvane_animation* animation = nullptr;
+};
+
+// A root that turns steadily by 270 degrees about z over a 3 second clip (keys every 90
+// degrees, each quaternion continuing the last, on a degree-1 curve of plain floats), played on
+// an instance of a three-bone character with variable-delta root motion and endless loops.
+struct TurningRootClip {
+    Character c{3, 99};
+    float keys[16];
+    orvane_track_group* group = nullptr;
+    orvane_track_group* groups[1] = {nullptr};
+    orvane_animation animation{};
+    orvane_model_instance* instance = nullptr;
+    orvane_control* control = nullptr;
+
+    TurningRootClip(const TurningRootClip&) = delete;
+    TurningRootClip& operator=(const TurningRootClip&) = delete;
+
+    TurningRootClip() {
+        orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
+        OrvaneBeginTransformTrack(g, "bone0");
+        const float knots[4] = {0.0f, 1.0f, 2.0f, 3.0f};
+        for (int k = 0; k < 4; ++k) {
+            const double half = 0.25 * M_PI * double(k);
+            const float q[4] = {0.0f, 0.0f, float(std::sin(half)), float(std::cos(half))};
+            std::memcpy(keys + 4 * k, q, sizeof q);
+        }
+        OrvaneSetTransformTrackOrientation(g, 1, 0, 4, knots, keys, OrvaneCurveDataDaK32fC32fType);
+        OrvaneEndTransformTrack(g);
+        group = OrvaneEndTrackGroup(g);
+        groups[0] = group;
+        animation = c.animation;
+        animation.TrackGroups = groups;
+        animation.Duration = 3.0f;
+        animation.TimeStep = 1.0f;
+        instance = OrvaneInstantiateModel(&c.model);
+        orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &animation);
+        OrvaneSetTrackGroupTarget(b, 0, instance);
+        OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationVariableDelta);
+        control = OrvaneEndControlledAnimation(b);
+        if (control != nullptr) OrvaneSetControlLoopCount(control, 0);
+    }
+    ~TurningRootClip() {
+        OrvaneFreeModelInstance(instance);
+        OrvaneFreeControl(control);
+        OrvaneFreeBuilderResult(group);
+    }
 };
 
 }  // namespace orvane_instance_test

@@ -192,35 +192,12 @@ TEST(PlayingBindingLOD, ErrorsSetWhilePlayingDecideEveryPass) {
 }
 
 TEST(PlayingRootMotion, VariableDeltaRotationAcrossTheLoopOfAThreeQuarterTurn) {
-    // The root turns steadily by 270 degrees about z over a 3 second clip (keys every 90
-    // degrees, each quaternion continuing the last). Stepping 0.1 s across the loop boundary
-    // turns it by a few degrees, not by a few degrees and a whole turn.
-    Character c(3, 99);
-    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
-    OrvaneBeginTransformTrack(g, "bone0");
-    const float knots[4] = {0.0f, 1.0f, 2.0f, 3.0f};
-    float keys[16];
-    for (int k = 0; k < 4; ++k) {
-        const double half = 0.25 * M_PI * double(k);
-        const float q[4] = {0.0f, 0.0f, float(std::sin(half)), float(std::cos(half))};
-        std::copy(q, q + 4, keys + 4 * k);
-    }
-    OrvaneSetTransformTrackOrientation(g, 1, 0, 4, knots, keys, OrvaneCurveDataDaK32fC32fType);
-    OrvaneEndTransformTrack(g);
-    orvane_track_group* group = OrvaneEndTrackGroup(g);
-    orvane_track_group* groups[1] = {group};
-    orvane_animation animation = c.animation;
-    animation.TrackGroups = groups;
-    animation.Duration = 3.0f;
-    animation.TimeStep = 1.0f;
-
-    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
-    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &animation);
-    OrvaneSetTrackGroupTarget(b, 0, instance);
-    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationVariableDelta);
-    orvane_control* control = OrvaneEndControlledAnimation(b);
-    ASSERT_NE(control, nullptr);
-    OrvaneSetControlLoopCount(control, 0);
+    // Stepping 0.1 s across the loop boundary turns the root by a few degrees, not by a few
+    // degrees and a whole turn.
+    TurningRootClip clip;
+    ASSERT_NE(clip.control, nullptr);
+    orvane_model_instance* instance = clip.instance;
+    const float* keys = clip.keys;
 
     // The angle of the degree-1 curve at local time t in [0, 3): the keys blended linearly,
     // then read as an angle (the blend's length does not change it).
@@ -248,9 +225,6 @@ TEST(PlayingRootMotion, VariableDeltaRotationAcrossTheLoopOfAThreeQuarterTurn) {
     OrvaneSetModelClock(instance, 2.05f);
     OrvaneGetRootMotionVectors(instance, 0.1f, t, r, false);
     EXPECT_NEAR(r[2], angleAt(2.05) - angleAt(1.95), 1e-3);
-    OrvaneFreeModelInstance(instance);
-    OrvaneFreeControl(control);
-    OrvaneFreeBuilderResult(group);
 }
 
 }  // namespace
