@@ -174,6 +174,33 @@ struct Partial {
     orvane_file* file;
 };
 
+// Every section of a partly read file read into one caller block, each right behind the one
+// before (its start rounded up to 4 bytes), then fixed up in order. The file points into the
+// block, which must outlive it.
+struct BackToBackBlock {
+    std::vector<uint64_t> words;
+    std::vector<size_t> offsets;  // of each section in the block
+    uint8_t* base() { return reinterpret_cast<uint8_t*>(words.data()); }
+};
+
+[[nodiscard]] BackToBackBlock ReadSectionsBackToBack(Partial& p) {
+    BackToBackBlock block;
+    const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
+    size_t total = 0;
+    for (int32_t i = 0; i < p.file->SectionCount; ++i) {
+        block.offsets.push_back(total);
+        total += (table[i].ExpandedSize + 3) & ~3u;
+    }
+    block.words.resize(total / 8 + 1);
+    std::vector<int32_t> order;
+    for (int32_t i = 0; i < p.file->SectionCount; ++i) {
+        OrvaneReadFileSectionInPlace(p.reader, p.file, i, block.base() + block.offsets[size_t(i)]);
+        order.push_back(i);
+    }
+    p.Fixup(order);
+    return block;
+}
+
 TEST(FileLoading, PartialLoadingInAnyOrderGivesTheWholeFile) {
     Content content;
     for (bool reversed : {false, true}) {
@@ -240,18 +267,8 @@ TEST(FileLoading, SectionsBackToBackInOneCallerBlock) {
             content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
         Partial p(bytes);
         ASSERT_NE(p.file, nullptr);
-        const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
-        std::vector<size_t> offsets;
-        size_t total = 0;
-        for (int32_t i = 0; i < p.file->SectionCount; ++i) {
-            offsets.push_back(total);
-            total += (table[i].ExpandedSize + 3) & ~3u;
-        }
-        std::vector<uint64_t> block(total / 8 + 1);
-        auto* base = reinterpret_cast<uint8_t*>(block.data());
-        for (int32_t i = 0; i < p.file->SectionCount; ++i)
-            OrvaneReadFileSectionInPlace(p.reader, p.file, i, base + offsets[size_t(i)]);
-        p.Fixup({0, 1, 2, 3});
+        ASSERT_EQ(p.file->SectionCount, 4);
+        const BackToBackBlock block = ReadSectionsBackToBack(p);
         ExpectContent(p.file, OrvaneGetFileInfo(p.file), content);
     }
 }
@@ -316,26 +333,17 @@ TEST(FileLoading, FreeingASectionInOneCallerBlockKeepsPointersToTheNextSection) 
             content.Bytes(reversed ? OtherByteOrder() : OrvaneNativeByteOrder);
         Partial p(bytes);
         ASSERT_NE(p.file, nullptr);
+        ASSERT_EQ(p.file->SectionCount, 4);
         const orvane_ovn_section* table = OrvaneGetOVNSectionArray(p.file->Header);
-        std::vector<size_t> offsets;
-        size_t total = 0;
-        for (int32_t i = 0; i < p.file->SectionCount; ++i) {
-            offsets.push_back(total);
-            total += (table[i].ExpandedSize + 3) & ~3u;
-        }
         ASSERT_EQ(table[2].ExpandedSize % 4, 0u);
-        std::vector<uint64_t> block(total / 8 + 1);
-        auto* base = reinterpret_cast<uint8_t*>(block.data());
-        for (int32_t i = 0; i < p.file->SectionCount; ++i)
-            OrvaneReadFileSectionInPlace(p.reader, p.file, i, base + offsets[size_t(i)]);
-        p.Fixup({0, 1, 2, 3});
+        BackToBackBlock block = ReadSectionsBackToBack(p);
         orvane_file_info* before = OrvaneGetFileInfo(p.file);
         ASSERT_NE(before, nullptr);
         const orvane_track_group* group = before->TrackGroups[0];
         std::vector<const void*> curves;
         for (int32_t t = 0; t < group->TransformTrackCount; ++t)
             curves.push_back(group->TransformTracks[t].PositionCurve.CurveData.Object);
-        const uint8_t* section3 = base + offsets[3];
+        const uint8_t* section3 = block.base() + block.offsets[3];
         size_t intoSection3 = 0;
         for (uint32_t i = 0; i < p.file->PointerCount; ++i)
             intoSection3 += p.file->Pointers[i] == section3;
