@@ -1,0 +1,392 @@
+// Controlled animations and controlled poses: the builder's defaults and its use of an existing
+// control, the weights below which a binding or a bone contributes nothing, root motion at the
+// ends of a clip that does not wrap, and the direct world-pose builds.
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "instance/instance_test_support.h"
+#include "support/log_capture.h"
+#include "orvane/animation_binding.h"
+#include "orvane/controlled_animation.h"
+#include "orvane/instance.h"
+#include "orvane/local_pose.h"
+#include "orvane/track_group.h"
+#include "orvane/track_mask.h"
+
+namespace {
+
+using namespace orvane_instance_test;
+
+orvane_control* PlayWithMode(Character& c, orvane_model_instance* instance, float start,
+                             int32_t mode) {
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(start, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    if (mode >= 0) OrvaneSetTrackGroupAccumulation(b, 0, mode);
+    return OrvaneEndControlledAnimation(b);
+}
+
+void RootMotion(orvane_model_instance* instance, float seconds, float t[3], float r[3]) {
+    OrvaneGetRootMotionVectors(instance, seconds, t, r, false);
+}
+
+// ---- The builder ----
+
+TEST(ControlledAnimationBuilder, DefaultAccumulationModeFollowsTheTrackGroupFlags) {
+    Character c;
+    c.group->LoopTranslation[0] = 1.5f;
+    const int n = c.BoneCount();
+    struct Case {
+        uint32_t flags;
+        float expectedX, expectedY;  // root motion of 0.1 s at local clock 0.5
+        bool rootRemoved;
+    };
+    // Bit 1 plays the constant loop (1.5 along x over 2 s), else bit 4 the root track's change
+    // (its x runs linearly, 1.5 over 2 s, too; its y from 0 at 0 s to 0.1 sin 1.5 at 0.5 s),
+    // else nothing. Bit 2 (sorted by name) alone selects no mode.
+    const float rise = 0.1f * std::sin(1.5f) * 0.2f;
+    const Case cases[] = {{2u, 0.0f, 0.0f, false},
+                          {1u | 2u, 0.075f, 0.0f, false},
+                          {4u | 2u, 0.075f, rise, true},
+                          {1u | 4u, 0.075f, 0.0f, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.flags);
+        OrvaneSetTrackGroupFlags(c.group, k.flags, 0);
+        orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+        orvane_control* control = PlayWithMode(c, instance, 0.0f, -1);
+        ASSERT_NE(control, nullptr);
+        OrvaneSetModelClock(instance, 0.5f);
+        float t[3], r[3];
+        RootMotion(instance, 0.1f, t, r);
+        EXPECT_NEAR(t[0], k.expectedX, 1e-5f);
+        EXPECT_NEAR(t[1], k.expectedY, 1e-5f);
+        PosePtr pose(OrvaneNewLocalPose(n));
+        OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+        const orvane_transform sampled =
+            ReferenceLocal(c.skeleton, c.group, 0, 0.5f, 2.0f, false, false);
+        EXPECT_NEAR(OrvaneGetLocalPoseTransform(pose.get(), 0)->Position[0],
+                    k.rootRemoved ? 0.0f : sampled.Position[0], 1e-6f);
+        OrvaneFreeModelInstance(instance);
+        OrvaneFreeControl(control);
+    }
+    OrvaneSetTrackGroupFlags(c.group, 2u, 0);
+}
+
+TEST(ControlledAnimationBuilder, AnExistingControlKeepsItsPlaceByItsActiveBit) {
+    Character c;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* playing = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    ASSERT_NE(playing, nullptr);
+    // An inactive control given to the builder is bound behind the playing one.
+    orvane_control* parked = OrvaneCreateControl(0.0f, 1.0f);
+    OrvaneSetControlActive(parked, false);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneUseExistingControlForAnimation(b, parked);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    EXPECT_EQ(OrvaneEndControlledAnimation(b), parked);
+    orvane_model_control_binding* first = OrvaneModelControlsBegin(instance);
+    ASSERT_NE(first, OrvaneModelControlsEnd(instance));
+    EXPECT_EQ(OrvaneGetControlFromBinding(first), playing);
+    EXPECT_EQ(OrvaneGetControlFromBinding(OrvaneModelControlsNext(first)), parked);
+    // An active one is bound in front.
+    orvane_control* lead = OrvaneCreateControl(0.0f, 2.0f);
+    b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneUseExistingControlForAnimation(b, lead);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    EXPECT_EQ(OrvaneEndControlledAnimation(b), lead);
+    EXPECT_EQ(OrvaneGetControlFromBinding(OrvaneModelControlsBegin(instance)), lead);
+    // Its clock and length are its own: nothing of the builder's start time is applied.
+    EXPECT_EQ(OrvaneGetControlLocalDuration(lead), 2.0f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(playing);
+    OrvaneFreeControl(parked);
+    OrvaneFreeControl(lead);
+}
+
+TEST(ControlledAnimationBuilder, AnExistingControlOfNegativeLengthIsRefused) {
+    Character c;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* backwards = OrvaneCreateControl(0.0f, -1.0f);
+    ASSERT_NE(backwards, nullptr);
+    orvane_test::LogCapture log;
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneUseExistingControlForAnimation(b, backwards);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    EXPECT_EQ(OrvaneEndControlledAnimation(b), nullptr);
+    EXPECT_TRUE(log.Contains("Control->LocalDuration -1 is out of range [0, 2]"));
+    EXPECT_EQ(log.errors(), 1u);
+    // Nothing was bound.
+    EXPECT_EQ(OrvaneModelControlsBegin(instance), OrvaneModelControlsEnd(instance));
+    EXPECT_EQ(OrvaneControlModelsBegin(backwards), OrvaneControlModelsEnd(backwards));
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(backwards);
+}
+
+TEST(ControlledAnimationBuilder, PlayingAGivenBindingHoldsOneUseOfItUntilTheControlGoes) {
+    Character c;
+    orvane_animation_binding_identifier id;
+    OrvaneMakeDefaultAnimationBindingID(&id, &c.animation, 0);
+    id.OnModel = &c.model;
+    orvane_animation_binding* binding = OrvaneAcquireAnimationBindingFromID(&id);
+    ASSERT_NE(binding, nullptr);
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control =
+        OrvanePlayControlledAnimationBinding(0.0f, &c.animation, binding, instance);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(OrvaneGetAnimationBindingUseCount(binding), 2);
+    EXPECT_EQ(OrvaneGetAnimationBindingFromControlBinding(OrvaneModelControlsBegin(instance)),
+              binding);
+    OrvaneFreeControl(control);
+    EXPECT_EQ(OrvaneGetAnimationBindingUseCount(binding), 1);
+    OrvaneReleaseAnimationBinding(binding);
+    OrvaneFreeModelInstance(instance);
+}
+
+// ---- Weights ----
+
+// A second control far from the first: a pose 100 units off along x on every bone.
+PosePtr FarPose(const Character& c) {
+    const int n = c.BoneCount();
+    PosePtr far(OrvaneNewLocalPose(n));
+    for (int i = 0; i < n; ++i) {
+        orvane_transform* t = OrvaneGetLocalPoseTransform(far.get(), i);
+        *t = c.skeleton->Bones[i].Transform;
+        t->Position[0] += 100.0f;
+        t->Flags |= OrvaneTransformHasPosition;
+    }
+    return far;
+}
+
+TEST(ControlledWeights, ControlsOfAThousandthOrLessAddNothing) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* animation = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    PosePtr far = FarPose(c);
+    orvane_control* pose = OrvanePlayControlledPose(0.0f, 2.0f, far.get(), instance, nullptr);
+    ASSERT_NE(pose, nullptr);
+    OrvaneSetModelClock(instance, 0.7f);
+    PosePtr result(OrvaneNewLocalPose(n));
+    // Through the one-pass blend (no LOD) and through the accumulation (an allowed error).
+    const float allowed[2] = {0.0f, 1e-6f};
+    for (float e : allowed) {
+        SCOPED_TRACE(e);
+        OrvaneSetControlWeight(pose, 0.0009f);
+        OrvaneSampleModelAnimationsLOD(instance, 0, n, result.get(), e);
+        for (int i = 0; i < n; ++i) {
+            SCOPED_TRACE(i);
+            ExpectTransformNear(*OrvaneGetLocalPoseTransform(result.get(), i),
+                                ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false),
+                                1e-5f);
+        }
+        // The animation at a thousandth under the pose: the pose alone.
+        OrvaneSetControlWeight(pose, 1.0f);
+        OrvaneSetControlWeight(animation, 0.001f);
+        OrvaneSampleModelAnimationsLOD(instance, 0, n, result.get(), e);
+        for (int i = 0; i < n; ++i)
+            EXPECT_EQ(OrvaneGetLocalPoseTransform(result.get(), i)->Position[0],
+                      OrvaneGetLocalPoseTransform(far.get(), i)->Position[0])
+                << i;
+        // Above a thousandth both count.
+        OrvaneSetControlWeight(pose, 0.002f);
+        OrvaneSetControlWeight(animation, 1.0f);
+        OrvaneSampleModelAnimationsLOD(instance, 0, n, result.get(), e);
+        const float sampled =
+            ReferenceLocal(c.skeleton, c.group, 0, 0.7f, 2.0f, false, false).Position[0];
+        const float far0 = OrvaneGetLocalPoseTransform(far.get(), 0)->Position[0];
+        EXPECT_NEAR(OrvaneGetLocalPoseTransform(result.get(), 0)->Position[0],
+                    (sampled + 0.002f * far0) / 1.002f, 1e-4f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(animation);
+    OrvaneFreeControl(pose);
+}
+
+TEST(ControlledWeights, BonesMaskedToAThousandthOrLessKeepTheirRestTransform) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_track_mask* modelMask = OrvaneNewTrackMask(1.0f, n);
+    OrvaneSetTrackMaskBoneWeight(modelMask, 1, 0.001f);
+    OrvaneSetTrackMaskBoneWeight(modelMask, 2, 0.0011f);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupModelMask(b, 0, modelMask);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    PosePtr far = FarPose(c);
+    orvane_control* pose = OrvanePlayControlledPose(0.0f, 2.0f, far.get(), instance, modelMask);
+    OrvaneSetControlActive(pose, false);
+    OrvaneSetModelClock(instance, 0.7f);
+    PosePtr result(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, result.get());
+    // Bone 1 untouched: the rest transform. Bone 2 at 0.0011 of the sample, filled up to the
+    // fill threshold (0.2) from the rest transform.
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(result.get(), 1),
+                        c.skeleton->Bones[1].Transform, 1e-6f);
+    const float sampled2 =
+        ReferenceLocal(c.skeleton, c.group, 2, 0.7f, 2.0f, false, false).Position[0];
+    const float rest2 = c.skeleton->Bones[2].Transform.Position[0];
+    EXPECT_NEAR(OrvaneGetLocalPoseTransform(result.get(), 2)->Position[0],
+                (0.0011f * sampled2 + (0.2f - 0.0011f) * rest2) / 0.2f, 1e-5f);
+    // The same mask on the played pose.
+    OrvaneSetControlActive(control, false);
+    OrvaneSetControlActive(pose, true);
+    OrvaneSampleModelAnimations(instance, 0, n, result.get());
+    ExpectTransformNear(*OrvaneGetLocalPoseTransform(result.get(), 1),
+                        c.skeleton->Bones[1].Transform, 1e-6f);
+    EXPECT_NEAR(OrvaneGetLocalPoseTransform(result.get(), 2)->Position[0],
+                (0.0011f * (rest2 + 100.0f) + (0.2f - 0.0011f) * rest2) / 0.2f, 1e-4f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneFreeControl(pose);
+    OrvaneFreeTrackMask(modelMask);
+}
+
+// ---- Root motion ----
+
+TEST(ControlledRootMotion, AClipThatDoesNotWrapMovesOnlyWithinItsLength) {
+    Character c;
+    c.group->LoopTranslation[0] = 1.5f;  // 0.75 a second over the 2 s clip
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    // One loop each: the first from clock 0, the second from clock 2.
+    orvane_control* first = PlayWithMode(c, instance, 0.0f, OrvaneAccumulationConstantLoop);
+    orvane_control* second = PlayWithMode(c, instance, 2.0f, OrvaneAccumulationConstantLoop);
+    float t[3], r[3];
+    // 1.8 -> 1.9: the first moves 0.1 s; the second is before its start and counts for nothing.
+    OrvaneSetModelClock(instance, 1.9f);
+    RootMotion(instance, 0.1f, t, r);
+    EXPECT_NEAR(t[0], 0.075f, 2e-6f);
+    // 1.9 -> 2.1: the first to its end (0.1 s), the second from its start (0.1 s).
+    OrvaneSetModelClock(instance, 2.1f);
+    RootMotion(instance, 0.2f, t, r);
+    EXPECT_NEAR(t[0], 0.075f, 2e-6f);
+    // 2.1 -> 2.3: the first is past its end and counts for nothing; the second moves 0.2 s.
+    OrvaneSetModelClock(instance, 2.3f);
+    RootMotion(instance, 0.2f, t, r);
+    EXPECT_NEAR(t[0], 0.15f, 2e-6f);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(first);
+    OrvaneFreeControl(second);
+}
+
+TEST(ControlledRootMotion, NothingWithoutARootTrackOrWithoutLength) {
+    // Bone 0 has no track.
+    Character c(6, 0);
+    c.group->LoopTranslation[0] = 1.5f;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = PlayWithMode(c, instance, 0.0f, OrvaneAccumulationConstantLoop);
+    ASSERT_NE(control, nullptr);
+    OrvaneSetModelClock(instance, 0.5f);
+    float t[3] = {9, 9, 9}, r[3] = {9, 9, 9};
+    RootMotion(instance, 0.1f, t, r);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(t[i], 0.0f);
+        EXPECT_EQ(r[i], 0.0f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+
+    // A control of 0.00001 s or less.
+    Character d;
+    d.group->LoopTranslation[0] = 1.5f;
+    instance = OrvaneInstantiateModel(&d.model);
+    control = OrvaneCreateControl(0.0f, 0.00001f);
+    OrvaneSetControlLoopCount(control, 0);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &d.animation);
+    OrvaneUseExistingControlForAnimation(b, control);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationConstantLoop);
+    ASSERT_EQ(OrvaneEndControlledAnimation(b), control);
+    OrvaneSetModelClock(instance, 0.5f);
+    RootMotion(instance, 0.1f, t, r);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(t[i], 0.0f);
+        EXPECT_EQ(r[i], 0.0f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+// ---- Direct world-pose builds ----
+
+TEST(ControlledDirectBuild, VariableDeltaBuildsTheRootWithoutItsMotion) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = PlayWithMode(c, instance, 0.0f, OrvaneAccumulationVariableDelta);
+    OrvaneSetModelClock(instance, 1.3f);
+    std::vector<orvane_transform> locals;
+    for (int i = 0; i < n; ++i)
+        locals.push_back(ReferenceLocal(c.skeleton, c.group, i, 1.3f, 2.0f, false, false));
+    OrvaneMakeIdentity(&locals[0]);
+    const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
+    WorldPtr world(OrvaneNewWorldPose(n));
+    PosePtr scratch(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimationsAccelerated(instance, n, nullptr, scratch.get(), world.get());
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < 16; ++k)
+            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
+                        1e-4)
+                << "bone " << i << " element " << k;
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+TEST(ControlledDirectBuild, APlayedPoseKeepsItsScaleAndShear) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    PosePtr played(OrvaneNewLocalPose(n));
+    std::vector<orvane_transform> locals;
+    for (int i = 0; i < n; ++i) {
+        orvane_transform* t = OrvaneGetLocalPoseTransform(played.get(), i);
+        *t = c.skeleton->Bones[i].Transform;
+        if (i == 1 || i == 4) {
+            t->ScaleShear[0][0] = 1.5f;
+            t->ScaleShear[0][1] = 0.25f;
+            t->ScaleShear[2][2] = 0.5f;
+            t->Flags |= OrvaneTransformHasScaleShear;
+        }
+        locals.push_back(*t);
+    }
+    orvane_control* control = OrvanePlayControlledPose(0.0f, 1.0f, played.get(), instance, nullptr);
+    ASSERT_NE(control, nullptr);
+    // A played pose is not weighed by the control: a light control builds the pose all the same.
+    OrvaneSetControlWeight(control, 0.25f);
+    const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
+    WorldPtr world(OrvaneNewWorldPose(n));
+    PosePtr scratch(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimationsAccelerated(instance, n, nullptr, scratch.get(), world.get());
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < 16; ++k)
+            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
+                        1e-4)
+                << "bone " << i << " element " << k;
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+// ---- Controlled poses ----
+
+TEST(ControlledPose, RefusedArgumentsAreLoggedAndCreateNoControl) {
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    PosePtr played(OrvaneNewLocalPose(n));
+    orvane_test::LogCapture log;
+    const orvane_control* before = OrvaneGetGlobalControlsBegin();
+    EXPECT_EQ(OrvanePlayControlledPose(0.0f, 1.0f, nullptr, instance, nullptr), nullptr);
+    EXPECT_EQ(OrvanePlayControlledPose(0.0f, 1.0f, played.get(), nullptr, nullptr), nullptr);
+    EXPECT_EQ(OrvanePlayControlledPose(0.0f, -1.0f, played.get(), instance, nullptr), nullptr);
+    EXPECT_EQ(OrvanePlayControlledPose(0.0f, std::numeric_limits<float>::infinity(), played.get(),
+                                       instance, nullptr),
+              nullptr);
+    EXPECT_EQ(log.errors(), 4u);
+    EXPECT_EQ(OrvaneGetGlobalControlsBegin(), before);
+    EXPECT_EQ(OrvaneModelControlsBegin(instance), OrvaneModelControlsEnd(instance));
+    OrvaneFreeModelInstance(instance);
+}
+
+}  // namespace
