@@ -1,6 +1,6 @@
 // Controlled animations and controlled poses: the builder's defaults and its use of an existing
 // control, the weights below which a binding or a bone contributes nothing, root motion at the
-// ends of a clip that does not wrap, and the direct world-pose builds.
+// ends of a clip that does not wrap, the direct world-pose builds, and hostile loop content.
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "orvane/controlled_animation.h"
 #include "orvane/instance.h"
 #include "orvane/local_pose.h"
+#include "orvane/periodic_loop.h"
 #include "orvane/track_group.h"
 #include "orvane/track_mask.h"
 
@@ -387,6 +388,55 @@ TEST(ControlledPose, RefusedArgumentsAreLoggedAndCreateNoControl) {
     EXPECT_EQ(OrvaneGetGlobalControlsBegin(), before);
     EXPECT_EQ(OrvaneModelControlsBegin(instance), OrvaneModelControlsEnd(instance));
     OrvaneFreeModelInstance(instance);
+}
+
+// ---- Hostile content ----
+
+TEST(ControlledHostileContent, APeriodicLoopThatIsNotFiniteIsRefused) {
+    Character c;
+    orvane_periodic_loop loop{};
+    loop.dZ = 1.0f;
+    loop.Axis[2] = 1.0f;
+    loop.dAngle = std::numeric_limits<float>::quiet_NaN();
+    c.group->PeriodicLoop = &loop;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    {
+        orvane_test::LogCapture log;
+        orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+        EXPECT_EQ(b, nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        if (b != nullptr) {
+            // Played, it would hand the caller root motion that is not a number.
+            OrvaneSetTrackGroupTarget(b, 0, instance);
+            OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationConstantLoop);
+            orvane_control* control = OrvaneEndControlledAnimation(b);
+            OrvaneSetControlLoopCount(control, 0);
+            OrvaneSetModelClock(instance, 0.5f);
+            float t[3], r[3];
+            RootMotion(instance, 0.1f, t, r);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_TRUE(std::isfinite(t[i]));
+                EXPECT_TRUE(std::isfinite(r[i]));
+            }
+            OrvaneFreeControl(control);
+        }
+    }
+    loop.dAngle = 0.5f;
+    loop.BasisX[0] = std::numeric_limits<float>::infinity();
+    {
+        orvane_test::LogCapture log;
+        orvane_control* refused = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+        EXPECT_EQ(refused, nullptr);
+        EXPECT_EQ(log.errors(), 1u);
+        OrvaneFreeControl(refused);
+    }
+    // A finite loop plays.
+    loop.BasisX[0] = 1.0f;
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    EXPECT_NE(control, nullptr);
+    OrvaneFreeControl(control);
+    OrvaneFreeModelInstance(instance);
+    c.group->PeriodicLoop = nullptr;
 }
 
 }  // namespace
