@@ -15,6 +15,7 @@
 #include "orvane/local_pose.h"
 #include "orvane/periodic_loop.h"
 #include "orvane/track_group.h"
+#include "orvane/track_group_builder.h"
 #include "orvane/track_mask.h"
 
 namespace {
@@ -310,6 +311,56 @@ TEST(ControlledRootMotion, NothingWithoutARootTrackOrWithoutLength) {
     OrvaneFreeControl(control);
 }
 
+TEST(ControlledRootMotion, VariableDeltaMovesInTheFrameOfTheRootAtTheStart) {
+    // The root runs 1 unit a second along x while turning about z from 30 to 120 degrees over
+    // the 2 s clip. The step is turned by the first key and back by the root's orientation at
+    // the step's start: it is seen from the root as it stood then.
+    Character c(3, 99);
+    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
+    OrvaneBeginTransformTrack(g, "bone0");
+    const float knots[2] = {0.0f, 2.0f};
+    const float positions[6] = {0.0f, 0.0f, 0.0f, 2.0f, 0.0f, 0.0f};
+    const double a0 = 30.0 * M_PI / 180.0, a1 = 120.0 * M_PI / 180.0;
+    const float keys[8] = {0.0f, 0.0f, float(std::sin(a0 / 2)), float(std::cos(a0 / 2)),
+                           0.0f, 0.0f, float(std::sin(a1 / 2)), float(std::cos(a1 / 2))};
+    OrvaneSetTransformTrackPosition(g, 1, 0, 2, knots, positions, OrvaneCurveDataDaK32fC32fType);
+    OrvaneSetTransformTrackOrientation(g, 1, 0, 2, knots, keys, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(g);
+    orvane_track_group* group = OrvaneEndTrackGroup(g);
+    orvane_track_group* groups[1] = {group};
+    orvane_animation animation = c.animation;
+    animation.TrackGroups = groups;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationVariableDelta);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    ASSERT_NE(control, nullptr);
+    // The angle of the degree-1 curve at t: the keys blended linearly, read as an angle.
+    auto angleAt = [&](double t) {
+        const double u = t / 2.0;
+        return 2.0 * std::atan2((1 - u) * keys[2] + u * keys[6], (1 - u) * keys[3] + u * keys[7]);
+    };
+    OrvaneSetModelClock(instance, 1.0f);
+    float t[3], r[3];
+    OrvaneGetRootMotionVectors(instance, 0.1f, t, r, false);
+    const double turn = a0 - angleAt(0.9);  // the first key, then back by the start's
+    EXPECT_NEAR(t[0], 0.1 * std::cos(turn), 1e-5);
+    EXPECT_NEAR(t[1], 0.1 * std::sin(turn), 1e-5);
+    EXPECT_NEAR(t[2], 0.0f, 1e-6f);
+    EXPECT_NEAR(r[0], 0.0f, 1e-6f);
+    EXPECT_NEAR(r[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(r[2], angleAt(1.0) - angleAt(0.9), 1e-5);
+    // Inverse: both vectors negated before they are turned.
+    OrvaneGetRootMotionVectors(instance, 0.1f, t, r, true);
+    EXPECT_NEAR(t[0], -0.1 * std::cos(turn), 1e-5);
+    EXPECT_NEAR(t[1], -0.1 * std::sin(turn), 1e-5);
+    EXPECT_NEAR(r[2], angleAt(0.9) - angleAt(1.0), 1e-5);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+    OrvaneFreeBuilderResult(group);
+}
+
 // ---- Direct world-pose builds ----
 
 TEST(ControlledDirectBuild, VariableDeltaBuildsTheRootWithoutItsMotion) {
@@ -365,6 +416,60 @@ TEST(ControlledDirectBuild, APlayedPoseKeepsItsScaleAndShear) {
             EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
                         1e-4)
                 << "bone " << i << " element " << k;
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+TEST(ControlledDirectBuild, TracksFadeTowardsTheirLODTransformWithinTheWindow) {
+    // Allowed error 0.55 with the fading factor at 0.8: the window runs from 0.44 to 0.55. Bone
+    // 1 (error 0.5) is 5/11 of the way to its LOD transform (its first key), bone 2 (error 0.1)
+    // shows its LOD transform, the others (unbounded errors) are sampled.
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    ASSERT_NE(control, nullptr);
+    orvane_animation_binding* binding =
+        OrvaneGetAnimationBindingFromControlBinding(OrvaneModelControlsBegin(instance));
+    OrvaneSetLODErrorValue(binding, 1, 0.5f);
+    OrvaneSetLODErrorValue(binding, 2, 0.1f);
+    OrvaneSetModelClock(instance, 0.9f);
+    std::vector<orvane_transform> locals;
+    for (int i = 0; i < n; ++i)
+        locals.push_back(ReferenceLocal(c.skeleton, c.group, i, 0.9f, 2.0f, false, false));
+    const double f = (0.55 - 0.5) / (0.55 - 0.44);
+    for (int bone = 1; bone <= 2; ++bone) {
+        const double k = bone == 1 ? f : 1.0;
+        orvane_transform& t = locals[size_t(bone)];
+        const TrackValues& track = c.tracks[size_t(bone)];
+        for (int i = 0; i < 3; ++i)
+            t.Position[i] = float((1 - k) * t.Position[i] + k * track.positions[size_t(i)]);
+        double q[4], length = 0;
+        for (int i = 0; i < 4; ++i) {
+            q[i] = (1 - k) * t.Orientation[i] + k * track.orientations[size_t(i)];
+            length += q[i] * q[i];
+        }
+        for (int i = 0; i < 4; ++i)
+            t.Orientation[i] = float(q[i] / std::sqrt(length));
+    }
+    const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
+    WorldPtr world(OrvaneNewWorldPose(n));
+    PosePtr scratch(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimationsAcceleratedLOD(instance, n, nullptr, scratch.get(), world.get(),
+                                              0.55f);
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < 16; ++k)
+            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
+                        1e-4)
+                << "bone " << i << " element " << k;
+    // The accumulation agrees.
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimationsLOD(instance, 0, n, pose.get(), 0.55f);
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i), locals[size_t(i)], 1e-5f);
+    }
+    OrvaneResetLODErrorValues(binding);
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);
 }
