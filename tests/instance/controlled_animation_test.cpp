@@ -107,6 +107,39 @@ TEST(ControlledAnimationBuilder, AnExistingControlKeepsItsPlaceByItsActiveBit) {
     OrvaneFreeControl(lead);
 }
 
+TEST(ControlledAnimationBuilder, AnExistingControlOfWeightZeroIsBoundBehindThePlayingOnes) {
+    // An active control without weight contributes nothing: bound in front, it would stop every
+    // sampling walk before the controls that do play.
+    Character c;
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* playing = OrvanePlayControlledAnimation(0.0f, &c.animation, instance);
+    ASSERT_NE(playing, nullptr);
+    orvane_control* silent = OrvaneCreateControl(0.0f, 1.0f);
+    OrvaneSetControlWeight(silent, 0.0f);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneUseExistingControlForAnimation(b, silent);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupAccumulation(b, 0, OrvaneAccumulationConstantLoop);
+    ASSERT_EQ(OrvaneEndControlledAnimation(b), silent);
+    EXPECT_EQ(OrvaneGetControlFromBinding(OrvaneModelControlsBegin(instance)), playing);
+    OrvaneSetModelClock(instance, 0.7f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i),
+                            ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false),
+                            1e-5f);
+    }
+    // Given weight, it moves to the front and plays too.
+    OrvaneSetControlWeight(silent, 1.0f);
+    EXPECT_EQ(OrvaneGetControlFromBinding(OrvaneModelControlsBegin(instance)), silent);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(playing);
+    OrvaneFreeControl(silent);
+}
+
 TEST(ControlledAnimationBuilder, AnExistingControlOfNegativeLengthIsRefused) {
     Character c;
     orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
