@@ -179,6 +179,52 @@ TEST(ControlledAnimationBuilder, PlayingAGivenBindingHoldsOneUseOfItUntilTheCont
     OrvaneFreeModelInstance(instance);
 }
 
+TEST(ControlledAnimationBuilder, CopiedLODValuesAreTheStoredErrorsScaledForThatControlAlone) {
+    Character c;
+    const int n = c.BoneCount();
+    int32_t track = -1;
+    ASSERT_TRUE(OrvaneFindTrackByName(c.group, "bone1", &track));
+    ASSERT_GT(c.group->TransformLODErrorCount, track);
+    c.group->TransformLODErrors[track] = 0.25f;
+    orvane_model_instance* copied = OrvaneInstantiateModel(&c.model);
+    orvane_model_instance* plain = OrvaneInstantiateModel(&c.model);
+    orvane_model_instance* declined = OrvaneInstantiateModel(&c.model);
+    auto play = [&](orvane_model_instance* instance, bool copy) {
+        orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+        OrvaneSetTrackGroupTarget(b, 0, instance);
+        if (copy || instance == declined) OrvaneSetTrackGroupLOD(b, 0, copy, 2.0f);
+        return OrvaneEndControlledAnimation(b);
+    };
+    orvane_control* controls[3] = {play(copied, true), play(plain, false), play(declined, false)};
+    for (orvane_model_instance* instance : {copied, plain, declined})
+        OrvaneSetModelClock(instance, 0.9f);
+    const orvane_transform sampled =
+        ReferenceLocal(c.skeleton, c.group, 1, 0.9f, 2.0f, false, false);
+    const float first = c.tracks[1].positions[0];
+    ASSERT_GT(std::fabs(sampled.Position[0] - first), 1e-3f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    auto bone1 = [&](orvane_model_instance* instance, float allowed) {
+        OrvaneSampleModelAnimationsLOD(instance, 0, n, pose.get(), allowed);
+        return OrvaneGetLocalPoseTransform(pose.get(), 1)->Position[0];
+    };
+    // Error 2 x 0.25 = 0.5: replaced under an allowed 1.0 (the window starts at 0.8), faded
+    // under 0.55 (the window 0.44 to 0.55), sampled under 0.4.
+    EXPECT_NEAR(bone1(copied, 1.0f), first, 1e-6f);
+    const float f = (0.55f - 0.5f) / (0.55f - 0.44f);
+    EXPECT_NEAR(bone1(copied, 0.55f), (1 - f) * sampled.Position[0] + f * first, 1e-5f);
+    EXPECT_NEAR(bone1(copied, 0.4f), sampled.Position[0], 1e-6f);
+    // The shared binding keeps its own (unbounded) error: the other instances sample.
+    EXPECT_NEAR(bone1(plain, 1.0f), sampled.Position[0], 1e-6f);
+    EXPECT_NEAR(bone1(declined, 1.0f), sampled.Position[0], 1e-6f);
+    orvane_animation_binding* binding =
+        OrvaneGetAnimationBindingFromControlBinding(OrvaneModelControlsBegin(copied));
+    EXPECT_EQ(OrvaneGetLODErrorValue(binding, 1), ORVANE_UNBOUNDED_REAL32);
+    for (orvane_model_instance* instance : {copied, plain, declined})
+        OrvaneFreeModelInstance(instance);
+    for (orvane_control* control : controls)
+        OrvaneFreeControl(control);
+}
+
 // ---- Weights ----
 
 // A second control far from the first: a pose 100 units off along x on every bone.
