@@ -465,6 +465,35 @@ TEST(ControlledDirectBuild, VariableDeltaBuildsTheRootWithoutItsMotion) {
     OrvaneFreeControl(control);
 }
 
+TEST(ControlledDirectBuild, SkeletonsOfMoreThanTwoHundredAndFiftySixBonesBuildBoneByBone) {
+    // Beyond 256 bones the direct build composes bone by bone; the root's motion is removed
+    // there too, and bone 3 (no track) rests.
+    Character c(300, 3);
+    const int n = c.BoneCount();
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = PlayWithMode(c, instance, 0.0f, OrvaneAccumulationVariableDelta);
+    ASSERT_NE(control, nullptr);
+    OrvaneSetModelClock(instance, 0.7f);
+    std::vector<orvane_transform> locals;
+    for (int i = 0; i < n; ++i)
+        locals.push_back(ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false));
+    OrvaneMakeIdentity(&locals[0]);
+    const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
+    WorldPtr world(OrvaneNewWorldPose(n));
+    PosePtr scratch(OrvaneNewLocalPose(n));
+    const float offset[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1};
+    OrvaneSampleModelAnimationsAccelerated(instance, n, offset, scratch.get(), world.get());
+    for (int i = 0; i < n; ++i) {
+        const double tolerance = 1e-5 * (i + 1);
+        for (int k = 0; k < 16; ++k)
+            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k],
+                        reference[size_t(i) * 16 + k] + (k == 12 ? 5.0 : 0.0), tolerance)
+                << "bone " << i << " element " << k;
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
 TEST(ControlledDirectBuild, APlayedPoseKeepsItsScaleAndShear) {
     Character c;
     const int n = c.BoneCount();
