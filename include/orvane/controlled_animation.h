@@ -32,12 +32,16 @@ ORVANE_API orvane_control* OrvanePlayControlledAnimationBinding(orvane_real32 St
                                                                 const orvane_animation* Animation,
                                                                 orvane_animation_binding* Binding,
                                                                 orvane_model_instance* Model);
-/* Null for a null animation, one that fails the checks above or a StartTime that is not
- * finite (both logged), or no memory. Builders belong to one thread. */
+/* Null (logged) for a null animation, one whose content cannot be trusted (a count without its
+ * array; a duration, time step, loop or placement that is not finite) or a StartTime that is
+ * not finite; null for no memory. Every track group starts untargeted, with the accumulation
+ * mode its flags select (bit 1 constant loop, else bit 4 variable delta, else none). Builders
+ * belong to one thread. */
 ORVANE_API orvane_controlled_animation_builder* OrvaneBeginControlledAnimation(
     orvane_real32 StartTime, const orvane_animation* Animation);
 /* Releases the builder on every path; null on failure (logged). A track group whose binding
- * cannot be built is not bound (logged). */
+ * cannot be built is not bound (logged). An existing control keeps its clocks; its nodes go in
+ * front of the instances' rings when it plays (active, with a weight), else behind. */
 ORVANE_API orvane_control* OrvaneEndControlledAnimation(
     orvane_controlled_animation_builder* Builder);
 ORVANE_API void OrvaneUseExistingControlForAnimation(orvane_controlled_animation_builder* Builder,

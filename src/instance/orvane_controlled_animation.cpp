@@ -807,9 +807,11 @@ ORVANE_API orvane_control* OrvaneEndControlledAnimation(
     for (int32_t i = 0; i < Builder->TrackGroupCount; ++i) {
         const TrackGroupRecord& r = Builder->TrackGroups[i];
         if (r.Target == nullptr) continue;
-        orvane_model_control_binding* node =
-            BindControlToModel(&kAnimationCallbacks, control, r.Target,
-                               (control->Flags & OrvaneControlActive) != 0, &r);
+        // In front only when the control plays (active with a weight): every sampling walk
+        // stops at the first node whose control does not, so an active control of weight 0 in
+        // front would silence the instance's playing controls behind it.
+        orvane_model_control_binding* node = BindControlToModel(
+            &kAnimationCallbacks, control, r.Target, ControlIsPlaying(*control), &r);
         // A record with LOD values to copy gives its node its own (see InitializeAnimation).
         if (node == nullptr)
             ORVANE_LOG_ERROR(OrvaneControlledAnimationOrigin, "Unable to bind track group");

@@ -135,6 +135,16 @@ bool AnimationIsSound(const orvane_animation* animation, orvane_log_message_orig
                              g);
             return false;
         }
+        // Root motion reads the loop's screw every frame and hands it to the caller.
+        if (const orvane_periodic_loop* loop = group->PeriodicLoop) {
+            const float scalars[3] = {loop->Radius, loop->dAngle, loop->dZ};
+            if (!AllFinite(scalars, 3) || !AllFinite(loop->BasisX, 3) ||
+                !AllFinite(loop->BasisY, 3) || !AllFinite(loop->Axis, 3)) {
+                ORVANE_LOG_ERROR(origin, "Track group %d has a periodic loop that is not finite",
+                                 g);
+                return false;
+            }
+        }
         for (int32_t e = 0; e < group->TransformLODErrorCount; ++e) {
             if (std::isnan(group->TransformLODErrors[e])) {
                 ORVANE_LOG_ERROR(origin, "Track group %d has LOD error %d that is not a number", g,

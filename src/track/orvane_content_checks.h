@@ -40,8 +40,8 @@ bool ModelIsSound(const orvane_model* model, orvane_log_message_origin origin);
 
 // An animation the run time trusts: a finite, non-negative Duration and TimeStep, a finite
 // Oversampling, a track group array for its count, and in each track group arrays for its
-// counts, a finite loop translation and initial placement and no LOD error that is not a
-// number.
+// counts, a finite loop translation, periodic loop (when it has one) and initial placement and
+// no LOD error that is not a number.
 bool AnimationIsSound(const orvane_animation* animation, orvane_log_message_origin origin);
 
 // A clip length or clock a control can run on: finite, and for a duration not negative.
