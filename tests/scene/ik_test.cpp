@@ -57,13 +57,15 @@ void RandomQuaternion(std::mt19937& rng, float q[4]) {
         q[i] *= n;
 }
 
-Limb MakeLimb(std::mt19937& rng, int n, bool withOffset = true) {
+// Lengths, when given, are those of bones 1 to n-1 instead of random ones.
+Limb MakeLimb(std::mt19937& rng, int n, bool withOffset = true,
+              const std::vector<float>* lengths = nullptr) {
     std::uniform_real_distribution<float> length(0.5f, 1.5f);
     orvane_skeleton_builder* builder = OrvaneBeginSkeleton(n);
     std::vector<orvane_transform> world(n);
     const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     for (int i = 0; i < n; ++i) {
-        float q[4], p[3] = {i == 0 ? 0.0f : length(rng), 0, 0};
+        float q[4], p[3] = {i == 0 ? 0.0f : (lengths ? (*lengths)[i - 1] : length(rng)), 0, 0};
         RandomQuaternion(rng, q);
         orvane_transform local;
         OrvaneSetTransform(&local, p, q, identity);
@@ -185,6 +187,65 @@ TEST(TwoBoneIK, SofteningKeepsTheKneeBentNearFullReach) {
     const double e = l1 * l1 - s * s * r * r, soft = l1 * l1 * 0.1;
     const double expected = std::max(0.0, soft + (e - soft) * 0.5);
     EXPECT_NEAR(std::hypot(k.y, k.z), std::sqrt(expected), 1e-4);
+}
+
+TEST(TwoBoneIK, ZeroLengthBonesTurnOnlyTheBoneThatHasALength) {
+    std::mt19937 rng(43);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    const float normal[3] = {0, 0, 1};
+    for (int n = 0; n < 200; ++n) {
+        // The end bone on the middle joint: the end is where the middle joint goes, at L1 from
+        // the upper joint, and the bend height (L1^2 - D^2)^2 / (4 D^2) below zero is raised to
+        // 0: the upper bone points at the target.
+        {
+            const std::vector<float> lengths = {1.25f, 0.0f};
+            Limb limb = MakeLimb(rng, 3, n & 1, &lengths);
+            const float* h = limb.Position(0);
+            const double l1 = Length(Sub(limb.Position(1), h));
+            const float dir[3] = {unit(rng), unit(rng), unit(rng)};
+            const double dl = Length({dir[0], dir[1], dir[2]});
+            if (dl < 0.1) continue;
+            const double r = l1 * (0.3 + 1.4 * (unit(rng) + 1) / 2);
+            const float target[3] = {float(h[0] + r * dir[0] / dl), float(h[1] + r * dir[1] / dl),
+                                     float(h[2] + r * dir[2] / dl)};
+            const orvane_transform middleBefore = limb.Local(1), endBefore = limb.Local(2);
+            ASSERT_TRUE(OrvaneIKUpdate2Bone(2, target, normal, limb.skeleton.get(), limb.offset,
+                                            limb.local.get(), limb.world.get(), 0.0f, 0.0f))
+                << n;
+            const V3 expected = {h[0] + l1 * dir[0] / dl, h[1] + l1 * dir[1] / dl,
+                                 h[2] + l1 * dir[2] / dl};
+            const float* e = limb.Position(2);
+            EXPECT_LT(Length({e[0] - expected.x, e[1] - expected.y, e[2] - expected.z}), 1e-4) << n;
+            EXPECT_LT(Length(Sub(limb.Position(1), e)), 1e-5) << n;
+            // The middle bone's turn is the identity: its orientation is as it was.
+            for (int k = 0; k < 4; ++k)
+                EXPECT_NEAR(limb.Local(1).Orientation[k], middleBefore.Orientation[k], 1e-6);
+            EXPECT_NE(limb.Local(1).Flags & OrvaneTransformHasOrientation, 0);
+            EXPECT_EQ(std::memcmp(&endBefore, &limb.Local(2), sizeof(endBefore)), 0);
+        }
+        // The middle joint on the upper joint: the upper bone's turn is the identity, and the
+        // lower bone points at the target.
+        {
+            const std::vector<float> lengths = {0.0f, 0.75f};
+            Limb limb = MakeLimb(rng, 3, n & 1, &lengths);
+            const float* h = limb.Position(0);
+            const double l2 = Length(Sub(limb.Position(2), limb.Position(1)));
+            const float target[3] = {h[0] + 2 * unit(rng), h[1] + 2 * unit(rng),
+                                     h[2] + 2 * unit(rng)};
+            const V3 d = Sub(target, h);
+            const double dl = Length(d);
+            if (dl < 0.1) continue;
+            const orvane_transform upperBefore = limb.Local(0);
+            ASSERT_TRUE(OrvaneIKUpdate2Bone(2, target, normal, limb.skeleton.get(), limb.offset,
+                                            limb.local.get(), limb.world.get(), 0.0f, 0.0f))
+                << n;
+            const V3 expected = {h[0] + l2 * d.x / dl, h[1] + l2 * d.y / dl, h[2] + l2 * d.z / dl};
+            const float* e = limb.Position(2);
+            EXPECT_LT(Length({e[0] - expected.x, e[1] - expected.y, e[2] - expected.z}), 1e-4) << n;
+            for (int k = 0; k < 4; ++k)
+                EXPECT_NEAR(limb.Local(0).Orientation[k], upperBefore.Orientation[k], 1e-6);
+        }
+    }
 }
 
 TEST(TwoBoneIK, UnsolvableAndRefusedCallsChangeNothing) {
