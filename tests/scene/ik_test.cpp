@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include <Eigen/Dense>
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "orvane/ik.h"
@@ -189,6 +191,52 @@ TEST(TwoBoneIK, SofteningKeepsTheKneeBentNearFullReach) {
     EXPECT_NEAR(std::hypot(k.y, k.z), std::sqrt(expected), 1e-4);
 }
 
+// The middle joint goes towards b + sqrt(E / |n|^2) n (b = h + s d on the line to the target,
+// n = d x BendPlaneNormal, E the softened squared bend height) at the upper bone's length, and
+// the lower bone then points at the target, for targets near and beyond full reach.
+TEST(TwoBoneIK, MiddleJointFollowsTheSoftenedBendHeight) {
+    using Eigen::Vector3d;
+    std::mt19937 rng(53);
+    std::uniform_real_distribution<double> unit(-1, 1), positive(0, 1);
+    auto vec = [](const float* p) { return Vector3d(p[0], p[1], p[2]); };
+    int solved = 0;
+    for (int n = 0; n < 500; ++n) {
+        Limb limb = MakeLimb(rng, 4, n & 1);
+        const Vector3d h = vec(limb.Position(1)), m = vec(limb.Position(2)),
+                       f = vec(limb.Position(3));
+        const double l1 = (m - h).norm(), l2 = (f - m).norm();
+        Vector3d direction(unit(rng), unit(rng), unit(rng));
+        if (direction.norm() < 0.1) continue;
+        direction.normalize();
+        const double reach = std::fabs(l1 - l2) + 0.05 + (l1 + l2) * 1.5 * positive(rng);
+        const Vector3d desired = h + reach * direction;
+        const Vector3d bendNormal(unit(rng), unit(rng), unit(rng));
+        const float threshold = float(0.3 * positive(rng)), scale = float(positive(rng));
+
+        const Vector3d d = desired - h;
+        const double dd = d.squaredNorm();
+        const double s = ((l1 * l1 - l2 * l2) / dd + 1) / 2;
+        const Vector3d base = h + s * d, bend = d.cross(bendNormal);
+        double e = l1 * l1 - s * s * dd;
+        const double soft = l1 * l1 * threshold;
+        if (e < soft) e = std::max(0.0, soft + (e - soft) * scale);
+        if (bend.squaredNorm() < 1e-3 * dd) continue;
+        const Vector3d knee = base + std::sqrt(e / bend.squaredNorm()) * bend;
+        const Vector3d middle = h + l1 * (knee - h).normalized();
+        const Vector3d end = middle + l2 * (desired - middle).normalized();
+
+        const float target[3] = {float(desired[0]), float(desired[1]), float(desired[2])};
+        const float normal[3] = {float(bendNormal[0]), float(bendNormal[1]), float(bendNormal[2])};
+        ASSERT_TRUE(OrvaneIKUpdate2Bone(3, target, normal, limb.skeleton.get(), limb.offset,
+                                        limb.local.get(), limb.world.get(), threshold, scale))
+            << n;
+        EXPECT_LT((vec(limb.Position(2)) - middle).norm(), 2e-4) << n;
+        EXPECT_LT((vec(limb.Position(3)) - end).norm(), 2e-4) << n;
+        ++solved;
+    }
+    EXPECT_GT(solved, 400);
+}
+
 TEST(TwoBoneIK, ZeroLengthBonesTurnOnlyTheBoneThatHasALength) {
     std::mt19937 rng(43);
     std::uniform_real_distribution<float> unit(-1, 1);
@@ -334,6 +382,70 @@ TEST(ChainIK, ConvergesOnChainsOfThreeToTenBones) {
             EXPECT_EQ(std::memcmp(&start.local[end], &limb.Local(end), sizeof(orvane_transform)),
                       0);
         }
+    }
+}
+
+// The chain solver's documented walk in double precision: world matrices composed from the
+// local transforms under the offset, and for each link from the end bone's parent upwards the
+// shortest turn of the direction to the end onto the direction to the target, both expressed
+// in the link's world frame, applied after the link's orientation.
+TEST(ChainIK, EachPassTurnsTheLinksFromTheEndUpwardsInTheirOwnFrames) {
+    using Eigen::Matrix4d;
+    using Eigen::Quaterniond;
+    using Eigen::Vector3d;
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    for (int n = 0; n < 100; ++n) {
+        const int bones = 6;
+        Limb limb = MakeLimb(rng, bones);
+        const int end = bones - 1, links = 3, passes = 2;
+        const float target[3] = {1 + 3 * unit(rng), 2 + 3 * unit(rng), 3 + 3 * unit(rng)};
+
+        std::vector<Quaterniond> q(bones);
+        std::vector<Vector3d> t(bones);
+        for (int i = 0; i < bones; ++i) {
+            const orvane_transform& l = limb.Local(i);
+            q[i] =
+                Quaterniond(l.Orientation[3], l.Orientation[0], l.Orientation[1], l.Orientation[2]);
+            t[i] = Vector3d(l.Position[0], l.Position[1], l.Position[2]);
+        }
+        const Matrix4d offset = Eigen::Map<const Eigen::Matrix4f>(limb.offset).cast<double>();
+        auto world = [&]() {
+            std::vector<Matrix4d> w(bones);
+            for (int i = 0; i < bones; ++i) {
+                Matrix4d local = Matrix4d::Identity();
+                local.topLeftCorner<3, 3>() = q[i].toRotationMatrix();
+                local.topRightCorner<3, 1>() = t[i];
+                w[i] = (i == 0 ? offset : w[i - 1]) * local;
+            }
+            return w;
+        };
+        const Vector3d desired(target[0], target[1], target[2]);
+        for (int pass = 0; pass < passes; ++pass) {
+            for (int k = end - 1; k >= end - links; --k) {
+                const std::vector<Matrix4d> w = world();
+                const Eigen::Matrix3d frame = w[k].topLeftCorner<3, 3>();
+                const Vector3d p = w[k].topRightCorner<3, 1>();
+                const Vector3d e = w[end].topRightCorner<3, 1>();
+                const Vector3d a = frame.transpose() * (e - p),
+                               b = frame.transpose() * (desired - p);
+                q[k] = q[k] * Quaterniond::FromTwoVectors(a, b);
+            }
+        }
+
+        ASSERT_TRUE(OrvaneIKUpdate(links, end, target, passes, limb.skeleton.get(), limb.offset,
+                                   limb.local.get(), limb.world.get()));
+        for (int i = 0; i < bones; ++i) {
+            const orvane_transform& l = limb.Local(i);
+            const double sign = q[i].w() * l.Orientation[3] < 0 ? -1.0 : 1.0;
+            EXPECT_NEAR(l.Orientation[0], sign * q[i].x(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[1], sign * q[i].y(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[2], sign * q[i].z(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[3], sign * q[i].w(), 1e-4) << n << " bone " << i;
+        }
+        const Vector3d e = world()[end].topRightCorner<3, 1>();
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(limb.Position(end)[k], e[k], 1e-4) << n;
     }
 }
 
