@@ -71,8 +71,9 @@ ORVANE_API void OrvaneGetCameraForward(const orvane_camera* Camera, orvane_real3
  * direction of clip space's y (no flip), depth the normalised device depth, -1 (near) to 1
  * (far) in depth range mode 1 and 0 to 1 otherwise, so that the two conversions are inverses
  * of each other in both modes. A width or height that is not positive is refused with an
- * error; a point that has no image (on the camera plane, or at infinity) gives false without a
- * message. Result is written only when the result is true. */
+ * error; a point that has no finite image (on or a subnormal distance from the camera plane,
+ * or at infinity) gives false without a message. Result is written only when the result is
+ * true, and then holds finite values. */
 ORVANE_API orvane_bool OrvaneWindowSpaceToWorldSpace(const orvane_camera* Camera,
                                                      orvane_real32 Width, orvane_real32 Height,
                                                      const orvane_real32 WindowSpacePoint[3],

@@ -19,11 +19,12 @@ ORVANE_EXTERN_C_BEGIN
  * cover at least the skeleton's bones, and WorldPose must be up to date with LocalPose on
  * entry. Each turn rotates a bone so that the direction from its joint to the end bone
  * becomes the direction to the target: the bone's Orientation becomes Orientation (x) turn and
- * its orientation flag is set. A turn that has no direction (the end on the joint, the target
- * on the joint, or the two directions opposite) is not made. Arguments are checked once per
- * call: a null skeleton or pose, a pose smaller than the skeleton, a bone index outside
- * [0, bone count) or a skeleton whose parents do not precede their children is refused with
- * an error, and nothing is written. Distinct poses may be solved on different threads. */
+ * its orientation flag is set. When the end is on the joint (a zero-length bone) the turn is
+ * the identity: the flag is set and the orientation kept. A turn that has no direction (the
+ * target on the joint, or the two directions opposite) is not made. Arguments are checked
+ * once per call: a null skeleton or pose, a pose smaller than the skeleton, a bone index
+ * outside [0, bone count) or a skeleton whose parents do not precede their children is refused
+ * with an error, and nothing is written. Distinct poses may be solved on different threads. */
 
 /* Cyclic coordinate descent over the end bone's first LinkCount ancestors (fewer when a root
  * comes first), IterationCount passes from the end bone's parent upwards, the world pose
@@ -44,7 +45,9 @@ ORVANE_API orvane_bool OrvaneIKUpdate(orvane_int32 LinkCount, orvane_int32 EndBo
  * to threshold + (E - threshold) * SofteningScale, never below 0. Returns true when solved;
  * false, with the poses unchanged, when the arguments are refused, the target lies on the
  * upper joint (closer than 1e-4), the target direction is parallel to BendPlaneNormal while
- * the limb must bend, or a turn has no direction. */
+ * the limb must bend, or a turn has no direction (the target on the moved middle joint, or a
+ * bone pointing exactly away from where it must point). A zero-length upper or lower bone is
+ * solved: that bone's turn is the identity. */
 ORVANE_API orvane_bool OrvaneIKUpdate2Bone(
     orvane_int32 EndBoneIndex, const orvane_real32 DesiredPosition[3],
     const orvane_real32 BendPlaneNormal[3], const orvane_skeleton* Skeleton,

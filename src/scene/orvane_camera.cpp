@@ -175,6 +175,17 @@ bool CheckWindowSize(float width, float height) {
     return false;
 }
 
+// A converted point is written only when all of it is finite: a w so small that 1 / w
+// overflows (a point a subnormal distance from the camera plane, or one beyond the largest
+// float) has no image, and 0 * infinity would otherwise reach the caller as NaN.
+bool WriteIfFinite(float result[3], float x, float y, float z) {
+    if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(z))) return false;
+    result[0] = x;
+    result[1] = y;
+    result[2] = z;
+    return true;
+}
+
 }  // namespace
 }  // namespace orvane
 
@@ -265,10 +276,7 @@ ORVANE_API orvane_bool OrvaneWindowSpaceToWorldSpace(const orvane_camera* camera
     Transform4(q, camera->InverseView4x4, p, p[3]);
     if (q[3] == 0.0f || !std::isfinite(q[3])) return false;
     const float f = 1.0f / q[3];
-    result[0] = q[0] * f;
-    result[1] = q[1] * f;
-    result[2] = q[2] * f;
-    return true;
+    return WriteIfFinite(result, q[0] * f, q[1] * f, q[2] * f);
 }
 
 ORVANE_API orvane_bool OrvaneWorldSpaceToWindowSpace(const orvane_camera* camera,
@@ -281,10 +289,8 @@ ORVANE_API orvane_bool OrvaneWorldSpaceToWindowSpace(const orvane_camera* camera
     Transform4(c, camera->Projection4x4, v, v[3]);
     if (c[3] == 0.0f || !std::isfinite(c[3])) return false;
     const float f = 1.0f / c[3];
-    result[0] = (c[0] * f + 1.0f) * width * 0.5f;
-    result[1] = (c[1] * f + 1.0f) * height * 0.5f;
-    result[2] = c[2] * f;
-    return true;
+    return WriteIfFinite(result, (c[0] * f + 1.0f) * width * 0.5f,
+                         (c[1] * f + 1.0f) * height * 0.5f, c[2] * f);
 }
 
 ORVANE_API orvane_bool OrvaneGetPickingRay(const orvane_camera* camera, orvane_real32 width,

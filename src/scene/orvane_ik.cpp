@@ -50,10 +50,17 @@ inline Vec InFrame(const float* world, Vec v) {
 // The rotation that turns direction a onto direction b through their half vector, as a unit
 // quaternion. Both are normalised first, so that the turn is exactly the angle between them
 // whatever their lengths (the end bone and the target are seldom equally far from a joint).
-// False, with nothing written, when either is too short or they are opposite.
+// A point on the joint (a too short, as for a zero-length bone) does not move under any turn:
+// the rotation is the identity, as the half vector b / 2 gives. False, with nothing written,
+// when b alone is too short or the two are opposite.
 bool HalfVectorRotation(Vec a, Vec b, float rotation[4]) {
     const float aa = Dot(a, a), bb = Dot(b, b);
-    if (!(aa > kShortestSquared && bb > kShortestSquared)) return false;
+    if (!(aa > kShortestSquared)) {
+        rotation[0] = rotation[1] = rotation[2] = 0.0f;
+        rotation[3] = 1.0f;
+        return true;
+    }
+    if (!(bb > kShortestSquared)) return false;
     a = (1.0f / std::sqrt(aa)) * a;
     b = (1.0f / std::sqrt(bb)) * b;
     const Vec h = 0.5f * (a + b);

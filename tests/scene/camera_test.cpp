@@ -236,6 +236,34 @@ TEST(Camera, NearAndFarPlanesMapToTheEndsOfTheDepthRange) {
     }
 }
 
+TEST(Camera, PointsWithoutAFiniteImageAreRefusedWithoutWritingNotNumbers) {
+    // A point a subnormal distance in front of the camera plane: its clip w is about 1e-39, so
+    // its depth, and 0 / w for the centre's x and y, have no finite value in float arithmetic.
+    orvane_camera c;
+    OrvaneInitializeDefaultCamera(&c);
+    const float nearlyOnPlane[3] = {0.0f, 0.0f, -1e-39f};
+    float out[3] = {7, 7, 7};
+    EXPECT_FALSE(OrvaneWorldSpaceToWindowSpace(&c, 640, 480, nearlyOnPlane, out));
+    for (float v : out)
+        EXPECT_EQ(v, 7.0f);
+
+    // The window direction: a camera whose near plane is so far away that the inverse
+    // projection's w of a far window point becomes subnormal.
+    c.NearPlane = 1e33f;
+    c.FarPlane = 0.0f;
+    ASSERT_TRUE(OrvaneBuildCameraMatrices(&c));
+    // w = (1 - z) / (2 n) in depth mode 1 with a zero epsilon.
+    const float window[3] = {320.0f, 240.0f, 1.0f - 1.0f / 16777216.0f};
+    EXPECT_FALSE(OrvaneWindowSpaceToWorldSpace(&c, 640, 480, window, out));
+    for (float v : out)
+        EXPECT_EQ(v, 7.0f);
+    // A point well inside the range still converts.
+    const float middle[3] = {320.0f, 240.0f, 0.0f};
+    ASSERT_TRUE(OrvaneWindowSpaceToWorldSpace(&c, 640, 480, middle, out));
+    for (float v : out)
+        EXPECT_TRUE(std::isfinite(v));
+}
+
 TEST(Camera, PickingRaysPassThroughTheWindowPoint) {
     orvane_camera c;
     OrvaneInitializeDefaultCamera(&c);

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include <Eigen/Dense>
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "orvane/ik.h"
@@ -57,13 +59,15 @@ void RandomQuaternion(std::mt19937& rng, float q[4]) {
         q[i] *= n;
 }
 
-Limb MakeLimb(std::mt19937& rng, int n, bool withOffset = true) {
+// Lengths, when given, are those of bones 1 to n-1 instead of random ones.
+Limb MakeLimb(std::mt19937& rng, int n, bool withOffset = true,
+              const std::vector<float>* lengths = nullptr) {
     std::uniform_real_distribution<float> length(0.5f, 1.5f);
     orvane_skeleton_builder* builder = OrvaneBeginSkeleton(n);
     std::vector<orvane_transform> world(n);
     const float identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     for (int i = 0; i < n; ++i) {
-        float q[4], p[3] = {i == 0 ? 0.0f : length(rng), 0, 0};
+        float q[4], p[3] = {i == 0 ? 0.0f : (lengths ? (*lengths)[i - 1] : length(rng)), 0, 0};
         RandomQuaternion(rng, q);
         orvane_transform local;
         OrvaneSetTransform(&local, p, q, identity);
@@ -187,6 +191,111 @@ TEST(TwoBoneIK, SofteningKeepsTheKneeBentNearFullReach) {
     EXPECT_NEAR(std::hypot(k.y, k.z), std::sqrt(expected), 1e-4);
 }
 
+// The middle joint goes towards b + sqrt(E / |n|^2) n (b = h + s d on the line to the target,
+// n = d x BendPlaneNormal, E the softened squared bend height) at the upper bone's length, and
+// the lower bone then points at the target, for targets near and beyond full reach.
+TEST(TwoBoneIK, MiddleJointFollowsTheSoftenedBendHeight) {
+    using Eigen::Vector3d;
+    std::mt19937 rng(53);
+    std::uniform_real_distribution<double> unit(-1, 1), positive(0, 1);
+    auto vec = [](const float* p) { return Vector3d(p[0], p[1], p[2]); };
+    int solved = 0;
+    for (int n = 0; n < 500; ++n) {
+        Limb limb = MakeLimb(rng, 4, n & 1);
+        const Vector3d h = vec(limb.Position(1)), m = vec(limb.Position(2)),
+                       f = vec(limb.Position(3));
+        const double l1 = (m - h).norm(), l2 = (f - m).norm();
+        Vector3d direction(unit(rng), unit(rng), unit(rng));
+        if (direction.norm() < 0.1) continue;
+        direction.normalize();
+        const double reach = std::fabs(l1 - l2) + 0.05 + (l1 + l2) * 1.5 * positive(rng);
+        const Vector3d desired = h + reach * direction;
+        const Vector3d bendNormal(unit(rng), unit(rng), unit(rng));
+        const float threshold = float(0.3 * positive(rng)), scale = float(positive(rng));
+
+        const Vector3d d = desired - h;
+        const double dd = d.squaredNorm();
+        const double s = ((l1 * l1 - l2 * l2) / dd + 1) / 2;
+        const Vector3d base = h + s * d, bend = d.cross(bendNormal);
+        double e = l1 * l1 - s * s * dd;
+        const double soft = l1 * l1 * threshold;
+        if (e < soft) e = std::max(0.0, soft + (e - soft) * scale);
+        if (bend.squaredNorm() < 1e-3 * dd) continue;
+        const Vector3d knee = base + std::sqrt(e / bend.squaredNorm()) * bend;
+        const Vector3d middle = h + l1 * (knee - h).normalized();
+        const Vector3d end = middle + l2 * (desired - middle).normalized();
+
+        const float target[3] = {float(desired[0]), float(desired[1]), float(desired[2])};
+        const float normal[3] = {float(bendNormal[0]), float(bendNormal[1]), float(bendNormal[2])};
+        ASSERT_TRUE(OrvaneIKUpdate2Bone(3, target, normal, limb.skeleton.get(), limb.offset,
+                                        limb.local.get(), limb.world.get(), threshold, scale))
+            << n;
+        EXPECT_LT((vec(limb.Position(2)) - middle).norm(), 2e-4) << n;
+        EXPECT_LT((vec(limb.Position(3)) - end).norm(), 2e-4) << n;
+        ++solved;
+    }
+    EXPECT_GT(solved, 400);
+}
+
+TEST(TwoBoneIK, ZeroLengthBonesTurnOnlyTheBoneThatHasALength) {
+    std::mt19937 rng(43);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    const float normal[3] = {0, 0, 1};
+    for (int n = 0; n < 200; ++n) {
+        // The end bone on the middle joint: the end is where the middle joint goes, at L1 from
+        // the upper joint, and the bend height (L1^2 - D^2)^2 / (4 D^2) below zero is raised to
+        // 0: the upper bone points at the target.
+        {
+            const std::vector<float> lengths = {1.25f, 0.0f};
+            Limb limb = MakeLimb(rng, 3, n & 1, &lengths);
+            const float* h = limb.Position(0);
+            const double l1 = Length(Sub(limb.Position(1), h));
+            const float dir[3] = {unit(rng), unit(rng), unit(rng)};
+            const double dl = Length({dir[0], dir[1], dir[2]});
+            if (dl < 0.1) continue;
+            const double r = l1 * (0.3 + 1.4 * (unit(rng) + 1) / 2);
+            const float target[3] = {float(h[0] + r * dir[0] / dl), float(h[1] + r * dir[1] / dl),
+                                     float(h[2] + r * dir[2] / dl)};
+            const orvane_transform middleBefore = limb.Local(1), endBefore = limb.Local(2);
+            ASSERT_TRUE(OrvaneIKUpdate2Bone(2, target, normal, limb.skeleton.get(), limb.offset,
+                                            limb.local.get(), limb.world.get(), 0.0f, 0.0f))
+                << n;
+            const V3 expected = {h[0] + l1 * dir[0] / dl, h[1] + l1 * dir[1] / dl,
+                                 h[2] + l1 * dir[2] / dl};
+            const float* e = limb.Position(2);
+            EXPECT_LT(Length({e[0] - expected.x, e[1] - expected.y, e[2] - expected.z}), 1e-4) << n;
+            EXPECT_LT(Length(Sub(limb.Position(1), e)), 1e-5) << n;
+            // The middle bone's turn is the identity: its orientation is as it was.
+            for (int k = 0; k < 4; ++k)
+                EXPECT_NEAR(limb.Local(1).Orientation[k], middleBefore.Orientation[k], 1e-6);
+            EXPECT_NE(limb.Local(1).Flags & OrvaneTransformHasOrientation, 0);
+            EXPECT_EQ(std::memcmp(&endBefore, &limb.Local(2), sizeof(endBefore)), 0);
+        }
+        // The middle joint on the upper joint: the upper bone's turn is the identity, and the
+        // lower bone points at the target.
+        {
+            const std::vector<float> lengths = {0.0f, 0.75f};
+            Limb limb = MakeLimb(rng, 3, n & 1, &lengths);
+            const float* h = limb.Position(0);
+            const double l2 = Length(Sub(limb.Position(2), limb.Position(1)));
+            const float target[3] = {h[0] + 2 * unit(rng), h[1] + 2 * unit(rng),
+                                     h[2] + 2 * unit(rng)};
+            const V3 d = Sub(target, h);
+            const double dl = Length(d);
+            if (dl < 0.1) continue;
+            const orvane_transform upperBefore = limb.Local(0);
+            ASSERT_TRUE(OrvaneIKUpdate2Bone(2, target, normal, limb.skeleton.get(), limb.offset,
+                                            limb.local.get(), limb.world.get(), 0.0f, 0.0f))
+                << n;
+            const V3 expected = {h[0] + l2 * d.x / dl, h[1] + l2 * d.y / dl, h[2] + l2 * d.z / dl};
+            const float* e = limb.Position(2);
+            EXPECT_LT(Length({e[0] - expected.x, e[1] - expected.y, e[2] - expected.z}), 1e-4) << n;
+            for (int k = 0; k < 4; ++k)
+                EXPECT_NEAR(limb.Local(0).Orientation[k], upperBefore.Orientation[k], 1e-6);
+        }
+    }
+}
+
 TEST(TwoBoneIK, UnsolvableAndRefusedCallsChangeNothing) {
     orvane_test::LogCapture log;
     std::mt19937 rng(31);
@@ -273,6 +382,70 @@ TEST(ChainIK, ConvergesOnChainsOfThreeToTenBones) {
             EXPECT_EQ(std::memcmp(&start.local[end], &limb.Local(end), sizeof(orvane_transform)),
                       0);
         }
+    }
+}
+
+// The chain solver's documented walk in double precision: world matrices composed from the
+// local transforms under the offset, and for each link from the end bone's parent upwards the
+// shortest turn of the direction to the end onto the direction to the target, both expressed
+// in the link's world frame, applied after the link's orientation.
+TEST(ChainIK, EachPassTurnsTheLinksFromTheEndUpwardsInTheirOwnFrames) {
+    using Eigen::Matrix4d;
+    using Eigen::Quaterniond;
+    using Eigen::Vector3d;
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    for (int n = 0; n < 100; ++n) {
+        const int bones = 6;
+        Limb limb = MakeLimb(rng, bones);
+        const int end = bones - 1, links = 3, passes = 2;
+        const float target[3] = {1 + 3 * unit(rng), 2 + 3 * unit(rng), 3 + 3 * unit(rng)};
+
+        std::vector<Quaterniond> q(bones);
+        std::vector<Vector3d> t(bones);
+        for (int i = 0; i < bones; ++i) {
+            const orvane_transform& l = limb.Local(i);
+            q[i] =
+                Quaterniond(l.Orientation[3], l.Orientation[0], l.Orientation[1], l.Orientation[2]);
+            t[i] = Vector3d(l.Position[0], l.Position[1], l.Position[2]);
+        }
+        const Matrix4d offset = Eigen::Map<const Eigen::Matrix4f>(limb.offset).cast<double>();
+        auto world = [&]() {
+            std::vector<Matrix4d> w(bones);
+            for (int i = 0; i < bones; ++i) {
+                Matrix4d local = Matrix4d::Identity();
+                local.topLeftCorner<3, 3>() = q[i].toRotationMatrix();
+                local.topRightCorner<3, 1>() = t[i];
+                w[i] = (i == 0 ? offset : w[i - 1]) * local;
+            }
+            return w;
+        };
+        const Vector3d desired(target[0], target[1], target[2]);
+        for (int pass = 0; pass < passes; ++pass) {
+            for (int k = end - 1; k >= end - links; --k) {
+                const std::vector<Matrix4d> w = world();
+                const Eigen::Matrix3d frame = w[k].topLeftCorner<3, 3>();
+                const Vector3d p = w[k].topRightCorner<3, 1>();
+                const Vector3d e = w[end].topRightCorner<3, 1>();
+                const Vector3d a = frame.transpose() * (e - p),
+                               b = frame.transpose() * (desired - p);
+                q[k] = q[k] * Quaterniond::FromTwoVectors(a, b);
+            }
+        }
+
+        ASSERT_TRUE(OrvaneIKUpdate(links, end, target, passes, limb.skeleton.get(), limb.offset,
+                                   limb.local.get(), limb.world.get()));
+        for (int i = 0; i < bones; ++i) {
+            const orvane_transform& l = limb.Local(i);
+            const double sign = q[i].w() * l.Orientation[3] < 0 ? -1.0 : 1.0;
+            EXPECT_NEAR(l.Orientation[0], sign * q[i].x(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[1], sign * q[i].y(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[2], sign * q[i].z(), 1e-4) << n << " bone " << i;
+            EXPECT_NEAR(l.Orientation[3], sign * q[i].w(), 1e-4) << n << " bone " << i;
+        }
+        const Vector3d e = world()[end].topRightCorner<3, 1>();
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(limb.Position(end)[k], e[k], 1e-4) << n;
     }
 }
 
