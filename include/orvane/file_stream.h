@@ -109,7 +109,8 @@ ORVANE_API orvane_bool OrvaneWrite(orvane_file_writer* Writer, orvane_int32 Coun
 ORVANE_API void OrvaneBeginWriterCRC(orvane_file_writer* Writer);
 /* True between OrvaneBeginWriterCRC and OrvaneEndWriterCRC. */
 ORVANE_API orvane_bool OrvaneWriterIsCRCing(orvane_file_writer* Writer);
-/* Stops the CRC and returns it (the CRC of nothing, 0, when none was running). */
+/* Stops the CRC and returns it: the CRC of nothing, 0, when none was ever begun on this writer;
+ * after an end, the last CRC again. */
 ORVANE_API orvane_uint32 OrvaneEndWriterCRC(orvane_file_writer* Writer);
 /* Advances the position to the next multiple of 4 and returns by how much (0 to 3). With a
  * CRC running zero bytes are written; otherwise the position moves, and the file is extended

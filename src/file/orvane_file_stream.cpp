@@ -16,7 +16,9 @@
 struct orvane_file_writer {
     orvane::platform::FileHandle* Handle;
     bool CRCing;
-    uint32_t CRC;  // running state (not complemented) while CRCing
+    // Running state (not complemented) while CRCing; it starts as the state of the CRC of
+    // nothing, so that ending a CRC that was never begun gives 0.
+    uint32_t CRC;
 };
 
 namespace orvane {
@@ -270,7 +272,7 @@ ORVANE_API orvane_file_writer* OrvaneNewFileWriter(const char* FileName, orvane_
     }
     writer->Handle = handle;
     writer->CRCing = false;
-    writer->CRC = 0;
+    writer->CRC = 0xFFFFFFFFu;
     return writer;
 }
 

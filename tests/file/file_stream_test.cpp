@@ -321,6 +321,17 @@ TEST(FileWriter, AlignmentWritesZerosOnlyWhileCrcing) {
     EXPECT_EQ(ReadAll(file.path), expected);
 }
 
+TEST(FileWriter, EndingACrcThatWasNeverBegunGivesTheCrcOfNothing) {
+    TempFile file("no_crc.bin");
+    orvane_file_writer* writer = OrvaneNewFileWriter(file.path.c_str(), true);
+    ASSERT_NE(writer, nullptr);
+    // Bytes written while no CRC runs are in no CRC.
+    ASSERT_TRUE(OrvaneWrite(writer, 3, "abc"));
+    EXPECT_EQ(OrvaneEndWriterCRC(writer), ZlibCrc({}));
+    EXPECT_FALSE(OrvaneWriterIsCRCing(writer));
+    OrvaneDeleteFileWriter(writer);
+}
+
 TEST(FileWriter, KeepsOrClearsAnExistingFileAndSeeks) {
     TempFile file("keep.bin");
     WriteAll(file.path, {'a', 'b', 'c', 'd', 'e', 'f'});

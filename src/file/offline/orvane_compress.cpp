@@ -191,15 +191,17 @@ ORVANE_API orvane_bool OrvaneCompressContentsOfFile(orvane_file_compressor* Comp
         Compressor->Failed = false;
         return true;
     }
+    // The file is opened even for an empty content: a missing part file fails as it does for
+    // type 0.
+    orvane_file_reader* reader =
+        OrvaneGetDefaultFileReaderOpenCallback()(ORVANE_SOURCE_FILE, __LINE__, FileName);
+    if (reader == nullptr) {
+        ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unable to open %s", FileName);
+        return false;
+    }
     uint8_t* bytes = nullptr;
     bool ok = true;
     if (ByteCount > 0) {
-        orvane_file_reader* reader =
-            OrvaneGetDefaultFileReaderOpenCallback()(ORVANE_SOURCE_FILE, __LINE__, FileName);
-        if (reader == nullptr) {
-            ORVANE_LOG_ERROR(OrvaneCompressorOrigin, "Unable to open %s", FileName);
-            return false;
-        }
         bytes = ORVANE_ALLOCATE_ARRAY(uint8_t, int64_t{ByteCount} + kPelma1CompressPadding);
         ok = bytes != nullptr;
         if (ok && !ReadWhole(reader, ByteCount, bytes)) {
@@ -207,8 +209,8 @@ ORVANE_API orvane_bool OrvaneCompressContentsOfFile(orvane_file_compressor* Comp
                              FileName);
             ok = false;
         }
-        reader->CloseFileReaderCallback(ORVANE_SOURCE_FILE, __LINE__, reader);
     }
+    reader->CloseFileReaderCallback(ORVANE_SOURCE_FILE, __LINE__, reader);
     ok = ok && EncodeTimed(Compressor->Encoder, Compressor->Type, bytes, ByteCount);
     ORVANE_DEALLOCATE(bytes);
     Compressor->Failed = !ok;

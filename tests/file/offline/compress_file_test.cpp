@@ -126,6 +126,25 @@ TEST_P(FileCompressorTest, FailuresAreReportedAndSticky) {
     OrvaneDeleteFileWriter(writer);
 }
 
+TEST_P(FileCompressorTest, AMissingPartFileFailsEvenForAnEmptyContent) {
+    orvane_file_writer* writer = OrvaneNewFileWriter(output_.c_str(), true);
+    ASSERT_NE(writer, nullptr);
+    std::vector<uint8_t> buffer(64);
+    LogCapture log;
+    orvane_file_compressor* compressor = OrvaneBeginFileCompression(0, 1, GetParam(), writer);
+    ASSERT_NE(compressor, nullptr);
+    EXPECT_FALSE(OrvaneCompressContentsOfFile(compressor, 0, TempPath("missing_empty").c_str(), 64,
+                                              buffer.data()));
+    EXPECT_FALSE(OrvaneEndFileCompression(compressor, nullptr));
+    EXPECT_GE(log.errors(), 1u);
+    // An empty part file that exists is an empty content.
+    compressor = OrvaneBeginFileCompression(0, 1, GetParam(), writer);
+    ASSERT_NE(compressor, nullptr);
+    EXPECT_TRUE(OrvaneCompressContentsOfFile(compressor, 0, names_[1].c_str(), 64, buffer.data()));
+    EXPECT_TRUE(OrvaneEndFileCompression(compressor, nullptr));
+    OrvaneDeleteFileWriter(writer);
+}
+
 TEST(FileCompressor, RefusesUnrecognizedTypesAndNullWriters) {
     LogCapture log;
     EXPECT_EQ(OrvaneBeginFileCompression(10, 3, 7, nullptr), nullptr);
