@@ -471,6 +471,25 @@ void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n
     CholeskySolve(solver, n, degree, dimension, controls);
 }
 
+// Whether the encoded curve of a single value (a constant, or an identity with the zero
+// vector the fit hands back for it) is within the tolerance of samples 1 .. sampleCount - 1,
+// measured as the refinement measures them.
+bool SingleValueHoldsSamples(orvane_bspline_solver* solver, int32_t sampleCount,
+                             const float* samples, bool quaternion, float errorThreshold,
+                             int32_t dimension) {
+    const float tolerance = errorThreshold * errorThreshold;
+    float* value = solver->Evaluation;
+    const float duration = float(sampleCount - 1);
+    for (int32_t j = 1; j < sampleCount; ++j) {
+        OrvaneEvaluateCurveAtKnotIndex(dimension, quaternion, false, &solver->Curve, false,
+                                       duration, 0, float(j), value, solver->ZeroIdentity);
+        const float error =
+            SampleError(quaternion, dimension, samples + size_t(j) * size_t(dimension), value);
+        if (error > tolerance) return false;
+    }
+    return true;
+}
+
 bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
     if (dimension == 0) return true;
     if (dimension < 0 || dimension > kMaxBSplineDimension) return false;
@@ -756,7 +775,16 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
         // The encoded (possibly quantised) knots and controls are what the test measures.
         Copy32(size_t(n), knots, KnotsOut);
         const int32_t stored = Decode(Solver, n, KnotsOut, ControlsOut);
-        if (stored != n) break;  // a format that keeps a single value: nothing to refine
+        if (stored != n) {
+            // A format that keeps a single value has nothing to refine: it holds the samples
+            // within the tolerance or it cannot.
+            if (!SingleValueHoldsSamples(Solver, SampleCount, Samples, quaternion, ErrorThreshold,
+                                         Dimension)) {
+                *AchievedTolerance = false;
+                *CurveSizeInBytes = -1;
+            }
+            break;
+        }
         Copy32(size_t(n), KnotsOut, knots);
         ExtendKnots(knots, n, Degree);
         float* refinedKnots = Solver->Knots[1 - current];

@@ -589,3 +589,47 @@ TEST(FitRefinement, MidpointsAreMeasuredWhenAsked) {
     EXPECT_TRUE(loose.achieved);
     EXPECT_LE(WorstMidpointMiss(loose, 3, s), 0.1 * 1.01);
 }
+
+TEST(FitSingleValueFormats, SamplesThatVaryMissTheToleranceOfAConstant) {
+    // A ramp from 0 to 3 cannot be held by one value within 0.01: the constant formats keep a
+    // single control, and the fit measures the samples against it like any other curve.
+    const int count = 30;
+    std::vector<float> ramp(size_t(count) * 3);
+    for (int i = 0; i < count; ++i)
+        for (int k = 0; k < 3; ++k)
+            ramp[size_t(i * 3 + k)] = float(i) * 0.1f + float(k);
+    Solver solver(3, count, 3);
+    for (orvane_data_type_definition* type :
+         {OrvaneCurveDataDaConstant32fType, OrvaneCurveDataD3Constant32fType}) {
+        const Fit fit = solver.Run(ramp, 3, 3, 0.01f, 0, type);
+        EXPECT_FALSE(fit.achieved);
+        EXPECT_EQ(fit.size, -1);
+        EXPECT_EQ(fit.count, 1);
+    }
+    // Samples that are one value fit it.
+    const std::vector<float> still = {1.5f, -2.0f, 0.25f};
+    std::vector<float> flat;
+    for (int i = 0; i < count; ++i)
+        flat.insert(flat.end(), still.begin(), still.end());
+    const Fit constant = solver.Run(flat, 3, 3, 0.01f, 0, OrvaneCurveDataD3Constant32fType);
+    EXPECT_TRUE(constant.achieved);
+    EXPECT_GT(constant.size, 0);
+    ASSERT_EQ(constant.count, 1);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(constant.controls[size_t(k)], still[size_t(k)], 1e-5f);
+}
+
+TEST(FitSingleValueFormats, OnlyZeroSamplesFitAnIdentity) {
+    // The identity format's value, as the fit hands it back, is the zero vector.
+    const int count = 20;
+    Solver solver(3, count, 2);
+    const Fit zeros = solver.Run(std::vector<float>(size_t(count) * 2, 0.0f), 2, 3, 1e-3f, 0,
+                                 OrvaneCurveDataDaIdentityType);
+    EXPECT_TRUE(zeros.achieved);
+    EXPECT_GT(zeros.size, 0);
+    std::vector<float> moving(size_t(count) * 2, 0.0f);
+    moving[size_t(count)] = 0.5f;  // one sample off zero, halfway through
+    const Fit moved = solver.Run(moving, 2, 3, 1e-3f, 0, OrvaneCurveDataDaIdentityType);
+    EXPECT_FALSE(moved.achieved);
+    EXPECT_EQ(moved.size, -1);
+}
