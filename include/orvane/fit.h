@@ -70,7 +70,8 @@ ORVANE_API void OrvaneDeallocateBSplineSolver(orvane_bspline_solver* Solver);
  * MaximumCurveSizeInBytes (when above 0); *CurveSizeInBytes is then -1, else the encoded data
  * size. Both may be null. Returns the knot count; 0, with an error logged, for a null solver
  * or arrays, SampleCount below 2 or above the solver's maximum, Degree or Dimension above the
- * solver's maxima, or a Dimension the evaluation cannot sample. */
+ * solver's maxima, a Dimension the evaluation cannot sample, a sample value that is not finite
+ * or an ErrorThreshold that is not a number. */
 ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
     orvane_bspline_solver* Solver, orvane_real32 TimeStep, orvane_int32 SampleCount,
     const orvane_real32* Samples, orvane_uint32 SolverFlags, orvane_real32 ErrorThreshold,

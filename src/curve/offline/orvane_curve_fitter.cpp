@@ -729,6 +729,22 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
         *AchievedTolerance = false;
         return 0;
     }
+    // Values that are not numbers would reach the controls and, compared against the
+    // tolerance, pass every test: refused once here.
+    if (std::isnan(ErrorThreshold)) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "ErrorThreshold is not a number");
+        *AchievedTolerance = false;
+        return 0;
+    }
+    const size_t valueCount = size_t(SampleCount) * size_t(Dimension);
+    for (size_t v = 0; v < valueCount; ++v) {
+        if (!std::isfinite(Samples[v])) {
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Sample %d holds a value that is not finite",
+                             int(v / size_t(Dimension)));
+            *AchievedTolerance = false;
+            return 0;
+        }
+    }
     if (CurveDataType == nullptr) CurveDataType = OrvaneCurveDataDaK32fC32fType;
 
     int32_t current = 0;
