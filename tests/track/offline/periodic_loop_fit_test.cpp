@@ -171,6 +171,34 @@ TEST(PeriodicLoop, SteppedOrientationKeepsTheSignOfTheEnd) {
     }
 }
 
+TEST(PeriodicLoop, StartOrientationsNotQuiteUnitStillStepToTheEnd) {
+    // Stored orientations are often a little off unit length. The step rotates the loop's
+    // displacement by the start orientation as it is, so the fit measures the displacement
+    // back through that same rotation.
+    std::mt19937 random(31);
+    for (const float scale : {0.99f, 0.999f, 1.001f, 1.01f}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Placement start = RandomPlacement(random);
+            Placement end = RandomPlacement(random);
+            for (int c = 0; c < 4; ++c) {
+                start.q[c] *= scale;
+                end.q[c] *= scale;
+            }
+            orvane_periodic_loop loop;
+            OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 1.5f, &loop);
+            ASSERT_TRUE(AllFinite(loop));
+            Placement stepped = start;
+            OrvaneStepPeriodicLoop(&loop, 1.5f, stepped.p, stepped.q);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(stepped.p[c], end.p[c], 2e-4f)
+                    << "scale " << scale << " trial " << trial << " position " << c;
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(stepped.q[c], end.q[c], 2e-4f)
+                    << "scale " << scale << " trial " << trial << " orientation " << c;
+        }
+    }
+}
+
 TEST(PeriodicLoop, ZeroClearsEveryByte) {
     orvane_periodic_loop loop;
     std::memset(&loop, 0xAB, sizeof loop);
