@@ -125,7 +125,6 @@ ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
                                       const orvane_real32 EndPosition[3],
                                       const orvane_real32 EndOrientation[4], orvane_real32 Seconds,
                                       orvane_periodic_loop* Loop);
-/* The displacement after Seconds in the loop's own frame (a helix from the origin). */
 
 ORVANE_EXTERN_C_END
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "orvane/fit.h"
@@ -197,6 +198,50 @@ TEST(PeriodicLoop, StartOrientationsNotQuiteUnitStillStepToTheEnd) {
                     << "scale " << scale << " trial " << trial << " orientation " << c;
         }
     }
+}
+
+TEST(PeriodicLoop, StoredLoopMeansAHelixAndAScrewStep) {
+    // A loop as a file stores it (not fitted): the vector is the helix
+    // t dZ Axis + Radius ((cos a - 1) BasisX + sin a BasisY), a = t dAngle, the log is a Axis,
+    // and a step moves the position by the vector rotated into the placement and turns the
+    // orientation by a about Axis on its right. The reference works in double precision.
+    const Eigen::Vector3d axis = Eigen::Vector3d(1.0, 2.0, 2.0).normalized();
+    const Eigen::Vector3d x = Eigen::Vector3d(2.0, -1.0, 0.0).normalized();
+    const Eigen::Vector3d y = axis.cross(x);
+    orvane_periodic_loop loop;
+    loop.Radius = 1.75f;
+    loop.dAngle = 0.8f;
+    loop.dZ = -0.3f;
+    for (int c = 0; c < 3; ++c) {
+        loop.BasisX[c] = float(x[c]);
+        loop.BasisY[c] = float(y[c]);
+        loop.Axis[c] = float(axis[c]);
+    }
+    const double t = 1.3;
+    const double a = t * double(loop.dAngle);
+    const Eigen::Vector3d helix = t * double(loop.dZ) * axis +
+                                  double(loop.Radius) * ((std::cos(a) - 1.0) * x + std::sin(a) * y);
+    float vector[3], log[3];
+    OrvaneComputePeriodicLoopVector(&loop, float(t), vector);
+    OrvaneComputePeriodicLoopLog(&loop, float(t), log);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(vector[c], helix[c], 1e-5) << c;
+        EXPECT_NEAR(log[c], a * axis[c], 1e-5) << c;
+    }
+    const Eigen::Quaterniond start(
+        Eigen::AngleAxisd(0.7, Eigen::Vector3d(0.0, 1.0, 1.0).normalized()));
+    const Eigen::Vector3d startPosition(4.0, -2.0, 0.5);
+    const Eigen::Quaterniond end = start * Eigen::Quaterniond(Eigen::AngleAxisd(a, axis));
+    const Eigen::Vector3d endPosition = startPosition + start * helix;
+    float p[3] = {float(startPosition.x()), float(startPosition.y()), float(startPosition.z())};
+    float q[4] = {float(start.x()), float(start.y()), float(start.z()), float(start.w())};
+    OrvaneStepPeriodicLoop(&loop, float(t), p, q);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(p[c], endPosition[c], 1e-5) << c;
+    EXPECT_NEAR(q[0], end.x(), 1e-6);
+    EXPECT_NEAR(q[1], end.y(), 1e-6);
+    EXPECT_NEAR(q[2], end.z(), 1e-6);
+    EXPECT_NEAR(q[3], end.w(), 1e-6);
 }
 
 TEST(PeriodicLoop, ZeroClearsEveryByte) {
