@@ -387,6 +387,29 @@ TEST(FitRefusals, CountsAboveTheSolversMaximaAreRefused) {
               0);
 }
 
+TEST(FitRefusals, SamplesOrToleranceThatAreNotNumbersAreRefused) {
+    // A sample that is not finite would leave controls that are not either, and its error,
+    // which compares false against the tolerance, would pass as met.
+    const int count = 40;
+    std::vector<float> s = Wave(count, 3);
+    Solver solver(3, count, 3);
+    for (const float bad : {std::nanf(""), INFINITY, -INFINITY}) {
+        s[size_t(17 * 3 + 1)] = bad;
+        LogCapture log;
+        const Fit fit = solver.Run(s, 3, 3, 0.01f);
+        EXPECT_EQ(fit.count, 0);
+        EXPECT_FALSE(fit.achieved);
+        EXPECT_EQ(fit.size, -1);
+        EXPECT_EQ(log.errors(), 1u);
+    }
+    s = Wave(count, 3);
+    LogCapture log;
+    const Fit fit = solver.Run(s, 3, 3, std::nanf(""));
+    EXPECT_EQ(fit.count, 0);
+    EXPECT_FALSE(fit.achieved);
+    EXPECT_EQ(log.errors(), 1u);
+}
+
 TEST(FitThreads, SolversFitOnSeveralThreadsAtOnce) {
     const int count = 200;
     const std::vector<float> s = Wave(count, 3);
@@ -632,27 +655,4 @@ TEST(FitSingleValueFormats, OnlyZeroSamplesFitAnIdentity) {
     const Fit moved = solver.Run(moving, 2, 3, 1e-3f, 0, OrvaneCurveDataDaIdentityType);
     EXPECT_FALSE(moved.achieved);
     EXPECT_EQ(moved.size, -1);
-}
-
-TEST(FitRefusals, SamplesOrToleranceThatAreNotNumbersAreRefused) {
-    // A sample that is not finite would leave controls that are not either, and its error,
-    // which compares false against the tolerance, would pass as met.
-    const int count = 40;
-    std::vector<float> s = Wave(count, 3);
-    Solver solver(3, count, 3);
-    for (const float bad : {std::nanf(""), INFINITY, -INFINITY}) {
-        s[size_t(17 * 3 + 1)] = bad;
-        LogCapture log;
-        const Fit fit = solver.Run(s, 3, 3, 0.01f);
-        EXPECT_EQ(fit.count, 0);
-        EXPECT_FALSE(fit.achieved);
-        EXPECT_EQ(fit.size, -1);
-        EXPECT_EQ(log.errors(), 1u);
-    }
-    s = Wave(count, 3);
-    LogCapture log;
-    const Fit fit = solver.Run(s, 3, 3, std::nanf(""));
-    EXPECT_EQ(fit.count, 0);
-    EXPECT_FALSE(fit.achieved);
-    EXPECT_EQ(log.errors(), 1u);
 }
