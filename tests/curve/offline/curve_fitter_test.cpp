@@ -431,6 +431,44 @@ TEST(FitThreads, SolversFitOnSeveralThreadsAtOnce) {
     }
 }
 
+int g_fitAllocations = 0;
+
+TEST(FitMemory, RepeatedFitsAllocateNothing) {
+    // The solver holds all working memory: with an allocator that counts and refuses every
+    // request, fits in the plain, quantised, quaternion and constant formats still succeed.
+    const int count = 90;
+    const std::vector<float> s = Wave(count, 3);
+    const std::vector<float> q = RandomRotations(count, 9);
+    Solver solver(3, count, 4);
+    orvane_allocate_callback allocate;
+    orvane_deallocate_callback deallocate;
+    OrvaneGetAllocator(&allocate, &deallocate);
+    g_fitAllocations = 0;
+    OrvaneSetAllocator(
+        [](const char*, orvane_int32, orvane_uint32, orvane_int32) -> void* {
+            ++g_fitAllocations;
+            return nullptr;
+        },
+        deallocate);
+    const Fit plain = solver.Run(s, 3, 3, 0.01f, OrvaneFitDenseStartKnots);
+    const Fit packed =
+        solver.Run(s, 3, 3, 0.005f, OrvaneFitDenseStartKnots, OrvaneCurveDataD3K16uC16uType);
+    const Fit turning =
+        solver.Run(q, 4, 3, 1e-6f, OrvaneFitQuaternionMode | OrvaneFitDenseStartKnots,
+                   OrvaneCurveDataD4nK16uC15uType);
+    const Fit constant = solver.Run(s, 3, 1, 10.0f, 0, OrvaneCurveDataD3Constant32fType);
+    OrvaneSetAllocator(allocate, deallocate);
+    EXPECT_EQ(g_fitAllocations, 0);
+    EXPECT_TRUE(plain.achieved);
+    EXPECT_TRUE(packed.achieved);
+    EXPECT_TRUE(turning.achieved);
+    EXPECT_TRUE(constant.achieved);
+    EXPECT_GT(plain.count, 4);
+    EXPECT_GT(packed.count, 3);
+    EXPECT_GT(turning.count, 4);
+    EXPECT_EQ(constant.count, 1);
+}
+
 TEST(FitSquaredError, MatchingCurveReportsNoError) {
     const float knots[3] = {0.0f, 1.0f, 2.0f};
     const float controls[3] = {0.0f, 2.0f, 4.0f};
