@@ -83,8 +83,8 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
 /* Squared errors of Curve against SampleCount samples spread evenly over [0, Duration]
  * (sample 0 is not measured). Curve values come from the evaluation with IdentityVector
  * (renormalised in OrvaneFitQuaternionMode). Returns -1, -1, 0, 0 for a curve that matches
- * every sample, and also, with an error logged, for null arguments or a Dimension outside
- * 1 to 9. Any thread. */
+ * every sample, and also, with an error logged, for null arguments, a Dimension outside 1 to 9
+ * or a curve (other than an identity) of another dimension. Any thread. */
 ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
     orvane_uint32 SolverFlags, orvane_int32 Degree, orvane_int32 Dimension, orvane_real32 Duration,
     const orvane_curve2* Curve, orvane_int32 SampleCount, const orvane_real32* Samples,

@@ -846,6 +846,12 @@ ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
         return result;
     }
     if (CurveFormatOf(Curve) == nullptr) return result;
+    // A curve of another dimension cannot be evaluated at any sample: said once here rather
+    // than by the evaluation at every sample. An identity takes the argument's dimension.
+    if (!OrvaneCurveIsIdentity(Curve) && OrvaneCurveGetDimension(Curve) != Dimension) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
+        return result;
+    }
     const bool quaternion = (SolverFlags & OrvaneFitQuaternionMode) != 0;
     // One value of the largest dimension, on this call's stack: calls on several threads at
     // once do not share it.

@@ -495,6 +495,33 @@ TEST(FitSquaredError, MatchingCurveReportsNoError) {
     EXPECT_EQ(log.errors(), 1u);
 }
 
+TEST(FitSquaredError, CurveOfAnotherDimensionIsRefusedOnce) {
+    // A curve of dimension 3 measured as dimension 2 cannot be evaluated at any sample: one
+    // error, not one per sample, and no errors measured against values never written.
+    const float knots[2] = {0.0f, 1.0f};
+    const float controls[6] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, 2, 1, 3, knots, controls);
+    std::vector<float> samples(200, 7.0f);
+    LogCapture log;
+    const orvane_bspline_error_result e =
+        OrvaneGetSquaredErrorOverCurve(0, 1, 2, 1.0f, &curve, 100, samples.data(), nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(e.MaxErrorSampleIndex, -1);
+    EXPECT_EQ(e.MaxErrorKnotIndex, -1);
+    EXPECT_EQ(e.TotalSquaredError, 0.0f);
+    // An identity curve has no dimension of its own and takes the argument's.
+    orvane_curve2 identity;
+    orvane_curve_data_da_k32f_c32f empty;
+    OrvaneCurveMakeStaticDaK32fC32f(&identity, &empty, 0, 1, 0, nullptr, nullptr);
+    std::vector<float> zeros(200, 0.0f);
+    const orvane_bspline_error_result none =
+        OrvaneGetSquaredErrorOverCurve(0, 1, 2, 1.0f, &identity, 100, zeros.data(), nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(none.MaxErrorSampleIndex, -1);
+}
+
 }  // namespace
 
 namespace {
