@@ -91,7 +91,7 @@ ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
     const orvane_real32* IdentityVector);
 
 /* (MaxDegree + 1) x MaxSampleCount: the most knots a fitted curve of that many samples can
- * have. No checks. */
+ * have. No checks; a product beyond the int32 range saturates at its end. */
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount);
 

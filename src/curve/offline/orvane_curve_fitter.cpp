@@ -594,7 +594,12 @@ extern "C" {
 
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount) {
-    return (MaxDegree + 1) * MaxSampleCount;
+    // Worked in 64 bits: a product beyond int32 saturates rather than wrapping into a small
+    // or negative count (no solver is made that large).
+    const int64_t count = (int64_t(MaxDegree) + 1) * int64_t(MaxSampleCount);
+    if (count > INT32_MAX) return INT32_MAX;
+    if (count < INT32_MIN) return INT32_MIN;
+    return orvane_int32(count);
 }
 
 ORVANE_API orvane_bspline_solver* OrvaneAllocateBSplineSolver(orvane_int32 MaxDegree,

@@ -379,6 +379,10 @@ TEST(FitRefusals, CountsAboveTheSolversMaximaAreRefused) {
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 1, 3), nullptr);
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 10, 10), nullptr);
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, INT32_MAX / 2, 9), nullptr);
+    // The knot count for sizing the output arrays saturates instead of wrapping.
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(3, 25), 100);
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(3, INT32_MAX / 2), INT32_MAX);
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(INT32_MAX, 2), INT32_MAX);
     // Dimensions without a sampler cannot be evaluated, so cannot be fitted.
     Solver wide(3, 20, 9);
     EXPECT_EQ(wide.Run(std::vector<float>(size_t(20 * 6), 1.0f), 6, 3, 0.1f).count, 0);
