@@ -70,7 +70,8 @@ ORVANE_API void OrvaneDeallocateBSplineSolver(orvane_bspline_solver* Solver);
  * MaximumCurveSizeInBytes (when above 0); *CurveSizeInBytes is then -1, else the encoded data
  * size. Both may be null. Returns the knot count; 0, with an error logged, for a null solver
  * or arrays, SampleCount below 2 or above the solver's maximum, Degree or Dimension above the
- * solver's maxima, or a Dimension the evaluation cannot sample. */
+ * solver's maxima, a Dimension the evaluation cannot sample, a sample value that is not finite
+ * or an ErrorThreshold that is not a number. */
 ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
     orvane_bspline_solver* Solver, orvane_real32 TimeStep, orvane_int32 SampleCount,
     const orvane_real32* Samples, orvane_uint32 SolverFlags, orvane_real32 ErrorThreshold,
@@ -82,15 +83,15 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
 /* Squared errors of Curve against SampleCount samples spread evenly over [0, Duration]
  * (sample 0 is not measured). Curve values come from the evaluation with IdentityVector
  * (renormalised in OrvaneFitQuaternionMode). Returns -1, -1, 0, 0 for a curve that matches
- * every sample, and also, with an error logged, for null arguments or a Dimension outside
- * 1 to 9. Any thread. */
+ * every sample, and also, with an error logged, for null arguments, a Dimension outside 1 to 9
+ * or a curve (other than an identity) of another dimension. Any thread. */
 ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
     orvane_uint32 SolverFlags, orvane_int32 Degree, orvane_int32 Dimension, orvane_real32 Duration,
     const orvane_curve2* Curve, orvane_int32 SampleCount, const orvane_real32* Samples,
     const orvane_real32* IdentityVector);
 
 /* (MaxDegree + 1) x MaxSampleCount: the most knots a fitted curve of that many samples can
- * have. No checks. */
+ * have. No checks; a product beyond the int32 range saturates at its end. */
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount);
 
@@ -124,7 +125,6 @@ ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
                                       const orvane_real32 EndPosition[3],
                                       const orvane_real32 EndOrientation[4], orvane_real32 Seconds,
                                       orvane_periodic_loop* Loop);
-/* The displacement after Seconds in the loop's own frame (a helix from the origin). */
 
 ORVANE_EXTERN_C_END
 

@@ -18,6 +18,8 @@ ORVANE_EXTERN_C_BEGIN
 
 /* All 48 bytes zero. */
 ORVANE_API void OrvaneZeroPeriodicLoop(orvane_periodic_loop* Loop);
+/* The displacement after Seconds in the loop's own frame (a helix from the origin):
+ * Seconds dZ Axis + Radius ((cos a - 1) BasisX + sin a BasisY), a = Seconds dAngle. */
 ORVANE_API void OrvaneComputePeriodicLoopVector(const orvane_periodic_loop* Loop,
                                                 orvane_real32 Seconds, orvane_real32 Result[3]);
 /* The rotation vector (axis times angle) of the loop's rotation after Seconds. */

@@ -471,6 +471,25 @@ void LeastSquaresControls(orvane_bspline_solver* solver, float* knots, int32_t n
     CholeskySolve(solver, n, degree, dimension, controls);
 }
 
+// Whether the encoded curve of a single value (a constant, or an identity with the zero
+// vector the fit hands back for it) is within the tolerance of samples 1 .. sampleCount - 1,
+// measured as the refinement measures them.
+bool SingleValueHoldsSamples(orvane_bspline_solver* solver, int32_t sampleCount,
+                             const float* samples, bool quaternion, float errorThreshold,
+                             int32_t dimension) {
+    const float tolerance = errorThreshold * errorThreshold;
+    float* value = solver->Evaluation;
+    const float duration = float(sampleCount - 1);
+    for (int32_t j = 1; j < sampleCount; ++j) {
+        OrvaneEvaluateCurveAtKnotIndex(dimension, quaternion, false, &solver->Curve, false,
+                                       duration, 0, float(j), value, solver->ZeroIdentity);
+        const float error =
+            SampleError(quaternion, dimension, samples + size_t(j) * size_t(dimension), value);
+        if (error > tolerance) return false;
+    }
+    return true;
+}
+
 bool SamplerExists(int32_t degree, int32_t dimension, bool normalize) {
     if (dimension == 0) return true;
     if (dimension < 0 || dimension > kMaxBSplineDimension) return false;
@@ -575,7 +594,12 @@ extern "C" {
 
 ORVANE_API orvane_int32 OrvaneGetMaximumKnotCountForSampleCount(orvane_int32 MaxDegree,
                                                                 orvane_int32 MaxSampleCount) {
-    return (MaxDegree + 1) * MaxSampleCount;
+    // Worked in 64 bits: a product beyond int32 saturates rather than wrapping into a small
+    // or negative count (no solver is made that large).
+    const int64_t count = (int64_t(MaxDegree) + 1) * int64_t(MaxSampleCount);
+    if (count > INT32_MAX) return INT32_MAX;
+    if (count < INT32_MIN) return INT32_MIN;
+    return orvane_int32(count);
 }
 
 ORVANE_API orvane_bspline_solver* OrvaneAllocateBSplineSolver(orvane_int32 MaxDegree,
@@ -710,6 +734,22 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
         *AchievedTolerance = false;
         return 0;
     }
+    // Values that are not numbers would reach the controls and, compared against the
+    // tolerance, pass every test: refused once here.
+    if (std::isnan(ErrorThreshold)) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "ErrorThreshold is not a number");
+        *AchievedTolerance = false;
+        return 0;
+    }
+    const size_t valueCount = size_t(SampleCount) * size_t(Dimension);
+    for (size_t v = 0; v < valueCount; ++v) {
+        if (!std::isfinite(Samples[v])) {
+            ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Sample %d holds a value that is not finite",
+                             int(v / size_t(Dimension)));
+            *AchievedTolerance = false;
+            return 0;
+        }
+    }
     if (CurveDataType == nullptr) CurveDataType = OrvaneCurveDataDaK32fC32fType;
 
     int32_t current = 0;
@@ -756,7 +796,16 @@ ORVANE_API orvane_int32 OrvaneFitBSplineToSamples(
         // The encoded (possibly quantised) knots and controls are what the test measures.
         Copy32(size_t(n), knots, KnotsOut);
         const int32_t stored = Decode(Solver, n, KnotsOut, ControlsOut);
-        if (stored != n) break;  // a format that keeps a single value: nothing to refine
+        if (stored != n) {
+            // A format that keeps a single value has nothing to refine: it holds the samples
+            // within the tolerance or it cannot.
+            if (!SingleValueHoldsSamples(Solver, SampleCount, Samples, quaternion, ErrorThreshold,
+                                         Dimension)) {
+                *AchievedTolerance = false;
+                *CurveSizeInBytes = -1;
+            }
+            break;
+        }
         Copy32(size_t(n), KnotsOut, knots);
         ExtendKnots(knots, n, Degree);
         float* refinedKnots = Solver->Knots[1 - current];
@@ -802,6 +851,12 @@ ORVANE_API orvane_bspline_error_result OrvaneGetSquaredErrorOverCurve(
         return result;
     }
     if (CurveFormatOf(Curve) == nullptr) return result;
+    // A curve of another dimension cannot be evaluated at any sample: said once here rather
+    // than by the evaluation at every sample. An identity takes the argument's dimension.
+    if (!OrvaneCurveIsIdentity(Curve) && OrvaneCurveGetDimension(Curve) != Dimension) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Curve and argument dimensions do not match");
+        return result;
+    }
     const bool quaternion = (SolverFlags & OrvaneFitQuaternionMode) != 0;
     // One value of the largest dimension, on this call's stack: calls on several threads at
     // once do not share it.

@@ -51,17 +51,18 @@ ORVANE_API void OrvaneFitPeriodicLoop(const orvane_real32 StartPosition[3],
     ConjugateMultiply(r, StartOrientation, EndOrientation);
     const float world[3] = {EndPosition[0] - StartPosition[0], EndPosition[1] - StartPosition[1],
                             EndPosition[2] - StartPosition[2]};
-    const float inverse[4] = {-StartOrientation[0], -StartOrientation[1], -StartOrientation[2],
-                              StartOrientation[3]};
+    // The step rotates the loop vector by the rotation matrix of the start orientation as it
+    // is, not normalised; for an orientation that is not quite unit that matrix is not quite a
+    // rotation, so the displacement is taken back through its inverse rather than its
+    // transpose (the transpose when it has none).
+    float rotation[9];
+    scalar::RotationMatrix(rotation, StartOrientation);
+    float back[9];
     float d[3];
-    RotateVector(d, inverse, world);
-    // R(q) scales by |q|^2: undo it for orientations that are not quite unit.
-    const float length2 =
-        Dot3(StartOrientation, StartOrientation) + StartOrientation[3] * StartOrientation[3];
-    if (length2 > 0.0f) {
-        for (float& c : d)
-            c /= length2;
-    }
+    if (Invert3x3(back, rotation))
+        Transform3x3(d, back, world);
+    else
+        TransposeTransform3x3(d, rotation, world);
 
     const float sine = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
     if (!(sine > kNoRotation)) {

@@ -379,12 +379,39 @@ TEST(FitRefusals, CountsAboveTheSolversMaximaAreRefused) {
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 1, 3), nullptr);
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, 10, 10), nullptr);
     EXPECT_EQ(OrvaneAllocateBSplineSolver(3, INT32_MAX / 2, 9), nullptr);
+    // The knot count for sizing the output arrays saturates instead of wrapping.
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(3, 25), 100);
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(3, INT32_MAX / 2), INT32_MAX);
+    EXPECT_EQ(OrvaneGetMaximumKnotCountForSampleCount(INT32_MAX, 2), INT32_MAX);
     // Dimensions without a sampler cannot be evaluated, so cannot be fitted.
     Solver wide(3, 20, 9);
     EXPECT_EQ(wide.Run(std::vector<float>(size_t(20 * 6), 1.0f), 6, 3, 0.1f).count, 0);
     EXPECT_EQ(OrvaneFitBSplineToSamples(nullptr, 1, 10, s.data(), 0, 0.1f, 0, 0, 3, 3, nullptr,
                                         nullptr, nullptr, 0, nullptr, nullptr),
               0);
+}
+
+TEST(FitRefusals, SamplesOrToleranceThatAreNotNumbersAreRefused) {
+    // A sample that is not finite would leave controls that are not either, and its error,
+    // which compares false against the tolerance, would pass as met.
+    const int count = 40;
+    std::vector<float> s = Wave(count, 3);
+    Solver solver(3, count, 3);
+    for (const float bad : {std::nanf(""), INFINITY, -INFINITY}) {
+        s[size_t(17 * 3 + 1)] = bad;
+        LogCapture log;
+        const Fit fit = solver.Run(s, 3, 3, 0.01f);
+        EXPECT_EQ(fit.count, 0);
+        EXPECT_FALSE(fit.achieved);
+        EXPECT_EQ(fit.size, -1);
+        EXPECT_EQ(log.errors(), 1u);
+    }
+    s = Wave(count, 3);
+    LogCapture log;
+    const Fit fit = solver.Run(s, 3, 3, std::nanf(""));
+    EXPECT_EQ(fit.count, 0);
+    EXPECT_FALSE(fit.achieved);
+    EXPECT_EQ(log.errors(), 1u);
 }
 
 TEST(FitThreads, SolversFitOnSeveralThreadsAtOnce) {
@@ -406,6 +433,44 @@ TEST(FitThreads, SolversFitOnSeveralThreadsAtOnce) {
         EXPECT_EQ(r.knots, expected.knots);
         EXPECT_EQ(r.controls, expected.controls);
     }
+}
+
+int g_fitAllocations = 0;
+
+TEST(FitMemory, RepeatedFitsAllocateNothing) {
+    // The solver holds all working memory: with an allocator that counts and refuses every
+    // request, fits in the plain, quantised, quaternion and constant formats still succeed.
+    const int count = 90;
+    const std::vector<float> s = Wave(count, 3);
+    const std::vector<float> q = RandomRotations(count, 9);
+    Solver solver(3, count, 4);
+    orvane_allocate_callback allocate;
+    orvane_deallocate_callback deallocate;
+    OrvaneGetAllocator(&allocate, &deallocate);
+    g_fitAllocations = 0;
+    OrvaneSetAllocator(
+        [](const char*, orvane_int32, orvane_uint32, orvane_int32) -> void* {
+            ++g_fitAllocations;
+            return nullptr;
+        },
+        deallocate);
+    const Fit plain = solver.Run(s, 3, 3, 0.01f, OrvaneFitDenseStartKnots);
+    const Fit packed =
+        solver.Run(s, 3, 3, 0.005f, OrvaneFitDenseStartKnots, OrvaneCurveDataD3K16uC16uType);
+    const Fit turning =
+        solver.Run(q, 4, 3, 1e-6f, OrvaneFitQuaternionMode | OrvaneFitDenseStartKnots,
+                   OrvaneCurveDataD4nK16uC15uType);
+    const Fit constant = solver.Run(s, 3, 1, 10.0f, 0, OrvaneCurveDataD3Constant32fType);
+    OrvaneSetAllocator(allocate, deallocate);
+    EXPECT_EQ(g_fitAllocations, 0);
+    EXPECT_TRUE(plain.achieved);
+    EXPECT_TRUE(packed.achieved);
+    EXPECT_TRUE(turning.achieved);
+    EXPECT_TRUE(constant.achieved);
+    EXPECT_GT(plain.count, 4);
+    EXPECT_GT(packed.count, 3);
+    EXPECT_GT(turning.count, 4);
+    EXPECT_EQ(constant.count, 1);
 }
 
 TEST(FitSquaredError, MatchingCurveReportsNoError) {
@@ -432,6 +497,33 @@ TEST(FitSquaredError, MatchingCurveReportsNoError) {
     e = OrvaneGetSquaredErrorOverCurve(0, 1, 12, 2.0f, &curve, 5, off, nullptr);
     EXPECT_EQ(e.MaxErrorSampleIndex, -1);
     EXPECT_EQ(log.errors(), 1u);
+}
+
+TEST(FitSquaredError, CurveOfAnotherDimensionIsRefusedOnce) {
+    // A curve of dimension 3 measured as dimension 2 cannot be evaluated at any sample: one
+    // error, not one per sample, and no errors measured against values never written.
+    const float knots[2] = {0.0f, 1.0f};
+    const float controls[6] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
+    orvane_curve2 curve;
+    orvane_curve_data_da_k32f_c32f data;
+    OrvaneCurveMakeStaticDaK32fC32f(&curve, &data, 2, 1, 3, knots, controls);
+    std::vector<float> samples(200, 7.0f);
+    LogCapture log;
+    const orvane_bspline_error_result e =
+        OrvaneGetSquaredErrorOverCurve(0, 1, 2, 1.0f, &curve, 100, samples.data(), nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(e.MaxErrorSampleIndex, -1);
+    EXPECT_EQ(e.MaxErrorKnotIndex, -1);
+    EXPECT_EQ(e.TotalSquaredError, 0.0f);
+    // An identity curve has no dimension of its own and takes the argument's.
+    orvane_curve2 identity;
+    orvane_curve_data_da_k32f_c32f empty;
+    OrvaneCurveMakeStaticDaK32fC32f(&identity, &empty, 0, 1, 0, nullptr, nullptr);
+    std::vector<float> zeros(200, 0.0f);
+    const orvane_bspline_error_result none =
+        OrvaneGetSquaredErrorOverCurve(0, 1, 2, 1.0f, &identity, 100, zeros.data(), nullptr);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(none.MaxErrorSampleIndex, -1);
 }
 
 }  // namespace
@@ -588,4 +680,48 @@ TEST(FitRefinement, MidpointsAreMeasuredWhenAsked) {
     const Fit loose = solver.Run(s, 1, 3, 0.1f, OrvaneFitCheckMidpoints);
     EXPECT_TRUE(loose.achieved);
     EXPECT_LE(WorstMidpointMiss(loose, 3, s), 0.1 * 1.01);
+}
+
+TEST(FitSingleValueFormats, SamplesThatVaryMissTheToleranceOfAConstant) {
+    // A ramp from 0 to 3 cannot be held by one value within 0.01: the constant formats keep a
+    // single control, and the fit measures the samples against it like any other curve.
+    const int count = 30;
+    std::vector<float> ramp(size_t(count) * 3);
+    for (int i = 0; i < count; ++i)
+        for (int k = 0; k < 3; ++k)
+            ramp[size_t(i * 3 + k)] = float(i) * 0.1f + float(k);
+    Solver solver(3, count, 3);
+    for (orvane_data_type_definition* type :
+         {OrvaneCurveDataDaConstant32fType, OrvaneCurveDataD3Constant32fType}) {
+        const Fit fit = solver.Run(ramp, 3, 3, 0.01f, 0, type);
+        EXPECT_FALSE(fit.achieved);
+        EXPECT_EQ(fit.size, -1);
+        EXPECT_EQ(fit.count, 1);
+    }
+    // Samples that are one value fit it.
+    const std::vector<float> still = {1.5f, -2.0f, 0.25f};
+    std::vector<float> flat;
+    for (int i = 0; i < count; ++i)
+        flat.insert(flat.end(), still.begin(), still.end());
+    const Fit constant = solver.Run(flat, 3, 3, 0.01f, 0, OrvaneCurveDataD3Constant32fType);
+    EXPECT_TRUE(constant.achieved);
+    EXPECT_GT(constant.size, 0);
+    ASSERT_EQ(constant.count, 1);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(constant.controls[size_t(k)], still[size_t(k)], 1e-5f);
+}
+
+TEST(FitSingleValueFormats, OnlyZeroSamplesFitAnIdentity) {
+    // The identity format's value, as the fit hands it back, is the zero vector.
+    const int count = 20;
+    Solver solver(3, count, 2);
+    const Fit zeros = solver.Run(std::vector<float>(size_t(count) * 2, 0.0f), 2, 3, 1e-3f, 0,
+                                 OrvaneCurveDataDaIdentityType);
+    EXPECT_TRUE(zeros.achieved);
+    EXPECT_GT(zeros.size, 0);
+    std::vector<float> moving(size_t(count) * 2, 0.0f);
+    moving[size_t(count)] = 0.5f;  // one sample off zero, halfway through
+    const Fit moved = solver.Run(moving, 2, 3, 1e-3f, 0, OrvaneCurveDataDaIdentityType);
+    EXPECT_FALSE(moved.achieved);
+    EXPECT_EQ(moved.size, -1);
 }

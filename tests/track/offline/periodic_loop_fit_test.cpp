@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "orvane/fit.h"
@@ -169,6 +170,78 @@ TEST(PeriodicLoop, SteppedOrientationKeepsTheSignOfTheEnd) {
         for (int c = 0; c < 4; ++c)
             EXPECT_NEAR(stepped.q[c], end.q[c], 2e-4f) << "trial " << trial << " component " << c;
     }
+}
+
+TEST(PeriodicLoop, StartOrientationsNotQuiteUnitStillStepToTheEnd) {
+    // Stored orientations are often a little off unit length. The step rotates the loop's
+    // displacement by the start orientation as it is, so the fit measures the displacement
+    // back through that same rotation.
+    std::mt19937 random(31);
+    for (const float scale : {0.99f, 0.999f, 1.001f, 1.01f}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Placement start = RandomPlacement(random);
+            Placement end = RandomPlacement(random);
+            for (int c = 0; c < 4; ++c) {
+                start.q[c] *= scale;
+                end.q[c] *= scale;
+            }
+            orvane_periodic_loop loop;
+            OrvaneFitPeriodicLoop(start.p, start.q, end.p, end.q, 1.5f, &loop);
+            ASSERT_TRUE(AllFinite(loop));
+            Placement stepped = start;
+            OrvaneStepPeriodicLoop(&loop, 1.5f, stepped.p, stepped.q);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(stepped.p[c], end.p[c], 2e-4f)
+                    << "scale " << scale << " trial " << trial << " position " << c;
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(stepped.q[c], end.q[c], 2e-4f)
+                    << "scale " << scale << " trial " << trial << " orientation " << c;
+        }
+    }
+}
+
+TEST(PeriodicLoop, StoredLoopMeansAHelixAndAScrewStep) {
+    // A loop as a file stores it (not fitted): the vector is the helix
+    // t dZ Axis + Radius ((cos a - 1) BasisX + sin a BasisY), a = t dAngle, the log is a Axis,
+    // and a step moves the position by the vector rotated into the placement and turns the
+    // orientation by a about Axis on its right. The reference works in double precision.
+    const Eigen::Vector3d axis = Eigen::Vector3d(1.0, 2.0, 2.0).normalized();
+    const Eigen::Vector3d x = Eigen::Vector3d(2.0, -1.0, 0.0).normalized();
+    const Eigen::Vector3d y = axis.cross(x);
+    orvane_periodic_loop loop;
+    loop.Radius = 1.75f;
+    loop.dAngle = 0.8f;
+    loop.dZ = -0.3f;
+    for (int c = 0; c < 3; ++c) {
+        loop.BasisX[c] = float(x[c]);
+        loop.BasisY[c] = float(y[c]);
+        loop.Axis[c] = float(axis[c]);
+    }
+    const double t = 1.3;
+    const double a = t * double(loop.dAngle);
+    const Eigen::Vector3d helix = t * double(loop.dZ) * axis +
+                                  double(loop.Radius) * ((std::cos(a) - 1.0) * x + std::sin(a) * y);
+    float vector[3], log[3];
+    OrvaneComputePeriodicLoopVector(&loop, float(t), vector);
+    OrvaneComputePeriodicLoopLog(&loop, float(t), log);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(vector[c], helix[c], 1e-5) << c;
+        EXPECT_NEAR(log[c], a * axis[c], 1e-5) << c;
+    }
+    const Eigen::Quaterniond start(
+        Eigen::AngleAxisd(0.7, Eigen::Vector3d(0.0, 1.0, 1.0).normalized()));
+    const Eigen::Vector3d startPosition(4.0, -2.0, 0.5);
+    const Eigen::Quaterniond end = start * Eigen::Quaterniond(Eigen::AngleAxisd(a, axis));
+    const Eigen::Vector3d endPosition = startPosition + start * helix;
+    float p[3] = {float(startPosition.x()), float(startPosition.y()), float(startPosition.z())};
+    float q[4] = {float(start.x()), float(start.y()), float(start.z()), float(start.w())};
+    OrvaneStepPeriodicLoop(&loop, float(t), p, q);
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(p[c], endPosition[c], 1e-5) << c;
+    EXPECT_NEAR(q[0], end.x(), 1e-6);
+    EXPECT_NEAR(q[1], end.y(), 1e-6);
+    EXPECT_NEAR(q[2], end.z(), 1e-6);
+    EXPECT_NEAR(q[3], end.w(), 1e-6);
 }
 
 TEST(PeriodicLoop, ZeroClearsEveryByte) {
