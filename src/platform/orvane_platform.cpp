@@ -93,6 +93,9 @@ int64_t WriteFile(FileHandle* file, const void* buffer, size_t size) {
             if (errno == EINTR) continue;
             return -1;
         }
+        // A file that takes nothing more (write() is allowed to answer 0) would be asked again
+        // forever: the short count is the answer, which the writer reports as a failure.
+        if (n == 0) break;
         done += static_cast<size_t>(n);
     }
     return static_cast<int64_t>(done);
