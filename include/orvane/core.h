@@ -56,8 +56,8 @@ typedef struct orvane_allocation_information {
     orvane_int32 SourceLine;
 } orvane_allocation_information;
 
-/* Installs both callbacks at once, from the next request on. Blocks must be released through
- * the pair that allocated them. */
+/* Installs both callbacks at once, from the next request on; a null callback installs the
+ * default allocator's. Blocks must be released through the pair that allocated them. */
 ORVANE_API void OrvaneSetAllocator(orvane_allocate_callback Allocate,
                                    orvane_deallocate_callback Deallocate);
 /* The installed pair (the default allocator's until OrvaneSetAllocator); either output may be

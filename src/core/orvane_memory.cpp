@@ -307,8 +307,9 @@ extern "C" {
 
 ORVANE_API void OrvaneSetAllocator(orvane_allocate_callback Allocate,
                                    orvane_deallocate_callback Deallocate) {
-    g_allocate.store(Allocate, std::memory_order_release);
-    g_deallocate.store(Deallocate, std::memory_order_release);
+    // A null callback stands for the default one: every request needs a callback to call.
+    g_allocate.store(Allocate ? Allocate : &DefaultAllocate, std::memory_order_release);
+    g_deallocate.store(Deallocate ? Deallocate : &DefaultDeallocate, std::memory_order_release);
 }
 
 ORVANE_API void OrvaneGetAllocator(orvane_allocate_callback* Allocate,

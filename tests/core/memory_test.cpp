@@ -173,6 +173,43 @@ TEST(AllocatorCallbacks, ReplacedPairReceivesEveryRequest) {
     EXPECT_EQ(releases, 1);
 }
 
+TEST(AllocatorCallbacks, NullCallbacksInstallTheDefaultPair) {
+    orvane_allocate_callback defaultAllocate;
+    orvane_deallocate_callback defaultDeallocate;
+    OrvaneGetAllocator(&defaultAllocate, &defaultDeallocate);
+    OrvaneSetAllocator(nullptr, nullptr);
+    orvane_allocate_callback allocate = nullptr;
+    orvane_deallocate_callback deallocate = nullptr;
+    OrvaneGetAllocator(&allocate, &deallocate);
+    EXPECT_EQ(allocate, defaultAllocate);
+    EXPECT_EQ(deallocate, defaultDeallocate);
+    // Requests go on to the default allocator: a block is taken, tracked and released.
+    orvane_allocation_header* before = OrvaneAllocationsBegin();
+    void* p = ORVANE_ALLOCATE(8, 24);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(OrvaneAllocationsBegin(), HeaderOf(p));
+    ORVANE_DEALLOCATE(p);
+    EXPECT_EQ(OrvaneAllocationsBegin(), before);
+
+    // One null callback beside a replaced one: only the null one falls back.
+    static int allocations = 0;
+    static orvane_allocate_callback inner;
+    inner = defaultAllocate;
+    OrvaneSetAllocator(
+        [](const char* f, int32_t l, uint32_t a, int32_t s) {
+            ++allocations;
+            return inner(f, l, a, s);
+        },
+        nullptr);
+    p = ORVANE_ALLOCATE(4, 4);
+    ORVANE_DEALLOCATE(p);
+    OrvaneGetAllocator(nullptr, &deallocate);
+    OrvaneSetAllocator(defaultAllocate, defaultDeallocate);
+    EXPECT_EQ(allocations, 1);
+    EXPECT_EQ(deallocate, defaultDeallocate);
+    EXPECT_EQ(OrvaneAllocationsBegin(), before);
+}
+
 struct Owner {
     int32_t count;
     int32_t* items;
