@@ -238,6 +238,40 @@ TEST(AggregateAllocation, LaysOutPiecesAndFillsMembers) {
     OrvaneFreeBuilderResult(block);
 }
 
+TEST(AggregateAllocation, AlignmentsThatAreNotPowersOfTwoAlignTheirPieces) {
+    static uint32_t requested = 0;
+    static orvane_allocate_callback inner;
+    orvane_deallocate_callback deallocate;
+    OrvaneGetAllocator(&inner, &deallocate);
+    OrvaneSetAllocator(
+        [](const char* f, int32_t l, uint32_t a, int32_t s) {
+            requested = a;
+            return inner(f, l, a, s);
+        },
+        deallocate);
+    char* a = nullptr;
+    char* b = nullptr;
+    char* c = nullptr;
+    orvane::SetAggregateAlignment(16);
+    orvane::AggregateAllocate(&a, 4);
+    orvane::SetAggregateAlignment(12);
+    EXPECT_EQ(orvane::AggregateAllocate(&b, 12), 12);
+    orvane::SetAggregateAlignment(10);
+    EXPECT_EQ(orvane::AggregateAllocate(&c, 1), 30);
+    void* block = ORVANE_AGGREGATE_END();
+    OrvaneSetAllocator(inner, deallocate);
+    ASSERT_NE(block, nullptr);
+    // The block is asked for with an alignment that 16, 12 and 10 all divide, so that each
+    // piece, at an offset that is a multiple of its own alignment, is aligned in memory too.
+    EXPECT_EQ(requested % 16, 0u) << requested;
+    EXPECT_EQ(requested % 12, 0u) << requested;
+    EXPECT_EQ(requested % 10, 0u) << requested;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 12, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(c) % 10, 0u);
+    OrvaneFreeBuilderResult(block);
+}
+
 TEST(AggregateAllocation, SizeAndInPlaceAgree) {
     Owner* owner = nullptr;
     orvane::AggregateAllocate(&owner, sizeof(Owner));
