@@ -57,8 +57,14 @@ ORVANE_API void OrvaneClearArena(orvane_memory_arena* Arena) {
 
 ORVANE_API void OrvaneFreeMemoryArena(orvane_memory_arena* Arena) {
     if (Arena == nullptr) return;
-    OrvaneClearArena(Arena);
+    // The handle goes first, then the chain it pointed to, newest chunk first.
+    ArenaChunk* chunk = Arena->newest;
     ORVANE_DEALLOCATE(Arena);
+    while (chunk) {
+        ArenaChunk* older = chunk->older;
+        ORVANE_DEALLOCATE(chunk);
+        chunk = older;
+    }
 }
 
 // ------------------------------------------------------------------------------------------

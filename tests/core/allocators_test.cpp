@@ -36,6 +36,51 @@ TEST(MemoryArena, PushesAlignedChunksAndReleasesThemTogether) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
+// Records the addresses released through the deallocate callback while installed.
+class ReleaseRecorder {
+public:
+    ReleaseRecorder() {
+        OrvaneGetAllocator(&allocate_, &deallocate_);
+        inner_ = deallocate_;
+        released_ = &released;
+        OrvaneSetAllocator(allocate_, &Record);
+    }
+    ~ReleaseRecorder() {
+        OrvaneSetAllocator(allocate_, deallocate_);
+        released_ = nullptr;
+    }
+    std::vector<void*> released;
+
+private:
+    static void Record(const char* file, orvane_int32 line, void* memory) {
+        if (released_) released_->push_back(memory);
+        inner_(file, line, memory);
+    }
+    static inline orvane_deallocate_callback inner_ = nullptr;
+    static inline std::vector<void*>* released_ = nullptr;
+    orvane_allocate_callback allocate_;
+    orvane_deallocate_callback deallocate_;
+};
+
+TEST(MemoryArena, FreeingReleasesTheHandleThenTheChunksNewestFirst) {
+    orvane_memory_arena* arena = OrvaneNewMemoryArena();
+    ASSERT_NE(arena, nullptr);
+    std::vector<char*> data;
+    for (int i = 0; i < 3; ++i)
+        data.push_back(static_cast<char*>(OrvaneMemoryArenaPush(arena, 8)));
+    ReleaseRecorder recorder;
+    OrvaneFreeMemoryArena(arena);
+    ASSERT_EQ(recorder.released.size(), 4u);
+    EXPECT_EQ(recorder.released[0], static_cast<void*>(arena));
+    // Each chunk's block starts a little before its data: newest first, oldest last.
+    for (size_t i = 1; i < 4; ++i) {
+        char* chunk = static_cast<char*>(recorder.released[i]);
+        char* pushed = data[3 - i];
+        EXPECT_LT(chunk, pushed);
+        EXPECT_GE(chunk + 64, pushed);
+    }
+}
+
 TEST(StackAllocator, GrowsInBlocksAndPopsFromTheEnd) {
     int before = LiveBlocks();
     orvane_stack_allocator stack;
