@@ -201,8 +201,8 @@ typedef struct orvane_stack_allocator {
 ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_int32 UnitSize,
                                       orvane_int32 UnitsPerBlock);
 /* Adds one unit (its bytes are not cleared) and stores its index in *Index (Index may be
- * null). False, with *Index = -1, when a new block cannot be allocated or the sizes are
- * unusable. */
+ * null). False, with *Index = -1, when a new block cannot be allocated, the sizes are
+ * unusable or the stack already holds INT32_MAX units. */
 ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator, orvane_int32* Index);
 /* The unit at Index; null when Index is outside [0, unit count). Valid until the unit is
  * popped. */

@@ -78,6 +78,11 @@ ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_
 }
 
 ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator, orvane_int32* Index) {
+    if (Allocator->UnitCount == INT32_MAX) {
+        // Indices are int32: no unit can follow the one at INT32_MAX - 1.
+        if (Index) *Index = -1;
+        return false;
+    }
     orvane_stack_block* block = Allocator->NewestBlock;
     if (block == nullptr || block->UsedCount >= Allocator->UnitsPerBlock) {
         block = nullptr;

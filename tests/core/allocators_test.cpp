@@ -123,6 +123,28 @@ TEST(StackAllocator, FailsCleanlyWithoutUnitsPerBlock) {
     EXPECT_EQ(index, -1);
 }
 
+TEST(StackAllocator, StopsAtTheLargestIndex) {
+    int before = LiveBlocks();
+    orvane_stack_allocator stack;
+    OrvaneStackInitialize(&stack, sizeof(int32_t), 4);
+    // A stack that already holds nearly 2^31 units (the count is part of the public record).
+    stack.UnitCount = INT32_MAX - 2;
+    int32_t index = 0;
+    ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, INT32_MAX - 2);
+    ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, INT32_MAX - 1);
+    EXPECT_NE(OrvaneGetStackUnit(&stack, INT32_MAX - 1), nullptr);
+    // Index INT32_MAX would leave a count of 2^31, which an int32 cannot hold.
+    EXPECT_FALSE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), INT32_MAX);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    OrvaneStackCleanUp(&stack);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), 0);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
 TEST(FixedAllocator, HandsOutFourByteUnitsAndReusesFreedOnes) {
     int before = LiveBlocks();
     orvane_fixed_allocator fixed;
