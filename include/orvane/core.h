@@ -246,9 +246,9 @@ ORVANE_API void OrvaneInitializeFixedAllocator(orvane_fixed_allocator* Allocator
  * logs "%s(%d): The fixed allocator cannot be used with a unit size of 0." (origin
  * OrvaneFixedAllocatorOrigin) and returns null. */
 ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator);
-/* Takes back a unit from OrvaneAllocateFixed of this pool; null is ignored. Memory of no
- * block of the pool logs "%s(%d): Memory block 0x%p was not allocated by this allocator."
- * and is left alone. A block whose last unit comes back is released. */
+/* Takes back a unit from OrvaneAllocateFixed of this pool; null is ignored. Memory that is
+ * not the start of a unit of the pool logs "%s(%d): Memory block 0x%p was not allocated by this
+ * allocator." and is left alone. A block whose last unit comes back is released. */
 ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* Memory);
 /* Takes back every unit at once and releases every block; the pool stays usable. */
 ORVANE_API void OrvaneDeallocateAllFixed(orvane_fixed_allocator* Allocator);

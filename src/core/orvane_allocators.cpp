@@ -258,7 +258,10 @@ ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* M
         if (address >= start && address < start + blockBytes) break;
         block = block->Next;
     }
-    if (block == nullptr || block == sentinel) {
+    // Units start UnitSize bytes apart: an address between two starts was never handed out.
+    if (block == nullptr || block == sentinel ||
+        (address - reinterpret_cast<uintptr_t>(block->Storage)) % size_t(Allocator->UnitSize) !=
+            0) {
         ORVANE_LOG_ERROR(OrvaneFixedAllocatorOrigin,
                          "Memory block 0x%p was not allocated by this allocator.", Memory);
         return;

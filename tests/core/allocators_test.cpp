@@ -215,6 +215,30 @@ TEST(FixedAllocator, KeepsTheUnitSizeAndChainsFreedUnitsMostRecentFirst) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
+TEST(FixedAllocator, ReportsAnAddressInsideAUnitAndKeepsThePoolIntact) {
+    int before = LiveBlocks();
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 12);
+    char* first = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    char* second = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(second, first + 12);
+    LogCapture log;
+    OrvaneDeallocateFixed(&fixed, first + 4);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_TRUE(log.Contains("was not allocated by this allocator."));
+    EXPECT_EQ(log.messages()[0].origin, OrvaneFixedAllocatorOrigin);
+    // Nothing was taken back: the next unit is a fresh one, and the two live units still hold
+    // the block, which goes when both come back.
+    char* third = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    EXPECT_EQ(third, first + 24);
+    OrvaneDeallocateFixed(&fixed, third);
+    OrvaneDeallocateFixed(&fixed, first);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    OrvaneDeallocateFixed(&fixed, second);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
 TEST(FixedAllocator, RefusesAZeroUnitSize) {
     LogCapture log;
     orvane_fixed_allocator fixed;
