@@ -82,7 +82,7 @@ ORVANE_API void OrvaneGetAllocationInformation(orvane_allocation_header* Header,
  * false. Only the default allocator's blocks are seen. */
 ORVANE_API void* OrvaneBeginAllocationCheck(void);
 /* The end for a walk of the blocks taken since Marker (newest first, from
- * OrvaneAllocationsBegin). */
+ * OrvaneAllocationsBegin); OrvaneAllocationsEnd() for a null Marker. */
 ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker);
 /* True when no block taken after Marker is still live; each leaked block is logged. Releases
  * the marker either way. */

@@ -353,6 +353,8 @@ ORVANE_API void* OrvaneBeginAllocationCheck(void) {
 }
 
 ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker) {
+    // No marker (the check could not begin): the end of the whole walk, which always comes.
+    if (Marker == nullptr) return &g_sentinel;
     return HeaderOf(Marker);
 }
 

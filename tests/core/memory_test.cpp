@@ -129,6 +129,12 @@ TEST(AllocationCheck, PassesWhenNothingIsLeftAndReportsEachLeak) {
     ORVANE_DEALLOCATE(leaked);
 }
 
+TEST(AllocationCheck, WithoutAMarkerTheWalkEndsAtTheEnd) {
+    // A check that could not begin (no memory for the marker) still gives a walk that ends.
+    EXPECT_EQ(OrvaneCheckedAllocationsEnd(nullptr), OrvaneAllocationsEnd());
+    EXPECT_FALSE(OrvaneEndAllocationCheck(nullptr));
+}
+
 TEST(AllocationCheck, ReportsEveryLeakHoweverMany) {
     LogCapture log;
     void* marker = OrvaneBeginAllocationCheck();
