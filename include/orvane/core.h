@@ -268,7 +268,9 @@ ORVANE_API void OrvaneEndCRC32(orvane_uint32* State);
 /* Signed difference of the first differing characters; nulls order before strings. */
 ORVANE_API orvane_int32 OrvaneStringDifference(const char* A, const char* B);
 /* Name lookups treat two names as equal when the callback returns 0; null restores exact
- * comparison. Set it before other threads look names up: the setting is process-wide. */
+ * comparison. The callback is only given non-null strings: a missing (null) name equals only
+ * another missing one. Set it before other threads look names up: the setting is
+ * process-wide. */
 typedef orvane_int32 (*orvane_string_comparison_callback)(const char* A, const char* B);
 ORVANE_API void OrvaneSetStringComparisonCallback(orvane_string_comparison_callback Callback);
 
