@@ -56,8 +56,8 @@ typedef struct orvane_allocation_information {
     orvane_int32 SourceLine;
 } orvane_allocation_information;
 
-/* Installs both callbacks at once, from the next request on. Blocks must be released through
- * the pair that allocated them. */
+/* Installs both callbacks at once, from the next request on; a null callback installs the
+ * default allocator's. Blocks must be released through the pair that allocated them. */
 ORVANE_API void OrvaneSetAllocator(orvane_allocate_callback Allocate,
                                    orvane_deallocate_callback Deallocate);
 /* The installed pair (the default allocator's until OrvaneSetAllocator); either output may be
@@ -82,7 +82,7 @@ ORVANE_API void OrvaneGetAllocationInformation(orvane_allocation_header* Header,
  * false. Only the default allocator's blocks are seen. */
 ORVANE_API void* OrvaneBeginAllocationCheck(void);
 /* The end for a walk of the blocks taken since Marker (newest first, from
- * OrvaneAllocationsBegin). */
+ * OrvaneAllocationsBegin); OrvaneAllocationsEnd() for a null Marker. */
 ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker);
 /* True when no block taken after Marker is still live; each leaked block is logged. Releases
  * the marker either way. */
@@ -201,8 +201,8 @@ typedef struct orvane_stack_allocator {
 ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_int32 UnitSize,
                                       orvane_int32 UnitsPerBlock);
 /* Adds one unit (its bytes are not cleared) and stores its index in *Index (Index may be
- * null). False, with *Index = -1, when a new block cannot be allocated or the sizes are
- * unusable. */
+ * null). False, with *Index = -1, when a new block cannot be allocated, the sizes are
+ * unusable or the stack already holds INT32_MAX units. */
 ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator, orvane_int32* Index);
 /* The unit at Index; null when Index is outside [0, unit count). Valid until the unit is
  * popped. */
@@ -246,9 +246,9 @@ ORVANE_API void OrvaneInitializeFixedAllocator(orvane_fixed_allocator* Allocator
  * logs "%s(%d): The fixed allocator cannot be used with a unit size of 0." (origin
  * OrvaneFixedAllocatorOrigin) and returns null. */
 ORVANE_API void* OrvaneAllocateFixed(orvane_fixed_allocator* Allocator);
-/* Takes back a unit from OrvaneAllocateFixed of this pool; null is ignored. Memory of no
- * block of the pool logs "%s(%d): Memory block 0x%p was not allocated by this allocator."
- * and is left alone. A block whose last unit comes back is released. */
+/* Takes back a unit from OrvaneAllocateFixed of this pool; null is ignored. Memory that is
+ * not the start of a unit of the pool logs "%s(%d): Memory block 0x%p was not allocated by this
+ * allocator." and is left alone. A block whose last unit comes back is released. */
 ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* Memory);
 /* Takes back every unit at once and releases every block; the pool stays usable. */
 ORVANE_API void OrvaneDeallocateAllFixed(orvane_fixed_allocator* Allocator);
@@ -268,7 +268,9 @@ ORVANE_API void OrvaneEndCRC32(orvane_uint32* State);
 /* Signed difference of the first differing characters; nulls order before strings. */
 ORVANE_API orvane_int32 OrvaneStringDifference(const char* A, const char* B);
 /* Name lookups treat two names as equal when the callback returns 0; null restores exact
- * comparison. Set it before other threads look names up: the setting is process-wide. */
+ * comparison. The callback is only given non-null strings: a missing (null) name equals only
+ * another missing one. Set it before other threads look names up: the setting is
+ * process-wide. */
 typedef orvane_int32 (*orvane_string_comparison_callback)(const char* A, const char* B);
 ORVANE_API void OrvaneSetStringComparisonCallback(orvane_string_comparison_callback Callback);
 

@@ -57,8 +57,14 @@ ORVANE_API void OrvaneClearArena(orvane_memory_arena* Arena) {
 
 ORVANE_API void OrvaneFreeMemoryArena(orvane_memory_arena* Arena) {
     if (Arena == nullptr) return;
-    OrvaneClearArena(Arena);
+    // The handle goes first, then the chain it pointed to, newest chunk first.
+    ArenaChunk* chunk = Arena->newest;
     ORVANE_DEALLOCATE(Arena);
+    while (chunk) {
+        ArenaChunk* older = chunk->older;
+        ORVANE_DEALLOCATE(chunk);
+        chunk = older;
+    }
 }
 
 // ------------------------------------------------------------------------------------------
@@ -72,6 +78,11 @@ ORVANE_API void OrvaneStackInitialize(orvane_stack_allocator* Allocator, orvane_
 }
 
 ORVANE_API orvane_bool OrvaneNewStackUnit(orvane_stack_allocator* Allocator, orvane_int32* Index) {
+    if (Allocator->UnitCount == INT32_MAX) {
+        // Indices are int32: no unit can follow the one at INT32_MAX - 1.
+        if (Index) *Index = -1;
+        return false;
+    }
     orvane_stack_block* block = Allocator->NewestBlock;
     if (block == nullptr || block->UsedCount >= Allocator->UnitsPerBlock) {
         block = nullptr;
@@ -247,7 +258,10 @@ ORVANE_API void OrvaneDeallocateFixed(orvane_fixed_allocator* Allocator, void* M
         if (address >= start && address < start + blockBytes) break;
         block = block->Next;
     }
-    if (block == nullptr || block == sentinel) {
+    // Units start UnitSize bytes apart: an address between two starts was never handed out.
+    if (block == nullptr || block == sentinel ||
+        (address - reinterpret_cast<uintptr_t>(block->Storage)) % size_t(Allocator->UnitSize) !=
+            0) {
         ORVANE_LOG_ERROR(OrvaneFixedAllocatorOrigin,
                          "Memory block 0x%p was not allocated by this allocator.", Memory);
         return;

@@ -196,7 +196,14 @@ void ResetAggregate(AggregateState& state) {
 intptr_t AddPiece(void** variable, size_t pointerOffset, int32_t count, size_t countOffset,
                   size_t size) {
     AggregateState& state = t_aggregate;
-    if (state.largestAlignment < state.alignment) state.largestAlignment = state.alignment;
+    // The block's alignment is a multiple of every piece's: the largest one for powers of two,
+    // the least common multiple when an alignment is not a power of two.
+    const uint64_t blockAlignment = std::lcm(uint64_t{state.largestAlignment}, state.alignment);
+    if (blockAlignment > UINT32_MAX) {
+        state.failed = true;
+    } else {
+        state.largestAlignment = static_cast<uint32_t>(blockAlignment);
+    }
     size_t offset = (state.size + state.alignment - 1) / state.alignment * state.alignment;
     if (offset < state.size || size > SIZE_MAX - offset) state.failed = true;
     if (state.pieceCount == state.capacity && !state.failed) {
@@ -307,8 +314,9 @@ extern "C" {
 
 ORVANE_API void OrvaneSetAllocator(orvane_allocate_callback Allocate,
                                    orvane_deallocate_callback Deallocate) {
-    g_allocate.store(Allocate, std::memory_order_release);
-    g_deallocate.store(Deallocate, std::memory_order_release);
+    // A null callback stands for the default one: every request needs a callback to call.
+    g_allocate.store(Allocate ? Allocate : &DefaultAllocate, std::memory_order_release);
+    g_deallocate.store(Deallocate ? Deallocate : &DefaultDeallocate, std::memory_order_release);
 }
 
 ORVANE_API void OrvaneGetAllocator(orvane_allocate_callback* Allocate,
@@ -345,6 +353,8 @@ ORVANE_API void* OrvaneBeginAllocationCheck(void) {
 }
 
 ORVANE_API orvane_allocation_header* OrvaneCheckedAllocationsEnd(void* Marker) {
+    // No marker (the check could not begin): the end of the whole walk, which always comes.
+    if (Marker == nullptr) return &g_sentinel;
     return HeaderOf(Marker);
 }
 

@@ -36,6 +36,8 @@ T* AllocateArray(const char* file, int32_t line, int64_t count) {
 
 // Aggregate allocation: piece requests, then exactly one end. The state is per thread, so
 // builders on different threads do not interfere; one aggregate at a time per thread.
+// Pieces requested from now on start on multiples of alignment; the block is requested with the
+// least common multiple of the alignments used (the largest, for powers of two).
 void SetAggregateAlignment(uint32_t alignment);
 // The variable holds the piece's offset until the end writes the address; returns the offset.
 intptr_t AggregateAllocate(void** variable, size_t size);

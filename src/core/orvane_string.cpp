@@ -164,8 +164,20 @@ bool WildcardMatch(const char* name, const char* pattern, char* captured) {
     return Match(name, pattern, captured);
 }
 
+namespace {
+
+// The application's callback behind a guard for null names (a name missing from a file): the
+// callback is given two strings only, and a null name equals only another null name.
+orvane_int32 GuardedComparison(const char* a, const char* b) {
+    orvane_string_comparison_callback compare = g_comparison.load(std::memory_order_acquire);
+    if (a == nullptr || b == nullptr || compare == nullptr) return OrvaneStringDifference(a, b);
+    return compare(a, b);
+}
+
+}  // namespace
+
 orvane_string_comparison_callback GetStringComparisonCallback() {
-    return g_comparison.load(std::memory_order_acquire);
+    return g_comparison.load(std::memory_order_acquire) ? &GuardedComparison : nullptr;
 }
 
 bool NamesAreEqual(const char* a, const char* b) {

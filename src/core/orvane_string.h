@@ -30,7 +30,9 @@ bool WildcardMatch(const char* name, const char* pattern, char* captured);
 // Name equality as lookups use it: the application's comparison callback when one is set,
 // exact equality otherwise.
 bool NamesAreEqual(const char* a, const char* b);
-// The application's comparison callback, or null when none is installed.
+// The application's comparison callback, or null when none is installed. The function returned
+// never passes a null name on to the application: with a null name it compares as
+// OrvaneStringDifference does (equal only to another null).
 orvane_string_comparison_callback GetStringComparisonCallback();
 
 // CRC-32 of a buffer, continuing from state (not complemented at either end).

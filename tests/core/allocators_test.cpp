@@ -36,6 +36,51 @@ TEST(MemoryArena, PushesAlignedChunksAndReleasesThemTogether) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
+// Records the addresses released through the deallocate callback while installed.
+class ReleaseRecorder {
+public:
+    ReleaseRecorder() {
+        OrvaneGetAllocator(&allocate_, &deallocate_);
+        inner_ = deallocate_;
+        released_ = &released;
+        OrvaneSetAllocator(allocate_, &Record);
+    }
+    ~ReleaseRecorder() {
+        OrvaneSetAllocator(allocate_, deallocate_);
+        released_ = nullptr;
+    }
+    std::vector<void*> released;
+
+private:
+    static void Record(const char* file, orvane_int32 line, void* memory) {
+        if (released_) released_->push_back(memory);
+        inner_(file, line, memory);
+    }
+    static inline orvane_deallocate_callback inner_ = nullptr;
+    static inline std::vector<void*>* released_ = nullptr;
+    orvane_allocate_callback allocate_;
+    orvane_deallocate_callback deallocate_;
+};
+
+TEST(MemoryArena, FreeingReleasesTheHandleThenTheChunksNewestFirst) {
+    orvane_memory_arena* arena = OrvaneNewMemoryArena();
+    ASSERT_NE(arena, nullptr);
+    std::vector<char*> data;
+    for (int i = 0; i < 3; ++i)
+        data.push_back(static_cast<char*>(OrvaneMemoryArenaPush(arena, 8)));
+    ReleaseRecorder recorder;
+    OrvaneFreeMemoryArena(arena);
+    ASSERT_EQ(recorder.released.size(), 4u);
+    EXPECT_EQ(recorder.released[0], static_cast<void*>(arena));
+    // Each chunk's block starts a little before its data: newest first, oldest last.
+    for (size_t i = 1; i < 4; ++i) {
+        char* chunk = static_cast<char*>(recorder.released[i]);
+        char* pushed = data[3 - i];
+        EXPECT_LT(chunk, pushed);
+        EXPECT_GE(chunk + 64, pushed);
+    }
+}
+
 TEST(StackAllocator, GrowsInBlocksAndPopsFromTheEnd) {
     int before = LiveBlocks();
     orvane_stack_allocator stack;
@@ -76,6 +121,28 @@ TEST(StackAllocator, FailsCleanlyWithoutUnitsPerBlock) {
     int32_t index = 7;
     EXPECT_FALSE(OrvaneNewStackUnit(&stack, &index));
     EXPECT_EQ(index, -1);
+}
+
+TEST(StackAllocator, StopsAtTheLargestIndex) {
+    int before = LiveBlocks();
+    orvane_stack_allocator stack;
+    OrvaneStackInitialize(&stack, sizeof(int32_t), 4);
+    // A stack that already holds nearly 2^31 units (the count is part of the public record).
+    stack.UnitCount = INT32_MAX - 2;
+    int32_t index = 0;
+    ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, INT32_MAX - 2);
+    ASSERT_TRUE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, INT32_MAX - 1);
+    EXPECT_NE(OrvaneGetStackUnit(&stack, INT32_MAX - 1), nullptr);
+    // Index INT32_MAX would leave a count of 2^31, which an int32 cannot hold.
+    EXPECT_FALSE(OrvaneNewStackUnit(&stack, &index));
+    EXPECT_EQ(index, -1);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), INT32_MAX);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    OrvaneStackCleanUp(&stack);
+    EXPECT_EQ(OrvaneGetStackUnitCount(&stack), 0);
+    EXPECT_EQ(LiveBlocks(), before);
 }
 
 TEST(FixedAllocator, HandsOutFourByteUnitsAndReusesFreedOnes) {
@@ -145,6 +212,30 @@ TEST(FixedAllocator, KeepsTheUnitSizeAndChainsFreedUnitsMostRecentFirst) {
     EXPECT_EQ(OrvaneAllocateFixed(&fixed), units[0] + 12 * 6);
     EXPECT_EQ(LiveBlocks(), before + 1);
     OrvaneDeallocateAllFixed(&fixed);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST(FixedAllocator, ReportsAnAddressInsideAUnitAndKeepsThePoolIntact) {
+    int before = LiveBlocks();
+    orvane_fixed_allocator fixed;
+    OrvaneInitializeFixedAllocator(&fixed, 12);
+    char* first = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    char* second = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    ASSERT_NE(first, nullptr);
+    ASSERT_EQ(second, first + 12);
+    LogCapture log;
+    OrvaneDeallocateFixed(&fixed, first + 4);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_TRUE(log.Contains("was not allocated by this allocator."));
+    EXPECT_EQ(log.messages()[0].origin, OrvaneFixedAllocatorOrigin);
+    // Nothing was taken back: the next unit is a fresh one, and the two live units still hold
+    // the block, which goes when both come back.
+    char* third = static_cast<char*>(OrvaneAllocateFixed(&fixed));
+    EXPECT_EQ(third, first + 24);
+    OrvaneDeallocateFixed(&fixed, third);
+    OrvaneDeallocateFixed(&fixed, first);
+    EXPECT_EQ(LiveBlocks(), before + 1);
+    OrvaneDeallocateFixed(&fixed, second);
     EXPECT_EQ(LiveBlocks(), before);
 }
 

@@ -129,6 +129,12 @@ TEST(AllocationCheck, PassesWhenNothingIsLeftAndReportsEachLeak) {
     ORVANE_DEALLOCATE(leaked);
 }
 
+TEST(AllocationCheck, WithoutAMarkerTheWalkEndsAtTheEnd) {
+    // A check that could not begin (no memory for the marker) still gives a walk that ends.
+    EXPECT_EQ(OrvaneCheckedAllocationsEnd(nullptr), OrvaneAllocationsEnd());
+    EXPECT_FALSE(OrvaneEndAllocationCheck(nullptr));
+}
+
 TEST(AllocationCheck, ReportsEveryLeakHoweverMany) {
     LogCapture log;
     void* marker = OrvaneBeginAllocationCheck();
@@ -173,6 +179,43 @@ TEST(AllocatorCallbacks, ReplacedPairReceivesEveryRequest) {
     EXPECT_EQ(releases, 1);
 }
 
+TEST(AllocatorCallbacks, NullCallbacksInstallTheDefaultPair) {
+    orvane_allocate_callback defaultAllocate;
+    orvane_deallocate_callback defaultDeallocate;
+    OrvaneGetAllocator(&defaultAllocate, &defaultDeallocate);
+    OrvaneSetAllocator(nullptr, nullptr);
+    orvane_allocate_callback allocate = nullptr;
+    orvane_deallocate_callback deallocate = nullptr;
+    OrvaneGetAllocator(&allocate, &deallocate);
+    EXPECT_EQ(allocate, defaultAllocate);
+    EXPECT_EQ(deallocate, defaultDeallocate);
+    // Requests go on to the default allocator: a block is taken, tracked and released.
+    orvane_allocation_header* before = OrvaneAllocationsBegin();
+    void* p = ORVANE_ALLOCATE(8, 24);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(OrvaneAllocationsBegin(), HeaderOf(p));
+    ORVANE_DEALLOCATE(p);
+    EXPECT_EQ(OrvaneAllocationsBegin(), before);
+
+    // One null callback beside a replaced one: only the null one falls back.
+    static int allocations = 0;
+    static orvane_allocate_callback inner;
+    inner = defaultAllocate;
+    OrvaneSetAllocator(
+        [](const char* f, int32_t l, uint32_t a, int32_t s) {
+            ++allocations;
+            return inner(f, l, a, s);
+        },
+        nullptr);
+    p = ORVANE_ALLOCATE(4, 4);
+    ORVANE_DEALLOCATE(p);
+    OrvaneGetAllocator(nullptr, &deallocate);
+    OrvaneSetAllocator(defaultAllocate, defaultDeallocate);
+    EXPECT_EQ(allocations, 1);
+    EXPECT_EQ(deallocate, defaultDeallocate);
+    EXPECT_EQ(OrvaneAllocationsBegin(), before);
+}
+
 struct Owner {
     int32_t count;
     int32_t* items;
@@ -198,6 +241,40 @@ TEST(AggregateAllocation, LaysOutPiecesAndFillsMembers) {
     EXPECT_EQ(owner->count, 0);  // a piece with count 0 still gets its count and address
     EXPECT_EQ(reinterpret_cast<char*>(owner->items), static_cast<char*>(block) + 32);
     EXPECT_EQ(tail, static_cast<char*>(block) + 32);
+    OrvaneFreeBuilderResult(block);
+}
+
+TEST(AggregateAllocation, AlignmentsThatAreNotPowersOfTwoAlignTheirPieces) {
+    static uint32_t requested = 0;
+    static orvane_allocate_callback inner;
+    orvane_deallocate_callback deallocate;
+    OrvaneGetAllocator(&inner, &deallocate);
+    OrvaneSetAllocator(
+        [](const char* f, int32_t l, uint32_t a, int32_t s) {
+            requested = a;
+            return inner(f, l, a, s);
+        },
+        deallocate);
+    char* a = nullptr;
+    char* b = nullptr;
+    char* c = nullptr;
+    orvane::SetAggregateAlignment(16);
+    orvane::AggregateAllocate(&a, 4);
+    orvane::SetAggregateAlignment(12);
+    EXPECT_EQ(orvane::AggregateAllocate(&b, 12), 12);
+    orvane::SetAggregateAlignment(10);
+    EXPECT_EQ(orvane::AggregateAllocate(&c, 1), 30);
+    void* block = ORVANE_AGGREGATE_END();
+    OrvaneSetAllocator(inner, deallocate);
+    ASSERT_NE(block, nullptr);
+    // The block is asked for with an alignment that 16, 12 and 10 all divide, so that each
+    // piece, at an offset that is a multiple of its own alignment, is aligned in memory too.
+    EXPECT_EQ(requested % 16, 0u) << requested;
+    EXPECT_EQ(requested % 12, 0u) << requested;
+    EXPECT_EQ(requested % 10, 0u) << requested;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 12, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(c) % 10, 0u);
     OrvaneFreeBuilderResult(block);
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/orvane_pointer_hash.h"
 #include "core/orvane_string.h"
+#include "orvane/skeleton.h"
 #include "support/log_capture.h"
 
 using orvane_test::LogCapture;
@@ -212,6 +213,48 @@ TEST(NameComparison, UsesTheApplicationCallbackWhenSet) {
     EXPECT_TRUE(orvane::NamesAreEqual("Head", "head"));
     OrvaneSetStringComparisonCallback(nullptr);
     EXPECT_FALSE(orvane::NamesAreEqual("Head", "head"));
+}
+
+bool g_comparedNull = false;
+
+orvane_int32 FoldingComparison(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr) {
+        g_comparedNull = true;
+        return 1;
+    }
+    return orvane::StringsAreEqualLowercase(a, b) ? 0 : 1;
+}
+
+TEST(NameComparison, TheCallbackIsNeverGivenAMissingName) {
+    g_comparedNull = false;
+    OrvaneSetStringComparisonCallback(&FoldingComparison);
+    EXPECT_FALSE(orvane::NamesAreEqual("Head", nullptr));
+    EXPECT_FALSE(orvane::NamesAreEqual(nullptr, "Head"));
+    EXPECT_TRUE(orvane::NamesAreEqual(nullptr, nullptr));
+    EXPECT_TRUE(orvane::NamesAreEqual("Head", "HEAD"));
+    orvane_string_comparison_callback compare = orvane::GetStringComparisonCallback();
+    ASSERT_NE(compare, nullptr);
+    EXPECT_LT(compare(nullptr, "a"), 0);
+    EXPECT_GT(compare("a", nullptr), 0);
+    EXPECT_EQ(compare(nullptr, nullptr), 0);
+
+    // A skeleton whose first bone has no name (as a damaged file may give): the lookup passes
+    // over it without handing the null to the application.
+    orvane_bone bones[2] = {};
+    bones[0].Name = nullptr;
+    bones[0].ParentIndex = -1;
+    char head[] = "Head";
+    bones[1].Name = head;
+    bones[1].ParentIndex = 0;
+    orvane_skeleton skeleton = {};
+    skeleton.BoneCount = 2;
+    skeleton.Bones = bones;
+    orvane_int32 index = -1;
+    EXPECT_TRUE(OrvaneFindBoneByName(&skeleton, "head", &index));
+    EXPECT_EQ(index, 1);
+    OrvaneSetStringComparisonCallback(nullptr);
+    EXPECT_EQ(orvane::GetStringComparisonCallback(), nullptr);
+    EXPECT_FALSE(g_comparedNull);
 }
 
 }  // namespace
