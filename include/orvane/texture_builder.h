@@ -26,8 +26,10 @@ ORVANE_API orvane_texture_builder* OrvaneBeginRawTexture(orvane_int32 Width, orv
                                                          orvane_int32 StrideAlignment);
 ORVANE_API orvane_texture_builder* OrvaneBeginS3TCTexture(orvane_int32 Width, orvane_int32 Height,
                                                           orvane_int32 SubFormat);
-/* Chooses explicit (2) or interpolated (3) alpha, whichever has the smaller alpha error, on
- * the first level it encodes; every later level and image keeps that choice. */
+/* OrvaneBeginS3TCTexture takes subformats 0 to 3, or OrvaneS3TCBestMatch, which makes the
+ * builder of OrvaneBeginBestMatchS3TCTexture.
+ * The best-match builder chooses explicit (2) or interpolated (3) alpha, whichever has the smaller
+ * alpha error, on the first level it encodes; every later level and image keeps that choice. */
 ORVANE_API orvane_texture_builder* OrvaneBeginBestMatchS3TCTexture(orvane_int32 Width,
                                                                    orvane_int32 Height);
 ORVANE_API orvane_texture_builder* OrvaneBeginQuibTexture(orvane_int32 Width, orvane_int32 Height,

@@ -463,12 +463,16 @@ void ConvertWith(const RowConverter* const* table, int32_t width, int32_t height
                  const uint8_t* source, const orvane_pixel_layout& destLayout, int64_t destStride,
                  uint8_t* dest) {
     if (width <= 0 || height <= 0) return;
-    // Bits outside every component come out 0, so only layouts whose components fill the
-    // pixel can be copied as they are.
-    int32_t usedBits = 0;
-    for (int i = 0; i < 4; ++i)
-        usedBits += destLayout.BitsForComponent[i];
-    if (LayoutsEqual(sourceLayout, destLayout) && usedBits == destLayout.BytesPerPixel * 8) {
+    // Bits outside every component come out 0, so only layouts whose components cover every
+    // bit of the pixel can be copied as they are (widths that merely add up to the pixel may
+    // overlap and leave bits uncovered).
+    uint64_t covered = 0;
+    for (int i = 0; i < 4; ++i) {
+        int32_t bits = destLayout.BitsForComponent[i];
+        if (bits > 0) covered |= ((uint64_t(1) << bits) - 1) << destLayout.ShiftForComponent[i];
+    }
+    const uint64_t wholePixel = (uint64_t(1) << (destLayout.BytesPerPixel * 8)) - 1;
+    if (LayoutsEqual(sourceLayout, destLayout) && covered == wholePixel) {
         size_t rowBytes = size_t(width) * size_t(sourceLayout.BytesPerPixel);
         for (int32_t y = 0; y < height; ++y)
             std::memmove(dest + y * destStride, source + y * sourceStride, rowBytes);

@@ -2,6 +2,8 @@
 // model, round trips between every pair of layouts, row bounds, and the GameCube swizzles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -181,6 +183,80 @@ TEST(PixelLayout, OverlappingDestinationComponentsCombine) {
         EXPECT_EQ(Read(&out[i], 4), ModelConvert(v, *OrvaneRGBA8888PixelFormat, shared));
         EXPECT_EQ(out[i], image.rgba[i] | image.rgba[i + 1]);
     }
+}
+
+// The documented conversion, component by component: the shift amount (d + c) - (s + b) lines
+// the top bits up, the mask keeps destination bits max(d, d + c - b) to d + c - 1; components
+// absent on either side add nothing, and the terms of overlapping components combine.
+uint32_t FormulaConvert(uint32_t pixel, const orvane_pixel_layout& from,
+                        const orvane_pixel_layout& to) {
+    uint64_t out = 0;
+    for (int i = 0; i < 4; ++i) {
+        int s = from.ShiftForComponent[i], b = from.BitsForComponent[i];
+        int d = to.ShiftForComponent[i], c = to.BitsForComponent[i];
+        if (c < 1) continue;
+        int amount = (d + c) - (s + b);
+        uint64_t moved = amount >= 0 ? uint64_t(pixel) << amount : uint64_t(pixel) >> -amount;
+        uint64_t mask = 0;
+        for (int bit = std::max(d, d + c - b); bit <= d + c - 1; ++bit)
+            mask |= uint64_t(1) << bit;
+        out |= moved & mask;
+    }
+    return uint32_t(out);
+}
+
+// A valid layout of 1 to 4 bytes with components anywhere in the pixel, overlapping or absent.
+orvane_pixel_layout RandomLayout(std::mt19937& rng) {
+    orvane_pixel_layout layout{};
+    layout.BytesPerPixel = int32_t(1 + rng() % 4);
+    const int32_t pixelBits = layout.BytesPerPixel * 8;
+    for (int i = 0; i < 4; ++i) {
+        if (rng() % 4 == 0) continue;  // absent
+        layout.BitsForComponent[i] = int32_t(1 + rng() % uint32_t(pixelBits));
+        layout.ShiftForComponent[i] =
+            int32_t(rng() % uint32_t(pixelBits - layout.BitsForComponent[i] + 1));
+    }
+    return layout;
+}
+
+TEST(PixelLayout, RandomLayoutsFollowTheComponentFormula) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const orvane_pixel_layout from = RandomLayout(rng);
+        // Now and then the same layout on both sides.
+        const orvane_pixel_layout to = rng() % 5 == 0 ? from : RandomLayout(rng);
+        const int32_t width = int32_t(1 + rng() % 20), height = 2;
+        const int32_t sb = from.BytesPerPixel, db = to.BytesPerPixel;
+        std::vector<uint8_t> source(size_t(width) * height * sb);
+        for (auto& b : source)
+            b = uint8_t(rng());
+        std::vector<uint8_t> dest(size_t(width) * height * db, 0xcd);
+        std::vector<uint8_t> portable(dest.size(), 0xcd);
+        OrvaneConvertPixelFormat(width, height, &from, width * sb, source.data(), &to, width * db,
+                                 dest.data());
+        orvane::ConvertPixelsPortable(width, height, from, width * sb, source.data(), to,
+                                      width * db, portable.data());
+        for (int32_t i = 0; i < width * height; ++i) {
+            const uint32_t expected = FormulaConvert(Read(&source[size_t(i) * sb], sb), from, to);
+            ASSERT_EQ(Read(&dest[size_t(i) * db], db), expected)
+                << "trial " << trial << " pixel " << i;
+            ASSERT_EQ(Read(&portable[size_t(i) * db], db), expected)
+                << "trial " << trial << " pixel " << i;
+        }
+    }
+}
+
+TEST(PixelLayout, ConvertingToTheSameLayoutClearsBitsNoComponentCovers) {
+    // Widths that add up to 32 bits, but red and green share the low byte: the top byte belongs
+    // to no component and comes out 0.
+    const orvane_pixel_layout shared = {4, {0, 0, 8, 16}, {8, 8, 8, 8}};
+    const uint8_t pixels[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    uint8_t out[8];
+    std::memset(out, 0xcd, sizeof out);
+    OrvaneConvertPixelFormat(2, 1, &shared, 8, pixels, &shared, 8, out);
+    const uint8_t expected[8] = {0x11, 0x22, 0x33, 0x00, 0x55, 0x66, 0x77, 0x00};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(out[i], expected[i]) << "byte " << i;
 }
 
 TEST(PixelLayout, ConversionNeverTouchesBytesPastARow) {

@@ -2,6 +2,7 @@
 // back, and textures with hostile sizes, strides and byte counts refused.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "orvane/texture.h"
@@ -140,6 +141,38 @@ TEST(TextureBuilder, BestMatchDecidesOnceAndOpaqueStaysExplicit) {
                                        out.data()));
     for (int32_t i = 0; i < 256; ++i)
         EXPECT_NEAR(out[size_t(i) * 4 + 3], i, 4);
+}
+
+TEST(TextureBuilder, S3TCBuilderGivenTheBestMatchValueDecidesLikeTheBestMatchBuilder) {
+    Image image = orvane_test::RandomImage(8, 8, 12);
+    for (int32_t i = 0; i < 64; ++i)
+        image.rgba[size_t(i) * 4 + 3] = uint8_t(i * 4);
+    orvane_texture_builder* generic = OrvaneBeginS3TCTexture(8, 8, OrvaneS3TCBestMatch);
+    ASSERT_NE(generic, nullptr);
+    orvane_texture_builder* bestMatch = OrvaneBeginBestMatchS3TCTexture(8, 8);
+    ASSERT_NE(bestMatch, nullptr);
+    OrvaneEncodeImage(generic, 8, 8, 32, 2, image.rgba.data());
+    OrvaneEncodeImage(bestMatch, 8, 8, 32, 2, image.rgba.data());
+    Built fromGeneric(OrvaneEndTexture(generic));
+    Built fromBestMatch(OrvaneEndTexture(bestMatch));
+    ASSERT_NE(fromGeneric.texture, nullptr);
+    ASSERT_NE(fromBestMatch.texture, nullptr);
+    const orvane_texture& a = *fromGeneric.texture;
+    const orvane_texture& b = *fromBestMatch.texture;
+    // A ramp of alpha: one of the two 16-byte alpha encodings, the same one either way.
+    EXPECT_TRUE(a.SubFormat == 2 || a.SubFormat == 3);
+    EXPECT_EQ(a.SubFormat, b.SubFormat);
+    EXPECT_TRUE(OrvanePixelLayoutsAreEqual(&a.Layout, OrvaneBGRA8888PixelFormat));
+    ASSERT_EQ(a.ImageCount, 1);
+    ASSERT_EQ(a.Images[0].MIPLevelCount, 2);
+    for (int32_t level = 0; level < 2; ++level) {
+        const orvane_texture_mip_level ours = a.Images[0].MIPLevels[level];
+        const orvane_texture_mip_level theirs = b.Images[0].MIPLevels[level];
+        EXPECT_EQ(ours.Stride, theirs.Stride);
+        ASSERT_EQ(ours.PixelByteCount, level == 0 ? 64 : 16);
+        ASSERT_EQ(ours.PixelByteCount, theirs.PixelByteCount);
+        EXPECT_EQ(0, std::memcmp(ours.Pixels, theirs.Pixels, size_t(ours.PixelByteCount)));
+    }
 }
 
 TEST(TextureBuilder, QuibChainAndScalingFilterWarning) {

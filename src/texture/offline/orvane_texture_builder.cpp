@@ -295,7 +295,8 @@ ORVANE_API orvane_texture_builder* OrvaneBeginRawTexture(orvane_int32 Width, orv
 
 ORVANE_API orvane_texture_builder* OrvaneBeginS3TCTexture(orvane_int32 Width, orvane_int32 Height,
                                                           orvane_int32 SubFormat) {
-    if (S3TCBlockBytes(SubFormat) == 0) {
+    // The best-match value makes the same builder as OrvaneBeginBestMatchS3TCTexture.
+    if (S3TCBlockBytes(SubFormat) == 0 && SubFormat != OrvaneS3TCBestMatch) {
         ORVANE_LOG_ERROR(OrvaneTextureOrigin, "Unrecognized S3TC texture format (%d)", SubFormat);
         return nullptr;
     }
