@@ -227,6 +227,59 @@ bool IndicesInRange(int32_t count, const Byte* vertices, int64_t stride, int32_t
     return true;
 }
 
+// A fix-up of layout conversion: the reals of one destination member that come from quantised
+// directions (2v - 1) or from 16-bit fixed-point texture coordinates (v / 4096).
+struct FixUp {
+    int32_t offset;
+    int32_t count;
+    bool direction;
+};
+constexpr int32_t kMaxFixUps = 64;
+
+// Fills fixUps with at most kMaxFixUps fix-ups of the destination members from member on, whose
+// byte offset is *offset, and returns the member after the last one examined (*offset is its
+// offset).
+const Record* CollectFixUps(const Record* sourceType, const Record* member, int32_t* offset,
+                            FixUp* fixUps, int32_t* count) {
+    *count = 0;
+    for (; member->Type != OrvaneEndMember && *count < kMaxFixUps; ++member) {
+        const int32_t size = OrvaneGetMemberTypeSize(member);
+        const Record* source = member->Type == OrvaneReal32Member
+                                   ? FindMember(sourceType, member->Name, nullptr)
+                                   : nullptr;
+        if (source) {
+            // Only the values that conversion actually wrote: the rest of a wider member is
+            // empty and stays zero.
+            const int32_t sw = EffectiveWidth(source), dw = EffectiveWidth(member);
+            const int32_t values = sw < dw ? sw : dw;
+            const bool isDirection = StringsAreEqual(member->Name, "Normal") ||
+                                     StringsAreEqual(member->Name, "Tangent") ||
+                                     StringsAreEqual(member->Name, "Binormal");
+            const bool isUv = StringBeginsWith(member->Name, "TextureCoordinates");
+            if (source->Type == OrvaneNormalUInt8Member && isDirection)
+                fixUps[(*count)++] = {*offset, values, true};
+            else if (source->Type == OrvaneInt16Member && isUv)
+                // Normalised 8-bit coordinates already read as 0..1; only the 16-bit
+                // fixed-point form carries the 12 fractional bits.
+                fixUps[(*count)++] = {*offset, values, false};
+        }
+        *offset += size;
+    }
+    return member;
+}
+
+void ApplyFixUps(Byte* vertex, const FixUp* fixUps, int32_t count) {
+    for (int32_t f = 0; f < count; ++f) {
+        Byte* at = vertex + fixUps[f].offset;
+        for (int32_t i = 0; i < fixUps[f].count; ++i) {
+            float value;
+            std::memcpy(&value, at + 4 * i, 4);
+            value = fixUps[f].direction ? 2.0f * value - 1.0f : value * 0.000244140625f;
+            std::memcpy(at + 4 * i, &value, 4);
+        }
+    }
+}
+
 }  // namespace
 
 }  // namespace orvane
@@ -286,54 +339,26 @@ ORVANE_API void OrvaneConvertVertexLayouts(orvane_int32 Count,
     if (Count <= 0 || SourceType == nullptr || DestType == nullptr || Source == nullptr ||
         Dest == nullptr)
         return;
-    // The fix-ups are the same for every vertex: find them once.
-    struct FixUp {
-        int32_t offset;
-        int32_t count;
-        bool direction;  // 2v - 1; otherwise x 1/4096
-    };
-    constexpr int32_t kMaxFixUps = 64;
+    // The fix-ups are the same for every vertex: they are found once, a table at a time. The
+    // first table is applied as each vertex is converted; a layout with more fix-ups than one
+    // table holds gets further passes over the converted vertices.
     FixUp fixUps[kMaxFixUps];
     int32_t fixUpCount = 0;
     int32_t offset = 0;
-    for (const Record* member = DestType; member->Type != OrvaneEndMember; ++member) {
-        const int32_t size = OrvaneGetMemberTypeSize(member);
-        if (member->Type == OrvaneReal32Member && fixUpCount < kMaxFixUps) {
-            const Record* source = FindMember(SourceType, member->Name, nullptr);
-            if (source) {
-                // Only the values that conversion actually wrote: the rest of a wider member
-                // is empty and stays zero.
-                const int32_t sw = EffectiveWidth(source), dw = EffectiveWidth(member);
-                const int32_t count = sw < dw ? sw : dw;
-                const bool isDirection = StringsAreEqual(member->Name, "Normal") ||
-                                         StringsAreEqual(member->Name, "Tangent") ||
-                                         StringsAreEqual(member->Name, "Binormal");
-                const bool isUv = StringBeginsWith(member->Name, "TextureCoordinates");
-                if (source->Type == OrvaneNormalUInt8Member && isDirection)
-                    fixUps[fixUpCount++] = {offset, count, true};
-                else if (source->Type == OrvaneInt16Member && isUv)
-                    // Normalised 8-bit coordinates already read as 0..1; only the 16-bit
-                    // fixed-point form carries the 12 fractional bits.
-                    fixUps[fixUpCount++] = {offset, count, false};
-            }
-        }
-        offset += size;
-    }
+    const Record* next = CollectFixUps(SourceType, DestType, &offset, fixUps, &fixUpCount);
     const int32_t sourceStride = OrvaneGetTotalObjectSize(SourceType);
     const int32_t destStride = OrvaneGetTotalObjectSize(DestType);
     const Byte* s = static_cast<const Byte*>(Source);
     Byte* d = static_cast<Byte*>(Dest);
     for (int32_t v = 0; v < Count; ++v, s += sourceStride, d += destStride) {
         OrvaneConvertSingleObject(SourceType, s, DestType, d);
-        for (int32_t f = 0; f < fixUpCount; ++f) {
-            Byte* at = d + fixUps[f].offset;
-            for (int32_t i = 0; i < fixUps[f].count; ++i) {
-                float value;
-                std::memcpy(&value, at + 4 * i, 4);
-                value = fixUps[f].direction ? 2.0f * value - 1.0f : value * 0.000244140625f;
-                std::memcpy(at + 4 * i, &value, 4);
-            }
-        }
+        ApplyFixUps(d, fixUps, fixUpCount);
+    }
+    while (next->Type != OrvaneEndMember) {
+        next = CollectFixUps(SourceType, next, &offset, fixUps, &fixUpCount);
+        d = static_cast<Byte*>(Dest);
+        for (int32_t v = 0; v < Count; ++v, d += destStride)
+            ApplyFixUps(d, fixUps, fixUpCount);
     }
 }
 

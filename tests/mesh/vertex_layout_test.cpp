@@ -3,6 +3,7 @@
 // single-vertex access and the setters.
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -199,6 +200,29 @@ TEST(ConvertVertexLayouts, FixUpsTouchOnlyConvertedValues) {
     EXPECT_FLOAT_EQ(dest.Normal[0], 1.0f);
     EXPECT_FLOAT_EQ(dest.Normal[1], -1.0f);
     EXPECT_FLOAT_EQ(dest.Normal[2], 0.0f);
+}
+
+TEST(ConvertVertexLayouts, EveryChannelOfAWideLayoutIsFixedUp) {
+    // Seventy 16-bit texture coordinate channels: each one is fixed point, the last as much as
+    // the first.
+    constexpr int kChannels = 70, kVertices = 3;
+    std::vector<std::string> names;
+    for (int i = 0; i < kChannels; ++i)
+        names.push_back("TextureCoordinates" + std::to_string(i));
+    std::vector<orvane_data_type_definition> packed, real;
+    for (int i = 0; i < kChannels; ++i) {
+        packed.push_back({OrvaneInt16Member, names[i].c_str(), nullptr, 2, {0, 0, 0}, 0});
+        real.push_back({OrvaneReal32Member, names[i].c_str(), nullptr, 2, {0, 0, 0}, 0});
+    }
+    packed.push_back({OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0});
+    real.push_back({OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0});
+    std::vector<int16_t> source(2 * kChannels * kVertices);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<int16_t>(1024 * (i % 8));
+    std::vector<float> dest(source.size(), -7.0f);
+    OrvaneConvertVertexLayouts(kVertices, packed.data(), source.data(), real.data(), dest.data());
+    for (size_t i = 0; i < dest.size(); ++i)
+        ASSERT_EQ(dest[i], 0.25f * static_cast<float>(i % 8)) << "value " << i;
 }
 
 // ---- one-norm ----
