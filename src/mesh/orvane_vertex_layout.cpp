@@ -366,6 +366,9 @@ ORVANE_API void OrvaneEnsureExactOneNorm(const orvane_data_type_definition* Weig
                                          void* Weights) {
     if (WeightsMember == nullptr || Weights == nullptr) return;
     const int32_t n = EffectiveWidth(WeightsMember);
+    // A negative width describes no storage (the type system gives such a member no size):
+    // there is nothing to correct, and no pass could ever bring the sum to full scale.
+    if (n < 0) return;
     switch (WeightsMember->Type) {
         case OrvaneReal32Member:
             return;

@@ -274,6 +274,16 @@ TEST(EnsureExactOneNorm, OtherKinds) {
     EXPECT_EQ(log.messages()[0].origin, OrvaneMeshOrigin);
 }
 
+TEST(EnsureExactOneNorm, NegativeWidthHasNothingToCorrect) {
+    // Such a member describes no storage: the call returns and changes nothing.
+    const orvane_data_type_definition negative = {
+        OrvaneNormalUInt8Member, "BoneWeights", nullptr, -1, {0, 0, 0}, 0};
+    uint8_t untouched[2] = {7, 9};
+    OrvaneEnsureExactOneNorm(&negative, untouched);
+    EXPECT_EQ(untouched[0], 7);
+    EXPECT_EQ(untouched[1], 9);
+}
+
 TEST(OneNormalizeWeights, ScalesRequantisesAndCorrects) {
     orvane_pwn343_vertex v[3] = {{{0, 0, 0}, {10, 10, 20, 0}, {0, 1, 2, 3}, {0, 0, 1}},
                                  {{0, 0, 0}, {0, 0, 0, 0}, {4, 5, 6, 7}, {0, 0, 1}},
