@@ -124,18 +124,35 @@ int32_t EffectiveWidth(const Record* member) {
     return OrvaneGetMemberArrayWidth(member);
 }
 
+// The values are read and written through copies: a 16-bit member may sit at any byte of a
+// vertex.
 template <typename T>
-void SpreadToFullScale(int32_t n, T* values, int64_t fullScale) {
+int64_t ValueAt(const Byte* values, int32_t i) {
+    T value;
+    std::memcpy(&value, values + static_cast<int64_t>(i) * sizeof(T), sizeof(T));
+    return value;
+}
+
+template <typename T>
+void SetValueAt(Byte* values, int32_t i, int64_t value) {
+    const T narrowed = static_cast<T>(value);
+    std::memcpy(values + static_cast<int64_t>(i) * sizeof(T), &narrowed, sizeof(T));
+}
+
+template <typename T>
+void SpreadToFullScale(int32_t n, void* storage, int64_t fullScale) {
+    Byte* values = static_cast<Byte*>(storage);
     int64_t sum = 0;
     for (int32_t i = 0; i < n; ++i)
-        sum += values[i];
+        sum += ValueAt<T>(values, i);
     int64_t d = fullScale - sum;
     // Each pass makes progress: below full scale some value is below m, above it some value is
     // above 0 (values are never negative for unsigned kinds; signed kinds stop at 0 too).
     while (d > 0) {
         for (int32_t i = 0; i < n && d > 0; ++i) {
-            if (values[i] < fullScale) {
-                values[i] = static_cast<T>(values[i] + 1);
+            const int64_t value = ValueAt<T>(values, i);
+            if (value < fullScale) {
+                SetValueAt<T>(values, i, value + 1);
                 --d;
             }
         }
@@ -143,8 +160,9 @@ void SpreadToFullScale(int32_t n, T* values, int64_t fullScale) {
     while (d < 0) {
         bool moved = false;
         for (int32_t i = n - 1; i >= 0 && d < 0; --i) {
-            if (values[i] > 0) {
-                values[i] = static_cast<T>(values[i] - 1);
+            const int64_t value = ValueAt<T>(values, i);
+            if (value > 0) {
+                SetValueAt<T>(values, i, value - 1);
                 ++d;
                 moved = true;
             }
@@ -373,27 +391,17 @@ ORVANE_API void OrvaneEnsureExactOneNorm(const orvane_data_type_definition* Weig
         case OrvaneReal32Member:
             return;
         case OrvaneBinormalInt8Member:
-            SpreadToFullScale(n, static_cast<int8_t*>(Weights), 127);
+            SpreadToFullScale<int8_t>(n, Weights, 127);
             return;
         case OrvaneNormalUInt8Member:
-            SpreadToFullScale(n, static_cast<uint8_t*>(Weights), 255);
+            SpreadToFullScale<uint8_t>(n, Weights, 255);
             return;
-        case OrvaneBinormalInt16Member: {
-            int16_t values[ORVANE_MAX_BONES_PER_VERTEX];
-            const int32_t m = n < ORVANE_MAX_BONES_PER_VERTEX ? n : ORVANE_MAX_BONES_PER_VERTEX;
-            std::memcpy(values, Weights, sizeof(int16_t) * m);
-            SpreadToFullScale(m, values, 32767);
-            std::memcpy(Weights, values, sizeof(int16_t) * m);
+        case OrvaneBinormalInt16Member:
+            SpreadToFullScale<int16_t>(n, Weights, 32767);
             return;
-        }
-        case OrvaneNormalUInt16Member: {
-            uint16_t values[ORVANE_MAX_BONES_PER_VERTEX];
-            const int32_t m = n < ORVANE_MAX_BONES_PER_VERTEX ? n : ORVANE_MAX_BONES_PER_VERTEX;
-            std::memcpy(values, Weights, sizeof(uint16_t) * m);
-            SpreadToFullScale(m, values, 65535);
-            std::memcpy(Weights, values, sizeof(uint16_t) * m);
+        case OrvaneNormalUInt16Member:
+            SpreadToFullScale<uint16_t>(n, Weights, 65535);
             return;
-        }
         default:
             ORVANE_LOG_ERROR(OrvaneMeshOrigin, "EnsureExactOneNorm called on unsupported type %d\n",
                              static_cast<int>(WeightsMember->Type));

@@ -284,6 +284,24 @@ TEST(EnsureExactOneNorm, NegativeWidthHasNothingToCorrect) {
     EXPECT_EQ(untouched[1], 9);
 }
 
+TEST(EnsureExactOneNorm, EveryValueOfAWideSixteenBitMember) {
+    // 300 values of 300: the sum 90000 is 24465 above full scale, taken one unit at a time from
+    // the last value back: 81 whole passes and 165 values of the next one.
+    constexpr int kWidth = 300;
+    const orvane_data_type_definition wide = {
+        OrvaneNormalUInt16Member, "BoneWeights", nullptr, kWidth, {0, 0, 0}, 0};
+    std::vector<uint16_t> values(kWidth, 300);
+    OrvaneEnsureExactOneNorm(&wide, values.data());
+    int64_t sum = 0;
+    for (uint16_t value : values)
+        sum += value;
+    EXPECT_EQ(sum, 65535);
+    EXPECT_EQ(values[0], 300 - 81);
+    EXPECT_EQ(values[kWidth - 166], 300 - 81);
+    EXPECT_EQ(values[kWidth - 165], 300 - 82);
+    EXPECT_EQ(values[kWidth - 1], 300 - 82);
+}
+
 TEST(OneNormalizeWeights, ScalesRequantisesAndCorrects) {
     orvane_pwn343_vertex v[3] = {{{0, 0, 0}, {10, 10, 20, 0}, {0, 1, 2, 3}, {0, 0, 1}},
                                  {{0, 0, 0}, {0, 0, 0, 0}, {4, 5, 6, 7}, {0, 0, 1}},
