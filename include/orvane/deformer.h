@@ -28,7 +28,8 @@ typedef struct orvane_mesh_deformer orvane_mesh_deformer;
  * processors with SSE the exact accelerated entries (source layouts with T, into PNT332,
  * PNGT3332, PNGBT33332, and the rigid ones) come first; the generic entries accept layouts that
  * begin with theirs and copy equal-sized tails of whole 32-bit words (a tail of another layout
- * but the same size is warned about). */
+ * but the same size is warned about). Layouts that the type system cannot size (a member of
+ * unknown kind or negative width) match no generic entry. */
 ORVANE_API orvane_mesh_deformer* OrvaneNewMeshDeformer(
     const orvane_data_type_definition* SourceLayout, const orvane_data_type_definition* DestLayout,
     orvane_int32 DeformationType);

@@ -175,7 +175,7 @@ ORVANE_API void OrvaneConvertVertexLayouts(orvane_int32 Count,
 /* Makes quantised weights sum to exactly their full scale (127, 255, 32767 or 65535 by
  * kind), adding one unit at a time from the first weight on, or removing from the last one
  * back. Real weights are left alone; other kinds log an error and change nothing. A width of
- * 0 is one value, as everywhere in the type system. */
+ * 0 is one value, as everywhere in the type system; a negative width changes nothing. */
 ORVANE_API void OrvaneEnsureExactOneNorm(const orvane_data_type_definition* WeightsMember,
                                          void* Weights);
 /* Scales each vertex's "BoneWeights" to sum to one, re-quantises them and applies the exact

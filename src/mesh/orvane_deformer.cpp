@@ -346,6 +346,14 @@ ORVANE_API orvane_mesh_deformer* OrvaneNewMeshDeformer(
             if (sourceTail == nullptr || destTail == nullptr) continue;
             const int32_t tailSize = OrvaneGetTotalObjectSize(sourceTail);
             if (tailSize != OrvaneGetTotalObjectSize(destTail) || tailSize % 4 != 0) continue;
+            // A tail the type system cannot size (a member of no known kind or of negative
+            // width) sizes as 0 and so does its whole layout: such layouts do not describe the
+            // vertices the routine would walk and write.
+            if (OrvaneGetTotalObjectSize(SourceLayout) !=
+                    OrvaneGetTotalObjectSize(entry.SourceLayout) + tailSize ||
+                OrvaneGetTotalObjectSize(DestLayout) !=
+                    OrvaneGetTotalObjectSize(entry.DestLayout) + tailSize)
+                continue;
             if (!OrvaneDataTypesAreEqual(sourceTail, destTail))
                 ORVANE_LOG_WARNING(OrvaneDeformerOrigin,
                                    "Using deformer whose tail copy size matches, but whose "

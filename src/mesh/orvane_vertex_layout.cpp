@@ -124,18 +124,35 @@ int32_t EffectiveWidth(const Record* member) {
     return OrvaneGetMemberArrayWidth(member);
 }
 
+// The values are read and written through copies: a 16-bit member may sit at any byte of a
+// vertex.
 template <typename T>
-void SpreadToFullScale(int32_t n, T* values, int64_t fullScale) {
+int64_t ValueAt(const Byte* values, int32_t i) {
+    T value;
+    std::memcpy(&value, values + static_cast<int64_t>(i) * sizeof(T), sizeof(T));
+    return value;
+}
+
+template <typename T>
+void SetValueAt(Byte* values, int32_t i, int64_t value) {
+    const T narrowed = static_cast<T>(value);
+    std::memcpy(values + static_cast<int64_t>(i) * sizeof(T), &narrowed, sizeof(T));
+}
+
+template <typename T>
+void SpreadToFullScale(int32_t n, void* storage, int64_t fullScale) {
+    Byte* values = static_cast<Byte*>(storage);
     int64_t sum = 0;
     for (int32_t i = 0; i < n; ++i)
-        sum += values[i];
+        sum += ValueAt<T>(values, i);
     int64_t d = fullScale - sum;
     // Each pass makes progress: below full scale some value is below m, above it some value is
     // above 0 (values are never negative for unsigned kinds; signed kinds stop at 0 too).
     while (d > 0) {
         for (int32_t i = 0; i < n && d > 0; ++i) {
-            if (values[i] < fullScale) {
-                values[i] = static_cast<T>(values[i] + 1);
+            const int64_t value = ValueAt<T>(values, i);
+            if (value < fullScale) {
+                SetValueAt<T>(values, i, value + 1);
                 --d;
             }
         }
@@ -143,8 +160,9 @@ void SpreadToFullScale(int32_t n, T* values, int64_t fullScale) {
     while (d < 0) {
         bool moved = false;
         for (int32_t i = n - 1; i >= 0 && d < 0; --i) {
-            if (values[i] > 0) {
-                values[i] = static_cast<T>(values[i] - 1);
+            const int64_t value = ValueAt<T>(values, i);
+            if (value > 0) {
+                SetValueAt<T>(values, i, value - 1);
                 ++d;
                 moved = true;
             }
@@ -227,6 +245,59 @@ bool IndicesInRange(int32_t count, const Byte* vertices, int64_t stride, int32_t
     return true;
 }
 
+// A fix-up of layout conversion: the reals of one destination member that come from quantised
+// directions (2v - 1) or from 16-bit fixed-point texture coordinates (v / 4096).
+struct FixUp {
+    int32_t offset;
+    int32_t count;
+    bool direction;
+};
+constexpr int32_t kMaxFixUps = 64;
+
+// Fills fixUps with at most kMaxFixUps fix-ups of the destination members from member on, whose
+// byte offset is *offset, and returns the member after the last one examined (*offset is its
+// offset).
+const Record* CollectFixUps(const Record* sourceType, const Record* member, int32_t* offset,
+                            FixUp* fixUps, int32_t* count) {
+    *count = 0;
+    for (; member->Type != OrvaneEndMember && *count < kMaxFixUps; ++member) {
+        const int32_t size = OrvaneGetMemberTypeSize(member);
+        const Record* source = member->Type == OrvaneReal32Member
+                                   ? FindMember(sourceType, member->Name, nullptr)
+                                   : nullptr;
+        if (source) {
+            // Only the values that conversion actually wrote: the rest of a wider member is
+            // empty and stays zero.
+            const int32_t sw = EffectiveWidth(source), dw = EffectiveWidth(member);
+            const int32_t values = sw < dw ? sw : dw;
+            const bool isDirection = StringsAreEqual(member->Name, "Normal") ||
+                                     StringsAreEqual(member->Name, "Tangent") ||
+                                     StringsAreEqual(member->Name, "Binormal");
+            const bool isUv = StringBeginsWith(member->Name, "TextureCoordinates");
+            if (source->Type == OrvaneNormalUInt8Member && isDirection)
+                fixUps[(*count)++] = {*offset, values, true};
+            else if (source->Type == OrvaneInt16Member && isUv)
+                // Normalised 8-bit coordinates already read as 0..1; only the 16-bit
+                // fixed-point form carries the 12 fractional bits.
+                fixUps[(*count)++] = {*offset, values, false};
+        }
+        *offset += size;
+    }
+    return member;
+}
+
+void ApplyFixUps(Byte* vertex, const FixUp* fixUps, int32_t count) {
+    for (int32_t f = 0; f < count; ++f) {
+        Byte* at = vertex + fixUps[f].offset;
+        for (int32_t i = 0; i < fixUps[f].count; ++i) {
+            float value;
+            std::memcpy(&value, at + 4 * i, 4);
+            value = fixUps[f].direction ? 2.0f * value - 1.0f : value * 0.000244140625f;
+            std::memcpy(at + 4 * i, &value, 4);
+        }
+    }
+}
+
 }  // namespace
 
 }  // namespace orvane
@@ -286,54 +357,26 @@ ORVANE_API void OrvaneConvertVertexLayouts(orvane_int32 Count,
     if (Count <= 0 || SourceType == nullptr || DestType == nullptr || Source == nullptr ||
         Dest == nullptr)
         return;
-    // The fix-ups are the same for every vertex: find them once.
-    struct FixUp {
-        int32_t offset;
-        int32_t count;
-        bool direction;  // 2v - 1; otherwise x 1/4096
-    };
-    constexpr int32_t kMaxFixUps = 64;
+    // The fix-ups are the same for every vertex: they are found once, a table at a time. The
+    // first table is applied as each vertex is converted; a layout with more fix-ups than one
+    // table holds gets further passes over the converted vertices.
     FixUp fixUps[kMaxFixUps];
     int32_t fixUpCount = 0;
     int32_t offset = 0;
-    for (const Record* member = DestType; member->Type != OrvaneEndMember; ++member) {
-        const int32_t size = OrvaneGetMemberTypeSize(member);
-        if (member->Type == OrvaneReal32Member && fixUpCount < kMaxFixUps) {
-            const Record* source = FindMember(SourceType, member->Name, nullptr);
-            if (source) {
-                // Only the values that conversion actually wrote: the rest of a wider member
-                // is empty and stays zero.
-                const int32_t sw = EffectiveWidth(source), dw = EffectiveWidth(member);
-                const int32_t count = sw < dw ? sw : dw;
-                const bool isDirection = StringsAreEqual(member->Name, "Normal") ||
-                                         StringsAreEqual(member->Name, "Tangent") ||
-                                         StringsAreEqual(member->Name, "Binormal");
-                const bool isUv = StringBeginsWith(member->Name, "TextureCoordinates");
-                if (source->Type == OrvaneNormalUInt8Member && isDirection)
-                    fixUps[fixUpCount++] = {offset, count, true};
-                else if (source->Type == OrvaneInt16Member && isUv)
-                    // Normalised 8-bit coordinates already read as 0..1; only the 16-bit
-                    // fixed-point form carries the 12 fractional bits.
-                    fixUps[fixUpCount++] = {offset, count, false};
-            }
-        }
-        offset += size;
-    }
+    const Record* next = CollectFixUps(SourceType, DestType, &offset, fixUps, &fixUpCount);
     const int32_t sourceStride = OrvaneGetTotalObjectSize(SourceType);
     const int32_t destStride = OrvaneGetTotalObjectSize(DestType);
     const Byte* s = static_cast<const Byte*>(Source);
     Byte* d = static_cast<Byte*>(Dest);
     for (int32_t v = 0; v < Count; ++v, s += sourceStride, d += destStride) {
         OrvaneConvertSingleObject(SourceType, s, DestType, d);
-        for (int32_t f = 0; f < fixUpCount; ++f) {
-            Byte* at = d + fixUps[f].offset;
-            for (int32_t i = 0; i < fixUps[f].count; ++i) {
-                float value;
-                std::memcpy(&value, at + 4 * i, 4);
-                value = fixUps[f].direction ? 2.0f * value - 1.0f : value * 0.000244140625f;
-                std::memcpy(at + 4 * i, &value, 4);
-            }
-        }
+        ApplyFixUps(d, fixUps, fixUpCount);
+    }
+    while (next->Type != OrvaneEndMember) {
+        next = CollectFixUps(SourceType, next, &offset, fixUps, &fixUpCount);
+        d = static_cast<Byte*>(Dest);
+        for (int32_t v = 0; v < Count; ++v, d += destStride)
+            ApplyFixUps(d, fixUps, fixUpCount);
     }
 }
 
@@ -341,31 +384,24 @@ ORVANE_API void OrvaneEnsureExactOneNorm(const orvane_data_type_definition* Weig
                                          void* Weights) {
     if (WeightsMember == nullptr || Weights == nullptr) return;
     const int32_t n = EffectiveWidth(WeightsMember);
+    // A negative width describes no storage (the type system gives such a member no size):
+    // there is nothing to correct, and no pass could ever bring the sum to full scale.
+    if (n < 0) return;
     switch (WeightsMember->Type) {
         case OrvaneReal32Member:
             return;
         case OrvaneBinormalInt8Member:
-            SpreadToFullScale(n, static_cast<int8_t*>(Weights), 127);
+            SpreadToFullScale<int8_t>(n, Weights, 127);
             return;
         case OrvaneNormalUInt8Member:
-            SpreadToFullScale(n, static_cast<uint8_t*>(Weights), 255);
+            SpreadToFullScale<uint8_t>(n, Weights, 255);
             return;
-        case OrvaneBinormalInt16Member: {
-            int16_t values[ORVANE_MAX_BONES_PER_VERTEX];
-            const int32_t m = n < ORVANE_MAX_BONES_PER_VERTEX ? n : ORVANE_MAX_BONES_PER_VERTEX;
-            std::memcpy(values, Weights, sizeof(int16_t) * m);
-            SpreadToFullScale(m, values, 32767);
-            std::memcpy(Weights, values, sizeof(int16_t) * m);
+        case OrvaneBinormalInt16Member:
+            SpreadToFullScale<int16_t>(n, Weights, 32767);
             return;
-        }
-        case OrvaneNormalUInt16Member: {
-            uint16_t values[ORVANE_MAX_BONES_PER_VERTEX];
-            const int32_t m = n < ORVANE_MAX_BONES_PER_VERTEX ? n : ORVANE_MAX_BONES_PER_VERTEX;
-            std::memcpy(values, Weights, sizeof(uint16_t) * m);
-            SpreadToFullScale(m, values, 65535);
-            std::memcpy(Weights, values, sizeof(uint16_t) * m);
+        case OrvaneNormalUInt16Member:
+            SpreadToFullScale<uint16_t>(n, Weights, 65535);
             return;
-        }
         default:
             ORVANE_LOG_ERROR(OrvaneMeshOrigin, "EnsureExactOneNorm called on unsupported type %d\n",
                              static_cast<int>(WeightsMember->Type));

@@ -390,6 +390,33 @@ TEST(DeformerRegistry, ChoicesForTheDocumentedExamples) {
     EXPECT_EQ(OrvaneNewMeshDeformer(nullptr, OrvanePN33VertexType, 2), nullptr);
 }
 
+TEST(DeformerRegistry, LayoutsOfUnknownSizeGetNoDeformer) {
+    // Tails that match member for member but that the type system cannot size: a kind it does
+    // not know, a negative width. The layouts' sizes say nothing of the vertices, so a routine
+    // would write past a destination sized by them.
+    const orvane_data_type_definition unknownKind = {999, "Extra", nullptr, 1, {0, 0, 0}, 0};
+    const orvane_data_type_definition negativeWidth = {OrvaneUInt32Member, "Extra", nullptr, -2,
+                                                       {0, 0, 0},          0};
+    const orvane_data_type_definition end = {OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0};
+    for (const orvane_data_type_definition& extra : {unknownKind, negativeWidth}) {
+        std::vector<orvane_data_type_definition> source(OrvanePWN343VertexType,
+                                                        OrvanePWN343VertexType + 4);
+        std::vector<orvane_data_type_definition> dest(OrvanePN33VertexType,
+                                                      OrvanePN33VertexType + 2);
+        source.push_back(extra);
+        source.push_back(end);
+        dest.push_back(extra);
+        dest.push_back(end);
+        for (DeformerPath path : {DeformerPath::Best, DeformerPath::Generic}) {
+            PathScope scope(path);
+            LogCapture log;
+            EXPECT_EQ(OrvaneNewMeshDeformer(source.data(), dest.data(), 2), nullptr)
+                << "kind " << extra.Type << " width " << extra.ArrayWidth;
+            EXPECT_EQ(log.messages().size(), 0u);
+        }
+    }
+}
+
 TEST(Deformers, ZeroWeightSlotsContributeNothing) {
     orvane_pwn323_vertex v = {{1, 2, 3}, {255, 0}, {0, 1}, {0, 1, 0}};
     float matrices[32] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 10, 20, 30, 1};

@@ -3,6 +3,7 @@
 // single-vertex access and the setters.
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -201,6 +202,29 @@ TEST(ConvertVertexLayouts, FixUpsTouchOnlyConvertedValues) {
     EXPECT_FLOAT_EQ(dest.Normal[2], 0.0f);
 }
 
+TEST(ConvertVertexLayouts, EveryChannelOfAWideLayoutIsFixedUp) {
+    // Seventy 16-bit texture coordinate channels: each one is fixed point, the last as much as
+    // the first.
+    constexpr int kChannels = 70, kVertices = 3;
+    std::vector<std::string> names;
+    for (int i = 0; i < kChannels; ++i)
+        names.push_back("TextureCoordinates" + std::to_string(i));
+    std::vector<orvane_data_type_definition> packed, real;
+    for (int i = 0; i < kChannels; ++i) {
+        packed.push_back({OrvaneInt16Member, names[i].c_str(), nullptr, 2, {0, 0, 0}, 0});
+        real.push_back({OrvaneReal32Member, names[i].c_str(), nullptr, 2, {0, 0, 0}, 0});
+    }
+    packed.push_back({OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0});
+    real.push_back({OrvaneEndMember, nullptr, nullptr, 0, {0, 0, 0}, 0});
+    std::vector<int16_t> source(2 * kChannels * kVertices);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<int16_t>(1024 * (i % 8));
+    std::vector<float> dest(source.size(), -7.0f);
+    OrvaneConvertVertexLayouts(kVertices, packed.data(), source.data(), real.data(), dest.data());
+    for (size_t i = 0; i < dest.size(); ++i)
+        ASSERT_EQ(dest[i], 0.25f * static_cast<float>(i % 8)) << "value " << i;
+}
+
 // ---- one-norm ----
 
 TEST(EnsureExactOneNorm, SpreadsTheCorrectionOneUnitAtATime) {
@@ -248,6 +272,34 @@ TEST(EnsureExactOneNorm, OtherKinds) {
     EXPECT_EQ(log.errors(), 1u);
     EXPECT_TRUE(log.Contains("EnsureExactOneNorm called on unsupported type 19"));
     EXPECT_EQ(log.messages()[0].origin, OrvaneMeshOrigin);
+}
+
+TEST(EnsureExactOneNorm, NegativeWidthHasNothingToCorrect) {
+    // Such a member describes no storage: the call returns and changes nothing.
+    const orvane_data_type_definition negative = {
+        OrvaneNormalUInt8Member, "BoneWeights", nullptr, -1, {0, 0, 0}, 0};
+    uint8_t untouched[2] = {7, 9};
+    OrvaneEnsureExactOneNorm(&negative, untouched);
+    EXPECT_EQ(untouched[0], 7);
+    EXPECT_EQ(untouched[1], 9);
+}
+
+TEST(EnsureExactOneNorm, EveryValueOfAWideSixteenBitMember) {
+    // 300 values of 300: the sum 90000 is 24465 above full scale, taken one unit at a time from
+    // the last value back: 81 whole passes and 165 values of the next one.
+    constexpr int kWidth = 300;
+    const orvane_data_type_definition wide = {
+        OrvaneNormalUInt16Member, "BoneWeights", nullptr, kWidth, {0, 0, 0}, 0};
+    std::vector<uint16_t> values(kWidth, 300);
+    OrvaneEnsureExactOneNorm(&wide, values.data());
+    int64_t sum = 0;
+    for (uint16_t value : values)
+        sum += value;
+    EXPECT_EQ(sum, 65535);
+    EXPECT_EQ(values[0], 300 - 81);
+    EXPECT_EQ(values[kWidth - 166], 300 - 81);
+    EXPECT_EQ(values[kWidth - 165], 300 - 82);
+    EXPECT_EQ(values[kWidth - 1], 300 - 82);
 }
 
 TEST(OneNormalizeWeights, ScalesRequantisesAndCorrects) {
