@@ -144,6 +144,31 @@ bool HasData(const orvane_curve2& c) {
     return c.CurveData.Object != nullptr;
 }
 
+// A copy into a transform track's component, whose curves have dimensions 3, 4 and 9: a curve
+// of another dimension is refused (logged; the component stays empty and is written as the
+// identity), and an identity curve takes the component's dimension. The copy is checked, not
+// the source: the copy is the builder's own encoding of a recognised format.
+void EncodeComponentCopy(orvane_track_group_builder* b, const orvane_curve2* source,
+                         int32_t component) {
+    orvane_curve2* curve = &b->openTransform->curves[component];
+    EncodeCopy(b, source, curve);
+    if (!HasData(*curve)) return;
+    const int32_t dimension = kCurveDimensions[component];
+    auto* header = static_cast<orvane_curve_data_header*>(curve->CurveData.Object);
+    if (header->Format == OrvaneCurveFormatDaIdentity) {
+        static_cast<orvane_curve_data_da_identity*>(curve->CurveData.Object)->Dimension =
+            int16_t(dimension);
+        return;
+    }
+    const int32_t got = OrvaneCurveGetDimension(curve);
+    if (got != 0 && got != dimension) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Curve does not have dimension=%d",
+                         int(dimension));
+        curve->CurveData.Type = nullptr;
+        curve->CurveData.Object = nullptr;
+    }
+}
+
 // The dimension of the identity record that a curve is written as, or -1 for a curve with
 // values. Identity records hold nothing but their dimension and nothing writes into them, so
 // one record per dimension serves every identity curve of the group.
@@ -425,7 +450,7 @@ ORVANE_API void OrvaneBeginTransformTrack(orvane_track_group_builder* Builder, c
     ORVANE_API void OrvaneSetTransformTrack##Component##Curve(orvane_track_group_builder* Builder, \
                                                               const orvane_curve2* Source) {       \
         if (Builder == nullptr || Builder->openTransform == nullptr) return;                       \
-        EncodeCopy(Builder, Source, &Builder->openTransform->curves[index]);                       \
+        EncodeComponentCopy(Builder, Source, index);                                               \
     }
 
 ORVANE_TRANSFORM_CURVE_SETTERS(Position, 0)

@@ -324,6 +324,69 @@ TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
     EXPECT_NEAR(value[1], 0.7071068f, 1e-4f);
 }
 
+// A transform track's curves have dimensions 3, 4 and 9: a copied curve of another dimension is
+// refused with an error and the component stays the identity; an identity curve copied in
+// becomes the identity of the component's dimension.
+TEST(TrackGroupBuilder, CopiedCurvesOfAnotherDimensionAreRefused) {
+    const float k[2] = {0.0f, 1.0f};
+    const float c[6] = {1, 2, 3, 4, 5, 6};
+    orvane_curve_builder* cb = OrvaneBeginCurve(OrvaneCurveDataDaK32fC32fType, 1, 3, 2);
+    OrvanePushCurveKnotArray(cb, k);
+    OrvanePushCurveControlArray(cb, c);
+    orvane_curve2* three = OrvaneEndCurve(cb);
+    cb = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 3, 0);
+    orvane_curve2* identityThree = OrvaneEndCurve(cb);
+    ASSERT_NE(three, nullptr);
+    ASSERT_NE(identityThree, nullptr);
+
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "t");
+    LogCapture log;
+    OrvaneSetTransformTrackPositionCurve(b, three);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneSetTransformTrackOrientationCurve(b, three);
+    EXPECT_EQ(log.errors(), 1u);
+    OrvaneSetTransformTrackScaleShearCurve(b, three);
+    EXPECT_EQ(log.errors(), 2u);
+    OrvaneEndTransformTrack(b);
+    OrvaneBeginTransformTrack(b, "u");
+    OrvaneSetTransformTrackPositionCurve(b, identityThree);
+    OrvaneSetTransformTrackOrientationCurve(b, identityThree);
+    OrvaneSetTransformTrackScaleShearCurve(b, identityThree);
+    OrvaneEndTransformTrack(b);
+    EXPECT_EQ(log.errors(), 2u);
+    OrvaneFreeCurve(three);
+    OrvaneFreeCurve(identityThree);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->TransformTrackCount, 2);
+
+    const orvane_transform_track& t = g->TransformTracks[0];
+    EXPECT_EQ(OrvaneCurveGetKnotCount(&t.PositionCurve), 2);
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.OrientationCurve));
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.ScaleShearCurve));
+    const int expected[3] = {3, 4, 9};
+    for (int i = 0; i < 2; ++i) {
+        const orvane_transform_track& track = g->TransformTracks[i];
+        const orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                          &track.ScaleShearCurve};
+        for (int component = 0; component < 3; ++component) {
+            if (!OrvaneCurveIsIdentity(curves[component])) continue;
+            const auto* record = static_cast<const orvane_curve_data_da_identity*>(
+                curves[component]->CurveData.Object);
+            const int dimension = record->Dimension;
+            EXPECT_EQ(dimension, expected[component]) << track.Name << " " << component;
+        }
+    }
+    // The samplers read the group without a complaint.
+    LogCapture sampling;
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&g->TransformTracks[1]), OrvaneGetTrackSamplerIII());
+    orvane_transform local{};
+    const orvane_track_sample_context ctx = Context(0.5f, 1.0f);
+    OrvaneSampleTrackUUULocal(&ctx, &t, nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition));
+    EXPECT_EQ(sampling.warnings(), 0u);
+}
+
 TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
     std::mt19937 rng(5);
     const auto tracks = Tracks(rng, {"a", "b", "c", "d"});
