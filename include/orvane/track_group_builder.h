@@ -28,7 +28,8 @@ ORVANE_API orvane_track_group_builder* OrvaneBeginTrackGroup(const char* Name,
 /* The curve setters encode into the builder; a failed encoding leaves that curve empty. The
  * transform track's "Curve" setters refuse (with an error) a curve whose dimension is not the
  * component's (3, 4, 9), which then stays empty; an identity curve takes the component's
- * dimension. */
+ * dimension. A vector track's Dimension outside [0, 32767] is refused with an error and no
+ * track is added. */
 ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const char* Name,
                                       orvane_int32 Degree, orvane_int32 Dimension,
                                       orvane_int32 Unused, orvane_int32 KnotCount,

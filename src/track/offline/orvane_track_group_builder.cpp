@@ -66,6 +66,9 @@ using NameSet = orvane::OrderedTree<NameLess>;
 
 constexpr int32_t kCurveDimensions[3] = {3, 4, 9};
 
+// The largest dimension a curve (and an identity record's 16-bit Dimension) can hold.
+constexpr int32_t kMostCurveDimensions = 0x7FFF;
+
 }  // namespace
 
 struct orvane_track_group_builder {
@@ -408,6 +411,13 @@ ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const
                                       const orvane_real32* Controls,
                                       orvane_data_type_definition* CurveDataType) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    // The track's curve, or the identity record written in its place, holds the dimension in
+    // 16 bits: a track of another dimension could only be written wrong.
+    if (Dimension < 0 || Dimension > kMostCurveDimensions) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Dimension %d is out of range [0, %d)",
+                         int(Dimension), int(kMostCurveDimensions) + 1);
+        return;
+    }
     PendingVector* v = ArenaNew<PendingVector>(Builder);
     if (v == nullptr) return;
     v->name = Name;

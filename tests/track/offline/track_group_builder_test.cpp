@@ -387,6 +387,25 @@ TEST(TrackGroupBuilder, CopiedCurvesOfAnotherDimensionAreRefused) {
     EXPECT_EQ(sampling.warnings(), 0u);
 }
 
+// A vector track's dimension is one a curve can have, 0 to 32767: another is refused with an
+// error and no track is added (its identity record could not hold it).
+TEST(TrackGroupBuilder, VectorTracksOfAnImpossibleDimensionAreRefused) {
+    const float k[2] = {0.0f, 1.0f};
+    const float c[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    LogCapture log;
+    OrvanePushVectorTrack(b, "negative", 1, -3, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    OrvanePushVectorTrack(b, "huge", 1, 40000, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    EXPECT_GE(log.errors(), 2u);
+    EXPECT_TRUE(log.Contains("Dimension -3 is out of range [0, 32768)"));
+    EXPECT_TRUE(log.Contains("Dimension 40000 is out of range [0, 32768)"));
+    OrvanePushVectorTrack(b, "pair", 1, 4, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->VectorTrackCount, 1);
+    EXPECT_STREQ(g->VectorTracks[0].Name, "pair");
+    EXPECT_EQ(g->VectorTracks[0].Dimension, 4);
+}
+
 TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
     std::mt19937 rng(5);
     const auto tracks = Tracks(rng, {"a", "b", "c", "d"});
