@@ -94,8 +94,8 @@ ORVANE_API orvane_real32* OrvaneGetOrientationSamples(orvane_track_group_sampler
                                                       orvane_int32 TrackIndex);
 ORVANE_API orvane_real32* OrvaneGetScaleShearSamples(orvane_track_group_sampler* Sampler,
                                                      orvane_int32 TrackIndex);
-/* Stored at the current frame; an index out of range, or a frame past SampleCount, logs an
- * error and stores nothing. */
+/* Stored at the current frame; an index out of range, a frame past SampleCount or a null
+ * array logs an error and stores nothing. */
 ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
                                          orvane_int32 TrackIndex, const orvane_real32 Position[3],
                                          const orvane_real32 Orientation[4],

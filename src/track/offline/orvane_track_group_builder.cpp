@@ -658,6 +658,9 @@ ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
                                          const orvane_real32 Orientation[4],
                                          const orvane_real32 ScaleShear[9]) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Sampler, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Position, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Orientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, ScaleShear, );
     if (TrackIndex < 0 || TrackIndex >= Sampler->transformCurveCount) {
         ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "TrackIndex %d is out of range [0, %d)",
                          int(TrackIndex), int(Sampler->transformCurveCount));

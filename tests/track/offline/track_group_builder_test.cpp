@@ -509,4 +509,28 @@ TEST(SampledAnimation, SamplesLandPerTrackAndFrame) {
     EXPECT_EQ(OrvaneBeginSampledAnimation(1 << 20, 1 << 20), nullptr);
 }
 
+// A missing position, orientation or scale/shear is an error: nothing of the sample is stored.
+TEST(SampledAnimation, MissingArraysAreRefused) {
+    orvane_track_group_sampler* s = OrvaneBeginSampledAnimation(1, 1);
+    ASSERT_NE(s, nullptr);
+    const float p[3] = {1, 2, 3};
+    const float q[4] = {0, 0, 0, 1};
+    const float m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    {
+        LogCapture log;
+        OrvaneSetTransformSample(s, 0, nullptr, q, m);
+        OrvaneSetTransformSample(s, 0, p, nullptr, m);
+        OrvaneSetTransformSample(s, 0, p, q, nullptr);
+        EXPECT_EQ(log.errors(), 3u);
+        EXPECT_TRUE(log.Contains("Position is not allowed to be 0"));
+        EXPECT_TRUE(log.Contains("Orientation is not allowed to be 0"));
+        EXPECT_TRUE(log.Contains("ScaleShear is not allowed to be 0"));
+    }
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 0)[0], 0.0f);
+    EXPECT_EQ(OrvaneGetOrientationSamples(s, 0)[3], 0.0f);
+    OrvaneSetTransformSample(s, 0, p, q, m);
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 0)[2], 3.0f);
+    OrvaneEndSampledAnimation(s);
+}
+
 }  // namespace
