@@ -1140,4 +1140,44 @@ TEST(TrackSamplersReference, FixedSamplers) {
     }
 }
 
+// An orientation blend without length (opposite keys half way) is the identity rotation, in the
+// local sample, the position-and-orientation sample and the specialised sampler alike.
+TEST(TrackSamplersReference, OrientationBlendWithoutLengthIsTheIdentity) {
+    TrackSource source;
+    source.name = "t";
+    const float position[3] = {1.0f, 2.0f, 3.0f};
+    source.curves[0].kind = kS;
+    source.curves[0].degree = 0;
+    source.curves[0].knots = {0.0f};
+    source.curves[0].controls.assign(position, position + 3);
+    source.curves[1].kind = kU;
+    source.curves[1].degree = 1;
+    source.curves[1].knots = {0.0f, 1.0f};
+    source.curves[1].controls = {0.0f, 0.6f, 0.0f, 0.8f, 0.0f, -0.6f, 0.0f, -0.8f};
+    source.curves[2].kind = kI;
+    GroupPtr g = BuildGroup("g", {source});
+    const orvane_transform_track* track = &g->TransformTracks[0];
+    const auto ctx = Context(0.5f, 1.0f);
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, track, nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasOrientation));
+    const float identity[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(local.Orientation[j], identity[j]) << j;
+    float p[3], q[4];
+    OrvaneSampleTrackPOLocal(&ctx, track, nullptr, p, q);
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(q[j], identity[j]) << j;
+    std::mt19937 rng(35);
+    float parent[16], inverse[16];
+    RandomGeneralAffine(rng, parent);
+    RandomGeneralAffine(rng, inverse);
+    const Matrix4d local4 = LocalMatrix({1.0, 2.0, 3.0}, {0.0, 0.0, 0.0, 1.0},
+                                        {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0});
+    ExpectSamplerMatches(OrvaneGetTrackSamplerFor(track), ctx, track, nullptr, parent, inverse,
+                         local4, 2e-6);
+    ExpectSamplerMatches(OrvaneGetTrackSamplerUUU(), ctx, track, nullptr, parent, inverse, local4,
+                         2e-6);
+}
+
 }  // namespace
