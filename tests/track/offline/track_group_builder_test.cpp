@@ -406,6 +406,41 @@ TEST(TrackGroupBuilder, VectorTracksOfAnImpossibleDimensionAreRefused) {
     EXPECT_EQ(g->VectorTracks[0].Dimension, 4);
 }
 
+// Setting a component again replaces it; a track begun while another is open leaves the first
+// in the group with what it was given; entries and setters with no open track are dropped.
+TEST(TrackGroupBuilder, RepeatedAndUnmatchedCallsKeepWhatWasGiven) {
+    const float k[2] = {0.0f, 1.0f};
+    const float first[6] = {1, 1, 1, 2, 2, 2};
+    const float second[6] = {5, 6, 7, 8, 9, 10};
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "b");
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, first, OrvaneCurveDataDaK32fC32fType);
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, second, OrvaneCurveDataDaK32fC32fType);
+    OrvaneBeginTransformTrack(b, "a");  // "b" was never ended
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, first, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(b);
+    OrvaneEndTransformTrack(b);
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, second, OrvaneCurveDataDaK32fC32fType);
+    OrvaneBeginTextTrack(b, "events");
+    OrvaneAddTextEntry(b, 0.5f, "kept");
+    OrvaneEndTextTrack(b);
+    OrvaneAddTextEntry(b, 0.7f, "dropped");
+    OrvaneEndTextTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->TransformTrackCount, 2);
+    EXPECT_STREQ(g->TransformTracks[0].Name, "a");
+    EXPECT_STREQ(g->TransformTracks[1].Name, "b");
+    float p[3];
+    OrvaneCurveExtractKnotValue(&g->TransformTracks[0].PositionCurve, 1, p, nullptr);
+    EXPECT_EQ(p[0], 2.0f);
+    OrvaneCurveExtractKnotValue(&g->TransformTracks[1].PositionCurve, 1, p, nullptr);
+    EXPECT_EQ(p[0], 8.0f);
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&g->TransformTracks[1].OrientationCurve));
+    ASSERT_EQ(g->TextTrackCount, 1);
+    ASSERT_EQ(g->TextTracks[0].EntryCount, 1);
+    EXPECT_STREQ(g->TextTracks[0].Entries[0].Text, "kept");
+}
+
 TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
     std::mt19937 rng(5);
     const auto tracks = Tracks(rng, {"a", "b", "c", "d"});
