@@ -25,7 +25,11 @@ ORVANE_API orvane_track_group_builder* OrvaneBeginTrackGroup(const char* Name,
                                                              orvane_int32 TransformTrackCount,
                                                              orvane_int32 TextTrackCount,
                                                              orvane_bool IncludeLODErrorSpace);
-/* The curve setters encode into the builder; a failed encoding leaves that curve empty. */
+/* The curve setters encode into the builder; a failed encoding leaves that curve empty. The
+ * transform track's "Curve" setters refuse (with an error) a curve whose dimension is not the
+ * component's (3, 4, 9), which then stays empty; an identity curve takes the component's
+ * dimension. A vector track's Dimension outside [0, 32767] is refused with an error and no
+ * track is added. */
 ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const char* Name,
                                       orvane_int32 Degree, orvane_int32 Dimension,
                                       orvane_int32 Unused, orvane_int32 KnotCount,
@@ -90,8 +94,8 @@ ORVANE_API orvane_real32* OrvaneGetOrientationSamples(orvane_track_group_sampler
                                                       orvane_int32 TrackIndex);
 ORVANE_API orvane_real32* OrvaneGetScaleShearSamples(orvane_track_group_sampler* Sampler,
                                                      orvane_int32 TrackIndex);
-/* Stored at the current frame; an index out of range, or a frame past SampleCount, logs an
- * error and stores nothing. */
+/* Stored at the current frame; an index out of range, a frame past SampleCount or a null
+ * array logs an error and stores nothing. */
 ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
                                          orvane_int32 TrackIndex, const orvane_real32 Position[3],
                                          const orvane_real32 Orientation[4],

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include <Eigen/Dense>
 #include <gtest/gtest.h>
 
 #include "track/orvane_track_batch.h"
@@ -811,6 +812,372 @@ TEST(TrackSamplers, TwoCharactersOnTwoThreads) {
     tb.join();
     EXPECT_EQ(expectedA, gotA);
     EXPECT_EQ(expectedB, gotB);
+}
+
+// ------------------------------------------------------------------------------------------
+// The samplers against a reference of their own in double precision: de Boor's algorithm on
+// the source keys, the local transform as R(q) S v + p, and the column-vector products
+// World = Parent L and Composite = World InverseWorld (the array form's M(L) Parent and
+// InverseWorld World). Parents and inverse world matrices carry scale and shear as well.
+
+using Matrix4d = Eigen::Matrix4d;
+using Matrix3d = Eigen::Matrix3d;
+
+// A random affine matrix in the library's array layout (each four values a column of the
+// column-vector matrix, translation in 12 to 14).
+void RandomGeneralAffine(std::mt19937& rng, float m[16]) {
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    for (int column = 0; column < 3; ++column)
+        for (int row = 0; row < 3; ++row)
+            m[4 * column + row] = (row == column ? 1.5f : 0.0f) + 0.5f * u(rng);
+    m[3] = m[7] = m[11] = 0.0f;
+    for (int row = 0; row < 3; ++row)
+        m[12 + row] = 4.0f * u(rng);
+    m[15] = 1.0f;
+}
+
+Matrix4d FromArray(const float m[16]) {
+    Matrix4d r;
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row)
+            r(row, column) = double(m[4 * column + row]);
+    return r;
+}
+
+// The B-spline of a source curve at t, for a time whose window lies inside the curve
+// (the formulas of the evaluation by degree, in double).
+std::vector<double> DeBoor(const CurveSource& c, int dimension, double t) {
+    const int n = int(c.knots.size());
+    int i = 0;
+    while (i < n && !(double(c.knots[size_t(i)]) > t))
+        ++i;
+    if (i == n) i = n - 1;
+    const int d = c.degree;
+    EXPECT_GE(i - d, 0);
+    EXPECT_LE(i + d - 1, n - 1);
+    auto k = [&](int j) { return double(c.knots[size_t(i + j)]); };
+    std::vector<double> w(size_t(d) + 1);  // weights of P[-d] .. P[0]
+    if (d == 0) {
+        w[0] = 1.0;
+    } else if (d == 1) {
+        const double u = (t - k(-1)) / (k(0) - k(-1));
+        w = {1.0 - u, u};
+    } else if (d == 2) {
+        const double a1 = (t - k(-2)) / (k(0) - k(-2));
+        const double a2 = (t - k(-1)) / (k(1) - k(-1));
+        const double b = (t - k(-1)) / (k(0) - k(-1));
+        w = {(1.0 - a1) * (1.0 - b), a1 * (1.0 - b) + b * (1.0 - a2), b * a2};
+    } else {
+        const double a1 = (t - k(-3)) / (k(0) - k(-3));
+        const double a2 = (t - k(-2)) / (k(1) - k(-2));
+        const double a3 = (t - k(-1)) / (k(2) - k(-1));
+        const double b1 = (t - k(-2)) / (k(0) - k(-2));
+        const double b2 = (t - k(-1)) / (k(1) - k(-1));
+        const double cc = (t - k(-1)) / (k(0) - k(-1));
+        const double h = (1.0 - cc) * (1.0 - b1);
+        const double e = (1.0 - cc) * b1 + cc * (1.0 - b2);
+        const double l = cc * b2;
+        w = {h * (1.0 - a1), h * a1 + e * (1.0 - a2), e * a2 + l * (1.0 - a3), l * a3};
+    }
+    std::vector<double> v(size_t(dimension), 0.0);
+    for (int j = 0; j <= d; ++j)
+        for (int c2 = 0; c2 < dimension; ++c2)
+            v[size_t(c2)] +=
+                w[size_t(j)] * double(c.controls[size_t((i - d + j) * dimension + c2)]);
+    return v;
+}
+
+// A curve's value as the samplers document it: the identity value for an identity curve, the
+// stored value for a constant, the frame for a keyframed curve (clamped), else the spline, an
+// orientation at unit length.
+std::vector<double> ReferenceValue(const CurveSource& c, int component, double t, int frame) {
+    const int dimension = kDims[component];
+    std::vector<double> v(static_cast<size_t>(dimension));
+    if (c.kind == kI) {
+        for (int j = 0; j < dimension; ++j)
+            v[size_t(j)] = double(kIdentities[component][j]);
+        return v;
+    }
+    if (c.type == OrvaneCurveDataDaKeyframes32fType) {
+        const int frames = int(c.controls.size()) / dimension;
+        const int f = std::clamp(frame, 0, frames - 1);
+        for (int j = 0; j < dimension; ++j)
+            v[size_t(j)] = double(c.controls[size_t(f * dimension + j)]);
+        return v;
+    }
+    if (c.kind == kS) {
+        for (int j = 0; j < dimension; ++j)
+            v[size_t(j)] = double(c.controls[size_t(j)]);
+        return v;
+    }
+    v = DeBoor(c, dimension, t);
+    if (component == 1 && c.degree > 0) {
+        double length = 0.0;
+        for (double x : v)
+            length += x * x;
+        length = std::sqrt(length);
+        for (double& x : v)
+            x /= length;
+    }
+    return v;
+}
+
+// The local matrix of a position, an orientation (x, y, z, w) and a row-major scale/shear.
+Matrix4d LocalMatrix(const std::vector<double>& p, const std::vector<double>& q,
+                     const std::vector<double>& s) {
+    const Eigen::Quaterniond rotation(q[3], q[0], q[1], q[2]);
+    Matrix3d scaleShear;
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            scaleShear(row, column) = s[size_t(3 * row + column)];
+    Matrix4d m = Matrix4d::Identity();
+    m.topLeftCorner<3, 3>() = rotation.toRotationMatrix() * scaleShear;
+    m(0, 3) = p[0];
+    m(1, 3) = p[1];
+    m(2, 3) = p[2];
+    return m;
+}
+
+void ExpectMatrixMatches(const float* got, const Matrix4d& expected, double tolerance,
+                         const char* what) {
+    for (int column = 0; column < 4; ++column)
+        for (int row = 0; row < 4; ++row)
+            EXPECT_NEAR(double(got[4 * column + row]), expected(row, column),
+                        tolerance * std::max(1.0, std::fabs(expected(row, column))))
+                << what << " row " << row << " column " << column;
+}
+
+// Runs a sampler and compares its two matrices with the reference for the local matrix.
+void ExpectSamplerMatches(orvane_track_sampler sampler, const orvane_track_sample_context& ctx,
+                          const orvane_transform_track* track, const orvane_transform* constant,
+                          const float* parent, const float* inverse, const Matrix4d& local,
+                          double tolerance) {
+    float world[16], composite[16];
+    sampler(&ctx, track, nullptr, constant, inverse, parent, world, composite);
+    const Matrix4d expectedWorld = FromArray(parent) * local;
+    const Matrix4d expectedComposite = expectedWorld * FromArray(inverse);
+    ExpectMatrixMatches(world, expectedWorld, tolerance, "world");
+    ExpectMatrixMatches(composite, expectedComposite, tolerance, "composite");
+}
+
+TEST(TrackSamplersReference, EveryKindCombinationAndDegreeComposesWithTheParent) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<float> time(0.25f, 0.7f);  // windows inside the 12 knots
+    for (int index = 0; index < 27; ++index) {
+        for (int degree = 0; degree <= 3; ++degree) {
+            SCOPED_TRACE(testing::Message() << "kinds " << index << " degree " << degree);
+            const TrackSource source =
+                RandomTrack(rng, index / 9, (index / 3) % 3, index % 3, degree, 1.0f);
+            GroupPtr g = BuildGroup("g", {source});
+            const orvane_transform_track* track = &g->TransformTracks[0];
+            const orvane_track_sampler sampler = OrvaneGetTrackSamplerFor(track);
+            for (int round = 0; round < 4; ++round) {
+                float parent[16], inverse[16];
+                RandomGeneralAffine(rng, parent);
+                RandomGeneralAffine(rng, inverse);
+                const float t = time(rng);
+                const auto ctx = Context(t, 1.0f, round & 1, round & 2);
+                const Matrix4d local = LocalMatrix(ReferenceValue(source.curves[0], 0, t, 0),
+                                                   ReferenceValue(source.curves[1], 1, t, 0),
+                                                   ReferenceValue(source.curves[2], 2, t, 0));
+                ExpectSamplerMatches(sampler, ctx, track, nullptr, parent, inverse, local, 2e-5);
+                ExpectSamplerMatches(OrvaneGetTrackSamplerUUU(), ctx, track, nullptr, parent,
+                                     inverse, local, 2e-5);
+            }
+        }
+    }
+}
+
+// Constants in each of their formats (one float knot, and the 3-, 4- and any-dimension
+// constant records) are used as stored, by the specialised samplers and the general one.
+TEST(TrackSamplersReference, ConstantFormatsAreUsedAsStored) {
+    std::mt19937 rng(32);
+    const float position[3] = {0.5f, -1.25f, 2.0f};
+    const float turn[4] = {0.0f, 0.6f, 0.0f, 0.8f};
+    const float scaleShear[9] = {1.5f, 0.25f, 0.0f, 0.0f, 0.75f, 0.1f, 0.0f, 0.0f, 2.0f};
+    auto constant = [](orvane_data_type_definition* type, const float* values, int n) {
+        CurveSource c;
+        c.kind = kS;
+        c.degree = 0;
+        c.knots = {0.0f};
+        c.controls.assign(values, values + n);
+        c.type = type;
+        return c;
+    };
+    orvane_data_type_definition* const positionTypes[3] = {OrvaneCurveDataDaK32fC32fType,
+                                                           OrvaneCurveDataD3Constant32fType,
+                                                           OrvaneCurveDataDaConstant32fType};
+    orvane_data_type_definition* const orientationTypes[3] = {OrvaneCurveDataDaK32fC32fType,
+                                                              OrvaneCurveDataD4Constant32fType,
+                                                              OrvaneCurveDataDaConstant32fType};
+    for (int f = 0; f < 3; ++f) {
+        for (int withScaleShear = 0; withScaleShear < 2; ++withScaleShear) {
+            SCOPED_TRACE(testing::Message() << "format " << f << " scale/shear " << withScaleShear);
+            TrackSource source;
+            source.name = "t";
+            source.curves[0] = constant(positionTypes[f], position, 3);
+            source.curves[1] = constant(orientationTypes[f], turn, 4);
+            if (withScaleShear)
+                source.curves[2] = constant(
+                    f == 0 ? OrvaneCurveDataDaK32fC32fType : OrvaneCurveDataDaConstant32fType,
+                    scaleShear, 9);
+            else
+                source.curves[2].kind = kI;
+            GroupPtr g = BuildGroup("g", {source});
+            const orvane_transform_track* track = &g->TransformTracks[0];
+            const Matrix4d local = LocalMatrix(ReferenceValue(source.curves[0], 0, 0.0, 0),
+                                               ReferenceValue(source.curves[1], 1, 0.0, 0),
+                                               ReferenceValue(source.curves[2], 2, 0.0, 0));
+            float parent[16], inverse[16];
+            RandomGeneralAffine(rng, parent);
+            RandomGeneralAffine(rng, inverse);
+            const auto ctx = Context(0.3f, 1.0f);
+            ExpectSamplerMatches(OrvaneGetTrackSamplerFor(track), ctx, track, nullptr, parent,
+                                 inverse, local, 2e-6);
+            ExpectSamplerMatches(OrvaneGetTrackSamplerUUU(), ctx, track, nullptr, parent, inverse,
+                                 local, 2e-6);
+        }
+    }
+}
+
+// A keyframed track takes the general sampler, which yields the context's frame (clamped to
+// the frames there are); the other curves are sampled at the context's time.
+TEST(TrackSamplersReference, KeyframedTracksFollowTheFrame) {
+    std::mt19937 rng(33);
+    TrackSource source = RandomTrack(rng, kU, kU, kI, 2, 1.0f);
+    source.curves[1].type = OrvaneCurveDataDaKeyframes32fType;
+    source.curves[1].degree = 0;
+    source.curves[1].knots.clear();
+    source.curves[1].controls.resize(4 * 3);  // three frames of the random walk
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "k");
+    SetCurve(b, 0, source.curves[0]);
+    OrvaneSetTransformTrackOrientation(b, 0, 0, 3, nullptr, source.curves[1].controls.data(),
+                                       OrvaneCurveDataDaKeyframes32fType);
+    OrvaneEndTransformTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    const orvane_transform_track* track = &g->TransformTracks[0];
+    const orvane_track_sampler sampler = OrvaneGetTrackSamplerFor(track);
+    EXPECT_EQ(sampler, OrvaneGetTrackSamplerUUU());
+    for (int frame : {-2, 0, 1, 2, 9}) {
+        SCOPED_TRACE(frame);
+        float parent[16], inverse[16];
+        RandomGeneralAffine(rng, parent);
+        RandomGeneralAffine(rng, inverse);
+        const float t = 0.45f;
+        const auto ctx = Context(t, 1.0f, false, false, frame);
+        CurveSource identity;
+        identity.kind = kI;
+        const Matrix4d local = LocalMatrix(ReferenceValue(source.curves[0], 0, t, frame),
+                                           ReferenceValue(source.curves[1], 1, t, frame),
+                                           ReferenceValue(identity, 2, t, frame));
+        ExpectSamplerMatches(sampler, ctx, track, nullptr, parent, inverse, local, 2e-5);
+    }
+}
+
+// The fixed samplers: III passes the parent through; SSS composes the constant transform
+// whatever the track holds; IIU takes the scale/shear curve alone (its frame when keyframed)
+// and passes the parent through when that curve is the identity.
+TEST(TrackSamplersReference, FixedSamplers) {
+    std::mt19937 rng(34);
+    const TrackSource animated = RandomTrack(rng, kU, kU, kU, 3, 1.0f);
+    GroupPtr g = BuildGroup("g", {animated});
+    const orvane_transform_track* track = &g->TransformTracks[0];
+    float parent[16], inverse[16];
+    RandomGeneralAffine(rng, parent);
+    RandomGeneralAffine(rng, inverse);
+    const float t = 0.55f;
+    const auto ctx = Context(t, 1.0f);
+    const std::vector<double> noPosition = {0, 0, 0}, noOrientation = {0, 0, 0, 1},
+                              noScaleShear = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+    ExpectSamplerMatches(OrvaneGetTrackSamplerIII(), ctx, track, nullptr, parent, inverse,
+                         Matrix4d::Identity(), 1e-6);
+
+    orvane_transform constant;
+    constant.Flags =
+        OrvaneTransformHasPosition | OrvaneTransformHasOrientation | OrvaneTransformHasScaleShear;
+    const float p[3] = {1.0f, -2.0f, 0.5f};
+    const float q[4] = {0.48f, 0.0f, -0.6f, 0.64f};
+    const float s[9] = {1.2f, 0.3f, 0.0f, -0.1f, 0.9f, 0.0f, 0.2f, 0.0f, 1.1f};
+    std::memcpy(constant.Position, p, sizeof p);
+    std::memcpy(constant.Orientation, q, sizeof q);
+    std::memcpy(constant.ScaleShear, s, sizeof s);
+    ExpectSamplerMatches(
+        OrvaneGetTrackSamplerSSS(), ctx, track, &constant, parent, inverse,
+        LocalMatrix({p[0], p[1], p[2]}, {q[0], q[1], q[2], q[3]}, std::vector<double>(s, s + 9)),
+        2e-6);
+
+    ExpectSamplerMatches(
+        OrvaneGetTrackSamplerIIU(), ctx, track, nullptr, parent, inverse,
+        LocalMatrix(noPosition, noOrientation, ReferenceValue(animated.curves[2], 2, t, 0)), 2e-5);
+
+    // IIU on a track whose scale/shear is the identity, a constant and keyframed.
+    TrackSource other = RandomTrack(rng, kU, kU, kI, 1, 1.0f);
+    GroupPtr identity = BuildGroup("g", {other});
+    ExpectSamplerMatches(OrvaneGetTrackSamplerIIU(), ctx, &identity->TransformTracks[0], nullptr,
+                         parent, inverse, Matrix4d::Identity(), 1e-6);
+    other.curves[2] = RandomCurve(rng, kS, 9, 0, 1, 1.0f);
+    GroupPtr constantScale = BuildGroup("g", {other});
+    ExpectSamplerMatches(
+        OrvaneGetTrackSamplerIIU(), ctx, &constantScale->TransformTracks[0], nullptr, parent,
+        inverse, LocalMatrix(noPosition, noOrientation, ReferenceValue(other.curves[2], 2, t, 0)),
+        2e-6);
+    const float frames[18] = {2, 0, 0, 0, 2, 0, 0, 0, 2, 1, 0.5f, 0, 0, 1, 0, 0, 0, 3};
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "k");
+    OrvaneSetTransformTrackScaleShear(b, 0, 0, 2, nullptr, frames,
+                                      OrvaneCurveDataDaKeyframes32fType);
+    OrvaneEndTransformTrack(b);
+    GroupPtr keyframed(OrvaneEndTrackGroup(b));
+    for (int frame : {0, 1, 5}) {
+        SCOPED_TRACE(frame);
+        const auto frameCtx = Context(t, 1.0f, false, false, frame);
+        const float* m = frames + 9 * std::min(frame, 1);
+        ExpectSamplerMatches(
+            OrvaneGetTrackSamplerIIU(), frameCtx, &keyframed->TransformTracks[0], nullptr, parent,
+            inverse, LocalMatrix(noPosition, noOrientation, std::vector<double>(m, m + 9)), 2e-6);
+    }
+}
+
+// An orientation blend without length (opposite keys half way) is the identity rotation, in the
+// local sample, the position-and-orientation sample and the specialised sampler alike.
+TEST(TrackSamplersReference, OrientationBlendWithoutLengthIsTheIdentity) {
+    TrackSource source;
+    source.name = "t";
+    const float position[3] = {1.0f, 2.0f, 3.0f};
+    source.curves[0].kind = kS;
+    source.curves[0].degree = 0;
+    source.curves[0].knots = {0.0f};
+    source.curves[0].controls.assign(position, position + 3);
+    source.curves[1].kind = kU;
+    source.curves[1].degree = 1;
+    source.curves[1].knots = {0.0f, 1.0f};
+    source.curves[1].controls = {0.0f, 0.6f, 0.0f, 0.8f, 0.0f, -0.6f, 0.0f, -0.8f};
+    source.curves[2].kind = kI;
+    GroupPtr g = BuildGroup("g", {source});
+    const orvane_transform_track* track = &g->TransformTracks[0];
+    const auto ctx = Context(0.5f, 1.0f);
+    orvane_transform local{};
+    OrvaneSampleTrackUUULocal(&ctx, track, nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition | OrvaneTransformHasOrientation));
+    const float identity[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(local.Orientation[j], identity[j]) << j;
+    float p[3], q[4];
+    OrvaneSampleTrackPOLocal(&ctx, track, nullptr, p, q);
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(q[j], identity[j]) << j;
+    std::mt19937 rng(35);
+    float parent[16], inverse[16];
+    RandomGeneralAffine(rng, parent);
+    RandomGeneralAffine(rng, inverse);
+    const Matrix4d local4 = LocalMatrix({1.0, 2.0, 3.0}, {0.0, 0.0, 0.0, 1.0},
+                                        {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0});
+    ExpectSamplerMatches(OrvaneGetTrackSamplerFor(track), ctx, track, nullptr, parent, inverse,
+                         local4, 2e-6);
+    ExpectSamplerMatches(OrvaneGetTrackSamplerUUU(), ctx, track, nullptr, parent, inverse, local4,
+                         2e-6);
 }
 
 }  // namespace

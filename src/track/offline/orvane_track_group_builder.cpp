@@ -66,6 +66,9 @@ using NameSet = orvane::OrderedTree<NameLess>;
 
 constexpr int32_t kCurveDimensions[3] = {3, 4, 9};
 
+// The largest dimension a curve (and an identity record's 16-bit Dimension) can hold.
+constexpr int32_t kMostCurveDimensions = 0x7FFF;
+
 }  // namespace
 
 struct orvane_track_group_builder {
@@ -142,6 +145,31 @@ void EncodeCopy(orvane_track_group_builder* b, const orvane_curve2* source, orva
 
 bool HasData(const orvane_curve2& c) {
     return c.CurveData.Object != nullptr;
+}
+
+// A copy into a transform track's component, whose curves have dimensions 3, 4 and 9: a curve
+// of another dimension is refused (logged; the component stays empty and is written as the
+// identity), and an identity curve takes the component's dimension. The copy is checked, not
+// the source: the copy is the builder's own encoding of a recognised format.
+void EncodeComponentCopy(orvane_track_group_builder* b, const orvane_curve2* source,
+                         int32_t component) {
+    orvane_curve2* curve = &b->openTransform->curves[component];
+    EncodeCopy(b, source, curve);
+    if (!HasData(*curve)) return;
+    const int32_t dimension = kCurveDimensions[component];
+    auto* header = static_cast<orvane_curve_data_header*>(curve->CurveData.Object);
+    if (header->Format == OrvaneCurveFormatDaIdentity) {
+        static_cast<orvane_curve_data_da_identity*>(curve->CurveData.Object)->Dimension =
+            int16_t(dimension);
+        return;
+    }
+    const int32_t got = OrvaneCurveGetDimension(curve);
+    if (got != 0 && got != dimension) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Curve does not have dimension=%d",
+                         int(dimension));
+        curve->CurveData.Type = nullptr;
+        curve->CurveData.Object = nullptr;
+    }
 }
 
 // The dimension of the identity record that a curve is written as, or -1 for a curve with
@@ -383,6 +411,13 @@ ORVANE_API void OrvanePushVectorTrack(orvane_track_group_builder* Builder, const
                                       const orvane_real32* Controls,
                                       orvane_data_type_definition* CurveDataType) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Builder, );
+    // The track's curve, or the identity record written in its place, holds the dimension in
+    // 16 bits: a track of another dimension could only be written wrong.
+    if (Dimension < 0 || Dimension > kMostCurveDimensions) {
+        ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "Dimension %d is out of range [0, %d)",
+                         int(Dimension), int(kMostCurveDimensions) + 1);
+        return;
+    }
     PendingVector* v = ArenaNew<PendingVector>(Builder);
     if (v == nullptr) return;
     v->name = Name;
@@ -425,7 +460,7 @@ ORVANE_API void OrvaneBeginTransformTrack(orvane_track_group_builder* Builder, c
     ORVANE_API void OrvaneSetTransformTrack##Component##Curve(orvane_track_group_builder* Builder, \
                                                               const orvane_curve2* Source) {       \
         if (Builder == nullptr || Builder->openTransform == nullptr) return;                       \
-        EncodeCopy(Builder, Source, &Builder->openTransform->curves[index]);                       \
+        EncodeComponentCopy(Builder, Source, index);                                               \
     }
 
 ORVANE_TRANSFORM_CURVE_SETTERS(Position, 0)
@@ -623,6 +658,9 @@ ORVANE_API void OrvaneSetTransformSample(orvane_track_group_sampler* Sampler,
                                          const orvane_real32 Orientation[4],
                                          const orvane_real32 ScaleShear[9]) {
     ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Sampler, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Position, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, Orientation, );
+    ORVANE_CHECK_NOT_NULL(OrvaneTrackGroupBuilderOrigin, ScaleShear, );
     if (TrackIndex < 0 || TrackIndex >= Sampler->transformCurveCount) {
         ORVANE_LOG_ERROR(OrvaneTrackGroupBuilderOrigin, "TrackIndex %d is out of range [0, %d)",
                          int(TrackIndex), int(Sampler->transformCurveCount));

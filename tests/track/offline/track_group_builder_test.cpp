@@ -324,6 +324,123 @@ TEST(TrackGroupBuilder, CurveCopiesKeepTheirFormat) {
     EXPECT_NEAR(value[1], 0.7071068f, 1e-4f);
 }
 
+// A transform track's curves have dimensions 3, 4 and 9: a copied curve of another dimension is
+// refused with an error and the component stays the identity; an identity curve copied in
+// becomes the identity of the component's dimension.
+TEST(TrackGroupBuilder, CopiedCurvesOfAnotherDimensionAreRefused) {
+    const float k[2] = {0.0f, 1.0f};
+    const float c[6] = {1, 2, 3, 4, 5, 6};
+    orvane_curve_builder* cb = OrvaneBeginCurve(OrvaneCurveDataDaK32fC32fType, 1, 3, 2);
+    OrvanePushCurveKnotArray(cb, k);
+    OrvanePushCurveControlArray(cb, c);
+    orvane_curve2* three = OrvaneEndCurve(cb);
+    cb = OrvaneBeginCurve(OrvaneCurveDataDaIdentityType, 0, 3, 0);
+    orvane_curve2* identityThree = OrvaneEndCurve(cb);
+    ASSERT_NE(three, nullptr);
+    ASSERT_NE(identityThree, nullptr);
+
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "t");
+    LogCapture log;
+    OrvaneSetTransformTrackPositionCurve(b, three);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneSetTransformTrackOrientationCurve(b, three);
+    EXPECT_EQ(log.errors(), 1u);
+    OrvaneSetTransformTrackScaleShearCurve(b, three);
+    EXPECT_EQ(log.errors(), 2u);
+    OrvaneEndTransformTrack(b);
+    OrvaneBeginTransformTrack(b, "u");
+    OrvaneSetTransformTrackPositionCurve(b, identityThree);
+    OrvaneSetTransformTrackOrientationCurve(b, identityThree);
+    OrvaneSetTransformTrackScaleShearCurve(b, identityThree);
+    OrvaneEndTransformTrack(b);
+    EXPECT_EQ(log.errors(), 2u);
+    OrvaneFreeCurve(three);
+    OrvaneFreeCurve(identityThree);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->TransformTrackCount, 2);
+
+    const orvane_transform_track& t = g->TransformTracks[0];
+    EXPECT_EQ(OrvaneCurveGetKnotCount(&t.PositionCurve), 2);
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.OrientationCurve));
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&t.ScaleShearCurve));
+    const int expected[3] = {3, 4, 9};
+    for (int i = 0; i < 2; ++i) {
+        const orvane_transform_track& track = g->TransformTracks[i];
+        const orvane_curve2* curves[3] = {&track.PositionCurve, &track.OrientationCurve,
+                                          &track.ScaleShearCurve};
+        for (int component = 0; component < 3; ++component) {
+            if (!OrvaneCurveIsIdentity(curves[component])) continue;
+            const auto* record = static_cast<const orvane_curve_data_da_identity*>(
+                curves[component]->CurveData.Object);
+            const int dimension = record->Dimension;
+            EXPECT_EQ(dimension, expected[component]) << track.Name << " " << component;
+        }
+    }
+    // The samplers read the group without a complaint.
+    LogCapture sampling;
+    EXPECT_EQ(OrvaneGetTrackSamplerFor(&g->TransformTracks[1]), OrvaneGetTrackSamplerIII());
+    orvane_transform local{};
+    const orvane_track_sample_context ctx = Context(0.5f, 1.0f);
+    OrvaneSampleTrackUUULocal(&ctx, &t, nullptr, &local);
+    EXPECT_EQ(local.Flags, uint32_t(OrvaneTransformHasPosition));
+    EXPECT_EQ(sampling.warnings(), 0u);
+}
+
+// A vector track's dimension is one a curve can have, 0 to 32767: another is refused with an
+// error and no track is added (its identity record could not hold it).
+TEST(TrackGroupBuilder, VectorTracksOfAnImpossibleDimensionAreRefused) {
+    const float k[2] = {0.0f, 1.0f};
+    const float c[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    LogCapture log;
+    OrvanePushVectorTrack(b, "negative", 1, -3, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    OrvanePushVectorTrack(b, "huge", 1, 40000, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    EXPECT_GE(log.errors(), 2u);
+    EXPECT_TRUE(log.Contains("Dimension -3 is out of range [0, 32768)"));
+    EXPECT_TRUE(log.Contains("Dimension 40000 is out of range [0, 32768)"));
+    OrvanePushVectorTrack(b, "pair", 1, 4, 0, 2, k, c, OrvaneCurveDataDaK32fC32fType);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->VectorTrackCount, 1);
+    EXPECT_STREQ(g->VectorTracks[0].Name, "pair");
+    EXPECT_EQ(g->VectorTracks[0].Dimension, 4);
+}
+
+// Setting a component again replaces it; a track begun while another is open leaves the first
+// in the group with what it was given; entries and setters with no open track are dropped.
+TEST(TrackGroupBuilder, RepeatedAndUnmatchedCallsKeepWhatWasGiven) {
+    const float k[2] = {0.0f, 1.0f};
+    const float first[6] = {1, 1, 1, 2, 2, 2};
+    const float second[6] = {5, 6, 7, 8, 9, 10};
+    orvane_track_group_builder* b = OrvaneBeginTrackGroup("g", 0, 0, 0, false);
+    OrvaneBeginTransformTrack(b, "b");
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, first, OrvaneCurveDataDaK32fC32fType);
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, second, OrvaneCurveDataDaK32fC32fType);
+    OrvaneBeginTransformTrack(b, "a");  // "b" was never ended
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, first, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(b);
+    OrvaneEndTransformTrack(b);
+    OrvaneSetTransformTrackPosition(b, 1, 0, 2, k, second, OrvaneCurveDataDaK32fC32fType);
+    OrvaneBeginTextTrack(b, "events");
+    OrvaneAddTextEntry(b, 0.5f, "kept");
+    OrvaneEndTextTrack(b);
+    OrvaneAddTextEntry(b, 0.7f, "dropped");
+    OrvaneEndTextTrack(b);
+    GroupPtr g(OrvaneEndTrackGroup(b));
+    ASSERT_EQ(g->TransformTrackCount, 2);
+    EXPECT_STREQ(g->TransformTracks[0].Name, "a");
+    EXPECT_STREQ(g->TransformTracks[1].Name, "b");
+    float p[3];
+    OrvaneCurveExtractKnotValue(&g->TransformTracks[0].PositionCurve, 1, p, nullptr);
+    EXPECT_EQ(p[0], 2.0f);
+    OrvaneCurveExtractKnotValue(&g->TransformTracks[1].PositionCurve, 1, p, nullptr);
+    EXPECT_EQ(p[0], 8.0f);
+    EXPECT_TRUE(OrvaneCurveIsIdentity(&g->TransformTracks[1].OrientationCurve));
+    ASSERT_EQ(g->TextTrackCount, 1);
+    ASSERT_EQ(g->TextTracks[0].EntryCount, 1);
+    EXPECT_STREQ(g->TextTracks[0].Entries[0].Text, "kept");
+}
+
 TEST(TrackGroupResort, SortsTracksAndMovesTheirLODErrors) {
     std::mt19937 rng(5);
     const auto tracks = Tracks(rng, {"a", "b", "c", "d"});
@@ -425,6 +542,30 @@ TEST(SampledAnimation, SamplesLandPerTrackAndFrame) {
     LogCapture log;
     EXPECT_EQ(OrvaneBeginSampledAnimation(-1, 3), nullptr);
     EXPECT_EQ(OrvaneBeginSampledAnimation(1 << 20, 1 << 20), nullptr);
+}
+
+// A missing position, orientation or scale/shear is an error: nothing of the sample is stored.
+TEST(SampledAnimation, MissingArraysAreRefused) {
+    orvane_track_group_sampler* s = OrvaneBeginSampledAnimation(1, 1);
+    ASSERT_NE(s, nullptr);
+    const float p[3] = {1, 2, 3};
+    const float q[4] = {0, 0, 0, 1};
+    const float m[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    {
+        LogCapture log;
+        OrvaneSetTransformSample(s, 0, nullptr, q, m);
+        OrvaneSetTransformSample(s, 0, p, nullptr, m);
+        OrvaneSetTransformSample(s, 0, p, q, nullptr);
+        EXPECT_EQ(log.errors(), 3u);
+        EXPECT_TRUE(log.Contains("Position is not allowed to be 0"));
+        EXPECT_TRUE(log.Contains("Orientation is not allowed to be 0"));
+        EXPECT_TRUE(log.Contains("ScaleShear is not allowed to be 0"));
+    }
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 0)[0], 0.0f);
+    EXPECT_EQ(OrvaneGetOrientationSamples(s, 0)[3], 0.0f);
+    OrvaneSetTransformSample(s, 0, p, q, m);
+    EXPECT_EQ(OrvaneGetPositionSamples(s, 0)[2], 3.0f);
+    OrvaneEndSampledAnimation(s);
 }
 
 }  // namespace
