@@ -272,6 +272,19 @@ int32_t FormatText(int32_t size, char* buffer, const char* format, ...) {
     return n;
 }
 
+namespace {
+
+// Messages logged while another is being output on the same thread (the log file's platform
+// warning, a callback that calls the library) are nested. Each level formats into a buffer of
+// its own, so that a nested message never overwrites the text still to be handed to the
+// callback. Messages nested deeper than this are dropped, which also ends a callback that would
+// log without end.
+constexpr int kMaxMessageNesting = 3;
+thread_local int t_messageNesting = 0;
+thread_local char t_messageTexts[kMaxMessageNesting][kBufferSize];
+
+}  // namespace
+
 void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
                  va_list arguments) {
     if (type == OrvaneIgnoredMessage) return;
@@ -279,16 +292,22 @@ void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin,
     bool mayBeMoreSerious = type > g_mostSeriousType.load(std::memory_order_acquire);
     if (!mayBeMoreSerious && (Filtered(origin) || !g_loggingOn.load(std::memory_order_acquire)))
         return;
-    thread_local char text[kBufferSize];
+    if (t_messageNesting >= kMaxMessageNesting) return;
+    char* text = t_messageTexts[t_messageNesting];
+    struct Level {
+        Level() { ++t_messageNesting; }
+        ~Level() { --t_messageNesting; }
+    } level;
     int32_t length = FormatTextV(kBufferSize, text, format, arguments);
-
-    std::lock_guard<std::recursive_mutex> lock(g_logMutex);
-    if (type > g_mostSeriousType.load(std::memory_order_relaxed)) {
-        g_mostSeriousType.store(type, std::memory_order_release);
-        std::memcpy(g_mostSeriousText, text, static_cast<size_t>(length) + 1);
-        if (!Filtered(origin)) Output(type, origin, text, length);
-    } else if (!Filtered(origin) && g_loggingOn.load(std::memory_order_relaxed)) {
-        Output(type, origin, text, length);
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_logMutex);
+        if (type > g_mostSeriousType.load(std::memory_order_relaxed)) {
+            g_mostSeriousType.store(type, std::memory_order_release);
+            std::memcpy(g_mostSeriousText, text, static_cast<size_t>(length) + 1);
+            if (!Filtered(origin)) Output(type, origin, text, length);
+        } else if (!Filtered(origin) && g_loggingOn.load(std::memory_order_relaxed)) {
+            Output(type, origin, text, length);
+        }
     }
 }
 

@@ -174,6 +174,75 @@ TEST(LogFile, AppendsEachMessageWithALineFeed) {
     std::remove(name.c_str());
 }
 
+TEST(LogCallback, GetsItsOwnTextWhenTheLogFileCannotBeOpened) {
+    // The log file's platform warning is logged while the message is being output; the
+    // message that follows it to the callback must still be the one that was logged.
+    LogCapture log;
+    EXPECT_FALSE(OrvaneSetLogFileName("/nonexistent-dir/orvane.log", false));
+    log.Clear();
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneCurveOrigin, "the note %d", 17);
+    EXPECT_TRUE(OrvaneSetLogFileName(nullptr, false));
+    ASSERT_FALSE(log.messages().empty());
+    const auto& last = log.messages().back();
+    EXPECT_EQ(last.type, OrvaneNoteMessage);
+    EXPECT_EQ(last.origin, OrvaneCurveOrigin);
+    EXPECT_EQ(last.text, "the note 17");
+    // The platform warning reached the callback on its own, before the note.
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(log.messages()[0].origin, OrvanePlatformOrigin);
+    EXPECT_NE(log.messages()[0].text.find("CreateFile failed"), std::string::npos);
+}
+
+struct NestingState {
+    std::vector<std::string> texts;
+    bool nested = false;
+};
+
+TEST(LogCallback, TextStaysValidWhileTheCallbackLogs) {
+    NestingState state;
+    orvane_log_callback callback = {
+        [](orvane_log_message_type, orvane_log_message_origin, const char* text, void* user) {
+            auto* s = static_cast<NestingState*>(user);
+            if (!s->nested) {
+                s->nested = true;
+                orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "inner");
+            }
+            s->texts.push_back(text);
+        },
+        &state};
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    OrvaneSetLogCallback(&callback);
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "outer");
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    ASSERT_EQ(state.texts.size(), 2u);
+    EXPECT_EQ(state.texts[0], "inner");
+    EXPECT_EQ(state.texts[1], "outer");
+}
+
+// A callback that logs on every call is cut off after a few nested levels instead of
+// recursing until the stack runs out; every level still gets its own text.
+TEST(LogCallback, ACallbackThatAlwaysLogsEnds) {
+    std::vector<std::string> texts;
+    orvane_log_callback callback = {
+        [](orvane_log_message_type, orvane_log_message_origin, const char* text, void* user) {
+            auto* received = static_cast<std::vector<std::string>*>(user);
+            orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "level %d",
+                               static_cast<int>(received->size()));
+            received->push_back(text);
+        },
+        &texts};
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    OrvaneSetLogCallback(&callback);
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "outer");
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_LT(texts.size(), 100u);
+    EXPECT_EQ(texts.front(), "level 0");  // the innermost message is delivered first
+    EXPECT_EQ(texts.back(), "outer");
+}
+
 TEST(LogCallback, IsCopiedAndReturned) {
     int calls = 0;
     orvane_log_callback callback = {[](orvane_log_message_type, orvane_log_message_origin,
