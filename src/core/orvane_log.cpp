@@ -120,8 +120,11 @@ void PutReal(Sink& sink, double value, int precision) {
     }
     if (value >= 1.0) {
         int32_t start = sink.length;
+        // Each digit is the remainder by 10 of the value as it is: rounding it to single
+        // precision first could carry into the next digit (9.9999999 would print as 0.999999)
+        // or lose digits past the 24th bit.
         for (double rest = value; rest >= 1.0; rest /= 10.0) {
-            float digit = std::floor(std::fmod(static_cast<float>(rest), 10.0f));
+            double digit = std::floor(std::fmod(rest, 10.0));
             int d = static_cast<int>(digit);
             sink.Put(static_cast<char>('0' + (d < 0 ? 0 : d > 9 ? 9 : d)));
         }

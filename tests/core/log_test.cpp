@@ -67,6 +67,19 @@ TEST(FormatText, RealsAreCutNotRounded) {
     EXPECT_EQ(Format("%f", std::nan("")), "(qnan)");
 }
 
+// Every integer digit comes from the value itself: a double close below a multiple of ten, or
+// with more digits than single precision holds, keeps its own digits.
+TEST(FormatText, RealsKeepTheirIntegerDigits) {
+    EXPECT_EQ(Format("%f", 9.9999999), "9.999999");
+    EXPECT_EQ(Format("%.2f", 19.99999999), "19.99");
+    EXPECT_EQ(Format("%.1f", 16777217.0), "16777217.0");
+    EXPECT_EQ(Format("%.0f", 123456789.0), "123456789.");
+    EXPECT_EQ(Format("%.1f", -2999.96), "-2999.9");
+    // Values read from 32-bit reals print as before.
+    EXPECT_EQ(Format("%.3f", static_cast<double>(1234.5f)), "1234.500");
+    EXPECT_EQ(Format("%.0f", static_cast<double>(16777216.0f)), "16777216.");
+}
+
 TEST(FormatText, TruncatesAndAlwaysTerminates) {
     char buffer[8];
     EXPECT_EQ(orvane::FormatText(8, buffer, "%s", "abcdefghij"), 7);
