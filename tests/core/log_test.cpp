@@ -1,4 +1,5 @@
 // Messages, filters, the log file, and the formatter's own rules.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -270,6 +271,44 @@ TEST(LogCallback, IsCopiedAndReturned) {
     orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "note");
     EXPECT_EQ(calls, 1);
     OrvaneClearMostSeriousMessage();
+}
+
+// A callback installed or removed while another thread logs: every message reaches one whole
+// callback, its function always with its own user data.
+struct Receiver {
+    std::atomic<int> calls{0};
+    std::atomic<int> mismatches{0};
+};
+Receiver g_firstReceiver, g_secondReceiver;
+
+void ReceiveFirst(orvane_log_message_type, orvane_log_message_origin, const char*, void* user) {
+    ++g_firstReceiver.calls;
+    if (user != &g_firstReceiver) ++g_firstReceiver.mismatches;
+}
+
+void ReceiveSecond(orvane_log_message_type, orvane_log_message_origin, const char*, void* user) {
+    ++g_secondReceiver.calls;
+    if (user != &g_secondReceiver) ++g_secondReceiver.mismatches;
+}
+
+TEST(LogThreads, CallbacksChangeWhileAnotherThreadLogs) {
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    const orvane_log_callback first = {&ReceiveFirst, &g_firstReceiver};
+    const orvane_log_callback second = {&ReceiveSecond, &g_secondReceiver};
+    std::atomic<bool> done{false};
+    std::thread logger([&done] {
+        for (int i = 0; i < 3000; ++i)
+            orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "message %d", i);
+        done = true;
+    });
+    for (int i = 0; !done; ++i)
+        OrvaneSetLogCallback(i % 3 == 0 ? &first : i % 3 == 1 ? &second : nullptr);
+    logger.join();
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    EXPECT_EQ(g_firstReceiver.mismatches, 0);
+    EXPECT_EQ(g_secondReceiver.mismatches, 0);
+    EXPECT_LE(g_firstReceiver.calls + g_secondReceiver.calls, 3000);
 }
 
 TEST(LogThreads, ConcurrentMessagesArriveWhole) {
