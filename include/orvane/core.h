@@ -135,7 +135,9 @@ typedef enum orvane_log_message_origin {
 } orvane_log_message_origin;
 
 /* Called with every message that passes the filters; Text is zero-terminated and valid only
- * during the call. Calls are serialised. */
+ * during the call. Calls are serialised. The callback may call the library: the messages that
+ * logs are delivered first, each with its own text; beyond two such nested levels on a thread
+ * messages are dropped, so a callback that always logs still returns. */
 typedef void (*orvane_log_function)(orvane_log_message_type Type, orvane_log_message_origin Origin,
                                     const char* Text, void* UserData);
 typedef struct orvane_log_callback {

@@ -120,8 +120,11 @@ void PutReal(Sink& sink, double value, int precision) {
     }
     if (value >= 1.0) {
         int32_t start = sink.length;
+        // Each digit is the remainder by 10 of the value as it is: rounding it to single
+        // precision first could carry into the next digit (9.9999999 would print as 0.999999)
+        // or lose digits past the 24th bit.
         for (double rest = value; rest >= 1.0; rest /= 10.0) {
-            float digit = std::floor(std::fmod(static_cast<float>(rest), 10.0f));
+            double digit = std::floor(std::fmod(rest, 10.0));
             int d = static_cast<int>(digit);
             sink.Put(static_cast<char>('0' + (d < 0 ? 0 : d > 9 ? 9 : d)));
         }
@@ -272,6 +275,19 @@ int32_t FormatText(int32_t size, char* buffer, const char* format, ...) {
     return n;
 }
 
+namespace {
+
+// Messages logged while another is being output on the same thread (the log file's platform
+// warning, a callback that calls the library) are nested. Each level formats into a buffer of
+// its own, so that a nested message never overwrites the text still to be handed to the
+// callback. Messages nested deeper than this are dropped, which also ends a callback that would
+// log without end.
+constexpr int kMaxMessageNesting = 3;
+thread_local int t_messageNesting = 0;
+thread_local char t_messageTexts[kMaxMessageNesting][kBufferSize];
+
+}  // namespace
+
 void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin, const char* format,
                  va_list arguments) {
     if (type == OrvaneIgnoredMessage) return;
@@ -279,16 +295,22 @@ void LogMessageV(orvane_log_message_type type, orvane_log_message_origin origin,
     bool mayBeMoreSerious = type > g_mostSeriousType.load(std::memory_order_acquire);
     if (!mayBeMoreSerious && (Filtered(origin) || !g_loggingOn.load(std::memory_order_acquire)))
         return;
-    thread_local char text[kBufferSize];
+    if (t_messageNesting >= kMaxMessageNesting) return;
+    char* text = t_messageTexts[t_messageNesting];
+    struct Level {
+        Level() { ++t_messageNesting; }
+        ~Level() { --t_messageNesting; }
+    } level;
     int32_t length = FormatTextV(kBufferSize, text, format, arguments);
-
-    std::lock_guard<std::recursive_mutex> lock(g_logMutex);
-    if (type > g_mostSeriousType.load(std::memory_order_relaxed)) {
-        g_mostSeriousType.store(type, std::memory_order_release);
-        std::memcpy(g_mostSeriousText, text, static_cast<size_t>(length) + 1);
-        if (!Filtered(origin)) Output(type, origin, text, length);
-    } else if (!Filtered(origin) && g_loggingOn.load(std::memory_order_relaxed)) {
-        Output(type, origin, text, length);
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_logMutex);
+        if (type > g_mostSeriousType.load(std::memory_order_relaxed)) {
+            g_mostSeriousType.store(type, std::memory_order_release);
+            std::memcpy(g_mostSeriousText, text, static_cast<size_t>(length) + 1);
+            if (!Filtered(origin)) Output(type, origin, text, length);
+        } else if (!Filtered(origin) && g_loggingOn.load(std::memory_order_relaxed)) {
+            Output(type, origin, text, length);
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 #include "diag/orvane_timing.h"
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 
 #include "diag/orvane_clock.h"
@@ -56,6 +57,13 @@ BlockSums SumsOf(int32_t index) {
 TimingBlock* RegisterTimingBlock(const char* name) {
     std::lock_guard<std::mutex> lock(g_registrationMutex);
     int32_t index = g_blockCount.load(std::memory_order_relaxed);
+    // An operation timed at several places (its entry points, two paths of one function) owns
+    // one block: a name that is registered already gives that block.
+    for (int32_t i = 0; i < index; ++i) {
+        const char* registered = g_blocks[i].name;
+        if (registered == name || (registered && name && std::strcmp(registered, name) == 0))
+            return &g_blocks[i];
+    }
     if (index >= kMaxTimingBlocks) return nullptr;
     g_blocks[index].name = name;
     g_blocks[index].index = index;

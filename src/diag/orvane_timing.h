@@ -56,7 +56,8 @@ struct TimingBlock {
     uint64_t baseCount, baseTotalTicks, baseChildTicks;
 };
 
-// Takes the next table slot for name (a constant text); null when the table is full.
+// The block of name (a constant text): the one registered under that name, or the next table
+// slot; null when the table is full.
 TimingBlock* RegisterTimingBlock(const char* name);
 
 // The block whose scope is innermost on this thread; null outside every scope.

@@ -1,4 +1,5 @@
 // Messages, filters, the log file, and the formatter's own rules.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -65,6 +66,19 @@ TEST(FormatText, RealsAreCutNotRounded) {
     EXPECT_EQ(Format("%f", HUGE_VAL), "(infinity)");
     EXPECT_EQ(Format("%f", -HUGE_VAL), "-(infinity)");
     EXPECT_EQ(Format("%f", std::nan("")), "(qnan)");
+}
+
+// Every integer digit comes from the value itself: a double close below a multiple of ten, or
+// with more digits than single precision holds, keeps its own digits.
+TEST(FormatText, RealsKeepTheirIntegerDigits) {
+    EXPECT_EQ(Format("%f", 9.9999999), "9.999999");
+    EXPECT_EQ(Format("%.2f", 19.99999999), "19.99");
+    EXPECT_EQ(Format("%.1f", 16777217.0), "16777217.0");
+    EXPECT_EQ(Format("%.0f", 123456789.0), "123456789.");
+    EXPECT_EQ(Format("%.1f", -2999.96), "-2999.9");
+    // Values read from 32-bit reals print as before.
+    EXPECT_EQ(Format("%.3f", static_cast<double>(1234.5f)), "1234.500");
+    EXPECT_EQ(Format("%.0f", static_cast<double>(16777216.0f)), "16777216.");
 }
 
 TEST(FormatText, TruncatesAndAlwaysTerminates) {
@@ -174,6 +188,75 @@ TEST(LogFile, AppendsEachMessageWithALineFeed) {
     std::remove(name.c_str());
 }
 
+TEST(LogCallback, GetsItsOwnTextWhenTheLogFileCannotBeOpened) {
+    // The log file's platform warning is logged while the message is being output; the
+    // message that follows it to the callback must still be the one that was logged.
+    LogCapture log;
+    EXPECT_FALSE(OrvaneSetLogFileName("/nonexistent-dir/orvane.log", false));
+    log.Clear();
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneCurveOrigin, "the note %d", 17);
+    EXPECT_TRUE(OrvaneSetLogFileName(nullptr, false));
+    ASSERT_FALSE(log.messages().empty());
+    const auto& last = log.messages().back();
+    EXPECT_EQ(last.type, OrvaneNoteMessage);
+    EXPECT_EQ(last.origin, OrvaneCurveOrigin);
+    EXPECT_EQ(last.text, "the note 17");
+    // The platform warning reached the callback on its own, before the note.
+    ASSERT_EQ(log.messages().size(), 2u);
+    EXPECT_EQ(log.messages()[0].origin, OrvanePlatformOrigin);
+    EXPECT_NE(log.messages()[0].text.find("CreateFile failed"), std::string::npos);
+}
+
+struct NestingState {
+    std::vector<std::string> texts;
+    bool nested = false;
+};
+
+TEST(LogCallback, TextStaysValidWhileTheCallbackLogs) {
+    NestingState state;
+    orvane_log_callback callback = {
+        [](orvane_log_message_type, orvane_log_message_origin, const char* text, void* user) {
+            auto* s = static_cast<NestingState*>(user);
+            if (!s->nested) {
+                s->nested = true;
+                orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "inner");
+            }
+            s->texts.push_back(text);
+        },
+        &state};
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    OrvaneSetLogCallback(&callback);
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "outer");
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    ASSERT_EQ(state.texts.size(), 2u);
+    EXPECT_EQ(state.texts[0], "inner");
+    EXPECT_EQ(state.texts[1], "outer");
+}
+
+// A callback that logs on every call is cut off after a few nested levels instead of
+// recursing until the stack runs out; every level still gets its own text.
+TEST(LogCallback, ACallbackThatAlwaysLogsEnds) {
+    std::vector<std::string> texts;
+    orvane_log_callback callback = {
+        [](orvane_log_message_type, orvane_log_message_origin, const char* text, void* user) {
+            auto* received = static_cast<std::vector<std::string>*>(user);
+            orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "level %d",
+                               static_cast<int>(received->size()));
+            received->push_back(text);
+        },
+        &texts};
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    OrvaneSetLogCallback(&callback);
+    orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "outer");
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_LT(texts.size(), 100u);
+    EXPECT_EQ(texts.front(), "level 0");  // the innermost message is delivered first
+    EXPECT_EQ(texts.back(), "outer");
+}
+
 TEST(LogCallback, IsCopiedAndReturned) {
     int calls = 0;
     orvane_log_callback callback = {[](orvane_log_message_type, orvane_log_message_origin,
@@ -188,6 +271,44 @@ TEST(LogCallback, IsCopiedAndReturned) {
     orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "note");
     EXPECT_EQ(calls, 1);
     OrvaneClearMostSeriousMessage();
+}
+
+// A callback installed or removed while another thread logs: every message reaches one whole
+// callback, its function always with its own user data.
+struct Receiver {
+    std::atomic<int> calls{0};
+    std::atomic<int> mismatches{0};
+};
+Receiver g_firstReceiver, g_secondReceiver;
+
+void ReceiveFirst(orvane_log_message_type, orvane_log_message_origin, const char*, void* user) {
+    ++g_firstReceiver.calls;
+    if (user != &g_firstReceiver) ++g_firstReceiver.mismatches;
+}
+
+void ReceiveSecond(orvane_log_message_type, orvane_log_message_origin, const char*, void* user) {
+    ++g_secondReceiver.calls;
+    if (user != &g_secondReceiver) ++g_secondReceiver.mismatches;
+}
+
+TEST(LogThreads, CallbacksChangeWhileAnotherThreadLogs) {
+    orvane_log_callback previous = OrvaneGetLogCallback();
+    const orvane_log_callback first = {&ReceiveFirst, &g_firstReceiver};
+    const orvane_log_callback second = {&ReceiveSecond, &g_secondReceiver};
+    std::atomic<bool> done{false};
+    std::thread logger([&done] {
+        for (int i = 0; i < 3000; ++i)
+            orvane::LogMessage(OrvaneNoteMessage, OrvaneMemoryOrigin, "message %d", i);
+        done = true;
+    });
+    for (int i = 0; !done; ++i)
+        OrvaneSetLogCallback(i % 3 == 0 ? &first : i % 3 == 1 ? &second : nullptr);
+    logger.join();
+    OrvaneSetLogCallback(&previous);
+    OrvaneClearMostSeriousMessage();
+    EXPECT_EQ(g_firstReceiver.mismatches, 0);
+    EXPECT_EQ(g_secondReceiver.mismatches, 0);
+    EXPECT_LE(g_firstReceiver.calls + g_secondReceiver.calls, 3000);
 }
 
 TEST(LogThreads, ConcurrentMessagesArriveWhole) {

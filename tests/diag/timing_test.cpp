@@ -252,4 +252,33 @@ TEST(Counters, PeaksKeepTheLargestOfEachValue) {
     EXPECT_EQ(cleared.PeakSecondsWithoutChildren, 0);
 }
 
+// One operation timed at two places (its entry points, or two paths of one function) owns one
+// block: both places count into the single counter of that name.
+void SharedFirstPlace() {
+    ORVANE_TIMING_BLOCK("TestSharedOperation");
+}
+
+void SharedSecondPlace() {
+    ORVANE_TIMING_BLOCK("TestSharedOperation");
+}
+
+TEST(Counters, AnOperationTimedAtTwoPlacesHasOneCounter) {
+    OrvaneResetCounters();
+    SharedFirstPlace();
+    SharedSecondPlace();
+    SharedSecondPlace();
+    int counters = 0;
+    int32_t count = 0;
+    for (int i = 0; i < OrvaneGetCounterCount(); ++i) {
+        orvane_counter_results r;
+        OrvaneGetCounterResults(i, &r);
+        if (std::string(r.Name) == "TestSharedOperation") {
+            ++counters;
+            count = r.Count;
+        }
+    }
+    EXPECT_EQ(counters, 1);
+    EXPECT_EQ(count, 3);
+}
+
 }  // namespace
