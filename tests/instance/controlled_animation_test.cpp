@@ -442,6 +442,28 @@ TEST(ControlledRootMotion, VariableDeltaMovesInTheFrameOfTheRootAtTheStart) {
 
 // ---- Direct world-pose builds ----
 
+// The world pose the direct build makes of the instance (with Offset and AllowedError), each
+// element against the double-precision reference within tolerance(bone) (offset already in it).
+template <typename Tolerance>
+void ExpectDirectBuild(orvane_model_instance* instance, int n, const float* offset,
+                       float allowedError, const std::vector<double>& reference,
+                       Tolerance tolerance) {
+    WorldPtr world(OrvaneNewWorldPose(n));
+    PosePtr scratch(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimationsAcceleratedLOD(instance, n, offset, scratch.get(), world.get(),
+                                              allowedError);
+    for (int i = 0; i < n; ++i)
+        for (int k = 0; k < 16; ++k)
+            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
+                        tolerance(i))
+                << "bone " << i << " element " << k;
+}
+
+void ExpectDirectBuild(orvane_model_instance* instance, int n,
+                       const std::vector<double>& reference) {
+    ExpectDirectBuild(instance, n, nullptr, 0.0f, reference, [](int) { return 1e-4; });
+}
+
 TEST(ControlledDirectBuild, VariableDeltaBuildsTheRootWithoutItsMotion) {
     Character c;
     const int n = c.BoneCount();
@@ -453,14 +475,7 @@ TEST(ControlledDirectBuild, VariableDeltaBuildsTheRootWithoutItsMotion) {
         locals.push_back(ReferenceLocal(c.skeleton, c.group, i, 1.3f, 2.0f, false, false));
     OrvaneMakeIdentity(&locals[0]);
     const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
-    WorldPtr world(OrvaneNewWorldPose(n));
-    PosePtr scratch(OrvaneNewLocalPose(n));
-    OrvaneSampleModelAnimationsAccelerated(instance, n, nullptr, scratch.get(), world.get());
-    for (int i = 0; i < n; ++i)
-        for (int k = 0; k < 16; ++k)
-            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
-                        1e-4)
-                << "bone " << i << " element " << k;
+    ExpectDirectBuild(instance, n, reference);
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);
 }
@@ -479,17 +494,12 @@ TEST(ControlledDirectBuild, SkeletonsOfMoreThanTwoHundredAndFiftySixBonesBuildBo
         locals.push_back(ReferenceLocal(c.skeleton, c.group, i, 0.7f, 2.0f, false, false));
     OrvaneMakeIdentity(&locals[0]);
     const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
-    WorldPtr world(OrvaneNewWorldPose(n));
-    PosePtr scratch(OrvaneNewLocalPose(n));
+    // The offset moves every bone by 5 along x.
+    std::vector<double> moved = reference;
+    for (int i = 0; i < n; ++i)
+        moved[size_t(i) * 16 + 12] += 5.0;
     const float offset[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 0, 1};
-    OrvaneSampleModelAnimationsAccelerated(instance, n, offset, scratch.get(), world.get());
-    for (int i = 0; i < n; ++i) {
-        const double tolerance = 1e-5 * (i + 1);
-        for (int k = 0; k < 16; ++k)
-            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k],
-                        reference[size_t(i) * 16 + k] + (k == 12 ? 5.0 : 0.0), tolerance)
-                << "bone " << i << " element " << k;
-    }
+    ExpectDirectBuild(instance, n, offset, 0.0f, moved, [](int i) { return 1e-5 * (i + 1); });
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);
 }
@@ -516,14 +526,7 @@ TEST(ControlledDirectBuild, APlayedPoseKeepsItsScaleAndShear) {
     // A played pose is not weighed by the control: a light control builds the pose all the same.
     OrvaneSetControlWeight(control, 0.25f);
     const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
-    WorldPtr world(OrvaneNewWorldPose(n));
-    PosePtr scratch(OrvaneNewLocalPose(n));
-    OrvaneSampleModelAnimationsAccelerated(instance, n, nullptr, scratch.get(), world.get());
-    for (int i = 0; i < n; ++i)
-        for (int k = 0; k < 16; ++k)
-            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
-                        1e-4)
-                << "bone " << i << " element " << k;
+    ExpectDirectBuild(instance, n, reference);
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);
 }
@@ -561,15 +564,7 @@ TEST(ControlledDirectBuild, TracksFadeTowardsTheirLODTransformWithinTheWindow) {
             t.Orientation[i] = float(q[i] / std::sqrt(length));
     }
     const std::vector<double> reference = ReferenceWorld(c.skeleton, locals);
-    WorldPtr world(OrvaneNewWorldPose(n));
-    PosePtr scratch(OrvaneNewLocalPose(n));
-    OrvaneSampleModelAnimationsAcceleratedLOD(instance, n, nullptr, scratch.get(), world.get(),
-                                              0.55f);
-    for (int i = 0; i < n; ++i)
-        for (int k = 0; k < 16; ++k)
-            EXPECT_NEAR(OrvaneGetWorldPose4x4(world.get(), i)[k], reference[size_t(i) * 16 + k],
-                        1e-4)
-                << "bone " << i << " element " << k;
+    ExpectDirectBuild(instance, n, nullptr, 0.55f, reference, [](int) { return 1e-4; });
     // The accumulation agrees.
     PosePtr pose(OrvaneNewLocalPose(n));
     OrvaneSampleModelAnimationsLOD(instance, 0, n, pose.get(), 0.55f);
