@@ -26,16 +26,20 @@ inline void Store3(uint8_t* p, __m128 v) {
     _mm_store_ss(reinterpret_cast<float*>(p + 8), _mm_movehl_ps(v, v));
 }
 
-// A four-slot vertex blends only the slots it uses: one when slots 1 to 3 weigh nothing, two
-// when slots 2 and 3 do, else all four. Slots of weight 0 add nothing to the sum, so the blend
-// is the same; vertices that come grouped by the slots they use take one course for long runs.
+// A four-slot vertex blends only the slots it uses: the first one, two or three when the
+// slots after them weigh nothing, else all four. Slots of weight 0 add nothing to the sum, so
+// the blend is the same; vertices that come grouped by the slots they use take one course for
+// long runs.
 template <class P, bool Indirect>
 inline typename P::Matrix BlendByUse(const uint8_t* vertex, const int32_t* table,
                                      const float* matrices) {
     const uint8_t* weights = vertex + 12;
-    if ((weights[2] | weights[3]) != 0)
-        return P::template Blend<4, Indirect, 4>(vertex, table, matrices);
+    if (weights[3] != 0) return P::template Blend<4, Indirect, 4>(vertex, table, matrices);
+    if (weights[2] != 0) return P::template Blend<4, Indirect, 3>(vertex, table, matrices);
     if (weights[1] != 0) return P::template Blend<4, Indirect, 2>(vertex, table, matrices);
+    // A whole weight scales by exactly 1 (255 times the weight scale rounds to 1), so the one
+    // bone's matrix is its blend, bit for bit, without the product.
+    if (weights[0] == 255) return P::Load(MatrixFor<Indirect>(matrices, table, vertex[12 + 4]));
     return P::template Blend<4, Indirect, 1>(vertex, table, matrices);
 }
 

@@ -446,11 +446,14 @@ TEST(Deformers, ZeroWeightSlotsContributeNothing) {
 
 // Four-slot vertices whose weights leave slots unused (one, two, three or four in use, in runs
 // and alone, an unused slot before a used one, all four empty) match the reference on every
-// path: the kernels blend only the slots in use, which must add up to the same matrix.
+// path: the kernels blend only the slots in use, which must add up to the same matrix. A lone
+// whole weight takes its bone's matrix as it is; a lone partial one must still scale it.
 TEST(Deformers, FourSlotVerticesUsingFewerSlotsMatchTheReference) {
     const uint8_t patterns[][4] = {{255, 0, 0, 0},   {128, 127, 0, 0}, {0, 255, 0, 0},
                                    {0, 0, 0, 255},   {100, 0, 155, 0}, {0, 0, 0, 0},
-                                   {60, 60, 60, 75}, {1, 0, 0, 254}};
+                                   {60, 60, 60, 75}, {1, 0, 0, 254},   {0, 0, 255, 0},
+                                   {200, 0, 0, 0}};
+    constexpr int kPatterns = int(sizeof(patterns) / sizeof(patterns[0]));
     const Entry entries[] = {
         {2, OrvanePWN343VertexType, OrvanePN33VertexType, {4, 1, 0}, false},
         {4, OrvanePWNGB34333VertexType, OrvanePNGB3333VertexType, {4, 3, 0}, false},
@@ -465,7 +468,7 @@ TEST(Deformers, FourSlotVerticesUsingFewerSlotsMatchTheReference) {
             Workload w = MakeWorkload(entry.family, 90, 7u);
             for (int v = 0; v < w.count; ++v) {
                 // Runs of three of a pattern, then each pattern alone.
-                const int k = v < 48 ? (v / 3) % 8 : v % 8;
+                const int k = v < 3 * kPatterns ? (v / 3) % kPatterns : v % kPatterns;
                 std::memcpy(&w.source[static_cast<size_t>(entry.family.sourceSize()) * v + 12],
                             patterns[k], 4);
             }
