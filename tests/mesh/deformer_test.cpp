@@ -449,10 +449,9 @@ TEST(Deformers, ZeroWeightSlotsContributeNothing) {
 // path: the kernels blend only the slots in use, which must add up to the same matrix. A lone
 // whole weight takes its bone's matrix as it is; a lone partial one must still scale it.
 TEST(Deformers, FourSlotVerticesUsingFewerSlotsMatchTheReference) {
-    const uint8_t patterns[][4] = {{255, 0, 0, 0},   {128, 127, 0, 0}, {0, 255, 0, 0},
-                                   {0, 0, 0, 255},   {100, 0, 155, 0}, {0, 0, 0, 0},
-                                   {60, 60, 60, 75}, {1, 0, 0, 254},   {0, 0, 255, 0},
-                                   {200, 0, 0, 0}};
+    const uint8_t patterns[][4] = {
+        {255, 0, 0, 0}, {128, 127, 0, 0}, {0, 255, 0, 0}, {0, 0, 0, 255}, {100, 0, 155, 0},
+        {0, 0, 0, 0},   {60, 60, 60, 75}, {1, 0, 0, 254}, {0, 0, 255, 0}, {200, 0, 0, 0}};
     constexpr int kPatterns = int(sizeof(patterns) / sizeof(patterns[0]));
     const Entry entries[] = {
         {2, OrvanePWN343VertexType, OrvanePN33VertexType, {4, 1, 0}, false},
