@@ -73,8 +73,9 @@ ORVANE_API void OrvaneTransformBoundingBox(const orvane_real32 Affine3[3],
  * two differ). Opaque; one block. A built binding is read-only and may be shared by threads. */
 typedef struct orvane_mesh_binding orvane_mesh_binding;
 
-/* Bytes of the block: the record, then BoneCount int32 indices, then BoneCount more for a
- * transferred binding. 0 for a null mesh, or when the size does not fit an int32. */
+/* Bytes of the block: the record, then BoneCount copies of inverse world matrices (64 bytes
+ * each), then BoneCount int32 indices, then BoneCount more for a transferred binding. 0 for a
+ * null mesh, or when the size does not fit an int32. */
 ORVANE_API orvane_int32 OrvaneGetResultingMeshBindingSize(const orvane_mesh* Mesh,
                                                           const orvane_skeleton* FromSkeleton,
                                                           const orvane_skeleton* ToSkeleton);
@@ -116,9 +117,10 @@ ORVANE_API orvane_int32 OrvaneGetMeshBinding4x4ArraySize(const orvane_mesh_bindi
  * OrvaneColumnMatrixMultiply4x3's product to the bit, except that subnormal numbers (below
  * 1.2e-38 in magnitude) in an inverse world matrix count as 0: a product of one costs the
  * processor a slow assist every frame, and what it would add to an element is below 1.2e-38
- * times the world matrix's largest element. Which bones have them is found when the binding is
- * built, so the inverse world matrices must not change while the binding lives (as the rest of
- * the skeleton). Distinct bindings and destinations may be built on several threads at once. */
+ * times the world matrix's largest element. The inverse world matrices are those FromSkeleton
+ * held when the binding was built (the binding keeps a copy, read in bone order): a skeleton
+ * changed later needs a new binding. Distinct bindings and destinations may be built on several
+ * threads at once. */
 ORVANE_API void OrvaneBuildMeshBinding4x4Array(const orvane_mesh_binding* Binding,
                                                const orvane_world_pose* WorldPose,
                                                orvane_int32 FirstBone, orvane_int32 BoneCount,

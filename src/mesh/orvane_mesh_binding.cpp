@@ -30,8 +30,8 @@ namespace {
 // small size, and the binding's arrays would be written past a block of that size.
 uint64_t BindingBytes(int32_t boneCount, bool transferred) {
     const uint64_t arrays = static_cast<uint64_t>(boneCount) * sizeof(orvane_int32);
-    return sizeof(orvane_mesh_binding) + (transferred ? 2 * arrays : arrays) +
-           static_cast<uint64_t>(boneCount);
+    return sizeof(orvane_mesh_binding) + static_cast<uint64_t>(boneCount) * 16 * sizeof(float) +
+           (transferred ? 2 * arrays : arrays);
 }
 
 // The skinning matrices of bones [first, end): each bound bone's inverse world matrix (apply
@@ -39,35 +39,28 @@ uint64_t BindingBytes(int32_t boneCount, bool transferred) {
 // in the same order. The next bone's matrices are loaded before this bone's product is stored
 // (the output never overlaps the inputs).
 //
-// The subnormal numbers of an inverse matrix count as 0. Skeletons made by tools hold them now
-// and then (a rotation term of 1e-39), and each product of one costs the processor an assist
-// of some hundred cycles, every frame: one such number in a skeleton of 54 bound bones made
-// the whole build about 1.2 times as long. The products they would add are below 1.2e-38 times a
-// world matrix element, lost in the sum unless every other term is as small.
+// The subnormal numbers of an inverse matrix count as 0 (the binding's copies hold them as 0).
+// Skeletons made by tools hold them now and then (a rotation term of 1e-39), and each product of
+// one costs the processor an assist of some hundred cycles, every frame: one such number in a
+// skeleton of 54 bound bones made the whole build about 1.2 times as long. The products they
+// would add are below 1.2e-38 times a world matrix element, lost in the sum unless every other
+// term is as small.
 void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const float* world,
                                    int32_t first, int32_t end, float* out) {
     if (first >= end) return;
-    const orvane_bone* bones = binding.FromSkeleton->Bones;
-    const int32_t* from = binding.FromBoneIndices;
+    const float* inverses = binding.Inverses;
     const int32_t* to = binding.ToBoneIndices;
-    const orvane_uint8* subnormal = binding.SubnormalInverses;
 #if ORVANE_MATH_HAS_SSE
     using namespace orvane::sse;
     struct Rows {
         __m128 r0, r1, r2, r3;
     };
     auto load = [&](int32_t i, Rows& a, Rows& b) {
-        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
+        const float* x = inverses + static_cast<size_t>(i) * 16;
         const float* y = world + static_cast<size_t>(to[i]) * 16;
         a = {_mm_loadu_ps(x), _mm_loadu_ps(x + 4), _mm_loadu_ps(x + 8), _mm_loadu_ps(x + 12)};
         b = {_mm_loadu_ps(y), _mm_loadu_ps(y + 4), _mm_loadu_ps(y + 8),
              KeepXYZ(_mm_loadu_ps(y + 12))};
-        if (subnormal[i]) {
-            const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-            const __m128 smallest = _mm_set1_ps(FLT_MIN);
-            for (__m128* r : {&a.r0, &a.r1, &a.r2, &a.r3})
-                *r = _mm_andnot_ps(_mm_cmplt_ps(_mm_and_ps(*r, magnitude), smallest), *r);
-        }
     };
     auto row = [](__m128 ai, const Rows& b) {
         return _mm_add_ps(
@@ -89,14 +82,9 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
         _mm_storeu_ps(out + 12, m3);
     }
 #else
-    for (int32_t i = first; i < end; ++i, out += 16) {
-        float x[16];
-        std::memcpy(x, &bones[from[i]].InverseWorldTransform[0][0], sizeof x);
-        if (subnormal[i])
-            for (float& v : x)
-                if (std::fpclassify(v) == FP_SUBNORMAL) v = 0.0f;
-        orvane::kernel::ColumnMatrixMultiply4x3(out, x, world + static_cast<size_t>(to[i]) * 16);
-    }
+    for (int32_t i = first; i < end; ++i, out += 16)
+        orvane::kernel::ColumnMatrixMultiply4x3(out, inverses + static_cast<size_t>(i) * 16,
+                                                world + static_cast<size_t>(to[i]) * 16);
 #endif
 }
 
@@ -104,23 +92,15 @@ void BuildSkinningMatricesBaseline(const orvane_mesh_binding& binding, const flo
 // The same products where the processor has AVX, two rows of the result per instruction: the
 // inverse matrix is loaded two rows at a time and each row's element is spread across its half
 // by an in-lane permute, while each world row fills both halves. Without FMA the compiler cannot
-// fuse the products and sums, so the bits are those of the baseline routine. Bones with
-// subnormal numbers take the baseline routine's step.
+// fuse the products and sums, so the bits are those of the baseline routine.
 __attribute__((target("avx"))) void BuildSkinningMatricesAvx(const orvane_mesh_binding& binding,
                                                              const float* world, int32_t first,
                                                              int32_t end, float* out) {
-    const orvane_bone* bones = binding.FromSkeleton->Bones;
-    const int32_t* from = binding.FromBoneIndices;
+    const float* x = binding.Inverses + static_cast<size_t>(first) * 16;
     const int32_t* to = binding.ToBoneIndices;
-    const orvane_uint8* subnormal = binding.SubnormalInverses;
     const __m256 keep = _mm256_castsi256_ps(_mm256_setr_epi32(-1, -1, -1, 0, -1, -1, -1, 0));
     const __m256 one = _mm256_setr_ps(0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f);
-    for (int32_t i = first; i < end; ++i, out += 16) {
-        if (subnormal[i]) {
-            BuildSkinningMatricesBaseline(binding, world, i, i + 1, out);
-            continue;
-        }
-        const float* x = &bones[from[i]].InverseWorldTransform[0][0];
+    for (int32_t i = first; i < end; ++i, out += 16, x += 16) {
         const float* y = world + static_cast<size_t>(to[i]) * 16;
         const __m256 b0 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y));
         const __m256 b1 = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(y + 4));
@@ -243,7 +223,8 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
         }
     }
     auto* binding = static_cast<orvane_mesh_binding*>(Memory);
-    auto* indices = reinterpret_cast<orvane_int32*>(binding + 1);
+    binding->Inverses = reinterpret_cast<orvane_real32*>(binding + 1);
+    auto* indices = reinterpret_cast<orvane_int32*>(binding->Inverses + size_t(boneCount) * 16);
     binding->SourceMesh = Mesh;
     binding->BoneCount = boneCount;
     binding->FromSkeleton = FromSkeleton;
@@ -256,16 +237,14 @@ ORVANE_API orvane_mesh_binding* OrvaneNewMeshBindingInPlace(const orvane_mesh* M
         if (transferred) binding->FromBoneIndices[i] = FindBone(FromSkeleton, Mesh, name);
     }
     binding->MostToBoneIndex = -1;
-    binding->SubnormalInverses =
-        reinterpret_cast<orvane_uint8*>(binding->ToBoneIndices + boneCount);
     for (int32_t i = 0; i < boneCount; ++i) {
         if (binding->ToBoneIndices[i] > binding->MostToBoneIndex)
             binding->MostToBoneIndex = binding->ToBoneIndices[i];
         const orvane_bone& bone = FromSkeleton->Bones[binding->FromBoneIndices[i]];
-        const float* m = &bone.InverseWorldTransform[0][0];
-        binding->SubnormalInverses[i] = 0;
+        float* copy = binding->Inverses + size_t(i) * 16;
+        std::memcpy(copy, &bone.InverseWorldTransform[0][0], 16 * sizeof(float));
         for (int32_t k = 0; k < 16; ++k)
-            if (std::fpclassify(m[k]) == FP_SUBNORMAL) binding->SubnormalInverses[i] = 1;
+            if (std::fpclassify(copy[k]) == FP_SUBNORMAL) copy[k] = 0.0f;
     }
     return binding;
 }

@@ -250,7 +250,7 @@ TEST(MeshBinding, SameSkeletonSharesOneIndexArray) {
     EXPECT_FALSE(OrvaneMeshIsRigid(&mesh.mesh));
     const int32_t size =
         OrvaneGetResultingMeshBindingSize(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
-    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 2 * 4 + 2));
+    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 2 * 64 + 2 * 4));
     orvane_mesh_binding* binding =
         OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
     ASSERT_NE(binding, nullptr);
@@ -310,7 +310,7 @@ TEST(MeshBinding, TransferredSkeletonLooksUpBothSides) {
     MeshFixture mesh({"hip", "knee", "root"});
     const int32_t size =
         OrvaneGetResultingMeshBindingSize(&mesh.mesh, &from.skeleton, &to.skeleton);
-    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 2 * 3 * 4 + 3));
+    EXPECT_EQ(size, static_cast<int32_t>(8 * sizeof(void*) + 3 * 64 + 2 * 3 * 4));
     std::vector<uint64_t> memory((size + 7) / 8);
     orvane_mesh_binding* binding =
         OrvaneNewMeshBindingInPlace(&mesh.mesh, &from.skeleton, &to.skeleton, memory.data());
@@ -459,6 +459,34 @@ TEST(MeshBinding, SubnormalInverseElementsCountAsZero) {
     for (int e = 0; e < 16; ++e)
         EXPECT_LE(std::fabs(matrices[16 + e] - exact[e]), 1.2e-38f) << e;
     OrvaneFreeMeshBinding(binding);
+}
+
+// The binding keeps the inverse matrices the skeleton held when it was built: a later change
+// to the skeleton shows only in a new binding.
+TEST(MeshBinding, InverseMatricesAreThoseOfTheSkeletonWhenBound) {
+    SkeletonFixture skeleton({"root", "hip"}, 1.0f);
+    MeshFixture mesh({"hip", "root"});
+    orvane_mesh_binding* before =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(before, nullptr);
+    float original[16];
+    std::memcpy(original, &skeleton.bones[1].InverseWorldTransform[0][0], sizeof original);
+    skeleton.bones[1].InverseWorldTransform[3][0] += 5.0f;
+    orvane_mesh_binding* after =
+        OrvaneNewMeshBinding(&mesh.mesh, &skeleton.skeleton, &skeleton.skeleton);
+    ASSERT_NE(after, nullptr);
+    const std::vector<float> worlds = Translations({{1, 2, 3}, {4, 5, 6}});
+    float a[2 * 16], b[2 * 16], expected[16];
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(before, worlds.data(), 2, 0, 2, a);
+    OrvaneBuildMeshBinding4x4ArrayFromMatrices(after, worlds.data(), 2, 0, 2, b);
+    OrvaneColumnMatrixMultiply4x3(expected, original, worlds.data() + 16);
+    EXPECT_EQ(std::memcmp(a, expected, sizeof expected), 0);
+    OrvaneColumnMatrixMultiply4x3(expected, &skeleton.bones[1].InverseWorldTransform[0][0],
+                                  worlds.data() + 16);
+    EXPECT_EQ(std::memcmp(b, expected, sizeof expected), 0);
+    EXPECT_EQ(std::memcmp(a + 16, b + 16, 16 * sizeof(float)), 0);  // the root is unchanged
+    OrvaneFreeMeshBinding(before);
+    OrvaneFreeMeshBinding(after);
 }
 
 // General matrices, in every lane of the vector kernels: each skinning matrix is the column
