@@ -1,7 +1,9 @@
 // AVX2/FMA skinning kernels. Matrices are blended as two 8-wide registers, rows 0-1 and rows
-// 2-3, so blending four bones is eight loads and eight fused multiply-adds per vertex, half the
-// loads of 4-wide rows; the blend is then split into its four rows, and a point or direction is
-// three fused multiply-adds of its coordinates, each broadcast straight from the vertex.
+// 2-3, so blending four bones is eight loads and eight products or fused multiply-adds per
+// vertex, half the loads of 4-wide rows; each weight is made from its byte in a register (no
+// trip through memory), and three or four slots sum as two pairs, two short chains that the
+// next vertices overlap. The blend is then split into its four rows, and a point or direction
+// is three fused multiply-adds of its coordinates, each broadcast straight from the vertex.
 //
 // Every function here is compiled for AVX2 and FMA while the rest of the library stays baseline
 // x86-64: nothing in this file may run unless ProcessorHasAvx2Fma() (the kernel table is the
@@ -34,23 +36,13 @@ struct Halves {
     __m256 r01, r23;
 };
 
-// The weight bytes of a vertex as reals, scaled once, in memory: each slot's weight is then
-// broadcast by a load rather than by a shuffle.
-template <int Bones>
-ORVANE_AVX2 inline void Weights(const uint8_t* bytes, float* weights) {
-    int32_t packed = 0;
-    std::memcpy(&packed, bytes, Bones);
-    const __m128i wide = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(packed));
-    _mm_storeu_ps(weights, _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_set1_ps(kWeightScale)));
-}
-
 // Slot K's weighted matrix added into the blend (slot 0 sets it), then the next slots.
 template <int K, int Bones, bool Indirect>
-ORVANE_AVX2 inline void Accumulate(Halves& b, const float* weights, const uint8_t* bones,
+ORVANE_AVX2 inline void Accumulate(Halves& b, const uint8_t* weights, const uint8_t* bones,
                                    const int32_t* table, const float* matrices) {
     if constexpr (K < Bones) {
         const float* M = MatrixFor<Indirect>(matrices, table, bones[K]);
-        const __m256 w = _mm256_broadcast_ss(weights + K);
+        const __m256 w = _mm256_set1_ps(float(weights[K]) * kWeightScale);
         if constexpr (K == 0) {
             b.r01 = _mm256_mul_ps(w, _mm256_loadu_ps(M));
             b.r23 = _mm256_mul_ps(w, _mm256_loadu_ps(M + 8));
@@ -66,10 +58,17 @@ ORVANE_AVX2 inline void Accumulate(Halves& b, const float* weights, const uint8_
 template <int Bones, bool Indirect, int Used>
 ORVANE_AVX2 inline Halves BlendHalves(const uint8_t* vertex, const int32_t* table,
                                       const float* matrices) {
-    alignas(16) float weights[4];
-    Weights<Bones>(vertex + 12, weights);
     Halves b;
-    Accumulate<0, Used, Indirect>(b, weights, vertex + 12 + Bones, table, matrices);
+    if constexpr (Used <= 2) {
+        Accumulate<0, Used, Indirect>(b, vertex + 12, vertex + 12 + Bones, table, matrices);
+    } else {
+        // Slots 0-1 and 2-3 (or 2) as two sums added at the end: two short chains.
+        Halves c;
+        Accumulate<0, 2, Indirect>(b, vertex + 12, vertex + 12 + Bones, table, matrices);
+        Accumulate<0, Used - 2, Indirect>(c, vertex + 14, vertex + 14 + Bones, table, matrices);
+        b.r01 = _mm256_add_ps(b.r01, c.r01);
+        b.r23 = _mm256_add_ps(b.r23, c.r23);
+    }
     return b;
 }
 
