@@ -100,7 +100,7 @@ bool FinishFourCommon(const orvane_local_pose& pose, orvane_local_pose_bone* e) 
     if (!(common[0] & common[1] & common[2] & common[3])) return false;
     // NormalisingFactor per lane: the Newton estimate near unit length, else 1 / sqrt.
     const Float4 a = 3.0f - s2;
-    Float4 factor = a * (12.0f - s2 * a * a) * 0.0625f;
+    Float4 factor = a * (12.0f - s2 * (a * a)) * 0.0625f;
     const Int4 near = (s2 >= 0.9f) & (s2 <= 1.1f);
     if (!(near[0] & near[1] & near[2] & near[3])) {
         const Float4 root = {std::sqrt(s2[0]), std::sqrt(s2[1]), std::sqrt(s2[2]),

@@ -156,7 +156,7 @@ template <bool Eager>
 inline float NormalisingFactor(float s2) {
     if (s2 >= 0.9f && s2 <= 1.1f) {
         const float a = 3.0f - s2;
-        return a * (12.0f - s2 * a * a) * 0.0625f;
+        return a * (12.0f - s2 * (a * a)) * 0.0625f;
     }
     return 1.0f / std::sqrt(s2);
 }

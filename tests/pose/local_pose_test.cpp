@@ -427,6 +427,38 @@ TEST_F(LocalPoseTest, NormalisationUsesNewtonNearUnitLength) {
     }
 }
 
+TEST_F(LocalPoseTest, NearUnitOrientationsTakeTheDocumentedNewtonEstimate) {
+    // Near unit length the factor is (3 - s2) * (12 - s2 * (3 - s2)^2) * 0.0625, the square
+    // formed first: the same bits whether an entry is closed alone or four at a time.
+    orvane_transform t = RandomLocal(random, 3);
+    int checked = 0;
+    for (int step = 0; step < 400; ++step) {
+        const float scale = 0.951f + 0.00025f * float(step);
+        orvane_transform scaled = t;
+        for (float& c : scaled.Orientation)
+            c *= scale;
+        const float* q = scaled.Orientation;
+        const float s2 = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+        if (!(s2 >= 0.9f && s2 <= 1.1f)) continue;
+        const float a = 3.0f - s2;
+        const float square = a * a;
+        const float factor = a * (12.0f - s2 * square) * 0.0625f;
+        Begin();
+        for (int b = 0; b < 4; ++b)
+            Accumulate(b, 1.0f, OrvaneQuaternionBlendDirect, scaled);
+        End();  // the four entries together
+        Begin();
+        Accumulate(1, 1.0f, OrvaneQuaternionBlendDirect, scaled);
+        OrvaneEndLocalPoseAccumulation(pose.get(), 1, 1, skeleton.get(), nullptr);  // alone
+        for (int b = 0; b < 4; ++b)
+            for (int i = 0; i < 4; ++i)
+                ASSERT_EQ(At(b).Orientation[i], q[i] * factor)
+                    << "scale " << scale << " bone " << b << " component " << i;
+        ++checked;
+    }
+    EXPECT_GT(checked, 300);
+}
+
 TEST_F(LocalPoseTest, RangesAndIndicesAreChecked) {
     LogCapture log;
     orvane_transform t = RandomLocal(random, 7);
