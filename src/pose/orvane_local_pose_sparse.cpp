@@ -75,21 +75,31 @@ ORVANE_API orvane_int32 OrvaneSparseBoneArrayAddBone(const orvane_skeleton* Skel
         }
     }
     if (!ChainIsWalkable(*Skeleton, BoneIndex)) return InitialBoneCount;
+    // The chain up to the first bone present, checked before anything moves: that bone's
+    // place must hold it, and the bones below it must fit.
+    int32_t adding = 0;
+    for (int32_t b = BoneIndex; b != -1; b = Skeleton->Bones[b].ParentIndex) {
+        const int32_t present = SparseBoneArrayReverse[b];
+        if (present == -1) {
+            ++adding;
+            continue;
+        }
+        if (present < 0 || present >= InitialBoneCount || SparseBoneArray[present] != b) {
+            ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "SparseBoneArrayReverse[%i] is out of range",
+                             b);
+            return InitialBoneCount;
+        }
+        break;
+    }
+    if (adding > skeletonCount - InitialBoneCount) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "SparseBoneArray is full (%d bones)",
+                         InitialBoneCount);
+        return InitialBoneCount;
+    }
     int32_t count = InitialBoneCount;
     int32_t position = 0;
     for (int32_t b = BoneIndex; b != -1; b = Skeleton->Bones[b].ParentIndex) {
-        const int32_t present = SparseBoneArrayReverse[b];
-        if (present != -1) {
-            if (present < 0 || present >= count || SparseBoneArray[present] != b) {
-                ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
-                                 "SparseBoneArrayReverse[%i] is out of range", b);
-            }
-            break;  // its ancestors are present already
-        }
-        if (count >= skeletonCount) {
-            ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "SparseBoneArray is full (%d bones)", count);
-            break;
-        }
+        if (SparseBoneArrayReverse[b] != -1) break;  // its ancestors are present already
         while (position < count && SparseBoneArray[position] >= b)
             ++position;
         for (int32_t k = count; k > position; --k) {

@@ -736,4 +736,29 @@ TEST(SparseBoneArray, ChecksAndMessages) {
     EXPECT_EQ(log.errors(), 3u);
 }
 
+TEST(SparseBoneArray, AddingToADamagedArrayChangesNothing) {
+    // Bone 1 claims a place it does not hold: adding bone 3 (whose chain reaches bone 1) is
+    // refused before anything moves, and the count stays the initial one.
+    Random random(24);
+    SkeletonPtr s = RandomChain(random, 4);
+    int32_t sparse[4] = {1, 0, -7, -7}, reverse[4] = {1, 5, -1, -1};
+    const int32_t sparseBefore[4] = {1, 0, -7, -7}, reverseBefore[4] = {1, 5, -1, -1};
+    LogCapture log;
+    EXPECT_EQ(OrvaneSparseBoneArrayAddBone(s.get(), 3, 2, sparse, reverse), 2);
+    EXPECT_TRUE(log.Contains("SparseBoneArrayReverse[1] is out of range"));
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(0, std::memcmp(sparse, sparseBefore, sizeof sparse));
+    EXPECT_EQ(0, std::memcmp(reverse, reverseBefore, sizeof reverse));
+    // A reverse entry in range that names another bone's place is as damaged.
+    reverse[1] = 1;
+    EXPECT_EQ(OrvaneSparseBoneArrayAddBone(s.get(), 3, 2, sparse, reverse), 2);
+    EXPECT_EQ(log.errors(), 2u);
+    EXPECT_EQ(0, std::memcmp(sparse, sparseBefore, sizeof sparse));
+    // Four places listed and two bones said to be missing: there is no room for them.
+    int32_t full[4] = {3, 2, 1, 0}, fullReverse[4] = {3, 2, -1, -1};
+    EXPECT_EQ(OrvaneSparseBoneArrayAddBone(s.get(), 3, 4, full, fullReverse), 4);
+    EXPECT_TRUE(log.Contains("SparseBoneArray is full (4 bones)"));
+    EXPECT_EQ(fullReverse[3], -1);
+}
+
 }  // namespace
