@@ -153,7 +153,9 @@ ORVANE_API orvane_int32 OrvaneSparseBoneArrayAddBone(const orvane_skeleton* Skel
                                                      orvane_int32* SparseBoneArray,
                                                      orvane_int32* SparseBoneArrayReverse);
 /* Writes the transforms of skeleton bones 0 to BoneCount-1 into Dest: from the sparse pose
- * where the bone is present, the rest transform otherwise. Only the transforms are written. */
+ * where the bone is present, the rest transform otherwise. Only the transforms are written.
+ * Dest may be SparsePose only when every present bone is held in its own entry (else an
+ * error, nothing written). */
 ORVANE_API void OrvaneSparseBoneArrayExpand(const orvane_skeleton* Skeleton,
                                             const orvane_local_pose* SparsePose,
                                             orvane_int32 SparseBoneCount,

@@ -142,6 +142,13 @@ ORVANE_API void OrvaneSparseBoneArrayExpand(const orvane_skeleton* Skeleton,
                              i);
             return;
         }
+        // Written in place, an entry would be read after another bone's transform replaced
+        // it; in place works only where every present bone keeps its entry.
+        if (Dest == SparsePose && r != -1 && r != i) {
+            ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin,
+                             "Dest is SparsePose and bone %i is not in entry %i", i, i);
+            return;
+        }
     }
     for (int32_t i = 0; i < BoneCount; ++i) {
         const int32_t r = SparseBoneArrayReverse[i];

@@ -736,6 +736,42 @@ TEST(SparseBoneArray, ChecksAndMessages) {
     EXPECT_EQ(log.errors(), 3u);
 }
 
+TEST(SparseBoneArray, ExpandingAPoseIntoItselfIsRefusedUnlessEveryBoneKeepsItsEntry) {
+    // Bones 3 and 0 of a chain held in entries 0 and 1: written in place, entry 0 would be
+    // overwritten by bone 0's transform before bone 3 reads it.
+    Random random(25);
+    SkeletonPtr s = RandomChain(random, 4);
+    LocalPosePtr pose(OrvaneNewLocalPose(4));
+    std::vector<orvane_transform> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(RandomLocal(random, 7));
+        *OrvaneGetLocalPoseTransform(pose.get(), i) = held[i];
+    }
+    const int32_t sparse[2] = {3, 0}, reverse[4] = {1, -1, -1, 0};
+    LogCapture log;
+    OrvaneSparseBoneArrayExpand(s.get(), pose.get(), 2, sparse, reverse, 4, pose.get());
+    EXPECT_EQ(log.errors(), 1u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(0, std::memcmp(OrvaneGetLocalPoseTransform(pose.get(), i), &held[i],
+                                 sizeof(orvane_transform)))
+            << i;
+    // Bones 2, 1 and 0 in entries 0, 1 and 2: bones 0 and 2 trade entries, as refused.
+    const int32_t traded[3] = {2, 1, 0}, tradedReverse[4] = {2, 1, 0, -1};
+    OrvaneSparseBoneArrayExpand(s.get(), pose.get(), 3, traded, tradedReverse, 4, pose.get());
+    EXPECT_EQ(log.errors(), 2u);
+    // Bone 0 alone, in entry 0: every present bone keeps its entry, the others take their rest
+    // transforms.
+    const int32_t own[1] = {0}, ownReverse[4] = {0, -1, -1, -1};
+    OrvaneSparseBoneArrayExpand(s.get(), pose.get(), 1, own, ownReverse, 4, pose.get());
+    EXPECT_EQ(log.errors(), 2u);
+    EXPECT_EQ(0, std::memcmp(OrvaneGetLocalPoseTransform(pose.get(), 0), &held[0],
+                             sizeof(orvane_transform)));
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(0, std::memcmp(OrvaneGetLocalPoseTransform(pose.get(), i), &s->Bones[i].Transform,
+                                 sizeof(orvane_transform)))
+            << i;
+}
+
 TEST(SparseBoneArray, AddingToADamagedArrayChangesNothing) {
     // Bone 1 claims a place it does not hold: adding bone 3 (whose chain reaches bone 1) is
     // refused before anything moves, and the count stays the initial one.
