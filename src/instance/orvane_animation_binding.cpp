@@ -531,6 +531,7 @@ ORVANE_API orvane_bool OrvaneFindTrackGroupForModel(const orvane_animation* Anim
 ORVANE_API void OrvaneMakeDefaultAnimationBindingID(orvane_animation_binding_identifier* ID,
                                                     const orvane_animation* Animation,
                                                     orvane_int32 TrackGroupIndex) {
+    ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, ID, );
     *ID = {.Animation = Animation,
            .SourceTrackGroupIndex = TrackGroupIndex,
            .TrackPattern = kAnyName,

@@ -147,6 +147,10 @@ TEST(BindingCache, BadIdentifiersAreRefused) {
     id.OnModel = nullptr;  // the default identifier names no model
     EXPECT_EQ(OrvaneAcquireAnimationBindingFromID(&id), nullptr);
     EXPECT_EQ(OrvaneGetFirstBindingForAnimation(&c.animation), nullptr);
+    // A default identifier needs somewhere to go.
+    log.Clear();
+    OrvaneMakeDefaultAnimationBindingID(nullptr, &c.animation, 0);
+    EXPECT_TRUE(log.Contains("ID is not allowed to be 0"));
     int32_t index = -5;
     EXPECT_FALSE(OrvaneFindTrackGroupForModel(&c.animation, "Nobody", &index));
     EXPECT_EQ(index, 1);
