@@ -306,6 +306,7 @@ void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
         auto* copy = reinterpret_cast<orvane_transform_track*>(at);
         at += AlignUp(sizeof(orvane_transform_track));
         copy->Name = t.SourceTrack->Name;
+        bool finite = TransformIsFinite(basis);
         for (int c = 0; c < 3; ++c) {
             const orvane_curve2* source = CurveOf(*t.SourceTrack, c);
             const int32_t d = kDimensions[c];
@@ -330,9 +331,20 @@ void Rebase(orvane_animation_binding& b, const orvane_skeleton& onSkeleton) {
                                          ? sample.Position
                                          : (c == 1 ? sample.Orientation : &sample.ScaleShear[0][0]);
                 std::memcpy(controls + size_t(k) * size_t(d), value, size_t(d) * 4);
+                for (int32_t j = 0; j < d; ++j)
+                    finite = finite && std::isfinite(value[j]);
             }
             OrvaneCurveMakeStaticDaK32fC32f(CurveOf(*copy, c), data, s.knots, s.degree, d, knots,
                                             controls);
+        }
+        if (!finite) {
+            // Rest transforms far from any sound scale or orientation (a damaged file) make
+            // values that are not numbers: the bone plays its track as it is.
+            ORVANE_LOG_ERROR(OrvaneAnimationOrigin,
+                             "The change of basis of bone \"%s\" is not finite; its track is "
+                             "played without it",
+                             name ? name : "");
+            continue;
         }
         t.SourceTrack = copy;
         t.Sampler = OrvaneGetTrackSamplerFor(copy);
@@ -519,6 +531,7 @@ ORVANE_API orvane_bool OrvaneFindTrackGroupForModel(const orvane_animation* Anim
 ORVANE_API void OrvaneMakeDefaultAnimationBindingID(orvane_animation_binding_identifier* ID,
                                                     const orvane_animation* Animation,
                                                     orvane_int32 TrackGroupIndex) {
+    ORVANE_CHECK_NOT_NULL(OrvaneAnimationOrigin, ID, );
     *ID = {.Animation = Animation,
            .SourceTrackGroupIndex = TrackGroupIndex,
            .TrackPattern = kAnyName,

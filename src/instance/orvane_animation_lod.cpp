@@ -46,8 +46,11 @@ FrameTimes FrameTimesOf(const orvane_animation& animation) {
                            double(kDefaultTimeStep));
         step = kDefaultTimeStep;
     }
-    const double frames = double(duration) / double(step) + 0.5;
-    if (frames > double(kMaximumFrames)) {
+    // Rounded in single precision: a duration of 0.5 s in 0.2 s steps makes 3 frames after the
+    // first, the last one at the clip's end, where double precision would make 2 and never
+    // look at the last tenth of a second.
+    const float frames = duration / step + 0.5f;
+    if (!(frames <= float(kMaximumFrames))) {
         times.last = kMaximumFrames;
         times.step = duration / float(kMaximumFrames);
     } else {

@@ -2,11 +2,13 @@
 // batches of its moving curves and the fixed values found when it was planned.
 #include "orvane/track_group_playback.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "core/orvane_log.h"
 #include "core/orvane_memory.h"
+#include "orvane/curve.h"
 #include "track/orvane_content_checks.h"
 #include "track/orvane_track_batch.h"
 #include "track/orvane_track_sampler.h"
@@ -22,6 +24,11 @@ struct orvane_track_group_playback {
     int32_t* sampled;
     uint8_t* moving;
     int32_t sampledCount;
+    // The loop durations the batches may take: longer than every moving curve's span up to
+    // its last knot but one by more than rounding (see LoopSpanOf). A shorter loop is sampled
+    // track by track, which holds those curves' ends as without looping.
+    double loopSpan;
+    double loopMagnitude;
     orvane::TrackBatches batches;
 };
 
@@ -85,6 +92,31 @@ bool PlaybackGroupIsSound(const orvane_track_group* group) {
     return true;
 }
 
+// Widens *span to the curve's span from its first knot to its last but one (the knots a
+// looping window continues with) and *magnitude to its largest knot, for a moving curve.
+void LoopSpanOf(const orvane_curve2& curve, int32_t dimension, double* span, double* magnitude) {
+    const CurveKind kind = ClassifyCurve(&curve, dimension);
+    if (kind != CurveKind::Animated || OrvaneCurveGetDegree(&curve) < 1) return;
+    const int32_t n = OrvaneCurveGetKnotCount(&curve);
+    float first = 0.0f, last = 0.0f, controls[9];
+    OrvaneCurveExtractKnotValues(&curve, 0, 1, &first, controls, nullptr);
+    OrvaneCurveExtractKnotValues(&curve, n > 1 ? n - 2 : 0, 1, &last, controls, nullptr);
+    const double s = double(last) - double(first);
+    if (s > *span) *span = s;
+    const double m = std::fabs(double(first)) > std::fabs(double(last)) ? std::fabs(double(first))
+                                                                        : std::fabs(double(last));
+    if (m > *magnitude) *magnitude = m;
+}
+
+// Whether every looping window of the batches continues strictly after its curve's knots: the
+// duration exceeds the spans by more than float rounding of the knots a duration on.
+bool LoopFitsBatches(const orvane_track_group_playback& p,
+                     const orvane_track_sample_context& context) {
+    if (!context.LoopBefore && !context.LoopAfter) return true;
+    const double duration = context.SampleDuration;
+    return duration - p.loopSpan > (p.loopMagnitude + std::fabs(duration)) * 0x1p-20;
+}
+
 }  // namespace
 }  // namespace orvane
 
@@ -111,6 +143,10 @@ ORVANE_API orvane_track_group_playback* OrvaneNewTrackGroupPlayback(
     p->moving = reinterpret_cast<uint8_t*>(block + layout.moving);
     InitTrackBatches(p->batches, block, layout.batches);
     for (int32_t i = 0; i < p->trackCount; ++i) {
+        LoopSpanOf(group.TransformTracks[i].PositionCurve, 3, &p->loopSpan, &p->loopMagnitude);
+        LoopSpanOf(group.TransformTracks[i].OrientationCurve, 4, &p->loopSpan, &p->loopMagnitude);
+    }
+    for (int32_t i = 0; i < p->trackCount; ++i) {
         bool still = false;
         const uint32_t moving = PlanTrackIntoBatches(p->batches, group.TransformTracks[i],
                                                      &p->planned[i], &p->caches[i], &still);
@@ -129,8 +165,17 @@ ORVANE_API const orvane_transform* OrvaneSampleTrackGroupPlayback(
     orvane_track_group_playback* Playback, const orvane_track_sample_context* Context,
     orvane_transform* Results) {
     orvane_track_group_playback& p = *Playback;
-    SampleTrackBatches(*Context, p.batches);
     const orvane_transform_track* tracks = p.group->TransformTracks;
+    if (!LoopFitsBatches(p, *Context)) {
+        // A loop shorter than some curve: every track by the per-curve step, which holds such
+        // curves' ends (the fixed parts and flags already in each result are written alike).
+        for (int32_t i = 0; i < p.trackCount; ++i)
+            OrvaneSampleTrackUUULocalCached(Context, &tracks[i], &p.caches[i], &p.planned[i]);
+        if (Results != nullptr)
+            std::memcpy(Results, p.planned, size_t(p.trackCount) * sizeof(orvane_transform));
+        return p.planned;
+    }
+    SampleTrackBatches(*Context, p.batches);
     for (int32_t k = 0; k < p.sampledCount; ++k) {
         const int32_t i = p.sampled[k];
         SamplePlannedTrack(*Context, tracks[i], p.moving[k], &p.caches[i], &p.planned[i]);

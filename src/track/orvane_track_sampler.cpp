@@ -334,6 +334,26 @@ inline bool AtOrPastLastKnot(const CurveView& v, float t) {
     return QuantisedKey<uint8_t>(v.knotScale, t) >= static_cast<const uint8_t*>(v.knots)[last];
 }
 
+// Whether looping windows of the curve (dimension D, checked by the view) may continue with the
+// curve itself a duration before and after: the neighbouring loop's knots must come strictly
+// after the curve's up to its last knot but one (the knot the next loop's first one replaces),
+// as the B-spline buffers compute them. A duration no longer than that span (or not a number)
+// would run the window's knots back into the curve's, and the spline would divide by empty or
+// negative spans. Only windows at the curve's ends read it.
+bool LoopingFits(const orvane_curve2& curve, int32_t dimension, float duration) {
+    const void* data = curve.CurveData.Object;
+    const CurveFormat& format =
+        kCurveFormats[static_cast<const orvane_curve_data_header*>(data)->Format];
+    const int32_t n = format.getKnotCount(data);
+    const float* identity = dimension == 3   ? OrvaneCurveIdentityPosition
+                            : dimension == 4 ? OrvaneCurveIdentityOrientation
+                                             : OrvaneCurveIdentityScaleShear;
+    float first = 0.0f, last = 0.0f, controls[9];
+    format.extractKnotValues(data, 0, 1, &first, controls, identity);
+    format.extractKnotValues(data, n > 1 ? n - 2 : 0, 1, &last, controls, identity);
+    return first + duration > last && last + -duration < first;
+}
+
 // The spline step of an animated curve (v.kind == Animated).
 template <int D, bool Normalize>
 void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
@@ -357,7 +377,18 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         k = SearchKnots(static_cast<const uint8_t*>(v.knots), n,
                         QuantisedKey<uint8_t>(v.knotScale, t), hint);
 
-    if (k == 0 && d > 0 && !context.LoopBefore) {
+    // A window at either end that would loop with a duration too short for the curve is held
+    // as without looping instead.
+    orvane_track_sample_context held;
+    const orvane_track_sample_context* windowContext = &context;
+    if (d > 0 && ((context.LoopBefore && k < d) || (context.LoopAfter && k + d > n - 1)) &&
+        !LoopingFits(curve, D, context.SampleDuration)) {
+        held = context;
+        held.LoopBefore = held.LoopAfter = false;
+        windowContext = &held;
+    }
+    const orvane_track_sample_context& c = *windowContext;
+    if (k == 0 && d > 0 && !c.LoopBefore) {
         // Before the first knot with nothing before it the clamped window holds the first
         // knot only, and de Boor's ratios would be 0 / 0: the value is the first key,
         // normalised as the window's value would be (and as the last key is past the end).
@@ -370,7 +401,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         Evaluate<0, D, Normalize>(nullptr, first, t, out);
         return;
     }
-    if (k >= n - 1 && d > 0 && !context.LoopAfter && AtOrPastLastKnot(v, t)) {
+    if (k >= n - 1 && d > 0 && !c.LoopAfter && AtOrPastLastKnot(v, t)) {
         // Past the last knot with nothing after it the spline would extrapolate: the value
         // is the last key, normalised as the window's value would be.
         float last[9];
@@ -383,7 +414,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         return;
     }
     const int32_t start = k - d;
-    const int32_t end = context.LoopAfter ? n - 1 : n;
+    const int32_t end = c.LoopAfter ? n - 1 : n;
     const bool inside = start >= 0 && start + 2 * d <= end;
     if (inside && v.knotBytes == 4) {
         // Plain floats: the window is the curve itself.
@@ -438,7 +469,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
                   start, 2 * d, knots, controls);
     } else if (inside && d > 0 && v.knotBytes == 0) {
         DecodeCompact<D>(curve.CurveData.Object, start, 2 * d, knots, controls);
-    } else if (v.knotBytes == 0 && d == 1 && context.LoopAfter && k == n - 1 && n >= 2) {
+    } else if (v.knotBytes == 0 && d == 1 && c.LoopAfter && k == n - 1 && n >= 2) {
         // The last interval of a looping compact curve: its first knot, then the curve's first
         // knot a duration on (sign-continuous for orientations), as the looping window of the
         // B-spline buffers has them.
@@ -458,7 +489,7 @@ void SampleAnimated(const orvane_curve2& curve, const CurveView& v,
         else
             format.extractKnotValues(curve.CurveData.Object, start, 2 * d, knots, controls,
                                      IdentityOf<D>());
-    } else if (!BuildEndWindow(curve, D, context, k, d, knots, controls, &ti, &pi)) {
+    } else if (!BuildEndWindow(curve, D, c, k, d, knots, controls, &ti, &pi)) {
         WarnUnreadable();
         CopyValues<D>(IdentityOf<D>(), out);
         return;
@@ -883,6 +914,10 @@ bool BuildEndWindow(const orvane_curve2& curve, int32_t dimension,
     float* wti = knots;
     float* wpi = controls;
     const float duration = context.SampleDuration;
+    // (The per-curve step holds such a window as without looping; the batches take that step.)
+    if ((context.LoopBefore || context.LoopAfter) && degree > 0 &&
+        !LoopingFits(curve, dimension, duration))
+        return false;
     const bool extended = OrvaneConstructBSplineBuffers(
         dimension, context.LoopBefore ? &curve : nullptr, &curve,
         context.LoopAfter ? &curve : nullptr, duration, duration, duration, k, knots, controls,

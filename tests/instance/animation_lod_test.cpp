@@ -241,4 +241,35 @@ TEST(AnimationLOD, AnAnimationWhoseCountsHaveNoArraysIsRefused) {
     EXPECT_TRUE(log.Contains("Track group 0 has a count without its array"));
 }
 
+TEST(AnimationLOD, TheFrameCountIsRoundedInSinglePrecision) {
+    // Duration 0.5 s in 0.2 s steps: 0.5 / 0.2 + 0.5 is 3 in single precision, so the frames are
+    // 0, 0.2, 0.4 and 0.6 (the clip's end). Bone 1 holds still until 0.4 s and then moves by
+    // one unit: only the last frame sees it, and its box corners all move by exactly 1.
+    Character c(3, 99);
+    orvane_track_group_builder* g = OrvaneBeginTrackGroup("Hero", 0, 1, 0, false);
+    OrvaneBeginTransformTrack(g, "bone1");
+    const float knots[3] = {0.0f, 0.4f, 0.5f};
+    const float positions[9] = {0, 1, 0, 0, 1, 0, 0, 2, 0};
+    OrvaneSetTransformTrackPosition(g, 1, 0, 3, knots, positions, OrvaneCurveDataDaK32fC32fType);
+    OrvaneEndTransformTrack(g);
+    orvane_track_group* group = OrvaneEndTrackGroup(g);
+    orvane_track_group* groups[1] = {group};
+    orvane_animation animation = c.animation;
+    animation.TrackGroups = groups;
+    animation.Duration = 0.5f;
+    animation.TimeStep = 0.2f;
+    BoxMesh boxes(c, {1});
+    MeshBindingPtr mb(OrvaneNewMeshBinding(&boxes.mesh, c.skeleton, c.skeleton));
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_control* control = OrvanePlayControlledAnimation(0.0f, &animation, instance);
+    ASSERT_NE(control, nullptr);
+    orvane_animation_binding* binding =
+        OrvaneGetAnimationBindingFromControlBinding(OrvaneModelControlsBegin(instance));
+    OrvaneCalculateLODErrorValues(binding, mb.get(), 0, 2.0f);
+    EXPECT_NEAR(OrvaneGetLODErrorValue(binding, 1), 2.0f, 1e-5f);
+    OrvaneFreeControl(control);
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeBuilderResult(group);
+}
+
 }  // namespace

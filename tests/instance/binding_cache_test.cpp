@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include "instance/instance_test_support.h"
@@ -146,6 +147,10 @@ TEST(BindingCache, BadIdentifiersAreRefused) {
     id.OnModel = nullptr;  // the default identifier names no model
     EXPECT_EQ(OrvaneAcquireAnimationBindingFromID(&id), nullptr);
     EXPECT_EQ(OrvaneGetFirstBindingForAnimation(&c.animation), nullptr);
+    // A default identifier needs somewhere to go.
+    log.Clear();
+    OrvaneMakeDefaultAnimationBindingID(nullptr, &c.animation, 0);
+    EXPECT_TRUE(log.Contains("ID is not allowed to be 0"));
     int32_t index = -5;
     EXPECT_FALSE(OrvaneFindTrackGroupForModel(&c.animation, "Nobody", &index));
     EXPECT_EQ(index, 1);
@@ -455,6 +460,88 @@ TEST(BindingRebase, IdenticalBasesLeaveThePoseUnchanged) {
         ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i),
                             ReferenceLocal(c.skeleton, c.group, i, 0.63f, 2.0f, false, false),
                             1e-4f);
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+TEST(BindingRebase, TracksFollowTheChangeOfBasisBetweenTheRestPoses) {
+    // The target basis differs from the source by a rigid offset X after each bone's rest
+    // transform (To = From o X), so each track's basis transform is X and a rebased sample
+    // maps v to S(X(v)): position S.P + R(S.q) X.P, orientation S.q X.q.
+    Character c;
+    Character target;
+    const int n = c.BoneCount();
+    const float xq[4] = {0.0f, std::sin(0.35f), 0.0f, std::cos(0.35f)};  // 0.7 rad about y
+    const float xp[3] = {0.25f, -0.5f, 0.75f};
+    orvane_transform x;
+    const float identityScale[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    OrvaneSetTransformWithIdentityCheck(&x, xp, xq, identityScale);
+    for (int i = 0; i < n; ++i) {
+        orvane_transform rest = c.skeleton->Bones[i].Transform;
+        OrvanePostMultiplyBy(&rest, &x);
+        target.skeleton->Bones[i].Transform = rest;
+    }
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupBasisTransform(b, 0, &c.model, &target.model);
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    ASSERT_NE(control, nullptr);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    for (float t : {0.0f, 0.5f, 1.0f}) {  // knot times of every curve
+        SCOPED_TRACE(t);
+        OrvaneSetModelClock(instance, t);
+        OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+        for (int i : {0, 1, 2, 4}) {
+            SCOPED_TRACE(i);
+            const orvane_transform s =
+                ReferenceLocal(c.skeleton, c.group, i, t, 2.0f, false, false);
+            const Eigen::Quaterniond sq(s.Orientation[3], s.Orientation[0], s.Orientation[1],
+                                        s.Orientation[2]);
+            const Eigen::Quaterniond q(xq[3], xq[0], xq[1], xq[2]);
+            const Eigen::Vector3d p = Eigen::Vector3d(s.Position[0], s.Position[1], s.Position[2]) +
+                                      sq * Eigen::Vector3d(xp[0], xp[1], xp[2]);
+            const Eigen::Quaterniond r = sq * q;
+            orvane_transform expected;
+            const float ep[3] = {float(p.x()), float(p.y()), float(p.z())};
+            const float eq[4] = {float(r.x()), float(r.y()), float(r.z()), float(r.w())};
+            OrvaneSetTransformWithIdentityCheck(&expected, ep, eq, identityScale);
+            ExpectTransformNear(*OrvaneGetLocalPoseTransform(pose.get(), i), expected, 1e-4f);
+        }
+    }
+    OrvaneFreeModelInstance(instance);
+    OrvaneFreeControl(control);
+}
+
+TEST(BindingRebase, ABasisThatOverflowsLeavesItsTrackAsItIs) {
+    // A basis bone whose rest orientation is finite but far from unit length (a damaged file)
+    // makes a basis change of infinities; its track is played as it is, and reported, rather
+    // than rebased into values that are not numbers.
+    Character c;
+    Character damaged;
+    const int n = c.BoneCount();
+    orvane_transform rest = damaged.skeleton->Bones[1].Transform;
+    rest.Orientation[0] = 1e30f;
+    damaged.skeleton->Bones[1].Transform = rest;
+    orvane_model_instance* instance = OrvaneInstantiateModel(&c.model);
+    orvane_controlled_animation_builder* b = OrvaneBeginControlledAnimation(0.0f, &c.animation);
+    OrvaneSetTrackGroupTarget(b, 0, instance);
+    OrvaneSetTrackGroupBasisTransform(b, 0, &damaged.model, &c.model);
+    orvane_test::LogCapture log;
+    orvane_control* control = OrvaneEndControlledAnimation(b);
+    ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(log.Contains("bone1"));
+    OrvaneSetModelClock(instance, 0.63f);
+    PosePtr pose(OrvaneNewLocalPose(n));
+    OrvaneSampleModelAnimations(instance, 0, n, pose.get());
+    for (int i : {0, 1, 2, 4}) {
+        SCOPED_TRACE(i);
+        const orvane_transform got = *OrvaneGetLocalPoseTransform(pose.get(), i);
+        ExpectTransformNear(got, ReferenceLocal(c.skeleton, c.group, i, 0.63f, 2.0f, false, false),
+                            1e-4f);
+        for (int k = 0; k < 9; ++k)
+            EXPECT_TRUE(std::isfinite(got.ScaleShear[k / 3][k % 3])) << k;
     }
     OrvaneFreeModelInstance(instance);
     OrvaneFreeControl(control);

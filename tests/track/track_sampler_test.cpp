@@ -20,6 +20,7 @@
 #include "orvane/curve_builder.h"
 #include "orvane/fit.h"
 #include "orvane/track_group.h"
+#include "orvane/track_group_playback.h"
 
 using namespace orvane_track_test;
 using orvane::kPlanOrientation;
@@ -369,6 +370,85 @@ TEST(TrackSampleLocal, LoopingWindowsMeetAtTheSeam) {
             EXPECT_NEAR(a.Position[j], b.Position[j], 0.05f);
         }
     }
+}
+
+// A loop shorter than the curve (a control playing part of a clip, or a file whose duration
+// falls short of its keys) would continue the window with knots that run back into the curve's:
+// the ends are then held as without looping, never divided by empty spans.
+TEST(TrackSampleLocal, LoopsShorterThanTheCurveHoldTheEndsAsWithoutLooping) {
+    TrackSource source;
+    source.name = "t";
+    source.curves[0].knots = {0.0f, 0.5f, 1.0f};
+    source.curves[0].controls = {0, 0, 0, 1, 1, 1, 2, 2, 2};
+    source.curves[1].degree = 2;
+    source.curves[1].knots = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f};
+    for (int i = 0; i < 5; ++i) {
+        float q[4] = {0.0f, 0.0f, 0.1f * float(i), 1.0f};
+        Normalize4(q);
+        source.curves[1].controls.insert(source.curves[1].controls.end(), q, q + 4);
+    }
+    GroupPtr g = BuildGroup("g", {source});
+    const orvane_transform_track& track = g->TransformTracks[0];
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    for (const float duration : {0.5f, 0.25f, 0.0f, -1.0f, NAN}) {
+        for (const float t : {-0.5f, 0.0f, 0.1f, 0.5f, 0.9f, 1.0f, 1.5f}) {
+            SCOPED_TRACE(testing::Message() << "duration " << duration << " time " << t);
+            orvane_transform held{}, looped{};
+            const orvane_track_sample_context plain = Context(t, duration, false, false);
+            OrvaneSampleTrackUUULocal(&plain, &track, nullptr, &held);
+            const orvane_track_sample_context loop = Context(t, duration, true, true);
+            OrvaneSampleTrackUUULocal(&loop, &track, nullptr, &looped);
+            for (int j = 0; j < 3; ++j)
+                EXPECT_EQ(looped.Position[j], held.Position[j]);
+            for (int j = 0; j < 4; ++j)
+                EXPECT_EQ(looped.Orientation[j], held.Orientation[j]);
+            // The group's batched playback agrees.
+            orvane_track_group_playback* playback = OrvaneNewTrackGroupPlayback(g.get());
+            ASSERT_NE(playback, nullptr);
+            const orvane_transform* played =
+                OrvaneSampleTrackGroupPlayback(playback, &loop, nullptr);
+            for (int j = 0; j < 3; ++j)
+                EXPECT_EQ(played->Position[j], held.Position[j]);
+            for (int j = 0; j < 4; ++j)
+                EXPECT_EQ(played->Orientation[j], held.Orientation[j]);
+            OrvaneFreeTrackGroupPlayback(playback);
+            const orvane_track_sampler sampler = OrvaneGetTrackSamplerFor(&track);
+            float world[16], composite[16];
+            sampler(&loop, &track, nullptr, nullptr, identity, identity, world, composite);
+            for (int i = 0; i < 16; ++i)
+                EXPECT_TRUE(std::isfinite(world[i])) << i;
+        }
+    }
+    // The ends hold the first and the last key; the linear position is the key blend between.
+    const float expected[3][2] = {{-0.5f, 0.0f}, {0.25f, 0.5f}, {1.5f, 2.0f}};
+    for (const auto& e : expected) {
+        orvane_transform r{};
+        const orvane_track_sample_context loop = Context(e[0], 0.5f, true, true);
+        OrvaneSampleTrackUUULocal(&loop, &track, nullptr, &r);
+        EXPECT_FLOAT_EQ(r.Position[1], e[1]) << e[0];
+    }
+    // Compact curves (their last interval across the seam is decoded in line) alike.
+    const CompactCurves fitted = FitSmoothCompactCurves(60, 1.0f / 30.0f, 0.2, 1e-4f);
+    ASSERT_TRUE(fitted.position && fitted.orientation);
+    orvane_transform_track compact = track;
+    compact.PositionCurve = *fitted.position;
+    compact.OrientationCurve = *fitted.orientation;
+    for (const float t : {-0.1f, 0.0f, 0.5f, 1.9f, 2.0f, 2.1f}) {
+        SCOPED_TRACE(t);
+        orvane_transform held{}, looped{};
+        const orvane_track_sample_context plain = Context(t, 1.0f, false, false);
+        OrvaneSampleTrackUUULocal(&plain, &compact, nullptr, &held);
+        const orvane_track_sample_context loop = Context(t, 1.0f, true, true);
+        OrvaneSampleTrackUUULocal(&loop, &compact, nullptr, &looped);
+        EXPECT_EQ(0, std::memcmp(&held, &looped, sizeof held));
+    }
+    OrvaneFreeCurve(fitted.position);
+    OrvaneFreeCurve(fitted.orientation);
+    // A loop as long as the curve still continues it: past the end comes the first key again.
+    orvane_transform r{};
+    const orvane_track_sample_context whole = Context(1.0f, 1.0f, true, true);
+    OrvaneSampleTrackUUULocal(&whole, &track, nullptr, &r);
+    EXPECT_FLOAT_EQ(r.Position[0], 0.0f);
 }
 
 TEST(TrackSampleLocal, FlagsFollowTheCurveKinds) {
