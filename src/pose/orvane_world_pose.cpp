@@ -75,8 +75,10 @@ void PrepareOffset(const float* offset, float prepared[16]) {
 
 bool CheckEnd(int64_t end, int32_t limit) {
     if (end < 0 || end > limit) {
-        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "OnePastLastBone %d is out of range [%d, %d]",
-                         static_cast<int32_t>(end), 0, limit);
+        // The callers refuse a negative FirstBone or BoneCount first, so end lies in
+        // [0, 2 * INT32_MAX]: shown unsigned, as it is, where an int32 would wrap.
+        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "OnePastLastBone %u is out of range [%d, %d]",
+                         static_cast<uint32_t>(end), 0, limit);
         return false;
     }
     return true;

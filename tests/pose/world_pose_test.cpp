@@ -299,6 +299,24 @@ TEST(WorldPose, RangesAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(log.errors(), 0u);
 }
 
+// FirstBone + BoneCount past the int32 range is reported with its true value, not wrapped.
+TEST(WorldPose, RangeEndPastTheInt32RangeIsReportedUnwrapped) {
+    Random random(15);
+    Scene scene = RandomScene(random, 6, AllFlagSets());
+    LocalPosePtr local = PoseOf(scene.local);
+    WorldPosePtr world(OrvaneNewWorldPose(6));
+    LogCapture log;
+    OrvaneBuildWorldPose(scene.skeleton.get(), INT32_MAX, 1, local.get(), nullptr, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 2147483648 is out of range [0, 6]"));
+    log.Clear();
+    OrvaneBuildRestWorldPose(scene.skeleton.get(), INT32_MAX, INT32_MAX, nullptr, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 4294967294 is out of range [0, 6]"));
+    log.Clear();
+    OrvaneBuildCompositeFromWorldPose(scene.skeleton.get(), 5, INT32_MAX, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 2147483652 is out of range [0, 6]"));
+    EXPECT_EQ(log.errors(), 1u);
+}
+
 TEST(WorldPose, BrokenParentOrderIsRefused) {
     Random random(5);
     Scene scene = RandomScene(random, 5, AllFlagSets());
