@@ -71,6 +71,31 @@ TEST(WorldPose, LayoutAndAccessors) {
     EXPECT_EQ(OrvaneNewWorldPoseInPlace(3, nullptr), nullptr);
 }
 
+// A bone count whose block does not fit the int32 size has size 0, and no pose is built for
+// it, in place (the memory, sized by that 0, stays untouched) or not.
+TEST(WorldPose, CountsBeyondTheSizeRangeBuildNoPose) {
+    // Two 64-byte matrices per bone after the header (at most 32 bytes with its padding).
+    constexpr int32_t kLargest = (INT32_MAX - 32) / 128;
+    EXPECT_GT(OrvaneGetResultingWorldPoseSize(kLargest), 0);
+    EXPECT_EQ(OrvaneGetResultingWorldPoseSize(kLargest + 1), 0);
+    LogCapture log;
+    alignas(16) unsigned char memory[64];
+    std::memset(memory, 0xA5, sizeof memory);
+    for (int32_t count : {kLargest + 1, INT32_MAX}) {
+        log.Clear();
+        EXPECT_EQ(OrvaneNewWorldPoseInPlace(count, memory), nullptr) << count;
+        EXPECT_EQ(log.errors(), 1u) << count;
+        EXPECT_TRUE(log.Contains("BoneCount " + std::to_string(count) + " is out of range [0, " +
+                                 std::to_string(kLargest) + "]"))
+            << count;
+        log.Clear();
+        EXPECT_EQ(OrvaneNewWorldPose(count), nullptr) << count;
+        EXPECT_EQ(log.errors(), 1u) << count;
+    }
+    for (unsigned char byte : memory)
+        ASSERT_EQ(byte, 0xA5);
+}
+
 TEST(WorldPose, UnalignedInPlaceMemoryIsWarnedAbout) {
     LogCapture log;
     alignas(16) char memory[2048];
