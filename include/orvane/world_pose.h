@@ -39,14 +39,17 @@ ORVANE_EXTERN_C_BEGIN
  * each parent index as it reads it). */
 typedef struct orvane_world_pose orvane_world_pose;
 
-/* Null when BoneCount is negative or memory runs out. The matrices are not initialised. */
+/* Null when BoneCount is negative or too large (its size, below, would be 0) or memory runs
+ * out. The matrices are not initialised. */
 ORVANE_API orvane_world_pose* OrvaneNewWorldPose(orvane_int32 BoneCount);
 ORVANE_API void OrvaneFreeWorldPose(orvane_world_pose* WorldPose);
-/* Bytes for a pose of BoneCount bones (built at a 16-byte boundary); 0 for a negative count. */
+/* Bytes for a pose of BoneCount bones (built at a 16-byte boundary); 0 for a negative count or
+ * one whose size would exceed INT32_MAX (16777215 bones is the largest count). */
 ORVANE_API orvane_int32 OrvaneGetResultingWorldPoseSize(orvane_int32 BoneCount);
 /* Builds the pose in Memory (OrvaneGetResultingWorldPoseSize bytes); warns when the matrix
  * arrays do not fall on 16-byte boundaries (the pose works all the same, more slowly). Null
- * for null memory, memory that is not pointer-aligned (an error) or a negative count. */
+ * for null memory, memory that is not pointer-aligned (an error), or a count that is negative or
+ * too large (an error). */
 ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, void* Memory);
 ORVANE_API orvane_int32 OrvaneGetWorldPoseBoneCount(const orvane_world_pose* WorldPose);
 /* The bone's matrix, null for an index outside [0, bone count). */

@@ -28,6 +28,31 @@ void LayOutWorldPose(int32_t boneCount, orvane_world_pose** pose) {
     AggregateAllocateMember(owner, offsetof(orvane_world_pose, CompositeTransformBuffer), bytes);
 }
 
+size_t LaidOutSize(int32_t boneCount) {
+    orvane_world_pose* pose = nullptr;
+    LayOutWorldPose(boneCount, &pose);
+    return ORVANE_AGGREGATE_SIZE();
+}
+
+// The largest bone count whose block size is an int32: the size of a pose grows by its two
+// matrices (a multiple of the alignment) per bone.
+int32_t LargestBoneCount() {
+    static const int32_t largest =
+        static_cast<int32_t>((size_t(INT32_MAX) - LaidOutSize(0)) / (2 * kMatrixBytes));
+    return largest;
+}
+
+// A pose is built only for a count that OrvaneGetResultingWorldPoseSize can size: memory sized
+// by its 0 for a larger count must not be written.
+bool CheckBoneCount(int32_t boneCount) {
+    if (boneCount < 0 || boneCount > LargestBoneCount()) {
+        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "BoneCount %d is out of range [0, %d]", boneCount,
+                         LargestBoneCount());
+        return false;
+    }
+    return true;
+}
+
 bool IsAligned(const void* p) {
     return (reinterpret_cast<uintptr_t>(p) & (kMatrixAlignment - 1)) == 0;
 }
@@ -75,8 +100,10 @@ void PrepareOffset(const float* offset, float prepared[16]) {
 
 bool CheckEnd(int64_t end, int32_t limit) {
     if (end < 0 || end > limit) {
-        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "OnePastLastBone %d is out of range [%d, %d]",
-                         static_cast<int32_t>(end), 0, limit);
+        // The callers refuse a negative FirstBone or BoneCount first, so end lies in
+        // [0, 2 * INT32_MAX]: shown unsigned, as it is, where an int32 would wrap.
+        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "OnePastLastBone %u is out of range [%d, %d]",
+                         static_cast<uint32_t>(end), 0, limit);
         return false;
     }
     return true;
@@ -166,20 +193,13 @@ using namespace orvane;
 extern "C" {
 
 ORVANE_API orvane_int32 OrvaneGetResultingWorldPoseSize(orvane_int32 BoneCount) {
-    if (BoneCount < 0) return 0;
-    orvane_world_pose* pose = nullptr;
-    LayOutWorldPose(BoneCount, &pose);
-    const size_t size = ORVANE_AGGREGATE_SIZE();
-    return size > size_t(INT32_MAX) ? 0 : static_cast<int32_t>(size);
+    if (BoneCount < 0 || BoneCount > LargestBoneCount()) return 0;
+    return static_cast<int32_t>(LaidOutSize(BoneCount));
 }
 
 ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, void* Memory) {
     if (Memory == nullptr) return nullptr;
-    if (BoneCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
-                         INT32_MAX);
-        return nullptr;
-    }
+    if (!CheckBoneCount(BoneCount)) return nullptr;
     if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_world_pose) != 0) {
         // The header holds pointers: it cannot live at this address on every host.
         ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
@@ -200,11 +220,7 @@ ORVANE_API orvane_world_pose* OrvaneNewWorldPoseInPlace(orvane_int32 BoneCount, 
 }
 
 ORVANE_API orvane_world_pose* OrvaneNewWorldPose(orvane_int32 BoneCount) {
-    if (BoneCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneWorldPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
-                         INT32_MAX);
-        return nullptr;
-    }
+    if (!CheckBoneCount(BoneCount)) return nullptr;
     orvane_world_pose* pose = nullptr;
     LayOutWorldPose(BoneCount, &pose);
     void* memory = ORVANE_AGGREGATE_END();

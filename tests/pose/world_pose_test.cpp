@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -68,6 +69,31 @@ TEST(WorldPose, LayoutAndAccessors) {
     EXPECT_LE(reinterpret_cast<char*>(composite + 80), reinterpret_cast<char*>(pose.get()) + size);
     EXPECT_EQ(OrvaneGetResultingWorldPoseSize(-1), 0);
     EXPECT_EQ(OrvaneNewWorldPoseInPlace(3, nullptr), nullptr);
+}
+
+// A bone count whose block does not fit the int32 size has size 0, and no pose is built for
+// it, in place (the memory, sized by that 0, stays untouched) or not.
+TEST(WorldPose, CountsBeyondTheSizeRangeBuildNoPose) {
+    // Two 64-byte matrices per bone after the header (at most 32 bytes with its padding).
+    constexpr int32_t kLargest = (INT32_MAX - 32) / 128;
+    EXPECT_GT(OrvaneGetResultingWorldPoseSize(kLargest), 0);
+    EXPECT_EQ(OrvaneGetResultingWorldPoseSize(kLargest + 1), 0);
+    LogCapture log;
+    alignas(16) unsigned char memory[64];
+    std::memset(memory, 0xA5, sizeof memory);
+    for (int32_t count : {kLargest + 1, INT32_MAX}) {
+        log.Clear();
+        EXPECT_EQ(OrvaneNewWorldPoseInPlace(count, memory), nullptr) << count;
+        EXPECT_EQ(log.errors(), 1u) << count;
+        EXPECT_TRUE(log.Contains("BoneCount " + std::to_string(count) + " is out of range [0, " +
+                                 std::to_string(kLargest) + "]"))
+            << count;
+        log.Clear();
+        EXPECT_EQ(OrvaneNewWorldPose(count), nullptr) << count;
+        EXPECT_EQ(log.errors(), 1u) << count;
+    }
+    for (unsigned char byte : memory)
+        ASSERT_EQ(byte, 0xA5);
 }
 
 TEST(WorldPose, UnalignedInPlaceMemoryIsWarnedAbout) {
@@ -179,6 +205,167 @@ PathResult RunPath(const orvane::WorldPoseRoutines& r, const orvane_skeleton& s,
     r.buildRange(s.Bones, 0, s.BoneCount, source, offset, out.world.data(),
                  composites ? out.composite.data() : nullptr);
     return out;
+}
+
+// The products are affine: elements 3, 7, 11 and 15 of the offset are not read, and every
+// matrix written ends its columns with 0, 0, 0 and 1.
+TEST(WorldPose, OffsetsFourthColumnIsNotRead) {
+    Random random(16);
+    Scene scene = RandomScene(random, 24, AllFlagSets(), 3);
+    LocalPosePtr local = PoseOf(scene.local);
+    float clean[16];
+    RandomOffset(random, clean);
+    ReferencePose ref = ReferenceWorldPose(*scene.skeleton, scene.local, clean);
+    float dirty[16];
+    std::memcpy(dirty, clean, sizeof dirty);
+    dirty[3] = 5.0f;
+    dirty[7] = -3.0f;
+    dirty[11] = std::numeric_limits<float>::quiet_NaN();
+    dirty[15] = 9.0f;
+    WorldPosePtr world(OrvaneNewWorldPose(24)), worldOnly(OrvaneNewWorldPose(24));
+    OrvaneBuildWorldPose(scene.skeleton.get(), 0, 24, local.get(), dirty, world.get());
+    OrvaneBuildWorldPoseNoComposite(scene.skeleton.get(), 0, 24, local.get(), dirty,
+                                    worldOnly.get());
+    for (int i = 0; i < 24; ++i) {
+        for (const float* m :
+             {OrvaneGetWorldPose4x4(world.get(), i), OrvaneGetWorldPoseComposite4x4(world.get(), i),
+              OrvaneGetWorldPose4x4(worldOnly.get(), i)}) {
+            EXPECT_EQ(m[3], 0.0f) << i;
+            EXPECT_EQ(m[7], 0.0f) << i;
+            EXPECT_EQ(m[11], 0.0f) << i;
+            EXPECT_EQ(m[15], 1.0f) << i;
+        }
+        EXPECT_LT(RelativeError(OrvaneGetWorldPose4x4(world.get(), i), ref.world[i]), 2e-5) << i;
+        EXPECT_LT(RelativeError(OrvaneGetWorldPose4x4(worldOnly.get(), i), ref.world[i]), 2e-5)
+            << i;
+        EXPECT_LT(CompositeError(OrvaneGetWorldPoseComposite4x4(world.get(), i), ref.composite[i],
+                                 ref.world[i], orvane::InverseWorldOf(scene.skeleton->Bones[i])),
+                  2e-5)
+            << i;
+    }
+}
+
+// Composites from world matrices the caller wrote: only bones [FirstBone, FirstBone +
+// BoneCount) are written, each the affine product of its inverse world transform and its world
+// matrix (whose fourth column is not read).
+TEST(WorldPose, CompositesFromWorldMatricesCoverTheirRangeOnly) {
+    Random random(17);
+    Scene scene = RandomScene(random, 10, AllFlagSets(), 2);
+    WorldPosePtr world(OrvaneNewWorldPose(10));
+    float* w = OrvaneGetWorldPose4x4Array(world.get());
+    float* c = OrvaneGetWorldPoseComposite4x4Array(world.get());
+    for (int i = 0; i < 10; ++i) {
+        orvane_transform t = random.Transform();
+        OrvaneBuildCompositeTransform4x4(&t, w + 16 * i);
+        w[16 * i + 3] = 7.0f;
+        w[16 * i + 15] = 3.0f;
+    }
+    std::fill(c, c + 160, -99.0f);
+    LogCapture log;
+    OrvaneBuildCompositeFromWorldPose(scene.skeleton.get(), 3, 4, world.get());
+    EXPECT_EQ(log.errors(), 0u);
+    for (int i = 0; i < 10; ++i) {
+        if (i < 3 || i >= 7) {
+            for (int k = 0; k < 16; ++k)
+                ASSERT_EQ(c[16 * i + k], -99.0f) << i;
+            continue;
+        }
+        Mat4 affine = FromColumns4(w + 16 * i);
+        affine.row(3) << 0, 0, 0, 1;
+        const float* inverseWorld = orvane::InverseWorldOf(scene.skeleton->Bones[i]);
+        EXPECT_LT(
+            CompositeError(c + 16 * i, affine * FromColumns4(inverseWorld), affine, inverseWorld),
+            2e-6)
+            << i;
+        EXPECT_EQ(c[16 * i + 3], 0.0f);
+        EXPECT_EQ(c[16 * i + 15], 1.0f);
+    }
+}
+
+// Each build writes the matrices of its range and nothing else; the builds without composites
+// leave every composite matrix as it was.
+TEST(WorldPose, BuildsWriteTheirRangeOnly) {
+    Random random(18);
+    Scene scene = RandomScene(random, 12, AllFlagSets(), 2);
+    LocalPosePtr local = PoseOf(scene.local);
+    std::vector<int32_t> sparse(12), reverse(12, -1);
+    LocalPosePtr sparsePose(OrvaneNewLocalPose(0));
+    WorldPosePtr world(OrvaneNewWorldPose(12));
+    float* w = OrvaneGetWorldPose4x4Array(world.get());
+    float* c = OrvaneGetWorldPoseComposite4x4Array(world.get());
+    constexpr int kFirst = 2, kCount = 5;
+    for (int build = 0; build < 5; ++build) {
+        std::fill(w, w + 192, -99.0f);
+        std::fill(c, c + 192, -99.0f);
+        // The bones before the range count as built.
+        for (int i = 0; i < kFirst; ++i)
+            for (int k = 0; k < 16; ++k)
+                w[16 * i + k] = (k % 5 == 0) ? 1.0f : 0.0f;
+        const bool composites = build < 3;
+        if (build == 0)
+            OrvaneBuildWorldPose(scene.skeleton.get(), kFirst, kCount, local.get(), nullptr,
+                                 world.get());
+        else if (build == 1)
+            OrvaneBuildWorldPoseSparse(scene.skeleton.get(), kFirst, kCount, sparse.data(),
+                                       reverse.data(), sparsePose.get(), nullptr, world.get());
+        else if (build == 2)
+            OrvaneBuildRestWorldPose(scene.skeleton.get(), kFirst, kCount, nullptr, world.get());
+        else if (build == 3)
+            OrvaneBuildWorldPoseNoComposite(scene.skeleton.get(), kFirst, kCount, local.get(),
+                                            nullptr, world.get());
+        else
+            OrvaneBuildWorldPoseNoCompositeSparse(scene.skeleton.get(), kFirst, kCount,
+                                                  sparse.data(), reverse.data(), sparsePose.get(),
+                                                  nullptr, world.get());
+        for (int i = kFirst; i < 12; ++i) {
+            const bool inRange = i < kFirst + kCount;
+            for (int k = 0; k < 16; ++k) {
+                EXPECT_EQ(w[16 * i + k] == -99.0f, !inRange) << "build " << build << " bone " << i;
+                EXPECT_EQ(c[16 * i + k] == -99.0f, !(inRange && composites))
+                    << "build " << build << " bone " << i;
+            }
+        }
+        for (int k = 0; k < 16 * kFirst; ++k)
+            ASSERT_EQ(c[k], -99.0f) << "build " << build;
+    }
+}
+
+// R(q) is built from the stored quaternion without normalising it, on every path.
+TEST(WorldPose, OrientationsAreNotNormalised) {
+    Random random(19);
+    Scene scene = RandomScene(random, 16, AllFlagSets(), 2);
+    for (int i = 0; i < 16; ++i) {
+        orvane_transform& t = scene.local[i];
+        uint32_t flags = OrvaneTransformHasOrientation | uint32_t(i % 2);
+        if (i % 3 == 0) flags |= OrvaneTransformHasScaleShear;
+        t = RandomLocal(random, flags);
+        const float length = i % 2 ? 0.5f : 1.25f;
+        for (float& q : t.Orientation)
+            q *= length;
+    }
+    LocalPosePtr local = PoseOf(scene.local);
+    alignas(16) float offset[16];
+    RandomOffset(random, offset);
+    ReferencePose ref = ReferenceWorldPose(*scene.skeleton, scene.local, offset);
+    for (int p = 0; p < orvane::kWorldPosePathCount; ++p) {
+        const orvane::WorldPoseRoutines* path =
+            orvane::WorldPoseRoutinesFor(orvane::WorldPosePath(p));
+        if (path == nullptr) continue;
+        for (bool composites : {true, false}) {
+            PathResult got = RunPath(*path, *scene.skeleton, *local, offset, composites);
+            for (int i = 0; i < 16; ++i) {
+                EXPECT_LT(RelativeError(&got.world[16 * size_t(i)], ref.world[i]), 2e-5)
+                    << path->name << " bone " << i;
+                if (composites) {
+                    EXPECT_LT(CompositeError(&got.composite[16 * size_t(i)], ref.composite[i],
+                                             ref.world[i],
+                                             orvane::InverseWorldOf(scene.skeleton->Bones[i])),
+                              2e-5)
+                        << path->name << " bone " << i;
+                }
+            }
+        }
+    }
 }
 
 TEST(WorldPose, EveryPathAgreesWithTheGenericOne) {
@@ -297,6 +484,24 @@ TEST(WorldPose, RangesAreCheckedBeforeAnythingIsWritten) {
     log.Clear();
     OrvaneBuildWorldPose(scene.skeleton.get(), 6, 0, local.get(), nullptr, world.get());
     EXPECT_EQ(log.errors(), 0u);
+}
+
+// FirstBone + BoneCount past the int32 range is reported with its true value, not wrapped.
+TEST(WorldPose, RangeEndPastTheInt32RangeIsReportedUnwrapped) {
+    Random random(15);
+    Scene scene = RandomScene(random, 6, AllFlagSets());
+    LocalPosePtr local = PoseOf(scene.local);
+    WorldPosePtr world(OrvaneNewWorldPose(6));
+    LogCapture log;
+    OrvaneBuildWorldPose(scene.skeleton.get(), INT32_MAX, 1, local.get(), nullptr, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 2147483648 is out of range [0, 6]"));
+    log.Clear();
+    OrvaneBuildRestWorldPose(scene.skeleton.get(), INT32_MAX, INT32_MAX, nullptr, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 4294967294 is out of range [0, 6]"));
+    log.Clear();
+    OrvaneBuildCompositeFromWorldPose(scene.skeleton.get(), 5, INT32_MAX, world.get());
+    EXPECT_TRUE(log.Contains("OnePastLastBone 2147483652 is out of range [0, 6]"));
+    EXPECT_EQ(log.errors(), 1u);
 }
 
 TEST(WorldPose, BrokenParentOrderIsRefused) {
