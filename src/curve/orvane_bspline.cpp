@@ -136,10 +136,15 @@ bool HoldCurveEnd(int32_t degree, int32_t dimension, bool normalize, bool clampF
                   const float* pi, float t, float* result) {
     // ti[j] and pi[j * D] belong to knot knotIndex + j of the curve wherever the window
     // holds that knot (j in -d .. d - 1), clamped copies included.
+    // The knot search places t before the first knot (index 0) or on an empty last interval
+    // (the last two knots equal) by the stored knots: quantised knots decode to times a
+    // rounding away from its key, and there the window's clamped or empty span would give 0/0.
     int32_t j;
-    if (clampFront && knotIndex < degree && t <= ti[-knotIndex])
+    if (clampFront && knotIndex < degree && (knotIndex == 0 || t <= ti[-knotIndex]))
         j = -knotIndex;
-    else if (clampBack && knotIndex + degree >= knotCount && t >= ti[knotCount - 1 - knotIndex])
+    else if (clampBack && knotIndex + degree >= knotCount &&
+             (t >= ti[knotCount - 1 - knotIndex] ||
+              (knotIndex == knotCount - 1 && !(ti[0] > ti[-1]))))
         j = knotCount - 1 - knotIndex;
     else
         return false;

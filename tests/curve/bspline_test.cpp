@@ -600,6 +600,30 @@ TEST(BSplineCurves, ALoopNoLongerThanTheCurveHoldsItsEndsAsWithoutLooping) {
     }
 }
 
+TEST(BSplineCurves, QuantisedKnotsThatMeetAtTheEndHoldTheLastControl) {
+    // The last two knots, a millionth apart, quantise to the same 16-bit knot. A time the knot
+    // search places at or past that knot is at the end of the curve, whose value is the last
+    // control, also where the decoded knot lies a rounding above the time (0.849505186 against
+    // 0.849505246 here); the window's empty last interval would give 0/0.
+    const float last = 0.8495f;
+    const std::vector<float> knots = {0, last * 0.5f, last * (1 - 1e-6f), last};
+    const std::vector<float> controls = {0, 100, 200, 65535};
+    for (int degree = 1; degree <= 3; ++degree) {
+        CurvePtr curve = Build(OrvaneCurveDataDaK16uC16uType, degree, 1, knots, controls);
+        ASSERT_TRUE(curve);
+        float decoded[4];
+        OrvaneCurveExtractKnotValues(curve.get(), 0, 4, decoded, nullptr, nullptr);
+        ASSERT_EQ(decoded[2], decoded[3]);
+        float t = 0.8494f;
+        for (int step = 0; step < 4000; ++step, t = std::nextafter(t, 1.0f)) {
+            if (OrvaneCurveFindKnot(curve.get(), t) != 3) continue;
+            float r = -1;
+            OrvaneEvaluateCurveAtT(1, false, false, curve.get(), false, last, t, &r, nullptr);
+            ASSERT_EQ(r, 65535.0f) << "degree " << degree << " t " << t;
+        }
+    }
+}
+
 TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
     std::mt19937 rng(4);
     std::uniform_real_distribution<float> gap(0.05f, 0.5f), value(-2.0f, 2.0f), unit(0.0f, 1.0f);
