@@ -518,6 +518,14 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
                          int(degree), int(Dimension));
         return;
     }
+    if (n == 1) {
+        // One knot: every window, clamped or looping, repeats its control (normalised as the
+        // samplers above degree 0 do).
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
+        if (Normalize && degree > 0 && Dimension == 3) NormalizeToUnit<3>(Result);
+        if (Normalize && degree > 0 && Dimension == 4) NormalizeToUnit<4>(Result);
+        return;
+    }
     if (KnotIndex == n) --KnotIndex;
     if (KnotIndex < 0) KnotIndex = 0;
     if (KnotIndex > n - 1) KnotIndex = n - 1;

@@ -624,6 +624,37 @@ TEST(BSplineCurves, QuantisedKnotsThatMeetAtTheEndHoldTheLastControl) {
     }
 }
 
+TEST(BSplineCurves, OneKnotCurvesGiveTheirControlLoopingOrNot) {
+    // A curve of one knot repeats its control in every window, clamped or looping; a looping
+    // window used to end on the knot itself twice (0 / 0).
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> one = {2};
+    const std::vector<float> pair = {0.25f, 0.5f};
+    const std::vector<float> quaternion = {0.0f, 0.6f, 0.0f, 0.8f};
+    for (int degree = 0; degree <= 3; ++degree) {
+        CurvePtr da = Build(OrvaneCurveDataDaK16uC16uType, degree, 2, one, pair);
+        CurvePtr q = Build(OrvaneCurveDataD4nK16uC15uType, degree, 4, one, quaternion);
+        ASSERT_TRUE(da && q);
+        for (int loops = 0; loops < 4; ++loops) {
+            for (float duration : {0.0f, 1.0f, 2.0f, nan}) {
+                for (float t : {-1.0f, 1.0f, 2.0f, 2.5f, 1e6f}) {
+                    SCOPED_TRACE(testing::Message() << "degree " << degree << " loops " << loops
+                                                    << " duration " << duration << " t " << t);
+                    float r[4] = {nan, nan, nan, nan};
+                    OrvaneEvaluateCurveAtT(2, false, loops & 1, da.get(), loops & 2, duration, t, r,
+                                           nullptr);
+                    EXPECT_NEAR(r[0], 0.25f, 1e-3f);
+                    EXPECT_NEAR(r[1], 0.5f, 1e-3f);
+                    OrvaneEvaluateCurveAtT(4, true, loops & 1, q.get(), loops & 2, duration, t, r,
+                                           OrvaneCurveIdentityOrientation);
+                    for (int c = 0; c < 4; ++c)
+                        EXPECT_NEAR(r[c], quaternion[size_t(c)], 1e-4f) << "component " << c;
+                }
+            }
+        }
+    }
+}
+
 TEST(BSplineCurves, QuantisedCurvesEvaluateLikeTheirFloatConversion) {
     std::mt19937 rng(4);
     std::uniform_real_distribution<float> gap(0.05f, 0.5f), value(-2.0f, 2.0f), unit(0.0f, 1.0f);
