@@ -425,13 +425,14 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex, orvane_real32* KnotBuffer,
     orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
     const orvane_real32* IdentityVector) {
+    // Refusals leave the window pointers at the buffers.
+    *ti = KnotBuffer;
+    *pi = ControlBuffer;
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return false;
     const void* data = Curve->CurveData.Object;
     const int32_t d = OrvaneCurveGetDegree(Curve);
     const int32_t D = Dimension;
-    *ti = KnotBuffer;
-    *pi = ControlBuffer;
     if (d > kMaxBSplineDegree) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Degree %d is out of range [0, %d)", int(d), 4);
         return false;

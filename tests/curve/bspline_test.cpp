@@ -431,6 +431,27 @@ TEST(BSplineWindows, ALoopNoLongerThanTheCurveClampsLikeNoLoop) {
     EXPECT_EQ(pi[-1], 1.0f);
 }
 
+TEST(BSplineWindows, ARejectedCurveLeavesThePointersAtTheBuffers) {
+    // The documented failure result: false, an error, and *ti and *pi at the caller's buffers
+    // (never left as whatever the caller's pointers held).
+    orvane_curve2 empty = {{OrvaneCurveDataDaK32fC32fType, nullptr}};
+    orvane_curve_data_da_identity identityData = {{99, 0}, 1};
+    orvane_curve2 unknown = {{OrvaneCurveDataDaIdentityType, &identityData}};
+    for (const orvane_curve2* curve :
+         {static_cast<const orvane_curve2*>(nullptr), static_cast<const orvane_curve2*>(&empty),
+          static_cast<const orvane_curve2*>(&unknown)}) {
+        float kb[6] = {}, cb[6] = {};
+        float* ti = nullptr;
+        float* pi = nullptr;
+        LogCapture log;
+        EXPECT_FALSE(OrvaneConstructBSplineBuffers(1, nullptr, curve, nullptr, 1, 1, 1, 0, kb, cb,
+                                                   &ti, &pi, nullptr));
+        EXPECT_EQ(ti, kb);
+        EXPECT_EQ(pi, cb);
+        EXPECT_TRUE(log.Contains("Curve"));
+    }
+}
+
 // The curve as one spline: clamped ends repeat the first and last knot, looping ends continue
 // periodically with the repeated last knot dropped.
 void ExtendedSpline(const std::vector<float>& k, const std::vector<float>& p, int D, int degree,
