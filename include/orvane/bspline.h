@@ -116,8 +116,8 @@ ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane
  * would not keep the window's knots strictly rising (a duration no longer than the neighbour's span
  * up to its last knot but one, 0, negative or NaN) or would not be finite: that end is clamped
  * as without a neighbour. An identity or knot-less curve yields a window of identity values. A
- * rejected curve, a degree above 3 or a Dimension other than the curve's logs an
- * error and returns false with *ti and *pi at the buffers. Writes only the caller's
+ * rejected curve, a Dimension outside [0, 10), a degree above 3 or a Dimension other than the
+ * curve's logs an error and returns false with *ti and *pi at the buffers. Writes only the caller's
  * buffers. */
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,

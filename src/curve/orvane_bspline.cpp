@@ -428,6 +428,11 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     // Refusals leave the window pointers at the buffers.
     *ti = KnotBuffer;
     *pi = ControlBuffer;
+    if (Dimension < 0 || Dimension > kMaxBSplineDimension) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
+        return false;
+    }
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return false;
     const void* data = Curve->CurveData.Object;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -449,6 +450,27 @@ TEST(BSplineWindows, ARejectedCurveLeavesThePointersAtTheBuffers) {
         EXPECT_EQ(ti, kb);
         EXPECT_EQ(pi, cb);
         EXPECT_TRUE(log.Contains("Curve"));
+    }
+}
+
+TEST(BSplineWindows, ADimensionOutsideTheSamplersIsRefused) {
+    // An identity curve fills Dimension identity values per entry: a negative Dimension would
+    // be a copy of about 2^64 values. Dimensions have routines up to 9.
+    orvane_curve_data_da_identity identityData = {{OrvaneCurveFormatDaIdentity, 2}, 3};
+    orvane_curve2 identity = {{OrvaneCurveDataDaIdentityType, &identityData}};
+    for (int dimension : {-1, -100, 10}) {
+        float kb[4] = {}, cb[40] = {};
+        float* ti = nullptr;
+        float* pi = nullptr;
+        LogCapture log;
+        EXPECT_FALSE(OrvaneConstructBSplineBuffers(dimension, nullptr, &identity, nullptr, 1, 1, 1,
+                                                   0, kb, cb, &ti, &pi, nullptr));
+        EXPECT_TRUE(
+            log.Contains("Dimension " + std::to_string(dimension) + " is out of range [0, 10)"));
+        EXPECT_EQ(ti, kb);
+        EXPECT_EQ(pi, cb);
+        for (float c : cb)
+            EXPECT_EQ(c, 0.0f);
     }
 }
 
