@@ -22,9 +22,9 @@ namespace orvane {
 namespace {
 
 constexpr uint32_t kDefaultSectionSizeLimit = 1u << 30;
-// The header block is the header and the section table; a million sections is far beyond any
-// real file and keeps a damaged HeaderSize from asking for gigabytes.
-constexpr uint32_t kMaxHeaderSize = 88u + 44u * (1u << 20);
+// The header block is the header and the section table, and the builder writes at most 65536
+// sections: a damaged HeaderSize may not ask for more.
+constexpr uint32_t kMaxHeaderSize = 88u + 44u * 65536u;
 constexpr int32_t kCrcBlockSize = 65536;
 
 std::atomic<uint32_t> g_sectionSizeLimit{kDefaultSectionSizeLimit};

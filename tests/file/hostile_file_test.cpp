@@ -375,6 +375,71 @@ TEST_P(HostileFiles, CountsOfObjectsWithoutMembersNeedTheirBytes) {
     OrvaneFreeFile(file);
 }
 
+// The builder writes alignments up to 65536; a larger one in a file only makes every load of
+// the section allocate that much more, whatever the section size limit says.
+TEST_P(HostileFiles, SectionAlignmentsAboveWhatTheBuilderWritesAreRefused) {
+    LogCapture log;
+    for (uint32_t alignment : {uint32_t(1) << 17, uint32_t(1) << 30, uint32_t(1) << 31}) {
+        std::vector<uint8_t> damaged = bytes;
+        SetFileWord(damaged, 88 + 16, alignment, swap);
+        log.Clear();
+        EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data()), nullptr)
+            << alignment;
+        EXPECT_TRUE(log.Contains("File section 0 has alignment")) << alignment;
+    }
+    std::vector<uint8_t> largest = bytes;
+    SetFileWord(largest, 88 + 16, 65536, swap);
+    log.Clear();
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(largest.size()), largest.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(file->Sections[0]) % 65536, 0u);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneFreeFile(file);
+}
+
+// A file of `count` empty sections, made by hand in the byte order of the fixture's file.
+std::vector<uint8_t> EmptySectionsFile(uint32_t count, bool swap) {
+    const uint32_t headerSize = 88 + 44 * count;
+    std::vector<uint8_t> file(32 + size_t(headerSize), 0);
+    std::memcpy(file.data(), swap ? OrvaneReversedOVNFileMV : OrvaneOVNFileMV, 32);
+    SetFileWord(file, 16, headerSize, swap);
+    SetFileWord(file, 32, 6, swap);                      // Version
+    SetFileWord(file, 36, uint32_t(file.size()), swap);  // TotalSize
+    SetFileWord(file, 44, 56, swap);                     // SectionTableOffset
+    SetFileWord(file, 48, count, swap);                  // SectionCount
+    SetFileWord(file, 68, ORVANE_CURRENT_FILE_TYPE_TAG, swap);
+    return file;
+}
+
+// The builder writes at most 65536 sections. Per-section work on loading and freeing grows with
+// the number of sections, so a file of a million tiny sections would take hours to free.
+TEST_P(HostileFiles, SectionCountsAboveWhatTheBuilderWritesAreRefused) {
+    LogCapture log;
+    std::vector<uint8_t> most = EmptySectionsFile(65536, swap);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(most.size()), most.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->SectionCount, 65536);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneFreeFile(file);
+    // One more section needs a header block larger than the builder ever writes: it is refused
+    // before it is read, as are the table's million sections.
+    for (uint32_t count : {65537u, 1u << 20}) {
+        std::vector<uint8_t> many = EmptySectionsFile(count, swap);
+        log.Clear();
+        EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(many.size()), many.data()), nullptr)
+            << count;
+        EXPECT_TRUE(log.Contains("File header size")) << count;
+    }
+    // A header block that holds the table of 65537 sections is refused when checked.
+    std::vector<uint8_t> block = EmptySectionsFile(65537, false);
+    block.erase(block.begin(), block.begin() + 32);
+    block.resize(56 + 44 * size_t(65537));
+    log.Clear();
+    EXPECT_FALSE(OrvaneFileHeaderIsValid(reinterpret_cast<const orvane_file_header*>(block.data()),
+                                         uint32_t(block.size())));
+    EXPECT_TRUE(log.Contains("File has 65537 sections, more than the 65536 allowed"));
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
 
 #pragma pack(push, 4)
