@@ -3,6 +3,7 @@
 // fail cleanly: an error of FileReadingOrigin and a null file, section or tree, never a crash,
 // an access out of bounds, a hang or a leak (the sanitizer build and the leak check at exit
 // watch for those).
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -397,10 +398,11 @@ TEST_P(HostileFiles, SectionAlignmentsAboveWhatTheBuilderWritesAreRefused) {
     OrvaneFreeFile(file);
 }
 
-// A file of `count` empty sections, made by hand in the byte order of the fixture's file.
-std::vector<uint8_t> EmptySectionsFile(uint32_t count, bool swap) {
+// A file of `count` sections made by hand in the byte order of the fixture's file: empty ones,
+// or with `filled` each one of 4 bytes, all stored in the same 4 bytes of the file.
+std::vector<uint8_t> EmptySectionsFile(uint32_t count, bool swap, bool filled = false) {
     const uint32_t headerSize = 88 + 44 * count;
-    std::vector<uint8_t> file(32 + size_t(headerSize), 0);
+    std::vector<uint8_t> file(32 + size_t(headerSize) + (filled ? 4 : 0), 0);
     std::memcpy(file.data(), swap ? OrvaneReversedOVNFileMV : OrvaneOVNFileMV, 32);
     SetFileWord(file, 16, headerSize, swap);
     SetFileWord(file, 32, 6, swap);                      // Version
@@ -408,6 +410,12 @@ std::vector<uint8_t> EmptySectionsFile(uint32_t count, bool swap) {
     SetFileWord(file, 44, 56, swap);                     // SectionTableOffset
     SetFileWord(file, 48, count, swap);                  // SectionCount
     SetFileWord(file, 68, ORVANE_CURRENT_FILE_TYPE_TAG, swap);
+    for (uint32_t i = 0; filled && i < count; ++i) {
+        const size_t entry = 88 + 44 * size_t(i);
+        SetFileWord(file, entry + 4, 32 + headerSize, swap);  // DataOffset
+        for (size_t at : {8, 12, 16, 20, 24})  // DataSize, ExpandedSize, Alignment, starts
+            SetFileWord(file, entry + at, 4, swap);
+    }
     return file;
 }
 
@@ -438,6 +446,19 @@ TEST_P(HostileFiles, SectionCountsAboveWhatTheBuilderWritesAreRefused) {
     EXPECT_FALSE(OrvaneFileHeaderIsValid(reinterpret_cast<const orvane_file_header*>(block.data()),
                                          uint32_t(block.size())));
     EXPECT_TRUE(log.Contains("File has 65537 sections, more than the 65536 allowed"));
+}
+
+// Freeing every section clears the pointer table once: searching it and the other sections for
+// each section in turn took seconds for a file of the most sections the builder writes.
+TEST_P(HostileFiles, FreeingAFileOfTheMostSectionsIsQuick) {
+    std::vector<uint8_t> most = EmptySectionsFile(65536, swap, true);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(most.size()), most.data());
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(file->Sections[65535], nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    OrvaneFreeFile(file);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took.count(), 1.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
