@@ -241,8 +241,16 @@ ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
             }
         }
     }
-    if (OrvaneGetOVNPointerCount(static_cast<int32_t>(Header->SectionCount), table) == UINT32_MAX) {
-        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File has more pointer fixups than it can hold");
+    // Every pointer fixup takes a pointer table entry when the file is loaded. The builder
+    // writes each section's fixups apart, so the file holds them all; sections that share one
+    // array would make a small file ask for a table of gigabytes.
+    const uint32_t pointerCount =
+        OrvaneGetOVNPointerCount(static_cast<int32_t>(Header->SectionCount), table);
+    if (pointerCount == UINT32_MAX ||
+        uint64_t{pointerCount} * sizeof(orvane_ovn_pointer_fixup) > total) {
+        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
+                         "File has more pointer fixups than it can hold (%u in %u bytes)",
+                         pointerCount, total);
         return false;
     }
     return true;

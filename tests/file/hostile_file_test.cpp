@@ -461,6 +461,30 @@ TEST_P(HostileFiles, FreeingAFileOfTheMostSectionsIsQuick) {
     EXPECT_LT(took.count(), 1.0);
 }
 
+// Every pointer fixup takes an entry of the pointer table allocated at load. Sections that
+// share one fixup array would let a file of a few megabytes ask for gigabytes of table.
+TEST_P(HostileFiles, SectionsSharingOneFixupArrayAreRefused) {
+    std::vector<uint8_t> shared = bytes;
+    const uint32_t count = uint32_t(shared.size() / 12);
+    for (size_t entry : {size_t(88), size_t(88 + 44)}) {
+        SetFileWord(shared, entry + 28, 0, swap);  // PointerFixupOffset
+        SetFileWord(shared, entry + 32, count, swap);
+    }
+    LogCapture log;
+    EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(shared.size()), shared.data()), nullptr);
+    EXPECT_TRUE(log.Contains("File has more pointer fixups than it can hold"));
+    // One such array alone fits the file: it is read, and its fixups refused one by one.
+    std::vector<uint8_t> single = bytes;
+    SetFileWord(single, 88 + 28, 0, swap);
+    SetFileWord(single, 88 + 32, count - 1, swap);
+    SetFileWord(single, 88 + 44 + 32, 0, swap);
+    log.Clear();
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(single.size()), single.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(log.Contains("File has more pointer fixups"));
+    OrvaneFreeFile(file);
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
 
 #pragma pack(push, 4)
