@@ -112,9 +112,12 @@ ORVANE_API orvane_int32 OrvaneFindCloseKnot(orvane_int32 KnotCount, const orvane
  * identity neighbour (IdentityVector, zeros when null, at steps of its duration) or from the
  * prior and after curves (looping: the neighbour's knots shifted by the durations, its
  * repeated last knot skipped). A neighbour of another dimension or without knots is treated
- * as absent (with an error). An identity or knot-less curve yields a window of identity
- * values. A rejected curve, a degree above 3 or a Dimension other than the curve's logs an
- * error and returns false with *ti and *pi at the buffers. Writes only the caller's
+ * as absent (with an error); so is, silently and for that end only, one whose shifted knots
+ * would not keep the window's knots strictly rising (a duration no longer than the neighbour's span
+ * up to its last knot but one, 0, negative or NaN) or would not be finite: that end is clamped
+ * as without a neighbour. An identity or knot-less curve yields a window of identity values. A
+ * rejected curve, a Dimension outside [0, 10), a degree above 3 or a Dimension other than the
+ * curve's logs an error and returns false with *ti and *pi at the buffers. Writes only the caller's
  * buffers. */
 ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_int32 Dimension, const orvane_curve2* PriorCurve, const orvane_curve2* Curve,
@@ -132,6 +135,9 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
  *   curve continues periodically backwards with period CurveDuration;
  * - after the last knot, the value at the last knot, unless ForwardsLoop: then the curve
  *   continues periodically forwards (its last knot repeats its first);
+ * - a loop whose CurveDuration is not longer than the curve's span from its first knot to its
+ *   last but one (or is 0, negative or NaN) has no periodic continuation: that end is held as
+ *   without looping;
  * - a NaN t reads the last interval and yields NaN values.
  * An identity curve yields the first Dimension values of IdentityVector (zeros when null), a
  * constant its control, a keyframed curve its first frame. Normalize (dimension 3 or 4, degree

@@ -105,10 +105,12 @@ ORVANE_API orvane_bool OrvaneIsOrvaneFile(const orvane_file_magic_record* MagicR
                                           orvane_uint32* HeaderSize, orvane_bool* Reversed);
 
 /* Checks a header block of HeaderSize bytes (in this machine's byte order) before anything in
- * it is used: the section table lies inside the block; in every section 0 <= Start16Bit <=
- * Start8Bit <= ExpandedSize < 2^31, the alignment is 0 or a power of two, uncompressed data
- * has DataSize == ExpandedSize, and the stored data and both fixup arrays lie inside
- * TotalSize. Logs an error (FileReadingOrigin) naming the first fault and returns false. */
+ * it is used: the section table lies inside the block and has at most 65536 sections; in every
+ * section 0 <= Start16Bit <= Start8Bit <= ExpandedSize < 2^31, the alignment is 0 or a power of
+ * two up to 65536 (the builder's limits), uncompressed data has DataSize == ExpandedSize, and
+ * the stored data and both fixup arrays lie inside TotalSize; all pointer fixups of the file
+ * together take no more than TotalSize bytes (the builder writes no array twice). Logs an
+ * error (FileReadingOrigin) naming the first fault and returns false. */
 ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
                                                orvane_uint32 HeaderSize);
 /* The first section table entry: Header + SectionTableOffset. Only meaningful for a header

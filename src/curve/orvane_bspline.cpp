@@ -136,10 +136,15 @@ bool HoldCurveEnd(int32_t degree, int32_t dimension, bool normalize, bool clampF
                   const float* pi, float t, float* result) {
     // ti[j] and pi[j * D] belong to knot knotIndex + j of the curve wherever the window
     // holds that knot (j in -d .. d - 1), clamped copies included.
+    // The knot search places t before the first knot (index 0) or on an empty last interval
+    // (the last two knots equal) by the stored knots: quantised knots decode to times a
+    // rounding away from its key, and there the window's clamped or empty span would give 0/0.
     int32_t j;
-    if (clampFront && knotIndex < degree && t <= ti[-knotIndex])
+    if (clampFront && knotIndex < degree && (knotIndex == 0 || t <= ti[-knotIndex]))
         j = -knotIndex;
-    else if (clampBack && knotIndex + degree >= knotCount && t >= ti[knotCount - 1 - knotIndex])
+    else if (clampBack && knotIndex + degree >= knotCount &&
+             (t >= ti[knotCount - 1 - knotIndex] ||
+              (knotIndex == knotCount - 1 && !(ti[0] > ti[-1]))))
         j = knotCount - 1 - knotIndex;
     else
         return false;
@@ -185,15 +190,17 @@ const CurveFormat* UsableNeighbour(const orvane_curve2* neighbour, int32_t dimen
     return format;
 }
 
-// The window around KnotIndex of a curve that has been checked: its format, degree (at most
-// 3), knot count n (at least 1) and dimension D are known to fit. Neighbours are null when
-// absent or unusable.
-bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t d, int32_t n,
-                 int32_t D, const CurveFormat* prior, const orvane_curve2* PriorCurve,
-                 const CurveFormat* after, const orvane_curve2* AfterCurve,
-                 float PriorCurveDuration, float CurveDuration, float AfterCurveDuration,
-                 int32_t KnotIndex, float* KnotBuffer, float* ControlBuffer, float** ti, float** pi,
-                 const float* IdentityVector) {
+// Fills the window around KnotIndex (see BuildWindow). Entries [0, *lentFront) came from the
+// prior neighbour and [*lentBack, 2d) from the after neighbour (none when the window lies
+// inside the curve).
+bool FillWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t d, int32_t n,
+                int32_t D, const CurveFormat* prior, const orvane_curve2* PriorCurve,
+                const CurveFormat* after, const orvane_curve2* AfterCurve, float PriorCurveDuration,
+                float CurveDuration, float AfterCurveDuration, int32_t KnotIndex, float* KnotBuffer,
+                float* ControlBuffer, float** ti, float** pi, const float* IdentityVector,
+                int32_t* lentFront, int32_t* lentBack) {
+    *lentFront = 0;
+    *lentBack = 2 * d;
     const void* data = Curve->CurveData.Object;
     const bool priorIsIdentity = prior && OrvaneCurveIsIdentity(PriorCurve);
     const bool afterIsIdentity = after && OrvaneCurveIsIdentity(AfterCurve);
@@ -235,6 +242,7 @@ bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t 
 
     const int32_t front = start < 0 ? -start : 0;
     const int32_t first = start < 0 ? 0 : start;
+    if (prior != nullptr) *lentFront = front;
     int32_t count = window - front;
     if (count > usable - first) count = usable - first;
     if (count < 1) count = 1;  // a one-knot looping curve still has its knot
@@ -272,6 +280,7 @@ bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t 
 
     // Back: clamp, continue into an identity, or walk the after curve forwards.
     const int32_t last = front + count - 1;
+    if (after != nullptr) *lentBack = last + 1;
     if (last + 1 < window) {
         if (after == nullptr) {
             for (int32_t e = last + 1; e < window; ++e) {
@@ -300,6 +309,61 @@ bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t 
         }
     }
     return true;
+}
+
+// Whether the knots lent at the front (entries [0, lent)) carry the window's knots on strictly
+// upwards into the curve's own, and are finite. A looping neighbour whose duration is not
+// longer than its knots' span (or is 0, negative or not a number) lends knots that run back into
+// the curve's, and de Boor's step would divide by empty or negative spans.
+bool FrontFits(const float* k, int32_t lent) {
+    for (int32_t e = 0; e < lent; ++e)
+        if (!(k[e] < k[e + 1])) return false;
+    return std::isfinite(k[0]);
+}
+
+// The same for the knots lent at the back (entries [lent, window), lent at least 1).
+bool BackFits(const float* k, int32_t window, int32_t lent) {
+    for (int32_t e = lent; e < window; ++e)
+        if (!(k[e] > k[e - 1])) return false;
+    return std::isfinite(k[window - 1]);
+}
+
+// The window around KnotIndex of a curve that has been checked: its format, degree (at most
+// 3), knot count n (at least 1) and dimension D are known to fit. Neighbours are null when
+// absent or unusable. A neighbour whose knots would not fit (FrontFits, BackFits) is absent too, so
+// that end is clamped as without looping; *keptPrior and *keptAfter tell which neighbours
+// remain.
+bool BuildWindow(const CurveFormat* format, const orvane_curve2* Curve, int32_t d, int32_t n,
+                 int32_t D, const CurveFormat* prior, const orvane_curve2* PriorCurve,
+                 const CurveFormat* after, const orvane_curve2* AfterCurve,
+                 float PriorCurveDuration, float CurveDuration, float AfterCurveDuration,
+                 int32_t KnotIndex, float* KnotBuffer, float* ControlBuffer, float** ti, float** pi,
+                 const float* IdentityVector, bool* keptPrior, bool* keptAfter) {
+    int32_t lentFront, lentBack;
+    bool extended =
+        FillWindow(format, Curve, d, n, D, prior, PriorCurve, after, AfterCurve, PriorCurveDuration,
+                   CurveDuration, AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti, pi,
+                   IdentityVector, &lentFront, &lentBack);
+    const int32_t window = 2 * d;
+    const bool lentAtFront = lentFront > 0, lentAtBack = lentBack < window;
+    if (lentAtFront || lentAtBack) {
+        bool dropPrior = lentAtFront && !FrontFits(KnotBuffer, lentFront);
+        bool dropAfter = lentAtBack && !BackFits(KnotBuffer, window, lentBack);
+        // Every span of the window must be finite too (lent knots a few long durations away).
+        if (!dropPrior && !dropAfter && !std::isfinite(KnotBuffer[window - 1] - KnotBuffer[0]))
+            dropPrior = lentAtFront, dropAfter = lentAtBack;
+        if (dropPrior || dropAfter) {
+            if (dropPrior) prior = nullptr;
+            if (dropAfter) after = nullptr;
+            extended = FillWindow(format, Curve, d, n, D, prior, prior ? PriorCurve : nullptr,
+                                  after, after ? AfterCurve : nullptr, PriorCurveDuration,
+                                  CurveDuration, AfterCurveDuration, KnotIndex, KnotBuffer,
+                                  ControlBuffer, ti, pi, IdentityVector, &lentFront, &lentBack);
+        }
+    }
+    if (keptPrior) *keptPrior = prior != nullptr;
+    if (keptAfter) *keptAfter = after != nullptr;
+    return extended;
 }
 
 }  // namespace
@@ -361,13 +425,19 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     orvane_real32 AfterCurveDuration, orvane_int32 KnotIndex, orvane_real32* KnotBuffer,
     orvane_real32* ControlBuffer, orvane_real32** ti, orvane_real32** pi,
     const orvane_real32* IdentityVector) {
+    // Refusals leave the window pointers at the buffers.
+    *ti = KnotBuffer;
+    *pi = ControlBuffer;
+    if (Dimension < 0 || Dimension > kMaxBSplineDimension) {
+        ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Dimension %d is out of range [0, %d)", int(Dimension),
+                         10);
+        return false;
+    }
     const CurveFormat* format = CurveFormatOf(Curve);
     if (format == nullptr) return false;
     const void* data = Curve->CurveData.Object;
     const int32_t d = OrvaneCurveGetDegree(Curve);
     const int32_t D = Dimension;
-    *ti = KnotBuffer;
-    *pi = ControlBuffer;
     if (d > kMaxBSplineDegree) {
         ORVANE_LOG_ERROR(OrvaneCurveOrigin, "Degree %d is out of range [0, %d)", int(d), 4);
         return false;
@@ -394,7 +464,7 @@ ORVANE_API orvane_bool OrvaneConstructBSplineBuffers(
     return BuildWindow(format, Curve, d, n, D, prior, prior ? PriorCurve : nullptr, after,
                        after ? AfterCurve : nullptr, PriorCurveDuration, CurveDuration,
                        AfterCurveDuration, KnotIndex, KnotBuffer, ControlBuffer, ti, pi,
-                       IdentityVector);
+                       IdentityVector, nullptr, nullptr);
 }
 
 ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bool Normalize,
@@ -454,6 +524,14 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
                          int(degree), int(Dimension));
         return;
     }
+    if (n == 1) {
+        // One knot: every window, clamped or looping, repeats its control (normalised as the
+        // samplers above degree 0 do).
+        format->extractKnotValues(data, 0, 1, nullptr, Result, IdentityVector);
+        if (Normalize && degree > 0 && Dimension == 3) NormalizeToUnit<3>(Result);
+        if (Normalize && degree > 0 && Dimension == 4) NormalizeToUnit<4>(Result);
+        return;
+    }
     if (KnotIndex == n) --KnotIndex;
     if (KnotIndex < 0) KnotIndex = 0;
     if (KnotIndex > n - 1) KnotIndex = n - 1;
@@ -462,15 +540,18 @@ ORVANE_API void OrvaneEvaluateCurveAtKnotIndex(orvane_int32 Dimension, orvane_bo
     float controls[kBSplineControlBufferSize];
     float* ti;
     float* pi;
-    const bool extended = BuildWindow(
-        format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
-        ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr, CurveDuration,
-        CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi, IdentityVector);
+    // A loop too short for the curve leaves that end clamped, held as without looping.
+    bool loopsBack = BackwardsLoop, loopsForward = ForwardsLoop;
+    const bool extended =
+        BuildWindow(format, Curve, degree, n, Dimension, BackwardsLoop ? format : nullptr, Curve,
+                    ForwardsLoop ? format : nullptr, ForwardsLoop ? Curve : nullptr, CurveDuration,
+                    CurveDuration, CurveDuration, KnotIndex, knots, controls, &ti, &pi,
+                    IdentityVector, &loopsBack, &loopsForward);
     if (extended && Normalize && Dimension == 4) MakeQuaternionsContinuous(controls, degree + 1);
     // Only the windows at either end of the curve pay for the time compare.
     if ((KnotIndex < degree || KnotIndex + degree >= n) &&
-        HoldCurveEnd(degree, Dimension, Normalize, !BackwardsLoop, !ForwardsLoop, KnotIndex, n, ti,
-                     pi, t, Result))
+        HoldCurveEnd(degree, Dimension, Normalize, !loopsBack, !loopsForward, KnotIndex, n, ti, pi,
+                     t, Result))
         return;
     sampler(ti, pi, t, Result);
 }

@@ -38,6 +38,12 @@ const char* const kStandardSectionNames[OrvaneStandardSectionCount] = {
     "6 - StandardDiscardableSection",
     "7 - StandardUnloadedSection"};
 
+// The most sections and the largest section alignment the file builder writes. Loading and
+// freeing do work per section for every other section, and a section's block grows with its
+// alignment: larger values in a file only serve to make loading slow or large.
+constexpr uint32_t kMaxSectionCount = 65536;
+constexpr uint32_t kMaxSectionAlignment = 65536;
+
 // Whether [offset, offset + count × unit) lies inside [0, limit), without overflow.
 bool RangeFits(uint32_t offset, uint32_t count, uint32_t unit, uint32_t limit) {
     return uint64_t{offset} + uint64_t{count} * unit <= limit;
@@ -170,12 +176,16 @@ ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
     }
     if (Header->SectionTableOffset % 4 != 0 ||
         !RangeFits(Header->SectionTableOffset, Header->SectionCount, sizeof(orvane_ovn_section),
-                   HeaderSize) ||
-        Header->SectionCount > INT32_MAX) {
+                   HeaderSize)) {
         ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
                          "File section table (%u sections at %u) does not fit the header block "
                          "of %u bytes",
                          Header->SectionCount, Header->SectionTableOffset, HeaderSize);
+        return false;
+    }
+    if (Header->SectionCount > kMaxSectionCount) {
+        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File has %u sections, more than the %u allowed",
+                         Header->SectionCount, kMaxSectionCount);
         return false;
     }
     const uint32_t total = Header->TotalSize;
@@ -196,7 +206,7 @@ ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
                              s.Start16Bit, s.Start8Bit, s.ExpandedSize);
             return false;
         }
-        if ((s.Alignment & (s.Alignment - 1)) != 0) {
+        if ((s.Alignment & (s.Alignment - 1)) != 0 || s.Alignment > kMaxSectionAlignment) {
             ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File section %d has alignment %u", index,
                              s.Alignment);
             return false;
@@ -231,8 +241,16 @@ ORVANE_API orvane_bool OrvaneFileHeaderIsValid(const orvane_file_header* Header,
             }
         }
     }
-    if (OrvaneGetOVNPointerCount(static_cast<int32_t>(Header->SectionCount), table) == UINT32_MAX) {
-        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin, "File has more pointer fixups than it can hold");
+    // Every pointer fixup takes a pointer table entry when the file is loaded. The builder
+    // writes each section's fixups apart, so the file holds them all; sections that share one
+    // array would make a small file ask for a table of gigabytes.
+    const uint32_t pointerCount =
+        OrvaneGetOVNPointerCount(static_cast<int32_t>(Header->SectionCount), table);
+    if (pointerCount == UINT32_MAX ||
+        uint64_t{pointerCount} * sizeof(orvane_ovn_pointer_fixup) > total) {
+        ORVANE_LOG_ERROR(OrvaneFileReadingOrigin,
+                         "File has more pointer fixups than it can hold (%u in %u bytes)",
+                         pointerCount, total);
         return false;
     }
     return true;

@@ -22,9 +22,9 @@ namespace orvane {
 namespace {
 
 constexpr uint32_t kDefaultSectionSizeLimit = 1u << 30;
-// The header block is the header and the section table; a million sections is far beyond any
-// real file and keeps a damaged HeaderSize from asking for gigabytes.
-constexpr uint32_t kMaxHeaderSize = 88u + 44u * (1u << 20);
+// The header block is the header and the section table, and the builder writes at most 65536
+// sections: a damaged HeaderSize may not ask for more.
+constexpr uint32_t kMaxHeaderSize = 88u + 44u * 65536u;
 constexpr int32_t kCrcBlockSize = 65536;
 
 std::atomic<uint32_t> g_sectionSizeLimit{kDefaultSectionSizeLimit};
@@ -203,6 +203,34 @@ bool StartsAnotherSection(const orvane_file* file, int32_t except, uintptr_t add
             return true;
     }
     return false;
+}
+
+// Releases a section's memory (unless it is the caller's) and clears its entry and flags. With
+// `clearPointers`, the entries of the pointer table that lead into it become null.
+void FreeSection(orvane_file* file, int32_t sectionIndex, bool clearPointers) {
+    ReleaseNativeSection(file, sectionIndex);
+    char* memory = static_cast<char*>(file->Sections[sectionIndex]);
+    if (memory != nullptr) {
+        // Pointers resolved into the section must not outlive it: memory allocated later at
+        // the same address would otherwise be reached through them. A pointer to the section's
+        // end may instead be one to the first byte of another section that the caller placed
+        // right behind it in one block; that one stays.
+        if (clearPointers) {
+            const uintptr_t begin = reinterpret_cast<uintptr_t>(memory);
+            const uintptr_t end = begin + SectionTableOf(file)[sectionIndex].ExpandedSize;
+            const bool endIsAnotherSection = StartsAnotherSection(file, sectionIndex, end);
+            for (uint32_t i = 0; i < file->PointerCount; ++i) {
+                const uintptr_t at = reinterpret_cast<uintptr_t>(file->Pointers[i]);
+                if (at >= begin && (at < end || (at == end && !endIsAnotherSection)))
+                    file->Pointers[i] = nullptr;
+            }
+        }
+        if (!file->SectionInUserMemory[sectionIndex]) ORVANE_DEALLOCATE(memory);
+    }
+    file->Sections[sectionIndex] = nullptr;
+    file->SectionMarshalled[sectionIndex] = false;
+    file->SectionInUserMemory[sectionIndex] = false;
+    MarkNativeTreeStale(file);
 }
 
 }  // namespace
@@ -470,33 +498,17 @@ ORVANE_API void OrvaneFreeFileSection(orvane_file* File, orvane_int32 SectionInd
                          SectionIndex, File->SectionCount);
         return;
     }
-    ReleaseNativeSection(File, SectionIndex);
-    char* memory = static_cast<char*>(File->Sections[SectionIndex]);
-    if (memory != nullptr) {
-        // Pointers resolved into the section must not outlive it: memory allocated later at
-        // the same address would otherwise be reached through them. A pointer to the section's
-        // end may instead be one to the first byte of another section that the caller placed
-        // right behind it in one block; that one stays.
-        const uintptr_t begin = reinterpret_cast<uintptr_t>(memory);
-        const uintptr_t end = begin + SectionTableOf(File)[SectionIndex].ExpandedSize;
-        const bool endIsAnotherSection = StartsAnotherSection(File, SectionIndex, end);
-        for (uint32_t i = 0; i < File->PointerCount; ++i) {
-            const uintptr_t at = reinterpret_cast<uintptr_t>(File->Pointers[i]);
-            if (at >= begin && (at < end || (at == end && !endIsAnotherSection)))
-                File->Pointers[i] = nullptr;
-        }
-        if (!File->SectionInUserMemory[SectionIndex]) ORVANE_DEALLOCATE(memory);
-    }
-    File->Sections[SectionIndex] = nullptr;
-    File->SectionMarshalled[SectionIndex] = false;
-    File->SectionInUserMemory[SectionIndex] = false;
-    MarkNativeTreeStale(File);
+    FreeSection(File, SectionIndex, true);
 }
 
 ORVANE_API void OrvaneFreeAllFileSections(orvane_file* File) {
     ORVANE_CHECK_NOT_NULL(OrvaneFileReadingOrigin, File, );
+    // Every entry of the pointer table leads into a section or is null: with all sections gone
+    // the table is cleared once, not searched once per section.
+    if (File->Pointers != nullptr && File->PointerCount != 0)
+        std::memset(File->Pointers, 0, sizeof(void*) * size_t{File->PointerCount});
     for (int32_t i = 0; i < File->SectionCount; ++i)
-        OrvaneFreeFileSection(File, i);
+        FreeSection(File, i, false);
 }
 
 ORVANE_API void OrvaneFreeFile(orvane_file* File) {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -362,6 +363,117 @@ TEST(BSplineWindows, ARefusedNeighbourClampsLikeNoNeighbour) {
     }
 }
 
+TEST(BSplineWindows, ALoopNoLongerThanTheCurveClampsLikeNoLoop) {
+    // Knots 0..4 looping with the curve itself: the borrowed knots run on strictly after the
+    // curve's last knot but one (3) only when the duration exceeds 3. Shorter, zero, negative
+    // or NaN durations would put them back among the curve's own; that end is clamped instead.
+    const std::vector<float> knots = {0, 1, 2, 3, 4};
+    const std::vector<float> controls = {10, 11, 12, 13, 14};
+    CurvePtr curve = Build(OrvaneCurveDataDaK32fC32fType, 1, 1, knots, controls);
+    ASSERT_TRUE(curve);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int degree = 1; degree <= 3; ++degree) {
+        OrvaneCurveGetContentsOfDaK32fC32f(curve.get())->CurveDataHeader.Degree =
+            orvane_uint8(degree);
+        for (float duration : {0.0f, -1.0f, 2.0f, 3.0f, nan}) {
+            for (int index = 0; index <= 4; ++index) {
+                SCOPED_TRACE(testing::Message() << "degree " << degree << " duration " << duration
+                                                << " knot index " << index);
+                float kb[6], cb[6], *ti, *pi;
+                OrvaneConstructBSplineBuffers(1, curve.get(), curve.get(), curve.get(), duration,
+                                              duration, duration, index, kb, cb, &ti, &pi, nullptr);
+                // The clamped window: knot j is the curve's knot index + j, held at 0 and 4.
+                for (int j = -degree; j < degree; ++j) {
+                    const int knot = std::clamp(index + j, 0, 4);
+                    EXPECT_EQ(ti[j], float(knot)) << "knot " << j;
+                    if (j <= 0) {
+                        EXPECT_EQ(pi[j], controls[size_t(knot)]) << "control " << j;
+                    }
+                }
+                // Inside its interval the window's value is finite.
+                if (index > 0) {
+                    float r = nan;
+                    OrvaneSampleBSpline(degree, 1, false, ti, pi, float(index) - 0.5f, &r);
+                    EXPECT_TRUE(std::isfinite(r));
+                }
+            }
+        }
+        // A duration a little longer than the span still loops: the last knot gives way to
+        // the first one 3.5 on.
+        float kb[6], cb[6], *ti, *pi;
+        ASSERT_TRUE(OrvaneConstructBSplineBuffers(1, curve.get(), curve.get(), curve.get(), 3.5f,
+                                                  3.5f, 3.5f, 4, kb, cb, &ti, &pi, nullptr));
+        EXPECT_EQ(ti[-1], 3.0f);
+        EXPECT_EQ(ti[0], 3.5f);
+        EXPECT_EQ(pi[0], 10.0f);
+    }
+
+    // Identity neighbours step by their durations: a zero step, or one so long that three steps
+    // overflow, clamps too; one long step still continues.
+    orvane_curve_data_da_identity identityData = {{OrvaneCurveFormatDaIdentity, 0}, 1};
+    orvane_curve2 identity = {{OrvaneCurveDataDaIdentityType, &identityData}};
+    const float one = 1.0f;
+    const float unbounded = 1.9140881e38f;
+    OrvaneCurveGetContentsOfDaK32fC32f(curve.get())->CurveDataHeader.Degree = 3;
+    float kb[6], cb[6], *ti, *pi;
+    OrvaneConstructBSplineBuffers(1, &identity, curve.get(), nullptr, 0.0f, 4, 0, 0, kb, cb, &ti,
+                                  &pi, &one);
+    EXPECT_EQ(ti[-3], 0.0f);
+    EXPECT_EQ(pi[-3], 10.0f);
+    OrvaneConstructBSplineBuffers(1, &identity, curve.get(), nullptr, unbounded, 4, 0, 0, kb, cb,
+                                  &ti, &pi, &one);
+    EXPECT_EQ(ti[-3], 0.0f);
+    EXPECT_EQ(ti[-1], 0.0f);
+    EXPECT_EQ(pi[-1], 10.0f);
+    OrvaneCurveGetContentsOfDaK32fC32f(curve.get())->CurveDataHeader.Degree = 1;
+    OrvaneConstructBSplineBuffers(1, &identity, curve.get(), nullptr, unbounded, 4, 0, 0, kb, cb,
+                                  &ti, &pi, &one);
+    EXPECT_EQ(ti[-1], -unbounded);
+    EXPECT_EQ(pi[-1], 1.0f);
+}
+
+TEST(BSplineWindows, ARejectedCurveLeavesThePointersAtTheBuffers) {
+    // The documented failure result: false, an error, and *ti and *pi at the caller's buffers
+    // (never left as whatever the caller's pointers held).
+    orvane_curve2 empty = {{OrvaneCurveDataDaK32fC32fType, nullptr}};
+    orvane_curve_data_da_identity identityData = {{99, 0}, 1};
+    orvane_curve2 unknown = {{OrvaneCurveDataDaIdentityType, &identityData}};
+    for (const orvane_curve2* curve :
+         {static_cast<const orvane_curve2*>(nullptr), static_cast<const orvane_curve2*>(&empty),
+          static_cast<const orvane_curve2*>(&unknown)}) {
+        float kb[6] = {}, cb[6] = {};
+        float* ti = nullptr;
+        float* pi = nullptr;
+        LogCapture log;
+        EXPECT_FALSE(OrvaneConstructBSplineBuffers(1, nullptr, curve, nullptr, 1, 1, 1, 0, kb, cb,
+                                                   &ti, &pi, nullptr));
+        EXPECT_EQ(ti, kb);
+        EXPECT_EQ(pi, cb);
+        EXPECT_TRUE(log.Contains("Curve"));
+    }
+}
+
+TEST(BSplineWindows, ADimensionOutsideTheSamplersIsRefused) {
+    // An identity curve fills Dimension identity values per entry: a negative Dimension would
+    // be a copy of about 2^64 values. Dimensions have routines up to 9.
+    orvane_curve_data_da_identity identityData = {{OrvaneCurveFormatDaIdentity, 2}, 3};
+    orvane_curve2 identity = {{OrvaneCurveDataDaIdentityType, &identityData}};
+    for (int dimension : {-1, -100, 10}) {
+        float kb[4] = {}, cb[40] = {};
+        float* ti = nullptr;
+        float* pi = nullptr;
+        LogCapture log;
+        EXPECT_FALSE(OrvaneConstructBSplineBuffers(dimension, nullptr, &identity, nullptr, 1, 1, 1,
+                                                   0, kb, cb, &ti, &pi, nullptr));
+        EXPECT_TRUE(
+            log.Contains("Dimension " + std::to_string(dimension) + " is out of range [0, 10)"));
+        EXPECT_EQ(ti, kb);
+        EXPECT_EQ(pi, cb);
+        for (float c : cb)
+            EXPECT_EQ(c, 0.0f);
+    }
+}
+
 // The curve as one spline: clamped ends repeat the first and last knot, looping ends continue
 // periodically with the repeated last knot dropped.
 void ExtendedSpline(const std::vector<float>& k, const std::vector<float>& p, int D, int degree,
@@ -479,6 +591,110 @@ TEST(BSplineCurves, NonLoopingCurvesHoldTheirEndValuesOutsideTheirKnots) {
         OrvaneEvaluateCurveAtT(2, false, false, single.get(), false, 2, t, r, nullptr);
         EXPECT_NEAR(r[0], 0.25f, 1e-3f) << "t " << t;
         EXPECT_NEAR(r[1], 0.5f, 1e-3f) << "t " << t;
+    }
+}
+
+TEST(BSplineCurves, ALoopNoLongerThanTheCurveHoldsItsEndsAsWithoutLooping) {
+    // A looping evaluation whose duration does not reach past the curve's last knot but one
+    // has no periodic continuation to take: the curve is evaluated as if it did not loop.
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> gap(0.05f, 0.5f), value(-2.0f, 2.0f), unit(0.0f, 1.0f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (int degree = 1; degree < 4; ++degree) {
+        for (int D : {1, 3, 4, 9}) {
+            const int n = 4 + int(rng() % 8);
+            std::vector<float> k(static_cast<size_t>(n)), p(static_cast<size_t>(n * D));
+            float x = 0;
+            for (float& v : k)
+                v = x, x += gap(rng);
+            for (float& v : p)
+                v = value(rng);
+            CurvePtr curve = Build(OrvaneCurveDataDaK32fC32fType, degree, D, k, p);
+            ASSERT_TRUE(curve);
+            std::vector<double> knots, controls;
+            ExtendedSpline(k, p, D, degree, false, &knots, &controls);
+            const float span = k[size_t(n - 2)];
+            for (float duration : {0.0f, -span, 0.5f * span, span, nan}) {
+                for (int s = 0; s < 24; ++s) {
+                    float t = unit(rng) * k.back() * 0.9999f;
+                    double at = t;
+                    if (s >= 20) {
+                        const float outside[4] = {-0.25f, -1e6f, k.back() + 0.25f, 1e6f};
+                        t = outside[s - 20];
+                        at = s < 22 ? double(k.front()) : double(k.back()) - 1e-9;
+                    }
+                    SCOPED_TRACE(testing::Message() << "degree " << degree << " dimension " << D
+                                                    << " duration " << duration << " t " << t);
+                    float r[9];
+                    OrvaneEvaluateCurveAtT(D, false, true, curve.get(), true, duration, t, r,
+                                           OrvaneCurveIdentityShear);
+                    const std::vector<double> e = Evaluate(knots, controls, D, degree, at);
+                    for (int c = 0; c < D; ++c)
+                        EXPECT_NEAR(r[c], e[size_t(c)], 5e-5 * (1 + std::fabs(e[size_t(c)])));
+                    if (D == 4) {
+                        OrvaneEvaluateCurveAtT(D, true, true, curve.get(), true, duration, t, r,
+                                               OrvaneCurveIdentityOrientation);
+                        for (int c = 0; c < D; ++c)
+                            EXPECT_TRUE(std::isfinite(r[c]));
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(BSplineCurves, QuantisedKnotsThatMeetAtTheEndHoldTheLastControl) {
+    // The last two knots, a millionth apart, quantise to the same 16-bit knot. A time the knot
+    // search places at or past that knot is at the end of the curve, whose value is the last
+    // control, also where the decoded knot lies a rounding above the time (0.849505186 against
+    // 0.849505246 here); the window's empty last interval would give 0/0.
+    const float last = 0.8495f;
+    const std::vector<float> knots = {0, last * 0.5f, last * (1 - 1e-6f), last};
+    const std::vector<float> controls = {0, 100, 200, 65535};
+    for (int degree = 1; degree <= 3; ++degree) {
+        CurvePtr curve = Build(OrvaneCurveDataDaK16uC16uType, degree, 1, knots, controls);
+        ASSERT_TRUE(curve);
+        float decoded[4];
+        OrvaneCurveExtractKnotValues(curve.get(), 0, 4, decoded, nullptr, nullptr);
+        ASSERT_EQ(decoded[2], decoded[3]);
+        float t = 0.8494f;
+        for (int step = 0; step < 4000; ++step, t = std::nextafter(t, 1.0f)) {
+            if (OrvaneCurveFindKnot(curve.get(), t) != 3) continue;
+            float r = -1;
+            OrvaneEvaluateCurveAtT(1, false, false, curve.get(), false, last, t, &r, nullptr);
+            ASSERT_EQ(r, 65535.0f) << "degree " << degree << " t " << t;
+        }
+    }
+}
+
+TEST(BSplineCurves, OneKnotCurvesGiveTheirControlLoopingOrNot) {
+    // A curve of one knot repeats its control in every window, clamped or looping; a looping
+    // window used to end on the knot itself twice (0 / 0).
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> one = {2};
+    const std::vector<float> pair = {0.25f, 0.5f};
+    const std::vector<float> quaternion = {0.0f, 0.6f, 0.0f, 0.8f};
+    for (int degree = 0; degree <= 3; ++degree) {
+        CurvePtr da = Build(OrvaneCurveDataDaK16uC16uType, degree, 2, one, pair);
+        CurvePtr q = Build(OrvaneCurveDataD4nK16uC15uType, degree, 4, one, quaternion);
+        ASSERT_TRUE(da && q);
+        for (int loops = 0; loops < 4; ++loops) {
+            for (float duration : {0.0f, 1.0f, 2.0f, nan}) {
+                for (float t : {-1.0f, 1.0f, 2.0f, 2.5f, 1e6f}) {
+                    SCOPED_TRACE(testing::Message() << "degree " << degree << " loops " << loops
+                                                    << " duration " << duration << " t " << t);
+                    float r[4] = {nan, nan, nan, nan};
+                    OrvaneEvaluateCurveAtT(2, false, loops & 1, da.get(), loops & 2, duration, t, r,
+                                           nullptr);
+                    EXPECT_NEAR(r[0], 0.25f, 1e-3f);
+                    EXPECT_NEAR(r[1], 0.5f, 1e-3f);
+                    OrvaneEvaluateCurveAtT(4, true, loops & 1, q.get(), loops & 2, duration, t, r,
+                                           OrvaneCurveIdentityOrientation);
+                    for (int c = 0; c < 4; ++c)
+                        EXPECT_NEAR(r[c], quaternion[size_t(c)], 1e-4f) << "component " << c;
+                }
+            }
+        }
     }
 }
 

@@ -209,14 +209,28 @@ TEST(FileHeader, RefusesEveryOffsetSizeAndCountThatDoesNotFit) {
 }
 
 TEST(FileHeader, PointerCountsThatOverflowAreRefused) {
-    // Many sections sharing one fixup array can claim more handles than 32 bits count.
+    // Many sections sharing one fixup array can claim more handles than 32 bits count, and
+    // more than the file holds.
     HeaderBlock block(2);
     block.header()->TotalSize = 0xFFFFFFFFu;
     for (uint32_t i = 0; i < 2; ++i) {
         block.section(i).PointerFixupOffset = 0;
         block.section(i).PointerFixupCount = 0x15555555u;  // 12 × this fits 32 bits
     }
+    LogCapture log;
+    EXPECT_FALSE(block.Valid());
+    EXPECT_TRUE(log.Contains("File has more pointer fixups than it can hold"));
+    // Apart, halves of them fit the file.
+    block.section(0).PointerFixupCount = 0x0AAAAAAAu;
+    block.section(1).PointerFixupCount = 0x0AAAAAAAu;
+    block.section(1).PointerFixupOffset = 12 * 0x0AAAAAAAu;
+    log.Clear();
     EXPECT_TRUE(block.Valid());
+    EXPECT_EQ(log.errors(), 0u);
+    for (uint32_t i = 0; i < 2; ++i) {
+        block.section(i).PointerFixupOffset = 0;
+        block.section(i).PointerFixupCount = 0x15555555u;
+    }
     EXPECT_EQ(OrvaneGetOVNPointerCount(2, &block.section(0)), 0x2AAAAAAAu);
     std::vector<orvane_ovn_section> many(4, block.section(0));
     EXPECT_EQ(OrvaneGetOVNPointerCount(4, many.data()), 0x55555554u);

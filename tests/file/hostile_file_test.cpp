@@ -375,6 +375,113 @@ TEST_P(HostileFiles, CountsOfObjectsWithoutMembersNeedTheirBytes) {
     OrvaneFreeFile(file);
 }
 
+// The builder writes alignments up to 65536; a larger one in a file only makes every load of
+// the section allocate that much more, whatever the section size limit says.
+TEST_P(HostileFiles, SectionAlignmentsAboveWhatTheBuilderWritesAreRefused) {
+    LogCapture log;
+    for (uint32_t alignment : {uint32_t(1) << 17, uint32_t(1) << 30, uint32_t(1) << 31}) {
+        std::vector<uint8_t> damaged = bytes;
+        SetFileWord(damaged, 88 + 16, alignment, swap);
+        log.Clear();
+        EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(damaged.size()), damaged.data()), nullptr)
+            << alignment;
+        EXPECT_TRUE(log.Contains("File section 0 has alignment")) << alignment;
+    }
+    std::vector<uint8_t> largest = bytes;
+    SetFileWord(largest, 88 + 16, 65536, swap);
+    log.Clear();
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(largest.size()), largest.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(file->Sections[0]) % 65536, 0u);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneFreeFile(file);
+}
+
+// A file of `count` sections made by hand in the byte order of the fixture's file: empty ones,
+// or with `filled` each one of 4 bytes, all stored in the same 4 bytes of the file.
+std::vector<uint8_t> EmptySectionsFile(uint32_t count, bool swap, bool filled = false) {
+    const uint32_t headerSize = 88 + 44 * count;
+    std::vector<uint8_t> file(32 + size_t(headerSize) + (filled ? 4 : 0), 0);
+    std::memcpy(file.data(), swap ? OrvaneReversedOVNFileMV : OrvaneOVNFileMV, 32);
+    SetFileWord(file, 16, headerSize, swap);
+    SetFileWord(file, 32, 6, swap);                      // Version
+    SetFileWord(file, 36, uint32_t(file.size()), swap);  // TotalSize
+    SetFileWord(file, 44, 56, swap);                     // SectionTableOffset
+    SetFileWord(file, 48, count, swap);                  // SectionCount
+    SetFileWord(file, 68, ORVANE_CURRENT_FILE_TYPE_TAG, swap);
+    for (uint32_t i = 0; filled && i < count; ++i) {
+        const size_t entry = 88 + 44 * size_t(i);
+        SetFileWord(file, entry + 4, 32 + headerSize, swap);  // DataOffset
+        for (size_t at : {8, 12, 16, 20, 24})  // DataSize, ExpandedSize, Alignment, starts
+            SetFileWord(file, entry + at, 4, swap);
+    }
+    return file;
+}
+
+// The builder writes at most 65536 sections. Per-section work on loading and freeing grows with
+// the number of sections, so a file of a million tiny sections would take hours to free.
+TEST_P(HostileFiles, SectionCountsAboveWhatTheBuilderWritesAreRefused) {
+    LogCapture log;
+    std::vector<uint8_t> most = EmptySectionsFile(65536, swap);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(most.size()), most.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->SectionCount, 65536);
+    EXPECT_EQ(log.errors(), 0u);
+    OrvaneFreeFile(file);
+    // One more section needs a header block larger than the builder ever writes: it is refused
+    // before it is read, as are the table's million sections.
+    for (uint32_t count : {65537u, 1u << 20}) {
+        std::vector<uint8_t> many = EmptySectionsFile(count, swap);
+        log.Clear();
+        EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(many.size()), many.data()), nullptr)
+            << count;
+        EXPECT_TRUE(log.Contains("File header size")) << count;
+    }
+    // A header block that holds the table of 65537 sections is refused when checked.
+    std::vector<uint8_t> block = EmptySectionsFile(65537, false);
+    block.erase(block.begin(), block.begin() + 32);
+    block.resize(56 + 44 * size_t(65537));
+    log.Clear();
+    EXPECT_FALSE(OrvaneFileHeaderIsValid(reinterpret_cast<const orvane_file_header*>(block.data()),
+                                         uint32_t(block.size())));
+    EXPECT_TRUE(log.Contains("File has 65537 sections, more than the 65536 allowed"));
+}
+
+// A file of the most sections the builder writes loads and frees whole (the free clears the
+// pointer table once rather than searching it for each section; its time is a benchmark's
+// matter, the leak check at the end of the run holds the release).
+TEST_P(HostileFiles, AFileOfTheMostSectionsLoadsAndFrees) {
+    std::vector<uint8_t> most = EmptySectionsFile(65536, swap, true);
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(most.size()), most.data());
+    ASSERT_NE(file, nullptr);
+    ASSERT_NE(file->Sections[65535], nullptr);
+    OrvaneFreeFile(file);
+}
+
+// Every pointer fixup takes an entry of the pointer table allocated at load. Sections that
+// share one fixup array would let a file of a few megabytes ask for gigabytes of table.
+TEST_P(HostileFiles, SectionsSharingOneFixupArrayAreRefused) {
+    std::vector<uint8_t> shared = bytes;
+    const uint32_t count = uint32_t(shared.size() / 12);
+    for (size_t entry : {size_t(88), size_t(88 + 44)}) {
+        SetFileWord(shared, entry + 28, 0, swap);  // PointerFixupOffset
+        SetFileWord(shared, entry + 32, count, swap);
+    }
+    LogCapture log;
+    EXPECT_EQ(OrvaneReadEntireFileFromMemory(int32_t(shared.size()), shared.data()), nullptr);
+    EXPECT_TRUE(log.Contains("File has more pointer fixups than it can hold"));
+    // One such array alone fits the file: it is read, and its fixups refused one by one.
+    std::vector<uint8_t> single = bytes;
+    SetFileWord(single, 88 + 28, 0, swap);
+    SetFileWord(single, 88 + 32, count - 1, swap);
+    SetFileWord(single, 88 + 44 + 32, 0, swap);
+    log.Clear();
+    orvane_file* file = OrvaneReadEntireFileFromMemory(int32_t(single.size()), single.data());
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(log.Contains("File has more pointer fixups"));
+    OrvaneFreeFile(file);
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, HostileFiles, ::testing::Bool());
 
 #pragma pack(push, 4)
