@@ -24,11 +24,11 @@ struct orvane_track_group_playback {
     int32_t* sampled;
     uint8_t* moving;
     int32_t sampledCount;
-    // The loop durations the batches may take: longer than every moving curve's span up to
-    // its last knot but one by more than rounding (see LoopSpanOf). A shorter loop is sampled
-    // track by track, which holds those curves' ends as without looping.
-    double loopSpan;
-    double loopMagnitude;
+    // The loop durations the batches may take are above this one: longer than every moving
+    // curve's span up to its last knot but one by more than rounding (see LoopSpanOf). A
+    // shorter loop is sampled track by track, which holds those curves' ends as without
+    // looping.
+    float shortestLoop;
     orvane::TrackBatches batches;
 };
 
@@ -108,13 +108,17 @@ void LoopSpanOf(const orvane_curve2& curve, int32_t dimension, double* span, dou
     if (m > *magnitude) *magnitude = m;
 }
 
-// Whether every looping window of the batches continues strictly after its curve's knots: the
-// duration exceeds the spans by more than float rounding of the knots a duration on.
+// The duration a loop must exceed for every looping window of the batches to continue strictly
+// after its curve's knots: d - span > (magnitude + d) * 2^-20, made once, rounded up to a float.
+float ShortestLoop(double span, double magnitude) {
+    const double d = (span + magnitude * 0x1p-20) / (1.0 - 0x1p-20);
+    const float f = static_cast<float>(d);
+    return double(f) < d ? std::nextafter(f, __builtin_huge_valf()) : f;
+}
+
 bool LoopFitsBatches(const orvane_track_group_playback& p,
                      const orvane_track_sample_context& context) {
-    if (!context.LoopBefore && !context.LoopAfter) return true;
-    const double duration = context.SampleDuration;
-    return duration - p.loopSpan > (p.loopMagnitude + std::fabs(duration)) * 0x1p-20;
+    return !(context.LoopBefore || context.LoopAfter) || context.SampleDuration > p.shortestLoop;
 }
 
 }  // namespace
@@ -142,10 +146,12 @@ ORVANE_API orvane_track_group_playback* OrvaneNewTrackGroupPlayback(
     p->sampled = reinterpret_cast<int32_t*>(block + layout.sampled);
     p->moving = reinterpret_cast<uint8_t*>(block + layout.moving);
     InitTrackBatches(p->batches, block, layout.batches);
+    double loopSpan = 0.0, loopMagnitude = 0.0;
     for (int32_t i = 0; i < p->trackCount; ++i) {
-        LoopSpanOf(group.TransformTracks[i].PositionCurve, 3, &p->loopSpan, &p->loopMagnitude);
-        LoopSpanOf(group.TransformTracks[i].OrientationCurve, 4, &p->loopSpan, &p->loopMagnitude);
+        LoopSpanOf(group.TransformTracks[i].PositionCurve, 3, &loopSpan, &loopMagnitude);
+        LoopSpanOf(group.TransformTracks[i].OrientationCurve, 4, &loopSpan, &loopMagnitude);
     }
+    p->shortestLoop = ShortestLoop(loopSpan, loopMagnitude);
     for (int32_t i = 0; i < p->trackCount; ++i) {
         bool still = false;
         const uint32_t moving = PlanTrackIntoBatches(p->batches, group.TransformTracks[i],
