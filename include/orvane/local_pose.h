@@ -46,13 +46,17 @@ typedef enum orvane_quaternion_mode {
     OrvaneQuaternionBlendNeighborhood = 2
 } orvane_quaternion_mode;
 
-/* Null when BoneCount is negative or memory runs out. The fill threshold starts at 0.2. */
+/* Null (with an error logged) when BoneCount is negative or its size does not fit an int32
+ * (see OrvaneGetResultingLocalPoseSize), or when memory runs out. The fill threshold starts at
+ * 0.2. */
 ORVANE_API orvane_local_pose* OrvaneNewLocalPose(orvane_int32 BoneCount);
 ORVANE_API void OrvaneFreeLocalPose(orvane_local_pose* LocalPose);
-/* Bytes for a pose of BoneCount bones; 0 for a negative count. */
+/* Bytes for a pose of BoneCount bones; 0 for a negative count or one whose size does not fit
+ * an int32. */
 ORVANE_API orvane_int32 OrvaneGetResultingLocalPoseSize(orvane_int32 BoneCount);
 /* Builds the pose in Memory (OrvaneGetResultingLocalPoseSize bytes, pointer-aligned); returns
- * Memory, or null for null memory or a negative count. */
+ * Memory, or null for null memory or a count that size refuses (with an error logged; nothing
+ * is written). */
 ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, void* Memory);
 ORVANE_API orvane_int32 OrvaneGetLocalPoseBoneCount(const orvane_local_pose* LocalPose);
 /* The entry's transform, which the caller may write; null (and an error) for an index outside

@@ -27,6 +27,35 @@ void LayOutLocalPose(int32_t boneCount, orvane_local_pose** pose) {
                                  sizeof(orvane_local_pose_bone));
 }
 
+size_t LaidOutSize(int32_t boneCount) {
+    orvane_local_pose* pose = nullptr;
+    LayOutLocalPose(boneCount, &pose);
+    return ORVANE_AGGREGATE_SIZE();
+}
+
+// The largest bone count whose block size is an int32 (what OrvaneGetResultingLocalPoseSize
+// can report): memory sized by its 0 for a larger count must not be written.
+int32_t LargestBoneCount() {
+    static const int32_t largest = [] {
+        const size_t header = LaidOutSize(0);
+        auto count =
+            static_cast<int32_t>((size_t(INT32_MAX) - header) / sizeof(orvane_local_pose_bone));
+        while (count > 0 && LaidOutSize(count) > size_t(INT32_MAX))
+            --count;
+        return count;
+    }();
+    return largest;
+}
+
+bool CheckBoneCount(int32_t boneCount) {
+    if (boneCount < 0 || boneCount > LargestBoneCount()) {
+        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", boneCount,
+                         LargestBoneCount());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void FinishLocalPoseEntry(const orvane_local_pose& pose, orvane_local_pose_bone& e,
@@ -269,20 +298,13 @@ using namespace orvane;
 extern "C" {
 
 ORVANE_API orvane_int32 OrvaneGetResultingLocalPoseSize(orvane_int32 BoneCount) {
-    if (BoneCount < 0) return 0;
-    orvane_local_pose* pose = nullptr;
-    LayOutLocalPose(BoneCount, &pose);
-    const size_t size = ORVANE_AGGREGATE_SIZE();
-    return size > size_t(INT32_MAX) ? 0 : static_cast<int32_t>(size);
+    if (BoneCount < 0 || BoneCount > LargestBoneCount()) return 0;
+    return static_cast<int32_t>(LaidOutSize(BoneCount));
 }
 
 ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, void* Memory) {
     if (Memory == nullptr) return nullptr;
-    if (BoneCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
-                         INT32_MAX);
-        return nullptr;
-    }
+    if (!CheckBoneCount(BoneCount)) return nullptr;
     if (reinterpret_cast<uintptr_t>(Memory) % alignof(orvane_local_pose) != 0) {
         ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "Memory %p is not aligned to %d bytes", Memory,
                          int32_t(alignof(orvane_local_pose)));
@@ -303,11 +325,7 @@ ORVANE_API orvane_local_pose* OrvaneNewLocalPoseInPlace(orvane_int32 BoneCount, 
 }
 
 ORVANE_API orvane_local_pose* OrvaneNewLocalPose(orvane_int32 BoneCount) {
-    if (BoneCount < 0) {
-        ORVANE_LOG_ERROR(OrvaneLocalPoseOrigin, "BoneCount %d is out of range [0, %d]", BoneCount,
-                         INT32_MAX);
-        return nullptr;
-    }
+    if (!CheckBoneCount(BoneCount)) return nullptr;
     orvane_local_pose* pose = nullptr;
     LayOutLocalPose(BoneCount, &pose);
     void* memory = ORVANE_AGGREGATE_END();

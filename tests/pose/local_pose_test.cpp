@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,34 @@ TEST_F(LocalPoseTest, CreationAndAccessors) {
     EXPECT_EQ(OrvaneGetLocalPoseTransform(pose.get(), 4), nullptr);
     EXPECT_EQ(OrvaneGetLocalPoseTransform(pose.get(), -1), nullptr);
     EXPECT_TRUE(log.Contains("BoneIndex 4 is out of range [0, 4)"));
+}
+
+// A count whose block does not fit an int32 has the size 0: building it in memory sized by
+// that 0 must write nothing, and the allocating form must not ask for the block either.
+TEST(LocalPoseSize, CountsBeyondTheSizeRangeBuildNoPose) {
+    int32_t largest =
+        (INT32_MAX - OrvaneGetResultingLocalPoseSize(0)) / int32_t(sizeof(orvane_local_pose_bone));
+    while (OrvaneGetResultingLocalPoseSize(largest) == 0)
+        --largest;
+    EXPECT_GT(
+        int64_t(OrvaneGetResultingLocalPoseSize(largest)) + int64_t(sizeof(orvane_local_pose_bone)),
+        int64_t(INT32_MAX));
+    EXPECT_EQ(OrvaneGetResultingLocalPoseSize(largest + 1), 0);
+    LogCapture log;
+    alignas(16) unsigned char memory[64];
+    std::memset(memory, 0xA5, sizeof memory);
+    for (int32_t count : {largest + 1, INT32_MAX}) {
+        log.Clear();
+        EXPECT_EQ(OrvaneNewLocalPoseInPlace(count, memory), nullptr) << count;
+        EXPECT_TRUE(log.Contains("BoneCount " + std::to_string(count) + " is out of range [0, " +
+                                 std::to_string(largest) + "]"))
+            << count;
+        log.Clear();
+        EXPECT_EQ(OrvaneNewLocalPose(count), nullptr) << count;
+        EXPECT_EQ(log.errors(), 1u) << count;
+    }
+    for (unsigned char byte : memory)
+        ASSERT_EQ(byte, 0xA5);
 }
 
 TEST_F(LocalPoseTest, OneFullWeightIsTheTransformItself) {
